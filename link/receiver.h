@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "platform/serial_port.h"
+
+namespace orv {
+
+// Receive path: the receive event only stores bytes in RxRing; once per tick AssembleRxFrames
+// drains the ring through the six-state frame assembler and reports each good frame.
+class Receiver {
+ public:
+  static constexpr int kRingPositions = 1200;  // positions wrap here; RxRing[1200] is never used
+  static constexpr int kPayloadSize = 101;
+  static constexpr std::uint8_t kIdleReloadTicks = 30;
+
+  enum State : std::uint8_t {
+    kHuntStx = 0,
+    kExpectLen = 1,
+    kExpectCmd = 2,
+    kCollectData = 3,
+    kExpectCrc = 4,
+    kExpectEtx = 5,
+  };
+
+  using FrameHandler = std::function<void()>;
+  using ChunkHandler = std::function<void(const Bytes&)>;
+
+  // Called for every frame whose CRC and ETX are right; it reads rx_command() and rx_payload().
+  void SetFrameHandler(FrameHandler handler) { frame_handler_ = std::move(handler); }
+  // Called with every received chunk after it is stored (the received-data display).
+  void SetChunkHandler(ChunkHandler handler) { chunk_handler_ = std::move(handler); }
+
+  // The serial port's receive event.
+  void OnComm(const Bytes& chunk);
+  bool TakeRxByte();
+  void AssembleRxFrames();
+  // Empties the ring (done each time the port is opened); the assembler keeps its state.
+  void ResetRing();
+
+  std::uint8_t rx_command() const { return RxCommand; }
+  std::uint8_t rx_length() const { return RxLength; }
+  std::uint8_t rx_state() const { return RxState; }
+  std::uint8_t rx_idle_ticks() const { return RxIdleTicks; }
+  std::int16_t rx_ring_read() const { return RxRingRead; }
+  std::int16_t rx_ring_write() const { return RxRingWrite; }
+  const std::array<std::uint8_t, kPayloadSize>& rx_payload() const { return RxPayload; }
+
+ private:
+  void HandleByte(std::uint8_t b);
+
+  FrameHandler frame_handler_;
+  ChunkHandler chunk_handler_;
+
+  std::array<std::uint8_t, kRingPositions + 1> RxRing{};
+  std::int16_t RxRingWrite = 0;
+  std::int16_t RxRingRead = 0;
+  std::uint8_t RxByte = 0;
+  std::uint8_t RxState = kHuntStx;
+  std::uint8_t RxIdleTicks = 0;
+  std::uint8_t RxLength = 0;
+  std::uint8_t RxCommand = 0;
+  std::uint8_t RxIndex = 0;
+  std::uint8_t RxCrc = 0;
+  std::array<std::uint8_t, kPayloadSize> RxPayload{};
+};
+
+}  // namespace orv

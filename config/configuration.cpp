@@ -1,0 +1,179 @@
+#include "config/configuration.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+#include "link/shared_state.h"
+#include "platform/file_system.h"
+#include "platform/profile.h"
+
+namespace orv {
+namespace {
+
+constexpr std::string_view kSerialGroup = "RS232Config";
+constexpr std::string_view kFileGroup = "MainForm";
+constexpr std::string_view kSerialSection = "RS232Configure";
+constexpr std::string_view kFileSection = "FileConfigure";
+// Read capacities: the profile read returns one character less.
+constexpr std::size_t kSerialCapacity = 8;
+constexpr std::size_t kTextCapacity = 128;
+
+std::string NameKey(const TriggerPage& page, int n) {
+  return page.ini_key_prefix + std::to_string(n);
+}
+
+std::string DefaultName(const TriggerPage& page, int n) {
+  return page.default_name_prefix + std::to_string(n);
+}
+
+// Values are cut at a NUL character (a hand-edited file may hold one) and lose surrounding blanks.
+std::string CutAtNulAndTrim(std::string value) {
+  value.resize(std::min(value.size(), value.find('\0')));
+  const std::size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
+// The leading decimal number of the text ("3", "3abc", "+2.5", "-1"), rounded half to even; 0
+// when the text does not start with one. The whole part saturates at a million, so that no digit
+// string can overflow; such a value is far outside any port number anyway.
+long LeadingNumber(std::string_view text) {
+  constexpr long kSaturation = 1'000'000;
+  std::size_t i = 0;
+  const auto is_digit = [&] { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long whole = 0;
+  for (; is_digit(); ++i)
+    whole = std::min(kSaturation, whole * 10 + (text[i] - '0'));
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    const int first = is_digit() ? text[i++] - '0' : 0;
+    bool rest_nonzero = false;
+    for (; is_digit(); ++i)
+      rest_nonzero = rest_nonzero || text[i] != '0';
+    if (first > 5 || (first == 5 && (rest_nonzero || whole % 2 == 1))) ++whole;
+  }
+  return negative ? -whole : whole;
+}
+
+}  // namespace
+
+Configuration::Configuration(std::filesystem::path program_folder)
+    : FilePathSetting(program_folder.string()), program_folder_(std::move(program_folder)) {
+  for (int page = 0; page < kPageCount; ++page) {
+    const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
+    std::vector<std::string>& names = Names(page);
+    names.clear();
+    for (int n = 1; n <= description.size; ++n)
+      names.push_back(DefaultName(description, n));
+  }
+}
+
+std::filesystem::path Configuration::ConfigFolder() const {
+  return program_folder_ / "SYSINI";
+}
+
+std::filesystem::path Configuration::ConfigFile() const {
+  return ConfigFolder() / "MainForm.INI";
+}
+
+std::vector<std::string>& Configuration::Names(int page) {
+  switch (page) {
+    case 1:
+      return BusTriggerNames;
+    case 2:
+      return SoftTriggerNames;
+    case 3:
+      return BgmNames;
+    default:
+      return EmgTriggerNames;
+  }
+}
+
+void Configuration::LoadConfigGroup(const std::string& group) {
+  if (!EntryExists(ConfigFolder())) CreateFolder(ConfigFolder());
+  for (int page = 0; page < kPageCount; ++page) {
+    if (group == kTriggerPages[static_cast<std::size_t>(page)].ini_section) {
+      LoadNames(page);
+      return;
+    }
+  }
+  if (group == kSerialGroup) {
+    LoadSerialSettings();
+  } else if (group == kFileGroup) {
+    LoadFileSettings();
+  }
+}
+
+void Configuration::LoadNames(int page) {
+  const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
+  std::vector<std::string>& names = Names(page);
+  const std::filesystem::path file = ConfigFile();
+  for (int n = 1; n <= description.size; ++n) {
+    names[static_cast<std::size_t>(n - 1)] =
+        CutAtNulAndTrim(ReadProfileString(description.ini_section, NameKey(description, n),
+                                          DefaultName(description, n), kTextCapacity, file));
+  }
+}
+
+void Configuration::LoadSerialSettings() {
+  const std::filesystem::path file = ConfigFile();
+  const auto read = [&](std::string_view key, std::string_view default_value) {
+    return CutAtNulAndTrim(
+        ReadProfileString(kSerialSection, key, default_value, kSerialCapacity, file));
+  };
+  settings_corrected_ = false;
+
+  // Only a port the port list offers is kept; anything else falls back to the first port.
+  const long port = LeadingNumber(read("ComPort", "1"));
+  if (port >= kFirstComPort && port <= kLastComPort) {
+    SerialComPort = static_cast<std::uint8_t>(port);
+  } else {
+    SerialComPort = kFirstComPort;
+    settings_corrected_ = true;
+  }
+
+  SerialBaudRate = read("BaudRate", "9600");
+  if (std::find(kBaudRates.begin(), kBaudRates.end(), SerialBaudRate) == kBaudRates.end()) {
+    SerialBaudRate = "9600";
+    settings_corrected_ = true;
+  }
+
+  SerialCheckBit = read("CheckBit", "None");
+  SerialBitLength = read("BitLength", "8");
+  SerialStopBit = read("StopBit", "1");
+}
+
+void Configuration::LoadFileSettings() {
+  const std::filesystem::path file = ConfigFile();
+  const auto read = [&](std::string_view key, std::string_view default_value) {
+    return CutAtNulAndTrim(
+        ReadProfileString(kFileSection, key, default_value, kTextCapacity, file));
+  };
+  FilePathSetting = read("FilePath", program_folder_.string());
+  FileNameSetting = read("FileName", "");
+  FileTypeSetting = read("FileType", "2");
+}
+
+void Configuration::SaveConfigGroup(const std::string& group) {
+  if (group != kSerialGroup) return;
+  // Write results are not examined: a file that cannot be written keeps the values in memory.
+  const std::filesystem::path file = ConfigFile();
+  WriteProfileString(kSerialSection, "ComPort", std::to_string(SerialComPort), file);
+  WriteProfileString(kSerialSection, "BaudRate", SerialBaudRate, file);
+  WriteProfileString(kSerialSection, "CheckBit", SerialCheckBit, file);
+  WriteProfileString(kSerialSection, "BitLength", SerialBitLength, file);
+  WriteProfileString(kSerialSection, "StopBit", SerialStopBit, file);
+}
+
+void Configuration::SaveName(int page, int n) {
+  if (page < 0 || page >= kPageCount) return;
+  const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
+  if (n < 1 || n > description.size) return;
+  WriteProfileString(description.ini_section, NameKey(description, n),
+                     Names(page)[static_cast<std::size_t>(n - 1)], ConfigFile());
+}
+
+}  // namespace orv

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orv {
+
+// The baud rates the program offers; a stored rate outside this list cannot be selected.
+inline constexpr std::array<std::string_view, 8> kBaudRates{"1200",  "2400",  "4800",  "9600",
+                                                            "19200", "28800", "38400", "115200"};
+inline constexpr std::uint8_t kFirstComPort = 1;
+inline constexpr std::uint8_t kLastComPort = 10;
+
+// The settings file MainForm.INI in the folder SYSINI beside the program: serial settings, file
+// settings and the names of the triggers and BGM channels. Nothing is cached: every load and save
+// opens the file anew, and a missing file, section or key simply yields the default.
+class Configuration {
+ public:
+  explicit Configuration(std::filesystem::path program_folder);
+
+  std::filesystem::path ConfigFolder() const;
+  std::filesystem::path ConfigFile() const;
+
+  // Fills one group from the file: "MainForm" (file settings), "RS232Config" (serial settings),
+  // or one page's names ("ETrgName", "BTrgName", "VTrgName", "BGMName"). Any other name loads
+  // nothing. Creates the configuration folder first if it is missing.
+  void LoadConfigGroup(const std::string& group);
+  // Writes the serial settings for "RS232Config"; every other group is never written here.
+  void SaveConfigGroup(const std::string& group);
+  // Writes name n (1..size) of a page (0..3) to that page's section; out-of-range calls do nothing.
+  void SaveName(int page, int n);
+
+  // Names of a page (0 EMG, 1 business, 2 soft, 3 BGM), name n at index n - 1.
+  std::vector<std::string>& Names(int page);
+
+  // True when the last serial load found a port or baud rate that cannot be selected and put its
+  // default in its place, so that the caller can treat the settings as changed.
+  bool settings_corrected() const { return settings_corrected_; }
+
+  std::uint8_t SerialComPort = 1;
+  std::string SerialBaudRate = "9600";
+  std::string SerialCheckBit = "None";
+  std::string SerialBitLength = "8";
+  std::string SerialStopBit = "1";
+  std::string FilePathSetting;
+  std::string FileNameSetting;
+  std::string FileTypeSetting = "2";
+  std::vector<std::string> EmgTriggerNames;
+  std::vector<std::string> BusTriggerNames;
+  std::vector<std::string> SoftTriggerNames;
+  std::vector<std::string> BgmNames;
+
+ private:
+  void LoadSerialSettings();
+  void LoadFileSettings();
+  void LoadNames(int page);
+
+  std::filesystem::path program_folder_;
+  bool settings_corrected_ = false;
+};
+
+}  // namespace orv

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace orv {
+
+// The few file-system operations the program needs. None of them throws; failures are reported
+// as false and leave nothing half done.
+
+// True when an entry of that name exists: file, folder or anything else (a dangling link too).
+bool EntryExists(const std::filesystem::path& p);
+
+// Creates one folder; its parent must exist. True only when the folder was created now.
+bool CreateFolder(const std::filesystem::path& p);
+
+// Deletes a file (never a folder). True when it was deleted.
+bool DeleteFile(const std::filesystem::path& p);
+
+// Opens for appending (creating the file if missing), writes the bytes, closes.
+bool AppendToFile(const std::filesystem::path& p, std::string_view bytes);
+
+}  // namespace orv

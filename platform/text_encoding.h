@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orv {
+
+// The files the program shares with hand editors are 8-bit Windows-1252 text; the program's own
+// strings are UTF-8. The five bytes that Windows-1252 leaves undefined (0x81, 0x8D, 0x8F, 0x90,
+// 0x9D) stand for U+0081 etc., so every byte survives a round trip.
+std::string Cp1252ToUtf8(std::string_view bytes);
+
+// Every character that Windows-1252 cannot hold, and every byte that does not begin a valid
+// UTF-8 sequence, becomes "?".
+std::string Utf8ToCp1252(std::string_view text);
+
+}  // namespace orv

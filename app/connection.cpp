@@ -1,0 +1,87 @@
+// Opening and closing the serial line, and the window's connected and disconnected looks.
+#include "app/main_form.h"
+
+namespace orv {
+
+void MainForm::ConnectCB_Click() {
+  if (shared_.PortConnected) {
+    link_.scheduler().set_poll_step(PollScheduler::kIdle);
+    // A port that already reports itself closed leaves the connected look as it is.
+    if (env_.port.IsOpen()) {
+      CloseSerialPort();
+      shared_.PortConnected = false;
+      DarkenFaultLamps();
+    }
+  } else if (!env_.port.IsOpen()) {
+    if (OpenSerialPort()) {
+      shared_.PortConnected = true;
+      if (SerialSettingsChanged) {
+        config_.SaveConfigGroup("RS232Config");
+        SerialSettingsChanged = false;
+      }
+      link_.scheduler().set_poll_step(PollScheduler::kFaultImageStep);
+      commands_.SendSupervisionSettings();
+    } else {
+      for (int i = 0; i < 12; ++i)
+        Trigger_CheckBox[i].SetEnabled(false);
+      if (env_.message_box) env_.message_box("Com Port Fail!", kProgramTitle, MessageIcon::kStop);
+    }
+  }
+  UpdateConnectionControls();
+}
+
+bool MainForm::OpenSerialPort() {
+  bool result = false;
+  if (shared_.PortConnected) CloseSerialPort();
+  env_.port.SetCommPort(config_.SerialComPort);
+  env_.port.SetHandshakingNone();
+  const std::string parity = config_.SerialCheckBit.substr(0, 1);
+  env_.port.SetSettings(config_.SerialBaudRate + "," + parity + "," + config_.SerialBitLength +
+                        "," + config_.SerialStopBit);
+  env_.port.Open();
+  link_.receiver().ResetRing();
+  if (env_.port.IsOpen()) {
+    result = true;
+    shared_.PortConnected = true;
+  }
+  return result;
+}
+
+void MainForm::CloseSerialPort() {
+  if (env_.port.IsOpen()) env_.port.Close();
+  shared_.PortConnected = false;
+}
+
+void MainForm::ComPort_CB_Click() {
+  config_.SerialComPort = static_cast<std::uint8_t>(ComPort_CB.list_index() + 1);
+  SerialSettingsChanged = true;
+}
+
+void MainForm::BaudRate_CB_Click() {
+  config_.SerialBaudRate = BaudRate_CB.text();
+  SerialSettingsChanged = true;
+}
+
+void MainForm::SetOperatorKeysEnabled(bool enabled) {
+  for (PushButton* key : {&EMG_CB, &EMGMessage_CB, &EMGAck_CB, &EMGReset_CB, &FaultAck_CB,
+                          &FaultReset_CB, &IMPC_CB, &Transmission_CommandButton}) {
+    key->SetEnabled(enabled);
+  }
+}
+
+void MainForm::UpdateConnectionControls() {
+  const bool connected = shared_.PortConnected;
+  ConnectCB.SetCaption(connected ? "Disconnection" : "Connection");
+  ComPort_CB.SetEnabled(!connected);
+  BaudRate_CB.SetEnabled(false);
+  SetOperatorKeysEnabled(connected);
+  for (int i = 0; i < 12; ++i)
+    Trigger_CheckBox[i].SetEnabled(connected);
+}
+
+void MainForm::DarkenFaultLamps() {
+  for (int i = 0; i < 12; ++i)
+    Shape1[i].SetFillStyle(Shape::kTransparent);
+}
+
+}  // namespace orv

@@ -1,0 +1,141 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
+#include "events/event_decoder.h"
+#include "events/event_log_file.h"
+#include "link/link.h"
+#include "link/shared_state.h"
+#include "panel/operator_commands.h"
+#include "panel/received_display.h"
+#include "panel/trigger_bank.h"
+#include "platform/clock.h"
+#include "platform/controls.h"
+#include "platform/message_box.h"
+#include "platform/serial_port.h"
+
+namespace orv {
+
+inline constexpr const char* kWindowCaption = "Orvandel Program Ver 2.16.08";
+inline constexpr const char* kProgramTitle = "Orvandel Program";
+
+// What the window needs from the outside world; tests hand in fakes.
+struct MainFormEnvironment {
+  SerialPort& port;
+  std::filesystem::path program_folder;
+  MessageBoxFn message_box;
+  ClockFn clock;
+};
+
+// The main window: every control as designed, the start-up and shutdown steps, the timer tick,
+// and the connection handling. The subsystems get references to the controls they drive.
+class MainForm {
+ public:
+  explicit MainForm(MainFormEnvironment env);
+  MainForm(const MainForm&) = delete;
+  MainForm& operator=(const MainForm&) = delete;
+
+  void Form_Load();
+  void Form_Unload();
+  // The 100 ms tick of TRTimer.
+  void TRTimer_Timer() { link_.Tick(); }
+
+  // Connection management.
+  void ConnectCB_Click();
+  bool OpenSerialPort();
+  void CloseSerialPort();
+  void ComPort_CB_Click();
+  void BaudRate_CB_Click();
+  void UpdateConnectionControls();
+
+  // Every control, containers before what they contain (the view builds widgets in this order).
+  const std::vector<Control*>& controls() const { return controls_; }
+  Control* FindControl(const std::string& qualified_name) const;
+
+  SharedState& shared() { return shared_; }
+  Link& link() { return link_; }
+  Configuration& config() { return config_; }
+  EventLogFile& event_log() { return event_log_; }
+  OperatorCommands& commands() { return commands_; }
+  TriggerBank& trigger_bank() { return trigger_bank_; }
+  ReceivedDataDisplay& display() { return display_; }
+  EventDecoder& decoder() { return decoder_; }
+  bool serial_settings_changed() const { return SerialSettingsChanged; }
+
+  // ---- The window and its controls, by their designed names. ----
+  Form MainFormWindow{"MainForm"};
+  FocusTracker focus;
+
+  ComboBox VirtualDevice_ComboBox{"VirtualDevice_ComboBox", ComboBox::Style::kEditable};
+  PictureBox Trigger_PictureBox{"Trigger_PictureBox"};
+  VScrollBar Trigger_VScrollBar{"Trigger_VScrollBar"};
+  ControlArray<CheckBox> Trigger_CheckBox{"Trigger_CheckBox", 12};
+  ControlArray<Label> TriggerLabel{"TriggerLabel", 12};
+  ControlArray<TextBox> TriggerNameText{"TriggerNameText", 12};
+  PushButton Transmission_CommandButton{"Transmission_CommandButton"};
+
+  Label Label1{"Label1"};
+  Line Line1{"Line1"};
+  ControlArray<Shape> Shape1{"Shape1", 24};
+  ControlArray<Label> Label2{"Label2", 12};
+  ControlArray<Label> Label3{"Label3", 12};
+
+  PushButton EMG_CB{"EMG_CB"};
+  PushButton EMGMessage_CB{"EMGMessage_CB"};
+  PushButton EMGAck_CB{"EMGAck_CB"};
+  PushButton FaultAck_CB{"FaultAck_CB"};
+  PushButton EMGReset_CB{"EMGReset_CB"};
+  PushButton FaultReset_CB{"FaultReset_CB"};
+  PushButton IMPC_CB{"IMPC_CB"};
+  PushButton Clear_CommandButton{"Clear_CommandButton"};
+
+  PushButton ConnectCB{"ConnectCB"};
+  Frame RS232Setting_Frame{"RS232Setting_Frame"};
+  Label ComPort_LB{"ComPort_LB"};
+  ComboBox ComPort_CB{"ComPort_CB", ComboBox::Style::kDropDownList};
+  Label BaudRate_LB{"BaudRate_LB"};
+  ComboBox BaudRate_CB{"BaudRate_CB", ComboBox::Style::kDropDownList};
+  Label RS232BitType_LB{"RS232BitType_LB"};
+  CheckBox SupervisionCheck{"SupervisionCheck"};
+  ComboBox Timer_CB{"Timer_CB", ComboBox::Style::kEditable};
+  ControlArray<Image> imgRS232{"imgRS232", 2};
+
+  Label EventsLogLabel{"EventsLogLabel"};
+  TextBox EventsLogTextBox{"EventsLogTextBox", -1, true, EventDecoder::kLogBoxMaxLength};
+  CheckBox NoDisplayCheck{"NoDisplayCheck"};
+  TextBox Receiver_Text{"Receiver_Text"};
+  Frame Frame1{"Frame1"};
+  ControlArray<OptionButton> DisplayType_OptionButton{"DisplayType_OptionButton", 3};
+
+ private:
+  void LayOutControls();
+  void WireEvents();
+  void Register(Control& control, Control* container = nullptr);
+  template <typename T>
+  void Register(ControlArray<T>& array, Control* container = nullptr) {
+    for (int i = 0; i < array.size(); ++i)
+      Register(array[i], container);
+  }
+  void SetOperatorKeysEnabled(bool enabled);
+  void DarkenFaultLamps();
+
+  MainFormEnvironment env_;
+  std::vector<Control*> controls_;
+
+  SharedState shared_;
+  Link link_;
+  Configuration config_;
+  EventLogFile event_log_;
+  OperatorCommands commands_;
+  TriggerBank trigger_bank_;
+  ReceivedDataDisplay display_;
+  EventDecoder decoder_;
+
+  bool SerialSettingsChanged = false;
+};
+
+}  // namespace orv

@@ -1,0 +1,152 @@
+#include "events/event_decoder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace orv {
+namespace {
+
+enum class UnitKind { kNone, kTrigger, kBgm };
+
+struct UnitEvent {
+  UnitKind kind = UnitKind::kNone;
+  int unit = 0;
+};
+
+UnitEvent SplitUnitCode(std::uint8_t code) {
+  if (code >= 0x30 && code <= 0x3F) return {UnitKind::kTrigger, code - 0x30};
+  if (code >= 0x40 && code <= 0x4F) return {UnitKind::kBgm, code - 0x40};
+  if (code >= 0x60 && code <= 0x7F) return {UnitKind::kTrigger, code - 0x60};
+  if (code >= 0x80 && code <= 0x9F) return {UnitKind::kBgm, code - 0x80};
+  return {};
+}
+
+const char* FixedEventText(std::uint8_t code) {
+  switch (code) {
+    case 0x11:
+      return "EMG";
+    case 0x12:
+      return "EMG Ack";
+    case 0x13:
+      return "EMG Reset";
+    case 0x14:
+      return "ALERT";
+    case 0x15:
+      return "ALARM";
+    case 0x16:
+      return "EMG PTT";
+    case 0x21:
+      return "Fault ";
+    case 0x22:
+      return "Fault Ack";
+    case 0x23:
+      return "Fault Reset";
+    default:
+      return "";
+  }
+}
+
+constexpr std::uint8_t kFaultCode = 0x21;
+
+std::string UnitLabel(int unit) {
+  return unit == 0 ? "M0 " : "R" + std::to_string(unit) + " ";
+}
+
+// Entry of bit k (0..5) of unit u in a six-per-unit table.
+int UnitEntry(int unit, int bit) {
+  return unit * 6 + bit + 1;
+}
+
+}  // namespace
+
+std::string FormatBits(std::int32_t value, int width) {
+  std::string bits;
+  const int n = std::min(width, 16);
+  for (int bit = n - 1; bit >= 0; --bit)
+    bits += (value >> bit) & 1 ? '1' : '0';
+  return bits;
+}
+
+EventDecoder::EventDecoder(SharedState& shared, EventDecoderControls controls,
+                           EventLogFile& log_file, ClockFn clock)
+    : shared_(shared), controls_(controls), log_file_(log_file), clock_(std::move(clock)) {}
+
+std::string EventDecoder::LineHead() const {
+  const LocalDateTime now = clock_ ? clock_() : SystemLocalTime();
+  char head[32];
+  std::snprintf(head, sizeof head, "%02d/%02d %02d:%02d Event = ", now.month % 100, now.day % 100,
+                now.hour % 100, now.minute % 100);
+  return head;
+}
+
+void EventDecoder::DecodeEventReport(std::uint8_t code, std::int32_t value) {
+  std::string line = LineHead() + FixedEventText(code);
+  if (code == kFaultCode) line += FormatBits(value, 16);
+
+  const UnitEvent unit_event = SplitUnitCode(code);
+  if (unit_event.kind == UnitKind::kTrigger) {
+    ApplyTriggerReport(unit_event.unit, value);
+    line += "TRG " + UnitLabel(unit_event.unit) + FormatBits(value, 12);
+  } else if (unit_event.kind == UnitKind::kBgm) {
+    ApplyBgmReport(unit_event.unit, value);
+    line += "BGM " + UnitLabel(unit_event.unit) + FormatBits(value, 6);
+  }
+
+  if (controls_.NoDisplayCheck.value() == 0) ShowLine(line);
+  log_file_.AppendEventLogLine(line);
+}
+
+void EventDecoder::ApplyTriggerReport(int unit, std::int32_t value) {
+  // Units beyond the tables' sixty entries are shown and logged but recorded nowhere.
+  if (unit >= kUnitsInTables) return;
+  struct Group {
+    int shift;
+    TriggerStateTable& table;
+    int page;
+  };
+  const Group groups[] = {{0, shared_.EmgTriggerState, 0}, {6, shared_.BusTriggerState, 1}};
+  for (const Group& group : groups) {
+    const int bits = (value >> group.shift) & 0x3F;
+    if (bits == 0) continue;
+    // Trigger reports only ever set entries; the status replies clear them.
+    for (int k = 0; k < 6; ++k) {
+      if (bits & (1 << k)) group.table.Set(UnitEntry(unit, k), 1);
+    }
+    if (shared_.TriggerBankPage == group.page) {
+      ShowTriggerStates(group.table);
+      shared_.RefreshTriggers = false;
+    }
+  }
+}
+
+void EventDecoder::ApplyBgmReport(int unit, std::int32_t value) {
+  if (unit >= kUnitsInTables) return;
+  for (int k = 0; k < 6; ++k) {
+    shared_.BgmState.Set(UnitEntry(unit, k), (value >> k) & 1 ? 1 : 0);
+  }
+  if (shared_.TriggerBankPage == kBgmPage) {
+    ShowBgmStates();
+    shared_.RefreshTriggers = false;
+  }
+}
+
+void EventDecoder::ShowTriggerStates(const TriggerStateTable& table) {
+  shared_.TriggerUiEnabled = false;
+  for (int r = 1; r <= 12; ++r) {
+    const int value = table.Get(shared_.TriggerScrollOffset + r) != 0 ? 1 : 0;
+    controls_.Trigger_CheckBox[r - 1].SetValue(value);
+  }
+  shared_.TriggerUiEnabled = true;
+  for (int r = 0; r < 12; ++r)
+    shared_.TriggerNameEdited[static_cast<std::size_t>(r)] = false;
+}
+
+void EventDecoder::ShowLine(const std::string& line) {
+  TextBox& box = controls_.EventsLogTextBox;
+  std::string text = line + "\r\n" + box.text();
+  if (text.size() > static_cast<std::size_t>(kLogBoxMaxLength)) text.resize(kLogBoxMaxLength);
+  box.SetText(text);
+  box.SetSelStart(0);
+}
+
+}  // namespace orv

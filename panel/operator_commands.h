@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/shared_state.h"
+#include "link/transmitter.h"
+#include "platform/controls.h"
+
+namespace orv {
+
+// The supervision time byte from Timer_CB's text: its leading number rounded half to even, then
+// held to 0..255 (a text without a leading number gives 0).
+std::uint8_t SupervisionTimeByte(const std::string& text);
+
+// The operator panel's keys. Every frame goes out at once from the click that asked for it.
+class OperatorCommands {
+ public:
+  enum KeyCode : std::uint8_t {
+    kEmg = 1,
+    kEmgAck = 2,
+    kEmgReset = 3,
+    kFaultAck = 4,
+    kFaultReset = 5,
+    kEmgMessage = 6,
+  };
+
+  OperatorCommands(SharedState& shared, Transmitter& transmitter, CheckBox& supervision_check,
+                   ComboBox& timer_cb);
+
+  void SendPanelKey(std::uint8_t key_code);
+  void SendImpedanceCheck();
+  // Command of the page (19, 20, 18, 23) with the trigger number and state.
+  void SendTriggerCommand(int page, std::uint8_t trigger_number, std::uint8_t state);
+  void SupervisionSetting(std::uint8_t control_data);
+  void SupervisionTimeSetting(std::uint8_t control_data);
+  // Time (command 16) first, then on/off (command 17).
+  void SendSupervisionSettings();
+
+  void SupervisionCheck_Click();
+  void Clear_CommandButton_Click();
+  void Transmission_CommandButton_Click();
+
+  bool supervision_enabled() const { return SupervisionEnabled; }
+
+ private:
+  SharedState& shared_;
+  Transmitter& transmitter_;
+  CheckBox& SupervisionCheck;
+  ComboBox& Timer_CB;
+  bool SupervisionEnabled = false;
+};
+
+}  // namespace orv

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "platform/fake_serial_port.h"
+#include "tests/temp_folder.h"
+
+namespace orv::test {
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  MessageIcon icon;
+};
+
+// A headless main window over a fake port, in its own program folder, with a settable clock.
+class FormTest : public ::testing::Test {
+ protected:
+  void SetUp() override { program_folder_ = temp_.path(); }
+
+  // Builds the window and runs its start-up; a test may prepare files first.
+  MainForm& Load() {
+    form_ = std::make_unique<MainForm>(MainFormEnvironment{
+        port_, program_folder_,
+        [this](const std::string& text, const std::string& caption, MessageIcon icon) {
+          messages_.push_back({text, caption, icon});
+        },
+        [this] { return now_; }});
+    form_->Form_Load();
+    return *form_;
+  }
+  MainForm& form() { return *form_; }
+
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i)
+      form_->TRTimer_Timer();
+  }
+  // Connects through the real button and forgets the frames written so far.
+  void ConnectAndClear() {
+    form_->ConnectCB.PerformClick();
+    ASSERT_TRUE(form_->shared().PortConnected);
+    port_.ClearWrites();
+  }
+  std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
+  std::filesystem::path LogPath() const { return program_folder_ / "DATA" / "EventLog.txt"; }
+
+  TempFolder temp_;
+  std::filesystem::path program_folder_;
+  FakeSerialPort port_;
+  std::vector<ShownMessage> messages_;
+  LocalDateTime now_{12, 4, 5, 21};
+  std::unique_ptr<MainForm> form_;
+};
+
+}  // namespace orv::test

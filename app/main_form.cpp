@@ -1,5 +1,8 @@
 #include "app/main_form.h"
 
+#include "link/fault_lamps.h"
+#include "link/status_replies.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -219,6 +222,20 @@ void MainForm::LayOutControls() {
 void MainForm::WireEvents() {
   ConnectCB.Click = [this] { ConnectCB_Click(); };
   ComPort_CB.Click = [this] { ComPort_CB_Click(); };
+  const std::pair<PushButton*, std::uint8_t> keys[] = {
+      {&EMG_CB, OperatorCommands::kEmg},
+      {&EMGAck_CB, OperatorCommands::kEmgAck},
+      {&EMGReset_CB, OperatorCommands::kEmgReset},
+      {&FaultAck_CB, OperatorCommands::kFaultAck},
+      {&FaultReset_CB, OperatorCommands::kFaultReset},
+      {&EMGMessage_CB, OperatorCommands::kEmgMessage}};
+  for (const auto& [button, code] : keys) {
+    button->Click = [this, key_code = code] { commands_.SendPanelKey(key_code); };
+  }
+  IMPC_CB.Click = [this] { commands_.SendImpedanceCheck(); };
+  Clear_CommandButton.Click = [this] { commands_.Clear_CommandButton_Click(); };
+  Transmission_CommandButton.Click = [this] { commands_.Transmission_CommandButton_Click(); };
+  SupervisionCheck.Click = [this] { commands_.SupervisionCheck_Click(); };
   BaudRate_CB.Click = [this] { BaudRate_CB_Click(); };
 
   VirtualDevice_ComboBox.Click = [this] { trigger_bank_.VirtualDevice_ComboBox_Click(); };
@@ -238,6 +255,18 @@ void MainForm::WireEvents() {
   DisplayType_OptionButton.Bind(&Control::Click,
                                 [this](int i) { display_.DisplayType_OptionButton_Click(i); });
 
+  DispatchHandlers dispatch;
+  dispatch.fault_image = [this](std::uint8_t d0, std::uint8_t d1) {
+    HandleFaultImageReply(Shape1, d0, d1);
+  };
+  dispatch.panel_status = [this](std::int32_t value) { HandlePanelStatusReport(Shape1, value); };
+  dispatch.trigger_status_reply = [this](std::uint8_t command) {
+    HandleTriggerStatusReply(shared_, link_.receiver().rx_payload(), command);
+  };
+  dispatch.event_report = [this](std::uint8_t kind, std::int32_t value) {
+    decoder_.DecodeEventReport(kind, value);
+  };
+  link_.SetDispatchHandlers(std::move(dispatch));
   link_.SetRefreshHandler([this] { trigger_bank_.RefreshTriggerBank(); });
   link_.receiver().SetChunkHandler(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); });

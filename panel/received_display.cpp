@@ -39,18 +39,22 @@ std::string FormatReceivedByte(std::uint8_t byte, std::uint8_t mode) {
 
 void ReceivedDataDisplay::AppendReceivedBytes(TextBox& box, const Bytes& bytes) const {
   std::string text;
-  for (const std::uint8_t b : bytes)
-    text += FormatReceivedByte(b, DisplayMode);
+  for (const std::uint8_t b : bytes) text += FormatReceivedByte(b, DisplayMode);
   if (text.empty()) return;
-  std::string all = box.text() + text;
-  if (all.size() > kMaxTextLength) {
-    // Cut at a character boundary, never inside a UTF-8 sequence.
-    std::size_t cut = all.size() - kMaxTextLength;
-    while (cut < all.size() && (static_cast<unsigned char>(all[cut]) & 0xC0) == 0x80)
-      ++cut;
-    all.erase(0, cut);
+  const std::string& shown = box.text();
+  const std::size_t total = shown.size() + text.size();
+  std::size_t drop = total > kMaxTextLength ? total - kMaxTextLength : 0;
+  // Cut at a character boundary, never inside a UTF-8 sequence.
+  auto continuation = [&](std::size_t at) {
+    const char c = at < shown.size() ? shown[at] : text[at - shown.size()];
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+  };
+  while (drop > 0 && drop < total && continuation(drop)) ++drop;
+  if (drop > shown.size()) {
+    text.erase(0, drop - shown.size());
+    drop = shown.size();
   }
-  box.SetText(all);
+  box.AppendText(text, drop);
 }
 
 void ReceivedDataDisplay::DisplayType_OptionButton_Click(int index) {

@@ -128,9 +128,16 @@ void TextBox::SetText(const std::string& text) {
   Raise(Change);
 }
 
-void TextBox::AppendText(const std::string& text) {
-  if (text.empty()) return;
-  SetText(text_ + text);
+void TextBox::AppendText(const std::string& text, std::size_t drop_front) {
+  if (text.empty() && drop_front == 0) return;
+  text_.erase(0, std::min(drop_front, text_.size()));
+  text_ += text;
+  if (max_length_ > 0 && static_cast<int>(text_.size()) > max_length_) {
+    text_.resize(static_cast<std::size_t>(max_length_));
+  }
+  sel_start_ = std::min(sel_start_, static_cast<int>(text_.size()));
+  Changed();
+  Raise(Change);
 }
 
 void TextBox::SetSelStart(int start) {

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the program and starts it.
+# Builds the program and the simulated controller, and runs the program against the simulator.
+# The program runs from its own demo folder in the build tree, so it never touches a
+# configuration or an event log that you already have.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -8,5 +10,37 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 build=build/demo
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_TESTS=OFF \
   -DORV_BUILD_BENCH=OFF
-cmake --build "$build"
-"$build/app/orvandel"
+cmake --build "$build" --target orvandel orvandel-sim
+
+# The program keeps SYSINI and DATA beside its executable: give it a folder of its own.
+run="$build/run"
+mkdir -p "$run/SYSINI"
+cp "$build/app/orvandel" "$run/orvandel"
+port="$(pwd)/$run/controller-port"
+ini="$run/SYSINI/MainForm.INI"
+# Map COM1 to the simulator's pseudo-terminal; every other line of an existing file stays.
+if [ ! -f "$ini" ]; then
+  printf '[SerialPorts]\r\nCOM1=%s\r\n' "$port" > "$ini"
+elif grep -qi '^COM1=' "$ini"; then
+  sed -i "s|^[Cc][Oo][Mm]1=.*|COM1=$port\r|" "$ini"
+else
+  printf '[SerialPorts]\r\nCOM1=%s\r\n' "$port" >> "$ini"
+fi
+
+"$build/sim/orvandel-sim" --link "$port" --seed "${ORV_DEMO_SEED:-1}" > "$run/simulator.log" &
+sim=$!
+trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
+
+cat <<MSG
+The simulated controller is on $port (its traffic: $run/simulator.log).
+Click "Connection": the fault lamps, the trigger bank and the events log follow the simulator.
+Close the window to stop both.
+MSG
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: running on a virtual X server (xvfb-run)."
+  ensure_packages xvfb xauth
+  xvfb-run -a -s "-screen 0 1280x1024x24" "$run/orvandel"
+else
+  "$run/orvandel"
+fi

@@ -1,0 +1,191 @@
+#include "platform/qt/qt_serial_port.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace orv {
+namespace {
+
+QSerialPort::Parity ToQt(Parity parity) {
+  switch (parity) {
+    case Parity::kEven:
+      return QSerialPort::EvenParity;
+    case Parity::kOdd:
+      return QSerialPort::OddParity;
+    case Parity::kMark:
+      return QSerialPort::MarkParity;
+    case Parity::kSpace:
+      return QSerialPort::SpaceParity;
+    case Parity::kNone:
+      break;
+  }
+  return QSerialPort::NoParity;
+}
+
+Parity FromQt(QSerialPort::Parity parity) {
+  switch (parity) {
+    case QSerialPort::EvenParity:
+      return Parity::kEven;
+    case QSerialPort::OddParity:
+      return Parity::kOdd;
+    case QSerialPort::MarkParity:
+      return Parity::kMark;
+    case QSerialPort::SpaceParity:
+      return Parity::kSpace;
+    default:
+      return Parity::kNone;
+  }
+}
+
+QSerialPort::StopBits ToQt(StopBits stop_bits) {
+  switch (stop_bits) {
+    case StopBits::kOneAndHalf:
+      return QSerialPort::OneAndHalfStop;
+    case StopBits::kTwo:
+      return QSerialPort::TwoStop;
+    case StopBits::kOne:
+      break;
+  }
+  return QSerialPort::OneStop;
+}
+
+StopBits FromQt(QSerialPort::StopBits stop_bits) {
+  switch (stop_bits) {
+    case QSerialPort::OneAndHalfStop:
+      return StopBits::kOneAndHalf;
+    case QSerialPort::TwoStop:
+      return StopBits::kTwo;
+    default:
+      return StopBits::kOne;
+  }
+}
+
+}  // namespace
+
+std::string DefaultDeviceForPort(int port_number) {
+  if (port_number < 1) return {};
+#ifdef _WIN32
+  return "COM" + std::to_string(port_number);
+#else
+  return "/dev/ttyS" + std::to_string(port_number - 1);
+#endif
+}
+
+QtSerialPort::QtSerialPort(DeviceLookup device_for_port)
+    : device_for_port_(std::move(device_for_port)) {
+  QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { OnReadyRead(); });
+  QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                   [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+QtSerialPort::~QtSerialPort() {
+  // Closing below may still emit; nothing of this object may run from here on.
+  QObject::disconnect(&port_, nullptr, nullptr, nullptr);
+  if (port_.isOpen()) port_.close();
+}
+
+void QtSerialPort::SetHandshakingNone() {
+  // A lost device refuses every setting; it is applied again at the next Open() anyway.
+  if (!lost_) port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void QtSerialPort::SetSettings(const std::string& settings) {
+  const std::optional<LineSettings> parsed = ParseLineSettings(settings);
+  if (!parsed) return;
+  pending_settings_ = parsed;
+  if (open_ && !lost_) ApplyPendingSettings();
+}
+
+void QtSerialPort::Open() {
+  if (open_) return;
+  device_ = device_for_port_ ? device_for_port_(comm_port_) : std::string();
+  if (device_.empty()) device_ = DefaultDeviceForPort(comm_port_);
+  if (device_.empty()) return;
+
+  port_.setPortName(QString::fromStdString(device_));
+  // Opens with the settings last in force, then tries the new ones on the device itself: only
+  // the open device can tell whether it accepts them.
+  if (!port_.open(QIODevice::ReadWrite)) {
+    port_.clearError();
+    return;
+  }
+  open_ = true;
+  lost_ = false;
+  ApplyPendingSettings();
+}
+
+void QtSerialPort::Close() {
+  // Cleared first, so that errors raised while closing a vanished device are not taken as news.
+  // A lost device's handle may already be released.
+  open_ = false;
+  lost_ = false;
+  if (port_.isOpen()) port_.close();
+  port_.clearError();
+}
+
+void QtSerialPort::Output(const Bytes& bytes) {
+  if (!open_ || lost_ || !port_.isOpen() || bytes.empty()) return;
+  const qint64 written =
+      port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+  // Hands the bytes to the driver now, as the write call of a serial control does; whatever it
+  // does not take at once follows from the event loop.
+  if (written > 0) port_.flush();
+}
+
+LineSettings QtSerialPort::line_settings() const {
+  return LineSettings{static_cast<int>(port_.baudRate()), FromQt(port_.parity()),
+                      static_cast<int>(port_.dataBits()), FromQt(port_.stopBits())};
+}
+
+void QtSerialPort::OnReadyRead() {
+  if (!open_ || lost_) return;
+  const QByteArray data = port_.readAll();
+  const auto* first = reinterpret_cast<const std::uint8_t*>(data.constData());
+  RaiseReceive(Bytes(first, first + data.size()));
+}
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+  if (error == QSerialPort::NoError) return;
+  ++error_notifications_;
+  // Refused settings (modem lines and parity on ptys, for instance) and failed opens are not
+  // fatal: the caller learns about an open through IsOpen(). A failed read or write on the open
+  // handle is: the device is gone, and a hung-up line even reads as a ReadError with a stale
+  // errno, not as a ResourceError.
+  const bool handle_failed = error == QSerialPort::ResourceError ||
+                             error == QSerialPort::ReadError || error == QSerialPort::WriteError;
+  if (!handle_failed || !open_ || lost_) return;
+  lost_ = true;
+  // QSerialPort leaves the read notifier of a hung-up handle armed, and queued bytes keep the
+  // write notifier armed: either would report again on every pass of the event loop. So the
+  // handle is released, once the notification in progress has returned (closing under its feet
+  // is not safe). The port still reports itself open until Close().
+  QMetaObject::invokeMethod(
+      &port_, [this] { ReleaseLostDevice(); }, Qt::QueuedConnection);
+}
+
+void QtSerialPort::ReleaseLostDevice() {
+  if (!lost_ || !port_.isOpen()) return;
+  port_.clear(QSerialPort::Output);
+  port_.close();
+  port_.clearError();
+}
+
+void QtSerialPort::ApplyPendingSettings() {
+  if (!pending_settings_) return;
+  const LineSettings wanted = *pending_settings_;
+  pending_settings_.reset();
+  const LineSettings previous = line_settings();
+  if (!TryApply(wanted)) TryApply(previous);
+}
+
+bool QtSerialPort::TryApply(const LineSettings& settings) {
+  // Each setter keeps the old value when the device refuses the new one.
+  bool ok = port_.setBaudRate(settings.baud_rate);
+  ok = port_.setParity(ToQt(settings.parity)) && ok;
+  ok = port_.setDataBits(static_cast<QSerialPort::DataBits>(settings.data_bits)) && ok;
+  ok = port_.setStopBits(ToQt(settings.stop_bits)) && ok;
+  return ok;
+}
+
+}  // namespace orv

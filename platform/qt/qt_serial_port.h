@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QSerialPort>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/line_settings.h"
+#include "platform/serial_port.h"
+
+namespace orv {
+
+// The device a port number stands for when no mapping names one: the system's n-th serial port.
+// Empty for numbers below 1.
+std::string DefaultDeviceForPort(int port_number);
+
+// The serial port interface on QSerialPort. Opened, used and closed on the thread that owns it.
+//
+// A device that vanishes while open (USB adapter pulled, pty master closed) is marked lost and its
+// handle released: reading stops, writes are dropped, and the port still reports itself open
+// until Close(), so that the program's disconnect path stays the one way out. Nothing is shown
+// and nothing retries.
+class QtSerialPort : public SerialPort {
+ public:
+  // Device path for a port number, or "" for the system default. Asked at every Open(), so a
+  // changed mapping takes effect at the next connect.
+  using DeviceLookup = std::function<std::string(int port_number)>;
+
+  explicit QtSerialPort(DeviceLookup device_for_port = {});
+  ~QtSerialPort() override;
+  QtSerialPort(const QtSerialPort&) = delete;
+  QtSerialPort& operator=(const QtSerialPort&) = delete;
+
+  void SetCommPort(int port_number) override { comm_port_ = port_number; }
+  void SetHandshakingNone() override;
+  // A text that does not parse is ignored; settings the open device refuses are rolled back.
+  // While closed, the settings wait for the next Open().
+  void SetSettings(const std::string& settings) override;
+  void Open() override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+  void Output(const Bytes& bytes) override;
+
+  // The device tried by the last Open().
+  const std::string& device() const { return device_; }
+  bool device_lost() const { return lost_; }
+  // The line settings the port holds now (those in force while open).
+  LineSettings line_settings() const;
+  // Error notifications received from QSerialPort, of any kind; each is handled in constant time.
+  int error_notifications() const { return error_notifications_; }
+  // The wrapped port, for tests that need to provoke its signals.
+  QSerialPort& qt_port() { return port_; }
+
+ private:
+  void OnReadyRead();
+  void OnError(QSerialPort::SerialPortError error);
+  void ReleaseLostDevice();
+  // Applies the pending settings to the open port; all of them or, if the device refuses one,
+  // none (the previous settings are put back).
+  void ApplyPendingSettings();
+  bool TryApply(const LineSettings& settings);
+
+  QSerialPort port_;
+  DeviceLookup device_for_port_;
+  std::optional<LineSettings> pending_settings_;
+  std::string device_;
+  int comm_port_ = 1;
+  int error_notifications_ = 0;
+  bool open_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace orv

@@ -6,6 +6,7 @@
 
 #include "link/shared_state.h"
 #include "platform/file_system.h"
+#include "platform/leading_number.h"
 #include "platform/profile.h"
 
 namespace orv {
@@ -33,29 +34,6 @@ std::string CutAtNulAndTrim(std::string value) {
   const std::size_t first = value.find_first_not_of(" \t");
   if (first == std::string::npos) return {};
   return value.substr(first, value.find_last_not_of(" \t") - first + 1);
-}
-
-// The leading decimal number of the text ("3", "3abc", "+2.5", "-1"), rounded half to even; 0
-// when the text does not start with one. The whole part saturates at a million, so that no digit
-// string can overflow; such a value is far outside any port number anyway.
-long LeadingNumber(std::string_view text) {
-  constexpr long kSaturation = 1'000'000;
-  std::size_t i = 0;
-  const auto is_digit = [&] { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  long whole = 0;
-  for (; is_digit(); ++i)
-    whole = std::min(kSaturation, whole * 10 + (text[i] - '0'));
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    const int first = is_digit() ? text[i++] - '0' : 0;
-    bool rest_nonzero = false;
-    for (; is_digit(); ++i)
-      rest_nonzero = rest_nonzero || text[i] != '0';
-    if (first > 5 || (first == 5 && (rest_nonzero || whole % 2 == 1))) ++whole;
-  }
-  return negative ? -whole : whole;
 }
 
 }  // namespace
@@ -166,6 +144,12 @@ void Configuration::SaveConfigGroup(const std::string& group) {
   WriteProfileString(kSerialSection, "CheckBit", SerialCheckBit, file);
   WriteProfileString(kSerialSection, "BitLength", SerialBitLength, file);
   WriteProfileString(kSerialSection, "StopBit", SerialStopBit, file);
+}
+
+std::string Configuration::SerialDevice(int port_number) const {
+  constexpr std::size_t kPathCapacity = 1024;
+  return CutAtNulAndTrim(ReadProfileString("SerialPorts", "COM" + std::to_string(port_number), "",
+                                           kPathCapacity, ConfigFile()));
 }
 
 void Configuration::SaveName(int page, int n) {

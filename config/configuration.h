@@ -33,6 +33,9 @@ class Configuration {
   void SaveConfigGroup(const std::string& group);
   // Writes name n (1..size) of a page (0..3) to that page's section; out-of-range calls do nothing.
   void SaveName(int page, int n);
+  // The device that port n stands for: key "COM<n>" of the "SerialPorts" section, read afresh
+  // at every call so that an edit takes effect at the next connect; empty when not mapped.
+  std::string SerialDevice(int port_number) const;
 
   // Names of a page (0 EMG, 1 business, 2 soft, 3 BGM), name n at index n - 1.
   std::vector<std::string>& Names(int page);

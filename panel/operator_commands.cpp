@@ -1,37 +1,17 @@
 #include "panel/operator_commands.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 
 #include "link/frame.h"
+#include "platform/leading_number.h"
 
 namespace orv {
 
 std::uint8_t SupervisionTimeByte(const std::string& text) {
-  // The leading decimal number: optional blanks, sign, digits, one decimal point.
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-    ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  double number = 0;
-  bool digits = false;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    number = std::min(number * 10 + (text[i] - '0'), 1e6);
-    digits = true;
-  }
-  if (i < text.size() && text[i] == '.') {
-    double scale = 0.1;
-    for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-      number += (text[i] - '0') * scale;
-      scale /= 10;
-      digits = true;
-    }
-  }
-  if (!digits) return 0;
-  const double rounded = std::nearbyint(negative ? -number : number);  // ties to even
-  return static_cast<std::uint8_t>(std::clamp(rounded, 0.0, 255.0));
+  // Blanks before the number are allowed, as in a typed entry.
+  const std::size_t first = text.find_first_not_of(" \t");
+  const long number = first == std::string::npos ? 0 : LeadingNumber(text.substr(first));
+  return static_cast<std::uint8_t>(std::clamp(number, 0L, 255L));
 }
 
 OperatorCommands::OperatorCommands(SharedState& shared, Transmitter& transmitter,

@@ -319,3 +319,23 @@ TEST_F(ConfigurationTest, GarbageFileReadsDefaults) {
 
 }  // namespace
 }  // namespace orv
+
+namespace orv {
+namespace {
+
+TEST(SerialPortsSection, MapsPortNumbersToDevicesAndIsReadAfreshEachTime) {
+  test::TempFolder folder;
+  Configuration config(folder.path());
+  config.LoadConfigGroup("RS232Config");
+  EXPECT_EQ(config.SerialDevice(1), "");
+  test::WriteBytes(config.ConfigFile(),
+                   "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\ncom10=/dev/pts/7\r\n");
+  EXPECT_EQ(config.SerialDevice(1), "/dev/ttyUSB0");
+  EXPECT_EQ(config.SerialDevice(10), "/dev/pts/7");
+  EXPECT_EQ(config.SerialDevice(2), "");
+  test::WriteBytes(config.ConfigFile(), "[SerialPorts]\r\nCOM1=/dev/ttyACM0\r\n");
+  EXPECT_EQ(config.SerialDevice(1), "/dev/ttyACM0");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,148 @@
+// The program's connection over a real pseudo-terminal: the QSerialPort binding on the slave
+// side, the test as the controller on the master side.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "app/main_form.h"
+#include "link/frame.h"
+#include "platform/qt/qt_serial_port.h"
+#include "tests/pty_pair.h"
+#include "tests/qt_wait.h"
+#include "tests/temp_folder.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Hex;
+
+class PtyConnection : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(pty_->ok());
+    std::filesystem::create_directories(folder_.path() / "SYSINI");
+    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
+                     "[SerialPorts]\r\nCOM1=" + pty_->slave_path() + "\r\n");
+    const auto program_folder = folder_.path();
+    port_ = std::make_unique<QtSerialPort>(
+        [program_folder](int n) { return Configuration(program_folder).SerialDevice(n); });
+    form_ = std::make_unique<MainForm>(
+        MainFormEnvironment{*port_, program_folder,
+                            [this](const std::string& text, const std::string&, MessageIcon) {
+                              messages_.push_back(text);
+                            },
+                            [] {
+                              return LocalDateTime{12, 4, 5, 21};
+                            }});
+    form_->Form_Load();
+  }
+
+  // One tick, after the event loop has delivered what the line brought.
+  void Tick() {
+    QCoreApplication::processEvents();
+    form_->TRTimer_Timer();
+  }
+  // Ticks until a frame of `length` bytes arrives on the master; returns the ticks it took.
+  int TicksUntilFrame(std::size_t length, Bytes& frame) {
+    for (int ticks = 1; ticks <= 30; ++ticks) {
+      Tick();
+      frame = pty_->ReadMaster(length, 20ms);
+      if (!frame.empty()) {
+        if (frame.size() < length) {
+          const Bytes rest = pty_->ReadMaster(length - frame.size(), 1000ms);
+          frame.insert(frame.end(), rest.begin(), rest.end());
+        }
+        return ticks;
+      }
+    }
+    return -1;
+  }
+
+  test::TempFolder folder_;
+  std::unique_ptr<test::PtyPair> pty_ = std::make_unique<test::PtyPair>();
+  std::unique_ptr<QtSerialPort> port_;
+  std::unique_ptr<MainForm> form_;
+  std::vector<std::string> messages_;
+};
+
+TEST_F(PtyConnection, ConnectPollReplyAndLoseTheDevice) {
+  MainForm& f = *form_;
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.shared().PortConnected) << "could not open " << pty_->slave_path();
+  EXPECT_EQ(f.ConnectCB.caption(), "Disconnection");
+  // The supervision pair goes out from the click itself, before any tick.
+  EXPECT_EQ(pty_->ReadMaster(12, 2000ms), Hex("02 01 10 0A 13 03 02 01 11 00 A9 03"));
+
+  Bytes frame;
+  EXPECT_EQ(TicksUntilFrame(6, frame), 1);
+  EXPECT_EQ(frame, Hex("02 01 06 00 2B 03"));
+  EXPECT_EQ(TicksUntilFrame(5, frame), 11);
+  EXPECT_EQ(frame, Hex("02 00 08 F7 03"));
+
+  // A reply written by the controller is dispatched at the next tick.
+  ASSERT_TRUE(pty_->WriteMaster(EncodeFrame(6, Bytes{0x81, 0x00})));
+  ASSERT_TRUE(test::WaitFor([&] { return f.link().receiver().rx_ring_write() >= 7; }));
+  EXPECT_EQ(f.Shape1[0].fill_style(), Shape::kTransparent) << "not before the tick";
+  f.TRTimer_Timer();
+  EXPECT_EQ(f.Shape1[0].fill_style(), Shape::kSolid);
+  EXPECT_EQ(f.Shape1[7].fill_style(), Shape::kSolid);
+
+  // The device goes away while connected: the program keeps running and ticking.
+  pty_->CloseMaster();
+  for (int i = 0; i < 40; ++i) {
+    Tick();
+    f.EMG_CB.PerformClick();
+  }
+  EXPECT_TRUE(f.shared().PortConnected);
+  EXPECT_TRUE(port_->IsOpen());
+  f.ConnectCB.PerformClick();
+  EXPECT_FALSE(f.shared().PortConnected);
+  EXPECT_FALSE(port_->IsOpen());
+  EXPECT_EQ(f.ConnectCB.caption(), "Connection");
+  EXPECT_TRUE(f.ComPort_CB.enabled());
+  for (int i = 0; i < 12; ++i)
+    EXPECT_EQ(f.Shape1[i].fill_style(), Shape::kTransparent);
+  EXPECT_TRUE(messages_.empty());
+
+  // Reconnecting while the device is still gone fails visibly, once.
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(messages_, (std::vector<std::string>{"Com Port Fail!"}));
+  EXPECT_FALSE(f.shared().PortConnected);
+  EXPECT_EQ(f.ConnectCB.caption(), "Connection");
+
+  // A new device under the same port number works again after editing the mapping.
+  pty_ = std::make_unique<test::PtyPair>();
+  ASSERT_TRUE(pty_->ok());
+  test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
+                   "[SerialPorts]\r\nCOM1=" + pty_->slave_path() + "\r\n");
+  f.ConnectCB.PerformClick();
+  EXPECT_TRUE(f.shared().PortConnected);
+  EXPECT_EQ(pty_->ReadMaster(12, 2000ms).size(), 12u);
+}
+
+TEST_F(PtyConnection, TrafficInFlightWhenTheDeviceIsLost) {
+  MainForm& f = *form_;
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.shared().PortConnected);
+  // Half a frame and a burst of reports are on their way when the line dies.
+  Bytes burst = Hex("02 03 A0");
+  for (int i = 0; i < 20; ++i) {
+    const Bytes r = EncodeFrame(0xA0, Bytes{0x14, 0x00, 0x00});
+    burst.insert(burst.end(), r.begin(), r.end());
+  }
+  ASSERT_TRUE(pty_->WriteMaster(burst));
+  pty_->CloseMaster();
+  for (int i = 0; i < 50; ++i)
+    Tick();
+  EXPECT_TRUE(f.shared().PortConnected);
+  f.ConnectCB.PerformClick();
+  EXPECT_FALSE(f.shared().PortConnected);
+  EXPECT_LE(f.EventsLogTextBox.text().size(), 1000u);
+}
+
+}  // namespace
+}  // namespace orv

@@ -197,6 +197,7 @@ void FocusTracker::MoveFocus(Control* to) {
     if (from->LostFocus) from->LostFocus();
   }
   if (to != nullptr && to->GotFocus) to->GotFocus();
+  if (observer_) observer_(focused_);
 }
 
 }  // namespace orv

@@ -296,9 +296,13 @@ class FocusTracker {
  public:
   Control* focused() const { return focused_; }
   void MoveFocus(Control* to);
+  // Told the control that holds the focus after every move (a handler may have passed it on),
+  // so that a view can give that control's widget the real keyboard focus.
+  void SetObserver(std::function<void(Control*)> observer) { observer_ = std::move(observer); }
 
  private:
   Control* focused_ = nullptr;
+  std::function<void(Control*)> observer_;
 };
 
 }  // namespace orv

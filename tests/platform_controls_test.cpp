@@ -124,6 +124,25 @@ TEST(Controls, FocusMoveRaisesValidateLostFocusThenGotFocus) {
   EXPECT_EQ(focus.focused(), &picture);
 }
 
+TEST(Controls, FocusObserverHearsWhereTheFocusEndedUp) {
+  VScrollBar bar("Bar");
+  PictureBox picture("Picture");
+  TextBox editor("Editor");
+  FocusTracker focus;
+  // The scroll bar hands the focus on as soon as it gets it.
+  bar.GotFocus = [&] { focus.MoveFocus(&picture); };
+  std::vector<Control*> heard;
+  focus.SetObserver([&](Control* c) { heard.push_back(c); });
+  focus.MoveFocus(&editor);
+  focus.MoveFocus(&editor);  // no move, nothing to tell
+  focus.MoveFocus(&bar);
+  EXPECT_EQ(focus.focused(), &picture);
+  // The inner move reports the picture box, and so does the outer one once it completes.
+  EXPECT_EQ(heard, (std::vector<Control*>{&editor, &picture, &picture}));
+  focus.MoveFocus(nullptr);
+  EXPECT_EQ(heard.back(), nullptr);
+}
+
 TEST(Controls, VisibilityFollowsTheContainer) {
   Frame frame("Frame");
   OptionButton option("Opt");

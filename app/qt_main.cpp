@@ -1,0 +1,41 @@
+// The program: the window model over a serial port, shown in a Qt window and driven by its
+// events and its 100 ms timer until the window is closed.
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <filesystem>
+
+#include "app/main_form.h"
+#include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_serial_port.h"
+
+namespace {
+
+// SYSINI and DATA live beside the real executable, wherever it was started from or linked to.
+std::filesystem::path ProgramFolder() {
+  const QString folder = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+  return std::filesystem::path(QFile::encodeName(folder).toStdString());
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Orvandel"));
+
+  const std::filesystem::path folder = ProgramFolder();
+  // COM1..COM10 stand for the devices named in MainForm.INI, looked up at every connect.
+  orv::QtSerialPort port(
+      [folder](int port_number) { return orv::Configuration(folder).SerialDevice(port_number); });
+  // Start-up may show a message box before the window exists.
+  orv::MainForm form(
+      orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr), orv::SystemLocalTime});
+  form.Form_Load();
+
+  orv::QtFormView view(
+      form.MainFormWindow, form.controls(), form.focus, [&form] { form.TRTimer_Timer(); },
+      [&form] { form.Form_Unload(); });
+  view.show();
+  return QApplication::exec();
+}

@@ -47,13 +47,13 @@ bool SetCount(int& target, const std::string& text, long high = 1000000) {
   return value.has_value();
 }
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   bool takes_value;
   bool (*apply)(SimOptions&, const std::string&);
 };
 
-constexpr std::array<OptionSpec, 18> kOptions{{
+constexpr std::array<OptionRule, 18> kOptions{{
     {"--link", true,
      [](SimOptions& o, const std::string& v) {
        o.link_path = v;
@@ -132,9 +132,9 @@ constexpr std::array<OptionSpec, 18> kOptions{{
      }},
 }};
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& rule : kOptions) {
+    if (name == rule.name) return &rule;
   }
   return nullptr;
 }
@@ -168,13 +168,13 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text) {
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const OptionSpec* spec = FindOption(args[i]);
-    if (spec == nullptr) return {parsed.options, "unknown option " + args[i]};
-    if (spec->takes_value && i + 1 >= args.size())
+    const OptionRule* rule = FindOption(args[i]);
+    if (rule == nullptr) return {parsed.options, "unknown option " + args[i]};
+    if (rule->takes_value && i + 1 >= args.size())
       return {parsed.options, args[i] + " needs a value"};
-    const std::string value = spec->takes_value ? args[++i] : "";
-    if (!spec->apply(parsed.options, value))
-      return {parsed.options, "bad value for " + std::string(spec->name) + ": " + value};
+    const std::string value = rule->takes_value ? args[++i] : "";
+    if (!rule->apply(parsed.options, value))
+      return {parsed.options, "bad value for " + std::string(rule->name) + ": " + value};
   }
   parsed.error = CheckPorts(parsed.options);
   return parsed;

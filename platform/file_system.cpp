@@ -1,7 +1,6 @@
 #include "platform/file_system.h"
 
-#include <exception>
-#include <fstream>
+#include <cstring>
 #include <system_error>
 
 namespace orv {
@@ -25,16 +24,20 @@ bool DeleteFile(const fs::path& p) {
   return fs::remove(p, ec) && !ec;
 }
 
+std::FILE* OpenFile(const fs::path& p, const char* mode) {
+#ifdef _WIN32
+  const std::wstring wide_mode(mode, mode + std::strlen(mode));
+  return _wfopen(p.c_str(), wide_mode.c_str());
+#else
+  return std::fopen(p.c_str(), mode);
+#endif
+}
+
 bool AppendToFile(const fs::path& p, std::string_view bytes) {
-  try {
-    std::ofstream out(p, std::ios::binary | std::ios::app);
-    if (!out) return false;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return !out.fail();
-  } catch (const std::exception&) {
-    return false;
-  }
+  std::FILE* file = OpenFile(p, "ab");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
 }
 
 }  // namespace orv

@@ -6,6 +6,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/text_encoding.h"
 
 namespace orv {
@@ -128,20 +129,20 @@ KeyLocation Locate(std::string_view text, std::string_view section, std::string_
 enum class FileRead { kOk, kMissing, kFailed };
 
 FileRead ReadWholeFile(const fs::path& file, std::string& bytes) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(file, ec);
-  if (status.type() == fs::file_type::not_found) return FileRead::kMissing;
-  if (ec || status.type() != fs::file_type::regular) return FileRead::kFailed;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return FileRead::kFailed;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return FileRead::kFailed;
-  in.seekg(0, std::ios::beg);
-  bytes.resize(static_cast<std::size_t>(size));
-  in.read(bytes.data(), size);
-  if (in.gcount() != size) return FileRead::kFailed;
-  return FileRead::kOk;
+  std::FILE* in = OpenFile(file, "rb");
+  if (in == nullptr) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(file, ec)) ? FileRead::kFailed : FileRead::kMissing;
+  }
+  bytes.clear();
+  char buffer[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
+    bytes.append(buffer, got);
+  // A folder opens on some systems but cannot be read: that is a failure, not an empty file.
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  return failed ? FileRead::kFailed : FileRead::kOk;
 }
 
 // Writes the whole content beside the file and renames it over the file.
@@ -173,7 +174,7 @@ bool ReplaceFile(const fs::path& file, const std::string& bytes) {
 
 std::string WithKeySet(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view value) {
-  const std::string_view line_break = LineBreakStyle(text);
+  std::string_view line_break = LineBreakStyle(text);
   const KeyLocation where = Locate(text, section, key);
   std::string out;
   out.reserve(text.size() + section.size() + key.size() + value.size() + 8);
@@ -187,8 +188,12 @@ std::string WithKeySet(std::string_view text, std::string_view section, std::str
   std::size_t insert_at = text.size();
   bool needs_break = !text.empty() && text.back() != '\n' && text.back() != '\r';
   if (where.section_found) {
-    insert_at = where.last_section_line.next;
-    needs_break = !where.last_section_line.has_break();
+    const Line& last = where.last_section_line;
+    insert_at = last.next;
+    needs_break = !last.has_break();
+    // The new line ends like the line before it: a lone CR style before a line that starts
+    // with LF would otherwise merge with it into one CR LF and swallow that line.
+    if (last.has_break()) line_break = text.substr(last.end, last.next - last.end);
   }
   out.append(text.substr(0, insert_at));
   if (needs_break) out.append(line_break);

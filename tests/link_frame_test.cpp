@@ -15,7 +15,8 @@ using test::Hex;
 
 TEST(Crc8, CheckValuesProveTheTableAndTheInitialValue) {
   auto crc_over = [](std::uint8_t crc) {
-    for (const char c : std::string("123456789")) crc = Crc8Step(crc, static_cast<std::uint8_t>(c));
+    for (const char c : std::string("123456789"))
+      crc = Crc8Step(crc, static_cast<std::uint8_t>(c));
     return crc;
   };
   EXPECT_EQ(crc_over(0x00), 0xA1);  // the standard CRC-8/MAXIM check value

@@ -15,7 +15,9 @@ using test::Concat;
 using test::Hex;
 using Calls = std::vector<std::string>;
 
-Bytes Frame(std::uint8_t c, const Bytes& d) { return EncodeFrame(c, d); }
+Bytes Frame(std::uint8_t c, const Bytes& d) {
+  return EncodeFrame(c, d);
+}
 
 // Records every call the dispatcher makes, in order, as text.
 class ReceiveTest : public ::testing::Test {
@@ -25,14 +27,14 @@ class ReceiveTest : public ::testing::Test {
     auto record = [this](const std::string& what, int a, int b) {
       calls_.push_back(what + " " + std::to_string(a) + (b < 0 ? "" : " " + std::to_string(b)));
     };
-    link_.SetDispatchHandlers(
-        {[=](std::uint8_t d0, std::uint8_t d1) { record("fault", d0, d1); },
-         [=](std::uint8_t c) { record("status", c, -1); },
-         [=](std::int32_t v) { record("panel", v, -1); },
-         [=](std::uint8_t k, std::int32_t v) { record("event", k, v); }});
+    link_.SetDispatchHandlers({[=](std::uint8_t d0, std::uint8_t d1) { record("fault", d0, d1); },
+                               [=](std::uint8_t c) { record("status", c, -1); },
+                               [=](std::int32_t v) { record("panel", v, -1); },
+                               [=](std::uint8_t k, std::int32_t v) { record("event", k, v); }});
   }
   void Ticks(int n) {
-    for (int i = 0; i < n; ++i) link_.Tick();
+    for (int i = 0; i < n; ++i)
+      link_.Tick();
   }
 
   FakeSerialPort port_;
@@ -97,13 +99,12 @@ Bytes WithByte(Bytes f, std::size_t at, std::uint8_t value) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, DroppedFrames,
-    ::testing::Values(
-        DropCase{"badCrc", WithByte(Frame(6, {1, 0}), 5, 0x00)},
-        // The byte right after a bad CRC is the first STX candidate.
-        DropCase{"badCrcNoEtx", Bytes{0x02, 0x02, 0x06, 0x01, 0x00, 0x00}},
-        DropCase{"wrongEtx", WithByte(Frame(6, {1, 0}), 6, 0x04)},
-        DropCase{"unknownCommand", Frame(0x33, {0x01, 0x02})},
-        DropCase{"lenAbove101", Frame(0xA0, Bytes(102, 0x11))}),
+    ::testing::Values(DropCase{"badCrc", WithByte(Frame(6, {1, 0}), 5, 0x00)},
+                      // The byte right after a bad CRC is the first STX candidate.
+                      DropCase{"badCrcNoEtx", Bytes{0x02, 0x02, 0x06, 0x01, 0x00, 0x00}},
+                      DropCase{"wrongEtx", WithByte(Frame(6, {1, 0}), 6, 0x04)},
+                      DropCase{"unknownCommand", Frame(0x33, {0x01, 0x02})},
+                      DropCase{"lenAbove101", Frame(0xA0, Bytes(102, 0x11))}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ReceiveTest, LenOf101IsStillAccepted) {
@@ -147,7 +148,8 @@ TEST_F(ReceiveTest, RingWrapsWithoutLossAndOpeningEmptiesIt) {
   const Bytes f = Frame(6, {0x01, 0x00});
   for (int round = 0; round < 10; ++round) {
     Bytes chunk;
-    for (int i = 0; i < 30; ++i) chunk.insert(chunk.end(), f.begin(), f.end());
+    for (int i = 0; i < 30; ++i)
+      chunk.insert(chunk.end(), f.begin(), f.end());
     port_.Deliver(chunk);
     Ticks(1);
   }

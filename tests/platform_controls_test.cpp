@@ -143,15 +143,5 @@ TEST(Controls, FocusObserverHearsWhereTheFocusEndedUp) {
   EXPECT_EQ(heard.back(), nullptr);
 }
 
-TEST(Controls, VisibilityFollowsTheContainer) {
-  Frame frame("Frame");
-  OptionButton option("Opt");
-  option.set_container(&frame);
-  EXPECT_TRUE(option.EffectivelyVisible());
-  frame.SetVisible(false);
-  EXPECT_FALSE(option.EffectivelyVisible());
-  EXPECT_TRUE(option.visible());
-}
-
 }  // namespace
 }  // namespace orv

@@ -22,8 +22,8 @@
 namespace orv {
 namespace {
 
-using test::Hex;
 using test::Clock;
+using test::Hex;
 using test::RemainingMs;
 using test::SimProcess;
 constexpr std::chrono::seconds kDeadline{5};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "platform/profile.h"
 
 namespace {
 
@@ -66,18 +67,23 @@ bool WrittenByUs(const std::string& line) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / "orvandel-fuzz-config";
-  std::filesystem::create_directories(folder);
+  static const bool made = std::filesystem::create_directories(folder / "SYSINI");
+  (void)made;
   orv::Configuration config(folder);
   const std::string original(reinterpret_cast<const char*>(data), size);
-  config.LoadConfigGroup("RS232Config");  // makes the folder on the first run
   {
     std::ofstream out(config.ConfigFile(), std::ios::binary | std::ios::trunc);
     out << original;
   }
-  for (const char* group : {"MainForm", "RS232Config", "ETrgName"}) config.LoadConfigGroup(group);
+  // The serial and file groups as start-up loads them. A names group is 60 to 120 reads of the
+  // same kind as the one name read below; leaving them out keeps each run short enough for
+  // millions of runs.
+  for (const char* group : {"MainForm", "RS232Config"})
+    config.LoadConfigGroup(group);
   Check(config.SerialComPort >= 1 && config.SerialComPort <= 10);
-  Check(config.SerialBaudRate.size() <= 7 && config.EmgTriggerNames.size() == 60);
-  for (const auto& name : config.EmgTriggerNames) Check(name.size() <= 127 * 3);
+  Check(config.SerialBaudRate.size() <= 7);
+  Check(orv::ReadProfileString("ETrgName", "ETRG 7", "", 128, config.ConfigFile()).size() <=
+        127 * 3);
 
   config.EmgTriggerNames[6] = "Lobby \xE2\x82\xAC";
   config.SaveName(0, 7);
@@ -89,15 +95,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t j = 0;
   for (const std::string& line : before) {
     if (WrittenByUs(line)) continue;
-    while (j < after.size() && after[j] != line) ++j;
+    while (j < after.size() && after[j] != line)
+      ++j;
     Check(j < after.size());
     ++j;
   }
-  orv::Configuration reread(folder);
-  reread.LoadConfigGroup("ETrgName");
-  reread.LoadConfigGroup("RS232Config");
-  Check(reread.EmgTriggerNames[6] == "Lobby \xE2\x82\xAC");
-  Check(reread.SerialComPort == config.SerialComPort);
-  Check(reread.SerialBaudRate == config.SerialBaudRate);
+  Check(orv::ReadProfileString("RS232Configure", "ComPort", "", 8, config.ConfigFile()) ==
+        std::to_string(config.SerialComPort));
+  Check(orv::ReadProfileString("ETrgName", "ETRG 7", "", 128, config.ConfigFile()) ==
+        "Lobby \xE2\x82\xAC");
   return 0;
 }

@@ -16,8 +16,10 @@ struct Harness {
   Harness() {
     folder = std::filesystem::temp_directory_path() / "orvandel-fuzz-receive";
     std::filesystem::create_directories(folder);
-    form = std::make_unique<orv::MainForm>(orv::MainFormEnvironment{
-        port, folder, nullptr, [] { return orv::LocalDateTime{12, 4, 5, 21}; }});
+    form = std::make_unique<orv::MainForm>(
+        orv::MainFormEnvironment{port, folder, nullptr, [] {
+                                   return orv::LocalDateTime{12, 4, 5, 21};
+                                 }});
     form->Form_Load();
     form->ConnectCB.PerformClick();
   }
@@ -85,7 +87,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       case 3:
       case 4:
-        for (int i = 0; i <= (op >> 3); ++i) f.TRTimer_Timer();
+        for (int i = 0; i <= (op >> 3); ++i)
+          f.TRTimer_Timer();
+        CheckInvariants(f);  // after the ticks: everything received so far has been handled
         break;
       case 5:
         f.VirtualDevice_ComboBox.SetListIndex((op >> 3) % 3);
@@ -99,7 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         f.DisplayType_OptionButton[(op >> 5) % 3].SetValue(true);
         break;
     }
-    CheckInvariants(f);
   }
   f.TRTimer_Timer();
   CheckInvariants(f);

@@ -1,12 +1,31 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test (headless).
+# Builds everything with warnings as errors and runs every test (headless), then the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz targets for a short,
+# fixed time over their seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev
-
-build=build/test
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON
-cmake --build "$build"
+ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang \
+  libclang-rt-14-dev
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$build" --output-on-failure
+jobs="$(nproc)"
+
+echo "== build and test"
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON
+cmake --build build/test
+ctest --test-dir build/test --output-on-failure -j "$jobs"
+
+echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON \
+  -DORV_SANITIZE=ON -DORV_BUILD_BENCH=OFF
+cmake --build build/sanitize
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0" \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+echo "== fuzz targets over their seed corpus"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DORV_WERROR=ON -DORV_FUZZ=ON -DORV_BUILD_TESTS=OFF -DORV_BUILD_BENCH=OFF
+cmake --build build/fuzz
+ctest --test-dir build/fuzz --output-on-failure

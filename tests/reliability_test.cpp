@@ -1,0 +1,133 @@
+// What must hold under load and abuse: event storms, long runs and damaged configuration files.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "link/frame.h"
+#include "tests/form_fixture.h"
+
+namespace orv {
+namespace {
+
+using test::FormTest;
+using namespace std::string_literals;
+
+// Resident memory of this process in kB, from the kernel's own accounting.
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+TEST_F(FormTest, EventStormOfOneTickLosesNoRecord) {
+  MainForm& f = Load();
+  f.ConnectCB.PerformClick();
+  // 149 reports of 8 bytes: 1192 bytes, as much as the ring holds between two ticks.
+  Bytes storm;
+  for (int i = 0; i < 149; ++i) {
+    const Bytes r = EncodeFrame(
+        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    storm.insert(storm.end(), r.begin(), r.end());
+  }
+  ASSERT_EQ(storm.size(), 1192u);
+  port_.Deliver(storm);
+  Ticks(1);
+  const std::string log = test::ReadBytes(LogPath());
+  std::size_t at = 0;
+  for (int i = 0; i < 149; ++i) {
+    const std::string record = "Event = Fault " + FormatBits(i, 16) + "\n\r\n";
+    const std::size_t found = log.find(record, at);
+    ASSERT_NE(found, std::string::npos) << "record " << i << " missing or out of order";
+    at = found + record.size();
+  }
+  EXPECT_EQ(at, log.size()) << "no record twice, nothing else";
+  EXPECT_EQ(f.EventsLogTextBox.text().size(), 1000u);
+  EXPECT_NE(f.EventsLogTextBox.text().rfind("Fault " + FormatBits(148, 16), 30), std::string::npos)
+      << "the newest line is on top";
+}
+
+TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
+  const int ticks =
+      std::getenv("ORV_SOAK_TICKS") ? std::atoi(std::getenv("ORV_SOAK_TICKS")) : 1000000;
+  MainForm& f = Load();
+  f.ConnectCB.PerformClick();
+  std::mt19937 rng(7);
+  long warm_kb = 0;
+  for (int t = 1; t <= ticks; ++t) {
+    if (t % 11 == 0) {  // a reply to every poll
+      Bytes bits(15);
+      for (auto& b : bits)
+        b = static_cast<std::uint8_t>(rng());
+      port_.Deliver(EncodeFrame(static_cast<std::uint8_t>(6 + rng() % 5), bits));
+    }
+    if (t % 7 == 0) port_.Deliver(Bytes{static_cast<std::uint8_t>(rng()), 0x02, 0x03});  // noise
+    if (t % 97 == 0) {  // an event report now and then, of any kind
+      port_.Deliver(EncodeFrame(
+          0xA0, Bytes{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
+                      static_cast<std::uint8_t>(rng())}));
+    }
+    if (t % 50000 == 0) {
+      port_.ClearWrites();  // the fake port's record of writes is the test's, not the program's
+      std::filesystem::remove(LogPath());
+    }
+    f.TRTimer_Timer();
+    if (t == ticks / 10) warm_kb = ResidentKb();
+  }
+  EXPECT_LE(f.Receiver_Text.text().size(), ReceivedDataDisplay::kMaxTextLength);
+  EXPECT_LE(f.EventsLogTextBox.text().size(), 1000u);
+  const long end_kb = ResidentKb();
+  RecordProperty("resident_kb_after_warm_up", std::to_string(warm_kb));
+  RecordProperty("resident_kb_at_end", std::to_string(end_kb));
+  std::printf("resident memory after warm-up %ld kB, after %d ticks %ld kB\n", warm_kb, ticks,
+              end_kb);
+  EXPECT_LE(end_kb - warm_kb, 1024) << "memory grew after warm-up";
+}
+
+struct IniCase {
+  const char* name;
+  std::string bytes;
+};
+
+class DamagedIni : public FormTest, public ::testing::WithParamInterface<IniCase> {};
+
+// A damaged file never stops the program: it starts, names still change, other lines stay.
+TEST_P(DamagedIni, StartsAndKeepsWhatItDidNotWrite) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  test::WriteBytes(IniPath(), GetParam().bytes);
+  MainForm& f = Load();
+  EXPECT_EQ(f.MainFormWindow.caption(), "Orvandel Program Ver 2.16.08");
+  EXPECT_GE(f.ComPort_CB.list_index(), 0);
+  EXPECT_GE(f.BaudRate_CB.list_index(), 0);
+  f.TriggerLabel[0].PerformDblClick();
+  f.TriggerNameText[0].SetText("Hall");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
+  const std::string after = test::ReadBytes(IniPath());
+  EXPECT_NE(after.find("ETRG 1=Hall"), std::string::npos);
+  EXPECT_NE(after.find(GetParam().bytes.substr(0, 64)), std::string::npos);
+}
+
+std::string Binary(std::size_t n) {
+  std::string s(n, '\0');
+  std::mt19937 rng(11);
+  for (auto& c : s)
+    c = static_cast<char>(rng());
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedIni,
+    ::testing::Values(IniCase{"garbage", "]]]=[[[\n==\n[RS232Configure\nComPort\n[=]\n"},
+                      IniCase{"binary", Binary(4096)},
+                      IniCase{"huge", "; " + std::string(1 << 20, 'x') + "\r\n"},
+                      IniCase{"nulInValues",
+                              "[RS232Configure]\r\nComPort=\0"
+                              "7\r\n"s}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace orv

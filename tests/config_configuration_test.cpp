@@ -1,340 +1,286 @@
+// The settings file from the bottom up: file helpers, text encoding, profile file, Configuration.
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <array>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "config/configuration.h"
+#include "platform/file_system.h"
 #include "platform/profile.h"
+#include "platform/text_encoding.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
 
-using namespace std::string_literals;
+namespace fs = std::filesystem;
+using namespace std::literals;
 using test::ReadBytes;
-using test::TempFolder;
 using test::WriteBytes;
 
-const std::vector<std::string> kAllGroups = {"MainForm", "RS232Config", "ETrgName",
-                                             "BTrgName", "VTrgName",    "BGMName"};
+// The log file tests reach the common paths; these are the edges.
+TEST(FileSystemTest, EdgesOfEachOperation) {
+  test::TempFolder folder;
+  const auto path = [&](const char* name) { return folder.path() / name; };
+  fs::create_symlink(path("nowhere"), path("dangling"));
+  EXPECT_TRUE(EntryExists(path("dangling")));
+  EXPECT_TRUE(CreateFolder(path("dir")));
+  EXPECT_FALSE(CreateFolder(path("dir")));  // true only when created now
+  EXPECT_FALSE(CreateFolder(path("a") / "b"));
+  EXPECT_FALSE(AppendToFile(path("a") / "log", "x"));
+  EXPECT_TRUE(AppendToFile(path("log"), "x"));
+  EXPECT_FALSE(DeleteFile(path("dir")));  // files only
+  EXPECT_TRUE(DeleteFile(path("log")));
+  EXPECT_FALSE(DeleteFile(path("log")));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 2);  // dangling, dir
+}
+
+TEST(TextEncodingTest, Cp1252BothWaysAndQuestionMarksForWhatItCannotHold) {
+  for (int b = 0; b < 256; ++b) {
+    const std::string byte(1, static_cast<char>(b));
+    EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(byte)), byte) << "byte " << b;
+  }
+  EXPECT_EQ(Cp1252ToUtf8("A\x80\x81\x8A\x8D\x99\x9D\x9F\xA0\xFF"),
+            "A\u20AC\u0081\u0160\u008D\u2122\u009D\u0178\u00A0\u00FF");
+  // CJK, emoji, C1 controls that cp1252 uses otherwise; then malformed UTF-8: stray continuation,
+  // overlong, surrogate, above U+10FFFF, lead byte before ASCII, truncated at the end.
+  EXPECT_EQ(Utf8ToCp1252("\u65E5|a\U0001F600|\u0085|\x80|\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|"
+                         "\xC3!|x\xE2\x82"),
+            "?|a?|?|?|??|???|????|?!|x??");
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  fs::path File() const { return folder_.path() / "test.ini"; }
+  std::string Read() const { return ReadProfileString("S", "k", "<default>", 128, File()); }
+  test::TempFolder folder_;
+};
+
+TEST_F(ProfileTest, ReadsKeyKOfSectionSAsTheFileHoldsIt) {
+  // Blanks and letter case around names do not matter and the first match wins; a line without
+  // "]" opens no section.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"  [ \t s  ]\n \t K \t= \t v  w \t\n", "v  w"},
+      {"[S]\nk=\n", ""},
+      {"[S]\nk=  \t\n", ""},
+      {"k=v\n[S]\nother=v\n[T]\nk=v\n", "<default>"},
+      {"[S]\nk\n", "<default>"},
+      {"[S]\n[T\nk=v\n", "v"},
+      {"[S]\nK=1\nk=2\n[s]\nk=3\n", "1"},
+      {"[S]\na=1\n[s]\nk=2\n", "<default>"},
+      {"[S]\nk=a=b\n", "a=b"},
+      {"[S]\rk=v", "v"},
+  };
+  for (const auto& [content, expected] : cases) {
+    SCOPED_TRACE(content);
+    WriteBytes(File(), content);
+    EXPECT_EQ(Read(), expected);
+  }
+  // The cut to capacity - 1 counts characters of the file, or of the default (read here for a
+  // folder where the file should be).
+  WriteBytes(File(), "[S]\nk=\xE9\xE9\xE9\n");
+  EXPECT_EQ(ReadProfileString("S", "k", "", 3, File()), "\u00E9\u00E9");
+  EXPECT_EQ(ReadProfileString("S", "k", "\u00E9\u00E9\u00E9", 3, folder_.path()), "\u00E9\u00E9");
+}
+
+TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
+  const std::vector<std::array<std::string, 5>> cases = {
+      {"", "S\nT", "k\r1", "a\r\nb\nc\rd Z\u00FCrich \u20AC \u65E5-\xFF",
+       "[S T]\r\nk 1=a  b c d Z\xFCrich \x80 ?-?\r\n"},
+      {"; c\r\n\r\n[A]\r\nx = 1 \r\nk = old  \r\n\r\n[B]\r\nk=b\r\n", "A", "k", "new",
+       "; c\r\n\r\n[A]\r\nx = 1 \r\nk =new\r\n\r\n[B]\r\nk=b\r\n"},
+      {"[a]\r\nKEY  =old", "A", "key", "n", "[a]\r\nKEY  =n"},
+      {"[A]\nx=1\n\n[B]\ny=2\n", "A", "k", "v", "[A]\nx=1\nk=v\n\n[B]\ny=2\n"},
+      {"[A]\r\n[B]\r\n", "a", "k", "v", "[A]\r\nk=v\r\n[B]\r\n"},
+      {"[A]\rk=1", "A", "m", "2", "[A]\rk=1\rm=2\r"},
+      {"[A]\r\nk=1\r\n", "B", "k", "2", "[A]\r\nk=1\r\n[B]\r\nk=2\r\n"},
+      {"[A]\nk=1", "B", "x", "2", "[A]\nk=1\n[B]\nx=2\n"},
+      {"k=0\n[A]\nk=1\n[A]\nk=2\n", "A", "k", "3", "k=0\n[A]\nk=3\n[A]\nk=2\n"},
+  };
+  // A stale temporary entry, here a link, is replaced, never written through.
+  WriteBytes(folder_.path() / "elsewhere", "untouched");
+  fs::create_symlink(folder_.path() / "elsewhere", folder_.path() / "test.ini.tmp");
+  for (const auto& [before, section, key, value, after] : cases) {
+    SCOPED_TRACE(before + " <- " + section + "/" + key);
+    fs::remove(File());
+    if (!before.empty()) WriteBytes(File(), before);
+    EXPECT_TRUE(WriteProfileString(section, key, value, File()));
+    EXPECT_EQ(ReadBytes(File()), after);
+  }
+  EXPECT_EQ(ReadBytes(folder_.path() / "elsewhere"), "untouched");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(folder_.path() / "test.ini.tmp")));
+}
+
+TEST_F(ProfileTest, WriteFailsWithoutHarm) {
+  EXPECT_FALSE(WriteProfileString("S", "k", "v", folder_.path() / "missing" / "test.ini"));
+  fs::create_directory(File());  // a folder where the file must be (modes would not stop root)
+  EXPECT_FALSE(WriteProfileString("S", "k", "v", File()));
+  // Names that could not be read back are refused.
+  for (const auto& [section, key] : {std::pair{"", "k"}, {"S", " "}, {"a]b", "k"}, {"S", "a=b"}})
+    EXPECT_FALSE(WriteProfileString(section, key, "v", folder_.path() / "other.ini"));
+  // Nothing created, no temporary file left: still the one folder only.
+  EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(folder_.path()), {}),
+            std::vector<fs::path>{File()});
+}
+
+void LoadAll(Configuration& config) {
+  for (const char* g : {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"})
+    config.LoadConfigGroup(g);
+}
 
 class ConfigurationTest : public ::testing::Test {
  protected:
   ConfigurationTest() : config_(folder_.path()) {}
 
-  // Writes the file as given (creating SYSINI) and loads every group into a fresh object.
+  // Loads into the same object every time, so that a value left from an earlier load shows.
   void LoadFrom(const std::string& content) {
-    std::filesystem::create_directories(config_.ConfigFolder());
+    fs::create_directories(config_.ConfigFolder());
     WriteBytes(config_.ConfigFile(), content);
-    config_ = Configuration(folder_.path());
-    for (const std::string& group : kAllGroups)
-      config_.LoadConfigGroup(group);
+    LoadAll(config_);
   }
 
-  TempFolder folder_;
+  // Every setting but the names; "!" when the last serial load corrected the port or rate.
+  std::string Settings() const {
+    const Configuration& c = config_;
+    return std::to_string(c.SerialComPort) + "|" + c.SerialBaudRate + "|" + c.SerialCheckBit + "|" +
+           c.SerialBitLength + "|" + c.SerialStopBit + "|" + c.FilePathSetting + "|" +
+           c.FileNameSetting + "|" + c.FileTypeSetting + (c.settings_corrected() ? "!" : "");
+  }
+
+  void ExpectDefaults() {
+    EXPECT_EQ(Settings(), "1|9600|None|8|1|" + folder_.path().string() + "||2");
+    const std::pair<std::string, std::size_t> pages[] = {
+        {"EMG Trigger ", 60}, {"BUS Trigger ", 60}, {"Soft Trigger ", 120}, {"BGM ", 60}};
+    for (int page = 0; page < 4; ++page) {
+      const auto& [prefix, size] = pages[page];
+      ASSERT_EQ(config_.Names(page).size(), size);
+      for (std::size_t n = 1; n <= size; ++n)
+        EXPECT_EQ(config_.Names(page)[n - 1], prefix + std::to_string(n));
+    }
+  }
+
+  test::TempFolder folder_;
   Configuration config_;
 };
 
-TEST_F(ConfigurationTest, PathsLieUnderTheProgramFolder) {
-  EXPECT_EQ(config_.ConfigFolder(), folder_.path() / "SYSINI");
+TEST_F(ConfigurationTest, FirstStartMakesTheFolderWritesNothingAndUnknownGroupsLoadNothing) {
   EXPECT_EQ(config_.ConfigFile(), folder_.path() / "SYSINI" / "MainForm.INI");
-}
-
-void ExpectDefaultNames(Configuration& config) {
-  struct Page {
-    const char* prefix;
-    std::size_t size;
-  };
-  const std::vector<Page> pages = {
-      {"EMG Trigger ", 60}, {"BUS Trigger ", 60}, {"Soft Trigger ", 120}, {"BGM ", 60}};
-  for (int page = 0; page < 4; ++page) {
-    const Page& p = pages[static_cast<std::size_t>(page)];
-    ASSERT_EQ(config.Names(page).size(), p.size) << "page " << page;
-    for (std::size_t n = 1; n <= p.size; ++n)
-      EXPECT_EQ(config.Names(page)[n - 1], p.prefix + std::to_string(n));
-  }
-}
-
-TEST_F(ConfigurationTest, FirstStartReadsDefaultsCreatesTheFolderAndWritesNothing) {
-  ASSERT_FALSE(std::filesystem::exists(config_.ConfigFolder()));
   config_.LoadConfigGroup("MainForm");
-  EXPECT_TRUE(std::filesystem::is_directory(config_.ConfigFolder()));
-  for (const std::string& group : kAllGroups)
+  EXPECT_TRUE(fs::is_directory(folder_.path() / "SYSINI"));
+  LoadAll(config_);
+  EXPECT_TRUE(fs::is_empty(config_.ConfigFolder()));
+  ExpectDefaults();
+
+  WriteBytes(config_.ConfigFile(),
+             "[RS232Configure]\r\nComPort=5\r\n[FileConfigure]\r\nFileName=x\r\n"
+             "[ETrgName]\r\nETRG 1=E\r\n");
+  for (const char* group : {"rs232config", "RS232Configure", "FileConfigure", "ETRGNAME", "",
+                            "ETrgName ", "MainForm.INI"})
     config_.LoadConfigGroup(group);
-
-  EXPECT_FALSE(std::filesystem::exists(config_.ConfigFile()));
-  EXPECT_TRUE(std::filesystem::is_empty(config_.ConfigFolder()));
-  EXPECT_EQ(config_.SerialComPort, 1);
-  EXPECT_EQ(config_.SerialBaudRate, "9600");
-  EXPECT_EQ(config_.SerialCheckBit, "None");
-  EXPECT_EQ(config_.SerialBitLength, "8");
-  EXPECT_EQ(config_.SerialStopBit, "1");
-  EXPECT_FALSE(config_.settings_corrected());
-  EXPECT_EQ(config_.FilePathSetting, folder_.path().string());
-  EXPECT_EQ(config_.FileNameSetting, "");
-  EXPECT_EQ(config_.FileTypeSetting, "2");
-  ExpectDefaultNames(config_);
+  ExpectDefaults();
+  config_.LoadConfigGroup("ETrgName");  // only its own section
+  EXPECT_EQ(config_.EmgTriggerNames[0], "E");
+  EXPECT_EQ(Settings(), "1|9600|None|8|1|" + folder_.path().string() + "||2");
 }
 
-TEST_F(ConfigurationTest, PortNumberIsItsLeadingNumberOrFallsBackToOne) {
-  struct Case {
-    std::string stored;
-    int port;
-    bool corrected;
+TEST_F(ConfigurationTest, PortAndBaudRateOutsideTheirListsFallBackAndCountAsCorrected) {
+  const std::vector<std::tuple<std::string, std::string, int, std::string, bool>> cases = {
+      {" 3 ", "115200", 3, "115200", false}, {"COM3", " 19200 ", 1, "19200", true},
+      {"3abc", "1200", 3, "1200", false},    {"0", "14400", 1, "9600", true},
+      {"10", "2400", 10, "2400", false},     {"11", "9600x", 1, "9600", true},
+      {"2.5", "4800", 2, "4800", false},     {"259", "", 1, "9600", true},
+      {"3.5", "38400", 4, "38400", false},   {"", "11520000", 1, "9600", true},  // cut to 7
+      {"0000003", "14400", 3, "9600", true}, {"00000003", "28800", 1, "28800", true},
   };
-  const std::vector<Case> cases = {
-      {" 3 ", 3, false},
-      {"3abc", 3, false},
-      {"10", 10, false},
-      {"+7", 7, false},
-      {"2.5", 2, false},
-      {"2.6", 3, false},
-      {"3\0"
-       "9"s,
-       3, false},
-      {"COM3", 1, true},
-      {"0", 1, true},
-      {"11", 1, true},
-      {"-1", 1, true},
-      {"300", 1, true},
-      {"256", 1, true},
-      {"99999999999", 1, true},
-      {"", 1, true},
-      {"0000003", 3, false},
-      {"00000003", 1, true},  // cut to 7 characters: "0000000"
-      {"3.5", 4, false},
-      {"9.51", 10, false},
-      {"10.5", 10, false},
-      {"0.7", 1, false},
-      {".", 1, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("stored \"" + c.stored + "\"");
-    LoadFrom("[RS232Configure]\r\nComPort=" + c.stored + "\r\n");
-    EXPECT_EQ(config_.SerialComPort, c.port);
-    EXPECT_EQ(config_.settings_corrected(), c.corrected);
+  for (const auto& [port_text, baud_text, port, baud, corrected] : cases) {
+    SCOPED_TRACE("ComPort=" + port_text + " BaudRate=" + baud_text);
+    LoadFrom("[RS232Configure]\r\nComPort=" + port_text + "\r\nBaudRate=" + baud_text + "\r\n");
+    EXPECT_EQ(config_.SerialComPort, port);
+    EXPECT_EQ(config_.SerialBaudRate, baud);
+    EXPECT_EQ(config_.settings_corrected(), corrected);
   }
 }
 
-TEST_F(ConfigurationTest, BaudRateMustBeOneOfTheListedRates) {
-  struct Case {
-    const char* stored;
-    const char* rate;
-    bool corrected;
-  };
-  const std::vector<Case> cases = {
-      {"115200", "115200", false}, {"  19200 ", "19200", false}, {"1200", "1200", false},
-      {"14400", "9600", true},     {"57600", "9600", true},      {"", "9600", true},
-      {"9600x", "9600", true},     {"11520000", "9600", true},  // cut to "1152000"
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.stored);
-    LoadFrom("[RS232Configure]\r\nComPort=2\r\nBaudRate="s + c.stored + "\r\n");
-    EXPECT_EQ(config_.SerialBaudRate, c.rate);
-    EXPECT_EQ(config_.settings_corrected(), c.corrected);
-    EXPECT_EQ(config_.SerialComPort, 2);
-  }
-}
-
-TEST_F(ConfigurationTest, CorrectionReflectsTheLatestSerialLoad) {
-  LoadFrom("[RS232Configure]\r\nComPort=12\r\n");
-  EXPECT_TRUE(config_.settings_corrected());
-  WriteBytes(config_.ConfigFile(), "[RS232Configure]\r\nComPort=4\r\n");
-  config_.LoadConfigGroup("RS232Config");
-  EXPECT_FALSE(config_.settings_corrected());
-  EXPECT_EQ(config_.SerialComPort, 4);
-}
-
-TEST_F(ConfigurationTest, OtherSerialAndFileValuesAreTextCutAndTrimmed) {
-  LoadFrom(
-      "[rs232configure]\r\n"
-      "checkbit= Even \r\nBITLENGTH=7\r\nStopBit=TwoTwoTwo\r\n"
-      "[FileConfigure]\r\n"
-      "FilePath=/data/orv\r\nFileName=log\0tail\r\nFileType=\r\n"s);
-  EXPECT_EQ(config_.SerialCheckBit, "Even");
-  EXPECT_EQ(config_.SerialBitLength, "7");
-  EXPECT_EQ(config_.SerialStopBit, "TwoTwoT");
-  EXPECT_EQ(config_.FilePathSetting, "/data/orv");
-  EXPECT_EQ(config_.FileNameSetting, "log");
-  EXPECT_EQ(config_.FileTypeSetting, "");
-}
-
-TEST_F(ConfigurationTest, NamesAreReadPerPageWithTheirDefaults) {
-  const std::string long_name(200, 'n');
-  LoadFrom(
-      "[ETrgName]\r\nETRG 1=  Lobby  \r\nETRG 2=\r\nETRG 60=Last\r\n"
-      "[btrgname]\r\nbtrg 12=Car park\r\n"
-      "[VTrgName]\r\nVTRG 120=" +
-      long_name +
-      "\r\nVTRG 5=Hall\0junk\r\n"s
-      "[BGMName]\r\nBGM 5=Radio \xE9t\xE9\r\n");
+TEST_F(ConfigurationTest, TextValuesAreTrimmedAndCutAtNulOrCapacityInAnyLetterCase) {
+  LoadFrom("[VTrgName]\r\nVTRG 120=" + std::string(200, 'n') +
+           "\r\n[rs232configure]\r\ncheckbit= Even \r\nBITLENGTH=7\r\nStopBit=TwoTwoTwo\r\n"
+           "[FileConfigure]\r\nFilePath=/data/orv\r\nFileName=log\0tail\r\nFileType=\r\n"
+           "[etrgname]\r\netrg 1=  Lobby  \r\nETRG 2=\r\n[BGMName]\r\nBGM 5=Radio \xE9t\xE9\r\n"s);
+  EXPECT_EQ(Settings(), "1|9600|Even|7|TwoTwoT|/data/orv|log|");  // empty value, not default
   EXPECT_EQ(config_.EmgTriggerNames[0], "Lobby");
-  EXPECT_EQ(config_.EmgTriggerNames[1], "");  // present but empty: not the default
-  EXPECT_EQ(config_.EmgTriggerNames[2], "EMG Trigger 3");
-  EXPECT_EQ(config_.EmgTriggerNames[59], "Last");
-  EXPECT_EQ(config_.BusTriggerNames[11], "Car park");
-  EXPECT_EQ(config_.BusTriggerNames[10], "BUS Trigger 11");
-  EXPECT_EQ(config_.SoftTriggerNames[119], long_name.substr(0, 127));
-  EXPECT_EQ(config_.SoftTriggerNames[4], "Hall");
+  EXPECT_EQ(config_.EmgTriggerNames[1], "");
+  EXPECT_EQ(config_.SoftTriggerNames[119], std::string(127, 'n'));
   EXPECT_EQ(config_.BgmNames[4], "Radio \u00E9t\u00E9");
   EXPECT_EQ(config_.BgmNames[5], "BGM 6");
 }
 
-TEST_F(ConfigurationTest, UnknownGroupsLoadNothingButStillMakeTheFolder) {
-  const std::string content =
-      "[RS232Configure]\r\nComPort=5\r\n[FileConfigure]\r\nFileName=x\r\n"
-      "[ETrgName]\r\nETRG 1=Named\r\n";
-  for (const std::string group : {"rs232config", "RS232Configure", "FileConfigure", "ETRGNAME", "",
-                                  "MainForm.INI", "ETrgName "}) {
-    SCOPED_TRACE("group \"" + group + "\"");
-    std::filesystem::remove_all(config_.ConfigFolder());
-    Configuration config(folder_.path());
-    config.LoadConfigGroup(group);
-    EXPECT_TRUE(std::filesystem::is_directory(config.ConfigFolder()));
-    WriteBytes(config.ConfigFile(), content);
-    config.LoadConfigGroup(group);
-    EXPECT_EQ(config.SerialComPort, 1);
-    EXPECT_EQ(config.FileNameSetting, "");
-    EXPECT_EQ(config.EmgTriggerNames[0], "EMG Trigger 1");
-  }
-}
-
-TEST_F(ConfigurationTest, EachGroupLoadsOnlyItsOwnSection) {
-  std::filesystem::create_directories(config_.ConfigFolder());
-  WriteBytes(config_.ConfigFile(),
-             "[RS232Configure]\r\nComPort=5\r\n[ETrgName]\r\nETRG 1=E\r\n[BGMName]\r\nBGM 1=B\r\n");
-  config_.LoadConfigGroup("ETrgName");
-  EXPECT_EQ(config_.EmgTriggerNames[0], "E");
-  EXPECT_EQ(config_.BgmNames[0], "BGM 1");
-  EXPECT_EQ(config_.SerialComPort, 1);
-  config_.LoadConfigGroup("RS232Config");
-  EXPECT_EQ(config_.SerialComPort, 5);
-  EXPECT_EQ(config_.BgmNames[0], "BGM 1");
-}
-
-TEST_F(ConfigurationTest, SavingSerialSettingsToANewFileWritesFiveKeysInOrder) {
-  config_.LoadConfigGroup("RS232Config");
-  config_.SerialComPort = 3;
-  config_.SerialBaudRate = "19200";
-  config_.SaveConfigGroup("RS232Config");
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "[RS232Configure]\r\nComPort=3\r\nBaudRate=19200\r\nCheckBit=None\r\n"
-            "BitLength=8\r\nStopBit=1\r\n");
-
-  Configuration reloaded(folder_.path());
-  reloaded.LoadConfigGroup("RS232Config");
-  EXPECT_EQ(reloaded.SerialComPort, 3);
-  EXPECT_EQ(reloaded.SerialBaudRate, "19200");
-}
-
-TEST_F(ConfigurationTest, SavingReplacesValuesInPlaceAndKeepsEverythingElse) {
-  const std::string before =
-      "; hand-written notes\r\n[FileConfigure]\r\nFilePath=C:\\Orv\r\n\r\n"
-      "[RS232Configure]\r\nbaudrate = 9600\r\nCOMPORT=1\r\nCheckBit=Even\r\nStopBit=2\r\n"
-      "Extra=keep me\r\n\r\n[Unknown]\r\nx=y\r\n";
-  LoadFrom(before);
-  config_.SerialComPort = 10;
-  config_.SerialBaudRate = "115200";
-  config_.SaveConfigGroup("RS232Config");
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "; hand-written notes\r\n[FileConfigure]\r\nFilePath=C:\\Orv\r\n\r\n"
-            "[RS232Configure]\r\nbaudrate =115200\r\nCOMPORT=10\r\nCheckBit=Even\r\nStopBit=2\r\n"
-            "Extra=keep me\r\nBitLength=8\r\n\r\n[Unknown]\r\nx=y\r\n");
-}
-
-TEST_F(ConfigurationTest, OnlyTheSerialGroupIsEverSaved) {
-  std::filesystem::create_directories(config_.ConfigFolder());
+TEST_F(ConfigurationTest, SavesWithoutTheFolderOrOutsideTheSerialGroupAndPagesWriteNothing) {
+  config_.SaveConfigGroup("RS232Config");  // must fail quietly, not create the folder
+  config_.SaveName(3, 1);
+  EXPECT_FALSE(fs::exists(config_.ConfigFolder()));
+  fs::create_directories(config_.ConfigFolder());
   for (const std::string group : {"MainForm", "ETrgName", "BGMName", "rs232config", ""})
     config_.SaveConfigGroup(group);
-  EXPECT_FALSE(std::filesystem::exists(config_.ConfigFile()));
+  for (const auto& [page, n] : {std::pair{0, 0}, {0, 61}, {2, 121}, {4, 1}, {-1, 1}})
+    config_.SaveName(page, n);
+  EXPECT_FALSE(fs::exists(config_.ConfigFile()));
 }
 
-TEST_F(ConfigurationTest, SaveWithoutTheFolderFailsQuietlyAndCreatesNothing) {
+TEST_F(ConfigurationTest, SerialSettingsGoToANewFileAsFiveKeysInOrder) {
+  LoadAll(config_);
+  config_.SerialComPort = 3;
   config_.SaveConfigGroup("RS232Config");
-  config_.SaveName(3, 1);
-  EXPECT_FALSE(std::filesystem::exists(config_.ConfigFolder()));
+  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
+            "[RS232Configure]\r\nComPort=3\r\nBaudRate=9600\r\nCheckBit=None\r\nBitLength=8\r\n"
+            "StopBit=1\r\n");
 }
 
 TEST_F(ConfigurationTest, SavedNamesGoToTheirPageSectionAndReadBackAtNextStart) {
-  struct Case {
-    int page;
-    int n;
-    const char* section;
-    const char* key;
-  };
-  const std::vector<Case> cases = {
-      {0, 7, "ETrgName", "ETRG 7"},     {1, 60, "BTrgName", "BTRG 60"},
-      {2, 120, "VTrgName", "VTRG 120"}, {3, 5, "BGMName", "BGM 5"},
-      {3, 1, "BGMName", "BGM 1"},
-  };
-  for (const std::string& group : kAllGroups)
-    config_.LoadConfigGroup(group);
-  for (const Case& c : cases) {
-    const std::string name = "Name " + std::to_string(c.page) + "/" + std::to_string(c.n);
-    config_.Names(c.page)[static_cast<std::size_t>(c.n - 1)] = name;
-    config_.SaveName(c.page, c.n);
-    EXPECT_EQ(ReadProfileString(c.section, c.key, "<missing>", 128, config_.ConfigFile()), name);
+  LoadAll(config_);
+  const std::pair<int, std::size_t> saved[] = {{0, 7}, {1, 60}, {2, 120}, {3, 1}};
+  for (const auto& [page, n] : saved) {
+    config_.Names(page)[n - 1] = "N" + std::to_string(n);
+    config_.SaveName(page, static_cast<int>(n));
   }
-
+  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
+            "[ETrgName]\r\nETRG 7=N7\r\n[BTrgName]\r\nBTRG 60=N60\r\n[VTrgName]\r\n"
+            "VTRG 120=N120\r\n[BGMName]\r\nBGM 1=N1\r\n");
   Configuration next_start(folder_.path());
-  for (const std::string& group : kAllGroups)
-    next_start.LoadConfigGroup(group);
-  for (const Case& c : cases) {
-    EXPECT_EQ(next_start.Names(c.page)[static_cast<std::size_t>(c.n - 1)],
-              "Name " + std::to_string(c.page) + "/" + std::to_string(c.n));
-  }
+  LoadAll(next_start);
+  for (const auto& [page, n] : saved)
+    EXPECT_EQ(next_start.Names(page)[n - 1], "N" + std::to_string(n));
   EXPECT_EQ(next_start.BgmNames[1], "BGM 2");
 }
 
-TEST_F(ConfigurationTest, SaveNameOutsideItsPageDoesNothing) {
-  std::filesystem::create_directories(config_.ConfigFolder());
-  config_.SaveName(0, 0);
-  config_.SaveName(0, 61);
-  config_.SaveName(2, 121);
-  config_.SaveName(4, 1);
-  config_.SaveName(-1, 1);
-  EXPECT_FALSE(std::filesystem::exists(config_.ConfigFile()));
-}
-
-TEST_F(ConfigurationTest, GarbageFileReadsDefaults) {
-  std::string garbage = "\0\0\0\xFF\xFE=\r\n]]]==\n\n\r"s + std::string(100'000, '\0') + "\n";
-  garbage += std::string(500'000, 'x') + "=\n";
-  for (int i = 0; i < 4096; ++i)
+TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) {
+  std::string garbage = "\0\0\0\xFF\xFE=\r\n]]]==\n\n\r"s + std::string(100'000, '\0') + "\n" +
+                        std::string(500'000, 'x') + "=\n";
+  for (int i = 0; i < 4096; ++i)  // every byte value but "[", which could open a section
     garbage.push_back(static_cast<char>(i * 37 % 256 == '[' ? 0 : i * 37 % 256));
   LoadFrom(garbage);
-  EXPECT_EQ(config_.SerialComPort, 1);
-  EXPECT_EQ(config_.SerialBaudRate, "9600");
-  EXPECT_FALSE(config_.settings_corrected());
-  ExpectDefaultNames(config_);
-
+  ExpectDefaults();
   config_.BgmNames[0] = "Music";
   config_.SaveName(3, 1);
-  const std::string after = ReadBytes(config_.ConfigFile());
-  EXPECT_EQ(after.substr(0, garbage.size()), garbage);
   // The last garbage line has no line break; one in the file's own style (CRLF) comes first.
-  EXPECT_EQ(after.substr(garbage.size()), "\r\n[BGMName]\r\nBGM 1=Music\r\n");
+  EXPECT_EQ(ReadBytes(config_.ConfigFile()), garbage + "\r\n[BGMName]\r\nBGM 1=Music\r\n");
 }
 
-}  // namespace
-}  // namespace orv
+using SerialPortsSection = ConfigurationTest;
 
-namespace orv {
-namespace {
-
-TEST(SerialPortsSection, MapsPortNumbersToDevicesAndIsReadAfreshEachTime) {
-  test::TempFolder folder;
-  Configuration config(folder.path());
-  config.LoadConfigGroup("RS232Config");
-  EXPECT_EQ(config.SerialDevice(1), "");
-  test::WriteBytes(config.ConfigFile(),
-                   "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\ncom10=/dev/pts/7\r\n");
-  EXPECT_EQ(config.SerialDevice(1), "/dev/ttyUSB0");
-  EXPECT_EQ(config.SerialDevice(10), "/dev/pts/7");
-  EXPECT_EQ(config.SerialDevice(2), "");
-  test::WriteBytes(config.ConfigFile(), "[SerialPorts]\r\nCOM1=/dev/ttyACM0\r\n");
-  EXPECT_EQ(config.SerialDevice(1), "/dev/ttyACM0");
+TEST_F(SerialPortsSection, MapsPortNumbersToDevicesAndIsReadAfreshEachTime) {
+  config_.LoadConfigGroup("RS232Config");
+  EXPECT_EQ(config_.SerialDevice(1), "");
+  WriteBytes(config_.ConfigFile(), "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\ncom10=/dev/pts/7\r\n");
+  EXPECT_EQ(config_.SerialDevice(1), "/dev/ttyUSB0");
+  EXPECT_EQ(config_.SerialDevice(10), "/dev/pts/7");
+  EXPECT_EQ(config_.SerialDevice(2), "");
+  WriteBytes(config_.ConfigFile(), "[SerialPorts]\r\nCOM1=/dev/ttyACM0\r\n");
+  EXPECT_EQ(config_.SerialDevice(1), "/dev/ttyACM0");
 }
 
 }  // namespace

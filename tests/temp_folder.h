@@ -10,15 +10,14 @@
 
 namespace orv::test {
 
-// A fresh, empty folder under the system's temporary folder, removed with everything in it when
-// the object goes.
+// A fresh, empty folder under the system's temporary folder, removed with its contents at the end.
 class TempFolder {
  public:
   TempFolder() {
     std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
     do {
-      path_ = base / ("orv-test-" + std::to_string(random()) + std::to_string(random()));
+      path_ = std::filesystem::temp_directory_path() /
+              ("orv-test-" + std::to_string(random()) + std::to_string(random()));
     } while (!std::filesystem::create_directory(path_));
   }
   ~TempFolder() {
@@ -27,7 +26,6 @@ class TempFolder {
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
 
  private:
@@ -35,13 +33,13 @@ class TempFolder {
 };
 
 inline void WriteBytes(const std::filesystem::path& file, std::string_view bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace orv::test

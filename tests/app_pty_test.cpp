@@ -10,7 +10,6 @@
 #include "link/frame.h"
 #include "platform/qt/qt_serial_port.h"
 #include "tests/pty_pair.h"
-#include "tests/qt_wait.h"
 #include "tests/temp_folder.h"
 #include "tests/test_util.h"
 

@@ -101,6 +101,9 @@ TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
       {"[A]\r\nk=1\r\n", "B", "k", "2", "[A]\r\nk=1\r\n[B]\r\nk=2\r\n"},
       {"[A]\nk=1", "B", "x", "2", "[A]\nk=1\n[B]\nx=2\n"},
       {"k=0\n[A]\nk=1\n[A]\nk=2\n", "A", "k", "3", "k=0\n[A]\nk=3\n[A]\nk=2\n"},
+      // Lone CR style, but the section's line ends in LF: the new line must not swallow the
+      // blank line after it (found by fuzzing).
+      {"\r[A]\n\n", "A", "k", "v", "\r[A]\nk=v\n\n"},
   };
   // A stale temporary entry, here a link, is replaced, never written through.
   WriteBytes(folder_.path() / "elsewhere", "untouched");

@@ -84,7 +84,13 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
   RecordProperty("resident_kb_at_end", std::to_string(end_kb));
   std::printf("resident memory after warm-up %ld kB, after %d ticks %ld kB\n", warm_kb, ticks,
               end_kb);
+#if defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer keeps freed memory in quarantine, which alone grows the resident size; the
+  // memory figure is taken from the normal build.
+  (void)end_kb;
+#else
   EXPECT_LE(end_kb - warm_kb, 1024) << "memory grew after warm-up";
+#endif
 }
 
 struct IniCase {

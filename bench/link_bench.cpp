@@ -76,5 +76,3 @@ void BM_AssembleAndDispatch(benchmark::State& state) {
 BENCHMARK(BM_AssembleAndDispatch)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -15,7 +15,8 @@ cmake --build "$build" --target orvandel orvandel-sim
 # The program keeps SYSINI and DATA beside its executable: give it a folder of its own.
 run="$build/run"
 mkdir -p "$run/SYSINI"
-cp "$build/app/orvandel" "$run/orvandel"
+# Replaced, not overwritten, so that a copy still running elsewhere is no obstacle.
+cp "$build/app/orvandel" "$run/orvandel.new" && mv -f "$run/orvandel.new" "$run/orvandel"
 port="$(pwd)/$run/controller-port"
 ini="$run/SYSINI/MainForm.INI"
 # Map COM1 to the simulator's pseudo-terminal; every other line of an existing file stays.

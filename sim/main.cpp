@@ -113,7 +113,7 @@ class Shell {
 Shell::Shell(const SimOptions& options, SerialLine& line)
     : line_(line),
       controller_(options.controller, Random::Seeded(options.controller.seed)),
-      pacer_(Pacer::ByteTime(options.line.baud, options.line.BitsPerCharacter())) {
+      pacer_(Pacer::ByteTime(options.line.baud_rate, BitsPerCharacter(options.line))) {
   receiver_.SetFrameHandler([this] { OnFrame(); });
   controller_.Burst(options.start_burst, NowMillis());
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
-#include <sstream>
 
 #include "sim/console.h"
 
@@ -30,14 +28,6 @@ std::optional<double> ParseNonNegative(const std::string& text) {
   } catch (const std::exception&) {
   }
   return std::nullopt;
-}
-
-std::vector<std::string> SplitCommas(const std::string& text) {
-  std::vector<std::string> fields;
-  std::istringstream in(text);
-  for (std::string field; std::getline(in, field, ',');)
-    fields.push_back(field);
-  return fields;
 }
 
 // Sets an integer option; false when the text is not a count in range.
@@ -146,23 +136,25 @@ std::string CheckPorts(const SimOptions& options) {
   return "";
 }
 
+// The platform reader takes any settings text a port may carry; the simulator's termios line
+// has only the standard rates and no mark, space or 1.5 stop bits.
+std::string CheckLine(const LineSettings& line) {
+  if (line.parity == Parity::kMark || line.parity == Parity::kSpace)
+    return "--settings: mark and space parity are not supported, use N, E or O";
+  if (line.stop_bits == StopBits::kOneAndHalf)
+    return "--settings: 1.5 stop bits are not supported, use 1 or 2";
+  if (std::find(kBauds.begin(), kBauds.end(), line.baud_rate) != kBauds.end()) return "";
+  std::string rates;
+  for (const int baud : kBauds)
+    rates += (rates.empty() ? "" : ", ") + std::to_string(baud);
+  return "--settings: baud rate " + std::to_string(line.baud_rate) + " is not one of " + rates;
+}
+
 }  // namespace
 
-std::optional<LineSettings> ParseLineSettings(const std::string& text) {
-  const std::vector<std::string> fields = SplitCommas(text);
-  if (fields.size() != 4 || fields[1].size() != 1) return std::nullopt;
-  LineSettings line;
-  const std::optional<long> baud = ParseCount(fields[0], 1, 4000000);
-  const std::optional<long> data = ParseCount(fields[2], 5, 8);
-  const std::optional<long> stop = ParseCount(fields[3], 1, 2);
-  line.parity = static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0])));
-  if (!baud || !data || !stop || std::string("NEO").find(line.parity) == std::string::npos)
-    return std::nullopt;
-  if (std::find(kBauds.begin(), kBauds.end(), *baud) == kBauds.end()) return std::nullopt;
-  line.baud = static_cast<int>(*baud);
-  line.data_bits = static_cast<int>(*data);
-  line.stop_bits = static_cast<int>(*stop);
-  return line;
+int BitsPerCharacter(const LineSettings& line) {
+  return 1 + line.data_bits + (line.parity == Parity::kNone ? 0 : 1) +
+         (line.stop_bits == StopBits::kTwo ? 2 : 1);
 }
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
@@ -177,6 +169,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
       return {parsed.options, "bad value for " + std::string(rule->name) + ": " + value};
   }
   parsed.error = CheckPorts(parsed.options);
+  if (parsed.error.empty() && !parsed.options.help) parsed.error = CheckLine(parsed.options.line);
   return parsed;
 }
 
@@ -188,9 +181,10 @@ std::string HelpText() {
          "  --link PATH             open a pseudo-terminal and publish its slave side at PATH\n"
          "                          (a symbolic link, removed on exit)\n"
          "  --device PATH           use this serial device instead\n"
-         "  --settings B,P,D,S      line settings (default 9600,N,8,1; parity N, E or O; data\n"
-         "                          bits 5-8; stop bits 1 or 2); everything sent is paced at\n"
-         "                          this rate, one byte per start+data+parity+stop bit times\n"
+         "  --settings B,P,D,S      line settings (default 9600,N,8,1; baud 300 to 115200, a\n"
+         "                          standard rate; parity N, E or O; data bits 5-8; stop bits\n"
+         "                          1 or 2); everything sent is paced at this rate, one byte\n"
+         "                          per start+data+parity+stop bit times\n"
          "\n"
          "Reports:\n"
          "  --seed N                seed of the random generator (default 1); the same seed and\n"

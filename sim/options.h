@@ -1,25 +1,16 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/line_settings.h"
 #include "sim/controller.h"
 
 namespace orv::sim {
 
-// "9600,N,8,1": baud, parity N/E/O, data bits 5..8, stop bits 1 or 2.
-struct LineSettings {
-  int baud = 9600;
-  char parity = 'N';
-  int data_bits = 8;
-  int stop_bits = 1;
-
-  // Start bit, data, parity and stop bits: the line time of one byte in bit times.
-  int BitsPerCharacter() const { return 1 + data_bits + (parity == 'N' ? 0 : 1) + stop_bits; }
-};
-
-std::optional<LineSettings> ParseLineSettings(const std::string& text);
+// Start bit, data, parity and stop bits: the line time of one byte in bit times. The simulator
+// refuses 1.5 stop bits, so whole bits suffice.
+int BitsPerCharacter(const LineSettings& line);
 
 struct SimOptions {
   std::string link_path;    // publish a pseudo-terminal here

@@ -55,14 +55,15 @@ bool ApplyLineSettings(int fd, const LineSettings& line) {
   cfmakeraw(&tio);
   tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
   tio.c_cflag |= SizeOf(line.data_bits) | CLOCAL | CREAD;
-  if (line.parity != 'N') tio.c_cflag |= PARENB;
-  if (line.parity == 'O') tio.c_cflag |= PARODD;
-  if (line.stop_bits == 2) tio.c_cflag |= CSTOPB;
+  // Mark, space and 1.5 stop bits were refused with the options; termios has no portable form.
+  if (line.parity == Parity::kEven || line.parity == Parity::kOdd) tio.c_cflag |= PARENB;
+  if (line.parity == Parity::kOdd) tio.c_cflag |= PARODD;
+  if (line.stop_bits == StopBits::kTwo) tio.c_cflag |= CSTOPB;
   tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
-  cfsetispeed(&tio, SpeedOf(line.baud));
-  cfsetospeed(&tio, SpeedOf(line.baud));
+  cfsetispeed(&tio, SpeedOf(line.baud_rate));
+  cfsetospeed(&tio, SpeedOf(line.baud_rate));
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/options.h"
+#include "platform/line_settings.h"
 
 namespace orv::sim {
 

@@ -1,321 +1,339 @@
+// The simulated controller without I/O: answers, commands, reports, misbehaviour, console, log.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <ostream>
-#include <string>
-#include <vector>
+#include <set>
+#include <tuple>
 
 #include "link/frame.h"
-#include "sim/controller.h"
-#include "tests/sim_test_util.h"
+#include "link/receiver.h"
+#include "sim/console.h"
+#include "sim/describe.h"
+#include "tests/test_util.h"
 
 namespace orv::sim {
 namespace {
 
-using test::DecodeAll;
-using test::DecodedFrame;
-using test::Hex;
-using test::ReportFrame;
-using test::Wire;
+using orv::test::Hex;
+using Out = std::vector<Transmission>;
+using Frame = std::pair<std::uint8_t, Bytes>;  // command and data
+using Frames = std::vector<Frame>;
+
+const char* const kFaultPoll = "02 01 06 00 2B 03";
+const Bytes kGoodReply = Hex("02 02 06 00 00 03 03");
+
+// Every good frame in the bytes (less than the receive ring holds), as the panel's receiver finds.
+Frames DecodeAll(const Bytes& wire) {
+  Frames frames;
+  Receiver rx;
+  rx.SetFrameHandler([&] {
+    const auto data = rx.rx_payload().begin();
+    frames.emplace_back(rx.rx_command(), Bytes(data, data + rx.rx_length()));
+  });
+  rx.OnComm(wire);
+  rx.AssembleRxFrames();
+  return frames;
+}
+Bytes Wire(const Out& out) {
+  Bytes wire;
+  for (const Transmission& t : out)
+    wire.insert(wire.end(), t.bytes.begin(), t.bytes.end());
+  return wire;
+}
+Frame ReportFrame(std::uint8_t kind, std::uint16_t value) {
+  return {0xA0, {kind, std::uint8_t(value >> 8), std::uint8_t(value)}};
+}
+// The request through a receiver into the controller, as the shell does; returns the answer.
+Out Request(Controller& c, const Bytes& request, Millis now = Millis{0}) {
+  for (const Frame& frame : DecodeAll(request))
+    c.HandleFrame(frame.first, frame.second, now);
+  return c.TakeOutput();
+}
+Bytes Send(Controller& c, const std::string& hex, Millis now = Millis{0}) {
+  return Wire(Request(c, Hex(hex), now));
+}
+Frames Sent(Controller& c) {
+  return DecodeAll(Wire(c.TakeOutput()));
+}
+const ControllerOptions kQuiet{.report_interval_s = 0, .line_faults = {}};
 
 class ControllerTest : public ::testing::Test {
  protected:
-  explicit ControllerTest(ControllerOptions options = test::QuietOptions())
-      : controller_(options, Random::Seeded(7)) {}
-
-  // Sends the request bytes and returns the wire bytes of the answer.
-  Bytes Send(const std::string& request_hex, Millis now = Millis{0}) {
-    return Wire(test::Request(controller_, Hex(request_hex), now));
+  ConsoleReply Type(const std::string& line, Millis now = Millis{0}) {
+    return RunConsoleLine(c_, line, now);
   }
-  std::vector<DecodedFrame> SendDecoded(const std::string& request_hex, Millis now = Millis{0}) {
-    return DecodeAll(Send(request_hex, now));
+  Controller c_{kQuiet, Random::Seeded(7)};
+};
+
+TEST_F(ControllerTest, EachLampHasItsBitInTheFaultReplyAndInTheFaultReports) {
+  // Lamp by lamp: reply bytes in lamp order, and the panel status word, which has its own order.
+  const std::tuple<int, int, std::uint16_t> kLamps[] = {
+      {0x01, 0, 0x4000}, {0x02, 0, 0x1000}, {0x04, 0, 0x0004}, {0x08, 0, 0x0008},
+      {0x10, 0, 0x0010}, {0x20, 0, 0x2000}, {0x40, 0, 0x0002}, {0x80, 0, 0x0001},
+      {0, 0x01, 0x0100}, {0, 0x02, 0x0200}, {0, 0x04, 0x0400}, {0, 0x08, 0x0800}};
+  for (int lamp = 0; lamp < 12; ++lamp) {
+    const auto [d0, d1, word] = kLamps[lamp];
+    Controller c(kQuiet, Random::Seeded(7));
+    ASSERT_TRUE(c.SetFault(lamp, true, Millis{0}));
+    EXPECT_EQ(Sent(c), (Frames{ReportFrame(0x50, word), ReportFrame(0x21, word)})) << lamp;
+    EXPECT_EQ(Send(c, kFaultPoll), EncodeFrame(6, Bytes{std::uint8_t(d0), std::uint8_t(d1)}));
   }
-
-  Controller controller_;
-};
-
-TEST_F(ControllerTest, FaultPollWithNoFaultsGetsAnEmptyImage) {
-  EXPECT_EQ(Send("02 01 06 00 2B 03"), Hex("02 02 06 00 00 03 03"));
+  c_.SetFault(1, true, Millis{0});
+  c_.SetFault(9, true, Millis{0});
+  c_.TakeOutput();
+  EXPECT_EQ(Send(c_, kFaultPoll), Hex("02 02 06 02 02 2E 03"));
 }
 
-TEST_F(ControllerTest, FaultPollReplyCarriesTheSetFaultsInLampOrder) {
-  controller_.SetFault(1, true, Millis{0});  // Network
-  controller_.SetFault(9, true, Millis{0});  // EMG mic.
-  controller_.TakeOutput();
-  EXPECT_EQ(Send("02 01 06 00 2B 03"), Hex("02 02 06 02 02 2E 03"));
+TEST(ControllerSetTest, SetCommandShowsInTheNextStatusReplyAndReportsItsUnit) {
+  // Set one trigger on; the report frame; its page's poll and where the trigger shows.
+  const std::tuple<const char*, const char*, const char*, std::size_t, int> kCases[] = {
+      {"02 02 13 01 01 E6 03", "02 03 A0 30 00 01 C2 03", "02 00 08 F7 03", 0, 0x01},  // EMG 1
+      {"02 02 13 3C 01 42 03", "02 03 A0 39 00 20 31 03", "02 00 08 F7 03", 9, 0x20},  // EMG 60
+      {"02 02 14 0D 01 D1 03", "02 03 A0 32 00 40 95 03", "02 00 09 A9 03", 2, 0x01},  // bus 13
+      {"02 02 17 08 01 CA 03", "02 03 A0 41 00 02 64 03", "02 00 0A 4B 03", 1, 0x02},  // BGM 8
+      {"02 02 12 09 01 3B 03", "", "02 00 07 B6 03", 1, 0x01},  // soft: no report
+      {"02 02 12 78 01 49 03", "", "02 00 07 B6 03", 14, 0x80}};
+  for (const auto& [set, report, poll, byte, mask] : kCases) {
+    Controller c(kQuiet, Random::Seeded(7));
+    EXPECT_EQ(Send(c, set), Hex(report)) << set;
+    Bytes page(Hex(poll)[2] == 7 ? 15 : 10, 0);  // the soft page has 120 triggers, 8 a byte
+    page.at(byte) = std::uint8_t(mask);
+    EXPECT_EQ(Send(c, poll), EncodeFrame(Hex(poll)[2], page)) << set;
+  }
+  Controller c(kQuiet, Random::Seeded(7));
+  Send(c, "02 02 13 07 01 4C 03");  // EMG 7: unit 1, bit 0; business 8: bit 7 of the same unit
+  EXPECT_EQ(Send(c, "02 02 14 08 01 2E 03"), Hex("02 03 A0 31 00 81 E5 03"));
+  EXPECT_EQ(Send(c, "02 02 13 07 00 12 03"), Hex("02 03 A0 31 00 80 BB 03"));
+  // Trigger 61, a set without its state byte and an unknown command change and send nothing.
+  for (const Bytes& frame :
+       {Hex("02 02 13 3D 01 86 03"), EncodeFrame(19, Bytes{5}), EncodeFrame(0x42, Bytes{1, 2})})
+    EXPECT_TRUE(Request(c, frame).empty());
+  EXPECT_EQ(Send(c, "02 00 08 F7 03"), Hex("02 0A 08 00 00 00 00 00 00 00 00 00 00 F7 03"));
 }
 
-// Lamp, reply-6 bytes, panel status word: the two layouts differ for every lamp but 8..11.
-struct LampCase {
-  int lamp;
-  std::uint8_t d0, d1;
-  std::uint16_t panel_word;
-};
-
-void PrintTo(const LampCase& c, std::ostream* os) {
-  *os << "lamp " << c.lamp;
-}
-
-class LampLayoutTest : public ControllerTest, public ::testing::WithParamInterface<LampCase> {};
-
-TEST_P(LampLayoutTest, OneFaultShowsAtItsBitInBothLayouts) {
-  const LampCase& c = GetParam();
-  ASSERT_TRUE(controller_.SetFault(c.lamp, true, Millis{0}));
-  EXPECT_EQ(DecodeAll(Wire(controller_.TakeOutput())),
-            (std::vector<DecodedFrame>{ReportFrame(0x50, c.panel_word),
-                                       ReportFrame(0x21, c.panel_word)}));
-  EXPECT_EQ(SendDecoded("02 01 06 00 2B 03"), (std::vector<DecodedFrame>{{6, {c.d0, c.d1}}}));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AllLamps, LampLayoutTest,
-    ::testing::Values(LampCase{0, 0x01, 0, 0x4000}, LampCase{1, 0x02, 0, 0x1000},
-                      LampCase{2, 0x04, 0, 0x0004}, LampCase{3, 0x08, 0, 0x0008},
-                      LampCase{4, 0x10, 0, 0x0010}, LampCase{5, 0x20, 0, 0x2000},
-                      LampCase{6, 0x40, 0, 0x0002}, LampCase{7, 0x80, 0, 0x0001},
-                      LampCase{8, 0, 0x01, 0x0100}, LampCase{9, 0, 0x02, 0x0200},
-                      LampCase{10, 0, 0x04, 0x0400}, LampCase{11, 0, 0x08, 0x0800}));
-
-TEST_F(ControllerTest, FaultOutsideTheTwelveLampsIsRefused) {
-  EXPECT_FALSE(controller_.SetFault(12, true, Millis{0}));
-  EXPECT_FALSE(controller_.SetFault(-1, true, Millis{0}));
-  EXPECT_TRUE(controller_.TakeOutput().empty());
-}
-
-TEST_F(ControllerTest, StatusPollsWithNothingOnGetEmptyImagesOfThePageSize) {
-  EXPECT_EQ(Send("02 00 08 F7 03"), Hex("02 0A 08 00 00 00 00 00 00 00 00 00 00 F7 03"));
-  const std::vector<std::pair<std::string, std::size_t>> polls{
-      {"02 00 07 B6 03", 15}, {"02 00 09 A9 03", 10}, {"02 00 0A 4B 03", 10}};
-  for (const auto& [request, bytes] : polls) {
-    const std::vector<DecodedFrame> reply = SendDecoded(request);
-    ASSERT_EQ(reply.size(), 1u) << request;
-    EXPECT_EQ(reply[0].command, Hex(request)[2]);
-    EXPECT_EQ(reply[0].data, Bytes(bytes, 0)) << request;
+TEST(ControllerKeyTest, KeyProducesItsReportsAndState) {
+  // From a running emergency with two faults: key, report frames, emergency after.
+  const std::tuple<const char*, const char*, bool> kCases[] = {
+      {"02 01 16 01 99 03", "02 03 A0 11 00 00 A3 03", true},
+      {"02 01 16 02 7B 03", "02 03 A0 12 00 00 47 03", true},
+      {"02 01 16 03 25 03", "02 03 A0 13 00 00 EC 03", false},
+      {"02 01 16 04 A6 03", "02 03 A0 22 00 00 99 03", true},
+      {"02 01 16 05 F8 03",  // the faults cleared
+       "02 03 A0 23 00 00 32 03 02 03 A0 50 00 00 39 03 02 03 A0 21 00 00 7D 03", true},
+      {"02 01 16 06 1A 03", "02 03 A0 16 00 00 D9 03", true},
+      {"02 01 16 07 44 03", "", true}};
+  for (const auto& [key, reports, emergency] : kCases) {
+    Controller c(kQuiet, Random::Seeded(7));
+    Send(c, "02 01 16 01 99 03");
+    c.SetFault(1, true, Millis{0});
+    c.SetFault(7, true, Millis{0});
+    c.TakeOutput();
+    EXPECT_EQ(Send(c, key), Hex(reports)) << key;
+    EXPECT_EQ(c.state().emergency(), emergency) << key;
   }
 }
 
-// A set command, then the page's poll: the trigger shows at its byte and bit, and the event
-// report names its unit.
-struct SetCase {
-  std::string set_frame;   // set command for one trigger, on
-  std::string poll_frame;  // status request of that page
-  std::size_t byte;
-  std::uint8_t mask;
-  std::vector<DecodedFrame> reports;
-};
-
-void PrintTo(const SetCase& c, std::ostream* os) {
-  *os << c.set_frame;
-}
-
-class SetCommandTest : public ControllerTest, public ::testing::WithParamInterface<SetCase> {};
-
-TEST_P(SetCommandTest, NextStatusReplyShowsTheChangeAndAReportTellsOfIt) {
-  const SetCase& c = GetParam();
-  EXPECT_EQ(SendDecoded(c.set_frame), c.reports);
-  const std::vector<DecodedFrame> reply = SendDecoded(c.poll_frame);
-  ASSERT_EQ(reply.size(), 1u);
-  for (std::size_t i = 0; i < reply[0].data.size(); ++i)
-    EXPECT_EQ(reply[0].data[i], i == c.byte ? c.mask : 0) << "byte " << i;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Pages, SetCommandTest,
-    ::testing::Values(
-        // EMG trigger 1 and 5: unit 0, bits 0-5 of the value.
-        SetCase{"02 02 13 01 01 E6 03", "02 00 08 F7 03", 0, 0x01, {ReportFrame(0x30, 0x0001)}},
-        SetCase{"02 02 13 05 01 DD 03", "02 00 08 F7 03", 0, 0x10, {ReportFrame(0x30, 0x0010)}},
-        // EMG trigger 60: unit 9, last bit of the last byte.
-        SetCase{"02 02 13 3C 01 42 03", "02 00 08 F7 03", 9, 0x20, {ReportFrame(0x39, 0x0020)}},
-        // Business trigger 13: unit 2, bit 6 of the value.
-        SetCase{"02 02 14 0D 01 D1 03", "02 00 09 A9 03", 2, 0x01, {ReportFrame(0x32, 0x0040)}},
-        // BGM channel 8: unit 1, bit 1.
-        SetCase{"02 02 17 08 01 CA 03", "02 00 0A 4B 03", 1, 0x02, {ReportFrame(0x41, 0x0002)}},
-        // Soft triggers 9 and 120: eight to a byte, and no report.
-        SetCase{"02 02 12 09 01 3B 03", "02 00 07 B6 03", 1, 0x01, {}},
-        SetCase{"02 02 12 78 01 49 03", "02 00 07 B6 03", 14, 0x80, {}}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
-
-TEST_F(ControllerTest, TriggerReportCarriesBothGroupsOfTheUnit) {
-  Send("02 02 13 07 01 4C 03");                   // EMG trigger 7: unit 1, bit 0
-  EXPECT_EQ(SendDecoded("02 02 14 08 01 2E 03"),  // business trigger 8: unit 1, bit 1 -> bit 7
-            (std::vector<DecodedFrame>{ReportFrame(0x31, 0x0081)}));
-  EXPECT_EQ(Send("02 02 14 08 01 2E 03"), Hex("02 03 A0 31 00 81 E5 03"));
-}
-
-TEST_F(ControllerTest, TriggerOffReportsTheUnitWithoutIt) {
-  Send("02 02 13 01 01 E6 03");
-  Send("02 02 13 05 01 DD 03");
-  EXPECT_EQ(SendDecoded("02 02 13 05 00 83 03"),
-            (std::vector<DecodedFrame>{ReportFrame(0x30, 0x0001)}));
-  EXPECT_EQ(SendDecoded("02 00 08 F7 03")[0].data[0], 0x01);
-}
-
-TEST_F(ControllerTest, TriggerNumberOutsideThePageChangesNothing) {
-  EXPECT_TRUE(Send("02 02 13 3D 01 86 03").empty());  // EMG trigger 61
-  EXPECT_EQ(Send("02 00 08 F7 03"), Hex("02 0A 08 00 00 00 00 00 00 00 00 00 00 F7 03"));
-}
-
-TEST_F(ControllerTest, SetCommandWithoutItsStateByteIsIgnored) {
-  const Bytes short_set = EncodeFrame(19, Bytes{5});
-  EXPECT_TRUE(Wire(test::Request(controller_, short_set, Millis{0})).empty());
-  EXPECT_FALSE(controller_.state().Trigger(0, 5));
-}
-
-// Key, reports it produces, emergency afterwards (starting from an emergency with two faults).
-struct KeyCase {
-  std::string frame;
-  std::vector<DecodedFrame> reports;
-  bool emergency_after;
-  int faults_after;
-};
-
-void PrintTo(const KeyCase& c, std::ostream* os) {
-  *os << c.frame;
-}
-
-class KeyTest : public ControllerTest, public ::testing::WithParamInterface<KeyCase> {};
-
-TEST_P(KeyTest, KeyProducesItsReportsAndState) {
-  const KeyCase& c = GetParam();
-  Send("02 01 16 01 99 03");  // EMG: the emergency runs
-  controller_.SetFault(1, true, Millis{0});
-  controller_.SetFault(7, true, Millis{0});
-  controller_.TakeOutput();
-  EXPECT_EQ(SendDecoded(c.frame), c.reports);
-  EXPECT_EQ(controller_.state().emergency(), c.emergency_after);
-  EXPECT_EQ(controller_.state().FaultCount(), c.faults_after);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Keys, KeyTest,
-    ::testing::Values(KeyCase{"02 01 16 01 99 03", {ReportFrame(0x11, 0)}, true, 2},
-                      KeyCase{"02 01 16 02 7B 03", {ReportFrame(0x12, 0)}, true, 2},
-                      KeyCase{"02 01 16 03 25 03", {ReportFrame(0x13, 0)}, false, 2},
-                      KeyCase{"02 01 16 04 A6 03", {ReportFrame(0x22, 0)}, true, 2},
-                      KeyCase{"02 01 16 05 F8 03",
-                              {ReportFrame(0x23, 0), ReportFrame(0x50, 0), ReportFrame(0x21, 0)},
-                              true,
-                              0},
-                      KeyCase{"02 01 16 06 1A 03", {ReportFrame(0x16, 0)}, true, 2},
-                      KeyCase{"02 01 16 07 44 03", {}, true, 2}),
-    [](const auto& info) { return "Key" + std::to_string(info.index + 1); });
-
-TEST_F(ControllerTest, EmgKeyGivesTheExactReportFrame) {
-  EXPECT_EQ(Send("02 01 16 01 99 03"), Hex("02 03 A0 11 00 00 A3 03"));
-  EXPECT_TRUE(controller_.state().emergency());
-  EXPECT_EQ(Send("02 01 16 02 7B 03"), Hex("02 03 A0 12 00 00 47 03"));
-  EXPECT_TRUE(controller_.state().emergency_acknowledged());
-}
-
-TEST_F(ControllerTest, FaultResetClearsTheFaultImage) {
-  controller_.SetFault(4, true, Millis{0});
-  controller_.TakeOutput();
-  Send("02 01 16 05 F8 03");
-  EXPECT_EQ(Send("02 01 06 00 2B 03"), Hex("02 02 06 00 00 03 03"));
-}
-
-TEST_F(ControllerTest, SupervisionSettingsAreStored) {
-  EXPECT_TRUE(Send("02 01 10 1E EF 03").empty());
-  EXPECT_TRUE(Send("02 01 11 01 F7 03").empty());
-  EXPECT_EQ(controller_.state().supervision_time(), 30);
-  EXPECT_TRUE(controller_.state().supervision_on());
-  Send("02 01 11 00 A9 03");
-  EXPECT_FALSE(controller_.state().supervision_on());
-}
-
-TEST_F(ControllerTest, SupervisionTimeoutRaisesRcpFaultAndNextFrameClearsIt) {
-  Send("02 01 10 0A 13 03", Millis{0});  // 10 s
-  Send("02 01 11 01 F7 03", Millis{0});
-  controller_.Tick(Millis{9900});
-  EXPECT_TRUE(controller_.TakeOutput().empty());
-  controller_.Tick(Millis{10000});
-  EXPECT_EQ(DecodeAll(Wire(controller_.TakeOutput())),
-            (std::vector<DecodedFrame>{ReportFrame(0x50, 0x0400), ReportFrame(0x21, 0x0400)}));
-  controller_.Tick(Millis{20000});  // raised once, not again
-  EXPECT_TRUE(controller_.TakeOutput().empty());
-  EXPECT_EQ(SendDecoded("02 01 06 00 2B 03", Millis{20100}),
-            (std::vector<DecodedFrame>{ReportFrame(0x50, 0), ReportFrame(0x21, 0), {6, {0, 0}}}));
-}
-
-TEST_F(ControllerTest, SupervisionOffNeverRaisesTheFault) {
-  Send("02 01 10 0A 13 03", Millis{0});
-  controller_.Tick(Millis{60000});
-  EXPECT_TRUE(controller_.TakeOutput().empty());
+TEST_F(ControllerTest, SupervisionTimeoutRaisesRcpOnceAndTheNextFrameClearsIt) {
+  EXPECT_TRUE(Send(c_, "02 01 10 1E EF 03").empty());  // 30 s, still off
+  c_.Tick(Millis{60000});
+  EXPECT_TRUE(Send(c_, "02 01 11 01 F7 03", Millis{60000}).empty());
+  c_.Tick(Millis{89900});
+  EXPECT_TRUE(c_.TakeOutput().empty());
+  c_.Tick(Millis{90000});
+  c_.Tick(Millis{130000});  // raised once
+  EXPECT_EQ(Sent(c_), (Frames{ReportFrame(0x50, 0x0400), ReportFrame(0x21, 0x0400)}));
+  EXPECT_EQ(DecodeAll(Send(c_, kFaultPoll, Millis{130000})),
+            (Frames{ReportFrame(0x50, 0), ReportFrame(0x21, 0), {6, {0, 0}}}));
 }
 
 TEST_F(ControllerTest, ImpedanceCheckAnswersTwoSecondsLaterWithTheFaults) {
-  controller_.SetFault(3, true, Millis{0});
-  controller_.TakeOutput();
-  EXPECT_TRUE(Send("02 00 18 6A 03", Millis{1000}).empty());
-  EXPECT_EQ(controller_.NextDue(), Millis{3000});
-  controller_.Tick(Millis{2999});
-  EXPECT_TRUE(controller_.TakeOutput().empty());
-  controller_.Tick(Millis{3000});
-  EXPECT_EQ(DecodeAll(Wire(controller_.TakeOutput())),
-            (std::vector<DecodedFrame>{ReportFrame(0x50, 0x0008), ReportFrame(0x21, 0x0008)}));
-  controller_.Tick(Millis{6000});
-  EXPECT_TRUE(controller_.TakeOutput().empty());
+  c_.SetFault(3, true, Millis{0});
+  c_.TakeOutput();
+  EXPECT_TRUE(Send(c_, "02 00 18 6A 03", Millis{1000}).empty());
+  c_.Tick(Millis{2999});
+  EXPECT_TRUE(c_.TakeOutput().empty());
+  c_.Tick(Millis{3000});
+  c_.Tick(Millis{6000});  // once
+  EXPECT_EQ(Sent(c_), (Frames{ReportFrame(0x50, 0x0008), ReportFrame(0x21, 0x0008)}));
 }
 
-TEST_F(ControllerTest, UnknownCommandFromThePanelIsIgnored) {
-  EXPECT_TRUE(Wire(test::Request(controller_, EncodeFrame(0x42, Bytes{1, 2}), Millis{0})).empty());
-}
-
-TEST_F(ControllerTest, SilenceDropsAnswersUntilItEnds) {
-  controller_.Silence(Millis{5000}, Millis{0});
-  EXPECT_TRUE(Send("02 01 06 00 2B 03", Millis{4999}).empty());
-  EXPECT_TRUE(Send("02 01 16 01 99 03", Millis{4999}).empty());
-  EXPECT_TRUE(controller_.state().emergency());  // obeyed, only not told
-  EXPECT_EQ(controller_.frames_dropped(), 2);
-  EXPECT_EQ(Send("02 01 06 00 2B 03", Millis{5000}), Hex("02 02 06 00 00 03 03"));
-}
-
-class AckControllerTest : public ControllerTest {
- protected:
-  static ControllerOptions Options() {
-    ControllerOptions options = test::QuietOptions();
-    options.ack_commands = true;
-    options.reply_delay_ms = 30;
-    return options;
-  }
-  AckControllerTest() : ControllerTest(Options()) {}
-};
-
-TEST_F(AckControllerTest, CommandsAreAcknowledgedBeforeTheirReport) {
-  EXPECT_EQ(SendDecoded("02 02 13 01 01 E6 03"),
-            (std::vector<DecodedFrame>{{19, {}}, ReportFrame(0x30, 1)}));
-  EXPECT_EQ(SendDecoded("02 01 11 01 F7 03"), (std::vector<DecodedFrame>{{17, {}}}));
-  // Requests are answered, not acknowledged.
-  EXPECT_EQ(SendDecoded("02 01 06 00 2B 03"), (std::vector<DecodedFrame>{{6, {0, 0}}}));
-}
-
-TEST_F(AckControllerTest, ReplyDelayIsAPauseBeforeTheFirstFrameOnly) {
-  const std::vector<Transmission> out =
-      test::Request(controller_, Hex("02 02 13 01 01 E6 03"), Millis{0});
+TEST(ControllerOptionsTest, CommandsAreAcknowledgedFirstAndAnswersWaitTheReplyDelay) {
+  Controller c({.reply_delay_ms = 30, .ack_commands = true, .line_faults = {}}, Random::Seeded(7));
+  const Out out = Request(c, Hex("02 02 13 01 01 E6 03"));
+  EXPECT_EQ(DecodeAll(Wire(out)), (Frames{{19, {}}, ReportFrame(0x30, 1)}));
   ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].pause_before, Millis{30});
-  EXPECT_EQ(out[1].pause_before, Millis{0});
+  EXPECT_TRUE(out[0].pause_before == Millis{30} && out[1].pause_before == Millis{0});
+  EXPECT_EQ(DecodeAll(Send(c, kFaultPoll)), (Frames{{6, {0, 0}}}));  // answered, not acked
 }
 
-class NoAnswerTest : public ControllerTest {
- protected:
-  static ControllerOptions Options() {
-    ControllerOptions options = test::QuietOptions();
-    options.no_answer_every = 3;
-    return options;
+TEST(ControllerOptionsTest, EveryThirdPollMisbehavesAsItsOptionSays) {
+  // The option (no ticks, so no spontaneous reports); of the third poll: transmissions, bytes,
+  // good frames, last pause.
+  const std::tuple<ControllerOptions, std::size_t, std::size_t, std::size_t, int> kCases[] = {
+      {{.line_faults = {}, .no_answer_every = 3}, 0, 0, 0, 0},
+      {{.line_faults = {.bad_crc_every = 3}}, 1, 7, 0, 0},
+      {{.line_faults = {.split_every = 3, .split_pause_ms = 40}}, 2, 7, 1, 40},
+      {{.line_faults = {.noise_every = 3}}, 2, 12, 1, 0},
+      {{.line_faults = {}, .unknown_every = 3}, 2, 14, 2, 0},
+      {{.line_faults = {}, .long_len_every = 3}, 2, 132, 1, 0}};
+  for (const auto& [options, transmissions, bytes, frames, pause] : kCases) {
+    Controller c(options, Random::Seeded(4));
+    for (int i = 1; i <= 6; ++i) {
+      const Out out = Request(c, Hex(kFaultPoll));
+      const Bytes wire = Wire(out);
+      const int last_pause = out.empty() ? 0 : int(out.back().pause_before.count());
+      EXPECT_EQ(
+          std::tuple(out.size(), wire.size(), DecodeAll(wire).size(), last_pause),
+          i % 3 ? std::tuple(1ul, 7ul, 1ul, 0) : std::tuple(transmissions, bytes, frames, pause))
+          << "row of " << bytes << " bytes, poll " << i;
+      EXPECT_TRUE(i % 3 == 0 || wire == kGoodReply) << i;
+    }
   }
-  NoAnswerTest() : ControllerTest(Options()) {}
-};
+}
 
-TEST_F(NoAnswerTest, EveryThirdRequestGoesUnanswered) {
-  std::vector<bool> answered;
-  for (int i = 0; i < 6; ++i)
-    answered.push_back(!Send("02 00 08 F7 03").empty());
-  EXPECT_EQ(answered, (std::vector<bool>{true, true, false, true, true, false}));
-  // Commands are not counted as requests.
-  Send("02 01 16 04 A6 03");
-  EXPECT_FALSE(Send("02 00 08 F7 03").empty());
+// Ticks every 100 ms over [from, to]; the bytes sent at each tick that sent any.
+std::vector<std::pair<Millis, Bytes>> TickFor(Controller& c, Millis from, Millis to) {
+  std::vector<std::pair<Millis, Bytes>> sent;
+  for (Millis now = from; now <= to; now += Millis{100}) {
+    c.Tick(now);
+    if (Bytes wire = Wire(c.TakeOutput()); !wire.empty()) sent.emplace_back(now, wire);
+  }
+  return sent;
+}
+
+TEST(ControllerReportsTest, SeededRunRepeatsAndSendsWholeReportsAtHalfToOneAndAHalfIntervals) {
+  const auto run = [](std::uint32_t seed) {
+    Controller c(kQuiet, Random::Seeded(seed));
+    c.SetReportInterval(2.0, Millis{0});
+    return TickFor(c, Millis{0}, Millis{300000});
+  };
+  const auto sent = run(42);
+  EXPECT_EQ(sent, run(42));
+  EXPECT_NE(sent, run(43));
+  ASSERT_GT(sent.size(), 100u);
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    const Frames frames = DecodeAll(sent[i].second);
+    EXPECT_EQ(sent[i].second.size(), frames.size() * 8);  // whole frames only
+    for (const auto& [command, data] : frames)
+      EXPECT_TRUE(command == 0xA0 && data.size() == 3);
+    const Millis gap = sent[i].first - (i > 0 ? sent[i - 1].first : Millis{0});
+    EXPECT_TRUE(gap >= Millis{1000} && gap <= Millis{3100}) << i;
+  }
+}
+
+TEST(ControllerReportsTest, GeneratedReportsAgreeWithTheStateAndCoverEveryKind) {
+  Random random = Random::Seeded(11);
+  ReportGenerator generator(random);
+  ControllerState s;
+  std::set<int> kinds, all{0x14, 0x15, 0x21, 0x50};
+  for (int unit = 0; unit < kUnits; ++unit)
+    all.insert({0x30 + unit, 0x40 + unit, 0x60 + unit, 0x80 + unit});
+  for (int i = 0; i < 2000; ++i) {
+    for (const auto& [kind, value] : generator.Next(s)) {
+      kinds.insert(kind);
+      const bool bgm = (kind & 0xF0) == 0x40 || (kind & 0xF0) == 0x80;
+      EXPECT_EQ(value, kind == 0x50 || kind == 0x21   ? s.PanelStatusWord()
+                       : kind == 0x14 || kind == 0x15 ? 0
+                       : bgm                          ? s.UnitBgmValue(kind & 0x0F)
+                                                      : s.UnitTriggerValue(kind & 0x0F));
+    }
+    EXPECT_LE(s.FaultCount(), 3);
+  }
+  EXPECT_EQ(kinds, all);
+}
+
+TEST(ConsoleTest, LinesSendTheirFramesOrAreRefused) {
+  // A line; the frames it sends; how its reply starts.
+  const std::tuple<const char*, Frames, const char*> kCases[] = {
+      {"fault 3 on", {ReportFrame(0x50, 8), ReportFrame(0x21, 8)}, "fault Music/Spare on"},
+      {"trigger emg 60 on", {ReportFrame(0x39, 0x20)}, "trigger set"},
+      {"trigger 1 13 on", {ReportFrame(0x32, 0x40)}, "trigger set"},
+      {"event 33 261", {ReportFrame(0x21, 0x105)}, "report Fault 0000000100000101"},
+      {"event 0x2A 0xFFFF", {ReportFrame(0x2A, 0xFFFF)}, "report 0x2A value 65535"},
+      {"fault 12 on", {}, "usage: fault"},
+      {"trigger emg 61 on", {}, "usage: trigger"},
+      {"event 1 0x10000", {}, "usage: event"},
+      {"longlen 101", {}, "usage: longlen"},
+      {"silence -1", {}, "usage: silence"},
+      {"frobnicate", {}, "unknown command"}};
+  for (const auto& [line, frames, reply] : kCases) {
+    Controller c(kQuiet, Random::Seeded(1));
+    const ConsoleReply got = RunConsoleLine(c, line, Millis{0});
+    EXPECT_EQ(Sent(c), frames) << line;
+    EXPECT_TRUE(got.text.starts_with(reply) && !got.quit) << line << ": " << got.text;
+  }
+}
+
+TEST_F(ControllerTest, BadCrcAndSplitLinesTouchOnlyTheNextFrames) {
+  Type("badcrc 2");
+  for (int i = 0; i < 2; ++i) {
+    Bytes wire = Send(c_, kFaultPoll);
+    EXPECT_TRUE(DecodeAll(wire).empty());
+    EXPECT_NE(wire.at(5), kGoodReply[5]);
+    wire[5] = kGoodReply[5];
+    EXPECT_EQ(wire, kGoodReply);  // only the CRC is spoilt
+  }
+  Type("split 700");
+  const Out out = Request(c_, Hex(kFaultPoll));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_TRUE(out[1].pause_before == Millis{700} && Wire(out) == kGoodReply);
+  EXPECT_EQ(Request(c_, Hex(kFaultPoll)).size(), 1u);
+}
+
+TEST_F(ControllerTest, NoiseUnknownLongAndBurstLines) {
+  Type("noise 12");
+  const Bytes noise = Wire(c_.TakeOutput());
+  EXPECT_EQ(noise.size(), 12u);
+  EXPECT_GT(std::set<std::uint8_t>(noise.begin(), noise.end()).size(), 4u);
+  Type("unknown");
+  const Frames unknown = Sent(c_);
+  EXPECT_TRUE(
+      (unknown.size() == 1 && !std::set<int>{6, 7, 8, 9, 10, 0xA0}.count(unknown[0].first)));
+  Type("longlen 255");
+  Bytes wire = Wire(c_.TakeOutput());
+  ASSERT_EQ(wire.size(), 260u);  // LEN 255, and otherwise a good frame: only the LEN is wrong
+  EXPECT_EQ(wire, EncodeFrame(0xA0, Bytes(wire.begin() + 3, wire.end() - 2)));
+  const Bytes good = Send(c_, kFaultPoll);
+  wire.insert(wire.end(), good.begin(), good.end());
+  EXPECT_EQ(DecodeAll(wire), (Frames{{6, {0, 0}}}));  // the next frame survives
+  Type("burst 30");
+  const std::size_t burst = Sent(c_).size();
+  EXPECT_TRUE(burst >= 30 && burst <= 60) << burst;  // a fault event is two reports
+}
+
+TEST_F(ControllerTest, SilenceLineHoldsAnswersAndReportsBackButCommandsAreObeyed) {
+  Type("interval 0.5");
+  Type("silence 2.5", Millis{1000});
+  EXPECT_TRUE(Send(c_, kFaultPoll, Millis{3499}).empty());
+  EXPECT_TRUE(Send(c_, "02 01 16 01 99 03", Millis{3499}).empty());
+  EXPECT_TRUE(TickFor(c_, Millis{1000}, Millis{3400}).empty());
+  EXPECT_TRUE(c_.state().emergency() && c_.frames_dropped() == 2);
+  EXPECT_EQ(Send(c_, kFaultPoll, Millis{3500}), kGoodReply);
+  EXPECT_FALSE(TickFor(c_, Millis{3500}, Millis{6000}).empty());
+}
+
+TEST_F(ControllerTest, StateHelpAndQuitLines) {
+  Type("fault 1 on");
+  Type("trigger emg 5 on");
+  const std::string state = Type("state").text;
+  for (const char* part : {"fault image: Network\n", "emergency off, supervision off, time 10 s",
+                           "EMG trigger states on: 5\n", "soft trigger states on: none"})
+    EXPECT_NE(state.find(part), std::string::npos) << part << " in " << state;
+  EXPECT_EQ(Type("help").text, ConsoleHelp());
+  EXPECT_TRUE(Type("quit").quit && Type("exit").quit && Type("   ").text.empty());
+}
+
+TEST(DescribeTest, LogTextsOfFramesBothWays) {
+  // From the panel?, command, data, text.
+  const std::tuple<bool, int, const char*, const char*> kCases[] = {
+      {true, 22, "06", "operator key EMG Message"},
+      {false, 10, "3F 3F 3F 3F 00 00 00 00 00 00",
+       "BGM channel states on: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 ..."},
+      {false, 0xA0, "50 10 04", "panel status 0x1004: Network, Call/EMG"},
+      {false, 0xA0, "6A 00 41", "report TRG R10 000001000001"}};
+  for (const auto& [request, command, data, text] : kCases) {
+    const auto code = std::uint8_t(command);
+    EXPECT_EQ(request ? DescribeRequest(code, Hex(data)) : DescribeSent(code, Hex(data)), text);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
-// The built simulator as a child process, for tests that talk to it over a pseudo-terminal.
+// The built simulator as a child process, its standard input and output on pipes to the test.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,106 +9,80 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
 
 namespace orv::test {
 
-using Clock = std::chrono::steady_clock;
-inline constexpr std::chrono::seconds kSimDeadline{5};
-
-inline int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return std::max(0, static_cast<int>(left.count()));
-}
-
-// The simulator with its standard output on a pipe that the test reads, and its standard input
-// on a pipe that the test may write.
 class SimProcess {
  public:
-  explicit SimProcess(const std::vector<std::string>& args) {
-    int out[2];
-    int in[2];
-    if (pipe(out) != 0 || pipe(in) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) RunChild(args, in, out);
+  explicit SimProcess(std::vector<std::string> args) {
+    int out[2], in[2];
+    args.insert(args.begin(), ORV_SIM_EXECUTABLE);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+      argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(in, O_CLOEXEC) != 0 || (pid_ = fork()) < 0) return;
+    if (pid_ == 0 && dup2(in[0], STDIN_FILENO) == 0 && dup2(out[1], STDOUT_FILENO) == 1)
+      execv(argv[0], argv.data());
+    if (pid_ == 0) _exit(127);
     close(out[1]);
     close(in[0]);
     out_fd_ = out[0];
     in_fd_ = in[1];
   }
   ~SimProcess() {
-    if (pid_ > 0 && !exited_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (in_fd_ >= 0) close(in_fd_);
+    if (pid_ > 0 && !exited_ && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    close(out_fd_);
+    close(in_fd_);
   }
 
   bool started() const { return pid_ > 0; }
   const std::string& output() const { return output_; }
-
   // Reads standard output until it holds text; false when the deadline passes first.
   bool WaitForOutput(const std::string& text) {
-    const Clock::time_point deadline = Clock::now() + kSimDeadline;
-    while (output_.find(text) == std::string::npos) {
+    for (const auto deadline = Clock::now() + kDeadline; output_.find(text) == std::string::npos;)
       if (!ReadSome(deadline)) return false;
-    }
     return true;
   }
   void Type(const std::string& line) {
     const std::string text = line + "\n";
-    ASSERT_EQ(write(in_fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ASSERT_EQ(write(in_fd_, text.data(), text.size()), ssize_t(text.size()));
   }
-  void Signal(int signal) { kill(pid_, signal); }
+  void Signal(int signal) {
+    if (pid_ > 0 && !exited_) kill(pid_, signal);
+  }
   // Takes whatever output is waiting, without blocking.
   void Drain() {
     while (ReadSome(Clock::now())) {
     }
   }
-  // Reads standard output to its end and collects the exit status; -1 if it does not end in time.
+  // Reads standard output to its end and returns the exit status; -1 if it does not end in time.
   int WaitForExit() {
-    const Clock::time_point deadline = Clock::now() + kSimDeadline;
-    while (ReadSome(deadline)) {
+    for (const auto deadline = Clock::now() + kDeadline; ReadSome(deadline);) {
     }
-    if (!eof_) return -1;
     int status = 0;
-    waitpid(pid_, &status, 0);
+    if (!eof_ || waitpid(pid_, &status, 0) != pid_) return -1;
     exited_ = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
  private:
-  [[noreturn]] static void RunChild(const std::vector<std::string>& args, const int in[2],
-                                    const int out[2]) {
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    for (const int fd : {in[0], in[1], out[0], out[1]})
-      close(fd);
-    std::vector<char*> argv;
-    std::string program = ORV_SIM_EXECUTABLE;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& arg : copies)
-      argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::seconds kDeadline{5};
+
   bool ReadSome(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd fd{out_fd_, POLLIN, 0};
-    if (poll(&fd, 1, RemainingMs(deadline)) <= 0) return false;
     char buffer[4096];
-    const ssize_t n = read(out_fd_, buffer, sizeof buffer);
-    if (n <= 0) {
-      eof_ = true;
-      return false;
-    }
-    output_.append(buffer, static_cast<std::size_t>(n));
-    return true;
+    const ssize_t n = poll(&fd, 1, int(std::max<long>(0, left.count()))) > 0
+                          ? read(out_fd_, buffer, sizeof buffer)
+                          : 0;
+    eof_ = eof_ || (fd.revents != 0 && n <= 0);
+    if (n > 0) output_.append(buffer, std::size_t(n));
+    return n > 0;
   }
 
   pid_t pid_ = -1;

@@ -1,150 +1,162 @@
-// The built simulator as a child process on a real pseudo-terminal.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
+// The simulator executable: command line, pacing, and the built program on a pseudo-terminal.
 #include <termios.h>
-#include <unistd.h>
 
-#include <gtest/gtest.h>
-
-#include <cerrno>
-#include <chrono>
+#include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
+#include <iterator>
+#include <sstream>
 
+#include "sim/console.h"
+#include "sim/options.h"
+#include "sim/pacer.h"
 #include "tests/sim_process.h"
 #include "tests/test_util.h"
 
-namespace orv {
+namespace orv::sim {
 namespace {
 
-using test::Clock;
-using test::Hex;
-using test::RemainingMs;
-using test::SimProcess;
-constexpr std::chrono::seconds kDeadline{5};
+namespace fs = std::filesystem;
+using orv::test::Hex;
+using orv::test::SimProcess;
 
-// The panel's side of the line: the link opened raw, as the program opens its port.
-class Port {
- public:
-  explicit Port(const std::string& path) : fd_(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
-    termios tio{};
-    if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
-      cfmakeraw(&tio);
-      tcsetattr(fd_, TCSANOW, &tio);
-    }
-  }
-  ~Port() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool is_open() const { return fd_ >= 0; }
-  void Write(const Bytes& bytes) {
-    ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  }
-  // Reads until count bytes have come or the deadline passes.
-  Bytes Read(std::size_t count) {
-    const Clock::time_point deadline = Clock::now() + kDeadline;
-    Bytes got;
-    while (got.size() < count) {
-      pollfd fd{fd_, POLLIN, 0};
-      if (poll(&fd, 1, RemainingMs(deadline)) <= 0) break;
-      std::uint8_t buffer[256];
-      const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
-      if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-  }
+const char* const kEveryOption =
+    "--device /dev/ttyS1 --settings 19200,E,7,2 --seed 4000000000 --report-interval 0.5 "
+    "--burst 7 --reply-delay 15 --ack-commands --bad-crc-every 3 --split-every 4 "
+    "--split-pause 900 --noise-every 5 --no-answer-every 6 --unknown-every 8 --long-len-every 9";
 
- private:
-  int fd_;
-};
+ParsedOptions Parse(const std::string& line) {
+  std::istringstream in(line);
+  return ParseOptions({std::istream_iterator<std::string>(in), {}});
+}
+
+TEST(OptionsTest, DefaultsAndEveryOptionReachingItsField) {
+  const SimOptions defaults = Parse("--link /tmp/port").options;
+  EXPECT_EQ(defaults.line, (LineSettings{9600, Parity::kNone, 8, StopBits::kOne}));
+  const ParsedOptions parsed = Parse(kEveryOption);
+  ASSERT_EQ(parsed.error, "");
+  const SimOptions& o = parsed.options;
+  const ControllerOptions& c = o.controller;
+  EXPECT_EQ(o.device_path, "/dev/ttyS1");
+  EXPECT_EQ(o.line, (LineSettings{19200, Parity::kEven, 7, StopBits::kTwo}));
+  EXPECT_EQ((std::vector<double>{
+                double(c.seed), c.report_interval_s, double(o.start_burst),
+                double(c.reply_delay_ms), double(c.ack_commands),
+                double(c.line_faults.bad_crc_every), double(c.line_faults.split_every),
+                double(c.line_faults.split_pause_ms), double(c.line_faults.noise_every),
+                double(c.no_answer_every), double(c.unknown_every), double(c.long_len_every)}),
+            (std::vector<double>{4e9, 0.5, 7, 15, 1, 3, 4, 900, 5, 6, 8, 9}));
+  EXPECT_DOUBLE_EQ(Parse("--link p --quiet-reports").options.controller.report_interval_s, 0);
+  EXPECT_TRUE(Parse("-h").options.help && Parse("--help").error.empty());
+}
+
+TEST(OptionsTest, BadCommandLinesAreRefusedWithAReason) {
+  const std::pair<const char*, const char*> kCases[] = {
+      {"", "give exactly one of --link PATH and --device PATH"},
+      {"--link", "--link needs a value"},
+      {"--link a extra", "unknown option extra"},
+      {"--link a --seed x", "bad value for --seed: x"},
+      {"--link a --report-interval -2", "bad value for --report-interval"},
+      {"--link a --bad-crc-every 1.5", "bad value for --bad-crc-every"},
+      {"--link a --settings 9600,X,8,1", "bad value for --settings"},
+      // Settings a port may carry but the simulator's line cannot be set to.
+      {"--link a --settings 9601,N,8,1", "--settings: baud rate 9601 is not one of 300, 600,"},
+      {"--link a --settings 9600,M,8,1", "--settings: mark and space parity are not supported"},
+      {"--link a --settings 9600,N,8,1.5", "--settings: 1.5 stop bits are not supported"}};
+  for (const auto& [line, error] : kCases)
+    EXPECT_TRUE(Parse(line).error.starts_with(error)) << line << ": " << Parse(line).error;
+}
+
+TEST(OptionsTest, HelpListsEveryOptionAndConsoleCommandAndWhatTheLineTakes) {
+  const std::string help = HelpText();
+  std::istringstream words(std::string(kEveryOption) + " --link --quiet-reports --help");
+  for (std::string word; words >> word;)
+    EXPECT_TRUE(word[0] != '-' || help.find(word) != std::string::npos) << word;
+  for (const std::string& text :
+       {ConsoleHelp(), std::string("baud 300 to 115200"), std::string("parity N, E or O"),
+        std::string("key 6 EMG Message    report 0x16")})
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+}
+
+TEST(PacerTest, BytesGoOneByteTimeApartAndEachTransmissionAfterTheLastAndItsPause) {
+  for (const auto& [text, bits] :
+       {std::pair{"9600,N,8,1", 10}, {"19200,E,8,2", 12}, {"300,o,5,1", 8}})
+    EXPECT_EQ(BitsPerCharacter(*ParseLineSettings(text)), bits) << text;
+  const Nanos byte = Pacer::ByteTime(9600, 10);
+  EXPECT_EQ(byte, Nanos{1041666});
+  Pacer pacer(byte);
+  pacer.Add({Hex("01 02 03"), "a", Millis{0}}, Nanos{0});
+  pacer.Add({Hex("04"), "b", Millis{0}}, Nanos{0});
+  pacer.Add({Hex("05"), "c", Millis{200}}, Nanos{0});
+  EXPECT_EQ(pacer.TakeDue(Nanos{0}).bytes, Hex("01"));
+  EXPECT_EQ(pacer.NextDue(), byte);
+  EXPECT_TRUE(pacer.TakeDue(byte - Nanos{1}).bytes.empty());
+  const Pacer::Due late = pacer.TakeDue(byte * 3);  // the rest of a and all of b at once
+  EXPECT_EQ(late.bytes, Hex("02 03 04"));
+  ASSERT_EQ(late.begun.size(), 1u);  // each transmission is told once, as its first byte goes
+  EXPECT_EQ(late.begun[0].meaning, "b");
+  const Nanos c_start = byte * 4 + Millis{200};
+  EXPECT_TRUE(pacer.TakeDue(c_start - Nanos{1}).bytes.empty());
+  EXPECT_EQ(pacer.TakeDue(c_start).bytes, Hex("05"));
+  pacer.Add({Hex("06 07"), "d", Millis{0}}, Millis{300});  // an idle line starts at once
+  EXPECT_EQ(pacer.NextDue(), Millis{300});
+  pacer.Clear();
+  pacer.Add({Hex("08"), "e", Millis{0}}, Millis{301});  // and Clear frees the line
+  EXPECT_EQ(pacer.TakeDue(Millis{301}).bytes, Hex("08"));
+}
 
 class SimProcessTest : public ::testing::Test {
  protected:
-  SimProcessTest() {
-    char pattern[] = "/tmp/orv-sim-test-XXXXXX";
-    if (mkdtemp(pattern) != nullptr) dir_ = pattern;
-    link_ = dir_ + "/port";
-  }
+  SimProcessTest() { fs::create_directories(dir_); }
   ~SimProcessTest() override {
-    unlink(link_.c_str());
-    rmdir(dir_.c_str());
+    close(port_);
+    fs::remove_all(dir_);
   }
-  bool LinkExists() const {
-    struct stat info {};
-    return lstat(link_.c_str(), &info) == 0;
+  // Opens the link raw, as the program opens its port; a read waits at most 5 s for a byte.
+  void Open() {
+    close(port_);
+    port_ = open(link_.c_str(), O_RDWR | O_NOCTTY);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(port_, &tio), 0);
+    cfmakeraw(&tio);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 50;
+    tcsetattr(port_, TCSANOW, &tio);
+  }
+  Bytes Ask(const Bytes& request, std::size_t count) {
+    EXPECT_EQ(write(port_, request.data(), request.size()), ssize_t(request.size()));
+    Bytes got(count);
+    std::size_t have = 0;
+    for (ssize_t n = 0; have < count && (n = read(port_, &got[have], count - have)) > 0;)
+      have += std::size_t(n);
+    return Bytes(got.begin(), got.begin() + long(have));
   }
 
-  std::string dir_;
-  std::string link_;
+  fs::path dir_ = fs::temp_directory_path() / ("orv-sim-test-" + std::to_string(getpid()));
+  std::string link_ = dir_ / "port";
+  int port_ = -1;
 };
 
-TEST_F(SimProcessTest, AnswersAPollOverThePtyAndRemovesItsLinkOnSigterm) {
+TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
+  fs::create_symlink("/nonexistent/pts", link_);  // left by an earlier run: replaced
   SimProcess sim({"--link", link_, "--report-interval", "0"});
-  ASSERT_TRUE(sim.started());
   ASSERT_TRUE(sim.WaitForOutput("ready")) << sim.output();
-  ASSERT_TRUE(LinkExists());
-  {
-    Port port(link_);
-    ASSERT_TRUE(port.is_open());
-    port.Write(Hex("02 01 06 00 2B 03"));
-    EXPECT_EQ(port.Read(7), Hex("02 02 06 00 00 03 03"));
-  }
-  // The port closed and opened again, as the program does on disconnect and connect.
-  Port again(link_);
-  again.Write(Hex("02 01 16 01 99 03"));
-  EXPECT_EQ(again.Read(8), Hex("02 03 A0 11 00 00 A3 03"));
+  Open();
+  EXPECT_EQ(Ask(Hex("02 01 06 00 2B 03"), 7), Hex("02 02 06 00 00 03 03"));
+  Open();  // closed and opened again, as on disconnect and connect
+  EXPECT_EQ(Ask(Hex("02 01 16 01 99 03"), 8), Hex("02 03 A0 11 00 00 A3 03"));
+  sim.Type("fault 1 on");
+  EXPECT_EQ(Ask({}, 16), Hex("02 03 A0 50 10 00 D5 03 02 03 A0 21 10 00 91 03"));
   EXPECT_TRUE(sim.WaitForOutput("TX 02 03 A0 11 00 00 A3 03  report EMG")) << sim.output();
   EXPECT_NE(sim.output().find("RX 02 01 06 00 2B 03  poll fault image"), std::string::npos);
-  EXPECT_NE(sim.output().find("TX 02 02 06 00 00 03 03  fault image: none"), std::string::npos);
-
   sim.Signal(SIGTERM);
   EXPECT_EQ(sim.WaitForExit(), 0);
-  EXPECT_FALSE(LinkExists());
-}
-
-TEST_F(SimProcessTest, ConsoleLinesReachTheLineAndQuitEndsTheRun) {
-  SimProcess sim({"--link", link_, "--quiet-reports"});
-  ASSERT_TRUE(sim.WaitForOutput("ready")) << sim.output();
-  Port port(link_);
-  ASSERT_TRUE(port.is_open());
-  sim.Type("fault 1 on");
-  EXPECT_EQ(port.Read(16), Hex("02 03 A0 50 10 00 D5 03 02 03 A0 21 10 00 91 03"));
-  sim.Type("quit");
-  EXPECT_EQ(sim.WaitForExit(), 0);
-  EXPECT_FALSE(LinkExists());
-}
-
-TEST_F(SimProcessTest, StaleLinkIsReplacedAndSigintAlsoCleansUp) {
-  ASSERT_EQ(symlink("/nonexistent/pts", link_.c_str()), 0);
-  SimProcess sim({"--link", link_, "--report-interval", "0"});
-  ASSERT_TRUE(sim.WaitForOutput("ready")) << sim.output();
-  Port port(link_);
-  EXPECT_TRUE(port.is_open());
-  sim.Signal(SIGINT);
-  EXPECT_EQ(sim.WaitForExit(), 0);
-  EXPECT_FALSE(LinkExists());
-}
-
-TEST_F(SimProcessTest, PathHoldingAFileIsLeftAloneAndTheRunFails) {
-  std::ofstream(link_) << "keep me";
-  SimProcess sim({"--link", link_});
-  EXPECT_EQ(sim.WaitForExit(), 1);
-  std::ifstream kept(link_);
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link_)));
+  std::ofstream(link_) << "keep me";  // a path that is no link is left alone
+  EXPECT_EQ(SimProcess({"--link", link_}).WaitForExit(), 1);
   std::string text;
-  std::getline(kept, text);
+  std::getline(std::ifstream(link_), text);
   EXPECT_EQ(text, "keep me");
 }
 
-TEST_F(SimProcessTest, BadCommandLineExitsWithUsageError) {
-  SimProcess sim({"--link", link_, "--settings", "9600,Q,8,1"});
-  EXPECT_EQ(sim.WaitForExit(), 2);
-  EXPECT_FALSE(LinkExists());
-}
-
 }  // namespace
-}  // namespace orv
+}  // namespace orv::sim

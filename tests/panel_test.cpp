@@ -1,0 +1,318 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <tuple>
+
+#include "link/frame.h"
+#include "panel/received_display.h"
+#include "platform/controls.h"
+#include "platform/profile.h"
+#include "tests/form_fixture.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FormTest;
+using test::Hex;
+using Frames = std::vector<Bytes>;
+
+// "1" for every lit lamp of Shape1, in lamp order.
+std::string Lamps(MainForm& f) {
+  std::string lit;
+  for (int i = 0; i < 24; ++i)
+    lit += f.Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
+  return lit;
+}
+
+TEST_F(FormTest, PageAndScrollPickTheShownTriggersAndAPageChangeAsksForItsPage) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  Ticks(1);  // command 6
+  // Page, scroll position, the first and the last row's name.
+  const std::tuple<int, int, const char*> cases[] = {
+      {0, 48, "EMG Trigger 49..EMG Trigger 60"},
+      {1, 1, "BUS Trigger 2..BUS Trigger 13"},
+      {2, 108, "Soft Trigger 109..Soft Trigger 120"}};
+  for (const auto& [page, scroll, rows] : cases) {
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll);
+    EXPECT_EQ(f.TriggerLabel[0].caption() + ".." + f.TriggerLabel[11].caption(), rows);
+    EXPECT_EQ(f.focus.focused(), &f.Trigger_PictureBox);
+  }
+  f.VirtualDevice_ComboBox.SetListIndex(2);  // the same page again still starts over
+  EXPECT_EQ(f.Trigger_VScrollBar.value(), 0);
+  EXPECT_EQ(f.Trigger_VScrollBar.max(), 108);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Soft Trigger 1");
+  port_.ClearWrites();
+  Ticks(11);
+  EXPECT_EQ(port_.writes(), Frames{Hex("02 00 07 B6 03")});
+}
+
+TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBankDoNot) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  // Page, scroll position, row, value clicked, its trigger number and the frame sent.
+  const std::tuple<int, int, int, int, int, const char*> clicks[] = {
+      {0, 0, 4, 1, 5, "02 02 13 05 01 DD 03"},
+      {2, 108, 11, 1, 120, "02 02 12 78 01 49 03"},
+      {1, 12, 0, 0, 13, "02 02 14 0D 00 8F 03"}};
+  for (const auto& [page, scroll, row, value, trigger, frame] : clicks) {
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll);
+    f.shared().States(page).Set(trigger, 1 - value);  // so that the click is a change
+    f.trigger_bank().RefreshTriggerBank();
+    EXPECT_TRUE(port_.writes().empty()) << "a value set from code sends nothing";
+    f.Trigger_CheckBox[row].SetValue(value);
+    EXPECT_EQ(port_.writes(), Frames{Hex(frame)});
+    EXPECT_EQ(f.shared().States(page).Get(trigger), value);
+    port_.ClearWrites();
+  }
+  f.shared().TriggerUiEnabled = false;  // clicks and scrolling are dropped
+  f.Trigger_CheckBox[0].SetValue(1);
+  f.Trigger_VScrollBar.SetValue(5);
+  EXPECT_TRUE(port_.writes().empty());
+  EXPECT_EQ(f.shared().BusTriggerState.Get(13), 0);
+  EXPECT_EQ(f.shared().TriggerScrollOffset, 12);
+  f.shared().TriggerBankPage = kBgmPage;  // handled, though not in the list
+  f.shared().BgmState.Set(14, 1);
+  f.trigger_bank().RefreshTriggerBank();
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "BGM 13");
+  EXPECT_EQ(f.Trigger_CheckBox[1].value(), 1);
+  f.Trigger_CheckBox[4].SetValue(1);
+  ASSERT_EQ(port_.writes().size(), 1u);
+  EXPECT_EQ(port_.writes()[0][2], 23);
+}
+
+TEST_F(FormTest, RenameWritesTheKeyOfTheShownTriggerAndReadsBackAtNextStart) {
+  MainForm& f = Load();
+  f.TriggerLabel[0].PerformDblClick();
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_FALSE(fs::exists(IniPath())) << "an untouched editor writes nothing";
+  f.TriggerLabel[1].PerformDblClick();
+  f.TriggerNameText[1].SetText("");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[1].caption(), "");
+  EXPECT_EQ(ReadProfileString("ETrgName", "ETRG 2", "?", 128, IniPath()), "");
+  f.VirtualDevice_ComboBox.SetListIndex(2);
+  EXPECT_EQ(f.link().scheduler().poll_step(), 4) << "set while disconnected too";
+  f.Trigger_VScrollBar.SetValue(100);
+  f.TriggerLabel[2].PerformDblClick();
+  EXPECT_TRUE(f.TriggerNameText[2].visible());
+  EXPECT_EQ(f.focus.focused(), &f.TriggerNameText[2]);
+  EXPECT_EQ(f.TriggerNameText[2].text(), "Soft Trigger 103");
+  f.TriggerNameText[2].SetText("Lobby\r\nEast");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);  // Validate commits, LostFocus only hides
+  EXPECT_FALSE(f.TriggerNameText[2].visible());
+  EXPECT_EQ(f.TriggerLabel[2].caption(), "Lobby  East");
+  EXPECT_EQ(ReadProfileString("VTrgName", "VTRG 103", "?", 128, IniPath()), "Lobby  East");
+  form_.reset();
+  MainForm& again = Load();
+  EXPECT_EQ(again.config().SoftTriggerNames[102], "Lobby  East");
+  fs::remove(IniPath());
+  fs::create_directories(IniPath());  // unwritable: the name stays in memory and on screen
+  again.TriggerLabel[0].PerformDblClick();
+  again.TriggerNameText[0].SetText("Stairs");
+  again.focus.MoveFocus(&again.Trigger_PictureBox);
+  EXPECT_EQ(again.TriggerLabel[0].caption(), "Stairs");
+  EXPECT_EQ(again.config().EmgTriggerNames[0], "Stairs");
+}
+
+TEST_F(FormTest, FaultImageAndReportPSetAllTwelveSystemLampsAndNoZoneLamp) {
+  MainForm& f = Load();
+  port_.Open();
+  f.Shape1[13].SetFillStyle(Shape::kSolid);
+  // Command, payload, lamps 0..11 after it.
+  const std::tuple<std::uint8_t, const char*, const char*> cases[] = {
+      {6, "01 00", "100000000000"},       {6, "00 F0", "000000000000"},
+      {6, "FF 0F", "111111111111"},       {6, "00 08", "000000000001"},
+      {0xA0, "50 00 01", "000000010000"}, {0xA0, "50 7F FF", "111111111111"},
+      {0xA0, "50 00 E0", "000000000000"}, {0xA0, "50 80 00", "000000000000"},
+      {0xA0, "50 10 00", "010000000000"}, {0xA0, "50 01 02", "000000101000"}};
+  for (const auto& [command, payload, lit] : cases) {
+    for (int i = 0; i < 12; ++i)  // all lit, so a message must darken what it does not light
+      f.Shape1[i].SetFillStyle(Shape::kSolid);
+    port_.Deliver(EncodeFrame(command, Hex(payload)));
+    Ticks(1);
+    EXPECT_EQ(Lamps(f), std::string(lit) + "010000000000") << payload;
+  }
+  port_.Deliver(EncodeFrame(6, Hex("02 00")));  // the last message decides every lamp
+  port_.Deliver(EncodeFrame(0xA0, Hex("50 00 01")));
+  Ticks(1);
+  EXPECT_EQ(Lamps(f).substr(0, 12), "000000010000");
+  port_.Deliver(EncodeFrame(0xA0, Hex("50 00 00")));
+  port_.Deliver(EncodeFrame(6, Bytes{}));  // a short reply reads what is left: 50 00
+  Ticks(1);
+  EXPECT_EQ(Lamps(f).substr(0, 12), "000010100000");
+}
+
+TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderAnEditor) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  f.TriggerLabel[3].PerformDblClick();
+  f.TriggerNameText[3].SetText("half typed");
+  port_.Deliver(EncodeFrame(8, Hex("21 00 00 00 00 00 00 00 00 20")));  // six bits a byte
+  port_.Deliver(EncodeFrame(7, Hex("00 01 00 00 00 00 00 00 00 00 00 00 00 00 80")));  // eight
+  Ticks(1);
+  for (int n = 1; n <= 120; ++n) {
+    EXPECT_EQ(f.shared().EmgTriggerState.Get(n), int{n == 1 || n == 6 || n == 60}) << n;
+    EXPECT_EQ(f.shared().SoftTriggerState.Get(n), int{n == 9 || n == 120}) << n;
+  }
+  EXPECT_TRUE(f.TriggerNameText[3].visible());
+  EXPECT_EQ(f.TriggerNameText[3].text(), "EMG Trigger 4") << "the redraw drops typed text";
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_FALSE(fs::exists(IniPath()));
+  f.TriggerLabel[0].SetCaption("marker");  // a redraw would put the name back
+  port_.Deliver(EncodeFrame(9, Hex("01 00 00 00 00 00 00 00 00 00")));
+  port_.Deliver(EncodeFrame(10, Hex("02 00 00 00 00 00 00 00 00 00")));
+  Ticks(1);
+  EXPECT_EQ(f.shared().BusTriggerState.Get(1), 1);
+  EXPECT_EQ(f.shared().BgmState.Get(2), 1);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "marker");
+  f.VirtualDevice_ComboBox.SetListIndex(1);
+  EXPECT_EQ(f.Trigger_CheckBox[0].value(), 1);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "BUS Trigger 1");
+  port_.Deliver(EncodeFrame(8, Hex("C0 00 00 00 00 00 00 00 00 00")));
+  Ticks(1);
+  for (int n = 1; n <= 60; ++n)
+    EXPECT_EQ(f.shared().EmgTriggerState.Get(n), 0) << n;
+}
+
+TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
+  // Byte, mode (1 Char, 2 Hex, 3 Dec), its text; 0x80 is the euro sign.
+  const std::tuple<std::uint8_t, std::uint8_t, const char*> cases[] = {
+      {0x0A, 2, "0AH "}, {0xA0, 2, "A0H "}, {7, 3, "007 "},        {255, 3, "255 "},
+      {0x2B, 1, "+"},    {0x02, 1, "\x02"}, {0xFF, 1, "\xC3\xBF"}, {0x80, 1, "\xE2\x82\xAC"},
+      {0x81, 1, "."},    {0x8D, 1, "."},    {0x8F, 1, "."},        {0x90, 1, "."},
+      {0x9D, 1, "."},    {0x41, 0, ""},     {0x41, 9, ""}};
+  for (const auto& [byte, mode, text] : cases)
+    EXPECT_EQ(FormatReceivedByte(byte, mode), text) << int{byte} << " " << int{mode};
+}
+
+TEST_F(FormTest, ChunksRunOnInTheirFormatAndTheNewestCharactersAreKeptWhole) {
+  MainForm& f = Load();
+  port_.Open();
+  f.DisplayType_OptionButton[1].SetValue(true);
+  port_.Deliver(Hex("02 01 06 00 2B 03"));
+  f.DisplayType_OptionButton[2].SetValue(true);
+  port_.Deliver(Hex("02 01"));
+  f.DisplayType_OptionButton[0].SetValue(true);
+  port_.Deliver(Hex("41 81"));
+  EXPECT_EQ(f.Receiver_Text.text(), "02H 01H 06H 00H 2BH 03H 002 001 A.");
+  f.DisplayType_OptionButton[2].SetValue(true);
+  Bytes chunk(1000);
+  for (std::size_t i = 0; i < chunk.size(); ++i)
+    chunk[i] = static_cast<std::uint8_t>(i % 251);
+  for (int i = 0; i < 30; ++i)
+    port_.Deliver(chunk);
+  const std::string& text = f.Receiver_Text.text();
+  EXPECT_EQ(text.size(), ReceivedDataDisplay::kMaxTextLength);
+  EXPECT_EQ(text.substr(text.size() - 8), "245 246 ");  // 999 % 251 = 246
+  f.DisplayType_OptionButton[0].SetValue(true);
+  port_.Deliver(Bytes(40000, 0x80));  // three bytes of text each
+  port_.Deliver(Bytes(40000, 0x80));
+  EXPECT_LE(text.size(), ReceivedDataDisplay::kMaxTextLength);
+  EXPECT_EQ(text.size() % 3, 0u);
+  EXPECT_EQ(text.substr(0, 3), "\xE2\x82\xAC");
+}
+
+// Counts a control's events and property notifications.
+struct Counter {
+  int click = 0, change = 0, observed = 0;
+  explicit Counter(Control& c) {
+    c.Click = [this] { ++click; };
+    c.Change = [this] { ++change; };
+    c.SetObserver([this](Control&) { ++observed; });
+  }
+};
+
+TEST(Controls, CheckBoxClicksOnlyOnChangeComboBoxOnEverySelectionEditableComboChanges) {
+  CheckBox box("Box");
+  Counter b(box);
+  for (const int value : {0, 1, 1, 2, 0})
+    box.SetValue(value);
+  EXPECT_EQ(b.click, 3);
+  EXPECT_EQ(b.observed, 3);
+  ComboBox list("List", ComboBox::Style::kDropDownList);
+  Counter l(list);
+  list.AddItem("COM1");
+  list.AddItem("COM2");
+  for (const int index : {1, 1, 5})  // 5: no such item, ignored
+    list.SetListIndex(index);
+  EXPECT_EQ(l.click, 2);
+  EXPECT_EQ(list.text(), "COM2");
+  EXPECT_EQ(list.list_index(), 1);
+  ComboBox combo("Combo", ComboBox::Style::kEditable);
+  Counter c(combo);
+  combo.AddItem("10");
+  combo.SetText("12.5");
+  combo.SetText("12.5");
+  EXPECT_EQ(c.change, 1);
+  EXPECT_EQ(combo.list_index(), -1);
+  combo.SetText("10");
+  EXPECT_EQ(combo.list_index(), 0);
+  EXPECT_EQ(c.click, 0);
+}
+
+TEST(Controls, TextBoxAndScrollBarChangeOnlyOnChangesAndKeepTheirBounds) {
+  TextBox box("Log", -1, true, 5);
+  Counter t(box);
+  box.SetText("abc");
+  box.SetText("abc");
+  EXPECT_EQ(t.change, 1);
+  box.SetText("abcdefgh");
+  EXPECT_EQ(box.text(), "abcde");
+  box.AppendText("");
+  EXPECT_EQ(t.change, 2);
+  box.SetSelStart(99);
+  EXPECT_EQ(box.sel_start(), 5);
+  VScrollBar bar("Bar");
+  Counter s(bar);
+  bar.SetMax(48);
+  bar.SetValue(60);
+  bar.SetValue(48);
+  EXPECT_EQ(bar.value(), 48);
+  EXPECT_EQ(s.change, 1);
+  bar.SetMax(10);  // pulls the value down with it
+  EXPECT_EQ(bar.value(), 10);
+  EXPECT_EQ(s.change, 2);
+  bar.SetValue(-3);
+  EXPECT_EQ(bar.value(), 0);
+}
+
+TEST(Controls, OptionButtonsOfOneGroupExcludeEachOther) {
+  ControlArray<OptionButton> options("Opt", 3);
+  std::vector<int> clicks;
+  options.Bind(&Control::Click, [&](int i) { clicks.push_back(i); });
+  std::vector<OptionButton*> group{&options[0], &options[1], &options[2]};
+  for (auto* o : group)
+    o->SetGroup(group);
+  for (const int i : {0, 2, 2})
+    options[i].SetValue(true);
+  EXPECT_EQ(clicks, (std::vector<int>{0, 2}));
+  EXPECT_FALSE(options[0].value());
+  EXPECT_TRUE(options[2].value());
+}
+
+TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded) {
+  TextBox editor("Editor");
+  PictureBox picture("Picture");
+  VScrollBar bar("Bar");
+  FocusTracker focus;
+  std::vector<std::string> events;
+  editor.Validate = [&] { events.push_back("validate"); };
+  editor.LostFocus = [&] { events.push_back("lost"); };
+  picture.GotFocus = [&] { events.push_back("got"); };
+  bar.GotFocus = [&] { focus.MoveFocus(&picture); };  // hands the focus on at once
+  focus.SetObserver([&](Control* c) { events.push_back(c ? "at " + c->name() : "at none"); });
+  for (Control* c : std::initializer_list<Control*>{&editor, &editor, &bar, nullptr})
+    focus.MoveFocus(c);  // the second move to the editor is none: nothing to tell
+  // The inner move to the picture box reports it, and so does the outer one once it completes.
+  EXPECT_EQ(events, (std::vector<std::string>{"at Editor", "validate", "lost", "got", "at Picture",
+                                              "at Picture", "at none"}));
+}
+
+}  // namespace
+}  // namespace orv

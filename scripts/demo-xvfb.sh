@@ -11,7 +11,7 @@ ensure_packages xvfb xdotool imagemagick
 mode="${1:-screenshot}"
 
 display=":97"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp &
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
 xvfb=$!
 trap 'kill "$demo" 2>/dev/null; kill "$xvfb" 2>/dev/null; wait 2>/dev/null || true' EXIT
 export DISPLAY="$display"

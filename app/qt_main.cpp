@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/main_form.h"
+#include "platform/process.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_serial_port.h"
@@ -21,6 +22,7 @@ std::filesystem::path ProgramFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  orv::ShareNewFilesWithGroup();
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orvandel"));
 

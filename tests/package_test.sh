@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the .deb and the .tar.gz from a finished build tree and checks what the .deb installs:
+# the layout, the modes and group of SYSINI and DATA (after the package's own postinst), the
+# desktop entry and the icon.
+set -euo pipefail
+build="$1"
+out="$(mktemp -d)"
+trap 'rm -rf "$out"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+(cd "$build" && cpack -G "DEB;TGZ" -B "$out" > "$out/cpack.log") || { cat "$out/cpack.log"; fail "cpack"; }
+deb="$(ls "$out"/orvandel_*.deb)"
+ls "$out"/orvandel-*.tar.gz > /dev/null || fail "no .tar.gz"
+listing="$(dpkg-deb -c "$deb")"
+echo "$listing"
+for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvandel \
+  ./usr/bin/orvandel-sim ./usr/share/applications/orvandel.desktop \
+  ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/; do
+  grep -q " $path\$" <<< "$listing" || fail "$path missing from the package"
+done
+grep -E ' ./opt/orvandel/(SYSINI|DATA)/$' <<< "$listing" | grep -qv '^drwxrwsr-x' &&
+  fail "SYSINI and DATA must be drwxrwsr-x in the package"
+depends="$(dpkg-deb -f "$deb" Depends)"
+echo "Depends: $depends"
+grep -q 'libqt6widgets6' <<< "$depends" || fail "the Qt runtime is not declared"
+grep -q 'libqt6serialport6' <<< "$depends" || fail "the Qt serial port runtime is not declared"
+
+root="$out/root"
+dpkg-deb -x "$deb" "$root"
+dpkg-deb -e "$deb" "$out/control"
+DPKG_ROOT="$root" sh "$out/control/postinst" configure
+for folder in SYSINI DATA; do
+  [ "$(stat -c '%a %G' "$root/opt/orvandel/$folder")" = "2775 dialout" ] ||
+    fail "$folder is $(stat -c '%a %G' "$root/opt/orvandel/$folder"), not 2775 dialout"
+done
+desktop-file-validate "$root/usr/share/applications/orvandel.desktop" || fail "desktop entry"
+grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/orvandel.svg" || fail "icon"
+[ -x "$root/opt/orvandel/orvandel" ] || fail "the program is not executable"
+echo "1 passed, 0 failed"

@@ -1,4 +1,5 @@
 #include "sim/console.h"
+#include "sim/numbers.h"
 
 #include <array>
 #include <optional>
@@ -19,26 +20,6 @@ struct Context {
   const Args& args;  // the words after the command
   Millis now;
 };
-
-std::optional<long> ParseInteger(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    const long value = std::stol(text, &used, 0);
-    if (used == text.size()) return value;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
-}
-
-std::optional<double> ParseSeconds(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used == text.size() && value >= 0) return value;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
-}
 
 // Argument i as an integer in [low, high], or fallback when it is absent.
 std::optional<long> IntegerArg(const Context& c, std::size_t i, long fallback, long low,

@@ -1,4 +1,5 @@
 #include "sim/options.h"
+#include "sim/numbers.h"
 
 #include <algorithm>
 #include <array>
@@ -11,22 +12,8 @@ namespace {
 constexpr std::array<int, 10> kBauds{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 std::optional<long> ParseCount(const std::string& text, long low, long high) {
-  try {
-    std::size_t used = 0;
-    const long value = std::stol(text, &used, 10);
-    if (used == text.size() && value >= low && value <= high) return value;
-  } catch (const std::exception&) {
-  }
-  return std::nullopt;
-}
-
-std::optional<double> ParseNonNegative(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used == text.size() && value >= 0) return value;
-  } catch (const std::exception&) {
-  }
+  const std::optional<long> value = ParseInteger(text, 10);
+  if (value && *value >= low && *value <= high) return value;
   return std::nullopt;
 }
 
@@ -68,7 +55,7 @@ constexpr std::array<OptionRule, 18> kOptions{{
      }},
     {"--report-interval", true,
      [](SimOptions& o, const std::string& v) {
-       const std::optional<double> seconds = ParseNonNegative(v);
+       const std::optional<double> seconds = ParseSeconds(v);
        if (seconds) o.controller.report_interval_s = *seconds;
        return seconds.has_value();
      }},

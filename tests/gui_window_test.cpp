@@ -268,12 +268,3 @@ TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
 
 }  // namespace
 }  // namespace orv
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  // Listing the tests (CTest does so at build time) needs no display.
-  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
-}

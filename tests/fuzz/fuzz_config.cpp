@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -65,10 +66,21 @@ bool WrittenByUs(const std::string& line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  // A folder of this process's own: two fuzzing processes must never share the file.
   static const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() / "orvandel-fuzz-config";
-  static const bool made = std::filesystem::create_directories(folder / "SYSINI");
-  (void)made;
+      std::filesystem::temp_directory_path() /
+      ("orvandel-fuzz-config-" + std::to_string(std::random_device{}()));
+  // Made on the first run, removed when the process ends.
+  static const struct Scratch {
+    explicit Scratch(const std::filesystem::path& p) : path(p) {
+      std::filesystem::create_directories(path / "SYSINI");
+    }
+    ~Scratch() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+    std::filesystem::path path;
+  } scratch(folder);
   orv::Configuration config(folder);
   const std::string original(reinterpret_cast<const char*>(data), size);
   {

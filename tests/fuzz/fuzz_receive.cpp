@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
+#include <string>
 
 #include "app/main_form.h"
 #include "platform/fake_serial_port.h"
@@ -14,7 +16,8 @@ namespace {
 
 struct Harness {
   Harness() {
-    folder = std::filesystem::temp_directory_path() / "orvandel-fuzz-receive";
+    folder = std::filesystem::temp_directory_path() /
+             ("orvandel-fuzz-receive-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
     form = std::make_unique<orv::MainForm>(
         orv::MainFormEnvironment{port, folder, nullptr, [] {
@@ -22,6 +25,11 @@ struct Harness {
                                  }});
     form->Form_Load();
     form->ConnectCB.PerformClick();
+  }
+  ~Harness() {
+    form.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
   }
   orv::FakeSerialPort port;
   std::filesystem::path folder;

@@ -135,7 +135,8 @@ void TextBox::AppendText(const std::string& text, std::size_t drop_front) {
   if (max_length_ > 0 && static_cast<int>(text_.size()) > max_length_) {
     text_.resize(static_cast<std::size_t>(max_length_));
   }
-  sel_start_ = std::min(sel_start_, static_cast<int>(text_.size()));
+  // The caret ends after the inserted text, so the box follows its newest characters.
+  sel_start_ = static_cast<int>(text_.size());
   Changed();
   Raise(Change);
 }

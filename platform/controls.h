@@ -184,8 +184,9 @@ class TextBox : public Control {
   const std::string& text() const { return text_; }
   // Raises Change when the text differs. A text above the maximum length is cut to it.
   void SetText(const std::string& text);
-  // Appends at the end (a zero-length selection there replaced by the text), first dropping
-  // `drop_front` characters from the beginning; one Change. Never copies the whole text.
+  // Appends at the end (a zero-length selection there replaced by the text, the selection
+  // start left after it), first dropping `drop_front` characters from the beginning; one
+  // Change. Never copies the whole text.
   void AppendText(const std::string& text, std::size_t drop_front = 0);
   // The first character shown: the box scrolls back to its beginning when set to 0.
   int sel_start() const { return sel_start_; }

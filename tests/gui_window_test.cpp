@@ -175,6 +175,12 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Find<QLineEdit>("Receiver_Text")->text(),
             QString::fromUtf16(u"\u2402A\u240D\u240A\u2421"));
+  // Longer than a line edit holds by default, and the newest text is the one in view.
+  port_.Deliver(Bytes(40000, 'B'));
+  ASSERT_TRUE(Settle());
+  auto* received = Find<QLineEdit>("Receiver_Text");
+  EXPECT_EQ(received->text().size(), 40005);
+  EXPECT_EQ(received->cursorPosition(), 40005);
 
   // Two "EMG Ack" reports a minute apart; the operator had put the cursor at the end.
   auto* log = Find<QPlainTextEdit>("EventsLogTextBox");

@@ -80,12 +80,6 @@ std::vector<Transmission> Controller::TakeOutput() {
   return out;
 }
 
-std::optional<Millis> Controller::NextDue() const {
-  std::optional<Millis> due = next_report_at_;
-  if (impedance_result_at_ && (!due || *impedance_result_at_ < *due)) due = impedance_result_at_;
-  return due;
-}
-
 void Controller::AnswerRequest(std::uint8_t command) {
   ++requests_;
   if (Every(options_.no_answer_every, requests_)) return;

@@ -47,8 +47,6 @@ class Controller {
   void Tick(Millis now);
   // Everything produced since the last call, in line order.
   std::vector<Transmission> TakeOutput();
-  // When Tick next has something to do, if anything is planned.
-  std::optional<Millis> NextDue() const;
 
   // Operator actions from the console. Each returns false when its arguments are out of range.
   bool SetFault(int lamp, bool on, Millis now);

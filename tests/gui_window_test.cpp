@@ -169,16 +169,15 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   }
 
   // Received text is shown once per event-loop turn.
+  auto* received = Find<QLineEdit>("Receiver_Text");
   port_.Deliver({0x02, 'A', 0x0D});
   port_.Deliver({0x0A, 0x7F});
-  EXPECT_TRUE(Find<QLineEdit>("Receiver_Text")->text().isEmpty()) << "held back for this turn";
+  EXPECT_TRUE(received->text().isEmpty()) << "held back for this turn";
   ASSERT_TRUE(Settle());
-  EXPECT_EQ(Find<QLineEdit>("Receiver_Text")->text(),
-            QString::fromUtf16(u"\u2402A\u240D\u240A\u2421"));
+  EXPECT_EQ(received->text(), QString::fromUtf16(u"\u2402A\u240D\u240A\u2421"));
   // Longer than a line edit holds by default, and the newest text is the one in view.
   port_.Deliver(Bytes(40000, 'B'));
   ASSERT_TRUE(Settle());
-  auto* received = Find<QLineEdit>("Receiver_Text");
   EXPECT_EQ(received->text().size(), 40005);
   EXPECT_EQ(received->cursorPosition(), 40005);
 

@@ -209,9 +209,8 @@ QWidget* QtFormView::CreateWidget(Control& control, QWidget* parent) {
         return edit;
       }
       auto* edit = new QLineEdit(parent);
-      // The model owns the bound; Qt's own default (32767) would cut the received text short.
-      edit->setMaxLength(model.max_length() > 0 ? model.max_length()
-                                                : std::numeric_limits<int>::max());
+      // The model keeps every bound; Qt's own default (32767) would cut the received text short.
+      edit->setMaxLength(std::numeric_limits<int>::max());
       connect(edit, &QLineEdit::textEdited, this, [this, &model](const QString& t) {
         CallModel([&model, text = TypedText(t)] { model.SetText(text); });
       });

@@ -4,17 +4,17 @@
 namespace orv {
 
 void MainForm::ConnectCB_Click() {
-  if (shared_.PortConnected) {
+  if (link_.port_connected()) {
     link_.scheduler().set_poll_step(PollScheduler::kIdle);
     // A port that already reports itself closed leaves the connected look as it is.
     if (env_.port.IsOpen()) {
       CloseSerialPort();
-      shared_.PortConnected = false;
+      link_.SetPortConnected(false);
       DarkenFaultLamps();
     }
   } else if (!env_.port.IsOpen()) {
     if (OpenSerialPort()) {
-      shared_.PortConnected = true;
+      link_.SetPortConnected(true);
       if (SerialSettingsChanged) {
         config_.SaveConfigGroup("RS232Config");
         SerialSettingsChanged = false;
@@ -24,6 +24,10 @@ void MainForm::ConnectCB_Click() {
     } else {
       for (int i = 0; i < 12; ++i)
         Trigger_CheckBox[i].SetEnabled(false);
+      const PortError error = env_.port.last_error();
+      Notify(NoticeLevel::kError,
+             "COM" + std::to_string(config_.SerialComPort) + " cannot be opened: " +
+                 PortErrorKindText(error.kind) + (error.text.empty() ? "" : " (" + error.text + ")"));
       if (env_.message_box) env_.message_box("Com Port Fail!", kProgramTitle, MessageIcon::kStop);
     }
   }
@@ -32,7 +36,7 @@ void MainForm::ConnectCB_Click() {
 
 bool MainForm::OpenSerialPort() {
   bool result = false;
-  if (shared_.PortConnected) CloseSerialPort();
+  if (link_.port_connected()) CloseSerialPort();
   env_.port.SetCommPort(config_.SerialComPort);
   env_.port.SetHandshakingNone();
   const std::string parity = config_.SerialCheckBit.substr(0, 1);
@@ -42,14 +46,14 @@ bool MainForm::OpenSerialPort() {
   link_.receiver().ResetRing();
   if (env_.port.IsOpen()) {
     result = true;
-    shared_.PortConnected = true;
+    link_.SetPortConnected(true);
   }
   return result;
 }
 
 void MainForm::CloseSerialPort() {
   if (env_.port.IsOpen()) env_.port.Close();
-  shared_.PortConnected = false;
+  link_.SetPortConnected(false);
 }
 
 void MainForm::ComPort_CB_Click() {
@@ -70,7 +74,7 @@ void MainForm::SetOperatorKeysEnabled(bool enabled) {
 }
 
 void MainForm::UpdateConnectionControls() {
-  const bool connected = shared_.PortConnected;
+  const bool connected = link_.port_connected();
   ConnectCB.SetCaption(connected ? "Disconnection" : "Connection");
   ComPort_CB.SetEnabled(!connected);
   BaudRate_CB.SetEnabled(false);
@@ -79,9 +83,14 @@ void MainForm::UpdateConnectionControls() {
     Trigger_CheckBox[i].SetEnabled(connected);
 }
 
+void MainForm::ShowFaultLamps(FaultLamps lamps) {
+  // Only the twelve system lamps; the zone lamps after them are never touched.
+  for (int i = 0; i < kSystemLamps; ++i)
+    Shape1[i].SetFillStyle(lamps[static_cast<std::size_t>(i)] ? Shape::kSolid : Shape::kTransparent);
+}
+
 void MainForm::DarkenFaultLamps() {
-  for (int i = 0; i < 12; ++i)
-    Shape1[i].SetFillStyle(Shape::kTransparent);
+  ShowFaultLamps(FaultLamps{});
 }
 
 }  // namespace orv

@@ -1,8 +1,5 @@
 #include "app/main_form.h"
 
-#include "link/fault_lamps.h"
-#include "link/status_replies.h"
-
 #include <cstdio>
 #include <string_view>
 
@@ -45,19 +42,25 @@ int RowTop(int r) {
 
 MainForm::MainForm(MainFormEnvironment env)
     : env_(std::move(env)),
-      link_(env_.port, shared_),
+      link_(env_.port),
       config_(env_.program_folder),
       event_log_(env_.program_folder),
-      commands_(shared_, link_.transmitter(), SupervisionCheck, Timer_CB),
-      trigger_bank_(
-          shared_,
-          TriggerBankControls{VirtualDevice_ComboBox, Trigger_PictureBox, Trigger_VScrollBar,
-                              Trigger_CheckBox, TriggerLabel, TriggerNameText, focus},
-          config_, link_.scheduler(), commands_),
-      decoder_(shared_, EventDecoderControls{EventsLogTextBox, NoDisplayCheck, Trigger_CheckBox},
-               event_log_, env_.clock) {
+      commands_(link_, SupervisionCheck, Timer_CB),
+      trigger_bank_(link_,
+                    TriggerBankControls{VirtualDevice_ComboBox, Trigger_PictureBox,
+                                        Trigger_VScrollBar, Trigger_CheckBox, TriggerLabel,
+                                        TriggerNameText, focus},
+                    config_, commands_),
+      decoder_(link_.trigger_states(), env_.clock),
+      events_log_view_(EventsLogTextBox, NoDisplayCheck),
+      event_recorder_(event_log_, env_.notice) {
   LayOutControls();
   WireEvents();
+  WireSubsystems();
+}
+
+void MainForm::Notify(NoticeLevel level, const std::string& text) const {
+  if (env_.notice) env_.notice(Notice{level, text});
 }
 
 void MainForm::Register(Control& control, Control* container) {
@@ -234,7 +237,7 @@ void MainForm::WireEvents() {
   }
   IMPC_CB.Click = [this] { commands_.SendImpedanceCheck(); };
   Clear_CommandButton.Click = [this] { commands_.Clear_CommandButton_Click(); };
-  Transmission_CommandButton.Click = [this] { commands_.Transmission_CommandButton_Click(); };
+  Transmission_CommandButton.Click = [this] { trigger_bank_.Transmission_CommandButton_Click(); };
   SupervisionCheck.Click = [this] { commands_.SupervisionCheck_Click(); };
   BaudRate_CB.Click = [this] { BaudRate_CB_Click(); };
 
@@ -255,21 +258,31 @@ void MainForm::WireEvents() {
   DisplayType_OptionButton.Bind(&Control::Click,
                                 [this](int i) { display_.DisplayType_OptionButton_Click(i); });
 
-  DispatchHandlers dispatch;
-  dispatch.fault_image = [this](std::uint8_t d0, std::uint8_t d1) {
-    HandleFaultImageReply(Shape1, d0, d1);
-  };
-  dispatch.panel_status = [this](std::int32_t value) { HandlePanelStatusReport(Shape1, value); };
-  dispatch.trigger_status_reply = [this](std::uint8_t command) {
-    HandleTriggerStatusReply(shared_, link_.receiver().rx_payload(), command);
-  };
-  dispatch.event_report = [this](std::uint8_t kind, std::int32_t value) {
-    decoder_.DecodeEventReport(kind, value);
-  };
-  link_.SetDispatchHandlers(std::move(dispatch));
-  link_.SetRefreshHandler([this] { trigger_bank_.RefreshTriggerBank(); });
-  link_.receiver().SetChunkHandler(
-      [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); });
+}
+
+void MainForm::WireSubsystems() {
+  config_.set_notice(env_.notice);
+  link_.SetShownPageSource([this] { return trigger_bank_.page(); });
+  auto keep = [this](Connection connection) { connections_.push_back(std::move(connection)); };
+  keep(link_.fault_lamps_changed().Connect([this](FaultLamps lamps) { ShowFaultLamps(lamps); }));
+  keep(link_.trigger_states_updated().Connect(
+      [this](int page) { trigger_bank_.OnTriggerStatesUpdated(page); }));
+  keep(link_.dispatcher().event_report().Connect(
+      [this](std::uint8_t kind, std::int32_t value) { decoder_.DecodeEventReport(kind, value); }));
+  // A report's trigger states show first, then its line, then it goes to the file.
+  keep(decoder_.decoded().Connect([this](const EventRecord& record) {
+    trigger_bank_.OnTriggersReported(record.trigger_updates);
+  }));
+  keep(decoder_.decoded().Connect(
+      [this](const EventRecord& record) { events_log_view_.Show(record); }));
+  keep(decoder_.decoded().Connect(
+      [this](const EventRecord& record) { event_recorder_.Record(record); }));
+  keep(link_.receiver().chunk_received().Connect(
+      [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
+  keep(env_.port.failed().Connect([this](const PortError& error) {
+    Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " +
+                                    PortErrorKindText(error.kind) + " (" + error.text + ")");
+  }));
 }
 
 void MainForm::Form_Load() {
@@ -286,13 +299,12 @@ void MainForm::Form_Load() {
     VirtualDevice_ComboBox.AddItem(p.list_prefix + std::to_string(p.size));
   }
   for (int page = 0; page < kPageCount; ++page)
-    shared_.States(page).Clear();
+    link_.trigger_states().States(page).Clear();
 
-  shared_.TriggerUiEnabled = false;
+  trigger_bank_.set_ui_enabled(false);
   VirtualDevice_ComboBox.SetListIndex(0);
-  shared_.TriggerUiEnabled = true;
-  shared_.TriggerScrollOffset = 0;
-  shared_.PortConnected = false;
+  trigger_bank_.set_ui_enabled(true);
+  link_.SetPortConnected(false);
   UpdateConnectionControls();
 
   for (const char* group :

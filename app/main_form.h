@@ -5,18 +5,21 @@
 #include <string>
 #include <vector>
 
+#include "app/events_log_view.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
+#include "link/fault_lamps.h"
 #include "link/link.h"
-#include "link/shared_state.h"
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
 #include "panel/trigger_bank.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/notice.h"
 #include "platform/serial_port.h"
+#include "platform/signal.h"
 
 namespace orv {
 
@@ -29,6 +32,9 @@ struct MainFormEnvironment {
   std::filesystem::path program_folder;
   MessageBoxFn message_box;
   ClockFn clock;
+  // Every failure the operator would otherwise not learn of: files that cannot be written, why a
+  // port failed.
+  NoticeFn notice;
 };
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,
@@ -41,8 +47,12 @@ class MainForm {
 
   void Form_Load();
   void Form_Unload();
-  // The 100 ms tick of TRTimer.
-  void TRTimer_Timer() { link_.Tick(); }
+  // The 100 ms tick of TRTimer: assemble and dispatch, one poll step, then the trigger bank
+  // redraw a status reply asked for.
+  void TRTimer_Timer() {
+    link_.Tick();
+    trigger_bank_.RedrawIfRequested();
+  }
 
   // Connection management.
   void ConnectCB_Click();
@@ -56,7 +66,6 @@ class MainForm {
   const std::vector<Control*>& controls() const { return controls_; }
   Control* FindControl(const std::string& qualified_name) const;
 
-  SharedState& shared() { return shared_; }
   Link& link() { return link_; }
   Configuration& config() { return config_; }
   EventLogFile& event_log() { return event_log_; }
@@ -64,6 +73,7 @@ class MainForm {
   TriggerBank& trigger_bank() { return trigger_bank_; }
   ReceivedDataDisplay& display() { return display_; }
   EventDecoder& decoder() { return decoder_; }
+  EventLogRecorder& event_recorder() { return event_recorder_; }
   bool serial_settings_changed() const { return SerialSettingsChanged; }
 
   // ---- The window and its controls, by their designed names. ----
@@ -105,7 +115,7 @@ class MainForm {
   ControlArray<Image> imgRS232{"imgRS232", 2};
 
   Label EventsLogLabel{"EventsLogLabel"};
-  TextBox EventsLogTextBox{"EventsLogTextBox", -1, true, EventDecoder::kLogBoxMaxLength};
+  TextBox EventsLogTextBox{"EventsLogTextBox", -1, true, EventsLogView::kLogBoxMaxLength};
   CheckBox NoDisplayCheck{"NoDisplayCheck"};
   TextBox Receiver_Text{"Receiver_Text"};
   Frame Frame1{"Frame1"};
@@ -120,13 +130,15 @@ class MainForm {
     for (int i = 0; i < array.size(); ++i)
       Register(array[i], container);
   }
+  void WireSubsystems();
   void SetOperatorKeysEnabled(bool enabled);
+  void ShowFaultLamps(FaultLamps lamps);
   void DarkenFaultLamps();
+  void Notify(NoticeLevel level, const std::string& text) const;
 
   MainFormEnvironment env_;
   std::vector<Control*> controls_;
 
-  SharedState shared_;
   Link link_;
   Configuration config_;
   EventLogFile event_log_;
@@ -134,6 +146,9 @@ class MainForm {
   TriggerBank trigger_bank_;
   ReceivedDataDisplay display_;
   EventDecoder decoder_;
+  EventsLogView events_log_view_;
+  EventLogRecorder event_recorder_;
+  Connections connections_;
 
   bool SerialSettingsChanged = false;
 };

@@ -9,7 +9,9 @@
 #include "platform/process.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_tick_timer.h"
 
 namespace {
 
@@ -31,13 +33,14 @@ int main(int argc, char* argv[]) {
   orv::QtSerialPort port(
       [folder](int port_number) { return orv::Configuration(folder).SerialDevice(port_number); });
   // Start-up may show a message box before the window exists.
-  orv::MainForm form(
-      orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr), orv::SystemLocalTime});
+  orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
+                                               orv::SystemLocalTime, orv::QtLogNotices()});
   form.Form_Load();
 
-  orv::QtFormView view(
-      form.MainFormWindow, form.controls(), form.focus, [&form] { form.TRTimer_Timer(); },
-      [&form] { form.Form_Unload(); });
+  orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
+                       [&form] { form.Form_Unload(); });
+  // The tick is the program's: it runs from here to the end, whatever the window does.
+  const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
   view.show();
   return QApplication::exec();
 }

@@ -27,7 +27,7 @@ std::unique_ptr<orv::MainForm> LoadedForm(orv::FakeSerialPort& port, const Folde
   auto form = std::make_unique<orv::MainForm>(
       orv::MainFormEnvironment{port, folder.path, nullptr, [] {
                                  return orv::LocalDateTime{12, 4, 5, 21};
-                               }});
+                               }, nullptr});
   form->Form_Load();
   return form;
 }
@@ -63,7 +63,7 @@ void BM_TriggerBankRedraw(benchmark::State& state) {
   int row = 0;
   for (auto _ : state) {
     // A changed state each time, so the redraw has a box to set.
-    form->shared().SoftTriggerState.Set(1 + row, static_cast<std::int16_t>(row & 1));
+    form->link().trigger_states().SoftTriggerState.Set(1 + row, static_cast<std::int16_t>(row & 1));
     row = (row + 1) % 12;
     form->trigger_bank().RefreshTriggerBank();
   }

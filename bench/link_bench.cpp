@@ -49,15 +49,10 @@ Bytes MixedTraffic(std::size_t target_size) {
 void BM_AssembleAndDispatch(benchmark::State& state) {
   const Bytes traffic = MixedTraffic(1 << 20);
   orv::FakeSerialPort port;
-  orv::SharedState shared;
-  orv::Link link(port, shared);
+  orv::Link link(port);
   std::uint64_t frames = 0;
-  orv::DispatchHandlers handlers;
-  handlers.fault_image = [&](std::uint8_t, std::uint8_t) { ++frames; };
-  handlers.trigger_status_reply = [&](std::uint8_t) { ++frames; };
-  handlers.panel_status = [&](std::int32_t) { ++frames; };
-  handlers.event_report = [&](std::uint8_t, std::int32_t) { ++frames; };
-  link.SetDispatchHandlers(handlers);
+  const orv::Connection counted = link.receiver().frame_received().Connect(
+      [&](const orv::ReceivedFrame&) { ++frames; });
   constexpr std::size_t kChunk = 1000;  // what fits the ring between two ticks
   for (auto _ : state) {
     for (std::size_t at = 0; at < traffic.size(); at += kChunk) {

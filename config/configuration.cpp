@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "link/shared_state.h"
+#include "link/trigger_states.h"
 #include "platform/file_system.h"
 #include "platform/leading_number.h"
 #include "platform/profile.h"
@@ -135,15 +135,24 @@ void Configuration::LoadFileSettings() {
   FileTypeSetting = read("FileType", "2");
 }
 
-void Configuration::SaveConfigGroup(const std::string& group) {
-  if (group != kSerialGroup) return;
-  // Write results are not examined: a file that cannot be written keeps the values in memory.
+bool Configuration::SaveConfigGroup(const std::string& group) {
+  if (group != kSerialGroup) return false;
+  // A file that cannot be written keeps the values in memory; every key is still tried.
   const std::filesystem::path file = ConfigFile();
-  WriteProfileString(kSerialSection, "ComPort", std::to_string(SerialComPort), file);
-  WriteProfileString(kSerialSection, "BaudRate", SerialBaudRate, file);
-  WriteProfileString(kSerialSection, "CheckBit", SerialCheckBit, file);
-  WriteProfileString(kSerialSection, "BitLength", SerialBitLength, file);
-  WriteProfileString(kSerialSection, "StopBit", SerialStopBit, file);
+  bool saved = WriteProfileString(kSerialSection, "ComPort", std::to_string(SerialComPort), file);
+  saved = WriteProfileString(kSerialSection, "BaudRate", SerialBaudRate, file) && saved;
+  saved = WriteProfileString(kSerialSection, "CheckBit", SerialCheckBit, file) && saved;
+  saved = WriteProfileString(kSerialSection, "BitLength", SerialBitLength, file) && saved;
+  saved = WriteProfileString(kSerialSection, "StopBit", SerialStopBit, file) && saved;
+  if (!saved) NotifyUnsaved("the serial settings");
+  return saved;
+}
+
+void Configuration::NotifyUnsaved(const std::string& what) const {
+  if (notice_) {
+    notice_(Notice{NoticeLevel::kError,
+                   ConfigFile().string() + " cannot be written: " + what + " were not saved."});
+  }
 }
 
 std::string Configuration::SerialDevice(int port_number) const {
@@ -152,12 +161,17 @@ std::string Configuration::SerialDevice(int port_number) const {
                                            kPathCapacity, ConfigFile()));
 }
 
-void Configuration::SaveName(int page, int n) {
-  if (page < 0 || page >= kPageCount) return;
+bool Configuration::SaveName(int page, int n) {
+  if (page < 0 || page >= kPageCount) return false;
   const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
-  if (n < 1 || n > description.size) return;
-  WriteProfileString(description.ini_section, NameKey(description, n),
-                     Names(page)[static_cast<std::size_t>(n - 1)], ConfigFile());
+  if (n < 1 || n > description.size) return false;
+  const std::string& name = Names(page)[static_cast<std::size_t>(n - 1)];
+  if (WriteProfileString(description.ini_section, NameKey(description, n), name, ConfigFile())) {
+    return true;
+  }
+  NotifyUnsaved("the name \"" + name + "\" of " + description.default_name_prefix +
+                std::to_string(n));
+  return false;
 }
 
 }  // namespace orv

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/notice.h"
+
 namespace orv {
 
 // The baud rates the program offers; a stored rate outside this list cannot be selected.
@@ -30,9 +32,13 @@ class Configuration {
   // nothing. Creates the configuration folder first if it is missing.
   void LoadConfigGroup(const std::string& group);
   // Writes the serial settings for "RS232Config"; every other group is never written here.
-  void SaveConfigGroup(const std::string& group);
-  // Writes name n (1..size) of a page (0..3) to that page's section; out-of-range calls do nothing.
-  void SaveName(int page, int n);
+  // False (and a notice) when the file could not take them.
+  bool SaveConfigGroup(const std::string& group);
+  // Writes name n (1..size) of a page (0..3) to that page's section; out-of-range calls do
+  // nothing. False (and a notice, for a real name) when it was not written.
+  bool SaveName(int page, int n);
+  // Where failed saves are reported.
+  void set_notice(NoticeFn notice) { notice_ = std::move(notice); }
   // The device that port n stands for: key "COM<n>" of the "SerialPorts" section, read afresh
   // at every call so that an edit takes effect at the next connect; empty when not mapped.
   std::string SerialDevice(int port_number) const;
@@ -61,9 +67,11 @@ class Configuration {
   void LoadSerialSettings();
   void LoadFileSettings();
   void LoadNames(int page);
+  void NotifyUnsaved(const std::string& what) const;
 
   std::filesystem::path program_folder_;
   bool settings_corrected_ = false;
+  NoticeFn notice_;
 };
 
 }  // namespace orv

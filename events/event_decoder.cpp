@@ -67,86 +67,64 @@ std::string FormatBits(std::int32_t value, int width) {
   return bits;
 }
 
-EventDecoder::EventDecoder(SharedState& shared, EventDecoderControls controls,
-                           EventLogFile& log_file, ClockFn clock)
-    : shared_(shared), controls_(controls), log_file_(log_file), clock_(std::move(clock)) {}
+EventDecoder::EventDecoder(TriggerStates& states, ClockFn clock)
+    : states_(states), clock_(std::move(clock)) {}
 
-std::string EventDecoder::LineHead() const {
-  const LocalDateTime now = clock_ ? clock_() : SystemLocalTime();
+std::string EventDecoder::LineHead(const LocalDateTime& now) const {
   char head[32];
   std::snprintf(head, sizeof head, "%02d/%02d %02d:%02d Event = ", now.month % 100, now.day % 100,
                 now.hour % 100, now.minute % 100);
   return head;
 }
 
-void EventDecoder::DecodeEventReport(std::uint8_t code, std::int32_t value) {
-  std::string line = LineHead() + FixedEventText(code);
+EventRecord EventDecoder::DecodeEventReport(std::uint8_t code, std::int32_t value) {
+  EventRecord record;
+  record.time = clock_ ? clock_() : SystemLocalTime();
+  record.code = code;
+  record.value = value;
+  std::string& line = record.text;
+  line = LineHead(record.time) + FixedEventText(code);
   if (code == kFaultCode) line += FormatBits(value, 16);
 
   const UnitEvent unit_event = SplitUnitCode(code);
   if (unit_event.kind == UnitKind::kTrigger) {
-    ApplyTriggerReport(unit_event.unit, value);
+    ApplyTriggerReport(unit_event.unit, value, record);
     line += "TRG " + UnitLabel(unit_event.unit) + FormatBits(value, 12);
   } else if (unit_event.kind == UnitKind::kBgm) {
-    ApplyBgmReport(unit_event.unit, value);
+    ApplyBgmReport(unit_event.unit, value, record);
     line += "BGM " + UnitLabel(unit_event.unit) + FormatBits(value, 6);
   }
-
-  if (controls_.NoDisplayCheck.value() == 0) ShowLine(line);
-  log_file_.AppendEventLogLine(line);
+  decoded_(record);
+  return record;
 }
 
-void EventDecoder::ApplyTriggerReport(int unit, std::int32_t value) {
+void EventDecoder::ApplyTriggerReport(int unit, std::int32_t value, EventRecord& record) {
   // Units beyond the tables' sixty entries are shown and logged but recorded nowhere.
   if (unit >= kUnitsInTables) return;
   struct Group {
     int shift;
-    TriggerStateTable& table;
     int page;
   };
-  const Group groups[] = {{0, shared_.EmgTriggerState, 0}, {6, shared_.BusTriggerState, 1}};
-  for (const Group& group : groups) {
+  for (const Group group : {Group{0, 0}, Group{6, 1}}) {
     const int bits = (value >> group.shift) & 0x3F;
-    if (bits == 0) continue;
     // Trigger reports only ever set entries; the status replies clear them.
     for (int k = 0; k < 6; ++k) {
-      if (bits & (1 << k)) group.table.Set(UnitEntry(unit, k), 1);
-    }
-    if (shared_.TriggerBankPage == group.page) {
-      ShowTriggerStates(group.table);
-      shared_.RefreshTriggers = false;
+      if ((bits & (1 << k)) == 0) continue;
+      const TriggerUpdate update{group.page, UnitEntry(unit, k), 1};
+      states_.States(update.page).Set(update.number, update.state);
+      record.trigger_updates.push_back(update);
     }
   }
 }
 
-void EventDecoder::ApplyBgmReport(int unit, std::int32_t value) {
+void EventDecoder::ApplyBgmReport(int unit, std::int32_t value, EventRecord& record) {
   if (unit >= kUnitsInTables) return;
   for (int k = 0; k < 6; ++k) {
-    shared_.BgmState.Set(UnitEntry(unit, k), (value >> k) & 1 ? 1 : 0);
+    const TriggerUpdate update{kBgmPage, UnitEntry(unit, k),
+                               static_cast<std::int16_t>((value >> k) & 1)};
+    states_.BgmState.Set(update.number, update.state);
+    record.trigger_updates.push_back(update);
   }
-  if (shared_.TriggerBankPage == kBgmPage) {
-    ShowBgmStates();
-    shared_.RefreshTriggers = false;
-  }
-}
-
-void EventDecoder::ShowTriggerStates(const TriggerStateTable& table) {
-  shared_.TriggerUiEnabled = false;
-  for (int r = 1; r <= 12; ++r) {
-    const int value = table.Get(shared_.TriggerScrollOffset + r) != 0 ? 1 : 0;
-    controls_.Trigger_CheckBox[r - 1].SetValue(value);
-  }
-  shared_.TriggerUiEnabled = true;
-  for (int r = 0; r < 12; ++r)
-    shared_.TriggerNameEdited[static_cast<std::size_t>(r)] = false;
-}
-
-void EventDecoder::ShowLine(const std::string& line) {
-  TextBox& box = controls_.EventsLogTextBox;
-  std::string text = line + "\r\n" + box.text();
-  if (text.size() > static_cast<std::size_t>(kLogBoxMaxLength)) text.resize(kLogBoxMaxLength);
-  box.SetText(text);
-  box.SetSelStart(0);
 }
 
 }  // namespace orv

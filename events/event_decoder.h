@@ -3,50 +3,37 @@
 #include <cstdint>
 #include <string>
 
-#include "events/event_log_file.h"
-#include "link/shared_state.h"
+#include "events/event_record.h"
+#include "link/trigger_states.h"
 #include "platform/clock.h"
-#include "platform/controls.h"
+#include "platform/signal.h"
 
 namespace orv {
 
 // "1" or "0" for bits width-1 .. 0 of value; at most 16 characters, none for width <= 0.
 std::string FormatBits(std::int32_t value, int width);
 
-struct EventDecoderControls {
-  TextBox& EventsLogTextBox;
-  CheckBox& NoDisplayCheck;
-  ControlArray<CheckBox>& Trigger_CheckBox;
-};
-
-// Turns the controller's event reports into dated lines at the top of the events log and in
-// EventLog.txt, and records trigger and BGM activity in the state tables.
+// Turns the controller's event reports into dated records, writes the trigger and BGM activity
+// they carry into the state tables, and hands each record to every subscriber (the events log,
+// EventLog.txt, ...) in the order they subscribed.
 class EventDecoder {
  public:
-  static constexpr int kLogBoxMaxLength = 1000;
   static constexpr int kUnitsInTables = 10;  // units 0..9 own entries 1..60
 
-  EventDecoder(SharedState& shared, EventDecoderControls controls, EventLogFile& log_file,
-               ClockFn clock);
+  EventDecoder(TriggerStates& states, ClockFn clock);
 
-  void DecodeEventReport(std::uint8_t code, std::int32_t value);
+  EventRecord DecodeEventReport(std::uint8_t code, std::int32_t value);
 
-  // Set the twelve check boxes of the bank from one table, without them counting as clicks.
-  void ShowEmgTriggerStates() { ShowTriggerStates(shared_.EmgTriggerState); }
-  void ShowBusTriggerStates() { ShowTriggerStates(shared_.BusTriggerState); }
-  void ShowBgmStates() { ShowTriggerStates(shared_.BgmState); }
+  Signal<const EventRecord&>& decoded() { return decoded_; }
 
  private:
-  std::string LineHead() const;
-  void ApplyTriggerReport(int unit, std::int32_t value);
-  void ApplyBgmReport(int unit, std::int32_t value);
-  void ShowTriggerStates(const TriggerStateTable& table);
-  void ShowLine(const std::string& line);
+  std::string LineHead(const LocalDateTime& now) const;
+  void ApplyTriggerReport(int unit, std::int32_t value, EventRecord& record);
+  void ApplyBgmReport(int unit, std::int32_t value, EventRecord& record);
 
-  SharedState& shared_;
-  EventDecoderControls controls_;
-  EventLogFile& log_file_;
+  TriggerStates& states_;
   ClockFn clock_;
+  Signal<const EventRecord&> decoded_;
 };
 
 }  // namespace orv

@@ -25,14 +25,19 @@ std::filesystem::path EventLogFile::TestFile() const {
   return DataFolder() / "TestFile.txt";
 }
 
-bool EventLogFile::EnsureDataFolder() const {
+bool EventLogFile::EnsureDataFolder() {
   // A plain file named DATA counts as present: the write below it then fails.
-  return EntryExists(DataFolder()) || CreateFolder(DataFolder());
+  if (EntryExists(DataFolder()) || CreateFolder(DataFolder())) return true;
+  last_error_ = "the folder " + DataFolder().string() + " cannot be created";
+  return false;
 }
 
 bool EventLogFile::AppendEventLogLine(const std::string& line) {
   if (!EnsureDataFolder()) return false;
-  return AppendToFile(LogFile(), Record(line));
+  std::error_code error;
+  if (AppendToFile(LogFile(), Record(line), &error)) return true;
+  last_error_ = error.message();
+  return false;
 }
 
 bool EventLogFile::CheckDataFolderWritable() {
@@ -41,6 +46,22 @@ bool EventLogFile::CheckDataFolderWritable() {
   if (EntryExists(test) && !DeleteFile(test)) return false;
   if (!AppendToFile(test, Record(" This is a test file. "))) return false;
   return EntryExists(test);
+}
+
+void EventLogRecorder::Record(const EventRecord& record) {
+  const std::string name = file_.LogFile().string();
+  if (file_.AppendEventLogLine(record.text)) {
+    if (missed_ > 0) {
+      Notify(NoticeLevel::kInfo, name + " is written again; " + std::to_string(missed_) +
+                                     " event(s) could not be written to it.");
+      missed_ = 0;
+    }
+    return;
+  }
+  if (missed_++ == 0) {
+    Notify(NoticeLevel::kError, name + " cannot be written (" + file_.last_error() +
+                                    "): events are shown but not logged to it.");
+  }
 }
 
 }  // namespace orv

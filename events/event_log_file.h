@@ -3,6 +3,9 @@
 #include <filesystem>
 #include <string>
 
+#include "events/event_record.h"
+#include "platform/notice.h"
+
 namespace orv {
 
 // EventLog.txt and the start-up test file, both in DATA under the program folder. Every record
@@ -21,10 +24,34 @@ class EventLogFile {
   bool AppendEventLogLine(const std::string& line);
   // Replaces TestFile.txt with one record; true when it is there afterwards.
   bool CheckDataFolderWritable();
+  // Why the last write failed, in the system's words.
+  const std::string& last_error() const { return last_error_; }
 
  private:
-  bool EnsureDataFolder() const;
+  bool EnsureDataFolder();
   std::filesystem::path program_folder_;
+  std::string last_error_;
+};
+
+// The subscriber that appends every decoded event to EventLog.txt. A failing log is said once
+// when it starts failing and once when it works again, with the count of records it missed.
+class EventLogRecorder {
+ public:
+  EventLogRecorder(EventLogFile& file, NoticeFn notice)
+      : file_(file), notice_(std::move(notice)) {}
+
+  void Record(const EventRecord& record);
+  // Records not written since the log last worked.
+  long missed() const { return missed_; }
+
+ private:
+  void Notify(NoticeLevel level, const std::string& text) const {
+    if (notice_) notice_(Notice{level, text});
+  }
+
+  EventLogFile& file_;
+  NoticeFn notice_;
+  long missed_ = 0;
 };
 
 }  // namespace orv

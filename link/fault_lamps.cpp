@@ -5,29 +5,24 @@
 namespace orv {
 namespace {
 
-constexpr int kSystemLamps = 12;
-
 // Bit of the panel status word that lights each lamp, in lamp order.
 constexpr std::array<std::int32_t, kSystemLamps> kPanelStatusBits = {
     0x4000, 0x1000, 0x0004, 0x0008, 0x0010, 0x2000, 0x0002, 0x0001, 0x0100, 0x0200, 0x0400, 0x0800};
 
-void SetLamp(ControlArray<Shape>& lamps, int i, bool lit) {
-  lamps[i].SetFillStyle(lit ? Shape::kSolid : Shape::kTransparent);
-}
-
 }  // namespace
 
-void HandleFaultImageReply(ControlArray<Shape>& lamps, std::uint8_t d0, std::uint8_t d1) {
+FaultLamps FaultImageLamps(std::uint8_t d0, std::uint8_t d1) {
   // The reply's twelve bits run in lamp order: d0 bits 0..7, then d1 bits 0..3.
-  const int image = d0 | ((d1 & 0x0F) << 8);
-  for (int i = 0; i < kSystemLamps; ++i)
-    SetLamp(lamps, i, (image >> i) & 1);
+  return FaultLamps(static_cast<unsigned long>(d0 | ((d1 & 0x0F) << 8)));
 }
 
-void HandlePanelStatusReport(ControlArray<Shape>& lamps, std::int32_t report_value) {
+FaultLamps PanelStatusLamps(std::int32_t report_value) {
+  FaultLamps lamps;
   for (int i = 0; i < kSystemLamps; ++i) {
-    SetLamp(lamps, i, (report_value & kPanelStatusBits[static_cast<std::size_t>(i)]) != 0);
+    lamps[static_cast<std::size_t>(i)] =
+        (report_value & kPanelStatusBits[static_cast<std::size_t>(i)]) != 0;
   }
+  return lamps;
 }
 
 }  // namespace orv

@@ -1,24 +1,35 @@
 #include "link/link.h"
 
+#include "link/status_replies.h"
+
 namespace orv {
 
-Link::Link(SerialPort& port, SharedState& shared)
-    : port_(port),
-      shared_(shared),
-      transmitter_(port),
-      dispatcher_(receiver_),
-      scheduler_(shared, transmitter_) {
-  port_.SetReceiveHandler([this](const Bytes& chunk) { receiver_.OnComm(chunk); });
-  receiver_.SetFrameHandler([this] { dispatcher_.DispatchRxFrame(); });
+Link::Link(SerialPort& port) : port_(port), transmitter_(port), scheduler_(transmitter_) {
+  connections_.push_back(port_.received().Connect([this](const Bytes& chunk) {
+    receiver_.OnComm(chunk);
+  }));
+  connections_.push_back(receiver_.frame_received().Connect(
+      [this](const ReceivedFrame& frame) { dispatcher_.DispatchRxFrame(frame); }));
+  connections_.push_back(dispatcher_.fault_image().Connect(
+      [this](std::uint8_t d0, std::uint8_t d1) { fault_lamps_changed_(FaultImageLamps(d0, d1)); }));
+  connections_.push_back(dispatcher_.panel_status().Connect(
+      [this](std::int32_t value) { fault_lamps_changed_(PanelStatusLamps(value)); }));
+  connections_.push_back(dispatcher_.trigger_status_reply().Connect(
+      [this](std::uint8_t command, std::span<const std::uint8_t> payload) {
+        const int page = HandleTriggerStatusReply(states_, payload, command);
+        if (page >= 0) trigger_states_updated_(page);
+      }));
 }
 
 void Link::Tick() {
   receiver_.AssembleRxFrames();
-  scheduler_.PollNextCommand();
-  if (shared_.RefreshTriggers) {
-    if (refresh_) refresh_();
-    shared_.RefreshTriggers = false;
-  }
+  scheduler_.PollNextCommand(PortConnected, shown_page_ ? shown_page_() : std::int16_t{0});
+}
+
+void Link::SetPortConnected(bool connected) {
+  if (PortConnected == connected) return;
+  PortConnected = connected;
+  connection_changed_(connected);
 }
 
 }  // namespace orv

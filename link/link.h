@@ -1,47 +1,68 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "link/dispatcher.h"
+#include "link/fault_lamps.h"
 #include "link/poll_scheduler.h"
 #include "link/receiver.h"
-#include "link/shared_state.h"
 #include "link/transmitter.h"
+#include "link/trigger_states.h"
 #include "platform/serial_port.h"
+#include "platform/signal.h"
 
 namespace orv {
 
 // The link protocol wired together: the port's receive event feeds the receiver, good frames go
-// to the dispatcher, and the tick runs assembly, one poll step and the trigger bank redraw.
+// to the dispatcher, and the tick runs assembly and one poll step. It owns what the controller
+// told it (lamps, trigger states) and whether the port is connected; it knows nothing of how any
+// of it is shown.
 class Link {
  public:
-  Link(SerialPort& port, SharedState& shared);
+  explicit Link(SerialPort& port);
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
-  void SetDispatchHandlers(DispatchHandlers handlers) {
-    dispatcher_.SetHandlers(std::move(handlers));
+  // The page whose states the poll asks for after each fault image: the trigger bank's page.
+  void SetShownPageSource(std::function<std::int16_t()> source) {
+    shown_page_ = std::move(source);
   }
-  // The trigger bank redraw that a tick runs when RefreshTriggers is set.
-  void SetRefreshHandler(std::function<void()> handler) { refresh_ = std::move(handler); }
 
-  // The 100 ms tick: assemble and dispatch, one poll step, then the redraw if one was asked for.
+  // The 100 ms tick: assemble and dispatch everything received, then one poll step.
   void Tick();
 
+  bool port_connected() const { return PortConnected; }
+  // Says so to connection_changed() when the value changes.
+  void SetPortConnected(bool connected);
+
+  // The twelve lamps after every fault image reply and panel status report.
+  Signal<FaultLamps>& fault_lamps_changed() { return fault_lamps_changed_; }
+  // The page whose state table a status reply has just written.
+  Signal<int>& trigger_states_updated() { return trigger_states_updated_; }
+  Signal<bool>& connection_changed() { return connection_changed_; }
+
+  TriggerStates& trigger_states() { return states_; }
+  const TriggerStates& trigger_states() const { return states_; }
   SerialPort& port() { return port_; }
   Transmitter& transmitter() { return transmitter_; }
   Receiver& receiver() { return receiver_; }
-  const Dispatcher& dispatcher() const { return dispatcher_; }
+  Dispatcher& dispatcher() { return dispatcher_; }
   PollScheduler& scheduler() { return scheduler_; }
 
  private:
   SerialPort& port_;
-  SharedState& shared_;
   Transmitter transmitter_;
   Receiver receiver_;
   Dispatcher dispatcher_;
   PollScheduler scheduler_;
-  std::function<void()> refresh_;
+  TriggerStates states_;
+  bool PortConnected = false;
+  std::function<std::int16_t()> shown_page_;
+  Signal<FaultLamps> fault_lamps_changed_;
+  Signal<int> trigger_states_updated_;
+  Signal<bool> connection_changed_;
+  Connections connections_;
 };
 
 }  // namespace orv

@@ -1,18 +1,19 @@
 #include "link/poll_scheduler.h"
 
 #include "link/frame.h"
+#include "link/trigger_states.h"
 
 namespace orv {
 
-void PollScheduler::PollNextCommand() {
-  if (!shared_.PortConnected) return;
+void PollScheduler::PollNextCommand(bool connected, std::int16_t shown_page) {
+  if (!connected) return;
   if (PollDelay > 0) {
     --PollDelay;
     return;
   }
   PollStep = static_cast<std::int16_t>(PollStep % 6);
   PollDelay = kSlotSpacing;
-  const std::int16_t shown_page_step = static_cast<std::int16_t>(shared_.TriggerBankPage + 2);
+  const std::int16_t shown_page_step = static_cast<std::int16_t>(shown_page + 2);
   if (PollStep == kFaultImageStep) {
     transmitter_.SendPollCommand(cmd::kFaultImage);
     PollStep = shown_page_step;

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "link/shared_state.h"
 #include "link/transmitter.h"
 
 namespace orv {
@@ -15,10 +14,11 @@ class PollScheduler {
   static constexpr std::int16_t kIdle = 0;
   static constexpr std::int16_t kFaultImageStep = 1;
 
-  PollScheduler(SharedState& shared, Transmitter& transmitter)
-      : shared_(shared), transmitter_(transmitter) {}
+  explicit PollScheduler(Transmitter& transmitter) : transmitter_(transmitter) {}
 
-  void PollNextCommand();
+  // One tick's step: nothing unless connected; shown_page is the trigger bank's page (0..3),
+  // whose states are asked for after every fault image request.
+  void PollNextCommand(bool connected, std::int16_t shown_page);
 
   // Written on connect (1), disconnect (0) and page change (page + 2).
   void set_poll_step(std::int16_t step) { PollStep = step; }
@@ -27,7 +27,6 @@ class PollScheduler {
   std::int16_t poll_rotation() const { return PollRotation; }
 
  private:
-  SharedState& shared_;
   Transmitter& transmitter_;
   std::int16_t PollDelay = 0;
   std::int16_t PollStep = kIdle;

@@ -11,7 +11,7 @@ void Receiver::OnComm(const Bytes& chunk) {
     RxRing[static_cast<std::size_t>(RxRingWrite)] = b;
     RxRingWrite = static_cast<std::int16_t>((RxRingWrite + 1) % kRingPositions);
   }
-  if (chunk_handler_) chunk_handler_(chunk);
+  chunk_received_(chunk);
 }
 
 bool Receiver::TakeRxByte() {
@@ -62,7 +62,7 @@ void Receiver::HandleByte(std::uint8_t b) {
       break;
     case kExpectEtx:
       RxState = kHuntStx;
-      if (b == kEtx && frame_handler_) frame_handler_();
+      if (b == kEtx) frame_received_(ReceivedFrame{RxCommand, RxLength, RxPayload});
       break;
     default:
       RxState = kHuntStx;

@@ -2,11 +2,21 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
+#include <span>
 
 #include "platform/serial_port.h"
+#include "platform/signal.h"
 
 namespace orv {
+
+// A frame whose CRC and ETX were right. The payload is the whole payload buffer, not just LEN
+// bytes: handlers read fixed positions whatever LEN said, so a short frame sees what earlier
+// frames left behind.
+struct ReceivedFrame {
+  std::uint8_t command = 0;
+  std::uint8_t length = 0;
+  std::span<const std::uint8_t> payload;
+};
 
 // Receive path: the receive event only stores bytes in RxRing; once per tick AssembleRxFrames
 // drains the ring through the six-state frame assembler and reports each good frame.
@@ -25,13 +35,10 @@ class Receiver {
     kExpectEtx = 5,
   };
 
-  using FrameHandler = std::function<void()>;
-  using ChunkHandler = std::function<void(const Bytes&)>;
-
-  // Called for every frame whose CRC and ETX are right; it reads rx_command() and rx_payload().
-  void SetFrameHandler(FrameHandler handler) { frame_handler_ = std::move(handler); }
-  // Called with every received chunk after it is stored (the received-data display).
-  void SetChunkHandler(ChunkHandler handler) { chunk_handler_ = std::move(handler); }
+  // Every frame whose CRC and ETX are right, as it is completed.
+  Signal<const ReceivedFrame&>& frame_received() { return frame_received_; }
+  // Every received chunk, after it is stored (the received-data display).
+  Signal<const Bytes&>& chunk_received() { return chunk_received_; }
 
   // The serial port's receive event.
   void OnComm(const Bytes& chunk);
@@ -51,8 +58,8 @@ class Receiver {
  private:
   void HandleByte(std::uint8_t b);
 
-  FrameHandler frame_handler_;
-  ChunkHandler chunk_handler_;
+  Signal<const ReceivedFrame&> frame_received_;
+  Signal<const Bytes&> chunk_received_;
 
   std::array<std::uint8_t, kRingPositions + 1> RxRing{};
   std::int16_t RxRingWrite = 0;

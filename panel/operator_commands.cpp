@@ -14,10 +14,9 @@ std::uint8_t SupervisionTimeByte(const std::string& text) {
   return static_cast<std::uint8_t>(std::clamp(number, 0L, 255L));
 }
 
-OperatorCommands::OperatorCommands(SharedState& shared, Transmitter& transmitter,
-                                   CheckBox& supervision_check, ComboBox& timer_cb)
-    : shared_(shared),
-      transmitter_(transmitter),
+OperatorCommands::OperatorCommands(Link& link, CheckBox& supervision_check, ComboBox& timer_cb)
+    : link_(link),
+      transmitter_(link.transmitter()),
       SupervisionCheck(supervision_check),
       Timer_CB(timer_cb) {}
 
@@ -53,18 +52,14 @@ void OperatorCommands::SupervisionCheck_Click() {
   SupervisionEnabled = SupervisionCheck.value() > 0;
   Timer_CB.SetEnabled(!SupervisionEnabled);
   // While disconnected the settings wait for the next connect, which sends them.
-  if (!shared_.PortConnected) return;
+  if (!link_.port_connected()) return;
   SendSupervisionSettings();
 }
 
 void OperatorCommands::Clear_CommandButton_Click() {
   // A closed port takes no frames; the button is not switched with the connection.
-  if (!shared_.PortConnected) return;
+  if (!link_.port_connected()) return;
   transmitter_.SendPollCommand(cmd::kSoftStatus);
-}
-
-void OperatorCommands::Transmission_CommandButton_Click() {
-  shared_.TriggerUiEnabled = true;
 }
 
 }  // namespace orv

@@ -3,8 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "link/shared_state.h"
-#include "link/transmitter.h"
+#include "link/link.h"
 #include "platform/controls.h"
 
 namespace orv {
@@ -25,8 +24,7 @@ class OperatorCommands {
     kEmgMessage = 6,
   };
 
-  OperatorCommands(SharedState& shared, Transmitter& transmitter, CheckBox& supervision_check,
-                   ComboBox& timer_cb);
+  OperatorCommands(Link& link, CheckBox& supervision_check, ComboBox& timer_cb);
 
   void SendPanelKey(std::uint8_t key_code);
   void SendImpedanceCheck();
@@ -39,12 +37,11 @@ class OperatorCommands {
 
   void SupervisionCheck_Click();
   void Clear_CommandButton_Click();
-  void Transmission_CommandButton_Click();
 
   bool supervision_enabled() const { return SupervisionEnabled; }
 
  private:
-  SharedState& shared_;
+  Link& link_;
   Transmitter& transmitter_;
   CheckBox& SupervisionCheck;
   ComboBox& Timer_CB;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 
 #include "config/configuration.h"
-#include "link/poll_scheduler.h"
-#include "link/shared_state.h"
+#include "link/link.h"
+#include "link/trigger_states.h"
 #include "panel/operator_commands.h"
 #include "platform/controls.h"
 
@@ -21,17 +23,25 @@ struct TriggerBankControls {
 };
 
 // Twelve rows of one trigger page: check boxes that switch triggers, names that can be edited in
-// place (and are stored at once), a scroll bar and the page list.
+// place (and are stored at once), a scroll bar and the page list. It owns what is shown (page,
+// scroll position, the interlock against its own control changes); the states are the link's.
 class TriggerBank {
  public:
   static constexpr int kRows = 12;
 
-  TriggerBank(SharedState& shared, TriggerBankControls controls, Configuration& config,
-              PollScheduler& scheduler, OperatorCommands& commands);
+  TriggerBank(Link& link, TriggerBankControls controls, Configuration& config,
+              OperatorCommands& commands);
 
   // Redraws the rows from the shown page and scroll position.
   void RefreshTriggerBank();
   void SaveTriggerName(int row);
+
+  // A status reply wrote a page's states: the next tick redraws if that page is shown.
+  void OnTriggerStatesUpdated(int page);
+  // The end of a tick: the redraw a status reply asked for, if any.
+  void RedrawIfRequested();
+  // An event report wrote states: a shown page's check boxes follow at once.
+  void OnTriggersReported(std::span<const TriggerUpdate> updates);
 
   void VirtualDevice_ComboBox_Click();
   void Trigger_VScrollBar_Change();
@@ -42,17 +52,34 @@ class TriggerBank {
   void TriggerNameText_Change(int row);
   void TriggerNameText_Validate(int row) { CommitName(row); }
   void TriggerNameText_LostFocus(int row) { CommitName(row); }
+  void Transmission_CommandButton_Click() { TriggerUiEnabled = true; }
+
+  std::int16_t page() const { return TriggerBankPage; }
+  // Shows a page without the page list (the BGM page is never listed); redraw to see it.
+  void set_page(std::int16_t page) { TriggerBankPage = page; }
+  std::int16_t scroll_offset() const { return TriggerScrollOffset; }
+  bool ui_enabled() const { return TriggerUiEnabled; }
+  void set_ui_enabled(bool enabled) { TriggerUiEnabled = enabled; }
+  bool refresh_requested() const { return RefreshTriggers; }
 
  private:
   const TriggerPage& Page() const;
-  int TriggerNumber(int row) const { return shared_.TriggerScrollOffset + row + 1; }
+  int TriggerNumber(int row) const { return TriggerScrollOffset + row + 1; }
   void CommitName(int row);
+  // Sets the twelve check boxes from the shown page's states, without them counting as clicks.
+  void ShowTriggerStates();
+  void ClearEditedMarks();
 
-  SharedState& shared_;
+  Link& link_;
   TriggerBankControls c_;
   Configuration& config_;
-  PollScheduler& scheduler_;
   OperatorCommands& commands_;
+
+  std::int16_t TriggerBankPage = 0;
+  std::int16_t TriggerScrollOffset = 0;
+  bool TriggerUiEnabled = false;
+  bool RefreshTriggers = false;
+  std::array<bool, kRows + 1> TriggerNameEdited{};
 };
 
 }  // namespace orv

@@ -3,7 +3,11 @@
 namespace orv {
 
 void FakeSerialPort::Open() {
-  if (refuse_open_) return;
+  if (refuse_open_ != PortErrorKind::kNone) {
+    last_error_ = {refuse_open_, "fake device refused to open"};
+    return;
+  }
+  last_error_ = {};
   open_ = true;
   ++open_count_;
 }
@@ -14,6 +18,11 @@ void FakeSerialPort::Output(const Bytes& bytes) {
     return;
   }
   writes_.push_back(bytes);
+}
+
+void FakeSerialPort::LoseDevice() {
+  last_error_ = {PortErrorKind::kLost, "fake device went away"};
+  RaiseFailure(last_error_);
 }
 
 }  // namespace orv

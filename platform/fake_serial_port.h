@@ -17,13 +17,19 @@ class FakeSerialPort : public SerialPort {
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }
   void Output(const Bytes& bytes) override;
+  PortError last_error() const override { return last_error_; }
 
   // Test controls.
   void Deliver(const Bytes& chunk) { RaiseReceive(chunk); }
-  void set_refuse_open(bool refuse) { refuse_open_ = refuse; }
+  // An open refused for this reason (none: the open succeeds).
+  void set_refuse_open(bool refuse, PortErrorKind why = PortErrorKind::kNotFound) {
+    refuse_open_ = refuse ? why : PortErrorKind::kNone;
+  }
   void set_refuse_writes(bool refuse) { refuse_writes_ = refuse; }
   // Simulates a device that vanished behind an open port: it stays "open" until closed.
   void set_open_state(bool open) { open_ = open; }
+  // The device goes away behind the open port: said once, the port stays "open".
+  void LoseDevice();
 
   // Writes the port accepted; writes while closed or refused only count as rejected.
   const std::vector<Bytes>& writes() const { return writes_; }
@@ -42,7 +48,8 @@ class FakeSerialPort : public SerialPort {
   int rejected_writes_ = 0;
   bool handshaking_none_ = false;
   bool open_ = false;
-  bool refuse_open_ = false;
+  PortErrorKind refuse_open_ = PortErrorKind::kNone;
+  PortError last_error_;
   bool refuse_writes_ = false;
 };
 

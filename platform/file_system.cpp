@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 
@@ -33,11 +34,21 @@ std::FILE* OpenFile(const fs::path& p, const char* mode) {
 #endif
 }
 
-bool AppendToFile(const fs::path& p, std::string_view bytes) {
+bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
+  auto fail = [error] {
+    if (error != nullptr) *error = std::error_code(errno, std::generic_category());
+    return false;
+  };
+  errno = 0;
   std::FILE* file = OpenFile(p, "ab");
-  if (file == nullptr) return false;
+  if (file == nullptr) return fail();
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
+  const int write_errno = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written) errno = write_errno;
+  if (!written || !closed) return fail();
+  if (error != nullptr) error->clear();
+  return true;
 }
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace orv {
 
@@ -22,6 +23,8 @@ bool DeleteFile(const std::filesystem::path& p);
 // Opens a file the C way (stdio is far cheaper to open than a stream); nullptr on failure.
 std::FILE* OpenFile(const std::filesystem::path& p, const char* mode);
 
-bool AppendToFile(const std::filesystem::path& p, std::string_view bytes);
+// The reason of a failure goes to *error when one is given.
+bool AppendToFile(const std::filesystem::path& p, std::string_view bytes,
+                  std::error_code* error = nullptr);
 
 }  // namespace orv

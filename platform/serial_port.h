@@ -1,20 +1,41 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/signal.h"
 
 namespace orv {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Why a port failed. The kind is for the program to act on, the text (with the system's own
+// words) for the operator.
+enum class PortErrorKind {
+  kNone,
+  kNotFound,    // no such device
+  kPermission,  // the device exists but this user may not open it
+  kBusy,        // another program holds it (or its lock)
+  kLost,        // it went away while open
+  kWriteFailed,
+  kOther,
+};
+
+struct PortError {
+  PortErrorKind kind = PortErrorKind::kNone;
+  std::string text;
+  explicit operator bool() const { return kind != PortErrorKind::kNone; }
+};
+
+// A short name for the kind, as shown to the operator ("device not found", ...).
+const char* PortErrorKindText(PortErrorKind kind);
+
 // What the program asks of a serial line. The setters and Open() may fail; the caller learns of a
-// failure only through IsOpen(), exactly as the connection logic expects.
+// failure through IsOpen(), exactly as the connection logic expects, and of its reason through
+// last_error().
 class SerialPort {
  public:
-  using ReceiveHandler = std::function<void(const Bytes&)>;
-
   virtual ~SerialPort() = default;
 
   virtual void SetCommPort(int port_number) = 0;
@@ -26,17 +47,23 @@ class SerialPort {
   virtual bool IsOpen() const = 0;
   // One write of the whole array. A write the port refuses is dropped.
   virtual void Output(const Bytes& bytes) = 0;
+  // The reason the last Open() failed, or the last failure while open; cleared by a good Open().
+  virtual PortError last_error() const = 0;
 
   // Receive notification: every buffered byte at once, raw.
-  void SetReceiveHandler(ReceiveHandler handler) { receive_handler_ = std::move(handler); }
+  Signal<const Bytes&>& received() { return received_; }
+  // A failure of the open port (device lost, write refused), said once when it happens.
+  Signal<const PortError&>& failed() { return failed_; }
 
  protected:
   void RaiseReceive(const Bytes& bytes) {
-    if (!bytes.empty() && receive_handler_) receive_handler_(bytes);
+    if (!bytes.empty()) received_(bytes);
   }
+  void RaiseFailure(const PortError& error) { failed_(error); }
 
  private:
-  ReceiveHandler receive_handler_;
+  Signal<const Bytes&> received_;
+  Signal<const PortError&> failed_;
 };
 
 }  // namespace orv

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/frame.h"
-#include "link/shared_state.h"
+#include "link/trigger_states.h"
 #include "sim/describe.h"
 
 namespace orv::sim {

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "link/frame.h"
-#include "link/shared_state.h"
+#include "link/trigger_states.h"
 #include "sim/describe.h"
 
 namespace orv::sim {

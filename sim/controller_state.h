@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/shared_state.h"
+#include "link/trigger_states.h"
 #include "platform/serial_port.h"
 
 namespace orv::sim {

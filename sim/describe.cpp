@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "link/frame.h"
-#include "link/shared_state.h"
+#include "link/trigger_states.h"
 #include "sim/controller_state.h"
 
 namespace orv::sim {

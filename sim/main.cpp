@@ -88,7 +88,7 @@ class Shell {
   Nanos Now() const { return SteadyClock::now() - origin_; }
   Millis NowMillis() const { return std::chrono::duration_cast<Millis>(now_); }
   int PollTimeoutMs() const;
-  void OnFrame();
+  void OnFrame(const ReceivedFrame& frame);
   void ReadLine();
   void ReadConsole();
   void RunConsoleLines();
@@ -99,6 +99,7 @@ class Shell {
   SerialLine& line_;
   Controller controller_;
   Receiver receiver_;
+  Connection frame_connection_;
   Pacer pacer_;
   SteadyClock::time_point origin_ = SteadyClock::now();
   Nanos now_{0};
@@ -114,7 +115,8 @@ Shell::Shell(const SimOptions& options, SerialLine& line)
     : line_(line),
       controller_(options.controller, Random::Seeded(options.controller.seed)),
       pacer_(Pacer::ByteTime(options.line.baud_rate, BitsPerCharacter(options.line))) {
-  receiver_.SetFrameHandler([this] { OnFrame(); });
+  frame_connection_ = receiver_.frame_received().Connect(
+      [this](const ReceivedFrame& frame) { OnFrame(frame); });
   controller_.Burst(options.start_burst, NowMillis());
 }
 
@@ -142,10 +144,10 @@ int Shell::PollTimeoutMs() const {
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
 }
 
-void Shell::OnFrame() {
-  const std::size_t length = std::min<std::size_t>(receiver_.rx_length(), Receiver::kPayloadSize);
-  const std::span<const std::uint8_t> data(receiver_.rx_payload().data(), length);
-  const std::uint8_t command = receiver_.rx_command();
+void Shell::OnFrame(const ReceivedFrame& frame) {
+  const std::size_t length = std::min<std::size_t>(frame.length, frame.payload.size());
+  const std::span<const std::uint8_t> data = frame.payload.first(length);
+  const std::uint8_t command = frame.command;
   Print(LogLine(WallClock(), "RX", EncodeFrame(command, data), DescribeRequest(command, data)));
   controller_.HandleFrame(command, data, NowMillis());
 }

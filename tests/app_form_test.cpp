@@ -209,9 +209,9 @@ TEST_F(FormTest, EveryOperatorKeyWritesExactlyItsFrameAndClearAllTriggerNone) {
     port_.ClearWrites();
   }
   EXPECT_EQ(f.link().scheduler().poll_step(), step) << "no poll state is touched";
-  f.shared().TriggerUiEnabled = false;
+  f.trigger_bank().set_ui_enabled(false);
   f.Transmission_CommandButton.PerformClick();  // "Clear All Trigger" only re-enables the bank
-  EXPECT_TRUE(f.shared().TriggerUiEnabled);
+  EXPECT_TRUE(f.trigger_bank().ui_enabled());
   EXPECT_TRUE(port_.writes().empty());
 }
 
@@ -310,7 +310,7 @@ TEST_F(FormTest, EveryEventGivesItsLineOnTopOfTheBoxAndAtTheEndOfTheLog) {
 TEST_F(FormTest, TriggerReportsOnlySetBgmReportsRewriteAndUnitsBeyondTheTablesWriteNothing) {
   MainForm& f = Load();
   ConnectAndClear();
-  SharedState& s = f.shared();
+  TriggerStates& s = f.link().trigger_states();
   // After the first, bits 0..5 only: the business table stays; set entries stay set; bits 12..15
   // reach no table; BGM rewrites its unit; units beyond the tables write nothing.
   for (const char* r : {"32 00 41", "32 00 3F", "32 00 01", "30 F0 00", "41 00 3F", "41 00 03",
@@ -336,7 +336,7 @@ TEST_F(FormTest, TriggerReportsOnlySetBgmReportsRewriteAndUnitsBeyondTheTablesWr
   Ticks(1);
   EXPECT_EQ(f.Trigger_CheckBox[1].value(), 1);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "marker");
-  EXPECT_FALSE(s.RefreshTriggers);
+  EXPECT_FALSE(f.trigger_bank().refresh_requested());
   EXPECT_EQ(port_.writes().size(), 1u) << "only the poll; the refresh sent nothing";
 }
 
@@ -365,14 +365,23 @@ TEST_F(FormTest, LogBoxKeepsAThousandCharactersNewestFirstAndTheFileGetsEveryRec
   f.NoDisplayCheck.SetValue(0);
   fs::remove(LogPath());
   fs::create_directories(LogPath());  // a folder where the file must be
+  ASSERT_TRUE(notices_.empty());
   Report(port_, "30 00 01");
+  Report(port_, "30 00 02");
   Ticks(1);
-  EXPECT_EQ(f.shared().EmgTriggerState.Get(1), 1);
-  EXPECT_EQ(TopLine(f), kHead + "TRG M0 000000000001");
+  EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(1), 1);
+  EXPECT_EQ(TopLine(f), kHead + "TRG M0 000000000010");
+  // One notice when the log starts failing, naming the file and the system's reason.
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].level, NoticeLevel::kError);
+  EXPECT_NE(notices_[0].text.find(LogPath().string()), std::string::npos) << notices_[0].text;
+  EXPECT_NE(notices_[0].text.find("directory"), std::string::npos) << notices_[0].text;
   fs::remove(LogPath());
   Report(port_, "12 00 00");
   Ticks(1);
   EXPECT_EQ(ReadBytes(LogPath()), kHead + "EMG Ack\n\r\n") << "writing resumes by itself";
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_NE(notices_[1].text.find("2 event(s)"), std::string::npos) << notices_[1].text;
 }
 
 }  // namespace

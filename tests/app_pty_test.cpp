@@ -36,7 +36,8 @@ class PtyConnection : public ::testing::Test {
                             },
                             [] {
                               return LocalDateTime{12, 4, 5, 21};
-                            }});
+                            },
+                            [this](const Notice& notice) { notices_.push_back(notice.text); }});
     form_->Form_Load();
   }
 
@@ -66,12 +67,13 @@ class PtyConnection : public ::testing::Test {
   std::unique_ptr<QtSerialPort> port_;
   std::unique_ptr<MainForm> form_;
   std::vector<std::string> messages_;
+  std::vector<std::string> notices_;
 };
 
 TEST_F(PtyConnection, ConnectPollReplyAndLoseTheDevice) {
   MainForm& f = *form_;
   f.ConnectCB.PerformClick();
-  ASSERT_TRUE(f.shared().PortConnected) << "could not open " << pty_->slave_path();
+  ASSERT_TRUE(f.link().port_connected()) << "could not open " << pty_->slave_path();
   EXPECT_EQ(f.ConnectCB.caption(), "Disconnection");
   // The supervision pair goes out from the click itself, before any tick.
   EXPECT_EQ(pty_->ReadMaster(12, 2000ms), Hex("02 01 10 0A 13 03 02 01 11 00 A9 03"));
@@ -96,21 +98,26 @@ TEST_F(PtyConnection, ConnectPollReplyAndLoseTheDevice) {
     Tick();
     f.EMG_CB.PerformClick();
   }
-  EXPECT_TRUE(f.shared().PortConnected);
+  EXPECT_TRUE(f.link().port_connected());
   EXPECT_TRUE(port_->IsOpen());
   f.ConnectCB.PerformClick();
-  EXPECT_FALSE(f.shared().PortConnected);
+  EXPECT_FALSE(f.link().port_connected());
   EXPECT_FALSE(port_->IsOpen());
   EXPECT_EQ(f.ConnectCB.caption(), "Connection");
   EXPECT_TRUE(f.ComPort_CB.enabled());
   for (int i = 0; i < 12; ++i)
     EXPECT_EQ(f.Shape1[i].fill_style(), Shape::kTransparent);
   EXPECT_TRUE(messages_.empty());
+  // The loss itself is said once, as a notice, however many writes and ticks follow it.
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].rfind("COM1: device lost (", 0), 0u) << notices_[0];
 
-  // Reconnecting while the device is still gone fails visibly, once.
+  // Reconnecting while the device is still gone fails visibly, once, and the notice says why.
   f.ConnectCB.PerformClick();
   EXPECT_EQ(messages_, (std::vector<std::string>{"Com Port Fail!"}));
-  EXPECT_FALSE(f.shared().PortConnected);
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_EQ(notices_[1].rfind("COM1 cannot be opened: device not found (", 0), 0u) << notices_[1];
+  EXPECT_FALSE(f.link().port_connected());
   EXPECT_EQ(f.ConnectCB.caption(), "Connection");
 
   // A new device under the same port number works again after editing the mapping.
@@ -119,14 +126,14 @@ TEST_F(PtyConnection, ConnectPollReplyAndLoseTheDevice) {
   test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
                    "[SerialPorts]\r\nCOM1=" + pty_->slave_path() + "\r\n");
   f.ConnectCB.PerformClick();
-  EXPECT_TRUE(f.shared().PortConnected);
+  EXPECT_TRUE(f.link().port_connected());
   EXPECT_EQ(pty_->ReadMaster(12, 2000ms).size(), 12u);
 }
 
 TEST_F(PtyConnection, TrafficInFlightWhenTheDeviceIsLost) {
   MainForm& f = *form_;
   f.ConnectCB.PerformClick();
-  ASSERT_TRUE(f.shared().PortConnected);
+  ASSERT_TRUE(f.link().port_connected());
   // Half a frame and a burst of reports are on their way when the line dies.
   Bytes burst = Hex("02 03 A0");
   for (int i = 0; i < 20; ++i) {
@@ -137,9 +144,9 @@ TEST_F(PtyConnection, TrafficInFlightWhenTheDeviceIsLost) {
   pty_->CloseMaster();
   for (int i = 0; i < 50; ++i)
     Tick();
-  EXPECT_TRUE(f.shared().PortConnected);
+  EXPECT_TRUE(f.link().port_connected());
   f.ConnectCB.PerformClick();
-  EXPECT_FALSE(f.shared().PortConnected);
+  EXPECT_FALSE(f.link().port_connected());
   EXPECT_LE(f.EventsLogTextBox.text().size(), 1000u);
 }
 

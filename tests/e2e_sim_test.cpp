@@ -11,6 +11,7 @@
 
 #include "app/main_form.h"
 #include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_serial_port.h"
 #include "tests/sim_process.h"
 #include "tests/temp_folder.h"
@@ -35,14 +36,17 @@ class EndToEnd : public ::testing::Test {
     port_ = std::make_unique<QtSerialPort>(
         [program_folder](int n) { return Configuration(program_folder).SerialDevice(n); });
     form_ = std::make_unique<MainForm>(
-        MainFormEnvironment{*port_, program_folder, nullptr, SystemLocalTime});
+        MainFormEnvironment{*port_, program_folder, nullptr, SystemLocalTime, nullptr});
     form_->Form_Load();
-    view_ = std::make_unique<QtFormView>(
-        form_->MainFormWindow, form_->controls(), form_->focus, [this] { form_->TRTimer_Timer(); },
-        [this] { form_->Form_Unload(); });
+    view_ = std::make_unique<QtFormView>(form_->MainFormWindow, form_->controls(), form_->focus,
+                                         [this] { form_->Form_Unload(); });
+    // Wired as the program wires it: its own tick, through the view.
+    ticker_ = std::make_unique<QtTickTimer>(
+        [this] { view_->CallModel([this] { form_->TRTimer_Timer(); }); });
     view_->show();
   }
   void TearDown() override {
+    ticker_.reset();
     view_.reset();
     form_.reset();
     if (sim_) sim_->Signal(SIGTERM);
@@ -72,6 +76,7 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<QtSerialPort> port_;
   std::unique_ptr<MainForm> form_;
   std::unique_ptr<QtFormView> view_;
+  std::unique_ptr<QtTickTimer> ticker_;
 };
 
 TEST_F(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
@@ -79,7 +84,7 @@ TEST_F(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
   sim_->Type("fault 3 on");
   sim_->Type("trigger emg 2 on");
   QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
-  ASSERT_TRUE(f.shared().PortConnected);
+  ASSERT_TRUE(f.link().port_connected());
   EXPECT_EQ(Find<QPushButton>("ConnectCB")->text(), "Disconnection");
 
   // The fault image and the shown page's states arrive through the poll cycle.
@@ -101,7 +106,7 @@ TEST_F(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
   // The program's next poll comes from a tick that first dispatched everything received.
   ASSERT_NE(WaitForSim("RX 02", reply), std::string::npos);
   EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(f.shared().EmgTriggerState.Get(2), 0);
+  EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(2), 0);
 
   // An event the controller sends lands on top of the events log and in the log file.
   sim_->Type("event 0x12 0");

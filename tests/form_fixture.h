@@ -30,7 +30,7 @@ class FormTest : public ::testing::Test {
         [this](const std::string& text, const std::string& caption, MessageIcon icon) {
           messages_.push_back({text, caption, icon});
         },
-        [this] { return now_; }});
+        [this] { return now_; }, [this](const Notice& notice) { notices_.push_back(notice); }});
     form_->Form_Load();
     return *form_;
   }
@@ -43,7 +43,7 @@ class FormTest : public ::testing::Test {
   // Connects through the real button and forgets the frames written so far.
   void ConnectAndClear() {
     form_->ConnectCB.PerformClick();
-    ASSERT_TRUE(form_->shared().PortConnected);
+    ASSERT_TRUE(form_->link().port_connected());
     port_.ClearWrites();
   }
   std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
@@ -53,6 +53,7 @@ class FormTest : public ::testing::Test {
   std::filesystem::path program_folder_;
   FakeSerialPort port_;
   std::vector<ShownMessage> messages_;
+  std::vector<Notice> notices_;
   LocalDateTime now_{12, 4, 5, 21};
   std::unique_ptr<MainForm> form_;
 };

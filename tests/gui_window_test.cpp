@@ -10,6 +10,7 @@
 
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
 
@@ -21,9 +22,8 @@ class GuiTest : public test::FormTest {
   // Loads the model, then builds the window over it and makes it the active window.
   QtFormView& Show() {
     Load();
-    view_ = std::make_unique<QtFormView>(
-        form().MainFormWindow, form().controls(), form().focus, [this] { ++ticks_; },
-        [this] { form().Form_Unload(); });
+    view_ = std::make_unique<QtFormView>(form().MainFormWindow, form().controls(), form().focus,
+                                         [this] { form().Form_Unload(); });
     view_->show();
     view_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(view_.get()));
@@ -45,7 +45,6 @@ class GuiTest : public test::FormTest {
   }
 
   std::unique_ptr<QtFormView> view_;
-  int ticks_ = 0;
 };
 
 // Counts a model event, passing it on to the handler the window wired up.
@@ -56,7 +55,7 @@ void CountEvent(Handler& event, int& count) {
   };
 }
 
-TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSayAndTheTimerTicks) {
+TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   QtFormView& view = Show();
   EXPECT_EQ(view.windowTitle(), "Orvandel Program Ver 2.16.08");
   // The outer height of 7600 twips holds 435 of caption and border.
@@ -98,12 +97,15 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSayAndTheTimerTicks) {
     const QString file = QString::fromLocal8Bit(folder) + "/window.png";
     ASSERT_TRUE(image.save(file, "PNG")) << file.toStdString();
   }
+  EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
+}
 
-  auto* timer = view.findChild<QTimer*>("TRTimer");
-  ASSERT_NE(timer, nullptr);
-  EXPECT_EQ(timer->interval(), 100);
-  EXPECT_EQ(timer->timerType(), Qt::PreciseTimer);
-  EXPECT_TRUE(QTest::qWaitFor([this] { return ticks_ >= 2; }, 5000));
+TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
+  int ticks = 0;
+  const QtTickTimer ticker([&ticks] { ++ticks; });
+  EXPECT_EQ(ticker.timer().interval(), 100);
+  EXPECT_EQ(ticker.timer().timerType(), Qt::PreciseTimer);
+  EXPECT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 2; }, 5000));
 }
 
 TEST_F(GuiTest, EachControlHasItsKindOfWidgetShownAsTheModelSays) {
@@ -131,7 +133,7 @@ TEST_F(GuiTest, OperatorActionsReachTheModelOnce) {
   QTest::keyClick(Find("ComPort_CB"), Qt::Key_Down);
   EXPECT_EQ(form().config().SerialComPort, 2);
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
-  ASSERT_TRUE(form().shared().PortConnected);
+  ASSERT_TRUE(form().link().port_connected());
   int clicks = 0;
   CountEvent(form().Trigger_CheckBox[4].Click, clicks);
   port_.ClearWrites();
@@ -150,12 +152,12 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   int clicks = 0;
   CountEvent(form().Trigger_CheckBox[2].Click, clicks);
 
-  form().shared().TriggerUiEnabled = false;
+  form().trigger_bank().set_ui_enabled(false);
   form().Trigger_CheckBox[2].SetValue(1);
   EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_2")->checkState(), Qt::Checked);
   form().Trigger_CheckBox[2].SetValue(2);
   EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_2")->checkState(), Qt::PartiallyChecked);
-  form().shared().TriggerUiEnabled = true;
+  form().trigger_bank().set_ui_enabled(true);
   form().TriggerLabel[2].SetCaption("Stairs");
   form().Shape1[0].SetFillStyle(Shape::kSolid);
   ASSERT_TRUE(Settle());

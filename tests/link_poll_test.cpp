@@ -14,14 +14,16 @@ using Commands = std::vector<int>;
 // Drives the link as connection management does.
 class PollTest : public ::testing::Test {
  protected:
-  PollTest() : link_(port_, shared_) {}
+  PollTest() : link_(port_) {
+    link_.SetShownPageSource([this] { return shown_page_; });
+  }
   void Connect() {
     port_.Open();
-    shared_.PortConnected = true;
+    link_.SetPortConnected(true);
     link_.scheduler().set_poll_step(PollScheduler::kFaultImageStep);
   }
   void ChangePage(std::int16_t page) {
-    shared_.TriggerBankPage = page;
+    shown_page_ = page;
     link_.scheduler().set_poll_step(static_cast<std::int16_t>(page + 2));
   }
   // Ticks until `count` more frames went out (giving up after 50 quiet ticks) and returns their
@@ -42,8 +44,8 @@ class PollTest : public ::testing::Test {
   }
 
   FakeSerialPort port_;
-  SharedState shared_;
   Link link_;
+  std::int16_t shown_page_ = 0;
   int gap_ = 1;  // a fresh connection polls on its first tick
 };
 
@@ -75,7 +77,7 @@ TEST_F(PollTest, NothingGoesOutWhileDisconnectedAndReconnectKeepsDelayAndRotatio
     link_.Tick();  // part way to the next slot
   link_.scheduler().set_poll_step(PollScheduler::kIdle);
   port_.Close();
-  shared_.PortConnected = false;
+  link_.SetPortConnected(false);
   for (int i = 0; i < 100; ++i)
     link_.Tick();
   EXPECT_EQ(port_.writes().size(), 3u);
@@ -86,30 +88,29 @@ TEST_F(PollTest, NothingGoesOutWhileDisconnectedAndReconnectKeepsDelayAndRotatio
   EXPECT_EQ(NextCommands(3), (Commands{6, 8, 7})) << "restarts at 6, the rotation goes on";
 }
 
-// Replies are dispatched before the slot sends, also while disconnected; the redraw they ask for
-// runs at most once a tick, after the poll.
-TEST_F(PollTest, RepliesFirstThenThePollThenAtMostOneRedraw) {
-  std::vector<std::size_t> writes_at_dispatch, writes_at_redraw;
-  DispatchHandlers h;
-  h.fault_image = [&](std::uint8_t, std::uint8_t) {
-    writes_at_dispatch.push_back(port_.writes().size());
-  };
-  h.trigger_status_reply = [&](std::uint8_t) { shared_.RefreshTriggers = true; };
-  link_.SetDispatchHandlers(h);
-  link_.SetRefreshHandler([&] { writes_at_redraw.push_back(port_.writes().size()); });
+// Replies are dispatched before the slot sends, also while disconnected; every status reply says
+// which page it wrote.
+TEST_F(PollTest, RepliesAreDispatchedBeforeThePollAndStatusRepliesNameTheirPage) {
+  std::vector<std::size_t> writes_at_dispatch;
+  std::vector<int> pages;
+  const Connection lamps = link_.fault_lamps_changed().Connect(
+      [&](FaultLamps) { writes_at_dispatch.push_back(port_.writes().size()); });
+  const Connection states =
+      link_.trigger_states_updated().Connect([&](int page) { pages.push_back(page); });
   port_.Open();
   port_.Deliver(EncodeFrame(6, Bytes{0x01, 0x00}));
   link_.Tick();
   Connect();
   for (int tick = 1; tick <= 12; ++tick) {  // polls on ticks 1 and 12
     if (tick == 1) port_.Deliver(EncodeFrame(6, Bytes{0x01, 0x00}));
-    for (int i = 0; i < (tick == 2 ? 3 : tick == 12 ? 1 : 0); ++i)
-      port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
+    if (tick == 2) {
+      for (const std::uint8_t command : {8, 9, 7, 10, 11})
+        port_.Deliver(EncodeFrame(command, Bytes(15, 0)));
+    }
     link_.Tick();
   }
   EXPECT_EQ(writes_at_dispatch, (std::vector<std::size_t>{0, 0}));
-  EXPECT_EQ(writes_at_redraw, (std::vector<std::size_t>{1, 2}));
-  EXPECT_FALSE(shared_.RefreshTriggers);
+  EXPECT_EQ(pages, (std::vector<int>{0, 1, 2, 3})) << "command 11 is no page's reply";
 }
 
 }  // namespace

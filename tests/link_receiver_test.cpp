@@ -22,15 +22,20 @@ Bytes Frame(std::uint8_t c, const Bytes& d) {
 // Records every call the dispatcher makes, in order, as text.
 class ReceiveTest : public ::testing::Test {
  protected:
-  ReceiveTest() : link_(port_, shared_) {
+  ReceiveTest() : link_(port_) {
     port_.Open();
     auto record = [this](const std::string& what, int a, int b) {
       calls_.push_back(what + " " + std::to_string(a) + (b < 0 ? "" : " " + std::to_string(b)));
     };
-    link_.SetDispatchHandlers({[=](std::uint8_t d0, std::uint8_t d1) { record("fault", d0, d1); },
-                               [=](std::uint8_t c) { record("status", c, -1); },
-                               [=](std::int32_t v) { record("panel", v, -1); },
-                               [=](std::uint8_t k, std::int32_t v) { record("event", k, v); }});
+    Dispatcher& d = link_.dispatcher();
+    connections_.push_back(d.fault_image().Connect(
+        [=](std::uint8_t d0, std::uint8_t d1) { record("fault", d0, d1); }));
+    connections_.push_back(d.trigger_status_reply().Connect(
+        [=](std::uint8_t c, std::span<const std::uint8_t>) { record("status", c, -1); }));
+    connections_.push_back(
+        d.panel_status().Connect([=](std::int32_t v) { record("panel", v, -1); }));
+    connections_.push_back(d.event_report().Connect(
+        [=](std::uint8_t k, std::int32_t v) { record("event", k, v); }));
   }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i)
@@ -38,9 +43,9 @@ class ReceiveTest : public ::testing::Test {
   }
 
   FakeSerialPort port_;
-  SharedState shared_;
   Link link_;
   Calls calls_;
+  Connections connections_;
 };
 
 TEST_F(ReceiveTest, FrameSplitOverChunksAndTicksIsAssembled) {

@@ -62,22 +62,22 @@ TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBa
   for (const auto& [page, scroll, row, value, trigger, frame] : clicks) {
     f.VirtualDevice_ComboBox.SetListIndex(page);
     f.Trigger_VScrollBar.SetValue(scroll);
-    f.shared().States(page).Set(trigger, 1 - value);  // so that the click is a change
+    f.link().trigger_states().States(page).Set(trigger, 1 - value);  // so that the click is a change
     f.trigger_bank().RefreshTriggerBank();
     EXPECT_TRUE(port_.writes().empty()) << "a value set from code sends nothing";
     f.Trigger_CheckBox[row].SetValue(value);
     EXPECT_EQ(port_.writes(), Frames{Hex(frame)});
-    EXPECT_EQ(f.shared().States(page).Get(trigger), value);
+    EXPECT_EQ(f.link().trigger_states().States(page).Get(trigger), value);
     port_.ClearWrites();
   }
-  f.shared().TriggerUiEnabled = false;  // clicks and scrolling are dropped
+  f.trigger_bank().set_ui_enabled(false);  // clicks and scrolling are dropped
   f.Trigger_CheckBox[0].SetValue(1);
   f.Trigger_VScrollBar.SetValue(5);
   EXPECT_TRUE(port_.writes().empty());
-  EXPECT_EQ(f.shared().BusTriggerState.Get(13), 0);
-  EXPECT_EQ(f.shared().TriggerScrollOffset, 12);
-  f.shared().TriggerBankPage = kBgmPage;  // handled, though not in the list
-  f.shared().BgmState.Set(14, 1);
+  EXPECT_EQ(f.link().trigger_states().BusTriggerState.Get(13), 0);
+  EXPECT_EQ(f.trigger_bank().scroll_offset(), 12);
+  f.trigger_bank().set_page(kBgmPage);  // handled, though not in the list
+  f.link().trigger_states().BgmState.Set(14, 1);
   f.trigger_bank().RefreshTriggerBank();
   EXPECT_EQ(f.TriggerLabel[0].caption(), "BGM 13");
   EXPECT_EQ(f.Trigger_CheckBox[1].value(), 1);
@@ -157,8 +157,8 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
   port_.Deliver(EncodeFrame(7, Hex("00 01 00 00 00 00 00 00 00 00 00 00 00 00 80")));  // eight
   Ticks(1);
   for (int n = 1; n <= 120; ++n) {
-    EXPECT_EQ(f.shared().EmgTriggerState.Get(n), int{n == 1 || n == 6 || n == 60}) << n;
-    EXPECT_EQ(f.shared().SoftTriggerState.Get(n), int{n == 9 || n == 120}) << n;
+    EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), int{n == 1 || n == 6 || n == 60}) << n;
+    EXPECT_EQ(f.link().trigger_states().SoftTriggerState.Get(n), int{n == 9 || n == 120}) << n;
   }
   EXPECT_TRUE(f.TriggerNameText[3].visible());
   EXPECT_EQ(f.TriggerNameText[3].text(), "EMG Trigger 4") << "the redraw drops typed text";
@@ -168,8 +168,8 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
   port_.Deliver(EncodeFrame(9, Hex("01 00 00 00 00 00 00 00 00 00")));
   port_.Deliver(EncodeFrame(10, Hex("02 00 00 00 00 00 00 00 00 00")));
   Ticks(1);
-  EXPECT_EQ(f.shared().BusTriggerState.Get(1), 1);
-  EXPECT_EQ(f.shared().BgmState.Get(2), 1);
+  EXPECT_EQ(f.link().trigger_states().BusTriggerState.Get(1), 1);
+  EXPECT_EQ(f.link().trigger_states().BgmState.Get(2), 1);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "marker");
   f.VirtualDevice_ComboBox.SetListIndex(1);
   EXPECT_EQ(f.Trigger_CheckBox[0].value(), 1);
@@ -177,7 +177,7 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
   port_.Deliver(EncodeFrame(8, Hex("C0 00 00 00 00 00 00 00 00 00")));
   Ticks(1);
   for (int n = 1; n <= 60; ++n)
-    EXPECT_EQ(f.shared().EmgTriggerState.Get(n), 0) << n;
+    EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), 0) << n;
 }
 
 TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 #include <string>
 #include <utility>
@@ -33,8 +37,10 @@ LineState StateOf(const PtyPair& pty) {
 class QtSerialPortTest : public ::testing::Test {
  protected:
   QtSerialPortTest() {
-    port_.SetReceiveHandler(
+    received_connection_ = port_.received().Connect(
         [this](const Bytes& b) { received_.insert(received_.end(), b.begin(), b.end()); });
+    failed_connection_ =
+        port_.failed().Connect([this](const PortError& e) { failures_.push_back(e.kind); });
   }
   // The program's connect sequence, to port 1 mapped to the given pty.
   bool Connect(const PtyPair& pty, const std::string& settings = "9600,N,8,1") {
@@ -55,12 +61,61 @@ class QtSerialPortTest : public ::testing::Test {
   std::map<int, std::string> mapping_;
   std::vector<int> asked_;
   Bytes received_;
+  std::vector<PortErrorKind> failures_;
   QtSerialPort port_{[this](int n) {
     asked_.push_back(n);
     return mapping_[n];
   }};
   PtyPair pty_;
+  Connection received_connection_;
+  Connection failed_connection_;
 };
+
+// Runs `body` with the effective user "nobody" (the tests run as root, who may open anything),
+// then becomes root again.
+template <typename F>
+void AsNobody(F body) {
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
+  body();
+  ASSERT_EQ(seteuid(0), 0);
+}
+
+TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingUnreadableOrInUse) {
+  ASSERT_TRUE(pty_.ok());
+  mapping_[1] = "/nonexistent/orvandel-port";
+  port_.SetCommPort(1);
+  port_.Open();
+  ASSERT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound) << port_.last_error().text;
+  EXPECT_NE(port_.last_error().text.find("/nonexistent/orvandel-port"), std::string::npos);
+
+  // Held by another copy: its lock (or exclusive open) refuses this one.
+  QtSerialPort holder([this](int) { return pty_.slave_path(); });
+  holder.Open();
+  ASSERT_TRUE(holder.IsOpen());
+  mapping_[1] = pty_.slave_path();
+  port_.Open();
+  ASSERT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy) << port_.last_error().text;
+  holder.Close();
+
+  // A device this user may not open (a pty slave is the owner's alone, mode 0620).
+  if (geteuid() == 0) {
+    ASSERT_EQ(chmod(pty_.slave_path().c_str(), 0600), 0);
+    AsNobody([this] { port_.Open(); });
+    ASSERT_FALSE(port_.IsOpen());
+    EXPECT_EQ(port_.last_error().kind, PortErrorKind::kPermission) << port_.last_error().text;
+  } else {
+    GTEST_SKIP() << "needs root to take another user's part";
+  }
+  // A good open clears the reason; failed opens are no failures of an open port.
+  port_.Open();
+  ASSERT_TRUE(port_.IsOpen());
+  EXPECT_FALSE(port_.last_error());
+  EXPECT_TRUE(failures_.empty());
+}
 
 TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   port_.SetCommPort(3);
@@ -126,6 +181,8 @@ TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesB
     port_.Output(Hex("02 01 06 00 2B 03"));
   ASSERT_TRUE(WaitFor([&] { return port_.device_lost(); })) << "loss never noticed";
   port_.Output(Hex("02 01 06 00 2B 03"));
+  EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kLost}) << "said once";
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kLost);
   port_.SetSettings("19200,N,8,1");
   EXPECT_LE(test::CountWakeups(kIdleWindow), kIdleWakeups);
   EXPECT_TRUE(port_.IsOpen()) << "the program's disconnect needs the port to report open";

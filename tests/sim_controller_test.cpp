@@ -25,9 +25,9 @@ const Bytes kGoodReply = Hex("02 02 06 00 00 03 03");
 Frames DecodeAll(const Bytes& wire) {
   Frames frames;
   Receiver rx;
-  rx.SetFrameHandler([&] {
-    const auto data = rx.rx_payload().begin();
-    frames.emplace_back(rx.rx_command(), Bytes(data, data + rx.rx_length()));
+  const Connection connection = rx.frame_received().Connect([&](const ReceivedFrame& frame) {
+    const auto data = frame.payload.begin();
+    frames.emplace_back(frame.command, Bytes(data, data + frame.length));
   });
   rx.OnComm(wire);
   rx.AssembleRxFrames();

@@ -62,13 +62,11 @@ int ShownPosition(const std::string& text, int position, bool multi_line) {
 }  // namespace
 
 QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusTracker& focus,
-                       std::function<void()> on_tick, std::function<void()> on_close,
-                       QWidget* parent)
+                       std::function<void()> on_close, QWidget* parent)
     : QWidget(parent),
       form_(form),
       controls_(controls),
       focus_(focus),
-      on_tick_(std::move(on_tick)),
       on_close_(std::move(on_close)) {
   setObjectName(ToQString(form_.QualifiedName()));
   dpi_ = ScreenLogicalDpi(this);
@@ -104,22 +102,11 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
   for (Control* control : controls_)
     Mirror(*control);
   FlushText();
-
-  // The model's TRTimer; a coarse timer could be 5 ms off either way.
-  tick_timer_.setParent(this);
-  tick_timer_.setObjectName(QStringLiteral("TRTimer"));
-  tick_timer_.setTimerType(Qt::PreciseTimer);
-  tick_timer_.setInterval(kTickMilliseconds);
-  connect(&tick_timer_, &QTimer::timeout, this, [this] {
-    if (on_tick_) CallModel(on_tick_);
-  });
-  tick_timer_.start();
 }
 
 QtFormView::~QtFormView() {
   // The child widgets go after this body; nothing they do on the way may reach the model.
   disconnect(focus_connection_);
-  tick_timer_.stop();
   text_timer_.stop();
   focus_.SetObserver(nullptr);
   form_.SetObserver(nullptr);

@@ -21,11 +21,11 @@ class QtFormView : public QWidget {
   Q_OBJECT
 
  public:
-  // controls: containers before what they contain. on_tick runs every 100 ms from construction;
-  // on_close runs when the window is closed (it always may close).
+  // controls: containers before what they contain. on_close runs when the window is closed (it
+  // always may close). The view only draws and passes the operator's actions on: the program
+  // drives its own timer, through CallModel().
   QtFormView(Form& form, const std::vector<Control*>& controls, FocusTracker& focus,
-             std::function<void()> on_tick, std::function<void()> on_close,
-             QWidget* parent = nullptr);
+             std::function<void()> on_close, QWidget* parent = nullptr);
   ~QtFormView() override;
   QtFormView(const QtFormView&) = delete;
   QtFormView& operator=(const QtFormView&) = delete;
@@ -39,8 +39,12 @@ class QtFormView : public QWidget {
   // Shows the text changes held back for coalescing now, instead of at the next event-loop turn.
   void FlushText();
   bool text_pending() const { return !pending_text_.empty(); }
+  // Every call into the model goes through here, the program's own timer ticks too: focus
+  // changes that Qt makes on its own while the model runs (a focused widget hidden, a modal box
+  // opened) are not operator actions; when the outermost call returns, the real focus is put
+  // where the model says it is.
+  void CallModel(const std::function<void()>& call);
 
-  static constexpr int kTickMilliseconds = 100;
   // What caption and border take of the window's outer height, in twips.
   static constexpr int kCaptionAndBorderTwips = 435;
 
@@ -58,15 +62,10 @@ class QtFormView : public QWidget {
   void QueueText(TextBox& box);
   void OnQtFocusChanged(QWidget* now);
   void GiveQtFocusToModelFocus();
-  // Every call into the model goes through here: focus changes that Qt makes on its own while
-  // the model runs (a focused widget hidden, a modal box opened) are not operator actions; when
-  // the outermost call returns, the real focus is put where the model says it is.
-  void CallModel(const std::function<void()>& call);
 
   Form& form_;
   std::vector<Control*> controls_;
   FocusTracker& focus_;
-  std::function<void()> on_tick_;
   std::function<void()> on_close_;
   double dpi_ = 96.0;
 
@@ -76,7 +75,6 @@ class QtFormView : public QWidget {
 
   std::vector<TextBox*> pending_text_;
   QTimer text_timer_;
-  QTimer tick_timer_;
   QMetaObject::Connection focus_connection_;
   int model_depth_ = 0;
   bool setting_focus_ = false;

@@ -4,6 +4,14 @@
 #include <QString>
 #include <cstdint>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace orv {
 namespace {
 
@@ -101,17 +109,23 @@ void QtSerialPort::Open() {
   if (open_) return;
   device_ = device_for_port_ ? device_for_port_(comm_port_) : std::string();
   if (device_.empty()) device_ = DefaultDeviceForPort(comm_port_);
-  if (device_.empty()) return;
+  if (device_.empty()) {
+    last_error_ = {PortErrorKind::kNotFound, "COM" + std::to_string(comm_port_) + " names no device"};
+    return;
+  }
 
   port_.setPortName(QString::fromStdString(device_));
   // Opens with the settings last in force, then tries the new ones on the device itself: only
   // the open device can tell whether it accepts them.
   if (!port_.open(QIODevice::ReadWrite)) {
+    last_error_ = OpenFailure();
     port_.clearError();
     return;
   }
+  last_error_ = {};
   open_ = true;
   lost_ = false;
+  write_failing_ = false;
   ApplyPendingSettings();
 }
 
@@ -130,7 +144,48 @@ void QtSerialPort::Output(const Bytes& bytes) {
       port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
   // Hands the bytes to the driver now, as the write call of a serial control does; whatever it
   // does not take at once follows from the event loop.
-  if (written > 0) port_.flush();
+  if (written > 0) {
+    port_.flush();
+    write_failing_ = false;
+    return;
+  }
+  // Said once, not at every poll, until a write goes through again.
+  if (!write_failing_ && !lost_) {
+    write_failing_ = true;
+    Fail(PortErrorKind::kWriteFailed, port_.errorString());
+  }
+}
+
+PortError QtSerialPort::OpenFailure() const {
+  const std::string text = device_ + ": " + port_.errorString().toStdString();
+  switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+      return {PortErrorKind::kNotFound, text};
+    case QSerialPort::PermissionError: {
+      // Qt says "permission" for a device in use as well; only the device's own access rights
+      // tell the two apart.
+#ifndef _WIN32
+      if (faccessat(AT_FDCWD, device_.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+        return {PortErrorKind::kPermission, text};
+      }
+      return {PortErrorKind::kBusy, text};
+#else
+      return {PortErrorKind::kPermission, text};
+#endif
+    }
+    default:
+      break;
+  }
+#ifndef _WIN32
+  struct stat info {};
+  if (stat(device_.c_str(), &info) != 0 && errno == ENOENT) return {PortErrorKind::kNotFound, text};
+#endif
+  return {PortErrorKind::kOther, text};
+}
+
+void QtSerialPort::Fail(PortErrorKind kind, const QString& text) {
+  last_error_ = {kind, device_ + ": " + text.toStdString()};
+  RaiseFailure(last_error_);
 }
 
 LineSettings QtSerialPort::line_settings() const {
@@ -156,6 +211,7 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
                              error == QSerialPort::ReadError || error == QSerialPort::WriteError;
   if (!handle_failed || !open_ || lost_) return;
   lost_ = true;
+  Fail(PortErrorKind::kLost, port_.errorString());
   // QSerialPort leaves the read notifier of a hung-up handle armed, and queued bytes keep the
   // write notifier armed: either would report again on every pass of the event loop. So the
   // handle is released, once the notification in progress has returned (closing under its feet

@@ -18,8 +18,8 @@ std::string DefaultDeviceForPort(int port_number);
 //
 // A device that vanishes while open (USB adapter pulled, pty master closed) is marked lost and its
 // handle released: reading stops, writes are dropped, and the port still reports itself open
-// until Close(), so that the program's disconnect path stays the one way out. Nothing is shown
-// and nothing retries.
+// until Close(), so that the program's disconnect path stays the one way out. The loss is said
+// once through failed(); nothing retries.
 class QtSerialPort : public SerialPort {
  public:
   // Device path for a port number, or "" for the system default. Asked at every Open(), so a
@@ -40,6 +40,7 @@ class QtSerialPort : public SerialPort {
   void Close() override;
   bool IsOpen() const override { return open_; }
   void Output(const Bytes& bytes) override;
+  PortError last_error() const override { return last_error_; }
 
   // The device tried by the last Open().
   const std::string& device() const { return device_; }
@@ -59,6 +60,9 @@ class QtSerialPort : public SerialPort {
   // none (the previous settings are put back).
   void ApplyPendingSettings();
   bool TryApply(const LineSettings& settings);
+  // Why the open just tried failed, from Qt's error and a look at the device itself.
+  PortError OpenFailure() const;
+  void Fail(PortErrorKind kind, const QString& text);
 
   QSerialPort port_;
   DeviceLookup device_for_port_;
@@ -66,8 +70,10 @@ class QtSerialPort : public SerialPort {
   std::string device_;
   int comm_port_ = 1;
   int error_notifications_ = 0;
+  PortError last_error_;
   bool open_ = false;
   bool lost_ = false;
+  bool write_failing_ = false;
 };
 
 }  // namespace orv

@@ -22,7 +22,7 @@ struct Harness {
     form = std::make_unique<orv::MainForm>(
         orv::MainFormEnvironment{port, folder, nullptr, [] {
                                    return orv::LocalDateTime{12, 4, 5, 21};
-                                 }});
+                                 }, nullptr});
     form->Form_Load();
     form->ConnectCB.PerformClick();
   }
@@ -47,19 +47,18 @@ void CheckAt(bool condition, const char* what, int line) {
 void CheckInvariants(orv::MainForm& f) {
   Check(f.EventsLogTextBox.text().size() <= 1000);
   Check(f.Receiver_Text.text().size() <= 65536);
-  auto& shared = f.shared();
+  const auto& bank = f.trigger_bank();
   for (int page = 0; page < orv::kPageCount; ++page) {
-    const auto& table = shared.States(page);
+    const auto& table = f.link().trigger_states().States(page);
     for (int n = 0; n <= table.size() + 1; ++n) {
       const int v = table.Get(n);
       Check(v == 0 || v == 1);
       if (n == 0 || n > table.size()) Check(v == 0);
     }
   }
-  Check(shared.TriggerBankPage >= 0 && shared.TriggerBankPage < orv::kPageCount);
-  Check(shared.TriggerScrollOffset >= 0 &&
-        shared.TriggerScrollOffset + 12 <=
-            orv::kTriggerPages[static_cast<std::size_t>(shared.TriggerBankPage)].size);
+  Check(bank.page() >= 0 && bank.page() < orv::kPageCount);
+  Check(bank.scroll_offset() >= 0 &&
+        bank.scroll_offset() + 12 <= orv::kTriggerPages[static_cast<std::size_t>(bank.page())].size);
   for (int i = 0; i < 24; ++i) {
     const int style = f.Shape1[i].fill_style();
     Check(style == orv::Shape::kSolid || style == orv::Shape::kTransparent);

@@ -58,16 +58,16 @@ class TriggerStateTable {
   std::vector<std::int16_t> entries_;
 };
 
-// The values that the link, the event decoder and the operator panel all read and write. The
-// application owns one instance and hands it to each of them.
-struct SharedState {
-  bool PortConnected = false;
-  std::int16_t TriggerBankPage = 0;
-  bool RefreshTriggers = false;
-  std::int16_t TriggerScrollOffset = 0;
-  bool TriggerUiEnabled = false;
-  std::array<bool, 13> TriggerNameEdited{};
+// One write of a trigger state by a report or a reply: page (0..3), trigger number, 1 on, 0 off.
+struct TriggerUpdate {
+  int page = 0;
+  int number = 0;
+  std::int16_t state = 0;
+};
 
+// The controller's trigger and BGM states as last reported, one table per page. The link owns
+// them; the event decoder and the operator panel write through it.
+struct TriggerStates {
   TriggerStateTable EmgTriggerState{60};
   TriggerStateTable BusTriggerState{60};
   TriggerStateTable SoftTriggerState{120};
@@ -84,6 +84,9 @@ struct SharedState {
       default:
         return EmgTriggerState;
     }
+  }
+  const TriggerStateTable& States(int page) const {
+    return const_cast<TriggerStates*>(this)->States(page);
   }
 };
 

@@ -25,9 +25,9 @@ void MainForm::ConnectCB_Click() {
       for (int i = 0; i < 12; ++i)
         Trigger_CheckBox[i].SetEnabled(false);
       const PortError error = env_.port.last_error();
-      Notify(NoticeLevel::kError,
-             "COM" + std::to_string(config_.SerialComPort) + " cannot be opened: " +
-                 PortErrorKindText(error.kind) + (error.text.empty() ? "" : " (" + error.text + ")"));
+      Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) +
+                                      " cannot be opened: " + PortErrorKindText(error.kind) +
+                                      (error.text.empty() ? "" : " (" + error.text + ")"));
       if (env_.message_box) env_.message_box("Com Port Fail!", kProgramTitle, MessageIcon::kStop);
     }
   }
@@ -86,7 +86,8 @@ void MainForm::UpdateConnectionControls() {
 void MainForm::ShowFaultLamps(FaultLamps lamps) {
   // Only the twelve system lamps; the zone lamps after them are never touched.
   for (int i = 0; i < kSystemLamps; ++i)
-    Shape1[i].SetFillStyle(lamps[static_cast<std::size_t>(i)] ? Shape::kSolid : Shape::kTransparent);
+    Shape1[i].SetFillStyle(lamps[static_cast<std::size_t>(i)] ? Shape::kSolid
+                                                              : Shape::kTransparent);
 }
 
 void MainForm::DarkenFaultLamps() {

@@ -46,11 +46,11 @@ MainForm::MainForm(MainFormEnvironment env)
       config_(env_.program_folder),
       event_log_(env_.program_folder),
       commands_(link_, SupervisionCheck, Timer_CB),
-      trigger_bank_(link_,
-                    TriggerBankControls{VirtualDevice_ComboBox, Trigger_PictureBox,
-                                        Trigger_VScrollBar, Trigger_CheckBox, TriggerLabel,
-                                        TriggerNameText, focus},
-                    config_, commands_),
+      trigger_bank_(
+          link_,
+          TriggerBankControls{VirtualDevice_ComboBox, Trigger_PictureBox, Trigger_VScrollBar,
+                              Trigger_CheckBox, TriggerLabel, TriggerNameText, focus},
+          config_, commands_),
       decoder_(link_.trigger_states(), env_.clock),
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice) {
@@ -257,7 +257,6 @@ void MainForm::WireEvents() {
 
   DisplayType_OptionButton.Bind(&Control::Click,
                                 [this](int i) { display_.DisplayType_OptionButton_Click(i); });
-
 }
 
 void MainForm::WireSubsystems() {

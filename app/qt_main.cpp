@@ -34,7 +34,7 @@ int main(int argc, char* argv[]) {
       [folder](int port_number) { return orv::Configuration(folder).SerialDevice(port_number); });
   // Start-up may show a message box before the window exists.
   orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
-                                               orv::SystemLocalTime, orv::QtLogNotices()});
+                                              orv::SystemLocalTime, orv::QtLogNotices()});
   form.Form_Load();
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,

@@ -25,9 +25,11 @@ struct Folder {
 
 std::unique_ptr<orv::MainForm> LoadedForm(orv::FakeSerialPort& port, const Folder& folder) {
   auto form = std::make_unique<orv::MainForm>(
-      orv::MainFormEnvironment{port, folder.path, nullptr, [] {
+      orv::MainFormEnvironment{port, folder.path, nullptr,
+                               [] {
                                  return orv::LocalDateTime{12, 4, 5, 21};
-                               }, nullptr});
+                               },
+                               nullptr});
   form->Form_Load();
   return form;
 }

@@ -51,8 +51,8 @@ void BM_AssembleAndDispatch(benchmark::State& state) {
   orv::FakeSerialPort port;
   orv::Link link(port);
   std::uint64_t frames = 0;
-  const orv::Connection counted = link.receiver().frame_received().Connect(
-      [&](const orv::ReceivedFrame&) { ++frames; });
+  const orv::Connection counted =
+      link.receiver().frame_received().Connect([&](const orv::ReceivedFrame&) { ++frames; });
   constexpr std::size_t kChunk = 1000;  // what fits the ring between two ticks
   for (auto _ : state) {
     for (std::size_t at = 0; at < traffic.size(); at += kChunk) {

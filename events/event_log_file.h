@@ -37,8 +37,7 @@ class EventLogFile {
 // when it starts failing and once when it works again, with the count of records it missed.
 class EventLogRecorder {
  public:
-  EventLogRecorder(EventLogFile& file, NoticeFn notice)
-      : file_(file), notice_(std::move(notice)) {}
+  EventLogRecorder(EventLogFile& file, NoticeFn notice) : file_(file), notice_(std::move(notice)) {}
 
   void Record(const EventRecord& record);
   // Records not written since the log last worked.

@@ -5,9 +5,8 @@
 namespace orv {
 
 Link::Link(SerialPort& port) : port_(port), transmitter_(port), scheduler_(transmitter_) {
-  connections_.push_back(port_.received().Connect([this](const Bytes& chunk) {
-    receiver_.OnComm(chunk);
-  }));
+  connections_.push_back(
+      port_.received().Connect([this](const Bytes& chunk) { receiver_.OnComm(chunk); }));
   connections_.push_back(receiver_.frame_received().Connect(
       [this](const ReceivedFrame& frame) { dispatcher_.DispatchRxFrame(frame); }));
   connections_.push_back(dispatcher_.fault_image().Connect(

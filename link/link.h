@@ -25,9 +25,7 @@ class Link {
   Link& operator=(const Link&) = delete;
 
   // The page whose states the poll asks for after each fault image: the trigger bank's page.
-  void SetShownPageSource(std::function<std::int16_t()> source) {
-    shown_page_ = std::move(source);
-  }
+  void SetShownPageSource(std::function<std::int16_t()> source) { shown_page_ = std::move(source); }
 
   // The 100 ms tick: assemble and dispatch everything received, then one poll step.
   void Tick();

@@ -115,8 +115,8 @@ Shell::Shell(const SimOptions& options, SerialLine& line)
     : line_(line),
       controller_(options.controller, Random::Seeded(options.controller.seed)),
       pacer_(Pacer::ByteTime(options.line.baud_rate, BitsPerCharacter(options.line))) {
-  frame_connection_ = receiver_.frame_received().Connect(
-      [this](const ReceivedFrame& frame) { OnFrame(frame); });
+  frame_connection_ =
+      receiver_.frame_received().Connect([this](const ReceivedFrame& frame) { OnFrame(frame); });
   controller_.Burst(options.start_burst, NowMillis());
 }
 

@@ -128,12 +128,19 @@ TEST_F(FormTest, ConnectWithDefaultsOpensPortOneAndSendsSupervisionThenPolls) {
 }
 
 TEST_F(FormTest, FailedOpenShowsTheMessageAndStaysDisconnected) {
-  port_.set_refuse_open(true);
+  port_.set_refuse_open(true, PortErrorKind::kBusy);
   MainForm& f = Load();
+  std::vector<bool> states;
+  const Connection watch =
+      f.link().connection_changed().Connect([&](bool c) { states.push_back(c); });
   f.ComPort_CB.SetListIndex(4);  // a port change is not saved when the connect fails
   f.ConnectCB.PerformClick();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, "Com Port Fail!");
+  // The message stays as it always was; the reason goes beside it.
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, "COM5 cannot be opened: device in use (fake device refused to open)");
+  EXPECT_TRUE(states.empty()) << "never connected";
   EXPECT_EQ(messages_[0].caption, "Orvandel Program");
   EXPECT_EQ(messages_[0].icon, MessageIcon::kStop);
   EXPECT_EQ(f.ConnectCB.caption(), "Connection");
@@ -162,8 +169,32 @@ TEST_F(FormTest, UnusableStoredSettingsFallBackAndCountAsChangedConnectSavesThem
   EXPECT_FALSE(fs::exists(IniPath())) << "closing must not save again";
 }
 
+// Status replies of the shown page ask for one redraw, which the tick runs after its poll.
+TEST_F(FormTest, StatusRepliesRedrawTheBankOnceATickAfterThePoll) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  std::vector<std::size_t> writes_at_redraw;
+  f.TriggerLabel[0].SetObserver([&](Control& label) {
+    if (label.caption() == "EMG Trigger 1") writes_at_redraw.push_back(port_.writes().size());
+  });
+  for (int tick = 1; tick <= 13; ++tick) {  // polls on ticks 1 and 12
+    f.TriggerLabel[0].SetCaption("marker");
+    if (tick == 1 || tick == 12 || tick == 13) {
+      for (int i = 0; i < 3; ++i)
+        port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
+    }
+    if (tick == 13) port_.Deliver(EncodeFrame(9, Bytes(10, 0)));  // another page: no redraw
+    Ticks(1);
+  }
+  EXPECT_EQ(writes_at_redraw, (std::vector<std::size_t>{1, 2, 2}));
+  f.TriggerLabel[0].SetObserver(nullptr);
+}
+
 TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyStopsPollingAndReconnectKeepsTheRotation) {
   MainForm& f = Load();
+  std::vector<bool> states;
+  const Connection watch =
+      f.link().connection_changed().Connect([&](bool c) { states.push_back(c); });
   ConnectAndClear();
   port_.Deliver(EncodeFrame(6, Bytes{0xFF, 0x0F}));
   Ticks(23);                                 // slots at ticks 1, 12, 23: 6, 8, 9
@@ -190,6 +221,7 @@ TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyStopsPollingAndReconnectKeepsTh
   for (const Bytes& w : port_.writes())
     commands.push_back(w[2]);
   EXPECT_EQ(commands, (std::vector<int>{6, 8, 7})) << "restarts at 6, the rotation goes on";
+  EXPECT_EQ(states, (std::vector<bool>{true, false, true})) << "each change said once";
 }
 
 TEST_F(FormTest, EveryOperatorKeyWritesExactlyItsFrameAndClearAllTriggerNone) {

@@ -11,8 +11,8 @@
 
 #include "app/main_form.h"
 #include "platform/qt/qt_form_view.h"
-#include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "tests/sim_process.h"
 #include "tests/temp_folder.h"
 

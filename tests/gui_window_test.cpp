@@ -7,9 +7,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
@@ -98,6 +101,27 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
     ASSERT_TRUE(image.save(file, "PNG")) << file.toStdString();
   }
   EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
+}
+
+// Until the window shows them, notices go to the log under their own category, by level.
+std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
+
+TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
+  g_logged.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType type, const QMessageLogContext& context, const QString& m) {
+        g_logged.emplace_back(type, context.category, m.toStdString());
+      });
+  const NoticeFn notice = QtLogNotices();
+  notice({NoticeLevel::kError, "EventLog.txt cannot be written"});
+  notice({NoticeLevel::kWarning, "w"});
+  notice({NoticeLevel::kInfo, "\"quoted\" as is"});
+  qInstallMessageHandler(previous);
+  const std::vector<std::tuple<QtMsgType, std::string, std::string>> want{
+      {QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
+      {QtWarningMsg, "orvandel.notice", "w"},
+      {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}};
+  EXPECT_EQ(g_logged, want);
 }
 
 TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {

@@ -34,8 +34,8 @@ class ReceiveTest : public ::testing::Test {
         [=](std::uint8_t c, std::span<const std::uint8_t>) { record("status", c, -1); }));
     connections_.push_back(
         d.panel_status().Connect([=](std::int32_t v) { record("panel", v, -1); }));
-    connections_.push_back(d.event_report().Connect(
-        [=](std::uint8_t k, std::int32_t v) { record("event", k, v); }));
+    connections_.push_back(
+        d.event_report().Connect([=](std::uint8_t k, std::int32_t v) { record("event", k, v); }));
   }
   void Ticks(int n) {
     for (int i = 0; i < n; ++i)

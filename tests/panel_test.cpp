@@ -62,7 +62,8 @@ TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBa
   for (const auto& [page, scroll, row, value, trigger, frame] : clicks) {
     f.VirtualDevice_ComboBox.SetListIndex(page);
     f.Trigger_VScrollBar.SetValue(scroll);
-    f.link().trigger_states().States(page).Set(trigger, 1 - value);  // so that the click is a change
+    f.link().trigger_states().States(page).Set(trigger,
+                                               1 - value);  // so that the click is a change
     f.trigger_bank().RefreshTriggerBank();
     EXPECT_TRUE(port_.writes().empty()) << "a value set from code sends nothing";
     f.Trigger_CheckBox[row].SetValue(value);
@@ -157,7 +158,8 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
   port_.Deliver(EncodeFrame(7, Hex("00 01 00 00 00 00 00 00 00 00 00 00 00 00 80")));  // eight
   Ticks(1);
   for (int n = 1; n <= 120; ++n) {
-    EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), int{n == 1 || n == 6 || n == 60}) << n;
+    EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), int{n == 1 || n == 6 || n == 60})
+        << n;
     EXPECT_EQ(f.link().trigger_states().SoftTriggerState.Get(n), int{n == 9 || n == 120}) << n;
   }
   EXPECT_TRUE(f.TriggerNameText[3].visible());

@@ -110,7 +110,8 @@ void QtSerialPort::Open() {
   device_ = device_for_port_ ? device_for_port_(comm_port_) : std::string();
   if (device_.empty()) device_ = DefaultDeviceForPort(comm_port_);
   if (device_.empty()) {
-    last_error_ = {PortErrorKind::kNotFound, "COM" + std::to_string(comm_port_) + " names no device"};
+    last_error_ = {PortErrorKind::kNotFound,
+                   "COM" + std::to_string(comm_port_) + " names no device"};
     return;
   }
 

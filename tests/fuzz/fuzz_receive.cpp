@@ -20,9 +20,11 @@ struct Harness {
              ("orvandel-fuzz-receive-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
     form = std::make_unique<orv::MainForm>(
-        orv::MainFormEnvironment{port, folder, nullptr, [] {
+        orv::MainFormEnvironment{port, folder, nullptr,
+                                 [] {
                                    return orv::LocalDateTime{12, 4, 5, 21};
-                                 }, nullptr});
+                                 },
+                                 nullptr});
     form->Form_Load();
     form->ConnectCB.PerformClick();
   }
@@ -58,7 +60,8 @@ void CheckInvariants(orv::MainForm& f) {
   }
   Check(bank.page() >= 0 && bank.page() < orv::kPageCount);
   Check(bank.scroll_offset() >= 0 &&
-        bank.scroll_offset() + 12 <= orv::kTriggerPages[static_cast<std::size_t>(bank.page())].size);
+        bank.scroll_offset() + 12 <=
+            orv::kTriggerPages[static_cast<std::size_t>(bank.page())].size);
   for (int i = 0; i < 24; ++i) {
     const int style = f.Shape1[i].fill_style();
     Check(style == orv::Shape::kSolid || style == orv::Shape::kTransparent);

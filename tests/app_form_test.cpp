@@ -215,6 +215,23 @@ TEST_F(FormTest, EveryOperatorKeyWritesExactlyItsFrameAndClearAllTriggerNone) {
   EXPECT_TRUE(port_.writes().empty());
 }
 
+TEST_F(FormTest, TheSixPanelKeysAreEnabledExactlyWhileConnected) {
+  MainForm& f = Load();
+  const PushButton* const keys[] = {&f.EMG_CB,      &f.EMGMessage_CB, &f.EMGAck_CB,
+                                    &f.FaultAck_CB, &f.EMGReset_CB,   &f.FaultReset_CB};
+  const auto expect_keys = [&](bool enabled, const char* when) {
+    for (const PushButton* key : keys)
+      EXPECT_EQ(key->enabled(), enabled) << key->QualifiedName() << " " << when;
+  };
+  expect_keys(false, "before the first connect");
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(port_.IsOpen());
+  expect_keys(true, "while connected");
+  f.ConnectCB.PerformClick();
+  ASSERT_FALSE(port_.IsOpen());
+  expect_keys(false, "after the disconnect");
+}
+
 TEST_F(FormTest, SupervisionClickedWhileDisconnectedGoesOutAtConnectThenAsItIsClicked) {
   MainForm& f = Load();
   f.Clear_CommandButton.PerformClick();  // "Test" while disconnected: nothing either

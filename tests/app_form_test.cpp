@@ -264,6 +264,55 @@ TEST(SupervisionTimeByte, LeadingNumberRoundedHalfToEvenAndHeldToAByte) {
     EXPECT_EQ(SupervisionTimeByte(text), byte) << '"' << text << '"';
 }
 
+// The twelve system fault lamps in lamp order, written out here rather than taken from the code:
+// the caption beside the lamp, the fault image reply's two data bytes that set only its bit, and
+// the panel status report's two data bytes (high, low) that do.
+struct FaultLamp {
+  const char* caption;
+  const char* image;
+  const char* status;
+};
+const FaultLamp kFaultLamps[12] = {
+    {"Processor reset", "01 00", "40 00"},
+    {"Network", "02 00", "10 00"},
+    {"Call/EMG", "04 00", "00 04"},
+    {"Music/Spare", "08 00", "00 08"},
+    {"Ground Short", "10 00", "00 10"},
+    {"Input", "20 00", "20 00"},
+    {"Mains", "40 00", "00 02"},
+    {"Battery", "80 00", "00 01"},
+    {"Message", "00 01", "01 00"},
+    {"EMG mic.", "00 02", "02 00"},
+    {"RCP", "00 04", "04 00"},
+    {"Router", "00 08", "08 00"},
+};
+
+TEST_F(FormTest, EachFaultBitAloneLightsOnlyItsOwnLampBesideItsCaption) {
+  MainForm& f = Load();
+  port_.Open();
+  for (int lamp = 0; lamp < 12; ++lamp) {
+    const FaultLamp& row = kFaultLamps[lamp];
+    std::string expected(24, '0');  // the zone lamps 12..23 stay dark
+    expected[static_cast<std::size_t>(lamp)] = '1';
+    const std::pair<const char*, Bytes> messages[] = {
+        {"fault image", EncodeFrame(6, Hex(row.image))},
+        {"panel status", EncodeFrame(0xA0, Hex(std::string("50 ") + row.status))}};
+    for (const auto& [message, frame] : messages) {
+      port_.Deliver(frame);
+      Ticks(1);
+      std::string lit;
+      for (int i = 0; i < 24; ++i)
+        lit += f.Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
+      EXPECT_EQ(lit, expected) << message << " " << row.caption;
+      for (int i = 0; i < 12; ++i) {
+        if (lit[static_cast<std::size_t>(i)] == '1') {
+          EXPECT_EQ(f.Label2[i].caption(), row.caption) << message << ", caption of lamp " << i;
+        }
+      }
+    }
+  }
+}
+
 const std::string kHead = "12/04 05:21 Event = ";
 
 std::string TopLine(const MainForm& f) {

@@ -373,6 +373,36 @@ TEST_F(FormTest, EveryEventGivesItsLineOnTopOfTheBoxAndAtTheEndOfTheLog) {
   EXPECT_EQ(FormatBits(0x1FFFF, 20), "1111111111111111") << "held to sixteen bits";
 }
 
+TEST_F(FormTest, EachUnitCodeRangeRunsFromItsFirstToItsLastCodeAndNoFurther) {
+  MainForm& f = Load();
+  port_.Open();
+  // Code, then the line after the head, for the word 0A 5A. 0x50 (just past 0x4F) is the panel
+  // status report, which never reaches the events log; 0x51 is the next code that does.
+  const std::pair<const char*, const char*> cases[] = {
+      {"2F", ""},
+      {"30", "TRG M0 101001011010"},
+      {"3F", "TRG R15 101001011010"},
+      {"40", "BGM M0 011010"},
+      {"4F", "BGM R15 011010"},
+      {"51", ""},
+      {"5F", ""},
+      {"60", "TRG M0 101001011010"},
+      {"7F", "TRG R31 101001011010"},
+      {"80", "BGM M0 011010"},
+      {"9F", "BGM R31 011010"},
+      {"A0", ""},
+  };
+  std::string box, log;
+  for (const auto& [code, text] : cases) {
+    Report(port_, std::string(code) + " 0A 5A");
+    box = kHead + text + "\r\n" + box;  // newest first
+    log += kHead + text + "\n\r\n";
+  }
+  Ticks(1);
+  EXPECT_EQ(f.EventsLogTextBox.text(), box);
+  EXPECT_EQ(ReadBytes(LogPath()), log);
+}
+
 TEST_F(FormTest, TriggerReportsOnlySetBgmReportsRewriteAndUnitsBeyondTheTablesWriteNothing) {
   MainForm& f = Load();
   ConnectAndClear();

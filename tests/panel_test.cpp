@@ -120,6 +120,33 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTriggerAndReadsBackAtNextStart) {
   EXPECT_EQ(again.config().EmgTriggerNames[0], "Stairs");
 }
 
+TEST_F(FormTest, TheLastTriggerOfEachPageIsRenamedKeptAndReadBackAtNextStart) {
+  MainForm& f = Load();
+  // Page, its last scroll position, the section and key of the trigger in the last row.
+  const std::tuple<int, int, const char*, const char*> cases[] = {
+      {0, 48, "ETrgName", "ETRG 60"},
+      {1, 48, "BTrgName", "BTRG 60"},
+      {2, 108, "VTrgName", "VTRG 120"},
+  };
+  for (const auto& [page, scroll, section, key] : cases) {
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll + 1);  // held at the last position
+    ASSERT_EQ(f.Trigger_VScrollBar.value(), scroll) << key;
+    f.TriggerLabel[11].PerformDblClick();
+    f.TriggerNameText[11].SetText(std::string("Last ") + key);
+    f.focus.MoveFocus(&f.Trigger_PictureBox);
+    EXPECT_EQ(f.TriggerLabel[11].caption(), std::string("Last ") + key);
+    EXPECT_EQ(ReadProfileString(section, key, "?", 128, IniPath()), std::string("Last ") + key);
+  }
+  form_.reset();
+  MainForm& again = Load();
+  for (const auto& [page, scroll, section, key] : cases) {
+    again.VirtualDevice_ComboBox.SetListIndex(page);
+    again.Trigger_VScrollBar.SetValue(scroll);
+    EXPECT_EQ(again.TriggerLabel[11].caption(), std::string("Last ") + key);
+  }
+}
+
 TEST_F(FormTest, FaultImageAndReportPSetAllTwelveSystemLampsAndNoZoneLamp) {
   MainForm& f = Load();
   port_.Open();

@@ -247,6 +247,23 @@ TEST_F(FormTest, EveryOperatorKeyWritesExactlyItsFrameAndClearAllTriggerNone) {
   EXPECT_TRUE(port_.writes().empty());
 }
 
+TEST_F(FormTest, TheSixPanelKeysAreEnabledExactlyWhileConnected) {
+  MainForm& f = Load();
+  const PushButton* const keys[] = {&f.EMG_CB,      &f.EMGMessage_CB, &f.EMGAck_CB,
+                                    &f.FaultAck_CB, &f.EMGReset_CB,   &f.FaultReset_CB};
+  const auto expect_keys = [&](bool enabled, const char* when) {
+    for (const PushButton* key : keys)
+      EXPECT_EQ(key->enabled(), enabled) << key->QualifiedName() << " " << when;
+  };
+  expect_keys(false, "before the first connect");
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(port_.IsOpen());
+  expect_keys(true, "while connected");
+  f.ConnectCB.PerformClick();
+  ASSERT_FALSE(port_.IsOpen());
+  expect_keys(false, "after the disconnect");
+}
+
 TEST_F(FormTest, SupervisionClickedWhileDisconnectedGoesOutAtConnectThenAsItIsClicked) {
   MainForm& f = Load();
   f.Clear_CommandButton.PerformClick();  // "Test" while disconnected: nothing either
@@ -277,6 +294,55 @@ TEST(SupervisionTimeByte, LeadingNumberRoundedHalfToEvenAndHeldToAByte) {
       {"0.5", 0}, {"254.6", 255}, {".", 0},      {"99999999999999999999", 255}};
   for (const auto& [text, byte] : cases)
     EXPECT_EQ(SupervisionTimeByte(text), byte) << '"' << text << '"';
+}
+
+// The twelve system fault lamps in lamp order, written out here rather than taken from the code:
+// the caption beside the lamp, the fault image reply's two data bytes that set only its bit, and
+// the panel status report's two data bytes (high, low) that do.
+struct FaultLamp {
+  const char* caption;
+  const char* image;
+  const char* status;
+};
+const FaultLamp kFaultLamps[12] = {
+    {"Processor reset", "01 00", "40 00"},
+    {"Network", "02 00", "10 00"},
+    {"Call/EMG", "04 00", "00 04"},
+    {"Music/Spare", "08 00", "00 08"},
+    {"Ground Short", "10 00", "00 10"},
+    {"Input", "20 00", "20 00"},
+    {"Mains", "40 00", "00 02"},
+    {"Battery", "80 00", "00 01"},
+    {"Message", "00 01", "01 00"},
+    {"EMG mic.", "00 02", "02 00"},
+    {"RCP", "00 04", "04 00"},
+    {"Router", "00 08", "08 00"},
+};
+
+TEST_F(FormTest, EachFaultBitAloneLightsOnlyItsOwnLampBesideItsCaption) {
+  MainForm& f = Load();
+  port_.Open();
+  for (int lamp = 0; lamp < 12; ++lamp) {
+    const FaultLamp& row = kFaultLamps[lamp];
+    std::string expected(24, '0');  // the zone lamps 12..23 stay dark
+    expected[static_cast<std::size_t>(lamp)] = '1';
+    const std::pair<const char*, Bytes> messages[] = {
+        {"fault image", EncodeFrame(6, Hex(row.image))},
+        {"panel status", EncodeFrame(0xA0, Hex(std::string("50 ") + row.status))}};
+    for (const auto& [message, frame] : messages) {
+      port_.Deliver(frame);
+      Ticks(1);
+      std::string lit;
+      for (int i = 0; i < 24; ++i)
+        lit += f.Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
+      EXPECT_EQ(lit, expected) << message << " " << row.caption;
+      for (int i = 0; i < 12; ++i) {
+        if (lit[static_cast<std::size_t>(i)] == '1') {
+          EXPECT_EQ(f.Label2[i].caption(), row.caption) << message << ", caption of lamp " << i;
+        }
+      }
+    }
+  }
 }
 
 const std::string kHead = "12/04 05:21 Event = ";
@@ -337,6 +403,36 @@ TEST_F(FormTest, EveryEventGivesItsLineOnTopOfTheBoxAndAtTheEndOfTheLog) {
   }
   EXPECT_EQ(ReadBytes(LogPath()), log);
   EXPECT_EQ(FormatBits(0x1FFFF, 20), "1111111111111111") << "held to sixteen bits";
+}
+
+TEST_F(FormTest, EachUnitCodeRangeRunsFromItsFirstToItsLastCodeAndNoFurther) {
+  MainForm& f = Load();
+  port_.Open();
+  // Code, then the line after the head, for the word 0A 5A. 0x50 (just past 0x4F) is the panel
+  // status report, which never reaches the events log; 0x51 is the next code that does.
+  const std::pair<const char*, const char*> cases[] = {
+      {"2F", ""},
+      {"30", "TRG M0 101001011010"},
+      {"3F", "TRG R15 101001011010"},
+      {"40", "BGM M0 011010"},
+      {"4F", "BGM R15 011010"},
+      {"51", ""},
+      {"5F", ""},
+      {"60", "TRG M0 101001011010"},
+      {"7F", "TRG R31 101001011010"},
+      {"80", "BGM M0 011010"},
+      {"9F", "BGM R31 011010"},
+      {"A0", ""},
+  };
+  std::string box, log;
+  for (const auto& [code, text] : cases) {
+    Report(port_, std::string(code) + " 0A 5A");
+    box = kHead + text + "\r\n" + box;  // newest first
+    log += kHead + text + "\n\r\n";
+  }
+  Ticks(1);
+  EXPECT_EQ(f.EventsLogTextBox.text(), box);
+  EXPECT_EQ(ReadBytes(LogPath()), log);
 }
 
 TEST_F(FormTest, TriggerReportsOnlySetBgmReportsRewriteAndUnitsBeyondTheTablesWriteNothing) {

@@ -275,6 +275,28 @@ TEST_F(ConfigurationTest, SavedNamesGoToTheirPageSectionAndReadBackAtNextStart) 
   EXPECT_EQ(next_start.BgmNames[1], "BGM 2");
 }
 
+#ifndef _WIN32  // POSIX file modes
+TEST_F(ConfigurationTest, SavesKeepTheFileModeSoASharedFileStaysWritableForTheGroup) {
+  LoadAll(config_);
+  const auto mode_now = [&] {
+    return static_cast<int>(fs::status(config_.ConfigFile()).permissions() & fs::perms::mask);
+  };
+  // Three modes, so that at most one of them is what the umask gives a new file.
+  for (const int mode : {0660, 0640, 0600}) {
+    SCOPED_TRACE(testing::Message() << "mode " << std::oct << mode);
+    WriteBytes(config_.ConfigFile(), "[RS232Configure]\r\nComPort=1\r\n");
+    fs::permissions(config_.ConfigFile(), static_cast<fs::perms>(mode));
+    config_.SerialComPort = 2;
+    config_.SaveConfigGroup("RS232Config");
+    ASSERT_NE(ReadBytes(config_.ConfigFile()).find("ComPort=2"), std::string::npos);
+    EXPECT_EQ(mode_now(), mode) << "serial settings";
+    config_.SaveName(0, 1);
+    ASSERT_NE(ReadBytes(config_.ConfigFile()).find("ETRG 1="), std::string::npos);
+    EXPECT_EQ(mode_now(), mode) << "a name";
+  }
+}
+#endif
+
 TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) {
   std::string garbage = "\0\0\0\xFF\xFE=\r\n]]]==\n\n\r"s + std::string(100'000, '\0') + "\n" +
                         std::string(500'000, 'x') + "=\n";

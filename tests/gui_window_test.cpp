@@ -38,10 +38,6 @@ class GuiTest : public test::FormTest {
     EXPECT_NE(widget, nullptr) << name;
     return widget;
   }
-  // Expected pixels, worked out here from the dpi this test sees.
-  int Px(int twips) const {
-    return static_cast<int>(std::lround(twips * view_->screen()->logicalDotsPerInch() / 1440.0));
-  }
   // Runs the event loop until the held-back text updates are shown.
   bool Settle() {
     return QTest::qWaitFor([this] { return !view_->text_pending(); }, 5000);
@@ -60,28 +56,30 @@ void CountEvent(Handler& event, int& count) {
 
 TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   QtFormView& view = Show();
+  // Every pixel below is worked out by hand at 96 dpi, 15 twips a pixel.
+  ASSERT_EQ(view.screen()->logicalDotsPerInch(), 96.0);
   EXPECT_EQ(view.windowTitle(), "Orvandel Program Ver 2.16.08");
-  // The outer height of 7600 twips holds 435 of caption and border.
-  EXPECT_EQ(view.size(), QSize(Px(12270), Px(7600 - 435)));
+  // 12270 twips wide; the outer height of 7600 twips holds 435 of caption and border.
+  EXPECT_EQ(view.size(), QSize(818, 478));
   // A frame's children count from its outer corner, the picture box's from inside its border.
   QWidget* picture = Find("Trigger_PictureBox");
   const QPoint inside = static_cast<QFrame*>(picture)->contentsRect().topLeft();
   ASSERT_GT(inside.x(), 0);
+  // Name and pixels, with the twips they come from.
   const std::pair<const char*, QRect> placed[] = {
-      {"ConnectCB", {3480, 6000, 2655, 975}},
-      {"Shape1_7", {3720, 2400, 255, 135}},
-      {"ComPort_CB", {1440, 360, 1575, 360}},
-      {"Trigger_CheckBox_3", {120, 120 + 3 * 360, 255, 255}},
-      {"TriggerNameText_2", {360, 120 + 2 * 360, 2415, 285}}};  // moved over its label
-  for (const auto& [name, t] : placed) {
+      {"ConnectCB", {232, 400, 177, 65}},         // 3480, 6000, 2655, 975
+      {"Shape1_7", {248, 160, 17, 9}},            // 3720, 2400, 255, 135
+      {"ComPort_CB", {96, 24, 105, 24}},          // 1440, 360, 1575, 360
+      {"Trigger_CheckBox_3", {8, 80, 17, 17}},    // 120, 120 + 3 * 360, 255, 255
+      {"TriggerNameText_2", {24, 56, 161, 19}}};  // 360, 120 + 2 * 360, 2415, 285: over its label
+  for (const auto& [name, expected] : placed) {
     QWidget* widget = Find(name);
-    const QRect expected(Px(t.x()), Px(t.y()), Px(t.width()), Px(t.height()));
     EXPECT_EQ(widget->geometry(),
               expected.translated(widget->parentWidget() == picture ? inside : QPoint()))
         << name;
   }
   // The line runs from (3600, 480) to (6000, 480).
-  EXPECT_EQ(Find("Line1")->geometry(), QRect(Px(3600), Px(480), Px(6000) - Px(3600) + 1, 1));
+  EXPECT_EQ(Find("Line1")->geometry(), QRect(240, 32, 161, 1));
 
   // The keys' colours, just inside each one's left edge and clear of its caption; disabled (not
   // connected) keys keep them. The picture has device pixels.
@@ -91,7 +89,7 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
        {std::pair("EMG_CB", "#ff8080"), std::pair("FaultAck_CB", "#ffff80"),
         std::pair("EMGReset_CB", "#80ff80")}) {
     const QRect box = Find(key)->geometry();
-    const QPointF at(box.left() + Px(90), box.center().y());
+    const QPointF at(box.left() + 6, box.center().y());  // 90 twips in
     EXPECT_EQ(image.pixelColor((at * image.devicePixelRatio()).toPoint()).name().toStdString(),
               colour)
         << key;

@@ -121,6 +121,33 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTriggerAndReadsBackAtNextStart) {
   EXPECT_EQ(again.config().EmgTriggerNames[0], "Stairs");
 }
 
+TEST_F(FormTest, TheLastTriggerOfEachPageIsRenamedKeptAndReadBackAtNextStart) {
+  MainForm& f = Load();
+  // Page, its last scroll position, the section and key of the trigger in the last row.
+  const std::tuple<int, int, const char*, const char*> cases[] = {
+      {0, 48, "ETrgName", "ETRG 60"},
+      {1, 48, "BTrgName", "BTRG 60"},
+      {2, 108, "VTrgName", "VTRG 120"},
+  };
+  for (const auto& [page, scroll, section, key] : cases) {
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll + 1);  // held at the last position
+    ASSERT_EQ(f.Trigger_VScrollBar.value(), scroll) << key;
+    f.TriggerLabel[11].PerformDblClick();
+    f.TriggerNameText[11].SetText(std::string("Last ") + key);
+    f.focus.MoveFocus(&f.Trigger_PictureBox);
+    EXPECT_EQ(f.TriggerLabel[11].caption(), std::string("Last ") + key);
+    EXPECT_EQ(ReadProfileString(section, key, "?", 128, IniPath()), std::string("Last ") + key);
+  }
+  form_.reset();
+  MainForm& again = Load();
+  for (const auto& [page, scroll, section, key] : cases) {
+    again.VirtualDevice_ComboBox.SetListIndex(page);
+    again.Trigger_VScrollBar.SetValue(scroll);
+    EXPECT_EQ(again.TriggerLabel[11].caption(), std::string("Last ") + key);
+  }
+}
+
 TEST_F(FormTest, FaultImageAndReportPSetAllTwelveSystemLampsAndNoZoneLamp) {
   MainForm& f = Load();
   port_.Open();
@@ -180,6 +207,31 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
   Ticks(1);
   for (int n = 1; n <= 60; ++n)
     EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), 0) << n;
+}
+
+TEST_F(FormTest, TriggerReportsTickTheRowsOfTheTriggersShownAtTheScrollPosition) {
+  // Page, scroll position, one trigger report, the rows ticked after it.
+  const std::tuple<int, int, const char*, const char*> cases[] = {
+      {0, 12, "32 00 01", "100000000000"},  // EMG trigger 13 in row 0
+      {0, 12, "30 00 01", "000000000000"},  // EMG trigger 1: above the rows shown
+      {0, 48, "39 00 20", "000000000001"},  // EMG trigger 60 in the last row
+      {1, 1, "32 00 40", "000000000001"},   // business trigger 13 in row 11
+      {1, 12, "31 0F C0", "000000000000"},  // business triggers 7..12: above the rows
+  };
+  port_.Open();
+  for (const auto& [page, scroll, report, ticked] : cases) {
+    form_.reset();
+    MainForm& f = Load();  // fresh tables: reports only ever set entries
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll);
+    port_.Deliver(EncodeFrame(0xA0, Hex(report)));
+    Ticks(1);
+    std::string rows;
+    for (int r = 0; r < 12; ++r)
+      rows += f.Trigger_CheckBox[r].value() == 1 ? '1' : '0';
+    EXPECT_EQ(rows, ticked) << "page " << page << " at " << scroll << ", report " << report;
+    EXPECT_TRUE(port_.writes().empty()) << "a box ticked from code sends nothing";
+  }
 }
 
 TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {

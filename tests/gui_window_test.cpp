@@ -3,7 +3,6 @@
 
 #include <QTest>
 #include <QtWidgets>
-#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string>

@@ -63,6 +63,25 @@ void MainForm::Notify(NoticeLevel level, const std::string& text) const {
   if (env_.notice) env_.notice(Notice{level, text});
 }
 
+void MainForm::TRTimer_Timer() {
+  link_.Tick();
+  trigger_bank_.RedrawIfRequested();
+  ReportReceiveOverflow();
+}
+
+void MainForm::ReportReceiveOverflow() {
+  constexpr int kQuietTicks = 100;
+  if (ticks_since_overflow_notice_ < kQuietTicks) ++ticks_since_overflow_notice_;
+  const std::uint64_t lost = link_.receiver().overflow_bytes();
+  if (lost == overflow_said_) return;
+  if (overflow_said_ > 0 && ticks_since_overflow_notice_ < kQuietTicks) return;
+  Notify(NoticeLevel::kError, std::to_string(lost) +
+                                  " bytes from the controller were lost: they came faster than "
+                                  "the program could take them.");
+  overflow_said_ = lost;
+  ticks_since_overflow_notice_ = 0;
+}
+
 void MainForm::Register(Control& control, Control* container) {
   control.set_container(container);
   controls_.push_back(&control);

@@ -49,10 +49,7 @@ class MainForm {
   void Form_Unload();
   // The 100 ms tick of TRTimer: assemble and dispatch, one poll step, then the trigger bank
   // redraw a status reply asked for.
-  void TRTimer_Timer() {
-    link_.Tick();
-    trigger_bank_.RedrawIfRequested();
-  }
+  void TRTimer_Timer();
 
   // Connection management.
   void ConnectCB_Click();
@@ -135,6 +132,8 @@ class MainForm {
   void ShowFaultLamps(FaultLamps lamps);
   void DarkenFaultLamps();
   void Notify(NoticeLevel level, const std::string& text) const;
+  // Says how many received bytes were lost, when more were, at most every ten seconds.
+  void ReportReceiveOverflow();
 
   MainFormEnvironment env_;
   std::vector<Control*> controls_;
@@ -151,6 +150,8 @@ class MainForm {
   Connections connections_;
 
   bool SerialSettingsChanged = false;
+  std::uint64_t overflow_said_ = 0;
+  int ticks_since_overflow_notice_ = 0;
 };
 
 }  // namespace orv

@@ -1,5 +1,7 @@
 #include "link/receiver.h"
 
+#include <algorithm>
+
 #include "link/crc8.h"
 #include "link/frame.h"
 
@@ -7,11 +9,32 @@ namespace orv {
 
 void Receiver::OnComm(const Bytes& chunk) {
   if (chunk.empty()) return;
-  for (const std::uint8_t b : chunk) {
-    RxRing[static_cast<std::size_t>(RxRingWrite)] = b;
-    RxRingWrite = static_cast<std::int16_t>((RxRingWrite + 1) % kRingPositions);
-  }
+  std::size_t i = 0;
+  // Straight into the ring while nothing waits before these bytes and there is room.
+  for (; i < chunk.size() && backlog_size() == 0 && !RingFull(); ++i)
+    StoreInRing(chunk[i]);
+  const std::size_t room = kBacklogLimit - backlog_size();
+  const std::size_t rest = chunk.size() - i;
+  const std::size_t kept = std::min(rest, room);
+  backlog_.insert(backlog_.end(), chunk.begin() + static_cast<std::ptrdiff_t>(i),
+                  chunk.begin() + static_cast<std::ptrdiff_t>(i + kept));
+  overflow_bytes_ += rest - kept;
   chunk_received_(chunk);
+}
+
+void Receiver::StoreInRing(std::uint8_t b) {
+  RxRing[static_cast<std::size_t>(RxRingWrite)] = b;
+  RxRingWrite = static_cast<std::int16_t>((RxRingWrite + 1) % kRingPositions);
+}
+
+void Receiver::RefillFromBacklog() {
+  while (backlog_head_ < backlog_.size() && !RingFull())
+    StoreInRing(backlog_[backlog_head_++]);
+  // Every tick drains the backlog to its end, so it never creeps along a growing buffer.
+  if (backlog_head_ == backlog_.size()) {
+    backlog_.clear();
+    backlog_head_ = 0;
+  }
 }
 
 bool Receiver::TakeRxByte() {
@@ -24,12 +47,17 @@ bool Receiver::TakeRxByte() {
 void Receiver::ResetRing() {
   RxRingWrite = 0;
   RxRingRead = RxRingWrite;
+  backlog_.clear();
+  backlog_head_ = 0;
 }
 
 void Receiver::AssembleRxFrames() {
   if (RxIdleTicks > 0) --RxIdleTicks;
-  while (TakeRxByte())
-    HandleByte(RxByte);
+  do {
+    while (TakeRxByte())
+      HandleByte(RxByte);
+    RefillFromBacklog();
+  } while (RxRingRead != RxRingWrite);
 }
 
 void Receiver::HandleByte(std::uint8_t b) {

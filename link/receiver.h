@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "platform/serial_port.h"
 #include "platform/signal.h"
@@ -20,9 +21,15 @@ struct ReceivedFrame {
 
 // Receive path: the receive event only stores bytes in RxRing; once per tick AssembleRxFrames
 // drains the ring through the six-state frame assembler and reports each good frame.
+//
+// A tick brings up to 1,152 bytes at 115200 baud, and a late tick more: what does not fit the
+// ring waits, in order, in a backlog behind it instead of overwriting bytes not yet read, and
+// the same tick drains both. Only a backlog past its bound (a line faster than the program can
+// take) loses bytes, and those are counted.
 class Receiver {
  public:
   static constexpr int kRingPositions = 1200;  // positions wrap here; RxRing[1200] is never used
+  static constexpr std::size_t kBacklogLimit = std::size_t{1} << 20;  // 90 s of 115200 baud
   static constexpr int kPayloadSize = 101;
   static constexpr std::uint8_t kIdleReloadTicks = 30;
 
@@ -44,8 +51,13 @@ class Receiver {
   void OnComm(const Bytes& chunk);
   bool TakeRxByte();
   void AssembleRxFrames();
-  // Empties the ring (done each time the port is opened); the assembler keeps its state.
+  // Empties the ring and the backlog (done each time the port is opened); the assembler keeps
+  // its state.
   void ResetRing();
+
+  // Bytes lost because the backlog was full, since the program started.
+  std::uint64_t overflow_bytes() const { return overflow_bytes_; }
+  std::size_t backlog_size() const { return backlog_.size() - backlog_head_; }
 
   std::uint8_t rx_command() const { return RxCommand; }
   std::uint8_t rx_length() const { return RxLength; }
@@ -57,6 +69,10 @@ class Receiver {
 
  private:
   void HandleByte(std::uint8_t b);
+  bool RingFull() const { return (RxRingWrite + 1) % kRingPositions == RxRingRead; }
+  void StoreInRing(std::uint8_t b);
+  // Moves waiting bytes into the ring as far as it has room.
+  void RefillFromBacklog();
 
   Signal<const ReceivedFrame&> frame_received_;
   Signal<const Bytes&> chunk_received_;
@@ -72,6 +88,10 @@ class Receiver {
   std::uint8_t RxIndex = 0;
   std::uint8_t RxCrc = 0;
   std::array<std::uint8_t, kPayloadSize> RxPayload{};
+
+  std::vector<std::uint8_t> backlog_;
+  std::size_t backlog_head_ = 0;
+  std::uint64_t overflow_bytes_ = 0;
 };
 
 }  // namespace orv

@@ -165,5 +165,34 @@ TEST_F(ReceiveTest, RingWrapsWithoutLossAndOpeningEmptiesIt) {
   EXPECT_EQ(link_.receiver().rx_ring_read(), link_.receiver().rx_ring_write());
 }
 
+// The ring holds 1,199 bytes; the byte that would make it read as empty waits behind it instead,
+// and so does everything after it until the tick has made room. Waiting bytes keep their order
+// relative to later chunks, and opening the port forgets them too.
+TEST_F(ReceiveTest, BytesBeyondTheRingWaitInOrderAndTheSameTickTakesThem) {
+  Bytes first;
+  for (int i = 0; i < 171; ++i) {  // 171 frames of 7 bytes: 1,197 bytes
+    const Bytes f = Frame(6, {static_cast<std::uint8_t>(i), 0});
+    first.insert(first.end(), f.begin(), f.end());
+  }
+  const Bytes tail = Frame(6, {0xEE, 0});
+  port_.Deliver(first);
+  port_.Deliver(tail);  // two bytes fit, five wait
+  const Receiver& rx = link_.receiver();
+  EXPECT_EQ((rx.rx_ring_write() - rx.rx_ring_read() + 1200) % 1200, 1199);
+  EXPECT_EQ(rx.backlog_size(), 5u);
+  port_.Deliver(Frame(6, {0xBB, 0}));  // behind the waiting bytes, though the ring moved on
+  Ticks(1);
+  ASSERT_EQ(calls_.size(), 173u);
+  EXPECT_EQ(calls_[170], "fault 170 0");
+  EXPECT_EQ(calls_[171], "fault 238 0");
+  EXPECT_EQ(calls_[172], "fault 187 0");
+  EXPECT_EQ(rx.backlog_size(), 0u);
+  EXPECT_EQ(rx.overflow_bytes(), 0u);
+  port_.Deliver(Bytes(2000, 0x55));
+  link_.receiver().ResetRing();
+  EXPECT_EQ(rx.backlog_size(), 0u);
+  EXPECT_EQ(rx.rx_ring_read(), rx.rx_ring_write());
+}
+
 }  // namespace
 }  // namespace orv

@@ -23,31 +23,90 @@ long ResidentKb() {
   return -1;
 }
 
-TEST_F(FormTest, EventStormOfOneTickLosesNoRecord) {
+struct Storm {
+  int reports;
+  int writes;  // the reports arrive in this many receive events between two ticks
+};
+
+class EventStorm : public FormTest, public ::testing::WithParamInterface<Storm> {};
+
+// More reports between two ticks than the ring holds: the ring takes 1,199 bytes (149 reports
+// of 8 bytes), the rest waits behind it, and the tick decodes every one.
+TEST_P(EventStorm, OneTickLosesNoRecord) {
+  const auto [reports, writes] = GetParam();
   MainForm& f = Load();
   f.ConnectCB.PerformClick();
-  // 149 reports of 8 bytes: 1192 bytes, as much as the ring holds between two ticks.
   Bytes storm;
-  for (int i = 0; i < 149; ++i) {
+  for (int i = 0; i < reports; ++i) {
     const Bytes r = EncodeFrame(
         0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
     storm.insert(storm.end(), r.begin(), r.end());
   }
-  ASSERT_EQ(storm.size(), 1192u);
-  port_.Deliver(storm);
+  const std::size_t piece = storm.size() / static_cast<std::size_t>(writes) + 1;
+  for (std::size_t at = 0; at < storm.size(); at += piece) {
+    const auto begin = storm.begin() + static_cast<std::ptrdiff_t>(at);
+    port_.Deliver(
+        Bytes(begin, begin + static_cast<std::ptrdiff_t>(std::min(piece, storm.size() - at))));
+  }
   Ticks(1);
   const std::string log = test::ReadBytes(LogPath());
   std::size_t at = 0;
-  for (int i = 0; i < 149; ++i) {
+  for (int i = 0; i < reports; ++i) {
     const std::string record = "Event = Fault " + FormatBits(i, 16) + "\n\r\n";
     const std::size_t found = log.find(record, at);
     ASSERT_NE(found, std::string::npos) << "record " << i << " missing or out of order";
     at = found + record.size();
   }
   EXPECT_EQ(at, log.size()) << "no record twice, nothing else";
+  EXPECT_EQ(f.link().receiver().overflow_bytes(), 0u);
+  EXPECT_EQ(f.link().receiver().backlog_size(), 0u) << "the tick drained everything";
   EXPECT_EQ(f.EventsLogTextBox.text().size(), 1000u);
-  EXPECT_NE(f.EventsLogTextBox.text().rfind("Fault " + FormatBits(148, 16), 30), std::string::npos)
+  EXPECT_NE(f.EventsLogTextBox.text().rfind("Fault " + FormatBits(reports - 1, 16), 30),
+            std::string::npos)
       << "the newest line is on top";
+  EXPECT_TRUE(notices_.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, EventStorm,
+                         ::testing::Values(Storm{149, 1}, Storm{150, 1}, Storm{2000, 1},
+                                           Storm{2000, 37}),
+                         [](const auto& info) {
+                           return std::to_string(info.param.reports) + "in" +
+                                  std::to_string(info.param.writes);
+                         });
+
+// A line faster than the program can take: bytes past the backlog's bound are lost, counted and
+// said; everything before them is still decoded, and the ring never reads as empty while full.
+TEST_F(FormTest, BytesPastTheBacklogAreCountedAndSaid) {
+  MainForm& f = Load();
+  f.ConnectCB.PerformClick();
+  // Panel status reports (8 bytes each): decoded, but not written to the log one by one.
+  const Bytes report = EncodeFrame(0xA0, Bytes{0x50, 0x00, 0x01});
+  std::size_t decoded = 0;
+  const Connection count =
+      f.link().dispatcher().panel_status().Connect([&](std::int32_t) { ++decoded; });
+  const std::size_t held = Receiver::kBacklogLimit + Receiver::kRingPositions - 1;
+  Bytes flood;
+  for (std::size_t i = 0; i < held / report.size(); ++i)
+    flood.insert(flood.end(), report.begin(), report.end());
+  flood.resize(held, 0x00);  // noise up to the last byte that is kept
+  port_.Deliver(flood);
+  port_.Deliver(Bytes(3 * report.size() + 5, 0x02));
+  EXPECT_EQ(f.link().receiver().overflow_bytes(), 3 * report.size() + 5);
+  Ticks(1);
+  EXPECT_EQ(decoded, held / report.size());
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_[0].text.find("29 bytes"), std::string::npos) << notices_[0].text;
+  // Said again only when more are lost, and not more often than every ten seconds.
+  port_.Deliver(flood);
+  port_.Deliver(Bytes(1, 0));
+  Ticks(1);
+  EXPECT_EQ(notices_.size(), 1u);
+  Ticks(100);
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_NE(notices_[1].text.find("30 bytes"), std::string::npos) << notices_[1].text;
+  Ticks(200);
+  EXPECT_EQ(notices_.size(), 2u) << "nothing new lost";
 }
 
 TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {

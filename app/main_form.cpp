@@ -67,6 +67,7 @@ void MainForm::TRTimer_Timer() {
   link_.Tick();
   trigger_bank_.RedrawIfRequested();
   ReportReceiveOverflow();
+  event_recorder_.Tick();
 }
 
 void MainForm::ReportReceiveOverflow() {

@@ -49,19 +49,47 @@ bool EventLogFile::CheckDataFolderWritable() {
 }
 
 void EventLogRecorder::Record(const EventRecord& record) {
+  if (waiting_.empty() && file_.AppendEventLogLine(record.text)) return;
   const std::string name = file_.LogFile().string();
-  if (file_.AppendEventLogLine(record.text)) {
-    if (missed_ > 0) {
-      Notify(NoticeLevel::kInfo, name + " is written again; " + std::to_string(missed_) +
-                                     " event(s) could not be written to it.");
-      missed_ = 0;
+  if (waiting_.size() >= kWaitingLimit) {
+    if (dropped_++ == dropped_said_) {
+      Notify(NoticeLevel::kError, name + ": events are being dropped, " +
+                                      std::to_string(kWaitingLimit) +
+                                      " already wait to be written.");
     }
-    return;
+  } else {
+    if (waiting_.empty()) {
+      Notify(NoticeLevel::kError, name + " cannot be written (" + file_.last_error() +
+                                      "): events wait and are written as soon as it can be.");
+    }
+    waiting_.push_back(record.text);
+    ++waited_;
   }
-  if (missed_++ == 0) {
-    Notify(NoticeLevel::kError, name + " cannot be written (" + file_.last_error() +
-                                    "): events are shown but not logged to it.");
+  Flush();
+}
+
+void EventLogRecorder::Tick() {
+  if (waiting_.empty()) return;
+  if (++ticks_ < kRetryTicks) return;
+  ticks_ = 0;
+  Flush();
+}
+
+void EventLogRecorder::Flush() {
+  if (waiting_.empty()) return;
+  while (!waiting_.empty()) {
+    if (!file_.AppendEventLogLine(waiting_.front())) return;
+    waiting_.pop_front();
   }
+  std::string text = file_.LogFile().string() + " is written again: " + std::to_string(waited_) +
+                     " waiting event(s) written";
+  if (dropped_ > dropped_said_) {
+    text += ", " + std::to_string(dropped_ - dropped_said_) + " dropped";
+    dropped_said_ = dropped_;
+  }
+  Notify(NoticeLevel::kInfo, text + ".");
+  waited_ = 0;
+  ticks_ = 0;
 }
 
 }  // namespace orv

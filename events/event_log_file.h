@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <string>
 
@@ -33,24 +35,40 @@ class EventLogFile {
   std::string last_error_;
 };
 
-// The subscriber that appends every decoded event to EventLog.txt. A failing log is said once
-// when it starts failing and once when it works again, with the count of records it missed.
+// The subscriber that appends every decoded event to EventLog.txt. A record that cannot be
+// written waits, in order, with the ones after it, and they are written as soon as the file
+// can take them again (tried with every new event and once a second). At most kWaitingLimit
+// wait; events past that are counted as dropped. The operator is told when records start
+// waiting, when some are dropped, and when all that waited were written.
 class EventLogRecorder {
  public:
+  static constexpr std::size_t kWaitingLimit = 10000;
+  static constexpr int kRetryTicks = 10;
+
   EventLogRecorder(EventLogFile& file, NoticeFn notice) : file_(file), notice_(std::move(notice)) {}
 
   void Record(const EventRecord& record);
-  // Records not written since the log last worked.
-  long missed() const { return missed_; }
+  // The 100 ms tick: retries the waiting records once a second.
+  void Tick();
+
+  std::size_t waiting() const { return waiting_.size(); }
+  // Events dropped because too many waited, since the program started.
+  std::uint64_t dropped() const { return dropped_; }
 
  private:
+  // Writes waiting records in order; stops at the first that fails.
+  void Flush();
   void Notify(NoticeLevel level, const std::string& text) const {
     if (notice_) notice_(Notice{level, text});
   }
 
   EventLogFile& file_;
   NoticeFn notice_;
-  long missed_ = 0;
+  std::deque<std::string> waiting_;
+  std::uint64_t dropped_ = 0;
+  std::uint64_t dropped_said_ = 0;
+  std::uint64_t waited_ = 0;  // records that had to wait in this spell
+  int ticks_ = 0;
 };
 
 }  // namespace orv

@@ -4,9 +4,30 @@
 #include <cstring>
 #include <system_error>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace orv {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+class FileErrorCategory : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "orvandel.file"; }
+  std::string message(int) const override { return "not a regular file"; }
+};
+
+}  // namespace
+
+std::error_code NotARegularFile() {
+  static const FileErrorCategory category;
+  return std::error_code(1, category);
+}
 
 bool EntryExists(const fs::path& p) {
   std::error_code ec;
@@ -34,6 +55,7 @@ std::FILE* OpenFile(const fs::path& p, const char* mode) {
 #endif
 }
 
+#ifdef _WIN32
 bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
   auto fail = [error] {
     if (error != nullptr) *error = std::error_code(errno, std::generic_category());
@@ -50,5 +72,41 @@ bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* er
   if (error != nullptr) error->clear();
   return true;
 }
+#else
+bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
+  auto fail = [error](int code) {
+    if (error != nullptr) *error = std::error_code(code, std::generic_category());
+    return false;
+  };
+  // Non-blocking: a FIFO in the file's place must not stop the program.
+  const int fd = open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return fail(errno);
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    if (error != nullptr) *error = NotARegularFile();
+    return false;
+  }
+  ssize_t n = 0;
+  do {
+    n = write(fd, bytes.data(), bytes.size());
+  } while (n < 0 && errno == EINTR);
+  const int write_errno = errno;
+  if (n >= 0 && static_cast<std::size_t>(n) < bytes.size()) {
+    // Part of the record went in before the disk filled up: take it back out, so that the file
+    // never holds a fragment. Appending put the offset right after our bytes.
+    const off_t end = lseek(fd, 0, SEEK_CUR);
+    if (end >= n && ftruncate(fd, end - n) != 0) {
+      // Cannot happen on a local file; the fragment stays, and the record is tried again.
+    }
+    close(fd);
+    return fail(ENOSPC);
+  }
+  close(fd);
+  if (n < 0) return fail(write_errno);
+  if (error != nullptr) error->clear();
+  return true;
+}
+#endif
 
 }  // namespace orv

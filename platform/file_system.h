@@ -23,8 +23,13 @@ bool DeleteFile(const std::filesystem::path& p);
 // Opens a file the C way (stdio is far cheaper to open than a stream); nullptr on failure.
 std::FILE* OpenFile(const std::filesystem::path& p, const char* mode);
 
-// The reason of a failure goes to *error when one is given.
+// The bytes go in with one write, whole or not at all: a write the disk cuts short is taken back
+// out again. Only a regular file is written (a FIFO, a device or a folder in its place fails at
+// once, never blocks). The reason of a failure goes to *error when one is given.
 bool AppendToFile(const std::filesystem::path& p, std::string_view bytes,
                   std::error_code* error = nullptr);
+
+// The reason given when something other than a regular file stands where one should be.
+std::error_code NotARegularFile();
 
 }  // namespace orv

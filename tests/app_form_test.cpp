@@ -507,9 +507,15 @@ TEST_F(FormTest, LogBoxKeepsAThousandCharactersNewestFirstAndTheFileGetsEveryRec
   fs::remove(LogPath());
   Report(port_, "12 00 00");
   Ticks(1);
-  EXPECT_EQ(ReadBytes(LogPath()), kHead + "EMG Ack\n\r\n") << "writing resumes by itself";
+  // The records that waited come first, in order, then the new one.
+  EXPECT_EQ(ReadBytes(LogPath()), kHead + "TRG M0 000000000001\n\r\n" + kHead +
+                                      "TRG M0 000000000010\n\r\n" + kHead + "EMG Ack\n\r\n")
+      << "writing resumes by itself";
   ASSERT_EQ(notices_.size(), 2u);
-  EXPECT_NE(notices_[1].text.find("2 event(s)"), std::string::npos) << notices_[1].text;
+  EXPECT_EQ(notices_[1].level, NoticeLevel::kInfo);
+  EXPECT_NE(notices_[1].text.find("is written again: 3 waiting event(s) written."),
+            std::string::npos)
+      << notices_[1].text;
 }
 
 }  // namespace

@@ -1,0 +1,149 @@
+// EventLog.txt under a disk that fills up, turns read-only or stands in the way: records are
+// written whole or not at all, wait in order while the file cannot take them, and are written
+// once each when it can again.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "link/frame.h"
+#include "tests/form_fixture.h"
+#include "tests/small_disk.h"
+
+namespace orv {
+namespace {
+
+using test::FormTest;
+namespace fs = std::filesystem;
+
+std::string RecordText(int i) {
+  return "12/04 05:21 Event = Fault " + FormatBits(i, 16) + "\n\r\n";
+}
+
+class EventLogDisk : public FormTest {
+ protected:
+  // A fault report with value i: every record of the test is different and in order.
+  void Report(int i) {
+    port_.Deliver(EncodeFrame(
+        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}));
+  }
+  // Reports first..last-1, one per tick.
+  void Reports(int first, int last) {
+    for (int i = first; i < last; ++i) {
+      Report(i);
+      Ticks(1);
+    }
+  }
+  // The records first..last-1, each once, in order, and nothing else.
+  static std::string Records(int first, int last) {
+    std::string all;
+    for (int i = first; i < last; ++i)
+      all += RecordText(i);
+    return all;
+  }
+};
+
+TEST_F(EventLogDisk, AFullDiskLeavesNoFragmentAndEveryWaitingRecordIsWrittenOnceInOrder) {
+  test::SmallDisk disk(program_folder_ / "DATA", 8192);  // two pages
+  if (!disk.ok()) GTEST_SKIP() << "mounting a small disk needs root";
+  MainForm& f = Load();
+  ConnectAndClear();
+  // The start-up test file is gone; a filler takes one page, the log gets the other.
+  fs::remove(program_folder_ / "DATA" / "TestFile.txt");
+  test::WriteBytes(program_folder_ / "DATA" / "filler", std::string(4096, 'x'));
+  const int fit = 4096 / static_cast<int>(RecordText(0).size());  // 91 whole records
+  Reports(0, fit + 30);
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit)) << "whole records only";
+  EXPECT_EQ(f.event_recorder().waiting(), 30u);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_[0].text.find("No space left on device"), std::string::npos)
+      << notices_[0].text;
+
+  fs::remove(program_folder_ / "DATA" / "filler");
+  Ticks(EventLogRecorder::kRetryTicks);  // retried within a second, with no new event
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit + 30));
+  EXPECT_EQ(f.event_recorder().waiting(), 0u);
+  Reports(fit + 30, fit + 35);
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit + 35));
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_NE(notices_[1].text.find("30 waiting event(s) written."), std::string::npos)
+      << notices_[1].text;
+}
+
+TEST_F(EventLogDisk, AReadOnlyDataFolderHoldsRecordsBackUntilItIsWritableAgain) {
+  test::SmallDisk disk(program_folder_ / "DATA", 1 << 20);
+  if (!disk.ok()) GTEST_SKIP() << "mounting a small disk needs root";
+  MainForm& f = Load();
+  ConnectAndClear();
+  Reports(0, 3);
+  ASSERT_TRUE(disk.SetReadOnly(true));
+  Reports(3, 20);
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 3));
+  EXPECT_EQ(f.event_recorder().waiting(), 17u);
+  ASSERT_TRUE(disk.SetReadOnly(false));
+  Report(20);  // the next event writes everything that waited before itself
+  Ticks(1);
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 21));
+  EXPECT_EQ(f.event_recorder().waiting(), 0u);
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_NE(notices_[0].text.find("Read-only file system"), std::string::npos) << notices_[0].text;
+}
+
+// No root needed: a folder where the file should be refuses every write.
+TEST_F(EventLogDisk, AtMostTenThousandWaitAndTheRestAreCountedAsDropped) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  fs::create_directories(LogPath());
+  const int total = static_cast<int>(EventLogRecorder::kWaitingLimit) + 25;
+  Bytes many;
+  for (int i = 0; i < total; ++i) {
+    const Bytes r = EncodeFrame(
+        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    many.insert(many.end(), r.begin(), r.end());
+  }
+  port_.Deliver(many);
+  Ticks(1);
+  EXPECT_EQ(f.event_recorder().waiting(), EventLogRecorder::kWaitingLimit);
+  EXPECT_EQ(f.event_recorder().dropped(), 25u);
+  ASSERT_EQ(notices_.size(), 2u) << "waiting, then dropping: each said once";
+  EXPECT_NE(notices_[0].text.find("Is a directory"), std::string::npos) << notices_[0].text;
+  EXPECT_NE(notices_[1].text.find("dropped"), std::string::npos) << notices_[1].text;
+
+  fs::remove(LogPath());
+  Ticks(EventLogRecorder::kRetryTicks);
+  EXPECT_EQ(test::ReadBytes(LogPath()),
+            Records(0, static_cast<int>(EventLogRecorder::kWaitingLimit)))
+      << "the oldest ten thousand, in order";
+  ASSERT_EQ(notices_.size(), 3u);
+  EXPECT_NE(notices_[2].text.find("10000 waiting event(s) written, 25 dropped."), std::string::npos)
+      << notices_[2].text;
+}
+
+TEST_F(EventLogDisk, AFifoInTheLogsPlaceNeverBlocksAndRecordsWait) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  fs::remove(LogPath());
+  ASSERT_EQ(mkfifo(LogPath().c_str(), 0666), 0);
+  Reports(0, 2);  // no reader: a blocking open would never return
+  EXPECT_EQ(f.event_recorder().waiting(), 2u);
+  // With a reader the FIFO opens, and is refused for what it is: nothing reaches the reader.
+  const int reader = open(LogPath().c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  Reports(2, 3);
+  char byte = 0;
+  EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing was written into the FIFO";
+  close(reader);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_[0].text.find("No such device or address"), std::string::npos)
+      << notices_[0].text;
+  EXPECT_EQ(f.event_recorder().waiting(), 3u);
+  fs::remove(LogPath());
+  Reports(3, 4);
+  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 4));
+}
+
+}  // namespace
+}  // namespace orv

@@ -2,6 +2,9 @@
 // side, the test as the controller on the master side.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -9,6 +12,7 @@
 #include "app/main_form.h"
 #include "link/frame.h"
 #include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "tests/pty_pair.h"
 #include "tests/temp_folder.h"
 #include "tests/test_util.h"
@@ -148,6 +152,60 @@ TEST_F(PtyConnection, TrafficInFlightWhenTheDeviceIsLost) {
   f.ConnectCB.PerformClick();
   EXPECT_FALSE(f.link().port_connected());
   EXPECT_LE(f.EventsLogTextBox.text().size(), 1000u);
+}
+
+// The controller sends reports flat out at 115200 baud (11,520 bytes a second, 144 reports a
+// tick) while the program runs on its own 100 ms timer: every report becomes one record, in order.
+TEST_F(PtyConnection, TenThousandReportsAtFullLineRateGiveTenThousandRecordsInOrder) {
+  constexpr int kReports = 10000;
+  constexpr double kBytesPerMs = 11.52;
+  MainForm& f = *form_;
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.link().port_connected());
+  Bytes storm;
+  for (int i = 0; i < kReports; ++i) {
+    const Bytes r = EncodeFrame(
+        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
+    storm.insert(storm.end(), r.begin(), r.end());
+  }
+  const QtTickTimer ticker([&f] { f.TRTimer_Timer(); });
+  QElapsedTimer clock;
+  clock.start();
+  std::size_t sent = 0;
+  QTimer pacer;  // writes what the line rate allows by now, every millisecond
+  pacer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&pacer, &QTimer::timeout, [&] {
+    const auto due = std::min(
+        storm.size(), static_cast<std::size_t>(static_cast<double>(clock.elapsed()) * kBytesPerMs));
+    if (due > sent && pty_->WriteMaster(Bytes(storm.begin() + static_cast<std::ptrdiff_t>(sent),
+                                              storm.begin() + static_cast<std::ptrdiff_t>(due)))) {
+      sent = due;
+    }
+    (void)pty_->ReadMaster(64, 0ms);  // the program's polls, read and dropped
+  });
+  pacer.start(1);
+  const auto log_path = folder_.path() / "DATA" / "EventLog.txt";
+  const std::size_t record_size =
+      std::string("12/04 05:21 Event = Fault 0000000000000000\n\r\n").size();
+  ASSERT_TRUE(test::WaitFor(
+      [&] {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(log_path, ec);
+        return !ec && size >= kReports * record_size;
+      },
+      20000ms))
+      << "sent " << sent << " of " << storm.size() << " bytes";
+  pacer.stop();
+  EXPECT_GE(clock.elapsed(), 6900) << "paced at the line rate, not in one go";
+  const std::string log = test::ReadBytes(log_path);
+  ASSERT_EQ(log.size(), kReports * record_size);
+  for (int i = 0; i < kReports; ++i) {
+    const std::string want = "Event = Fault " + FormatBits(i, 16);
+    ASSERT_EQ(log.compare(static_cast<std::size_t>(i) * record_size + 12, want.size(), want), 0)
+        << "record " << i;
+  }
+  EXPECT_EQ(f.link().receiver().overflow_bytes(), 0u);
+  EXPECT_TRUE(notices_.empty());
 }
 
 }  // namespace

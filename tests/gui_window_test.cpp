@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "link/frame.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
@@ -216,6 +217,55 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_EQ(lines.size(), 3) << "CR LF is a line break here";
   EXPECT_TRUE(lines[0].contains("EMG Ack") && lines[1].contains("EMG Ack") && lines[0] != lines[1]);
   EXPECT_EQ(log->textCursor().position(), 0);
+}
+
+// Typed text stays as typed: no list item completes it, yet the list still picks items.
+TEST_F(GuiTest, EditableComboBoxesTakeTypedTextAsTyped) {
+  Show();
+  ConnectAndClear();
+  // Keys go to the focused combo box, which hands them to its line edit (and Qt completes only
+  // there): as the operator types.
+  auto* timer = Find<QComboBox>("Timer_CB");
+  timer->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), timer);
+  timer->lineEdit()->selectAll();
+  QTest::keyClicks(timer, "5");
+  EXPECT_EQ(timer->currentText().toStdString(), "5");
+  EXPECT_EQ(form().Timer_CB.text(), "5");
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  ASSERT_EQ(form().SupervisionCheck.value(), 1);
+  const std::uint8_t five[] = {5}, on[] = {1};
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(0x10, five), EncodeFrame(0x11, on)}));
+  // Cleared again, the box still takes an item of its list from the keyboard.
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  timer->setFocus();
+  // Typed text is no item of the list: the first step down is its first item.
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "10");
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "20");
+  port_.ClearWrites();
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  const std::uint8_t twenty[] = {20};
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(0x10, twenty), EncodeFrame(0x11, on)}));
+
+  // And from its popup.
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  timer->showPopup();
+  QAbstractItemView* list = timer->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(timer->model()->index(8, 0)).center());
+  EXPECT_EQ(form().Timer_CB.text(), "90");
+  EXPECT_FALSE(list->isVisible());
+
+  // The page list: a typed letter stays a letter.
+  auto* page = Find<QComboBox>("VirtualDevice_ComboBox");
+  page->setFocus();
+  page->lineEdit()->selectAll();
+  QTest::keyClicks(page, "B");
+  EXPECT_EQ(page->currentText().toStdString(), "B");
+  EXPECT_EQ(form().VirtualDevice_ComboBox.text(), "B");
 }
 
 TEST_F(GuiTest, RenameByDoubleClickTypingAndEnterAndEditorsHandOverTheFocus) {

@@ -171,8 +171,11 @@ QWidget* QtFormView::CreateWidget(Control& control, QWidget* parent) {
       });
       if (model.style() == ComboBox::Style::kEditable) {
         combo->setEditable(true);
-        // The list is the program's; typed text never becomes an item.
+        // The list is the program's; typed text never becomes an item, nor is it completed to
+        // one: "5" must stay 5, not become the first item that starts with it. The list still
+        // offers its items.
         combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& t) {
           CallModel([&model, text = TypedText(t)] { model.SetText(text); });
         });

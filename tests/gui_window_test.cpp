@@ -150,11 +150,14 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_TRUE(bar->text().contains("is written again")) << bar->text().toStdString();
   EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxInformation));
   EXPECT_EQ(text_colour(), normal_colour);
+  // Lines too wide are cut at their end: look for the start of each.
   const QString tip = bar->toolTip();
-  const qsizetype again = tip.indexOf("12/04 05:22 Info: " + bar->text().toHtmlEscaped());
-  const qsizetype error =
-      tip.indexOf("12/04 05:21 Error: " + QString::fromStdString(notices_[0].text).toHtmlEscaped());
-  const qsizetype start = tip.indexOf("12/04 05:21 Warning: from start-up");
+  auto line_of = [&tip](const char* head, const std::string& text) {
+    return tip.indexOf(head + QString::fromStdString(text.substr(0, 12)).toHtmlEscaped());
+  };
+  const qsizetype again = line_of("12/04 05:22 Info: ", notices_[1].text);
+  const qsizetype error = line_of("12/04 05:21 Error: ", notices_[0].text);
+  const qsizetype start = line_of("12/04 05:21 Warning: ", "from start-up");
   EXPECT_GE(again, 0) << tip.toStdString();
   EXPECT_GT(error, again) << "newest first";
   EXPECT_GT(start, error);

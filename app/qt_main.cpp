@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/main_form.h"
+#include "platform/notice_log.h"
 #include "platform/process.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
@@ -32,13 +33,18 @@ int main(int argc, char* argv[]) {
   // COM1..COM10 stand for the devices named in MainForm.INI, looked up at every connect.
   orv::QtSerialPort port(
       [folder](int port_number) { return orv::Configuration(folder).SerialDevice(port_number); });
+  // Every notice goes to the window's status bar and to the Qt log (standard error); those of
+  // start-up wait in the notice log until the window shows them.
+  orv::NoticeLog notices(orv::SystemLocalTime);
   // Start-up may show a message box before the window exists.
   orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
-                                              orv::SystemLocalTime, orv::QtLogNotices()});
+                                              orv::SystemLocalTime,
+                                              notices.Sink(orv::QtLogNotices())});
   form.Form_Load();
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
+  view.ShowNotices(notices);
   // The tick is the program's: it runs from here to the end, whatever the window does.
   const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
   view.show();

@@ -39,20 +39,18 @@ std::string FormatReceivedByte(std::uint8_t byte, std::uint8_t mode) {
 
 void ReceivedDataDisplay::AppendReceivedBytes(TextBox& box, const Bytes& bytes) const {
   std::string text;
-  for (const std::uint8_t b : bytes) text += FormatReceivedByte(b, DisplayMode);
+  for (const std::uint8_t b : bytes)
+    text += FormatReceivedByte(b, DisplayMode);
   if (text.empty()) return;
-  const std::string& shown = box.text();
-  const std::size_t total = shown.size() + text.size();
+  // Counted in characters, the box's own count included: a Char byte may take three bytes of
+  // UTF-8, and the box's text may have been replaced since the last chunk.
+  const std::size_t shown = box.char_count();
+  const std::size_t total = shown + Utf8Length(text);
   std::size_t drop = total > kMaxTextLength ? total - kMaxTextLength : 0;
-  // Cut at a character boundary, never inside a UTF-8 sequence.
-  auto continuation = [&](std::size_t at) {
-    const char c = at < shown.size() ? shown[at] : text[at - shown.size()];
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-  };
-  while (drop > 0 && drop < total && continuation(drop)) ++drop;
-  if (drop > shown.size()) {
-    text.erase(0, drop - shown.size());
-    drop = shown.size();
+  if (drop > shown) {
+    // The chunk alone is over the bound: only its newest characters go in.
+    text.erase(0, Utf8Offset(text, drop - shown));
+    drop = shown;
   }
   box.AppendText(text, drop);
 }

@@ -16,7 +16,8 @@ std::string FormatReceivedByte(std::uint8_t byte, std::uint8_t mode);
 class ReceivedDataDisplay {
  public:
   enum Mode : std::uint8_t { kNone = 0, kChar = 1, kHex = 2, kDec = 3 };
-  // Weeks of traffic must not grow the box without bound: only the newest characters stay.
+  // Weeks of traffic must not grow the box without bound: only the newest characters stay
+  // (characters as shown, whatever their length in UTF-8).
   static constexpr std::size_t kMaxTextLength = 65536;
 
   void AppendReceivedBytes(TextBox& box, const Bytes& bytes) const;

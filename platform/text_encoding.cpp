@@ -103,4 +103,28 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
+namespace {
+
+bool ContinuesSequence(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+std::size_t Utf8Length(std::string_view text) {
+  std::size_t length = 0;
+  for (const char c : text)
+    length += ContinuesSequence(c) ? 0 : 1;
+  return length;
+}
+
+std::size_t Utf8Offset(std::string_view text, std::size_t characters) {
+  if (characters == 0) return 0;
+  std::size_t seen = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!ContinuesSequence(text[at]) && seen++ == characters) return at;
+  }
+  return text.size();
+}
+
 }  // namespace orv

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,12 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // Every character that Windows-1252 cannot hold, and every byte that does not begin a valid
 // UTF-8 sequence, becomes "?".
 std::string Utf8ToCp1252(std::string_view text);
+
+// Characters of UTF-8 text: every byte that does not continue a sequence begins one.
+std::size_t Utf8Length(std::string_view text);
+
+// Where the text is left after its first `characters` characters: the byte offset of the next
+// character, or the text's size when it has no more. Reads only what it skips.
+std::size_t Utf8Offset(std::string_view text, std::size_t characters);
 
 }  // namespace orv

@@ -54,6 +54,26 @@ TEST(TextEncodingTest, Cp1252BothWaysAndQuestionMarksForWhatItCannotHold) {
             "?|a?|?|?|??|???|????|?!|x??");
 }
 
+TEST(TextEncodingTest, Utf8LengthCountsCharactersAndUtf8OffsetSkipsWholeOnes) {
+  // Text, its length in characters, then the byte offset after 0, 1, 2 and 3 characters.
+  const std::tuple<std::string, std::size_t, std::array<std::size_t, 4>> cases[] = {
+      {"", 0, {0, 0, 0, 0}},
+      {"abc", 3, {0, 1, 2, 3}},
+      {"\u00FFx\u20AC", 3, {0, 2, 3, 6}},  // two, one and three bytes
+      {"\u20AC\u20AC", 2, {0, 3, 6, 6}},   // nothing left after the second
+      {"\U0001F600a", 2, {0, 4, 5, 5}},    // four bytes
+      {"\x82\x82"
+       "a\xE2\x82",
+       2,
+       {0, 3, 5, 5}},  // stray continuations go with what they follow
+  };
+  for (const auto& [text, length, offsets] : cases) {
+    EXPECT_EQ(Utf8Length(text), length) << text;
+    for (std::size_t n = 0; n < offsets.size(); ++n)
+      EXPECT_EQ(Utf8Offset(text, n), offsets[n]) << text << " after " << n;
+  }
+}
+
 class ProfileTest : public ::testing::Test {
  protected:
   fs::path File() const { return folder_.path() / "test.ini"; }

@@ -8,6 +8,7 @@
 
 #include "app/main_form.h"
 #include "platform/fake_serial_port.h"
+#include "platform/notice_log.h"
 #include "tests/temp_folder.h"
 
 namespace orv::test {
@@ -30,7 +31,8 @@ class FormTest : public ::testing::Test {
         [this](const std::string& text, const std::string& caption, MessageIcon icon) {
           messages_.push_back({text, caption, icon});
         },
-        [this] { return now_; }, [this](const Notice& notice) { notices_.push_back(notice); }});
+        [this] { return now_; },
+        notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); })});
     form_->Form_Load();
     return *form_;
   }
@@ -55,6 +57,8 @@ class FormTest : public ::testing::Test {
   std::vector<ShownMessage> messages_;
   std::vector<Notice> notices_;
   LocalDateTime now_{12, 4, 5, 21};
+  // The same notices, as the program's window shows them.
+  NoticeLog notice_log_{[this] { return now_; }};
   std::unique_ptr<MainForm> form_;
 };
 

@@ -9,9 +9,11 @@
 #include <tuple>
 #include <vector>
 
+#include "link/frame.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
+#include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
@@ -26,6 +28,7 @@ class GuiTest : public test::FormTest {
     Load();
     view_ = std::make_unique<QtFormView>(form().MainFormWindow, form().controls(), form().focus,
                                          [this] { form().Form_Unload(); });
+    view_->ShowNotices(notice_log_);
     view_->show();
     view_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(view_.get()));
@@ -58,8 +61,14 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   // Every pixel below is worked out by hand at 96 dpi, 15 twips a pixel.
   ASSERT_EQ(view.screen()->logicalDotsPerInch(), 96.0);
   EXPECT_EQ(view.windowTitle(), "Orvandel Program Ver 2.16.08");
-  // 12270 twips wide; the outer height of 7600 twips holds 435 of caption and border.
-  EXPECT_EQ(view.size(), QSize(818, 478));
+  // 12270 twips wide; the outer height of 7600 twips holds 435 of caption and border. The
+  // status bar lies below that client area, the window taller by its height.
+  QtNoticeBar* bar = view.notice_bar();
+  ASSERT_NE(bar, nullptr);
+  ASSERT_GT(bar->height(), 0);
+  EXPECT_EQ(view.size(), QSize(818, 478 + bar->height()));
+  EXPECT_EQ(bar->geometry(), QRect(0, 478, 818, bar->height()));
+  EXPECT_TRUE(bar->isVisible());
   // A frame's children count from its outer corner, the picture box's from inside its border.
   QWidget* picture = Find("Trigger_PictureBox");
   const QPoint inside = static_cast<QFrame*>(picture)->contentsRect().topLeft();
@@ -98,6 +107,75 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
     ASSERT_TRUE(image.save(file, "PNG")) << file.toStdString();
   }
   EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
+}
+
+// A notice of the model shows in the status bar with its level, the ones before it in the bar's
+// tool tip; no box opens for any of them.
+TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInItsToolTip) {
+  // One from before the window existed waits in the log.
+  notice_log_.Add({NoticeLevel::kWarning, "from start-up"});
+  QtFormView& view = Show();
+  QtNoticeBar* bar = view.notice_bar();
+  EXPECT_EQ(bar->text(), "from start-up");
+  const int height = view.height();
+
+  auto level_icon = [bar](QStyle::StandardPixmap which) {
+    return bar->style()->standardIcon(which, nullptr, bar).pixmap(QtNoticeBar::kIconSize).toImage();
+  };
+  auto text_colour = [bar] {
+    return bar->text_label()->palette().color(QPalette::WindowText).name().toStdString();
+  };
+  const std::string normal_colour = bar->palette().color(QPalette::WindowText).name().toStdString();
+  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxWarning));
+  EXPECT_EQ(text_colour(), normal_colour);
+
+  // EventLog.txt cannot be written: a folder stands in its place.
+  ConnectAndClear();
+  ASSERT_TRUE(std::filesystem::create_directory(LogPath()));
+  const Bytes report = test::Hex("02 03 A0 12 00 00 47 03");
+  port_.Deliver(report);
+  Ticks(1);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(bar->text().toStdString(), notices_.back().text);
+  EXPECT_TRUE(bar->text().contains("cannot be written"));
+  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxCritical));
+  EXPECT_EQ(text_colour(), QColor(Qt::darkRed).name().toStdString());
+
+  // The file comes back a minute later: the news of that is the newest, the error goes below it.
+  std::filesystem::remove(LogPath());
+  now_.minute += 1;
+  port_.Deliver(report);
+  Ticks(1);
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_TRUE(bar->text().contains("is written again")) << bar->text().toStdString();
+  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxInformation));
+  EXPECT_EQ(text_colour(), normal_colour);
+  // Lines too wide are cut at their end: look for the start of each.
+  const QString tip = bar->toolTip();
+  auto line_of = [&tip](const char* head, const std::string& text) {
+    return tip.indexOf(head + QString::fromStdString(text.substr(0, 12)).toHtmlEscaped());
+  };
+  const qsizetype again = line_of("12/04 05:22 Info: ", notices_[1].text);
+  const qsizetype error = line_of("12/04 05:21 Error: ", notices_[0].text);
+  const qsizetype start = line_of("12/04 05:21 Warning: ", "from start-up");
+  EXPECT_GE(again, 0) << tip.toStdString();
+  EXPECT_GT(error, again) << "newest first";
+  EXPECT_GT(start, error);
+
+  // A notice far longer than the window is wide leaves the window as it is.
+  notice_log_.Add({NoticeLevel::kInfo, std::string(2000, 'x')});
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->text().size(), 2000);
+  EXPECT_LT(bar->toolTip().size(), 1000) << "its line cut too";
+  EXPECT_EQ(view.size(), QSize(818, height));
+  const QString shown = bar->text_label()->text();
+  EXPECT_LT(shown.size(), 200);
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << "cut with a sign";
+  EXPECT_LE(bar->text_label()->geometry().right(), view.width());
+
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(view.findChildren<QtNoticeBar*>().size(), 1);
 }
 
 // Until the window shows them, notices go to the log under their own category, by level.
@@ -203,6 +281,13 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(received->text().size(), 40005);
   EXPECT_EQ(received->cursorPosition(), 40005);
+  // A change of the box that leaves its text as it is does not set the text again (the line
+  // edit would lay all of it out anew, and its cursor would jump to the end).
+  received->setCursorPosition(0);
+  form().Receiver_Text.SetEnabled(false);
+  form().Receiver_Text.SetEnabled(true);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(received->cursorPosition(), 0);
 
   // Two "EMG Ack" reports a minute apart; the operator had put the cursor at the end.
   auto* log = Find<QPlainTextEdit>("EventsLogTextBox");
@@ -216,6 +301,55 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_EQ(lines.size(), 3) << "CR LF is a line break here";
   EXPECT_TRUE(lines[0].contains("EMG Ack") && lines[1].contains("EMG Ack") && lines[0] != lines[1]);
   EXPECT_EQ(log->textCursor().position(), 0);
+}
+
+// Typed text stays as typed: no list item completes it, yet the list still picks items.
+TEST_F(GuiTest, EditableComboBoxesTakeTypedTextAsTyped) {
+  Show();
+  ConnectAndClear();
+  // Keys go to the focused combo box, which hands them to its line edit (and Qt completes only
+  // there): as the operator types.
+  auto* timer = Find<QComboBox>("Timer_CB");
+  timer->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), timer);
+  timer->lineEdit()->selectAll();
+  QTest::keyClicks(timer, "5");
+  EXPECT_EQ(timer->currentText().toStdString(), "5");
+  EXPECT_EQ(form().Timer_CB.text(), "5");
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  ASSERT_EQ(form().SupervisionCheck.value(), 1);
+  const std::uint8_t five[] = {5}, on[] = {1};
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(0x10, five), EncodeFrame(0x11, on)}));
+  // Cleared again, the box still takes an item of its list from the keyboard.
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  timer->setFocus();
+  // Typed text is no item of the list: the first step down is its first item.
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "10");
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "20");
+  port_.ClearWrites();
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  const std::uint8_t twenty[] = {20};
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(0x10, twenty), EncodeFrame(0x11, on)}));
+
+  // And from its popup.
+  QTest::mouseClick(Find("SupervisionCheck"), Qt::LeftButton);
+  timer->showPopup();
+  QAbstractItemView* list = timer->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(timer->model()->index(8, 0)).center());
+  EXPECT_EQ(form().Timer_CB.text(), "90");
+  EXPECT_FALSE(list->isVisible());
+
+  // The page list: a typed letter stays a letter.
+  auto* page = Find<QComboBox>("VirtualDevice_ComboBox");
+  page->setFocus();
+  page->lineEdit()->selectAll();
+  QTest::keyClicks(page, "B");
+  EXPECT_EQ(page->currentText().toStdString(), "B");
+  EXPECT_EQ(form().VirtualDevice_ComboBox.text(), "B");
 }
 
 TEST_F(GuiTest, RenameByDoubleClickTypingAndEnterAndEditorsHandOverTheFocus) {

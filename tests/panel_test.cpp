@@ -8,6 +8,7 @@
 #include "panel/received_display.h"
 #include "platform/controls.h"
 #include "platform/profile.h"
+#include "platform/text_encoding.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
 
@@ -265,12 +266,77 @@ TEST_F(FormTest, ChunksRunOnInTheirFormatAndTheNewestCharactersAreKeptWhole) {
   const std::string& text = f.Receiver_Text.text();
   EXPECT_EQ(text.size(), ReceivedDataDisplay::kMaxTextLength);
   EXPECT_EQ(text.substr(text.size() - 8), "245 246 ");  // 999 % 251 = 246
-  f.DisplayType_OptionButton[0].SetValue(true);
-  port_.Deliver(Bytes(40000, 0x80));  // three bytes of text each
-  port_.Deliver(Bytes(40000, 0x80));
-  EXPECT_LE(text.size(), ReceivedDataDisplay::kMaxTextLength);
-  EXPECT_EQ(text.size() % 3, 0u);
-  EXPECT_EQ(text.substr(0, 3), "\xE2\x82\xAC");
+}
+
+// The box keeps its newest 65,536 characters as shown, however many bytes of UTF-8 each takes,
+// whether they come in one chunk or in many.
+TEST_F(FormTest, ReceivedTextIsBoundByCharactersInEveryMode) {
+  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
+  ASSERT_EQ(kMax, 65536u);
+  struct Case {
+    int option;         // 0 Char, 1 Hex, 2 Dec
+    std::uint8_t byte;  // every received byte
+    std::size_t chunk;  // bytes per chunk
+    std::string shown;  // the text of one byte
+  };
+  const Case cases[] = {
+      {0, 'A', 100000, "A"},       {0, 'A', 1000, "A"},        // one byte of UTF-8
+      {0, 0xFF, 100000, "\u00FF"}, {0, 0xFF, 999, "\u00FF"},   // two
+      {0, 0x80, 100000, "\u20AC"}, {0, 0x80, 1000, "\u20AC"},  // three
+      {1, 0x2B, 100000, "2BH "},   {1, 0x2B, 777, "2BH "},     // four characters a byte
+      {2, 0x07, 100000, "007 "},   {2, 0x07, 1000, "007 "},
+  };
+  MainForm& f = Load();
+  port_.Open();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "option " << c.option << ", byte " << int{c.byte} << ", chunks of " << c.chunk);
+    f.Receiver_Text.SetText("");  // as start-up does
+    f.DisplayType_OptionButton[c.option].SetValue(true);
+    for (std::size_t sent = 0; sent < 100000; sent += c.chunk)
+      port_.Deliver(Bytes(std::min(c.chunk, 100000 - sent), c.byte));
+    const std::string& text = f.Receiver_Text.text();
+    EXPECT_EQ(f.Receiver_Text.char_count(), kMax);
+    EXPECT_EQ(Utf8Length(text), kMax);
+    // The four characters of a Hex or Dec byte divide 65,536: whole byte texts at both ends.
+    EXPECT_EQ(text.size(), kMax / Utf8Length(c.shown) * c.shown.size());
+    EXPECT_EQ(text.substr(0, c.shown.size()), c.shown);
+    EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
+    EXPECT_EQ(f.Receiver_Text.sel_start(), static_cast<int>(text.size()));
+  }
+}
+
+TEST_F(FormTest, ReceivedTextCutsWholeCharactersAndFollowsATextSetElsewhere) {
+  MainForm& f = Load();
+  port_.Open();
+  TextBox& box = f.Receiver_Text;
+  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
+  const std::string euro = "\u20AC";
+  // The oldest character takes three bytes: one more character drops all three of them.
+  box.SetText(euro + std::string(kMax - 1, 'A'));
+  port_.Deliver(Bytes{'B'});
+  EXPECT_EQ(box.text(), std::string(kMax - 1, 'A') + "B");
+  // A three-byte character comes in over one-byte ones: one of those goes, not three.
+  port_.Deliver(Bytes{0x80});
+  EXPECT_EQ(box.text(), std::string(kMax - 2, 'A') + "B" + euro);
+  EXPECT_EQ(box.char_count(), kMax);
+  // A chunk alone over the bound, into a box that holds a little: the box's text goes first.
+  box.SetText("xyz");
+  Bytes chunk(kMax + 5, 0xFF);
+  chunk.front() = 0x80;
+  port_.Deliver(chunk);
+  EXPECT_EQ(box.char_count(), kMax);
+  EXPECT_EQ(box.text(), [] {
+    std::string all;
+    for (std::size_t i = 0; i < kMax; ++i)
+      all += "\u00FF";
+    return all;
+  }());
+  // Cleared, as start-up does: the count starts again from nothing.
+  box.SetText("");
+  port_.Deliver(Bytes(3, 0x80));
+  EXPECT_EQ(box.text(), euro + euro + euro);
+  EXPECT_EQ(box.char_count(), 3u);
 }
 
 // Counts a control's events and property notifications.
@@ -323,6 +389,17 @@ TEST(Controls, TextBoxAndScrollBarChangeOnlyOnChangesAndKeepTheirBounds) {
   EXPECT_EQ(t.change, 2);
   box.SetSelStart(99);
   EXPECT_EQ(box.sel_start(), 5);
+  EXPECT_EQ(box.char_count(), 5u);
+  // Counted and dropped by characters, not bytes.
+  TextBox line("Line");
+  line.SetText("a\u20ACb");
+  EXPECT_EQ(line.char_count(), 3u);
+  line.AppendText("\u00FF", 2);
+  EXPECT_EQ(line.text(), "b\u00FF");
+  EXPECT_EQ(line.char_count(), 2u);
+  line.AppendText("c", 5);  // more than it holds: all of it
+  EXPECT_EQ(line.text(), "c");
+  EXPECT_EQ(line.char_count(), 1u);
   VScrollBar bar("Bar");
   Counter s(bar);
   bar.SetMax(48);

@@ -136,7 +136,7 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
     f.TRTimer_Timer();
     if (t == ticks / 10) warm_kb = ResidentKb();
   }
-  EXPECT_LE(f.Receiver_Text.text().size(), ReceivedDataDisplay::kMaxTextLength);
+  EXPECT_LE(f.Receiver_Text.char_count(), ReceivedDataDisplay::kMaxTextLength);
   EXPECT_LE(f.EventsLogTextBox.text().size(), 1000u);
   const long end_kb = ResidentKb();
   RecordProperty("resident_kb_after_warm_up", std::to_string(warm_kb));

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_widgets.h"
 
@@ -74,6 +76,8 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
   font.setPointSizeF(kFontPointSize);
   setFont(font);
   widgets_[&form_] = this;
+  // Below the client area, which keeps its designed size: the window grows by the bar.
+  notice_bar_ = new QtNoticeBar(this);
 
   // Text that changes with every received chunk is shown once per event-loop turn.
   text_timer_.setSingleShot(true);
@@ -171,8 +175,11 @@ QWidget* QtFormView::CreateWidget(Control& control, QWidget* parent) {
       });
       if (model.style() == ComboBox::Style::kEditable) {
         combo->setEditable(true);
-        // The list is the program's; typed text never becomes an item.
+        // The list is the program's; typed text never becomes an item, nor is it completed to
+        // one: "5" must stay 5, not become the first item that starts with it. The list still
+        // offers its items.
         combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->setCompleter(nullptr);
         connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& t) {
           CallModel([&model, text = TypedText(t)] { model.SetText(text); });
         });
@@ -269,8 +276,18 @@ void QtFormView::MirrorForm() {
   setWindowTitle(ToQString(form_.caption()));
   const int client_height =
       form_.outer_height() > 0 ? form_.outer_height() - kCaptionAndBorderTwips : form_.height();
-  const QSize size(ToPixels(form_.width()), ToPixels(client_height));
+  const QSize size(ToPixels(form_.width()), ToPixels(client_height) + notice_bar_->height());
   if (this->size() != size) resize(size);
+}
+
+void QtFormView::ShowNotices(NoticeLog& log) {
+  notice_bar_->Follow(log);
+}
+
+void QtFormView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  const int bar_height = notice_bar_->height();
+  notice_bar_->setGeometry(0, height() - bar_height, width(), bar_height);
 }
 
 void QtFormView::MirrorGeometry(Control& control, QWidget* widget) {

@@ -13,6 +13,9 @@ class QButtonGroup;
 
 namespace orv {
 
+class NoticeLog;
+class QtNoticeBar;
+
 // The real window over the headless window model: one widget per control, kept in step with the
 // model through the controls' observers, and each operator action turned into exactly one call of
 // the model's setter for it. The model stays the truth, for the keyboard focus as well. The form,
@@ -36,6 +39,9 @@ class QtFormView : public QWidget {
   QWidget* WidgetOf(const Control* control) const;
   // The control a widget belongs to; a combo box's inner line edit belongs to the combo box.
   Control* ControlOf(const QWidget* widget) const;
+  // The status bar under the controls, and the notices it shows from now on.
+  QtNoticeBar* notice_bar() const { return notice_bar_; }
+  void ShowNotices(NoticeLog& log);
   // Shows the text changes held back for coalescing now, instead of at the next event-loop turn.
   void FlushText();
   bool text_pending() const { return !pending_text_.empty(); }
@@ -50,6 +56,7 @@ class QtFormView : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QWidget* CreateWidget(Control& control, QWidget* parent);
@@ -73,6 +80,7 @@ class QtFormView : public QWidget {
   std::unordered_map<const QWidget*, Control*> controls_by_widget_;
   std::unordered_map<const Control*, QButtonGroup*> option_groups_;  // by container
 
+  QtNoticeBar* notice_bar_ = nullptr;
   std::vector<TextBox*> pending_text_;
   QTimer text_timer_;
   QMetaObject::Connection focus_connection_;

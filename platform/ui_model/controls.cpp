@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/text_encoding.h"
+
 namespace orv {
 
 Control::Control(ControlKind kind, std::string name, int index)
@@ -123,6 +125,7 @@ void TextBox::SetText(const std::string& text) {
   }
   if (text_ == cut) return;
   text_ = std::move(cut);
+  char_count_ = Utf8Length(text_);
   sel_start_ = std::min(sel_start_, static_cast<int>(text_.size()));
   Changed();
   Raise(Change);
@@ -130,10 +133,18 @@ void TextBox::SetText(const std::string& text) {
 
 void TextBox::AppendText(const std::string& text, std::size_t drop_front) {
   if (text.empty() && drop_front == 0) return;
-  text_.erase(0, std::min(drop_front, text_.size()));
+  if (drop_front >= char_count_) {
+    text_.clear();
+    char_count_ = 0;
+  } else {
+    text_.erase(0, Utf8Offset(text_, drop_front));
+    char_count_ -= drop_front;
+  }
   text_ += text;
+  char_count_ += Utf8Length(text);
   if (max_length_ > 0 && static_cast<int>(text_.size()) > max_length_) {
     text_.resize(static_cast<std::size_t>(max_length_));
+    char_count_ = Utf8Length(text_);
   }
   // The caret ends after the inserted text, so the box follows its newest characters.
   sel_start_ = static_cast<int>(text_.size());

@@ -11,6 +11,7 @@
 
 #include "app/main_form.h"
 #include "platform/fake_serial_port.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -48,7 +49,9 @@ void CheckAt(bool condition, const char* what, int line) {
 
 void CheckInvariants(orv::MainForm& f) {
   Check(f.EventsLogTextBox.text().size() <= 1000);
-  Check(f.Receiver_Text.text().size() <= 65536);
+  // Bound by characters; the kept count is the text's.
+  Check(f.Receiver_Text.char_count() <= 65536);
+  Check(orv::Utf8Length(f.Receiver_Text.text()) == f.Receiver_Text.char_count());
   const auto& bank = f.trigger_bank();
   for (int page = 0; page < orv::kPageCount; ++page) {
     const auto& table = f.link().trigger_states().States(page);

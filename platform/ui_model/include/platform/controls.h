@@ -182,11 +182,13 @@ class TextBox : public Control {
   bool multi_line() const { return multi_line_; }
   int max_length() const { return max_length_; }  // 0: no limit
   const std::string& text() const { return text_; }
+  // Characters in the text (UTF-8 sequences, not bytes), kept up to date with every change.
+  std::size_t char_count() const { return char_count_; }
   // Raises Change when the text differs. A text above the maximum length is cut to it.
   void SetText(const std::string& text);
   // Appends at the end (a zero-length selection there replaced by the text, the selection
   // start left after it), first dropping `drop_front` characters from the beginning; one
-  // Change. Never copies the whole text.
+  // Change. Never copies or counts the whole text: only what it drops and adds.
   void AppendText(const std::string& text, std::size_t drop_front = 0);
   // The first character shown: the box scrolls back to its beginning when set to 0.
   int sel_start() const { return sel_start_; }
@@ -196,6 +198,7 @@ class TextBox : public Control {
   bool multi_line_;
   int max_length_;
   std::string text_;
+  std::size_t char_count_ = 0;
   int sel_start_ = 0;
 };
 

@@ -33,9 +33,15 @@ bool EventLogFile::EnsureDataFolder() {
 }
 
 bool EventLogFile::AppendEventLogLine(const std::string& line) {
-  if (!EnsureDataFolder()) return false;
+  const std::string record = Record(line);
   std::error_code error;
-  if (AppendToFile(LogFile(), Record(line), &error)) return true;
+  if (AppendToFile(LogFile(), record, &error)) return true;
+  // The folder is made only when it is missing (someone removed it while the program ran),
+  // not looked for before every record.
+  if (error == std::errc::no_such_file_or_directory && !EntryExists(DataFolder())) {
+    if (!EnsureDataFolder()) return false;
+    if (AppendToFile(LogFile(), record, &error)) return true;
+  }
   last_error_ = error.message();
   return false;
 }

@@ -82,7 +82,7 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
   // Text that changes with every received chunk is shown once per event-loop turn.
   text_timer_.setSingleShot(true);
   text_timer_.setInterval(0);
-  connect(&text_timer_, &QTimer::timeout, this, [this] { FlushText(); });
+  connect(&text_timer_, &QTimer::timeout, this, [this] { FlushDueText(); });
 
   for (Control* control : controls_) {
     const auto container = widgets_.find(control->container());
@@ -288,6 +288,18 @@ void QtFormView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   const int bar_height = notice_bar_->height();
   notice_bar_->setGeometry(0, height() - bar_height, width(), bar_height);
+  QueueUnseenText();
+}
+
+void QtFormView::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  QueueUnseenText();
+}
+
+void QtFormView::QueueUnseenText() {
+  const std::vector<TextBox*> boxes(unseen_text_.begin(), unseen_text_.end());
+  for (TextBox* box : boxes)
+    QueueText(*box);
 }
 
 void QtFormView::MirrorGeometry(Control& control, QWidget* widget) {
@@ -410,10 +422,38 @@ void QtFormView::MirrorKind(Control& control, QWidget* widget) {
 }
 
 void QtFormView::QueueText(TextBox& box) {
-  if (std::find(pending_text_.begin(), pending_text_.end(), &box) == pending_text_.end()) {
-    pending_text_.push_back(&box);
+  if (std::find(pending_text_.begin(), pending_text_.end(), &box) != pending_text_.end()) return;
+  pending_text_.push_back(&box);
+  ScheduleText();
+}
+
+// The next turn of the event loop for a box that has been quiet for a tick, else the end of its
+// tick.
+void QtFormView::ScheduleText() {
+  if (pending_text_.empty()) return;
+  const auto now = std::chrono::steady_clock::now();
+  auto due = std::chrono::steady_clock::time_point::max();
+  for (const TextBox* box : pending_text_) {
+    const auto shown = text_shown_at_.find(box);
+    due = std::min(due, shown == text_shown_at_.end() ? now : shown->second + kTextInterval);
   }
-  if (!text_timer_.isActive()) text_timer_.start();
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(due - now, now - now));
+  if (text_timer_.isActive() && text_timer_.remainingTimeAsDuration() <= wait) return;
+  text_timer_.start(wait);
+}
+
+void QtFormView::FlushDueText() {
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<TextBox*> due;
+  std::erase_if(pending_text_, [&](TextBox* box) {
+    const auto shown = text_shown_at_.find(box);
+    if (shown != text_shown_at_.end() && now - shown->second < kTextInterval) return false;
+    due.push_back(box);
+    return true;
+  });
+  for (TextBox* box : due)
+    MirrorText(*box);
+  ScheduleText();
 }
 
 void QtFormView::FlushText() {
@@ -426,6 +466,15 @@ void QtFormView::FlushText() {
 
 void QtFormView::MirrorText(TextBox& box) {
   QWidget* widget = WidgetOf(&box);
+  // A shown box that lies outside the window's visible area (the received text, below it) is
+  // laid out only once it can be seen: a line edit lays out all of its text at every change.
+  // Hidden editors are kept up to date: they show at a double click, text and all.
+  if (isVisible() && widget->isVisible() && widget->visibleRegion().isEmpty()) {
+    unseen_text_.insert(&box);
+    return;
+  }
+  unseen_text_.erase(&box);
+  text_shown_at_[&box] = std::chrono::steady_clock::now();
   const QSignalBlocker blocker(widget);
   const QString shown = ShownText(box.text(), box.multi_line());
   const int position = ShownPosition(box.text(), box.sel_start(), box.multi_line());

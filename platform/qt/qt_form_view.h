@@ -3,8 +3,10 @@
 #include <QMetaObject>
 #include <QTimer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/controls.h"
@@ -42,8 +44,10 @@ class QtFormView : public QWidget {
   // The status bar under the controls, and the notices it shows from now on.
   QtNoticeBar* notice_bar() const { return notice_bar_; }
   void ShowNotices(NoticeLog& log);
-  // Shows the text changes held back for coalescing now, instead of at the next event-loop turn.
+  // Shows the text changes held back for coalescing now, instead of at the next event-loop turn
+  // or once the box's tick has passed.
   void FlushText();
+  static constexpr std::chrono::milliseconds kTextInterval{250};
   bool text_pending() const { return !pending_text_.empty(); }
   // Every call into the model goes through here, the program's own timer ticks too: focus
   // changes that Qt makes on its own while the model runs (a focused widget hidden, a modal box
@@ -57,6 +61,7 @@ class QtFormView : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   QWidget* CreateWidget(Control& control, QWidget* parent);
@@ -67,6 +72,10 @@ class QtFormView : public QWidget {
   void MirrorKind(Control& control, QWidget* widget);
   void MirrorText(TextBox& box);
   void QueueText(TextBox& box);
+  void ScheduleText();
+  // Shows again the boxes left out while they could not be seen.
+  void QueueUnseenText();
+  void FlushDueText();
   void OnQtFocusChanged(QWidget* now);
   void GiveQtFocusToModelFocus();
 
@@ -82,6 +91,10 @@ class QtFormView : public QWidget {
 
   QtNoticeBar* notice_bar_ = nullptr;
   std::vector<TextBox*> pending_text_;
+  // When each text box was last shown: a box is shown at most once per tick, however often
+  // its text changes (a busy line changes the received text with every chunk).
+  std::unordered_map<const TextBox*, std::chrono::steady_clock::time_point> text_shown_at_;
+  std::unordered_set<TextBox*> unseen_text_;
   QTimer text_timer_;
   QMetaObject::Connection focus_connection_;
   int model_depth_ = 0;

@@ -72,6 +72,20 @@ const std::vector<std::string>& TrickyTexts() {
   return texts;
 }
 
+// Many repeats of a few keys, in many sections of the same name: only the first section and the
+// first of each key count, however the reader orders them to look them up.
+std::string ManyRepeats() {
+  std::string text;
+  for (int section = 0; section < 40; ++section) {
+    text += section % 2 == 0 ? "[ETrgName]\n" : "[etrgname]\r\n";
+    for (int i = 0; i < 100; ++i) {
+      text += (i % 3 == 0 ? "etrg " : "ETRG ") + std::to_string((i * 7 + section) % 13 + 1) + "=s" +
+              std::to_string(section) + "i" + std::to_string(i) + "\n";
+    }
+  }
+  return text;
+}
+
 std::vector<fs::path> CorpusFiles() {
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(ORV_FUZZ_CONFIG_CORPUS)) {
@@ -103,7 +117,9 @@ TEST(ProfileReaderTest, EveryProgramKeyOfTheFuzzCorpusReadsAsPerKeyReads) {
 TEST(ProfileReaderTest, EveryProgramKeyOfTrickyFilesReadsAsPerKeyReads) {
   test::TempFolder folder;
   const fs::path file = folder.path() / "MainForm.INI";
-  for (const std::string& text : TrickyTexts()) {
+  std::vector<std::string> texts = TrickyTexts();
+  texts.push_back(ManyRepeats());
+  for (const std::string& text : texts) {
     SCOPED_TRACE(testing::PrintToString(text.substr(0, 80)));
     test::WriteBytes(file, text);
     ExpectProgramKeysAsPerKeyReads(file);

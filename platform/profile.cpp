@@ -445,7 +445,10 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     std::error_code error;
     const ProfileFileState state = ReadProfileFile(file, bytes, error);
     if (state != ProfileFileState::kRead && state != ProfileFileState::kMissing) return false;
-    return ReplaceFile(file, WithKeySet(bytes, file_section, file_key, ToFileText(value)));
+    // Nor is a file made that the next reading would refuse.
+    const std::string new_bytes = WithKeySet(bytes, file_section, file_key, ToFileText(value));
+    if (new_bytes.size() > kMaxProfileFileBytes) return false;
+    return ReplaceFile(file, new_bytes);
   } catch (const std::exception&) {
     return false;
   }

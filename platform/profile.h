@@ -96,8 +96,8 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
 // value are written as blanks. A new file gets CRLF line breaks, an existing one keeps its own.
 // The new content replaces the file in one rename, so an interrupted write never leaves half a
 // file. Fails (returns false) when the folder is missing, the file cannot be read or replaced, a
-// name is empty, the section name holds "]" or the key holds "=", and when the file is there but
-// is not a regular file within the bound.
+// name is empty, the section name holds "]" or the key holds "=", when the file is there but is
+// not a regular file within the bound, and when the new content would exceed the bound.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::filesystem::path& file);
 

@@ -95,7 +95,7 @@ void BM_FormLoad(benchmark::State& state) {
     }
     // One comment line makes the size exact.
     const std::size_t room = file_size - ini.size() - names.size() - tail.size();
-    if (room >= 3) ini += ";" + std::string(room - 3, '-') + "\r\n";
+    if (room >= 3) ini.append(";").append(room - 3, '-').append("\r\n");
     ini += names + tail;
     std::FILE* file = std::fopen((folder.path / "SYSINI" / "MainForm.INI").c_str(), "wb");
     std::fwrite(ini.data(), 1, ini.size(), file);

@@ -164,6 +164,10 @@ struct UnreadIniCase {
   const char* reason;
 };
 
+void PrintTo(const UnreadIniCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class UnreadIni : public FormTest, public ::testing::WithParamInterface<UnreadIniCase> {
  protected:
   // What the entry is, to see that it was left alone.

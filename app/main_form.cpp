@@ -326,10 +326,9 @@ void MainForm::Form_Load() {
   link_.SetPortConnected(false);
   UpdateConnectionControls();
 
-  for (const char* group :
-       {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"}) {
-    config_.LoadConfigGroup(group);
-  }
+  // The six groups in their order, from one reading of the file.
+  config_.LoadConfigGroups(
+      {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"});
   ComPort_CB.SetListIndex(config_.SerialComPort - 1);
   for (int i = 0; i < static_cast<int>(BaudRate_CB.items().size()); ++i) {
     if (BaudRate_CB.items()[static_cast<std::size_t>(i)] == config_.SerialBaudRate) {

@@ -71,36 +71,54 @@ std::vector<std::string>& Configuration::Names(int page) {
 }
 
 void Configuration::LoadConfigGroup(const std::string& group) {
+  LoadConfigGroups({group});
+}
+
+void Configuration::LoadConfigGroups(std::initializer_list<std::string_view> groups) {
+  // The folder first, as for a single group; then one reading serves every group.
   if (!EntryExists(ConfigFolder())) CreateFolder(ConfigFolder());
+  const ProfileSnapshot file = ReadFile();
+  for (const std::string_view group : groups)
+    LoadGroup(group, file);
+}
+
+ProfileSnapshot Configuration::ReadFile() const {
+  ProfileSnapshot file(ConfigFile());
+  const std::string problem = file.Problem();
+  if (!problem.empty() && notice_) {
+    notice_(Notice{NoticeLevel::kWarning,
+                   ConfigFile().string() + " " + problem + ": its settings were not read."});
+  }
+  return file;
+}
+
+void Configuration::LoadGroup(std::string_view group, const ProfileSnapshot& file) {
   for (int page = 0; page < kPageCount; ++page) {
     if (group == kTriggerPages[static_cast<std::size_t>(page)].ini_section) {
-      LoadNames(page);
+      LoadNames(page, file);
       return;
     }
   }
   if (group == kSerialGroup) {
-    LoadSerialSettings();
+    LoadSerialSettings(file);
   } else if (group == kFileGroup) {
-    LoadFileSettings();
+    LoadFileSettings(file);
   }
 }
 
-void Configuration::LoadNames(int page) {
+void Configuration::LoadNames(int page, const ProfileSnapshot& file) {
   const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
   std::vector<std::string>& names = Names(page);
-  const std::filesystem::path file = ConfigFile();
   for (int n = 1; n <= description.size; ++n) {
     names[static_cast<std::size_t>(n - 1)] =
-        CutAtNulAndTrim(ReadProfileString(description.ini_section, NameKey(description, n),
-                                          DefaultName(description, n), kTextCapacity, file));
+        CutAtNulAndTrim(file.Read(description.ini_section, NameKey(description, n),
+                                  DefaultName(description, n), kTextCapacity));
   }
 }
 
-void Configuration::LoadSerialSettings() {
-  const std::filesystem::path file = ConfigFile();
+void Configuration::LoadSerialSettings(const ProfileSnapshot& file) {
   const auto read = [&](std::string_view key, std::string_view default_value) {
-    return CutAtNulAndTrim(
-        ReadProfileString(kSerialSection, key, default_value, kSerialCapacity, file));
+    return CutAtNulAndTrim(file.Read(kSerialSection, key, default_value, kSerialCapacity));
   };
   settings_corrected_ = false;
 
@@ -124,11 +142,9 @@ void Configuration::LoadSerialSettings() {
   SerialStopBit = read("StopBit", "1");
 }
 
-void Configuration::LoadFileSettings() {
-  const std::filesystem::path file = ConfigFile();
+void Configuration::LoadFileSettings(const ProfileSnapshot& file) {
   const auto read = [&](std::string_view key, std::string_view default_value) {
-    return CutAtNulAndTrim(
-        ReadProfileString(kFileSection, key, default_value, kTextCapacity, file));
+    return CutAtNulAndTrim(file.Read(kFileSection, key, default_value, kTextCapacity));
   };
   FilePathSetting = read("FilePath", program_folder_.string());
   FileNameSetting = read("FileName", "");
@@ -157,8 +173,8 @@ void Configuration::NotifyUnsaved(const std::string& what) const {
 
 std::string Configuration::SerialDevice(int port_number) const {
   constexpr std::size_t kPathCapacity = 1024;
-  return CutAtNulAndTrim(ReadProfileString("SerialPorts", "COM" + std::to_string(port_number), "",
-                                           kPathCapacity, ConfigFile()));
+  return CutAtNulAndTrim(
+      ReadFile().Read("SerialPorts", "COM" + std::to_string(port_number), "", kPathCapacity));
 }
 
 bool Configuration::SaveName(int page, int n) {

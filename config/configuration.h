@@ -3,11 +3,13 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/notice.h"
+#include "platform/profile.h"
 
 namespace orv {
 
@@ -18,8 +20,10 @@ inline constexpr std::uint8_t kFirstComPort = 1;
 inline constexpr std::uint8_t kLastComPort = 10;
 
 // The settings file MainForm.INI in the folder SYSINI beside the program: serial settings, file
-// settings and the names of the triggers and BGM channels. Nothing is cached: every load and save
-// opens the file anew, and a missing file, section or key simply yields the default.
+// settings and the names of the triggers and BGM channels. Nothing is cached between calls: every
+// load reads the file anew (once, however many groups it fills), every save rewrites it, and a
+// missing file, section or key simply yields the default. A file that is there but is not read (a
+// FIFO, a device, one above the size bound) yields the defaults too, with a notice.
 class Configuration {
  public:
   explicit Configuration(std::filesystem::path program_folder);
@@ -31,13 +35,15 @@ class Configuration {
   // or one page's names ("ETrgName", "BTrgName", "VTrgName", "BGMName"). Any other name loads
   // nothing. Creates the configuration folder first if it is missing.
   void LoadConfigGroup(const std::string& group);
+  // Fills several groups, in order, from one reading of the file: start-up's way of loading.
+  void LoadConfigGroups(std::initializer_list<std::string_view> groups);
   // Writes the serial settings for "RS232Config"; every other group is never written here.
   // False (and a notice) when the file could not take them.
   bool SaveConfigGroup(const std::string& group);
   // Writes name n (1..size) of a page (0..3) to that page's section; out-of-range calls do
   // nothing. False (and a notice, for a real name) when it was not written.
   bool SaveName(int page, int n);
-  // Where failed saves are reported.
+  // Where failed saves, and files that are there but could not be read, are reported.
   void set_notice(NoticeFn notice) { notice_ = std::move(notice); }
   // The device that port n stands for: key "COM<n>" of the "SerialPorts" section, read afresh
   // at every call so that an edit takes effect at the next connect; empty when not mapped.
@@ -64,9 +70,12 @@ class Configuration {
   std::vector<std::string> BgmNames;
 
  private:
-  void LoadSerialSettings();
-  void LoadFileSettings();
-  void LoadNames(int page);
+  void LoadGroup(std::string_view group, const ProfileSnapshot& file);
+  void LoadSerialSettings(const ProfileSnapshot& file);
+  void LoadFileSettings(const ProfileSnapshot& file);
+  void LoadNames(int page, const ProfileSnapshot& file);
+  // A snapshot of the file; a file that is there but was not read is reported once, here.
+  ProfileSnapshot ReadFile() const;
   void NotifyUnsaved(const std::string& what) const;
 
   std::filesystem::path program_folder_;

@@ -1,10 +1,17 @@
 #include "platform/profile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <fstream>
 #include <optional>
 #include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
@@ -32,6 +39,17 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return FoldCase(x) == FoldCase(y);
          });
+}
+
+// Orders names without regard to letter case: negative, zero or positive like strcmp.
+int CompareIgnoreCase(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(FoldCase(a[i]));
+    const auto y = static_cast<unsigned char>(FoldCase(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 // Program text as it goes into the file: Windows-1252, with no line break that could split it.
@@ -126,23 +144,110 @@ KeyLocation Locate(std::string_view text, std::string_view section, std::string_
   return where;
 }
 
-enum class FileRead { kOk, kMissing, kFailed };
+// Reads at most kMaxProfileFileBytes + 1 bytes through read_some(buffer, size), which returns the
+// count read, 0 at the end or -1 on failure: a file that grows while it is read, or whose size was
+// wrong, still cannot make the read unbounded.
+template <class ReadSome>
+ProfileFileState ReadBounded(std::size_t expected_size, ReadSome read_some, std::string& bytes) {
+  constexpr std::size_t kMost = kMaxProfileFileBytes + 1;
+  bytes.resize(std::min(expected_size + 1, kMost));
+  std::size_t got = 0;
+  for (;;) {
+    if (got == bytes.size()) {
+      if (got == kMost) break;
+      bytes.resize(std::min(std::max(2 * got, std::size_t{4096}), kMost));
+    }
+    const long n = read_some(bytes.data() + got, bytes.size() - got);
+    if (n < 0) return ProfileFileState::kUnreadable;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return got > kMaxProfileFileBytes ? ProfileFileState::kTooLarge : ProfileFileState::kRead;
+}
 
-FileRead ReadWholeFile(const fs::path& file, std::string& bytes) {
+// Why a file could not be opened: it is missing, it is no regular file (a socket, say), or
+// something else that error keeps.
+ProfileFileState OpenFailure(const fs::path& file) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(file, ec);
+  if (fs::exists(status) && !fs::is_regular_file(status)) return ProfileFileState::kNotRegular;
+  // A link that leads nowhere is there, but cannot be read.
+  if (!fs::exists(fs::symlink_status(file, ec))) return ProfileFileState::kMissing;
+  return ProfileFileState::kUnreadable;
+}
+
+// The whole file into bytes when it is a regular file within the bound; bytes stay empty
+// otherwise. error says why with kUnreadable.
+ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::error_code& error) {
+  bytes.clear();
+  error.clear();
+  ProfileFileState state = ProfileFileState::kUnreadable;
+#ifndef _WIN32
+  // Non-blocking, so that opening a FIFO cannot wait for a writer; what was opened is checked on
+  // the descriptor itself before a byte is read.
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error.assign(errno, std::generic_category());
+    return OpenFailure(file);
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error.assign(errno, std::generic_category());
+  } else if (!S_ISREG(info.st_mode)) {
+    state = ProfileFileState::kNotRegular;
+  } else if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxProfileFileBytes) {
+    state = ProfileFileState::kTooLarge;
+  } else {
+    // Reads of a regular file never block anyway; plain blocking reads are the ordinary case.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    state = ReadBounded(
+        static_cast<std::size_t>(info.st_size),
+        [&](char* buffer, std::size_t size) -> long {
+          for (;;) {
+            const ssize_t n = ::read(fd, buffer, size);
+            if (n >= 0 || errno != EINTR) {
+              if (n < 0) error.assign(errno, std::generic_category());
+              return static_cast<long>(n);
+            }
+          }
+        },
+        bytes);
+  }
+  ::close(fd);
+#else
+  // Windows has no FIFOs in the file system; the type and size are checked before opening.
+  std::error_code ec;
+  const fs::file_status status = fs::status(file, ec);
+  if (!fs::exists(status)) return OpenFailure(file);
+  if (!fs::is_regular_file(status)) return ProfileFileState::kNotRegular;
+  const std::uintmax_t size = fs::file_size(file, ec);
+  if (ec) {
+    error = ec;
+    return ProfileFileState::kUnreadable;
+  }
+  if (size > kMaxProfileFileBytes) return ProfileFileState::kTooLarge;
   std::FILE* in = OpenFile(file, "rb");
   if (in == nullptr) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(file, ec)) ? FileRead::kFailed : FileRead::kMissing;
+    error.assign(errno, std::generic_category());
+    return OpenFailure(file);
   }
-  bytes.clear();
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0)
-    bytes.append(buffer, got);
-  // A folder opens on some systems but cannot be read: that is a failure, not an empty file.
-  const bool failed = std::ferror(in) != 0;
+  state = ReadBounded(
+      static_cast<std::size_t>(size),
+      [&](char* buffer, std::size_t n) -> long {
+        const std::size_t got = std::fread(buffer, 1, n, in);
+        if (got == 0 && std::ferror(in)) {
+          error = std::make_error_code(std::errc::io_error);
+          return -1;
+        }
+        return static_cast<long>(got);
+      },
+      bytes);
   std::fclose(in);
-  return failed ? FileRead::kFailed : FileRead::kOk;
+#endif
+  if (state != ProfileFileState::kRead) bytes.clear();
+  return state;
 }
 
 // Writes the whole content beside the file and renames it over the file.
@@ -205,34 +310,123 @@ std::string WithKeySet(std::string_view text, std::string_view section, std::str
   return out;
 }
 
+// The default obeys the same limit as a value, counted in characters.
+std::string CutToCharacters(std::string_view utf8, std::size_t limit) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const bool starts_character = (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+    if (starts_character && characters++ == limit) return std::string(utf8.substr(0, i));
+  }
+  return std::string(utf8);
+}
+
 }  // namespace
+
+ProfileSnapshot::ProfileSnapshot(const std::filesystem::path& file) {
+  try {
+    state_ = ReadProfileFile(file, text_, error_);
+    Index();
+  } catch (const std::exception&) {
+    *this = ProfileSnapshot();
+    state_ = ProfileFileState::kUnreadable;
+    error_ = std::make_error_code(std::errc::not_enough_memory);
+  }
+}
+
+ProfileSnapshot ProfileSnapshot::FromText(std::string text) {
+  ProfileSnapshot snapshot;
+  if (text.size() > kMaxProfileFileBytes) {
+    snapshot.state_ = ProfileFileState::kTooLarge;
+    return snapshot;
+  }
+  snapshot.state_ = ProfileFileState::kRead;
+  snapshot.text_ = std::move(text);
+  snapshot.Index();
+  return snapshot;
+}
+
+// One pass over the text finds every section and key line, as Locate would meet them; sorting
+// them by name then turns each lookup into a binary search.
+void ProfileSnapshot::Index() {
+  const std::string_view text = text_;
+  // An empty part (Trim gives one with no place in the text) is an empty span anywhere.
+  const auto span = [&](std::string_view part) {
+    if (part.empty()) return Span{};
+    return Span{static_cast<std::uint32_t>(part.data() - text.data()),
+                static_cast<std::uint32_t>(part.size())};
+  };
+  for (std::size_t pos = 0; pos < text.size();) {
+    const Line line = LineAt(text, pos);
+    pos = line.next;
+    const std::string_view content = LineText(text, line);
+    if (const auto name = SectionName(content)) {
+      const auto at = static_cast<std::uint32_t>(entries_.size());
+      sections_.push_back(Section{span(*name), at, at});
+      continue;
+    }
+    if (sections_.empty()) continue;  // lines before the first section are never matched
+    const std::size_t equals = content.find('=');
+    if (equals == std::string_view::npos) continue;
+    entries_.push_back(
+        Entry{span(Trim(content.substr(0, equals))), span(Trim(content.substr(equals + 1)))});
+    sections_.back().end_entry = static_cast<std::uint32_t>(entries_.size());
+  }
+  // Both lists are in the file's order now; a stable sort keeps it among equal names, so that a
+  // search finds the first of them.
+  const auto by_name = [this](Span a, Span b) { return CompareIgnoreCase(Text(a), Text(b)) < 0; };
+  for (const Section& section : sections_) {
+    std::stable_sort(entries_.begin() + section.first_entry, entries_.begin() + section.end_entry,
+                     [&](const Entry& a, const Entry& b) { return by_name(a.key, b.key); });
+  }
+  std::stable_sort(sections_.begin(), sections_.end(),
+                   [&](const Section& a, const Section& b) { return by_name(a.name, b.name); });
+}
+
+std::string ProfileSnapshot::Read(std::string_view section, std::string_view key,
+                                  std::string_view default_value, std::size_t capacity) const {
+  const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
+  try {
+    const std::string file_section = ToFileName(section);
+    const auto found_section = std::partition_point(
+        sections_.begin(), sections_.end(),
+        [&](const Section& s) { return CompareIgnoreCase(Text(s.name), file_section) < 0; });
+    if (found_section != sections_.end() &&
+        EqualsIgnoreCase(Text(found_section->name), file_section)) {
+      const std::string file_key = ToFileName(key);
+      const auto first = entries_.begin() + found_section->first_entry;
+      const auto last = entries_.begin() + found_section->end_entry;
+      const auto found_key = std::partition_point(first, last, [&](const Entry& e) {
+        return CompareIgnoreCase(Text(e.key), file_key) < 0;
+      });
+      if (found_key != last && EqualsIgnoreCase(Text(found_key->key), file_key)) {
+        return Cp1252ToUtf8(Text(found_key->value).substr(0, limit));
+      }
+    }
+    return CutToCharacters(default_value, limit);
+  } catch (const std::exception&) {
+    return std::string(default_value);
+  }
+}
+
+std::string ProfileSnapshot::Problem() const {
+  switch (state_) {
+    case ProfileFileState::kNotRegular:
+      return "is not a regular file";
+    case ProfileFileState::kTooLarge:
+      return "is larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
+    case ProfileFileState::kUnreadable:
+      return "cannot be read" + (error_ ? " (" + error_.message() + ")" : std::string());
+    case ProfileFileState::kRead:
+    case ProfileFileState::kMissing:
+      break;
+  }
+  return {};
+}
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view default_value, std::size_t capacity,
                               const std::filesystem::path& file) {
-  try {
-    const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
-    std::string bytes;
-    if (ReadWholeFile(file, bytes) == FileRead::kOk) {
-      const std::string file_section = ToFileName(section);
-      const std::string file_key = ToFileName(key);
-      const KeyLocation where = Locate(bytes, file_section, file_key);
-      if (where.key_found) {
-        const std::string_view line = LineText(bytes, where.key_line);
-        const std::string_view value = Trim(line.substr(where.equals - where.key_line.begin + 1));
-        return Cp1252ToUtf8(value.substr(0, limit));
-      }
-    }
-    // The default obeys the same limit, counted in characters.
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < default_value.size(); ++i) {
-      const bool starts_character = (static_cast<unsigned char>(default_value[i]) & 0xC0) != 0x80;
-      if (starts_character && characters++ == limit) return std::string(default_value.substr(0, i));
-    }
-    return std::string(default_value);
-  } catch (const std::exception&) {
-    return std::string(default_value);
-  }
+  return ProfileSnapshot(file).Read(section, key, default_value, capacity);
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
@@ -245,9 +439,16 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
       return false;
     }
     // A missing folder is not created: writing the temporary file beside the target fails.
+    // Only a missing file or a regular one within the bound is rewritten; a FIFO or device in its
+    // place is refused rather than read or replaced.
     std::string bytes;
-    if (ReadWholeFile(file, bytes) == FileRead::kFailed) return false;
-    return ReplaceFile(file, WithKeySet(bytes, file_section, file_key, ToFileText(value)));
+    std::error_code error;
+    const ProfileFileState state = ReadProfileFile(file, bytes, error);
+    if (state != ProfileFileState::kRead && state != ProfileFileState::kMissing) return false;
+    // Nor is a file made that the next reading would refuse.
+    const std::string new_bytes = WithKeySet(bytes, file_section, file_key, ToFileText(value));
+    if (new_bytes.size() > kMaxProfileFileBytes) return false;
+    return ReplaceFile(file, new_bytes);
   } catch (const std::exception&) {
     return false;
   }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <vector>
 
 namespace orv {
 
@@ -13,12 +16,77 @@ namespace orv {
 // them; the first matching section, and the first matching key in it, wins. Lines before the
 // first section, lines without "=" and anything else unrecognised are kept but never matched.
 // The file is Windows-1252 text; the strings passed in and returned are UTF-8.
-// Neither function throws: a file that cannot be read reads as missing, a failed write returns
-// false.
+// Nothing here throws: a file that cannot be read reads as missing, a failed write returns false.
+//
+// Only regular files of at most kMaxProfileFileBytes are read or rewritten. A settings file is a
+// few kB; the bound keeps a wrong path (a device, a FIFO, a huge or growing file) from stalling
+// the program or filling its memory.
+inline constexpr std::size_t kMaxProfileFileBytes = std::size_t{4} << 20;
 
-// The value of the key with blanks and tabs around it removed, or default_value when the file,
-// the section or the key is missing. A key present with nothing after "=" reads as the empty
-// string. The result holds at most capacity - 1 characters of the file.
+// What became of reading a profile file.
+enum class ProfileFileState {
+  kRead,        // a regular file within the bound, read whole
+  kMissing,     // no entry of that name
+  kNotRegular,  // a folder, device, FIFO or socket: not read
+  kTooLarge,    // above kMaxProfileFileBytes: not read
+  kUnreadable,  // there, but it could not be opened or read
+};
+
+// One reading of a profile file that answers any number of keys, each exactly as
+// ReadProfileString would have answered it from the same bytes. A file that was not read answers
+// every key with its default, like a missing one; state() and Problem() say why.
+class ProfileSnapshot {
+ public:
+  explicit ProfileSnapshot(const std::filesystem::path& file);
+  // The profile in text, the bytes of a file; text above the bound reads like a file above it.
+  static ProfileSnapshot FromText(std::string text);
+
+  // The value of the key with blanks and tabs around it removed, or default_value when the
+  // file, the section or the key is missing. A key present with nothing after "=" reads as the
+  // empty string. The result holds at most capacity - 1 characters of the file (or of the
+  // default).
+  std::string Read(std::string_view section, std::string_view key, std::string_view default_value,
+                   std::size_t capacity) const;
+
+  ProfileFileState state() const { return state_; }
+  // Why a file that is there was not read, as the end of a sentence that starts with the file's
+  // name ("is not a regular file"); empty when it was read or is missing.
+  std::string Problem() const;
+
+ private:
+  ProfileSnapshot() = default;
+  void Index();
+
+  // Offsets into text_, which the bound keeps within 32 bits.
+  struct Span {
+    std::uint32_t begin = 0;
+    std::uint32_t size = 0;
+  };
+  struct Entry {
+    Span key;
+    Span value;
+  };
+  // A "[name]" line and the key lines up to the next one: entries_[first_entry, end_entry).
+  struct Section {
+    Span name;
+    std::uint32_t first_entry = 0;
+    std::uint32_t end_entry = 0;
+  };
+
+  std::string_view Text(Span span) const {
+    return std::string_view(text_).substr(span.begin, span.size);
+  }
+
+  ProfileFileState state_ = ProfileFileState::kMissing;
+  std::error_code error_;  // with kUnreadable
+  std::string text_;
+  // Sorted by name without regard to letter case, equal names in the file's order, so that a
+  // search finds the first of them as a walk through the file would.
+  std::vector<Section> sections_;
+  std::vector<Entry> entries_;  // sorted so within each section
+};
+
+// One key read from a fresh snapshot of the file.
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view default_value, std::size_t capacity,
                               const std::filesystem::path& file);
@@ -28,7 +96,8 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
 // value are written as blanks. A new file gets CRLF line breaks, an existing one keeps its own.
 // The new content replaces the file in one rename, so an interrupted write never leaves half a
 // file. Fails (returns false) when the folder is missing, the file cannot be read or replaced, a
-// name is empty, the section name holds "]" or the key holds "=".
+// name is empty, the section name holds "]" or the key holds "=", when the file is there but is
+// not a regular file within the bound, and when the new content would exceed the bound.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
                         const std::filesystem::path& file);
 

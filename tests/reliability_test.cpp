@@ -1,12 +1,18 @@
 // What must hold under load and abuse: event storms, long runs and damaged configuration files.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 
 #include "link/frame.h"
+#include "platform/profile.h"
 #include "tests/form_fixture.h"
+#ifndef _WIN32
+#include "tests/odd_files.h"
+#endif
 
 namespace orv {
 namespace {
@@ -193,6 +199,104 @@ INSTANTIATE_TEST_SUITE_P(
                               "[RS232Configure]\r\nComPort=\0"
                               "7\r\n"s}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A settings file at the size bound is read to its last line.
+TEST_F(FormTest, IniOfExactlyTheBoundIsReadWhole) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  const std::string head = "[RS232Configure]\r\nComPort=3\r\nBaudRate=19200\r\n";
+  const std::string tail = "[BGMName]\r\nBGM 60=Last";
+  test::WriteBytes(IniPath(),
+                   head + ";" +
+                       std::string(kMaxProfileFileBytes - head.size() - tail.size() - 3, '-') +
+                       "\r\n" + tail);
+  ASSERT_EQ(std::filesystem::file_size(IniPath()), kMaxProfileFileBytes);
+  MainForm& f = Load();
+  EXPECT_EQ(f.ComPort_CB.text() + " " + f.BaudRate_CB.text(), "COM3 19200");
+  EXPECT_EQ(f.config().BgmNames[59], "Last");
+  EXPECT_TRUE(notices_.empty());
+}
+
+#ifndef _WIN32  // FIFOs, devices and sparse files
+struct UnreadIniCase {
+  const char* name;
+  std::function<void(const std::filesystem::path&)> make;
+  const char* reason;
+};
+
+void PrintTo(const UnreadIniCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class UnreadIni : public FormTest, public ::testing::WithParamInterface<UnreadIniCase> {
+ protected:
+  // What the entry is, to see that it was left alone.
+  std::string Entry() const {
+    const auto status = std::filesystem::symlink_status(IniPath());
+    std::string what = std::to_string(static_cast<int>(status.type()));
+    if (std::filesystem::is_regular_file(status)) {
+      what += " of " + std::to_string(std::filesystem::file_size(IniPath())) + " bytes";
+    }
+    return what;
+  }
+  // Should start-up wait on a FIFO, opening its other end lets it go on, and the test fails.
+  void Release() const { test::ReleaseFifoReader(IniPath()); }
+};
+
+// A MainForm.INI that must not be read: start-up finishes with every default and says once why;
+// a renamed trigger shows but is not saved, which is said too, and the entry stays as it was.
+TEST_P(UnreadIni, StartsWithDefaultsSaysWhyOnceAndLeavesItAlone) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  GetParam().make(IniPath());
+  const std::string before = Entry();
+  test::FinishOrStop([this] { Load(); }, "start-up", [this] { Release(); });
+  MainForm& f = form();
+  EXPECT_EQ(f.ComPort_CB.text() + " " + f.BaudRate_CB.text(), "COM1 9600");
+  EXPECT_EQ(f.RS232BitType_LB.caption(), "None Parity , 8 Bits , 1 Stop");
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "EMG Trigger 1");
+  EXPECT_EQ(f.config().BgmNames[59], "BGM 60");
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].level, NoticeLevel::kWarning);
+  EXPECT_EQ(notices_[0].text,
+            IniPath().string() + " " + GetParam().reason + ": its settings were not read.");
+
+  test::FinishOrStop(
+      [&f] {
+        f.TriggerLabel[0].PerformDblClick();
+        f.TriggerNameText[0].SetText("Hall");
+        f.focus.MoveFocus(&f.Trigger_PictureBox);
+      },
+      "renaming a trigger", [this] { Release(); });
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_EQ(notices_[1].level, NoticeLevel::kError);
+  EXPECT_EQ(notices_[1].text.rfind(IniPath().string() + " cannot be written: ", 0), 0u)
+      << notices_[1].text;
+  EXPECT_EQ(Entry(), before);
+}
+
+// Settings at the top that a reading would find; one byte above the bound keeps them unread.
+void MakeJustAboveTheBound(const std::filesystem::path& p) {
+  const std::string head = "[RS232Configure]\r\nComPort=3\r\nBaudRate=19200\r\n";
+  test::WriteBytes(p, head + ";" + std::string(kMaxProfileFileBytes - head.size(), '-'));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, UnreadIni,
+    ::testing::Values(UnreadIniCase{"fifo", test::MakeFifo, "is not a regular file"},
+                      UnreadIniCase{"devZero",
+                                    [](const std::filesystem::path& p) {
+                                      std::filesystem::create_symlink("/dev/zero", p);
+                                    },
+                                    "is not a regular file"},
+                      UnreadIniCase{"sparse8GiB",
+                                    [](const std::filesystem::path& p) {
+                                      test::MakeSparseFile(p, std::int64_t{8} << 30);
+                                    },
+                                    "is larger than 4 MiB"},
+                      UnreadIniCase{"justAboveTheBound", MakeJustAboveTheBound,
+                                    "is larger than 4 MiB"}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
 }  // namespace orv

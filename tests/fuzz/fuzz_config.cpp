@@ -1,5 +1,7 @@
-// Arbitrary bytes as MainForm.INI: the program loads it, writes back a trigger name and the
-// serial settings, and every line it did not write must still be there, byte for byte.
+// Arbitrary bytes as MainForm.INI: every key the bytes name reads from one snapshot as a plain
+// per-key reader reads it; the program loads the file, writes back a trigger name and the serial
+// settings, and every line it did not write must still be there, byte for byte.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -9,10 +11,13 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/configuration.h"
 #include "platform/profile.h"
+#include "platform/text_encoding.h"
+#include "tests/profile_reference.h"
 
 namespace {
 
@@ -63,6 +68,32 @@ bool WrittenByUs(const std::string& line) {
   return false;
 }
 
+// The section and key names that the bytes themselves hold, in the spelling of the file and in
+// capitals, so that matches are tried without regard to case; from the first lines only, to keep
+// each run short.
+std::vector<std::pair<std::string, std::string>> NamedKeys(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  std::string section;
+  const std::vector<std::string> lines = Lines(text);
+  for (std::size_t i = 0; i < lines.size() && i < 64; ++i) {
+    const std::string& line = lines[i];
+    const std::size_t open = line.find('[');
+    const std::size_t close = line.find(']');
+    if (open != std::string::npos && close != std::string::npos && open < close) {
+      section = line.substr(open + 1, close - open - 1);
+    } else if (const std::size_t equals = line.find('='); equals != std::string::npos) {
+      std::string key = line.substr(0, equals);
+      keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
+      for (char& c : section)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (char& c : key)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
+    }
+  }
+  return keys;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -87,15 +118,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(config.ConfigFile(), std::ios::binary | std::ios::trunc);
     out << original;
   }
-  // The serial and file groups as start-up loads them. A names group is 60 to 120 reads of the
-  // same kind as the one name read below; leaving them out keeps each run short enough for
-  // millions of runs.
-  for (const char* group : {"MainForm", "RS232Config"})
-    config.LoadConfigGroup(group);
+  // One snapshot answers as the per-key reader for every key the bytes name (a key they do not
+  // name reads as its default from both), and for the serial keys in any case.
+  const orv::ProfileSnapshot snapshot = orv::ProfileSnapshot::FromText(original);
+  const orv::test::ReferenceProfile reference(original);
+  for (const char* key : {"ComPort", "BaudRate", "CheckBit", "BitLength", "StopBit"})
+    Check(snapshot.Read("RS232Configure", key, "d", 8) ==
+          reference.Read("RS232Configure", key, "d", 8));
+  for (const auto& [section, key] : NamedKeys(original)) {
+    for (const std::size_t capacity : {std::size_t{2}, std::size_t{128}})
+      Check(snapshot.Read(section, key, "d", capacity) ==
+            reference.Read(section, key, "d", capacity));
+  }
+
+  // Start-up's load of all six groups, from one reading of the file.
+  config.LoadConfigGroups(
+      {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"});
   Check(config.SerialComPort >= 1 && config.SerialComPort <= 10);
   Check(config.SerialBaudRate.size() <= 7);
-  Check(orv::ReadProfileString("ETrgName", "ETRG 7", "", 128, config.ConfigFile()).size() <=
-        127 * 3);
+  Check(config.EmgTriggerNames[6].size() <= 127 * 3);
 
   config.EmgTriggerNames[6] = "Lobby \xE2\x82\xAC";
   config.SaveName(0, 7);

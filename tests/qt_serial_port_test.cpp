@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QElapsedTimer>
 
 #include <map>
 #include <string>
@@ -171,6 +172,39 @@ TEST_F(QtSerialPortTest, SettingsApplyAtOpenOrAtOnceAndRefusedOnesKeepThePreviou
   ASSERT_TRUE(Connect(pty_, "38400,E,8,1"));
   EXPECT_EQ(StateOf(pty_), LineState(B4800, true));
   EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
+}
+
+// A line that brings a few bytes every millisecond wakes the program once per receive interval,
+// not once per few bytes, and every byte still arrives, in order; a lone reply after a quiet
+// spell is handed on at once.
+TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
+  int events = 0;
+  const Connection count = port_.received().Connect([&](const Bytes&) { ++events; });
+  ASSERT_TRUE(Connect(pty_));
+  Bytes sent;
+  QTimer writer;  // two bytes every millisecond for half a second
+  writer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&writer, &QTimer::timeout, [&] {
+    const Bytes piece{static_cast<std::uint8_t>(sent.size()),
+                      static_cast<std::uint8_t>(~sent.size())};
+    if (pty_.WriteMaster(piece)) sent.insert(sent.end(), piece.begin(), piece.end());
+  });
+  writer.start(1);
+  (void)WaitFor([] { return false; }, milliseconds(500));
+  writer.stop();
+  ASSERT_TRUE(WaitFor([&] { return received_.size() >= sent.size(); }));
+  EXPECT_EQ(received_, sent);
+  EXPECT_GT(sent.size(), 400u) << "the writer kept the line busy";
+  EXPECT_LE(events, 500 / 25 + 5) << "at most one receive event per interval";
+  EXPECT_LE(test::CountWakeups(kIdleWindow), kIdleWakeups) << "quiet again afterwards";
+
+  // After a quiet spell, a reply is handed on without waiting for an interval.
+  (void)WaitFor([] { return false; }, milliseconds(60));
+  received_.clear();
+  events = 0;
+  ASSERT_TRUE(pty_.WriteMaster(Hex("02 02 06 12 34 00 03")));
+  EXPECT_TRUE(WaitFor([&] { return received_ == Hex("02 02 06 12 34 00 03"); }, milliseconds(20)));
+  EXPECT_EQ(events, 1);
 }
 
 TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesBack) {

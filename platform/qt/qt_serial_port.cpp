@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 
 #ifndef _WIN32
@@ -85,10 +86,14 @@ QtSerialPort::QtSerialPort(DeviceLookup device_for_port)
   QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { OnReadyRead(); });
   QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                    [this](QSerialPort::SerialPortError error) { OnError(error); });
+  drain_timer_.setSingleShot(true);
+  QObject::connect(&drain_timer_, &QTimer::timeout, &port_, [this] { Drain(); });
 }
 
 QtSerialPort::~QtSerialPort() {
   // Closing below may still emit; nothing of this object may run from here on.
+  drain_timer_.stop();
+  QObject::disconnect(&drain_timer_, nullptr, nullptr, nullptr);
   QObject::disconnect(&port_, nullptr, nullptr, nullptr);
   if (port_.isOpen()) port_.close();
 }
@@ -135,6 +140,8 @@ void QtSerialPort::Close() {
   // A lost device's handle may already be released.
   open_ = false;
   lost_ = false;
+  drain_timer_.stop();
+  port_.setReadBufferSize(0);
   if (port_.isOpen()) port_.close();
   port_.clearError();
 }
@@ -196,6 +203,24 @@ LineSettings QtSerialPort::line_settings() const {
 
 void QtSerialPort::OnReadyRead() {
   if (!open_ || lost_) return;
+  const auto since = std::chrono::steady_clock::now() - last_drain_;
+  if (since >= kReceiveInterval) {
+    Drain();
+    return;
+  }
+  // Holds what has come; the port reads no more until the drain.
+  port_.setReadBufferSize(std::max<qint64>(1, port_.bytesAvailable()));
+  if (!drain_timer_.isActive()) {
+    drain_timer_.start(std::chrono::ceil<std::chrono::milliseconds>(kReceiveInterval - since));
+  }
+}
+
+void QtSerialPort::Drain() {
+  drain_timer_.stop();
+  last_drain_ = std::chrono::steady_clock::now();
+  // Unlimited again: reading on resumes with the read below.
+  port_.setReadBufferSize(0);
+  if (!open_ || lost_ || !port_.isOpen()) return;
   const QByteArray data = port_.readAll();
   const auto* first = reinterpret_cast<const std::uint8_t*>(data.constData());
   RaiseReceive(Bytes(first, first + data.size()));

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QSerialPort>
+#include <QTimer>
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -54,6 +56,8 @@ class QtSerialPort : public SerialPort {
 
  private:
   void OnReadyRead();
+  // Hands everything read so far to the receive event, and lets the port read on.
+  void Drain();
   void OnError(QSerialPort::SerialPortError error);
   void ReleaseLostDevice();
   // Applies the pending settings to the open port; all of them or, if the device refuses one,
@@ -65,6 +69,12 @@ class QtSerialPort : public SerialPort {
   void Fail(PortErrorKind kind, const QString& text);
 
   QSerialPort port_;
+  // A busy line would wake the program for every few bytes: after one receive event the next
+  // waits until kReceiveInterval has passed, and meanwhile the port stops reading (a read buffer
+  // that counts as full turns QSerialPort's read notifier off). Bytes wait in the driver.
+  static constexpr std::chrono::milliseconds kReceiveInterval{25};
+  QTimer drain_timer_;
+  std::chrono::steady_clock::time_point last_drain_{};
   DeviceLookup device_for_port_;
   std::optional<LineSettings> pending_settings_;
   std::string device_;

@@ -11,8 +11,12 @@ void Receiver::OnComm(const Bytes& chunk) {
   if (chunk.empty()) return;
   std::size_t i = 0;
   // Straight into the ring while nothing waits before these bytes and there is room.
-  for (; i < chunk.size() && backlog_size() == 0 && !RingFull(); ++i)
-    StoreInRing(chunk[i]);
+  if (backlog_size() == 0) {
+    const int used = (RxRingWrite - RxRingRead + kRingPositions) % kRingPositions;
+    const std::size_t room = static_cast<std::size_t>(kRingPositions - 1 - used);
+    for (const std::size_t n = std::min(room, chunk.size()); i < n; ++i)
+      StoreInRing(chunk[i]);
+  }
   const std::size_t room = kBacklogLimit - backlog_size();
   const std::size_t rest = chunk.size() - i;
   const std::size_t kept = std::min(rest, room);
@@ -24,7 +28,7 @@ void Receiver::OnComm(const Bytes& chunk) {
 
 void Receiver::StoreInRing(std::uint8_t b) {
   RxRing[static_cast<std::size_t>(RxRingWrite)] = b;
-  RxRingWrite = static_cast<std::int16_t>((RxRingWrite + 1) % kRingPositions);
+  if (++RxRingWrite == kRingPositions) RxRingWrite = 0;
 }
 
 void Receiver::RefillFromBacklog() {
@@ -40,7 +44,7 @@ void Receiver::RefillFromBacklog() {
 bool Receiver::TakeRxByte() {
   if (RxRingRead == RxRingWrite) return false;
   RxByte = RxRing[static_cast<std::size_t>(RxRingRead)];
-  RxRingRead = static_cast<std::int16_t>((RxRingRead + 1) % kRingPositions);
+  if (++RxRingRead == kRingPositions) RxRingRead = 0;
   return true;
 }
 

@@ -69,7 +69,9 @@ class Receiver {
 
  private:
   void HandleByte(std::uint8_t b);
-  bool RingFull() const { return (RxRingWrite + 1) % kRingPositions == RxRingRead; }
+  bool RingFull() const {
+    return (RxRingWrite + 1 == kRingPositions ? 0 : RxRingWrite + 1) == RxRingRead;
+  }
   void StoreInRing(std::uint8_t b);
   // Moves waiting bytes into the ring as far as it has room.
   void RefillFromBacklog();

@@ -73,8 +73,10 @@ class Signal {
     const std::shared_ptr<Core> core = core_;
     ++core->depth;
     const std::size_t count = core->entries.size();
+    // No entry is removed while a delivery is in progress, and the core is held: plain pointers
+    // stay valid even if the vector grows.
     for (std::size_t i = 0; i < count; ++i) {
-      const std::shared_ptr<Slot> slot = core->entries[i];
+      Slot* const slot = core->entries[i].get();
       if (slot->connected) slot->listener(args...);
     }
     --core->depth;

@@ -11,6 +11,7 @@
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
+#include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
 
@@ -47,6 +48,11 @@ int main(int argc, char* argv[]) {
   view.ShowNotices(notices);
   // The tick is the program's: it runs from here to the end, whatever the window does.
   const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
+  // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way
+  // out, and with it goes its lock file.
+  const orv::QtQuitSignals quit_signals([&view](int) { view.close(); });
+  // Qt ends the program with exit() when the display connection is lost: close the port then too.
+  const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   view.show();
   return QApplication::exec();
 }

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Attacks on the shared folders, each tried for real: two throw-away operator accounts in the
+# group dialout, a copy of the installed layout (SYSINI and DATA root:dialout 2775), the attacker
+# plants files, then the victim runs the real program (on a virtual X server, connected to the
+# simulated controller). Nothing of the victim's may be written, truncated, read into the shared
+# folders or re-moded; the program must not hang; the planted port map must be ignored.
+#   shared_folders_test.sh BUILD_DIR
+# Needs root (to make the accounts), Xvfb and xdotool; exits 77 (skipped) without them.
+set -uo pipefail
+build="$1"
+program="$build/app/orvandel"
+sim="$build/sim/orvandel-sim"
+writer="$build/tests/orv_ini_writer"
+[ "$(id -u)" -eq 0 ] || { echo "skipped: needs root"; exit 77; }
+for tool in Xvfb xdotool useradd userdel su; do
+  command -v "$tool" > /dev/null || { echo "skipped: needs $tool"; exit 77; }
+done
+
+base="$(mktemp -d /tmp/orv-shared.XXXXXX)"
+chmod 755 "$base"
+attacker="orvatk$$"
+victim="orvvic$$"
+display=":$((40 + $$ % 50))"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null; done
+  wait 2> /dev/null
+  pkill -u "$attacker" 2> /dev/null
+  pkill -u "$victim" 2> /dev/null
+  userdel "$attacker" 2> /dev/null
+  userdel "$victim" 2> /dev/null
+  rm -rf "$base"
+  rm -f /run/lock/LCK..*"${base//\//_}"* 2> /dev/null
+}
+trap cleanup EXIT
+
+fails=0
+passes=0
+check() {  # check NAME COMMAND...
+  local name="$1"
+  shift
+  if "$@"; then
+    passes=$((passes + 1))
+    echo "ok   - $name"
+  else
+    fails=$((fails + 1))
+    echo "FAIL - $name"
+  fi
+}
+
+for user in "$attacker" "$victim"; do
+  useradd -M -N -g users -G dialout -d "$base/home/$user" -s /bin/bash "$user" || exit 1
+  mkdir -p "$base/home/$user"
+  chown "$user:users" "$base/home/$user"
+  chmod 755 "$base/home/$user"
+done
+as() {  # as USER COMMAND: runs a shell command as that user, with the program's usual umask
+  local user="$1"
+  shift
+  su -s /bin/bash "$user" -c "umask 022; $*"
+}
+
+folder="$base/opt/orvandel"
+mkdir -p "$folder"
+cp "$program" "$folder/orvandel"
+chmod 755 "$base/opt" "$folder" "$folder/orvandel"
+site="$base/site.ini"
+port="$base/controller-port"
+
+# The victim's own files, as an attacker would aim at them.
+vhome="$base/home/$victim"
+victim_files=("$vhome/.bashrc" "$vhome/secret.txt")
+fingerprint() {  # content, mode, owner, group, size and change time of the victim's files
+  for f in "${victim_files[@]}"; do
+    stat -c '%n %a %U %G %s %Z' "$f"
+    sha256sum < "$f"
+  done
+}
+fresh_layout() {
+  rm -rf "$folder/SYSINI" "$folder/DATA"
+  mkdir -m 2775 "$folder/SYSINI" "$folder/DATA"
+  chown root:dialout "$folder/SYSINI" "$folder/DATA"
+  chmod 2775 "$folder/SYSINI" "$folder/DATA"
+  as "$victim" "printf 'export PS1=victim\n' > '$vhome/.bashrc'; printf 'the victim private text\n' > '$vhome/secret.txt'; chmod 600 '$vhome/secret.txt'"
+  before="$(fingerprint)"
+}
+victim_untouched() { [ "$(fingerprint)" = "$before" ]; }
+no_victim_text_in_folders() { ! grep -rqs 'victim private text\|PS1=victim' "$folder/SYSINI" "$folder/DATA"; }
+
+# The controller: the simulator on a pseudo-terminal owned by root, mapped where the site's own
+# settings say (a root-owned file that no operator can change).
+"$sim" --link "$port" --report-interval 0.3 > "$base/sim.log" 2>&1 < /dev/null &
+pids+=($!)
+printf '[SerialPorts]\r\nCOM1=%s\r\n' "$port" > "$site"
+chmod 644 "$site"
+for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
+# As a serial device is: root's, usable by the group dialout.
+chgrp dialout "$(readlink -f "$port")"
+chmod 660 "$(readlink -f "$port")"
+
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+pids+=($!)
+sleep 1
+
+victim_pid=""
+# Starts the victim's program, waits for its window and clicks Connection. Returns 1 when the
+# window did not appear within five seconds (a hang).
+start_victim() {
+  as "$victim" "cd '$vhome' && DISPLAY=$display exec '$folder/orvandel' --site-settings '$site'" \
+    > "$base/victim.log" 2>&1 &
+  victim_pid=$!
+  local window=""
+  for _ in $(seq 50); do
+    window="$(DISPLAY=$display xdotool search --name 'Orvandel Program' 2> /dev/null | head -n1)"
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || return 1
+  sleep 0.3
+  # "Connection" sits at 3480,6000 twips, 2655 x 975: its middle at 96 dpi (15 twips a pixel).
+  DISPLAY=$display xdotool mousemove --window "$window" 318 432 click 1
+}
+# True when the victim's program sent at least two polls within two seconds from now.
+polls_continue() {
+  local from
+  from="$(wc -l < "$base/sim.log")"
+  sleep 2.2
+  [ "$(tail -n +"$((from + 1))" "$base/sim.log" | grep -c ' RX ')" -ge 2 ] && return 0
+  echo "  (the victim's program said:)"
+  sed 's/^/  | /' "$base/victim.log" | tail -n 5
+  return 1
+}
+stop_victim() {
+  [ -n "$victim_pid" ] || return 0
+  pkill -TERM -u "$victim" -f "$folder/orvandel" 2> /dev/null
+  for _ in $(seq 30); do pgrep -u "$victim" -f "$folder/orvandel" > /dev/null || break; sleep 0.1; done
+  pkill -KILL -u "$victim" -f "$folder/orvandel" 2> /dev/null
+  wait "$victim_pid" 2> /dev/null
+  victim_pid=""
+}
+# One attack: the attacker's plant, then a victim's run of a few seconds.
+attack() {  # attack NAME PLANT_COMMAND
+  local name="$1"
+  fresh_layout
+  as "$attacker" "$2"
+  if start_victim; then
+    check "$name: the window appears and polls go on" polls_continue
+  else
+    check "$name: the window appears" false
+  fi
+  stop_victim
+  check "$name: no victim file written, truncated or re-moded" victim_untouched
+  check "$name: nothing of the victim's read into the shared folders" no_victim_text_in_folders
+}
+
+echo "# the baseline: no attack"
+attack "baseline" "true"
+check "baseline: events reach EventLog.txt" test -s "$folder/DATA/EventLog.txt"
+
+echo "# links planted for the victim's writes"
+attack "MainForm.INI.tmp is a link" \
+  "printf '[RS232Configure]\r\nComPort=99\r\n' > '$folder/SYSINI/MainForm.INI'; ln -s '$vhome/.bashrc' '$folder/SYSINI/MainForm.INI.tmp'"
+attack "EventLog.txt is a link" "ln -s '$vhome/.bashrc' '$folder/DATA/EventLog.txt'"
+attack "MainForm.INI is a link to a private file" \
+  "ln -s '$vhome/secret.txt' '$folder/SYSINI/MainForm.INI'"
+attack "TestFile.txt is a link" "ln -s '$vhome/.bashrc' '$folder/DATA/TestFile.txt'"
+# The race: the link comes back again and again while the victim starts.
+fresh_layout
+as "$attacker" "for i in \$(seq 3000); do ln -sfn '$vhome/.bashrc' '$folder/DATA/TestFile.txt' 2>/dev/null; done" &
+racer=$!
+start_victim > /dev/null
+wait "$racer"
+stop_victim
+check "TestFile.txt re-linked during start-up: no victim file written" victim_untouched
+
+echo "# FIFOs that would stop the victim's program"
+attack "EventLog.txt is a FIFO" "mkfifo '$folder/DATA/EventLog.txt'"
+attack "MainForm.INI is a FIFO" "mkfifo '$folder/SYSINI/MainForm.INI'"
+
+echo "# a port map that sends the victim's keys to the attacker"
+fresh_layout
+apty="$base/home/$attacker/port"
+as "$attacker" "printf '[SerialPorts]\r\nCOM1=$apty\r\n' > '$folder/SYSINI/MainForm.INI'"
+as "$attacker" "exec '$sim' --link '$apty' --quiet-reports" \
+  > "$base/attacker-sim.log" 2>&1 < /dev/null &
+pids+=($!)
+sleep 0.5
+start_victim > /dev/null
+check "planted port map: the victim's program still polls the site's controller" polls_continue
+stop_victim
+check "planted port map: the attacker's controller heard nothing" \
+  bash -c "! grep -q ' RX ' '$base/attacker-sim.log'"
+check "planted port map: a notice says it was ignored" \
+  grep -q 'SerialPorts.*ignored' "$base/victim.log"
+
+echo "# two operators writing MainForm.INI at once"
+fresh_layout
+as "$attacker" "'$writer' '$folder/SYSINI/MainForm.INI' A 200" &
+first=$!
+as "$victim" "'$writer' '$folder/SYSINI/MainForm.INI' V 200" &
+second=$!
+wait "$first"
+wait "$second"
+keys="$(grep -c '^[AV][0-9]*=' "$folder/SYSINI/MainForm.INI")"
+check "two writers of 200 keys each: all 400 kept (found $keys)" test "$keys" -eq 400
+check "two writers: the file stays group dialout and group-writable" \
+  test "$(stat -c '%G %A' "$folder/SYSINI/MainForm.INI" | cut -c1-14)" = "dialout -rw-rw"
+check "two writers: no temporary file left behind" \
+  bash -c "[ \$(ls -A '$folder/SYSINI' | grep -v -x -e MainForm.INI -e MainForm.INI.lock | wc -l) -eq 0 ]"
+
+echo "# the port's lock file after a SIGTERM"
+fresh_layout
+start_victim > /dev/null
+polls_continue > /dev/null
+locks_before="$(ls /run/lock | grep -c "${port//\//_}")"
+stop_victim
+check "SIGTERM: the port was locked while connected" test "$locks_before" -ge 1
+check "SIGTERM: no lock file left" bash -c "! ls /run/lock | grep -q '${port//\//_}'"
+
+echo "$passes passed, $fails failed"
+[ "$fails" -eq 0 ]

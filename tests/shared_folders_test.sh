@@ -217,5 +217,29 @@ stop_victim
 check "SIGTERM: the port was locked while connected" test "$locks_before" -ge 1
 check "SIGTERM: no lock file left" bash -c "! ls /run/lock | grep -q '${port//\//_}'"
 
+echo "# the display goes away while connected"
+fresh_layout
+start_victim > /dev/null
+polls_continue > /dev/null
+kill "${pids[1]}"  # the virtual X server
+for _ in $(seq 30); do pgrep -u "$victim" -f "$folder/orvandel" > /dev/null || break; sleep 0.1; done
+check "lost display: the program ended" bash -c "! pgrep -u '$victim' -f '$folder/orvandel'"
+check "lost display: no lock file left" bash -c "! ls /run/lock | grep -q '${port//\//_}'"
+stop_victim
+
+echo "# a program folder whose name is not valid UTF-8"
+odd="$base/opt/$(printf 'orv\xff\xfe')"
+mkdir -p "$odd"
+cp "$program" "$odd/orvandel"
+chmod 755 "$odd" "$odd/orvandel"
+chown "$victim" "$odd"  # a personal copy, writable by its user
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+pids+=($!)
+sleep 1
+as "$victim" "cd '$vhome' && DISPLAY=$display timeout 3 '$odd/orvandel'" > "$base/odd.log" 2>&1
+check "odd folder name: SYSINI and DATA are made beside the program" test -d "$odd/DATA"
+check "odd folder name: nothing is made in the current folder" \
+  bash -c "[ ! -e '$vhome/DATA' ] && [ ! -e '$vhome/SYSINI' ]"
+
 echo "$passes passed, $fails failed"
 [ "$fails" -eq 0 ]

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #ifndef _WIN32
 #include <fcntl.h>

@@ -31,16 +31,20 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Orvandel"));
 
   const std::filesystem::path folder = ProgramFolder();
-  // COM1..COM10 stand for the devices named in MainForm.INI, looked up at every connect.
-  orv::QtSerialPort port(
-      [folder](int port_number) { return orv::Configuration(folder).SerialDevice(port_number); });
   // Every notice goes to the window's status bar and to the Qt log (standard error); those of
   // start-up wait in the notice log until the window shows them.
   orv::NoticeLog notices(orv::SystemLocalTime);
+  const orv::NoticeFn notice = notices.Sink(orv::QtLogNotices());
+  // COM1..COM10 stand for the devices of the site's port map, looked up at every connect; a map
+  // that is ignored is said through the window's notices.
+  orv::QtSerialPort port([folder, notice](int port_number) {
+    orv::Configuration config(folder);
+    config.set_notice(notice);
+    return config.SerialDevice(port_number);
+  });
   // Start-up may show a message box before the window exists.
   orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
-                                              orv::SystemLocalTime,
-                                              notices.Sink(orv::QtLogNotices())});
+                                              orv::SystemLocalTime, notice});
   form.Form_Load();
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,

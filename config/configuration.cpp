@@ -38,8 +38,11 @@ std::string CutAtNulAndTrim(std::string value) {
 
 }  // namespace
 
-Configuration::Configuration(std::filesystem::path program_folder)
-    : FilePathSetting(program_folder.string()), program_folder_(std::move(program_folder)) {
+Configuration::Configuration(std::filesystem::path program_folder,
+                             std::filesystem::path site_settings_file)
+    : FilePathSetting(program_folder.string()),
+      program_folder_(std::move(program_folder)),
+      site_settings_file_(std::move(site_settings_file)) {
   for (int page = 0; page < kPageCount; ++page) {
     const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];
     std::vector<std::string>& names = Names(page);
@@ -173,8 +176,9 @@ void Configuration::NotifyUnsaved(const std::string& what) const {
 
 std::string Configuration::SerialDevice(int port_number) const {
   constexpr std::size_t kPathCapacity = 1024;
+  const SiteSettings site(ConfigFile(), notice_, site_settings_file_);
   return CutAtNulAndTrim(
-      ReadFile().Read("SerialPorts", "COM" + std::to_string(port_number), "", kPathCapacity));
+      site.Read("SerialPorts", "COM" + std::to_string(port_number), kPathCapacity));
 }
 
 bool Configuration::SaveName(int page, int n) {

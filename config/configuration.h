@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/site_settings.h"
 #include "platform/notice.h"
 #include "platform/profile.h"
 
@@ -26,7 +27,10 @@ inline constexpr std::uint8_t kLastComPort = 10;
 // FIFO, a device, one above the size bound) yields the defaults too, with a notice.
 class Configuration {
  public:
-  explicit Configuration(std::filesystem::path program_folder);
+  // site_settings_file: where the site-wide settings are kept (tests put one of their own).
+  explicit Configuration(
+      std::filesystem::path program_folder,
+      std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile));
 
   std::filesystem::path ConfigFolder() const;
   std::filesystem::path ConfigFile() const;
@@ -46,7 +50,9 @@ class Configuration {
   // Where failed saves, and files that are there but could not be read, are reported.
   void set_notice(NoticeFn notice) { notice_ = std::move(notice); }
   // The device that port n stands for: key "COM<n>" of the "SerialPorts" section, read afresh
-  // at every call so that an edit takes effect at the next connect; empty when not mapped.
+  // at every call so that an edit takes effect at the next connect; empty when not mapped. The
+  // port map is a site-wide setting: it is read through SiteSettings, from this file only while
+  // other users cannot change it, else from the site file.
   std::string SerialDevice(int port_number) const;
 
   // Names of a page (0 EMG, 1 business, 2 soft, 3 BGM), name n at index n - 1.
@@ -79,6 +85,7 @@ class Configuration {
   void NotifyUnsaved(const std::string& what) const;
 
   std::filesystem::path program_folder_;
+  std::filesystem::path site_settings_file_;
   bool settings_corrected_ = false;
   NoticeFn notice_;
 };

@@ -12,6 +12,12 @@ const char* PortErrorKindText(PortErrorKind kind) {
       return "permission denied";
     case PortErrorKind::kBusy:
       return "device in use";
+    case PortErrorKind::kStaleLock:
+      return "stale lock";
+    case PortErrorKind::kNotATerminal:
+      return "not a serial device";
+    case PortErrorKind::kUntrustedDevice:
+      return "device owned by another user";
     case PortErrorKind::kLost:
       return "device lost";
     case PortErrorKind::kWriteFailed:

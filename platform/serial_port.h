@@ -14,10 +14,13 @@ using Bytes = std::vector<std::uint8_t>;
 // words) for the operator.
 enum class PortErrorKind {
   kNone,
-  kNotFound,    // no such device
-  kPermission,  // the device exists but this user may not open it
-  kBusy,        // another program holds it (or its lock)
-  kLost,        // it went away while open
+  kNotFound,         // no such device
+  kPermission,       // the device exists but this user may not open it
+  kBusy,             // another program holds it (or its lock)
+  kStaleLock,        // a lock file of a program that has ended still holds it
+  kNotATerminal,     // not a serial device: a file, a folder, a FIFO, /dev/null
+  kUntrustedDevice,  // a device that another user owns (a pty that user plays the far end of)
+  kLost,             // it went away while open
   kWriteFailed,
   kOther,
 };

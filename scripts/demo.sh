@@ -27,6 +27,8 @@ elif grep -qi '^COM1=' "$ini"; then
 else
   printf '[SerialPorts]\r\nCOM1=%s\r\n' "$port" >> "$ini"
 fi
+# The program takes a port map only from a file that no one but its owner may write.
+chmod go-w "$ini"
 
 "$build/sim/orvandel-sim" --link "$port" --seed "${ORV_DEMO_SEED:-1}" > "$run/simulator.log" &
 sim=$!

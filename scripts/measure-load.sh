@@ -22,6 +22,7 @@ cp "$build/app/orvandel" "$run/orvandel"
 port="$(pwd)/$run/controller-port"
 printf '[RS232Configure]\r\nBaudRate=115200\r\n[SerialPorts]\r\nCOM1=%s\r\n' "$port" \
   > "$run/SYSINI/MainForm.INI"
+chmod go-w "$run/SYSINI/MainForm.INI"  # a port map is taken only from a file its owner alone writes
 
 sim_args=(--link "$port" --settings 115200,N,8,1 --quiet-reports)
 [ "$mode" = storm ] && sim_args+=(--burst 1000000)

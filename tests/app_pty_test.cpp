@@ -1,6 +1,8 @@
 // The program's connection over a real pseudo-terminal: the QSerialPort binding on the slave
 // side, the test as the controller on the master side.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -8,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/main_form.h"
 #include "link/frame.h"
@@ -206,6 +209,71 @@ TEST_F(PtyConnection, TenThousandReportsAtFullLineRateGiveTenThousandRecordsInOr
   }
   EXPECT_EQ(f.link().receiver().overflow_bytes(), 0u);
   EXPECT_TRUE(notices_.empty());
+}
+
+// Wired as the program is: the port's lookup reports through the window's notices. The operator
+// sees why beside "Com Port Fail!": an ignored map, another user's pty.
+TEST(PtyConnectionRefused, TheReasonStandsBesideComPortFail) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the pty to another user";
+  test::TempFolder folder;
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  const std::filesystem::path ini = folder.path() / "SYSINI" / "MainForm.INI";
+  const std::filesystem::path site = folder.path() / "orvandel.ini";
+  std::filesystem::create_directories(ini.parent_path());
+  test::WriteBytes(ini, "[SerialPorts]\r\nCOM1=" + pty.slave_path() + "\r\n");
+  std::filesystem::permissions(ini, std::filesystem::perms(0664));
+  test::WriteBytes(site, "[SerialPorts]\nCOM1=/nonexistent/site-port\n");
+  std::filesystem::permissions(site, std::filesystem::perms(0644));
+  std::vector<std::string> messages;
+  std::vector<std::string> notices;
+  const NoticeFn notice = [&](const Notice& n) { notices.push_back(n.text); };
+  QtSerialPort port([&](int n) {
+    Configuration config(folder.path(), site);
+    config.set_notice(notice);
+    return config.SerialDevice(n);
+  });
+  MainForm form(MainFormEnvironment{
+      port, folder.path(),
+      [&](const std::string& text, const std::string&, MessageIcon) { messages.push_back(text); },
+      [] {
+        return LocalDateTime{12, 4, 5, 21};
+      },
+      notice});
+  form.Form_Load();
+  ASSERT_TRUE(notices.empty()) << notices[0];
+
+  // A map others can change is ignored: the site's map is used instead.
+  form.ConnectCB.PerformClick();
+  EXPECT_FALSE(form.link().port_connected());
+  EXPECT_EQ(messages, (std::vector<std::string>{"Com Port Fail!"}));
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0], "[SerialPorts] in " + ini.string() +
+                            " is ignored: other users can change that file. Put site-wide "
+                            "settings in " +
+                            site.string() + ".");
+  EXPECT_EQ(
+      notices[1].rfind("COM1 cannot be opened: device not found (/nonexistent/site-port: ", 0), 0u)
+      << notices[1];
+
+  // The operator's own copy is taken, but the pty there belongs to someone else.
+  std::filesystem::permissions(ini, std::filesystem::perms(0644));
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(chown(pty.slave_path().c_str(), nobody->pw_uid, -1), 0);
+  form.ConnectCB.PerformClick();
+  ASSERT_EQ(chown(pty.slave_path().c_str(), 0, -1), 0);
+  EXPECT_FALSE(form.link().port_connected());
+  EXPECT_EQ(messages.size(), 2u);
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[2], "COM1 cannot be opened: device owned by another user (" + pty.slave_path() +
+                            ": belongs to user nobody)");
+
+  // Given back: it connects, and nothing more is said.
+  form.ConnectCB.PerformClick();
+  EXPECT_TRUE(form.link().port_connected());
+  EXPECT_EQ(notices.size(), 3u);
+  form.ConnectCB.PerformClick();
 }
 
 }  // namespace

@@ -158,7 +158,8 @@ void LoadAll(Configuration& config) {
 
 class ConfigurationTest : public ::testing::Test {
  protected:
-  ConfigurationTest() : config_(folder_.path()) {}
+  // The machine's own site file has no say here.
+  ConfigurationTest() : config_(folder_.path(), folder_.path() / "no-site-settings.ini") {}
 
   // Loads into the same object every time, so that a value left from an earlier load shows.
   void LoadFrom(const std::string& content) {
@@ -336,6 +337,8 @@ TEST_F(SerialPortsSection, MapsPortNumbersToDevicesAndIsReadAfreshEachTime) {
   config_.LoadConfigGroup("RS232Config");
   EXPECT_EQ(config_.SerialDevice(1), "");
   WriteBytes(config_.ConfigFile(), "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\ncom10=/dev/pts/7\r\n");
+  // Written by its owner alone, whatever the umask: a file the port map may come from.
+  fs::permissions(config_.ConfigFile(), fs::perms(0644));
   EXPECT_EQ(config_.SerialDevice(1), "/dev/ttyUSB0");
   EXPECT_EQ(config_.SerialDevice(10), "/dev/pts/7");
   EXPECT_EQ(config_.SerialDevice(2), "");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the .deb and the .tar.gz from a finished build tree and checks what the .deb installs:
 # the layout, the modes and group of SYSINI and DATA (after the package's own postinst), the
-# desktop entry and the icon.
+# desktop entry, the icon, and the site settings file (root's alone, a conffile).
 set -euo pipefail
 build="$1"
 out="$(mktemp -d)"
@@ -15,11 +15,17 @@ listing="$(dpkg-deb -c "$deb")"
 echo "$listing"
 for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvandel \
   ./usr/bin/orvandel-sim ./usr/share/applications/orvandel.desktop \
-  ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/; do
+  ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/ \
+  ./etc/orvandel/orvandel.ini; do
   grep -q " $path\$" <<< "$listing" || fail "$path missing from the package"
 done
 grep -E ' ./opt/orvandel/(SYSINI|DATA)/$' <<< "$listing" | grep -qv '^drwxrwsr-x' &&
   fail "SYSINI and DATA must be drwxrwsr-x in the package"
+# The site settings: root's, written by root alone, kept over upgrades as the administrator left it.
+grep -E ' ./etc/orvandel/orvandel.ini$' <<< "$listing" | grep -qE '^-rw-r--r-- root/root ' ||
+  fail "/etc/orvandel/orvandel.ini must be -rw-r--r-- root/root in the package"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx '/etc/orvandel/orvandel.ini' ||
+  fail "/etc/orvandel/orvandel.ini is not a conffile"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 grep -q 'libqt6widgets6' <<< "$depends" || fail "the Qt runtime is not declared"
@@ -36,4 +42,8 @@ done
 desktop-file-validate "$root/usr/share/applications/orvandel.desktop" || fail "desktop entry"
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/orvandel.svg" || fail "icon"
 [ -x "$root/opt/orvandel/orvandel" ] || fail "the program is not executable"
+# A template: the section is there, empty, with the example only in comments.
+grep -qx '\[SerialPorts\]' "$root/etc/orvandel/orvandel.ini" || fail "no [SerialPorts] section"
+grep -qiE '^[[:space:]]*COM[0-9]+[[:space:]]*=' "$root/etc/orvandel/orvandel.ini" &&
+  fail "the template maps a port"
 echo "1 passed, 0 failed"

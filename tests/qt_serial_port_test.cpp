@@ -3,15 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QElapsedTimer>
+#include <QLockFile>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <utility>
 
+#include "platform/port_lock.h"
 #include "tests/pty_pair.h"
+#include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
 namespace orv {
@@ -256,6 +263,184 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     EXPECT_FALSE(port_.device_lost()) << fatal;
     ASSERT_TRUE(Connect(pty_));
   }
+}
+
+// Gives a device to another user for the length of a scope, then back to root.
+class OwnedBy {
+ public:
+  OwnedBy(const std::string& path, uid_t user)
+      : path_(path), ok_(chown(path.c_str(), user, -1) == 0) {}
+  ~OwnedBy() {
+    if (ok_) {
+      EXPECT_EQ(chown(path_.c_str(), 0, -1), 0);
+    }
+  }
+  OwnedBy(const OwnedBy&) = delete;
+  OwnedBy& operator=(const OwnedBy&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  std::string path_;
+  bool ok_;
+};
+
+TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWhy) {
+  ASSERT_TRUE(pty_.ok());
+  const test::TempFolder folder;
+  const std::string plain = (folder.path() / "plain").string();
+  const std::string fifo = (folder.path() / "fifo").string();
+  const std::string link = (folder.path() / "by-id-link").string();
+  test::WriteBytes(plain, "not a line");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(pty_.slave_path().c_str(), link.c_str()), 0);
+  const std::pair<std::string, std::string> refused[] = {
+      {plain, "a regular file, not a serial device"},
+      {folder.path().string(), "a folder, not a serial device"},
+      {fifo, "a FIFO, not a serial device"},
+      {"/dev/null", "not a terminal"},  // a character device of root, but no terminal
+  };
+  port_.SetCommPort(1);
+  for (const auto& [device, reason] : refused) {
+    mapping_[1] = device;
+    port_.Open();
+    EXPECT_FALSE(port_.IsOpen()) << device;
+    EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotATerminal) << device;
+    EXPECT_EQ(port_.last_error().text, device + ": " + reason);
+  }
+  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kNotATerminal), "not a serial device");
+  EXPECT_EQ(test::ReadBytes(plain), "not a line");
+  // A link to a terminal of this user is judged by what it leads to, and taken.
+  mapping_[1] = link;
+  port_.Open();
+  ASSERT_TRUE(port_.IsOpen()) << port_.last_error().text;
+  EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
+  port_.Close();
+  EXPECT_TRUE(failures_.empty());
+
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the pty to another user";
+  // Another user's pty, by name or by a link: that user plays the far end.
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const OwnedBy theirs(pty_.slave_path(), nobody->pw_uid);
+  ASSERT_TRUE(theirs.ok());
+  for (const std::string& device : {pty_.slave_path(), link}) {
+    mapping_[1] = device;
+    port_.Open();
+    EXPECT_FALSE(port_.IsOpen()) << device;
+    EXPECT_EQ(port_.last_error().kind, PortErrorKind::kUntrustedDevice) << device;
+    EXPECT_EQ(port_.last_error().text, device + ": belongs to user nobody");
+  }
+  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kUntrustedDevice), "device owned by another user");
+  // The same pty is that user's own when the program runs as that user.
+  mapping_[1] = pty_.slave_path();
+  AsNobody([this] { port_.Open(); });
+  EXPECT_TRUE(port_.IsOpen()) << port_.last_error().text;
+  port_.Close();
+}
+
+// The lock file QSerialPort keeps for a device, removed at the end whatever happened.
+class LockFileOf {
+ public:
+  explicit LockFileOf(const std::string& device)
+      : path_(std::filesystem::path("/run/lock") / PortLockFileName(device)) {}
+  ~LockFileOf() {
+    std::error_code ec;
+    std::filesystem::remove(path_, ec);
+  }
+  LockFileOf(const LockFileOf&) = delete;
+  LockFileOf& operator=(const LockFileOf&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  bool exists() const { return std::filesystem::exists(path_); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string OwnProcessName() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+
+TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
+  ASSERT_TRUE(pty_.ok());
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const LockFileOf lock(pty_.slave_path());
+  ASSERT_FALSE(lock.exists());
+  mapping_[1] = pty_.slave_path();
+  port_.SetCommPort(1);
+
+  // Held by another copy in this process: Qt's lock is where the holder is looked for.
+  {
+    QtSerialPort holder([this](int) { return pty_.slave_path(); });
+    holder.Open();
+    ASSERT_TRUE(holder.IsOpen());
+    ASSERT_TRUE(lock.exists());
+    port_.Open();
+    ASSERT_FALSE(port_.IsOpen());
+    EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy);
+    EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": in use by process " +
+                                           std::to_string(getpid()) + " (" + OwnProcessName() +
+                                           ", user root)");
+    holder.Close();
+    EXPECT_FALSE(lock.exists());
+  }
+
+  // Held by a program that runs on: a child takes the lock as QSerialPort would, then waits.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    QLockFile held(QString::fromStdString(lock.path().string()));
+    const char ok = held.tryLock(0) ? '1' : '0';
+    (void)!write(ready[1], &ok, 1);
+    pause();
+    _exit(0);
+  }
+  ASSERT_GT(child, 0);
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+  ASSERT_EQ(ok, '1');
+  // The lock file's owner is the user named.
+  ASSERT_EQ(chown(lock.path().c_str(), nobody->pw_uid, -1), 0);
+  port_.Open();
+  EXPECT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy);
+  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": in use by process " +
+                                         std::to_string(child) + " (" + OwnProcessName() +
+                                         ", user nobody)");
+
+  // The program ends without removing its lock (a crash, a kill).
+  ASSERT_EQ(chown(lock.path().c_str(), 0, -1), 0);
+  kill(child, SIGKILL);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  ASSERT_TRUE(lock.exists());
+  // Another user cannot remove root's stale lock from the sticky lock folder: the open fails,
+  // naming the file to remove and its owner.
+  {
+    const OwnedBy theirs(pty_.slave_path(), nobody->pw_uid);
+    ASSERT_TRUE(theirs.ok());
+    AsNobody([this] { port_.Open(); });
+  }
+  EXPECT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kStaleLock);
+  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": locked by process " +
+                                         std::to_string(child) +
+                                         ", which no longer runs: the lock is stale, remove " +
+                                         lock.path().string() + " (owned by root)");
+  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kStaleLock), "stale lock");
+  ASSERT_TRUE(lock.exists());
+  // Root may remove it, and QSerialPort does: the open goes through.
+  port_.Open();
+  EXPECT_TRUE(port_.IsOpen()) << port_.last_error().text;
+  port_.Close();
+  EXPECT_FALSE(lock.exists());
+  EXPECT_TRUE(failures_.empty());
 }
 
 }  // namespace

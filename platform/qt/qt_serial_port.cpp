@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "platform/owned_file.h"
+#include "platform/port_lock.h"
 #endif
 
 namespace orv {
@@ -70,6 +73,36 @@ StopBits FromQt(QSerialPort::StopBits stop_bits) {
   }
 }
 
+#ifndef _WIN32
+const char* FileKind(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISBLK(mode)) return "a block device";
+  return "no character device";
+}
+
+// A local device is taken only when it is a character device that root or this user owns:
+// anything else could be a stand-in whose far end another user plays (a pty of theirs, a FIFO).
+std::optional<PortError> DeviceRefusal(const std::string& device, const struct stat& info) {
+  if (!S_ISCHR(info.st_mode)) {
+    return PortError{PortErrorKind::kNotATerminal,
+                     device + ": " + FileKind(info.st_mode) + ", not a serial device"};
+  }
+  if (info.st_uid != 0 && info.st_uid != geteuid()) {
+    return PortError{
+        PortErrorKind::kUntrustedDevice,
+        device + ": belongs to user " + UserName(static_cast<std::uint32_t>(info.st_uid))};
+  }
+  return std::nullopt;
+}
+
+std::optional<PortError> NotATerminal(const std::string& device) {
+  return PortError{PortErrorKind::kNotATerminal, device + ": not a terminal"};
+}
+#endif
+
 }  // namespace
 
 std::string DefaultDeviceForPort(int port_number) {
@@ -120,6 +153,18 @@ void QtSerialPort::Open() {
     return;
   }
 
+#ifndef _WIN32
+  // Links are followed (/dev/serial/by-id/... lead to the device); what they lead to is judged.
+  // A name that cannot be looked at is left to the open, which says why.
+  struct stat info {};
+  if (::stat(device_.c_str(), &info) == 0) {
+    if (std::optional<PortError> refusal = DeviceRefusal(device_, info)) {
+      last_error_ = *std::move(refusal);
+      return;
+    }
+  }
+#endif
+
   port_.setPortName(QString::fromStdString(device_));
   // Opens with the settings last in force, then tries the new ones on the device itself: only
   // the open device can tell whether it accepts them.
@@ -128,6 +173,15 @@ void QtSerialPort::Open() {
     port_.clearError();
     return;
   }
+#ifndef _WIN32
+  // Judged again on the open handle: the name may have been made to lead elsewhere meanwhile.
+  if (std::optional<PortError> refusal = HandleRefusal()) {
+    port_.close();
+    port_.clearError();
+    last_error_ = *std::move(refusal);
+    return;
+  }
+#endif
   last_error_ = {};
   open_ = true;
   lost_ = false;
@@ -176,6 +230,13 @@ PortError QtSerialPort::OpenFailure() const {
       if (faccessat(AT_FDCWD, device_.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
         return {PortErrorKind::kPermission, text};
       }
+      // Who holds it, as its lock file tells; a lock whose process has ended is named as such,
+      // with the file to remove.
+      if (const std::optional<PortLockHolder> holder = FindPortLock(device_)) {
+        return {
+            holder->pid > 0 && holder->running ? PortErrorKind::kBusy : PortErrorKind::kStaleLock,
+            device_ + ": " + DescribePortLock(*holder)};
+      }
       return {PortErrorKind::kBusy, text};
 #else
       return {PortErrorKind::kPermission, text};
@@ -187,9 +248,30 @@ PortError QtSerialPort::OpenFailure() const {
 #ifndef _WIN32
   struct stat info {};
   if (stat(device_.c_str(), &info) != 0 && errno == ENOENT) return {PortErrorKind::kNotFound, text};
+  // A character device that is no terminal (/dev/null) fails the serial set-up; a look of its own
+  // tells the operator so in plain words. Only devices already judged acceptable get here.
+  if (S_ISCHR(info.st_mode)) {
+    const int fd = ::open(device_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+      const bool terminal = ::isatty(fd) == 1;
+      ::close(fd);
+      if (!terminal) return *NotATerminal(device_);
+    }
+  }
 #endif
   return {PortErrorKind::kOther, text};
 }
+
+#ifndef _WIN32
+std::optional<PortError> QtSerialPort::HandleRefusal() const {
+  const int fd = static_cast<int>(port_.handle());
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return NotATerminal(device_);
+  if (std::optional<PortError> refusal = DeviceRefusal(device_, info)) return refusal;
+  if (::isatty(fd) != 1) return NotATerminal(device_);
+  return std::nullopt;
+}
+#endif
 
 void QtSerialPort::Fail(PortErrorKind kind, const QString& text) {
   last_error_ = {kind, device_ + ": " + text.toStdString()};

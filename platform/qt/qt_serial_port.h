@@ -22,6 +22,10 @@ std::string DefaultDeviceForPort(int port_number);
 // handle released: reading stops, writes are dropped, and the port still reports itself open
 // until Close(), so that the program's disconnect path stays the one way out. The loss is said
 // once through failed(); nothing retries.
+//
+// A device is used only when it is a terminal that root or the user running the program owns,
+// judged by its name before the open and on the handle after it; anything else fails the open
+// with the reason. A device held by another program fails with who holds it, as its lock says.
 class QtSerialPort : public SerialPort {
  public:
   // Device path for a port number, or "" for the system default. Asked at every Open(), so a
@@ -66,6 +70,10 @@ class QtSerialPort : public SerialPort {
   bool TryApply(const LineSettings& settings);
   // Why the open just tried failed, from Qt's error and a look at the device itself.
   PortError OpenFailure() const;
+#ifndef _WIN32
+  // Why the device just opened is not to be used (not a terminal, another user's), if it is not.
+  std::optional<PortError> HandleRefusal() const;
+#endif
   void Fail(PortErrorKind kind, const QString& text);
 
   QSerialPort port_;

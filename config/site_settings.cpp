@@ -1,0 +1,120 @@
+#include "config/site_settings.h"
+
+#include <utility>
+
+namespace orv {
+namespace {
+
+// What no value can be: values end at the line break.
+constexpr std::string_view kUnset = "\n";
+
+std::optional<std::string> Lookup(const std::optional<ProfileSnapshot>& profile,
+                                  std::string_view section, std::string_view key,
+                                  std::size_t capacity) {
+  if (!profile) return std::nullopt;
+  std::string value = profile->Read(section, key, kUnset, capacity);
+  if (value == kUnset) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+SettingsTrust JudgeOwnerAndMode(std::uint32_t owner, std::uint32_t mode, std::uint32_t self,
+                                bool self_may_own) {
+  constexpr std::uint32_t kGroupOrOthersWrite = 0022;
+  if (owner != 0 && !(self_may_own && owner == self)) return SettingsTrust::kOtherOwner;
+  if ((mode & kGroupOrOthersWrite) != 0) return SettingsTrust::kWritableByOthers;
+  return SettingsTrust::kTrusted;
+}
+
+const char* SettingsTrustText(SettingsTrust trust) {
+  switch (trust) {
+    case SettingsTrust::kTrusted:
+      return "it is trusted";
+    case SettingsTrust::kMissing:
+      return "it is missing";
+    case SettingsTrust::kNotRead:
+      return "it could not be read";
+    case SettingsTrust::kLinked:
+      return "it is a link, or has more than one name";
+    case SettingsTrust::kOtherOwner:
+      return "it belongs to another user";
+    case SettingsTrust::kWritableByOthers:
+      break;
+  }
+  return "other users can change that file";
+}
+
+SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
+                           std::filesystem::path site_file)
+    : program_file_(program_settings_file),
+      site_file_(std::move(site_file)),
+      notice_(std::move(notice)) {
+  const std::uint32_t self = EffectiveUserId();
+  std::string problem;
+  Source program = Load(program_file_, self, true, problem);
+  program_trust_ = program.trust;
+  if (program.trust == SettingsTrust::kTrusted) {
+    trusted_program_ = std::move(program.profile);
+  } else {
+    untrusted_program_ = std::move(program.profile);
+  }
+  // A file that could not be read has no keys to name; it is said here.
+  if (program.trust == SettingsTrust::kLinked && !problem.empty()) {
+    Say(program_file_.string() + " " + problem + ": site-wide settings are not taken from it.");
+  } else if (!problem.empty()) {
+    Say(program_file_.string() + " " + problem + ": its settings were not read.");
+  }
+
+  Source site = Load(site_file_, self, false, problem);
+  site_trust_ = site.trust;
+  if (site.trust == SettingsTrust::kTrusted) {
+    site_ = std::move(site.profile);
+  } else if (!problem.empty()) {
+    Say(site_file_.string() + " " + problem + ": its settings were not read.");
+  } else if (site.trust != SettingsTrust::kMissing) {
+    Say(site_file_.string() + " is ignored: " + SettingsTrustText(site.trust) +
+        ". It must belong to root, and only root may write it.");
+  }
+}
+
+SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::uint32_t self,
+                                        bool self_may_own, std::string& problem) {
+  problem.clear();
+  OwnedFile read = ReadOwnedFile(file);
+  Source source;
+  if (read.state == ProfileFileState::kMissing) return source;
+  if (read.symbolic_link) {
+    source.trust = SettingsTrust::kLinked;
+    problem = read.Problem();
+    return source;
+  }
+  if (read.state != ProfileFileState::kRead) {
+    source.trust = SettingsTrust::kNotRead;
+    problem = read.Problem();
+    return source;
+  }
+  source.trust = read.links != 1 ? SettingsTrust::kLinked
+                                 : JudgeOwnerAndMode(read.owner, read.mode, self, self_may_own);
+  source.profile = ProfileSnapshot::FromText(std::move(read.bytes));
+  return source;
+}
+
+std::string SiteSettings::Read(std::string_view section, std::string_view key,
+                               std::size_t capacity) const {
+  if (capacity < 2) return {};  // room for no character
+  if (auto value = Lookup(trusted_program_, section, key, capacity)) return *std::move(value);
+  if (Lookup(untrusted_program_, section, key, capacity) && said_.emplace(section).second) {
+    Say("[" + std::string(section) + "] in " + program_file_.string() +
+        " is ignored: " + SettingsTrustText(program_trust_) + ". Put site-wide settings in " +
+        site_file_.string() + ".");
+  }
+  if (auto value = Lookup(site_, section, key, capacity)) return *std::move(value);
+  return {};
+}
+
+void SiteSettings::Say(const std::string& text) const {
+  if (notice_) notice_(Notice{NoticeLevel::kWarning, text});
+}
+
+}  // namespace orv

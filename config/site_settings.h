@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/notice.h"
+#include "platform/owned_file.h"
+#include "platform/profile.h"
+
+namespace orv {
+
+// Where an installed system keeps its site-wide settings: installed by the package, owned by root,
+// never written by the program.
+inline constexpr std::string_view kSiteSettingsFile = "/etc/orvandel/orvandel.ini";
+
+// Whether a settings file may carry site-wide settings, judged on the handle it was read through.
+enum class SettingsTrust {
+  kTrusted,
+  kMissing,
+  kNotRead,           // there, but not a regular file within the bound, or unreadable
+  kLinked,            // a symbolic link, or a file with more than one name
+  kOtherOwner,        // owned by neither root nor (where allowed) the user running the program
+  kWritableByOthers,  // its group or everyone may write it
+};
+
+// The owner and mode rule alone: root may own the file, and so may the user running the program
+// when self_may_own; nobody but the owner may write it.
+SettingsTrust JudgeOwnerAndMode(std::uint32_t owner, std::uint32_t mode, std::uint32_t self,
+                                bool self_may_own);
+
+// Why a file is not trusted, as the end of a sentence ("other users can change that file").
+const char* SettingsTrustText(SettingsTrust trust);
+
+// The settings of the site rather than of one operator: the port map [SerialPorts] and whatever
+// else must not be changeable by one operator against another. Any section and key can be read.
+//
+// A key is taken from the program's own settings file (SYSINI/MainForm.INI) when that file is
+// owned by the user running the program or by root and only its owner may write it (a personal
+// copy, the demo, the tests), else from the site file, which must be owned by root and written by
+// root alone. Both files are read once, here, and judged on the handle they were read through.
+// A key set in a program file that is not trusted is ignored, and a notice names its section, says
+// why and where to put it: once per section for the life of this object, which a caller makes
+// once per use (a connect).
+class SiteSettings {
+ public:
+  SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
+               std::filesystem::path site_file = std::filesystem::path(kSiteSettingsFile));
+
+  // The value of the key (blanks around it removed, at most capacity - 1 characters), or "" when
+  // no trusted file sets it.
+  std::string Read(std::string_view section, std::string_view key,
+                   std::size_t capacity = 1024) const;
+
+  SettingsTrust program_file_trust() const { return program_trust_; }
+  SettingsTrust site_file_trust() const { return site_trust_; }
+
+ private:
+  struct Source {
+    SettingsTrust trust = SettingsTrust::kMissing;
+    std::optional<ProfileSnapshot> profile;  // whenever the file was read, trusted or not
+  };
+  static Source Load(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
+                     std::string& problem);
+  void Say(const std::string& text) const;
+
+  std::filesystem::path program_file_;
+  std::filesystem::path site_file_;
+  NoticeFn notice_;
+  SettingsTrust program_trust_ = SettingsTrust::kMissing;
+  SettingsTrust site_trust_ = SettingsTrust::kMissing;
+  std::optional<ProfileSnapshot> trusted_program_;
+  std::optional<ProfileSnapshot> untrusted_program_;
+  std::optional<ProfileSnapshot> site_;
+  // Sections already named in a notice by this object.
+  mutable std::set<std::string, std::less<>> said_;
+};
+
+}  // namespace orv

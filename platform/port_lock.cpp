@@ -1,0 +1,117 @@
+#include "platform/port_lock.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <fstream>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "platform/owned_file.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifndef _WIN32
+// The first line of the lock file, read without blocking and without following a link: a lock
+// folder is writable by everyone, and what stands there is not to be trusted.
+std::optional<std::string> ReadFirstLine(const fs::path& file, std::uint32_t& owner) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::string text(64, '\0');
+  ssize_t n = -1;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    owner = static_cast<std::uint32_t>(info.st_uid);
+    do {
+      n = ::read(fd, text.data(), text.size());
+    } while (n < 0 && errno == EINTR);
+  }
+  ::close(fd);
+  if (n < 0) return std::nullopt;
+  text.resize(static_cast<std::size_t>(n));
+  return text.substr(0, text.find('\n'));
+}
+
+std::string ProcessName(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
+}
+#endif
+
+}  // namespace
+
+std::string PortLockFileName(std::string_view device) {
+  constexpr std::string_view kDevFolder = "/dev/";
+  if (device.substr(0, kDevFolder.size()) == kDevFolder) device.remove_prefix(kDevFolder.size());
+  std::string name = "LCK.." + std::string(device);
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
+}
+
+std::vector<fs::path> DefaultPortLockFolders() {
+  return {"/run/lock", "/var/lock"};
+}
+
+std::optional<PortLockHolder> FindPortLock(std::string_view device,
+                                           const std::vector<fs::path>& folders) {
+#ifndef _WIN32
+  const std::string name = PortLockFileName(device);
+  for (const fs::path& folder : folders) {
+    PortLockHolder holder;
+    holder.lock_file = folder / name;
+    std::uint32_t owner = 0;
+    const std::optional<std::string> line = ReadFirstLine(holder.lock_file, owner);
+    if (!line) continue;
+    holder.owner = UserName(owner);
+    // The id as text, blanks around it allowed (the old binary form is not read).
+    const std::size_t first = line->find_first_not_of(" \t");
+    if (first != std::string::npos) {
+      const char* begin = line->data() + first;
+      const char* end = line->data() + line->size();
+      long pid = 0;
+      const auto [stop, error] = std::from_chars(begin, end, pid);
+      if (error == std::errc() && pid > 0 &&
+          std::all_of(stop, end, [](char c) { return c == ' ' || c == '\t' || c == '\r'; })) {
+        holder.pid = pid;
+      }
+    }
+    if (holder.pid > 0) {
+      // A process of another user answers EPERM: it runs all the same.
+      holder.running = ::kill(static_cast<pid_t>(holder.pid), 0) == 0 || errno == EPERM;
+      if (holder.running) holder.process_name = ProcessName(holder.pid);
+    }
+    return holder;
+  }
+#else
+  (void)device;
+  (void)folders;
+#endif
+  return std::nullopt;
+}
+
+std::string DescribePortLock(const PortLockHolder& holder) {
+  const std::string file = holder.lock_file.string();
+  if (holder.pid > 0 && holder.running) {
+    std::string text = "in use by process " + std::to_string(holder.pid) + " (";
+    if (!holder.process_name.empty()) text += holder.process_name + ", ";
+    return text + "user " + holder.owner + ")";
+  }
+  const std::string remove = "remove " + file + " (owned by " + holder.owner + ")";
+  if (holder.pid > 0) {
+    return "locked by process " + std::to_string(holder.pid) +
+           ", which no longer runs: the lock is stale, " + remove;
+  }
+  return "locked by " + file + ", which names no process: " + remove;
+}
+
+}  // namespace orv

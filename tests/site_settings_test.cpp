@@ -1,0 +1,286 @@
+// Where site-wide settings come from: the owner and mode rule, then both files for real.
+#include "config/site_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
+#include "tests/temp_folder.h"
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/odd_files.h"
+#endif
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::WriteBytes;
+
+constexpr std::uint32_t kRoot = 0;
+constexpr std::uint32_t kSelf = 1000;
+constexpr std::uint32_t kOther = 1001;
+
+TEST(SiteSettingsTrust, OwnerAndModeRule) {
+  using T = SettingsTrust;
+  struct Case {
+    std::uint32_t owner;
+    std::uint32_t mode;
+    T program_file;  // self may own it
+    T site_file;     // root alone may
+  };
+  const Case cases[] = {
+      {kSelf, 0644, T::kTrusted, T::kOtherOwner},
+      {kSelf, 0600, T::kTrusted, T::kOtherOwner},
+      {kSelf, 0664, T::kWritableByOthers, T::kOtherOwner},
+      {kSelf, 0646, T::kWritableByOthers, T::kOtherOwner},
+      {kSelf, 0620, T::kWritableByOthers, T::kOtherOwner},
+      {kSelf, 0602, T::kWritableByOthers, T::kOtherOwner},
+      {kRoot, 0644, T::kTrusted, T::kTrusted},
+      {kRoot, 0600, T::kTrusted, T::kTrusted},
+      {kRoot, 0444, T::kTrusted, T::kTrusted},
+      {kRoot, 0664, T::kWritableByOthers, T::kWritableByOthers},
+      {kRoot, 0646, T::kWritableByOthers, T::kWritableByOthers},
+      {kRoot, 02755, T::kTrusted, T::kTrusted},  // set-id bits let no one write
+      {kOther, 0644, T::kOtherOwner, T::kOtherOwner},
+      {kOther, 0600, T::kOtherOwner, T::kOtherOwner},
+      {kOther, 0664, T::kOtherOwner, T::kOtherOwner},
+      {kOther, 0646, T::kOtherOwner, T::kOtherOwner},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.owner) + " " + std::to_string(c.mode));
+    EXPECT_EQ(JudgeOwnerAndMode(c.owner, c.mode, kSelf, true), c.program_file);
+    EXPECT_EQ(JudgeOwnerAndMode(c.owner, c.mode, kSelf, false), c.site_file);
+  }
+  // Run by root, a file of root is the program's own.
+  EXPECT_EQ(JudgeOwnerAndMode(kRoot, 0644, kRoot, true), T::kTrusted);
+  EXPECT_EQ(JudgeOwnerAndMode(kSelf, 0644, kRoot, true), T::kOtherOwner);
+}
+
+// A folder with a program settings file and a site file beside it.
+class SiteSettingsFiles : public ::testing::Test {
+ protected:
+  fs::path program_file() const { return folder_.path() / "MainForm.INI"; }
+  fs::path site_file() const { return folder_.path() / "orvandel.ini"; }
+
+  void Write(const fs::path& file, const std::string& text, fs::perms mode) {
+    WriteBytes(file, text);
+    fs::permissions(file, mode);
+  }
+
+  SiteSettings Make() {
+    return SiteSettings(
+        program_file(), [this](const Notice& n) { notices_.push_back(n.text); }, site_file());
+  }
+
+  test::TempFolder folder_;
+  std::vector<std::string> notices_;
+};
+
+TEST_F(SiteSettingsFiles, ATrustedProgramFileComesFirstKeyByKeyThenTheSiteFile) {
+  Write(program_file(), "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\nCOM3=\r\n", fs::perms(0644));
+  Write(site_file(), "[serialports]\ncom1=/dev/site1\ncom2=/dev/site2\nCOM3=/dev/site3\n",
+        fs::perms(0644));
+  const SiteSettings settings = Make();
+  EXPECT_EQ(settings.program_file_trust(), SettingsTrust::kTrusted);
+  EXPECT_EQ(settings.Read("SerialPorts", "COM1"), "/dev/ttyUSB0");
+  EXPECT_EQ(settings.Read("SerialPorts", "COM3"), "");  // set, to nothing: the default device
+  EXPECT_EQ(settings.Read("SerialPorts", "COM4"), "");
+  EXPECT_EQ(settings.Read("SerialPorts", "COM1", 6), "/dev/");
+  EXPECT_EQ(settings.Read("SerialPorts", "COM1", 1), "");
+  EXPECT_EQ(settings.Read("MQTT", "Host"), "");  // any section reads alike
+#ifndef _WIN32
+  if (geteuid() != 0) GTEST_SKIP() << "the site file must belong to root";
+  EXPECT_EQ(settings.site_file_trust(), SettingsTrust::kTrusted);
+  EXPECT_EQ(settings.Read("SerialPorts", "COM2"), "/dev/site2");
+#endif
+  EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(SiteSettingsFiles, AnIgnoredMapIsSaidOncePerSectionNamingTheSiteFile) {
+  Write(program_file(), "[SerialPorts]\r\nCOM1=/tmp/attacker-pty\r\nCOM2=/tmp/other\r\n",
+        fs::perms(0664));
+  {
+    const SiteSettings settings = Make();
+    EXPECT_EQ(settings.program_file_trust(), SettingsTrust::kWritableByOthers);
+    EXPECT_EQ(settings.Read("SerialPorts", "COM1"), "");
+    EXPECT_EQ(settings.Read("SerialPorts", "COM2"), "");
+    EXPECT_EQ(settings.Read("SerialPorts", "COM5"), "");  // not set there: nothing ignored
+    EXPECT_EQ(settings.Read("LinkWatch", "Seconds"), "");
+  }
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0], "[SerialPorts] in " + program_file().string() +
+                             " is ignored: other users can change that file. Put site-wide "
+                             "settings in " +
+                             site_file().string() + ".");
+  // The next use (connect) says it again.
+  EXPECT_EQ(Make().Read("SerialPorts", "COM1"), "");
+  EXPECT_EQ(notices_.size(), 2u);
+}
+
+TEST_F(SiteSettingsFiles, ThroughConfigurationAnIgnoredPortMapLeavesThePortUnmapped) {
+  Configuration config(folder_.path(), site_file());
+  config.set_notice([this](const Notice& n) { notices_.push_back(n.text); });
+  fs::create_directories(config.ConfigFolder());
+  Write(config.ConfigFile(), "[SerialPorts]\r\nCOM1=/tmp/attacker-pty\r\n", fs::perms(0646));
+  EXPECT_EQ(config.SerialDevice(1), "");
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_NE(notices_[0].find("[SerialPorts] in " + config.ConfigFile().string() + " is ignored"),
+            std::string::npos)
+      << notices_[0];
+  EXPECT_NE(notices_[0].find(site_file().string()), std::string::npos) << notices_[0];
+  fs::permissions(config.ConfigFile(), fs::perms(0644));
+  EXPECT_EQ(config.SerialDevice(1), "/tmp/attacker-pty");  // the owner's own copy again
+  EXPECT_EQ(notices_.size(), 1u);
+}
+
+#ifndef _WIN32
+TEST_F(SiteSettingsFiles, LinksAndFifosAreNotTakenAndSaySo) {
+  Write(folder_.path() / "real.ini", "[SerialPorts]\nCOM1=/dev/ttyS9\n", fs::perms(0644));
+  fs::create_symlink(folder_.path() / "real.ini", program_file());
+  {
+    const SiteSettings settings = Make();
+    EXPECT_EQ(settings.program_file_trust(), SettingsTrust::kLinked);
+    EXPECT_EQ(settings.Read("SerialPorts", "COM1"), "");
+  }
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0], program_file().string() +
+                             " is a symbolic link: site-wide settings are not taken from it.");
+  // A second name for the file: whoever holds the other name can change it.
+  fs::remove(program_file());
+  fs::create_hard_link(folder_.path() / "real.ini", program_file());
+  EXPECT_EQ(Make().Read("SerialPorts", "COM1"), "");
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_NE(notices_[1].find("is ignored: it is a link, or has more than one name"),
+            std::string::npos)
+      << notices_[1];
+  // A FIFO is looked at, never waited on.
+  fs::remove(program_file());
+  test::MakeFifo(program_file());
+  test::FinishOrStop([&] { EXPECT_EQ(Make().program_file_trust(), SettingsTrust::kNotRead); },
+                     "judging a FIFO", [&] { test::ReleaseFifoReader(program_file()); });
+  ASSERT_EQ(notices_.size(), 3u);
+  EXPECT_EQ(notices_[2],
+            program_file().string() + " is not a regular file: its settings were not read.");
+}
+
+// Acts as another user (effective id) until the end of the scope.
+class AsUser {
+ public:
+  explicit AsUser(uid_t user) : ok_(seteuid(user) == 0) {}
+  ~AsUser() {
+    if (ok_) {
+      EXPECT_EQ(seteuid(0), 0);
+    }
+  }
+  AsUser(const AsUser&) = delete;
+  AsUser& operator=(const AsUser&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+// Every owner and mode of either file, and either file missing, run as an ordinary user: which
+// file each key comes from, and what is said. Files are made by root and given away.
+TEST_F(SiteSettingsFiles, DecisionTableOverRealFiles) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to other users";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::uint32_t self = nobody->pw_uid;
+  const std::uint32_t other = self == 12345 ? 12346 : 12345;
+  fs::permissions(folder_.path(), fs::perms(0755));
+
+  using T = SettingsTrust;
+  struct State {
+    const char* name;
+    bool present;
+    std::uint32_t owner;
+    unsigned mode;
+    T as_program_file;
+    T as_site_file;
+  };
+  // Judged as "nobody": a file of root with mode 0600 cannot even be read.
+  const State states[] = {
+      {"absent", false, 0, 0, T::kMissing, T::kMissing},
+      {"self 0644", true, self, 0644, T::kTrusted, T::kOtherOwner},
+      {"self 0664", true, self, 0664, T::kWritableByOthers, T::kOtherOwner},
+      {"self 0646", true, self, 0646, T::kWritableByOthers, T::kOtherOwner},
+      {"self 0600", true, self, 0600, T::kTrusted, T::kOtherOwner},
+      {"root 0644", true, 0, 0644, T::kTrusted, T::kTrusted},
+      {"root 0664", true, 0, 0664, T::kWritableByOthers, T::kWritableByOthers},
+      {"root 0646", true, 0, 0646, T::kWritableByOthers, T::kWritableByOthers},
+      {"root 0600", true, 0, 0600, T::kNotRead, T::kNotRead},
+      {"other 0644", true, other, 0644, T::kOtherOwner, T::kOtherOwner},
+      {"other 0664", true, other, 0664, T::kOtherOwner, T::kOtherOwner},
+      {"other 0646", true, other, 0646, T::kOtherOwner, T::kOtherOwner},
+      {"other 0600", true, other, 0600, T::kNotRead, T::kNotRead},
+  };
+  const auto put = [](const fs::path& file, const State& s, const std::string& text) {
+    std::error_code ec;
+    fs::remove(file, ec);
+    if (!s.present) return;
+    WriteBytes(file, text);
+    ASSERT_EQ(chown(file.c_str(), s.owner, 0), 0);
+    ASSERT_EQ(chmod(file.c_str(), s.mode), 0);
+  };
+  for (const State& program : states) {
+    for (const State& site : states) {
+      SCOPED_TRACE(std::string("MainForm.INI ") + program.name + ", site file " + site.name);
+      put(program_file(), program, "[SerialPorts]\r\nCOM1=/dev/program\r\n");
+      put(site_file(), site, "[SerialPorts]\nCOM1=/dev/site\n");
+      notices_.clear();
+      std::string device;
+      T program_trust{};
+      T site_trust{};
+      {
+        const AsUser as_nobody(self);
+        ASSERT_TRUE(as_nobody.ok());
+        const SiteSettings settings = Make();
+        program_trust = settings.program_file_trust();
+        site_trust = settings.site_file_trust();
+        device = settings.Read("SerialPorts", "COM1");
+      }
+      EXPECT_EQ(program_trust, program.as_program_file);
+      EXPECT_EQ(site_trust, site.as_site_file);
+      const std::string expected = program.as_program_file == T::kTrusted ? "/dev/program"
+                                   : site.as_site_file == T::kTrusted     ? "/dev/site"
+                                                                          : "";
+      EXPECT_EQ(device, expected);
+      // One notice for a program file not trusted or not read, one for a site file there but not
+      // trusted; nothing for missing or trusted files.
+      const auto said = [&](const std::string& part) {
+        int n = 0;
+        for (const std::string& text : notices_)
+          n += text.find(part) != std::string::npos ? 1 : 0;
+        return n;
+      };
+      const bool program_ignored = program.as_program_file == T::kWritableByOthers ||
+                                   program.as_program_file == T::kOtherOwner;
+      EXPECT_EQ(said("[SerialPorts] in " + program_file().string() + " is ignored"),
+                program_ignored ? 1 : 0);
+      EXPECT_EQ(said(program_file().string() + " cannot be read"),
+                program.as_program_file == T::kNotRead ? 1 : 0);
+      const bool site_refused =
+          site.as_site_file != T::kTrusted && site.as_site_file != T::kMissing;
+      EXPECT_EQ(said(site_file().string() + " is ignored") +
+                    said(site_file().string() + " cannot be read"),
+                site_refused ? 1 : 0);
+      EXPECT_EQ(notices_.size(), (program_ignored ? 1u : 0u) +
+                                     (program.as_program_file == T::kNotRead ? 1u : 0u) +
+                                     (site_refused ? 1u : 0u));
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace orv

@@ -3,9 +3,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <cstdio>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "app/command_line.h"
 #include "app/main_form.h"
+#include "config/site_settings.h"
 #include "platform/notice_log.h"
 #include "platform/process.h"
 #include "platform/qt/qt_form_view.h"
@@ -27,8 +33,24 @@ std::filesystem::path ProgramFolder() {
 
 int main(int argc, char* argv[]) {
   orv::ShareNewFilesWithGroup();
+  // Help needs no display: answered before Qt looks for one.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(orv::ProgramUsage().c_str(), stdout);
+      return 0;
+    }
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orvandel"));
+  // Qt has taken its own options out of argv; the rest are ours.
+  const orv::ParsedOptions parsed =
+      orv::ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
+    return 2;
+  }
+  const std::filesystem::path site_settings =
+      parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile));
 
   const std::filesystem::path folder = ProgramFolder();
   // Every notice goes to the window's status bar and to the Qt log (standard error); those of
@@ -37,8 +59,8 @@ int main(int argc, char* argv[]) {
   const orv::NoticeFn notice = notices.Sink(orv::QtLogNotices());
   // COM1..COM10 stand for the devices of the site's port map, looked up at every connect; a map
   // that is ignored is said through the window's notices.
-  orv::QtSerialPort port([folder, notice](int port_number) {
-    orv::Configuration config(folder);
+  orv::QtSerialPort port([folder, notice, site_settings](int port_number) {
+    orv::Configuration config(folder, site_settings);
     config.set_notice(notice);
     return config.SerialDevice(port_number);
   });

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/command_line.h"
 #include "events/event_log_file.h"
 #include "link/frame.h"
 #include "panel/operator_commands.h"
@@ -516,6 +517,33 @@ TEST_F(FormTest, LogBoxKeepsAThousandCharactersNewestFirstAndTheFileGetsEveryRec
   EXPECT_NE(notices_[1].text.find("is written again: 3 waiting event(s) written."),
             std::string::npos)
       << notices_[1].text;
+}
+
+TEST(ProgramOptions, SiteSettingsHelpAndOneLineReasonsForWhatIsNotUnderstood) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;
+    std::string site;
+    bool help;
+  };
+  const Case cases[] = {
+      {{}, "", "", false},
+      {{"--site-settings", "/srv/site.ini"}, "", "/srv/site.ini", false},
+      {{"-h"}, "", "", true},
+      {{"--help", "--site-settings", "a"}, "", "a", true},
+      {{"--site-settings"}, "--site-settings needs a file", "", false},
+      {{"--site-settings", ""}, "--site-settings needs a file", "", false},
+      {{"--connect"}, "unknown option \"--connect\" (see --help)", "", false},
+      {{"COM1"}, "unknown option \"COM1\" (see --help)", "", false},
+  };
+  for (const Case& c : cases) {
+    const ParsedOptions parsed = ParseProgramOptions(c.args);
+    EXPECT_EQ(parsed.error, c.error) << testing::PrintToString(c.args);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(parsed.options.site_settings.value_or("").string(), c.site);
+    EXPECT_EQ(parsed.options.help, c.help);
+  }
+  EXPECT_NE(ProgramUsage().find("--site-settings FILE"), std::string::npos);
 }
 
 }  // namespace

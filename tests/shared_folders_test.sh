@@ -149,6 +149,7 @@ attack() {  # attack NAME PLANT_COMMAND
     check "$name: the window appears" false
   fi
   stop_victim
+  [ -n "${ORV_DEBUG:-}" ] && ls -la "$folder/SYSINI" "$folder/DATA" && cat "$base/victim.log"
   check "$name: no victim file written, truncated or re-moded" victim_untouched
   check "$name: nothing of the victim's read into the shared folders" no_victim_text_in_folders
 }

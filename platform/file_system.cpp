@@ -32,6 +32,7 @@ bool CreateFolder(const fs::path& p) {
 }
 
 bool DeleteFile(const fs::path& p) {
+  if (!HasKnownFolder(p)) return false;
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(p, ec);
   if (ec || fs::is_directory(status)) return false;

@@ -9,8 +9,8 @@ namespace orv {
 
 // The few file-system operations the program needs. None of them throws; failures are reported
 // as false and leave nothing half done. A relative name is refused by every operation that
-// creates or writes: the program's files belong in its own folder, never in whatever folder it
-// was started from.
+// creates, writes or deletes: the program's files belong in its own folder, never in whatever
+// folder it was started from.
 
 // True when an entry of that name exists: file, folder or anything else (a dangling link too).
 bool EntryExists(const std::filesystem::path& p);

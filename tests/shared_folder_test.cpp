@@ -427,8 +427,22 @@ class NoProgramFolder : public test::FormTest {
   char previous_[4096] = {};
 };
 
-TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysEmpty) {
+// A current folder that happens to hold the program's folders, as if it were the program's.
+std::string Snapshot(const fs::path& folder) {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    all += entry.path().string() + "=" + Look(entry.path()) + "\n";
+  return all;
+}
+
+TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItWas) {
+  fs::create_directories(temp_.path() / "SYSINI");
+  fs::create_directories(temp_.path() / "DATA");
+  WriteBytes(temp_.path() / "SYSINI" / "MainForm.INI", "[RS232Configure]\r\nComPort=4\r\n");
+  WriteBytes(temp_.path() / "DATA" / "TestFile.txt", "keep\n");
+  const std::string before = Snapshot(temp_.path());
   MainForm& f = Load();
+  EXPECT_EQ(f.ComPort_CB.text(), "COM1") << "nothing read from the current folder";
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, "System can not write any file.");
   f.TriggerLabel[0].PerformDblClick();
@@ -443,7 +457,7 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysEmpty
   f.CloseSerialPort();
   f.Form_Unload();
   EXPECT_FALSE(f.config().SaveConfigGroup("RS232Config"));
-  EXPECT_TRUE(fs::is_empty(temp_.path()));
+  EXPECT_EQ(Snapshot(temp_.path()), before);
   // Each refusal was said, with the reason.
   bool said = false;
   for (const Notice& n : notices_)

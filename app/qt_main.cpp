@@ -1,19 +1,21 @@
 // The program: the window model over a serial port, shown in a Qt window and driven by its
 // events and its 100 ms timer until the window is closed.
 #include <QApplication>
-#include <QFile>
-#include <QFileInfo>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+#ifdef _WIN32
+#include <QFileInfo>
+#endif
 
 #include "app/command_line.h"
 #include "app/main_form.h"
 #include "config/site_settings.h"
 #include "platform/notice_log.h"
 #include "platform/process.h"
+#include "platform/program_folder.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
@@ -24,9 +26,15 @@
 namespace {
 
 // SYSINI and DATA live beside the real executable, wherever it was started from or linked to.
-std::filesystem::path ProgramFolder() {
+orv::ProgramFolderLookup ProgramFolder() {
+#ifdef _WIN32
+  // Windows names are UTF-16 throughout; Qt's own answer loses nothing there.
   const QString folder = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
-  return std::filesystem::path(QFile::encodeName(folder).toStdString());
+  if (folder.isEmpty()) return {{}, "the program's folder cannot be found"};
+  return {std::filesystem::path(folder.toStdWString()), {}};
+#else
+  return orv::FindProgramFolder();
+#endif
 }
 
 }  // namespace
@@ -52,11 +60,18 @@ int main(int argc, char* argv[]) {
   const std::filesystem::path site_settings =
       parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile));
 
-  const std::filesystem::path folder = ProgramFolder();
+  const orv::ProgramFolderLookup found = ProgramFolder();
+  const std::filesystem::path& folder = found.folder;
   // Every notice goes to the window's status bar and to the Qt log (standard error); those of
   // start-up wait in the notice log until the window shows them.
   orv::NoticeLog notices(orv::SystemLocalTime);
   const orv::NoticeFn notice = notices.Sink(orv::QtLogNotices());
+  if (folder.empty()) {
+    // Every file operation refuses a name without a folder: nothing lands in the current one.
+    notice(orv::Notice{orv::NoticeLevel::kError,
+                       "The program folder cannot be found: " + found.problem +
+                           ". Settings and the event log are neither read nor written."});
+  }
   // COM1..COM10 stand for the devices of the site's port map, looked up at every connect; a map
   // that is ignored is said through the window's notices.
   orv::QtSerialPort port([folder, notice, site_settings](int port_number) {

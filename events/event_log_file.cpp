@@ -50,7 +50,13 @@ bool EventLogFile::CheckDataFolderWritable() {
   if (!EnsureDataFolder()) return false;
   const std::filesystem::path test = TestFile();
   if (EntryExists(test) && !DeleteFile(test)) return false;
-  if (!AppendToFile(test, Record(" This is a test file. "))) return false;
+  // Created anew, exclusively: whatever another user puts there between the delete and this
+  // (a link to one of this user's files) makes the check fail instead of being written through.
+  std::error_code error;
+  if (!CreateFileWith(test, Record(" This is a test file. "), &error)) {
+    last_error_ = error.message();
+    return false;
+  }
   return EntryExists(test);
 }
 

@@ -24,7 +24,8 @@ class EventLogFile {
   // One record: the line, LF, then CR LF. When the folder or the file cannot be written the
   // record is skipped; the next event simply tries again. Returns whether it was written.
   bool AppendEventLogLine(const std::string& line);
-  // Replaces TestFile.txt with one record; true when it is there afterwards.
+  // Replaces TestFile.txt with one record, in a file created anew; true when it is there
+  // afterwards.
   bool CheckDataFolderWritable();
   // Why the last write failed, in the system's words.
   const std::string& last_error() const { return last_error_; }

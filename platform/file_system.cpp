@@ -1,5 +1,7 @@
 #include "platform/file_system.h"
 
+#include "platform/safe_file.h"
+
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -14,19 +16,8 @@ namespace orv {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-class FileErrorCategory : public std::error_category {
- public:
-  const char* name() const noexcept override { return "orvandel.file"; }
-  std::string message(int) const override { return "not a regular file"; }
-};
-
-}  // namespace
-
 std::error_code NotARegularFile() {
-  static const FileErrorCategory category;
-  return std::error_code(1, category);
+  return MakeErrorCode(SharedFileRefusal::kNotRegular);
 }
 
 bool EntryExists(const fs::path& p) {
@@ -35,11 +26,13 @@ bool EntryExists(const fs::path& p) {
 }
 
 bool CreateFolder(const fs::path& p) {
+  if (!HasKnownFolder(p)) return false;
   std::error_code ec;
   return fs::create_directory(p, ec) && !ec;
 }
 
 bool DeleteFile(const fs::path& p) {
+  if (!HasKnownFolder(p)) return false;
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(p, ec);
   if (ec || fs::is_directory(status)) return false;
@@ -55,14 +48,21 @@ std::FILE* OpenFile(const fs::path& p, const char* mode) {
 #endif
 }
 
+namespace {
+
 #ifdef _WIN32
-bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
+bool WriteRecord(const fs::path& p, std::string_view bytes, std::error_code* error,
+                 bool create_new) {
   auto fail = [error] {
     if (error != nullptr) *error = std::error_code(errno, std::generic_category());
     return false;
   };
+  if (!HasKnownFolder(p)) {
+    if (error != nullptr) *error = MakeErrorCode(SharedFileRefusal::kNoFolder);
+    return false;
+  }
   errno = 0;
-  std::FILE* file = OpenFile(p, "ab");
+  std::FILE* file = OpenFile(p, create_new ? "wbx" : "ab");
   if (file == nullptr) return fail();
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const int write_errno = errno;
@@ -73,20 +73,21 @@ bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* er
   return true;
 }
 #else
-bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
+bool WriteRecord(const fs::path& p, std::string_view bytes, std::error_code* error,
+                 bool create_new) {
   auto fail = [error](int code) {
     if (error != nullptr) *error = std::error_code(code, std::generic_category());
     return false;
   };
-  // Non-blocking: a FIFO in the file's place must not stop the program.
-  const int fd = open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return fail(errno);
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    if (error != nullptr) *error = NotARegularFile();
+  // Never through a link, never waiting on a FIFO, never into a file with a second name.
+  std::error_code refused;
+  FileDescriptor file =
+      OpenSharedFile(p, O_WRONLY | O_APPEND | O_CREAT | (create_new ? O_EXCL : 0), 0666, refused);
+  if (!file.valid()) {
+    if (error != nullptr) *error = refused;
     return false;
   }
+  const int fd = file.get();
   ssize_t n = 0;
   do {
     n = write(fd, bytes.data(), bytes.size());
@@ -99,14 +100,22 @@ bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* er
     if (end >= n && ftruncate(fd, end - n) != 0) {
       // Cannot happen on a local file; the fragment stays, and the record is tried again.
     }
-    close(fd);
     return fail(ENOSPC);
   }
-  close(fd);
   if (n < 0) return fail(write_errno);
   if (error != nullptr) error->clear();
   return true;
 }
 #endif
+
+}  // namespace
+
+bool AppendToFile(const fs::path& p, std::string_view bytes, std::error_code* error) {
+  return WriteRecord(p, bytes, error, false);
+}
+
+bool CreateFileWith(const fs::path& p, std::string_view bytes, std::error_code* error) {
+  return WriteRecord(p, bytes, error, true);
+}
 
 }  // namespace orv

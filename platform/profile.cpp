@@ -2,18 +2,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <exception>
-#include <fstream>
 #include <optional>
+#include <random>
 #include <system_error>
+#include <thread>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fstream>
+#else
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include "platform/file_system.h"
+#include "platform/safe_file.h"
 #include "platform/text_encoding.h"
 
 namespace orv {
@@ -166,6 +172,7 @@ ProfileFileState ReadBounded(std::size_t expected_size, ReadSome read_some, std:
   return got > kMaxProfileFileBytes ? ProfileFileState::kTooLarge : ProfileFileState::kRead;
 }
 
+#ifdef _WIN32
 // Why a file could not be opened: it is missing, it is no regular file (a socket, say), or
 // something else that error keeps.
 ProfileFileState OpenFailure(const fs::path& file) {
@@ -176,32 +183,35 @@ ProfileFileState OpenFailure(const fs::path& file) {
   if (!fs::exists(fs::symlink_status(file, ec))) return ProfileFileState::kMissing;
   return ProfileFileState::kUnreadable;
 }
+#endif
 
 // The whole file into bytes when it is a regular file within the bound; bytes stay empty
-// otherwise. error says why with kUnreadable.
-ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::error_code& error) {
+// otherwise. error says why with kUnreadable, and what was refused with kNotRegular. *mode, when
+// given, receives the permissions of a file that was read.
+ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::error_code& error,
+                                 unsigned* mode = nullptr) {
   bytes.clear();
   error.clear();
   ProfileFileState state = ProfileFileState::kUnreadable;
 #ifndef _WIN32
-  // Non-blocking, so that opening a FIFO cannot wait for a writer; what was opened is checked on
-  // the descriptor itself before a byte is read.
-  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error.assign(errno, std::generic_category());
-    return OpenFailure(file);
-  }
+  // Opened as a shared folder's file: a link, a FIFO or a second name of someone's file is
+  // refused on the descriptor before a byte is read, and opening never waits.
   struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    error.assign(errno, std::generic_category());
-  } else if (!S_ISREG(info.st_mode)) {
-    state = ProfileFileState::kNotRegular;
-  } else if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxProfileFileBytes) {
+  FileDescriptor in = OpenSharedFile(file, O_RDONLY, 0, error, &info);
+  if (!in.valid()) {
+    if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+      error.clear();
+      return ProfileFileState::kMissing;
+    }
+    if (IsRefusal(error) && error != MakeErrorCode(SharedFileRefusal::kNoFolder)) {
+      return ProfileFileState::kNotRegular;
+    }
+    return ProfileFileState::kUnreadable;
+  }
+  if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxProfileFileBytes) {
     state = ProfileFileState::kTooLarge;
   } else {
-    // Reads of a regular file never block anyway; plain blocking reads are the ordinary case.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int fd = in.get();
     state = ReadBounded(
         static_cast<std::size_t>(info.st_size),
         [&](char* buffer, std::size_t size) -> long {
@@ -214,10 +224,15 @@ ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::
           }
         },
         bytes);
+    if (mode != nullptr) *mode = static_cast<unsigned>(info.st_mode & 07777);
   }
-  ::close(fd);
 #else
   // Windows has no FIFOs in the file system; the type and size are checked before opening.
+  static_cast<void>(mode);
+  if (!HasKnownFolder(file)) {
+    error = MakeErrorCode(SharedFileRefusal::kNoFolder);
+    return ProfileFileState::kUnreadable;
+  }
   std::error_code ec;
   const fs::file_status status = fs::status(file, ec);
   if (!fs::exists(status)) return OpenFailure(file);
@@ -250,19 +265,53 @@ ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::
   return state;
 }
 
+// Why a file that is there was not read, to follow its name.
+std::string ProblemText(ProfileFileState state, const std::error_code& error) {
+  // A refusal says what stood there: a link, a FIFO, a second name of some file.
+  if (IsRefusal(error)) return error.message();
+  switch (state) {
+    case ProfileFileState::kNotRegular:
+      return "is not a regular file";
+    case ProfileFileState::kTooLarge:
+      return "is larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
+    case ProfileFileState::kUnreadable:
+      return "cannot be read" + (error ? " (" + error.message() + ")" : std::string());
+    case ProfileFileState::kRead:
+    case ProfileFileState::kMissing:
+      break;
+  }
+  return {};
+}
+
+// "<file> <what is wrong>", for the reason of a failed write.
+std::string Described(const fs::path& p, const std::error_code& error) {
+  if (IsRefusal(error)) return p.string() + " " + error.message();
+  return p.string() + " cannot be opened (" + error.message() + ")";
+}
+
+fs::path Beside(const fs::path& file, std::string_view suffix) {
+  fs::path p = file;
+  p += suffix;
+  return p;
+}
+
+#ifdef _WIN32
 // Writes the whole content beside the file and renames it over the file.
-bool ReplaceFile(const fs::path& file, const std::string& bytes) {
-  fs::path temporary = file;
-  temporary += ".tmp";
+bool ReplaceFile(const fs::path& file, const std::string& bytes, int, std::string& problem) {
+  const fs::path temporary = Beside(file, ".tmp");
   std::error_code ec;
   fs::remove(temporary, ec);  // left over from an interrupted write
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    if (!out) {
+      problem = temporary.string() + " cannot be created";
+      return false;
+    }
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (out.fail()) {
       fs::remove(temporary, ec);
+      problem = temporary.string() + " cannot be written";
       return false;
     }
   }
@@ -271,11 +320,94 @@ bool ReplaceFile(const fs::path& file, const std::string& bytes) {
   if (!ec && fs::exists(old_status)) fs::permissions(temporary, old_status.permissions(), ec);
   fs::rename(temporary, file, ec);
   if (ec) {
+    problem = file.string() + " cannot be replaced (" + ec.message() + ")";
     fs::remove(temporary, ec);
     return false;
   }
   return true;
 }
+#else
+// How long a writer waits for another program's rewrite to end before it gives up; a rewrite
+// takes milliseconds, so only a lock held on purpose or by a stuck program lasts that long.
+constexpr auto kLockWait = std::chrono::seconds(2);
+constexpr auto kLockRetry = std::chrono::milliseconds(2);
+
+// Locks "<file>.lock" for one read-modify-write of the file. The lock file stays: removing it
+// would let a writer that opened it a moment earlier lock a file nobody else uses.
+FileDescriptor LockProfile(const fs::path& file, std::string& problem) {
+  const fs::path lock_file = Beside(file, ".lock");
+  std::error_code error;
+  // Read-only is enough for flock, and opens a lock file that another operator created.
+  FileDescriptor lock = OpenSharedFile(lock_file, O_RDONLY | O_CREAT, 0666, error);
+  if (!lock.valid()) {
+    problem = Described(lock_file, error);
+    return {};
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kLockWait;
+  for (;;) {
+    if (::flock(lock.get(), LOCK_EX | LOCK_NB) == 0) return lock;
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      problem = lock_file.string() + " cannot be locked (" +
+                std::error_code(errno, std::generic_category()).message() + ")";
+      return {};
+    }
+    if (std::chrono::steady_clock::now() >= give_up) {
+      problem = lock_file.string() + " stayed locked by another program for " +
+                std::to_string(kLockWait.count()) + " s";
+      return {};
+    }
+    std::this_thread::sleep_for(kLockRetry);
+  }
+}
+
+// A name beside the file that no one else uses: "<file>.XXXXXX", created exclusively, so that
+// nothing planted under a name that could be guessed is ever opened.
+FileDescriptor CreateTemporary(const fs::path& file, fs::path& temporary, std::string& problem) {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device random;
+  std::uniform_int_distribution<std::size_t> pick(0, kLetters.size() - 1);
+  std::error_code error;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string suffix = ".";
+    for (int i = 0; i < 6; ++i)
+      suffix += kLetters[pick(random)];
+    temporary = Beside(file, suffix);
+    // Created with the umask's permissions, as any new file of the program.
+    FileDescriptor out = OpenSharedFile(temporary, O_WRONLY | O_CREAT | O_EXCL, 0666, error);
+    if (out.valid()) return out;
+    if (error != std::errc::file_exists) break;
+  }
+  problem = Described(temporary, error);
+  return {};
+}
+
+// Writes the whole content to a new file beside the file, gives it the old file's permissions
+// and renames it over the file: the rename is the last step, so a crash leaves the old file or
+// the new one, never a part of either. On failure the new file is removed again. old_mode is
+// negative for a file that did not exist: the new one keeps the umask's permissions.
+bool ReplaceFile(const fs::path& file, const std::string& bytes, int old_mode,
+                 std::string& problem) {
+  fs::path temporary;
+  FileDescriptor out = CreateTemporary(file, temporary, problem);
+  if (!out.valid()) return false;
+  const auto fail = [&](const std::string& what) {
+    problem = temporary.string() + " " + what + " (" +
+              std::error_code(errno, std::generic_category()).message() + ")";
+    ::unlink(temporary.c_str());
+    return false;
+  };
+  if (!WriteAll(out.get(), bytes.data(), bytes.size())) return fail("cannot be written");
+  if (::fsync(out.get()) != 0) return fail("cannot be written");
+  // On the handle, never through the name; a settings file is never executable or set-ID.
+  if (old_mode >= 0 && ::fchmod(out.get(), static_cast<mode_t>(old_mode & 0666)) != 0) {
+    return fail("cannot be given the file's permissions");
+  }
+  if (!out.Close()) return fail("cannot be written");
+  if (::rename(temporary.c_str(), file.c_str()) != 0) return fail("cannot replace the file");
+  return true;
+}
+#endif
 
 std::string WithKeySet(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view value) {
@@ -409,18 +541,7 @@ std::string ProfileSnapshot::Read(std::string_view section, std::string_view key
 }
 
 std::string ProfileSnapshot::Problem() const {
-  switch (state_) {
-    case ProfileFileState::kNotRegular:
-      return "is not a regular file";
-    case ProfileFileState::kTooLarge:
-      return "is larger than " + std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
-    case ProfileFileState::kUnreadable:
-      return "cannot be read" + (error_ ? " (" + error_.message() + ")" : std::string());
-    case ProfileFileState::kRead:
-    case ProfileFileState::kMissing:
-      break;
-  }
-  return {};
+  return ProblemText(state_, error_);
 }
 
 std::string ReadProfileString(std::string_view section, std::string_view key,
@@ -430,27 +551,55 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
 }
 
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file) {
+                        const std::filesystem::path& file, std::string* problem) {
+  std::string reason;
+  const auto fail = [&] {
+    if (problem != nullptr) *problem = reason;
+    return false;
+  };
   try {
     const std::string file_section = ToFileName(section);
     const std::string file_key = ToFileName(key);
     if (file_section.empty() || file_key.empty() || file_section.find(']') != std::string::npos ||
         file_key.find('=') != std::string::npos) {
-      return false;
+      reason = "the name cannot be written to " + file.string();
+      return fail();
     }
     // A missing folder is not created: writing the temporary file beside the target fails.
-    // Only a missing file or a regular one within the bound is rewritten; a FIFO or device in its
-    // place is refused rather than read or replaced.
+    // Only a missing file or a regular one within the bound is rewritten; a FIFO, device or link
+    // in its place is refused rather than read or replaced. Looked at first without the lock, so
+    // that nothing is created beside an entry that is refused anyway.
     std::string bytes;
     std::error_code error;
-    const ProfileFileState state = ReadProfileFile(file, bytes, error);
-    if (state != ProfileFileState::kRead && state != ProfileFileState::kMissing) return false;
+    unsigned mode = 0;
+    const auto readable = [&](ProfileFileState state) {
+      if (state == ProfileFileState::kRead || state == ProfileFileState::kMissing) return true;
+      reason = file.string() + " " + ProblemText(state, error);
+      return false;
+    };
+    if (!readable(ReadProfileFile(file, bytes, error))) return fail();
+#ifndef _WIN32
+    // Two programs rewriting at once would each miss the other's key: the read, the change and
+    // the rename happen under the lock, with the file as it is then.
+    const FileDescriptor lock = LockProfile(file, reason);
+    if (!lock.valid()) return fail();
+#endif
+    const ProfileFileState state = ReadProfileFile(file, bytes, error, &mode);
+    if (!readable(state)) return fail();
     // Nor is a file made that the next reading would refuse.
     const std::string new_bytes = WithKeySet(bytes, file_section, file_key, ToFileText(value));
-    if (new_bytes.size() > kMaxProfileFileBytes) return false;
-    return ReplaceFile(file, new_bytes);
+    if (new_bytes.size() > kMaxProfileFileBytes) {
+      reason = file.string() + " would grow larger than " +
+               std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
+      return fail();
+    }
+    const int old_mode = state == ProfileFileState::kRead ? static_cast<int>(mode) : -1;
+    if (!ReplaceFile(file, new_bytes, old_mode, reason)) return fail();
+    if (problem != nullptr) problem->clear();
+    return true;
   } catch (const std::exception&) {
-    return false;
+    reason = file.string() + " cannot be written (out of memory)";
+    return fail();
   }
 }
 

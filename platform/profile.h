@@ -27,7 +27,8 @@ inline constexpr std::size_t kMaxProfileFileBytes = std::size_t{4} << 20;
 enum class ProfileFileState {
   kRead,        // a regular file within the bound, read whole
   kMissing,     // no entry of that name
-  kNotRegular,  // a folder, device, FIFO or socket: not read
+  kNotRegular,  // a folder, device, FIFO, socket, symbolic link or a file with other hard links
+                // (another name someone gave it): not read
   kTooLarge,    // above kMaxProfileFileBytes: not read
   kUnreadable,  // there, but it could not be opened or read
 };
@@ -50,7 +51,7 @@ class ProfileSnapshot {
 
   ProfileFileState state() const { return state_; }
   // Why a file that is there was not read, as the end of a sentence that starts with the file's
-  // name ("is not a regular file"); empty when it was read or is missing.
+  // name ("is not a regular file", "is a symbolic link"); empty when it was read or is missing.
   std::string Problem() const;
 
  private:
@@ -98,7 +99,14 @@ std::string ReadProfileString(std::string_view section, std::string_view key,
 // file. Fails (returns false) when the folder is missing, the file cannot be read or replaced, a
 // name is empty, the section name holds "]" or the key holds "=", when the file is there but is
 // not a regular file within the bound, and when the new content would exceed the bound.
+//
+// The file may sit in a folder that other users write (see safe_file.h): it is read and replaced
+// without following links, and the new content goes to a fresh file "<file>.XXXXXX" created
+// exclusively, with the old file's permissions (or the umask's for a new file) set on its handle.
+// The read, the change and the rename happen under a lock on "<file>.lock", so that programs
+// writing at once each keep the other's keys; a lock held longer than 2 s makes the write fail.
+// *problem, when given, receives the reason of a failure, naming the file that stood in the way.
 bool WriteProfileString(std::string_view section, std::string_view key, std::string_view value,
-                        const std::filesystem::path& file);
+                        const std::filesystem::path& file, std::string* problem = nullptr);
 
 }  // namespace orv

@@ -287,7 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
                                     [](const std::filesystem::path& p) {
                                       std::filesystem::create_symlink("/dev/zero", p);
                                     },
-                                    "is not a regular file"},
+                                    "is a symbolic link"},
                       UnreadIniCase{"sparse8GiB",
                                     [](const std::filesystem::path& p) {
                                       test::MakeSparseFile(p, std::int64_t{8} << 30);

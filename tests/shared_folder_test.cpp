@@ -1,0 +1,469 @@
+// SYSINI and DATA as every operator of the group may write them: whatever another operator put
+// where the program's files belong (a link to the victim's file, a second name of it, a FIFO) is
+// refused with its name, never followed, written through, truncated, re-moded, read into the
+// folder or waited on. Rewrites of MainForm.INI by programs running at once lose no key, and
+// every file the program makes keeps the folder's group and stays writable for it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "config/configuration.h"
+#include "events/event_log_file.h"
+#include "link/frame.h"
+#include "platform/file_system.h"
+#include "platform/profile.h"
+#include "platform/safe_file.h"
+#include "tests/form_fixture.h"
+#include "tests/odd_files.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadBytes;
+using test::WriteBytes;
+
+constexpr const char* kSecret = "victim's private text\n";
+constexpr const char* kOldIni = "[ETrgName]\r\nETRG 1=Old\r\n";
+
+struct stat Lstat(const fs::path& p) {
+  struct stat info {};
+  ::lstat(p.c_str(), &info);
+  return info;
+}
+
+// Everything a write, a truncation or a chmod through a link would change (the bytes of a regular
+// file only: the test itself must not wait on a FIFO).
+std::string Look(const fs::path& p) {
+  const struct stat info = Lstat(p);
+  return std::to_string(info.st_mode) + "|" + std::to_string(info.st_size) + "|" +
+         std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec) + "|" +
+         (S_ISREG(info.st_mode) ? ReadBytes(p) : std::string());
+}
+
+// A program folder with SYSINI and DATA, and a home folder of the victim beside it.
+class SharedFolder : public ::testing::Test {
+ protected:
+  SharedFolder() {
+    fs::create_directories(Program() / "SYSINI");
+    fs::create_directories(Program() / "DATA");
+    fs::create_directories(Home());
+    WriteBytes(Victim(), kSecret);
+    fs::permissions(Victim(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+  fs::path Program() const { return temp_.path() / "orvandel"; }
+  fs::path Home() const { return temp_.path() / "home"; }
+  fs::path Victim() const { return Home() / ".bashrc"; }
+  fs::path Ini() const { return Program() / "SYSINI" / "MainForm.INI"; }
+
+  // No file in the program folder holds the victim's text under a name of its own.
+  void ExpectNothingReadIntoTheFolder() const {
+    const struct stat victim = Lstat(Victim());
+    for (const auto& entry : fs::recursive_directory_iterator(Program())) {
+      const struct stat info = Lstat(entry.path());
+      if (!S_ISREG(info.st_mode) || info.st_ino == victim.st_ino) continue;
+      EXPECT_EQ(ReadBytes(entry.path()).find(kSecret), std::string::npos) << entry.path();
+    }
+  }
+
+  test::TempFolder temp_;
+};
+
+enum class Plant { kLink, kLinkToNothing, kHardLink, kFifo };
+
+// What the program does with the folder; ok, and what it said (a notice or a write's reason).
+struct Outcome {
+  bool ok = false;
+  std::string said;
+};
+using Operation = Outcome (*)(const fs::path& program);
+
+Outcome LoadSettings(const fs::path& program) {
+  Configuration config(program);
+  Outcome outcome;
+  config.set_notice([&](const Notice& n) { outcome.said += n.text; });
+  config.LoadConfigGroups({"MainForm", "RS232Config", "ETrgName"});
+  outcome.ok = outcome.said.empty();
+  return outcome;
+}
+
+Outcome SaveName(const fs::path& program) {
+  Outcome outcome;
+  outcome.ok = WriteProfileString("ETrgName", "ETRG 1", "Hall", program / "SYSINI" / "MainForm.INI",
+                                  &outcome.said);
+  return outcome;
+}
+
+Outcome LogEvent(const fs::path& program) {
+  EventLogFile file(program);
+  Outcome outcome;
+  EventLogRecorder recorder(file, [&](const Notice& n) { outcome.said += n.text; });
+  recorder.Record(EventRecord{{}, 0x21, 1, "12/04 05:21 Event = Fault 1", {}});
+  outcome.ok = recorder.waiting() == 0;
+  return outcome;
+}
+
+Outcome CheckData(const fs::path& program) {
+  EventLogFile file(program);
+  Outcome outcome;
+  outcome.ok = file.CheckDataFolderWritable();
+  outcome.said = file.last_error();
+  return outcome;
+}
+
+struct Attack {
+  const char* name;
+  const char* entry;  // under the program folder
+  Plant plant;
+  Operation operation;
+  bool ok;
+  const char* said;  // follows the entry's full name in what the program said; "" for nothing
+};
+
+class PlantedEntry : public SharedFolder, public ::testing::WithParamInterface<Attack> {};
+
+void PrintTo(const Attack& attack, std::ostream* os) {
+  *os << attack.name;
+}
+
+TEST_P(PlantedEntry, IsRefusedByNameAndTheVictimsFileIsNeverTouched) {
+  const Attack& attack = GetParam();
+  WriteBytes(Ini(), kOldIni);
+  const fs::path entry = Program() / attack.entry;
+  fs::remove(entry);
+  const fs::path missing_target = Home() / "not-there-yet";
+  switch (attack.plant) {
+    case Plant::kLink:
+      fs::create_symlink(Victim(), entry);
+      break;
+    case Plant::kLinkToNothing:
+      fs::create_symlink(missing_target, entry);
+      break;
+    case Plant::kHardLink:
+      fs::create_hard_link(Victim(), entry);
+      break;
+    case Plant::kFifo:
+      test::MakeFifo(entry);
+      break;
+  }
+  const std::string victim_before = Look(Victim());
+  const std::string ini_before = Look(Ini());
+  Outcome outcome;
+  test::FinishOrStop([&] { outcome = attack.operation(Program()); }, attack.name,
+                     [&] { test::ReleaseFifoReader(entry); });
+  EXPECT_EQ(outcome.ok, attack.ok) << outcome.said;
+  if (*attack.said != '\0') {
+    const std::string expected = entry.string() + " " + attack.said;
+    EXPECT_NE(outcome.said.find(expected), std::string::npos)
+        << "said: " << outcome.said << "\nexpected: " << expected;
+  }
+  EXPECT_EQ(Look(Victim()), victim_before) << "the victim's file changed";
+  EXPECT_FALSE(fs::exists(fs::symlink_status(missing_target))) << "created through a link";
+  // A refused INI write leaves the INI as it was; every write that went through wrote it.
+  if (attack.operation == &SaveName && std::string(attack.entry) != "SYSINI/MainForm.INI") {
+    if (attack.ok) {
+      EXPECT_EQ(ReadBytes(Ini()), "[ETrgName]\r\nETRG 1=Hall\r\n");
+    } else {
+      EXPECT_EQ(Look(Ini()), ini_before);
+    }
+  }
+  ExpectNothingReadIntoTheFolder();
+  // No temporary file is left beside the INI.
+  for (const auto& e : fs::directory_iterator(Program() / "SYSINI")) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "MainForm.INI" || name == "MainForm.INI.lock" || e.path() == entry) << name;
+  }
+}
+
+const Attack kAttacks[] = {
+    {"IniLinkRead", "SYSINI/MainForm.INI", Plant::kLink, LoadSettings, false,
+     "is a symbolic link: its settings were not read."},
+    {"IniLinkWrite", "SYSINI/MainForm.INI", Plant::kLink, SaveName, false, "is a symbolic link"},
+    {"IniLinkToNothingWrite", "SYSINI/MainForm.INI", Plant::kLinkToNothing, SaveName, false,
+     "is a symbolic link"},
+    {"IniHardLinkRead", "SYSINI/MainForm.INI", Plant::kHardLink, LoadSettings, false,
+     "has other hard links: its settings were not read."},
+    {"IniHardLinkWrite", "SYSINI/MainForm.INI", Plant::kHardLink, SaveName, false,
+     "has other hard links"},
+    {"IniFifoWrite", "SYSINI/MainForm.INI", Plant::kFifo, SaveName, false, "is not a regular file"},
+    {"OldTemporaryNameLink", "SYSINI/MainForm.INI.tmp", Plant::kLink, SaveName, true, ""},
+    {"LockLink", "SYSINI/MainForm.INI.lock", Plant::kLink, SaveName, false, "is a symbolic link"},
+    {"LockLinkToNothing", "SYSINI/MainForm.INI.lock", Plant::kLinkToNothing, SaveName, false,
+     "is a symbolic link"},
+    {"LockHardLink", "SYSINI/MainForm.INI.lock", Plant::kHardLink, SaveName, false,
+     "has other hard links"},
+    {"LockFifo", "SYSINI/MainForm.INI.lock", Plant::kFifo, SaveName, false,
+     "is not a regular file"},
+    {"EventLogLink", "DATA/EventLog.txt", Plant::kLink, LogEvent, false,
+     "cannot be written (is a symbolic link)"},
+    {"EventLogLinkToNothing", "DATA/EventLog.txt", Plant::kLinkToNothing, LogEvent, false,
+     "cannot be written (is a symbolic link)"},
+    {"EventLogHardLink", "DATA/EventLog.txt", Plant::kHardLink, LogEvent, false,
+     "cannot be written (has other hard links)"},
+    {"EventLogFifo", "DATA/EventLog.txt", Plant::kFifo, LogEvent, false, "cannot be written"},
+    // The check removes whatever stands there and makes its own file.
+    {"TestFileLink", "DATA/TestFile.txt", Plant::kLink, CheckData, true, ""},
+    {"TestFileHardLink", "DATA/TestFile.txt", Plant::kHardLink, CheckData, true, ""},
+    {"TestFileFifo", "DATA/TestFile.txt", Plant::kFifo, CheckData, true, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Attacks, PlantedEntry, ::testing::ValuesIn(kAttacks),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What a check that deletes TestFile.txt and makes it again meets when another operator plants a
+// link in between: the exclusive creation fails, and nothing is written through the link. The
+// INI's temporary files are created the same way.
+TEST_F(SharedFolder, AnExclusiveCreationNeverOpensWhatWasPlantedMeanwhile) {
+  const fs::path test_file = Program() / "DATA" / "TestFile.txt";
+  for (const fs::path& target : {Victim(), Home() / "not-there-yet"}) {
+    SCOPED_TRACE(target);
+    fs::remove(test_file);
+    fs::create_symlink(target, test_file);
+    const std::string victim_before = Look(Victim());
+    std::error_code error;
+    EXPECT_FALSE(CreateFileWith(test_file, "test\n", &error));
+    EXPECT_EQ(error, std::errc::file_exists);
+    const FileDescriptor temporary = OpenSharedFile(Program() / "SYSINI" / "MainForm.INI.AbC123",
+                                                    O_WRONLY | O_CREAT | O_EXCL, 0666, error);
+    EXPECT_TRUE(temporary.valid()) << "a free name is created";
+    fs::create_symlink(target, Program() / "SYSINI" / "MainForm.INI.XyZ789");
+    EXPECT_FALSE(OpenSharedFile(Program() / "SYSINI" / "MainForm.INI.XyZ789",
+                                O_WRONLY | O_CREAT | O_EXCL, 0666, error)
+                     .valid());
+    EXPECT_EQ(Look(Victim()), victim_before);
+    EXPECT_FALSE(fs::exists(Home() / "not-there-yet"));
+    fs::remove(Program() / "SYSINI" / "MainForm.INI.AbC123");
+    fs::remove(Program() / "SYSINI" / "MainForm.INI.XyZ789");
+  }
+}
+
+// Each rewrite makes a temporary file of a new name, "MainForm.INI." and six letters, and none
+// stays: a planted guess of the next name is never used.
+TEST_F(SharedFolder, EachRewriteUsesAFreshTemporaryNameAndLeavesNone) {
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, (Program() / "SYSINI").c_str(), IN_CREATE), 0);
+  for (int i = 0; i < 20; ++i)
+    ASSERT_TRUE(WriteProfileString("S", "k" + std::to_string(i), "v", Ini()));
+  std::vector<std::string> created;
+  alignas(inotify_event) char buffer[64 * 1024];
+  for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+    for (char* p = buffer; p < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(p);
+      if (event->len > 0) created.emplace_back(event->name);
+      p += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  ASSERT_EQ(created.size(), 21u) << "the lock file and one temporary file per write";
+  EXPECT_EQ(created.front(), "MainForm.INI.lock");
+  const std::set<std::string> unique(created.begin() + 1, created.end());
+  EXPECT_EQ(unique.size(), 20u);
+  for (const std::string& name : unique) {
+    EXPECT_EQ(name.size(), std::string("MainForm.INI.").size() + 6) << name;
+    EXPECT_EQ(name.rfind("MainForm.INI.", 0), 0u) << name;
+    EXPECT_FALSE(fs::exists(Program() / "SYSINI" / name)) << name;
+  }
+}
+
+// Two programs saving at the same moment: each keeps the other's keys.
+TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
+  constexpr int kKeys = 200;
+  WriteBytes(Ini(), kOldIni);
+  std::vector<pid_t> writers;
+  for (const char* prefix : {"A", "B"}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failed = 0;
+      for (int i = 0; i < kKeys; ++i) {
+        const std::string n = std::to_string(i);
+        failed += WriteProfileString("Keys", prefix + n, n, Ini()) ? 0 : 1;
+      }
+      _exit(std::min(failed, 100));
+    }
+    writers.push_back(pid);
+  }
+  for (const pid_t pid : writers) {
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed writes: " << status;
+  }
+  const ProfileSnapshot file(Ini());
+  int missing = 0;
+  for (const char* prefix : {"A", "B"}) {
+    for (int i = 0; i < kKeys; ++i) {
+      const std::string n = std::to_string(i);
+      missing += file.Read("Keys", prefix + n, "?", 16) == n ? 0 : 1;
+    }
+  }
+  EXPECT_EQ(missing, 0);
+  EXPECT_EQ(file.Read("ETrgName", "ETRG 1", "?", 16), "Old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Program() / "SYSINI"), {}), 2)
+      << "the INI and its lock file, no temporary file";
+}
+
+// A program that holds the lock and never lets go: a write gives up after a bounded wait.
+TEST_F(SharedFolder, ALockHeldByAnotherProgramMakesTheWriteFailNotHang) {
+  WriteBytes(Ini(), kOldIni);
+  const int lock = open((Ini().string() + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+  ASSERT_GE(lock, 0);
+  // flock locks belong to the open file: a second one of the same process waits like another's.
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  std::string problem;
+  bool written = true;
+  test::FinishOrStop([&] { written = WriteProfileString("S", "k", "v", Ini(), &problem); },
+                     "writing under a held lock");
+  close(lock);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(problem, Ini().string() + ".lock stayed locked by another program for 2 s");
+  EXPECT_EQ(ReadBytes(Ini()), kOldIni);
+  EXPECT_TRUE(WriteProfileString("S", "k", "v", Ini()));
+}
+
+// RAII for the process's umask.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : old_(umask(mask)) {}
+  ~Umask() { umask(old_); }
+  Umask(const Umask&) = delete;
+  Umask& operator=(const Umask&) = delete;
+
+ private:
+  mode_t old_;
+};
+
+mode_t ModeOf(const fs::path& p) {
+  return Lstat(p).st_mode & 07777;
+}
+
+TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutExecOrSetId) {
+  for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
+    SCOPED_TRACE(testing::Message() << "umask " << std::oct << mask);
+    const Umask umask_for_test(mask);
+    fs::remove(Ini());
+    fs::remove(Program() / "DATA" / "EventLog.txt");
+    ASSERT_TRUE(WriteProfileString("S", "k", "1", Ini()));
+    EXPECT_EQ(ModeOf(Ini()), 0666 & ~mask);
+    ASSERT_TRUE(AppendToFile(Program() / "DATA" / "EventLog.txt", "line\n\r\n"));
+    EXPECT_EQ(ModeOf(Program() / "DATA" / "EventLog.txt"), 0666 & ~mask);
+  }
+  const Umask umask_for_test(002);
+  // Old mode, mode after the rewrite.
+  const std::pair<mode_t, mode_t> cases[] = {{0660, 0660}, {0640, 0640},  {0600, 0600},
+                                             {0664, 0664}, {04775, 0664}, {02670, 0660}};
+  for (const auto& [before, after] : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << std::oct << before);
+    WriteBytes(Ini(), kOldIni);
+    ASSERT_EQ(chmod(Ini().c_str(), before), 0);
+    ASSERT_TRUE(WriteProfileString("ETrgName", "ETRG 1", "Hall", Ini()));
+    EXPECT_EQ(ModeOf(Ini()), after);
+  }
+}
+
+// Installed, the folders belong to root:dialout with mode 2775. Whoever writes, every file stays
+// in the folder's group and writable for it; the program never changes an owner.
+TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another group needs root";
+  const group* shared = getgrnam("dialout");
+  if (shared == nullptr) shared = getgrnam("users");
+  if (shared == nullptr) GTEST_SKIP() << "neither dialout nor users exists";
+  const gid_t gid = shared->gr_gid;
+  ASSERT_NE(gid, getegid()) << "the test needs a group other than the writer's own";
+  for (const char* sub : {"SYSINI", "DATA"}) {
+    const fs::path folder = Program() / sub;
+    ASSERT_EQ(chown(folder.c_str(), 0, gid), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+  }
+  const Umask program_umask(002);  // as the program sets it
+  // An INI another operator wrote (owned by someone else, mode 0660), rewritten by this one.
+  WriteBytes(Ini(), kOldIni);
+  ASSERT_EQ(chown(Ini().c_str(), 12345, gid), 0);
+  ASSERT_EQ(chmod(Ini().c_str(), 0660), 0);
+  ASSERT_TRUE(WriteProfileString("ETrgName", "ETRG 1", "Hall", Ini()));
+  ASSERT_TRUE(AppendToFile(Program() / "DATA" / "EventLog.txt", "line\n\r\n"));
+  EventLogFile log(Program());
+  ASSERT_TRUE(log.CheckDataFolderWritable());
+  // Old mode, or the umask's for a new file.
+  const std::pair<fs::path, mode_t> files[] = {
+      {Ini(), 0660},
+      {Ini().string() + ".lock", 0664},
+      {Program() / "DATA" / "EventLog.txt", 0664},
+      {Program() / "DATA" / "TestFile.txt", 0664},
+  };
+  for (const auto& [file, mode] : files) {
+    SCOPED_TRACE(file);
+    const struct stat info = Lstat(file);
+    EXPECT_EQ(info.st_gid, gid);
+    EXPECT_EQ(info.st_uid, geteuid()) << "made by the writer, never given away";
+    EXPECT_EQ(info.st_mode & 07777, mode);
+    EXPECT_NE(info.st_mode & S_IWGRP, 0u);
+  }
+}
+
+// Without a program folder, nothing at all is written, least of all into the current folder.
+class NoProgramFolder : public test::FormTest {
+ protected:
+  void SetUp() override {
+    program_folder_.clear();
+    ASSERT_EQ(getcwd(previous_, sizeof previous_), previous_);
+    ASSERT_EQ(chdir(temp_.path().c_str()), 0);
+  }
+  void TearDown() override { EXPECT_EQ(chdir(previous_), 0); }
+  char previous_[4096] = {};
+};
+
+// A current folder that happens to hold the program's folders, as if it were the program's.
+std::string Snapshot(const fs::path& folder) {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    all += entry.path().string() + "=" + Look(entry.path()) + "\n";
+  return all;
+}
+
+TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItWas) {
+  fs::create_directories(temp_.path() / "SYSINI");
+  fs::create_directories(temp_.path() / "DATA");
+  WriteBytes(temp_.path() / "SYSINI" / "MainForm.INI", "[RS232Configure]\r\nComPort=4\r\n");
+  WriteBytes(temp_.path() / "DATA" / "TestFile.txt", "keep\n");
+  const std::string before = Snapshot(temp_.path());
+  MainForm& f = Load();
+  EXPECT_EQ(f.ComPort_CB.text(), "COM1") << "nothing read from the current folder";
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "System can not write any file.");
+  f.TriggerLabel[0].PerformDblClick();
+  f.TriggerNameText[0].SetText("Hall");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
+  f.ComPort_CB.SetListIndex(3);
+  ConnectAndClear();
+  port_.Deliver(EncodeFrame(0xA0, Bytes{0x21, 0, 1}));
+  Ticks(20);
+  EXPECT_EQ(f.event_recorder().waiting(), 1u);
+  f.CloseSerialPort();
+  f.Form_Unload();
+  EXPECT_FALSE(f.config().SaveConfigGroup("RS232Config"));
+  EXPECT_EQ(Snapshot(temp_.path()), before);
+  // Each refusal was said, with the reason.
+  bool said = false;
+  for (const Notice& n : notices_)
+    said = said || n.text.find("is not in a known folder") != std::string::npos;
+  EXPECT_TRUE(said);
+}
+
+}  // namespace
+}  // namespace orv

@@ -20,19 +20,21 @@ base="$(mktemp -d /tmp/orv-shared.XXXXXX)"
 chmod 755 "$base"
 attacker="orvatk$$"
 victim="orvvic$$"
-display=":$((40 + $$ % 50))"
+display=""
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null; done
   wait 2> /dev/null
-  pkill -u "$attacker" 2> /dev/null
-  pkill -u "$victim" 2> /dev/null
-  userdel "$attacker" 2> /dev/null
-  userdel "$victim" 2> /dev/null
+  for user in "$attacker" "$victim"; do
+    pkill -KILL -u "$user" 2> /dev/null
+    for _ in $(seq 20); do pgrep -u "$user" > /dev/null || break; sleep 0.1; done
+    userdel -f "$user" 2> /dev/null
+  done
   rm -rf "$base"
   rm -f /run/lock/LCK..*"${base//\//_}"* 2> /dev/null
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM  # through the EXIT trap: the accounts never outlive the test
 
 fails=0
 passes=0
@@ -98,9 +100,16 @@ for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 chgrp dialout "$(readlink -f "$port")"
 chmod 660 "$(readlink -f "$port")"
 
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
-pids+=($!)
-sleep 1
+# A virtual X server on the first free display (it writes the number it took).
+start_display() {
+  local number="$base/display.$RANDOM"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$number" > /dev/null 2>&1 &
+  display_pid=$!
+  pids+=("$display_pid")
+  for _ in $(seq 50); do [ -s "$number" ] && break; sleep 0.1; done
+  display=":$(head -n1 "$number")"
+}
+start_display
 
 victim_pid=""
 # Starts the victim's program, waits for its window and clicks Connection. Returns 1 when the
@@ -222,7 +231,7 @@ echo "# the display goes away while connected"
 fresh_layout
 start_victim > /dev/null
 polls_continue > /dev/null
-kill "${pids[1]}"  # the virtual X server
+kill "$display_pid"
 for _ in $(seq 30); do pgrep -u "$victim" -f "$folder/orvandel" > /dev/null || break; sleep 0.1; done
 check "lost display: the program ended" bash -c "! pgrep -u '$victim' -f '$folder/orvandel'"
 check "lost display: no lock file left" bash -c "! ls /run/lock | grep -q '${port//\//_}'"
@@ -234,9 +243,7 @@ mkdir -p "$odd"
 cp "$program" "$odd/orvandel"
 chmod 755 "$odd" "$odd/orvandel"
 chown "$victim" "$odd"  # a personal copy, writable by its user
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
-pids+=($!)
-sleep 1
+start_display
 as "$victim" "cd '$vhome' && DISPLAY=$display timeout 3 '$odd/orvandel'" > "$base/odd.log" 2>&1
 check "odd folder name: SYSINI and DATA are made beside the program" test -d "$odd/DATA"
 check "odd folder name: nothing is made in the current folder" \

@@ -81,22 +81,17 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
 SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::uint32_t self,
                                         bool self_may_own, std::string& problem) {
   problem.clear();
-  OwnedFile read = ReadOwnedFile(file);
+  ProfileSnapshot read(file);
   Source source;
-  if (read.state == ProfileFileState::kMissing) return source;
-  if (read.symbolic_link) {
-    source.trust = SettingsTrust::kLinked;
+  if (read.state() == ProfileFileState::kMissing) return source;
+  if (read.state() != ProfileFileState::kRead || !read.owner()) {
+    source.trust = read.refused_as_link() ? SettingsTrust::kLinked : SettingsTrust::kNotRead;
     problem = read.Problem();
     return source;
   }
-  if (read.state != ProfileFileState::kRead) {
-    source.trust = SettingsTrust::kNotRead;
-    problem = read.Problem();
-    return source;
-  }
-  source.trust = read.links != 1 ? SettingsTrust::kLinked
-                                 : JudgeOwnerAndMode(read.owner, read.mode, self, self_may_own);
-  source.profile = ProfileSnapshot::FromText(std::move(read.bytes));
+  // The reader took a regular file with one name only; who may change it decides the rest.
+  source.trust = JudgeOwnerAndMode(read.owner()->user, read.owner()->mode, self, self_may_own);
+  source.profile = std::move(read);
   return source;
 }
 

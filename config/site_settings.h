@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "platform/notice.h"
-#include "platform/owned_file.h"
 #include "platform/profile.h"
+#include "platform/users.h"
 
 namespace orv {
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 #endif
 
-#include "platform/owned_file.h"
+#include "platform/users.h"
 
 namespace orv {
 namespace {

@@ -186,10 +186,10 @@ ProfileFileState OpenFailure(const fs::path& file) {
 #endif
 
 // The whole file into bytes when it is a regular file within the bound; bytes stay empty
-// otherwise. error says why with kUnreadable, and what was refused with kNotRegular. *mode, when
-// given, receives the permissions of a file that was read.
+// otherwise. error says why with kUnreadable, and what was refused with kNotRegular. *owner,
+// when given, receives the owner and permissions of a file that was read, from its handle.
 ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::error_code& error,
-                                 unsigned* mode = nullptr) {
+                                 ProfileFileOwner* owner = nullptr) {
   bytes.clear();
   error.clear();
   ProfileFileState state = ProfileFileState::kUnreadable;
@@ -224,11 +224,14 @@ ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::
           }
         },
         bytes);
-    if (mode != nullptr) *mode = static_cast<unsigned>(info.st_mode & 07777);
+    if (owner != nullptr) {
+      *owner = ProfileFileOwner{static_cast<std::uint32_t>(info.st_uid),
+                                static_cast<std::uint32_t>(info.st_mode & 07777)};
+    }
   }
 #else
   // Windows has no FIFOs in the file system; the type and size are checked before opening.
-  static_cast<void>(mode);
+  static_cast<void>(owner);
   if (!HasKnownFolder(file)) {
     error = MakeErrorCode(SharedFileRefusal::kNoFolder);
     return ProfileFileState::kUnreadable;
@@ -456,7 +459,9 @@ std::string CutToCharacters(std::string_view utf8, std::size_t limit) {
 
 ProfileSnapshot::ProfileSnapshot(const std::filesystem::path& file) {
   try {
-    state_ = ReadProfileFile(file, text_, error_);
+    ProfileFileOwner owner;
+    state_ = ReadProfileFile(file, text_, error_, &owner);
+    if (state_ == ProfileFileState::kRead) owner_ = owner;
     Index();
   } catch (const std::exception&) {
     *this = ProfileSnapshot();
@@ -544,6 +549,11 @@ std::string ProfileSnapshot::Problem() const {
   return ProblemText(state_, error_);
 }
 
+bool ProfileSnapshot::refused_as_link() const {
+  return error_ == MakeErrorCode(SharedFileRefusal::kSymbolicLink) ||
+         error_ == MakeErrorCode(SharedFileRefusal::kOtherLinks);
+}
+
 std::string ReadProfileString(std::string_view section, std::string_view key,
                               std::string_view default_value, std::size_t capacity,
                               const std::filesystem::path& file) {
@@ -571,7 +581,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     // that nothing is created beside an entry that is refused anyway.
     std::string bytes;
     std::error_code error;
-    unsigned mode = 0;
+    ProfileFileOwner old;
     const auto readable = [&](ProfileFileState state) {
       if (state == ProfileFileState::kRead || state == ProfileFileState::kMissing) return true;
       reason = file.string() + " " + ProblemText(state, error);
@@ -584,7 +594,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
     const FileDescriptor lock = LockProfile(file, reason);
     if (!lock.valid()) return fail();
 #endif
-    const ProfileFileState state = ReadProfileFile(file, bytes, error, &mode);
+    const ProfileFileState state = ReadProfileFile(file, bytes, error, &old);
     if (!readable(state)) return fail();
     // Nor is a file made that the next reading would refuse.
     const std::string new_bytes = WithKeySet(bytes, file_section, file_key, ToFileText(value));
@@ -593,7 +603,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
                std::to_string(kMaxProfileFileBytes >> 20) + " MiB";
       return fail();
     }
-    const int old_mode = state == ProfileFileState::kRead ? static_cast<int>(mode) : -1;
+    const int old_mode = state == ProfileFileState::kRead ? static_cast<int>(old.mode) : -1;
     if (!ReplaceFile(file, new_bytes, old_mode, reason)) return fail();
     if (problem != nullptr) problem->clear();
     return true;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -36,6 +37,12 @@ enum class ProfileFileState {
 // One reading of a profile file that answers any number of keys, each exactly as
 // ReadProfileString would have answered it from the same bytes. A file that was not read answers
 // every key with its default, like a missing one; state() and Problem() say why.
+// Who owns a file that was read, and its permission bits, as its open handle said.
+struct ProfileFileOwner {
+  std::uint32_t user = 0;
+  std::uint32_t mode = 0;  // 07777
+};
+
 class ProfileSnapshot {
  public:
   explicit ProfileSnapshot(const std::filesystem::path& file);
@@ -50,6 +57,12 @@ class ProfileSnapshot {
                    std::size_t capacity) const;
 
   ProfileFileState state() const { return state_; }
+  // The owner and mode of the file read, from the handle the bytes came through; none for text,
+  // or a file that was not read. A judgement of who may change the file is worth something only
+  // when it is about these very bytes.
+  const std::optional<ProfileFileOwner>& owner() const { return owner_; }
+  // True when the name was refused for being a link (symbolic, or a second name of a file).
+  bool refused_as_link() const;
   // Why a file that is there was not read, as the end of a sentence that starts with the file's
   // name ("is not a regular file", "is a symbolic link"); empty when it was read or is missing.
   std::string Problem() const;
@@ -80,6 +93,7 @@ class ProfileSnapshot {
 
   ProfileFileState state_ = ProfileFileState::kMissing;
   std::error_code error_;  // with kUnreadable
+  std::optional<ProfileFileOwner> owner_;
   std::string text_;
   // Sorted by name without regard to letter case, equal names in the file's order, so that a
   // search finds the first of them as a walk through the file would.

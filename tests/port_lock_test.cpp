@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/owned_file.h"
+#include "platform/users.h"
 #include "tests/temp_folder.h"
 
 #ifndef _WIN32

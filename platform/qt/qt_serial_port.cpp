@@ -12,7 +12,7 @@
 
 #include <cerrno>
 
-#include "platform/owned_file.h"
+#include "platform/users.h"
 #include "platform/port_lock.h"
 #endif
 

@@ -1,0 +1,42 @@
+#include "platform/users.h"
+
+#ifndef _WIN32
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+#endif
+
+namespace orv {
+
+#ifndef _WIN32
+
+std::uint32_t EffectiveUserId() {
+  return static_cast<std::uint32_t>(::geteuid());
+}
+
+std::string UserName(std::uint32_t user_id) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(static_cast<uid_t>(user_id), &entry, buffer.data(), buffer.size(), &found) ==
+          0 &&
+      found != nullptr && found->pw_name != nullptr) {
+    return found->pw_name;
+  }
+  return "uid " + std::to_string(user_id);
+}
+
+#else
+
+std::uint32_t EffectiveUserId() {
+  return 0;
+}
+
+std::string UserName(std::uint32_t user_id) {
+  return "uid " + std::to_string(user_id);
+}
+
+#endif
+
+}  // namespace orv

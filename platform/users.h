@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace orv {
+
+// The user id the program acts as (its effective user); 0 where the system has no such notion.
+std::uint32_t EffectiveUserId();
+
+// The login name of a user id, or "uid N" when the system does not know it.
+std::string UserName(std::uint32_t user_id);
+
+}  // namespace orv

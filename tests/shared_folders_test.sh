@@ -7,6 +7,8 @@
 #   shared_folders_test.sh BUILD_DIR
 # Needs root (to make the accounts), Xvfb and xdotool; exits 77 (skipped) without them.
 set -uo pipefail
+# The victim's program runs on the virtual X server, whatever the test run chose for itself.
+unset QT_QPA_PLATFORM
 build="$1"
 program="$build/app/orvandel"
 sim="$build/sim/orvandel-sim"
@@ -115,7 +117,7 @@ victim_pid=""
 # Starts the victim's program, waits for its window and clicks Connection. Returns 1 when the
 # window did not appear within five seconds (a hang).
 start_victim() {
-  as "$victim" "cd '$vhome' && DISPLAY=$display exec '$folder/orvandel' --site-settings '$site'" \
+  as "$victim" "cd '$vhome' && DISPLAY=$display QT_QPA_PLATFORM=xcb exec '$folder/orvandel' --site-settings '$site'" \
     > "$base/victim.log" 2>&1 &
   victim_pid=$!
   local window=""
@@ -244,7 +246,7 @@ cp "$program" "$odd/orvandel"
 chmod 755 "$odd" "$odd/orvandel"
 chown "$victim" "$odd"  # a personal copy, writable by its user
 start_display
-as "$victim" "cd '$vhome' && DISPLAY=$display timeout 3 '$odd/orvandel'" > "$base/odd.log" 2>&1
+as "$victim" "cd '$vhome' && DISPLAY=$display QT_QPA_PLATFORM=xcb timeout 3 '$odd/orvandel'" > "$base/odd.log" 2>&1
 check "odd folder name: SYSINI and DATA are made beside the program" test -d "$odd/DATA"
 check "odd folder name: nothing is made in the current folder" \
   bash -c "[ ! -e '$vhome/DATA' ] && [ ! -e '$vhome/SYSINI' ]"

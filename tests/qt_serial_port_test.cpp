@@ -92,12 +92,15 @@ void AsNobody(F body) {
 
 TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingUnreadableOrInUse) {
   ASSERT_TRUE(pty_.ok());
-  mapping_[1] = "/nonexistent/orvandel-port";
+  // A name of this test's own: the port takes a lock on the name before it opens, and another
+  // test of the same run may be trying a missing device at the same moment.
+  const std::string missing = "/nonexistent/orvandel-port-" + std::to_string(getpid());
+  mapping_[1] = missing;
   port_.SetCommPort(1);
   port_.Open();
   ASSERT_FALSE(port_.IsOpen());
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound) << port_.last_error().text;
-  EXPECT_NE(port_.last_error().text.find("/nonexistent/orvandel-port"), std::string::npos);
+  EXPECT_NE(port_.last_error().text.find(missing), std::string::npos);
 
   // Held by another copy: its lock (or exclusive open) refuses this one.
   QtSerialPort holder([this](int) { return pty_.slave_path(); });

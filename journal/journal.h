@@ -23,6 +23,8 @@ bool ParseJournalKind(std::string_view name, JournalKind& kind);
 struct JournalTime {
   std::int64_t utc_ms = 0;
   std::int32_t utc_offset_s = 0;
+
+  bool operator==(const JournalTime&) const = default;
 };
 using JournalClockFn = std::function<JournalTime()>;
 JournalTime SystemJournalTime();

@@ -231,14 +231,12 @@ bool Journal::Commit() {
   const std::size_t count = waiting_.size();
   const sqlite::Result result = Write();
   if (result.ok()) {
-    written_in_spell_ += count;
     if (failing_) {
-      Notify(NoticeLevel::kInfo,
-             file_.string() + " is written again: " + std::to_string(written_in_spell_) +
-                 " waiting record(s) written, " + std::to_string(dropped_) + " dropped in all.");
+      Notify(NoticeLevel::kInfo, file_.string() + " is written again: " + std::to_string(count) +
+                                     " waiting record(s) written, " + std::to_string(dropped_) +
+                                     " dropped in all.");
     }
     failing_ = false;
-    written_in_spell_ = 0;
     return true;
   }
   // The next try starts from a fresh connection: one that failed mid-write may be stuck.

@@ -128,7 +128,6 @@ class Journal {
   std::uint64_t dropped_recorded_ = 0;
   bool failing_ = false;
   int commits_since_try_ = 0;
-  std::uint64_t written_in_spell_ = 0;
 };
 
 }  // namespace orv

@@ -1,0 +1,508 @@
+// The journal store: what goes in comes back field for field and in order, one transaction per
+// Commit, a chain that names the first record edited, deleted or inserted, and nothing lost while
+// the file cannot be written (read-only folder, locked by another connection, damaged file).
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+#include "platform/sqlite.h"
+#include "tests/small_disk.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+}  // namespace
+
+// Failures show the record, not its bytes.
+void PrintTo(const JournalEntry& e, std::ostream* out) {
+  *out << '{' << e.time.utc_ms << ", " << e.time.utc_offset_s << ", " << JournalKindName(e.kind)
+       << ", \"" << e.text << "\", \"" << e.raw_hex << "\", " << e.login << ", " << e.host << '}';
+}
+
+namespace {
+
+class JournalTest : public ::testing::Test {
+ protected:
+  JournalOptions Options(int retry_commits = 1) {
+    JournalOptions options;
+    // Every reading of the clock is a different millisecond.
+    options.clock = [this] { return JournalTime{1796601600000 + ticks_++, 3600}; };
+    options.login = "operator1";
+    options.host = "panel-pc";
+    options.retry_commits = retry_commits;
+    return options;
+  }
+  std::unique_ptr<Journal> MakeJournal(JournalOptions options) {
+    return std::make_unique<Journal>(
+        data_, [this](const Notice& n) { notices_.push_back(n); }, std::move(options));
+  }
+  std::unique_ptr<Journal> MakeJournal() { return MakeJournal(Options()); }
+
+  // Entry i of a test: every one different in every field.
+  static JournalEntry Entry(int i) {
+    static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
+                                             JournalKind::kLink, JournalKind::kProgram};
+    JournalEntry e;
+    e.time = {1796601600000 + 1000 * i, i % 2 == 0 ? 3600 : -18000};
+    e.kind = kKinds[i % 4];
+    e.text = "record " + std::to_string(i);
+    e.raw_hex =
+        e.kind == JournalKind::kEvent ? "0203A0120000" + std::to_string(i % 10) + "703" : "";
+    e.login = "user" + std::to_string(i);
+    e.host = "host" + std::to_string(i);
+    return e;
+  }
+
+  std::vector<JournalRow> Rows() const {
+    std::vector<JournalRow> rows;
+    const sqlite::Result result = ReadJournalFile(data_ / Journal::kFileName, 1, 1000000, rows);
+    EXPECT_TRUE(result.ok()) << result.message;
+    return rows;
+  }
+  // Raw SQL on a connection of the test's own, as another program (or a forger) would.
+  void Sql(const std::string& sql) const {
+    sqlite::Database db;
+    ASSERT_TRUE(db.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
+    const sqlite::Result result = db.Exec(sql);
+    ASSERT_TRUE(result.ok()) << sql << ": " << result.message;
+  }
+  // Entries first..last-1 waited, in this order, from row index at on.
+  void ExpectEntries(const std::vector<JournalRow>& rows, std::size_t at, int first, int last) {
+    ASSERT_GE(rows.size(), at + static_cast<std::size_t>(last - first));
+    for (int i = first; i < last; ++i) {
+      EXPECT_EQ(rows[at + static_cast<std::size_t>(i - first)].entry, Entry(i)) << "entry " << i;
+    }
+  }
+  int Count(NoticeLevel level) const {
+    int n = 0;
+    for (const Notice& notice : notices_)
+      n += notice.level == level ? 1 : 0;
+    return n;
+  }
+
+  test::TempFolder folder_;
+  fs::path data_ = folder_.path() / "DATA";
+  std::vector<Notice> notices_;
+  std::int64_t ticks_ = 0;
+};
+
+TEST_F(JournalTest, EveryFieldComesBackAsWrittenInOrderAcrossReopening) {
+  JournalEntry odd;
+  odd.time = {-1, -34200};  // before 1970, an offset of a half-hour zone west
+  odd.kind = JournalKind::kOperator;
+  odd.text = "Trigger \"Hall, Nord\"\nrenamed to Größe 東";
+  odd.login = "jürgen";
+  odd.host = "pc,1";
+  {
+    auto journal = MakeJournal();
+    for (int i = 0; i < 5; ++i)
+      journal->Append(Entry(i));
+    ASSERT_TRUE(journal->Commit());
+  }
+  auto journal = MakeJournal();
+  journal->Append(odd);
+  journal->Append(Entry(5));
+  ASSERT_TRUE(journal->Commit());
+
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 7U);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].sequence, static_cast<std::int64_t>(i + 1));
+    EXPECT_EQ(rows[i].chain.size(), 32U);
+  }
+  ExpectEntries(rows, 0, 0, 5);
+  EXPECT_EQ(rows[5].entry, odd);
+  EXPECT_EQ(rows[6].entry, Entry(5));
+  EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(JournalTest, MakeStampsTheClockTheLoginAndTheHost) {
+  auto journal = MakeJournal();
+  const JournalEntry entry = journal->Make(JournalKind::kLink, "Connect", "02");
+  EXPECT_EQ(entry.time.utc_ms, 1796601600000);
+  EXPECT_EQ(entry.time.utc_offset_s, 3600);
+  EXPECT_EQ(entry.kind, JournalKind::kLink);
+  EXPECT_EQ(entry.text, "Connect");
+  EXPECT_EQ(entry.raw_hex, "02");
+  EXPECT_EQ(entry.login, "operator1");
+  EXPECT_EQ(entry.host, "panel-pc");
+}
+
+TEST_F(JournalTest, KindNamesRoundTrip) {
+  const struct {
+    JournalKind kind;
+    const char* name;
+  } kCases[] = {{JournalKind::kEvent, "event"},
+                {JournalKind::kOperator, "operator"},
+                {JournalKind::kLink, "link"},
+                {JournalKind::kProgram, "program"}};
+  for (const auto& c : kCases) {
+    EXPECT_EQ(JournalKindName(c.kind), c.name);
+    JournalKind parsed = JournalKind::kProgram;
+    EXPECT_TRUE(ParseJournalKind(c.name, parsed));
+    EXPECT_EQ(parsed, c.kind);
+  }
+  JournalKind parsed = JournalKind::kEvent;
+  EXPECT_FALSE(ParseJournalKind("Event", parsed));
+  EXPECT_FALSE(ParseJournalKind("", parsed));
+}
+
+TEST_F(JournalTest, AStormOf149IsOneCommitAndVerifies) {
+  auto journal = MakeJournal();
+  for (int i = 0; i < 149; ++i)
+    journal->Append(Entry(i));
+  EXPECT_EQ(journal->waiting(), 149U);
+  ASSERT_TRUE(journal->Commit());
+  EXPECT_EQ(journal->waiting(), 0U);
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 149U);
+  ExpectEntries(rows, 0, 0, 149);
+  const JournalCheck check = journal->Verify();
+  EXPECT_TRUE(check.ok) << check.error;
+  EXPECT_EQ(check.good_rows, 149);
+  EXPECT_EQ(check.first_bad, 0);
+}
+
+// A record that fails halfway through a Commit takes the whole Commit back with it: the records
+// of one call are one transaction, never some of them.
+TEST_F(JournalTest, OneCommitIsOneTransaction) {
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  Sql("CREATE TRIGGER refuse BEFORE INSERT ON journal WHEN NEW.text = 'record 3' "
+      "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END");
+  for (int i = 1; i < 6; ++i)
+    journal->Append(Entry(i));
+  EXPECT_FALSE(journal->Commit());
+  EXPECT_EQ(Rows().size(), 1U);
+  EXPECT_EQ(journal->waiting(), 5U);
+  ASSERT_EQ(Count(NoticeLevel::kError), 1);
+  EXPECT_NE(notices_[0].text.find("refused by the test"), std::string::npos) << notices_[0].text;
+
+  Sql("DROP TRIGGER refuse");
+  ASSERT_TRUE(journal->Commit());
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 6U);
+  ExpectEntries(rows, 0, 0, 6);
+  EXPECT_EQ(Count(NoticeLevel::kInfo), 1);
+  EXPECT_TRUE(journal->Verify().ok);
+}
+
+// Each change made behind the journal's back, and the record the walk must name for it.
+TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
+  const struct {
+    const char* what;
+    const char* sql;
+    std::int64_t first_bad;  // 0: the chain holds
+  } kCases[] = {
+      {"nothing", "SELECT 1", 0},
+      {"time", "UPDATE journal SET utc_ms = utc_ms + 1 WHERE seq = 4", 4},
+      {"offset", "UPDATE journal SET utc_offset_s = 0 WHERE seq = 4", 4},
+      {"kind", "UPDATE journal SET kind = 'link' WHERE seq = 4", 4},
+      {"kind unknown", "UPDATE journal SET kind = 'other' WHERE seq = 4", 4},
+      {"text", "UPDATE journal SET text = 'record 3 ' WHERE seq = 4", 4},
+      {"raw frame", "UPDATE journal SET raw_hex = 'FF' WHERE seq = 4", 4},
+      {"login", "UPDATE journal SET login = 'someone' WHERE seq = 4", 4},
+      {"host", "UPDATE journal SET host = 'elsewhere' WHERE seq = 4", 4},
+      {"chain", "UPDATE journal SET chain = zeroblob(32) WHERE seq = 4", 4},
+      {"text moved into the login",
+       "UPDATE journal SET text = 'record 3u', login = 'ser3' WHERE seq = 4", 4},
+      {"first deleted", "DELETE FROM journal WHERE seq = 1", 1},
+      {"middle deleted", "DELETE FROM journal WHERE seq = 5", 5},
+      {"swapped texts",
+       "UPDATE journal SET text = CASE seq WHEN 6 THEN 'record 6' ELSE 'record 5' END "
+       "WHERE seq IN (6, 7)",
+       6},
+      {"inserted in the middle",
+       "UPDATE journal SET seq = seq + 100 WHERE seq >= 3;"
+       "UPDATE journal SET seq = seq - 99 WHERE seq >= 103;"
+       "INSERT INTO journal SELECT 3, utc_ms, utc_offset_s, kind, 'forged', raw_hex, login, host,"
+       " chain FROM journal WHERE seq = 2",
+       3},
+      {"added at the end",
+       "INSERT INTO journal SELECT 9, utc_ms, utc_offset_s, kind, 'forged', raw_hex, login, host,"
+       " chain FROM journal WHERE seq = 8",
+       9},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ec;
+    fs::remove_all(data_, ec);
+    auto journal = MakeJournal();
+    for (int i = 0; i < 8; ++i)
+      journal->Append(Entry(i));
+    ASSERT_TRUE(journal->Commit());
+    Sql(c.sql);
+    const JournalCheck check = journal->Verify();
+    EXPECT_TRUE(check.error.empty()) << check.error;
+    EXPECT_EQ(check.ok, c.first_bad == 0);
+    EXPECT_EQ(check.first_bad, c.first_bad);
+    EXPECT_EQ(check.good_rows, c.first_bad == 0 ? 8 : c.first_bad - 1);
+  }
+}
+
+TEST_F(JournalTest, VerifySaysWhyAFileCannotBeRead) {
+  const JournalCheck check = VerifyJournalFile(data_ / Journal::kFileName);
+  EXPECT_FALSE(check.ok);
+  EXPECT_FALSE(check.error.empty());
+}
+
+// Another connection holds the write lock (another copy of the program, the sqlite3 shell): the
+// records wait, the operator is told once, and they are written once the lock is gone.
+TEST_F(JournalTest, ALockedDatabaseKeepsRecordsWaitingUntilItIsFree) {
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+
+  sqlite::Database other;
+  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
+  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+  for (int i = 1; i < 4; ++i) {
+    journal->Append(Entry(i));
+    EXPECT_FALSE(journal->Commit());
+    EXPECT_TRUE(journal->failing());
+  }
+  EXPECT_EQ(journal->waiting(), 3U);
+  ASSERT_EQ(notices_.size(), 1U);
+  EXPECT_EQ(notices_[0].level, NoticeLevel::kError);
+  EXPECT_NE(notices_[0].text.find("locked"), std::string::npos) << notices_[0].text;
+
+  ASSERT_TRUE(other.Exec("COMMIT").ok());
+  ASSERT_TRUE(journal->Commit());
+  EXPECT_FALSE(journal->failing());
+  ASSERT_EQ(notices_.size(), 2U);
+  EXPECT_EQ(notices_[1].level, NoticeLevel::kInfo);
+  EXPECT_NE(notices_[1].text.find("3 waiting"), std::string::npos) << notices_[1].text;
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 4U);
+  ExpectEntries(rows, 0, 0, 4);
+  EXPECT_TRUE(journal->Verify().ok);
+}
+
+// While the file cannot be written, a failing Commit is tried again only every retry_commits-th
+// call, so a broken disk is not asked ten times a second.
+TEST_F(JournalTest, AFailingJournalIsTriedAgainOnlyEveryFewCommits) {
+  auto journal = MakeJournal(Options(10));
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  sqlite::Database other;
+  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
+  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+  journal->Append(Entry(1));
+  EXPECT_FALSE(journal->Commit());
+  ASSERT_TRUE(other.Exec("COMMIT").ok());
+  for (int i = 1; i < 10; ++i)
+    EXPECT_FALSE(journal->Commit()) << "commit " << i;
+  EXPECT_TRUE(journal->Commit());
+  EXPECT_EQ(Rows().size(), 2U);
+}
+
+// At most waiting_limit records wait; the rest are counted, and the count becomes a program
+// record after the ones that waited.
+TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  sqlite::Database other;
+  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
+  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+
+  const int limit = 10000;
+  ASSERT_GE(JournalOptions{}.waiting_limit, static_cast<std::size_t>(limit));
+  for (int i = 1; i <= limit + 7; ++i)
+    journal->Append(Entry(i));
+  EXPECT_FALSE(journal->Commit());
+  EXPECT_EQ(journal->waiting(), static_cast<std::size_t>(limit));
+  EXPECT_EQ(journal->dropped(), 7U);
+
+  ASSERT_TRUE(other.Exec("COMMIT").ok());
+  ASSERT_TRUE(journal->Commit());
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
+  ExpectEntries(rows, 0, 0, limit + 1);
+  const JournalEntry& count = rows.back().entry;
+  EXPECT_EQ(count.kind, JournalKind::kProgram);
+  EXPECT_EQ(count.text.rfind("7 journal record(s) were dropped", 0), 0U) << count.text;
+  EXPECT_EQ(count.login, "operator1");
+  EXPECT_EQ(count.host, "panel-pc");
+
+  // Recorded once: the next commit adds only what it is given.
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  EXPECT_EQ(Rows().size(), static_cast<std::size_t>(limit) + 3);
+  EXPECT_TRUE(journal->Verify().ok);
+}
+
+// A DATA folder that cannot be written (for root too: a read-only tmpfs), then writable again.
+TEST_F(JournalTest, AReadOnlyFolderLosesNothingAndKeepsTheOrder) {
+  for (const bool existed : {false, true}) {
+    SCOPED_TRACE(existed ? "journal there before" : "no journal yet");
+    test::SmallDisk disk(data_, 1 << 20);
+    if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    notices_.clear();
+    int first = 0;
+    if (existed) {
+      auto before = MakeJournal();
+      for (int i = 0; i < 3; ++i)
+        before->Append(Entry(i));
+      ASSERT_TRUE(before->Commit());
+      first = 3;
+    }
+    ASSERT_TRUE(disk.SetReadOnly(true));
+    auto journal = MakeJournal();
+    for (int i = first; i < first + 4; ++i) {
+      journal->Append(Entry(i));
+      EXPECT_FALSE(journal->Commit());
+    }
+    EXPECT_EQ(journal->waiting(), 4U);
+    EXPECT_EQ(Count(NoticeLevel::kError), 1);
+    ASSERT_TRUE(disk.SetReadOnly(false));
+    journal->Append(Entry(first + 4));
+    ASSERT_TRUE(journal->Commit());
+    EXPECT_EQ(Count(NoticeLevel::kInfo), 1);
+    const std::vector<JournalRow> rows = Rows();
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(first + 5));
+    ExpectEntries(rows, 0, 0, first + 5);
+    EXPECT_TRUE(journal->Verify().ok);
+    journal.reset();
+  }
+}
+
+// A full disk: the records wait and are written once there is room again.
+TEST_F(JournalTest, AFullDiskLosesNothing) {
+  test::SmallDisk disk(data_, 1 << 20);
+  if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  // Fill what is left.
+  const fs::path filler = data_ / "filler";
+  {
+    std::FILE* f = std::fopen(filler.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::string block(4096, 'x');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+  }
+  for (int i = 1; i < 40; ++i) {
+    JournalEntry big = Entry(i);
+    big.text = std::string(4000, 'a' + static_cast<char>(i % 26));
+    journal->Append(big);
+  }
+  EXPECT_FALSE(journal->Commit());
+  EXPECT_EQ(journal->waiting(), 39U);
+  ASSERT_EQ(Count(NoticeLevel::kError), 1);
+  EXPECT_NE(notices_[0].text.find("full"), std::string::npos) << notices_[0].text;
+  fs::remove(filler);
+  ASSERT_TRUE(journal->Commit()) << notices_.back().text;
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_EQ(rows.size(), 40U);
+  EXPECT_EQ(rows[39].entry.text, std::string(4000, 'a' + 39 % 26));
+  EXPECT_TRUE(journal->Verify().ok);
+}
+
+// A file that is not a sound database is kept aside under a dated name, byte for byte, and a new
+// chain begins with a record that says so.
+TEST_F(JournalTest, ADamagedFileIsMovedAsideAndANewChainBegins) {
+  const struct {
+    const char* what;
+    bool page_damage;  // a real journal with one page overwritten, or garbage from the start
+  } kCases[] = {{"garbage", false}, {"damaged page", true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ec;
+    fs::remove_all(data_, ec);
+    fs::create_directories(data_);
+    const fs::path file = data_ / Journal::kFileName;
+    std::string bytes;
+    if (c.page_damage) {
+      {
+        auto before = MakeJournal();
+        for (int i = 0; i < 400; ++i)
+          before->Append(Entry(i));
+        ASSERT_TRUE(before->Commit());
+      }
+      bytes = test::ReadBytes(file);
+      ASSERT_GT(bytes.size(), 4U * 4096);
+      for (std::size_t i = 2 * 4096; i < 3 * 4096; ++i)
+        bytes[i] = static_cast<char>(0x5a);
+    } else {
+      for (int i = 0; i < 4096; ++i)
+        bytes += static_cast<char>("not a database\n"[i % 15]);
+    }
+    test::WriteBytes(file, bytes);
+    notices_.clear();
+
+    auto journal = MakeJournal();
+    journal->Append(Entry(0));
+    journal->Append(Entry(1));
+    ASSERT_TRUE(journal->Commit());
+
+    std::vector<fs::path> aside;
+    for (const auto& item : fs::directory_iterator(data_)) {
+      if (item.path().filename().string().rfind("Journal.sqlite.damaged-", 0) == 0) {
+        aside.push_back(item.path());
+      }
+    }
+    ASSERT_EQ(aside.size(), 1U);
+    // The clock's first reading: 2026-12-07 00:00:00 UTC.
+    EXPECT_EQ(aside[0].filename(), "Journal.sqlite.damaged-20261207T000000Z");
+    EXPECT_EQ(test::ReadBytes(aside[0]), bytes);
+
+    const std::vector<JournalRow> rows = Rows();
+    ASSERT_EQ(rows.size(), 3U);
+    EXPECT_EQ(rows[0].entry.kind, JournalKind::kProgram);
+    EXPECT_NE(rows[0].entry.text.find("damaged"), std::string::npos) << rows[0].entry.text;
+    EXPECT_NE(rows[0].entry.text.find(aside[0].filename().string()), std::string::npos);
+    ExpectEntries(rows, 1, 0, 2);
+    const JournalCheck check = journal->Verify();
+    EXPECT_TRUE(check.ok);
+    EXPECT_EQ(check.good_rows, 3);
+    ASSERT_EQ(Count(NoticeLevel::kError), 1);
+    ticks_ = 0;
+  }
+}
+
+// The journal's files in the shared folder are as writable for the group as the umask allows:
+// with the program's umask 002, 0664, so that the next operator's program can write them too.
+TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
+  const mode_t saved = ::umask(002);
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  const bool committed = journal->Commit();
+  ::umask(saved);
+  ASSERT_TRUE(committed);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const fs::path file = (data_ / Journal::kFileName).string() + suffix;
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
+    EXPECT_EQ(info.st_mode & 07777, 0664U) << file;
+  }
+}
+
+// A link in place of the journal is refused, never followed; the records wait.
+TEST_F(JournalTest, ALinkInPlaceOfTheFileIsRefused) {
+  fs::create_directories(data_);
+  const fs::path target = folder_.path() / "elsewhere.sqlite";
+  test::WriteBytes(target, "");
+  fs::create_symlink(target, data_ / Journal::kFileName);
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  EXPECT_FALSE(journal->Commit());
+  EXPECT_EQ(journal->waiting(), 1U);
+  ASSERT_EQ(notices_.size(), 1U);
+  EXPECT_NE(notices_[0].text.find("symbolic link"), std::string::npos) << notices_[0].text;
+  EXPECT_EQ(fs::file_size(target), 0U);
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,113 @@
+// The SQLite wrapper: values come back as bound (bytes with zeros, empty blobs that stay blobs),
+// failures carry SQLite's own message, and a transaction left without Commit() is rolled back.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/sqlite.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+class SqliteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(db_.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite | sqlite::kCreate).ok());
+    ASSERT_TRUE(db_.Exec("CREATE TABLE t(n INTEGER, s TEXT, b BLOB)").ok());
+  }
+  std::int64_t Count() {
+    std::string text;
+    EXPECT_TRUE(db_.QueryText("SELECT count(*) FROM t", text).row());
+    return std::stoll(text);
+  }
+
+  test::TempFolder folder_;
+  sqlite::Database db_;
+};
+
+TEST_F(SqliteTest, ValuesComeBackAsBound) {
+  const struct {
+    std::int64_t n;
+    std::string s;
+    std::string b;
+  } kRows[] = {
+      {INT64_MIN, "", std::string("\0\x01\xff", 3)},
+      {INT64_MAX, "Größe, \"quoted\"\nline", ""},
+      {0, std::string("a\0b", 3), std::string(1000, '\x7f')},
+  };
+  sqlite::Statement insert;
+  ASSERT_TRUE(insert.Prepare(db_, "INSERT INTO t VALUES(?1, ?2, ?3)").ok());
+  for (const auto& row : kRows) {
+    ASSERT_TRUE(insert.BindInt64(1, row.n).ok());
+    ASSERT_TRUE(insert.BindText(2, row.s).ok());
+    ASSERT_TRUE(insert.BindBlob(3, row.b).ok());
+    ASSERT_TRUE(insert.Step().done());
+    ASSERT_TRUE(insert.Reset().ok());
+  }
+  sqlite::Statement select;
+  ASSERT_TRUE(select.Prepare(db_, "SELECT n, s, b, typeof(b) FROM t ORDER BY rowid").ok());
+  for (const auto& row : kRows) {
+    ASSERT_TRUE(select.Step().row());
+    EXPECT_EQ(select.ColumnInt64(0), row.n);
+    EXPECT_EQ(select.ColumnText(1), row.s);
+    EXPECT_EQ(select.ColumnBlob(2), row.b);
+    EXPECT_FALSE(select.ColumnIsNull(2));
+    EXPECT_EQ(select.ColumnText(3), "blob");
+  }
+  EXPECT_TRUE(select.Step().done());
+}
+
+TEST_F(SqliteTest, FailuresCarrySqlitesMessage) {
+  const sqlite::Result exec = db_.Exec("SELECT * FROM missing");
+  EXPECT_FALSE(exec.ok());
+  EXPECT_EQ(exec.message, "no such table: missing");
+  sqlite::Statement statement;
+  const sqlite::Result prepare = statement.Prepare(db_, "INSERT INTO t VALUES(1,, 2)");
+  EXPECT_FALSE(prepare.ok());
+  EXPECT_NE(prepare.message.find("syntax error"), std::string::npos) << prepare.message;
+
+  sqlite::Database none;
+  const sqlite::Result open = none.Open(folder_.path() / "absent" / "x.sqlite", sqlite::kReadWrite);
+  EXPECT_FALSE(open.ok());
+  EXPECT_FALSE(none.is_open());
+  EXPECT_FALSE(open.message.empty());
+}
+
+TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBack) {
+  {
+    sqlite::Transaction transaction(db_);
+    ASSERT_TRUE(transaction.Begin().ok());
+    ASSERT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
+  }
+  EXPECT_EQ(Count(), 0);
+  {
+    sqlite::Transaction transaction(db_);
+    ASSERT_TRUE(transaction.Begin().ok());
+    ASSERT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
+    ASSERT_TRUE(transaction.Commit().ok());
+  }
+  EXPECT_EQ(Count(), 1);
+}
+
+// BEGIN IMMEDIATE takes the write lock at once: a second writer is told it is busy at Begin().
+TEST_F(SqliteTest, ASecondWriterIsBusyAtBegin) {
+  sqlite::Database other;
+  ASSERT_TRUE(other.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite).ok());
+  sqlite::Transaction first(db_);
+  ASSERT_TRUE(first.Begin().ok());
+  sqlite::Transaction second(other);
+  const sqlite::Result busy = second.Begin();
+  EXPECT_FALSE(busy.ok());
+  EXPECT_TRUE(busy.busy());
+  EXPECT_FALSE(busy.damaged());
+}
+
+TEST_F(SqliteTest, ALinkInPlaceOfTheFileIsRefused) {
+  std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
+  sqlite::Database linked;
+  EXPECT_FALSE(linked.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
+}
+
+}  // namespace
+}  // namespace orv

@@ -30,15 +30,20 @@ orv::JournalEntry Report(const orv::Journal& journal, int i) {
                       "0203A0120000470" + std::to_string(i % 10));
 }
 
-// Commits of 149 records each, into a journal that already holds state.range(0) records.
-void BM_JournalCommitOfAStorm(benchmark::State& state) {
-  Folder folder;
-  orv::Journal journal(folder.path, nullptr);
-  for (std::int64_t done = 0; done < state.range(0); done += 1000) {
+// Puts count records into the journal first, a thousand a commit.
+void Fill(orv::Journal& journal, std::int64_t count, benchmark::State& state) {
+  for (std::int64_t done = 0; done < count; done += 1000) {
     for (int i = 0; i < 1000; ++i)
       journal.Append(Report(journal, i));
     if (!journal.Commit()) state.SkipWithError("the journal could not be written");
   }
+}
+
+// Commits of 149 records each, into a journal that already holds state.range(0) records.
+void BM_JournalCommitOfAStorm(benchmark::State& state) {
+  Folder folder;
+  orv::Journal journal(folder.path, nullptr);
+  Fill(journal, state.range(0), state);
   for (auto _ : state) {
     for (int i = 0; i < kStorm; ++i)
       journal.Append(Report(journal, i));
@@ -56,11 +61,7 @@ BENCHMARK(BM_JournalCommitOfAStorm)
 void BM_JournalVerify(benchmark::State& state) {
   Folder folder;
   orv::Journal journal(folder.path, nullptr);
-  for (std::int64_t done = 0; done < state.range(0); done += 1000) {
-    for (int i = 0; i < 1000; ++i)
-      journal.Append(Report(journal, i));
-    if (!journal.Commit()) state.SkipWithError("the journal could not be written");
-  }
+  Fill(journal, state.range(0), state);
   for (auto _ : state) {
     const orv::JournalCheck check = journal.Verify();
     if (!check.ok) state.SkipWithError("the chain does not verify");

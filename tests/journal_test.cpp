@@ -45,6 +45,11 @@ class JournalTest : public ::testing::Test {
         data_, [this](const Notice& n) { notices_.push_back(n); }, std::move(options));
   }
   std::unique_ptr<Journal> MakeJournal() { return MakeJournal(Options()); }
+  // Another connection takes the write lock, as another copy of the program would.
+  bool HoldWriteLock(sqlite::Database& other) {
+    return other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok() &&
+           other.Exec("BEGIN EXCLUSIVE").ok();
+  }
 
   // Entry i of a test: every one different in every field.
   static JournalEntry Entry(int i) {
@@ -263,8 +268,7 @@ TEST_F(JournalTest, ALockedDatabaseKeepsRecordsWaitingUntilItIsFree) {
   ASSERT_TRUE(journal->Commit());
 
   sqlite::Database other;
-  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
-  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+  ASSERT_TRUE(HoldWriteLock(other));
   for (int i = 1; i < 4; ++i) {
     journal->Append(Entry(i));
     EXPECT_FALSE(journal->Commit());
@@ -294,8 +298,7 @@ TEST_F(JournalTest, AFailingJournalIsTriedAgainOnlyEveryFewCommits) {
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
-  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
-  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+  ASSERT_TRUE(HoldWriteLock(other));
   journal->Append(Entry(1));
   EXPECT_FALSE(journal->Commit());
   ASSERT_TRUE(other.Exec("COMMIT").ok());
@@ -312,8 +315,7 @@ TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
-  ASSERT_TRUE(other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
-  ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE").ok());
+  ASSERT_TRUE(HoldWriteLock(other));
 
   const int limit = 10000;
   ASSERT_GE(JournalOptions{}.waiting_limit, static_cast<std::size_t>(limit));

@@ -307,8 +307,10 @@ sqlite::Result Journal::Write() {
   }
   result = transaction.Commit();
   if (!result.ok()) return result;
+  const bool wrote = !waiting_.empty() || !extra.empty();
   waiting_.clear();
   dropped_recorded_ = dropped_;
+  if (wrote) committed_(sequence);
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/notice.h"
+#include "platform/signal.h"
 #include "platform/sqlite.h"
 
 namespace orv {
@@ -105,6 +106,9 @@ class Journal {
   // Records dropped because too many waited, since the journal was made.
   std::uint64_t dropped() const { return dropped_; }
   bool failing() const { return failing_; }
+  // Raised after a commit that wrote records, with the sequence number of the last one: readers
+  // (the history window, the broker client) look for what is new.
+  Signal<std::int64_t>& committed() { return committed_; }
 
  private:
   sqlite::Result Open();
@@ -128,6 +132,7 @@ class Journal {
   std::uint64_t dropped_recorded_ = 0;
   bool failing_ = false;
   int commits_since_try_ = 0;
+  Signal<std::int64_t> committed_;
 };
 
 }  // namespace orv

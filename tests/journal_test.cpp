@@ -325,8 +325,13 @@ TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
   EXPECT_EQ(journal->waiting(), static_cast<std::size_t>(limit));
   EXPECT_EQ(journal->dropped(), 7U);
 
+  std::vector<std::int64_t> said;
+  const Connection listening =
+      journal->committed().Connect([&said](std::int64_t last) { said.push_back(last); });
   ASSERT_TRUE(other.Exec("COMMIT").ok());
   ASSERT_TRUE(journal->Commit());
+  ASSERT_TRUE(journal->Commit());  // nothing waits: nothing new to say
+  EXPECT_EQ(said, std::vector<std::int64_t>{limit + 2});
   const std::vector<JournalRow> rows = Rows();
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
   ExpectEntries(rows, 0, 0, limit + 1);

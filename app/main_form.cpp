@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/users.h"
+
 namespace orv {
 namespace {
 
@@ -54,6 +56,14 @@ MainForm::MainForm(MainFormEnvironment env)
       decoder_(link_.trigger_states(), env_.clock),
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice) {
+  if (env_.keep_journal) {
+    JournalOptions options = env_.journal_options;
+    if (options.login.empty()) options.login = UserName(EffectiveUserId());
+    if (options.host.empty()) options.host = HostName();
+    journal_ = std::make_unique<Journal>(
+        env_.program_folder.empty() ? std::filesystem::path() : env_.program_folder / "DATA",
+        env_.notice, std::move(options));
+  }
   LayOutControls();
   WireEvents();
   WireSubsystems();
@@ -68,6 +78,12 @@ void MainForm::TRTimer_Timer() {
   trigger_bank_.RedrawIfRequested();
   ReportReceiveOverflow();
   event_recorder_.Tick();
+  // Everything this tick queued, in one transaction.
+  if (journal_) journal_->Commit();
+}
+
+void MainForm::Record(JournalKind kind, std::string text, std::string raw_hex) {
+  if (journal_) journal_->Append(journal_->Make(kind, std::move(text), std::move(raw_hex)));
 }
 
 void MainForm::ReportReceiveOverflow() {
@@ -357,12 +373,22 @@ void MainForm::Form_Load() {
   SerialSettingsChanged = config_.settings_corrected();
   UpdateConnectionControls();
   Transmission_CommandButton.SetEnabled(true);
+  if (journal_) {
+    Record(JournalKind::kProgram, std::string("Program started: ") + kWindowCaption + ", user " +
+                                      journal_->Make(JournalKind::kProgram, {}).login);
+    journal_->Commit();
+  }
 }
 
 void MainForm::Form_Unload() {
   if (SerialSettingsChanged) {
     config_.SaveConfigGroup("RS232Config");
     SerialSettingsChanged = false;
+  }
+  if (journal_) {
+    Record(JournalKind::kProgram, std::string("Program stopped: ") + kWindowCaption + ", user " +
+                                      journal_->Make(JournalKind::kProgram, {}).login);
+    journal_->Commit();
   }
 }
 

@@ -9,6 +9,7 @@
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
+#include "journal/journal.h"
 #include "link/fault_lamps.h"
 #include "link/link.h"
 #include "panel/operator_commands.h"
@@ -35,6 +36,10 @@ struct MainFormEnvironment {
   // Every failure the operator would otherwise not learn of: files that cannot be written, why a
   // port failed.
   NoticeFn notice;
+  // DATA/Journal.sqlite beside EventLog.txt; off only to compare a run without it.
+  bool keep_journal = true;
+  // Empty login and host are filled with the program's user and this machine's name.
+  JournalOptions journal_options{};
 };
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,
@@ -72,6 +77,10 @@ class MainForm {
   EventDecoder& decoder() { return decoder_; }
   EventLogRecorder& event_recorder() { return event_recorder_; }
   bool serial_settings_changed() const { return SerialSettingsChanged; }
+  // Null when the program runs without a journal.
+  Journal* journal() { return journal_.get(); }
+  // Queues one journal record; the tick commits what it queued.
+  void Record(JournalKind kind, std::string text, std::string raw_hex = {});
 
   // ---- The window and its controls, by their designed names. ----
   Form MainFormWindow{"MainForm"};
@@ -147,6 +156,7 @@ class MainForm {
   EventDecoder decoder_;
   EventsLogView events_log_view_;
   EventLogRecorder event_recorder_;
+  std::unique_ptr<Journal> journal_;
   Connections connections_;
 
   bool SerialSettingsChanged = false;

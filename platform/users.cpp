@@ -27,6 +27,12 @@ std::string UserName(std::uint32_t user_id) {
   return "uid " + std::to_string(user_id);
 }
 
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 #else
 
 std::uint32_t EffectiveUserId() {
@@ -35,6 +41,10 @@ std::uint32_t EffectiveUserId() {
 
 std::string UserName(std::uint32_t user_id) {
   return "uid " + std::to_string(user_id);
+}
+
+std::string HostName() {
+  return {};
 }
 
 #endif

@@ -11,4 +11,7 @@ std::uint32_t EffectiveUserId();
 // The login name of a user id, or "uid N" when the system does not know it.
 std::string UserName(std::uint32_t user_id);
 
+// This machine's name, or "" when it has none.
+std::string HostName();
+
 }  // namespace orv

@@ -25,6 +25,7 @@ std::string RecordText(int i) {
 
 class EventLogDisk : public FormTest {
  protected:
+  EventLogDisk() { keep_journal_ = false; }
   // A fault report with value i: every record of the test is different and in order.
   void Report(int i) {
     port_.Deliver(EncodeFrame(

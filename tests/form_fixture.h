@@ -32,7 +32,8 @@ class FormTest : public ::testing::Test {
           messages_.push_back({text, caption, icon});
         },
         [this] { return now_; },
-        notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); })});
+        notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); }),
+        keep_journal_});
     form_->Form_Load();
     return *form_;
   }
@@ -59,6 +60,8 @@ class FormTest : public ::testing::Test {
   LocalDateTime now_{12, 4, 5, 21};
   // The same notices, as the program's window shows them.
   NoticeLog notice_log_{[this] { return now_; }};
+  // Tests of EventLog.txt alone on a small disk turn the journal off: it would share the disk.
+  bool keep_journal_ = true;
   std::unique_ptr<MainForm> form_;
 };
 

@@ -11,6 +11,7 @@ void MainForm::ConnectCB_Click() {
       CloseSerialPort();
       link_.SetPortConnected(false);
       DarkenFaultLamps();
+      Record(JournalKind::kLink, "Disconnected: " + PortDescription());
     }
   } else if (!env_.port.IsOpen()) {
     if (OpenSerialPort()) {
@@ -20,14 +21,17 @@ void MainForm::ConnectCB_Click() {
         SerialSettingsChanged = false;
       }
       link_.scheduler().set_poll_step(PollScheduler::kFaultImageStep);
+      Record(JournalKind::kLink, "Connected: " + PortDescription());
       commands_.SendSupervisionSettings();
     } else {
       for (int i = 0; i < 12; ++i)
         Trigger_CheckBox[i].SetEnabled(false);
       const PortError error = env_.port.last_error();
-      Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) +
-                                      " cannot be opened: " + PortErrorKindText(error.kind) +
-                                      (error.text.empty() ? "" : " (" + error.text + ")"));
+      const std::string why = std::string(PortErrorKindText(error.kind)) +
+                              (error.text.empty() ? "" : " (" + error.text + ")");
+      Notify(NoticeLevel::kError,
+             "COM" + std::to_string(config_.SerialComPort) + " cannot be opened: " + why);
+      Record(JournalKind::kLink, "Com Port Fail!: " + PortDescription() + ": " + why);
       if (env_.message_box) env_.message_box("Com Port Fail!", kProgramTitle, MessageIcon::kStop);
     }
   }

@@ -3,9 +3,24 @@
 #include <cstdio>
 #include <string_view>
 
+#include "link/frame.h"
 #include "platform/users.h"
 
 namespace orv {
+
+std::string FrameHex(const ReceivedFrame& frame) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  const std::size_t length = std::min<std::size_t>(frame.length, frame.payload.size());
+  const Bytes bytes = EncodeFrame(frame.command, frame.payload.first(length));
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (const std::uint8_t b : bytes) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 0x0F];
+  }
+  return hex;
+}
+
 namespace {
 
 constexpr Rgb kRed{255, 0, 0};
@@ -80,6 +95,17 @@ void MainForm::TRTimer_Timer() {
   event_recorder_.Tick();
   // Everything this tick queued, in one transaction.
   if (journal_) journal_->Commit();
+}
+
+std::string MainForm::LineSettings() const {
+  return config_.SerialBaudRate + "," + config_.SerialCheckBit.substr(0, 1) + "," +
+         config_.SerialBitLength + "," + config_.SerialStopBit;
+}
+
+std::string MainForm::PortDescription() const {
+  const std::string device = env_.port.device();
+  return "COM" + std::to_string(config_.SerialComPort) +
+         (device.empty() ? "" : " (" + device + ")") + " " + LineSettings();
 }
 
 void MainForm::Record(JournalKind kind, std::string text, std::string raw_hex) {
@@ -312,11 +338,27 @@ void MainForm::WireSubsystems() {
       [this](const EventRecord& record) { events_log_view_.Show(record); }));
   keep(decoder_.decoded().Connect(
       [this](const EventRecord& record) { event_recorder_.Record(record); }));
+  if (journal_) {
+    keep(decoder_.decoded().Connect([this](const EventRecord& record) {
+      const ReceivedFrame* frame = link_.dispatcher().current_frame();
+      Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "");
+    }));
+    keep(commands_.sent().Connect(
+        [this](const std::string& what) { Record(JournalKind::kOperator, what); }));
+    keep(trigger_bank_.renamed().Connect([this](int page, int number, const std::string& old_name,
+                                                const std::string& new_name) {
+      Record(JournalKind::kOperator,
+             "Renamed " +
+                 std::string(kTriggerPages[static_cast<std::size_t>(page)].default_name_prefix) +
+                 std::to_string(number) + ": \"" + old_name + "\" to \"" + new_name + "\"");
+    }));
+  }
   keep(link_.receiver().chunk_received().Connect(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
   keep(env_.port.failed().Connect([this](const PortError& error) {
-    Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " +
-                                    PortErrorKindText(error.kind) + " (" + error.text + ")");
+    const std::string what = std::string(PortErrorKindText(error.kind)) + " (" + error.text + ")";
+    Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " + what);
+    Record(JournalKind::kLink, "Port failure: " + PortDescription() + ": " + what);
   }));
 }
 

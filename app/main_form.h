@@ -27,6 +27,10 @@ namespace orv {
 inline constexpr const char* kWindowCaption = "Orvandel Program Ver 2.16.08";
 inline constexpr const char* kProgramTitle = "Orvandel Program";
 
+// A good frame's bytes in upper-case hex, as it came on the line: "0203A012000047 03" without the
+// space.
+std::string FrameHex(const ReceivedFrame& frame);
+
 // What the window needs from the outside world; tests hand in fakes.
 struct MainFormEnvironment {
   SerialPort& port;
@@ -138,6 +142,10 @@ class MainForm {
   }
   void WireSubsystems();
   void SetOperatorKeysEnabled(bool enabled);
+  // "9600,N,8,1", as the port is set.
+  std::string LineSettings() const;
+  // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
+  std::string PortDescription() const;
   void ShowFaultLamps(FaultLamps lamps);
   void DarkenFaultLamps();
   void Notify(NoticeLevel level, const std::string& text) const;

@@ -7,6 +7,7 @@ namespace orv {
 void Dispatcher::DispatchRxFrame(const ReceivedFrame& frame) {
   const auto payload = frame.payload;
   if (payload.size() < 3) return;
+  current_ = &frame;
   switch (frame.command) {
     case cmd::kFaultImage:
       fault_image_(payload[0], payload[1]);
@@ -29,6 +30,7 @@ void Dispatcher::DispatchRxFrame(const ReceivedFrame& frame) {
     default:
       break;
   }
+  current_ = nullptr;
 }
 
 }  // namespace orv

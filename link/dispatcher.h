@@ -27,6 +27,9 @@ class Dispatcher {
   // Any other report: its kind and value.
   Signal<std::uint8_t, std::int32_t>& event_report() { return event_report_; }
 
+  // The frame being dispatched, for listeners that keep the raw bytes; null between frames.
+  const ReceivedFrame* current_frame() const { return current_; }
+
   std::uint8_t report_kind() const { return ReportKind; }
   std::int32_t report_value() const { return ReportValue; }
 
@@ -35,6 +38,7 @@ class Dispatcher {
   Signal<std::uint8_t, std::span<const std::uint8_t>> trigger_status_reply_;
   Signal<std::int32_t> panel_status_;
   Signal<std::uint8_t, std::int32_t> event_report_;
+  const ReceivedFrame* current_ = nullptr;
   std::uint8_t ReportKind = 0;
   // The 16-bit word as an unsigned value 0..65535: a high byte of 0x80 or more is kept.
   std::int32_t ReportValue = 0;

@@ -5,12 +5,16 @@
 
 #include "link/link.h"
 #include "platform/controls.h"
+#include "platform/signal.h"
 
 namespace orv {
 
 // The supervision time byte from Timer_CB's text: its leading number rounded half to even, then
 // held to 0..255 (a text without a leading number gives 0).
 std::uint8_t SupervisionTimeByte(const std::string& text);
+
+// A key's caption as the panel shows it ("EMG ACK"); "code N" for a code no key sends.
+std::string PanelKeyName(std::uint8_t key_code);
 
 // The operator panel's keys. Every frame goes out at once from the click that asked for it.
 class OperatorCommands {
@@ -39,13 +43,19 @@ class OperatorCommands {
   void Clear_CommandButton_Click();
 
   bool supervision_enabled() const { return SupervisionEnabled; }
+  // Every command frame handed to the line, described for the record ("Key EMG ACK").
+  Signal<const std::string&>& sent() { return sent_; }
 
  private:
+  void Sent(std::uint8_t command, std::initializer_list<std::uint8_t> data,
+            const std::string& what);
+
   Link& link_;
   Transmitter& transmitter_;
   CheckBox& SupervisionCheck;
   ComboBox& Timer_CB;
   bool SupervisionEnabled = false;
+  Signal<const std::string&> sent_;
 };
 
 }  // namespace orv

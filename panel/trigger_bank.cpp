@@ -1,6 +1,7 @@
 #include "panel/trigger_bank.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace orv {
 
@@ -119,11 +120,13 @@ void TriggerBank::CommitName(int row) {
     std::string text = c_.TriggerNameText[row].text();
     std::replace(text.begin(), text.end(), '\r', ' ');
     std::replace(text.begin(), text.end(), '\n', ' ');
+    std::string old_name;
     if (n >= 1 && n <= static_cast<int>(names.size())) {
-      names[static_cast<std::size_t>(n - 1)] = text;
+      old_name = std::exchange(names[static_cast<std::size_t>(n - 1)], text);
     }
     c_.TriggerLabel[row].SetCaption(text);
     SaveTriggerName(row);
+    if (old_name != text) renamed_(TriggerBankPage, n, old_name, text);
     edited = false;
   }
   c_.TriggerNameText[row].SetVisible(false);

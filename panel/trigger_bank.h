@@ -3,12 +3,14 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "config/configuration.h"
 #include "link/link.h"
 #include "link/trigger_states.h"
 #include "panel/operator_commands.h"
 #include "platform/controls.h"
+#include "platform/signal.h"
 
 namespace orv {
 
@@ -61,6 +63,8 @@ class TriggerBank {
   bool ui_enabled() const { return TriggerUiEnabled; }
   void set_ui_enabled(bool enabled) { TriggerUiEnabled = enabled; }
   bool refresh_requested() const { return RefreshTriggers; }
+  // A name changed by the operator: page, trigger number, old name, new name.
+  Signal<int, int, const std::string&, const std::string&>& renamed() { return renamed_; }
 
  private:
   const TriggerPage& Page() const;
@@ -80,6 +84,7 @@ class TriggerBank {
   bool TriggerUiEnabled = false;
   bool RefreshTriggers = false;
   std::array<bool, kRows + 1> TriggerNameEdited{};
+  Signal<int, int, const std::string&, const std::string&> renamed_;
 };
 
 }  // namespace orv

@@ -18,6 +18,7 @@ class FakeSerialPort : public SerialPort {
   bool IsOpen() const override { return open_; }
   void Output(const Bytes& bytes) override;
   PortError last_error() const override { return last_error_; }
+  std::string device() const override { return "fake" + std::to_string(comm_port_); }
 
   // Test controls.
   void Deliver(const Bytes& chunk) { RaiseReceive(chunk); }

@@ -49,7 +49,7 @@ class QtSerialPort : public SerialPort {
   PortError last_error() const override { return last_error_; }
 
   // The device tried by the last Open().
-  const std::string& device() const { return device_; }
+  std::string device() const override { return device_; }
   bool device_lost() const { return lost_; }
   // The line settings the port holds now (those in force while open).
   LineSettings line_settings() const;

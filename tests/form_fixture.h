@@ -33,7 +33,7 @@ class FormTest : public ::testing::Test {
         },
         [this] { return now_; },
         notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); }),
-        keep_journal_});
+        keep_journal_, journal_options_});
     form_->Form_Load();
     return *form_;
   }
@@ -62,6 +62,7 @@ class FormTest : public ::testing::Test {
   NoticeLog notice_log_{[this] { return now_; }};
   // Tests of EventLog.txt alone on a small disk turn the journal off: it would share the disk.
   bool keep_journal_ = true;
+  JournalOptions journal_options_;
   std::unique_ptr<MainForm> form_;
 };
 

@@ -17,9 +17,10 @@ namespace orv::test {
 
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
+  // The simulator, or another program of the build given as executable.
+  explicit SimProcess(std::vector<std::string> args, std::string executable = ORV_SIM_EXECUTABLE) {
     int out[2], in[2];
-    args.insert(args.begin(), ORV_SIM_EXECUTABLE);
+    args.insert(args.begin(), std::move(executable));
     std::vector<char*> argv;
     for (std::string& arg : args)
       argv.push_back(arg.data());
@@ -40,6 +41,7 @@ class SimProcess {
   }
 
   bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   const std::string& output() const { return output_; }
   // Reads standard output until it holds text; false when the deadline passes first.
   bool WaitForOutput(const std::string& text) {

@@ -13,6 +13,10 @@ struct ProgramOptions {
   // checks (root's, writable by root alone).
   std::optional<std::filesystem::path> site_settings;
   bool help = false;
+  // Run without a window: connect at once, keep connected, print events and link changes.
+  bool headless = false;
+  // With headless: this port instead of the configured one, for this run only.
+  std::optional<int> port;
 };
 
 struct ParsedOptions {

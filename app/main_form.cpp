@@ -71,13 +71,14 @@ MainForm::MainForm(MainFormEnvironment env)
       decoder_(link_.trigger_states(), env_.clock),
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice) {
+  journal_options_ = env_.journal_options;
+  if (journal_options_.login.empty()) journal_options_.login = UserName(EffectiveUserId());
+  if (journal_options_.host.empty()) journal_options_.host = HostName();
+  if (!journal_options_.clock) journal_options_.clock = SystemJournalTime;
   if (env_.keep_journal) {
-    JournalOptions options = env_.journal_options;
-    if (options.login.empty()) options.login = UserName(EffectiveUserId());
-    if (options.host.empty()) options.host = HostName();
     journal_ = std::make_unique<Journal>(
         env_.program_folder.empty() ? std::filesystem::path() : env_.program_folder / "DATA",
-        env_.notice, std::move(options));
+        env_.notice, journal_options_);
   }
   LayOutControls();
   WireEvents();
@@ -109,7 +110,11 @@ std::string MainForm::PortDescription() const {
 }
 
 void MainForm::Record(JournalKind kind, std::string text, std::string raw_hex) {
-  if (journal_) journal_->Append(journal_->Make(kind, std::move(text), std::move(raw_hex)));
+  JournalEntry entry{journal_options_.clock(), kind,
+                     std::move(text),          std::move(raw_hex),
+                     journal_options_.login,   journal_options_.host};
+  recorded_(entry);
+  if (journal_) journal_->Append(std::move(entry));
 }
 
 void MainForm::ReportReceiveOverflow() {
@@ -338,21 +343,19 @@ void MainForm::WireSubsystems() {
       [this](const EventRecord& record) { events_log_view_.Show(record); }));
   keep(decoder_.decoded().Connect(
       [this](const EventRecord& record) { event_recorder_.Record(record); }));
-  if (journal_) {
-    keep(decoder_.decoded().Connect([this](const EventRecord& record) {
-      const ReceivedFrame* frame = link_.dispatcher().current_frame();
-      Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "");
-    }));
-    keep(commands_.sent().Connect(
-        [this](const std::string& what) { Record(JournalKind::kOperator, what); }));
-    keep(trigger_bank_.renamed().Connect([this](int page, int number, const std::string& old_name,
-                                                const std::string& new_name) {
-      Record(JournalKind::kOperator,
-             "Renamed " +
-                 std::string(kTriggerPages[static_cast<std::size_t>(page)].default_name_prefix) +
-                 std::to_string(number) + ": \"" + old_name + "\" to \"" + new_name + "\"");
-    }));
-  }
+  keep(decoder_.decoded().Connect([this](const EventRecord& record) {
+    const ReceivedFrame* frame = link_.dispatcher().current_frame();
+    Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "");
+  }));
+  keep(commands_.sent().Connect(
+      [this](const std::string& what) { Record(JournalKind::kOperator, what); }));
+  keep(trigger_bank_.renamed().Connect(
+      [this](int page, int number, const std::string& old_name, const std::string& new_name) {
+        Record(JournalKind::kOperator,
+               "Renamed " +
+                   std::string(kTriggerPages[static_cast<std::size_t>(page)].default_name_prefix) +
+                   std::to_string(number) + ": \"" + old_name + "\" to \"" + new_name + "\"");
+      }));
   keep(link_.receiver().chunk_received().Connect(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
   keep(env_.port.failed().Connect([this](const PortError& error) {
@@ -415,11 +418,9 @@ void MainForm::Form_Load() {
   SerialSettingsChanged = config_.settings_corrected();
   UpdateConnectionControls();
   Transmission_CommandButton.SetEnabled(true);
-  if (journal_) {
-    Record(JournalKind::kProgram, std::string("Program started: ") + kWindowCaption + ", user " +
-                                      journal_->Make(JournalKind::kProgram, {}).login);
-    journal_->Commit();
-  }
+  Record(JournalKind::kProgram,
+         std::string("Program started: ") + kWindowCaption + ", user " + journal_options_.login);
+  if (journal_) journal_->Commit();
 }
 
 void MainForm::Form_Unload() {
@@ -427,11 +428,9 @@ void MainForm::Form_Unload() {
     config_.SaveConfigGroup("RS232Config");
     SerialSettingsChanged = false;
   }
-  if (journal_) {
-    Record(JournalKind::kProgram, std::string("Program stopped: ") + kWindowCaption + ", user " +
-                                      journal_->Make(JournalKind::kProgram, {}).login);
-    journal_->Commit();
-  }
+  Record(JournalKind::kProgram,
+         std::string("Program stopped: ") + kWindowCaption + ", user " + journal_options_.login);
+  if (journal_) journal_->Commit();
 }
 
 }  // namespace orv

@@ -85,6 +85,10 @@ class MainForm {
   Journal* journal() { return journal_.get(); }
   // Queues one journal record; the tick commits what it queued.
   void Record(JournalKind kind, std::string text, std::string raw_hex = {});
+  // Every record as it is made, with or without a journal (the headless mode prints them).
+  Signal<const JournalEntry&>& recorded() { return recorded_; }
+  // Now, by the journal's clock.
+  JournalTime Now() const { return journal_options_.clock(); }
 
   // ---- The window and its controls, by their designed names. ----
   Form MainFormWindow{"MainForm"};
@@ -164,7 +168,9 @@ class MainForm {
   EventDecoder decoder_;
   EventsLogView events_log_view_;
   EventLogRecorder event_recorder_;
+  JournalOptions journal_options_;
   std::unique_ptr<Journal> journal_;
+  Signal<const JournalEntry&> recorded_;
   Connections connections_;
 
   bool SerialSettingsChanged = false;

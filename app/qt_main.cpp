@@ -1,8 +1,10 @@
 // The program: the window model over a serial port, shown in a Qt window and driven by its
 // events and its 100 ms timer until the window is closed.
 #include <QApplication>
+#include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,7 @@
 #endif
 
 #include "app/command_line.h"
+#include "app/headless.h"
 #include "app/main_form.h"
 #include "config/site_settings.h"
 #include "platform/notice_log.h"
@@ -37,6 +40,25 @@ orv::ProgramFolderLookup ProgramFolder() {
 #endif
 }
 
+// The program without a window: the same logic, connected at once, until SIGTERM or SIGINT.
+int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
+                const orv::ProgramOptions& options) {
+  orv::MainForm form(std::move(env));
+  orv::HeadlessRunner runner(form, port, [](const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  });
+  form.Form_Load();
+  if (options.port) form.config().SerialComPort = static_cast<std::uint8_t>(*options.port);
+  runner.Start();
+  const orv::QtTickTimer ticker([&runner] { runner.Tick(); });
+  const orv::QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
+  const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
+  QCoreApplication::exec();
+  runner.Stop();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -48,8 +70,14 @@ int main(int argc, char* argv[]) {
       return 0;
     }
   }
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Orvandel"));
+  // Without a window no display is needed: the core application alone.
+  bool headless = false;
+  for (int i = 1; i < argc; ++i)
+    headless = headless || std::string_view(argv[i]) == "--headless";
+  const std::unique_ptr<QCoreApplication> app = headless
+                                                    ? std::make_unique<QCoreApplication>(argc, argv)
+                                                    : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
   // Qt has taken its own options out of argv; the rest are ours.
   const orv::ParsedOptions parsed =
       orv::ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
@@ -79,6 +107,11 @@ int main(int argc, char* argv[]) {
     config.set_notice(notice);
     return config.SerialDevice(port_number);
   });
+  if (parsed.options.headless) {
+    return RunHeadless(
+        port, orv::MainFormEnvironment{port, folder, nullptr, orv::SystemLocalTime, notice},
+        parsed.options);
+  }
   // Start-up may show a message box before the window exists.
   orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
                                               orv::SystemLocalTime, notice});

@@ -1,0 +1,94 @@
+#include "app/headless.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace orv {
+namespace {
+
+constexpr const char* kRetrying = "Trying again in 5 s, then less often, up to every 60 s.";
+
+}  // namespace
+
+std::string IsoLocalTime(const JournalTime& time) {
+  // Floor division: a moment before 1970 still lands in the right second.
+  std::int64_t seconds = time.utc_ms / 1000;
+  if (time.utc_ms % 1000 < 0) --seconds;
+  const std::time_t local = static_cast<std::time_t>(seconds + time.utc_offset_s);
+  std::tm tm{};
+  gmtime_r(&local, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+  const std::int32_t offset = time.utc_offset_s;
+  const std::int32_t magnitude = offset < 0 ? -offset : offset;
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 3600,
+                magnitude / 60 % 60);
+  return std::string(stamp) + zone;
+}
+
+HeadlessRunner::HeadlessRunner(MainForm& form, SerialPort& port, PrintFn print)
+    : form_(form), port_(port), print_(std::move(print)) {
+  connections_.push_back(
+      form_.recorded().Connect([this](const JournalEntry& entry) { Print(entry); }));
+  // Handled at the next tick, not inside the port's own call.
+  connections_.push_back(port_.failed().Connect([this](const PortError&) { lost_ = true; }));
+}
+
+void HeadlessRunner::Print(const JournalEntry& entry) {
+  // Operator records come only from the connect's supervision pair here: not worth a line.
+  if (entry.kind == JournalKind::kOperator) return;
+  if (entry.kind == JournalKind::kLink) {
+    // The same failure on every retry is said once.
+    if (entry.text == last_link_text_) return;
+    last_link_text_ = entry.text;
+  }
+  print_(IsoLocalTime(entry.time) + " " + std::string(JournalKindName(entry.kind)) + " " +
+         entry.text);
+}
+
+void HeadlessRunner::Start() {
+  TryConnect();
+}
+
+void HeadlessRunner::TryConnect() {
+  lost_ = false;
+  form_.ConnectCB_Click();
+  if (connected()) {
+    failures_ = 0;
+    return;
+  }
+  ++failures_;
+  ticks_to_retry_ = std::min(kFirstRetryTicks << std::min(failures_ - 1, 4), kLongestRetryTicks);
+  if (failures_ == 1) {
+    print_(IsoLocalTime(form_.Now()) + " link " + kRetrying);
+  }
+}
+
+void HeadlessRunner::Tick() {
+  form_.TRTimer_Timer();
+  if (connected()) {
+    if (!lost_) return;
+    // A lost device: close it as a disconnect would, and open it again after the first wait.
+    form_.ConnectCB_Click();
+    if (connected()) {
+      form_.CloseSerialPort();
+      form_.UpdateConnectionControls();
+    }
+    lost_ = false;
+    failures_ = 1;
+    ticks_to_retry_ = kFirstRetryTicks;
+    print_(IsoLocalTime(form_.Now()) + " link " + kRetrying);
+    return;
+  }
+  if (--ticks_to_retry_ <= 0) TryConnect();
+}
+
+void HeadlessRunner::Stop() {
+  if (connected()) form_.ConnectCB_Click();
+  if (port_.IsOpen()) port_.Close();
+  form_.Form_Unload();
+}
+
+}  // namespace orv

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/main_form.h"
+#include "platform/serial_port.h"
+#include "platform/signal.h"
+
+namespace orv {
+
+// The program without a window: the same window model, connected at once and kept connected.
+// A port that cannot be opened, or that is lost, is tried again after 5 s, then 10, 20 and 40,
+// then every 60 s; the line printed for a failure comes once per streak, not once per try.
+// Every event, link change and program start or stop is one line on the output.
+class HeadlessRunner {
+ public:
+  static constexpr int kFirstRetryTicks = 50;     // 5 s at the 100 ms tick
+  static constexpr int kLongestRetryTicks = 600;  // 60 s
+  using PrintFn = std::function<void(const std::string& line)>;
+
+  HeadlessRunner(MainForm& form, SerialPort& port, PrintFn print);
+  HeadlessRunner(const HeadlessRunner&) = delete;
+  HeadlessRunner& operator=(const HeadlessRunner&) = delete;
+
+  // The first connect; the window model has been loaded.
+  void Start();
+  // One 100 ms tick: the window model's tick, then a lost port or a due retry.
+  void Tick();
+  // Disconnects and runs the shutdown, which records the stop.
+  void Stop();
+
+  bool connected() const { return form_.link().port_connected(); }
+  // Ticks until the next try while not connected; 0 while connected.
+  int ticks_to_retry() const { return connected() ? 0 : ticks_to_retry_; }
+
+ private:
+  void TryConnect();
+  void Print(const JournalEntry& entry);
+
+  MainForm& form_;
+  SerialPort& port_;
+  PrintFn print_;
+  Connections connections_;
+  bool lost_ = false;
+  int failures_ = 0;  // tries that failed since the last connect
+  int ticks_to_retry_ = 0;
+  std::string last_link_text_;
+};
+
+// "2026-12-07T14:03:22+01:00": the local time of a moment, to the second, with its offset.
+std::string IsoLocalTime(const JournalTime& time);
+
+}  // namespace orv

@@ -3,13 +3,13 @@
 namespace orv {
 
 void FakeSerialPort::Open() {
+  ++open_count_;
   if (refuse_open_ != PortErrorKind::kNone) {
     last_error_ = {refuse_open_, "fake device refused to open"};
     return;
   }
   last_error_ = {};
   open_ = true;
-  ++open_count_;
 }
 
 void FakeSerialPort::Output(const Bytes& bytes) {

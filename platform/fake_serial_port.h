@@ -39,6 +39,7 @@ class FakeSerialPort : public SerialPort {
   int comm_port() const { return comm_port_; }
   bool handshaking_none() const { return handshaking_none_; }
   const std::string& settings() const { return settings_; }
+  // Every Open() asked for, refused or not.
   int open_count() const { return open_count_; }
 
  private:

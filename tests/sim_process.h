@@ -44,8 +44,8 @@ class SimProcess {
   pid_t pid() const { return pid_; }
   const std::string& output() const { return output_; }
   // Reads standard output until it holds text; false when the deadline passes first.
-  bool WaitForOutput(const std::string& text) {
-    for (const auto deadline = Clock::now() + kDeadline; output_.find(text) == std::string::npos;)
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds within = kDeadline) {
+    for (const auto deadline = Clock::now() + within; output_.find(text) == std::string::npos;)
       if (!ReadSome(deadline)) return false;
     return true;
   }
@@ -73,7 +73,7 @@ class SimProcess {
 
  private:
   using Clock = std::chrono::steady_clock;
-  static constexpr std::chrono::seconds kDeadline{5};
+  static constexpr std::chrono::milliseconds kDeadline{5000};
 
   bool ReadSome(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());

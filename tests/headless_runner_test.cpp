@@ -1,0 +1,162 @@
+// The headless mode's logic over a fake port: its retry schedule, what it says (once per change),
+// and how it takes a lost device back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/headless.h"
+#include "link/frame.h"
+#include "tests/form_fixture.h"
+
+namespace orv {
+namespace {
+
+class HeadlessRunnerTest : public test::FormTest {
+ protected:
+  HeadlessRunnerTest() {
+    journal_options_.clock = [] { return JournalTime{1796601600000, 3600}; };
+  }
+  void StartRunner() {
+    form_ = std::make_unique<MainForm>(MainFormEnvironment{
+        port_, program_folder_, nullptr, [this] { return now_; }, nullptr, true, journal_options_});
+    runner_ = std::make_unique<HeadlessRunner>(
+        *form_, port_, [this](const std::string& line) { lines_.push_back(line); });
+    form_->Form_Load();
+    runner_->Start();
+  }
+  // Ticks until the port is opened once more; how many ticks that took (-1: not within limit).
+  int TicksToNextOpen(int limit = 1000) {
+    const int opens = port_.open_count();
+    for (int t = 1; t <= limit; ++t) {
+      runner_->Tick();
+      if (port_.open_count() != opens) return t;
+    }
+    return -1;
+  }
+  int LinesWith(const std::string& text) const {
+    int n = 0;
+    for (const std::string& line : lines_)
+      n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+  }
+
+  std::unique_ptr<HeadlessRunner> runner_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(HeadlessRunnerTest, AMissingPortIsTriedAfter5ThenDoublingTo60SecondsAndSaidOnce) {
+  port_.set_refuse_open(true, PortErrorKind::kNotFound);
+  StartRunner();
+  EXPECT_FALSE(runner_->connected());
+  std::vector<int> waits;
+  for (int i = 0; i < 7; ++i)
+    waits.push_back(TicksToNextOpen());
+  EXPECT_EQ(waits, (std::vector<int>{50, 100, 200, 400, 600, 600, 600}));
+  EXPECT_EQ(LinesWith("Com Port Fail!: COM1 (fake1) 9600,N,8,1: device not found"), 1);
+  EXPECT_EQ(LinesWith("Trying again in 5 s"), 1);
+
+  // Another reason is another change, said once more.
+  port_.set_refuse_open(true, PortErrorKind::kBusy);
+  ASSERT_EQ(TicksToNextOpen(), 600);
+  ASSERT_EQ(TicksToNextOpen(), 600);
+  EXPECT_EQ(LinesWith("device in use"), 1);
+
+  port_.set_refuse_open(false);
+  ASSERT_EQ(TicksToNextOpen(), 600);
+  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(LinesWith("link Connected: COM1 (fake1) 9600,N,8,1"), 1);
+  // Connected, it polls and does not open again.
+  EXPECT_EQ(TicksToNextOpen(200), -1);
+  EXPECT_FALSE(port_.writes().empty());
+}
+
+TEST_F(HeadlessRunnerTest, ALostDeviceIsClosedAndOpenedAgainFromTheFirstWait) {
+  StartRunner();
+  ASSERT_TRUE(runner_->connected());
+  port_.LoseDevice();
+  port_.set_refuse_open(true, PortErrorKind::kNotFound);
+  runner_->Tick();
+  EXPECT_FALSE(runner_->connected());
+  EXPECT_FALSE(port_.IsOpen());
+  EXPECT_EQ(LinesWith("link Port failure: COM1"), 1);
+  EXPECT_EQ(LinesWith("Trying again in 5 s"), 1);
+  EXPECT_EQ(TicksToNextOpen(), 50);
+  EXPECT_EQ(TicksToNextOpen(), 100);
+  port_.set_refuse_open(false);
+  EXPECT_EQ(TicksToNextOpen(), 200);
+  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(LinesWith("link Connected:"), 2);
+  // A new streak starts again at 5 s.
+  port_.LoseDevice();
+  runner_->Tick();
+  port_.set_refuse_open(true);
+  EXPECT_EQ(TicksToNextOpen(), 50);
+  EXPECT_EQ(LinesWith("Trying again in 5 s"), 2);
+}
+
+TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSupervisionPair) {
+  StartRunner();
+  port_.Deliver(EncodeFrame(0xA0, Bytes{0x12, 0x00, 0x00}));
+  runner_->Tick();
+  runner_->Stop();
+  EXPECT_FALSE(port_.IsOpen());
+  const std::string at = "2026-12-07T01:00:00+01:00 ";
+  EXPECT_EQ(lines_, (std::vector<std::string>{
+                        at + "program Program started: " + kWindowCaption + ", user " +
+                            form_->journal()->Make(JournalKind::kProgram, "").login,
+                        at + "link Connected: COM1 (fake1) 9600,N,8,1",
+                        at + "event 12/04 05:21 Event = EMG Ack",
+                        at + "link Disconnected: COM1 (fake1) 9600,N,8,1",
+                        at + "program Program stopped: " + kWindowCaption + ", user " +
+                            form_->journal()->Make(JournalKind::kProgram, "").login,
+                    }));
+}
+
+TEST(IsoLocalTimeTest, IsTheLocalSecondWithItsOffset) {
+  const struct {
+    JournalTime time;
+    const char* text;
+  } cases[] = {
+      {{1796601600000, 0}, "2026-12-07T00:00:00+00:00"},
+      {{1796601600999, 3600}, "2026-12-07T01:00:00+01:00"},
+      {{1796601600000, -34200}, "2026-12-06T14:30:00-09:30"},
+      {{1796601600000, 20700}, "2026-12-07T05:45:00+05:45"},
+      {{-1, 0}, "1969-12-31T23:59:59+00:00"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(IsoLocalTime(c.time), c.text);
+}
+
+TEST(HeadlessOptionsTest, HeadlessAndItsPort) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+    int port;  // 0: none
+  } cases[] = {
+      {{"--headless"}, "", 0},
+      {{"--headless", "--port", "COM3"}, "", 3},
+      {{"--port", "COM10", "--headless"}, "", 10},
+      {{"--headless", "--port", "COM11"}, "--port needs COM1 to COM10, not \"COM11\"", 0},
+      {{"--headless", "--port", "COM0"}, "--port needs COM1 to COM10, not \"COM0\"", 0},
+      {{"--headless", "--port", "COM01"}, "--port needs COM1 to COM10, not \"COM01\"", 0},
+      {{"--headless", "--port", "com1"}, "--port needs COM1 to COM10, not \"com1\"", 0},
+      {{"--headless", "--port"}, "--port needs COM1 to COM10", 0},
+      {{"--port", "COM2"},
+       "--port is for --headless; the window chooses its port in the window",
+       0},
+  };
+  for (const auto& c : cases) {
+    const ParsedOptions parsed = ParseProgramOptions(c.args);
+    EXPECT_EQ(parsed.error, c.error) << testing::PrintToString(c.args);
+    if (!c.error.empty()) continue;
+    EXPECT_TRUE(parsed.options.headless);
+    EXPECT_EQ(parsed.options.port.value_or(0), c.port);
+  }
+  EXPECT_NE(ProgramUsage().find("--headless"), std::string::npos);
+  EXPECT_NE(ProgramUsage().find("--port COMn"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orv

@@ -43,6 +43,8 @@ orv::ProgramFolderLookup ProgramFolder() {
 // The program without a window: the same logic, connected at once, until SIGTERM or SIGINT.
 int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
                 const orv::ProgramOptions& options) {
+  // Caught from the start: a stop asked for during start-up is taken when the loop runs.
+  const orv::QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
   orv::MainForm form(std::move(env));
   orv::HeadlessRunner runner(form, port, [](const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
@@ -52,7 +54,6 @@ int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
   if (options.port) form.config().SerialComPort = static_cast<std::uint8_t>(*options.port);
   runner.Start();
   const orv::QtTickTimer ticker([&runner] { runner.Tick(); });
-  const orv::QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   QCoreApplication::exec();
   runner.Stop();

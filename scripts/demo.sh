@@ -35,15 +35,19 @@ sim=$!
 trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 
-cat <<MSG
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  # No one could see a window here: the program runs without one and says what happens.
+  cat <<MSG
+The simulated controller is on $port (its traffic: $run/simulator.log).
+No display found: the program runs without a window (--headless). It connects at once; each
+event and each change of the link is a line below. Ctrl+C stops both.
+MSG
+  "$run/orvandel" --headless
+else
+  cat <<MSG
 The simulated controller is on $port (its traffic: $run/simulator.log).
 Click "Connection": the fault lamps, the trigger bank and the events log follow the simulator.
 Close the window to stop both.
 MSG
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "No display found: running on a virtual X server (xvfb-run)."
-  ensure_packages xvfb xauth
-  xvfb-run -a -s "-screen 0 1280x1024x24" "$run/orvandel"
-else
   "$run/orvandel"
 fi

@@ -16,7 +16,7 @@ echo "$listing"
 for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvandel \
   ./usr/bin/orvandel-sim ./usr/share/applications/orvandel.desktop \
   ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/ \
-  ./etc/orvandel/orvandel.ini; do
+  ./etc/orvandel/orvandel.ini ./lib/systemd/system/orvandel.service; do
   grep -q " $path\$" <<< "$listing" || fail "$path missing from the package"
 done
 grep -E ' ./opt/orvandel/(SYSINI|DATA)/$' <<< "$listing" | grep -qv '^drwxrwsr-x' &&
@@ -46,4 +46,19 @@ grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/orvandel.svg" || fai
 grep -qx '\[SerialPorts\]' "$root/etc/orvandel/orvandel.ini" || fail "no [SerialPorts] section"
 grep -qiE '^[[:space:]]*COM[0-9]+[[:space:]]*=' "$root/etc/orvandel/orvandel.ini" &&
   fail "the template maps a port"
+# The service unit: systemd's own check, with the program where the unit says it is (any warning
+# fails too); installed, never enabled by the package.
+unit="$out/verify/orvandel.service"
+mkdir -p "$out/verify"
+sed "s|/opt/orvandel/|$root/opt/orvandel/|g" "$root/lib/systemd/system/orvandel.service" > "$unit"
+if command -v systemd-analyze > /dev/null; then
+  verify="$(systemd-analyze verify "$unit" 2>&1)" || fail "systemd-analyze verify: $verify"
+  [ -z "$verify" ] || fail "systemd-analyze verify warns: $verify"
+else
+  fail "systemd-analyze is missing"
+fi
+grep -qx 'ExecStart=/opt/orvandel/orvandel --headless' "$root/lib/systemd/system/orvandel.service" ||
+  fail "the service does not run the program headless"
+grep -q 'systemctl enable\|deb-systemd-helper enable' "$out/control/postinst" &&
+  fail "the package must not enable the service"
 echo "1 passed, 0 failed"

@@ -20,10 +20,10 @@
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_mapped_serial_port.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_quit_signals.h"
-#include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
 
 namespace {
@@ -101,9 +101,9 @@ int main(int argc, char* argv[]) {
                        "The program folder cannot be found: " + found.problem +
                            ". Settings and the event log are neither read nor written."});
   }
-  // COM1..COM10 stand for the devices of the site's port map, looked up at every connect; a map
-  // that is ignored is said through the window's notices.
-  orv::QtSerialPort port([folder, notice, site_settings](int port_number) {
+  // COM1..COM10 stand for the devices or network addresses of the site's port map, looked up at
+  // every connect; a map that is ignored is said through the window's notices.
+  orv::QtMappedSerialPort port([folder, notice, site_settings](int port_number) {
     orv::Configuration config(folder, site_settings);
     config.set_notice(notice);
     return config.SerialDevice(port_number);

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_tcp_serial_port.h"
+#include "platform/serial_port.h"
+#include "platform/signal.h"
+
+namespace orv {
+
+// The one port the program holds: at every Open() it reads what the port map names for the port
+// number and opens that, a local device (QtSerialPort) or a serial device server on the network
+// (QtTcpSerialPort). A value that is neither fails the open with the reason. The other calls go
+// to the port last opened; settings go to both, so whichever opens next has them.
+class QtMappedSerialPort : public SerialPort {
+ public:
+  // The port map's value for a port number, "" for the system default.
+  using MapLookup = std::function<std::string(int port_number)>;
+
+  explicit QtMappedSerialPort(MapLookup map_value);
+
+  void SetCommPort(int port_number) override;
+  void SetHandshakingNone() override;
+  void SetSettings(const std::string& settings) override;
+  void Open() override;
+  void Close() override;
+  bool IsOpen() const override { return active_ != nullptr && active_->IsOpen(); }
+  void Output(const Bytes& bytes) override;
+  PortError last_error() const override;
+  // What the last Open() tried: the device, or the server's address as the map writes it.
+  std::string device() const override { return active_ != nullptr ? active_->device() : tried_; }
+
+  // The two kinds, for tests.
+  QtSerialPort& serial() { return serial_; }
+  QtTcpSerialPort& network() { return network_; }
+  bool network_active() const { return active_ == &network_; }
+
+ private:
+  MapLookup map_value_;
+  std::string device_;  // the device the local port opens, decided at Open()
+  QtSerialPort serial_;
+  QtTcpSerialPort network_;
+  SerialPort* active_ = nullptr;
+  PortError map_error_;  // a map value that names nothing usable
+  std::string tried_;    // a map value that named nothing usable
+  int comm_port_ = 1;
+  Connections relays_;
+};
+
+}  // namespace orv

@@ -1,0 +1,184 @@
+#include "platform/qt/qt_tcp_serial_port.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace orv {
+
+QtTcpSerialPort::QtTcpSerialPort() {
+  QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { OnReadyRead(); });
+  // A drop is said by both signals (an error, then the disconnect); it counts once.
+  QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_, [this] { OnDropped(); });
+  QObject::connect(&socket_, &QTcpSocket::errorOccurred, &socket_,
+                   [this](QAbstractSocket::SocketError) { OnDropped(); });
+  negotiation_timer_.setSingleShot(true);
+  QObject::connect(&negotiation_timer_, &QTimer::timeout, &socket_, [this] { EndNegotiation(); });
+}
+
+QtTcpSerialPort::~QtTcpSerialPort() {
+  // Aborting below emits; nothing of this object may run from here on.
+  negotiation_timer_.stop();
+  QObject::disconnect(&negotiation_timer_, nullptr, nullptr, nullptr);
+  QObject::disconnect(&socket_, nullptr, nullptr, nullptr);
+  socket_.abort();
+}
+
+void QtTcpSerialPort::SetSettings(const std::string& settings) {
+  const std::optional<LineSettings> parsed = ParseLineSettings(settings);
+  if (!parsed) return;
+  settings_ = parsed;
+  if (open_ && !lost_ && rfc2217() && !negotiating_ &&
+      telnet_.local_enabled(telnet::kComPortOption)) {
+    Send(ComPortSettingsCommands(*settings_));
+  }
+}
+
+void QtTcpSerialPort::Open() {
+  if (open_) return;
+  name_ = DescribePortAddress(address_);
+  if (!address_.network()) {
+    last_error_ = {PortErrorKind::kNotFound, name_ + ": not a network address"};
+    return;
+  }
+  socket_.abort();  // whatever an earlier connection left
+  socket_.connectToHost(QString::fromStdString(address_.host), static_cast<quint16>(address_.port));
+  // Refused, unreachable and unresolved all end the wait early; a silent network takes it whole.
+  if (!socket_.waitForConnected(static_cast<int>(kConnectWait.count()))) {
+    const bool timed_out = socket_.error() == QAbstractSocket::SocketTimeoutError ||
+                           socket_.state() != QAbstractSocket::UnconnectedState;
+    const std::string reason =
+        timed_out ? "no connection within " + std::to_string(kConnectWait.count() / 1000) + " s"
+                  : socket_.errorString().toStdString();
+    socket_.abort();
+    last_error_ = {PortErrorKind::kNotFound, name_ + ": " + reason};
+    return;
+  }
+  // Frames are small and the controller waits for each: no coalescing delay.
+  socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+  socket_.setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+  last_error_ = {};
+  open_ = true;
+  lost_ = false;
+  write_failing_ = false;
+  waiting_.clear();
+  confirmed_baud_.reset();
+  telnet_ = TelnetCodec();
+  negotiating_ = rfc2217();
+  if (negotiating_) {
+    Send(telnet_.Start());
+    negotiation_timer_.start(kNegotiationWait);
+  }
+}
+
+void QtTcpSerialPort::Close() {
+  // Cleared first, so that the disconnect that aborting raises is not taken as news.
+  open_ = false;
+  lost_ = false;
+  negotiating_ = false;
+  negotiation_timer_.stop();
+  waiting_.clear();
+  if (socket_.state() == QAbstractSocket::ConnectedState) socket_.flush();
+  socket_.abort();
+}
+
+void QtTcpSerialPort::Output(const Bytes& bytes) {
+  if (!open_ || lost_ || bytes.empty()) return;
+  const Bytes wire = rfc2217() ? TelnetEscape(bytes) : bytes;
+  if (negotiating_) {
+    // Dropped beyond the bound, as a refused write is: the server is not taking anything yet.
+    if (waiting_.size() + wire.size() <= kMaxWaiting)
+      waiting_.insert(waiting_.end(), wire.begin(), wire.end());
+    return;
+  }
+  Send(wire);
+}
+
+void QtTcpSerialPort::Send(const Bytes& wire) {
+  if (wire.empty() || socket_.state() != QAbstractSocket::ConnectedState) return;
+  const qint64 written =
+      socket_.write(reinterpret_cast<const char*>(wire.data()), static_cast<qint64>(wire.size()));
+  if (written == static_cast<qint64>(wire.size())) {
+    // Handed to the system now, as the write of a serial control does.
+    socket_.flush();
+    write_failing_ = false;
+    return;
+  }
+  // Said once, not at every poll, until a write goes through again.
+  if (!write_failing_) {
+    write_failing_ = true;
+    Fail(PortErrorKind::kWriteFailed, socket_.errorString().toStdString());
+  }
+}
+
+void QtTcpSerialPort::OnReadyRead() {
+  const QByteArray chunk = socket_.readAll();
+  if (!open_ || lost_ || chunk.isEmpty()) return;
+  const auto* first = reinterpret_cast<const std::uint8_t*>(chunk.constData());
+  if (!rfc2217()) {
+    RaiseReceive(Bytes(first, first + chunk.size()));
+    return;
+  }
+  TelnetInput input = telnet_.Decode(first, static_cast<std::size_t>(chunk.size()));
+  Send(input.answer);
+  for (const TelnetEvent& event : input.events)
+    OnTelnetEvent(event);
+  // A listener may close the port; nothing of it is touched after this.
+  RaiseReceive(input.data);
+}
+
+void QtTcpSerialPort::OnTelnetEvent(const TelnetEvent& event) {
+  using Kind = TelnetEvent::Kind;
+  if (event.option != telnet::kComPortOption) return;
+  if (event.kind == Kind::kLocalOption) {
+    if (negotiating_) {
+      if (!event.enabled) {
+        Fail(PortErrorKind::kOther,
+             name_ +
+                 " does not take line settings (COM-PORT-OPTION refused); the line keeps the "
+                 "server's");
+      }
+      EndNegotiation();
+    } else if (event.enabled && settings_) {
+      Send(ComPortSettingsCommands(*settings_));  // agreed again later, on the server's request
+    }
+    return;
+  }
+  // The server's answer to SET-BAUDRATE: the rate in force on the device.
+  constexpr std::uint8_t kBaudAnswer = telnet::kSetBaudRate + telnet::kServerOffset;
+  if (event.kind == Kind::kSubnegotiation && event.payload.size() == 5 &&
+      event.payload[0] == kBaudAnswer) {
+    confirmed_baud_ = static_cast<int>((std::uint32_t{event.payload[1]} << 24) |
+                                       (std::uint32_t{event.payload[2]} << 16) |
+                                       (std::uint32_t{event.payload[3]} << 8) | event.payload[4]);
+  }
+}
+
+void QtTcpSerialPort::EndNegotiation() {
+  if (!negotiating_) return;
+  negotiating_ = false;
+  negotiation_timer_.stop();
+  if (!open_ || lost_) return;
+  if (settings_ && telnet_.local_enabled(telnet::kComPortOption))
+    Send(ComPortSettingsCommands(*settings_));
+  Send(std::exchange(waiting_, {}));
+}
+
+void QtTcpSerialPort::OnDropped() {
+  if (!open_ || lost_) return;
+  // An error the socket raises while still connected (a write it could not take) is not a drop.
+  if (socket_.state() == QAbstractSocket::ConnectedState) return;
+  lost_ = true;
+  negotiating_ = false;
+  negotiation_timer_.stop();
+  waiting_.clear();
+  QString reason = socket_.errorString();
+  if (socket_.error() == QAbstractSocket::UnknownSocketError) reason = "connection closed";
+  Fail(PortErrorKind::kLost, name_ + ": " + reason.toStdString());
+}
+
+void QtTcpSerialPort::Fail(PortErrorKind kind, const std::string& text) {
+  last_error_ = {kind, text};
+  RaiseFailure(last_error_);
+}
+
+}  // namespace orv

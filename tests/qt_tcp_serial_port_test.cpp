@@ -1,0 +1,262 @@
+#include "platform/qt/qt_tcp_serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/qt/qt_mapped_serial_port.h"
+#include "tests/pty_pair.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+using std::chrono::milliseconds;
+using telnet::kBinary;
+using telnet::kComPortOption;
+using telnet::kDo;
+using telnet::kDont;
+using telnet::kIac;
+using telnet::kSb;
+using telnet::kSe;
+using telnet::kWill;
+using test::WaitFor;
+
+const Bytes kClientHello{kIac, kWill, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kBinary};
+
+// A device server played by the test on 127.0.0.1, one client at a time.
+class FakeServer {
+ public:
+  FakeServer() { listening_ = server_.listen(QHostAddress::LocalHost, 0); }
+  bool listening() const { return listening_; }
+  int port() const { return server_.serverPort(); }
+  std::string Address(const char* scheme) const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port());
+  }
+  bool Accept() {
+    if (!WaitFor([this] { return server_.hasPendingConnections(); })) return false;
+    client_.reset(server_.nextPendingConnection());
+    return client_ != nullptr;
+  }
+  // Up to n bytes, as many as come before the deadline.
+  Bytes Read(std::size_t n, milliseconds deadline = milliseconds(3000)) {
+    Bytes out;
+    WaitFor(
+        [&] {
+          const QByteArray chunk = client_->read(static_cast<qint64>(n - out.size()));
+          out.insert(out.end(), chunk.begin(), chunk.end());
+          return out.size() == n;
+        },
+        deadline);
+    return out;
+  }
+  void Write(const Bytes& bytes) {
+    client_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    client_->flush();
+  }
+  void Drop() {
+    client_->close();
+    client_.reset();
+  }
+  void StopListening() { server_.close(); }
+
+ private:
+  QTcpServer server_;
+  std::unique_ptr<QTcpSocket> client_;
+  bool listening_ = false;
+};
+
+class QtTcpSerialPortTest : public ::testing::Test {
+ protected:
+  QtTcpSerialPortTest() {
+    connections_.push_back(port_.received().Connect(
+        [this](const Bytes& b) { received_.insert(received_.end(), b.begin(), b.end()); }));
+    connections_.push_back(
+        port_.failed().Connect([this](const PortError& e) { failures_.push_back(e); }));
+  }
+  bool Open(const std::string& address, const std::string& settings = "19200,N,8,1") {
+    port_.SetAddress(ParsePortAddress(address));
+    port_.SetSettings(settings);
+    port_.Open();
+    return port_.IsOpen();
+  }
+
+  FakeServer server_;
+  QtTcpSerialPort port_;
+  Bytes received_;
+  std::vector<PortError> failures_;
+  Connections connections_;
+};
+
+TEST_F(QtTcpSerialPortTest, NoServerFailsTheOpenAsAMissingDeviceDoes) {
+  ASSERT_TRUE(server_.listening());
+  const std::string address = server_.Address("rfc2217");
+  server_.StopListening();
+  EXPECT_FALSE(Open(address));
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound);
+  EXPECT_NE(port_.last_error().text.find(address + ": Connection refused"), std::string::npos)
+      << port_.last_error().text;
+  EXPECT_TRUE(failures_.empty());
+  // A name that does not resolve, the same way.
+  EXPECT_FALSE(Open("tcp://no-such-host.invalid:4001"));
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound);
+  EXPECT_NE(port_.last_error().text.find("tcp://no-such-host.invalid:4001: "), std::string::npos);
+}
+
+TEST_F(QtTcpSerialPortTest, RawTcpCarriesBytesAsTheyAreAndSendsNoSettings) {
+  ASSERT_TRUE(server_.listening());
+  ASSERT_TRUE(Open(server_.Address("tcp")));
+  ASSERT_TRUE(server_.Accept());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNone);
+  const Bytes frame{0x02, 0x01, 0x06, 0xFF, 0xFF, 0x03};
+  port_.Output(frame);
+  port_.SetSettings("9600,E,7,2");  // no way to send them: nothing goes out
+  EXPECT_EQ(Bytes(server_.Read(frame.size() + 1, milliseconds(300))), Bytes(frame));
+  server_.Write({0x02, kIac, kIac, kIac, kWill, kBinary, 0x03});
+  EXPECT_TRUE(WaitFor([&] { return received_.size() == 7; }));
+  EXPECT_EQ(Bytes(received_), Bytes({0x02, kIac, kIac, kIac, kWill, kBinary, 0x03}));
+}
+
+TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEscapesBothWays) {
+  ASSERT_TRUE(server_.listening());
+  ASSERT_TRUE(Open(server_.Address("rfc2217")));
+  ASSERT_TRUE(server_.Accept());
+  EXPECT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  // Written before the server agreed: it waits for the answer.
+  port_.Output({0x02, 0x01, 0xFF, 0x03});
+  EXPECT_EQ(server_.Read(1, milliseconds(200)).size(), 0u);
+  server_.Write({kIac, kDo, kComPortOption, kIac, kDo, kBinary, kIac, kWill, kBinary});
+  Bytes expected = ComPortSettingsCommands({19200, Parity::kNone, 8, StopBits::kOne});
+  expected.insert(expected.end(), {0x02, 0x01, 0xFF, 0xFF, 0x03});
+  EXPECT_EQ(Bytes(server_.Read(expected.size())), Bytes(expected));
+  EXPECT_TRUE(port_.telnet().local_enabled(kComPortOption));
+  // Written after: at once, and new settings too.
+  port_.Output({0xFF});
+  port_.SetSettings("9600,N,8,2");
+  Bytes later{0xFF, 0xFF};
+  const Bytes settings = ComPortSettingsCommands({9600, Parity::kNone, 8, StopBits::kTwo});
+  later.insert(later.end(), settings.begin(), settings.end());
+  EXPECT_EQ(Bytes(server_.Read(later.size())), Bytes(later));
+
+  // The server's answer to the rate, data with a doubled IAC, and a request refused.
+  server_.Write({kIac, kSb, kComPortOption, 101, 0x00, 0x00, 0x4B, 0x00, kIac, kSe, 0x02, kIac,
+                 kIac, 0x03, kIac, kDo, 1});
+  EXPECT_TRUE(WaitFor([&] { return received_.size() == 3; }));
+  EXPECT_EQ(Bytes(received_), Bytes({0x02, 0xFF, 0x03}));
+  EXPECT_EQ(port_.confirmed_baud_rate(), 19200);
+  EXPECT_EQ(Bytes(server_.Read(3)), Bytes({kIac, telnet::kWont, 1}));
+  EXPECT_TRUE(failures_.empty());
+}
+
+TEST_F(QtTcpSerialPortTest, Rfc2217RefusedOrUnansweredLetsTheDataGoWithoutSettings) {
+  ASSERT_TRUE(server_.listening());
+  ASSERT_TRUE(Open(server_.Address("rfc2217")));
+  ASSERT_TRUE(server_.Accept());
+  ASSERT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  port_.Output({0x02, 0x03});
+  server_.Write({kIac, kDont, kComPortOption});
+  EXPECT_EQ(Bytes(server_.Read(2)), Bytes({0x02, 0x03}));
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].kind, PortErrorKind::kOther);
+  EXPECT_NE(failures_[0].text.find("does not take line settings"), std::string::npos);
+  EXPECT_TRUE(port_.IsOpen());
+
+  // A server that says nothing: the data goes after the wait.
+  port_.Close();
+  failures_.clear();
+  ASSERT_TRUE(Open(server_.Address("rfc2217")));
+  ASSERT_TRUE(server_.Accept());
+  ASSERT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  port_.Output({0x02, 0x04});
+  EXPECT_EQ(Bytes(server_.Read(2, QtTcpSerialPort::kNegotiationWait * 3)), Bytes({0x02, 0x04}));
+  EXPECT_TRUE(failures_.empty());
+}
+
+TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnected) {
+  ASSERT_TRUE(server_.listening());
+  ASSERT_TRUE(Open(server_.Address("tcp")));
+  ASSERT_TRUE(server_.Accept());
+  server_.Drop();
+  ASSERT_TRUE(WaitFor([&] { return !failures_.empty(); }));
+  EXPECT_EQ(test::CountWakeups(milliseconds(200)) < 10, true) << "no spinning on a dead socket";
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].kind, PortErrorKind::kLost);
+  EXPECT_NE(failures_[0].text.find(server_.Address("tcp") + ": "), std::string::npos);
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kLost);
+  // Still open for the window, as a pulled-out adapter is; writes go nowhere, quietly.
+  EXPECT_TRUE(port_.IsOpen());
+  EXPECT_TRUE(port_.lost());
+  port_.Output({0x02, 0x03});
+  EXPECT_EQ(failures_.size(), 1u);
+  // Disconnect and connect again, as the operator does.
+  port_.Close();
+  EXPECT_FALSE(port_.IsOpen());
+  ASSERT_TRUE(Open(server_.Address("tcp")));
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNone);
+  ASSERT_TRUE(server_.Accept());
+  port_.Output({0x02, 0x05});
+  EXPECT_EQ(Bytes(server_.Read(2)), Bytes({0x02, 0x05}));
+  EXPECT_EQ(failures_.size(), 1u);
+}
+
+TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
+  FakeServer server;
+  ASSERT_TRUE(server.listening());
+  test::PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  std::string value;
+  QtMappedSerialPort port([&value](int n) { return n == 2 ? value : std::string(); });
+  std::vector<PortError> failures;
+  const Connection failed =
+      port.failed().Connect([&failures](const PortError& e) { failures.push_back(e); });
+  Bytes received;
+  const Connection got = port.received().Connect(
+      [&received](const Bytes& b) { received.insert(received.end(), b.begin(), b.end()); });
+  port.SetCommPort(2);
+  port.SetSettings("9600,N,8,1");
+
+  value = server.Address("tcp");
+  port.Open();
+  ASSERT_TRUE(port.IsOpen());
+  EXPECT_TRUE(port.network_active());
+  ASSERT_TRUE(server.Accept());
+  port.Output({0x02, 0x03});
+  EXPECT_EQ(Bytes(server.Read(2)), Bytes({0x02, 0x03}));
+  server.Write({0x0A});
+  EXPECT_TRUE(WaitFor([&] { return received == Bytes{0x0A}; }));
+  server.Drop();
+  EXPECT_TRUE(WaitFor([&] { return failures.size() == 1; }));
+  EXPECT_EQ(port.last_error().kind, PortErrorKind::kLost);
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
+
+  value = pty.slave_path();
+  port.Open();
+  ASSERT_TRUE(port.IsOpen()) << port.last_error().text;
+  EXPECT_FALSE(port.network_active());
+  port.Output({0x02, 0x06});
+  EXPECT_EQ(Bytes(pty.ReadMaster(2)), Bytes({0x02, 0x06}));
+  port.Close();
+
+  for (const char* bad : {"udp://127.0.0.1:9", "tcp://127.0.0.1:0", "rfc2217://host"}) {
+    value = bad;
+    port.Open();
+    EXPECT_FALSE(port.IsOpen()) << bad;
+    EXPECT_EQ(port.last_error().kind, PortErrorKind::kNotFound) << bad;
+    EXPECT_EQ(port.last_error().text.rfind(std::string("COM2=") + bad + " in [SerialPorts]: ", 0),
+              0u)
+        << port.last_error().text;
+  }
+  // The default device of an unmapped port is the local one.
+  port.SetCommPort(1);
+  port.Open();
+  EXPECT_FALSE(port.network_active());
+  port.Close();
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,301 @@
+// The program through a real serial device server: ser2net on 127.0.0.1 in front of the
+// simulator's pseudo-terminal, once as raw TCP and once with RFC 2217, the window model over the
+// program's own port. Every wait has a deadline.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "events/event_decoder.h"
+#include "link/frame.h"
+#include "platform/qt/qt_mapped_serial_port.h"
+#include "platform/qt/qt_tick_timer.h"
+#include "tests/pty_pair.h"
+#include "tests/sim_process.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+using std::chrono::milliseconds;
+constexpr milliseconds kDeadline{10000};
+
+// A TCP port on 127.0.0.1 that nothing listens on just now.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// Whether something listens on 127.0.0.1:port, from the kernel's table: asking by connecting
+// would itself be a client session of the server.
+bool Listening(int port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  char wanted[32];
+  std::snprintf(wanted, sizeof wanted, "0100007F:%04X", port);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (local == wanted && state == "0A") return true;
+  }
+  return false;
+}
+
+// ser2net in the foreground with a configuration of the test's own.
+class Ser2net {
+ public:
+  Ser2net(std::filesystem::path config, std::filesystem::path log, int port)
+      : config_(std::move(config)), log_(std::move(log)), port_(port) {}
+  ~Ser2net() { Stop(); }
+
+  bool Start() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      // -u: no UUCP lock files; -n: stay in the foreground, a child of the test.
+      execlp("ser2net", "ser2net", "-n", "-u", "-c", config_.c_str(), "-P",
+             (log_.string() + ".pid").c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid_ > 0 && test::WaitFor([this] { return Listening(port_); }, kDeadline);
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+
+ private:
+  std::filesystem::path config_;
+  std::filesystem::path log_;
+  int port_;
+  pid_t pid_ = -1;
+};
+
+// A fault report whose frame ends in a CRC of 0xFF: the byte the telnet layer must escape.
+int FaultValueWithCrcFF() {
+  for (int value = 1; value <= 0xFFFF; ++value) {
+    const Bytes frame = EncodeFrame(
+        cmd::kReport, std::vector<std::uint8_t>{0x21, static_cast<std::uint8_t>(value >> 8),
+                                                static_cast<std::uint8_t>(value)});
+    if (frame[frame.size() - 2] == 0xFF) return value;
+  }
+  return -1;
+}
+
+speed_t PtySpeed(const std::filesystem::path& slave) {
+  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  termios tio{};
+  const bool read = fd >= 0 && tcgetattr(fd, &tio) == 0;
+  if (fd >= 0) close(fd);
+  return read ? cfgetospeed(&tio) : B0;
+}
+
+struct Kind {
+  const char* name;
+  const char* accepter;  // ser2net's accepter before "tcp,..."
+  const char* scheme;
+  speed_t line_speed;  // the pty's rate while connected: the server's, or the program's 19200
+};
+
+void PrintTo(const Kind& kind, std::ostream* out) {
+  *out << kind.name;
+}
+
+class Ser2netTest : public ::testing::TestWithParam<Kind> {
+ protected:
+  void SetUp() override {
+    const auto link = folder_.path() / "controller";
+    sim_ = std::make_unique<test::SimProcess>(
+        std::vector<std::string>{"--link", link.string(), "--report-interval", "0", "--seed", "3"});
+    ASSERT_TRUE(sim_->started());
+    ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(link); }, kDeadline));
+    slave_ = std::filesystem::canonical(link);
+
+    const int port = FreePort();
+    ASSERT_GT(port, 0);
+    address_ = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(port);
+    const auto config = folder_.path() / "ser2net.yaml";
+    test::WriteBytes(config,
+                     "connection: &con1\n"
+                     "  accepter: " +
+                         std::string(GetParam().accepter) + "tcp,127.0.0.1," +
+                         std::to_string(port) +
+                         "\n"
+                         "  connector: serialdev," +
+                         slave_.string() + ",9600n81,local\n");
+    ser2net_ = std::make_unique<Ser2net>(config, folder_.path() / "ser2net.log", port);
+    ASSERT_TRUE(ser2net_->Start()) << test::ReadBytes(folder_.path() / "ser2net.log");
+
+    std::filesystem::create_directories(folder_.path() / "SYSINI");
+    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
+                     "[SerialPorts]\r\nCOM1=" + address_ +
+                         "\r\n[RS232Configure]\r\nComPort=1\r\nBaudRate=19200\r\n");
+    const auto program_folder = folder_.path();
+    port_ = std::make_unique<QtMappedSerialPort>(
+        [program_folder](int n) { return Configuration(program_folder).SerialDevice(n); });
+    form_ = std::make_unique<MainForm>(MainFormEnvironment{
+        *port_, program_folder,
+        [this](const std::string& text, const std::string&, MessageIcon) {
+          messages_.push_back(text);
+        },
+        SystemLocalTime, [this](const Notice& notice) { notices_.push_back(notice.text); }});
+    form_->Form_Load();
+    ticker_ = std::make_unique<QtTickTimer>([this] { form_->TRTimer_Timer(); });
+  }
+  void TearDown() override {
+    ticker_.reset();
+    form_.reset();
+    port_.reset();
+    ser2net_.reset();
+    if (sim_) sim_->Signal(SIGTERM);
+  }
+
+  // Runs the event loop and the ticks until the simulator has printed `text` after `from`.
+  std::size_t WaitForSim(const std::string& text, std::size_t from = 0) {
+    std::size_t at = std::string::npos;
+    test::WaitFor(
+        [&] {
+          sim_->Drain();
+          at = sim_->output().find(text, from);
+          return at != std::string::npos;
+        },
+        kDeadline);
+    return at;
+  }
+  bool WaitForEvent(const std::string& text) {
+    return test::WaitFor(
+        [&] { return form_->EventsLogTextBox.text().find(text) != std::string::npos; }, kDeadline);
+  }
+  bool Notified(const std::string& text) const {
+    return std::any_of(notices_.begin(), notices_.end(), [&](const std::string& notice) {
+      return notice.find(text) != std::string::npos;
+    });
+  }
+
+  test::TempFolder folder_;
+  std::filesystem::path slave_;
+  std::string address_;
+  std::unique_ptr<test::SimProcess> sim_;
+  std::unique_ptr<Ser2net> ser2net_;
+  std::unique_ptr<QtMappedSerialPort> port_;
+  std::unique_ptr<MainForm> form_;
+  std::unique_ptr<QtTickTimer> ticker_;
+  std::vector<std::string> messages_;
+  std::vector<std::string> notices_;
+};
+
+TEST_P(Ser2netTest, PollsRepliesAndEventsCrossTheServerWithEveryByteIntact) {
+  MainForm& f = *form_;
+  sim_->Type("fault 3 on");
+  // The supervision time 255 makes the connect's first frame carry a data byte 0xFF.
+  f.Timer_CB.SetText("255");
+  f.ConnectCB_Click();
+  ASSERT_TRUE(f.link().port_connected()) << port_->last_error().text;
+  EXPECT_TRUE(port_->network_active());
+
+  const std::size_t supervision = WaitForSim("RX 02 01 10 FF ");
+  ASSERT_NE(supervision, std::string::npos) << sim_->output();
+  // The first poll, its reply, and the fault image behind the lamps.
+  ASSERT_NE(WaitForSim("  poll fault image", supervision), std::string::npos) << sim_->output();
+  EXPECT_TRUE(test::WaitFor([&] { return f.Shape1[3].fill_style() == Shape::kSolid; }, kDeadline));
+  EXPECT_EQ(f.Shape1[2].fill_style(), Shape::kTransparent);
+
+  // Reports the controller sends on its own: one plain, one whose CRC is 0xFF.
+  sim_->Type("event 0x12 0");
+  EXPECT_TRUE(WaitForEvent("Event = EMG Ack"));
+  const int value = FaultValueWithCrcFF();
+  ASSERT_GT(value, 0);
+  sim_->Type("event 0x21 " + std::to_string(value));
+  EXPECT_TRUE(WaitForEvent("Event = Fault " + FormatBits(value, 16)))
+      << f.EventsLogTextBox.text() << sim_->output();
+  const std::string log = test::ReadBytes(folder_.path() / "DATA" / "EventLog.txt");
+  EXPECT_NE(log.find("Event = Fault " + FormatBits(value, 16) + "\n\r\n"), std::string::npos);
+
+  // The line's rate: the server's own for raw TCP, the program's with RFC 2217.
+  EXPECT_TRUE(test::WaitFor([&] { return PtySpeed(slave_) == GetParam().line_speed; }, kDeadline))
+      << PtySpeed(slave_);
+  // With RFC 2217 the server also says the rate it set.
+  const bool rfc2217 = GetParam().line_speed == B19200;
+  EXPECT_EQ(port_->network().confirmed_baud_rate(),
+            rfc2217 ? std::optional<int>(19200) : std::nullopt);
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(Notified("lost"));
+}
+
+TEST_P(Ser2netTest, ServerStoppedMidSessionIsLostThenBackAfterARestart) {
+  MainForm& f = *form_;
+  f.ConnectCB_Click();
+  ASSERT_TRUE(f.link().port_connected()) << port_->last_error().text;
+  ASSERT_NE(WaitForSim("  poll fault image"), std::string::npos) << sim_->output();
+
+  ser2net_->Stop();
+  ASSERT_TRUE(test::WaitFor([&] { return Notified("device lost"); }, kDeadline));
+  EXPECT_TRUE(Notified("COM1: device lost (" + address_ + ": "));
+  // The window stays connected, as with a pulled-out adapter, and says it once.
+  EXPECT_TRUE(f.link().port_connected());
+  EXPECT_EQ(f.ConnectCB.caption(), "Disconnection");
+  test::WaitFor([] { return false; }, milliseconds(500));
+  EXPECT_EQ(std::count_if(notices_.begin(), notices_.end(),
+                          [](const std::string& n) { return n.find("lost") != std::string::npos; }),
+            1);
+
+  // Disconnect; a connect while the server is down fails as for a missing device.
+  f.ConnectCB_Click();
+  EXPECT_FALSE(f.link().port_connected());
+  f.ConnectCB_Click();
+  EXPECT_FALSE(f.link().port_connected());
+  ASSERT_EQ(messages_, std::vector<std::string>{"Com Port Fail!"});
+  EXPECT_TRUE(
+      Notified("COM1 cannot be opened: device not found (" + address_ + ": Connection refused)"));
+
+  // Back after a restart: polls reach the simulator and its replies the window again.
+  ASSERT_TRUE(ser2net_->Start());
+  sim_->Drain();
+  const std::size_t before = sim_->output().size();
+  sim_->Type("fault 5 on");
+  f.ConnectCB_Click();
+  ASSERT_TRUE(f.link().port_connected()) << port_->last_error().text;
+  EXPECT_NE(WaitForSim("  poll fault image", before), std::string::npos) << sim_->output();
+  EXPECT_TRUE(test::WaitFor([&] { return f.Shape1[5].fill_style() == Shape::kSolid; }, kDeadline));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Ser2netTest,
+                         ::testing::Values(Kind{"RawTcp", "", "tcp", B9600},
+                                           Kind{"Rfc2217", "telnet(rfc2217),", "rfc2217", B19200}),
+                         [](const ::testing::TestParamInfo<Kind>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace orv

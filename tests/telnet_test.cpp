@@ -1,0 +1,306 @@
+#include "platform/telnet.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orv {
+namespace {
+
+using telnet::kBinary;
+using telnet::kComPortOption;
+using telnet::kDo;
+using telnet::kDont;
+using telnet::kIac;
+using telnet::kSb;
+using telnet::kSe;
+using telnet::kWill;
+using telnet::kWont;
+using Kind = TelnetEvent::Kind;
+
+constexpr std::uint8_t kEcho = 1;
+constexpr std::uint8_t kSuppressGoAhead = 3;
+constexpr std::uint8_t kNop = 241;
+constexpr std::uint8_t kGoAhead = 249;
+
+TelnetEvent Local(std::uint8_t option, bool on) {
+  return {Kind::kLocalOption, option, on, {}};
+}
+TelnetEvent Remote(std::uint8_t option, bool on) {
+  return {Kind::kRemoteOption, option, on, {}};
+}
+TelnetEvent Sub(std::uint8_t option, Bytes payload) {
+  return {Kind::kSubnegotiation, option, false, std::move(payload)};
+}
+
+// Everything one decoder made of a stream, fed in the given pieces.
+TelnetInput DecodeInPieces(TelnetCodec& codec, const Bytes& stream,
+                           const std::vector<std::size_t>& cuts) {
+  TelnetInput all;
+  std::size_t from = 0;
+  std::vector<std::size_t> ends = cuts;
+  ends.push_back(stream.size());
+  for (const std::size_t end : ends) {
+    TelnetInput part = codec.Decode(stream.data() + from, end - from);
+    all.data.insert(all.data.end(), part.data.begin(), part.data.end());
+    all.answer.insert(all.answer.end(), part.answer.begin(), part.answer.end());
+    all.events.insert(all.events.end(), part.events.begin(), part.events.end());
+    from = end;
+  }
+  return all;
+}
+
+TEST(TelnetCodec, DataPassesAndADoubledIacIsOneDataByte) {
+  struct Row {
+    const char* what;
+    Bytes in;
+    Bytes data;
+  };
+  const Row rows[] = {
+      {"plain bytes, CR and NUL included",
+       {0x02, 0x0D, 0x00, 0x0A, 0x03},
+       {0x02, 0x0D, 0x00, 0x0A, 0x03}},
+      {"doubled IAC", {0x02, kIac, kIac, 0x03}, {0x02, 0xFF, 0x03}},
+      {"two doubled IACs in a row", {kIac, kIac, kIac, kIac}, {0xFF, 0xFF}},
+      {"commands without data are dropped",
+       {0x41, kIac, kNop, 0x42, kIac, kGoAhead, kIac, kSe, 0x43},
+       {0x41, 0x42, 0x43}},
+      {"bytes 240 to 254 as data", {240, 241, 250, 254}, {240, 241, 250, 254}},
+  };
+  for (const Row& row : rows) {
+    TelnetCodec codec;
+    const TelnetInput out = codec.Decode(row.in);
+    EXPECT_EQ(out.data, row.data) << row.what;
+    EXPECT_TRUE(out.answer.empty()) << row.what;
+    EXPECT_TRUE(out.events.empty()) << row.what;
+  }
+}
+
+TEST(TelnetCodec, NegotiationAcceptsBinaryAndComPortBothWaysAndRefusesTheRest) {
+  struct Row {
+    const char* what;
+    bool started;  // the client's own requests went out first
+    Bytes in;
+    Bytes answer;
+    std::vector<TelnetEvent> events;
+  };
+  const Row rows[] = {
+      // The server asks.
+      {"DO com port",
+       false,
+       {kIac, kDo, kComPortOption},
+       {kIac, kWill, kComPortOption},
+       {Local(kComPortOption, true)}},
+      {"WILL com port",
+       false,
+       {kIac, kWill, kComPortOption},
+       {kIac, kDo, kComPortOption},
+       {Remote(kComPortOption, true)}},
+      {"DO binary", false, {kIac, kDo, kBinary}, {kIac, kWill, kBinary}, {Local(kBinary, true)}},
+      {"WILL binary", false, {kIac, kWill, kBinary}, {kIac, kDo, kBinary}, {Remote(kBinary, true)}},
+      {"DO echo refused", false, {kIac, kDo, kEcho}, {kIac, kWont, kEcho}, {}},
+      {"WILL echo refused", false, {kIac, kWill, kEcho}, {kIac, kDont, kEcho}, {}},
+      {"WILL suppress-go-ahead refused",
+       false,
+       {kIac, kWill, kSuppressGoAhead},
+       {kIac, kDont, kSuppressGoAhead},
+       {}},
+      {"DONT and WONT for what is off: no answer",
+       false,
+       {kIac, kDont, kEcho, kIac, kWont, kEcho, kIac, kDont, kBinary, kIac, kWont, kComPortOption},
+       {},
+       {}},
+      {"a repeated request is answered once",
+       false,
+       {kIac, kDo, kComPortOption, kIac, kDo, kComPortOption},
+       {kIac, kWill, kComPortOption},
+       {Local(kComPortOption, true)}},
+      {"on, then off again",
+       false,
+       {kIac, kWill, kBinary, kIac, kWont, kBinary},
+       {kIac, kDo, kBinary, kIac, kDont, kBinary},
+       {Remote(kBinary, true), Remote(kBinary, false)}},
+      // The server answers the client's requests: agreement is not answered again.
+      {"answers agree",
+       true,
+       {kIac, kDo, kComPortOption, kIac, kDo, kBinary, kIac, kWill, kBinary},
+       {},
+       {Local(kComPortOption, true), Local(kBinary, true), Remote(kBinary, true)}},
+      {"answers refuse",
+       true,
+       {kIac, kDont, kComPortOption, kIac, kWont, kBinary},
+       {},
+       {Local(kComPortOption, false), Remote(kBinary, false)}},
+      {"agreed, then withdrawn",
+       true,
+       {kIac, kDo, kComPortOption, kIac, kDont, kComPortOption},
+       {kIac, kWont, kComPortOption},
+       {Local(kComPortOption, true), Local(kComPortOption, false)}},
+  };
+  for (const Row& row : rows) {
+    TelnetCodec codec;
+    if (row.started) {
+      EXPECT_EQ(codec.Start(),
+                (Bytes{kIac, kWill, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kBinary}));
+      EXPECT_TRUE(codec.Start().empty()) << "asked once only";
+    }
+    const TelnetInput out = codec.Decode(row.in);
+    EXPECT_EQ(out.answer, row.answer) << row.what;
+    EXPECT_EQ(out.events, row.events) << row.what;
+    EXPECT_TRUE(out.data.empty()) << row.what;
+  }
+}
+
+TEST(TelnetCodec, OptionStateFollowsTheNegotiation) {
+  TelnetCodec codec;
+  (void)codec.Start();
+  EXPECT_FALSE(codec.local_enabled(kComPortOption));
+  (void)codec.Decode(Bytes{kIac, kDo, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kEcho});
+  EXPECT_TRUE(codec.local_enabled(kComPortOption));
+  EXPECT_FALSE(codec.remote_enabled(kComPortOption));
+  EXPECT_TRUE(codec.remote_enabled(kBinary));
+  EXPECT_FALSE(codec.local_enabled(kBinary));
+  EXPECT_FALSE(codec.local_enabled(kEcho));
+  (void)codec.Decode(Bytes{kIac, kDont, kComPortOption});
+  EXPECT_FALSE(codec.local_enabled(kComPortOption));
+}
+
+TEST(TelnetCodec, SubnegotiationsAreReadUnescapedAndBounded) {
+  const std::size_t max = telnet::kMaxSubnegotiation;
+  struct Row {
+    const char* what;
+    Bytes in;
+    Bytes data;
+    std::vector<TelnetEvent> events;
+  };
+  Bytes longest{kIac, kSb, kComPortOption};
+  longest.insert(longest.end(), max, 0x65);
+  longest.insert(longest.end(), {kIac, kSe, 0x30});
+  Bytes too_long{kIac, kSb, kComPortOption};
+  too_long.insert(too_long.end(), max + 1, 0x65);
+  too_long.insert(too_long.end(), {kIac, kSe, 0x30});
+  Bytes escaped_past_end{kIac, kSb, kComPortOption};
+  escaped_past_end.insert(escaped_past_end.end(), max, 0x65);
+  escaped_past_end.insert(escaped_past_end.end(), {kIac, kIac, kIac, kSe});
+  const Row rows[] = {
+      {"baud rate answer",
+       {kIac, kSb, kComPortOption, 101, 0, 0, 0x4B, 0x00, kIac, kSe, 0x02},
+       {0x02},
+       {Sub(kComPortOption, {101, 0, 0, 0x4B, 0x00})}},
+      {"doubled IAC inside",
+       {kIac, kSb, kComPortOption, 101, 0, 0, kIac, kIac, kIac, kSe},
+       {},
+       {Sub(kComPortOption, {101, 0, 0, 0xFF})}},
+      {"empty", {kIac, kSb, kEcho, kIac, kSe}, {}, {Sub(kEcho, {})}},
+      {"data bytes inside are not data",
+       {0x01, kIac, kSb, kComPortOption, 0x02, 0x03, kIac, kSe, 0x04},
+       {0x01, 0x04},
+       {Sub(kComPortOption, {0x02, 0x03})}},
+      {"unfinished, cut by a command that is then read",
+       {kIac, kSb, kComPortOption, 1, 2, kIac, kWill, kBinary, 0x07},
+       {0x07},
+       {Remote(kBinary, true)}},
+      {"unfinished, cut by IAC SB: the second one counts",
+       {kIac, kSb, kComPortOption, 1, 2, kIac, kSb, kComPortOption, 3, kIac, kSe},
+       {},
+       {Sub(kComPortOption, {3})}},
+      {"at the bound", longest, {0x30}, {Sub(kComPortOption, Bytes(max, 0x65))}},
+      {"one past the bound",
+       too_long,
+       {0x30},
+       {TelnetEvent{Kind::kSubnegotiationTooLong, kComPortOption, false, {}}}},
+      {"an escaped IAC past the bound",
+       escaped_past_end,
+       {},
+       {TelnetEvent{Kind::kSubnegotiationTooLong, kComPortOption, false, {}}}},
+  };
+  for (const Row& row : rows) {
+    TelnetCodec codec;
+    const TelnetInput out = codec.Decode(row.in);
+    EXPECT_EQ(out.data, row.data) << row.what;
+    EXPECT_EQ(out.events, row.events) << row.what;
+  }
+  TelnetCodec codec;
+  (void)codec.Decode(too_long);
+  (void)codec.Decode(escaped_past_end);
+  (void)codec.Decode(longest);
+  EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
+}
+
+TEST(TelnetCodec, AnySplitOfTheStreamGivesTheSameResult) {
+  const Bytes stream{0x02,  kIac,           kIac, 0x03, kIac, kDo,  kComPortOption, 0x10, kIac,
+                     kSb,   kComPortOption, 103,  kIac, kIac, 0x01, kIac,           kSe,  kIac,
+                     kWill, kEcho,          kIac, kNop, 0x0D, 0x00, kIac,           kIac};
+  TelnetCodec whole_codec;
+  const TelnetInput whole = whole_codec.Decode(stream);
+  ASSERT_EQ(whole.data, (Bytes{0x02, 0xFF, 0x03, 0x10, 0x0D, 0x00, 0xFF}));
+  ASSERT_EQ(whole.answer, (Bytes{kIac, kWill, kComPortOption, kIac, kDont, kEcho}));
+  ASSERT_EQ(whole.events, (std::vector<TelnetEvent>{Local(kComPortOption, true),
+                                                    Sub(kComPortOption, {103, 0xFF, 0x01})}));
+  for (std::size_t a = 0; a <= stream.size(); ++a) {
+    for (std::size_t b = a; b <= stream.size(); ++b) {
+      TelnetCodec codec;
+      const TelnetInput split = DecodeInPieces(codec, stream, {a, b});
+      EXPECT_EQ(split.data, whole.data) << a << " " << b;
+      EXPECT_EQ(split.answer, whole.answer) << a << " " << b;
+      EXPECT_EQ(split.events, whole.events) << a << " " << b;
+    }
+  }
+  std::vector<std::size_t> every_byte;
+  for (std::size_t i = 1; i < stream.size(); ++i)
+    every_byte.push_back(i);
+  TelnetCodec codec;
+  const TelnetInput bytewise = DecodeInPieces(codec, stream, every_byte);
+  EXPECT_EQ(bytewise.data, whole.data);
+  EXPECT_EQ(bytewise.events, whole.events);
+}
+
+TEST(TelnetEscape, EveryByteValueSurvivesTheRoundTrip) {
+  Bytes all;
+  for (int i = 0; i < 256; ++i)
+    all.push_back(static_cast<std::uint8_t>(i));
+  all.insert(all.end(), {0xFF, 0xFF, 0x00, 0xFF});
+  const Bytes escaped = TelnetEscape(all);
+  EXPECT_EQ(escaped.size(), all.size() + 4);
+  TelnetCodec codec;
+  const TelnetInput back = codec.Decode(escaped);
+  EXPECT_EQ(back.data, all);
+  EXPECT_TRUE(back.events.empty());
+  EXPECT_EQ(TelnetEscape(Bytes{0x02, 0xFF, 0x03}), (Bytes{0x02, 0xFF, 0xFF, 0x03}));
+}
+
+TEST(ComPortSettingsCommands, EachSettingBecomesItsCommandInOrder) {
+  auto sb = [](Bytes payload) { return TelnetSubnegotiation(kComPortOption, payload); };
+  auto join = [](std::vector<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& part : parts)
+      out.insert(out.end(), part.begin(), part.end());
+    return out;
+  };
+  struct Row {
+    LineSettings settings;
+    Bytes expected;
+  };
+  const Row rows[] = {
+      {{19200, Parity::kNone, 8, StopBits::kOne},
+       join({sb({1, 0x00, 0x00, 0x4B, 0x00}), sb({2, 8}), sb({3, 1}), sb({4, 1}), sb({5, 1})})},
+      {{9600, Parity::kEven, 7, StopBits::kTwo},
+       join({sb({1, 0x00, 0x00, 0x25, 0x80}), sb({2, 7}), sb({3, 3}), sb({4, 2}), sb({5, 1})})},
+      {{115200, Parity::kOdd, 5, StopBits::kOneAndHalf},
+       join({sb({1, 0x00, 0x01, 0xC2, 0x00}), sb({2, 5}), sb({3, 2}), sb({4, 3}), sb({5, 1})})},
+      {{300, Parity::kMark, 6, StopBits::kOne},
+       join({sb({1, 0x00, 0x00, 0x01, 0x2C}), sb({2, 6}), sb({3, 4}), sb({4, 1}), sb({5, 1})})},
+      {{1200, Parity::kSpace, 8, StopBits::kOne},
+       join({sb({1, 0x00, 0x00, 0x04, 0xB0}), sb({2, 8}), sb({3, 5}), sb({4, 1}), sb({5, 1})})},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(ComPortSettingsCommands(row.settings), row.expected) << row.settings.baud_rate;
+  // A rate with an 0xFF byte: doubled inside the subnegotiation.
+  const Bytes odd = ComPortSettingsCommands({0x0100FF, Parity::kNone, 8, StopBits::kOne});
+  EXPECT_EQ(Bytes(odd.begin(), odd.begin() + 11),
+            (Bytes{kIac, kSb, kComPortOption, 1, 0x00, 0x01, 0x00, 0xFF, 0xFF, kIac, kSe}));
+}
+
+}  // namespace
+}  // namespace orv

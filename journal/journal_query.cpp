@@ -143,6 +143,54 @@ sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int6
   return result;
 }
 
+sqlite::Result JournalHistory::Reset(const JournalFilter& filter) {
+  filter_ = filter;
+  rows_.clear();
+  more_ = false;
+  // Everything up to the journal's end as it is now is what the pages cover; later records come
+  // through TakeNewer().
+  sqlite::Result result = reader_.LastSequence(newest_seen_);
+  if (!result.ok()) return result;
+  oldest_seen_ = newest_seen_ + 1;
+  more_ = newest_seen_ > 0;
+  std::size_t added = 0;
+  return FetchMore(added);
+}
+
+sqlite::Result JournalHistory::FetchMore(std::size_t& added) {
+  added = 0;
+  if (!more_) return {};
+  std::vector<JournalRow> page;
+  const sqlite::Result result = reader_.NewestFirst(filter_, oldest_seen_, page_size_, page);
+  if (!result.ok()) return result;
+  added = page.size();
+  // A short page is the last one.
+  more_ = page.size() == page_size_;
+  if (!page.empty()) oldest_seen_ = page.back().sequence;
+  for (JournalRow& row : page)
+    rows_.push_back(std::move(row));
+  return result;
+}
+
+sqlite::Result JournalHistory::TakeNewer(std::int64_t until, std::size_t& added) {
+  added = 0;
+  if (until == 0) {
+    sqlite::Result result = reader_.LastSequence(until);
+    if (!result.ok()) return result;
+  }
+  if (until <= newest_seen_) return {};
+  std::vector<JournalRow> newer;
+  // However many came: a storm between two looks is not cut short.
+  const sqlite::Result result =
+      reader_.OldestFirst(filter_, newest_seen_, until, static_cast<std::size_t>(-1) >> 1, newer);
+  if (!result.ok()) return result;
+  newest_seen_ = until;
+  added = newer.size();
+  for (JournalRow& row : newer)
+    rows_.push_front(std::move(row));
+  return result;
+}
+
 namespace {
 
 struct Civil {

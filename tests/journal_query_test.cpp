@@ -221,6 +221,92 @@ TEST_F(JournalQueryTest, PagesNewestFirstAddUpToTheWholeWithoutRepeats) {
   EXPECT_EQ(rows[2].sequence, 3);
 }
 
+// The history list: pages as the operator scrolls, newer records on top as they are committed,
+// only those that match, none twice.
+TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) {
+  Journal journal(temp_.path(), nullptr);
+  auto commit = [&](int from, int to) {  // records from..to, every third one a link record
+    for (int i = from; i <= to; ++i) {
+      journal.Append(Entry(kBase + i, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
+                           "record " + std::to_string(i)));
+    }
+    ASSERT_TRUE(journal.Commit());
+  };
+  auto sequences = [](const JournalHistory& history) {
+    std::vector<std::int64_t> s;
+    for (const JournalRow& row : history.rows())
+      s.push_back(row.sequence);
+    return s;
+  };
+  commit(1, 8);  // events: 1 2 4 5 7 8
+  ASSERT_TRUE(reader_.Open(journal.file()).ok());
+  JournalHistory history(reader_, 3);
+  JournalFilter events;
+  events.kind = JournalKind::kEvent;
+  ASSERT_TRUE(history.Reset(events).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5}));
+  EXPECT_TRUE(history.CanFetchMore());
+  std::size_t added = 0;
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(added, 3u);
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5, 4, 2, 1}));
+  // A full last page cannot know it is the last: one more look finds nothing.
+  EXPECT_TRUE(history.CanFetchMore());
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(added, 0u);
+  EXPECT_FALSE(history.CanFetchMore());
+
+  commit(9, 11);  // 9 is a link record: 10 and 11 match
+  ASSERT_TRUE(history.TakeNewer(11, added).ok());
+  EXPECT_EQ(added, 2u);
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{11, 10, 8, 7, 5, 4, 2, 1}));
+  EXPECT_EQ(history.newest_seen(), 11);
+  // The same news again, or only records that do not match: nothing added.
+  ASSERT_TRUE(history.TakeNewer(11, added).ok());
+  EXPECT_EQ(added, 0u);
+  commit(12, 12);
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(history.newest_seen(), 12);
+  commit(13, 13);
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 1u);
+  EXPECT_EQ(history.rows().front().entry.text, "record 13");
+
+  // Starting over with another filter, and records that came while none was looked at.
+  commit(14, 15);
+  JournalFilter links;
+  links.kind = JournalKind::kLink;
+  ASSERT_TRUE(history.Reset(links).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9}));
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
+  EXPECT_FALSE(history.CanFetchMore());
+}
+
+TEST_F(JournalQueryTest, HistoryListOfAnEmptyJournalFillsAsRecordsCome) {
+  Journal journal(temp_.path(), nullptr);
+  journal.Append(Entry(kBase, JournalKind::kProgram, "start"));
+  ASSERT_TRUE(journal.Commit());
+  ASSERT_TRUE(reader_.Open(journal.file()).ok());
+  JournalHistory history(reader_, 3);
+  JournalFilter events;
+  events.kind = JournalKind::kEvent;
+  ASSERT_TRUE(history.Reset(events).ok());
+  EXPECT_TRUE(history.rows().empty());
+  EXPECT_FALSE(history.CanFetchMore());
+  for (int i = 1; i <= 5; ++i)
+    journal.Append(Entry(kBase + i, JournalKind::kEvent, "report " + std::to_string(i)));
+  ASSERT_TRUE(journal.Commit());
+  std::size_t added = 0;
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 5u);
+  ASSERT_EQ(history.rows().size(), 5u);
+  EXPECT_EQ(history.rows().front().sequence, 6);
+  EXPECT_EQ(history.rows().back().sequence, 2);
+  EXPECT_FALSE(history.CanFetchMore());
+}
+
 TEST_F(JournalQueryTest, TheReaderSeesWhatIsCommittedAfterItOpened) {
   Journal journal(temp_.path(), nullptr);
   journal.Append(Entry(kBase, JournalKind::kProgram, "start"));

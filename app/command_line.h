@@ -5,7 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "journal/journal_query.h"
+
 namespace orv {
+
+// What the program is asked to do instead of opening its window.
+enum class JournalCommand {
+  kNone,
+  kExport,  // --journal-export: the journal as CSV on standard output
+  kVerify,  // --journal-verify: walk the chain
+};
 
 // What the program was asked to do on its command line (Qt's own options already taken out).
 struct ProgramOptions {
@@ -13,6 +22,9 @@ struct ProgramOptions {
   // checks (root's, writable by root alone).
   std::optional<std::filesystem::path> site_settings;
   bool help = false;
+  JournalCommand journal_command = JournalCommand::kNone;
+  // --from, --to and --kind of an export.
+  JournalFilter journal_filter;
 };
 
 struct ParsedOptions {
@@ -20,7 +32,13 @@ struct ParsedOptions {
   std::string error;  // one line; empty when the command line was understood
 };
 
-ParsedOptions ParseProgramOptions(const std::vector<std::string>& args);
+// Dates in --from and --to are local time, converted through local_to_utc.
+ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
+                                  const LocalToUtcFn& local_to_utc = SystemLocalToUtc);
+
+// True when the command line asks for a journal command: such a run needs no display and
+// takes no Qt options.
+bool AsksForJournalCommand(const std::vector<std::string>& args);
 
 // The --help text.
 std::string ProgramUsage();

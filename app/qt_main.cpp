@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #endif
 
 #include "app/command_line.h"
+#include "app/journal_commands.h"
 #include "app/main_form.h"
 #include "config/site_settings.h"
 #include "platform/notice_log.h"
@@ -47,6 +49,21 @@ int main(int argc, char* argv[]) {
       std::fputs(orv::ProgramUsage().c_str(), stdout);
       return 0;
     }
+  }
+  // The journal commands need no display either, and take no Qt options.
+  if (const std::vector<std::string> args(argv + 1, argv + argc);
+      orv::AsksForJournalCommand(args)) {
+    const orv::ParsedOptions parsed = orv::ParseProgramOptions(args);
+    if (!parsed.error.empty()) {
+      std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
+      return 2;
+    }
+#ifdef _WIN32
+    const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
+#endif
+    const orv::ProgramFolderLookup found = ProgramFolder();
+    return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
+                                  std::cerr);
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Orvandel"));

@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_history_window.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_quit_signals.h"
@@ -104,6 +105,25 @@ int main(int argc, char* argv[]) {
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
   view.ShowNotices(notices);
+  // The journal's history, in a window of its own, made when first asked for and kept up to date
+  // by every commit while it is shown.
+  orv::QtHistoryWindow* history = nullptr;
+  orv::AddHistoryButton(view, [&] {
+    if (history == nullptr) {
+      // Without a program folder there is no journal to read, and the window says so.
+      history = new orv::QtHistoryWindow(
+          folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
+    }
+    history->show();
+    history->raise();
+    history->activateWindow();
+  });
+  orv::Connection history_updates;
+  if (orv::Journal* journal = form.journal()) {
+    history_updates = journal->committed().Connect([&history](std::int64_t sequence) {
+      if (history != nullptr) history->OnCommitted(sequence);
+    });
+  }
   // The tick is the program's: it runs from here to the end, whatever the window does.
   const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way

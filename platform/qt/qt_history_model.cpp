@@ -11,7 +11,11 @@ sqlite::Result QtHistoryModel::SetFilter(const JournalFilter& filter) {
   beginResetModel();
   const sqlite::Result result = history_.Reset(filter);
   endResetModel();
-  if (!result.ok()) emit readFailed(QString::fromStdString(result.message));
+  if (!result.ok()) {
+    emit readFailed(QString::fromStdString(result.message));
+  } else {
+    emit rowsRead();
+  }
   return result;
 }
 
@@ -25,11 +29,12 @@ sqlite::Result QtHistoryModel::TakeNewer(std::int64_t until) {
   const int count = static_cast<int>(page.rows.size());
   if (count == 0) {
     history_.PutNewer(std::move(page));
-    return result;
+  } else {
+    beginInsertRows({}, 0, count - 1);
+    history_.PutNewer(std::move(page));
+    endInsertRows();
   }
-  beginInsertRows({}, 0, count - 1);
-  history_.PutNewer(std::move(page));
-  endInsertRows();
+  emit rowsRead();
   return result;
 }
 
@@ -104,12 +109,13 @@ void QtHistoryModel::fetchMore(const QModelIndex& parent) {
   const int first = rowCount();
   const int count = static_cast<int>(page.rows.size());
   if (count == 0) {
-    history_.PutOlder(std::move(page));  // it was the last page
-    return;
+    history_.PutOlder(std::move(page));  // the page before was the last
+  } else {
+    beginInsertRows({}, first, first + count - 1);
+    history_.PutOlder(std::move(page));
+    endInsertRows();
   }
-  beginInsertRows({}, first, first + count - 1);
-  history_.PutOlder(std::move(page));
-  endInsertRows();
+  emit rowsRead();
 }
 
 }  // namespace orv

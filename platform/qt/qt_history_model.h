@@ -34,6 +34,8 @@ class QtHistoryModel : public QAbstractTableModel {
   void fetchMore(const QModelIndex& parent) override;
 
  signals:
+  // Rows were read (or it turned out there are no more), whether or not any came.
+  void rowsRead();
   // Reading failed; the text says why.
   void readFailed(const QString& reason);
 

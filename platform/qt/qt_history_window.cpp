@@ -127,7 +127,7 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, QWidget* pa
   connect(model_, &QtHistoryModel::readFailed, this, [this](const QString& reason) {
     ShowStatus(tr("The journal cannot be read: %1").arg(reason), true);
   });
-  connect(model_, &QAbstractItemModel::rowsInserted, this, &QtHistoryWindow::ShowCount);
+  connect(model_, &QtHistoryModel::rowsRead, this, &QtHistoryWindow::ShowCount);
   connect(export_csv, &QPushButton::clicked, this, &QtHistoryWindow::ExportCsvAsked);
   connect(print, &QPushButton::clicked, this, &QtHistoryWindow::PrintAsked);
   connect(pdf, &QPushButton::clicked, this, &QtHistoryWindow::SaveAsPdfAsked);
@@ -162,7 +162,7 @@ bool QtHistoryWindow::OpenReader() {
 void QtHistoryWindow::ApplyFilter() {
   typing_pause_.stop();
   if (!OpenReader()) return;
-  if (model_->SetFilter(CurrentFilter()).ok()) ShowCount();
+  model_->SetFilter(CurrentFilter());
 }
 
 void QtHistoryWindow::OnCommitted(std::int64_t sequence) {

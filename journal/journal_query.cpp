@@ -1,5 +1,6 @@
 #include "journal/journal_query.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,16 @@ bool CivilSeconds(int year, int month, int day, int hour, int minute, int second
   seconds =
       sys_days{date}.time_since_epoch().count() * 86400LL + hour * 3600LL + minute * 60LL + second;
   return true;
+}
+
+// "text", built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about "\"" + string.
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted.append(text);
+  quoted += '"';
+  return quoted;
 }
 
 // Reads exactly count digits at text[at].
@@ -157,37 +168,57 @@ sqlite::Result JournalHistory::Reset(const JournalFilter& filter) {
   return FetchMore(added);
 }
 
-sqlite::Result JournalHistory::FetchMore(std::size_t& added) {
-  added = 0;
+sqlite::Result JournalHistory::ReadOlder(Page& page) const {
+  page.rows.clear();
+  page.newest_seen = newest_seen_;
   if (!more_) return {};
-  std::vector<JournalRow> page;
-  const sqlite::Result result = reader_.NewestFirst(filter_, oldest_seen_, page_size_, page);
-  if (!result.ok()) return result;
-  added = page.size();
+  return reader_.NewestFirst(filter_, oldest_seen_, page_size_, page.rows);
+}
+
+void JournalHistory::PutOlder(Page page) {
   // A short page is the last one.
-  more_ = page.size() == page_size_;
-  if (!page.empty()) oldest_seen_ = page.back().sequence;
-  for (JournalRow& row : page)
+  more_ = more_ && page.rows.size() == page_size_;
+  if (!page.rows.empty()) oldest_seen_ = page.rows.back().sequence;
+  for (JournalRow& row : page.rows)
     rows_.push_back(std::move(row));
+}
+
+sqlite::Result JournalHistory::FetchMore(std::size_t& added) {
+  Page page;
+  const sqlite::Result result = ReadOlder(page);
+  added = result.ok() ? page.rows.size() : 0;
+  if (result.ok()) PutOlder(std::move(page));
   return result;
 }
 
-sqlite::Result JournalHistory::TakeNewer(std::int64_t until, std::size_t& added) {
-  added = 0;
+sqlite::Result JournalHistory::ReadNewer(std::int64_t until, Page& page) const {
+  page.rows.clear();
+  page.newest_seen = newest_seen_;
   if (until == 0) {
-    sqlite::Result result = reader_.LastSequence(until);
+    const sqlite::Result result = reader_.LastSequence(until);
     if (!result.ok()) return result;
   }
   if (until <= newest_seen_) return {};
-  std::vector<JournalRow> newer;
   // However many came: a storm between two looks is not cut short.
-  const sqlite::Result result =
-      reader_.OldestFirst(filter_, newest_seen_, until, static_cast<std::size_t>(-1) >> 1, newer);
+  const sqlite::Result result = reader_.OldestFirst(filter_, newest_seen_, until,
+                                                    static_cast<std::size_t>(-1) >> 1, page.rows);
   if (!result.ok()) return result;
-  newest_seen_ = until;
-  added = newer.size();
-  for (JournalRow& row : newer)
-    rows_.push_front(std::move(row));
+  std::reverse(page.rows.begin(), page.rows.end());
+  page.newest_seen = until;
+  return result;
+}
+
+void JournalHistory::PutNewer(Page page) {
+  if (page.newest_seen > newest_seen_) newest_seen_ = page.newest_seen;
+  for (auto row = page.rows.rbegin(); row != page.rows.rend(); ++row)
+    rows_.push_front(std::move(*row));
+}
+
+sqlite::Result JournalHistory::TakeNewer(std::int64_t until, std::size_t& added) {
+  Page page;
+  const sqlite::Result result = ReadNewer(until, page);
+  added = result.ok() ? page.rows.size() : 0;
+  if (result.ok()) PutNewer(std::move(page));
   return result;
 }
 
@@ -262,18 +293,17 @@ JournalDateSpan ParseJournalDate(std::string_view text, const LocalToUtcFn& loca
     }
   }
   if (!form) {
-    error = "\"" + std::string(text) +
-            "\" is not a date (YYYY-MM-DD, YYYY-MM-DD HH:MM or YYYY-MM-DDTHH:MM:SS)";
+    error = Quoted(text) + " is not a date (YYYY-MM-DD, YYYY-MM-DD HH:MM or YYYY-MM-DDTHH:MM:SS)";
     return span;
   }
   std::int64_t local = 0;
   if (!CivilSeconds(year, month, day, hour, minute, second, local)) {
-    error = "\"" + std::string(text) + "\" is no real date or time";
+    error = Quoted(text) + " is no real date or time";
     return span;
   }
   std::int64_t first = 0, end = 0;
   if (!local_to_utc || !local_to_utc(local, first) || !local_to_utc(local + length_s, end)) {
-    error = "\"" + std::string(text) + "\" cannot be turned into UTC";
+    error = Quoted(text) + " cannot be turned into UTC";
     return span;
   }
   span.first_ms = first * 1000;

@@ -79,6 +79,17 @@ class JournalHistory {
   // there are), go on top; added counts them.
   sqlite::Result TakeNewer(std::int64_t until, std::size_t& added);
 
+  // The same in two steps, for a view that must announce rows before they appear: read (which
+  // changes nothing), then put what was read.
+  struct Page {
+    std::vector<JournalRow> rows;  // newest first
+    std::int64_t newest_seen = 0;  // for newer records: how far the look went
+  };
+  sqlite::Result ReadOlder(Page& page) const;
+  void PutOlder(Page page);
+  sqlite::Result ReadNewer(std::int64_t until, Page& page) const;
+  void PutNewer(Page page);
+
   const JournalFilter& filter() const { return filter_; }
   const std::deque<JournalRow>& rows() const { return rows_; }
   // The newest sequence number looked at, matching or not.

@@ -4,20 +4,57 @@
 
 namespace orv {
 
-ParsedOptions ParseProgramOptions(const std::vector<std::string>& args) {
+ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
+                                  const LocalToUtcFn& local_to_utc) {
   ParsedOptions parsed;
+  ProgramOptions& options = parsed.options;
+  bool filtered = false;  // --from, --to or --kind seen
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
+    const bool takes_value =
+        arg == "--site-settings" || arg == "--from" || arg == "--to" || arg == "--kind";
+    if (takes_value && (i + 1 >= args.size() || args[i + 1].empty())) {
+      parsed.error = arg + (arg == "--site-settings" ? " needs a file"
+                            : arg == "--kind"        ? " needs a kind"
+                                                     : " needs a date");
+      return parsed;
+    }
     if (arg == "--help" || arg == "-h") {
-      parsed.options.help = true;
+      options.help = true;
     } else if (arg == "--site-settings") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
-        parsed.error = "--site-settings needs a file";
+      options.site_settings = std::filesystem::path(args[++i]);
+    } else if (arg == "--journal-export" || arg == "--journal-verify") {
+      const JournalCommand command =
+          arg == "--journal-export" ? JournalCommand::kExport : JournalCommand::kVerify;
+      if (options.journal_command != JournalCommand::kNone && options.journal_command != command) {
+        parsed.error = "--journal-export and --journal-verify cannot be combined";
         return parsed;
       }
-      parsed.options.site_settings = std::filesystem::path(args[++i]);
+      options.journal_command = command;
+    } else if (arg == "--from" || arg == "--to") {
+      std::string error;
+      const JournalDateSpan span = ParseJournalDate(args[++i], local_to_utc, error);
+      if (!error.empty()) {
+        parsed.error = arg + ": " + error;
+        return parsed;
+      }
+      // Each bound takes in the whole day, minute or second it names.
+      if (arg == "--from") {
+        options.journal_filter.from_utc_ms = span.first_ms;
+      } else {
+        options.journal_filter.to_utc_ms = span.last_ms;
+      }
+      filtered = true;
+    } else if (arg == "--kind") {
+      JournalKind kind{};
+      if (!ParseJournalKind(args[++i], kind)) {
+        parsed.error = "--kind: \"" + args[i] + "\" is not event, operator, link or program";
+        return parsed;
+      }
+      options.journal_filter.kind = kind;
+      filtered = true;
     } else if (arg == "--headless") {
-      parsed.options.headless = true;
+      options.headless = true;
     } else if (arg == "--port") {
       const std::string value = i + 1 < args.size() ? args[++i] : "";
       int number = 0;
@@ -31,16 +68,27 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args) {
                        (value.empty() ? std::string() : ", not \"" + value + "\"");
         return parsed;
       }
-      parsed.options.port = number;
+      options.port = number;
     } else {
       parsed.error = "unknown option \"" + arg + "\" (see --help)";
       return parsed;
     }
   }
-  if (parsed.options.port && !parsed.options.headless) {
+  if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
+  } else if (options.headless && options.journal_command != JournalCommand::kNone) {
+    parsed.error = "--headless and the journal commands cannot be combined";
+  } else if (filtered && options.journal_command != JournalCommand::kExport) {
+    parsed.error = "--from, --to and --kind go with --journal-export";
   }
   return parsed;
+}
+
+bool AsksForJournalCommand(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--journal-export" || arg == "--journal-verify") return true;
+  }
+  return false;
 }
 
 std::string ProgramUsage() {
@@ -53,10 +101,26 @@ std::string ProgramUsage() {
          "  --headless            run without a window (no display needed): connect to the\n"
          "                        configured port at once, keep connected (a failed or lost\n"
          "                        port is tried again after 5 s, then up to every 60 s), and\n"
-         "                        print every event and link change; SIGTERM or SIGINT stops\n"
+         "                        print every event and link change; SIGTERM or SIGINT stop it\n"
          "  --port COMn           with --headless: use COMn for this run instead of the\n"
          "                        configured port (the configuration is not changed)\n"
-         "  --help, -h            this text\n";
+         "  --journal-export      write the journal (DATA/Journal.sqlite in the program's\n"
+         "                        folder) to standard output as CSV (RFC 4180, UTF-8),\n"
+         "                        oldest record first, and exit; no window opens. Columns:\n"
+         "                        seq, time (ISO 8601 with the UTC offset), kind, text,\n"
+         "                        user, host, raw frame\n"
+         "    --from DATE         only records from DATE on\n"
+         "    --to DATE           only records up to the end of DATE\n"
+         "                        DATE is local time: 2026-12-07 (the whole day),\n"
+         "                        \"2026-12-07 14:03\" (the minute) or 2026-12-07T14:03:22\n"
+         "    --kind KIND         only records of KIND: event, operator, link or program\n"
+         "  --journal-verify      check the journal's hash chain from its first record and\n"
+         "                        exit: 0 with the count of good records, 1 with the sequence\n"
+         "                        number of the first record that fails\n"
+         "  --help, -h            this text\n"
+         "\n"
+         "A command line that is not understood is answered with one line on standard error\n"
+         "and exit status 2.\n";
 }
 
 }  // namespace orv

@@ -5,7 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "journal/journal_query.h"
+
 namespace orv {
+
+// What the program is asked to do instead of opening its window.
+enum class JournalCommand {
+  kNone,
+  kExport,  // --journal-export: the journal as CSV on standard output
+  kVerify,  // --journal-verify: walk the chain
+};
 
 // What the program was asked to do on its command line (Qt's own options already taken out).
 struct ProgramOptions {
@@ -17,6 +26,9 @@ struct ProgramOptions {
   bool headless = false;
   // With headless: this port instead of the configured one, for this run only.
   std::optional<int> port;
+  JournalCommand journal_command = JournalCommand::kNone;
+  // --from, --to and --kind of an export.
+  JournalFilter journal_filter;
 };
 
 struct ParsedOptions {
@@ -24,7 +36,13 @@ struct ParsedOptions {
   std::string error;  // one line; empty when the command line was understood
 };
 
-ParsedOptions ParseProgramOptions(const std::vector<std::string>& args);
+// Dates in --from and --to are local time, converted through local_to_utc.
+ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
+                                  const LocalToUtcFn& local_to_utc = SystemLocalToUtc);
+
+// True when the command line asks for a journal command: such a run needs no display and
+// takes no Qt options.
+bool AsksForJournalCommand(const std::vector<std::string>& args);
 
 // The --help text.
 std::string ProgramUsage();

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,12 +15,14 @@
 
 #include "app/command_line.h"
 #include "app/headless.h"
+#include "app/journal_commands.h"
 #include "app/main_form.h"
 #include "config/site_settings.h"
 #include "platform/notice_log.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_history_window.h"
 #include "platform/qt/qt_mapped_serial_port.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
@@ -71,6 +74,21 @@ int main(int argc, char* argv[]) {
       return 0;
     }
   }
+  // The journal commands need no display either, and take no Qt options.
+  if (const std::vector<std::string> args(argv + 1, argv + argc);
+      orv::AsksForJournalCommand(args)) {
+    const orv::ParsedOptions parsed = orv::ParseProgramOptions(args);
+    if (!parsed.error.empty()) {
+      std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
+      return 2;
+    }
+#ifdef _WIN32
+    const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
+#endif
+    const orv::ProgramFolderLookup found = ProgramFolder();
+    return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
+                                  std::cerr);
+  }
   // Without a window no display is needed: the core application alone.
   bool headless = false;
   for (int i = 1; i < argc; ++i)
@@ -121,6 +139,25 @@ int main(int argc, char* argv[]) {
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
   view.ShowNotices(notices);
+  // The journal's history, in a window of its own, made when first asked for and kept up to date
+  // by every commit while it is shown.
+  orv::QtHistoryWindow* history = nullptr;
+  orv::AddHistoryButton(view, [&] {
+    if (history == nullptr) {
+      // Without a program folder there is no journal to read, and the window says so.
+      history = new orv::QtHistoryWindow(
+          folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
+    }
+    history->show();
+    history->raise();
+    history->activateWindow();
+  });
+  orv::Connection history_updates;
+  if (orv::Journal* journal = form.journal()) {
+    history_updates = journal->committed().Connect([&history](std::int64_t sequence) {
+      if (history != nullptr) history->OnCommitted(sequence);
+    });
+  }
   // The tick is the program's: it runs from here to the end, whatever the window does.
   const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way

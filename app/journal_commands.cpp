@@ -1,0 +1,61 @@
+#include "app/journal_commands.h"
+
+#include "journal/journal.h"
+#include "journal/journal_query.h"
+
+namespace orv {
+namespace {
+
+int Export(const std::filesystem::path& file, const JournalFilter& filter, std::ostream& out,
+           std::ostream& err) {
+  JournalReader reader;
+  sqlite::Result result = reader.Open(file);
+  std::int64_t rows = 0;
+  if (result.ok()) result = WriteJournalCsv(reader, filter, out, rows);
+  out.flush();
+  if (result.ok() && !out) result = {10 /* SQLITE_IOERR */, "standard output cannot be written"};
+  if (!result.ok()) {
+    err << "orvandel: " << file.string() << " cannot be exported: " << result.message << '\n';
+    return 1;
+  }
+  return 0;
+}
+
+int Verify(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
+  const JournalCheck check = VerifyJournalFile(file);
+  if (!check.error.empty()) {
+    err << "orvandel: " << file.string() << " cannot be verified: " << check.error << '\n';
+    return 1;
+  }
+  if (!check.ok) {
+    out << file.string() << ": record " << check.first_bad
+        << " fails the chain (changed, deleted or inserted); " << check.good_rows
+        << " record(s) before it verify\n";
+    return 1;
+  }
+  out << file.string() << ": " << check.good_rows << " record(s), the chain verifies\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path& program_folder,
+                      const std::string& folder_problem, std::ostream& out, std::ostream& err) {
+  if (program_folder.empty()) {
+    err << "orvandel: the program folder cannot be found: " << folder_problem << '\n';
+    return 1;
+  }
+  const std::filesystem::path file = program_folder / "DATA" / Journal::kFileName;
+  switch (options.journal_command) {
+    case JournalCommand::kExport:
+      return Export(file, options.journal_filter, out, err);
+    case JournalCommand::kVerify:
+      return Verify(file, out, err);
+    case JournalCommand::kNone:
+      break;
+  }
+  err << "orvandel: no journal command given\n";
+  return 2;
+}
+
+}  // namespace orv

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+#include "app/command_line.h"
+
+namespace orv {
+
+// The journal commands of the command line, run against DATA/Journal.sqlite of the program
+// folder without any window: --journal-export writes CSV to out, --journal-verify a one-line
+// verdict. Failures to read go to err as one line. Returns the exit status: 0 done (or the
+// chain is intact), 1 the journal cannot be read (or the chain fails).
+int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path& program_folder,
+                      const std::string& folder_problem, std::ostream& out, std::ostream& err);
+
+}  // namespace orv

@@ -1,0 +1,180 @@
+// Reading a big journal: a million records (about two months of a busy site, one every 5 s),
+// made once through Journal::Append/Commit with real chain values and kept in the temporary
+// folder for later runs. Measured: the insert rate in big batches, the history window's opening
+// (the newest page, with and without filters), and the filtered query the goal names (one kind,
+// 24 hours and a text). Goals: opening under 0.5 s, the filtered query under 200 ms.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+#include "journal/journal_query.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kRecords = 1000000;
+constexpr std::int64_t kStart = 1796601600000;  // 2026-12-07 00:00 UTC
+constexpr std::int64_t kStep = 5000;            // one record every 5 s
+constexpr std::int64_t kDay = 86400000;
+
+// Record i of the big journal: mostly events, some operator actions, link and program records.
+orv::JournalEntry BigEntry(std::int64_t i) {
+  orv::JournalEntry e;
+  e.time = {kStart + i * kStep, 3600};
+  e.login = i % 7 == 0 ? "bob" : "alice";
+  e.host = "panel-pc";
+  const int unit = static_cast<int>(i % 23), zone = static_cast<int>(i / 3 % 17);
+  switch (i % 20) {
+    case 0:
+    case 1:
+      e.kind = orv::JournalKind::kOperator;
+      e.text = "Trigger EMG page " + std::to_string(zone % 5 + 1) + " number " +
+               std::to_string(unit) + " on";
+      break;
+    case 2:
+      e.kind = orv::JournalKind::kLink;
+      e.text = "Connect COM1 /dev/ttyUSB0 9600,N,8,1";
+      break;
+    case 3:
+      e.kind = orv::JournalKind::kProgram;
+      e.text = "Program start, version 2.16.08, user alice";
+      break;
+    default:
+      e.kind = orv::JournalKind::kEvent;
+      e.text = "12/07 02:15 Event = Fault " + std::to_string(i % 149) + " Unit " +
+               std::to_string(unit) + " Zone " + std::to_string(zone);
+      e.raw_hex = "0203A0" + std::to_string(10 + unit) + "0000470" + std::to_string(i % 10);
+  }
+  return e;
+}
+
+// The big journal, built on first use and kept (it takes a while to make).
+const fs::path& BigJournal() {
+  static const fs::path file = [] {
+    const fs::path folder = fs::temp_directory_path() / "orvandel-history-bench";
+    const fs::path path = folder / orv::Journal::kFileName;
+    orv::JournalReader reader;
+    std::int64_t last = 0;
+    if (reader.Open(path).ok() && reader.LastSequence(last).ok() && last == kRecords) return path;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    std::fprintf(stderr, "making %lld records in %s ...\n", static_cast<long long>(kRecords),
+                 path.c_str());
+    orv::Journal journal(folder, nullptr);
+    // Batches as big as the journal lets wait: more would be dropped, not written.
+    const std::int64_t batch = static_cast<std::int64_t>(orv::JournalOptions{}.waiting_limit);
+    for (std::int64_t i = 0; i < kRecords; ++i) {
+      journal.Append(BigEntry(i));
+      if ((i + 1) % batch == 0 && !journal.Commit()) std::abort();
+    }
+    if (!journal.Commit() || journal.dropped() != 0) std::abort();
+    return path;
+  }();
+  return file;
+}
+
+struct Folder {
+  Folder() {
+    path = fs::temp_directory_path() /
+           ("orvandel-history-bench-" + std::to_string(std::random_device{}()));
+    fs::create_directories(path);
+  }
+  ~Folder() { fs::remove_all(path); }
+  fs::path path;
+};
+
+// Records a second through Append and one Commit of state.range(0) records, chain included.
+void BM_JournalInsertBatch(benchmark::State& state) {
+  Folder folder;
+  orv::Journal journal(folder.path, nullptr);
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    for (std::int64_t n = 0; n < state.range(0); ++n)
+      journal.Append(BigEntry(i++));
+    if (!journal.Commit()) state.SkipWithError("the journal could not be written");
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_JournalInsertBatch)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The filter of the goal: events of one day in the middle of the journal whose text has "unit 12".
+orv::JournalFilter DayOfEventsWithText() {
+  orv::JournalFilter filter;
+  filter.kind = orv::JournalKind::kEvent;
+  filter.from_utc_ms = kStart + 30 * kDay;
+  filter.to_utc_ms = kStart + 31 * kDay - 1;
+  filter.text = "unit 12";
+  return filter;
+}
+
+// The history window opening: a fresh connection, the journal's end, the newest page.
+void OpenHistory(benchmark::State& state, const orv::JournalFilter& filter) {
+  const fs::path& file = BigJournal();
+  for (auto _ : state) {
+    orv::JournalReader reader;
+    orv::JournalHistory history(reader);
+    if (!reader.Open(file).ok() || !history.Reset(filter).ok()) {
+      state.SkipWithError("the journal could not be read");
+      break;
+    }
+    benchmark::DoNotOptimize(history.rows().size());
+  }
+}
+
+void BM_HistoryOpenUnfiltered(benchmark::State& state) {
+  OpenHistory(state, {});
+}
+BENCHMARK(BM_HistoryOpenUnfiltered)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_HistoryOpenFiltered(benchmark::State& state) {
+  OpenHistory(state, DayOfEventsWithText());
+}
+BENCHMARK(BM_HistoryOpenFiltered)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A text that is found only in old records: the newest page has to look far back.
+void BM_HistoryOpenRareText(benchmark::State& state) {
+  orv::JournalFilter filter;
+  filter.text = "no such text";
+  OpenHistory(state, filter);
+}
+BENCHMARK(BM_HistoryOpenRareText)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The filtered query on an open connection: how many match, and the newest page of them.
+void BM_FilteredQuery(benchmark::State& state) {
+  orv::JournalReader reader;
+  if (!reader.Open(BigJournal()).ok()) state.SkipWithError("the journal could not be read");
+  const orv::JournalFilter filter = DayOfEventsWithText();
+  std::vector<orv::JournalRow> rows;
+  std::int64_t count = 0;
+  for (auto _ : state) {
+    if (!reader.Count(filter, count).ok() || !reader.NewestFirst(filter, 0, 200, rows).done()) {
+      state.SkipWithError("the query failed");
+      break;
+    }
+  }
+  state.counters["matches"] = static_cast<double>(count);
+  state.counters["page"] = static_cast<double>(rows.size());
+}
+BENCHMARK(BM_FilteredQuery)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Scrolling: the next page below a point deep in the journal.
+void BM_HistoryNextPage(benchmark::State& state) {
+  orv::JournalReader reader;
+  if (!reader.Open(BigJournal()).ok()) state.SkipWithError("the journal could not be read");
+  std::vector<orv::JournalRow> rows;
+  for (auto _ : state) {
+    if (!reader.NewestFirst({}, kRecords / 3, 200, rows).done()) {
+      state.SkipWithError("the query failed");
+      break;
+    }
+  }
+}
+BENCHMARK(BM_HistoryNextPage)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+}  // namespace

@@ -1,0 +1,360 @@
+#include "journal/journal_query.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace orv {
+namespace {
+
+constexpr const char* kSelectRows =
+    "SELECT seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain FROM journal";
+// Export reads this many records per statement, so that no read snapshot is held for long.
+constexpr std::size_t kExportPage = 2000;
+
+JournalRow RowFrom(const sqlite::Statement& statement) {
+  JournalRow row;
+  row.sequence = statement.ColumnInt64(0);
+  row.entry.time.utc_ms = statement.ColumnInt64(1);
+  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
+  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
+  row.entry.text = statement.ColumnText(4);
+  row.entry.raw_hex = statement.ColumnText(5);
+  row.entry.login = statement.ColumnText(6);
+  row.entry.host = statement.ColumnText(7);
+  row.chain = statement.ColumnBlob(8);
+  return row;
+}
+
+sqlite::Result NotOpen() {
+  return {21 /* SQLITE_MISUSE */, "the journal is not open"};
+}
+
+// Local civil time from its parts, as seconds since 1970 read as UTC; false for a day that does
+// not exist.
+bool CivilSeconds(int year, int month, int day, int hour, int minute, int second,
+                  std::int64_t& seconds) {
+  using namespace std::chrono;
+  const year_month_day date{std::chrono::year{year}, std::chrono::month{unsigned(month)},
+                            std::chrono::day{unsigned(day)}};
+  if (!date.ok() || hour > 23 || minute > 59 || second > 59) return false;
+  seconds =
+      sys_days{date}.time_since_epoch().count() * 86400LL + hour * 3600LL + minute * 60LL + second;
+  return true;
+}
+
+// "text", built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about "\"" + string.
+std::string Quoted(std::string_view text) {
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted += '"';
+  quoted.append(text);
+  quoted += '"';
+  return quoted;
+}
+
+// Reads exactly count digits at text[at].
+bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+  if (at + count > text.size()) return false;
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string JournalLikePattern(std::string_view text) {
+  std::string pattern = "%";
+  for (const char c : text) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  pattern += '%';
+  return pattern;
+}
+
+sqlite::Result JournalReader::Open(const std::filesystem::path& file) {
+  file_ = file;
+  sqlite::Result result = db_.Open(file, sqlite::kReadOnly);
+  // A writer's commit holds the lock only briefly; a reader waits for it rather than fail.
+  if (result.ok()) result = db_.SetBusyTimeout(1000);
+  if (!result.ok()) db_.Close();
+  return result;
+}
+
+sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_view select,
+                                      std::string_view tail, sqlite::Statement& statement) {
+  if (!db_.is_open()) return NotOpen();
+  // Parameters 1 to 4 are the filter's; the caller's tail starts at 5.
+  std::string sql = std::string(select) + " WHERE 1";
+  if (filter.kind) sql += " AND kind = ?1";
+  if (filter.from_utc_ms) sql += " AND utc_ms >= ?2";
+  if (filter.to_utc_ms) sql += " AND utc_ms <= ?3";
+  if (!filter.text.empty()) sql += " AND (text LIKE ?4 ESCAPE '\\' OR login LIKE ?4 ESCAPE '\\')";
+  sql += tail;
+  sqlite::Result result = statement.Prepare(db_, sql);
+  if (result.ok() && filter.kind) result = statement.BindText(1, JournalKindName(*filter.kind));
+  if (result.ok() && filter.from_utc_ms) result = statement.BindInt64(2, *filter.from_utc_ms);
+  if (result.ok() && filter.to_utc_ms) result = statement.BindInt64(3, *filter.to_utc_ms);
+  if (result.ok() && !filter.text.empty())
+    result = statement.BindText(4, JournalLikePattern(filter.text));
+  return result;
+}
+
+sqlite::Result JournalReader::LastSequence(std::int64_t& sequence) {
+  sequence = 0;
+  if (!db_.is_open()) return NotOpen();
+  std::string text;
+  sqlite::Result result = db_.QueryText("SELECT max(seq) FROM journal", text);
+  if (result.ok() && !text.empty()) sequence = std::stoll(text);
+  return result;
+}
+
+sqlite::Result JournalReader::Count(const JournalFilter& filter, std::int64_t& count) {
+  count = 0;
+  sqlite::Statement statement;
+  sqlite::Result result = Prepare(filter, "SELECT count(*) FROM journal", "", statement);
+  if (result.ok()) result = statement.Step();
+  if (result.row()) count = statement.ColumnInt64(0);
+  return result;
+}
+
+sqlite::Result JournalReader::NewestFirst(const JournalFilter& filter, std::int64_t before,
+                                          std::size_t limit, std::vector<JournalRow>& rows) {
+  rows.clear();
+  sqlite::Statement statement;
+  sqlite::Result result =
+      Prepare(filter, kSelectRows, " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
+  if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
+  if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
+  if (!result.ok()) return result;
+  while ((result = statement.Step()).row())
+    rows.push_back(RowFrom(statement));
+  return result;
+}
+
+sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int64_t after,
+                                          std::int64_t until, std::size_t limit,
+                                          std::vector<JournalRow>& rows) {
+  rows.clear();
+  sqlite::Statement statement;
+  sqlite::Result result =
+      Prepare(filter, kSelectRows, " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
+  if (result.ok()) result = statement.BindInt64(5, after);
+  if (result.ok()) result = statement.BindInt64(6, until > 0 ? until : INT64_MAX);
+  if (result.ok()) result = statement.BindInt64(7, static_cast<std::int64_t>(limit));
+  if (!result.ok()) return result;
+  while ((result = statement.Step()).row())
+    rows.push_back(RowFrom(statement));
+  return result;
+}
+
+sqlite::Result JournalHistory::Reset(const JournalFilter& filter) {
+  filter_ = filter;
+  rows_.clear();
+  more_ = false;
+  // Everything up to the journal's end as it is now is what the pages cover; later records come
+  // through TakeNewer().
+  sqlite::Result result = reader_.LastSequence(newest_seen_);
+  if (!result.ok()) return result;
+  oldest_seen_ = newest_seen_ + 1;
+  more_ = newest_seen_ > 0;
+  std::size_t added = 0;
+  return FetchMore(added);
+}
+
+sqlite::Result JournalHistory::ReadOlder(Page& page) const {
+  page.rows.clear();
+  page.newest_seen = newest_seen_;
+  if (!more_) return {};
+  return reader_.NewestFirst(filter_, oldest_seen_, page_size_, page.rows);
+}
+
+void JournalHistory::PutOlder(Page page) {
+  // A short page is the last one.
+  more_ = more_ && page.rows.size() == page_size_;
+  if (!page.rows.empty()) oldest_seen_ = page.rows.back().sequence;
+  for (JournalRow& row : page.rows)
+    rows_.push_back(std::move(row));
+}
+
+sqlite::Result JournalHistory::FetchMore(std::size_t& added) {
+  Page page;
+  const sqlite::Result result = ReadOlder(page);
+  added = result.ok() ? page.rows.size() : 0;
+  if (result.ok()) PutOlder(std::move(page));
+  return result;
+}
+
+sqlite::Result JournalHistory::ReadNewer(std::int64_t until, Page& page) const {
+  page.rows.clear();
+  page.newest_seen = newest_seen_;
+  if (until == 0) {
+    const sqlite::Result result = reader_.LastSequence(until);
+    if (!result.ok()) return result;
+  }
+  if (until <= newest_seen_) return {};
+  // However many came: a storm between two looks is not cut short.
+  const sqlite::Result result = reader_.OldestFirst(filter_, newest_seen_, until,
+                                                    static_cast<std::size_t>(-1) >> 1, page.rows);
+  if (!result.ok()) return result;
+  std::reverse(page.rows.begin(), page.rows.end());
+  page.newest_seen = until;
+  return result;
+}
+
+void JournalHistory::PutNewer(Page page) {
+  if (page.newest_seen > newest_seen_) newest_seen_ = page.newest_seen;
+  for (auto row = page.rows.rbegin(); row != page.rows.rend(); ++row)
+    rows_.push_front(std::move(*row));
+}
+
+sqlite::Result JournalHistory::TakeNewer(std::int64_t until, std::size_t& added) {
+  Page page;
+  const sqlite::Result result = ReadNewer(until, page);
+  added = result.ok() ? page.rows.size() : 0;
+  if (result.ok()) PutNewer(std::move(page));
+  return result;
+}
+
+namespace {
+
+struct Civil {
+  int year, month, day, hour, minute, second, millisecond;
+};
+
+Civil CivilOf(std::int64_t ms) {
+  using namespace std::chrono;
+  const sys_time<milliseconds> t{milliseconds{ms}};
+  const sys_days day = floor<days>(t);
+  const year_month_day date{day};
+  const hh_mm_ss<milliseconds> time{t - day};
+  return {int(date.year()),
+          int(unsigned(date.month())),
+          int(unsigned(date.day())),
+          int(time.hours().count()),
+          int(time.minutes().count()),
+          int(time.seconds().count()),
+          int(time.subseconds().count())};
+}
+
+}  // namespace
+
+std::string FormatJournalLocalTime(const JournalTime& time) {
+  const Civil c = CivilOf(time.utc_ms + std::int64_t{time.utc_offset_s} * 1000);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", c.year, c.month, c.day, c.hour,
+                c.minute, c.second);
+  return text;
+}
+
+std::string FormatJournalIsoTime(const JournalTime& time) {
+  const Civil c = CivilOf(time.utc_ms + std::int64_t{time.utc_offset_s} * 1000);
+  const std::int32_t offset = time.utc_offset_s;
+  const std::int32_t magnitude = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", c.year, c.month,
+                c.day, c.hour, c.minute, c.second, c.millisecond, offset < 0 ? '-' : '+',
+                int(magnitude / 3600), int(magnitude / 60 % 60));
+  return text;
+}
+
+bool SystemLocalToUtc(std::int64_t local_seconds, std::int64_t& utc_seconds) {
+  const std::time_t as_utc = static_cast<std::time_t>(local_seconds);
+  std::tm tm{};
+  if (gmtime_r(&as_utc, &tm) == nullptr) return false;
+  tm.tm_isdst = -1;  // the zone decides whether summer time applies
+  const std::time_t utc = std::mktime(&tm);
+  if (utc == static_cast<std::time_t>(-1)) return false;
+  utc_seconds = utc;
+  return true;
+}
+
+JournalDateSpan ParseJournalDate(std::string_view text, const LocalToUtcFn& local_to_utc,
+                                 std::string& error) {
+  error.clear();
+  JournalDateSpan span;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  std::int64_t length_s = 86400;
+  bool form = Digits(text, 0, 4, year) && text.size() >= 10 && text[4] == '-' &&
+              Digits(text, 5, 2, month) && text[7] == '-' && Digits(text, 8, 2, day);
+  if (form && text.size() > 10) {
+    form = (text[10] == ' ' || text[10] == 'T') && Digits(text, 11, 2, hour) && text.size() >= 16 &&
+           text[13] == ':' && Digits(text, 14, 2, minute);
+    length_s = 60;
+    if (form && text.size() > 16) {
+      form = text.size() == 19 && text[16] == ':' && Digits(text, 17, 2, second);
+      length_s = 1;
+    }
+  }
+  if (!form) {
+    error = Quoted(text) + " is not a date (YYYY-MM-DD, YYYY-MM-DD HH:MM or YYYY-MM-DDTHH:MM:SS)";
+    return span;
+  }
+  std::int64_t local = 0;
+  if (!CivilSeconds(year, month, day, hour, minute, second, local)) {
+    error = Quoted(text) + " is no real date or time";
+    return span;
+  }
+  std::int64_t first = 0, end = 0;
+  if (!local_to_utc || !local_to_utc(local, first) || !local_to_utc(local + length_s, end)) {
+    error = Quoted(text) + " cannot be turned into UTC";
+    return span;
+  }
+  span.first_ms = first * 1000;
+  span.last_ms = end * 1000 - 1;
+  return span;
+}
+
+std::string CsvField(std::string_view value) {
+  if (value.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(value);
+  std::string quoted = "\"";
+  for (const char c : value) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string JournalCsvHeader() {
+  return "seq,time,kind,text,user,host,raw frame\r\n";
+}
+
+std::string JournalCsvLine(const JournalRow& row) {
+  const JournalEntry& e = row.entry;
+  return std::to_string(row.sequence) + ',' + CsvField(FormatJournalIsoTime(e.time)) + ',' +
+         CsvField(JournalKindName(e.kind)) + ',' + CsvField(e.text) + ',' + CsvField(e.login) +
+         ',' + CsvField(e.host) + ',' + CsvField(e.raw_hex) + "\r\n";
+}
+
+sqlite::Result WriteJournalCsv(JournalReader& reader, const JournalFilter& filter,
+                               std::ostream& out, std::int64_t& rows) {
+  rows = 0;
+  // The export ends where the journal stood when it began: records written meanwhile wait for
+  // the next export instead of making this one run on.
+  std::int64_t until = 0;
+  sqlite::Result result = reader.LastSequence(until);
+  if (!result.ok()) return result;
+  out << JournalCsvHeader();
+  std::vector<JournalRow> page;
+  std::int64_t after = 0;
+  if (until == 0) return result;
+  do {
+    result = reader.OldestFirst(filter, after, until, kExportPage, page);
+    if (!result.ok()) return result;
+    for (const JournalRow& row : page)
+      out << JournalCsvLine(row);
+    rows += static_cast<std::int64_t>(page.size());
+    if (!page.empty()) after = page.back().sequence;
+  } while (page.size() == kExportPage && out);
+  if (!out) return {10 /* SQLITE_IOERR */, "the CSV could not be written"};
+  return result;
+}
+
+}  // namespace orv

@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "journal/journal.h"
+#include "platform/sqlite.h"
+
+namespace orv {
+
+// What the reader of the journal asks for. Every part is optional; an empty filter takes all.
+struct JournalFilter {
+  std::optional<std::int64_t> from_utc_ms;  // inclusive
+  std::optional<std::int64_t> to_utc_ms;    // inclusive
+  std::optional<JournalKind> kind;
+  // Found anywhere in the record's text or user name, letters A-Z in either case; the user's
+  // % and _ are plain characters, not wildcards.
+  std::string text;
+
+  bool operator==(const JournalFilter&) const = default;
+};
+
+// The LIKE pattern for a free-text search: the text anywhere, its wildcards and the escape
+// character taken literally (escaped with a backslash).
+std::string JournalLikePattern(std::string_view text);
+
+// Reads the journal on a read-only connection of its own, so that the program's writing goes on
+// beside it. Each call reads what is committed when it starts and holds no snapshot afterwards.
+// Pages are found by sequence number (keyset), never by skipping rows, so the millionth row
+// costs what the first does.
+class JournalReader {
+ public:
+  sqlite::Result Open(const std::filesystem::path& file);
+  bool is_open() const { return db_.is_open(); }
+  const std::filesystem::path& file() const { return file_; }
+
+  // The highest sequence number written so far (0 in an empty journal).
+  sqlite::Result LastSequence(std::int64_t& sequence);
+  // How many records match.
+  sqlite::Result Count(const JournalFilter& filter, std::int64_t& count);
+  // Matching records with a sequence number below before (0: from the newest), newest first.
+  sqlite::Result NewestFirst(const JournalFilter& filter, std::int64_t before, std::size_t limit,
+                             std::vector<JournalRow>& rows);
+  // Matching records with a sequence number above after, at most up to until (0: no bound),
+  // oldest first.
+  sqlite::Result OldestFirst(const JournalFilter& filter, std::int64_t after, std::int64_t until,
+                             std::size_t limit, std::vector<JournalRow>& rows);
+
+ private:
+  sqlite::Result Prepare(const JournalFilter& filter, std::string_view select,
+                         std::string_view tail, sqlite::Statement& statement);
+
+  std::filesystem::path file_;
+  sqlite::Database db_;
+};
+
+// What the history window shows: the matching records, newest first, read a page at a time as
+// the operator scrolls, with the records committed later put on top as they come.
+class JournalHistory {
+ public:
+  static constexpr std::size_t kPageSize = 200;
+
+  explicit JournalHistory(JournalReader& reader, std::size_t page_size = kPageSize)
+      : reader_(reader), page_size_(page_size) {}
+
+  // Starts over with filter: the newest page of what matches.
+  sqlite::Result Reset(const JournalFilter& filter);
+  bool CanFetchMore() const { return more_; }
+  // The next older page, at the end; added counts its rows.
+  sqlite::Result FetchMore(std::size_t& added);
+  // Matching records written after the newest one this list has looked at, up to until (0: all
+  // there are), go on top; added counts them.
+  sqlite::Result TakeNewer(std::int64_t until, std::size_t& added);
+
+  // The same in two steps, for a view that must announce rows before they appear: read (which
+  // changes nothing), then put what was read.
+  struct Page {
+    std::vector<JournalRow> rows;  // newest first
+    std::int64_t newest_seen = 0;  // for newer records: how far the look went
+  };
+  sqlite::Result ReadOlder(Page& page) const;
+  void PutOlder(Page page);
+  sqlite::Result ReadNewer(std::int64_t until, Page& page) const;
+  void PutNewer(Page page);
+
+  const JournalFilter& filter() const { return filter_; }
+  const std::deque<JournalRow>& rows() const { return rows_; }
+  // The newest sequence number looked at, matching or not.
+  std::int64_t newest_seen() const { return newest_seen_; }
+
+ private:
+  JournalReader& reader_;
+  std::size_t page_size_;
+  JournalFilter filter_;
+  std::deque<JournalRow> rows_;
+  std::int64_t newest_seen_ = 0;
+  // The oldest sequence number looked at: the next page starts below it.
+  std::int64_t oldest_seen_ = 0;
+  bool more_ = false;
+};
+
+// ---- Time as people read it. ----
+
+// The record's local time as it was where it was written: 2026-12-07 14:03:22.
+std::string FormatJournalLocalTime(const JournalTime& time);
+// ISO 8601 with milliseconds and the offset: 2026-12-07T14:03:22.125+01:00.
+std::string FormatJournalIsoTime(const JournalTime& time);
+
+// Local civil time, in seconds since 1970-01-01 00:00 as if it were UTC, to real UTC seconds;
+// false when it cannot be converted.
+using LocalToUtcFn = std::function<bool(std::int64_t local_seconds, std::int64_t& utc_seconds)>;
+// Through the system's time zone (TZ), as mktime() sees it.
+bool SystemLocalToUtc(std::int64_t local_seconds, std::int64_t& utc_seconds);
+
+// The span of time a date on the command line names, in UTC milliseconds: a whole day for
+// 2026-12-07, a minute for 2026-12-07 14:03, a second for 2026-12-07T14:03:22 (a space or a T
+// between date and time).
+struct JournalDateSpan {
+  std::int64_t first_ms = 0;
+  std::int64_t last_ms = 0;  // inclusive
+};
+// Empty error when the text is one of the forms above and a real date and time; otherwise error
+// says what is wrong, in a few words.
+JournalDateSpan ParseJournalDate(std::string_view text, const LocalToUtcFn& local_to_utc,
+                                 std::string& error);
+
+// ---- CSV (RFC 4180): UTF-8 as stored, CR LF after every line, a header line first. ----
+
+// One field: quoted when it holds a comma, a quote, CR or LF, with quotes doubled.
+std::string CsvField(std::string_view value);
+// seq,time,kind,text,user,host,raw frame
+std::string JournalCsvHeader();
+std::string JournalCsvLine(const JournalRow& row);
+// Writes the header and every matching record, oldest first, a page at a time; rows counts what
+// was written.
+sqlite::Result WriteJournalCsv(JournalReader& reader, const JournalFilter& filter,
+                               std::ostream& out, std::int64_t& rows);
+
+}  // namespace orv

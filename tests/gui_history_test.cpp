@@ -1,0 +1,266 @@
+// The history window on the offscreen platform, over a journal of known records: newest first
+// with the stored local time, the filters, CSV and PDF without their dialogs, a record committed
+// while it is open showing on top, pages read as the table scrolls, and errors in its own status
+// line. The main window opens it from its status bar and with Ctrl+H.
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QtWidgets>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+#include "journal/journal_query.h"
+#include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_history_model.h"
+#include "platform/qt/qt_history_window.h"
+#include "platform/qt/qt_notice_bar.h"
+#include "tests/form_fixture.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
+
+class HistoryWindowTest : public ::testing::Test {
+ protected:
+  HistoryWindowTest() : journal_(temp_.path(), nullptr) {
+    connection_ = journal_.committed().Connect([this](std::int64_t sequence) {
+      if (window_) window_->OnCommitted(sequence);
+    });
+  }
+  void Add(std::int64_t utc_ms, JournalKind kind, std::string text, std::string login) {
+    JournalEntry e;
+    e.time = {utc_ms, 3600};
+    e.kind = kind;
+    e.text = std::move(text);
+    e.login = std::move(login);
+    e.host = "panel-pc";
+    journal_.Append(std::move(e));
+  }
+  // Six records, a minute apart.
+  void AddKnownRecords() {
+    Add(kBase, JournalKind::kProgram, "Program start, version 2.16.08", "alice");
+    Add(kBase + 60000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1", "alice");
+    Add(kBase + 120000, JournalKind::kEvent, "12/07 01:02 Event = EMG Ack", "alice");
+    Add(kBase + 180000, JournalKind::kOperator, "Key EMG Ack", "bob");
+    Add(kBase + 240000, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "bob");
+    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault, Amplifier 3", "alice");
+    ASSERT_TRUE(journal_.Commit());
+  }
+  QtHistoryWindow& Show() {
+    window_ = std::make_unique<QtHistoryWindow>(journal_.file());
+    window_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    return *window_;
+  }
+  template <typename W>
+  W* Find(const char* name) {
+    W* widget = window_->findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  // The table's cells, row by row, as shown.
+  std::vector<std::vector<std::string>> Cells() {
+    std::vector<std::vector<std::string>> cells;
+    QAbstractItemModel* model = window_->table()->model();
+    for (int r = 0; r < model->rowCount(); ++r) {
+      std::vector<std::string> row;
+      for (int c = 0; c < model->columnCount(); ++c)
+        row.push_back(model->index(r, c).data().toString().toStdString());
+      cells.push_back(row);
+    }
+    return cells;
+  }
+  std::vector<std::string> TextColumn() {
+    std::vector<std::string> texts;
+    for (const auto& row : Cells())
+      texts.push_back(row[QtHistoryModel::kText]);
+    return texts;
+  }
+
+  test::TempFolder temp_;
+  Journal journal_;
+  Connection connection_;
+  std::unique_ptr<QtHistoryWindow> window_;
+};
+
+TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOnesOnTop) {
+  AddKnownRecords();
+  QtHistoryWindow& window = Show();
+  QAbstractItemModel* model = window.table()->model();
+  ASSERT_EQ(model->columnCount(), 4);
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Date and time");
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "User");
+  const auto cells = Cells();
+  ASSERT_EQ(cells.size(), 6u);
+  // The local time where each record was written (one hour east of UTC), year and seconds.
+  EXPECT_EQ(cells[0],
+            (std::vector<std::string>{"2026-12-07 01:05:00", "event",
+                                      "12/07 01:05 Event = Fault, Amplifier 3", "alice"}));
+  EXPECT_EQ(cells[5], (std::vector<std::string>{"2026-12-07 01:00:00", "program",
+                                                "Program start, version 2.16.08", "alice"}));
+  EXPECT_EQ(window.status_text().toStdString(), "6 records");
+
+  // Free text, typed: the table follows after the typing pause, in any case of the letters.
+  QTest::keyClicks(Find<QLineEdit>("TextFilter"), "emg ACK");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 2; }, 5000));
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack", "12/07 01:02 Event = EMG Ack"}));
+
+  // One kind as well.
+  Find<QComboBox>("KindCombo")->setCurrentText("operator");
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack"}));
+
+  // Export: what the filters take, oldest first, as CSV.
+  const QString csv = QString::fromStdString((temp_.path() / "filtered.csv").string());
+  Find<QLineEdit>("TextFilter")->setText("bob");
+  window.ApplyFilter();
+  ASSERT_EQ(model->rowCount(), 2);
+  ASSERT_TRUE(window.ExportCsv(csv));
+  EXPECT_EQ(test::ReadBytes(csv.toStdString()),
+            "seq,time,kind,text,user,host,raw frame\r\n"
+            "4,2026-12-07T01:03:00.000+01:00,operator,Key EMG Ack,bob,panel-pc,\r\n"
+            "5,2026-12-07T01:04:00.000+01:00,operator,\"Rename ETRG 7 \"\"Lobby\"\" to "
+            "\"\"Hall, east\"\"\",bob,panel-pc,\r\n");
+  EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
+
+  // Committed while open: a matching record goes on top, the others stay out.
+  Add(kBase + 360000, JournalKind::kOperator, "Key Fault Reset", "bob");
+  Add(kBase + 360001, JournalKind::kEvent, "12/07 01:06 Event = Fault Reset by bob", "alice");
+  Add(kBase + 360002, JournalKind::kOperator, "Key EMG Reset", "alice");
+  ASSERT_TRUE(journal_.Commit());
+  EXPECT_EQ(TextColumn(),
+            (std::vector<std::string>{"Key Fault Reset",
+                                      "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "Key EMG Ack"}));
+
+  // Every filter off again: all nine, newest first.
+  Find<QLineEdit>("TextFilter")->clear();
+  Find<QComboBox>("KindCombo")->setCurrentIndex(0);
+  window.ApplyFilter();
+  EXPECT_EQ(model->rowCount(), 9);
+  EXPECT_EQ(Cells()[0][QtHistoryModel::kText], "Key EMG Reset");
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
+  AddKnownRecords();
+  QtHistoryWindow& window = Show();
+  auto* from_on = Find<QCheckBox>("FromCheck");
+  auto* from = Find<QDateTimeEdit>("FromEdit");
+  auto* to_on = Find<QCheckBox>("ToCheck");
+  auto* to = Find<QDateTimeEdit>("ToEdit");
+  EXPECT_FALSE(from->isEnabled()) << "a bound that is off cannot be edited";
+  from_on->setChecked(true);
+  EXPECT_TRUE(from->isEnabled());
+  from->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 60000));
+  to_on->setChecked(true);
+  to->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack", "12/07 01:02 Event = EMG Ack",
+                                                    "Connect COM1 /dev/ttyUSB0 9600,N,8,1"}));
+  const JournalFilter filter = window.CurrentFilter();
+  EXPECT_EQ(filter.from_utc_ms, kBase + 60000);
+  EXPECT_EQ(filter.to_utc_ms, kBase + 180999);
+  from_on->setChecked(false);
+  EXPECT_EQ(window.model()->rowCount(), 4);
+  to_on->setChecked(false);
+  EXPECT_EQ(window.model()->rowCount(), 6);
+  EXPECT_EQ(window.CurrentFilter(), JournalFilter{});
+}
+
+TEST_F(HistoryWindowTest, ReadsPagesAsTheTableScrollsDown) {
+  for (int i = 0; i < 1000; ++i)
+    Add(kBase + i * 1000, JournalKind::kEvent, "report " + std::to_string(i + 1), "alice");
+  ASSERT_TRUE(journal_.Commit());
+  QtHistoryWindow& window = Show();
+  QtHistoryModel* model = window.model();
+  EXPECT_EQ(model->rowCount(), int(JournalHistory::kPageSize));
+  EXPECT_TRUE(model->canFetchMore({}));
+  EXPECT_EQ(window.status_text().toStdString(), "200 records shown, more below");
+  // Scrolling to the end asks for the next pages, one at a time.
+  for (int i = 0; i < 20 && model->canFetchMore({}); ++i) {
+    window.table()->scrollToBottom();
+    QApplication::processEvents();
+  }
+  EXPECT_FALSE(model->canFetchMore({}));
+  ASSERT_EQ(model->rowCount(), 1000);
+  EXPECT_EQ(model->index(0, QtHistoryModel::kText).data().toString(), "report 1000");
+  EXPECT_EQ(model->index(999, QtHistoryModel::kText).data().toString(), "report 1");
+  EXPECT_EQ(window.status_text().toStdString(), "1000 records");
+}
+
+TEST_F(HistoryWindowTest, SavesThePdfAndSaysWhatGoesWrongInItsOwnStatusLine) {
+  AddKnownRecords();
+  QtHistoryWindow& window = Show();
+  const QString pdf = QString::fromStdString((temp_.path() / "journal.pdf").string());
+  ASSERT_TRUE(window.SaveAsPdf(pdf));
+  EXPECT_EQ(test::ReadBytes(pdf.toStdString()).substr(0, 5), "%PDF-");
+  EXPECT_TRUE(window.status_text().startsWith("6 records printed"))
+      << window.status_text().toStdString();
+
+  const QString nowhere = QString::fromStdString((temp_.path() / "none" / "x.csv").string());
+  EXPECT_FALSE(window.ExportCsv(nowhere));
+  EXPECT_TRUE(window.status_text().startsWith("Not exported to " + nowhere))
+      << window.status_text().toStdString();
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
+    window.ApplyFilter();
+    window.table()->selectRow(1);
+    const QString file = QString::fromLocal8Bit(folder) + "/history.png";
+    ASSERT_TRUE(window.grab().save(file, "PNG")) << file.toStdString();
+  }
+}
+
+TEST(HistoryWindowErrors, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
+  test::TempFolder temp;
+  const std::filesystem::path file = temp.path() / Journal::kFileName;
+  QtHistoryWindow window(file);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  EXPECT_TRUE(window.status_text().contains("cannot be read"))
+      << window.status_text().toStdString();
+  EXPECT_EQ(window.model()->rowCount(), 0);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  // The program writes its first records: the window finds the journal.
+  Journal journal(temp.path(), nullptr);
+  journal.Append(journal.Make(JournalKind::kProgram, "Program start"));
+  ASSERT_TRUE(journal.Commit());
+  window.OnCommitted(1);
+  ASSERT_EQ(window.model()->rowCount(), 1);
+  EXPECT_EQ(window.status_text().toStdString(), "1 records");
+
+  QtHistoryWindow no_folder({});
+  no_folder.show();
+  EXPECT_TRUE(no_folder.status_text().contains("program folder"))
+      << no_folder.status_text().toStdString();
+}
+
+// The main window: a History button in its status bar and Ctrl+H, both opening the history.
+class HistoryButtonTest : public test::FormTest {};
+
+TEST_F(HistoryButtonTest, TheStatusBarButtonAndCtrlHOpenTheHistory) {
+  Load();
+  QtFormView view(form().MainFormWindow, form().controls(), form().focus,
+                  [this] { form().Form_Unload(); });
+  int opened = 0;
+  QPushButton* button = AddHistoryButton(view, [&opened] { ++opened; });
+  view.show();
+  view.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+  EXPECT_EQ(button->parentWidget(), view.notice_bar()) << "outside the designed controls";
+  EXPECT_TRUE(button->isVisible());
+  EXPECT_EQ(button->text(), "History");
+  EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_EQ(opened, 1);
+  QTest::keyClick(&view, Qt::Key_H, Qt::ControlModifier);
+  EXPECT_EQ(opened, 2);
+  // The designed client area keeps its size: 818 by 478 pixels at 96 dpi, the status bar below.
+  EXPECT_EQ(view.size(), QSize(818, 478 + view.notice_bar()->height()));
+}
+
+}  // namespace
+}  // namespace orv

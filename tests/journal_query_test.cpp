@@ -1,0 +1,508 @@
+// Reading the journal: filters that take exactly what they say (time bounds inclusive, one kind,
+// text in any ASCII case with its wildcards literal), pages newest first by sequence number that
+// add up to the whole, times as people read them, dates from the command line, and CSV that a
+// strict RFC 4180 reader gets back field for field.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+#include "journal/journal_query.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
+
+// A small RFC 4180 reader: records of fields, quoted fields with doubled quotes, CR LF between
+// records. Anything else (a bare CR or LF outside quotes, a quote inside an unquoted field, text
+// after a closing quote) fails the test.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> record;
+  std::string field;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= text.size()) {
+          ADD_FAILURE() << "unterminated quote";
+          return records;
+        }
+        if (text[i] == '"') {
+          if (i + 1 < text.size() && text[i + 1] == '"') {
+            field += '"';
+            ++i;
+          } else {
+            ++i;
+            break;
+          }
+        } else {
+          field += text[i];
+        }
+      }
+    } else {
+      while (i < text.size() && text[i] != ',' && text[i] != '\r') {
+        if (text[i] == '"' || text[i] == '\n') {
+          ADD_FAILURE() << "bare quote or LF at " << i;
+          return records;
+        }
+        field += text[i++];
+      }
+    }
+    record.push_back(field);
+    field.clear();
+    if (i < text.size() && text[i] == ',') {
+      ++i;
+    } else if (text.compare(i, 2, "\r\n") == 0) {
+      records.push_back(record);
+      record.clear();
+      i += 2;
+    } else {
+      ADD_FAILURE() << "field not followed by a comma or CR LF at " << i;
+      return records;
+    }
+  }
+  EXPECT_TRUE(record.empty()) << "the last record has no CR LF";
+  return records;
+}
+
+class JournalQueryTest : public ::testing::Test {
+ protected:
+  // Writes the entries in one commit and opens the reader.
+  void Write(const std::vector<JournalEntry>& entries) {
+    Journal journal(temp_.path(), nullptr);
+    for (const JournalEntry& entry : entries)
+      journal.Append(entry);
+    ASSERT_TRUE(journal.Commit());
+    if (!reader_.is_open()) {
+      ASSERT_TRUE(reader_.Open(temp_.path() / Journal::kFileName).ok());
+    }
+  }
+  static JournalEntry Entry(std::int64_t utc_ms, JournalKind kind, std::string text,
+                            std::string login = "alice") {
+    JournalEntry e;
+    e.time = {utc_ms, 3600};
+    e.kind = kind;
+    e.text = std::move(text);
+    e.login = std::move(login);
+    e.host = "panel-pc";
+    return e;
+  }
+  std::vector<std::int64_t> Sequences(const JournalFilter& filter) {
+    std::vector<JournalRow> rows;
+    EXPECT_TRUE(reader_.NewestFirst(filter, 0, 1000, rows).done());
+    std::vector<std::int64_t> sequences;
+    for (const JournalRow& row : rows)
+      sequences.push_back(row.sequence);
+    std::int64_t count = -1;
+    EXPECT_TRUE(reader_.Count(filter, count).ok());
+    EXPECT_EQ(count, std::int64_t(sequences.size())) << "count and pages disagree";
+    return sequences;
+  }
+
+  test::TempFolder temp_;
+  JournalReader reader_;
+};
+
+TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
+  Write({
+      Entry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),                    // 1
+      Entry(kBase + 1000, JournalKind::kOperator, "Key EMG Reset", "bob"),                 // 2
+      Entry(kBase + 2000, JournalKind::kEvent, "Fault Unit 12 zone 3"),                    // 3
+      Entry(kBase + 3000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1"),     // 4
+      Entry(kBase + 4000, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall\""),  // 5
+      Entry(kBase + 5000, JournalKind::kProgram, "100% sure_thing"),                       // 6
+      Entry(kBase + 6000, JournalKind::kEvent, "100 percent: sure thing"),                 // 7
+      Entry(kBase + 7000, JournalKind::kEvent, "path C:\\data"),                           // 8
+  });
+  struct Case {
+    const char* name;
+    JournalFilter filter;
+    std::vector<std::int64_t> sequences;  // newest first
+  };
+  const auto kind = [](JournalKind k) {
+    JournalFilter f;
+    f.kind = k;
+    return f;
+  };
+  const auto text = [](std::string t) {
+    JournalFilter f;
+    f.text = std::move(t);
+    return f;
+  };
+  JournalFilter span;
+  span.from_utc_ms = kBase + 2000;
+  span.to_utc_ms = kBase + 4000;
+  JournalFilter span_of_kind = span;
+  span_of_kind.kind = JournalKind::kEvent;
+  JournalFilter everything_at_once = span;
+  everything_at_once.kind = JournalKind::kOperator;
+  everything_at_once.text = "LOBBY";
+  JournalFilter from_only;
+  from_only.from_utc_ms = kBase + 6000;
+  JournalFilter to_only;
+  to_only.to_utc_ms = kBase + 999;
+  const std::vector<Case> cases = {
+      {"all", {}, {8, 7, 6, 5, 4, 3, 2, 1}},
+      {"events", kind(JournalKind::kEvent), {8, 7, 3, 1}},
+      {"operator", kind(JournalKind::kOperator), {5, 2}},
+      {"link", kind(JournalKind::kLink), {4}},
+      {"program", kind(JournalKind::kProgram), {6}},
+      {"both bounds inclusive", span, {5, 4, 3}},
+      {"bounds and kind", span_of_kind, {3}},
+      {"bounds, kind and text", everything_at_once, {5}},
+      {"from only", from_only, {8, 7}},
+      {"to only, a millisecond short of the second record", to_only, {1}},
+      {"text in another case", text("emg"), {2, 1}},
+      {"text with a quote", text("\"lobby\""), {5}},
+      {"the user's name", text("BOB"), {2}},
+      {"percent is no wildcard", text("100%"), {6}},
+      {"underscore is no wildcard", text("sure_"), {6}},
+      {"a backslash is itself", text("c:\\d"), {8}},
+      {"nothing matches", text("zzz"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Sequences(c.filter), c.sequences);
+  }
+}
+
+TEST_F(JournalQueryTest, LikePatternsEscapeWildcardsAndTheEscape) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "%%"}, {"abc", "%abc%"}, {"50%", "%50\\%%"}, {"a_b", "%a\\_b%"}, {"a\\b", "%a\\\\b%"}};
+  for (const auto& [text, pattern] : cases)
+    EXPECT_EQ(JournalLikePattern(text), pattern) << text;
+}
+
+TEST_F(JournalQueryTest, PagesNewestFirstAddUpToTheWholeWithoutRepeats) {
+  std::vector<JournalEntry> entries;
+  for (int i = 0; i < 23; ++i)
+    entries.push_back(Entry(kBase + i * 1000, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
+                            "record " + std::to_string(i + 1)));
+  Write(entries);
+  for (const bool only_events : {false, true}) {
+    SCOPED_TRACE(only_events);
+    JournalFilter filter;
+    if (only_events) filter.kind = JournalKind::kEvent;
+    std::vector<std::int64_t> seen;
+    std::vector<JournalRow> page;
+    std::int64_t before = 0;
+    int pages = 0;
+    do {
+      ASSERT_TRUE(reader_.NewestFirst(filter, before, 5, page).done());
+      ASSERT_LE(page.size(), 5u);
+      for (const JournalRow& row : page) {
+        seen.push_back(row.sequence);
+        EXPECT_EQ(row.entry.text, "record " + std::to_string(row.sequence));
+      }
+      if (!page.empty()) before = page.back().sequence;
+      ++pages;
+    } while (!page.empty());
+    std::vector<std::int64_t> expected;
+    for (std::int64_t s = 23; s >= 1; --s)
+      if (!only_events || (s - 1) % 3 != 0) expected.push_back(s);
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(pages, int(expected.size() + 4) / 5 + 1);
+  }
+  // Oldest first from a point, up to a bound.
+  std::vector<JournalRow> rows;
+  ASSERT_TRUE(reader_.OldestFirst({}, 20, 22, 10, rows).done());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].sequence, 21);
+  EXPECT_EQ(rows[1].sequence, 22);
+  ASSERT_TRUE(reader_.OldestFirst({}, 0, 0, 3, rows).done());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].sequence, 3);
+}
+
+// The history list: pages as the operator scrolls, newer records on top as they are committed,
+// only those that match, none twice.
+TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) {
+  Journal journal(temp_.path(), nullptr);
+  auto commit = [&](int from, int to) {  // records from..to, every third one a link record
+    for (int i = from; i <= to; ++i) {
+      journal.Append(Entry(kBase + i, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
+                           "record " + std::to_string(i)));
+    }
+    ASSERT_TRUE(journal.Commit());
+  };
+  auto sequences = [](const JournalHistory& history) {
+    std::vector<std::int64_t> s;
+    for (const JournalRow& row : history.rows())
+      s.push_back(row.sequence);
+    return s;
+  };
+  commit(1, 8);  // events: 1 2 4 5 7 8
+  ASSERT_TRUE(reader_.Open(journal.file()).ok());
+  JournalHistory history(reader_, 3);
+  JournalFilter events;
+  events.kind = JournalKind::kEvent;
+  ASSERT_TRUE(history.Reset(events).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5}));
+  EXPECT_TRUE(history.CanFetchMore());
+  std::size_t added = 0;
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(added, 3u);
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5, 4, 2, 1}));
+  // A full last page cannot know it is the last: one more look finds nothing.
+  EXPECT_TRUE(history.CanFetchMore());
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(added, 0u);
+  EXPECT_FALSE(history.CanFetchMore());
+
+  commit(9, 11);  // 9 is a link record: 10 and 11 match
+  ASSERT_TRUE(history.TakeNewer(11, added).ok());
+  EXPECT_EQ(added, 2u);
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{11, 10, 8, 7, 5, 4, 2, 1}));
+  EXPECT_EQ(history.newest_seen(), 11);
+  // The same news again, or only records that do not match: nothing added.
+  ASSERT_TRUE(history.TakeNewer(11, added).ok());
+  EXPECT_EQ(added, 0u);
+  commit(12, 12);
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(history.newest_seen(), 12);
+  commit(13, 13);
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 1u);
+  EXPECT_EQ(history.rows().front().entry.text, "record 13");
+
+  // Starting over with another filter, and records that came while none was looked at.
+  commit(14, 15);
+  JournalFilter links;
+  links.kind = JournalKind::kLink;
+  ASSERT_TRUE(history.Reset(links).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9}));
+  ASSERT_TRUE(history.FetchMore(added).ok());
+  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
+  EXPECT_FALSE(history.CanFetchMore());
+}
+
+TEST_F(JournalQueryTest, HistoryListOfAnEmptyJournalFillsAsRecordsCome) {
+  Journal journal(temp_.path(), nullptr);
+  journal.Append(Entry(kBase, JournalKind::kProgram, "start"));
+  ASSERT_TRUE(journal.Commit());
+  ASSERT_TRUE(reader_.Open(journal.file()).ok());
+  JournalHistory history(reader_, 3);
+  JournalFilter events;
+  events.kind = JournalKind::kEvent;
+  ASSERT_TRUE(history.Reset(events).ok());
+  EXPECT_TRUE(history.rows().empty());
+  EXPECT_FALSE(history.CanFetchMore());
+  for (int i = 1; i <= 5; ++i)
+    journal.Append(Entry(kBase + i, JournalKind::kEvent, "report " + std::to_string(i)));
+  ASSERT_TRUE(journal.Commit());
+  std::size_t added = 0;
+  ASSERT_TRUE(history.TakeNewer(0, added).ok());
+  EXPECT_EQ(added, 5u);
+  ASSERT_EQ(history.rows().size(), 5u);
+  EXPECT_EQ(history.rows().front().sequence, 6);
+  EXPECT_EQ(history.rows().back().sequence, 2);
+  EXPECT_FALSE(history.CanFetchMore());
+}
+
+TEST_F(JournalQueryTest, TheReaderSeesWhatIsCommittedAfterItOpened) {
+  Journal journal(temp_.path(), nullptr);
+  journal.Append(Entry(kBase, JournalKind::kProgram, "start"));
+  ASSERT_TRUE(journal.Commit());
+  ASSERT_TRUE(reader_.Open(journal.file()).ok());
+  std::int64_t last = 0;
+  ASSERT_TRUE(reader_.LastSequence(last).ok());
+  EXPECT_EQ(last, 1);
+  journal.Append(Entry(kBase + 10, JournalKind::kEvent, "first report"));
+  journal.Append(Entry(kBase + 20, JournalKind::kEvent, "second report"));
+  ASSERT_TRUE(journal.Commit());
+  std::vector<JournalRow> rows;
+  ASSERT_TRUE(reader_.OldestFirst({}, last, 0, 100, rows).done());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].entry, Entry(kBase + 10, JournalKind::kEvent, "first report"));
+  EXPECT_EQ(rows[1].entry.text, "second report");
+  ASSERT_TRUE(reader_.LastSequence(last).ok());
+  EXPECT_EQ(last, 3);
+}
+
+TEST_F(JournalQueryTest, AMissingFileIsAnErrorAndNotAnEmptyJournal) {
+  JournalReader reader;
+  const sqlite::Result result = reader.Open(temp_.path() / "none.sqlite");
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.message.empty());
+  std::vector<JournalRow> rows;
+  EXPECT_FALSE(reader.NewestFirst({}, 0, 10, rows).ok());
+  EXPECT_FALSE(fs::exists(temp_.path() / "none.sqlite")) << "a reader creates nothing";
+}
+
+TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {
+  struct Case {
+    JournalTime time;
+    const char* local;
+    const char* iso;
+  };
+  const Case cases[] = {
+      {{kBase + 14 * 3600000 + 3 * 60000 + 22125, 3600},
+       "2026-12-07 15:03:22",
+       "2026-12-07T15:03:22.125+01:00"},
+      // The offset moves the date back over midnight and the year's end.
+      {{1798761600000 + 30000, -5 * 3600}, "2026-12-31 19:00:30", "2026-12-31T19:00:30.000-05:00"},
+      {{1798761600000 - 1, 0}, "2026-12-31 23:59:59", "2026-12-31T23:59:59.999+00:00"},
+      {{1798761600000, 0}, "2027-01-01 00:00:00", "2027-01-01T00:00:00.000+00:00"},
+      // Half-hour and quarter-hour zones.
+      {{kBase, 5 * 3600 + 1800}, "2026-12-07 05:30:00", "2026-12-07T05:30:00.000+05:30"},
+      {{kBase, -(3 * 3600 + 2700)}, "2026-12-06 20:15:00", "2026-12-06T20:15:00.000-03:45"},
+      // A leap day, and a time before 1970.
+      {{1709164800000 + 1, 0}, "2024-02-29 00:00:00", "2024-02-29T00:00:00.001+00:00"},
+      {{-1, 0}, "1969-12-31 23:59:59", "1969-12-31T23:59:59.999+00:00"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatJournalLocalTime(c.time), c.local) << c.iso;
+    EXPECT_EQ(FormatJournalIsoTime(c.time), c.iso);
+  }
+}
+
+TEST(JournalDateTest, CommandLineDatesNameADayAMinuteOrASecondOfLocalTime) {
+  // One hour east of UTC, without summer time.
+  const LocalToUtcFn plus_one = [](std::int64_t local, std::int64_t& utc) {
+    utc = local - 3600;
+    return true;
+  };
+  struct Case {
+    const char* text;
+    std::int64_t first_ms;
+    std::int64_t last_ms;
+  };
+  const Case cases[] = {
+      {"2026-12-07", kBase - 3600000, kBase - 3600000 + 86400000 - 1},
+      {"2026-12-07 14:03", kBase + 13 * 3600000 + 180000, kBase + 13 * 3600000 + 240000 - 1},
+      {"2026-12-07T14:03", kBase + 13 * 3600000 + 180000, kBase + 13 * 3600000 + 240000 - 1},
+      {"2026-12-07T14:03:22", kBase + 13 * 3600000 + 202000, kBase + 13 * 3600000 + 203000 - 1},
+      {"2026-12-07 00:00:59", kBase - 3600000 + 59000, kBase - 3600000 + 60000 - 1},
+      {"2024-02-29 23:59:59", 1709251199000 - 3600000, 1709251200000 - 3600000 - 1},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const JournalDateSpan span = ParseJournalDate(c.text, plus_one, error);
+    EXPECT_EQ(error, "") << c.text;
+    EXPECT_EQ(span.first_ms, c.first_ms) << c.text;
+    EXPECT_EQ(span.last_ms, c.last_ms) << c.text;
+  }
+  const char* bad[] = {"",
+                       "2026-12-7",
+                       "26-12-07",
+                       "2026/12/07",
+                       "2026-13-01",
+                       "2026-00-10",
+                       "2026-02-29",
+                       "2026-04-31",
+                       "2026-12-00",
+                       "2026-12-07 24:00",
+                       "2026-12-07 14:60",
+                       "2026-12-07 14:03:60",
+                       "2026-12-07 14",
+                       "2026-12-07 14:3",
+                       "2026-12-07X14:03",
+                       "2026-12-07 14:03:22Z",
+                       "2026-12-07 14:03:2",
+                       "2026-12-07 ",
+                       "yesterday",
+                       "2026-12-07 +4:03"};
+  for (const char* text : bad) {
+    std::string error;
+    ParseJournalDate(text, plus_one, error);
+    EXPECT_NE(error, "") << '"' << text << '"';
+  }
+  // A zone that cannot convert is an error too.
+  std::string error;
+  ParseJournalDate(
+      "2026-12-07", [](std::int64_t, std::int64_t&) { return false; }, error);
+  EXPECT_NE(error, "");
+}
+
+TEST(JournalCsvTest, FieldsAreQuotedOnlyWhenTheyMustBeAndQuotesDoubled) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"plain text", "plain text"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"two\r\nlines", "\"two\r\nlines\""},
+      {"lf\nonly", "\"lf\nonly\""},
+      {"cr\ronly", "\"cr\ronly\""},
+      {"Zoë; 東京", "Zoë; 東京"},
+  };
+  for (const auto& [value, field] : cases)
+    EXPECT_EQ(CsvField(value), field) << value;
+  EXPECT_EQ(JournalCsvHeader(), "seq,time,kind,text,user,host,raw frame\r\n");
+}
+
+TEST_F(JournalQueryTest, CsvGoesRoundTripThroughAStrictReaderOldestFirst) {
+  std::vector<JournalEntry> entries = {
+      Entry(kBase, JournalKind::kEvent, "12/07 00:00 Event = Fault, Unit 12"),
+      Entry(kBase + 1, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "zoë"),
+      Entry(kBase + 2, JournalKind::kLink, "Com Port Fail!\r\nsecond line\nthird\rfourth",
+            "Jürgen Weiß"),
+      Entry(kBase + 3, JournalKind::kProgram, "", "東京"),
+      Entry(kBase + 4, JournalKind::kEvent, "\"", ","),
+  };
+  entries[0].raw_hex = "0203A01200004703";
+  entries[3].host = "host,with\"both";
+  Write(entries);
+  std::ostringstream out;
+  std::int64_t written = 0;
+  ASSERT_TRUE(WriteJournalCsv(reader_, {}, out, written).ok());
+  EXPECT_EQ(written, 5);
+  const auto records = ParseCsv(out.str());
+  ASSERT_EQ(records.size(), 6u);
+  EXPECT_EQ(records[0],
+            (std::vector<std::string>{"seq", "time", "kind", "text", "user", "host", "raw frame"}));
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    SCOPED_TRACE(i);
+    const JournalEntry& e = entries[i];
+    const std::vector<std::string> expected = {std::to_string(i + 1),
+                                               FormatJournalIsoTime(e.time),
+                                               std::string(JournalKindName(e.kind)),
+                                               e.text,
+                                               e.login,
+                                               e.host,
+                                               e.raw_hex};
+    EXPECT_EQ(records[i + 1], expected);
+  }
+  EXPECT_EQ(records[1][1], "2026-12-07T01:00:00.000+01:00");
+
+  // A filtered export: only what matches, and a header even when nothing does.
+  JournalFilter filter;
+  filter.kind = JournalKind::kEvent;
+  std::ostringstream events;
+  ASSERT_TRUE(WriteJournalCsv(reader_, filter, events, written).ok());
+  EXPECT_EQ(written, 2);
+  const auto event_records = ParseCsv(events.str());
+  ASSERT_EQ(event_records.size(), 3u);
+  EXPECT_EQ(event_records[1][0], "1");
+  EXPECT_EQ(event_records[2][0], "5");
+  filter.text = "no such text";
+  std::ostringstream none;
+  ASSERT_TRUE(WriteJournalCsv(reader_, filter, none, written).ok());
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(none.str(), JournalCsvHeader());
+}
+
+TEST_F(JournalQueryTest, AnExportPastOnePageKeepsEveryRecordOnce) {
+  std::vector<JournalEntry> entries;
+  for (int i = 0; i < 4500; ++i)
+    entries.push_back(Entry(kBase + i, JournalKind::kEvent, "report " + std::to_string(i + 1)));
+  Write(entries);
+  std::ostringstream out;
+  std::int64_t written = 0;
+  ASSERT_TRUE(WriteJournalCsv(reader_, {}, out, written).ok());
+  EXPECT_EQ(written, 4500);
+  const auto records = ParseCsv(out.str());
+  ASSERT_EQ(records.size(), 4501u);
+  for (std::size_t i = 1; i < records.size(); ++i)
+    ASSERT_EQ(records[i][0], std::to_string(i));
+}
+
+}  // namespace
+}  // namespace orv

@@ -52,6 +52,8 @@ class SerialPort {
   virtual void Output(const Bytes& bytes) = 0;
   // The reason the last Open() failed, or the last failure while open; cleared by a good Open().
   virtual PortError last_error() const = 0;
+  // The device the last Open() tried, where the port knows it ("" where it does not).
+  virtual std::string DeviceName() const { return {}; }
 
   // Receive notification: every buffered byte at once, raw.
   Signal<const Bytes&>& received() { return received_; }

@@ -47,6 +47,7 @@ class QtSerialPort : public SerialPort {
   bool IsOpen() const override { return open_; }
   void Output(const Bytes& bytes) override;
   PortError last_error() const override { return last_error_; }
+  std::string DeviceName() const override { return device_; }
 
   // The device tried by the last Open().
   const std::string& device() const { return device_; }

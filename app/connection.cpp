@@ -16,6 +16,8 @@ void MainForm::ConnectCB_Click() {
   } else if (!env_.port.IsOpen()) {
     if (OpenSerialPort()) {
       link_.SetPortConnected(true);
+      link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
+      RefreshLineStatus();
       if (SerialSettingsChanged) {
         config_.SaveConfigGroup("RS232Config");
         SerialSettingsChanged = false;
@@ -43,9 +45,7 @@ bool MainForm::OpenSerialPort() {
   if (link_.port_connected()) CloseSerialPort();
   env_.port.SetCommPort(config_.SerialComPort);
   env_.port.SetHandshakingNone();
-  const std::string parity = config_.SerialCheckBit.substr(0, 1);
-  env_.port.SetSettings(config_.SerialBaudRate + "," + parity + "," + config_.SerialBitLength +
-                        "," + config_.SerialStopBit);
+  env_.port.SetSettings(LineSettingsText());
   env_.port.Open();
   link_.receiver().ResetRing();
   if (env_.port.IsOpen()) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/line_status_text.h"
 #include "link/frame.h"
 #include "platform/users.h"
 
@@ -59,8 +60,8 @@ int RowTop(int r) {
 
 MainForm::MainForm(MainFormEnvironment env)
     : env_(std::move(env)),
-      link_(env_.port),
-      config_(env_.program_folder),
+      link_(env_.port, env_.clock),
+      config_(env_.program_folder, env_.site_settings_file),
       event_log_(env_.program_folder),
       commands_(link_, SupervisionCheck, Timer_CB),
       trigger_bank_(
@@ -91,6 +92,7 @@ void MainForm::Notify(NoticeLevel level, const std::string& text) const {
 
 void MainForm::TRTimer_Timer() {
   link_.Tick();
+  if (++ticks_since_line_status_ >= LinkWatch::kTicksPerSecond) RefreshLineStatus();
   trigger_bank_.RedrawIfRequested();
   ReportReceiveOverflow();
   event_recorder_.Tick();
@@ -98,15 +100,10 @@ void MainForm::TRTimer_Timer() {
   if (journal_) journal_->Commit();
 }
 
-std::string MainForm::LineSettings() const {
-  return config_.SerialBaudRate + "," + config_.SerialCheckBit.substr(0, 1) + "," +
-         config_.SerialBitLength + "," + config_.SerialStopBit;
-}
-
 std::string MainForm::PortDescription() const {
   const std::string device = env_.port.device();
   return "COM" + std::to_string(config_.SerialComPort) +
-         (device.empty() ? "" : " (" + device + ")") + " " + LineSettings();
+         (device.empty() ? "" : " (" + device + ")") + " " + LineSettingsText();
 }
 
 void MainForm::Record(JournalKind kind, std::string text, std::string raw_hex) {
@@ -115,6 +112,30 @@ void MainForm::Record(JournalKind kind, std::string text, std::string raw_hex) {
                      journal_options_.login,   journal_options_.host};
   recorded_(entry);
   if (journal_) journal_->Append(std::move(entry));
+}
+
+void MainForm::OnLinkWatchChange(const LinkWatch::Change& change) {
+  const std::string text = LinkChangeText(change);
+  Record(JournalKind::kLink, text);
+  link_alert_(Notice{change.lost ? NoticeLevel::kError : NoticeLevel::kInfo, text});
+  RefreshLineStatus();
+}
+
+void MainForm::RefreshLineStatus() {
+  ticks_since_line_status_ = 0;
+  const std::string device = env_.port.device();
+  LineStatus status =
+      ComposeLineStatus(link_.watch(), link_.counters_since_connect(),
+                        "COM" + std::to_string(config_.SerialComPort) +
+                            (device.empty() ? "" : " " + device) + " " + LineSettingsText());
+  if (status == line_status_) return;
+  line_status_ = std::move(status);
+  line_status_changed_(line_status_);
+}
+
+std::string MainForm::LineSettingsText() const {
+  return config_.SerialBaudRate + "," + config_.SerialCheckBit.substr(0, 1) + "," +
+         config_.SerialBitLength + "," + config_.SerialStopBit;
 }
 
 void MainForm::ReportReceiveOverflow() {
@@ -358,6 +379,9 @@ void MainForm::WireSubsystems() {
       }));
   keep(link_.receiver().chunk_received().Connect(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
+  keep(link_.watch().changed().Connect(
+      [this](const LinkWatch::Change& change) { OnLinkWatchChange(change); }));
+  keep(link_.connection_changed().Connect([this](bool) { RefreshLineStatus(); }));
   keep(env_.port.failed().Connect([this](const PortError& error) {
     const std::string what = std::string(PortErrorKindText(error.kind)) + " (" + error.text + ")";
     Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " + what);
@@ -418,6 +442,7 @@ void MainForm::Form_Load() {
   SerialSettingsChanged = config_.settings_corrected();
   UpdateConnectionControls();
   Transmission_CommandButton.SetEnabled(true);
+  RefreshLineStatus();
   Record(JournalKind::kProgram,
          std::string("Program started: ") + kWindowCaption + ", user " + journal_options_.login);
   if (journal_) journal_->Commit();

@@ -17,6 +17,7 @@
 #include "panel/trigger_bank.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
+#include "platform/line_status.h"
 #include "platform/message_box.h"
 #include "platform/notice.h"
 #include "platform/serial_port.h"
@@ -44,6 +45,8 @@ struct MainFormEnvironment {
   bool keep_journal = true;
   // Empty login and host are filled with the program's user and this machine's name.
   JournalOptions journal_options{};
+  // Where the site-wide settings are kept (the link watch's time is one).
+  std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile);
 };
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,
@@ -89,6 +92,17 @@ class MainForm {
   Signal<const JournalEntry&>& recorded() { return recorded_; }
   // Now, by the journal's clock.
   JournalTime Now() const { return journal_options_.clock(); }
+
+  // The serial line beside the notices: port, link state and counters; said when it changes, at
+  // most once a tick, and recomposed every second.
+  const LineStatus& line_status() const { return line_status_; }
+  Signal<const LineStatus&>& line_status_changed() { return line_status_changed_; }
+  // The controller stopped answering, or answers again: for a desktop notification.
+  Signal<const Notice&>& link_alert() { return link_alert_; }
+  // The title the window shows: the caption, and while the link is lost, what says so.
+  std::string WindowTitle() const { return MainFormWindow.caption() + line_status_.title_suffix; }
+  // "9600,N,8,1": the line settings a connect opens the port with.
+  std::string LineSettingsText() const;
 
   // ---- The window and its controls, by their designed names. ----
   Form MainFormWindow{"MainForm"};
@@ -146,8 +160,6 @@ class MainForm {
   }
   void WireSubsystems();
   void SetOperatorKeysEnabled(bool enabled);
-  // "9600,N,8,1", as the port is set.
-  std::string LineSettings() const;
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
   void ShowFaultLamps(FaultLamps lamps);
@@ -155,6 +167,8 @@ class MainForm {
   void Notify(NoticeLevel level, const std::string& text) const;
   // Says how many received bytes were lost, when more were, at most every ten seconds.
   void ReportReceiveOverflow();
+  void OnLinkWatchChange(const LinkWatch::Change& change);
+  void RefreshLineStatus();
 
   MainFormEnvironment env_;
   std::vector<Control*> controls_;
@@ -176,6 +190,10 @@ class MainForm {
   bool SerialSettingsChanged = false;
   std::uint64_t overflow_said_ = 0;
   int ticks_since_overflow_notice_ = 0;
+  LineStatus line_status_;
+  Signal<const LineStatus&> line_status_changed_;
+  Signal<const Notice&> link_alert_;
+  int ticks_since_line_status_ = 0;
 };
 
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 #ifdef _WIN32
 #include <QFileInfo>
@@ -28,6 +29,7 @@
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
+#include "platform/qt/qt_tray_notice.h"
 
 namespace {
 
@@ -126,14 +128,12 @@ int main(int argc, char* argv[]) {
     config.set_notice(notice);
     return config.SerialDevice(port_number);
   });
-  if (parsed.options.headless) {
-    return RunHeadless(
-        port, orv::MainFormEnvironment{port, folder, nullptr, orv::SystemLocalTime, notice},
-        parsed.options);
-  }
+  orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
+  environment.site_settings_file = site_settings;
+  if (parsed.options.headless) return RunHeadless(port, std::move(environment), parsed.options);
   // Start-up may show a message box before the window exists.
-  orv::MainForm form(orv::MainFormEnvironment{port, folder, orv::QtMessageBox(nullptr),
-                                              orv::SystemLocalTime, notice});
+  environment.message_box = orv::QtMessageBox(nullptr);
+  orv::MainForm form(std::move(environment));
   form.Form_Load();
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
@@ -158,6 +158,14 @@ int main(int argc, char* argv[]) {
       if (history != nullptr) history->OnCommitted(sequence);
     });
   }
+  // The serial line beside the notices, and the controller's silence in the title and, where the
+  // desktop has a tray, as a notification.
+  view.ShowLineStatus(form.line_status());
+  const orv::Connection line_status = form.line_status_changed().Connect(
+      [&view](const orv::LineStatus& status) { view.ShowLineStatus(status); });
+  orv::QtTrayNotice tray(QString::fromLatin1(orv::kProgramTitle));
+  const orv::Connection link_alerts =
+      form.link_alert().Connect([&tray](const orv::Notice& alert) { tray.Show(alert); });
   // The tick is the program's: it runs from here to the end, whatever the window does.
   const orv::QtTickTimer ticker([&] { view.CallModel([&form] { form.TRTimer_Timer(); }); });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way

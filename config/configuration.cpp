@@ -181,6 +181,27 @@ std::string Configuration::SerialDevice(int port_number) const {
       site.Read("SerialPorts", "COM" + std::to_string(port_number), kPathCapacity));
 }
 
+int ParseNoReplySeconds(std::string_view text) {
+  // At most three digits: anything longer is out of range, and cannot overflow.
+  if (text.empty() || text.size() > 3) return kNoReplySecondsDefault;
+  int seconds = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return kNoReplySecondsDefault;
+    seconds = seconds * 10 + (c - '0');
+  }
+  if (seconds == 0) return 0;
+  if (seconds < kNoReplySecondsMin || seconds > kNoReplySecondsMax) return kNoReplySecondsDefault;
+  return seconds;
+}
+
+int Configuration::NoReplySeconds() const {
+  constexpr std::size_t kNumberCapacity = 16;
+  const SiteSettings site(ConfigFile(), notice_, site_settings_file_,
+                          SiteSettings::FileNotices::kLeaveToOthers);
+  return ParseNoReplySeconds(
+      CutAtNulAndTrim(site.Read("LinkWatch", "NoReplySeconds", kNumberCapacity)));
+}
+
 bool Configuration::SaveName(int page, int n) {
   if (page < 0 || page >= kPageCount) return false;
   const TriggerPage& description = kTriggerPages[static_cast<std::size_t>(page)];

@@ -20,6 +20,14 @@ inline constexpr std::array<std::string_view, 8> kBaudRates{"1200",  "2400",  "4
 inline constexpr std::uint8_t kFirstComPort = 1;
 inline constexpr std::uint8_t kLastComPort = 10;
 
+// The link watch's time without a valid frame before the link shows as lost, from its text: a
+// whole number of seconds from kNoReplySecondsMin to kNoReplySecondsMax, or 0 for no watch;
+// anything else (missing, out of range, not a plain number) gives kNoReplySecondsDefault.
+inline constexpr int kNoReplySecondsDefault = 5;
+inline constexpr int kNoReplySecondsMin = 2;
+inline constexpr int kNoReplySecondsMax = 100;
+int ParseNoReplySeconds(std::string_view text);
+
 // The settings file MainForm.INI in the folder SYSINI beside the program: serial settings, file
 // settings and the names of the triggers and BGM channels. Nothing is cached between calls: every
 // load reads the file anew (once, however many groups it fills), every save rewrites it, and a
@@ -54,6 +62,9 @@ class Configuration {
   // port map is a site-wide setting: it is read through SiteSettings, from this file only while
   // other users cannot change it, else from the site file.
   std::string SerialDevice(int port_number) const;
+  // Key "NoReplySeconds" of the "LinkWatch" section, a site-wide setting read like the port map
+  // and at the same moment (a connect), which says what is wrong with the files themselves.
+  int NoReplySeconds() const;
 
   // Names of a page (0 EMG, 1 business, 2 soft, 3 BGM), name n at index n - 1.
   std::vector<std::string>& Names(int page);

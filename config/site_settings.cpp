@@ -46,12 +46,17 @@ const char* SettingsTrustText(SettingsTrust trust) {
 }
 
 SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
-                           std::filesystem::path site_file)
+                           std::filesystem::path site_file, FileNotices file_notices)
     : program_file_(program_settings_file),
       site_file_(std::move(site_file)),
       notice_(std::move(notice)) {
   const std::uint32_t self = EffectiveUserId();
   std::string problem;
+  // File problems go to this notice; the section notices of Read() go to notice_.
+  const NoticeFn file_notice = file_notices == FileNotices::kSay ? notice_ : NoticeFn();
+  const auto say_file = [&file_notice](const std::string& text) {
+    if (file_notice) file_notice(Notice{NoticeLevel::kWarning, text});
+  };
   Source program = Load(program_file_, self, true, problem);
   program_trust_ = program.trust;
   if (program.trust == SettingsTrust::kTrusted) {
@@ -61,9 +66,10 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
   }
   // A file that could not be read has no keys to name; it is said here.
   if (program.trust == SettingsTrust::kLinked && !problem.empty()) {
-    Say(program_file_.string() + " " + problem + ": site-wide settings are not taken from it.");
+    say_file(program_file_.string() + " " + problem +
+             ": site-wide settings are not taken from it.");
   } else if (!problem.empty()) {
-    Say(program_file_.string() + " " + problem + ": its settings were not read.");
+    say_file(program_file_.string() + " " + problem + ": its settings were not read.");
   }
 
   Source site = Load(site_file_, self, false, problem);
@@ -71,10 +77,10 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
   if (site.trust == SettingsTrust::kTrusted) {
     site_ = std::move(site.profile);
   } else if (!problem.empty()) {
-    Say(site_file_.string() + " " + problem + ": its settings were not read.");
+    say_file(site_file_.string() + " " + problem + ": its settings were not read.");
   } else if (site.trust != SettingsTrust::kMissing) {
-    Say(site_file_.string() + " is ignored: " + SettingsTrustText(site.trust) +
-        ". It must belong to root, and only root may write it.");
+    say_file(site_file_.string() + " is ignored: " + SettingsTrustText(site.trust) +
+             ". It must belong to root, and only root may write it.");
   }
 }
 

@@ -48,8 +48,14 @@ const char* SettingsTrustText(SettingsTrust trust);
 // once per use (a connect).
 class SiteSettings {
  public:
+  // Whether problems with the files themselves are said here: a second reader at the same
+  // moment (the port map and another site setting, both read at a connect) leaves them to the
+  // first, so that each is said once. Keys ignored in an untrusted file are said either way.
+  enum class FileNotices { kSay, kLeaveToOthers };
+
   SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
-               std::filesystem::path site_file = std::filesystem::path(kSiteSettingsFile));
+               std::filesystem::path site_file = std::filesystem::path(kSiteSettingsFile),
+               FileNotices file_notices = FileNotices::kSay);
 
   // The value of the key (blanks around it removed, at most capacity - 1 characters), or "" when
   // no trusted file sets it.

@@ -5,6 +5,7 @@
 
 #include "link/dispatcher.h"
 #include "link/fault_lamps.h"
+#include "link/link_watch.h"
 #include "link/poll_scheduler.h"
 #include "link/receiver.h"
 #include "link/transmitter.h"
@@ -20,18 +21,21 @@ namespace orv {
 // of it is shown.
 class Link {
  public:
-  explicit Link(SerialPort& port);
+  // clock: only for the local time of the last valid frame that the link watch names.
+  explicit Link(SerialPort& port, ClockFn clock = {});
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 
   // The page whose states the poll asks for after each fault image: the trigger bank's page.
   void SetShownPageSource(std::function<std::int16_t()> source) { shown_page_ = std::move(source); }
 
-  // The 100 ms tick: assemble and dispatch everything received, then one poll step.
+  // The 100 ms tick: assemble and dispatch everything received, then the link watch, then one
+  // poll step.
   void Tick();
 
   bool port_connected() const { return PortConnected; }
-  // Says so to connection_changed() when the value changes.
+  // Says so to connection_changed() when the value changes; the link watch and its counters start
+  // afresh at every connect.
   void SetPortConnected(bool connected);
 
   // The twelve lamps after every fault image reply and panel status report.
@@ -47,6 +51,11 @@ class Link {
   Receiver& receiver() { return receiver_; }
   Dispatcher& dispatcher() { return dispatcher_; }
   PollScheduler& scheduler() { return scheduler_; }
+  LinkWatch& watch() { return watch_; }
+  const LinkWatch& watch() const { return watch_; }
+  // Counters since the program started, and since the last connect.
+  LinkCounters counters() const;
+  LinkCounters counters_since_connect() const { return counters() - counters_at_connect_; }
 
  private:
   SerialPort& port_;
@@ -55,6 +64,8 @@ class Link {
   Dispatcher dispatcher_;
   PollScheduler scheduler_;
   TriggerStates states_;
+  LinkWatch watch_;
+  LinkCounters counters_at_connect_;
   bool PortConnected = false;
   std::function<std::int16_t()> shown_page_;
   Signal<FaultLamps> fault_lamps_changed_;

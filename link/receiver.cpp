@@ -56,7 +56,11 @@ void Receiver::ResetRing() {
 }
 
 void Receiver::AssembleRxFrames() {
-  if (RxIdleTicks > 0) --RxIdleTicks;
+  if (RxIdleTicks > 0 && --RxIdleTicks == 0 && RxState != kHuntStx) {
+    // The gap has just abandoned a partial frame (the state itself falls back at the next byte);
+    // counted here, once, so that a line gone quiet mid-frame shows it.
+    ++counters_.other_drops;
+  }
   do {
     while (TakeRxByte())
       HandleByte(RxByte);
@@ -70,13 +74,22 @@ void Receiver::HandleByte(std::uint8_t b) {
   RxIdleTicks = kIdleReloadTicks;
   switch (RxState) {
     case kHuntStx:
-      if (b == kStx) RxState = kExpectLen;
+      if (b == kStx) {
+        RxState = kExpectLen;
+      } else {
+        ++counters_.stray_bytes;
+      }
       RxIndex = 0;
       break;
     case kExpectLen:
       RxLength = b;
       // A payload above 101 bytes has nowhere to go: drop the frame at its LEN byte.
-      RxState = b > kPayloadSize ? kHuntStx : kExpectCmd;
+      if (b > kPayloadSize) {
+        RxState = kHuntStx;
+        ++counters_.other_drops;
+      } else {
+        RxState = kExpectCmd;
+      }
       break;
     case kExpectCmd:
       RxCommand = b;
@@ -90,11 +103,21 @@ void Receiver::HandleByte(std::uint8_t b) {
       RxCrc = Crc8Step(RxCrc, b);
       break;
     case kExpectCrc:
-      RxState = b == RxCrc ? kExpectEtx : kHuntStx;
+      if (b == RxCrc) {
+        RxState = kExpectEtx;
+      } else {
+        RxState = kHuntStx;
+        ++counters_.crc_failures;
+      }
       break;
     case kExpectEtx:
       RxState = kHuntStx;
-      if (b == kEtx) frame_received_(ReceivedFrame{RxCommand, RxLength, RxPayload});
+      if (b == kEtx) {
+        ++counters_.valid_frames;
+        frame_received_(ReceivedFrame{RxCommand, RxLength, RxPayload});
+      } else {
+        ++counters_.other_drops;
+      }
       break;
     default:
       RxState = kHuntStx;

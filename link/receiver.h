@@ -19,6 +19,17 @@ struct ReceivedFrame {
   std::span<const std::uint8_t> payload;
 };
 
+// What the assembler made of the bytes it took, since the program started: a commissioning aid,
+// never used to decide anything on the line.
+struct ReceiveCounters {
+  std::uint64_t valid_frames = 0;
+  std::uint64_t crc_failures = 0;
+  // Bad ETX, LEN above 101, a partial frame abandoned by the idle gap.
+  std::uint64_t other_drops = 0;
+  // Bytes examined while hunting for STX that were not one.
+  std::uint64_t stray_bytes = 0;
+};
+
 // Receive path: the receive event only stores bytes in RxRing; once per tick AssembleRxFrames
 // drains the ring through the six-state frame assembler and reports each good frame.
 //
@@ -58,6 +69,7 @@ class Receiver {
   // Bytes lost because the backlog was full, since the program started.
   std::uint64_t overflow_bytes() const { return overflow_bytes_; }
   std::size_t backlog_size() const { return backlog_.size() - backlog_head_; }
+  const ReceiveCounters& counters() const { return counters_; }
 
   std::uint8_t rx_command() const { return RxCommand; }
   std::uint8_t rx_length() const { return RxLength; }
@@ -94,6 +106,7 @@ class Receiver {
   std::vector<std::uint8_t> backlog_;
   std::size_t backlog_head_ = 0;
   std::uint64_t overflow_bytes_ = 0;
+  ReceiveCounters counters_;
 };
 
 }  // namespace orv

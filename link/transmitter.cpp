@@ -24,6 +24,7 @@ void Transmitter::SendPollCommand(std::uint8_t command) {
 void Transmitter::SendTxBuffer(std::int16_t count) {
   if (count <= 0 || count > kTxBufferSize) return;
   const Bytes bytes(TxBuffer.begin(), TxBuffer.begin() + count);
+  ++frames_sent_;
   port_.Output(bytes);
 }
 

@@ -27,12 +27,15 @@ class Transmitter {
   const std::array<std::uint8_t, kTxBufferSize>& tx_buffer() const { return TxBuffer; }
   std::uint8_t tx_data_length() const { return TxDataLength; }
   std::uint8_t crc_accumulator() const { return CrcAccumulator; }
+  // Frames handed to the port since the program started, whether or not it took them.
+  std::uint64_t frames_sent() const { return frames_sent_; }
 
  private:
   SerialPort& port_;
   std::array<std::uint8_t, kTxBufferSize> TxBuffer{};
   std::uint8_t TxDataLength = 0;
   std::uint8_t CrcAccumulator = 0;
+  std::uint64_t frames_sent_ = 0;
 };
 
 }  // namespace orv

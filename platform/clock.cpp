@@ -12,7 +12,7 @@ LocalDateTime SystemLocalTime() {
 #else
   localtime_r(&now, &local);
 #endif
-  return LocalDateTime{local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min};
+  return LocalDateTime{local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
 }  // namespace orv

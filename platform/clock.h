@@ -9,6 +9,7 @@ struct LocalDateTime {
   int day = 1;    // 1..31
   int hour = 0;   // 0..23
   int minute = 0;
+  int second = 0;  // 0..59; event lines do not show it
 };
 
 // Where the event lines get their date and time; tests give their own.

@@ -4,6 +4,7 @@ namespace orv {
 
 void FakeSerialPort::Open() {
   ++open_count_;
+  device_ = "fake" + std::to_string(comm_port_);
   if (refuse_open_ != PortErrorKind::kNone) {
     last_error_ = {refuse_open_, "fake device refused to open"};
     return;

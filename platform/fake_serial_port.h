@@ -18,7 +18,8 @@ class FakeSerialPort : public SerialPort {
   bool IsOpen() const override { return open_; }
   void Output(const Bytes& bytes) override;
   PortError last_error() const override { return last_error_; }
-  std::string device() const override { return "fake" + std::to_string(comm_port_); }
+  // "fakeN" for port N once an Open() has tried it.
+  std::string device() const override { return device_; }
 
   // Test controls.
   void Deliver(const Bytes& chunk) { RaiseReceive(chunk); }
@@ -45,6 +46,7 @@ class FakeSerialPort : public SerialPort {
  private:
   std::vector<Bytes> writes_;
   std::string settings_;
+  std::string device_;
   int comm_port_ = 0;
   int open_count_ = 0;
   int rejected_writes_ = 0;

@@ -33,7 +33,7 @@ class FormTest : public ::testing::Test {
         },
         [this] { return now_; },
         notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); }),
-        keep_journal_, journal_options_});
+        keep_journal_, journal_options_, site_settings_file_});
     form_->Form_Load();
     return *form_;
   }
@@ -63,6 +63,8 @@ class FormTest : public ::testing::Test {
   // Tests of EventLog.txt alone on a small disk turn the journal off: it would share the disk.
   bool keep_journal_ = true;
   JournalOptions journal_options_;
+  // None: the program's own MainForm.INI alone decides the site-wide settings.
+  std::filesystem::path site_settings_file_ = temp_.path() / "no-site-settings.ini";
   std::unique_ptr<MainForm> form_;
 };
 

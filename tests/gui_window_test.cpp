@@ -9,12 +9,14 @@
 #include <tuple>
 #include <vector>
 
+#include "app/line_status_text.h"
 #include "link/frame.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_tick_timer.h"
+#include "platform/qt/qt_tray_notice.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
 
@@ -180,6 +182,74 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
 
 // Until the window shows them, notices go to the log under their own category, by level.
 std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
+
+// The serial line at the status bar's right end, and the controller's silence in the title, in
+// each state of the link; wired as the program wires it.
+TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
+  std::filesystem::create_directories(IniPath().parent_path());
+  test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=2\r\n");
+  QtFormView& view = Show();
+  view.ShowLineStatus(form().line_status());
+  const Connection shown = form().line_status_changed().Connect(
+      [&view](const LineStatus& status) { view.ShowLineStatus(status); });
+  QtNoticeBar* bar = view.notice_bar();
+  QLabel* state = bar->line_state_label();
+  const std::string caption = kWindowCaption;
+  const std::string normal = bar->palette().color(QPalette::WindowText).name().toStdString();
+  auto state_colour = [state] {
+    return state->palette().color(QPalette::WindowText).name().toStdString();
+  };
+  const int height = view.height();
+  EXPECT_EQ(bar->line_port_label()->text(), "COM1 9600,N,8,1");
+  EXPECT_EQ(state->text(), "Disconnected");
+  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+
+  now_ = LocalDateTime{12, 4, 14, 3, 20};
+  QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
+  ASSERT_TRUE(form().link().port_connected());
+  EXPECT_EQ(state->text(), "Connected: no reply yet");
+  // The controller answers with two lamps lit and reports an event, then falls silent.
+  view.CallModel([this] { Ticks(2); });
+  now_ = LocalDateTime{12, 4, 14, 3, 22};
+  port_.Deliver(EncodeFrame(cmd::kFaultImage, Bytes{0x41, 0x00}));
+  port_.Deliver(EncodeFrame(cmd::kReport, Bytes{0x12, 0x00, 0x00}));
+  view.CallModel([this] { Ticks(8); });
+  EXPECT_EQ(state->text(), "Connected: last reply 0.7 s ago");
+  EXPECT_EQ(state_colour(), normal);
+  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+
+  now_ = LocalDateTime{12, 4, 14, 3, 24};
+  view.CallModel([this] { Ticks(13); });
+  ASSERT_TRUE(form().link().watch().lost());
+  EXPECT_EQ(state->text(), "No reply from the controller since 14:03:22");
+  EXPECT_EQ(state_colour(), "#ff0000");
+  EXPECT_EQ(view.windowTitle().toStdString(), caption + " - NO REPLY FROM CONTROLLER");
+  EXPECT_EQ(form().MainFormWindow.caption(), caption);
+  EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
+      << state->toolTip().toStdString();
+  EXPECT_EQ(view.height(), height) << "the bar keeps its height";
+  ASSERT_TRUE(Settle());
+  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
+    const QString file = QString::fromLocal8Bit(folder) + "/link-lost.png";
+    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
+  }
+
+  // A desktop without a tray (this one) shows nothing and nothing fails.
+  QtTrayNotice tray(QStringLiteral("Orvandel"));
+  EXPECT_EQ(tray.Show(Notice{NoticeLevel::kError, "No reply"}),
+            QSystemTrayIcon::isSystemTrayAvailable());
+
+  // The next valid frame brings the caption back exactly.
+  port_.Deliver(EncodeFrame(cmd::kEmgStatus, Bytes(10, 0)));
+  view.CallModel([this] { Ticks(1); });
+  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+  EXPECT_EQ(state->text(), "Connected: last reply 0.0 s ago");
+  EXPECT_EQ(state_colour(), normal);
+
+  QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
+  EXPECT_EQ(state->text(), "Disconnected");
+  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+}
 
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
   g_logged.clear();

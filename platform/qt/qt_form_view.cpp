@@ -22,6 +22,7 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/line_status.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_widgets.h"
@@ -273,7 +274,7 @@ void QtFormView::Mirror(Control& control) {
 }
 
 void QtFormView::MirrorForm() {
-  setWindowTitle(ToQString(form_.caption()));
+  setWindowTitle(ToQString(form_.caption()) + title_suffix_);
   const int client_height =
       form_.outer_height() > 0 ? form_.outer_height() - kCaptionAndBorderTwips : form_.height();
   const QSize size(ToPixels(form_.width()), ToPixels(client_height) + notice_bar_->height());
@@ -282,6 +283,12 @@ void QtFormView::MirrorForm() {
 
 void QtFormView::ShowNotices(NoticeLog& log) {
   notice_bar_->Follow(log);
+}
+
+void QtFormView::ShowLineStatus(const LineStatus& status) {
+  notice_bar_->ShowLineStatus(status);
+  title_suffix_ = ToQString(status.title_suffix);
+  setWindowTitle(ToQString(form_.caption()) + title_suffix_);
 }
 
 void QtFormView::resizeEvent(QResizeEvent* event) {

@@ -16,6 +16,7 @@ class QButtonGroup;
 namespace orv {
 
 class NoticeLog;
+struct LineStatus;
 class QtNoticeBar;
 
 // The real window over the headless window model: one widget per control, kept in step with the
@@ -44,6 +45,9 @@ class QtFormView : public QWidget {
   // The status bar under the controls, and the notices it shows from now on.
   QtNoticeBar* notice_bar() const { return notice_bar_; }
   void ShowNotices(NoticeLog& log);
+  // The serial line in the status bar; while the link is lost the title carries it too (the
+  // model's caption stays as it is).
+  void ShowLineStatus(const LineStatus& status);
   // Shows the text changes held back for coalescing now, instead of at the next event-loop turn
   // or once the box's tick has passed.
   void FlushText();
@@ -90,6 +94,7 @@ class QtFormView : public QWidget {
   std::unordered_map<const Control*, QButtonGroup*> option_groups_;  // by container
 
   QtNoticeBar* notice_bar_ = nullptr;
+  QString title_suffix_;
   std::vector<TextBox*> pending_text_;
   // When each text box was last shown: a box is shown at most once per tick, however often
   // its text changes (a busy line changes the received text with every chunk).

@@ -1,0 +1,333 @@
+// The link watch on the headless window: when the controller counts as answering or lost, what
+// the status bar, the title and the journal say, the counters, and that the line never sees it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/line_status_text.h"
+#include "config/configuration.h"
+#include "journal/journal.h"
+#include "link/frame.h"
+#include "tests/form_fixture.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+using test::FormTest;
+
+const Bytes kFaultImage = EncodeFrame(cmd::kFaultImage, Bytes{0x00, 0x00});
+
+// A frame with its byte `from_end` places before the end XORed with mask (1: the ETX, 2: the CRC).
+Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std::uint8_t mask) {
+  Bytes frame = EncodeFrame(command, data);
+  const std::size_t at = frame.size() - from_end;
+  if (at < frame.size()) frame[at] = static_cast<std::uint8_t>(frame[at] ^ mask);
+  return frame;
+}
+
+class LinkWatchTest : public FormTest {
+ protected:
+  // Loads the window with [LinkWatch] NoReplySeconds set to `value` (no key when null).
+  MainForm& LoadWith(const char* value) {
+    std::filesystem::create_directories(IniPath().parent_path());
+    test::WriteBytes(IniPath(), value == nullptr ? std::string("[RS232Configure]\r\nComPort=1\r\n")
+                                                 : std::string("[LinkWatch]\r\nNoReplySeconds=") +
+                                                       value + "\r\n");
+    form_.reset();  // one window, and one journal, at a time
+    MainForm& f = Load();
+    alerts_.clear();
+    alert_connection_ =
+        f.link_alert().Connect([this](const Notice& notice) { alerts_.push_back(notice); });
+    return f;
+  }
+  // Ticks until the link shows as lost, at most `limit` ticks; -1 if it never does.
+  int TicksUntilLost(int limit) {
+    for (int tick = 1; tick <= limit; ++tick) {
+      form().TRTimer_Timer();
+      if (form().link().watch().lost()) return tick;
+    }
+    return -1;
+  }
+  std::vector<std::string> LinkRecords() {
+    std::vector<JournalRow> rows;
+    ReadJournalFile(program_folder_ / "DATA" / Journal::kFileName, 1, 1000, rows);
+    std::vector<std::string> texts;
+    for (const JournalRow& row : rows) {
+      if (row.entry.kind == JournalKind::kLink) texts.push_back(row.entry.text);
+    }
+    return texts;
+  }
+  const LineStatus& Status() { return form().line_status(); }
+
+  std::vector<Notice> alerts_;
+  Connection alert_connection_;
+};
+
+TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFrameEndsIt) {
+  MainForm& f = LoadWith("2");
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  now_ = LocalDateTime{3, 9, 14, 3, 2};
+  ConnectAndClear();
+  EXPECT_EQ(Status().state, "Connected: no reply yet");
+  EXPECT_FALSE(Status().alarm);
+
+  // The polls go out and nothing comes back: lost on the 20th tick, not one earlier.
+  Ticks(19);
+  EXPECT_FALSE(f.link().watch().lost());
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  EXPECT_TRUE(alerts_.empty());
+  now_ = LocalDateTime{3, 9, 14, 3, 4};
+  Ticks(1);
+  ASSERT_TRUE(f.link().watch().lost());
+  EXPECT_EQ(Status().state, "No reply from the controller since the connect at 14:03:02");
+  EXPECT_TRUE(Status().alarm);
+  EXPECT_EQ(f.WindowTitle(), std::string(kWindowCaption) + " - NO REPLY FROM CONTROLLER");
+  // The spec's caption itself never changes: only the shown title carries the loss.
+  EXPECT_EQ(f.MainFormWindow.caption(), kWindowCaption);
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].level, NoticeLevel::kError);
+  EXPECT_EQ(alerts_[0].text,
+            "No reply from the controller since the connect at 14:03:02 (2.0 s without a valid "
+            "frame)");
+  // Lost is said once, not once a tick.
+  Ticks(30);
+  EXPECT_EQ(alerts_.size(), 1u);
+
+  // One valid frame, of any command, brings it back at the tick that dispatches it.
+  now_ = LocalDateTime{3, 9, 14, 3, 22};
+  port_.Deliver(kFaultImage);
+  Ticks(1);
+  EXPECT_FALSE(f.link().watch().lost());
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  EXPECT_EQ(Status().state, "Connected: last reply 0.0 s ago");
+  EXPECT_FALSE(Status().alarm);
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[1].level, NoticeLevel::kInfo);
+  EXPECT_EQ(alerts_[1].text,
+            "The controller answers again at 14:03:22, after 5.1 s without a valid frame (shown "
+            "lost for 3.1 s)");
+
+  // Silent again: lost 20 ticks after that frame, and the time named is the frame's.
+  now_ = LocalDateTime{3, 9, 14, 3, 30};
+  EXPECT_EQ(TicksUntilLost(100), 20);
+  EXPECT_EQ(Status().state, "No reply from the controller since 14:03:22");
+  EXPECT_EQ(LinkRecords(),
+            (std::vector<std::string>{"Connected: COM1 (fake1) 9600,N,8,1", alerts_[0].text,
+                                      alerts_[1].text, alerts_[2].text}));
+  EXPECT_EQ(alerts_[2].text,
+            "No reply from the controller since 14:03:22 (2.0 s without a "
+            "valid frame)");
+}
+
+TEST_F(LinkWatchTest, ValidFramesKeepItAnsweringAndBadFramesOrNoiseDoNot) {
+  MainForm& f = LoadWith("2");
+  ConnectAndClear();
+  // A reply every 19 ticks keeps it answering for ever.
+  for (int round = 0; round < 10; ++round) {
+    Ticks(18);
+    port_.Deliver(kFaultImage);
+    Ticks(1);
+  }
+  EXPECT_FALSE(f.link().watch().lost());
+  EXPECT_EQ(f.link().watch().state(), LinkWatch::State::kAnswering);
+
+  // What is not a valid frame does not count: a bad CRC, a bad ETX, a frame too long, noise, a
+  // frame cut short. Each tick brings some of it, and the link is lost on time all the same.
+  const Bytes bad_crc = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 2, 0x01);
+  const Bytes bad_etx = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 1, 0x07);  // 0x04
+  const Bytes too_long = {kStx, 102, cmd::kFaultImage, 0x00};
+  const Bytes noise = {0x03, 0x55, 0xFF, 0x00};
+  const Bytes cut = {kStx, 0x02, cmd::kFaultImage, 0x00};
+  const Bytes* junk[] = {&bad_crc, &bad_etx, &too_long, &noise, &cut};
+  int tick = 0;
+  while (!f.link().watch().lost() && tick < 100) {
+    for (int i = 0; i < 20; ++i)
+      port_.Deliver(*junk[static_cast<std::size_t>(tick + i) % 5]);
+    Ticks(1);
+    ++tick;
+  }
+  EXPECT_EQ(tick, 20);
+  EXPECT_GT(f.link().counters_since_connect().crc_failures, 0u);
+}
+
+TEST_F(LinkWatchTest, CountersSinceTheConnectAfterAScriptedMix) {
+  MainForm& f = LoadWith("5");
+  port_.Deliver(kFaultImage);  // before the connect: the port is closed, nothing counts
+  Ticks(1);
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.link().port_connected());
+  const std::size_t supervision_frames = port_.writes().size();
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{supervision_frames, 0, 0, 0, 0}));
+
+  const Bytes bad_crc = Spoiled(cmd::kEmgStatus, Bytes(10, 0), 2, 0x80);
+  // 0x02 in the ETX place: the frame is dropped there, and the byte is not taken for a new STX.
+  const Bytes bad_etx = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 1, 0x01);
+  port_.Deliver(test::Concat({kFaultImage,                  // valid 1
+                              Bytes{0x55, 0x66, 0x77},      // 3 bytes outside any frame
+                              bad_crc,                      // CRC failure; its ETX is a stray
+                              bad_etx,                      // dropped
+                              Bytes{kStx, 102},             // dropped at its LEN
+                              EncodeFrame(0x42, Bytes{1}),  // valid 2: unknown command
+                              Bytes{kStx, 0x03, cmd::kReport, 0x12}}));  // cut short
+  Ticks(1);
+  LinkCounters counters = f.link().counters_since_connect();
+  EXPECT_EQ(counters.valid_frames, 2u);
+  EXPECT_EQ(counters.crc_failures, 1u);
+  EXPECT_EQ(counters.other_drops, 2u);
+  EXPECT_EQ(counters.stray_bytes, 4u);
+
+  // The cut frame is abandoned when the idle gap of 30 ticks runs out, and counted then, once.
+  Ticks(29);
+  EXPECT_EQ(f.link().counters_since_connect().other_drops, 2u);
+  Ticks(1);
+  EXPECT_EQ(f.link().counters_since_connect().other_drops, 3u);
+  port_.Deliver(kFaultImage);
+  Ticks(1);
+  counters = f.link().counters_since_connect();
+  EXPECT_EQ(counters, (LinkCounters{port_.writes().size(), 3, 1, 3, 4}));
+  // One poll every 11 ticks since the connect, besides the supervision settings.
+  EXPECT_EQ(counters.frames_sent, supervision_frames + 3);
+
+  // The tool tip lists them.
+  Ticks(10);
+  EXPECT_NE(Status().details.find("Frames sent: " +
+                                  std::to_string(f.link().counters_since_connect().frames_sent)),
+            std::string::npos)
+      << Status().details;
+  for (const char* line :
+       {"Valid frames received: 3\n", "CRC failures: 1\n",
+        "Frames dropped (bad ETX, LEN above 101, idle gap): 3\n", "Bytes outside any frame: 4\n",
+        "Lost after 5 s without a valid frame."}) {
+    EXPECT_NE(Status().details.find(line), std::string::npos) << line << "\n" << Status().details;
+  }
+
+  // A new connection counts afresh.
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_EQ(Status().details, "Not connected.");
+  port_.ClearWrites();
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{port_.writes().size(), 0, 0, 0, 0}));
+}
+
+TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingElseIsFive) {
+  const struct {
+    const char* value;
+    int lost_at_tick;  // -1: never
+  } cases[] = {
+      {"0", -1}, {"2", 20},  {"100", 1000}, {"101", 50},   {"x", 50},
+      {"1", 50}, {"-3", 50}, {"2.5", 50},   {nullptr, 50},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value == nullptr ? "(missing)" : c.value);
+    MainForm& f = LoadWith(c.value);
+    ConnectAndClear();
+    EXPECT_EQ(TicksUntilLost(1200), c.lost_at_tick);
+    if (c.lost_at_tick < 0) {
+      EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");
+      EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+      EXPECT_TRUE(alerts_.empty());
+    }
+    f.ConnectCB.PerformClick();
+    ASSERT_FALSE(f.link().port_connected());
+  }
+  // The text itself, beyond what the window shows.
+  const struct {
+    const char* text;
+    int seconds;
+  } texts[] = {{"0", 0}, {"00", 0},  {"2", 2},    {"02", 2}, {"100", 100}, {"099", 99},
+               {"1", 5}, {"101", 5}, {"1000", 5}, {"", 5},   {"+7", 5},    {"7s", 5}};
+  for (const auto& t : texts)
+    EXPECT_EQ(ParseNoReplySeconds(t.text), t.seconds) << t.text;
+}
+
+TEST_F(LinkWatchTest, TheLastReplyTextIsRefreshedEverySecond) {
+  MainForm& f = LoadWith("5");
+  std::vector<std::string> shown;
+  const Connection seen = f.line_status_changed().Connect(
+      [&](const LineStatus& status) { shown.push_back(status.state); });
+  ConnectAndClear();
+  shown.clear();
+  Ticks(6);
+  port_.Deliver(kFaultImage);
+  Ticks(1);  // the 7th tick after the connect dispatches it
+  Ticks(2);
+  EXPECT_TRUE(shown.empty()) << shown.front();
+  Ticks(1);  // a second after the connect
+  EXPECT_EQ(shown, (std::vector<std::string>{"Connected: last reply 0.3 s ago"}));
+  Ticks(9);
+  EXPECT_EQ(shown.size(), 1u);
+  Ticks(1);
+  EXPECT_EQ(shown.back(), "Connected: last reply 1.3 s ago");
+  EXPECT_EQ(Status().port, "COM1 fake1 9600,N,8,1");
+}
+
+TEST_F(LinkWatchTest, DisconnectClearsTheStateAndALostDeviceIsLostAfterTheSameTime) {
+  MainForm& f = LoadWith("3");
+  ConnectAndClear();
+  EXPECT_EQ(TicksUntilLost(100), 30);
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_FALSE(Status().alarm);
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  Ticks(100);
+  EXPECT_EQ(Status().state, "Disconnected");
+
+  // The device goes away behind the open port: the port stays "open", and the silence shows.
+  ConnectAndClear();
+  port_.Deliver(kFaultImage);
+  Ticks(1);
+  port_.LoseDevice();
+  EXPECT_EQ(TicksUntilLost(100), 30);
+  EXPECT_TRUE(f.link().port_connected());
+  EXPECT_EQ(f.WindowTitle(), std::string(kWindowCaption) + kNoReplyTitleSuffix);
+}
+
+// The watch only looks: the same session, with the watch on and off, writes the same bytes.
+TEST_F(LinkWatchTest, TheWireBytesAreTheSameWithTheWatchOnAndOff) {
+  auto session = [this](const char* seconds) {
+    MainForm& f = LoadWith(seconds);
+    port_.ClearWrites();
+    f.ConnectCB.PerformClick();
+    for (int tick = 0; tick < 400; ++tick) {
+      // Replies for a while, then a long silence (lost when watched), then replies again.
+      if (tick % 11 == 2 && (tick < 100 || tick > 250)) port_.Deliver(kFaultImage);
+      if (tick == 150) f.EMGAck_CB.PerformClick();
+      if (tick == 200) f.VirtualDevice_ComboBox.SetListIndex(1);
+      f.TRTimer_Timer();
+    }
+    f.ConnectCB.PerformClick();
+    return port_.writes();
+  };
+  const std::vector<Bytes> watched = session("2");
+  ASSERT_EQ(alerts_.size(), 2u) << "the watched session was lost and came back";
+  const std::vector<Bytes> unwatched = session("0");
+  EXPECT_TRUE(alerts_.empty());
+  EXPECT_GT(watched.size(), 30u);
+  EXPECT_EQ(watched, unwatched);
+}
+
+TEST(LineStatusText, TickSpansAndTimesOfDay) {
+  const struct {
+    std::int64_t ticks;
+    const char* text;
+  } spans[] = {{0, "0.0 s"},
+               {4, "0.4 s"},
+               {10, "1.0 s"},
+               {599, "59.9 s"},
+               {600, "1 min 0 s"},
+               {1254, "2 min 5 s"},
+               {36000, "1 h 0 min 0 s"},
+               {36120, "1 h 0 min 12 s"},
+               {-5, "0.0 s"}};
+  for (const auto& s : spans)
+    EXPECT_EQ(FormatTickSpan(s.ticks), s.text) << s.ticks;
+  EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 4, 5, 6}), "04:05:06");
+  EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 23, 59, 59}), "23:59:59");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,8 +1,8 @@
 #include "app/headless.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
+
+#include "journal/journal_query.h"
 
 namespace orv {
 namespace {
@@ -10,23 +10,6 @@ namespace {
 constexpr const char* kRetrying = "Trying again in 5 s, then less often, up to every 60 s.";
 
 }  // namespace
-
-std::string IsoLocalTime(const JournalTime& time) {
-  // Floor division: a moment before 1970 still lands in the right second.
-  std::int64_t seconds = time.utc_ms / 1000;
-  if (time.utc_ms % 1000 < 0) --seconds;
-  const std::time_t local = static_cast<std::time_t>(seconds + time.utc_offset_s);
-  std::tm tm{};
-  gmtime_r(&local, &tm);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
-  const std::int32_t offset = time.utc_offset_s;
-  const std::int32_t magnitude = offset < 0 ? -offset : offset;
-  char zone[16];
-  std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', magnitude / 3600,
-                magnitude / 60 % 60);
-  return std::string(stamp) + zone;
-}
 
 HeadlessRunner::HeadlessRunner(MainForm& form, SerialPort& port, PrintFn print)
     : form_(form), port_(port), print_(std::move(print)) {
@@ -44,8 +27,8 @@ void HeadlessRunner::Print(const JournalEntry& entry) {
     if (entry.text == last_link_text_) return;
     last_link_text_ = entry.text;
   }
-  print_(IsoLocalTime(entry.time) + " " + std::string(JournalKindName(entry.kind)) + " " +
-         entry.text);
+  print_(FormatJournalIsoTime(entry.time, false) + " " + std::string(JournalKindName(entry.kind)) +
+         " " + entry.text);
 }
 
 void HeadlessRunner::Start() {
@@ -62,7 +45,7 @@ void HeadlessRunner::TryConnect() {
   ++failures_;
   ticks_to_retry_ = std::min(kFirstRetryTicks << std::min(failures_ - 1, 4), kLongestRetryTicks);
   if (failures_ == 1) {
-    print_(IsoLocalTime(form_.Now()) + " link " + kRetrying);
+    print_(FormatJournalIsoTime(form_.Now(), false) + " link " + kRetrying);
   }
 }
 
@@ -79,7 +62,7 @@ void HeadlessRunner::Tick() {
     lost_ = false;
     failures_ = 1;
     ticks_to_retry_ = kFirstRetryTicks;
-    print_(IsoLocalTime(form_.Now()) + " link " + kRetrying);
+    print_(FormatJournalIsoTime(form_.Now(), false) + " link " + kRetrying);
     return;
   }
   if (--ticks_to_retry_ <= 0) TryConnect();

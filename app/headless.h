@@ -48,7 +48,4 @@ class HeadlessRunner {
   std::string last_link_text_;
 };
 
-// "2026-12-07T14:03:22+01:00": the local time of a moment, to the second, with its offset.
-std::string IsoLocalTime(const JournalTime& time);
-
 }  // namespace orv

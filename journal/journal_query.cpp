@@ -253,13 +253,15 @@ std::string FormatJournalLocalTime(const JournalTime& time) {
   return text;
 }
 
-std::string FormatJournalIsoTime(const JournalTime& time) {
+std::string FormatJournalIsoTime(const JournalTime& time, bool milliseconds) {
   const Civil c = CivilOf(time.utc_ms + std::int64_t{time.utc_offset_s} * 1000);
   const std::int32_t offset = time.utc_offset_s;
   const std::int32_t magnitude = offset < 0 ? -offset : offset;
+  char fraction[8] = "";
+  if (milliseconds) std::snprintf(fraction, sizeof fraction, ".%03d", c.millisecond);
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", c.year, c.month,
-                c.day, c.hour, c.minute, c.second, c.millisecond, offset < 0 ? '-' : '+',
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%s%c%02d:%02d", c.year, c.month,
+                c.day, c.hour, c.minute, c.second, fraction, offset < 0 ? '-' : '+',
                 int(magnitude / 3600), int(magnitude / 60 % 60));
   return text;
 }

@@ -110,8 +110,9 @@ class JournalHistory {
 
 // The record's local time as it was where it was written: 2026-12-07 14:03:22.
 std::string FormatJournalLocalTime(const JournalTime& time);
-// ISO 8601 with milliseconds and the offset: 2026-12-07T14:03:22.125+01:00.
-std::string FormatJournalIsoTime(const JournalTime& time);
+// ISO 8601 with milliseconds and the offset: 2026-12-07T14:03:22.125+01:00; without the
+// milliseconds when asked (2026-12-07T14:03:22+01:00), as the headless mode prints it.
+std::string FormatJournalIsoTime(const JournalTime& time, bool milliseconds = true);
 
 // Local civil time, in seconds since 1970-01-01 00:00 as if it were UTC, to real UTC seconds;
 // false when it cannot be converted.

@@ -114,21 +114,6 @@ TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSuperv
                     }));
 }
 
-TEST(IsoLocalTimeTest, IsTheLocalSecondWithItsOffset) {
-  const struct {
-    JournalTime time;
-    const char* text;
-  } cases[] = {
-      {{1796601600000, 0}, "2026-12-07T00:00:00+00:00"},
-      {{1796601600999, 3600}, "2026-12-07T01:00:00+01:00"},
-      {{1796601600000, -34200}, "2026-12-06T14:30:00-09:30"},
-      {{1796601600000, 20700}, "2026-12-07T05:45:00+05:45"},
-      {{-1, 0}, "1969-12-31T23:59:59+00:00"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(IsoLocalTime(c.time), c.text);
-}
-
 TEST(HeadlessOptionsTest, HeadlessAndItsPort) {
   const struct {
     std::vector<std::string> args;

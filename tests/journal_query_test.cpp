@@ -361,6 +361,10 @@ TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {
   for (const Case& c : cases) {
     EXPECT_EQ(FormatJournalLocalTime(c.time), c.local) << c.iso;
     EXPECT_EQ(FormatJournalIsoTime(c.time), c.iso);
+    // To the second: the same moment without its milliseconds, never rounded up.
+    std::string seconds = c.iso;
+    seconds.erase(19, 4);
+    EXPECT_EQ(FormatJournalIsoTime(c.time, false), seconds);
   }
 }
 

@@ -13,6 +13,7 @@
 
 #include <sqlite3.h>
 
+#include "journal/journal_rows.h"
 #include "platform/safe_file.h"
 #include "platform/sha256.h"
 
@@ -38,9 +39,6 @@ constexpr const char* kSchema =
     "CREATE INDEX IF NOT EXISTS journal_time ON journal(utc_ms);"
     "CREATE INDEX IF NOT EXISTS journal_kind_time ON journal(kind, utc_ms);";
 
-constexpr const char* kSelectRows =
-    "SELECT seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain FROM journal";
-
 void AddNumber(Sha256& hash, std::uint64_t value, int bytes) {
   char buffer[8];
   for (int i = 0; i < bytes; ++i)
@@ -51,20 +49,6 @@ void AddNumber(Sha256& hash, std::uint64_t value, int bytes) {
 void AddField(Sha256& hash, std::string_view field) {
   AddNumber(hash, field.size(), 4);
   hash.Update(field);
-}
-
-JournalRow RowFrom(const sqlite::Statement& statement) {
-  JournalRow row;
-  row.sequence = statement.ColumnInt64(0);
-  row.entry.time.utc_ms = statement.ColumnInt64(1);
-  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
-  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
-  row.entry.text = statement.ColumnText(4);
-  row.entry.raw_hex = statement.ColumnText(5);
-  row.entry.login = statement.ColumnText(6);
-  row.entry.host = statement.ColumnText(7);
-  row.chain = statement.ColumnBlob(8);
-  return row;
 }
 
 // A file name stamp: 20261207T021530Z.
@@ -154,7 +138,8 @@ JournalCheck VerifyJournalFile(const std::filesystem::path& file) {
   sqlite::Database db;
   sqlite::Result result = db.Open(file, sqlite::kReadOnly);
   sqlite::Statement rows;
-  if (result.ok()) result = rows.Prepare(db, std::string(kSelectRows) + " ORDER BY seq");
+  if (result.ok())
+    result = rows.Prepare(db, std::string(journal_detail::kSelectRows) + " ORDER BY seq");
   if (!result.ok()) {
     check.error = result.message;
     return check;
@@ -162,7 +147,7 @@ JournalCheck VerifyJournalFile(const std::filesystem::path& file) {
   std::string previous(kNoChain);
   std::int64_t expected = 1;
   while ((result = rows.Step()).row()) {
-    const JournalRow row = RowFrom(rows);
+    const JournalRow row = journal_detail::JournalRowFrom(rows);
     // A gap is a deleted record: the first missing number is the one that fails.
     if (row.sequence != expected || ChainOver(previous, row.sequence, row.entry.time,
                                               rows.ColumnText(3), row.entry) != row.chain) {
@@ -188,14 +173,14 @@ sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t f
   sqlite::Result result = db.Open(file, sqlite::kReadOnly);
   sqlite::Statement select;
   if (result.ok()) {
-    result =
-        select.Prepare(db, std::string(kSelectRows) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
+    result = select.Prepare(
+        db, std::string(journal_detail::kSelectRows) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
   }
   if (result.ok()) result = select.BindInt64(1, from);
   if (result.ok()) result = select.BindInt64(2, static_cast<std::int64_t>(limit));
   if (!result.ok()) return result;
   while ((result = select.Step()).row())
-    rows.push_back(RowFrom(select));
+    rows.push_back(journal_detail::JournalRowFrom(select));
   return result;
 }
 
@@ -406,6 +391,20 @@ sqlite::Result Journal::MoveAside(const std::string& reason) {
                                std::filesystem::path(aside).filename().string() +
                                " and a new chain begins here."));
   return {};
+}
+
+JournalRow journal_detail::JournalRowFrom(const sqlite::Statement& statement) {
+  JournalRow row;
+  row.sequence = statement.ColumnInt64(0);
+  row.entry.time.utc_ms = statement.ColumnInt64(1);
+  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
+  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
+  row.entry.text = statement.ColumnText(4);
+  row.entry.raw_hex = statement.ColumnText(5);
+  row.entry.login = statement.ColumnText(6);
+  row.entry.host = statement.ColumnText(7);
+  row.chain = statement.ColumnBlob(8);
+  return row;
 }
 
 }  // namespace orv

@@ -6,27 +6,13 @@
 #include <cstdio>
 #include <ctime>
 
+#include "journal/journal_rows.h"
+
 namespace orv {
 namespace {
 
-constexpr const char* kSelectRows =
-    "SELECT seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain FROM journal";
 // Export reads this many records per statement, so that no read snapshot is held for long.
 constexpr std::size_t kExportPage = 2000;
-
-JournalRow RowFrom(const sqlite::Statement& statement) {
-  JournalRow row;
-  row.sequence = statement.ColumnInt64(0);
-  row.entry.time.utc_ms = statement.ColumnInt64(1);
-  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
-  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
-  row.entry.text = statement.ColumnText(4);
-  row.entry.raw_hex = statement.ColumnText(5);
-  row.entry.login = statement.ColumnText(6);
-  row.entry.host = statement.ColumnText(7);
-  row.chain = statement.ColumnBlob(8);
-  return row;
-}
 
 sqlite::Result NotOpen() {
   return {21 /* SQLITE_MISUSE */, "the journal is not open"};
@@ -128,13 +114,13 @@ sqlite::Result JournalReader::NewestFirst(const JournalFilter& filter, std::int6
                                           std::size_t limit, std::vector<JournalRow>& rows) {
   rows.clear();
   sqlite::Statement statement;
-  sqlite::Result result =
-      Prepare(filter, kSelectRows, " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
+  sqlite::Result result = Prepare(filter, journal_detail::kSelectRows,
+                                  " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
   if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
   if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
   if (!result.ok()) return result;
   while ((result = statement.Step()).row())
-    rows.push_back(RowFrom(statement));
+    rows.push_back(journal_detail::JournalRowFrom(statement));
   return result;
 }
 
@@ -143,14 +129,14 @@ sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int6
                                           std::vector<JournalRow>& rows) {
   rows.clear();
   sqlite::Statement statement;
-  sqlite::Result result =
-      Prepare(filter, kSelectRows, " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
+  sqlite::Result result = Prepare(filter, journal_detail::kSelectRows,
+                                  " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
   if (result.ok()) result = statement.BindInt64(5, after);
   if (result.ok()) result = statement.BindInt64(6, until > 0 ? until : INT64_MAX);
   if (result.ok()) result = statement.BindInt64(7, static_cast<std::int64_t>(limit));
   if (!result.ok()) return result;
   while ((result = statement.Step()).row())
-    rows.push_back(RowFrom(statement));
+    rows.push_back(journal_detail::JournalRowFrom(statement));
   return result;
 }
 

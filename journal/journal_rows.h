@@ -1,0 +1,16 @@
+#pragma once
+
+// How a journal record is read back from its table: shared by the journal itself and its readers.
+#include "journal/journal.h"
+#include "platform/sqlite.h"
+
+namespace orv::journal_detail {
+
+// Every column of a record, in the order JournalRowFrom() reads them.
+inline constexpr const char* kSelectRows =
+    "SELECT seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain FROM journal";
+
+// The record in the current row of a statement that selects kSelectRows' columns.
+JournalRow JournalRowFrom(const sqlite::Statement& statement);
+
+}  // namespace orv::journal_detail

@@ -85,7 +85,7 @@ TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFra
   EXPECT_EQ(Status().state, "No reply from the controller since the connect at 14:03:02");
   EXPECT_TRUE(Status().alarm);
   EXPECT_EQ(f.WindowTitle(), std::string(kWindowCaption) + " - NO REPLY FROM CONTROLLER");
-  // The spec's caption itself never changes: only the shown title carries the loss.
+  // The window's designed caption never changes: only the shown title carries the loss.
   EXPECT_EQ(f.MainFormWindow.caption(), kWindowCaption);
   ASSERT_EQ(alerts_.size(), 1u);
   EXPECT_EQ(alerts_[0].level, NoticeLevel::kError);

@@ -43,12 +43,14 @@ class HistoryWindowTest : public ::testing::Test {
   }
   // Six records, a minute apart.
   void AddKnownRecords() {
-    Add(kBase, JournalKind::kProgram, "Program start, version 2.16.08", "alice");
-    Add(kBase + 60000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1", "alice");
+    Add(kBase, JournalKind::kProgram, "Program started: Orvandel Program Ver 2.16.08, user alice",
+        "alice");
+    Add(kBase + 60000, JournalKind::kLink, "Connected: COM1 (/dev/ttyUSB0) 9600,N,8,1", "alice");
     Add(kBase + 120000, JournalKind::kEvent, "12/07 01:02 Event = EMG Ack", "alice");
-    Add(kBase + 180000, JournalKind::kOperator, "Key EMG Ack", "bob");
-    Add(kBase + 240000, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "bob");
-    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault, Amplifier 3", "alice");
+    Add(kBase + 180000, JournalKind::kOperator, "Key EMG ACK", "bob");
+    Add(kBase + 240000, JournalKind::kOperator,
+        "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"", "bob");
+    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault 0000000000000100", "alice");
     ASSERT_TRUE(journal_.Commit());
   }
   QtHistoryWindow& Show() {
@@ -100,19 +102,20 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   // The local time where each record was written (one hour east of UTC), year and seconds.
   EXPECT_EQ(cells[0],
             (std::vector<std::string>{"2026-12-07 01:05:00", "event",
-                                      "12/07 01:05 Event = Fault, Amplifier 3", "alice"}));
-  EXPECT_EQ(cells[5], (std::vector<std::string>{"2026-12-07 01:00:00", "program",
-                                                "Program start, version 2.16.08", "alice"}));
+                                      "12/07 01:05 Event = Fault 0000000000000100", "alice"}));
+  EXPECT_EQ(cells[5], (std::vector<std::string>{
+                          "2026-12-07 01:00:00", "program",
+                          "Program started: Orvandel Program Ver 2.16.08, user alice", "alice"}));
   EXPECT_EQ(window.status_text().toStdString(), "6 records");
 
   // Free text, typed: the table follows after the typing pause, in any case of the letters.
   QTest::keyClicks(Find<QLineEdit>("TextFilter"), "emg ACK");
   ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() == 2; }, 5000));
-  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack", "12/07 01:02 Event = EMG Ack"}));
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG ACK", "12/07 01:02 Event = EMG Ack"}));
 
   // One kind as well.
   Find<QComboBox>("KindCombo")->setCurrentText("operator");
-  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack"}));
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG ACK"}));
 
   // Export: what the filters take, oldest first, as CSV.
   const QString csv = QString::fromStdString((temp_.path() / "filtered.csv").string());
@@ -122,8 +125,8 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   ASSERT_TRUE(window.ExportCsv(csv));
   EXPECT_EQ(test::ReadBytes(csv.toStdString()),
             "seq,time,kind,text,user,host,raw frame\r\n"
-            "4,2026-12-07T01:03:00.000+01:00,operator,Key EMG Ack,bob,panel-pc,\r\n"
-            "5,2026-12-07T01:04:00.000+01:00,operator,\"Rename ETRG 7 \"\"Lobby\"\" to "
+            "4,2026-12-07T01:03:00.000+01:00,operator,Key EMG ACK,bob,panel-pc,\r\n"
+            "5,2026-12-07T01:04:00.000+01:00,operator,\"Renamed EMG Trigger 7: \"\"Lobby\"\" to "
             "\"\"Hall, east\"\"\",bob,panel-pc,\r\n");
   EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
 
@@ -132,9 +135,10 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   Add(kBase + 360001, JournalKind::kEvent, "12/07 01:06 Event = Fault Reset by bob", "alice");
   Add(kBase + 360002, JournalKind::kOperator, "Key EMG Reset", "alice");
   ASSERT_TRUE(journal_.Commit());
-  EXPECT_EQ(TextColumn(),
-            (std::vector<std::string>{"Key Fault Reset",
-                                      "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "Key EMG Ack"}));
+  EXPECT_EQ(
+      TextColumn(),
+      (std::vector<std::string>{
+          "Key Fault Reset", "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"", "Key EMG ACK"}));
 
   // Every filter off again: all nine, newest first.
   Find<QLineEdit>("TextFilter")->clear();
@@ -158,8 +162,8 @@ TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
   from->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 60000));
   to_on->setChecked(true);
   to->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
-  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG Ack", "12/07 01:02 Event = EMG Ack",
-                                                    "Connect COM1 /dev/ttyUSB0 9600,N,8,1"}));
+  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG ACK", "12/07 01:02 Event = EMG Ack",
+                                                    "Connected: COM1 (/dev/ttyUSB0) 9600,N,8,1"}));
   const JournalFilter filter = window.CurrentFilter();
   EXPECT_EQ(filter.from_utc_ms, kBase + 60000);
   EXPECT_EQ(filter.to_utc_ms, kBase + 180999);

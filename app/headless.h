@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/main_form.h"
+#include "journal/iso_time.h"
 #include "platform/serial_port.h"
 #include "platform/signal.h"
 
@@ -47,8 +48,5 @@ class HeadlessRunner {
   int ticks_to_retry_ = 0;
   std::string last_link_text_;
 };
-
-// "2026-12-07T14:03:22+01:00": the local time of a moment, to the second, with its offset.
-std::string IsoLocalTime(const JournalTime& time);
 
 }  // namespace orv

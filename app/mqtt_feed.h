@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/main_form.h"
+#include "mqtt/publisher.h"
+#include "platform/signal.h"
+
+namespace orv {
+
+// Hands the window model's state and records to the broker publisher: the lamps as the window
+// shows them, the trigger states and names of the three listed pages, the link's state, and the
+// records, from the journal when the program keeps one. Made after the window model and before
+// its Form_Load, so that everything recorded from the start on is sent and nothing older.
+class MqttFeed {
+ public:
+  MqttFeed(MainForm& form, MqttPublisher& publisher);
+  MqttFeed(const MqttFeed&) = delete;
+  MqttFeed& operator=(const MqttFeed&) = delete;
+
+  // Once per tick, after the window model's: what changed goes to the publisher.
+  void Tick();
+
+  // The link topic's input. Connect and disconnect set it here; the link watch's no-reply
+  // state comes in through the same call.
+  void SetLinkState(LinkState state) { publisher_.SetLinkState(state); }
+
+ private:
+  MainForm& form_;
+  MqttPublisher& publisher_;
+  FaultLamps lamps_;
+  Connections connections_;
+};
+
+}  // namespace orv

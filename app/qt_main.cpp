@@ -102,6 +102,8 @@ int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   QCoreApplication::exec();
   runner.Stop();
+  // The disconnect and its record go to the socket, without waiting for the broker.
+  mqtt.Tick();
   return 0;
 }
 
@@ -189,5 +191,8 @@ int main(int argc, char* argv[]) {
   // Qt ends the program with exit() when the display connection is lost: close the port then too.
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   view.show();
-  return QApplication::exec();
+  const int code = QApplication::exec();
+  // The window's close disconnected; that goes to the socket, without waiting for the broker.
+  mqtt.Tick();
+  return code;
 }

@@ -322,6 +322,24 @@ TEST_F(MqttBroker, KillNineLeavesOfflineWithinOneAndAHalfKeepAlive) {
   EXPECT_LE(Clock::now() - killed, std::chrono::milliseconds(kKeepAliveS * 1500));
 }
 
+TEST_F(MqttBroker, AFrozenProgramIsOfflineByTheKeepAliveAlone) {
+  // Stopped, not killed: its socket stays open, so only the missing keep-alive tells the broker.
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
+  Subscriber subscriber(port_);
+  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
+  const auto stopped = Clock::now();
+  program->Signal(SIGSTOP);
+  // MQTT lets the broker give up after 1.5 x KeepAlive of silence; Debian's mosquitto 2.0.11
+  // checks its clients coarsely and took 11.4 s with KeepAlive 5 here, so the bound is 3 x.
+  ASSERT_TRUE(
+      subscriber.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 3000)));
+  EXPECT_GE(Clock::now() - stopped, std::chrono::milliseconds(kKeepAliveS * 1000));
+  program->Signal(SIGKILL);
+}
+
 TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndInOrder) {
   // The broker keeps the subscriber's session across its restart, so the subscriber misses
   // nothing whoever reconnects first.

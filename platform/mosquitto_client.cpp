@@ -39,6 +39,9 @@ bool MosquittoClient::Connect(const MosquittoOptions& options, const std::string
     mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
     mosquitto_publish_callback_set(mosq_, OnPublish);
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Small messages at once: Nagle's wait behind the broker's delayed ACK would hold a burst
+    // of events for tens of milliseconds.
+    mosquitto_int_option(mosq_, MOSQ_OPT_TCP_NODELAY, 1);
   }
   if (rc == MOSQ_ERR_SUCCESS && !options.will_topic.empty()) {
     rc = mosquitto_will_set(mosq_, options.will_topic.c_str(),

@@ -35,9 +35,6 @@ constexpr int kClientWidth = 12270;
 constexpr int kClientHeight = 8970;
 constexpr int kOuterHeightAtLoad = 7600;
 
-const char* const kLampCaptions[12] = {"Processor reset", "Network",  "Call/EMG", "Music/Spare",
-                                       "Ground Short",    "Input",    "Mains",    "Battery",
-                                       "Message",         "EMG mic.", "RCP",      "Router"};
 const char* const kZoneCaptions[12] = {"Zone1 A", "Zone1 B", "Zone2 A", "Zone2 B",
                                        "Zone3 A", "Zone3 B", "Zone4 A", "Zone4 B",
                                        "Zone5 A", "Zone5 B", "Zone6 A", "Zone6 B"};
@@ -204,7 +201,7 @@ void MainForm::LayOutControls() {
     Shape1[i].SetFillColor(kRed);
     Register(Label2[i]);
     Label2[i].SetBounds(4200, LampTop(i), i % 2 == 0 ? 1695 : 1455, 255);
-    Label2[i].SetCaption(kLampCaptions[i]);
+    Label2[i].SetCaption(kFaultLampCaptions[static_cast<std::size_t>(i)]);
   }
   for (int k = 0; k < 12; ++k) {
     Shape& zone = Shape1[ZoneLampOfRow(k)];

@@ -184,6 +184,18 @@ sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t f
   return result;
 }
 
+sqlite::Result ReadJournalLastSequence(const std::filesystem::path& file, std::int64_t& last) {
+  last = 0;
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return {};
+  sqlite::Database db;
+  sqlite::Result result = db.Open(file, sqlite::kReadOnly);
+  std::string text;
+  if (result.ok()) result = db.QueryText("SELECT COALESCE(MAX(seq), 0) FROM journal", text);
+  if (result.ok()) last = std::stoll(text);
+  return result;
+}
+
 Journal::Journal(std::filesystem::path data_folder, NoticeFn notice, JournalOptions options)
     : data_folder_(std::move(data_folder)),
       file_(data_folder_ / kFileName),

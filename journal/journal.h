@@ -68,6 +68,8 @@ JournalCheck VerifyJournalFile(const std::filesystem::path& file);
 // Records with a sequence number of at least from, in order, at most limit of them.
 sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t from,
                                std::size_t limit, std::vector<JournalRow>& rows);
+// The sequence number of the newest record, 0 for a journal without records or without a file.
+sqlite::Result ReadJournalLastSequence(const std::filesystem::path& file, std::int64_t& last);
 
 struct JournalOptions {
   JournalClockFn clock = SystemJournalTime;

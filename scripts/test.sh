@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang \
-  libclang-rt-14-dev dpkg-dev desktop-file-utils xvfb xdotool systemd ser2net
+  libclang-rt-14-dev dpkg-dev desktop-file-utils xvfb xdotool systemd ser2net mosquitto
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 

@@ -30,6 +30,7 @@ depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 grep -q 'libqt6widgets6' <<< "$depends" || fail "the Qt runtime is not declared"
 grep -q 'libqt6serialport6' <<< "$depends" || fail "the Qt serial port runtime is not declared"
+grep -q 'libmosquitto1' <<< "$depends" || fail "the MQTT client library is not declared"
 
 root="$out/root"
 dpkg-deb -x "$deb" "$root"

@@ -1,0 +1,206 @@
+#include "config/mqtt_settings.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+
+#include "platform/safe_file.h"
+
+namespace orv {
+namespace {
+
+constexpr std::string_view kSection = "MQTT";
+constexpr std::size_t kLongestPassword = 4096;
+
+bool ParsePort(std::string_view text, int& port) {
+  if (text.empty() || text.size() > 5) return false;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+  return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
+}
+
+// True when the text is UTF-8 (by its lead and continuation bytes) without a NUL.
+bool IsCleanUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    if (length == 0 || lead == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string& why) {
+  BrokerAddress address;
+  std::string_view rest;
+  if (url.starts_with("mqtt://")) {
+    rest = url.substr(7);
+  } else if (url.starts_with("mqtts://")) {
+    address.tls = true;
+    rest = url.substr(8);
+  } else {
+    why = "it must begin with mqtt:// or mqtts://";
+    return std::nullopt;
+  }
+  address.port = address.tls ? 8883 : 1883;
+  std::string_view host = rest;
+  std::string_view port;
+  if (rest.starts_with('[')) {
+    const std::size_t close = rest.find(']');
+    if (close == std::string_view::npos) {
+      why = "its IPv6 address has no closing ]";
+      return std::nullopt;
+    }
+    host = rest.substr(1, close - 1);
+    const std::string_view after = rest.substr(close + 1);
+    if (!after.empty()) {
+      if (!after.starts_with(':')) {
+        why = "only :PORT may follow the host";
+        return std::nullopt;
+      }
+      port = after.substr(1);
+      if (port.empty()) port = "-";
+    }
+  } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
+    host = rest.substr(0, colon);
+    port = rest.substr(colon + 1);
+    if (port.empty()) port = "-";
+  }
+  if (host.empty() || host.find_first_of("/?#@ \t") != std::string_view::npos ||
+      (!rest.starts_with('[') && host.find(':') != std::string_view::npos)) {
+    why = "it names no host, or a host with characters a host name cannot have";
+    return std::nullopt;
+  }
+  if (!port.empty() && !ParsePort(port, address.port)) {
+    why = "its port must be a number from 1 to 65535";
+    return std::nullopt;
+  }
+  address.host = std::string(host);
+  return address;
+}
+
+bool CheckBaseTopic(std::string_view topic, std::string& why) {
+  if (topic.empty()) {
+    why = "it is empty";
+  } else if (topic.find_first_of("+#") != std::string_view::npos) {
+    why = "it holds a wildcard (+ or #)";
+  } else if (topic.starts_with('/') || topic.ends_with('/') ||
+             topic.find("//") != std::string_view::npos) {
+    why = "it has an empty level (a leading, trailing or doubled /)";
+  } else if (topic.starts_with('$')) {
+    why = "topics beginning with $ belong to the broker";
+  } else if (topic.size() > 32000 || !IsCleanUtf8(topic)) {
+    why = "it is too long, or not valid UTF-8";
+  } else {
+    return true;
+  }
+  return false;
+}
+
+std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, std::string& why) {
+  std::error_code error;
+  struct stat info {};
+  FileDescriptor fd = OpenSharedFile(file, O_RDONLY, 0, error, &info);
+  if (!fd.valid()) {
+    why = IsRefusal(error) ? error.message() : "cannot be read (" + error.message() + ")";
+    return std::nullopt;
+  }
+  if ((info.st_mode & S_IROTH) != 0) {
+    why = "can be read by every user (chmod o-r, or 640 with the group that runs the program)";
+    return std::nullopt;
+  }
+  std::string password;
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      why = "cannot be read";
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    password.append(buffer, static_cast<std::size_t>(n));
+    if (password.size() > kLongestPassword) {
+      why = "is longer than a password can be";
+      return std::nullopt;
+    }
+  }
+  if (password.ends_with("\r\n")) {
+    password.resize(password.size() - 2);
+  } else if (password.ends_with('\n')) {
+    password.pop_back();
+  }
+  return password;
+}
+
+MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
+                              std::string_view host_name) {
+  MqttSettings settings;
+  const auto say = [&notice](NoticeLevel level, const std::string& text) {
+    if (notice) notice(Notice{level, text});
+  };
+  settings.broker = site.Read(kSection, "Broker");
+  if (settings.broker.empty()) return settings;
+  std::string why;
+  const std::optional<BrokerAddress> address = ParseBrokerUrl(settings.broker, why);
+  if (!address) {
+    say(NoticeLevel::kError,
+        "MQTT is off: [MQTT] Broker=" + settings.broker + " is not understood: " + why + ".");
+    return settings;
+  }
+  settings.address = *address;
+
+  settings.base_topic = site.Read(kSection, "Topic");
+  if (settings.base_topic.empty()) settings.base_topic = "orvandel/" + std::string(host_name);
+  if (!CheckBaseTopic(settings.base_topic, why)) {
+    say(NoticeLevel::kError,
+        "MQTT is off: [MQTT] Topic=" + settings.base_topic + " cannot be used: " + why + ".");
+    return settings;
+  }
+
+  settings.user = site.Read(kSection, "User");
+  const std::string password_file = site.Read(kSection, "PasswordFile");
+  if (!password_file.empty()) {
+    settings.password = ReadPasswordFile(password_file, why);
+    if (!settings.password) {
+      say(NoticeLevel::kError, "MQTT is off: the password file " + password_file + " " + why +
+                                   ". It must be a regular file that others cannot read.");
+      return settings;
+    }
+    if (settings.user.empty()) {
+      say(NoticeLevel::kError, "MQTT is off: [MQTT] PasswordFile needs a User.");
+      return settings;
+    }
+  }
+  settings.ca_file = site.Read(kSection, "CaFile");
+
+  const std::string keep_alive = site.Read(kSection, "KeepAlive");
+  if (!keep_alive.empty()) {
+    int value = 0;
+    const auto [end, error] =
+        std::from_chars(keep_alive.data(), keep_alive.data() + keep_alive.size(), value);
+    if (error == std::errc() && end == keep_alive.data() + keep_alive.size() &&
+        value >= kMinKeepAliveS && value <= kMaxKeepAliveS) {
+      settings.keep_alive_s = value;
+    } else {
+      say(NoticeLevel::kWarning,
+          "[MQTT] KeepAlive=" + keep_alive + " is not a number of seconds from " +
+              std::to_string(kMinKeepAliveS) + " to " + std::to_string(kMaxKeepAliveS) + ": " +
+              std::to_string(kDefaultKeepAliveS) + " s is used.");
+    }
+  }
+  settings.enabled = true;
+  return settings;
+}
+
+}  // namespace orv

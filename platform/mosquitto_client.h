@@ -1,0 +1,75 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+struct mosquitto;
+
+namespace orv {
+
+// What one connect to a broker needs besides its address.
+struct MosquittoOptions {
+  std::string client_id;
+  std::string will_topic;  // empty: no last will
+  std::string will_payload;
+  int will_qos = 1;
+  bool will_retain = true;
+  std::string user;  // empty: no login
+  std::optional<std::string> password;
+  bool tls = false;
+  std::string ca_file;  // with tls; empty: the system's certificate authorities
+};
+
+// libmosquitto without its thread and without its own reconnects: the caller watches socket()
+// for reading (and for writing while want_write()), calls Read(), Write() and, about once a
+// second, Misc() (the keep-alive), and decides itself when to connect again. Each Connect starts
+// from a clean client, so nothing queued for an earlier connection is sent on a later one: what
+// is still to be sent is the caller's to say. Callbacks run inside these calls.
+class MosquittoClient {
+ public:
+  struct Events {
+    // The broker's CONNACK: 0 accepted, else the refusal's code (see ConnackText).
+    std::function<void(int code)> connected;
+    // The connection ended (0: we asked for it), or a connect that was under way failed.
+    std::function<void(int error)> disconnected;
+    // A QoS 1 message was acknowledged, or a QoS 0 one was written out.
+    std::function<void(int mid)> published;
+  };
+
+  explicit MosquittoClient(Events events);
+  ~MosquittoClient();
+  MosquittoClient(const MosquittoClient&) = delete;
+  MosquittoClient& operator=(const MosquittoClient&) = delete;
+
+  // Starts a connect without waiting for the broker (host should be an address: a name is looked
+  // up by the system and may wait for its name server). False, with why, when it could not start.
+  bool Connect(const MosquittoOptions& options, const std::string& host, int port, int keep_alive_s,
+               std::string& why);
+  // Sends DISCONNECT; the will is not published.
+  void Disconnect();
+
+  // The socket to watch, or -1.
+  int socket() const;
+  bool want_write() const;
+  void Read();
+  void Write();
+  void Misc();
+
+  // The message id, or nothing when the client cannot take the message now.
+  std::optional<int> Publish(const std::string& topic, const std::string& payload, int qos,
+                             bool retain);
+
+  static std::string ConnackText(int code);
+  static std::string ErrorText(int error);
+
+ private:
+  static void OnConnect(mosquitto*, void* self, int code);
+  static void OnDisconnect(mosquitto*, void* self, int error);
+  static void OnPublish(mosquitto*, void* self, int mid);
+
+  Events events_;
+  mosquitto* mosq_ = nullptr;
+};
+
+}  // namespace orv

@@ -1,0 +1,194 @@
+#include "platform/qt/qt_mqtt_client.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+namespace orv {
+namespace {
+
+// The refusals of MQTT 3.1.1 in the words an operator can act on.
+std::string RefusalText(int code) {
+  switch (code) {
+    case 1:
+      return "protocol version not accepted";
+    case 2:
+      return "client identifier rejected";
+    case 3:
+      return "broker unavailable";
+    case 4:
+      return "bad user name or password";
+    case 5:
+      return "not authorised";
+    default:
+      return MosquittoClient::ConnackText(code);
+  }
+}
+
+}  // namespace
+
+QtMqttClient::QtMqttClient(MqttSettings settings, std::string client_id, MqttPublisher& publisher,
+                           StateFn on_state, QObject* parent)
+    : QObject(parent),
+      settings_(std::move(settings)),
+      publisher_(publisher),
+      on_state_(std::move(on_state)),
+      client_(MosquittoClient::Events{[this](int code) { OnConnected(code); },
+                                      [this](int error) { OnDisconnected(error); },
+                                      [this](int mid) { publisher_.OnDelivered(mid); }}) {
+  const MqttMessage will = publisher_.Will();
+  options_.client_id = std::move(client_id);
+  options_.will_topic = will.topic;
+  options_.will_payload = will.payload;
+  options_.will_qos = will.qos;
+  options_.will_retain = will.retain;
+  options_.user = settings_.user;
+  options_.password = settings_.password;
+  options_.tls = settings_.address.tls;
+  options_.ca_file = settings_.ca_file;
+
+  misc_timer_.setInterval(1000);
+  connect(&misc_timer_, &QTimer::timeout, this, [this] {
+    client_.Misc();
+    UpdateWriteWatch();
+  });
+  retry_timer_.setSingleShot(true);
+  connect(&retry_timer_, &QTimer::timeout, this, [this] { TryConnect(); });
+  connect_timeout_.setSingleShot(true);
+  connect_timeout_.setInterval(kConnectTimeoutMs);
+  connect(&connect_timeout_, &QTimer::timeout, this, [this] {
+    Unwatch();
+    Failed("no answer from the broker within " + std::to_string(kConnectTimeoutMs / 1000) + " s");
+  });
+}
+
+QtMqttClient::~QtMqttClient() {
+  // No DISCONNECT: the socket closes with the client, and the broker publishes the will
+  // (status = offline) at once.
+  if (lookup_id_ >= 0) QHostInfo::abortHostLookup(lookup_id_);
+}
+
+void QtMqttClient::SetState(BrokerPhase phase, std::string detail) {
+  BrokerState next{phase, std::move(detail)};
+  if (next == state_) return;
+  state_ = std::move(next);
+  if (on_state_) on_state_(state_);
+}
+
+void QtMqttClient::Start() {
+  if (!settings_.enabled) {
+    // Said even when off, so the status bar shows where MQTT stands.
+    if (on_state_) on_state_(state_);
+    return;
+  }
+  SetState(BrokerPhase::kTrying, settings_.broker);
+  TryConnect();
+}
+
+void QtMqttClient::TryConnect() {
+  refused_ = false;
+  const QString host = QString::fromStdString(settings_.address.host);
+  if (settings_.address.tls || !QHostAddress(host).isNull()) {
+    ConnectTo(settings_.address.host);
+    return;
+  }
+  lookup_id_ = QHostInfo::lookupHost(host, this, [this](const QHostInfo& info) {
+    lookup_id_ = -1;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+      Failed("host not found: " + info.errorString().toStdString());
+      return;
+    }
+    ConnectTo(info.addresses().first().toString().toStdString());
+  });
+}
+
+void QtMqttClient::ConnectTo(const std::string& host) {
+  std::string why;
+  if (!client_.Connect(options_, host, settings_.address.port, settings_.keep_alive_s, why)) {
+    Failed("cannot connect: " + why);
+    return;
+  }
+  attempt_open_ = true;
+  Watch();
+  connect_timeout_.start();
+}
+
+void QtMqttClient::Watch() {
+  Unwatch();
+  const int fd = client_.socket();
+  if (fd < 0) return;
+  read_watch_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+  connect(read_watch_, &QSocketNotifier::activated, this, [this] {
+    client_.Read();
+    // Acknowledgements make room for the next events.
+    Pump();
+  });
+  write_watch_ = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+  connect(write_watch_, &QSocketNotifier::activated, this, [this] {
+    client_.Write();
+    UpdateWriteWatch();
+  });
+  misc_timer_.start();
+  UpdateWriteWatch();
+}
+
+void QtMqttClient::Unwatch() {
+  // May run inside a notifier's own signal: the notifiers go when control is back in the loop.
+  for (QSocketNotifier** watch : {&read_watch_, &write_watch_}) {
+    if (*watch == nullptr) continue;
+    (*watch)->setEnabled(false);
+    (*watch)->deleteLater();
+    *watch = nullptr;
+  }
+  misc_timer_.stop();
+}
+
+void QtMqttClient::UpdateWriteWatch() {
+  if (write_watch_ != nullptr) write_watch_->setEnabled(client_.want_write());
+}
+
+void QtMqttClient::Pump() {
+  if (!publisher_.connected()) return;
+  publisher_.Pump([this](const MqttMessage& message) {
+    return client_.Publish(message.topic, message.payload, message.qos, message.retain);
+  });
+  UpdateWriteWatch();
+}
+
+void QtMqttClient::OnConnected(int code) {
+  connect_timeout_.stop();
+  if (code != 0) {
+    // The broker closes the connection next; the retry waits as after any failure.
+    refused_ = true;
+    SetState(BrokerPhase::kRefused, RefusalText(code));
+    return;
+  }
+  backoff_.Succeeded();
+  SetState(BrokerPhase::kConnected, settings_.broker);
+  publisher_.OnConnected();
+  Pump();
+}
+
+void QtMqttClient::OnDisconnected(int error) {
+  if (!attempt_open_) return;
+  attempt_open_ = false;
+  connect_timeout_.stop();
+  Unwatch();
+  const bool was_connected = publisher_.connected();
+  if (was_connected) publisher_.OnDisconnected();
+  if (refused_) {
+    retry_timer_.start(backoff_.Failed());
+    return;
+  }
+  Failed((was_connected ? "connection lost: " : "cannot connect: ") +
+         MosquittoClient::ErrorText(error));
+}
+
+void QtMqttClient::Failed(const std::string& why) {
+  attempt_open_ = false;
+  if (publisher_.connected()) publisher_.OnDisconnected();
+  SetState(BrokerPhase::kTrying, why);
+  retry_timer_.start(backoff_.Failed());
+}
+
+}  // namespace orv

@@ -1,0 +1,439 @@
+// The real program with --headless against the simulator over a pty, publishing to a real
+// mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
+// retained state matches the simulator's, a fault arrives once, kill -9 leaves "offline" within
+// 1.5 x KeepAlive, events made while the broker was down arrive after its restart once and in
+// order, and a wrong password is said once and retried with back-off.
+#include <gtest/gtest.h>
+
+#include <mosquitto.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "journal/journal.h"
+#include "tests/sim_process.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kBase = "orv/test";
+constexpr int kKeepAliveS = 5;
+
+int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds within) {
+  for (const auto deadline = Clock::now() + within; !done();) {
+    if (Clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// mosquitto with a configuration of the test's own, its log in the test's folder.
+class Broker {
+ public:
+  Broker(const fs::path& folder, int port, const std::string& extra)
+      : config_(folder / "broker.conf"), log_(folder / "broker.log"), port_(port) {
+    test::WriteBytes(config_, "user root\nlistener " + std::to_string(port) +
+                                  " 127.0.0.1\npersistence false\nlog_dest file " + log_.string() +
+                                  "\nlog_type all\n" + extra);
+    Start();
+  }
+  ~Broker() { Stop(); }
+
+  void Start() {
+    pid_ = fork();
+    if (pid_ == 0) {
+      execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
+      _exit(127);
+    }
+    // Ready when it takes connections.
+    EXPECT_TRUE(WaitUntil(
+        [this] {
+          const int fd = socket(AF_INET, SOCK_STREAM, 0);
+          sockaddr_in address{};
+          address.sin_family = AF_INET;
+          address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+          address.sin_port = htons(static_cast<std::uint16_t>(port_));
+          const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+          close(fd);
+          return up;
+        },
+        5000ms))
+        << "mosquitto did not start";
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  std::string Log() const { return test::ReadBytes(log_); }
+  int port() const { return port_; }
+
+ private:
+  fs::path config_;
+  fs::path log_;
+  int port_;
+  pid_t pid_ = -1;
+};
+
+struct Received {
+  std::string topic;
+  std::string payload;
+  bool retained;
+};
+
+// A subscriber to everything under the base topic, on libmosquitto's own thread; it subscribes
+// again after every reconnect.
+class Subscriber {
+ public:
+  explicit Subscriber(int port, bool persistent_session = false) {
+    mosquitto_lib_init();
+    mosq_ = mosquitto_new(persistent_session ? "orv-test-subscriber" : nullptr, !persistent_session,
+                          this);
+    mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
+      if (rc == 0) mosquitto_subscribe(m, nullptr, (std::string(kBase) + "/#").c_str(), 1);
+    });
+    mosquitto_message_callback_set(
+        mosq_, [](mosquitto*, void* self, const mosquitto_message* message) {
+          auto* s = static_cast<Subscriber*>(self);
+          const std::lock_guard<std::mutex> lock(s->mutex_);
+          s->received_.push_back({message->topic,
+                                  std::string(static_cast<const char*>(message->payload),
+                                              static_cast<std::size_t>(message->payloadlen)),
+                                  message->retain});
+        });
+    mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
+    EXPECT_EQ(mosquitto_connect(mosq_, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
+    mosquitto_loop_start(mosq_);
+  }
+  ~Subscriber() {
+    mosquitto_disconnect(mosq_);
+    mosquitto_loop_stop(mosq_, true);
+    mosquitto_destroy(mosq_);
+  }
+
+  std::vector<Received> All() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+  }
+  std::size_t size() const { return All().size(); }
+  // The latest payload of a topic ("" when none came).
+  std::string Last(const std::string& sub) const {
+    const std::string topic = std::string(kBase) + "/" + sub;
+    const std::vector<Received> all = All();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+      if (it->topic == topic) return it->payload;
+    return "";
+  }
+  bool WaitFor(const std::string& sub, const std::string& payload,
+               std::chrono::milliseconds within = 10000ms) const {
+    return WaitUntil([&] { return Last(sub) == payload; }, within);
+  }
+  // Messages of a topic from the index from on.
+  std::vector<std::string> Since(std::size_t from, const std::string& sub) const {
+    const std::string topic = std::string(kBase) + "/" + sub;
+    std::vector<std::string> payloads;
+    const std::vector<Received> all = All();
+    for (std::size_t i = from; i < all.size(); ++i)
+      if (all[i].topic == topic) payloads.push_back(all[i].payload);
+    return payloads;
+  }
+
+ private:
+  mosquitto* mosq_ = nullptr;
+  mutable std::mutex mutex_;
+  std::vector<Received> received_;
+};
+
+// "seq":N of an event's JSON.
+std::int64_t SeqOf(const std::string& json) {
+  const std::size_t at = json.find("\"seq\":");
+  return at == std::string::npos ? -1 : std::stoll(json.substr(at + 6));
+}
+
+class MqttBroker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The site settings must belong to root, as installed; so must the program's folder.
+    if (geteuid() != 0) GTEST_SKIP() << "site settings must belong to root: run as root";
+    ASSERT_TRUE(fs::exists("/usr/sbin/mosquitto")) << "Debian's mosquitto is needed";
+    port_ = FreeLoopbackPort();
+    ASSERT_GT(port_, 0);
+    fs::copy_file(ORV_PROGRAM, folder_.path() / "orvandel");
+    fs::create_directories(folder_.path() / "SYSINI");
+    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
+                     "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n");
+  }
+  void WriteSite(const std::string& extra) {
+    test::WriteBytes(site_, "[MQTT]\nBroker=mqtt://127.0.0.1:" + std::to_string(port_) +
+                                "\nTopic=" + kBase + "\nKeepAlive=" + std::to_string(kKeepAliveS) +
+                                "\n" + extra);
+    ASSERT_EQ(chmod(site_.c_str(), 0644), 0);
+  }
+  std::unique_ptr<test::SimProcess> StartSim() {
+    auto sim = std::make_unique<test::SimProcess>(
+        std::vector<std::string>{"--link", link_.string(), "--report-interval", "0"});
+    WaitUntil([&] { return fs::exists(link_); }, 5000ms);
+    EXPECT_TRUE(fs::exists(link_));
+    return sim;
+  }
+  std::unique_ptr<test::SimProcess> StartProgram() {
+    return std::make_unique<test::SimProcess>(
+        std::vector<std::string>{"--headless", "--site-settings", site_.string()},
+        (folder_.path() / "orvandel").string());
+  }
+  std::vector<JournalRow> Rows() const {
+    std::vector<JournalRow> rows;
+    EXPECT_TRUE(
+        ReadJournalFile(folder_.path() / "DATA" / Journal::kFileName, 1, 100000, rows).ok());
+    return rows;
+  }
+
+  test::TempFolder folder_;
+  test::TempFolder broker_folder_;
+  fs::path link_ = folder_.path() / "controller";
+  fs::path site_ = broker_folder_.path() / "orvandel.ini";
+  int port_ = 0;
+};
+
+TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAndEvent) {
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto sim = StartSim();
+  // Known before the program starts: it learns them by polling (fault image, EMG page).
+  sim->Type("fault 2 on");
+  sim->Type("trigger emg 5 on");
+  ASSERT_TRUE(sim->WaitForOutput("trigger set")) << sim->output();
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected (mqtt://127.0.0.1:")) << program->output();
+  ASSERT_TRUE(program->WaitForOutput(" link Connected: COM1")) << program->output();
+
+  {
+    // Until the program has polled the lamps and the EMG page and sent its whole state...
+    Subscriber probe(port_);
+    ASSERT_TRUE(probe.WaitFor("fault/3", "1")) << program->output();
+    ASSERT_TRUE(probe.WaitFor("trigger/emg/5", "1")) << program->output();
+    ASSERT_TRUE(probe.WaitFor("trigger/soft/120/name", "Soft Trigger 120"));
+  }
+  // ...then a subscriber that comes later gets all of it from the broker, retained.
+  Subscriber subscriber(port_);
+  EXPECT_TRUE(subscriber.WaitFor("status", "online"));
+  EXPECT_TRUE(subscriber.WaitFor("link", "answering"));
+  ASSERT_TRUE(subscriber.WaitFor("fault/3", "1")) << program->output();
+  ASSERT_TRUE(subscriber.WaitFor("trigger/emg/5", "1")) << program->output();
+  for (int n = 1; n <= 12; ++n)
+    EXPECT_EQ(subscriber.Last("fault/" + std::to_string(n)), n == 3 ? "1" : "0") << n;
+  for (int n = 1; n <= 60; ++n) {
+    EXPECT_EQ(subscriber.Last("trigger/emg/" + std::to_string(n)), n == 5 ? "1" : "0") << n;
+    EXPECT_EQ(subscriber.Last("trigger/business/" + std::to_string(n)), "0") << n;
+  }
+  EXPECT_EQ(subscriber.Last("trigger/emg/5/name"), "EMG Trigger 5");
+  EXPECT_EQ(subscriber.Last("trigger/soft/120/name"), "Soft Trigger 120");
+  EXPECT_NE(subscriber.Last("faults").find("\"Call/EMG\":1,\"Music/Spare\":0"), std::string::npos)
+      << subscriber.Last("faults");
+  for (const Received& r : subscriber.All()) {
+    if (r.topic != std::string(kBase) + "/event") {
+      EXPECT_TRUE(r.retained) << r.topic;
+    }
+  }
+
+  // A soft trigger is known from its report alone.
+  const std::size_t before_soft = subscriber.size();
+  sim->Type("trigger soft 120 on");
+  EXPECT_TRUE(subscriber.WaitFor("trigger/soft/120", "1"));
+  EXPECT_EQ(subscriber.Since(before_soft, "trigger/soft/120"), std::vector<std::string>{"1"});
+
+  // A new fault: once as its lamp, once in the faults object, once as an event, however often
+  // the program polls the fault image meanwhile (every 3.3 s).
+  const std::size_t mark = subscriber.size();
+  sim->Type("fault 6 on");
+  ASSERT_TRUE(subscriber.WaitFor("fault/7", "1")) << program->output();
+  std::this_thread::sleep_for(4000ms);
+  EXPECT_EQ(subscriber.Since(mark, "fault/7"), std::vector<std::string>{"1"});
+  EXPECT_EQ(subscriber.Since(mark, "fault/3").size(), 0U);
+  EXPECT_EQ(subscriber.Since(mark, "faults").size(), 1U);
+  EXPECT_NE(subscriber.Last("faults").find("\"Mains\":1"), std::string::npos);
+  std::vector<std::string> fault_events;
+  for (const std::string& json : subscriber.Since(mark, "event"))
+    if (json.find("Event = Fault ") != std::string::npos) fault_events.push_back(json);
+  ASSERT_EQ(fault_events.size(), 1U) << program->output();
+  EXPECT_NE(fault_events[0].find("\"kind\":\"event\""), std::string::npos);
+  // The seq is the journal's.
+  bool in_journal = false;
+  for (const JournalRow& row : Rows())
+    in_journal = in_journal || (row.sequence == SeqOf(fault_events[0]) &&
+                                fault_events[0].find(row.entry.text) != std::string::npos);
+  EXPECT_TRUE(in_journal) << fault_events[0];
+
+  // The disconnect of a clean stop: link disconnected, lamps dark, then offline.
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(), 0);
+  EXPECT_TRUE(subscriber.WaitFor("status", "offline"));
+  EXPECT_EQ(subscriber.Last("link"), "disconnected");
+  EXPECT_EQ(subscriber.Last("fault/7"), "0");
+}
+
+TEST_F(MqttBroker, KillNineLeavesOfflineWithinOneAndAHalfKeepAlive) {
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto sim = StartSim();
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
+  Subscriber subscriber(port_);
+  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
+  const auto killed = Clock::now();
+  program->Signal(SIGKILL);
+  ASSERT_TRUE(
+      subscriber.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 1500)));
+  EXPECT_LE(Clock::now() - killed, std::chrono::milliseconds(kKeepAliveS * 1500));
+}
+
+TEST_F(MqttBroker, AFrozenProgramIsOfflineByTheKeepAliveAlone) {
+  // Stopped, not killed: its socket stays open, so only the missing keep-alive tells the broker.
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
+  Subscriber subscriber(port_);
+  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
+  const auto stopped = Clock::now();
+  program->Signal(SIGSTOP);
+  // MQTT lets the broker give up after 1.5 x KeepAlive of silence; Debian's mosquitto 2.0.11
+  // checks its clients coarsely and took 11.4 s with KeepAlive 5 here, so the bound is 3 x.
+  ASSERT_TRUE(
+      subscriber.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 3000)));
+  EXPECT_GE(Clock::now() - stopped, std::chrono::milliseconds(kKeepAliveS * 1000));
+  program->Signal(SIGKILL);
+}
+
+TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndInOrder) {
+  // The broker keeps the subscriber's session across its restart, so the subscriber misses
+  // nothing whoever reconnects first.
+  Broker broker(broker_folder_.path(), port_,
+                "allow_anonymous true\npersistence true\npersistence_location " +
+                    broker_folder_.path().string() + "/\n");
+  WriteSite("");
+  auto sim = StartSim();
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
+  ASSERT_TRUE(program->WaitForOutput(" link Connected: ")) << program->output();
+  auto subscriber = std::make_unique<Subscriber>(port_, true);
+  ASSERT_TRUE(subscriber->WaitFor("status", "online"));
+  sim->Type("event 0x12 0");
+  ASSERT_TRUE(WaitUntil([&] { return !subscriber->Since(0, "event").empty(); }, 5000ms));
+  const std::int64_t first = SeqOf(subscriber->Since(0, "event").front());
+  // Its acknowledgement reaches the program too: an event whose PUBACK is lost with the broker
+  // may come twice (QoS 1 allows that); here none is, so none may.
+  std::this_thread::sleep_for(500ms);
+
+  broker.Stop();
+  // Reports keep coming for 10 s while the broker is down.
+  for (int i = 0; i < 20; ++i) {
+    sim->Type(i % 2 == 0 ? "event 0x13 0" : "event 0x12 0");
+    std::this_thread::sleep_for(500ms);
+  }
+  broker.Start();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt trying (connection lost")) << program->output();
+  sim->Type("event 0x12 0");
+
+  // Everything the journal holds from the first event on, of the kinds that are published.
+  std::vector<std::int64_t> expected;
+  const auto want = [&] {
+    expected.clear();
+    for (const JournalRow& row : Rows()) {
+      if (row.sequence >= first && row.entry.kind != JournalKind::kProgram)
+        expected.push_back(row.sequence);
+    }
+    return expected;
+  };
+  std::vector<std::int64_t> got;
+  const bool complete = WaitUntil(
+      [&] {
+        got.clear();
+        for (const std::string& json : subscriber->Since(0, "event"))
+          got.push_back(SeqOf(json));
+        return got.size() >= want().size() && expected.size() >= 22;
+      },
+      40000ms);
+  EXPECT_TRUE(complete) << program->output();
+  EXPECT_EQ(got, expected) << program->output();
+  EXPECT_TRUE(std::is_sorted(got.begin(), got.end()));
+  EXPECT_EQ(std::adjacent_find(got.begin(), got.end()), got.end()) << "a duplicate";
+  EXPECT_NE(program->output().find(" mqtt connected ", program->output().find(" mqtt trying (")),
+            std::string::npos);
+}
+
+TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
+  const fs::path passwords = broker_folder_.path() / "passwords";
+  ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords.string() + " panel right").c_str()),
+            0);
+  Broker broker(broker_folder_.path(), port_,
+                "allow_anonymous false\npassword_file " + passwords.string() + "\n");
+  const fs::path password = broker_folder_.path() / "mqtt.password";
+  test::WriteBytes(password, "wrong\n");
+  ASSERT_EQ(chmod(password.c_str(), 0600), 0);
+  WriteSite("User=panel\nPasswordFile=" + password.string() + "\n");
+
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt refused: not authorised")) << program->output();
+  const auto refused = Clock::now();
+  std::this_thread::sleep_for(8000ms);
+  program->Drain();
+  const std::string log = broker.Log();
+  std::size_t connects = 0;
+  for (std::size_t at = log.find("New connection from"); at != std::string::npos;
+       at = log.find("New connection from", at + 1))
+    ++connects;
+  // Tries at 0, 1, 3 and 7 s (the waits double): about four in eight seconds, never a storm.
+  EXPECT_GE(connects, 3U) << log;
+  EXPECT_LE(connects, 5U) << log;
+  const std::string& out = program->output();
+  EXPECT_EQ(out.find(" mqtt refused: ", out.find(" mqtt refused: ") + 1), std::string::npos)
+      << "said once: " << out;
+  EXPECT_EQ(out.find(" mqtt connected "), std::string::npos);
+  EXPECT_GE(Clock::now() - refused, 8000ms);
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(), 0);
+
+  // The right password is taken.
+  test::WriteBytes(password, "right\n");
+  auto second = StartProgram();
+  EXPECT_TRUE(second->WaitForOutput(" mqtt connected ")) << second->output();
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,362 @@
+// What goes to the broker, without a broker: JSON escaping, the retained topics sent on change
+// and all again at a connect, the events by sequence number with the acknowledged cursor, the
+// bounded window and the bounded queue without a journal, and the reconnect back-off.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mqtt/broker_state.h"
+#include "mqtt/json.h"
+#include "mqtt/publisher.h"
+
+namespace orv {
+namespace {
+
+TEST(MqttJson, EscapesWhatJsonRequiresAndKeepsTextValid) {
+  struct Case {
+    std::string in;
+    std::string json;
+  };
+  const Case cases[] = {
+      {"plain", "\"plain\""},
+      {"say \"hi\"", "\"say \\\"hi\\\"\""},
+      {"C:\\DATA", "\"C:\\\\DATA\""},
+      {"a\nb\rc\td", "\"a\\nb\\rc\\td\""},
+      {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\\u007f\""},
+      {std::string("nul\0end", 7), "\"nul\\u0000end\""},
+      {"Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x94\x94",
+       "\"Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x94\x94\""},
+      // Windows-1252 bytes that were never converted: each one becomes U+FFFD.
+      {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
+      {"\x80", "\"\xEF\xBF\xBD\""},
+      {"\xC3", "\"\xEF\xBF\xBD\""},                                                  // cut short
+      {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                                  // overlong /
+      {"\xE0\x80\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // a surrogate
+      {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // > U+10FFFF
+      {"\xF5", "\"\xEF\xBF\xBD\""},
+  };
+  for (const Case& c : cases) {
+    std::string out = "x";
+    AppendJsonString(out, c.in);
+    EXPECT_EQ(out, "x" + c.json) << c.in;
+  }
+  EXPECT_EQ(ValidUtf8("\xF0\x9F\x94\x94"), "\xF0\x9F\x94\x94");
+  EXPECT_EQ(ValidUtf8("\xF0\x9F\x94"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+JournalRow Row(std::int64_t seq, JournalKind kind, std::string text) {
+  JournalRow row;
+  row.sequence = seq;
+  row.entry.kind = kind;
+  row.entry.text = std::move(text);
+  row.entry.time = JournalTime{1765112602000, 3600};  // 2025-12-07 13:03:22 UTC
+  return row;
+}
+
+TEST(MqttJson, EventAndFaults) {
+  EXPECT_EQ(EventJson(Row(42, JournalKind::kOperator, "Renamed \"Lobby\"")),
+            "{\"seq\":42,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"operator\","
+            "\"text\":\"Renamed \\\"Lobby\\\"\"}");
+  FaultLamps lamps;
+  lamps.set(0);
+  lamps.set(11);
+  EXPECT_EQ(FaultsJson(lamps),
+            "{\"Processor reset\":1,\"Network\":0,\"Call/EMG\":0,\"Music/Spare\":0,"
+            "\"Ground Short\":0,\"Input\":0,\"Mains\":0,\"Battery\":0,\"Message\":0,"
+            "\"EMG mic.\":0,\"RCP\":0,\"Router\":1}");
+}
+
+// A client that takes every message (or none, when refusing), numbering them as libmosquitto does.
+struct FakeClient {
+  std::vector<MqttMessage> sent;
+  std::map<int, std::int64_t> unacked;  // mid -> seq, events only
+  int next_mid = 1;
+  bool refusing = false;
+
+  MqttPublisher::SendFn Send() {
+    return [this](const MqttMessage& m) -> std::optional<int> {
+      if (refusing) return std::nullopt;
+      sent.push_back(m);
+      const int mid = next_mid++;
+      if (m.seq != 0) unacked[mid] = m.seq;
+      return mid;
+    };
+  }
+  std::vector<std::string> Topics(std::size_t from = 0) const {
+    std::vector<std::string> topics;
+    for (std::size_t i = from; i < sent.size(); ++i)
+      topics.push_back(sent[i].topic + "=" + sent[i].payload);
+    return topics;
+  }
+  std::vector<std::int64_t> EventSeqs() const {
+    std::vector<std::int64_t> seqs;
+    for (const MqttMessage& m : sent)
+      if (m.seq != 0) seqs.push_back(m.seq);
+    return seqs;
+  }
+  // Acknowledges every event in flight, oldest first.
+  void AckAll(MqttPublisher& publisher) {
+    for (const auto& [mid, seq] : unacked)
+      publisher.OnDelivered(mid);
+    unacked.clear();
+  }
+};
+
+TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
+  MqttPublisher publisher("site/a");
+  FakeClient client;
+  EXPECT_EQ(publisher.Will(), (MqttMessage{"site/a/status", "offline", 1, true, 0}));
+  publisher.SetLinkState(LinkState::kDisconnected);
+  publisher.SetFaultLamps(FaultLamps{});
+  TriggerStates states;
+  std::vector<std::string> names(120, "x");
+  for (int page = 0; page < 3; ++page) {
+    publisher.SetTriggerStates(page, states.States(page));
+    publisher.SetTriggerNames(page, names);
+  }
+  publisher.Pump(client.Send());
+  EXPECT_TRUE(client.sent.empty()) << "nothing before a connect";
+
+  publisher.OnConnected();
+  publisher.Pump(client.Send());
+  // status, link, faults, 12 lamps, 60 + 60 + 120 states and as many names.
+  ASSERT_EQ(client.sent.size(), 3U + 12U + 2U * 240U);
+  EXPECT_EQ(client.sent[0], (MqttMessage{"site/a/status", "online", 1, true, 0}));
+  EXPECT_EQ(client.sent[1].topic + "=" + client.sent[1].payload, "site/a/link=disconnected");
+  for (const MqttMessage& m : client.sent)
+    EXPECT_TRUE(m.retain) << m.topic;
+  const std::vector<std::string> all = client.Topics();
+  for (const char* expected :
+       {"site/a/fault/1=0", "site/a/fault/12=0", "site/a/trigger/emg/1=0",
+        "site/a/trigger/emg/60=0", "site/a/trigger/business/60=0", "site/a/trigger/soft/120=0",
+        "site/a/trigger/soft/120/name=x", "site/a/trigger/emg/1/name=x"}) {
+    EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
+  }
+  for (const char* absent : {"site/a/fault/0=0", "site/a/fault/13=0", "site/a/trigger/emg/61=0",
+                             "site/a/trigger/emg/0=0", "site/a/trigger/soft/121=0"}) {
+    EXPECT_EQ(std::find(all.begin(), all.end(), absent), all.end()) << absent;
+  }
+
+  // The same values again: nothing. A change: that topic alone (and the faults object).
+  const std::size_t before = client.sent.size();
+  publisher.SetFaultLamps(FaultLamps{});
+  for (int page = 0; page < 3; ++page) {
+    publisher.SetTriggerStates(page, states.States(page));
+    publisher.SetTriggerNames(page, names);
+  }
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.sent.size(), before);
+  FaultLamps lamps;
+  lamps.set(2);  // lamp 2 is fault/3
+  publisher.SetFaultLamps(lamps);
+  states.States(1).Set(7, 1);
+  publisher.SetTriggerStates(1, states.States(1));
+  names[119] = "Hall \xE9";  // an unconverted byte is made valid
+  publisher.SetTriggerNames(2, names);
+  publisher.SetLinkState(LinkState::kNoReply);
+  publisher.Pump(client.Send());
+  EXPECT_EQ(
+      client.Topics(before),
+      (std::vector<std::string>{
+          "site/a/fault/3=1", "site/a/faults=" + FaultsJson(lamps), "site/a/trigger/business/7=1",
+          "site/a/trigger/soft/120/name=Hall \xEF\xBF\xBD", "site/a/link=no-reply"}));
+
+  // While disconnected a topic that changes twice goes out once, with its last value; a connect
+  // sends everything anyway.
+  publisher.OnDisconnected();
+  states.States(0).Set(60, 1);
+  publisher.SetTriggerStates(0, states.States(0));
+  states.States(0).Set(60, 0);
+  states.States(0).Set(59, 1);
+  publisher.SetTriggerStates(0, states.States(0));
+  const std::size_t offline = client.sent.size();
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.sent.size(), offline);
+  publisher.OnConnected();
+  publisher.Pump(client.Send());
+  const std::vector<std::string> again = client.Topics(offline);
+  EXPECT_EQ(again.size(), 3U + 12U + 2U * 240U);
+  EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/60=0"), 1);
+  EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/59=1"), 1);
+  EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/link=no-reply"), 1);
+  // The BGM page is not published.
+  publisher.SetTriggerStates(3, states.States(3));
+  EXPECT_EQ(publisher.dirty(), 0U);
+}
+
+TEST(MqttPublisher, ARefusingClientKeepsTheRestForTheNextPump) {
+  MqttPublisher publisher("b");
+  FakeClient client;
+  publisher.SetLinkState(LinkState::kAnswering);
+  publisher.OnConnected();
+  client.refusing = true;
+  publisher.Pump(client.Send());
+  EXPECT_EQ(publisher.dirty(), 2U);
+  client.refusing = false;
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.Topics(), (std::vector<std::string>{"b/status=online", "b/link=answering"}));
+}
+
+// A journal of rows 1..n held by the test, read as the program reads the file.
+struct FakeJournal {
+  std::vector<JournalRow> rows;
+  int reads = 0;
+  bool failing = false;
+  void Add(JournalKind kind, const std::string& text) {
+    rows.push_back(Row(static_cast<std::int64_t>(rows.size()) + 1, kind, text));
+  }
+  MqttPublisher::ReadFn Reader() {
+    return [this](std::int64_t from, std::size_t limit, std::vector<JournalRow>& out) {
+      ++reads;
+      out.clear();
+      if (failing) return false;
+      for (const JournalRow& row : rows)
+        if (row.sequence >= from && out.size() < limit) out.push_back(row);
+      return true;
+    };
+  }
+};
+
+TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReconnect) {
+  MqttPublisher publisher("j", 4);
+  FakeClient client;
+  FakeJournal journal;
+  journal.Add(JournalKind::kEvent, "from an earlier run");
+  publisher.UseJournal(journal.Reader(), 1);
+  publisher.OnConnected();
+  publisher.Pump(client.Send());
+  const std::size_t state_messages = client.sent.size();
+
+  journal.Add(JournalKind::kProgram, "Program started");  // 2: not published
+  for (int i = 3; i <= 12; ++i)
+    journal.Add(i == 5 ? JournalKind::kOperator : JournalKind::kEvent, "e" + std::to_string(i));
+  journal.Add(JournalKind::kLink, "Disconnected");  // 13
+  publisher.OnCommitted(13);
+  publisher.Pump(client.Send());
+  // At most four unacknowledged.
+  EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{3, 4, 5, 6}));
+  EXPECT_EQ(publisher.in_flight(), 4U);
+  EXPECT_EQ(publisher.cursor(), 2);
+  const MqttMessage& first = client.sent[state_messages];
+  EXPECT_EQ(first.topic, "j/event");
+  EXPECT_EQ(first.qos, 1);
+  EXPECT_FALSE(first.retain);
+  EXPECT_EQ(first.payload.rfind("{\"seq\":3,", 0), 0U);
+  EXPECT_NE(client.sent[state_messages + 2].payload.find("\"kind\":\"operator\""),
+            std::string::npos);
+
+  // Acknowledgements out of order: the cursor stops at the first gap.
+  publisher.OnDelivered(client.unacked.rbegin()->first);  // seq 6
+  EXPECT_EQ(publisher.cursor(), 2);
+  publisher.OnDelivered(client.unacked.begin()->first);  // seq 3
+  EXPECT_EQ(publisher.cursor(), 3);
+  client.unacked.erase(client.unacked.begin());
+  client.unacked.erase(std::prev(client.unacked.end()));
+  publisher.OnDelivered(12345);  // not ours
+  EXPECT_EQ(publisher.cursor(), 3);
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{3, 4, 5, 6, 7, 8}));
+
+  // Lost: 4, 5, 7, 8 were never acknowledged (6 was): they go again, from the cursor on.
+  publisher.OnDisconnected();
+  client.unacked.clear();
+  journal.Add(JournalKind::kEvent, "while away");  // 14
+  publisher.OnCommitted(14);
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.EventSeqs().size(), 6U) << "nothing while disconnected";
+  publisher.OnConnected();
+  const std::size_t mark = client.EventSeqs().size();
+  for (int round = 0; round < 10 && publisher.cursor() < 14; ++round) {
+    publisher.Pump(client.Send());
+    client.AckAll(publisher);
+  }
+  const std::vector<std::int64_t> seqs = client.EventSeqs();
+  EXPECT_EQ(std::vector<std::int64_t>(seqs.begin() + static_cast<std::ptrdiff_t>(mark), seqs.end()),
+            (std::vector<std::int64_t>{4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+  EXPECT_EQ(publisher.cursor(), 14);
+  EXPECT_EQ(publisher.in_flight(), 0U);
+
+  // Nothing new: no reading at all. A journal that cannot be read now is tried again.
+  const int reads = journal.reads;
+  publisher.Pump(client.Send());
+  EXPECT_EQ(journal.reads, reads);
+  journal.Add(JournalKind::kEvent, "15");
+  publisher.OnCommitted(15);
+  journal.failing = true;
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.EventSeqs().back(), 14);
+  journal.failing = false;
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.EventSeqs().back(), 15);
+}
+
+TEST(MqttPublisher, WithoutAJournalARecordQueueNumberedFromOneAndBounded) {
+  MqttPublisher publisher("m", 2, 5);
+  FakeClient client;
+  JournalEntry entry;
+  entry.kind = JournalKind::kProgram;
+  publisher.OnRecorded(entry);  // not an event: neither numbered nor kept
+  for (int i = 1; i <= 8; ++i) {
+    entry.kind = JournalKind::kEvent;
+    entry.text = "r" + std::to_string(i);
+    publisher.OnRecorded(entry);
+  }
+  // Eight made while disconnected, five kept: 1..3 dropped.
+  EXPECT_EQ(publisher.dropped(), 3U);
+  publisher.OnConnected();
+  for (int round = 0; round < 10; ++round) {
+    publisher.Pump(client.Send());
+    client.AckAll(publisher);
+  }
+  EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{4, 5, 6, 7, 8}));
+  EXPECT_NE(client.sent.back().payload.find("\"text\":\"r8\""), std::string::npos);
+  EXPECT_EQ(publisher.cursor(), 8);
+  // Acknowledged records are not kept: five more fit without a drop.
+  for (int i = 9; i <= 13; ++i)
+    publisher.OnRecorded(entry);
+  EXPECT_EQ(publisher.dropped(), 3U);
+}
+
+TEST(MqttPublisher, ANewJournalChainStartsFromItsFirstRecord) {
+  MqttPublisher publisher("n", 10);
+  FakeClient client;
+  FakeJournal journal;
+  publisher.UseJournal(journal.Reader(), 0);
+  publisher.OnConnected();
+  for (int i = 0; i < 5; ++i)
+    journal.Add(JournalKind::kEvent, "old");
+  publisher.OnCommitted(5);
+  publisher.Pump(client.Send());
+  client.AckAll(publisher);
+  // The damaged file was moved aside; the new one starts at 1.
+  journal.rows.clear();
+  journal.Add(JournalKind::kLink, "new 1");
+  journal.Add(JournalKind::kEvent, "new 2");
+  publisher.OnCommitted(2);
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{1, 2, 3, 4, 5, 1, 2}));
+}
+
+TEST(ReconnectBackoff, DoublesFromOneSecondToAMinuteAndStartsOverAfterASuccess) {
+  ReconnectBackoff backoff;
+  std::vector<int> waits;
+  for (int i = 0; i < 9; ++i)
+    waits.push_back(backoff.Failed());
+  EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
+  backoff.Succeeded();
+  EXPECT_EQ(backoff.Failed(), 1000);
+}
+
+TEST(BrokerStateText, SaysThePhaseAndWhy) {
+  EXPECT_EQ(BrokerStateText({BrokerPhase::kOff, ""}), "off");
+  EXPECT_EQ(BrokerStateText({BrokerPhase::kTrying, "mqtt://h:1"}), "trying (mqtt://h:1)");
+  EXPECT_EQ(BrokerStateText({BrokerPhase::kConnected, "mqtt://h:1"}), "connected (mqtt://h:1)");
+  EXPECT_EQ(BrokerStateText({BrokerPhase::kRefused, "not authorised"}), "refused: not authorised");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,207 @@
+// The section [MQTT] of the site-wide settings: the broker URL, the base topic, the password file
+// and the keep-alive, each refused with a notice when it cannot be used.
+#include "config/mqtt_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(MqttSettings, BrokerUrls) {
+  struct Case {
+    const char* url;
+    bool ok;
+    BrokerAddress address;
+  };
+  const Case cases[] = {
+      {"mqtt://broker.example:1884", true, {false, "broker.example", 1884}},
+      {"mqtt://10.1.2.3", true, {false, "10.1.2.3", 1883}},
+      {"mqtts://bms.site", true, {true, "bms.site", 8883}},
+      {"mqtts://bms.site:1", true, {true, "bms.site", 1}},
+      {"mqtt://h:65535", true, {false, "h", 65535}},
+      {"mqtt://[::1]:1999", true, {false, "::1", 1999}},
+      {"mqtt://[fe80::1]", true, {false, "fe80::1", 1883}},
+      {"mqtt://h:65536", false, {}},
+      {"mqtt://h:0", false, {}},
+      {"mqtt://h:", false, {}},
+      {"mqtt://h:12a", false, {}},
+      {"mqtt://:1883", false, {}},
+      {"mqtt://", false, {}},
+      {"mqtt://h/path", false, {}},
+      {"mqtt://user@h", false, {}},
+      {"mqtt://::1", false, {}},
+      {"mqtt://[::1", false, {}},
+      {"mqtt://[::1]x", false, {}},
+      {"tcp://h:1883", false, {}},
+      {"MQTT://h", false, {}},
+      {"h:1883", false, {}},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    const std::optional<BrokerAddress> address = ParseBrokerUrl(c.url, why);
+    EXPECT_EQ(address.has_value(), c.ok) << c.url;
+    if (c.ok && address) {
+      EXPECT_EQ(*address, c.address) << c.url;
+    }
+    if (!c.ok) {
+      EXPECT_FALSE(why.empty()) << c.url;
+    }
+  }
+}
+
+TEST(MqttSettings, BaseTopics) {
+  struct Case {
+    std::string topic;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"orvandel/site-1", true},
+      {"a", true},
+      {"a b/c", true},
+      {"Z\xC3\xBCrich/pa", true},
+      {"", false},
+      {"a/+/b", false},
+      {"a/#", false},
+      {"+", false},
+      {"/a", false},
+      {"a/", false},
+      {"a//b", false},
+      {"$SYS/x", false},
+      {"caf\xE9", false},
+      {std::string("a\0b", 3), false},
+  };
+  for (const Case& c : cases) {
+    std::string why;
+    EXPECT_EQ(CheckBaseTopic(c.topic, why), c.ok) << c.topic;
+    EXPECT_EQ(why.empty(), c.ok) << c.topic;
+  }
+}
+
+class MqttSettingsFiles : public ::testing::Test {
+ protected:
+  fs::path File(const std::string& name, const std::string& text, mode_t mode) {
+    const fs::path file = folder_.path() / name;
+    test::WriteBytes(file, text);
+    EXPECT_EQ(chmod(file.c_str(), mode), 0);
+    return file;
+  }
+  // Settings from a program settings file of the user running the test (trusted as such).
+  MqttSettings Load(const std::string& section) {
+    const fs::path program = File("MainForm.INI", section, 0644);
+    const SiteSettings site(
+        program, [this](const Notice& n) { notices_.push_back(n.text); },
+        folder_.path() / "no-site.ini");
+    return LoadMqttSettings(
+        site, [this](const Notice& n) { notices_.push_back(n.text); }, "host1");
+  }
+
+  test::TempFolder folder_;
+  std::vector<std::string> notices_;
+};
+
+TEST_F(MqttSettingsFiles, PasswordFileOnlyWhenOthersCannotReadItOneLineBreakStripped) {
+  std::string why;
+  EXPECT_EQ(ReadPasswordFile(File("p1", "s3cret\n", 0600), why), "s3cret");
+  EXPECT_EQ(ReadPasswordFile(File("p2", "s3cret\r\n", 0640), why), "s3cret");
+  EXPECT_EQ(ReadPasswordFile(File("p3", "two\n\n", 0400), why), "two\n");
+  EXPECT_EQ(ReadPasswordFile(File("p4", " sp ", 0660), why), " sp ");
+  EXPECT_EQ(ReadPasswordFile(File("p5", "", 0600), why), "");
+
+  why.clear();
+  EXPECT_FALSE(ReadPasswordFile(File("world", "x\n", 0604), why));
+  EXPECT_NE(why.find("every user"), std::string::npos) << why;
+  why.clear();
+  const fs::path target = File("target", "x\n", 0600);
+  fs::create_symlink(target, folder_.path() / "link");
+  EXPECT_FALSE(ReadPasswordFile(folder_.path() / "link", why));
+  EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
+  why.clear();
+  fs::create_hard_link(target, folder_.path() / "second-name");
+  EXPECT_FALSE(ReadPasswordFile(target, why));
+  EXPECT_FALSE(why.empty());
+  why.clear();
+  EXPECT_FALSE(ReadPasswordFile(folder_.path(), why));
+  EXPECT_FALSE(why.empty());
+  why.clear();
+  EXPECT_FALSE(ReadPasswordFile(folder_.path() / "missing", why));
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(ReadPasswordFile(File("long", std::string(5000, 'p'), 0600), why));
+}
+
+TEST_F(MqttSettingsFiles, NoBrokerIsOffWithoutANotice) {
+  EXPECT_FALSE(Load("[MQTT]\nTopic=a/b\n").enabled);
+  EXPECT_FALSE(Load("[MQTT]\nBroker=\n").enabled);
+  EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(MqttSettingsFiles, AFullSectionAndTheDefaults) {
+  const fs::path password = File("pw", "hunter2\n", 0640);
+  const MqttSettings full =
+      Load("[MQTT]\nBroker=mqtts://bms:8884\nTopic=sites/north\nUser=panel\nPasswordFile=" +
+           password.string() + "\nCaFile=/etc/ssl/ca.pem\nKeepAlive=5\n");
+  EXPECT_TRUE(full.enabled);
+  EXPECT_EQ(full.address, (BrokerAddress{true, "bms", 8884}));
+  EXPECT_EQ(full.base_topic, "sites/north");
+  EXPECT_EQ(full.user, "panel");
+  EXPECT_EQ(full.password, "hunter2");
+  EXPECT_EQ(full.ca_file, "/etc/ssl/ca.pem");
+  EXPECT_EQ(full.keep_alive_s, 5);
+  EXPECT_TRUE(notices_.empty());
+
+  const MqttSettings plain = Load("[MQTT]\nBroker=mqtt://127.0.0.1\n");
+  EXPECT_TRUE(plain.enabled);
+  EXPECT_EQ(plain.base_topic, "orvandel/host1");
+  EXPECT_EQ(plain.keep_alive_s, 30);
+  EXPECT_FALSE(plain.password);
+  EXPECT_TRUE(plain.user.empty());
+}
+
+TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
+  struct Case {
+    std::string section;
+    bool enabled;
+    int keep_alive;
+    const char* notice;
+  };
+  const fs::path open_password = File("open", "x", 0644);
+  const fs::path password = File("closed", "x", 0600);
+  const Case cases[] = {
+      {"Broker=http://h\n", false, 30, "mqtt:// or mqtts://"},
+      {"Broker=mqtt://h\nTopic=a/#\n", false, 30, "wildcard"},
+      {"Broker=mqtt://h\nTopic=a//b\n", false, 30, "empty level"},
+      {"Broker=mqtt://h\nUser=u\nPasswordFile=" + open_password.string() + "\n", false, 30,
+       "others cannot read"},
+      {"Broker=mqtt://h\nPasswordFile=" + password.string() + "\n", false, 30, "needs a User"},
+      {"Broker=mqtt://h\nKeepAlive=4\n", true, 30, "KeepAlive=4"},
+      {"Broker=mqtt://h\nKeepAlive=3601\n", true, 30, "KeepAlive=3601"},
+      {"Broker=mqtt://h\nKeepAlive=ten\n", true, 30, "KeepAlive=ten"},
+      {"Broker=mqtt://h\nKeepAlive=3600\n", true, 3600, nullptr},
+      {"Broker=mqtt://h\nKeepAlive=5\n", true, 5, nullptr},
+  };
+  for (const Case& c : cases) {
+    notices_.clear();
+    const MqttSettings settings = Load("[MQTT]\n" + c.section);
+    EXPECT_EQ(settings.enabled, c.enabled) << c.section;
+    EXPECT_EQ(settings.keep_alive_s, c.keep_alive) << c.section;
+    if (c.notice == nullptr) {
+      EXPECT_TRUE(notices_.empty()) << c.section;
+    } else {
+      ASSERT_EQ(notices_.size(), 1U) << c.section;
+      EXPECT_NE(notices_[0].find(c.notice), std::string::npos) << notices_[0];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orv

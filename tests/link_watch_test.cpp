@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/line_status_text.h"
+#include "app/mqtt_feed.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
 #include "link/frame.h"
@@ -327,6 +328,41 @@ TEST(LineStatusText, TickSpansAndTimesOfDay) {
     EXPECT_EQ(FormatTickSpan(s.ticks), s.text) << s.ticks;
   EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 4, 5, 6}), "04:05:06");
   EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 23, 59, 59}), "23:59:59");
+}
+
+// The broker's link topic follows the watch: disconnected, answering while the time is not up,
+// no-reply when it is, answering again at the next valid frame; one message per change.
+TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
+  LoadWith("2");
+  MqttPublisher publisher("site");
+  MqttFeed feed(form(), publisher);
+  std::vector<std::string> link;
+  const MqttPublisher::SendFn send = [&link](const MqttMessage& m) -> std::optional<int> {
+    if (m.topic == "site/link") link.push_back(m.payload);
+    return 1;
+  };
+  publisher.OnConnected();
+  auto tick = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      form().TRTimer_Timer();
+      feed.Tick();
+      publisher.Pump(send);
+    }
+  };
+  tick(1);
+  EXPECT_EQ(link, (std::vector<std::string>{"disconnected"}));
+  ConnectAndClear();
+  tick(19);
+  EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering"}));
+  tick(1);
+  EXPECT_EQ(link.back(), "no-reply");
+  port_.Deliver(EncodeFrame(0x06, Bytes{0x00, 0x00}));
+  tick(1);
+  EXPECT_EQ(link.back(), "answering");
+  form().ConnectCB.PerformClick();
+  tick(1);
+  EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering", "no-reply", "answering",
+                                            "disconnected"}));
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "mqtt/publisher.h"
 #include "platform/fake_serial_port.h"
 #include "platform/mosquitto_client.h"
+#include "tests/loopback_servers.h"
 
 namespace {
 
@@ -38,40 +39,12 @@ struct Folder {
   std::filesystem::path path;
 };
 
-int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 // mosquitto on a free loopback port, for the life of the benchmark.
 struct Broker {
-  explicit Broker(const Folder& folder) : port(FreeLoopbackPort()) {
-    const auto config = folder.path / "broker.conf";
-    std::ofstream(config) << "user root\nlistener " << port
-                          << " 127.0.0.1\nallow_anonymous true\npersistence false\nlog_type none\n";
-    pid = fork();
-    if (pid == 0) {
-      execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), nullptr);
-      _exit(127);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
-  ~Broker() {
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-  }
+  explicit Broker(const Folder& folder)
+      : port(orv::test::FreeLoopbackPort()), server(folder.path, port, "allow_anonymous true\n") {}
   int port;
-  pid_t pid;
+  orv::test::LoopbackBroker server;
 };
 
 // Runs the client's socket work once without waiting, as the socket notifiers would.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "tests/loopback_servers.h"
 #include "tests/sim_process.h"
 #include "tests/temp_folder.h"
 
@@ -38,21 +39,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kBase = "orv/test";
 constexpr int kKeepAliveS = 5;
 
-int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds within) {
   for (const auto deadline = Clock::now() + within; !done();) {
     if (Clock::now() > deadline) return false;
@@ -61,53 +47,14 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds with
   return true;
 }
 
-// mosquitto with a configuration of the test's own, its log in the test's folder.
-class Broker {
+// The test's broker: started, or the test fails at once.
+class Broker : public test::LoopbackBroker {
  public:
   Broker(const fs::path& folder, int port, const std::string& extra)
-      : config_(folder / "broker.conf"), log_(folder / "broker.log"), port_(port) {
-    test::WriteBytes(config_, "user root\nlistener " + std::to_string(port) +
-                                  " 127.0.0.1\npersistence false\nlog_dest file " + log_.string() +
-                                  "\nlog_type all\n" + extra);
-    Start();
+      : LoopbackBroker(folder, port, extra) {
+    EXPECT_TRUE(started()) << "mosquitto did not start";
   }
-  ~Broker() { Stop(); }
-
-  void Start() {
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
-      _exit(127);
-    }
-    // Ready when it takes connections.
-    EXPECT_TRUE(WaitUntil(
-        [this] {
-          const int fd = socket(AF_INET, SOCK_STREAM, 0);
-          sockaddr_in address{};
-          address.sin_family = AF_INET;
-          address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-          address.sin_port = htons(static_cast<std::uint16_t>(port_));
-          const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-          close(fd);
-          return up;
-        },
-        5000ms))
-        << "mosquitto did not start";
-  }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  std::string Log() const { return test::ReadBytes(log_); }
-  int port() const { return port_; }
-
- private:
-  fs::path config_;
-  fs::path log_;
-  int port_;
-  pid_t pid_ = -1;
+  void Start() { EXPECT_TRUE(LoopbackBroker::Start()) << "mosquitto did not start again"; }
 };
 
 struct Received {
@@ -191,7 +138,7 @@ class MqttBroker : public ::testing::Test {
     // The site settings must belong to root, as installed; so must the program's folder.
     if (geteuid() != 0) GTEST_SKIP() << "site settings must belong to root: run as root";
     ASSERT_TRUE(fs::exists("/usr/sbin/mosquitto")) << "Debian's mosquitto is needed";
-    port_ = FreeLoopbackPort();
+    port_ = test::FreeLoopbackPort();
     ASSERT_GT(port_, 0);
     fs::copy_file(ORV_PROGRAM, folder_.path() / "orvandel");
     fs::create_directories(folder_.path() / "SYSINI");

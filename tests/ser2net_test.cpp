@@ -26,6 +26,7 @@
 #include "link/frame.h"
 #include "platform/qt/qt_mapped_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
+#include "tests/loopback_servers.h"
 #include "tests/pty_pair.h"
 #include "tests/sim_process.h"
 #include "tests/temp_folder.h"
@@ -35,22 +36,6 @@ namespace {
 
 using std::chrono::milliseconds;
 constexpr milliseconds kDeadline{10000};
-
-// A TCP port on 127.0.0.1 that nothing listens on just now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
 
 // Whether something listens on 127.0.0.1:port, from the kernel's table: asking by connecting
 // would itself be a client session of the server.
@@ -142,7 +127,7 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(link); }, kDeadline));
     slave_ = std::filesystem::canonical(link);
 
-    const int port = FreePort();
+    const int port = test::FreeLoopbackPort();
     ASSERT_GT(port, 0);
     address_ = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(port);
     const auto config = folder_.path() / "ser2net.yaml";

@@ -23,7 +23,8 @@ Bytes TelnetCodec::Start() {
   auto ask = [&out](std::uint8_t verb, std::uint8_t option, bool done, bool& asked) {
     if (done || asked) return;
     asked = true;
-    out.insert(out.end(), {kIac, verb, option});
+    for (const std::uint8_t b : {kIac, verb, option})
+      out.push_back(b);
   };
   ask(kWill, kComPortOption, com_port_.local, com_port_.local_asked);
   ask(kWill, kBinary, binary_.local, binary_.local_asked);

@@ -60,6 +60,14 @@ void MainForm::CloseSerialPort() {
   link_.SetPortConnected(false);
 }
 
+void MainForm::UsePortForThisRun(int port_number) {
+  if (SerialSettingsChanged) {
+    config_.SaveConfigGroup("RS232Config");
+    SerialSettingsChanged = false;
+  }
+  config_.SerialComPort = static_cast<std::uint8_t>(port_number);
+}
+
 void MainForm::ComPort_CB_Click() {
   config_.SerialComPort = static_cast<std::uint8_t>(ComPort_CB.list_index() + 1);
   SerialSettingsChanged = true;

@@ -70,6 +70,9 @@ class MainForm {
   void ComPort_CB_Click();
   void BaudRate_CB_Click();
   void UpdateConnectionControls();
+  // Another port for this run only (the headless mode's --port): a correction made at start-up
+  // is saved first, so the port given here is never written to the configuration.
+  void UsePortForThisRun(int port_number);
 
   // Every control, containers before what they contain (the view builds widgets in this order).
   const std::vector<Control*>& controls() const { return controls_; }

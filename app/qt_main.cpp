@@ -96,7 +96,7 @@ int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
                 orv::BrokerStateText(state));
   });
   form.Form_Load();
-  if (options.port) form.config().SerialComPort = static_cast<std::uint8_t>(*options.port);
+  if (options.port) form.UsePortForThisRun(*options.port);
   runner.Start();
   mqtt.Start();
   const orv::QtTickTimer ticker([&runner, &mqtt] {

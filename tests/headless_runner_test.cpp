@@ -114,6 +114,26 @@ TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSuperv
                     }));
 }
 
+// --port: the port of this run is used and never saved; a correction of start-up still is.
+TEST_F(HeadlessRunnerTest, APortForThisRunIsUsedButNeverSaved) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  test::WriteBytes(IniPath(), "[RS232Configure]\r\nComPort=2\r\nBaudRate=14400\r\n");
+  form_ = std::make_unique<MainForm>(MainFormEnvironment{
+      port_, program_folder_, nullptr, [this] { return now_; }, nullptr, true, journal_options_});
+  runner_ = std::make_unique<HeadlessRunner>(
+      *form_, port_, [this](const std::string& line) { lines_.push_back(line); });
+  form_->Form_Load();
+  ASSERT_TRUE(form_->serial_settings_changed());
+  form_->UsePortForThisRun(7);
+  runner_->Start();
+  EXPECT_EQ(port_.comm_port(), 7);
+  EXPECT_EQ(LinesWith("link Connected: COM7 (fake7) 9600,N,8,1"), 1);
+  runner_->Stop();
+  EXPECT_EQ(test::ReadBytes(IniPath()),
+            "[RS232Configure]\r\nComPort=2\r\nBaudRate=9600\r\nCheckBit=None\r\nBitLength=8\r\n"
+            "StopBit=1\r\n");
+}
+
 TEST(HeadlessOptionsTest, HeadlessAndItsPort) {
   const struct {
     std::vector<std::string> args;

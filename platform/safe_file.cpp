@@ -1,7 +1,9 @@
 #include "platform/safe_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -65,6 +67,11 @@ bool FileDescriptor::Close() {
   return closed;
 }
 
+// How often a file replaced while being opened is opened again, and the pause before each try:
+// a rename leaves the old file under the name for some microseconds, so at most 5 ms in all.
+constexpr int kReopenAttempts = 50;
+constexpr auto kReopenPause = std::chrono::microseconds(100);
+
 FileDescriptor OpenSharedFile(const std::filesystem::path& p, int flags, mode_t mode,
                               std::error_code& error, struct stat* info) {
   error.clear();
@@ -72,26 +79,39 @@ FileDescriptor OpenSharedFile(const std::filesystem::path& p, int flags, mode_t 
     error = MakeErrorCode(SharedFileRefusal::kNoFolder);
     return {};
   }
-  int fd = -1;
-  do {
-    fd = ::open(p.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    // O_NOFOLLOW answers a link in the last place with ELOOP (an exclusive create, EEXIST).
-    if (errno == ELOOP) {
-      error = MakeErrorCode(SharedFileRefusal::kSymbolicLink);
-    } else {
-      error.assign(errno, std::generic_category());
-    }
-    return {};
-  }
-  FileDescriptor file(fd);
   struct stat own {};
   struct stat& st = info != nullptr ? *info : own;
-  if (::fstat(fd, &st) != 0) {
-    error.assign(errno, std::generic_category());
-    return {};
+  FileDescriptor file;
+  // A file with no name left was replaced (another program renamed a new one over it) or removed
+  // between the open and the look at it: what the name holds now is opened again.
+  for (int attempt = 0;; ++attempt) {
+    int fd = -1;
+    do {
+      fd = ::open(p.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, mode);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      // O_NOFOLLOW answers a link in the last place with ELOOP (an exclusive create, EEXIST).
+      if (errno == ELOOP) {
+        error = MakeErrorCode(SharedFileRefusal::kSymbolicLink);
+      } else {
+        error.assign(errno, std::generic_category());
+      }
+      return {};
+    }
+    file = FileDescriptor(fd);
+    if (::fstat(fd, &st) != 0) {
+      error.assign(errno, std::generic_category());
+      return {};
+    }
+    if (st.st_nlink != 0 || !S_ISREG(st.st_mode)) break;
+    if (attempt == kReopenAttempts) {
+      error.assign(ENOENT, std::generic_category());
+      return {};
+    }
+    file.Close();
+    std::this_thread::sleep_for(kReopenPause);
   }
+  const int fd = file.get();
   if (!S_ISREG(st.st_mode)) {
     error = MakeErrorCode(SharedFileRefusal::kNotRegular);
     return {};

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -249,6 +251,38 @@ TEST_F(SharedFolder, AnExclusiveCreationNeverOpensWhatWasPlantedMeanwhile) {
     fs::remove(Program() / "SYSINI" / "MainForm.INI.AbC123");
     fs::remove(Program() / "SYSINI" / "MainForm.INI.XyZ789");
   }
+}
+
+// Another program saving renames a new file over the name all the time: every open of the name
+// gets a whole file, never a refusal because the file it opened had just lost its name.
+TEST_F(SharedFolder, AFileReplacedWhileBeingOpenedIsOpenedAgain) {
+  const fs::path ini = Program() / "SYSINI" / "MainForm.INI";
+  WriteBytes(ini, "[A]\r\nB=0\r\n");
+  const pid_t replacer = fork();
+  ASSERT_GE(replacer, 0);
+  if (replacer == 0) {
+    const std::string next = ini.string() + ".next";
+    // A save every 100 us: far more often than any program saves, but each one a whole save.
+    for (int i = 0; i < 3000; ++i) {
+      WriteBytes(next, "[A]\r\nB=" + std::to_string(i) + "\r\n");
+      if (std::rename(next.c_str(), ini.c_str()) != 0) _exit(1);
+      usleep(100);
+    }
+    _exit(0);
+  }
+  int refused = 0;
+  int opened = 0;
+  for (int status = 0; waitpid(replacer, &status, WNOHANG) == 0;) {
+    std::error_code error;
+    const FileDescriptor file = OpenSharedFile(ini, O_RDONLY, 0, error);
+    ++(file.valid() ? opened : refused);
+    if (!file.valid()) ADD_FAILURE() << error.message();
+    if (refused > 3) break;
+  }
+  kill(replacer, SIGKILL);
+  waitpid(replacer, nullptr, 0);
+  EXPECT_EQ(refused, 0);
+  EXPECT_GT(opened, 100);
 }
 
 // Each rewrite makes a temporary file of a new name, "MainForm.INI." and six letters, and none

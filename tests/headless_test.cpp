@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "journal/journal.h"
-#include "tests/sim_process.h"
-#include "tests/temp_folder.h"
+#include "tests/program_folder_fixture.h"
 
 namespace orv {
 namespace {
@@ -23,36 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class HeadlessProgram : public ::testing::Test {
+class HeadlessProgram : public test::ProgramFolderTest {
  protected:
-  void SetUp() override {
-    // The program keeps SYSINI and DATA beside its executable.
-    fs::copy_file(ORV_PROGRAM, folder_.path() / "orvandel");
-    fs::create_directories(folder_.path() / "SYSINI");
-    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
-                     "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n");
-  }
-  std::unique_ptr<test::SimProcess> StartSim() {
-    auto sim = std::make_unique<test::SimProcess>(
-        std::vector<std::string>{"--link", link_.string(), "--report-interval", "0"});
-    for (int i = 0; i < 500 && !fs::exists(link_); ++i)
-      std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(fs::exists(link_));
-    return sim;
-  }
   std::unique_ptr<test::SimProcess> StartProgram() {
-    return std::make_unique<test::SimProcess>(std::vector<std::string>{"--headless"},
-                                              (folder_.path() / "orvandel").string());
+    return ProgramFolderTest::StartProgram({"--headless"});
   }
-  std::vector<JournalRow> Rows() const {
-    std::vector<JournalRow> rows;
-    EXPECT_TRUE(
-        ReadJournalFile(folder_.path() / "DATA" / Journal::kFileName, 1, 100000, rows).ok());
-    return rows;
-  }
-
-  test::TempFolder folder_;
-  fs::path link_ = folder_.path() / "controller";
 };
 
 TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {

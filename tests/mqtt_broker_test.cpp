@@ -26,8 +26,7 @@
 
 #include "journal/journal.h"
 #include "tests/loopback_servers.h"
-#include "tests/sim_process.h"
-#include "tests/temp_folder.h"
+#include "tests/program_folder_fixture.h"
 
 namespace orv {
 namespace {
@@ -132,7 +131,7 @@ std::int64_t SeqOf(const std::string& json) {
   return at == std::string::npos ? -1 : std::stoll(json.substr(at + 6));
 }
 
-class MqttBroker : public ::testing::Test {
+class MqttBroker : public test::ProgramFolderTest {
  protected:
   void SetUp() override {
     // The site settings must belong to root, as installed; so must the program's folder.
@@ -140,10 +139,7 @@ class MqttBroker : public ::testing::Test {
     ASSERT_TRUE(fs::exists("/usr/sbin/mosquitto")) << "Debian's mosquitto is needed";
     port_ = test::FreeLoopbackPort();
     ASSERT_GT(port_, 0);
-    fs::copy_file(ORV_PROGRAM, folder_.path() / "orvandel");
-    fs::create_directories(folder_.path() / "SYSINI");
-    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
-                     "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n");
+    ProgramFolderTest::SetUp();
   }
   void WriteSite(const std::string& extra) {
     test::WriteBytes(site_, "[MQTT]\nBroker=mqtt://127.0.0.1:" + std::to_string(port_) +
@@ -151,28 +147,11 @@ class MqttBroker : public ::testing::Test {
                                 "\n" + extra);
     ASSERT_EQ(chmod(site_.c_str(), 0644), 0);
   }
-  std::unique_ptr<test::SimProcess> StartSim() {
-    auto sim = std::make_unique<test::SimProcess>(
-        std::vector<std::string>{"--link", link_.string(), "--report-interval", "0"});
-    WaitUntil([&] { return fs::exists(link_); }, 5000ms);
-    EXPECT_TRUE(fs::exists(link_));
-    return sim;
-  }
   std::unique_ptr<test::SimProcess> StartProgram() {
-    return std::make_unique<test::SimProcess>(
-        std::vector<std::string>{"--headless", "--site-settings", site_.string()},
-        (folder_.path() / "orvandel").string());
-  }
-  std::vector<JournalRow> Rows() const {
-    std::vector<JournalRow> rows;
-    EXPECT_TRUE(
-        ReadJournalFile(folder_.path() / "DATA" / Journal::kFileName, 1, 100000, rows).ok());
-    return rows;
+    return ProgramFolderTest::StartProgram({"--headless", "--site-settings", site_.string()});
   }
 
-  test::TempFolder folder_;
   test::TempFolder broker_folder_;
-  fs::path link_ = folder_.path() / "controller";
   fs::path site_ = broker_folder_.path() / "orvandel.ini";
   int port_ = 0;
 };

@@ -18,6 +18,7 @@
 #include "platform/qt/qt_history_window.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "tests/form_fixture.h"
+#include "tests/journal_entries.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -33,13 +34,7 @@ class HistoryWindowTest : public ::testing::Test {
     });
   }
   void Add(std::int64_t utc_ms, JournalKind kind, std::string text, std::string login) {
-    JournalEntry e;
-    e.time = {utc_ms, 3600};
-    e.kind = kind;
-    e.text = std::move(text);
-    e.login = std::move(login);
-    e.host = "panel-pc";
-    journal_.Append(std::move(e));
+    journal_.Append(test::PanelEntry(utc_ms, kind, std::move(text), std::move(login)));
   }
   // Six records, a minute apart.
   void AddKnownRecords() {

@@ -10,6 +10,7 @@
 
 #include "journal/journal.h"
 #include "journal/journal_query.h"
+#include "tests/journal_entries.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -86,13 +87,7 @@ class JournalQueryTest : public ::testing::Test {
   }
   static JournalEntry Entry(std::int64_t utc_ms, JournalKind kind, std::string text,
                             std::string login = "alice") {
-    JournalEntry e;
-    e.time = {utc_ms, 3600};
-    e.kind = kind;
-    e.text = std::move(text);
-    e.login = std::move(login);
-    e.host = "panel-pc";
-    return e;
+    return test::PanelEntry(utc_ms, kind, std::move(text), std::move(login));
   }
   std::vector<std::int64_t> Sequences(const JournalFilter& filter) {
     std::vector<JournalRow> rows;

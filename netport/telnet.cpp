@@ -1,4 +1,4 @@
-#include "platform/telnet.h"
+#include "netport/telnet.h"
 
 namespace orv {
 

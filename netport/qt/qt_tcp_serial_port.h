@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/line_settings.h"
-#include "platform/port_address.h"
+#include "netport/port_address.h"
 #include "platform/serial_port.h"
-#include "platform/telnet.h"
+#include "netport/telnet.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "app/line_status_text.h"
+#include "linkwatch/line_status_text.h"
 
 #include <cstdio>
 #include <utility>

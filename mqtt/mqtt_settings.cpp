@@ -1,4 +1,4 @@
-#include "config/mqtt_settings.h"
+#include "mqtt/mqtt_settings.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -5,7 +5,7 @@
 
 #include "link/link_watch.h"
 #include "platform/clock.h"
-#include "platform/line_status.h"
+#include "linkwatch/line_status.h"
 
 namespace orv {
 

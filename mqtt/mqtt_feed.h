@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/main_form.h"
+#include "panel/main_form.h"
 #include "mqtt/publisher.h"
 #include "platform/signal.h"
 

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_mqtt_client.h"
+#include "mqtt/qt/qt_mqtt_client.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

@@ -1,4 +1,4 @@
-#include "app/mqtt_feed.h"
+#include "mqtt/mqtt_feed.h"
 
 namespace orv {
 

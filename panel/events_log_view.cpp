@@ -1,4 +1,4 @@
-#include "app/events_log_view.h"
+#include "panel/events_log_view.h"
 
 namespace orv {
 

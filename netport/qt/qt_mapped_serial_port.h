@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/qt/qt_serial_port.h"
-#include "platform/qt/qt_tcp_serial_port.h"
+#include "netport/qt/qt_tcp_serial_port.h"
 #include "platform/serial_port.h"
 #include "platform/signal.h"
 

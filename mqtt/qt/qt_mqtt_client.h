@@ -5,10 +5,10 @@
 #include <functional>
 #include <string>
 
-#include "config/mqtt_settings.h"
+#include "mqtt/mqtt_settings.h"
 #include "mqtt/broker_state.h"
 #include "mqtt/publisher.h"
-#include "platform/mosquitto_client.h"
+#include "mqtt/mosquitto_client.h"
 
 class QSocketNotifier;
 class QHostInfo;

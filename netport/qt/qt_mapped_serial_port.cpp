@@ -1,8 +1,8 @@
-#include "platform/qt/qt_mapped_serial_port.h"
+#include "netport/qt/qt_mapped_serial_port.h"
 
 #include <utility>
 
-#include "platform/port_address.h"
+#include "netport/port_address.h"
 
 namespace orv {
 

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_history_model.h"
+#include "journal/qt/qt_history_model.h"
 
 #include <utility>
 

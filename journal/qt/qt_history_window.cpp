@@ -1,4 +1,4 @@
-#include "platform/qt/qt_history_window.h"
+#include "journal/qt/qt_history_window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,7 +21,7 @@
 #include <utility>
 
 #include "platform/qt/qt_form_view.h"
-#include "platform/qt/qt_history_model.h"
+#include "journal/qt/qt_history_model.h"
 #include "platform/qt/qt_notice_bar.h"
 
 namespace orv {

@@ -1,4 +1,4 @@
-#include "app/headless.h"
+#include "service/headless_runner.h"
 
 #include <algorithm>
 

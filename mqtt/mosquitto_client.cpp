@@ -1,4 +1,4 @@
-#include "platform/mosquitto_client.h"
+#include "mqtt/mosquitto_client.h"
 
 #include <mosquitto.h>
 

@@ -1,4 +1,4 @@
-#include "platform/qt/qt_tcp_serial_port.h"
+#include "netport/qt/qt_tcp_serial_port.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "app/main_form.h"
+#include "panel/main_form.h"
 #include "platform/serial_port.h"
 #include "platform/signal.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/events_log_view.h"
+#include "panel/events_log_view.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
@@ -17,7 +17,7 @@
 #include "panel/trigger_bank.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
-#include "platform/line_status.h"
+#include "linkwatch/line_status.h"
 #include "platform/message_box.h"
 #include "platform/notice.h"
 #include "platform/serial_port.h"

@@ -1,5 +1,5 @@
 // Opening and closing the serial line, and the window's connected and disconnected looks.
-#include "app/main_form.h"
+#include "panel/main_form.h"
 
 namespace orv {
 

@@ -1,9 +1,9 @@
-#include "app/main_form.h"
+#include "panel/main_form.h"
 
 #include <cstdio>
 #include <string_view>
 
-#include "app/line_status_text.h"
+#include "linkwatch/line_status_text.h"
 #include "link/frame.h"
 #include "platform/users.h"
 

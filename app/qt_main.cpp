@@ -16,27 +16,26 @@
 #endif
 
 #include "app/command_line.h"
-#include "app/headless.h"
 #include "app/journal_commands.h"
-#include "app/main_form.h"
-#include "app/mqtt_feed.h"
-#include "config/mqtt_settings.h"
 #include "config/site_settings.h"
-#include "journal/journal_query.h"
+#include "journal/qt/qt_history_window.h"
+#include "linkwatch/qt/qt_line_status.h"
+#include "mqtt/mqtt_settings.h"
+#include "mqtt/qt/qt_mqtt_service.h"
+#include "netport/qt/qt_mapped_serial_port.h"
+#include "panel/main_form.h"
 #include "platform/notice_log.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_form_view.h"
-#include "platform/qt/qt_history_window.h"
-#include "platform/qt/qt_mapped_serial_port.h"
 #include "platform/qt/qt_message_box.h"
-#include "platform/qt/qt_mqtt_client.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
+#include "service/qt/qt_headless_service.h"
 
 namespace {
 
@@ -55,60 +54,6 @@ orv::ProgramFolderLookup ProgramFolder() {
 void PrintLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
-}
-
-// The panel's state on an MQTT broker, when the site settings name one: made after the window
-// model and before its Form_Load, ticked after it.
-class MqttService {
- public:
-  MqttService(orv::MainForm& form, const orv::MqttSettings& settings,
-              orv::QtMqttClient::StateFn on_state)
-      : publisher_(settings.base_topic),
-        feed_(form, publisher_),
-        client_(settings,
-                "orvandel-" + orv::HostName() + "-" +
-                    std::to_string(QCoreApplication::applicationPid()),
-                publisher_, std::move(on_state)) {}
-
-  void Start() { client_.Start(); }
-  void Tick() {
-    feed_.Tick();
-    client_.Pump();
-  }
-
- private:
-  orv::MqttPublisher publisher_;
-  orv::MqttFeed feed_;
-  orv::QtMqttClient client_;
-};
-
-// The program without a window: the same logic, connected at once, until SIGTERM or SIGINT.
-int RunHeadless(orv::SerialPort& port, orv::MainFormEnvironment env,
-                const orv::ProgramOptions& options, const orv::MqttSettings& mqtt_settings) {
-  // Caught from the start: a stop asked for during start-up is taken when the loop runs.
-  const orv::QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
-  orv::MainForm form(std::move(env));
-  orv::HeadlessRunner runner(form, port, PrintLine);
-  // One line per change of the broker's state, only when a broker is configured.
-  MqttService mqtt(form, mqtt_settings, [&form, &mqtt_settings](const orv::BrokerState& state) {
-    if (mqtt_settings.enabled)
-      PrintLine(orv::FormatJournalIsoTime(form.Now(), false) + " mqtt " +
-                orv::BrokerStateText(state));
-  });
-  form.Form_Load();
-  if (options.port) form.UsePortForThisRun(*options.port);
-  runner.Start();
-  mqtt.Start();
-  const orv::QtTickTimer ticker([&runner, &mqtt] {
-    runner.Tick();
-    mqtt.Tick();
-  });
-  const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
-  QCoreApplication::exec();
-  runner.Stop();
-  // The disconnect and its record go to the socket, without waiting for the broker.
-  mqtt.Tick();
-  return 0;
 }
 
 }  // namespace
@@ -180,15 +125,17 @@ int main(int argc, char* argv[]) {
       orv::HostName());
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
-  if (parsed.options.headless)
-    return RunHeadless(port, std::move(environment), parsed.options, mqtt_settings);
+  if (parsed.options.headless) {
+    return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
+                                     mqtt_settings, PrintLine);
+  }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
   orv::MainForm form(std::move(environment));
   // The broker's state, at the right end of the status bar.
   auto* broker_label = new QLabel;
   broker_label->setObjectName(QStringLiteral("BrokerStateLabel"));
-  MqttService mqtt(form, mqtt_settings, [broker_label](const orv::BrokerState& state) {
+  orv::QtMqttService mqtt(form, mqtt_settings, [broker_label](const orv::BrokerState& state) {
     broker_label->setText(QString::fromStdString("MQTT: " + orv::BrokerStateText(state)));
   });
   form.Form_Load();
@@ -217,17 +164,23 @@ int main(int argc, char* argv[]) {
   }
   // The serial line beside the notices, and the controller's silence in the title and, where the
   // desktop has a tray, as a notification.
-  view.ShowLineStatus(form.line_status());
+  orv::QtLineStatus line_status_view(view);
+  line_status_view.Show(form.line_status());
   const orv::Connection line_status = form.line_status_changed().Connect(
-      [&view](const orv::LineStatus& status) { view.ShowLineStatus(status); });
+      [&line_status_view](const orv::LineStatus& status) { line_status_view.Show(status); });
   orv::QtTrayNotice tray(QString::fromLatin1(orv::kProgramTitle));
   const orv::Connection link_alerts =
       form.link_alert().Connect([&tray](const orv::Notice& alert) { tray.Show(alert); });
   view.notice_bar()->addPermanentWidget(broker_label);
-  mqtt.Start();
-  // The tick is the program's: it runs from here to the end, whatever the window does.
+  // The tick is the program's: it runs from here to the end, whatever the window does. The
+  // broker is first tried at the first tick, after the window has been shown.
+  bool mqtt_started = false;
   const orv::QtTickTimer ticker([&] {
     view.CallModel([&form] { form.TRTimer_Timer(); });
+    if (!mqtt_started) {
+      mqtt_started = true;
+      mqtt.Start();
+    }
     mqtt.Tick();
   });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way

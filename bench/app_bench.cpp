@@ -7,9 +7,9 @@
 #include <memory>
 #include <random>
 
-#include "app/main_form.h"
+#include "panel/main_form.h"
 #include "link/frame.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 
 namespace {
 

@@ -19,12 +19,12 @@
 #include <random>
 #include <thread>
 
-#include "app/main_form.h"
-#include "app/mqtt_feed.h"
+#include "panel/main_form.h"
+#include "mqtt/mqtt_feed.h"
 #include "link/frame.h"
 #include "mqtt/publisher.h"
-#include "platform/fake_serial_port.h"
-#include "platform/mosquitto_client.h"
+#include "tests/support/fake_serial_port.h"
+#include "mqtt/mosquitto_client.h"
 #include "tests/loopback_servers.h"
 
 namespace {

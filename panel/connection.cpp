@@ -17,7 +17,7 @@ void MainForm::ConnectCB_Click() {
     if (OpenSerialPort()) {
       link_.SetPortConnected(true);
       link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
-      RefreshLineStatus();
+      line_watcher_.Refresh();
       if (SerialSettingsChanged) {
         config_.SaveConfigGroup("RS232Config");
         SerialSettingsChanged = false;

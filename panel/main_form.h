@@ -9,15 +9,15 @@
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
-#include "journal/journal.h"
+#include "journal/journal_recorder.h"
 #include "link/fault_lamps.h"
 #include "link/link.h"
+#include "linkwatch/line_watcher.h"
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
 #include "panel/trigger_bank.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
-#include "linkwatch/line_status.h"
 #include "platform/message_box.h"
 #include "platform/notice.h"
 #include "platform/serial_port.h"
@@ -57,6 +57,9 @@ class MainForm {
   MainForm(const MainForm&) = delete;
   MainForm& operator=(const MainForm&) = delete;
 
+  // The window's outer height once loaded: the events log's lower part stays below the edge.
+  static constexpr int kOuterHeightAtLoad = 7600;
+
   void Form_Load();
   void Form_Unload();
   // The 100 ms tick of TRTimer: assemble and dispatch, one poll step, then the trigger bank
@@ -88,22 +91,26 @@ class MainForm {
   EventLogRecorder& event_recorder() { return event_recorder_; }
   bool serial_settings_changed() const { return SerialSettingsChanged; }
   // Null when the program runs without a journal.
-  Journal* journal() { return journal_.get(); }
+  Journal* journal() { return recorder_.journal(); }
   // Queues one journal record; the tick commits what it queued.
-  void Record(JournalKind kind, std::string text, std::string raw_hex = {});
+  void Record(JournalKind kind, std::string text, std::string raw_hex = {}) {
+    recorder_.Record(kind, std::move(text), std::move(raw_hex));
+  }
   // Every record as it is made, with or without a journal (the headless mode prints them).
-  Signal<const JournalEntry&>& recorded() { return recorded_; }
+  Signal<const JournalEntry&>& recorded() { return recorder_.recorded(); }
   // Now, by the journal's clock.
-  JournalTime Now() const { return journal_options_.clock(); }
+  JournalTime Now() const { return recorder_.Now(); }
 
   // The serial line beside the notices: port, link state and counters; said when it changes, at
   // most once a tick, and recomposed every second.
-  const LineStatus& line_status() const { return line_status_; }
-  Signal<const LineStatus&>& line_status_changed() { return line_status_changed_; }
+  const LineStatus& line_status() const { return line_watcher_.status(); }
+  Signal<const LineStatus&>& line_status_changed() { return line_watcher_.status_changed(); }
   // The controller stopped answering, or answers again: for a desktop notification.
-  Signal<const Notice&>& link_alert() { return link_alert_; }
+  Signal<const Notice&>& link_alert() { return line_watcher_.link_alert(); }
   // The title the window shows: the caption, and while the link is lost, what says so.
-  std::string WindowTitle() const { return MainFormWindow.caption() + line_status_.title_suffix; }
+  std::string WindowTitle() const {
+    return MainFormWindow.caption() + line_status().title_suffix;
+  }
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
@@ -168,10 +175,8 @@ class MainForm {
   void ShowFaultLamps(FaultLamps lamps);
   void DarkenFaultLamps();
   void Notify(NoticeLevel level, const std::string& text) const;
-  // Says how many received bytes were lost, when more were, at most every ten seconds.
-  void ReportReceiveOverflow();
-  void OnLinkWatchChange(const LinkWatch::Change& change);
-  void RefreshLineStatus();
+  // "COM1 /dev/ttyUSB0 9600,N,8,1": the port for the status bar.
+  std::string LinePortText() const;
 
   MainFormEnvironment env_;
   std::vector<Control*> controls_;
@@ -185,18 +190,11 @@ class MainForm {
   EventDecoder decoder_;
   EventsLogView events_log_view_;
   EventLogRecorder event_recorder_;
-  JournalOptions journal_options_;
-  std::unique_ptr<Journal> journal_;
-  Signal<const JournalEntry&> recorded_;
+  JournalRecorder recorder_;
+  LineWatcher line_watcher_;
   Connections connections_;
 
   bool SerialSettingsChanged = false;
-  std::uint64_t overflow_said_ = 0;
-  int ticks_since_overflow_notice_ = 0;
-  LineStatus line_status_;
-  Signal<const LineStatus&> line_status_changed_;
-  Signal<const Notice&> link_alert_;
-  int ticks_since_line_status_ = 0;
 };
 
 }  // namespace orv

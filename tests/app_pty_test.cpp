@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_form.h"
+#include "panel/main_form.h"
 #include "link/frame.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"

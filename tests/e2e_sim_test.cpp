@@ -10,8 +10,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/line_status_text.h"
-#include "app/main_form.h"
+#include "linkwatch/line_status_text.h"
+#include "panel/main_form.h"
+#include "linkwatch/qt/qt_line_status.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
@@ -130,9 +131,10 @@ TEST_F(EndToEnd, ASilentControllerIsShownLostInTimeAndBackAtTheFirstReply) {
   test::WriteBytes(
       folder_.path() / "SYSINI" / "MainForm.INI",
       "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n[LinkWatch]\r\nNoReplySeconds=2\r\n");
-  view_->ShowLineStatus(f.line_status());
+  QtLineStatus line_status(*view_);
+  line_status.Show(f.line_status());
   const Connection shown = f.line_status_changed().Connect(
-      [this](const LineStatus& status) { view_->ShowLineStatus(status); });
+      [&line_status](const LineStatus& status) { line_status.Show(status); });
   QElapsedTimer clock;
   clock.start();
   qint64 last_bytes_ms = -1;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_form.h"
-#include "platform/fake_serial_port.h"
+#include "panel/main_form.h"
+#include "tests/support/fake_serial_port.h"
 #include "platform/notice_log.h"
 #include "tests/temp_folder.h"
 

@@ -9,8 +9,9 @@
 #include <tuple>
 #include <vector>
 
-#include "app/line_status_text.h"
+#include "linkwatch/line_status_text.h"
 #include "link/frame.h"
+#include "linkwatch/qt/qt_line_status.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
@@ -189,18 +190,19 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   std::filesystem::create_directories(IniPath().parent_path());
   test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=2\r\n");
   QtFormView& view = Show();
-  view.ShowLineStatus(form().line_status());
+  QtLineStatus line_status(view);
+  line_status.Show(form().line_status());
   const Connection shown = form().line_status_changed().Connect(
-      [&view](const LineStatus& status) { view.ShowLineStatus(status); });
+      [&line_status](const LineStatus& status) { line_status.Show(status); });
   QtNoticeBar* bar = view.notice_bar();
-  QLabel* state = bar->line_state_label();
+  QLabel* state = line_status.state_label();
   const std::string caption = kWindowCaption;
   const std::string normal = bar->palette().color(QPalette::WindowText).name().toStdString();
   auto state_colour = [state] {
     return state->palette().color(QPalette::WindowText).name().toStdString();
   };
   const int height = view.height();
-  EXPECT_EQ(bar->line_port_label()->text(), "COM1 9600,N,8,1");
+  EXPECT_EQ(line_status.port_label()->text(), "COM1 9600,N,8,1");
   EXPECT_EQ(state->text(), "Disconnected");
   EXPECT_EQ(view.windowTitle().toStdString(), caption);
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/headless.h"
+#include "service/headless_runner.h"
 #include "link/frame.h"
 #include "tests/form_fixture.h"
 

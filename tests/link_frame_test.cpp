@@ -5,7 +5,7 @@
 #include "link/crc8.h"
 #include "link/frame.h"
 #include "link/transmitter.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 #include "tests/test_util.h"
 
 namespace orv {

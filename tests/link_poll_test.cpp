@@ -4,7 +4,7 @@
 
 #include "link/frame.h"
 #include "link/link.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 
 namespace orv {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "link/frame.h"
 #include "link/link.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 #include "tests/test_util.h"
 
 namespace orv {

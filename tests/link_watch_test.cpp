@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/line_status_text.h"
-#include "app/mqtt_feed.h"
+#include "linkwatch/line_status_text.h"
+#include "mqtt/mqtt_feed.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
 #include "link/frame.h"

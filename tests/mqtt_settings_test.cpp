@@ -1,6 +1,6 @@
 // The section [MQTT] of the site-wide settings: the broker URL, the base topic, the password file
 // and the keep-alive, each refused with a notice when it cannot be used.
-#include "config/mqtt_settings.h"
+#include "mqtt/mqtt_settings.h"
 
 #include <gtest/gtest.h>
 

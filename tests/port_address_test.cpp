@@ -1,4 +1,4 @@
-#include "platform/port_address.h"
+#include "netport/port_address.h"
 
 #include <gtest/gtest.h>
 

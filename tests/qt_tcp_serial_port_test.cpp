@@ -1,4 +1,4 @@
-#include "platform/qt/qt_tcp_serial_port.h"
+#include "netport/qt/qt_tcp_serial_port.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/qt_mapped_serial_port.h"
+#include "netport/qt/qt_mapped_serial_port.h"
 #include "tests/pty_pair.h"
 #include "tests/test_util.h"
 

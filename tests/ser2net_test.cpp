@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "app/main_form.h"
+#include "panel/main_form.h"
 #include "events/event_decoder.h"
 #include "link/frame.h"
-#include "platform/qt/qt_mapped_serial_port.h"
+#include "netport/qt/qt_mapped_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/loopback_servers.h"
 #include "tests/pty_pair.h"

@@ -10,7 +10,7 @@
 #include "events/event_decoder.h"
 #include "link/frame.h"
 #include "link/link.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 
 namespace orv {
 namespace {

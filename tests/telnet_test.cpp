@@ -1,4 +1,4 @@
-#include "platform/telnet.h"
+#include "netport/telnet.h"
 
 #include <gtest/gtest.h>
 

@@ -22,7 +22,6 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/line_status.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_text.h"
 #include "platform/qt/qt_widgets.h"
@@ -33,7 +32,6 @@ namespace {
 constexpr int kTwipsPerInch = 1440;
 // The size the window's controls were laid out for: the longest key caption fits its key.
 constexpr double kFontPointSize = 8.25;
-constexpr int kPictureBoxBorder = 2;
 
 QString ToQString(const std::string& text) {
   return QString::fromStdString(text);
@@ -56,12 +54,6 @@ double ScreenLogicalDpi(const QWidget* widget) {
   return screen != nullptr ? screen->logicalDotsPerInch() : 96.0;
 }
 
-// The cursor position in the shown text for a position in the control's text.
-int ShownPosition(const std::string& text, int position, bool multi_line) {
-  const auto end = static_cast<std::size_t>(std::clamp(position, 0, static_cast<int>(text.size())));
-  return static_cast<int>(ShownText(std::string_view(text).substr(0, end), multi_line).size());
-}
-
 }  // namespace
 
 QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusTracker& focus,
@@ -80,10 +72,6 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
   // Below the client area, which keeps its designed size: the window grows by the bar.
   notice_bar_ = new QtNoticeBar(this);
 
-  // Text that changes with every received chunk is shown once per event-loop turn.
-  text_timer_.setSingleShot(true);
-  text_timer_.setInterval(0);
-  connect(&text_timer_, &QTimer::timeout, this, [this] { FlushDueText(); });
 
   for (Control* control : controls_) {
     const auto container = widgets_.find(control->container());
@@ -112,7 +100,7 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
 QtFormView::~QtFormView() {
   // The child widgets go after this body; nothing they do on the way may reach the model.
   disconnect(focus_connection_);
-  text_timer_.stop();
+  text_.Stop();
   focus_.SetObserver(nullptr);
   form_.SetObserver(nullptr);
   for (Control* control : controls_)
@@ -134,121 +122,6 @@ Control* QtFormView::ControlOf(const QWidget* widget) const {
     if (it != controls_by_widget_.end()) return it->second;
   }
   return nullptr;
-}
-
-QWidget* QtFormView::CreateWidget(Control& control, QWidget* parent) {
-  switch (control.kind()) {
-    case ControlKind::kPushButton: {
-      auto* button = new QPushButton(parent);
-      auto& model = static_cast<PushButton&>(control);
-      connect(button, &QPushButton::clicked, this,
-              [this, &model] { CallModel([&model] { model.PerformClick(); }); });
-      return button;
-    }
-    case ControlKind::kCheckBox: {
-      auto* box = new QCheckBox(parent);
-      auto& model = static_cast<CheckBox&>(control);
-      connect(box, &QCheckBox::clicked, this, [this, &model](bool checked) {
-        CallModel([&model, checked] { model.SetValue(checked ? 1 : 0); });
-      });
-      return box;
-    }
-    case ControlKind::kOptionButton: {
-      auto* option = new QRadioButton(parent);
-      QButtonGroup*& group = option_groups_[control.container()];
-      if (group == nullptr) {
-        group = new QButtonGroup(this);
-        group->setExclusive(true);
-      }
-      group->addButton(option);
-      auto& model = static_cast<OptionButton&>(control);
-      connect(option, &QRadioButton::clicked, this,
-              [this, &model] { CallModel([&model] { model.SetValue(true); }); });
-      return option;
-    }
-    case ControlKind::kFrame:
-      return new QGroupBox(parent);
-    case ControlKind::kComboBox: {
-      auto* combo = new QComboBox(parent);
-      auto& model = static_cast<ComboBox&>(control);
-      connect(combo, &QComboBox::activated, this, [this, &model](int index) {
-        CallModel([&model, index] { model.SetListIndex(index); });
-      });
-      if (model.style() == ComboBox::Style::kEditable) {
-        combo->setEditable(true);
-        // The list is the program's; typed text never becomes an item, nor is it completed to
-        // one: "5" must stay 5, not become the first item that starts with it. The list still
-        // offers its items.
-        combo->setInsertPolicy(QComboBox::NoInsert);
-        combo->setCompleter(nullptr);
-        connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, &model](const QString& t) {
-          CallModel([&model, text = TypedText(t)] { model.SetText(text); });
-        });
-      }
-      return combo;
-    }
-    case ControlKind::kLabel: {
-      auto* label = new DblClickLabel(parent);
-      label->setTextFormat(Qt::PlainText);
-      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-      auto& model = static_cast<Label&>(control);
-      label->SetOnDoubleClick([this, &model] { CallModel([&model] { model.PerformDblClick(); }); });
-      return label;
-    }
-    case ControlKind::kTextBox: {
-      auto& model = static_cast<TextBox&>(control);
-      if (model.multi_line()) {
-        auto* edit = new QPlainTextEdit(parent);
-        edit->setReadOnly(true);
-        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        return edit;
-      }
-      auto* edit = new QLineEdit(parent);
-      // The model keeps every bound; Qt's own default (32767) would cut the received text short.
-      edit->setMaxLength(std::numeric_limits<int>::max());
-      connect(edit, &QLineEdit::textEdited, this, [this, &model](const QString& t) {
-        CallModel([&model, text = TypedText(t)] { model.SetText(text); });
-      });
-      // Enter commits an editor: the focus goes to its container, which raises Validate and
-      // LostFocus in the model as any other focus move does.
-      connect(edit, &QLineEdit::returnPressed, this, [this, &model] {
-        if (QWidget* container = WidgetOf(model.container())) {
-          container->setFocus(Qt::OtherFocusReason);
-        }
-      });
-      return edit;
-    }
-    case ControlKind::kPictureBox: {
-      auto* picture = new QFrame(parent);
-      picture->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-      picture->setLineWidth(kPictureBoxBorder);
-      picture->setFocusPolicy(Qt::StrongFocus);
-      return picture;
-    }
-    case ControlKind::kVScrollBar: {
-      auto* bar = new QScrollBar(Qt::Vertical, parent);
-      // Clicking the bar takes the focus (so an open name editor commits first), but Tab does
-      // not stop there: the bar passes the focus straight on to the picture box.
-      bar->setFocusPolicy(Qt::ClickFocus);
-      auto& model = static_cast<VScrollBar&>(control);
-      // Emitted with the new position before the bar takes it as its value: arrows, track
-      // clicks, keys, the wheel and every step of a drag alike.
-      connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, &model](int action) {
-        if (action == QAbstractSlider::SliderNoAction) return;
-        const int position = bar->sliderPosition();
-        CallModel([&model, position] { model.SetValue(position); });
-      });
-      return bar;
-    }
-    case ControlKind::kShape:
-      return new ShapeWidget(parent);
-    case ControlKind::kLine:
-      return new LineWidget(parent);
-    case ControlKind::kImage:
-    case ControlKind::kForm:
-      break;
-  }
-  return new QLabel(parent);
 }
 
 QPoint QtFormView::ClientOrigin(const Control* container) const {
@@ -285,9 +158,8 @@ void QtFormView::ShowNotices(NoticeLog& log) {
   notice_bar_->Follow(log);
 }
 
-void QtFormView::ShowLineStatus(const LineStatus& status) {
-  notice_bar_->ShowLineStatus(status);
-  title_suffix_ = ToQString(status.title_suffix);
+void QtFormView::SetTitleSuffix(const QString& suffix) {
+  title_suffix_ = suffix;
   setWindowTitle(ToQString(form_.caption()) + title_suffix_);
 }
 
@@ -295,18 +167,12 @@ void QtFormView::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   const int bar_height = notice_bar_->height();
   notice_bar_->setGeometry(0, height() - bar_height, width(), bar_height);
-  QueueUnseenText();
+  text_.QueueUnseen();
 }
 
 void QtFormView::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  QueueUnseenText();
-}
-
-void QtFormView::QueueUnseenText() {
-  const std::vector<TextBox*> boxes(unseen_text_.begin(), unseen_text_.end());
-  for (TextBox* box : boxes)
-    QueueText(*box);
+  text_.QueueUnseen();
 }
 
 void QtFormView::MirrorGeometry(Control& control, QWidget* widget) {
@@ -403,7 +269,7 @@ void QtFormView::MirrorKind(Control& control, QWidget* widget) {
       static_cast<QLabel*>(widget)->setText(caption);
       break;
     case ControlKind::kTextBox:
-      QueueText(static_cast<TextBox&>(control));
+      text_.Queue(static_cast<TextBox&>(control));
       break;
     case ControlKind::kVScrollBar: {
       auto* bar = static_cast<QScrollBar*>(widget);
@@ -425,78 +291,6 @@ void QtFormView::MirrorKind(Control& control, QWidget* widget) {
     case ControlKind::kImage:
     case ControlKind::kForm:
       break;
-  }
-}
-
-void QtFormView::QueueText(TextBox& box) {
-  if (std::find(pending_text_.begin(), pending_text_.end(), &box) != pending_text_.end()) return;
-  pending_text_.push_back(&box);
-  ScheduleText();
-}
-
-// The next turn of the event loop for a box that has been quiet for a tick, else the end of its
-// tick.
-void QtFormView::ScheduleText() {
-  if (pending_text_.empty()) return;
-  const auto now = std::chrono::steady_clock::now();
-  auto due = std::chrono::steady_clock::time_point::max();
-  for (const TextBox* box : pending_text_) {
-    const auto shown = text_shown_at_.find(box);
-    due = std::min(due, shown == text_shown_at_.end() ? now : shown->second + kTextInterval);
-  }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(std::max(due - now, now - now));
-  if (text_timer_.isActive() && text_timer_.remainingTimeAsDuration() <= wait) return;
-  text_timer_.start(wait);
-}
-
-void QtFormView::FlushDueText() {
-  const auto now = std::chrono::steady_clock::now();
-  std::vector<TextBox*> due;
-  std::erase_if(pending_text_, [&](TextBox* box) {
-    const auto shown = text_shown_at_.find(box);
-    if (shown != text_shown_at_.end() && now - shown->second < kTextInterval) return false;
-    due.push_back(box);
-    return true;
-  });
-  for (TextBox* box : due)
-    MirrorText(*box);
-  ScheduleText();
-}
-
-void QtFormView::FlushText() {
-  text_timer_.stop();
-  std::vector<TextBox*> boxes;
-  boxes.swap(pending_text_);
-  for (TextBox* box : boxes)
-    MirrorText(*box);
-}
-
-void QtFormView::MirrorText(TextBox& box) {
-  QWidget* widget = WidgetOf(&box);
-  // A shown box that lies outside the window's visible area (the received text, below it) is
-  // laid out only once it can be seen: a line edit lays out all of its text at every change.
-  // Hidden editors are kept up to date: they show at a double click, text and all.
-  if (isVisible() && widget->isVisible() && widget->visibleRegion().isEmpty()) {
-    unseen_text_.insert(&box);
-    return;
-  }
-  unseen_text_.erase(&box);
-  text_shown_at_[&box] = std::chrono::steady_clock::now();
-  const QSignalBlocker blocker(widget);
-  const QString shown = ShownText(box.text(), box.multi_line());
-  const int position = ShownPosition(box.text(), box.sel_start(), box.multi_line());
-  if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
-    if (edit->toPlainText() != shown) edit->setPlainText(shown);
-    QTextCursor cursor = edit->textCursor();
-    cursor.setPosition(std::min<int>(position, shown.size()));
-    edit->setTextCursor(cursor);
-    edit->ensureCursorVisible();
-  } else if (auto* line = qobject_cast<QLineEdit*>(widget)) {
-    // Equal texts mean the operator's own typing came back: the cursor stays where it is.
-    if (line->text() != shown) {
-      line->setText(shown);
-      line->setCursorPosition(position);
-    }
   }
 }
 

@@ -1,22 +1,20 @@
 #pragma once
 
 #include <QMetaObject>
-#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/controls.h"
+#include "platform/qt/qt_text_mirror.h"
 
 class QButtonGroup;
 
 namespace orv {
 
 class NoticeLog;
-struct LineStatus;
 class QtNoticeBar;
 
 // The real window over the headless window model: one widget per control, kept in step with the
@@ -45,14 +43,14 @@ class QtFormView : public QWidget {
   // The status bar under the controls, and the notices it shows from now on.
   QtNoticeBar* notice_bar() const { return notice_bar_; }
   void ShowNotices(NoticeLog& log);
-  // The serial line in the status bar; while the link is lost the title carries it too (the
-  // model's caption stays as it is).
-  void ShowLineStatus(const LineStatus& status);
+  // Shown after the model's caption in the title (the caption itself stays as it is): what the
+  // taskbar must say while the window is minimised.
+  void SetTitleSuffix(const QString& suffix);
   // Shows the text changes held back for coalescing now, instead of at the next event-loop turn
   // or once the box's tick has passed.
-  void FlushText();
-  static constexpr std::chrono::milliseconds kTextInterval{250};
-  bool text_pending() const { return !pending_text_.empty(); }
+  void FlushText() { text_.Flush(); }
+  static constexpr std::chrono::milliseconds kTextInterval = QtTextMirror::kInterval;
+  bool text_pending() const { return text_.pending(); }
   // Every call into the model goes through here, the program's own timer ticks too: focus
   // changes that Qt makes on its own while the model runs (a focused widget hidden, a modal box
   // opened) are not operator actions; when the outermost call returns, the real focus is put
@@ -74,12 +72,6 @@ class QtFormView : public QWidget {
   void MirrorForm();
   void MirrorGeometry(Control& control, QWidget* widget);
   void MirrorKind(Control& control, QWidget* widget);
-  void MirrorText(TextBox& box);
-  void QueueText(TextBox& box);
-  void ScheduleText();
-  // Shows again the boxes left out while they could not be seen.
-  void QueueUnseenText();
-  void FlushDueText();
   void OnQtFocusChanged(QWidget* now);
   void GiveQtFocusToModelFocus();
 
@@ -95,12 +87,7 @@ class QtFormView : public QWidget {
 
   QtNoticeBar* notice_bar_ = nullptr;
   QString title_suffix_;
-  std::vector<TextBox*> pending_text_;
-  // When each text box was last shown: a box is shown at most once per tick, however often
-  // its text changes (a busy line changes the received text with every chunk).
-  std::unordered_map<const TextBox*, std::chrono::steady_clock::time_point> text_shown_at_;
-  std::unordered_set<TextBox*> unseen_text_;
-  QTimer text_timer_;
+  QtTextMirror text_{[this](const Control* control) { return WidgetOf(control); }, this};
   QMetaObject::Connection focus_connection_;
   int model_depth_ = 0;
   bool setting_focus_ = false;

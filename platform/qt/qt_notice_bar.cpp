@@ -57,6 +57,7 @@ QtNoticeBar::QtNoticeBar(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);
   // One sunken pane across the bar, like the picture box's border: visible while empty too.
   auto* pane = new QFrame(this);
+  pane_ = pane;
   pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   auto* layout = new QHBoxLayout(pane);
   layout->setContentsMargins(2, 1, 2, 1);
@@ -66,16 +67,8 @@ QtNoticeBar::QtNoticeBar(QWidget* parent) : QStatusBar(parent) {
   icon_->setFixedSize(kIconSize, kIconSize);
   text_ = new ElidedLabel(pane);
   text_->setObjectName(QStringLiteral("NoticeText"));
-  line_port_ = new QLabel(pane);
-  line_port_->setObjectName(QStringLiteral("LinePort"));
-  line_state_ = new QLabel(pane);
-  line_state_->setObjectName(QStringLiteral("LineState"));
-  line_port_->setTextFormat(Qt::PlainText);
-  line_state_->setTextFormat(Qt::PlainText);
   layout->addWidget(icon_);
   layout->addWidget(text_, 1);
-  layout->addWidget(line_port_);
-  layout->addWidget(line_state_);
   addWidget(pane, 1);
   // One height, with or without a notice: the controls above never move.
   setFixedHeight(sizeHint().height());
@@ -94,22 +87,9 @@ QLabel* QtNoticeBar::text_label() const {
   return text_;
 }
 
-void QtNoticeBar::ShowLineStatus(const LineStatus& status) {
-  line_port_->setText(QString::fromStdString(status.port));
-  line_state_->setText(QString::fromStdString(status.state));
-  QPalette palette;  // the bar's own colours, unless the controller does not answer
-  if (status.alarm) palette.setColor(QPalette::WindowText, QColor(Qt::red));
-  line_state_->setPalette(palette);
-  QFont font = line_state_->font();
-  font.setBold(status.alarm);
-  line_state_->setFont(font);
-  // Plain text in the tool tip, one counter a line.
-  const QString details =
-      QStringLiteral("<p style=\"white-space:pre\">") +
-      QString::fromStdString(status.details).toHtmlEscaped().replace('\n', QStringLiteral("<br>")) +
-      QStringLiteral("</p>");
-  line_port_->setToolTip(details);
-  line_state_->setToolTip(details);
+void QtNoticeBar::AddToPane(QWidget* widget) {
+  widget->setParent(pane_);
+  pane_->layout()->addWidget(widget);
 }
 
 void QtNoticeBar::ShowLog(const NoticeLog& log) {

@@ -3,7 +3,6 @@
 #include <QStatusBar>
 #include <QString>
 
-#include "platform/line_status.h"
 #include "platform/notice_log.h"
 #include "platform/signal.h"
 
@@ -15,8 +14,8 @@ class ElidedLabel;
 
 // The window's status bar: the newest notice with its level's icon (errors also in red), and
 // the notices the log still holds, newest first with their time, in its tool tip. Notices never
-// open a box of their own. At its right end, the serial line: the port and the link state (red
-// while the controller does not answer), with the line's counters in their tool tip.
+// open a box of their own. What else a capability shows there goes beside the notice
+// (AddToPane) or at the bar's right end (addPermanentWidget).
 class QtNoticeBar : public QStatusBar {
   Q_OBJECT
 
@@ -34,9 +33,8 @@ class QtNoticeBar : public QStatusBar {
   QLabel* icon_label() const { return icon_; }
   QLabel* text_label() const;
 
-  void ShowLineStatus(const LineStatus& status);
-  QLabel* line_port_label() const { return line_port_; }
-  QLabel* line_state_label() const { return line_state_; }
+  // A widget after the notice, in the notice's own sunken pane.
+  void AddToPane(QWidget* widget);
   static constexpr int kIconSize = 16;
   // The widest line of the tool tip, in pixels.
   static constexpr int kToolTipWidth = 720;
@@ -46,8 +44,7 @@ class QtNoticeBar : public QStatusBar {
 
   QLabel* icon_ = nullptr;
   ElidedLabel* text_ = nullptr;
-  QLabel* line_port_ = nullptr;
-  QLabel* line_state_ = nullptr;
+  QWidget* pane_ = nullptr;
   Connection connection_;
 };
 

@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "app/main_form.h"
-#include "platform/fake_serial_port.h"
+#include "panel/main_form.h"
+#include "tests/support/fake_serial_port.h"
 #include "platform/text_encoding.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/telnet.h"
+#include "netport/telnet.h"
 
 namespace {
 

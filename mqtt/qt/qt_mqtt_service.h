@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <string>
+#include <utility>
+
+#include "mqtt/mqtt_feed.h"
+#include "mqtt/mqtt_settings.h"
+#include "mqtt/publisher.h"
+#include "mqtt/qt/qt_mqtt_client.h"
+#include "platform/users.h"
+
+namespace orv {
+
+// The panel's state on an MQTT broker, when the site settings name one: made after the window
+// model and before its Form_Load (so that every record from the start on is sent), ticked after
+// it, and started once the window is up: start-up does not wait for the network.
+class QtMqttService {
+ public:
+  QtMqttService(MainForm& form, const MqttSettings& settings, QtMqttClient::StateFn on_state)
+      : publisher_(settings.base_topic),
+        feed_(form, publisher_),
+        client_(settings,
+                "orvandel-" + HostName() + "-" +
+                    std::to_string(QCoreApplication::applicationPid()),
+                publisher_, std::move(on_state)) {}
+
+  void Start() { client_.Start(); }
+  void Tick() {
+    feed_.Tick();
+    client_.Pump();
+  }
+
+ private:
+  MqttPublisher publisher_;
+  MqttFeed feed_;
+  QtMqttClient client_;
+};
+
+}  // namespace orv

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "mqtt/mqtt_settings.h"
+#include "panel/main_form.h"
+#include "platform/serial_port.h"
+
+namespace orv {
+
+// The program without a window: the window model connected at once and kept connected, its
+// records one line each through print, the broker fed when the settings name one, until SIGTERM
+// or SIGINT. port_for_this_run: the --port of the command line, 0 for the configured one.
+int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
+                         const MqttSettings& mqtt_settings,
+                         const std::function<void(const std::string&)>& print);
+
+}  // namespace orv

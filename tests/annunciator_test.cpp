@@ -1,0 +1,324 @@
+// The annunciator on a fake clock: what sounds after each input and what the journal is told;
+// the tones as WAV files; the driver over a fake output; ALSA without a sound card.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "annunciator/annunciator.h"
+#include "annunciator/sound_output.h"
+#include "annunciator/tones.h"
+#ifdef ORV_HAVE_ALSA
+#include "annunciator/alsa_sound_output.h"
+#endif
+
+namespace orv {
+namespace {
+
+constexpr std::int64_t kHour = 3'600'000;
+constexpr unsigned kReset = 1u << 0, kNetwork = 1u << 1, kMains = 1u << 6, kBattery = 1u << 7;
+
+enum class Do {
+  kTick,
+  kReport,
+  kLamps,
+  kNoReply,
+  kPortLost,
+  kRecording,
+  kSilence,
+  kAlarmAck,
+  kFaultAck,
+  kLampTest
+};
+
+struct Step {
+  std::int64_t at;
+  Do act;
+  unsigned arg;  // the report code, the lit lamps, or on/off
+  Tone tone;
+  const char* records;              // what the journal is told, "; " between
+  const char* condition = nullptr;  // the newest sounding condition, when given
+  bool testing = false;             // the lamp test runs
+  std::int64_t since = -1;          // when given
+};
+
+struct Scenario {
+  const char* name;
+  AnnunciatorSettings settings;
+  std::vector<Step> steps;
+};
+
+void Apply(Annunciator& a, const Step& s) {
+  switch (s.act) {
+    case Do::kTick:
+      break;
+    case Do::kReport:
+      a.Report(static_cast<std::uint8_t>(s.arg), s.at);
+      break;
+    case Do::kLamps:
+      a.SetLamps(FaultLamps(s.arg), s.at);
+      break;
+    case Do::kNoReply:
+      a.SetNoReply(s.arg != 0, s.at);
+      break;
+    case Do::kPortLost:
+      a.PortLost(s.at);
+      break;
+    case Do::kRecording:
+      a.SetRecordingFailed(s.arg != 0, s.at);
+      break;
+    case Do::kSilence:
+      a.Silence("Ann", "Esc", s.at);
+      break;
+    case Do::kAlarmAck:
+      a.SilenceAlarm("Ann", "EMG ACK", s.at);
+      break;
+    case Do::kFaultAck:
+      a.SilenceFault("Ann", "Fault ACK", s.at);
+      break;
+    case Do::kLampTest:
+      a.LampTest(s.at);
+      break;
+  }
+}
+
+const char* const kEsc = "silenced by Ann from Esc";
+const char* const kEmgAck = "silenced by Ann from EMG ACK";
+const char* const kFaultAck = "silenced by Ann from Fault ACK";
+constexpr Tone kNone = Tone::kNone, kFault = Tone::kFault, kAlarm = Tone::kAlarm;
+
+const std::vector<Scenario> kScenarios = {
+    {"new conditions sound until silenced; a lamp only when it lights",
+     {},
+     {{0, Do::kLamps, kMains, kFault, "sounds: Fault lamp Mains lit"},
+      {1000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report", "ALARM report"},
+      {1500, Do::kReport, 0x13, kAlarm, ""},
+      {2000, Do::kSilence, 0, kNone, kEsc},
+      {3000, Do::kLamps, kMains | kBattery, kFault, "sounds: Fault lamp Battery lit"},
+      {4000, Do::kSilence, 0, kNone, kEsc},
+      {5000, Do::kLamps, kMains | kBattery, kNone, ""},
+      {6000, Do::kLamps, kBattery, kNone, ""},
+      {7000, Do::kLamps, kMains | kBattery, kFault, "sounds: Fault lamp Mains lit"},
+      {8000, Do::kSilence, 0, kNone, kEsc},
+      {9000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report"},
+      {9500, Do::kSilence, 0, kNone, kEsc},
+      // Lit and dark again before anyone silenced it: it goes on sounding.
+      {10000, Do::kLamps, kMains | kBattery | kNetwork, kFault, "sounds: Fault lamp Network lit"},
+      {11000, Do::kLamps, kMains | kBattery, kFault, "", "Fault lamp Network lit"}}},
+    {"the ACK keys silence their own tone only",
+     {},
+     {{0, Do::kReport, 0x21, kFault, "sounds: Fault report"},
+      {0, Do::kReport, 0x11, kAlarm, "sounds: EMG report"},
+      {1, Do::kAlarmAck, 0, kFault, kEmgAck, "Fault report"},
+      {2, Do::kReport, 0x16, kAlarm, "sounds: EMG PTT report"},
+      {3, Do::kFaultAck, 0, kAlarm, kFaultAck},
+      {4, Do::kReport, 0x14, kAlarm, "sounds: ALERT report", "ALERT report"},
+      {5, Do::kAlarmAck, 0, kNone, kEmgAck},
+      {6, Do::kFaultAck, 0, kNone, ""}}},
+    {"a silenced fault still present is reminded; a momentary one is not",
+     {},
+     {{0, Do::kNoReply, 1, kFault, "sounds: Controller does not answer"},
+      {0, Do::kPortLost, 0, kFault, "sounds: Port lost", "Port lost"},
+      {1000, Do::kSilence, 0, kNone, kEsc},
+      {1000 + 24 * kHour - 1, Do::kTick, 0, kNone, ""},
+      {1000 + 24 * kHour, Do::kTick, 0, kFault, "sounds: Controller does not answer"},
+      {1001 + 24 * kHour, Do::kSilence, 0, kNone, kEsc},
+      {1002 + 24 * kHour, Do::kNoReply, 0, kNone, ""},
+      {1000 + 72 * kHour, Do::kTick, 0, kNone, ""},
+      {1001 + 72 * kHour, Do::kNoReply, 1, kFault, "sounds: Controller does not answer"}}},
+    {"ReminderHours=0 never reminds",
+     {.reminder_hours = 0},
+     {{0, Do::kRecording, 1, kFault, "sounds: Recording failed"},
+      {1, Do::kSilence, 0, kNone, kEsc},
+      {1000 * kHour, Do::kTick, 0, kNone, ""}}},
+    {"the lamp test sounds 5 s, holds lamp changes and restores the sound exactly",
+     {},
+     {{0, Do::kLamps, kReset, kFault, "sounds: Fault lamp Processor reset lit"},
+      {1000, Do::kSilence, 0, kNone, kEsc},
+      {10000, Do::kLampTest, 0, kFault, "lamp test", "Lamp test", true},
+      {12000, Do::kLamps, kReset | kNetwork, kFault, "", nullptr, true},
+      {14999, Do::kTick, 0, kFault, "", nullptr, true},
+      {15000, Do::kTick, 0, kFault, "lamp test ended; sounds: Fault lamp Network lit",
+       "Fault lamp Network lit"},
+      {16000, Do::kSilence, 0, kNone, kEsc},
+      {17000, Do::kLamps, kReset, kNone, ""},
+      {20000, Do::kLampTest, 0, kFault, "lamp test", nullptr, true},
+      {25000, Do::kTick, 0, kNone, "lamp test ended"},
+      {30000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report"},
+      {31000, Do::kLampTest, 0, kAlarm, "lamp test", "ALARM report", true},
+      {36000, Do::kTick, 0, kAlarm, "lamp test ended", "ALARM report", false, 30000}}},
+    {"Sound=0 tracks and records but plays nothing",
+     {.sound = false},
+     {{0, Do::kLamps, kMains, kNone, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit"},
+      {1, Do::kLampTest, 0, kNone, "lamp test", nullptr, true},
+      {2, Do::kSilence, 0, kNone, kEsc, nullptr, true},
+      {5001, Do::kTick, 0, kNone, "lamp test ended"}}},
+};
+
+TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
+  for (const Scenario& scenario : kScenarios) {
+    Annunciator a(scenario.settings);
+    std::vector<std::string> records;
+    Connection connection = a.changed().Connect([&](const Annunciator::Change& change) {
+      records.push_back(RecordText(change));
+      EXPECT_EQ(change.now, a.state());
+    });
+    for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
+      const Step& step = scenario.steps[i];
+      SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(i));
+      records.clear();
+      Apply(a, step);
+      a.Tick(step.at);
+      std::string joined;
+      for (const std::string& r : records)
+        joined += (joined.empty() ? "" : "; ") + r;
+      EXPECT_EQ(a.tone(), step.tone);
+      EXPECT_EQ(joined, step.records);
+      if (step.condition != nullptr) {
+        EXPECT_EQ(a.state().condition, step.condition);
+      }
+      if (step.since >= 0) {
+        EXPECT_EQ(a.state().since_ms, step.since);
+      }
+      EXPECT_EQ(a.lamp_test_active(), step.testing);
+      EXPECT_EQ(a.shown_lamps().all(), step.testing);
+    }
+  }
+}
+
+// The most common distance between rising zero crossings, as a frequency.
+double DominantHz(const std::vector<std::int16_t>& s, std::uint32_t rate) {
+  std::vector<std::size_t> periods;
+  std::size_t last = 0;
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    if (s[i - 1] >= 0 || s[i] < 0) continue;
+    if (last != 0) periods.push_back(i - last);
+    last = i;
+  }
+  if (periods.empty()) return 0;
+  std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+  return static_cast<double>(rate) / static_cast<double>(periods[periods.size() / 2]);
+}
+
+TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
+  EXPECT_TRUE(ToneWav(Tone::kNone).empty());
+  struct Row {
+    Tone tone;
+    double min_hz, max_hz;
+  };
+  for (const Row& row : {Row{kAlarm, 800, 1000}, Row{kFault, 430, 450}}) {
+    SCOPED_TRACE(ToneName(row.tone));
+    const std::vector<std::uint8_t> wav = ToneWav(row.tone);
+    ASSERT_GE(wav.size(), 44u);
+    const auto u16 = [&](std::size_t at) { return unsigned(wav[at] | wav[at + 1] << 8); };
+    const auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const auto tag = [&](std::size_t at) {
+      return std::string(wav.begin() + at, wav.begin() + at + 4);
+    };
+    EXPECT_EQ(tag(0), "RIFF");
+    EXPECT_EQ(u32(4), wav.size() - 8);
+    EXPECT_EQ(tag(8), "WAVE");
+    EXPECT_EQ(tag(12), "fmt ");
+    EXPECT_EQ(u32(16), 16u);
+    EXPECT_EQ(u16(20), 1u);  // PCM
+    EXPECT_EQ(u16(22), 1u);  // mono
+    const std::uint32_t rate = u32(24);
+    EXPECT_EQ(u32(28), rate * 2);
+    EXPECT_EQ(u16(32), 2u);
+    EXPECT_EQ(u16(34), 16u);
+    EXPECT_EQ(tag(36), "data");
+    EXPECT_EQ(u32(40), wav.size() - 44);
+    std::vector<std::int16_t> s;
+    for (std::size_t at = 44; at + 1 < wav.size(); at += 2)
+      s.push_back(std::int16_t(u16(at)));
+    const double seconds = double(s.size()) / rate;
+    EXPECT_TRUE(seconds >= 0.2 && seconds <= 1.0) << seconds;
+    const double hz = DominantHz(s, rate);
+    EXPECT_TRUE(hz >= row.min_hz && hz <= row.max_hz) << hz;
+    // No step, the loop's wrap included, steeper than a clean sine of the highest pitch: the
+    // parts join and the loop repeats without a click.
+    int peak = 0, steepest = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      peak = std::max(peak, std::abs(int(s[i])));
+      steepest = std::max(steepest, std::abs(s[(i + 1) % s.size()] - s[i]));
+    }
+    EXPECT_LE(steepest, peak * 2 * std::numbers::pi * row.max_hz / rate + 2);
+  }
+}
+
+class FakeOutput : public SoundOutput {
+ public:
+  bool Play(Tone tone) override {
+    calls.push_back(std::string("play ") + ToneName(tone));
+    return works;
+  }
+  void Stop() override { calls.push_back("stop"); }
+  bool available() const override { return works; }
+  std::string reason() const override { return works ? "" : "no card"; }
+
+  bool works = true;
+  std::vector<std::string> calls;
+};
+
+TEST(SoundDriverTest, PlaysEachChangeOnceAndReportsAnOutputThatCannot) {
+  Annunciator a;
+  FakeOutput out;
+  SoundDriver driver(a, out);
+  int unavailable = 0;
+  Connection connection = a.changed().Connect([&](const Annunciator::Change& change) {
+    if (RecordText(change) == "sounds: Sounder unavailable (no card)") ++unavailable;
+  });
+  a.SetLamps(FaultLamps(kMains), 0);
+  driver.Tick(0);
+  driver.Tick(100);
+  a.Report(Annunciator::kAlarmReport, 200);
+  driver.Tick(200);
+  a.Silence("Ann", "Esc", 300);
+  driver.Tick(300);
+  EXPECT_EQ(out.calls, (std::vector<std::string>{"play fault", "play alarm", "stop"}));
+
+  out.works = false;  // fails to start: tried once, not once per tick
+  a.Report(Annunciator::kFaultReport, 400);
+  driver.Tick(400);
+  driver.Tick(500);
+  EXPECT_EQ(out.calls.size(), 4u);
+  EXPECT_EQ(a.state().condition, "Sounder unavailable (no card)");
+  EXPECT_EQ(unavailable, 1);
+
+  a.Silence("Ann", "Esc", 600);
+  driver.Tick(600);
+  out.works = true;  // plays again: the condition ends, and comes anew when it fails again
+  a.Report(Annunciator::kAlarmReport, 700);
+  driver.Tick(700);
+  out.works = false;  // fails while playing
+  driver.Tick(800);
+  EXPECT_EQ(unavailable, 2);
+  EXPECT_EQ(a.tone(), kAlarm);
+}
+
+#ifdef ORV_HAVE_ALSA
+TEST(AlsaSoundOutputTest, WithoutADeviceItIsUnavailableAndSaysWhy) {
+  for (const char* device : {"", "orv_no_such_device"}) {
+    SCOPED_TRACE(device);
+    AlsaSoundOutput out(device);
+    EXPECT_FALSE(out.available());
+    EXPECT_FALSE(out.Play(Tone::kAlarm));
+    out.Pump();
+    out.Stop();
+    const std::string reason = out.reason();
+    if (*device == '\0') {
+      EXPECT_EQ(reason, "no sound device configured");
+    } else {  // the device and ALSA's own words
+      EXPECT_NE(reason.find(device), std::string::npos) << reason;
+      EXPECT_GT(reason.size(), std::string(device).size() + 30) << reason;
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,223 @@
+// The access gate: levels of actions, log-ins per origin, the PIN back-off and the idle timeout.
+
+#include "access/access_gate.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "access/pin_hash.h"
+
+namespace orv {
+
+AccessLevel RequiredLevel(Action action) {
+  switch (action) {
+    case Action::kView:
+    case Action::kHistory:
+    case Action::kSilence:
+    case Action::kLampTest:
+      return AccessLevel::kLevel1;
+    case Action::kEmg:
+    case Action::kEmgMessage:
+    case Action::kEmgAck:
+    case Action::kFaultAck:
+    case Action::kEmgReset:
+    case Action::kFaultReset:
+    case Action::kTriggerSwitching:
+    case Action::kSupervisionOnOff:
+    case Action::kSupervisionTime:
+    case Action::kImpedanceCheck:
+      return AccessLevel::kLevel2;
+    case Action::kConnection:
+    case Action::kPortAndBaudRate:
+    case Action::kTriggerRenaming:
+    case Action::kWithoutDisplay:
+      break;
+  }
+  // Anything unnamed above asks the most.
+  return AccessLevel::kLevel3;
+}
+
+std::string_view ActionName(Action action) {
+  switch (action) {
+    case Action::kView:
+      return "View";
+    case Action::kHistory:
+      return "History";
+    case Action::kSilence:
+      return "Silence";
+    case Action::kLampTest:
+      return "Lamp test";
+    case Action::kEmg:
+      return "EMG";
+    case Action::kEmgMessage:
+      return "EMG Message";
+    case Action::kEmgAck:
+      return "EMG ACK";
+    case Action::kFaultAck:
+      return "Fault ACK";
+    case Action::kEmgReset:
+      return "EMG Reset";
+    case Action::kFaultReset:
+      return "Fault Reset";
+    case Action::kTriggerSwitching:
+      return "Trigger switching";
+    case Action::kSupervisionOnOff:
+      return "Supervision on/off";
+    case Action::kSupervisionTime:
+      return "Supervision time";
+    case Action::kImpedanceCheck:
+      return "Impedance check";
+    case Action::kConnection:
+      return "Connection/Disconnection";
+    case Action::kPortAndBaudRate:
+      return "Port and baud rate";
+    case Action::kTriggerRenaming:
+      return "Trigger renaming";
+    case Action::kWithoutDisplay:
+      return "Without Display";
+  }
+  return "Unknown action";
+}
+
+std::string OriginText(const Origin& origin) {
+  switch (origin.kind) {
+    case OriginKind::kWindow:
+      return "window";
+    case OriginKind::kWeb:
+      return "web " + origin.detail;
+    case OriginKind::kLocalSocket:
+      return "local user " + origin.detail;
+  }
+  return "unknown origin";
+}
+
+AccessGate::AccessGate(UsersFile users, std::chrono::seconds idle_timeout)
+    : users_(std::move(users)),
+      idle_timeout_(idle_timeout > std::chrono::seconds::zero() ? idle_timeout
+                                                                : kDefaultIdleTimeout) {}
+
+Decision AccessGate::Decide(const Origin& origin, Action action, AccessClock::time_point now) {
+  Decision decision;
+  if (users_.mode == AccessMode::kOff) {
+    decision.allowed = true;
+    return decision;
+  }
+  ExpireIfIdle(origin, now);
+  decision.level = Level(origin);
+  decision.operator_name = OperatorName(origin);
+  const AccessLevel needed = RequiredLevel(action);
+  decision.allowed = LevelNumber(*decision.level) >= LevelNumber(needed);
+  if (decision.allowed) {
+    Report(AccessEventKind::kAction, decision.operator_name, *decision.level, origin, action);
+  } else {
+    decision.text = "refused: level " + std::to_string(LevelNumber(needed)) + " needed";
+    Report(AccessEventKind::kRefusedAction, decision.operator_name, *decision.level, origin, action,
+           decision.text);
+  }
+  return decision;
+}
+
+LogInResult AccessGate::LogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                              AccessClock::time_point now) {
+  LogInResult result;
+  if (users_.mode == AccessMode::kOff) {
+    result.outcome = LogInOutcome::kLevelsOff;
+    return result;
+  }
+  ExpireIfIdle(origin, now);
+  const auto refuse = [&](LogInOutcome outcome, std::string why) {
+    result.outcome = outcome;
+    Report(AccessEventKind::kRefusedPin, std::string(name), Level(origin), origin, std::nullopt,
+           std::move(why));
+    return result;
+  };
+  const Operator* op = users_.Find(name);
+  if (op == nullptr) return refuse(LogInOutcome::kUnknown, "unknown operator");
+  if (op->disabled) return refuse(LogInOutcome::kDisabled, "operator disabled");
+  Failures& failures = failures_[op->name];
+  result.wait = WaitLeft(failures, now);
+  if (result.wait > std::chrono::seconds::zero()) {
+    return refuse(LogInOutcome::kWaiting,
+                  "waiting " + std::to_string(result.wait.count()) + " s after wrong PINs");
+  }
+  if (!VerifyPin(pin, op->hash)) {
+    ++failures.count;
+    failures.last = now;
+    result.wait = WaitLeft(failures, now);
+    return refuse(LogInOutcome::kWrongPin, "wrong PIN");
+  }
+  failures_.erase(op->name);
+  const auto previous = sessions_.find(origin);
+  if (previous != sessions_.end()) {
+    Report(AccessEventKind::kLogOut, previous->second.name, AccessLevel::kLevel1, origin);
+  }
+  sessions_[origin] = Session{op->name, op->level, now};
+  Report(AccessEventKind::kLogIn, op->name, op->level, origin);
+  result.outcome = LogInOutcome::kOk;
+  return result;
+}
+
+void AccessGate::LogOut(const Origin& origin, AccessClock::time_point now) {
+  if (ExpireIfIdle(origin, now)) return;
+  const auto it = sessions_.find(origin);
+  if (it == sessions_.end()) return;
+  const std::string name = std::move(it->second.name);
+  sessions_.erase(it);
+  Report(AccessEventKind::kLogOut, name, AccessLevel::kLevel1, origin);
+}
+
+void AccessGate::Touch(const Origin& origin, AccessClock::time_point now) {
+  if (ExpireIfIdle(origin, now)) return;
+  const auto it = sessions_.find(origin);
+  if (it != sessions_.end()) it->second.last_input = std::max(it->second.last_input, now);
+}
+
+void AccessGate::Tick(AccessClock::time_point now) {
+  std::vector<Origin> idle;
+  for (const auto& [origin, session] : sessions_) {
+    if (now - session.last_input >= idle_timeout_) idle.push_back(origin);
+  }
+  for (const Origin& origin : idle)
+    ExpireIfIdle(origin, now);
+}
+
+AccessLevel AccessGate::Level(const Origin& origin) const {
+  if (users_.mode == AccessMode::kOff) return AccessLevel::kLevel3;
+  const auto it = sessions_.find(origin);
+  return it == sessions_.end() ? AccessLevel::kLevel1 : it->second.level;
+}
+
+std::string AccessGate::OperatorName(const Origin& origin) const {
+  const auto it = sessions_.find(origin);
+  return it == sessions_.end() ? std::string() : it->second.name;
+}
+
+bool AccessGate::ExpireIfIdle(const Origin& origin, AccessClock::time_point now) {
+  const auto it = sessions_.find(origin);
+  if (it == sessions_.end() || now - it->second.last_input < idle_timeout_) return false;
+  const std::string name = std::move(it->second.name);
+  sessions_.erase(it);
+  Report(AccessEventKind::kTimeout, name, AccessLevel::kLevel1, origin);
+  return true;
+}
+
+std::chrono::seconds AccessGate::WaitLeft(const Failures& failures,
+                                          AccessClock::time_point now) const {
+  if (failures.count < kFreeAttempts) return std::chrono::seconds::zero();
+  std::chrono::seconds wait = kFirstWait;
+  for (int i = kFreeAttempts; i < failures.count && wait < kLongestWait; ++i)
+    wait *= 2;
+  wait = std::min(wait, kLongestWait);
+  const auto left = failures.last + wait - now;
+  if (left <= AccessClock::duration::zero()) return std::chrono::seconds::zero();
+  // Rounded up: a wait of 0.4 s left is still a wait.
+  return std::chrono::ceil<std::chrono::seconds>(left);
+}
+
+void AccessGate::Report(AccessEventKind kind, std::string name, AccessLevel level,
+                        const Origin& origin, std::optional<Action> action, std::string text) {
+  events(AccessEvent{kind, std::move(name), level, origin, action, std::move(text)});
+}
+
+}  // namespace orv

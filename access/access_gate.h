@@ -1,0 +1,164 @@
+#pragma once
+
+// The one place that decides whether an operator action may happen: every action has its access
+// level, every origin (the window, a web panel's peer, a local socket's user) its own log-in, and
+// every log in, log out, timeout and refusal is told to whoever keeps the journal.
+
+#include <array>
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "access/users_file.h"
+#include "platform/signal.h"
+
+namespace orv {
+
+enum class Action {
+  // Level 1: anyone.
+  kView,
+  kHistory,
+  kSilence,
+  kLampTest,
+  // Level 2: the operator keys and the day-to-day controls.
+  kEmg,
+  kEmgMessage,
+  kEmgAck,
+  kFaultAck,
+  kEmgReset,
+  kFaultReset,
+  kTriggerSwitching,
+  kSupervisionOnOff,
+  kSupervisionTime,
+  kImpedanceCheck,
+  // Level 3: what changes the installation.
+  kConnection,  // Connection and Disconnection
+  kPortAndBaudRate,
+  kTriggerRenaming,
+  kWithoutDisplay,
+};
+
+inline constexpr std::array kAllActions = {
+    Action::kView,
+    Action::kHistory,
+    Action::kSilence,
+    Action::kLampTest,
+    Action::kEmg,
+    Action::kEmgMessage,
+    Action::kEmgAck,
+    Action::kFaultAck,
+    Action::kEmgReset,
+    Action::kFaultReset,
+    Action::kTriggerSwitching,
+    Action::kSupervisionOnOff,
+    Action::kSupervisionTime,
+    Action::kImpedanceCheck,
+    Action::kConnection,
+    Action::kPortAndBaudRate,
+    Action::kTriggerRenaming,
+    Action::kWithoutDisplay,
+};
+
+AccessLevel RequiredLevel(Action action);
+// The action as a journal record names it ("EMG Reset").
+std::string_view ActionName(Action action);
+
+// Where an operator acts from. Each origin has its own log-in.
+enum class OriginKind { kWindow, kWeb, kLocalSocket };
+struct Origin {
+  OriginKind kind = OriginKind::kWindow;
+  std::string detail;  // the web peer's address, the local socket's Unix user
+
+  auto operator<=>(const Origin&) const = default;
+};
+// "window", "web 192.0.2.7", "local user alice".
+std::string OriginText(const Origin& origin);
+
+using AccessClock = std::chrono::steady_clock;
+
+enum class LogInOutcome { kOk, kWrongPin, kDisabled, kUnknown, kWaiting, kLevelsOff };
+
+struct LogInResult {
+  LogInOutcome outcome = LogInOutcome::kUnknown;
+  std::chrono::seconds wait{0};  // kWaiting: how long until this name may try again
+};
+
+struct Decision {
+  bool allowed = false;
+  std::string text;                  // why it was refused: "refused: level 2 needed"
+  std::string operator_name;         // who acts: "" at level 1 or with levels off
+  std::optional<AccessLevel> level;  // none with levels off
+};
+
+enum class AccessEventKind { kLogIn, kLogOut, kTimeout, kRefusedPin, kRefusedAction, kAction };
+
+// One line for the journal.
+struct AccessEvent {
+  AccessEventKind kind = AccessEventKind::kAction;
+  std::string operator_name;                 // the operator, or the name tried for a refused PIN
+  AccessLevel level = AccessLevel::kLevel1;  // the level held at that origin afterwards
+  Origin origin;
+  std::optional<Action> action;  // kAction and kRefusedAction
+  std::string text;              // why a PIN or an action was refused
+};
+
+class AccessGate {
+ public:
+  static constexpr std::chrono::seconds kDefaultIdleTimeout = std::chrono::minutes(10);
+  static constexpr int kFreeAttempts = 5;
+  static constexpr std::chrono::seconds kFirstWait{30};
+  static constexpr std::chrono::seconds kLongestWait = std::chrono::minutes(15);
+
+  // An idle timeout of zero or less is the default.
+  explicit AccessGate(UsersFile users, std::chrono::seconds idle_timeout = kDefaultIdleTimeout);
+
+  AccessMode mode() const { return users_.mode; }
+
+  // Allowed or refused, told to events either way (with levels off, allowed and not told). An
+  // origin idle for the timeout is logged out first.
+  Decision Decide(const Origin& origin, Action action, AccessClock::time_point now);
+
+  // A log in replaces the origin's operator. A name with kFreeAttempts wrong PINs in a row
+  // waits kFirstWait after the last one, twice as long after each further wrong PIN, at most
+  // kLongestWait; while it waits, no PIN is even checked.
+  LogInResult LogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                    AccessClock::time_point now);
+  void LogOut(const Origin& origin, AccessClock::time_point now);
+
+  // Input at the origin: keeps its log-in alive, unless it was already idle too long.
+  void Touch(const Origin& origin, AccessClock::time_point now);
+  // Logs out every origin idle for the timeout.
+  void Tick(AccessClock::time_point now);
+
+  // The origin's level; with levels off, level 3, since everything is allowed.
+  AccessLevel Level(const Origin& origin) const;
+  std::string OperatorName(const Origin& origin) const;
+
+  Signal<const AccessEvent&> events;
+
+ private:
+  struct Session {
+    std::string name;
+    AccessLevel level = AccessLevel::kLevel1;
+    AccessClock::time_point last_input;
+  };
+  struct Failures {
+    int count = 0;
+    AccessClock::time_point last;
+  };
+
+  // Logs out the origin when it is idle too long; true when it did.
+  bool ExpireIfIdle(const Origin& origin, AccessClock::time_point now);
+  std::chrono::seconds WaitLeft(const Failures& failures, AccessClock::time_point now) const;
+  void Report(AccessEventKind kind, std::string name, AccessLevel level, const Origin& origin,
+              std::optional<Action> action = std::nullopt, std::string text = {});
+
+  UsersFile users_;
+  std::chrono::seconds idle_timeout_;
+  std::map<Origin, Session> sessions_;
+  std::map<std::string, Failures, std::less<>> failures_;  // known names only
+};
+
+}  // namespace orv

@@ -1,0 +1,362 @@
+// Access levels: the gate over every action and level, PIN hashes and the back-off, the idle
+// timeout, the users file's trust and lines, and managing operators from the command line.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "access/access_gate.h"
+#include "access/pin_hash.h"
+#include "access/user_admin.h"
+#include "access/users_file.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::minutes;
+using std::chrono::seconds;
+
+const AccessClock::time_point kStart{};
+const Origin kWindow{OriginKind::kWindow, ""};
+const Origin kWeb{OriginKind::kWeb, "192.0.2.7"};
+
+// alice (level 2, PIN 1234), carol (level 3, PIN 5678), dave (disabled), hashed once.
+const UsersFile& Staff() {
+  static const UsersFile users{AccessMode::kOn,
+                               {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false},
+                                Operator{"carol", AccessLevel::kLevel3, *HashPin("5678"), false},
+                                Operator{"dave", AccessLevel::kLevel3, *HashPin("1111"), true}}};
+  return users;
+}
+
+struct Recorder {
+  explicit Recorder(AccessGate& gate)
+      : connection(gate.events.Connect([this](const AccessEvent& e) { events.push_back(e); })) {}
+  std::vector<AccessEvent> events;
+  Connection connection;
+};
+
+TEST(AccessGate, EveryActionAtEveryLevel) {
+  // The levels as the site's operators are told them, independent of the code's switch.
+  std::vector<std::pair<Action, int>> table;
+  const std::vector<std::vector<Action>> by_level = {
+      {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest},
+      {Action::kEmg, Action::kEmgMessage, Action::kEmgAck, Action::kFaultAck, Action::kEmgReset,
+       Action::kFaultReset, Action::kTriggerSwitching, Action::kSupervisionOnOff,
+       Action::kSupervisionTime, Action::kImpedanceCheck},
+      {Action::kConnection, Action::kPortAndBaudRate, Action::kTriggerRenaming,
+       Action::kWithoutDisplay}};
+  for (std::size_t i = 0; i < by_level.size(); ++i) {
+    for (const Action action : by_level[i]) {
+      table.emplace_back(action, static_cast<int>(i) + 1);
+    }
+  }
+  ASSERT_EQ(table.size(), kAllActions.size());
+  const std::vector<std::pair<std::string, std::string>> logins = {
+      {"", ""}, {"alice", "1234"}, {"carol", "5678"}};
+  for (int level = 1; level <= 3; ++level) {
+    AccessGate gate(Staff());
+    const auto& [name, pin] = logins[static_cast<std::size_t>(level - 1)];
+    if (!name.empty()) {
+      ASSERT_EQ(gate.LogIn(kWeb, name, pin, kStart).outcome, LogInOutcome::kOk);
+    }
+    Recorder recorder(gate);
+    for (const auto& [action, needed] : table) {
+      SCOPED_TRACE(std::string(ActionName(action)) + " at level " + std::to_string(level));
+      const Decision decision = gate.Decide(kWeb, action, kStart);
+      const bool allowed = level >= needed;
+      EXPECT_EQ(decision.allowed, allowed);
+      EXPECT_EQ(decision.text,
+                allowed ? "" : "refused: level " + std::to_string(needed) + " needed");
+      EXPECT_EQ(decision.operator_name, name);
+      ASSERT_EQ(recorder.events.size(), 1u);
+      const AccessEvent& event = recorder.events.front();
+      EXPECT_EQ(event.kind, allowed ? AccessEventKind::kAction : AccessEventKind::kRefusedAction);
+      EXPECT_EQ(event.operator_name, name);
+      EXPECT_EQ(LevelNumber(event.level), level);
+      EXPECT_EQ(event.origin, kWeb);
+      EXPECT_EQ(event.action, action);
+      recorder.events.clear();
+    }
+    // Another origin has a log-in of its own.
+    EXPECT_EQ(gate.Level(kWindow), AccessLevel::kLevel1);
+  }
+}
+
+TEST(AccessGate, LevelsOffAllowEverythingAnUntrustedFileNothingAboveLevel1) {
+  AccessGate off(UsersFile{});
+  Recorder recorder(off);
+  for (const Action action : kAllActions)
+    EXPECT_TRUE(off.Decide(kWindow, action, kStart).allowed);
+  EXPECT_EQ(off.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kLevelsOff);
+  EXPECT_TRUE(recorder.events.empty());
+
+  AccessGate untrusted(UsersFile{AccessMode::kOnButUntrusted, {}});
+  EXPECT_TRUE(untrusted.Decide(kWindow, Action::kSilence, kStart).allowed);
+  EXPECT_FALSE(untrusted.Decide(kWindow, Action::kEmgReset, kStart).allowed);
+  EXPECT_EQ(untrusted.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kUnknown);
+}
+
+TEST(PinHash, YescryptHashesVerifyTheirPinOnly) {
+  const std::string hash = *HashPin("1234");
+  EXPECT_TRUE(hash.starts_with("$y$"));
+  EXPECT_TRUE(VerifyPin("1234", hash));
+  EXPECT_FALSE(VerifyPin("1235", hash));
+  EXPECT_FALSE(VerifyPin("12340", hash));
+  EXPECT_NE(*HashPin("1234"), hash);  // a fresh salt each time
+
+  const std::vector<std::pair<std::string, bool>> pins = {{"1234", true},
+                                                          {"0000000000", true},
+                                                          {"123", false},
+                                                          {"", false},
+                                                          {"12a4", false},
+                                                          {"1234 ", false},
+                                                          {std::string(64, '9'), true},
+                                                          {std::string(65, '9'), false}};
+  for (const auto& [pin, valid] : pins)
+    EXPECT_EQ(IsValidPin(pin), valid) << pin;
+}
+
+TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
+  AccessGate gate(Staff());
+  Recorder recorder(gate);
+  AccessClock::time_point now = kStart;
+  for (int i = 1; i < AccessGate::kFreeAttempts; ++i) {
+    const LogInResult result = gate.LogIn(kWindow, "alice", "0000", now);
+    EXPECT_EQ(result.outcome, LogInOutcome::kWrongPin);
+    EXPECT_EQ(result.wait, seconds(0));
+  }
+  for (const int wait : {30, 60, 120, 240, 480, 900, 900}) {
+    const LogInResult wrong = gate.LogIn(kWindow, "alice", "0000", now);
+    EXPECT_EQ(wrong.outcome, LogInOutcome::kWrongPin);
+    EXPECT_EQ(wrong.wait, seconds(wait));
+    // The right PIN during the wait is not even checked.
+    const LogInResult early = gate.LogIn(kWindow, "alice", "1234", now + seconds(wait - 1));
+    EXPECT_EQ(early.outcome, LogInOutcome::kWaiting);
+    EXPECT_EQ(early.wait, seconds(1));
+    now += seconds(wait);
+  }
+  // Another name does not wait.
+  EXPECT_EQ(gate.LogIn(kWeb, "carol", "5678", now).outcome, LogInOutcome::kOk);
+  EXPECT_EQ(gate.LogIn(kWindow, "alice", "1234", now).outcome, LogInOutcome::kOk);
+  EXPECT_EQ(gate.Level(kWindow), AccessLevel::kLevel2);
+  // A success starts the count afresh.
+  EXPECT_EQ(gate.LogIn(kWindow, "alice", "0000", now).wait, seconds(0));
+
+  const AccessEvent& refused = recorder.events.front();
+  EXPECT_EQ(refused.kind, AccessEventKind::kRefusedPin);
+  EXPECT_EQ(refused.operator_name, "alice");
+  EXPECT_EQ(refused.text, "wrong PIN");
+  EXPECT_EQ(gate.LogIn(kWindow, "dave", "1111", now).outcome, LogInOutcome::kDisabled);
+  EXPECT_EQ(gate.LogIn(kWindow, "erin", "1234", now).outcome, LogInOutcome::kUnknown);
+  EXPECT_EQ(recorder.events.back().operator_name, "erin");
+}
+
+TEST(AccessGate, IdleOriginsReturnToLevel1) {
+  AccessGate gate(Staff());
+  ASSERT_EQ(gate.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kOk);
+  ASSERT_EQ(gate.LogIn(kWeb, "carol", "5678", kStart).outcome, LogInOutcome::kOk);
+  Recorder recorder(gate);
+  gate.Touch(kWindow, kStart + minutes(9));
+  gate.Tick(kStart + minutes(19) - seconds(1));
+  EXPECT_EQ(gate.Level(kWindow), AccessLevel::kLevel2);
+  EXPECT_EQ(gate.Level(kWeb), AccessLevel::kLevel1);
+  gate.Tick(kStart + minutes(19));
+  EXPECT_EQ(gate.Level(kWindow), AccessLevel::kLevel1);
+  ASSERT_EQ(recorder.events.size(), 2u);
+  EXPECT_EQ(recorder.events[0].kind, AccessEventKind::kTimeout);
+  EXPECT_EQ(recorder.events[0].operator_name, "carol");
+  EXPECT_EQ(recorder.events[1].operator_name, "alice");
+
+  // Without a tick in between, input or an action after the timeout finds level 1; the timeout
+  // is configurable.
+  AccessGate quick(Staff(), seconds(60));
+  ASSERT_EQ(quick.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kOk);
+  EXPECT_TRUE(quick.Decide(kWindow, Action::kEmgReset, kStart + seconds(59)).allowed);
+  quick.Touch(kWindow, kStart + seconds(119));
+  EXPECT_FALSE(quick.Decide(kWindow, Action::kEmgReset, kStart + seconds(119)).allowed);
+  // A log out is one record.
+  ASSERT_EQ(quick.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kOk);
+  Recorder out(quick);
+  quick.LogOut(kWindow, kStart + seconds(1));
+  ASSERT_EQ(out.events.size(), 1u);
+  EXPECT_EQ(out.events[0].kind, AccessEventKind::kLogOut);
+  EXPECT_EQ(quick.Level(kWindow), AccessLevel::kLevel1);
+}
+
+class UsersFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string name = (fs::temp_directory_path() / "orv_access_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(name.data()), nullptr);
+    folder_ = name;
+    file_ = folder_ / "users";
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  void Write(const std::string& text, mode_t mode = 0600) {
+    std::ofstream(file_) << text;
+    ASSERT_EQ(::chmod(file_.c_str(), mode), 0);
+  }
+  UsersFile Read() {
+    notices_.clear();
+    return ReadUsersFile(file_, [this](const Notice& n) { notices_.push_back(n.text); });
+  }
+
+  fs::path folder_;
+  fs::path file_;
+  std::vector<std::string> notices_;
+};
+
+TEST_F(UsersFileTest, BadLinesAreIgnoredOneNoticeEach) {
+  const std::string hash = Staff().operators[0].hash;
+  Write("# operators\n\nalice:2:" + hash + ":0\n" +     // lines 1-3
+        "bob:4:" + hash + ":0\n" +                      // 4: level
+        "bad name:2:" + hash + ":0\n" +                 // 5: name
+        "carol:3:$6$salt$abc:0\n" +                     // 6: not yescrypt
+        "dave:3:" + hash + ":yes\n" +                   // 7: flag
+        "erin:2:" + hash + "\n" +                       // 8: three fields
+        "alice:3:" + hash + ":0\n" +                    // 9: second alice
+        std::string(33, 'x') + ":2:" + hash + ":0\n" +  // 10: name too long
+        "frank:3:" + hash + ":1");                      // 11: last line, no newline
+  const UsersFile users = Read();
+  ASSERT_EQ(users.mode, AccessMode::kOn);
+  ASSERT_EQ(users.operators.size(), 2u);
+  EXPECT_EQ(users.operators[0].name, "alice");
+  EXPECT_EQ(users.operators[0].level, AccessLevel::kLevel2);
+  EXPECT_EQ(users.operators[1].name, "frank");
+  EXPECT_TRUE(users.operators[1].disabled);
+  ASSERT_EQ(notices_.size(), 7u);
+  for (std::size_t i = 0; i < notices_.size(); ++i) {
+    EXPECT_NE(notices_[i].find("line " + std::to_string(i + 4) + ":"), std::string::npos)
+        << notices_[i];
+  }
+  // What is written reads back the same.
+  const std::vector<Operator> again = ParseUsers(FormatUsers(users.operators), "", {});
+  ASSERT_EQ(again.size(), 2u);
+  EXPECT_EQ(again[1].hash, users.operators[1].hash);
+  EXPECT_TRUE(again[1].disabled);
+  EXPECT_FALSE(again[0].disabled);
+}
+
+TEST_F(UsersFileTest, OnlyARootFileOnlyRootMayWriteIsTrusted) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files away";
+  const std::string line = "alice:2:" + Staff().operators[0].hash + ":0\n";
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"group may write", [&] { Write(line, 0620); }},
+      {"others may write", [&] { Write(line, 0602); }},
+      {"belongs to nobody",
+       [&] {
+         Write(line);
+         ASSERT_EQ(::chown(file_.c_str(), 65534, 0), 0);
+       }},
+      {"symbolic link",
+       [&] {
+         Write(line);
+         fs::rename(file_, folder_ / "real");
+         fs::create_symlink(folder_ / "real", file_);
+       }},
+      {"second name",
+       [&] {
+         Write(line);
+         fs::create_hard_link(file_, folder_ / "other");
+       }},
+      {"a folder", [&] { fs::create_directory(file_); }},
+      {"missing from an open folder", [&] { fs::permissions(folder_, fs::perms::all); }},
+  };
+  for (const auto& [what, make] : cases) {
+    SCOPED_TRACE(what);
+    make();
+    const UsersFile users = Read();
+    EXPECT_EQ(users.mode, AccessMode::kOnButUntrusted);
+    EXPECT_TRUE(users.operators.empty());
+    EXPECT_EQ(notices_.size(), 1u);
+    TearDown();
+    SetUp();
+  }
+  EXPECT_EQ(Read().mode, AccessMode::kOff);
+  EXPECT_TRUE(notices_.empty());
+  Write(line, 0644);
+  EXPECT_EQ(Read().mode, AccessMode::kOn);
+}
+
+class UserAdminTest : public UsersFileTest {
+ protected:
+  int Run(const std::function<int(const AdminContext&)>& command, std::string input = {},
+          std::uint32_t euid = 0) {
+    in_.str(std::move(input));
+    in_.clear();
+    out_.str({});
+    err_.str({});
+    const AdminContext context{file_,
+                               in_,
+                               out_,
+                               err_,
+                               !pins_.empty(),
+                               [this](std::string_view) {
+                                 if (pins_.empty()) return std::optional<std::string>();
+                                 std::string pin = pins_.front();
+                                 pins_.erase(pins_.begin());
+                                 return std::optional<std::string>(pin);
+                               },
+                               euid};
+    return command(context);
+  }
+  mode_t Mode() const {
+    struct stat info {};
+    return ::stat(file_.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+  }
+
+  std::istringstream in_;
+  std::ostringstream out_;
+  std::ostringstream err_;
+  std::vector<std::string> pins_;  // typed at a terminal
+};
+
+TEST_F(UserAdminTest, OnlyRootManagesOperators) {
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "alice", 2); }, "1234\n", 1000), 1);
+  EXPECT_NE(err_.str().find("Only root"), std::string::npos);
+  EXPECT_FALSE(fs::exists(file_));
+}
+
+TEST_F(UserAdminTest, AddChangeDisableAndList) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the file must be root's";
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "alice", 2); }, "1234\n"), 0);
+  EXPECT_EQ(Mode(), 0600u);
+  pins_ = {"5678", "5678"};
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "carol", 3); }), 0);
+  // Refused, each leaving the file as it was.
+  pins_ = {"5678", "5679"};
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "bob", 2); }), 1);
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "bob", 2); }, "12\n"), 1);
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "bob", 4); }, "1234\n"), 1);
+  EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "alice", 3); }, "1234\n"), 1);
+  EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "nobody"); }, "1234\n"), 1);
+
+  ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+  EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "4321\n"), 0);
+  EXPECT_EQ(Mode(), 0600u);
+  EXPECT_EQ(Run([](auto& c) { return UserDisable(c, "carol"); }), 0);
+  EXPECT_EQ(Run([](auto& c) { return UserList(c); }), 0);
+  EXPECT_EQ(out_.str(), "alice\tlevel 2\ncarol\tlevel 3\tdisabled\n");
+
+  const UsersFile users = Read();
+  ASSERT_EQ(users.operators.size(), 2u);
+  EXPECT_TRUE(VerifyPin("4321", users.operators[0].hash));
+  EXPECT_TRUE(VerifyPin("5678", users.operators[1].hash));
+
+  // A file others could have changed is not rewritten.
+  ASSERT_EQ(::chmod(file_.c_str(), 0666), 0);
+  EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "1111\n"), 1);
+  EXPECT_EQ(Mode(), 0666u);
+}
+
+}  // namespace
+}  // namespace orv

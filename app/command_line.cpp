@@ -1,79 +1,140 @@
 #include "app/command_line.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include "config/configuration.h"
 
 namespace orv {
+
+namespace {
+
+QString Q(const char* text) {
+  return QString::fromLatin1(text);
+}
+
+// Qt's own options, taken by the application object once it exists: known here so that a
+// window started with -platform or -geometry is not refused before that.
+const char* const kQtValueOptions[] = {
+    "platform",     "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowtitle", "qwindowicon",        "geometry",      "title",  "display",
+    "style",        "stylesheet",         "session",       "name",   "qmljsdebugger"};
+const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+}  // namespace
 
 ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
                                   const LocalToUtcFn& local_to_utc) {
   ParsedOptions parsed;
   ProgramOptions& options = parsed.options;
-  bool filtered = false;  // --from, --to or --kind seen
+  // An option that takes a value, last on the line or given an empty one, is named by what it
+  // needs.
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takes_value =
-        arg == "--site-settings" || arg == "--from" || arg == "--to" || arg == "--kind";
-    if (takes_value && (i + 1 >= args.size() || args[i + 1].empty())) {
-      parsed.error = arg + (arg == "--site-settings" ? " needs a file"
-                            : arg == "--kind"        ? " needs a kind"
-                                                     : " needs a date");
+    const bool missing = i + 1 >= args.size() || args[i + 1].empty();
+    if (!missing) continue;
+    if (arg == "--site-settings") parsed.error = "--site-settings needs a file";
+    if (arg == "--kind") parsed.error = "--kind needs a kind";
+    if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
+    if (arg == "--port")
+      parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
+                     std::to_string(kLastComPort);
+    if (!parsed.error.empty()) return parsed;
+  }
+
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  const QCommandLineOption help(QStringList{Q("h"), Q("help")});
+  const QCommandLineOption version(QStringList{Q("v"), Q("version")});
+  const QCommandLineOption site(Q("site-settings"), {}, Q("file"));
+  const QCommandLineOption headless(Q("headless"));
+  const QCommandLineOption port(Q("port"), {}, Q("port"));
+  const QCommandLineOption export_journal(Q("journal-export"));
+  const QCommandLineOption verify_journal(Q("journal-verify"));
+  const QCommandLineOption from(Q("from"), {}, Q("date"));
+  const QCommandLineOption to(Q("to"), {}, Q("date"));
+  const QCommandLineOption kind(Q("kind"), {}, Q("kind"));
+  parser.addOptions(
+      {help, version, site, headless, port, export_journal, verify_journal, from, to, kind});
+  for (const char* name : kQtValueOptions)
+    parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
+  for (const char* name : kQtFlagOptions)
+    parser.addOption(QCommandLineOption(Q(name)));
+
+  QStringList list{Q("orvandel")};
+  for (const std::string& arg : args)
+    list << QString::fromLocal8Bit(arg.data(), static_cast<qsizetype>(arg.size()));
+  if (!parser.parse(list)) {
+    const QStringList unknown = parser.unknownOptionNames();
+    const std::string name = unknown.isEmpty() ? std::string() : unknown.front().toStdString();
+    // The option as it was typed, with its dashes.
+    std::string typed = name.size() == 1 ? "-" + name : "--" + name;
+    for (const std::string& arg : args) {
+      if (arg == "-" + name || arg == "--" + name || arg.starts_with("--" + name + "="))
+        typed = arg;
+    }
+    parsed.error = unknown.isEmpty() ? parser.errorText().toStdString()
+                                     : "unknown option \"" + typed + "\" (see --help)";
+    return parsed;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    parsed.error = "unknown option \"" + parser.positionalArguments().front().toStdString() +
+                   "\" (see --help)";
+    return parsed;
+  }
+  options.help = parser.isSet(help);
+  options.version = parser.isSet(version);
+  options.headless = parser.isSet(headless);
+  if (parser.isSet(site))
+    options.site_settings = std::filesystem::path(parser.value(site).toStdString());
+  if (parser.isSet(export_journal) && parser.isSet(verify_journal)) {
+    parsed.error = "--journal-export and --journal-verify cannot be combined";
+    return parsed;
+  }
+  if (parser.isSet(export_journal)) options.journal_command = JournalCommand::kExport;
+  if (parser.isSet(verify_journal)) options.journal_command = JournalCommand::kVerify;
+  // Each bound takes in the whole day, minute or second it names.
+  for (const auto* bound : {&from, &to}) {
+    if (!parser.isSet(*bound)) continue;
+    const std::string name = bound == &from ? "--from" : "--to";
+    std::string error;
+    const JournalDateSpan span =
+        ParseJournalDate(parser.value(*bound).toStdString(), local_to_utc, error);
+    if (!error.empty()) {
+      parsed.error = name + ": " + error;
       return parsed;
     }
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--site-settings") {
-      options.site_settings = std::filesystem::path(args[++i]);
-    } else if (arg == "--journal-export" || arg == "--journal-verify") {
-      const JournalCommand command =
-          arg == "--journal-export" ? JournalCommand::kExport : JournalCommand::kVerify;
-      if (options.journal_command != JournalCommand::kNone && options.journal_command != command) {
-        parsed.error = "--journal-export and --journal-verify cannot be combined";
-        return parsed;
-      }
-      options.journal_command = command;
-    } else if (arg == "--from" || arg == "--to") {
-      std::string error;
-      const JournalDateSpan span = ParseJournalDate(args[++i], local_to_utc, error);
-      if (!error.empty()) {
-        parsed.error = arg + ": " + error;
-        return parsed;
-      }
-      // Each bound takes in the whole day, minute or second it names.
-      if (arg == "--from") {
-        options.journal_filter.from_utc_ms = span.first_ms;
-      } else {
-        options.journal_filter.to_utc_ms = span.last_ms;
-      }
-      filtered = true;
-    } else if (arg == "--kind") {
-      JournalKind kind{};
-      if (!ParseJournalKind(args[++i], kind)) {
-        parsed.error = "--kind: \"" + args[i] + "\" is not event, operator, link or program";
-        return parsed;
-      }
-      options.journal_filter.kind = kind;
-      filtered = true;
-    } else if (arg == "--headless") {
-      options.headless = true;
-    } else if (arg == "--port") {
-      const std::string value = i + 1 < args.size() ? args[++i] : "";
-      int number = 0;
-      const bool com = value.size() >= 4 && value.size() <= 5 && value.compare(0, 3, "COM") == 0 &&
-                       value.find_first_not_of("0123456789", 3) == std::string::npos &&
-                       value[3] != '0';
-      if (com) number = std::stoi(value.substr(3));
-      if (!com || number < kFirstComPort || number > kLastComPort) {
-        parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
-                       std::to_string(kLastComPort) +
-                       (value.empty() ? std::string() : ", not \"" + value + "\"");
-        return parsed;
-      }
-      options.port = number;
+    if (bound == &from) {
+      options.journal_filter.from_utc_ms = span.first_ms;
     } else {
-      parsed.error = "unknown option \"" + arg + "\" (see --help)";
-      return parsed;
+      options.journal_filter.to_utc_ms = span.last_ms;
     }
   }
+  if (parser.isSet(kind)) {
+    const std::string value = parser.value(kind).toStdString();
+    JournalKind k{};
+    if (!ParseJournalKind(value, k)) {
+      parsed.error = "--kind: \"" + value + "\" is not event, operator, link or program";
+      return parsed;
+    }
+    options.journal_filter.kind = k;
+  }
+  if (parser.isSet(port)) {
+    const std::string value = parser.value(port).toStdString();
+    int number = 0;
+    const bool com = value.size() >= 4 && value.size() <= 5 && value.compare(0, 3, "COM") == 0 &&
+                     value.find_first_not_of("0123456789", 3) == std::string::npos &&
+                     value[3] != '0';
+    if (com) number = std::stoi(value.substr(3));
+    if (!com || number < kFirstComPort || number > kLastComPort) {
+      parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
+                     std::to_string(kLastComPort) + ", not \"" + value + "\"";
+      return parsed;
+    }
+    options.port = number;
+  }
+  const bool filtered = parser.isSet(from) || parser.isSet(to) || parser.isSet(kind);
   if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
   } else if (options.headless && options.journal_command != JournalCommand::kNone) {
@@ -117,10 +178,20 @@ std::string ProgramUsage() {
          "  --journal-verify      check the journal's hash chain from its first record and\n"
          "                        exit: 0 with the count of good records, 1 with the sequence\n"
          "                        number of the first record that fails\n"
+         "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"
          "A command line that is not understood is answered with one line on standard error\n"
-         "and exit status 2.\n";
+         "and exit status 2; so is a window asked for where there is no display.\n";
+}
+
+std::string ProgramVersion() {
+  return std::string("orvandel ") + ORV_VERSION;
+}
+
+bool HasDisplay(const char* display, const char* wayland_display, const char* qt_platform) {
+  auto named = [](const char* value) { return value != nullptr && *value != '\0'; };
+  return named(display) || named(wayland_display) || named(qt_platform);
 }
 
 }  // namespace orv

@@ -22,6 +22,7 @@ struct ProgramOptions {
   // checks (root's, writable by root alone).
   std::optional<std::filesystem::path> site_settings;
   bool help = false;
+  bool version = false;
   // Run without a window: connect at once, keep connected, print events and link changes.
   bool headless = false;
   // With headless: this port instead of the configured one, for this run only.
@@ -46,5 +47,14 @@ bool AsksForJournalCommand(const std::vector<std::string>& args);
 
 // The --help text.
 std::string ProgramUsage();
+// The --version line: "orvandel 2.16.8".
+std::string ProgramVersion();
+
+// Said, with exit status 2, when the window is asked for where there is no display.
+inline constexpr const char* kNoDisplay =
+    "no display: run `orvandel --headless` to run without a window";
+// True when a window could be shown: a display (X11 or Wayland) is named, or Qt is told which
+// platform to use.
+bool HasDisplay(const char* display, const char* wayland_display, const char* qt_platform);
 
 }  // namespace orv

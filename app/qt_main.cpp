@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -60,21 +61,22 @@ void PrintLine(const std::string& line) {
 
 int main(int argc, char* argv[]) {
   orv::ShareNewFilesWithGroup();
-  // Help needs no display: answered before Qt looks for one.
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
-      std::fputs(orv::ProgramUsage().c_str(), stdout);
-      return 0;
-    }
+  // The whole command line is understood before Qt looks for a display: a bad option, --help
+  // and --version get their answer with or without one.
+  const orv::ParsedOptions parsed =
+      orv::ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (!parsed.error.empty()) {
+    std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
+    return 2;
   }
-  // The journal commands need no display either, and take no Qt options.
-  if (const std::vector<std::string> args(argv + 1, argv + argc);
-      orv::AsksForJournalCommand(args)) {
-    const orv::ParsedOptions parsed = orv::ParseProgramOptions(args);
-    if (!parsed.error.empty()) {
-      std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
-      return 2;
-    }
+  if (parsed.options.help || parsed.options.version) {
+    std::fputs(
+        parsed.options.help ? orv::ProgramUsage().c_str() : (orv::ProgramVersion() + "\n").c_str(),
+        stdout);
+    return 0;
+  }
+  // The journal commands need no display either.
+  if (parsed.options.journal_command != orv::JournalCommand::kNone) {
 #ifdef _WIN32
     const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
 #endif
@@ -82,21 +84,20 @@ int main(int argc, char* argv[]) {
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
   }
+#if !defined(_WIN32) && !defined(__APPLE__)
+  // Qt would abort without a display; say what to do instead.
+  if (!parsed.options.headless &&
+      !orv::HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                       std::getenv("QT_QPA_PLATFORM"))) {
+    std::fprintf(stderr, "orvandel: %s\n", orv::kNoDisplay);
+    return 2;
+  }
+#endif
   // Without a window no display is needed: the core application alone.
-  bool headless = false;
-  for (int i = 1; i < argc; ++i)
-    headless = headless || std::string_view(argv[i]) == "--headless";
-  const std::unique_ptr<QCoreApplication> app = headless
+  const std::unique_ptr<QCoreApplication> app = parsed.options.headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
-  // Qt has taken its own options out of argv; the rest are ours.
-  const orv::ParsedOptions parsed =
-      orv::ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (!parsed.error.empty()) {
-    std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
-    return 2;
-  }
   const std::filesystem::path site_settings =
       parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile));
 

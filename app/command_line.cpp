@@ -12,10 +12,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool takes_value =
-        arg == "--site-settings" || arg == "--from" || arg == "--to" || arg == "--kind";
+        arg == "--site-settings" || arg == "--from" || arg == "--to" || arg == "--kind" ||
+        arg == "--journal-anchor";
     if (takes_value && (i + 1 >= args.size() || args[i + 1].empty())) {
       parsed.error = arg + (arg == "--site-settings" ? " needs a file"
                             : arg == "--kind"        ? " needs a kind"
+                            : arg == "--journal-anchor" ? " needs SEQ:HEX"
                                                      : " needs a date");
       return parsed;
     }
@@ -53,6 +55,14 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
       }
       options.journal_filter.kind = kind;
       filtered = true;
+    } else if (arg == "--journal-anchor") {
+      JournalAnchor anchor;
+      if (!ParseJournalAnchor(args[++i], anchor)) {
+        parsed.error = "--journal-anchor needs SEQ:HEX (a record's number, a colon and its chain "
+                       "value as 64 hex digits), not \"" + args[i] + "\"";
+        return parsed;
+      }
+      options.journal_anchor = anchor;
     } else if (arg == "--headless") {
       options.headless = true;
     } else if (arg == "--port") {
@@ -80,6 +90,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     parsed.error = "--headless and the journal commands cannot be combined";
   } else if (filtered && options.journal_command != JournalCommand::kExport) {
     parsed.error = "--from, --to and --kind go with --journal-export";
+  } else if (options.journal_anchor && options.journal_command != JournalCommand::kVerify) {
+    parsed.error = "--journal-anchor goes with --journal-verify";
   }
   return parsed;
 }
@@ -114,9 +126,15 @@ std::string ProgramUsage() {
          "                        DATE is local time: 2026-12-07 (the whole day),\n"
          "                        \"2026-12-07 14:03\" (the minute) or 2026-12-07T14:03:22\n"
          "    --kind KIND         only records of KIND: event, operator, link or program\n"
-         "  --journal-verify      check the journal's hash chain from its first record and\n"
-         "                        exit: 0 with the count of good records, 1 with the sequence\n"
-         "                        number of the first record that fails\n"
+         "  --journal-verify      check the journal's hash chain from its first record, and\n"
+         "                        its end against the newest head anchored in the system\n"
+         "                        journal, and exit: 0 with the count of good records, 1\n"
+         "                        naming the first record that fails or what the anchor shows\n"
+         "    --journal-anchor SEQ:HEX\n"
+         "                        compare with this head instead (journalctl shows the\n"
+         "                        anchors: MESSAGE_ID=" +
+         std::string(kJournalAnchorMessageId) +
+         ")\n"
          "  --help, -h            this text\n"
          "\n"
          "A command line that is not understood is answered with one line on standard error\n"

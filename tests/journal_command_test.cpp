@@ -52,7 +52,9 @@ class JournalCommandTest : public ::testing::Test {
   void MakeJournal() {
     fs::remove_all(temp_.path() / "DATA");
     fs::create_directory(temp_.path() / "DATA");
-    Journal journal(temp_.path() / "DATA", nullptr);
+    JournalOptions options;
+    options.anchor = nullptr;  // the same file is made again: no anchor of the last one counts
+    Journal journal(temp_.path() / "DATA", nullptr, options);
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
     for (int i = 0; i < 30; ++i) {
@@ -162,7 +164,9 @@ TEST_F(JournalCommandTest, ExportWritesTheRecordsTheFiltersTakeOldestFirst) {
 TEST_F(JournalCommandTest, VerifyCountsAnIntactChainAndExitsZero) {
   const ProgramRun run = Program({"--journal-verify"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, JournalFile().string() + ": 30 record(s), the chain verifies\n");
+  EXPECT_EQ(run.out, JournalFile().string() +
+                         ": 30 record(s), the chain verifies; no anchor was found, so deleted "
+                         "last records or a recomputed chain would not show\n");
   EXPECT_EQ(run.err, "");
 }
 

@@ -77,7 +77,9 @@ class JournalQueryTest : public ::testing::Test {
  protected:
   // Writes the entries in one commit and opens the reader.
   void Write(const std::vector<JournalEntry>& entries) {
-    Journal journal(temp_.path(), nullptr);
+    JournalOptions options;
+    options.anchor = nullptr;
+    Journal journal(temp_.path(), nullptr, options);
     for (const JournalEntry& entry : entries)
       journal.Append(entry);
     ASSERT_TRUE(journal.Commit());

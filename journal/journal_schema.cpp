@@ -62,8 +62,9 @@ sqlite::Result CheckJournalSchema(sqlite::Database& db) {
     for (const SchemaObject& object : kObjects) {
       if (object.type == type && object.name == name) ours = &object;
     }
-    if (ours == nullptr) return Foreign("a " + type + " \"" + name + "\"");
-    if (ours->sql != sql) return Foreign("a " + type + " \"" + name + "\" of a form");
+    const std::string object = (type == "index" ? "an " : "a ") + type + " \"" + name + "\"";
+    if (ours == nullptr) return Foreign(object);
+    if (ours->sql != sql) return Foreign(object + " of a form");
   }
   return result.done() ? sqlite::Result{} : result;
 }

@@ -4,19 +4,22 @@
 // folder shows a deleted end, a replaced file and a recomputed chain.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "journal/journal.h"
 #include "journal/journal_anchor.h"
+#include "platform/safe_file.h"
 #include "platform/sqlite.h"
 #include "tests/temp_folder.h"
 
@@ -315,6 +318,91 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
   const std::string datagram = JournalAnchorDatagram("/a\nX=1", anchor);
   EXPECT_NE(datagram.find(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)),
             std::string::npos);
+}
+
+// Where no journald runs, the test plays it: it binds the system journal's socket and reads the
+// datagrams that arrive. The anchor comes as journald's native protocol, KEY=value lines; with
+// nobody reading, the sender fails at once instead of waiting; without the socket, at once too.
+TEST(JournalSystemAnchor, OneDatagramPerAnchorAndNeverAWait) {
+  if (::geteuid() != 0) GTEST_SKIP() << "binding the system journal's socket needs root";
+  const fs::path socket_path = "/run/systemd/journal/socket";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socket_path.c_str(), socket_path.string().size() + 1);
+  const auto* where = reinterpret_cast<const sockaddr*>(&address);
+  FileDescriptor server(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  ASSERT_TRUE(server.valid());
+  if (fs::is_socket(socket_path)) {
+    FileDescriptor probe(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (::connect(probe.get(), where, sizeof address) == 0)
+      GTEST_SKIP() << socket_path << " is in use: a system journal runs here";
+    fs::remove(socket_path);  // left behind by a journald that is gone
+  }
+  std::error_code ec;
+  const bool made_folder = fs::create_directories(socket_path.parent_path(), ec);
+  ASSERT_EQ(::bind(server.get(), where, sizeof address), 0) << std::strerror(errno);
+  struct Cleanup {
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove(path, ec);
+      if (folder) fs::remove(path.parent_path(), ec);
+    }
+    fs::path path;
+    bool folder;
+  } cleanup{socket_path, made_folder};
+
+  test::TempFolder temp;
+  JournalAnchor head;
+  {
+    JournalOptions options;  // the system journal, as the program has it
+    Journal journal(temp.path(), nullptr, options);
+    for (int i = 0; i < 3; ++i)
+      journal.Append(journal.Make(JournalKind::kProgram, "record " + std::to_string(i)));
+    ASSERT_TRUE(journal.Commit());
+    EXPECT_EQ(journal.anchor_problem(), "");
+    std::vector<JournalRow> rows;
+    ASSERT_TRUE(ReadJournalFile(journal.file(), 1, 10, rows).ok());
+    head = {3, rows.back().chain};
+  }
+  // Anchored after the first write; the end anchors nothing new. (Other tests' journals running
+  // beside this one may send too: only this file's count.)
+  std::vector<std::string> datagrams;
+  char buffer[4096];
+  pollfd ready{server.get(), POLLIN, 0};
+  while (::poll(&ready, 1, datagrams.empty() ? 2000 : 100) == 1) {
+    const ssize_t n = ::recv(server.get(), buffer, sizeof buffer, 0);
+    ASSERT_GT(n, 0);
+    const std::string datagram(buffer, static_cast<std::size_t>(n));
+    if (datagram.find(temp.path().filename().string()) != std::string::npos)
+      datagrams.push_back(datagram);
+  }
+  ASSERT_EQ(datagrams.size(), 1U);
+  std::map<std::string, std::string> fields;
+  std::istringstream lines(datagrams[0]);
+  for (std::string line; std::getline(lines, line);)
+    fields[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  const std::string hex = FormatJournalAnchor(head).substr(2);
+  EXPECT_EQ(fields["MESSAGE"], "orvandel journal head 3 " + hex);
+  EXPECT_EQ(fields["MESSAGE_ID"], kJournalAnchorMessageId);
+  EXPECT_EQ(fields["ORVANDEL_JOURNAL_FILE"],
+            fs::weakly_canonical(temp.path() / Journal::kFileName).string());
+  EXPECT_EQ(fields["ORVANDEL_JOURNAL_SEQUENCE"], "3");
+  EXPECT_EQ(fields["ORVANDEL_JOURNAL_CHAIN"], hex);
+
+  // Nobody reads: the queue fills, and every send still returns at once.
+  const std::shared_ptr<JournalAnchorSink> sink = SystemJournalAnchors();
+  const auto start = std::chrono::steady_clock::now();
+  std::string problem;
+  int refused = 0;
+  for (int i = 0; i < 5000 && refused == 0; ++i)
+    refused += sink->Send("/x", head, problem) ? 0 : 1;
+  EXPECT_EQ(refused, 1);
+  EXPECT_NE(problem.find("Resource temporarily unavailable"), std::string::npos) << problem;
+  server.Close();
+  fs::remove(socket_path);
+  EXPECT_FALSE(sink->Send("/x", head, problem));
+  EXPECT_NE(problem.find("No such file or directory"), std::string::npos) << problem;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 }  // namespace

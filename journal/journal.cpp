@@ -245,7 +245,7 @@ sqlite::Result Journal::Open() {
   if (result.damaged()) {
     // Moved aside once; a file that is damaged again at once is not moved in a loop.
     const std::string reason = result.message;
-    db_.Close();
+    CloseConnection();
     result = MoveAside(reason);
     if (result.ok()) result = OpenOnce();
   }

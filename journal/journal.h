@@ -162,11 +162,11 @@ class Journal {
   sqlite::Statement set_issued_;
   sqlite::Statement schema_version_;
   std::int64_t checked_schema_ = -1;  // the schema version the last schema check passed
-  bool checked_ = false;  // quick_check has passed since the program started
-  bool new_chain_ = false;  // the file was moved aside: the next write begins a chain
-  std::int64_t high_water_ = 0;  // the highest sequence number known to have been given
-  JournalAnchor head_;           // as last committed
-  JournalAnchor anchored_;       // as last sent
+  bool checked_ = false;              // quick_check has passed since the program started
+  bool new_chain_ = false;            // the file was moved aside: the next write begins a chain
+  std::int64_t high_water_ = 0;       // the highest sequence number known to have been given
+  JournalAnchor head_;                // as last committed
+  JournalAnchor anchored_;            // as last sent
   std::optional<std::int64_t> anchored_at_ms_;
   bool anchor_due_ = false;  // a new chain or a gap: anchored at the next commit
   std::string anchor_problem_;

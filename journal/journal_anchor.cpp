@@ -66,13 +66,12 @@ bool ParseJournalAnchor(std::string_view text, JournalAnchor& anchor) {
 std::string JournalAnchorProblem(const JournalCheck& check, const JournalAnchor& anchor) {
   const std::string anchored = std::to_string(anchor.sequence);
   if (check.last_sequence < anchor.sequence) {
-    return "the journal ends at " + std::to_string(check.last_sequence) +
-           " but was anchored at " + anchored +
-           ": records were deleted from its end, or the file was replaced";
+    return "the journal ends at " + std::to_string(check.last_sequence) + " but was anchored at " +
+           anchored + ": records were deleted from its end, or the file was replaced";
   }
   if (check.first_sequence > anchor.sequence) {
-    return "the journal begins at " + std::to_string(check.first_sequence) +
-           ", after record " + anchored + " that was anchored: the file was replaced";
+    return "the journal begins at " + std::to_string(check.first_sequence) + ", after record " +
+           anchored + " that was anchored: the file was replaced";
   }
   if (check.anchored_chain != anchor.chain) {
     return "the chain value at " + anchored +

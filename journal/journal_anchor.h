@@ -36,8 +36,7 @@ class JournalAnchorSink {
  public:
   virtual ~JournalAnchorSink() = default;
   // Never waits: a sink that cannot take the anchor at once fails, with the reason in problem.
-  virtual bool Send(const std::string& name, const JournalAnchor& anchor,
-                    std::string& problem) = 0;
+  virtual bool Send(const std::string& name, const JournalAnchor& anchor, std::string& problem) = 0;
   // The newest anchor sent for the file, if any can be read.
   virtual std::optional<JournalAnchor> Newest(const std::string& name) = 0;
 };

@@ -92,7 +92,8 @@ std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
 JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at) {
   JournalCheck check;
   sqlite::Database db;
-  sqlite::Result result = journal_detail::OpenJournalForReading(file, db, journal_detail::kVerifyBudget);
+  sqlite::Result result =
+      journal_detail::OpenJournalForReading(file, db, journal_detail::kVerifyBudget);
   sqlite::Statement rows;
   if (result.ok())
     result = rows.Prepare(db, std::string(journal_detail::kSelectRows) + " ORDER BY seq");

@@ -314,7 +314,8 @@ std::string CsvField(std::string_view value) {
 std::string CsvTextField(std::string_view value) {
   // What a spreadsheet would take for a formula (or, after a tab or CR, for one in the next
   // cell) is shown as text; the journal keeps what was recorded.
-  if (!value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos) {
+  if (!value.empty() &&
+      std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos) {
     return CsvField("'" + std::string(value));
   }
   return CsvField(value);

@@ -46,8 +46,9 @@ sqlite::Result CreateJournalSchema(sqlite::Database& db) {
     sql.append(object.sql.substr(kCreateWordsLength));
     sql.append(";");
   }
-  sql.append("INSERT INTO journal_issued(last_seq) SELECT 0 "
-             "WHERE NOT EXISTS (SELECT 1 FROM journal_issued)");
+  sql.append(
+      "INSERT INTO journal_issued(last_seq) SELECT 0 "
+      "WHERE NOT EXISTS (SELECT 1 FROM journal_issued)");
   return db.Exec(sql);
 }
 

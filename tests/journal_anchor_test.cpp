@@ -203,11 +203,11 @@ TEST_F(JournalAnchorTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
     std::int64_t anchored;  // the newest anchor's sequence number afterwards
     bool problem;           // the last try failed
   } kSteps[] = {
-      {0, Do::kCommit, false, 1, false},    {30, Do::kCommit, false, 1, false},
+      {0, Do::kCommit, false, 1, false},     {30, Do::kCommit, false, 1, false},
       {30, Do::kAnchorNow, false, 2, false}, {31, Do::kAnchorNow, false, 2, false},
-      {89, Do::kCommit, false, 2, false},   {90, Do::kCommit, false, 4, false},
-      {150, Do::kCommit, true, 4, true},    {160, Do::kCommit, false, 4, true},
-      {210, Do::kCommit, false, 7, false},  {211, Do::kCommit, false, 7, false},
+      {89, Do::kCommit, false, 2, false},    {90, Do::kCommit, false, 4, false},
+      {150, Do::kCommit, true, 4, true},     {160, Do::kCommit, false, 4, true},
+      {210, Do::kCommit, false, 7, false},   {211, Do::kCommit, false, 7, false},
       {211, Do::kEnd, false, 8, false},
   };
   auto journal = MakeJournal();
@@ -298,11 +298,16 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
     std::string text;
     bool ok;
   } kCases[] = {
-      {"12:" + hex64, true},         {"12:" + std::string(64, 'F'), true},
-      {"0:" + hex64, false},         {"-1:" + hex64, false},
-      {":" + hex64, false},          {"12" + hex64, false},
-      {"12:" + hex64.substr(1), false}, {"12:" + hex64 + "0", false},
-      {"12:" + hex64.substr(1) + "g", false}, {"1x:" + hex64, false},
+      {"12:" + hex64, true},
+      {"12:" + std::string(64, 'F'), true},
+      {"0:" + hex64, false},
+      {"-1:" + hex64, false},
+      {":" + hex64, false},
+      {"12" + hex64, false},
+      {"12:" + hex64.substr(1), false},
+      {"12:" + hex64 + "0", false},
+      {"12:" + hex64.substr(1) + "g", false},
+      {"1x:" + hex64, false},
       {"9999999999999999999:" + hex64, false},
   };
   for (const auto& c : kCases) {

@@ -140,10 +140,11 @@ TEST_F(SqliteTest, AStatementPastItsBudgetIsStopped) {
 // A hardened connection runs no trigger and no view that someone else put in the file, and
 // cannot write the schema behind SQLite's back.
 TEST_F(SqliteTest, AHardenedConnectionRunsNoTriggerOrView) {
-  ASSERT_TRUE(db_.Exec("CREATE TABLE seen(n INTEGER);"
-                       "CREATE TRIGGER copy AFTER INSERT ON t BEGIN INSERT INTO seen VALUES(1); END;"
-                       "CREATE VIEW v AS SELECT n FROM t")
-                  .ok());
+  ASSERT_TRUE(
+      db_.Exec("CREATE TABLE seen(n INTEGER);"
+               "CREATE TRIGGER copy AFTER INSERT ON t BEGIN INSERT INTO seen VALUES(1); END;"
+               "CREATE VIEW v AS SELECT n FROM t")
+          .ok());
   sqlite::Database hardened;
   ASSERT_TRUE(hardened.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite).ok());
   ASSERT_TRUE(hardened.Harden().ok());

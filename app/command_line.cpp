@@ -36,6 +36,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (!missing) continue;
     if (arg == "--site-settings") parsed.error = "--site-settings needs a file";
     if (arg == "--kind") parsed.error = "--kind needs a kind";
+    if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
     if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
     if (arg == "--port")
       parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
@@ -55,8 +56,9 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption from(Q("from"), {}, Q("date"));
   const QCommandLineOption to(Q("to"), {}, Q("date"));
   const QCommandLineOption kind(Q("kind"), {}, Q("kind"));
-  parser.addOptions(
-      {help, version, site, headless, port, export_journal, verify_journal, from, to, kind});
+  const QCommandLineOption anchor(Q("journal-anchor"), {}, Q("anchor"));
+  parser.addOptions({help, version, site, headless, port, export_journal, verify_journal, from, to,
+                     kind, anchor});
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -120,6 +122,18 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     }
     options.journal_filter.kind = k;
   }
+  if (parser.isSet(anchor)) {
+    const std::string value = parser.value(anchor).toStdString();
+    JournalAnchor head;
+    if (!ParseJournalAnchor(value, head)) {
+      parsed.error =
+          "--journal-anchor needs SEQ:HEX (a record's number, a colon and its chain value as 64 "
+          "hex digits), not \"" +
+          value + "\"";
+      return parsed;
+    }
+    options.journal_anchor = head;
+  }
   if (parser.isSet(port)) {
     const std::string value = parser.value(port).toStdString();
     int number = 0;
@@ -141,6 +155,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     parsed.error = "--headless and the journal commands cannot be combined";
   } else if (filtered && options.journal_command != JournalCommand::kExport) {
     parsed.error = "--from, --to and --kind go with --journal-export";
+  } else if (options.journal_anchor && options.journal_command != JournalCommand::kVerify) {
+    parsed.error = "--journal-anchor goes with --journal-verify";
   }
   return parsed;
 }
@@ -175,9 +191,15 @@ std::string ProgramUsage() {
          "                        DATE is local time: 2026-12-07 (the whole day),\n"
          "                        \"2026-12-07 14:03\" (the minute) or 2026-12-07T14:03:22\n"
          "    --kind KIND         only records of KIND: event, operator, link or program\n"
-         "  --journal-verify      check the journal's hash chain from its first record and\n"
-         "                        exit: 0 with the count of good records, 1 with the sequence\n"
-         "                        number of the first record that fails\n"
+         "  --journal-verify      check the journal's hash chain from its first record, and\n"
+         "                        its end against the newest head anchored in the system\n"
+         "                        journal, and exit: 0 with the count of good records, 1\n"
+         "                        naming the first record that fails or what the anchor shows\n"
+         "    --journal-anchor SEQ:HEX\n"
+         "                        compare with this head instead (journalctl shows the\n"
+         "                        anchors: MESSAGE_ID=" +
+         std::string(kJournalAnchorMessageId) +
+         ")\n"
          "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"

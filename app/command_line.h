@@ -30,6 +30,8 @@ struct ProgramOptions {
   JournalCommand journal_command = JournalCommand::kNone;
   // --from, --to and --kind of an export.
   JournalFilter journal_filter;
+  // --journal-anchor of a verify: the head to compare with instead of the system journal's.
+  std::optional<JournalAnchor> journal_anchor;
 };
 
 struct ParsedOptions {

@@ -1,5 +1,8 @@
 #include "app/journal_commands.h"
 
+#include <optional>
+#include <string>
+
 #include "journal/journal.h"
 #include "journal/journal_query.h"
 
@@ -21,10 +24,13 @@ int Export(const std::filesystem::path& file, const JournalFilter& filter, std::
   return 0;
 }
 
-int Verify(const std::filesystem::path& file, std::ostream& out, std::ostream& err) {
-  const JournalCheck check = VerifyJournalFile(file);
+int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> anchor,
+           std::ostream& out, std::ostream& err) {
+  if (!anchor) anchor = SystemJournalAnchors()->Newest(JournalAnchorName(file));
+  const JournalCheck check = VerifyJournalFile(file, anchor ? anchor->sequence : 0);
   if (!check.error.empty()) {
-    err << "orvandel: " << file.string() << " cannot be verified: " << check.error << '\n';
+    err << "orvandel: " << file.string() << " cannot be verified: " << check.error
+        << (anchor ? "; it was anchored at " + std::to_string(anchor->sequence) : "") << '\n';
     return 1;
   }
   if (!check.ok) {
@@ -33,7 +39,16 @@ int Verify(const std::filesystem::path& file, std::ostream& out, std::ostream& e
         << " record(s) before it verify\n";
     return 1;
   }
-  out << file.string() << ": " << check.good_rows << " record(s), the chain verifies\n";
+  const std::string problem = anchor ? JournalAnchorProblem(check, *anchor) : "";
+  if (!problem.empty()) {
+    out << file.string() << ": " << problem << '\n';
+    return 1;
+  }
+  out << file.string() << ": " << check.good_rows << " record(s), the chain verifies"
+      << (anchor ? " and matches the anchor at " + std::to_string(anchor->sequence)
+                 : "; no anchor was found, so deleted last records or a recomputed chain "
+                   "would not show")
+      << '\n';
   return 0;
 }
 
@@ -50,7 +65,7 @@ int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path
     case JournalCommand::kExport:
       return Export(file, options.journal_filter, out, err);
     case JournalCommand::kVerify:
-      return Verify(file, out, err);
+      return Verify(file, options.journal_anchor, out, err);
     case JournalCommand::kNone:
       break;
   }

@@ -10,8 +10,10 @@ namespace orv {
 
 // The journal commands of the command line, run against DATA/Journal.sqlite of the program
 // folder without any window: --journal-export writes CSV to out, --journal-verify a one-line
-// verdict. Failures to read go to err as one line. Returns the exit status: 0 done (or the
-// chain is intact), 1 the journal cannot be read (or the chain fails).
+// verdict (the chain, and its end against the newest anchor: --journal-anchor's or the system
+// journal's). Failures to read go to err as one line. Returns the exit status: 0 done (or the
+// chain is intact and matches the anchor), 1 the journal cannot be read (or the chain fails, or
+// the anchor shows records deleted or the file replaced).
 int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path& program_folder,
                       const std::string& folder_problem, std::ostream& out, std::ostream& err);
 

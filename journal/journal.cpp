@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <system_error>
@@ -14,42 +14,16 @@
 #include <sqlite3.h>
 
 #include "journal/journal_rows.h"
+#include "journal/journal_schema.h"
 #include "platform/safe_file.h"
-#include "platform/sha256.h"
 
 namespace orv {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5;  // a short wait only: the tick must not stall on another copy
-constexpr std::string_view kNoChain(
-    "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
-
-constexpr const char* kSchema =
-    "CREATE TABLE IF NOT EXISTS journal("
-    " seq INTEGER PRIMARY KEY,"
-    " utc_ms INTEGER NOT NULL,"
-    " utc_offset_s INTEGER NOT NULL,"
-    " kind TEXT NOT NULL,"
-    " text TEXT NOT NULL,"
-    " raw_hex TEXT NOT NULL,"
-    " login TEXT NOT NULL,"
-    " host TEXT NOT NULL,"
-    " chain BLOB NOT NULL);"
-    // What the history's filters ask for: a time range, alone or with one kind.
-    "CREATE INDEX IF NOT EXISTS journal_time ON journal(utc_ms);"
-    "CREATE INDEX IF NOT EXISTS journal_kind_time ON journal(kind, utc_ms);";
-
-void AddNumber(Sha256& hash, std::uint64_t value, int bytes) {
-  char buffer[8];
-  for (int i = 0; i < bytes; ++i)
-    buffer[i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
-  hash.Update(std::string_view(buffer, static_cast<std::size_t>(bytes)));
-}
-
-void AddField(Sha256& hash, std::string_view field) {
-  AddNumber(hash, field.size(), 4);
-  hash.Update(field);
-}
+// A file too large to check within this much is not checked at open: damage still shows when a
+// page is read.
+constexpr std::chrono::milliseconds kQuickCheckBudget{1000};
 
 // A file name stamp: 20261207T021530Z.
 std::string UtcStamp(std::int64_t utc_ms) {
@@ -69,138 +43,24 @@ sqlite::Result SystemFailure(const std::filesystem::path& file, const std::error
 
 }  // namespace
 
-std::string_view JournalKindName(JournalKind kind) {
-  switch (kind) {
-    case JournalKind::kEvent:
-      return "event";
-    case JournalKind::kOperator:
-      return "operator";
-    case JournalKind::kLink:
-      return "link";
-    case JournalKind::kProgram:
-      return "program";
-  }
-  return "?";
-}
-
-bool ParseJournalKind(std::string_view name, JournalKind& kind) {
-  for (const JournalKind k :
-       {JournalKind::kEvent, JournalKind::kOperator, JournalKind::kLink, JournalKind::kProgram}) {
-    if (JournalKindName(k) == name) {
-      kind = k;
-      return true;
-    }
-  }
-  return false;
-}
-
-JournalTime SystemJournalTime() {
-  const auto now = std::chrono::system_clock::now();
-  JournalTime time;
-  time.utc_ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  time.utc_offset_s = static_cast<std::int32_t>(local.tm_gmtoff);
-  return time;
-}
-
-namespace {
-
-// The chain over the fields as stored: a kind edited to a name the program does not know still
-// hashes as what it is.
-std::string ChainOver(std::string_view previous, std::int64_t sequence, const JournalTime& time,
-                      std::string_view kind, const JournalEntry& entry) {
-  Sha256 hash;
-  AddField(hash, previous);
-  AddNumber(hash, static_cast<std::uint64_t>(sequence), 8);
-  AddNumber(hash, static_cast<std::uint64_t>(time.utc_ms), 8);
-  AddNumber(hash, static_cast<std::uint32_t>(time.utc_offset_s), 4);
-  AddField(hash, kind);
-  AddField(hash, entry.text);
-  AddField(hash, entry.raw_hex);
-  AddField(hash, entry.login);
-  AddField(hash, entry.host);
-  const Sha256::Digest digest = hash.Finish();
-  return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
-}
-
-}  // namespace
-
-std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
-                              const JournalEntry& entry) {
-  return ChainOver(previous, sequence, entry.time, JournalKindName(entry.kind), entry);
-}
-
-JournalCheck VerifyJournalFile(const std::filesystem::path& file) {
-  JournalCheck check;
-  sqlite::Database db;
-  sqlite::Result result = db.Open(file, sqlite::kReadOnly);
-  sqlite::Statement rows;
-  if (result.ok())
-    result = rows.Prepare(db, std::string(journal_detail::kSelectRows) + " ORDER BY seq");
-  if (!result.ok()) {
-    check.error = result.message;
-    return check;
-  }
-  std::string previous(kNoChain);
-  std::int64_t expected = 1;
-  while ((result = rows.Step()).row()) {
-    const JournalRow row = journal_detail::JournalRowFrom(rows);
-    // A gap is a deleted record: the first missing number is the one that fails.
-    if (row.sequence != expected || ChainOver(previous, row.sequence, row.entry.time,
-                                              rows.ColumnText(3), row.entry) != row.chain) {
-      check.first_bad = expected;
-      return check;
-    }
-    previous = row.chain;
-    ++expected;
-    ++check.good_rows;
-  }
-  if (!result.done()) {
-    check.error = result.message;
-    return check;
-  }
-  check.ok = true;
-  return check;
-}
-
-sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t from,
-                               std::size_t limit, std::vector<JournalRow>& rows) {
-  rows.clear();
-  sqlite::Database db;
-  sqlite::Result result = db.Open(file, sqlite::kReadOnly);
-  sqlite::Statement select;
-  if (result.ok()) {
-    result = select.Prepare(
-        db, std::string(journal_detail::kSelectRows) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
-  }
-  if (result.ok()) result = select.BindInt64(1, from);
-  if (result.ok()) result = select.BindInt64(2, static_cast<std::int64_t>(limit));
-  if (!result.ok()) return result;
-  while ((result = select.Step()).row())
-    rows.push_back(journal_detail::JournalRowFrom(select));
-  return result;
-}
-
-sqlite::Result ReadJournalLastSequence(const std::filesystem::path& file, std::int64_t& last) {
-  last = 0;
-  std::error_code error;
-  if (!std::filesystem::exists(file, error)) return {};
-  sqlite::Database db;
-  sqlite::Result result = db.Open(file, sqlite::kReadOnly);
-  std::string text;
-  if (result.ok()) result = db.QueryText("SELECT COALESCE(MAX(seq), 0) FROM journal", text);
-  if (result.ok()) last = std::stoll(text);
-  return result;
-}
-
 Journal::Journal(std::filesystem::path data_folder, NoticeFn notice, JournalOptions options)
     : data_folder_(std::move(data_folder)),
       file_(data_folder_ / kFileName),
       notice_(std::move(notice)),
-      options_(std::move(options)) {}
+      options_(std::move(options)),
+      anchor_name_(JournalAnchorName(file_)) {
+  // Read once, at start-up and not in the tick: numbers go on after the newest anchored one even
+  // when the file lost its end.
+  if (options_.anchor) {
+    if (const std::optional<JournalAnchor> newest = options_.anchor->Newest(anchor_name_)) {
+      high_water_ = newest->sequence;
+    }
+  }
+}
+
+Journal::~Journal() {
+  AnchorNow();
+}
 
 JournalEntry Journal::Make(JournalKind kind, std::string text, std::string raw_hex) const {
   JournalEntry entry;
@@ -228,6 +88,7 @@ bool Journal::Commit() {
   const std::size_t count = waiting_.size();
   const sqlite::Result result = Write();
   if (result.ok()) {
+    Anchor(false);
     if (failing_) {
       Notify(NoticeLevel::kInfo, file_.string() + " is written again: " + std::to_string(count) +
                                      " waiting record(s) written, " + std::to_string(dropped_) +
@@ -237,9 +98,7 @@ bool Journal::Commit() {
     return true;
   }
   // The next try starts from a fresh connection: one that failed mid-write may be stuck.
-  insert_.Finalize();
-  last_.Finalize();
-  db_.Close();
+  CloseConnection();
   if (result.damaged()) checked_ = false;
   if (!failing_) {
     Notify(NoticeLevel::kError, file_.string() + " cannot be written (" + result.message +
@@ -249,18 +108,30 @@ bool Journal::Commit() {
   return false;
 }
 
+void Journal::CloseConnection() {
+  for (sqlite::Statement* statement : {&insert_, &last_, &issued_, &set_issued_, &schema_version_})
+    statement->Finalize();
+  db_.Close();
+  checked_schema_ = -1;
+}
+
 sqlite::Result Journal::Write() {
-  if (!db_.is_open()) {
-    sqlite::Result opened = Open();
-    if (!opened.ok()) return opened;
+  bool reopen = false;
+  sqlite::Result result = WriteOnce(reopen);
+  // The schema changed behind the program's back since it was checked: the file is opened, and
+  // checked, again (and moved aside when it fails), once.
+  if (reopen) {
+    CloseConnection();
+    result = WriteOnce(reopen);
   }
-  sqlite::Transaction transaction(db_);
-  sqlite::Result result = transaction.Begin();
-  if (!result.ok()) return result;
-  // The tail is read inside the transaction: another copy of the program may have written since.
-  std::int64_t sequence = 0;
-  std::string previous(kNoChain);
-  result = last_.Step();
+  return result;
+}
+
+sqlite::Result Journal::ReadTail(std::int64_t& sequence, std::string& previous,
+                                 std::vector<JournalEntry>& notes) {
+  sequence = 0;
+  previous = journal_detail::kNoChain;
+  sqlite::Result result = last_.Step();
   if (result.row()) {
     sequence = last_.ColumnInt64(0);
     previous = last_.ColumnBlob(1);
@@ -268,14 +139,60 @@ sqlite::Result Journal::Write() {
   }
   last_.Reset();
   if (!result.done()) return result;
+  std::int64_t issued = 0;
+  result = issued_.Step();
+  if (result.row()) issued = issued_.ColumnInt64(0);
+  issued_.Reset();
+  if (!result.ok()) return result;
+  const std::int64_t given = std::max(issued, high_water_);
+  if (given > sequence && !new_chain_) {
+    const std::string missing =
+        "records " + std::to_string(sequence + 1) + " to " + std::to_string(given);
+    notes.push_back(Make(JournalKind::kProgram,
+                         "The journal ends at " + std::to_string(sequence) + " but " + missing +
+                             " were written: they were deleted outside the program. Numbering "
+                             "goes on at " +
+                             std::to_string(given + 1) + "."));
+    anchor_due_ = true;
+    Notify(NoticeLevel::kError, file_.string() + ": " + missing +
+                                    " were deleted outside the program; the journal goes on at " +
+                                    std::to_string(given + 1) + ".");
+  }
+  sequence = std::max(sequence, given);
+  return result;
+}
 
-  std::vector<JournalEntry> extra;
+sqlite::Result Journal::WriteOnce(bool& reopen) {
+  reopen = false;
+  if (!db_.is_open()) {
+    sqlite::Result opened = Open();
+    if (!opened.ok()) return opened;
+  }
+  sqlite::Transaction transaction(db_);
+  sqlite::Result result = transaction.Begin();
+  if (!result.ok()) return result;
+  // Checked inside the transaction, so that nothing can change between the look and the write.
+  result = schema_version_.Step();
+  const std::int64_t version = result.row() ? schema_version_.ColumnInt64(0) : -1;
+  schema_version_.Reset();
+  if (!result.ok()) return result;
+  if (version != checked_schema_) {
+    reopen = true;
+    return {SQLITE_SCHEMA, "the journal's schema changed"};
+  }
+  // The tail is read inside the transaction: another copy of the program may have written since.
+  std::int64_t sequence = 0;
+  std::string previous;
+  std::vector<JournalEntry> front;  // a deleted tail is said where the gap is
+  result = ReadTail(sequence, previous, front);
+  if (!result.ok()) return result;
+  std::vector<JournalEntry> back;
   if (dropped_ > dropped_recorded_) {
-    extra.push_back(Make(JournalKind::kProgram,
-                         std::to_string(dropped_ - dropped_recorded_) +
-                             " journal record(s) were dropped while the journal could not be "
-                             "written and " +
-                             std::to_string(options_.waiting_limit) + " already waited."));
+    back.push_back(Make(JournalKind::kProgram,
+                        std::to_string(dropped_ - dropped_recorded_) +
+                            " journal record(s) were dropped while the journal could not be "
+                            "written and " +
+                            std::to_string(options_.waiting_limit) + " already waited."));
   }
   auto insert = [&](const JournalEntry& entry) {
     ++sequence;
@@ -294,20 +211,32 @@ sqlite::Result Journal::Write() {
     previous = chain;
     return r;
   };
-  for (const JournalEntry& entry : waiting_) {
-    result = insert(entry);
-    if (!result.ok()) return result;
-  }
-  for (const JournalEntry& entry : extra) {
-    result = insert(entry);
-    if (!result.ok()) return result;
-  }
+  auto insert_all = [&](const auto& entries) {
+    for (const JournalEntry& entry : entries) {
+      const sqlite::Result r = insert(entry);
+      if (!r.ok()) return r;
+    }
+    return sqlite::Result{};
+  };
+  result = insert_all(front);
+  if (result.ok()) result = insert_all(waiting_);
+  if (result.ok()) result = insert_all(back);
+  if (!result.ok()) return result;
+  result = set_issued_.BindInt64(1, sequence);
+  if (result.ok()) result = set_issued_.Step();
+  set_issued_.Reset();
+  if (!result.ok()) return result;
   result = transaction.Commit();
   if (!result.ok()) return result;
-  const bool wrote = !waiting_.empty() || !extra.empty();
+  const bool wrote = !waiting_.empty() || !front.empty() || !back.empty();
   waiting_.clear();
   dropped_recorded_ = dropped_;
-  if (wrote) committed_(sequence);
+  new_chain_ = false;
+  high_water_ = std::max(high_water_, sequence);
+  if (wrote) {
+    head_ = {sequence, previous};
+    committed_(sequence);
+  }
   return result;
 }
 
@@ -316,15 +245,11 @@ sqlite::Result Journal::Open() {
   if (result.damaged()) {
     // Moved aside once; a file that is damaged again at once is not moved in a loop.
     const std::string reason = result.message;
-    db_.Close();
+    CloseConnection();
     result = MoveAside(reason);
     if (result.ok()) result = OpenOnce();
   }
-  if (!result.ok()) {
-    insert_.Finalize();
-    last_.Finalize();
-    db_.Close();
-  }
+  if (!result.ok()) CloseConnection();
   return result;
 }
 
@@ -353,29 +278,44 @@ sqlite::Result Journal::OpenOnce() {
   }
 
   sqlite::Result result = db_.Open(file_, sqlite::kReadWrite);
+  if (result.ok()) result = db_.Harden();
   if (result.ok()) result = db_.SetBusyTimeout(kBusyTimeoutMs);
   if (result.ok() && !checked_) {
+    db_.SetStatementBudget(kQuickCheckBudget);
     std::string answer;
     result = db_.QueryText("PRAGMA quick_check", answer);
     if (result.ok() && answer != "ok") {
       result = {SQLITE_CORRUPT, "quick_check: " + answer};
     }
+    if (result.interrupted()) result = {};
     if (result.ok()) checked_ = true;
   }
+  db_.SetStatementBudget(options_.statement_budget);
+  // Before anything is written to it: a file that holds what the program does not make is not
+  // the program's journal.
+  if (result.ok()) result = journal_detail::CheckJournalSchema(db_);
   std::string mode;
   if (result.ok()) result = db_.QueryText("PRAGMA journal_mode=WAL", mode);
   if (result.ok() && mode != "wal") {
     result = {SQLITE_CANTOPEN, "the journal cannot use write-ahead logging (" + mode + ")"};
   }
   if (result.ok()) result = db_.Exec("PRAGMA synchronous=FULL");
-  if (result.ok()) result = db_.Exec(kSchema);
-  if (result.ok()) {
-    result = insert_.Prepare(db_,
-                             "INSERT INTO journal(seq, utc_ms, utc_offset_s, kind, text, raw_hex, "
-                             "login, host, chain) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-  }
-  if (result.ok()) {
-    result = last_.Prepare(db_, "SELECT seq, chain FROM journal ORDER BY seq DESC LIMIT 1");
+  if (result.ok()) result = journal_detail::CreateJournalSchema(db_);
+  if (result.ok()) result = journal_detail::JournalSchemaVersion(db_, checked_schema_);
+  const struct {
+    sqlite::Statement* statement;
+    const char* sql;
+  } kStatements[] = {
+      {&insert_,
+       "INSERT INTO journal(seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain) "
+       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"},
+      {&last_, "SELECT seq, chain FROM journal ORDER BY seq DESC LIMIT 1"},
+      {&issued_, "SELECT max(last_seq) FROM journal_issued"},
+      {&set_issued_, "UPDATE journal_issued SET last_seq = ?1"},
+      {&schema_version_, "PRAGMA schema_version"},
+  };
+  for (const auto& s : kStatements) {
+    if (result.ok()) result = s.statement->Prepare(db_, s.sql);
   }
   return result;
 }
@@ -398,6 +338,8 @@ sqlite::Result Journal::MoveAside(const std::string& reason) {
   std::remove((file_.string() + "-shm").c_str());
   Notify(NoticeLevel::kError, file_.string() + " was damaged (" + reason + "); it is kept as " +
                                   aside + " and a new journal begins.");
+  new_chain_ = true;
+  anchor_due_ = true;
   waiting_.push_front(Make(JournalKind::kProgram,
                            "The journal file was damaged (" + reason + "); it was moved aside to " +
                                std::filesystem::path(aside).filename().string() +
@@ -405,18 +347,18 @@ sqlite::Result Journal::MoveAside(const std::string& reason) {
   return {};
 }
 
-JournalRow journal_detail::JournalRowFrom(const sqlite::Statement& statement) {
-  JournalRow row;
-  row.sequence = statement.ColumnInt64(0);
-  row.entry.time.utc_ms = statement.ColumnInt64(1);
-  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
-  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
-  row.entry.text = statement.ColumnText(4);
-  row.entry.raw_hex = statement.ColumnText(5);
-  row.entry.login = statement.ColumnText(6);
-  row.entry.host = statement.ColumnText(7);
-  row.chain = statement.ColumnBlob(8);
-  return row;
+void Journal::Anchor(bool now) {
+  if (!options_.anchor || head_.sequence == 0 || head_ == anchored_) return;
+  const std::int64_t at = (options_.clock ? options_.clock() : SystemJournalTime()).utc_ms;
+  // A clock set back does not hold anchors back until it has caught up.
+  const bool recent = anchored_at_ms_ && at >= *anchored_at_ms_ &&
+                      at - *anchored_at_ms_ < options_.anchor_interval_ms;
+  if (!now && !anchor_due_ && recent) return;
+  anchored_at_ms_ = at;
+  anchor_due_ = false;
+  std::string problem;
+  if (options_.anchor->Send(anchor_name_, head_, problem)) anchored_ = head_;
+  anchor_problem_ = problem;
 }
 
 }  // namespace orv

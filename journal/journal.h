@@ -1,13 +1,17 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "journal/journal_anchor.h"
 #include "platform/notice.h"
 #include "platform/signal.h"
 #include "platform/sqlite.h"
@@ -61,10 +65,15 @@ struct JournalCheck {
   std::int64_t good_rows = 0;  // records that verified, from the first on
   std::int64_t first_bad = 0;  // the sequence number that fails (0 when ok)
   std::string error;           // why the file could not be read at all
+  // The sequence numbers of the first and the last record that verified (0 without records).
+  std::int64_t first_sequence = 0;
+  std::int64_t last_sequence = 0;
+  std::string anchored_chain;  // the chain value at the number asked for, if it verified
 };
 
-// Reads the journal file without changing it.
-JournalCheck VerifyJournalFile(const std::filesystem::path& file);
+// Reads the journal file without changing it; keeps the chain value of record chain_at for a
+// comparison with an anchor.
+JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at = 0);
 // Records with a sequence number of at least from, in order, at most limit of them.
 sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t from,
                                std::size_t limit, std::vector<JournalRow>& rows);
@@ -79,6 +88,11 @@ struct JournalOptions {
   // While the file cannot be written, only every retry_commits-th Commit() tries again (once a
   // second at the 100 ms tick), so a failing disk is not hammered ten times a second.
   int retry_commits = 10;
+  // Where the head of the chain is anchored (none: nowhere), and how often at most unless asked.
+  std::shared_ptr<JournalAnchorSink> anchor = SystemJournalAnchors();
+  std::int64_t anchor_interval_ms = 60000;
+  // How long one statement may run before it is stopped as a failed write; 0: no bound.
+  std::chrono::milliseconds statement_budget{200};
 };
 
 // DATA/Journal.sqlite: every record the program makes, in order, sealed by a hash chain.
@@ -86,7 +100,11 @@ struct JournalOptions {
 // (the program commits once per tick). While the file cannot be written (read-only folder, full
 // disk, locked by another copy) records wait in a bounded queue and nothing else changes; the
 // operator gets one notice when writing fails and one when it works again. A file that is not a
-// sound database is moved aside and a new chain begins.
+// sound database, or that holds anything the program does not make (a trigger, a view, another
+// table), is moved aside and a new chain begins. Sequence numbers are never given twice: the
+// highest one given is kept in the file, in memory and in the newest anchor, so records deleted
+// from the end leave a gap and a record that says so. The head of the chain is anchored after
+// the first write, then at most once every anchor_interval_ms, at AnchorNow() and at the end.
 class Journal {
  public:
   static constexpr const char* kFileName = "Journal.sqlite";
@@ -94,6 +112,7 @@ class Journal {
   Journal(std::filesystem::path data_folder, NoticeFn notice, JournalOptions options = {});
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
+  ~Journal();
 
   // An entry stamped with the clock and the program's login and host.
   JournalEntry Make(JournalKind kind, std::string text, std::string raw_hex = {}) const;
@@ -102,6 +121,10 @@ class Journal {
   // Writes every queued record in one transaction; true when nothing waits afterwards.
   bool Commit();
   JournalCheck Verify() const { return VerifyJournalFile(file_); }
+  // Anchors the head now if it moved since the last anchor (a link change, the program's stop).
+  void AnchorNow() { Anchor(true); }
+  // Why the last anchor could not be sent; empty when it was.
+  const std::string& anchor_problem() const { return anchor_problem_; }
 
   const std::filesystem::path& file() const { return file_; }
   std::size_t waiting() const { return waiting_.size(); }
@@ -117,6 +140,12 @@ class Journal {
   sqlite::Result OpenOnce();
   sqlite::Result MoveAside(const std::string& reason);
   sqlite::Result Write();
+  sqlite::Result WriteOnce(bool& reopen);
+  // The sequence number and chain value the next record follows; notes a deleted tail.
+  sqlite::Result ReadTail(std::int64_t& sequence, std::string& previous,
+                          std::vector<JournalEntry>& notes);
+  void CloseConnection();
+  void Anchor(bool now);
   void Notify(NoticeLevel level, const std::string& text) const {
     if (notice_) notice_(Notice{level, text});
   }
@@ -125,10 +154,22 @@ class Journal {
   std::filesystem::path file_;
   NoticeFn notice_;
   JournalOptions options_;
+  std::string anchor_name_;
   sqlite::Database db_;
   sqlite::Statement insert_;
   sqlite::Statement last_;
-  bool checked_ = false;  // quick_check has passed since the program started
+  sqlite::Statement issued_;
+  sqlite::Statement set_issued_;
+  sqlite::Statement schema_version_;
+  std::int64_t checked_schema_ = -1;  // the schema version the last schema check passed
+  bool checked_ = false;              // quick_check has passed since the program started
+  bool new_chain_ = false;            // the file was moved aside: the next write begins a chain
+  std::int64_t high_water_ = 0;       // the highest sequence number known to have been given
+  JournalAnchor head_;                // as last committed
+  JournalAnchor anchored_;            // as last sent
+  std::optional<std::int64_t> anchored_at_ms_;
+  bool anchor_due_ = false;  // a new chain or a gap: anchored at the next commit
+  std::string anchor_problem_;
   std::deque<JournalEntry> waiting_;
   std::uint64_t dropped_ = 0;
   std::uint64_t dropped_recorded_ = 0;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "journal/journal_rows.h"
+#include "journal/journal_schema.h"
 
 namespace orv {
 namespace {
@@ -66,7 +67,7 @@ std::string JournalLikePattern(std::string_view text) {
 
 sqlite::Result JournalReader::Open(const std::filesystem::path& file) {
   file_ = file;
-  sqlite::Result result = db_.Open(file, sqlite::kReadOnly);
+  sqlite::Result result = journal_detail::OpenJournalForReading(file, db_);
   // A writer's commit holds the lock only briefly; a reader waits for it rather than fail.
   if (result.ok()) result = db_.SetBusyTimeout(1000);
   if (!result.ok()) db_.Close();
@@ -310,6 +311,16 @@ std::string CsvField(std::string_view value) {
   return quoted;
 }
 
+std::string CsvTextField(std::string_view value) {
+  // What a spreadsheet would take for a formula (or, after a tab or CR, for one in the next
+  // cell) is shown as text; the journal keeps what was recorded.
+  if (!value.empty() &&
+      std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos) {
+    return CsvField("'" + std::string(value));
+  }
+  return CsvField(value);
+}
+
 std::string JournalCsvHeader() {
   return "seq,time,kind,text,user,host,raw frame\r\n";
 }
@@ -317,8 +328,9 @@ std::string JournalCsvHeader() {
 std::string JournalCsvLine(const JournalRow& row) {
   const JournalEntry& e = row.entry;
   return std::to_string(row.sequence) + ',' + CsvField(FormatJournalIsoTime(e.time)) + ',' +
-         CsvField(JournalKindName(e.kind)) + ',' + CsvField(e.text) + ',' + CsvField(e.login) +
-         ',' + CsvField(e.host) + ',' + CsvField(e.raw_hex) + "\r\n";
+         CsvField(JournalKindName(e.kind)) + ',' + CsvTextField(e.text) + ',' +
+         CsvTextField(e.login) + ',' + CsvTextField(e.host) + ',' + CsvTextField(e.raw_hex) +
+         "\r\n";
 }
 
 sqlite::Result WriteJournalCsv(JournalReader& reader, const JournalFilter& filter,

@@ -136,6 +136,9 @@ JournalDateSpan ParseJournalDate(std::string_view text, const LocalToUtcFn& loca
 
 // One field: quoted when it holds a comma, a quote, CR or LF, with quotes doubled.
 std::string CsvField(std::string_view value);
+// A field of recorded text: one that begins with =, +, -, @, a tab or CR gets a leading ' so that
+// a spreadsheet shows it as text instead of running it as a formula.
+std::string CsvTextField(std::string_view value);
 // seq,time,kind,text,user,host,raw frame
 std::string JournalCsvHeader();
 std::string JournalCsvLine(const JournalRow& row);

@@ -25,10 +25,16 @@ class JournalRecorder {
 
   // Queues one record; Commit() writes it.
   void Record(JournalKind kind, std::string text, std::string raw_hex = {});
-  // Everything queued since the last commit, in one transaction.
+  // Everything queued since the last commit, in one transaction; then the chain's head goes to
+  // its anchor when a record asked for it.
   void Commit() {
-    if (journal_) journal_->Commit();
+    if (!journal_) return;
+    journal_->Commit();
+    if (anchor_requested_) journal_->AnchorNow();
+    anchor_requested_ = false;
   }
+  // The head is anchored after the next commit (a link change: a moment worth proving later).
+  void RequestAnchor() { anchor_requested_ = true; }
 
   Signal<const JournalEntry&>& recorded() { return recorded_; }
   // Null when the program runs without a journal.
@@ -40,6 +46,7 @@ class JournalRecorder {
   JournalOptions options_;
   std::unique_ptr<Journal> journal_;
   Signal<const JournalEntry&> recorded_;
+  bool anchor_requested_ = false;
 };
 
 }  // namespace orv

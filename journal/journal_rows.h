@@ -1,10 +1,16 @@
 #pragma once
 
 // How a journal record is read back from its table: shared by the journal itself and its readers.
+#include <string_view>
+
 #include "journal/journal.h"
 #include "platform/sqlite.h"
 
 namespace orv::journal_detail {
+
+// The value before the first record of a chain.
+inline constexpr std::string_view kNoChain(
+    "\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 32);
 
 // Every column of a record, in the order JournalRowFrom() reads them.
 inline constexpr const char* kSelectRows =

@@ -154,8 +154,10 @@ void MainForm::WireSubsystems() {
       }));
   keep(link_.receiver().chunk_received().Connect(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
-  keep(line_watcher_.link_alert().Connect(
-      [this](const Notice& alert) { Record(JournalKind::kLink, alert.text); }));
+  keep(line_watcher_.link_alert().Connect([this](const Notice& alert) {
+    Record(JournalKind::kLink, alert.text);
+    recorder_.RequestAnchor();
+  }));
   keep(env_.port.failed().Connect([this](const PortError& error) {
     const std::string what = std::string(PortErrorKindText(error.kind)) + " (" + error.text + ")";
     Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " + what);

@@ -2,10 +2,25 @@
 
 #include <sqlite3.h>
 
+#include <string>
 #include <utility>
 
 namespace orv::sqlite {
 namespace {
+
+// How many virtual-machine steps run between two looks at the clock: a few microseconds of work,
+// so a runaway statement stops close to its deadline and the look costs next to nothing.
+constexpr int kProgressSteps = 1000;
+
+int PastDeadline(void* context) {
+  const auto* budget = static_cast<const detail::Budget*>(context);
+  return std::chrono::steady_clock::now() > budget->deadline ? 1 : 0;
+}
+
+Result Interrupted(const detail::Budget& budget) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(budget.limit).count();
+  return {SQLITE_INTERRUPT, "a statement was stopped after " + std::to_string(ms) + " ms"};
+}
 
 Result FromCode(int code, sqlite3* db) {
   Result result{code, {}};
@@ -37,11 +52,15 @@ bool Result::damaged() const {
 bool Result::busy() const {
   return primary() == SQLITE_BUSY || primary() == SQLITE_LOCKED;
 }
+bool Result::interrupted() const {
+  return primary() == SQLITE_INTERRUPT;
+}
 
 Database& Database::operator=(Database&& other) noexcept {
   if (this != &other) {
     Close();
     db_ = std::exchange(other.db_, nullptr);
+    budget_.swap(other.budget_);
   }
   return *this;
 }
@@ -63,13 +82,45 @@ Result Database::Open(const std::filesystem::path& file, unsigned flags) {
     return result;
   }
   db_ = db;
+  SetStatementBudget(std::chrono::duration_cast<std::chrono::milliseconds>(budget_->limit));
   return {};
 }
 
 Result Database::Exec(std::string_view sql) {
   if (db_ == nullptr) return {SQLITE_MISUSE, "the database is not open"};
   const std::string text(sql);
-  return FromCode(sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr), db_);
+  budget_->Arm();
+  const int code = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
+  if ((code & 0xff) == SQLITE_INTERRUPT) return Interrupted(*budget_);
+  return FromCode(code, db_);
+}
+
+Result Database::Harden() {
+  if (db_ == nullptr) return {SQLITE_MISUSE, "the database is not open"};
+  const struct {
+    int option;
+    int value;
+  } kSettings[] = {{SQLITE_DBCONFIG_DEFENSIVE, 1},
+                   {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+                   {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+                   {SQLITE_DBCONFIG_ENABLE_VIEW, 0}};
+  for (const auto& setting : kSettings) {
+    int now = -1;
+    const int code = sqlite3_db_config(db_, setting.option, setting.value, &now);
+    if (code != SQLITE_OK) return FromCode(code, db_);
+    if (now != setting.value) return {SQLITE_MISUSE, "SQLite refused a safety setting"};
+  }
+  return {};
+}
+
+void Database::SetStatementBudget(std::chrono::milliseconds budget) {
+  budget_->limit = budget;
+  if (db_ == nullptr) return;
+  if (budget.count() > 0) {
+    sqlite3_progress_handler(db_, kProgressSteps, PastDeadline, budget_.get());
+  } else {
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
+  }
 }
 
 Result Database::SetBusyTimeout(int milliseconds) {
@@ -104,6 +155,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
     Finalize();
     stmt_ = std::exchange(other.stmt_, nullptr);
     db_ = other.db_;
+    budget_ = std::move(other.budget_);
   }
   return *this;
 }
@@ -112,6 +164,7 @@ Result Statement::Prepare(Database& db, std::string_view sql) {
   Finalize();
   if (!db.is_open()) return {SQLITE_MISUSE, "the database is not open"};
   db_ = db.handle();
+  budget_ = db.budget_;
   return FromCode(
       sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr), db_);
 }
@@ -135,7 +188,10 @@ Result Statement::BindBlob(int index, std::string_view bytes) {
 
 Result Statement::Step() {
   if (stmt_ == nullptr) return {SQLITE_MISUSE, "the statement is not prepared"};
-  return FromCode(sqlite3_step(stmt_), db_);
+  budget_->Arm();
+  const int code = sqlite3_step(stmt_);
+  if ((code & 0xff) == SQLITE_INTERRUPT) return Interrupted(*budget_);
+  return FromCode(code, db_);
 }
 
 Result Statement::Reset() {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,7 +29,20 @@ struct Result {
   bool damaged() const;
   // Another connection holds the lock this one needs.
   bool busy() const;
+  // The statement ran past the connection's time budget and was stopped.
+  bool interrupted() const;
 };
+
+namespace detail {
+// When the running statement must stop; shared by a connection and its statements.
+struct Budget {
+  std::chrono::steady_clock::duration limit{};
+  std::chrono::steady_clock::time_point deadline{};
+  void Arm() {
+    if (limit.count() > 0) deadline = std::chrono::steady_clock::now() + limit;
+  }
+};
+}  // namespace detail
 
 enum OpenFlags : unsigned {
   kReadOnly = 1U << 0,
@@ -39,7 +54,10 @@ enum OpenFlags : unsigned {
 class Database {
  public:
   Database() = default;
-  Database(Database&& other) noexcept : db_(other.db_) { other.db_ = nullptr; }
+  Database(Database&& other) noexcept : db_(other.db_) {
+    other.db_ = nullptr;
+    budget_.swap(other.budget_);
+  }
   Database& operator=(Database&& other) noexcept;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -50,6 +68,14 @@ class Database {
   Result Exec(std::string_view sql);
   // How long a statement waits for another connection's lock before it fails as busy.
   Result SetBusyTimeout(int milliseconds);
+  // For a file that someone else may have written: defensive mode (no writes to the schema or
+  // to pages behind SQLite's back), no functions with side effects from the schema, and no
+  // triggers or views at all on this connection; the program needs none.
+  Result Harden();
+  // Every Step() and Exec() on this connection stops with SQLITE_INTERRUPT once it has run this
+  // long (looked at between steps of its work, so a wait for a lock or the disk is not cut
+  // short); 0: no bound.
+  void SetStatementBudget(std::chrono::milliseconds budget);
   // Runs sql and gives back the first column of its first row as text (empty when none).
   Result QueryText(std::string_view sql, std::string& text);
   void Close();
@@ -60,14 +86,17 @@ class Database {
   Result LastError() const;
 
  private:
+  friend class Statement;
   sqlite3* db_ = nullptr;
+  std::shared_ptr<detail::Budget> budget_ = std::make_shared<detail::Budget>();
 };
 
 // One prepared statement; bind indexes start at 1, column indexes at 0.
 class Statement {
  public:
   Statement() = default;
-  Statement(Statement&& other) noexcept : stmt_(other.stmt_), db_(other.db_) {
+  Statement(Statement&& other) noexcept
+      : stmt_(other.stmt_), db_(other.db_), budget_(std::move(other.budget_)) {
     other.stmt_ = nullptr;
   }
   Statement& operator=(Statement&& other) noexcept;
@@ -95,6 +124,7 @@ class Statement {
  private:
   sqlite3_stmt* stmt_ = nullptr;
   sqlite3* db_ = nullptr;
+  std::shared_ptr<detail::Budget> budget_;
 };
 
 // BEGIN IMMEDIATE at Begin(): the write lock is taken at once, so a busy database shows at the

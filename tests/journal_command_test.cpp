@@ -52,7 +52,9 @@ class JournalCommandTest : public ::testing::Test {
   void MakeJournal() {
     fs::remove_all(temp_.path() / "DATA");
     fs::create_directory(temp_.path() / "DATA");
-    Journal journal(temp_.path() / "DATA", nullptr);
+    JournalOptions options;
+    options.anchor = nullptr;  // the same file is made again: no anchor of the last one counts
+    Journal journal(temp_.path() / "DATA", nullptr, options);
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
     for (int i = 0; i < 30; ++i) {
@@ -162,7 +164,9 @@ TEST_F(JournalCommandTest, ExportWritesTheRecordsTheFiltersTakeOldestFirst) {
 TEST_F(JournalCommandTest, VerifyCountsAnIntactChainAndExitsZero) {
   const ProgramRun run = Program({"--journal-verify"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, JournalFile().string() + ": 30 record(s), the chain verifies\n");
+  EXPECT_EQ(run.out, JournalFile().string() +
+                         ": 30 record(s), the chain verifies; no anchor was found, so deleted "
+                         "last records or a recomputed chain would not show\n");
   EXPECT_EQ(run.err, "");
 }
 
@@ -209,6 +213,37 @@ TEST_F(JournalCommandTest, VerifyNamesTheRecordChangedDeletedOrInsertedAndExitsO
   }
 }
 
+// Against an anchor given on the command line: the chain verifies in each case, and what the
+// anchor shows is named with exit status 1.
+TEST_F(JournalCommandTest, VerifyAgainstAnAnchorNamesWhatWasFound) {
+  std::vector<JournalRow> rows;
+  ASSERT_TRUE(ReadJournalFile(JournalFile(), 30, 1, rows).ok());
+  const std::string anchor = FormatJournalAnchor({30, rows.at(0).chain});
+  const struct {
+    const char* sql;
+    int status;
+    std::string out;
+  } kCases[] = {
+      {"SELECT 1", 0, ": 30 record(s), the chain verifies and matches the anchor at 30"},
+      {"DELETE FROM journal WHERE seq > 27", 1,
+       ": the journal ends at 27 but was anchored at 30: records were deleted from its end, or "
+       "the file was replaced"},
+      // One record's text edited and its chain value made up: the walk names it first.
+      {"UPDATE journal SET text = 'TEST', chain = zeroblob(32) WHERE seq = 30", 1,
+       ": record 30 fails the chain (changed, deleted or inserted); 29 record(s) before it verify"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.sql);
+    MakeJournal();
+    if (HasFatalFailure()) return;
+    Sql(c.sql);
+    const ProgramRun run = Program({"--journal-verify", "--journal-anchor", anchor});
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, JournalFile().string() + c.out + "\n");
+    EXPECT_EQ(run.err, "");
+  }
+}
+
 TEST_F(JournalCommandTest, WhatIsNotUnderstoodGetsOneLineAndExitTwo) {
   const std::vector<std::vector<std::string>> cases = {
       {"--journal-export", "--bogus"},
@@ -220,6 +255,8 @@ TEST_F(JournalCommandTest, WhatIsNotUnderstoodGetsOneLineAndExitTwo) {
       {"--journal-verify", "--kind", "event"},
       {"--journal-export", "--journal-verify"},
       {"--journal-verify", "extra"},
+      {"--journal-verify", "--journal-anchor", "30:abc"},
+      {"--journal-export", "--journal-anchor", "1:" + std::string(64, '0')},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(testing::PrintToString(args));

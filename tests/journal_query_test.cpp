@@ -77,7 +77,9 @@ class JournalQueryTest : public ::testing::Test {
  protected:
   // Writes the entries in one commit and opens the reader.
   void Write(const std::vector<JournalEntry>& entries) {
-    Journal journal(temp_.path(), nullptr);
+    JournalOptions options;
+    options.anchor = nullptr;
+    Journal journal(temp_.path(), nullptr, options);
     for (const JournalEntry& entry : entries)
       journal.Append(entry);
     ASSERT_TRUE(journal.Commit());
@@ -435,6 +437,33 @@ TEST(JournalCsvTest, FieldsAreQuotedOnlyWhenTheyMustBeAndQuotesDoubled) {
   for (const auto& [value, field] : cases)
     EXPECT_EQ(CsvField(value), field) << value;
   EXPECT_EQ(JournalCsvHeader(), "seq,time,kind,text,user,host,raw frame\r\n");
+}
+
+// Recorded text that a spreadsheet would run as a formula is exported as text.
+TEST(JournalCsvTest, TextThatLooksLikeAFormulaGetsALeadingQuote) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+      {"+1", "'+1"},
+      {"-1+2", "'-1+2"},
+      {"@SUM(A1)", "'@SUM(A1)"},
+      {"\t=1", "'\t=1"},
+      {"\r=1", "\"'\r=1\""},
+      {"=a,b", "\"'=a,b\""},
+      {"a=b", "a=b"},
+      {" =1", " =1"},
+      {"'=1", "'=1"},
+      {"", ""},
+  };
+  for (const auto& [value, field] : cases)
+    EXPECT_EQ(CsvTextField(value), field) << value;
+  // Every recorded column of a record goes through it; the stored text stays as it was.
+  JournalRow row;
+  row.sequence = 7;
+  row.entry = test::PanelEntry(kBase, JournalKind::kOperator, "=1", "+2");
+  row.entry.host = "-3";
+  row.entry.raw_hex = "@4";
+  EXPECT_EQ(JournalCsvLine(row), "7,2026-12-07T01:00:00.000+01:00,operator,'=1,'+2,'-3,'@4\r\n");
+  EXPECT_EQ(row.entry.text, "=1");
 }
 
 TEST_F(JournalQueryTest, CsvGoesRoundTripThroughAStrictReaderOldestFirst) {

@@ -2,6 +2,7 @@
 // failures carry SQLite's own message, and a transaction left without Commit() is rolled back.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "platform/sqlite.h"
@@ -107,6 +108,53 @@ TEST_F(SqliteTest, ALinkInPlaceOfTheFileIsRefused) {
   std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
   sqlite::Database linked;
   EXPECT_FALSE(linked.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
+}
+
+// A statement that would never end (a recursive query without a limit, as a hostile trigger
+// might run) is stopped once it has run for the budget, through Exec() and through Step() alike.
+TEST_F(SqliteTest, AStatementPastItsBudgetIsStopped) {
+  using Clock = std::chrono::steady_clock;
+  constexpr char kEndless[] =
+      "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n) SELECT count(*) FROM n";
+  db_.SetStatementBudget(std::chrono::milliseconds(50));
+  for (const bool step : {false, true}) {
+    SCOPED_TRACE(step ? "Step" : "Exec");
+    const Clock::time_point start = Clock::now();
+    sqlite::Result result;
+    sqlite::Statement statement;
+    if (step) {
+      ASSERT_TRUE(statement.Prepare(db_, kEndless).ok());
+      result = statement.Step();
+    } else {
+      result = db_.Exec(kEndless);
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_TRUE(result.interrupted()) << result.message;
+    EXPECT_GE(took, std::chrono::milliseconds(50));
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+  }
+  // The budget is per statement, not per connection: a short one after them runs.
+  EXPECT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
+}
+
+// A hardened connection runs no trigger and no view that someone else put in the file, and
+// cannot write the schema behind SQLite's back.
+TEST_F(SqliteTest, AHardenedConnectionRunsNoTriggerOrView) {
+  ASSERT_TRUE(
+      db_.Exec("CREATE TABLE seen(n INTEGER);"
+               "CREATE TRIGGER copy AFTER INSERT ON t BEGIN INSERT INTO seen VALUES(1); END;"
+               "CREATE VIEW v AS SELECT n FROM t")
+          .ok());
+  sqlite::Database hardened;
+  ASSERT_TRUE(hardened.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite).ok());
+  ASSERT_TRUE(hardened.Harden().ok());
+  ASSERT_TRUE(hardened.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
+  std::string seen;
+  ASSERT_TRUE(hardened.QueryText("SELECT count(*) FROM seen", seen).row());
+  EXPECT_EQ(seen, "0");
+  EXPECT_FALSE(hardened.QueryText("SELECT * FROM v", seen).ok());
+  EXPECT_FALSE(hardened.Exec("PRAGMA writable_schema=ON; DELETE FROM sqlite_schema").ok());
+  EXPECT_EQ(Count(), 1);
 }
 
 }  // namespace

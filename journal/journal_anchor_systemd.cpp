@@ -1,0 +1,90 @@
+// The system journal as the place for anchors. Sending does not go through sd_journal_send():
+// its socket blocks when journald's queue is full (journald stalled on a slow disk), and the tick
+// must never wait; one non-blocking datagram in the same native protocol fails at once instead.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include <systemd/sd-journal.h>
+
+#include "journal/journal_anchor.h"
+#include "platform/safe_file.h"
+
+namespace orv {
+namespace {
+
+constexpr char kSocketPath[] = "/run/systemd/journal/socket";
+
+// The field's value from the entry journal stands on, without "KEY=".
+std::string Field(sd_journal* journal, const char* key) {
+  const void* data = nullptr;
+  std::size_t length = 0;
+  if (sd_journal_get_data(journal, key, &data, &length) < 0) return {};
+  const std::string_view field(static_cast<const char*>(data), length);
+  const std::size_t skip = std::strlen(key) + 1;
+  return field.size() < skip ? std::string() : std::string(field.substr(skip));
+}
+
+class SystemJournal final : public JournalAnchorSink {
+ public:
+  bool Send(const std::string& name, const JournalAnchor& anchor, std::string& problem) override {
+    if (!socket_.valid()) {
+      socket_ = FileDescriptor(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+      if (!socket_.valid()) return Failed(problem);
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, kSocketPath, sizeof kSocketPath);
+    const std::string datagram = JournalAnchorDatagram(name, anchor);
+    const ssize_t sent =
+        ::sendto(socket_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (sent != static_cast<ssize_t>(datagram.size())) return Failed(problem);
+    return true;
+  }
+
+  std::optional<JournalAnchor> Newest(const std::string& name) override {
+    sd_journal* journal = nullptr;
+    if (sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY) < 0) return std::nullopt;
+    std::optional<JournalAnchor> newest;
+    // Only what this program sent counts: journald sets _EXE itself, from the sender's process,
+    // so an anchor forged with logger or systemd-cat does not match.
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::string matches[] = {"MESSAGE_ID=" + std::string(kJournalAnchorMessageId),
+                                   "ORVANDEL_JOURNAL_FILE=" + name, "_EXE=" + self.string()};
+    bool matched = !error;
+    for (const std::string& match : matches)
+      matched = matched && sd_journal_add_match(journal, match.data(), match.size()) >= 0;
+    if (matched && sd_journal_seek_tail(journal) >= 0 && sd_journal_previous(journal) > 0) {
+      JournalAnchor anchor;
+      if (ParseJournalAnchor(Field(journal, "ORVANDEL_JOURNAL_SEQUENCE") + ':' +
+                                 Field(journal, "ORVANDEL_JOURNAL_CHAIN"),
+                             anchor)) {
+        newest = anchor;
+      }
+    }
+    sd_journal_close(journal);
+    return newest;
+  }
+
+ private:
+  static bool Failed(std::string& problem) {
+    problem = std::string(kSocketPath) + ": " + std::strerror(errno);
+    return false;
+  }
+
+  FileDescriptor socket_;
+};
+
+}  // namespace
+
+std::shared_ptr<JournalAnchorSink> SystemJournalAnchors() {
+  return std::make_shared<SystemJournal>();
+}
+
+}  // namespace orv

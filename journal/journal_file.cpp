@@ -1,0 +1,174 @@
+// The journal's file as records and as a chain: the names of kinds, the chain value, and the
+// readers that the journal, the command line and the broker client share.
+#include <chrono>
+#include <ctime>
+
+#include "journal/journal.h"
+#include "journal/journal_rows.h"
+#include "journal/journal_schema.h"
+#include "platform/sha256.h"
+
+namespace orv {
+namespace {
+
+void AddNumber(Sha256& hash, std::uint64_t value, int bytes) {
+  char buffer[8];
+  for (int i = 0; i < bytes; ++i)
+    buffer[i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
+  hash.Update(std::string_view(buffer, static_cast<std::size_t>(bytes)));
+}
+
+void AddField(Sha256& hash, std::string_view field) {
+  AddNumber(hash, field.size(), 4);
+  hash.Update(field);
+}
+
+}  // namespace
+
+std::string_view JournalKindName(JournalKind kind) {
+  switch (kind) {
+    case JournalKind::kEvent:
+      return "event";
+    case JournalKind::kOperator:
+      return "operator";
+    case JournalKind::kLink:
+      return "link";
+    case JournalKind::kProgram:
+      return "program";
+  }
+  return "?";
+}
+
+bool ParseJournalKind(std::string_view name, JournalKind& kind) {
+  for (const JournalKind k :
+       {JournalKind::kEvent, JournalKind::kOperator, JournalKind::kLink, JournalKind::kProgram}) {
+    if (JournalKindName(k) == name) {
+      kind = k;
+      return true;
+    }
+  }
+  return false;
+}
+
+JournalTime SystemJournalTime() {
+  const auto now = std::chrono::system_clock::now();
+  JournalTime time;
+  time.utc_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  time.utc_offset_s = static_cast<std::int32_t>(local.tm_gmtoff);
+  return time;
+}
+
+namespace {
+
+// The chain over the fields as stored: a kind edited to a name the program does not know still
+// hashes as what it is.
+std::string ChainOver(std::string_view previous, std::int64_t sequence, const JournalTime& time,
+                      std::string_view kind, const JournalEntry& entry) {
+  Sha256 hash;
+  AddField(hash, previous);
+  AddNumber(hash, static_cast<std::uint64_t>(sequence), 8);
+  AddNumber(hash, static_cast<std::uint64_t>(time.utc_ms), 8);
+  AddNumber(hash, static_cast<std::uint32_t>(time.utc_offset_s), 4);
+  AddField(hash, kind);
+  AddField(hash, entry.text);
+  AddField(hash, entry.raw_hex);
+  AddField(hash, entry.login);
+  AddField(hash, entry.host);
+  const Sha256::Digest digest = hash.Finish();
+  return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+}
+
+}  // namespace
+
+std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
+                              const JournalEntry& entry) {
+  return ChainOver(previous, sequence, entry.time, JournalKindName(entry.kind), entry);
+}
+
+JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at) {
+  JournalCheck check;
+  sqlite::Database db;
+  sqlite::Result result =
+      journal_detail::OpenJournalForReading(file, db, journal_detail::kVerifyBudget);
+  sqlite::Statement rows;
+  if (result.ok())
+    result = rows.Prepare(db, std::string(journal_detail::kSelectRows) + " ORDER BY seq");
+  if (!result.ok()) {
+    check.error = result.message;
+    return check;
+  }
+  std::string previous(journal_detail::kNoChain);
+  std::int64_t expected = 0;
+  while ((result = rows.Step()).row()) {
+    const JournalRow row = journal_detail::JournalRowFrom(rows);
+    // A chain begins where its first record is: numbering goes on past a journal that was moved
+    // aside or lost. After that a gap is a deleted record, and the first missing number fails.
+    if (expected == 0) expected = check.first_sequence = row.sequence;
+    if (row.sequence != expected || ChainOver(previous, row.sequence, row.entry.time,
+                                              rows.ColumnText(3), row.entry) != row.chain) {
+      check.first_bad = expected;
+      return check;
+    }
+    if (row.sequence == chain_at) check.anchored_chain = row.chain;
+    previous = row.chain;
+    check.last_sequence = expected;
+    ++expected;
+    ++check.good_rows;
+  }
+  if (!result.done()) {
+    check.error = result.message;
+    return check;
+  }
+  check.ok = true;
+  return check;
+}
+
+sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t from,
+                               std::size_t limit, std::vector<JournalRow>& rows) {
+  rows.clear();
+  sqlite::Database db;
+  sqlite::Result result = journal_detail::OpenJournalForReading(file, db);
+  sqlite::Statement select;
+  if (result.ok()) {
+    result = select.Prepare(
+        db, std::string(journal_detail::kSelectRows) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
+  }
+  if (result.ok()) result = select.BindInt64(1, from);
+  if (result.ok()) result = select.BindInt64(2, static_cast<std::int64_t>(limit));
+  if (!result.ok()) return result;
+  while ((result = select.Step()).row())
+    rows.push_back(journal_detail::JournalRowFrom(select));
+  return result;
+}
+
+sqlite::Result ReadJournalLastSequence(const std::filesystem::path& file, std::int64_t& last) {
+  last = 0;
+  std::error_code error;
+  if (!std::filesystem::exists(file, error)) return {};
+  sqlite::Database db;
+  sqlite::Result result = journal_detail::OpenJournalForReading(file, db);
+  std::string text;
+  if (result.ok()) result = db.QueryText("SELECT COALESCE(MAX(seq), 0) FROM journal", text);
+  if (result.ok()) last = std::stoll(text);
+  return result;
+}
+
+JournalRow journal_detail::JournalRowFrom(const sqlite::Statement& statement) {
+  JournalRow row;
+  row.sequence = statement.ColumnInt64(0);
+  row.entry.time.utc_ms = statement.ColumnInt64(1);
+  row.entry.time.utc_offset_s = static_cast<std::int32_t>(statement.ColumnInt64(2));
+  ParseJournalKind(statement.ColumnText(3), row.entry.kind);
+  row.entry.text = statement.ColumnText(4);
+  row.entry.raw_hex = statement.ColumnText(5);
+  row.entry.login = statement.ColumnText(6);
+  row.entry.host = statement.ColumnText(7);
+  row.chain = statement.ColumnBlob(8);
+  return row;
+}
+
+}  // namespace orv

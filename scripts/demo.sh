@@ -30,9 +30,18 @@ fi
 # The program takes a port map only from a file that no one but its owner may write.
 chmod go-w "$ini"
 
-"$build/sim/orvandel-sim" --link "$port" --seed "${ORV_DEMO_SEED:-1}" > "$run/simulator.log" &
+# The simulator's console is a FIFO: lines typed in this terminal reach it (fault 7 on,
+# silence 10, burst 50, help, ...), and so does `echo ... > $run/simulator.console` from another.
+console="$run/simulator.console"
+rm -f "$console" && mkfifo "$console"
+"$build/sim/orvandel-sim" --link "$port" --seed "${ORV_DEMO_SEED:-1}" < "$console" \
+  > "$run/simulator.log" &
 sim=$!
-trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+exec 3> "$console"  # held open: the simulator keeps reading after each writer is gone
+exec 4<&0           # this terminal, for the forwarder below (a background job would get nothing)
+cat <&4 >&3 &
+forward=$!
+trap 'kill "$sim" "$forward" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
@@ -40,14 +49,17 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat <<MSG
 The simulated controller is on $port (its traffic: $run/simulator.log).
 No display found: the program runs without a window (--headless). It connects at once; each
-event and each change of the link is a line below. Ctrl+C stops both.
+event and each change of the link is a line below. Type a simulator command and Enter to drive
+it (try "fault 6 on", "silence 10", "help"; its answers are in $run/simulator.log). Ctrl+C stops
+both.
 MSG
   "$run/orvandel" --headless
 else
   cat <<MSG
 The simulated controller is on $port (its traffic: $run/simulator.log).
 Click "Connection": the fault lamps, the trigger bank and the events log follow the simulator.
-Close the window to stop both.
+Type a simulator command here and Enter to drive it (try "fault 6 on", "silence 10", "help";
+its answers are in $run/simulator.log). Close the window to stop both.
 MSG
   "$run/orvandel"
 fi

@@ -53,7 +53,9 @@ unit="$out/verify/orvandel.service"
 mkdir -p "$out/verify"
 sed "s|/opt/orvandel/|$root/opt/orvandel/|g" "$root/lib/systemd/system/orvandel.service" > "$unit"
 if command -v systemd-analyze > /dev/null; then
-  verify="$(systemd-analyze verify "$unit" 2>&1)" || fail "systemd-analyze verify: $verify"
+  # Its manual pages are looked up where the package put them.
+  verify="$(MANPATH="$root/usr/share/man" systemd-analyze verify "$unit" 2>&1)" ||
+    fail "systemd-analyze verify: $verify"
   [ -z "$verify" ] || fail "systemd-analyze verify warns: $verify"
 else
   fail "systemd-analyze is missing"
@@ -62,4 +64,40 @@ grep -qx 'ExecStart=/opt/orvandel/orvandel --headless' "$root/lib/systemd/system
   fail "the service does not run the program headless"
 grep -q 'systemctl enable\|deb-systemd-helper enable' "$out/control/postinst" &&
   fail "the package must not enable the service"
+# The manual pages render without a warning; the copyright file is where Debian keeps it.
+for page in usr/share/man/man1/orvandel.1 usr/share/man/man5/orvandel.ini.5; do
+  [ -f "$root/$page" ] || fail "$page is missing"
+  warnings="$(man --warnings -l "$root/$page" 2>&1 > /dev/null)"
+  [ -z "$warnings" ] || fail "$page: $warnings"
+done
+[ -f "$root/usr/share/doc/orvandel/copyright" ] || fail "no copyright file"
+grep -qx 'Type=notify' "$root/lib/systemd/system/orvandel.service" || fail "the service is not Type=notify"
+grep -qx 'WatchdogSec=10' "$root/lib/systemd/system/orvandel.service" || fail "the service has no watchdog"
+
+# Installed, removed and purged for real, in a root of its own (the maintainer scripts run
+# outside a chroot, with DPKG_ROOT): removal disables the service an administrator enabled;
+# purge takes what the package and the program made, but keeps the journal and the event log
+# and names them.
+inst="$out/inst"
+mkdir -p "$inst/var/lib/dpkg/info" "$inst/var/lib/dpkg/updates"
+touch "$inst/var/lib/dpkg/status"
+dpkg=(dpkg "--root=$inst" --force-script-chrootless --force-depends)
+"${dpkg[@]}" -i "$deb" > "$out/dpkg.log" 2>&1 || { cat "$out/dpkg.log"; fail "dpkg -i"; }
+systemctl --root="$inst" enable orvandel.service > /dev/null 2>&1 || fail "systemctl enable"
+[ -L "$inst/etc/systemd/system/multi-user.target.wants/orvandel.service" ] ||
+  fail "enabling the service left no link"
+"${dpkg[@]}" -r orvandel > "$out/dpkg.log" 2>&1 || { cat "$out/dpkg.log"; fail "dpkg -r"; }
+[ -e "$inst/etc/systemd/system/multi-user.target.wants/orvandel.service" ] &&
+  fail "the removed package left its service enabled"
+mkdir -p "$inst/opt/orvandel/DATA" "$inst/opt/orvandel/SYSINI"
+for file in DATA/Journal.sqlite DATA/EventLog.txt DATA/other.tmp SYSINI/MainForm.INI; do
+  echo x > "$inst/opt/orvandel/$file"
+done
+"${dpkg[@]}" -P orvandel > "$out/dpkg.log" 2>&1 || { cat "$out/dpkg.log"; fail "dpkg -P"; }
+grep -q 'kept the site.s records: /opt/orvandel/DATA/EventLog.txt /opt/orvandel/DATA/Journal.sqlite' \
+  "$out/dpkg.log" || { cat "$out/dpkg.log"; fail "purge does not name what it keeps"; }
+[ -f "$inst/opt/orvandel/DATA/Journal.sqlite" ] && [ -f "$inst/opt/orvandel/DATA/EventLog.txt" ] ||
+  fail "purge removed the site's records"
+[ -e "$inst/opt/orvandel/DATA/other.tmp" ] || [ -e "$inst/opt/orvandel/SYSINI" ] ||
+  [ -e "$inst/etc/orvandel/orvandel.ini" ] && fail "purge left files behind"
 echo "1 passed, 0 failed"

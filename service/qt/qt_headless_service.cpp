@@ -8,6 +8,7 @@
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "service/headless_runner.h"
+#include "service/service_notifier.h"
 
 namespace orv {
 
@@ -26,10 +27,19 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   form.Form_Load();
   if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
   runner.Start();
+  // systemd hears that the service is up once the first connect has been tried, and that it is
+  // alive from every second's tick: a tick that stops is a hung service, restarted.
+  ServiceNotifier notifier(SendToSystemd);
+  auto status = [&form, &runner] {
+    return ServiceStatusText(form.line_status().port, runner.connected(),
+                             form.line_status().alarm);
+  };
+  notifier.Ready(status());
   mqtt.Start();
-  const QtTickTimer ticker([&runner, &mqtt] {
+  const QtTickTimer ticker([&runner, &mqtt, &notifier, &status] {
     runner.Tick();
     mqtt.Tick();
+    notifier.Tick(status());
   });
   const ExitGuard close_port_at_exit([&port] { port.Close(); });
   QCoreApplication::exec();

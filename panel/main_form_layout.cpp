@@ -42,11 +42,14 @@ void MainForm::LayOutControls() {
   Register(VirtualDevice_ComboBox);
   VirtualDevice_ComboBox.SetBounds(120, 120, 3255, 360);
   VirtualDevice_ComboBox.SetText("Combo1");
+  VirtualDevice_ComboBox.SetAccessibleName("Trigger page");
   Register(Trigger_PictureBox);
   Trigger_PictureBox.SetBounds(120, 600, 3255, 4575);
+  Trigger_PictureBox.SetAccessibleName("Trigger bank");
   Register(Trigger_VScrollBar, &Trigger_PictureBox);
   Trigger_VScrollBar.SetBounds(2820, 0, 375, 4530);
   Trigger_VScrollBar.SetLargeChange(12);
+  Trigger_VScrollBar.SetAccessibleName("Trigger rows");
   for (int r = 0; r < 12; ++r) {
     Register(Trigger_CheckBox[r], &Trigger_PictureBox);
     Trigger_CheckBox[r].SetBounds(120, RowTop(r), 255, 255);
@@ -58,6 +61,7 @@ void MainForm::LayOutControls() {
     Register(TriggerNameText[r], &Trigger_PictureBox);
     TriggerNameText[r].SetBounds(1440, RowTop(r), 2415, 285);
     TriggerNameText[r].SetText("Text1");
+    TriggerNameText[r].SetAccessibleName("Trigger name " + std::to_string(r + 1));
   }
   Register(Transmission_CommandButton);
   Transmission_CommandButton.SetBounds(1440, 8400, 2895, 495);
@@ -74,6 +78,8 @@ void MainForm::LayOutControls() {
     Register(Shape1[i]);
     Shape1[i].SetBounds(3720, LampTop(i), 255, 135);
     Shape1[i].SetFillColor(kRed);
+    Shape1[i].SetAccessibleName(std::string("Fault lamp ") +
+                                kFaultLampCaptions[static_cast<std::size_t>(i)]);
     Register(Label2[i]);
     Label2[i].SetBounds(4200, LampTop(i), i % 2 == 0 ? 1695 : 1455, 255);
     Label2[i].SetCaption(kFaultLampCaptions[static_cast<std::size_t>(i)]);
@@ -84,6 +90,7 @@ void MainForm::LayOutControls() {
     zone.SetBounds(6120, ZoneTop(k), 255, 135);
     zone.SetFillColor(kBlack);
     zone.SetVisible(false);
+    zone.SetAccessibleName(std::string("Zone lamp ") + kZoneCaptions[k]);
     Register(Label3[k]);
     Label3[k].SetBounds(6600, ZoneTop(k), 975, 255);
     Label3[k].SetCaption(kZoneCaptions[k]);
@@ -130,11 +137,13 @@ void MainForm::LayOutControls() {
   ComPort_LB.SetCaption("Com  Port");
   Register(ComPort_CB, &RS232Setting_Frame);
   ComPort_CB.SetBounds(1440, 360, 1575, 360);
+  ComPort_CB.SetAccessibleName("Com Port");
   Register(BaudRate_LB, &RS232Setting_Frame);
   BaudRate_LB.SetBounds(120, 870, 1095, 255);
   BaudRate_LB.SetCaption("Baud Rate");
   Register(BaudRate_CB, &RS232Setting_Frame);
   BaudRate_CB.SetBounds(1440, 840, 1575, 360);
+  BaudRate_CB.SetAccessibleName("Baud Rate");
   Register(RS232BitType_LB, &RS232Setting_Frame);
   RS232BitType_LB.SetBounds(2880, 1440, 255, 255);
   RS232BitType_LB.SetCaption("Bit Type");
@@ -145,6 +154,7 @@ void MainForm::LayOutControls() {
   Register(Timer_CB, &RS232Setting_Frame);
   Timer_CB.SetBounds(2160, 1320, 855, 360);
   Timer_CB.SetText("10");
+  Timer_CB.SetAccessibleName("Supervision time in seconds");
   for (int i = 0; i < 2; ++i) {
     Register(imgRS232[i]);
     imgRS232[i].SetBounds(10440, i == 0 ? 8520 : 8160, 465, 210);
@@ -158,12 +168,14 @@ void MainForm::LayOutControls() {
   Register(EventsLogTextBox);
   EventsLogTextBox.SetBounds(6240, 480, 6015, 6525);
   EventsLogTextBox.SetText("Received data");
+  EventsLogTextBox.SetAccessibleName("Events Log");
   Register(NoDisplayCheck);
   NoDisplayCheck.SetBounds(8640, 120, 3015, 255);
   NoDisplayCheck.SetCaption("Without Display");
   Register(Receiver_Text);
   Receiver_Text.SetBounds(4440, 8400, 1215, 375);
   Receiver_Text.SetText("Text1");
+  Receiver_Text.SetAccessibleName("Received data");
   Register(Frame1);
   Frame1.SetBounds(7680, 8160, 2655, 735);
   Frame1.SetCaption("Display Type");

@@ -17,5 +17,5 @@ ensure_packages() {
 
 # What building the program needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-  libsqlite3-dev libsystemd-dev libmosquitto-dev
+  libsqlite3-dev libsystemd-dev libmosquitto-dev libasound2-dev libcrypt-dev
   fonts-liberation2)

@@ -143,6 +143,8 @@ void QtFormView::Mirror(Control& control) {
     widget->setVisible(control.visible());
   }
   if (widget->isEnabled() != control.enabled()) widget->setEnabled(control.enabled());
+  const QString accessible = ToQString(control.accessible_name());
+  if (widget->accessibleName() != accessible) widget->setAccessibleName(accessible);
   MirrorKind(control, widget);
 }
 

@@ -32,6 +32,11 @@ void Control::SetLeft(int left) {
   Changed();
 }
 
+void Control::SetAccessibleName(std::string name) {
+  accessible_name_ = std::move(name);
+  Changed();
+}
+
 void Control::SetCaption(const std::string& caption) {
   if (caption_ == caption) return;
   caption_ = caption;

@@ -63,6 +63,12 @@ class Control {
 
   const std::string& caption() const { return caption_; }
   void SetCaption(const std::string& caption);
+  // What assistive technology says for the control: its purpose where no caption says it (a
+  // lamp, a list, a text box), else its caption.
+  const std::string& accessible_name() const {
+    return accessible_name_.empty() ? caption_ : accessible_name_;
+  }
+  void SetAccessibleName(std::string name);
   bool enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
   bool visible() const { return visible_; }
@@ -91,6 +97,7 @@ class Control {
   Control* container_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   std::string caption_;
+  std::string accessible_name_;
   bool enabled_ = true;
   bool visible_ = true;
   bool has_back_color_ = false;

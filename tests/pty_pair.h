@@ -87,8 +87,10 @@ inline int CountWakeups(milliseconds window) {
   bool over = false;
   QTimer::singleShot(window, Qt::PreciseTimer, [&over] { over = true; });
   int wakeups = 0;
-  for (; !over; ++wakeups)
+  while (!over) {  // set by the timer, inside processEvents
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ++wakeups;
+  }
   return wakeups;
 }
 

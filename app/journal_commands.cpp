@@ -27,6 +27,17 @@ int Export(const std::filesystem::path& file, const JournalFilter& filter, std::
 int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> anchor,
            std::ostream& out, std::ostream& err) {
   if (!anchor) anchor = SystemJournalAnchors()->Newest(JournalAnchorName(file));
+  // A fresh installation has no journal yet; a journal that was anchored and is gone is damage.
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
+    if (!anchor) {
+      out << "no journal yet at " << file.string() << '\n';
+      return 0;
+    }
+    out << file.string() << ": the journal is missing but was anchored at "
+        << anchor->sequence << '\n';
+    return 1;
+  }
   const JournalCheck check = VerifyJournalFile(file, anchor ? anchor->sequence : 0);
   if (!check.error.empty()) {
     err << "orvandel: " << file.string() << " cannot be verified: " << check.error

@@ -1,6 +1,9 @@
 #include "sim/options.h"
 #include "sim/numbers.h"
 
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QStringList>
 #include <algorithm>
 #include <array>
 
@@ -109,13 +112,6 @@ constexpr std::array<OptionRule, 18> kOptions{{
      }},
 }};
 
-const OptionRule* FindOption(const std::string& name) {
-  for (const OptionRule& rule : kOptions) {
-    if (name == rule.name) return &rule;
-  }
-  return nullptr;
-}
-
 std::string CheckPorts(const SimOptions& options) {
   if (options.help) return "";
   if (options.link_path.empty() == options.device_path.empty())
@@ -146,14 +142,38 @@ int BitsPerCharacter(const LineSettings& line) {
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args) {
   ParsedOptions parsed;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const OptionRule* rule = FindOption(args[i]);
-    if (rule == nullptr) return {parsed.options, "unknown option " + args[i]};
-    if (rule->takes_value && i + 1 >= args.size())
-      return {parsed.options, args[i] + " needs a value"};
-    const std::string value = rule->takes_value ? args[++i] : "";
-    if (!rule->apply(parsed.options, value))
-      return {parsed.options, "bad value for " + std::string(rule->name) + ": " + value};
+  // Qt's parser takes the command line apart; the rules above say what each value means.
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  std::vector<QCommandLineOption> options;
+  for (const OptionRule& rule : kOptions) {
+    const QString name = QString::fromLatin1(rule.name).remove(QRegularExpression("^-+"));
+    options.emplace_back(name, QString(), rule.takes_value ? QStringLiteral("value") : QString());
+    parser.addOption(options.back());
+  }
+  QStringList list{QStringLiteral("orvandel-sim")};
+  for (const std::string& arg : args)
+    list << QString::fromStdString(arg);
+  if (!parser.parse(list)) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty())
+      return {parsed.options, "unknown option " + unknown.front().toStdString()};
+    // A value missing: name the option as it was typed.
+    for (const OptionRule& rule : kOptions) {
+      if (!args.empty() && args.back() == rule.name && rule.takes_value)
+        return {parsed.options, std::string(rule.name) + " needs a value"};
+    }
+    return {parsed.options, parser.errorText().toStdString()};
+  }
+  if (!parser.positionalArguments().isEmpty())
+    return {parsed.options, "unknown option " + parser.positionalArguments().front().toStdString()};
+  for (std::size_t i = 0; i < kOptions.size(); ++i) {
+    if (!parser.isSet(options[i])) continue;
+    const OptionRule& rule = kOptions[i];
+    // The last of an option given twice counts, as it always did.
+    const std::string value = rule.takes_value ? parser.value(options[i]).toStdString() : "";
+    if (!rule.apply(parsed.options, value))
+      return {parsed.options, "bad value for " + std::string(rule.name) + ": " + value};
   }
   parsed.error = CheckPorts(parsed.options);
   if (parsed.error.empty() && !parsed.options.help) parsed.error = CheckLine(parsed.options.line);

@@ -107,7 +107,7 @@ class JournalCommandTest : public ::testing::Test {
     std::istringstream in(csv);
     std::string line;
     std::getline(in, line);
-    EXPECT_EQ(line, "seq,time,kind,text,user,host,raw frame\r");
+    EXPECT_EQ(line, "seq,time,kind,text,user,host,raw frame,detail\r");
     while (std::getline(in, line))
       sequences.push_back(std::stoi(line));
     return sequences;

@@ -30,8 +30,9 @@ void Append(std::string& list, std::string_view item) {
   list += item;
 }
 
-// The fault word has the panel status word's layout (the controller sends the same word in
-// both), so each bit is named by the lamp that word lights; a bit that lights none says so.
+// The fault report's word is read in the panel status word's layout, the one 16-bit layout of
+// the faults the panel knows: each bit is named by the lamp it lights there, and a bit that
+// lights none says so rather than vanish.
 std::string FaultDetail(std::int32_t value) {
   std::string detail;
   for (int bit = 0; bit < kFaultBits; ++bit) {

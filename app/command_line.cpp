@@ -185,7 +185,7 @@ std::string ProgramUsage() {
          "                        folder) to standard output as CSV (RFC 4180, UTF-8),\n"
          "                        oldest record first, and exit; no window opens. Columns:\n"
          "                        seq, time (ISO 8601 with the UTC offset), kind, text,\n"
-         "                        user, host, raw frame\n"
+         "                        user, host, raw frame, detail (the names)\n"
          "    --from DATE         only records from DATE on\n"
          "    --to DATE           only records up to the end of DATE\n"
          "                        DATE is local time: 2026-12-07 (the whole day),\n"

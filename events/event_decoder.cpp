@@ -6,21 +6,6 @@
 namespace orv {
 namespace {
 
-enum class UnitKind { kNone, kTrigger, kBgm };
-
-struct UnitEvent {
-  UnitKind kind = UnitKind::kNone;
-  int unit = 0;
-};
-
-UnitEvent SplitUnitCode(std::uint8_t code) {
-  if (code >= 0x30 && code <= 0x3F) return {UnitKind::kTrigger, code - 0x30};
-  if (code >= 0x40 && code <= 0x4F) return {UnitKind::kBgm, code - 0x40};
-  if (code >= 0x60 && code <= 0x7F) return {UnitKind::kTrigger, code - 0x60};
-  if (code >= 0x80 && code <= 0x9F) return {UnitKind::kBgm, code - 0x80};
-  return {};
-}
-
 const char* FixedEventText(std::uint8_t code) {
   switch (code) {
     case 0x11:
@@ -46,8 +31,6 @@ const char* FixedEventText(std::uint8_t code) {
   }
 }
 
-constexpr std::uint8_t kFaultCode = 0x21;
-
 std::string UnitLabel(int unit) {
   return unit == 0 ? "M0 " : "R" + std::to_string(unit) + " ";
 }
@@ -58,6 +41,14 @@ int UnitEntry(int unit, int bit) {
 }
 
 }  // namespace
+
+UnitEvent SplitUnitCode(std::uint8_t code) {
+  if (code >= 0x30 && code <= 0x3F) return {UnitKind::kTrigger, code - 0x30};
+  if (code >= 0x40 && code <= 0x4F) return {UnitKind::kBgm, code - 0x40};
+  if (code >= 0x60 && code <= 0x7F) return {UnitKind::kTrigger, code - 0x60};
+  if (code >= 0x80 && code <= 0x9F) return {UnitKind::kBgm, code - 0x80};
+  return {};
+}
 
 std::string FormatBits(std::int32_t value, int width) {
   std::string bits;
@@ -84,7 +75,7 @@ EventRecord EventDecoder::DecodeEventReport(std::uint8_t code, std::int32_t valu
   record.value = value;
   std::string& line = record.text;
   line = LineHead(record.time) + FixedEventText(code);
-  if (code == kFaultCode) line += FormatBits(value, 16);
+  if (code == kFaultEventCode) line += FormatBits(value, 16);
 
   const UnitEvent unit_event = SplitUnitCode(code);
   if (unit_event.kind == UnitKind::kTrigger) {

@@ -13,6 +13,17 @@ namespace orv {
 // "1" or "0" for bits width-1 .. 0 of value; at most 16 characters, none for width <= 0.
 std::string FormatBits(std::int32_t value, int width);
 
+// The report whose 16 bits are the faults, bit for bit as in the panel status word.
+inline constexpr std::uint8_t kFaultEventCode = 0x21;
+
+// Trigger and BGM reports name their unit in the code; every other code is kNone.
+enum class UnitKind { kNone, kTrigger, kBgm };
+struct UnitEvent {
+  UnitKind kind = UnitKind::kNone;
+  int unit = 0;
+};
+UnitEvent SplitUnitCode(std::uint8_t code);
+
 // Turns the controller's event reports into dated records, writes the trigger and BGM activity
 // they carry into the state tables, and hands each record to every subscriber (the events log,
 // EventLog.txt, ...) in the order they subscribed.

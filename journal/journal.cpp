@@ -206,6 +206,7 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
     if (r.ok()) r = insert_.BindText(7, entry.login);
     if (r.ok()) r = insert_.BindText(8, entry.host);
     if (r.ok()) r = insert_.BindBlob(9, chain);
+    if (r.ok()) r = insert_.BindText(10, entry.detail);
     if (r.ok()) r = insert_.Step();
     insert_.Reset();
     previous = chain;
@@ -307,8 +308,8 @@ sqlite::Result Journal::OpenOnce() {
     const char* sql;
   } kStatements[] = {
       {&insert_,
-       "INSERT INTO journal(seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain) "
-       "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"},
+       "INSERT INTO journal(seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain, "
+       "detail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
       {&last_, "SELECT seq, chain FROM journal ORDER BY seq DESC LIMIT 1"},
       {&issued_, "SELECT max(last_seq) FROM journal_issued"},
       {&set_issued_, "UPDATE journal_issued SET last_seq = ?1"},

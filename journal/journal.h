@@ -41,6 +41,8 @@ struct JournalEntry {
   std::string raw_hex;  // the controller's frame, for events; empty otherwise
   std::string login;
   std::string host;
+  // The event in words beside its text ("Mains, Call/EMG"); empty for the other kinds.
+  std::string detail;
 
   bool operator==(const JournalEntry&) const = default;
 };
@@ -55,7 +57,8 @@ struct JournalRow {
 
 // The chain value of a record: SHA-256 over the previous record's value (32 zero bytes before the
 // first) and every field of this one, each field length-prefixed so that no two records hash
-// alike by moving bytes from one field to the next.
+// alike by moving bytes from one field to the next. The detail, added later, is hashed only when
+// it is not empty, so a record without one hashes as every record did before it existed.
 std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
                               const JournalEntry& entry);
 
@@ -101,7 +104,8 @@ struct JournalOptions {
 // disk, locked by another copy) records wait in a bounded queue and nothing else changes; the
 // operator gets one notice when writing fails and one when it works again. A file that is not a
 // sound database, or that holds anything the program does not make (a trigger, a view, another
-// table), is moved aside and a new chain begins. Sequence numbers are never given twice: the
+// table), is moved aside and a new chain begins; an earlier version's journal gets the detail
+// column at open, every row kept. Sequence numbers are never given twice: the
 // highest one given is kept in the file, in memory and in the newest anchor, so records deleted
 // from the end leave a gap and a record that says so. The head of the chain is anchored after
 // the first write, then at most once every anchor_interval_ms, at AnchorNow() and at the end.

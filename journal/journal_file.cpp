@@ -78,6 +78,11 @@ std::string ChainOver(std::string_view previous, std::int64_t sequence, const Jo
   AddField(hash, entry.raw_hex);
   AddField(hash, entry.login);
   AddField(hash, entry.host);
+  // The detail came with a later version: the records written before it (none has one) keep
+  // their chain values and verify unchanged, and a detail added to such a record afterwards
+  // breaks the chain like any other edit. It is the last field and length-prefixed, so no
+  // bytes can move into it from the host unnoticed.
+  if (!entry.detail.empty()) AddField(hash, entry.detail);
   const Sha256::Digest digest = hash.Finish();
   return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
 }
@@ -92,11 +97,11 @@ std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
 JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at) {
   JournalCheck check;
   sqlite::Database db;
+  bool detail = false;
   sqlite::Result result =
-      journal_detail::OpenJournalForReading(file, db, journal_detail::kVerifyBudget);
+      journal_detail::OpenJournalForReading(file, db, journal_detail::kVerifyBudget, &detail);
   sqlite::Statement rows;
-  if (result.ok())
-    result = rows.Prepare(db, std::string(journal_detail::kSelectRows) + " ORDER BY seq");
+  if (result.ok()) result = rows.Prepare(db, journal_detail::SelectRows(detail) + " ORDER BY seq");
   if (!result.ok()) {
     check.error = result.message;
     return check;
@@ -131,11 +136,13 @@ sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t f
                                std::size_t limit, std::vector<JournalRow>& rows) {
   rows.clear();
   sqlite::Database db;
-  sqlite::Result result = journal_detail::OpenJournalForReading(file, db);
+  bool detail = false;
+  sqlite::Result result =
+      journal_detail::OpenJournalForReading(file, db, journal_detail::kReadBudget, &detail);
   sqlite::Statement select;
   if (result.ok()) {
     result = select.Prepare(
-        db, std::string(journal_detail::kSelectRows) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
+        db, journal_detail::SelectRows(detail) + " WHERE seq >= ?1 ORDER BY seq LIMIT ?2");
   }
   if (result.ok()) result = select.BindInt64(1, from);
   if (result.ok()) result = select.BindInt64(2, static_cast<std::int64_t>(limit));
@@ -168,6 +175,7 @@ JournalRow journal_detail::JournalRowFrom(const sqlite::Statement& statement) {
   row.entry.login = statement.ColumnText(6);
   row.entry.host = statement.ColumnText(7);
   row.chain = statement.ColumnBlob(8);
+  row.entry.detail = statement.ColumnText(9);
   return row;
 }
 

@@ -67,7 +67,8 @@ std::string JournalLikePattern(std::string_view text) {
 
 sqlite::Result JournalReader::Open(const std::filesystem::path& file) {
   file_ = file;
-  sqlite::Result result = journal_detail::OpenJournalForReading(file, db_);
+  sqlite::Result result =
+      journal_detail::OpenJournalForReading(file, db_, journal_detail::kReadBudget, &detail_);
   // A writer's commit holds the lock only briefly; a reader waits for it rather than fail.
   if (result.ok()) result = db_.SetBusyTimeout(1000);
   if (!result.ok()) db_.Close();
@@ -77,12 +78,22 @@ sqlite::Result JournalReader::Open(const std::filesystem::path& file) {
 sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_view select,
                                       std::string_view tail, sqlite::Statement& statement) {
   if (!db_.is_open()) return NotOpen();
+  // An earlier version's file gets the detail column at the program's first write after it:
+  // until this connection has seen it, every read looks again.
+  if (!detail_) {
+    const sqlite::Result checked = journal_detail::CheckJournalSchema(db_, &detail_);
+    if (!checked.ok()) return checked;
+  }
   // Parameters 1 to 4 are the filter's; the caller's tail starts at 5.
-  std::string sql = std::string(select) + " WHERE 1";
+  std::string sql =
+      (select.empty() ? journal_detail::SelectRows(detail_) : std::string(select)) + " WHERE 1";
   if (filter.kind) sql += " AND kind = ?1";
   if (filter.from_utc_ms) sql += " AND utc_ms >= ?2";
   if (filter.to_utc_ms) sql += " AND utc_ms <= ?3";
-  if (!filter.text.empty()) sql += " AND (text LIKE ?4 ESCAPE '\\' OR login LIKE ?4 ESCAPE '\\')";
+  if (!filter.text.empty()) {
+    sql += " AND (text LIKE ?4 ESCAPE '\\' OR login LIKE ?4 ESCAPE '\\'";
+    sql += detail_ ? " OR detail LIKE ?4 ESCAPE '\\')" : ")";
+  }
   sql += tail;
   sqlite::Result result = statement.Prepare(db_, sql);
   if (result.ok() && filter.kind) result = statement.BindText(1, JournalKindName(*filter.kind));
@@ -115,8 +126,8 @@ sqlite::Result JournalReader::NewestFirst(const JournalFilter& filter, std::int6
                                           std::size_t limit, std::vector<JournalRow>& rows) {
   rows.clear();
   sqlite::Statement statement;
-  sqlite::Result result = Prepare(filter, journal_detail::kSelectRows,
-                                  " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
+  sqlite::Result result =
+      Prepare(filter, {}, " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
   if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
   if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
   if (!result.ok()) return result;
@@ -130,8 +141,8 @@ sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int6
                                           std::vector<JournalRow>& rows) {
   rows.clear();
   sqlite::Statement statement;
-  sqlite::Result result = Prepare(filter, journal_detail::kSelectRows,
-                                  " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
+  sqlite::Result result =
+      Prepare(filter, {}, " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
   if (result.ok()) result = statement.BindInt64(5, after);
   if (result.ok()) result = statement.BindInt64(6, until > 0 ? until : INT64_MAX);
   if (result.ok()) result = statement.BindInt64(7, static_cast<std::int64_t>(limit));
@@ -322,15 +333,15 @@ std::string CsvTextField(std::string_view value) {
 }
 
 std::string JournalCsvHeader() {
-  return "seq,time,kind,text,user,host,raw frame\r\n";
+  return "seq,time,kind,text,user,host,raw frame,detail\r\n";
 }
 
 std::string JournalCsvLine(const JournalRow& row) {
   const JournalEntry& e = row.entry;
   return std::to_string(row.sequence) + ',' + CsvField(FormatJournalIsoTime(e.time)) + ',' +
          CsvField(JournalKindName(e.kind)) + ',' + CsvTextField(e.text) + ',' +
-         CsvTextField(e.login) + ',' + CsvTextField(e.host) + ',' + CsvTextField(e.raw_hex) +
-         "\r\n";
+         CsvTextField(e.login) + ',' + CsvTextField(e.host) + ',' + CsvTextField(e.raw_hex) + ',' +
+         CsvTextField(e.detail) + "\r\n";
 }
 
 sqlite::Result WriteJournalCsv(JournalReader& reader, const JournalFilter& filter,

@@ -20,8 +20,8 @@ struct JournalFilter {
   std::optional<std::int64_t> from_utc_ms;  // inclusive
   std::optional<std::int64_t> to_utc_ms;    // inclusive
   std::optional<JournalKind> kind;
-  // Found anywhere in the record's text or user name, letters A-Z in either case; the user's
-  // % and _ are plain characters, not wildcards.
+  // Found anywhere in the record's text, detail or user name, letters A-Z in either case; the
+  // user's % and _ are plain characters, not wildcards.
   std::string text;
 
   bool operator==(const JournalFilter&) const = default;
@@ -54,11 +54,13 @@ class JournalReader {
                              std::size_t limit, std::vector<JournalRow>& rows);
 
  private:
+  // select: what to select; empty: every column of the records.
   sqlite::Result Prepare(const JournalFilter& filter, std::string_view select,
                          std::string_view tail, sqlite::Statement& statement);
 
   std::filesystem::path file_;
   sqlite::Database db_;
+  bool detail_ = false;
 };
 
 // What the history window shows: the matching records, newest first, read a page at a time as
@@ -139,7 +141,8 @@ std::string CsvField(std::string_view value);
 // A field of recorded text: one that begins with =, +, -, @, a tab or CR gets a leading ' so that
 // a spreadsheet shows it as text instead of running it as a formula.
 std::string CsvTextField(std::string_view value);
-// seq,time,kind,text,user,host,raw frame
+// seq,time,kind,text,user,host,raw frame,detail (last, so that the columns before it stay where
+// they were)
 std::string JournalCsvHeader();
 std::string JournalCsvLine(const JournalRow& row);
 // Writes the header and every matching record, oldest first, a page at a time; rows counts what

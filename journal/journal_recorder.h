@@ -24,7 +24,8 @@ class JournalRecorder {
   JournalRecorder& operator=(const JournalRecorder&) = delete;
 
   // Queues one record; Commit() writes it.
-  void Record(JournalKind kind, std::string text, std::string raw_hex = {});
+  void Record(JournalKind kind, std::string text, std::string raw_hex = {},
+              std::string detail = {});
   // Everything queued since the last commit, in one transaction; then the chain's head goes to
   // its anchor when a record asked for it.
   void Commit() {

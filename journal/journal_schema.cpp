@@ -18,13 +18,26 @@ struct SchemaObject {
 
 constexpr std::size_t kCreateWordsLength = 13;
 
-// The text of the journal table is byte for byte what earlier versions made, so that their
-// files pass.
+// The journal table as the versions before the detail column made it, byte for byte. A new file
+// gets this too and then the column, like an older file: every journal ends in one form.
+constexpr std::string_view kJournalTable =
+    "CREATE TABLE journal( seq INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL, utc_offset_s "
+    "INTEGER NOT NULL, kind TEXT NOT NULL, text TEXT NOT NULL, raw_hex TEXT NOT NULL, login TEXT "
+    "NOT NULL, host TEXT NOT NULL, chain BLOB NOT NULL)";
+constexpr std::string_view kDetailColumn = "detail TEXT NOT NULL DEFAULT ''";
+
+// The table's text as SQLite keeps it after ALTER TABLE ADD COLUMN: the new column's definition
+// before the closing parenthesis.
+std::string MigratedJournalTable() {
+  std::string sql(kJournalTable.substr(0, kJournalTable.size() - 1));
+  sql.append(", ");
+  sql.append(kDetailColumn);
+  sql.append(")");
+  return sql;
+}
+
 constexpr SchemaObject kObjects[] = {
-    {"table", "journal",
-     "CREATE TABLE journal( seq INTEGER PRIMARY KEY, utc_ms INTEGER NOT NULL, utc_offset_s "
-     "INTEGER NOT NULL, kind TEXT NOT NULL, text TEXT NOT NULL, raw_hex TEXT NOT NULL, login TEXT "
-     "NOT NULL, host TEXT NOT NULL, chain BLOB NOT NULL)"},
+    {"table", "journal", kJournalTable},
     // What the history's filters ask for: a time range, alone or with one kind.
     {"index", "journal_time", "CREATE INDEX journal_time ON journal(utc_ms)"},
     {"index", "journal_kind_time", "CREATE INDEX journal_kind_time ON journal(kind, utc_ms)"},
@@ -39,6 +52,11 @@ sqlite::Result Foreign(const std::string& what) {
 }  // namespace
 
 sqlite::Result CreateJournalSchema(sqlite::Database& db) {
+  // One transaction: two copies of the program that open an older file at once add the column
+  // once, and a file never holds half of this.
+  sqlite::Transaction transaction(db);
+  sqlite::Result result = transaction.Begin();
+  if (!result.ok()) return result;
   std::string sql;
   for (const SchemaObject& object : kObjects) {
     sql.append(object.sql.substr(0, kCreateWordsLength));
@@ -49,10 +67,24 @@ sqlite::Result CreateJournalSchema(sqlite::Database& db) {
   sql.append(
       "INSERT INTO journal_issued(last_seq) SELECT 0 "
       "WHERE NOT EXISTS (SELECT 1 FROM journal_issued)");
-  return db.Exec(sql);
+  result = db.Exec(sql);
+  // The schema has been checked: the table is in one of the two forms. Its rows are kept as they
+  // are, with an empty detail, which hashes as before.
+  std::string table;
+  if (result.ok()) {
+    result = db.QueryText("SELECT sql FROM sqlite_schema WHERE type = 'table' AND name = 'journal'",
+                          table);
+  }
+  if (result.ok() && table == kJournalTable) {
+    result = db.Exec("ALTER TABLE journal ADD COLUMN " + std::string(kDetailColumn));
+  }
+  if (result.ok()) result = transaction.Commit();
+  return result;
 }
 
-sqlite::Result CheckJournalSchema(sqlite::Database& db) {
+sqlite::Result CheckJournalSchema(sqlite::Database& db, bool* detail) {
+  if (detail != nullptr) *detail = false;
+  const std::string migrated = MigratedJournalTable();
   sqlite::Statement schema;
   sqlite::Result result = schema.Prepare(db, "SELECT type, name, sql FROM sqlite_schema");
   while (result.ok() && (result = schema.Step()).row()) {
@@ -65,7 +97,11 @@ sqlite::Result CheckJournalSchema(sqlite::Database& db) {
     }
     const std::string object = (type == "index" ? "an " : "a ") + type + " \"" + name + "\"";
     if (ours == nullptr) return Foreign(object);
-    if (ours->sql != sql) return Foreign(object + " of a form");
+    // The journal table may be as older versions left it or with the detail column, nothing
+    // else.
+    const bool with_detail = ours->sql == kJournalTable && sql == migrated;
+    if (ours->sql != sql && !with_detail) return Foreign(object + " of a form");
+    if (with_detail && detail != nullptr) *detail = true;
   }
   return result.done() ? sqlite::Result{} : result;
 }
@@ -78,12 +114,12 @@ sqlite::Result JournalSchemaVersion(sqlite::Database& db, std::int64_t& version)
 }
 
 sqlite::Result OpenJournalForReading(const std::filesystem::path& file, sqlite::Database& db,
-                                     std::chrono::milliseconds budget) {
+                                     std::chrono::milliseconds budget, bool* detail) {
   sqlite::Result result = db.Open(file, sqlite::kReadOnly);
   if (result.ok()) result = db.Harden();
   if (result.ok()) {
     db.SetStatementBudget(budget);
-    result = CheckJournalSchema(db);
+    result = CheckJournalSchema(db, detail);
   }
   if (!result.ok()) db.Close();
   return result;

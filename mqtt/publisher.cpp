@@ -37,6 +37,10 @@ std::string EventJson(const JournalRow& row) {
   AppendJsonString(json, JournalKindName(row.entry.kind));
   json += ",\"text\":";
   AppendJsonString(json, row.entry.text);
+  if (!row.entry.detail.empty()) {
+    json += ",\"detail\":";
+    AppendJsonString(json, row.entry.detail);
+  }
   json += '}';
   return json;
 }

@@ -32,7 +32,8 @@ struct MqttMessage {
   bool operator==(const MqttMessage&) const = default;
 };
 
-// {"seq":12,"time":"2026-12-07T14:03:22+01:00","kind":"event","text":"…"}
+// {"seq":12,"time":"2026-12-07T14:03:22+01:00","kind":"event","text":"…","detail":"…"}, the
+// detail only when the record has one
 std::string EventJson(const JournalRow& row);
 // {"Processor reset":0,"Network":1,…}: all twelve lamps by their captions.
 std::string FaultsJson(FaultLamps lamps);

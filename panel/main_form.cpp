@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "events/event_detail.h"
 #include "linkwatch/line_status_text.h"
 #include "link/frame.h"
 
@@ -73,6 +74,13 @@ std::string MainForm::LineSettingsText() const {
          config_.SerialBitLength + "," + config_.SerialStopBit;
 }
 
+std::string MainForm::TriggerName(int page, int number) {
+  const std::vector<std::string>& names = config_.Names(page);
+  return number >= 1 && static_cast<std::size_t>(number) <= names.size()
+             ? names[static_cast<std::size_t>(number - 1)]
+             : std::string();
+}
+
 void MainForm::Register(Control& control, Control* container) {
   control.set_container(container);
   controls_.push_back(&control);
@@ -139,9 +147,12 @@ void MainForm::WireSubsystems() {
       [this](const EventRecord& record) { events_log_view_.Show(record); }));
   keep(decoder_.decoded().Connect(
       [this](const EventRecord& record) { event_recorder_.Record(record); }));
+  // The journal keeps the line as it is and, beside it, the event in words with the trigger
+  // names as they are now.
   keep(decoder_.decoded().Connect([this](const EventRecord& record) {
     const ReceivedFrame* frame = link_.dispatcher().current_frame();
-    Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "");
+    Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "",
+           EventDetail(record, [this](int page, int number) { return TriggerName(page, number); }));
   }));
   keep(commands_.sent().Connect(
       [this](const std::string& what) { Record(JournalKind::kOperator, what); }));

@@ -93,8 +93,9 @@ class MainForm {
   // Null when the program runs without a journal.
   Journal* journal() { return recorder_.journal(); }
   // Queues one journal record; the tick commits what it queued.
-  void Record(JournalKind kind, std::string text, std::string raw_hex = {}) {
-    recorder_.Record(kind, std::move(text), std::move(raw_hex));
+  void Record(JournalKind kind, std::string text, std::string raw_hex = {},
+              std::string detail = {}) {
+    recorder_.Record(kind, std::move(text), std::move(raw_hex), std::move(detail));
   }
   // Every record as it is made, with or without a journal (the headless mode prints them).
   Signal<const JournalEntry&>& recorded() { return recorder_.recorded(); }
@@ -108,9 +109,7 @@ class MainForm {
   // The controller stopped answering, or answers again: for a desktop notification.
   Signal<const Notice&>& link_alert() { return line_watcher_.link_alert(); }
   // The title the window shows: the caption, and while the link is lost, what says so.
-  std::string WindowTitle() const {
-    return MainFormWindow.caption() + line_status().title_suffix;
-  }
+  std::string WindowTitle() const { return MainFormWindow.caption() + line_status().title_suffix; }
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
@@ -177,6 +176,8 @@ class MainForm {
   void Notify(NoticeLevel level, const std::string& text) const;
   // "COM1 /dev/ttyUSB0 9600,N,8,1": the port for the status bar.
   std::string LinePortText() const;
+  // The name of trigger number of page as the configuration holds it now; empty outside it.
+  std::string TriggerName(int page, int number);
 
   MainFormEnvironment env_;
   std::vector<Control*> controls_;

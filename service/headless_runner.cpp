@@ -27,8 +27,9 @@ void HeadlessRunner::Print(const JournalEntry& entry) {
     if (entry.text == last_link_text_) return;
     last_link_text_ = entry.text;
   }
+  // The event in words after its line, which stays as the events log shows it.
   print_(FormatJournalIsoTime(entry.time, false) + " " + std::string(JournalKindName(entry.kind)) +
-         " " + entry.text);
+         " " + entry.text + (entry.detail.empty() ? "" : " (" + entry.detail + ")"));
 }
 
 void HeadlessRunner::Start() {

@@ -12,7 +12,8 @@ namespace orv {
 // The program without a window: the same window model, connected at once and kept connected.
 // A port that cannot be opened, or that is lost, is tried again after 5 s, then 10, 20 and 40,
 // then every 60 s; the line printed for a failure comes once per streak, not once per try.
-// Every event, link change and program start or stop is one line on the output.
+// Every event, link change and program start or stop is one line on the output; an event's line
+// ends in its detail in parentheses.
 class HeadlessRunner {
  public:
   static constexpr int kFirstRetryTicks = 50;     // 5 s at the 100 ms tick

@@ -33,8 +33,11 @@ class HistoryWindowTest : public ::testing::Test {
       if (window_) window_->OnCommitted(sequence);
     });
   }
-  void Add(std::int64_t utc_ms, JournalKind kind, std::string text, std::string login) {
-    journal_.Append(test::PanelEntry(utc_ms, kind, std::move(text), std::move(login)));
+  void Add(std::int64_t utc_ms, JournalKind kind, std::string text, std::string login,
+           std::string detail = {}) {
+    JournalEntry entry = test::PanelEntry(utc_ms, kind, std::move(text), std::move(login));
+    entry.detail = std::move(detail);
+    journal_.Append(std::move(entry));
   }
   // Six records, a minute apart.
   void AddKnownRecords() {
@@ -45,7 +48,8 @@ class HistoryWindowTest : public ::testing::Test {
     Add(kBase + 180000, JournalKind::kOperator, "Key EMG ACK", "bob");
     Add(kBase + 240000, JournalKind::kOperator,
         "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"", "bob");
-    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault 0000000000000100", "alice");
+    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault 0000000000000100", "alice",
+        "Call/EMG");
     ASSERT_TRUE(journal_.Commit());
   }
   QtHistoryWindow& Show() {
@@ -89,18 +93,20 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   AddKnownRecords();
   QtHistoryWindow& window = Show();
   QAbstractItemModel* model = window.table()->model();
-  ASSERT_EQ(model->columnCount(), 4);
+  ASSERT_EQ(model->columnCount(), 5);
   EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "Date and time");
-  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "User");
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Detail");
+  EXPECT_EQ(model->headerData(4, Qt::Horizontal).toString(), "User");
   const auto cells = Cells();
   ASSERT_EQ(cells.size(), 6u);
   // The local time where each record was written (one hour east of UTC), year and seconds.
-  EXPECT_EQ(cells[0],
-            (std::vector<std::string>{"2026-12-07 01:05:00", "event",
-                                      "12/07 01:05 Event = Fault 0000000000000100", "alice"}));
-  EXPECT_EQ(cells[5], (std::vector<std::string>{
-                          "2026-12-07 01:00:00", "program",
-                          "Program started: Orvandel Program Ver 2.16.08, user alice", "alice"}));
+  EXPECT_EQ(cells[0], (std::vector<std::string>{"2026-12-07 01:05:00", "event",
+                                                "12/07 01:05 Event = Fault 0000000000000100",
+                                                "Call/EMG", "alice"}));
+  EXPECT_EQ(cells[5],
+            (std::vector<std::string>{"2026-12-07 01:00:00", "program",
+                                      "Program started: Orvandel Program Ver 2.16.08, user alice",
+                                      "", "alice"}));
   EXPECT_EQ(window.status_text().toStdString(), "6 records");
 
   // Free text, typed: the table follows after the typing pause, in any case of the letters.
@@ -119,10 +125,10 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   ASSERT_EQ(model->rowCount(), 2);
   ASSERT_TRUE(window.ExportCsv(csv));
   EXPECT_EQ(test::ReadBytes(csv.toStdString()),
-            "seq,time,kind,text,user,host,raw frame\r\n"
-            "4,2026-12-07T01:03:00.000+01:00,operator,Key EMG ACK,bob,panel-pc,\r\n"
+            "seq,time,kind,text,user,host,raw frame,detail\r\n"
+            "4,2026-12-07T01:03:00.000+01:00,operator,Key EMG ACK,bob,panel-pc,,\r\n"
             "5,2026-12-07T01:04:00.000+01:00,operator,\"Renamed EMG Trigger 7: \"\"Lobby\"\" to "
-            "\"\"Hall, east\"\"\",bob,panel-pc,\r\n");
+            "\"\"Hall, east\"\"\",bob,panel-pc,,\r\n");
   EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
 
   // Committed while open: a matching record goes on top, the others stay out.

@@ -107,7 +107,7 @@ TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSuperv
                         at + "program Program started: " + kWindowCaption + ", user " +
                             form_->journal()->Make(JournalKind::kProgram, "").login,
                         at + "link Connected: COM1 (fake1) 9600,N,8,1",
-                        at + "event 12/04 05:21 Event = EMG Ack",
+                        at + "event 12/04 05:21 Event = EMG Ack (Emergency acknowledged)",
                         at + "link Disconnected: COM1 (fake1) 9600,N,8,1",
                         at + "program Program stopped: " + kWindowCaption + ", user " +
                             form_->journal()->Make(JournalKind::kProgram, "").login,

@@ -40,7 +40,8 @@ TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {
   EXPECT_TRUE(sim->WaitForOutput("poll EMG trigger states")) << sim->output();
   sim->Type("event 0x12 0");
   ASSERT_TRUE(program->WaitForOutput(" event ")) << program->output();
-  EXPECT_NE(program->output().find("Event = EMG Ack\n"), std::string::npos) << program->output();
+  EXPECT_NE(program->output().find("Event = EMG Ack (Emergency acknowledged)\n"), std::string::npos)
+      << program->output();
 
   program->Signal(SIGTERM);
   EXPECT_EQ(program->WaitForExit(), 0) << program->output();

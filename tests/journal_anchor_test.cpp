@@ -60,7 +60,8 @@ class JournalAnchorTest : public ::testing::Test {
   }
   std::unique_ptr<Journal> MakeJournal() { return MakeJournal(anchors_); }
   static JournalEntry Entry(int i, const std::string& text = "record ") {
-    return {{1796601600000 + i, 0}, JournalKind::kEvent, text + std::to_string(i), "", "u", "h"};
+    return {
+        {1796601600000 + i, 0}, JournalKind::kEvent, text + std::to_string(i), "", "u", "h", ""};
   }
   // A fresh journal of count records, committed at once.
   std::unique_ptr<Journal> Fresh(int count, std::shared_ptr<JournalAnchorSink> sink,

@@ -118,6 +118,22 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
 }
 
+// An event's record carries its detail with the names the site gave in MainForm.INI, as they are
+// when the report comes; its text stays the events log's line.
+TEST_F(JournalAppTest, AnEventRecordCarriesItsDetailWithTheSitesNames) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  test::WriteBytes(IniPath(), "[ETrgName]\r\nETRG 13=Lobby\r\n[BTrgName]\r\nBTRG 13=Stairs\r\n");
+  MainForm& f = Load();
+  f.ConnectCB.PerformClick();
+  Report(0x32, 0x0041);
+  Ticks(1);
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.back().entry.text, "12/04 05:21 Event = TRG R2 000001000001");
+  EXPECT_EQ(rows.back().entry.detail, "EMG 13 Lobby, BUS 13 Stairs");
+  EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
+}
+
 // A port that cannot be opened and a device lost behind an open port are link records, with the
 // reason; the operator keys pressed meanwhile say that nothing went out.
 TEST_F(JournalAppTest, PortFailuresAreRecordedWithTheirReason) {

@@ -107,7 +107,7 @@ class JournalCommandTest : public ::testing::Test {
     std::istringstream in(csv);
     std::string line;
     std::getline(in, line);
-    EXPECT_EQ(line, "seq,time,kind,text,user,host,raw frame\r");
+    EXPECT_EQ(line, "seq,time,kind,text,user,host,raw frame,detail\r");
     while (std::getline(in, line))
       sequences.push_back(std::stoi(line));
     return sequences;
@@ -156,7 +156,7 @@ TEST_F(JournalCommandTest, ExportWritesTheRecordsTheFiltersTakeOldestFirst) {
   const ProgramRun run =
       Program({"--journal-export", "--kind", "operator", "--to", "2026-12-07 05:00"});
   EXPECT_NE(run.out.find("\r\n6,2026-12-07T06:00:00.000+01:00,operator,\"record 6, with "
-                         "\"\"quotes\"\"\",operator1,panel-pc,\r\n"),
+                         "\"\"quotes\"\"\",operator1,panel-pc,,\r\n"),
             std::string::npos)
       << run.out;
 }

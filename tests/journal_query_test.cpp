@@ -108,10 +108,12 @@ class JournalQueryTest : public ::testing::Test {
 };
 
 TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
+  JournalEntry fault = Entry(kBase + 2000, JournalKind::kEvent, "Fault Unit 12 zone 3");
+  fault.detail = "Mains, Battery";
   Write({
       Entry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),                    // 1
       Entry(kBase + 1000, JournalKind::kOperator, "Key EMG Reset", "bob"),                 // 2
-      Entry(kBase + 2000, JournalKind::kEvent, "Fault Unit 12 zone 3"),                    // 3
+      fault,                                                                               // 3
       Entry(kBase + 3000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1"),     // 4
       Entry(kBase + 4000, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall\""),  // 5
       Entry(kBase + 5000, JournalKind::kProgram, "100% sure_thing"),                       // 6
@@ -159,6 +161,7 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
       {"text in another case", text("emg"), {2, 1}},
       {"text with a quote", text("\"lobby\""), {5}},
       {"the user's name", text("BOB"), {2}},
+      {"the detail", text("battery"), {3}},
       {"percent is no wildcard", text("100%"), {6}},
       {"underscore is no wildcard", text("sure_"), {6}},
       {"a backslash is itself", text("c:\\d"), {8}},
@@ -436,7 +439,7 @@ TEST(JournalCsvTest, FieldsAreQuotedOnlyWhenTheyMustBeAndQuotesDoubled) {
   };
   for (const auto& [value, field] : cases)
     EXPECT_EQ(CsvField(value), field) << value;
-  EXPECT_EQ(JournalCsvHeader(), "seq,time,kind,text,user,host,raw frame\r\n");
+  EXPECT_EQ(JournalCsvHeader(), "seq,time,kind,text,user,host,raw frame,detail\r\n");
 }
 
 // Recorded text that a spreadsheet would run as a formula is exported as text.
@@ -462,7 +465,9 @@ TEST(JournalCsvTest, TextThatLooksLikeAFormulaGetsALeadingQuote) {
   row.entry = test::PanelEntry(kBase, JournalKind::kOperator, "=1", "+2");
   row.entry.host = "-3";
   row.entry.raw_hex = "@4";
-  EXPECT_EQ(JournalCsvLine(row), "7,2026-12-07T01:00:00.000+01:00,operator,'=1,'+2,'-3,'@4\r\n");
+  row.entry.detail = "=5";
+  EXPECT_EQ(JournalCsvLine(row),
+            "7,2026-12-07T01:00:00.000+01:00,operator,'=1,'+2,'-3,'@4,'=5\r\n");
   EXPECT_EQ(row.entry.text, "=1");
 }
 
@@ -477,6 +482,7 @@ TEST_F(JournalQueryTest, CsvGoesRoundTripThroughAStrictReaderOldestFirst) {
   };
   entries[0].raw_hex = "0203A01200004703";
   entries[3].host = "host,with\"both";
+  entries[0].detail = "Mains, Call/EMG";
   Write(entries);
   std::ostringstream out;
   std::int64_t written = 0;
@@ -484,8 +490,8 @@ TEST_F(JournalQueryTest, CsvGoesRoundTripThroughAStrictReaderOldestFirst) {
   EXPECT_EQ(written, 5);
   const auto records = ParseCsv(out.str());
   ASSERT_EQ(records.size(), 6u);
-  EXPECT_EQ(records[0],
-            (std::vector<std::string>{"seq", "time", "kind", "text", "user", "host", "raw frame"}));
+  EXPECT_EQ(records[0], (std::vector<std::string>{"seq", "time", "kind", "text", "user", "host",
+                                                  "raw frame", "detail"}));
   for (std::size_t i = 0; i < entries.size(); ++i) {
     SCOPED_TRACE(i);
     const JournalEntry& e = entries[i];
@@ -495,7 +501,8 @@ TEST_F(JournalQueryTest, CsvGoesRoundTripThroughAStrictReaderOldestFirst) {
                                                e.text,
                                                e.login,
                                                e.host,
-                                               e.raw_hex};
+                                               e.raw_hex,
+                                               e.detail};
     EXPECT_EQ(records[i + 1], expected);
   }
   EXPECT_EQ(records[1][1], "2026-12-07T01:00:00.000+01:00");

@@ -193,6 +193,9 @@ TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
       {"raw frame", "UPDATE journal SET raw_hex = 'FF' WHERE seq = 4", 4},
       {"login", "UPDATE journal SET login = 'someone' WHERE seq = 4", 4},
       {"host", "UPDATE journal SET host = 'elsewhere' WHERE seq = 4", 4},
+      {"detail given afterwards", "UPDATE journal SET detail = 'Mains' WHERE seq = 4", 4},
+      {"host moved into the detail", "UPDATE journal SET host = 'host', detail = '3' WHERE seq = 4",
+       4},
       {"chain", "UPDATE journal SET chain = zeroblob(32) WHERE seq = 4", 4},
       {"text moved into the login",
        "UPDATE journal SET text = 'record 3u', login = 'ser3' WHERE seq = 4", 4},
@@ -208,11 +211,11 @@ TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
        "UPDATE journal SET seq = seq + 100 WHERE seq >= 3;"
        "UPDATE journal SET seq = seq - 99 WHERE seq >= 103;"
        "INSERT INTO journal SELECT 3, utc_ms, utc_offset_s, kind, 'forged', raw_hex, login, host,"
-       " chain FROM journal WHERE seq = 2",
+       " chain, detail FROM journal WHERE seq = 2",
        3},
       {"added at the end",
        "INSERT INTO journal SELECT 9, utc_ms, utc_offset_s, kind, 'forged', raw_hex, login, host,"
-       " chain FROM journal WHERE seq = 8",
+       " chain, detail FROM journal WHERE seq = 8",
        9},
   };
   for (const auto& c : kCases) {

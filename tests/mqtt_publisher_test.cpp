@@ -61,6 +61,11 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(EventJson(Row(42, JournalKind::kOperator, "Renamed \"Lobby\"")),
             "{\"seq\":42,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"operator\","
             "\"text\":\"Renamed \\\"Lobby\\\"\"}");
+  JournalRow fault = Row(43, JournalKind::kEvent, "Fault 0000000000000110");
+  fault.entry.detail = "Mains, Call/EMG";
+  EXPECT_EQ(EventJson(fault),
+            "{\"seq\":43,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"event\","
+            "\"text\":\"Fault 0000000000000110\",\"detail\":\"Mains, Call/EMG\"}");
   FaultLamps lamps;
   lamps.set(0);
   lamps.set(11);

@@ -62,6 +62,8 @@ QVariant QtHistoryModel::data(const QModelIndex& index, int role) const {
                                  static_cast<qsizetype>(JournalKindName(r.entry.kind).size()));
       case kText:
         return QString::fromStdString(r.entry.text);
+      case kDetail:
+        return QString::fromStdString(r.entry.detail);
       case kUser:
         return QString::fromStdString(r.entry.login);
     }
@@ -88,6 +90,8 @@ QVariant QtHistoryModel::headerData(int section, Qt::Orientation orientation, in
       return tr("Kind");
     case kText:
       return tr("Text");
+    case kDetail:
+      return tr("Detail");
     case kUser:
       return tr("User");
   }

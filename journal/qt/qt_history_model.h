@@ -9,13 +9,13 @@
 namespace orv {
 
 // The journal's records as a table, newest first: date and time (local, with year and seconds),
-// kind, text, user. Rows are read a page at a time as the view scrolls down (canFetchMore /
+// kind, text, detail, user. Rows are read a page at a time as the view scrolls down (canFetchMore /
 // fetchMore), and records committed later are put on top without reading the rest again.
 class QtHistoryModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  enum Column { kTime, kKind, kText, kUser, kColumnCount };
+  enum Column { kTime, kKind, kText, kDetail, kUser, kColumnCount };
 
   explicit QtHistoryModel(JournalReader& reader, QObject* parent = nullptr);
 

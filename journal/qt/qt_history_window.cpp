@@ -89,6 +89,7 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, QWidget* pa
   table_->horizontalHeader()->setSectionResizeMode(QtHistoryModel::kText, QHeaderView::Stretch);
   table_->setColumnWidth(QtHistoryModel::kTime, 150);
   table_->setColumnWidth(QtHistoryModel::kKind, 80);
+  table_->setColumnWidth(QtHistoryModel::kDetail, 220);
   table_->setColumnWidth(QtHistoryModel::kUser, 110);
 
   auto* buttons = new QHBoxLayout;
@@ -239,13 +240,14 @@ bool QtHistoryWindow::Render(QPrinter& printer) {
                         cut ? tr(" (only the newest %1)").arg(kPrintLimit) : QString())
                    .toHtmlEscaped());
   html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">");
-  html += QStringLiteral("<tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th></tr>")
-              .arg(tr("Date and time"), tr("Kind"), tr("Text"), tr("User"));
+  html += QStringLiteral("<tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th><th>%5</th></tr>")
+              .arg(tr("Date and time"), tr("Kind"), tr("Text"), tr("Detail"), tr("User"));
   for (const JournalRow& row : rows) {
     html +=
-        QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td></tr>")
+        QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td>%5</td></tr>")
             .arg(QString::fromStdString(FormatJournalLocalTime(row.entry.time)),
                  KindText(row.entry.kind), QString::fromStdString(row.entry.text).toHtmlEscaped(),
+                 QString::fromStdString(row.entry.detail).toHtmlEscaped(),
                  QString::fromStdString(row.entry.login).toHtmlEscaped());
   }
   html += QStringLiteral("</table>");

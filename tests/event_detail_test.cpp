@@ -1,0 +1,97 @@
+// The words beside an event: the lamp named by each bit of a fault report, the page, number and
+// site name of each trigger or channel a report sets, a sentence for every other code.
+#include "events/event_detail.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+
+#include "events/event_decoder.h"
+
+namespace orv {
+namespace {
+
+class EventDetailTest : public ::testing::Test {
+ protected:
+  std::string Detail(std::uint8_t code, std::int32_t value) {
+    return EventDetail(decoder_.DecodeEventReport(code, value), [this](int page, int number) {
+      const auto it = names_.find({page, number});
+      return it == names_.end() ? std::string() : it->second;
+    });
+  }
+
+  TriggerStates states_;
+  EventDecoder decoder_{states_, [] { return LocalDateTime{12, 4, 5, 21}; }};
+  std::map<std::pair<int, int>, std::string> names_{
+      {{0, 13}, "Lobby"}, {{1, 13}, "Stairs"}, {{0, 14}, "EMG Trigger 14"}, {{3, 1}, "Jazz"}};
+};
+
+TEST_F(EventDetailTest, EveryBitOfAFaultReportIsNamedByItsLamp) {
+  // Bit n of the report, low byte first: the panel status word's layout.
+  const char* const kByBit[16] = {"Battery",
+                                  "Mains",
+                                  "Call/EMG",
+                                  "Music/Spare",
+                                  "Ground Short",
+                                  "bit 5 (no lamp)",
+                                  "bit 6 (no lamp)",
+                                  "bit 7 (no lamp)",
+                                  "Message",
+                                  "EMG mic.",
+                                  "RCP",
+                                  "Router",
+                                  "Network",
+                                  "Input",
+                                  "Processor reset",
+                                  "bit 15 (no lamp)"};
+  for (int bit = 0; bit < 16; ++bit)
+    EXPECT_EQ(Detail(0x21, std::int32_t{1} << bit), kByBit[bit]) << "bit " << bit;
+  EXPECT_EQ(Detail(0x21, 0), "No fault");
+  EXPECT_EQ(Detail(0x21, 0x0006), "Mains, Call/EMG");
+  EXPECT_EQ(Detail(0x21, 0x4801), "Battery, Router, Processor reset");
+}
+
+TEST_F(EventDetailTest, TriggerAndBgmReportsNameEachEntryTheySet) {
+  const struct {
+    std::uint8_t code;
+    std::int32_t value;
+    const char* detail;
+  } kCases[] = {
+      {0x32, 0x0041, "EMG 13 Lobby, BUS 13 Stairs"},  // unit 2, bit 0 of each group
+      {0x32, 0x0003, "EMG 13 Lobby, EMG 14"},         // a default name adds nothing
+      {0x39, 0x0820, "EMG 60, BUS 60"},               // the last entries of unit 9
+      {0x61, 0x0080, "BUS 8"},
+      {0x31, 0x1000, "No trigger set"},  // bits 12..15 belong to no trigger
+      {0x6A, 0x0001, "Unit 10 is beyond the panel's 60 triggers"},
+      {0x40, 0x0003, "BGM 1 Jazz, BGM 2"},
+      {0x80, 0x0000, "No BGM channel on"},
+      {0x8B, 0x0001, "Unit 11 is beyond the panel's 60 BGM channels"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(Detail(c.code, c.value), c.detail) << std::hex << int(c.code) << " " << c.value;
+}
+
+TEST_F(EventDetailTest, TheOtherCodesAreASentence) {
+  const struct {
+    std::uint8_t code;
+    const char* detail;
+  } kCases[] = {
+      {0x11, "Emergency raised"},
+      {0x12, "Emergency acknowledged"},
+      {0x13, "Emergency reset"},
+      {0x14, "Alert raised"},
+      {0x15, "Alarm raised"},
+      {0x16, "Emergency microphone talk key pressed"},
+      {0x22, "Faults acknowledged"},
+      {0x23, "Faults reset"},
+      {0x18, "Event code 0x18 has no meaning known to the panel"},
+      {0xA5, "Event code 0xA5 has no meaning known to the panel"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(Detail(c.code, 0), c.detail) << std::hex << int(c.code);
+}
+
+}  // namespace
+}  // namespace orv

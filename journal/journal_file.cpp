@@ -1,26 +1,28 @@
 // The journal's file as records and as a chain: the names of kinds, the chain value, and the
 // readers that the journal, the command line and the broker client share.
+#include <QByteArrayView>
+#include <QCryptographicHash>
 #include <chrono>
 #include <ctime>
 
 #include "journal/journal.h"
 #include "journal/journal_rows.h"
 #include "journal/journal_schema.h"
-#include "platform/sha256.h"
 
 namespace orv {
 namespace {
 
-void AddNumber(Sha256& hash, std::uint64_t value, int bytes) {
+// Big-endian, as many bytes as the field's width.
+void AddNumber(QCryptographicHash& hash, std::uint64_t value, int bytes) {
   char buffer[8];
   for (int i = 0; i < bytes; ++i)
     buffer[i] = static_cast<char>(value >> (8 * (bytes - 1 - i)));
-  hash.Update(std::string_view(buffer, static_cast<std::size_t>(bytes)));
+  hash.addData(QByteArrayView(buffer, bytes));
 }
 
-void AddField(Sha256& hash, std::string_view field) {
+void AddField(QCryptographicHash& hash, std::string_view field) {
   AddNumber(hash, field.size(), 4);
-  hash.Update(field);
+  hash.addData(QByteArrayView(field.data(), static_cast<qsizetype>(field.size())));
 }
 
 }  // namespace
@@ -68,7 +70,7 @@ namespace {
 // hashes as what it is.
 std::string ChainOver(std::string_view previous, std::int64_t sequence, const JournalTime& time,
                       std::string_view kind, const JournalEntry& entry) {
-  Sha256 hash;
+  QCryptographicHash hash(QCryptographicHash::Sha256);
   AddField(hash, previous);
   AddNumber(hash, static_cast<std::uint64_t>(sequence), 8);
   AddNumber(hash, static_cast<std::uint64_t>(time.utc_ms), 8);
@@ -83,8 +85,8 @@ std::string ChainOver(std::string_view previous, std::int64_t sequence, const Jo
   // breaks the chain like any other edit. It is the last field and length-prefixed, so no
   // bytes can move into it from the host unnoticed.
   if (!entry.detail.empty()) AddField(hash, entry.detail);
-  const Sha256::Digest digest = hash.Finish();
-  return std::string(reinterpret_cast<const char*>(digest.data()), digest.size());
+  const QByteArrayView digest = hash.resultView();
+  return std::string(digest.data(), static_cast<std::size_t>(digest.size()));
 }
 
 }  // namespace

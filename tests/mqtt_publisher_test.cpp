@@ -3,9 +3,11 @@
 // bounded window and the bounded queue without a journal, and the reconnect back-off.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mqtt/broker_state.h"
@@ -188,6 +190,102 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_EQ(publisher.dirty(), 0U);
 }
 
+// Whether an MQTT topic filter (+ one level, # the rest) matches a topic.
+bool FilterMatches(std::string_view filter, std::string_view topic) {
+  while (true) {
+    const std::size_t f = filter.find('/');
+    const std::size_t t = topic.find('/');
+    const std::string_view level = filter.substr(0, f);
+    if (level == "#") return true;
+    if (level != "+" && level != topic.substr(0, t)) return false;
+    if (f == std::string_view::npos || t == std::string_view::npos) {
+      return f == std::string_view::npos && t == std::string_view::npos;
+    }
+    filter.remove_prefix(f + 1);
+    topic.remove_prefix(t + 1);
+  }
+}
+
+// What the broker shows on the panel's own topics: another value is put right at once, the
+// panel's own value (its echo) and foreign topics are left alone; and every retained topic goes
+// out again when asked.
+TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsked) {
+  MqttPublisher publisher("site/a");
+  FakeClient client;
+  FaultLamps lamps;
+  lamps.set(2);  // fault/3 = 1
+  publisher.SetFaultLamps(lamps);
+  publisher.SetLinkState(LinkState::kNoReply);
+  TriggerStates states;
+  std::vector<std::string> names(120, "Lobby");
+  for (int page = 0; page < 3; ++page) {
+    publisher.SetTriggerStates(page, states.States(page));
+    publisher.SetTriggerNames(page, names);
+  }
+  publisher.OnConnected();
+  publisher.Pump(client.Send());
+  const std::size_t all = client.sent.size();
+
+  // The filters cover every retained topic, and not the events.
+  const std::vector<std::string> filters = publisher.StateFilters();
+  const auto covered = [&filters](const std::string& topic) {
+    return std::any_of(filters.begin(), filters.end(),
+                       [&topic](const std::string& f) { return FilterMatches(f, topic); });
+  };
+  for (const MqttMessage& m : client.sent)
+    EXPECT_TRUE(covered(m.topic)) << m.topic;
+  EXPECT_FALSE(covered("site/a/event"));
+  EXPECT_FALSE(covered("site/ab/fault/3"));
+
+  struct Row {
+    const char* topic;
+    const char* payload;
+    const char* republished;  // nullptr: nothing goes out
+  };
+  const Row rows[] = {
+      {"site/a/fault/3", "0", "site/a/fault/3=1"},
+      {"site/a/fault/3", "1", nullptr},            // our own value, come back
+      {"site/a/fault/3", "", "site/a/fault/3=1"},  // the retained value cleared
+      {"site/a/fault/4", "1", "site/a/fault/4=0"},
+      {"site/a/link", "answering", "site/a/link=no-reply"},
+      {"site/a/status", "offline", "site/a/status=online"},
+      {"site/a/faults", "{}", nullptr},  // checked below, the whole object
+      {"site/a/trigger/emg/5", "1", "site/a/trigger/emg/5=0"},
+      {"site/a/trigger/soft/120/name", "Exit", "site/a/trigger/soft/120/name=Lobby"},
+      {"site/a/fault/13", "1", nullptr},  // no such lamp
+      {"site/a/event", "{}", nullptr},
+      {"site/b/fault/3", "0", nullptr},
+      {"site/a/trigger/bgm/1", "1", nullptr},
+  };
+  std::uint64_t corrected = 0;
+  for (const Row& row : rows) {
+    if (std::string_view(row.topic) == "site/a/faults") continue;
+    const std::size_t before = client.sent.size();
+    publisher.OnBrokerValue(row.topic, row.payload);
+    publisher.Pump(client.Send());
+    const std::vector<std::string> out = client.Topics(before);
+    if (row.republished == nullptr) {
+      EXPECT_TRUE(out.empty()) << row.topic << "=" << row.payload;
+    } else {
+      EXPECT_EQ(out, std::vector<std::string>{row.republished}) << row.topic << "=" << row.payload;
+      ++corrected;
+    }
+  }
+  EXPECT_EQ(publisher.corrected(), corrected);
+  const std::size_t before = client.sent.size();
+  publisher.OnBrokerValue("site/a/faults", "{}");
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.Topics(before), std::vector<std::string>{"site/a/faults=" + FaultsJson(lamps)});
+
+  // Every retained topic once more, in the order of a connect.
+  const std::size_t again = client.sent.size();
+  publisher.RepublishRetained();
+  publisher.Pump(client.Send());
+  ASSERT_EQ(client.sent.size() - again, all);
+  for (std::size_t i = 0; i < all; ++i)
+    EXPECT_EQ(client.sent[again + i], client.sent[i]) << i;
+}
+
 TEST(MqttPublisher, ARefusingClientKeepsTheRestForTheNextPump) {
   MqttPublisher publisher("b");
   FakeClient client;
@@ -347,8 +445,43 @@ TEST(ReconnectBackoff, DoublesFromOneSecondToAMinuteAndStartsOverAfterASuccess) 
   for (int i = 0; i < 9; ++i)
     waits.push_back(backoff.Failed());
   EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
-  backoff.Succeeded();
+  backoff.Accepted(0);
+  EXPECT_FALSE(backoff.Settled(9999));
+  EXPECT_TRUE(backoff.Settled(10000));
   EXPECT_EQ(backoff.Failed(), 1000);
+}
+
+// Connections the broker ends soon after accepting them: another client with the same id.
+TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
+  struct Row {
+    const char* what;
+    std::vector<std::int64_t> lasted_ms;  // each connection, accepted then lost
+    std::vector<int> waits;
+    bool taken_over;
+  };
+  const Row rows[] = {
+      {"lasting connections start over each time",
+       {60000, 10000, 20000},
+       {1000, 1000, 1000},
+       false},
+      {"one cut short doubles on", {60000, 500}, {1000, 2000}, false},
+      {"two cut short in a row: the longest wait", {60000, 500, 500}, {1000, 2000, 60000}, true},
+      {"and so on", {500, 500, 500, 9999}, {1000, 60000, 60000, 60000}, true},
+      {"one that lasts ends it", {500, 500, 10000, 500}, {1000, 60000, 1000, 2000}, false},
+  };
+  for (const Row& row : rows) {
+    ReconnectBackoff backoff;
+    std::vector<int> waits;
+    std::int64_t now = 0;
+    for (const std::int64_t lasted : row.lasted_ms) {
+      backoff.Accepted(now);
+      now += lasted;
+      waits.push_back(backoff.Lost(now));
+      now += waits.back();
+    }
+    EXPECT_EQ(waits, row.waits) << row.what;
+    EXPECT_EQ(backoff.taken_over(), row.taken_over) << row.what;
+  }
 }
 
 TEST(BrokerStateText, SaysThePhaseAndWhy) {

@@ -107,7 +107,7 @@ void MqttPublisher::MarkAllDirty() {
   // In slot order, the status first, whatever was dirty before.
   dirty_.clear();
   for (Retained& r : retained_)
-    r.dirty = false;
+    r.dirty = r.corrected = false;
   for (std::size_t slot = 0; slot < retained_.size(); ++slot)
     MarkDirty(slot);
 }
@@ -119,16 +119,19 @@ std::vector<std::string> MqttPublisher::StateFilters() const {
 void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view payload) {
   const auto it = slot_by_topic_.find(std::string(topic));
   if (it == slot_by_topic_.end()) return;
-  const Retained& r = retained_[it->second];
+  Retained& r = retained_[it->second];
   // Our own messages come back alike; a value not known yet has nothing to put against.
-  if (!r.payload || *r.payload == payload) return;
+  if (!r.payload || *r.payload == payload || r.corrected) return;
+  r.corrected = true;
   if (!r.dirty) ++corrected_;
   MarkDirty(it->second);
 }
 
 void MqttPublisher::RepublishRetained() {
-  for (std::size_t slot = 0; slot < retained_.size(); ++slot)
+  for (std::size_t slot = 0; slot < retained_.size(); ++slot) {
+    retained_[slot].corrected = false;
     MarkDirty(slot);
+  }
 }
 
 void MqttPublisher::SetLinkState(LinkState state) {

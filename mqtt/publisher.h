@@ -90,7 +90,9 @@ class MqttPublisher {
   // subscribes to them, so that a value someone else put on the broker is seen.
   std::vector<std::string> StateFilters() const;
   // A message the broker delivered on one of those topics. When it differs from the value held
-  // here, the held value goes out again; anything else is ignored.
+  // here, the held value goes out again: at once the first time, then at the next
+  // RepublishRetained(), so that two publishers of one topic (another program, a misconfigured
+  // second panel) never bounce it between them at network speed. Anything else is ignored.
   void OnBrokerValue(std::string_view topic, std::string_view payload);
   // Every retained topic goes out again (the client calls it every KeepAlive x 2): a value that
   // was overwritten or lost on the broker unseen is put right within that time.
@@ -123,6 +125,7 @@ class MqttPublisher {
     std::optional<std::string> payload;  // nothing until the value is first known
     int qos = 0;
     bool dirty = false;
+    bool corrected = false;  // put right since the last republish
   };
   std::size_t Slot(std::string topic, int qos = 0);
   void Set(std::size_t slot, std::string payload);

@@ -10,12 +10,10 @@
 #include <QElapsedTimer>
 #include <QLockFile>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "platform/port_lock.h"
@@ -268,46 +266,6 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     EXPECT_FALSE(port_.device_lost()) << fatal;
     ASSERT_TRUE(Connect(pty_));
   }
-}
-
-// Another program that reads the same line (`cat /dev/ttyUSB0` of another operator) takes what
-// the controller sends before this one can: said as such, not as a vanished device.
-TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
-  ASSERT_TRUE(Connect(pty_));
-  // The pair's own slave descriptor plays the other program, waiting in read() as cat does.
-  const int other = pty_.slave_fd();
-  std::atomic<bool> stop{false};
-  std::atomic<bool> ended{false};
-  std::thread reader([&] {
-    char buffer[256];
-    while (!stop && read(other, buffer, sizeof buffer) >= 0) {
-    }
-    ended = true;
-  });
-  const bool said = WaitFor(
-      [&] {
-        pty_.WriteMaster(Hex("02 02 06 12 34 00 03"));
-        return !failures_.empty();
-      },
-      milliseconds(5000));
-  stop = true;
-  while (!ended) {  // wakes the reader
-    pty_.WriteMaster(Hex("00"));
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  reader.join();
-  ASSERT_TRUE(said) << "the other reader never took bytes first";
-  EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kBusy});
-  EXPECT_NE(port_.last_error().text.find("another program is reading COM1"), std::string::npos)
-      << port_.last_error().text;
-  // A line whose far end is gone is still a lost device.
-  port_.Close();
-  failures_.clear();
-  PtyPair gone;
-  ASSERT_TRUE(Connect(gone));
-  gone.CloseMaster();
-  EXPECT_TRUE(WaitFor([&] { return !failures_.empty(); }));
-  EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kLost});
 }
 
 // Gives a device to another user for the length of a scope, then back to root.

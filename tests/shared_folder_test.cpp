@@ -411,9 +411,7 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
 }
 
 // Installed, the folders belong to root:dialout with mode 2775. Whoever writes, every file stays
-// in the folder's group and writable for it. A new file is the writer's; a rewritten one keeps
-// its owner where the writer may keep it (root), so that a rewrite never makes another user's
-// file the writer's own.
+// in the folder's group and writable for it; a rewrite keeps the owner where it may (root).
 TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
   if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another group needs root";
   const group* shared = getgrnam("dialout");

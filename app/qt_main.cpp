@@ -126,6 +126,7 @@ int main(int argc, char* argv[]) {
       orv::HostName());
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
+  environment.tick_clock = orv::SteadyMilliseconds;
   if (parsed.options.headless) {
     return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                      mqtt_settings, PrintLine);

@@ -2,6 +2,10 @@
 
 #include <utility>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace orv {
 namespace {
 
@@ -27,6 +31,43 @@ SettingsTrust JudgeOwnerAndMode(std::uint32_t owner, std::uint32_t mode, std::ui
   return SettingsTrust::kTrusted;
 }
 
+SettingsTrust JudgeFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t self,
+                          bool self_may_own) {
+  constexpr std::uint32_t kSticky = 01000;
+  if (owner == 0 && (mode & kSticky) != 0) return SettingsTrust::kTrusted;
+  return JudgeOwnerAndMode(owner, mode, self, self_may_own);
+}
+
+SettingsTrust JudgeFolders(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
+                           std::filesystem::path* real_file, std::filesystem::path* culprit) {
+  namespace fs = std::filesystem;
+#ifdef _WIN32
+  static_cast<void>(self);
+  static_cast<void>(self_may_own);
+  static_cast<void>(culprit);
+  if (real_file != nullptr) *real_file = file;
+  return SettingsTrust::kTrusted;
+#else
+  const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
+  std::error_code error;
+  const fs::path real = fs::canonical(parent, error);
+  if (error) return SettingsTrust::kMissing;
+  if (real_file != nullptr) *real_file = real / file.filename();
+  // Up to / by the real names: nothing on the way is a link, so what is judged is what is read.
+  for (fs::path folder = real;; folder = folder.parent_path()) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        JudgeFolder(static_cast<std::uint32_t>(info.st_uid),
+                    static_cast<std::uint32_t>(info.st_mode & 07777), self,
+                    self_may_own) != SettingsTrust::kTrusted) {
+      if (culprit != nullptr) *culprit = folder;
+      return SettingsTrust::kFolderNotSafe;
+    }
+    if (folder == folder.parent_path()) return SettingsTrust::kTrusted;
+  }
+#endif
+}
+
 const char* SettingsTrustText(SettingsTrust trust) {
   switch (trust) {
     case SettingsTrust::kTrusted:
@@ -39,6 +80,8 @@ const char* SettingsTrustText(SettingsTrust trust) {
       return "it is a link, or has more than one name";
     case SettingsTrust::kOtherOwner:
       return "it belongs to another user";
+    case SettingsTrust::kFolderNotSafe:
+      return "other users can change a folder above it";
     case SettingsTrust::kWritableByOthers:
       break;
   }
@@ -59,6 +102,7 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
   };
   Source program = Load(program_file_, self, true, problem);
   program_trust_ = program.trust;
+  program_why_ = Why(program);
   if (program.trust == SettingsTrust::kTrusted) {
     trusted_program_ = std::move(program.profile);
   } else {
@@ -79,16 +123,20 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
   } else if (!problem.empty()) {
     say_file(site_file_.string() + " " + problem + ": its settings were not read.");
   } else if (site.trust != SettingsTrust::kMissing) {
-    say_file(site_file_.string() + " is ignored: " + SettingsTrustText(site.trust) +
-             ". It must belong to root, and only root may write it.");
+    say_file(site_file_.string() + " is ignored: " + Why(site) +
+             ". It must belong to root, and only root may write it and the folders above it.");
   }
 }
 
 SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::uint32_t self,
                                         bool self_may_own, std::string& problem) {
   problem.clear();
-  ProfileSnapshot read(file);
   Source source;
+  std::filesystem::path real_file;
+  const SettingsTrust folders =
+      JudgeFolders(file, self, self_may_own, &real_file, &source.unsafe_folder);
+  if (real_file.empty()) return source;  // no folder, no file
+  ProfileSnapshot read(real_file);
   if (read.state() == ProfileFileState::kMissing) return source;
   if (read.state() != ProfileFileState::kRead || !read.owner()) {
     source.trust = read.refused_as_link() ? SettingsTrust::kLinked : SettingsTrust::kNotRead;
@@ -97,8 +145,17 @@ SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::
   }
   // The reader took a regular file with one name only; who may change it decides the rest.
   source.trust = JudgeOwnerAndMode(read.owner()->user, read.owner()->mode, self, self_may_own);
+  // Only then the folders: a file that is not trusted itself is said to be so.
+  if (source.trust == SettingsTrust::kTrusted) source.trust = folders;
   source.profile = std::move(read);
   return source;
+}
+
+std::string SiteSettings::Why(const Source& source) {
+  if (source.trust == SettingsTrust::kFolderNotSafe && !source.unsafe_folder.empty()) {
+    return "other users can change the folder " + source.unsafe_folder.string();
+  }
+  return SettingsTrustText(source.trust);
 }
 
 std::string SiteSettings::Read(std::string_view section, std::string_view key,
@@ -106,9 +163,8 @@ std::string SiteSettings::Read(std::string_view section, std::string_view key,
   if (capacity < 2) return {};  // room for no character
   if (auto value = Lookup(trusted_program_, section, key, capacity)) return *std::move(value);
   if (Lookup(untrusted_program_, section, key, capacity) && said_.emplace(section).second) {
-    Say("[" + std::string(section) + "] in " + program_file_.string() +
-        " is ignored: " + SettingsTrustText(program_trust_) + ". Put site-wide settings in " +
-        site_file_.string() + ".");
+    Say("[" + std::string(section) + "] in " + program_file_.string() + " is ignored: " +
+        program_why_ + ". Put site-wide settings in " + site_file_.string() + ".");
   }
   if (auto value = Lookup(site_, section, key, capacity)) return *std::move(value);
   return {};

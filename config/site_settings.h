@@ -26,12 +26,27 @@ enum class SettingsTrust {
   kLinked,            // a symbolic link, or a file with more than one name
   kOtherOwner,        // owned by neither root nor (where allowed) the user running the program
   kWritableByOthers,  // its group or everyone may write it
+  kFolderNotSafe,     // a folder on its way up to / that someone else may change (see below)
 };
 
 // The owner and mode rule alone: root may own the file, and so may the user running the program
 // when self_may_own; nobody but the owner may write it.
 SettingsTrust JudgeOwnerAndMode(std::uint32_t owner, std::uint32_t mode, std::uint32_t self,
                                 bool self_may_own);
+
+// The same rule for one folder on the way from a file up to /, as ssh's StrictModes judges it:
+// whoever may write a folder may rename the file in it and put another in its place. A folder
+// that others may write is safe only when it is root's and sticky (like /tmp): there nobody may
+// rename or remove what someone else put in it.
+SettingsTrust JudgeFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t self,
+                          bool self_may_own);
+
+// The folders of a file, from its own up to /, by their real names (links resolved), judged by
+// JudgeFolder. kTrusted, or why not with the first folder that failed in *culprit. The real name
+// of the file goes to *real_file, so that it is read through the very folders judged here; it
+// stays empty when the folder cannot be found (the file is then missing).
+SettingsTrust JudgeFolders(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
+                           std::filesystem::path* real_file, std::filesystem::path* culprit);
 
 // Why a file is not trusted, as the end of a sentence ("other users can change that file").
 const char* SettingsTrustText(SettingsTrust trust);
@@ -42,7 +57,11 @@ const char* SettingsTrustText(SettingsTrust trust);
 // A key is taken from the program's own settings file (SYSINI/MainForm.INI) when that file is
 // owned by the user running the program or by root and only its owner may write it (a personal
 // copy, the demo, the tests), else from the site file, which must be owned by root and written by
-// root alone. Both files are read once, here, and judged on the handle they were read through.
+// root alone. The folders above each file are held to the same rule up to /: a file that is the
+// user's own in a folder the group shares (the installed SYSINI, 2775) is not trusted, since
+// anyone in the group could have put it there, and the program's own rewrite of it makes it the
+// user's. Both files are read once, here, through the folders judged, and judged on the handle
+// they were read through. The rule is the same for every section read here.
 // A key set in a program file that is not trusted is ignored, and a notice names its section, says
 // why and where to put it: once per section for the life of this object, which a caller makes
 // once per use (a connect).
@@ -69,7 +88,10 @@ class SiteSettings {
   struct Source {
     SettingsTrust trust = SettingsTrust::kMissing;
     std::optional<ProfileSnapshot> profile;  // whenever the file was read, trusted or not
+    std::filesystem::path unsafe_folder;     // with kFolderNotSafe
   };
+  // Why a file is not trusted, naming the folder when a folder is why.
+  static std::string Why(const Source& source);
   static Source Load(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
                      std::string& problem);
   void Say(const std::string& text) const;
@@ -78,6 +100,7 @@ class SiteSettings {
   std::filesystem::path site_file_;
   NoticeFn notice_;
   SettingsTrust program_trust_ = SettingsTrust::kMissing;
+  std::string program_why_;
   SettingsTrust site_trust_ = SettingsTrust::kMissing;
   std::optional<ProfileSnapshot> trusted_program_;
   std::optional<ProfileSnapshot> untrusted_program_;

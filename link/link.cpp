@@ -6,8 +6,11 @@
 
 namespace orv {
 
-Link::Link(SerialPort& port, ClockFn clock)
-    : port_(port), transmitter_(port), scheduler_(transmitter_), watch_(std::move(clock)) {
+Link::Link(SerialPort& port, ClockFn clock, TickClockFn tick_clock)
+    : port_(port),
+      transmitter_(port),
+      scheduler_(transmitter_),
+      watch_(std::move(clock), std::move(tick_clock)) {
   connections_.push_back(
       port_.received().Connect([this](const Bytes& chunk) { receiver_.OnComm(chunk); }));
   connections_.push_back(receiver_.frame_received().Connect(

@@ -21,8 +21,9 @@ namespace orv {
 // of it is shown.
 class Link {
  public:
-  // clock: only for the local time of the last valid frame that the link watch names.
-  explicit Link(SerialPort& port, ClockFn clock = {});
+  // clock: only for the local time of the last valid frame that the link watch names;
+  // tick_clock: the link watch's time (see LinkWatch), every tick 100 ms without it.
+  explicit Link(SerialPort& port, ClockFn clock = {}, TickClockFn tick_clock = {});
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "platform/clock.h"
@@ -24,11 +25,19 @@ struct LinkCounters {
   bool operator==(const LinkCounters&) const = default;
 };
 
+// The tick's clock: monotonic milliseconds, read once per tick.
+using TickClockFn = std::function<std::int64_t()>;
+// The system's monotonic clock (steady_clock) in milliseconds: the program's tick clock.
+std::int64_t SteadyMilliseconds();
+
 // Whether the controller answers. The poll scheduler never waits for a reply, so a silent
 // controller or a cut cable would leave the window calm; the watch only observes (it sends
 // nothing and changes nothing on the line) and says when no valid frame has come for the set
-// time. Driven by the 100 ms tick: time is counted in ticks, and the clock is read only to name
-// the local time of the last valid frame.
+// time. Driven by the 100 ms tick: only a valid frame dispatched in a tick counts, and the time
+// is the tick's clock, read once per tick, so a tick that comes late (a busy event loop under a
+// flood of bytes) does not make the watch late. Without a tick clock (tests) every tick is
+// 100 ms. The wall clock is read only to name the local time of the last valid frame. Spans are
+// said in ticks of 100 ms.
 class LinkWatch {
  public:
   static constexpr int kTicksPerSecond = 10;
@@ -53,7 +62,10 @@ class LinkWatch {
     std::int64_t lost_ticks = 0;
   };
 
-  explicit LinkWatch(ClockFn clock = {}) : clock_(std::move(clock)) {}
+  static constexpr std::int64_t kMsPerTick = 1000 / kTicksPerSecond;
+
+  explicit LinkWatch(ClockFn clock = {}, TickClockFn tick_clock = {})
+      : clock_(std::move(clock)), tick_clock_(std::move(tick_clock)) {}
 
   // 0 turns the watch off (never lost); takes effect at once.
   void set_no_reply_seconds(int seconds) { no_reply_seconds_ = seconds; }
@@ -71,23 +83,26 @@ class LinkWatch {
   bool lost() const { return state_ == State::kLost; }
   bool had_reply() const { return had_reply_; }
   // Ticks since the last valid frame, or since the connect when none came.
-  std::int64_t silent_ticks() const { return ticks_ - last_reply_tick_; }
+  std::int64_t silent_ticks() const { return (now_ms_ - last_reply_ms_) / kMsPerTick; }
   // Ticks since the connect.
-  std::int64_t connected_ticks() const { return ticks_ - connect_tick_; }
+  std::int64_t connected_ticks() const { return (now_ms_ - connect_ms_) / kMsPerTick; }
   const LocalDateTime& last_reply_time() const { return last_reply_time_; }
   const LocalDateTime& connect_time() const { return connect_time_; }
   Signal<const Change&>& changed() { return changed_; }
 
  private:
   LocalDateTime Now() const { return clock_ ? clock_() : LocalDateTime{}; }
+  // The tick clock's time, never going back.
+  void ReadTickClock();
 
   ClockFn clock_;
+  TickClockFn tick_clock_;
   int no_reply_seconds_ = kDefaultNoReplySeconds;
   State state_ = State::kDisconnected;
-  std::int64_t ticks_ = 0;
-  std::int64_t connect_tick_ = 0;
-  std::int64_t last_reply_tick_ = 0;
-  std::int64_t lost_tick_ = 0;
+  std::int64_t now_ms_ = 0;
+  std::int64_t connect_ms_ = 0;
+  std::int64_t last_reply_ms_ = 0;
+  std::int64_t lost_ms_ = 0;
   LocalDateTime last_reply_time_;
   LocalDateTime connect_time_;
   bool had_reply_ = false;

@@ -32,4 +32,23 @@ int ReconnectBackoff::Failed() {
   return wait;
 }
 
+void ReconnectBackoff::Accepted(std::int64_t now_ms) {
+  accepted_ms_ = now_ms;
+  connected_ = true;
+}
+
+bool ReconnectBackoff::Settled(std::int64_t now_ms) {
+  if (!connected_ || now_ms - accepted_ms_ < kSettledMs) return false;
+  next_ms_ = kFirstMs;
+  cut_short_ = 0;
+  return true;
+}
+
+int ReconnectBackoff::Lost(std::int64_t now_ms) {
+  if (!Settled(now_ms)) ++cut_short_;
+  connected_ = false;
+  if (taken_over()) next_ms_ = kLongestMs;
+  return Failed();
+}
+
 }  // namespace orv

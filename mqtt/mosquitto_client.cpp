@@ -38,6 +38,7 @@ bool MosquittoClient::Connect(const MosquittoOptions& options, const std::string
     mosquitto_connect_callback_set(mosq_, OnConnect);
     mosquitto_disconnect_callback_set(mosq_, OnDisconnect);
     mosquitto_publish_callback_set(mosq_, OnPublish);
+    mosquitto_message_callback_set(mosq_, OnMessage);
     mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     // Small messages at once: Nagle's wait behind the broker's delayed ACK would hold a burst
     // of events for tens of milliseconds.
@@ -101,6 +102,11 @@ std::optional<int> MosquittoClient::Publish(const std::string& topic, const std:
   return mid;
 }
 
+bool MosquittoClient::Subscribe(const std::string& filter, int qos) {
+  return mosq_ != nullptr &&
+         mosquitto_subscribe(mosq_, nullptr, filter.c_str(), qos) == MOSQ_ERR_SUCCESS;
+}
+
 std::string MosquittoClient::ConnackText(int code) {
   return mosquitto_connack_string(code);
 }
@@ -123,6 +129,15 @@ void MosquittoClient::OnDisconnect(mosquitto*, void* self, int error) {
 void MosquittoClient::OnPublish(mosquitto*, void* self, int mid) {
   auto* client = static_cast<MosquittoClient*>(self);
   if (client->events_.published) client->events_.published(mid);
+}
+
+void MosquittoClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  auto* client = static_cast<MosquittoClient*>(self);
+  if (!client->events_.message || message == nullptr || message->topic == nullptr) return;
+  const std::string_view payload(
+      static_cast<const char*>(message->payload),
+      message->payload != nullptr ? static_cast<std::size_t>(message->payloadlen) : std::size_t{0});
+  client->events_.message(message->topic, payload);
 }
 
 }  // namespace orv

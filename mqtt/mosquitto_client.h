@@ -3,8 +3,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace orv {
 
@@ -35,6 +37,8 @@ class MosquittoClient {
     std::function<void(int error)> disconnected;
     // A QoS 1 message was acknowledged, or a QoS 0 one was written out.
     std::function<void(int mid)> published;
+    // A message on a topic subscribed to.
+    std::function<void(std::string_view topic, std::string_view payload)> message;
   };
 
   explicit MosquittoClient(Events events);
@@ -60,6 +64,9 @@ class MosquittoClient {
   std::optional<int> Publish(const std::string& topic, const std::string& payload, int qos,
                              bool retain);
 
+  // Asks the broker for the messages on a topic filter; false when the client cannot send it now.
+  bool Subscribe(const std::string& filter, int qos);
+
   static std::string ConnackText(int code);
   static std::string ErrorText(int error);
 
@@ -67,6 +74,7 @@ class MosquittoClient {
   static void OnConnect(mosquitto*, void* self, int code);
   static void OnDisconnect(mosquitto*, void* self, int error);
   static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
 
   Events events_;
   mosquitto* mosq_ = nullptr;

@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "platform/safe_file.h"
+#include "platform/users.h"
 
 namespace orv {
 namespace {
@@ -115,6 +116,17 @@ std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, s
     why = IsRefusal(error) ? error.message() : "cannot be read (" + error.message() + ")";
     return std::nullopt;
   }
+  // A secret is taken only from a file that root or this program's own user made: any other
+  // user's file (a key of theirs, or one they planted) would send their bytes to the broker.
+  const auto owner = static_cast<std::uint32_t>(info.st_uid);
+  if (owner != 0 && owner != EffectiveUserId()) {
+    why = "belongs to user " + UserName(owner) + ", neither root nor the user running the program";
+    return std::nullopt;
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    why = "can be changed by other users (chmod go-w)";
+    return std::nullopt;
+  }
   if ((info.st_mode & S_IROTH) != 0) {
     why = "can be read by every user (chmod o-r, or 640 with the group that runs the program)";
     return std::nullopt;
@@ -174,7 +186,8 @@ MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
     settings.password = ReadPasswordFile(password_file, why);
     if (!settings.password) {
       say(NoticeLevel::kError, "MQTT is off: the password file " + password_file + " " + why +
-                                   ". It must be a regular file that others cannot read.");
+                                   ". It must be a regular file of root or of the user running "
+                                   "the program, that others can neither read nor change.");
       return settings;
     }
     if (settings.user.empty()) {

@@ -27,8 +27,10 @@ std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string& w
 bool CheckBaseTopic(std::string_view topic, std::string& why);
 
 // The password from a file that only its owner and group may read: a regular file, not a link,
-// with one name, not readable by others (mode & 004 == 0). One trailing line break is not part of
-// it. Nothing, with why set, otherwise.
+// with one name, owned by root or by the user running the program (the service's own user),
+// writable by its owner alone and not readable by others (mode & 026 == 0). One trailing line
+// break is not part of it. Nothing, with why set, otherwise. The file's name must come from a
+// trusted settings file (SiteSettings), which is what makes the rule worth anything.
 std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, std::string& why);
 
 struct MqttSettings {

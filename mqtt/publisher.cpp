@@ -88,6 +88,7 @@ MqttMessage MqttPublisher::Will() const {
 }
 
 std::size_t MqttPublisher::Slot(std::string topic, int qos) {
+  slot_by_topic_.emplace(topic, retained_.size());
   retained_.push_back(Retained{std::move(topic), std::nullopt, qos, false});
   return retained_.size() - 1;
 }
@@ -96,9 +97,44 @@ void MqttPublisher::Set(std::size_t slot, std::string payload) {
   Retained& r = retained_[slot];
   if (r.payload == payload) return;
   r.payload = std::move(payload);
-  if (!r.dirty) {
-    r.dirty = true;
-    dirty_.push_back(slot);
+  MarkDirty(slot);
+}
+
+void MqttPublisher::MarkDirty(std::size_t slot) {
+  Retained& r = retained_[slot];
+  if (r.dirty || !r.payload) return;
+  r.dirty = true;
+  dirty_.push_back(slot);
+}
+
+void MqttPublisher::MarkAllDirty() {
+  // In slot order, the status first, whatever was dirty before.
+  dirty_.clear();
+  for (Retained& r : retained_)
+    r.dirty = r.corrected = false;
+  for (std::size_t slot = 0; slot < retained_.size(); ++slot)
+    MarkDirty(slot);
+}
+
+std::vector<std::string> MqttPublisher::StateFilters() const {
+  return {Topic("status"), Topic("link"), Topic("faults"), Topic("fault/+"), Topic("trigger/#")};
+}
+
+void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view payload) {
+  const auto it = slot_by_topic_.find(std::string(topic));
+  if (it == slot_by_topic_.end()) return;
+  Retained& r = retained_[it->second];
+  // Our own messages come back alike; a value not known yet has nothing to put against.
+  if (!r.payload || *r.payload == payload || r.corrected) return;
+  r.corrected = true;
+  if (!r.dirty) ++corrected_;
+  MarkDirty(it->second);
+}
+
+void MqttPublisher::RepublishRetained() {
+  for (std::size_t slot = 0; slot < retained_.size(); ++slot) {
+    retained_[slot].corrected = false;
+    MarkDirty(slot);
   }
 }
 
@@ -166,12 +202,7 @@ std::int64_t MqttPublisher::cursor() const {
 
 void MqttPublisher::OnConnected() {
   connected_ = true;
-  dirty_.clear();
-  for (std::size_t slot = 0; slot < retained_.size(); ++slot) {
-    Retained& r = retained_[slot];
-    r.dirty = r.payload.has_value();
-    if (r.dirty) dirty_.push_back(slot);
-  }
+  MarkAllDirty();
 }
 
 void MqttPublisher::OnDisconnected() {

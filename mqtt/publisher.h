@@ -42,7 +42,9 @@ bool IsPublishedKind(JournalKind kind);
 
 // Turns the panel's state into broker messages, without any network of its own. The retained
 // topics keep their last value and go out when they change (the newest value only, however often
-// it changed while the broker could not take it) and all of them again at every connect. Events
+// it changed while the broker could not take it) and all of them again at every connect, at every
+// RepublishRetained() and whenever the broker shows another value on one of them (anyone allowed
+// to publish there could have put it). Events
 // are taken in order by sequence number, from the journal or, without one, from a bounded queue
 // of the records as they were made; at most window of them are unacknowledged at a time, and the
 // cursor moves only over what the broker acknowledged, so after a lost connection the sending
@@ -84,6 +86,21 @@ class MqttPublisher {
   // Without a journal: each record as it is made, numbered here from 1.
   void OnRecorded(const JournalEntry& entry);
 
+  // ---- What the broker holds. ----
+  // The topic filters that cover every retained topic (and not the events): the client
+  // subscribes to them, so that a value someone else put on the broker is seen.
+  std::vector<std::string> StateFilters() const;
+  // A message the broker delivered on one of those topics. When it differs from the value held
+  // here, the held value goes out again: at once the first time, then at the next
+  // RepublishRetained(), so that two publishers of one topic (another program, a misconfigured
+  // second panel) never bounce it between them at network speed. Anything else is ignored.
+  void OnBrokerValue(std::string_view topic, std::string_view payload);
+  // Every retained topic goes out again (the client calls it every KeepAlive x 2): a value that
+  // was overwritten or lost on the broker unseen is put right within that time.
+  void RepublishRetained();
+  // Values put right after the broker showed another one, since the start.
+  std::uint64_t corrected() const { return corrected_; }
+
   // ---- The connection. ----
   // Everything retained goes out again, and the events from just past the cursor.
   void OnConnected();
@@ -109,9 +126,12 @@ class MqttPublisher {
     std::optional<std::string> payload;  // nothing until the value is first known
     int qos = 0;
     bool dirty = false;
+    bool corrected = false;  // put right since the last republish
   };
   std::size_t Slot(std::string topic, int qos = 0);
   void Set(std::size_t slot, std::string payload);
+  void MarkDirty(std::size_t slot);
+  void MarkAllDirty();
   void PumpRetained(const SendFn& send);
   void PumpEvents(const SendFn& send);
   bool ReadRows(std::int64_t from, std::size_t limit, std::vector<JournalRow>& rows);
@@ -120,7 +140,9 @@ class MqttPublisher {
   std::size_t window_;
   std::size_t memory_limit_;
   std::vector<Retained> retained_;
+  std::unordered_map<std::string, std::size_t> slot_by_topic_;
   std::vector<std::size_t> dirty_;
+  std::uint64_t corrected_ = 0;
   std::size_t status_slot_ = 0;
   std::size_t link_slot_ = 0;
   std::size_t faults_slot_ = 0;

@@ -7,6 +7,7 @@ using telnet::kComPortOption;
 using telnet::kDo;
 using telnet::kDont;
 using telnet::kIac;
+using telnet::kMaxOptionChanges;
 using telnet::kMaxSubnegotiation;
 using telnet::kSb;
 using telnet::kSe;
@@ -64,14 +65,27 @@ void TelnetCodec::OnNegotiation(std::uint8_t verb, std::uint8_t option, TelnetIn
   const bool for_us = verb == kDo || verb == kDont;  // about what we do, else about the server
   const bool on = verb == kDo || verb == kWill;
   if (state == nullptr) {
-    // Refused: a request to turn it on gets a no; a request to turn it off asks for what is so.
-    if (on) answer(for_us ? kWont : kDont);
+    // Refused: a request to turn it on gets a no, once; a request to turn it off asks for what
+    // is so.
+    if (!on) return;
+    std::bitset<256>& said = for_us ? refused_local_ : refused_remote_;
+    if (said.test(option)) {
+      ++ignored_requests_;
+      return;
+    }
+    said.set(option);
+    answer(for_us ? kWont : kDont);
     return;
   }
   bool& enabled = for_us ? state->local : state->remote;
   bool& asked = for_us ? state->local_asked : state->remote_asked;
+  int& changes = for_us ? state->local_changes : state->remote_changes;
   const TelnetEvent::Kind kind =
       for_us ? TelnetEvent::Kind::kLocalOption : TelnetEvent::Kind::kRemoteOption;
+  if (enabled != on && changes >= kMaxOptionChanges) {
+    ++ignored_requests_;
+    return;
+  }
   if (enabled == on) {
     // A repeat gets no reply; a no to our own request is news.
     const bool refused = asked && !on;
@@ -80,6 +94,7 @@ void TelnetCodec::OnNegotiation(std::uint8_t verb, std::uint8_t option, TelnetIn
     return;
   }
   enabled = on;
+  ++changes;
   // The answer to our own request is not answered again; a request of the server's is.
   if (!asked) answer(for_us ? (on ? kWill : kWont) : (on ? kDo : kDont));
   asked = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,6 +40,11 @@ inline constexpr std::uint8_t kServerOffset = 100;
 // of bytes, and a server that never ends one must not make the buffer grow.
 inline constexpr std::size_t kMaxSubnegotiation = 64;
 
+// How often an accepted option may change state, each way, in one connection. The agreement
+// takes one change; a server that turns an option on and off again and again (each turn asks for
+// an answer, and COM-PORT-OPTION for the line settings again) is not followed further.
+inline constexpr int kMaxOptionChanges = 8;
+
 }  // namespace telnet
 
 struct TelnetEvent {
@@ -64,8 +70,11 @@ struct TelnetInput {
 };
 
 // One telnet connection's state: the receive parser and the negotiation of the two options it
-// accepts, COM-PORT-OPTION and BINARY, both ways. Every other option is refused. An option is
-// answered only when its state changes, so two sides can never bounce a request for ever.
+// accepts, COM-PORT-OPTION and BINARY, both ways. Every other option is refused, and each refusal
+// is said once per option and way for the whole connection. An accepted option is answered only
+// when its state changes, at most kMaxOptionChanges times. So whatever a server sends, the
+// answers of a connection never exceed a few kilobytes, and two sides can never bounce a request
+// for ever.
 class TelnetCodec {
  public:
   // What the client says first: it will do COM-PORT-OPTION, and binary both ways (so that CR
@@ -79,6 +88,9 @@ class TelnetCodec {
   bool remote_enabled(std::uint8_t option) const;
   // Subnegotiations dropped for being too long, since the start.
   std::size_t overlong_subnegotiations() const { return overlong_; }
+  // Requests not followed (an accepted option past kMaxOptionChanges) or not answered again (a
+  // refused option already refused), since the start.
+  std::size_t ignored_requests() const { return ignored_requests_; }
 
  private:
   enum class State { kData, kIac, kOption, kSb, kSbOption, kSbIac };
@@ -87,6 +99,8 @@ class TelnetCodec {
     bool local_asked = false;   // we sent WILL and wait for the answer
     bool remote = false;        // the server does it
     bool remote_asked = false;  // we sent DO and wait for the answer
+    int local_changes = 0;
+    int remote_changes = 0;
   };
   static bool Accepted(std::uint8_t option);
   OptionState* Find(std::uint8_t option);
@@ -100,6 +114,10 @@ class TelnetCodec {
   bool sb_overlong_ = false;
   Bytes sb_payload_;
   std::size_t overlong_ = 0;
+  std::size_t ignored_requests_ = 0;
+  // Refused options already answered: DO (we won't) and WILL (do not), by option.
+  std::bitset<256> refused_local_;
+  std::bitset<256> refused_remote_;
   OptionState binary_;
   OptionState com_port_;
 };

@@ -25,7 +25,7 @@ std::string FrameHex(const ReceivedFrame& frame) {
 
 MainForm::MainForm(MainFormEnvironment env)
     : env_(std::move(env)),
-      link_(env_.port, env_.clock),
+      link_(env_.port, env_.clock, env_.tick_clock),
       config_(env_.program_folder, env_.site_settings_file),
       event_log_(env_.program_folder),
       commands_(link_, SupervisionCheck, Timer_CB),

@@ -47,6 +47,8 @@ struct MainFormEnvironment {
   JournalOptions journal_options{};
   // Where the site-wide settings are kept (the link watch's time is one).
   std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile);
+  // The tick's clock for the link watch (SteadyMilliseconds); empty: every tick is 100 ms.
+  TickClockFn tick_clock{};
 };
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,

@@ -80,7 +80,8 @@ fs::path Beside(const fs::path& file, std::string_view suffix) {
 
 #ifdef _WIN32
 // Writes the whole content beside the file and renames it over the file.
-bool ReplaceFile(const fs::path& file, const std::string& bytes, int, std::string& problem) {
+bool ReplaceFile(const fs::path& file, const std::string& bytes, int, std::uint32_t,
+                 std::string& problem) {
   const fs::path temporary = Beside(file, ".tmp");
   std::error_code ec;
   fs::remove(temporary, ec);  // left over from an interrupted write
@@ -169,8 +170,13 @@ FileDescriptor CreateTemporary(const fs::path& file, fs::path& temporary, std::s
 // and renames it over the file: the rename is the last step, so a crash leaves the old file or
 // the new one, never a part of either. On failure the new file is removed again. old_mode is
 // negative for a file that did not exist: the new one keeps the umask's permissions.
+//
+// The new file also keeps the old one's owner where the system allows it (a program run by
+// root): a rewrite must never turn another user's file into one of the writer's own, which the
+// writer would then trust. Elsewhere the trust of a shared folder's file never rests on the
+// file alone (see the site settings).
 bool ReplaceFile(const fs::path& file, const std::string& bytes, int old_mode,
-                 std::string& problem) {
+                 std::uint32_t old_owner, std::string& problem) {
   fs::path temporary;
   FileDescriptor out = CreateTemporary(file, temporary, problem);
   if (!out.valid()) return false;
@@ -182,6 +188,10 @@ bool ReplaceFile(const fs::path& file, const std::string& bytes, int old_mode,
   };
   if (!WriteAll(out.get(), bytes.data(), bytes.size())) return fail("cannot be written");
   if (::fsync(out.get()) != 0) return fail("cannot be written");
+  if (old_mode >= 0 && old_owner != static_cast<std::uint32_t>(::geteuid()) &&
+      ::fchown(out.get(), static_cast<uid_t>(old_owner), static_cast<gid_t>(-1)) != 0) {
+    // Refused to anyone but root: the file becomes the writer's, as any rewrite does.
+  }
   // On the handle, never through the name; a settings file is never executable or set-ID.
   if (old_mode >= 0 && ::fchmod(out.get(), static_cast<mode_t>(old_mode & 0666)) != 0) {
     return fail("cannot be given the file's permissions");
@@ -271,7 +281,7 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
       return fail();
     }
     const int old_mode = state == ProfileFileState::kRead ? static_cast<int>(old.mode) : -1;
-    if (!ReplaceFile(file, new_bytes, old_mode, reason)) return fail();
+    if (!ReplaceFile(file, new_bytes, old_mode, old.user, reason)) return fail();
     if (problem != nullptr) problem->clear();
     return true;
   } catch (const std::exception&) {

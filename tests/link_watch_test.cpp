@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "linkwatch/line_status_text.h"
-#include "mqtt/mqtt_feed.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
 #include "link/frame.h"
+#include "link/link_watch.h"
+#include "linkwatch/line_status_text.h"
+#include "mqtt/mqtt_feed.h"
 #include "tests/form_fixture.h"
 #include "tests/test_util.h"
 
@@ -363,6 +364,43 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   tick(1);
   EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering", "no-reply", "answering",
                                             "disconnected"}));
+}
+
+// Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
+// not make the watch late, and the spans it says are the clock's.
+TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
+  struct Row {
+    std::int64_t tick_ms;
+    int lost_at_tick;
+    std::int64_t silent_ticks;
+  };
+  const Row rows[] = {{100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.tick_ms);
+    std::int64_t now = 1'000'000;
+    LinkWatch watch({}, [&now] { return now; });
+    std::vector<LinkWatch::Change> changes;
+    const Connection said =
+        watch.changed().Connect([&changes](const LinkWatch::Change& c) { changes.push_back(c); });
+    watch.Connect();
+    int ticks = 0;
+    while (!watch.lost() && ticks < 1000) {
+      now += row.tick_ms;
+      watch.Tick();
+      ++ticks;
+    }
+    EXPECT_EQ(ticks, row.lost_at_tick);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].silent_ticks, row.silent_ticks);
+    // The next valid frame ends it, with the time shown lost in the clock's ticks.
+    now += row.tick_ms;
+    watch.FrameReceived();
+    watch.Tick();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[1].lost);
+    EXPECT_EQ(changes[1].lost_ticks, row.tick_ms / 100);
+    EXPECT_EQ(watch.silent_ticks(), 0);
+  }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
 // retained state matches the simulator's, a fault arrives once, kill -9 leaves "offline" within
 // 1.5 x KeepAlive, events made while the broker was down arrive after its restart once and in
-// order, and a wrong password is said once and retried with back-off.
+// order, a wrong password is said once and retried with back-off, a forged state is put right
+// and the client id taken by another client is given way to.
 #include <gtest/gtest.h>
 
 #include <mosquitto.h>
@@ -125,6 +126,20 @@ class Subscriber {
   std::vector<Received> received_;
 };
 
+// Puts a retained value on the broker as another client would (an operator who can read the
+// password file, say).
+void PublishRetained(int port, const std::string& sub, const std::string& payload) {
+  mosquitto* m = mosquitto_new(nullptr, true, nullptr);
+  ASSERT_EQ(mosquitto_connect(m, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
+  mosquitto_loop_start(m);
+  mosquitto_publish(m, nullptr, (std::string(kBase) + "/" + sub).c_str(),
+                    static_cast<int>(payload.size()), payload.data(), 1, true);
+  std::this_thread::sleep_for(300ms);
+  mosquitto_disconnect(m);
+  mosquitto_loop_stop(m, true);
+  mosquitto_destroy(m);
+}
+
 // "seq":N of an event's JSON.
 std::int64_t SeqOf(const std::string& json) {
   const std::size_t at = json.find("\"seq\":");
@@ -141,9 +156,9 @@ class MqttBroker : public test::ProgramFolderTest {
     ASSERT_GT(port_, 0);
     ProgramFolderTest::SetUp();
   }
-  void WriteSite(const std::string& extra) {
+  void WriteSite(const std::string& extra, int keep_alive_s = kKeepAliveS) {
     test::WriteBytes(site_, "[MQTT]\nBroker=mqtt://127.0.0.1:" + std::to_string(port_) +
-                                "\nTopic=" + kBase + "\nKeepAlive=" + std::to_string(kKeepAliveS) +
+                                "\nTopic=" + kBase + "\nKeepAlive=" + std::to_string(keep_alive_s) +
                                 "\n" + extra);
     ASSERT_EQ(chmod(site_.c_str(), 0644), 0);
   }
@@ -158,7 +173,8 @@ class MqttBroker : public test::ProgramFolderTest {
 
 TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAndEvent) {
   Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
-  WriteSite("");
+  // Long enough that the state is not sent again (every KeepAlive x 2) within the test.
+  WriteSite("", 30);
   auto sim = StartSim();
   // Known before the program starts: it learns them by polling (fault image, EMG page).
   sim->Type("fault 2 on");
@@ -359,6 +375,75 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   test::WriteBytes(password, "right\n");
   auto second = StartProgram();
   EXPECT_TRUE(second->WaitForOutput(" mqtt connected ")) << second->output();
+}
+
+// Anyone who may publish on the broker can put a retained value on the panel's topics (a lamp
+// dark while it is lit): the panel puts its own back within KeepAlive x 2 (at once, since it
+// reads its topics back), and sends its whole state again every KeepAlive x 2 anyway.
+TEST_F(MqttBroker, AForgedRetainedStateIsPutRightAndTheStateIsSentAgainEveryTwoKeepAlives) {
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto sim = StartSim();
+  sim->Type("fault 2 on");
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" link Connected: COM1")) << program->output();
+  Subscriber watcher(port_);
+  ASSERT_TRUE(watcher.WaitFor("fault/3", "1") && watcher.WaitFor("link", "answering"))
+      << program->output();
+  const std::size_t mark = watcher.size();
+  PublishRetained(port_, "fault/3", "0");
+  PublishRetained(port_, "link", "no-reply");
+  const auto put_right = [&](const char* sub, const std::vector<std::string>& seen) {
+    return WaitUntil([&] { return watcher.Since(mark, sub) == seen; },
+                     std::chrono::milliseconds(kKeepAliveS * 2000));
+  };
+  EXPECT_TRUE(put_right("fault/3", {"0", "1"})) << program->output();
+  EXPECT_TRUE(put_right("link", {"no-reply", "answering"})) << program->output();
+  Subscriber later(port_);  // given what the broker keeps now
+  EXPECT_TRUE(later.WaitFor("fault/3", "1", 3000ms) && later.WaitFor("link", "answering", 3000ms));
+
+  // Nothing changes for KeepAlive x 2: every state topic goes out once more all the same.
+  const std::size_t quiet = watcher.size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(kKeepAliveS * 2000 + 500));
+  const std::vector<std::string> again = watcher.Since(quiet, "fault/3");
+  EXPECT_FALSE(again.empty());
+  EXPECT_EQ(std::count(again.begin(), again.end(), "1"), std::ssize(again));
+}
+
+// Another client connects with the panel's client id, again whenever the broker drops it (the
+// broker drops the older of two): the panel gives way, says so once, does not fight over the id.
+TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
+  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  WriteSite("");
+  auto program = StartProgram();
+  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
+  // The panel's id, as the broker logged it ("New client connected from … as ID (…").
+  const std::string log = broker.Log();
+  const std::size_t as = log.find(" as orvandel-") + 4;
+  ASSERT_GT(as, 4U) << log;
+  const std::string id = log.substr(as, log.find(' ', as) - as);
+  mosquitto_lib_init();
+  mosquitto* other = mosquitto_new(id.c_str(), true, nullptr);
+  mosquitto_reconnect_delay_set(other, 1, 1, false);
+  ASSERT_EQ(mosquitto_connect(other, "127.0.0.1", port_, 60), MOSQ_ERR_SUCCESS);
+  mosquitto_loop_start(other);
+  std::this_thread::sleep_for(12000ms);
+  mosquitto_disconnect(other);
+  mosquitto_loop_stop(other, true);
+  mosquitto_destroy(other);
+  program->Drain();
+  const std::string after = broker.Log();
+  const std::string drop = "already connected, closing old connection";
+  std::size_t dropped = 0;
+  for (std::size_t at = after.find(drop); at != std::string::npos; at = after.find(drop, at + 1))
+    ++dropped;
+  // Fought over, each side drops the other every second: a dozen times. Given way: five at most
+  // (the other, the panel, the other, the panel after 2 s, the other).
+  EXPECT_LE(dropped, 5U) << after;
+  const std::string& out = program->output();
+  const std::string taken = " mqtt trying (the client id " + id + " is taken over by another";
+  ASSERT_NE(out.find(taken), std::string::npos) << out;
+  EXPECT_EQ(out.find(taken, out.find(taken) + 1), std::string::npos) << "said once: " << out;
 }
 
 }  // namespace

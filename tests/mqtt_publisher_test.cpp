@@ -1,14 +1,16 @@
-// What goes to the broker, without a broker: JSON escaping, the retained topics sent on change
-// and all again at a connect, the events by sequence number with the acknowledged cursor, the
-// bounded window and the bounded queue without a journal, and the reconnect back-off.
+// What goes to the broker, without a broker: JSON escaping, the retained topics sent on change,
+// all again at a connect and when asked, put right when the broker shows another value, the
+// events by sequence number with the acknowledged cursor, the bounded window and the bounded
+// queue without a journal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "mqtt/broker_state.h"
 #include "mqtt/json.h"
 #include "mqtt/publisher.h"
 
@@ -193,6 +195,84 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_EQ(publisher.dirty(), 0U);
 }
 
+// Whether an MQTT topic filter (+ one level, # the rest) matches a topic.
+bool FilterMatches(std::string_view filter, std::string_view topic) {
+  for (;;) {
+    const std::size_t f = filter.find('/');
+    const std::size_t t = topic.find('/');
+    if (filter.substr(0, f) == "#") return true;
+    if (filter.substr(0, f) != "+" && filter.substr(0, f) != topic.substr(0, t)) return false;
+    if (f == std::string_view::npos || t == std::string_view::npos) return f == t;
+    filter.remove_prefix(f + 1);
+    topic.remove_prefix(t + 1);
+  }
+}
+
+// What the broker shows on the panel's own topics: another value is put right, the panel's own
+// (its echo) and other topics are left alone; every retained topic goes out again when asked.
+TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsked) {
+  MqttPublisher publisher("site/a");
+  FakeClient client;
+  FaultLamps lamps;
+  lamps.set(2);  // fault/3 = 1
+  publisher.SetFaultLamps(lamps);
+  publisher.SetLinkState(LinkState::kNoReply);
+  publisher.SetTriggerNames(2, std::vector<std::string>(120, "Lobby"));
+  publisher.OnConnected();
+  publisher.Pump(client.Send());
+  const std::size_t all = client.sent.size();
+  const std::vector<std::string> filters = publisher.StateFilters();
+  const auto covered = [&filters](const std::string& topic) {
+    return std::any_of(filters.begin(), filters.end(),
+                       [&topic](const std::string& f) { return FilterMatches(f, topic); });
+  };
+  for (const MqttMessage& m : client.sent)
+    EXPECT_TRUE(covered(m.topic)) << m.topic;
+  EXPECT_FALSE(covered("site/a/event"));
+
+  struct Row {
+    const char* topic;
+    const char* payload;
+    const char* republished;  // "": nothing goes out
+  };
+  const Row rows[] = {
+      {"site/a/fault/3", "0", "site/a/fault/3=1"},
+      {"site/a/fault/3", "1", ""},                 // our own value, come back
+      {"site/a/fault/3", "", ""},                  // again: at the next republish
+      {"site/a/fault/4", "", "site/a/fault/4=0"},  // the retained value cleared
+      {"site/a/link", "answering", "site/a/link=no-reply"},
+      {"site/a/status", "offline", "site/a/status=online"},
+      {"site/a/trigger/soft/120/name", "Exit", "site/a/trigger/soft/120/name=Lobby"},
+      {"site/a/fault/13", "1", ""},
+      {"site/a/event", "{}", ""},
+      {"site/b/fault/3", "0", ""},
+  };
+  std::uint64_t corrected = 0;
+  for (const Row& row : rows) {
+    const std::size_t before = client.sent.size();
+    publisher.OnBrokerValue(row.topic, row.payload);
+    publisher.Pump(client.Send());
+    const std::vector<std::string> expected = *row.republished == 0
+                                                  ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{row.republished};
+    EXPECT_EQ(client.Topics(before), expected) << row.topic << "=" << row.payload;
+    corrected += expected.size();
+  }
+  EXPECT_EQ(publisher.corrected(), corrected);
+
+  // Every retained topic once more, in the order of a connect.
+  const std::size_t again = client.sent.size();
+  publisher.RepublishRetained();
+  publisher.Pump(client.Send());
+  ASSERT_EQ(client.sent.size() - again, all);
+  for (std::size_t i = 0; i < all; ++i)
+    EXPECT_EQ(client.sent[again + i], client.sent[i]) << i;
+  // And the next foreign value is put right at once again.
+  publisher.OnBrokerValue("site/a/fault/3", "0");
+  publisher.Pump(client.Send());
+  EXPECT_EQ(client.Topics(again + all), std::vector<std::string>{"site/a/fault/3=1"});
+}
+
 TEST(MqttPublisher, ARefusingClientKeepsTheRestForTheNextPump) {
   MqttPublisher publisher("b");
   FakeClient client;
@@ -344,23 +424,6 @@ TEST(MqttPublisher, ANewJournalChainStartsFromItsFirstRecord) {
   publisher.OnCommitted(2);
   publisher.Pump(client.Send());
   EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{1, 2, 3, 4, 5, 1, 2}));
-}
-
-TEST(ReconnectBackoff, DoublesFromOneSecondToAMinuteAndStartsOverAfterASuccess) {
-  ReconnectBackoff backoff;
-  std::vector<int> waits;
-  for (int i = 0; i < 9; ++i)
-    waits.push_back(backoff.Failed());
-  EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
-  backoff.Succeeded();
-  EXPECT_EQ(backoff.Failed(), 1000);
-}
-
-TEST(BrokerStateText, SaysThePhaseAndWhy) {
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kOff, ""}), "off");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kTrying, "mqtt://h:1"}), "trying (mqtt://h:1)");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kConnected, "mqtt://h:1"}), "connected (mqtt://h:1)");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kRefused, "not authorised"}), "refused: not authorised");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -115,12 +116,24 @@ TEST_F(MqttSettingsFiles, PasswordFileOnlyWhenOthersCannotReadItOneLineBreakStri
   EXPECT_EQ(ReadPasswordFile(File("p1", "s3cret\n", 0600), why), "s3cret");
   EXPECT_EQ(ReadPasswordFile(File("p2", "s3cret\r\n", 0640), why), "s3cret");
   EXPECT_EQ(ReadPasswordFile(File("p3", "two\n\n", 0400), why), "two\n");
-  EXPECT_EQ(ReadPasswordFile(File("p4", " sp ", 0660), why), " sp ");
+  EXPECT_EQ(ReadPasswordFile(File("p4", " sp ", 0440), why), " sp ");
   EXPECT_EQ(ReadPasswordFile(File("p5", "", 0600), why), "");
 
-  why.clear();
-  EXPECT_FALSE(ReadPasswordFile(File("world", "x\n", 0604), why));
-  EXPECT_NE(why.find("every user"), std::string::npos) << why;
+  struct Refused {
+    const char* name;
+    mode_t mode;
+    const char* why;
+  };
+  const Refused refused[] = {
+      {"world", 0604, "every user"},
+      {"group-writable", 0660, "changed by other users"},
+      {"world-writable", 0602, "changed by other users"},
+  };
+  for (const Refused& r : refused) {
+    why.clear();
+    EXPECT_FALSE(ReadPasswordFile(File(r.name, "x\n", r.mode), why)) << r.name;
+    EXPECT_NE(why.find(r.why), std::string::npos) << why;
+  }
   why.clear();
   const fs::path target = File("target", "x\n", 0600);
   fs::create_symlink(target, folder_.path() / "link");
@@ -137,6 +150,22 @@ TEST_F(MqttSettingsFiles, PasswordFileOnlyWhenOthersCannotReadItOneLineBreakStri
   EXPECT_FALSE(ReadPasswordFile(folder_.path() / "missing", why));
   EXPECT_FALSE(why.empty());
   EXPECT_FALSE(ReadPasswordFile(File("long", std::string(5000, 'p'), 0600), why));
+}
+
+// A secret of another user (their key, or a file they made) is never sent, however closed it is.
+TEST_F(MqttSettingsFiles, PasswordFileOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const fs::path theirs = File("theirs", "their key\n", 0600);
+  ASSERT_EQ(chown(theirs.c_str(), nobody->pw_uid, 0), 0);
+  std::string why;
+  EXPECT_FALSE(ReadPasswordFile(theirs, why));
+  EXPECT_NE(why.find("belongs to user nobody"), std::string::npos) << why;
+  // Its own user may take it.
+  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
+  EXPECT_EQ(ReadPasswordFile(theirs, why), "their key");
+  ASSERT_EQ(seteuid(0), 0);
 }
 
 TEST_F(MqttSettingsFiles, NoBrokerIsOffWithoutANotice) {
@@ -181,7 +210,7 @@ TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
       {"Broker=mqtt://h\nTopic=a/#\n", false, 30, "wildcard"},
       {"Broker=mqtt://h\nTopic=a//b\n", false, 30, "empty level"},
       {"Broker=mqtt://h\nUser=u\nPasswordFile=" + open_password.string() + "\n", false, 30,
-       "others cannot read"},
+       "others can neither read nor change"},
       {"Broker=mqtt://h\nPasswordFile=" + password.string() + "\n", false, 30, "needs a User"},
       {"Broker=mqtt://h\nKeepAlive=4\n", true, 30, "KeepAlive=4"},
       {"Broker=mqtt://h\nKeepAlive=3601\n", true, 30, "KeepAlive=3601"},

@@ -2,14 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "netport/qt/qt_mapped_serial_port.h"
+#include "panel/main_form.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "tests/pty_pair.h"
+#include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
 namespace orv {
@@ -256,6 +268,114 @@ TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
   port.Open();
   EXPECT_FALSE(port.network_active());
   port.Close();
+}
+
+// A device server that turns hostile, played by a thread of its own on a plain socket: from the
+// moment it accepts, it sends as fast as the program takes it a stream of refused options (every
+// option, asked both ways), DO / DONT turns of COM-PORT-OPTION and garbage data that holds no
+// frame, and reads nothing the program sends.
+class HostilePeer {
+ public:
+  HostilePeer() {
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        listen(listener_, 1) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+    Bytes block;
+    for (int option = 0; option < 256; ++option) {
+      const auto o = static_cast<std::uint8_t>(option);
+      block.insert(block.end(), {kIac, kDo, o, kIac, kWill, o, kIac, kDo, kComPortOption, kIac,
+                                 kDont, kComPortOption});
+      block.insert(block.end(), 64, 0x55);
+    }
+    thread_ = std::thread([this, block] {
+      const int client = accept(listener_, nullptr, nullptr);
+      client_ = client;
+      while (!stop_ && client >= 0 && send(client, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+      }
+    });
+  }
+  ~HostilePeer() {
+    stop_ = true;
+    shutdown(listener_, SHUT_RDWR);
+    if (client_ >= 0) shutdown(client_, SHUT_RDWR);
+    thread_.join();
+    if (client_ >= 0) close(client_);
+    close(listener_);
+  }
+  HostilePeer(const HostilePeer&) = delete;
+  HostilePeer& operator=(const HostilePeer&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<int> client_{-1};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// This process's resident memory, in bytes.
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t pages = 0;
+  std::int64_t resident = 0;
+  statm >> pages >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// The one long test here (a minute, as the attack was seen): the whole window model on an
+// RFC 2217 port whose server floods it as above. Memory stays flat (under 5 MiB of growth after
+// the first seconds) and "No reply" comes within NoReplySeconds (5 s) + 0.2 s of the connect.
+TEST(QtTcpSerialPortHostile, AMinuteOfFloodKeepsMemoryFlatAndNoReplyOnTime) {
+  constexpr auto kRun = std::chrono::seconds(60);
+  constexpr std::int64_t kMaxGrowth = 5 << 20;
+  HostilePeer peer;
+  ASSERT_GT(peer.port(), 0);
+  test::TempFolder folder;
+  QtTcpSerialPort port;
+  port.SetAddress(ParsePortAddress("rfc2217://127.0.0.1:" + std::to_string(peer.port())));
+  std::vector<std::string> notices;
+  MainFormEnvironment env{port, folder.path(), nullptr, SystemLocalTime,
+                          [&notices](const Notice& n) { notices.push_back(n.text); }};
+  env.site_settings_file = folder.path() / "no-site.ini";
+  env.tick_clock = SteadyMilliseconds;
+  MainForm form(std::move(env));
+  form.Form_Load();
+  std::int64_t lost_at = 0;
+  const Connection lost = form.link().watch().changed().Connect([&](const LinkWatch::Change& c) {
+    if (c.lost && lost_at == 0) lost_at = SteadyMilliseconds();
+  });
+  const std::int64_t clicked = SteadyMilliseconds();
+  form.ConnectCB_Click();
+  const std::int64_t connected = SteadyMilliseconds();
+  ASSERT_TRUE(form.link().port_connected());
+  const QtTickTimer ticker([&form] { form.TRTimer_Timer(); });
+
+  // The first seconds fill what is filled once (buffers, the journal's cache).
+  ASSERT_FALSE(WaitFor([] { return false; }, milliseconds(3000)));
+  const std::int64_t baseline = ResidentBytes();
+  std::int64_t growth = 0;
+  const auto end = std::chrono::steady_clock::now() + kRun - std::chrono::seconds(3);
+  // Stops at once when memory runs away, so that a failing run does not take the machine's.
+  WaitFor(
+      [&] {
+        growth = ResidentBytes() - baseline;
+        return growth > 8 * kMaxGrowth || std::chrono::steady_clock::now() >= end;
+      },
+      kRun);
+  EXPECT_LT(growth, kMaxGrowth) << "grew by " << growth << " bytes";
+  ASSERT_NE(lost_at, 0) << "no \"No reply\" at all";
+  EXPECT_GE(lost_at - clicked, 5000);
+  EXPECT_LE(lost_at - connected, 5200);
+  EXPECT_EQ(form.link().counters_since_connect().valid_frames, 0u);
+  EXPECT_GT(port.telnet().ignored_requests(), 0u);
 }
 
 }  // namespace

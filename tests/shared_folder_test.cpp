@@ -20,6 +20,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "config/configuration.h"
@@ -410,7 +411,7 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
 }
 
 // Installed, the folders belong to root:dialout with mode 2775. Whoever writes, every file stays
-// in the folder's group and writable for it; the program never changes an owner.
+// in the folder's group and writable for it; a rewrite keeps the owner where it may (root).
 TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
   if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another group needs root";
   const group* shared = getgrnam("dialout");
@@ -433,17 +434,17 @@ TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
   EventLogFile log(Program());
   ASSERT_TRUE(log.CheckDataFolderWritable());
   // Old mode, or the umask's for a new file.
-  const std::pair<fs::path, mode_t> files[] = {
-      {Ini(), 0660},
-      {Ini().string() + ".lock", 0664},
-      {Program() / "DATA" / "EventLog.txt", 0664},
-      {Program() / "DATA" / "TestFile.txt", 0664},
+  const std::tuple<fs::path, mode_t, uid_t> files[] = {
+      {Ini(), 0660, 12345},
+      {Ini().string() + ".lock", 0664, geteuid()},
+      {Program() / "DATA" / "EventLog.txt", 0664, geteuid()},
+      {Program() / "DATA" / "TestFile.txt", 0664, geteuid()},
   };
-  for (const auto& [file, mode] : files) {
+  for (const auto& [file, mode, owner] : files) {
     SCOPED_TRACE(file);
     const struct stat info = Lstat(file);
     EXPECT_EQ(info.st_gid, gid);
-    EXPECT_EQ(info.st_uid, geteuid()) << "made by the writer, never given away";
+    EXPECT_EQ(info.st_uid, owner);
     EXPECT_EQ(info.st_mode & 07777, mode);
     EXPECT_NE(info.st_mode & S_IWGRP, 0u);
   }

@@ -141,6 +141,12 @@ polls_continue() {
   sed 's/^/  | /' "$base/victim.log" | tail -n 5
   return 1
 }
+victim_said() {  # victim_said PATTERN: true when the victim's program's output holds it
+  grep -q "$1" "$base/victim.log" && return 0
+  echo "  (the victim's program said:)"
+  sed 's/^/  | /' "$base/victim.log" | tail -n 5
+  return 1
+}
 stop_victim() {
   [ -n "$victim_pid" ] || return 0
   pkill -TERM -u "$victim" -f "$folder/orvandel" 2> /dev/null
@@ -204,6 +210,47 @@ check "planted port map: the attacker's controller heard nothing" \
   bash -c "! grep -q ' RX ' '$base/attacker-sim.log'"
 check "planted port map: a notice says it was ignored" \
   grep -q 'SerialPorts.*ignored' "$base/victim.log"
+
+echo "# a planted MainForm.INI that the victim's own save makes the victim's"
+# The attacker's file (0644) names the attacker's controller (a network address: those have no
+# owner to check) and a baud rate the program corrects at start and saves at exit: the rewrite
+# gives the victim a file of the victim's own, in a folder the whole group may write. It must
+# stay untrusted at the next start.
+fresh_layout
+fake="tcp://127.0.0.1:9"
+as "$attacker" "printf '[RS232Configure]\r\nBaudRate=12345\r\n[SerialPorts]\r\nCOM1=$fake\r\n' > '$folder/SYSINI/MainForm.INI'; chmod 644 '$folder/SYSINI/MainForm.INI'"
+start_victim > /dev/null
+polls_continue > /dev/null
+stop_victim
+check "planted INI: the victim's save made it the victim's (the attack's first step)" \
+  test "$(stat -c '%U %a' "$folder/SYSINI/MainForm.INI")" = "$victim 644"
+start_victim > /dev/null
+check "planted INI after the victim's rewrite: the victim's program still polls the site's controller" \
+  polls_continue
+stop_victim
+check "planted INI after the victim's rewrite: the attacker's address was never tried" \
+  bash -c "! grep -q '$fake' '$base/victim.log'"
+check "planted INI after the victim's rewrite: a notice names the folder others can change" \
+  grep -q "SerialPorts.*ignored: other users can change the folder $folder/SYSINI" "$base/victim.log"
+
+echo "# another operator reads the controller's port"
+# Whoever reads first takes each byte: the victim's program must say so, not "device lost". The
+# attacker opens the line before the victim does (the victim's open then shuts out later ones),
+# and once the victim is connected makes reads wait for a byte again and reads everything.
+fresh_layout
+reader_pid="$base/home/$attacker/reader.pid"
+as "$attacker" "exec 3< '$port'; sleep 2.5; stty min 1 time 0 <&3; cat <&3 > /dev/null & echo \$! > '$reader_pid'; wait" &
+sleep 0.3
+start_victim > /dev/null
+sleep 4
+stop_victim
+kill "$(cat "$reader_pid")" 2> /dev/null
+rm -f "$reader_pid"
+check "another reader: the victim's program says another program is reading COM1" \
+  victim_said 'another program is reading COM1'
+check "another reader: not said as a lost device" bash -c "! grep -q 'device lost' '$base/victim.log'"
+# The forged MQTT state and the hostile RFC 2217 server are tried by the broker and network
+# port tests (orv_mqtt_broker_tests, orv_qtserial_tests), which start their own broker and server.
 
 echo "# two operators writing MainForm.INI at once"
 fresh_layout

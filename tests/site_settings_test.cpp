@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "platform/profile.h"
 #include "tests/temp_folder.h"
 
 #ifndef _WIN32
@@ -63,6 +64,30 @@ TEST(SiteSettingsTrust, OwnerAndModeRule) {
   // Run by root, a file of root is the program's own.
   EXPECT_EQ(JudgeOwnerAndMode(kRoot, 0644, kRoot, true), T::kTrusted);
   EXPECT_EQ(JudgeOwnerAndMode(kSelf, 0644, kRoot, true), T::kOtherOwner);
+}
+
+// The folders on the way up to /: as a file, except that root's sticky folder (/tmp) is safe.
+TEST(SiteSettingsTrust, FolderRule) {
+  using T = SettingsTrust;
+  struct Case {
+    std::uint32_t owner;
+    std::uint32_t mode;
+    T program_file;
+    T site_file;
+  };
+  const Case cases[] = {
+      {kRoot, 0755, T::kTrusted, T::kTrusted},
+      {kRoot, 01777, T::kTrusted, T::kTrusted},                    // /tmp
+      {kRoot, 02775, T::kWritableByOthers, T::kWritableByOthers},  // the installed SYSINI
+      {kSelf, 0755, T::kTrusted, T::kOtherOwner},
+      {kSelf, 01777, T::kWritableByOthers, T::kOtherOwner},  // sticky, but not root's
+      {kOther, 01755, T::kOtherOwner, T::kOtherOwner},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.owner) + " " + std::to_string(c.mode));
+    EXPECT_EQ(JudgeFolder(c.owner, c.mode, kSelf, true), c.program_file);
+    EXPECT_EQ(JudgeFolder(c.owner, c.mode, kSelf, false), c.site_file);
+  }
 }
 
 // A folder with a program settings file and a site file beside it.
@@ -277,6 +302,119 @@ TEST_F(SiteSettingsFiles, DecisionTableOverRealFiles) {
                                      (program.as_program_file == T::kNotRead ? 1u : 0u) +
                                      (site_refused ? 1u : 0u));
     }
+  }
+}
+
+// MainForm.INI in b, below a, below the test's folder: which folder on the way makes it
+// untrusted, run as an ordinary user. Folders are made by root and given away.
+TEST_F(SiteSettingsFiles, EveryFolderUpToTheRootIsJudged) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to give folders to other users";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::uint32_t self = nobody->pw_uid;
+  const std::uint32_t other = self == 12345 ? 12346 : 12345;
+  fs::permissions(folder_.path(), fs::perms(0755));
+  const fs::path a = folder_.path() / "a";
+  const fs::path b = a / "b";
+  struct Row {
+    const char* what;
+    std::uint32_t a_owner;
+    unsigned a_mode;
+    std::uint32_t b_owner;
+    unsigned b_mode;
+    const fs::path* culprit;  // nullptr: trusted
+  };
+  const Row rows[] = {
+      {"both safe", 0, 0755, self, 0755, nullptr},
+      {"a shared by the group (installed)", 0, 02775, self, 0755, &a},
+      {"a root's and sticky, like /tmp", 0, 01777, self, 0755, nullptr},
+      {"b another user's", 0, 0755, other, 0755, &b},
+      {"b writable by the group", 0, 0755, self, 0775, &b},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    fs::remove_all(a);
+    fs::create_directories(b);
+    Write(b / "MainForm.INI", "[SerialPorts]\r\nCOM1=/dev/program\r\n", fs::perms(0644));
+    ASSERT_EQ(chown((b / "MainForm.INI").c_str(), self, 0), 0);
+    ASSERT_EQ(chown(a.c_str(), row.a_owner, 0), 0);
+    ASSERT_EQ(chmod(a.c_str(), row.a_mode), 0);
+    ASSERT_EQ(chown(b.c_str(), row.b_owner, 0), 0);
+    ASSERT_EQ(chmod(b.c_str(), row.b_mode), 0);
+    // Through a link to b: what counts is where the file really is.
+    const fs::path link = folder_.path() / "via-link";
+    fs::remove(link);
+    fs::create_directory_symlink(b, link);
+    notices_.clear();
+    SettingsTrust trust{};
+    std::string device;
+    {
+      const AsUser as_nobody(self);
+      ASSERT_TRUE(as_nobody.ok());
+      const SiteSettings settings(
+          link / "MainForm.INI", [this](const Notice& n) { notices_.push_back(n.text); },
+          site_file());
+      trust = settings.program_file_trust();
+      device = settings.Read("SerialPorts", "COM1");
+    }
+    if (row.culprit == nullptr) {
+      EXPECT_EQ(trust, SettingsTrust::kTrusted);
+      EXPECT_EQ(device, "/dev/program");
+      EXPECT_TRUE(notices_.empty());
+    } else {
+      EXPECT_EQ(trust, SettingsTrust::kFolderNotSafe);
+      EXPECT_EQ(device, "");
+      ASSERT_EQ(notices_.size(), 1u);
+      EXPECT_NE(notices_[0].find("is ignored: other users can change the folder " +
+                                 row.culprit->string() + ". Put site-wide settings in "),
+                std::string::npos)
+          << notices_[0];
+    }
+  }
+}
+
+// The attack: another user plants MainForm.INI (0644, theirs) in the shared folder; the victim's
+// program rewrites it (a setting saved), which makes the file the victim's. It must stay
+// untrusted. And root's rewrite of another user's file leaves that user its owner.
+TEST_F(SiteSettingsFiles, ARewriteNeverMakesAPlantedFileTrusted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::uint32_t victim = nobody->pw_uid;
+  const std::uint32_t attacker = victim == 12345 ? 12346 : 12345;
+  fs::permissions(folder_.path(), fs::perms(0755));
+  struct Row {
+    const char* what;
+    unsigned folder_mode;
+    std::uint32_t writer;
+    std::uint32_t owner_after;
+  };
+  const Row rows[] = {
+      {"the victim, in the group's folder", 02777, victim, victim},
+      {"root, in root's own folder", 0755, kRoot, attacker},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const fs::path shared = folder_.path() / "SYSINI";
+    fs::remove_all(shared);
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), row.folder_mode), 0);
+    const fs::path ini = shared / "MainForm.INI";
+    Write(ini, "[SerialPorts]\r\nCOM1=tcp://attacker:4001\r\n", fs::perms(0644));
+    ASSERT_EQ(chown(ini.c_str(), attacker, 0), 0);
+    SettingsTrust trust{};
+    {
+      const AsUser as_writer(row.writer);
+      ASSERT_TRUE(row.writer == kRoot || as_writer.ok());
+      std::string problem;
+      ASSERT_TRUE(WriteProfileString("RS232Configure", "BaudRate", "9600", ini, &problem))
+          << problem;
+      trust = SiteSettings(ini, nullptr, site_file()).program_file_trust();
+    }
+    struct stat info {};
+    ASSERT_EQ(stat(ini.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, row.owner_after);
+    EXPECT_NE(trust, SettingsTrust::kTrusted);
   }
 }
 #endif

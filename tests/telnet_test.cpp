@@ -152,6 +152,69 @@ TEST(TelnetCodec, NegotiationAcceptsBinaryAndComPortBothWaysAndRefusesTheRest) {
   }
 }
 
+// A server that repeats refused requests or turns an option on and off for ever: each refusal
+// is said once per option and way, each accepted option follows at most kMaxOptionChanges turns.
+TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
+  const int max = telnet::kMaxOptionChanges;
+  const auto repeated = [](const Bytes& piece, int times) {
+    Bytes out;
+    for (int i = 0; i < times; ++i)
+      out.insert(out.end(), piece.begin(), piece.end());
+    return out;
+  };
+  const auto turns = [max](std::uint8_t yes, std::uint8_t no, std::uint8_t option) {
+    Bytes out;
+    for (int i = 0; i < max; ++i)
+      out.insert(out.end(), {kIac, i % 2 == 0 ? yes : no, option});
+    return out;
+  };
+  Bytes every_refused;
+  for (int option = 0; option < 256; ++option) {
+    if (option == kBinary || option == kComPortOption) continue;
+    every_refused.insert(every_refused.end(), {kIac, kDo, static_cast<std::uint8_t>(option), kIac,
+                                               kWill, static_cast<std::uint8_t>(option)});
+  }
+  struct Row {
+    const char* what;
+    Bytes in;
+    Bytes answer;
+    std::size_t events;
+  };
+  const Row rows[] = {
+      {"DO echo a thousand times", repeated({kIac, kDo, kEcho}, 1000), {kIac, kWont, kEcho}, 0},
+      {"WILL echo a thousand times", repeated({kIac, kWill, kEcho}, 1000), {kIac, kDont, kEcho}, 0},
+      {"DO and WILL echo, with DONT between",
+       repeated({kIac, kDo, kEcho, kIac, kDont, kEcho, kIac, kWill, kEcho}, 100),
+       {kIac, kWont, kEcho, kIac, kDont, kEcho},
+       0},
+      {"every refused option both ways, ten times", repeated(every_refused, 10),
+       [&] {
+         Bytes once;
+         for (std::size_t i = 0; i < every_refused.size(); i += 3)
+           once.insert(once.end(),
+                       {kIac, every_refused[i + 1] == kDo ? kWont : kDont, every_refused[i + 2]});
+         return once;
+       }(),
+       0},
+      {"DO, DONT com port a thousand times",
+       repeated({kIac, kDo, kComPortOption, kIac, kDont, kComPortOption}, 1000),
+       turns(kWill, kWont, kComPortOption), static_cast<std::size_t>(max)},
+      {"WILL, WONT binary a thousand times",
+       repeated({kIac, kWill, kBinary, kIac, kWont, kBinary}, 1000), turns(kDo, kDont, kBinary),
+       static_cast<std::size_t>(max)},
+  };
+  for (const Row& row : rows) {
+    TelnetCodec codec;
+    const TelnetInput out = codec.Decode(row.in);
+    EXPECT_EQ(out.answer, row.answer) << row.what;
+    EXPECT_EQ(out.events.size(), row.events) << row.what;
+    EXPECT_TRUE(out.data.empty()) << row.what;
+    // Nothing more, however long it goes on.
+    EXPECT_TRUE(codec.Decode(row.in).answer.empty()) << row.what;
+    EXPECT_GT(codec.ignored_requests(), 0u) << row.what;
+  }
+}
+
 TEST(TelnetCodec, OptionStateFollowsTheNegotiation) {
   TelnetCodec codec;
   (void)codec.Start();

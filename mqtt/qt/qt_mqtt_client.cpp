@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <chrono>
 
 namespace orv {
 namespace {
@@ -35,7 +36,10 @@ QtMqttClient::QtMqttClient(MqttSettings settings, std::string client_id, MqttPub
       on_state_(std::move(on_state)),
       client_(MosquittoClient::Events{[this](int code) { OnConnected(code); },
                                       [this](int error) { OnDisconnected(error); },
-                                      [this](int mid) { publisher_.OnDelivered(mid); }}) {
+                                      [this](int mid) { publisher_.OnDelivered(mid); },
+                                      [this](std::string_view topic, std::string_view payload) {
+                                        publisher_.OnBrokerValue(topic, payload);
+                                      }}) {
   const MqttMessage will = publisher_.Will();
   options_.client_id = std::move(client_id);
   options_.will_topic = will.topic;
@@ -50,7 +54,16 @@ QtMqttClient::QtMqttClient(MqttSettings settings, std::string client_id, MqttPub
   misc_timer_.setInterval(1000);
   connect(&misc_timer_, &QTimer::timeout, this, [this] {
     client_.Misc();
+    // Connected only once the connection has lasted, while the id was taken over.
+    if (publisher_.connected() && backoff_.Settled(NowMs())) {
+      SetState(BrokerPhase::kConnected, settings_.broker);
+    }
     UpdateWriteWatch();
+  });
+  refresh_timer_.setInterval(settings_.keep_alive_s * 2 * 1000);
+  connect(&refresh_timer_, &QTimer::timeout, this, [this] {
+    publisher_.RepublishRetained();
+    Pump();
   });
   retry_timer_.setSingleShot(true);
   connect(&retry_timer_, &QTimer::timeout, this, [this] { TryConnect(); });
@@ -66,6 +79,12 @@ QtMqttClient::~QtMqttClient() {
   // No DISCONNECT: the socket closes with the client, and the broker publishes the will
   // (status = offline) at once.
   if (lookup_id_ >= 0) QHostInfo::abortHostLookup(lookup_id_);
+}
+
+std::int64_t QtMqttClient::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void QtMqttClient::SetState(BrokerPhase phase, std::string detail) {
@@ -141,6 +160,7 @@ void QtMqttClient::Unwatch() {
     *watch = nullptr;
   }
   misc_timer_.stop();
+  refresh_timer_.stop();
 }
 
 void QtMqttClient::UpdateWriteWatch() {
@@ -163,10 +183,16 @@ void QtMqttClient::OnConnected(int code) {
     SetState(BrokerPhase::kRefused, RefusalText(code));
     return;
   }
-  backoff_.Succeeded();
-  SetState(BrokerPhase::kConnected, settings_.broker);
+  backoff_.Accepted(NowMs());
+  // While another client holds the id, this connection is said only once it lasts.
+  if (!backoff_.taken_over()) SetState(BrokerPhase::kConnected, settings_.broker);
   publisher_.OnConnected();
   Pump();
+  // After the state went out, so that what the broker shows back is mostly our own.
+  for (const std::string& filter : publisher_.StateFilters())
+    client_.Subscribe(filter, 0);
+  refresh_timer_.start();
+  UpdateWriteWatch();
 }
 
 void QtMqttClient::OnDisconnected(int error) {
@@ -180,8 +206,21 @@ void QtMqttClient::OnDisconnected(int error) {
     retry_timer_.start(backoff_.Failed());
     return;
   }
-  Failed((was_connected ? "connection lost: " : "cannot connect: ") +
-         MosquittoClient::ErrorText(error));
+  if (!was_connected) {
+    Failed("cannot connect: " + MosquittoClient::ErrorText(error));
+    return;
+  }
+  const int wait = backoff_.Lost(NowMs());
+  if (backoff_.taken_over()) {
+    // The same words for the whole episode: said once.
+    SetState(BrokerPhase::kTrying, "the client id " + options_.client_id +
+                                       " is taken over by another client; giving way, trying "
+                                       "again every " +
+                                       std::to_string(ReconnectBackoff::kLongestMs / 1000) + " s");
+  } else {
+    SetState(BrokerPhase::kTrying, "connection lost: " + MosquittoClient::ErrorText(error));
+  }
+  retry_timer_.start(wait);
 }
 
 void QtMqttClient::Failed(const std::string& why) {

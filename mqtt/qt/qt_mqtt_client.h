@@ -21,6 +21,11 @@ namespace orv {
 // connect is libmosquitto's non-blocking one, a host name is looked up by Qt in the background
 // first (for mqtts the name is handed on as it is, for the certificate check), and a connect with
 // no answer is given up after ConnectTimeoutMs.
+//
+// The retained state is held against the broker: the client subscribes to the panel's own state
+// topics (a value that differs from the panel's goes out again at once) and sends all of it again
+// every KeepAlive x 2. A client id that another client takes over is given way to (see
+// ReconnectBackoff) and said once in the broker's state, not fought over.
 class QtMqttClient : public QObject {
   Q_OBJECT
 
@@ -50,6 +55,7 @@ class QtMqttClient : public QObject {
   void Unwatch();
   void UpdateWriteWatch();
   void SetState(BrokerPhase phase, std::string detail);
+  static std::int64_t NowMs();
 
   MqttSettings settings_;
   MosquittoOptions options_;
@@ -63,6 +69,7 @@ class QtMqttClient : public QObject {
   QTimer misc_timer_;
   QTimer retry_timer_;
   QTimer connect_timeout_;
+  QTimer refresh_timer_;
   int lookup_id_ = -1;
   bool attempt_open_ = false;  // a connect is under way or connected
   bool refused_ = false;       // the broker refused this attempt

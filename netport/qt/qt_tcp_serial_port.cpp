@@ -11,6 +11,8 @@ QtTcpSerialPort::QtTcpSerialPort() {
   QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_, [this] { OnDropped(); });
   QObject::connect(&socket_, &QTcpSocket::errorOccurred, &socket_,
                    [this](QAbstractSocket::SocketError) { OnDropped(); });
+  // Qt would otherwise read whatever the server sends into memory before a byte is handed on.
+  socket_.setReadBufferSize(kReadChunk);
   negotiation_timer_.setSingleShot(true);
   QObject::connect(&negotiation_timer_, &QTimer::timeout, &socket_, [this] { EndNegotiation(); });
 }
@@ -95,9 +97,19 @@ void QtTcpSerialPort::Output(const Bytes& bytes) {
 
 void QtTcpSerialPort::Send(const Bytes& wire) {
   if (wire.empty() || socket_.state() != QAbstractSocket::ConnectedState) return;
-  const qint64 written =
-      socket_.write(reinterpret_cast<const char*>(wire.data()), static_cast<qint64>(wire.size()));
-  if (written == static_cast<qint64>(wire.size())) {
+  const auto size = static_cast<qint64>(wire.size());
+  if (socket_.bytesToWrite() + size > kMaxQueued) {
+    // The server takes nothing: the queue would only grow.
+    if (!write_failing_) {
+      write_failing_ = true;
+      Fail(PortErrorKind::kWriteFailed, name_ + ": the server takes nothing (" +
+                                            std::to_string(socket_.bytesToWrite()) +
+                                            " bytes wait unsent)");
+    }
+    return;
+  }
+  const qint64 written = socket_.write(reinterpret_cast<const char*>(wire.data()), size);
+  if (written == size) {
     // Handed to the system now, as the write of a serial control does.
     socket_.flush();
     write_failing_ = false;

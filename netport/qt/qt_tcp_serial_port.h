@@ -29,10 +29,16 @@ namespace orv {
 // - With RFC 2217, data written before the server has answered the COM-PORT-OPTION request
 //   waits (up to kNegotiationWait), so that the line settings reach the device before the first
 //   frame does.
+// - Memory stays flat whatever the server does: each read takes at most kReadChunk bytes (the
+//   rest waits in the system), the telnet codec's answers are bounded (see TelnetCodec), and
+//   what the server does not take stays queued up to kMaxQueued bytes: a write beyond that is
+//   dropped, as a write the device refuses, and said once.
 class QtTcpSerialPort : public SerialPort {
  public:
   static constexpr std::chrono::milliseconds kConnectWait{2000};
   static constexpr std::chrono::milliseconds kNegotiationWait{1000};
+  static constexpr qint64 kReadChunk = 64 * 1024;
+  static constexpr qint64 kMaxQueued = 64 * 1024;
 
   QtTcpSerialPort();
   ~QtTcpSerialPort() override;

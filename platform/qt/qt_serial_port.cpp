@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,15 @@ std::optional<PortError> DeviceRefusal(const std::string& device, const struct s
 
 std::optional<PortError> NotATerminal(const std::string& device) {
   return PortError{PortErrorKind::kNotATerminal, device + ": not a terminal"};
+}
+
+// A line that is gone (adapter pulled, the far end of a pty closed) is hung up, and says so to
+// poll(); one that is there but had nothing to read when it said it had is being read by another
+// program as well, which took the bytes first.
+bool HungUp(int fd) {
+  pollfd look{fd, POLLIN, 0};
+  if (::poll(&look, 1, 0) < 0) return true;
+  return (look.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 #endif
 
@@ -319,7 +329,17 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
                              error == QSerialPort::ReadError || error == QSerialPort::WriteError;
   if (!handle_failed || !open_ || lost_) return;
   lost_ = true;
-  Fail(PortErrorKind::kLost, port_.errorString());
+#ifndef _WIN32
+  if (error != QSerialPort::WriteError && port_.isOpen() &&
+      !HungUp(static_cast<int>(port_.handle()))) {
+    // Every byte the controller sends goes to whichever reader comes first: this program would
+    // see a fraction of them at best. Said as such, not as a vanished device.
+    Fail(PortErrorKind::kBusy, QStringLiteral("another program is reading COM%1").arg(comm_port_));
+  } else
+#endif
+  {
+    Fail(PortErrorKind::kLost, port_.errorString());
+  }
   // QSerialPort leaves the read notifier of a hung-up handle armed, and queued bytes keep the
   // write notifier armed: either would report again on every pass of the event loop. So the
   // handle is released, once the notification in progress has returned (closing under its feet

@@ -71,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(split.answer == at_once.answer, "the split changes the answers");
   Check(split.events == at_once.events, "the split changes the events");
   CheckAnswer(at_once.answer);
+  // Each refusal once per option and way, each accepted option a bounded number of turns.
+  Check(at_once.answer.size() <= 3 * (2 * 256 + 4 * orv::telnet::kMaxOptionChanges),
+        "answers past their bound");
   for (const orv::TelnetEvent& event : at_once.events) {
     Check(event.payload.size() <= orv::telnet::kMaxSubnegotiation, "a payload past its bound");
   }

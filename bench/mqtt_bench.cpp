@@ -74,7 +74,7 @@ void BM_EventStormTickMqtt(benchmark::State& state) {
   bool connected = false;
   orv::MosquittoClient client(orv::MosquittoClient::Events{
       [&](int code) { connected = code == 0; }, [&](int) { connected = false; },
-      [&](int mid) { publisher.OnDelivered(mid); }});
+      [&](int mid) { publisher.OnDelivered(mid); }, nullptr});
   const orv::MqttMessage will = publisher.Will();
   orv::MosquittoOptions options;
   options.client_id = "orvandel-bench";

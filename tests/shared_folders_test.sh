@@ -252,6 +252,48 @@ check "another reader: not said as a lost device" bash -c "! grep -q 'device los
 # The forged MQTT state and the hostile RFC 2217 server are tried by the broker and network
 # port tests (orv_mqtt_broker_tests, orv_qtserial_tests), which start their own broker and server.
 
+echo "# objects planted in the shared journal"
+# The victim's program makes the journal; the attacker adds an object to it; the victim's next
+# run finds it, moves the file aside with a notice, and its tick goes on.
+journal_attack() {  # journal_attack NAME SQL
+  fresh_layout
+  start_victim > /dev/null
+  polls_continue > /dev/null
+  stop_victim
+  as "$attacker" "sqlite3 '$folder/DATA/Journal.sqlite' \"$2\""
+  if start_victim; then
+    check "$1: polls go on" polls_continue
+  else
+    check "$1: the window appears" false
+  fi
+  stop_victim
+  check "$1: the journal was moved aside as damaged" \
+    bash -c "ls '$folder/DATA' | grep -q '^Journal.sqlite.damaged-'"
+  check "$1: the program said so" victim_said 'was damaged'
+}
+journal_attack "a looping BEFORE INSERT trigger" \
+  "CREATE TRIGGER spin BEFORE INSERT ON journal BEGIN SELECT count(*) FROM journal a, journal b, journal c, journal d, journal e, journal f; END;"
+journal_attack "a RAISE(IGNORE) trigger" \
+  "CREATE TRIGGER drop_all BEFORE INSERT ON journal BEGIN SELECT RAISE(IGNORE); END;"
+journal_attack "a view" "CREATE VIEW v AS SELECT * FROM journal;"
+
+echo "# the journal cut short or replaced by another operator"
+fresh_layout
+start_victim > /dev/null
+polls_continue > /dev/null
+stop_victim
+# The head the victim's program anchored: its last record.
+head="$(sqlite3 "$folder/DATA/Journal.sqlite" "SELECT seq || ':' || hex(chain) FROM journal ORDER BY seq DESC LIMIT 1")"
+verify() { "$folder/orvandel" --journal-verify --journal-anchor "$head" > "$base/verify.log" 2>&1; }
+verify_fails() { ! verify; }
+check "journal untouched: it verifies against its head" verify
+as "$attacker" "sqlite3 '$folder/DATA/Journal.sqlite' 'DELETE FROM journal WHERE seq = (SELECT max(seq) FROM journal)'"
+check "tail deleted: --journal-verify fails" verify_fails
+check "tail deleted: and says where the journal ends" grep -q 'but was anchored at' "$base/verify.log"
+as "$attacker" "rm -f '$folder/DATA/Journal.sqlite'*"
+check "journal removed: --journal-verify fails" verify_fails
+check "journal removed: and says it is missing" grep -q 'missing but was anchored' "$base/verify.log"
+
 echo "# two operators writing MainForm.INI at once"
 fresh_layout
 as "$attacker" "'$writer' '$folder/SYSINI/MainForm.INI' A 200" &

@@ -1,5 +1,5 @@
-// The fan-out every hook of the program goes through, the subscribers it serves, and the event
-// decoder that feeds most of them.
+// The fan-out every hook of the program goes through, and the event decoder that feeds most of its
+// subscribers.
 #include "platform/signal.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +9,6 @@
 #include <vector>
 
 #include "events/event_decoder.h"
-#include "link/frame.h"
-#include "link/link.h"
-#include "tests/support/fake_serial_port.h"
 #include "tests/test_util.h"
 
 namespace orv {
@@ -76,38 +73,6 @@ TEST(Signal, TheOwnerMayGoAwayDuringADeliveryAndConnectionsMayOutliveIt) {
   EXPECT_EQ(log, (Log{"kill", "after"})) << "the delivery in progress finishes";
   EXPECT_FALSE(after.connected());
   after.Disconnect();  // harmless once the signal is gone
-}
-
-// Two subscribers of the same stream each get every frame and every event, in order.
-TEST(FanOut, TwoSubscribersEachGetEveryFrameAndEveryEventInOrder) {
-  FakeSerialPort port;
-  port.Open();
-  Link link(port);
-  EventDecoder decoder(link.trigger_states(), [] { return LocalDateTime{3, 9, 14, 5}; });
-  const Connection to_decoder = link.dispatcher().event_report().Connect(
-      [&](std::uint8_t kind, std::int32_t value) { decoder.DecodeEventReport(kind, value); });
-
-  std::vector<Log> frames(2), events(2);
-  Connections connections;
-  for (std::size_t i = 0; i < 2; ++i) {
-    connections.push_back(link.receiver().frame_received().Connect([&, i](const ReceivedFrame& f) {
-      frames[i].push_back(std::to_string(f.command) + ":" + std::to_string(f.length) + ":" +
-                          std::to_string(f.payload[0]));
-    }));
-    connections.push_back(
-        decoder.decoded().Connect([&, i](const EventRecord& r) { events[i].push_back(r.text); }));
-  }
-  for (const Bytes& frame :
-       {EncodeFrame(0xA0, Bytes{0x12, 0, 0}), EncodeFrame(6, Bytes{0x21, 0x0A}),
-        EncodeFrame(0xA0, Bytes{0x31, 0x00, 0x05}), EncodeFrame(0xA0, Bytes{0x50, 0x40, 0x01})})
-    port.Deliver(frame);
-  link.Tick();
-  const Log want_frames{"160:3:18", "6:2:33", "160:3:49", "160:3:80"};
-  const Log want_events{"03/09 14:05 Event = EMG Ack", "03/09 14:05 Event = TRG R1 000000000101"};
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(frames[i], want_frames) << "subscriber " << i;
-    EXPECT_EQ(events[i], want_events) << "subscriber " << i;
-  }
 }
 
 // Every kind of report: its line after the date and the state table entries it writes, by the

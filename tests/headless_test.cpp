@@ -56,7 +56,7 @@ TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {
 // The service's own timer drives the retries: a port missing at start is taken when it comes
 // (the schedule itself, and a device lost while connected, are the runner's tests).
 TEST_F(HeadlessProgram, APortMissingAtStartIsTakenWhenItComes) {
-  auto program = StartProgram();
+  auto program = ProgramFolderTest::StartProgram({"--headless"}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(program->WaitForOutput("Com Port Fail!: COM1")) << program->output();
   ASSERT_TRUE(program->WaitForOutput("Trying again in 5 s")) << program->output();
   auto sim = StartSim();
@@ -64,6 +64,10 @@ TEST_F(HeadlessProgram, APortMissingAtStartIsTakenWhenItComes) {
   ASSERT_TRUE(program->WaitForOutput(" link Connected: ", 7000ms)) << program->output();
   program->Signal(SIGINT);
   EXPECT_EQ(program->WaitForExit(), 0);
+  // The reason, as a notice, on standard error.
+  EXPECT_NE(program->error_output().find("COM1 cannot be opened: device not found ("),
+            std::string::npos)
+      << program->error_output();
 }
 
 TEST_F(HeadlessProgram, ASecondCopyIsRefusedThePortInUse) {

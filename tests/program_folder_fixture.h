@@ -43,9 +43,10 @@ class ProgramFolderTest : public ::testing::Test {
     return sim;
   }
   // The program of the folder with these options.
-  std::unique_ptr<ChildProcess> StartProgram(std::vector<std::string> options) {
+  std::unique_ptr<ChildProcess> StartProgram(std::vector<std::string> options,
+                                             ChildOptions child = {}) {
     return std::make_unique<ChildProcess>((folder_.path() / "orvandel").string(),
-                                          std::move(options));
+                                          std::move(options), std::move(child));
   }
   // Every record of the folder's journal, in order.
   std::vector<JournalRow> Rows() const {

@@ -48,7 +48,7 @@ class ChildProcess {
                          dup2(out[1], STDOUT_FILENO) == STDOUT_FILENO &&
                          (err[1] < 0 || dup2(err[1], STDERR_FILENO) == STDERR_FILENO);
       if (wired && options.env.empty()) execv(argv[0], argv.data());
-      if (wired) execve(argv[0], argv.data(), envp.data());
+      if (wired && !options.env.empty()) execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     close(in[0]);
@@ -93,10 +93,11 @@ class ChildProcess {
   // Reads the output to its end and returns the exit status (128 + N for signal N); -1 if the
   // child does not end in time.
   int WaitForExit(std::chrono::milliseconds within = kDeadline) {
-    for (const auto deadline = Clock::now() + within; ReadSome(deadline);) {
-    }
+    const auto deadline = Clock::now() + within;
+    while ((out_fd_ >= 0 || err_fd_ >= 0) && Clock::now() < deadline)
+      ReadSome(deadline);
     int status = 0;
-    if (!eof_ || waitpid(pid_, &status, 0) != pid_) return -1;
+    if (out_fd_ >= 0 || err_fd_ >= 0 || waitpid(pid_, &status, 0) != pid_) return -1;
     exited_ = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
@@ -110,31 +111,30 @@ class ChildProcess {
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kDeadline{5000};
 
-  // Reads what one of the pipes has; false when nothing came before the deadline or the output
-  // has ended.
+  // Reads what the pipes hold, waiting until the deadline for something; false when nothing came.
+  // A pipe is closed at its end.
   bool ReadSome(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    if (out_fd_ < 0 || poll(fds, err_fd_ >= 0 ? 2 : 1, int(std::max<long>(0, left.count()))) <= 0)
+    if ((out_fd_ < 0 && err_fd_ < 0) || poll(fds, 2, int(std::max<long>(0, left.count()))) <= 0)
       return false;
-    char buffer[4096];
-    if (err_fd_ >= 0 && fds[1].revents != 0) {
-      const ssize_t n = read(err_fd_, buffer, sizeof buffer);
-      if (n > 0) error_output_.append(buffer, std::size_t(n));
-      if (n <= 0) close(std::exchange(err_fd_, -1));
+    bool got = false;
+    for (const pollfd& ready : fds) {
+      if (ready.fd < 0 || ready.revents == 0) continue;
+      const bool out = ready.fd == out_fd_;
+      char buffer[4096];
+      const ssize_t n = read(ready.fd, buffer, sizeof buffer);
+      if (n > 0) (out ? output_ : error_output_).append(buffer, std::size_t(n));
+      if (n <= 0) close(std::exchange(out ? out_fd_ : err_fd_, -1));
+      got = got || n > 0;
     }
-    if (fds[0].revents == 0) return true;
-    const ssize_t n = read(out_fd_, buffer, sizeof buffer);
-    eof_ = eof_ || n <= 0;
-    if (n > 0) output_.append(buffer, std::size_t(n));
-    return n > 0;
+    return got;
   }
 
   pid_t pid_ = -1;
   int in_fd_ = -1;
   int out_fd_ = -1;
   int err_fd_ = -1;
-  bool eof_ = false;
   bool exited_ = false;
   std::string output_;
   std::string error_output_;

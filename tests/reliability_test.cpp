@@ -156,7 +156,9 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
   // memory figure is taken from the normal build.
   (void)end_kb;
 #else
-  EXPECT_LE(end_kb - warm_kb, 1024) << "memory grew after warm-up";
+  // The journal's file grows all run long, and SQLite's page cache with it up to its own bound
+  // (2,000 KiB by default): that much may come on top.
+  EXPECT_LE(end_kb - warm_kb, 1024 + 2048) << "memory grew after warm-up";
 #endif
 }
 

@@ -11,12 +11,12 @@
 #include <memory>
 
 #include "linkwatch/line_status_text.h"
-#include "panel/main_form.h"
 #include "linkwatch/qt/qt_line_status.h"
+#include "panel/main_form.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
-#include "tests/sim_process.h"
+#include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -28,8 +28,9 @@ class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     link_ = folder_.path() / "controller";
-    sim_ = std::make_unique<test::SimProcess>(std::vector<std::string>{
-        "--link", link_.string(), "--report-interval", "0", "--seed", "3"});
+    sim_ = std::make_unique<test::ChildProcess>(
+        ORV_SIM_EXECUTABLE, std::vector<std::string>{"--link", link_.string(), "--report-interval",
+                                                     "0", "--seed", "3"});
     ASSERT_TRUE(sim_->started());
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(link_); }, kDeadlineMs));
     std::filesystem::create_directories(folder_.path() / "SYSINI");
@@ -75,7 +76,7 @@ class EndToEnd : public ::testing::Test {
 
   test::TempFolder folder_;
   std::filesystem::path link_;
-  std::unique_ptr<test::SimProcess> sim_;
+  std::unique_ptr<test::ChildProcess> sim_;
   std::unique_ptr<QtSerialPort> port_;
   std::unique_ptr<MainForm> form_;
   std::unique_ptr<QtFormView> view_;

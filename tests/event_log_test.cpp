@@ -12,6 +12,7 @@
 #include "link/frame.h"
 #include "tests/form_fixture.h"
 #include "tests/small_disk.h"
+#include "tests/support/storm.h"
 
 namespace orv {
 namespace {
@@ -19,31 +20,17 @@ namespace {
 using test::FormTest;
 namespace fs = std::filesystem;
 
-std::string RecordText(int i) {
-  return "12/04 05:21 Event = Fault " + FormatBits(i, 16) + "\n\r\n";
-}
+using test::FaultRecords;
 
 class EventLogDisk : public FormTest {
  protected:
   EventLogDisk() { keep_journal_ = false; }
-  // A fault report with value i: every record of the test is different and in order.
-  void Report(int i) {
-    port_.Deliver(EncodeFrame(
-        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)}));
-  }
-  // Reports first..last-1, one per tick.
+  // The reports of values first..last-1, one per tick: every record different and in order.
   void Reports(int first, int last) {
     for (int i = first; i < last; ++i) {
-      Report(i);
+      port_.Deliver(test::FaultReports(i, i + 1));
       Ticks(1);
     }
-  }
-  // The records first..last-1, each once, in order, and nothing else.
-  static std::string Records(int first, int last) {
-    std::string all;
-    for (int i = first; i < last; ++i)
-      all += RecordText(i);
-    return all;
   }
 };
 
@@ -55,9 +42,9 @@ TEST_F(EventLogDisk, AFullDiskLeavesNoFragmentAndEveryWaitingRecordIsWrittenOnce
   // The start-up test file is gone; a filler takes one page, the log gets the other.
   fs::remove(program_folder_ / "DATA" / "TestFile.txt");
   test::WriteBytes(program_folder_ / "DATA" / "filler", std::string(4096, 'x'));
-  const int fit = 4096 / static_cast<int>(RecordText(0).size());  // 91 whole records
+  const int fit = 4096 / static_cast<int>(FaultRecords(0, 1).size());  // 91 whole records
   Reports(0, fit + 30);
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit)) << "whole records only";
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit)) << "whole records only";
   EXPECT_EQ(f.event_recorder().waiting(), 30u);
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_NE(notices_[0].text.find("No space left on device"), std::string::npos)
@@ -65,10 +52,10 @@ TEST_F(EventLogDisk, AFullDiskLeavesNoFragmentAndEveryWaitingRecordIsWrittenOnce
 
   fs::remove(program_folder_ / "DATA" / "filler");
   Ticks(EventLogRecorder::kRetryTicks);  // retried within a second, with no new event
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit + 30));
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit + 30));
   EXPECT_EQ(f.event_recorder().waiting(), 0u);
   Reports(fit + 30, fit + 35);
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, fit + 35));
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit + 35));
   ASSERT_EQ(notices_.size(), 2u);
   EXPECT_NE(notices_[1].text.find("30 waiting event(s) written."), std::string::npos)
       << notices_[1].text;
@@ -82,12 +69,11 @@ TEST_F(EventLogDisk, AReadOnlyDataFolderHoldsRecordsBackUntilItIsWritableAgain) 
   Reports(0, 3);
   ASSERT_TRUE(disk.SetReadOnly(true));
   Reports(3, 20);
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 3));
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, 3));
   EXPECT_EQ(f.event_recorder().waiting(), 17u);
   ASSERT_TRUE(disk.SetReadOnly(false));
-  Report(20);  // the next event writes everything that waited before itself
-  Ticks(1);
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 21));
+  Reports(20, 21);  // the next event writes everything that waited before itself
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, 21));
   EXPECT_EQ(f.event_recorder().waiting(), 0u);
   ASSERT_EQ(notices_.size(), 2u);
   EXPECT_NE(notices_[0].text.find("Read-only file system"), std::string::npos) << notices_[0].text;
@@ -98,14 +84,7 @@ TEST_F(EventLogDisk, AtMostTenThousandWaitAndTheRestAreCountedAsDropped) {
   MainForm& f = Load();
   ConnectAndClear();
   fs::create_directories(LogPath());
-  const int total = static_cast<int>(EventLogRecorder::kWaitingLimit) + 25;
-  Bytes many;
-  for (int i = 0; i < total; ++i) {
-    const Bytes r = EncodeFrame(
-        0xA0, Bytes{0x21, static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)});
-    many.insert(many.end(), r.begin(), r.end());
-  }
-  port_.Deliver(many);
+  port_.Deliver(test::FaultReports(0, static_cast<int>(EventLogRecorder::kWaitingLimit) + 25));
   Ticks(1);
   EXPECT_EQ(f.event_recorder().waiting(), EventLogRecorder::kWaitingLimit);
   EXPECT_EQ(f.event_recorder().dropped(), 25u);
@@ -116,7 +95,7 @@ TEST_F(EventLogDisk, AtMostTenThousandWaitAndTheRestAreCountedAsDropped) {
   fs::remove(LogPath());
   Ticks(EventLogRecorder::kRetryTicks);
   EXPECT_EQ(test::ReadBytes(LogPath()),
-            Records(0, static_cast<int>(EventLogRecorder::kWaitingLimit)))
+            FaultRecords(0, static_cast<int>(EventLogRecorder::kWaitingLimit)))
       << "the oldest ten thousand, in order";
   ASSERT_EQ(notices_.size(), 3u);
   EXPECT_NE(notices_[2].text.find("10000 waiting event(s) written, 25 dropped."), std::string::npos)
@@ -143,7 +122,7 @@ TEST_F(EventLogDisk, AFifoInTheLogsPlaceNeverBlocksAndRecordsWait) {
   EXPECT_EQ(f.event_recorder().waiting(), 3u);
   fs::remove(LogPath());
   Reports(3, 4);
-  EXPECT_EQ(test::ReadBytes(LogPath()), Records(0, 4));
+  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, 4));
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "linkwatch/line_status_text.h"
 #include "link/frame.h"
+#include "linkwatch/line_status_text.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
@@ -78,11 +78,15 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   ASSERT_GT(inside.x(), 0);
   // Name and pixels, with the twips they come from.
   const std::pair<const char*, QRect> placed[] = {
-      {"ConnectCB", {232, 400, 177, 65}},         // 3480, 6000, 2655, 975
-      {"Shape1_7", {248, 160, 17, 9}},            // 3720, 2400, 255, 135
-      {"ComPort_CB", {96, 24, 105, 24}},          // 1440, 360, 1575, 360
-      {"Trigger_CheckBox_3", {8, 80, 17, 17}},    // 120, 120 + 3 * 360, 255, 255
-      {"TriggerNameText_2", {24, 56, 161, 19}}};  // 360, 120 + 2 * 360, 2415, 285: over its label
+      {"ConnectCB", {232, 400, 177, 65}},           // 3480, 6000, 2655, 975
+      {"Shape1_7", {248, 160, 17, 9}},              // 3720, 2400, 255, 135
+      {"ComPort_CB", {96, 24, 105, 24}},            // 1440, 360, 1575, 360
+      {"Trigger_CheckBox_3", {8, 80, 17, 17}},      // 120, 120 + 3 * 360, 255, 255
+      {"TriggerNameText_2", {24, 56, 161, 19}},     // 360, 120 + 2 * 360, 2415, 285: over its label
+      {"VirtualDevice_ComboBox", {8, 8, 217, 24}},  // 120, 120, 3255, 360
+      {"Shape1_17", {408, 40, 17, 9}},              // 6120, 600, 255, 135: a zone lamp, hidden
+      {"EMGMessage_CB", {328, 248, 81, 41}},        // 4920, 3720, 1215, 615
+      {"EventsLogTextBox", {416, 32, 401, 435}}};   // 6240, 480, 6015, 6525
   for (const auto& [name, expected] : placed) {
     QWidget* widget = Find(name);
     EXPECT_EQ(widget->geometry(),
@@ -184,8 +188,8 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
 // Until the window shows them, notices go to the log under their own category, by level.
 std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
 
-// The serial line at the status bar's right end, and the controller's silence in the title, in
-// each state of the link; wired as the program wires it.
+// The serial line at the status bar's right end, and the controller's silence in the title and in
+// red; wired as the program wires it. (The words themselves are the link watch's tests.)
 TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   std::filesystem::create_directories(IniPath().parent_path());
   test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=2\r\n");
@@ -194,38 +198,30 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   line_status.Show(form().line_status());
   const Connection shown = form().line_status_changed().Connect(
       [&line_status](const LineStatus& status) { line_status.Show(status); });
-  QtNoticeBar* bar = view.notice_bar();
   QLabel* state = line_status.state_label();
   const std::string caption = kWindowCaption;
-  const std::string normal = bar->palette().color(QPalette::WindowText).name().toStdString();
+  const std::string normal =
+      view.notice_bar()->palette().color(QPalette::WindowText).name().toStdString();
   auto state_colour = [state] {
     return state->palette().color(QPalette::WindowText).name().toStdString();
   };
+  auto shows_the_model = [&] { return state->text().toStdString() == form().line_status().state; };
   const int height = view.height();
   EXPECT_EQ(line_status.port_label()->text(), "COM1 9600,N,8,1");
   EXPECT_EQ(state->text(), "Disconnected");
-  EXPECT_EQ(view.windowTitle().toStdString(), caption);
 
-  now_ = LocalDateTime{12, 4, 14, 3, 20};
   QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
   ASSERT_TRUE(form().link().port_connected());
   EXPECT_EQ(state->text(), "Connected: no reply yet");
   // The controller answers with two lamps lit and reports an event, then falls silent.
-  view.CallModel([this] { Ticks(2); });
   now_ = LocalDateTime{12, 4, 14, 3, 22};
   port_.Deliver(EncodeFrame(cmd::kFaultImage, Bytes{0x41, 0x00}));
   port_.Deliver(EncodeFrame(cmd::kReport, Bytes{0x12, 0x00, 0x00}));
-  view.CallModel([this] { Ticks(8); });
-  EXPECT_EQ(state->text(), "Connected: last reply 0.7 s ago");
-  EXPECT_EQ(state_colour(), normal);
-  EXPECT_EQ(view.windowTitle().toStdString(), caption);
-
-  now_ = LocalDateTime{12, 4, 14, 3, 24};
-  view.CallModel([this] { Ticks(13); });
+  view.CallModel([this] { Ticks(21); });
   ASSERT_TRUE(form().link().watch().lost());
-  EXPECT_EQ(state->text(), "No reply from the controller since 14:03:22");
+  EXPECT_TRUE(shows_the_model()) << state->text().toStdString();
   EXPECT_EQ(state_colour(), "#ff0000");
-  EXPECT_EQ(view.windowTitle().toStdString(), caption + " - NO REPLY FROM CONTROLLER");
+  EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
   EXPECT_EQ(form().MainFormWindow.caption(), caption);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();
@@ -245,12 +241,10 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   port_.Deliver(EncodeFrame(cmd::kEmgStatus, Bytes(10, 0)));
   view.CallModel([this] { Ticks(1); });
   EXPECT_EQ(view.windowTitle().toStdString(), caption);
-  EXPECT_EQ(state->text(), "Connected: last reply 0.0 s ago");
+  EXPECT_TRUE(shows_the_model()) << state->text().toStdString();
   EXPECT_EQ(state_colour(), normal);
-
   QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
   EXPECT_EQ(state->text(), "Disconnected");
-  EXPECT_EQ(view.windowTitle().toStdString(), caption);
 }
 
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {

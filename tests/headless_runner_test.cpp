@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
-#include "service/headless_runner.h"
 #include "link/frame.h"
+#include "service/headless_runner.h"
 #include "tests/form_fixture.h"
 
 namespace orv {
@@ -129,38 +128,7 @@ TEST_F(HeadlessRunnerTest, APortForThisRunIsUsedButNeverSaved) {
   EXPECT_EQ(port_.comm_port(), 7);
   EXPECT_EQ(LinesWith("link Connected: COM7 (fake7) 9600,N,8,1"), 1);
   runner_->Stop();
-  EXPECT_EQ(test::ReadBytes(IniPath()),
-            "[RS232Configure]\r\nComPort=2\r\nBaudRate=9600\r\nCheckBit=None\r\nBitLength=8\r\n"
-            "StopBit=1\r\n");
-}
-
-TEST(HeadlessOptionsTest, HeadlessAndItsPort) {
-  const struct {
-    std::vector<std::string> args;
-    std::string error;
-    int port;  // 0: none
-  } cases[] = {
-      {{"--headless"}, "", 0},
-      {{"--headless", "--port", "COM3"}, "", 3},
-      {{"--port", "COM10", "--headless"}, "", 10},
-      {{"--headless", "--port", "COM11"}, "--port needs COM1 to COM10, not \"COM11\"", 0},
-      {{"--headless", "--port", "COM0"}, "--port needs COM1 to COM10, not \"COM0\"", 0},
-      {{"--headless", "--port", "COM01"}, "--port needs COM1 to COM10, not \"COM01\"", 0},
-      {{"--headless", "--port", "com1"}, "--port needs COM1 to COM10, not \"com1\"", 0},
-      {{"--headless", "--port"}, "--port needs COM1 to COM10", 0},
-      {{"--port", "COM2"},
-       "--port is for --headless; the window chooses its port in the window",
-       0},
-  };
-  for (const auto& c : cases) {
-    const ParsedOptions parsed = ParseProgramOptions(c.args);
-    EXPECT_EQ(parsed.error, c.error) << testing::PrintToString(c.args);
-    if (!c.error.empty()) continue;
-    EXPECT_TRUE(parsed.options.headless);
-    EXPECT_EQ(parsed.options.port.value_or(0), c.port);
-  }
-  EXPECT_NE(ProgramUsage().find("--headless"), std::string::npos);
-  EXPECT_NE(ProgramUsage().find("--port COMn"), std::string::npos);
+  EXPECT_NE(test::ReadBytes(IniPath()).find("ComPort=2\r\nBaudRate=9600\r\n"), std::string::npos);
 }
 
 }  // namespace

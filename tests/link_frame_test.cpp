@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "link/crc8.h"
+#include "link/fault_lamps.h"
 #include "link/frame.h"
 #include "link/transmitter.h"
 #include "tests/support/fake_serial_port.h"
@@ -82,6 +84,27 @@ TEST(Transmitter, NothingForACountOutOfRangeAndRefusedWritesAreDropped) {
   port.set_refuse_writes(false);
   tx.SendPollCommand(6);
   EXPECT_EQ(port.writes().size(), 1u);
+}
+
+// The twelve system fault lamps in lamp order, written out here rather than taken from the code:
+// the caption beside each, and the panel status word's bit that lights it alone. The fault image
+// reply's twelve bits run in lamp order.
+TEST(FaultLamps, EachBitAloneLightsOnlyItsOwnLamp) {
+  const char* const captions[] = {"Processor reset", "Network",  "Call/EMG", "Music/Spare",
+                                  "Ground Short",    "Input",    "Mains",    "Battery",
+                                  "Message",         "EMG mic.", "RCP",      "Router"};
+  const int status_bits[] = {0x4000, 0x1000, 0x0004, 0x0008, 0x0010, 0x2000,
+                             0x0002, 0x0001, 0x0100, 0x0200, 0x0400, 0x0800};
+  for (std::size_t lamp = 0; lamp < std::size(captions); ++lamp) {
+    const FaultLamps alone = FaultLamps().set(lamp);
+    const int image = 1 << lamp;
+    EXPECT_EQ(FaultImageLamps(image & 0xFF, static_cast<std::uint8_t>(image >> 8)), alone) << lamp;
+    EXPECT_EQ(PanelStatusLamps(status_bits[lamp]), alone) << lamp;
+    EXPECT_STREQ(kFaultLampCaptions[lamp], captions[lamp]);
+  }
+  // The reply's upper four bits and the word's spare bits light nothing.
+  EXPECT_EQ(FaultImageLamps(0x00, 0xF0), FaultLamps());
+  EXPECT_EQ(PanelStatusLamps(0x80E0), FaultLamps());
 }
 
 }  // namespace

@@ -3,17 +3,18 @@
 // Servers on the loopback interface for tests and benchmarks: a free TCP port, and Debian's
 // mosquitto broker with a configuration of the caller's own. No test framework here.
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
+
+#include "tests/support/child_process.h"
 
 namespace orv::test {
 
@@ -62,11 +63,8 @@ class LoopbackBroker {
 
   // True once it takes connections (within 5 s).
   bool Start() {
-    pid_ = fork();
-    if (pid_ == 0) {
-      execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(), nullptr);
-      _exit(127);
-    }
+    process_ = std::make_unique<ChildProcess>("/usr/sbin/mosquitto",
+                                              std::vector<std::string>{"-c", config_.string()});
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
          std::chrono::steady_clock::now() < deadline;
          std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
@@ -75,10 +73,8 @@ class LoopbackBroker {
     return false;
   }
   void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+    if (process_) process_->Stop();
+    process_.reset();
   }
   bool started() const { return started_; }
   std::string Log() const {
@@ -91,7 +87,7 @@ class LoopbackBroker {
   std::filesystem::path config_;
   std::filesystem::path log_;
   int port_;
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> process_;
   bool started_ = false;
 };
 

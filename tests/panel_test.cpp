@@ -88,6 +88,9 @@ TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBa
   EXPECT_EQ(port_.writes()[0][2], 23);
 }
 
+// The last row at the last scroll position of each page: the key of that page's last trigger is
+// written, and read back at the next start. (Which key each page's names go to is the
+// configuration's test.)
 TEST_F(FormTest, RenameWritesTheKeyOfTheShownTriggerAndReadsBackAtNextStart) {
   MainForm& f = Load();
   f.TriggerLabel[0].PerformDblClick();
@@ -98,83 +101,61 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTriggerAndReadsBackAtNextStart) {
   f.focus.MoveFocus(&f.Trigger_PictureBox);
   EXPECT_EQ(f.TriggerLabel[1].caption(), "");
   EXPECT_EQ(ReadProfileString("ETrgName", "ETRG 2", "?", 128, IniPath()), "");
-  f.VirtualDevice_ComboBox.SetListIndex(2);
-  EXPECT_EQ(f.link().scheduler().poll_step(), 4) << "set while disconnected too";
-  f.Trigger_VScrollBar.SetValue(100);
-  f.TriggerLabel[2].PerformDblClick();
-  EXPECT_TRUE(f.TriggerNameText[2].visible());
-  EXPECT_EQ(f.focus.focused(), &f.TriggerNameText[2]);
-  EXPECT_EQ(f.TriggerNameText[2].text(), "Soft Trigger 103");
-  f.TriggerNameText[2].SetText("Lobby\r\nEast");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);  // Validate commits, LostFocus only hides
-  EXPECT_FALSE(f.TriggerNameText[2].visible());
-  EXPECT_EQ(f.TriggerLabel[2].caption(), "Lobby  East");
-  EXPECT_EQ(ReadProfileString("VTrgName", "VTRG 103", "?", 128, IniPath()), "Lobby  East");
+  // Page, its last scroll position, the section and key of the trigger in the last row.
+  const std::tuple<int, int, const char*, const char*> cases[] = {{0, 48, "ETrgName", "ETRG 60"},
+                                                                  {1, 48, "BTrgName", "BTRG 60"},
+                                                                  {2, 108, "VTrgName", "VTRG 120"}};
+  for (const auto& [page, scroll, section, key] : cases) {
+    f.VirtualDevice_ComboBox.SetListIndex(page);
+    f.Trigger_VScrollBar.SetValue(scroll + 1);  // held at the last position
+    ASSERT_EQ(f.Trigger_VScrollBar.value(), scroll) << key;
+    f.TriggerLabel[11].PerformDblClick();
+    EXPECT_TRUE(f.TriggerNameText[11].visible());
+    EXPECT_EQ(f.focus.focused(), &f.TriggerNameText[11]);
+    f.TriggerNameText[11].SetText(std::string("Last\r\n") + key);
+    f.focus.MoveFocus(&f.Trigger_PictureBox);  // Validate commits, LostFocus only hides
+    EXPECT_FALSE(f.TriggerNameText[11].visible());
+    EXPECT_EQ(f.TriggerLabel[11].caption(), std::string("Last  ") + key);
+    EXPECT_EQ(ReadProfileString(section, key, "?", 128, IniPath()), std::string("Last  ") + key);
+  }
+  EXPECT_EQ(f.link().scheduler().poll_step(), 4)
+      << "the page's request, set while disconnected too";
   form_.reset();
   MainForm& again = Load();
-  EXPECT_EQ(again.config().SoftTriggerNames[102], "Lobby  East");
+  for (const auto& [page, scroll, section, key] : cases) {
+    again.VirtualDevice_ComboBox.SetListIndex(page);
+    again.Trigger_VScrollBar.SetValue(scroll);
+    EXPECT_EQ(again.TriggerLabel[11].caption(), std::string("Last  ") + key);
+  }
   fs::remove(IniPath());
   fs::create_directories(IniPath());  // unwritable: the name stays in memory and on screen
   again.TriggerLabel[0].PerformDblClick();
   again.TriggerNameText[0].SetText("Stairs");
   again.focus.MoveFocus(&again.Trigger_PictureBox);
   EXPECT_EQ(again.TriggerLabel[0].caption(), "Stairs");
-  EXPECT_EQ(again.config().EmgTriggerNames[0], "Stairs");
+  EXPECT_EQ(again.config().SoftTriggerNames[108], "Stairs");
 }
 
-TEST_F(FormTest, TheLastTriggerOfEachPageIsRenamedKeptAndReadBackAtNextStart) {
-  MainForm& f = Load();
-  // Page, its last scroll position, the section and key of the trigger in the last row.
-  const std::tuple<int, int, const char*, const char*> cases[] = {
-      {0, 48, "ETrgName", "ETRG 60"},
-      {1, 48, "BTrgName", "BTRG 60"},
-      {2, 108, "VTrgName", "VTRG 120"},
-  };
-  for (const auto& [page, scroll, section, key] : cases) {
-    f.VirtualDevice_ComboBox.SetListIndex(page);
-    f.Trigger_VScrollBar.SetValue(scroll + 1);  // held at the last position
-    ASSERT_EQ(f.Trigger_VScrollBar.value(), scroll) << key;
-    f.TriggerLabel[11].PerformDblClick();
-    f.TriggerNameText[11].SetText(std::string("Last ") + key);
-    f.focus.MoveFocus(&f.Trigger_PictureBox);
-    EXPECT_EQ(f.TriggerLabel[11].caption(), std::string("Last ") + key);
-    EXPECT_EQ(ReadProfileString(section, key, "?", 128, IniPath()), std::string("Last ") + key);
-  }
-  form_.reset();
-  MainForm& again = Load();
-  for (const auto& [page, scroll, section, key] : cases) {
-    again.VirtualDevice_ComboBox.SetListIndex(page);
-    again.Trigger_VScrollBar.SetValue(scroll);
-    EXPECT_EQ(again.TriggerLabel[11].caption(), std::string("Last ") + key);
-  }
-}
-
-TEST_F(FormTest, FaultImageAndReportPSetAllTwelveSystemLampsAndNoZoneLamp) {
+// Whichever message came last decides all twelve system lamps, and no zone lamp. (Which bit
+// lights which lamp is the link's test.)
+TEST_F(FormTest, TheLastFaultImageOrPanelStatusDecidesEverySystemLampAndNoZoneLamp) {
   MainForm& f = Load();
   port_.Open();
   f.Shape1[13].SetFillStyle(Shape::kSolid);
   // Command, payload, lamps 0..11 after it.
   const std::tuple<std::uint8_t, const char*, const char*> cases[] = {
-      {6, "01 00", "100000000000"},       {6, "00 F0", "000000000000"},
-      {6, "FF 0F", "111111111111"},       {6, "00 08", "000000000001"},
-      {0xA0, "50 00 01", "000000010000"}, {0xA0, "50 7F FF", "111111111111"},
-      {0xA0, "50 00 E0", "000000000000"}, {0xA0, "50 80 00", "000000000000"},
-      {0xA0, "50 10 00", "010000000000"}, {0xA0, "50 01 02", "000000101000"}};
+      {6, "FF 0F", "111111111111"},       {0xA0, "50 00 01", "000000010000"},
+      {6, "01 00", "100000000000"},       {0xA0, "50 7F FF", "111111111111"},
+      {0xA0, "50 80 00", "000000000000"}, {6, "00 08", "000000000001"}};
   for (const auto& [command, payload, lit] : cases) {
-    for (int i = 0; i < 12; ++i)  // all lit, so a message must darken what it does not light
-      f.Shape1[i].SetFillStyle(Shape::kSolid);
     port_.Deliver(EncodeFrame(command, Hex(payload)));
     Ticks(1);
     EXPECT_EQ(Lamps(f), std::string(lit) + "010000000000") << payload;
   }
-  port_.Deliver(EncodeFrame(6, Hex("02 00")));  // the last message decides every lamp
+  port_.Deliver(EncodeFrame(6, Hex("02 00")));  // two in one tick: the last one
   port_.Deliver(EncodeFrame(0xA0, Hex("50 00 01")));
   Ticks(1);
   EXPECT_EQ(Lamps(f).substr(0, 12), "000000010000");
-  port_.Deliver(EncodeFrame(0xA0, Hex("50 00 00")));
-  port_.Deliver(EncodeFrame(6, Bytes{}));  // a short reply reads what is left: 50 00
-  Ticks(1);
-  EXPECT_EQ(Lamps(f).substr(0, 12), "000010100000");
 }
 
 TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderAnEditor) {
@@ -246,7 +227,74 @@ TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
     EXPECT_EQ(FormatReceivedByte(byte, mode), text) << int{byte} << " " << int{mode};
 }
 
-TEST_F(FormTest, ChunksRunOnInTheirFormatAndTheNewestCharactersAreKeptWhole) {
+// The box keeps its newest 65,536 characters as shown, however many bytes of UTF-8 each takes,
+// whether they come in one chunk or in many.
+TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
+  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
+  ASSERT_EQ(kMax, 65536u);
+  struct Case {
+    std::uint8_t mode;  // 1 Char, 2 Hex, 3 Dec
+    std::uint8_t byte;  // every received byte
+    std::size_t chunk;  // bytes per chunk
+    std::string shown;  // the text of one byte
+  };
+  const Case cases[] = {
+      {1, 'A', 100000, "A"},       {1, 'A', 1000, "A"},        // one byte of UTF-8
+      {1, 0xFF, 100000, "\u00FF"}, {1, 0xFF, 999, "\u00FF"},   // two
+      {1, 0x80, 100000, "\u20AC"}, {1, 0x80, 1000, "\u20AC"},  // three
+      {2, 0x2B, 100000, "2BH "},   {2, 0x2B, 777, "2BH "},     // four characters a byte
+      {3, 0x07, 100000, "007 "},   {3, 0x07, 1000, "007 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << int{c.mode} << ", byte " << int{c.byte}
+                                    << ", chunks of " << c.chunk);
+    TextBox box("Receiver_Text");
+    ReceivedDataDisplay display;
+    display.set_display_mode(c.mode);
+    for (std::size_t sent = 0; sent < 100000; sent += c.chunk)
+      display.AppendReceivedBytes(box, Bytes(std::min(c.chunk, 100000 - sent), c.byte));
+    const std::string& text = box.text();
+    EXPECT_EQ(box.char_count(), kMax);
+    EXPECT_EQ(Utf8Length(text), kMax);
+    // The four characters of a Hex or Dec byte divide 65,536: whole byte texts at both ends.
+    EXPECT_EQ(text.size(), kMax / Utf8Length(c.shown) * c.shown.size());
+    EXPECT_EQ(text.substr(0, c.shown.size()), c.shown);
+    EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
+    EXPECT_EQ(box.sel_start(), static_cast<int>(text.size())) << "the caret follows the newest";
+  }
+}
+
+TEST(ReceivedDataDisplay, CutsWholeCharactersAndFollowsATextSetElsewhere) {
+  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
+  TextBox box("Receiver_Text");
+  ReceivedDataDisplay display;
+  display.set_display_mode(ReceivedDataDisplay::kChar);
+  const std::string euro = "\u20AC";
+  // The oldest character takes three bytes: one more character drops all three of them.
+  box.SetText(euro + std::string(kMax - 1, 'A'));
+  display.AppendReceivedBytes(box, Bytes{'B'});
+  EXPECT_EQ(box.text(), std::string(kMax - 1, 'A') + "B");
+  // A three-byte character comes in over one-byte ones: one of those goes, not three.
+  display.AppendReceivedBytes(box, Bytes{0x80});
+  EXPECT_EQ(box.text(), std::string(kMax - 2, 'A') + "B" + euro);
+  EXPECT_EQ(box.char_count(), kMax);
+  // A chunk alone over the bound, into a box that holds a little: the box's text goes first.
+  box.SetText("xyz");
+  Bytes chunk(kMax + 5, 0xFF);
+  chunk.front() = 0x80;
+  display.AppendReceivedBytes(box, chunk);
+  EXPECT_EQ(box.char_count(), kMax);
+  EXPECT_EQ(box.text().size(), 2 * kMax);
+  EXPECT_EQ(box.text().find_first_not_of("\xC3\xBF"), std::string::npos);
+  // Cleared, as start-up does: the count starts again from nothing.
+  box.SetText("");
+  display.AppendReceivedBytes(box, Bytes(3, 0x80));
+  EXPECT_EQ(box.text(), euro + euro + euro);
+  EXPECT_EQ(box.char_count(), 3u);
+}
+
+// The option buttons pick the format, and every chunk the port brings runs on in its own.
+TEST_F(FormTest, ChunksRunOnInTheFormatTheOptionButtonsPick) {
   MainForm& f = Load();
   port_.Open();
   f.DisplayType_OptionButton[1].SetValue(true);
@@ -257,86 +305,6 @@ TEST_F(FormTest, ChunksRunOnInTheirFormatAndTheNewestCharactersAreKeptWhole) {
   port_.Deliver(Hex("41 81"));
   EXPECT_EQ(f.Receiver_Text.text(), "02H 01H 06H 00H 2BH 03H 002 001 A.");
   EXPECT_EQ(f.Receiver_Text.sel_start(), 34) << "the caret follows the newest byte";
-  f.DisplayType_OptionButton[2].SetValue(true);
-  Bytes chunk(1000);
-  for (std::size_t i = 0; i < chunk.size(); ++i)
-    chunk[i] = static_cast<std::uint8_t>(i % 251);
-  for (int i = 0; i < 30; ++i)
-    port_.Deliver(chunk);
-  const std::string& text = f.Receiver_Text.text();
-  EXPECT_EQ(text.size(), ReceivedDataDisplay::kMaxTextLength);
-  EXPECT_EQ(text.substr(text.size() - 8), "245 246 ");  // 999 % 251 = 246
-}
-
-// The box keeps its newest 65,536 characters as shown, however many bytes of UTF-8 each takes,
-// whether they come in one chunk or in many.
-TEST_F(FormTest, ReceivedTextIsBoundByCharactersInEveryMode) {
-  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
-  ASSERT_EQ(kMax, 65536u);
-  struct Case {
-    int option;         // 0 Char, 1 Hex, 2 Dec
-    std::uint8_t byte;  // every received byte
-    std::size_t chunk;  // bytes per chunk
-    std::string shown;  // the text of one byte
-  };
-  const Case cases[] = {
-      {0, 'A', 100000, "A"},       {0, 'A', 1000, "A"},        // one byte of UTF-8
-      {0, 0xFF, 100000, "\u00FF"}, {0, 0xFF, 999, "\u00FF"},   // two
-      {0, 0x80, 100000, "\u20AC"}, {0, 0x80, 1000, "\u20AC"},  // three
-      {1, 0x2B, 100000, "2BH "},   {1, 0x2B, 777, "2BH "},     // four characters a byte
-      {2, 0x07, 100000, "007 "},   {2, 0x07, 1000, "007 "},
-  };
-  MainForm& f = Load();
-  port_.Open();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << "option " << c.option << ", byte " << int{c.byte} << ", chunks of " << c.chunk);
-    f.Receiver_Text.SetText("");  // as start-up does
-    f.DisplayType_OptionButton[c.option].SetValue(true);
-    for (std::size_t sent = 0; sent < 100000; sent += c.chunk)
-      port_.Deliver(Bytes(std::min(c.chunk, 100000 - sent), c.byte));
-    const std::string& text = f.Receiver_Text.text();
-    EXPECT_EQ(f.Receiver_Text.char_count(), kMax);
-    EXPECT_EQ(Utf8Length(text), kMax);
-    // The four characters of a Hex or Dec byte divide 65,536: whole byte texts at both ends.
-    EXPECT_EQ(text.size(), kMax / Utf8Length(c.shown) * c.shown.size());
-    EXPECT_EQ(text.substr(0, c.shown.size()), c.shown);
-    EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
-    EXPECT_EQ(f.Receiver_Text.sel_start(), static_cast<int>(text.size()));
-  }
-}
-
-TEST_F(FormTest, ReceivedTextCutsWholeCharactersAndFollowsATextSetElsewhere) {
-  MainForm& f = Load();
-  port_.Open();
-  TextBox& box = f.Receiver_Text;
-  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
-  const std::string euro = "\u20AC";
-  // The oldest character takes three bytes: one more character drops all three of them.
-  box.SetText(euro + std::string(kMax - 1, 'A'));
-  port_.Deliver(Bytes{'B'});
-  EXPECT_EQ(box.text(), std::string(kMax - 1, 'A') + "B");
-  // A three-byte character comes in over one-byte ones: one of those goes, not three.
-  port_.Deliver(Bytes{0x80});
-  EXPECT_EQ(box.text(), std::string(kMax - 2, 'A') + "B" + euro);
-  EXPECT_EQ(box.char_count(), kMax);
-  // A chunk alone over the bound, into a box that holds a little: the box's text goes first.
-  box.SetText("xyz");
-  Bytes chunk(kMax + 5, 0xFF);
-  chunk.front() = 0x80;
-  port_.Deliver(chunk);
-  EXPECT_EQ(box.char_count(), kMax);
-  EXPECT_EQ(box.text(), [] {
-    std::string all;
-    for (std::size_t i = 0; i < kMax; ++i)
-      all += "\u00FF";
-    return all;
-  }());
-  // Cleared, as start-up does: the count starts again from nothing.
-  box.SetText("");
-  port_.Deliver(Bytes(3, 0x80));
-  EXPECT_EQ(box.text(), euro + euro + euro);
-  EXPECT_EQ(box.char_count(), 3u);
 }
 
 // Counts a control's events and property notifications.

@@ -15,7 +15,6 @@
 
 #include "config/configuration.h"
 #include "link/trigger_states.h"
-#include "platform/leading_number.h"
 #include "platform/profile.h"
 #include "tests/profile_reference.h"
 #include "tests/temp_folder.h"
@@ -105,56 +104,8 @@ std::vector<fs::path> CorpusFiles() {
   return files;
 }
 
-// A value as Configuration keeps it: cut at a NUL, blanks and tabs around it removed.
-std::string Kept(std::string value) {
-  value.resize(std::min(value.size(), value.find('\0')));
-  const std::size_t first = value.find_first_not_of(" \t");
-  if (first == std::string::npos) return {};
-  return value.substr(first, value.find_last_not_of(" \t") - first + 1);
-}
-
-// Start-up's load of the six groups from one snapshot gives what the per-key reader gives for
-// each of their keys.
-void ExpectLoadedGroupsAsPerKeyReads(const std::string& text) {
-  test::TempFolder folder;
-  Configuration config(folder.path());
-  fs::create_directories(config.ConfigFolder());
-  test::WriteBytes(config.ConfigFile(), text);
-  config.LoadConfigGroups(
-      {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"});
-
-  const test::ReferenceProfile reference(text);
-  const auto serial = [&](const char* key, const char* default_value) {
-    return Kept(reference.Read("RS232Configure", key, default_value, 8));
-  };
-  const long port = LeadingNumber(serial("ComPort", "1"));
-  EXPECT_EQ(config.SerialComPort, port >= 1 && port <= 10 ? port : 1);
-  const std::string baud = serial("BaudRate", "9600");
-  EXPECT_EQ(
-      config.SerialBaudRate,
-      std::find(kBaudRates.begin(), kBaudRates.end(), baud) != kBaudRates.end() ? baud : "9600");
-  EXPECT_EQ(config.SerialCheckBit, serial("CheckBit", "None"));
-  EXPECT_EQ(config.SerialBitLength, serial("BitLength", "8"));
-  EXPECT_EQ(config.SerialStopBit, serial("StopBit", "1"));
-  const auto file_setting = [&](const char* key, const std::string& default_value) {
-    return Kept(reference.Read("FileConfigure", key, default_value, 128));
-  };
-  EXPECT_EQ(config.FilePathSetting, file_setting("FilePath", folder.path().string()));
-  EXPECT_EQ(config.FileNameSetting, file_setting("FileName", ""));
-  EXPECT_EQ(config.FileTypeSetting, file_setting("FileType", "2"));
-  for (int page = 0; page < kPageCount; ++page) {
-    const TriggerPage& p = kTriggerPages[static_cast<std::size_t>(page)];
-    for (int n = 1; n <= p.size; ++n) {
-      EXPECT_EQ(config.Names(page)[static_cast<std::size_t>(n - 1)],
-                Kept(reference.Read(p.ini_section, p.ini_key_prefix + std::to_string(n),
-                                    p.default_name_prefix + std::to_string(n), 128)))
-          << p.ini_section << " " << n;
-    }
-  }
-}
-
 // Every program key agrees with the per-key reader of the file's text: read from one snapshot
-// of the file, read alone, and as start-up loads it.
+// of the file, and read alone. (What Configuration makes of the values is its own test.)
 void ExpectProgramKeysAsPerKeyReads(const fs::path& file) {
   const std::string text = test::ReadBytes(file);
   const test::ReferenceProfile reference(text);
@@ -167,7 +118,6 @@ void ExpectProgramKeysAsPerKeyReads(const fs::path& file) {
     EXPECT_EQ(ReadProfileString(q.section, q.key, q.default_value, q.capacity, file), expected)
         << "[" << q.section << "] " << q.key;
   }
-  ExpectLoadedGroupsAsPerKeyReads(text);
 }
 
 TEST(ProfileReaderTest, EveryProgramKeyOfTheFuzzCorpusReadsAsPerKeyReads) {

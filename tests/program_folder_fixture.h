@@ -13,22 +13,29 @@
 #include <vector>
 
 #include "journal/journal.h"
-#include "tests/sim_process.h"
+#include "tests/support/child_process.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv::test {
 
+using SimProcess = ChildProcess;
+
+// A copy of the program in folder, its COM1 on link.
+inline void MakeProgramFolder(const std::filesystem::path& folder,
+                              const std::filesystem::path& link) {
+  std::filesystem::copy_file(ORV_PROGRAM, folder / "orvandel");
+  std::filesystem::create_directories(folder / "SYSINI");
+  WriteBytes(folder / "SYSINI" / "MainForm.INI", "[SerialPorts]\r\nCOM1=" + link.string() + "\r\n");
+}
+
 class ProgramFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::filesystem::copy_file(ORV_PROGRAM, folder_.path() / "orvandel");
-    std::filesystem::create_directories(folder_.path() / "SYSINI");
-    WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
-               "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n");
-  }
+  void SetUp() override { MakeProgramFolder(folder_.path(), link_); }
   // The simulator on COM1's link, once the link is there.
-  std::unique_ptr<SimProcess> StartSim() {
-    auto sim = std::make_unique<SimProcess>(
+  std::unique_ptr<ChildProcess> StartSim() {
+    auto sim = std::make_unique<ChildProcess>(
+        ORV_SIM_EXECUTABLE,
         std::vector<std::string>{"--link", link_.string(), "--report-interval", "0"});
     for (int i = 0; i < 500 && !std::filesystem::exists(link_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -36,15 +43,14 @@ class ProgramFolderTest : public ::testing::Test {
     return sim;
   }
   // The program of the folder with these options.
-  std::unique_ptr<SimProcess> StartProgram(std::vector<std::string> options) {
-    return std::make_unique<SimProcess>(std::move(options), (folder_.path() / "orvandel").string());
+  std::unique_ptr<ChildProcess> StartProgram(std::vector<std::string> options,
+                                             ChildOptions child = {}) {
+    return std::make_unique<ChildProcess>((folder_.path() / "orvandel").string(),
+                                          std::move(options), std::move(child));
   }
   // Every record of the folder's journal, in order.
   std::vector<JournalRow> Rows() const {
-    std::vector<JournalRow> rows;
-    EXPECT_TRUE(
-        ReadJournalFile(folder_.path() / "DATA" / Journal::kFileName, 1, 100000, rows).ok());
-    return rows;
+    return JournalRows(folder_.path() / "DATA" / Journal::kFileName);
   }
 
   TempFolder folder_;

@@ -2,16 +2,13 @@
 // when it cannot be found, an empty folder and the reason, never a relative name.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/program_folder.h"
+#include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -79,27 +76,6 @@ TEST(ProgramFolderTest, ReadsLinkTargetsOfAnyLength) {
   EXPECT_EQ(error, std::errc::no_such_file_or_directory);
 }
 
-// Runs the probe at path (no shell: the name holds any byte) and returns what it printed.
-std::string RunProbe(const fs::path& path, int& status) {
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return "pipe failed";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    execv(path.c_str(), argv);
-    _exit(127);
-  }
-  close(out[1]);
-  std::string printed;
-  char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    printed.append(buffer, static_cast<std::size_t>(n));
-  close(out[0]);
-  waitpid(pid, &status, 0);
-  return printed;
-}
-
 TEST(ProgramFolderTest, AnExecutableInAFolderWhoseNameIsNotUtf8FindsThatFolder) {
   test::TempFolder temp;
   // Latin-1, a lone continuation byte, an invalid lead byte, a blank and a line break.
@@ -107,13 +83,15 @@ TEST(ProgramFolderTest, AnExecutableInAFolderWhoseNameIsNotUtf8FindsThatFolder) 
   fs::create_directory(folder);
   const fs::path probe = folder / "orvandel";
   fs::copy_file(ORV_PROGRAM_FOLDER_PROBE, probe);
-  int status = -1;
-  EXPECT_EQ(RunProbe(probe, status), folder.native());
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  // Started through a link from elsewhere, it still finds its own folder.
+  // Started by its own name (no shell: the name holds any byte), and through a link from
+  // elsewhere: it finds its own folder both times.
   const fs::path link = temp.path() / "start-here";
   fs::create_symlink(probe, link);
-  EXPECT_EQ(RunProbe(link, status), folder.native());
+  for (const fs::path& start : {probe, link}) {
+    test::ChildProcess run(start.string(), {});
+    EXPECT_EQ(run.WaitForExit(), 0) << start;
+    EXPECT_EQ(run.output(), folder.native()) << start;
+  }
 }
 
 }  // namespace

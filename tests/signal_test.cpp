@@ -1,4 +1,5 @@
-// The fan-out every hook of the program goes through, and the subscribers it serves.
+// The fan-out every hook of the program goes through, and the event decoder that feeds most of its
+// subscribers.
 #include "platform/signal.h"
 
 #include <gtest/gtest.h>
@@ -8,9 +9,7 @@
 #include <vector>
 
 #include "events/event_decoder.h"
-#include "link/frame.h"
-#include "link/link.h"
-#include "tests/support/fake_serial_port.h"
+#include "tests/test_util.h"
 
 namespace orv {
 namespace {
@@ -76,57 +75,63 @@ TEST(Signal, TheOwnerMayGoAwayDuringADeliveryAndConnectionsMayOutliveIt) {
   after.Disconnect();  // harmless once the signal is gone
 }
 
-// Two subscribers of the same stream each get every frame and every event, in order.
-TEST(FanOut, TwoSubscribersEachGetEveryFrameAndEveryEventInOrder) {
-  FakeSerialPort port;
-  port.Open();
-  Link link(port);
-  EventDecoder decoder(link.trigger_states(), [] { return LocalDateTime{3, 9, 14, 5}; });
-  const Connection to_decoder = link.dispatcher().event_report().Connect(
-      [&](std::uint8_t kind, std::int32_t value) { decoder.DecodeEventReport(kind, value); });
-
-  std::vector<Log> frames(2), events(2);
-  Connections connections;
-  for (std::size_t i = 0; i < 2; ++i) {
-    connections.push_back(link.receiver().frame_received().Connect([&, i](const ReceivedFrame& f) {
-      frames[i].push_back(std::to_string(f.command) + ":" + std::to_string(f.length) + ":" +
-                          std::to_string(f.payload[0]));
-    }));
-    connections.push_back(
-        decoder.decoded().Connect([&, i](const EventRecord& r) { events[i].push_back(r.text); }));
+// Every kind of report: its line after the date and the state table entries it writes, by the
+// decoder alone. Trigger units hold EMG in bits 0..5 and business in 6..11, six entries a unit, and
+// only ever set them; BGM units write all six of theirs; units from 10 on reach no table.
+TEST(EventDecoder, EachReportHasItsLineAndWritesOnlyItsEntries) {
+  // Each row: the report (code, data high, data low) | its line | the entries it writes, as
+  // page:number=state in order.
+  const std::string rows[] = {"11 00 00|EMG|",
+                              "12 00 00|EMG Ack|",
+                              "13 00 00|EMG Reset|",
+                              "14 00 00|ALERT|",
+                              "15 00 00|ALARM|",
+                              "16 00 00|EMG PTT|",
+                              "21 01 05|Fault 0000000100000101|",
+                              "21 F0 00|Fault 1111000000000000|",
+                              "22 00 00|Fault Ack|",
+                              "23 00 00|Fault Reset|",
+                              "18 00 00||",
+                              "2F 0A 5A||",
+                              "30 F0 00|TRG M0 000000000000|",
+                              "60 00 3F|TRG M0 000000111111|0:1=1 0:2=1 0:3=1 0:4=1 0:5=1 0:6=1",
+                              "31 00 41|TRG R1 000001000001|0:7=1 1:7=1",
+                              "31 00 40|TRG R1 000001000000|1:7=1",
+                              "39 00 20|TRG R9 000000100000|0:60=1",
+                              "3A 0F FF|TRG R10 111111111111|",
+                              "3F 0A 5A|TRG R15 101001011010|",
+                              "7F 0F FF|TRG R31 111111111111|",
+                              "40 00 03|BGM M0 000011|3:1=1 3:2=1 3:3=0 3:4=0 3:5=0 3:6=0",
+                              "80 0A 5A|BGM M0 011010|3:1=0 3:2=1 3:3=0 3:4=1 3:5=1 3:6=0",
+                              "42 00 05|BGM R2 000101|3:13=1 3:14=0 3:15=1 3:16=0 3:17=0 3:18=0",
+                              "49 FF C0|BGM R9 000000|3:55=0 3:56=0 3:57=0 3:58=0 3:59=0 3:60=0",
+                              "4F 0A 5A|BGM R15 011010|",
+                              "9F 00 01|BGM R31 000001|",
+                              "50 0A 5A||",
+                              "51 0A 5A||",
+                              "5F 0A 5A||",
+                              "A0 0A 5A||"};
+  TriggerStates states, written;
+  EventDecoder decoder(states, [] { return LocalDateTime{12, 4, 5, 21}; });
+  for (const std::string& row : rows) {
+    const std::size_t line = row.find('|') + 1, writes_at = row.rfind('|') + 1;
+    const Bytes r = test::Hex(row.substr(0, line - 1));
+    const EventRecord record = decoder.DecodeEventReport(r[0], (r[1] << 8) | r[2]);
+    EXPECT_EQ(record.text, "12/04 05:21 Event = " + row.substr(line, writes_at - line - 1)) << row;
+    std::string writes;
+    for (const TriggerUpdate& u : record.trigger_updates) {
+      writes += (writes.empty() ? "" : " ") + std::to_string(u.page) + ":" +
+                std::to_string(u.number) + "=" + std::to_string(u.state);
+      written.States(u.page).Set(u.number, u.state);
+    }
+    EXPECT_EQ(writes, row.substr(writes_at)) << row;
   }
-  for (const Bytes& frame :
-       {EncodeFrame(0xA0, Bytes{0x12, 0, 0}), EncodeFrame(6, Bytes{0x21, 0x0A}),
-        EncodeFrame(0xA0, Bytes{0x31, 0x00, 0x05}), EncodeFrame(0xA0, Bytes{0x50, 0x40, 0x01})})
-    port.Deliver(frame);
-  link.Tick();
-  const Log want_frames{"160:3:18", "6:2:33", "160:3:49", "160:3:80"};
-  const Log want_events{"03/09 14:05 Event = EMG Ack", "03/09 14:05 Event = TRG R1 000000000101"};
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(frames[i], want_frames) << "subscriber " << i;
-    EXPECT_EQ(events[i], want_events) << "subscriber " << i;
+  // The tables hold what the records say they wrote, and nothing else.
+  for (int page = 0; page < kPageCount; ++page) {
+    for (int n = 1; n <= kTriggerPages[static_cast<std::size_t>(page)].size; ++n)
+      EXPECT_EQ(states.States(page).Get(n), written.States(page).Get(n)) << page << ":" << n;
   }
-}
-
-// A decoded record carries what it wrote into the state tables.
-TEST(FanOut, EventRecordsCarryTheirTriggerUpdates) {
-  TriggerStates states;
-  EventDecoder decoder(states, [] { return LocalDateTime{}; });
-  const EventRecord trig = decoder.DecodeEventReport(0x31, 0x0041);  // unit 1: EMG 7, business 7
-  ASSERT_EQ(trig.trigger_updates.size(), 2u);
-  EXPECT_EQ(trig.trigger_updates[0].page, 0);
-  EXPECT_EQ(trig.trigger_updates[0].number, 7);
-  EXPECT_EQ(trig.trigger_updates[1].page, 1);
-  EXPECT_EQ(trig.trigger_updates[1].number, 7);
-  EXPECT_EQ(states.BusTriggerState.Get(7), 1);
-  const EventRecord bgm = decoder.DecodeEventReport(0x42, 0x05);  // unit 2: entries 13..18
-  ASSERT_EQ(bgm.trigger_updates.size(), 6u);
-  EXPECT_EQ(bgm.trigger_updates.front().number, 13);
-  EXPECT_EQ(bgm.trigger_updates[2].state, 1);
-  EXPECT_EQ(bgm.trigger_updates[1].state, 0);
-  EXPECT_TRUE(bgm.Updates(kBgmPage));
-  EXPECT_FALSE(bgm.Updates(0));
-  EXPECT_TRUE(decoder.DecodeEventReport(0x3A, 0x0FFF).trigger_updates.empty()) << "unit 10";
+  EXPECT_EQ(FormatBits(0x1FFFF, 20), "1111111111111111") << "held to sixteen bits";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The simulator executable: command line, pacing, and the built program on a pseudo-terminal.
 #include <termios.h>
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -9,15 +11,15 @@
 #include "sim/console.h"
 #include "sim/options.h"
 #include "sim/pacer.h"
-#include "tests/sim_process.h"
+#include "tests/support/child_process.h"
 #include "tests/test_util.h"
 
 namespace orv::sim {
 namespace {
 
 namespace fs = std::filesystem;
+using orv::test::ChildProcess;
 using orv::test::Hex;
-using orv::test::SimProcess;
 
 const char* const kEveryOption =
     "--device /dev/ttyS1 --settings 19200,E,7,2 --seed 4000000000 --report-interval 0.5 "
@@ -138,7 +140,7 @@ class SimProcessTest : public ::testing::Test {
 
 TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   fs::create_symlink("/nonexistent/pts", link_);  // left by an earlier run: replaced
-  SimProcess sim({"--link", link_, "--report-interval", "0"});
+  ChildProcess sim(ORV_SIM_EXECUTABLE, {"--link", link_, "--report-interval", "0"});
   ASSERT_TRUE(sim.WaitForOutput("ready")) << sim.output();
   Open();
   EXPECT_EQ(Ask(Hex("02 01 06 00 2B 03"), 7), Hex("02 02 06 00 00 03 03"));
@@ -148,11 +150,10 @@ TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   EXPECT_EQ(Ask({}, 16), Hex("02 03 A0 50 10 00 D5 03 02 03 A0 21 10 00 91 03"));
   EXPECT_TRUE(sim.WaitForOutput("TX 02 03 A0 11 00 00 A3 03  report EMG")) << sim.output();
   EXPECT_NE(sim.output().find("RX 02 01 06 00 2B 03  poll fault image"), std::string::npos);
-  sim.Signal(SIGTERM);
-  EXPECT_EQ(sim.WaitForExit(), 0);
+  EXPECT_EQ(sim.Stop(), 0);
   EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link_)));
   std::ofstream(link_) << "keep me";  // a path that is no link is left alone
-  EXPECT_EQ(SimProcess({"--link", link_}).WaitForExit(), 1);
+  EXPECT_EQ(ChildProcess(ORV_SIM_EXECUTABLE, {"--link", link_}).WaitForExit(), 1);
   std::string text;
   std::getline(std::ifstream(link_), text);
   EXPECT_EQ(text, "keep me");

@@ -1,0 +1,51 @@
+#pragma once
+
+// The journal as tests look at it from outside: its records read back whole, its write lock taken
+// as another copy of the program would, and a record as the history's tests write them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "journal/journal.h"
+#include "platform/sqlite.h"
+
+namespace orv::test {
+
+// Every record of the journal file, in order; a file that cannot be read fails the test.
+inline std::vector<JournalRow> JournalRows(const std::filesystem::path& file) {
+  std::vector<JournalRow> rows;
+  const sqlite::Result result = ReadJournalFile(file, 1, 10000000, rows);
+  EXPECT_TRUE(result.ok()) << file << ": " << result.message;
+  return rows;
+}
+
+// The texts of the records of one kind, in order.
+inline std::vector<std::string> JournalTexts(const std::filesystem::path& file, JournalKind kind) {
+  std::vector<std::string> texts;
+  for (const JournalRow& row : JournalRows(file))
+    if (row.entry.kind == kind) texts.push_back(row.entry.text);
+  return texts;
+}
+
+// Another connection takes the journal's write lock until its COMMIT.
+inline bool HoldWriteLock(sqlite::Database& other, const std::filesystem::path& file) {
+  return other.Open(file, sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok();
+}
+
+// A record for tests of the journal's readers: written an hour east of UTC on "panel-pc".
+inline JournalEntry PanelEntry(std::int64_t utc_ms, JournalKind kind, std::string text,
+                               std::string login = "alice") {
+  JournalEntry e;
+  e.time = {utc_ms, 3600};
+  e.kind = kind;
+  e.text = std::move(text);
+  e.login = std::move(login);
+  e.host = "panel-pc";
+  return e;
+}
+
+}  // namespace orv::test

@@ -86,7 +86,8 @@ TEST_F(JournalAppTest, AnEventRecordCarriesItsDetailWithTheSitesNames) {
   test::WriteBytes(IniPath(), "[ETrgName]\r\nETRG 13=Lobby\r\n[BTrgName]\r\nBTRG 13=Stairs\r\n");
   MainForm& f = Load();
   f.ConnectCB.PerformClick();
-  Report(0x32, 0x0041);
+  const std::uint8_t report[] = {0x32, 0x00, 0x41};
+  port_.Deliver(EncodeFrame(cmd::kReport, report));
   Ticks(1);
   const std::vector<JournalRow> rows = Rows();
   ASSERT_FALSE(rows.empty());

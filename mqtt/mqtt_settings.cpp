@@ -7,6 +7,7 @@
 #include <charconv>
 
 #include "platform/safe_file.h"
+#include "platform/text_encoding.h"
 #include "platform/users.h"
 
 namespace orv {
@@ -19,24 +20,6 @@ bool ParsePort(std::string_view text, int& port) {
   if (text.empty() || text.size() > 5) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
   return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
-}
-
-// True when the text is UTF-8 (by its lead and continuation bytes) without a NUL.
-bool IsCleanUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80                    ? 1
-                         : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                        : 0;
-    if (length == 0 || lead == 0 || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
-    }
-    i += length;
-  }
-  return true;
 }
 
 }  // namespace
@@ -100,7 +83,8 @@ bool CheckBaseTopic(std::string_view topic, std::string& why) {
     why = "it has an empty level (a leading, trailing or doubled /)";
   } else if (topic.starts_with('$')) {
     why = "topics beginning with $ belong to the broker";
-  } else if (topic.size() > 32000 || !IsCleanUtf8(topic)) {
+  } else if (topic.size() > 32000 || topic.find('\0') != std::string_view::npos ||
+             !IsValidUtf8(topic)) {
     why = "it is too long, or not valid UTF-8";
   } else {
     return true;

@@ -5,6 +5,7 @@
 
 #include "journal/journal_query.h"
 #include "mqtt/json.h"
+#include "platform/text_encoding.h"
 
 namespace orv {
 namespace {

@@ -103,6 +103,33 @@ std::string Utf8ToCp1252(std::string_view text) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  char32_t cp = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = DecodeUtf8(text, pos, cp);
+    if (length == 0) return false;
+    pos += length;
+  }
+  return true;
+}
+
+std::string ValidUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  char32_t cp = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t length = DecodeUtf8(text, pos, cp);
+    if (length == 0) {
+      out += "\xEF\xBF\xBD";
+      ++pos;
+    } else {
+      out.append(text.substr(pos, length));
+      pos += length;
+    }
+  }
+  return out;
+}
+
 namespace {
 
 bool ContinuesSequence(char c) {

@@ -15,6 +15,13 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // UTF-8 sequence, becomes "?".
 std::string Utf8ToCp1252(std::string_view text);
 
+// The program's one UTF-8 validator, for every reader of text from outside: well-formed
+// sequences only (no overlong form, no surrogate, nothing above U+10FFFF, nothing cut short).
+bool IsValidUtf8(std::string_view text);
+// The text with every byte that does not belong to a well-formed sequence replaced by U+FFFD,
+// so that what leaves the program is always valid UTF-8.
+std::string ValidUtf8(std::string_view text);
+
 // Characters of UTF-8 text: every byte that does not continue a sequence begins one.
 std::size_t Utf8Length(std::string_view text);
 

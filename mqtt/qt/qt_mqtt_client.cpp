@@ -188,9 +188,10 @@ void QtMqttClient::OnConnected(int code) {
   if (!backoff_.taken_over()) SetState(BrokerPhase::kConnected, settings_.broker);
   publisher_.OnConnected();
   Pump();
-  // After the state went out, so that what the broker shows back is mostly our own.
-  for (const std::string& filter : publisher_.StateFilters())
-    client_.Subscribe(filter, 0);
+  // The panel does not subscribe to its own topics to put a forged value right on sight: the
+  // broker then keeps sending, and the socket closed at the end with unread data in it is reset,
+  // which loses the last state (the dark lamps of a clean stop). The resend every KeepAlive x 2
+  // puts a forged value right instead.
   refresh_timer_.start();
   UpdateWriteWatch();
 }

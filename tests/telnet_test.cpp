@@ -162,7 +162,7 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
       out.insert(out.end(), piece.begin(), piece.end());
     return out;
   };
-  const auto turns = [max](std::uint8_t yes, std::uint8_t no, std::uint8_t option) {
+  const auto turns = [](std::uint8_t yes, std::uint8_t no, std::uint8_t option) {
     Bytes out;
     for (int i = 0; i < max; ++i)
       out.insert(out.end(), {kIac, i % 2 == 0 ? yes : no, option});

@@ -334,6 +334,10 @@ std::int64_t ResidentBytes() {
 // RFC 2217 port whose server floods it as above. Memory stays flat (under 5 MiB of growth after
 // the first seconds) and "No reply" comes within NoReplySeconds (5 s) + 0.2 s of the connect.
 TEST(QtTcpSerialPortHostile, AMinuteOfFloodKeepsMemoryFlatAndNoReplyOnTime) {
+#if defined(ORV_SANITIZED)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine: memory and timing under a "
+                  "flood are measured in the plain build; the codec's bounds run here too";
+#endif
   constexpr auto kRun = std::chrono::seconds(60);
   constexpr std::int64_t kMaxGrowth = 5 << 20;
   HostilePeer peer;

@@ -151,7 +151,7 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
   RecordProperty("resident_kb_at_end", std::to_string(end_kb));
   std::printf("resident memory after warm-up %ld kB, after %d ticks %ld kB\n", warm_kb, ticks,
               end_kb);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ORV_SANITIZED)
   // AddressSanitizer keeps freed memory in quarantine, which alone grows the resident size; the
   // memory figure is taken from the normal build.
   (void)end_kb;

@@ -2,7 +2,11 @@
 
 #include <mosquitto.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
@@ -70,6 +74,32 @@ bool MosquittoClient::Connect(const MosquittoOptions& options, const std::string
 
 void MosquittoClient::Disconnect() {
   if (mosq_ != nullptr) mosquitto_disconnect(mosq_);
+}
+
+void MosquittoClient::Close(int within_ms) {
+  const int fd = socket();
+  if (fd < 0) return;
+  mosquitto_connect_callback_set(mosq_, nullptr);
+  mosquitto_disconnect_callback_set(mosq_, nullptr);
+  mosquitto_publish_callback_set(mosq_, nullptr);
+  mosquitto_message_callback_set(mosq_, nullptr);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(within_ms);
+  const auto wait = [&](short events) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd p{fd, events, 0};
+    return left.count() > 0 && ::poll(&p, 1, static_cast<int>(left.count())) > 0;
+  };
+  while (mosquitto_want_write(mosq_) && wait(POLLOUT)) {
+    if (mosquitto_loop_write(mosq_, 1) != MOSQ_ERR_SUCCESS) return;
+  }
+  ::shutdown(fd, SHUT_WR);
+  char sink[4096];
+  while (wait(POLLIN)) {
+    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return;
+  }
 }
 
 int MosquittoClient::socket() const {

@@ -52,6 +52,12 @@ class MosquittoClient {
                std::string& why);
   // Sends DISCONNECT; the will is not published.
   void Disconnect();
+  // Ends the connection without DISCONNECT (the broker publishes the will) and without losing
+  // what was already handed over: what libmosquitto holds is written, our side of the socket is
+  // shut, and whatever the broker still sends is read and dropped until it closes its side. A
+  // socket closed with unread data in it is reset, and the reset throws away what the broker has
+  // not read yet (the last state of a clean stop). Waits at most within_ms; no callbacks run.
+  void Close(int within_ms);
 
   // The socket to watch, or -1.
   int socket() const;

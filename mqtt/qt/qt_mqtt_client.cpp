@@ -76,9 +76,9 @@ QtMqttClient::QtMqttClient(MqttSettings settings, std::string client_id, MqttPub
 }
 
 QtMqttClient::~QtMqttClient() {
-  // No DISCONNECT: the socket closes with the client, and the broker publishes the will
-  // (status = offline) at once.
   if (lookup_id_ >= 0) QHostInfo::abortHostLookup(lookup_id_);
+  // No DISCONNECT: the broker publishes the will (status = offline) once the last state is in.
+  client_.Close(kCloseWithinMs);
 }
 
 std::int64_t QtMqttClient::NowMs() {
@@ -188,10 +188,9 @@ void QtMqttClient::OnConnected(int code) {
   if (!backoff_.taken_over()) SetState(BrokerPhase::kConnected, settings_.broker);
   publisher_.OnConnected();
   Pump();
-  // The panel does not subscribe to its own topics to put a forged value right on sight: the
-  // broker then keeps sending, and the socket closed at the end with unread data in it is reset,
-  // which loses the last state (the dark lamps of a clean stop). The resend every KeepAlive x 2
-  // puts a forged value right instead.
+  // After the state went out, so that what the broker shows back is mostly our own.
+  for (const std::string& filter : publisher_.StateFilters())
+    client_.Subscribe(filter, 0);
   refresh_timer_.start();
   UpdateWriteWatch();
 }

@@ -31,6 +31,8 @@ class QtMqttClient : public QObject {
 
  public:
   static constexpr int kConnectTimeoutMs = 10000;
+  // How long the end of a connection may wait for the broker to take the last state.
+  static constexpr int kCloseWithinMs = 1000;
   using StateFn = std::function<void(const BrokerState& state)>;
 
   // client_id must be unique per running program at one broker.

@@ -1,5 +1,6 @@
 // Start-up to the shown window: the real program started under a virtual X server (Xvfb, started
-// here), timed from its start to the moment its main window is mapped. The goal is under 80 ms on
+// here, with a session bus as on a desktop), timed from its start to the moment its main window
+// is mapped. The goal is under 80 ms on
 // the project's 2-core machine; what the first paint does not need (the journal, the broker)
 // comes after it.
 #include <benchmark/benchmark.h>
@@ -99,6 +100,13 @@ void BM_StartUpToShownWindow(benchmark::State& state) {
   std::filesystem::copy_file(ORV_PROGRAM, folder / "orvandel");
   setenv("DISPLAY", kDisplay, 1);
   unsetenv("QT_QPA_PLATFORM");
+  // A desktop has a session bus, which the toolkit asks for the screen reader. Without one,
+  // libdbus starts dbus-launch to make one, at every start: a cost no operator's desktop has.
+  const std::string bus = "unix:path=" + (folder / "bus").string();
+  const pid_t dbus = Spawn({"dbus-daemon", "--session", "--nofork", "--address=" + bus});
+  for (int i = 0; i < 100 && dbus > 0 && !std::filesystem::exists(folder / "bus"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (dbus > 0) setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t program = Spawn({(folder / "orvandel").string()});
@@ -112,6 +120,7 @@ void BM_StartUpToShownWindow(benchmark::State& state) {
     state.SetIterationTime(std::chrono::duration<double>(end - start).count());
   }
   xcb_disconnect(x);
+  Stop(dbus);
   Stop(xvfb);
   std::filesystem::remove_all(folder);
 }

@@ -30,6 +30,9 @@ struct MosquittoOptions {
 // is still to be sent is the caller's to say. Callbacks run inside these calls.
 class MosquittoClient {
  public:
+  // Opened at the first Connect.
+  static constexpr const char* kLibraryName = "libmosquitto.so.1";
+
   struct Events {
     // The broker's CONNACK: 0 accepted, else the refusal's code (see ConnackText).
     std::function<void(int code)> connected;

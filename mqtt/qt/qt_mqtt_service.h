@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -19,22 +20,24 @@ class QtMqttService {
  public:
   QtMqttService(MainForm& form, const MqttSettings& settings, QtMqttClient::StateFn on_state)
       : publisher_(settings.base_topic),
-        feed_(form, publisher_),
         client_(settings,
                 "orvandel-" + HostName() + "-" +
                     std::to_string(QCoreApplication::applicationPid()),
-                publisher_, std::move(on_state)) {}
+                publisher_, std::move(on_state)) {
+    // Without a broker nothing is fed: the feed reads the journal, and start-up need not.
+    if (settings.enabled) feed_.emplace(form, publisher_);
+  }
 
   void Start() { client_.Start(); }
   void Tick() {
-    feed_.Tick();
+    if (feed_) feed_->Tick();
     client_.Pump();
   }
 
  private:
   MqttPublisher publisher_;
-  MqttFeed feed_;
   QtMqttClient client_;
+  std::optional<MqttFeed> feed_;
 };
 
 }  // namespace orv

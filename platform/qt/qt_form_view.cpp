@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -41,11 +40,13 @@ QColor ToQColor(Rgb c) {
   return QColor(c.r, c.g, c.b);
 }
 
-// The window's text is Arial; Liberation Sans has the same metrics where Arial is missing.
-QString WindowFontFamily() {
-  const QStringList families = QFontDatabase::families();
-  if (families.contains(QStringLiteral("Arial"))) return QStringLiteral("Arial");
-  return QStringLiteral("Liberation Sans");
+// The window's text is Arial; Liberation Sans has the same metrics where Arial is missing. The
+// font's own fallback list, not a look through every family: that would cost start-up its time.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+  font.setPointSizeF(kFontPointSize);
+  return font;
 }
 
 double ScreenLogicalDpi(const QWidget* widget) {
@@ -65,9 +66,7 @@ QtFormView::QtFormView(Form& form, const std::vector<Control*>& controls, FocusT
       on_close_(std::move(on_close)) {
   setObjectName(ToQString(form_.QualifiedName()));
   dpi_ = ScreenLogicalDpi(this);
-  QFont font(WindowFontFamily());
-  font.setPointSizeF(kFontPointSize);
-  setFont(font);
+  setFont(WindowFont());
   widgets_[&form_] = this;
   // Below the client area, which keeps its designed size: the window grows by the bar.
   notice_bar_ = new QtNoticeBar(this);

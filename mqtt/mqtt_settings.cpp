@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 
+#include "platform/host_port_url.h"
 #include "platform/safe_file.h"
 #include "platform/text_encoding.h"
 #include "platform/users.h"
@@ -16,61 +17,40 @@ namespace {
 constexpr std::string_view kSection = "MQTT";
 constexpr std::size_t kLongestPassword = 4096;
 
-bool ParsePort(std::string_view text, int& port) {
-  if (text.empty() || text.size() > 5) return false;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
-  return error == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 65535;
-}
-
 }  // namespace
 
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string& why) {
-  BrokerAddress address;
-  std::string_view rest;
-  if (url.starts_with("mqtt://")) {
-    rest = url.substr(7);
-  } else if (url.starts_with("mqtts://")) {
-    address.tls = true;
-    rest = url.substr(8);
-  } else {
+  const HostPortUrl parsed = ParseHostPortUrl(url);
+  if (parsed.problem == UrlProblem::kNoScheme ||
+      (parsed.scheme != "mqtt" && parsed.scheme != "mqtts")) {
     why = "it must begin with mqtt:// or mqtts://";
     return std::nullopt;
   }
-  address.port = address.tls ? 8883 : 1883;
-  std::string_view host = rest;
-  std::string_view port;
-  if (rest.starts_with('[')) {
-    const std::size_t close = rest.find(']');
-    if (close == std::string_view::npos) {
+  switch (parsed.problem) {
+    case UrlProblem::kNone: {
+      BrokerAddress address;
+      address.tls = parsed.scheme == "mqtts";
+      address.host = parsed.host;
+      address.port = parsed.port.value_or(address.tls ? 8883 : 1883);
+      return address;
+    }
+    case UrlProblem::kNoClosingBracket:
       why = "its IPv6 address has no closing ]";
-      return std::nullopt;
-    }
-    host = rest.substr(1, close - 1);
-    const std::string_view after = rest.substr(close + 1);
-    if (!after.empty()) {
-      if (!after.starts_with(':')) {
-        why = "only :PORT may follow the host";
-        return std::nullopt;
-      }
-      port = after.substr(1);
-      if (port.empty()) port = "-";
-    }
-  } else if (const std::size_t colon = rest.rfind(':'); colon != std::string_view::npos) {
-    host = rest.substr(0, colon);
-    port = rest.substr(colon + 1);
-    if (port.empty()) port = "-";
+      break;
+    case UrlProblem::kJunkAfterHost:
+      why = "only :PORT may follow the host";
+      break;
+    case UrlProblem::kBadPort:
+      why = "its port must be a number from 1 to 65535";
+      break;
+    case UrlProblem::kNoScheme:
+    case UrlProblem::kNotIpv6:
+    case UrlProblem::kNoHost:
+    case UrlProblem::kBadHost:
+      why = "it names no host, or a host with characters a host name cannot have";
+      break;
   }
-  if (host.empty() || host.find_first_of("/?#@ \t") != std::string_view::npos ||
-      (!rest.starts_with('[') && host.find(':') != std::string_view::npos)) {
-    why = "it names no host, or a host with characters a host name cannot have";
-    return std::nullopt;
-  }
-  if (!port.empty() && !ParsePort(port, address.port)) {
-    why = "its port must be a number from 1 to 65535";
-    return std::nullopt;
-  }
-  address.host = std::string(host);
-  return address;
+  return std::nullopt;
 }
 
 bool CheckBaseTopic(std::string_view topic, std::string& why) {

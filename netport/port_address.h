@@ -22,8 +22,9 @@ struct PortAddress {
 };
 
 // Reads "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (scheme in either letter case; HOST a name,
-// an IPv4 address or an IPv6 address in brackets; PORT 1 to 65535, nothing after it). A value
-// without "://" is a device path and is taken as it is. Anything else is refused with its reason.
+// an IPv4 address or an IPv6 address in brackets, as ParseHostPortUrl takes them; PORT 1 to
+// 65535, nothing after it). A value without "://" is a device path and is taken as it is.
+// Anything else is refused with its reason.
 PortAddress ParsePortAddress(std::string_view value);
 
 // The address as the operator wrote it, for notices ("tcp://10.0.0.5:4001").

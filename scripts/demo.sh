@@ -2,22 +2,27 @@
 # Builds the program and the simulated controller, and runs the program against the simulator.
 # The program runs from its own demo folder in the build tree, so it never touches a
 # configuration or an event log that you already have.
+#
+# ORV_DEMO_BUILD=FOLDER runs the programs of a build folder that already holds both (the tests'
+# own) and neither installs nor builds anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
-ensure_packages "${BUILD_PACKAGES[@]}"
 
-build=build/demo
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_TESTS=OFF \
-  -DORV_BUILD_BENCH=OFF
-cmake --build "$build" --target orvandel orvandel-sim
+build="${ORV_DEMO_BUILD:-build/demo}"
+if [ -z "${ORV_DEMO_BUILD:-}" ]; then
+  source scripts/deps.sh
+  ensure_packages "${BUILD_PACKAGES[@]}"
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_BUILD_TESTS=OFF \
+    -DORV_BUILD_BENCH=OFF
+  cmake --build "$build" --target orvandel orvandel-sim
+fi
 
 # The program keeps SYSINI and DATA beside its executable: give it a folder of its own.
 run="$build/run"
 mkdir -p "$run/SYSINI"
 # Replaced, not overwritten, so that a copy still running elsewhere is no obstacle.
 cp "$build/app/orvandel" "$run/orvandel.new" && mv -f "$run/orvandel.new" "$run/orvandel"
-port="$(pwd)/$run/controller-port"
+port="$(cd "$run" && pwd)/controller-port"
 ini="$run/SYSINI/MainForm.INI"
 # Map COM1 to the simulator's pseudo-terminal; every other line of an existing file stays.
 if [ ! -f "$ini" ]; then

@@ -23,6 +23,7 @@ TEST(ParsePortAddress, NetworkAddressesGiveKindHostAndPort) {
       {"tcp://[::1]:7000", PortKind::kRawTcp, "::1", 7000, "tcp://[::1]:7000"},
       {"rfc2217://[fe80::1:2]:00080", PortKind::kRfc2217, "fe80::1:2", 80,
        "rfc2217://[fe80::1:2]:80"},
+      {"tcp://xn--hllo-bpa:9", PortKind::kRawTcp, "xn--hllo-bpa", 9, "tcp://xn--hllo-bpa:9"},
   };
   for (const Row& row : rows) {
     const PortAddress address = ParsePortAddress(row.value);
@@ -78,6 +79,14 @@ TEST(ParsePortAddress, BadAddressesAreRefusedWithTheirReason) {
       {"tcp://[]:80", "not an IPv6 address"},
       {"tcp://[host]:80", "not an IPv6 address"},
       {"tcp://[::1]80", "no port"},
+      // Hosts the resolver would read otherwise than written: octal, short IPv4, escapes, an
+      // international name (its xn-- form is taken), a future address form, an interface zone.
+      {"tcp://010.0.0.1:80", "not a host name"},
+      {"tcp://10.1:80", "not a host name"},
+      {"tcp://h%41:80", "not a host name"},
+      {"tcp://h\xC3\xA9llo:80", "not a host name"},
+      {"tcp://[v1.x]:80", "not an IPv6 address"},
+      {"tcp://[::1%25eth0]:80", "not an IPv6 address"},
   };
   for (const Row& row : rows) {
     const PortAddress address = ParsePortAddress(row.value);

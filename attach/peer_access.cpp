@@ -21,7 +21,7 @@ std::string PeerRefusal(std::uint32_t uid, std::uint32_t service_uid, const std:
   const std::string name = user.pw_name;
   const gid_t primary = user.pw_gid;
   std::vector<char> group_buffer(16384);
-  struct group entry{};
+  struct group entry {};
   struct group* found_group = nullptr;
   if (getgrnam_r(group.c_str(), &entry, group_buffer.data(), group_buffer.size(), &found_group) !=
           0 ||

@@ -50,6 +50,9 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
   EXPECT_EQ(one.attach_label()->text().toStdString(), "Attached to the service (" + socket_ + ")");
   ASSERT_TRUE(QTest::qWaitFor([&] { return one.form().link().port_connected(); }, kDeadlineMs));
+  // The real program started on the service's socket attaches too, and never opens the line.
+  auto program = StartProgram({"--socket", socket_}, {.env = {}, .capture_stderr = true});
+  ASSERT_TRUE(service->WaitForOutput("(3 attached)")) << service->output();
 
   // A fault lamp: from the controller's answer to both windows within half a second.
   sim->Type("fault 3 on");
@@ -89,6 +92,13 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
                               kDeadlineMs));
   EXPECT_NE(test::ReadBytes(folder_.path() / "SYSINI" / "MainForm.INI").find("=Lobby east"),
             std::string::npos);
+
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(), 0);
+  ASSERT_TRUE(service->WaitForOutput("window gone: ")) << service->output();
+  EXPECT_EQ(program->error_output().find("COM1"), std::string::npos) << program->error_output();
+  sim->Drain();
+  EXPECT_EQ(Count(sim->output(), "supervision time"), 1U);  // the service's one connect
 
   // The service killed: both windows say so within 2 s, lamps and triggers greyed.
   service->Signal(SIGKILL);

@@ -89,6 +89,7 @@ void QtAttachServer::Accept(QLocalSocket* socket) {
   } else {
     write(RefusedMessage(refusal));
     if (notice_) notice_(Notice{NoticeLevel::kWarning, "A window was refused: " + refusal});
+    if (options_.said) options_.said("window refused: " + refusal);
   }
   if (id == 0) {
     // Said before the close: the refusal goes out first.
@@ -97,6 +98,11 @@ void QtAttachServer::Accept(QLocalSocket* socket) {
     return;
   }
   sockets_[id] = socket;
+  users_[id] = UserName(peer.uid);
+  if (options_.said) {
+    options_.said("window attached: user " + users_[id] + " (" + std::to_string(hub_.clients()) +
+                  " attached)");
+  }
   QObject::connect(socket, &QLocalSocket::readyRead, this, [this, id, socket] {
     const QByteArray bytes = socket->readAll();
     if (!hub_.Received(id,
@@ -112,6 +118,11 @@ void QtAttachServer::Drop(int id) {
   if (found == sockets_.end()) return;
   QLocalSocket* socket = found->second;
   sockets_.erase(found);
+  if (options_.said) {
+    options_.said("window gone: user " + users_[id] + " (" + std::to_string(hub_.clients()) +
+                  " attached)");
+  }
+  users_.erase(id);
   socket->disconnect(this);
   socket->abort();
   socket->deleteLater();

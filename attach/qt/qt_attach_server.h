@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QObject>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -22,6 +23,8 @@ class QtAttachServer : public QObject {
     std::string socket_path = kDefaultPanelSocket;
     std::string group = kOperatorsGroup;
     AttachLimits limits;
+    // Each window that attaches, is refused or goes, in words ("alice attached, 2 windows").
+    std::function<void(const std::string&)> said;
   };
 
   QtAttachServer(MainForm& form, ServiceLine line, Options options, NoticeFn notice);
@@ -47,6 +50,7 @@ class QtAttachServer : public QObject {
   AttachHub hub_;
   QLocalServer server_;
   std::map<int, QLocalSocket*> sockets_;
+  std::map<int, std::string> users_;
 };
 
 }  // namespace orv

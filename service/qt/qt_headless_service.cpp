@@ -31,6 +31,9 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   // an operator closed closed. They may attach before the first connect.
   QtAttachServer::Options attach_options;
   attach_options.socket_path = attach_socket;
+  attach_options.said = [&form, &print](const std::string& text) {
+    print(FormatJournalIsoTime(form.Now(), false) + " attach " + text);
+  };
   QtAttachServer attach(
       form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }},
       attach_options, notice);

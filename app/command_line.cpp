@@ -36,6 +36,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (!missing) continue;
     if (arg == "--site-settings") parsed.error = "--site-settings needs a file";
     if (arg == "--kind") parsed.error = "--kind needs a kind";
+    if (arg == "--socket") parsed.error = "--socket needs a path";
+    if (arg == "--state-folder") parsed.error = "--state-folder needs a folder";
     if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
     if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
     if (arg == "--port")
@@ -57,8 +59,11 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption to(Q("to"), {}, Q("date"));
   const QCommandLineOption kind(Q("kind"), {}, Q("kind"));
   const QCommandLineOption anchor(Q("journal-anchor"), {}, Q("anchor"));
+  const QCommandLineOption standalone(Q("standalone"));
+  const QCommandLineOption socket(Q("socket"), {}, Q("path"));
+  const QCommandLineOption state_folder(Q("state-folder"), {}, Q("folder"));
   parser.addOptions({help, version, site, headless, port, export_journal, verify_journal, from, to,
-                     kind, anchor});
+                     kind, anchor, standalone, socket, state_folder});
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -88,6 +93,10 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   options.help = parser.isSet(help);
   options.version = parser.isSet(version);
   options.headless = parser.isSet(headless);
+  options.standalone = parser.isSet(standalone);
+  if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
+  if (parser.isSet(state_folder))
+    options.state_folder = std::filesystem::path(parser.value(state_folder).toStdString());
   if (parser.isSet(site))
     options.site_settings = std::filesystem::path(parser.value(site).toStdString());
   if (parser.isSet(export_journal) && parser.isSet(verify_journal)) {
@@ -151,6 +160,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const bool filtered = parser.isSet(from) || parser.isSet(to) || parser.isSet(kind);
   if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
+  } else if (options.standalone && (options.headless || options.socket)) {
+    parsed.error = "--standalone is for the window, without --socket";
   } else if (options.headless && options.journal_command != JournalCommand::kNone) {
     parsed.error = "--headless and the journal commands cannot be combined";
   } else if (filtered && options.journal_command != JournalCommand::kExport) {
@@ -181,6 +192,14 @@ std::string ProgramUsage() {
          "                        print every event and link change; SIGTERM or SIGINT stop it\n"
          "  --port COMn           with --headless: use COMn for this run instead of the\n"
          "                        configured port (the configuration is not changed)\n"
+         "  --socket PATH         the service's socket for windows (/run/orvandel/panel.sock\n"
+         "                        by default): a window attaches to the service there, and\n"
+         "                        --headless listens there for windows (by default only\n"
+         "                        where /run/orvandel exists)\n"
+         "  --state-folder DIR    keep SYSINI and DATA in DIR instead of beside the program\n"
+         "                        (the service of a site: /var/lib/orvandel)\n"
+         "  --standalone          open the port from this window even where a service\n"
+         "                        answers at the socket (a window attaches by default)\n"
          "  --journal-export      write the journal (DATA/Journal.sqlite in the program's\n"
          "                        folder) to standard output as CSV (RFC 4180, UTF-8),\n"
          "                        oldest record first, and exit; no window opens. Columns:\n"

@@ -27,6 +27,12 @@ struct ProgramOptions {
   bool headless = false;
   // With headless: this port instead of the configured one, for this run only.
   std::optional<int> port;
+  // The window opens the port itself even where a service answers.
+  bool standalone = false;
+  // SYSINI and DATA in this folder instead of beside the program (the service of a site).
+  std::optional<std::filesystem::path> state_folder;
+  // The service's socket for windows: the window attaches there, the service listens there.
+  std::optional<std::string> socket;
   JournalCommand journal_command = JournalCommand::kNone;
   // --from, --to and --kind of an export.
   JournalFilter journal_filter;

@@ -18,6 +18,8 @@
 
 #include "app/command_line.h"
 #include "app/journal_commands.h"
+#include "attach/qt/qt_attach_client.h"
+#include "attach/qt/qt_attached_window.h"
 #include "config/site_settings.h"
 #include "journal/qt/qt_history_window.h"
 #include "linkwatch/qt/qt_line_status.h"
@@ -52,6 +54,12 @@ orv::ProgramFolderLookup ProgramFolder() {
 #endif
 }
 
+// Where SYSINI and DATA are: --state-folder (a site's service), or beside the program.
+orv::ProgramFolderLookup StateFolder(const orv::ProgramOptions& options) {
+  if (options.state_folder) return {std::filesystem::absolute(*options.state_folder), {}};
+  return ProgramFolder();
+}
+
 void PrintLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
@@ -80,7 +88,7 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
     const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
 #endif
-    const orv::ProgramFolderLookup found = ProgramFolder();
+    const orv::ProgramFolderLookup found = StateFolder(parsed.options);
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
   }
@@ -98,10 +106,21 @@ int main(int argc, char* argv[]) {
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
+  // Where a service answers, the window attaches to it and never opens the line itself; the
+  // service listens at its socket when asked, or where the system made its runtime folder.
+  std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
+  if (!parsed.options.headless && !parsed.options.standalone &&
+      (parsed.options.socket || orv::QtAttachClient::ServiceAnswers(attach_socket))) {
+    return orv::RunQtAttachedWindow(attach_socket);
+  }
+  if (parsed.options.headless && !parsed.options.socket &&
+      !std::filesystem::is_directory(std::filesystem::path(attach_socket).parent_path())) {
+    attach_socket.clear();
+  }
   const std::filesystem::path site_settings =
       parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile));
 
-  const orv::ProgramFolderLookup found = ProgramFolder();
+  const orv::ProgramFolderLookup found = StateFolder(parsed.options);
   const std::filesystem::path& folder = found.folder;
   // Every notice goes to the window's status bar and to the Qt log (standard error); those of
   // start-up wait in the notice log until the window shows them.
@@ -129,7 +148,7 @@ int main(int argc, char* argv[]) {
   environment.tick_clock = orv::SteadyMilliseconds;
   if (parsed.options.headless) {
     return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
-                                     mqtt_settings, PrintLine);
+                                     mqtt_settings, PrintLine, attach_socket);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
@@ -174,6 +193,10 @@ int main(int argc, char* argv[]) {
   const orv::Connection link_alerts =
       form.link_alert().Connect([&tray](const orv::Notice& alert) { tray.Show(alert); });
   view.notice_bar()->addPermanentWidget(broker_label);
+  // Which way this window works: on a line of its own.
+  auto* attach_label = new QLabel(QStringLiteral("Standalone"));
+  attach_label->setObjectName(QStringLiteral("AttachState"));
+  view.notice_bar()->addPermanentWidget(attach_label);
   // The tick is the program's: it runs from here to the end, whatever the window does. The
   // broker is first tried at the first tick, after the window has been shown.
   bool mqtt_started = false;

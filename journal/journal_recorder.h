@@ -42,12 +42,16 @@ class JournalRecorder {
   Journal* journal() { return journal_.get(); }
   JournalTime Now() const { return options_.clock(); }
   const std::string& login() const { return options_.login; }
+  // Records made until it is set back to empty carry this login instead of the program's: an
+  // action a window attached to the service asked for, on behalf of its user.
+  void set_acting_login(std::string login) { acting_login_ = std::move(login); }
 
  private:
   JournalOptions options_;
   std::unique_ptr<Journal> journal_;
   Signal<const JournalEntry&> recorded_;
   bool anchor_requested_ = false;
+  std::string acting_login_;
 };
 
 }  // namespace orv

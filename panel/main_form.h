@@ -94,6 +94,7 @@ class MainForm {
   bool serial_settings_changed() const { return SerialSettingsChanged; }
   // Null when the program runs without a journal.
   Journal* journal() { return recorder_.journal(); }
+  JournalRecorder& recorder() { return recorder_; }
   // Queues one journal record; the tick commits what it queued.
   void Record(JournalKind kind, std::string text, std::string raw_hex = {},
               std::string detail = {}) {

@@ -125,7 +125,7 @@ void TriggerBank::CommitName(int row) {
       old_name = std::exchange(names[static_cast<std::size_t>(n - 1)], text);
     }
     c_.TriggerLabel[row].SetCaption(text);
-    SaveTriggerName(row);
+    if (store_names_) SaveTriggerName(row);
     if (old_name != text) renamed_(TriggerBankPage, n, old_name, text);
     edited = false;
   }

@@ -63,6 +63,9 @@ class TriggerBank {
   bool ui_enabled() const { return TriggerUiEnabled; }
   void set_ui_enabled(bool enabled) { TriggerUiEnabled = enabled; }
   bool refresh_requested() const { return RefreshTriggers; }
+  // Off: a renamed trigger is only said (renamed()), its name stored by whoever listens (a
+  // window attached to the service, whose INI it is).
+  void set_store_names(bool store) { store_names_ = store; }
   // A name changed by the operator: page, trigger number, old name, new name.
   Signal<int, int, const std::string&, const std::string&>& renamed() { return renamed_; }
 
@@ -84,6 +87,7 @@ class TriggerBank {
   bool TriggerUiEnabled = false;
   bool RefreshTriggers = false;
   std::array<bool, kRows + 1> TriggerNameEdited{};
+  bool store_names_ = true;
   Signal<int, int, const std::string&, const std::string&> renamed_;
 };
 

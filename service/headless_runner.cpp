@@ -66,7 +66,17 @@ void HeadlessRunner::Tick() {
     print_(FormatJournalIsoTime(form_.Now(), false) + " link " + kRetrying);
     return;
   }
-  if (--ticks_to_retry_ <= 0) TryConnect();
+  if (!held_ && --ticks_to_retry_ <= 0) TryConnect();
+}
+
+void HeadlessRunner::Disconnect() {
+  held_ = true;
+  if (connected()) form_.ConnectCB_Click();
+}
+
+void HeadlessRunner::Connect() {
+  held_ = false;
+  if (!connected()) TryConnect();
 }
 
 void HeadlessRunner::Stop() {

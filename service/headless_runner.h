@@ -30,6 +30,10 @@ class HeadlessRunner {
   void Tick();
   // Disconnects and runs the shutdown, which records the stop.
   void Stop();
+  // An operator's Disconnection: the line stays closed, without retries, until Connect().
+  void Disconnect();
+  // An operator's Connection: tried at once, and kept connected from then on.
+  void Connect();
 
   bool connected() const { return form_.link().port_connected(); }
   // Ticks until the next try while not connected; 0 while connected.
@@ -44,6 +48,7 @@ class HeadlessRunner {
   PrintFn print_;
   Connections connections_;
   bool lost_ = false;
+  bool held_ = false;  // closed by an operator: no retries
   int failures_ = 0;  // tries that failed since the last connect
   int ticks_to_retry_ = 0;
   std::string last_link_text_;

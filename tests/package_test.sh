@@ -60,8 +60,20 @@ if command -v systemd-analyze > /dev/null; then
 else
   fail "systemd-analyze is missing"
 fi
-grep -qx 'ExecStart=/opt/orvandel/orvandel --headless' "$root/lib/systemd/system/orvandel.service" ||
-  fail "the service does not run the program headless"
+grep -qx 'ExecStart=/opt/orvandel/orvandel --headless --state-folder /var/lib/orvandel' \
+  "$root/lib/systemd/system/orvandel.service" ||
+  fail "the service does not run the program headless with its state in /var/lib/orvandel"
+# Site mode: the service's socket folder and state folder are made by systemd, its state folder
+# and the operators' group also by the postinst.
+for line in RuntimeDirectory=orvandel StateDirectory=orvandel StateDirectoryMode=0750; do
+  grep -qx "$line" "$root/lib/systemd/system/orvandel.service" || fail "the unit lacks $line"
+done
+[ "$(stat -c '%a' "$root/var/lib/orvandel")" = "750" ] ||
+  fail "/var/lib/orvandel is $(stat -c '%a' "$root/var/lib/orvandel"), not 750"
+grep -q 'chown orvandel:orvandel "$state"' "$out/control/postinst" ||
+  fail "the postinst does not give /var/lib/orvandel to the service's user"
+grep -q 'groupadd --system orvandel-operators' "$out/control/postinst" ||
+  fail "the postinst does not make the group orvandel-operators"
 grep -q 'systemctl enable\|deb-systemd-helper enable' "$out/control/postinst" &&
   fail "the package must not enable the service"
 # The manual pages render without a warning; the copyright file is where Debian keeps it.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "attach/qt/qt_attach_server.h"
 #include "journal/journal_query.h"
 #include "mqtt/qt/qt_mqtt_service.h"
 #include "platform/process.h"
@@ -14,7 +15,9 @@ namespace orv {
 
 int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
-                         const std::function<void(const std::string&)>& print) {
+                         const std::function<void(const std::string&)>& print,
+                         const std::string& attach_socket) {
+  const NoticeFn notice = env.notice;
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
   const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
   MainForm form(std::move(env));
@@ -24,8 +27,19 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
     if (mqtt_settings.enabled)
       print(FormatJournalIsoTime(form.Now(), false) + " mqtt " + BrokerStateText(state));
   });
+  // The windows attached to the service act on its line through the runner, which keeps a line
+  // an operator closed closed. They may attach before the first connect.
+  QtAttachServer::Options attach_options;
+  attach_options.socket_path = attach_socket;
+  attach_options.said = [&form, &print](const std::string& text) {
+    print(FormatJournalIsoTime(form.Now(), false) + " attach " + text);
+  };
+  QtAttachServer attach(
+      form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }},
+      attach_options, notice);
   form.Form_Load();
   if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
+  const bool attachable = !attach_socket.empty() && attach.Listen();
   runner.Start();
   // systemd hears that the service is up once the first connect has been tried, and that it is
   // alive from every second's tick: a tick that stops is a hung service, restarted.
@@ -36,9 +50,10 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   };
   notifier.Ready(status());
   mqtt.Start();
-  const QtTickTimer ticker([&runner, &mqtt, &notifier, &status] {
+  const QtTickTimer ticker([&runner, &mqtt, &attach, attachable, &notifier, &status] {
     runner.Tick();
     mqtt.Tick();
+    if (attachable) attach.Tick();
     notifier.Tick(status());
   });
   const ExitGuard close_port_at_exit([&port] { port.Close(); });

@@ -12,8 +12,10 @@ namespace orv {
 // The program without a window: the window model connected at once and kept connected, its
 // records one line each through print, the broker fed when the settings name one, until SIGTERM
 // or SIGINT. port_for_this_run: the --port of the command line, 0 for the configured one.
+// attach_socket: where windows attach to it; empty for none.
 int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
-                         const std::function<void(const std::string&)>& print);
+                         const std::function<void(const std::string&)>& print,
+                         const std::string& attach_socket = {});
 
 }  // namespace orv

@@ -1,0 +1,64 @@
+#include "attach/attach_hub.h"
+
+namespace orv {
+
+bool AttachHub::Send(Client& client, const std::string& message) const {
+  if (client.queued() + message.size() > limits_.max_queue_bytes) return false;
+  client.write(message);
+  return true;
+}
+
+int AttachHub::Attach(std::string user, WriteFn write, QueuedFn queued) {
+  if (clients_.size() >= limits_.max_clients) {
+    write(RefusedMessage("the service has " + std::to_string(limits_.max_clients) +
+                         " windows attached, as many as it takes"));
+    return 0;
+  }
+  const int id = next_id_++;
+  Client& client = clients_
+                       .emplace(id, Client{std::move(user), std::move(write), std::move(queued),
+                                           LineReader(limits_.max_request_bytes)})
+                       .first->second;
+  client.write(SnapshotMessage(seq_, state_));
+  return id;
+}
+
+bool AttachHub::Received(int id, std::string_view bytes) {
+  const auto found = clients_.find(id);
+  if (found == clients_.end()) return false;
+  Client& client = found->second;
+  if (!client.reader.Append(bytes)) return false;
+  for (std::string line; client.reader.Next(line);) {
+    ActionRequest action;
+    std::string error;
+    const std::string result = ParseActionMessage(line, action, error)
+                                   ? perform_(action, client.user)
+                                   : "refused: " + error;
+    // The action may have ended the service's run; the window may be gone with it.
+    if (clients_.count(id) == 0 || !Send(client, ResultMessage(action.id, result))) return false;
+  }
+  return true;
+}
+
+std::vector<int> AttachHub::Tick(const PanelState& state) {
+  std::string message;
+  if (const unsigned changed = ChangedSections(state_, state)) {
+    state_ = state;
+    message = ChangeMessage(++seq_, state_, changed);
+  }
+  // Every second whatever else went: a window that hears nothing for longer knows.
+  if (--ticks_to_heartbeat_ <= 0) {
+    message += HeartbeatMessage(seq_);
+    ticks_to_heartbeat_ = kHeartbeatTicks;
+  }
+  std::vector<int> dropped;
+  if (message.empty()) return dropped;
+  for (auto& [id, client] : clients_) {
+    if (!Send(client, message)) dropped.push_back(id);
+  }
+  for (const int id : dropped)
+    clients_.erase(id);
+  return dropped;
+}
+
+}  // namespace orv

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "attach/panel_state.h"
+
+namespace orv {
+
+// Windows attach to the service over a local socket and speak JSON, one message a line: the
+// service sends a snapshot on attach, then numbered changes (only the sections that changed) and
+// a heartbeat every second; a window sends actions, each answered by a result.
+inline constexpr const char* kDefaultPanelSocket = "/run/orvandel/panel.sock";
+inline constexpr const char* kOperatorsGroup = "orvandel-operators";
+
+struct AttachLimits {
+  std::size_t max_message_bytes = 1 << 20;  // one line from the service (a snapshot)
+  std::size_t max_request_bytes = 4096;     // one line from a window
+  std::size_t max_clients = 32;
+  // Unsent bytes to one window; a window that lets more pile up has stopped reading.
+  std::size_t max_queue_bytes = 1 << 20;
+};
+
+// What an action came to, as the window shows it.
+inline constexpr const char* kResultDone = "done";
+inline constexpr const char* kResultNotConnected = "not connected";
+inline constexpr const char* kResultLevelNeeded = "refused: level 2 needed";
+
+enum class ActionKind {
+  kKey,
+  kImpedanceCheck,
+  kTrigger,
+  kRename,
+  kConnect,
+  kDisconnect,
+  kPort,
+  kBaud
+};
+
+// An operator's action, as a window asks the service for it.
+struct ActionRequest {
+  std::int64_t id = 0;  // the window's own number, given back with the result
+  ActionKind kind = ActionKind::kKey;
+  int key = 0;       // kKey: the key code, 1..6
+  int page = 0;      // kTrigger, kRename: 0..2
+  int number = 0;    // kTrigger, kRename: 1..the page's size
+  int state = 0;     // kTrigger: 0 or 1
+  std::string name;  // kRename
+  int port = 0;      // kPort: 1..10
+  std::string baud;  // kBaud
+
+  bool operator==(const ActionRequest&) const = default;
+};
+
+enum class ServerMessageType { kSnapshot, kChange, kHeartbeat, kResult, kRefused };
+
+// A message from the service, once read.
+struct ServerMessage {
+  ServerMessageType type = ServerMessageType::kHeartbeat;
+  std::int64_t seq = 0;   // snapshot, change, heartbeat: the state's number
+  unsigned sections = 0;  // snapshot, change: what it wrote into the state
+  std::int64_t id = 0;    // result: the action's number
+  std::string text;       // result: what it came to; refused: why
+};
+
+// The state as one JSON object, only the sections asked for: the attach messages carry it, and
+// it is what a web panel serves as its state.
+std::string PanelStateJson(const PanelState& state, unsigned sections = kAllSections);
+
+// The service's messages, each one line ending in "\n".
+std::string SnapshotMessage(std::int64_t seq, const PanelState& state);
+std::string ChangeMessage(std::int64_t seq, const PanelState& state, unsigned sections);
+std::string HeartbeatMessage(std::int64_t seq);
+std::string ResultMessage(std::int64_t id, std::string_view result);
+std::string RefusedMessage(std::string_view why);
+// Reads one line from the service. A snapshot or change is checked whole before it writes its
+// sections into state; on error (said in error) nothing is written.
+bool ParseServerMessage(std::string_view line, PanelState& state, ServerMessage& message,
+                        std::string& error);
+
+// A window's action, one line ending in "\n".
+std::string ActionMessage(const ActionRequest& action);
+// Reads one line from a window: an action with every field in its range, or false and why.
+bool ParseActionMessage(std::string_view line, ActionRequest& action, std::string& error);
+
+// Splits a byte stream into lines, holding at most max_line bytes of one line.
+class LineReader {
+ public:
+  explicit LineReader(std::size_t max_line) : max_line_(max_line) {}
+
+  // False once a line has grown over the bound: the peer is to be dropped.
+  bool Append(std::string_view bytes);
+  // The next whole line, without its "\n"; false when none is complete.
+  bool Next(std::string& line);
+
+ private:
+  std::string buffer_;
+  std::size_t start_ = 0;
+  std::size_t max_line_;
+};
+
+}  // namespace orv

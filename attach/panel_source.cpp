@@ -1,0 +1,107 @@
+#include "attach/panel_source.h"
+
+#include <algorithm>
+
+namespace orv {
+
+PanelState ReadPanelState(MainForm& form) {
+  PanelState state;
+  for (int i = 0; i < kSystemLamps; ++i)
+    state.lamps[static_cast<std::size_t>(i)] = form.Shape1[i].fill_style() == Shape::kSolid;
+  for (int p = 0; p < PanelState::kPages; ++p) {
+    const auto size = static_cast<std::size_t>(PageSize(p));
+    TriggerPageState& page = state.pages[static_cast<std::size_t>(p)];
+    const TriggerStateTable& states = form.link().trigger_states().States(p);
+    page.states.resize(size);
+    for (std::size_t n = 1; n <= size; ++n)
+      page.states[n - 1] = states.Get(static_cast<int>(n)) != 0 ? 1 : 0;
+    page.names = form.config().Names(p);
+    page.names.resize(size);
+  }
+  // The box's text as it is, cut at its line breaks: joined again, it is the same text.
+  const std::string& text = form.EventsLogTextBox.text();
+  for (std::size_t from = 0;;) {
+    const std::size_t end = text.find("\r\n", from);
+    state.events.push_back(text.substr(from, end == std::string::npos ? end : end - from));
+    if (end == std::string::npos) break;
+    from = end + 2;
+  }
+  state.line = form.line_status();
+  state.connected = form.link().port_connected();
+  state.port = std::clamp<int>(form.config().SerialComPort, 1, 10);
+  state.baud = form.config().SerialBaudRate;
+  return state;
+}
+
+std::string PanelActions::Perform(const ActionRequest& action, const std::string& user) {
+  form_.recorder().set_acting_login(user);
+  std::string result = Act(action);
+  form_.recorder().set_acting_login({});
+  return result;
+}
+
+bool PanelActions::Select(ComboBox& list, const std::string& text) {
+  const auto& items = list.items();
+  const auto found = std::find(items.begin(), items.end(), text);
+  if (found == items.end()) return false;
+  list.SetListIndex(static_cast<int>(found - items.begin()));
+  return true;
+}
+
+std::string PanelActions::Act(const ActionRequest& action) {
+  const bool connected = form_.link().port_connected();
+  switch (action.kind) {
+    case ActionKind::kKey:
+      if (!connected) return kResultNotConnected;
+      form_.commands().SendPanelKey(static_cast<std::uint8_t>(action.key));
+      return kResultDone;
+    case ActionKind::kImpedanceCheck:
+      if (!connected) return kResultNotConnected;
+      form_.commands().SendImpedanceCheck();
+      return kResultDone;
+    case ActionKind::kTrigger:
+      // As a ticked box: the state is taken at once, the controller's next report confirms it.
+      if (!connected) return kResultNotConnected;
+      form_.link().trigger_states().States(action.page).Set(action.number, action.state);
+      form_.commands().SendTriggerCommand(action.page, static_cast<std::uint8_t>(action.number),
+                                          static_cast<std::uint8_t>(action.state));
+      return kResultDone;
+    case ActionKind::kRename: {
+      // A name is one line, as the window's editor keeps it.
+      std::string name = action.name;
+      std::replace(name.begin(), name.end(), '\r', ' ');
+      std::replace(name.begin(), name.end(), '\n', ' ');
+      auto& names = form_.config().Names(action.page);
+      names.resize(std::max<std::size_t>(names.size(), static_cast<std::size_t>(action.number)));
+      const std::string old_name =
+          std::exchange(names[static_cast<std::size_t>(action.number - 1)], name);
+      if (!form_.config().SaveName(action.page, action.number)) {
+        names[static_cast<std::size_t>(action.number - 1)] = old_name;
+        return "refused: the name could not be stored (the service's notices say why)";
+      }
+      if (old_name != name)
+        form_.trigger_bank().renamed()(action.page, action.number, old_name, name);
+      return kResultDone;
+    }
+    case ActionKind::kConnect:
+      if (!connected) line_.connect();
+      return form_.link().port_connected() ? kResultDone
+                                           : "refused: the port cannot be opened (the service's "
+                                             "notices say why)";
+    case ActionKind::kDisconnect:
+      if (!connected) return kResultNotConnected;
+      line_.disconnect();
+      return kResultDone;
+    case ActionKind::kPort:
+      // The window offers the port only while disconnected.
+      if (connected) return "refused: disconnect first";
+      Select(form_.ComPort_CB, "COM" + std::to_string(action.port));
+      return kResultDone;
+    case ActionKind::kBaud:
+      if (connected) return "refused: disconnect first";
+      return Select(form_.BaudRate_CB, action.baud) ? kResultDone : "refused: no such baud rate";
+  }
+  return "refused: an unknown action";
+}
+
+}  // namespace orv

@@ -1,0 +1,34 @@
+#include "attach/panel_state.h"
+
+namespace orv {
+
+int PageSize(int page) {
+  return page >= 0 && page < PanelState::kPages ? kTriggerPages[static_cast<std::size_t>(page)].size
+                                                : 0;
+}
+
+PanelState EmptyPanelState() {
+  PanelState state;
+  for (int p = 0; p < PanelState::kPages; ++p) {
+    auto& page = state.pages[static_cast<std::size_t>(p)];
+    page.states.assign(static_cast<std::size_t>(PageSize(p)), 0);
+    page.names.assign(static_cast<std::size_t>(PageSize(p)), std::string());
+  }
+  return state;
+}
+
+unsigned ChangedSections(const PanelState& before, const PanelState& after) {
+  unsigned changed = 0;
+  if (before.lamps != after.lamps) changed |= kSectionLamps;
+  for (int p = 0; p < PanelState::kPages; ++p) {
+    if (before.pages[static_cast<std::size_t>(p)] != after.pages[static_cast<std::size_t>(p)])
+      changed |= PageSection(p);
+  }
+  if (before.events != after.events) changed |= kSectionEvents;
+  if (before.line != after.line) changed |= kSectionLine;
+  if (before.connected != after.connected || before.port != after.port || before.baud != after.baud)
+    changed |= kSectionConnection;
+  return changed;
+}
+
+}  // namespace orv

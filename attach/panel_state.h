@@ -1,0 +1,62 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/fault_lamps.h"
+#include "link/trigger_states.h"
+#include "linkwatch/line_status.h"
+
+namespace orv {
+
+// One listed trigger page as a window shows it: the states and names of triggers 1..size, at
+// index n - 1.
+struct TriggerPageState {
+  std::vector<std::uint8_t> states;
+  std::vector<std::string> names;
+
+  bool operator==(const TriggerPageState&) const = default;
+};
+
+// What a panel shows, as plain values: the same for a window attached to the service and for a
+// web page. The BGM channels are never listed, so never sent.
+struct PanelState {
+  static constexpr int kPages = 3;  // EMG, business, soft
+
+  std::array<bool, kSystemLamps> lamps{};
+  std::array<TriggerPageState, kPages> pages;
+  // The events log's lines, newest first, as the service's box holds them.
+  std::vector<std::string> events;
+  // The serial line beside the notices, with the title's addition while the link is lost.
+  LineStatus line;
+  bool connected = false;
+  int port = 1;  // COM1..COM10
+  std::string baud = "9600";
+
+  bool operator==(const PanelState&) const = default;
+};
+
+// The parts of the state a change carries whole; a page is a part of its own.
+enum PanelSection : unsigned {
+  kSectionLamps = 1U << 0,
+  kSectionPage0 = 1U << 1,  // page p is kSectionPage0 << p
+  kSectionEvents = 1U << 4,
+  kSectionLine = 1U << 5,
+  kSectionConnection = 1U << 6,  // connected, port and baud
+  kAllSections = (1U << 7) - 1,
+};
+constexpr unsigned PageSection(int page) {
+  return kSectionPage0 << page;
+}
+
+// The sections in which two states differ.
+unsigned ChangedSections(const PanelState& before, const PanelState& after);
+
+// A state whose pages have their full sizes (60, 60, 120), every trigger off and unnamed.
+PanelState EmptyPanelState();
+// The number of triggers on a listed page.
+int PageSize(int page);
+
+}  // namespace orv

@@ -1,0 +1,136 @@
+#include "attach/qt/qt_attach_server.h"
+
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QLocalSocket>
+
+#include "attach/peer_access.h"
+#include "platform/users.h"
+
+namespace orv {
+
+QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options, NoticeFn notice)
+    : form_(form),
+      actions_(form, std::move(line)),
+      options_(std::move(options)),
+      notice_(std::move(notice)),
+      hub_(options_.limits, [this](const ActionRequest& action, const std::string& user) {
+        return actions_.Perform(action, user);
+      }) {
+  server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));
+  QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
+    while (QLocalSocket* socket = server_.nextPendingConnection())
+      Accept(socket);
+  });
+}
+
+QtAttachServer::~QtAttachServer() {
+  // The windows learn of the end from their sockets' close.
+  for (auto& [id, socket] : sockets_) {
+    socket->disconnect(this);
+    socket->abort();
+  }
+  server_.close();
+}
+
+bool QtAttachServer::Listen() {
+  const QString path = QString::fromStdString(options_.socket_path);
+  // A socket left by a service that ended is taken over; one that answers is another service's.
+  struct stat st {};
+  if (lstat(options_.socket_path.c_str(), &st) == 0) {
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    if (probe.waitForConnected(200)) {
+      if (notice_) {
+        notice_(Notice{NoticeLevel::kError, "Windows cannot attach: another service answers at " +
+                                                options_.socket_path});
+      }
+      return false;
+    }
+    if (S_ISSOCK(st.st_mode)) QLocalServer::removeServer(path);
+  }
+  if (!server_.listen(path)) {
+    if (notice_) {
+      notice_(Notice{NoticeLevel::kError, "Windows cannot attach at " + options_.socket_path +
+                                              ": " + server_.errorString().toStdString()});
+    }
+    return false;
+  }
+  // Only the operators' group may connect; the peer check below holds it again.
+  struct group* operators = getgrnam(options_.group.c_str());
+  if (operators != nullptr &&
+      chown(options_.socket_path.c_str(), static_cast<uid_t>(-1), operators->gr_gid) == 0) {
+    chmod(options_.socket_path.c_str(), 0660);
+  } else {
+    chmod(options_.socket_path.c_str(), 0600);
+  }
+  return true;
+}
+
+void QtAttachServer::Accept(QLocalSocket* socket) {
+  // A window that floods its requests is held at the bound by the socket, not by memory.
+  socket->setReadBufferSize(static_cast<qint64>(options_.limits.max_request_bytes) * 4);
+  auto write = [socket](const std::string& bytes) {
+    socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+  };
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  const bool known = getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET,
+                                SO_PEERCRED, &peer, &length) == 0;
+  const std::string refusal = known ? PeerRefusal(peer.uid, geteuid(), options_.group)
+                                    : "the window's user cannot be learnt from its socket";
+  int id = 0;
+  if (refusal.empty()) {
+    id = hub_.Attach(UserName(peer.uid), write,
+                     [socket] { return static_cast<std::size_t>(socket->bytesToWrite()); });
+  } else {
+    write(RefusedMessage(refusal));
+    if (notice_) notice_(Notice{NoticeLevel::kWarning, "A window was refused: " + refusal});
+    if (options_.said) options_.said("window refused: " + refusal);
+  }
+  if (id == 0) {
+    // Said before the close: the refusal goes out first.
+    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    socket->disconnectFromServer();
+    return;
+  }
+  sockets_[id] = socket;
+  users_[id] = UserName(peer.uid);
+  if (options_.said) {
+    options_.said("window attached: user " + users_[id] + " (" + std::to_string(hub_.clients()) +
+                  " attached)");
+  }
+  QObject::connect(socket, &QLocalSocket::readyRead, this, [this, id, socket] {
+    const QByteArray bytes = socket->readAll();
+    if (!hub_.Received(id,
+                       std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+      Drop(id);
+  });
+  QObject::connect(socket, &QLocalSocket::disconnected, this, [this, id] { Drop(id); });
+}
+
+void QtAttachServer::Drop(int id) {
+  hub_.Detach(id);
+  const auto found = sockets_.find(id);
+  if (found == sockets_.end()) return;
+  QLocalSocket* socket = found->second;
+  sockets_.erase(found);
+  if (options_.said) {
+    options_.said("window gone: user " + users_[id] + " (" + std::to_string(hub_.clients()) +
+                  " attached)");
+  }
+  users_.erase(id);
+  socket->disconnect(this);
+  socket->abort();
+  socket->deleteLater();
+}
+
+void QtAttachServer::Tick() {
+  for (const int id : hub_.Tick(ReadPanelState(form_)))
+    Drop(id);
+}
+
+}  // namespace orv

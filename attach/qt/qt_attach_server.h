@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "attach/attach_hub.h"
+#include "attach/panel_source.h"
+#include "platform/notice.h"
+
+class QLocalSocket;
+
+namespace orv {
+
+// The service's local socket for attached windows: each window's Unix user is learnt from the
+// socket (SO_PEERCRED) and held to the operators' group; each gets the service's state and its
+// actions are performed on the service's window model under that user's name.
+class QtAttachServer : public QObject {
+ public:
+  struct Options {
+    std::string socket_path = kDefaultPanelSocket;
+    std::string group = kOperatorsGroup;
+    AttachLimits limits;
+    // Each window that attaches, is refused or goes, in words ("alice attached, 2 windows").
+    std::function<void(const std::string&)> said;
+  };
+
+  QtAttachServer(MainForm& form, ServiceLine line, Options options, NoticeFn notice);
+  ~QtAttachServer() override;
+  QtAttachServer(const QtAttachServer&) = delete;
+  QtAttachServer& operator=(const QtAttachServer&) = delete;
+
+  // Listens at the socket path, mode 0660 with the operators' group (0600 where there is no
+  // such group); false, said as a notice, when it cannot (another service answers there).
+  bool Listen();
+  // Every tick: the service's state to every window.
+  void Tick();
+  std::size_t clients() const { return hub_.clients(); }
+
+ private:
+  void Accept(QLocalSocket* socket);
+  void Drop(int id);
+
+  MainForm& form_;
+  PanelActions actions_;
+  Options options_;
+  NoticeFn notice_;
+  AttachHub hub_;
+  QLocalServer server_;
+  std::map<int, QLocalSocket*> sockets_;
+  std::map<int, std::string> users_;
+};
+
+}  // namespace orv

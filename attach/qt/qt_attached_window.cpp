@@ -1,0 +1,93 @@
+#include "attach/qt/qt_attached_window.h"
+
+#include <QApplication>
+#include <QLabel>
+
+#include "platform/qt/qt_notice.h"
+#include "platform/qt/qt_notice_bar.h"
+#include "platform/qt/qt_quit_signals.h"
+
+namespace orv {
+namespace {
+
+MainFormEnvironment AttachedEnvironment(SerialPort& port, NoticeFn notice) {
+  // No folder of its own: settings, names and records are the service's.
+  MainFormEnvironment env{port, {}, nullptr, SystemLocalTime, std::move(notice)};
+  env.keep_journal = false;
+  return env;
+}
+
+}  // namespace
+
+QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
+    : notices_(SystemLocalTime),
+      notice_(notices_.Sink(QtLogNotices())),
+      // The window's own settings file is not looked for while it loads: they are the service's.
+      form_(AttachedEnvironment(port_,
+                                [this](const Notice& notice) {
+                                  if (loaded_) notice_(notice);
+                                })),
+      client_(socket_path) {
+  form_.Form_Load();
+  loaded_ = true;
+  view_ = std::make_unique<QtFormView>(form_.MainFormWindow, form_.controls(), form_.focus,
+                                       std::function<void()>{});
+  view_->ShowNotices(notices_);
+  line_ = std::make_unique<QtLineStatus>(*view_);
+  label_ = new QLabel;
+  label_->setObjectName(QStringLiteral("AttachState"));
+  label_->setTextFormat(Qt::PlainText);
+  view_->notice_bar()->addPermanentWidget(label_);
+  panel_ = std::make_unique<AttachedPanel>(
+      form_, [this](const ActionRequest& action) { client_.Send(action); });
+  connections_.push_back(
+      client_.state_changed().Connect([this](const PanelState& state, unsigned sections) {
+        view_->CallModel([&] { panel_->Show(state, sections); });
+        if ((sections & kSectionLine) && !panel_->stale()) line_->Show(state.line);
+      }));
+  connections_.push_back(client_.status_changed().Connect(
+      [this](QtAttachClient::Status status) { ShowStatus(status); }));
+  connections_.push_back(client_.result().Connect(
+      [this](std::int64_t, const std::string& result) { OnResult(result); }));
+  ShowStatus(QtAttachClient::Status::kConnecting);
+  client_.Start();
+}
+
+void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
+  const bool attached = status == QtAttachClient::Status::kAttached;
+  view_->CallModel([&] { panel_->SetStale(!attached); });
+  const std::string& path = client_.socket_path();
+  QPalette palette;
+  if (!attached) palette.setColor(QPalette::WindowText, QColor(Qt::red));
+  label_->setPalette(palette);
+  if (attached) {
+    label_->setText(QString::fromStdString("Attached to the service (" + path + ")"));
+    line_->Show(client_.state().line);
+  } else if (status == QtAttachClient::Status::kRefused) {
+    notice_(Notice{NoticeLevel::kError,
+                   "The service at " + path + " refused this window: " + client_.refusal()});
+    label_->setText(
+        QString::fromStdString("Refused by the service (" + path + "): " + client_.refusal()));
+    line_->Show(LineStatus{"", "Not attached", true, client_.refusal(), kRefusedTitleSuffix});
+  } else {
+    label_->setText(QString::fromStdString("SERVICE NOT RUNNING (" + path +
+                                           "): attaching again when it is back"));
+    line_->Show(LineStatus{"", "Service not running", true, "", kLostTitleSuffix});
+  }
+}
+
+void QtAttachedWindow::OnResult(const std::string& result) {
+  if (result == kResultDone) return;
+  notice_(Notice{NoticeLevel::kWarning, "The service did not do it: " + result});
+  // A box ticked in vain shows the service's state again.
+  view_->CallModel([&] { panel_->Show(client_.state(), kAllSections); });
+}
+
+int RunQtAttachedWindow(const std::string& socket_path) {
+  QtAttachedWindow window(socket_path);
+  const QtQuitSignals quit_signals([&window](int) { window.view().close(); });
+  window.view().show();
+  return QApplication::exec();
+}
+
+}  // namespace orv

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "attach/attached_panel.h"
+#include "attach/qt/qt_attach_client.h"
+#include "linkwatch/qt/qt_line_status.h"
+#include "panel/main_form.h"
+#include "platform/notice_log.h"
+#include "platform/qt/qt_form_view.h"
+#include "platform/serial_port.h"
+
+class QLabel;
+
+namespace orv {
+
+// A port that is never opened: an attached window has no line of its own.
+class NoSerialPort : public SerialPort {
+ public:
+  void SetCommPort(int) override {}
+  void SetHandshakingNone() override {}
+  void SetSettings(const std::string&) override {}
+  void Open() override {}
+  void Close() override {}
+  bool IsOpen() const override { return false; }
+  void Output(const Bytes&) override {}
+  PortError last_error() const override { return {}; }
+};
+
+// The window attached to the service at a socket: the window as ever, its model showing the
+// service's state, and the status bar saying where it is attached. While the service is gone
+// the title says SERVICE NOT RUNNING, the status bar is red and lamps and triggers are greyed.
+class QtAttachedWindow {
+ public:
+  static constexpr const char* kLostTitleSuffix = " - SERVICE NOT RUNNING";
+  static constexpr const char* kRefusedTitleSuffix = " - NOT ATTACHED";
+
+  explicit QtAttachedWindow(const std::string& socket_path);
+  QtAttachedWindow(const QtAttachedWindow&) = delete;
+  QtAttachedWindow& operator=(const QtAttachedWindow&) = delete;
+
+  MainForm& form() { return form_; }
+  QtFormView& view() { return *view_; }
+  QtAttachClient& client() { return client_; }
+  const AttachedPanel& panel() const { return *panel_; }
+  QLabel* attach_label() const { return label_; }
+
+ private:
+  void ShowStatus(QtAttachClient::Status status);
+  void OnResult(const std::string& result);
+
+  NoSerialPort port_;
+  NoticeLog notices_;
+  NoticeFn notice_;
+  bool loaded_ = false;
+  MainForm form_;
+  std::unique_ptr<QtFormView> view_;
+  std::unique_ptr<QtLineStatus> line_;
+  QLabel* label_ = nullptr;
+  std::unique_ptr<AttachedPanel> panel_;
+  QtAttachClient client_;
+  Connections connections_;
+};
+
+// Runs the attached window until it is closed; the program's exit status.
+int RunQtAttachedWindow(const std::string& socket_path);
+
+}  // namespace orv

@@ -1,0 +1,150 @@
+// Both ends of an attached window over the window model, without sockets: the service performing
+// actions as the window's controls would (results, frames, records under the window's user, a line
+// an operator closed kept closed), and a window's model showing the service's state and handing
+// its operator's actions on, never echoing what it was shown.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "attach/attached_panel.h"
+#include "attach/panel_source.h"
+#include "link/frame.h"
+#include "service/headless_runner.h"
+#include "tests/form_fixture.h"
+
+namespace orv {
+namespace {
+
+class ServiceActions : public test::FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    Load();
+    runner_ = std::make_unique<HeadlessRunner>(form(), port_, [](const std::string&) {});
+    actions_ = std::make_unique<PanelActions>(
+        form(), ServiceLine{[this] { runner_->Connect(); }, [this] { runner_->Disconnect(); }});
+    connections_.push_back(form().recorded().Connect([this](const JournalEntry& entry) {
+      if (entry.kind == JournalKind::kOperator) records_.push_back(entry.login + ": " + entry.text);
+    }));
+  }
+  std::string Do(ActionKind kind, int a = 0, int b = 0, int c = 0, std::string text = {}) {
+    ActionRequest action;
+    action.kind = kind;
+    action.key = a;
+    action.port = a;
+    action.page = a;
+    action.number = b;
+    action.state = c;
+    action.name = text;
+    action.baud = text;
+    return actions_->Perform(action, "alice");
+  }
+
+  std::unique_ptr<HeadlessRunner> runner_;
+  std::unique_ptr<PanelActions> actions_;
+  std::vector<std::string> records_;
+  Connections connections_;
+};
+
+TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
+  struct Case {
+    ActionKind kind;
+    int a, b, c;
+    const char* text;
+    std::string result;
+  };
+  const Case disconnected[] = {
+      {ActionKind::kKey, 2, 0, 0, "", kResultNotConnected},
+      {ActionKind::kTrigger, 0, 5, 1, "", kResultNotConnected},
+      {ActionKind::kDisconnect, 0, 0, 0, "", kResultNotConnected},
+      {ActionKind::kBaud, 0, 0, 0, "1234", "refused: no such baud rate"},
+      {ActionKind::kBaud, 0, 0, 0, "19200", kResultDone},
+      {ActionKind::kPort, 3, 0, 0, "", kResultDone},
+  };
+  for (const Case& c : disconnected)
+    EXPECT_EQ(Do(c.kind, c.a, c.b, c.c, c.text), c.result) << c.a << c.text;
+  EXPECT_TRUE(port_.writes().empty());
+  EXPECT_EQ(form().config().SerialComPort, 3);
+  EXPECT_EQ(form().config().SerialBaudRate, "19200");
+  EXPECT_EQ(ReadPanelState(form()).port, 3);
+
+  ASSERT_EQ(Do(ActionKind::kConnect), kResultDone);
+  EXPECT_EQ(Do(ActionKind::kPort, 2), "refused: disconnect first");
+  port_.ClearWrites();
+  ASSERT_EQ(Do(ActionKind::kKey, OperatorCommands::kFaultAck), kResultDone);
+  const std::uint8_t key[] = {OperatorCommands::kFaultAck};
+  ASSERT_EQ(port_.writes().size(), 1U);
+  EXPECT_EQ(port_.writes()[0], EncodeFrame(22, key));
+  ASSERT_EQ(Do(ActionKind::kTrigger, 1, 60, 1), kResultDone);
+  EXPECT_EQ(form().link().trigger_states().States(1).Get(60), 1);
+  EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
+  ASSERT_EQ(Do(ActionKind::kRename, 2, 120, 0, "Hall\nwest"), kResultDone);
+  EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
+  ASSERT_GE(records_.size(), 3U);
+  EXPECT_EQ(records_[records_.size() - 3], "alice: Key Fault ACK");
+  EXPECT_EQ(records_.back().rfind("alice: Renamed ", 0), 0U) << records_.back();
+
+  // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
+  ASSERT_EQ(Do(ActionKind::kDisconnect), kResultDone);
+  const int opens = port_.open_count();
+  for (int t = 0; t < 1000; ++t)
+    runner_->Tick();
+  EXPECT_EQ(port_.open_count(), opens);
+  EXPECT_EQ(Do(ActionKind::kConnect), kResultDone);
+  EXPECT_TRUE(runner_->connected());
+}
+
+using AttachedWindowModel = test::FormTest;
+
+TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
+  Load();
+  std::vector<ActionRequest> sent;
+  AttachedPanel panel(form(), [&](const ActionRequest& action) { sent.push_back(action); });
+  PanelState state = EmptyPanelState();
+  state.connected = true;
+  state.port = 4;
+  state.baud = "19200";
+  state.lamps[2] = true;
+  state.pages[0].states[1] = 1;
+  state.pages[0].names[1] = "Lobby";
+  state.events = {"line two", "line one", ""};
+  panel.Show(state, kAllSections);
+  // Shown, never sent back.
+  EXPECT_TRUE(sent.empty());
+  EXPECT_EQ(form().ComPort_CB.list_index(), 3);
+  EXPECT_EQ(form().BaudRate_CB.text(), "19200");
+  EXPECT_EQ(form().Shape1[2].fill_style(), Shape::kSolid);
+  EXPECT_EQ(form().Trigger_CheckBox[1].value(), 1);
+  EXPECT_EQ(form().TriggerLabel[1].caption(), "Lobby");
+  EXPECT_EQ(form().EventsLogTextBox.text(), "line two\r\nline one\r\n");
+  EXPECT_EQ(form().ConnectCB.caption(), "Disconnection");
+  EXPECT_TRUE(form().EMG_CB.enabled());
+
+  form().EMGReset_CB.Click();
+  form().Trigger_CheckBox[4].SetValue(1);
+  form().ConnectCB.Click();
+  ASSERT_EQ(sent.size(), 3U);
+  EXPECT_EQ(sent[0].kind, ActionKind::kKey);
+  EXPECT_EQ(sent[0].key, OperatorCommands::kEmgReset);
+  EXPECT_EQ(sent[1].kind, ActionKind::kTrigger);
+  EXPECT_EQ(sent[1].number, 5);
+  EXPECT_EQ(sent[1].state, 1);
+  EXPECT_EQ(sent[2].kind, ActionKind::kDisconnect);
+  EXPECT_TRUE(port_.writes().empty());
+
+  // Stale: greyed, and nothing goes out.
+  panel.SetStale(true);
+  EXPECT_EQ(form().Shape1[2].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_FALSE(form().Trigger_CheckBox[1].enabled());
+  EXPECT_FALSE(form().EMG_CB.enabled());
+  EXPECT_FALSE(form().ConnectCB.enabled());
+  form().ConnectCB.Click();
+  EXPECT_EQ(sent.size(), 3U);
+  panel.SetStale(false);
+  EXPECT_TRUE(form().EMG_CB.enabled());
+  EXPECT_NE(form().Shape1[2].fill_color(), AttachedPanel::kStaleLamp);
+}
+
+}  // namespace
+}  // namespace orv

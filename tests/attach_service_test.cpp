@@ -1,0 +1,129 @@
+// Two windows attached to the real headless program over its socket, the program on a
+// pseudo-terminal to the simulator: both see the same lamps, a key pressed in one goes out once,
+// a rename in one shows in the other and lands in the service's INI; the service killed shows in
+// both and they attach again when it is back.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <memory>
+#include <string>
+
+#include "attach/qt/qt_attached_window.h"
+#include "link/frame.h"
+#include "panel/operator_commands.h"
+#include "tests/program_folder_fixture.h"
+
+namespace orv {
+namespace {
+
+constexpr int kDeadlineMs = 5000;
+
+class AttachedWindows : public test::ProgramFolderTest {
+ protected:
+  std::unique_ptr<test::ChildProcess> StartService() {
+    auto service = StartProgram({"--headless", "--socket", socket_});
+    EXPECT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+    return service;
+  }
+  static bool Attached(QtAttachedWindow& window) {
+    return window.client().status() == QtAttachClient::Status::kAttached;
+  }
+  static std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+      ++n;
+    return n;
+  }
+
+  std::string socket_ = (folder_.path() / "panel.sock").string();
+};
+
+TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
+  auto sim = StartSim();
+  auto service = StartService();
+  QtAttachedWindow one(socket_);
+  QtAttachedWindow two(socket_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
+  EXPECT_EQ(one.attach_label()->text().toStdString(), "Attached to the service (" + socket_ + ")");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return one.form().link().port_connected(); }, kDeadlineMs));
+  // The real program started on the service's socket attaches too, and never opens the line.
+  auto program = StartProgram({"--socket", socket_}, {.env = {}, .capture_stderr = true});
+  ASSERT_TRUE(service->WaitForOutput("(3 attached)")) << service->output();
+
+  // A fault lamp: from the controller's answer to both windows within half a second.
+  sim->Type("fault 3 on");
+  ASSERT_TRUE(sim->WaitForOutput("fault image: " + std::string(kFaultLampCaptions[3])))
+      << sim->output();
+  QElapsedTimer lamp;
+  lamp.start();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        return one.form().Shape1[3].fill_style() == Shape::kSolid &&
+               two.form().Shape1[3].fill_style() == Shape::kSolid;
+      },
+      kDeadlineMs));
+  EXPECT_LT(lamp.elapsed(), 500);
+
+  // A key in one window: one frame on the line, the key's own.
+  one.view().CallModel([&] { one.form().EMGAck_CB.Click(); });
+  const std::uint8_t key[] = {OperatorCommands::kEmgAck};
+  std::string frame = "RX";
+  for (const std::uint8_t b : EncodeFrame(22, key)) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    frame += std::string(" ") + kHex[b >> 4] + kHex[b & 0x0F];
+  }
+  ASSERT_TRUE(sim->WaitForOutput(frame + "  operator key EMG Ack")) << sim->output();
+  QTest::qWait(500);
+  sim->Drain();
+  EXPECT_EQ(Count(sim->output(), "operator key"), 1U) << sim->output();
+
+  // A rename in one window: shown in the other, stored in the service's INI.
+  MainForm& form = one.form();
+  one.view().CallModel([&] {
+    form.trigger_bank().TriggerLabel_DblClick(1);
+    form.TriggerNameText[1].SetText("Lobby east");
+    form.trigger_bank().TriggerNameText_Validate(1);
+  });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return two.form().TriggerLabel[1].caption() == "Lobby east"; },
+                              kDeadlineMs));
+  EXPECT_NE(test::ReadBytes(folder_.path() / "SYSINI" / "MainForm.INI").find("=Lobby east"),
+            std::string::npos);
+
+  program->Signal(SIGTERM);
+  EXPECT_EQ(program->WaitForExit(), 0);
+  ASSERT_TRUE(service->WaitForOutput("window gone: ")) << service->output();
+  EXPECT_EQ(program->error_output().find("COM1"), std::string::npos) << program->error_output();
+  sim->Drain();
+  EXPECT_EQ(Count(sim->output(), "supervision time"), 1U);  // the service's one connect
+
+  // The service killed: both windows say so within 2 s, lamps and triggers greyed.
+  service->Signal(SIGKILL);
+  service->WaitForExit();
+  QElapsedTimer gone;
+  gone.start();
+  auto says_lost = [](QtAttachedWindow& w) {
+    return w.view().windowTitle().endsWith(QtAttachedWindow::kLostTitleSuffix);
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return says_lost(one) && says_lost(two); }, kDeadlineMs));
+  EXPECT_LT(gone.elapsed(), 2000);
+  EXPECT_EQ(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_FALSE(two.form().Trigger_CheckBox[0].enabled());
+  EXPECT_FALSE(two.form().EMG_CB.enabled());
+
+  // Back: attached again within 2 s of the start, the lamps red again.
+  QElapsedTimer back;
+  back.start();
+  service = StartProgram({"--headless", "--socket", socket_});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
+  EXPECT_LT(back.elapsed(), 2000);
+  EXPECT_FALSE(says_lost(one));
+  EXPECT_NE(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_EQ(service->Stop(), 0);
+}
+
+}  // namespace
+}  // namespace orv

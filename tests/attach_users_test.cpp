@@ -1,0 +1,136 @@
+// Who may attach, tried with real accounts (root only: it makes two throw-away users): the
+// service's socket is its operators' group's alone; a user outside the group who reaches it all
+// the same is refused, said why; a member's action lands in the journal under the member's name.
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "tests/program_folder_fixture.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kGroup = "orvandel-operators";
+
+// Connects as user, sends line and gives back what came until a result or a refusal (or 3 s).
+std::string AskAs(const std::string& user, const std::string& socket_path,
+                  const std::string& line) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    const passwd* account = getpwnam(user.c_str());
+    std::string got = "no account";
+    if (account != nullptr && initgroups(user.c_str(), account->pw_gid) == 0 &&
+        setgid(account->pw_gid) == 0 && setuid(account->pw_uid) == 0) {
+      got.clear();
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        got = std::string("connect: ") + std::strerror(errno);
+      } else if (write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        char buffer[65536];
+        while (got.find("\"result\"") == std::string::npos &&
+               got.find("\"refused\"") == std::string::npos &&
+               std::chrono::steady_clock::now() < end) {
+          pollfd p{fd, POLLIN, 0};
+          if (poll(&p, 1, 100) <= 0) continue;
+          const ssize_t n = read(fd, buffer, sizeof buffer);
+          if (n <= 0) break;
+          got.append(buffer, static_cast<std::size_t>(n));
+        }
+      }
+    }
+    (void)!write(out[1], got.data(), got.size());
+    _exit(0);
+  }
+  close(out[1]);
+  std::string got;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
+  return got;
+}
+
+class AttachUsers : public test::ProgramFolderTest {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0 || std::system("command -v useradd > /dev/null") != 0) {
+      GTEST_SKIP() << "needs root and useradd to make accounts";
+    }
+    ProgramFolderTest::SetUp();
+    made_group_ = getgrnam(kGroup) == nullptr;
+    if (made_group_) {
+      ASSERT_EQ(std::system((std::string("groupadd ") + kGroup).c_str()), 0);
+    }
+    ASSERT_EQ(
+        std::system(("useradd -M -N -g users -G " + std::string(kGroup) + " " + member_).c_str()),
+        0);
+    ASSERT_EQ(std::system(("useradd -M -N -g users " + outsider_).c_str()), 0);
+    // Others may pass through to the socket; the socket's own mode is the service's.
+    std::filesystem::permissions(folder_.path(), std::filesystem::perms(0755));
+  }
+  void TearDown() override {
+    for (const std::string& user : {member_, outsider_})
+      (void)std::system(("userdel -f " + user + " 2> /dev/null").c_str());
+    if (made_group_) (void)std::system((std::string("groupdel ") + kGroup).c_str());
+  }
+
+  std::string member_ = "orvop" + std::to_string(getpid());
+  std::string outsider_ = "orvout" + std::to_string(getpid());
+  bool made_group_ = false;
+};
+
+TEST_F(AttachUsers, TheGroupMayAttachAndActsUnderItsOwnNames) {
+  auto sim = StartSim();
+  const std::string socket_path = (folder_.path() / "panel.sock").string();
+  auto service = StartProgram({"--headless", "--socket", socket_path});
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+
+  struct stat st {};
+  ASSERT_EQ(stat(socket_path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660U);
+  EXPECT_EQ(st.st_gid, getgrnam(kGroup)->gr_gid);
+  const std::string key = R"({"type":"action","id":7,"action":"key","key":2})"
+                          "\n";
+  // The socket's mode keeps the outsider off; opened to all, the service refuses by the peer.
+  EXPECT_NE(AskAs(outsider_, socket_path, key).find("connect: Permission denied"),
+            std::string::npos);
+  ASSERT_EQ(chmod(socket_path.c_str(), 0666), 0);
+  EXPECT_NE(AskAs(outsider_, socket_path, key)
+                .find("\"reason\":\"user " + outsider_ + " is not in the group " + kGroup + "\""),
+            std::string::npos);
+  EXPECT_NE(AskAs(member_, socket_path, key).find(R"({"id":7,"result":"done","type":"result"})"),
+            std::string::npos);
+
+  EXPECT_EQ(service->Stop(), 0);
+  int keys = 0;
+  for (const JournalRow& row : Rows()) {
+    if (row.entry.text != "Key EMG ACK") continue;
+    ++keys;
+    EXPECT_EQ(row.entry.login, member_);
+  }
+  EXPECT_EQ(keys, 1);
+}
+
+}  // namespace
+}  // namespace orv

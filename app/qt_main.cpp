@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #endif
 
+#include "annunciator/qt/qt_annunciator_bar.h"
+#include "annunciator/qt/qt_sound_output.h"
 #include "app/command_line.h"
 #include "app/journal_commands.h"
 #include "config/site_settings.h"
@@ -174,6 +176,17 @@ int main(int argc, char* argv[]) {
   const orv::Connection link_alerts =
       form.link_alert().Connect([&tray](const orv::Notice& alert) { tray.Show(alert); });
   view.notice_bar()->addPermanentWidget(broker_label);
+  // The annunciator: its sound on the desktop's sound output, what sounds in the status bar with
+  // Silence and Lamp test beside it.
+  orv::QtSoundOutput sound;
+  form.annunciation().set_output(&sound);
+  orv::QtAnnunciatorBar annunciator_bar(
+      view,
+      [&](std::string_view where) { view.CallModel([&] { form.annunciation().Silence(where); }); },
+      [&] { view.CallModel([&form] { form.annunciation().LampTest(); }); });
+  annunciator_bar.Show(form.annunciation().view().state);
+  const orv::Connection annunciation = form.annunciation().changed().Connect(
+      [&annunciator_bar](const orv::AnnunciationView& now) { annunciator_bar.Show(now.state); });
   // The tick is the program's: it runs from here to the end, whatever the window does. The
   // broker is first tried at the first tick, after the window has been shown.
   bool mqtt_started = false;
@@ -192,6 +205,7 @@ int main(int argc, char* argv[]) {
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   view.show();
   const int code = QApplication::exec();
+  form.annunciation().set_output(nullptr);
   // The window's close disconnected; that goes to the socket, without waiting for the broker.
   mqtt.Tick();
   return code;

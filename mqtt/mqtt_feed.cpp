@@ -35,8 +35,9 @@ MqttFeed::MqttFeed(MainForm& form, MqttPublisher& publisher) : form_(form), publ
 
 void MqttFeed::Annunciate() {
   const AnnunciationView now = form_.annunciation().view();
-  publisher_.SetAnnunciation(AnnunciationJson(ToneName(now.state.tone), now.since,
-                                              now.state.tone == Tone::kNone ? "" : now.state.condition));
+  publisher_.SetAnnunciation(
+      AnnunciationJson(ToneName(now.state.tone), now.since,
+                       now.state.tone == Tone::kNone ? "" : now.state.condition));
 }
 
 LinkState MqttFeed::WatchedLinkState() const {

@@ -39,11 +39,10 @@ MainForm::MainForm(MainFormEnvironment env)
       event_recorder_(event_log_, env_.notice),
       recorder_(env_.program_folder, env_.keep_journal, env_.notice, env_.journal_options),
       line_watcher_(link_, [this] { return LinePortText(); }, env_.notice),
-      annunciation_(Shape1, {[this](JournalKind kind, std::string text) {
-                               Record(kind, std::move(text));
-                             },
-                             env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock,
-                             recorder_.login()}) {
+      annunciation_(
+          Shape1,
+          {[this](JournalKind kind, std::string text) { Record(kind, std::move(text)); },
+           env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock, recorder_.login()}) {
   LayOutControls();
   WireEvents();
   WireSubsystems();

@@ -38,11 +38,12 @@ void PanelAnnunciation::Tick(bool no_reply, bool recording_failed) {
   if (!driver_) return;
   driver_->Tick(now);
   // Said once while it lasts: the condition itself sounds (or is shown) like any other fault.
-  const bool unavailable = annunciator_.tone() != Tone::kNone && !output_->available();
+  const bool available = output_->available();
+  const bool unavailable = annunciator_.tone() != Tone::kNone && !available;
   if (unavailable && !unavailable_said_ && env_.notice) {
     env_.notice(Notice{NoticeLevel::kError, "Sounder unavailable: " + output_->reason()});
   }
-  if (output_->available()) unavailable_said_ = false;
+  if (available) unavailable_said_ = false;
   if (unavailable) unavailable_said_ = true;
 }
 

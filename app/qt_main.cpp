@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,8 @@
 #include <QFileInfo>
 #endif
 
+#include "annunciator/qt/qt_annunciator_bar.h"
+#include "annunciator/qt/qt_sound_output.h"
 #include "app/command_line.h"
 #include "app/journal_commands.h"
 #include "attach/qt/qt_attach_client.h"
@@ -197,14 +200,27 @@ int main(int argc, char* argv[]) {
   auto* attach_label = new QLabel(QStringLiteral("Standalone"));
   attach_label->setObjectName(QStringLiteral("AttachState"));
   view.notice_bar()->addPermanentWidget(attach_label);
+  // The annunciator: its sound on the desktop's sound output, what sounds in the status bar with
+  // Silence and Lamp test beside it. The sound output is made at the first tick: Qt Multimedia's
+  // set-up (its back end, the sound server) would hold the first paint back.
+  std::optional<orv::QtSoundOutput> sound;
+  orv::QtAnnunciatorBar annunciator_bar(
+      view,
+      [&](std::string_view where) { view.CallModel([&] { form.annunciation().Silence(where); }); },
+      [&] { view.CallModel([&form] { form.annunciation().LampTest(); }); });
+  annunciator_bar.Show(form.annunciation().view().state);
+  const orv::Connection annunciation = form.annunciation().changed().Connect(
+      [&annunciator_bar](const orv::AnnunciationView& now) { annunciator_bar.Show(now.state); });
   // The tick is the program's: it runs from here to the end, whatever the window does. The
-  // broker is first tried at the first tick, after the window has been shown.
-  bool mqtt_started = false;
+  // broker is first tried and the sounder made at the first tick, after the window has been shown.
+  bool after_show_started = false;
   const orv::QtTickTimer ticker([&] {
     view.CallModel([&form] { form.TRTimer_Timer(); });
-    if (!mqtt_started) {
-      mqtt_started = true;
+    if (!after_show_started) {
+      after_show_started = true;
       mqtt.Start();
+      sound.emplace();
+      form.annunciation().set_output(&*sound);
     }
     mqtt.Tick();
   });
@@ -215,6 +231,7 @@ int main(int argc, char* argv[]) {
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   view.show();
   const int code = QApplication::exec();
+  form.annunciation().set_output(nullptr);
   // The window's close disconnected; that goes to the socket, without waiting for the broker.
   mqtt.Tick();
   return code;

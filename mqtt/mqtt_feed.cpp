@@ -28,6 +28,16 @@ MqttFeed::MqttFeed(MainForm& form, MqttPublisher& publisher) : form_(form), publ
   connections_.push_back(
       form_.link().fault_lamps_changed().Connect([this](FaultLamps lamps) { lamps_ = lamps; }));
   publisher_.SetFaultLamps(lamps_);
+  connections_.push_back(
+      form_.annunciation().changed().Connect([this](const AnnunciationView&) { Annunciate(); }));
+  Annunciate();
+}
+
+void MqttFeed::Annunciate() {
+  const AnnunciationView now = form_.annunciation().view();
+  publisher_.SetAnnunciation(
+      AnnunciationJson(ToneName(now.state.tone), now.since,
+                       now.state.tone == Tone::kNone ? "" : now.state.condition));
 }
 
 LinkState MqttFeed::WatchedLinkState() const {

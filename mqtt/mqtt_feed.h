@@ -25,6 +25,8 @@ class MqttFeed {
 
  private:
   LinkState WatchedLinkState() const;
+  // The annunciation topic from what sounds now.
+  void Annunciate();
 
   MainForm& form_;
   MqttPublisher& publisher_;

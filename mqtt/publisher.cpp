@@ -31,6 +31,17 @@ bool IsPublishedKind(JournalKind kind) {
          kind == JournalKind::kOperator;
 }
 
+std::string AnnunciationJson(std::string_view sounding, const JournalTime& since,
+                             std::string_view condition) {
+  std::string json = "{\"sounding\":";
+  AppendJsonString(json, sounding);
+  json += ",\"since\":";
+  AppendJsonString(json, FormatJournalIsoTime(since, false));
+  json += ",\"condition\":";
+  AppendJsonString(json, condition);
+  return json + "}";
+}
+
 std::string EventJson(const JournalRow& row) {
   std::string json = "{\"seq\":" + std::to_string(row.sequence) + ",\"time\":";
   AppendJsonString(json, FormatJournalIsoTime(row.entry.time, false));
@@ -66,6 +77,7 @@ MqttPublisher::MqttPublisher(std::string base_topic, std::size_t window, std::si
   Set(status_slot_, "online");
   link_slot_ = Slot(Topic("link"));
   faults_slot_ = Slot(Topic("faults"));
+  annunciation_slot_ = Slot(Topic("annunciation"));
   for (int n = 1; n <= kSystemLamps; ++n)
     fault_slot_[n - 1] = Slot(Topic("fault/" + std::to_string(n)));
   for (int page = 0; page < kPublishedPages; ++page) {
@@ -118,7 +130,8 @@ void MqttPublisher::MarkAllDirty() {
 }
 
 std::vector<std::string> MqttPublisher::StateFilters() const {
-  return {Topic("status"), Topic("link"), Topic("faults"), Topic("fault/+"), Topic("trigger/#")};
+  return {Topic("status"),  Topic("link"),      Topic("faults"),
+          Topic("fault/+"), Topic("trigger/#"), Topic("annunciation")};
 }
 
 void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view payload) {
@@ -141,6 +154,10 @@ void MqttPublisher::RepublishRetained() {
 
 void MqttPublisher::SetLinkState(LinkState state) {
   Set(link_slot_, std::string(LinkStateName(state)));
+}
+
+void MqttPublisher::SetAnnunciation(std::string json) {
+  Set(annunciation_slot_, std::move(json));
 }
 
 void MqttPublisher::SetFaultLamps(FaultLamps lamps) {

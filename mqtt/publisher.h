@@ -37,6 +37,10 @@ struct MqttMessage {
 std::string EventJson(const JournalRow& row);
 // {"Processor reset":0,"Network":1,…}: all twelve lamps by their captions.
 std::string FaultsJson(FaultLamps lamps);
+// {"sounding":"alarm","since":"2026-12-07T14:03:22+01:00","condition":"ALARM report"}: what the
+// annunciator sounds ("alarm", "fault" or "none"), since when, and why.
+std::string AnnunciationJson(std::string_view sounding, const JournalTime& since,
+                             std::string_view condition);
 // Only these kinds of record go out as events; program starts and stops do not.
 bool IsPublishedKind(JournalKind kind);
 
@@ -77,6 +81,8 @@ class MqttPublisher {
   void SetTriggerStates(int page, const TriggerStateTable& states);
   // names[n - 1] is trigger n's name.
   void SetTriggerNames(int page, const std::vector<std::string>& names);
+  // The annunciation topic, as AnnunciationJson.
+  void SetAnnunciation(std::string json);
 
   // ---- Where the events come from. ----
   // From the journal: records after last_before_start are sent.
@@ -146,6 +152,7 @@ class MqttPublisher {
   std::size_t status_slot_ = 0;
   std::size_t link_slot_ = 0;
   std::size_t faults_slot_ = 0;
+  std::size_t annunciation_slot_ = 0;
   std::size_t fault_slot_[kSystemLamps] = {};
   // Per published page: the slot of trigger 1's state and of its name; n follows at + n - 1.
   std::size_t state_slot_[kPublishedPages] = {};

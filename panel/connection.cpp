@@ -17,6 +17,7 @@ void MainForm::ConnectCB_Click() {
     if (OpenSerialPort()) {
       link_.SetPortConnected(true);
       link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
+      LoadAnnunciationSettings();
       line_watcher_.Refresh();
       if (SerialSettingsChanged) {
         config_.SaveConfigGroup("RS232Config");
@@ -98,8 +99,7 @@ void MainForm::UpdateConnectionControls() {
 void MainForm::ShowFaultLamps(FaultLamps lamps) {
   // Only the twelve system lamps; the zone lamps after them are never touched.
   for (int i = 0; i < kSystemLamps; ++i)
-    Shape1[i].SetFillStyle(lamps[static_cast<std::size_t>(i)] ? Shape::kSolid
-                                                              : Shape::kTransparent);
+    annunciation_.ShowLamp(i, lamps[static_cast<std::size_t>(i)]);
 }
 
 void MainForm::DarkenFaultLamps() {

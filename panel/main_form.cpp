@@ -38,10 +38,15 @@ MainForm::MainForm(MainFormEnvironment env)
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice),
       recorder_(env_.program_folder, env_.keep_journal, env_.notice, env_.journal_options),
-      line_watcher_(link_, [this] { return LinePortText(); }, env_.notice) {
+      line_watcher_(link_, [this] { return LinePortText(); }, env_.notice),
+      annunciation_(
+          Shape1,
+          {[this](JournalKind kind, std::string text) { Record(kind, std::move(text)); },
+           env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock, recorder_.login()}) {
   LayOutControls();
   WireEvents();
   WireSubsystems();
+  WireAnnunciation();
 }
 
 void MainForm::Notify(NoticeLevel level, const std::string& text) const {
@@ -53,6 +58,7 @@ void MainForm::TRTimer_Timer() {
   line_watcher_.Tick();
   trigger_bank_.RedrawIfRequested();
   event_recorder_.Tick();
+  TickAnnunciation();
   // Everything this tick queued, in one transaction.
   recorder_.Commit();
 }
@@ -230,6 +236,7 @@ void MainForm::Form_Load() {
   UpdateConnectionControls();
   Transmission_CommandButton.SetEnabled(true);
   line_watcher_.Refresh();
+  LoadAnnunciationSettings();
   // Committed by the first tick: the window shows without waiting for the disk.
   Record(JournalKind::kProgram,
          std::string("Program started: ") + kWindowCaption + ", user " + recorder_.login());

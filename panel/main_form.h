@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/annunciation.h"
 #include "panel/events_log_view.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
@@ -113,6 +114,8 @@ class MainForm {
   Signal<const Notice&>& link_alert() { return line_watcher_.link_alert(); }
   // The title the window shows: the caption, and while the link is lost, what says so.
   std::string WindowTitle() const { return MainFormWindow.caption() + line_status().title_suffix; }
+  // The annunciator: what sounds, silencing and the lamp test (main_form_annunciation.cpp).
+  PanelAnnunciation& annunciation() { return annunciation_; }
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
@@ -171,6 +174,9 @@ class MainForm {
       Register(array[i], container);
   }
   void WireSubsystems();
+  void WireAnnunciation();
+  void LoadAnnunciationSettings();
+  void TickAnnunciation();
   void SetOperatorKeysEnabled(bool enabled);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
@@ -196,6 +202,7 @@ class MainForm {
   EventLogRecorder event_recorder_;
   JournalRecorder recorder_;
   LineWatcher line_watcher_;
+  PanelAnnunciation annunciation_;
   Connections connections_;
 
   bool SerialSettingsChanged = false;

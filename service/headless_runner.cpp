@@ -20,8 +20,11 @@ HeadlessRunner::HeadlessRunner(MainForm& form, SerialPort& port, PrintFn print)
 }
 
 void HeadlessRunner::Print(const JournalEntry& entry) {
-  // Operator records come only from the connect's supervision pair here: not worth a line.
-  if (entry.kind == JournalKind::kOperator) return;
+  // Operator records come only from the connect's supervision pair here: not worth a line. A
+  // silence (from an attached window) is.
+  if (entry.kind == JournalKind::kOperator && !entry.text.starts_with(kAnnunciationRecordPrefix)) {
+    return;
+  }
   if (entry.kind == JournalKind::kLink) {
     // The same failure on every retry is said once.
     if (entry.text == last_link_text_) return;

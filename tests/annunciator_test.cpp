@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "annunciator/annunciation_settings.h"
 #include "annunciator/annunciator.h"
 #include "annunciator/sound_output.h"
 #include "annunciator/tones.h"
@@ -187,6 +188,28 @@ TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
       EXPECT_EQ(a.lamp_test_active(), step.testing);
       EXPECT_EQ(a.shown_lamps().all(), step.testing);
     }
+  }
+}
+
+TEST(AnnunciationSettingsTest, OnlySoundZeroSilencesAndReminderHoursOutOfRangeIsTheDefault) {
+  struct Row {
+    const char* sound;
+    const char* hours;
+    bool sound_on;
+    int reminder_hours;
+  };
+  for (const Row& row :
+       {Row{"", "", true, 24}, Row{"0", "0", false, 0}, Row{"1", "8760", true, 8760},
+        Row{"off", "8761", true, 24}, Row{"00", "1.5", true, 24}, Row{"no", "-1", true, 24},
+        Row{"0", "99999999999", false, 24}}) {
+    const AnnunciationSettings s = ReadAnnunciationSettings([&](std::string_view key) {
+      if (key == "Sound") return std::string(row.sound);
+      if (key == "ReminderHours") return std::string(row.hours);
+      return std::string(key == "Device" ? "plughw:1" : "");
+    });
+    EXPECT_EQ(s.annunciator.sound, row.sound_on) << row.sound;
+    EXPECT_EQ(s.annunciator.reminder_hours, row.reminder_hours) << row.hours;
+    EXPECT_EQ(s.device, "plughw:1");
   }
 }
 

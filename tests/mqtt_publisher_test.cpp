@@ -59,6 +59,9 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(EventJson(fault),
             "{\"seq\":43,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"event\","
             "\"text\":\"Fault 0000000000000110\",\"detail\":\"Mains, Call/EMG\"}");
+  EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\""),
+            "{\"sounding\":\"alarm\",\"since\":\"2025-12-07T14:03:22+01:00\","
+            "\"condition\":\"ALARM \\\"report\\\"\"}");
   FaultLamps lamps;
   lamps.set(0);
   lamps.set(11);
@@ -156,12 +159,14 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   names[119] = "Hall \xE9";  // an unconverted byte is made valid
   publisher.SetTriggerNames(2, names);
   publisher.SetLinkState(LinkState::kNoReply);
+  const std::string sounding = AnnunciationJson("fault", {1765112602000, 3600}, "Fault report");
+  publisher.SetAnnunciation(sounding);
   publisher.Pump(client.Send());
-  EXPECT_EQ(
-      client.Topics(before),
-      (std::vector<std::string>{
-          "site/a/fault/3=1", "site/a/faults=" + FaultsJson(lamps), "site/a/trigger/business/7=1",
-          "site/a/trigger/soft/120/name=Hall \xEF\xBF\xBD", "site/a/link=no-reply"}));
+  EXPECT_EQ(client.Topics(before),
+            (std::vector<std::string>{"site/a/fault/3=1", "site/a/faults=" + FaultsJson(lamps),
+                                      "site/a/trigger/business/7=1",
+                                      "site/a/trigger/soft/120/name=Hall \xEF\xBF\xBD",
+                                      "site/a/link=no-reply", "site/a/annunciation=" + sounding}));
 
   // While disconnected a topic that changes twice goes out once, with its last value; a connect
   // sends everything anyway.
@@ -177,7 +182,7 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   publisher.OnConnected();
   publisher.Pump(client.Send());
   const std::vector<std::string> again = client.Topics(offline);
-  EXPECT_EQ(again.size(), 3U + 12U + 2U * 240U);
+  EXPECT_EQ(again.size(), 4U + 12U + 2U * 240U);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/60=0"), 1);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/59=1"), 1);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/link=no-reply"), 1);

@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
+#include "annunciator/alsa_sound_output.h"
 #include "attach/qt/qt_attach_server.h"
 #include "journal/journal_query.h"
 #include "mqtt/qt/qt_mqtt_service.h"
@@ -40,6 +43,12 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   form.Form_Load();
   if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
   const bool attachable = !attach_socket.empty() && attach.Listen();
+  // The sounder on the ALSA device of the settings; none without one.
+  std::optional<AlsaSoundOutput> sounder;
+  if (!form.annunciation().settings().device.empty()) {
+    sounder.emplace(form.annunciation().settings().device);
+    form.annunciation().set_output(&*sounder);
+  }
   runner.Start();
   // systemd hears that the service is up once the first connect has been tried, and that it is
   // alive from every second's tick: a tick that stops is a hung service, restarted.
@@ -59,6 +68,7 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   const ExitGuard close_port_at_exit([&port] { port.Close(); });
   QCoreApplication::exec();
   runner.Stop();
+  form.annunciation().set_output(nullptr);
   // The disconnect and its record go to the socket, without waiting for the broker.
   mqtt.Tick();
   return 0;

@@ -1,0 +1,106 @@
+// The annunciator wired into the panel: its records, the lamp test on the panel's lamps, and
+// the sound output.
+#include "panel/annunciation.h"
+
+#include <utility>
+
+namespace orv {
+
+PanelAnnunciation::PanelAnnunciation(ControlArray<Shape>& lamps, Environment env)
+    : lamps_(lamps), env_(std::move(env)) {
+  if (env_.wall_clock) since_ = env_.wall_clock();
+  connection_ =
+      annunciator_.changed().Connect([this](const Annunciator::Change& c) { OnChange(c); });
+}
+
+std::int64_t PanelAnnunciation::Now() const {
+  return env_.tick_clock ? env_.tick_clock() : ticks_ * LinkWatch::kMsPerTick;
+}
+
+void PanelAnnunciation::set_settings(const AnnunciationSettings& settings) {
+  settings_ = settings;
+  annunciator_.set_settings(settings.annunciator);
+}
+
+void PanelAnnunciation::set_output(SoundOutput* output) {
+  if (output_ != nullptr) output_->Stop();
+  driver_.reset();
+  output_ = output;
+  if (output_ != nullptr) driver_.emplace(annunciator_, *output_);
+}
+
+void PanelAnnunciation::Tick(bool no_reply, bool recording_failed) {
+  ++ticks_;
+  const std::int64_t now = Now();
+  annunciator_.SetNoReply(no_reply, now);
+  annunciator_.SetRecordingFailed(recording_failed, now);
+  annunciator_.Tick(now);
+  if (!driver_) return;
+  driver_->Tick(now);
+  // Said once while it lasts: the condition itself sounds (or is shown) like any other fault.
+  const bool available = output_->available();
+  const bool unavailable = annunciator_.tone() != Tone::kNone && !available;
+  if (unavailable && !unavailable_said_ && env_.notice) {
+    env_.notice(Notice{NoticeLevel::kError, "Sounder unavailable: " + output_->reason()});
+  }
+  if (available) unavailable_said_ = false;
+  if (unavailable) unavailable_said_ = true;
+}
+
+void PanelAnnunciation::ShowLamp(int index, bool lit) {
+  const int style = lit ? Shape::kSolid : Shape::kTransparent;
+  if (annunciator_.lamp_test_active()) {
+    held_styles_[static_cast<std::size_t>(index)] = style;
+  } else {
+    lamps_[index].SetFillStyle(style);
+  }
+}
+
+std::string PanelAnnunciation::Who(std::string_view who) const {
+  return who.empty() ? env_.login : std::string(who);
+}
+
+bool PanelAnnunciation::Silence(std::string_view where, std::string_view who) {
+  return annunciator_.Silence(Who(who), where, Now());
+}
+
+bool PanelAnnunciation::SilenceAlarm(std::string_view where, std::string_view who) {
+  return annunciator_.SilenceAlarm(Who(who), where, Now());
+}
+
+bool PanelAnnunciation::SilenceFault(std::string_view where, std::string_view who) {
+  return annunciator_.SilenceFault(Who(who), where, Now());
+}
+
+void PanelAnnunciation::LampTest() {
+  annunciator_.LampTest(Now());
+}
+
+void PanelAnnunciation::OnChange(const Annunciator::Change& change) {
+  using Kind = Annunciator::Change::Kind;
+  if (change.kind == Kind::kLampTestStarted) {
+    for (int i = 0; i < kLamps; ++i) {
+      held_styles_[static_cast<std::size_t>(i)] = lamps_[i].fill_style();
+      lamps_[i].SetFillStyle(Shape::kSolid);
+    }
+  } else if (change.kind == Kind::kLampTestEnded) {
+    for (int i = 0; i < kLamps; ++i)
+      lamps_[i].SetFillStyle(held_styles_[static_cast<std::size_t>(i)]);
+  }
+  // The operator's own actions are operator records; what the annunciator does of itself is
+  // the program's.
+  const bool by_operator = change.kind == Kind::kSilenced || change.kind == Kind::kLampTestStarted;
+  if (env_.record) {
+    env_.record(by_operator ? JournalKind::kOperator : JournalKind::kProgram,
+                std::string(kAnnunciationRecordPrefix) + RecordText(change));
+  }
+  if (env_.wall_clock) {
+    // The wall-clock time of the tick clock's moment: a fault silenced under an alarm is shown
+    // since it began, not since the silence.
+    since_ = env_.wall_clock();
+    if (!change.now.condition.empty()) since_.utc_ms -= Now() - change.now.since_ms;
+  }
+  changed_(view());
+}
+
+}  // namespace orv

@@ -1,0 +1,186 @@
+// The annunciator in the panel: which of the panel's inputs sound and what the journal is told,
+// the ACK keys' silences, the lamp test on the panel's 24 lamps, and a session whose wire bytes,
+// lamps and event log are the same with the annunciator on as with it off.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/frame.h"
+#include "tests/form_fixture.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Hex;
+
+class CountingOutput : public SoundOutput {
+ public:
+  bool Play(Tone tone) override {
+    if (tone != Tone::kNone) ++plays;
+    return true;
+  }
+  void Stop() override {}
+  bool available() const override { return true; }
+  std::string reason() const override { return {}; }
+  int plays = 0;
+};
+
+class AnnunciationTest : public test::FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    journal_options_.login = "ann";
+  }
+  MainForm& LoadWith(const std::string& annunciation) {
+    fs::create_directories(IniPath().parent_path());
+    test::WriteBytes(IniPath(), "[Annunciation]\r\n" + annunciation);
+    MainForm& f = Load();
+    records_ = f.recorded().Connect([this](const JournalEntry& entry) {
+      if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
+        said_ += (said_.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
+      }
+    });
+    return f;
+  }
+  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
+  void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
+  std::string Lamps() {
+    std::string lit;
+    for (int i = 0; i < 24; ++i)
+      lit += form().Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
+    return lit;
+  }
+
+  Connection records_;
+  std::string said_;  // the annunciator's records since the last step, without the prefix
+};
+
+TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalSaysSo) {
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    Tone tone;
+    const char* said;
+  };
+  const std::vector<Step> steps = {
+      {"ALARM report", [this] { Report("15 00 00"); }, Tone::kAlarm, "sounds: ALARM report"},
+      {"Mains lamp lit", [this] { Image("40 00"); }, Tone::kAlarm, "sounds: Fault lamp Mains lit"},
+      {"EMG ACK", [this] { form().EMGAck_CB.PerformClick(); }, Tone::kFault,
+       "silenced by ann from EMG ACK"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"the lamp stays lit", [this] { Image("40 00"); }, Tone::kNone, ""},
+      {"Fault report", [this] { Report("21 00 06"); }, Tone::kFault, "sounds: Fault report"},
+      {"EMG PTT report under it", [this] { Report("16 00 00"); }, Tone::kAlarm,
+       "sounds: EMG PTT report"},
+      {"Silence", [this] { form().annunciation().Silence(kSilenceFromWindow); }, Tone::kNone,
+       "silenced by ann from window"},
+      {"EMG Ack event: no condition", [this] { Report("12 00 00"); }, Tone::kNone, ""},
+      {"port lost", [this] { port_.LoseDevice(); }, Tone::kFault, "sounds: Port lost"},
+      {"Esc", [this] { form().annunciation().Silence(kSilenceFromEsc); }, Tone::kNone,
+       "silenced by ann from Esc"},
+      {"EventLog.txt cannot be written",
+       [this] {
+         fs::remove(LogPath());
+         fs::create_directories(LogPath());  // a folder in its place
+         Report("12 00 00");
+       },
+       Tone::kFault, "sounds: Recording failed"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
+       "sounds: Controller does not answer"},
+  };
+  MainForm& f = LoadWith("");
+  ConnectAndClear();
+  for (const Step& step : steps) {
+    said_.clear();
+    step.act();
+    Ticks(1);
+    EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
+    EXPECT_EQ(said_, step.said) << step.what;
+  }
+}
+
+TEST_F(AnnunciationTest, TheLampTestLightsAll24For5SecondsThenShowsWhatCameMeanwhile) {
+  MainForm& f = LoadWith("");
+  ConnectAndClear();
+  Image("01 00");  // Processor reset
+  Ticks(1);
+  f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
+  f.annunciation().Silence(kSilenceFromWindow);
+  ASSERT_EQ(Lamps(), "100000000000010000000000");
+  said_.clear();
+
+  f.annunciation().LampTest();
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  EXPECT_EQ(f.annunciation().view().state.tone, Tone::kFault);
+  Image("02 00");  // Network instead of Processor reset, during the test
+  Ticks(49);
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  Ticks(1);
+  EXPECT_EQ(Lamps(), "010000000000010000000000");
+  EXPECT_EQ(said_, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
+}
+
+TEST_F(AnnunciationTest, TheWireTheLampsAndTheEventLogAreTheSameWithTheAnnunciatorOnAndOff) {
+  struct Session {
+    std::string wire, lamps, log_box, log_file;
+    int plays = 0;
+  };
+  auto run = [this](bool on) {
+    program_folder_ = temp_.path() / (on ? "on" : "off");
+    MainForm& f = LoadWith(on ? "Sound=1\r\n" : "Sound=0\r\n");
+    CountingOutput output;
+    f.annunciation().set_output(&output);
+    ConnectAndClear();
+    Report("15 00 00");
+    Image("C0 00");
+    Ticks(3);
+    f.EMGAck_CB.PerformClick();
+    Ticks(2);
+    if (on) {
+      f.annunciation().Silence(kSilenceFromEsc);
+      f.annunciation().LampTest();
+    }
+    Image("40 00");
+    Ticks(55);
+    Report("21 00 40");
+    Ticks(2);
+    f.FaultAck_CB.PerformClick();
+    Ticks(12);
+    Session s;
+    for (const Bytes& write : port_.writes())
+      s.wire.append(write.begin(), write.end());
+    s.lamps = Lamps();
+    s.log_box = f.EventsLogTextBox.text();
+    s.log_file = test::ReadBytes(LogPath());
+    s.plays = output.plays;
+    f.annunciation().set_output(nullptr);
+    form_.reset();
+    port_.Close();
+    port_.ClearWrites();
+    return s;
+  };
+  const Session on = run(true);
+  const Session off = run(false);
+  EXPECT_GE(on.plays, 3) << "the session with the annunciator on sounded";
+  EXPECT_EQ(off.plays, 0);
+  // Both keys went out, each as its one frame.
+  for (const std::uint8_t key : {OperatorCommands::kEmgAck, OperatorCommands::kFaultAck}) {
+    const Bytes frame = EncodeFrame(cmd::kPanelKey, Bytes{key});
+    EXPECT_NE(on.wire.find(std::string(frame.begin(), frame.end())), std::string::npos) << +key;
+  }
+  EXPECT_EQ(on.wire, off.wire);
+  EXPECT_EQ(on.lamps, off.lamps);
+  EXPECT_EQ(on.log_box, off.log_box);
+  EXPECT_EQ(on.log_file, off.log_file);
+}
+
+}  // namespace
+}  // namespace orv

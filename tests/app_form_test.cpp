@@ -342,5 +342,56 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 
+// Without a program folder, nothing at all is written, least of all into the current folder.
+class NoProgramFolder : public test::FormTest {
+ protected:
+  void SetUp() override {
+    program_folder_.clear();
+    fs::current_path(temp_.path());
+  }
+  void TearDown() override { fs::current_path(previous_); }
+  const fs::path previous_ = fs::current_path();
+};
+
+// A current folder that happens to hold the program's folders, as if it were the program's.
+std::string Snapshot(const fs::path& folder) {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    all += entry.path().string() + "=" +
+           std::to_string(entry.last_write_time().time_since_epoch().count()) +
+           (entry.is_regular_file() ? ReadBytes(entry.path()) : "") + "\n";
+  return all;
+}
+
+TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItWas) {
+  fs::create_directories(temp_.path() / "SYSINI");
+  fs::create_directories(temp_.path() / "DATA");
+  test::WriteBytes(temp_.path() / "SYSINI" / "MainForm.INI", "[RS232Configure]\r\nComPort=4\r\n");
+  test::WriteBytes(temp_.path() / "DATA" / "TestFile.txt", "keep\n");
+  const std::string before = Snapshot(temp_.path());
+  MainForm& f = Load();
+  EXPECT_EQ(f.ComPort_CB.text(), "COM1") << "nothing read from the current folder";
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "System can not write any file.");
+  f.TriggerLabel[0].PerformDblClick();
+  f.TriggerNameText[0].SetText("Hall");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
+  f.ComPort_CB.SetListIndex(3);
+  ConnectAndClear();
+  port_.Deliver(EncodeFrame(0xA0, Bytes{0x21, 0, 1}));
+  Ticks(20);
+  EXPECT_EQ(f.event_recorder().waiting(), 1u);
+  f.CloseSerialPort();
+  f.Form_Unload();
+  EXPECT_FALSE(f.config().SaveConfigGroup("RS232Config"));
+  EXPECT_EQ(Snapshot(temp_.path()), before);
+  // Each refusal was said, with the reason.
+  bool said = false;
+  for (const Notice& n : notices_)
+    said = said || n.text.find("is not in a known folder") != std::string::npos;
+  EXPECT_TRUE(said);
+}
+
 }  // namespace
 }  // namespace orv

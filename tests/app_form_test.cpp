@@ -338,7 +338,9 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
               expected)
         << testing::PrintToString(args);
   }
-  for (const char* option : {"--site-settings FILE", "--headless", "--port COMn"})
+  for (const char* option :
+       {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
+        "--to DATE", "--kind KIND", "--journal-verify"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 

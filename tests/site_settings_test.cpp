@@ -158,9 +158,13 @@ TEST_F(SiteSettingsFiles, ThroughConfigurationAnIgnoredPortMapLeavesThePortUnmap
             std::string::npos)
       << notices_[0];
   EXPECT_NE(notices_[0].find(site_file().string()), std::string::npos) << notices_[0];
+  // The owner's own copy again, read afresh at each look-up.
   fs::permissions(config.ConfigFile(), fs::perms(0644));
-  EXPECT_EQ(config.SerialDevice(1), "/tmp/attacker-pty");  // the owner's own copy again
+  EXPECT_EQ(config.SerialDevice(1), "/tmp/attacker-pty");
   EXPECT_EQ(notices_.size(), 1u);
+  WriteBytes(config.ConfigFile(), "[SerialPorts]\r\ncom10 = /dev/pts/7 \r\n");
+  EXPECT_EQ(config.SerialDevice(10), "/dev/pts/7");
+  EXPECT_EQ(config.SerialDevice(1), "");
 }
 
 #ifndef _WIN32

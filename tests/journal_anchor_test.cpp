@@ -21,6 +21,7 @@
 #include "journal/journal_anchor.h"
 #include "platform/safe_file.h"
 #include "platform/sqlite.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -74,17 +75,8 @@ class JournalAnchorTest : public ::testing::Test {
     EXPECT_TRUE(journal->Commit());
     return journal;
   }
-  void Sql(const std::string& sql) const {
-    sqlite::Database db;
-    ASSERT_TRUE(db.Open(File(), sqlite::kReadWrite).ok());
-    const sqlite::Result result = db.Exec(sql);
-    ASSERT_TRUE(result.ok()) << sql << ": " << result.message;
-  }
-  std::vector<JournalRow> Rows() const {
-    std::vector<JournalRow> rows;
-    EXPECT_TRUE(ReadJournalFile(File(), 1, 1000, rows).ok());
-    return rows;
-  }
+  void Sql(const std::string& sql) const { test::JournalSql(File(), sql); }
+  std::vector<JournalRow> Rows() const { return test::JournalRows(File()); }
   std::vector<std::int64_t> Sequences() const {
     std::vector<std::int64_t> sequences;
     for (const JournalRow& row : Rows())

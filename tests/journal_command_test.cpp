@@ -14,6 +14,7 @@
 #include "journal/journal_query.h"
 #include "platform/sqlite.h"
 #include "tests/support/child_process.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -76,11 +77,7 @@ class JournalCommandTest : public ::testing::Test {
     const int status = child.WaitForExit();
     return {status, child.output(), child.error_output()};
   }
-  void Sql(const std::string& sql) {
-    sqlite::Database db;
-    ASSERT_TRUE(db.Open(File(), sqlite::kReadWrite).ok());
-    ASSERT_TRUE(db.Exec(sql).ok()) << sql;
-  }
+  void Sql(const std::string& sql) { test::JournalSql(File(), sql); }
   // The sequence numbers of the CSV's records, after checking its header.
   static std::vector<int> Sequences(const std::string& csv) {
     std::istringstream in(csv);

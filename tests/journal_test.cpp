@@ -12,6 +12,7 @@
 #include "journal/journal.h"
 #include "platform/sqlite.h"
 #include "tests/small_disk.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -46,10 +47,8 @@ class JournalTest : public ::testing::Test {
         data_, [this](const Notice& n) { notices_.push_back(n); }, std::move(options));
   }
   std::unique_ptr<Journal> MakeJournal() { return MakeJournal(Options()); }
-  // Another connection takes the write lock, as another copy of the program would.
   bool HoldWriteLock(sqlite::Database& other) {
-    return other.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok() &&
-           other.Exec("BEGIN EXCLUSIVE").ok();
+    return test::HoldWriteLock(other, data_ / Journal::kFileName);
   }
 
   // Entry i of a test: every one different in every field.
@@ -67,19 +66,8 @@ class JournalTest : public ::testing::Test {
     return e;
   }
 
-  std::vector<JournalRow> Rows() const {
-    std::vector<JournalRow> rows;
-    const sqlite::Result result = ReadJournalFile(data_ / Journal::kFileName, 1, 1000000, rows);
-    EXPECT_TRUE(result.ok()) << result.message;
-    return rows;
-  }
-  // Raw SQL on a connection of the test's own, as another program (or a forger) would.
-  void Sql(const std::string& sql) const {
-    sqlite::Database db;
-    ASSERT_TRUE(db.Open(data_ / Journal::kFileName, sqlite::kReadWrite).ok());
-    const sqlite::Result result = db.Exec(sql);
-    ASSERT_TRUE(result.ok()) << sql << ": " << result.message;
-  }
+  std::vector<JournalRow> Rows() const { return test::JournalRows(data_ / Journal::kFileName); }
+  void Sql(const std::string& sql) const { test::JournalSql(data_ / Journal::kFileName, sql); }
   // Entries first..last-1 waited, in this order, from row index at on.
   void ExpectEntries(const std::vector<JournalRow>& rows, std::size_t at, int first, int last) {
     ASSERT_GE(rows.size(), at + static_cast<std::size_t>(last - first));

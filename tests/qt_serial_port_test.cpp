@@ -247,12 +247,11 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     emit port_.qt_port().errorOccurred(error);
     EXPECT_FALSE(port_.device_lost()) << error;
   }
+  // (What a lost port does is the test above's.)
   for (const auto fatal :
        {QSerialPort::ResourceError, QSerialPort::ReadError, QSerialPort::WriteError}) {
     emit port_.qt_port().errorOccurred(fatal);
     EXPECT_TRUE(port_.device_lost()) << fatal;
-    EXPECT_TRUE(port_.IsOpen());
-    EXPECT_TRUE(RoundTrip(pty_, Hex("55"), milliseconds(100)).empty()) << "lost: writes dropped";
     port_.Close();
     emit port_.qt_port().errorOccurred(fatal);  // no news while closed
     EXPECT_FALSE(port_.device_lost()) << fatal;

@@ -229,7 +229,7 @@ TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
 
 // The box keeps its newest 65,536 characters as shown, however many bytes of UTF-8 each takes,
 // whether they come in one chunk or in many.
-TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
+TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryModeAndCutsWholeCharacters) {
   constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
   ASSERT_EQ(kMax, 65536u);
   struct Case {
@@ -262,10 +262,7 @@ TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
     EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
     EXPECT_EQ(box.sel_start(), static_cast<int>(text.size())) << "the caret follows the newest";
   }
-}
-
-TEST(ReceivedDataDisplay, CutsWholeCharactersAndFollowsATextSetElsewhere) {
-  constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
+  // Whole characters are cut, and a text set elsewhere is followed.
   TextBox box("Receiver_Text");
   ReceivedDataDisplay display;
   display.set_display_mode(ReceivedDataDisplay::kChar);

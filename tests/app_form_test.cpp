@@ -120,27 +120,6 @@ TEST_F(FormTest, UnusableStoredSettingsFallBackAndCountAsChangedConnectSavesThem
   EXPECT_FALSE(fs::exists(IniPath())) << "closing must not save again";
 }
 
-// Status replies of the shown page ask for one redraw, which the tick runs after its poll.
-TEST_F(FormTest, StatusRepliesRedrawTheBankOnceATickAfterThePoll) {
-  MainForm& f = Load();
-  ConnectAndClear();
-  std::vector<std::size_t> writes_at_redraw;
-  f.TriggerLabel[0].SetObserver([&](Control& label) {
-    if (label.caption() == "EMG Trigger 1") writes_at_redraw.push_back(port_.writes().size());
-  });
-  for (int tick = 1; tick <= 13; ++tick) {  // polls on ticks 1 and 12
-    f.TriggerLabel[0].SetCaption("marker");
-    if (tick == 1 || tick == 12 || tick == 13) {
-      for (int i = 0; i < 3; ++i)
-        port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
-    }
-    if (tick == 13) port_.Deliver(EncodeFrame(9, Bytes(10, 0)));  // another page: no redraw
-    Ticks(1);
-  }
-  EXPECT_EQ(writes_at_redraw, (std::vector<std::size_t>{1, 2, 2}));
-  f.TriggerLabel[0].SetObserver(nullptr);
-}
-
 // (That a reconnect keeps the poll rotation and its delay is the link's test.)
 TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyAndStopsPolling) {
   MainForm& f = Load();

@@ -224,29 +224,6 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
   EXPECT_FALSE(history.CanFetchMore());
 }
 
-TEST_F(JournalQueryTest, HistoryListOfAnEmptyJournalFillsAsRecordsCome) {
-  Journal journal(temp_.path(), nullptr);
-  journal.Append(Entry(kBase, JournalKind::kProgram, "start"));
-  ASSERT_TRUE(journal.Commit());
-  ASSERT_TRUE(reader_.Open(journal.file()).ok());
-  JournalHistory history(reader_, 3);
-  JournalFilter events;
-  events.kind = JournalKind::kEvent;
-  ASSERT_TRUE(history.Reset(events).ok());
-  EXPECT_TRUE(history.rows().empty());
-  EXPECT_FALSE(history.CanFetchMore());
-  for (int i = 1; i <= 5; ++i)
-    journal.Append(Entry(kBase + i, JournalKind::kEvent, "report " + std::to_string(i)));
-  ASSERT_TRUE(journal.Commit());
-  std::size_t added = 0;
-  ASSERT_TRUE(history.TakeNewer(0, added).ok());
-  EXPECT_EQ(added, 5u);
-  ASSERT_EQ(history.rows().size(), 5u);
-  EXPECT_EQ(history.rows().front().sequence, 6);
-  EXPECT_EQ(history.rows().back().sequence, 2);
-  EXPECT_FALSE(history.CanFetchMore());
-}
-
 TEST_F(JournalQueryTest, AMissingFileIsAnErrorAndNotAnEmptyJournal) {
   JournalReader reader;
   const sqlite::Result result = reader.Open(temp_.path() / "none.sqlite");

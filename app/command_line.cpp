@@ -172,13 +172,6 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   return parsed;
 }
 
-bool AsksForJournalCommand(const std::vector<std::string>& args) {
-  for (const std::string& arg : args) {
-    if (arg == "--journal-export" || arg == "--journal-verify") return true;
-  }
-  return false;
-}
-
 std::string ProgramUsage() {
   return "Usage: orvandel [options]\n"
          "The operator panel of the public-address and voice-alarm controller.\n"

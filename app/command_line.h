@@ -49,10 +49,6 @@ struct ParsedOptions {
 ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
                                   const LocalToUtcFn& local_to_utc = SystemLocalToUtc);
 
-// True when the command line asks for a journal command: such a run needs no display and
-// takes no Qt options.
-bool AsksForJournalCommand(const std::vector<std::string>& args);
-
 // The --help text.
 std::string ProgramUsage();
 // The --version line: "orvandel 2.16.8".

@@ -120,27 +120,6 @@ TEST_F(FormTest, UnusableStoredSettingsFallBackAndCountAsChangedConnectSavesThem
   EXPECT_FALSE(fs::exists(IniPath())) << "closing must not save again";
 }
 
-// Status replies of the shown page ask for one redraw, which the tick runs after its poll.
-TEST_F(FormTest, StatusRepliesRedrawTheBankOnceATickAfterThePoll) {
-  MainForm& f = Load();
-  ConnectAndClear();
-  std::vector<std::size_t> writes_at_redraw;
-  f.TriggerLabel[0].SetObserver([&](Control& label) {
-    if (label.caption() == "EMG Trigger 1") writes_at_redraw.push_back(port_.writes().size());
-  });
-  for (int tick = 1; tick <= 13; ++tick) {  // polls on ticks 1 and 12
-    f.TriggerLabel[0].SetCaption("marker");
-    if (tick == 1 || tick == 12 || tick == 13) {
-      for (int i = 0; i < 3; ++i)
-        port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
-    }
-    if (tick == 13) port_.Deliver(EncodeFrame(9, Bytes(10, 0)));  // another page: no redraw
-    Ticks(1);
-  }
-  EXPECT_EQ(writes_at_redraw, (std::vector<std::size_t>{1, 2, 2}));
-  f.TriggerLabel[0].SetObserver(nullptr);
-}
-
 // (That a reconnect keeps the poll rotation and its delay is the link's test.)
 TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyAndStopsPolling) {
   MainForm& f = Load();
@@ -227,11 +206,6 @@ TEST(SupervisionTimeByte, LeadingNumberRoundedHalfToEvenAndHeldToAByte) {
 
 const std::string kHead = "12/04 05:21 Event = ";
 
-std::string TopLine(const MainForm& f) {
-  const std::string& text = f.EventsLogTextBox.text();
-  return text.substr(0, text.find("\r\n"));
-}
-
 // Queues an event report ("32 00 41": code, data high, data low) for the next tick.
 void Report(FakeSerialPort& port, const std::string& payload) {
   port.Deliver(EncodeFrame(0xA0, Hex(payload)));
@@ -282,27 +256,25 @@ TEST_F(FormTest, AReportOfTheShownPageRefreshesTheBoxesAtOnceAndCancelsTheRedraw
   EXPECT_EQ(port_.writes().size(), 1u) << "only the poll; the refresh sent nothing";
 }
 
-TEST_F(FormTest, LogBoxKeepsAThousandCharactersNewestFirstAndTheFileGetsEveryRecord) {
+// (The box's thousand characters, newest on top, and the file's every record are the storm
+// tests'.)
+TEST_F(FormTest, TheLogBoxShowsTheNewestFromItsStartUnlessWithoutDisplayIsTickedOrGrayed) {
   MainForm& f = Load();
   port_.Open();
-  for (int i = 0; i < 40; ++i)
-    Report(port_, "14 00 00");
+  f.EventsLogTextBox.SetText("older line");
+  f.EventsLogTextBox.SetSelStart(5);
   Report(port_, "15 00 00");
   Ticks(1);
-  const std::string box = f.EventsLogTextBox.text();
-  EXPECT_EQ(box.size(), 1000u);
-  EXPECT_EQ(TopLine(f), kHead + "ALARM");
+  EXPECT_EQ(f.EventsLogTextBox.text(), kHead + "ALARM\r\nolder line");
   EXPECT_EQ(f.EventsLogTextBox.sel_start(), 0);
   std::string log = ReadBytes(LogPath());
-  EXPECT_EQ(log.size(), 41 * (kHead.size() + 8)) << "all 41 records";
-  EXPECT_EQ(log.substr(log.size() - 8), "ALARM\n\r\n");
-  for (const int value : {1, 2}) {  // "Without Display" ticked or grayed: logged, not shown
+  for (const int value : {1, 2}) {  // logged, not shown
     f.NoDisplayCheck.SetValue(value);
     Report(port_, "41 00 01");
     Ticks(1);
     log += kHead + "BGM R1 000001\n\r\n";
   }
-  EXPECT_EQ(f.EventsLogTextBox.text(), box);
+  EXPECT_EQ(f.EventsLogTextBox.text(), kHead + "ALARM\r\nolder line");
   EXPECT_EQ(ReadBytes(LogPath()), log);
 }
 
@@ -338,8 +310,61 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
               expected)
         << testing::PrintToString(args);
   }
-  for (const char* option : {"--site-settings FILE", "--headless", "--port COMn"})
+  for (const char* option :
+       {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
+        "--to DATE", "--kind KIND", "--journal-verify"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
+}
+
+// Without a program folder, nothing at all is written, least of all into the current folder.
+class NoProgramFolder : public test::FormTest {
+ protected:
+  void SetUp() override {
+    program_folder_.clear();
+    fs::current_path(temp_.path());
+  }
+  void TearDown() override { fs::current_path(previous_); }
+  const fs::path previous_ = fs::current_path();
+};
+
+// A current folder that happens to hold the program's folders, as if it were the program's.
+std::string Snapshot(const fs::path& folder) {
+  std::string all;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    all += entry.path().string() + "=" +
+           std::to_string(entry.last_write_time().time_since_epoch().count()) +
+           (entry.is_regular_file() ? ReadBytes(entry.path()) : "") + "\n";
+  return all;
+}
+
+TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItWas) {
+  fs::create_directories(temp_.path() / "SYSINI");
+  fs::create_directories(temp_.path() / "DATA");
+  test::WriteBytes(temp_.path() / "SYSINI" / "MainForm.INI", "[RS232Configure]\r\nComPort=4\r\n");
+  test::WriteBytes(temp_.path() / "DATA" / "TestFile.txt", "keep\n");
+  const std::string before = Snapshot(temp_.path());
+  MainForm& f = Load();
+  EXPECT_EQ(f.ComPort_CB.text(), "COM1") << "nothing read from the current folder";
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "System can not write any file.");
+  f.TriggerLabel[0].PerformDblClick();
+  f.TriggerNameText[0].SetText("Hall");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
+  f.ComPort_CB.SetListIndex(3);
+  ConnectAndClear();
+  port_.Deliver(EncodeFrame(0xA0, Bytes{0x21, 0, 1}));
+  Ticks(20);
+  EXPECT_EQ(f.event_recorder().waiting(), 1u);
+  f.CloseSerialPort();
+  f.Form_Unload();
+  EXPECT_FALSE(f.config().SaveConfigGroup("RS232Config"));
+  EXPECT_EQ(Snapshot(temp_.path()), before);
+  // Each refusal was said, with the reason.
+  bool said = false;
+  for (const Notice& n : notices_)
+    said = said || n.text.find("is not in a known folder") != std::string::npos;
+  EXPECT_TRUE(said);
 }
 
 }  // namespace

@@ -289,20 +289,5 @@ TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) 
   EXPECT_EQ(ReadBytes(config_.ConfigFile()), garbage + "\r\n[BGMName]\r\nBGM 1=Music\r\n");
 }
 
-using SerialPortsSection = ConfigurationTest;
-
-TEST_F(SerialPortsSection, MapsPortNumbersToDevicesAndIsReadAfreshEachTime) {
-  config_.LoadConfigGroup("RS232Config");
-  EXPECT_EQ(config_.SerialDevice(1), "");
-  WriteBytes(config_.ConfigFile(), "[SerialPorts]\r\nCOM1 = /dev/ttyUSB0 \r\ncom10=/dev/pts/7\r\n");
-  // Written by its owner alone, whatever the umask: a file the port map may come from.
-  fs::permissions(config_.ConfigFile(), fs::perms(0644));
-  EXPECT_EQ(config_.SerialDevice(1), "/dev/ttyUSB0");
-  EXPECT_EQ(config_.SerialDevice(10), "/dev/pts/7");
-  EXPECT_EQ(config_.SerialDevice(2), "");
-  WriteBytes(config_.ConfigFile(), "[SerialPorts]\r\nCOM1=/dev/ttyACM0\r\n");
-  EXPECT_EQ(config_.SerialDevice(1), "/dev/ttyACM0");
-}
-
 }  // namespace
 }  // namespace orv

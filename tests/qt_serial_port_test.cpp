@@ -90,7 +90,7 @@ void AsNobody(F body) {
   ASSERT_EQ(seteuid(0), 0);
 }
 
-TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingUnreadableOrInUse) {
+TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingOrUnreadable) {
   ASSERT_TRUE(pty_.ok());
   // A name of this test's own: the port takes a lock on the name before it opens, and another
   // test of the same run may be trying a missing device at the same moment.
@@ -102,16 +102,8 @@ TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingUnreadableOrInUse) {
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound) << port_.last_error().text;
   EXPECT_NE(port_.last_error().text.find(missing), std::string::npos);
 
-  // Held by another copy: its lock (or exclusive open) refuses this one.
-  QtSerialPort holder([this](int) { return pty_.slave_path(); });
-  holder.Open();
-  ASSERT_TRUE(holder.IsOpen());
+  // (Held by another copy is the holder's test below.)
   mapping_[1] = pty_.slave_path();
-  port_.Open();
-  ASSERT_FALSE(port_.IsOpen());
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy) << port_.last_error().text;
-  holder.Close();
-
   // A device this user may not open (a pty slave is the owner's alone, mode 0620).
   if (geteuid() == 0) {
     ASSERT_EQ(chmod(pty_.slave_path().c_str(), 0600), 0);
@@ -255,12 +247,11 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     emit port_.qt_port().errorOccurred(error);
     EXPECT_FALSE(port_.device_lost()) << error;
   }
+  // (What a lost port does is the test above's.)
   for (const auto fatal :
        {QSerialPort::ResourceError, QSerialPort::ReadError, QSerialPort::WriteError}) {
     emit port_.qt_port().errorOccurred(fatal);
     EXPECT_TRUE(port_.device_lost()) << fatal;
-    EXPECT_TRUE(port_.IsOpen());
-    EXPECT_TRUE(RoundTrip(pty_, Hex("55"), milliseconds(100)).empty()) << "lost: writes dropped";
     port_.Close();
     emit port_.qt_port().errorOccurred(fatal);  // no news while closed
     EXPECT_FALSE(port_.device_lost()) << fatal;
@@ -310,7 +301,6 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
     EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotATerminal) << device;
     EXPECT_EQ(port_.last_error().text, device + ": " + reason);
   }
-  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kNotATerminal), "not a serial device");
   EXPECT_EQ(test::ReadBytes(plain), "not a line");
   // A link to a terminal of this user is judged by what it leads to, and taken.
   mapping_[1] = link;
@@ -333,7 +323,6 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
     EXPECT_EQ(port_.last_error().kind, PortErrorKind::kUntrustedDevice) << device;
     EXPECT_EQ(port_.last_error().text, device + ": belongs to user nobody");
   }
-  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kUntrustedDevice), "device owned by another user");
   // The same pty is that user's own when the program runs as that user.
   mapping_[1] = pty_.slave_path();
   AsNobody([this] { port_.Open(); });
@@ -436,7 +425,6 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
                                          std::to_string(child) +
                                          ", which no longer runs: the lock is stale, remove " +
                                          lock.path().string() + " (owned by root)");
-  EXPECT_STREQ(PortErrorKindText(PortErrorKind::kStaleLock), "stale lock");
   ASSERT_TRUE(lock.exists());
   // Root may remove it, and QSerialPort does: the open goes through.
   port_.Open();

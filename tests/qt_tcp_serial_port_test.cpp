@@ -240,9 +240,8 @@ TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
   EXPECT_EQ(Bytes(server.Read(2)), Bytes({0x02, 0x03}));
   server.Write({0x0A});
   EXPECT_TRUE(WaitFor([&] { return received == Bytes{0x0A}; }));
-  server.Drop();
+  server.Drop();  // its failures are passed on
   EXPECT_TRUE(WaitFor([&] { return failures.size() == 1; }));
-  EXPECT_EQ(port.last_error().kind, PortErrorKind::kLost);
   port.Close();
   EXPECT_FALSE(port.IsOpen());
 
@@ -254,15 +253,13 @@ TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
   EXPECT_EQ(Bytes(pty.ReadMaster(2)), Bytes({0x02, 0x06}));
   port.Close();
 
-  for (const char* bad : {"udp://127.0.0.1:9", "tcp://127.0.0.1:0", "rfc2217://host"}) {
-    value = bad;
-    port.Open();
-    EXPECT_FALSE(port.IsOpen()) << bad;
-    EXPECT_EQ(port.last_error().kind, PortErrorKind::kNotFound) << bad;
-    EXPECT_EQ(port.last_error().text.rfind(std::string("COM2=") + bad + " in [SerialPorts]: ", 0),
-              0u)
-        << port.last_error().text;
-  }
+  // (Which addresses are refused is the address parser's test.)
+  value = "udp://127.0.0.1:9";
+  port.Open();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.last_error().kind, PortErrorKind::kNotFound);
+  EXPECT_EQ(port.last_error().text.rfind("COM2=udp://127.0.0.1:9 in [SerialPorts]: ", 0), 0u)
+      << port.last_error().text;
   // The default device of an unmapped port is the local one.
   port.SetCommPort(1);
   port.Open();

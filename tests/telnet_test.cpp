@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_util.h"
+
 namespace orv {
 namespace {
 
@@ -17,6 +19,7 @@ using telnet::kSb;
 using telnet::kSe;
 using telnet::kWill;
 using telnet::kWont;
+using test::Hex;
 using Kind = TelnetEvent::Kind;
 
 constexpr std::uint8_t kEcho = 1;
@@ -51,29 +54,21 @@ TelnetInput DecodeInPieces(TelnetCodec& codec, const Bytes& stream,
   return all;
 }
 
+// Rows in hex: IAC FF, DONT FE, DO FD, WONT FC, WILL FB, SB FA, GA F9, NOP F1, SE F0; options
+// BINARY 00, ECHO 01, SUPPRESS-GO-AHEAD 03, COM-PORT-OPTION 2C.
 TEST(TelnetCodec, DataPassesAndADoubledIacIsOneDataByte) {
-  struct Row {
-    const char* what;
-    Bytes in;
-    Bytes data;
+  const std::pair<const char*, const char*> rows[] = {
+      {"02 0D 00 0A 03", "02 0D 00 0A 03"},        // CR and NUL included
+      {"02 FF FF 03", "02 FF 03"},                 // a doubled IAC
+      {"FF FF FF FF", "FF FF"},                    // two in a row
+      {"41 FF F1 42 FF F9 FF F0 43", "41 42 43"},  // commands without data are dropped
+      {"F0 F1 FA FE", "F0 F1 FA FE"},              // bytes 240 to 254 as data
   };
-  const Row rows[] = {
-      {"plain bytes, CR and NUL included",
-       {0x02, 0x0D, 0x00, 0x0A, 0x03},
-       {0x02, 0x0D, 0x00, 0x0A, 0x03}},
-      {"doubled IAC", {0x02, kIac, kIac, 0x03}, {0x02, 0xFF, 0x03}},
-      {"two doubled IACs in a row", {kIac, kIac, kIac, kIac}, {0xFF, 0xFF}},
-      {"commands without data are dropped",
-       {0x41, kIac, kNop, 0x42, kIac, kGoAhead, kIac, kSe, 0x43},
-       {0x41, 0x42, 0x43}},
-      {"bytes 240 to 254 as data", {240, 241, 250, 254}, {240, 241, 250, 254}},
-  };
-  for (const Row& row : rows) {
+  for (const auto& [in, data] : rows) {
     TelnetCodec codec;
-    const TelnetInput out = codec.Decode(row.in);
-    EXPECT_EQ(out.data, row.data) << row.what;
-    EXPECT_TRUE(out.answer.empty()) << row.what;
-    EXPECT_TRUE(out.events.empty()) << row.what;
+    const TelnetInput out = codec.Decode(Hex(in));
+    EXPECT_EQ(out.data, Hex(data)) << in;
+    EXPECT_TRUE(out.answer.empty() && out.events.empty()) << in;
   }
 }
 
@@ -81,72 +76,42 @@ TEST(TelnetCodec, NegotiationAcceptsBinaryAndComPortBothWaysAndRefusesTheRest) {
   struct Row {
     const char* what;
     bool started;  // the client's own requests went out first
-    Bytes in;
-    Bytes answer;
+    const char* in;
+    const char* answer;
     std::vector<TelnetEvent> events;
   };
+  // clang-format off
   const Row rows[] = {
       // The server asks.
-      {"DO com port",
-       false,
-       {kIac, kDo, kComPortOption},
-       {kIac, kWill, kComPortOption},
+      {"DO com port", false, "FF FD 2C", "FF FB 2C", {Local(kComPortOption, true)}},
+      {"WILL com port", false, "FF FB 2C", "FF FD 2C", {Remote(kComPortOption, true)}},
+      {"DO binary", false, "FF FD 00", "FF FB 00", {Local(kBinary, true)}},
+      {"WILL binary", false, "FF FB 00", "FF FD 00", {Remote(kBinary, true)}},
+      {"DO echo refused", false, "FF FD 01", "FF FC 01", {}},
+      {"WILL echo refused", false, "FF FB 01", "FF FE 01", {}},
+      {"WILL suppress-go-ahead refused", false, "FF FB 03", "FF FE 03", {}},
+      {"DONT, WONT when off: no answer", false, "FF FE 01 FF FC 01 FF FE 00 FF FC 2C", "", {}},
+      {"asked twice, answered once", false, "FF FD 2C FF FD 2C", "FF FB 2C",
        {Local(kComPortOption, true)}},
-      {"WILL com port",
-       false,
-       {kIac, kWill, kComPortOption},
-       {kIac, kDo, kComPortOption},
-       {Remote(kComPortOption, true)}},
-      {"DO binary", false, {kIac, kDo, kBinary}, {kIac, kWill, kBinary}, {Local(kBinary, true)}},
-      {"WILL binary", false, {kIac, kWill, kBinary}, {kIac, kDo, kBinary}, {Remote(kBinary, true)}},
-      {"DO echo refused", false, {kIac, kDo, kEcho}, {kIac, kWont, kEcho}, {}},
-      {"WILL echo refused", false, {kIac, kWill, kEcho}, {kIac, kDont, kEcho}, {}},
-      {"WILL suppress-go-ahead refused",
-       false,
-       {kIac, kWill, kSuppressGoAhead},
-       {kIac, kDont, kSuppressGoAhead},
-       {}},
-      {"DONT and WONT for what is off: no answer",
-       false,
-       {kIac, kDont, kEcho, kIac, kWont, kEcho, kIac, kDont, kBinary, kIac, kWont, kComPortOption},
-       {},
-       {}},
-      {"a repeated request is answered once",
-       false,
-       {kIac, kDo, kComPortOption, kIac, kDo, kComPortOption},
-       {kIac, kWill, kComPortOption},
-       {Local(kComPortOption, true)}},
-      {"on, then off again",
-       false,
-       {kIac, kWill, kBinary, kIac, kWont, kBinary},
-       {kIac, kDo, kBinary, kIac, kDont, kBinary},
+      {"on, then off again", false, "FF FB 00 FF FC 00", "FF FD 00 FF FE 00",
        {Remote(kBinary, true), Remote(kBinary, false)}},
       // The server answers the client's requests: agreement is not answered again.
-      {"answers agree",
-       true,
-       {kIac, kDo, kComPortOption, kIac, kDo, kBinary, kIac, kWill, kBinary},
-       {},
+      {"answers agree", true, "FF FD 2C FF FD 00 FF FB 00", "",
        {Local(kComPortOption, true), Local(kBinary, true), Remote(kBinary, true)}},
-      {"answers refuse",
-       true,
-       {kIac, kDont, kComPortOption, kIac, kWont, kBinary},
-       {},
+      {"answers refuse", true, "FF FE 2C FF FC 00", "",
        {Local(kComPortOption, false), Remote(kBinary, false)}},
-      {"agreed, then withdrawn",
-       true,
-       {kIac, kDo, kComPortOption, kIac, kDont, kComPortOption},
-       {kIac, kWont, kComPortOption},
+      {"agreed, then withdrawn", true, "FF FD 2C FF FE 2C", "FF FC 2C",
        {Local(kComPortOption, true), Local(kComPortOption, false)}},
   };
+  // clang-format on
   for (const Row& row : rows) {
     TelnetCodec codec;
     if (row.started) {
-      EXPECT_EQ(codec.Start(),
-                (Bytes{kIac, kWill, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kBinary}));
+      EXPECT_EQ(codec.Start(), Hex("FF FB 2C FF FB 00 FF FD 00"));
       EXPECT_TRUE(codec.Start().empty()) << "asked once only";
     }
-    const TelnetInput out = codec.Decode(row.in);
-    EXPECT_EQ(out.answer, row.answer) << row.what;
+    const TelnetInput out = codec.Decode(Hex(row.in));
+    EXPECT_EQ(out.answer, Hex(row.answer)) << row.what;
     EXPECT_EQ(out.events, row.events) << row.what;
     EXPECT_TRUE(out.data.empty()) << row.what;
   }
@@ -231,63 +196,38 @@ TEST(TelnetCodec, OptionStateFollowsTheNegotiation) {
 
 TEST(TelnetCodec, SubnegotiationsAreReadUnescapedAndBounded) {
   const std::size_t max = telnet::kMaxSubnegotiation;
+  const auto of = [](std::size_t n, const char* end) {  // IAC SB COM-PORT, n bytes 0x65, end
+    return test::Concat({Hex("FF FA 2C"), Bytes(n, 0x65), Hex(end)});
+  };
+  const TelnetEvent too_long{Kind::kSubnegotiationTooLong, kComPortOption, false, {}};
   struct Row {
-    const char* what;
     Bytes in;
-    Bytes data;
+    const char* data;
     std::vector<TelnetEvent> events;
   };
-  Bytes longest{kIac, kSb, kComPortOption};
-  longest.insert(longest.end(), max, 0x65);
-  longest.insert(longest.end(), {kIac, kSe, 0x30});
-  Bytes too_long{kIac, kSb, kComPortOption};
-  too_long.insert(too_long.end(), max + 1, 0x65);
-  too_long.insert(too_long.end(), {kIac, kSe, 0x30});
-  Bytes escaped_past_end{kIac, kSb, kComPortOption};
-  escaped_past_end.insert(escaped_past_end.end(), max, 0x65);
-  escaped_past_end.insert(escaped_past_end.end(), {kIac, kIac, kIac, kSe});
+  // clang-format off
   const Row rows[] = {
-      {"baud rate answer",
-       {kIac, kSb, kComPortOption, 101, 0, 0, 0x4B, 0x00, kIac, kSe, 0x02},
-       {0x02},
-       {Sub(kComPortOption, {101, 0, 0, 0x4B, 0x00})}},
-      {"doubled IAC inside",
-       {kIac, kSb, kComPortOption, 101, 0, 0, kIac, kIac, kIac, kSe},
-       {},
-       {Sub(kComPortOption, {101, 0, 0, 0xFF})}},
-      {"empty", {kIac, kSb, kEcho, kIac, kSe}, {}, {Sub(kEcho, {})}},
-      {"data bytes inside are not data",
-       {0x01, kIac, kSb, kComPortOption, 0x02, 0x03, kIac, kSe, 0x04},
-       {0x01, 0x04},
-       {Sub(kComPortOption, {0x02, 0x03})}},
-      {"unfinished, cut by a command that is then read",
-       {kIac, kSb, kComPortOption, 1, 2, kIac, kWill, kBinary, 0x07},
-       {0x07},
-       {Remote(kBinary, true)}},
-      {"unfinished, cut by IAC SB: the second one counts",
-       {kIac, kSb, kComPortOption, 1, 2, kIac, kSb, kComPortOption, 3, kIac, kSe},
-       {},
-       {Sub(kComPortOption, {3})}},
-      {"at the bound", longest, {0x30}, {Sub(kComPortOption, Bytes(max, 0x65))}},
-      {"one past the bound",
-       too_long,
-       {0x30},
-       {TelnetEvent{Kind::kSubnegotiationTooLong, kComPortOption, false, {}}}},
-      {"an escaped IAC past the bound",
-       escaped_past_end,
-       {},
-       {TelnetEvent{Kind::kSubnegotiationTooLong, kComPortOption, false, {}}}},
+      {Hex("FF FA 2C 65 00 00 4B 00 FF F0 02"), "02", {Sub(kComPortOption, Hex("65 00 00 4B 00"))}},
+      {Hex("FF FA 2C 65 00 00 FF FF FF F0"), "", {Sub(kComPortOption, Hex("65 00 00 FF"))}},
+      {Hex("FF FA 01 FF F0"), "", {Sub(kEcho, {})}},
+      {Hex("01 FF FA 2C 02 03 FF F0 04"), "01 04", {Sub(kComPortOption, {0x02, 0x03})}},
+      // Unfinished, cut by a command that is then read, or by IAC SB: the second one counts.
+      {Hex("FF FA 2C 01 02 FF FB 00 07"), "07", {Remote(kBinary, true)}},
+      {Hex("FF FA 2C 01 02 FF FA 2C 03 FF F0"), "", {Sub(kComPortOption, {3})}},
+      {of(max, "FF F0 30"), "30", {Sub(kComPortOption, Bytes(max, 0x65))}},  // at the bound
+      {of(max + 1, "FF F0 30"), "30", {too_long}},                           // one past it
+      {of(max, "FF FF FF F0"), "", {too_long}},  // an escaped IAC past it
   };
+  // clang-format on
   for (const Row& row : rows) {
     TelnetCodec codec;
     const TelnetInput out = codec.Decode(row.in);
-    EXPECT_EQ(out.data, row.data) << row.what;
-    EXPECT_EQ(out.events, row.events) << row.what;
+    EXPECT_EQ(out.data, Hex(row.data)) << testing::PrintToString(row.in);
+    EXPECT_EQ(out.events, row.events) << testing::PrintToString(row.in);
   }
   TelnetCodec codec;
-  (void)codec.Decode(too_long);
-  (void)codec.Decode(escaped_past_end);
-  (void)codec.Decode(longest);
+  for (const Row& row : rows)
+    (void)codec.Decode(row.in);
   EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
 }
 

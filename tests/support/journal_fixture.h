@@ -1,7 +1,8 @@
 #pragma once
 
 // The journal as tests look at it from outside: its records read back whole, its write lock taken
-// as another copy of the program would, and a record as the history's tests write them.
+// as another copy of the program would, plain SQL run on it, and a record as the history's tests
+// write them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -34,6 +35,14 @@ inline std::vector<std::string> JournalTexts(const std::filesystem::path& file, 
 // Another connection takes the journal's write lock until its COMMIT.
 inline bool HoldWriteLock(sqlite::Database& other, const std::filesystem::path& file) {
   return other.Open(file, sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok();
+}
+
+// Plain SQL on a connection of the test's own, as another program (or a forger) would run it.
+inline void JournalSql(const std::filesystem::path& file, const std::string& sql) {
+  sqlite::Database db;
+  ASSERT_TRUE(db.Open(file, sqlite::kReadWrite).ok()) << file;
+  const sqlite::Result result = db.Exec(sql);
+  ASSERT_TRUE(result.ok()) << sql << ": " << result.message;
 }
 
 // A record for tests of the journal's readers: written an hour east of UTC on "panel-pc".

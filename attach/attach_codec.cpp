@@ -66,7 +66,9 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
     object[QStringLiteral("connection")] =
         QJsonObject{{QStringLiteral("connected"), state.connected},
                     {QStringLiteral("port"), state.port},
-                    {QStringLiteral("baud"), Q(state.baud)}};
+                    {QStringLiteral("baud"), Q(state.baud)},
+                    {QStringLiteral("supervision"), state.supervision},
+                    {QStringLiteral("supervisionTime"), Q(state.supervision_time)}};
   }
   return object;
 }
@@ -146,10 +148,14 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     const QJsonObject connection = object[QStringLiteral("connection")].toObject();
     if (!connection[QStringLiteral("connected")].isBool() ||
         !connection[QStringLiteral("baud")].isString() ||
+        !connection[QStringLiteral("supervision")].isBool() ||
+        !connection[QStringLiteral("supervisionTime")].isString() ||
         !Int(connection[QStringLiteral("port")], 1, 10, state.port))
       return false;
     state.connected = connection[QStringLiteral("connected")].toBool();
     state.baud = S(connection[QStringLiteral("baud")].toString());
+    state.supervision = connection[QStringLiteral("supervision")].toBool();
+    state.supervision_time = S(connection[QStringLiteral("supervisionTime")].toString());
     sections |= kSectionConnection;
   }
   return true;
@@ -168,10 +174,15 @@ struct ActionName {
   const char* name;
 };
 constexpr ActionName kActionNames[] = {
-    {ActionKind::kKey, "key"},         {ActionKind::kImpedanceCheck, "impedance-check"},
-    {ActionKind::kTrigger, "trigger"}, {ActionKind::kRename, "rename"},
-    {ActionKind::kConnect, "connect"}, {ActionKind::kDisconnect, "disconnect"},
-    {ActionKind::kPort, "port"},       {ActionKind::kBaud, "baud"},
+    {ActionKind::kKey, "key"},
+    {ActionKind::kImpedanceCheck, "impedance-check"},
+    {ActionKind::kTrigger, "trigger"},
+    {ActionKind::kRename, "rename"},
+    {ActionKind::kConnect, "connect"},
+    {ActionKind::kDisconnect, "disconnect"},
+    {ActionKind::kPort, "port"},
+    {ActionKind::kBaud, "baud"},
+    {ActionKind::kSupervision, "supervision"},
 };
 
 }  // namespace
@@ -269,6 +280,10 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kBaud:
       object[QStringLiteral("baud")] = Q(action.baud);
       break;
+    case ActionKind::kSupervision:
+      object[QStringLiteral("state")] = action.state;
+      object[QStringLiteral("time")] = Q(action.name);
+      break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
@@ -317,6 +332,11 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
     case ActionKind::kBaud:
       ok = object[QStringLiteral("baud")].isString();
       action.baud = S(object[QStringLiteral("baud")].toString());
+      break;
+    case ActionKind::kSupervision:
+      ok = Int(object[QStringLiteral("state")], 0, 1, action.state) &&
+           object[QStringLiteral("time")].isString();
+      action.name = S(object[QStringLiteral("time")].toString());
       break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:

@@ -36,7 +36,8 @@ enum class ActionKind {
   kConnect,
   kDisconnect,
   kPort,
-  kBaud
+  kBaud,
+  kSupervision
 };
 
 // An operator's action, as a window asks the service for it.
@@ -46,8 +47,8 @@ struct ActionRequest {
   int key = 0;       // kKey: the key code, 1..6
   int page = 0;      // kTrigger, kRename: 0..2
   int number = 0;    // kTrigger, kRename: 1..the page's size
-  int state = 0;     // kTrigger: 0 or 1
-  std::string name;  // kRename
+  int state = 0;     // kTrigger, kSupervision: 0 or 1
+  std::string name;  // kRename; kSupervision: the supervision time as typed
   int port = 0;      // kPort: 1..10
   std::string baud;  // kBaud
 

@@ -17,8 +17,15 @@ AttachedPanel::AttachedPanel(MainForm& form, SendFn send)
   for (const auto& [button, code] : keys)
     button->Click = [this, key = code] { Send(ActionKind::kKey, key); };
   form_.IMPC_CB.Click = [this] { Send(ActionKind::kImpedanceCheck); };
-  // Supervision is the service's, sent at its every connect.
-  form_.SupervisionCheck.Click = [] {};
+  // The box and its time are the service's: a click asks the service, whose state comes back.
+  form_.SupervisionCheck.Click = [this] {
+    if (showing_ || stale_) return;
+    ActionRequest action;
+    action.kind = ActionKind::kSupervision;
+    action.state = form_.SupervisionCheck.value() > 0 ? 1 : 0;
+    action.name = form_.Timer_CB.text();
+    send_(action);
+  };
   form_.ComPort_CB.Click = [this] { Send(ActionKind::kPort, form_.ComPort_CB.list_index() + 1); };
   form_.BaudRate_CB.Click = [this] {
     if (showing_) return;
@@ -100,6 +107,10 @@ void AttachedPanel::ShowConnection() {
   for (std::size_t i = 0; i < rates.size(); ++i) {
     if (rates[i] == state_.baud) form_.BaudRate_CB.SetListIndex(static_cast<int>(i));
   }
+  form_.SupervisionCheck.SetValue(state_.supervision ? 1 : 0);
+  form_.Timer_CB.SetText(state_.supervision_time);
+  form_.Timer_CB.SetEnabled(!state_.supervision && !stale_);
+  form_.SupervisionCheck.SetEnabled(!stale_);
   ShowTriggerLook();
 }
 

@@ -30,6 +30,8 @@ PanelState ReadPanelState(MainForm& form) {
   state.connected = form.link().port_connected();
   state.port = std::clamp<int>(form.config().SerialComPort, 1, 10);
   state.baud = form.config().SerialBaudRate;
+  state.supervision = form.SupervisionCheck.value() > 0;
+  state.supervision_time = form.Timer_CB.text();
   return state;
 }
 
@@ -100,6 +102,13 @@ std::string PanelActions::Act(const ActionRequest& action) {
     case ActionKind::kBaud:
       if (connected) return "refused: disconnect first";
       return Select(form_.BaudRate_CB, action.baud) ? kResultDone : "refused: no such baud rate";
+    case ActionKind::kSupervision:
+      // As the box's click in the service's window (its value changing raises the click): the
+      // time as typed while the box is off, sent on the line at once while connected, else at
+      // the next connect.
+      if (form_.Timer_CB.enabled()) form_.Timer_CB.SetText(action.name);
+      form_.SupervisionCheck.SetValue(action.state);
+      return kResultDone;
   }
   return "refused: an unknown action";
 }

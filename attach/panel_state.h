@@ -34,6 +34,9 @@ struct PanelState {
   bool connected = false;
   int port = 1;  // COM1..COM10
   std::string baud = "9600";
+  // The supervision box and its time, as the service's window holds them.
+  bool supervision = false;
+  std::string supervision_time = "10";
 
   bool operator==(const PanelState&) const = default;
 };
@@ -44,7 +47,7 @@ enum PanelSection : unsigned {
   kSectionPage0 = 1U << 1,  // page p is kSectionPage0 << p
   kSectionEvents = 1U << 4,
   kSectionLine = 1U << 5,
-  kSectionConnection = 1U << 6,  // connected, port and baud
+  kSectionConnection = 1U << 6,  // connected, port, baud and supervision
   kAllSections = (1U << 7) - 1,
 };
 constexpr unsigned PageSection(int page) {

@@ -84,6 +84,14 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   ASSERT_GE(records_.size(), 3U);
   EXPECT_EQ(records_[records_.size() - 3], "alice: Key Fault ACK");
   EXPECT_EQ(records_.back().rfind("alice: Renamed ", 0), 0U) << records_.back();
+  // Supervision on with the time as typed: time, then on, as the box's click sends them.
+  port_.ClearWrites();
+  ASSERT_EQ(Do(ActionKind::kSupervision, 0, 0, 1, "30"), kResultDone);
+  const std::uint8_t thirty[] = {30}, on[] = {1};
+  EXPECT_EQ(port_.writes(),
+            (std::vector<std::vector<std::uint8_t>>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
+  EXPECT_TRUE(ReadPanelState(form()).supervision);
+  EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
 
   // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
   ASSERT_EQ(Do(ActionKind::kDisconnect), kResultDone);
@@ -109,6 +117,7 @@ TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
   state.pages[0].states[1] = 1;
   state.pages[0].names[1] = "Lobby";
   state.events = {"line two", "line one", ""};
+  state.supervision_time = "40";
   panel.Show(state, kAllSections);
   // Shown, never sent back.
   EXPECT_TRUE(sent.empty());
@@ -124,7 +133,11 @@ TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
   form().EMGReset_CB.Click();
   form().Trigger_CheckBox[4].SetValue(1);
   form().ConnectCB.Click();
-  ASSERT_EQ(sent.size(), 3U);
+  form().SupervisionCheck.SetValue(1);
+  ASSERT_EQ(sent.size(), 4U);
+  EXPECT_EQ(sent[3].kind, ActionKind::kSupervision);
+  EXPECT_EQ(sent[3].state, 1);
+  EXPECT_EQ(sent[3].name, "40");
   EXPECT_EQ(sent[0].kind, ActionKind::kKey);
   EXPECT_EQ(sent[0].key, OperatorCommands::kEmgReset);
   EXPECT_EQ(sent[1].kind, ActionKind::kTrigger);
@@ -139,8 +152,10 @@ TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
   EXPECT_FALSE(form().Trigger_CheckBox[1].enabled());
   EXPECT_FALSE(form().EMG_CB.enabled());
   EXPECT_FALSE(form().ConnectCB.enabled());
+  EXPECT_FALSE(form().SupervisionCheck.enabled());
   form().ConnectCB.Click();
-  EXPECT_EQ(sent.size(), 3U);
+  form().SupervisionCheck.SetValue(0);
+  EXPECT_EQ(sent.size(), 4U);
   panel.SetStale(false);
   EXPECT_TRUE(form().EMG_CB.enabled());
   EXPECT_NE(form().Shape1[2].fill_color(), AttachedPanel::kStaleLamp);

@@ -24,6 +24,8 @@ PanelState FilledState() {
   state.connected = true;
   state.port = 2;
   state.baud = "19200";
+  state.supervision = true;
+  state.supervision_time = "90";
   return state;
 }
 
@@ -103,6 +105,7 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSent) {
       R"({"action":"disconnect","id":6,"type":"action"})",
       R"({"action":"port","id":7,"port":10,"type":"action"})",
       R"({"action":"baud","baud":"19200","id":8,"type":"action"})",
+      R"({"action":"supervision","id":9,"state":1,"time":"20","type":"action"})",
   };
   for (const std::string line : lines) {
     ActionRequest read;
@@ -129,6 +132,7 @@ TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
       R"({"type":"action","id":1,"action":"rename","page":0,"number":1})",
       R"({"type":"action","id":1,"action":"port","port":0})",
       R"({"type":"action","id":1,"action":"port","port":11})",
+      R"({"type":"action","id":1,"action":"supervision","state":2,"time":"10"})",
       R"({"type":"action","id":1,"action":"reboot"})",
       R"({"type":"result","id":1,"action":"key","key":1})",
   };

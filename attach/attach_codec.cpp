@@ -70,6 +70,11 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("supervision"), state.supervision},
                     {QStringLiteral("supervisionTime"), Q(state.supervision_time)}};
   }
+  if (sections & kSectionAnnunciation) {
+    object[QStringLiteral("annunciation")] =
+        QJsonObject{{QStringLiteral("sounding"), Q(state.sounding)},
+                    {QStringLiteral("condition"), Q(state.sounding_condition)}};
+  }
   return object;
 }
 
@@ -158,6 +163,17 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     state.supervision_time = S(connection[QStringLiteral("supervisionTime")].toString());
     sections |= kSectionConnection;
   }
+  if (object.contains(QStringLiteral("annunciation"))) {
+    const QJsonObject annunciation = object[QStringLiteral("annunciation")].toObject();
+    const QString sounding = annunciation[QStringLiteral("sounding")].toString();
+    if (sounding != QLatin1String("alarm") && sounding != QLatin1String("fault") &&
+        sounding != QLatin1String("none"))
+      return false;
+    if (!annunciation[QStringLiteral("condition")].isString()) return false;
+    state.sounding = S(sounding);
+    state.sounding_condition = S(annunciation[QStringLiteral("condition")].toString());
+    sections |= kSectionAnnunciation;
+  }
   return true;
 }
 
@@ -183,6 +199,8 @@ constexpr ActionName kActionNames[] = {
     {ActionKind::kPort, "port"},
     {ActionKind::kBaud, "baud"},
     {ActionKind::kSupervision, "supervision"},
+    {ActionKind::kSilence, "silence"},
+    {ActionKind::kLampTest, "lamp-test"},
 };
 
 }  // namespace
@@ -284,6 +302,11 @@ std::string ActionMessage(const ActionRequest& action) {
       object[QStringLiteral("state")] = action.state;
       object[QStringLiteral("time")] = Q(action.name);
       break;
+    case ActionKind::kSilence:
+      object[QStringLiteral("from")] = Q(action.name);
+      break;
+    case ActionKind::kLampTest:
+      break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
@@ -337,6 +360,13 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       ok = Int(object[QStringLiteral("state")], 0, 1, action.state) &&
            object[QStringLiteral("time")].isString();
       action.name = S(object[QStringLiteral("time")].toString());
+      break;
+    case ActionKind::kSilence:
+      action.name = S(object[QStringLiteral("from")].toString());
+      // A window silences from its button or its Esc key, as the journal names them.
+      ok = action.name == "window" || action.name == "Esc";
+      break;
+    case ActionKind::kLampTest:
       break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:

@@ -37,18 +37,21 @@ enum class ActionKind {
   kDisconnect,
   kPort,
   kBaud,
-  kSupervision
+  kSupervision,
+  kSilence,
+  kLampTest
 };
 
 // An operator's action, as a window asks the service for it.
 struct ActionRequest {
   std::int64_t id = 0;  // the window's own number, given back with the result
   ActionKind kind = ActionKind::kKey;
-  int key = 0;       // kKey: the key code, 1..6
-  int page = 0;      // kTrigger, kRename: 0..2
-  int number = 0;    // kTrigger, kRename: 1..the page's size
-  int state = 0;     // kTrigger, kSupervision: 0 or 1
-  std::string name;  // kRename; kSupervision: the supervision time as typed
+  int key = 0;     // kKey: the key code, 1..6
+  int page = 0;    // kTrigger, kRename: 0..2
+  int number = 0;  // kTrigger, kRename: 1..the page's size
+  int state = 0;   // kTrigger, kSupervision: 0 or 1
+  // kRename; kSupervision: the supervision time as typed; kSilence: where ("window" or "Esc")
+  std::string name;
   int port = 0;      // kPort: 1..10
   std::string baud;  // kBaud
 

@@ -32,6 +32,9 @@ PanelState ReadPanelState(MainForm& form) {
   state.baud = form.config().SerialBaudRate;
   state.supervision = form.SupervisionCheck.value() > 0;
   state.supervision_time = form.Timer_CB.text();
+  const Annunciation& now = form.annunciation().view().state;
+  state.sounding = now.tone == Tone::kAlarm ? "alarm" : now.tone == Tone::kFault ? "fault" : "none";
+  state.sounding_condition = now.condition;
   return state;
 }
 
@@ -108,6 +111,14 @@ std::string PanelActions::Act(const ActionRequest& action) {
       // the next connect.
       if (form_.Timer_CB.enabled()) form_.Timer_CB.SetText(action.name);
       form_.SupervisionCheck.SetValue(action.state);
+      return kResultDone;
+    case ActionKind::kSilence:
+      // A silence from any window silences the one annunciator, for every window, under the
+      // window's user.
+      form_.annunciation().Silence(action.name, form_.recorder().acting_login());
+      return kResultDone;
+    case ActionKind::kLampTest:
+      form_.annunciation().LampTest();
       return kResultDone;
   }
   return "refused: an unknown action";

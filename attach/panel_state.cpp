@@ -26,8 +26,12 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
   }
   if (before.events != after.events) changed |= kSectionEvents;
   if (before.line != after.line) changed |= kSectionLine;
-  if (before.connected != after.connected || before.port != after.port || before.baud != after.baud)
+  if (before.connected != after.connected || before.port != after.port ||
+      before.baud != after.baud || before.supervision != after.supervision ||
+      before.supervision_time != after.supervision_time)
     changed |= kSectionConnection;
+  if (before.sounding != after.sounding || before.sounding_condition != after.sounding_condition)
+    changed |= kSectionAnnunciation;
   return changed;
 }
 

@@ -37,6 +37,9 @@ struct PanelState {
   // The supervision box and its time, as the service's window holds them.
   bool supervision = false;
   std::string supervision_time = "10";
+  // The annunciator of the program that holds the line: "alarm", "fault" or "none", and why.
+  std::string sounding = "none";
+  std::string sounding_condition;
 
   bool operator==(const PanelState&) const = default;
 };
@@ -48,7 +51,8 @@ enum PanelSection : unsigned {
   kSectionEvents = 1U << 4,
   kSectionLine = 1U << 5,
   kSectionConnection = 1U << 6,  // connected, port, baud and supervision
-  kAllSections = (1U << 7) - 1,
+  kSectionAnnunciation = 1U << 7,
+  kAllSections = (1U << 8) - 1,
 };
 constexpr unsigned PageSection(int page) {
   return kSectionPage0 << page;

@@ -45,6 +45,7 @@ class JournalRecorder {
   // Records made until it is set back to empty carry this login instead of the program's: an
   // action a window attached to the service asked for, on behalf of its user.
   void set_acting_login(std::string login) { acting_login_ = std::move(login); }
+  const std::string& acting_login() const { return acting_login_; }
 
  private:
   JournalOptions options_;

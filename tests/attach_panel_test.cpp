@@ -92,6 +92,17 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
             (std::vector<std::vector<std::uint8_t>>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
   EXPECT_TRUE(ReadPanelState(form()).supervision);
   EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
+  // The one annunciator: what it sounds is the windows' state; a silence from one is recorded
+  // under its user and quiets it for all; nothing goes on the line.
+  form().annunciation().OnReport(Annunciator::kFaultReport);
+  form().annunciation().Tick(false, false);
+  EXPECT_EQ(ReadPanelState(form()).sounding, "fault");
+  port_.ClearWrites();
+  ASSERT_EQ(Do(ActionKind::kSilence, 0, 0, 0, "Esc"), kResultDone);
+  EXPECT_EQ(ReadPanelState(form()).sounding, "none");
+  EXPECT_NE(records_.back().find("alice"), std::string::npos) << records_.back();
+  EXPECT_NE(records_.back().find("Esc"), std::string::npos) << records_.back();
+  EXPECT_TRUE(port_.writes().empty());
 
   // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
   ASSERT_EQ(Do(ActionKind::kDisconnect), kResultDone);

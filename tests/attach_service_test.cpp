@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <memory>
 #include <string>
@@ -67,6 +68,13 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
       },
       kDeadlineMs));
   EXPECT_LT(lamp.elapsed(), 500);
+  // The service's one annunciator sounds in both windows; a Silence in one quiets it for both.
+  const auto sounds = [](QtAttachedWindow& w) { return w.client().state().sounding; };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sounds(one) == "fault" && sounds(two) == "fault"; },
+                              kDeadlineMs));
+  EXPECT_FALSE(one.annunciator_bar().label()->text().isEmpty());
+  two.annunciator_bar().silence_button()->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return sounds(one) == "none" && sounds(two) == "none"; }, 500));
 
   // A key in one window: one frame on the line, the key's own.
   one.view().CallModel([&] { one.form().EMGAck_CB.Click(); });

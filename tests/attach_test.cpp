@@ -26,6 +26,8 @@ PanelState FilledState() {
   state.baud = "19200";
   state.supervision = true;
   state.supervision_time = "90";
+  state.sounding = "alarm";
+  state.sounding_condition = "Event ALARM";
   return state;
 }
 
@@ -75,6 +77,7 @@ TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {
       "not json",
       R"({"type":"weather"})",
       R"({"type":"change","seq":1})",
+      R"({"type":"change","seq":1,"state":{"annunciation":{"sounding":"loud","condition":""}}})",
       lamps11,
       page3,
       short_states,
@@ -106,6 +109,8 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSent) {
       R"({"action":"port","id":7,"port":10,"type":"action"})",
       R"({"action":"baud","baud":"19200","id":8,"type":"action"})",
       R"({"action":"supervision","id":9,"state":1,"time":"20","type":"action"})",
+      R"({"action":"silence","from":"Esc","id":10,"type":"action"})",
+      R"({"action":"lamp-test","id":11,"type":"action"})",
   };
   for (const std::string line : lines) {
     ActionRequest read;
@@ -133,6 +138,7 @@ TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
       R"({"type":"action","id":1,"action":"port","port":0})",
       R"({"type":"action","id":1,"action":"port","port":11})",
       R"({"type":"action","id":1,"action":"supervision","state":2,"time":"10"})",
+      R"({"type":"action","id":1,"action":"silence","from":"web"})",
       R"({"type":"action","id":1,"action":"reboot"})",
       R"({"type":"result","id":1,"action":"key","key":1})",
   };

@@ -40,10 +40,15 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   view_->notice_bar()->addPermanentWidget(label_);
   panel_ = std::make_unique<AttachedPanel>(
       form_, [this](const ActionRequest& action) { client_.Send(action); });
+  // Silence and the lamp test act on the service's one annunciator, for every window.
+  annunciator_bar_ = std::make_unique<QtAnnunciatorBar>(
+      *view_, [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
+      [this] { Ask(ActionKind::kLampTest); });
   connections_.push_back(
       client_.state_changed().Connect([this](const PanelState& state, unsigned sections) {
         view_->CallModel([&] { panel_->Show(state, sections); });
         if ((sections & kSectionLine) && !panel_->stale()) line_->Show(state.line);
+        if (sections & kSectionAnnunciation) ShowAnnunciation(state);
       }));
   connections_.push_back(client_.status_changed().Connect(
       [this](QtAttachClient::Status status) { ShowStatus(status); }));
@@ -56,6 +61,7 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
 void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
   const bool attached = status == QtAttachClient::Status::kAttached;
   view_->CallModel([&] { panel_->SetStale(!attached); });
+  ShowAnnunciation(attached ? client_.state() : PanelState{});
   const std::string& path = client_.socket_path();
   QPalette palette;
   if (!attached) palette.setColor(QPalette::WindowText, QColor(Qt::red));
@@ -74,6 +80,25 @@ void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
                                            "): attaching again when it is back"));
     line_->Show(LineStatus{"", "Service not running", true, "", kLostTitleSuffix});
   }
+}
+
+void QtAttachedWindow::Ask(ActionKind kind, std::string_view where) {
+  if (panel_->stale()) return;
+  ActionRequest action;
+  action.kind = kind;
+  action.name = std::string(where);
+  client_.Send(action);
+}
+
+void QtAttachedWindow::ShowAnnunciation(const PanelState& state) {
+  const Tone tone = state.sounding == "alarm"   ? Tone::kAlarm
+                    : state.sounding == "fault" ? Tone::kFault
+                                                : Tone::kNone;
+  annunciator_bar_->Show(Annunciation{tone, state.sounding_condition, 0});
+  if (tone == playing_) return;
+  if (!sound_ && tone != Tone::kNone) sound_.emplace();
+  if (sound_) sound_->Play(tone);
+  playing_ = tone;
 }
 
 void QtAttachedWindow::OnResult(const std::string& result) {

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "annunciator/qt/qt_annunciator_bar.h"
+#include "annunciator/qt/qt_sound_output.h"
 
 #include "attach/attached_panel.h"
 #include "attach/qt/qt_attach_client.h"
@@ -45,9 +49,13 @@ class QtAttachedWindow {
   QtAttachClient& client() { return client_; }
   const AttachedPanel& panel() const { return *panel_; }
   QLabel* attach_label() const { return label_; }
+  QtAnnunciatorBar& annunciator_bar() { return *annunciator_bar_; }
 
  private:
   void ShowStatus(QtAttachClient::Status status);
+  // What the service's annunciator sounds, shown and played here too; nothing while it is gone.
+  void ShowAnnunciation(const PanelState& state);
+  void Ask(ActionKind kind, std::string_view where = {});
   void OnResult(const std::string& result);
 
   NoSerialPort port_;
@@ -59,6 +67,9 @@ class QtAttachedWindow {
   std::unique_ptr<QtLineStatus> line_;
   QLabel* label_ = nullptr;
   std::unique_ptr<AttachedPanel> panel_;
+  std::unique_ptr<QtAnnunciatorBar> annunciator_bar_;
+  std::optional<QtSoundOutput> sound_;  // made at the first tone: Qt Multimedia's set-up is slow
+  Tone playing_ = Tone::kNone;
   QtAttachClient client_;
   Connections connections_;
 };

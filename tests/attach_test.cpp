@@ -50,6 +50,19 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);
   EXPECT_EQ(read.line, sent.line);
+
+  // Each field alone marks its own section.
+  const std::pair<void (*)(PanelState&), unsigned> fields[] = {
+      {[](PanelState& s) { s.supervision = true; }, kSectionConnection},
+      {[](PanelState& s) { s.supervision_time = "20"; }, kSectionConnection},
+      {[](PanelState& s) { s.sounding = "fault"; }, kSectionAnnunciation},
+      {[](PanelState& s) { s.sounding_condition = "Fault report"; }, kSectionAnnunciation},
+  };
+  for (const auto& [change, section] : fields) {
+    PanelState one = EmptyPanelState();
+    change(one);
+    EXPECT_EQ(ChangedSections(EmptyPanelState(), one), section);
+  }
 }
 
 TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {

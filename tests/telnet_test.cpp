@@ -23,9 +23,7 @@ using test::Hex;
 using Kind = TelnetEvent::Kind;
 
 constexpr std::uint8_t kEcho = 1;
-constexpr std::uint8_t kSuppressGoAhead = 3;
 constexpr std::uint8_t kNop = 241;
-constexpr std::uint8_t kGoAhead = 249;
 
 TelnetEvent Local(std::uint8_t option, bool on) {
   return {Kind::kLocalOption, option, on, {}};

@@ -255,10 +255,15 @@ check "another reader: not said as a lost device" bash -c "! grep -q 'device los
 echo "# objects planted in the shared journal"
 # The victim's program makes the journal; the attacker adds an object to it; the victim's next
 # run finds it, moves the file aside with a notice, and its tick goes on.
+journal_made() {  # the victim's journal has its table (a slow first commit is tried again)
+  as "$victim" "sqlite3 -readonly '$folder/DATA/Journal.sqlite' 'SELECT count(*) FROM journal'" \
+    > /dev/null 2>&1
+}
 journal_attack() {  # journal_attack NAME SQL
   fresh_layout
   start_victim > /dev/null
   polls_continue > /dev/null
+  for _ in $(seq 100); do journal_made && break; sleep 0.1; done
   stop_victim
   as "$attacker" "sqlite3 '$folder/DATA/Journal.sqlite' \"$2\""
   if start_victim; then

@@ -306,7 +306,6 @@ std::string ActionMessage(const ActionRequest& action) {
       object[QStringLiteral("from")] = Q(action.name);
       break;
     case ActionKind::kLampTest:
-      break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
@@ -367,7 +366,6 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       ok = action.name == "window" || action.name == "Esc";
       break;
     case ActionKind::kLampTest:
-      break;
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:

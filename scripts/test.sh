@@ -12,7 +12,10 @@ export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"
 
 echo "== build and test"
-cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON
+# No debug information in either build: nothing here reads a core file, sanitizer reports need
+# only file and line, and the compiler and linker do a fifth to a third less work without it.
+cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
 cmake --build build/test
 ctest --test-dir build/test --output-on-failure -j "$jobs"
 
@@ -21,7 +24,8 @@ echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, w
 # for the fuzz targets, which run over their seed corpus for a short, fixed time beside the
 # tests. No benchmarks here.
 CC=clang CXX=clang++ cmake -S . -B build/checked -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-  -DORV_WERROR=ON -DORV_SANITIZE=ON -DORV_FUZZ=ON -DORV_BUILD_BENCH=OFF
+  -DORV_WERROR=ON -DORV_SANITIZE=ON -DORV_FUZZ=ON -DORV_BUILD_BENCH=OFF \
+  -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only
 cmake --build build/checked
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0" \

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "access/users_file.h"
 #include "attach/attach_protocol.h"
 
 namespace orv {
@@ -201,6 +202,8 @@ constexpr ActionName kActionNames[] = {
     {ActionKind::kSupervision, "supervision"},
     {ActionKind::kSilence, "silence"},
     {ActionKind::kLampTest, "lamp-test"},
+    {ActionKind::kLogIn, "log-in"},
+    {ActionKind::kLogOut, "log-out"},
 };
 
 }  // namespace
@@ -305,10 +308,15 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kSilence:
       object[QStringLiteral("from")] = Q(action.name);
       break;
+    case ActionKind::kLogIn:
+      object[QStringLiteral("operator")] = Q(action.name);
+      object[QStringLiteral("pin")] = Q(action.pin);
+      break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
+    case ActionKind::kLogOut:
       break;
   }
   return Line(object);
@@ -365,10 +373,19 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       // A window silences from its button or its Esc key, as the journal names them.
       ok = action.name == "window" || action.name == "Esc";
       break;
+    case ActionKind::kLogIn:
+      // Names as a users file holds them; whether the PIN is right is the gate's to say.
+      action.name = S(object[QStringLiteral("operator")].toString());
+      action.pin = S(object[QStringLiteral("pin")].toString());
+      ok = object[QStringLiteral("operator")].isString() &&
+           object[QStringLiteral("pin")].isString() && IsValidOperatorName(action.name) &&
+           action.pin.size() <= kMaxPinBytes;
+      break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
+    case ActionKind::kLogOut:
       break;
   }
   if (!ok) error = "a " + S(name) + " action out of its bounds";

@@ -69,7 +69,8 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("port"), state.port},
                     {QStringLiteral("baud"), Q(state.baud)},
                     {QStringLiteral("supervision"), state.supervision},
-                    {QStringLiteral("supervisionTime"), Q(state.supervision_time)}};
+                    {QStringLiteral("supervisionTime"), Q(state.supervision_time)},
+                    {QStringLiteral("accessLevels"), state.access_levels}};
   }
   if (sections & kSectionAnnunciation) {
     object[QStringLiteral("annunciation")] =
@@ -158,6 +159,10 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
         !connection[QStringLiteral("supervisionTime")].isString() ||
         !Int(connection[QStringLiteral("port")], 1, 10, state.port))
       return false;
+    // Absent from a service without access levels.
+    const QJsonValue access = connection[QStringLiteral("accessLevels")];
+    if (!access.isUndefined() && !access.isBool()) return false;
+    state.access_levels = access.toBool();
     state.connected = connection[QStringLiteral("connected")].toBool();
     state.baud = S(connection[QStringLiteral("baud")].toString());
     state.supervision = connection[QStringLiteral("supervision")].toBool();

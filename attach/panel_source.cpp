@@ -32,6 +32,7 @@ PanelState ReadPanelState(MainForm& form) {
   state.baud = form.config().SerialBaudRate;
   state.supervision = form.SupervisionCheck.value() > 0;
   state.supervision_time = form.Timer_CB.text();
+  state.access_levels = form.gate() != nullptr && form.gate()->mode() != AccessMode::kOff;
   const Annunciation& now = form.annunciation().view().state;
   state.sounding = now.tone == Tone::kAlarm ? "alarm" : now.tone == Tone::kFault ? "fault" : "none";
   state.sounding_condition = now.condition;

@@ -26,6 +26,7 @@ PanelState FilledState() {
   state.baud = "19200";
   state.supervision = true;
   state.supervision_time = "90";
+  state.access_levels = true;
   state.sounding = "alarm";
   state.sounding_condition = "Event ALARM";
   return state;
@@ -55,6 +56,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   const std::pair<void (*)(PanelState&), unsigned> fields[] = {
       {[](PanelState& s) { s.supervision = true; }, kSectionConnection},
       {[](PanelState& s) { s.supervision_time = "20"; }, kSectionConnection},
+      {[](PanelState& s) { s.access_levels = true; }, kSectionConnection},
       {[](PanelState& s) { s.sounding = "fault"; }, kSectionAnnunciation},
       {[](PanelState& s) { s.sounding_condition = "Fault report"; }, kSectionAnnunciation},
   };

@@ -95,7 +95,11 @@ std::string PanelActions::Gated(const ActionRequest& action, const Origin& origi
   if (!gated) return Access(action, origin);
   Decision decision;
   decision.allowed = true;
-  if (AccessGate* gate = form_.gate()) decision = gate->Decide(origin, *gated, form_.AccessNow());
+  if (AccessGate* gate = form_.gate()) {
+    // An action is the only input the service sees from a window or web panel.
+    gate->Touch(origin, form_.AccessNow());
+    decision = gate->Decide(origin, *gated, form_.AccessNow());
+  }
   if (!decision.allowed) return decision.text;
   std::string result;
   form_.ActAs(decision, [&] { result = Act(action); });

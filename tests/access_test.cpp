@@ -1,6 +1,7 @@
 // Access levels: the gate over every action and level, PIN hashes and the back-off, the idle
 // timeout, the users file's trust and lines, and managing operators from the command line.
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -306,7 +307,8 @@ class UserAdminTest : public UsersFileTest {
                                  pins_.erase(pins_.begin());
                                  return std::optional<std::string>(pin);
                                },
-                               euid};
+                               euid,
+                               reader_group_};
     return command(context);
   }
   mode_t Mode() const {
@@ -318,6 +320,7 @@ class UserAdminTest : public UsersFileTest {
   std::ostringstream out_;
   std::ostringstream err_;
   std::vector<std::string> pins_;  // typed at a terminal
+  std::string reader_group_;       // none: the file stays root's alone
 };
 
 TEST_F(UserAdminTest, OnlyRootManagesOperators) {
@@ -343,6 +346,15 @@ TEST_F(UserAdminTest, AddChangeDisableAndList) {
   ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
   EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "4321\n"), 0);
   EXPECT_EQ(Mode(), 0600u);
+  // Where the service's group exists, it may read the file; still only root writes it.
+  reader_group_ = "daemon";
+  EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "4321\n"), 0);
+  EXPECT_EQ(Mode(), 0640u);
+  struct stat info {};
+  ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, ::getgrnam("daemon")->gr_gid);
+  EXPECT_EQ(Read().mode, AccessMode::kOn);
+  reader_group_.clear();
   EXPECT_EQ(Run([](auto& c) { return UserDisable(c, "carol"); }), 0);
   EXPECT_EQ(Run([](auto& c) { return UserList(c); }), 0);
   EXPECT_EQ(out_.str(), "alice\tlevel 2\ncarol\tlevel 3\tdisabled\n");

@@ -142,6 +142,8 @@ TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
     const LogInResult early = gate.LogIn(kWindow, "alice", "1234", now + seconds(wait - 1));
     EXPECT_EQ(early.outcome, LogInOutcome::kWaiting);
     EXPECT_EQ(early.wait, seconds(1));
+    // The dialog shows the wait, never the reason.
+    EXPECT_EQ(LogInResultText(wrong), "not logged in: wait " + std::to_string(wait) + " s");
     now += seconds(wait);
   }
   // Another name does not wait.
@@ -156,8 +158,11 @@ TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
   EXPECT_EQ(refused.operator_name, "alice");
   EXPECT_EQ(refused.text, "wrong PIN");
   EXPECT_EQ(gate.LogIn(kWindow, "dave", "1111", now).outcome, LogInOutcome::kDisabled);
-  EXPECT_EQ(gate.LogIn(kWindow, "erin", "1234", now).outcome, LogInOutcome::kUnknown);
+  const LogInResult unknown = gate.LogIn(kWindow, "erin", "1234", now);
+  EXPECT_EQ(unknown.outcome, LogInOutcome::kUnknown);
   EXPECT_EQ(recorder.events.back().operator_name, "erin");
+  // An unknown name reads as a wrong PIN does.
+  EXPECT_EQ(LogInResultText(unknown), LogInResultText(gate.LogIn(kWindow, "alice", "0000", now)));
 }
 
 TEST(AccessGate, IdleOriginsReturnToLevel1) {

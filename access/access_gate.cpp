@@ -92,6 +92,51 @@ std::string OriginText(const Origin& origin) {
   return "unknown origin";
 }
 
+std::string ActorText(const Decision& decision) {
+  if (!decision.level) return {};
+  const std::string level = "level " + std::to_string(LevelNumber(*decision.level));
+  return decision.operator_name.empty() ? level
+                                        : "operator " + decision.operator_name + ", " + level;
+}
+
+std::string LogInResultText(const LogInResult& result) {
+  switch (result.outcome) {
+    case LogInOutcome::kOk:
+      return "logged in";
+    case LogInOutcome::kLevelsOff:
+      return "access levels are off";
+    case LogInOutcome::kWrongPin:
+    case LogInOutcome::kDisabled:
+    case LogInOutcome::kUnknown:
+    case LogInOutcome::kWaiting:
+      break;
+  }
+  if (result.wait <= std::chrono::seconds::zero()) return "not logged in";
+  return "not logged in: wait " + std::to_string(result.wait.count()) + " s";
+}
+
+std::string AccessEventText(const AccessEvent& event) {
+  const std::string who = event.operator_name.empty() ? "no operator" : event.operator_name;
+  const std::string level = "level " + std::to_string(LevelNumber(event.level));
+  const std::string where = OriginText(event.origin);
+  const std::string action = event.action ? std::string(ActionName(*event.action)) : "";
+  switch (event.kind) {
+    case AccessEventKind::kLogIn:
+      return "Log in: " + who + ", " + level + ", " + where;
+    case AccessEventKind::kLogOut:
+      return "Log out: " + who + ", " + where;
+    case AccessEventKind::kTimeout:
+      return "Log-in timed out: " + who + ", " + where;
+    case AccessEventKind::kRefusedPin:
+      return "Log in refused (" + event.text + "): " + who + ", " + level + ", " + where;
+    case AccessEventKind::kRefusedAction:
+      return action + " " + event.text + ": " + who + ", " + level + ", " + where;
+    case AccessEventKind::kAction:
+      break;
+  }
+  return action + ": " + who + ", " + level + ", " + where;
+}
+
 AccessGate::AccessGate(UsersFile users, std::chrono::seconds idle_timeout)
     : users_(std::move(users)),
       idle_timeout_(idle_timeout > std::chrono::seconds::zero() ? idle_timeout

@@ -92,6 +92,14 @@ struct Decision {
   std::optional<AccessLevel> level;  // none with levels off
 };
 
+// Who did an action, for its record: "operator alice, level 2", "level 1"; "" with levels off,
+// so that records stay as they were without a users file.
+std::string ActorText(const Decision& decision);
+
+// What a log-in dialog says: "logged in", "not logged in", "not logged in: wait 30 s". Never why
+// a PIN was refused, so that nobody learns which names exist.
+std::string LogInResultText(const LogInResult& result);
+
 enum class AccessEventKind { kLogIn, kLogOut, kTimeout, kRefusedPin, kRefusedAction, kAction };
 
 // One line for the journal.
@@ -103,6 +111,9 @@ struct AccessEvent {
   std::optional<Action> action;  // kAction and kRefusedAction
   std::string text;              // why a PIN or an action was refused
 };
+
+// The event as a journal record says it: "Log in: alice, level 2, window".
+std::string AccessEventText(const AccessEvent& event);
 
 class AccessGate {
  public:

@@ -78,7 +78,7 @@ std::optional<std::string> NewPin(const AdminContext& context, std::string_view 
 
 int Save(const AdminContext& context, const UsersFile& users, const std::string& done) {
   std::string error;
-  if (!WriteUsersFile(context.file, users.operators, error)) {
+  if (!WriteUsersFile(context.file, users.operators, error, context.reader_group)) {
     context.err << context.file.string() << " was not changed: " << error << '\n';
     return kFailed;
   }

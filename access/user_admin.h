@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "access/users_file.h"
+
 namespace orv {
 
 // Reads one PIN after showing the prompt; none when the input ended or failed.
@@ -25,6 +27,8 @@ struct AdminContext {
   bool in_is_terminal = false;
   PinReader read_pin;  // asks at the terminal, twice for a new PIN
   std::uint32_t effective_user = 0;
+  // The group that reads the rewritten file (the service's), where it exists.
+  std::string reader_group = std::string(kUsersFileReaders);
 };
 
 // Each returns the program's exit code: 0 done, 1 not done (and err says why).

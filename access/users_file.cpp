@@ -3,12 +3,14 @@
 #include "access/users_file.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -19,6 +21,19 @@ namespace orv {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The group's id, or none when there is no such group (a machine without the service).
+std::optional<gid_t> GroupId(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  struct group entry {};
+  struct group* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr) {
+    return std::nullopt;
+  }
+  return found->gr_gid;
+}
 
 // Far beyond any site's operators; a bigger file is not a users file.
 constexpr std::size_t kMaxFileSize = 1 << 20;
@@ -211,7 +226,7 @@ UsersFile ReadUsersFile(const fs::path& file, const NoticeFn& notice,
 }
 
 bool WriteUsersFile(const fs::path& file, const std::vector<Operator>& operators,
-                    std::string& error) {
+                    std::string& error, const std::string& reader_group) {
   const std::string text = FormatUsers(operators);
   std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
   const auto fail = [&](const std::string& what) {
@@ -227,7 +242,13 @@ bool WriteUsersFile(const fs::path& file, const std::vector<Operator>& operators
     errno = saved;
     return fail(what);
   };
-  if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0) return fail_and_remove("cannot set its mode");
+  const std::optional<gid_t> readers = GroupId(reader_group);
+  if (readers && ::fchown(fd.get(), static_cast<uid_t>(-1), *readers) != 0) {
+    return fail_and_remove("cannot give it to the group " + reader_group);
+  }
+  if (::fchmod(fd.get(), readers ? S_IRUSR | S_IWUSR | S_IRGRP : S_IRUSR | S_IWUSR) != 0) {
+    return fail_and_remove("cannot set its mode");
+  }
   if (!WriteAll(fd.get(), text.data(), text.size())) return fail_and_remove("cannot write it");
   if (::fsync(fd.get()) != 0) return fail_and_remove("cannot sync it");
   if (!fd.Close()) return fail_and_remove("cannot close it");

@@ -15,6 +15,8 @@ namespace orv {
 
 // Where an installed system keeps its operators.
 inline constexpr std::string_view kUsersFile = "/etc/orvandel/users";
+// The group of the service's user: it must read the file, which only root may write.
+inline constexpr std::string_view kUsersFileReaders = "orvandel";
 
 // Level 1 is anyone at the panel; 2 and 3 need a log in.
 enum class AccessLevel { kLevel1 = 1, kLevel2 = 2, kLevel3 = 3 };
@@ -62,9 +64,11 @@ UsersFile ReadUsersFile(const std::filesystem::path& file, const NoticeFn& notic
                         std::uint32_t expected_owner = 0);
 
 // Replaces the file whole: a temporary file in the same folder, mode 0600, synced, renamed over
-// it, the folder synced. The file belongs to the user writing it (root, for the real one). False
-// with the reason in error when anything failed; the old file is then untouched.
+// it, the folder synced. The file belongs to the user writing it (root, for the real one); where
+// the group reader_group exists, the file is that group's, mode 0640, so that the service (not
+// root) can read it. False with the reason in error when anything failed; the old file is then
+// untouched.
 bool WriteUsersFile(const std::filesystem::path& file, const std::vector<Operator>& operators,
-                    std::string& error);
+                    std::string& error, const std::string& reader_group = {});
 
 }  // namespace orv

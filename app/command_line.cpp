@@ -39,6 +39,10 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (arg == "--socket") parsed.error = "--socket needs a path";
     if (arg == "--state-folder") parsed.error = "--state-folder needs a folder";
     if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
+    if (arg == "--users-file") parsed.error = "--users-file needs a file";
+    if (arg == "--level") parsed.error = "--level needs 2 or 3";
+    if (arg == "--user-add" || arg == "--user-passwd" || arg == "--user-disable")
+      parsed.error = arg + " needs an operator's name";
     if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
     if (arg == "--port")
       parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
@@ -62,8 +66,16 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption standalone(Q("standalone"));
   const QCommandLineOption socket(Q("socket"), {}, Q("path"));
   const QCommandLineOption state_folder(Q("state-folder"), {}, Q("folder"));
-  parser.addOptions({help, version, site, headless, port, export_journal, verify_journal, from, to,
-                     kind, anchor, standalone, socket, state_folder});
+  const QCommandLineOption users_file(Q("users-file"), {}, Q("file"));
+  const QCommandLineOption user_add(Q("user-add"), {}, Q("name"));
+  const QCommandLineOption user_passwd(Q("user-passwd"), {}, Q("name"));
+  const QCommandLineOption user_disable(Q("user-disable"), {}, Q("name"));
+  const QCommandLineOption user_list(Q("user-list"));
+  const QCommandLineOption level(Q("level"), {}, Q("level"));
+  parser.addOptions({help,           version,        site,         headless,     port,
+                     export_journal, verify_journal, from,         to,           kind,
+                     anchor,         standalone,     socket,       state_folder, users_file,
+                     user_add,       user_passwd,    user_disable, user_list,    level});
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -99,6 +111,41 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     options.state_folder = std::filesystem::path(parser.value(state_folder).toStdString());
   if (parser.isSet(site))
     options.site_settings = std::filesystem::path(parser.value(site).toStdString());
+  if (parser.isSet(users_file))
+    options.users_file = std::filesystem::path(parser.value(users_file).toStdString());
+  int user_commands = 0;
+  for (const auto& [option, command] :
+       {std::pair{&user_add, UserCommand::kAdd}, std::pair{&user_passwd, UserCommand::kPasswd},
+        std::pair{&user_disable, UserCommand::kDisable},
+        std::pair{&user_list, UserCommand::kList}}) {
+    if (!parser.isSet(*option)) continue;
+    ++user_commands;
+    options.user_command = command;
+    if (command != UserCommand::kList) options.user_name = parser.value(*option).toStdString();
+  }
+  if (user_commands > 1) {
+    parsed.error = "--user-add, --user-passwd, --user-disable and --user-list cannot be combined";
+    return parsed;
+  }
+  if (parser.isSet(level) != (options.user_command == UserCommand::kAdd)) {
+    parsed.error = "--user-add needs --level 2 or 3, and --level goes with --user-add";
+    return parsed;
+  }
+  if (parser.isSet(level)) {
+    const QString value = parser.value(level);
+    if (value != Q("2") && value != Q("3")) {
+      parsed.error = "--level needs 2 or 3, not \"" + value.toStdString() + "\"";
+      return parsed;
+    }
+    options.user_level = value.toInt();
+  }
+  if (options.user_command != UserCommand::kNone &&
+      (options.headless || parser.isSet(export_journal) || parser.isSet(verify_journal))) {
+    parsed.error =
+        "the operator commands cannot be combined with --headless or the journal "
+        "commands";
+    return parsed;
+  }
   if (parser.isSet(export_journal) && parser.isSet(verify_journal)) {
     parsed.error = "--journal-export and --journal-verify cannot be combined";
     return parsed;
@@ -212,6 +259,17 @@ std::string ProgramUsage() {
          "                        anchors: MESSAGE_ID=" +
          std::string(kJournalAnchorMessageId) +
          ")\n"
+         "  --users-file FILE     the operators and their access levels from FILE instead of\n"
+         "                        /etc/orvandel/users; FILE must belong to root and be\n"
+         "                        writable by root alone. Without the file access levels\n"
+         "                        are off and every action is allowed\n"
+         "  --user-add NAME --level N\n"
+         "                        add operator NAME at access level N (2 or 3); the PIN, at\n"
+         "                        least 4 digits, is asked twice at the terminal or read as\n"
+         "                        one line from standard input. Root only, as are:\n"
+         "  --user-passwd NAME    give operator NAME a new PIN\n"
+         "  --user-disable NAME   keep operator NAME from logging in\n"
+         "  --user-list           list the operators, their levels and who is disabled\n"
          "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"

@@ -16,6 +16,15 @@ enum class JournalCommand {
   kVerify,  // --journal-verify: walk the chain
 };
 
+// Operator management asked for instead of the window (root only).
+enum class UserCommand {
+  kNone,
+  kAdd,      // --user-add NAME --level N
+  kPasswd,   // --user-passwd NAME
+  kDisable,  // --user-disable NAME
+  kList,     // --user-list
+};
+
 // What the program was asked to do on its command line (Qt's own options already taken out).
 struct ProgramOptions {
   // A site settings file to read instead of /etc/orvandel/orvandel.ini; it must pass the same
@@ -38,6 +47,12 @@ struct ProgramOptions {
   JournalFilter journal_filter;
   // --journal-anchor of a verify: the head to compare with instead of the system journal's.
   std::optional<JournalAnchor> journal_anchor;
+  // The operators and their levels from this file instead of /etc/orvandel/users, with the same
+  // checks.
+  std::optional<std::filesystem::path> users_file;
+  UserCommand user_command = UserCommand::kNone;
+  std::string user_name;  // the operator of --user-add, --user-passwd, --user-disable
+  int user_level = 0;     // --level of --user-add
 };
 
 struct ParsedOptions {

@@ -15,14 +15,21 @@
 #include <vector>
 #ifdef _WIN32
 #include <QFileInfo>
+#else
+#include <unistd.h>
 #endif
 
+#include "access/access_gate.h"
+#include "access/qt/qt_access_bar.h"
+#include "access/user_admin.h"
+#include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "annunciator/qt/qt_sound_output.h"
 #include "app/command_line.h"
 #include "app/journal_commands.h"
 #include "attach/qt/qt_attach_client.h"
 #include "attach/qt/qt_attached_window.h"
+#include "config/access_settings.h"
 #include "config/site_settings.h"
 #include "journal/qt/qt_history_window.h"
 #include "linkwatch/qt/qt_line_status.h"
@@ -63,6 +70,35 @@ orv::ProgramFolderLookup StateFolder(const orv::ProgramOptions& options) {
   return ProgramFolder();
 }
 
+// --user-add, --user-passwd, --user-disable and --user-list: the program's exit status.
+int RunUserCommand(const orv::ProgramOptions& options) {
+  const orv::AdminContext context{
+      options.users_file.value_or(std::filesystem::path(orv::kUsersFile)),
+      std::cin,
+      std::cout,
+      std::cerr,
+#ifdef _WIN32
+      false,
+#else
+      ::isatty(STDIN_FILENO) != 0,
+#endif
+      orv::ReadPinFromTerminal,
+      orv::EffectiveUserId()};
+  switch (options.user_command) {
+    case orv::UserCommand::kAdd:
+      return orv::UserAdd(context, options.user_name, options.user_level);
+    case orv::UserCommand::kPasswd:
+      return orv::UserPasswd(context, options.user_name);
+    case orv::UserCommand::kDisable:
+      return orv::UserDisable(context, options.user_name);
+    case orv::UserCommand::kList:
+      return orv::UserList(context);
+    case orv::UserCommand::kNone:
+      break;
+  }
+  return 2;
+}
+
 void PrintLine(const std::string& line) {
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
@@ -94,6 +130,10 @@ int main(int argc, char* argv[]) {
     const orv::ProgramFolderLookup found = StateFolder(parsed.options);
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
+  }
+  // Managing operators needs no display either.
+  if (parsed.options.user_command != orv::UserCommand::kNone) {
+    return RunUserCommand(parsed.options);
   }
 #if !defined(_WIN32) && !defined(__APPLE__)
   // Qt would abort without a display; say what to do instead.
@@ -142,13 +182,19 @@ int main(int argc, char* argv[]) {
     config.set_notice(notice);
     return config.SerialDevice(port_number);
   });
-  // The broker, if any, from the site-wide settings, read once at start.
-  const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(
-      orv::SiteSettings(folder / "SYSINI" / "MainForm.INI", notice, site_settings), notice,
-      orv::HostName());
+  // The broker, if any, and the log-in's idle time, from the site-wide settings, read once.
+  const orv::SiteSettings site(folder / "SYSINI" / "MainForm.INI", notice, site_settings);
+  const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
+  // The one access gate of the program that holds the line, for its window, the attached
+  // windows and web panels alike: off without the users file, everything allowed as ever.
+  orv::AccessGate gate(
+      orv::ReadUsersFile(parsed.options.users_file.value_or(std::filesystem::path(orv::kUsersFile)),
+                         notice),
+      std::chrono::minutes(orv::AccessIdleMinutes(site)));
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
   environment.tick_clock = orv::SteadyMilliseconds;
+  environment.gate = &gate;
   if (parsed.options.headless) {
     return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                      mqtt_settings, PrintLine, attach_socket);
@@ -171,6 +217,7 @@ int main(int argc, char* argv[]) {
   // by every commit while it is shown.
   orv::QtHistoryWindow* history = nullptr;
   orv::AddHistoryButton(view, [&] {
+    if (!form.Guarded(orv::Action::kHistory, [] {})) return;
     if (history == nullptr) {
       // Without a program folder there is no journal to read, and the window says so.
       history = new orv::QtHistoryWindow(
@@ -206,8 +253,23 @@ int main(int argc, char* argv[]) {
   std::optional<orv::QtSoundOutput> sound;
   orv::QtAnnunciatorBar annunciator_bar(
       view,
-      [&](std::string_view where) { view.CallModel([&] { form.annunciation().Silence(where); }); },
-      [&] { view.CallModel([&form] { form.annunciation().LampTest(); }); });
+      [&](std::string_view where) {
+        view.CallModel([&] {
+          form.Guarded(orv::Action::kSilence, [&] { form.annunciation().Silence(where); });
+        });
+      },
+      [&] {
+        view.CallModel([&form] {
+          form.Guarded(orv::Action::kLampTest, [&form] { form.annunciation().LampTest(); });
+        });
+      });
+  // Who is logged in at this window, Log in and Log out; a refused action asks for a log in,
+  // and any key or mouse press keeps the log-in alive.
+  orv::QtGateAccessBar access(view, gate, orv::MainForm::kWindowOrigin,
+                              [&form] { return form.AccessNow(); });
+  const orv::Connection login_wanted =
+      form.login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  const orv::QtInputWatch input([&form] { form.Touch(); });
   annunciator_bar.Show(form.annunciation().view().state);
   const orv::Connection annunciation = form.annunciation().changed().Connect(
       [&annunciator_bar](const orv::AnnunciationView& now) { annunciator_bar.Show(now.state); });

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "access/users_file.h"
 #include "attach/attach_protocol.h"
 
 namespace orv {
@@ -68,7 +69,8 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("port"), state.port},
                     {QStringLiteral("baud"), Q(state.baud)},
                     {QStringLiteral("supervision"), state.supervision},
-                    {QStringLiteral("supervisionTime"), Q(state.supervision_time)}};
+                    {QStringLiteral("supervisionTime"), Q(state.supervision_time)},
+                    {QStringLiteral("accessLevels"), state.access_levels}};
   }
   if (sections & kSectionAnnunciation) {
     object[QStringLiteral("annunciation")] =
@@ -157,6 +159,10 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
         !connection[QStringLiteral("supervisionTime")].isString() ||
         !Int(connection[QStringLiteral("port")], 1, 10, state.port))
       return false;
+    // Absent from a service without access levels.
+    const QJsonValue access = connection[QStringLiteral("accessLevels")];
+    if (!access.isUndefined() && !access.isBool()) return false;
+    state.access_levels = access.toBool();
     state.connected = connection[QStringLiteral("connected")].toBool();
     state.baud = S(connection[QStringLiteral("baud")].toString());
     state.supervision = connection[QStringLiteral("supervision")].toBool();
@@ -201,6 +207,8 @@ constexpr ActionName kActionNames[] = {
     {ActionKind::kSupervision, "supervision"},
     {ActionKind::kSilence, "silence"},
     {ActionKind::kLampTest, "lamp-test"},
+    {ActionKind::kLogIn, "log-in"},
+    {ActionKind::kLogOut, "log-out"},
 };
 
 }  // namespace
@@ -305,10 +313,15 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kSilence:
       object[QStringLiteral("from")] = Q(action.name);
       break;
+    case ActionKind::kLogIn:
+      object[QStringLiteral("operator")] = Q(action.name);
+      object[QStringLiteral("pin")] = Q(action.pin);
+      break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
+    case ActionKind::kLogOut:
       break;
   }
   return Line(object);
@@ -365,10 +378,19 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       // A window silences from its button or its Esc key, as the journal names them.
       ok = action.name == "window" || action.name == "Esc";
       break;
+    case ActionKind::kLogIn:
+      // Names as a users file holds them; whether the PIN is right is the gate's to say.
+      action.name = S(object[QStringLiteral("operator")].toString());
+      action.pin = S(object[QStringLiteral("pin")].toString());
+      ok = object[QStringLiteral("operator")].isString() &&
+           object[QStringLiteral("pin")].isString() && IsValidOperatorName(action.name) &&
+           action.pin.size() <= kMaxPinBytes;
+      break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
+    case ActionKind::kLogOut:
       break;
   }
   if (!ok) error = "a " + S(name) + " action out of its bounds";

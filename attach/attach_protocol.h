@@ -27,6 +27,11 @@ struct AttachLimits {
 inline constexpr const char* kResultDone = "done";
 inline constexpr const char* kResultNotConnected = "not connected";
 inline constexpr const char* kResultLevelNeeded = "refused: level 2 needed";
+// A log in's result begins with it, then the operator and level: "logged in: alice, level 2".
+inline constexpr const char* kResultLoggedIn = "logged in: ";
+inline constexpr const char* kResultLoggedOut = "logged out";
+// A PIN's bound on the socket; the gate says whether it is right.
+inline constexpr std::size_t kMaxPinBytes = 64;
 
 enum class ActionKind {
   kKey,
@@ -39,7 +44,9 @@ enum class ActionKind {
   kBaud,
   kSupervision,
   kSilence,
-  kLampTest
+  kLampTest,
+  kLogIn,  // the window's operator logs in at the service, with name and pin
+  kLogOut,
 };
 
 // An operator's action, as a window asks the service for it.
@@ -50,8 +57,10 @@ struct ActionRequest {
   int page = 0;    // kTrigger, kRename: 0..2
   int number = 0;  // kTrigger, kRename: 1..the page's size
   int state = 0;   // kTrigger, kSupervision: 0 or 1
-  // kRename; kSupervision: the supervision time as typed; kSilence: where ("window" or "Esc")
+  // kRename; kSupervision: the supervision time as typed; kSilence: where ("window" or "Esc");
+  // kLogIn: the operator
   std::string name;
+  std::string pin;   // kLogIn
   int port = 0;      // kPort: 1..10
   std::string baud;  // kBaud
 

@@ -32,17 +32,93 @@ PanelState ReadPanelState(MainForm& form) {
   state.baud = form.config().SerialBaudRate;
   state.supervision = form.SupervisionCheck.value() > 0;
   state.supervision_time = form.Timer_CB.text();
+  state.access_levels = form.gate() != nullptr && form.gate()->mode() != AccessMode::kOff;
   const Annunciation& now = form.annunciation().view().state;
   state.sounding = now.tone == Tone::kAlarm ? "alarm" : now.tone == Tone::kFault ? "fault" : "none";
   state.sounding_condition = now.condition;
   return state;
 }
 
-std::string PanelActions::Perform(const ActionRequest& action, const std::string& user) {
-  form_.recorder().set_acting_login(user);
-  std::string result = Act(action);
+std::optional<Action> GatedAction(const ActionRequest& action) {
+  switch (action.kind) {
+    case ActionKind::kKey:
+      switch (action.key) {
+        case OperatorCommands::kEmg:
+          return Action::kEmg;
+        case OperatorCommands::kEmgAck:
+          return Action::kEmgAck;
+        case OperatorCommands::kEmgReset:
+          return Action::kEmgReset;
+        case OperatorCommands::kFaultAck:
+          return Action::kFaultAck;
+        case OperatorCommands::kFaultReset:
+          return Action::kFaultReset;
+        default:
+          return Action::kEmgMessage;
+      }
+    case ActionKind::kImpedanceCheck:
+      return Action::kImpedanceCheck;
+    case ActionKind::kTrigger:
+      return Action::kTriggerSwitching;
+    case ActionKind::kRename:
+      return Action::kTriggerRenaming;
+    case ActionKind::kConnect:
+    case ActionKind::kDisconnect:
+      return Action::kConnection;
+    case ActionKind::kPort:
+    case ActionKind::kBaud:
+      return Action::kPortAndBaudRate;
+    case ActionKind::kSupervision:
+      // The box and its time go together; both are level 2.
+      return Action::kSupervisionOnOff;
+    case ActionKind::kSilence:
+      return Action::kSilence;
+    case ActionKind::kLampTest:
+      return Action::kLampTest;
+    case ActionKind::kLogIn:
+    case ActionKind::kLogOut:
+      break;
+  }
+  return std::nullopt;
+}
+
+std::string PanelActions::Perform(const ActionRequest& action, const Origin& origin) {
+  form_.recorder().set_acting_login(origin.kind == OriginKind::kLocalSocket ? origin.detail
+                                                                            : std::string());
+  std::string result = Gated(action, origin);
   form_.recorder().set_acting_login({});
   return result;
+}
+
+std::string PanelActions::Gated(const ActionRequest& action, const Origin& origin) {
+  const std::optional<Action> gated = GatedAction(action);
+  if (!gated) return Access(action, origin);
+  Decision decision;
+  decision.allowed = true;
+  if (AccessGate* gate = form_.gate()) {
+    // An action is the only input the service sees from a window or web panel.
+    gate->Touch(origin, form_.AccessNow());
+    decision = gate->Decide(origin, *gated, form_.AccessNow());
+  }
+  if (!decision.allowed) return decision.text;
+  std::string result;
+  form_.ActAs(decision, [&] { result = Act(action); });
+  return result;
+}
+
+std::string PanelActions::Access(const ActionRequest& action, const Origin& origin) {
+  AccessGate* gate = form_.gate();
+  if (gate == nullptr || gate->mode() == AccessMode::kOff) {
+    return LogInResultText({LogInOutcome::kLevelsOff, {}});
+  }
+  if (action.kind == ActionKind::kLogOut) {
+    gate->LogOut(origin, form_.AccessNow());
+    return kResultLoggedOut;
+  }
+  const LogInResult result = gate->LogIn(origin, action.name, action.pin, form_.AccessNow());
+  if (result.outcome != LogInOutcome::kOk) return LogInResultText(result);
+  return kResultLoggedIn + gate->OperatorName(origin) + ", level " +
+         std::to_string(LevelNumber(gate->Level(origin)));
 }
 
 bool PanelActions::Select(ComboBox& list, const std::string& text) {
@@ -120,6 +196,9 @@ std::string PanelActions::Act(const ActionRequest& action) {
     case ActionKind::kLampTest:
       form_.annunciation().LampTest();
       return kResultDone;
+    case ActionKind::kLogIn:
+    case ActionKind::kLogOut:
+      break;
   }
   return "refused: an unknown action";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "attach/attach_protocol.h"
@@ -19,15 +20,23 @@ struct ServiceLine {
   std::function<void()> disconnect;
 };
 
-// Performs the attached windows' actions on the service's window model, as the window's own
-// controls would, every record they make carrying the window's user.
+// The gate's name for an action a window asks for; none for a log in or out.
+std::optional<Action> GatedAction(const ActionRequest& action);
+
+// Performs the attached windows' and web panels' actions on the service's window model, as the
+// window's own controls would, once the program's access gate allowed them for the origin: a
+// refused one sends nothing and comes back as "refused: level 2 needed". Every record an action
+// makes carries the origin's Unix user (a local socket's) and its operator and level.
 class PanelActions {
  public:
   PanelActions(MainForm& form, ServiceLine line) : form_(form), line_(std::move(line)) {}
 
-  std::string Perform(const ActionRequest& action, const std::string& user);
+  std::string Perform(const ActionRequest& action, const Origin& origin);
 
  private:
+  std::string Gated(const ActionRequest& action, const Origin& origin);
+  // A log in or out at the gate for the origin.
+  std::string Access(const ActionRequest& action, const Origin& origin);
   std::string Act(const ActionRequest& action);
   // Selects item text of a list as a click would; false when the list has no such item.
   static bool Select(ComboBox& list, const std::string& text);

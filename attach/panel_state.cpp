@@ -28,7 +28,8 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
   if (before.line != after.line) changed |= kSectionLine;
   if (before.connected != after.connected || before.port != after.port ||
       before.baud != after.baud || before.supervision != after.supervision ||
-      before.supervision_time != after.supervision_time)
+      before.supervision_time != after.supervision_time ||
+      before.access_levels != after.access_levels)
     changed |= kSectionConnection;
   if (before.sounding != after.sounding || before.sounding_condition != after.sounding_condition)
     changed |= kSectionAnnunciation;

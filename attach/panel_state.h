@@ -37,6 +37,8 @@ struct PanelState {
   // The supervision box and its time, as the service's window holds them.
   bool supervision = false;
   std::string supervision_time = "10";
+  // Access levels are on where the line is held: a window offers its operator a log in.
+  bool access_levels = false;
   // The annunciator of the program that holds the line: "alarm", "fault" or "none", and why.
   std::string sounding = "none";
   std::string sounding_condition;
@@ -50,7 +52,7 @@ enum PanelSection : unsigned {
   kSectionPage0 = 1U << 1,  // page p is kSectionPage0 << p
   kSectionEvents = 1U << 4,
   kSectionLine = 1U << 5,
-  kSectionConnection = 1U << 6,  // connected, port, baud and supervision
+  kSectionConnection = 1U << 6,  // connected, port, baud, supervision, access levels
   kSectionAnnunciation = 1U << 7,
   kAllSections = (1U << 8) - 1,
 };

@@ -20,9 +20,14 @@ JournalRecorder::JournalRecorder(const std::filesystem::path& program_folder, bo
 
 void JournalRecorder::Record(JournalKind kind, std::string text, std::string raw_hex,
                              std::string detail) {
-  JournalEntry entry{options_.clock(), kind,          std::move(text),  std::move(raw_hex),
+  if (detail.empty()) detail = acting_operator_;
+  JournalEntry entry{options_.clock(),
+                     kind,
+                     std::move(text),
+                     std::move(raw_hex),
                      acting_login_.empty() ? options_.login : acting_login_,
-                     options_.host, std::move(detail)};
+                     options_.host,
+                     std::move(detail)};
   recorded_(entry);
   if (journal_) journal_->Append(std::move(entry));
 }

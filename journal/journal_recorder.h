@@ -46,6 +46,10 @@ class JournalRecorder {
   // action a window attached to the service asked for, on behalf of its user.
   void set_acting_login(std::string login) { acting_login_ = std::move(login); }
   const std::string& acting_login() const { return acting_login_; }
+  // Records made until it is set back to empty, and that carry no detail of their own, carry
+  // this as their detail: who did the action at which access level ("operator alice, level 2").
+  void set_acting_operator(std::string actor) { acting_operator_ = std::move(actor); }
+  const std::string& acting_operator() const { return acting_operator_; }
 
  private:
   JournalOptions options_;
@@ -53,6 +57,7 @@ class JournalRecorder {
   Signal<const JournalEntry&> recorded_;
   bool anchor_requested_ = false;
   std::string acting_login_;
+  std::string acting_operator_;
 };
 
 }  // namespace orv

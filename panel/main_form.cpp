@@ -1,11 +1,12 @@
 #include "panel/main_form.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
 #include "events/event_detail.h"
-#include "linkwatch/line_status_text.h"
 #include "link/frame.h"
+#include "linkwatch/line_status_text.h"
 
 namespace orv {
 
@@ -22,7 +23,6 @@ std::string FrameHex(const ReceivedFrame& frame) {
   return hex;
 }
 
-
 MainForm::MainForm(MainFormEnvironment env)
     : env_(std::move(env)),
       link_(env_.port, env_.clock, env_.tick_clock),
@@ -38,7 +38,8 @@ MainForm::MainForm(MainFormEnvironment env)
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice),
       recorder_(env_.program_folder, env_.keep_journal, env_.notice, env_.journal_options),
-      line_watcher_(link_, [this] { return LinePortText(); }, env_.notice),
+      line_watcher_(
+          link_, [this] { return LinePortText(); }, env_.notice),
       annunciation_(
           Shape1,
           {[this](JournalKind kind, std::string text) { Record(kind, std::move(text)); },
@@ -47,6 +48,7 @@ MainForm::MainForm(MainFormEnvironment env)
   WireEvents();
   WireSubsystems();
   WireAnnunciation();
+  WireAccess();
 }
 
 void MainForm::Notify(NoticeLevel level, const std::string& text) const {
@@ -54,6 +56,8 @@ void MainForm::Notify(NoticeLevel level, const std::string& text) const {
 }
 
 void MainForm::TRTimer_Timer() {
+  // Operators idle too long go back to level 1.
+  if (env_.gate != nullptr) env_.gate->Tick(AccessNow());
   link_.Tick();
   line_watcher_.Tick();
   trigger_bank_.RedrawIfRequested();
@@ -100,31 +104,79 @@ Control* MainForm::FindControl(const std::string& qualified_name) const {
 }
 
 void MainForm::WireEvents() {
-  ConnectCB.Click = [this] { ConnectCB_Click(); };
-  ComPort_CB.Click = [this] { ComPort_CB_Click(); };
-  const std::pair<PushButton*, std::uint8_t> keys[] = {
-      {&EMG_CB, OperatorCommands::kEmg},
-      {&EMGAck_CB, OperatorCommands::kEmgAck},
-      {&EMGReset_CB, OperatorCommands::kEmgReset},
-      {&FaultAck_CB, OperatorCommands::kFaultAck},
-      {&FaultReset_CB, OperatorCommands::kFaultReset},
-      {&EMGMessage_CB, OperatorCommands::kEmgMessage}};
-  for (const auto& [button, code] : keys) {
-    button->Click = [this, key_code = code] { commands_.SendPanelKey(key_code); };
+  // Every operator action asks the gate first (main_form_access.cpp); a refused one changes
+  // nothing and puts its control back.
+  ConnectCB.Click = [this] { Guarded(Action::kConnection, [this] { ConnectCB_Click(); }); };
+  ComPort_CB.Click = [this] {
+    Guarded(
+        Action::kPortAndBaudRate, [this] { ComPort_CB_Click(); },
+        [this] { ComPort_CB.SetListIndex(config_.SerialComPort - 1); });
+  };
+  struct Key {
+    PushButton* button;
+    std::uint8_t code;
+    Action action;
+  };
+  const Key keys[] = {{&EMG_CB, OperatorCommands::kEmg, Action::kEmg},
+                      {&EMGAck_CB, OperatorCommands::kEmgAck, Action::kEmgAck},
+                      {&EMGReset_CB, OperatorCommands::kEmgReset, Action::kEmgReset},
+                      {&FaultAck_CB, OperatorCommands::kFaultAck, Action::kFaultAck},
+                      {&FaultReset_CB, OperatorCommands::kFaultReset, Action::kFaultReset},
+                      {&EMGMessage_CB, OperatorCommands::kEmgMessage, Action::kEmgMessage}};
+  for (const Key& key : keys) {
+    key.button->Click = [this, key_code = key.code, action = key.action] {
+      Guarded(action, [this, key_code] { commands_.SendPanelKey(key_code); });
+    };
   }
-  IMPC_CB.Click = [this] { commands_.SendImpedanceCheck(); };
+  IMPC_CB.Click = [this] {
+    Guarded(Action::kImpedanceCheck, [this] { commands_.SendImpedanceCheck(); });
+  };
   Clear_CommandButton.Click = [this] { commands_.Clear_CommandButton_Click(); };
   Transmission_CommandButton.Click = [this] { trigger_bank_.Transmission_CommandButton_Click(); };
-  SupervisionCheck.Click = [this] { commands_.SupervisionCheck_Click(); };
-  BaudRate_CB.Click = [this] { BaudRate_CB_Click(); };
+  SupervisionCheck.Click = [this] {
+    Guarded(
+        Action::kSupervisionOnOff, [this] { commands_.SupervisionCheck_Click(); },
+        [this] { SupervisionCheck.SetValue(commands_.supervision_enabled() ? 1 : 0); });
+  };
+  Timer_CB.Change = [this] {
+    Guarded(
+        Action::kSupervisionTime, [this] { supervision_time_ = Timer_CB.text(); },
+        [this] { Timer_CB.SetText(supervision_time_); });
+  };
+  BaudRate_CB.Click = [this] {
+    Guarded(
+        Action::kPortAndBaudRate, [this] { BaudRate_CB_Click(); },
+        [this] {
+          const auto& rates = BaudRate_CB.items();
+          const auto found = std::find(rates.begin(), rates.end(), config_.SerialBaudRate);
+          if (found != rates.end())
+            BaudRate_CB.SetListIndex(static_cast<int>(found - rates.begin()));
+        });
+  };
+  NoDisplayCheck.Click = [this] {
+    Guarded(
+        Action::kWithoutDisplay, [] {},
+        [this] { NoDisplayCheck.SetValue(NoDisplayCheck.value() != 0 ? 0 : 1); });
+  };
 
   VirtualDevice_ComboBox.Click = [this] { trigger_bank_.VirtualDevice_ComboBox_Click(); };
   Trigger_VScrollBar.Change = [this] { trigger_bank_.Trigger_VScrollBar_Change(); };
   Trigger_VScrollBar.Scroll = [this] { trigger_bank_.Trigger_VScrollBar_Scroll(); };
   Trigger_VScrollBar.GotFocus = [this] { trigger_bank_.Trigger_VScrollBar_GotFocus(); };
-  Trigger_CheckBox.Bind(&Control::Click,
-                        [this](int r) { trigger_bank_.Trigger_CheckBox_Click(r); });
-  TriggerLabel.Bind(&Control::DblClick, [this](int r) { trigger_bank_.TriggerLabel_DblClick(r); });
+  Trigger_CheckBox.Bind(&Control::Click, [this](int r) {
+    // The bank's own redraws are not clicks.
+    if (!trigger_bank_.ui_enabled()) return;
+    Guarded(
+        Action::kTriggerSwitching, [this, r] { trigger_bank_.Trigger_CheckBox_Click(r); },
+        [this, r] {
+          trigger_bank_.set_ui_enabled(false);
+          Trigger_CheckBox[r].SetValue(Trigger_CheckBox[r].value() != 0 ? 0 : 1);
+          trigger_bank_.set_ui_enabled(true);
+        });
+  });
+  TriggerLabel.Bind(&Control::DblClick, [this](int r) {
+    Guarded(Action::kTriggerRenaming, [this, r] { trigger_bank_.TriggerLabel_DblClick(r); });
+  });
   TriggerNameText.Bind(&Control::Change,
                        [this](int r) { trigger_bank_.TriggerNameText_Change(r); });
   TriggerNameText.Bind(&Control::Validate,
@@ -237,6 +289,8 @@ void MainForm::Form_Load() {
   Transmission_CommandButton.SetEnabled(true);
   line_watcher_.Refresh();
   LoadAnnunciationSettings();
+  supervision_time_ = Timer_CB.text();
+  loaded_ = true;
   // Committed by the first tick: the window shows without waiting for the disk.
   Record(JournalKind::kProgram,
          std::string("Program started: ") + kWindowCaption + ", user " + recorder_.login());

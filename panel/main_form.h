@@ -1,12 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "panel/annunciation.h"
-#include "panel/events_log_view.h"
+#include "access/access_gate.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
@@ -14,6 +14,8 @@
 #include "link/fault_lamps.h"
 #include "link/link.h"
 #include "linkwatch/line_watcher.h"
+#include "panel/annunciation.h"
+#include "panel/events_log_view.h"
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
 #include "panel/trigger_bank.h"
@@ -50,6 +52,10 @@ struct MainFormEnvironment {
   std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile);
   // The tick's clock for the link watch (SteadyMilliseconds); empty: every tick is 100 ms.
   TickClockFn tick_clock{};
+  // The program's one access gate; none: access levels off, every action allowed as ever.
+  AccessGate* gate = nullptr;
+  // The gate's clock (idle timeout, PIN back-off); empty: the steady clock.
+  std::function<AccessClock::time_point()> access_clock{};
 };
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,
@@ -119,6 +125,24 @@ class MainForm {
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
+  // ---- Access levels (main_form_access.cpp). ----
+  // Null with levels off.
+  AccessGate* gate() { return env_.gate; }
+  // This window's own place at the gate.
+  static inline const Origin kWindowOrigin{OriginKind::kWindow, {}};
+  AccessClock::time_point AccessNow() const;
+  // Does act when this window's operator may do action, the records it makes carrying who did
+  // it. Else revert puts the control back as it was, a notice says why and login_wanted asks
+  // for a log in. Control changes made while reverting, while loading or for another origin
+  // (ActAs) are not the operator's and pass.
+  bool Guarded(Action action, const std::function<void()>& act,
+               const std::function<void()>& revert = {});
+  // Does act for another origin the gate allowed (decision), its records carrying who.
+  void ActAs(const Decision& decision, const std::function<void()>& act);
+  // Input at the window: keeps its log-in alive.
+  void Touch();
+  Signal<>& login_wanted() { return login_wanted_; }
+
   // ---- The window and its controls, by their designed names. ----
   Form MainFormWindow{"MainForm"};
   FocusTracker focus;
@@ -177,6 +201,7 @@ class MainForm {
   void WireAnnunciation();
   void LoadAnnunciationSettings();
   void TickAnnunciation();
+  void WireAccess();
   void SetOperatorKeysEnabled(bool enabled);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
@@ -204,6 +229,13 @@ class MainForm {
   LineWatcher line_watcher_;
   PanelAnnunciation annunciation_;
   Connections connections_;
+  Signal<> login_wanted_;
+  bool loaded_ = false;
+  // Set while a refused change is put back, or while acting for another origin.
+  bool reverting_ = false;
+  bool acting_ = false;
+  // The supervision time as last allowed, to put back a refused edit.
+  std::string supervision_time_;
 
   bool SerialSettingsChanged = false;
 };

@@ -1,6 +1,7 @@
 // Access levels: the gate over every action and level, PIN hashes and the back-off, the idle
 // timeout, the users file's trust and lines, and managing operators from the command line.
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +142,8 @@ TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
     const LogInResult early = gate.LogIn(kWindow, "alice", "1234", now + seconds(wait - 1));
     EXPECT_EQ(early.outcome, LogInOutcome::kWaiting);
     EXPECT_EQ(early.wait, seconds(1));
+    // The dialog shows the wait, never the reason.
+    EXPECT_EQ(LogInResultText(wrong), "not logged in: wait " + std::to_string(wait) + " s");
     now += seconds(wait);
   }
   // Another name does not wait.
@@ -155,8 +158,11 @@ TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
   EXPECT_EQ(refused.operator_name, "alice");
   EXPECT_EQ(refused.text, "wrong PIN");
   EXPECT_EQ(gate.LogIn(kWindow, "dave", "1111", now).outcome, LogInOutcome::kDisabled);
-  EXPECT_EQ(gate.LogIn(kWindow, "erin", "1234", now).outcome, LogInOutcome::kUnknown);
+  const LogInResult unknown = gate.LogIn(kWindow, "erin", "1234", now);
+  EXPECT_EQ(unknown.outcome, LogInOutcome::kUnknown);
   EXPECT_EQ(recorder.events.back().operator_name, "erin");
+  // An unknown name reads as a wrong PIN does.
+  EXPECT_EQ(LogInResultText(unknown), LogInResultText(gate.LogIn(kWindow, "alice", "0000", now)));
 }
 
 TEST(AccessGate, IdleOriginsReturnToLevel1) {
@@ -306,7 +312,8 @@ class UserAdminTest : public UsersFileTest {
                                  pins_.erase(pins_.begin());
                                  return std::optional<std::string>(pin);
                                },
-                               euid};
+                               euid,
+                               reader_group_};
     return command(context);
   }
   mode_t Mode() const {
@@ -318,6 +325,7 @@ class UserAdminTest : public UsersFileTest {
   std::ostringstream out_;
   std::ostringstream err_;
   std::vector<std::string> pins_;  // typed at a terminal
+  std::string reader_group_;       // none: the file stays root's alone
 };
 
 TEST_F(UserAdminTest, OnlyRootManagesOperators) {
@@ -343,6 +351,15 @@ TEST_F(UserAdminTest, AddChangeDisableAndList) {
   ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
   EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "4321\n"), 0);
   EXPECT_EQ(Mode(), 0600u);
+  // Where the service's group exists, it may read the file; still only root writes it.
+  reader_group_ = "daemon";
+  EXPECT_EQ(Run([](auto& c) { return UserPasswd(c, "alice"); }, "4321\n"), 0);
+  EXPECT_EQ(Mode(), 0640u);
+  struct stat info {};
+  ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_gid, ::getgrnam("daemon")->gr_gid);
+  EXPECT_EQ(Read().mode, AccessMode::kOn);
+  reader_group_.clear();
   EXPECT_EQ(Run([](auto& c) { return UserDisable(c, "carol"); }), 0);
   EXPECT_EQ(Run([](auto& c) { return UserList(c); }), 0);
   EXPECT_EQ(out_.str(), "alice\tlevel 2\ncarol\tlevel 3\tdisabled\n");

@@ -316,6 +316,37 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 
+TEST(ProgramOptions, OperatorCommandsTakeTheirNameAndLevelAndGoAlone) {
+  // Arguments; the error, or the command, name, level and users file.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--user-add", "alice", "--level", "3"}, "1 alice 3 "},
+      {{"--user-passwd", "bob", "--users-file", "/srv/users"}, "2 bob 0 /srv/users"},
+      {{"--user-disable", "bob"}, "3 bob 0 "},
+      {{"--user-list"}, "4  0 "},
+      {{"--users-file", "/srv/users"}, "0  0 /srv/users"},
+      {{"--user-add"}, "--user-add needs an operator's name"},
+      {{"--user-add", "alice"},
+       "--user-add needs --level 2 or 3, and --level goes with --user-add"},
+      {{"--user-passwd", "a", "--level", "2"},
+       "--user-add needs --level 2 or 3, and --level goes with --user-add"},
+      {{"--user-add", "alice", "--level", "1"}, "--level needs 2 or 3, not \"1\""},
+      {{"--user-list", "--user-disable", "a"},
+       "--user-add, --user-passwd, --user-disable and --user-list cannot be combined"},
+      {{"--user-list", "--headless"},
+       "the operator commands cannot be combined with --headless or the journal commands"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const ParsedOptions parsed = ParseProgramOptions(args);
+    const ProgramOptions& o = parsed.options;
+    EXPECT_EQ(parsed.error.empty()
+                  ? std::to_string(static_cast<int>(o.user_command)) + " " + o.user_name + " " +
+                        std::to_string(o.user_level) + " " + o.users_file.value_or("").string()
+                  : parsed.error,
+              expected)
+        << testing::PrintToString(args);
+  }
+}
+
 // Without a program folder, nothing at all is written, least of all into the current folder.
 class NoProgramFolder : public test::FormTest {
  protected:

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "access/pin_hash.h"
+#include "attach/attach_hub.h"
 #include "attach/attached_panel.h"
 #include "attach/panel_source.h"
 #include "link/frame.h"
@@ -38,7 +40,7 @@ class ServiceActions : public test::FormTest {
     action.state = c;
     action.name = text;
     action.baud = text;
-    return actions_->Perform(action, "alice");
+    return actions_->Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
   }
 
   std::unique_ptr<HeadlessRunner> runner_;
@@ -112,6 +114,58 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   EXPECT_EQ(port_.open_count(), opens);
   EXPECT_EQ(Do(ActionKind::kConnect), kResultDone);
   EXPECT_TRUE(runner_->connected());
+}
+
+// The attached path with access levels on: a window's line at the hub, performed through the
+// gate for its Unix user, refused until its operator logs in over the same line.
+using GatedService = test::FormTest;
+
+TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
+  AccessGate gate(
+      UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  gate_ = &gate;
+  Load();
+  form().ConnectCB_Click();
+  PanelActions actions(form(), ServiceLine{});
+  AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
+    return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
+  });
+  std::string written;
+  const int id = hub.Attach(
+      "bob", [&written](const std::string& bytes) { written = bytes; }, [] { return 0U; });
+  std::vector<JournalEntry> records;
+  const Connection recording =
+      form().recorded().Connect([&records](const JournalEntry& e) { records.push_back(e); });
+  const auto ask = [&](const std::string& line) {
+    EXPECT_TRUE(hub.Received(id, line + "\n"));
+    PanelState state = EmptyPanelState();
+    ServerMessage message;
+    std::string error;
+    EXPECT_TRUE(ParseServerMessage(written, state, message, error)) << error;
+    return message.text;
+  };
+  const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
+  const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
+  port_.ClearWrites();
+  EXPECT_EQ(ask(reset), kResultLevelNeeded);
+  EXPECT_EQ(ask(log_in + R"("pin":"9999"})"), "not logged in");
+  EXPECT_TRUE(port_.writes().empty());
+  ASSERT_EQ(records.size(), 2U);
+  EXPECT_EQ(records[0].text,
+            "EMG Reset refused: level 2 needed: no operator, level 1, local user bob");
+  EXPECT_EQ(records[1].login, "bob");
+  EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
+  EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel1) << "the window's own";
+  records.clear();
+  EXPECT_EQ(ask(reset), kResultDone);
+  const std::uint8_t key[] = {OperatorCommands::kEmgReset};
+  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
+  ASSERT_EQ(records.size(), 1U);
+  EXPECT_EQ(records[0].login + ": " + records[0].text + " / " + records[0].detail,
+            "bob: Key EMG Reset / operator alice, level 2");
+  EXPECT_EQ(ask(R"({"action":"log-out","id":3,"type":"action"})"), kResultLoggedOut);
+  EXPECT_EQ(ask(reset), kResultLevelNeeded);
+  EXPECT_EQ(port_.writes().size(), 1U);
 }
 
 using AttachedWindowModel = test::FormTest;

@@ -26,6 +26,7 @@ PanelState FilledState() {
   state.baud = "19200";
   state.supervision = true;
   state.supervision_time = "90";
+  state.access_levels = true;
   state.sounding = "alarm";
   state.sounding_condition = "Event ALARM";
   return state;
@@ -55,6 +56,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   const std::pair<void (*)(PanelState&), unsigned> fields[] = {
       {[](PanelState& s) { s.supervision = true; }, kSectionConnection},
       {[](PanelState& s) { s.supervision_time = "20"; }, kSectionConnection},
+      {[](PanelState& s) { s.access_levels = true; }, kSectionConnection},
       {[](PanelState& s) { s.sounding = "fault"; }, kSectionAnnunciation},
       {[](PanelState& s) { s.sounding_condition = "Fault report"; }, kSectionAnnunciation},
   };
@@ -124,6 +126,8 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSent) {
       R"({"action":"supervision","id":9,"state":1,"time":"20","type":"action"})",
       R"({"action":"silence","from":"Esc","id":10,"type":"action"})",
       R"({"action":"lamp-test","id":11,"type":"action"})",
+      R"({"action":"log-in","id":12,"operator":"alice","pin":"1234","type":"action"})",
+      R"({"action":"log-out","id":13,"type":"action"})",
   };
   for (const std::string line : lines) {
     ActionRequest read;
@@ -153,6 +157,9 @@ TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
       R"({"type":"action","id":1,"action":"supervision","state":2,"time":"10"})",
       R"({"type":"action","id":1,"action":"silence","from":"web"})",
       R"({"type":"action","id":1,"action":"reboot"})",
+      R"({"type":"action","id":1,"action":"log-in","operator":"al ice","pin":"1234"})",
+      R"({"type":"action","id":1,"action":"log-in","operator":"alice","pin":1234})",
+      R"({"type":"action","id":1,"action":"log-in","pin":"1234"})",
       R"({"type":"result","id":1,"action":"key","key":1})",
   };
   for (const char* line : bad) {
@@ -166,6 +173,15 @@ TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
   EXPECT_TRUE(ParseActionMessage(
       R"({"type":"action","id":1,"action":"trigger","page":2,"number":120,"state":0})", action,
       error));
+  // A PIN is held to its bound.
+  const auto log_in = [&](std::size_t pin_bytes) {
+    return ParseActionMessage(R"({"type":"action","id":1,"action":"log-in","operator":"alice",)"
+                              R"("pin":")" +
+                                  std::string(pin_bytes, '7') + R"("})",
+                              action, error);
+  };
+  EXPECT_TRUE(log_in(kMaxPinBytes));
+  EXPECT_FALSE(log_in(kMaxPinBytes + 1));
 }
 
 TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "panel/main_form.h"
-#include "tests/support/fake_serial_port.h"
 #include "platform/notice_log.h"
+#include "tests/support/fake_serial_port.h"
 #include "tests/temp_folder.h"
 
 namespace orv::test {
@@ -27,13 +27,19 @@ class FormTest : public ::testing::Test {
   // Builds the window and runs its start-up; a test may prepare files first.
   MainForm& Load() {
     form_ = std::make_unique<MainForm>(MainFormEnvironment{
-        port_, program_folder_,
+        port_,
+        program_folder_,
         [this](const std::string& text, const std::string& caption, MessageIcon icon) {
           messages_.push_back({text, caption, icon});
         },
         [this] { return now_; },
         notice_log_.Sink([this](const Notice& notice) { notices_.push_back(notice); }),
-        keep_journal_, journal_options_, site_settings_file_});
+        keep_journal_,
+        journal_options_,
+        site_settings_file_,
+        {},
+        gate_,
+        [this] { return access_now_; }});
     form_->Form_Load();
     return *form_;
   }
@@ -65,6 +71,9 @@ class FormTest : public ::testing::Test {
   JournalOptions journal_options_;
   // None: the program's own MainForm.INI alone decides the site-wide settings.
   std::filesystem::path site_settings_file_ = temp_.path() / "no-site-settings.ini";
+  // None: access levels off.
+  AccessGate* gate_ = nullptr;
+  AccessClock::time_point access_now_{};
   std::unique_ptr<MainForm> form_;
 };
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/access_settings.h"
 #include "config/configuration.h"
 #include "platform/profile.h"
 #include "tests/temp_folder.h"
@@ -124,6 +125,18 @@ TEST_F(SiteSettingsFiles, ATrustedProgramFileComesFirstKeyByKeyThenTheSiteFile) 
   EXPECT_EQ(settings.Read("SerialPorts", "COM2"), "/dev/site2");
 #endif
   EXPECT_TRUE(notices_.empty());
+}
+
+TEST_F(SiteSettingsFiles, IdleMinutesTakeOneToADayAnythingElseIsTen) {
+  const struct {
+    const char* text;
+    int minutes;
+  } texts[] = {{"1", 1},     {"0015", 15},  {"1440", 1440}, {"0", 10},
+               {"1441", 10}, {"10000", 10}, {"", 10},       {"5m", 10}};
+  for (const auto& t : texts)
+    EXPECT_EQ(ParseIdleMinutes(t.text), t.minutes) << t.text;
+  Write(program_file(), "[access]\r\nidleminutes = 3 \r\n", fs::perms(0644));
+  EXPECT_EQ(AccessIdleMinutes(Make()), 3);
 }
 
 TEST_F(SiteSettingsFiles, AnIgnoredMapIsSaidOncePerSectionNamingTheSiteFile) {

@@ -18,7 +18,8 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
       options_(std::move(options)),
       notice_(std::move(notice)),
       hub_(options_.limits, [this](const ActionRequest& action, const std::string& user) {
-        return actions_.Perform(action, user);
+        // Each Unix user has its own log-in at the gate, as the socket tells who it is.
+        return actions_.Perform(action, Origin{OriginKind::kLocalSocket, user});
       }) {
   server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));
   QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {

@@ -44,9 +44,22 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   annunciator_bar_ = std::make_unique<QtAnnunciatorBar>(
       *view_, [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
       [this] { Ask(ActionKind::kLampTest); });
+  // The operator logs in at the service, where the gate is, under this window's Unix user.
+  access_bar_ = std::make_unique<QtAccessBar>(
+      *view_, QtAccessBar::Hooks{[this](const std::string& name, const std::string& pin) {
+                                   ActionRequest action;
+                                   action.kind = ActionKind::kLogIn;
+                                   action.name = name;
+                                   action.pin = pin;
+                                   if (!client_.Send(action))
+                                     access_bar_->LogInAnswered("not attached to the service");
+                                 },
+                                 [this] { Ask(ActionKind::kLogOut); }});
+  access_bar_->SetVisible(false);
   connections_.push_back(
       client_.state_changed().Connect([this](const PanelState& state, unsigned sections) {
         view_->CallModel([&] { panel_->Show(state, sections); });
+        if (sections & kSectionConnection) access_bar_->SetVisible(state.access_levels);
         if ((sections & kSectionLine) && !panel_->stale()) line_->Show(state.line);
         if (sections & kSectionAnnunciation) ShowAnnunciation(state);
       }));
@@ -103,6 +116,27 @@ void QtAttachedWindow::ShowAnnunciation(const PanelState& state) {
 
 void QtAttachedWindow::OnResult(const std::string& result) {
   if (result == kResultDone) return;
+  // A log in's or log out's answer goes to the status bar's log in.
+  if (result.starts_with(kResultLoggedIn)) {
+    access_bar_->Show(result.substr(std::string_view(kResultLoggedIn).size()));
+    access_bar_->LogInAnswered(result);
+    return;
+  }
+  if (result == kResultLoggedOut) {
+    access_bar_->Show({});
+    return;
+  }
+  if (result.starts_with("not logged in") ||
+      result == LogInResultText({LogInOutcome::kLevelsOff, {}})) {
+    access_bar_->LogInAnswered(result);
+    return;
+  }
+  // Refused for its level: the operator here is at level 1 at the service (never logged in, or
+  // timed out there), and is asked to log in.
+  if (result.starts_with("refused: level ")) {
+    access_bar_->Show({});
+    access_bar_->AskForLogIn();
+  }
   notice_(Notice{NoticeLevel::kWarning, "The service did not do it: " + result});
   // A box ticked in vain shows the service's state again.
   view_->CallModel([&] { panel_->Show(client_.state(), kAllSections); });

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "access/qt/qt_access_bar.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "annunciator/qt/qt_sound_output.h"
 
@@ -50,6 +51,7 @@ class QtAttachedWindow {
   const AttachedPanel& panel() const { return *panel_; }
   QLabel* attach_label() const { return label_; }
   QtAnnunciatorBar& annunciator_bar() { return *annunciator_bar_; }
+  QtAccessBar& access_bar() { return *access_bar_; }
 
  private:
   void ShowStatus(QtAttachClient::Status status);
@@ -68,6 +70,8 @@ class QtAttachedWindow {
   QLabel* label_ = nullptr;
   std::unique_ptr<AttachedPanel> panel_;
   std::unique_ptr<QtAnnunciatorBar> annunciator_bar_;
+  // The log in at the service, shown while its access levels are on.
+  std::unique_ptr<QtAccessBar> access_bar_;
   std::optional<QtSoundOutput> sound_;  // made at the first tone: Qt Multimedia's set-up is slow
   Tone playing_ = Tone::kNone;
   QtAttachClient client_;

@@ -1,0 +1,57 @@
+// Access levels at the window: every operator action asks the program's one gate, refusals put
+// the control back and ask for a log in, and the gate's events become journal records.
+#include "panel/main_form.h"
+
+namespace orv {
+
+AccessClock::time_point MainForm::AccessNow() const {
+  return env_.access_clock ? env_.access_clock() : AccessClock::now();
+}
+
+void MainForm::WireAccess() {
+  if (env_.gate == nullptr) return;
+  // Every log in, log out, timeout and refusal, of every origin, in this program's journal. An
+  // allowed action is not recorded twice: its own record carries who did it.
+  connections_.push_back(env_.gate->events.Connect([this](const AccessEvent& event) {
+    if (event.kind != AccessEventKind::kAction) {
+      Record(JournalKind::kOperator, AccessEventText(event));
+    }
+  }));
+}
+
+bool MainForm::Guarded(Action action, const std::function<void()>& act,
+                       const std::function<void()>& revert) {
+  if (reverting_) return false;
+  if (env_.gate == nullptr || !loaded_ || acting_) {
+    act();
+    return true;
+  }
+  const Decision decision = env_.gate->Decide(kWindowOrigin, action, AccessNow());
+  if (decision.allowed) {
+    ActAs(decision, act);
+    return true;
+  }
+  if (revert) {
+    reverting_ = true;
+    revert();
+    reverting_ = false;
+  }
+  Notify(NoticeLevel::kWarning, std::string(ActionName(action)) + " " + decision.text);
+  login_wanted_();
+  return false;
+}
+
+void MainForm::ActAs(const Decision& decision, const std::function<void()>& act) {
+  const bool was_acting = std::exchange(acting_, true);
+  std::string previous = recorder_.acting_operator();
+  recorder_.set_acting_operator(ActorText(decision));
+  act();
+  recorder_.set_acting_operator(std::move(previous));
+  acting_ = was_acting;
+}
+
+void MainForm::Touch() {
+  if (env_.gate != nullptr) env_.gate->Touch(kWindowOrigin, AccessNow());
+}
+
+}  // namespace orv

@@ -38,6 +38,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (arg == "--kind") parsed.error = "--kind needs a kind";
     if (arg == "--socket") parsed.error = "--socket needs a path";
     if (arg == "--state-folder") parsed.error = "--state-folder needs a folder";
+    if (arg == "--users-file") parsed.error = "--users-file needs a file";
     if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
     if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
     if (arg == "--port")
@@ -62,8 +63,9 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption standalone(Q("standalone"));
   const QCommandLineOption socket(Q("socket"), {}, Q("path"));
   const QCommandLineOption state_folder(Q("state-folder"), {}, Q("folder"));
+  const QCommandLineOption users_file(Q("users-file"), {}, Q("file"));
   parser.addOptions({help, version, site, headless, port, export_journal, verify_journal, from, to,
-                     kind, anchor, standalone, socket, state_folder});
+                     kind, anchor, standalone, socket, state_folder, users_file});
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -97,6 +99,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
   if (parser.isSet(state_folder))
     options.state_folder = std::filesystem::path(parser.value(state_folder).toStdString());
+  if (parser.isSet(users_file))
+    options.users_file = std::filesystem::path(parser.value(users_file).toStdString());
   if (parser.isSet(site))
     options.site_settings = std::filesystem::path(parser.value(site).toStdString());
   if (parser.isSet(export_journal) && parser.isSet(verify_journal)) {
@@ -191,6 +195,8 @@ std::string ProgramUsage() {
          "                        where /run/orvandel exists)\n"
          "  --state-folder DIR    keep SYSINI and DATA in DIR instead of beside the program\n"
          "                        (the service of a site: /var/lib/orvandel)\n"
+         "  --users-file FILE     the operators and their access levels from FILE instead of\n"
+         "                        /etc/orvandel/users (held to the same rule: root's)\n"
          "  --standalone          open the port from this window even where a service\n"
          "                        answers at the socket (a window attaches by default)\n"
          "  --journal-export      write the journal (DATA/Journal.sqlite in the program's\n"

@@ -33,6 +33,8 @@ struct ProgramOptions {
   std::optional<std::filesystem::path> state_folder;
   // The service's socket for windows: the window attaches there, the service listens there.
   std::optional<std::string> socket;
+  // The operators' file instead of /etc/orvandel/users.
+  std::optional<std::filesystem::path> users_file;
   JournalCommand journal_command = JournalCommand::kNone;
   // --from, --to and --kind of an export.
   JournalFilter journal_filter;

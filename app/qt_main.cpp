@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #endif
 
+#include "access/access_gate.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "annunciator/qt/qt_sound_output.h"
 #include "app/command_line.h"
@@ -42,6 +43,8 @@
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
 #include "service/qt/qt_headless_service.h"
+#include "service/qt/web_panel_service.h"
+#include "web/web_settings.h"
 
 namespace {
 
@@ -146,12 +149,25 @@ int main(int argc, char* argv[]) {
   const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(
       orv::SiteSettings(folder / "SYSINI" / "MainForm.INI", notice, site_settings), notice,
       orv::HostName());
+  // The web panel, from the same site settings: one that would be plain HTTP on the network
+  // stops the start, so that nobody takes a panel served in the clear for a safe one.
+  const orv::WebPanelSettings web_settings = orv::LoadWebPanelSettings(
+      orv::SiteSettings(folder / "SYSINI" / "MainForm.INI", notice, site_settings,
+                        orv::SiteSettings::FileNotices::kLeaveToOthers),
+      notice);
+  if (!web_settings.refusal.empty()) {
+    std::fprintf(stderr, "orvandel: the web panel is refused: %s\n", web_settings.refusal.c_str());
+    return 2;
+  }
+  // The operators and their levels: the one gate of every action that asks for one.
+  orv::AccessGate gate(orv::ReadUsersFile(
+      parsed.options.users_file.value_or(std::filesystem::path(orv::kUsersFile)), notice));
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
   environment.tick_clock = orv::SteadyMilliseconds;
   if (parsed.options.headless) {
     return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
-                                     mqtt_settings, PrintLine, attach_socket);
+                                     mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
@@ -162,7 +178,11 @@ int main(int argc, char* argv[]) {
   orv::QtMqttService mqtt(form, mqtt_settings, [broker_label](const orv::BrokerState& state) {
     broker_label->setText(QString::fromStdString("MQTT: " + orv::BrokerStateText(state)));
   });
+  // The web asks for keys and Silence only, never for the line: that stays the window's.
+  orv::WebPanelService web_panel(form, orv::ServiceLine{[] {}, [] {}}, web_settings, gate, notice);
   form.Form_Load();
+  if (std::string error; !web_panel.Start(error))
+    notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
@@ -223,6 +243,7 @@ int main(int argc, char* argv[]) {
       form.annunciation().set_output(&*sound);
     }
     mqtt.Tick();
+    web_panel.Tick();
   });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way
   // out, and with it goes its lock file.

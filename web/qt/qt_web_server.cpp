@@ -161,6 +161,9 @@ void QtWebServer::Accept(qintptr handle) {
     return;
   }
   QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+  // Qt's server writes a response in pieces: without this each would wait for the peer's
+  // delayed acknowledgement.
+  socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   const int id = connections_.Open(Now());
   if (id == 0) {
     Refuse(socket, 503, "Service Unavailable",

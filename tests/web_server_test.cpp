@@ -5,15 +5,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <vector>
 
+#include "tests/temp_folder.h"
 #include "web/qt/qt_web_server.h"
 
 namespace orv {
@@ -162,6 +165,48 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   constexpr std::int64_t kMaxGrowth = 4 << 20;
 #endif
   EXPECT_LT(growth, kMaxGrowth) << growth << " bytes more after 1,000 visitors";
+}
+
+// With a certificate: HTTPS and WSS, and nothing for a browser that speaks plain HTTP.
+TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
+  test::TempFolder folder;
+  const std::string cert = (folder.path() / "cert.pem").string();
+  const std::string key = (folder.path() / "key.pem").string();
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                         "-keyout " +
+                         key + " -out " + cert + " 2>/dev/null")
+                            .c_str()),
+            0);
+  WebPanelSettings settings;
+  settings.enabled = true;
+  settings.listen = "127.0.0.1:0";
+  settings.host = "127.0.0.1";
+  settings.cert_file = cert;
+  settings.key_file = key;
+  QtWebServer server(settings,
+                     QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
+                     nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Listen(error)) << error;
+
+  QSslSocket https;
+  https.setPeerVerifyMode(QSslSocket::VerifyNone);
+  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+  ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000));
+  https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000));
+  EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
+
+  QTcpSocket plain;
+  plain.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+  plain.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(WaitFor([&] { return plain.state() == QAbstractSocket::UnconnectedState; }, 5000));
+  EXPECT_FALSE(plain.readAll().startsWith("HTTP/1.1 200"));
+
+  QWebSocket page;
+  QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });
+  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server.port())));
+  EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000));
 }
 
 }  // namespace

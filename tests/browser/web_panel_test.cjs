@@ -74,10 +74,19 @@ async function main() {
   const users = path.join(folder, "users");
   fs.writeFileSync(users, ALICE, { mode: 0o600 });
 
-  const sim = start(SIM, ["--link", link, "--report-interval", "0"]);
-  for (let i = 0; i < 500 && !fs.existsSync(link); i++) await new Promise((r) => setTimeout(r, 10));
   const env = { ...process.env };
   delete env.DISPLAY; delete env.WAYLAND_DISPLAY; delete env.QT_QPA_PLATFORM;
+  // Plain HTTP on a network address is refused at start-up, said in one line.
+  const ini = fs.readFileSync(path.join(folder, "SYSINI", "MainForm.INI"), "latin1");
+  fs.writeFileSync(path.join(folder, "SYSINI", "MainForm.INI"), ini.replace("Listen=127.0.0.1:", "Listen=0.0.0.0:"));
+  const refused = start(path.join(folder, "orvandel"), ["--headless"], { env });
+  const code = await new Promise((resolve) => refused.on("exit", resolve));
+  check(code === 2 && /orvandel: the web panel is refused: \[WebPanel\] Listen=0\.0\.0\.0:\d+ is reachable from the network, and without CertFile= and KeyFile= it would be plain HTTP/.test(refused.output),
+    "plain HTTP on 0.0.0.0 is refused at start-up (exit " + code + "): " + refused.output.trim());
+  fs.writeFileSync(path.join(folder, "SYSINI", "MainForm.INI"), ini);
+
+  const sim = start(SIM, ["--link", link, "--report-interval", "0"]);
+  for (let i = 0; i < 500 && !fs.existsSync(link); i++) await new Promise((r) => setTimeout(r, 10));
   const run = () => start(path.join(folder, "orvandel"), ["--headless", "--users-file", users], { env });
   let program = run();
   const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
@@ -139,16 +148,27 @@ async function main() {
     const took = Date.now() - silenced;
     check(took <= (NO_REPLY_SECONDS + 1) * 1000, "#link-state says no reply within " + (NO_REPLY_SECONDS + 1) + " s (" + took + " ms)");
 
+    // The program hung (stopped, its connections open): no heartbeat, so STALE within 4 s; going
+    // on, it brings the page back.
+    const staleShown = () => page.waitForFunction(() => /^STALE — no connection to Orvandel since \d\d:\d\d:\d\d$/.test(
+      document.getElementById("stale").textContent) && document.body.classList.contains("stale"), null, { timeout: 6000 });
+    const liveAgain = () => page.waitForFunction(() => !document.body.classList.contains("stale") &&
+      document.getElementById("page-connection").textContent === "live", null, { timeout: 20000 });
+    const stopped = Date.now();
+    program.kill("SIGSTOP");
+    await staleShown();
+    check(Date.now() - stopped <= 4000, "STALE within 4 s of the program hanging (" + (Date.now() - stopped) + " ms)");
+    program.kill("SIGCONT");
+    await liveAgain();
+
     // The program killed: STALE within 4 s; a new one brings the page back.
     const killed = Date.now();
     program.kill("SIGKILL");
-    await page.waitForFunction(() => /^STALE — no connection to Orvandel since \d\d:\d\d:\d\d$/.test(
-      document.getElementById("stale").textContent) && document.body.classList.contains("stale"), null, { timeout: 6000 });
+    await staleShown();
     check(Date.now() - killed <= 4000, "STALE within 4 s of the kill (" + (Date.now() - killed) + " ms)");
     program = run();
     await program.waitFor(/ web listening at /);
-    await page.waitForFunction(() => !document.body.classList.contains("stale") &&
-      document.getElementById("page-connection").textContent === "live", null, { timeout: 20000 });
+    await liveAgain();
     check(await page.locator('[data-lamp="3"]').count() === 1, "the page recovers after a restart");
   } finally {
     await browser.close();

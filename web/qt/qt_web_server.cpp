@@ -241,9 +241,10 @@ void QtWebServer::Counted(int id, QTcpSocket* socket) {
 
 void QtWebServer::Refuse(QTcpSocket* socket, int status, const char* reason,
                          const std::string& text) {
-  // Whatever comes from now on is read and dropped, so that nothing else parses it and the peer
-  // gets the answer instead of a reset; the idle bound ends the connection.
-  QObject::disconnect(socket, &QIODevice::readyRead, this, nullptr);
+  // Whatever comes from now on is read and dropped, so that nothing else parses it (Qt's server
+  // would gather a body of any length) and the peer gets the answer instead of a reset; the idle
+  // bound ends the connection.
+  QObject::disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
   socket->readAll();
   QObject::connect(socket, &QIODevice::readyRead, this, [socket] { socket->readAll(); });
   const std::string response = ClosingResponse(status, reason, text);

@@ -155,7 +155,9 @@ bool QtWebServer::Listen(std::string& error) {
 }
 
 void QtWebServer::Accept(qintptr handle) {
-  QTcpSocket* socket = settings_.tls() ? new QSslSocket : new QTcpSocket;
+  // Ours until a server takes it; whatever is still open when the panel ends goes with it.
+  QTcpSocket* socket =
+      settings_.tls() ? static_cast<QTcpSocket*>(new QSslSocket(this)) : new QTcpSocket(this);
   if (!socket->setSocketDescriptor(handle)) {
     delete socket;
     return;

@@ -49,6 +49,8 @@
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
 #include "service/qt/qt_headless_service.h"
+#include "service/qt/web_panel_service.h"
+#include "web/web_settings.h"
 
 namespace {
 
@@ -182,9 +184,17 @@ int main(int argc, char* argv[]) {
     config.set_notice(notice);
     return config.SerialDevice(port_number);
   });
-  // The broker, if any, and the log-in's idle time, from the site-wide settings, read once.
+  // The broker, if any, the log-in's idle time and the web panel, from the site-wide settings,
+  // read once.
   const orv::SiteSettings site(folder / "SYSINI" / "MainForm.INI", notice, site_settings);
   const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
+  // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
+  // panel served in the clear for a safe one.
+  const orv::WebPanelSettings web_settings = orv::LoadWebPanelSettings(site, notice);
+  if (!web_settings.refusal.empty()) {
+    std::fprintf(stderr, "orvandel: the web panel is refused: %s\n", web_settings.refusal.c_str());
+    return 2;
+  }
   // The one access gate of the program that holds the line, for its window, the attached
   // windows and web panels alike: off without the users file, everything allowed as ever.
   orv::AccessGate gate(
@@ -197,7 +207,7 @@ int main(int argc, char* argv[]) {
   environment.gate = &gate;
   if (parsed.options.headless) {
     return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
-                                     mqtt_settings, PrintLine, attach_socket);
+                                     mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
@@ -208,7 +218,11 @@ int main(int argc, char* argv[]) {
   orv::QtMqttService mqtt(form, mqtt_settings, [broker_label](const orv::BrokerState& state) {
     broker_label->setText(QString::fromStdString("MQTT: " + orv::BrokerStateText(state)));
   });
+  // The web asks for keys and Silence only, never for the line: that stays the window's.
+  orv::WebPanelService web_panel(form, orv::ServiceLine{[] {}, [] {}}, web_settings, gate, notice);
   form.Form_Load();
+  if (std::string error; !web_panel.Start(error))
+    notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
@@ -285,6 +299,7 @@ int main(int argc, char* argv[]) {
       form.annunciation().set_output(&*sound);
     }
     mqtt.Tick();
+    web_panel.Tick();
   });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way
   // out, and with it goes its lock file.

@@ -16,6 +16,15 @@ ensure_packages() {
 }
 
 # What building the program needs.
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
+  qt6-httpserver-dev qt6-websockets-dev libgl-dev
   libsqlite3-dev libsystemd-dev libmosquitto-dev libasound2-dev libcrypt-dev
   fonts-liberation2)
+
+# Node and npm for the browser tests. A machine that has node with npm beside it (NodeSource's
+# nodejs bundles npm, and then Debian's npm package conflicts with it) keeps them; one without
+# node gets Debian's nodejs and npm, which go together.
+ensure_node_and_npm() {
+  command -v node > /dev/null || ensure_packages nodejs npm
+  command -v npm > /dev/null || ensure_packages npm
+}

@@ -12,6 +12,7 @@
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "service/headless_runner.h"
+#include "service/qt/web_panel_service.h"
 #include "service/service_notifier.h"
 
 namespace orv {
@@ -19,7 +20,8 @@ namespace orv {
 int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
                          const std::function<void(const std::string&)>& print,
-                         const std::string& attach_socket) {
+                         const std::string& attach_socket, const WebPanelSettings& web,
+                         AccessGate& gate) {
   const NoticeFn notice = env.notice;
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
   const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
@@ -40,9 +42,20 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   QtAttachServer attach(
       form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }},
       attach_options, notice);
+  WebPanelService web_panel(
+      form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }}, web,
+      gate, notice);
   form.Form_Load();
   if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
   const bool attachable = !attach_socket.empty() && attach.Listen();
+  // A web panel that cannot listen is said once; the line is served all the same.
+  if (std::string error; !web_panel.Start(error)) {
+    if (notice) notice(Notice{NoticeLevel::kError, "The web panel is off: " + error});
+    print(FormatJournalIsoTime(form.Now(), false) + " web off: " + error);
+  } else if (web.enabled) {
+    print(FormatJournalIsoTime(form.Now(), false) + " web listening at " +
+          (web.tls() ? "https://" : "http://") + web.listen);
+  }
   // The sounder on the ALSA device of the settings; none without one.
   std::optional<AlsaSoundOutput> sounder;
   if (!form.annunciation().settings().device.empty()) {
@@ -59,10 +72,11 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   };
   notifier.Ready(status());
   mqtt.Start();
-  const QtTickTimer ticker([&runner, &mqtt, &attach, attachable, &notifier, &status] {
+  const QtTickTimer ticker([&runner, &mqtt, &attach, attachable, &web_panel, &notifier, &status] {
     runner.Tick();
     mqtt.Tick();
     if (attachable) attach.Tick();
+    web_panel.Tick();
     notifier.Tick(status());
   });
   const ExitGuard close_port_at_exit([&port] { port.Close(); });

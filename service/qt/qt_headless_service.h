@@ -3,19 +3,23 @@
 #include <functional>
 #include <string>
 
+#include "access/access_gate.h"
 #include "mqtt/mqtt_settings.h"
 #include "panel/main_form.h"
 #include "platform/serial_port.h"
+#include "web/web_settings.h"
 
 namespace orv {
 
 // The program without a window: the window model connected at once and kept connected, its
 // records one line each through print, the broker fed when the settings name one, until SIGTERM
 // or SIGINT. port_for_this_run: the --port of the command line, 0 for the configured one.
-// attach_socket: where windows attach to it; empty for none.
+// attach_socket: where windows attach to it; empty for none. web: the web panel, served when
+// its settings name an address, its actions through gate.
 int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
                          const std::function<void(const std::string&)>& print,
-                         const std::string& attach_socket = {});
+                         const std::string& attach_socket, const WebPanelSettings& web,
+                         AccessGate& gate);
 
 }  // namespace orv

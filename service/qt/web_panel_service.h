@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "access/access_gate.h"
+#include "attach/panel_source.h"
+#include "panel/main_form.h"
+#include "platform/signal.h"
+#include "web/qt/qt_web_server.h"
+#include "web/web_settings.h"
+
+namespace orv {
+
+// The web panel of the program that holds the line, on its window model: the state read from
+// it every tick, the journal's records as they are committed, and the actions performed through
+// the one gate from the web peer's origin.
+class WebPanelService {
+ public:
+  WebPanelService(MainForm& form, ServiceLine line, const WebPanelSettings& settings,
+                  AccessGate& gate, NoticeFn notice);
+
+  // Listens when the settings name an address; false with the reason when it cannot.
+  bool Start(std::string& error);
+  void Tick();
+  const QtWebServer* server() const { return server_.get(); }
+
+ private:
+  std::string Perform(const ActionRequest& action, const Origin& origin);
+
+  MainForm& form_;
+  PanelActions actions_;
+  AccessGate& gate_;
+  std::unique_ptr<QtWebServer> server_;
+  Connection committed_;
+};
+
+}  // namespace orv

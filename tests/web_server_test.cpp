@@ -1,0 +1,213 @@
+// The web panel's server on Qt's event loop, on a loopback port of its own: the bounds it holds
+// before Qt's HTTP server sees a connection, and memory flat over many visitors.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QWebSocket>
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "tests/temp_folder.h"
+#include "web/qt/qt_web_server.h"
+
+namespace orv {
+namespace {
+
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t pages = 0;
+  std::int64_t resident = 0;
+  statm >> pages >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Runs the event loop until pred holds, woken by each event rather than polling on a timer (a
+// thousand round trips polled every 10 ms would take most of a minute); false after ms.
+template <typename Pred>
+bool WaitFor(Pred pred, int ms) {
+  QElapsedTimer clock;
+  clock.start();
+  QTimer wake;  // at least one event each 50 ms, so that the deadline is looked at
+  wake.start(50);
+  while (!pred()) {
+    if (clock.elapsed() > ms) return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  return true;
+}
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WebPanelSettings settings;
+    settings.enabled = true;
+    settings.listen = "127.0.0.1:0";
+    settings.host = "127.0.0.1";
+    settings.loopback = true;
+    WebLimits limits;
+    limits.http_idle_ms = 300;
+    server_ = std::make_unique<QtWebServer>(
+        settings, QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
+        nullptr, limits);
+    std::string error;
+    ASSERT_TRUE(server_->Listen(error)) << error;
+  }
+  // A plain connection, connected.
+  std::unique_ptr<QTcpSocket> Connect() {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
+    EXPECT_TRUE(socket->waitForConnected(2000));
+    return socket;
+  }
+  // What the server answers to bytes, up to its first line, or "" when it closes first.
+  std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
+    socket.write(bytes);
+    (void)WaitFor(
+        [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
+        5000);
+    return socket.readLine().trimmed().toStdString();
+  }
+  QByteArray Upgrade() const {
+    return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  }
+  QUrl PageUrl() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_->port())); }
+
+  std::unique_ptr<QtWebServer> server_;
+};
+
+TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
+  std::vector<std::unique_ptr<QWebSocket>> pages;
+  for (int i = 0; i < 32; ++i) {
+    pages.push_back(std::make_unique<QWebSocket>());
+    pages.back()->open(PageUrl());
+  }
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return std::all_of(pages.begin(), pages.end(), [](const auto& page) {
+          return page->state() == QAbstractSocket::ConnectedState;
+        });
+      },
+      5000));
+  EXPECT_EQ(server_->connections().pages(), 32U);
+  auto extra = Connect();
+  EXPECT_EQ(StatusLine(*extra, Upgrade()), "HTTP/1.1 503 Service Unavailable");
+  // The refused one leaves; one page goes; a new one takes its place.
+  extra.reset();
+  pages.front()->close();
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 31; }, 3000));
+  EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
+}
+
+TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn) {
+  auto big = Connect();
+  const QByteArray head =
+      "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1048576\r\n\r\n";
+  EXPECT_EQ(StatusLine(*big, head + QByteArray(1 << 20, 'x')), "HTTP/1.1 413 Payload Too Large");
+  auto headers = Connect();
+  EXPECT_EQ(StatusLine(*headers, "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y')),
+            "HTTP/1.1 431 Request Header Fields Too Large");
+  auto fine = Connect();
+  EXPECT_EQ(StatusLine(*fine, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+}
+
+TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
+  auto silent = Connect();
+  auto half = Connect();
+  half->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // the blank line never comes
+  auto answered = Connect();
+  EXPECT_EQ(StatusLine(*answered, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+  for (QTcpSocket* socket : {silent.get(), half.get(), answered.get()}) {
+    EXPECT_TRUE(
+        WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000));
+  }
+  EXPECT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 2000));
+}
+
+// A thousand visitors one after another, half of them live pages: nothing stays behind.
+TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
+  auto visit = [&](int i) {
+    if (i % 2 == 0) {
+      auto socket = Connect();
+      ASSERT_EQ(StatusLine(*socket, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+                "HTTP/1.1 200 OK");
+    } else {
+      QWebSocket page;
+      page.open(PageUrl());
+      ASSERT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 3000));
+      page.close();
+    }
+  };
+  for (int i = 0; i < 100; ++i)
+    visit(i);
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
+  const std::int64_t before = ResidentBytes();
+  for (int i = 0; i < 1000; ++i)
+    visit(i);
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
+  QTest::qWait(200);  // what was left to delete later
+  const std::int64_t growth = ResidentBytes() - before;
+#if defined(ORV_SANITIZED)
+  constexpr std::int64_t kMaxGrowth = 64 << 20;  // the sanitizer's quarantine keeps freed memory
+#else
+  constexpr std::int64_t kMaxGrowth = 4 << 20;
+#endif
+  EXPECT_LT(growth, kMaxGrowth) << growth << " bytes more after 1,000 visitors";
+}
+
+// With a certificate: HTTPS and WSS, and nothing for a browser that speaks plain HTTP.
+TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
+  test::TempFolder folder;
+  const std::string cert = (folder.path() / "cert.pem").string();
+  const std::string key = (folder.path() / "key.pem").string();
+  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                         "-keyout " +
+                         key + " -out " + cert + " 2>/dev/null")
+                            .c_str()),
+            0);
+  WebPanelSettings settings;
+  settings.enabled = true;
+  settings.listen = "127.0.0.1:0";
+  settings.host = "127.0.0.1";
+  settings.cert_file = cert;
+  settings.key_file = key;
+  QtWebServer server(settings,
+                     QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
+                     nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Listen(error)) << error;
+
+  QSslSocket https;
+  https.setPeerVerifyMode(QSslSocket::VerifyNone);
+  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+  ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000));
+  https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000));
+  EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
+
+  QTcpSocket plain;
+  plain.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+  plain.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(WaitFor([&] { return plain.state() == QAbstractSocket::UnconnectedState; }, 5000));
+  EXPECT_FALSE(plain.readAll().startsWith("HTTP/1.1 200"));
+
+  QWebSocket page;
+  QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });
+  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server.port())));
+  EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000));
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,252 @@
+// The web panel without sockets: its settings, its bounds, the request heads it routes, the API
+// with its sessions, Origin check and gate, and what live pages are sent.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "access/pin_hash.h"
+#include "tests/temp_folder.h"
+#include "web/web_app.h"
+#include "web/web_bounds.h"
+#include "web/web_feed.h"
+#include "web/web_http.h"
+#include "web/web_settings.h"
+
+namespace orv {
+namespace {
+
+TEST(WebSettings, ListenCertificateAndClients) {
+  struct Case {
+    const char* section;
+    bool enabled;
+    bool refused;
+    bool loopback;
+    std::size_t clients;
+  };
+  const Case cases[] = {
+      {"", false, false, false, 32},
+      {"Listen=127.0.0.1:8080", true, false, true, 32},
+      {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5},
+      {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32},
+      {"Listen=127.0.0.1:8080\nMaxClients=1025", true, false, true, 32},
+      {"Listen=0.0.0.0:8080", false, true, false, 32},
+      {"Listen=192.0.2.7:8443\nCertFile=/c.pem", false, true, false, 32},
+      {"Listen=192.0.2.7:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32},
+      {"Listen=[::]:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32},
+      {"Listen=localhost:8080", false, true, false, 32},  // an address, not a name
+      {"Listen=127.0.0.1", false, true, false, 32},
+      {"Listen=127.0.0.1:0", false, true, false, 32},
+  };
+  for (const Case& c : cases) {
+    test::TempFolder folder;
+    const auto program = folder.path() / "MainForm.INI";
+    test::WriteBytes(program, std::string("[WebPanel]\n") + c.section + "\n");
+    chmod(program.c_str(), 0644);
+    std::vector<std::string> notices;
+    const NoticeFn notice = [&notices](const Notice& n) { notices.push_back(n.text); };
+    const WebPanelSettings settings =
+        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+    EXPECT_EQ(settings.enabled, c.enabled) << c.section;
+    EXPECT_EQ(!settings.refusal.empty(), c.refused) << c.section << ": " << settings.refusal;
+    if (c.enabled) {
+      EXPECT_EQ(settings.loopback, c.loopback) << c.section;
+      EXPECT_EQ(settings.max_clients, c.clients) << c.section;
+    }
+  }
+}
+
+TEST(WebBounds, ConnectionsPagesRequestBytesAndIdleTime) {
+  WebLimits limits;
+  limits.max_clients = 2;
+  limits.max_connections = 3;
+  limits.max_request_bytes = 100;
+  WebConnections open(limits);
+  const int a = open.Open(0), b = open.Open(0), c = open.Open(0);
+  ASSERT_TRUE(a != 0 && b != 0 && c != 0);
+  EXPECT_EQ(open.Open(0), 0);  // the fourth connection
+  EXPECT_TRUE(open.Upgrade(a, 0));
+  EXPECT_TRUE(open.Upgrade(b, 0));
+  EXPECT_FALSE(open.Upgrade(c, 0));  // the third page
+  open.Close(a);
+  EXPECT_TRUE(open.Upgrade(c, 0));
+  EXPECT_NE(open.Open(0), 0);
+
+  // A request counts its bytes until it is answered; one byte over the bound is refused.
+  WebConnections http(limits);
+  const int h = http.Open(0);
+  EXPECT_TRUE(http.Received(h, 60, 0));
+  EXPECT_TRUE(http.Received(h, 40, 0));
+  EXPECT_FALSE(http.Received(h, 1, 0));
+  http.Responded(h, 0);
+  EXPECT_TRUE(http.Received(h, 100, 0));
+
+  // Idle: a plain connection after 10 s of silence, a page after 30 s without a pong.
+  WebConnections idle(limits);
+  const int quiet = idle.Open(0), page = idle.Open(0);
+  idle.Upgrade(page, 0);
+  EXPECT_TRUE(idle.Idle(10000).empty());
+  EXPECT_EQ(idle.Idle(10001), std::vector<int>{quiet});
+  idle.Received(quiet, 1, 10001);
+  idle.Heard(page, 20000);
+  EXPECT_TRUE(idle.Idle(20001).empty());
+  EXPECT_EQ(idle.Idle(50001), (std::vector<int>{quiet, page}));
+}
+
+TEST(WebHttp, HeadsOriginsAndCookies) {
+  const RequestHead ws = ParseRequestHead(
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nUPGRADE: WebSocket\r\nOrigin: "
+      "http://127.0.0.1:8080\r\n\r\n");
+  EXPECT_TRUE(ws.complete);
+  EXPECT_TRUE(IsPageUpgrade(ws));
+  EXPECT_EQ(ws.Header("origin"), "http://127.0.0.1:8080");
+  EXPECT_FALSE(ParseRequestHead("GET /ws HTTP/1.1\r\nUpgrade: websocket\r\n").complete);
+  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /wss HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
+  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("POST /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
+  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /ws HTTP/1.1\r\nHost: x\r\n\r\n")));
+
+  struct OriginCase {
+    const char* origin;
+    const char* host;
+    bool same;
+  };
+  for (const OriginCase& c : std::vector<OriginCase>{
+           {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
+           {"https://Panel.Example", "panel.example", true},
+           {"http://127.0.0.1:8081", "127.0.0.1:8080", false},
+           {"http://evil.example", "127.0.0.1:8080", false},
+           {"null", "127.0.0.1:8080", false},
+           {"", "127.0.0.1:8080", false},
+           {"http://", "", false},
+       }) {
+    EXPECT_EQ(SameOrigin(c.origin, c.host), c.same) << c.origin << " " << c.host;
+  }
+  EXPECT_EQ(CookieValue("a=1; orvandel_session=abc; b=2", "orvandel_session"), "abc");
+  EXPECT_EQ(CookieValue("xorvandel_session=abc", "orvandel_session"), "");
+}
+
+class WebAppTest : public ::testing::Test {
+ protected:
+  WebAppTest()
+      : gate_(UsersFile{AccessMode::kOn,
+                        {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}}),
+        app_(
+            &gate_,
+            [this](const ActionRequest& action, const Origin& origin) {
+              performed_.push_back(action);
+              origins_.push_back(origin);
+              return std::string(kResultDone);
+            },
+            [] { return std::string("{\"seq\":1}"); }, [] { return std::string("t0k3n"); }) {}
+
+  WebResponse Post(const std::string& path, const std::string& body = {},
+                   const std::string& cookie = {}, const std::string& peer = "192.0.2.7",
+                   const std::string& origin = "http://panel:8080") {
+    return app_.Handle(WebRequest{"POST", path, peer, "panel:8080", origin, cookie, body, false},
+                       {});
+  }
+  std::string State(const std::string& cookie) {
+    return app_
+        .Handle(WebRequest{"GET", "/api/state", "192.0.2.7", "panel:8080", "", cookie, "", false},
+                {})
+        .body;
+  }
+
+  AccessGate gate_;
+  WebApp app_;
+  std::vector<ActionRequest> performed_;
+  std::vector<Origin> origins_;
+};
+
+TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndPeer) {
+  EXPECT_EQ(State(""), "{\"seq\":1,\"access\":{\"keys\":[],\"levels\":true,\"silence\":false}}");
+  EXPECT_EQ(Post("/api/key/4").status, 403);
+  EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"9999"})").status, 403);
+  const WebResponse in = Post("/api/login", R"({"name":"alice","pin":"1234"})");
+  ASSERT_EQ(in.status, 200);
+  EXPECT_EQ(in.set_cookie, "orvandel_session=t0k3n; Path=/; HttpOnly; SameSite=Strict");
+  const std::string cookie = "orvandel_session=t0k3n";
+  EXPECT_NE(State(cookie).find("\"keys\":[1,2,3,4,5,6],\"level\":2,\"levels\":true,\"operator\":"
+                               "\"alice\",\"silence\":true"),
+            std::string::npos)
+      << State(cookie);
+
+  // Another site's page, the cookie at another address, an unknown path: nothing happens.
+  EXPECT_EQ(Post("/api/key/4", "", cookie, "192.0.2.7", "http://evil.example").status, 403);
+  EXPECT_EQ(Post("/api/key/4", "", cookie, "192.0.2.8").status, 403);
+  EXPECT_EQ(Post("/api/key/7", "", cookie).status, 404);
+  EXPECT_TRUE(performed_.empty());
+
+  EXPECT_EQ(Post("/api/key/4", "", cookie).status, 200);
+  EXPECT_EQ(Post("/api/silence", "", cookie).status, 200);
+  ASSERT_EQ(performed_.size(), 2U);
+  EXPECT_EQ(performed_[0].kind, ActionKind::kKey);
+  EXPECT_EQ(performed_[0].key, 4);
+  EXPECT_EQ(performed_[1].kind, ActionKind::kSilence);
+  EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
+
+  EXPECT_EQ(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0") != std::string::npos,
+            true);
+  EXPECT_EQ(gate_.Level(origins_[0]), AccessLevel::kLevel1);
+  EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
+}
+
+TEST(WebApp, WithoutAccessLevelsThePanelStaysReadOnly) {
+  AccessGate gate{UsersFile{}};
+  int performed = 0;
+  WebApp app(
+      &gate,
+      [&](const ActionRequest&, const Origin&) {
+        ++performed;
+        return std::string(kResultDone);
+      },
+      [] { return std::string("{}"); }, [] { return std::string("t"); });
+  const WebRequest login{
+      "POST", "/api/login", "127.0.0.1", "h", "http://h", "", R"({"name":"x","pin":"1"})", false};
+  EXPECT_EQ(app.Handle(login, {}).status, 403);
+  WebRequest key = login;
+  key.path = "/api/key/1";
+  key.cookie = "orvandel_session=t";
+  EXPECT_EQ(app.Handle(key, {}).status, 403);
+  EXPECT_EQ(performed, 0);
+}
+
+TEST(WebFeed, ChangesAreNumberedHeartbeatsEverySecondRecordsNewestFirstAndBounded) {
+  WebFeed feed;
+  PanelState state = EmptyPanelState();
+  EXPECT_EQ(feed.Tick(state), "");
+  state.lamps[6] = true;
+  const std::string change = feed.Tick(state);
+  EXPECT_EQ(
+      change.rfind("{\"seq\":1,\"state\":{\"lamps\":[false,false,false,false,false,false,true", 0),
+      0U)
+      << change;
+  for (int tick = 3; tick < WebFeed::kHeartbeatTicks; ++tick)
+    EXPECT_EQ(feed.Tick(state), "");
+  EXPECT_EQ(feed.Tick(state), "{\"seq\":1,\"type\":\"heartbeat\"}\n");
+
+  std::vector<JournalRow> rows;
+  for (int seq = 1; seq <= 150; ++seq) {
+    JournalRow row;
+    row.sequence = seq;
+    row.entry.kind = seq == 150 ? JournalKind::kProgram : JournalKind::kEvent;
+    row.entry.text = "event " + std::to_string(seq);
+    rows.push_back(row);
+  }
+  const std::string message = feed.Records(rows);
+  EXPECT_EQ(message.rfind("{\"type\":\"events\",\"events\":[{\"detail\":\"\",\"kind\":\"event\","
+                          "\"seq\":149,",
+                          0),
+            0U)
+      << message.substr(0, 200);
+  EXPECT_EQ(feed.Records(rows), "");  // already had
+  const std::string snapshot = feed.Snapshot();
+  EXPECT_NE(snapshot.find("\"events\":[{\"detail\":\"\",\"kind\":\"event\",\"seq\":149,"),
+            std::string::npos);
+  EXPECT_NE(snapshot.find("\"seq\":50,"), std::string::npos);  // the 100th newest shown
+  EXPECT_EQ(snapshot.find("\"seq\":49,"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHttpServer>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebSocketServer>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "journal/journal_query.h"
+#include "platform/notice.h"
+#include "web/web_app.h"
+#include "web/web_bounds.h"
+#include "web/web_feed.h"
+#include "web/web_settings.h"
+
+class QTcpSocket;
+class QWebSocket;
+
+namespace orv {
+
+// The web panel on Qt's event loop: Qt's HTTP server answers the page and the API, a WebSocket
+// server the live pages. Every connection is accepted here first and held to WebLimits before
+// either sees it: their number, the size of a request, the time it may stay silent.
+class QtWebServer : public QObject {
+ public:
+  struct Hooks {
+    std::function<PanelState()> state;  // the panel's state now
+    WebApp::PerformFn perform;
+    AccessGate* gate = nullptr;     // none: read-only
+    std::filesystem::path journal;  // the journal file; empty: no events
+  };
+
+  QtWebServer(WebPanelSettings settings, Hooks hooks, NoticeFn notice, WebLimits limits = {});
+  ~QtWebServer() override;
+  QtWebServer(const QtWebServer&) = delete;
+  QtWebServer& operator=(const QtWebServer&) = delete;
+
+  // Listens at the settings' address; false, with the reason in error, when it cannot (the
+  // address taken, the certificate or key unreadable).
+  bool Listen(std::string& error);
+  quint16 port() const;
+  // Every tick: the state's changes and heartbeat to every live page.
+  void Tick();
+  // The journal committed up to sequence: its new records to every live page.
+  void Committed(std::int64_t sequence);
+
+  const WebConnections& connections() const { return connections_; }
+
+ private:
+  class Listener;
+  friend class Listener;
+
+  void Accept(qintptr handle);
+  void Route(int id, QTcpSocket* socket);
+  void ServeHttp(int id, QTcpSocket* socket);
+  void Counted(int id, QTcpSocket* socket);
+  void Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& text);
+  void TakePage();
+  void Send(int id, const std::string& message);
+  void DropPage(int id);
+  void Sweep();
+  void ReadNewRecords();
+  std::int64_t Now() const { return clock_.elapsed(); }
+
+  WebPanelSettings settings_;
+  Hooks hooks_;
+  NoticeFn notice_;
+  WebConnections connections_;
+  WebFeed feed_;
+  WebApp app_;
+  QElapsedTimer clock_;
+  QSslConfiguration tls_;
+  QHttpServer http_;
+  Listener* listener_ = nullptr;  // owned by http_
+  QWebSocketServer pages_server_;
+  // Connections before and outside Qt's servers, by number.
+  std::map<int, QPointer<QTcpSocket>> sockets_;
+  // Connections handed to the WebSocket server, by peer, until their handshake ends.
+  std::map<std::pair<QString, quint16>, int> upgrading_;
+  struct Page {
+    QWebSocket* socket = nullptr;
+    std::int64_t queued = 0;  // bytes sent and not yet written
+  };
+  std::map<int, Page> pages_;
+  JournalReader reader_;
+  QTimer sweeper_;
+  int sweeps_ = 0;
+};
+
+}  // namespace orv

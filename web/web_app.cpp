@@ -1,0 +1,167 @@
+// The API's JSON is written and read by Qt Core's JSON classes, as the attach protocol's is.
+#include "web/web_app.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
+#include <cstdio>
+#include <random>
+
+#include "web/web_http.h"
+
+namespace orv {
+namespace {
+
+// The keys as the panel numbers them (1..6), each with the gate's name for it.
+constexpr std::array<Action, 6> kKeyActions = {Action::kEmg,        Action::kEmgAck,
+                                               Action::kEmgReset,   Action::kFaultAck,
+                                               Action::kFaultReset, Action::kEmgMessage};
+
+std::string Json(const QJsonObject& object) {
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+WebResponse Error(int status, const std::string& text) {
+  return WebResponse{status,
+                     "application/json",
+                     Json({{QStringLiteral("error"), QString::fromStdString(text)}}),
+                     {}};
+}
+
+}  // namespace
+
+WebApp::WebApp(AccessGate* gate, PerformFn perform, SnapshotFn snapshot, TokenFn token)
+    : gate_(gate),
+      perform_(std::move(perform)),
+      snapshot_(std::move(snapshot)),
+      token_(std::move(token)) {}
+
+std::string WebApp::Cookie(const std::string& token, bool tls, bool expire) const {
+  // Not readable by the page's script, never sent along from another site's page.
+  return std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly; SameSite=Strict" +
+         (tls ? "; Secure" : "") + (expire ? "; Max-Age=0" : "");
+}
+
+const Origin* WebApp::Session(const WebRequest& request) {
+  if (gate_ == nullptr) return nullptr;
+  const auto found = sessions_.find(CookieValue(request.cookie, kSessionCookie));
+  if (found == sessions_.end()) return nullptr;
+  // A cookie carried to another address is not that operator; a log-in the gate ended (idle, or
+  // replaced from the same address) is over here too.
+  if (found->second.detail != request.peer) return nullptr;
+  if (gate_->Level(found->second) == AccessLevel::kLevel1) {
+    sessions_.erase(found);
+    return nullptr;
+  }
+  return &found->second;
+}
+
+std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_point) {
+  const bool levels = gate_ != nullptr && gate_->mode() != AccessMode::kOff;
+  QJsonObject access{{QStringLiteral("levels"), levels}};
+  const Origin* origin = levels ? Session(request) : nullptr;
+  QJsonArray keys;
+  bool silence = false;
+  if (origin != nullptr) {
+    const AccessLevel level = gate_->Level(*origin);
+    access[QStringLiteral("operator")] = QString::fromStdString(gate_->OperatorName(*origin));
+    access[QStringLiteral("level")] = LevelNumber(level);
+    for (std::size_t k = 0; k < kKeyActions.size(); ++k) {
+      if (LevelNumber(RequiredLevel(kKeyActions[k])) <= LevelNumber(level))
+        keys.append(static_cast<int>(k + 1));
+    }
+    silence = LevelNumber(RequiredLevel(Action::kSilence)) <= LevelNumber(level);
+  }
+  access[QStringLiteral("keys")] = keys;
+  access[QStringLiteral("silence")] = silence;
+  return Json(access);
+}
+
+WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point now) {
+  if (request.path == "/api/state") {
+    if (request.method != "GET") return Error(405, "GET only");
+    std::string body = snapshot_();
+    body.pop_back();  // the closing brace: the access part goes inside
+    body += ",\"access\":" + AccessJson(request, now) + "}";
+    return WebResponse{200, "application/json", std::move(body), {}};
+  }
+  if (request.method != "POST") return Error(404, "not found");
+  // Only the panel's own page may act: a form or script of another site would carry the
+  // operator's cookie along, but not this host as its Origin.
+  if (!SameOrigin(request.origin, request.host))
+    return Error(403, "refused: not from this panel's page");
+  if (request.path == "/api/login") return LogIn(request, now);
+  if (request.path == "/api/logout") {
+    if (const Origin* origin = Session(request)) {
+      const Origin gone = *origin;
+      gate_->LogOut(gone, now);
+      std::erase_if(sessions_, [&gone](const auto& entry) { return entry.second == gone; });
+    }
+    WebResponse response{200, "application/json", "{}", Cookie("", request.tls, true)};
+    return response;
+  }
+  ActionRequest action;
+  if (request.path == "/api/silence") {
+    action.kind = ActionKind::kSilence;
+    action.name = "web";
+  } else if (request.path.size() == 10 && request.path.starts_with("/api/key/") &&
+             request.path[9] >= '1' && request.path[9] <= '6') {
+    action.kind = ActionKind::kKey;
+    action.key = request.path[9] - '0';
+  } else {
+    return Error(404, "not found");
+  }
+  return Act(request, action, now);
+}
+
+WebResponse WebApp::LogIn(const WebRequest& request, AccessClock::time_point now) {
+  if (gate_ == nullptr || gate_->mode() == AccessMode::kOff)
+    return Error(403, "refused: access levels are off, the web panel is read-only");
+  const QJsonObject body =
+      QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+  const std::string name = body[QStringLiteral("name")].toString().toStdString();
+  const std::string pin = body[QStringLiteral("pin")].toString().toStdString();
+  const Origin origin{OriginKind::kWeb, request.peer};
+  const LogInResult result = gate_->LogIn(origin, name, pin, now);
+  if (result.outcome == LogInOutcome::kWaiting) {
+    return Error(429, "refused: too many wrong PINs, try again in " +
+                          std::to_string(result.wait.count()) + " s");
+  }
+  if (result.outcome != LogInOutcome::kOk) return Error(403, "refused: wrong operator or PIN");
+  // One log-in per peer, as the gate holds it: an older cookie of that peer is void.
+  std::erase_if(sessions_, [&origin](const auto& entry) { return entry.second == origin; });
+  if (sessions_.size() >= kMostSessions) sessions_.erase(sessions_.begin());
+  const std::string token = token_();
+  sessions_[token] = origin;
+  return WebResponse{200, "application/json",
+                     Json({{QStringLiteral("operator"), QString::fromStdString(name)},
+                           {QStringLiteral("level"), LevelNumber(gate_->Level(origin))}}),
+                     Cookie(token, request.tls, false)};
+}
+
+WebResponse WebApp::Act(const WebRequest& request, const ActionRequest& action,
+                        AccessClock::time_point now) {
+  const Origin* origin = Session(request);
+  if (origin == nullptr) return Error(403, "refused: log in first");
+  gate_->Touch(*origin, now);
+  const std::string result = perform_(action, *origin);
+  const int status = result == kResultDone ? 200 : result.starts_with("refused") ? 403 : 409;
+  return WebResponse{status,
+                     "application/json",
+                     Json({{QStringLiteral("result"), QString::fromStdString(result)}}),
+                     {}};
+}
+
+std::string RandomSessionToken() {
+  std::random_device source("/dev/urandom");
+  std::string token;
+  char hex[9];
+  for (int i = 0; i < 8; ++i) {
+    std::snprintf(hex, sizeof hex, "%08x", static_cast<unsigned>(source()));
+    token += hex;
+  }
+  return token;
+}
+
+}  // namespace orv

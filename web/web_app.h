@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "access/access_gate.h"
+#include "attach/attach_protocol.h"
+
+namespace orv {
+
+// A request to the panel's API as Qt's server hands it over.
+struct WebRequest {
+  std::string method;  // "GET", "POST"
+  std::string path;
+  std::string peer;  // the peer's address, as the journal names it
+  std::string host;  // the Host header
+  std::string origin;
+  std::string cookie;  // the Cookie header
+  std::string body;
+  bool tls = false;
+};
+
+struct WebResponse {
+  int status = 200;
+  std::string content_type = "application/json";
+  std::string body;
+  std::string set_cookie;  // empty: none
+};
+
+inline constexpr const char* kSessionCookie = "orvandel_session";
+
+// The panel's API: the state for anyone, log in and the actions for an operator with a session
+// of this browser. Every action goes through the one gate and the one perform step of the
+// program, as from the web peer; without access levels the web panel stays read-only.
+class WebApp {
+ public:
+  using PerformFn = std::function<std::string(const ActionRequest&, const Origin&)>;
+  // The state as /api/state serves it, without the access part.
+  using SnapshotFn = std::function<std::string()>;
+  // Fresh session tokens (random, hex).
+  using TokenFn = std::function<std::string()>;
+  static constexpr std::size_t kMostSessions = 256;
+
+  WebApp(AccessGate* gate, PerformFn perform, SnapshotFn snapshot, TokenFn token);
+
+  WebResponse Handle(const WebRequest& request, AccessClock::time_point now);
+
+  // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,
+  // "keys":[..],"silence":..}.
+  std::string AccessJson(const WebRequest& request, AccessClock::time_point now);
+
+ private:
+  // The origin of a request whose cookie names a session of this peer that the gate still holds
+  // logged in; nothing otherwise.
+  const Origin* Session(const WebRequest& request);
+  WebResponse LogIn(const WebRequest& request, AccessClock::time_point now);
+  WebResponse Act(const WebRequest& request, const ActionRequest& action,
+                  AccessClock::time_point now);
+  std::string Cookie(const std::string& token, bool tls, bool expire) const;
+
+  AccessGate* gate_;
+  PerformFn perform_;
+  SnapshotFn snapshot_;
+  TokenFn token_;
+  std::map<std::string, Origin> sessions_;  // token -> the peer that logged in
+};
+
+// A random session token from the system's random source: 32 bytes as 64 hex digits.
+std::string RandomSessionToken();
+
+}  // namespace orv

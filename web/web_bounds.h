@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+namespace orv {
+
+// What one web panel holds at most, whatever its visitors do. Qt's HTTP server has no bounds of
+// its own, so every connection passes these before it reaches it.
+struct WebLimits {
+  std::size_t max_clients = 32;               // live pages (WebSocket clients)
+  std::size_t max_connections = 64;           // TCP connections of any kind, pages included
+  std::size_t max_request_bytes = 64 * 1024;  // one request, head and body
+  std::int64_t http_idle_ms = 10000;          // a connection that sends nothing, between requests
+  std::int64_t page_idle_ms = 30000;          // a live page that answers no ping
+  std::size_t max_queue_bytes = 1 << 20;      // unsent bytes to a page that stopped reading
+};
+
+// The open connections and what each has done, on the caller's clock in milliseconds. The Qt
+// server asks before it accepts, reads or upgrades, and closes what this says.
+class WebConnections {
+ public:
+  explicit WebConnections(WebLimits limits) : limits_(limits) {}
+
+  // A new connection: its number, or 0 when as many are open as the panel takes.
+  int Open(std::int64_t now_ms);
+  // The connection asks to become a live page: false when as many pages are live already.
+  bool Upgrade(int id, std::int64_t now_ms);
+  // Bytes read from the connection: false when its request has grown over the bound.
+  bool Received(int id, std::size_t bytes, std::int64_t now_ms);
+  // A response went out: the next request counts from zero.
+  void Responded(int id, std::int64_t now_ms);
+  // A live page answered (a pong or a message).
+  void Heard(int id, std::int64_t now_ms);
+  void Close(int id) { open_.erase(id); }
+  // The connections idle for longer than their kind may be.
+  std::vector<int> Idle(std::int64_t now_ms) const;
+
+  bool IsOpen(int id) const { return open_.count(id) != 0; }
+  std::size_t connections() const { return open_.size(); }
+  std::size_t pages() const;
+  const WebLimits& limits() const { return limits_; }
+
+ private:
+  struct Entry {
+    bool page = false;
+    std::size_t request_bytes = 0;
+    std::int64_t last_ms = 0;
+  };
+  WebLimits limits_;
+  std::map<int, Entry> open_;
+  int next_id_ = 1;
+};
+
+}  // namespace orv

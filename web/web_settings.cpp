@@ -1,0 +1,78 @@
+#include "web/web_settings.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <charconv>
+#include <iterator>
+
+#include "platform/host_port_url.h"
+
+namespace orv {
+namespace {
+
+constexpr const char* kSection = "WebPanel";
+
+// The address as the system reads it, and whether it stays on this machine.
+bool ReadAddress(const std::string& host, bool& loopback) {
+  unsigned char bytes[16] = {};
+  if (inet_pton(AF_INET, host.c_str(), bytes) == 1) {
+    loopback = bytes[0] == 127;
+    return true;
+  }
+  if (inet_pton(AF_INET6, host.c_str(), bytes) == 1) {
+    static const unsigned char kLoopback6[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    loopback = std::equal(std::begin(bytes), std::end(bytes), std::begin(kLoopback6));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice) {
+  WebPanelSettings settings;
+  settings.listen = site.Read(kSection, "Listen");
+  if (settings.listen.empty()) return settings;
+  const std::string where = "[WebPanel] Listen=" + settings.listen;
+  // The one reader of network addresses, with a scheme of its own for the form.
+  const HostPortUrl url = ParseHostPortUrl("listen://" + settings.listen);
+  if (url.problem != UrlProblem::kNone || !url.port || !ReadAddress(url.host, settings.loopback)) {
+    settings.refusal = where + " is not an address and port such as 127.0.0.1:8080 or [::1]:8080";
+    return settings;
+  }
+  settings.host = url.host;
+  settings.port = *url.port;
+  settings.cert_file = site.Read(kSection, "CertFile");
+  settings.key_file = site.Read(kSection, "KeyFile");
+  if (settings.cert_file.empty() != settings.key_file.empty()) {
+    settings.refusal = "[WebPanel] needs both CertFile= and KeyFile= for HTTPS, or neither";
+    return settings;
+  }
+  if (!settings.loopback && !settings.tls()) {
+    settings.refusal = where +
+                       " is reachable from the network, and without CertFile= and KeyFile= it "
+                       "would be plain HTTP: set both for HTTPS, or listen on 127.0.0.1 behind a "
+                       "reverse proxy";
+    return settings;
+  }
+  const std::string clients = site.Read(kSection, "MaxClients");
+  if (!clients.empty()) {
+    std::size_t value = 0;
+    const auto [end, error] =
+        std::from_chars(clients.data(), clients.data() + clients.size(), value);
+    if (error == std::errc() && end == clients.data() + clients.size() && value >= 1 &&
+        value <= kMostWebClients) {
+      settings.max_clients = value;
+    } else if (notice) {
+      notice(Notice{NoticeLevel::kWarning, "[WebPanel] MaxClients=" + clients +
+                                               " is not a number from 1 to " +
+                                               std::to_string(kMostWebClients) + ": " +
+                                               std::to_string(kDefaultWebClients) + " is used."});
+    }
+  }
+  settings.enabled = true;
+  return settings;
+}
+
+}  // namespace orv

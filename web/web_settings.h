@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "config/site_settings.h"
+#include "platform/notice.h"
+
+namespace orv {
+
+// The section [WebPanel] of the site-wide settings: where the program serves its web panel.
+struct WebPanelSettings {
+  bool enabled = false;  // Listen names an address and the settings were taken
+  std::string listen;    // as written, for the notices
+  std::string host;      // an IPv4 or IPv6 address (without brackets)
+  int port = 0;
+  bool loopback = false;
+  std::string cert_file;  // both set: HTTPS and WSS only
+  std::string key_file;
+  std::size_t max_clients = 32;
+  // Why the program must not start: a Listen it cannot take, a plain listener off loopback.
+  std::string refusal;
+
+  bool tls() const { return !cert_file.empty(); }
+};
+
+inline constexpr std::size_t kDefaultWebClients = 32;
+inline constexpr std::size_t kMostWebClients = 1024;
+
+// Listen= (empty: off; ADDRESS:PORT, an IPv6 address in brackets), CertFile=, KeyFile=,
+// MaxClients= (1 to 1024, else 32 with a notice). A Listen that is not understood, only one of
+// CertFile and KeyFile, or an address other than loopback without both give a refusal: a web
+// panel that would be served plainly across the network is not served at all.
+WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice);
+
+}  // namespace orv

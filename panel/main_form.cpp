@@ -179,10 +179,19 @@ void MainForm::WireEvents() {
   });
   TriggerNameText.Bind(&Control::Change,
                        [this](int r) { trigger_bank_.TriggerNameText_Change(r); });
-  TriggerNameText.Bind(&Control::Validate,
-                       [this](int r) { trigger_bank_.TriggerNameText_Validate(r); });
-  TriggerNameText.Bind(&Control::LostFocus,
-                       [this](int r) { trigger_bank_.TriggerNameText_LostFocus(r); });
+  // A typed name is checked again as it is taken: the log-in that opened the editor may have
+  // ended since.
+  const auto take_name = [this](int r) {
+    if (!trigger_bank_.NameEdited(r)) {
+      trigger_bank_.TriggerNameText_LostFocus(r);
+      return;
+    }
+    Guarded(
+        Action::kTriggerRenaming, [this, r] { trigger_bank_.TriggerNameText_Validate(r); },
+        [this, r] { trigger_bank_.DiscardName(r); });
+  };
+  TriggerNameText.Bind(&Control::Validate, take_name);
+  TriggerNameText.Bind(&Control::LostFocus, take_name);
 
   DisplayType_OptionButton.Bind(&Control::Click,
                                 [this](int i) { display_.DisplayType_OptionButton_Click(i); });

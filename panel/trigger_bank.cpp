@@ -132,6 +132,11 @@ void TriggerBank::CommitName(int row) {
   c_.TriggerNameText[row].SetVisible(false);
 }
 
+void TriggerBank::DiscardName(int row) {
+  TriggerNameEdited[static_cast<std::size_t>(row)] = false;
+  c_.TriggerNameText[row].SetVisible(false);
+}
+
 void TriggerBank::SaveTriggerName(int row) {
   config_.SaveName(TriggerBankPage, TriggerNumber(row));
 }

@@ -54,6 +54,10 @@ class TriggerBank {
   void TriggerNameText_Change(int row);
   void TriggerNameText_Validate(int row) { CommitName(row); }
   void TriggerNameText_LostFocus(int row) { CommitName(row); }
+  // Whether the row's name editor holds typed text not yet taken.
+  bool NameEdited(int row) const { return TriggerNameEdited[static_cast<std::size_t>(row)]; }
+  // Closes the row's name editor without taking what was typed.
+  void DiscardName(int row);
   void Transmission_CommandButton_Click() { TriggerUiEnabled = true; }
 
   std::int16_t page() const { return TriggerBankPage; }

@@ -207,5 +207,20 @@ TEST_F(PanelAccessTest, ARefusalAsksForALogInAndTheTickEndsAnIdleOne) {
   EXPECT_EQ(wanted, 1);
 }
 
+TEST_F(PanelAccessTest, ANameTypedAfterTheLogInEndedIsNotTaken) {
+  AccessGate gate(Staff());
+  MainForm& f = Connected(gate, 3);
+  const std::string before = f.TriggerLabel[2].caption();
+  f.TriggerLabel[2].PerformDblClick();
+  ASSERT_TRUE(f.TriggerNameText[2].visible());
+  gate.LogOut(MainForm::kWindowOrigin, access_now_);
+  f.TriggerNameText[2].SetText("Lobby");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[2].caption(), before);
+  EXPECT_FALSE(f.TriggerNameText[2].visible());
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, "Trigger renaming refused: level 3 needed");
+}
+
 }  // namespace
 }  // namespace orv

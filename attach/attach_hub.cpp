@@ -61,4 +61,20 @@ std::vector<int> AttachHub::Tick(const PanelState& state) {
   return dropped;
 }
 
+void AttachHub::Tell(const std::string& user, std::string_view result) {
+  // A window too far behind to take it is dropped by the tick, whose next message fails too.
+  const std::string message = ResultMessage(0, result);
+  for (auto& [id, client] : clients_)
+    if (client.user == user) Send(client, message);
+}
+
+Connection TellEndedLogIns(AccessGate& gate, AttachHub& hub) {
+  return gate.events.Connect([&hub](const AccessEvent& event) {
+    const bool ended =
+        event.kind == AccessEventKind::kLogOut || event.kind == AccessEventKind::kTimeout;
+    if (ended && event.origin.kind == OriginKind::kLocalSocket)
+      hub.Tell(event.origin.detail, kResultLoggedOut);
+  });
+}
+
 }  // namespace orv

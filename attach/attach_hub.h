@@ -8,8 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "access/access_gate.h"
 #include "attach/attach_protocol.h"
 #include "attach/panel_state.h"
+#include "platform/signal.h"
 
 namespace orv {
 
@@ -42,6 +44,9 @@ class AttachHub {
   // a heartbeat. The windows dropped for not reading are detached and returned.
   std::vector<int> Tick(const PanelState& state);
 
+  // An answer no window asked for (number 0), to every window of the user.
+  void Tell(const std::string& user, std::string_view result);
+
   std::size_t clients() const { return clients_.size(); }
   std::int64_t seq() const { return seq_; }
   const PanelState& state() const { return state_; }
@@ -64,5 +69,9 @@ class AttachHub {
   int ticks_to_heartbeat_ = kHeartbeatTicks;
   PanelState state_ = EmptyPanelState();
 };
+
+// Tells a Unix user's windows when their log-in at the service ends, logged out from one of them
+// or timed out, so that none goes on showing an operator the service no longer has.
+Connection TellEndedLogIns(AccessGate& gate, AttachHub& hub);
 
 }  // namespace orv

@@ -166,6 +166,19 @@ TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   EXPECT_EQ(ask(R"({"action":"log-out","id":3,"type":"action"})"), kResultLoggedOut);
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
   EXPECT_EQ(port_.writes().size(), 1U);
+
+  // A log-in that times out at the service is told to the user's windows unasked.
+  const Connection telling = TellEndedLogIns(gate, hub);
+  EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
+  access_now_ += AccessGate::kDefaultIdleTimeout;
+  form().TRTimer_Timer();
+  PanelState state = EmptyPanelState();
+  ServerMessage told;
+  std::string error;
+  ASSERT_TRUE(ParseServerMessage(written, state, told, error)) << error;
+  EXPECT_EQ(told.type, ServerMessageType::kResult);
+  EXPECT_EQ(told.id, 0);
+  EXPECT_EQ(told.text, kResultLoggedOut);
 }
 
 using AttachedWindowModel = test::FormTest;

@@ -21,6 +21,7 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
         // Each Unix user has its own log-in at the gate, as the socket tells who it is.
         return actions_.Perform(action, Origin{OriginKind::kLocalSocket, user});
       }) {
+  if (AccessGate* gate = form_.gate()) ended_log_ins_ = TellEndedLogIns(*gate, hub_);
   server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));
   QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_.nextPendingConnection())

@@ -51,6 +51,7 @@ class QtAttachServer : public QObject {
   QLocalServer server_;
   std::map<int, QLocalSocket*> sockets_;
   std::map<int, std::string> users_;
+  Connection ended_log_ins_;
 };
 
 }  // namespace orv

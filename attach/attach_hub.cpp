@@ -19,7 +19,7 @@ int AttachHub::Attach(std::string user, WriteFn write, QueuedFn queued) {
                        .emplace(id, Client{std::move(user), std::move(write), std::move(queued),
                                            LineReader(limits_.max_request_bytes)})
                        .first->second;
-  client.write(SnapshotMessage(seq_, state_));
+  client.write(SnapshotMessage(stream_.seq(), stream_.state()));
   return id;
 }
 
@@ -40,17 +40,21 @@ bool AttachHub::Received(int id, std::string_view bytes) {
   return true;
 }
 
-std::vector<int> AttachHub::Tick(const PanelState& state) {
+std::string StateStream::Tick(const PanelState& state) {
   std::string message;
   if (const unsigned changed = ChangedSections(state_, state)) {
     state_ = state;
     message = ChangeMessage(++seq_, state_, changed);
   }
-  // Every second whatever else went: a window that hears nothing for longer knows.
   if (--ticks_to_heartbeat_ <= 0) {
     message += HeartbeatMessage(seq_);
     ticks_to_heartbeat_ = kHeartbeatTicks;
   }
+  return message;
+}
+
+std::vector<int> AttachHub::Tick(const PanelState& state) {
+  const std::string message = stream_.Tick(state);
   std::vector<int> dropped;
   if (message.empty()) return dropped;
   for (auto& [id, client] : clients_) {

@@ -15,12 +15,31 @@
 
 namespace orv {
 
+// The panel's state as a stream of messages, the same for every kind of listener (attached
+// windows, web pages): a numbered change when something changed, and a heartbeat every second
+// whatever else went, so that a listener that hears nothing for longer knows.
+class StateStream {
+ public:
+  static constexpr int kHeartbeatTicks = 10;  // every second at the 100 ms tick
+
+  // Every tick, with the panel's state now: the bytes for every listener, or nothing.
+  std::string Tick(const PanelState& state);
+
+  std::int64_t seq() const { return seq_; }
+  const PanelState& state() const { return state_; }
+
+ private:
+  std::int64_t seq_ = 0;
+  int ticks_to_heartbeat_ = kHeartbeatTicks;
+  PanelState state_ = EmptyPanelState();
+};
+
 // The service's side of the attached windows, without sockets: who is attached, what each is
 // sent, and the bounds. A change is written once for all windows; a window whose unsent bytes
 // would pass the queue's bound has stopped reading and is dropped, so the tick never waits.
 class AttachHub {
  public:
-  static constexpr int kHeartbeatTicks = 10;  // every second at the 100 ms tick
+  static constexpr int kHeartbeatTicks = StateStream::kHeartbeatTicks;
 
   // Hands bytes to a window's socket, which sends them when it can.
   using WriteFn = std::function<void(const std::string& bytes)>;
@@ -48,8 +67,8 @@ class AttachHub {
   void Tell(const std::string& user, std::string_view result);
 
   std::size_t clients() const { return clients_.size(); }
-  std::int64_t seq() const { return seq_; }
-  const PanelState& state() const { return state_; }
+  std::int64_t seq() const { return stream_.seq(); }
+  const PanelState& state() const { return stream_.state(); }
 
  private:
   struct Client {
@@ -65,9 +84,7 @@ class AttachHub {
   PerformFn perform_;
   std::map<int, Client> clients_;
   int next_id_ = 1;
-  std::int64_t seq_ = 0;
-  int ticks_to_heartbeat_ = kHeartbeatTicks;
-  PanelState state_ = EmptyPanelState();
+  StateStream stream_;
 };
 
 // Tells a Unix user's windows when their log-in at the service ends, logged out from one of them

@@ -21,6 +21,7 @@
 #include "panel/main_form.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/pty_pair.h"
+#include "tests/support/resident_memory.h"
 #include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
@@ -318,15 +319,6 @@ class HostilePeer {
   std::thread thread_;
 };
 
-// This process's resident memory, in bytes.
-std::int64_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  std::int64_t pages = 0;
-  std::int64_t resident = 0;
-  statm >> pages >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
-
 // The one long test here (a minute, as the attack was seen): the whole window model on an
 // RFC 2217 port whose server floods it as above. Memory stays flat (under 5 MiB of growth after
 // the first seconds) and "No reply" comes within NoReplySeconds (5 s) + 0.2 s of the connect.
@@ -361,13 +353,13 @@ TEST(QtTcpSerialPortHostile, AMinuteOfFloodKeepsMemoryFlatAndNoReplyOnTime) {
 
   // The first seconds fill what is filled once (buffers, the journal's cache).
   ASSERT_FALSE(WaitFor([] { return false; }, milliseconds(3000)));
-  const std::int64_t baseline = ResidentBytes();
+  const std::int64_t baseline = test::ResidentBytes();
   std::int64_t growth = 0;
   const auto end = std::chrono::steady_clock::now() + kRun - std::chrono::seconds(3);
   // Stops at once when memory runs away, so that a failing run does not take the machine's.
   WaitFor(
       [&] {
-        growth = ResidentBytes() - baseline;
+        growth = test::ResidentBytes() - baseline;
         return growth > 8 * kMaxGrowth || std::chrono::steady_clock::now() >= end;
       },
       kRun);

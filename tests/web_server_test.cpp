@@ -16,19 +16,12 @@
 #include <memory>
 #include <vector>
 
+#include "tests/support/resident_memory.h"
 #include "tests/temp_folder.h"
 #include "web/qt/qt_web_server.h"
 
 namespace orv {
 namespace {
-
-std::int64_t ResidentBytes() {
-  std::ifstream statm("/proc/self/statm");
-  std::int64_t pages = 0;
-  std::int64_t resident = 0;
-  statm >> pages >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
 
 // Runs the event loop until pred holds, woken by each event rather than polling on a timer (a
 // thousand round trips polled every 10 ms would take most of a minute); false after ms.
@@ -153,12 +146,12 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   for (int i = 0; i < 100; ++i)
     visit(i);
   ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
-  const std::int64_t before = ResidentBytes();
+  const std::int64_t before = test::ResidentBytes();
   for (int i = 0; i < 1000; ++i)
     visit(i);
   ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
   QTest::qWait(200);  // what was left to delete later
-  const std::int64_t growth = ResidentBytes() - before;
+  const std::int64_t growth = test::ResidentBytes() - before;
 #if defined(ORV_SANITIZED)
   constexpr std::int64_t kMaxGrowth = 64 << 20;  // the sanitizer's quarantine keeps freed memory
 #else

@@ -26,20 +26,6 @@ std::string JournalRowJson(const JournalRow& row) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-std::string WebFeed::Tick(const PanelState& state) {
-  std::string message;
-  if (const unsigned changed = ChangedSections(state_, state)) {
-    state_ = state;
-    message = ChangeMessage(++seq_, state_, changed);
-  }
-  // Whatever else went: a page that hears nothing for 3 s knows its connection is gone.
-  if (--ticks_to_heartbeat_ <= 0) {
-    message += HeartbeatMessage(seq_);
-    ticks_to_heartbeat_ = kHeartbeatTicks;
-  }
-  return message;
-}
-
 std::string WebFeed::Records(const std::vector<JournalRow>& rows) {
   std::string list;
   for (const JournalRow& row : rows) {
@@ -62,8 +48,9 @@ std::string WebFeed::Snapshot() const {
   std::string captions;
   for (const char* caption : kFaultLampCaptions)
     captions += std::string(captions.empty() ? "\"" : ",\"") + caption + "\"";
-  return "{\"seq\":" + std::to_string(seq_) + ",\"state\":" + PanelStateJson(state_) +
-         ",\"lampCaptions\":[" + captions + "],\"events\":[" + events + "]}";
+  return "{\"seq\":" + std::to_string(stream_.seq()) +
+         ",\"state\":" + PanelStateJson(stream_.state()) + ",\"lampCaptions\":[" + captions +
+         "],\"events\":[" + events + "]}";
 }
 
 }  // namespace orv

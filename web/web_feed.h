@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "attach/attach_hub.h"
 #include "attach/panel_state.h"
 #include "journal/journal.h"
 
@@ -17,11 +18,10 @@ namespace orv {
 class WebFeed {
  public:
   static constexpr std::size_t kEvents = 100;
-  static constexpr int kHeartbeatTicks = 10;  // every second at the 100 ms tick
 
   // Every tick, with the panel's state now: the bytes for every live page (a change, each second
   // a heartbeat), or nothing.
-  std::string Tick(const PanelState& state);
+  std::string Tick(const PanelState& state) { return stream_.Tick(state); }
   // Records committed to the journal, oldest first: those a page shows are kept and returned as
   // one message for every live page (empty when none is shown).
   std::string Records(const std::vector<JournalRow>& rows);
@@ -33,13 +33,11 @@ class WebFeed {
   // The kinds a page shows: the controller's events, the link and the operators' actions.
   static bool Shown(JournalKind kind) { return kind != JournalKind::kProgram; }
 
-  std::int64_t seq() const { return seq_; }
+  std::int64_t seq() const { return stream_.seq(); }
   std::int64_t newest_record() const { return newest_record_; }
 
  private:
-  std::int64_t seq_ = 0;
-  int ticks_to_heartbeat_ = kHeartbeatTicks;
-  PanelState state_ = EmptyPanelState();
+  StateStream stream_;
   std::deque<std::string> events_;  // each record's JSON, newest first
   std::int64_t newest_record_ = 0;
 };

@@ -336,11 +336,7 @@ void QtWebServer::Sweep() {
 void QtWebServer::Tick() {
   const std::string message = feed_.Tick(hooks_.state());
   if (message.empty()) return;
-  std::vector<int> ids;
-  for (const auto& [id, page] : pages_)
-    ids.push_back(id);
-  for (const int id : ids)
-    Send(id, message);
+  Broadcast(message);
 }
 
 void QtWebServer::Committed(std::int64_t) {
@@ -360,6 +356,11 @@ void QtWebServer::ReadNewRecords() {
   }
   const std::string message = feed_.Records(rows);
   if (message.empty()) return;
+  Broadcast(message);
+}
+
+void QtWebServer::Broadcast(const std::string& message) {
+  // Send drops a page that stopped reading: go by a copy of who is live now.
   std::vector<int> ids;
   for (const auto& [id, page] : pages_)
     ids.push_back(id);

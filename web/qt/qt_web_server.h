@@ -65,6 +65,7 @@ class QtWebServer : public QObject {
   void Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& text);
   void TakePage();
   void Send(int id, const std::string& message);
+  void Broadcast(const std::string& message);
   void DropPage(int id);
   void Sweep();
   void ReadNewRecords();

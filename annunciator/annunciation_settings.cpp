@@ -1,18 +1,14 @@
 // The annunciator's settings from their text.
 #include "annunciator/annunciation_settings.h"
 
+#include "platform/leading_number.h"
+
 namespace orv {
 namespace {
 
 int ParseReminderHours(std::string_view text) {
-  // At most five digits: anything longer is out of range, and cannot overflow.
-  if (text.empty() || text.size() > 5) return kReminderHoursDefault;
-  int hours = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return kReminderHoursDefault;
-    hours = hours * 10 + (c - '0');
-  }
-  return hours <= kReminderHoursMax ? hours : kReminderHoursDefault;
+  return static_cast<int>(
+      WholeNumberIn(text, 0, kReminderHoursMax).value_or(kReminderHoursDefault));
 }
 
 }  // namespace

@@ -1,16 +1,11 @@
 #include "config/access_settings.h"
 
+#include "platform/leading_number.h"
+
 namespace orv {
 
 int ParseIdleMinutes(std::string_view text) {
-  // At most four digits: anything longer is out of range, and cannot overflow.
-  if (text.empty() || text.size() > 4) return kIdleMinutesDefault;
-  int minutes = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return kIdleMinutesDefault;
-    minutes = minutes * 10 + (c - '0');
-  }
-  return minutes >= 1 && minutes <= kIdleMinutesMax ? minutes : kIdleMinutesDefault;
+  return static_cast<int>(WholeNumberIn(text, 1, kIdleMinutesMax).value_or(kIdleMinutesDefault));
 }
 
 int AccessIdleMinutes(const SiteSettings& site) {

@@ -182,16 +182,9 @@ std::string Configuration::SerialDevice(int port_number) const {
 }
 
 int ParseNoReplySeconds(std::string_view text) {
-  // At most three digits: anything longer is out of range, and cannot overflow.
-  if (text.empty() || text.size() > 3) return kNoReplySecondsDefault;
-  int seconds = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return kNoReplySecondsDefault;
-    seconds = seconds * 10 + (c - '0');
-  }
-  if (seconds == 0) return 0;
-  if (seconds < kNoReplySecondsMin || seconds > kNoReplySecondsMax) return kNoReplySecondsDefault;
-  return seconds;
+  const std::optional<long> seconds = WholeNumberIn(text, 0, kNoReplySecondsMax);
+  if (!seconds || (*seconds != 0 && *seconds < kNoReplySecondsMin)) return kNoReplySecondsDefault;
+  return static_cast<int>(*seconds);
 }
 
 int Configuration::NoReplySeconds() const {

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 
 #include "platform/host_port_url.h"
+#include "platform/leading_number.h"
 #include "platform/safe_file.h"
 #include "platform/text_encoding.h"
 #include "platform/users.h"
@@ -163,12 +163,9 @@ MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
 
   const std::string keep_alive = site.Read(kSection, "KeepAlive");
   if (!keep_alive.empty()) {
-    int value = 0;
-    const auto [end, error] =
-        std::from_chars(keep_alive.data(), keep_alive.data() + keep_alive.size(), value);
-    if (error == std::errc() && end == keep_alive.data() + keep_alive.size() &&
-        value >= kMinKeepAliveS && value <= kMaxKeepAliveS) {
-      settings.keep_alive_s = value;
+    if (const std::optional<long> value =
+            WholeNumberIn(keep_alive, kMinKeepAliveS, kMaxKeepAliveS)) {
+      settings.keep_alive_s = static_cast<int>(*value);
     } else {
       say(NoticeLevel::kWarning,
           "[MQTT] KeepAlive=" + keep_alive + " is not a number of seconds from " +

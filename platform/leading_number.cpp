@@ -1,6 +1,7 @@
 #include "platform/leading_number.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace orv {
 
@@ -25,6 +26,15 @@ long LeadingNumber(std::string_view text) {
     if (first > 5 || (first == 5 && (rest_nonzero || whole % 2 == 1))) ++whole;
   }
   return negative ? -whole : whole;
+}
+
+std::optional<long> WholeNumberIn(std::string_view text, long min, long max) {
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (value < min || value > max) return std::nullopt;
+  return value;
 }
 
 }  // namespace orv

@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <charconv>
 #include <iterator>
 
 #include "platform/host_port_url.h"
+#include "platform/leading_number.h"
 
 namespace orv {
 namespace {
@@ -58,12 +58,9 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
   }
   const std::string clients = site.Read(kSection, "MaxClients");
   if (!clients.empty()) {
-    std::size_t value = 0;
-    const auto [end, error] =
-        std::from_chars(clients.data(), clients.data() + clients.size(), value);
-    if (error == std::errc() && end == clients.data() + clients.size() && value >= 1 &&
-        value <= kMostWebClients) {
-      settings.max_clients = value;
+    if (const std::optional<long> value =
+            WholeNumberIn(clients, 1, static_cast<long>(kMostWebClients))) {
+      settings.max_clients = static_cast<std::size_t>(*value);
     } else if (notice) {
       notice(Notice{NoticeLevel::kWarning, "[WebPanel] MaxClients=" + clients +
                                                " is not a number from 1 to " +

@@ -92,6 +92,18 @@ std::string OriginText(const Origin& origin) {
   return "unknown origin";
 }
 
+std::string OriginLogin(const Origin& origin) {
+  switch (origin.kind) {
+    case OriginKind::kLocalSocket:
+      return origin.detail;
+    case OriginKind::kWeb:
+      return OriginText(origin);
+    case OriginKind::kWindow:
+      break;
+  }
+  return {};
+}
+
 std::string ActorText(const Decision& decision) {
   if (!decision.level) return {};
   const std::string level = "level " + std::to_string(LevelNumber(*decision.level));

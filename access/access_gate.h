@@ -75,6 +75,9 @@ struct Origin {
 };
 // "window", "web 192.0.2.7", "local user alice".
 std::string OriginText(const Origin& origin);
+// The login a journal record made from the origin carries: a local socket's Unix user, a web
+// panel's peer ("web 192.0.2.7"); empty for the window, whose records carry the desktop's.
+std::string OriginLogin(const Origin& origin);
 
 using AccessClock = std::chrono::steady_clock;
 

@@ -83,10 +83,7 @@ std::optional<Action> GatedAction(const ActionRequest& action) {
 }
 
 std::string PanelActions::Perform(const ActionRequest& action, const Origin& origin) {
-  // The record's login says who or where: a local socket's Unix user, a web panel's peer.
-  form_.recorder().set_acting_login(origin.kind == OriginKind::kLocalSocket ? origin.detail
-                                    : origin.kind == OriginKind::kWeb       ? OriginText(origin)
-                                                                            : std::string());
+  form_.recorder().set_acting_login(OriginLogin(origin));
   std::string result = Gated(action, origin);
   form_.recorder().set_acting_login({});
   return result;

@@ -13,9 +13,13 @@ void MainForm::WireAccess() {
   // Every log in, log out, timeout and refusal, of every origin, in this program's journal. An
   // allowed action is not recorded twice: its own record carries who did it.
   connections_.push_back(env_.gate->events.Connect([this](const AccessEvent& event) {
-    if (event.kind != AccessEventKind::kAction) {
-      Record(JournalKind::kOperator, AccessEventText(event));
-    }
+    if (event.kind == AccessEventKind::kAction) return;
+    // Like the records of the origin's actions: its Unix user or web peer in the login column.
+    std::string previous = recorder_.acting_login();
+    if (std::string login = OriginLogin(event.origin); !login.empty())
+      recorder_.set_acting_login(std::move(login));
+    Record(JournalKind::kOperator, AccessEventText(event));
+    recorder_.set_acting_login(std::move(previous));
   }));
 }
 

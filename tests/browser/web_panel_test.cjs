@@ -139,7 +139,7 @@ async function main() {
     const journal = execFileSync("sqlite3", ["-readonly", path.join(folder, "DATA", "Journal.sqlite"),
       "SELECT login || '|' || text || '|' || detail FROM journal WHERE kind = 'operator' ORDER BY seq"]).toString();
     check(/^web 127\.0\.0\.1\|Key Fault ACK\|operator alice, level 2$/m.test(journal), "the journal has alice's Fault ACK from web 127.0.0.1");
-    check(/\|Log in: alice, level 2, web 127\.0\.0\.1\|/.test(journal), "the journal has alice's web log in");
+    check(/^web 127\.0\.0\.1\|Log in: alice, level 2, web 127\.0\.0\.1\|/m.test(journal), "the journal has alice's web log in");
 
     // The simulator silenced: the link state says so within NoReplySeconds + 1 s.
     const silenced = Date.now();

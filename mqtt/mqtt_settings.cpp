@@ -9,6 +9,7 @@
 #include "platform/leading_number.h"
 #include "platform/safe_file.h"
 #include "platform/text_encoding.h"
+#include "platform/trusted_file.h"
 #include "platform/users.h"
 
 namespace orv {
@@ -73,50 +74,16 @@ bool CheckBaseTopic(std::string_view topic, std::string& why) {
 }
 
 std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, std::string& why) {
-  std::error_code error;
-  struct stat info {};
-  FileDescriptor fd = OpenSharedFile(file, O_RDONLY, 0, error, &info);
-  if (!fd.valid()) {
-    why = IsRefusal(error) ? error.message() : "cannot be read (" + error.message() + ")";
-    return std::nullopt;
-  }
-  // A secret is taken only from a file that root or this program's own user made: any other
-  // user's file (a key of theirs, or one they planted) would send their bytes to the broker.
-  const auto owner = static_cast<std::uint32_t>(info.st_uid);
-  if (owner != 0 && owner != EffectiveUserId()) {
-    why = "belongs to user " + UserName(owner) + ", neither root nor the user running the program";
-    return std::nullopt;
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    why = "can be changed by other users (chmod go-w)";
-    return std::nullopt;
-  }
-  if ((info.st_mode & S_IROTH) != 0) {
-    why = "can be read by every user (chmod o-r, or 640 with the group that runs the program)";
-    return std::nullopt;
-  }
-  std::string password;
-  char buffer[512];
-  for (;;) {
-    const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      why = "cannot be read";
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    password.append(buffer, static_cast<std::size_t>(n));
-    if (password.size() > kLongestPassword) {
-      why = "is longer than a password can be";
-      return std::nullopt;
-    }
-  }
+  std::optional<std::string> read =
+      ReadTrustedFile(file, FileSecrecy::kSecret, kLongestPassword, why);
+  if (!read) return std::nullopt;
+  std::string& password = *read;
   if (password.ends_with("\r\n")) {
     password.resize(password.size() - 2);
   } else if (password.ends_with('\n')) {
     password.pop_back();
   }
-  return password;
+  return read;
 }
 
 MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,

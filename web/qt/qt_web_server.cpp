@@ -11,6 +11,7 @@
 #include <QWebSocket>
 #include <algorithm>
 
+#include "platform/trusted_file.h"
 #include "web/web_http.h"
 
 namespace orv {
@@ -19,6 +20,8 @@ namespace {
 // A head larger than this is not a browser's.
 constexpr qint64 kMostHeadBytes = 16 * 1024;
 constexpr int kPingSweeps = 5;  // a ping to every live page every 5 s
+// A certificate chain or a key in PEM is a few KiB; this is far beyond any.
+constexpr std::size_t kMostPemBytes = 1 << 20;
 
 std::string Header(const QHttpServerRequest& request, const char* name) {
   for (const auto& [key, value] : request.headers()) {
@@ -88,11 +91,26 @@ quint16 QtWebServer::port() const {
 
 bool QtWebServer::Listen(std::string& error) {
   if (settings_.tls()) {
-    const QByteArray cert = ReadResource(QString::fromStdString(settings_.cert_file));
-    const QByteArray key = ReadResource(QString::fromStdString(settings_.key_file));
-    const QList<QSslCertificate> chain = QSslCertificate::fromData(cert, QSsl::Pem);
-    QSslKey private_key(key, QSsl::Rsa, QSsl::Pem);
-    if (private_key.isNull()) private_key = QSslKey(key, QSsl::Ec, QSsl::Pem);
+    // The files are the site's, read as any file the settings name: never through a link, never
+    // waiting on a pipe, and the key only where no one else may read it.
+    std::string why;
+    const std::optional<std::string> cert =
+        ReadTrustedFile(settings_.cert_file, FileSecrecy::kPublic, kMostPemBytes, why);
+    if (!cert) {
+      error = "[WebPanel] CertFile=" + settings_.cert_file + " " + why;
+      return false;
+    }
+    const std::optional<std::string> key =
+        ReadTrustedFile(settings_.key_file, FileSecrecy::kSecret, kMostPemBytes, why);
+    if (!key) {
+      error = "[WebPanel] KeyFile=" + settings_.key_file + " " + why;
+      return false;
+    }
+    const QList<QSslCertificate> chain =
+        QSslCertificate::fromData(QByteArray::fromStdString(*cert), QSsl::Pem);
+    QSslKey private_key(QByteArray::fromStdString(*key), QSsl::Rsa, QSsl::Pem);
+    if (private_key.isNull())
+      private_key = QSslKey(QByteArray::fromStdString(*key), QSsl::Ec, QSsl::Pem);
     if (chain.isEmpty() || private_key.isNull()) {
       error = "[WebPanel] CertFile=" + settings_.cert_file + " and KeyFile=" + settings_.key_file +
               " are not a PEM certificate and its key";

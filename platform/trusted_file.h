@@ -1,0 +1,23 @@
+#pragma once
+
+// Files named by the site settings whose bytes decide something: a broker's password, the web
+// panel's certificate and key. Only root or the user running the program may have made them.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace orv {
+
+enum class FileSecrecy { kPublic, kSecret };
+
+// The whole file, opened as a shared file is (no link followed, never blocking, a regular file
+// with one name), when root or this program's own user owns it and nobody else may change it;
+// a secret also when nobody else may read it (0600, or 0640 with the group that runs the
+// program). At most max_bytes. None otherwise, with the reason in why ("can be changed by other
+// users (chmod go-w)").
+std::optional<std::string> ReadTrustedFile(const std::filesystem::path& file, FileSecrecy secrecy,
+                                           std::size_t max_bytes, std::string& why);
+
+}  // namespace orv

@@ -42,20 +42,7 @@ PanelState ReadPanelState(MainForm& form) {
 std::optional<Action> GatedAction(const ActionRequest& action) {
   switch (action.kind) {
     case ActionKind::kKey:
-      switch (action.key) {
-        case OperatorCommands::kEmg:
-          return Action::kEmg;
-        case OperatorCommands::kEmgAck:
-          return Action::kEmgAck;
-        case OperatorCommands::kEmgReset:
-          return Action::kEmgReset;
-        case OperatorCommands::kFaultAck:
-          return Action::kFaultAck;
-        case OperatorCommands::kFaultReset:
-          return Action::kFaultReset;
-        default:
-          return Action::kEmgMessage;
-      }
+      return PanelKeyAction(static_cast<std::uint8_t>(action.key));
     case ActionKind::kImpedanceCheck:
       return Action::kImpedanceCheck;
     case ActionKind::kTrigger:

@@ -112,20 +112,16 @@ void MainForm::WireEvents() {
         Action::kPortAndBaudRate, [this] { ComPort_CB_Click(); },
         [this] { ComPort_CB.SetListIndex(config_.SerialComPort - 1); });
   };
-  struct Key {
-    PushButton* button;
-    std::uint8_t code;
-    Action action;
-  };
-  const Key keys[] = {{&EMG_CB, OperatorCommands::kEmg, Action::kEmg},
-                      {&EMGAck_CB, OperatorCommands::kEmgAck, Action::kEmgAck},
-                      {&EMGReset_CB, OperatorCommands::kEmgReset, Action::kEmgReset},
-                      {&FaultAck_CB, OperatorCommands::kFaultAck, Action::kFaultAck},
-                      {&FaultReset_CB, OperatorCommands::kFaultReset, Action::kFaultReset},
-                      {&EMGMessage_CB, OperatorCommands::kEmgMessage, Action::kEmgMessage}};
-  for (const Key& key : keys) {
-    key.button->Click = [this, key_code = key.code, action = key.action] {
-      Guarded(action, [this, key_code] { commands_.SendPanelKey(key_code); });
+  const std::pair<PushButton*, std::uint8_t> keys[] = {
+      {&EMG_CB, OperatorCommands::kEmg},
+      {&EMGAck_CB, OperatorCommands::kEmgAck},
+      {&EMGReset_CB, OperatorCommands::kEmgReset},
+      {&FaultAck_CB, OperatorCommands::kFaultAck},
+      {&FaultReset_CB, OperatorCommands::kFaultReset},
+      {&EMGMessage_CB, OperatorCommands::kEmgMessage}};
+  for (const auto& [button, code] : keys) {
+    button->Click = [this, key_code = code] {
+      Guarded(PanelKeyAction(key_code), [this, key_code] { commands_.SendPanelKey(key_code); });
     };
   }
   IMPC_CB.Click = [this] {

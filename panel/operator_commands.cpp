@@ -14,6 +14,23 @@ std::uint8_t SupervisionTimeByte(const std::string& text) {
   return static_cast<std::uint8_t>(std::clamp(number, 0L, 255L));
 }
 
+Action PanelKeyAction(std::uint8_t key_code) {
+  switch (key_code) {
+    case OperatorCommands::kEmg:
+      return Action::kEmg;
+    case OperatorCommands::kEmgAck:
+      return Action::kEmgAck;
+    case OperatorCommands::kEmgReset:
+      return Action::kEmgReset;
+    case OperatorCommands::kFaultAck:
+      return Action::kFaultAck;
+    case OperatorCommands::kFaultReset:
+      return Action::kFaultReset;
+    default:
+      return Action::kEmgMessage;
+  }
+}
+
 std::string PanelKeyName(std::uint8_t key_code) {
   switch (key_code) {
     case OperatorCommands::kEmg:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "access/access_gate.h"
 #include "link/link.h"
 #include "platform/controls.h"
 #include "platform/signal.h"
@@ -57,5 +58,9 @@ class OperatorCommands {
   bool SupervisionEnabled = false;
   Signal<const std::string&> sent_;
 };
+
+// The access gate's name for an operator key; every code but the first five is EMG Message's,
+// whose level it shares.
+Action PanelKeyAction(std::uint8_t key_code);
 
 }  // namespace orv

@@ -4,19 +4,17 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <array>
 #include <cstdio>
 #include <random>
 
+#include "panel/operator_commands.h"
 #include "web/web_http.h"
 
 namespace orv {
 namespace {
 
-// The keys as the panel numbers them (1..6), each with the gate's name for it.
-constexpr std::array<Action, 6> kKeyActions = {Action::kEmg,        Action::kEmgAck,
-                                               Action::kEmgReset,   Action::kFaultAck,
-                                               Action::kFaultReset, Action::kEmgMessage};
+// The keys as the panel numbers them.
+constexpr int kKeys = 6;
 
 std::string Json(const QJsonObject& object) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
@@ -67,9 +65,10 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
     const AccessLevel level = gate_->Level(*origin);
     access[QStringLiteral("operator")] = QString::fromStdString(gate_->OperatorName(*origin));
     access[QStringLiteral("level")] = LevelNumber(level);
-    for (std::size_t k = 0; k < kKeyActions.size(); ++k) {
-      if (LevelNumber(RequiredLevel(kKeyActions[k])) <= LevelNumber(level))
-        keys.append(static_cast<int>(k + 1));
+    for (int key = 1; key <= kKeys; ++key) {
+      if (LevelNumber(RequiredLevel(PanelKeyAction(static_cast<std::uint8_t>(key)))) <=
+          LevelNumber(level))
+        keys.append(key);
     }
     silence = LevelNumber(RequiredLevel(Action::kSilence)) <= LevelNumber(level);
   }

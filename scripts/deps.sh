@@ -17,7 +17,7 @@ ensure_packages() {
 
 # What building the program needs.
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev
-  qt6-httpserver-dev qt6-websockets-dev libgl-dev
+  qt6-httpserver-dev qt6-websockets-dev qt6-multimedia-dev libgl-dev
   libsqlite3-dev libsystemd-dev libmosquitto-dev libasound2-dev libcrypt-dev
   fonts-liberation2)
 

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang \
   libclang-rt-14-dev dpkg-dev desktop-file-utils man-db xvfb xdotool libxcb1-dev systemd ser2net \
-  mosquitto sqlite3 dbus-daemon chromium openssl
+  mosquitto sqlite3 dbus-daemon chromium openssl pulseaudio pulseaudio-utils
 ensure_node_and_npm
 export QT_QPA_PLATFORM=offscreen
 jobs="$(nproc)"

@@ -109,37 +109,26 @@ TEST_F(MqttSettingsFiles, PasswordFileOnlyWhenOthersCannotReadItOneLineBreakStri
   EXPECT_EQ(ReadPasswordFile(File("p4", " sp ", 0440), why), " sp ");
   EXPECT_EQ(ReadPasswordFile(File("p5", "", 0600), why), "");
 
-  struct Refused {
-    const char* name;
-    mode_t mode;
-    const char* why;
-  };
-  const Refused refused[] = {
-      {"world", 0604, "every user"},
-      {"group-writable", 0660, "changed by other users"},
-      {"world-writable", 0602, "changed by other users"},
-  };
-  for (const Refused& r : refused) {
-    why.clear();
-    EXPECT_FALSE(ReadPasswordFile(File(r.name, "x\n", r.mode), why)) << r.name;
-    EXPECT_NE(why.find(r.why), std::string::npos) << why;
-  }
-  why.clear();
+  // Refused, and why.
   const fs::path target = File("target", "x\n", 0600);
   fs::create_symlink(target, folder_.path() / "link");
-  EXPECT_FALSE(ReadPasswordFile(folder_.path() / "link", why));
-  EXPECT_NE(why.find("symbolic link"), std::string::npos) << why;
-  why.clear();
   fs::create_hard_link(target, folder_.path() / "second-name");
-  EXPECT_FALSE(ReadPasswordFile(target, why));
-  EXPECT_FALSE(why.empty());
-  why.clear();
-  EXPECT_FALSE(ReadPasswordFile(folder_.path(), why));
-  EXPECT_FALSE(why.empty());
-  why.clear();
-  EXPECT_FALSE(ReadPasswordFile(folder_.path() / "missing", why));
-  EXPECT_FALSE(why.empty());
-  EXPECT_FALSE(ReadPasswordFile(File("long", std::string(5000, 'p'), 0600), why));
+  const std::pair<fs::path, const char*> refused[] = {
+      {File("world", "x\n", 0604), "every user"},
+      {File("group-writable", "x\n", 0660), "changed by other users"},
+      {File("world-writable", "x\n", 0602), "changed by other users"},
+      {folder_.path() / "link", "symbolic link"},
+      {target, ""},  // it has a second name
+      {folder_.path(), ""},
+      {folder_.path() / "missing", ""},
+      {File("long", std::string(5000, 'p'), 0600), ""},
+  };
+  for (const auto& [file, reason] : refused) {
+    why.clear();
+    EXPECT_FALSE(ReadPasswordFile(file, why)) << file;
+    EXPECT_FALSE(why.empty()) << file;
+    EXPECT_NE(why.find(reason), std::string::npos) << file << ": " << why;
+  }
 }
 
 // A secret of another user (their key, or a file they made) is never sent, however closed it is.

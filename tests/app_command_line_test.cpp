@@ -36,8 +36,6 @@ TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
       {"--bogus", 2, "orvandel: unknown option \"--bogus\" (see --help)\n"},
       {"--version", 0, "orvandel 2.16.8\n"},
       {"-v", 0, "orvandel 2.16.8\n"},
-      {"--port COM3", 2,
-       "orvandel: --port is for --headless; the window chooses its port in the window\n"},
       {"", 2, "orvandel: no display: run `orvandel --headless` to run without a window\n"},
   };
   for (const auto& c : cases) {

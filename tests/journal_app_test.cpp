@@ -43,13 +43,18 @@ TEST(FrameHexTest, IsTheFrameAsItCameOnTheLine) {
   EXPECT_EQ(FrameHex(ReceivedFrame{0xA0, 4, fault}).substr(0, 14), "0204A02101FF7E");
 }
 
-// One scripted session: every kind of record, in the order it happened, with its fields.
+// One scripted session: every kind of record, in the order it happened, with its fields; an
+// event's record carries its detail with the names the site gave in MainForm.INI, its text stays
+// the events log's line.
 TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  test::WriteBytes(IniPath(), "[ETrgName]\r\nETRG 13=Lobby\r\n[BTrgName]\r\nBTRG 13=Stairs\r\n");
   MainForm& f = Load();
   f.Timer_CB.SetText("30");
   f.ConnectCB.PerformClick();
   Ticks(1);
   port_.Deliver(test::Hex("02 03 A0 12 00 00 47 03"));  // EMG Ack, the example frame
+  port_.Deliver(test::Hex("02 03 A0 32 00 41 CB 03"));  // EMG and business trigger 13 on
   Ticks(1);
   f.EMGAck_CB.PerformClick();
   f.TriggerLabel[1].PerformDblClick();
@@ -66,7 +71,8 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   for (const JournalRow& row : Rows()) {
     const JournalEntry& e = row.entry;
     seen.push_back(std::string(JournalKindName(e.kind)) + " " + e.text +
-                   (e.raw_hex.empty() ? "" : " [" + e.raw_hex + "]"));
+                   (e.raw_hex.empty() ? "" : " [" + e.raw_hex + "]") +
+                   (e.detail.empty() ? "" : " {" + e.detail + "}"));
     EXPECT_EQ(e.login + " " + e.host, "op1 panel-pc");
     EXPECT_EQ(e.time, (JournalTime{utc_ms_, 3600}));
   }
@@ -74,28 +80,14 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
             (std::vector<std::string>{
                 "program Program started: " + caption + ", user op1",
                 "link Connected: COM1 (fake1) 9600,N,8,1", "operator Supervision time 30",
-                "operator Supervision off", "event 12/04 05:21 Event = EMG Ack [0203A01200004703]",
+                "operator Supervision off",
+                "event 12/04 05:21 Event = EMG Ack [0203A01200004703] {Emergency acknowledged}",
+                "event 12/04 05:21 Event = TRG R2 000001000001 [0203A0320041CB03] {EMG 13 Lobby, "
+                "BUS 13 Stairs}",
                 "operator Key EMG ACK",
                 "operator Renamed EMG Trigger 2: \"EMG Trigger 2\" to \"Hall, \"North\"\"",
                 "operator EMG Trigger 2 on", "link Disconnected: COM1 (fake1) 9600,N,8,1",
                 "program Program stopped: " + caption + ", user op1"}));
-  EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
-}
-
-// An event's record carries its detail with the names the site gave in MainForm.INI, as they are
-// when the report comes; its text stays the events log's line.
-TEST_F(JournalAppTest, AnEventRecordCarriesItsDetailWithTheSitesNames) {
-  std::filesystem::create_directories(program_folder_ / "SYSINI");
-  test::WriteBytes(IniPath(), "[ETrgName]\r\nETRG 13=Lobby\r\n[BTrgName]\r\nBTRG 13=Stairs\r\n");
-  MainForm& f = Load();
-  f.ConnectCB.PerformClick();
-  const std::uint8_t report[] = {0x32, 0x00, 0x41};
-  port_.Deliver(EncodeFrame(cmd::kReport, report));
-  Ticks(1);
-  const std::vector<JournalRow> rows = Rows();
-  ASSERT_FALSE(rows.empty());
-  EXPECT_EQ(rows.back().entry.text, "12/04 05:21 Event = TRG R2 000001000001");
-  EXPECT_EQ(rows.back().entry.detail, "EMG 13 Lobby, BUS 13 Stairs");
   EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
 }
 

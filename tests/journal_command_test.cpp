@@ -119,17 +119,6 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
   EXPECT_EQ(run.err, "orvandel: --kind: \"alarm\" is not event, operator, link or program\n");
 }
 
-TEST_F(JournalCommandTest, ExportTakesWhatTheFiltersTakeOldestFirst) {
-  EXPECT_EQ(Sequences(Command({"--journal-export", "--kind", "operator"}).out),
-            (std::vector<int>{2, 6, 10, 14, 18, 22, 26, 30}));
-  EXPECT_EQ(Sequences(Command({"--journal-export", "--from", "2026-12-08"}).out),
-            (std::vector<int>{25, 26, 27, 28, 29, 30}));
-  EXPECT_EQ(
-      Sequences(Command({"--journal-export", "--from", "2026-12-08", "--to", "2026-12-07"}).out),
-      std::vector<int>{});
-  EXPECT_EQ(Sequences(Command({"--journal-export"}).out).size(), 30u);
-}
-
 // Verify against no anchor, an anchor that holds, and one that shows the end deleted.
 TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
   std::vector<JournalRow> rows;

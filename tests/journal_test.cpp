@@ -118,19 +118,6 @@ TEST_F(JournalTest, EveryFieldComesBackAsWrittenInOrderAcrossReopening) {
   EXPECT_TRUE(notices_.empty());
 }
 
-// (The names are the CSV's test.)
-TEST_F(JournalTest, KindNamesParseBack) {
-  for (const JournalKind kind :
-       {JournalKind::kEvent, JournalKind::kOperator, JournalKind::kLink, JournalKind::kProgram}) {
-    JournalKind parsed = kind == JournalKind::kEvent ? JournalKind::kLink : JournalKind::kEvent;
-    EXPECT_TRUE(ParseJournalKind(JournalKindName(kind), parsed));
-    EXPECT_EQ(parsed, kind);
-  }
-  JournalKind parsed = JournalKind::kEvent;
-  EXPECT_FALSE(ParseJournalKind("Event", parsed));
-  EXPECT_FALSE(ParseJournalKind("", parsed));
-}
-
 // Each change made behind the journal's back, and the record the walk must name for it.
 TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
   const struct {
@@ -196,56 +183,12 @@ TEST_F(JournalTest, VerifySaysWhyAFileCannotBeRead) {
   EXPECT_FALSE(check.error.empty());
 }
 
-// Another connection holds the write lock (another copy of the program, the sqlite3 shell): the
-// records wait, the operator is told once, and they are written once the lock is gone.
-TEST_F(JournalTest, ALockedDatabaseKeepsRecordsWaitingUntilItIsFree) {
-  auto journal = MakeJournal();
-  journal->Append(Entry(0));
-  ASSERT_TRUE(journal->Commit());
-
-  sqlite::Database other;
-  ASSERT_TRUE(HoldWriteLock(other));
-  for (int i = 1; i < 4; ++i) {
-    journal->Append(Entry(i));
-    EXPECT_FALSE(journal->Commit());
-    EXPECT_TRUE(journal->failing());
-  }
-  EXPECT_EQ(journal->waiting(), 3U);
-  ASSERT_EQ(notices_.size(), 1U);
-  EXPECT_EQ(notices_[0].level, NoticeLevel::kError);
-  EXPECT_NE(notices_[0].text.find("locked"), std::string::npos) << notices_[0].text;
-
-  ASSERT_TRUE(other.Exec("COMMIT").ok());
-  ASSERT_TRUE(journal->Commit());
-  EXPECT_FALSE(journal->failing());
-  ASSERT_EQ(notices_.size(), 2U);
-  EXPECT_EQ(notices_[1].level, NoticeLevel::kInfo);
-  EXPECT_NE(notices_[1].text.find("3 waiting"), std::string::npos) << notices_[1].text;
-  const std::vector<JournalRow> rows = Rows();
-  ASSERT_EQ(rows.size(), 4U);
-  ExpectEntries(rows, 0, 0, 4);
-  EXPECT_TRUE(journal->Verify().ok);
-}
-
-// While the file cannot be written, a failing Commit is tried again only every retry_commits-th
-// call, so a broken disk is not asked ten times a second.
-TEST_F(JournalTest, AFailingJournalIsTriedAgainOnlyEveryFewCommits) {
+// Another connection holds the write lock (another copy of the program, the sqlite3 shell): at
+// most waiting_limit records wait and the rest are counted, the operator is told, a failing Commit
+// is tried again only every retry_commits-th call (a broken disk is not asked ten times a second),
+// and once the lock is gone the records are written, then the count as a program record.
+TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   auto journal = MakeJournal(Options(10));
-  sqlite::Database other;
-  journal->Append(Entry(0));
-  ASSERT_TRUE(journal->Commit() && HoldWriteLock(other));
-  journal->Append(Entry(1));
-  EXPECT_FALSE(journal->Commit());
-  ASSERT_TRUE(other.Exec("COMMIT").ok());
-  for (int i = 1; i < 10; ++i)
-    EXPECT_FALSE(journal->Commit()) << "commit " << i;
-  EXPECT_TRUE(journal->Commit());
-}
-
-// At most waiting_limit records wait; the rest are counted, and the count becomes a program
-// record after the ones that waited.
-TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
-  auto journal = MakeJournal();
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
@@ -256,16 +199,26 @@ TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
   for (int i = 1; i <= limit + 7; ++i)
     journal->Append(Entry(i));
   EXPECT_FALSE(journal->Commit());
+  EXPECT_TRUE(journal->failing());
   EXPECT_EQ(journal->waiting(), static_cast<std::size_t>(limit));
   EXPECT_EQ(journal->dropped(), 7U);
+  ASSERT_EQ(notices_.size(), 1U);
+  EXPECT_EQ(notices_[0].level, NoticeLevel::kError);
+  EXPECT_NE(notices_[0].text.find("locked"), std::string::npos) << notices_[0].text;
 
   std::vector<std::int64_t> said;
   const Connection listening =
       journal->committed().Connect([&said](std::int64_t last) { said.push_back(last); });
   ASSERT_TRUE(other.Exec("COMMIT").ok());
+  for (int i = 1; i < 10; ++i)
+    EXPECT_FALSE(journal->Commit()) << "commit " << i;
   ASSERT_TRUE(journal->Commit());
   ASSERT_TRUE(journal->Commit());  // nothing waits: nothing new to say
+  EXPECT_FALSE(journal->failing());
   EXPECT_EQ(said, std::vector<std::int64_t>{limit + 2});
+  ASSERT_EQ(notices_.size(), 2U);
+  EXPECT_EQ(notices_[1].level, NoticeLevel::kInfo);
+  EXPECT_NE(notices_[1].text.find("10000 waiting"), std::string::npos) << notices_[1].text;
   const std::vector<JournalRow> rows = Rows();
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
   ExpectEntries(rows, 0, 0, limit + 1);
@@ -282,76 +235,65 @@ TEST_F(JournalTest, RecordsPastTheBoundAreCountedAndTheCountRecorded) {
   EXPECT_TRUE(journal->Verify().ok);
 }
 
-// A DATA folder that cannot be written (for root too: a read-only tmpfs), then writable again.
-TEST_F(JournalTest, AReadOnlyFolderLosesNothingAndKeepsTheOrder) {
-  for (const bool existed : {false, true}) {
-    SCOPED_TRACE(existed ? "journal there before" : "no journal yet");
+// A DATA folder that cannot be written (for root too: a read-only tmpfs, before the journal was
+// made or after) or a full one: the records wait, none of a failed Commit is kept (one
+// transaction), the operator is told once, and once the disk takes them they are written in order.
+TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
+  const struct {
+    const char* what;
+    int first;  // records written before
+    bool full;  // else read-only
+  } kCases[] = {
+      {"read-only, no journal yet", 0, false}, {"read-only", 3, false}, {"full", 3, true}};
+  // Larger than what a full disk may have left in its last page.
+  const auto big = [](int i) {
+    JournalEntry e = Entry(i);
+    e.text += std::string(4000, 'a' + static_cast<char>(i % 26));
+    return e;
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
     test::SmallDisk disk(data_, 1 << 20);
     if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
     notices_.clear();
-    int first = 0;
-    if (existed) {
-      auto before = MakeJournal();
-      for (int i = 0; i < 3; ++i)
-        before->Append(Entry(i));
-      ASSERT_TRUE(before->Commit());
-      first = 3;
-    }
-    ASSERT_TRUE(disk.SetReadOnly(true));
     auto journal = MakeJournal();
-    for (int i = first; i < first + 4; ++i) {
+    for (int i = 0; i < c.first; ++i)
       journal->Append(Entry(i));
+    ASSERT_TRUE(journal->Commit());
+    const fs::path filler = data_ / "filler";
+    if (c.full) {  // what is left filled, under the open journal
+      std::FILE* f = std::fopen(filler.c_str(), "wb");
+      ASSERT_NE(f, nullptr);
+      const std::string block(4096, 'x');
+      while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+      }
+      std::fclose(f);
+    } else {  // the program started on a read-only disk
+      journal.reset();
+      ASSERT_TRUE(disk.SetReadOnly(true));
+      journal = MakeJournal();
+    }
+    for (int i = c.first; i < c.first + 4; ++i) {
+      journal->Append(big(i));
       EXPECT_FALSE(journal->Commit());
     }
     EXPECT_EQ(journal->waiting(), 4U);
-    EXPECT_EQ(Count(NoticeLevel::kError), 1);
-    ASSERT_TRUE(disk.SetReadOnly(false));
-    journal->Append(Entry(first + 4));
-    ASSERT_TRUE(journal->Commit());
+    ASSERT_EQ(Count(NoticeLevel::kError), 1);
+    if (c.full) {
+      EXPECT_NE(notices_[0].text.find("full"), std::string::npos) << notices_[0].text;
+      fs::remove(filler);
+    }
+    ASSERT_TRUE(c.full || disk.SetReadOnly(false));
+    journal->Append(big(c.first + 4));
+    ASSERT_TRUE(journal->Commit()) << notices_.back().text;
     EXPECT_EQ(Count(NoticeLevel::kInfo), 1);
     const std::vector<JournalRow> rows = Rows();
-    ASSERT_EQ(rows.size(), static_cast<std::size_t>(first + 5));
-    ExpectEntries(rows, 0, 0, first + 5);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.first + 5));
+    for (int i = 0; i < c.first + 5; ++i)
+      EXPECT_EQ(rows[static_cast<std::size_t>(i)].entry, i < c.first ? Entry(i) : big(i)) << i;
     EXPECT_TRUE(journal->Verify().ok);
     journal.reset();
   }
-}
-
-// A full disk: the records wait, none of the failed Commit is kept, and they are written once
-// there is room again.
-TEST_F(JournalTest, AFullDiskLosesNothing) {
-  test::SmallDisk disk(data_, 1 << 20);
-  if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
-  auto journal = MakeJournal();
-  journal->Append(Entry(0));
-  ASSERT_TRUE(journal->Commit());
-  // Fill what is left.
-  const fs::path filler = data_ / "filler";
-  {
-    std::FILE* f = std::fopen(filler.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    const std::string block(4096, 'x');
-    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
-    }
-    std::fclose(f);
-  }
-  for (int i = 1; i < 40; ++i) {
-    JournalEntry big = Entry(i);
-    big.text = std::string(4000, 'a' + static_cast<char>(i % 26));
-    journal->Append(big);
-  }
-  EXPECT_FALSE(journal->Commit());
-  EXPECT_EQ(journal->waiting(), 39U);
-  // The records of one Commit are one transaction: none of them went in.
-  EXPECT_EQ(Rows().size(), 1U);
-  ASSERT_EQ(Count(NoticeLevel::kError), 1);
-  EXPECT_NE(notices_[0].text.find("full"), std::string::npos) << notices_[0].text;
-  fs::remove(filler);
-  ASSERT_TRUE(journal->Commit()) << notices_.back().text;
-  const std::vector<JournalRow> rows = Rows();
-  ASSERT_EQ(rows.size(), 40U);
-  EXPECT_EQ(rows[39].entry.text, std::string(4000, 'a' + 39 % 26));
-  EXPECT_TRUE(journal->Verify().ok);
 }
 
 // A file that is not a sound database (garbage from the start, or a real journal with one page

@@ -1,5 +1,5 @@
-// The broker's state as said, and the waits between connects: doubling, starting over once a
-// connection lasts, and giving way to a client that takes the panel's client id.
+// The waits between connects: doubling, starting over once a connection lasts, and giving way to a
+// client that takes the panel's client id. (What the state is said as is the broker test's.)
 #include "mqtt/broker_state.h"
 
 #include <gtest/gtest.h>
@@ -53,13 +53,6 @@ TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
     EXPECT_EQ(waits, row.waits) << row.what;
     EXPECT_EQ(backoff.taken_over(), row.taken_over) << row.what;
   }
-}
-
-TEST(BrokerStateText, SaysThePhaseAndWhy) {
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kOff, ""}), "off");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kTrying, "mqtt://h:1"}), "trying (mqtt://h:1)");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kConnected, "mqtt://h:1"}), "connected (mqtt://h:1)");
-  EXPECT_EQ(BrokerStateText({BrokerPhase::kRefused, "not authorised"}), "refused: not authorised");
 }
 
 }  // namespace

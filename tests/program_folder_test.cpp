@@ -16,13 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ProgramFolderTest, IsTheFolderOfTheRunningExecutable) {
-  const ProgramFolderLookup found = FindProgramFolder();
-  EXPECT_EQ(found.problem, "");
-  EXPECT_EQ(found.folder, fs::read_symlink("/proc/self/exe").parent_path());
-  EXPECT_TRUE(found.folder.is_absolute());
-}
-
 TEST(ProgramFolderTest, WhatTheLinkSaysDecidesAndOnlyAnAbsoluteNameIsAnAnswer) {
   struct Case {
     const char* name;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -23,23 +24,32 @@ namespace {
 constexpr std::int64_t kHour = 3'600'000;
 constexpr unsigned kReset = 1u << 0, kNetwork = 1u << 1, kMains = 1u << 6, kBattery = 1u << 7;
 
-enum class Do {
-  kTick,
-  kReport,
-  kLamps,
-  kNoReply,
-  kPortLost,
-  kRecording,
-  kSilence,
-  kAlarmAck,
-  kFaultAck,
-  kLampTest
+// One input to the annunciator at a time.
+using Do = std::function<void(Annunciator&, std::int64_t)>;
+const Do Tick = [](Annunciator&, std::int64_t) {};
+const Do PortLost = [](Annunciator& a, std::int64_t at) { a.PortLost(at); };
+const Do Esc = [](Annunciator& a, std::int64_t at) { a.Silence("Ann", "Esc", at); };
+const Do EmgAckKey = [](Annunciator& a, std::int64_t at) { a.SilenceAlarm("Ann", "EMG ACK", at); };
+const Do FaultAckKey = [](Annunciator& a, std::int64_t at) {
+  a.SilenceFault("Ann", "Fault ACK", at);
 };
+const Do LampTest = [](Annunciator& a, std::int64_t at) { a.LampTest(at); };
+Do Report(std::uint8_t code) {
+  return [code](Annunciator& a, std::int64_t at) { a.Report(code, at); };
+}
+Do Lamps(unsigned lit) {
+  return [lit](Annunciator& a, std::int64_t at) { a.SetLamps(FaultLamps(lit), at); };
+}
+Do NoReply(bool on) {
+  return [on](Annunciator& a, std::int64_t at) { a.SetNoReply(on, at); };
+}
+Do Recording(bool failed) {
+  return [failed](Annunciator& a, std::int64_t at) { a.SetRecordingFailed(failed, at); };
+}
 
 struct Step {
   std::int64_t at;
   Do act;
-  unsigned arg;  // the report code, the lit lamps, or on/off
   Tone tone;
   const char* records;              // what the journal is told, "; " between
   const char* condition = nullptr;  // the newest sounding condition, when given
@@ -53,40 +63,6 @@ struct Scenario {
   std::vector<Step> steps;
 };
 
-void Apply(Annunciator& a, const Step& s) {
-  switch (s.act) {
-    case Do::kTick:
-      break;
-    case Do::kReport:
-      a.Report(static_cast<std::uint8_t>(s.arg), s.at);
-      break;
-    case Do::kLamps:
-      a.SetLamps(FaultLamps(s.arg), s.at);
-      break;
-    case Do::kNoReply:
-      a.SetNoReply(s.arg != 0, s.at);
-      break;
-    case Do::kPortLost:
-      a.PortLost(s.at);
-      break;
-    case Do::kRecording:
-      a.SetRecordingFailed(s.arg != 0, s.at);
-      break;
-    case Do::kSilence:
-      a.Silence("Ann", "Esc", s.at);
-      break;
-    case Do::kAlarmAck:
-      a.SilenceAlarm("Ann", "EMG ACK", s.at);
-      break;
-    case Do::kFaultAck:
-      a.SilenceFault("Ann", "Fault ACK", s.at);
-      break;
-    case Do::kLampTest:
-      a.LampTest(s.at);
-      break;
-  }
-}
-
 const char* const kEsc = "silenced by Ann from Esc";
 const char* const kEmgAck = "silenced by Ann from EMG ACK";
 const char* const kFaultAck = "silenced by Ann from Fault ACK";
@@ -95,69 +71,69 @@ constexpr Tone kNone = Tone::kNone, kFault = Tone::kFault, kAlarm = Tone::kAlarm
 const std::vector<Scenario> kScenarios = {
     {"new conditions sound until silenced; a lamp only when it lights",
      {},
-     {{0, Do::kLamps, kMains, kFault, "sounds: Fault lamp Mains lit"},
-      {1000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report", "ALARM report"},
-      {1500, Do::kReport, 0x13, kAlarm, ""},
-      {2000, Do::kSilence, 0, kNone, kEsc},
-      {3000, Do::kLamps, kMains | kBattery, kFault, "sounds: Fault lamp Battery lit"},
-      {4000, Do::kSilence, 0, kNone, kEsc},
-      {5000, Do::kLamps, kMains | kBattery, kNone, ""},
-      {6000, Do::kLamps, kBattery, kNone, ""},
-      {7000, Do::kLamps, kMains | kBattery, kFault, "sounds: Fault lamp Mains lit"},
-      {8000, Do::kSilence, 0, kNone, kEsc},
-      {9000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report"},
-      {9500, Do::kSilence, 0, kNone, kEsc},
+     {{0, Lamps(kMains), kFault, "sounds: Fault lamp Mains lit"},
+      {1000, Report(0x15), kAlarm, "sounds: ALARM report", "ALARM report"},
+      {1500, Report(0x13), kAlarm, ""},
+      {2000, Esc, kNone, kEsc},
+      {3000, Lamps(kMains | kBattery), kFault, "sounds: Fault lamp Battery lit"},
+      {4000, Esc, kNone, kEsc},
+      {5000, Lamps(kMains | kBattery), kNone, ""},
+      {6000, Lamps(kBattery), kNone, ""},
+      {7000, Lamps(kMains | kBattery), kFault, "sounds: Fault lamp Mains lit"},
+      {8000, Esc, kNone, kEsc},
+      {9000, Report(0x15), kAlarm, "sounds: ALARM report"},
+      {9500, Esc, kNone, kEsc},
       // Lit and dark again before anyone silenced it: it goes on sounding.
-      {10000, Do::kLamps, kMains | kBattery | kNetwork, kFault, "sounds: Fault lamp Network lit"},
-      {11000, Do::kLamps, kMains | kBattery, kFault, "", "Fault lamp Network lit"}}},
+      {10000, Lamps(kMains | kBattery | kNetwork), kFault, "sounds: Fault lamp Network lit"},
+      {11000, Lamps(kMains | kBattery), kFault, "", "Fault lamp Network lit"}}},
     {"the ACK keys silence their own tone only",
      {},
-     {{0, Do::kReport, 0x21, kFault, "sounds: Fault report"},
-      {0, Do::kReport, 0x11, kAlarm, "sounds: EMG report"},
-      {1, Do::kAlarmAck, 0, kFault, kEmgAck, "Fault report"},
-      {2, Do::kReport, 0x16, kAlarm, "sounds: EMG PTT report"},
-      {3, Do::kFaultAck, 0, kAlarm, kFaultAck},
-      {4, Do::kReport, 0x14, kAlarm, "sounds: ALERT report", "ALERT report"},
-      {5, Do::kAlarmAck, 0, kNone, kEmgAck},
-      {6, Do::kFaultAck, 0, kNone, ""}}},
+     {{0, Report(0x21), kFault, "sounds: Fault report"},
+      {0, Report(0x11), kAlarm, "sounds: EMG report"},
+      {1, EmgAckKey, kFault, kEmgAck, "Fault report"},
+      {2, Report(0x16), kAlarm, "sounds: EMG PTT report"},
+      {3, FaultAckKey, kAlarm, kFaultAck},
+      {4, Report(0x14), kAlarm, "sounds: ALERT report", "ALERT report"},
+      {5, EmgAckKey, kNone, kEmgAck},
+      {6, FaultAckKey, kNone, ""}}},
     {"a silenced fault still present is reminded; a momentary one is not",
      {},
-     {{0, Do::kNoReply, 1, kFault, "sounds: Controller does not answer"},
-      {0, Do::kPortLost, 0, kFault, "sounds: Port lost", "Port lost"},
-      {1000, Do::kSilence, 0, kNone, kEsc},
-      {1000 + 24 * kHour - 1, Do::kTick, 0, kNone, ""},
-      {1000 + 24 * kHour, Do::kTick, 0, kFault, "sounds: Controller does not answer"},
-      {1001 + 24 * kHour, Do::kSilence, 0, kNone, kEsc},
-      {1002 + 24 * kHour, Do::kNoReply, 0, kNone, ""},
-      {1000 + 72 * kHour, Do::kTick, 0, kNone, ""},
-      {1001 + 72 * kHour, Do::kNoReply, 1, kFault, "sounds: Controller does not answer"}}},
+     {{0, NoReply(true), kFault, "sounds: Controller does not answer"},
+      {0, PortLost, kFault, "sounds: Port lost", "Port lost"},
+      {1000, Esc, kNone, kEsc},
+      {1000 + 24 * kHour - 1, Tick, kNone, ""},
+      {1000 + 24 * kHour, Tick, kFault, "sounds: Controller does not answer"},
+      {1001 + 24 * kHour, Esc, kNone, kEsc},
+      {1002 + 24 * kHour, NoReply(false), kNone, ""},
+      {1000 + 72 * kHour, Tick, kNone, ""},
+      {1001 + 72 * kHour, NoReply(true), kFault, "sounds: Controller does not answer"}}},
     {"ReminderHours=0 never reminds",
      {.reminder_hours = 0},
-     {{0, Do::kRecording, 1, kFault, "sounds: Recording failed"},
-      {1, Do::kSilence, 0, kNone, kEsc},
-      {1000 * kHour, Do::kTick, 0, kNone, ""}}},
+     {{0, Recording(true), kFault, "sounds: Recording failed"},
+      {1, Esc, kNone, kEsc},
+      {1000 * kHour, Tick, kNone, ""}}},
     {"the lamp test sounds 5 s, holds lamp changes and restores the sound exactly",
      {},
-     {{0, Do::kLamps, kReset, kFault, "sounds: Fault lamp Processor reset lit"},
-      {1000, Do::kSilence, 0, kNone, kEsc},
-      {10000, Do::kLampTest, 0, kFault, "lamp test", "Lamp test", true},
-      {12000, Do::kLamps, kReset | kNetwork, kFault, "", nullptr, true},
-      {14999, Do::kTick, 0, kFault, "", nullptr, true},
-      {15000, Do::kTick, 0, kFault, "lamp test ended; sounds: Fault lamp Network lit",
+     {{0, Lamps(kReset), kFault, "sounds: Fault lamp Processor reset lit"},
+      {1000, Esc, kNone, kEsc},
+      {10000, LampTest, kFault, "lamp test", "Lamp test", true},
+      {12000, Lamps(kReset | kNetwork), kFault, "", nullptr, true},
+      {14999, Tick, kFault, "", nullptr, true},
+      {15000, Tick, kFault, "lamp test ended; sounds: Fault lamp Network lit",
        "Fault lamp Network lit"},
-      {16000, Do::kSilence, 0, kNone, kEsc},
-      {17000, Do::kLamps, kReset, kNone, ""},
-      {20000, Do::kLampTest, 0, kFault, "lamp test", nullptr, true},
-      {25000, Do::kTick, 0, kNone, "lamp test ended"},
-      {30000, Do::kReport, 0x15, kAlarm, "sounds: ALARM report"},
-      {31000, Do::kLampTest, 0, kAlarm, "lamp test", "ALARM report", true},
-      {36000, Do::kTick, 0, kAlarm, "lamp test ended", "ALARM report", false, 30000}}},
+      {16000, Esc, kNone, kEsc},
+      {17000, Lamps(kReset), kNone, ""},
+      {20000, LampTest, kFault, "lamp test", nullptr, true},
+      {25000, Tick, kNone, "lamp test ended"},
+      {30000, Report(0x15), kAlarm, "sounds: ALARM report"},
+      {31000, LampTest, kAlarm, "lamp test", "ALARM report", true},
+      {36000, Tick, kAlarm, "lamp test ended", "ALARM report", false, 30000}}},
     {"Sound=0 tracks and records but plays nothing",
      {.sound = false},
-     {{0, Do::kLamps, kMains, kNone, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit"},
-      {1, Do::kLampTest, 0, kNone, "lamp test", nullptr, true},
-      {2, Do::kSilence, 0, kNone, kEsc, nullptr, true},
-      {5001, Do::kTick, 0, kNone, "lamp test ended"}}},
+     {{0, Lamps(kMains), kNone, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit"},
+      {1, LampTest, kNone, "lamp test", nullptr, true},
+      {2, Esc, kNone, kEsc, nullptr, true},
+      {5001, Tick, kNone, "lamp test ended"}}},
 };
 
 TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
@@ -172,7 +148,7 @@ TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
       const Step& step = scenario.steps[i];
       SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(i));
       records.clear();
-      Apply(a, step);
+      step.act(a, step.at);
       a.Tick(step.at);
       std::string joined;
       for (const std::string& r : records)

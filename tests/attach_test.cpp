@@ -68,37 +68,31 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
 }
 
 TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {
-  auto zeros = [](int n, const char* item) {
-    std::string list;
+  auto list = [](int n, const char* item) {
+    std::string items;
     for (int i = 0; i < n; ++i)
-      list += std::string(i ? "," : "") + item;
-    return "[" + list + "]";
+      items += std::string(i ? "," : "") + item;
+    return "[" + items + "]";
   };
-  const std::string lamps11 =
-      R"({"type":"change","seq":1,"state":{"lamps":)" + zeros(11, "false") + "}}";
-  const std::string page3 = R"({"type":"change","seq":1,"state":{"pages":[{"page":3,"states":)" +
-                            zeros(60, "0") + R"(,"names":)" + zeros(60, "\"\"") + "}]}}";
-  const std::string short_states = R"({"type":"change","seq":1,"state":{"pages":[{"page":2,)"
-                                   R"("states":)" +
-                                   zeros(60, "0") + R"(,"names":)" + zeros(120, "\"\"") + "}]}}";
-  const std::string state_two = R"({"type":"change","seq":1,"state":{"pages":[{"page":0,)"
-                                R"("states":)" +
-                                zeros(59, "0").insert(1, "2,") + R"(,"names":)" +
-                                zeros(60, "\"\"") + "}]}}";
-  const std::string lamp_first = R"({"type":"change","seq":1,"state":{"lamps":)" +
-                                 zeros(12, "true") +
-                                 R"(,"connection":{"connected":true,"port":11,"baud":"9600"}}})";
+  auto change = [](const std::string& state) {
+    return R"({"type":"change","seq":1,"state":{)" + state + "}}";
+  };
+  auto page = [&](int number, const std::string& states, int names) {
+    return R"("pages":[{"page":)" + std::to_string(number) + R"(,"states":)" + states +
+           R"(,"names":)" + list(names, "\"\"") + "}]";
+  };
   const std::vector<std::string> bad = {
       "not json",
       R"({"type":"weather"})",
       R"({"type":"change","seq":1})",
-      R"({"type":"change","seq":1,"state":{"annunciation":{"sounding":"loud","condition":""}}})",
-      lamps11,
-      page3,
-      short_states,
-      state_two,
+      change(R"("annunciation":{"sounding":"loud","condition":""})"),
+      change(R"("lamps":)" + list(11, "false")),
+      change(page(3, list(60, "0"), 60)),
+      change(page(2, list(60, "0"), 120)),  // too few states
+      change(page(0, list(59, "0").insert(1, "2,"), 60)),
       // A later section out of bounds undoes the earlier good one.
-      lamp_first,
+      change(R"("lamps":)" + list(12, "true") +
+             R"(,"connection":{"connected":true,"port":11,"baud":"9600"})"),
       // A snapshot must carry every section.
       R"({"type":"snapshot","seq":1,"state":{"events":[]}})",
   };

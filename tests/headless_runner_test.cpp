@@ -2,6 +2,7 @@
 // and how it takes a lost device back.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,12 +18,14 @@ class HeadlessRunnerTest : public test::FormTest {
   HeadlessRunnerTest() {
     journal_options_.clock = [] { return JournalTime{1796601600000, 3600}; };
   }
-  void StartRunner() {
+  // Loads the window, runs what is given, then starts the runner.
+  void StartRunner(const std::function<void()>& before_start = {}) {
     form_ = std::make_unique<MainForm>(MainFormEnvironment{
         port_, program_folder_, nullptr, [this] { return now_; }, nullptr, true, journal_options_});
     runner_ = std::make_unique<HeadlessRunner>(
         *form_, port_, [this](const std::string& line) { lines_.push_back(line); });
     form_->Form_Load();
+    if (before_start) before_start();
     runner_->Start();
   }
   // Ticks until the port is opened once more; how many ticks that took (-1: not within limit).
@@ -117,14 +120,10 @@ TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSuperv
 TEST_F(HeadlessRunnerTest, APortForThisRunIsUsedButNeverSaved) {
   std::filesystem::create_directories(program_folder_ / "SYSINI");
   test::WriteBytes(IniPath(), "[RS232Configure]\r\nComPort=2\r\nBaudRate=14400\r\n");
-  form_ = std::make_unique<MainForm>(MainFormEnvironment{
-      port_, program_folder_, nullptr, [this] { return now_; }, nullptr, true, journal_options_});
-  runner_ = std::make_unique<HeadlessRunner>(
-      *form_, port_, [this](const std::string& line) { lines_.push_back(line); });
-  form_->Form_Load();
-  ASSERT_TRUE(form_->serial_settings_changed());
-  form_->UsePortForThisRun(7);
-  runner_->Start();
+  StartRunner([this] {
+    ASSERT_TRUE(form_->serial_settings_changed());
+    form_->UsePortForThisRun(7);
+  });
   EXPECT_EQ(port_.comm_port(), 7);
   EXPECT_EQ(LinesWith("link Connected: COM7 (fake7) 9600,N,8,1"), 1);
   runner_->Stop();

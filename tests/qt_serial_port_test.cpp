@@ -365,7 +365,8 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   mapping_[1] = pty_.slave_path();
   port_.SetCommPort(1);
 
-  // Held by another copy in this process: Qt's lock is where the holder is looked for.
+  // Held by another copy in this process: Qt's lock is where the holder is looked for. (How a
+  // lock file reads is the port lock's test.)
   {
     QtSerialPort holder([this](int) { return pty_.slave_path(); });
     holder.Open();
@@ -398,17 +399,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   close(ready[0]);
   close(ready[1]);
   ASSERT_EQ(ok, '1');
-  // The lock file's owner is the user named.
-  ASSERT_EQ(chown(lock.path().c_str(), nobody->pw_uid, -1), 0);
-  port_.Open();
-  EXPECT_FALSE(port_.IsOpen());
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy);
-  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": in use by process " +
-                                         std::to_string(child) + " (" + OwnProcessName() +
-                                         ", user nobody)");
-
   // The program ends without removing its lock (a crash, a kill).
-  ASSERT_EQ(chown(lock.path().c_str(), 0, -1), 0);
   kill(child, SIGKILL);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   ASSERT_TRUE(lock.exists());
@@ -421,10 +412,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   }
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kStaleLock);
-  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": locked by process " +
-                                         std::to_string(child) +
-                                         ", which no longer runs: the lock is stale, remove " +
-                                         lock.path().string() + " (owned by root)");
+  EXPECT_NE(port_.last_error().text.find("remove " + lock.path().string()), std::string::npos);
   ASSERT_TRUE(lock.exists());
   // Root may remove it, and QSerialPort does: the open goes through.
   port_.Open();

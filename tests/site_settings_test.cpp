@@ -166,11 +166,7 @@ TEST_F(SiteSettingsFiles, ThroughConfigurationAnIgnoredPortMapLeavesThePortUnmap
   fs::create_directories(config.ConfigFolder());
   Write(config.ConfigFile(), "[SerialPorts]\r\nCOM1=/tmp/attacker-pty\r\n", fs::perms(0646));
   EXPECT_EQ(config.SerialDevice(1), "");
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_NE(notices_[0].find("[SerialPorts] in " + config.ConfigFile().string() + " is ignored"),
-            std::string::npos)
-      << notices_[0];
-  EXPECT_NE(notices_[0].find(site_file().string()), std::string::npos) << notices_[0];
+  EXPECT_EQ(notices_.size(), 1u) << "its words are the site settings' test above";
   // The owner's own copy again, read afresh at each look-up.
   fs::permissions(config.ConfigFile(), fs::perms(0644));
   EXPECT_EQ(config.SerialDevice(1), "/tmp/attacker-pty");

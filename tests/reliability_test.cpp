@@ -1,5 +1,5 @@
-// What must hold under load and abuse: event storms and long runs. (A configuration file that is
-// no file: the profile reader's and the configuration's tests, and the shared-folder suite.)
+// What must hold under load and abuse: event storms, long runs and a configuration file that is
+// no file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +12,9 @@
 #include "tests/form_fixture.h"
 #include "tests/support/journal_fixture.h"
 #include "tests/support/storm.h"
+#ifndef _WIN32
+#include "tests/odd_files.h"
+#endif
 
 namespace orv {
 namespace {
@@ -161,6 +164,23 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
   EXPECT_LE(end_kb - warm_kb, 1024 + 2048) << "memory grew after warm-up";
 #endif
 }
+
+#ifndef _WIN32
+// A MainForm.INI that must not be read, here a FIFO: start-up does not wait on it, finishes with
+// every default and says once why; the one check that the configuration's notices reach the
+// window. (Which entries are refused, that a rewrite is refused too and the size bound are the
+// profile reader's tests; how often it is said, the configuration's.)
+TEST_F(FormTest, AnIniThatIsNoFileStartsWithDefaultsAndSaysWhyOnce) {
+  std::filesystem::create_directories(program_folder_ / "SYSINI");
+  test::MakeFifo(IniPath());
+  test::FinishOrStop([this] { Load(); }, "start-up",
+                     [this] { test::ReleaseFifoReader(IniPath()); });
+  EXPECT_EQ(form().ComPort_CB.text() + " " + form().BaudRate_CB.text(), "COM1 9600");
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text,
+            IniPath().string() + " is not a regular file: its settings were not read.");
+}
+#endif
 
 }  // namespace
 }  // namespace orv

@@ -30,27 +30,13 @@ class EventDetailTest : public ::testing::Test {
 
 TEST_F(EventDetailTest, EveryBitOfAFaultReportIsNamedByItsLamp) {
   // Bit n of the report, low byte first: the panel status word's layout.
-  const char* const kByBit[16] = {"Battery",
-                                  "Mains",
-                                  "Call/EMG",
-                                  "Music/Spare",
-                                  "Ground Short",
-                                  "bit 5 (no lamp)",
-                                  "bit 6 (no lamp)",
-                                  "bit 7 (no lamp)",
-                                  "Message",
-                                  "EMG mic.",
-                                  "RCP",
-                                  "Router",
-                                  "Network",
-                                  "Input",
-                                  "Processor reset",
-                                  "bit 15 (no lamp)"};
-  for (int bit = 0; bit < 16; ++bit)
-    EXPECT_EQ(Detail(0x21, std::int32_t{1} << bit), kByBit[bit]) << "bit " << bit;
-  EXPECT_EQ(Detail(0x21, 0), "No fault");
-  EXPECT_EQ(Detail(0x21, 0x0006), "Mains, Call/EMG");
+  EXPECT_EQ(
+      Detail(0x21, 0xFFFF),
+      "Battery, Mains, Call/EMG, Music/Spare, Ground Short, bit 5 (no lamp), bit 6 (no lamp), "
+      "bit 7 (no lamp), Message, EMG mic., RCP, Router, Network, Input, Processor reset, "
+      "bit 15 (no lamp)");
   EXPECT_EQ(Detail(0x21, 0x4801), "Battery, Router, Processor reset");
+  EXPECT_EQ(Detail(0x21, 0), "No fault");
 }
 
 TEST_F(EventDetailTest, TriggerAndBgmReportsNameEachEntryTheySet) {
@@ -73,24 +59,12 @@ TEST_F(EventDetailTest, TriggerAndBgmReportsNameEachEntryTheySet) {
     EXPECT_EQ(Detail(c.code, c.value), c.detail) << std::hex << int(c.code) << " " << c.value;
 }
 
+// (Which sentence each code has is the table's own; here the look-up and what is not in it.)
 TEST_F(EventDetailTest, TheOtherCodesAreASentence) {
-  const struct {
-    std::uint8_t code;
-    const char* detail;
-  } kCases[] = {
-      {0x11, "Emergency raised"},
-      {0x12, "Emergency acknowledged"},
-      {0x13, "Emergency reset"},
-      {0x14, "Alert raised"},
-      {0x15, "Alarm raised"},
-      {0x16, "Emergency microphone talk key pressed"},
-      {0x22, "Faults acknowledged"},
-      {0x23, "Faults reset"},
-      {0x18, "Event code 0x18 has no meaning known to the panel"},
-      {0xA5, "Event code 0xA5 has no meaning known to the panel"},
-  };
-  for (const auto& c : kCases)
-    EXPECT_EQ(Detail(c.code, 0), c.detail) << std::hex << int(c.code);
+  EXPECT_EQ(Detail(0x12, 0), "Emergency acknowledged");
+  EXPECT_EQ(Detail(0x23, 0), "Faults reset");
+  EXPECT_EQ(Detail(0x18, 0), "Event code 0x18 has no meaning known to the panel");
+  EXPECT_EQ(Detail(0xA5, 0), "Event code 0xA5 has no meaning known to the panel");
 }
 
 }  // namespace

@@ -87,20 +87,16 @@ TEST(Transmitter, NothingForACountOutOfRangeAndRefusedWritesAreDropped) {
 }
 
 // The twelve system fault lamps in lamp order, written out here rather than taken from the code:
-// the caption beside each, and the panel status word's bit that lights it alone. The fault image
-// reply's twelve bits run in lamp order.
+// the panel status word's bit that lights each alone; the fault image reply's twelve bits run in
+// lamp order. (Their captions are the event detail's test.)
 TEST(FaultLamps, EachBitAloneLightsOnlyItsOwnLamp) {
-  const char* const captions[] = {"Processor reset", "Network",  "Call/EMG", "Music/Spare",
-                                  "Ground Short",    "Input",    "Mains",    "Battery",
-                                  "Message",         "EMG mic.", "RCP",      "Router"};
   const int status_bits[] = {0x4000, 0x1000, 0x0004, 0x0008, 0x0010, 0x2000,
                              0x0002, 0x0001, 0x0100, 0x0200, 0x0400, 0x0800};
-  for (std::size_t lamp = 0; lamp < std::size(captions); ++lamp) {
+  for (std::size_t lamp = 0; lamp < std::size(status_bits); ++lamp) {
     const FaultLamps alone = FaultLamps().set(lamp);
     const int image = 1 << lamp;
     EXPECT_EQ(FaultImageLamps(image & 0xFF, static_cast<std::uint8_t>(image >> 8)), alone) << lamp;
     EXPECT_EQ(PanelStatusLamps(status_bits[lamp]), alone) << lamp;
-    EXPECT_STREQ(kFaultLampCaptions[lamp], captions[lamp]);
   }
   // The reply's upper four bits and the word's spare bits light nothing.
   EXPECT_EQ(FaultImageLamps(0x00, 0xF0), FaultLamps());

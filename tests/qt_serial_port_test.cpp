@@ -90,29 +90,16 @@ void AsNobody(F body) {
   ASSERT_EQ(seteuid(0), 0);
 }
 
-TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingOrUnreadable) {
+TEST_F(QtSerialPortTest, AnUnreadableDeviceSaysSoAndAGoodOpenClearsTheReason) {
   ASSERT_TRUE(pty_.ok());
-  // A name of this test's own: the port takes a lock on the name before it opens, and another
-  // test of the same run may be trying a missing device at the same moment.
-  const std::string missing = "/nonexistent/orvandel-port-" + std::to_string(getpid());
-  mapping_[1] = missing;
-  port_.SetCommPort(1);
-  port_.Open();
-  ASSERT_FALSE(port_.IsOpen());
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound) << port_.last_error().text;
-  EXPECT_NE(port_.last_error().text.find(missing), std::string::npos);
-
-  // (Held by another copy is the holder's test below.)
-  mapping_[1] = pty_.slave_path();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to take another user's part";
   // A device this user may not open (a pty slave is the owner's alone, mode 0620).
-  if (geteuid() == 0) {
-    ASSERT_EQ(chmod(pty_.slave_path().c_str(), 0600), 0);
-    AsNobody([this] { port_.Open(); });
-    ASSERT_FALSE(port_.IsOpen());
-    EXPECT_EQ(port_.last_error().kind, PortErrorKind::kPermission) << port_.last_error().text;
-  } else {
-    GTEST_SKIP() << "needs root to take another user's part";
-  }
+  mapping_[1] = pty_.slave_path();
+  port_.SetCommPort(1);
+  ASSERT_EQ(chmod(pty_.slave_path().c_str(), 0600), 0);
+  AsNobody([this] { port_.Open(); });
+  ASSERT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kPermission) << port_.last_error().text;
   // A good open clears the reason; failed opens are no failures of an open port.
   port_.Open();
   ASSERT_TRUE(port_.IsOpen());
@@ -121,11 +108,16 @@ TEST_F(QtSerialPortTest, AFailedOpenSaysWhyMissingOrUnreadable) {
 }
 
 TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
+  // A name of this test's own: the port takes a lock on the name before it opens, and another
+  // test of the same run may be trying a missing device at the same moment.
+  const std::string missing = "/nonexistent/orvandel-port-" + std::to_string(getpid());
   port_.SetCommPort(3);
-  mapping_[3] = "/nonexistent/orvandel-port";
+  mapping_[3] = missing;
   port_.Open();
   EXPECT_FALSE(port_.IsOpen());
-  EXPECT_EQ(port_.device(), "/nonexistent/orvandel-port");
+  EXPECT_EQ(port_.device(), missing);
+  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotFound);
+  EXPECT_NE(port_.last_error().text.find(missing), std::string::npos) << port_.last_error().text;
   mapping_[3] = pty_.slave_path();
   port_.Open();
   ASSERT_TRUE(port_.IsOpen());
@@ -365,7 +357,8 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   mapping_[1] = pty_.slave_path();
   port_.SetCommPort(1);
 
-  // Held by another copy in this process: Qt's lock is where the holder is looked for.
+  // Held by another copy in this process: Qt's lock is where the holder is looked for. (How a
+  // lock file reads is the port lock's test.)
   {
     QtSerialPort holder([this](int) { return pty_.slave_path(); });
     holder.Open();
@@ -398,17 +391,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   close(ready[0]);
   close(ready[1]);
   ASSERT_EQ(ok, '1');
-  // The lock file's owner is the user named.
-  ASSERT_EQ(chown(lock.path().c_str(), nobody->pw_uid, -1), 0);
-  port_.Open();
-  EXPECT_FALSE(port_.IsOpen());
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy);
-  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": in use by process " +
-                                         std::to_string(child) + " (" + OwnProcessName() +
-                                         ", user nobody)");
-
   // The program ends without removing its lock (a crash, a kill).
-  ASSERT_EQ(chown(lock.path().c_str(), 0, -1), 0);
   kill(child, SIGKILL);
   ASSERT_EQ(waitpid(child, nullptr, 0), child);
   ASSERT_TRUE(lock.exists());
@@ -421,10 +404,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   }
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kStaleLock);
-  EXPECT_EQ(port_.last_error().text, pty_.slave_path() + ": locked by process " +
-                                         std::to_string(child) +
-                                         ", which no longer runs: the lock is stale, remove " +
-                                         lock.path().string() + " (owned by root)");
+  EXPECT_NE(port_.last_error().text.find("remove " + lock.path().string()), std::string::npos);
   ASSERT_TRUE(lock.exists());
   // Root may remove it, and QSerialPort does: the open goes through.
   port_.Open();

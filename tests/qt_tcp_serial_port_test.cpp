@@ -237,11 +237,9 @@ TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
   ASSERT_TRUE(port.IsOpen());
   EXPECT_TRUE(port.network_active());
   ASSERT_TRUE(server.Accept());
-  port.Output({0x02, 0x03});
-  EXPECT_EQ(Bytes(server.Read(2)), Bytes({0x02, 0x03}));
   server.Write({0x0A});
   EXPECT_TRUE(WaitFor([&] { return received == Bytes{0x0A}; }));
-  server.Drop();  // its failures are passed on
+  server.Drop();  // its failures are passed on (its writes: the real device server's test)
   EXPECT_TRUE(WaitFor([&] { return failures.size() == 1; }));
   port.Close();
   EXPECT_FALSE(port.IsOpen());

@@ -167,8 +167,9 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryAndTextsBounded) {
 
 #ifndef _WIN32
 // A MainForm.INI that must not be read, here a FIFO: start-up does not wait on it, finishes with
-// every default and says once why. (Which entries are refused, that a rewrite is refused too and
-// the size bound are the profile reader's tests; how often it is said, the configuration's.)
+// every default and says once why; the one check that the configuration's notices reach the
+// window. (Which entries are refused, that a rewrite is refused too and the size bound are the
+// profile reader's tests; how often it is said, the configuration's.)
 TEST_F(FormTest, AnIniThatIsNoFileStartsWithDefaultsAndSaysWhyOnce) {
   std::filesystem::create_directories(program_folder_ / "SYSINI");
   test::MakeFifo(IniPath());

@@ -1,4 +1,5 @@
-// The simulated controller without I/O: answers, commands, reports, misbehaviour, console, log.
+// The simulated controller without I/O: answers, commands, reports, misbehaviour, console.
+// (Its log lines are read by the simulator process's test.)
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,7 +10,6 @@
 #include "link/frame.h"
 #include "link/receiver.h"
 #include "sim/console.h"
-#include "sim/describe.h"
 #include "tests/test_util.h"
 
 namespace orv::sim {
@@ -353,20 +353,6 @@ TEST_F(ControllerTest, StateAndQuitLines) {
     EXPECT_NE(state.find(part), std::string::npos) << part << " in " << state;
   EXPECT_FALSE(Type("help").text.empty());
   EXPECT_TRUE(Type("quit").quit && Type("exit").quit && Type("   ").text.empty());
-}
-
-TEST(DescribeTest, LogTextsOfFramesBothWays) {
-  // From the panel?, command, data, text.
-  const std::tuple<bool, int, const char*, const char*> kCases[] = {
-      {true, 22, "06", "operator key EMG Message"},
-      {false, 10, "3F 3F 3F 3F 00 00 00 00 00 00",
-       "BGM channel states on: 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 ..."},
-      {false, 0xA0, "50 10 04", "panel status 0x1004: Network, Call/EMG"},
-      {false, 0xA0, "6A 00 41", "report TRG R10 000001000001"}};
-  for (const auto& [request, command, data, text] : kCases) {
-    const auto code = std::uint8_t(command);
-    EXPECT_EQ(request ? DescribeRequest(code, Hex(data)) : DescribeSent(code, Hex(data)), text);
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include "tests/support/built_programs.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ struct ProgramRun {
 
 ProgramRun RunWithoutDisplay(const std::string& args) {
   const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
-                              std::string(ORV_PROGRAM) + "' " + args + " 2>&1";
+                              std::string(orv::test::kProgram) + "' " + args + " 2>&1";
   ProgramRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;

@@ -13,6 +13,7 @@
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -26,8 +27,8 @@ class EndToEnd : public ::testing::Test {
   void SetUp() override {
     link_ = folder_.path() / "controller";
     sim_ = std::make_unique<test::ChildProcess>(
-        ORV_SIM_EXECUTABLE, std::vector<std::string>{"--link", link_.string(), "--report-interval",
-                                                     "0", "--seed", "3"});
+        test::kSimulator, std::vector<std::string>{"--link", link_.string(), "--report-interval",
+                                                   "0", "--seed", "3"});
     ASSERT_TRUE(sim_->started());
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(link_); }, kDeadlineMs));
     std::filesystem::create_directories(folder_.path() / "SYSINI");

@@ -13,6 +13,7 @@
 #include "journal/journal.h"
 #include "journal/journal_query.h"
 #include "platform/sqlite.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
@@ -70,8 +71,8 @@ class JournalCommandTest : public ::testing::Test {
   Outcome Program(const std::vector<std::string>& args) {
     const fs::path program = temp_.path() / "orvandel";
     std::error_code error;
-    if (!fs::exists(program)) fs::create_hard_link(ORV_PROGRAM_EXECUTABLE, program, error);
-    if (error) fs::copy_file(ORV_PROGRAM_EXECUTABLE, program);
+    if (!fs::exists(program)) fs::create_hard_link(test::kProgram, program, error);
+    if (error) fs::copy_file(test::kProgram, program);
     test::ChildProcess child(program.string(), args,
                              {.env = {"TZ=UTC", "PATH=/usr/bin:/bin"}, .capture_stderr = true});
     const int status = child.WaitForExit();

@@ -12,6 +12,7 @@
 
 #include "journal/journal.h"
 #include "platform/sqlite.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -39,8 +40,8 @@ TEST(JournalCrash, KillNineDuringAStormLosesNoCommittedRecord) {
   test::TempFolder folder;
   const std::filesystem::path link = folder.path() / "controller";
   // At 115200 baud a storm fills every tick: up to 144 reports in each commit.
-  test::ChildProcess sim(ORV_SIM_EXECUTABLE, {"--link", link.string(), "--settings", "115200,N,8,1",
-                                              "--report-interval", "0", "--seed", "5"});
+  test::ChildProcess sim(test::kSimulator, {"--link", link.string(), "--settings", "115200,N,8,1",
+                                            "--report-interval", "0", "--seed", "5"});
   ASSERT_TRUE(sim.started());
   for (int i = 0; i < 500 && !std::filesystem::exists(link); ++i)
     std::this_thread::sleep_for(10ms);
@@ -54,7 +55,7 @@ TEST(JournalCrash, KillNineDuringAStormLosesNoCommittedRecord) {
   std::int64_t committed_before = 0;
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE("round " + std::to_string(round + 1));
-    test::ChildProcess program(ORV_JOURNAL_CHILD, {folder.path().string()});
+    test::ChildProcess program(test::kJournalChild, {folder.path().string()});
     ASSERT_TRUE(program.started());
     ASSERT_TRUE(program.WaitForOutput("connected\n")) << program.output();
     ASSERT_EQ(program.output().find("not connected"), std::string::npos);

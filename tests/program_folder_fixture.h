@@ -2,7 +2,7 @@
 
 // The real program in a program folder of its own (it keeps SYSINI and DATA beside its
 // executable), with COM1 mapped to the simulator's pseudo-terminal, for tests that run both as
-// processes. The test target defines ORV_PROGRAM and ORV_SIM_EXECUTABLE.
+// processes.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/support/journal_fixture.h"
 #include "tests/temp_folder.h"
@@ -24,7 +25,7 @@ using SimProcess = ChildProcess;
 // A copy of the program in folder, its COM1 on link.
 inline void MakeProgramFolder(const std::filesystem::path& folder,
                               const std::filesystem::path& link) {
-  std::filesystem::copy_file(ORV_PROGRAM, folder / "orvandel");
+  std::filesystem::copy_file(test::kProgram, folder / "orvandel");
   std::filesystem::create_directories(folder / "SYSINI");
   WriteBytes(folder / "SYSINI" / "MainForm.INI", "[SerialPorts]\r\nCOM1=" + link.string() + "\r\n");
 }
@@ -35,7 +36,7 @@ class ProgramFolderTest : public ::testing::Test {
   // The simulator on COM1's link, once the link is there.
   std::unique_ptr<ChildProcess> StartSim() {
     auto sim = std::make_unique<ChildProcess>(
-        ORV_SIM_EXECUTABLE,
+        test::kSimulator,
         std::vector<std::string>{"--link", link_.string(), "--report-interval", "0"});
     for (int i = 0; i < 500 && !std::filesystem::exists(link_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

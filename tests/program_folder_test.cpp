@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/program_folder.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -75,7 +76,7 @@ TEST(ProgramFolderTest, AnExecutableInAFolderWhoseNameIsNotUtf8FindsThatFolder) 
   const fs::path folder = temp.path() / "caf\xE9 \x80\xFF\nbin";
   fs::create_directory(folder);
   const fs::path probe = folder / "orvandel";
-  fs::copy_file(ORV_PROGRAM_FOLDER_PROBE, probe);
+  fs::copy_file(test::kProgramFolderProbe, probe);
   // Started by its own name (no shell: the name holds any byte), and through a link from
   // elsewhere: it finds its own folder both times.
   const fs::path link = temp.path() / "start-here";

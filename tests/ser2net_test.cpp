@@ -25,6 +25,7 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/loopback_servers.h"
 #include "tests/pty_pair.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -85,7 +86,7 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
   void SetUp() override {
     const auto link = folder_.path() / "controller";
     sim_ = std::make_unique<test::ChildProcess>(
-        ORV_SIM_EXECUTABLE,
+        test::kSimulator,
         std::vector<std::string>{"--link", link.string(), "--report-interval", "0", "--seed", "3"});
     ASSERT_TRUE(sim_->started());
     ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(link); }, kDeadline));

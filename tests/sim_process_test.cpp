@@ -11,6 +11,7 @@
 #include "sim/console.h"
 #include "sim/options.h"
 #include "sim/pacer.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/test_util.h"
 
@@ -137,7 +138,7 @@ class SimProcessTest : public ::testing::Test {
 
 TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   fs::create_symlink("/nonexistent/pts", link_);  // left by an earlier run: replaced
-  ChildProcess sim(ORV_SIM_EXECUTABLE, {"--link", link_, "--report-interval", "0"});
+  ChildProcess sim(test::kSimulator, {"--link", link_, "--report-interval", "0"});
   ASSERT_TRUE(sim.WaitForOutput("ready")) << sim.output();
   Open();
   EXPECT_EQ(Ask(Hex("02 01 06 00 2B 03"), 7), Hex("02 02 06 00 00 03 03"));
@@ -150,7 +151,7 @@ TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   EXPECT_EQ(sim.Stop(), 0);
   EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link_)));
   std::ofstream(link_) << "keep me";  // a path that is no link is left alone
-  EXPECT_EQ(ChildProcess(ORV_SIM_EXECUTABLE, {"--link", link_}).WaitForExit(), 1);
+  EXPECT_EQ(ChildProcess(test::kSimulator, {"--link", link_}).WaitForExit(), 1);
   std::string text;
   std::getline(std::ifstream(link_), text);
   EXPECT_EQ(text, "keep me");

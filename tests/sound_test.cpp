@@ -26,6 +26,7 @@
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
+#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
@@ -79,7 +80,7 @@ class SoundTest : public ::testing::Test {
   void StartWindow() {
     const auto link = folder_.path() / "controller";
     sim_ = std::make_unique<test::ChildProcess>(
-        ORV_SIM_EXECUTABLE,
+        test::kSimulator,
         std::vector<std::string>{"--link", link.string(), "--report-interval", "0", "--seed", "3"});
     ASSERT_TRUE(sim_->started());
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(link); }, kDeadlineMs));

@@ -1,0 +1,10 @@
+#include "tests/support/built_programs.h"
+
+namespace orv::test {
+
+const char* const kProgram = ORV_PROGRAM;
+const char* const kSimulator = ORV_SIMULATOR;
+const char* const kJournalChild = ORV_JOURNAL_CHILD;
+const char* const kProgramFolderProbe = ORV_PROGRAM_FOLDER_PROBE;
+
+}  // namespace orv::test

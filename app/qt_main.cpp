@@ -219,7 +219,10 @@ int main(int argc, char* argv[]) {
   if (parsed.options.headless) {
     // The service is the module's; without it there is nothing to serve, and the notice said why.
     orv::Extras* module = extras.Get();
-    if (module == nullptr) return 1;
+    if (module == nullptr) {
+      std::fputs("orvandel: the service is not started: it needs the module\n", stderr);
+      return 1;
+    }
     return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                       mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }

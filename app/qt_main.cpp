@@ -24,22 +24,23 @@
 #include "access/user_admin.h"
 #include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
-#include "annunciator/qt/qt_sound_output.h"
 #include "app/command_line.h"
+#include "app/extras_loader.h"
 #include "app/journal_commands.h"
-#include "attach/qt/qt_attach_client.h"
-#include "attach/qt/qt_attached_window.h"
+#include "attach/attach_protocol.h"
+#include "attach/service_probe.h"
 #include "config/access_settings.h"
 #include "config/site_settings.h"
-#include "journal/qt/qt_history_window.h"
+#include "journal/qt/qt_history_button.h"
 #include "linkwatch/qt/qt_line_status.h"
+#include "mqtt/mqtt_feed.h"
 #include "mqtt/mqtt_settings.h"
-#include "mqtt/qt/qt_mqtt_service.h"
 #include "netport/qt/qt_mapped_serial_port.h"
 #include "panel/main_form.h"
 #include "platform/notice_log.h"
 #include "platform/process.h"
 #include "platform/program_folder.h"
+#include "platform/qt/qt_after_first_paint.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
@@ -48,8 +49,6 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
-#include "service/qt/qt_headless_service.h"
-#include "service/qt/web_panel_service.h"
 #include "web/web_settings.h"
 
 namespace {
@@ -151,12 +150,16 @@ int main(int argc, char* argv[]) {
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
+  // The module with the network, the sounder and the history's window: loaded right after the
+  // window's first paint, or before it where the start needs it.
+  orv::ExtrasModule extras(orv::ExtrasModuleFile(), nullptr);
   // Where a service answers, the window attaches to it and never opens the line itself; the
   // service listens at its socket when asked, or where the system made its runtime folder.
+  // Without the module the window cannot attach: it works on a line of its own and says why.
   std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
   if (!parsed.options.headless && !parsed.options.standalone &&
-      (parsed.options.socket || orv::QtAttachClient::ServiceAnswers(attach_socket))) {
-    return orv::RunQtAttachedWindow(attach_socket);
+      (parsed.options.socket || orv::ServiceAnswers(attach_socket))) {
+    if (orv::Extras* module = extras.Get()) return module->RunAttachedWindow(attach_socket);
   }
   if (parsed.options.headless && !parsed.options.socket &&
       !std::filesystem::is_directory(std::filesystem::path(attach_socket).parent_path())) {
@@ -171,6 +174,7 @@ int main(int argc, char* argv[]) {
   // start-up wait in the notice log until the window shows them.
   orv::NoticeLog notices(orv::SystemLocalTime);
   const orv::NoticeFn notice = notices.Sink(orv::QtLogNotices());
+  extras.set_notice(notice);
   if (folder.empty()) {
     // Every file operation refuses a name without a folder: nothing lands in the current one.
     notice(orv::Notice{orv::NoticeLevel::kError,
@@ -179,11 +183,18 @@ int main(int argc, char* argv[]) {
   }
   // COM1..COM10 stand for the devices or network addresses of the site's port map, looked up at
   // every connect; a map that is ignored is said through the window's notices.
-  orv::QtMappedSerialPort port([folder, notice, site_settings](int port_number) {
-    orv::Configuration config(folder, site_settings);
-    config.set_notice(notice);
-    return config.SerialDevice(port_number);
-  });
+  // A network port comes from the module, loaded at its first open if not before.
+  orv::QtMappedSerialPort port(
+      [folder, notice, site_settings](int port_number) {
+        orv::Configuration config(folder, site_settings);
+        config.set_notice(notice);
+        return config.SerialDevice(port_number);
+      },
+      [&extras](std::string& why) -> std::unique_ptr<orv::NetworkSerialPort> {
+        if (orv::Extras* module = extras.Get()) return module->MakeNetworkPort();
+        why = "the module is not loaded (" + extras.problem() + ")";
+        return nullptr;
+      });
   // The broker, if any, the log-in's idle time and the web panel, from the site-wide settings,
   // read once.
   const orv::SiteSettings site(folder / "SYSINI" / "MainForm.INI", notice, site_settings);
@@ -206,8 +217,14 @@ int main(int argc, char* argv[]) {
   environment.tick_clock = orv::SteadyMilliseconds;
   environment.gate = &gate;
   if (parsed.options.headless) {
-    return orv::RunQtHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
-                                     mqtt_settings, PrintLine, attach_socket, web_settings, gate);
+    // The service is the module's; without it there is nothing to serve, and the notice said why.
+    orv::Extras* module = extras.Get();
+    if (module == nullptr) {
+      std::fputs("orvandel: the service is not started: it needs the module\n", stderr);
+      return 1;
+    }
+    return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
+                                      mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
@@ -215,31 +232,34 @@ int main(int argc, char* argv[]) {
   // The broker's state, at the right end of the status bar.
   auto* broker_label = new QLabel;
   broker_label->setObjectName(QStringLiteral("BrokerStateLabel"));
-  orv::QtMqttService mqtt(form, mqtt_settings, [broker_label](const orv::BrokerState& state) {
+  const auto show_broker = [broker_label](const orv::BrokerState& state) {
     broker_label->setText(QString::fromStdString("MQTT: " + orv::BrokerStateText(state)));
-  });
-  // The web asks for keys and Silence only, never for the line: that stays the window's.
-  orv::WebPanelService web_panel(form, orv::ServiceLine{[] {}, [] {}}, web_settings, gate, notice);
+  };
+  // What goes to the broker is fed from the start on, without a broker nothing: the feed reads
+  // the journal, and start-up need not. The client comes with the module.
+  orv::MqttPublisher publisher(mqtt_settings.base_topic);
+  std::optional<orv::MqttFeed> feed;
+  if (mqtt_settings.enabled) feed.emplace(form, publisher);
+  std::unique_ptr<orv::TickedService> broker;
+  std::unique_ptr<orv::TickedService> web_panel;
   form.Form_Load();
-  if (std::string error; !web_panel.Start(error))
-    notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
   view.ShowNotices(notices);
   // The journal's history, in a window of its own, made when first asked for and kept up to date
   // by every commit while it is shown.
-  orv::QtHistoryWindow* history = nullptr;
+  std::unique_ptr<orv::HistoryView> history;
   orv::AddHistoryButton(view, [&] {
     if (!form.Guarded(orv::Action::kHistory, [] {})) return;
     if (history == nullptr) {
+      orv::Extras* module = extras.Get();
+      if (module == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
-      history = new orv::QtHistoryWindow(
+      history = module->MakeHistoryView(
           folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
     }
-    history->show();
-    history->raise();
-    history->activateWindow();
+    history->Show();
   });
   orv::Connection history_updates;
   if (orv::Journal* journal = form.journal()) {
@@ -262,9 +282,9 @@ int main(int argc, char* argv[]) {
   attach_label->setObjectName(QStringLiteral("AttachState"));
   view.notice_bar()->addPermanentWidget(attach_label);
   // The annunciator: its sound on the desktop's sound output, what sounds in the status bar with
-  // Silence and Lamp test beside it. The sound output is made at the first tick: Qt Multimedia's
-  // set-up (its back end, the sound server) would hold the first paint back.
-  std::optional<orv::QtSoundOutput> sound;
+  // Silence and Lamp test beside it. The sound output comes with the module after the first
+  // paint: Qt Multimedia's loading and set-up (its back end, the sound server) would hold it back.
+  std::unique_ptr<orv::SoundOutput> sound;
   orv::QtAnnunciatorBar annunciator_bar(
       view,
       [&](std::string_view where) {
@@ -287,19 +307,38 @@ int main(int argc, char* argv[]) {
   annunciator_bar.Show(form.annunciation().view().state);
   const orv::Connection annunciation = form.annunciation().changed().Connect(
       [&annunciator_bar](const orv::AnnunciationView& now) { annunciator_bar.Show(now.state); });
-  // The tick is the program's: it runs from here to the end, whatever the window does. The
-  // broker is first tried and the sounder made at the first tick, after the window has been shown.
-  bool after_show_started = false;
+  // Right after the first paint: the module, and with it the broker's client, the web panel and
+  // the sounder.
+  orv::QtAfterFirstPaint after_first_paint(view, [&] {
+    orv::Extras* module = extras.Get();
+    if (module == nullptr) {
+      feed.reset();
+      show_broker(orv::BrokerState{});
+      if (mqtt_settings.enabled) broker_label->setText(QStringLiteral("MQTT: unavailable"));
+      return;
+    }
+    broker = module->StartBrokerClient(
+        mqtt_settings,
+        "orvandel-" + orv::HostName() + "-" + std::to_string(QCoreApplication::applicationPid()),
+        publisher, show_broker);
+    if (web_settings.enabled) {
+      std::string error;
+      web_panel = module->StartWebPanel(form, web_settings, gate, notice, error);
+      if (web_panel == nullptr)
+        notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
+    }
+    sound = module->MakeSoundOutput();
+    form.annunciation().set_output(sound.get());
+  });
+  // The tick is the program's: it runs from here to the end, whatever the window does. A window
+  // that has not painted within a second (minimised, say) gets its module all the same.
+  int ticks = 0;
   const orv::QtTickTimer ticker([&] {
     view.CallModel([&form] { form.TRTimer_Timer(); });
-    if (!after_show_started) {
-      after_show_started = true;
-      mqtt.Start();
-      sound.emplace();
-      form.annunciation().set_output(&*sound);
-    }
-    mqtt.Tick();
-    web_panel.Tick();
+    if (++ticks == 10) after_first_paint.RunIfPending();
+    if (feed) feed->Tick();
+    if (broker) broker->Tick();
+    if (web_panel) web_panel->Tick();
   });
   // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way
   // out, and with it goes its lock file.
@@ -310,6 +349,7 @@ int main(int argc, char* argv[]) {
   const int code = QApplication::exec();
   form.annunciation().set_output(nullptr);
   // The window's close disconnected; that goes to the socket, without waiting for the broker.
-  mqtt.Tick();
+  if (feed) feed->Tick();
+  if (broker) broker->Tick();
   return code;
 }

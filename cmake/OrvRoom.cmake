@@ -16,6 +16,8 @@ endfunction()
 function(orv_room_library target room)
   cmake_parse_arguments(ARG "" "" "SOURCES;USES;PRIVATE" ${ARGN})
   add_library(${target} STATIC ${ARG_SOURCES})
+  # Position-independent: the program's module is made of the same libraries as the program.
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
   orv_room_headers(${target} ${room})
   target_link_libraries(${target} PUBLIC ${ARG_USES} PRIVATE orv_warnings ${ARG_PRIVATE})
 endfunction()

@@ -16,7 +16,8 @@ echo "$listing"
 for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvandel \
   ./usr/bin/orvandel-sim ./usr/share/applications/orvandel.desktop \
   ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/ \
-  ./etc/orvandel/orvandel.ini ./lib/systemd/system/orvandel.service; do
+  ./etc/orvandel/orvandel.ini ./lib/systemd/system/orvandel.service \
+  ./usr/lib/orvandel/orvandel-extras.so; do
   grep -q " $path\$" <<< "$listing" || fail "$path missing from the package"
 done
 grep -E ' ./opt/orvandel/(SYSINI|DATA)/$' <<< "$listing" | grep -qv '^drwxrwsr-x' &&
@@ -26,6 +27,9 @@ grep -E ' ./etc/orvandel/orvandel.ini$' <<< "$listing" | grep -qE '^-rw-r--r-- r
   fail "/etc/orvandel/orvandel.ini must be -rw-r--r-- root/root in the package"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx '/etc/orvandel/orvandel.ini' ||
   fail "/etc/orvandel/orvandel.ini is not a conffile"
+# The program's module: where the installed program looks for it, root's and written by root alone.
+grep -E ' ./usr/lib/orvandel/orvandel-extras.so$' <<< "$listing" | grep -qE '^-rw-r--r-- root/root ' ||
+  fail "/usr/lib/orvandel/orvandel-extras.so must be -rw-r--r-- root/root in the package"
 depends="$(dpkg-deb -f "$deb" Depends)"
 echo "Depends: $depends"
 grep -q 'libqt6widgets6' <<< "$depends" || fail "the Qt runtime is not declared"

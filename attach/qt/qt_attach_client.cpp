@@ -20,13 +20,6 @@ QtAttachClient::QtAttachClient(std::string socket_path, AttachLimits limits)
   });
 }
 
-bool QtAttachClient::ServiceAnswers(const std::string& path) {
-  QLocalSocket probe;
-  probe.connectToServer(QString::fromStdString(path));
-  // A local socket answers at once or not at all.
-  return probe.waitForConnected(200);
-}
-
 void QtAttachClient::Start() {
   Connect();
 }

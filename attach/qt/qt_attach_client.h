@@ -46,9 +46,6 @@ class QtAttachClient : public QObject {
   // An action's result: its number and what it came to.
   Signal<std::int64_t, const std::string&>& result() { return result_; }
 
-  // True when a service answers at path now (a window decides at start whether it attaches).
-  static bool ServiceAnswers(const std::string& path);
-
  private:
   void Connect();
   void OnReadable();

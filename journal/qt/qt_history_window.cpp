@@ -20,8 +20,8 @@
 #include <fstream>
 #include <utility>
 
-#include "platform/qt/qt_form_view.h"
 #include "journal/qt/qt_history_model.h"
+#include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_notice_bar.h"
 
 namespace orv {
@@ -291,21 +291,6 @@ void QtHistoryWindow::SaveAsPdfAsked() {
   const QString file = QFileDialog::getSaveFileName(
       this, tr("Save as PDF"), QStringLiteral("journal.pdf"), tr("PDF files (*.pdf)"));
   if (!file.isEmpty()) SaveAsPdf(file);
-}
-
-QPushButton* AddHistoryButton(QtFormView& view, std::function<void()> open) {
-  auto* button = new QPushButton(QObject::tr("History"), view.notice_bar());
-  button->setObjectName(QStringLiteral("HistoryButton"));
-  button->setToolTip(
-      QObject::tr("The journal: every event, operator action and connection "
-                  "(Ctrl+H)"));
-  // The designed controls keep the keyboard focus to themselves.
-  button->setFocusPolicy(Qt::NoFocus);
-  view.notice_bar()->addPermanentWidget(button);
-  QObject::connect(button, &QPushButton::clicked, button, open);
-  auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+H")), &view);
-  QObject::connect(shortcut, &QShortcut::activated, button, std::move(open));
-  return button;
 }
 
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "journal/journal_query.h"
+#include "journal/qt/qt_history_button.h"
 
 class QCheckBox;
 class QComboBox;
@@ -82,9 +83,5 @@ class QtHistoryWindow : public QWidget {
   QLabel* status_ = nullptr;
   QTimer typing_pause_;
 };
-
-// The main window's way into the history: a "History" button in its status bar (outside the
-// designed control area) and Ctrl+H, both calling open.
-QPushButton* AddHistoryButton(QtFormView& view, std::function<void()> open);
 
 }  // namespace orv

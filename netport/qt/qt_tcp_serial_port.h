@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "platform/line_settings.h"
+#include "netport/network_serial_port.h"
 #include "netport/port_address.h"
-#include "platform/serial_port.h"
 #include "netport/telnet.h"
+#include "platform/line_settings.h"
 
 namespace orv {
 
@@ -33,7 +33,7 @@ namespace orv {
 //   rest waits in the system), the telnet codec's answers are bounded (see TelnetCodec), and
 //   what the server does not take stays queued up to kMaxQueued bytes: a write beyond that is
 //   dropped, as a write the device refuses, and said once.
-class QtTcpSerialPort : public SerialPort {
+class QtTcpSerialPort : public NetworkSerialPort {
  public:
   static constexpr std::chrono::milliseconds kConnectWait{2000};
   static constexpr std::chrono::milliseconds kNegotiationWait{1000};
@@ -46,7 +46,7 @@ class QtTcpSerialPort : public SerialPort {
   QtTcpSerialPort& operator=(const QtTcpSerialPort&) = delete;
 
   // Where the next Open() connects: a tcp:// or rfc2217:// address.
-  void SetAddress(const PortAddress& address) { address_ = address; }
+  void SetAddress(const PortAddress& address) override { address_ = address; }
   // The address stands for the port number; flow control is always none.
   void SetCommPort(int /*port_number*/) override {}
   void SetHandshakingNone() override {}
@@ -64,7 +64,7 @@ class QtTcpSerialPort : public SerialPort {
   // The negotiation as it stands, for tests.
   const TelnetCodec& telnet() const { return telnet_; }
   // The baud rate the server last confirmed (RFC 2217), if it did.
-  std::optional<int> confirmed_baud_rate() const { return confirmed_baud_; }
+  std::optional<int> confirmed_baud_rate() const override { return confirmed_baud_; }
   QTcpSocket& qt_socket() { return socket_; }
 
  private:

@@ -1,0 +1,42 @@
+#pragma once
+
+// The program's module as the program finds it: in the installed library folder for the
+// installed program, in the build tree's for any other (a build, or a copy of one started from a
+// folder of its own); never from the working folder, a search path or the program's folder,
+// where others may write.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "app/extras.h"
+#include "platform/notice.h"
+
+namespace orv {
+
+std::filesystem::path ExtrasModuleFile();
+
+// Loaded at the first Get(); a module that is missing or refused is said once through notice,
+// with what goes without it and why.
+class ExtrasModule {
+ public:
+  ExtrasModule(std::filesystem::path file, NoticeFn notice)
+      : file_(std::move(file)), notice_(std::move(notice)) {}
+
+  Extras* Get();
+  // Where the notice goes from now on; a failure before is said now.
+  void set_notice(NoticeFn notice);
+  // Why Get() gave nothing; empty before the first try and after a load.
+  const std::string& problem() const { return problem_; }
+
+ private:
+  void Say() const;
+
+  std::filesystem::path file_;
+  NoticeFn notice_;
+  bool tried_ = false;
+  std::unique_ptr<Extras> extras_;
+  std::string problem_;
+};
+
+}  // namespace orv

@@ -1,0 +1,57 @@
+// What waits for the window's first paint: not run before it, run once after it, and run by the
+// fallback only if it has not run yet.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include "platform/qt/qt_after_first_paint.h"
+
+namespace orv {
+namespace {
+
+TEST(QtAfterFirstPaint, RunsOnceRightAfterTheFirstPaint) {
+  QWidget window;
+  window.resize(200, 100);
+  // The paint itself, seen by a filter of the test's: the run must come after it.
+  struct PaintWatch : QObject {
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Paint) painted = true;
+      return false;
+    }
+  } watch;
+  window.installEventFilter(&watch);
+  int runs = 0;
+  bool painted_before_run = false;
+  QtAfterFirstPaint after(window, [&] {
+    ++runs;
+    painted_before_run = watch.painted;
+  });
+  QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 0) << "ran before the window was shown";
+  window.show();
+  QElapsedTimer waited;
+  waited.start();
+  while (runs == 0 && waited.elapsed() < 5000)
+    QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(painted_before_run);
+  window.update();
+  QCoreApplication::processEvents();
+  after.RunIfPending();  // the fallback finds it done
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(QtAfterFirstPaint, TheFallbackRunsItForAWindowThatNeverPainted) {
+  QWidget window;
+  int runs = 0;
+  QtAfterFirstPaint after(window, [&] { ++runs; });
+  after.RunIfPending();
+  after.RunIfPending();
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+}  // namespace orv

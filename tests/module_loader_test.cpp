@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/module_loader.h"
+#include "tests/support/built_programs.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -25,7 +26,7 @@ struct Case {
 
 fs::path Install(const fs::path& folder) {
   fs::create_directories(folder);
-  fs::copy_file(ORV_TEST_MODULE, folder / "module.so", fs::copy_options::overwrite_existing);
+  fs::copy_file(test::kTestModule, folder / "module.so", fs::copy_options::overwrite_existing);
   chmod((folder / "module.so").c_str(), 0644);
   return folder;
 }

@@ -1,49 +1,22 @@
 // The plain window's start without the network: the real program under a virtual X server of the
 // test's own, its memory map read when its window is mapped, and again once the module has come.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "tests/support/built_programs.h"
+#include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A child with standard output and error on /dev/null, and extra_fd as its descriptor 3.
-pid_t Start(std::vector<std::string> args, const std::vector<std::string>& env, int extra_fd = -1) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  dup2(null, 2);
-  if (extra_fd >= 0) dup2(extra_fd, 3);
-  for (const std::string& setting : env)
-    putenv(const_cast<char*>(setting.c_str()));
-  std::vector<char*> argv;
-  for (std::string& arg : args)
-    argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  execvp(argv[0], argv.data());
-  _exit(127);
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
 
 std::string Maps(pid_t pid) {
   return test::ReadBytes("/proc/" + std::to_string(pid) + "/maps");
@@ -61,22 +34,10 @@ bool WindowNamed(xcb_connection_t* x, xcb_window_t window, const std::string& pr
 }
 
 TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
-  int display_pipe[2];
-  ASSERT_EQ(pipe(display_pipe), 0);
-  const pid_t xvfb =
-      Start({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}, {},
-            display_pipe[1]);
-  close(display_pipe[1]);
-  std::string display;
-  char c = 0;
-  while (read(display_pipe[0], &c, 1) == 1 && c != '\n')
-    display += c;
-  close(display_pipe[0]);
-  if (display.empty()) {
-    Stop(xvfb);
-    GTEST_SKIP() << "no virtual X server (Xvfb)";
-  }
-  display = ":" + display;
+  test::ChildProcess xvfb("/usr/bin/Xvfb",
+                          {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+  if (!xvfb.WaitForOutput("\n")) GTEST_SKIP() << "no virtual X server (Xvfb)";
+  const std::string display = ":" + xvfb.output().substr(0, xvfb.output().find('\n'));
   xcb_connection_t* x = xcb_connect(display.c_str(), nullptr);
   ASSERT_FALSE(xcb_connection_has_error(x));
   const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(x)).data->root;
@@ -85,10 +46,11 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
   xcb_flush(x);
 
   const test::TempFolder state;
-  const pid_t program =
-      Start({ORV_PROGRAM, "--standalone", "--state-folder", state.path().string()},
-            {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
-             "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
+  setenv("DISPLAY", display.c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  test::ChildProcess program(test::kProgram,
+                             {"--standalone", "--state-folder", state.path().string()});
   std::string at_map;
   pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};
   for (const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -98,7 +60,7 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
       const xcb_window_t window = reinterpret_cast<xcb_map_notify_event_t*>(event)->window;
       std::free(event);
       if (mapped && WindowNamed(x, window, "Orvandel Program")) {
-        at_map = Maps(program);
+        at_map = Maps(program.pid());
         break;
       }
     }
@@ -111,11 +73,9 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
         later.find("libQt6Network") == std::string::npos) &&
        Clock::now() < deadline;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    later = Maps(program);
+    later = Maps(program.pid());
   }
-  Stop(program);
   xcb_disconnect(x);
-  Stop(xvfb);
 
   ASSERT_FALSE(at_map.empty()) << "the window was not mapped";
   EXPECT_NE(at_map.find("libQt6Widgets"), std::string::npos);

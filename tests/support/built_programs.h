@@ -9,5 +9,6 @@ extern const char* const kProgram;             // orvandel
 extern const char* const kSimulator;           // orvandel-sim
 extern const char* const kJournalChild;        // the crash test's child
 extern const char* const kProgramFolderProbe;  // prints the program folder it finds
+extern const char* const kTestModule;          // a module for the module loader's tests
 
 }  // namespace orv::test

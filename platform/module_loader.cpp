@@ -6,24 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 
 #include "platform/safe_file.h"
-#include "platform/users.h"
+#include "platform/trusted_file.h"
 
 namespace orv {
 namespace {
 
-// Empty when what fd names may be trusted with the program's code.
-std::string OwnershipProblem(const struct stat& info, const char* what) {
-  const auto owner = static_cast<std::uint32_t>(info.st_uid);
-  if (owner != 0 && owner != EffectiveUserId())
-    return std::string(what) + " belongs to user " + UserName(owner) +
-           ", neither root nor the user running the program";
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    return std::string(what) + " can be changed by other users (chmod go-w)";
-  return {};
+// Empty when what info describes may be trusted with the program's code.
+std::string TrustProblem(const struct stat& info, const char* what) {
+  const std::string problem = OwnershipProblem(info);
+  return problem.empty() ? problem : std::string(what) + " " + problem;
 }
 
 // Why open refused path; a link is said as such (a folder's shows as "not a directory").
@@ -46,7 +40,7 @@ LoadedModule LoadTrustedModule(const std::filesystem::path& file) {
     module.problem = OpenProblem(errno, file.parent_path(), "its folder");
     return module;
   }
-  if (module.problem = OwnershipProblem(info, "its folder"); !module.problem.empty()) return module;
+  if (module.problem = TrustProblem(info, "its folder"); !module.problem.empty()) return module;
 
   FileDescriptor fd(openat(folder.get(), file.filename().c_str(),
                            O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
@@ -58,7 +52,7 @@ LoadedModule LoadTrustedModule(const std::filesystem::path& file) {
     module.problem = "it is not a regular file";
     return module;
   }
-  if (module.problem = OwnershipProblem(info, "it"); !module.problem.empty()) return module;
+  if (module.problem = TrustProblem(info, "it"); !module.problem.empty()) return module;
 
   // The descriptor, not the name: a file swapped in after the checks is never the one loaded.
   const std::string by_descriptor = "/proc/self/fd/" + std::to_string(fd.get());

@@ -12,6 +12,15 @@
 
 namespace orv {
 
+std::string OwnershipProblem(const struct stat& info) {
+  const auto owner = static_cast<std::uint32_t>(info.st_uid);
+  if (owner != 0 && owner != EffectiveUserId())
+    return "belongs to user " + UserName(owner) + ", neither root nor the user running the program";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return "can be changed by other users (chmod go-w)";
+  return {};
+}
+
 std::optional<std::string> ReadTrustedFile(const std::filesystem::path& file, FileSecrecy secrecy,
                                            std::size_t max_bytes, std::string& why) {
   std::error_code error;
@@ -23,15 +32,7 @@ std::optional<std::string> ReadTrustedFile(const std::filesystem::path& file, Fi
   }
   // Any other user's file (a key of theirs, or one they planted) would put their bytes where
   // this program's go.
-  const auto owner = static_cast<std::uint32_t>(info.st_uid);
-  if (owner != 0 && owner != EffectiveUserId()) {
-    why = "belongs to user " + UserName(owner) + ", neither root nor the user running the program";
-    return std::nullopt;
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    why = "can be changed by other users (chmod go-w)";
-    return std::nullopt;
-  }
+  if (why = OwnershipProblem(info); !why.empty()) return std::nullopt;
   if (secrecy == FileSecrecy::kSecret && (info.st_mode & S_IROTH) != 0) {
     why = "can be read by every user (chmod o-r, or 640 with the group that runs the program)";
     return std::nullopt;

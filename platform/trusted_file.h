@@ -3,12 +3,18 @@
 // Files named by the site settings whose bytes decide something: a broker's password, the web
 // panel's certificate and key. Only root or the user running the program may have made them.
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 namespace orv {
+
+// Why what info describes may not decide anything (empty when it may): it must be root's or this
+// program's own user's, and nobody else may change it.
+std::string OwnershipProblem(const struct stat& info);
 
 enum class FileSecrecy { kPublic, kSecret };
 

@@ -301,19 +301,13 @@ class UserAdminTest : public UsersFileTest {
     in_.clear();
     out_.str({});
     err_.str({});
-    const AdminContext context{file_,
-                               in_,
-                               out_,
-                               err_,
-                               !pins_.empty(),
-                               [this](std::string_view) {
-                                 if (pins_.empty()) return std::optional<std::string>();
-                                 std::string pin = pins_.front();
-                                 pins_.erase(pins_.begin());
-                                 return std::optional<std::string>(pin);
-                               },
-                               euid,
-                               reader_group_};
+    const auto typed = [this](std::string_view) {
+      if (pins_.empty()) return std::optional<std::string>();
+      std::string pin = pins_.front();
+      pins_.erase(pins_.begin());
+      return std::optional<std::string>(pin);
+    };
+    const AdminContext context{file_, in_, out_, err_, !pins_.empty(), typed, euid, reader_group_};
     return command(context);
   }
   mode_t Mode() const {

@@ -44,9 +44,7 @@ TEST(SiteSettingsTrust, OwnerAndModeRuleOfFilesAndFolders) {
       {false, kSelf, 0644, T::kTrusted, T::kOtherOwner},
       {false, kSelf, 0664, T::kWritableByOthers, T::kOtherOwner},
       {false, kSelf, 0646, T::kWritableByOthers, T::kOtherOwner},
-      {false, kSelf, 0602, T::kWritableByOthers, T::kOtherOwner},
       {false, kRoot, 0644, T::kTrusted, T::kTrusted},
-      {false, kRoot, 0444, T::kTrusted, T::kTrusted},
       {false, kRoot, 0664, T::kWritableByOthers, T::kWritableByOthers},
       {false, kRoot, 0646, T::kWritableByOthers, T::kWritableByOthers},
       {false, kRoot, 02755, T::kTrusted, T::kTrusted},  // set-id bits let no one write

@@ -88,7 +88,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   sim->Drain();
   EXPECT_EQ(Count(sim->output(), "supervision time"), 1U);  // the service's one connect
 
-  // The service killed: both windows say so within 2 s, lamps and triggers greyed.
+  // The service killed: both windows say so within 2 s, greyed (what greys is the panel's test).
   service->Signal(SIGKILL);
   service->WaitForExit();
   QElapsedTimer gone;
@@ -99,8 +99,6 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return says_lost(one) && says_lost(two); }, kDeadlineMs));
   EXPECT_LT(gone.elapsed(), 2000);
   EXPECT_EQ(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
-  EXPECT_FALSE(two.form().Trigger_CheckBox[0].enabled());
-  EXPECT_FALSE(two.form().EMG_CB.enabled());
 
   // Back: attached again within 2 s of the start, the lamps red again.
   QElapsedTimer back;

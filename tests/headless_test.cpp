@@ -1,6 +1,6 @@
 // The real program with --headless, in a program folder of its own, against the simulator on a
-// pseudo-terminal: events reach standard output, EventLog.txt and the journal; a port missing at
-// start is taken when it comes; SIGTERM ends it cleanly. (A port another program holds is the Qt
+// pseudo-terminal: a port missing at start is taken when it comes; events reach standard output,
+// EventLog.txt and the journal; SIGINT ends it cleanly. (A port another program holds is the Qt
 // port's test, what the service says of it the runner's.)
 #include <gtest/gtest.h>
 
@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,17 +20,18 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class HeadlessProgram : public test::ProgramFolderTest {
- protected:
-  std::unique_ptr<test::ChildProcess> StartProgram() {
-    return ProgramFolderTest::StartProgram({"--headless"});
-  }
-};
+using HeadlessProgram = test::ProgramFolderTest;
 
-TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {
+// The service's own timer drives the retries: a port missing at start is taken when it comes (the
+// schedule itself, and a device lost while connected, are the runner's tests).
+TEST_F(HeadlessProgram, TakesAPortThatComesLaterPollsPrintsEventsAndStopsCleanly) {
+  auto program = StartProgram({"--headless"}, {.env = {}, .capture_stderr = true});
+  ASSERT_TRUE(program->WaitForOutput("Com Port Fail!: COM1")) << program->output();
+  ASSERT_TRUE(program->WaitForOutput("Trying again in 5 s")) << program->output();
   auto sim = StartSim();
-  auto program = StartProgram();
-  ASSERT_TRUE(program->WaitForOutput(" link Connected: COM1 (" + link_.string() + ") 9600,N,8,1"))
+  // The first retry is 5 s after the failure.
+  ASSERT_TRUE(
+      program->WaitForOutput(" link Connected: COM1 (" + link_.string() + ") 9600,N,8,1", 7000ms))
       << program->output();
   EXPECT_TRUE(sim->WaitForOutput("poll EMG trigger states")) << sim->output();
   sim->Type("event 0x12 0");
@@ -39,8 +39,12 @@ TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {
   EXPECT_NE(program->output().find("Event = EMG Ack (Emergency acknowledged)\n"), std::string::npos)
       << program->output();
 
-  program->Signal(SIGTERM);
+  program->Signal(SIGINT);
   EXPECT_EQ(program->WaitForExit(), 0) << program->output();
+  // The reason, as a notice, on standard error.
+  EXPECT_NE(program->error_output().find("COM1 cannot be opened: device not found ("),
+            std::string::npos)
+      << program->error_output();
   // The journal was closed: its write-ahead log was folded in and removed.
   EXPECT_FALSE(fs::exists(folder_.path() / "DATA" / "Journal.sqlite-wal"));
   EXPECT_NE(test::ReadBytes(folder_.path() / "DATA" / "EventLog.txt").find("Event = EMG Ack"),
@@ -49,24 +53,6 @@ TEST_F(HeadlessProgram, ConnectsPollsPrintsEventsAndStopsCleanlyOnSigterm) {
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.back().entry.text.rfind("Program stopped: ", 0), 0U);
   EXPECT_TRUE(VerifyJournalFile(folder_.path() / "DATA" / Journal::kFileName).ok);
-}
-
-// The service's own timer drives the retries: a port missing at start is taken when it comes
-// (the schedule itself, and a device lost while connected, are the runner's tests).
-TEST_F(HeadlessProgram, APortMissingAtStartIsTakenWhenItComes) {
-  auto program =
-      ProgramFolderTest::StartProgram({"--headless"}, {.env = {}, .capture_stderr = true});
-  ASSERT_TRUE(program->WaitForOutput("Com Port Fail!: COM1")) << program->output();
-  ASSERT_TRUE(program->WaitForOutput("Trying again in 5 s")) << program->output();
-  auto sim = StartSim();
-  // The first retry is 5 s after the failure.
-  ASSERT_TRUE(program->WaitForOutput(" link Connected: ", 7000ms)) << program->output();
-  program->Signal(SIGINT);
-  EXPECT_EQ(program->WaitForExit(), 0);
-  // The reason, as a notice, on standard error.
-  EXPECT_NE(program->error_output().find("COM1 cannot be opened: device not found ("),
-            std::string::npos)
-      << program->error_output();
 }
 
 }  // namespace

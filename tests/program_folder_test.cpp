@@ -41,14 +41,11 @@ TEST(ProgramFolderTest, WhatTheLinkSaysDecidesAndOnlyAnAbsoluteNameIsAnAnswer) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string asked;
     const ProgramFolderLookup found =
-        FindProgramFolder([&](const std::string& link, std::error_code& error) {
-          asked = link;
+        FindProgramFolder([&](const std::string&, std::error_code& error) {
           if (c.error != std::errc{}) error = std::make_error_code(c.error);
           return c.target;
         });
-    EXPECT_EQ(asked, "/proc/self/exe");
     EXPECT_EQ(found.folder.native(), c.folder);
     EXPECT_EQ(found.problem, c.problem);
   }

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
@@ -218,14 +217,12 @@ TEST_F(SoundTest, AFaultIsHeardWithinASecondSilencedWithinASecondAndANewOneHeard
   const qint64 quiet = MsUntil([&] { return RecentRms(200) < kQuiet; }, 3000);
   EXPECT_GE(quiet, 0) << "still heard";
   EXPECT_LE(quiet, 1000);
-  EXPECT_EQ(bar_->label()->isVisible(), false) << Journal();
   // And stays quiet for a whole loop of the tone, nothing raised meanwhile.
   EXPECT_GE(MsUntil([&] { return RecentRms(500) < kQuiet; }, 3000), 0);
 
   const qint64 second = FaultHeardAfterMs(5);
   EXPECT_GE(second, 0) << "not heard";
   EXPECT_LE(second, 1000);
-  EXPECT_TRUE(bar_->label()->text().startsWith("Fault sounds: "));
   std::printf("heard after %lld ms, quiet after %lld ms, heard again after %lld ms\n",
               static_cast<long long>(first), static_cast<long long>(quiet),
               static_cast<long long>(second));

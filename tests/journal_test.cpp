@@ -356,20 +356,5 @@ TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
   }
 }
 
-// A link in place of the journal is refused, never followed; the records wait.
-TEST_F(JournalTest, ALinkInPlaceOfTheFileIsRefused) {
-  fs::create_directories(data_);
-  const fs::path target = folder_.path() / "elsewhere.sqlite";
-  test::WriteBytes(target, "");
-  fs::create_symlink(target, data_ / Journal::kFileName);
-  auto journal = MakeJournal();
-  journal->Append(Entry(0));
-  EXPECT_FALSE(journal->Commit());
-  EXPECT_EQ(journal->waiting(), 1U);
-  ASSERT_EQ(notices_.size(), 1U);
-  EXPECT_NE(notices_[0].text.find("symbolic link"), std::string::npos) << notices_[0].text;
-  EXPECT_EQ(fs::file_size(target), 0U);
-}
-
 }  // namespace
 }  // namespace orv

@@ -88,36 +88,6 @@ class JournalTest : public ::testing::Test {
   std::int64_t ticks_ = 0;
 };
 
-TEST_F(JournalTest, EveryFieldComesBackAsWrittenInOrderAcrossReopening) {
-  JournalEntry odd;
-  odd.time = {-1, -34200};  // before 1970, an offset of a half-hour zone west
-  odd.kind = JournalKind::kOperator;
-  odd.text = "Trigger \"Hall, Nord\"\nrenamed to Größe 東";
-  odd.login = "jürgen";
-  odd.host = "pc,1";
-  {
-    auto journal = MakeJournal();
-    for (int i = 0; i < 5; ++i)
-      journal->Append(Entry(i));
-    ASSERT_TRUE(journal->Commit());
-  }
-  auto journal = MakeJournal();
-  journal->Append(odd);
-  journal->Append(Entry(5));
-  ASSERT_TRUE(journal->Commit());
-
-  const std::vector<JournalRow> rows = Rows();
-  ASSERT_EQ(rows.size(), 7U);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(rows[i].sequence, static_cast<std::int64_t>(i + 1));
-    EXPECT_EQ(rows[i].chain.size(), 32U);
-  }
-  ExpectEntries(rows, 0, 0, 5);
-  EXPECT_EQ(rows[5].entry, odd);
-  EXPECT_EQ(rows[6].entry, Entry(5));
-  EXPECT_TRUE(notices_.empty());
-}
-
 // Each change made behind the journal's back, and the record the walk must name for it.
 TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
   const struct {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -13,6 +12,7 @@
 #include "sim/pacer.h"
 #include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
+#include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
 namespace orv::sim {
@@ -106,11 +106,7 @@ TEST(PacerTest, BytesGoOneByteTimeApartAndEachTransmissionAfterTheLastAndItsPaus
 
 class SimProcessTest : public ::testing::Test {
  protected:
-  SimProcessTest() { fs::create_directories(dir_); }
-  ~SimProcessTest() override {
-    close(port_);
-    fs::remove_all(dir_);
-  }
+  ~SimProcessTest() override { close(port_); }
   // Opens the link raw, as the program opens its port; a read waits at most 5 s for a byte.
   void Open() {
     close(port_);
@@ -131,8 +127,8 @@ class SimProcessTest : public ::testing::Test {
     return Bytes(got.begin(), got.begin() + long(have));
   }
 
-  fs::path dir_ = fs::temp_directory_path() / ("orv-sim-test-" + std::to_string(getpid()));
-  std::string link_ = dir_ / "port";
+  test::TempFolder dir_;
+  std::string link_ = dir_.path() / "port";
   int port_ = -1;
 };
 
@@ -150,11 +146,9 @@ TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   EXPECT_NE(sim.output().find("RX 02 01 06 00 2B 03  poll fault image"), std::string::npos);
   EXPECT_EQ(sim.Stop(), 0);
   EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link_)));
-  std::ofstream(link_) << "keep me";  // a path that is no link is left alone
+  test::WriteBytes(link_, "keep me");  // a path that is no link is left alone
   EXPECT_EQ(ChildProcess(test::kSimulator, {"--link", link_}).WaitForExit(), 1);
-  std::string text;
-  std::getline(std::ifstream(link_), text);
-  EXPECT_EQ(text, "keep me");
+  EXPECT_EQ(test::ReadBytes(link_), "keep me");
 }
 
 }  // namespace

@@ -266,49 +266,6 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
   }
 }
 
-// A file that is not a sound database (garbage from the start, or a real journal with one page
-// overwritten) is kept aside under a dated name, byte for byte, and a new chain begins with a
-// record that says so.
-TEST_F(JournalTest, ADamagedFileIsMovedAsideAndANewChainBegins) {
-  for (const bool page_damage : {false, true}) {
-    SCOPED_TRACE(page_damage ? "damaged page" : "garbage");
-    std::error_code ec;
-    fs::remove_all(data_, ec);
-    fs::create_directories(data_);
-    const fs::path file = data_ / Journal::kFileName;
-    std::string bytes(4096, 'x');
-    if (page_damage) {
-      auto before = MakeJournal();
-      for (int i = 0; i < 400; ++i)
-        before->Append(Entry(i));
-      ASSERT_TRUE(before->Commit());
-      before.reset();
-      bytes = test::ReadBytes(file);
-      ASSERT_GT(bytes.size(), 4U * 4096);
-      bytes.replace(2 * 4096, 4096, 4096, '\x5a');
-    }
-    test::WriteBytes(file, bytes);
-    notices_.clear();
-    auto journal = MakeJournal();
-    journal->Append(Entry(0));
-    journal->Append(Entry(1));
-    ASSERT_TRUE(journal->Commit());
-    // The clock's first reading: 2026-12-07 00:00:00 UTC.
-    const fs::path aside = data_ / "Journal.sqlite.damaged-20261207T000000Z";
-    EXPECT_EQ(test::ReadBytes(aside), bytes);
-    EXPECT_EQ(std::distance(fs::directory_iterator(data_), {}), 4) << "journal, -wal, -shm, aside";
-    const std::vector<JournalRow> rows = Rows();
-    ASSERT_EQ(rows.size(), 3U);
-    EXPECT_EQ(rows[0].entry.kind, JournalKind::kProgram);
-    EXPECT_NE(rows[0].entry.text.find("damaged"), std::string::npos) << rows[0].entry.text;
-    EXPECT_NE(rows[0].entry.text.find(aside.filename().string()), std::string::npos);
-    ExpectEntries(rows, 1, 0, 2);
-    EXPECT_EQ(journal->Verify().good_rows, 3);
-    ASSERT_EQ(Count(NoticeLevel::kError), 1);
-    ticks_ = 0;
-  }
-}
-
 // The journal's files in the shared folder are as writable for the group as the umask allows:
 // with the program's umask 002, 0664, so that the next operator's program can write them too.
 TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {

@@ -59,7 +59,7 @@ TEST_F(SqliteTest, ValuesComeBackAsBound) {
   EXPECT_TRUE(select.Step().done());
 }
 
-TEST_F(SqliteTest, FailuresCarrySqlitesMessage) {
+TEST_F(SqliteTest, FailuresCarrySqlitesMessageAndALinkIsRefused) {
   const sqlite::Result exec = db_.Exec("SELECT * FROM missing");
   EXPECT_FALSE(exec.ok());
   EXPECT_EQ(exec.message, "no such table: missing");
@@ -73,6 +73,9 @@ TEST_F(SqliteTest, FailuresCarrySqlitesMessage) {
   EXPECT_FALSE(open.ok());
   EXPECT_FALSE(none.is_open());
   EXPECT_FALSE(open.message.empty());
+  // A link in place of the file is refused, never followed.
+  std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
+  EXPECT_FALSE(none.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
 }
 
 TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBack) {
@@ -102,12 +105,6 @@ TEST_F(SqliteTest, ASecondWriterIsBusyAtBegin) {
   EXPECT_FALSE(busy.ok());
   EXPECT_TRUE(busy.busy());
   EXPECT_FALSE(busy.damaged());
-}
-
-TEST_F(SqliteTest, ALinkInPlaceOfTheFileIsRefused) {
-  std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
-  sqlite::Database linked;
-  EXPECT_FALSE(linked.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
 }
 
 // A statement that would never end (a recursive query without a limit, as a hostile trigger

@@ -32,7 +32,7 @@ struct Outcome {
 };
 
 // A program folder with a journal of 30 records: one every hour from 2026-12-07 00:00 UTC, kinds
-// in turn event, operator, link, program.
+// in turn event, operator, link, program, written an hour east of UTC.
 class JournalCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -43,13 +43,8 @@ class JournalCommandTest : public ::testing::Test {
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
     for (int i = 0; i < 30; ++i) {
-      journal.Append({{kBase + i * 3600000LL, 3600},
-                      kKinds[i % 4],
-                      "record " + std::to_string(i + 1),
-                      "",
-                      "operator1",
-                      "panel-pc",
-                      ""});
+      journal.Append(test::PanelEntry(kBase + i * 3600000LL, kKinds[i % 4],
+                                      "record " + std::to_string(i + 1)));
     }
     ASSERT_TRUE(journal.Commit());
   }
@@ -90,11 +85,10 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
       Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out,
-            JournalCsvHeader() +
-                "4,2026-12-07T04:00:00.000+01:00,program,record 4,operator1,panel-pc,,\r\n"
-                "5,2026-12-07T05:00:00.000+01:00,event,record 5,operator1,panel-pc,,\r\n"
-                "6,2026-12-07T06:00:00.000+01:00,operator,record 6,operator1,panel-pc,,\r\n");
+  EXPECT_EQ(run.out, JournalCsvHeader() +
+                         "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
+                         "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
+                         "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n");
   Sql("DELETE FROM journal WHERE seq = 17");
   run = Program({"--journal-verify"});
   EXPECT_EQ(run.status, 1);

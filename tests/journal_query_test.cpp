@@ -71,47 +71,27 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
     JournalFilter filter;
     std::vector<std::int64_t> sequences;  // newest first
   };
-  const auto kind = [](JournalKind k) {
-    JournalFilter f;
-    f.kind = k;
-    return f;
-  };
-  const auto text = [](std::string t) {
-    JournalFilter f;
-    f.text = std::move(t);
-    return f;
-  };
-  JournalFilter span;
-  span.from_utc_ms = kBase + 2000;
-  span.to_utc_ms = kBase + 4000;
-  JournalFilter span_of_kind = span;
-  span_of_kind.kind = JournalKind::kEvent;
-  JournalFilter everything_at_once = span;
-  everything_at_once.kind = JournalKind::kOperator;
-  everything_at_once.text = "LOBBY";
-  JournalFilter from_only;
-  from_only.from_utc_ms = kBase + 6000;
-  JournalFilter to_only;
-  to_only.to_utc_ms = kBase + 999;
+  constexpr auto kEvent = JournalKind::kEvent, kOperator = JournalKind::kOperator;
   const std::vector<Case> cases = {
+      // filters: from, to, kind, text
       {"all", {}, {8, 7, 6, 5, 4, 3, 2, 1}},
-      {"events", kind(JournalKind::kEvent), {8, 7, 3, 1}},
-      {"operator", kind(JournalKind::kOperator), {5, 2}},
-      {"link", kind(JournalKind::kLink), {4}},
-      {"program", kind(JournalKind::kProgram), {6}},
-      {"both bounds inclusive", span, {5, 4, 3}},
-      {"bounds and kind", span_of_kind, {3}},
-      {"bounds, kind and text", everything_at_once, {5}},
-      {"from only", from_only, {8, 7}},
-      {"to only, a millisecond short of the second record", to_only, {1}},
-      {"text in another case", text("emg"), {2, 1}},
-      {"text with a quote", text("\"lobby\""), {5}},
-      {"the user's name", text("BOB"), {2}},
-      {"the detail", text("battery"), {3}},
-      {"percent is no wildcard", text("100%"), {6}},
-      {"underscore is no wildcard", text("sure_"), {6}},
-      {"a backslash is itself", text("c:\\d"), {8}},
-      {"nothing matches", text("zzz"), {}},
+      {"events", {{}, {}, kEvent, ""}, {8, 7, 3, 1}},
+      {"operator", {{}, {}, kOperator, ""}, {5, 2}},
+      {"link", {{}, {}, JournalKind::kLink, ""}, {4}},
+      {"program", {{}, {}, JournalKind::kProgram, ""}, {6}},
+      {"both bounds inclusive", {kBase + 2000, kBase + 4000, {}, ""}, {5, 4, 3}},
+      {"bounds and kind", {kBase + 2000, kBase + 4000, kEvent, ""}, {3}},
+      {"bounds, kind and text", {kBase + 2000, kBase + 4000, kOperator, "LOBBY"}, {5}},
+      {"from only", {kBase + 6000, {}, {}, ""}, {8, 7}},
+      {"to only, a millisecond short of the second record", {{}, kBase + 999, {}, ""}, {1}},
+      {"text in another case", {{}, {}, {}, "emg"}, {2, 1}},
+      {"text with a quote", {{}, {}, {}, "\"lobby\""}, {5}},
+      {"the user's name", {{}, {}, {}, "BOB"}, {2}},
+      {"the detail", {{}, {}, {}, "battery"}, {3}},
+      {"percent is no wildcard", {{}, {}, {}, "100%"}, {6}},
+      {"underscore is no wildcard", {{}, {}, {}, "sure_"}, {6}},
+      {"a backslash is itself", {{}, {}, {}, "c:\\d"}, {8}},
+      {"nothing matches", {{}, {}, {}, "zzz"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,9 +119,7 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
   commit(1, 8);  // events: 1 2 4 5 7 8
   ASSERT_TRUE(reader_.Open(journal.file()).ok());
   JournalHistory history(reader_, 3);
-  JournalFilter events;
-  events.kind = JournalKind::kEvent;
-  ASSERT_TRUE(history.Reset(events).ok());
+  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kEvent, ""}).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5}));
   EXPECT_TRUE(history.CanFetchMore());
   std::size_t added = 0;
@@ -173,9 +151,7 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
 
   // Starting over with another filter, and records that came while none was looked at.
   commit(14, 15);
-  JournalFilter links;
-  links.kind = JournalKind::kLink;
-  ASSERT_TRUE(history.Reset(links).ok());
+  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kLink, ""}).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9}));
   ASSERT_TRUE(history.FetchMore(added).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
@@ -308,11 +284,10 @@ TEST_F(JournalQueryTest, CsvIsEveryRecordOnceInOrderPastOnePage) {
     links += link ? line : "";
   }
   Write(entries);
-  JournalFilter link_filter, none_filter;
-  link_filter.kind = JournalKind::kLink;
-  none_filter.text = "no such text";
   const std::tuple<JournalFilter, std::int64_t, std::string> cases[] = {
-      {{}, 4500, all}, {link_filter, 1500, links}, {none_filter, 0, ""}};
+      {{}, 4500, all},
+      {{{}, {}, JournalKind::kLink, ""}, 1500, links},
+      {{{}, {}, {}, "none"}, 0, ""}};
   for (const auto& [filter, count, lines] : cases) {
     std::ostringstream out;
     std::int64_t written = 0;

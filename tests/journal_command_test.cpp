@@ -123,9 +123,19 @@ TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
   EXPECT_EQ(run.err, "");
 }
 
-// No journal at all: an export has nothing to read; a verify says there is none yet (a fresh
+// An export fails in one line when its output cannot be written, when there is no journal and
+// when there is no program folder; a verify of no journal says there is none yet (a fresh
 // installation), unless an anchor shows there was one; and reading makes none.
-TEST_F(JournalCommandTest, AMissingJournalIsOneLine) {
+TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
+  ProgramOptions options;
+  options.journal_command = JournalCommand::kExport;
+  std::ostringstream bad, err, no_folder_err;
+  bad.setstate(std::ios::badbit);
+  EXPECT_EQ(RunJournalCommand(options, temp_.path(), "", bad, err), 1);
+  EXPECT_NE(err.str().find("cannot be exported"), std::string::npos) << err.str();
+  EXPECT_EQ(RunJournalCommand(options, {}, "/proc/self/exe cannot be read", bad, no_folder_err), 1);
+  EXPECT_EQ(no_folder_err.str(),
+            "orvandel: the program folder cannot be found: /proc/self/exe cannot be read\n");
   for (const char* suffix : {"", "-wal", "-shm"})
     fs::remove(File() + suffix);
   const Outcome exported = Command({"--journal-export"});
@@ -177,21 +187,6 @@ TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
   };
   for (const auto& [args, error] : errors)
     EXPECT_EQ(ParseProgramOptions(args, utc).error, error) << testing::PrintToString(args);
-}
-
-// The output stream failing is a failure of the export; so is a program folder not found.
-TEST_F(JournalCommandTest, AnExportThatCannotBeWrittenFails) {
-  ProgramOptions options;
-  options.journal_command = JournalCommand::kExport;
-  std::ostringstream out;
-  out.setstate(std::ios::badbit);
-  std::ostringstream err;
-  EXPECT_EQ(RunJournalCommand(options, temp_.path(), "", out, err), 1);
-  EXPECT_NE(err.str().find("cannot be exported"), std::string::npos) << err.str();
-  std::ostringstream no_folder_err;
-  EXPECT_EQ(RunJournalCommand(options, {}, "/proc/self/exe cannot be read", out, no_folder_err), 1);
-  EXPECT_EQ(no_folder_err.str(),
-            "orvandel: the program folder cannot be found: /proc/self/exe cannot be read\n");
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ ParsedOptions Parse(const std::string& line) {
   return ParseOptions({std::istream_iterator<std::string>(in), {}});
 }
 
-TEST(OptionsTest, DefaultsAndEveryOptionReachingItsField) {
+TEST(OptionsTest, DefaultsEveryOptionReachingItsFieldAndTheHelpNamingThem) {
   const SimOptions defaults = Parse("--link /tmp/port").options;
   EXPECT_EQ(defaults.line, (LineSettings{9600, Parity::kNone, 8, StopBits::kOne}));
   const ParsedOptions parsed = Parse(kEveryOption);
@@ -50,6 +50,12 @@ TEST(OptionsTest, DefaultsAndEveryOptionReachingItsField) {
             (std::vector<double>{4e9, 0.5, 7, 15, 1, 3, 4, 900, 5, 6, 8, 9}));
   EXPECT_DOUBLE_EQ(Parse("--link p --quiet-reports").options.controller.report_interval_s, 0);
   EXPECT_TRUE(Parse("-h").options.help && Parse("--help").error.empty());
+  // The help names every option and the console's commands.
+  const std::string help = HelpText();
+  std::istringstream words(std::string(kEveryOption) + " --link --quiet-reports --help");
+  for (std::string word; words >> word;)
+    EXPECT_TRUE(word[0] != '-' || help.find(word) != std::string::npos) << word;
+  EXPECT_NE(help.find(ConsoleHelp()), std::string::npos);
 }
 
 TEST(OptionsTest, BadCommandLinesAreRefusedWithAReason) {
@@ -67,14 +73,6 @@ TEST(OptionsTest, BadCommandLinesAreRefusedWithAReason) {
       {"--link a --settings 9600,N,8,1.5", "--settings: 1.5 stop bits are not supported"}};
   for (const auto& [line, error] : kCases)
     EXPECT_TRUE(Parse(line).error.starts_with(error)) << line << ": " << Parse(line).error;
-}
-
-TEST(OptionsTest, HelpListsEveryOptionAndConsoleCommand) {
-  const std::string help = HelpText();
-  std::istringstream words(std::string(kEveryOption) + " --link --quiet-reports --help");
-  for (std::string word; words >> word;)
-    EXPECT_TRUE(word[0] != '-' || help.find(word) != std::string::npos) << word;
-  EXPECT_NE(help.find(ConsoleHelp()), std::string::npos);
 }
 
 TEST(PacerTest, BytesGoOneByteTimeApartAndEachTransmissionAfterTheLastAndItsPause) {

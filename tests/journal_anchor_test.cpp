@@ -237,22 +237,14 @@ TEST_F(JournalAnchorTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
 // Rewrites the text of record sequence and every chain value from it on, as a forger with the
 // program's (unkeyed) chain function would.
 void Recompute(const fs::path& file, std::int64_t sequence, const std::string& text) {
-  std::vector<JournalRow> rows;
-  ASSERT_TRUE(ReadJournalFile(file, 1, 1000, rows).ok());
-  sqlite::Database db;
-  ASSERT_TRUE(db.Open(file, sqlite::kReadWrite).ok());
-  sqlite::Statement update;
-  ASSERT_TRUE(update.Prepare(db, "UPDATE journal SET text = ?1, chain = ?2 WHERE seq = ?3").ok());
   std::string previous(32, '\0');
-  for (JournalRow& row : rows) {
+  for (JournalRow row : test::JournalRows(file)) {
     if (row.sequence == sequence) row.entry.text = text;
     if (row.sequence >= sequence) {
       row.chain = JournalChainValue(previous, row.sequence, row.entry);
-      ASSERT_TRUE(update.BindText(1, row.entry.text).ok());
-      ASSERT_TRUE(update.BindBlob(2, row.chain).ok());
-      ASSERT_TRUE(update.BindInt64(3, row.sequence).ok());
-      ASSERT_TRUE(update.Step().done());
-      update.Reset();
+      test::JournalSql(file, "UPDATE journal SET text = '" + row.entry.text +
+                                 "', chain = " + test::SqlBlob(row.chain) +
+                                 " WHERE seq = " + std::to_string(row.sequence));
     }
     previous = row.chain;
   }

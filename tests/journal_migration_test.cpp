@@ -2,7 +2,6 @@
 // program's first commit adds the column in place, every row and chain value kept.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,16 +27,6 @@ constexpr const char* kEarlierSchema =
     "INSERT INTO journal_issued(last_seq) SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM "
     "journal_issued)";
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  char digits[3];
-  for (const unsigned char b : bytes) {
-    std::snprintf(digits, sizeof digits, "%02x", b);
-    hex += digits;
-  }
-  return hex;
-}
-
 TEST(JournalMigrationTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain) {
   test::TempFolder temp;
   const std::filesystem::path file = temp.path() / Journal::kFileName;
@@ -60,12 +49,13 @@ TEST(JournalMigrationTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTh
       sql += "INSERT INTO journal VALUES(" + std::to_string(i + 1) + "," +
              std::to_string(e.time.utc_ms) + "," + std::to_string(e.time.utc_offset_s) + ",'" +
              std::string(JournalKindName(e.kind)) + "','" + e.text + "','" + e.raw_hex + "','" +
-             e.login + "','" + e.host + "',X'" + Hex(previous) + "');";
+             e.login + "','" + e.host + "'," + test::SqlBlob(previous) + ");";
     }
     ASSERT_TRUE(db.Exec(sql).ok());
   }
   // The value the earlier program gave the first record: one without a detail hashes as ever.
-  EXPECT_EQ(Hex(chains[0]), "71263ac311d067149a89fadbc8580bfc5851fd79252432415c65bab1a5b6a524");
+  EXPECT_EQ(test::SqlBlob(chains[0]),
+            "X'71263ac311d067149a89fadbc8580bfc5851fd79252432415c65bab1a5b6a524'");
 
   // Readers take the file as it is; one stays open across the change, as a history window would.
   EXPECT_EQ(VerifyJournalFile(file).good_rows, 3);

@@ -6,6 +6,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "journal/journal.h"
@@ -70,47 +71,27 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
     JournalFilter filter;
     std::vector<std::int64_t> sequences;  // newest first
   };
-  const auto kind = [](JournalKind k) {
-    JournalFilter f;
-    f.kind = k;
-    return f;
-  };
-  const auto text = [](std::string t) {
-    JournalFilter f;
-    f.text = std::move(t);
-    return f;
-  };
-  JournalFilter span;
-  span.from_utc_ms = kBase + 2000;
-  span.to_utc_ms = kBase + 4000;
-  JournalFilter span_of_kind = span;
-  span_of_kind.kind = JournalKind::kEvent;
-  JournalFilter everything_at_once = span;
-  everything_at_once.kind = JournalKind::kOperator;
-  everything_at_once.text = "LOBBY";
-  JournalFilter from_only;
-  from_only.from_utc_ms = kBase + 6000;
-  JournalFilter to_only;
-  to_only.to_utc_ms = kBase + 999;
+  constexpr auto kEvent = JournalKind::kEvent, kOperator = JournalKind::kOperator;
   const std::vector<Case> cases = {
+      // filters: from, to, kind, text
       {"all", {}, {8, 7, 6, 5, 4, 3, 2, 1}},
-      {"events", kind(JournalKind::kEvent), {8, 7, 3, 1}},
-      {"operator", kind(JournalKind::kOperator), {5, 2}},
-      {"link", kind(JournalKind::kLink), {4}},
-      {"program", kind(JournalKind::kProgram), {6}},
-      {"both bounds inclusive", span, {5, 4, 3}},
-      {"bounds and kind", span_of_kind, {3}},
-      {"bounds, kind and text", everything_at_once, {5}},
-      {"from only", from_only, {8, 7}},
-      {"to only, a millisecond short of the second record", to_only, {1}},
-      {"text in another case", text("emg"), {2, 1}},
-      {"text with a quote", text("\"lobby\""), {5}},
-      {"the user's name", text("BOB"), {2}},
-      {"the detail", text("battery"), {3}},
-      {"percent is no wildcard", text("100%"), {6}},
-      {"underscore is no wildcard", text("sure_"), {6}},
-      {"a backslash is itself", text("c:\\d"), {8}},
-      {"nothing matches", text("zzz"), {}},
+      {"events", {{}, {}, kEvent, ""}, {8, 7, 3, 1}},
+      {"operator", {{}, {}, kOperator, ""}, {5, 2}},
+      {"link", {{}, {}, JournalKind::kLink, ""}, {4}},
+      {"program", {{}, {}, JournalKind::kProgram, ""}, {6}},
+      {"both bounds inclusive", {kBase + 2000, kBase + 4000, {}, ""}, {5, 4, 3}},
+      {"bounds and kind", {kBase + 2000, kBase + 4000, kEvent, ""}, {3}},
+      {"bounds, kind and text", {kBase + 2000, kBase + 4000, kOperator, "LOBBY"}, {5}},
+      {"from only", {kBase + 6000, {}, {}, ""}, {8, 7}},
+      {"to only, a millisecond short of the second record", {{}, kBase + 999, {}, ""}, {1}},
+      {"text in another case", {{}, {}, {}, "emg"}, {2, 1}},
+      {"text with a quote", {{}, {}, {}, "\"lobby\""}, {5}},
+      {"the user's name", {{}, {}, {}, "BOB"}, {2}},
+      {"the detail", {{}, {}, {}, "battery"}, {3}},
+      {"percent is no wildcard", {{}, {}, {}, "100%"}, {6}},
+      {"underscore is no wildcard", {{}, {}, {}, "sure_"}, {6}},
+      {"a backslash is itself", {{}, {}, {}, "c:\\d"}, {8}},
+      {"nothing matches", {{}, {}, {}, "zzz"}, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,9 +119,7 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
   commit(1, 8);  // events: 1 2 4 5 7 8
   ASSERT_TRUE(reader_.Open(journal.file()).ok());
   JournalHistory history(reader_, 3);
-  JournalFilter events;
-  events.kind = JournalKind::kEvent;
-  ASSERT_TRUE(history.Reset(events).ok());
+  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kEvent, ""}).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5}));
   EXPECT_TRUE(history.CanFetchMore());
   std::size_t added = 0;
@@ -172,9 +151,7 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
 
   // Starting over with another filter, and records that came while none was looked at.
   commit(14, 15);
-  JournalFilter links;
-  links.kind = JournalKind::kLink;
-  ASSERT_TRUE(history.Reset(links).ok());
+  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kLink, ""}).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9}));
   ASSERT_TRUE(history.FetchMore(added).ok());
   EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
@@ -256,11 +233,14 @@ TEST(JournalDateTest, CommandLineDatesNameADayAMinuteOrASecondOfLocalTime) {
   EXPECT_NE(error, "");
 }
 
-// A field is quoted only when it must be, its quotes doubled; recorded text that a spreadsheet
-// would run as a formula is exported as text.
+// A field is quoted only when it must be (a comma, a quote, a line break of any kind), its quotes
+// doubled; recorded text that a spreadsheet would run as a formula is exported as text.
 TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
   const std::pair<std::string, std::string> cases[] = {
       {"lf\nonly", "\"lf\nonly\""},
+      {"cr lf\r\nand cr\r", "\"cr lf\r\nand cr\r\""},
+      {"a,b", "\"a,b\""},
+      {"\"Lobby\"", "\"\"\"Lobby\"\"\""},
       {"Zoë; 東京", "Zoë; 東京"},
       {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
       {"+1", "'+1"},
@@ -288,67 +268,33 @@ TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
   EXPECT_EQ(row.entry.text, "=1");
 }
 
-// Every field as RFC 4180 has it (quoted only when it must be, quotes doubled, line breaks of
-// any kind kept inside quotes), records oldest first, CR LF after each; a filter takes what it
-// says, and the header comes even when nothing matches.
-TEST_F(JournalQueryTest, CsvIsExactlyTheRecordsInOrder) {
-  std::vector<JournalEntry> entries = {
-      Entry(kBase, JournalKind::kEvent, "12/07 00:00 Event = Fault, Unit 12"),
-      Entry(kBase + 1, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall, east\"", "zoë"),
-      Entry(kBase + 2, JournalKind::kLink, "Com Port Fail!\r\nsecond line\nthird\rfourth",
-            "Jürgen"),
-      Entry(kBase + 3, JournalKind::kProgram, "", "東京"),
-      Entry(kBase + 4, JournalKind::kEvent, "\"", ","),
-  };
-  entries[0].raw_hex = "0203A01200004703";
-  entries[3].host = "host,with\"both";
-  entries[0].detail = "Mains, Call/EMG";
-  Write(entries);
-  const std::string first =
-      "1,2026-12-07T01:00:00.000+01:00,event,\"12/07 00:00 Event = Fault, Unit 12\",alice,"
-      "panel-pc,0203A01200004703,\"Mains, Call/EMG\"\r\n";
-  const std::string last = "5,2026-12-07T01:00:00.004+01:00,event,\"\"\"\",\",\",panel-pc,,\r\n";
-  std::ostringstream out;
-  std::int64_t written = 0;
-  ASSERT_TRUE(WriteJournalCsv(reader_, {}, out, written).ok());
-  EXPECT_EQ(written, 5);
-  EXPECT_EQ(out.str(),
-            JournalCsvHeader() + first +
-                "2,2026-12-07T01:00:00.001+01:00,operator,\"Rename ETRG 7 \"\"Lobby\"\" to "
-                "\"\"Hall, east\"\"\",zoë,panel-pc,,\r\n"
-                "3,2026-12-07T01:00:00.002+01:00,link,\"Com Port Fail!\r\nsecond line\nthird\r"
-                "fourth\",Jürgen,panel-pc,,\r\n"
-                "4,2026-12-07T01:00:00.003+01:00,program,,東京,\"host,with\"\"both\",,\r\n" +
-                last);
-  JournalFilter filter;
-  filter.kind = JournalKind::kEvent;
-  std::ostringstream events;
-  ASSERT_TRUE(WriteJournalCsv(reader_, filter, events, written).ok());
-  EXPECT_EQ(written, 2);
-  EXPECT_EQ(events.str(), JournalCsvHeader() + first + last);
-  filter.text = "no such text";
-  std::ostringstream none;
-  ASSERT_TRUE(WriteJournalCsv(reader_, filter, none, written).ok());
-  EXPECT_EQ(written, 0);
-  EXPECT_EQ(none.str(), JournalCsvHeader());
-}
-
-TEST_F(JournalQueryTest, AnExportPastOnePageKeepsEveryRecordOnce) {
+// Records oldest first past one page of the export, each once and ending CR LF; a filter takes
+// what it says, and the header comes even when nothing matches.
+TEST_F(JournalQueryTest, CsvIsEveryRecordOnceInOrderPastOnePage) {
   std::vector<JournalEntry> entries;
-  for (int i = 0; i < 4500; ++i)
-    entries.push_back(Entry(kBase + i, JournalKind::kEvent, "r"));
+  std::string all, links;
+  for (int i = 1; i <= 4500; ++i) {
+    const bool link = i % 3 == 0;
+    entries.push_back(
+        Entry(kBase, link ? JournalKind::kLink : JournalKind::kEvent, "r" + std::to_string(i)));
+    const std::string line = std::to_string(i) + ",2026-12-07T01:00:00.000+01:00," +
+                             (link ? "link" : "event") + ",r" + std::to_string(i) +
+                             ",alice,panel-pc,,\r\n";
+    all += line;
+    links += link ? line : "";
+  }
   Write(entries);
-  std::ostringstream out;
-  std::int64_t written = 0;
-  ASSERT_TRUE(WriteJournalCsv(reader_, {}, out, written).ok());
-  EXPECT_EQ(written, 4500);
-  std::istringstream lines(out.str());
-  std::string line;
-  std::getline(lines, line);
-  int i = 0;
-  while (std::getline(lines, line))
-    ASSERT_EQ(line.substr(0, line.find(',')), std::to_string(++i));
-  EXPECT_EQ(i, 4500);
+  const std::tuple<JournalFilter, std::int64_t, std::string> cases[] = {
+      {{}, 4500, all},
+      {{{}, {}, JournalKind::kLink, ""}, 1500, links},
+      {{{}, {}, {}, "none"}, 0, ""}};
+  for (const auto& [filter, count, lines] : cases) {
+    std::ostringstream out;
+    std::int64_t written = 0;
+    ASSERT_TRUE(WriteJournalCsv(reader_, filter, out, written).ok());
+    EXPECT_EQ(written, count);
+    EXPECT_EQ(out.str(), JournalCsvHeader() + lines) << count;
+  }
 }
 
 }  // namespace

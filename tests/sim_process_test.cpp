@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
@@ -13,6 +12,7 @@
 #include "sim/pacer.h"
 #include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
+#include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
 namespace orv::sim {
@@ -32,7 +32,7 @@ ParsedOptions Parse(const std::string& line) {
   return ParseOptions({std::istream_iterator<std::string>(in), {}});
 }
 
-TEST(OptionsTest, DefaultsAndEveryOptionReachingItsField) {
+TEST(OptionsTest, DefaultsEveryOptionReachingItsFieldAndTheHelpNamingThem) {
   const SimOptions defaults = Parse("--link /tmp/port").options;
   EXPECT_EQ(defaults.line, (LineSettings{9600, Parity::kNone, 8, StopBits::kOne}));
   const ParsedOptions parsed = Parse(kEveryOption);
@@ -50,6 +50,12 @@ TEST(OptionsTest, DefaultsAndEveryOptionReachingItsField) {
             (std::vector<double>{4e9, 0.5, 7, 15, 1, 3, 4, 900, 5, 6, 8, 9}));
   EXPECT_DOUBLE_EQ(Parse("--link p --quiet-reports").options.controller.report_interval_s, 0);
   EXPECT_TRUE(Parse("-h").options.help && Parse("--help").error.empty());
+  // The help names every option and the console's commands.
+  const std::string help = HelpText();
+  std::istringstream words(std::string(kEveryOption) + " --link --quiet-reports --help");
+  for (std::string word; words >> word;)
+    EXPECT_TRUE(word[0] != '-' || help.find(word) != std::string::npos) << word;
+  EXPECT_NE(help.find(ConsoleHelp()), std::string::npos);
 }
 
 TEST(OptionsTest, BadCommandLinesAreRefusedWithAReason) {
@@ -67,14 +73,6 @@ TEST(OptionsTest, BadCommandLinesAreRefusedWithAReason) {
       {"--link a --settings 9600,N,8,1.5", "--settings: 1.5 stop bits are not supported"}};
   for (const auto& [line, error] : kCases)
     EXPECT_TRUE(Parse(line).error.starts_with(error)) << line << ": " << Parse(line).error;
-}
-
-TEST(OptionsTest, HelpListsEveryOptionAndConsoleCommand) {
-  const std::string help = HelpText();
-  std::istringstream words(std::string(kEveryOption) + " --link --quiet-reports --help");
-  for (std::string word; words >> word;)
-    EXPECT_TRUE(word[0] != '-' || help.find(word) != std::string::npos) << word;
-  EXPECT_NE(help.find(ConsoleHelp()), std::string::npos);
 }
 
 TEST(PacerTest, BytesGoOneByteTimeApartAndEachTransmissionAfterTheLastAndItsPause) {
@@ -106,11 +104,7 @@ TEST(PacerTest, BytesGoOneByteTimeApartAndEachTransmissionAfterTheLastAndItsPaus
 
 class SimProcessTest : public ::testing::Test {
  protected:
-  SimProcessTest() { fs::create_directories(dir_); }
-  ~SimProcessTest() override {
-    close(port_);
-    fs::remove_all(dir_);
-  }
+  ~SimProcessTest() override { close(port_); }
   // Opens the link raw, as the program opens its port; a read waits at most 5 s for a byte.
   void Open() {
     close(port_);
@@ -131,8 +125,8 @@ class SimProcessTest : public ::testing::Test {
     return Bytes(got.begin(), got.begin() + long(have));
   }
 
-  fs::path dir_ = fs::temp_directory_path() / ("orv-sim-test-" + std::to_string(getpid()));
-  std::string link_ = dir_ / "port";
+  test::TempFolder dir_;
+  std::string link_ = dir_.path() / "port";
   int port_ = -1;
 };
 
@@ -150,11 +144,9 @@ TEST_F(SimProcessTest, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   EXPECT_NE(sim.output().find("RX 02 01 06 00 2B 03  poll fault image"), std::string::npos);
   EXPECT_EQ(sim.Stop(), 0);
   EXPECT_FALSE(fs::is_symlink(fs::symlink_status(link_)));
-  std::ofstream(link_) << "keep me";  // a path that is no link is left alone
+  test::WriteBytes(link_, "keep me");  // a path that is no link is left alone
   EXPECT_EQ(ChildProcess(test::kSimulator, {"--link", link_}).WaitForExit(), 1);
-  std::string text;
-  std::getline(std::ifstream(link_), text);
-  EXPECT_EQ(text, "keep me");
+  EXPECT_EQ(test::ReadBytes(link_), "keep me");
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST_F(SqliteTest, ValuesComeBackAsBound) {
   EXPECT_TRUE(select.Step().done());
 }
 
-TEST_F(SqliteTest, FailuresCarrySqlitesMessage) {
+TEST_F(SqliteTest, FailuresCarrySqlitesMessageAndALinkIsRefused) {
   const sqlite::Result exec = db_.Exec("SELECT * FROM missing");
   EXPECT_FALSE(exec.ok());
   EXPECT_EQ(exec.message, "no such table: missing");
@@ -73,41 +73,31 @@ TEST_F(SqliteTest, FailuresCarrySqlitesMessage) {
   EXPECT_FALSE(open.ok());
   EXPECT_FALSE(none.is_open());
   EXPECT_FALSE(open.message.empty());
+  // A link in place of the file is refused, never followed.
+  std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
+  EXPECT_FALSE(none.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
 }
 
-TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBack) {
+// A transaction left without Commit() is rolled back; BEGIN IMMEDIATE takes the write lock at
+// once, so a second writer is told it is busy at Begin().
+TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBackAndASecondWriterIsBusyAtBegin) {
   {
     sqlite::Transaction transaction(db_);
     ASSERT_TRUE(transaction.Begin().ok());
     ASSERT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
   }
   EXPECT_EQ(Count(), 0);
-  {
-    sqlite::Transaction transaction(db_);
-    ASSERT_TRUE(transaction.Begin().ok());
-    ASSERT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
-    ASSERT_TRUE(transaction.Commit().ok());
-  }
-  EXPECT_EQ(Count(), 1);
-}
-
-// BEGIN IMMEDIATE takes the write lock at once: a second writer is told it is busy at Begin().
-TEST_F(SqliteTest, ASecondWriterIsBusyAtBegin) {
-  sqlite::Database other;
-  ASSERT_TRUE(other.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite).ok());
   sqlite::Transaction first(db_);
   ASSERT_TRUE(first.Begin().ok());
+  ASSERT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
+  sqlite::Database other;
+  ASSERT_TRUE(other.Open(folder_.path() / "t.sqlite", sqlite::kReadWrite).ok());
   sqlite::Transaction second(other);
   const sqlite::Result busy = second.Begin();
-  EXPECT_FALSE(busy.ok());
-  EXPECT_TRUE(busy.busy());
-  EXPECT_FALSE(busy.damaged());
-}
-
-TEST_F(SqliteTest, ALinkInPlaceOfTheFileIsRefused) {
-  std::filesystem::create_symlink(folder_.path() / "t.sqlite", folder_.path() / "link.sqlite");
-  sqlite::Database linked;
-  EXPECT_FALSE(linked.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
+  EXPECT_TRUE(busy.busy()) << busy.message;
+  EXPECT_FALSE(busy.damaged());  // a locked journal is never moved aside
+  ASSERT_TRUE(first.Commit().ok());
+  EXPECT_EQ(Count(), 1);
 }
 
 // A statement that would never end (a recursive query without a limit, as a hostile trigger

@@ -1,8 +1,8 @@
 #pragma once
 
 // The journal as tests look at it from outside: its records read back whole, its write lock taken
-// as another copy of the program would, plain SQL run on it, and a record as the history's tests
-// write them.
+// as another copy of the program would, plain SQL run on it (with chain values as blobs), and a
+// record as the history's tests write them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -43,6 +43,15 @@ inline void JournalSql(const std::filesystem::path& file, const std::string& sql
   ASSERT_TRUE(db.Open(file, sqlite::kReadWrite).ok()) << file;
   const sqlite::Result result = db.Exec(sql);
   ASSERT_TRUE(result.ok()) << sql << ": " << result.message;
+}
+
+// Bytes (a chain value) as an SQL blob literal: X'..', two hex digits a byte.
+inline std::string SqlBlob(const std::string& bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string sql = "X'";
+  for (const unsigned char b : bytes)
+    sql += {kDigits[b >> 4], kDigits[b & 0x0F]};
+  return sql + "'";
 }
 
 // A record for tests of the journal's readers: written an hour east of UTC on "panel-pc".

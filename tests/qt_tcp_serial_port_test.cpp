@@ -91,11 +91,17 @@ class QtTcpSerialPortTest : public ::testing::Test {
     connections_.push_back(
         port_.failed().Connect([this](const PortError& e) { failures_.push_back(e); }));
   }
-  bool Open(const std::string& address, const std::string& settings = "19200,N,8,1") {
+  void SetUp() override { ASSERT_TRUE(server_.listening()); }
+  bool Open(const std::string& address) {
     port_.SetAddress(ParsePortAddress(address));
-    port_.SetSettings(settings);
+    port_.SetSettings("19200,N,8,1");
     port_.Open();
     return port_.IsOpen();
+  }
+  // Open on the test's server and accepted there; with RFC 2217 the client's requests read.
+  bool OpenAccepted(const std::string& scheme) {
+    if (!Open(server_.Address(scheme.c_str())) || !server_.Accept()) return false;
+    return scheme != "rfc2217" || server_.Read(kClientHello.size()) == kClientHello;
   }
 
   FakeServer server_;
@@ -106,7 +112,6 @@ class QtTcpSerialPortTest : public ::testing::Test {
 };
 
 TEST_F(QtTcpSerialPortTest, NoServerFailsTheOpenAsAMissingDeviceDoes) {
-  ASSERT_TRUE(server_.listening());
   const std::string address = server_.Address("rfc2217");
   server_.StopListening();
   EXPECT_FALSE(Open(address));
@@ -121,9 +126,7 @@ TEST_F(QtTcpSerialPortTest, NoServerFailsTheOpenAsAMissingDeviceDoes) {
 }
 
 TEST_F(QtTcpSerialPortTest, RawTcpCarriesBytesAsTheyAreAndSendsNoSettings) {
-  ASSERT_TRUE(server_.listening());
-  ASSERT_TRUE(Open(server_.Address("tcp")));
-  ASSERT_TRUE(server_.Accept());
+  ASSERT_TRUE(OpenAccepted("tcp"));
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNone);
   const Bytes frame{0x02, 0x01, 0x06, 0xFF, 0xFF, 0x03};
   port_.Output(frame);
@@ -135,10 +138,7 @@ TEST_F(QtTcpSerialPortTest, RawTcpCarriesBytesAsTheyAreAndSendsNoSettings) {
 }
 
 TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEscapesBothWays) {
-  ASSERT_TRUE(server_.listening());
-  ASSERT_TRUE(Open(server_.Address("rfc2217")));
-  ASSERT_TRUE(server_.Accept());
-  EXPECT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  ASSERT_TRUE(OpenAccepted("rfc2217"));
   // Written before the server agreed: it waits for the answer.
   port_.Output({0x02, 0x01, 0xFF, 0x03});
   EXPECT_EQ(server_.Read(1, milliseconds(200)).size(), 0u);
@@ -166,10 +166,7 @@ TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEsc
 }
 
 TEST_F(QtTcpSerialPortTest, Rfc2217RefusedOrUnansweredLetsTheDataGoWithoutSettings) {
-  ASSERT_TRUE(server_.listening());
-  ASSERT_TRUE(Open(server_.Address("rfc2217")));
-  ASSERT_TRUE(server_.Accept());
-  ASSERT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  ASSERT_TRUE(OpenAccepted("rfc2217"));
   port_.Output({0x02, 0x03});
   server_.Write({kIac, kDont, kComPortOption});
   EXPECT_EQ(Bytes(server_.Read(2)), Bytes({0x02, 0x03}));
@@ -181,18 +178,14 @@ TEST_F(QtTcpSerialPortTest, Rfc2217RefusedOrUnansweredLetsTheDataGoWithoutSettin
   // A server that says nothing: the data goes after the wait.
   port_.Close();
   failures_.clear();
-  ASSERT_TRUE(Open(server_.Address("rfc2217")));
-  ASSERT_TRUE(server_.Accept());
-  ASSERT_EQ(Bytes(server_.Read(kClientHello.size())), Bytes(kClientHello));
+  ASSERT_TRUE(OpenAccepted("rfc2217"));
   port_.Output({0x02, 0x04});
   EXPECT_EQ(Bytes(server_.Read(2, QtTcpSerialPort::kNegotiationWait * 3)), Bytes({0x02, 0x04}));
   EXPECT_TRUE(failures_.empty());
 }
 
 TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnected) {
-  ASSERT_TRUE(server_.listening());
-  ASSERT_TRUE(Open(server_.Address("tcp")));
-  ASSERT_TRUE(server_.Accept());
+  ASSERT_TRUE(OpenAccepted("tcp"));
   server_.Drop();
   ASSERT_TRUE(WaitFor([&] { return !failures_.empty(); }));
   EXPECT_EQ(test::CountWakeups(milliseconds(200)) < 10, true) << "no spinning on a dead socket";
@@ -208,9 +201,8 @@ TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnec
   // Disconnect and connect again, as the operator does.
   port_.Close();
   EXPECT_FALSE(port_.IsOpen());
-  ASSERT_TRUE(Open(server_.Address("tcp")));
+  ASSERT_TRUE(OpenAccepted("tcp"));
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNone);
-  ASSERT_TRUE(server_.Accept());
   port_.Output({0x02, 0x05});
   EXPECT_EQ(Bytes(server_.Read(2)), Bytes({0x02, 0x05}));
   EXPECT_EQ(failures_.size(), 1u);

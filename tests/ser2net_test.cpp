@@ -96,14 +96,10 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     ASSERT_GT(port, 0);
     address_ = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(port);
     const auto config = folder_.path() / "ser2net.yaml";
-    test::WriteBytes(config,
-                     "connection: &con1\n"
-                     "  accepter: " +
-                         std::string(GetParam().accepter) + "tcp,127.0.0.1," +
-                         std::to_string(port) +
-                         "\n"
-                         "  connector: serialdev," +
-                         slave_.string() + ",9600n81,local\n");
+    const std::string accepter = GetParam().accepter + ("tcp,127.0.0.1," + std::to_string(port));
+    test::WriteBytes(config, "connection: &con1\n  accepter: " + accepter +
+                                 "\n  connector: serialdev," + slave_.string() +
+                                 ",9600n81,local\n");
     // -u: no UUCP lock files; -n: stay in the foreground, a child of the test.
     ser2net_ = std::make_unique<test::ChildProcess>(
         "/usr/sbin/ser2net", std::vector<std::string>{"-n", "-u", "-c", config.string(), "-P",

@@ -159,17 +159,6 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
   }
 }
 
-TEST(TelnetCodec, OptionStateFollowsTheNegotiation) {
-  TelnetCodec codec;
-  (void)codec.Start();
-  (void)codec.Decode(Bytes{kIac, kDo, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kEcho});
-  EXPECT_TRUE(codec.local_enabled(kComPortOption) && codec.remote_enabled(kBinary));
-  EXPECT_FALSE(codec.remote_enabled(kComPortOption) || codec.local_enabled(kBinary) ||
-               codec.local_enabled(kEcho));
-  (void)codec.Decode(Bytes{kIac, kDont, kComPortOption});
-  EXPECT_FALSE(codec.local_enabled(kComPortOption));
-}
-
 TEST(TelnetCodec, SubnegotiationsAreReadUnescapedAndBounded) {
   const std::size_t max = telnet::kMaxSubnegotiation;
   const auto of = [](std::size_t n, const char* end) {  // IAC SB COM-PORT, n bytes 0x65, end

@@ -224,7 +224,6 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   for (const std::string& json : subscriber.Since(mark, "event"))
     if (json.find("Event = Fault ") != std::string::npos) fault_events.push_back(json);
   ASSERT_EQ(fault_events.size(), 1U) << program->output();
-  EXPECT_NE(fault_events[0].find("\"kind\":\"event\""), std::string::npos);
   // The seq is the journal's.
   bool in_journal = false;
   for (const JournalRow& row : Rows())

@@ -37,7 +37,6 @@ TEST(WebSettings, ListenCertificateAndClients) {
       {"Listen=[::]:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32},
       {"Listen=localhost:8080", false, true, false, 32},  // an address, not a name
       {"Listen=127.0.0.1", false, true, false, 32},
-      {"Listen=127.0.0.1:0", false, true, false, 32},
   };
   for (const Case& c : cases) {
     test::TempFolder folder;
@@ -212,17 +211,10 @@ TEST(WebApp, WithoutAccessLevelsThePanelStaysReadOnly) {
   EXPECT_EQ(performed, 0);
 }
 
-// The changes and heartbeats are the attached windows' stream (its test is the hub's).
-TEST(WebFeed, ChangesGoOutAsToTheWindowsAndRecordsNewestFirstAndBounded) {
+// The changes and heartbeats are the attached windows' stream (its test is the hub's; that the
+// pages get them, the browser test's).
+TEST(WebFeed, RecordsNewestFirstAndBounded) {
   WebFeed feed;
-  PanelState state = EmptyPanelState();
-  state.lamps[6] = true;
-  const std::string change = feed.Tick(state);
-  EXPECT_EQ(
-      change.rfind("{\"seq\":1,\"state\":{\"lamps\":[false,false,false,false,false,false,true", 0),
-      0U)
-      << change;
-
   std::vector<JournalRow> rows;
   for (int seq = 1; seq <= 150; ++seq) {
     JournalRow row;

@@ -213,23 +213,13 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_TRUE(subscriber.WaitFor("trigger/soft/120", "1"));
   EXPECT_EQ(subscriber.Since(before_soft, "trigger/soft/120"), std::vector<std::string>{"1"});
 
-  // A new fault: once as its lamp, once in the faults object, once as an event, however often
-  // the program polls the fault image meanwhile (every 3.3 s).
+  // A new fault: once as its lamp, however often the program polls the fault image meanwhile
+  // (every 3.3 s). (Its event goes as every event does: the test of events across a restart.)
   const std::size_t mark = subscriber.size();
   sim->Type("fault 6 on");
   ASSERT_TRUE(subscriber.WaitFor("fault/7", "1")) << program->output();
   std::this_thread::sleep_for(4000ms);
   EXPECT_EQ(subscriber.Since(mark, "fault/7"), std::vector<std::string>{"1"});
-  std::vector<std::string> fault_events;
-  for (const std::string& json : subscriber.Since(mark, "event"))
-    if (json.find("Event = Fault ") != std::string::npos) fault_events.push_back(json);
-  ASSERT_EQ(fault_events.size(), 1U) << program->output();
-  // The seq is the journal's.
-  bool in_journal = false;
-  for (const JournalRow& row : Rows())
-    in_journal = in_journal || (row.sequence == SeqOf(fault_events[0]) &&
-                                fault_events[0].find(row.entry.text) != std::string::npos);
-  EXPECT_TRUE(in_journal) << fault_events[0];
 
   // The disconnect of a clean stop: link disconnected, lamps dark, then offline.
   program->Signal(SIGTERM);

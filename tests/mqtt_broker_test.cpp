@@ -1,6 +1,6 @@
 // The real program with --headless against the simulator over a pty, publishing to a real
 // mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
-// retained state matches the simulator's, a fault arrives once, a frozen program is "offline"
+// retained state matches the simulator's, a fault lamp arrives once, a frozen program is "offline"
 // by its KeepAlive, events made while the broker was down arrive after its restart once and in
 // order, a wrong password is said once and retried with back-off, a forged state is put right
 // and the client id taken by another client is given way to.
@@ -177,7 +177,7 @@ class MqttBroker : public test::ProgramFolderTest {
   int port_ = 0;
 };
 
-TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAndEvent) {
+TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
   Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
   // Long enough that the state is not sent again (every KeepAlive x 2) within the test.
   WriteSite("", 30);

@@ -232,10 +232,7 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
       {"site/a/fault/3", "1", ""},                 // our own value, come back
       {"site/a/fault/3", "", ""},                  // again: at the next republish
       {"site/a/fault/4", "", "site/a/fault/4=0"},  // the retained value cleared
-      {"site/a/link", "answering", "site/a/link=no-reply"},
       {"site/a/status", "offline", "site/a/status=online"},
-      {"site/a/trigger/soft/120/name", "Exit", "site/a/trigger/soft/120/name=Lobby"},
-      {"site/a/fault/13", "1", ""},
       {"site/a/event", "{}", ""},
       {"site/b/fault/3", "0", ""},
   };

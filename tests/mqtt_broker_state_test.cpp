@@ -31,10 +31,7 @@ TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
     bool taken_over;
   };
   const Row rows[] = {
-      {"lasting connections start over each time",
-       {60000, 10000, 20000},
-       {1000, 1000, 1000},
-       false},
+      {"lasting ones start over each time", {60000, 10000, 20000}, {1000, 1000, 1000}, false},
       {"one cut short doubles on", {60000, 500}, {1000, 2000}, false},
       {"two cut short in a row: the longest wait", {60000, 500, 500}, {1000, 2000, 60000}, true},
       {"and so on", {500, 500, 500, 9999}, {1000, 60000, 60000, 60000}, true},

@@ -1,6 +1,6 @@
 // The real program with --headless against the simulator over a pty, publishing to a real
 // mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
-// retained state matches the simulator's, a fault arrives once, a frozen program is "offline"
+// retained state matches the simulator's, a fault lamp arrives once, a frozen program is "offline"
 // by its KeepAlive, events made while the broker was down arrive after its restart once and in
 // order, a wrong password is said once and retried with back-off, a forged state is put right
 // and the client id taken by another client is given way to.
@@ -60,7 +60,6 @@ class Broker : public test::LoopbackBroker {
 struct Received {
   std::string topic;
   std::string payload;
-  bool retained;
 };
 
 // A subscriber to everything under the base topic, on libmosquitto's own thread; it subscribes
@@ -78,10 +77,9 @@ class Subscriber {
         mosq_, [](mosquitto*, void* self, const mosquitto_message* message) {
           auto* s = static_cast<Subscriber*>(self);
           const std::lock_guard<std::mutex> lock(s->mutex_);
-          s->received_.push_back({message->topic,
-                                  std::string(static_cast<const char*>(message->payload),
-                                              static_cast<std::size_t>(message->payloadlen)),
-                                  message->retain});
+          s->received_.push_back(
+              {message->topic, std::string(static_cast<const char*>(message->payload),
+                                           static_cast<std::size_t>(message->payloadlen))});
         });
     mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
     EXPECT_EQ(mosquitto_connect(mosq_, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
@@ -140,6 +138,14 @@ void PublishRetained(int port, const std::string& sub, const std::string& payloa
   mosquitto_destroy(m);
 }
 
+// How often what occurs in text.
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++n;
+  return n;
+}
+
 // "seq":N of an event's JSON.
 std::int64_t SeqOf(const std::string& json) {
   const std::size_t at = json.find("\"seq\":");
@@ -171,7 +177,7 @@ class MqttBroker : public test::ProgramFolderTest {
   int port_ = 0;
 };
 
-TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAndEvent) {
+TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
   Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
   // Long enough that the state is not sent again (every KeepAlive x 2) within the test.
   WriteSite("", 30);
@@ -197,18 +203,9 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_TRUE(subscriber.WaitFor("link", "answering"));
   ASSERT_TRUE(subscriber.WaitFor("fault/3", "1")) << program->output();
   ASSERT_TRUE(subscriber.WaitFor("trigger/emg/5", "1")) << program->output();
-  // (Every topic of the state is the publisher's test; here what the polls brought.)
-  ASSERT_TRUE(subscriber.WaitFor("trigger/business/60", "0"));
-  EXPECT_EQ(subscriber.Last("fault/12"), "0");
-  EXPECT_EQ(subscriber.Last("trigger/emg/5/name"), "EMG Trigger 5");
-  EXPECT_EQ(subscriber.Last("trigger/soft/120/name"), "Soft Trigger 120");
-  EXPECT_NE(subscriber.Last("faults").find("\"Call/EMG\":1,\"Music/Spare\":0"), std::string::npos)
-      << subscriber.Last("faults");
-  for (const Received& r : subscriber.All()) {
-    if (r.topic != std::string(kBase) + "/event") {
-      EXPECT_TRUE(r.retained) << r.topic;
-    }
-  }
+  // (Every topic of the state and its flags are the publisher's test; here what the polls
+  // brought and the names the program read.)
+  EXPECT_TRUE(subscriber.WaitFor("trigger/soft/120/name", "Soft Trigger 120"));
 
   // A soft trigger is known from its report alone.
   const std::size_t before_soft = subscriber.size();
@@ -216,27 +213,13 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_TRUE(subscriber.WaitFor("trigger/soft/120", "1"));
   EXPECT_EQ(subscriber.Since(before_soft, "trigger/soft/120"), std::vector<std::string>{"1"});
 
-  // A new fault: once as its lamp, once in the faults object, once as an event, however often
-  // the program polls the fault image meanwhile (every 3.3 s).
+  // A new fault: once as its lamp, however often the program polls the fault image meanwhile
+  // (every 3.3 s). (Its event goes as every event does: the test of events across a restart.)
   const std::size_t mark = subscriber.size();
   sim->Type("fault 6 on");
   ASSERT_TRUE(subscriber.WaitFor("fault/7", "1")) << program->output();
   std::this_thread::sleep_for(4000ms);
   EXPECT_EQ(subscriber.Since(mark, "fault/7"), std::vector<std::string>{"1"});
-  EXPECT_EQ(subscriber.Since(mark, "fault/3").size(), 0U);
-  EXPECT_EQ(subscriber.Since(mark, "faults").size(), 1U);
-  EXPECT_NE(subscriber.Last("faults").find("\"Mains\":1"), std::string::npos);
-  std::vector<std::string> fault_events;
-  for (const std::string& json : subscriber.Since(mark, "event"))
-    if (json.find("Event = Fault ") != std::string::npos) fault_events.push_back(json);
-  ASSERT_EQ(fault_events.size(), 1U) << program->output();
-  EXPECT_NE(fault_events[0].find("\"kind\":\"event\""), std::string::npos);
-  // The seq is the journal's.
-  bool in_journal = false;
-  for (const JournalRow& row : Rows())
-    in_journal = in_journal || (row.sequence == SeqOf(fault_events[0]) &&
-                                fault_events[0].find(row.entry.text) != std::string::npos);
-  EXPECT_TRUE(in_journal) << fault_events[0];
 
   // The disconnect of a clean stop: link disconnected, lamps dark, then offline.
   program->Signal(SIGTERM);
@@ -244,25 +227,6 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultArrivesOnceAsLampAnd
   EXPECT_TRUE(subscriber.WaitFor("status", "offline"));
   EXPECT_EQ(subscriber.Last("link"), "disconnected");
   EXPECT_EQ(subscriber.Last("fault/7"), "0");
-}
-
-// Stopped, not killed: its socket stays open, so only the missing keep-alive tells the broker,
-// which then gives out the will. (A kill -9 closes the socket: the broker knows at once.)
-TEST_F(MqttBroker, AFrozenProgramIsOfflineByTheKeepAliveAlone) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
-  WriteSite("");
-  auto program = StartProgram();
-  ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
-  Subscriber subscriber(port_);
-  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
-  const auto stopped = Clock::now();
-  program->Signal(SIGSTOP);
-  // MQTT lets the broker give up after 1.5 x KeepAlive of silence; Debian's mosquitto 2.0.11
-  // checks its clients coarsely and took 11.4 s with KeepAlive 5 here, so the bound is 3 x.
-  ASSERT_TRUE(
-      subscriber.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 3000)));
-  EXPECT_GE(Clock::now() - stopped, std::chrono::milliseconds(kKeepAliveS * 1000));
-  program->Signal(SIGKILL);
 }
 
 TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndInOrder) {
@@ -315,9 +279,7 @@ TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndIn
       },
       40000ms);
   EXPECT_TRUE(complete) << program->output();
-  EXPECT_EQ(got, expected) << program->output();
-  EXPECT_TRUE(std::is_sorted(got.begin(), got.end()));
-  EXPECT_EQ(std::adjacent_find(got.begin(), got.end()), got.end()) << "a duplicate";
+  EXPECT_EQ(got, expected) << program->output();  // the journal's: in order, none twice
   EXPECT_NE(program->output().find(" mqtt connected ", program->output().find(" mqtt trying (")),
             std::string::npos);
 }
@@ -339,16 +301,11 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   std::this_thread::sleep_for(8000ms);
   program->Drain();
   const std::string log = broker.Log();
-  std::size_t connects = 0;
-  for (std::size_t at = log.find("New connection from"); at != std::string::npos;
-       at = log.find("New connection from", at + 1))
-    ++connects;
   // Tries at 0, 1, 3 and 7 s (the waits double): about four in eight seconds, never a storm.
-  EXPECT_GE(connects, 3U) << log;
-  EXPECT_LE(connects, 5U) << log;
+  EXPECT_GE(Count(log, "New connection from"), 3U) << log;
+  EXPECT_LE(Count(log, "New connection from"), 5U) << log;
   const std::string& out = program->output();
-  EXPECT_EQ(out.find(" mqtt refused: ", out.find(" mqtt refused: ") + 1), std::string::npos)
-      << "said once: " << out;
+  EXPECT_EQ(Count(out, " mqtt refused: "), 1U) << "said once: " << out;
   EXPECT_EQ(out.find(" mqtt connected "), std::string::npos);
   EXPECT_GE(Clock::now() - refused, 8000ms);
   program->Signal(SIGTERM);
@@ -362,8 +319,9 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
 
 // Anyone who may publish on the broker can put a retained value on the panel's topics (a lamp
 // dark while it is lit): the panel sends its whole state again every KeepAlive x 2, and puts its
-// own value back on sight, since it reads its topics back.
-TEST_F(MqttBroker, TheStateIsSentAgainEveryTwoKeepAlivesAndAForgedValueIsPutRightOnSight) {
+// own value back on sight, since it reads its topics back. Stopped, not killed, its socket stays
+// open, so only the missing keep-alive tells the broker, which then gives out the will.
+TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoesOffline) {
   Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
   WriteSite("");
   auto sim = StartSim();
@@ -391,6 +349,14 @@ TEST_F(MqttBroker, TheStateIsSentAgainEveryTwoKeepAlivesAndAForgedValueIsPutRigh
   EXPECT_TRUE(put_right("link", {"no-reply", "answering"})) << program->output();
   Subscriber later(port_);  // given what the broker keeps now
   EXPECT_TRUE(later.WaitFor("fault/3", "1", 3000ms) && later.WaitFor("link", "answering", 3000ms));
+
+  const auto stopped = Clock::now();
+  program->Signal(SIGSTOP);
+  // MQTT lets the broker give up after 1.5 x KeepAlive of silence; Debian's mosquitto 2.0.11
+  // checks its clients coarsely and took 11.4 s with KeepAlive 5 here, so the bound is 3 x.
+  ASSERT_TRUE(watcher.WaitFor("status", "offline", std::chrono::milliseconds(kKeepAliveS * 3000)));
+  EXPECT_GE(Clock::now() - stopped, std::chrono::milliseconds(kKeepAliveS * 1000));
+  program->Signal(SIGKILL);
 }
 
 // Another client connects with the panel's client id, again whenever the broker drops it (the
@@ -416,17 +382,12 @@ TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
   mosquitto_destroy(other);
   program->Drain();
   const std::string after = broker.Log();
-  const std::string drop = "already connected, closing old connection";
-  std::size_t dropped = 0;
-  for (std::size_t at = after.find(drop); at != std::string::npos; at = after.find(drop, at + 1))
-    ++dropped;
   // Fought over, each side drops the other every second: a dozen times. Given way: five at most
   // (the other, the panel, the other, the panel after 2 s, the other).
-  EXPECT_LE(dropped, 5U) << after;
+  EXPECT_LE(Count(after, "already connected, closing old connection"), 5U) << after;
   const std::string& out = program->output();
-  const std::string taken = " mqtt trying (the client id " + id + " is taken over by another";
-  ASSERT_NE(out.find(taken), std::string::npos) << out;
-  EXPECT_EQ(out.find(taken, out.find(taken) + 1), std::string::npos) << "said once: " << out;
+  EXPECT_EQ(Count(out, " mqtt trying (the client id " + id + " is taken over by another"), 1U)
+      << "said once: " << out;
 }
 
 }  // namespace

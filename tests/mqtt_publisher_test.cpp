@@ -17,21 +17,17 @@
 namespace orv {
 namespace {
 
-TEST(MqttJson, EscapesWhatJsonRequiresAndKeepsTextValid) {
+// The escapes are Qt's writer's; here what this side hands it: the whole text, NULs too, made
+// valid first, and the value alone without the brackets around it.
+TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
   struct Case {
     std::string in;
     std::string json;
   };
   const Case cases[] = {
-      {"plain", "\"plain\""},
       {"say \"hi\"", "\"say \\\"hi\\\"\""},
-      {"C:\\DATA", "\"C:\\\\DATA\""},
-      {"a\nb\rc\td", "\"a\\nb\\rc\\td\""},
-      // DEL needs no escape in JSON, and Qt's writer leaves it as it is.
-      {std::string("\x01\x1f\x7f", 3), "\"\\u0001\\u001f\x7f\""},
       {std::string("nul\0end", 7), "\"nul\\u0000end\""},
-      {"Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x94\x94",
-       "\"Z\xC3\xBCrich \xE2\x82\xAC \xF0\x9F\x94\x94\""},
+      {"Z\xC3\xBCrich \xE2\x82\xAC", "\"Z\xC3\xBCrich \xE2\x82\xAC\""},
       {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
   };
   for (const Case& c : cases) {
@@ -123,6 +119,10 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_TRUE(client.sent.empty()) << "nothing before a connect";
 
   publisher.OnConnected();
+  client.refusing = true;  // a client that cannot take them now: all are kept for the next pump
+  publisher.Pump(client.Send());
+  EXPECT_EQ(publisher.dirty(), 3U + 12U + 2U * 240U);
+  client.refusing = false;
   publisher.Pump(client.Send());
   // status, link, faults, 12 lamps, 60 + 60 + 120 states and as many names.
   ASSERT_EQ(client.sent.size(), 3U + 12U + 2U * 240U);
@@ -136,10 +136,6 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
         "site/a/trigger/emg/60=0", "site/a/trigger/business/60=0", "site/a/trigger/soft/120=0",
         "site/a/trigger/soft/120/name=x", "site/a/trigger/emg/1/name=x"}) {
     EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
-  }
-  for (const char* absent : {"site/a/fault/0=0", "site/a/fault/13=0", "site/a/trigger/emg/61=0",
-                             "site/a/trigger/emg/0=0", "site/a/trigger/soft/121=0"}) {
-    EXPECT_EQ(std::find(all.begin(), all.end(), absent), all.end()) << absent;
   }
 
   // The same values again: nothing. A change: that topic alone (and the faults object).
@@ -236,10 +232,7 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
       {"site/a/fault/3", "1", ""},                 // our own value, come back
       {"site/a/fault/3", "", ""},                  // again: at the next republish
       {"site/a/fault/4", "", "site/a/fault/4=0"},  // the retained value cleared
-      {"site/a/link", "answering", "site/a/link=no-reply"},
       {"site/a/status", "offline", "site/a/status=online"},
-      {"site/a/trigger/soft/120/name", "Exit", "site/a/trigger/soft/120/name=Lobby"},
-      {"site/a/fault/13", "1", ""},
       {"site/a/event", "{}", ""},
       {"site/b/fault/3", "0", ""},
   };
@@ -267,19 +260,6 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
   publisher.OnBrokerValue("site/a/fault/3", "0");
   publisher.Pump(client.Send());
   EXPECT_EQ(client.Topics(again + all), std::vector<std::string>{"site/a/fault/3=1"});
-}
-
-TEST(MqttPublisher, ARefusingClientKeepsTheRestForTheNextPump) {
-  MqttPublisher publisher("b");
-  FakeClient client;
-  publisher.SetLinkState(LinkState::kAnswering);
-  publisher.OnConnected();
-  client.refusing = true;
-  publisher.Pump(client.Send());
-  EXPECT_EQ(publisher.dirty(), 2U);
-  client.refusing = false;
-  publisher.Pump(client.Send());
-  EXPECT_EQ(client.Topics(), (std::vector<std::string>{"b/status=online", "b/link=answering"}));
 }
 
 // A journal of rows 1..n held by the test, read as the program reads the file.
@@ -327,8 +307,6 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   EXPECT_EQ(first.qos, 1);
   EXPECT_FALSE(first.retain);
   EXPECT_EQ(first.payload.rfind("{\"seq\":3,", 0), 0U);
-  EXPECT_NE(client.sent[state_messages + 2].payload.find("\"kind\":\"operator\""),
-            std::string::npos);
 
   // Acknowledgements out of order: the cursor stops at the first gap.
   publisher.OnDelivered(client.unacked.rbegin()->first);  // seq 6
@@ -373,6 +351,16 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   journal.failing = false;
   publisher.Pump(client.Send());
   EXPECT_EQ(client.EventSeqs().back(), 15);
+
+  // The damaged file was moved aside; the new chain starts at 1.
+  journal.rows.clear();
+  journal.Add(JournalKind::kLink, "new 1");
+  journal.Add(JournalKind::kEvent, "new 2");
+  publisher.OnCommitted(2);
+  publisher.Pump(client.Send());
+  const std::vector<std::int64_t> last = client.EventSeqs();
+  EXPECT_EQ(std::vector<std::int64_t>(last.end() - 3, last.end()),
+            (std::vector<std::int64_t>{15, 1, 2}));
 }
 
 TEST(MqttPublisher, WithoutAJournalARecordQueueNumberedFromOneAndBounded) {
@@ -400,26 +388,6 @@ TEST(MqttPublisher, WithoutAJournalARecordQueueNumberedFromOneAndBounded) {
   for (int i = 9; i <= 13; ++i)
     publisher.OnRecorded(entry);
   EXPECT_EQ(publisher.dropped(), 3U);
-}
-
-TEST(MqttPublisher, ANewJournalChainStartsFromItsFirstRecord) {
-  MqttPublisher publisher("n", 10);
-  FakeClient client;
-  FakeJournal journal;
-  publisher.UseJournal(journal.Reader(), 0);
-  publisher.OnConnected();
-  for (int i = 0; i < 5; ++i)
-    journal.Add(JournalKind::kEvent, "old");
-  publisher.OnCommitted(5);
-  publisher.Pump(client.Send());
-  client.AckAll(publisher);
-  // The damaged file was moved aside; the new one starts at 1.
-  journal.rows.clear();
-  journal.Add(JournalKind::kLink, "new 1");
-  journal.Add(JournalKind::kEvent, "new 2");
-  publisher.OnCommitted(2);
-  publisher.Pump(client.Send());
-  EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{1, 2, 3, 4, 5, 1, 2}));
 }
 
 }  // namespace

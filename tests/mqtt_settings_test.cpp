@@ -19,7 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The scheme and the default ports; hosts and ports as written are the one address reader's test.
+// The scheme and the default ports; hosts and ports as written (and refused) are the one address
+// reader's test.
 TEST(MqttSettings, BrokerUrls) {
   struct Case {
     const char* url;
@@ -31,9 +32,6 @@ TEST(MqttSettings, BrokerUrls) {
       {"mqtt://10.1.2.3", true, {false, "10.1.2.3", 1883}},
       {"mqtts://bms.site", true, {true, "bms.site", 8883}},
       {"mqtts://bms.site:1", true, {true, "bms.site", 1}},
-      {"mqtt://[fe80::1]", true, {false, "fe80::1", 1883}},
-      {"mqtt://h:65536", false, {}},
-      {"mqtt://h:", false, {}},
       {"tcp://h:1883", false, {}},
       {"MQTT://h", false, {}},
       {"h:1883", false, {}},
@@ -161,12 +159,8 @@ TEST_F(MqttSettingsFiles, AFullSectionAndTheDefaults) {
   EXPECT_EQ(full.keep_alive_s, 5);
   EXPECT_TRUE(notices_.empty());
 
-  const MqttSettings plain = Load("[MQTT]\nBroker=mqtt://127.0.0.1\n");
-  EXPECT_TRUE(plain.enabled);
-  EXPECT_EQ(plain.base_topic, "orvandel/host1");
-  EXPECT_EQ(plain.keep_alive_s, 30);
-  EXPECT_FALSE(plain.password);
-  EXPECT_TRUE(plain.user.empty());
+  // The base topic by the host's name; the keep-alive's default is in the table below.
+  EXPECT_EQ(Load("[MQTT]\nBroker=mqtt://127.0.0.1\n").base_topic, "orvandel/host1");
 }
 
 TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
@@ -180,14 +174,12 @@ TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
   const fs::path password = File("closed", "x", 0600);
   const Case cases[] = {
       {"Topic=a/b\n", false, 30, nullptr},  // no broker: off, and nothing to say
-      {"Broker=\n", false, 30, nullptr},
       {"Broker=http://h\n", false, 30, "mqtt:// or mqtts://"},
       {"Broker=mqtt://[::1\n", false, 30, "no closing ]"},
       {"Broker=mqtt://[::1]x\n", false, 30, "only :PORT may follow"},
       {"Broker=mqtt://a..b\n", false, 30, "names no host"},
       {"Broker=mqtt://h:0\n", false, 30, "port must be a number"},
-      {"Broker=mqtt://h\nTopic=a/#\n", false, 30, "wildcard"},
-      {"Broker=mqtt://h\nTopic=a//b\n", false, 30, "empty level"},
+      {"Broker=mqtt://h\nTopic=a/#\n", false, 30, "wildcard"},  // the rest: the topics' table
       {"Broker=mqtt://h\nUser=u\nPasswordFile=" + open_password.string() + "\n", false, 30,
        "others can neither read nor change"},
       {"Broker=mqtt://h\nPasswordFile=" + password.string() + "\n", false, 30, "needs a User"},

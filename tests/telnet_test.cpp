@@ -64,11 +64,8 @@ TEST(TelnetCodec, NegotiationAcceptsBinaryAndComPortBothWaysAndRefusesTheRest) {
       // The server asks.
       {"DO com port", false, "FF FD 2C", "FF FB 2C", {Local(kComPortOption, true)}},
       {"WILL com port", false, "FF FB 2C", "FF FD 2C", {Remote(kComPortOption, true)}},
-      {"DO binary", false, "FF FD 00", "FF FB 00", {Local(kBinary, true)}},
-      {"WILL binary", false, "FF FB 00", "FF FD 00", {Remote(kBinary, true)}},
       {"DO echo refused", false, "FF FD 01", "FF FC 01", {}},
       {"WILL echo refused", false, "FF FB 01", "FF FE 01", {}},
-      {"WILL suppress-go-ahead refused", false, "FF FB 03", "FF FE 03", {}},
       {"DONT, WONT when off: no answer", false, "FF FE 01 FF FC 01 FF FE 00 FF FC 2C", "", {}},
       {"asked twice, answered once", false, "FF FD 2C FF FD 2C", "FF FB 2C",
        {Local(kComPortOption, true)}},
@@ -157,17 +154,6 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
     EXPECT_TRUE(codec.Decode(row.in).answer.empty()) << row.what;
     EXPECT_GT(codec.ignored_requests(), 0u) << row.what;
   }
-}
-
-TEST(TelnetCodec, OptionStateFollowsTheNegotiation) {
-  TelnetCodec codec;
-  (void)codec.Start();
-  (void)codec.Decode(Bytes{kIac, kDo, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kEcho});
-  EXPECT_TRUE(codec.local_enabled(kComPortOption) && codec.remote_enabled(kBinary));
-  EXPECT_FALSE(codec.remote_enabled(kComPortOption) || codec.local_enabled(kBinary) ||
-               codec.local_enabled(kEcho));
-  (void)codec.Decode(Bytes{kIac, kDont, kComPortOption});
-  EXPECT_FALSE(codec.local_enabled(kComPortOption));
 }
 
 TEST(TelnetCodec, SubnegotiationsAreReadUnescapedAndBounded) {

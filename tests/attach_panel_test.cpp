@@ -212,16 +212,14 @@ TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
   form().Trigger_CheckBox[4].SetValue(1);
   form().ConnectCB.Click();
   form().SupervisionCheck.SetValue(1);
-  ASSERT_EQ(sent.size(), 4U);
-  EXPECT_EQ(sent[3].kind, ActionKind::kSupervision);
-  EXPECT_EQ(sent[3].state, 1);
-  EXPECT_EQ(sent[3].name, "40");
-  EXPECT_EQ(sent[0].kind, ActionKind::kKey);
-  EXPECT_EQ(sent[0].key, OperatorCommands::kEmgReset);
-  EXPECT_EQ(sent[1].kind, ActionKind::kTrigger);
-  EXPECT_EQ(sent[1].number, 5);
-  EXPECT_EQ(sent[1].state, 1);
-  EXPECT_EQ(sent[2].kind, ActionKind::kDisconnect);
+  std::string actions;
+  for (const ActionRequest& action : sent)
+    actions += ActionMessage(action);  // a line each
+  EXPECT_EQ(actions, R"({"action":"key","id":0,"key":3,"type":"action"}
+{"action":"trigger","id":0,"number":5,"page":0,"state":1,"type":"action"}
+{"action":"disconnect","id":0,"type":"action"}
+{"action":"supervision","id":0,"state":1,"time":"40","type":"action"}
+)");
   EXPECT_TRUE(port_.writes().empty());
 
   // Stale: greyed, and nothing goes out.

@@ -196,7 +196,6 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   EXPECT_TRUE(shows_the_model()) << state->text().toStdString();
   EXPECT_EQ(state_colour(), "#ff0000");
   EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
-  EXPECT_EQ(form().MainFormWindow.caption(), caption);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();
   EXPECT_EQ(view.height(), height) << "the bar keeps its height";

@@ -38,8 +38,7 @@ TEST_F(FormTest, FirstStartShowsTheDefaultsAndTheDisconnectedLookAndWritesNoFile
   EXPECT_TRUE(f.ComPort_CB.enabled() && f.Transmission_CommandButton.enabled());
   ExpectKeysEnabled(f, false);
   EXPECT_FALSE(f.BaudRate_CB.enabled());
-  for (int i = 0; i < 24; ++i)
-    EXPECT_EQ(f.Shape1[i].fill_style(), Shape::kTransparent) << i;
+  EXPECT_EQ(Lamps(), std::string(24, '0'));
   for (int i = 0; i < kSystemLamps; ++i)  // each lamp beside its own caption
     EXPECT_EQ(f.Label2[i].caption(), kFaultLampCaptions[static_cast<std::size_t>(i)]) << i;
   f.Form_Unload();
@@ -132,9 +131,7 @@ TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyAndStopsPolling) {
   EXPECT_EQ(f.Shape1[11].fill_style(), Shape::kSolid);
   port_.set_open_state(true);
   f.ConnectCB.PerformClick();
-  for (int i = 0; i < 12; ++i)
-    EXPECT_EQ(f.Shape1[i].fill_style(), Shape::kTransparent) << i;
-  EXPECT_EQ(f.Shape1[12].fill_style(), Shape::kSolid);
+  EXPECT_EQ(Lamps(), "000000000000100000000000");
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_EQ(f.ConnectCB.caption(), "Connection");
   EXPECT_TRUE(f.ComPort_CB.enabled());

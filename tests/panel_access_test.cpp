@@ -88,13 +88,12 @@ class PanelAccessTest : public FormTest {
     std::string shown = records + "wire";
     for (const Bytes& write : port_.writes())
       shown += " " + std::string(write.begin(), write.end());
-    const auto lit = [&f](int i) { return f.Shape1[i].fill_style() == Shape::kSolid ? "1" : "0"; };
     return shown + "|" + std::to_string(f.Trigger_CheckBox[4].value()) +
            std::to_string(f.link().trigger_states().States(0).Get(5)) +
            std::to_string(f.SupervisionCheck.value()) + f.Timer_CB.text() +
            std::to_string(f.link().port_connected()) + std::to_string(f.config().SerialComPort) +
            f.BaudRate_CB.text() + std::to_string(f.TriggerNameText[2].visible()) +
-           std::to_string(f.NoDisplayCheck.value()) + lit(20);
+           std::to_string(f.NoDisplayCheck.value()) + Lamps();
   }
 };
 

@@ -37,12 +37,6 @@ class AnnunciationTest : public test::FormTest {
   }
   void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
   void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
-  std::string Lamps() {
-    std::string lit;
-    for (int i = 0; i < 24; ++i)
-      lit += form().Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
-    return lit;
-  }
 
   Connection records_;
   std::string said_;  // the annunciator's records since the last step, without the prefix

@@ -55,6 +55,13 @@ class FormTest : public ::testing::Test {
     ASSERT_TRUE(form_->link().port_connected());
     port_.ClearWrites();
   }
+  // A "1" for every lit lamp of the 24, in lamp order.
+  std::string Lamps() const {
+    std::string lit;
+    for (int i = 0; i < 24; ++i)
+      lit += form_->Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
+    return lit;
+  }
   std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
   std::filesystem::path LogPath() const { return program_folder_ / "DATA" / "EventLog.txt"; }
 

@@ -1,6 +1,6 @@
 // The annunciator in the panel: which of the panel's inputs sound and what the journal is told,
 // the ACK keys' silences and the lamp test on the panel's 24 lamps. (That the keys still send
-// their frames is the window's key test.)
+// their frames is the window's key test; which report sounds which tone, the annunciator's.)
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -37,12 +37,6 @@ class AnnunciationTest : public test::FormTest {
   }
   void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
   void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
-  std::string Lamps() {
-    std::string lit;
-    for (int i = 0; i < 24; ++i)
-      lit += form().Shape1[i].fill_style() == Shape::kSolid ? '1' : '0';
-    return lit;
-  }
 
   Connection records_;
   std::string said_;  // the annunciator's records since the last step, without the prefix
@@ -63,11 +57,6 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalS
       {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
        "silenced by ann from Fault ACK"},
       {"the lamp stays lit", [this] { Image("40 00"); }, Tone::kNone, ""},
-      {"Fault report", [this] { Report("21 00 06"); }, Tone::kFault, "sounds: Fault report"},
-      {"EMG PTT report under it", [this] { Report("16 00 00"); }, Tone::kAlarm,
-       "sounds: EMG PTT report"},
-      {"Silence", [this] { form().annunciation().Silence(kSilenceFromWindow); }, Tone::kNone,
-       "silenced by ann from window"},
       {"EMG Ack event: no condition", [this] { Report("12 00 00"); }, Tone::kNone, ""},
       {"port lost", [this] { port_.LoseDevice(); }, Tone::kFault, "sounds: Port lost"},
       {"Esc", [this] { form().annunciation().Silence(kSilenceFromEsc); }, Tone::kNone,

@@ -180,5 +180,20 @@ TEST_F(ReceiveTest, BytesBeyondTheRingWaitInOrderAndTheSameTickTakesThem) {
   EXPECT_EQ(rx.rx_ring_read(), rx.rx_ring_write());
 }
 
+// From position 1 the ring fills up to its last one and wraps to 0 with nothing read yet: the
+// room is counted across its end, and the drained ring takes a whole ring's worth again.
+TEST_F(ReceiveTest, ARingFullUpToItsLastPositionLosesNothing) {
+  port_.Deliver(Hex("55"));
+  Ticks(1);
+  Bytes frames;  // 400 frames: 1,199 bytes fill the ring, the other 1,601 wait
+  for (int i = 0; i < 400; ++i)
+    frames = Concat({frames, Frame(6, {static_cast<std::uint8_t>(i), 0})});
+  port_.Deliver(Bytes(frames.begin(), frames.begin() + 1199));
+  port_.Deliver(Bytes(frames.begin() + 1199, frames.end()));
+  Ticks(1);
+  ASSERT_EQ(calls_.size(), 400u);
+  EXPECT_EQ(calls_.back(), "fault 143 0");  // 399, in a byte
+}
+
 }  // namespace
 }  // namespace orv

@@ -123,7 +123,6 @@ TEST_F(PtyConnection, TenThousandReportsAtFullLineRateGiveTenThousandRecordsInOr
   EXPECT_GE(clock.elapsed(), 6900) << "paced at the line rate, not in one go";
   EXPECT_TRUE(test::ReadBytes(log_path) == test::FaultRecords(0, kReports))
       << "every record once, in order";
-  EXPECT_EQ(f.link().receiver().overflow_bytes(), 0u);
   EXPECT_TRUE(notices_.empty());
 }
 

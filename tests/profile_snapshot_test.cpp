@@ -95,8 +95,8 @@ std::string ManyRepeats() {
   return text;
 }
 
-// Every program key agrees with the per-key reader of the file's text, read from one snapshot of
-// the file. (What Configuration makes of the values is its own test.)
+// Every program key agrees with the per-key reader of the file's text: read from one snapshot
+// of the file, and read alone. (What Configuration makes of the values is its own test.)
 void ExpectProgramKeysAsPerKeyReads(const fs::path& file) {
   const std::string text = test::ReadBytes(file);
   const test::ReferenceProfile reference(text);
@@ -105,6 +105,8 @@ void ExpectProgramKeysAsPerKeyReads(const fs::path& file) {
   for (const Query& q : ProgramKeys()) {
     const std::string expected = reference.Read(q.section, q.key, q.default_value, q.capacity);
     EXPECT_EQ(snapshot.Read(q.section, q.key, q.default_value, q.capacity), expected)
+        << "[" << q.section << "] " << q.key;
+    EXPECT_EQ(ReadProfileString(q.section, q.key, q.default_value, q.capacity, file), expected)
         << "[" << q.section << "] " << q.key;
   }
 }

@@ -87,6 +87,7 @@ TEST_F(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
   sim_->Type("trigger emg 2 on");
   QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
   ASSERT_TRUE(f.link().port_connected());
+  EXPECT_EQ(Find<QPushButton>("ConnectCB")->text(), "Disconnection");
 
   // The fault image and the shown page's states arrive through the poll cycle.
   EXPECT_TRUE(

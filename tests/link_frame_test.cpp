@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{"noEscaping", 19, {0x02, 0x03}, "02 02 13 02 03 0F 03"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Transmitter, NothingForACountOutOfRangeAndRefusedWritesAreDropped) {
+TEST(Transmitter, NothingForACountOutOfRange) {
   FakeSerialPort port;
   port.Open();
   Transmitter tx(port);
@@ -78,12 +78,6 @@ TEST(Transmitter, NothingForACountOutOfRangeAndRefusedWritesAreDropped) {
   tx.SendTxBuffer(1202);
   EXPECT_TRUE(port.writes().empty());
   EXPECT_EQ(port.rejected_writes(), 0);
-  port.set_refuse_writes(true);
-  tx.SendPollCommand(6);
-  EXPECT_EQ(port.rejected_writes(), 1);
-  port.set_refuse_writes(false);
-  tx.SendPollCommand(6);
-  EXPECT_EQ(port.writes().size(), 1u);
 }
 
 // The twelve system fault lamps in lamp order, written out here rather than taken from the code:

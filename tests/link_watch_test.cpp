@@ -71,19 +71,14 @@ TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFra
   EXPECT_EQ(Status().state, "Connected: no reply yet");
   EXPECT_FALSE(Status().alarm);
 
-  // The polls go out and nothing valid comes back, however much else does (a bad CRC, a bad ETX,
-  // a frame too long, noise, a frame cut short): lost on the 20th tick, not one earlier.
-  const Bytes junk = test::Concat({Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 2, 0x01),
-                                   Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 1, 0x07),
-                                   {kStx, 102, cmd::kFaultImage, 0x00},
-                                   {0x03, 0x55, 0xFF, 0x00},
-                                   {kStx, 0x02, cmd::kFaultImage, 0x00}});
+  // The polls go out and nothing valid comes back, only bytes (here a frame with a bad CRC): lost
+  // on the 20th tick, not one earlier. (Which frames are valid is the receiver's test.)
+  const Bytes junk = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 2, 0x01);
   for (int tick = 0; tick < 19; ++tick) {
     port_.Deliver(junk);
     Ticks(1);
   }
   EXPECT_FALSE(f.link().watch().lost());
-  EXPECT_GT(f.link().counters_since_connect().crc_failures, 0u);
   EXPECT_EQ(f.WindowTitle(), kWindowCaption);
   EXPECT_TRUE(alerts_.empty());
   now_ = LocalDateTime{3, 9, 14, 3, 4};
@@ -170,8 +165,6 @@ TEST_F(LinkWatchTest, CountersSinceTheConnectAfterAScriptedMix) {
   Ticks(1);
   counters = f.link().counters_since_connect();
   EXPECT_EQ(counters, (LinkCounters{port_.writes().size(), 3, 1, 3, 4}));
-  // One poll every 11 ticks since the connect, besides the supervision settings.
-  EXPECT_EQ(counters.frames_sent, supervision_frames + 3);
 
   // The tool tip lists them.
   Ticks(10);

@@ -13,6 +13,8 @@ export QT_QPA_PLATFORM=offscreen
 # Twice as many tests as cores: a test that keeps a core busy takes two places (tests/CMakeLists.txt),
 # so only tests that mostly wait run beyond the cores.
 places="$(( 2 * $(nproc) ))"
+# A test that hangs fails after five minutes instead of holding the run; the longest takes one.
+limit=300
 # A compiler cache keyed on paths inside this clone, so that another clone on the same machine
 # (CI's) compiles only what changed since the last run; the precompiled headers are cached only
 # with the two sloppiness settings.
@@ -25,7 +27,7 @@ echo "== build and test"
 cmake -S . -B build/test -G Ninja "${cache[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
 cmake --build build/test
-ctest --test-dir build/test --output-on-failure -j "$places"
+ctest --test-dir build/test --output-on-failure -j "$places" --timeout "$limit"
 
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets"
 # One clang build serves both: the sanitizers for every test, and libFuzzer's instrumentation
@@ -38,4 +40,4 @@ cmake --build build/checked
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/checked --output-on-failure -j "$places"
+  ctest --test-dir build/checked --output-on-failure -j "$places" --timeout "$limit"

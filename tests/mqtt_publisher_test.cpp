@@ -17,18 +17,16 @@
 namespace orv {
 namespace {
 
-// The escapes are Qt's writer's; here what this side hands it: the whole text, NULs too, made
-// valid first, and the value alone without the brackets around it.
+// The escapes are Qt's writer's (a quote: the event's test); here what this side hands it: the
+// whole text, NULs too, as UTF-8, and the value alone without the brackets around it.
 TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
   struct Case {
     std::string in;
     std::string json;
   };
   const Case cases[] = {
-      {"say \"hi\"", "\"say \\\"hi\\\"\""},
       {std::string("nul\0end", 7), "\"nul\\u0000end\""},
       {"Z\xC3\xBCrich \xE2\x82\xAC", "\"Z\xC3\xBCrich \xE2\x82\xAC\""},
-      {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
   };
   for (const Case& c : cases) {
     std::string out = "x";

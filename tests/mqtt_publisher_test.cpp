@@ -128,13 +128,6 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_EQ(client.sent[1].topic + "=" + client.sent[1].payload, "site/a/link=disconnected");
   for (const MqttMessage& m : client.sent)
     EXPECT_TRUE(m.retain) << m.topic;
-  const std::vector<std::string> all = client.Topics();
-  for (const char* expected :
-       {"site/a/fault/1=0", "site/a/fault/12=0", "site/a/trigger/emg/1=0",
-        "site/a/trigger/emg/60=0", "site/a/trigger/business/60=0", "site/a/trigger/soft/120=0",
-        "site/a/trigger/soft/120/name=x", "site/a/trigger/emg/1/name=x"}) {
-    EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
-  }
 
   // The same values again: nothing. A change: that topic alone (and the faults object).
   const std::size_t before = client.sent.size();

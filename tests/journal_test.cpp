@@ -68,13 +68,6 @@ class JournalTest : public ::testing::Test {
 
   std::vector<JournalRow> Rows() const { return test::JournalRows(data_ / Journal::kFileName); }
   void Sql(const std::string& sql) const { test::JournalSql(data_ / Journal::kFileName, sql); }
-  // Entries first..last-1 waited, in this order, from row index at on.
-  void ExpectEntries(const std::vector<JournalRow>& rows, std::size_t at, int first, int last) {
-    ASSERT_GE(rows.size(), at + static_cast<std::size_t>(last - first));
-    for (int i = first; i < last; ++i) {
-      EXPECT_EQ(rows[at + static_cast<std::size_t>(i - first)].entry, Entry(i)) << "entry " << i;
-    }
-  }
   int Count(NoticeLevel level) const {
     int n = 0;
     for (const Notice& notice : notices_)
@@ -188,7 +181,8 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   EXPECT_NE(notices_[1].text.find("10000 waiting"), std::string::npos) << notices_[1].text;
   const std::vector<JournalRow> rows = Rows();
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
-  ExpectEntries(rows, 0, 0, limit + 1);
+  for (int i = 0; i <= limit; ++i)
+    EXPECT_EQ(rows[static_cast<std::size_t>(i)].entry, Entry(i)) << "entry " << i;
   const JournalEntry& count = rows.back().entry;
   EXPECT_EQ(count.kind, JournalKind::kProgram);
   EXPECT_EQ(count.text.rfind("7 journal record(s) were dropped", 0), 0U) << count.text;

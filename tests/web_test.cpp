@@ -27,7 +27,6 @@ TEST(WebSettings, ListenCertificateAndClients) {
   };
   const Case cases[] = {
       {"", false, false, false, 32},
-      {"Listen=127.0.0.1:8080", true, false, true, 32},
       {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5},
       {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32},
       {"Listen=127.0.0.1:8080\nMaxClients=1025", true, false, true, 32},

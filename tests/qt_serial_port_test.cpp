@@ -195,10 +195,14 @@ TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
 
 TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesBack) {
   ASSERT_TRUE(Connect(pty_));
-  // The device vanishes with writes on their way to it, and more follow once it is gone.
+  // The device vanishes with bytes on their way both ways, and more writes follow, each after the
+  // event loop has run, once it is gone.
+  ASSERT_TRUE(pty_.WriteMaster(Hex("02 03 A0 50 00")));
   pty_.CloseMaster();
-  for (int i = 0; i < 50; ++i)
+  for (int i = 0; i < 50; ++i) {
     port_.Output(Hex("02 01 06 00 2B 03"));
+    QCoreApplication::processEvents();
+  }
   ASSERT_TRUE(WaitFor([&] { return port_.device_lost(); })) << "loss never noticed";
   port_.Output(Hex("02 01 06 00 2B 03"));
   EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kLost}) << "said once";

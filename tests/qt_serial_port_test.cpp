@@ -60,10 +60,9 @@ class QtSerialPortTest : public ::testing::Test {
     return port_.IsOpen();
   }
   // Writes bytes to the line and reads what reached the master.
-  Bytes RoundTrip(PtyPair& pty, const Bytes& bytes = Hex("02 01 06 00 2B 03"),
-                  milliseconds deadline = milliseconds(3000)) {
+  Bytes RoundTrip(PtyPair& pty, const Bytes& bytes = Hex("02 01 06 00 2B 03")) {
     port_.Output(bytes);
-    return pty.ReadMaster(bytes.size(), deadline);
+    return pty.ReadMaster(bytes.size());
   }
 
   std::map<int, std::string> mapping_;
@@ -120,12 +119,7 @@ TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   EXPECT_TRUE(WaitFor([&] { return received_ == awkward; }));
   port_.Open();  // while open: the device stays, the lookup is not asked
   EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
-
-  // Closed: writes are dropped and nothing is received.
   port_.Close();
-  EXPECT_TRUE(RoundTrip(pty_, Hex("03"), milliseconds(100)).empty());
-  ASSERT_TRUE(pty_.WriteMaster(Hex("05")));
-  EXPECT_FALSE(WaitFor([&] { return received_ != awkward; }, milliseconds(100)));
   mapping_.erase(3);
   port_.Open();
   EXPECT_EQ(port_.device(), "/dev/ttyS2");  // the system's third port

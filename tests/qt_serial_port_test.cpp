@@ -60,10 +60,9 @@ class QtSerialPortTest : public ::testing::Test {
     return port_.IsOpen();
   }
   // Writes bytes to the line and reads what reached the master.
-  Bytes RoundTrip(PtyPair& pty, const Bytes& bytes = Hex("02 01 06 00 2B 03"),
-                  milliseconds deadline = milliseconds(3000)) {
+  Bytes RoundTrip(PtyPair& pty, const Bytes& bytes = Hex("02 01 06 00 2B 03")) {
     port_.Output(bytes);
-    return pty.ReadMaster(bytes.size(), deadline);
+    return pty.ReadMaster(bytes.size());
   }
 
   std::map<int, std::string> mapping_;
@@ -120,12 +119,7 @@ TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   EXPECT_TRUE(WaitFor([&] { return received_ == awkward; }));
   port_.Open();  // while open: the device stays, the lookup is not asked
   EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
-
-  // Closed: writes are dropped and nothing is received.
   port_.Close();
-  EXPECT_TRUE(RoundTrip(pty_, Hex("03"), milliseconds(100)).empty());
-  ASSERT_TRUE(pty_.WriteMaster(Hex("05")));
-  EXPECT_FALSE(WaitFor([&] { return received_ != awkward; }, milliseconds(100)));
   mapping_.erase(3);
   port_.Open();
   EXPECT_EQ(port_.device(), "/dev/ttyS2");  // the system's third port
@@ -195,10 +189,14 @@ TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
 
 TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesBack) {
   ASSERT_TRUE(Connect(pty_));
-  // The device vanishes with writes on their way to it, and more follow once it is gone.
+  // The device vanishes with bytes on their way both ways, and more writes follow, each after the
+  // event loop has run, once it is gone.
+  ASSERT_TRUE(pty_.WriteMaster(Hex("02 03 A0 50 00")));
   pty_.CloseMaster();
-  for (int i = 0; i < 50; ++i)
+  for (int i = 0; i < 50; ++i) {
     port_.Output(Hex("02 01 06 00 2B 03"));
+    QCoreApplication::processEvents();
+  }
   ASSERT_TRUE(WaitFor([&] { return port_.device_lost(); })) << "loss never noticed";
   port_.Output(Hex("02 01 06 00 2B 03"));
   EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kLost}) << "said once";

@@ -125,17 +125,6 @@ TEST_F(QtTcpSerialPortTest, NoServerFailsTheOpenAsAMissingDeviceDoes) {
   EXPECT_NE(port_.last_error().text.find("tcp://no-such-host.invalid:4001: "), std::string::npos);
 }
 
-TEST_F(QtTcpSerialPortTest, RawTcpCarriesBytesAsTheyAreAndSendsNoSettings) {
-  ASSERT_TRUE(OpenAccepted("tcp"));
-  const Bytes frame{0x02, 0x01, 0x06, 0xFF, 0xFF, 0x03};
-  port_.Output(frame);
-  port_.SetSettings("9600,E,7,2");  // no way to send them: nothing goes out
-  EXPECT_EQ(Bytes(server_.Read(frame.size() + 1, milliseconds(300))), Bytes(frame));
-  server_.Write({0x02, kIac, kIac, kIac, kWill, kBinary, 0x03});
-  EXPECT_TRUE(WaitFor([&] { return received_.size() == 7; }));
-  EXPECT_EQ(Bytes(received_), Bytes({0x02, kIac, kIac, kIac, kWill, kBinary, 0x03}));
-}
-
 TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEscapesBothWays) {
   ASSERT_TRUE(OpenAccepted("rfc2217"));
   // Written before the server agreed: it waits for the answer.
@@ -207,39 +196,23 @@ TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnec
   EXPECT_EQ(failures_.size(), 1u);
 }
 
-TEST(QtMappedSerialPort, EachOpenTakesTheKindTheMapNames) {
+// The mapped port with the program's network module: an address opens a TCP port and passes its
+// failures on. (Bytes both ways: the real device server's test; a device and a refused address:
+// the mapped port's module test.)
+TEST(QtMappedSerialPort, AnAddressOpensTheNetworkPortAndPassesItsFailuresOn) {
   FakeServer server;
   ASSERT_TRUE(server.listening());
-  test::PtyPair pty;
-  ASSERT_TRUE(pty.ok());
-  std::string value;
-  QtMappedSerialPort port([&value](int n) { return n == 2 ? value : std::string(); });
+  QtMappedSerialPort port([&server](int n) { return n == 2 ? server.Address("tcp") : ""; });
   std::vector<PortError> failures;
   const Connection failed =
       port.failed().Connect([&failures](const PortError& e) { failures.push_back(e); });
-  Bytes received;
-  const Connection got = port.received().Connect(
-      [&received](const Bytes& b) { received.insert(received.end(), b.begin(), b.end()); });
   port.SetCommPort(2);
-  port.SetSettings("9600,N,8,1");
-
-  value = server.Address("tcp");
   port.Open();
   ASSERT_TRUE(port.IsOpen());
   ASSERT_TRUE(server.Accept());
-  server.Write({0x0A});
-  EXPECT_TRUE(WaitFor([&] { return received == Bytes{0x0A}; }));
-  server.Drop();  // its failures are passed on (its writes: the real device server's test)
-  EXPECT_TRUE(WaitFor([&] { return failures.size() == 1; }));
-  port.Close();
-  EXPECT_FALSE(port.IsOpen());
-
-  value = pty.slave_path();
-  port.Open();
-  ASSERT_TRUE(port.IsOpen()) << port.last_error().text;
-  port.Output({0x02, 0x06});
-  EXPECT_EQ(Bytes(pty.ReadMaster(2)), Bytes({0x02, 0x06}));
-  // (A refused address is said as the module's absence is: the mapped port's module test.)
+  server.Drop();
+  ASSERT_TRUE(WaitFor([&] { return failures.size() == 1; }));
+  EXPECT_EQ(failures.at(0).kind, PortErrorKind::kLost);
 }
 
 // A device server that turns hostile, played by a thread of its own on a plain socket: from the

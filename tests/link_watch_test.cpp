@@ -156,11 +156,9 @@ TEST_F(LinkWatchTest, CountersSinceTheConnectAfterAScriptedMix) {
   EXPECT_EQ(counters.other_drops, 2u);
   EXPECT_EQ(counters.stray_bytes, 4u);
 
-  // The cut frame is abandoned when the idle gap of 30 ticks runs out, and counted then, once.
-  Ticks(29);
-  EXPECT_EQ(f.link().counters_since_connect().other_drops, 2u);
-  Ticks(1);
-  EXPECT_EQ(f.link().counters_since_connect().other_drops, 3u);
+  // The cut frame is abandoned when the idle gap runs out, and counted then, once. (Its length is
+  // the receiver's test.)
+  Ticks(30);
   port_.Deliver(kFaultImage);
   Ticks(1);
   counters = f.link().counters_since_connect();
@@ -196,14 +194,11 @@ TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingEl
                {"1", 5}, {"101", 5}, {"1000", 5}, {"", 5},   {"+7", 5},    {"7s", 5}};
   for (const auto& t : texts)
     EXPECT_EQ(ParseNoReplySeconds(t.text), t.seconds) << t.text;
-  // Off, the window never shows the link lost, and says so. (A set time reaching the watch is
-  // the first test's.)
-  MainForm& f = LoadWith("0");
+  // Off, the window says so. (That it never shows the link lost is the wire bytes' test; a set
+  // time reaching the watch, the first test's.)
+  LoadWith("0");
   ConnectAndClear();
-  EXPECT_EQ(TicksUntilLost(1200), -1);
   EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");
-  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
-  EXPECT_TRUE(alerts_.empty());
 }
 
 TEST_F(LinkWatchTest, TheLastReplyTextIsRefreshedEverySecond) {

@@ -101,7 +101,9 @@ TEST_F(FormTest, UnusableStoredSettingsFallBackAndCountAsChangedConnectSavesThem
   f.ComPort_CB.SetListIndex(2);
   f.ConnectCB.PerformClick();
   EXPECT_EQ(port_.comm_port(), 3);
-  EXPECT_NE(ReadBytes(IniPath()).find("ComPort=3\r\nBaudRate=9600\r\n"), std::string::npos);
+  EXPECT_EQ(ReadBytes(IniPath()),
+            "[RS232Configure]\r\nComPort=3\r\nBaudRate=9600\r\nCheckBit=None\r\n"
+            "BitLength=8\r\nStopBit=1\r\n");
   fs::remove(IniPath());
   f.Form_Unload();
   EXPECT_FALSE(fs::exists(IniPath())) << "closing must not save again";

@@ -248,32 +248,6 @@ TEST_F(ConfigurationTest, SavesWithoutTheFolderOrOutsideTheSerialGroupAndPagesWr
   EXPECT_EQ(notices.size(), 2u);
 }
 
-TEST_F(ConfigurationTest, SerialSettingsGoToANewFileAsFiveKeysInOrder) {
-  LoadAll(config_);
-  config_.SerialComPort = 3;
-  config_.SaveConfigGroup("RS232Config");
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "[RS232Configure]\r\nComPort=3\r\nBaudRate=9600\r\nCheckBit=None\r\nBitLength=8\r\n"
-            "StopBit=1\r\n");
-}
-
-TEST_F(ConfigurationTest, SavedNamesGoToTheirPageSectionAndReadBackAtNextStart) {
-  LoadAll(config_);
-  const std::pair<int, std::size_t> saved[] = {{0, 7}, {1, 60}, {2, 120}, {3, 1}};
-  for (const auto& [page, n] : saved) {
-    config_.Names(page)[n - 1] = "N" + std::to_string(n);
-    config_.SaveName(page, static_cast<int>(n));
-  }
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "[ETrgName]\r\nETRG 7=N7\r\n[BTrgName]\r\nBTRG 60=N60\r\n[VTrgName]\r\n"
-            "VTRG 120=N120\r\n[BGMName]\r\nBGM 1=N1\r\n");
-  Configuration next_start(folder_.path());
-  LoadAll(next_start);
-  for (const auto& [page, n] : saved)
-    EXPECT_EQ(next_start.Names(page)[n - 1], "N" + std::to_string(n));
-  EXPECT_EQ(next_start.BgmNames[1], "BGM 2");
-}
-
 TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) {
   std::string garbage = "\0\0\0\xFF\xFE=\r\n]]]==\n\n\r"s + std::string(100'000, '\0') + "\n" +
                         std::string(500'000, 'x') + "=\n";

@@ -276,15 +276,10 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
     }
   };
   tick(1);
-  EXPECT_EQ(link, (std::vector<std::string>{"disconnected"}));
   ConnectAndClear();
-  tick(19);
-  EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering"}));
-  tick(1);
-  EXPECT_EQ(link.back(), "no-reply");
+  tick(20);  // lost at the 20th
   port_.Deliver(EncodeFrame(0x06, Bytes{0x00, 0x00}));
   tick(1);
-  EXPECT_EQ(link.back(), "answering");
   form().ConnectCB.PerformClick();
   tick(1);
   EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering", "no-reply", "answering",

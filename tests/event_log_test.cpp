@@ -3,10 +3,6 @@
 // once each when it can again.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "link/frame.h"
@@ -100,29 +96,6 @@ TEST_F(EventLogDisk, AtMostTenThousandWaitAndTheRestAreCountedAsDropped) {
   ASSERT_EQ(notices_.size(), 3u);
   EXPECT_NE(notices_[2].text.find("10000 waiting event(s) written, 25 dropped."), std::string::npos)
       << notices_[2].text;
-}
-
-TEST_F(EventLogDisk, AFifoInTheLogsPlaceNeverBlocksAndRecordsWait) {
-  MainForm& f = Load();
-  ConnectAndClear();
-  fs::remove(LogPath());
-  ASSERT_EQ(mkfifo(LogPath().c_str(), 0666), 0);
-  Reports(0, 2);  // no reader: a blocking open would never return
-  EXPECT_EQ(f.event_recorder().waiting(), 2u);
-  // With a reader the FIFO opens, and is refused for what it is: nothing reaches the reader.
-  const int reader = open(LogPath().c_str(), O_RDONLY | O_NONBLOCK);
-  ASSERT_GE(reader, 0);
-  Reports(2, 3);
-  char byte = 0;
-  EXPECT_EQ(read(reader, &byte, 1), 0) << "nothing was written into the FIFO";
-  close(reader);
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_NE(notices_[0].text.find("No such device or address"), std::string::npos)
-      << notices_[0].text;
-  EXPECT_EQ(f.event_recorder().waiting(), 3u);
-  fs::remove(LogPath());
-  Reports(3, 4);
-  EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, 4));
 }
 
 }  // namespace

@@ -24,9 +24,7 @@ class AnnunciationTest : public test::FormTest {
     FormTest::SetUp();
     journal_options_.login = "ann";
   }
-  MainForm& LoadWith(const std::string& annunciation) {
-    fs::create_directories(IniPath().parent_path());
-    test::WriteBytes(IniPath(), "[Annunciation]\r\n" + annunciation);
+  MainForm& LoadAndListen() {
     MainForm& f = Load();
     records_ = f.recorded().Connect([this](const JournalEntry& entry) {
       if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
@@ -71,7 +69,7 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalS
       {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
        "sounds: Controller does not answer"},
   };
-  MainForm& f = LoadWith("");
+  MainForm& f = LoadAndListen();
   ConnectAndClear();
   for (const Step& step : steps) {
     said_.clear();
@@ -83,7 +81,7 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalS
 }
 
 TEST_F(AnnunciationTest, TheLampTestLightsAll24For5SecondsThenShowsWhatCameMeanwhile) {
-  MainForm& f = LoadWith("");
+  MainForm& f = LoadAndListen();
   ConnectAndClear();
   Image("01 00");  // Processor reset
   Ticks(1);

@@ -40,7 +40,7 @@ class AnnunciationTest : public test::FormTest {
   std::string said_;  // the annunciator's records since the last step, without the prefix
 };
 
-TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalSaysSo) {
+TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
   struct Step {
     const char* what;
     std::function<void()> act;
@@ -78,21 +78,14 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceTheirToneAndTheJournalS
     EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
     EXPECT_EQ(said_, step.said) << step.what;
   }
-}
-
-TEST_F(AnnunciationTest, TheLampTestLightsAll24For5SecondsThenShowsWhatCameMeanwhile) {
-  MainForm& f = LoadAndListen();
-  ConnectAndClear();
-  Image("01 00");  // Processor reset
-  Ticks(1);
+  // The lamp test lights all 24, then shows what came meanwhile.
   f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
+  ASSERT_EQ(Lamps(), "000000100000010000000000");  // Mains
   f.annunciation().Silence(kSilenceFromWindow);
-  ASSERT_EQ(Lamps(), "100000000000010000000000");
   said_.clear();
-
   f.annunciation().LampTest();
   EXPECT_EQ(Lamps(), std::string(24, '1'));
-  Image("02 00");  // Network instead of Processor reset, during the test
+  Image("02 00");  // Network instead of Mains, during the test
   Ticks(49);
   EXPECT_EQ(Lamps(), std::string(24, '1'));
   Ticks(1);

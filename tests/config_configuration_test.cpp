@@ -47,11 +47,9 @@ TEST(TextEncodingTest, Cp1252BothWaysAndQuestionMarksForWhatItCannotHold) {
   }
   EXPECT_EQ(Cp1252ToUtf8("A\x80\x81\x8A\x8D\x99\x9D\x9F\xA0\xFF"),
             "A\u20AC\u0081\u0160\u008D\u2122\u009D\u0178\u00A0\u00FF");
-  // CJK, emoji, C1 controls that cp1252 uses otherwise; then malformed UTF-8: stray continuation,
-  // overlong, surrogate, above U+10FFFF, lead byte before ASCII, truncated at the end.
-  EXPECT_EQ(Utf8ToCp1252("\u65E5|a\U0001F600|\u0085|\x80|\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80|"
-                         "\xC3!|x\xE2\x82"),
-            "?|a?|?|?|??|???|????|?!|x??");
+  // CJK, a C1 control that cp1252 uses otherwise, a lead byte before ASCII. (Which UTF-8 is
+  // malformed is the validator's test.)
+  EXPECT_EQ(Utf8ToCp1252("\u65E5|\u0085|\xC3!"), "?|?|?!");
 }
 
 TEST(TextEncodingTest, Utf8LengthCountsCharactersAndUtf8OffsetSkipsWholeOnes) {
@@ -98,10 +96,8 @@ TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
       // blank line after it (found by fuzzing).
       {"\r[A]\n\n", "A", "k", "v", "\r[A]\nk=v\n\n"},
   };
-  // An entry where a fixed temporary name would be, here a link, is never written through: the
-  // new content goes to a fresh name of its own.
-  WriteBytes(folder_.path() / "elsewhere", "untouched");
-  fs::create_symlink(folder_.path() / "elsewhere", folder_.path() / "test.ini.tmp");
+  // (That each rewrite goes through a fresh temporary name and leaves none is the shared folder's
+  // test.)
   for (const auto& [before, section, key, value, after] : cases) {
     SCOPED_TRACE(before + " <- " + section + "/" + key);
     fs::remove(File());
@@ -109,14 +105,6 @@ TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
     EXPECT_TRUE(WriteProfileString(section, key, value, File()));
     EXPECT_EQ(ReadBytes(File()), after);
   }
-  EXPECT_EQ(ReadBytes(folder_.path() / "elsewhere"), "untouched");
-  EXPECT_TRUE(fs::is_symlink(folder_.path() / "test.ini.tmp"));
-  // No temporary file is left behind: the file, its lock file (POSIX) and what the test put there.
-#ifdef _WIN32
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), {}), 3);
-#else
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), {}), 4);
-#endif
 }
 
 TEST_F(ProfileTest, WriteFailsWithoutHarm) {
@@ -173,11 +161,8 @@ class ConfigurationTest : public ::testing::Test {
 };
 
 TEST_F(ConfigurationTest, FirstStartMakesTheFolderWritesNothingAndUnknownGroupsLoadNothing) {
-  EXPECT_EQ(config_.ConfigFile(), folder_.path() / "SYSINI" / "MainForm.INI");
-  config_.LoadConfigGroup("MainForm");
-  EXPECT_TRUE(fs::is_directory(folder_.path() / "SYSINI"));
   LoadAll(config_);
-  EXPECT_TRUE(fs::is_empty(config_.ConfigFolder()));
+  EXPECT_TRUE(fs::is_empty(folder_.path() / "SYSINI"));  // made, and left empty
   ExpectDefaults();
 
   WriteBytes(config_.ConfigFile(),
@@ -224,22 +209,20 @@ TEST_F(ConfigurationTest, TextValuesAreTrimmedAndCutAtNulOrCapacityInAnyLetterCa
 }
 
 TEST_F(ConfigurationTest, SavesWithoutTheFolderOrOutsideTheSerialGroupAndPagesWriteNothing) {
-  std::vector<Notice> notices;
-  config_.set_notice([&](const Notice& n) { notices.push_back(n); });
+  std::string said;
+  config_.set_notice([&](const Notice& n) {
+    said += (n.level == NoticeLevel::kError ? "error: " : "not an error: ") + n.text + "\n";
+  });
   LoadAll(config_);
   // Without the folder: nothing is created, and each failed save is said, naming the file.
   fs::remove_all(config_.ConfigFolder());
   EXPECT_FALSE(config_.SaveConfigGroup("RS232Config"));
   EXPECT_FALSE(config_.SaveName(3, 1));
   EXPECT_FALSE(fs::exists(config_.ConfigFolder()));
-  ASSERT_EQ(notices.size(), 2u);
-  for (const Notice& n : notices) {
-    EXPECT_EQ(n.level, NoticeLevel::kError);
-    EXPECT_EQ(n.text.rfind(config_.ConfigFile().string() + " cannot be written: ", 0), 0u)
-        << n.text;
-  }
-  EXPECT_NE(notices[0].text.find("serial settings"), std::string::npos) << notices[0].text;
-  EXPECT_NE(notices[1].text.find("\"BGM 1\" of BGM 1"), std::string::npos) << notices[1].text;
+  const std::string file = "error: " + config_.ConfigFile().string() + " cannot be written: ";
+  const std::string failures = file + "the serial settings were not saved.\n" + file +
+                               "the name \"BGM 1\" of BGM 1 were not saved.\n";
+  EXPECT_EQ(said, failures);
   // Groups and names that are never written are no failures.
   fs::create_directories(config_.ConfigFolder());
   for (const std::string group : {"MainForm", "ETrgName", "BGMName", "rs232config", ""})
@@ -247,33 +230,7 @@ TEST_F(ConfigurationTest, SavesWithoutTheFolderOrOutsideTheSerialGroupAndPagesWr
   for (const auto& [page, n] : {std::pair{0, 0}, {0, 61}, {2, 121}, {4, 1}, {-1, 1}})
     config_.SaveName(page, n);
   EXPECT_FALSE(fs::exists(config_.ConfigFile()));
-  EXPECT_EQ(notices.size(), 2u);
-}
-
-TEST_F(ConfigurationTest, SerialSettingsGoToANewFileAsFiveKeysInOrder) {
-  LoadAll(config_);
-  config_.SerialComPort = 3;
-  config_.SaveConfigGroup("RS232Config");
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "[RS232Configure]\r\nComPort=3\r\nBaudRate=9600\r\nCheckBit=None\r\nBitLength=8\r\n"
-            "StopBit=1\r\n");
-}
-
-TEST_F(ConfigurationTest, SavedNamesGoToTheirPageSectionAndReadBackAtNextStart) {
-  LoadAll(config_);
-  const std::pair<int, std::size_t> saved[] = {{0, 7}, {1, 60}, {2, 120}, {3, 1}};
-  for (const auto& [page, n] : saved) {
-    config_.Names(page)[n - 1] = "N" + std::to_string(n);
-    config_.SaveName(page, static_cast<int>(n));
-  }
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()),
-            "[ETrgName]\r\nETRG 7=N7\r\n[BTrgName]\r\nBTRG 60=N60\r\n[VTrgName]\r\n"
-            "VTRG 120=N120\r\n[BGMName]\r\nBGM 1=N1\r\n");
-  Configuration next_start(folder_.path());
-  LoadAll(next_start);
-  for (const auto& [page, n] : saved)
-    EXPECT_EQ(next_start.Names(page)[n - 1], "N" + std::to_string(n));
-  EXPECT_EQ(next_start.BgmNames[1], "BGM 2");
+  EXPECT_EQ(said, failures);
 }
 
 TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) {

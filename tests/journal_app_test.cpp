@@ -82,9 +82,6 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
                 "operator Key EMG (not connected: nothing went out)",
                 "program Program stopped: " + caption + ", user op1"}));
   EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
-  // EventLog.txt has the events' lines beside the journal.
-  EXPECT_EQ(test::ReadBytes(LogPath()),
-            "12/04 05:21 Event = EMG Ack\n\r\n12/04 05:21 Event = TRG R2 000001000001\n\r\n");
 }
 
 }  // namespace

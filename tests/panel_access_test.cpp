@@ -126,7 +126,7 @@ TEST_F(PanelAccessTest, EachControlIsRefusedBelowItsLevelAndActsAsWithoutAGateAt
 
 // (That a refusal asks for a log-in is the Qt window's access test; that the tick ends an idle
 // one, the attached service's.)
-TEST_F(PanelAccessTest, InputAtTheWindowKeepsItsLogInAlive) {
+TEST_F(PanelAccessTest, InputKeepsTheLogInAliveAndANameTypedAfterItEndedIsNotTaken) {
   AccessGate gate(Staff(), std::chrono::minutes(10));
   MainForm& f = Connected(&gate, 3);
   access_now_ += std::chrono::minutes(9);
@@ -134,11 +134,6 @@ TEST_F(PanelAccessTest, InputAtTheWindowKeepsItsLogInAlive) {
   access_now_ += std::chrono::minutes(9);
   f.TRTimer_Timer();
   EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel3);
-}
-
-TEST_F(PanelAccessTest, ANameTypedAfterTheLogInEndedIsNotTaken) {
-  AccessGate gate(Staff());
-  MainForm& f = Connected(&gate, 3);
   const std::string before = f.TriggerLabel[2].caption();
   f.TriggerLabel[2].PerformDblClick();
   ASSERT_TRUE(f.TriggerNameText[2].visible());

@@ -183,8 +183,8 @@ TEST_P(PlantedEntry, IsRefusedByNameAndTheVictimsFileIsNeverTouched) {
 }
 
 // Each path the program opens a shared file by, with a link planted; each refusal of the one
-// opening function (a second name, a FIFO) once. (A FIFO, a dangling link or a link at the old
-// temporary name in the INI's place are the profile's own tests.)
+// opening function (a second name, a FIFO) once. (A FIFO or a dangling link in the INI's place
+// are the profile's own tests; a fixed temporary name, EachRewriteUsesAFreshTemporaryName.)
 const Attack kAttacks[] = {
     {"IniHardLinkRead", "SYSINI/MainForm.INI", Plant::kHardLink, LoadSettings, false,
      "has other hard links: its settings were not read."},

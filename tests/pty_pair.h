@@ -14,20 +14,9 @@
 #include <utility>
 
 #include "platform/serial_port.h"
+#include "tests/support/wait_for.h"
 
 namespace orv::test {
-
-using std::chrono::milliseconds;
-
-// Runs the event loop until done() holds or the deadline passes.
-inline bool WaitFor(const std::function<bool()>& done, milliseconds deadline = milliseconds(3000)) {
-  const QDeadlineTimer end(deadline);
-  QTimer wake;  // wakes the loop to look at the deadline
-  wake.start(10);
-  while (!done() && !end.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  return done();
-}
 
 // A pseudo-terminal standing in for a serial device: the code under test opens the slave by its
 // path, the test plays the far end on the master. The pair keeps a slave descriptor of its own

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
@@ -18,27 +17,15 @@
 #include <vector>
 
 #include "tests/support/resident_memory.h"
+#include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
 #include "web/qt/qt_web_server.h"
 
 namespace orv {
 namespace {
 
-// Runs the event loop until pred holds, woken by each event rather than polling on a timer (a
-// thousand round trips polled every 10 ms would take most of a minute); false after ms.
-template <typename Pred>
-bool WaitFor(Pred pred, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  QTimer wake;  // at least one event each 50 ms, so that the deadline is looked at
-  wake.start(50);
-  while (!pred()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
-  return true;
-}
+using test::WaitFor;
+using namespace std::chrono_literals;
 
 class WebServerTest : public ::testing::Test {
  protected:
@@ -68,7 +55,7 @@ class WebServerTest : public ::testing::Test {
     socket.write(bytes);
     (void)WaitFor(
         [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
-        5000);
+        5000ms);
     return socket.readLine().trimmed().toStdString();
   }
   QByteArray Upgrade() const {
@@ -92,14 +79,14 @@ TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
           return page->state() == QAbstractSocket::ConnectedState;
         });
       },
-      5000));
+      5000ms));
   EXPECT_EQ(server_->connections().pages(), 32U);
   auto extra = Connect();
   EXPECT_EQ(StatusLine(*extra, Upgrade()), "HTTP/1.1 503 Service Unavailable");
   // The refused one leaves; one page goes; a new one takes its place.
   extra.reset();
   pages.front()->close();
-  ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 31; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 31; }, 3000ms));
   EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
 }
 
@@ -125,9 +112,9 @@ TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
             "HTTP/1.1 200 OK");
   for (QTcpSocket* socket : {silent.get(), half.get(), answered.get()}) {
     EXPECT_TRUE(
-        WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000));
+        WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000ms));
   }
-  EXPECT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 2000));
+  EXPECT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 2000ms));
 }
 
 // A thousand visitors one after another, half of them live pages: nothing stays behind.
@@ -140,17 +127,17 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
     } else {
       QWebSocket page;
       page.open(PageUrl());
-      ASSERT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 3000));
+      ASSERT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 3000ms));
       page.close();
     }
   };
   for (int i = 0; i < 100; ++i)
     visit(i);
-  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000ms));
   const std::int64_t before = test::ResidentBytes();
   for (int i = 0; i < 1000; ++i)
     visit(i);
-  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000ms));
   QTest::qWait(200);  // what was left to delete later
   const std::int64_t growth = test::ResidentBytes() - before;
 #if defined(ORV_SANITIZED)
@@ -195,15 +182,15 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   QSslSocket https;
   https.setPeerVerifyMode(QSslSocket::VerifyNone);
   https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
-  ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000ms));
   https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-  ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000ms));
   EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
 
   QWebSocket page;
   QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });
   page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server.port())));
-  EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000ms));
 }
 
 }  // namespace

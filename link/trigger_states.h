@@ -40,6 +40,14 @@ constexpr int PageOfStatusReply(std::uint8_t command) {
   return -1;
 }
 
+// The page this set command switches, or -1.
+constexpr int PageOfSetCommand(std::uint8_t command) {
+  for (int page = 0; page < kPageCount; ++page) {
+    if (kTriggerPages[static_cast<std::size_t>(page)].set_command == command) return page;
+  }
+  return -1;
+}
+
 // On/off states of one page, indexed by trigger number from 1. Reads and writes outside 1..size
 // are ignored, so no report or reply can write past a table.
 class TriggerStateTable {

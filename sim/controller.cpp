@@ -6,23 +6,13 @@
 #include "link/frame.h"
 #include "link/trigger_states.h"
 #include "sim/describe.h"
+#include "sim/numbers.h"
 
 namespace orv::sim {
 namespace {
 
-bool Every(int period, int count) {
-  return period > 0 && count % period == 0;
-}
-
 bool IsStatusRequest(std::uint8_t command) {
   return command == cmd::kFaultImage || PageOfStatusReply(command) >= 0;
-}
-
-int PageOfSetCommand(std::uint8_t command) {
-  for (int page = 0; page < kPageCount; ++page) {
-    if (kTriggerPages[static_cast<std::size_t>(page)].set_command == command) return page;
-  }
-  return -1;
 }
 
 bool IsKnownCommand(std::uint8_t command) {

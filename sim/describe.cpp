@@ -5,11 +5,11 @@
 #include "link/frame.h"
 #include "link/trigger_states.h"
 #include "sim/controller_state.h"
+#include "sim/report_generator.h"
 
 namespace orv::sim {
 namespace {
 
-constexpr std::uint8_t kPanelStatusKind = 0x50;
 constexpr int kListedStatesMax = 20;
 
 const char* const kPageNames[kPageCount] = {"EMG trigger", "business trigger", "soft trigger",
@@ -21,13 +21,6 @@ std::string HexByte(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
   return text;
-}
-
-int PageOfSetCommand(std::uint8_t command) {
-  for (int page = 0; page < kPageCount; ++page) {
-    if (kTriggerPages[static_cast<std::size_t>(page)].set_command == command) return page;
-  }
-  return -1;
 }
 
 std::string DescribeSet(int page, std::span<const std::uint8_t> data) {

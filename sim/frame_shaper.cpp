@@ -1,11 +1,9 @@
 #include "sim/frame_shaper.h"
 
+#include "sim/numbers.h"
+
 namespace orv::sim {
 namespace {
-
-bool Every(int period, int count) {
-  return period > 0 && count % period == 0;
-}
 
 // Any nonzero mask makes the CRC wrong; this one also keeps it from staying an ETX or STX.
 constexpr std::uint8_t kCrcSpoil = 0xA5;

@@ -51,19 +51,18 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 bool WrittenByUs(const std::string& line) {
-  for (const char* key : {"ComPort", "BaudRate", "CheckBit", "BitLength", "StopBit", "ETRG 7"}) {
-    const std::string k(key);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    if (line.size() >= start + k.size()) {
-      bool same = true;
-      for (std::size_t i = 0; i < k.size(); ++i) {
-        same = same && std::tolower(static_cast<unsigned char>(line[start + i])) ==
-                           std::tolower(static_cast<unsigned char>(k[i]));
-      }
-      if (same) return true;
-    }
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  const std::string upper = Upper(line.substr(start));
+  for (const char* key : {"COMPORT", "BAUDRATE", "CHECKBIT", "BITLENGTH", "STOPBIT", "ETRG 7"}) {
+    if (upper.starts_with(key)) return true;
   }
   return false;
 }
@@ -82,13 +81,9 @@ std::vector<std::pair<std::string, std::string>> NamedKeys(const std::string& te
     if (open != std::string::npos && close != std::string::npos && open < close) {
       section = line.substr(open + 1, close - open - 1);
     } else if (const std::size_t equals = line.find('='); equals != std::string::npos) {
-      std::string key = line.substr(0, equals);
+      const std::string key = line.substr(0, equals);
       keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
-      for (char& c : section)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      for (char& c : key)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
+      keys.emplace_back(orv::Cp1252ToUtf8(Upper(section)), orv::Cp1252ToUtf8(Upper(key)));
     }
   }
   return keys;

@@ -80,17 +80,16 @@ class ControllerTest : public ::testing::Test {
 };
 
 TEST_F(ControllerTest, EachLampHasItsBitInTheFaultReplyAndInTheFaultReports) {
-  // Lamp by lamp: reply bytes in lamp order, and the panel status word, which has its own order.
-  const std::tuple<int, int, std::uint16_t> kLamps[] = {
-      {0x01, 0, 0x4000}, {0x02, 0, 0x1000}, {0x04, 0, 0x0004}, {0x08, 0, 0x0008},
-      {0x10, 0, 0x0010}, {0x20, 0, 0x2000}, {0x40, 0, 0x0002}, {0x80, 0, 0x0001},
-      {0, 0x01, 0x0100}, {0, 0x02, 0x0200}, {0, 0x04, 0x0400}, {0, 0x08, 0x0800}};
+  // Lamp by lamp: reply bits in lamp order, and the panel status word, which has its own order.
+  const std::uint16_t kWords[] = {0x4000, 0x1000, 0x0004, 0x0008, 0x0010, 0x2000,
+                                  0x0002, 0x0001, 0x0100, 0x0200, 0x0400, 0x0800};
   for (int lamp = 0; lamp < 12; ++lamp) {
-    const auto [d0, d1, word] = kLamps[lamp];
+    const std::uint16_t word = kWords[lamp], image = std::uint16_t(1 << lamp);
     Controller c(kQuiet, Random::Seeded(7));
     ASSERT_TRUE(c.SetFault(lamp, true, Millis{0}));
     EXPECT_EQ(Sent(c), (Frames{ReportFrame(0x50, word), ReportFrame(0x21, word)})) << lamp;
-    EXPECT_EQ(Send(c, kFaultPoll), EncodeFrame(6, Bytes{std::uint8_t(d0), std::uint8_t(d1)}));
+    EXPECT_EQ(Send(c, kFaultPoll),
+              EncodeFrame(6, Bytes{std::uint8_t(image), std::uint8_t(image >> 8)}));
   }
   c_.SetFault(1, true, Millis{0});
   c_.SetFault(9, true, Millis{0});

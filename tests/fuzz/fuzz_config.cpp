@@ -7,9 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +15,7 @@
 #include "platform/profile.h"
 #include "platform/text_encoding.h"
 #include "tests/profile_reference.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
@@ -28,11 +26,6 @@ void CheckAt(bool condition, const char* what, int line) {
   std::abort();
 }
 #define Check(condition) CheckAt((condition), #condition, __LINE__)
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The lines of a text, each without its line break (CR LF, LF or a lone CR).
 std::vector<std::string> Lines(const std::string& text) {
@@ -92,27 +85,13 @@ std::vector<std::pair<std::string, std::string>> NamedKeys(const std::string& te
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // A folder of this process's own: two fuzzing processes must never share the file.
-  static const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() /
-      ("orvandel-fuzz-config-" + std::to_string(std::random_device{}()));
-  // Made on the first run, removed when the process ends.
-  static const struct Scratch {
-    explicit Scratch(const std::filesystem::path& p) : path(p) {
-      std::filesystem::create_directories(path / "SYSINI");
-    }
-    ~Scratch() {
-      std::error_code ec;
-      std::filesystem::remove_all(path, ec);
-    }
-    std::filesystem::path path;
-  } scratch(folder);
-  orv::Configuration config(folder);
+  // A folder of this process's own, removed when the process ends: two fuzzing processes must
+  // never share the file.
+  static const orv::test::TempFolder folder;
+  std::filesystem::create_directories(folder.path() / "SYSINI");
+  orv::Configuration config(folder.path());
   const std::string original(reinterpret_cast<const char*>(data), size);
-  {
-    std::ofstream out(config.ConfigFile(), std::ios::binary | std::ios::trunc);
-    out << original;
-  }
+  orv::test::WriteBytes(config.ConfigFile(), original);
   // One snapshot answers as the per-key reader for every key the bytes name (a key they do not
   // name reads as its default from both), and for the serial keys in any case.
   const orv::ProfileSnapshot snapshot = orv::ProfileSnapshot::FromText(original);
@@ -139,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Every line of the original that we did not write is still there, in order.
   const std::vector<std::string> before = Lines(original);
-  const std::vector<std::string> after = Lines(ReadAll(config.ConfigFile()));
+  const std::vector<std::string> after = Lines(orv::test::ReadBytes(config.ConfigFile()));
   std::size_t j = 0;
   for (const std::string& line : before) {
     if (WrittenByUs(line)) continue;

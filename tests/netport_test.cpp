@@ -45,11 +45,9 @@ TEST(ParsePortAddress, NetworkAddressesGiveKindHostAndPort) {
 TEST(ParsePortAddress, DevicePathsAreTakenAsTheyAre) {
   for (const char* value : {"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_x:y-if00-port0", "COM3",
                             "tcp:/not-an-address", ""}) {
-    const PortAddress address = ParsePortAddress(value);
-    EXPECT_EQ(address.kind, PortKind::kDevice) << value;
-    EXPECT_EQ(address.device, value);
-    EXPECT_EQ(address.problem, "") << value;
-    EXPECT_EQ(DescribePortAddress(address), value);
+    const PortAddress a = ParsePortAddress(value);
+    EXPECT_EQ(std::tuple(a.kind, a.device, a.problem, DescribePortAddress(a)),
+              std::tuple(PortKind::kDevice, value, "", value));
   }
 }
 
@@ -83,11 +81,8 @@ TEST(ParsePortAddress, BadAddressesAreRefusedWithTheirReason) {
         << port;
   }
   // The longest name a resolver takes, and one more character.
-  std::string name;
-  while (name.size() < 253)
-    name += name.empty() ? "a" : (name.size() % 60 == 0 ? ".a" : "a");
-  name.resize(253);
-  if (name.back() == '.') name.back() = 'b';
+  const std::string label(63, 'a'),
+      name = label + "." + label + "." + label + "." + label.substr(2);
   EXPECT_EQ(ParsePortAddress("tcp://" + name + ":1").problem, "");
   EXPECT_NE(ParsePortAddress("tcp://" + name + "c:1").problem, "");
 }

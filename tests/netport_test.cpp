@@ -111,10 +111,20 @@ TelnetEvent Sub(std::uint8_t option, Bytes payload) {
 
 // Rows in hex: IAC FF, DONT FE, DO FD, WONT FC, WILL FB, SB FA, GA F9, NOP F1, SE F0; options
 // BINARY 00, ECHO 01, SUPPRESS-GO-AHEAD 03, COM-PORT-OPTION 2C.
-TEST(TelnetCodec, DataPassesAndBinaryAndComPortAreAcceptedBothWaysAndTheRestRefused) {
+// Data passes, binary and the com port option are accepted both ways and the rest refused, and
+// subnegotiations are read unescaped and bounded.
+TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
+  const std::size_t max = telnet::kMaxSubnegotiation;
+  const auto of = [](std::size_t n, const char* end) {  // IAC SB COM-PORT, n bytes 0x65, end
+    std::string hex = "FF FA 2C";
+    for (std::size_t i = 0; i < n; ++i)
+      hex += " 65";
+    return hex + " " + end;
+  };
+  const TelnetEvent too_long{Kind::kSubnegotiationTooLong, kComPortOption, false, {}};
   struct Row {
     bool started;  // the client's own requests went out first
-    const char* in;
+    std::string in;
     const char* data;
     const char* answer;
     std::vector<TelnetEvent> events;
@@ -142,6 +152,18 @@ TEST(TelnetCodec, DataPassesAndBinaryAndComPortAreAcceptedBothWaysAndTheRestRefu
       {true, "FF FE 2C FF FC 00", "", "", {Local(kComPortOption, false), Remote(kBinary, false)}},
       {true, "FF FD 2C FF FE 2C", "", "FF FC 2C",  // agreed, then withdrawn
        {Local(kComPortOption, true), Local(kComPortOption, false)}},
+      // Subnegotiations.
+      {false, "FF FA 2C 65 00 00 4B 00 FF F0 02", "02", "",
+       {Sub(kComPortOption, Hex("65 00 00 4B 00"))}},
+      {false, "FF FA 2C 65 00 00 FF FF FF F0", "", "", {Sub(kComPortOption, Hex("65 00 00 FF"))}},
+      {false, "FF FA 01 FF F0", "", "", {Sub(kEcho, {})}},
+      {false, "01 FF FA 2C 02 03 FF F0 04", "01 04", "", {Sub(kComPortOption, {0x02, 0x03})}},
+      // Unfinished, cut by a command that is then read, or by IAC SB: the second one counts.
+      {false, "FF FA 2C 01 02 FF FB 00 07", "07", "FF FD 00", {Remote(kBinary, true)}},
+      {false, "FF FA 2C 01 02 FF FA 2C 03 FF F0", "", "", {Sub(kComPortOption, {3})}},
+      {false, of(max, "FF F0 30"), "30", "", {Sub(kComPortOption, Bytes(max, 0x65))}},  // the bound
+      {false, of(max + 1, "FF F0 30"), "30", "", {too_long}},                           // past it
+      {false, of(max, "FF FF FF F0"), "", "", {too_long}},  // an escaped IAC past it
   };
   // clang-format on
   for (const Row& row : rows) {
@@ -155,6 +177,10 @@ TEST(TelnetCodec, DataPassesAndBinaryAndComPortAreAcceptedBothWaysAndTheRestRefu
     EXPECT_EQ(out.answer, Hex(row.answer)) << row.in;
     EXPECT_EQ(out.events, row.events) << row.in;
   }
+  TelnetCodec codec;
+  for (const Row& row : rows)
+    (void)codec.Decode(Hex(row.in));
+  EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
 }
 
 // A server that repeats refused requests or turns an option on and off for ever: each refusal
@@ -211,43 +237,6 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
     EXPECT_TRUE(codec.Decode(row.in).answer.empty()) << row.what;
     EXPECT_GT(codec.ignored_requests(), 0u) << row.what;
   }
-}
-
-TEST(TelnetCodec, SubnegotiationsAreReadUnescapedAndBounded) {
-  const std::size_t max = telnet::kMaxSubnegotiation;
-  const auto of = [](std::size_t n, const char* end) {  // IAC SB COM-PORT, n bytes 0x65, end
-    return test::Concat({Hex("FF FA 2C"), Bytes(n, 0x65), Hex(end)});
-  };
-  const TelnetEvent too_long{Kind::kSubnegotiationTooLong, kComPortOption, false, {}};
-  struct Row {
-    Bytes in;
-    const char* data;
-    std::vector<TelnetEvent> events;
-  };
-  // clang-format off
-  const Row rows[] = {
-      {Hex("FF FA 2C 65 00 00 4B 00 FF F0 02"), "02", {Sub(kComPortOption, Hex("65 00 00 4B 00"))}},
-      {Hex("FF FA 2C 65 00 00 FF FF FF F0"), "", {Sub(kComPortOption, Hex("65 00 00 FF"))}},
-      {Hex("FF FA 01 FF F0"), "", {Sub(kEcho, {})}},
-      {Hex("01 FF FA 2C 02 03 FF F0 04"), "01 04", {Sub(kComPortOption, {0x02, 0x03})}},
-      // Unfinished, cut by a command that is then read, or by IAC SB: the second one counts.
-      {Hex("FF FA 2C 01 02 FF FB 00 07"), "07", {Remote(kBinary, true)}},
-      {Hex("FF FA 2C 01 02 FF FA 2C 03 FF F0"), "", {Sub(kComPortOption, {3})}},
-      {of(max, "FF F0 30"), "30", {Sub(kComPortOption, Bytes(max, 0x65))}},  // at the bound
-      {of(max + 1, "FF F0 30"), "30", {too_long}},                           // one past it
-      {of(max, "FF FF FF F0"), "", {too_long}},  // an escaped IAC past it
-  };
-  // clang-format on
-  for (const Row& row : rows) {
-    TelnetCodec codec;
-    const TelnetInput out = codec.Decode(row.in);
-    EXPECT_EQ(out.data, Hex(row.data)) << testing::PrintToString(row.in);
-    EXPECT_EQ(out.events, row.events) << testing::PrintToString(row.in);
-  }
-  TelnetCodec codec;
-  for (const Row& row : rows)
-    (void)codec.Decode(row.in);
-  EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
 }
 
 // (That any split of the stream decodes alike, and that escaped data reads back as it was, is

@@ -87,13 +87,7 @@ TEST(ParsePortAddress, BadAddressesAreRefusedWithTheirReason) {
   EXPECT_NE(ParsePortAddress("tcp://" + name + "c:1").problem, "");
 }
 
-using telnet::kBinary;
-using telnet::kComPortOption;
-using telnet::kDo;
-using telnet::kDont;
-using telnet::kIac;
-using telnet::kWill;
-using telnet::kWont;
+using namespace telnet;
 using test::Hex;
 using Kind = TelnetEvent::Kind;
 
@@ -114,7 +108,7 @@ TelnetEvent Sub(std::uint8_t option, Bytes payload) {
 // Data passes, binary and the com port option are accepted both ways and the rest refused, and
 // subnegotiations are read unescaped and bounded.
 TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
-  const std::size_t max = telnet::kMaxSubnegotiation;
+  const std::size_t max = kMaxSubnegotiation;
   const auto of = [](std::size_t n, const char* end) {  // IAC SB COM-PORT, n bytes 0x65, end
     std::string hex = "FF FA 2C";
     for (std::size_t i = 0; i < n; ++i)
@@ -186,7 +180,7 @@ TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
 // A server that repeats refused requests or turns an option on and off for ever: each refusal
 // is said once per option and way, each accepted option follows at most kMaxOptionChanges turns.
 TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
-  const int max = telnet::kMaxOptionChanges;
+  const int max = kMaxOptionChanges;
   const auto repeated = [](const Bytes& piece, int times) {
     Bytes out;
     for (int i = 0; i < times; ++i)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "link/frame.h"
 #include "tests/form_fixture.h"
@@ -28,6 +29,12 @@ class EventLogDisk : public FormTest {
       Ticks(1);
     }
   }
+  // The notices so far, each holding its part of the text.
+  void ExpectNotices(const std::vector<std::string>& parts) {
+    ASSERT_EQ(notices_.size(), parts.size());
+    for (std::size_t i = 0; i < parts.size(); ++i)
+      EXPECT_NE(notices_[i].text.find(parts[i]), std::string::npos) << notices_[i].text;
+  }
 };
 
 TEST_F(EventLogDisk, AFullOrReadOnlyDiskLeavesNoFragmentAndEveryWaitingRecordIsWrittenOnce) {
@@ -42,9 +49,7 @@ TEST_F(EventLogDisk, AFullOrReadOnlyDiskLeavesNoFragmentAndEveryWaitingRecordIsW
   Reports(0, fit + 30);
   EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit)) << "whole records only";
   EXPECT_EQ(f.event_recorder().waiting(), 30u);
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_NE(notices_[0].text.find("No space left on device"), std::string::npos)
-      << notices_[0].text;
+  ExpectNotices({"No space left on device"});
 
   fs::remove(program_folder_ / "DATA" / "filler");
   Ticks(EventLogRecorder::kRetryTicks);  // retried within a second, with no new event
@@ -52,9 +57,7 @@ TEST_F(EventLogDisk, AFullOrReadOnlyDiskLeavesNoFragmentAndEveryWaitingRecordIsW
   EXPECT_EQ(f.event_recorder().waiting(), 0u);
   Reports(fit + 30, fit + 35);
   EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit + 35));
-  ASSERT_EQ(notices_.size(), 2u);
-  EXPECT_NE(notices_[1].text.find("30 waiting event(s) written."), std::string::npos)
-      << notices_[1].text;
+  ExpectNotices({"No space left on device", "30 waiting event(s) written."});
 
   // Read-only, it holds records back; the next event once it is writable writes them first.
   ASSERT_TRUE(disk.SetReadOnly(true));
@@ -64,8 +67,8 @@ TEST_F(EventLogDisk, AFullOrReadOnlyDiskLeavesNoFragmentAndEveryWaitingRecordIsW
   Reports(fit + 50, fit + 51);
   EXPECT_EQ(test::ReadBytes(LogPath()), FaultRecords(0, fit + 51));
   EXPECT_EQ(f.event_recorder().waiting(), 0u);
-  ASSERT_EQ(notices_.size(), 4u);
-  EXPECT_NE(notices_[2].text.find("Read-only file system"), std::string::npos) << notices_[2].text;
+  ExpectNotices(
+      {"No space", "30 waiting", "Read-only file system", "16 waiting event(s) written."});
 }
 
 // No root needed: a folder where the file should be refuses every write.
@@ -77,18 +80,14 @@ TEST_F(EventLogDisk, AtMostTenThousandWaitAndTheRestAreCountedAsDropped) {
   Ticks(1);
   EXPECT_EQ(f.event_recorder().waiting(), EventLogRecorder::kWaitingLimit);
   EXPECT_EQ(f.event_recorder().dropped(), 25u);
-  ASSERT_EQ(notices_.size(), 2u) << "waiting, then dropping: each said once";
-  EXPECT_NE(notices_[0].text.find("Is a directory"), std::string::npos) << notices_[0].text;
-  EXPECT_NE(notices_[1].text.find("dropped"), std::string::npos) << notices_[1].text;
+  ExpectNotices({"Is a directory", "dropped"});  // waiting, then dropping: each said once
 
   fs::remove(LogPath());
   Ticks(EventLogRecorder::kRetryTicks);
   EXPECT_EQ(test::ReadBytes(LogPath()),
             FaultRecords(0, static_cast<int>(EventLogRecorder::kWaitingLimit)))
       << "the oldest ten thousand, in order";
-  ASSERT_EQ(notices_.size(), 3u);
-  EXPECT_NE(notices_[2].text.find("10000 waiting event(s) written, 25 dropped."), std::string::npos)
-      << notices_[2].text;
+  ExpectNotices({"Is a directory", "dropped", "10000 waiting event(s) written, 25 dropped."});
 }
 
 }  // namespace

@@ -7,9 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +15,7 @@
 #include "platform/profile.h"
 #include "platform/text_encoding.h"
 #include "tests/profile_reference.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
@@ -28,11 +26,6 @@ void CheckAt(bool condition, const char* what, int line) {
   std::abort();
 }
 #define Check(condition) CheckAt((condition), #condition, __LINE__)
-
-std::string ReadAll(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The lines of a text, each without its line break (CR LF, LF or a lone CR).
 std::vector<std::string> Lines(const std::string& text) {
@@ -51,19 +44,18 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::string Upper(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
 bool WrittenByUs(const std::string& line) {
-  for (const char* key : {"ComPort", "BaudRate", "CheckBit", "BitLength", "StopBit", "ETRG 7"}) {
-    const std::string k(key);
-    std::size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    if (line.size() >= start + k.size()) {
-      bool same = true;
-      for (std::size_t i = 0; i < k.size(); ++i) {
-        same = same && std::tolower(static_cast<unsigned char>(line[start + i])) ==
-                           std::tolower(static_cast<unsigned char>(k[i]));
-      }
-      if (same) return true;
-    }
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  const std::string upper = Upper(line.substr(start));
+  for (const char* key : {"COMPORT", "BAUDRATE", "CHECKBIT", "BITLENGTH", "STOPBIT", "ETRG 7"}) {
+    if (upper.starts_with(key)) return true;
   }
   return false;
 }
@@ -82,13 +74,9 @@ std::vector<std::pair<std::string, std::string>> NamedKeys(const std::string& te
     if (open != std::string::npos && close != std::string::npos && open < close) {
       section = line.substr(open + 1, close - open - 1);
     } else if (const std::size_t equals = line.find('='); equals != std::string::npos) {
-      std::string key = line.substr(0, equals);
+      const std::string key = line.substr(0, equals);
       keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
-      for (char& c : section)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      for (char& c : key)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      keys.emplace_back(orv::Cp1252ToUtf8(section), orv::Cp1252ToUtf8(key));
+      keys.emplace_back(orv::Cp1252ToUtf8(Upper(section)), orv::Cp1252ToUtf8(Upper(key)));
     }
   }
   return keys;
@@ -97,27 +85,13 @@ std::vector<std::pair<std::string, std::string>> NamedKeys(const std::string& te
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // A folder of this process's own: two fuzzing processes must never share the file.
-  static const std::filesystem::path folder =
-      std::filesystem::temp_directory_path() /
-      ("orvandel-fuzz-config-" + std::to_string(std::random_device{}()));
-  // Made on the first run, removed when the process ends.
-  static const struct Scratch {
-    explicit Scratch(const std::filesystem::path& p) : path(p) {
-      std::filesystem::create_directories(path / "SYSINI");
-    }
-    ~Scratch() {
-      std::error_code ec;
-      std::filesystem::remove_all(path, ec);
-    }
-    std::filesystem::path path;
-  } scratch(folder);
-  orv::Configuration config(folder);
+  // A folder of this process's own, removed when the process ends: two fuzzing processes must
+  // never share the file.
+  static const orv::test::TempFolder folder;
+  std::filesystem::create_directories(folder.path() / "SYSINI");
+  orv::Configuration config(folder.path());
   const std::string original(reinterpret_cast<const char*>(data), size);
-  {
-    std::ofstream out(config.ConfigFile(), std::ios::binary | std::ios::trunc);
-    out << original;
-  }
+  orv::test::WriteBytes(config.ConfigFile(), original);
   // One snapshot answers as the per-key reader for every key the bytes name (a key they do not
   // name reads as its default from both), and for the serial keys in any case.
   const orv::ProfileSnapshot snapshot = orv::ProfileSnapshot::FromText(original);
@@ -144,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Every line of the original that we did not write is still there, in order.
   const std::vector<std::string> before = Lines(original);
-  const std::vector<std::string> after = Lines(ReadAll(config.ConfigFile()));
+  const std::vector<std::string> after = Lines(orv::test::ReadBytes(config.ConfigFile()));
   std::size_t j = 0;
   for (const std::string& line : before) {
     if (WrittenByUs(line)) continue;

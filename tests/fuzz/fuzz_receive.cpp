@@ -6,37 +6,25 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <random>
-#include <string>
 
 #include "panel/main_form.h"
-#include "tests/support/fake_serial_port.h"
 #include "platform/text_encoding.h"
+#include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
 struct Harness {
   Harness() {
-    folder = std::filesystem::temp_directory_path() /
-             ("orvandel-fuzz-receive-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(folder);
+    const auto clock = [] { return orv::LocalDateTime{12, 4, 5, 21}; };
     form = std::make_unique<orv::MainForm>(
-        orv::MainFormEnvironment{port, folder, nullptr,
-                                 [] {
-                                   return orv::LocalDateTime{12, 4, 5, 21};
-                                 },
-                                 nullptr});
+        orv::MainFormEnvironment{port, folder.path(), nullptr, clock, nullptr});
     form->Form_Load();
     form->ConnectCB.PerformClick();
   }
-  ~Harness() {
-    form.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(folder, ec);
-  }
   orv::FakeSerialPort port;
-  std::filesystem::path folder;
-  std::unique_ptr<orv::MainForm> form;
+  orv::test::TempFolder folder;
+  std::unique_ptr<orv::MainForm> form;  // gone before its folder
 };
 
 // Names the broken invariant before stopping, so a crash report says what went wrong.

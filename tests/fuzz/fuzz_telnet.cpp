@@ -25,12 +25,7 @@ void Append(orv::TelnetInput& all, orv::TelnetInput&& part) {
 }
 
 void CheckAnswer(const orv::Bytes& answer) {
-  using orv::telnet::kBinary;
-  using orv::telnet::kComPortOption;
-  using orv::telnet::kDo;
-  using orv::telnet::kDont;
-  using orv::telnet::kIac;
-  using orv::telnet::kWill;
+  using namespace orv::telnet;
   Check(answer.size() % 3 == 0, "answers come in three bytes");
   for (std::size_t i = 0; i < answer.size(); i += 3) {
     const std::uint8_t verb = answer[i + 1];

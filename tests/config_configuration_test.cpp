@@ -41,6 +41,7 @@ namespace fs = std::filesystem;
 using namespace std::literals;
 using test::ReadBytes;
 using test::WriteBytes;
+using ::testing::AnyOf;
 using ::testing::Contains;
 using ::testing::Each;
 using ::testing::HasSubstr;
@@ -346,12 +347,6 @@ TEST_F(ProfileTest, EveryProgramKeyOfTrickyFilesReadsAsPerKeyReads) {
   EXPECT_EQ(snapshot.Read("S", "k", "d\u00E9fault", 3), "d\u00E9");
 }
 
-#ifdef _WIN32
-constexpr long kLockFiles = 0;
-#else
-constexpr long kLockFiles = 1;
-#endif
-
 // A text of exactly size bytes whose last line is the value: only a whole reading finds it.
 std::string TextOfSize(std::size_t size, const std::string& last_lines) {
   return ";" + std::string(size - 2 - last_lines.size(), '-') + "\n" + last_lines;
@@ -380,7 +375,8 @@ TEST_F(ProfileTest, FilesUpToTheBoundAreReadAndWrittenLargerOnesNotAtAll) {
   EXPECT_FALSE(WriteProfileString("S", "k", "", File()));
   EXPECT_EQ(ReadBytes(File()), above_bound);
   // No temporary file is left: the file and (POSIX) the lock file of the rewrites.
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_.path()), {}), kLockFiles + 1);
+  for (const auto& entry : fs::directory_iterator(folder_.path()))
+    EXPECT_THAT(entry.path().filename().string(), AnyOf("test.ini", "test.ini.lock"));
 }
 
 #ifndef _WIN32  // FIFOs and devices
@@ -666,9 +662,7 @@ TEST_F(SiteSettingsAsUsers, RealFilesOfEachTrustGiveTheKeyAndTheirNotices) {
     Give(file, f.owner, f.mode);
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << "MainForm.INI " << row.program.owner << " " << std::oct
-                                    << row.program.mode << ", site file " << std::dec
-                                    << row.site.owner << " " << std::oct << row.site.mode);
+    SCOPED_TRACE(testing::Message() << "row " << &row - rows);
     put(program_file(), row.program, "[SerialPorts]\r\nCOM1=/dev/program\r\n");
     put(site_file(), row.site, "[SerialPorts]\nCOM1=/dev/site\n");
     const SiteSettings settings = MakeAsSelf(program_file());

@@ -346,9 +346,8 @@ TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
   const gid_t gid = shared->gr_gid;
   ASSERT_NE(gid, getegid()) << "the test needs a group other than the writer's own";
   for (const char* sub : {"SYSINI", "DATA"}) {
-    const fs::path folder = Program() / sub;
-    ASSERT_EQ(chown(folder.c_str(), 0, gid), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+    ASSERT_EQ(chown((Program() / sub).c_str(), 0, gid), 0);
+    ASSERT_EQ(chmod((Program() / sub).c_str(), 02775), 0);
   }
   const mode_t saved = umask(002);  // as the program sets it
   // An INI another operator wrote (owned by someone else, mode 0660), rewritten by this one.

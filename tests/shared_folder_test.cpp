@@ -306,10 +306,6 @@ TEST_F(SharedFolder, ALockHeldByAnotherProgramMakesTheWriteFailNotHang) {
   EXPECT_TRUE(WriteProfileString("S", "k", "v", Ini()));
 }
 
-mode_t ModeOf(const fs::path& p) {
-  return Lstat(p).st_mode & 07777;
-}
-
 TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutExecOrSetId) {
   const mode_t saved = umask(0);
   for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
@@ -318,9 +314,9 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
     fs::remove(Ini());
     fs::remove(Program() / "DATA" / "EventLog.txt");
     EXPECT_TRUE(WriteProfileString("S", "k", "1", Ini()));
-    EXPECT_EQ(ModeOf(Ini()), 0666 & ~mask);
+    EXPECT_EQ(Lstat(Ini()).st_mode & 07777, 0666 & ~mask);
     EXPECT_TRUE(AppendToFile(Program() / "DATA" / "EventLog.txt", "line\n\r\n"));
-    EXPECT_EQ(ModeOf(Program() / "DATA" / "EventLog.txt"), 0666 & ~mask);
+    EXPECT_EQ(Lstat(Program() / "DATA" / "EventLog.txt").st_mode & 07777, 0666 & ~mask);
   }
   umask(002);
   // Old mode, mode after the rewrite.
@@ -331,7 +327,7 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
     WriteBytes(Ini(), kOldIni);
     EXPECT_EQ(chmod(Ini().c_str(), before), 0);
     EXPECT_TRUE(WriteProfileString("ETrgName", "ETRG 1", "Hall", Ini()));
-    EXPECT_EQ(ModeOf(Ini()), after);
+    EXPECT_EQ(Lstat(Ini()).st_mode & 07777, after);
   }
   umask(saved);
 }

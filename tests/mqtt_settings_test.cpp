@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/temp_folder.h"
@@ -126,13 +127,10 @@ TEST_F(MqttSettingsFiles, AFullSectionAndTheDefaults) {
   const MqttSettings full =
       Load("[MQTT]\nBroker=mqtts://bms:8884\nTopic=sites/north\nUser=panel\nPasswordFile=" +
            password.string() + "\nCaFile=/etc/ssl/ca.pem\nKeepAlive=5\n");
-  EXPECT_TRUE(full.enabled);
-  EXPECT_EQ(full.address, (BrokerAddress{true, "bms", 8884}));
-  EXPECT_EQ(full.base_topic, "sites/north");
-  EXPECT_EQ(full.user, "panel");
-  EXPECT_EQ(full.password, "hunter2");
-  EXPECT_EQ(full.ca_file, "/etc/ssl/ca.pem");
-  EXPECT_EQ(full.keep_alive_s, 5);
+  EXPECT_EQ(std::tie(full.enabled, full.address, full.base_topic, full.user, full.password,
+                     full.ca_file, full.keep_alive_s),
+            std::tuple(true, BrokerAddress{true, "bms", 8884}, "sites/north", "panel", "hunter2",
+                       "/etc/ssl/ca.pem", 5));
   EXPECT_TRUE(notices_.empty());
 
   // The base topic by the host's name; the keep-alive's default is in the table below.

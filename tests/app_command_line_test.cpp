@@ -5,27 +5,24 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+
 #include "tests/support/built_programs.h"
 
 namespace {
 
-struct ProgramRun {
-  int status = -1;
-  std::string output;  // standard output and standard error
-};
-
-ProgramRun RunWithoutDisplay(const std::string& args) {
+// The exit status, and standard output and standard error together.
+std::pair<int, std::string> RunWithoutDisplay(const std::string& args) {
   const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
                               std::string(orv::test::kProgram) + "' " + args + " 2>&1";
-  ProgramRun run;
+  std::string output;
   FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
+  if (pipe == nullptr) return {-1, output};
   char buffer[4096];
   while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-    run.output.append(buffer, n);
+    output.append(buffer, n);
   const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), output};
 }
 
 TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
@@ -39,14 +36,11 @@ TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
       {"-v", 0, "orvandel 2.16.8\n"},
       {"", 2, "orvandel: no display: run `orvandel --headless` to run without a window\n"},
   };
-  for (const auto& c : cases) {
-    const ProgramRun run = RunWithoutDisplay(c.args);
-    EXPECT_EQ(run.status, c.status) << c.args;
-    EXPECT_EQ(run.output, c.output) << c.args;
-  }
-  const ProgramRun help = RunWithoutDisplay("--help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.output.find("--headless"), std::string::npos);
+  for (const auto& c : cases)
+    EXPECT_EQ(RunWithoutDisplay(c.args), std::pair(c.status, c.output)) << c.args;
+  const auto [status, help] = RunWithoutDisplay("--help");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(help.find("--headless"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "netport/qt/qt_mapped_serial_port.h"
 #include "tests/pty_pair.h"
@@ -25,26 +26,22 @@ TEST(QtMappedSerialPortWithoutModule, RefusesAddressesWithTheReasonAndOpensDevic
   port.SetCommPort(3);
   port.SetSettings("9600,N,8,1");
 
-  struct Row {
-    std::string value;
-    bool opens;
-    const char* error;  // how the reason starts, when it does not open
-  };
-  const Row rows[] = {
+  // The mapped value, whether it opens, and how the reason starts when it does not.
+  const std::tuple<std::string, bool, const char*> rows[] = {
       {"rfc2217://127.0.0.1:7000", false,
        "COM3=rfc2217://127.0.0.1:7000 in [SerialPorts]: network ports are unavailable: the "
        "module is missing"},
       {pty.slave_path(), true, ""},
       {"tcp://127.0.0.1:7000", false, "COM3=tcp://127.0.0.1:7000 in [SerialPorts]: network ports"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.value);
-    value = row.value;
+  for (const auto& [mapped, opens, error] : rows) {
+    SCOPED_TRACE(mapped);
+    value = mapped;
     port.Open();
-    EXPECT_EQ(port.IsOpen(), row.opens) << port.last_error().text;
-    if (!row.opens) {
+    EXPECT_EQ(port.IsOpen(), opens) << port.last_error().text;
+    if (!opens) {
       EXPECT_EQ(port.last_error().kind, PortErrorKind::kNotFound);
-      EXPECT_EQ(port.last_error().text.rfind(row.error, 0), 0u) << port.last_error().text;
+      EXPECT_EQ(port.last_error().text.rfind(error, 0), 0u) << port.last_error().text;
     }
     port.Close();
   }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "platform/module_loader.h"
 #include "tests/support/built_programs.h"
@@ -16,19 +17,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A good copy of the module in real/, and lib/ (empty) beside it: each case puts what it needs at
-// lib/module.so, or replaces lib.
-struct Case {
-  const char* name;
-  std::function<void(const fs::path& real, const fs::path& lib)> put;
-  const char* problem;  // "" when it must load
-};
-
 TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
-  const auto copy = [](const fs::path& real, const fs::path& lib) {
+  // A good copy of the module in real/, and lib/ (empty) beside it: each case puts what it needs
+  // at lib/module.so, or replaces lib. Then how the refusal starts; "" when it must load.
+  using Put = std::function<void(const fs::path& real, const fs::path& lib)>;
+  const Put copy = [](auto& real, auto& lib) {
     fs::copy_file(real / "module.so", lib / "module.so");
   };
-  const Case cases[] = {
+  const std::tuple<const char*, Put, const char*> cases[] = {
       {"good", copy, ""},
       {"missing", [](auto&, auto&) {}, "it is missing"},
       {"link",
@@ -61,8 +57,8 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
        },
        "it cannot be loaded ("},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const auto& [name, put, problem] : cases) {
+    SCOPED_TRACE(name);
     const test::TempFolder root;
     const fs::path real = root.path() / "real", lib = root.path() / "lib";
     fs::create_directories(real);
@@ -70,16 +66,16 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
     fs::copy_file(test::kTestModule, real / "module.so");
     chmod((real / "module.so").c_str(), 0644);
     chmod(lib.c_str(), 0755);
-    c.put(real, lib);
+    put(real, lib);
     const LoadedModule module = LoadTrustedModule(lib / "module.so");
-    if (*c.problem == '\0') {
+    if (*problem == '\0') {
       ASSERT_TRUE(module.loaded()) << module.problem;
       auto* answer = reinterpret_cast<int (*)()>(ModuleSymbol(module, "orv_test_module_answer"));
       ASSERT_NE(answer, nullptr);
       EXPECT_EQ(answer(), 42);
     } else {
       EXPECT_FALSE(module.loaded());
-      EXPECT_EQ(module.problem.rfind(c.problem, 0), 0u) << module.problem;
+      EXPECT_EQ(module.problem.rfind(problem, 0), 0u) << module.problem;
     }
   }
 }

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/temp_folder.h"
@@ -18,63 +20,40 @@ namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::literals;
 
 // The scheme and the default ports; hosts and ports as written (and refused) are the one address
 // reader's test.
 TEST(MqttSettings, BrokerUrls) {
-  struct Case {
-    const char* url;
-    bool ok;
-    BrokerAddress address;
+  const std::pair<const char*, std::optional<BrokerAddress>> cases[] = {
+      {"mqtt://broker.example:1884", BrokerAddress{false, "broker.example", 1884}},
+      {"mqtt://10.1.2.3", BrokerAddress{false, "10.1.2.3", 1883}},
+      {"mqtts://bms.site", BrokerAddress{true, "bms.site", 8883}},
+      {"mqtts://bms.site:1", BrokerAddress{true, "bms.site", 1}},
+      {"tcp://h:1883", std::nullopt},
+      {"MQTT://h", std::nullopt},
+      {"h:1883", std::nullopt},
   };
-  const Case cases[] = {
-      {"mqtt://broker.example:1884", true, {false, "broker.example", 1884}},
-      {"mqtt://10.1.2.3", true, {false, "10.1.2.3", 1883}},
-      {"mqtts://bms.site", true, {true, "bms.site", 8883}},
-      {"mqtts://bms.site:1", true, {true, "bms.site", 1}},
-      {"tcp://h:1883", false, {}},
-      {"MQTT://h", false, {}},
-      {"h:1883", false, {}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [url, address] : cases) {
     std::string why;
-    const std::optional<BrokerAddress> address = ParseBrokerUrl(c.url, why);
-    EXPECT_EQ(address.has_value(), c.ok) << c.url;
-    if (c.ok && address) {
-      EXPECT_EQ(*address, c.address) << c.url;
-    }
-    if (!c.ok) {
-      EXPECT_FALSE(why.empty()) << c.url;
-    }
+    EXPECT_EQ(ParseBrokerUrl(url, why), address) << url;
+    EXPECT_EQ(why.empty(), address.has_value()) << url;
   }
 }
 
 TEST(MqttSettings, BaseTopics) {
-  struct Case {
-    std::string topic;
-    bool ok;
-  };
-  const Case cases[] = {
-      {"orvandel/site-1", true},
-      {"a", true},
-      {"a b/c", true},
-      {"Z\xC3\xBCrich/pa", true},
-      {"", false},
-      {"a/+/b", false},
-      {"a/#", false},
-      {"+", false},
-      {"/a", false},
-      {"a/", false},
-      {"a//b", false},
-      {"$SYS/x", false},
-      {"caf\xE9", false},
-      {std::string("a\0b", 3), false},
-  };
-  for (const Case& c : cases) {
+  // Whether the topic is taken; a reason exactly when it is not.
+  const auto taken = [](const std::string& topic) {
     std::string why;
-    EXPECT_EQ(CheckBaseTopic(c.topic, why), c.ok) << c.topic;
-    EXPECT_EQ(why.empty(), c.ok) << c.topic;
-  }
+    const bool ok = CheckBaseTopic(topic, why);
+    EXPECT_EQ(why.empty(), ok) << topic << ": " << why;
+    return ok;
+  };
+  for (const char* topic : {"orvandel/site-1", "a", "a b/c", "Z\xC3\xBCrich/pa"})
+    EXPECT_TRUE(taken(topic)) << topic;
+  for (const std::string& topic :
+       {""s, "a/+/b"s, "a/#"s, "+"s, "/a"s, "a/"s, "a//b"s, "$SYS/x"s, "caf\xE9"s, "a\0b"s})
+    EXPECT_FALSE(taken(topic)) << topic;
 }
 
 class MqttSettingsFiles : public ::testing::Test {
@@ -88,11 +67,9 @@ class MqttSettingsFiles : public ::testing::Test {
   // Settings from a program settings file of the user running the test (trusted as such).
   MqttSettings Load(const std::string& section) {
     const fs::path program = File("MainForm.INI", section, 0644);
-    const SiteSettings site(
-        program, [this](const Notice& n) { notices_.push_back(n.text); },
-        folder_.path() / "no-site.ini");
-    return LoadMqttSettings(
-        site, [this](const Notice& n) { notices_.push_back(n.text); }, "host1");
+    const NoticeFn note = [this](const Notice& n) { notices_.push_back(n.text); };
+    return LoadMqttSettings(SiteSettings(program, note, folder_.path() / "no-site.ini"), note,
+                            "host1");
   }
 
   test::TempFolder folder_;
@@ -150,13 +127,10 @@ TEST_F(MqttSettingsFiles, AFullSectionAndTheDefaults) {
   const MqttSettings full =
       Load("[MQTT]\nBroker=mqtts://bms:8884\nTopic=sites/north\nUser=panel\nPasswordFile=" +
            password.string() + "\nCaFile=/etc/ssl/ca.pem\nKeepAlive=5\n");
-  EXPECT_TRUE(full.enabled);
-  EXPECT_EQ(full.address, (BrokerAddress{true, "bms", 8884}));
-  EXPECT_EQ(full.base_topic, "sites/north");
-  EXPECT_EQ(full.user, "panel");
-  EXPECT_EQ(full.password, "hunter2");
-  EXPECT_EQ(full.ca_file, "/etc/ssl/ca.pem");
-  EXPECT_EQ(full.keep_alive_s, 5);
+  EXPECT_EQ(std::tie(full.enabled, full.address, full.base_topic, full.user, full.password,
+                     full.ca_file, full.keep_alive_s),
+            std::tuple(true, BrokerAddress{true, "bms", 8884}, "sites/north", "panel", "hunter2",
+                       "/etc/ssl/ca.pem", 5));
   EXPECT_TRUE(notices_.empty());
 
   // The base topic by the host's name; the keep-alive's default is in the table below.
@@ -194,10 +168,8 @@ TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
     const MqttSettings settings = Load("[MQTT]\n" + c.section);
     EXPECT_EQ(settings.enabled, c.enabled) << c.section;
     EXPECT_EQ(settings.keep_alive_s, c.keep_alive) << c.section;
-    if (c.notice == nullptr) {
-      EXPECT_TRUE(notices_.empty()) << c.section;
-    } else {
-      ASSERT_EQ(notices_.size(), 1U) << c.section;
+    ASSERT_EQ(notices_.size(), c.notice == nullptr ? 0u : 1u) << c.section;
+    if (c.notice != nullptr) {
       EXPECT_NE(notices_[0].find(c.notice), std::string::npos) << notices_[0];
     }
   }

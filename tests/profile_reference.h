@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -21,9 +22,8 @@ class ReferenceProfile {
   std::string Read(std::string_view section, std::string_view key, std::string_view default_value,
                    std::size_t capacity) const {
     const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
-    if (const auto value = Find(AsFileName(section), AsFileName(key))) {
+    if (const auto value = Find(AsFileName(section), AsFileName(key)))
       return Cp1252ToUtf8(value->substr(0, limit));
-    }
     std::size_t characters = 0;
     for (std::size_t i = 0; i < default_value.size(); ++i) {
       if ((static_cast<unsigned char>(default_value[i]) & 0xC0) == 0x80) continue;
@@ -43,21 +43,15 @@ class ReferenceProfile {
   }
 
   static bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-      };
-      if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
   }
 
   static std::string AsFileName(std::string_view name) {
     std::string bytes = Utf8ToCp1252(name);
-    for (char& c : bytes) {
-      if (c == '\r' || c == '\n') c = ' ';
-    }
+    std::replace_if(
+        bytes.begin(), bytes.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     return std::string(Trim(bytes));
   }
 

@@ -87,44 +87,34 @@ class SharedFolder : public ::testing::Test {
 
 enum class Plant { kLink, kHardLink, kFifo };
 
-// What the program does with the folder; ok, and what it said (a notice or a write's reason).
-struct Outcome {
-  bool ok = false;
-  std::string said;
-};
-using Operation = Outcome (*)(const fs::path& program);
+// What the program does with the folder: whether it went well, and what it said (a notice or a
+// write's reason).
+using Operation = bool (*)(const fs::path& program, std::string& said);
 
-Outcome LoadSettings(const fs::path& program) {
+bool LoadSettings(const fs::path& program, std::string& said) {
   Configuration config(program);
-  Outcome outcome;
-  config.set_notice([&](const Notice& n) { outcome.said += n.text; });
+  config.set_notice([&](const Notice& n) { said += n.text; });
   config.LoadConfigGroups({"MainForm", "RS232Config", "ETrgName"});
-  outcome.ok = outcome.said.empty();
-  return outcome;
+  return said.empty();
 }
 
-Outcome SaveName(const fs::path& program) {
-  Outcome outcome;
-  outcome.ok = WriteProfileString("ETrgName", "ETRG 1", "Hall", program / "SYSINI" / "MainForm.INI",
-                                  &outcome.said);
-  return outcome;
+bool SaveName(const fs::path& program, std::string& said) {
+  return WriteProfileString("ETrgName", "ETRG 1", "Hall", program / "SYSINI" / "MainForm.INI",
+                            &said);
 }
 
-Outcome LogEvent(const fs::path& program) {
+bool LogEvent(const fs::path& program, std::string& said) {
   EventLogFile file(program);
-  Outcome outcome;
-  EventLogRecorder recorder(file, [&](const Notice& n) { outcome.said += n.text; });
+  EventLogRecorder recorder(file, [&](const Notice& n) { said += n.text; });
   recorder.Record(EventRecord{{}, 0x21, 1, "12/04 05:21 Event = Fault 1", {}});
-  outcome.ok = recorder.waiting() == 0;
-  return outcome;
+  return recorder.waiting() == 0;
 }
 
-Outcome CheckData(const fs::path& program) {
+bool CheckData(const fs::path& program, std::string& said) {
   EventLogFile file(program);
-  Outcome outcome;
-  outcome.ok = file.CheckDataFolderWritable();
-  outcome.said = file.last_error();
-  return outcome;
+  const bool ok = file.CheckDataFolderWritable();
+  said = file.last_error();
+  return ok;
 }
 
 struct Attack {
@@ -138,40 +128,27 @@ struct Attack {
 
 class PlantedEntry : public SharedFolder, public ::testing::WithParamInterface<Attack> {};
 
-void PrintTo(const Attack& attack, std::ostream* os) {
-  *os << attack.name;
-}
-
 TEST_P(PlantedEntry, IsRefusedByNameAndTheVictimsFileIsNeverTouched) {
   const Attack& attack = GetParam();
   WriteBytes(Ini(), kOldIni);
   const fs::path entry = Program() / attack.entry;
   fs::remove(entry);
-  switch (attack.plant) {
-    case Plant::kLink:
-      fs::create_symlink(Victim(), entry);
-      break;
-    case Plant::kHardLink:
-      fs::create_hard_link(Victim(), entry);
-      break;
-    case Plant::kFifo:
-      test::MakeFifo(entry);
-      break;
-  }
+  if (attack.plant == Plant::kFifo) test::MakeFifo(entry);
+  if (attack.plant == Plant::kLink) fs::create_symlink(Victim(), entry);
+  if (attack.plant == Plant::kHardLink) fs::create_hard_link(Victim(), entry);
   const std::string victim_before = Look(Victim());
   const std::string ini_before = Look(Ini());
-  Outcome outcome;
-  test::FinishOrStop([&] { outcome = attack.operation(Program()); }, attack.name,
+  bool ok = false;
+  std::string said;
+  test::FinishOrStop([&] { ok = attack.operation(Program(), said); }, attack.name,
                      [&] { test::ReleaseFifoReader(entry); });
-  EXPECT_EQ(outcome.ok, attack.ok) << outcome.said;
-  if (*attack.said != '\0') {
-    const std::string expected = entry.string() + " " + attack.said;
-    EXPECT_NE(outcome.said.find(expected), std::string::npos)
-        << "said: " << outcome.said << "\nexpected: " << expected;
-  }
+  EXPECT_EQ(ok, attack.ok) << said;
+  const std::string expected = *attack.said == '\0' ? "" : entry.string() + " " + attack.said;
+  EXPECT_NE(said.find(expected), std::string::npos)
+      << "said: " << said << "\nexpected: " << expected;
   EXPECT_EQ(Look(Victim()), victim_before) << "the victim's file changed";
   // A refused INI write leaves the INI as it was.
-  if (attack.operation == &SaveName && std::string(attack.entry) != "SYSINI/MainForm.INI") {
+  if (attack.operation == &SaveName && entry != Ini()) {
     EXPECT_EQ(Look(Ini()), ini_before);
   }
   ExpectNothingReadIntoTheFolder();
@@ -221,16 +198,15 @@ TEST_F(SharedFolder, AnExclusiveCreationNeverOpensWhatWasPlantedMeanwhile) {
 // Another program saving renames a new file over the name all the time: every open of the name
 // gets a whole file, never a refusal because the file it opened had just lost its name.
 TEST_F(SharedFolder, AFileReplacedWhileBeingOpenedIsOpenedAgain) {
-  const fs::path ini = Program() / "SYSINI" / "MainForm.INI";
-  WriteBytes(ini, "[A]\r\nB=0\r\n");
+  WriteBytes(Ini(), "[A]\r\nB=0\r\n");
   const pid_t replacer = fork();
   ASSERT_GE(replacer, 0);
   if (replacer == 0) {
-    const std::string next = ini.string() + ".next";
+    const std::string next = Ini().string() + ".next";
     // A save every 100 us: far more often than any program saves, but each one a whole save.
     for (int i = 0; i < 3000; ++i) {
       WriteBytes(next, "[A]\r\nB=" + std::to_string(i) + "\r\n");
-      if (std::rename(next.c_str(), ini.c_str()) != 0) _exit(1);
+      if (std::rename(next.c_str(), Ini().c_str()) != 0) _exit(1);
       usleep(100);
     }
     _exit(0);
@@ -239,7 +215,7 @@ TEST_F(SharedFolder, AFileReplacedWhileBeingOpenedIsOpenedAgain) {
   int opened = 0;
   for (int status = 0; waitpid(replacer, &status, WNOHANG) == 0;) {
     std::error_code error;
-    const FileDescriptor file = OpenSharedFile(ini, O_RDONLY, 0, error);
+    const FileDescriptor file = OpenSharedFile(Ini(), O_RDONLY, 0, error);
     ++(file.valid() ? opened : refused);
     if (!file.valid()) ADD_FAILURE() << error.message();
     if (refused > 3) break;
@@ -270,18 +246,18 @@ TEST_F(SharedFolder, EachRewriteUsesAFreshTemporaryNameAndLeavesNone) {
   close(watch);
   ASSERT_EQ(created.size(), 21u) << "the lock file and one temporary file per write";
   EXPECT_EQ(created.front(), "MainForm.INI.lock");
-  const std::set<std::string> unique(created.begin() + 1, created.end());
-  EXPECT_EQ(unique.size(), 20u);
-  for (const std::string& name : unique) {
-    EXPECT_EQ(name.size(), std::string("MainForm.INI.").size() + 6) << name;
-    EXPECT_EQ(name.rfind("MainForm.INI.", 0), 0u) << name;
-    EXPECT_FALSE(fs::exists(Program() / "SYSINI" / name)) << name;
-  }
+  const std::vector<std::string> temporary(created.begin() + 1, created.end());
+  for (const std::string& name : temporary)
+    EXPECT_TRUE(name.size() == 19 && name.starts_with("MainForm.INI.")) << name;
+  EXPECT_EQ(std::set<std::string>(temporary.begin(), temporary.end()).size(), 20u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Program() / "SYSINI"), {}), 2)
+      << "the INI, its lock";
 }
 
 // Two programs saving at the same moment: each keeps the other's keys.
 TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
   constexpr int kKeys = 200;
+  const auto key = [](int i) { return std::to_string(i); };
   WriteBytes(Ini(), kOldIni);
   std::vector<pid_t> writers;
   for (const char* prefix : {"A", "B"}) {
@@ -289,10 +265,8 @@ TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       int failed = 0;
-      for (int i = 0; i < kKeys; ++i) {
-        const std::string n = std::to_string(i);
-        failed += WriteProfileString("Keys", prefix + n, n, Ini()) ? 0 : 1;
-      }
+      for (int i = 0; i < kKeys; ++i)
+        failed += WriteProfileString("Keys", prefix + key(i), key(i), Ini()) ? 0 : 1;
       _exit(std::min(failed, 100));
     }
     writers.push_back(pid);
@@ -305,10 +279,8 @@ TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
   const ProfileSnapshot file(Ini());
   int missing = 0;
   for (const char* prefix : {"A", "B"}) {
-    for (int i = 0; i < kKeys; ++i) {
-      const std::string n = std::to_string(i);
-      missing += file.Read("Keys", prefix + n, "?", 16) == n ? 0 : 1;
-    }
+    for (int i = 0; i < kKeys; ++i)
+      missing += file.Read("Keys", prefix + key(i), "?", 16) == key(i) ? 0 : 1;
   }
   EXPECT_EQ(missing, 0);
   EXPECT_EQ(file.Read("ETrgName", "ETRG 1", "?", 16), "Old");
@@ -334,10 +306,6 @@ TEST_F(SharedFolder, ALockHeldByAnotherProgramMakesTheWriteFailNotHang) {
   EXPECT_TRUE(WriteProfileString("S", "k", "v", Ini()));
 }
 
-mode_t ModeOf(const fs::path& p) {
-  return Lstat(p).st_mode & 07777;
-}
-
 TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutExecOrSetId) {
   const mode_t saved = umask(0);
   for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{077}}) {
@@ -346,9 +314,9 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
     fs::remove(Ini());
     fs::remove(Program() / "DATA" / "EventLog.txt");
     EXPECT_TRUE(WriteProfileString("S", "k", "1", Ini()));
-    EXPECT_EQ(ModeOf(Ini()), 0666 & ~mask);
+    EXPECT_EQ(Lstat(Ini()).st_mode & 07777, 0666 & ~mask);
     EXPECT_TRUE(AppendToFile(Program() / "DATA" / "EventLog.txt", "line\n\r\n"));
-    EXPECT_EQ(ModeOf(Program() / "DATA" / "EventLog.txt"), 0666 & ~mask);
+    EXPECT_EQ(Lstat(Program() / "DATA" / "EventLog.txt").st_mode & 07777, 0666 & ~mask);
   }
   umask(002);
   // Old mode, mode after the rewrite.
@@ -359,7 +327,7 @@ TEST_F(SharedFolder, ANewFileGetsTheUmasksModeAndARewriteKeepsTheOldModeWithoutE
     WriteBytes(Ini(), kOldIni);
     EXPECT_EQ(chmod(Ini().c_str(), before), 0);
     EXPECT_TRUE(WriteProfileString("ETrgName", "ETRG 1", "Hall", Ini()));
-    EXPECT_EQ(ModeOf(Ini()), after);
+    EXPECT_EQ(Lstat(Ini()).st_mode & 07777, after);
   }
   umask(saved);
 }
@@ -374,9 +342,8 @@ TEST_F(SharedFolder, FilesKeepTheSetGroupIdFoldersGroupAndStayGroupWritable) {
   const gid_t gid = shared->gr_gid;
   ASSERT_NE(gid, getegid()) << "the test needs a group other than the writer's own";
   for (const char* sub : {"SYSINI", "DATA"}) {
-    const fs::path folder = Program() / sub;
-    ASSERT_EQ(chown(folder.c_str(), 0, gid), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 02775), 0);
+    ASSERT_EQ(chown((Program() / sub).c_str(), 0, gid), 0);
+    ASSERT_EQ(chmod((Program() / sub).c_str(), 02775), 0);
   }
   const mode_t saved = umask(002);  // as the program sets it
   // An INI another operator wrote (owned by someone else, mode 0660), rewritten by this one.

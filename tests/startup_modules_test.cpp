@@ -18,10 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Maps(pid_t pid) {
-  return test::ReadBytes("/proc/" + std::to_string(pid) + "/maps");
-}
-
 bool WindowNamed(xcb_connection_t* x, xcb_window_t window, const std::string& prefix) {
   xcb_get_property_reply_t* reply = xcb_get_property_reply(
       x, xcb_get_property(x, 0, window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
@@ -51,6 +47,9 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
   test::ChildProcess program(test::kProgram,
                              {"--standalone", "--state-folder", state.path().string()});
+  const auto maps = [&] {
+    return test::ReadBytes("/proc/" + std::to_string(program.pid()) + "/maps");
+  };
   std::string at_map;
   pollfd fd{xcb_get_file_descriptor(x), POLLIN, 0};
   for (const auto deadline = Clock::now() + std::chrono::seconds(10);
@@ -60,7 +59,7 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
       const xcb_window_t window = reinterpret_cast<xcb_map_notify_event_t*>(event)->window;
       std::free(event);
       if (mapped && WindowNamed(x, window, "Orvandel Program")) {
-        at_map = Maps(program.pid());
+        at_map = maps();
         break;
       }
     }
@@ -73,7 +72,7 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
         later.find("libQt6Network") == std::string::npos) &&
        Clock::now() < deadline;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    later = Maps(program.pid());
+    later = maps();
   }
   xcb_disconnect(x);
 

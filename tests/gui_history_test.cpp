@@ -183,21 +183,15 @@ TEST_F(HistoryWindowTest, ReadsPagesAsTheTableScrollsDown) {
   EXPECT_EQ(window.status_text().toStdString(), "1000 records");
 }
 
-TEST(HistoryWindowErrors, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
-  test::TempFolder temp;
-  const std::filesystem::path file = temp.path() / Journal::kFileName;
-  QtHistoryWindow window(file);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
+  QtHistoryWindow& window = Show();
   EXPECT_TRUE(window.status_text().contains("cannot be read"))
       << window.status_text().toStdString();
   EXPECT_EQ(window.model()->rowCount(), 0);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // The program writes its first records: the window finds the journal.
-  Journal journal(temp.path(), nullptr);
-  journal.Append(journal.Make(JournalKind::kProgram, "Program start"));
-  ASSERT_TRUE(journal.Commit());
-  window.OnCommitted(1);
+  Add(kBase, JournalKind::kProgram, "Program start", "alice");
+  ASSERT_TRUE(journal_.Commit());
   ASSERT_EQ(window.model()->rowCount(), 1);
   EXPECT_EQ(window.status_text().toStdString(), "1 records");
 

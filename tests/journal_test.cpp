@@ -47,6 +47,10 @@ void PrintTo(const JournalEntry& e, std::ostream* out) {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::_;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::Field;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -254,8 +258,9 @@ class JournalTest : public ::testing::Test {
     return sequences;
   }
   fs::path File() const { return data_ / Journal::kFileName; }
-  int Count(NoticeLevel level) const {
-    return static_cast<int>(std::ranges::count(notices_, level, &Notice::level));
+  // A notice of this level with part in its text.
+  static auto Said(NoticeLevel level, const std::string& part) {
+    return AllOf(Field(&Notice::level, level), Field(&Notice::text, HasSubstr(part)));
   }
 
   test::TempFolder folder_;
@@ -342,9 +347,7 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   EXPECT_TRUE(journal->failing());
   EXPECT_EQ(journal->waiting(), static_cast<std::size_t>(limit));
   EXPECT_EQ(journal->dropped(), 7U);
-  ASSERT_EQ(notices_.size(), 1U);
-  EXPECT_EQ(notices_[0].level, NoticeLevel::kError);
-  EXPECT_NE(notices_[0].text.find("locked"), std::string::npos) << notices_[0].text;
+  EXPECT_THAT(notices_, ElementsAre(Said(NoticeLevel::kError, "locked")));
 
   std::vector<std::int64_t> said;
   const Connection listening =
@@ -356,9 +359,7 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   ASSERT_TRUE(journal->Commit());  // nothing waits: nothing new to say
   EXPECT_FALSE(journal->failing());
   EXPECT_EQ(said, std::vector<std::int64_t>{limit + 2});
-  ASSERT_EQ(notices_.size(), 2U);
-  EXPECT_EQ(notices_[1].level, NoticeLevel::kInfo);
-  EXPECT_NE(notices_[1].text.find("10000 waiting"), std::string::npos) << notices_[1].text;
+  EXPECT_THAT(notices_, ElementsAre(_, Said(NoticeLevel::kInfo, "10000 waiting")));
   const std::vector<JournalRow> rows = Rows();
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
   for (int i = 0; i <= limit; ++i)
@@ -418,15 +419,12 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
       EXPECT_FALSE(journal->Commit());
     }
     EXPECT_EQ(journal->waiting(), 4U);
-    ASSERT_EQ(Count(NoticeLevel::kError), 1);
-    if (c.full) {
-      EXPECT_NE(notices_[0].text.find("full"), std::string::npos) << notices_[0].text;
-      fs::remove(filler);
-    }
+    EXPECT_THAT(notices_, ElementsAre(Said(NoticeLevel::kError, c.full ? "full" : "")));
+    if (c.full) fs::remove(filler);
     ASSERT_TRUE(c.full || disk.SetReadOnly(false));
     journal->Append(big(c.first + 4));
     ASSERT_TRUE(journal->Commit()) << notices_.back().text;
-    EXPECT_EQ(Count(NoticeLevel::kInfo), 1);
+    EXPECT_THAT(notices_, ElementsAre(_, Said(NoticeLevel::kInfo, "")));
     const std::vector<JournalRow> rows = Rows();
     ASSERT_EQ(rows.size(), static_cast<std::size_t>(c.first + 5));
     for (int i = 0; i < c.first + 5; ++i)
@@ -505,8 +503,7 @@ TEST_F(JournalTest, AnUnsoundFileIsMovedAsideAndANewChainGoesOn) {
     ASSERT_TRUE(journal->Commit());
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 
-    ASSERT_EQ(notices_.size(), 1U);
-    EXPECT_THAT(notices_[0].text, HasSubstr(c.found));
+    EXPECT_THAT(notices_, ElementsAre(Said(NoticeLevel::kError, c.found)));
     ASSERT_TRUE(fs::exists(aside));
     EXPECT_TRUE(bytes.empty() || test::ReadBytes(aside) == bytes);
     EXPECT_FALSE(fs::exists(aside.string() + "-2")) << "moved aside once";
@@ -544,8 +541,7 @@ TEST_F(JournalTest, NumbersAreNotGivenAgainAfterTheEndIsDeleted) {
     EXPECT_EQ(SequencesOf(rows), (std::vector<std::int64_t>{1, 2, 3, 4, 5, 9, 10, 11}));
     EXPECT_THAT(rows[5].entry.text,
                 StartsWith("The journal ends at 5 but records 6 to 8 were written"));
-    ASSERT_EQ(notices_.size(), 1U);
-    EXPECT_THAT(notices_[0].text, HasSubstr("records 6 to 8 were deleted"));
+    EXPECT_THAT(notices_, ElementsAre(Said(NoticeLevel::kError, "records 6 to 8 were deleted")));
     // The gap stays visible to the chain walk.
     EXPECT_EQ(journal->Verify().first_bad, 6);
   }

@@ -581,9 +581,7 @@ TEST_F(JournalTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
     }
     ASSERT_FALSE(anchors_->sent.empty());
     EXPECT_EQ(anchors_->sent.back().sequence, step.anchored);
-    if (journal) {
-      EXPECT_EQ(journal->anchor_problem(), step.problem ? "down" : "");
-    }
+    EXPECT_EQ(journal ? journal->anchor_problem() : "", step.problem ? "down" : "");
   }
   EXPECT_EQ(anchors_->sent.size(), 5U);  // 1, 2, 4, 7, 8: never the same head twice
   EXPECT_EQ(anchors_->names.back(), fs::weakly_canonical(File()).string());
@@ -731,9 +729,8 @@ TEST_F(JournalTest, TheSystemJournalGetsOneDatagramPerAnchorAndNeverAWait) {
        {"MESSAGE=orvandel journal head 3 " + hex,
         "MESSAGE_ID=" + std::string(kJournalAnchorMessageId),
         "ORVANDEL_JOURNAL_FILE=" + fs::weakly_canonical(File()).string(),
-        std::string("ORVANDEL_JOURNAL_SEQUENCE=3"), "ORVANDEL_JOURNAL_CHAIN=" + hex}) {
+        std::string("ORVANDEL_JOURNAL_SEQUENCE=3"), "ORVANDEL_JOURNAL_CHAIN=" + hex})
     EXPECT_NE(("\n" + datagrams[0]).find("\n" + field + "\n"), std::string::npos) << datagrams[0];
-  }
 
   // Nobody reads: the queue fills, and every send still returns at once.
   const std::shared_ptr<JournalAnchorSink> sink = SystemJournalAnchors();

@@ -157,9 +157,8 @@ TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
       Utc);
   ASSERT_EQ(all.error, "");
   EXPECT_EQ(all.options.journal_command, JournalCommand::kExport);
-  EXPECT_EQ(all.options.journal_filter.kind, JournalKind::kLink);
-  EXPECT_EQ(all.options.journal_filter.from_utc_ms, kBase);
-  EXPECT_EQ(all.options.journal_filter.to_utc_ms, kBase + 91 * 60000 - 1);
+  EXPECT_EQ(all.options.journal_filter,
+            (JournalFilter{kBase, kBase + 91 * 60000 - 1, JournalKind::kLink, ""}));
   const ParsedOptions verify = ParseProgramOptions({"--journal-verify", "--journal-verify"}, Utc);
   EXPECT_EQ(verify.error, "");
   EXPECT_EQ(verify.options.journal_command, JournalCommand::kVerify);

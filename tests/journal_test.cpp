@@ -204,8 +204,7 @@ struct FakeAnchors final : JournalAnchorSink {
     return true;
   }
   std::optional<JournalAnchor> Newest(const std::string&) override {
-    if (sent.empty()) return std::nullopt;
-    return sent.back();
+    return sent.empty() ? std::nullopt : std::optional(sent.back());
   }
   bool down = false;
   std::vector<std::string> names;
@@ -762,7 +761,6 @@ constexpr const char* kEarlierSchema =
 // A journal made before the detail column: readers take it as it is, and the program's first
 // commit adds the column in place, every row and chain value kept.
 TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain) {
-  const fs::path file = File();
   fs::create_directories(data_);
   std::vector<JournalEntry> earlier{
       test::PanelEntry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),
@@ -773,7 +771,7 @@ TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain)
   std::vector<std::string> chains;
   {
     sqlite::Database db;
-    ASSERT_TRUE(db.Open(file, sqlite::kReadWrite | sqlite::kCreate).ok());
+    ASSERT_TRUE(db.Open(File(), sqlite::kReadWrite | sqlite::kCreate).ok());
     std::string sql = std::string("PRAGMA journal_mode=WAL;") + kEarlierSchema +
                       ";UPDATE journal_issued SET last_seq = 3;";
     std::string previous(32, '\0');
@@ -792,9 +790,9 @@ TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain)
             "X'71263ac311d067149a89fadbc8580bfc5851fd79252432415c65bab1a5b6a524'");
 
   // Readers take the file as it is; one stays open across the change, as a history window would.
-  EXPECT_EQ(VerifyJournalFile(file).good_rows, 3);
+  EXPECT_EQ(VerifyJournalFile(File()).good_rows, 3);
   JournalReader reader;
-  ASSERT_TRUE(reader.Open(file).ok());
+  ASSERT_TRUE(reader.Open(File()).ok());
   std::vector<JournalRow> rows;
   ASSERT_TRUE(reader.NewestFirst({}, 0, 10, rows).done());
   ASSERT_EQ(rows.size(), 3U);
@@ -815,7 +813,7 @@ TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain)
     EXPECT_EQ(rows[3 - i].entry, earlier[i]) << i;
     EXPECT_EQ(rows[3 - i].chain, chains[i]) << i;
   }
-  const JournalCheck check = VerifyJournalFile(file);
+  const JournalCheck check = VerifyJournalFile(File());
   EXPECT_TRUE(check.ok) << check.error << " first bad " << check.first_bad;
   EXPECT_EQ(check.good_rows, 4);
 }

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -402,12 +403,10 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
     ASSERT_TRUE(journal->Commit());
     const fs::path filler = data_ / "filler";
     if (c.full) {  // what is left filled, under the open journal
-      std::FILE* f = std::fopen(filler.c_str(), "wb");
-      ASSERT_NE(f, nullptr);
+      std::ofstream out(filler, std::ios::binary);
       const std::string block(4096, 'x');
-      while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+      while (out.write(block.data(), block.size()).flush()) {
       }
-      std::fclose(f);
     } else {  // the program started on a read-only disk
       journal.reset();
       ASSERT_TRUE(disk.SetReadOnly(true));

@@ -966,9 +966,7 @@ TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {
     EXPECT_EQ(FormatJournalLocalTime(c.time), c.local) << c.iso;
     EXPECT_EQ(FormatJournalIsoTime(c.time), c.iso);
     // To the second: the same moment without its milliseconds, never rounded up.
-    std::string seconds = c.iso;
-    seconds.erase(19, 4);
-    EXPECT_EQ(FormatJournalIsoTime(c.time, false), seconds);
+    EXPECT_EQ(FormatJournalIsoTime(c.time, false), std::string(c.iso).erase(19, 4));
   }
 }
 

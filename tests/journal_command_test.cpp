@@ -25,11 +25,22 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
 
+// Local time is UTC here.
+bool Utc(std::int64_t local, std::int64_t& utc) {
+  utc = local;
+  return true;
+}
+
 struct Outcome {
   int status = -1;
   std::string out;
   std::string err;
+  bool operator==(const Outcome&) const = default;
 };
+
+void PrintTo(const Outcome& o, std::ostream* out) {
+  *out << o.status << ", out \"" << o.out << "\", err \"" << o.err << '"';
+}
 
 // A program folder with a journal of 30 records: one every hour from 2026-12-07 00:00 UTC, kinds
 // in turn event, operator, link, program, written an hour east of UTC.
@@ -52,11 +63,7 @@ class JournalCommandTest : public ::testing::Test {
 
   // In process, as the program runs a parsed command line.
   Outcome Command(const std::vector<std::string>& args) {
-    const LocalToUtcFn utc = [](std::int64_t local, std::int64_t& result) {
-      result = local;
-      return true;
-    };
-    const ParsedOptions parsed = ParseProgramOptions(args, utc);
+    const ParsedOptions parsed = ParseProgramOptions(args, Utc);
     EXPECT_EQ(parsed.error, "");
     std::ostringstream out, err;
     const int status = RunJournalCommand(parsed.options, temp_.path(), "", out, err);
@@ -81,46 +88,42 @@ class JournalCommandTest : public ::testing::Test {
 // The real program: filters from its command line in the zone of its TZ, the CSV on standard
 // output, a changed chain's exit status, and one line with status 2 for what it does not take.
 TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine) {
-  Outcome run =
-      Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, JournalCsvHeader() +
+  EXPECT_EQ(Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
+            (Outcome{0,
+                     JournalCsvHeader() +
                          "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
                          "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
-                         "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n");
+                         "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n",
+                     ""}));
   Sql("DELETE FROM journal WHERE seq = 17");
-  run = Program({"--journal-verify"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, File() +
-                         ": record 17 fails the chain (changed, deleted or inserted); 16 "
-                         "record(s) before it verify\n");
-  run = Program({"--journal-export", "--kind", "alarm"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "orvandel: --kind: \"alarm\" is not event, operator, link or program\n");
+  EXPECT_EQ(Program({"--journal-verify"}),
+            (Outcome{1,
+                     File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
+                              "record(s) before it verify\n",
+                     ""}));
+  EXPECT_EQ(
+      Program({"--journal-export", "--kind", "alarm"}),
+      (Outcome{2, "", "orvandel: --kind: \"alarm\" is not event, operator, link or program\n"}));
 }
 
 // Verify against no anchor, an anchor that holds, and one that shows the end deleted.
 TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
-  std::vector<JournalRow> rows;
-  ASSERT_TRUE(ReadJournalFile(File(), 30, 1, rows).ok());
-  const std::string anchor = FormatJournalAnchor({30, rows.at(0).chain});
-  Outcome run = Command({"--journal-verify"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, File() +
-                         ": 30 record(s), the chain verifies; no anchor was found, so "
-                         "deleted last records or a recomputed chain would not show\n");
-  run = Command({"--journal-verify", "--journal-anchor", anchor});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n");
+  const std::string anchor = FormatJournalAnchor({30, test::JournalRows(File()).at(29).chain});
+  EXPECT_EQ(Command({"--journal-verify"}),
+            (Outcome{0,
+                     File() + ": 30 record(s), the chain verifies; no anchor was found, so "
+                              "deleted last records or a recomputed chain would not show\n",
+                     ""}));
+  EXPECT_EQ(
+      Command({"--journal-verify", "--journal-anchor", anchor}),
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n",
+               ""}));
   Sql("DELETE FROM journal WHERE seq > 27");
-  run = Command({"--journal-verify", "--journal-anchor", anchor});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, File() +
-                         ": the journal ends at 27 but was anchored at 30: records were "
-                         "deleted from its end, or the file was replaced\n");
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", anchor}),
+            (Outcome{1,
+                     File() + ": the journal ends at 27 but was anchored at 30: records were "
+                              "deleted from its end, or the file was replaced\n",
+                     ""}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and
@@ -142,33 +145,24 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   EXPECT_EQ(exported.status, 1);
   EXPECT_EQ(exported.out, "");
   EXPECT_EQ(exported.err.rfind("orvandel: " + File() + " cannot be exported: ", 0), 0u);
-  const Outcome fresh = Command({"--journal-verify"});
-  EXPECT_EQ(fresh.status, 0);
-  EXPECT_EQ(fresh.out, "no journal yet at " + File() + "\n");
-  const Outcome gone =
-      Command({"--journal-verify", "--journal-anchor", "30:" + std::string(64, 'a')});
-  EXPECT_EQ(gone.status, 1);
-  EXPECT_EQ(gone.out, File() + ": the journal is missing but was anchored at 30\n");
+  EXPECT_EQ(Command({"--journal-verify"}), (Outcome{0, "no journal yet at " + File() + "\n", ""}));
+  EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", "30:" + std::string(64, 'a')}),
+            (Outcome{1, File() + ": the journal is missing but was anchored at 30\n", ""}));
   EXPECT_FALSE(fs::exists(File())) << "reading creates no journal";
 }
 
 TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
-  const LocalToUtcFn utc = [](std::int64_t local, std::int64_t& result) {
-    result = local;
-    return true;
-  };
   const ParsedOptions all = ParseProgramOptions(
       {"--journal-export", "--kind", "link", "--from", "2026-12-07", "--to", "2026-12-07 01:30"},
-      utc);
+      Utc);
   ASSERT_EQ(all.error, "");
   EXPECT_EQ(all.options.journal_command, JournalCommand::kExport);
-  EXPECT_EQ(all.options.journal_filter.kind, JournalKind::kLink);
-  EXPECT_EQ(all.options.journal_filter.from_utc_ms, kBase);
-  EXPECT_EQ(all.options.journal_filter.to_utc_ms, kBase + 91 * 60000 - 1);
-  const ParsedOptions verify = ParseProgramOptions({"--journal-verify", "--journal-verify"}, utc);
+  EXPECT_EQ(all.options.journal_filter,
+            (JournalFilter{kBase, kBase + 91 * 60000 - 1, JournalKind::kLink, ""}));
+  const ParsedOptions verify = ParseProgramOptions({"--journal-verify", "--journal-verify"}, Utc);
   EXPECT_EQ(verify.error, "");
   EXPECT_EQ(verify.options.journal_command, JournalCommand::kVerify);
-  EXPECT_EQ(ParseProgramOptions({}, utc).options.journal_command, JournalCommand::kNone);
+  EXPECT_EQ(ParseProgramOptions({}, Utc).options.journal_command, JournalCommand::kNone);
   // What is not understood: one line of reason each.
   const std::pair<std::vector<std::string>, std::string> errors[] = {
       {{"--from", "2026-12-07"}, "--from, --to and --kind go with --journal-export"},
@@ -186,7 +180,7 @@ TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
        "digits), not \"30:abc\""},
   };
   for (const auto& [args, error] : errors)
-    EXPECT_EQ(ParseProgramOptions(args, utc).error, error) << testing::PrintToString(args);
+    EXPECT_EQ(ParseProgramOptions(args, Utc).error, error) << testing::PrintToString(args);
 }
 
 }  // namespace

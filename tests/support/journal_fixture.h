@@ -1,8 +1,7 @@
 #pragma once
 
-// The journal as tests look at it from outside: its records read back whole, its write lock taken
-// as another copy of the program would, plain SQL run on it (with chain values as blobs), and a
-// record as the history's tests write them.
+// The journal as tests look at it from outside: its records read back whole, plain SQL run on it
+// (with chain values as blobs), and a record as the history's tests write them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -30,11 +29,6 @@ inline std::vector<std::string> JournalTexts(const std::filesystem::path& file, 
   for (const JournalRow& row : JournalRows(file))
     if (row.entry.kind == kind) texts.push_back(row.entry.text);
   return texts;
-}
-
-// Another connection takes the journal's write lock until its COMMIT.
-inline bool HoldWriteLock(sqlite::Database& other, const std::filesystem::path& file) {
-  return other.Open(file, sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok();
 }
 
 // Plain SQL on a connection of the test's own, as another program (or a forger) would run it.

@@ -62,14 +62,13 @@ struct Received {
   std::string payload;
 };
 
-// A subscriber to everything under the base topic, on libmosquitto's own thread; it subscribes
-// again after every reconnect.
+// A client subscribed to everything under the base topic, on libmosquitto's own thread; it
+// connects and subscribes again whenever the broker drops it.
 class Subscriber {
  public:
-  explicit Subscriber(int port, bool persistent_session = false) {
+  explicit Subscriber(int port, const std::string& id = "", bool clean_session = true) {
     mosquitto_lib_init();
-    mosq_ = mosquitto_new(persistent_session ? "orv-test-subscriber" : nullptr, !persistent_session,
-                          this);
+    mosq_ = mosquitto_new(id.empty() ? nullptr : id.c_str(), clean_session, this);
     mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
       if (rc == 0) mosquitto_subscribe(m, nullptr, (std::string(kBase) + "/#").c_str(), 1);
     });
@@ -96,6 +95,11 @@ class Subscriber {
     return received_;
   }
   std::size_t size() const { return All().size(); }
+  // A retained value on the panel's topics, as anyone who may publish could put there.
+  void PublishRetained(const std::string& sub, const std::string& payload) {
+    mosquitto_publish(mosq_, nullptr, (std::string(kBase) + "/" + sub).c_str(),
+                      static_cast<int>(payload.size()), payload.data(), 1, true);
+  }
   // The latest payload of a topic ("" when none came).
   std::string Last(const std::string& sub) const {
     const std::string topic = std::string(kBase) + "/" + sub;
@@ -123,20 +127,6 @@ class Subscriber {
   mutable std::mutex mutex_;
   std::vector<Received> received_;
 };
-
-// Puts a retained value on the broker as another client would (an operator who can read the
-// password file, say).
-void PublishRetained(int port, const std::string& sub, const std::string& payload) {
-  mosquitto* m = mosquitto_new(nullptr, true, nullptr);
-  ASSERT_EQ(mosquitto_connect(m, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
-  mosquitto_loop_start(m);
-  mosquitto_publish(m, nullptr, (std::string(kBase) + "/" + sub).c_str(),
-                    static_cast<int>(payload.size()), payload.data(), 1, true);
-  std::this_thread::sleep_for(300ms);
-  mosquitto_disconnect(m);
-  mosquitto_loop_stop(m, true);
-  mosquitto_destroy(m);
-}
 
 // How often what occurs in text.
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -240,7 +230,7 @@ TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndIn
   auto program = StartProgram();
   ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
   ASSERT_TRUE(program->WaitForOutput(" link Connected: ")) << program->output();
-  auto subscriber = std::make_unique<Subscriber>(port_, true);
+  auto subscriber = std::make_unique<Subscriber>(port_, "orv-test-subscriber", false);
   ASSERT_TRUE(subscriber->WaitFor("status", "online"));
   sim->Type("event 0x12 0");
   ASSERT_TRUE(WaitUntil([&] { return !subscriber->Since(0, "event").empty(); }, 5000ms));
@@ -340,8 +330,8 @@ TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoe
 
   // Just after that resend the next is KeepAlive x 2 away: a forged value is put right long before.
   const std::size_t mark = watcher.size();
-  PublishRetained(port_, "fault/3", "0");
-  PublishRetained(port_, "link", "no-reply");
+  watcher.PublishRetained("fault/3", "0");
+  watcher.PublishRetained("link", "no-reply");
   const auto put_right = [&](const char* sub, const std::vector<std::string>& seen) {
     return WaitUntil([&] { return watcher.Since(mark, sub) == seen; }, 2000ms);
   };
@@ -371,15 +361,10 @@ TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
   const std::size_t as = log.find(" as orvandel-") + 4;
   ASSERT_GT(as, 4U) << log;
   const std::string id = log.substr(as, log.find(' ', as) - as);
-  mosquitto_lib_init();
-  mosquitto* other = mosquitto_new(id.c_str(), true, nullptr);
-  mosquitto_reconnect_delay_set(other, 1, 1, false);
-  ASSERT_EQ(mosquitto_connect(other, "127.0.0.1", port_, 60), MOSQ_ERR_SUCCESS);
-  mosquitto_loop_start(other);
-  std::this_thread::sleep_for(12000ms);
-  mosquitto_disconnect(other);
-  mosquitto_loop_stop(other, true);
-  mosquitto_destroy(other);
+  {
+    const Subscriber other(port_, id);
+    std::this_thread::sleep_for(12000ms);
+  }
   program->Drain();
   const std::string after = broker.Log();
   // Fought over, each side drops the other every second: a dozen times. Given way: five at most

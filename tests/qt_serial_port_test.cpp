@@ -10,13 +10,19 @@
 #include <QElapsedTimer>
 #include <QLockFile>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 
+#include "panel/main_form.h"
 #include "platform/port_lock.h"
+#include "platform/qt/qt_tick_timer.h"
 #include "tests/pty_pair.h"
+#include "tests/support/storm.h"
 #include "tests/temp_folder.h"
 #include "tests/test_util.h"
 
@@ -24,6 +30,7 @@ namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using std::chrono::milliseconds;
 using test::Hex;
 using test::PtyPair;
@@ -90,13 +97,7 @@ void AsNobody(F body) {
 }
 
 // Runs `undo` as the scope ends, whatever happened in it.
-template <typename F>
-struct AtScopeEnd {
-  F undo;
-  ~AtScopeEnd() { undo(); }
-};
-template <typename F>
-AtScopeEnd(F) -> AtScopeEnd<F>;
+using AtScopeEnd = std::shared_ptr<void>;
 
 TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   // A name of this test's own: the port takes a lock on the name before it opens, and another
@@ -284,7 +285,8 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
   ASSERT_EQ(chown(pty_.slave_path().c_str(), nobody->pw_uid, -1), 0);
-  const AtScopeEnd give_back{[this] { EXPECT_EQ(chown(pty_.slave_path().c_str(), 0, -1), 0); }};
+  const AtScopeEnd give_back(
+      nullptr, [this](void*) { EXPECT_EQ(chown(pty_.slave_path().c_str(), 0, -1), 0); });
   for (const std::string& device : {pty_.slave_path(), link}) {
     mapping_[1] = device;
     port_.Open();
@@ -309,10 +311,10 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   ASSERT_NE(nobody, nullptr);
   // The lock file QSerialPort keeps for the device, removed at the end whatever happened.
   const fs::path lock = "/run/lock/" + PortLockFileName(pty_.slave_path());
-  const AtScopeEnd remove_lock{[&lock] {
+  const AtScopeEnd remove_lock(nullptr, [&lock](void*) {
     std::error_code ec;
     fs::remove(lock, ec);
-  }};
+  });
   ASSERT_FALSE(fs::exists(lock));
   mapping_[1] = pty_.slave_path();
   port_.SetCommPort(1);
@@ -334,26 +336,15 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
     EXPECT_FALSE(fs::exists(lock));
   }
 
-  // Held by a program that runs on: a child takes the lock as QSerialPort would, then waits.
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
+  // A program took the lock as QSerialPort would and ended without removing it (a crash, a kill).
   const pid_t child = fork();
   if (child == 0) {
     QLockFile held(QString::fromStdString(lock.string()));
-    const char ok = held.tryLock(0) ? '1' : '0';
-    (void)!write(ready[1], &ok, 1);
-    pause();
-    _exit(0);
+    _exit(held.tryLock(0) ? 0 : 1);  // no destructor runs: the lock file stays
   }
-  ASSERT_GT(child, 0);
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  close(ready[0]);
-  close(ready[1]);
-  ASSERT_EQ(ok, '1');
-  // The program ends without removing its lock (a crash, a kill).
-  kill(child, SIGKILL);
-  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(status, 0);
   ASSERT_TRUE(fs::exists(lock));
   // Another user cannot remove root's stale lock from the sticky lock folder: the open fails,
   // naming the file to remove and its owner.
@@ -370,6 +361,86 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   port_.Close();
   EXPECT_FALSE(fs::exists(lock));
   EXPECT_TRUE(failures_.empty());
+}
+
+// Another program that reads the same line (another operator's cat) takes each byte before this
+// one can: the port says so, not that the device vanished.
+TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
+  ASSERT_TRUE(Connect(pty_));
+  // The pair's own slave descriptor plays the other program, waiting in read() as cat does.
+  std::atomic<bool> stop{false}, ended{false};
+  std::thread reader([&] {
+    char buffer[256];
+    while (!stop && read(pty_.slave_fd(), buffer, sizeof buffer) >= 0) {
+    }
+    ended = true;
+  });
+  const bool said = WaitFor(
+      [&] {
+        pty_.WriteMaster(Hex("02 02 06 12 34 00 03"));
+        return !failures_.empty();
+      },
+      5000ms);
+  stop = true;
+  while (!ended) {  // wakes the reader
+    pty_.WriteMaster(Hex("00"));
+    std::this_thread::sleep_for(5ms);
+  }
+  reader.join();
+  ASSERT_TRUE(said) << "the other reader never took bytes first";
+  EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kBusy});
+  EXPECT_NE(port_.last_error().text.find("another program is reading COM1"), std::string::npos)
+      << port_.last_error().text;
+}
+
+// The controller sends reports flat out at 115200 baud (11,520 bytes a second, 144 reports a
+// tick) while the program runs on its own 100 ms timer: every report becomes one record, in order.
+TEST_F(QtSerialPortTest, TenThousandReportsAtFullLineRateGiveTenThousandRecordsInOrder) {
+  constexpr int kReports = 10000;
+  constexpr double kBytesPerMs = 11.52;
+  const test::TempFolder folder;
+  mapping_[1] = pty_.slave_path();
+  std::vector<std::string> notices;
+  MainForm f(MainFormEnvironment{port_, folder.path(), nullptr,
+                                 [] {
+                                   return LocalDateTime{12, 4, 5, 21};
+                                 },
+                                 [&notices](const Notice& n) { notices.push_back(n.text); }});
+  f.Form_Load();
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.link().port_connected());
+  const Bytes storm = test::FaultReports(0, kReports);
+  const QtTickTimer ticker([&f] { f.TRTimer_Timer(); });
+  QElapsedTimer clock;
+  clock.start();
+  std::size_t sent = 0;
+  QTimer pacer;  // writes what the line rate allows by now, every millisecond
+  pacer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&pacer, &QTimer::timeout, [&] {
+    const auto due = std::min(
+        storm.size(), static_cast<std::size_t>(static_cast<double>(clock.elapsed()) * kBytesPerMs));
+    if (due > sent && pty_.WriteMaster(Bytes(storm.begin() + static_cast<std::ptrdiff_t>(sent),
+                                             storm.begin() + static_cast<std::ptrdiff_t>(due)))) {
+      sent = due;
+    }
+    (void)pty_.ReadMaster(64, 0ms);  // the program's polls, read and dropped
+  });
+  pacer.start(1);
+  const auto log_path = folder.path() / "DATA" / "EventLog.txt";
+  const std::size_t record_size = test::FaultRecords(0, 1).size();
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        std::error_code ec;
+        const auto size = fs::file_size(log_path, ec);
+        return !ec && size >= kReports * record_size;
+      },
+      20000ms))
+      << "sent " << sent << " of " << storm.size() << " bytes";
+  pacer.stop();
+  EXPECT_GE(clock.elapsed(), 6900) << "paced at the line rate, not in one go";
+  EXPECT_TRUE(test::ReadBytes(log_path) == test::FaultRecords(0, kReports))
+      << "every record once, in order";
+  EXPECT_TRUE(notices.empty());
 }
 
 }  // namespace

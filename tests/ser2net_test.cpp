@@ -2,7 +2,6 @@
 // simulator's pseudo-terminal, once as raw TCP and once with RFC 2217, the window model over the
 // program's own port. Every wait has a deadline.
 #include <fcntl.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -77,10 +76,6 @@ struct Kind {
   speed_t line_speed;  // the pty's rate while connected: the server's, or the program's 19200
 };
 
-void PrintTo(const Kind& kind, std::ostream* out) {
-  *out << kind.name;
-}
-
 class Ser2netTest : public ::testing::TestWithParam<Kind> {
  protected:
   void SetUp() override {
@@ -122,13 +117,6 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     form_->Form_Load();
     ticker_ = std::make_unique<QtTickTimer>([this] { form_->TRTimer_Timer(); });
   }
-  void TearDown() override {
-    ticker_.reset();
-    form_.reset();
-    port_.reset();
-    ser2net_.reset();
-    if (sim_) sim_->Signal(SIGTERM);
-  }
 
   // Runs the event loop and the ticks until the simulator has printed `text` after `from`.
   std::size_t WaitForSim(const std::string& text, std::size_t from = 0) {
@@ -152,16 +140,18 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     });
   }
 
+  // Ended in the reverse order: the window (which still speaks as it goes) before what it speaks
+  // to and through.
   test::TempFolder folder_;
   std::filesystem::path slave_;
   std::string address_;
+  std::vector<std::string> messages_;
+  std::vector<std::string> notices_;
   std::unique_ptr<test::ChildProcess> sim_;
   std::unique_ptr<test::ChildProcess> ser2net_;
   std::unique_ptr<QtMappedSerialPort> port_;
   std::unique_ptr<MainForm> form_;
   std::unique_ptr<QtTickTimer> ticker_;
-  std::vector<std::string> messages_;
-  std::vector<std::string> notices_;
 };
 
 TEST_P(Ser2netTest, PollsRepliesAndEventsCrossTheServerWithEveryByteIntact) {

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "journal/journal.h"
@@ -53,11 +54,6 @@ class Broker : public test::LoopbackBroker {
   void Start() { EXPECT_TRUE(LoopbackBroker::Start()) << "mosquitto did not start again"; }
 };
 
-struct Received {
-  std::string topic;
-  std::string payload;
-};
-
 // A client subscribed to everything under the base topic, on libmosquitto's own thread; it
 // connects and subscribes again whenever the broker drops it.
 class Subscriber {
@@ -86,11 +82,10 @@ class Subscriber {
     mosquitto_destroy(mosq_);
   }
 
-  std::vector<Received> All() const {
+  std::size_t size() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    return received_.size();
   }
-  std::size_t size() const { return All().size(); }
   // A retained value on the panel's topics, as anyone who may publish could put there.
   void PublishRetained(const std::string& sub, const std::string& payload) {
     mosquitto_publish(mosq_, nullptr, (std::string(kBase) + "/" + sub).c_str(),
@@ -109,16 +104,16 @@ class Subscriber {
   std::vector<std::string> Since(std::size_t from, const std::string& sub) const {
     const std::string topic = std::string(kBase) + "/" + sub;
     std::vector<std::string> payloads;
-    const std::vector<Received> all = All();
-    for (std::size_t i = from; i < all.size(); ++i)
-      if (all[i].topic == topic) payloads.push_back(all[i].payload);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = from; i < received_.size(); ++i)
+      if (received_[i].first == topic) payloads.push_back(received_[i].second);
     return payloads;
   }
 
  private:
   mosquitto* mosq_ = nullptr;
   mutable std::mutex mutex_;
-  std::vector<Received> received_;
+  std::vector<std::pair<std::string, std::string>> received_;
 };
 
 // How often what occurs in text.

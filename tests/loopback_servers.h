@@ -85,7 +85,6 @@ class LoopbackBroker {
     std::ifstream in(log_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  int port() const { return port_; }
 
  private:
   std::filesystem::path config_;

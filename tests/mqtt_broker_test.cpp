@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -43,16 +44,6 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds with
   }
   return true;
 }
-
-// The test's broker: started, or the test fails at once.
-class Broker : public test::LoopbackBroker {
- public:
-  Broker(const fs::path& folder, int port, const std::string& extra)
-      : LoopbackBroker(folder, port, extra) {
-    EXPECT_TRUE(started()) << "mosquitto did not start";
-  }
-  void Start() { EXPECT_TRUE(LoopbackBroker::Start()) << "mosquitto did not start again"; }
-};
 
 // A client subscribed to everything under the base topic, on libmosquitto's own thread; it
 // connects and subscribes again whenever the broker drops it.
@@ -149,14 +140,19 @@ class MqttBroker : public test::ProgramFolderTest {
   std::unique_ptr<test::SimProcess> StartProgram() {
     return ProgramFolderTest::StartProgram({"--headless", "--site-settings", site_.string()});
   }
+  void StartBroker(const std::string& extra = "allow_anonymous true\n") {
+    broker_.emplace(broker_folder_.path(), port_, extra);
+    ASSERT_TRUE(broker_->started()) << "mosquitto did not start";
+  }
 
   test::TempFolder broker_folder_;
   fs::path site_ = broker_folder_.path() / "orvandel.ini";
   int port_ = 0;
+  std::optional<test::LoopbackBroker> broker_;
 };
 
 TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   // Long enough that the state is not sent again (every KeepAlive x 2) within the test.
   WriteSite("", 30);
   auto sim = StartSim();
@@ -210,9 +206,8 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
 TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndInOrder) {
   // The broker keeps the subscriber's session across its restart, so the subscriber misses
   // nothing whoever reconnects first.
-  Broker broker(broker_folder_.path(), port_,
-                "allow_anonymous true\npersistence true\npersistence_location " +
-                    broker_folder_.path().string() + "/\n");
+  StartBroker("allow_anonymous true\npersistence true\npersistence_location " +
+              broker_folder_.path().string() + "/\n");
   WriteSite("");
   auto sim = StartSim();
   auto program = StartProgram();
@@ -227,13 +222,13 @@ TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndIn
   // may come twice (QoS 1 allows that); here none is, so none may.
   std::this_thread::sleep_for(500ms);
 
-  broker.Stop();
+  broker_->Stop();
   // Reports keep coming for 10 s while the broker is down.
   for (int i = 0; i < 20; ++i) {
     sim->Type(i % 2 == 0 ? "event 0x13 0" : "event 0x12 0");
     std::this_thread::sleep_for(500ms);
   }
-  broker.Start();
+  ASSERT_TRUE(broker_->Start()) << "mosquitto did not start again";
   ASSERT_TRUE(program->WaitForOutput(" mqtt trying (connection lost")) << program->output();
   sim->Type("event 0x12 0");
 
@@ -261,8 +256,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   const fs::path passwords = broker_folder_.path() / "passwords";
   ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords.string() + " panel right").c_str()),
             0);
-  Broker broker(broker_folder_.path(), port_,
-                "allow_anonymous false\npassword_file " + passwords.string() + "\n");
+  StartBroker("allow_anonymous false\npassword_file " + passwords.string() + "\n");
   const fs::path password = broker_folder_.path() / "mqtt.password";
   test::WriteBytes(password, "wrong\n");
   ASSERT_EQ(chmod(password.c_str(), 0600), 0);
@@ -273,7 +267,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   const auto refused = Clock::now();
   std::this_thread::sleep_for(8000ms);
   program->Drain();
-  const std::string log = broker.Log();
+  const std::string log = broker_->Log();
   // Tries at 0, 1, 3 and 7 s (the waits double): about four in eight seconds, never a storm.
   EXPECT_GE(Count(log, "New connection from"), 3U) << log;
   EXPECT_LE(Count(log, "New connection from"), 5U) << log;
@@ -295,7 +289,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
 // own value back on sight, since it reads its topics back. Stopped, not killed, its socket stays
 // open, so only the missing keep-alive tells the broker, which then gives out the will.
 TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoesOffline) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   WriteSite("");
   auto sim = StartSim();
   sim->Type("fault 2 on");
@@ -335,12 +329,12 @@ TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoe
 // Another client connects with the panel's client id, again whenever the broker drops it (the
 // broker drops the older of two): the panel gives way, says so once, does not fight over the id.
 TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   WriteSite("");
   auto program = StartProgram();
   ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
   // The panel's id, as the broker logged it ("New client connected from … as ID (…").
-  const std::string log = broker.Log();
+  const std::string log = broker_->Log();
   const std::size_t as = log.find(" as orvandel-") + 4;
   ASSERT_GT(as, 4U) << log;
   const std::string id = log.substr(as, log.find(' ', as) - as);
@@ -349,7 +343,7 @@ TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
     std::this_thread::sleep_for(12000ms);
   }
   program->Drain();
-  const std::string after = broker.Log();
+  const std::string after = broker_->Log();
   // Fought over, each side drops the other every second: a dozen times. Given way: five at most
   // (the other, the panel, the other, the panel after 2 s, the other).
   EXPECT_LE(Count(after, "already connected, closing old connection"), 5U) << after;

@@ -65,10 +65,10 @@ LineState StateOf(const PtyPair& pty) {
 class QtSerialPortTest : public ::testing::Test {
  protected:
   QtSerialPortTest() {
-    received_connection_ = port_.received().Connect(
-        [this](const Bytes& b) { received_.insert(received_.end(), b.begin(), b.end()); });
-    failed_connection_ =
-        port_.failed().Connect([this](const PortError& e) { failures_.push_back(e.kind); });
+    connections_.push_back(port_.received().Connect(
+        [this](const Bytes& b) { received_.insert(received_.end(), b.begin(), b.end()); }));
+    connections_.push_back(
+        port_.failed().Connect([this](const PortError& e) { failures_.push_back(e.kind); }));
   }
   // The program's connect sequence, to port 1 mapped to the given pty.
   bool Connect(const PtyPair& pty, const std::string& settings = "9600,N,8,1") {
@@ -94,8 +94,7 @@ class QtSerialPortTest : public ::testing::Test {
     return mapping_[n];
   }};
   PtyPair pty_;
-  Connection received_connection_;
-  Connection failed_connection_;
+  Connections connections_;
 };
 
 // Runs `body` with the effective user "nobody" (the tests run as root, who may open anything),
@@ -414,10 +413,8 @@ TEST_F(QtSerialPortTest, TenThousandReportsAtFullLineRateGiveTenThousandRecordsI
   const test::TempFolder folder;
   mapping_[1] = pty_.slave_path();
   std::vector<std::string> notices;
-  MainForm f(MainFormEnvironment{port_, folder.path(), nullptr,
-                                 [] {
-                                   return LocalDateTime{12, 4, 5, 21};
-                                 },
+  const auto now = [] { return LocalDateTime{12, 4, 5, 21}; };
+  MainForm f(MainFormEnvironment{port_, folder.path(), nullptr, now,
                                  [&notices](const Notice& n) { notices.push_back(n.text); }});
   f.Form_Load();
   f.ConnectCB.PerformClick();

@@ -1,7 +1,6 @@
 // The real program with --headless, in a program folder of its own, against the simulator on a
-// pseudo-terminal: a port missing at start is taken when it comes; events reach standard output,
-// EventLog.txt and the journal; SIGINT ends it cleanly. (A port another program holds is the Qt
-// port's test, what the service says of it the runner's.)
+// pseudo-terminal. (The retry schedule, a held port and a device lost while connected are the
+// runner's and the Qt port's tests.)
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,8 +21,7 @@ using namespace std::chrono_literals;
 
 using HeadlessProgram = test::ProgramFolderTest;
 
-// The service's own timer drives the retries: a port missing at start is taken when it comes (the
-// schedule itself, and a device lost while connected, are the runner's tests).
+// The service's own timer drives the retries: a port missing at start is taken when it comes.
 TEST_F(HeadlessProgram, TakesAPortThatComesLaterPollsPrintsEventsAndStopsCleanly) {
   auto program = StartProgram({"--headless"}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(program->WaitForOutput("Com Port Fail!: COM1")) << program->output();

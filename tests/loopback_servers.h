@@ -18,12 +18,19 @@
 
 namespace orv::test {
 
-// A TCP port on 127.0.0.1 that nothing listens on just now; 0 if none could be had.
-inline int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// 127.0.0.1:port as a socket address; port 0 lets bind() choose.
+inline sockaddr_in LoopbackAddress(int port = 0) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  return address;
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on just now; 0 if none could be had.
+inline int FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = LoopbackAddress();
   socklen_t size = sizeof address;
   int port = 0;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
@@ -37,11 +44,8 @@ inline int FreeLoopbackPort() {
 // Whether a connection to 127.0.0.1:port is taken.
 inline bool AcceptsConnections(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const sockaddr_in address = LoopbackAddress(port);
+  const bool up = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
   close(fd);
   return up;
 }
@@ -81,7 +85,6 @@ class LoopbackBroker {
     std::ifstream in(log_, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  int port() const { return port_; }
 
  private:
   std::filesystem::path config_;

@@ -1,9 +1,5 @@
 // The real program with --headless against the simulator over a pty, publishing to a real
-// mosquitto broker on a free loopback port, watched by a subscriber of the test's own: the
-// retained state matches the simulator's, a fault lamp arrives once, a frozen program is "offline"
-// by its KeepAlive, events made while the broker was down arrive after its restart once and in
-// order, a wrong password is said once and retried with back-off, a forged state is put right
-// and the client id taken by another client is given way to.
+// mosquitto broker on a free loopback port, watched by subscribers of the test's own.
 #include <gtest/gtest.h>
 
 #include <mosquitto.h>
@@ -21,8 +17,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "journal/journal.h"
@@ -47,29 +45,13 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds with
   return true;
 }
 
-// The test's broker: started, or the test fails at once.
-class Broker : public test::LoopbackBroker {
- public:
-  Broker(const fs::path& folder, int port, const std::string& extra)
-      : LoopbackBroker(folder, port, extra) {
-    EXPECT_TRUE(started()) << "mosquitto did not start";
-  }
-  void Start() { EXPECT_TRUE(LoopbackBroker::Start()) << "mosquitto did not start again"; }
-};
-
-struct Received {
-  std::string topic;
-  std::string payload;
-};
-
-// A subscriber to everything under the base topic, on libmosquitto's own thread; it subscribes
-// again after every reconnect.
+// A client subscribed to everything under the base topic, on libmosquitto's own thread; it
+// connects and subscribes again whenever the broker drops it.
 class Subscriber {
  public:
-  explicit Subscriber(int port, bool persistent_session = false) {
+  explicit Subscriber(int port, const std::string& id = "", bool clean_session = true) {
     mosquitto_lib_init();
-    mosq_ = mosquitto_new(persistent_session ? "orv-test-subscriber" : nullptr, !persistent_session,
-                          this);
+    mosq_ = mosquitto_new(id.empty() ? nullptr : id.c_str(), clean_session, this);
     mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
       if (rc == 0) mosquitto_subscribe(m, nullptr, (std::string(kBase) + "/#").c_str(), 1);
     });
@@ -91,18 +73,19 @@ class Subscriber {
     mosquitto_destroy(mosq_);
   }
 
-  std::vector<Received> All() const {
+  std::size_t size() const {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    return received_.size();
   }
-  std::size_t size() const { return All().size(); }
+  // A retained value on the panel's topics, as anyone who may publish could put there.
+  void PublishRetained(const std::string& sub, const std::string& payload) {
+    mosquitto_publish(mosq_, nullptr, (std::string(kBase) + "/" + sub).c_str(),
+                      static_cast<int>(payload.size()), payload.data(), 1, true);
+  }
   // The latest payload of a topic ("" when none came).
   std::string Last(const std::string& sub) const {
-    const std::string topic = std::string(kBase) + "/" + sub;
-    const std::vector<Received> all = All();
-    for (auto it = all.rbegin(); it != all.rend(); ++it)
-      if (it->topic == topic) return it->payload;
-    return "";
+    const std::vector<std::string> all = Since(0, sub);
+    return all.empty() ? "" : all.back();
   }
   bool WaitFor(const std::string& sub, const std::string& payload,
                std::chrono::milliseconds within = 10000ms) const {
@@ -112,31 +95,17 @@ class Subscriber {
   std::vector<std::string> Since(std::size_t from, const std::string& sub) const {
     const std::string topic = std::string(kBase) + "/" + sub;
     std::vector<std::string> payloads;
-    const std::vector<Received> all = All();
-    for (std::size_t i = from; i < all.size(); ++i)
-      if (all[i].topic == topic) payloads.push_back(all[i].payload);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (std::size_t i = from; i < received_.size(); ++i)
+      if (received_[i].first == topic) payloads.push_back(received_[i].second);
     return payloads;
   }
 
  private:
   mosquitto* mosq_ = nullptr;
   mutable std::mutex mutex_;
-  std::vector<Received> received_;
+  std::vector<std::pair<std::string, std::string>> received_;
 };
-
-// Puts a retained value on the broker as another client would (an operator who can read the
-// password file, say).
-void PublishRetained(int port, const std::string& sub, const std::string& payload) {
-  mosquitto* m = mosquitto_new(nullptr, true, nullptr);
-  ASSERT_EQ(mosquitto_connect(m, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
-  mosquitto_loop_start(m);
-  mosquitto_publish(m, nullptr, (std::string(kBase) + "/" + sub).c_str(),
-                    static_cast<int>(payload.size()), payload.data(), 1, true);
-  std::this_thread::sleep_for(300ms);
-  mosquitto_disconnect(m);
-  mosquitto_loop_stop(m, true);
-  mosquitto_destroy(m);
-}
 
 // How often what occurs in text.
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -171,14 +140,19 @@ class MqttBroker : public test::ProgramFolderTest {
   std::unique_ptr<test::SimProcess> StartProgram() {
     return ProgramFolderTest::StartProgram({"--headless", "--site-settings", site_.string()});
   }
+  void StartBroker(const std::string& extra = "allow_anonymous true\n") {
+    broker_.emplace(broker_folder_.path(), port_, extra);
+    ASSERT_TRUE(broker_->started()) << "mosquitto did not start";
+  }
 
   test::TempFolder broker_folder_;
   fs::path site_ = broker_folder_.path() / "orvandel.ini";
   int port_ = 0;
+  std::optional<test::LoopbackBroker> broker_;
 };
 
 TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   // Long enough that the state is not sent again (every KeepAlive x 2) within the test.
   WriteSite("", 30);
   auto sim = StartSim();
@@ -232,50 +206,44 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAFaultLampArrivesOnce) {
 TEST_F(MqttBroker, EventsMadeWhileTheBrokerWasDownArriveAfterItsRestartOnceAndInOrder) {
   // The broker keeps the subscriber's session across its restart, so the subscriber misses
   // nothing whoever reconnects first.
-  Broker broker(broker_folder_.path(), port_,
-                "allow_anonymous true\npersistence true\npersistence_location " +
-                    broker_folder_.path().string() + "/\n");
+  StartBroker("allow_anonymous true\npersistence true\npersistence_location " +
+              broker_folder_.path().string() + "/\n");
   WriteSite("");
   auto sim = StartSim();
   auto program = StartProgram();
   ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
   ASSERT_TRUE(program->WaitForOutput(" link Connected: ")) << program->output();
-  auto subscriber = std::make_unique<Subscriber>(port_, true);
-  ASSERT_TRUE(subscriber->WaitFor("status", "online"));
+  const Subscriber subscriber(port_, "orv-test-subscriber", false);
+  ASSERT_TRUE(subscriber.WaitFor("status", "online"));
   sim->Type("event 0x12 0");
-  ASSERT_TRUE(WaitUntil([&] { return !subscriber->Since(0, "event").empty(); }, 5000ms));
-  const std::int64_t first = SeqOf(subscriber->Since(0, "event").front());
+  ASSERT_TRUE(WaitUntil([&] { return !subscriber.Since(0, "event").empty(); }, 5000ms));
+  const std::int64_t first = SeqOf(subscriber.Since(0, "event").front());
   // Its acknowledgement reaches the program too: an event whose PUBACK is lost with the broker
   // may come twice (QoS 1 allows that); here none is, so none may.
   std::this_thread::sleep_for(500ms);
 
-  broker.Stop();
+  broker_->Stop();
   // Reports keep coming for 10 s while the broker is down.
   for (int i = 0; i < 20; ++i) {
     sim->Type(i % 2 == 0 ? "event 0x13 0" : "event 0x12 0");
     std::this_thread::sleep_for(500ms);
   }
-  broker.Start();
+  ASSERT_TRUE(broker_->Start()) << "mosquitto did not start again";
   ASSERT_TRUE(program->WaitForOutput(" mqtt trying (connection lost")) << program->output();
   sim->Type("event 0x12 0");
 
   // Everything the journal holds from the first event on, of the kinds that are published.
-  std::vector<std::int64_t> expected;
-  const auto want = [&] {
-    expected.clear();
-    for (const JournalRow& row : Rows()) {
-      if (row.sequence >= first && row.entry.kind != JournalKind::kProgram)
-        expected.push_back(row.sequence);
-    }
-    return expected;
-  };
-  std::vector<std::int64_t> got;
+  std::vector<std::int64_t> expected, got;
   const bool complete = WaitUntil(
       [&] {
+        expected.clear();
         got.clear();
-        for (const std::string& json : subscriber->Since(0, "event"))
+        for (const JournalRow& row : Rows())
+          if (row.sequence >= first && row.entry.kind != JournalKind::kProgram)
+            expected.push_back(row.sequence);
+        for (const std::string& json : subscriber.Since(0, "event"))
           got.push_back(SeqOf(json));
-        return got.size() >= want().size() && expected.size() >= 22;
+        return got.size() >= expected.size() && expected.size() >= 22;
       },
       40000ms);
   EXPECT_TRUE(complete) << program->output();
@@ -288,8 +256,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   const fs::path passwords = broker_folder_.path() / "passwords";
   ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords.string() + " panel right").c_str()),
             0);
-  Broker broker(broker_folder_.path(), port_,
-                "allow_anonymous false\npassword_file " + passwords.string() + "\n");
+  StartBroker("allow_anonymous false\npassword_file " + passwords.string() + "\n");
   const fs::path password = broker_folder_.path() / "mqtt.password";
   test::WriteBytes(password, "wrong\n");
   ASSERT_EQ(chmod(password.c_str(), 0600), 0);
@@ -300,7 +267,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   const auto refused = Clock::now();
   std::this_thread::sleep_for(8000ms);
   program->Drain();
-  const std::string log = broker.Log();
+  const std::string log = broker_->Log();
   // Tries at 0, 1, 3 and 7 s (the waits double): about four in eight seconds, never a storm.
   EXPECT_GE(Count(log, "New connection from"), 3U) << log;
   EXPECT_LE(Count(log, "New connection from"), 5U) << log;
@@ -322,7 +289,7 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
 // own value back on sight, since it reads its topics back. Stopped, not killed, its socket stays
 // open, so only the missing keep-alive tells the broker, which then gives out the will.
 TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoesOffline) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   WriteSite("");
   auto sim = StartSim();
   sim->Type("fault 2 on");
@@ -340,8 +307,8 @@ TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoe
 
   // Just after that resend the next is KeepAlive x 2 away: a forged value is put right long before.
   const std::size_t mark = watcher.size();
-  PublishRetained(port_, "fault/3", "0");
-  PublishRetained(port_, "link", "no-reply");
+  watcher.PublishRetained("fault/3", "0");
+  watcher.PublishRetained("link", "no-reply");
   const auto put_right = [&](const char* sub, const std::vector<std::string>& seen) {
     return WaitUntil([&] { return watcher.Since(mark, sub) == seen; }, 2000ms);
   };
@@ -362,26 +329,21 @@ TEST_F(MqttBroker, TheStateIsSentAgainAForgedValueIsPutRightAndAFrozenProgramGoe
 // Another client connects with the panel's client id, again whenever the broker drops it (the
 // broker drops the older of two): the panel gives way, says so once, does not fight over the id.
 TEST_F(MqttBroker, AClientThatTakesTheIdIsGivenWayToAndSaidOnce) {
-  Broker broker(broker_folder_.path(), port_, "allow_anonymous true\n");
+  StartBroker();
   WriteSite("");
   auto program = StartProgram();
   ASSERT_TRUE(program->WaitForOutput(" mqtt connected ")) << program->output();
   // The panel's id, as the broker logged it ("New client connected from … as ID (…").
-  const std::string log = broker.Log();
+  const std::string log = broker_->Log();
   const std::size_t as = log.find(" as orvandel-") + 4;
   ASSERT_GT(as, 4U) << log;
   const std::string id = log.substr(as, log.find(' ', as) - as);
-  mosquitto_lib_init();
-  mosquitto* other = mosquitto_new(id.c_str(), true, nullptr);
-  mosquitto_reconnect_delay_set(other, 1, 1, false);
-  ASSERT_EQ(mosquitto_connect(other, "127.0.0.1", port_, 60), MOSQ_ERR_SUCCESS);
-  mosquitto_loop_start(other);
-  std::this_thread::sleep_for(12000ms);
-  mosquitto_disconnect(other);
-  mosquitto_loop_stop(other, true);
-  mosquitto_destroy(other);
+  {
+    const Subscriber other(port_, id);
+    std::this_thread::sleep_for(12000ms);
+  }
   program->Drain();
-  const std::string after = broker.Log();
+  const std::string after = broker_->Log();
   // Fought over, each side drops the other every second: a dozen times. Given way: five at most
   // (the other, the panel, the other, the panel after 2 s, the other).
   EXPECT_LE(Count(after, "already connected, closing old connection"), 5U) << after;

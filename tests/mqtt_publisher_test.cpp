@@ -1,7 +1,7 @@
 // What goes to the broker, without a broker: JSON escaping, the retained topics sent on change,
 // all again at a connect and when asked, put right when the broker shows another value, the
 // events by sequence number with the acknowledged cursor, the bounded window and the bounded
-// queue without a journal.
+// queue without a journal; the waits between connects.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mqtt/broker_state.h"
 #include "mqtt/json.h"
 #include "mqtt/publisher.h"
 
@@ -20,19 +21,10 @@ namespace {
 // The escapes are Qt's writer's (a quote: the event's test); here what this side hands it: the
 // whole text, NULs too, as UTF-8, and the value alone without the brackets around it.
 TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
-  struct Case {
-    std::string in;
-    std::string json;
-  };
-  const Case cases[] = {
-      {std::string("nul\0end", 7), "\"nul\\u0000end\""},
-      {"Z\xC3\xBCrich \xE2\x82\xAC", "\"Z\xC3\xBCrich \xE2\x82\xAC\""},
-  };
-  for (const Case& c : cases) {
-    std::string out = "x";
-    AppendJsonString(out, c.in);
-    EXPECT_EQ(out, "x" + c.json) << c.in;
-  }
+  std::string out = "x";
+  AppendJsonString(out, std::string("nul\0end", 7));
+  AppendJsonString(out, "Z\xC3\xBCrich \xE2\x82\xAC");
+  EXPECT_EQ(out, "x\"nul\\u0000end\"\"Z\xC3\xBCrich \xE2\x82\xAC\"");
 }
 
 JournalRow Row(std::int64_t seq, JournalKind kind, std::string text) {
@@ -216,27 +208,24 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
   struct Row {
     const char* topic;
     const char* payload;
-    const char* republished;  // "": nothing goes out
+    std::vector<std::string> republished;
   };
   const Row rows[] = {
-      {"site/a/fault/3", "0", "site/a/fault/3=1"},
-      {"site/a/fault/3", "1", ""},                 // our own value, come back
-      {"site/a/fault/3", "", ""},                  // again: at the next republish
-      {"site/a/fault/4", "", "site/a/fault/4=0"},  // the retained value cleared
-      {"site/a/status", "offline", "site/a/status=online"},
-      {"site/a/event", "{}", ""},
-      {"site/b/fault/3", "0", ""},
+      {"site/a/fault/3", "0", {"site/a/fault/3=1"}},
+      {"site/a/fault/3", "1", {}},                   // our own value, come back
+      {"site/a/fault/3", "", {}},                    // again: at the next republish
+      {"site/a/fault/4", "", {"site/a/fault/4=0"}},  // the retained value cleared
+      {"site/a/status", "offline", {"site/a/status=online"}},
+      {"site/a/event", "{}", {}},
+      {"site/b/fault/3", "0", {}},
   };
   std::uint64_t corrected = 0;
   for (const Row& row : rows) {
     const std::size_t before = client.sent.size();
     publisher.OnBrokerValue(row.topic, row.payload);
     publisher.Pump(client.Send());
-    const std::vector<std::string> expected = *row.republished == 0
-                                                  ? std::vector<std::string>{}
-                                                  : std::vector<std::string>{row.republished};
-    EXPECT_EQ(client.Topics(before), expected) << row.topic << "=" << row.payload;
-    corrected += expected.size();
+    EXPECT_EQ(client.Topics(before), row.republished) << row.topic << "=" << row.payload;
+    corrected += row.republished.size();
   }
   EXPECT_EQ(publisher.corrected(), corrected);
 
@@ -292,11 +281,8 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   // At most four unacknowledged.
   EXPECT_EQ(client.EventSeqs(), (std::vector<std::int64_t>{3, 4, 5, 6}));
   EXPECT_EQ(publisher.in_flight(), 4U);
-  const MqttMessage& first = client.sent[state_messages];
-  EXPECT_EQ(first.topic, "j/event");
-  EXPECT_EQ(first.qos, 1);
-  EXPECT_FALSE(first.retain);
-  EXPECT_EQ(first.payload.rfind("{\"seq\":3,", 0), 0U);
+  EXPECT_EQ(client.sent[state_messages],
+            (MqttMessage{"j/event", EventJson(journal.rows[2]), 1, false, 3}));
 
   // Acknowledgements out of order: the cursor stops at the first gap.
   publisher.OnDelivered(client.unacked.rbegin()->first);  // seq 6
@@ -318,14 +304,12 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   publisher.Pump(client.Send());
   EXPECT_EQ(client.EventSeqs().size(), 6U) << "nothing while disconnected";
   publisher.OnConnected();
-  const std::size_t mark = client.EventSeqs().size();
   for (int round = 0; round < 10 && publisher.cursor() < 14; ++round) {
     publisher.Pump(client.Send());
     client.AckAll(publisher);
   }
-  const std::vector<std::int64_t> seqs = client.EventSeqs();
-  EXPECT_EQ(std::vector<std::int64_t>(seqs.begin() + static_cast<std::ptrdiff_t>(mark), seqs.end()),
-            (std::vector<std::int64_t>{4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+  const std::vector<std::int64_t> sent{3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+  EXPECT_EQ(client.EventSeqs(), sent);
   EXPECT_EQ(publisher.cursor(), 14);
   EXPECT_EQ(publisher.in_flight(), 0U);
 
@@ -337,7 +321,7 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   publisher.OnCommitted(15);
   journal.failing = true;
   publisher.Pump(client.Send());
-  EXPECT_EQ(client.EventSeqs().back(), 14);
+  EXPECT_EQ(client.EventSeqs(), sent);
   journal.failing = false;
   publisher.Pump(client.Send());
   EXPECT_EQ(client.EventSeqs().back(), 15);
@@ -378,6 +362,48 @@ TEST(MqttPublisher, WithoutAJournalARecordQueueNumberedFromOneAndBounded) {
   for (int i = 9; i <= 13; ++i)
     publisher.OnRecorded(entry);
   EXPECT_EQ(publisher.dropped(), 3U);
+}
+
+TEST(ReconnectBackoff, DoublesFromOneSecondToAMinuteAndStartsOverAfterASuccess) {
+  ReconnectBackoff backoff;
+  std::vector<int> waits;
+  for (int i = 0; i < 9; ++i)
+    waits.push_back(backoff.Failed());
+  EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
+  backoff.Accepted(0);
+  EXPECT_FALSE(backoff.Settled(9999));
+  EXPECT_TRUE(backoff.Settled(10000));
+  EXPECT_EQ(backoff.Failed(), 1000);
+}
+
+// Connections the broker ends soon after accepting them: another client with the same id.
+TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
+  struct Row {
+    const char* what;
+    std::vector<std::int64_t> lasted_ms;  // each connection, accepted then lost
+    std::vector<int> waits;
+    bool taken_over;
+  };
+  const Row rows[] = {
+      {"lasting ones start over each time", {60000, 10000, 20000}, {1000, 1000, 1000}, false},
+      {"one cut short doubles on", {60000, 500}, {1000, 2000}, false},
+      {"two cut short in a row: the longest wait", {60000, 500, 500}, {1000, 2000, 60000}, true},
+      {"and so on", {500, 500, 500, 9999}, {1000, 60000, 60000, 60000}, true},
+      {"one that lasts ends it", {500, 500, 10000, 500}, {1000, 60000, 1000, 2000}, false},
+  };
+  for (const Row& row : rows) {
+    ReconnectBackoff backoff;
+    std::vector<int> waits;
+    std::int64_t now = 0;
+    for (const std::int64_t lasted : row.lasted_ms) {
+      backoff.Accepted(now);
+      now += lasted;
+      waits.push_back(backoff.Lost(now));
+      now += waits.back();
+    }
+    EXPECT_EQ(waits, row.waits) << row.what;
+    EXPECT_EQ(backoff.taken_over(), row.taken_over) << row.what;
+  }
 }
 
 }  // namespace

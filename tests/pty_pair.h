@@ -5,11 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
 #include <chrono>
-#include <functional>
 #include <string>
 #include <utility>
 
@@ -69,18 +65,5 @@ class PtyPair {
   int slave_fd_ = -1;
   std::string slave_path_;
 };
-
-// How often the event loop woke up within the window: an idle loop only for the window's own
-// end, a notifier firing on a dead handle thousands of times.
-inline int CountWakeups(milliseconds window) {
-  bool over = false;
-  QTimer::singleShot(window, Qt::PreciseTimer, [&over] { over = true; });
-  int wakeups = 0;
-  while (!over) {  // set by the timer, inside processEvents
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    ++wakeups;
-  }
-  return wakeups;
-}
 
 }  // namespace orv::test

@@ -27,19 +27,25 @@ namespace {
 using test::WaitFor;
 using namespace std::chrono_literals;
 
+const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// A server on a loopback port the system picks; no certificate unless given.
+std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {}, std::string key = {}) {
+  return std::make_unique<QtWebServer>(
+      WebPanelSettings{.enabled = true,
+                       .listen = "127.0.0.1:0",
+                       .host = "127.0.0.1",
+                       .loopback = cert.empty(),
+                       .cert_file = cert,
+                       .key_file = key,
+                       .refusal = {}},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
+}
+
 class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WebPanelSettings settings;
-    settings.enabled = true;
-    settings.listen = "127.0.0.1:0";
-    settings.host = "127.0.0.1";
-    settings.loopback = true;
-    WebLimits limits;
-    limits.http_idle_ms = 300;
-    server_ = std::make_unique<QtWebServer>(
-        settings, QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
-        nullptr, limits);
+    server_ = Server(WebLimits{.http_idle_ms = 300});
     std::string error;
     ASSERT_TRUE(server_->Listen(error)) << error;
   }
@@ -99,8 +105,7 @@ TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn
   EXPECT_EQ(StatusLine(*headers, "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y')),
             "HTTP/1.1 431 Request Header Fields Too Large");
   auto fine = Connect();
-  EXPECT_EQ(StatusLine(*fine, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*fine, kGetState), "HTTP/1.1 200 OK");
 }
 
 TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
@@ -108,8 +113,7 @@ TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
   auto half = Connect();
   half->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // the blank line never comes
   auto answered = Connect();
-  EXPECT_EQ(StatusLine(*answered, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*answered, kGetState), "HTTP/1.1 200 OK");
   for (QTcpSocket* socket : {silent.get(), half.get(), answered.get()}) {
     EXPECT_TRUE(
         WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000ms));
@@ -122,8 +126,7 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   auto visit = [&](int i) {
     if (i % 2 == 0) {
       auto socket = Connect();
-      ASSERT_EQ(StatusLine(*socket, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-                "HTTP/1.1 200 OK");
+      ASSERT_EQ(StatusLine(*socket, kGetState), "HTTP/1.1 200 OK");
     } else {
       QWebSocket page;
       page.open(PageUrl());
@@ -160,36 +163,28 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
                          key + " -out " + cert + " 2>/dev/null")
                             .c_str()),
             0);
-  WebPanelSettings settings;
-  settings.enabled = true;
-  settings.listen = "127.0.0.1:0";
-  settings.host = "127.0.0.1";
-  settings.cert_file = cert;
-  settings.key_file = key;
-  QtWebServer server(settings,
-                     QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
-                     nullptr);
+  const auto server = Server({}, cert, key);
   std::string error;
   // A key every user may read is no key of the site's.
   ASSERT_EQ(chmod(key.c_str(), 0644), 0);
-  ASSERT_FALSE(server.Listen(error));
+  ASSERT_FALSE(server->Listen(error));
   EXPECT_EQ(error, "[WebPanel] KeyFile=" + key +
                        " can be read by every user (chmod o-r, or 640 with the group that runs the "
                        "program)");
   ASSERT_EQ(chmod(key.c_str(), 0600), 0);
-  ASSERT_TRUE(server.Listen(error)) << error;
+  ASSERT_TRUE(server->Listen(error)) << error;
 
   QSslSocket https;
   https.setPeerVerifyMode(QSslSocket::VerifyNone);
-  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->port());
   ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000ms));
-  https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  https.write(kGetState);
   ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000ms));
   EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
 
   QWebSocket page;
   QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });
-  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server.port())));
+  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server->port())));
   EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000ms));
 }
 

@@ -56,10 +56,7 @@ TEST(WebSettings, ListenCertificateAndClients) {
 }
 
 TEST(WebBounds, ConnectionsPagesRequestBytesAndIdleTime) {
-  WebLimits limits;
-  limits.max_clients = 2;
-  limits.max_connections = 3;
-  limits.max_request_bytes = 100;
+  const WebLimits limits{.max_clients = 2, .max_connections = 3, .max_request_bytes = 100};
   WebConnections open(limits);
   const int a = open.Open(0), b = open.Open(0), c = open.Open(0);
   ASSERT_TRUE(a != 0 && b != 0 && c != 0);
@@ -185,8 +182,7 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(performed_[1].kind, ActionKind::kSilence);
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
-  EXPECT_EQ(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0") != std::string::npos,
-            true);
+  EXPECT_NE(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0"), std::string::npos);
   EXPECT_EQ(gate_.Level(origins_[0]), AccessLevel::kLevel1);
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "annunciator/annunciation_settings.h"
@@ -205,13 +206,10 @@ double DominantHz(const std::vector<std::int16_t>& s, std::uint32_t rate) {
 
 TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
   EXPECT_TRUE(ToneWav(Tone::kNone).empty());
-  struct Row {
-    Tone tone;
-    double min_hz, max_hz;
-  };
-  for (const Row& row : {Row{kAlarm, 800, 1000}, Row{kFault, 430, 450}}) {
-    SCOPED_TRACE(ToneName(row.tone));
-    const std::vector<std::uint8_t> wav = ToneWav(row.tone);
+  for (const auto& [tone, min_hz, max_hz] :
+       std::vector<std::tuple<Tone, double, double>>{{kAlarm, 800, 1000}, {kFault, 430, 450}}) {
+    SCOPED_TRACE(ToneName(tone));
+    const std::vector<std::uint8_t> wav = ToneWav(tone);
     ASSERT_GE(wav.size(), 44u);
     const auto u16 = [&](std::size_t at) { return unsigned(wav[at] | wav[at + 1] << 8); };
     const auto le = [](std::size_t value, int bytes) {
@@ -232,7 +230,7 @@ TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
     const double seconds = double(s.size()) / rate;
     EXPECT_TRUE(seconds >= 0.2 && seconds <= 1.0) << seconds;
     const double hz = DominantHz(s, rate);
-    EXPECT_TRUE(hz >= row.min_hz && hz <= row.max_hz) << hz;
+    EXPECT_TRUE(hz >= min_hz && hz <= max_hz) << hz;
     // No step, the loop's wrap included, steeper than a clean sine of the highest pitch: the
     // parts join and the loop repeats without a click.
     int peak = 0, steepest = 0;
@@ -240,7 +238,7 @@ TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
       peak = std::max(peak, std::abs(int(s[i])));
       steepest = std::max(steepest, std::abs(s[(i + 1) % s.size()] - s[i]));
     }
-    EXPECT_LE(steepest, peak * 2 * std::numbers::pi * row.max_hz / rate + 2);
+    EXPECT_LE(steepest, peak * 2 * std::numbers::pi * max_hz / rate + 2);
   }
 }
 

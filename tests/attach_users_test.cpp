@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/program_folder_fixture.h"
 
@@ -126,13 +127,10 @@ TEST_F(AttachUsers, TheGroupMayAttachAndActsUnderItsOwnNames) {
             std::string::npos);
 
   EXPECT_EQ(service->Stop(), 0);
-  int keys = 0;
-  for (const JournalRow& row : Rows()) {
-    if (row.entry.text != "Key EMG ACK") continue;
-    ++keys;
-    EXPECT_EQ(row.entry.login, member_);
-  }
-  EXPECT_EQ(keys, 1);
+  std::vector<std::string> keyed_by;
+  for (const JournalRow& row : Rows())
+    if (row.entry.text == "Key EMG ACK") keyed_by.push_back(row.entry.login);
+  EXPECT_EQ(keyed_by, std::vector<std::string>{member_});
 }
 
 }  // namespace

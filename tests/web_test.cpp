@@ -1,5 +1,6 @@
 // The web panel without sockets: its settings, its bounds, the request heads it routes, the API
 // with its sessions, Origin check and gate, and what live pages are sent.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,6 +17,8 @@
 
 namespace orv {
 namespace {
+
+using testing::HasSubstr;
 
 TEST(WebSettings, ListenCertificateAndClients) {
   struct Case {
@@ -163,10 +166,8 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   ASSERT_EQ(in.status, 200);
   EXPECT_EQ(in.set_cookie, "orvandel_session=t0k3n; Path=/; HttpOnly; SameSite=Strict");
   const std::string cookie = "orvandel_session=t0k3n";
-  EXPECT_NE(State(cookie).find("\"keys\":[1,2,3,4,5,6],\"level\":2,\"levels\":true,\"operator\":"
-                               "\"alice\",\"silence\":true"),
-            std::string::npos)
-      << State(cookie);
+  EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
+                                       R"("operator":"alice","silence":true)"));
 
   // Another site's page, the cookie at another address, an unknown path: nothing happens.
   EXPECT_EQ(Post("/api/key/4", "", cookie, "192.0.2.7", "http://evil.example").status, 403);
@@ -209,18 +210,12 @@ TEST(WebFeed, RecordsNewestFirstAndBounded) {
     row.entry.text = "event " + std::to_string(seq);
     rows.push_back(row);
   }
-  const std::string message = feed.Records(rows);
-  EXPECT_EQ(message.rfind("{\"type\":\"events\",\"events\":[{\"detail\":\"\",\"kind\":\"event\","
-                          "\"seq\":149,",
-                          0),
-            0U)
-      << message.substr(0, 200);
+  const std::string newest = R"("events":[{"detail":"","kind":"event","seq":149,)";
+  EXPECT_THAT(feed.Records(rows), testing::StartsWith(R"({"type":"events",)" + newest));
   EXPECT_EQ(feed.Records(rows), "");  // already had
-  const std::string snapshot = feed.Snapshot();
-  EXPECT_NE(snapshot.find("\"events\":[{\"detail\":\"\",\"kind\":\"event\",\"seq\":149,"),
-            std::string::npos);
-  EXPECT_NE(snapshot.find("\"seq\":50,"), std::string::npos);  // the 100th newest shown
-  EXPECT_EQ(snapshot.find("\"seq\":49,"), std::string::npos);
+  // The 100th newest shown, no older one.
+  EXPECT_THAT(feed.Snapshot(), testing::AllOf(HasSubstr(newest), HasSubstr(R"("seq":50,)"),
+                                              testing::Not(HasSubstr(R"("seq":49,)"))));
 }
 
 }  // namespace

@@ -321,16 +321,12 @@ class ServiceActions : public test::FormTest {
       if (entry.kind == JournalKind::kOperator) records_.push_back(entry.login + ": " + entry.text);
     }));
   }
-  std::string Do(ActionKind kind, int a = 0, int b = 0, int c = 0, std::string text = {}) {
+  // An action as a window's line has it, after {"type":"action","id":1,"action":
+  std::string Do(const std::string& rest) {
     ActionRequest action;
-    action.kind = kind;
-    action.key = a;
-    action.port = a;
-    action.page = a;
-    action.number = b;
-    action.state = c;
-    action.name = text;
-    action.baud = text;
+    std::string error;
+    EXPECT_TRUE(ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error))
+        << error;
     return actions_->Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
   }
 
@@ -341,44 +337,37 @@ class ServiceActions : public test::FormTest {
 };
 
 TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
-  struct Case {
-    ActionKind kind;
-    int a, b, c;
-    const char* text;
-    std::string result;
-  };
-  const Case disconnected[] = {
-      {ActionKind::kKey, 2, 0, 0, "", kResultNotConnected},
-      {ActionKind::kTrigger, 0, 5, 1, "", kResultNotConnected},
-      {ActionKind::kDisconnect, 0, 0, 0, "", kResultNotConnected},
-      {ActionKind::kBaud, 0, 0, 0, "1234", "refused: no such baud rate"},
-      {ActionKind::kBaud, 0, 0, 0, "19200", kResultDone},
-      {ActionKind::kPort, 3, 0, 0, "", kResultDone},
-  };
-  for (const Case& c : disconnected)
-    EXPECT_EQ(Do(c.kind, c.a, c.b, c.c, c.text), c.result) << c.a << c.text;
+  for (const auto& [rest, result] : std::vector<std::pair<std::string, std::string>>{
+           {R"("key","key":2})", kResultNotConnected},
+           {R"("trigger","page":0,"number":5,"state":1})", kResultNotConnected},
+           {R"("disconnect"})", kResultNotConnected},
+           {R"("baud","baud":"1234"})", "refused: no such baud rate"},
+           {R"("baud","baud":"19200"})", kResultDone},
+           {R"("port","port":3})", kResultDone}}) {
+    EXPECT_EQ(Do(rest), result) << rest;
+  }
   EXPECT_EQ(form().config().SerialComPort, 3);
   EXPECT_EQ(form().config().SerialBaudRate, "19200");
   EXPECT_EQ(ReadPanelState(form()).port, 3);
 
-  ASSERT_EQ(Do(ActionKind::kConnect), kResultDone);
-  EXPECT_EQ(Do(ActionKind::kPort, 2), "refused: disconnect first");
+  ASSERT_EQ(Do(R"("connect"})"), kResultDone);
+  EXPECT_EQ(Do(R"("port","port":2})"), "refused: disconnect first");
   port_.ClearWrites();
-  ASSERT_EQ(Do(ActionKind::kKey, OperatorCommands::kFaultAck), kResultDone);
+  ASSERT_EQ(Do(R"("key","key":4})"), kResultDone);
   const std::uint8_t key[] = {OperatorCommands::kFaultAck};
   ASSERT_EQ(port_.writes().size(), 1U);
   EXPECT_EQ(port_.writes()[0], EncodeFrame(22, key));
-  ASSERT_EQ(Do(ActionKind::kTrigger, 1, 60, 1), kResultDone);
+  ASSERT_EQ(Do(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
   EXPECT_EQ(form().link().trigger_states().States(1).Get(60), 1);
   EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
-  ASSERT_EQ(Do(ActionKind::kRename, 2, 120, 0, "Hall\nwest"), kResultDone);
+  ASSERT_EQ(Do(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
   EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
   ASSERT_GE(records_.size(), 3U);
   EXPECT_EQ(records_[records_.size() - 3], "alice: Key Fault ACK");
   EXPECT_EQ(records_.back().rfind("alice: Renamed ", 0), 0U) << records_.back();
   // Supervision on with the time as typed: time, then on, as the box's click sends them.
   port_.ClearWrites();
-  ASSERT_EQ(Do(ActionKind::kSupervision, 0, 0, 1, "30"), kResultDone);
+  ASSERT_EQ(Do(R"("supervision","state":1,"time":"30"})"), kResultDone);
   const std::uint8_t thirty[] = {30}, on[] = {1};
   EXPECT_EQ(port_.writes(),
             (std::vector<std::vector<std::uint8_t>>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
@@ -389,18 +378,18 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   form().annunciation().OnReport(Annunciator::kFaultReport);
   form().annunciation().Tick(false, false);
   port_.ClearWrites();
-  ASSERT_EQ(Do(ActionKind::kSilence, 0, 0, 0, "Esc"), kResultDone);
+  ASSERT_EQ(Do(R"("silence","from":"Esc"})"), kResultDone);
   EXPECT_NE(records_.back().find("alice"), std::string::npos) << records_.back();
   EXPECT_NE(records_.back().find("Esc"), std::string::npos) << records_.back();
   EXPECT_TRUE(port_.writes().empty());
 
   // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
-  ASSERT_EQ(Do(ActionKind::kDisconnect), kResultDone);
+  ASSERT_EQ(Do(R"("disconnect"})"), kResultDone);
   const int opens = port_.open_count();
   for (int t = 0; t < 1000; ++t)
     runner_->Tick();
   EXPECT_EQ(port_.open_count(), opens);
-  EXPECT_EQ(Do(ActionKind::kConnect), kResultDone);
+  EXPECT_EQ(Do(R"("connect"})"), kResultDone);
   EXPECT_TRUE(runner_->connected());
 }
 

@@ -45,8 +45,7 @@ TEST(WebSettings, ListenCertificateAndClients) {
     const auto program = folder.path() / "MainForm.INI";
     test::WriteBytes(program, std::string("[WebPanel]\n") + c.section + "\n");
     chmod(program.c_str(), 0644);
-    std::vector<std::string> notices;
-    const NoticeFn notice = [&notices](const Notice& n) { notices.push_back(n.text); };
+    const NoticeFn notice = [](const Notice&) {};
     const WebPanelSettings settings =
         LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
     EXPECT_EQ(settings.enabled, c.enabled) << c.section;

@@ -47,7 +47,6 @@ struct Recorder {
 
 TEST(AccessGate, EveryActionAtEveryLevel) {
   // The levels as the site's operators are told them, independent of the code's switch.
-  std::vector<std::pair<Action, int>> table;
   const std::vector<std::vector<Action>> by_level = {
       {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest},
       {Action::kEmg, Action::kEmgMessage, Action::kEmgAck, Action::kFaultAck, Action::kEmgReset,
@@ -55,37 +54,34 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
        Action::kSupervisionTime, Action::kImpedanceCheck},
       {Action::kConnection, Action::kPortAndBaudRate, Action::kTriggerRenaming,
        Action::kWithoutDisplay}};
-  for (std::size_t i = 0; i < by_level.size(); ++i) {
-    for (const Action action : by_level[i]) {
-      table.emplace_back(action, static_cast<int>(i) + 1);
-    }
-  }
-  ASSERT_EQ(table.size(), kAllActions.size());
-  const std::vector<std::pair<std::string, std::string>> logins = {
+  ASSERT_EQ(by_level[0].size() + by_level[1].size() + by_level[2].size(), kAllActions.size());
+  const std::pair<std::string, std::string> logins[] = {
       {"", ""}, {"alice", "1234"}, {"carol", "5678"}};
   for (int level = 1; level <= 3; ++level) {
     AccessGate gate(Staff());
-    const auto& [name, pin] = logins[static_cast<std::size_t>(level - 1)];
+    const auto& [name, pin] = logins[level - 1];
     if (!name.empty()) {
       ASSERT_EQ(gate.LogIn(kWeb, name, pin, kStart).outcome, LogInOutcome::kOk);
     }
     Recorder recorder(gate);
-    for (const auto& [action, needed] : table) {
-      SCOPED_TRACE(std::string(ActionName(action)) + " at level " + std::to_string(level));
-      const Decision decision = gate.Decide(kWeb, action, kStart);
-      const bool allowed = level >= needed;
-      EXPECT_EQ(decision.allowed, allowed);
-      EXPECT_EQ(decision.text,
-                allowed ? "" : "refused: level " + std::to_string(needed) + " needed");
-      EXPECT_EQ(decision.operator_name, name);
-      ASSERT_EQ(recorder.events.size(), 1u);
-      const AccessEvent& event = recorder.events.front();
-      EXPECT_EQ(event.kind, allowed ? AccessEventKind::kAction : AccessEventKind::kRefusedAction);
-      EXPECT_EQ(event.operator_name, name);
-      EXPECT_EQ(LevelNumber(event.level), level);
-      EXPECT_EQ(event.origin, kWeb);
-      EXPECT_EQ(event.action, action);
-      recorder.events.clear();
+    for (int needed = 1; needed <= 3; ++needed) {
+      for (const Action action : by_level[needed - 1]) {
+        SCOPED_TRACE(std::string(ActionName(action)) + " at level " + std::to_string(level));
+        const Decision decision = gate.Decide(kWeb, action, kStart);
+        const bool allowed = level >= needed;
+        EXPECT_EQ(decision.allowed, allowed);
+        EXPECT_EQ(decision.text,
+                  allowed ? "" : "refused: level " + std::to_string(needed) + " needed");
+        EXPECT_EQ(decision.operator_name, name);
+        ASSERT_EQ(recorder.events.size(), 1u);
+        const AccessEvent& event = recorder.events.front();
+        EXPECT_EQ(event.kind, allowed ? AccessEventKind::kAction : AccessEventKind::kRefusedAction);
+        EXPECT_EQ(event.operator_name, name);
+        EXPECT_EQ(LevelNumber(event.level), level);
+        EXPECT_EQ(event.origin, kWeb);
+        EXPECT_EQ(event.action, action);
+        recorder.events.clear();
+      }
     }
   }
 }

@@ -140,9 +140,9 @@ const std::vector<Scenario> kScenarios = {
 TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
   for (const Scenario& scenario : kScenarios) {
     Annunciator a(scenario.settings);
-    std::vector<std::string> records;
+    std::string records;  // "; " between
     Connection connection = a.changed().Connect([&](const Annunciator::Change& change) {
-      records.push_back(RecordText(change));
+      records += (records.empty() ? "" : "; ") + RecordText(change);
       EXPECT_EQ(change.now, a.state());
     });
     for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
@@ -151,11 +151,8 @@ TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
       records.clear();
       step.act(a, step.at);
       a.Tick(step.at);
-      std::string joined;
-      for (const std::string& r : records)
-        joined += (joined.empty() ? "" : "; ") + r;
       EXPECT_EQ(a.tone(), step.tone);
-      EXPECT_EQ(joined, step.records);
+      EXPECT_EQ(records, step.records);
       if (step.condition != nullptr) {
         EXPECT_EQ(a.state().condition, step.condition);
       }

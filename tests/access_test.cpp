@@ -281,8 +281,7 @@ class UserAdminTest : public UsersFileTest {
   }
 
   std::istringstream in_;
-  std::ostringstream out_;
-  std::ostringstream err_;
+  std::ostringstream out_, err_;
   std::vector<std::string> pins_;  // typed at a terminal
   std::string reader_group_;       // none: the file stays root's alone
 };

@@ -7,8 +7,8 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +23,7 @@
 namespace orv {
 namespace {
 
-constexpr const char* kGroup = "orvandel-operators";
+const std::string kGroup = "orvandel-operators";
 
 // Connects as user, sends line and gives back what came until a result or a refusal (or 3 s
 // of silence).
@@ -78,13 +78,11 @@ class AttachUsers : public test::ProgramFolderTest {
       GTEST_SKIP() << "needs root and useradd to make accounts";
     }
     ProgramFolderTest::SetUp();
-    made_group_ = getgrnam(kGroup) == nullptr;
+    made_group_ = getgrnam(kGroup.c_str()) == nullptr;
     if (made_group_) {
-      ASSERT_EQ(std::system((std::string("groupadd ") + kGroup).c_str()), 0);
+      ASSERT_EQ(std::system(("groupadd " + kGroup).c_str()), 0);
     }
-    ASSERT_EQ(
-        std::system(("useradd -M -N -g users -G " + std::string(kGroup) + " " + member_).c_str()),
-        0);
+    ASSERT_EQ(std::system(("useradd -M -N -g users -G " + kGroup + " " + member_).c_str()), 0);
     ASSERT_EQ(std::system(("useradd -M -N -g users " + outsider_).c_str()), 0);
     // Others may pass through to the socket; the socket's own mode is the service's.
     std::filesystem::permissions(folder_.path(), std::filesystem::perms(0755));
@@ -92,7 +90,7 @@ class AttachUsers : public test::ProgramFolderTest {
   void TearDown() override {
     for (const std::string& user : {member_, outsider_})
       (void)std::system(("userdel -f " + user + " 2> /dev/null").c_str());
-    if (made_group_) (void)std::system((std::string("groupdel ") + kGroup).c_str());
+    if (made_group_) (void)std::system(("groupdel " + kGroup).c_str());
   }
 
   std::string member_ = "orvop" + std::to_string(getpid());
@@ -109,9 +107,8 @@ TEST_F(AttachUsers, TheGroupMayAttachAndActsUnderItsOwnNames) {
   struct stat st {};
   ASSERT_EQ(stat(socket_path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660U);
-  EXPECT_EQ(st.st_gid, getgrnam(kGroup)->gr_gid);
-  const std::string key = R"({"type":"action","id":7,"action":"key","key":2})"
-                          "\n";
+  EXPECT_EQ(st.st_gid, getgrnam(kGroup.c_str())->gr_gid);
+  const std::string key = std::string(R"({"type":"action","id":7,"action":"key","key":2})") + "\n";
   // The socket's mode keeps the outsider off; opened to all, the service refuses by the peer.
   EXPECT_NE(AskAs(outsider_, socket_path, key).find("connect: Permission denied"),
             std::string::npos);

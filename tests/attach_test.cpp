@@ -41,12 +41,18 @@ PanelState FilledState() {
   return state;
 }
 
+// What a line from the service says, its state read into state.
+ServerMessage Read(const std::string& line, PanelState& state) {
+  ServerMessage message;
+  std::string error;
+  EXPECT_TRUE(ParseServerMessage(line, state, message, error)) << error;
+  return message;
+}
+
 TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   const PanelState sent = FilledState();
   PanelState read = EmptyPanelState();
-  ServerMessage message;
-  std::string error;
-  ASSERT_TRUE(ParseServerMessage(SnapshotMessage(7, sent), read, message, error)) << error;
+  const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(message.type, ServerMessageType::kSnapshot);
   EXPECT_EQ(message.seq, 7);
   EXPECT_EQ(read, sent);
@@ -55,8 +61,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   PanelState changed = EmptyPanelState();
   changed.pages[2].states[5] = 1;
   ASSERT_EQ(ChangedSections(EmptyPanelState(), changed), PageSection(2));
-  ASSERT_TRUE(ParseServerMessage(ChangeMessage(8, changed, PageSection(2)), read, message, error));
-  EXPECT_EQ(message.sections, PageSection(2));
+  EXPECT_EQ(Read(ChangeMessage(8, changed, PageSection(2)), read).sections, PageSection(2));
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);
   EXPECT_EQ(read.line, sent.line);
@@ -202,14 +207,6 @@ TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
       EXPECT_EQ(lines, c.lines) << c.chunks[0];
     }
   }
-}
-
-// What a line from the service says, its state read into state.
-ServerMessage Read(const std::string& line, PanelState& state) {
-  ServerMessage message;
-  std::string error;
-  EXPECT_TRUE(ParseServerMessage(line, state, message, error)) << error;
-  return message;
 }
 
 // A window as the hub sees it: what it was sent, and how much its socket holds unsent.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/pin_hash.h"
@@ -179,32 +180,30 @@ TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
 }
 
 TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
-  struct Case {
-    std::vector<std::string> chunks;
-    std::vector<std::string> lines;
-    bool ok;
-  };
-  const Case cases[] = {
+  // The chunks as they come, the lines read, and whether the reader held.
+  using Lines = std::vector<std::string>;
+  const std::tuple<Lines, Lines, bool> cases[] = {
       {{"ab\ncd\n"}, {"ab", "cd"}, true},
       {{"a", "b\nc", "d\n", "e"}, {"ab", "cd"}, true},
       {{"\n\n"}, {"", ""}, true},
-      {{"12345678\n"}, {"12345678"}, true},  // exactly the bound
-      {{"123456789"}, {}, false},            // a tail over it
-      {{"1234", "56789\n"}, {}, false},      // a line over it, whatever its chunks
+      {{"12345678\n"}, {"12345678"}, true},          // exactly the bound
+      {{"1234", "5678", "\n"}, {"12345678"}, true},  // and as an unfinished tail
+      {{"123456789"}, {}, false},                    // a tail over it
+      {{"1234", "56789\n"}, {}, false},              // a line over it, whatever its chunks
       {{"ab\n123456789\n"}, {}, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& [chunks, expected, held] : cases) {
     LineReader reader(8);
-    std::vector<std::string> lines;
+    Lines lines;
     bool ok = true;
-    for (const std::string& chunk : c.chunks) {
+    for (const std::string& chunk : chunks) {
       ok = ok && reader.Append(chunk);
       for (std::string line; ok && reader.Next(line);)
         lines.push_back(line);
     }
-    EXPECT_EQ(ok, c.ok) << c.chunks[0];
-    if (c.ok) {
-      EXPECT_EQ(lines, c.lines) << c.chunks[0];
+    EXPECT_EQ(ok, held) << chunks[0];
+    if (held) {
+      EXPECT_EQ(lines, expected) << chunks[0];
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/pin_hash.h"
@@ -21,14 +22,8 @@ namespace {
 using testing::HasSubstr;
 
 TEST(WebSettings, ListenCertificateAndClients) {
-  struct Case {
-    const char* section;
-    bool enabled;
-    bool refused;
-    bool loopback;
-    std::size_t clients;
-  };
-  const Case cases[] = {
+  // The section, then whether it is taken, refused, on loopback and how many pages it lets in.
+  const std::tuple<const char*, bool, bool, bool, std::size_t> cases[] = {
       {"", false, false, false, 32},
       {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5},
       {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32},
@@ -40,19 +35,19 @@ TEST(WebSettings, ListenCertificateAndClients) {
       {"Listen=localhost:8080", false, true, false, 32},  // an address, not a name
       {"Listen=127.0.0.1", false, true, false, 32},
   };
-  for (const Case& c : cases) {
+  for (const auto& [section, enabled, refused, loopback, clients] : cases) {
     test::TempFolder folder;
     const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\n") + c.section + "\n");
+    test::WriteBytes(program, std::string("[WebPanel]\n") + section + "\n");
     chmod(program.c_str(), 0644);
     const NoticeFn notice = [](const Notice&) {};
     const WebPanelSettings settings =
         LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
-    EXPECT_EQ(settings.enabled, c.enabled) << c.section;
-    EXPECT_EQ(!settings.refusal.empty(), c.refused) << c.section << ": " << settings.refusal;
-    if (c.enabled) {
-      EXPECT_EQ(settings.loopback, c.loopback) << c.section;
-      EXPECT_EQ(settings.max_clients, c.clients) << c.section;
+    EXPECT_EQ(settings.enabled, enabled) << section;
+    EXPECT_EQ(!settings.refusal.empty(), refused) << section << ": " << settings.refusal;
+    if (enabled) {
+      EXPECT_EQ(settings.loopback, loopback) << section;
+      EXPECT_EQ(settings.max_clients, clients) << section;
     }
   }
 }
@@ -103,12 +98,7 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
   EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("POST /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
   EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /ws HTTP/1.1\r\nHost: x\r\n\r\n")));
 
-  struct OriginCase {
-    const char* origin;
-    const char* host;
-    bool same;
-  };
-  for (const OriginCase& c : std::vector<OriginCase>{
+  for (const auto& [origin, host, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
            {"https://Panel.Example", "panel.example", true},
            {"http://127.0.0.1:8081", "127.0.0.1:8080", false},
@@ -117,7 +107,7 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
            {"", "127.0.0.1:8080", false},
            {"http://", "", false},
        }) {
-    EXPECT_EQ(SameOrigin(c.origin, c.host), c.same) << c.origin << " " << c.host;
+    EXPECT_EQ(SameOrigin(origin, host), same) << origin << " " << host;
   }
   EXPECT_EQ(CookieValue("a=1; orvandel_session=abc; b=2", "orvandel_session"), "abc");
   EXPECT_EQ(CookieValue("xorvandel_session=abc", "orvandel_session"), "");

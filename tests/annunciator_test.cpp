@@ -58,18 +58,13 @@ struct Step {
   std::int64_t since = -1;          // when given
 };
 
-struct Scenario {
-  const char* name;
-  AnnunciatorSettings settings;
-  std::vector<Step> steps;
-};
-
 const char* const kEsc = "silenced by Ann from Esc";
 const char* const kEmgAck = "silenced by Ann from EMG ACK";
 const char* const kFaultAck = "silenced by Ann from Fault ACK";
 constexpr Tone kNone = Tone::kNone, kFault = Tone::kFault, kAlarm = Tone::kAlarm;
 
-const std::vector<Scenario> kScenarios = {
+// Each scenario: its name, the settings, the steps.
+const std::vector<std::tuple<const char*, AnnunciatorSettings, std::vector<Step>>> kScenarios = {
     {"new conditions sound until silenced; a lamp only when it lights",
      {},
      {{0, Lamps(kMains), kFault, "sounds: Fault lamp Mains lit"},
@@ -138,16 +133,16 @@ const std::vector<Scenario> kScenarios = {
 };
 
 TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
-  for (const Scenario& scenario : kScenarios) {
-    Annunciator a(scenario.settings);
+  for (const auto& [name, settings, steps] : kScenarios) {
+    Annunciator a(settings);
     std::string records;  // "; " between
     Connection connection = a.changed().Connect([&](const Annunciator::Change& change) {
       records += (records.empty() ? "" : "; ") + RecordText(change);
       EXPECT_EQ(change.now, a.state());
     });
-    for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
-      const Step& step = scenario.steps[i];
-      SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(i));
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      SCOPED_TRACE(std::string(name) + ", step " + std::to_string(i));
       records.clear();
       step.act(a, step.at);
       a.Tick(step.at);

@@ -161,23 +161,19 @@ TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
 }
 
 TEST(AnnunciationSettingsTest, OnlySoundZeroSilencesAndReminderHoursOutOfRangeIsTheDefault) {
-  struct Row {
-    const char* sound;
-    const char* hours;
-    bool sound_on;
-    int reminder_hours;
-  };
-  for (const Row& row :
+  // Sound= and ReminderHours= as written, then whether it sounds and after how many hours.
+  using Row = std::tuple<const char*, const char*, bool, int>;
+  for (const auto& [sound, hours, sound_on, reminder_hours] :
        {Row{"", "", true, 24}, Row{"0", "0", false, 0}, Row{"1", "8760", true, 8760},
         Row{"off", "8761", true, 24}, Row{"00", "1.5", true, 24}, Row{"no", "-1", true, 24},
         Row{"0", "99999999999", false, 24}}) {
     const AnnunciationSettings s = ReadAnnunciationSettings([&](std::string_view key) {
-      if (key == "Sound") return std::string(row.sound);
-      if (key == "ReminderHours") return std::string(row.hours);
+      if (key == "Sound") return std::string(sound);
+      if (key == "ReminderHours") return std::string(hours);
       return std::string(key == "Device" ? "plughw:1" : "");
     });
-    EXPECT_EQ(s.annunciator.sound, row.sound_on) << row.sound;
-    EXPECT_EQ(s.annunciator.reminder_hours, row.reminder_hours) << row.hours;
+    EXPECT_EQ(s.annunciator.sound, sound_on) << sound;
+    EXPECT_EQ(s.annunciator.reminder_hours, reminder_hours) << hours;
     EXPECT_EQ(s.device, "plughw:1");
   }
 }

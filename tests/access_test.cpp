@@ -286,13 +286,10 @@ class UserAdminTest : public UsersFileTest {
   std::string reader_group_;       // none: the file stays root's alone
 };
 
-TEST_F(UserAdminTest, OnlyRootManagesOperators) {
+TEST_F(UserAdminTest, OnlyRootAddsChangesDisablesAndLists) {
   EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "alice", 2); }, "1234\n", 1000), 1);
   EXPECT_NE(err_.str().find("Only root"), std::string::npos);
   EXPECT_FALSE(fs::exists(file_));
-}
-
-TEST_F(UserAdminTest, AddChangeDisableAndList) {
   if (::geteuid() != 0) GTEST_SKIP() << "the file must be root's";
   EXPECT_EQ(Run([](auto& c) { return UserAdd(c, "alice", 2); }, "1234\n"), 0);
   EXPECT_EQ(Mode(), 0600u);

@@ -116,8 +116,7 @@ TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
 TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   auto visit = [&](int i) {
     if (i % 2 == 0) {
-      auto socket = Connect();
-      ASSERT_EQ(StatusLine(*socket, kGetState), "HTTP/1.1 200 OK");
+      ASSERT_EQ(StatusLine(*Connect(), kGetState), "HTTP/1.1 200 OK");
     } else {
       QWebSocket page;
       page.open(PageUrl());

@@ -9,7 +9,6 @@
 #include <QTest>
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>

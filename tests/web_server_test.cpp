@@ -2,16 +2,12 @@
 // before Qt's HTTP server sees a connection, and memory flat over many visitors.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 #include <QWebSocket>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <vector>
 

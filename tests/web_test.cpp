@@ -130,15 +130,12 @@ class WebAppTest : public ::testing::Test {
 
   WebResponse Post(const std::string& path, const std::string& body = {},
                    const std::string& cookie = {}, const std::string& peer = "192.0.2.7",
-                   const std::string& origin = "http://panel:8080") {
-    return app_.Handle(WebRequest{"POST", path, peer, "panel:8080", origin, cookie, body, false},
+                   const std::string& origin = "http://panel:8080", const char* method = "POST") {
+    return app_.Handle(WebRequest{method, path, peer, "panel:8080", origin, cookie, body, false},
                        {});
   }
   std::string State(const std::string& cookie) {
-    return app_
-        .Handle(WebRequest{"GET", "/api/state", "192.0.2.7", "panel:8080", "", cookie, "", false},
-                {})
-        .body;
+    return Post("/api/state", "", cookie, "192.0.2.7", "", "GET").body;
   }
 
   AccessGate gate_;

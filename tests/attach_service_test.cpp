@@ -39,8 +39,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   auto sim = StartSim();
   auto service = StartProgram({"--headless", "--socket", socket_});
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
-  QtAttachedWindow one(socket_);
-  QtAttachedWindow two(socket_);
+  QtAttachedWindow one(socket_), two(socket_);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
   EXPECT_EQ(one.attach_label()->text().toStdString(), "Attached to the service (" + socket_ + ")");
   ASSERT_TRUE(QTest::qWaitFor([&] { return one.form().link().port_connected(); }, kDeadlineMs));

@@ -68,17 +68,15 @@ class WebServerTest : public ::testing::Test {
 };
 
 TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
-  std::vector<std::unique_ptr<QWebSocket>> pages;
-  for (int i = 0; i < 32; ++i) {
-    pages.push_back(std::make_unique<QWebSocket>());
-    pages.back()->open(PageUrl());
-  }
+  std::vector<QWebSocket> pages(32);
+  for (QWebSocket& page : pages)
+    page.open(PageUrl());
   ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 32; }, 5000ms));
   auto extra = Connect();
   EXPECT_EQ(StatusLine(*extra, Upgrade()), "HTTP/1.1 503 Service Unavailable");
   // The refused one leaves; one page goes; a new one takes its place.
   extra.reset();
-  pages.front()->close();
+  pages.front().close();
   ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 31; }, 3000ms));
   EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
 }

@@ -1,8 +1,6 @@
-// The attach protocol without sockets: the state's JSON both ways, what a window may ask for,
-// the line bound, and the hub's numbering, heartbeat and bounds. Then both ends over the window
-// model: the service performing actions as the window's controls would (results, frames, records
-// under the window's user, a line an operator closed kept closed), and a window's model showing
-// the service's state and handing its operator's actions on, never echoing what it was shown.
+// The attach protocol without sockets: the state's JSON, a window's actions, the line bound, the
+// hub. Then both ends over the window model: the service acting as the window's controls would,
+// under the window's user; a window's model showing the state and never echoing it back.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -150,11 +150,10 @@ class SoundTest : public ::testing::Test {
     // silence before the other would be followed by its sound.
     const std::string lit = std::string("Annunciator sounds: Fault lamp ") +
                             kFaultLampCaptions[static_cast<std::size_t>(lamp)] + " lit";
-    EXPECT_GE(MsUntil([&] {
-                return Count(lit) == 1 && Count("Annunciator sounds: Fault report") == reports + 1;
-              }),
-              0)
-        << Journal();
+    const auto both_recorded = [&] {
+      return Count(lit) == 1 && Count("Annunciator sounds: Fault report") == reports + 1;
+    };
+    EXPECT_GE(MsUntil(both_recorded), 0) << Journal();
     return heard;
   }
 

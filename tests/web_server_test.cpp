@@ -137,7 +137,6 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
 #endif
 }
 
-// With a certificate: HTTPS and WSS.
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   test::TempFolder folder;
   const std::string cert = (folder.path() / "cert.pem").string();

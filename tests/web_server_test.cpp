@@ -94,8 +94,7 @@ TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn
 }
 
 TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
-  auto silent = Connect();
-  auto half = Connect();
+  auto silent = Connect(), half = Connect();
   half->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // the blank line never comes
   auto answered = Connect();
   EXPECT_EQ(StatusLine(*answered, kGetState), "HTTP/1.1 200 OK");

@@ -341,8 +341,7 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   port_.ClearWrites();
   ASSERT_EQ(Do(R"("key","key":4})"), kResultDone);
   const std::uint8_t key[] = {OperatorCommands::kFaultAck};
-  ASSERT_EQ(port_.writes().size(), 1U);
-  EXPECT_EQ(port_.writes()[0], EncodeFrame(22, key));
+  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
   ASSERT_EQ(Do(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
   EXPECT_EQ(form().link().trigger_states().States(1).Get(60), 1);
   EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
@@ -355,8 +354,7 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   port_.ClearWrites();
   ASSERT_EQ(Do(R"("supervision","state":1,"time":"30"})"), kResultDone);
   const std::uint8_t thirty[] = {30}, on[] = {1};
-  EXPECT_EQ(port_.writes(),
-            (std::vector<std::vector<std::uint8_t>>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
   EXPECT_TRUE(ReadPanelState(form()).supervision);
   EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
   // The one annunciator: what it sounds is the windows' state; a silence from one is recorded

@@ -8,6 +8,7 @@
 #include <functional>
 #include <numbers>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "annunciator/annunciation_settings.h"
@@ -57,18 +58,13 @@ struct Step {
   std::int64_t since = -1;          // when given
 };
 
-struct Scenario {
-  const char* name;
-  AnnunciatorSettings settings;
-  std::vector<Step> steps;
-};
-
 const char* const kEsc = "silenced by Ann from Esc";
 const char* const kEmgAck = "silenced by Ann from EMG ACK";
 const char* const kFaultAck = "silenced by Ann from Fault ACK";
 constexpr Tone kNone = Tone::kNone, kFault = Tone::kFault, kAlarm = Tone::kAlarm;
 
-const std::vector<Scenario> kScenarios = {
+// Each scenario: its name, the settings, the steps.
+const std::vector<std::tuple<const char*, AnnunciatorSettings, std::vector<Step>>> kScenarios = {
     {"new conditions sound until silenced; a lamp only when it lights",
      {},
      {{0, Lamps(kMains), kFault, "sounds: Fault lamp Mains lit"},
@@ -137,24 +133,21 @@ const std::vector<Scenario> kScenarios = {
 };
 
 TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
-  for (const Scenario& scenario : kScenarios) {
-    Annunciator a(scenario.settings);
-    std::vector<std::string> records;
+  for (const auto& [name, settings, steps] : kScenarios) {
+    Annunciator a(settings);
+    std::string records;  // "; " between
     Connection connection = a.changed().Connect([&](const Annunciator::Change& change) {
-      records.push_back(RecordText(change));
+      records += (records.empty() ? "" : "; ") + RecordText(change);
       EXPECT_EQ(change.now, a.state());
     });
-    for (std::size_t i = 0; i < scenario.steps.size(); ++i) {
-      const Step& step = scenario.steps[i];
-      SCOPED_TRACE(std::string(scenario.name) + ", step " + std::to_string(i));
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
+      SCOPED_TRACE(std::string(name) + ", step " + std::to_string(i));
       records.clear();
       step.act(a, step.at);
       a.Tick(step.at);
-      std::string joined;
-      for (const std::string& r : records)
-        joined += (joined.empty() ? "" : "; ") + r;
       EXPECT_EQ(a.tone(), step.tone);
-      EXPECT_EQ(joined, step.records);
+      EXPECT_EQ(records, step.records);
       if (step.condition != nullptr) {
         EXPECT_EQ(a.state().condition, step.condition);
       }
@@ -168,23 +161,19 @@ TEST(AnnunciatorTest, WhatSoundsAfterEachStep) {
 }
 
 TEST(AnnunciationSettingsTest, OnlySoundZeroSilencesAndReminderHoursOutOfRangeIsTheDefault) {
-  struct Row {
-    const char* sound;
-    const char* hours;
-    bool sound_on;
-    int reminder_hours;
-  };
-  for (const Row& row :
+  // Sound= and ReminderHours= as written, then whether it sounds and after how many hours.
+  using Row = std::tuple<const char*, const char*, bool, int>;
+  for (const auto& [sound, hours, sound_on, reminder_hours] :
        {Row{"", "", true, 24}, Row{"0", "0", false, 0}, Row{"1", "8760", true, 8760},
         Row{"off", "8761", true, 24}, Row{"00", "1.5", true, 24}, Row{"no", "-1", true, 24},
         Row{"0", "99999999999", false, 24}}) {
     const AnnunciationSettings s = ReadAnnunciationSettings([&](std::string_view key) {
-      if (key == "Sound") return std::string(row.sound);
-      if (key == "ReminderHours") return std::string(row.hours);
+      if (key == "Sound") return std::string(sound);
+      if (key == "ReminderHours") return std::string(hours);
       return std::string(key == "Device" ? "plughw:1" : "");
     });
-    EXPECT_EQ(s.annunciator.sound, row.sound_on) << row.sound;
-    EXPECT_EQ(s.annunciator.reminder_hours, row.reminder_hours) << row.hours;
+    EXPECT_EQ(s.annunciator.sound, sound_on) << sound;
+    EXPECT_EQ(s.annunciator.reminder_hours, reminder_hours) << hours;
     EXPECT_EQ(s.device, "plughw:1");
   }
 }
@@ -205,13 +194,10 @@ double DominantHz(const std::vector<std::int16_t>& s, std::uint32_t rate) {
 
 TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
   EXPECT_TRUE(ToneWav(Tone::kNone).empty());
-  struct Row {
-    Tone tone;
-    double min_hz, max_hz;
-  };
-  for (const Row& row : {Row{kAlarm, 800, 1000}, Row{kFault, 430, 450}}) {
-    SCOPED_TRACE(ToneName(row.tone));
-    const std::vector<std::uint8_t> wav = ToneWav(row.tone);
+  for (const auto& [tone, min_hz, max_hz] :
+       std::vector<std::tuple<Tone, double, double>>{{kAlarm, 800, 1000}, {kFault, 430, 450}}) {
+    SCOPED_TRACE(ToneName(tone));
+    const std::vector<std::uint8_t> wav = ToneWav(tone);
     ASSERT_GE(wav.size(), 44u);
     const auto u16 = [&](std::size_t at) { return unsigned(wav[at] | wav[at + 1] << 8); };
     const auto le = [](std::size_t value, int bytes) {
@@ -232,7 +218,7 @@ TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
     const double seconds = double(s.size()) / rate;
     EXPECT_TRUE(seconds >= 0.2 && seconds <= 1.0) << seconds;
     const double hz = DominantHz(s, rate);
-    EXPECT_TRUE(hz >= row.min_hz && hz <= row.max_hz) << hz;
+    EXPECT_TRUE(hz >= min_hz && hz <= max_hz) << hz;
     // No step, the loop's wrap included, steeper than a clean sine of the highest pitch: the
     // parts join and the loop repeats without a click.
     int peak = 0, steepest = 0;
@@ -240,7 +226,7 @@ TEST(TonesTest, TwoLoopableWavFilesOfDistinctPitch) {
       peak = std::max(peak, std::abs(int(s[i])));
       steepest = std::max(steepest, std::abs(s[(i + 1) % s.size()] - s[i]));
     }
-    EXPECT_LE(steepest, peak * 2 * std::numbers::pi * row.max_hz / rate + 2);
+    EXPECT_LE(steepest, peak * 2 * std::numbers::pi * max_hz / rate + 2);
   }
 }
 

@@ -1,12 +1,20 @@
-// The attach protocol without sockets: the state's JSON both ways, what a window may ask for,
-// the line bound, and the hub's numbering, heartbeat and bounds.
+// The attach protocol without sockets: the state's JSON, a window's actions, the line bound, the
+// hub. Then both ends over the window model: the service acting as the window's controls would,
+// under the window's user; a window's model showing the state and never echoing it back.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "access/pin_hash.h"
 #include "attach/attach_hub.h"
 #include "attach/attach_protocol.h"
+#include "attach/attached_panel.h"
+#include "attach/panel_source.h"
+#include "link/frame.h"
+#include "service/headless_runner.h"
+#include "tests/form_fixture.h"
 
 namespace orv {
 namespace {
@@ -32,12 +40,18 @@ PanelState FilledState() {
   return state;
 }
 
+// What a line from the service says, its state read into state.
+ServerMessage Read(const std::string& line, PanelState& state) {
+  ServerMessage message;
+  std::string error;
+  EXPECT_TRUE(ParseServerMessage(line, state, message, error)) << error;
+  return message;
+}
+
 TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   const PanelState sent = FilledState();
   PanelState read = EmptyPanelState();
-  ServerMessage message;
-  std::string error;
-  ASSERT_TRUE(ParseServerMessage(SnapshotMessage(7, sent), read, message, error)) << error;
+  const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(message.type, ServerMessageType::kSnapshot);
   EXPECT_EQ(message.seq, 7);
   EXPECT_EQ(read, sent);
@@ -46,8 +60,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   PanelState changed = EmptyPanelState();
   changed.pages[2].states[5] = 1;
   ASSERT_EQ(ChangedSections(EmptyPanelState(), changed), PageSection(2));
-  ASSERT_TRUE(ParseServerMessage(ChangeMessage(8, changed, PageSection(2)), read, message, error));
-  EXPECT_EQ(message.sections, PageSection(2));
+  EXPECT_EQ(Read(ChangeMessage(8, changed, PageSection(2)), read).sections, PageSection(2));
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);
   EXPECT_EQ(read.line, sent.line);
@@ -107,7 +120,10 @@ TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {
 }
 
 // Each action as a window writes it (Qt writes the keys in order): read, then written again.
-TEST(AttachCodec, EveryActionReadsBackAsItWasSent) {
+// Out of its bounds, refused.
+TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
+  ActionRequest action;
+  std::string error;
   const char* lines[] = {
       R"({"action":"key","id":1,"key":6,"type":"action"})",
       R"({"action":"impedance-check","id":2,"type":"action"})",
@@ -121,90 +137,66 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSent) {
       R"({"action":"silence","from":"Esc","id":10,"type":"action"})",
       R"({"action":"lamp-test","id":11,"type":"action"})",
       R"({"action":"log-in","id":12,"operator":"alice","pin":"1234","type":"action"})",
-      R"({"action":"log-out","id":13,"type":"action"})",
-  };
+      R"({"action":"log-out","id":13,"type":"action"})"};
   for (const std::string line : lines) {
-    ActionRequest read;
-    std::string error;
-    ASSERT_TRUE(ParseActionMessage(line, read, error)) << line << error;
-    EXPECT_EQ(ActionMessage(read), line + "\n");
-    if (read.kind == ActionKind::kTrigger) {
-      EXPECT_EQ(read.page * 100 + read.number, 160);
+    ASSERT_TRUE(ParseActionMessage(line, action, error)) << line << error;
+    EXPECT_EQ(ActionMessage(action), line + "\n");
+    if (action.kind == ActionKind::kTrigger) {
+      EXPECT_EQ(action.page * 100 + action.number, 160);
     }
   }
-}
-
-TEST(AttachCodec, ActionsOutOfRangeAreRefused) {
-  const char* bad[] = {
-      R"({"type":"action","id":1,"action":"key","key":0})",
-      R"({"type":"action","id":1,"action":"key","key":7})",
-      R"({"type":"action","id":1,"action":"key","key":1.5})",
-      R"({"type":"action","id":1,"action":"key","key":"1"})",
-      R"({"type":"action","id":1,"action":"trigger","page":3,"number":1,"state":1})",
-      R"({"type":"action","id":1,"action":"trigger","page":0,"number":61,"state":1})",
-      R"({"type":"action","id":1,"action":"trigger","page":2,"number":121,"state":1})",
-      R"({"type":"action","id":1,"action":"trigger","page":0,"number":0,"state":1})",
-      R"({"type":"action","id":1,"action":"trigger","page":0,"number":1,"state":2})",
-      R"({"type":"action","id":1,"action":"rename","page":0,"number":1})",
-      R"({"type":"action","id":1,"action":"port","port":0})",
-      R"({"type":"action","id":1,"action":"port","port":11})",
-      R"({"type":"action","id":1,"action":"supervision","state":2,"time":"10"})",
-      R"({"type":"action","id":1,"action":"silence","from":"web"})",
-      R"({"type":"action","id":1,"action":"reboot"})",
-      R"({"type":"action","id":1,"action":"log-in","operator":"al ice","pin":"1234"})",
-      R"({"type":"action","id":1,"action":"log-in","operator":"alice","pin":1234})",
-      R"({"type":"action","id":1,"action":"log-in","pin":"1234"})",
-      R"({"type":"result","id":1,"action":"key","key":1})",
+  const auto parses = [&](const std::string& rest) {
+    return ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error);
   };
-  for (const char* line : bad) {
-    ActionRequest action;
-    std::string error;
-    EXPECT_FALSE(ParseActionMessage(line, action, error)) << line;
+  for (const char* rest :
+       {R"("key","key":0})", R"("key","key":7})", R"("key","key":1.5})", R"("key","key":"1"})",
+        R"("trigger","page":3,"number":1,"state":1})",
+        R"("trigger","page":0,"number":61,"state":1})",
+        R"("trigger","page":2,"number":121,"state":1})",
+        R"("trigger","page":0,"number":0,"state":1})",
+        R"("trigger","page":0,"number":1,"state":2})", R"("rename","page":0,"number":1})",
+        R"("port","port":0})", R"("port","port":11})", R"("supervision","state":2,"time":"10"})",
+        R"("silence","from":"web"})", R"("reboot"})",
+        R"("log-in","operator":"al ice","pin":"1234"})",
+        R"("log-in","operator":"alice","pin":1234})", R"("log-in","pin":"1234"})"}) {
+    EXPECT_FALSE(parses(rest)) << rest;
   }
-  // The edges themselves are in range.
-  ActionRequest action;
-  std::string error;
-  EXPECT_TRUE(ParseActionMessage(
-      R"({"type":"action","id":1,"action":"trigger","page":2,"number":120,"state":0})", action,
-      error));
-  // A PIN is held to its bound.
-  const auto log_in = [&](std::size_t pin_bytes) {
-    return ParseActionMessage(R"({"type":"action","id":1,"action":"log-in","operator":"alice",)"
-                              R"("pin":")" +
-                                  std::string(pin_bytes, '7') + R"("})",
-                              action, error);
+  EXPECT_FALSE(
+      ParseActionMessage(R"({"type":"result","id":1,"action":"key","key":1})", action, error));
+  // The edges themselves are in range; a PIN is held to its bound.
+  EXPECT_TRUE(parses(R"("trigger","page":2,"number":120,"state":0})"));
+  const auto log_in = [](std::size_t pin_bytes) {
+    return R"("log-in","operator":"alice","pin":")" + std::string(pin_bytes, '7') + "\"}";
   };
-  EXPECT_TRUE(log_in(kMaxPinBytes));
-  EXPECT_FALSE(log_in(kMaxPinBytes + 1));
+  EXPECT_TRUE(parses(log_in(kMaxPinBytes)));
+  EXPECT_FALSE(parses(log_in(kMaxPinBytes + 1)));
 }
 
 TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
-  struct Case {
-    std::vector<std::string> chunks;
-    std::vector<std::string> lines;
-    bool ok;
-  };
-  const Case cases[] = {
+  // The chunks as they come, the lines read, and whether the reader held.
+  using Lines = std::vector<std::string>;
+  const std::tuple<Lines, Lines, bool> cases[] = {
       {{"ab\ncd\n"}, {"ab", "cd"}, true},
       {{"a", "b\nc", "d\n", "e"}, {"ab", "cd"}, true},
       {{"\n\n"}, {"", ""}, true},
-      {{"12345678\n"}, {"12345678"}, true},  // exactly the bound
-      {{"123456789"}, {}, false},            // a tail over it
-      {{"1234", "56789\n"}, {}, false},      // a line over it, whatever its chunks
+      {{"12345678\n"}, {"12345678"}, true},          // exactly the bound
+      {{"1234", "5678", "\n"}, {"12345678"}, true},  // and as an unfinished tail
+      {{"123456789"}, {}, false},                    // a tail over it
+      {{"1234", "56789\n"}, {}, false},              // a line over it, whatever its chunks
       {{"ab\n123456789\n"}, {}, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& [chunks, expected, held] : cases) {
     LineReader reader(8);
-    std::vector<std::string> lines;
+    Lines lines;
     bool ok = true;
-    for (const std::string& chunk : c.chunks) {
+    for (const std::string& chunk : chunks) {
       ok = ok && reader.Append(chunk);
       for (std::string line; ok && reader.Next(line);)
         lines.push_back(line);
     }
-    EXPECT_EQ(ok, c.ok) << c.chunks[0];
-    if (c.ok) {
-      EXPECT_EQ(lines, c.lines) << c.chunks[0];
+    EXPECT_EQ(ok, held) << chunks[0];
+    if (held) {
+      EXPECT_EQ(lines, expected) << chunks[0];
     }
   }
 }
@@ -223,12 +215,7 @@ struct FakeWindow {
   AttachHub::QueuedFn Queued() {
     return [this] { return unsent; };
   }
-  ServerMessage Last(PanelState& state) const {
-    ServerMessage message;
-    std::string error;
-    EXPECT_TRUE(ParseServerMessage(messages.back(), state, message, error)) << error;
-    return message;
-  }
+  ServerMessage Last(PanelState& state) const { return Read(messages.back(), state); }
 };
 
 TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
@@ -257,8 +244,7 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   for (int tick = 3; tick <= AttachHub::kHeartbeatTicks; ++tick)
     hub.Tick(state);
   ASSERT_EQ(window.messages.size(), 3U);
-  EXPECT_EQ(window.Last(seen).type, ServerMessageType::kHeartbeat);
-  EXPECT_EQ(window.Last(seen).seq, 1);
+  EXPECT_EQ(window.messages.back(), "{\"seq\":1,\"type\":\"heartbeat\"}\n");
 
   // Two actions in one read, the second cut in two.
   const std::string two = R"({"action":"key","id":9,"key":2,"type":"action"}
@@ -267,10 +253,8 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   ASSERT_TRUE(hub.Received(id, two.substr(0, two.size() - 4)));
   ASSERT_TRUE(hub.Received(id, two.substr(two.size() - 4)));
   EXPECT_EQ(performed, (std::vector<std::string>{"alice 2", "alice 5"}));
-  const ServerMessage result = window.Last(seen);
-  EXPECT_EQ(result.type, ServerMessageType::kResult);
-  EXPECT_EQ(result.id, 10);
-  EXPECT_EQ(result.text, kResultNotConnected);
+  EXPECT_EQ(window.messages.back(), R"({"id":10,"result":"not connected","type":"result"})"
+                                    "\n");
   // A line that is no action is answered, not performed.
   ASSERT_TRUE(hub.Received(id, "{\"type\":\"action\",\"action\":\"key\",\"key\":9}\n"));
   EXPECT_EQ(window.Last(seen).text.rfind("refused: ", 0), 0U);
@@ -278,17 +262,14 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
 }
 
 TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
-  AttachLimits limits;
-  limits.max_clients = 3;
-  limits.max_queue_bytes = 4096;
-  limits.max_request_bytes = 64;
+  const AttachLimits limits{.max_request_bytes = 64, .max_clients = 3, .max_queue_bytes = 4096};
   AttachHub hub(limits, [](const ActionRequest&, const std::string&) { return "done"; });
   FakeWindow windows[4];
-  int ids[3] = {};
-  for (int i = 0; i < 3; ++i)
+  int ids[4] = {};
+  for (int i = 0; i < 4; ++i)
     ids[i] = hub.Attach("u", windows[i].Write(), windows[i].Queued());
   // One more than it takes: refused, said why.
-  EXPECT_EQ(hub.Attach("u", windows[3].Write(), windows[3].Queued()), 0);
+  EXPECT_EQ(ids[3], 0);
   PanelState seen;
   EXPECT_EQ(windows[3].Last(seen).type, ServerMessageType::kRefused);
   EXPECT_EQ(hub.clients(), 3U);
@@ -312,6 +293,198 @@ TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
   // A request longer than the bound drops its window (the bound itself is the line reader's).
   EXPECT_FALSE(hub.Received(ids[2], std::string(65, ' ')));
   EXPECT_FALSE(hub.Received(ids[1], "{}\n"));  // already gone
+}
+
+class ServiceActions : public test::FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    Load();
+    runner_ = std::make_unique<HeadlessRunner>(form(), port_, [](const std::string&) {});
+    actions_ = std::make_unique<PanelActions>(
+        form(), ServiceLine{[this] { runner_->Connect(); }, [this] { runner_->Disconnect(); }});
+    connections_.push_back(form().recorded().Connect([this](const JournalEntry& entry) {
+      if (entry.kind == JournalKind::kOperator) records_.push_back(entry.login + ": " + entry.text);
+    }));
+  }
+  // An action as a window's line has it, after {"type":"action","id":1,"action":
+  std::string Do(const std::string& rest) {
+    ActionRequest action;
+    std::string error;
+    EXPECT_TRUE(ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error))
+        << error;
+    return actions_->Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
+  }
+
+  std::unique_ptr<HeadlessRunner> runner_;
+  std::unique_ptr<PanelActions> actions_;
+  std::vector<std::string> records_;
+  Connections connections_;
+};
+
+TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
+  for (const auto& [rest, result] : std::vector<std::pair<std::string, std::string>>{
+           {R"("key","key":2})", kResultNotConnected},
+           {R"("trigger","page":0,"number":5,"state":1})", kResultNotConnected},
+           {R"("disconnect"})", kResultNotConnected},
+           {R"("baud","baud":"1234"})", "refused: no such baud rate"},
+           {R"("baud","baud":"19200"})", kResultDone},
+           {R"("port","port":3})", kResultDone}}) {
+    EXPECT_EQ(Do(rest), result) << rest;
+  }
+  EXPECT_EQ(form().config().SerialComPort, 3);
+  EXPECT_EQ(form().config().SerialBaudRate, "19200");
+  EXPECT_EQ(ReadPanelState(form()).port, 3);
+
+  ASSERT_EQ(Do(R"("connect"})"), kResultDone);
+  EXPECT_EQ(Do(R"("port","port":2})"), "refused: disconnect first");
+  port_.ClearWrites();
+  ASSERT_EQ(Do(R"("key","key":4})"), kResultDone);
+  const std::uint8_t key[] = {OperatorCommands::kFaultAck};
+  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
+  ASSERT_EQ(Do(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
+  EXPECT_EQ(form().link().trigger_states().States(1).Get(60), 1);
+  EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
+  ASSERT_EQ(Do(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
+  EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
+  ASSERT_GE(records_.size(), 3U);
+  EXPECT_EQ(records_[records_.size() - 3], "alice: Key Fault ACK");
+  EXPECT_EQ(records_.back().rfind("alice: Renamed ", 0), 0U) << records_.back();
+  // Supervision on with the time as typed: time, then on, as the box's click sends them.
+  port_.ClearWrites();
+  ASSERT_EQ(Do(R"("supervision","state":1,"time":"30"})"), kResultDone);
+  const std::uint8_t thirty[] = {30}, on[] = {1};
+  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
+  EXPECT_TRUE(ReadPanelState(form()).supervision);
+  EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
+  // The one annunciator: what it sounds is the windows' state; a silence from one is recorded
+  // under its user and quiets it for all; nothing goes on the line.
+  form().annunciation().OnReport(Annunciator::kFaultReport);
+  form().annunciation().Tick(false, false);
+  port_.ClearWrites();
+  ASSERT_EQ(Do(R"("silence","from":"Esc"})"), kResultDone);
+  EXPECT_EQ(records_.back(), "alice: Annunciator silenced by alice from Esc");
+  EXPECT_TRUE(port_.writes().empty());
+
+  // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
+  ASSERT_EQ(Do(R"("disconnect"})"), kResultDone);
+  const int opens = port_.open_count();
+  for (int t = 0; t < 1000; ++t)
+    runner_->Tick();
+  EXPECT_EQ(port_.open_count(), opens);
+  EXPECT_EQ(Do(R"("connect"})"), kResultDone);
+  EXPECT_TRUE(runner_->connected());
+}
+
+// The attached path with access levels on: a window's line at the hub, performed through the
+// gate for its Unix user, refused until its operator logs in over the same line.
+using GatedService = test::FormTest;
+
+TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
+  AccessGate gate(
+      UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  gate_ = &gate;
+  Load();
+  form().ConnectCB_Click();
+  PanelActions actions(form(), ServiceLine{});
+  AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
+    return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
+  });
+  std::string written;
+  const int id = hub.Attach(
+      "bob", [&written](const std::string& bytes) { written = bytes; }, [] { return 0U; });
+  std::vector<std::string> records;  // login: text / detail
+  const Connection recording = form().recorded().Connect([&records](const JournalEntry& e) {
+    records.push_back(e.login + ": " + e.text + " / " + e.detail);
+  });
+  PanelState state = EmptyPanelState();
+  const auto ask = [&](const std::string& line) {
+    EXPECT_TRUE(hub.Received(id, line + "\n"));
+    return Read(written, state).text;
+  };
+  const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
+  const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
+  port_.ClearWrites();
+  EXPECT_EQ(ask(reset), kResultLevelNeeded);
+  EXPECT_EQ(ask(log_in + R"("pin":"9999"})"), "not logged in");
+  EXPECT_TRUE(port_.writes().empty());
+  EXPECT_EQ(records,
+            (std::vector<std::string>{
+                "bob: EMG Reset refused: level 2 needed: no operator, level 1, local user bob / ",
+                "bob: Log in refused (wrong PIN): alice, level 1, local user bob / "}));
+  EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
+  EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel1) << "the window's own";
+  records.clear();
+  EXPECT_EQ(ask(reset), kResultDone);
+  const std::uint8_t key[] = {OperatorCommands::kEmgReset};
+  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
+  EXPECT_EQ(records, std::vector<std::string>{"bob: Key EMG Reset / operator alice, level 2"});
+  EXPECT_EQ(ask(R"({"action":"log-out","id":3,"type":"action"})"), kResultLoggedOut);
+  EXPECT_EQ(ask(reset), kResultLevelNeeded);
+  EXPECT_EQ(port_.writes().size(), 1U);
+
+  // A log-in that times out at the service is told to the user's windows unasked.
+  const Connection telling = TellEndedLogIns(gate, hub);
+  EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
+  access_now_ += AccessGate::kDefaultIdleTimeout;
+  form().TRTimer_Timer();
+  const ServerMessage told = Read(written, state);
+  EXPECT_EQ(told.type, ServerMessageType::kResult);
+  EXPECT_EQ(told.id, 0);
+  EXPECT_EQ(told.text, kResultLoggedOut);
+}
+
+using AttachedWindowModel = test::FormTest;
+
+TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
+  Load();
+  std::vector<ActionRequest> sent;
+  AttachedPanel panel(form(), [&](const ActionRequest& action) { sent.push_back(action); });
+  PanelState state = EmptyPanelState();
+  state.connected = true;
+  state.port = 4;
+  state.baud = "19200";
+  state.lamps[2] = true;
+  state.pages[0].states[1] = 1;
+  state.pages[0].names[1] = "Lobby";
+  state.events = {"line two", "line one", ""};
+  state.supervision_time = "40";
+  panel.Show(state, kAllSections);
+  // Shown, never sent back.
+  EXPECT_TRUE(sent.empty());
+  EXPECT_EQ(form().ComPort_CB.list_index(), 3);
+  EXPECT_EQ(form().BaudRate_CB.text(), "19200");
+  EXPECT_EQ(form().Shape1[2].fill_style(), Shape::kSolid);
+  EXPECT_EQ(form().Trigger_CheckBox[1].value(), 1);
+  EXPECT_EQ(form().TriggerLabel[1].caption(), "Lobby");
+  EXPECT_EQ(form().EventsLogTextBox.text(), "line two\r\nline one\r\n");
+  EXPECT_EQ(form().ConnectCB.caption(), "Disconnection");
+  EXPECT_TRUE(form().EMG_CB.enabled());
+
+  form().EMGReset_CB.Click();
+  form().Trigger_CheckBox[4].SetValue(1);
+  form().ConnectCB.Click();
+  form().SupervisionCheck.SetValue(1);
+  std::string actions;
+  for (const ActionRequest& action : sent)
+    actions += ActionMessage(action);  // a line each
+  EXPECT_EQ(actions, R"({"action":"key","id":0,"key":3,"type":"action"}
+{"action":"trigger","id":0,"number":5,"page":0,"state":1,"type":"action"}
+{"action":"disconnect","id":0,"type":"action"}
+{"action":"supervision","id":0,"state":1,"time":"40","type":"action"}
+)");
+  EXPECT_EQ(port_.rejected_writes(), 0) << "nothing tried on a line of its own";
+
+  // Stale: nothing goes out. (Greyed lamps and keys, and back again, are the attached windows'
+  // test against the real service.)
+  panel.SetStale(true);
+  EXPECT_FALSE(form().ConnectCB.enabled());
+  EXPECT_FALSE(form().SupervisionCheck.enabled());
+  form().ConnectCB.Click();
+  form().SupervisionCheck.SetValue(0);
+  EXPECT_EQ(sent.size(), 4U);
+  panel.SetStale(false);
+  EXPECT_TRUE(form().ConnectCB.enabled());
 }
 
 }  // namespace

@@ -2,17 +2,12 @@
 // before Qt's HTTP server sees a connection, and memory flat over many visitors.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTest>
-#include <QTimer>
 #include <QWebSocket>
-#include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -27,23 +22,28 @@ namespace {
 using test::WaitFor;
 using namespace std::chrono_literals;
 
+const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// A server on a loopback port the system picks; no certificate unless given.
+std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {}, std::string key = {}) {
+  return std::make_unique<QtWebServer>(
+      WebPanelSettings{.enabled = true,
+                       .listen = "127.0.0.1:0",
+                       .host = "127.0.0.1",
+                       .loopback = cert.empty(),
+                       .cert_file = cert,
+                       .key_file = key,
+                       .refusal = {}},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
+}
+
 class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WebPanelSettings settings;
-    settings.enabled = true;
-    settings.listen = "127.0.0.1:0";
-    settings.host = "127.0.0.1";
-    settings.loopback = true;
-    WebLimits limits;
-    limits.http_idle_ms = 300;
-    server_ = std::make_unique<QtWebServer>(
-        settings, QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
-        nullptr, limits);
+    server_ = Server(WebLimits{.http_idle_ms = 300});
     std::string error;
     ASSERT_TRUE(server_->Listen(error)) << error;
   }
-  // A plain connection, connected.
   std::unique_ptr<QTcpSocket> Connect() {
     auto socket = std::make_unique<QTcpSocket>();
     socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
@@ -68,24 +68,15 @@ class WebServerTest : public ::testing::Test {
 };
 
 TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
-  std::vector<std::unique_ptr<QWebSocket>> pages;
-  for (int i = 0; i < 32; ++i) {
-    pages.push_back(std::make_unique<QWebSocket>());
-    pages.back()->open(PageUrl());
-  }
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        return std::all_of(pages.begin(), pages.end(), [](const auto& page) {
-          return page->state() == QAbstractSocket::ConnectedState;
-        });
-      },
-      5000ms));
-  EXPECT_EQ(server_->connections().pages(), 32U);
+  std::vector<QWebSocket> pages(32);
+  for (QWebSocket& page : pages)
+    page.open(PageUrl());
+  ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 32; }, 5000ms));
   auto extra = Connect();
   EXPECT_EQ(StatusLine(*extra, Upgrade()), "HTTP/1.1 503 Service Unavailable");
   // The refused one leaves; one page goes; a new one takes its place.
   extra.reset();
-  pages.front()->close();
+  pages.front().close();
   ASSERT_TRUE(WaitFor([&] { return server_->connections().pages() == 31; }, 3000ms));
   EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
 }
@@ -99,17 +90,14 @@ TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn
   EXPECT_EQ(StatusLine(*headers, "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y')),
             "HTTP/1.1 431 Request Header Fields Too Large");
   auto fine = Connect();
-  EXPECT_EQ(StatusLine(*fine, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*fine, kGetState), "HTTP/1.1 200 OK");
 }
 
 TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
-  auto silent = Connect();
-  auto half = Connect();
+  auto silent = Connect(), half = Connect();
   half->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // the blank line never comes
   auto answered = Connect();
-  EXPECT_EQ(StatusLine(*answered, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-            "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*answered, kGetState), "HTTP/1.1 200 OK");
   for (QTcpSocket* socket : {silent.get(), half.get(), answered.get()}) {
     EXPECT_TRUE(
         WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000ms));
@@ -121,9 +109,7 @@ TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
 TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   auto visit = [&](int i) {
     if (i % 2 == 0) {
-      auto socket = Connect();
-      ASSERT_EQ(StatusLine(*socket, "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
-                "HTTP/1.1 200 OK");
+      ASSERT_EQ(StatusLine(*Connect(), kGetState), "HTTP/1.1 200 OK");
     } else {
       QWebSocket page;
       page.open(PageUrl());
@@ -150,46 +136,34 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
 #endif
 }
 
-// With a certificate: HTTPS and WSS.
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   test::TempFolder folder;
   const std::string cert = (folder.path() / "cert.pem").string();
   const std::string key = (folder.path() / "key.pem").string();
-  ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                         "-keyout " +
-                         key + " -out " + cert + " 2>/dev/null")
-                            .c_str()),
-            0);
-  WebPanelSettings settings;
-  settings.enabled = true;
-  settings.listen = "127.0.0.1:0";
-  settings.host = "127.0.0.1";
-  settings.cert_file = cert;
-  settings.key_file = key;
-  QtWebServer server(settings,
-                     QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}},
-                     nullptr);
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1";
+  ASSERT_EQ(std::system((make + " -keyout " + key + " -out " + cert + " 2>/dev/null").c_str()), 0);
+  const auto server = Server({}, cert, key);
   std::string error;
   // A key every user may read is no key of the site's.
   ASSERT_EQ(chmod(key.c_str(), 0644), 0);
-  ASSERT_FALSE(server.Listen(error));
+  ASSERT_FALSE(server->Listen(error));
   EXPECT_EQ(error, "[WebPanel] KeyFile=" + key +
                        " can be read by every user (chmod o-r, or 640 with the group that runs the "
                        "program)");
   ASSERT_EQ(chmod(key.c_str(), 0600), 0);
-  ASSERT_TRUE(server.Listen(error)) << error;
+  ASSERT_TRUE(server->Listen(error)) << error;
 
   QSslSocket https;
   https.setPeerVerifyMode(QSslSocket::VerifyNone);
-  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server.port());
+  https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->port());
   ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000ms));
-  https.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  https.write(kGetState);
   ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000ms));
   EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
 
   QWebSocket page;
   QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });
-  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server.port())));
+  page.open(QUrl(QStringLiteral("wss://127.0.0.1:%1/ws").arg(server->port())));
   EXPECT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 5000ms));
 }
 

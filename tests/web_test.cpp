@@ -1,9 +1,11 @@
 // The web panel without sockets: its settings, its bounds, the request heads it routes, the API
 // with its sessions, Origin check and gate, and what live pages are sent.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/pin_hash.h"
@@ -17,15 +19,11 @@
 namespace orv {
 namespace {
 
+using testing::HasSubstr;
+
 TEST(WebSettings, ListenCertificateAndClients) {
-  struct Case {
-    const char* section;
-    bool enabled;
-    bool refused;
-    bool loopback;
-    std::size_t clients;
-  };
-  const Case cases[] = {
+  // The section, then whether it is taken, refused, on loopback and how many pages it lets in.
+  const std::tuple<const char*, bool, bool, bool, std::size_t> cases[] = {
       {"", false, false, false, 32},
       {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5},
       {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32},
@@ -37,29 +35,25 @@ TEST(WebSettings, ListenCertificateAndClients) {
       {"Listen=localhost:8080", false, true, false, 32},  // an address, not a name
       {"Listen=127.0.0.1", false, true, false, 32},
   };
-  for (const Case& c : cases) {
+  for (const auto& [section, enabled, refused, loopback, clients] : cases) {
     test::TempFolder folder;
     const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\n") + c.section + "\n");
+    test::WriteBytes(program, std::string("[WebPanel]\n") + section + "\n");
     chmod(program.c_str(), 0644);
-    std::vector<std::string> notices;
-    const NoticeFn notice = [&notices](const Notice& n) { notices.push_back(n.text); };
+    const NoticeFn notice = [](const Notice&) {};
     const WebPanelSettings settings =
         LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
-    EXPECT_EQ(settings.enabled, c.enabled) << c.section;
-    EXPECT_EQ(!settings.refusal.empty(), c.refused) << c.section << ": " << settings.refusal;
-    if (c.enabled) {
-      EXPECT_EQ(settings.loopback, c.loopback) << c.section;
-      EXPECT_EQ(settings.max_clients, c.clients) << c.section;
+    EXPECT_EQ(settings.enabled, enabled) << section;
+    EXPECT_EQ(!settings.refusal.empty(), refused) << section << ": " << settings.refusal;
+    if (enabled) {
+      EXPECT_EQ(settings.loopback, loopback) << section;
+      EXPECT_EQ(settings.max_clients, clients) << section;
     }
   }
 }
 
 TEST(WebBounds, ConnectionsPagesRequestBytesAndIdleTime) {
-  WebLimits limits;
-  limits.max_clients = 2;
-  limits.max_connections = 3;
-  limits.max_request_bytes = 100;
+  const WebLimits limits{.max_clients = 2, .max_connections = 3, .max_request_bytes = 100};
   WebConnections open(limits);
   const int a = open.Open(0), b = open.Open(0), c = open.Open(0);
   ASSERT_TRUE(a != 0 && b != 0 && c != 0);
@@ -104,12 +98,7 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
   EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("POST /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
   EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /ws HTTP/1.1\r\nHost: x\r\n\r\n")));
 
-  struct OriginCase {
-    const char* origin;
-    const char* host;
-    bool same;
-  };
-  for (const OriginCase& c : std::vector<OriginCase>{
+  for (const auto& [origin, host, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
            {"https://Panel.Example", "panel.example", true},
            {"http://127.0.0.1:8081", "127.0.0.1:8080", false},
@@ -118,7 +107,7 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
            {"", "127.0.0.1:8080", false},
            {"http://", "", false},
        }) {
-    EXPECT_EQ(SameOrigin(c.origin, c.host), c.same) << c.origin << " " << c.host;
+    EXPECT_EQ(SameOrigin(origin, host), same) << origin << " " << host;
   }
   EXPECT_EQ(CookieValue("a=1; orvandel_session=abc; b=2", "orvandel_session"), "abc");
   EXPECT_EQ(CookieValue("xorvandel_session=abc", "orvandel_session"), "");
@@ -141,15 +130,12 @@ class WebAppTest : public ::testing::Test {
 
   WebResponse Post(const std::string& path, const std::string& body = {},
                    const std::string& cookie = {}, const std::string& peer = "192.0.2.7",
-                   const std::string& origin = "http://panel:8080") {
-    return app_.Handle(WebRequest{"POST", path, peer, "panel:8080", origin, cookie, body, false},
+                   const std::string& origin = "http://panel:8080", const char* method = "POST") {
+    return app_.Handle(WebRequest{method, path, peer, "panel:8080", origin, cookie, body, false},
                        {});
   }
   std::string State(const std::string& cookie) {
-    return app_
-        .Handle(WebRequest{"GET", "/api/state", "192.0.2.7", "panel:8080", "", cookie, "", false},
-                {})
-        .body;
+    return Post("/api/state", "", cookie, "192.0.2.7", "", "GET").body;
   }
 
   AccessGate gate_;
@@ -166,10 +152,8 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   ASSERT_EQ(in.status, 200);
   EXPECT_EQ(in.set_cookie, "orvandel_session=t0k3n; Path=/; HttpOnly; SameSite=Strict");
   const std::string cookie = "orvandel_session=t0k3n";
-  EXPECT_NE(State(cookie).find("\"keys\":[1,2,3,4,5,6],\"level\":2,\"levels\":true,\"operator\":"
-                               "\"alice\",\"silence\":true"),
-            std::string::npos)
-      << State(cookie);
+  EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
+                                       R"("operator":"alice","silence":true)"));
 
   // Another site's page, the cookie at another address, an unknown path: nothing happens.
   EXPECT_EQ(Post("/api/key/4", "", cookie, "192.0.2.7", "http://evil.example").status, 403);
@@ -185,8 +169,7 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(performed_[1].kind, ActionKind::kSilence);
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
-  EXPECT_EQ(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0") != std::string::npos,
-            true);
+  EXPECT_NE(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0"), std::string::npos);
   EXPECT_EQ(gate_.Level(origins_[0]), AccessLevel::kLevel1);
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
 }
@@ -213,18 +196,12 @@ TEST(WebFeed, RecordsNewestFirstAndBounded) {
     row.entry.text = "event " + std::to_string(seq);
     rows.push_back(row);
   }
-  const std::string message = feed.Records(rows);
-  EXPECT_EQ(message.rfind("{\"type\":\"events\",\"events\":[{\"detail\":\"\",\"kind\":\"event\","
-                          "\"seq\":149,",
-                          0),
-            0U)
-      << message.substr(0, 200);
+  const std::string newest = R"("events":[{"detail":"","kind":"event","seq":149,)";
+  EXPECT_THAT(feed.Records(rows), testing::StartsWith(R"({"type":"events",)" + newest));
   EXPECT_EQ(feed.Records(rows), "");  // already had
-  const std::string snapshot = feed.Snapshot();
-  EXPECT_NE(snapshot.find("\"events\":[{\"detail\":\"\",\"kind\":\"event\",\"seq\":149,"),
-            std::string::npos);
-  EXPECT_NE(snapshot.find("\"seq\":50,"), std::string::npos);  // the 100th newest shown
-  EXPECT_EQ(snapshot.find("\"seq\":49,"), std::string::npos);
+  // The 100th newest shown, no older one.
+  EXPECT_THAT(feed.Snapshot(), testing::AllOf(HasSubstr(newest), HasSubstr(R"("seq":50,)"),
+                                              testing::Not(HasSubstr(R"("seq":49,)"))));
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
-// The real program with --headless, in a program folder of its own, against the simulator on a
-// pseudo-terminal. (The retry schedule, a held port and a device lost while connected are the
-// runner's and the Qt port's tests.)
+// The real program without a display: --headless in a program folder of its own against the
+// simulator on a pseudo-terminal, under a supervisor's notification socket, and its command line.
+// (The retry schedule, a held port and a device lost while connected are the runner's and the Qt
+// port's tests.)
 #include <gtest/gtest.h>
-
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -51,6 +57,93 @@ TEST_F(HeadlessProgram, TakesAPortThatComesLaterPollsPrintsEventsAndStopsCleanly
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows.back().entry.text.rfind("Program stopped: ", 0), 0U);
   EXPECT_TRUE(VerifyJournalFile(folder_.path() / "DATA" / Journal::kFileName).ok);
+}
+
+// What systemd gives a Type=notify service: ready once, alive every second from its tick,
+// silent while stopped.
+using Clock = std::chrono::steady_clock;
+class ServiceNotify : public test::ProgramFolderTest {
+ protected:
+  void SetUp() override {
+    ProgramFolderTest::SetUp();
+    socket_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = (folder_.path() / "notify").string();
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    path.copy(address.sun_path, path.size());
+    ASSERT_EQ(bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", path.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("NOTIFY_SOCKET");
+    close(socket_);
+  }
+  // The messages that arrive within the span.
+  std::vector<std::string> Receive(Clock::duration span) {
+    std::vector<std::string> messages;
+    for (const auto end = Clock::now() + span; Clock::now() < end;) {
+      pollfd fd{socket_, POLLIN, 0};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+      if (poll(&fd, 1, int(std::max<long>(0, left.count()))) <= 0) continue;
+      char buffer[512];
+      const ssize_t n = recv(socket_, buffer, sizeof buffer, 0);
+      if (n > 0) messages.emplace_back(buffer, std::size_t(n));
+    }
+    return messages;
+  }
+  int socket_ = -1;
+};
+
+TEST_F(ServiceNotify, ReadyThenAliveEverySecondAndSilentWhileStopped) {
+  auto program = StartProgram({"--headless"});
+  auto messages = Receive(3500ms);
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages[0].rfind("READY=1\nSTATUS=COM1 ", 0), 0u) << messages[0];
+  EXPECT_NE(messages[0].find("not connected"), std::string::npos) << messages[0];
+  EXPECT_GE(std::count(messages.begin(), messages.end(), "WATCHDOG=1"), 2);
+
+  program->Signal(SIGSTOP);
+  Receive(200ms);  // what was on its way
+  EXPECT_TRUE(Receive(2s).empty());
+  program->Signal(SIGCONT);
+  messages = Receive(2s);
+  EXPECT_GE(std::count(messages.begin(), messages.end(), "WATCHDOG=1"), 1);
+}
+
+// Where there is no display (an ssh session): every answer is one line and an exit status, never
+// Qt's abort for want of a display. The exit status, and standard output and error together.
+std::pair<int, std::string> RunWithoutDisplay(const std::string& args) {
+  std::vector<std::string> env;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string text = *variable;
+    const std::string name = text.substr(0, text.find('='));
+    if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM")
+      env.push_back(text);
+  }
+  test::ChildProcess program(
+      test::kProgram, args.empty() ? std::vector<std::string>{} : std::vector<std::string>{args},
+      {.env = env, .capture_stderr = true});
+  const int status = program.WaitForExit();
+  return {status, program.output() + program.error_output()};
+}
+
+TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
+  const struct {
+    std::string args;
+    int status;
+    std::string output;
+  } cases[] = {
+      {"--bogus", 2, "orvandel: unknown option \"--bogus\" (see --help)\n"},
+      {"--version", 0, "orvandel 2.16.8\n"},
+      {"-v", 0, "orvandel 2.16.8\n"},
+      {"", 2, "orvandel: no display: run `orvandel --headless` to run without a window\n"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(RunWithoutDisplay(c.args), std::pair(c.status, c.output)) << c.args;
+  const auto [status, help] = RunWithoutDisplay("--help");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(help.find("--headless"), std::string::npos);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// The real Qt window over a headless main window, on the offscreen platform.
+// The real Qt window over a headless main window, on the offscreen platform: layout, the status
+// bar's notices, line status, log-in and annunciator, the widgets' wiring both ways, and what
+// assistive technology reads. With ORV_SCREENSHOT_DIR set it saves pictures of the window there.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -9,6 +11,10 @@
 #include <tuple>
 #include <vector>
 
+#include "access/pin_hash.h"
+#include "access/qt/qt_access_bar.h"
+#include "annunciator/qt/qt_annunciator_bar.h"
+#include "journal/qt/qt_history_window.h"
 #include "link/frame.h"
 #include "linkwatch/line_status_text.h"
 #include "linkwatch/qt/qt_line_status.h"
@@ -423,6 +429,139 @@ TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
   });
   QtMessageBox (&view)("Com Port Fail!", "Orvandel Program", MessageIcon::kStop);
   EXPECT_EQ(seen, 1);
+}
+
+TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
+  AccessGate gate(
+      UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  gate_ = &gate;
+  QtFormView& view = Show();
+  form().ConnectCB_Click();
+  QtGateAccessBar access(view, gate, MainForm::kWindowOrigin, [this] { return access_now_; });
+  const Connection asked = form().login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  QtAccessBar& bar = access.bar();
+  QWidget* reset = Find("EMGReset_CB");
+  const auto log_in = [&](const char* pin) {
+    bar.name_edit()->setText(QStringLiteral("alice"));
+    QTest::keyClicks(bar.pin_edit(), QString::fromLatin1(pin));
+    bar.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  };
+  port_.ClearWrites();
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  ASSERT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.pin_edit()->echoMode(), QLineEdit::NoEcho);
+  log_in("9999");
+  EXPECT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.message()->text(), "not logged in");
+  log_in("1234");
+  EXPECT_FALSE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.label()->text(), "alice, level 2");
+  EXPECT_EQ(bar.button()->text(), "Log out");
+
+  QTest::mouseClick(reset, Qt::LeftButton);  // (the key's frame is the window model's test)
+  EXPECT_EQ(port_.writes().size(), 1U);
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  EXPECT_EQ(bar.label()->text(), "Level 1");
+  QTest::mouseClick(reset, Qt::LeftButton);
+  EXPECT_EQ(port_.writes().size(), 1U);
+  EXPECT_TRUE(bar.dialog()->isVisible()) << "the refusal asks for a log-in";
+  bar.dialog()->reject();
+}
+
+// The status bar's buttons and the window's keys reach the annunciator, what sounds is shown
+// beside the notices, and the designed window stays as it is.
+TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
+  QtFormView& view = Show();
+  MainForm& f = form();
+  QtLineStatus line(view);
+  line.Show(f.line_status());
+  const Connection line_shown =
+      f.line_status_changed().Connect([&line](const LineStatus& status) { line.Show(status); });
+  AddHistoryButton(view, [] {});
+  // Wired as the program wires it.
+  std::vector<std::string> asked;
+  QtAnnunciatorBar bar(
+      view,
+      [&](std::string_view where) {
+        asked.emplace_back(where);
+        view.CallModel([&] { f.annunciation().Silence(where); });
+      },
+      [&] {
+        asked.emplace_back("lamp test");
+        view.CallModel([&] { f.annunciation().LampTest(); });
+      });
+  const Connection shown = f.annunciation().changed().Connect(
+      [&bar](const AnnunciationView& now) { bar.Show(now.state); });
+  const QSize designed = view.size();
+  EXPECT_FALSE(bar.label()->isVisible());
+
+  f.ConnectCB.PerformClick();
+  port_.Deliver(EncodeFrame(cmd::kFaultImage, test::Hex("40 00")));  // Mains
+  port_.Deliver(EncodeFrame(cmd::kReport, test::Hex("15 00 00")));
+  view.CallModel([this] { Ticks(1); });
+  EXPECT_TRUE(bar.label()->isVisible());
+  EXPECT_EQ(bar.label()->text().toStdString(), "Alarm sounds: ALARM report");
+  EXPECT_EQ(view.size(), designed) << "the status bar's additions leave the window as designed";
+  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
+    // The events log's text and the bar's new layout first.
+    ASSERT_TRUE(Settle());
+    QTest::qWait(50);
+    const QString file = QString::fromLocal8Bit(folder) + "/annunciator.png";
+    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
+  }
+
+  QTest::keyClick(&view, Qt::Key_Escape);
+  EXPECT_FALSE(bar.label()->isVisible());
+  QTest::keyClick(&view, Qt::Key_T, Qt::ControlModifier);
+  EXPECT_EQ(bar.label()->text().toStdString(), "Fault sounds: Lamp test");
+  QTest::mouseClick(bar.silence_button(), Qt::LeftButton);
+  QTest::mouseClick(bar.lamp_test_button(), Qt::LeftButton);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Esc", "lamp test", "window", "lamp test"}));
+}
+
+// For assistive technology every control has a name that says what it is, and Tab goes through
+// the window as it reads: trigger bank, keys, connection, settings, events log.
+TEST_F(GuiTest, EveryControlIsNamedAndTabFollowsTheWindow) {
+  QtFormView& view = Show();
+  ConnectAndClear();  // the keys take part once connected
+  for (Control* control : form().controls()) {
+    QWidget* widget = view.WidgetOf(control);
+    // A line is decoration: nothing to say.
+    if (widget == nullptr || !widget->isVisible() || control->kind() == ControlKind::kLine)
+      continue;
+    EXPECT_FALSE(widget->accessibleName().isEmpty()) << control->QualifiedName();
+  }
+  EXPECT_EQ(view.WidgetOf(&form().Shape1[6])->accessibleName(), "Fault lamp Mains");
+
+  // The name prefixes of each reading group, in reading order; Tab never goes back a group.
+  const std::vector<std::vector<std::string>> groups = {
+      {"VirtualDevice_ComboBox", "Trigger_", "TriggerNameText"},
+      {"EMG", "FaultAck_CB", "FaultReset_CB"},
+      {"ConnectCB"},
+      {"ComPort_CB", "BaudRate_CB", "SupervisionCheck", "Timer_CB"},
+      {"EventsLogTextBox", "NoDisplayCheck", "Receiver_Text"}};
+  const auto group_of = [&groups](const std::string& name) {
+    for (std::size_t g = 0; g < groups.size(); ++g)
+      for (const std::string& prefix : groups[g])
+        if (name.starts_with(prefix)) return static_cast<int>(g);
+    return -1;
+  };
+  int last_group = 0;
+  int reached = 0;
+  QWidget* first = view.WidgetOf(&form().VirtualDevice_ComboBox);
+  for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
+    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled()) continue;
+    const Control* control = view.ControlOf(w);
+    if (control == nullptr) continue;
+    const int group = group_of(control->QualifiedName());
+    ASSERT_GE(group, last_group) << control->QualifiedName();
+    last_group = group;
+    ++reached;
+  }
+  EXPECT_EQ(last_group, 4);
+  EXPECT_GE(reached, 10);
 }
 
 }  // namespace

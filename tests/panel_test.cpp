@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "access/access_gate.h"
+#include "access/pin_hash.h"
 #include "link/frame.h"
 #include "panel/received_display.h"
 #include "platform/controls.h"
@@ -328,6 +332,217 @@ TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded
   // The inner move to the picture box reports it, and so does the outer one once it completes.
   EXPECT_EQ(events, (std::vector<std::string>{"at Editor", "validate", "lost", "got", "at Picture",
                                               "at Picture", "at none"}));
+}
+
+// The annunciator in the panel: which of the panel's inputs sound and what the journal is told,
+// the ACK keys' silences and the lamp test on the panel's 24 lamps. (That the keys still send
+// their frames is the window's key test; which report sounds which tone, the annunciator's.)
+class AnnunciationTest : public test::FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    journal_options_.login = "ann";
+  }
+  MainForm& LoadAndListen() {
+    MainForm& f = Load();
+    records_ = f.recorded().Connect([this](const JournalEntry& entry) {
+      if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
+        said_ += (said_.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
+      }
+    });
+    return f;
+  }
+  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
+  void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
+
+  Connection records_;
+  std::string said_;  // the annunciator's records since the last step, without the prefix
+};
+
+TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    Tone tone;
+    const char* said;
+  };
+  const std::vector<Step> steps = {
+      {"ALARM report", [this] { Report("15 00 00"); }, Tone::kAlarm, "sounds: ALARM report"},
+      {"Mains lamp lit", [this] { Image("40 00"); }, Tone::kAlarm, "sounds: Fault lamp Mains lit"},
+      {"EMG ACK", [this] { form().EMGAck_CB.PerformClick(); }, Tone::kFault,
+       "silenced by ann from EMG ACK"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"port lost", [this] { port_.LoseDevice(); }, Tone::kFault, "sounds: Port lost"},
+      {"Esc", [this] { form().annunciation().Silence(kSilenceFromEsc); }, Tone::kNone,
+       "silenced by ann from Esc"},
+      {"EventLog.txt cannot be written",
+       [this] {
+         fs::remove(LogPath());
+         fs::create_directories(LogPath());  // a folder in its place
+         Report("12 00 00");
+       },
+       Tone::kFault, "sounds: Recording failed"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
+       "sounds: Controller does not answer"},
+  };
+  MainForm& f = LoadAndListen();
+  ConnectAndClear();
+  for (const Step& step : steps) {
+    said_.clear();
+    step.act();
+    Ticks(1);
+    EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
+    EXPECT_EQ(said_, step.said) << step.what;
+  }
+  // The lamp test lights all 24, then shows what came meanwhile.
+  f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
+  ASSERT_EQ(Lamps(), "000000100000010000000000");  // Mains
+  f.annunciation().Silence(kSilenceFromWindow);
+  said_.clear();
+  f.annunciation().LampTest();
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  Image("02 00");  // Network instead of Mains, during the test
+  Ticks(49);
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  Ticks(1);
+  EXPECT_EQ(Lamps(), "010000000000010000000000");
+  EXPECT_EQ(said_, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
+}
+
+// Each control of the window asks the gate for its own action. Which level each action needs is
+// the gate's test; here each control is pressed at level 1 and, above that, by a level 3 operator.
+struct Case {
+  const char* name;
+  int needed;
+  std::function<void(MainForm&)> press;
+};
+
+std::vector<Case> Cases() {
+  const auto key = [](PushButton MainForm::*button) {
+    return [button](MainForm& f) { (f.*button).PerformClick(); };
+  };
+  return {
+      {"EMG", 2, key(&MainForm::EMG_CB)},
+      {"EMG Message", 2, key(&MainForm::EMGMessage_CB)},
+      {"EMG ACK", 2, key(&MainForm::EMGAck_CB)},
+      {"Fault ACK", 2, key(&MainForm::FaultAck_CB)},
+      {"EMG Reset", 2, key(&MainForm::EMGReset_CB)},
+      {"Fault Reset", 2, key(&MainForm::FaultReset_CB)},
+      {"Impedance check", 2, key(&MainForm::IMPC_CB)},
+      {"Trigger switching", 2, [](MainForm& f) { f.Trigger_CheckBox[4].SetValue(1); }},
+      {"Supervision on/off", 2, [](MainForm& f) { f.SupervisionCheck.SetValue(1); }},
+      {"Supervision time", 2, [](MainForm& f) { f.Timer_CB.SetText("70"); }},
+      {"Connection/Disconnection", 3, key(&MainForm::ConnectCB)},
+      {"Port and baud rate", 3, [](MainForm& f) { f.ComPort_CB.SetListIndex(2); }},
+      {"Port and baud rate", 3, [](MainForm& f) { f.BaudRate_CB.SetListIndex(0); }},
+      {"Trigger renaming", 3, [](MainForm& f) { f.TriggerLabel[2].PerformDblClick(); }},
+      {"Without Display", 3, [](MainForm& f) { f.NoDisplayCheck.SetValue(1); }},
+      // Level 1: asked of the gate by the Qt window's buttons, as here.
+      {"Silence", 1,
+       [](MainForm& f) {
+         f.annunciation().OnReport(Annunciator::kAlarmReport);  // something to silence
+         f.annunciation().Tick(false, false);
+         f.Guarded(Action::kSilence, [&f] { f.annunciation().Silence(kSilenceFromWindow); });
+       }},
+      {"Lamp test", 1,
+       [](MainForm& f) { f.Guarded(Action::kLampTest, [&f] { f.annunciation().LampTest(); }); }},
+  };
+}
+
+class PanelAccessTest : public FormTest {
+ protected:
+  static UsersFile Staff() {
+    static const std::string hash = *HashPin("5678");
+    return UsersFile{AccessMode::kOn, {{"carol", AccessLevel::kLevel3, hash, false}}};
+  }
+
+  // A fresh window on a connected line, carol logged in at level 3 (else nobody: level 1).
+  MainForm& Connected(AccessGate* gate, int level) {
+    port_.Close();
+    gate_ = gate;
+    MainForm& f = Load();
+    f.ConnectCB_Click();
+    EXPECT_TRUE(f.link().port_connected());
+    if (level == 3) {
+      EXPECT_EQ(gate->LogIn(MainForm::kWindowOrigin, "carol", "5678", access_now_).outcome,
+                LogInOutcome::kOk);
+    }
+    port_.ClearWrites();
+    notices_.clear();
+    return f;
+  }
+
+  // Presses c (or nothing) at level and tells what the line and the window show afterwards, and
+  // the journal's operator records with who did it.
+  std::string Pressed(const Case* c, AccessGate* gate, int level) {
+    MainForm& f = Connected(gate, level);
+    std::string records;
+    const Connection recording = f.recorded().Connect([&records](const JournalEntry& e) {
+      if (e.kind == JournalKind::kOperator) records += e.text + " / " + e.detail + "\n";
+    });
+    if (c != nullptr) c->press(f);
+    std::string shown = records + "wire";
+    for (const Bytes& write : port_.writes())
+      shown += " " + std::string(write.begin(), write.end());
+    return shown + "|" + std::to_string(f.Trigger_CheckBox[4].value()) +
+           std::to_string(f.link().trigger_states().States(0).Get(5)) +
+           std::to_string(f.SupervisionCheck.value()) + f.Timer_CB.text() +
+           std::to_string(f.link().port_connected()) + std::to_string(f.config().SerialComPort) +
+           f.BaudRate_CB.text() + std::to_string(f.TriggerNameText[2].visible()) +
+           std::to_string(f.NoDisplayCheck.value()) + Lamps();
+  }
+};
+
+TEST_F(PanelAccessTest, EachControlIsRefusedBelowItsLevelAndActsAsWithoutAGateAtIt) {
+  const char* const actors[] = {"", "level 1", "", "operator carol, level 3"};
+  AccessGate off{UsersFile{}};
+  const std::string untouched = Pressed(nullptr, nullptr, 1);
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const std::string without_gate = Pressed(&c, nullptr, 1);
+    EXPECT_NE(without_gate, untouched);
+    EXPECT_EQ(Pressed(&c, &off, 1), without_gate) << "levels off";
+    AccessGate at(Staff());
+    const int level = c.needed == 1 ? 1 : 3;
+    const std::string allowed = Pressed(&c, &at, level);
+    EXPECT_TRUE(notices_.empty());
+    std::string expected = without_gate;
+    for (std::size_t at_line = 0; (at_line = expected.find(" / \n", at_line)) != std::string::npos;)
+      expected.insert(at_line += 3, actors[level]);
+    EXPECT_EQ(allowed, expected);
+    if (c.needed == 1) continue;
+    AccessGate below(Staff());
+    const std::string refusal =
+        c.name + std::string(" refused: level ") + std::to_string(c.needed) + " needed";
+    EXPECT_EQ(Pressed(&c, &below, 1), refusal + ": no operator, level 1, window / \n" + untouched);
+    ASSERT_EQ(notices_.size(), 1u);
+    EXPECT_EQ(notices_[0].text, refusal);
+  }
+}
+
+// (That a refusal asks for a log-in is the Qt window's access test; that the tick ends an idle
+// one, the attached service's.)
+TEST_F(PanelAccessTest, InputKeepsTheLogInAliveAndANameTypedAfterItEndedIsNotTaken) {
+  AccessGate gate(Staff(), std::chrono::minutes(10));
+  MainForm& f = Connected(&gate, 3);
+  access_now_ += std::chrono::minutes(9);
+  f.Touch();
+  access_now_ += std::chrono::minutes(9);
+  f.TRTimer_Timer();
+  EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel3);
+  const std::string before = f.TriggerLabel[2].caption();
+  f.TriggerLabel[2].PerformDblClick();
+  ASSERT_TRUE(f.TriggerNameText[2].visible());
+  gate.LogOut(MainForm::kWindowOrigin, access_now_);
+  f.TriggerNameText[2].SetText("Lobby");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[2].caption(), before);
+  EXPECT_FALSE(f.TriggerNameText[2].visible());
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, "Trigger renaming refused: level 3 needed");
 }
 
 }  // namespace

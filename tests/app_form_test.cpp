@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -368,11 +369,9 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItW
   f.Form_Unload();
   EXPECT_FALSE(f.config().SaveConfigGroup("RS232Config"));
   EXPECT_EQ(Snapshot(temp_.path()), before);
-  // Each refusal was said, with the reason.
-  bool said = false;
-  for (const Notice& n : notices_)
-    said = said || n.text.find("is not in a known folder") != std::string::npos;
-  EXPECT_TRUE(said);
+  EXPECT_TRUE(std::ranges::any_of(notices_, [](const Notice& n) {
+    return n.text.find("is not in a known folder") != std::string::npos;
+  })) << "each refusal was said, with the reason";
 }
 
 // The window's journal: what each operator action, report and connection change leaves in it.
@@ -388,10 +387,6 @@ class JournalAppTest : public FormTest {
   // The journal's last anchor asks this fixture's clock: the window goes while the fixture is
   // whole.
   void TearDown() override { form_.reset(); }
-  std::filesystem::path JournalPath() const {
-    return program_folder_ / "DATA" / Journal::kFileName;
-  }
-  std::vector<JournalRow> Rows() const { return test::JournalRows(JournalPath()); }
 
   std::int64_t utc_ms_ = 1796601600000;
 };
@@ -423,7 +418,7 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
 
   const std::string caption = kWindowCaption;
   std::vector<std::string> seen;
-  for (const JournalRow& row : Rows()) {
+  for (const JournalRow& row : test::JournalRows(JournalPath())) {
     const JournalEntry& e = row.entry;
     seen.push_back(std::string(JournalKindName(e.kind)) + " " + e.text +
                    (e.raw_hex.empty() ? "" : " [" + e.raw_hex + "]") +
@@ -459,8 +454,7 @@ TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
   MainForm& f = Load();
   f.ConnectCB.PerformClick();
   Ticks(1);
-  const std::filesystem::path journal = program_folder_ / "DATA" / Journal::kFileName;
-  const std::int64_t before = static_cast<std::int64_t>(test::JournalRows(journal).size());
+  const std::int64_t before = static_cast<std::int64_t>(test::JournalRows(JournalPath()).size());
   std::vector<std::int64_t> commits;
   const Connection listening =
       f.journal()->committed().Connect([&commits](std::int64_t last) { commits.push_back(last); });
@@ -475,7 +469,7 @@ TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
   EXPECT_EQ(test::ReadBytes(LogPath()), test::FaultRecords(0, reports));
   // The first Fault report also sounds the annunciator, which says so in a record of its own.
   EXPECT_EQ(commits, std::vector<std::int64_t>{before + reports + 1});
-  std::vector<JournalRow> rows = test::JournalRows(journal);
+  std::vector<JournalRow> rows = test::JournalRows(JournalPath());
   std::erase_if(rows, [](const JournalRow& row) {
     return row.entry.text.starts_with(kAnnunciationRecordPrefix);
   });

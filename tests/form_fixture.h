@@ -64,6 +64,9 @@ class FormTest : public ::testing::Test {
   }
   std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
   std::filesystem::path LogPath() const { return program_folder_ / "DATA" / "EventLog.txt"; }
+  std::filesystem::path JournalPath() const {
+    return program_folder_ / "DATA" / Journal::kFileName;
+  }
 
   TempFolder temp_;
   std::filesystem::path program_folder_;

@@ -43,8 +43,7 @@ TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBa
   for (const auto& [page, scroll, row, value, trigger, frame] : clicks) {
     f.VirtualDevice_ComboBox.SetListIndex(page);
     f.Trigger_VScrollBar.SetValue(scroll);
-    f.link().trigger_states().States(page).Set(trigger,
-                                               1 - value);  // so that the click is a change
+    f.link().trigger_states().States(page).Set(trigger, 1 - value);  // the click is a change
     f.trigger_bank().RefreshTriggerBank();
     EXPECT_TRUE(port_.writes().empty()) << "a value set from code sends nothing";
     f.Trigger_CheckBox[row].SetValue(value);
@@ -345,10 +344,7 @@ TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded
 // their frames is the window's key test; which report sounds which tone, the annunciator's.)
 class AnnunciationTest : public test::FormTest {
  protected:
-  void SetUp() override {
-    FormTest::SetUp();
-    journal_options_.login = "ann";
-  }
+  AnnunciationTest() { journal_options_.login = "ann"; }
   MainForm& LoadAndListen() {
     MainForm& f = Load();
     records_ = f.recorded().Connect([this](const JournalEntry& entry) {
@@ -565,29 +561,16 @@ Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std
 
 class LinkWatchTest : public FormTest {
  protected:
-  // Loads the window with [LinkWatch] NoReplySeconds set to `value` (no key when null).
-  MainForm& LoadWith(const char* value) {
+  // Loads the window with [LinkWatch] NoReplySeconds set to `value`.
+  MainForm& LoadWith(const std::string& value) {
     std::filesystem::create_directories(IniPath().parent_path());
-    test::WriteBytes(IniPath(), value == nullptr ? std::string("[RS232Configure]\r\nComPort=1\r\n")
-                                                 : std::string("[LinkWatch]\r\nNoReplySeconds=") +
-                                                       value + "\r\n");
+    test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=" + value + "\r\n");
     form_.reset();  // one window, and one journal, at a time
     MainForm& f = Load();
     alerts_.clear();
     alert_connection_ =
         f.link_alert().Connect([this](const Notice& notice) { alerts_.push_back(notice); });
     return f;
-  }
-  // Ticks until the link shows as lost, at most `limit` ticks; -1 if it never does.
-  int TicksUntilLost(int limit) {
-    for (int tick = 1; tick <= limit; ++tick) {
-      form().TRTimer_Timer();
-      if (form().link().watch().lost()) return tick;
-    }
-    return -1;
-  }
-  std::vector<std::string> LinkRecords() {
-    return test::JournalTexts(program_folder_ / "DATA" / Journal::kFileName, JournalKind::kLink);
   }
   const LineStatus& Status() { return form().line_status(); }
 
@@ -647,9 +630,12 @@ TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFra
 
   // Silent again: lost 20 ticks after that frame, and the time named is the frame's.
   now_ = LocalDateTime{3, 9, 14, 3, 30};
-  EXPECT_EQ(TicksUntilLost(100), 20);
+  int ticks = 0;
+  for (; !f.link().watch().lost() && ticks < 100; ++ticks)
+    Ticks(1);
+  EXPECT_EQ(ticks, 20);
   EXPECT_EQ(Status().state, "No reply from the controller since 14:03:22");
-  EXPECT_EQ(LinkRecords(),
+  EXPECT_EQ(test::JournalTexts(JournalPath(), JournalKind::kLink),
             (std::vector<std::string>{"Connected: COM1 (fake1) 9600,N,8,1", alerts_[0].text,
                                       alerts_[1].text, alerts_[2].text}));
   EXPECT_EQ(alerts_[2].text,

@@ -442,12 +442,10 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
 }
 
-// What must hold under load and abuse: event storms, long runs and a configuration file that is
-// no file.
-// Far more reports between two ticks than the ring holds (1,199 bytes, 149 reports of 8 bytes),
-// in 37 receive events: the rest waits behind it, and the tick decodes every one. Each is one
-// line of EventLog.txt and one journal record, in order, all written by one commit. (Where the
-// ring ends is the receiver's test.)
+// Under load and abuse. Far more reports between two ticks than the ring holds (1,199 bytes, 149
+// reports of 8 bytes), in 37 receive events: the rest waits behind it, and the tick decodes every
+// one. Each is one line of EventLog.txt and one journal record, in order, all written by one
+// commit. (Where the ring ends is the receiver's test.)
 TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
   const int reports = 2000;
   const std::size_t writes = 37;
@@ -460,11 +458,8 @@ TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
       f.journal()->committed().Connect([&commits](std::int64_t last) { commits.push_back(last); });
   const Bytes storm = test::FaultReports(0, reports);
   const std::size_t piece = storm.size() / writes + 1;
-  for (std::size_t at = 0; at < storm.size(); at += piece) {
-    const auto begin = storm.begin() + static_cast<std::ptrdiff_t>(at);
-    port_.Deliver(
-        Bytes(begin, begin + static_cast<std::ptrdiff_t>(std::min(piece, storm.size() - at))));
-  }
+  for (std::size_t at = 0; at < storm.size(); at += piece)
+    port_.Deliver(Bytes(storm.begin() + at, storm.begin() + std::min(at + piece, storm.size())));
   Ticks(1);
   EXPECT_EQ(test::ReadBytes(LogPath()), test::FaultRecords(0, reports));
   // The first Fault report also sounds the annunciator, which says so in a record of its own.
@@ -532,20 +527,16 @@ TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryFlat) {
   MainForm& f = Load();
   f.ConnectCB.PerformClick();
   std::mt19937 rng(7);
+  const auto random = [&rng](std::size_t n) {
+    Bytes bytes(n);
+    std::ranges::generate(bytes, [&rng] { return static_cast<std::uint8_t>(rng()); });
+    return bytes;
+  };
   long warm_kb = 0;
   for (int t = 1; t <= ticks; ++t) {
-    if (t % 11 == 0) {  // a reply to every poll
-      Bytes bits(15);
-      for (auto& b : bits)
-        b = static_cast<std::uint8_t>(rng());
-      port_.Deliver(EncodeFrame(static_cast<std::uint8_t>(6 + rng() % 5), bits));
-    }
-    if (t % 7 == 0) port_.Deliver(Bytes{static_cast<std::uint8_t>(rng()), 0x02, 0x03});  // noise
-    if (t % 97 == 0) {  // an event report now and then, of any kind
-      port_.Deliver(EncodeFrame(
-          0xA0, Bytes{static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
-                      static_cast<std::uint8_t>(rng())}));
-    }
+    if (t % 11 == 0) port_.Deliver(EncodeFrame(6 + t % 5, random(15)));  // a reply to every poll
+    if (t % 7 == 0) port_.Deliver(test::Concat({random(1), Bytes{0x02, 0x03}}));  // noise
+    if (t % 97 == 0) port_.Deliver(EncodeFrame(0xA0, random(3)));  // an event report of any kind
     if (t % 50000 == 0) {
       port_.ClearWrites();  // the fake port's record of writes is the test's, not the program's
       std::filesystem::remove(LogPath());

@@ -174,11 +174,8 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
       [&line_status](const LineStatus& status) { line_status.Show(status); });
   QLabel* state = line_status.state_label();
   const std::string caption = kWindowCaption;
-  const std::string normal =
-      view.notice_bar()->palette().color(QPalette::WindowText).name().toStdString();
-  auto state_colour = [state] {
-    return state->palette().color(QPalette::WindowText).name().toStdString();
-  };
+  const QColor normal = view.notice_bar()->palette().color(QPalette::WindowText);
+  auto state_colour = [state] { return state->palette().color(QPalette::WindowText); };
   const int height = view.height();
   EXPECT_EQ(line_status.port_label()->text(), "COM1 9600,N,8,1");
 
@@ -191,7 +188,7 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   view.CallModel([this] { Ticks(21); });
   ASSERT_TRUE(form().link().watch().lost());
   EXPECT_EQ(state->text().toStdString(), form().line_status().state);
-  EXPECT_EQ(state_colour(), "#ff0000");
+  EXPECT_EQ(state_colour(), QColor(Qt::red));
   EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();

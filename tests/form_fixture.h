@@ -22,8 +22,6 @@ struct ShownMessage {
 // A headless main window over a fake port, in its own program folder, with a settable clock.
 class FormTest : public ::testing::Test {
  protected:
-  void SetUp() override { program_folder_ = temp_.path(); }
-
   // Builds the window and runs its start-up; a test may prepare files first.
   MainForm& Load() {
     form_ = std::make_unique<MainForm>(MainFormEnvironment{
@@ -64,12 +62,10 @@ class FormTest : public ::testing::Test {
   }
   std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
   std::filesystem::path LogPath() const { return program_folder_ / "DATA" / "EventLog.txt"; }
-  std::filesystem::path JournalPath() const {
-    return program_folder_ / "DATA" / Journal::kFileName;
-  }
+  std::filesystem::path JournalPath() const { return LogPath().parent_path() / Journal::kFileName; }
 
   TempFolder temp_;
-  std::filesystem::path program_folder_;
+  std::filesystem::path program_folder_ = temp_.path();
   FakeSerialPort port_;
   std::vector<ShownMessage> messages_;
   std::vector<Notice> notices_;

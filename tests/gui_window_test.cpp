@@ -273,7 +273,6 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Stairs");
   EXPECT_EQ(clicks, 2) << "only the model's own Click events";
-  EXPECT_TRUE(port_.writes().empty());
   // A lit lamp is red, a dark one shows the window behind it.
   for (const auto& [lamp, lit] : {std::pair("Shape1_0", true), std::pair("Shape1_1", false)}) {
     const QImage image = Find(lamp)->grab().toImage();

@@ -186,34 +186,29 @@ TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
 // in one chunk or in many, into an empty box or one that holds a little.
 TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
   constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
-  struct Case {
-    std::uint8_t mode;   // 1 Char, 2 Hex, 3 Dec
-    std::uint8_t byte;   // every received byte
-    std::size_t chunk;   // bytes per chunk
-    const char* before;  // the box's text before
-    std::string shown;   // the text of one byte
-  };
-  const Case cases[] = {
+  // Mode (1 Char, 2 Hex, 3 Dec), every received byte, bytes per chunk, the box's text before, and
+  // the text of one byte.
+  const std::tuple<std::uint8_t, std::uint8_t, std::size_t, const char*, std::string> cases[] = {
       {1, 0xFF, 100000, "xyz", "\u00FF"},   // two bytes a character, the chunk alone over the bound
       {1, 0x80, 1000, "\u20AC", "\u20AC"},  // three, in many
       {2, 0x2B, 777, "", "2BH "},           // four characters a byte, in many
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << int{c.mode} << ", byte " << int{c.byte}
-                                    << ", chunks of " << c.chunk);
+  for (const auto& [mode, byte, chunk, before, shown] : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "mode " << int{mode} << ", byte " << int{byte} << ", chunks of " << chunk);
     TextBox box("Receiver_Text");
-    box.SetText(c.before);
+    box.SetText(before);
     ReceivedDataDisplay display;
-    display.set_display_mode(c.mode);
-    for (std::size_t sent = 0; sent < 100000; sent += c.chunk)
-      display.AppendReceivedBytes(box, Bytes(std::min(c.chunk, 100000 - sent), c.byte));
+    display.set_display_mode(mode);
+    for (std::size_t sent = 0; sent < 100000; sent += chunk)
+      display.AppendReceivedBytes(box, Bytes(std::min(chunk, 100000 - sent), byte));
     const std::string& text = box.text();
     EXPECT_EQ(box.char_count(), kMax);
     EXPECT_EQ(Utf8Length(text), kMax);
     // The four characters of a Hex or Dec byte divide 65,536: whole byte texts at both ends.
-    EXPECT_EQ(text.size(), kMax / Utf8Length(c.shown) * c.shown.size());
-    EXPECT_EQ(text.substr(0, c.shown.size()), c.shown);
-    EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
+    EXPECT_EQ(text.size(), kMax / Utf8Length(shown) * shown.size());
+    EXPECT_EQ(text.substr(0, shown.size()), shown);
+    EXPECT_EQ(text.substr(text.size() - shown.size()), shown);
     EXPECT_EQ(box.sel_start(), static_cast<int>(text.size())) << "the caret follows the newest";
   }
 }
@@ -778,14 +773,11 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
 // Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
 // not make the watch late, and the spans it says are the clock's.
 TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
-  struct Row {
-    std::int64_t tick_ms;
-    int lost_at_tick;
-    std::int64_t silent_ticks;
-  };
-  const Row rows[] = {{100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.tick_ms);
+  // A tick's length in ms, the tick that finds the link lost, the silence said (in 100 ms).
+  const std::tuple<std::int64_t, int, std::int64_t> rows[] = {
+      {100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
+  for (const auto& [tick_ms, lost_at_tick, silent_ticks] : rows) {
+    SCOPED_TRACE(tick_ms);
     std::int64_t now = 1'000'000;
     LinkWatch watch({}, [&now] { return now; });
     std::vector<LinkWatch::Change> changes;
@@ -793,21 +785,20 @@ TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
         watch.changed().Connect([&changes](const LinkWatch::Change& c) { changes.push_back(c); });
     watch.Connect();
     int ticks = 0;
-    while (!watch.lost() && ticks < 1000) {
-      now += row.tick_ms;
+    for (; !watch.lost() && ticks < 1000; ++ticks) {
+      now += tick_ms;
       watch.Tick();
-      ++ticks;
     }
-    EXPECT_EQ(ticks, row.lost_at_tick);
+    EXPECT_EQ(ticks, lost_at_tick);
     ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].silent_ticks, row.silent_ticks);
+    EXPECT_EQ(changes[0].silent_ticks, silent_ticks);
     // The next valid frame ends it, with the time shown lost in the clock's ticks.
-    now += row.tick_ms;
+    now += tick_ms;
     watch.FrameReceived();
     watch.Tick();
     ASSERT_EQ(changes.size(), 2u);
     EXPECT_FALSE(changes[1].lost);
-    EXPECT_EQ(changes[1].lost_ticks, row.tick_ms / 100);
+    EXPECT_EQ(changes[1].lost_ticks, tick_ms / 100);
     EXPECT_EQ(watch.silent_ticks(), 0);
   }
 }

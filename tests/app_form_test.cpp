@@ -356,9 +356,7 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItW
   EXPECT_EQ(f.ComPort_CB.text(), "COM1") << "nothing read from the current folder";
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, "System can not write any file.");
-  f.TriggerLabel[0].PerformDblClick();
-  f.TriggerNameText[0].SetText("Hall");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(0, "Hall");
   EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
   f.ComPort_CB.SetListIndex(3);
   ConnectAndClear();
@@ -405,9 +403,7 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   port_.Deliver(test::Hex("02 03 A0 32 00 41 CB 03"));  // EMG and business trigger 13 on
   Ticks(1);
   f.EMGAck_CB.PerformClick();
-  f.TriggerLabel[1].PerformDblClick();
-  f.TriggerNameText[1].SetText("Hall, \"North\"");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(1, "Hall, \"North\"");
   f.Trigger_CheckBox[1].SetValue(1);
   Ticks(1);
   f.ConnectCB.PerformClick();
@@ -447,7 +443,6 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
 // commit. (Where the ring ends is the receiver's test.)
 TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
   const int reports = 2000;
-  const std::size_t writes = 37;
   MainForm& f = Load();
   f.ConnectCB.PerformClick();
   Ticks(1);
@@ -456,7 +451,7 @@ TEST_F(FormTest, AnEventStormBetweenTwoTicksLosesNoRecord) {
   const Connection listening =
       f.journal()->committed().Connect([&commits](std::int64_t last) { commits.push_back(last); });
   const Bytes storm = test::FaultReports(0, reports);
-  const std::size_t piece = storm.size() / writes + 1;
+  const std::size_t piece = storm.size() / 37 + 1;  // 37 receive events
   for (std::size_t at = 0; at < storm.size(); at += piece)
     port_.Deliver(Bytes(storm.begin() + at, storm.begin() + std::min(at + piece, storm.size())));
   Ticks(1);

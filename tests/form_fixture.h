@@ -53,6 +53,12 @@ class FormTest : public ::testing::Test {
     ASSERT_TRUE(form_->link().port_connected());
     port_.ClearWrites();
   }
+  // Renames a row's trigger as the operator does: double click, type, click the bank.
+  void Rename(int row, const std::string& name) {
+    form_->TriggerLabel[row].PerformDblClick();
+    form_->TriggerNameText[row].SetText(name);
+    form_->focus.MoveFocus(&form_->Trigger_PictureBox);
+  }
   // A "1" for every lit lamp of the 24, in lamp order.
   std::string Lamps() const {
     std::string lit;

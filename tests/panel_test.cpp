@@ -78,9 +78,7 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTrigger) {
   f.TriggerLabel[0].PerformDblClick();
   f.focus.MoveFocus(&f.Trigger_PictureBox);
   EXPECT_FALSE(fs::exists(IniPath())) << "an untouched editor writes nothing";
-  f.TriggerLabel[1].PerformDblClick();
-  f.TriggerNameText[1].SetText("");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(1, "");
   EXPECT_EQ(f.TriggerLabel[1].caption(), "");
   EXPECT_EQ(ReadProfileString("ETrgName", "ETRG 2", "?", 128, IniPath()), "");
   // Page, its last scroll position, the first row's name, the section and key of the last row.
@@ -106,9 +104,7 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTrigger) {
   }
   fs::remove(IniPath());
   fs::create_directories(IniPath());  // unwritable: the name stays in memory and on screen
-  f.TriggerLabel[0].PerformDblClick();
-  f.TriggerNameText[0].SetText("Stairs");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(0, "Stairs");
   EXPECT_EQ(f.TriggerLabel[0].caption(), "Stairs");
   EXPECT_EQ(f.config().SoftTriggerNames[108], "Stairs");
   f.VirtualDevice_ComboBox.SetListIndex(2);  // the same page again still starts over

@@ -42,8 +42,7 @@ TEST_F(FormTest, StoredSettingsSelectTheirItemsAndReachTheLine) {
                    "[RS232Configure]\r\nComPort=4\r\nBaudRate=115200\r\nCheckBit=even\r\n"
                    "BitLength=7\r\nStopBit=2\r\n");
   MainForm& f = Load();
-  EXPECT_EQ(f.ComPort_CB.text(), "COM4");
-  EXPECT_EQ(f.BaudRate_CB.text(), "115200");
+  EXPECT_EQ(f.ComPort_CB.text() + " " + f.BaudRate_CB.text(), "COM4 115200");
   EXPECT_EQ(f.RS232BitType_LB.caption(), "even Parity , 7 Bits , 2 Stop");
   EXPECT_FALSE(f.serial_settings_changed());
   f.ConnectCB.PerformClick();
@@ -105,8 +104,7 @@ TEST_F(FormTest, UnusableStoredSettingsFallBackAndCountAsChangedConnectSavesThem
   fs::create_directories(program_folder_ / "SYSINI");
   test::WriteBytes(IniPath(), "[RS232Configure]\r\nComPort=COM3\r\nBaudRate=14400\r\n");
   MainForm& f = Load();
-  EXPECT_EQ(f.ComPort_CB.text(), "COM1");
-  EXPECT_EQ(f.BaudRate_CB.text(), "9600");
+  EXPECT_EQ(f.ComPort_CB.text() + " " + f.BaudRate_CB.text(), "COM1 9600");
   EXPECT_TRUE(f.serial_settings_changed());
   f.ComPort_CB.SetListIndex(2);
   f.ConnectCB.PerformClick();
@@ -248,8 +246,7 @@ TEST_F(FormTest, AReportOfTheShownPageRefreshesTheBoxesAtOnceAndCancelsTheRedraw
   EXPECT_EQ(port_.writes().size(), 1u) << "only the poll; the refresh sent nothing";
 }
 
-// (The box's thousand characters, newest on top, and the file's every record are the storm
-// tests'.)
+// (The box's bound, newest on top, and the file's every record are the storm test's.)
 TEST_F(FormTest, TheLogBoxShowsTheNewestFromItsStartUnlessWithoutDisplayIsTickedOrGrayed) {
   MainForm& f = Load();
   port_.Open();

@@ -411,8 +411,7 @@ TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
       if (box == nullptr || !box->isVisible()) continue;
       ++seen;
       EXPECT_EQ(QApplication::activeModalWidget(), box);
-      EXPECT_EQ(box->text(), "Com Port Fail!");
-      EXPECT_EQ(box->windowTitle(), "Orvandel Program");
+      EXPECT_EQ(box->windowTitle() + ": " + box->text(), "Orvandel Program: Com Port Fail!");
       EXPECT_EQ(box->icon(), QMessageBox::Critical);
       EXPECT_EQ(box->buttons().size(), 1);
       box->done(0);

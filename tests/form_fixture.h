@@ -22,8 +22,6 @@ struct ShownMessage {
 // A headless main window over a fake port, in its own program folder, with a settable clock.
 class FormTest : public ::testing::Test {
  protected:
-  void SetUp() override { program_folder_ = temp_.path(); }
-
   // Builds the window and runs its start-up; a test may prepare files first.
   MainForm& Load() {
     form_ = std::make_unique<MainForm>(MainFormEnvironment{
@@ -55,6 +53,12 @@ class FormTest : public ::testing::Test {
     ASSERT_TRUE(form_->link().port_connected());
     port_.ClearWrites();
   }
+  // Renames a row's trigger as the operator does: double click, type, click the bank.
+  void Rename(int row, const std::string& name) {
+    form_->TriggerLabel[row].PerformDblClick();
+    form_->TriggerNameText[row].SetText(name);
+    form_->focus.MoveFocus(&form_->Trigger_PictureBox);
+  }
   // A "1" for every lit lamp of the 24, in lamp order.
   std::string Lamps() const {
     std::string lit;
@@ -64,9 +68,10 @@ class FormTest : public ::testing::Test {
   }
   std::filesystem::path IniPath() const { return program_folder_ / "SYSINI" / "MainForm.INI"; }
   std::filesystem::path LogPath() const { return program_folder_ / "DATA" / "EventLog.txt"; }
+  std::filesystem::path JournalPath() const { return LogPath().parent_path() / Journal::kFileName; }
 
   TempFolder temp_;
-  std::filesystem::path program_folder_;
+  std::filesystem::path program_folder_ = temp_.path();
   FakeSerialPort port_;
   std::vector<ShownMessage> messages_;
   std::vector<Notice> notices_;

@@ -1,4 +1,6 @@
-// The real Qt window over a headless main window, on the offscreen platform.
+// The real Qt window over a headless main window, on the offscreen platform: layout, the status
+// bar's notices, line status, log-in and annunciator, the widgets' wiring both ways, and what
+// assistive technology reads. With ORV_SCREENSHOT_DIR set it saves pictures of the window there.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -9,6 +11,10 @@
 #include <tuple>
 #include <vector>
 
+#include "access/pin_hash.h"
+#include "access/qt/qt_access_bar.h"
+#include "annunciator/qt/qt_annunciator_bar.h"
+#include "journal/qt/qt_history_window.h"
 #include "link/frame.h"
 #include "linkwatch/line_status_text.h"
 #include "linkwatch/qt/qt_line_status.h"
@@ -117,32 +123,26 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_EQ(bar->text(), "from start-up");
   const int height = view.height();
 
-  auto level_icon = [bar](QStyle::StandardPixmap which) {
-    return bar->style()->standardIcon(which, nullptr, bar).pixmap(QtNoticeBar::kIconSize).toImage();
+  // The level's icon, and the text in dark red for an error, else in the bar's own colour.
+  auto shows = [bar](QStyle::StandardPixmap icon, const QColor& colour) {
+    const QIcon want = bar->style()->standardIcon(icon, nullptr, bar);
+    return bar->icon_label()->pixmap().toImage() == want.pixmap(bar->kIconSize).toImage() &&
+           bar->text_label()->palette().color(QPalette::WindowText) == colour;
   };
-  auto text_colour = [bar] {
-    return bar->text_label()->palette().color(QPalette::WindowText).name().toStdString();
-  };
-  const std::string normal_colour = bar->palette().color(QPalette::WindowText).name().toStdString();
-  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxWarning));
-  EXPECT_EQ(text_colour(), normal_colour);
+  const QColor normal = bar->palette().color(QPalette::WindowText);
+  EXPECT_TRUE(shows(QStyle::SP_MessageBoxWarning, normal));
 
   // An error, then a minute later the news that it is over: the newest shows, the rest go below.
   notice_log_.Add({NoticeLevel::kError, "EventLog.txt cannot be written"});
-  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxCritical));
-  EXPECT_EQ(text_colour(), QColor(Qt::darkRed).name().toStdString());
+  EXPECT_TRUE(shows(QStyle::SP_MessageBoxCritical, Qt::darkRed));
   now_.minute += 1;
   notice_log_.Add({NoticeLevel::kInfo, "EventLog.txt is written again"});
   EXPECT_EQ(bar->text(), "EventLog.txt is written again");
-  EXPECT_EQ(bar->icon_label()->pixmap().toImage(), level_icon(QStyle::SP_MessageBoxInformation));
-  EXPECT_EQ(text_colour(), normal_colour);
-  const QString tip = bar->toolTip();
-  const qsizetype again = tip.indexOf("12/04 05:22 Info: EventLog.txt is written again");
-  const qsizetype error = tip.indexOf("12/04 05:21 Error: EventLog.txt cannot be written");
-  const qsizetype start = tip.indexOf("12/04 05:21 Warning: from start-up");
-  EXPECT_GE(again, 0) << tip.toStdString();
-  EXPECT_GT(error, again) << "newest first";
-  EXPECT_GT(start, error);
+  EXPECT_TRUE(shows(QStyle::SP_MessageBoxInformation, normal));
+  EXPECT_EQ(bar->toolTip(),
+            "<p style=\"white-space:pre\">12/04 05:22 Info: EventLog.txt is written "
+            "again<br>12/04 05:21 Error: EventLog.txt cannot be written<br>12/04 "
+            "05:21 Warning: from start-up</p>");
 
   // A notice far longer than the window is wide leaves the window as it is.
   notice_log_.Add({NoticeLevel::kInfo, std::string(2000, 'x')});
@@ -165,8 +165,6 @@ std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
 // The serial line at the status bar's right end, and the controller's silence in the title and in
 // red; wired as the program wires it. (The words themselves are the link watch's tests.)
 TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
-  std::filesystem::create_directories(IniPath().parent_path());
-  test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=2\r\n");
   QtFormView& view = Show();
   QtLineStatus line_status(view);
   line_status.Show(form().line_status());
@@ -174,11 +172,8 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
       [&line_status](const LineStatus& status) { line_status.Show(status); });
   QLabel* state = line_status.state_label();
   const std::string caption = kWindowCaption;
-  const std::string normal =
-      view.notice_bar()->palette().color(QPalette::WindowText).name().toStdString();
-  auto state_colour = [state] {
-    return state->palette().color(QPalette::WindowText).name().toStdString();
-  };
+  const QColor normal = view.notice_bar()->palette().color(QPalette::WindowText);
+  auto state_colour = [state] { return state->palette().color(QPalette::WindowText); };
   const int height = view.height();
   EXPECT_EQ(line_status.port_label()->text(), "COM1 9600,N,8,1");
 
@@ -188,10 +183,10 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   now_ = LocalDateTime{12, 4, 14, 3, 22};
   port_.Deliver(EncodeFrame(cmd::kFaultImage, Bytes{0x41, 0x00}));
   port_.Deliver(EncodeFrame(cmd::kReport, Bytes{0x12, 0x00, 0x00}));
-  view.CallModel([this] { Ticks(21); });
+  view.CallModel([this] { Ticks(51); });  // lost after the default 5 s
   ASSERT_TRUE(form().link().watch().lost());
   EXPECT_EQ(state->text().toStdString(), form().line_status().state);
-  EXPECT_EQ(state_colour(), "#ff0000");
+  EXPECT_EQ(state_colour(), QColor(Qt::red));
   EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();
@@ -242,10 +237,6 @@ TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
 
 TEST_F(GuiTest, OperatorActionsReachTheModelOnce) {
   Show();
-  // A port chosen from the list is saved when the window closes.
-  Find("ComPort_CB")->setFocus();
-  QTest::keyClick(Find("ComPort_CB"), Qt::Key_Down);
-  EXPECT_EQ(form().config().SerialComPort, 2);
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
   ASSERT_TRUE(form().link().port_connected());
   int clicks = 0;
@@ -254,6 +245,11 @@ TEST_F(GuiTest, OperatorActionsReachTheModelOnce) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_4")->checkState(), Qt::Checked);
+  // Disconnected, a port chosen from the list is saved only when the window closes.
+  QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
+  Find("ComPort_CB")->setFocus();
+  QTest::keyClick(Find("ComPort_CB"), Qt::Key_Down);
+  EXPECT_EQ(form().config().SerialComPort, 2);
   view_->close();
   EXPECT_NE(test::ReadBytes(IniPath()).find("ComPort=2"), std::string::npos);
 }
@@ -275,7 +271,6 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Stairs");
   EXPECT_EQ(clicks, 2) << "only the model's own Click events";
-  EXPECT_TRUE(port_.writes().empty());
   // A lit lamp is red, a dark one shows the window behind it.
   for (const auto& [lamp, lit] : {std::pair("Shape1_0", true), std::pair("Shape1_1", false)}) {
     const QImage image = Find(lamp)->grab().toImage();
@@ -414,8 +409,7 @@ TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
       if (box == nullptr || !box->isVisible()) continue;
       ++seen;
       EXPECT_EQ(QApplication::activeModalWidget(), box);
-      EXPECT_EQ(box->text(), "Com Port Fail!");
-      EXPECT_EQ(box->windowTitle(), "Orvandel Program");
+      EXPECT_EQ(box->windowTitle() + ": " + box->text(), "Orvandel Program: Com Port Fail!");
       EXPECT_EQ(box->icon(), QMessageBox::Critical);
       EXPECT_EQ(box->buttons().size(), 1);
       box->done(0);
@@ -423,6 +417,138 @@ TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
   });
   QtMessageBox (&view)("Com Port Fail!", "Orvandel Program", MessageIcon::kStop);
   EXPECT_EQ(seen, 1);
+}
+
+TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
+  AccessGate gate(
+      UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  gate_ = &gate;
+  QtFormView& view = Show();
+  form().ConnectCB_Click();
+  QtGateAccessBar access(view, gate, MainForm::kWindowOrigin, [this] { return access_now_; });
+  const Connection asked = form().login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  QtAccessBar& bar = access.bar();
+  QWidget* reset = Find("EMGReset_CB");
+  const auto log_in = [&](const char* pin) {
+    bar.name_edit()->setText(QStringLiteral("alice"));
+    QTest::keyClicks(bar.pin_edit(), QString::fromLatin1(pin));
+    bar.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  };
+  port_.ClearWrites();
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  ASSERT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.pin_edit()->echoMode(), QLineEdit::NoEcho);
+  log_in("9999");
+  EXPECT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.message()->text(), "not logged in");
+  log_in("1234");
+  EXPECT_FALSE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.label()->text(), "alice, level 2");
+  EXPECT_EQ(bar.button()->text(), "Log out");
+
+  QTest::mouseClick(reset, Qt::LeftButton);  // (the key's frame is the window model's test)
+  EXPECT_EQ(port_.writes().size(), 1U);
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  EXPECT_EQ(bar.label()->text(), "Level 1");
+  QTest::mouseClick(reset, Qt::LeftButton);  // (that nothing goes out is the window model's test)
+  EXPECT_TRUE(bar.dialog()->isVisible()) << "the refusal asks for a log-in";
+  bar.dialog()->reject();
+}
+
+// The status bar's buttons and the window's keys reach the annunciator, what sounds is shown
+// beside the notices, and the designed window stays as it is.
+TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
+  QtFormView& view = Show();
+  MainForm& f = form();
+  QtLineStatus line(view);
+  line.Show(f.line_status());
+  const Connection line_shown =
+      f.line_status_changed().Connect([&line](const LineStatus& status) { line.Show(status); });
+  AddHistoryButton(view, [] {});
+  // Wired as the program wires it.
+  std::vector<std::string> asked;
+  QtAnnunciatorBar bar(
+      view,
+      [&](std::string_view where) {
+        asked.emplace_back(where);
+        view.CallModel([&] { f.annunciation().Silence(where); });
+      },
+      [&] {
+        asked.emplace_back("lamp test");
+        view.CallModel([&] { f.annunciation().LampTest(); });
+      });
+  const Connection shown = f.annunciation().changed().Connect(
+      [&bar](const AnnunciationView& now) { bar.Show(now.state); });
+  const QSize designed = view.size();
+  EXPECT_FALSE(bar.label()->isVisible());
+
+  f.ConnectCB.PerformClick();
+  port_.Deliver(EncodeFrame(cmd::kFaultImage, test::Hex("40 00")));  // Mains
+  port_.Deliver(EncodeFrame(cmd::kReport, test::Hex("15 00 00")));
+  view.CallModel([this] { Ticks(1); });
+  EXPECT_TRUE(bar.label()->isVisible());
+  EXPECT_EQ(bar.label()->text().toStdString(), "Alarm sounds: ALARM report");
+  EXPECT_EQ(view.size(), designed) << "the status bar's additions leave the window as designed";
+  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
+    // The events log's text and the bar's new layout first.
+    ASSERT_TRUE(Settle());
+    QTest::qWait(50);
+    const QString file = QString::fromLocal8Bit(folder) + "/annunciator.png";
+    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
+  }
+
+  QTest::keyClick(&view, Qt::Key_Escape);
+  EXPECT_FALSE(bar.label()->isVisible());
+  QTest::keyClick(&view, Qt::Key_T, Qt::ControlModifier);
+  EXPECT_EQ(bar.label()->text().toStdString(), "Fault sounds: Lamp test");
+  QTest::mouseClick(bar.silence_button(), Qt::LeftButton);
+  QTest::mouseClick(bar.lamp_test_button(), Qt::LeftButton);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Esc", "lamp test", "window", "lamp test"}));
+}
+
+// For assistive technology every control has a name that says what it is, and Tab goes through
+// the window as it reads: trigger bank, keys, connection, settings, events log.
+TEST_F(GuiTest, EveryControlIsNamedAndTabFollowsTheWindow) {
+  QtFormView& view = Show();
+  ConnectAndClear();  // the keys take part once connected
+  for (Control* control : form().controls()) {
+    QWidget* widget = view.WidgetOf(control);
+    // A line is decoration: nothing to say.
+    if (widget == nullptr || !widget->isVisible() || control->kind() == ControlKind::kLine)
+      continue;
+    EXPECT_FALSE(widget->accessibleName().isEmpty()) << control->QualifiedName();
+  }
+  EXPECT_EQ(view.WidgetOf(&form().Shape1[6])->accessibleName(), "Fault lamp Mains");
+
+  // The name prefixes of each reading group, in reading order; Tab never goes back a group.
+  const std::vector<std::vector<std::string>> groups = {
+      {"VirtualDevice_ComboBox", "Trigger_", "TriggerNameText"},
+      {"EMG", "FaultAck_CB", "FaultReset_CB"},
+      {"ConnectCB"},
+      {"ComPort_CB", "BaudRate_CB", "SupervisionCheck", "Timer_CB"},
+      {"EventsLogTextBox", "NoDisplayCheck", "Receiver_Text"}};
+  const auto group_of = [&groups](const std::string& name) {
+    for (std::size_t g = 0; g < groups.size(); ++g)
+      for (const std::string& prefix : groups[g])
+        if (name.starts_with(prefix)) return static_cast<int>(g);
+    return -1;
+  };
+  int last_group = 0;
+  int reached = 0;
+  QWidget* first = view.WidgetOf(&form().VirtualDevice_ComboBox);
+  for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
+    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled()) continue;
+    const Control* control = view.ControlOf(w);
+    if (control == nullptr) continue;
+    const int group = group_of(control->QualifiedName());
+    ASSERT_GE(group, last_group) << control->QualifiedName();
+    last_group = group;
+    ++reached;
+  }
+  EXPECT_EQ(last_group, 4);
+  EXPECT_GE(reached, 10);
 }
 
 }  // namespace

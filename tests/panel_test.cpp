@@ -1,15 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
+#include <vector>
 
+#include "access/access_gate.h"
+#include "access/pin_hash.h"
+#include "config/configuration.h"
+#include "journal/journal.h"
 #include "link/frame.h"
+#include "link/link_watch.h"
+#include "linkwatch/line_status_text.h"
+#include "mqtt/mqtt_feed.h"
 #include "panel/received_display.h"
 #include "platform/controls.h"
 #include "platform/profile.h"
 #include "platform/text_encoding.h"
 #include "tests/form_fixture.h"
+#include "tests/support/journal_fixture.h"
 #include "tests/test_util.h"
 
 namespace orv {
@@ -33,8 +43,7 @@ TEST_F(FormTest, OperatorClicksSendTheTriggerCommandValuesFromCodeAndADisabledBa
   for (const auto& [page, scroll, row, value, trigger, frame] : clicks) {
     f.VirtualDevice_ComboBox.SetListIndex(page);
     f.Trigger_VScrollBar.SetValue(scroll);
-    f.link().trigger_states().States(page).Set(trigger,
-                                               1 - value);  // so that the click is a change
+    f.link().trigger_states().States(page).Set(trigger, 1 - value);  // the click is a change
     f.trigger_bank().RefreshTriggerBank();
     EXPECT_TRUE(port_.writes().empty()) << "a value set from code sends nothing";
     f.Trigger_CheckBox[row].SetValue(value);
@@ -69,9 +78,7 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTrigger) {
   f.TriggerLabel[0].PerformDblClick();
   f.focus.MoveFocus(&f.Trigger_PictureBox);
   EXPECT_FALSE(fs::exists(IniPath())) << "an untouched editor writes nothing";
-  f.TriggerLabel[1].PerformDblClick();
-  f.TriggerNameText[1].SetText("");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(1, "");
   EXPECT_EQ(f.TriggerLabel[1].caption(), "");
   EXPECT_EQ(ReadProfileString("ETrgName", "ETRG 2", "?", 128, IniPath()), "");
   // Page, its last scroll position, the first row's name, the section and key of the last row.
@@ -97,9 +104,7 @@ TEST_F(FormTest, RenameWritesTheKeyOfTheShownTrigger) {
   }
   fs::remove(IniPath());
   fs::create_directories(IniPath());  // unwritable: the name stays in memory and on screen
-  f.TriggerLabel[0].PerformDblClick();
-  f.TriggerNameText[0].SetText("Stairs");
-  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  Rename(0, "Stairs");
   EXPECT_EQ(f.TriggerLabel[0].caption(), "Stairs");
   EXPECT_EQ(f.config().SoftTriggerNames[108], "Stairs");
   f.VirtualDevice_ComboBox.SetListIndex(2);  // the same page again still starts over
@@ -174,38 +179,32 @@ TEST(ReceivedDisplay, EachByteHasItsTextInEachFormat) {
 }
 
 // The box keeps its newest 65,536 characters as shown, however many bytes of UTF-8 each takes,
-// whether they come in one chunk or in many, into an empty box or one that holds a little. (That
-// a box drops whole characters is the text box's test.)
+// in one chunk or in many, into an empty box or one that holds a little.
 TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
   constexpr std::size_t kMax = ReceivedDataDisplay::kMaxTextLength;
-  struct Case {
-    std::uint8_t mode;   // 1 Char, 2 Hex, 3 Dec
-    std::uint8_t byte;   // every received byte
-    std::size_t chunk;   // bytes per chunk
-    const char* before;  // the box's text before
-    std::string shown;   // the text of one byte
-  };
-  const Case cases[] = {
+  // Mode (1 Char, 2 Hex, 3 Dec), every received byte, bytes per chunk, the box's text before, and
+  // the text of one byte.
+  const std::tuple<std::uint8_t, std::uint8_t, std::size_t, const char*, std::string> cases[] = {
       {1, 0xFF, 100000, "xyz", "\u00FF"},   // two bytes a character, the chunk alone over the bound
       {1, 0x80, 1000, "\u20AC", "\u20AC"},  // three, in many
       {2, 0x2B, 777, "", "2BH "},           // four characters a byte, in many
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << int{c.mode} << ", byte " << int{c.byte}
-                                    << ", chunks of " << c.chunk);
+  for (const auto& [mode, byte, chunk, before, shown] : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "mode " << int{mode} << ", byte " << int{byte} << ", chunks of " << chunk);
     TextBox box("Receiver_Text");
-    box.SetText(c.before);
+    box.SetText(before);
     ReceivedDataDisplay display;
-    display.set_display_mode(c.mode);
-    for (std::size_t sent = 0; sent < 100000; sent += c.chunk)
-      display.AppendReceivedBytes(box, Bytes(std::min(c.chunk, 100000 - sent), c.byte));
+    display.set_display_mode(mode);
+    for (std::size_t sent = 0; sent < 100000; sent += chunk)
+      display.AppendReceivedBytes(box, Bytes(std::min(chunk, 100000 - sent), byte));
     const std::string& text = box.text();
     EXPECT_EQ(box.char_count(), kMax);
     EXPECT_EQ(Utf8Length(text), kMax);
     // The four characters of a Hex or Dec byte divide 65,536: whole byte texts at both ends.
-    EXPECT_EQ(text.size(), kMax / Utf8Length(c.shown) * c.shown.size());
-    EXPECT_EQ(text.substr(0, c.shown.size()), c.shown);
-    EXPECT_EQ(text.substr(text.size() - c.shown.size()), c.shown);
+    EXPECT_EQ(text.size(), kMax / Utf8Length(shown) * shown.size());
+    EXPECT_EQ(text.substr(0, shown.size()), shown);
+    EXPECT_EQ(text.substr(text.size() - shown.size()), shown);
     EXPECT_EQ(box.sel_start(), static_cast<int>(text.size())) << "the caret follows the newest";
   }
 }
@@ -276,14 +275,13 @@ TEST(Controls, TextBoxAndScrollBarChangeOnlyOnChangesAndKeepTheirBounds) {
   EXPECT_EQ(box.char_count(), 5u);
   // Counted and dropped by characters, not bytes.
   TextBox line("Line");
+  const auto shown = [&line] { return line.text() + " " + std::to_string(line.char_count()); };
   line.SetText("a\u20ACb");
-  EXPECT_EQ(line.char_count(), 3u);
+  EXPECT_EQ(shown(), "a\u20ACb 3");
   line.AppendText("\u00FF", 2);
-  EXPECT_EQ(line.text(), "b\u00FF");
-  EXPECT_EQ(line.char_count(), 2u);
+  EXPECT_EQ(shown(), "b\u00FF 2");
   line.AppendText("c", 5);  // more than it holds: all of it
-  EXPECT_EQ(line.text(), "c");
-  EXPECT_EQ(line.char_count(), 1u);
+  EXPECT_EQ(shown(), "c 1");
   VScrollBar bar("Bar");
   Counter s(bar);
   bar.SetMax(48);
@@ -328,6 +326,477 @@ TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded
   // The inner move to the picture box reports it, and so does the outer one once it completes.
   EXPECT_EQ(events, (std::vector<std::string>{"at Editor", "validate", "lost", "got", "at Picture",
                                               "at Picture", "at none"}));
+}
+
+// The annunciator in the panel: which inputs sound, the ACK keys' silences, the journal's records
+// and the lamp test on the 24 lamps. (Which report sounds which tone is the annunciator's test.)
+class AnnunciationTest : public test::FormTest {
+ protected:
+  AnnunciationTest() { journal_options_.login = "ann"; }
+  MainForm& LoadAndListen() {
+    MainForm& f = Load();
+    records_ = f.recorded().Connect([this](const JournalEntry& entry) {
+      if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
+        said_ += (said_.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
+      }
+    });
+    return f;
+  }
+  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
+  void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
+
+  Connection records_;
+  std::string said_;  // the annunciator's records since the last step, without the prefix
+};
+
+TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    Tone tone;
+    const char* said;
+  };
+  const std::vector<Step> steps = {
+      {"ALARM report", [this] { Report("15 00 00"); }, Tone::kAlarm, "sounds: ALARM report"},
+      {"Mains lamp lit", [this] { Image("40 00"); }, Tone::kAlarm, "sounds: Fault lamp Mains lit"},
+      {"EMG ACK", [this] { form().EMGAck_CB.PerformClick(); }, Tone::kFault,
+       "silenced by ann from EMG ACK"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"port lost", [this] { port_.LoseDevice(); }, Tone::kFault, "sounds: Port lost"},
+      {"Esc", [this] { form().annunciation().Silence(kSilenceFromEsc); }, Tone::kNone,
+       "silenced by ann from Esc"},
+      {"EventLog.txt cannot be written",
+       [this] {
+         fs::remove(LogPath());
+         fs::create_directories(LogPath());  // a folder in its place
+         Report("12 00 00");
+       },
+       Tone::kFault, "sounds: Recording failed"},
+      {"Fault ACK", [this] { form().FaultAck_CB.PerformClick(); }, Tone::kNone,
+       "silenced by ann from Fault ACK"},
+      {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
+       "sounds: Controller does not answer"},
+  };
+  MainForm& f = LoadAndListen();
+  ConnectAndClear();
+  for (const Step& step : steps) {
+    said_.clear();
+    step.act();
+    Ticks(1);
+    EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
+    EXPECT_EQ(said_, step.said) << step.what;
+  }
+  // The lamp test lights all 24, then shows what came meanwhile.
+  f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
+  ASSERT_EQ(Lamps(), "000000100000010000000000");  // Mains
+  f.annunciation().Silence(kSilenceFromWindow);
+  said_.clear();
+  f.annunciation().LampTest();
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  Image("02 00");  // Network instead of Mains, during the test
+  Ticks(49);
+  EXPECT_EQ(Lamps(), std::string(24, '1'));
+  Ticks(1);
+  EXPECT_EQ(Lamps(), "010000000000010000000000");
+  EXPECT_EQ(said_, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
+}
+
+// Each control of the window asks the gate for its own action. Which level each action needs is
+// the gate's test; here each control is pressed at level 1 and, above that, by a level 3 operator.
+struct Case {
+  const char* name;
+  int needed;
+  std::function<void(MainForm&)> press;
+};
+
+std::vector<Case> Cases() {
+  const auto key = [](PushButton MainForm::*button) {
+    return [button](MainForm& f) { (f.*button).PerformClick(); };
+  };
+  return {
+      {"EMG", 2, key(&MainForm::EMG_CB)},
+      {"EMG Message", 2, key(&MainForm::EMGMessage_CB)},
+      {"EMG ACK", 2, key(&MainForm::EMGAck_CB)},
+      {"Fault ACK", 2, key(&MainForm::FaultAck_CB)},
+      {"EMG Reset", 2, key(&MainForm::EMGReset_CB)},
+      {"Fault Reset", 2, key(&MainForm::FaultReset_CB)},
+      {"Impedance check", 2, key(&MainForm::IMPC_CB)},
+      {"Trigger switching", 2, [](MainForm& f) { f.Trigger_CheckBox[4].SetValue(1); }},
+      {"Supervision on/off", 2, [](MainForm& f) { f.SupervisionCheck.SetValue(1); }},
+      {"Supervision time", 2, [](MainForm& f) { f.Timer_CB.SetText("70"); }},
+      {"Connection/Disconnection", 3, key(&MainForm::ConnectCB)},
+      {"Port and baud rate", 3, [](MainForm& f) { f.ComPort_CB.SetListIndex(2); }},
+      {"Port and baud rate", 3, [](MainForm& f) { f.BaudRate_CB.SetListIndex(0); }},
+      {"Trigger renaming", 3, [](MainForm& f) { f.TriggerLabel[2].PerformDblClick(); }},
+      {"Without Display", 3, [](MainForm& f) { f.NoDisplayCheck.SetValue(1); }},
+      // Level 1: asked of the gate by the Qt window's buttons, as here.
+      {"Silence", 1,
+       [](MainForm& f) {
+         f.annunciation().OnReport(Annunciator::kAlarmReport);  // something to silence
+         f.annunciation().Tick(false, false);
+         f.Guarded(Action::kSilence, [&f] { f.annunciation().Silence(kSilenceFromWindow); });
+       }},
+      {"Lamp test", 1,
+       [](MainForm& f) { f.Guarded(Action::kLampTest, [&f] { f.annunciation().LampTest(); }); }},
+  };
+}
+
+class PanelAccessTest : public FormTest {
+ protected:
+  static UsersFile Staff() {
+    static const std::string hash = *HashPin("5678");
+    return UsersFile{AccessMode::kOn, {{"carol", AccessLevel::kLevel3, hash, false}}};
+  }
+
+  // A fresh window on a connected line, carol logged in at level 3 (else nobody: level 1).
+  MainForm& Connected(AccessGate* gate, int level) {
+    port_.Close();
+    gate_ = gate;
+    MainForm& f = Load();
+    f.ConnectCB_Click();
+    EXPECT_TRUE(f.link().port_connected());
+    if (level == 3) {
+      EXPECT_EQ(gate->LogIn(MainForm::kWindowOrigin, "carol", "5678", access_now_).outcome,
+                LogInOutcome::kOk);
+    }
+    port_.ClearWrites();
+    notices_.clear();
+    return f;
+  }
+
+  // Presses c (or nothing) at level and tells what the line and the window show afterwards, and
+  // the journal's operator records with who did it.
+  std::string Pressed(const Case* c, AccessGate* gate, int level) {
+    MainForm& f = Connected(gate, level);
+    std::string records;
+    const Connection recording = f.recorded().Connect([&records](const JournalEntry& e) {
+      if (e.kind == JournalKind::kOperator) records += e.text + " / " + e.detail + "\n";
+    });
+    if (c != nullptr) c->press(f);
+    std::string shown = records + "wire";
+    for (const Bytes& write : port_.writes())
+      shown += " " + std::string(write.begin(), write.end());
+    return shown + "|" + std::to_string(f.Trigger_CheckBox[4].value()) +
+           std::to_string(f.link().trigger_states().States(0).Get(5)) +
+           std::to_string(f.SupervisionCheck.value()) + f.Timer_CB.text() +
+           std::to_string(f.link().port_connected()) + std::to_string(f.config().SerialComPort) +
+           f.BaudRate_CB.text() + std::to_string(f.TriggerNameText[2].visible()) +
+           std::to_string(f.NoDisplayCheck.value()) + Lamps();
+  }
+};
+
+TEST_F(PanelAccessTest, EachControlIsRefusedBelowItsLevelAndActsAsWithoutAGateAtIt) {
+  const char* const actors[] = {"", "level 1", "", "operator carol, level 3"};
+  AccessGate off{UsersFile{}};
+  const std::string untouched = Pressed(nullptr, nullptr, 1);
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const std::string without_gate = Pressed(&c, nullptr, 1);
+    EXPECT_NE(without_gate, untouched);
+    EXPECT_EQ(Pressed(&c, &off, 1), without_gate) << "levels off";
+    AccessGate at(Staff());
+    const int level = c.needed == 1 ? 1 : 3;
+    const std::string allowed = Pressed(&c, &at, level);
+    EXPECT_TRUE(notices_.empty());
+    std::string expected = without_gate;
+    for (std::size_t at_line = 0; (at_line = expected.find(" / \n", at_line)) != std::string::npos;)
+      expected.insert(at_line += 3, actors[level]);
+    EXPECT_EQ(allowed, expected);
+    if (c.needed == 1) continue;
+    AccessGate below(Staff());
+    const std::string refusal =
+        c.name + std::string(" refused: level ") + std::to_string(c.needed) + " needed";
+    EXPECT_EQ(Pressed(&c, &below, 1), refusal + ": no operator, level 1, window / \n" + untouched);
+    ASSERT_EQ(notices_.size(), 1u);
+    EXPECT_EQ(notices_[0].text, refusal);
+  }
+}
+
+// (That a refusal asks for a log-in is the Qt window's access test; that the tick ends an idle
+// one, the attached service's.)
+TEST_F(PanelAccessTest, InputKeepsTheLogInAliveAndANameTypedAfterItEndedIsNotTaken) {
+  AccessGate gate(Staff(), std::chrono::minutes(10));
+  MainForm& f = Connected(&gate, 3);
+  access_now_ += std::chrono::minutes(9);
+  f.Touch();
+  access_now_ += std::chrono::minutes(9);
+  f.TRTimer_Timer();
+  EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel3);
+  const std::string before = f.TriggerLabel[2].caption();
+  f.TriggerLabel[2].PerformDblClick();
+  ASSERT_TRUE(f.TriggerNameText[2].visible());
+  gate.LogOut(MainForm::kWindowOrigin, access_now_);
+  f.TriggerNameText[2].SetText("Lobby");
+  f.focus.MoveFocus(&f.Trigger_PictureBox);
+  EXPECT_EQ(f.TriggerLabel[2].caption(), before);
+  EXPECT_FALSE(f.TriggerNameText[2].visible());
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, "Trigger renaming refused: level 3 needed");
+}
+
+// The link watch: when the controller counts as lost, what the status bar, title and journal say,
+// the counters, and that the line never sees it.
+const Bytes kFaultImage = EncodeFrame(cmd::kFaultImage, Bytes{0x00, 0x00});
+
+// A frame with its byte `from_end` places before the end XORed with mask (1: the ETX, 2: the CRC).
+Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std::uint8_t mask) {
+  Bytes frame = EncodeFrame(command, data);
+  const std::size_t at = frame.size() - from_end;
+  if (at < frame.size()) frame[at] = static_cast<std::uint8_t>(frame[at] ^ mask);
+  return frame;
+}
+
+class LinkWatchTest : public FormTest {
+ protected:
+  // Loads the window with [LinkWatch] NoReplySeconds set to `value`.
+  MainForm& LoadWith(const std::string& value) {
+    std::filesystem::create_directories(IniPath().parent_path());
+    test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=" + value + "\r\n");
+    form_.reset();  // one window, and one journal, at a time
+    MainForm& f = Load();
+    alerts_.clear();
+    alert_connection_ =
+        f.link_alert().Connect([this](const Notice& notice) { alerts_.push_back(notice); });
+    return f;
+  }
+  const LineStatus& Status() { return form().line_status(); }
+
+  std::vector<Notice> alerts_;
+  Connection alert_connection_;
+};
+
+TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFrameEndsIt) {
+  MainForm& f = LoadWith("2");
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  now_ = LocalDateTime{3, 9, 14, 3, 2};
+  ConnectAndClear();
+  EXPECT_EQ(Status().state, "Connected: no reply yet");
+  EXPECT_FALSE(Status().alarm);
+
+  // The polls go out and nothing valid comes back, only bytes (here a frame with a bad CRC): lost
+  // on the 20th tick, not one earlier. (Which frames are valid is the receiver's test.)
+  const Bytes junk = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 2, 0x01);
+  for (int tick = 0; tick < 19; ++tick) {
+    port_.Deliver(junk);
+    Ticks(1);
+  }
+  EXPECT_FALSE(f.link().watch().lost());
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  EXPECT_TRUE(alerts_.empty());
+  now_ = LocalDateTime{3, 9, 14, 3, 4};
+  Ticks(1);
+  ASSERT_TRUE(f.link().watch().lost());
+  EXPECT_EQ(Status().state, "No reply from the controller since the connect at 14:03:02");
+  EXPECT_TRUE(Status().alarm);
+  EXPECT_EQ(f.WindowTitle(), std::string(kWindowCaption) + " - NO REPLY FROM CONTROLLER");
+  // The window's designed caption never changes: only the shown title carries the loss.
+  EXPECT_EQ(f.MainFormWindow.caption(), kWindowCaption);
+  ASSERT_EQ(alerts_.size(), 1u);
+  EXPECT_EQ(alerts_[0].level, NoticeLevel::kError);
+  EXPECT_EQ(alerts_[0].text,
+            "No reply from the controller since the connect at 14:03:02 (2.0 s without a valid "
+            "frame)");
+  // Lost is said once, not once a tick.
+  Ticks(30);
+  EXPECT_EQ(alerts_.size(), 1u);
+
+  // One valid frame, of any command, brings it back at the tick that dispatches it.
+  now_ = LocalDateTime{3, 9, 14, 3, 22};
+  port_.Deliver(kFaultImage);
+  Ticks(1);
+  EXPECT_FALSE(f.link().watch().lost());
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+  EXPECT_EQ(Status().state, "Connected: last reply 0.0 s ago");
+  EXPECT_FALSE(Status().alarm);
+  ASSERT_EQ(alerts_.size(), 2u);
+  EXPECT_EQ(alerts_[1].level, NoticeLevel::kInfo);
+  EXPECT_EQ(alerts_[1].text,
+            "The controller answers again at 14:03:22, after 5.1 s without a valid frame (shown "
+            "lost for 3.1 s)");
+
+  // Silent again: lost 20 ticks after that frame, and the time named is the frame's.
+  now_ = LocalDateTime{3, 9, 14, 3, 30};
+  int ticks = 0;
+  for (; !f.link().watch().lost() && ticks < 100; ++ticks)
+    Ticks(1);
+  EXPECT_EQ(ticks, 20);
+  EXPECT_EQ(Status().state, "No reply from the controller since 14:03:22");
+  EXPECT_EQ(test::JournalTexts(JournalPath(), JournalKind::kLink),
+            (std::vector<std::string>{"Connected: COM1 (fake1) 9600,N,8,1", alerts_[0].text,
+                                      alerts_[1].text, alerts_[2].text}));
+  EXPECT_EQ(alerts_[2].text,
+            "No reply from the controller since 14:03:22 (2.0 s without a "
+            "valid frame)");
+  // A disconnect while lost clears it all, for good.
+  f.ConnectCB.PerformClick();
+  Ticks(100);
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_FALSE(Status().alarm);
+  EXPECT_EQ(f.WindowTitle(), kWindowCaption);
+}
+
+TEST_F(LinkWatchTest, CountersSinceTheConnectAfterAScriptedMixAndTheLastReplyEverySecond) {
+  MainForm& f = LoadWith("5");
+  port_.Deliver(kFaultImage);  // before the connect: the port is closed, nothing counts
+  Ticks(1);
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.link().port_connected());
+  std::vector<std::string> shown;
+  const Connection seen = f.line_status_changed().Connect(
+      [&](const LineStatus& status) { shown.push_back(status.state); });
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{port_.writes().size(), 0, 0, 0, 0}));
+
+  const Bytes bad_crc = Spoiled(cmd::kEmgStatus, Bytes(10, 0), 2, 0x80);
+  // 0x02 in the ETX place: the frame is dropped there, and the byte is not taken for a new STX.
+  const Bytes bad_etx = Spoiled(cmd::kFaultImage, Bytes{0x00, 0x00}, 1, 0x01);
+  port_.Deliver(test::Concat({kFaultImage,                  // valid 1
+                              Bytes{0x55, 0x66, 0x77},      // 3 bytes outside any frame
+                              bad_crc,                      // CRC failure; its ETX is a stray
+                              bad_etx,                      // dropped
+                              Bytes{kStx, 102},             // dropped at its LEN
+                              EncodeFrame(0x42, Bytes{1}),  // valid 2: unknown command
+                              Bytes{kStx, 0x03, cmd::kReport, 0x12}}));  // cut short
+  Ticks(1);
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{port_.writes().size(), 2, 1, 2, 4}));
+
+  // The line status is refreshed once a second, counted from the connect: at its 10th and 20th
+  // tick, 0.9 s and 1.9 s after the reply of its first.
+  Ticks(19);
+  EXPECT_EQ(shown, (std::vector<std::string>{"Connected: last reply 0.9 s ago",
+                                             "Connected: last reply 1.9 s ago"}));
+  EXPECT_EQ(Status().port, "COM1 fake1 9600,N,8,1");
+  // The cut frame is abandoned when the idle gap runs out (30 ticks after its last byte), and
+  // counted then, once. (The gap's length is the receiver's test.)
+  Ticks(11);
+  port_.Deliver(kFaultImage);
+  Ticks(1);
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{port_.writes().size(), 3, 1, 3, 4}));
+
+  // The tool tip lists them.
+  Ticks(10);
+  EXPECT_EQ(Status().details, "Since the connect at 05:21:00 (4.0 s ago):\nFrames sent: " +
+                                  std::to_string(port_.writes().size()) +
+                                  "\nValid frames received: 3\nCRC failures: 1\nFrames dropped "
+                                  "(bad ETX, LEN above 101, idle gap): 3\nBytes outside any frame: "
+                                  "4\nLost after 5 s without a valid frame.");
+
+  // A new connection counts afresh.
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(Status().state, "Disconnected");
+  EXPECT_EQ(Status().details, "Not connected.");
+  port_.ClearWrites();
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(f.link().counters_since_connect(), (LinkCounters{port_.writes().size(), 0, 0, 0, 0}));
+}
+
+TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingElseIsFive) {
+  const std::pair<const char*, int> texts[] = {{"0", 0},     {"00", 0},   {"2", 2},  {"02", 2},
+                                               {"100", 100}, {"099", 99}, {"1", 5},  {"101", 5},
+                                               {"1000", 5},  {"", 5},     {"+7", 5}, {"7s", 5}};
+  for (const auto& [text, seconds] : texts)
+    EXPECT_EQ(ParseNoReplySeconds(text), seconds) << text;
+  // Off, the window says so.
+  LoadWith("0");
+  ConnectAndClear();
+  EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");
+}
+
+// The watch only looks: the same session, with the watch on and off, writes the same bytes.
+TEST_F(LinkWatchTest, TheWireBytesAreTheSameWithTheWatchOnAndOff) {
+  auto session = [this](const char* seconds) {
+    MainForm& f = LoadWith(seconds);
+    port_.ClearWrites();
+    f.ConnectCB.PerformClick();
+    for (int tick = 0; tick < 400; ++tick) {
+      // Replies for a while, then a long silence (lost when watched), then replies again.
+      if (tick % 11 == 2 && (tick < 100 || tick > 250)) port_.Deliver(kFaultImage);
+      if (tick == 150) f.EMGAck_CB.PerformClick();
+      if (tick == 200) f.VirtualDevice_ComboBox.SetListIndex(1);
+      f.TRTimer_Timer();
+    }
+    f.ConnectCB.PerformClick();
+    return port_.writes();
+  };
+  const std::vector<Bytes> watched = session("2");
+  ASSERT_EQ(alerts_.size(), 2u) << "the watched session was lost and came back";
+  const std::vector<Bytes> unwatched = session("0");
+  EXPECT_TRUE(alerts_.empty());
+  EXPECT_GT(watched.size(), 30u);
+  EXPECT_EQ(watched, unwatched);
+}
+
+TEST(LineStatusText, TickSpansAndTimesOfDay) {
+  std::string spans;
+  for (const std::int64_t ticks : {0, 4, 10, 599, 600, 1254, 36000, 36120, -5})
+    spans += FormatTickSpan(ticks) + "|";
+  EXPECT_EQ(spans,
+            "0.0 s|0.4 s|1.0 s|59.9 s|1 min 0 s|2 min 5 s|1 h 0 min 0 s|1 h 0 min 12 s|0.0 s|");
+  EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 4, 5, 6}), "04:05:06");
+  EXPECT_EQ(FormatTimeOfDay(LocalDateTime{1, 1, 23, 59, 59}), "23:59:59");
+}
+
+// The broker's link topic follows the watch, one message per change.
+TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
+  LoadWith("2");
+  MqttPublisher publisher("site");
+  MqttFeed feed(form(), publisher);
+  std::vector<std::string> link;
+  const MqttPublisher::SendFn send = [&link](const MqttMessage& m) -> std::optional<int> {
+    if (m.topic == "site/link") link.push_back(m.payload);
+    return 1;
+  };
+  publisher.OnConnected();
+  auto tick = [&](int n) {
+    for (int i = 0; i < n; ++i) {
+      form().TRTimer_Timer();
+      feed.Tick();
+      publisher.Pump(send);
+    }
+  };
+  tick(1);
+  ConnectAndClear();
+  tick(20);  // lost at the 20th
+  port_.Deliver(EncodeFrame(0x06, Bytes{0x00, 0x00}));
+  tick(1);
+  form().ConnectCB.PerformClick();
+  tick(1);
+  EXPECT_EQ(link, (std::vector<std::string>{"disconnected", "answering", "no-reply", "answering",
+                                            "disconnected"}));
+}
+
+// Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
+// not make the watch late, and the spans it says are the clock's.
+TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
+  // A tick's length in ms, the tick that finds the link lost, the silence said (in 100 ms).
+  const std::tuple<std::int64_t, int, std::int64_t> rows[] = {
+      {100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
+  for (const auto& [tick_ms, lost_at_tick, silent_ticks] : rows) {
+    SCOPED_TRACE(tick_ms);
+    std::int64_t now = 1'000'000;
+    LinkWatch watch({}, [&now] { return now; });
+    std::vector<LinkWatch::Change> changes;
+    const Connection said =
+        watch.changed().Connect([&changes](const LinkWatch::Change& c) { changes.push_back(c); });
+    watch.Connect();
+    int ticks = 0;
+    for (; !watch.lost() && ticks < 1000; ++ticks) {
+      now += tick_ms;
+      watch.Tick();
+    }
+    EXPECT_EQ(ticks, lost_at_tick);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].silent_ticks, silent_ticks);
+    // The next valid frame ends it, with the time shown lost in the clock's ticks.
+    now += tick_ms;
+    watch.FrameReceived();
+    watch.Tick();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[1].lost);
+    EXPECT_EQ(changes[1].lost_ticks, tick_ms / 100);
+    EXPECT_EQ(watch.silent_ticks(), 0);
+  }
 }
 
 }  // namespace

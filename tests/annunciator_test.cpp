@@ -167,11 +167,12 @@ TEST(AnnunciationSettingsTest, OnlySoundZeroSilencesAndReminderHoursOutOfRangeIs
        {Row{"", "", true, 24}, Row{"0", "0", false, 0}, Row{"1", "8760", true, 8760},
         Row{"off", "8761", true, 24}, Row{"00", "1.5", true, 24}, Row{"no", "-1", true, 24},
         Row{"0", "99999999999", false, 24}}) {
-    const AnnunciationSettings s = ReadAnnunciationSettings([&](std::string_view key) {
-      if (key == "Sound") return std::string(sound);
-      if (key == "ReminderHours") return std::string(hours);
-      return std::string(key == "Device" ? "plughw:1" : "");
-    });
+    const AnnunciationSettings s =
+        ReadAnnunciationSettings([sound = sound, hours = hours](std::string_view key) {
+          if (key == "Sound") return std::string(sound);
+          if (key == "ReminderHours") return std::string(hours);
+          return std::string(key == "Device" ? "plughw:1" : "");
+        });
     EXPECT_EQ(s.annunciator.sound, sound_on) << sound;
     EXPECT_EQ(s.annunciator.reminder_hours, reminder_hours) << hours;
     EXPECT_EQ(s.device, "plughw:1");

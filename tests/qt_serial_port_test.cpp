@@ -48,8 +48,10 @@ bool LoopStaysIdle() {
   bool over = false;
   QTimer::singleShot(200ms, Qt::PreciseTimer, [&over] { over = true; });
   int wakeups = 0;
-  for (; !over; ++wakeups)  // set by the timer, inside processEvents
+  while (!over) {  // set by the timer, inside processEvents
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ++wakeups;
+  }
   return wakeups <= 10;
 }
 

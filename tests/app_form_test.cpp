@@ -200,11 +200,6 @@ TEST(SupervisionTimeByte, LeadingNumberRoundedHalfToEvenAndHeldToAByte) {
 
 const std::string kHead = "12/04 05:21 Event = ";
 
-// Queues an event report ("32 00 41": code, data high, data low) for the next tick.
-void Report(FakeSerialPort& port, const std::string& payload) {
-  port.Deliver(EncodeFrame(0xA0, Hex(payload)));
-}
-
 TEST(EventLogFile, ARecordEndsLfCrLfAndAnUnwritableFileOrFolderIsSkipped) {
   test::TempFolder temp;
   EventLogFile log(temp.path());
@@ -232,13 +227,13 @@ TEST_F(FormTest, AReportOfTheShownPageRefreshesTheBoxesAtOnceAndCancelsTheRedraw
   ConnectAndClear();
   f.TriggerLabel[0].SetCaption("marker");
   port_.Deliver(EncodeFrame(8, Bytes(10, 0)));  // asks for a redraw
-  Report(port_, "40 00 3F");                    // BGM while page 0 is shown: no refresh
+  Report("40 00 3F");                           // BGM while page 0 is shown: no refresh
   Ticks(1);
   EXPECT_EQ(f.Trigger_CheckBox[0].value(), 0);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "EMG Trigger 1") << "the reply's redraw still ran";
   f.TriggerLabel[0].SetCaption("marker");
   port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
-  Report(port_, "30 00 02");  // the shown page: refreshed now, the tick's redraw cancelled
+  Report("30 00 02");  // the shown page: refreshed now, the tick's redraw cancelled
   Ticks(1);
   EXPECT_EQ(f.Trigger_CheckBox[1].value(), 1);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "marker");
@@ -252,14 +247,14 @@ TEST_F(FormTest, TheLogBoxShowsTheNewestFromItsStartUnlessWithoutDisplayIsTicked
   port_.Open();
   f.EventsLogTextBox.SetText("older line");
   f.EventsLogTextBox.SetSelStart(5);
-  Report(port_, "15 00 00");
+  Report("15 00 00");
   Ticks(1);
   EXPECT_EQ(f.EventsLogTextBox.text(), kHead + "ALARM\r\nolder line");
   EXPECT_EQ(f.EventsLogTextBox.sel_start(), 0);
   std::string log = ReadBytes(LogPath());
   for (const int value : {1, 2}) {  // logged, not shown
     f.NoDisplayCheck.SetValue(value);
-    Report(port_, "41 00 01");
+    Report("41 00 01");
     Ticks(1);
     log += kHead + "BGM R1 000001\n\r\n";
   }
@@ -369,27 +364,17 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItW
   })) << "each refusal was said, with the reason";
 }
 
-// The window's journal: what each operator action, report and connection change leaves in it.
-// (A storm's records in one commit are the storm test's below; a journal that cannot be written
-// is the journal's own.)
-class JournalAppTest : public FormTest {
- protected:
-  JournalAppTest() {
-    journal_options_.login = "op1";
-    journal_options_.host = "panel-pc";
-    journal_options_.clock = [this] { return JournalTime{utc_ms_, 3600}; };
-  }
-  // The journal's last anchor asks this fixture's clock: the window goes first.
-  void TearDown() override { form_.reset(); }
-
-  std::int64_t utc_ms_ = 1796601600000;
-};
-
-// One scripted session: every kind of record, in the order it happened, with its fields; an
-// event's record carries its detail with the names the site gave in MainForm.INI, its text stays
-// the events log's line; a key pressed without a line says that nothing went out. (The link
-// records of a port that fails are the headless runner's test, which prints them.)
-TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
+// The window's journal, in one scripted session: every kind of record, in the order it happened,
+// with its fields; an event's record carries its detail with the names the site gave in
+// MainForm.INI, its text stays the events log's line; a key pressed without a line says that
+// nothing went out. (A storm's records are the storm test's below; a journal that cannot be
+// written is the journal's own; the link records of a port that fails are the headless runner's
+// test, which prints them.)
+TEST_F(FormTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
+  const JournalTime time{1796601600000, 3600};
+  journal_options_.login = "op1";
+  journal_options_.host = "panel-pc";
+  journal_options_.clock = [time] { return time; };
   std::filesystem::create_directories(program_folder_ / "SYSINI");
   test::WriteBytes(IniPath(), "[ETrgName]\r\nETRG 13=Lobby\r\n[BTrgName]\r\nBTRG 13=Stairs\r\n");
   MainForm& f = Load();
@@ -416,7 +401,7 @@ TEST_F(JournalAppTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
                    (e.raw_hex.empty() ? "" : " [" + e.raw_hex + "]") +
                    (e.detail.empty() ? "" : " {" + e.detail + "}"));
     EXPECT_EQ(e.login + " " + e.host, "op1 panel-pc");
-    EXPECT_EQ(e.time, (JournalTime{utc_ms_, 3600}));
+    EXPECT_EQ(e.time, time);
   }
   EXPECT_EQ(seen,
             (std::vector<std::string>{

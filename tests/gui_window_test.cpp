@@ -54,6 +54,12 @@ class GuiTest : public test::FormTest {
     return QTest::qWaitFor([this] { return !view_->text_pending(); }, 5000);
   }
 
+  // Saves a picture of the window as `name` in ORV_SCREENSHOT_DIR, when that is set.
+  static void Screenshot(const QImage& image, const char* name) {
+    const char* folder = std::getenv("ORV_SCREENSHOT_DIR");
+    EXPECT_TRUE(!folder || image.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG")) << name;
+  }
+
   std::unique_ptr<QtFormView> view_;
 };
 
@@ -106,10 +112,7 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   const QRect key = Find("FaultAck_CB")->geometry();
   const QPointF at(key.left() + 6, key.center().y());
   EXPECT_EQ(image.pixelColor((at * image.devicePixelRatio()).toPoint()).name(), "#ffff80");
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    const QString file = QString::fromLocal8Bit(folder) + "/window.png";
-    ASSERT_TRUE(image.save(file, "PNG")) << file.toStdString();
-  }
+  Screenshot(image, "window.png");
   EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
 }
 
@@ -192,10 +195,7 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
       << state->toolTip().toStdString();
   EXPECT_EQ(view.height(), height) << "the bar keeps its height";
   ASSERT_TRUE(Settle());
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    const QString file = QString::fromLocal8Bit(folder) + "/link-lost.png";
-    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
-  }
+  Screenshot(view.grab().toImage(), "link-lost.png");
 
   // A desktop without a tray (this one) shows nothing and nothing fails.
   QtTrayNotice tray(QStringLiteral("Orvandel"));
@@ -491,12 +491,10 @@ TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
   EXPECT_TRUE(bar.label()->isVisible());
   EXPECT_EQ(bar.label()->text().toStdString(), "Alarm sounds: ALARM report");
   EXPECT_EQ(view.size(), designed) << "the status bar's additions leave the window as designed";
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    // The events log's text and the bar's new layout first.
-    ASSERT_TRUE(Settle());
+  if (std::getenv("ORV_SCREENSHOT_DIR") != nullptr) {
+    ASSERT_TRUE(Settle());  // the events log's text and the bar's new layout first
     QTest::qWait(50);
-    const QString file = QString::fromLocal8Bit(folder) + "/annunciator.png";
-    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
+    Screenshot(view.grab().toImage(), "annunciator.png");
   }
 
   QTest::keyClick(&view, Qt::Key_Escape);

@@ -330,26 +330,7 @@ TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded
 
 // The annunciator in the panel: which inputs sound, the ACK keys' silences, the journal's records
 // and the lamp test on the 24 lamps. (Which report sounds which tone is the annunciator's test.)
-class AnnunciationTest : public test::FormTest {
- protected:
-  AnnunciationTest() { journal_options_.login = "ann"; }
-  MainForm& LoadAndListen() {
-    MainForm& f = Load();
-    records_ = f.recorded().Connect([this](const JournalEntry& entry) {
-      if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
-        said_ += (said_.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
-      }
-    });
-    return f;
-  }
-  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
-  void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
-
-  Connection records_;
-  std::string said_;  // the annunciator's records since the last step, without the prefix
-};
-
-TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
+TEST_F(FormTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
   struct Step {
     const char* what;
     std::function<void()> act;
@@ -378,20 +359,26 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsA
       {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
        "sounds: Controller does not answer"},
   };
-  MainForm& f = LoadAndListen();
+  journal_options_.login = "ann";
+  MainForm& f = Load();
+  std::string said;  // the annunciator's records since the last step, without the prefix
+  const Connection records = f.recorded().Connect([&said](const JournalEntry& entry) {
+    if (entry.text.starts_with(kAnnunciationRecordPrefix))
+      said += (said.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
+  });
   ConnectAndClear();
   for (const Step& step : steps) {
-    said_.clear();
+    said.clear();
     step.act();
     Ticks(1);
     EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
-    EXPECT_EQ(said_, step.said) << step.what;
+    EXPECT_EQ(said, step.said) << step.what;
   }
   // The lamp test lights all 24, then shows what came meanwhile.
   f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
   ASSERT_EQ(Lamps(), "000000100000010000000000");  // Mains
   f.annunciation().Silence(kSilenceFromWindow);
-  said_.clear();
+  said.clear();
   f.annunciation().LampTest();
   EXPECT_EQ(Lamps(), std::string(24, '1'));
   Image("02 00");  // Network instead of Mains, during the test
@@ -399,7 +386,7 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsA
   EXPECT_EQ(Lamps(), std::string(24, '1'));
   Ticks(1);
   EXPECT_EQ(Lamps(), "010000000000010000000000");
-  EXPECT_EQ(said_, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
+  EXPECT_EQ(said, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
 }
 
 // Each control of the window asks the gate for its own action. Which level each action needs is

@@ -8,13 +8,11 @@
 
 #include "app/command_line.h"
 #include "events/event_log_file.h"
-#include "link/frame.h"
 #include "panel/operator_commands.h"
 #include "tests/form_fixture.h"
 #include "tests/support/journal_fixture.h"
 #include "tests/support/resident_memory.h"
 #include "tests/support/storm.h"
-#include "tests/test_util.h"
 #ifndef _WIN32
 #include "tests/odd_files.h"
 #endif

@@ -10,7 +10,6 @@
 #include "access/pin_hash.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
-#include "link/frame.h"
 #include "link/link_watch.h"
 #include "linkwatch/line_status_text.h"
 #include "mqtt/mqtt_feed.h"
@@ -20,7 +19,6 @@
 #include "platform/text_encoding.h"
 #include "tests/form_fixture.h"
 #include "tests/support/journal_fixture.h"
-#include "tests/test_util.h"
 
 namespace orv {
 namespace {

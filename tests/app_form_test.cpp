@@ -359,12 +359,10 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItW
   })) << "each refusal was said, with the reason";
 }
 
-// The window's journal, in one scripted session: every kind of record, in the order it happened,
-// with its fields; an event's record carries its detail with the names the site gave in
-// MainForm.INI, its text stays the events log's line; a key pressed without a line says that
-// nothing went out. (A storm's records are the storm test's below; a journal that cannot be
-// written is the journal's own; the link records of a port that fails are the headless runner's
-// test, which prints them.)
+// The window's journal in one scripted session: each kind of record once, in order, with its
+// fields; an event's detail names the site's triggers from MainForm.INI, its text is the events
+// log's line; a key pressed without a line says nothing went out. (A storm: the storm test below;
+// an unwritable journal: the journal's; a failing port's link records: the headless runner's.)
 TEST_F(FormTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   const JournalTime time{1796601600000, 3600};
   journal_options_.login = "op1";

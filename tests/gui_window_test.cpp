@@ -30,7 +30,6 @@ namespace {
 
 class GuiTest : public test::FormTest {
  protected:
-  // Loads the model, then builds the window over it and makes it the active window.
   QtFormView& Show() {
     Load();
     view_ = std::make_unique<QtFormView>(form().MainFormWindow, form().controls(), form().focus,
@@ -52,7 +51,6 @@ class GuiTest : public test::FormTest {
     return QTest::qWaitFor([this] { return !view_->text_pending(); }, 5000);
   }
 
-  // Saves a picture of the window as `name` in ORV_SCREENSHOT_DIR, when that is set.
   static void Screenshot(const QImage& image, const char* name) {
     const char* folder = std::getenv("ORV_SCREENSHOT_DIR");
     EXPECT_TRUE(!folder || image.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG")) << name;

@@ -534,7 +534,6 @@ Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std
 
 class LinkWatchTest : public FormTest {
  protected:
-  // Loads the window with [LinkWatch] NoReplySeconds set to `value`.
   MainForm& LoadWith(const std::string& value) {
     std::filesystem::create_directories(IniPath().parent_path());
     test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=" + value + "\r\n");
@@ -612,8 +611,7 @@ TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFra
             (std::vector<std::string>{"Connected: COM1 (fake1) 9600,N,8,1", alerts_[0].text,
                                       alerts_[1].text, alerts_[2].text}));
   EXPECT_EQ(alerts_[2].text,
-            "No reply from the controller since 14:03:22 (2.0 s without a "
-            "valid frame)");
+            "No reply from the controller since 14:03:22 (2.0 s without a valid frame)");
   // A disconnect while lost clears it all, for good.
   f.ConnectCB.PerformClick();
   Ticks(100);
@@ -682,7 +680,6 @@ TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingEl
                                                {"1000", 5},  {"", 5},     {"+7", 5}, {"7s", 5}};
   for (const auto& [text, seconds] : texts)
     EXPECT_EQ(ParseNoReplySeconds(text), seconds) << text;
-  // Off, the window says so.
   LoadWith("0");
   ConnectAndClear();
   EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");

@@ -66,7 +66,7 @@ TEST_F(FormTest, FirstStartShowsTheDefaultsThenConnectsToPortOneAndSendsSupervis
   for (int i = 0; i < kSystemLamps; ++i)  // each lamp beside its own caption
     EXPECT_EQ(f.Label2[i].caption(), kFaultLampCaptions[static_cast<std::size_t>(i)]) << i;
   port_.Open();  // bytes that came before the connect are thrown away
-  port_.Deliver(EncodeFrame(6, Bytes{0x01, 0x00}));
+  Image("01 00");
   port_.Close();
   f.ConnectCB.PerformClick();
   EXPECT_EQ(std::to_string(port_.comm_port()) + " " + port_.settings(), "1 9600,N,8,1");
@@ -121,7 +121,7 @@ TEST_F(FormTest, DisconnectDarkensSystemLampsOnlyAndStopsPolling) {
   const Connection watch =
       f.link().connection_changed().Connect([&](bool c) { states.push_back(c); });
   ConnectAndClear();
-  port_.Deliver(EncodeFrame(6, Bytes{0xFF, 0x0F}));
+  Image("FF 0F");
   Ticks(23);                                 // slots at ticks 1, 12, 23: 6, 8, 9
   f.Shape1[12].SetFillStyle(Shape::kSolid);  // zone lamps are left as they are
   port_.set_open_state(false);  // a port already reporting closed only stops the polling
@@ -347,7 +347,7 @@ TEST_F(NoProgramFolder, EveryFileOperationIsRefusedAndTheCurrentFolderStaysAsItW
   EXPECT_EQ(f.TriggerLabel[0].caption(), "Hall");
   f.ComPort_CB.SetListIndex(3);
   ConnectAndClear();
-  port_.Deliver(EncodeFrame(0xA0, Bytes{0x21, 0, 1}));
+  Report("21 00 01");
   Ticks(20);
   EXPECT_EQ(f.event_recorder().waiting(), 1u);
   f.CloseSerialPort();

@@ -18,27 +18,6 @@
 namespace orv {
 namespace {
 
-PanelState FilledState() {
-  PanelState state = EmptyPanelState();
-  state.lamps[0] = true;
-  state.lamps[11] = true;
-  state.pages[0].states[0] = 1;
-  state.pages[2].states[119] = 1;
-  state.pages[1].names[59] = "Hall \"B\"\n\xC3\xA9";
-  state.events = {"12/07 03:09 Event = ALERT", "12/07 03:08 Event = EMG Ack"};
-  state.line = {"COM2 /dev/pts/3 9600,N,8,1", "Connected: last reply 0.4 s ago", true, "sent 4",
-                " - NO REPLY FROM CONTROLLER"};
-  state.connected = true;
-  state.port = 2;
-  state.baud = "19200";
-  state.supervision = true;
-  state.supervision_time = "90";
-  state.access_levels = true;
-  state.sounding = "alarm";
-  state.sounding_condition = "Event ALARM";
-  return state;
-}
-
 // What a line from the service says, its state read into state.
 ServerMessage Read(const std::string& line, PanelState& state) {
   ServerMessage message;
@@ -48,7 +27,23 @@ ServerMessage Read(const std::string& line, PanelState& state) {
 }
 
 TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
-  const PanelState sent = FilledState();
+  PanelState sent = EmptyPanelState();
+  sent.lamps[0] = true;
+  sent.lamps[11] = true;
+  sent.pages[0].states[0] = 1;
+  sent.pages[2].states[119] = 1;
+  sent.pages[1].names[59] = "Hall \"B\"\n\xC3\xA9";
+  sent.events = {"12/07 03:09 Event = ALERT", "12/07 03:08 Event = EMG Ack"};
+  sent.line = {"COM2 /dev/pts/3 9600,N,8,1", "Connected: last reply 0.4 s ago", true, "sent 4",
+               " - NO REPLY FROM CONTROLLER"};
+  sent.connected = true;
+  sent.port = 2;
+  sent.baud = "19200";
+  sent.supervision = true;
+  sent.supervision_time = "90";
+  sent.access_levels = true;
+  sent.sounding = "alarm";
+  sent.sounding_condition = "Event ALARM";
   PanelState read = EmptyPanelState();
   const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(message.type, ServerMessageType::kSnapshot);

@@ -157,9 +157,6 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_EQ(view.findChildren<QtNoticeBar*>().size(), 1);
 }
 
-// Until the window shows them, notices go to the log under their own category, by level.
-std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
-
 // The serial line at the status bar's right end, and the controller's silence in the title and in
 // red; wired as the program wires it. (The words themselves are the link watch's tests.)
 TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
@@ -179,8 +176,8 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   ASSERT_TRUE(form().link().port_connected());
   // The controller answers with two lamps lit and reports an event, then falls silent.
   now_ = LocalDateTime{12, 4, 14, 3, 22};
-  port_.Deliver(EncodeFrame(cmd::kFaultImage, Bytes{0x41, 0x00}));
-  port_.Deliver(EncodeFrame(cmd::kReport, Bytes{0x12, 0x00, 0x00}));
+  Image("41 00");
+  Report("12 00 00");
   view.CallModel([this] { Ticks(51); });  // lost after the default 5 s
   ASSERT_TRUE(form().link().watch().lost());
   EXPECT_EQ(state->text().toStdString(), form().line_status().state);
@@ -204,22 +201,23 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   EXPECT_EQ(state_colour(), normal);
 }
 
+// Until the window shows them, notices go to the log under their own category, by level.
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
-  g_logged.clear();
+  static std::vector<std::tuple<QtMsgType, std::string, std::string>> logged;
+  logged.clear();
   const QtMessageHandler previous = qInstallMessageHandler(
       [](QtMsgType type, const QMessageLogContext& context, const QString& m) {
-        g_logged.emplace_back(type, context.category, m.toStdString());
+        logged.emplace_back(type, context.category, m.toStdString());
       });
   const NoticeFn notice = QtLogNotices();
   notice({NoticeLevel::kError, "EventLog.txt cannot be written"});
   notice({NoticeLevel::kWarning, "w"});
   notice({NoticeLevel::kInfo, "\"quoted\" as is"});
   qInstallMessageHandler(previous);
-  const std::vector<std::tuple<QtMsgType, std::string, std::string>> want{
-      {QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
-      {QtWarningMsg, "orvandel.notice", "w"},
-      {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}};
-  EXPECT_EQ(g_logged, want);
+  EXPECT_EQ(logged,
+            (decltype(logged){{QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
+                              {QtWarningMsg, "orvandel.notice", "w"},
+                              {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}}));
 }
 
 TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
@@ -480,8 +478,8 @@ TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
   EXPECT_FALSE(bar.label()->isVisible());
 
   f.ConnectCB.PerformClick();
-  port_.Deliver(EncodeFrame(cmd::kFaultImage, test::Hex("40 00")));  // Mains
-  port_.Deliver(EncodeFrame(cmd::kReport, test::Hex("15 00 00")));
+  Image("40 00");  // Mains
+  Report("15 00 00");
   view.CallModel([this] { Ticks(1); });
   EXPECT_TRUE(bar.label()->isVisible());
   EXPECT_EQ(bar.label()->text().toStdString(), "Alarm sounds: ALARM report");

@@ -126,8 +126,8 @@ TEST_F(FormTest, TheLastFaultImageOrPanelStatusDecidesEverySystemLampAndNoZoneLa
     Ticks(1);
     EXPECT_EQ(Lamps(), std::string(lit) + "010000000000") << payload;
   }
-  port_.Deliver(EncodeFrame(6, Hex("02 00")));  // two in one tick: the last one
-  port_.Deliver(EncodeFrame(0xA0, Hex("50 00 01")));
+  Image("02 00");  // two in one tick: the last one
+  Report("50 00 01");
   Ticks(1);
   EXPECT_EQ(Lamps().substr(0, 12), "000000010000");
 }
@@ -740,7 +740,7 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   tick(1);
   ConnectAndClear();
   tick(20);  // lost at the 20th
-  port_.Deliver(EncodeFrame(0x06, Bytes{0x00, 0x00}));
+  Image("00 00");
   tick(1);
   form().ConnectCB.PerformClick();
   tick(1);

@@ -166,7 +166,6 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   const Connection shown = form().line_status_changed().Connect(
       [&line_status](const LineStatus& status) { line_status.Show(status); });
   QLabel* state = line_status.state_label();
-  const std::string caption = kWindowCaption;
   const QColor normal = view.notice_bar()->palette().color(QPalette::WindowText);
   auto state_colour = [state] { return state->palette().color(QPalette::WindowText); };
   const int height = view.height();
@@ -182,7 +181,7 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   ASSERT_TRUE(form().link().watch().lost());
   EXPECT_EQ(state->text().toStdString(), form().line_status().state);
   EXPECT_EQ(state_colour(), QColor(Qt::red));
-  EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
+  EXPECT_EQ(view.windowTitle().toStdString(), std::string(kWindowCaption) + kNoReplyTitleSuffix);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();
   EXPECT_EQ(view.height(), height) << "the bar keeps its height";
@@ -197,7 +196,7 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   // The next valid frame brings the caption back exactly.
   port_.Deliver(EncodeFrame(cmd::kEmgStatus, Bytes(10, 0)));
   view.CallModel([this] { Ticks(1); });
-  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+  EXPECT_EQ(view.windowTitle().toStdString(), kWindowCaption);
   EXPECT_EQ(state_colour(), normal);
 }
 

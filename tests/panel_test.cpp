@@ -527,8 +527,7 @@ const Bytes kFaultImage = EncodeFrame(cmd::kFaultImage, Bytes{0x00, 0x00});
 // A frame with its byte `from_end` places before the end XORed with mask (1: the ETX, 2: the CRC).
 Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std::uint8_t mask) {
   Bytes frame = EncodeFrame(command, data);
-  const std::size_t at = frame.size() - from_end;
-  if (at < frame.size()) frame[at] = static_cast<std::uint8_t>(frame[at] ^ mask);
+  frame[frame.size() - from_end] ^= mask;
   return frame;
 }
 

@@ -430,8 +430,7 @@ TEST_F(AttachOverForm, AWindowModelShowsTheServiceAndHandsItsActionsOn) {
   panel.Show(state, kAllSections);
   // Shown, never sent back.
   EXPECT_TRUE(sent.empty());
-  EXPECT_EQ(form().ComPort_CB.list_index(), 3);
-  EXPECT_EQ(form().BaudRate_CB.text(), "19200");
+  EXPECT_EQ(form().ComPort_CB.text() + " " + form().BaudRate_CB.text(), "COM4 19200");
   EXPECT_EQ(form().Shape1[2].fill_style(), Shape::kSolid);
   EXPECT_EQ(form().Trigger_CheckBox[1].value(), 1);
   EXPECT_EQ(form().TriggerLabel[1].caption(), "Lobby");

@@ -12,33 +12,11 @@
 #include "attach/attach_protocol.h"
 #include "attach/attached_panel.h"
 #include "attach/panel_source.h"
-#include "link/frame.h"
 #include "service/headless_runner.h"
 #include "tests/form_fixture.h"
 
 namespace orv {
 namespace {
-
-PanelState FilledState() {
-  PanelState state = EmptyPanelState();
-  state.lamps[0] = true;
-  state.lamps[11] = true;
-  state.pages[0].states[0] = 1;
-  state.pages[2].states[119] = 1;
-  state.pages[1].names[59] = "Hall \"B\"\n\xC3\xA9";
-  state.events = {"12/07 03:09 Event = ALERT", "12/07 03:08 Event = EMG Ack"};
-  state.line = {"COM2 /dev/pts/3 9600,N,8,1", "Connected: last reply 0.4 s ago", true, "sent 4",
-                " - NO REPLY FROM CONTROLLER"};
-  state.connected = true;
-  state.port = 2;
-  state.baud = "19200";
-  state.supervision = true;
-  state.supervision_time = "90";
-  state.access_levels = true;
-  state.sounding = "alarm";
-  state.sounding_condition = "Event ALARM";
-  return state;
-}
 
 // What a line from the service says, its state read into state.
 ServerMessage Read(const std::string& line, PanelState& state) {
@@ -49,7 +27,23 @@ ServerMessage Read(const std::string& line, PanelState& state) {
 }
 
 TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
-  const PanelState sent = FilledState();
+  PanelState sent = EmptyPanelState();
+  sent.lamps[0] = true;
+  sent.lamps[11] = true;
+  sent.pages[0].states[0] = 1;
+  sent.pages[2].states[119] = 1;
+  sent.pages[1].names[59] = "Hall \"B\"\n\xC3\xA9";
+  sent.events = {"12/07 03:09 Event = ALERT", "12/07 03:08 Event = EMG Ack"};
+  sent.line = {"COM2 /dev/pts/3 9600,N,8,1", "Connected: last reply 0.4 s ago", true, "sent 4",
+               " - NO REPLY FROM CONTROLLER"};
+  sent.connected = true;
+  sent.port = 2;
+  sent.baud = "19200";
+  sent.supervision = true;
+  sent.supervision_time = "90";
+  sent.access_levels = true;
+  sent.sounding = "alarm";
+  sent.sounding_condition = "Event ALARM";
   PanelState read = EmptyPanelState();
   const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(message.type, ServerMessageType::kSnapshot);
@@ -195,9 +189,7 @@ TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
         lines.push_back(line);
     }
     EXPECT_EQ(ok, held) << chunks[0];
-    if (held) {
-      EXPECT_EQ(lines, expected) << chunks[0];
-    }
+    EXPECT_EQ(lines, expected) << chunks[0];
   }
 }
 
@@ -295,34 +287,25 @@ TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
   EXPECT_FALSE(hub.Received(ids[1], "{}\n"));  // already gone
 }
 
-class ServiceActions : public test::FormTest {
- protected:
-  void SetUp() override {
-    FormTest::SetUp();
-    Load();
-    runner_ = std::make_unique<HeadlessRunner>(form(), port_, [](const std::string&) {});
-    actions_ = std::make_unique<PanelActions>(
-        form(), ServiceLine{[this] { runner_->Connect(); }, [this] { runner_->Disconnect(); }});
-    connections_.push_back(form().recorded().Connect([this](const JournalEntry& entry) {
-      if (entry.kind == JournalKind::kOperator) records_.push_back(entry.login + ": " + entry.text);
-    }));
-  }
+using AttachOverForm = test::FormTest;
+
+TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser) {
+  Load();
+  HeadlessRunner runner(form(), port_, [](const std::string&) {});
+  PanelActions actions(form(),
+                       ServiceLine{[&] { runner.Connect(); }, [&] { runner.Disconnect(); }});
+  std::vector<std::string> records;
+  const Connection recording = form().recorded().Connect([&](const JournalEntry& entry) {
+    if (entry.kind == JournalKind::kOperator) records.push_back(entry.login + ": " + entry.text);
+  });
   // An action as a window's line has it, after {"type":"action","id":1,"action":
-  std::string Do(const std::string& rest) {
+  const auto act = [&](const std::string& rest) {
     ActionRequest action;
     std::string error;
     EXPECT_TRUE(ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error))
         << error;
-    return actions_->Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
-  }
-
-  std::unique_ptr<HeadlessRunner> runner_;
-  std::unique_ptr<PanelActions> actions_;
-  std::vector<std::string> records_;
-  Connections connections_;
-};
-
-TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
+    return actions.Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
+  };
   for (const auto& [rest, result] : std::vector<std::pair<std::string, std::string>>{
            {R"("key","key":2})", kResultNotConnected},
            {R"("trigger","page":0,"number":5,"state":1})", kResultNotConnected},
@@ -330,31 +313,31 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
            {R"("baud","baud":"1234"})", "refused: no such baud rate"},
            {R"("baud","baud":"19200"})", kResultDone},
            {R"("port","port":3})", kResultDone}}) {
-    EXPECT_EQ(Do(rest), result) << rest;
+    EXPECT_EQ(act(rest), result) << rest;
   }
   EXPECT_EQ(form().config().SerialComPort, 3);
   EXPECT_EQ(form().config().SerialBaudRate, "19200");
   EXPECT_EQ(ReadPanelState(form()).port, 3);
 
-  ASSERT_EQ(Do(R"("connect"})"), kResultDone);
-  EXPECT_EQ(Do(R"("port","port":2})"), "refused: disconnect first");
+  ASSERT_EQ(act(R"("connect"})"), kResultDone);
+  EXPECT_EQ(act(R"("port","port":2})"), "refused: disconnect first");
   port_.ClearWrites();
-  ASSERT_EQ(Do(R"("key","key":4})"), kResultDone);
-  const std::uint8_t key[] = {OperatorCommands::kFaultAck};
-  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
-  ASSERT_EQ(Do(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
+  ASSERT_EQ(act(R"("key","key":4})"), kResultDone);
+  EXPECT_EQ(port_.writes(),
+            std::vector<Bytes>{EncodeFrame(22, Bytes{OperatorCommands::kFaultAck})});
+  ASSERT_EQ(act(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
   EXPECT_EQ(form().link().trigger_states().States(1).Get(60), 1);
   EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
-  ASSERT_EQ(Do(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
+  ASSERT_EQ(act(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
   EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
-  ASSERT_GE(records_.size(), 3U);
-  EXPECT_EQ(records_[records_.size() - 3], "alice: Key Fault ACK");
-  EXPECT_EQ(records_.back().rfind("alice: Renamed ", 0), 0U) << records_.back();
+  ASSERT_GE(records.size(), 3U);
+  EXPECT_EQ(records[records.size() - 3], "alice: Key Fault ACK");
+  EXPECT_EQ(records.back().rfind("alice: Renamed ", 0), 0U) << records.back();
   // Supervision on with the time as typed: time, then on, as the box's click sends them.
   port_.ClearWrites();
-  ASSERT_EQ(Do(R"("supervision","state":1,"time":"30"})"), kResultDone);
-  const std::uint8_t thirty[] = {30}, on[] = {1};
-  EXPECT_EQ(port_.writes(), (std::vector<Bytes>{EncodeFrame(16, thirty), EncodeFrame(17, on)}));
+  ASSERT_EQ(act(R"("supervision","state":1,"time":"30"})"), kResultDone);
+  EXPECT_EQ(port_.writes(),
+            (std::vector<Bytes>{EncodeFrame(16, Bytes{30}), EncodeFrame(17, Bytes{1})}));
   EXPECT_TRUE(ReadPanelState(form()).supervision);
   EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
   // The one annunciator: what it sounds is the windows' state; a silence from one is recorded
@@ -362,25 +345,23 @@ TEST_F(ServiceActions, AreDoneAsTheWindowWouldUnderTheWindowsUser) {
   form().annunciation().OnReport(Annunciator::kFaultReport);
   form().annunciation().Tick(false, false);
   port_.ClearWrites();
-  ASSERT_EQ(Do(R"("silence","from":"Esc"})"), kResultDone);
-  EXPECT_EQ(records_.back(), "alice: Annunciator silenced by alice from Esc");
+  ASSERT_EQ(act(R"("silence","from":"Esc"})"), kResultDone);
+  EXPECT_EQ(records.back(), "alice: Annunciator silenced by alice from Esc");
   EXPECT_TRUE(port_.writes().empty());
 
   // Closed by an operator, the line stays closed: no retry however long; opened again on asking.
-  ASSERT_EQ(Do(R"("disconnect"})"), kResultDone);
+  ASSERT_EQ(act(R"("disconnect"})"), kResultDone);
   const int opens = port_.open_count();
   for (int t = 0; t < 1000; ++t)
-    runner_->Tick();
+    runner.Tick();
   EXPECT_EQ(port_.open_count(), opens);
-  EXPECT_EQ(Do(R"("connect"})"), kResultDone);
-  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(act(R"("connect"})"), kResultDone);
+  EXPECT_TRUE(runner.connected());
 }
 
 // The attached path with access levels on: a window's line at the hub, performed through the
 // gate for its Unix user, refused until its operator logs in over the same line.
-using GatedService = test::FormTest;
-
-TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
+TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   AccessGate gate(
       UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
   gate_ = &gate;
@@ -390,9 +371,8 @@ TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
     return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
   });
-  std::string written;
-  const int id = hub.Attach(
-      "bob", [&written](const std::string& bytes) { written = bytes; }, [] { return 0U; });
+  FakeWindow window;
+  const int id = hub.Attach("bob", window.Write(), window.Queued());
   std::vector<std::string> records;  // login: text / detail
   const Connection recording = form().recorded().Connect([&records](const JournalEntry& e) {
     records.push_back(e.login + ": " + e.text + " / " + e.detail);
@@ -400,7 +380,7 @@ TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   PanelState state = EmptyPanelState();
   const auto ask = [&](const std::string& line) {
     EXPECT_TRUE(hub.Received(id, line + "\n"));
-    return Read(written, state).text;
+    return window.Last(state).text;
   };
   const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
   const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
@@ -416,8 +396,8 @@ TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel1) << "the window's own";
   records.clear();
   EXPECT_EQ(ask(reset), kResultDone);
-  const std::uint8_t key[] = {OperatorCommands::kEmgReset};
-  EXPECT_EQ(port_.writes(), std::vector<Bytes>{EncodeFrame(22, key)});
+  EXPECT_EQ(port_.writes(),
+            std::vector<Bytes>{EncodeFrame(22, Bytes{OperatorCommands::kEmgReset})});
   EXPECT_EQ(records, std::vector<std::string>{"bob: Key EMG Reset / operator alice, level 2"});
   EXPECT_EQ(ask(R"({"action":"log-out","id":3,"type":"action"})"), kResultLoggedOut);
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
@@ -428,15 +408,13 @@ TEST_F(GatedService, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
   access_now_ += AccessGate::kDefaultIdleTimeout;
   form().TRTimer_Timer();
-  const ServerMessage told = Read(written, state);
+  const ServerMessage told = window.Last(state);
   EXPECT_EQ(told.type, ServerMessageType::kResult);
   EXPECT_EQ(told.id, 0);
   EXPECT_EQ(told.text, kResultLoggedOut);
 }
 
-using AttachedWindowModel = test::FormTest;
-
-TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
+TEST_F(AttachOverForm, AWindowModelShowsTheServiceAndHandsItsActionsOn) {
   Load();
   std::vector<ActionRequest> sent;
   AttachedPanel panel(form(), [&](const ActionRequest& action) { sent.push_back(action); });
@@ -452,8 +430,7 @@ TEST_F(AttachedWindowModel, ShowsTheServiceAndHandsItsActionsOn) {
   panel.Show(state, kAllSections);
   // Shown, never sent back.
   EXPECT_TRUE(sent.empty());
-  EXPECT_EQ(form().ComPort_CB.list_index(), 3);
-  EXPECT_EQ(form().BaudRate_CB.text(), "19200");
+  EXPECT_EQ(form().ComPort_CB.text() + " " + form().BaudRate_CB.text(), "COM4 19200");
   EXPECT_EQ(form().Shape1[2].fill_style(), Shape::kSolid);
   EXPECT_EQ(form().Trigger_CheckBox[1].value(), 1);
   EXPECT_EQ(form().TriggerLabel[1].caption(), "Lobby");

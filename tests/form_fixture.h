@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "link/frame.h"
 #include "panel/main_form.h"
 #include "platform/notice_log.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/temp_folder.h"
+#include "tests/test_util.h"
 
 namespace orv::test {
 
@@ -58,6 +60,11 @@ class FormTest : public ::testing::Test {
     form_->TriggerLabel[row].PerformDblClick();
     form_->TriggerNameText[row].SetText(name);
     form_->focus.MoveFocus(&form_->Trigger_PictureBox);
+  }
+  // Queues an event report ("32 00 41": code, data high, data low) or a fault image.
+  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, test::Hex(payload))); }
+  void Image(const char* payload) {
+    port_.Deliver(EncodeFrame(cmd::kFaultImage, test::Hex(payload)));
   }
   // A "1" for every lit lamp of the 24, in lamp order.
   std::string Lamps() const {

@@ -15,7 +15,6 @@
 #include "access/qt/qt_access_bar.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "journal/qt/qt_history_window.h"
-#include "link/frame.h"
 #include "linkwatch/line_status_text.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "platform/qt/qt_form_view.h"
@@ -25,14 +24,12 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "tests/form_fixture.h"
-#include "tests/test_util.h"
 
 namespace orv {
 namespace {
 
 class GuiTest : public test::FormTest {
  protected:
-  // Loads the model, then builds the window over it and makes it the active window.
   QtFormView& Show() {
     Load();
     view_ = std::make_unique<QtFormView>(form().MainFormWindow, form().controls(), form().focus,
@@ -52,6 +49,11 @@ class GuiTest : public test::FormTest {
   // Runs the event loop until the held-back text updates are shown.
   bool Settle() {
     return QTest::qWaitFor([this] { return !view_->text_pending(); }, 5000);
+  }
+
+  static void Screenshot(const QImage& image, const char* name) {
+    const char* folder = std::getenv("ORV_SCREENSHOT_DIR");
+    EXPECT_TRUE(!folder || image.save(QString::fromLocal8Bit(folder) + "/" + name, "PNG")) << name;
   }
 
   std::unique_ptr<QtFormView> view_;
@@ -83,19 +85,18 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   ASSERT_GT(inside.x(), 0);
   // Name and pixels, with the twips they come from.
   const std::pair<const char*, QRect> placed[] = {
-      {"ConnectCB", {232, 400, 177, 65}},          // 3480, 6000, 2655, 975
-      {"Shape1_7", {248, 160, 17, 9}},             // 3720, 2400, 255, 135
-      {"ComPort_CB", {96, 24, 105, 24}},           // 1440, 360, 1575, 360: in a frame
-      {"Trigger_CheckBox_3", {8, 80, 17, 17}},     // 120, 120 + 3 * 360, 255, 255
-      {"EventsLogTextBox", {416, 32, 401, 435}}};  // 6240, 480, 6015, 6525
+      {"ConnectCB", {232, 400, 177, 65}},         // 3480, 6000, 2655, 975
+      {"Shape1_7", {248, 160, 17, 9}},            // 3720, 2400, 255, 135
+      {"ComPort_CB", {96, 24, 105, 24}},          // 1440, 360, 1575, 360: in a frame
+      {"Trigger_CheckBox_3", {8, 80, 17, 17}},    // 120, 120 + 3 * 360, 255, 255
+      {"EventsLogTextBox", {416, 32, 401, 435}},  // 6240, 480, 6015, 6525
+      {"Line1", {240, 32, 161, 1}}};              // from (3600, 480) to (6000, 480)
   for (const auto& [name, expected] : placed) {
     QWidget* widget = Find(name);
     EXPECT_EQ(widget->geometry(),
               expected.translated(widget->parentWidget() == picture ? inside : QPoint()))
         << name;
   }
-  // The line runs from (3600, 480) to (6000, 480).
-  EXPECT_EQ(Find("Line1")->geometry(), QRect(240, 32, 161, 1));
   EXPECT_FALSE(Find("Shape1_12")->isVisible()) << "a zone lamp, hidden";
   EXPECT_TRUE(Find("Shape1_11")->isVisible());
 
@@ -106,10 +107,7 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   const QRect key = Find("FaultAck_CB")->geometry();
   const QPointF at(key.left() + 6, key.center().y());
   EXPECT_EQ(image.pixelColor((at * image.devicePixelRatio()).toPoint()).name(), "#ffff80");
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    const QString file = QString::fromLocal8Bit(folder) + "/window.png";
-    ASSERT_TRUE(image.save(file, "PNG")) << file.toStdString();
-  }
+  Screenshot(image, "window.png");
   EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
 }
 
@@ -159,9 +157,6 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_EQ(view.findChildren<QtNoticeBar*>().size(), 1);
 }
 
-// Until the window shows them, notices go to the log under their own category, by level.
-std::vector<std::tuple<QtMsgType, std::string, std::string>> g_logged;
-
 // The serial line at the status bar's right end, and the controller's silence in the title and in
 // red; wired as the program wires it. (The words themselves are the link watch's tests.)
 TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
@@ -171,7 +166,6 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   const Connection shown = form().line_status_changed().Connect(
       [&line_status](const LineStatus& status) { line_status.Show(status); });
   QLabel* state = line_status.state_label();
-  const std::string caption = kWindowCaption;
   const QColor normal = view.notice_bar()->palette().color(QPalette::WindowText);
   auto state_colour = [state] { return state->palette().color(QPalette::WindowText); };
   const int height = view.height();
@@ -181,21 +175,18 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   ASSERT_TRUE(form().link().port_connected());
   // The controller answers with two lamps lit and reports an event, then falls silent.
   now_ = LocalDateTime{12, 4, 14, 3, 22};
-  port_.Deliver(EncodeFrame(cmd::kFaultImage, Bytes{0x41, 0x00}));
-  port_.Deliver(EncodeFrame(cmd::kReport, Bytes{0x12, 0x00, 0x00}));
+  Image("41 00");
+  Report("12 00 00");
   view.CallModel([this] { Ticks(51); });  // lost after the default 5 s
   ASSERT_TRUE(form().link().watch().lost());
   EXPECT_EQ(state->text().toStdString(), form().line_status().state);
   EXPECT_EQ(state_colour(), QColor(Qt::red));
-  EXPECT_EQ(view.windowTitle().toStdString(), caption + kNoReplyTitleSuffix);
+  EXPECT_EQ(view.windowTitle().toStdString(), std::string(kWindowCaption) + kNoReplyTitleSuffix);
   EXPECT_NE(state->toolTip().indexOf("Valid frames received: 2<br>"), -1)
       << state->toolTip().toStdString();
   EXPECT_EQ(view.height(), height) << "the bar keeps its height";
   ASSERT_TRUE(Settle());
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    const QString file = QString::fromLocal8Bit(folder) + "/link-lost.png";
-    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
-  }
+  Screenshot(view.grab().toImage(), "link-lost.png");
 
   // A desktop without a tray (this one) shows nothing and nothing fails.
   QtTrayNotice tray(QStringLiteral("Orvandel"));
@@ -205,26 +196,27 @@ TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   // The next valid frame brings the caption back exactly.
   port_.Deliver(EncodeFrame(cmd::kEmgStatus, Bytes(10, 0)));
   view.CallModel([this] { Ticks(1); });
-  EXPECT_EQ(view.windowTitle().toStdString(), caption);
+  EXPECT_EQ(view.windowTitle().toStdString(), kWindowCaption);
   EXPECT_EQ(state_colour(), normal);
 }
 
+// Until the window shows them, notices go to the log under their own category, by level.
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
-  g_logged.clear();
+  static std::vector<std::tuple<QtMsgType, std::string, std::string>> logged;
+  logged.clear();
   const QtMessageHandler previous = qInstallMessageHandler(
       [](QtMsgType type, const QMessageLogContext& context, const QString& m) {
-        g_logged.emplace_back(type, context.category, m.toStdString());
+        logged.emplace_back(type, context.category, m.toStdString());
       });
   const NoticeFn notice = QtLogNotices();
   notice({NoticeLevel::kError, "EventLog.txt cannot be written"});
   notice({NoticeLevel::kWarning, "w"});
   notice({NoticeLevel::kInfo, "\"quoted\" as is"});
   qInstallMessageHandler(previous);
-  const std::vector<std::tuple<QtMsgType, std::string, std::string>> want{
-      {QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
-      {QtWarningMsg, "orvandel.notice", "w"},
-      {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}};
-  EXPECT_EQ(g_logged, want);
+  EXPECT_EQ(logged,
+            (decltype(logged){{QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
+                              {QtWarningMsg, "orvandel.notice", "w"},
+                              {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}}));
 }
 
 TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
@@ -485,18 +477,16 @@ TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
   EXPECT_FALSE(bar.label()->isVisible());
 
   f.ConnectCB.PerformClick();
-  port_.Deliver(EncodeFrame(cmd::kFaultImage, test::Hex("40 00")));  // Mains
-  port_.Deliver(EncodeFrame(cmd::kReport, test::Hex("15 00 00")));
+  Image("40 00");  // Mains
+  Report("15 00 00");
   view.CallModel([this] { Ticks(1); });
   EXPECT_TRUE(bar.label()->isVisible());
   EXPECT_EQ(bar.label()->text().toStdString(), "Alarm sounds: ALARM report");
   EXPECT_EQ(view.size(), designed) << "the status bar's additions leave the window as designed";
-  if (const char* folder = std::getenv("ORV_SCREENSHOT_DIR")) {
-    // The events log's text and the bar's new layout first.
-    ASSERT_TRUE(Settle());
+  if (std::getenv("ORV_SCREENSHOT_DIR") != nullptr) {
+    ASSERT_TRUE(Settle());  // the events log's text and the bar's new layout first
     QTest::qWait(50);
-    const QString file = QString::fromLocal8Bit(folder) + "/annunciator.png";
-    ASSERT_TRUE(view.grab().toImage().save(file, "PNG")) << file.toStdString();
+    Screenshot(view.grab().toImage(), "annunciator.png");
   }
 
   QTest::keyClick(&view, Qt::Key_Escape);

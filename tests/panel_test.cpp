@@ -10,7 +10,6 @@
 #include "access/pin_hash.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
-#include "link/frame.h"
 #include "link/link_watch.h"
 #include "linkwatch/line_status_text.h"
 #include "mqtt/mqtt_feed.h"
@@ -20,7 +19,6 @@
 #include "platform/text_encoding.h"
 #include "tests/form_fixture.h"
 #include "tests/support/journal_fixture.h"
-#include "tests/test_util.h"
 
 namespace orv {
 namespace {
@@ -128,8 +126,8 @@ TEST_F(FormTest, TheLastFaultImageOrPanelStatusDecidesEverySystemLampAndNoZoneLa
     Ticks(1);
     EXPECT_EQ(Lamps(), std::string(lit) + "010000000000") << payload;
   }
-  port_.Deliver(EncodeFrame(6, Hex("02 00")));  // two in one tick: the last one
-  port_.Deliver(EncodeFrame(0xA0, Hex("50 00 01")));
+  Image("02 00");  // two in one tick: the last one
+  Report("50 00 01");
   Ticks(1);
   EXPECT_EQ(Lamps().substr(0, 12), "000000010000");
 }
@@ -330,26 +328,7 @@ TEST(Controls, FocusMovesRaiseValidateLostFocusGotFocusAndTellWhereTheFocusEnded
 
 // The annunciator in the panel: which inputs sound, the ACK keys' silences, the journal's records
 // and the lamp test on the 24 lamps. (Which report sounds which tone is the annunciator's test.)
-class AnnunciationTest : public test::FormTest {
- protected:
-  AnnunciationTest() { journal_options_.login = "ann"; }
-  MainForm& LoadAndListen() {
-    MainForm& f = Load();
-    records_ = f.recorded().Connect([this](const JournalEntry& entry) {
-      if (entry.text.starts_with(kAnnunciationRecordPrefix)) {
-        said_ += (said_.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
-      }
-    });
-    return f;
-  }
-  void Report(const char* payload) { port_.Deliver(EncodeFrame(cmd::kReport, Hex(payload))); }
-  void Image(const char* payload) { port_.Deliver(EncodeFrame(cmd::kFaultImage, Hex(payload))); }
-
-  Connection records_;
-  std::string said_;  // the annunciator's records since the last step, without the prefix
-};
-
-TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
+TEST_F(FormTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
   struct Step {
     const char* what;
     std::function<void()> act;
@@ -378,20 +357,26 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsA
       {"the controller falls silent", [this] { Ticks(60); }, Tone::kFault,
        "sounds: Controller does not answer"},
   };
-  MainForm& f = LoadAndListen();
+  journal_options_.login = "ann";
+  MainForm& f = Load();
+  std::string said;  // the annunciator's records since the last step, without the prefix
+  const Connection records = f.recorded().Connect([&said](const JournalEntry& entry) {
+    if (entry.text.starts_with(kAnnunciationRecordPrefix))
+      said += (said.empty() ? "" : "; ") + entry.text.substr(kAnnunciationRecordPrefix.size());
+  });
   ConnectAndClear();
   for (const Step& step : steps) {
-    said_.clear();
+    said.clear();
     step.act();
     Ticks(1);
     EXPECT_EQ(f.annunciation().view().state.tone, step.tone) << step.what;
-    EXPECT_EQ(said_, step.said) << step.what;
+    EXPECT_EQ(said, step.said) << step.what;
   }
   // The lamp test lights all 24, then shows what came meanwhile.
   f.Shape1[13].SetFillStyle(Shape::kSolid);  // a zone lamp, as a controller might have left it
   ASSERT_EQ(Lamps(), "000000100000010000000000");  // Mains
   f.annunciation().Silence(kSilenceFromWindow);
-  said_.clear();
+  said.clear();
   f.annunciation().LampTest();
   EXPECT_EQ(Lamps(), std::string(24, '1'));
   Image("02 00");  // Network instead of Mains, during the test
@@ -399,7 +384,7 @@ TEST_F(AnnunciationTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsA
   EXPECT_EQ(Lamps(), std::string(24, '1'));
   Ticks(1);
   EXPECT_EQ(Lamps(), "010000000000010000000000");
-  EXPECT_EQ(said_, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
+  EXPECT_EQ(said, "lamp test; lamp test ended; sounds: Fault lamp Network lit");
 }
 
 // Each control of the window asks the gate for its own action. Which level each action needs is
@@ -542,14 +527,12 @@ const Bytes kFaultImage = EncodeFrame(cmd::kFaultImage, Bytes{0x00, 0x00});
 // A frame with its byte `from_end` places before the end XORed with mask (1: the ETX, 2: the CRC).
 Bytes Spoiled(std::uint8_t command, const Bytes& data, std::size_t from_end, std::uint8_t mask) {
   Bytes frame = EncodeFrame(command, data);
-  const std::size_t at = frame.size() - from_end;
-  if (at < frame.size()) frame[at] = static_cast<std::uint8_t>(frame[at] ^ mask);
+  frame[frame.size() - from_end] ^= mask;
   return frame;
 }
 
 class LinkWatchTest : public FormTest {
  protected:
-  // Loads the window with [LinkWatch] NoReplySeconds set to `value`.
   MainForm& LoadWith(const std::string& value) {
     std::filesystem::create_directories(IniPath().parent_path());
     test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=" + value + "\r\n");
@@ -627,8 +610,7 @@ TEST_F(LinkWatchTest, SilentControllerIsLostAfterExactlyTheSetTimeAndOneValidFra
             (std::vector<std::string>{"Connected: COM1 (fake1) 9600,N,8,1", alerts_[0].text,
                                       alerts_[1].text, alerts_[2].text}));
   EXPECT_EQ(alerts_[2].text,
-            "No reply from the controller since 14:03:22 (2.0 s without a "
-            "valid frame)");
+            "No reply from the controller since 14:03:22 (2.0 s without a valid frame)");
   // A disconnect while lost clears it all, for good.
   f.ConnectCB.PerformClick();
   Ticks(100);
@@ -697,7 +679,6 @@ TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingEl
                                                {"1000", 5},  {"", 5},     {"+7", 5}, {"7s", 5}};
   for (const auto& [text, seconds] : texts)
     EXPECT_EQ(ParseNoReplySeconds(text), seconds) << text;
-  // Off, the window says so.
   LoadWith("0");
   ConnectAndClear();
   EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");
@@ -758,7 +739,7 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   tick(1);
   ConnectAndClear();
   tick(20);  // lost at the 20th
-  port_.Deliver(EncodeFrame(0x06, Bytes{0x00, 0x00}));
+  Image("00 00");
   tick(1);
   form().ConnectCB.PerformClick();
   tick(1);

@@ -473,10 +473,6 @@ class QtTcpSerialPortTest : public ::testing::Test {
     client_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     client_->flush();
   }
-  void Drop() {
-    client_->close();
-    client_.reset();
-  }
   bool Open(const std::string& address) {
     port_.SetAddress(ParsePortAddress(address));
     port_.SetSettings("19200,N,8,1");
@@ -559,7 +555,7 @@ TEST_F(QtTcpSerialPortTest, Rfc2217RefusedOrUnansweredLetsTheDataGoWithoutSettin
 
 TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnected) {
   ASSERT_TRUE(OpenAccepted("tcp"));
-  Drop();
+  client_.reset();  // the server drops the connection
   ASSERT_TRUE(WaitFor([&] { return !failures_.empty(); }));
   EXPECT_TRUE(LoopStaysIdle()) << "no spinning on a dead socket";
   ASSERT_EQ(failures_.size(), 1u);
@@ -593,7 +589,7 @@ TEST_F(QtTcpSerialPortTest, AMappedPortWithAnAddressOpensTheNetworkPortAndPasses
   port.Open();
   ASSERT_TRUE(port.IsOpen());
   ASSERT_TRUE(Accept());
-  Drop();
+  client_.reset();  // the server drops the connection
   ASSERT_TRUE(WaitFor([&] { return failures.size() == 1; }));
   EXPECT_EQ(failures.at(0).kind, PortErrorKind::kLost);
 }

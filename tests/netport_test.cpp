@@ -110,15 +110,10 @@ TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
     return hex + " " + end;
   };
   const TelnetEvent too_long{Kind::kSubnegotiationTooLong, kComPortOption, false, {}};
-  struct Row {
-    bool started;  // the client's own requests went out first
-    std::string in;
-    const char* data;
-    const char* answer;
-    std::vector<TelnetEvent> events;
-  };
+  // Whether the client's own requests went out first; what comes in, and the data, the answer and
+  // the events it gives.
   // clang-format off
-  const Row rows[] = {
+  const std::tuple<bool, std::string, const char*, const char*, std::vector<TelnetEvent>> rows[] = {
       // Data passes, a doubled IAC as one data byte, commands without data dropped.
       {false, "02 0D 00 0A 03", "02 0D 00 0A 03", "", {}},  // CR and NUL included
       {false, "02 FF FF 03", "02 FF 03", "", {}},
@@ -154,21 +149,20 @@ TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
       {false, of(max, "FF FF FF F0"), "", "", {too_long}},  // an escaped IAC past it
   };
   // clang-format on
-  for (const Row& row : rows) {
+  TelnetCodec all;  // every row in one stream
+  for (const auto& [started, in, data, answer, events] : rows) {
     TelnetCodec codec;
-    if (row.started) {
+    if (started) {
       EXPECT_EQ(codec.Start(), Hex("FF FB 2C FF FB 00 FF FD 00"));
       EXPECT_TRUE(codec.Start().empty()) << "asked once only";
     }
-    const TelnetInput out = codec.Decode(Hex(row.in));
-    EXPECT_EQ(out.data, Hex(row.data)) << row.in;
-    EXPECT_EQ(out.answer, Hex(row.answer)) << row.in;
-    EXPECT_EQ(out.events, row.events) << row.in;
+    const TelnetInput out = codec.Decode(Hex(in));
+    EXPECT_EQ(std::tuple(out.data, out.answer, out.events),
+              std::tuple(Hex(data), Hex(answer), events))
+        << in;
+    (void)all.Decode(Hex(in));
   }
-  TelnetCodec codec;
-  for (const Row& row : rows)
-    (void)codec.Decode(Hex(row.in));
-  EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
+  EXPECT_EQ(all.overlong_subnegotiations(), 2u);
 }
 
 // A server that repeats refused requests or turns an option on and off for ever: each refusal

@@ -49,13 +49,10 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\""),
             "{\"sounding\":\"alarm\",\"since\":\"2025-12-07T14:03:22+01:00\","
             "\"condition\":\"ALARM \\\"report\\\"\"}");
-  FaultLamps lamps;
-  lamps.set(0);
-  lamps.set(11);
-  EXPECT_EQ(FaultsJson(lamps),
+  EXPECT_EQ(FaultsJson(FaultLamps().set(0).set(10)),
             "{\"Processor reset\":1,\"Network\":0,\"Call/EMG\":0,\"Music/Spare\":0,"
             "\"Ground Short\":0,\"Input\":0,\"Mains\":0,\"Battery\":0,\"Message\":0,"
-            "\"EMG mic.\":0,\"RCP\":0,\"Router\":1}");
+            "\"EMG mic.\":0,\"RCP\":1,\"Router\":0}");
 }
 
 // A client that takes every message (or none, when refusing), numbering them as libmosquitto does.
@@ -131,8 +128,7 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   }
   publisher.Pump(client.Send());
   EXPECT_EQ(client.sent.size(), before);
-  FaultLamps lamps;
-  lamps.set(2);  // lamp 2 is fault/3
+  const FaultLamps lamps = FaultLamps().set(2);  // lamp 2 is fault/3
   publisher.SetFaultLamps(lamps);
   states.States(1).Set(7, 1);
   publisher.SetTriggerStates(1, states.States(1));
@@ -189,9 +185,7 @@ bool FilterMatches(std::string_view filter, std::string_view topic) {
 TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsked) {
   MqttPublisher publisher("site/a");
   FakeClient client;
-  FaultLamps lamps;
-  lamps.set(2);  // fault/3 = 1
-  publisher.SetFaultLamps(lamps);
+  publisher.SetFaultLamps(FaultLamps().set(2));  // fault/3 = 1
   publisher.SetLinkState(LinkState::kNoReply);
   publisher.SetTriggerNames(2, std::vector<std::string>(120, "Lobby"));
   publisher.OnConnected();

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "journal/journal.h"
@@ -129,18 +130,15 @@ std::pair<int, std::string> RunWithoutDisplay(const std::string& args) {
 }
 
 TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
-  const struct {
-    std::string args;
-    int status;
-    std::string output;
-  } cases[] = {
+  // The arguments; the exit status and what is printed.
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"--bogus", 2, "orvandel: unknown option \"--bogus\" (see --help)\n"},
       {"--version", 0, "orvandel 2.16.8\n"},
       {"-v", 0, "orvandel 2.16.8\n"},
       {"", 2, "orvandel: no display: run `orvandel --headless` to run without a window\n"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(RunWithoutDisplay(c.args), std::pair(c.status, c.output)) << c.args;
+  for (const auto& [args, status, output] : cases)
+    EXPECT_EQ(RunWithoutDisplay(args), std::pair(status, output)) << args;
   const auto [status, help] = RunWithoutDisplay("--help");
   EXPECT_EQ(status, 0);
   EXPECT_NE(help.find("--headless"), std::string::npos);

@@ -216,15 +216,11 @@ TEST_F(LinkTest, FramesOfOneChunkDispatchInOrderInOneTick) {
 }
 
 TEST_F(LinkTest, StxValueAsTheCrcDoesNotRestartTheFrame) {
-  for (int v = 0; v < 256; ++v) {
-    const Bytes f = Frame(6, {static_cast<std::uint8_t>(v), 0x00});
-    if (f[5] != kStx) continue;
-    port_.Deliver(f);
-    Ticks(1);
-    EXPECT_EQ(calls_, Calls{"fault " + std::to_string(v) + " 0"});
-    return;
-  }
-  FAIL() << "no payload with a CRC of 0x02";
+  const Bytes f = Frame(6, {88, 0x00});
+  ASSERT_EQ(f[5], kStx);  // 88, alone of all first bytes, gives a CRC of STX
+  port_.Deliver(f);
+  Ticks(1);
+  EXPECT_EQ(calls_, Calls{"fault 88 0"});
 }
 
 // A bad frame is dropped and the good frame right behind it is still found.

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "mqtt/broker_state.h"
@@ -48,13 +49,10 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\""),
             "{\"sounding\":\"alarm\",\"since\":\"2025-12-07T14:03:22+01:00\","
             "\"condition\":\"ALARM \\\"report\\\"\"}");
-  FaultLamps lamps;
-  lamps.set(0);
-  lamps.set(11);
-  EXPECT_EQ(FaultsJson(lamps),
+  EXPECT_EQ(FaultsJson(FaultLamps().set(0).set(10)),
             "{\"Processor reset\":1,\"Network\":0,\"Call/EMG\":0,\"Music/Spare\":0,"
             "\"Ground Short\":0,\"Input\":0,\"Mains\":0,\"Battery\":0,\"Message\":0,"
-            "\"EMG mic.\":0,\"RCP\":0,\"Router\":1}");
+            "\"EMG mic.\":0,\"RCP\":1,\"Router\":0}");
 }
 
 // A client that takes every message (or none, when refusing), numbering them as libmosquitto does.
@@ -130,8 +128,7 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   }
   publisher.Pump(client.Send());
   EXPECT_EQ(client.sent.size(), before);
-  FaultLamps lamps;
-  lamps.set(2);  // lamp 2 is fault/3
+  const FaultLamps lamps = FaultLamps().set(2);  // lamp 2 is fault/3
   publisher.SetFaultLamps(lamps);
   states.States(1).Set(7, 1);
   publisher.SetTriggerStates(1, states.States(1));
@@ -188,9 +185,7 @@ bool FilterMatches(std::string_view filter, std::string_view topic) {
 TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsked) {
   MqttPublisher publisher("site/a");
   FakeClient client;
-  FaultLamps lamps;
-  lamps.set(2);  // fault/3 = 1
-  publisher.SetFaultLamps(lamps);
+  publisher.SetFaultLamps(FaultLamps().set(2));  // fault/3 = 1
   publisher.SetLinkState(LinkState::kNoReply);
   publisher.SetTriggerNames(2, std::vector<std::string>(120, "Lobby"));
   publisher.OnConnected();
@@ -205,12 +200,8 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
     EXPECT_TRUE(covered(m.topic)) << m.topic;
   EXPECT_FALSE(covered("site/a/event"));
 
-  struct Row {
-    const char* topic;
-    const char* payload;
-    std::vector<std::string> republished;
-  };
-  const Row rows[] = {
+  // The broker's topic and value; what goes out again.
+  const std::tuple<const char*, const char*, std::vector<std::string>> rows[] = {
       {"site/a/fault/3", "0", {"site/a/fault/3=1"}},
       {"site/a/fault/3", "1", {}},                   // our own value, come back
       {"site/a/fault/3", "", {}},                    // again: at the next republish
@@ -220,12 +211,12 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
       {"site/b/fault/3", "0", {}},
   };
   std::uint64_t corrected = 0;
-  for (const Row& row : rows) {
+  for (const auto& [topic, payload, republished] : rows) {
     const std::size_t before = client.sent.size();
-    publisher.OnBrokerValue(row.topic, row.payload);
+    publisher.OnBrokerValue(topic, payload);
     publisher.Pump(client.Send());
-    EXPECT_EQ(client.Topics(before), row.republished) << row.topic << "=" << row.payload;
-    corrected += row.republished.size();
+    EXPECT_EQ(client.Topics(before), republished) << topic << "=" << payload;
+    corrected += republished.size();
   }
   EXPECT_EQ(publisher.corrected(), corrected);
 
@@ -378,31 +369,27 @@ TEST(ReconnectBackoff, DoublesFromOneSecondToAMinuteAndStartsOverAfterASuccess) 
 
 // Connections the broker ends soon after accepting them: another client with the same id.
 TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
-  struct Row {
-    const char* what;
-    std::vector<std::int64_t> lasted_ms;  // each connection, accepted then lost
-    std::vector<int> waits;
-    bool taken_over;
-  };
-  const Row rows[] = {
+  // What happens; how long each connection lasted (accepted, then lost), the waits, and whether
+  // the other client took over.
+  const std::tuple<const char*, std::vector<std::int64_t>, std::vector<int>, bool> rows[] = {
       {"lasting ones start over each time", {60000, 10000, 20000}, {1000, 1000, 1000}, false},
       {"one cut short doubles on", {60000, 500}, {1000, 2000}, false},
       {"two cut short in a row: the longest wait", {60000, 500, 500}, {1000, 2000, 60000}, true},
       {"and so on", {500, 500, 500, 9999}, {1000, 60000, 60000, 60000}, true},
       {"one that lasts ends it", {500, 500, 10000, 500}, {1000, 60000, 1000, 2000}, false},
   };
-  for (const Row& row : rows) {
+  for (const auto& [what, lasted_ms, expected_waits, taken_over] : rows) {
     ReconnectBackoff backoff;
     std::vector<int> waits;
     std::int64_t now = 0;
-    for (const std::int64_t lasted : row.lasted_ms) {
+    for (const std::int64_t lasted : lasted_ms) {
       backoff.Accepted(now);
       now += lasted;
       waits.push_back(backoff.Lost(now));
       now += waits.back();
     }
-    EXPECT_EQ(waits, row.waits) << row.what;
-    EXPECT_EQ(backoff.taken_over(), row.taken_over) << row.what;
+    EXPECT_EQ(std::pair(waits, backoff.taken_over()), std::pair(expected_waits, taken_over))
+        << what;
   }
 }
 

@@ -15,14 +15,8 @@ namespace orv {
 namespace {
 
 TEST(ParsePortAddress, NetworkAddressesGiveKindHostAndPort) {
-  struct Row {
-    const char* value;
-    PortKind kind;
-    const char* host;
-    int port;
-    const char* described;
-  };
-  const Row rows[] = {
+  // The value; its kind, host, port, and how it is described again.
+  const std::tuple<const char*, PortKind, const char*, int, const char*> rows[] = {
       {"tcp://127.0.0.1:4001", PortKind::kRawTcp, "127.0.0.1", 4001, "tcp://127.0.0.1:4001"},
       {"rfc2217://10.1.2.3:1", PortKind::kRfc2217, "10.1.2.3", 1, "rfc2217://10.1.2.3:1"},
       {"TCP://Server-7.example.org:65535", PortKind::kRawTcp, "Server-7.example.org", 65535,
@@ -34,11 +28,11 @@ TEST(ParsePortAddress, NetworkAddressesGiveKindHostAndPort) {
        "rfc2217://[fe80::1:2]:80"},
       {"tcp://xn--hllo-bpa:9", PortKind::kRawTcp, "xn--hllo-bpa", 9, "tcp://xn--hllo-bpa:9"},
   };
-  for (const Row& row : rows) {
-    const PortAddress a = ParsePortAddress(row.value);
+  for (const auto& [value, kind, host, port, described] : rows) {
+    const PortAddress a = ParsePortAddress(value);
     EXPECT_EQ(std::tuple(a.problem, a.network(), a.kind, a.host, a.port, DescribePortAddress(a)),
-              std::tuple("", true, row.kind, row.host, row.port, row.described))
-        << row.value;
+              std::tuple("", true, kind, host, port, described))
+        << value;
   }
 }
 
@@ -116,15 +110,10 @@ TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
     return hex + " " + end;
   };
   const TelnetEvent too_long{Kind::kSubnegotiationTooLong, kComPortOption, false, {}};
-  struct Row {
-    bool started;  // the client's own requests went out first
-    std::string in;
-    const char* data;
-    const char* answer;
-    std::vector<TelnetEvent> events;
-  };
+  // Whether the client's own requests went out first; what comes in, and the data, the answer and
+  // the events it gives.
   // clang-format off
-  const Row rows[] = {
+  const std::tuple<bool, std::string, const char*, const char*, std::vector<TelnetEvent>> rows[] = {
       // Data passes, a doubled IAC as one data byte, commands without data dropped.
       {false, "02 0D 00 0A 03", "02 0D 00 0A 03", "", {}},  // CR and NUL included
       {false, "02 FF FF 03", "02 FF 03", "", {}},
@@ -160,21 +149,20 @@ TEST(TelnetCodec, DecodeGivesDataAnswersAndEvents) {
       {false, of(max, "FF FF FF F0"), "", "", {too_long}},  // an escaped IAC past it
   };
   // clang-format on
-  for (const Row& row : rows) {
+  TelnetCodec all;  // every row in one stream
+  for (const auto& [started, in, data, answer, events] : rows) {
     TelnetCodec codec;
-    if (row.started) {
+    if (started) {
       EXPECT_EQ(codec.Start(), Hex("FF FB 2C FF FB 00 FF FD 00"));
       EXPECT_TRUE(codec.Start().empty()) << "asked once only";
     }
-    const TelnetInput out = codec.Decode(Hex(row.in));
-    EXPECT_EQ(out.data, Hex(row.data)) << row.in;
-    EXPECT_EQ(out.answer, Hex(row.answer)) << row.in;
-    EXPECT_EQ(out.events, row.events) << row.in;
+    const TelnetInput out = codec.Decode(Hex(in));
+    EXPECT_EQ(std::tuple(out.data, out.answer, out.events),
+              std::tuple(Hex(data), Hex(answer), events))
+        << in;
+    (void)all.Decode(Hex(in));
   }
-  TelnetCodec codec;
-  for (const Row& row : rows)
-    (void)codec.Decode(Hex(row.in));
-  EXPECT_EQ(codec.overlong_subnegotiations(), 2u);
+  EXPECT_EQ(all.overlong_subnegotiations(), 2u);
 }
 
 // A server that repeats refused requests or turns an option on and off for ever: each refusal
@@ -200,13 +188,8 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
     every_refused.insert(every_refused.end(), {kIac, kDo, o, kIac, kWill, o});
     refusals.insert(refusals.end(), {kIac, kWont, o, kIac, kDont, o});
   }
-  struct Row {
-    const char* what;
-    Bytes in;
-    Bytes answer;
-    std::size_t events;
-  };
-  const Row rows[] = {
+  // What the server does; its bytes, the answer and how many events.
+  const std::tuple<const char*, Bytes, Bytes, std::size_t> rows[] = {
       {"DO echo a thousand times", repeated({kIac, kDo, kEcho}, 1000), {kIac, kWont, kEcho}, 0},
       {"WILL echo a thousand times", repeated({kIac, kWill, kEcho}, 1000), {kIac, kDont, kEcho}, 0},
       {"DO and WILL echo, with DONT between",
@@ -221,15 +204,15 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
        repeated({kIac, kWill, kBinary, kIac, kWont, kBinary}, 1000), turns(kDo, kDont, kBinary),
        static_cast<std::size_t>(max)},
   };
-  for (const Row& row : rows) {
+  for (const auto& [what, in, answer, events] : rows) {
     TelnetCodec codec;
-    const TelnetInput out = codec.Decode(row.in);
-    EXPECT_EQ(out.answer, row.answer) << row.what;
-    EXPECT_EQ(out.events.size(), row.events) << row.what;
-    EXPECT_TRUE(out.data.empty()) << row.what;
+    const TelnetInput out = codec.Decode(in);
+    EXPECT_EQ(std::tuple(out.answer, out.events.size(), out.data.empty()),
+              std::tuple(answer, events, true))
+        << what;
     // Nothing more, however long it goes on.
-    EXPECT_TRUE(codec.Decode(row.in).answer.empty()) << row.what;
-    EXPECT_GT(codec.ignored_requests(), 0u) << row.what;
+    EXPECT_TRUE(codec.Decode(in).answer.empty()) << what;
+    EXPECT_GT(codec.ignored_requests(), 0u) << what;
   }
 }
 

@@ -72,9 +72,9 @@ class QtSerialPortTest : public ::testing::Test {
     connections_.push_back(
         port_.failed().Connect([this](const PortError& e) { failures_.push_back(e.kind); }));
   }
-  // The program's connect sequence, to port 1 mapped to the given pty.
-  bool Connect(const PtyPair& pty, const std::string& settings = "9600,N,8,1") {
-    mapping_[1] = pty.slave_path();
+  // The program's connect sequence, to port 1 mapped to the given device.
+  bool Connect(const std::string& device, const std::string& settings = "9600,N,8,1") {
+    mapping_[1] = device;
     port_.SetCommPort(1);
     port_.SetHandshakingNone();
     port_.SetSettings(settings);
@@ -99,13 +99,13 @@ class QtSerialPortTest : public ::testing::Test {
   Connections connections_;
 };
 
+const passwd* const kNobody = getpwnam("nobody");
 // Runs `body` with the effective user "nobody" (the tests run as root, who may open anything),
 // then becomes root again.
 template <typename F>
 void AsNobody(F body) {
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
-  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
+  ASSERT_NE(kNobody, nullptr);
+  ASSERT_EQ(seteuid(kNobody->pw_uid), 0);
   body();
   ASSERT_EQ(seteuid(0), 0);
 }
@@ -148,7 +148,7 @@ TEST_F(QtSerialPortTest, SettingsApplyAtOpenOrAtOnceAndRefusedOnesKeepThePreviou
   for (const auto& [text, state] : accepted) {
     port_.Close();
     port_.SetSettings(text);
-    ASSERT_TRUE(Connect(pty_, "garbage"));  // ignored: the good text is still the one to apply
+    ASSERT_TRUE(Connect(pty_.slave_path(), "garbage"));  // ignored: the earlier text applies
     EXPECT_EQ(StateOf(pty_), state) << text;
     EXPECT_EQ(ParseLineSettings(text), port_.line_settings()) << text;
     port_.SetSettings("4800,N,8,2");
@@ -164,7 +164,7 @@ TEST_F(QtSerialPortTest, SettingsApplyAtOpenOrAtOnceAndRefusedOnesKeepThePreviou
   }
   // Refused at the open: the open stands, with the settings in force before.
   port_.Close();
-  ASSERT_TRUE(Connect(pty_, "38400,E,8,1"));
+  ASSERT_TRUE(Connect(pty_.slave_path(), "38400,E,8,1"));
   EXPECT_EQ(StateOf(pty_), LineState(B4800, true));
   EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
 }
@@ -175,7 +175,7 @@ TEST_F(QtSerialPortTest, SettingsApplyAtOpenOrAtOnceAndRefusedOnesKeepThePreviou
 TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
   int events = 0;
   const Connection count = port_.received().Connect([&](const Bytes&) { ++events; });
-  ASSERT_TRUE(Connect(pty_));
+  ASSERT_TRUE(Connect(pty_.slave_path()));
   Bytes sent;
   QTimer writer;  // two bytes every millisecond for half a second
   writer.setTimerType(Qt::PreciseTimer);
@@ -203,7 +203,7 @@ TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
 }
 
 TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesBack) {
-  ASSERT_TRUE(Connect(pty_));
+  ASSERT_TRUE(Connect(pty_.slave_path()));
   // The device vanishes with bytes on their way both ways, and more writes follow, each after the
   // event loop has run, once it is gone.
   ASSERT_TRUE(pty_.WriteMaster(Hex("02 03 A0 50 00")));
@@ -227,7 +227,7 @@ TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesB
 
   // Plugged in again, mapped as the operator would: the same port object works.
   PtyPair fresh;
-  ASSERT_TRUE(Connect(fresh, "garbage"));
+  ASSERT_TRUE(Connect(fresh.slave_path(), "garbage"));
   EXPECT_FALSE(port_.device_lost());
   EXPECT_EQ(RoundTrip(fresh), Hex("02 01 06 00 2B 03"));
   ASSERT_TRUE(fresh.WriteMaster(Hex("02 02 06 12 34 00 03")));
@@ -236,7 +236,7 @@ TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesB
 }
 
 TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
-  ASSERT_TRUE(Connect(pty_));
+  ASSERT_TRUE(Connect(pty_.slave_path()));
   for (const auto error :
        {QSerialPort::UnsupportedOperationError, QSerialPort::TimeoutError,
         QSerialPort::UnknownError, QSerialPort::NotOpenError, QSerialPort::PermissionError,
@@ -252,7 +252,7 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     port_.Close();
     emit port_.qt_port().errorOccurred(fatal);  // no news while closed
     EXPECT_FALSE(port_.device_lost()) << fatal;
-    ASSERT_TRUE(Connect(pty_));
+    ASSERT_TRUE(Connect(pty_.slave_path()));
   }
 }
 
@@ -271,48 +271,35 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
       {fifo, "a FIFO, not a serial device"},
       {"/dev/null", "not a terminal"},  // a character device of root, but no terminal
   };
-  port_.SetCommPort(1);
   for (const auto& [device, reason] : refused) {
-    mapping_[1] = device;
-    port_.Open();
-    EXPECT_FALSE(port_.IsOpen()) << device;
+    EXPECT_FALSE(Connect(device)) << device;
     EXPECT_EQ(port_.last_error().kind, PortErrorKind::kNotATerminal) << device;
     EXPECT_EQ(port_.last_error().text, device + ": " + reason);
   }
   EXPECT_EQ(test::ReadBytes(plain), "not a line");
   // A link to a terminal of this user is judged by what it leads to, and taken.
-  mapping_[1] = link;
-  port_.Open();
-  ASSERT_TRUE(port_.IsOpen()) << port_.last_error().text;
+  ASSERT_TRUE(Connect(link)) << port_.last_error().text;
   EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
   port_.Close();
   EXPECT_TRUE(failures_.empty());
 
   if (geteuid() != 0) GTEST_SKIP() << "needs root to take another user's part";
   // A device this user may not open (a pty slave is the owner's alone, mode 0620).
-  mapping_[1] = pty_.slave_path();
   ASSERT_EQ(chmod(pty_.slave_path().c_str(), 0600), 0);
-  AsNobody([this] { port_.Open(); });
-  ASSERT_FALSE(port_.IsOpen());
+  AsNobody([this] { EXPECT_FALSE(Connect(pty_.slave_path())); });
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kPermission) << port_.last_error().text;
   // Another user's pty, by name or by a link: that user plays the far end.
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
-  ASSERT_EQ(chown(pty_.slave_path().c_str(), nobody->pw_uid, -1), 0);
+  ASSERT_EQ(chown(pty_.slave_path().c_str(), kNobody->pw_uid, -1), 0);
   const AtScopeEnd give_back(
       nullptr, [this](void*) { EXPECT_EQ(chown(pty_.slave_path().c_str(), 0, -1), 0); });
   for (const std::string& device : {pty_.slave_path(), link}) {
-    mapping_[1] = device;
-    port_.Open();
-    EXPECT_FALSE(port_.IsOpen()) << device;
+    EXPECT_FALSE(Connect(device)) << device;
     EXPECT_EQ(port_.last_error().kind, PortErrorKind::kUntrustedDevice) << device;
     EXPECT_EQ(port_.last_error().text, device + ": belongs to user nobody");
   }
   // The same pty is that user's own when the program runs as that user; a good open clears the
   // reason, and failed opens are no failures of an open port.
-  mapping_[1] = pty_.slave_path();
-  AsNobody([this] { port_.Open(); });
-  EXPECT_TRUE(port_.IsOpen()) << port_.last_error().text;
+  AsNobody([this] { EXPECT_TRUE(Connect(pty_.slave_path())) << port_.last_error().text; });
   EXPECT_FALSE(port_.last_error());
   EXPECT_TRUE(failures_.empty());
   port_.Close();
@@ -321,8 +308,6 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
 TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   ASSERT_TRUE(pty_.ok());
   if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
   // The lock file QSerialPort keeps for the device, removed at the end whatever happened.
   const fs::path lock = "/run/lock/" + PortLockFileName(pty_.slave_path());
   const AtScopeEnd remove_lock(nullptr, [&lock](void*) {
@@ -330,8 +315,6 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
     fs::remove(lock, ec);
   });
   ASSERT_FALSE(fs::exists(lock));
-  mapping_[1] = pty_.slave_path();
-  port_.SetCommPort(1);
 
   // Held by another copy in this process: Qt's lock is where the holder is looked for. (How a
   // lock file reads is the port lock's test.)
@@ -340,8 +323,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
     holder.Open();
     ASSERT_TRUE(holder.IsOpen());
     ASSERT_TRUE(fs::exists(lock));
-    port_.Open();
-    ASSERT_FALSE(port_.IsOpen());
+    ASSERT_FALSE(Connect(pty_.slave_path()));
     EXPECT_EQ(port_.last_error().kind, PortErrorKind::kBusy);
     const std::string held_by = ": in use by process " + std::to_string(getpid()) + " (";
     EXPECT_EQ(port_.last_error().text.rfind(pty_.slave_path() + held_by, 0), 0u)
@@ -362,8 +344,8 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
   ASSERT_TRUE(fs::exists(lock));
   // Another user cannot remove root's stale lock from the sticky lock folder: the open fails,
   // naming the file to remove and its owner.
-  ASSERT_EQ(chown(pty_.slave_path().c_str(), nobody->pw_uid, -1), 0);
-  AsNobody([this] { port_.Open(); });
+  ASSERT_EQ(chown(pty_.slave_path().c_str(), kNobody->pw_uid, -1), 0);
+  AsNobody([this] { Connect(pty_.slave_path()); });
   ASSERT_EQ(chown(pty_.slave_path().c_str(), 0, -1), 0);
   EXPECT_FALSE(port_.IsOpen());
   EXPECT_EQ(port_.last_error().kind, PortErrorKind::kStaleLock);
@@ -380,7 +362,7 @@ TEST_F(QtSerialPortTest, AHeldPortNamesItsHolderAndAStaleLockTheFileToRemove) {
 // Another program that reads the same line (another operator's cat) takes each byte before this
 // one can: the port says so, not that the device vanished.
 TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
-  ASSERT_TRUE(Connect(pty_));
+  ASSERT_TRUE(Connect(pty_.slave_path()));
   // The pair's own slave descriptor plays the other program, waiting in read() as cat does.
   std::atomic<bool> stop{false}, ended{false};
   std::thread reader([&] {
@@ -493,10 +475,6 @@ class QtTcpSerialPortTest : public ::testing::Test {
     client_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     client_->flush();
   }
-  void Drop() {
-    client_->close();
-    client_.reset();
-  }
   bool Open(const std::string& address) {
     port_.SetAddress(ParsePortAddress(address));
     port_.SetSettings("19200,N,8,1");
@@ -537,17 +515,16 @@ TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEsc
   port_.Output({0x02, 0x01, 0xFF, 0x03});
   EXPECT_EQ(Read(1, milliseconds(200)).size(), 0u);
   Write({kIac, kDo, kComPortOption, kIac, kDo, kBinary, kIac, kWill, kBinary});
-  Bytes expected = ComPortSettingsCommands({19200, Parity::kNone, 8, StopBits::kOne});
-  expected.insert(expected.end(), {0x02, 0x01, 0xFF, 0xFF, 0x03});
-  EXPECT_EQ(Bytes(Read(expected.size())), Bytes(expected));
+  const Bytes expected = test::Concat(
+      {ComPortSettingsCommands({19200, Parity::kNone, 8, StopBits::kOne}), Hex("02 01 FF FF 03")});
+  EXPECT_EQ(Read(expected.size()), expected);
   EXPECT_TRUE(port_.telnet().local_enabled(kComPortOption));
   // Written after: at once, and new settings too.
   port_.Output({0xFF});
   port_.SetSettings("9600,N,8,2");
-  Bytes later{0xFF, 0xFF};
-  const Bytes settings = ComPortSettingsCommands({9600, Parity::kNone, 8, StopBits::kTwo});
-  later.insert(later.end(), settings.begin(), settings.end());
-  EXPECT_EQ(Bytes(Read(later.size())), Bytes(later));
+  const Bytes later = test::Concat(
+      {{0xFF, 0xFF}, ComPortSettingsCommands({9600, Parity::kNone, 8, StopBits::kTwo})});
+  EXPECT_EQ(Read(later.size()), later);
 
   // The server's answer to the rate, data with a doubled IAC, and a request refused.
   Write({kIac, kSb, kComPortOption, 101, 0x00, 0x00, 0x4B, 0x00, kIac, kSe, 0x02, kIac, kIac, 0x03,
@@ -580,7 +557,7 @@ TEST_F(QtTcpSerialPortTest, Rfc2217RefusedOrUnansweredLetsTheDataGoWithoutSettin
 
 TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnected) {
   ASSERT_TRUE(OpenAccepted("tcp"));
-  Drop();
+  client_.reset();  // the server drops the connection
   ASSERT_TRUE(WaitFor([&] { return !failures_.empty(); }));
   EXPECT_TRUE(LoopStaysIdle()) << "no spinning on a dead socket";
   ASSERT_EQ(failures_.size(), 1u);
@@ -614,7 +591,7 @@ TEST_F(QtTcpSerialPortTest, AMappedPortWithAnAddressOpensTheNetworkPortAndPasses
   port.Open();
   ASSERT_TRUE(port.IsOpen());
   ASSERT_TRUE(Accept());
-  Drop();
+  client_.reset();  // the server drops the connection
   ASSERT_TRUE(WaitFor([&] { return failures.size() == 1; }));
   EXPECT_EQ(failures.at(0).kind, PortErrorKind::kLost);
 }
@@ -664,9 +641,7 @@ TEST(QtTcpSerialPortHostile, AMinuteOfFloodKeepsMemoryFlatAndNoReplyOnTime) {
   QtTcpSerialPort port;
   port.SetAddress(
       ParsePortAddress("rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port))));
-  std::vector<std::string> notices;
-  MainFormEnvironment env{port, folder.path(), nullptr, SystemLocalTime,
-                          [&notices](const Notice& n) { notices.push_back(n.text); }};
+  MainFormEnvironment env{port, folder.path(), nullptr, SystemLocalTime, [](const Notice&) {}};
   env.site_settings_file = folder.path() / "no-site.ini";
   env.tick_clock = SteadyMilliseconds;
   MainForm form(std::move(env));

@@ -105,9 +105,10 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
   EXPECT_TRUE(IsPageUpgrade(ws));
   EXPECT_EQ(ws.Header("origin"), "http://127.0.0.1:8080");
   EXPECT_FALSE(ParseRequestHead("GET /ws HTTP/1.1\r\nUpgrade: websocket\r\n").complete);
-  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /wss HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
-  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("POST /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n")));
-  EXPECT_FALSE(IsPageUpgrade(ParseRequestHead("GET /ws HTTP/1.1\r\nHost: x\r\n\r\n")));
+  for (const char* head :
+       {"GET /wss HTTP/1.1\r\nUpgrade: websocket\r\n\r\n",
+        "POST /ws HTTP/1.1\r\nUpgrade: websocket\r\n\r\n", "GET /ws HTTP/1.1\r\nHost: x\r\n\r\n"})
+    EXPECT_FALSE(IsPageUpgrade(ParseRequestHead(head))) << head;
 
   for (const auto& [origin, host, same] : std::vector<std::tuple<std::string, std::string, bool>>{
            {"http://127.0.0.1:8080", "127.0.0.1:8080", true},
@@ -175,9 +176,8 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 200);
   EXPECT_EQ(Post("/api/silence", "", cookie).status, 200);
   ASSERT_EQ(performed_.size(), 2U);
-  EXPECT_EQ(performed_[0].kind, ActionKind::kKey);
-  EXPECT_EQ(performed_[0].key, 4);
-  EXPECT_EQ(performed_[1].kind, ActionKind::kSilence);
+  EXPECT_EQ(std::tuple(performed_[0].kind, performed_[0].key, performed_[1].kind),
+            std::tuple(ActionKind::kKey, 4, ActionKind::kSilence));
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
   EXPECT_NE(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0"), std::string::npos);
@@ -233,6 +233,15 @@ std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {}, std
       QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
 }
 
+// What the server answers to bytes, up to its first line, or "" when it closes first.
+std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
+  socket.write(bytes);
+  (void)WaitFor(
+      [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
+      5000ms);
+  return socket.readLine().trimmed().toStdString();
+}
+
 class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -245,14 +254,6 @@ class WebServerTest : public ::testing::Test {
     socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
     EXPECT_TRUE(socket->waitForConnected(2000));
     return socket;
-  }
-  // What the server answers to bytes, up to its first line, or "" when it closes first.
-  std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
-    socket.write(bytes);
-    (void)WaitFor(
-        [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
-        5000ms);
-    return socket.readLine().trimmed().toStdString();
   }
   QByteArray Upgrade() const {
     return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -353,9 +354,7 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   https.setPeerVerifyMode(QSslSocket::VerifyNone);
   https.connectToHostEncrypted(QStringLiteral("127.0.0.1"), server->port());
   ASSERT_TRUE(WaitFor([&] { return https.isEncrypted(); }, 5000ms));
-  https.write(kGetState);
-  ASSERT_TRUE(WaitFor([&] { return https.canReadLine(); }, 5000ms));
-  EXPECT_EQ(https.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(https, kGetState), "HTTP/1.1 200 OK");
 
   QWebSocket page;
   QObject::connect(&page, &QWebSocket::sslErrors, &page, [&page] { page.ignoreSslErrors(); });

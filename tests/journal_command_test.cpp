@@ -32,9 +32,9 @@ bool Utc(std::int64_t local, std::int64_t& utc) {
 }
 
 struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
+  Outcome(int s, std::string o, std::string e = "") : status(s), out(o), err(e) {}
+  int status;
+  std::string out, err;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -88,19 +88,16 @@ class JournalCommandTest : public ::testing::Test {
 // The real program: filters from its command line in the zone of its TZ, the CSV on standard
 // output, a changed chain's exit status, and one line with status 2 for what it does not take.
 TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine) {
-  EXPECT_EQ(Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
-            (Outcome{0,
-                     JournalCsvHeader() +
-                         "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
-                         "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
-                         "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n",
-                     ""}));
+  EXPECT_EQ(
+      Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
+      (Outcome{0, JournalCsvHeader() +
+                      "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
+                      "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
+                      "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n"}));
   Sql("DELETE FROM journal WHERE seq = 17");
   EXPECT_EQ(Program({"--journal-verify"}),
-            (Outcome{1,
-                     File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
-                              "record(s) before it verify\n",
-                     ""}));
+            (Outcome{1, File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
+                                 "record(s) before it verify\n"}));
   EXPECT_EQ(
       Program({"--journal-export", "--kind", "alarm"}),
       (Outcome{2, "", "orvandel: --kind: \"alarm\" is not event, operator, link or program\n"}));
@@ -110,20 +107,15 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
 TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
   const std::string anchor = FormatJournalAnchor({30, test::JournalRows(File()).at(29).chain});
   EXPECT_EQ(Command({"--journal-verify"}),
-            (Outcome{0,
-                     File() + ": 30 record(s), the chain verifies; no anchor was found, so "
-                              "deleted last records or a recomputed chain would not show\n",
-                     ""}));
+            (Outcome{0, File() + ": 30 record(s), the chain verifies; no anchor was found, so "
+                                 "deleted last records or a recomputed chain would not show\n"}));
   EXPECT_EQ(
       Command({"--journal-verify", "--journal-anchor", anchor}),
-      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n",
-               ""}));
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n"}));
   Sql("DELETE FROM journal WHERE seq > 27");
   EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", anchor}),
-            (Outcome{1,
-                     File() + ": the journal ends at 27 but was anchored at 30: records were "
-                              "deleted from its end, or the file was replaced\n",
-                     ""}));
+            (Outcome{1, File() + ": the journal ends at 27 but was anchored at 30: records were "
+                                 "deleted from its end, or the file was replaced\n"}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and
@@ -145,9 +137,9 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   EXPECT_EQ(exported.status, 1);
   EXPECT_EQ(exported.out, "");
   EXPECT_EQ(exported.err.rfind("orvandel: " + File() + " cannot be exported: ", 0), 0u);
-  EXPECT_EQ(Command({"--journal-verify"}), (Outcome{0, "no journal yet at " + File() + "\n", ""}));
+  EXPECT_EQ(Command({"--journal-verify"}), (Outcome{0, "no journal yet at " + File() + "\n"}));
   EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", "30:" + std::string(64, 'a')}),
-            (Outcome{1, File() + ": the journal is missing but was anchored at 30\n", ""}));
+            (Outcome{1, File() + ": the journal is missing but was anchored at 30\n"}));
   EXPECT_FALSE(fs::exists(File())) << "reading creates no journal";
 }
 

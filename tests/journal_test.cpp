@@ -337,7 +337,6 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
-  // Another connection takes the write lock until its COMMIT.
   ASSERT_TRUE(other.Open(File(), sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok());
 
   const int limit = 10000;
@@ -398,10 +397,7 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
     test::SmallDisk disk(data_, 1 << 20);
     if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
     notices_.clear();
-    auto journal = MakeJournal();
-    for (int i = 0; i < c.first; ++i)
-      journal->Append(Entry(i));
-    ASSERT_TRUE(journal->Commit());
+    auto journal = Fresh(c.first);
     const fs::path filler = data_ / "filler";
     if (c.full) {  // what is left filled, under the open journal
       std::ofstream out(filler, std::ios::binary);
@@ -437,11 +433,8 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
 // with the program's umask 002, 0664, so that the next operator's program can write them too.
 TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
   const mode_t saved = ::umask(002);
-  auto journal = MakeJournal();
-  journal->Append(Entry(0));
-  const bool committed = journal->Commit();
+  auto journal = Fresh(1);
   ::umask(saved);
-  ASSERT_TRUE(committed);
   for (const char* suffix : {"", "-wal", "-shm"}) {
     const fs::path file = File().string() + suffix;
     struct stat info {};

@@ -13,10 +13,7 @@
 #include "journal/journal.h"
 #include "journal/journal_query.h"
 #include "platform/sqlite.h"
-#include "tests/support/built_programs.h"
-#include "tests/support/child_process.h"
-#include "tests/support/journal_fixture.h"
-#include "tests/temp_folder.h"
+#include "tests/program_folder_fixture.h"
 
 namespace orv {
 namespace {
@@ -44,13 +41,14 @@ void PrintTo(const Outcome& o, std::ostream* out) {
 
 // A program folder with a journal of 30 records: one every hour from 2026-12-07 00:00 UTC, kinds
 // in turn event, operator, link, program, written an hour east of UTC.
-class JournalCommandTest : public ::testing::Test {
+class JournalCommandTest : public test::ProgramFolderTest {
  protected:
   void SetUp() override {
-    fs::create_directory(temp_.path() / "DATA");
+    ProgramFolderTest::SetUp();
+    fs::create_directory(folder_.path() / "DATA");
     JournalOptions options;
     options.anchor = nullptr;
-    Journal journal(temp_.path() / "DATA", nullptr, options);
+    Journal journal(folder_.path() / "DATA", nullptr, options);
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
     for (int i = 0; i < 30; ++i) {
@@ -59,30 +57,24 @@ class JournalCommandTest : public ::testing::Test {
     }
     ASSERT_TRUE(journal.Commit());
   }
-  std::string File() const { return (temp_.path() / "DATA" / Journal::kFileName).string(); }
+  std::string File() const { return (folder_.path() / "DATA" / Journal::kFileName).string(); }
 
   // In process, as the program runs a parsed command line.
   Outcome Command(const std::vector<std::string>& args) {
     const ParsedOptions parsed = ParseProgramOptions(args, Utc);
     EXPECT_EQ(parsed.error, "");
     std::ostringstream out, err;
-    const int status = RunJournalCommand(parsed.options, temp_.path(), "", out, err);
+    const int status = RunJournalCommand(parsed.options, folder_.path(), "", out, err);
     return {status, out.str(), err.str()};
   }
-  // The real program, hard-linked into the folder so that it finds it as its own, in UTC.
+  // The folder's program, in UTC.
   Outcome Program(const std::vector<std::string>& args) {
-    const fs::path program = temp_.path() / "orvandel";
-    std::error_code error;
-    if (!fs::exists(program)) fs::create_hard_link(test::kProgram, program, error);
-    if (error) fs::copy_file(test::kProgram, program);
-    test::ChildProcess child(program.string(), args,
-                             {.env = {"TZ=UTC", "PATH=/usr/bin:/bin"}, .capture_stderr = true});
-    const int status = child.WaitForExit();
-    return {status, child.output(), child.error_output()};
+    const auto child =
+        StartProgram(args, {.env = {"TZ=UTC", "PATH=/usr/bin:/bin"}, .capture_stderr = true});
+    const int status = child->WaitForExit();
+    return {status, child->output(), child->error_output()};
   }
   void Sql(const std::string& sql) { test::JournalSql(File(), sql); }
-
-  test::TempFolder temp_;
 };
 
 // The real program: filters from its command line in the zone of its TZ, the CSV on standard
@@ -105,7 +97,7 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
 
 // Verify against no anchor, an anchor that holds, and one that shows the end deleted.
 TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
-  const std::string anchor = FormatJournalAnchor({30, test::JournalRows(File()).at(29).chain});
+  const std::string anchor = FormatJournalAnchor({30, Rows().at(29).chain});
   EXPECT_EQ(Command({"--journal-verify"}),
             (Outcome{0, File() + ": 30 record(s), the chain verifies; no anchor was found, so "
                                  "deleted last records or a recomputed chain would not show\n"}));
@@ -126,7 +118,7 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   options.journal_command = JournalCommand::kExport;
   std::ostringstream bad, err, no_folder_err;
   bad.setstate(std::ios::badbit);
-  EXPECT_EQ(RunJournalCommand(options, temp_.path(), "", bad, err), 1);
+  EXPECT_EQ(RunJournalCommand(options, folder_.path(), "", bad, err), 1);
   EXPECT_NE(err.str().find("cannot be exported"), std::string::npos) << err.str();
   EXPECT_EQ(RunJournalCommand(options, {}, "/proc/self/exe cannot be read", bad, no_folder_err), 1);
   EXPECT_EQ(no_folder_err.str(),

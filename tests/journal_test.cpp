@@ -230,15 +230,14 @@ class JournalTest : public ::testing::Test {
   static JournalEntry Entry(int i, const std::string& text = "record ") {
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
-    JournalEntry e;
-    e.time = {kBase + 1000 * i, i % 2 == 0 ? 3600 : -18000};
-    e.kind = kKinds[i % 4];
-    e.text = text + std::to_string(i);
-    e.raw_hex =
-        e.kind == JournalKind::kEvent ? "0203A0120000" + std::to_string(i % 10) + "703" : "";
-    e.login = "user" + std::to_string(i);
-    e.host = "host" + std::to_string(i);
-    return e;
+    const std::string n = std::to_string(i);
+    return {.time = {kBase + 1000 * i, i % 2 == 0 ? 3600 : -18000},
+            .kind = kKinds[i % 4],
+            .text = text + n,
+            .raw_hex = i % 4 == 0 ? "0203A0120000" + std::to_string(i % 10) + "703" : "",
+            .login = "user" + n,
+            .host = "host" + n,
+            .detail = ""};
   }
   // A fresh journal of count records, committed at once.
   std::unique_ptr<Journal> Fresh(int count, std::shared_ptr<JournalAnchorSink> sink = nullptr,

@@ -618,35 +618,32 @@ class SiteSettingsAsUsers : public SiteSettingsFiles {
 TEST_F(SiteSettingsAsUsers, RealFilesOfEachTrustGiveTheKeyAndTheirNotices) {
   using T = SettingsTrust;
   struct File {
-    bool present;
     std::uint32_t owner;
-    unsigned mode;
+    unsigned mode;  // 0: no file
   };
-  const File absent{false, 0, 0};
+  const File absent{0, 0};
   struct Row {
     File program, site;
     T program_trust, site_trust;
     const char* device;
     std::vector<std::string> said;  // a part of each notice
   };
-  const std::string ignored = program_file().string() + " is ignored";
+  const std::string ignored = "[SerialPorts] in " + program_file().string() + " is ignored";
   // clang-format off
   const Row rows[] = {
-      {{true, self_, 0644}, {true, 0, 0644}, T::kTrusted, T::kTrusted, "/dev/program", {}},
-      {{true, self_, 0664}, {true, 0, 0644}, T::kWritableByOthers, T::kTrusted, "/dev/site",
-       {"[SerialPorts] in " + ignored}},
-      {{true, other_, 0644}, absent, T::kOtherOwner, T::kMissing, "",
-       {"[SerialPorts] in " + ignored}},
+      {{self_, 0644}, {0, 0644}, T::kTrusted, T::kTrusted, "/dev/program", {}},
+      {{self_, 0664}, {0, 0644}, T::kWritableByOthers, T::kTrusted, "/dev/site", {ignored}},
+      {{other_, 0644}, absent, T::kOtherOwner, T::kMissing, "", {ignored}},
       // A file of root with mode 0600 cannot even be read by "nobody".
-      {{true, 0, 0600}, {true, other_, 0600}, T::kNotRead, T::kNotRead, "",
+      {{0, 0600}, {other_, 0600}, T::kNotRead, T::kNotRead, "",
        {program_file().string() + " cannot be read", site_file().string() + " cannot be read"}},
-      {absent, {true, self_, 0644}, T::kMissing, T::kOtherOwner, "",
+      {absent, {self_, 0644}, T::kMissing, T::kOtherOwner, "",
        {site_file().string() + " is ignored"}},
   };
   // clang-format on
   const auto put = [](const fs::path& file, const File& f, const std::string& text) {
     fs::remove(file);
-    if (!f.present) return;
+    if (f.mode == 0) return;
     WriteBytes(file, text);
     Give(file, f.owner, f.mode);
   };

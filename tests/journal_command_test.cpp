@@ -45,7 +45,6 @@ class JournalCommandTest : public test::ProgramFolderTest {
  protected:
   void SetUp() override {
     ProgramFolderTest::SetUp();
-    fs::create_directory(folder_.path() / "DATA");
     JournalOptions options;
     options.anchor = nullptr;
     Journal journal(folder_.path() / "DATA", nullptr, options);

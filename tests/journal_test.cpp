@@ -434,12 +434,8 @@ TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
   const mode_t saved = ::umask(002);
   auto journal = Fresh(1);
   ::umask(saved);
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    const fs::path file = File().string() + suffix;
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
-    EXPECT_EQ(info.st_mode & 07777, 0664U) << file;
-  }
+  for (const char* suffix : {"", "-wal", "-shm"})
+    EXPECT_EQ(fs::status(File().string() + suffix).permissions(), fs::perms(0664)) << suffix;
 }
 
 // A file that is no sound journal of the program's: garbage from the start, a page overwritten,
@@ -654,9 +650,8 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
   EXPECT_EQ(back, anchor);
   EXPECT_EQ(FormatJournalAnchor(anchor).substr(0, 11), "42:0001feff");
   // A line feed in a value goes as a binary field, length first, so it cannot add fields.
-  const std::string datagram = JournalAnchorDatagram("/a\nX=1", anchor);
-  EXPECT_NE(datagram.find(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)),
-            std::string::npos);
+  EXPECT_THAT(JournalAnchorDatagram("/a\nX=1", anchor),
+              HasSubstr(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)));
 }
 
 // Where no journald runs, the test plays it: it binds the system journal's socket and reads the

@@ -143,9 +143,10 @@ TEST_F(ProfileTest, WriteFailsWithoutHarm) {
             std::vector<fs::path>{File()});
 }
 
+// Start-up's six groups, from one reading of the file.
 void LoadAll(Configuration& config) {
-  for (const char* g : {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"})
-    config.LoadConfigGroup(g);
+  config.LoadConfigGroups(
+      {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"});
 }
 
 class ConfigurationTest : public ::testing::Test {
@@ -411,34 +412,30 @@ TEST(OddProfileEntryTest, ReadsAsMissingSaysWhyAndIsNeverRewritten) {
   }
 }
 
-TEST(OddProfileEntryTest, ConfigurationSaysSoOncePerLoadAndAtEachPortLookUp) {
-  test::TempFolder folder;
-  Configuration config(folder.path());
+TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   std::vector<std::string> notices;
-  config.set_notice([&](const Notice& n) {
+  config_.set_notice([&](const Notice& n) {
     notices.push_back((n.level == NoticeLevel::kWarning ? "warning: " : "other: ") + n.text);
   });
-  fs::create_directories(config.ConfigFolder());
-  test::MakeFifo(config.ConfigFile());
+  fs::create_directories(config_.ConfigFolder());
+  test::MakeFifo(config_.ConfigFile());
   std::string device = "?";
   test::FinishOrStop(
       [&] {
-        config.LoadConfigGroups(
-            {"MainForm", "RS232Config", "ETrgName", "BTrgName", "VTrgName", "BGMName"});
-        config.LoadConfigGroup("ETrgName");
-        device = config.SerialDevice(1);
+        LoadAll(config_);
+        config_.LoadConfigGroup("ETrgName");
+        device = config_.SerialDevice(1);
       },
-      "loading settings from a FIFO", [&] { test::ReleaseFifoReader(config.ConfigFile()); });
-  const std::string warning = "warning: " + config.ConfigFile().string() +
+      "loading settings from a FIFO", [&] { test::ReleaseFifoReader(config_.ConfigFile()); });
+  const std::string warning = "warning: " + config_.ConfigFile().string() +
                               " is not a regular file: its settings were not read.";
   EXPECT_EQ(notices, std::vector<std::string>(3, warning));
   EXPECT_EQ(device, "");
-  EXPECT_EQ(config.SerialComPort, 1);
-  EXPECT_EQ(config.BgmNames[59], "BGM 60");
+  ExpectDefaults();
   // A missing file is the first start: nothing to say.
-  fs::remove(config.ConfigFile());
-  config.LoadConfigGroups({"MainForm", "RS232Config"});
-  EXPECT_EQ(config.SerialDevice(1), "");
+  fs::remove(config_.ConfigFile());
+  LoadAll(config_);
+  EXPECT_EQ(config_.SerialDevice(1), "");
   EXPECT_EQ(notices.size(), 3u);
 }
 #endif
@@ -621,35 +618,32 @@ class SiteSettingsAsUsers : public SiteSettingsFiles {
 TEST_F(SiteSettingsAsUsers, RealFilesOfEachTrustGiveTheKeyAndTheirNotices) {
   using T = SettingsTrust;
   struct File {
-    bool present;
     std::uint32_t owner;
-    unsigned mode;
+    unsigned mode;  // 0: no file
   };
-  const File absent{false, 0, 0};
+  const File absent{0, 0};
   struct Row {
     File program, site;
     T program_trust, site_trust;
     const char* device;
     std::vector<std::string> said;  // a part of each notice
   };
-  const std::string ignored = program_file().string() + " is ignored";
+  const std::string ignored = "[SerialPorts] in " + program_file().string() + " is ignored";
   // clang-format off
   const Row rows[] = {
-      {{true, self_, 0644}, {true, 0, 0644}, T::kTrusted, T::kTrusted, "/dev/program", {}},
-      {{true, self_, 0664}, {true, 0, 0644}, T::kWritableByOthers, T::kTrusted, "/dev/site",
-       {"[SerialPorts] in " + ignored}},
-      {{true, other_, 0644}, absent, T::kOtherOwner, T::kMissing, "",
-       {"[SerialPorts] in " + ignored}},
+      {{self_, 0644}, {0, 0644}, T::kTrusted, T::kTrusted, "/dev/program", {}},
+      {{self_, 0664}, {0, 0644}, T::kWritableByOthers, T::kTrusted, "/dev/site", {ignored}},
+      {{other_, 0644}, absent, T::kOtherOwner, T::kMissing, "", {ignored}},
       // A file of root with mode 0600 cannot even be read by "nobody".
-      {{true, 0, 0600}, {true, other_, 0600}, T::kNotRead, T::kNotRead, "",
+      {{0, 0600}, {other_, 0600}, T::kNotRead, T::kNotRead, "",
        {program_file().string() + " cannot be read", site_file().string() + " cannot be read"}},
-      {absent, {true, self_, 0644}, T::kMissing, T::kOtherOwner, "",
+      {absent, {self_, 0644}, T::kMissing, T::kOtherOwner, "",
        {site_file().string() + " is ignored"}},
   };
   // clang-format on
   const auto put = [](const fs::path& file, const File& f, const std::string& text) {
     fs::remove(file);
-    if (!f.present) return;
+    if (f.mode == 0) return;
     WriteBytes(file, text);
     Give(file, f.owner, f.mode);
   };

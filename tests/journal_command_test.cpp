@@ -13,10 +13,7 @@
 #include "journal/journal.h"
 #include "journal/journal_query.h"
 #include "platform/sqlite.h"
-#include "tests/support/built_programs.h"
-#include "tests/support/child_process.h"
-#include "tests/support/journal_fixture.h"
-#include "tests/temp_folder.h"
+#include "tests/program_folder_fixture.h"
 
 namespace orv {
 namespace {
@@ -32,9 +29,9 @@ bool Utc(std::int64_t local, std::int64_t& utc) {
 }
 
 struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
+  Outcome(int s, std::string o, std::string e = "") : status(s), out(o), err(e) {}
+  int status;
+  std::string out, err;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -44,13 +41,13 @@ void PrintTo(const Outcome& o, std::ostream* out) {
 
 // A program folder with a journal of 30 records: one every hour from 2026-12-07 00:00 UTC, kinds
 // in turn event, operator, link, program, written an hour east of UTC.
-class JournalCommandTest : public ::testing::Test {
+class JournalCommandTest : public test::ProgramFolderTest {
  protected:
   void SetUp() override {
-    fs::create_directory(temp_.path() / "DATA");
+    ProgramFolderTest::SetUp();
     JournalOptions options;
     options.anchor = nullptr;
-    Journal journal(temp_.path() / "DATA", nullptr, options);
+    Journal journal(folder_.path() / "DATA", nullptr, options);
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
     for (int i = 0; i < 30; ++i) {
@@ -59,48 +56,39 @@ class JournalCommandTest : public ::testing::Test {
     }
     ASSERT_TRUE(journal.Commit());
   }
-  std::string File() const { return (temp_.path() / "DATA" / Journal::kFileName).string(); }
+  std::string File() const { return (folder_.path() / "DATA" / Journal::kFileName).string(); }
 
   // In process, as the program runs a parsed command line.
   Outcome Command(const std::vector<std::string>& args) {
     const ParsedOptions parsed = ParseProgramOptions(args, Utc);
     EXPECT_EQ(parsed.error, "");
     std::ostringstream out, err;
-    const int status = RunJournalCommand(parsed.options, temp_.path(), "", out, err);
+    const int status = RunJournalCommand(parsed.options, folder_.path(), "", out, err);
     return {status, out.str(), err.str()};
   }
-  // The real program, hard-linked into the folder so that it finds it as its own, in UTC.
+  // The folder's program, in UTC.
   Outcome Program(const std::vector<std::string>& args) {
-    const fs::path program = temp_.path() / "orvandel";
-    std::error_code error;
-    if (!fs::exists(program)) fs::create_hard_link(test::kProgram, program, error);
-    if (error) fs::copy_file(test::kProgram, program);
-    test::ChildProcess child(program.string(), args,
-                             {.env = {"TZ=UTC", "PATH=/usr/bin:/bin"}, .capture_stderr = true});
-    const int status = child.WaitForExit();
-    return {status, child.output(), child.error_output()};
+    const auto child =
+        StartProgram(args, {.env = {"TZ=UTC", "PATH=/usr/bin:/bin"}, .capture_stderr = true});
+    const int status = child->WaitForExit();
+    return {status, child->output(), child->error_output()};
   }
   void Sql(const std::string& sql) { test::JournalSql(File(), sql); }
-
-  test::TempFolder temp_;
 };
 
 // The real program: filters from its command line in the zone of its TZ, the CSV on standard
 // output, a changed chain's exit status, and one line with status 2 for what it does not take.
 TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine) {
-  EXPECT_EQ(Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
-            (Outcome{0,
-                     JournalCsvHeader() +
-                         "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
-                         "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
-                         "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n",
-                     ""}));
+  EXPECT_EQ(
+      Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
+      (Outcome{0, JournalCsvHeader() +
+                      "4,2026-12-07T04:00:00.000+01:00,program,record 4,alice,panel-pc,,\r\n"
+                      "5,2026-12-07T05:00:00.000+01:00,event,record 5,alice,panel-pc,,\r\n"
+                      "6,2026-12-07T06:00:00.000+01:00,operator,record 6,alice,panel-pc,,\r\n"}));
   Sql("DELETE FROM journal WHERE seq = 17");
   EXPECT_EQ(Program({"--journal-verify"}),
-            (Outcome{1,
-                     File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
-                              "record(s) before it verify\n",
-                     ""}));
+            (Outcome{1, File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
+                                 "record(s) before it verify\n"}));
   EXPECT_EQ(
       Program({"--journal-export", "--kind", "alarm"}),
       (Outcome{2, "", "orvandel: --kind: \"alarm\" is not event, operator, link or program\n"}));
@@ -108,22 +96,17 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
 
 // Verify against no anchor, an anchor that holds, and one that shows the end deleted.
 TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
-  const std::string anchor = FormatJournalAnchor({30, test::JournalRows(File()).at(29).chain});
+  const std::string anchor = FormatJournalAnchor({30, Rows().at(29).chain});
   EXPECT_EQ(Command({"--journal-verify"}),
-            (Outcome{0,
-                     File() + ": 30 record(s), the chain verifies; no anchor was found, so "
-                              "deleted last records or a recomputed chain would not show\n",
-                     ""}));
+            (Outcome{0, File() + ": 30 record(s), the chain verifies; no anchor was found, so "
+                                 "deleted last records or a recomputed chain would not show\n"}));
   EXPECT_EQ(
       Command({"--journal-verify", "--journal-anchor", anchor}),
-      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n",
-               ""}));
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n"}));
   Sql("DELETE FROM journal WHERE seq > 27");
   EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", anchor}),
-            (Outcome{1,
-                     File() + ": the journal ends at 27 but was anchored at 30: records were "
-                              "deleted from its end, or the file was replaced\n",
-                     ""}));
+            (Outcome{1, File() + ": the journal ends at 27 but was anchored at 30: records were "
+                                 "deleted from its end, or the file was replaced\n"}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and
@@ -134,7 +117,7 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   options.journal_command = JournalCommand::kExport;
   std::ostringstream bad, err, no_folder_err;
   bad.setstate(std::ios::badbit);
-  EXPECT_EQ(RunJournalCommand(options, temp_.path(), "", bad, err), 1);
+  EXPECT_EQ(RunJournalCommand(options, folder_.path(), "", bad, err), 1);
   EXPECT_NE(err.str().find("cannot be exported"), std::string::npos) << err.str();
   EXPECT_EQ(RunJournalCommand(options, {}, "/proc/self/exe cannot be read", bad, no_folder_err), 1);
   EXPECT_EQ(no_folder_err.str(),
@@ -145,9 +128,9 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   EXPECT_EQ(exported.status, 1);
   EXPECT_EQ(exported.out, "");
   EXPECT_EQ(exported.err.rfind("orvandel: " + File() + " cannot be exported: ", 0), 0u);
-  EXPECT_EQ(Command({"--journal-verify"}), (Outcome{0, "no journal yet at " + File() + "\n", ""}));
+  EXPECT_EQ(Command({"--journal-verify"}), (Outcome{0, "no journal yet at " + File() + "\n"}));
   EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", "30:" + std::string(64, 'a')}),
-            (Outcome{1, File() + ": the journal is missing but was anchored at 30\n", ""}));
+            (Outcome{1, File() + ": the journal is missing but was anchored at 30\n"}));
   EXPECT_FALSE(fs::exists(File())) << "reading creates no journal";
 }
 

@@ -48,6 +48,7 @@ void PrintTo(const JournalEntry& e, std::ostream* out) {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PanelEntry;
 using ::testing::_;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
@@ -229,15 +230,14 @@ class JournalTest : public ::testing::Test {
   static JournalEntry Entry(int i, const std::string& text = "record ") {
     static constexpr JournalKind kKinds[] = {JournalKind::kEvent, JournalKind::kOperator,
                                              JournalKind::kLink, JournalKind::kProgram};
-    JournalEntry e;
-    e.time = {kBase + 1000 * i, i % 2 == 0 ? 3600 : -18000};
-    e.kind = kKinds[i % 4];
-    e.text = text + std::to_string(i);
-    e.raw_hex =
-        e.kind == JournalKind::kEvent ? "0203A0120000" + std::to_string(i % 10) + "703" : "";
-    e.login = "user" + std::to_string(i);
-    e.host = "host" + std::to_string(i);
-    return e;
+    const std::string n = std::to_string(i);
+    return {.time = {kBase + 1000 * i, i % 2 == 0 ? 3600 : -18000},
+            .kind = kKinds[i % 4],
+            .text = text + n,
+            .raw_hex = i % 4 == 0 ? "0203A0120000" + std::to_string(i % 10) + "703" : "",
+            .login = "user" + n,
+            .host = "host" + n,
+            .detail = ""};
   }
   // A fresh journal of count records, committed at once.
   std::unique_ptr<Journal> Fresh(int count, std::shared_ptr<JournalAnchorSink> sink = nullptr,
@@ -336,7 +336,6 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   journal->Append(Entry(0));
   ASSERT_TRUE(journal->Commit());
   sqlite::Database other;
-  // Another connection takes the write lock until its COMMIT.
   ASSERT_TRUE(other.Open(File(), sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok());
 
   const int limit = 10000;
@@ -364,10 +363,10 @@ TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(limit) + 2);
   for (int i = 0; i <= limit; ++i)
     EXPECT_EQ(rows[static_cast<std::size_t>(i)].entry, Entry(i)) << "entry " << i;
-  const JournalEntry& count = rows.back().entry;
-  EXPECT_EQ(count.kind, JournalKind::kProgram);
-  EXPECT_EQ(count.text.rfind("7 journal record(s) were dropped", 0), 0U) << count.text;
-  EXPECT_EQ(count.host, "panel-pc");
+  EXPECT_THAT(rows.back().entry,
+              AllOf(Field(&JournalEntry::kind, JournalKind::kProgram),
+                    Field(&JournalEntry::text, StartsWith("7 journal record(s) were dropped")),
+                    Field(&JournalEntry::host, "panel-pc")));
 
   // Recorded once: the next commit adds only what it is given.
   journal->Append(Entry(0));
@@ -397,10 +396,7 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
     test::SmallDisk disk(data_, 1 << 20);
     if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
     notices_.clear();
-    auto journal = MakeJournal();
-    for (int i = 0; i < c.first; ++i)
-      journal->Append(Entry(i));
-    ASSERT_TRUE(journal->Commit());
+    auto journal = Fresh(c.first);
     const fs::path filler = data_ / "filler";
     if (c.full) {  // what is left filled, under the open journal
       std::ofstream out(filler, std::ios::binary);
@@ -436,17 +432,10 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
 // with the program's umask 002, 0664, so that the next operator's program can write them too.
 TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
   const mode_t saved = ::umask(002);
-  auto journal = MakeJournal();
-  journal->Append(Entry(0));
-  const bool committed = journal->Commit();
+  auto journal = Fresh(1);
   ::umask(saved);
-  ASSERT_TRUE(committed);
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    const fs::path file = File().string() + suffix;
-    struct stat info {};
-    ASSERT_EQ(::stat(file.c_str(), &info), 0) << file;
-    EXPECT_EQ(info.st_mode & 07777, 0664U) << file;
-  }
+  for (const char* suffix : {"", "-wal", "-shm"})
+    EXPECT_EQ(fs::status(File().string() + suffix).permissions(), fs::perms(0664)) << suffix;
 }
 
 // A file that is no sound journal of the program's: garbage from the start, a page overwritten,
@@ -661,9 +650,8 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
   EXPECT_EQ(back, anchor);
   EXPECT_EQ(FormatJournalAnchor(anchor).substr(0, 11), "42:0001feff");
   // A line feed in a value goes as a binary field, length first, so it cannot add fields.
-  const std::string datagram = JournalAnchorDatagram("/a\nX=1", anchor);
-  EXPECT_NE(datagram.find(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)),
-            std::string::npos);
+  EXPECT_THAT(JournalAnchorDatagram("/a\nX=1", anchor),
+              HasSubstr(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)));
 }
 
 // Where no journald runs, the test plays it: it binds the system journal's socket and reads the
@@ -687,15 +675,10 @@ TEST_F(JournalTest, TheSystemJournalGetsOneDatagramPerAnchorAndNeverAWait) {
   std::error_code ec;
   const bool made_folder = fs::create_directories(socket_path.parent_path(), ec);
   ASSERT_EQ(::bind(server.get(), where, sizeof address), 0) << std::strerror(errno);
-  struct Cleanup {
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove(path, ec);
-      if (folder) fs::remove(path.parent_path(), ec);
-    }
-    fs::path path;
-    bool folder;
-  } cleanup{socket_path, made_folder};
+  const std::shared_ptr<void> cleanup(nullptr, [&](void*) {
+    fs::remove(socket_path, ec);
+    if (made_folder) fs::remove(socket_path.parent_path(), ec);
+  });
 
   JournalAnchor head;
   {
@@ -762,9 +745,9 @@ constexpr const char* kEarlierSchema =
 TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain) {
   fs::create_directories(data_);
   std::vector<JournalEntry> earlier{
-      test::PanelEntry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),
-      test::PanelEntry(kBase + 1000, JournalKind::kOperator, "Key EMG ACK", "bob"),
-      test::PanelEntry(kBase + 2000, JournalKind::kEvent, "12/07 00:00 Event = Fault 0000"),
+      PanelEntry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),
+      PanelEntry(kBase + 1000, JournalKind::kOperator, "Key EMG ACK", "bob"),
+      PanelEntry(kBase + 2000, JournalKind::kEvent, "12/07 00:00 Event = Fault 0000"),
   };
   earlier[0].raw_hex = "0203A01200004703";
   std::vector<std::string> chains;
@@ -798,7 +781,7 @@ TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain)
   EXPECT_EQ(rows[0].entry, earlier[2]);
 
   auto journal = MakeJournal();
-  JournalEntry named = test::PanelEntry(kBase + 3000, JournalKind::kEvent, "Event = Fault");
+  JournalEntry named = PanelEntry(kBase + 3000, JournalKind::kEvent, "Event = Fault");
   named.detail = "Mains, Call/EMG";
   journal->Append(named);
   ASSERT_TRUE(journal->Commit());
@@ -827,10 +810,6 @@ class JournalQueryTest : public JournalTest {
     ASSERT_TRUE(journal->Commit());
     ASSERT_TRUE(reader_.Open(File()).ok());
   }
-  static JournalEntry Entry(std::int64_t utc_ms, JournalKind kind, std::string text,
-                            std::string login = "alice") {
-    return test::PanelEntry(utc_ms, kind, std::move(text), std::move(login));
-  }
   std::vector<std::int64_t> Sequences(const JournalFilter& filter) {
     std::vector<JournalRow> rows;
     EXPECT_TRUE(reader_.NewestFirst(filter, 0, 1000, rows).done());
@@ -845,24 +824,24 @@ class JournalQueryTest : public JournalTest {
 };
 
 TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
-  JournalEntry fault = Entry(kBase + 2000, JournalKind::kEvent, "Fault Unit 12 zone 3");
+  constexpr auto kEvent = JournalKind::kEvent, kOperator = JournalKind::kOperator;
+  JournalEntry fault = PanelEntry(kBase + 2000, kEvent, "Fault Unit 12 zone 3");
   fault.detail = "Mains, Battery";
   Write({
-      Entry(kBase, JournalKind::kEvent, "12/07 00:00 Event = EMG Ack"),                    // 1
-      Entry(kBase + 1000, JournalKind::kOperator, "Key EMG Reset", "bob"),                 // 2
-      fault,                                                                               // 3
-      Entry(kBase + 3000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1"),     // 4
-      Entry(kBase + 4000, JournalKind::kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall\""),  // 5
-      Entry(kBase + 5000, JournalKind::kProgram, "100% sure_thing"),                       // 6
-      Entry(kBase + 6000, JournalKind::kEvent, "100 percent: sure thing"),                 // 7
-      Entry(kBase + 7000, JournalKind::kEvent, "path C:\\data"),                           // 8
+      PanelEntry(kBase, kEvent, "12/07 00:00 Event = EMG Ack"),                              // 1
+      PanelEntry(kBase + 1000, kOperator, "Key EMG Reset", "bob"),                           // 2
+      fault,                                                                                 // 3
+      PanelEntry(kBase + 3000, JournalKind::kLink, "Connect COM1 /dev/ttyUSB0 9600,N,8,1"),  // 4
+      PanelEntry(kBase + 4000, kOperator, "Rename ETRG 7 \"Lobby\" to \"Hall\""),            // 5
+      PanelEntry(kBase + 5000, JournalKind::kProgram, "100% sure_thing"),                    // 6
+      PanelEntry(kBase + 6000, kEvent, "100 percent: sure thing"),                           // 7
+      PanelEntry(kBase + 7000, kEvent, "path C:\\data"),                                     // 8
   });
   struct Case {
     const char* name;
     JournalFilter filter;
     std::vector<std::int64_t> sequences;  // newest first
   };
-  constexpr auto kEvent = JournalKind::kEvent, kOperator = JournalKind::kOperator;
   const std::vector<Case> cases = {
       // filters: from, to, kind, text
       {"all", {}, {8, 7, 6, 5, 4, 3, 2, 1}},
@@ -893,51 +872,48 @@ TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) 
   auto journal = MakeJournal();
   auto commit = [&](int from, int to) {  // records from..to, every third one a link record
     for (int i = from; i <= to; ++i) {
-      journal->Append(Entry(kBase + i, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
-                            "record " + std::to_string(i)));
+      journal->Append(PanelEntry(kBase + i, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
+                                 "record " + std::to_string(i)));
     }
     ASSERT_TRUE(journal->Commit());
   };
-  auto sequences = [](const JournalHistory& history) { return SequencesOf(history.rows()); };
   commit(1, 8);  // events: 1 2 4 5 7 8
   ASSERT_TRUE(reader_.Open(File()).ok());
   JournalHistory history(reader_, 3);
-  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kEvent, ""}).ok());
-  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5}));
-  EXPECT_TRUE(history.CanFetchMore());
+  auto sequences = [&] { return SequencesOf(history.rows()); };
+  // How many rows a call added; a failed call counts as 99.
   std::size_t added = 0;
-  ASSERT_TRUE(history.FetchMore(added).ok());
-  EXPECT_EQ(added, 3u);
-  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{8, 7, 5, 4, 2, 1}));
+  auto more = [&] { return history.FetchMore(added).ok() ? added : 99; };
+  auto newer = [&](std::int64_t last) { return history.TakeNewer(last, added).ok() ? added : 99; };
+  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kEvent, ""}).ok());
+  EXPECT_THAT(sequences(), ElementsAre(8, 7, 5));
+  EXPECT_TRUE(history.CanFetchMore());
+  EXPECT_EQ(more(), 3u);
+  EXPECT_THAT(sequences(), ElementsAre(8, 7, 5, 4, 2, 1));
   // A full last page cannot know it is the last: one more look finds nothing.
   EXPECT_TRUE(history.CanFetchMore());
-  ASSERT_TRUE(history.FetchMore(added).ok());
-  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(more(), 0u);
   EXPECT_FALSE(history.CanFetchMore());
 
   commit(9, 11);  // 9 is a link record: 10 and 11 match
-  ASSERT_TRUE(history.TakeNewer(11, added).ok());
-  EXPECT_EQ(added, 2u);
-  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{11, 10, 8, 7, 5, 4, 2, 1}));
+  EXPECT_EQ(newer(11), 2u);
+  EXPECT_THAT(sequences(), ElementsAre(11, 10, 8, 7, 5, 4, 2, 1));
   EXPECT_EQ(history.newest_seen(), 11);
   // The same news again, or only records that do not match: nothing added.
-  ASSERT_TRUE(history.TakeNewer(11, added).ok());
-  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(newer(11), 0u);
   commit(12, 12);
-  ASSERT_TRUE(history.TakeNewer(0, added).ok());
-  EXPECT_EQ(added, 0u);
+  EXPECT_EQ(newer(0), 0u);
   EXPECT_EQ(history.newest_seen(), 12);
   commit(13, 13);
-  ASSERT_TRUE(history.TakeNewer(0, added).ok());
-  EXPECT_EQ(added, 1u);
+  EXPECT_EQ(newer(0), 1u);
   EXPECT_EQ(history.rows().front().entry.text, "record 13");
 
   // Starting over with another filter, and records that came while none was looked at.
   commit(14, 15);
   ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kLink, ""}).ok());
-  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9}));
-  ASSERT_TRUE(history.FetchMore(added).ok());
-  EXPECT_EQ(sequences(history), (std::vector<std::int64_t>{15, 12, 9, 6, 3}));
+  EXPECT_THAT(sequences(), ElementsAre(15, 12, 9));
+  EXPECT_EQ(more(), 2u);
+  EXPECT_THAT(sequences(), ElementsAre(15, 12, 9, 6, 3));
   EXPECT_FALSE(history.CanFetchMore());
 }
 
@@ -989,29 +965,25 @@ TEST(JournalDateTest, CommandLineDatesNameADayAMinuteOrASecondOfLocalTime) {
       {"2026-12-07 00:00:59", kBase - 3600000 + 59000, kBase - 3600000 + 60000 - 1},
       {"2024-02-29 23:59:59", 1709251199000 - 3600000, 1709251200000 - 3600000 - 1},
   };
-  for (const Case& c : cases) {
+  // The first and last millisecond named; {-1, -1} when refused with a reason.
+  const auto parse = [](const char* text, const LocalToUtcFn& zone) {
     std::string error;
-    const JournalDateSpan span = ParseJournalDate(c.text, plus_one, error);
-    EXPECT_EQ(error, "") << c.text;
-    EXPECT_EQ(span.first_ms, c.first_ms) << c.text;
-    EXPECT_EQ(span.last_ms, c.last_ms) << c.text;
-  }
+    const JournalDateSpan span = ParseJournalDate(text, zone, error);
+    return error.empty() ? std::pair(span.first_ms, span.last_ms) : std::pair(-1L, -1L);
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(parse(c.text, plus_one), std::pair(c.first_ms, c.last_ms)) << c.text;
   // clang-format off
   const char* bad[] = {"", "2026-12-7", "26-12-07", "2026/12/07", "2026-13-01", "2026-00-10",
       "2026-02-29", "2026-04-31", "2026-12-00", "2026-12-07 24:00", "2026-12-07 14:60",
       "2026-12-07 14:03:60", "2026-12-07 14", "2026-12-07 14:3", "2026-12-07X14:03",
       "2026-12-07 14:03:22Z", "2026-12-07 14:03:2", "2026-12-07 ", "yesterday", "2026-12-07 +4:03"};
   // clang-format on
-  for (const char* text : bad) {
-    std::string error;
-    ParseJournalDate(text, plus_one, error);
-    EXPECT_NE(error, "") << '"' << text << '"';
-  }
+  for (const char* text : bad)
+    EXPECT_EQ(parse(text, plus_one), std::pair(-1L, -1L)) << '"' << text << '"';
   // A zone that cannot convert is an error too.
-  std::string error;
-  ParseJournalDate(
-      "2026-12-07", [](std::int64_t, std::int64_t&) { return false; }, error);
-  EXPECT_NE(error, "");
+  EXPECT_EQ(parse("2026-12-07", [](std::int64_t, std::int64_t&) { return false; }),
+            std::pair(-1L, -1L));
 }
 
 // A field is quoted only when it must be (a comma, a quote, a line break of any kind), its quotes
@@ -1037,16 +1009,11 @@ TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
   };
   for (const auto& [value, field] : cases)
     EXPECT_EQ(CsvTextField(value), field) << value;
-  // Every recorded column of a record goes through it; the stored text stays as it was.
-  JournalRow row;
-  row.sequence = 7;
-  row.entry = test::PanelEntry(kBase, JournalKind::kOperator, "=1", "+2");
-  row.entry.host = "-3";
-  row.entry.raw_hex = "@4";
-  row.entry.detail = "=5";
+  // Every recorded column of a record goes through it: text, login, host, frame, detail.
+  const JournalRow row{
+      7, {{kBase, 3600}, JournalKind::kOperator, "=1", "@4", "+2", "-3", "=5"}, ""};
   EXPECT_EQ(JournalCsvLine(row),
             "7,2026-12-07T01:00:00.000+01:00,operator,'=1,'+2,'-3,'@4,'=5\r\n");
-  EXPECT_EQ(row.entry.text, "=1");
 }
 
 // Records oldest first past one page of the export, each once and ending CR LF; a filter takes
@@ -1056,8 +1023,8 @@ TEST_F(JournalQueryTest, CsvIsEveryRecordOnceInOrderPastOnePage) {
   std::string all, links;
   for (int i = 1; i <= 4500; ++i) {
     const bool link = i % 3 == 0;
-    entries.push_back(
-        Entry(kBase, link ? JournalKind::kLink : JournalKind::kEvent, "r" + std::to_string(i)));
+    entries.push_back(PanelEntry(kBase, link ? JournalKind::kLink : JournalKind::kEvent,
+                                 "r" + std::to_string(i)));
     const std::string line = std::to_string(i) + ",2026-12-07T01:00:00.000+01:00," +
                              (link ? "link" : "event") + ",r" + std::to_string(i) +
                              ",alice,panel-pc,,\r\n";

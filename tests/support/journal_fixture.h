@@ -51,13 +51,7 @@ inline std::string SqlBlob(const std::string& bytes) {
 // A record for tests of the journal's readers: written an hour east of UTC on "panel-pc".
 inline JournalEntry PanelEntry(std::int64_t utc_ms, JournalKind kind, std::string text,
                                std::string login = "alice") {
-  JournalEntry e;
-  e.time = {utc_ms, 3600};
-  e.kind = kind;
-  e.text = std::move(text);
-  e.login = std::move(login);
-  e.host = "panel-pc";
-  return e;
+  return {{utc_ms, 3600}, kind, std::move(text), "", std::move(login), "panel-pc", ""};
 }
 
 }  // namespace orv::test

@@ -27,16 +27,38 @@ echo "== build and test"
 cmake -S . -B build/test -G Ninja "${cache[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_WERROR=ON \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
 cmake --build build/test
-ctest --test-dir build/test --output-on-failure -j "$places" --timeout "$limit"
+# These tests keep the cores only half busy (they wait on brokers, browsers, a line's rate), so
+# the second build compiles beside them, at the lowest priority: the tests get the cores whenever
+# they want them and run as they would alone. Their report comes in one piece when they end.
+tests_log="build/test/test-run.log"
+set -m  # a process group of their own, so that an interrupted command stops them all
+(
+  status=0
+  ctest --test-dir build/test --output-on-failure -j "$places" --timeout "$limit" \
+    > "$tests_log" 2>&1 || status=$?
+  cat "$tests_log"
+  exit "$status"
+) &
+tests_pid=$!
+set +m
+trap 'kill -- -"$tests_pid" 2> /dev/null || true' EXIT
+trap 'exit 130' INT TERM
 
 echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets"
 # One clang build serves both: the sanitizers for every test, and libFuzzer's instrumentation
 # for the fuzz targets, which run over their seed corpus for a short, fixed time beside the
 # tests. No benchmarks here.
+built=0
 CC=clang CXX=clang++ cmake -S . -B build/checked -G Ninja "${cache[@]}" -DCMAKE_BUILD_TYPE=Debug \
   -DORV_WERROR=ON -DORV_SANITIZE=ON -DORV_FUZZ=ON -DORV_BUILD_BENCH=OFF \
-  -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only
-cmake --build build/checked
+  -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only &&
+  nice -n 19 cmake --build build/checked && built=1
+# Whatever became of the second build, the first run's result is waited for and counts.
+first=0
+wait "$tests_pid" || first=$?
+trap - EXIT INT TERM
+[ "$first" -eq 0 ] || { echo "== the tests of the first build failed"; exit "$first"; }
+[ "$built" -eq 1 ] || { echo "== the sanitizer build failed"; exit 1; }
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

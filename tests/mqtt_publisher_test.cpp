@@ -119,7 +119,8 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   for (const MqttMessage& m : client.sent)
     EXPECT_TRUE(m.retain) << m.topic;
 
-  // The same values again: nothing. A change: that topic alone (and the faults object).
+  // The same values again: nothing. A change: that topic alone, once, with its last value (and
+  // the faults object).
   const std::size_t before = client.sent.size();
   publisher.SetFaultLamps(FaultLamps{});
   for (int page = 0; page < 3; ++page) {
@@ -134,6 +135,7 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   publisher.SetTriggerStates(1, states.States(1));
   names[119] = "Hall \xE9";  // an unconverted byte is made valid
   publisher.SetTriggerNames(2, names);
+  publisher.SetLinkState(LinkState::kAnswering);
   publisher.SetLinkState(LinkState::kNoReply);
   const std::string sounding = AnnunciationJson("fault", {1765112602000, 3600}, "Fault report");
   publisher.SetAnnunciation(sounding);

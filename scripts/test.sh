@@ -43,7 +43,7 @@ set -m  # a process group of their own, so that an interrupted command stops the
     > "$tests_log" 2>&1 || status=$?
   cat "$tests_log"
   exit "$status"
-) &
+) < /dev/null &  # outside the terminal's foreground group, a read from it would stop them
 tests_pid=$!
 set +m
 trap 'kill -- -"$tests_pid" 2> /dev/null || true' EXIT

@@ -52,6 +52,11 @@ check() {  # check NAME COMMAND...
   fi
 }
 
+# Accounts left by an earlier run that was killed before its clean-up (a timeout, an interrupt
+# through ctest): each is named after the run's process, which is gone.
+for stale in $(getent passwd | cut -d: -f1 | grep -E '^orv(atk|vic)[0-9]+$'); do
+  kill -0 "${stale:6}" 2> /dev/null || userdel -f "$stale" 2> /dev/null
+done
 for user in "$attacker" "$victim"; do
   useradd -M -N -g users -G dialout -d "$base/home/$user" -s /bin/bash "$user" || exit 1
   mkdir -p "$base/home/$user"

@@ -78,8 +78,9 @@ class AttachUsers : public test::ProgramFolderTest {
     }
     ProgramFolderTest::SetUp();
     // Accounts of an earlier run killed before its TearDown (a timeout): its process is gone.
-    (void)std::system("for u in $(getent passwd | cut -d: -f1 | grep -E '^orv(op|out)[0-9]+$'); do "
-                      "kill -0 \"${u##*[a-z]}\" 2> /dev/null || userdel -f \"$u\"; done");
+    (void)std::system(
+        "for u in $(getent passwd | cut -d: -f1 | grep -E '^orv(op|out)[0-9]+$'); do "
+        "kill -0 \"${u##*[a-z]}\" 2> /dev/null || userdel -f \"$u\"; done");
     made_group_ = getgrnam(kGroup.c_str()) == nullptr;
     if (made_group_) {
       ASSERT_EQ(std::system(("groupadd " + kGroup).c_str()), 0);

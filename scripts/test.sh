@@ -34,16 +34,12 @@ cmake -S . -B build/test -G Ninja "${cache[@]}" "${link[@]}" -DCMAKE_BUILD_TYPE=
 cmake --build build/test
 # These tests keep the cores only half busy (they wait on brokers, browsers, a line's rate), so
 # the second build compiles beside them, at the lowest priority: the tests get the cores whenever
-# they want them and run as they would alone. Their report comes in one piece when they end.
+# they want them and run as they would alone. Their report follows the second build's.
 tests_log="build/test/test-run.log"
 set -m  # a process group of their own, so that an interrupted command stops them all
-(
-  status=0
-  ctest --test-dir build/test --output-on-failure -j "$places" --timeout "$limit" \
-    > "$tests_log" 2>&1 || status=$?
-  cat "$tests_log"
-  exit "$status"
-) < /dev/null &  # outside the terminal's foreground group, a read from it would stop them
+# Outside the terminal's foreground group, a read from it would stop them: they read nothing.
+ctest --test-dir build/test --output-on-failure -j "$places" --timeout "$limit" \
+  > "$tests_log" 2>&1 < /dev/null &
 tests_pid=$!
 set +m
 trap 'kill -- -"$tests_pid" 2> /dev/null || true' EXIT
@@ -62,6 +58,8 @@ CC=clang CXX=clang++ cmake -S . -B build/checked -G Ninja "${cache[@]}" "${link[
 first=0
 wait "$tests_pid" || first=$?
 trap - EXIT INT TERM
+echo "== the tests of the first build"
+cat "$tests_log"
 [ "$first" -eq 0 ] || { echo "== the tests of the first build failed"; exit "$first"; }
 [ "$built" -eq 1 ] || { echo "== the sanitizer build failed"; exit 1; }
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

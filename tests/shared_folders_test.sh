@@ -107,10 +107,11 @@ for _ in $(seq 50); do [ -e "$port" ] && break; sleep 0.1; done
 chgrp dialout "$(readlink -f "$port")"
 chmod 660 "$(readlink -f "$port")"
 
-# A virtual X server on the first free display (it writes the number it took).
+# A virtual X server on the first free display (it writes the number it took). It must not reset
+# when its last client goes: a victim started during the reset finds no display.
 start_display() {
   local number="$base/display.$RANDOM"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$number" > /dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3> "$number" > /dev/null 2>&1 &
   display_pid=$!
   pids+=("$display_pid")
   for _ in $(seq 50); do [ -s "$number" ] && break; sleep 0.1; done

@@ -137,6 +137,10 @@ start_victim() {
   # "Connection" sits at 3480,6000 twips, 2655 x 975: its middle at 96 dpi (15 twips a pixel).
   DISPLAY=$display xdotool mousemove --window "$window" 318 432 click 1
 }
+show_victim_output() {  # the end of what the victim's program said, under a failed check
+  echo "  (the victim's program said:)"
+  sed "s/^/  | /" "$base/victim.log" | tail -n 12
+}
 # True when the victim's program sent at least two polls within eight seconds from now; it runs
 # for at least two.
 polls_continue() {
@@ -148,14 +152,12 @@ polls_continue() {
     [ "$(tail -n +"$((from + 1))" "$base/sim.log" | grep -c ' RX ')" -ge 2 ] && return 0
     sleep 0.1
   done
-  echo "  (the victim's program said:)"
-  sed 's/^/  | /' "$base/victim.log" | tail -n 5
+  show_victim_output
   return 1
 }
 victim_said() {  # victim_said PATTERN: true when the victim's program's output holds it
   grep -q "$1" "$base/victim.log" && return 0
-  echo "  (the victim's program said:)"
-  sed 's/^/  | /' "$base/victim.log" | tail -n 5
+  show_victim_output
   return 1
 }
 stop_victim() {

@@ -21,7 +21,7 @@ std::string S(const QString& text) {
   return text.toStdString();
 }
 
-std::string Line(const QJsonObject& object) {
+std::string JsonLine(const QJsonObject& object) {
   std::string line = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
   line += '\n';
   return line;
@@ -218,30 +218,30 @@ std::string PanelStateJson(const PanelState& state, unsigned sections) {
 }
 
 std::string SnapshotMessage(std::int64_t seq, const PanelState& state) {
-  return Line({{QStringLiteral("type"), QStringLiteral("snapshot")},
-               {QStringLiteral("seq"), static_cast<qint64>(seq)},
-               {QStringLiteral("state"), StateObject(state, kAllSections)}});
+  return JsonLine({{QStringLiteral("type"), QStringLiteral("snapshot")},
+                   {QStringLiteral("seq"), static_cast<qint64>(seq)},
+                   {QStringLiteral("state"), StateObject(state, kAllSections)}});
 }
 
 std::string ChangeMessage(std::int64_t seq, const PanelState& state, unsigned sections) {
-  return Line({{QStringLiteral("type"), QStringLiteral("change")},
-               {QStringLiteral("seq"), static_cast<qint64>(seq)},
-               {QStringLiteral("state"), StateObject(state, sections)}});
+  return JsonLine({{QStringLiteral("type"), QStringLiteral("change")},
+                   {QStringLiteral("seq"), static_cast<qint64>(seq)},
+                   {QStringLiteral("state"), StateObject(state, sections)}});
 }
 
 std::string HeartbeatMessage(std::int64_t seq) {
-  return Line({{QStringLiteral("type"), QStringLiteral("heartbeat")},
-               {QStringLiteral("seq"), static_cast<qint64>(seq)}});
+  return JsonLine({{QStringLiteral("type"), QStringLiteral("heartbeat")},
+                   {QStringLiteral("seq"), static_cast<qint64>(seq)}});
 }
 
 std::string ResultMessage(std::int64_t id, std::string_view result) {
-  return Line({{QStringLiteral("type"), QStringLiteral("result")},
-               {QStringLiteral("id"), static_cast<qint64>(id)},
-               {QStringLiteral("result"), Q(result)}});
+  return JsonLine({{QStringLiteral("type"), QStringLiteral("result")},
+                   {QStringLiteral("id"), static_cast<qint64>(id)},
+                   {QStringLiteral("result"), Q(result)}});
 }
 
 std::string RefusedMessage(std::string_view why) {
-  return Line(
+  return JsonLine(
       {{QStringLiteral("type"), QStringLiteral("refused")}, {QStringLiteral("reason"), Q(why)}});
 }
 
@@ -324,7 +324,7 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kLogOut:
       break;
   }
-  return Line(object);
+  return JsonLine(object);
 }
 
 bool ParseActionMessage(std::string_view line, ActionRequest& action, std::string& error) {

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::size_t kFieldCount = 4;
 
-std::string_view Trim(std::string_view field) {
+std::string_view TrimBlanks(std::string_view field) {
   constexpr std::string_view kBlanks = " \t";
   const std::size_t first = field.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
@@ -69,7 +69,7 @@ std::optional<LineSettings> ParseLineSettings(std::string_view text) {
     const std::size_t comma = text.find(',', start);
     if (count == kFieldCount) return std::nullopt;  // a fifth field
     fields[count++] =
-        Trim(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start));
+        TrimBlanks(text.substr(start, comma == std::string_view::npos ? text.npos : comma - start));
     if (comma == std::string_view::npos) break;
     start = comma + 1;
   }

@@ -25,12 +25,14 @@ cache=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 link=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=lld
   -DCMAKE_MODULE_LINKER_FLAGS=-fuse-ld=lld)
 
-echo "== build and test"
+echo "== the optimised build: the program, the simulator, the benchmarks, the measuring tests"
 # No debug information in either build: nothing here reads a core file, sanitizer reports need
 # only file and line, and the compiler and linker do a fifth to a third less work without it.
+# Each library compiles as one file. The optimised build compiles only the tests that measure
+# it (memory and timing under load) and the package's; every test runs under the sanitizers.
 cmake -S . -B build/test -G Ninja "${cache[@]}" "${link[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DORV_WERROR=ON -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
+  -DORV_WERROR=ON -DORV_UNITY_BUILD=ON -DORV_MEASURED_TESTS_ONLY=ON \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG"
 cmake --build build/test
 # These tests keep the cores only half busy (they wait on brokers, browsers, a line's rate), so
 # the second build compiles beside them, at the lowest priority: the tests get the cores whenever
@@ -45,13 +47,14 @@ set +m
 trap 'kill -- -"$tests_pid" 2> /dev/null || true' EXIT
 trap 'exit 130' INT TERM
 
-echo "== the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets"
+echo "== every test under AddressSanitizer and UndefinedBehaviorSanitizer, with the fuzz targets"
 # One clang build serves both: the sanitizers for every test, and libFuzzer's instrumentation
 # for the fuzz targets, which run over their seed corpus for a short, fixed time beside the
 # tests. No benchmarks here.
 built=0
 CC=clang CXX=clang++ cmake -S . -B build/checked -G Ninja "${cache[@]}" "${link[@]}" \
-  -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON -DORV_SANITIZE=ON -DORV_FUZZ=ON -DORV_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=Debug -DORV_WERROR=ON -DORV_UNITY_BUILD=ON -DORV_SANITIZE=ON -DORV_FUZZ=ON \
+  -DORV_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS_DEBUG=-gline-tables-only -DCMAKE_CXX_FLAGS_DEBUG=-gline-tables-only &&
   nice -n 19 cmake --build build/checked && built=1
 # Whatever became of the second build, the first run's result is waited for and counts.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs every test (headless), then the same suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer (clang) together with the fuzz targets
-# for a short, fixed time over their seed corpus.
+# Builds the program optimised, as it ships, with warnings as errors, and runs the tests that
+# measure that build; then builds everything with clang and runs every test (headless) under
+# AddressSanitizer and UndefinedBehaviorSanitizer, together with the fuzz targets for a short,
+# fixed time over their seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

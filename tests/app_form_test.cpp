@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "panel/operator_commands.h"
 #include "tests/form_fixture.h"
 #include "tests/support/journal_fixture.h"
-#include "tests/support/resident_memory.h"
 #include "tests/support/storm.h"
 #ifndef _WIN32
 #include "tests/odd_files.h"
@@ -480,48 +478,6 @@ TEST_F(FormTest, BytesPastTheBacklogAreCountedAndSaid) {
   EXPECT_NE(notices_[1].text.find("30 bytes"), std::string::npos) << notices_[1].text;
   Ticks(200);
   EXPECT_EQ(notices_.size(), 2u) << "nothing new lost";
-}
-
-TEST_F(FormTest, SoakOfAMillionTicksKeepsMemoryFlat) {
-#if defined(ORV_SANITIZED)
-  // Memory is measured in the plain build (AddressSanitizer's quarantine alone grows it); here a
-  // tenth still wraps every ring and bound many times over, at a tenth of the sanitizers' minute.
-  constexpr int kDefaultTicks = 100000;
-  constexpr bool kMeasured = false;
-#else
-  constexpr int kDefaultTicks = 1000000;
-  constexpr bool kMeasured = true;
-#endif
-  const int ticks =
-      std::getenv("ORV_SOAK_TICKS") ? std::atoi(std::getenv("ORV_SOAK_TICKS")) : kDefaultTicks;
-  MainForm& f = Load();
-  f.ConnectCB.PerformClick();
-  std::mt19937 rng(7);
-  const auto random = [&rng](std::size_t n) {
-    Bytes bytes(n);
-    std::ranges::generate(bytes, [&rng] { return static_cast<std::uint8_t>(rng()); });
-    return bytes;
-  };
-  long warm_kb = 0;
-  for (int t = 1; t <= ticks; ++t) {
-    if (t % 11 == 0) port_.Deliver(EncodeFrame(6 + t % 5, random(15)));  // a reply to every poll
-    if (t % 7 == 0) port_.Deliver(test::Concat({random(1), Bytes{0x02, 0x03}}));  // noise
-    if (t % 97 == 0) port_.Deliver(EncodeFrame(0xA0, random(3)));  // an event report of any kind
-    if (t % 50000 == 0) {
-      port_.ClearWrites();  // the fake port's record of writes is the test's, not the program's
-      std::filesystem::remove(LogPath());
-    }
-    f.TRTimer_Timer();
-    if (t == ticks / 10) warm_kb = static_cast<long>(test::ResidentBytes() / 1024);
-  }
-  const long end_kb = static_cast<long>(test::ResidentBytes() / 1024);
-  RecordProperty("resident_kb_after_warm_up", std::to_string(warm_kb));
-  RecordProperty("resident_kb_at_end", std::to_string(end_kb));
-  std::printf("resident memory after warm-up %ld kB, after %d ticks %ld kB\n", warm_kb, ticks,
-              end_kb);
-  // The journal's file grows all run long, and SQLite's page cache with it up to its own bound
-  // (2,000 KiB by default): that much may come on top.
-  EXPECT_LE(kMeasured ? end_kb - warm_kb : 0, 1024 + 2048) << "memory grew after warm-up";
 }
 
 #ifndef _WIN32

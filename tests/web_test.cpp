@@ -1,14 +1,13 @@
 // The web panel: without sockets, its settings, its bounds, the request heads it routes, the API
 // with its sessions, Origin check and gate, and what live pages are sent; then its server on Qt's
 // event loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
-// connection, and memory flat over many visitors.
+// connection.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTest>
 #include <QWebSocket>
 #include <cstdlib>
 #include <memory>
@@ -17,9 +16,9 @@
 #include <vector>
 
 #include "access/pin_hash.h"
-#include "tests/support/resident_memory.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
+#include "tests/web_server_fixture.h"
 #include "web/qt/qt_web_server.h"
 #include "web/web_app.h"
 #include "web/web_bounds.h"
@@ -215,54 +214,12 @@ TEST(WebFeed, RecordsNewestFirstAndBounded) {
                                               testing::Not(HasSubstr(R"("seq":49,)"))));
 }
 
-using test::WaitFor;
 using namespace std::chrono_literals;
-
-const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-
-// A server on a loopback port the system picks; no certificate unless given.
-std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {}, std::string key = {}) {
-  return std::make_unique<QtWebServer>(
-      WebPanelSettings{.enabled = true,
-                       .listen = "127.0.0.1:0",
-                       .host = "127.0.0.1",
-                       .loopback = cert.empty(),
-                       .cert_file = cert,
-                       .key_file = key,
-                       .refusal = {}},
-      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
-}
-
-// What the server answers to bytes, up to its first line, or "" when it closes first.
-std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
-  socket.write(bytes);
-  (void)WaitFor(
-      [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
-      5000ms);
-  return socket.readLine().trimmed().toStdString();
-}
-
-class WebServerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    server_ = Server(WebLimits{.http_idle_ms = 300});
-    std::string error;
-    ASSERT_TRUE(server_->Listen(error)) << error;
-  }
-  std::unique_ptr<QTcpSocket> Connect() {
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
-    EXPECT_TRUE(socket->waitForConnected(2000));
-    return socket;
-  }
-  QByteArray Upgrade() const {
-    return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-  }
-  QUrl PageUrl() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_->port())); }
-
-  std::unique_ptr<QtWebServer> server_;
-};
+using test::kGetState;
+using test::Server;
+using test::StatusLine;
+using test::WaitFor;
+using test::WebServerTest;
 
 TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
   std::vector<QWebSocket> pages(32);
@@ -300,37 +257,6 @@ TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
         WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000ms));
   }
   EXPECT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 2000ms));
-}
-
-// A thousand visitors one after another, half of them live pages: nothing stays behind.
-TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
-  auto visit = [&](int i) {
-    if (i % 2 == 0) {
-      ASSERT_EQ(StatusLine(*Connect(), kGetState), "HTTP/1.1 200 OK");
-    } else {
-      QWebSocket page;
-      page.open(PageUrl());
-      ASSERT_TRUE(WaitFor([&] { return page.state() == QAbstractSocket::ConnectedState; }, 3000ms));
-      page.close();
-    }
-  };
-  for (int i = 0; i < 100; ++i)
-    visit(i);
-  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000ms));
-  const std::int64_t before = test::ResidentBytes();
-  for (int i = 0; i < 1000; ++i)
-    visit(i);
-  ASSERT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 3000ms));
-  QTest::qWait(200);  // what was left to delete later
-  const std::int64_t growth = test::ResidentBytes() - before;
-#if defined(ORV_SANITIZED)
-  // AddressSanitizer keeps freed memory in quarantine (256 MiB): the size is measured in the
-  // plain build; here the visits run for LeakSanitizer, which sees whether each was freed.
-  (void)growth;
-#else
-  constexpr std::int64_t kMaxGrowth = 4 << 20;
-  EXPECT_LT(growth, kMaxGrowth) << growth << " bytes more after 1,000 visitors";
-#endif
 }
 
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {

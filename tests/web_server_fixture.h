@@ -1,0 +1,68 @@
+#pragma once
+
+// The web server on a loopback port of the test's own, for its tests and its memory measurement.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QTcpSocket>
+#include <QUrl>
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "attach/panel_state.h"
+#include "tests/support/wait_for.h"
+#include "web/qt/qt_web_server.h"
+#include "web/web_bounds.h"
+#include "web/web_settings.h"
+
+namespace orv::test {
+
+inline const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+
+// A server on a loopback port the system picks; no certificate unless given.
+inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {},
+                                           std::string key = {}) {
+  return std::make_unique<QtWebServer>(
+      WebPanelSettings{.enabled = true,
+                       .listen = "127.0.0.1:0",
+                       .host = "127.0.0.1",
+                       .loopback = cert.empty(),
+                       .cert_file = cert,
+                       .key_file = key,
+                       .refusal = {}},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
+}
+
+// What the server answers to bytes, up to its first line, or "" when it closes first.
+inline std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
+  socket.write(bytes);
+  (void)WaitFor(
+      [&] { return socket.canReadLine() || socket.state() != QAbstractSocket::ConnectedState; },
+      std::chrono::milliseconds(5000));
+  return socket.readLine().trimmed().toStdString();
+}
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = Server(WebLimits{.http_idle_ms = 300});
+    std::string error;
+    ASSERT_TRUE(server_->Listen(error)) << error;
+  }
+  std::unique_ptr<QTcpSocket> Connect() {
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
+    EXPECT_TRUE(socket->waitForConnected(2000));
+    return socket;
+  }
+  QByteArray Upgrade() const {
+    return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  }
+  QUrl PageUrl() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(server_->port())); }
+
+  std::unique_ptr<QtWebServer> server_;
+};
+
+}  // namespace orv::test

@@ -577,6 +577,23 @@ TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnec
   EXPECT_EQ(failures_.size(), 1u);
 }
 
+// A server that takes nothing: once the system's buffers are full, the writes waiting unsent stop
+// at their bound, and that is said once.
+TEST_F(QtTcpSerialPortTest, AServerThatTakesNothingStopsTheQueueAtItsBoundSaidOnce) {
+  ASSERT_TRUE(OpenAccepted("tcp"));
+  client_->setReadBufferSize(1024);  // the server reads no further
+  for (int i = 0; i < 1024 && failures_.empty(); ++i) {
+    port_.Output(Bytes(64 * 1024, 0x55));
+    QCoreApplication::processEvents();
+  }
+  for (int i = 0; i < 10; ++i)
+    port_.Output(Bytes(64 * 1024, 0x55));
+  ASSERT_EQ(failures_.size(), 1u);
+  EXPECT_EQ(failures_[0].kind, PortErrorKind::kWriteFailed);
+  EXPECT_NE(failures_[0].text.find("the server takes nothing ("), std::string::npos)
+      << failures_[0].text;
+}
+
 // The mapped port with the program's network module: an address opens a TCP port and passes its
 // failures on. (Bytes both ways: the real device server's test; a device and a refused address:
 // the mapped port's module test.)

@@ -30,6 +30,7 @@
 #include "tests/support/resident_memory.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
+#include "tests/test_util.h"
 #include "tests/web_server_fixture.h"
 
 namespace orv {
@@ -37,6 +38,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using std::chrono::milliseconds;
+using test::AtScopeEnd;
 using test::FormTest;
 using namespace telnet;
 using test::WaitFor;
@@ -114,9 +116,6 @@ TEST_F(WebServerTest, MemoryStaysFlatOverAThousandConnectsAndDisconnects) {
   EXPECT_LT(growth, kMaxGrowth) << growth << " bytes more after 1,000 visitors";
 #endif
 }
-
-// Runs `undo` as the scope ends, whatever happened in it.
-using AtScopeEnd = std::shared_ptr<void>;
 
 // A minute, as the attack was seen: the whole window model on an RFC 2217 port whose server turns
 // hostile. From the moment it accepts, a thread of its own sends as fast as the program takes it a

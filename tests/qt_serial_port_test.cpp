@@ -108,8 +108,7 @@ void AsNobody(F body) {
   ASSERT_EQ(seteuid(0), 0);
 }
 
-// Runs `undo` as the scope ends, whatever happened in it.
-using AtScopeEnd = std::shared_ptr<void>;
+using test::AtScopeEnd;
 
 TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   // A name of this test's own: the port takes a lock on the name before it opens, and another

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,5 +26,9 @@ inline Bytes Concat(std::initializer_list<Bytes> parts) {
     out.insert(out.end(), p.begin(), p.end());
   return out;
 }
+
+// Runs `undo` as the scope ends, whatever happened in it:
+// `const AtScopeEnd end(nullptr, [&](void*) { undo(); });`
+using AtScopeEnd = std::shared_ptr<void>;
 
 }  // namespace orv::test

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang \
   libclang-rt-14-dev dpkg-dev desktop-file-utils man-db xvfb xdotool libxcb1-dev systemd ser2net \
-  mosquitto sqlite3 dbus-daemon chromium openssl pulseaudio pulseaudio-utils ccache lld
+  mosquitto sqlite3 dbus-daemon chromium openssl pulseaudio pulseaudio-utils ccache lld \
+  debootstrap systemd-container lintian
 ensure_node_and_npm
 export QT_QPA_PLATFORM=offscreen
 # Twice as many tests as cores: a test that keeps a core busy takes two places (tests/CMakeLists.txt),

@@ -1,49 +1,112 @@
 #include "journal/qt/qt_history_model.h"
 
+#include <QPointer>
+#include <algorithm>
 #include <utility>
 
 namespace orv {
 
-QtHistoryModel::QtHistoryModel(JournalReader& reader, QObject* parent)
-    : QAbstractTableModel(parent), history_(reader) {}
+QtHistoryModel::QtHistoryModel(HistorySource& source, QObject* parent)
+    : QAbstractTableModel(parent), source_(source) {}
 
-sqlite::Result QtHistoryModel::SetFilter(const JournalFilter& filter) {
+void QtHistoryModel::SetFilter(const JournalFilter& filter) {
   beginResetModel();
-  const sqlite::Result result = history_.Reset(filter);
+  filter_ = filter;
+  rows_.clear();
+  started_ = false;
+  newest_seen_ = 0;
+  more_ = false;
+  // A page still awaited was for the filter before: it is dropped when it comes.
+  ++epoch_;
+  first_wanted_ = true;
+  older_wanted_ = false;
+  newer_wanted_ = false;
+  newer_until_ = 0;
   endResetModel();
-  if (!result.ok()) {
-    emit readFailed(QString::fromStdString(result.message));
-  } else {
-    emit rowsRead();
-  }
-  return result;
+  Ask();
 }
 
-sqlite::Result QtHistoryModel::TakeNewer(std::int64_t until) {
-  JournalHistory::Page page;
-  const sqlite::Result result = history_.ReadNewer(until, page);
-  if (!result.ok()) {
-    emit readFailed(QString::fromStdString(result.message));
-    return result;
+void QtHistoryModel::WantNewer(std::int64_t until) {
+  // Up to the end wins over any bound; else the furthest bound.
+  newer_until_ =
+      until == 0 || (newer_wanted_ && newer_until_ == 0) ? 0 : std::max(newer_until_, until);
+  newer_wanted_ = true;
+}
+
+void QtHistoryModel::TakeNewer(std::int64_t until) {
+  WantNewer(until);
+  Ask();
+}
+
+void QtHistoryModel::Ask() {
+  if (waiting_) return;
+  JournalPageQuery query;
+  query.filter = filter_;
+  if (first_wanted_) {
+    first_wanted_ = false;
+  } else if (started_ && newer_wanted_) {
+    newer_wanted_ = false;
+    query.newer = true;
+    query.after = newest_seen_;
+    query.until = std::exchange(newer_until_, 0);
+  } else if (started_ && older_wanted_ && more_ && !rows_.empty()) {
+    older_wanted_ = false;
+    query.before = rows_.back().sequence;
+  } else {
+    return;
+  }
+  waiting_ = true;
+  // The source may answer after this model is gone, or after the filter changed.
+  source_.Read(query, [self = QPointer<QtHistoryModel>(this), query, epoch = epoch_](
+                          const std::string& error, JournalPage page) {
+    if (self.isNull()) return;
+    self->waiting_ = false;
+    if (epoch == self->epoch_) self->Answered(query, error, std::move(page));
+    self->Ask();
+  });
+}
+
+void QtHistoryModel::Answered(const JournalPageQuery& query, const std::string& error,
+                              JournalPage page) {
+  if (!error.empty()) {
+    emit readFailed(QString::fromStdString(error));
+    return;
   }
   const int count = static_cast<int>(page.rows.size());
-  if (count == 0) {
-    history_.PutNewer(std::move(page));
+  if (!query.newer) {
+    if (query.before == 0) {
+      // Everything up to the journal's end as it was then is what the older pages cover.
+      started_ = true;
+      newest_seen_ = std::max(newest_seen_, page.newest_seen);
+    }
+    more_ = page.more;
+    if (count > 0) {
+      const int first = rowCount();
+      beginInsertRows({}, first, first + count - 1);
+      for (JournalRow& row : page.rows)
+        rows_.push_back(std::move(row));
+      endInsertRows();
+    }
   } else {
-    beginInsertRows({}, 0, count - 1);
-    history_.PutNewer(std::move(page));
-    endInsertRows();
+    newest_seen_ = std::max(newest_seen_, page.newest_seen);
+    if (count > 0) {
+      beginInsertRows({}, 0, count - 1);
+      for (auto row = page.rows.rbegin(); row != page.rows.rend(); ++row)
+        rows_.push_front(std::move(*row));
+      endInsertRows();
+    }
+    // More came than one page holds: the rest follows.
+    if (page.more) WantNewer(query.until);
   }
   emit rowsRead();
-  return result;
 }
 
 const JournalRow& QtHistoryModel::row(int index) const {
-  return history_.rows()[static_cast<std::size_t>(index)];
+  return rows_[static_cast<std::size_t>(index)];
 }
 
 int QtHistoryModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(history_.rows().size());
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
 int QtHistoryModel::columnCount(const QModelIndex& parent) const {
@@ -99,27 +162,13 @@ QVariant QtHistoryModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 bool QtHistoryModel::canFetchMore(const QModelIndex& parent) const {
-  return !parent.isValid() && history_.CanFetchMore();
+  return !parent.isValid() && started_ && more_;
 }
 
 void QtHistoryModel::fetchMore(const QModelIndex& parent) {
   if (parent.isValid()) return;
-  JournalHistory::Page page;
-  const sqlite::Result result = history_.ReadOlder(page);
-  if (!result.ok()) {
-    emit readFailed(QString::fromStdString(result.message));
-    return;
-  }
-  const int first = rowCount();
-  const int count = static_cast<int>(page.rows.size());
-  if (count == 0) {
-    history_.PutOlder(std::move(page));  // the page before was the last
-  } else {
-    beginInsertRows({}, first, first + count - 1);
-    history_.PutOlder(std::move(page));
-    endInsertRows();
-  }
-  emit rowsRead();
+  older_wanted_ = true;
+  Ask();
 }
 
 }  // namespace orv

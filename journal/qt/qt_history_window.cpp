@@ -48,7 +48,14 @@ QDateTimeEdit* MakeDateTimeEdit(QWidget* parent, const QString& name) {
 }  // namespace
 
 QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, QWidget* parent)
-    : QWidget(parent, Qt::Window), file_(std::move(journal_file)) {
+    : QtHistoryWindow(std::move(journal_file), nullptr, parent) {}
+
+QtHistoryWindow::QtHistoryWindow(HistorySource& source, QWidget* parent)
+    : QtHistoryWindow({}, &source, parent) {}
+
+QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, HistorySource* source,
+                                 QWidget* parent)
+    : QWidget(parent, Qt::Window), file_(std::move(journal_file)), source_(source) {
   setObjectName(QStringLiteral("HistoryWindow"));
   setWindowTitle(tr("History - Orvandel"));
   resize(900, 560);
@@ -75,7 +82,7 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, QWidget* pa
     filters->addWidget(w);
   filters->addWidget(text_, 1);
 
-  model_ = new QtHistoryModel(reader_, this);
+  model_ = new QtHistoryModel(source_ != nullptr ? *source_ : file_source_, this);
   table_ = new QTableView(this);
   table_->setObjectName(QStringLiteral("HistoryTable"));
   table_->setModel(model_);
@@ -106,6 +113,14 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, QWidget* pa
   buttons->addWidget(export_csv);
   buttons->addWidget(print);
   buttons->addWidget(pdf);
+  if (source_ != nullptr) {
+    for (QPushButton* button : {export_csv, print, pdf}) {
+      button->setEnabled(false);
+      button->setToolTip(
+          tr("The journal is the service's: root exports it with "
+             "orvandel --journal-export"));
+    }
+  }
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
@@ -145,7 +160,7 @@ JournalFilter QtHistoryWindow::CurrentFilter() const {
 }
 
 bool QtHistoryWindow::OpenReader() {
-  if (reader_.is_open()) return true;
+  if (source_ != nullptr || reader_.is_open()) return true;
   if (file_.empty()) {
     ShowStatus(tr("There is no journal: the program folder cannot be found."), true);
     return false;
@@ -169,7 +184,7 @@ void QtHistoryWindow::ApplyFilter() {
 void QtHistoryWindow::OnCommitted(std::int64_t sequence) {
   // A hidden window reads nothing; it starts over when it is shown again.
   if (!isVisible()) return;
-  if (!reader_.is_open()) {
+  if (source_ == nullptr && !reader_.is_open()) {
     ApplyFilter();  // the journal may have been created just now
     return;
   }
@@ -192,13 +207,13 @@ void QtHistoryWindow::ShowStatus(const QString& text, bool error) {
 
 void QtHistoryWindow::ShowCount() {
   const int rows = model_->rowCount();
-  ShowStatus(model_->canFetchMore({}) ? tr("%1 records shown, more below").arg(rows)
-                                      : tr("%1 records").arg(rows),
-             false);
+  ShowStatus(
+      model_->more() ? tr("%1 records shown, more below").arg(rows) : tr("%1 records").arg(rows),
+      false);
 }
 
 bool QtHistoryWindow::ExportCsv(const QString& file) {
-  if (!OpenReader()) return false;
+  if (source_ != nullptr || !OpenReader()) return false;
   std::ofstream out(std::filesystem::path(QFile::encodeName(file).toStdString()),
                     std::ios::binary | std::ios::trunc);
   std::int64_t rows = 0;
@@ -220,7 +235,7 @@ bool QtHistoryWindow::ExportCsv(const QString& file) {
 }
 
 bool QtHistoryWindow::Render(QPrinter& printer) {
-  if (!OpenReader()) return false;
+  if (source_ != nullptr || !OpenReader()) return false;
   std::vector<JournalRow> rows;
   const JournalFilter filter = CurrentFilter();
   const sqlite::Result result = reader_.NewestFirst(filter, 0, kPrintLimit + 1, rows);

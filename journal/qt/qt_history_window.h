@@ -9,6 +9,7 @@
 
 #include "journal/journal_query.h"
 #include "journal/qt/qt_history_button.h"
+#include "journal/qt/qt_history_source.h"
 
 class QCheckBox;
 class QComboBox;
@@ -28,12 +29,16 @@ class QtHistoryModel;
 // filters for a time span (each end on or off), one kind and free text; records committed while
 // it is open appear on top. The filtered records go to a CSV file, a printer or a PDF. Problems
 // are said in the window's own status line, never in a box, so the program's tick runs on.
+// A window attached to the service shows the service's journal, page by page over its socket;
+// the file is not its to read, so it exports and prints nothing.
 class QtHistoryWindow : public QWidget {
   Q_OBJECT
 
  public:
   // An empty journal_file: there is none (the program folder is unknown).
   explicit QtHistoryWindow(std::filesystem::path journal_file, QWidget* parent = nullptr);
+  // The pages from source, which outlives the window.
+  explicit QtHistoryWindow(HistorySource& source, QWidget* parent = nullptr);
   QtHistoryWindow(const QtHistoryWindow&) = delete;
   QtHistoryWindow& operator=(const QtHistoryWindow&) = delete;
 
@@ -61,6 +66,7 @@ class QtHistoryWindow : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  QtHistoryWindow(std::filesystem::path journal_file, HistorySource* source, QWidget* parent);
   bool OpenReader();
   void ShowStatus(const QString& text, bool error);
   void ShowCount();
@@ -72,6 +78,9 @@ class QtHistoryWindow : public QWidget {
 
   std::filesystem::path file_;
   JournalReader reader_;
+  FileHistorySource file_source_{reader_};
+  // The service's, for an attached window; null: the file's.
+  HistorySource* source_ = nullptr;
   QtHistoryModel* model_ = nullptr;
   QTableView* table_ = nullptr;
   QCheckBox* from_on_ = nullptr;

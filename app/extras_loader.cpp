@@ -1,18 +1,20 @@
 #include "app/extras_loader.h"
 
-#include <system_error>
 #include <utility>
 
 #include "platform/module_loader.h"
+#include "platform/program_folder.h"
 
 namespace orv {
 
 std::filesystem::path ExtrasModuleFile() {
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  const bool installed = !error && self == std::filesystem::path(ORV_INSTALLED_PROGRAM);
-  return std::filesystem::path(installed ? ORV_INSTALLED_MODULE_FOLDER : ORV_BUILD_MODULE_FOLDER) /
-         ORV_EXTRAS_FILE;
+  // Only a relative folder is compiled in, so that the shipped program names no folder of the
+  // machine that built it. The program's folder is its real one (the system's record), so
+  // ".." leads where the build put the module, whatever link the program was started through.
+  const ProgramFolderLookup self = FindProgramFolder();
+  if (self.folder.empty() || self.folder == std::filesystem::path(ORV_INSTALLED_PROGRAM_FOLDER))
+    return std::filesystem::path(ORV_INSTALLED_MODULE_FOLDER) / ORV_EXTRAS_FILE;
+  return (self.folder / ORV_BUILT_MODULE_FOLDER / ORV_EXTRAS_FILE).lexically_normal();
 }
 
 Extras* ExtrasModule::Get() {

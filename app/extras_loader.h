@@ -1,9 +1,9 @@
 #pragma once
 
 // The program's module as the program finds it: in the installed library folder for the
-// installed program, in the build tree's for any other (a build, or a copy of one started from a
-// folder of its own); never from the working folder, a search path or the program's folder,
-// where others may write.
+// installed program (and where the program's own folder cannot be found), for any other where
+// the build tree puts it beside the program's folder (lib/orvandel beside app/); never from the
+// working folder, a search path or the program's folder, where others may write.
 
 #include <filesystem>
 #include <memory>

@@ -72,10 +72,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption user_disable(Q("user-disable"), {}, Q("name"));
   const QCommandLineOption user_list(Q("user-list"));
   const QCommandLineOption level(Q("level"), {}, Q("level"));
+  const QCommandLineOption site_check(Q("site-check"));
   parser.addOptions({help,           version,        site,         headless,     port,
                      export_journal, verify_journal, from,         to,           kind,
                      anchor,         standalone,     socket,       state_folder, users_file,
                      user_add,       user_passwd,    user_disable, user_list,    level});
+  parser.addOption(site_check);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -104,6 +106,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   }
   options.help = parser.isSet(help);
   options.version = parser.isSet(version);
+  options.site_check = parser.isSet(site_check);
   options.headless = parser.isSet(headless);
   options.standalone = parser.isSet(standalone);
   if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
@@ -205,7 +208,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     options.port = number;
   }
   const bool filtered = parser.isSet(from) || parser.isSet(to) || parser.isSet(kind);
-  if (options.port && !options.headless) {
+  if (options.site_check &&
+      (options.headless || options.standalone || options.socket || options.state_folder ||
+       options.journal_command != JournalCommand::kNone ||
+       options.user_command != UserCommand::kNone)) {
+    parsed.error = "--site-check goes alone: it looks at the site as installed";
+  } else if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
   } else if (options.standalone && (options.headless || options.socket)) {
     parsed.error = "--standalone is for the window, without --socket";
@@ -240,9 +248,12 @@ std::string ProgramUsage() {
          "                        (the service of a site: /var/lib/orvandel)\n"
          "  --standalone          open the port from this window even where a service\n"
          "                        answers at the socket (a window attaches by default)\n"
-         "  --journal-export      write the journal (DATA/Journal.sqlite in the program's\n"
-         "                        folder) to standard output as CSV (RFC 4180, UTF-8),\n"
-         "                        oldest record first, and exit; no window opens. Columns:\n"
+         "  --journal-export      write the journal (DATA/Journal.sqlite of --state-folder,\n"
+         "                        else at a site the service's in /var/lib/orvandel, else\n"
+         "                        the program folder's) to standard output as CSV (RFC\n"
+         "                        4180, UTF-8), oldest record first, and exit; no window\n"
+         "                        opens; a journal this user may not read is said so (run\n"
+         "                        it as root), exit status 1. Columns:\n"
          "                        seq, time (ISO 8601 with the UTC offset), kind, text,\n"
          "                        user, host, raw frame, detail (the names)\n"
          "    --from DATE         only records from DATE on\n"
@@ -270,6 +281,11 @@ std::string ProgramUsage() {
          "  --user-passwd NAME    give operator NAME a new PIN\n"
          "  --user-disable NAME   keep operator NAME from logging in\n"
          "  --user-list           list the operators, their levels and who is disabled\n"
+         "  --site-check          say, one line each, what an installer must fix at this site\n"
+         "                        (the accounts and groups, the modes and owners of\n"
+         "                        /var/lib/orvandel and /etc/orvandel, the service's port,\n"
+         "                        the units' state), and exit: 0 when nothing, 1 otherwise;\n"
+         "                        run it as root to see everything\n"
          "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"

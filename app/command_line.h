@@ -32,6 +32,8 @@ struct ProgramOptions {
   std::optional<std::filesystem::path> site_settings;
   bool help = false;
   bool version = false;
+  // --site-check: report what an installer must fix at this site, and exit.
+  bool site_check = false;
   // Run without a window: connect at once, keep connected, print events and link changes.
   bool headless = false;
   // With headless: this port instead of the configured one, for this run only.

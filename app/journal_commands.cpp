@@ -1,5 +1,11 @@
 #include "app/journal_commands.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
 #include <optional>
 #include <string>
 
@@ -8,6 +14,27 @@
 
 namespace orv {
 namespace {
+
+// Whether this user may read the journal: a folder on its way or the file itself that it may not
+// read is said as such, never taken for a journal that is not there. Opened as the journal is
+// (no link followed, never blocking) and closed at once; what else fails is the reader's to say.
+bool Denied(const std::filesystem::path& file, std::ostream& err) {
+#ifdef _WIN32
+  (void)file;
+  (void)err;
+  return false;
+#else
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) {
+    ::close(fd);
+    return false;
+  }
+  if (errno != EACCES && errno != EPERM) return false;
+  err << "orvandel: permission denied: run as root (" << file.string()
+      << " cannot be read by this user)\n";
+  return true;
+#endif
+}
 
 int Export(const std::filesystem::path& file, const JournalFilter& filter, std::ostream& out,
            std::ostream& err) {
@@ -34,8 +61,8 @@ int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> ancho
       out << "no journal yet at " << file.string() << '\n';
       return 0;
     }
-    out << file.string() << ": the journal is missing but was anchored at "
-        << anchor->sequence << '\n';
+    out << file.string() << ": the journal is missing but was anchored at " << anchor->sequence
+        << '\n';
     return 1;
   }
   const JournalCheck check = VerifyJournalFile(file, anchor ? anchor->sequence : 0);
@@ -72,6 +99,7 @@ int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path
     return 1;
   }
   const std::filesystem::path file = program_folder / "DATA" / Journal::kFileName;
+  if (Denied(file, err)) return 1;
   switch (options.journal_command) {
     case JournalCommand::kExport:
       return Export(file, options.journal_filter, out, err);

@@ -49,6 +49,10 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
+#ifndef _WIN32
+#include "site/site.h"
+#include "site/site_facts.h"
+#endif
 #include "web/web_settings.h"
 
 namespace {
@@ -108,7 +112,6 @@ void PrintLine(const std::string& line) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  orv::ShareNewFilesWithGroup();
   // The whole command line is understood before Qt looks for a display: a bad option, --help
   // and --version get their answer with or without one.
   const orv::ParsedOptions parsed =
@@ -116,6 +119,13 @@ int main(int argc, char* argv[]) {
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
     return 2;
+  }
+  // The site's service keeps its records and settings from the operators' accounts; a program
+  // on the shared folders shares what it creates with the next operator.
+  if (parsed.options.headless && parsed.options.state_folder) {
+    orv::KeepNewFilesFromOthers();
+  } else {
+    orv::ShareNewFilesWithGroup();
   }
   if (parsed.options.help || parsed.options.version) {
     std::fputs(
@@ -128,10 +138,19 @@ int main(int argc, char* argv[]) {
 #ifdef _WIN32
     const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
 #endif
-    const orv::ProgramFolderLookup found = StateFolder(parsed.options);
+    orv::ProgramFolderLookup found = StateFolder(parsed.options);
+#ifndef _WIN32
+    // At a site the records are the service's, whatever program folder this copy has.
+    if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
+      found = {orv::kSiteStateFolder, {}};
+#endif
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
   }
+#ifndef _WIN32
+  // So does the installer's check of the site.
+  if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);
+#endif
   // Managing operators needs no display either.
   if (parsed.options.user_command != orv::UserCommand::kNone) {
     return RunUserCommand(parsed.options);

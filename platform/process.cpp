@@ -12,4 +12,12 @@ void ShareNewFilesWithGroup() {
 #endif
 }
 
+void KeepNewFilesFromOthers() {
+#ifndef _WIN32
+  // What was masked stays masked: a unit's stricter UMask= wins.
+  const mode_t before = umask(0);
+  umask(before | S_IWGRP | S_IRWXO);
+#endif
+}
+
 }  // namespace orv

@@ -1,16 +1,67 @@
 #include "platform/trusted_file.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <set>
 
 #include "platform/safe_file.h"
 #include "platform/users.h"
 
 namespace orv {
+namespace {
+
+// The accounts besides this program's own user and root that may read what group gid may read:
+// its listed members and the accounts whose primary group it is.
+std::set<std::string> OtherAccountsInGroup(gid_t gid) {
+  std::set<std::string> names;
+  const std::string self = UserName(EffectiveUserId());
+  if (const struct group* group = getgrgid(gid)) {
+    for (char** member = group->gr_mem; *member != nullptr; ++member)
+      names.insert(*member);
+  }
+  setpwent();
+  while (const struct passwd* account = getpwent())
+    if (account->pw_gid == gid) names.insert(account->pw_name);
+  endpwent();
+  names.erase(self);
+  names.erase("root");
+  return names;
+}
+
+std::string GroupName(gid_t gid) {
+  const struct group* group = getgrgid(gid);
+  return group != nullptr ? group->gr_name : "gid " + std::to_string(gid);
+}
+
+// Why a secret's group may not read it (empty when it may): only the program's own group may,
+// and only while no other account is in it.
+std::string SecretGroupProblem(const struct stat& info, const std::filesystem::path& file) {
+  if ((info.st_mode & S_IRGRP) == 0) return {};
+  const std::set<std::string> readers = OtherAccountsInGroup(info.st_gid);
+  const gid_t own = getegid();
+  if (info.st_gid == own && readers.empty()) return {};
+  std::string why = "can be read by the group " + GroupName(info.st_gid);
+  if (!readers.empty()) {
+    why += " (members: ";
+    for (const std::string& name : readers)
+      why += (name == *readers.begin() ? "" : ", ") + name;
+    why += ")";
+  }
+  const std::string private_mode = "`chmod 0600 " + file.string() + "`";
+  // The program's own group is only worth naming when nobody else is in it.
+  if (info.st_gid == own || !OtherAccountsInGroup(own).empty())
+    return why + ": make it " + private_mode;
+  return why + ": make it `chown root:" + GroupName(own) + " " + file.string() + "; chmod 0640 " +
+         file.string() + "` or " + private_mode;
+}
+
+}  // namespace
 
 std::string OwnershipProblem(const struct stat& info) {
   const auto owner = static_cast<std::uint32_t>(info.st_uid);
@@ -36,6 +87,9 @@ std::optional<std::string> ReadTrustedFile(const std::filesystem::path& file, Fi
   if (secrecy == FileSecrecy::kSecret && (info.st_mode & S_IROTH) != 0) {
     why = "can be read by every user (chmod o-r, or 640 with the group that runs the program)";
     return std::nullopt;
+  }
+  if (secrecy == FileSecrecy::kSecret) {
+    if (why = SecretGroupProblem(info, file); !why.empty()) return std::nullopt;
   }
   std::string bytes;
   char buffer[4096];

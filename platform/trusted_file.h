@@ -20,8 +20,9 @@ enum class FileSecrecy { kPublic, kSecret };
 
 // The whole file, opened as a shared file is (no link followed, never blocking, a regular file
 // with one name), when root or this program's own user owns it and nobody else may change it;
-// a secret also when nobody else may read it (0600, or 0640 with the group that runs the
-// program). At most max_bytes. None otherwise, with the reason in why ("can be changed by other
+// a secret also when nobody else may read it: 0600, or 0640 with the group the program runs as
+// while no other account is in that group (a listed member, or one whose primary group it is).
+// At most max_bytes. None otherwise, with the reason in why ("can be changed by other
 // users (chmod go-w)").
 std::optional<std::string> ReadTrustedFile(const std::filesystem::path& file, FileSecrecy secrecy,
                                            std::size_t max_bytes, std::string& why);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QLocalSocket>
+#include <cerrno>
+#include <cstring>
 
 #include "attach/peer_access.h"
 #include "platform/users.h"
@@ -39,35 +41,46 @@ QtAttachServer::~QtAttachServer() {
 }
 
 bool QtAttachServer::Listen() {
+  const auto refuse = [this](const std::string& why) {
+    if (notice_) notice_(Notice{NoticeLevel::kError, "Windows cannot attach" + why});
+    return false;
+  };
+  if (options_.inherited_socket >= 0) {
+    // Its owner, group and mode are the socket unit's; nothing here changes them.
+    if (server_.listen(static_cast<qintptr>(options_.inherited_socket))) return true;
+    return refuse(" on the socket systemd handed: " + server_.errorString().toStdString());
+  }
   const QString path = QString::fromStdString(options_.socket_path);
   // A socket left by a service that ended is taken over; one that answers is another service's.
   struct stat st {};
   if (lstat(options_.socket_path.c_str(), &st) == 0) {
     QLocalSocket probe;
     probe.connectToServer(path);
-    if (probe.waitForConnected(200)) {
-      if (notice_) {
-        notice_(Notice{NoticeLevel::kError, "Windows cannot attach: another service answers at " +
-                                                options_.socket_path});
-      }
-      return false;
-    }
+    if (probe.waitForConnected(200))
+      return refuse(": another service answers at " + options_.socket_path);
     if (S_ISSOCK(st.st_mode)) QLocalServer::removeServer(path);
   }
-  if (!server_.listen(path)) {
-    if (notice_) {
-      notice_(Notice{NoticeLevel::kError, "Windows cannot attach at " + options_.socket_path +
-                                              ": " + server_.errorString().toStdString()});
-    }
-    return false;
-  }
-  // Only the operators' group may connect; the peer check below holds it again.
-  struct group* operators = getgrnam(options_.group.c_str());
-  if (operators != nullptr &&
-      chown(options_.socket_path.c_str(), static_cast<uid_t>(-1), operators->gr_gid) == 0) {
-    chmod(options_.socket_path.c_str(), 0660);
-  } else {
+  if (!server_.listen(path))
+    return refuse(" at " + options_.socket_path + ": " + server_.errorString().toStdString());
+  // Only the operators' group may connect; the peer check below holds it again. Where the
+  // group exists, a socket it cannot use would turn every operator away without a word.
+  const struct group* operators = getgrnam(options_.group.c_str());
+  if (operators == nullptr) {
     chmod(options_.socket_path.c_str(), 0600);
+    if (notice_) {
+      notice_(Notice{NoticeLevel::kWarning, "There is no group " + options_.group +
+                                                ": only root and this user may attach at " +
+                                                options_.socket_path});
+    }
+    return true;
+  }
+  if (chown(options_.socket_path.c_str(), static_cast<uid_t>(-1), operators->gr_gid) != 0 ||
+      chmod(options_.socket_path.c_str(), 0660) != 0) {
+    const std::string error = std::strerror(errno);
+    server_.close();
+    return refuse(" at " + options_.socket_path + ": it cannot be given to the group " +
+                  options_.group + " (" + error + "); run the service as a member of " +
+                  options_.group + ", or from orvandel.socket");
   }
   return true;
 }

@@ -22,6 +22,9 @@ class QtAttachServer : public QObject {
   struct Options {
     std::string socket_path = kDefaultPanelSocket;
     std::string group = kOperatorsGroup;
+    // A listening socket made by systemd (a socket unit), used as it is, with its owner and
+    // mode; -1: the server makes its own at socket_path.
+    int inherited_socket = -1;
     AttachLimits limits;
     // Each window that attaches, is refused or goes, in words ("alice attached, 2 windows").
     std::function<void(const std::string&)> said;
@@ -32,8 +35,9 @@ class QtAttachServer : public QObject {
   QtAttachServer(const QtAttachServer&) = delete;
   QtAttachServer& operator=(const QtAttachServer&) = delete;
 
-  // Listens at the socket path, mode 0660 with the operators' group (0600 where there is no
-  // such group); false, said as a notice, when it cannot (another service answers there).
+  // Listens on the inherited socket, or at the socket path, mode 0660 with the operators' group
+  // (0600, said as a warning, where there is no such group); false, said as a notice, when it
+  // cannot (another service answers there, or the socket cannot be given to the group).
   bool Listen();
   // Every tick: the service's state to every window.
   void Tick();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <optional>
 
 #include "annunciator/alsa_sound_output.h"
@@ -12,6 +13,7 @@
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "service/headless_runner.h"
+#include "service/inherited_socket.h"
 #include "service/qt/web_panel_service.h"
 #include "service/service_notifier.h"
 
@@ -23,19 +25,29 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
                          const std::string& attach_socket, const WebPanelSettings& web,
                          AccessGate& gate) {
   const NoticeFn notice = env.notice;
+  // A socket systemd made is the windows' way in; one it handed that cannot be used, or a
+  // socket that cannot be listened on, stops the start, so that the unit fails where it shows.
+  std::string inherited_problem;
+  const int inherited = InheritedListeningSocket(inherited_problem);
+  if (!inherited_problem.empty()) {
+    std::fprintf(stderr, "orvandel: the service is not started: %s\n", inherited_problem.c_str());
+    return 1;
+  }
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
   const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
   MainForm form(std::move(env));
   HeadlessRunner runner(form, port, print);
   // One line per change of the broker's state, only when a broker is configured.
-  QtMqttService mqtt(form, mqtt_settings, [&form, &mqtt_settings, &print](const BrokerState& state) {
-    if (mqtt_settings.enabled)
-      print(FormatJournalIsoTime(form.Now(), false) + " mqtt " + BrokerStateText(state));
-  });
+  QtMqttService mqtt(
+      form, mqtt_settings, [&form, &mqtt_settings, &print](const BrokerState& state) {
+        if (mqtt_settings.enabled)
+          print(FormatJournalIsoTime(form.Now(), false) + " mqtt " + BrokerStateText(state));
+      });
   // The windows attached to the service act on its line through the runner, which keeps a line
   // an operator closed closed. They may attach before the first connect.
   QtAttachServer::Options attach_options;
   attach_options.socket_path = attach_socket;
+  attach_options.inherited_socket = inherited;
   attach_options.said = [&form, &print](const std::string& text) {
     print(FormatJournalIsoTime(form.Now(), false) + " attach " + text);
   };
@@ -45,9 +57,13 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   WebPanelService web_panel(
       form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }}, web,
       gate, notice);
+  const bool attachable = inherited >= 0 || !attach_socket.empty();
+  if (attachable && !attach.Listen()) {
+    std::fputs("orvandel: the service is not started: windows cannot attach (see above)\n", stderr);
+    return 1;
+  }
   form.Form_Load();
   if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
-  const bool attachable = !attach_socket.empty() && attach.Listen();
   // A web panel that cannot listen is said once; the line is served all the same.
   if (std::string error; !web_panel.Start(error)) {
     if (notice) notice(Notice{NoticeLevel::kError, "The web panel is off: " + error});
@@ -67,8 +83,7 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   // alive from every second's tick: a tick that stops is a hung service, restarted.
   ServiceNotifier notifier(SendToSystemd);
   auto status = [&form, &runner] {
-    return ServiceStatusText(form.line_status().port, runner.connected(),
-                             form.line_status().alarm);
+    return ServiceStatusText(form.line_status().port, runner.connected(), form.line_status().alarm);
   };
   notifier.Ready(status());
   mqtt.Start();

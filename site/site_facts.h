@@ -1,0 +1,35 @@
+#pragma once
+
+// The facts of this machine's site, gathered for CheckSite, and the command that reports them.
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "site/site.h"
+#include "site/site_check.h"
+
+namespace orv {
+
+// The node as lstat sees it (stat where follow is set: a device's name in /dev/serial is a link).
+NodeFacts LookAt(const std::filesystem::path& path, bool follow = false);
+// Every node below folder, folders first, none followed; a folder that cannot be read is one
+// unseen node.
+std::vector<NodeFacts> LookBelow(const std::filesystem::path& folder);
+// The accounts in group: its listed members and those whose primary group it is, sorted.
+std::vector<std::string> AccountsInGroup(const std::string& group);
+
+struct SitePaths {
+  std::filesystem::path state_folder = kSiteStateFolder;
+  std::filesystem::path site_settings = std::string(kSiteSettingsFolder) + "/orvandel.ini";
+  std::filesystem::path users_file = std::string(kSiteSettingsFolder) + "/users";
+};
+
+SiteFacts GatherSiteFacts(const SitePaths& paths);
+
+// --site-check: one line per finding on out ("fix: ..." or "note: ..."), then a summary; the
+// exit status, 0 when nothing is to be fixed, 1 otherwise.
+int RunSiteCheck(std::ostream& out);
+
+}  // namespace orv

@@ -1,0 +1,146 @@
+// The site's service as systemd runs it: the socket a socket unit made (systemd-socket-activate
+// plays the unit), the modes of the records it creates, a socket it cannot listen on or give to
+// the operators' group, and the journal commands run by a user who may not read the journal
+// (those with throw-away accounts: root only).
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/program_folder_fixture.h"
+#include "tests/test_util.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kSocketActivate[] = "/usr/bin/systemd-socket-activate";
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Connects to the socket and gives back what came until the state's snapshot (or 5 s).
+std::string FirstLineAt(const fs::path& socket_path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const test::AtScopeEnd end(nullptr, [fd](void*) { close(fd); });
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    return std::string("connect: ") + std::strerror(errno);
+  const timeval five{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five, sizeof five);
+  std::string got;
+  char buffer[4096];
+  for (ssize_t n; got.find('\n') == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  return got;
+}
+
+bool WaitForNode(const fs::path& path) {
+  for (int i = 0; i < 500; ++i) {
+    if (ModeOf(path) != 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+class SiteService : public test::ProgramFolderTest {
+ protected:
+  // The service on its state folder, started by a stand-in for the socket unit at the first
+  // connection to each of sockets.
+  std::unique_ptr<test::ChildProcess> StartActivated(const std::vector<fs::path>& sockets) {
+    std::vector<std::string> args;
+    for (const fs::path& socket_path : sockets)
+      args.insert(args.end(), {"-l", socket_path.string()});
+    args.insert(args.end(),
+                {test::kProgram, "--headless", "--state-folder", folder_.path().string()});
+    return std::make_unique<test::ChildProcess>(kSocketActivate, args,
+                                                test::ChildOptions{.capture_stderr = true});
+  }
+  // The built program (whose module is found from its own folder) on the state folder.
+  std::unique_ptr<test::ChildProcess> StartService(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--headless", "--state-folder", folder_.path().string()});
+    return std::make_unique<test::ChildProcess>(test::kProgram, args,
+                                                test::ChildOptions{.capture_stderr = true});
+  }
+  fs::path socket_ = folder_.path() / "panel.sock";
+};
+
+TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers) {
+  if (!fs::exists(kSocketActivate)) GTEST_SKIP() << "needs systemd-socket-activate";
+  auto sim = StartSim();
+  auto service = StartActivated({socket_});
+  ASSERT_TRUE(WaitForNode(socket_));
+  // A mode the service would never choose: it must be left as the unit made it.
+  ASSERT_EQ(chmod(socket_.c_str(), 0604), 0);
+  // The first window starts the service and is served by it.
+  EXPECT_NE(FirstLineAt(socket_).find(R"("state":{)"), std::string::npos);
+  ASSERT_TRUE(service->WaitForOutput("window attached: user root")) << service->output();
+  EXPECT_EQ(ModeOf(socket_), 0604U);
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+  sim->Type("event 0x12 0");
+  ASSERT_TRUE(service->WaitForOutput("Event = EMG Ack")) << service->output();
+
+  // The test's own umask lets the group write and everyone read; the service's may not.
+  const fs::path data = folder_.path() / "DATA";
+  // The event's record is written a moment after its line, and with it the journal's side files.
+  for (int i = 0; i < 200 && ModeOf(data / "Journal.sqlite-shm") == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::tuple<fs::path, mode_t> modes[] = {
+      {data, 0750},
+      {data / "EventLog.txt", 0640},
+      {data / "Journal.sqlite", 0640},
+      {data / "Journal.sqlite-wal", 0640},
+      {data / "Journal.sqlite-shm", 0640},
+  };
+  for (const auto& [path, mode] : modes)
+    EXPECT_EQ(ModeOf(path), mode) << path << " is 0" << std::oct << ModeOf(path);
+  EXPECT_EQ(service->Stop(), 0) << service->error_output();
+}
+
+TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
+  if (!fs::exists(kSocketActivate)) GTEST_SKIP() << "needs systemd-socket-activate";
+  // Two sockets handed where the unit hands one.
+  auto two = StartActivated({socket_, folder_.path() / "second.sock"});
+  ASSERT_TRUE(WaitForNode(socket_));
+  (void)FirstLineAt(socket_);
+  EXPECT_EQ(two->WaitForExit(), 1);
+  EXPECT_NE(two->error_output().find("orvandel: the service is not started: systemd handed 2 "
+                                     "sockets; the service takes one"),
+            std::string::npos)
+      << two->error_output();
+
+  // A socket asked for where none can be made.
+  const std::string nowhere = (folder_.path() / "no-folder" / "panel.sock").string();
+  auto asked = StartService({"--socket", nowhere});
+  EXPECT_EQ(asked->WaitForExit(), 1);
+  EXPECT_NE(asked->error_output().find("Windows cannot attach at " + nowhere + ": "),
+            std::string::npos)
+      << asked->error_output();
+  EXPECT_NE(asked->error_output().find("orvandel: the service is not started: windows cannot "
+                                       "attach"),
+            std::string::npos)
+      << asked->error_output();
+  EXPECT_EQ(asked->output().find("Program started"), std::string::npos) << asked->output();
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,237 @@
+// The site's installation without a system to break: what an installer must fix, worked out
+// from facts (one case a rule), whether a site is installed here, and the gathering of the facts
+// the rules stand on (modes and owners of a tree, the units' states as systemctl says them).
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "site/site.h"
+#include "site/site_check.h"
+#include "site/site_facts.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+
+NodeFacts Node(std::string path, mode_t mode, std::string owner = "orvandel",
+               std::string group = "orvandel") {
+  return {std::move(path), true, true, "", mode, std::move(owner), std::move(group)};
+}
+
+// A site as the package and the README's commissioning leave it.
+SiteFacts GoodSite() {
+  SiteFacts facts;
+  facts.root = true;
+  facts.service_user = true;
+  facts.service_primary_group = "orvandel";
+  facts.service_groups = {"orvandel", "dialout"};
+  facts.operators_group = true;
+  facts.operators = {"alice", "bob"};
+  facts.devices_group = {"orvandel"};
+  facts.state_folder = Node("/var/lib/orvandel", S_IFDIR | 0750);
+  facts.state_files = {Node("/var/lib/orvandel/DATA", S_IFDIR | 0750),
+                       Node("/var/lib/orvandel/DATA/Journal.sqlite", S_IFREG | 0640),
+                       Node("/var/lib/orvandel/SYSINI", S_IFDIR | 0700)};
+  facts.site_settings = Node("/etc/orvandel/orvandel.ini", S_IFREG | 0644, "root", "root");
+  facts.users_file = Node("/etc/orvandel/users", S_IFREG | 0640, "root", "orvandel");
+  facts.port = "COM1";
+  facts.port_target = "/dev/serial/by-id/usb-FTDI";
+  facts.device = Node("/dev/serial/by-id/usb-FTDI", S_IFCHR | 0660, "root", "dialout");
+  facts.units = {{"orvandel.socket", true, "enabled", "active", "listening"},
+                 {"orvandel.service", true, "enabled", "active", "running"}};
+  return facts;
+}
+
+std::vector<std::string> Fixes(const SiteFacts& facts) {
+  std::vector<std::string> fixes;
+  for (const SiteFinding& finding : CheckSite(facts))
+    if (finding.fix) fixes.push_back(finding.text);
+  return fixes;
+}
+
+TEST(SiteCheck, AGoodSiteHasNothingToFixAndNamesItsOperators) {
+  const std::vector<SiteFinding> findings = CheckSite(GoodSite());
+  ASSERT_EQ(findings.size(), 1U);
+  EXPECT_FALSE(findings[0].fix);
+  EXPECT_EQ(findings[0].text,
+            "the operators whose windows may attach (orvandel-operators): alice, bob");
+}
+
+TEST(SiteCheck, EachFaultIsOneLineSayingWhatToDo) {
+  struct Case {
+    const char* what;
+    std::function<void(SiteFacts&)> spoil;
+    std::string fix;
+    std::string also = {};  // a second line the same fault brings
+  };
+  const Case cases[] = {
+      {"no service user", [](SiteFacts& f) { f.service_user = false; },
+       "there is no user orvandel: install the package again (it makes the user)"},
+      {"primary group", [](SiteFacts& f) { f.service_primary_group = "dialout"; },
+       "the user orvandel's primary group is dialout, not orvandel: `usermod -g orvandel "
+       "orvandel`"},
+      {"not in dialout", [](SiteFacts& f) { f.service_groups = {"orvandel"}; },
+       "the user orvandel is not in the group dialout, so the service cannot open the serial "
+       "devices: `adduser orvandel dialout`",
+       "COM1 (/dev/serial/by-id/usb-FTDI) is root:dialout 0660, which the user orvandel cannot "
+       "open: give it to the group dialout with read and write (a udev rule: "
+       "GROUP=\"dialout\", MODE=\"0660\")"},
+      {"another account in the service's group",
+       [](SiteFacts& f) { f.service_group_others = {"carol"}; },
+       "carol is in the group orvandel, the service's alone, and can read its records: `deluser "
+       "carol orvandel` (or, where it is carol's primary group, `usermod -g users carol`)"},
+      {"no operators' group",
+       [](SiteFacts& f) {
+         f.operators_group = false;
+         f.operators.clear();
+       },
+       "there is no group orvandel-operators, so no operator's window may attach: `addgroup "
+       "--system orvandel-operators`"},
+      {"an operator left in dialout only",
+       [](SiteFacts& f) {
+         f.devices_group = {"orvandel", "alice", "dave"};
+       },
+       "dave is in dialout but not in orvandel-operators: the window cannot attach; `adduser dave "
+       "orvandel-operators` and `deluser dave dialout`"},
+      {"state folder missing", [](SiteFacts& f) { f.state_folder.exists = false; },
+       "/var/lib/orvandel is not there: `systemctl start orvandel` makes it (StateDirectory=)"},
+      {"a record another user owns", [](SiteFacts& f) { f.state_files[1].owner = "root"; },
+       "/var/lib/orvandel/DATA/Journal.sqlite belongs to root, not orvandel: `chown "
+       "orvandel:orvandel /var/lib/orvandel/DATA/Journal.sqlite`"},
+      {"a folder its group may write", [](SiteFacts& f) { f.state_files[0].mode = S_IFDIR | 0770; },
+       "/var/lib/orvandel/DATA is 0770, open to its group's writes or to others: `chmod "
+       "g-w,o-rwx /var/lib/orvandel/DATA`"},
+      {"a record others may read", [](SiteFacts& f) { f.state_files[1].mode = S_IFREG | 0644; },
+       "/var/lib/orvandel/DATA/Journal.sqlite is 0644, open to its group's writes or to others: "
+       "`chmod g-w,o-rwx /var/lib/orvandel/DATA/Journal.sqlite`"},
+      {"the state folder in the devices' group",
+       [](SiteFacts& f) { f.state_folder.group = "dialout"; },
+       "/var/lib/orvandel lets its group dialout in: `chgrp orvandel /var/lib/orvandel`"},
+      {"a link among the records", [](SiteFacts& f) { f.state_files[2].mode = S_IFLNK | 0777; },
+       "/var/lib/orvandel/SYSINI is a symbolic link, which the service never follows: remove it"},
+      {"site settings not root's", [](SiteFacts& f) { f.site_settings.owner = "alice"; },
+       "/etc/orvandel/orvandel.ini belongs to alice, not root: `chown root:root "
+       "/etc/orvandel/orvandel.ini`"},
+      {"site settings others may write",
+       [](SiteFacts& f) { f.site_settings.mode = S_IFREG | 0664; },
+       "/etc/orvandel/orvandel.ini is 0664, writable by others than root: `chmod go-w "
+       "/etc/orvandel/orvandel.ini`"},
+      {"users file every user may read", [](SiteFacts& f) { f.users_file.mode = S_IFREG | 0644; },
+       "/etc/orvandel/users is 0644, readable by every user: `chmod o-rwx /etc/orvandel/users`"},
+      {"port unmapped", [](SiteFacts& f) { f.port_target.clear(); },
+       "COM1, the service's port, stands for no device: map it in /etc/orvandel/orvandel.ini, "
+       "[SerialPorts] COM1=/dev/serial/by-id/..."},
+      {"device missing", [](SiteFacts& f) { f.device.exists = false; },
+       "COM1 (/dev/serial/by-id/usb-FTDI) is not there: plug in the adapter, or map COM1 to the "
+       "device in /dev/serial/by-id/"},
+      {"not a device", [](SiteFacts& f) { f.device.mode = S_IFREG | 0666; },
+       "COM1 (/dev/serial/by-id/usb-FTDI) is not a serial device (a character device): map COM1 "
+       "to one"},
+      {"device the service cannot open", [](SiteFacts& f) { f.device.group = "plugdev"; },
+       "COM1 (/dev/serial/by-id/usb-FTDI) is root:plugdev 0660, which the user orvandel cannot "
+       "open: give it to the group dialout with read and write (a udev rule: "
+       "GROUP=\"dialout\", MODE=\"0660\")"},
+      {"device its group may only read", [](SiteFacts& f) { f.device.mode = S_IFCHR | 0640; },
+       "COM1 (/dev/serial/by-id/usb-FTDI) is root:dialout 0640, which the user orvandel cannot "
+       "open: give it to the group dialout with read and write (a udev rule: "
+       "GROUP=\"dialout\", MODE=\"0660\")"},
+      {"socket unit disabled", [](SiteFacts& f) { f.units[0].file_state = "disabled"; },
+       "orvandel.socket is disabled, not enabled: `systemctl enable --now orvandel`"},
+      {"service failed",
+       [](SiteFacts& f) {
+         f.units[1].active = "failed";
+         f.units[1].sub = "failed";
+       },
+       "orvandel.service is failed (failed): `systemctl start orvandel.service`; `journalctl -u "
+       "orvandel.service` says why it stopped"},
+      {"no systemd", [](SiteFacts& f) { f.units[1].known = false; },
+       "orvandel.service's state cannot be learnt from systemctl: is systemd running?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SiteFacts facts = GoodSite();
+    c.spoil(facts);
+    std::vector<std::string> expected{c.fix};
+    if (!c.also.empty()) expected.push_back(c.also);
+    EXPECT_EQ(Fixes(facts), expected);
+  }
+}
+
+TEST(SiteCheck, WhatANonRootUserCannotSeeIsSaidWithTheWayToSeeIt) {
+  SiteFacts facts = GoodSite();
+  facts.root = false;
+  NodeFacts unseen;
+  unseen.path = "/var/lib/orvandel/";
+  unseen.problem = "its contents: Permission denied";
+  facts.state_files = {unseen};
+  facts.port.clear();  // the service's settings are not readable either
+  EXPECT_EQ(Fixes(facts), std::vector<std::string>{"/var/lib/orvandel/ cannot be looked at (its "
+                                                   "contents: Permission denied): run "
+                                                   "`orvandel --site-check` as root"});
+  EXPECT_EQ(CheckSite(facts).front().text,
+            "not run as root: what only root may see is said as such; run it as root for all");
+}
+
+TEST(SiteCheck, TheUnitsStateIsTakenFromSystemctlShow) {
+  const UnitFacts unit = ParseUnitShow(
+      "orvandel.socket", "ActiveState=active\nSubState=listening\nUnitFileState=enabled\n");
+  EXPECT_TRUE(unit.known);
+  EXPECT_EQ(unit.file_state, "enabled");
+  EXPECT_EQ(unit.active, "active");
+  EXPECT_EQ(unit.sub, "listening");
+  // systemctl that could not answer (no systemd running): nothing known.
+  EXPECT_FALSE(ParseUnitShow("orvandel.socket", "").known);
+}
+
+TEST(SiteInstalled, ItsSocketNodeOrForRootItsDataFolder) {
+  test::TempFolder folder;
+  const SitePlaces places{folder.path() / "panel.sock", folder.path() / "state"};
+  EXPECT_FALSE(SiteInstalled(places, true));
+  // Something else at the socket's name is no site.
+  test::WriteBytes(places.socket, "");
+  EXPECT_FALSE(SiteInstalled(places, false));
+  fs::remove(places.socket);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  places.socket.string().copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  close(fd);
+  EXPECT_TRUE(SiteInstalled(places, false));
+  fs::remove(places.socket);
+  // The records' folder, which only root may look into, stands for the site for root alone.
+  fs::create_directories(places.state_folder / "DATA");
+  EXPECT_TRUE(SiteInstalled(places, true));
+  EXPECT_FALSE(SiteInstalled(places, false));
+}
+
+TEST(SiteFacts, ATreeIsSeenWithoutFollowingItsLinks) {
+  test::TempFolder folder;
+  fs::create_directories(folder.path() / "DATA");
+  test::WriteBytes(folder.path() / "DATA" / "EventLog.txt", "x");
+  ASSERT_EQ(chmod((folder.path() / "DATA" / "EventLog.txt").c_str(), 0640), 0);
+  fs::create_directory_symlink("/etc", folder.path() / "SYSINI");
+  const std::vector<NodeFacts> nodes = LookBelow(folder.path());
+  ASSERT_EQ(nodes.size(), 3U);
+  EXPECT_EQ(nodes[0].path, (folder.path() / "DATA").string());
+  EXPECT_TRUE(S_ISDIR(nodes[0].mode));
+  EXPECT_EQ(nodes[1].path, (folder.path() / "DATA" / "EventLog.txt").string());
+  EXPECT_EQ(nodes[1].mode, S_IFREG | 0640);
+  EXPECT_EQ(nodes[2].path, (folder.path() / "SYSINI").string());
+  EXPECT_TRUE(S_ISLNK(nodes[2].mode));
+  const NodeFacts gone = LookAt(folder.path() / "nothing");
+  EXPECT_TRUE(gone.seen);
+  EXPECT_FALSE(gone.exists);
+}
+
+}  // namespace
+}  // namespace orv

@@ -172,13 +172,22 @@ int main(int argc, char* argv[]) {
   // The module with the network, the sounder and the history's window: loaded right after the
   // window's first paint, or before it where the start needs it.
   orv::ExtrasModule extras(orv::ExtrasModuleFile(), nullptr);
-  // Where a service answers, the window attaches to it and never opens the line itself; the
-  // service listens at its socket when asked, or where the system made its runtime folder.
-  // Without the module the window cannot attach: it works on a line of its own and says why.
+  // At a site (its socket is there, or one is named) the window attaches, or says why it cannot,
+  // and never opens the line itself: an operator refused by the socket's mode, or before a
+  // service that is not running, must not end up with a port of their own. Only --standalone,
+  // or a machine with no site, opens the line here.
   std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
   if (!parsed.options.headless && !parsed.options.standalone &&
-      (parsed.options.socket || orv::ServiceAnswers(attach_socket))) {
-    if (orv::Extras* module = extras.Get()) return module->RunAttachedWindow(attach_socket);
+      (parsed.options.socket || orv::SiteSocketPresent(attach_socket))) {
+    orv::Extras* module = extras.Get();
+    if (module == nullptr) {
+      std::fprintf(stderr,
+                   "orvandel: the window cannot attach to the service at %s: the module is not "
+                   "loaded (%s)\n",
+                   attach_socket.c_str(), extras.problem().c_str());
+      return 1;
+    }
+    return module->RunAttachedWindow(attach_socket);
   }
   if (parsed.options.headless && !parsed.options.socket &&
       !std::filesystem::is_directory(std::filesystem::path(attach_socket).parent_path())) {
@@ -248,6 +257,11 @@ int main(int argc, char* argv[]) {
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
   orv::MainForm form(std::move(environment));
+  // SIGTERM, SIGINT and SIGHUP, from the start's boxes on: whatever box is open closes, the
+  // window closes as the operator would close it (the port closes on the way out, and with it
+  // goes its lock file), and the program ends.
+  QWidget* window = nullptr;
+  const orv::QtQuitSignals quit_signals([&window](int) { orv::CloseWindowAndLeave(window); });
   // The broker's state, at the right end of the status bar.
   auto* broker_label = new QLabel;
   broker_label->setObjectName(QStringLiteral("BrokerStateLabel"));
@@ -262,6 +276,11 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<orv::TickedService> broker;
   std::unique_ptr<orv::TickedService> web_panel;
   form.Form_Load();
+  // A quit signal during the start's boxes: no window to show, no loop to start.
+  if (orv::QuitSignalled()) {
+    form.Form_Unload();
+    return 0;
+  }
 
   orv::QtFormView view(form.MainFormWindow, form.controls(), form.focus,
                        [&form] { form.Form_Unload(); });
@@ -359,9 +378,7 @@ int main(int argc, char* argv[]) {
     if (broker) broker->Tick();
     if (web_panel) web_panel->Tick();
   });
-  // SIGTERM, SIGINT and SIGHUP close the window as the operator would; the port closes on the way
-  // out, and with it goes its lock file.
-  const orv::QtQuitSignals quit_signals([&view](int) { view.close(); });
+  window = &view;
   // Qt ends the program with exit() when the display connection is lost: close the port then too.
   const orv::ExitGuard close_port_at_exit([&port] { port.Close(); });
   view.show();

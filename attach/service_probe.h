@@ -1,14 +1,15 @@
 #pragma once
 
-// Whether a service holds the line: asked by every window at its start, before anything of the
-// network is loaded, so plain POSIX rather than Qt Network.
+// Whether this machine is a site, as a window sees it at its start, before anything of the
+// network is loaded: plain POSIX rather than Qt Network.
 
 #include <string>
 
 namespace orv {
 
-// True when a service listens at the local socket path now: a local socket answers at once or
-// not at all.
-bool ServiceAnswers(const std::string& path);
+// True when a socket node is at path (lstat: a link to one does not count). Whether anything
+// answers there does not matter: a window at a site attaches, or says why it cannot, and never
+// opens the line itself.
+bool SiteSocketPresent(const std::string& path);
 
 }  // namespace orv

@@ -1,5 +1,8 @@
 #include "attach/qt/qt_attach_client.h"
 
+#include "attach/socket_trust.h"
+#include "platform/users.h"
+
 namespace orv {
 
 QtAttachClient::QtAttachClient(std::string socket_path, AttachLimits limits)
@@ -10,11 +13,19 @@ QtAttachClient::QtAttachClient(std::string socket_path, AttachLimits limits)
   watchdog_.setSingleShot(true);
   watchdog_.setInterval(kSilenceMs);
   QObject::connect(&watchdog_, &QTimer::timeout, this, [this] { Lose(Status::kLost); });
+  QObject::connect(&socket_, &QLocalSocket::connected, this, [this] { Trust(); });
   QObject::connect(&socket_, &QLocalSocket::readyRead, this, [this] { OnReadable(); });
   QObject::connect(&socket_, &QLocalSocket::disconnected, this, [this] {
     if (status_ != Status::kRefused) Lose(Status::kLost);
   });
   QObject::connect(&socket_, &QLocalSocket::errorOccurred, this, [this] {
+    // The socket's mode keeps this user out: said with what to do, not taken for a lost service.
+    if (socket_.error() == QLocalSocket::SocketAccessError) {
+      refusal_ = SocketAccessRefusal(UserName(EffectiveUserId()));
+      refused_by_service_ = false;
+      Lose(Status::kRefused);
+      return;
+    }
     if (socket_.state() == QLocalSocket::UnconnectedState)
       Lose(status_ == Status::kAttached ? Status::kLost : status_);
   });
@@ -28,21 +39,38 @@ void QtAttachClient::Connect() {
   if (socket_.state() != QLocalSocket::UnconnectedState) return;
   reader_ = LineReader(limits_.max_message_bytes);
   seq_ = -1;
-  socket_.connectToServer(QString::fromStdString(path_));
-  // Until the snapshot comes it is not attached; a service that says nothing is lost.
+  trusted_ = false;
+  // Until the snapshot comes it is not attached; a service that says nothing is lost. Started
+  // first: the connect may be refused (or not trusted) before connectToServer returns.
   watchdog_.start();
+  socket_.connectToServer(QString::fromStdString(path_));
+}
+
+bool QtAttachClient::Trust() {
+  if (trusted_) return true;
+  if (socket_.state() != QLocalSocket::ConnectedState) return false;
+  const std::string why = SocketDistrust(path_, static_cast<int>(socket_.socketDescriptor()));
+  if (!why.empty()) {
+    refusal_ = why;
+    refused_by_service_ = false;
+    Lose(Status::kRefused);
+    return false;
+  }
+  trusted_ = true;
+  return true;
 }
 
 void QtAttachClient::Lose(Status status) {
   watchdog_.stop();
-  if (socket_.state() != QLocalSocket::UnconnectedState) {
-    socket_.abort();
-  }
   // Not attached yet and not reached: the same status, the next try.
   if (status == Status::kConnecting && status_ == Status::kConnecting) {
     status = Status::kLost;
   }
+  // Said before the close, whose disconnection would otherwise count as a lost service.
   SetStatus(status);
+  if (socket_.state() != QLocalSocket::UnconnectedState) {
+    socket_.abort();
+  }
   // A refused window asks again now and then: its user may be let in meanwhile.
   if (!retry_.isActive()) retry_.start(status == Status::kRefused ? kRefusedRetryMs : kRetryMs);
 }
@@ -64,6 +92,7 @@ bool QtAttachClient::Send(ActionRequest action) {
 }
 
 void QtAttachClient::OnReadable() {
+  if (!Trust()) return;
   const QByteArray bytes = socket_.readAll();
   if (!reader_.Append(
           std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
@@ -103,6 +132,7 @@ void QtAttachClient::OnReadable() {
         break;
       case ServerMessageType::kRefused:
         refusal_ = message.text;
+        refused_by_service_ = true;
         Lose(Status::kRefused);
         return;
     }

@@ -16,7 +16,9 @@ namespace orv {
 // A window's side of the service's socket: attaches, keeps the service's state from its
 // snapshot and numbered changes, sends actions, and attaches again on its own (every half
 // second) when the service is gone. A gap in the numbers or a silence longer than three
-// heartbeats counts as a lost service.
+// heartbeats counts as a lost service. Nothing is read or sent before the socket's folder and
+// the program at the other end are trusted; a socket this user may not open, or one not trusted,
+// is refused here, as the service refuses a user it does not let in.
 class QtAttachClient : public QObject {
  public:
   enum class Status { kConnecting, kAttached, kLost, kRefused };
@@ -37,8 +39,9 @@ class QtAttachClient : public QObject {
 
   Status status() const { return status_; }
   const std::string& socket_path() const { return path_; }
-  // Why the service refused this window.
+  // Why this window is refused, by the service or here.
   const std::string& refusal() const { return refusal_; }
+  bool refused_by_service() const { return refused_by_service_; }
   const PanelState& state() const { return state_; }
 
   Signal<const PanelState&, unsigned>& state_changed() { return state_changed_; }
@@ -48,6 +51,8 @@ class QtAttachClient : public QObject {
 
  private:
   void Connect();
+  // Whether the connected socket may be believed; refuses it when not.
+  bool Trust();
   void OnReadable();
   // The socket is closed and tried again after the retry's wait.
   void Lose(Status status);
@@ -64,6 +69,8 @@ class QtAttachClient : public QObject {
   std::int64_t next_id_ = 1;
   Status status_ = Status::kConnecting;
   std::string refusal_;
+  bool refused_by_service_ = false;
+  bool trusted_ = false;
   Signal<const PanelState&, unsigned> state_changed_;
   Signal<Status> status_changed_;
   Signal<std::int64_t, const std::string&> result_;

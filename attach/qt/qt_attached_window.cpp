@@ -83,10 +83,15 @@ void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
     label_->setText(QString::fromStdString("Attached to the service (" + path + ")"));
     line_->Show(client_.state().line);
   } else if (status == QtAttachClient::Status::kRefused) {
+    // Said on standard error too (the notices' Qt log), so that a script sees it.
+    const bool by_service = client_.refused_by_service();
     notice_(Notice{NoticeLevel::kError,
-                   "The service at " + path + " refused this window: " + client_.refusal()});
+                   (by_service ? "The service at " + path + " refused this window: "
+                               : "This window does not attach to " + path + ": ") +
+                       client_.refusal()});
     label_->setText(
-        QString::fromStdString("Refused by the service (" + path + "): " + client_.refusal()));
+        QString::fromStdString((by_service ? "Refused by the service (" : "Not attached (") + path +
+                               "): " + client_.refusal()));
     line_->Show(LineStatus{"", "Not attached", true, client_.refusal(), kRefusedTitleSuffix});
   } else {
     label_->setText(QString::fromStdString("SERVICE NOT RUNNING (" + path +
@@ -144,7 +149,7 @@ void QtAttachedWindow::OnResult(const std::string& result) {
 
 int RunQtAttachedWindow(const std::string& socket_path) {
   QtAttachedWindow window(socket_path);
-  const QtQuitSignals quit_signals([&window](int) { window.view().close(); });
+  const QtQuitSignals quit_signals([&window](int) { CloseWindowAndLeave(&window.view()); });
   window.view().show();
   return QApplication::exec();
 }

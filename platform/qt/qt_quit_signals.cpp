@@ -1,5 +1,6 @@
 #include "platform/qt/qt_quit_signals.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <utility>
 
@@ -29,6 +30,8 @@ extern "C" void OnQuitSignal(int signal_number) {
   errno = saved_errno;
 }
 #endif
+
+bool g_quit_signalled = false;
 
 // What the exit guard runs; exit() reaches it only through this process-wide hook.
 std::function<void()>* g_exit_action = nullptr;
@@ -75,9 +78,21 @@ void QtQuitSignals::OnReadable() {
 #ifndef _WIN32
   unsigned char byte = 0;
   while (read(fds_[0], &byte, 1) == 1) {
+    g_quit_signalled = true;
     if (on_signal_) on_signal_(byte);
   }
 #endif
+}
+
+bool QuitSignalled() {
+  return g_quit_signalled;
+}
+
+void CloseWindowAndLeave(QWidget* window) {
+  if (window != nullptr) window->close();
+  // Leaves every loop, an open box's nested one too (its exec() returns and the box goes with its
+  // caller), which quit() would not; a box asked for afterwards returns at once.
+  QCoreApplication::exit(0);
 }
 
 ExitGuard::ExitGuard(std::function<void()> action) {

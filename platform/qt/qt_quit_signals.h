@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QWidget>
 #include <functional>
 #include <memory>
 
@@ -25,6 +26,16 @@ class QtQuitSignals : public QObject {
   std::unique_ptr<QSocketNotifier> notifier_;
   int fds_[2] = {-1, -1};
 };
+
+// Whether a quit signal has reached an event loop. A box opened after it returns at once (Qt's
+// loops stay left), but the application's own loop would start afresh: the program asks this
+// before starting it.
+bool QuitSignalled();
+
+// A window's answer to a quit signal, whatever box is open: the window (if any) closed as the
+// operator would close it, and every event loop left, the open boxes' nested ones and the
+// application's, with exit status 0.
+void CloseWindowAndLeave(QWidget* window);
 
 // Runs `action` if the process exits through exit() while this guard lives (Qt ends the program
 // that way when its display connection is lost), so that the port is closed and its lock file

@@ -1,0 +1,160 @@
+// Whether a window believes what answers at the service's socket: the socket's folder as lstat
+// saw it, the peer's user as SO_PEERCRED gave it, each judged with the words the window shows;
+// and what a window takes for a site (a socket node at the site's path).
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "attach/service_probe.h"
+#include "attach/socket_trust.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+constexpr uid_t kService = 999;
+constexpr uid_t kOperator = 1000;
+constexpr uid_t kMallory = 1666;
+
+TrustedUsers Users(uid_t self, std::optional<uid_t> service = kService) {
+  return TrustedUsers{
+      self, service, [](uid_t uid) {
+        static const std::map<uid_t, std::string> names{
+            {0, "root"}, {kService, "orvandel"}, {kOperator, "opb"}, {kMallory, "mallory"}};
+        const auto found = names.find(uid);
+        return found == names.end() ? "id " + std::to_string(uid) : found->second;
+      }};
+}
+
+TEST(SocketTrust, TheFolderIsRootsTheServicesOrOnesOwnAndWritableByNobodyElse) {
+  const std::string run = "/run/orvandel";
+  const std::string distrust = "the socket's folder /run/orvandel ";
+  struct Case {
+    FolderFacts facts;
+    TrustedUsers users;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{{}, S_IFDIR | 0755, 0}, Users(kOperator), ""},
+      {{{}, S_IFDIR | 0750, kService}, Users(kOperator), ""},
+      {{{}, S_IFDIR | 0700, kOperator}, Users(kOperator), ""},
+      {{{}, S_IFDIR | 0777, 0},
+       Users(kOperator),
+       distrust + "can be written by its group and others: not trusted (ask your administrator: "
+                  "chmod 0755 /run/orvandel)"},
+      {{{}, S_IFDIR | 0775, kService},
+       Users(kOperator),
+       distrust + "can be written by its group: not trusted (ask your administrator: chmod 0755 "
+                  "/run/orvandel)"},
+      {{{}, S_IFDIR | 01757, 0},
+       Users(0),
+       distrust + "can be written by others: not trusted (ask your administrator: chmod 1755 "
+                  "/run/orvandel)"},
+      {{{}, S_IFDIR | 0755, kMallory},
+       Users(kOperator),
+       distrust + "belongs to user mallory, not to root, orvandel or you (opb): not trusted (ask "
+                  "your administrator: chown root /run/orvandel)"},
+      // Without the service's account its id is nobody's to trust.
+      {{{}, S_IFDIR | 0755, kService},
+       Users(kOperator, std::nullopt),
+       distrust + "belongs to user orvandel, not to root or you (opb): not trusted (ask your "
+                  "administrator: chown root /run/orvandel)"},
+      {{{}, S_IFLNK | 0777, 0}, Users(kOperator), distrust + "is a symbolic link: not trusted"},
+      {{{}, S_IFREG | 0644, 0}, Users(kOperator), distrust + "is not a folder: not trusted"},
+      {{"No such file or directory", 0, 0},
+       Users(kOperator),
+       distrust + "cannot be looked at (No such file or directory): not trusted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.facts.mode) + " owner " + std::to_string(c.facts.owner));
+    EXPECT_EQ(FolderDistrust(run, c.facts, c.users), c.expected);
+  }
+}
+
+TEST(SocketTrust, ThePeerIsRootTheServiceOrOneself) {
+  const std::string path = "/run/orvandel/panel.sock";
+  const std::string who = "the program answering at " + path;
+  struct Case {
+    std::optional<uid_t> peer;
+    TrustedUsers users;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {0, Users(kOperator), ""},
+      {kService, Users(kOperator), ""},
+      {kOperator, Users(kOperator), ""},
+      {kMallory, Users(kOperator),
+       who + " runs as user mallory, neither root, orvandel nor you (opb): not trusted"},
+      {kMallory, Users(0), who + " runs as user mallory, neither root nor orvandel: not trusted"},
+      {kService, Users(kOperator, std::nullopt),
+       who + " runs as user orvandel, neither root nor you (opb): not trusted"},
+      {std::nullopt, Users(kOperator), who + " cannot be told: not trusted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.peer ? std::to_string(*c.peer) : "unknown");
+    EXPECT_EQ(PeerDistrust(path, c.peer, c.users), c.expected);
+  }
+}
+
+// The system's side: what lstat and SO_PEERCRED give, links not followed.
+TEST(SocketTrust, LooksAtTheFolderWithoutFollowingALinkAndAsksThePeersUser) {
+  const test::TempFolder temp;
+  const std::filesystem::path folder = temp.path() / "run";
+  std::filesystem::create_directory(folder);
+  std::filesystem::create_directory_symlink(folder, temp.path() / "link");
+  EXPECT_TRUE(S_ISDIR(LookAtFolder(folder.string()).mode));
+  EXPECT_EQ(LookAtFolder(folder.string()).owner, geteuid());
+  EXPECT_TRUE(S_ISLNK(LookAtFolder((temp.path() / "link").string()).mode));
+  EXPECT_FALSE(LookAtFolder((temp.path() / "gone").string()).error.empty());
+  EXPECT_EQ(SocketFolder((folder / "panel.sock").string()), folder.string());
+  EXPECT_EQ(SocketFolder("panel.sock"), ".");
+
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  EXPECT_EQ(PeerUser(pair[0]), geteuid());
+  close(pair[0]);
+  close(pair[1]);
+  EXPECT_EQ(PeerUser(-1), std::nullopt);
+}
+
+TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {
+  const test::TempFolder temp;
+  const std::filesystem::path socket_path = temp.path() / "panel.sock";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  // Bound, never listening: nothing answers, and it is a site all the same.
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  test::WriteBytes(temp.path() / "file", "x");
+  std::filesystem::create_symlink(socket_path, temp.path() / "link");
+  struct Case {
+    std::string path;
+    bool site;
+  };
+  const std::vector<Case> cases = {
+      {socket_path.string(), true},
+      {(temp.path() / "file").string(), false},
+      {(temp.path() / "link").string(), false},
+      {temp.path().string(), false},
+      {(temp.path() / "gone").string(), false},
+      {"", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(SiteSocketPresent(c.path), c.site);
+  }
+  close(fd);
+}
+
+}  // namespace
+}  // namespace orv

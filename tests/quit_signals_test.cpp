@@ -1,0 +1,126 @@
+// A quit signal ends a window within a second, exit status 0, whatever box is open: in the real
+// program, a standalone window whose start's box is open ("System can not write any file.", its
+// DATA being a file) and a window that does not attach to what answers at its socket; in this
+// process, a box open in the running loop, with another asked for on the way out.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/qt/qt_message_box.h"
+#include "platform/qt/qt_quit_signals.h"
+#include "tests/program_folder_fixture.h"
+
+namespace orv {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Reads the child's standard error until it holds text; false when the deadline passes first.
+bool WaitForErrorOutput(test::ChildProcess& child, const std::string& text) {
+  for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+       child.error_output().find(text) == std::string::npos;) {
+    if (Clock::now() > deadline) return false;
+    child.Drain();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A socket that takes connections (the kernel's backlog) in a folder anyone may write in.
+class UntrustedSocket {
+ public:
+  explicit UntrustedSocket(const std::filesystem::path& folder) : path_(folder / "panel.sock") {
+    std::filesystem::create_directory(folder);
+    chmod(folder.c_str(), 0777);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(fd_, 8), 0);
+  }
+  ~UntrustedSocket() { close(fd_); }
+  UntrustedSocket(const UntrustedSocket&) = delete;
+  UntrustedSocket& operator=(const UntrustedSocket&) = delete;
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
+class QuitSignals : public test::ProgramFolderTest {};
+
+TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
+  // The offscreen platform says this when it shows a window: here the start's box, the only
+  // window before the main one.
+  const std::string box_shown = "does not support propagateSizeHints";
+  test::WriteBytes(folder_.path() / "DATA", "not a folder");
+  const UntrustedSocket untrusted(folder_.path() / "open");
+  struct Case {
+    std::vector<std::string> options;
+    std::string shown;  // on standard error once the window is there
+    int signal;
+  };
+  const std::vector<Case> cases = {
+      {{"--standalone"}, box_shown, SIGTERM},
+      {{"--standalone"}, box_shown, SIGHUP},
+      {{"--socket", untrusted.path()}, "not trusted", SIGINT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options.back() + ", signal " + std::to_string(c.signal));
+    // The attached window needs no folder of its own, only its module beside the build's.
+    const bool standalone = c.options.front() == "--standalone";
+    auto program = standalone ? StartProgram(c.options, {.env = {}, .capture_stderr = true})
+                              : std::make_unique<test::ChildProcess>(
+                                    test::kProgram, c.options,
+                                    test::ChildOptions{.env = {}, .capture_stderr = true});
+    ASSERT_TRUE(WaitForErrorOutput(*program, c.shown)) << program->error_output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto sent = Clock::now();
+    program->Signal(c.signal);
+    EXPECT_EQ(program->WaitForExit(std::chrono::seconds(3)), 0) << program->error_output();
+    EXPECT_LT(Clock::now() - sent, std::chrono::seconds(1));
+  }
+}
+
+TEST(QuitSignal, ClosesTheOpenBoxLeavesTheLoopAndOpensNoOtherBox) {
+  const QtQuitSignals quit_signals([](int) { CloseWindowAndLeave(nullptr); });
+  const MessageBoxFn box = QtMessageBox(nullptr);
+  bool second_asked = false;
+  QTimer::singleShot(0, [&] {
+    box("Com Port Fail!", "Orvandel Program", MessageIcon::kStop);
+    // What code after a box may do on the way out: another box, which must not hold the exit.
+    second_asked = true;
+    box("System can not write any file.", "Orvandel Program", MessageIcon::kNone);
+  });
+  QTimer::singleShot(300, [] { raise(SIGTERM); });
+  // A box left open is a failure, not a hung test.
+  QTimer::singleShot(5000, [] {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      widget->close();
+    QCoreApplication::exit(1);
+  });
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_TRUE(second_asked);
+  EXPECT_TRUE(QuitSignalled());
+}
+
+}  // namespace
+}  // namespace orv

@@ -142,5 +142,77 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
   EXPECT_EQ(asked->output().find("Program started"), std::string::npos) << asked->output();
 }
 
+// The service and the journal commands run by a throw-away account of its own.
+class SiteAccounts : public SiteService {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0 || std::system("command -v useradd > /dev/null") != 0)
+      GTEST_SKIP() << "needs root and useradd to make accounts";
+    SiteService::SetUp();
+    // Accounts of an earlier run killed before its TearDown: its process is gone.
+    (void)std::system(
+        "for u in $(getent passwd | cut -d: -f1 | grep -E '^orvsite[0-9]+$'); do "
+        "kill -0 \"${u#orvsite}\" 2> /dev/null || userdel -f \"$u\"; done");
+    made_group_ = getgrnam(kOperators) == nullptr;
+    if (made_group_) ASSERT_EQ(std::system((std::string("groupadd ") + kOperators).c_str()), 0);
+    ASSERT_EQ(std::system(("useradd -M -N -g users " + user_).c_str()), 0);
+    // Others may pass through to what the test gives them.
+    fs::permissions(folder_.path(), fs::perms(0755));
+  }
+  void TearDown() override {
+    (void)std::system(("userdel -f " + user_ + " 2> /dev/null").c_str());
+    if (made_group_) (void)std::system((std::string("groupdel ") + kOperators).c_str());
+  }
+  // The built program as the account.
+  std::unique_ptr<test::ChildProcess> RunAs(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"--reuid=" + user_, "--regid=users", "--init-groups", "--",
+                                 test::kProgram};
+    all.insert(all.end(), args.begin(), args.end());
+    return std::make_unique<test::ChildProcess>("/usr/bin/setpriv", all,
+                                                test::ChildOptions{.capture_stderr = true});
+  }
+  static constexpr char kOperators[] = "orvandel-operators";
+  std::string user_ = "orvsite" + std::to_string(getpid());
+  bool made_group_ = false;
+};
+
+TEST_F(SiteAccounts, ASocketTheOperatorsGroupCannotHaveStopsTheService) {
+  const fs::path state = folder_.path() / "state";
+  fs::create_directories(state / "SYSINI");
+  fs::copy_file(folder_.path() / "SYSINI" / "MainForm.INI", state / "SYSINI" / "MainForm.INI");
+  ASSERT_EQ(std::system(("chown -R " + user_ + " " + state.string()).c_str()), 0);
+  const std::string socket_path = (state / "panel.sock").string();
+  // Not in the group, the account cannot give its socket to it.
+  auto service = RunAs({"--headless", "--state-folder", state.string(), "--socket", socket_path});
+  EXPECT_EQ(service->WaitForExit(), 1) << service->output();
+  EXPECT_NE(service->error_output().find("Windows cannot attach at " + socket_path +
+                                         ": it cannot be given to the group " + kOperators),
+            std::string::npos)
+      << service->error_output();
+  EXPECT_EQ(service->output().find("Program started"), std::string::npos) << service->output();
+}
+
+TEST_F(SiteAccounts, AJournalTheUserMayNotReadIsPermissionDeniedNeverNoJournalYet) {
+  const fs::path state = folder_.path() / "state";
+  const fs::path journal = state / "DATA" / "Journal.sqlite";
+  fs::create_directories(state / "DATA");
+  test::WriteBytes(journal, "");
+  // The folder closed to the user, or the folder open and the journal closed.
+  const std::tuple<fs::perms, fs::perms> modes[] = {{fs::perms(0700), fs::perms(0644)},
+                                                    {fs::perms(0755), fs::perms(0600)}};
+  for (const auto& [folder_mode, journal_mode] : modes) {
+    fs::permissions(state / "DATA", folder_mode);
+    fs::permissions(journal, journal_mode);
+    for (const char* command : {"--journal-verify", "--journal-export"}) {
+      SCOPED_TRACE(command);
+      auto program = RunAs({command, "--state-folder", state.string()});
+      EXPECT_EQ(program->WaitForExit(), 1);
+      EXPECT_EQ(program->error_output(), "orvandel: permission denied: run as root (" +
+                                             journal.string() + " cannot be read by this user)\n");
+      EXPECT_EQ(program->output(), "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace orv

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "access/users_file.h"
+#include "attach/attach_json.h"
 #include "attach/attach_protocol.h"
 
 namespace orv {
@@ -275,6 +276,13 @@ bool ParseServerMessage(std::string_view line, PanelState& state, ServerMessage&
   } else if (type == QLatin1String("refused")) {
     message.type = ServerMessageType::kRefused;
     message.text = S(object[QStringLiteral("reason")].toString());
+  } else if (type == QLatin1String("history")) {
+    if (!attach_json::ReadHistoryPage(object, message)) {
+      error = "a history page out of its bounds";
+      return false;
+    }
+  } else if (type == QLatin1String("journal")) {
+    message.type = ServerMessageType::kJournal;
   } else {
     error = "an unknown message";
     return false;

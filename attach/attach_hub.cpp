@@ -1,5 +1,7 @@
 #include "attach/attach_hub.h"
 
+#include <algorithm>
+
 namespace orv {
 
 bool AttachHub::Send(Client& client, const std::string& message) const {
@@ -28,9 +30,19 @@ bool AttachHub::Received(int id, std::string_view bytes) {
   if (found == clients_.end()) return false;
   Client& client = found->second;
   if (!client.reader.Append(bytes)) return false;
+  bool answered = false;
   for (std::string line; client.reader.Next(line);) {
-    ActionRequest action;
+    HistoryRequest request;
     std::string error;
+    if (ParseHistoryRequest(line, request, error)) {
+      if (!Send(client, History(client, request, answered))) return false;
+      continue;
+    }
+    if (!error.empty()) {
+      if (!Send(client, HistoryErrorMessage(request.id, "refused: " + error))) return false;
+      continue;
+    }
+    ActionRequest action;
     const std::string result = ParseActionMessage(line, action, error)
                                    ? perform_(action, client.user)
                                    : "refused: " + error;
@@ -38,6 +50,19 @@ bool AttachHub::Received(int id, std::string_view bytes) {
     if (clients_.count(id) == 0 || !Send(client, ResultMessage(action.id, result))) return false;
   }
   return true;
+}
+
+std::string AttachHub::History(Client& client, const HistoryRequest& request, bool& answered) {
+  if (answered || client.queued() > limits_.max_queue_bytes / 2)
+    return HistoryErrorMessage(request.id, kResultHistoryBusy);
+  answered = true;
+  if (!history_) return HistoryErrorMessage(request.id, "the service keeps no journal");
+  JournalPageQuery query = request.query;
+  query.limit = std::min(query.limit, limits_.max_history_rows);
+  std::string error;
+  JournalPage page = history_(query, client.user, error);
+  if (!error.empty()) return HistoryErrorMessage(request.id, error);
+  return HistoryPageMessage(request.id, query.newer, std::move(page), limits_.max_history_bytes);
 }
 
 std::string StateStream::Tick(const PanelState& state) {
@@ -54,7 +79,11 @@ std::string StateStream::Tick(const PanelState& state) {
 }
 
 std::vector<int> AttachHub::Tick(const PanelState& state) {
-  const std::string message = stream_.Tick(state);
+  std::string message = stream_.Tick(state);
+  if (journal_seq_ != journal_told_) {
+    journal_told_ = journal_seq_;
+    message += JournalMessage(journal_seq_);
+  }
   std::vector<int> dropped;
   if (message.empty()) return dropped;
   for (auto& [id, client] : clients_) {

@@ -49,19 +49,29 @@ class AttachHub {
   using PerformFn =
       std::function<std::string(const ActionRequest& action, const std::string& user)>;
 
-  AttachHub(AttachLimits limits, PerformFn perform)
-      : limits_(limits), perform_(std::move(perform)) {}
+  // Reads a page of the journal for the user: the page, or why there is none (error not empty).
+  using HistoryFn = std::function<JournalPage(const JournalPageQuery& query,
+                                              const std::string& user, std::string& error)>;
+
+  AttachHub(AttachLimits limits, PerformFn perform, HistoryFn history = {})
+      : limits_(limits), perform_(std::move(perform)), history_(std::move(history)) {}
 
   // A window attaches: its number, after its snapshot was written; 0 when the service has as
   // many windows as it takes (a refusal was written instead; the caller closes).
   int Attach(std::string user, WriteFn write, QueuedFn queued);
   void Detach(int id) { clients_.erase(id); }
-  // Bytes from a window: each whole line an action, answered. False when the window is to be
-  // dropped (a line over the bound, or an answer it does not take).
+  // Bytes from a window: each whole line an action or a request for a page of the journal,
+  // answered. One page at a time: a request while the window has not taken the page before
+  // (half its queue's bound unsent) or in the same bytes as another is refused, so that one
+  // window costs the tick at most one page a turn. False when the window is to be dropped (a
+  // line over the bound, or an answer it does not take).
   bool Received(int id, std::string_view bytes);
   // Every tick, with the panel's state now: what changed goes to every window, and each second
   // a heartbeat. The windows dropped for not reading are detached and returned.
   std::vector<int> Tick(const PanelState& state);
+
+  // The journal committed records up to sequence: every window hears it at the next tick.
+  void JournalCommitted(std::int64_t sequence) { journal_seq_ = sequence; }
 
   // An answer no window asked for (number 0), to every window of the user.
   void Tell(const std::string& user, std::string_view result);
@@ -79,9 +89,14 @@ class AttachHub {
   };
   // False when the message does not fit the window's queue.
   bool Send(Client& client, const std::string& message) const;
+  // The answer to a request for a page.
+  std::string History(Client& client, const HistoryRequest& request, bool& answered);
 
   AttachLimits limits_;
   PerformFn perform_;
+  HistoryFn history_;
+  std::int64_t journal_seq_ = 0;
+  std::int64_t journal_told_ = 0;
   std::map<int, Client> clients_;
   int next_id_ = 1;
   StateStream stream_;

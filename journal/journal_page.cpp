@@ -28,7 +28,7 @@ sqlite::Result ReadJournalPage(JournalReader& reader, const JournalPageQuery& qu
     const sqlite::Result result = reader.LastSequence(until);
     if (!result.ok()) return result;
   }
-  page.newest_seen = std::max(query.after, until);
+  page.newest_seen = until;
   if (until <= query.after) return {};
   const sqlite::Result result =
       reader.OldestFirst(query.filter, query.after, until, query.limit + 1, page.rows);

@@ -1,5 +1,7 @@
 #include "attach/qt/qt_attach_client.h"
 
+#include <utility>
+
 #include "attach/socket_trust.h"
 #include "platform/users.h"
 
@@ -71,6 +73,8 @@ void QtAttachClient::Lose(Status status) {
   if (socket_.state() != QLocalSocket::UnconnectedState) {
     socket_.abort();
   }
+  // A page awaited from a lost service never comes.
+  if (std::exchange(history_id_, 0) != 0) history_page_("not attached to the service", {});
   // A refused window asks again now and then: its user may be let in meanwhile.
   if (!retry_.isActive()) retry_.start(status == Status::kRefused ? kRefusedRetryMs : kRetryMs);
 }
@@ -87,6 +91,15 @@ bool QtAttachClient::Send(ActionRequest action) {
   const std::string line = ActionMessage(action);
   socket_.write(line.data(), static_cast<qint64>(line.size()));
   // At once, not at the event loop's next turn: a local socket takes it without waiting.
+  socket_.flush();
+  return true;
+}
+
+bool QtAttachClient::AskHistory(const JournalPageQuery& query) {
+  if (status_ != Status::kAttached || history_id_ != 0) return false;
+  history_id_ = next_id_++;
+  const std::string line = HistoryRequestMessage(HistoryRequest{history_id_, query});
+  socket_.write(line.data(), static_cast<qint64>(line.size()));
   socket_.flush();
   return true;
 }
@@ -129,6 +142,16 @@ void QtAttachClient::OnReadable() {
       }
       case ServerMessageType::kResult:
         result_(message.id, message.text);
+        break;
+      case ServerMessageType::kHistory:
+        // Only the page awaited: one asked of a service since lost is not it.
+        if (message.id == history_id_ && history_id_ != 0) {
+          history_id_ = 0;
+          history_page_(message.text, message.page);
+        }
+        break;
+      case ServerMessageType::kJournal:
+        journal_committed_(message.seq);
         break;
       case ServerMessageType::kRefused:
         refusal_ = message.text;

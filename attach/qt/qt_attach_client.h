@@ -36,6 +36,9 @@ class QtAttachClient : public QObject {
   void Start();
   // Numbers the action and sends it; false when not attached.
   bool Send(ActionRequest action);
+  // Asks the service for a page of its journal; false when not attached or a page is awaited.
+  // The page comes through history_page(), or why there is none when the service is lost.
+  bool AskHistory(const JournalPageQuery& query);
 
   Status status() const { return status_; }
   const std::string& socket_path() const { return path_; }
@@ -48,6 +51,10 @@ class QtAttachClient : public QObject {
   Signal<Status>& status_changed() { return status_changed_; }
   // An action's result: its number and what it came to.
   Signal<std::int64_t, const std::string&>& result() { return result_; }
+  // The page asked for, or why there is none (not empty).
+  Signal<const std::string&, const JournalPage&>& history_page() { return history_page_; }
+  // The service's journal committed records up to this sequence number.
+  Signal<std::int64_t>& journal_committed() { return journal_committed_; }
 
  private:
   void Connect();
@@ -74,6 +81,9 @@ class QtAttachClient : public QObject {
   Signal<const PanelState&, unsigned> state_changed_;
   Signal<Status> status_changed_;
   Signal<std::int64_t, const std::string&> result_;
+  std::int64_t history_id_ = 0;  // the page awaited; 0: none
+  Signal<const std::string&, const JournalPage&> history_page_;
+  Signal<std::int64_t> journal_committed_;
 };
 
 }  // namespace orv

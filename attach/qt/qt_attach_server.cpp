@@ -19,10 +19,15 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
       actions_(form, std::move(line)),
       options_(std::move(options)),
       notice_(std::move(notice)),
-      hub_(options_.limits, [this](const ActionRequest& action, const std::string& user) {
-        // Each Unix user has its own log-in at the gate, as the socket tells who it is.
-        return actions_.Perform(action, Origin{OriginKind::kLocalSocket, user});
-      }) {
+      hub_(
+          options_.limits,
+          [this](const ActionRequest& action, const std::string& user) {
+            // Each Unix user has its own log-in at the gate, as the socket tells who it is.
+            return actions_.Perform(action, Origin{OriginKind::kLocalSocket, user});
+          },
+          [this](const JournalPageQuery& query, const std::string& user, std::string& error) {
+            return ReadHistory(query, user, error);
+          }) {
   if (AccessGate* gate = form_.gate()) ended_log_ins_ = TellEndedLogIns(*gate, hub_);
   server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));
   QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
@@ -144,8 +149,50 @@ void QtAttachServer::Drop(int id) {
 }
 
 void QtAttachServer::Tick() {
+  // The journal is opened with the form's load, after this server was made.
+  if (Journal* journal = form_.journal(); journal != watched_journal_) {
+    watched_journal_ = journal;
+    journal_commits_ =
+        journal == nullptr ? Connection{} : journal->committed().Connect([this](std::int64_t seq) {
+          hub_.JournalCommitted(seq);
+        });
+  }
   for (const int id : hub_.Tick(ReadPanelState(form_)))
     Drop(id);
+}
+
+JournalPage QtAttachServer::ReadHistory(const JournalPageQuery& query, const std::string& user,
+                                        std::string& error) {
+  // The history button's own gate. Not a touch of the log-in: an open window asks for new
+  // records on its own, which is nobody's input.
+  if (AccessGate* gate = form_.gate()) {
+    const Decision decision =
+        gate->Decide(Origin{OriginKind::kLocalSocket, user}, Action::kHistory, form_.AccessNow());
+    if (!decision.allowed) {
+      error = decision.text;
+      return {};
+    }
+  }
+  Journal* journal = form_.journal();
+  if (journal == nullptr) {
+    error = "the service keeps no journal";
+    return {};
+  }
+  if (!history_reader_.is_open()) {
+    // Read-only, on a connection of its own beside the journal's writing.
+    const sqlite::Result opened = history_reader_.Open(journal->file());
+    if (!opened.ok()) {
+      error = "the journal cannot be read: " + opened.message;
+      return {};
+    }
+  }
+  // On the loop, as the standalone window reads its pages: one page is at most a few hundred
+  // rows found by sequence number, and a window has one page a turn at most. A text filter that
+  // matches little reads back through the records until the page is full, as it does there.
+  JournalPage page;
+  const sqlite::Result read = ReadJournalPage(history_reader_, query, page);
+  if (!read.ok()) error = "the journal cannot be read: " + read.message;
+  return page;
 }
 
 }  // namespace orv

@@ -46,6 +46,9 @@ class QtAttachServer : public QObject {
  private:
   void Accept(QLocalSocket* socket);
   void Drop(int id);
+  // A page of the service's journal for a window's user, once the gate lets it see the history.
+  JournalPage ReadHistory(const JournalPageQuery& query, const std::string& user,
+                          std::string& error);
 
   MainForm& form_;
   PanelActions actions_;
@@ -56,6 +59,9 @@ class QtAttachServer : public QObject {
   std::map<int, QLocalSocket*> sockets_;
   std::map<int, std::string> users_;
   Connection ended_log_ins_;
+  JournalReader history_reader_;
+  Journal* watched_journal_ = nullptr;
+  Connection journal_commits_;
 };
 
 }  // namespace orv

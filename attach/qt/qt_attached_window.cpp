@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <utility>
 
+#include "journal/qt/qt_history_button.h"
+#include "journal/qt/qt_history_window.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "platform/qt/qt_quit_signals.h"
@@ -18,6 +21,20 @@ MainFormEnvironment AttachedEnvironment(SerialPort& port, NoticeFn notice) {
 }
 
 }  // namespace
+
+ServiceHistorySource::ServiceHistorySource(QtAttachClient& client) : client_(client) {
+  page_ = client_.history_page().Connect([this](const std::string& error, const JournalPage& page) {
+    if (Answer answer = std::exchange(waiting_, nullptr)) answer(error, page);
+  });
+}
+
+void ServiceHistorySource::Read(const JournalPageQuery& query, Answer answer) {
+  if (!client_.AskHistory(query)) {
+    answer("not attached to the service", {});
+    return;
+  }
+  waiting_ = std::move(answer);
+}
 
 QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
     : notices_(SystemLocalTime),
@@ -56,6 +73,11 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
                                  },
                                  [this] { Ask(ActionKind::kLogOut); }});
   access_bar_->SetVisible(false);
+  // The service's journal: the service's gate allows each page as the History button's.
+  AddHistoryButton(*view_, [this] { OpenHistory(); });
+  connections_.push_back(client_.journal_committed().Connect([this](std::int64_t sequence) {
+    if (history_ != nullptr) history_->OnCommitted(sequence);
+  }));
   connections_.push_back(
       client_.state_changed().Connect([this](const PanelState& state, unsigned sections) {
         view_->CallModel([&] { panel_->Show(state, sections); });
@@ -145,6 +167,13 @@ void QtAttachedWindow::OnResult(const std::string& result) {
   notice_(Notice{NoticeLevel::kWarning, "The service did not do it: " + result});
   // A box ticked in vain shows the service's state again.
   view_->CallModel([&] { panel_->Show(client_.state(), kAllSections); });
+}
+
+void QtAttachedWindow::OpenHistory() {
+  if (history_ == nullptr) history_ = new QtHistoryWindow(history_source_, view_.get());
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
 }
 
 int RunQtAttachedWindow(const std::string& socket_path) {

@@ -10,6 +10,7 @@
 
 #include "attach/attached_panel.h"
 #include "attach/qt/qt_attach_client.h"
+#include "journal/qt/qt_history_source.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "panel/main_form.h"
 #include "platform/notice_log.h"
@@ -33,6 +34,21 @@ class NoSerialPort : public SerialPort {
   PortError last_error() const override { return {}; }
 };
 
+// The service's journal, a page at a time over the window's socket: the operators may not read
+// its file.
+class ServiceHistorySource final : public HistorySource {
+ public:
+  explicit ServiceHistorySource(QtAttachClient& client);
+  void Read(const JournalPageQuery& query, Answer answer) override;
+
+ private:
+  QtAttachClient& client_;
+  Answer waiting_;
+  Connection page_;
+};
+
+class QtHistoryWindow;
+
 // The window attached to the service at a socket: the window as ever, its model showing the
 // service's state, and the status bar saying where it is attached. While the service is gone
 // the title says SERVICE NOT RUNNING, the status bar is red and lamps and triggers are greyed.
@@ -52,6 +68,9 @@ class QtAttachedWindow {
   QLabel* attach_label() const { return label_; }
   QtAnnunciatorBar& annunciator_bar() { return *annunciator_bar_; }
   QtAccessBar& access_bar() { return *access_bar_; }
+  // The service's history, in a window of its own made at the first Ctrl+H or History click;
+  // null before.
+  QtHistoryWindow* history() const { return history_; }
 
  private:
   void ShowStatus(QtAttachClient::Status status);
@@ -59,6 +78,7 @@ class QtAttachedWindow {
   void ShowAnnunciation(const PanelState& state);
   void Ask(ActionKind kind, std::string_view where = {});
   void OnResult(const std::string& result);
+  void OpenHistory();
 
   NoSerialPort port_;
   NoticeLog notices_;
@@ -75,6 +95,8 @@ class QtAttachedWindow {
   std::optional<QtSoundOutput> sound_;  // made at the first tone: Qt Multimedia's set-up is slow
   Tone playing_ = Tone::kNone;
   QtAttachClient client_;
+  ServiceHistorySource history_source_{client_};
+  QtHistoryWindow* history_ = nullptr;  // the view's child
   Connections connections_;
 };
 

@@ -1,0 +1,254 @@
+// The journal's messages on the attach socket, without sockets: a window's request for a page
+// and the page, both ways and at their bounds; the hub answering pages one at a time, as the
+// user, and telling every window of new records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "attach/attach_hub.h"
+#include "attach/attach_protocol.h"
+
+namespace orv {
+namespace {
+
+JournalRow Row(std::int64_t sequence, std::string text = "Key EMG ACK") {
+  JournalRow row;
+  row.sequence = sequence;
+  row.entry = {{1796601600000 + sequence, -18000},
+               JournalKind::kOperator,
+               std::move(text),
+               "02 01 16",
+               "alice",
+               "panel-pc",
+               "Call/EMG"};
+  return row;
+}
+
+std::vector<std::int64_t> Sequences(const JournalPage& page) {
+  std::vector<std::int64_t> sequences;
+  for (const JournalRow& row : page.rows)
+    sequences.push_back(row.sequence);
+  return sequences;
+}
+
+ServerMessage ReadPage(const std::string& line) {
+  PanelState state = EmptyPanelState();
+  ServerMessage message;
+  std::string error;
+  EXPECT_TRUE(ParseServerMessage(line, state, message, error)) << error << ": " << line;
+  return message;
+}
+
+TEST(AttachHistoryCodec, RequestsGoBothWaysWithEveryPartOfTheirFilter) {
+  JournalFilter all;
+  all.from_utc_ms = -5;
+  all.to_utc_ms = 1796601600999;
+  all.kind = JournalKind::kLink;
+  all.text = "Hall \"B\", 100%_\n\xC3\xA9";
+  const HistoryRequest requests[] = {
+      {1, {}},
+      {7, {all, false, 1234, 0, 0, 50}},
+      {8, {{}, true, 0, 99, 120, 200}},
+      {9, {JournalFilter{.text = "x"}, true, 0, 0, 0, 1}},
+  };
+  for (const HistoryRequest& sent : requests) {
+    const std::string line = HistoryRequestMessage(sent);
+    ASSERT_EQ(line.back(), '\n');
+    HistoryRequest read;
+    std::string error;
+    ASSERT_TRUE(ParseHistoryRequest(line.substr(0, line.size() - 1), read, error)) << line;
+    EXPECT_EQ(read, sent) << line;
+  }
+}
+
+TEST(AttachHistoryCodec, ARequestOutOfItsBoundsIsRefusedAndAnActionIsLeftAlone) {
+  const std::string good =
+      R"("type":"history","id":3,"newer":false,"before":0,"after":0,"until":0,"text":"")";
+  struct Case {
+    std::string line;
+    bool history;  // a history request at all
+  };
+  const Case cases[] = {
+      {"{" + good + R"(,"limit":0})", true},
+      {"{" + good + R"(,"limit":201})", true},
+      {"{" + good + R"(,"limit":2.5})", true},
+      {"{" + good + R"(,"limit":"2"})", true},
+      {"{" + good + R"(,"limit":2,"kind":"alarm"})", true},
+      {"{" + good + R"(,"limit":2,"from":"yesterday"})", true},
+      {R"({"type":"history","id":3,"newer":false,"before":-1,"after":0,"until":0,"text":"","limit":2})",
+       true},
+      {R"({"type":"history","id":3,"before":0,"after":0,"until":0,"text":"","limit":2})", true},
+      {R"({"type":"history","id":3,"newer":true,"before":0,"after":0,"until":0,"limit":2})", true},
+      {R"({"type":"action","id":3,"action":"key","key":2})", false},
+      {"not json", false},
+  };
+  for (const Case& c : cases) {
+    HistoryRequest request;
+    std::string error;
+    EXPECT_FALSE(ParseHistoryRequest(c.line, request, error)) << c.line;
+    EXPECT_EQ(!error.empty(), c.history) << c.line;
+  }
+  HistoryRequest request;
+  std::string error;
+  EXPECT_TRUE(ParseHistoryRequest("{" + good + R"(,"limit":200,"kind":"event"})", request, error))
+      << error;
+}
+
+TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
+  const JournalPage page{
+      {Row(12, "Renamed \"Lobby\" to \"Hall, east\"\n\xC3\xA9"), Row(11), Row(10)}, true, 12};
+  const ServerMessage whole = ReadPage(HistoryPageMessage(4, false, page, 1 << 20));
+  EXPECT_EQ(whole.type, ServerMessageType::kHistory);
+  EXPECT_EQ(whole.id, 4);
+  EXPECT_TRUE(whole.text.empty());
+  ASSERT_EQ(whole.page.rows.size(), 3U);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(whole.page.rows[i].sequence, page.rows[i].sequence);
+    EXPECT_EQ(whole.page.rows[i].entry, page.rows[i].entry);
+  }
+  EXPECT_TRUE(whole.page.more);
+  EXPECT_EQ(whole.page.newest_seen, 12);
+
+  // Room for two rows of the three: an older page keeps its newest, a newer one its oldest and
+  // goes on from there; both say there is more.
+  const std::size_t two_rows =
+      HistoryPageMessage(4, false, {{Row(11), Row(10)}, false, 0}, 1 << 20).size();
+  const JournalPage short_page{{Row(12), Row(11), Row(10)}, false, 20};
+  const ServerMessage older = ReadPage(HistoryPageMessage(4, false, short_page, two_rows - 40));
+  EXPECT_EQ(Sequences(older.page), (std::vector<std::int64_t>{12, 11}));
+  EXPECT_TRUE(older.page.more);
+  const ServerMessage newer = ReadPage(HistoryPageMessage(4, true, short_page, two_rows - 40));
+  EXPECT_EQ(Sequences(newer.page), (std::vector<std::int64_t>{11, 10}));
+  EXPECT_TRUE(newer.page.more);
+  EXPECT_EQ(newer.page.newest_seen, 11);
+  // Even one row over the bound goes, its fields cut on a character's boundary.
+  std::string long_text = "x";
+  for (std::size_t i = 0; i < kMaxHistoryFieldBytes; ++i)
+    long_text += "\xC3\xA9";
+  const ServerMessage cut =
+      ReadPage(HistoryPageMessage(4, false, {{Row(3, long_text)}, false, 3}, 10));
+  ASSERT_EQ(cut.page.rows.size(), 1U);
+  EXPECT_EQ(cut.page.rows[0].entry.text, long_text.substr(0, kMaxHistoryFieldBytes - 1));
+
+  // Why there is none.
+  const ServerMessage none = ReadPage(HistoryErrorMessage(5, "refused: level 1 needed"));
+  EXPECT_EQ(none.type, ServerMessageType::kHistory);
+  EXPECT_EQ(none.id, 5);
+  EXPECT_EQ(none.text, "refused: level 1 needed");
+  const ServerMessage committed = ReadPage(JournalMessage(77));
+  EXPECT_EQ(committed.type, ServerMessageType::kJournal);
+  EXPECT_EQ(committed.seq, 77);
+}
+
+TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
+  const std::string good = HistoryPageMessage(4, false, {{Row(12)}, false, 12}, 1 << 20);
+  const auto with = [&good](const std::string& from, const std::string& to) {
+    std::string line = good;
+    const std::size_t at = line.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return line.replace(at, from.size(), to);
+  };
+  const std::string too_many = [&] {
+    std::string page = HistoryPageMessage(4, false, {{Row(1)}, false, 1}, 1 << 20);
+    const std::size_t open = page.find('[') + 1;
+    const std::size_t close = page.rfind(']');
+    const std::string row = page.substr(open, close - open);
+    std::string many;
+    for (std::size_t i = 0; i <= kMaxHistoryRows; ++i)
+      many += (i == 0 ? "" : ",") + row;
+    return page.replace(open, close - open, many);
+  }();
+  const std::string lines[] = {
+      with("\"seq\":12", "\"seq\":0"),
+      with("\"seq\":12", "\"seq\":12.5"),
+      with("\"kind\":\"operator\"", "\"kind\":\"alarm\""),
+      with("\"offset\":-18000", "\"offset\":90000"),
+      with("\"user\":\"alice\"", "\"user\":7"),
+      with("\"text\":\"Key EMG ACK\"",
+           "\"text\":\"" + std::string(kMaxHistoryFieldBytes + 1, 'x') + "\""),
+      with("\"more\":false", "\"more\":0"),
+      with("\"newest\":12", "\"newest\":-1"),
+      too_many,
+  };
+  for (const std::string& line : lines) {
+    PanelState state = EmptyPanelState();
+    ServerMessage message;
+    std::string error;
+    EXPECT_FALSE(ParseServerMessage(line, state, message, error)) << line.substr(0, 300);
+  }
+  EXPECT_EQ(ReadPage(good).page.rows.size(), 1U);
+}
+
+// A window as the hub sees it: what it was sent, and how much its socket holds unsent.
+struct PageWindow {
+  std::vector<std::string> messages;
+  std::size_t unsent = 0;
+  AttachHub::WriteFn Write() {
+    return [this](const std::string& bytes) { messages.push_back(bytes); };
+  }
+  AttachHub::QueuedFn Queued() {
+    return [this] { return unsent; };
+  }
+};
+
+std::string Request(std::int64_t id, std::size_t limit) {
+  return HistoryRequestMessage({id, {JournalFilter{.text = "x"}, false, 0, 0, 0, limit}});
+}
+
+TEST(AttachHubHistory, AnswersOnePageAtATimeAsTheUserAndTellsEveryWindowOfNewRecords) {
+  std::vector<std::string> asked;
+  AttachLimits limits;
+  limits.max_history_rows = 3;
+  limits.max_queue_bytes = 1000;
+  AttachHub hub(
+      limits, [](const ActionRequest&, const std::string&) { return std::string(kResultDone); },
+      [&](const JournalPageQuery& query, const std::string& user, std::string& error) {
+        asked.push_back(user + " " + query.filter.text + " " + std::to_string(query.limit));
+        if (user == "mallory") error = "refused: level 1 needed";
+        return JournalPage{{Row(9), Row(8), Row(7)}, true, 9};
+      });
+  PageWindow alice, mallory;
+  const int a = hub.Attach("alice", alice.Write(), alice.Queued());
+  const int m = hub.Attach("mallory", mallory.Write(), mallory.Queued());
+
+  // Asked for more rows than the service gives: its bound.
+  ASSERT_TRUE(hub.Received(a, Request(1, 200)));
+  EXPECT_EQ(asked, std::vector<std::string>{"alice x 3"});
+  ServerMessage page = ReadPage(alice.messages.back());
+  EXPECT_EQ(page.id, 1);
+  EXPECT_EQ(Sequences(page.page), (std::vector<std::int64_t>{9, 8, 7}));
+  // The gate's refusal is the answer.
+  ASSERT_TRUE(hub.Received(m, Request(2, 3)));
+  EXPECT_EQ(ReadPage(mallory.messages.back()).text, "refused: level 1 needed");
+
+  // Two in one read: the second waits for nothing and is refused.
+  asked.clear();
+  ASSERT_TRUE(hub.Received(a, Request(3, 3) + Request(4, 3)));
+  EXPECT_EQ(asked.size(), 1U);
+  EXPECT_EQ(ReadPage(alice.messages.back()).id, 4);
+  EXPECT_EQ(ReadPage(alice.messages.back()).text, kResultHistoryBusy);
+  // Nor while the page before is still unread.
+  alice.unsent = limits.max_queue_bytes / 2 + 1;
+  ASSERT_TRUE(hub.Received(a, Request(5, 3)));
+  EXPECT_EQ(asked.size(), 1U);
+  EXPECT_EQ(ReadPage(alice.messages.back()).text, kResultHistoryBusy);
+  alice.unsent = 0;
+  // A request out of its bounds is answered as one, not taken for an action.
+  ASSERT_TRUE(hub.Received(a, Request(6, 0)));
+  EXPECT_EQ(ReadPage(alice.messages.back()).id, 6);
+  EXPECT_EQ(ReadPage(alice.messages.back()).text.rfind("refused: ", 0), 0U);
+
+  // New records: every window hears it once, at the next tick.
+  const std::size_t before = mallory.messages.size();
+  hub.JournalCommitted(42);
+  hub.Tick(EmptyPanelState());
+  hub.Tick(EmptyPanelState());
+  ASSERT_EQ(mallory.messages.size(), before + 1);
+  EXPECT_EQ(ReadPage(mallory.messages.back()).type, ServerMessageType::kJournal);
+  EXPECT_EQ(ReadPage(mallory.messages.back()).seq, 42);
+  EXPECT_EQ(ReadPage(alice.messages.back()).seq, 42);
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,94 @@
+// A page of the history as a window asks for it: older pages below a record, newer ones above
+// the newest looked at, bounded in rows with one more read to know whether others follow, and
+// filters holding in both directions.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+#include "journal/journal_page.h"
+#include "tests/support/journal_fixture.h"
+#include "tests/temp_folder.h"
+
+namespace orv {
+namespace {
+
+constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
+
+std::vector<std::int64_t> Sequences(const JournalPage& page) {
+  std::vector<std::int64_t> sequences;
+  for (const JournalRow& row : page.rows)
+    sequences.push_back(row.sequence);
+  return sequences;
+}
+
+TEST(JournalPages, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
+  test::TempFolder temp;
+  Journal journal(temp.path(), nullptr);
+  // Records 1..10, a second apart: the odd ones events, the even ones operator actions.
+  for (int i = 1; i <= 10; ++i) {
+    journal.Append(test::PanelEntry(kBase + i * 1000,
+                                    i % 2 == 1 ? JournalKind::kEvent : JournalKind::kOperator,
+                                    "record " + std::to_string(i)));
+  }
+  ASSERT_TRUE(journal.Commit());
+  JournalReader reader;
+  ASSERT_TRUE(reader.Open(journal.file()).ok());
+
+  JournalFilter events;
+  events.kind = JournalKind::kEvent;
+  struct Case {
+    const char* what;
+    JournalPageQuery query;
+    std::vector<std::int64_t> rows;
+    bool more;
+    std::int64_t newest_seen;
+  };
+  const auto older = [](std::int64_t before, std::size_t limit, JournalFilter filter = {}) {
+    return JournalPageQuery{filter, false, before, 0, 0, limit};
+  };
+  const auto newer = [](std::int64_t after, std::int64_t until, std::size_t limit,
+                        JournalFilter filter = {}) {
+    return JournalPageQuery{filter, true, 0, after, until, limit};
+  };
+  const Case cases[] = {
+      {"the first page, from the end", older(0, 4), {10, 9, 8, 7}, true, 10},
+      {"below a record", older(7, 4), {6, 5, 4, 3}, true, 0},
+      {"the last, short", older(3, 4), {2, 1}, false, 0},
+      {"the last, exactly full", older(5, 4), {4, 3, 2, 1}, false, 0},
+      {"one kind", older(0, 3, events), {9, 7, 5}, true, 10},
+      {"newer, to the end", newer(6, 0, 10), {10, 9, 8, 7}, false, 10},
+      {"newer, up to a commit", newer(6, 8, 10), {8, 7}, false, 8},
+      {"newer, more than fit: the oldest", newer(2, 0, 3), {5, 4, 3}, true, 5},
+      {"newer, nothing new", newer(10, 0, 3), {}, false, 10},
+      {"newer, one kind", newer(6, 0, 1, events), {7}, true, 7},
+  };
+  for (const Case& c : cases) {
+    JournalPage page;
+    ASSERT_TRUE(ReadJournalPage(reader, c.query, page).ok()) << c.what;
+    EXPECT_EQ(Sequences(page), c.rows) << c.what;
+    EXPECT_EQ(page.more, c.more) << c.what;
+    EXPECT_EQ(page.newest_seen, c.newest_seen) << c.what;
+  }
+}
+
+TEST(JournalPages, AFilterThatTakesNothingGivesAnEmptyFirstPageThatStillSeesTheEnd) {
+  test::TempFolder temp;
+  Journal journal(temp.path(), nullptr);
+  journal.Append(test::PanelEntry(kBase, JournalKind::kEvent, "only"));
+  ASSERT_TRUE(journal.Commit());
+  JournalReader reader;
+  ASSERT_TRUE(reader.Open(journal.file()).ok());
+  JournalFilter nothing;
+  nothing.text = "no such text";
+  JournalPage page;
+  ASSERT_TRUE(ReadJournalPage(reader, JournalPageQuery{nothing}, page).ok());
+  EXPECT_TRUE(page.rows.empty());
+  EXPECT_FALSE(page.more);
+  EXPECT_EQ(page.newest_seen, 1);
+}
+
+}  // namespace
+}  // namespace orv

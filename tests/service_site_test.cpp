@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -140,6 +141,32 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
             std::string::npos)
       << asked->error_output();
   EXPECT_EQ(asked->output().find("Program started"), std::string::npos) << asked->output();
+}
+
+// The installer's check answers from the command line: one finding a line, then the count,
+// and the exit status says whether anything is to be fixed. (What it finds is the site room's.)
+TEST(SiteCheckCommand, OneFindingALineThenTheCountAndTheStatusSaysIt) {
+  test::ChildProcess check(test::kProgram, {"--site-check"}, {.capture_stderr = true});
+  const int status = check.WaitForExit();
+  std::istringstream lines(check.output());
+  std::vector<std::string> all;
+  for (std::string line; std::getline(lines, line);)
+    all.push_back(line);
+  ASSERT_FALSE(all.empty());
+  int fixes = 0;
+  for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+    EXPECT_TRUE(all[i].starts_with("fix: ") || all[i].starts_with("note: ")) << all[i];
+    fixes += all[i].starts_with("fix: ") ? 1 : 0;
+  }
+  EXPECT_EQ(all.back(),
+            fixes == 0 ? "the site is in order" : std::to_string(fixes) + " thing(s) to fix");
+  EXPECT_EQ(status, fixes == 0 ? 0 : 1);
+
+  test::ChildProcess combined(test::kProgram, {"--site-check", "--headless"},
+                              {.capture_stderr = true});
+  EXPECT_EQ(combined.WaitForExit(), 2);
+  EXPECT_EQ(combined.error_output(),
+            "orvandel: --site-check goes alone: it looks at the site as installed\n");
 }
 
 // The service and the journal commands run by a throw-away account of its own.

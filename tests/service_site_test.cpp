@@ -37,8 +37,9 @@ mode_t ModeOf(const fs::path& path) {
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Connects to the socket and gives back what came until the state's snapshot (or 5 s).
-std::string FirstLineAt(const fs::path& socket_path) {
+// Connects to the socket and gives back what came until the state's snapshot, and with a
+// request, until its result (or 5 s of silence).
+std::string AskAt(const fs::path& socket_path, const std::string& request = {}) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const test::AtScopeEnd end(nullptr, [fd](void*) { close(fd); });
   sockaddr_un address{};
@@ -50,8 +51,14 @@ std::string FirstLineAt(const fs::path& socket_path) {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five, sizeof five);
   std::string got;
   char buffer[4096];
-  for (ssize_t n; got.find('\n') == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;)
-    got.append(buffer, static_cast<std::size_t>(n));
+  const auto read_until = [&](const std::string& end) {
+    for (ssize_t n;
+         got.find(end) == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;)
+      got.append(buffer, static_cast<std::size_t>(n));
+  };
+  read_until("\n");
+  if (!request.empty() && send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0)
+    read_until(R"("result")");
   return got;
 }
 
@@ -71,8 +78,8 @@ class SiteService : public test::ProgramFolderTest {
     std::vector<std::string> args;
     for (const fs::path& socket_path : sockets)
       args.insert(args.end(), {"-l", socket_path.string()});
-    args.insert(args.end(),
-                {test::kProgram, "--headless", "--state-folder", folder_.path().string()});
+    args.insert(args.end(), {test::kProgram, "--headless", "--state-folder", state_.string(),
+                             "--site-settings", site_settings_.string()});
     return std::make_unique<test::ChildProcess>(kSocketActivate, args,
                                                 test::ChildOptions{.capture_stderr = true});
   }
@@ -82,7 +89,15 @@ class SiteService : public test::ProgramFolderTest {
     return std::make_unique<test::ChildProcess>(test::kProgram, args,
                                                 test::ChildOptions{.capture_stderr = true});
   }
+  void SetUp() override {
+    ProgramFolderTest::SetUp();
+    // A state folder as systemd makes it, empty; the port map in the site's settings.
+    fs::create_directory(state_);
+    test::WriteBytes(site_settings_, "[SerialPorts]\nCOM1=" + link_.string() + "\n");
+  }
   fs::path socket_ = folder_.path() / "panel.sock";
+  fs::path state_ = folder_.path() / "state";
+  fs::path site_settings_ = folder_.path() / "orvandel.ini";
 };
 
 TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers) {
@@ -93,7 +108,7 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
   // A mode the service would never choose: it must be left as the unit made it.
   ASSERT_EQ(chmod(socket_.c_str(), 0604), 0);
   // The first window starts the service and is served by it.
-  EXPECT_NE(FirstLineAt(socket_).find(R"("state":{)"), std::string::npos);
+  EXPECT_NE(AskAt(socket_).find(R"("state":{)"), std::string::npos);
   ASSERT_TRUE(service->WaitForOutput("window attached: user root")) << service->output();
   EXPECT_EQ(ModeOf(socket_), 0604U);
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
@@ -101,12 +116,20 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
   ASSERT_TRUE(service->WaitForOutput("Event = EMG Ack")) << service->output();
 
   // The test's own umask lets the group write and everyone read; the service's may not.
-  const fs::path data = folder_.path() / "DATA";
+  // A trigger renamed from a window is stored in the service's MainForm.INI.
+  const std::string answer = AskAt(
+      socket_, R"({"type":"action","id":3,"action":"rename","page":0,"number":1,"name":"Hall"})"
+               "\n");
+  EXPECT_NE(answer.find(R"({"id":3,"result":"done","type":"result"})"), std::string::npos)
+      << answer.substr(answer.size() > 300 ? answer.size() - 300 : 0);
+  const fs::path data = state_ / "DATA";
   // The event's record is written a moment after its line, and with it the journal's side files.
   for (int i = 0; i < 200 && ModeOf(data / "Journal.sqlite-shm") == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   const std::tuple<fs::path, mode_t> modes[] = {
       {data, 0750},
+      {state_ / "SYSINI", 0750},
+      {state_ / "SYSINI" / "MainForm.INI", 0640},
       {data / "EventLog.txt", 0640},
       {data / "Journal.sqlite", 0640},
       {data / "Journal.sqlite-wal", 0640},
@@ -122,7 +145,7 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
   // Two sockets handed where the unit hands one.
   auto two = StartActivated({socket_, folder_.path() / "second.sock"});
   ASSERT_TRUE(WaitForNode(socket_));
-  (void)FirstLineAt(socket_);
+  (void)AskAt(socket_);
   EXPECT_EQ(two->WaitForExit(), 1);
   EXPECT_NE(two->error_output().find("orvandel: the service is not started: systemd handed 2 "
                                      "sockets; the service takes one"),

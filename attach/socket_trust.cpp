@@ -17,16 +17,18 @@
 namespace orv {
 namespace {
 
-// "root or orvandel", "root, orvandel or you (NAME)": the owners and peers a window believes,
-// joined by "or" or "nor".
-std::string TrustedNames(const TrustedUsers& users, const std::string& last_joint) {
+// The owners and peers a window believes, in words: "root", "root or orvandel", "root,
+// orvandel or you (opb)"; after "neither", "nor" where there are two or more, else "not".
+std::string TrustedNames(const TrustedUsers& users, bool neither) {
   std::vector<std::string> names{"root"};
   if (users.service) names.push_back(kServiceAccount);
   if (users.self != 0 && users.self != users.service)
     names.push_back("you (" + users.name(users.self) + ")");
-  std::string text;
-  for (std::size_t i = 0; i < names.size(); ++i)
-    text += (i == 0 ? "" : i + 1 == names.size() ? " " + last_joint + " " : ", ") + names[i];
+  std::string text = neither ? (names.size() > 1 ? "neither " : "not ") : "";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 < names.size() ? ", " : neither ? " nor " : " or ";
+    text += names[i];
+  }
   return text;
 }
 
@@ -65,7 +67,7 @@ std::string FolderDistrust(const std::string& folder, const FolderFacts& facts,
   if (!S_ISDIR(facts.mode)) return its + " is not a folder: not trusted";
   if (!Trusted(facts.owner, users)) {
     return its + " belongs to user " + users.name(facts.owner) + ", not to " +
-           TrustedNames(users, "or") + ": not trusted (ask your administrator: chown root " +
+           TrustedNames(users, false) + ": not trusted (ask your administrator: chown root " +
            folder + ")";
   }
   const bool group = (facts.mode & S_IWGRP) != 0;
@@ -86,7 +88,7 @@ std::string PeerDistrust(const std::string& socket_path, std::optional<uid_t> pe
   const std::string who = "the program answering at " + socket_path;
   if (!peer) return who + " cannot be told: not trusted";
   if (Trusted(*peer, users)) return {};
-  return who + " runs as user " + users.name(*peer) + ", neither " + TrustedNames(users, "nor") +
+  return who + " runs as user " + users.name(*peer) + ", " + TrustedNames(users, true) +
          ": not trusted";
 }
 

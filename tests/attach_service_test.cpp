@@ -1,17 +1,26 @@
 // Two windows attached to the real headless program over its socket, the program on a
 // pseudo-terminal to the simulator: both see the same lamps, a key pressed in one goes out once;
 // the service killed shows in both and they attach again when it is back. (What each action does
-// at the service, a rename or a silence, is the service actions' test.)
+// at the service, a rename or a silence, is the service actions' test.) A window before a service
+// it may not trust (its socket's folder writable by anyone) sends it nothing, not even a log in.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <sys/stat.h>
+
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QPushButton>
 #include <QTest>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "attach/qt/qt_attached_window.h"
 #include "link/frame.h"
@@ -99,6 +108,65 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   EXPECT_FALSE(says_lost(one));
   EXPECT_NE(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
   EXPECT_EQ(service->Stop(), 0);
+}
+
+// A service of anyone's making: a snapshot to every window, and whatever a window sends kept.
+class FakeService {
+ public:
+  explicit FakeService(const std::string& path) {
+    QObject::connect(&server_, &QLocalServer::newConnection, &server_, [this] {
+      while (QLocalSocket* window = server_.nextPendingConnection()) {
+        const std::string snapshot = SnapshotMessage(0, EmptyPanelState());
+        window->write(snapshot.data(), static_cast<qint64>(snapshot.size()));
+        QObject::connect(window, &QLocalSocket::readyRead, window,
+                         [this, window] { received_ += window->readAll().toStdString(); });
+      }
+    });
+    EXPECT_TRUE(server_.listen(QString::fromStdString(path)));
+  }
+  const std::string& received() const { return received_; }
+
+ private:
+  QLocalServer server_;
+  std::string received_;
+};
+
+TEST(AttachedWindow, SendsNothingNotEvenALogInToAServiceInAFolderAnyoneMayWrite) {
+  struct Case {
+    mode_t folder_mode;
+    QtAttachClient::Status status;
+    bool logs_in;
+  };
+  const std::vector<Case> cases = {
+      {0755, QtAttachClient::Status::kAttached, true},
+      {0777, QtAttachClient::Status::kRefused, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder_mode);
+    const test::TempFolder temp;
+    const std::filesystem::path folder = temp.path() / "run";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+    const std::string path = (folder / "panel.sock").string();
+    FakeService service(path);
+    QtAttachedWindow window(path);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.client().status() == c.status; }, kDeadlineMs));
+    // The operator logs in as ever, through the status bar's dialog.
+    QtAccessBar& access = window.access_bar();
+    access.name_edit()->setText(QStringLiteral("opb"));
+    access.pin_edit()->setText(QStringLiteral("2468"));
+    access.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    QTest::qWait(300);
+    EXPECT_EQ(service.received().find(R"("pin":"2468")") != std::string::npos, c.logs_in)
+        << service.received();
+    if (!c.logs_in) {
+      EXPECT_EQ(service.received(), "");
+      EXPECT_NE(window.attach_label()->text().toStdString().find(
+                    "can be written by its group and others: not trusted"),
+                std::string::npos)
+          << window.attach_label()->text().toStdString();
+    }
+  }
 }
 
 }  // namespace

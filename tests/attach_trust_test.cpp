@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <map>
@@ -68,6 +71,10 @@ TEST(SocketTrust, TheFolderIsRootsTheServicesOrOnesOwnAndWritableByNobodyElse) {
        Users(kOperator, std::nullopt),
        distrust + "belongs to user orvandel, not to root or you (opb): not trusted (ask your "
                   "administrator: chown root /run/orvandel)"},
+      {{{}, S_IFDIR | 0755, kMallory},
+       Users(0, std::nullopt),
+       distrust + "belongs to user mallory, not to root: not trusted (ask your administrator: "
+                  "chown root /run/orvandel)"},
       {{{}, S_IFLNK | 0777, 0}, Users(kOperator), distrust + "is a symbolic link: not trusted"},
       {{{}, S_IFREG | 0644, 0}, Users(kOperator), distrust + "is not a folder: not trusted"},
       {{"No such file or directory", 0, 0},
@@ -97,6 +104,7 @@ TEST(SocketTrust, ThePeerIsRootTheServiceOrOneself) {
       {kMallory, Users(0), who + " runs as user mallory, neither root nor orvandel: not trusted"},
       {kService, Users(kOperator, std::nullopt),
        who + " runs as user orvandel, neither root nor you (opb): not trusted"},
+      {kMallory, Users(0, std::nullopt), who + " runs as user mallory, not root: not trusted"},
       {std::nullopt, Users(kOperator), who + " cannot be told: not trusted"},
   };
   for (const Case& c : cases) {
@@ -124,6 +132,60 @@ TEST(SocketTrust, LooksAtTheFolderWithoutFollowingALinkAndAsksThePeersUser) {
   close(pair[0]);
   close(pair[1]);
   EXPECT_EQ(PeerUser(-1), std::nullopt);
+}
+
+// The whole check on a connected socket: the folder first, then whoever listened at it (the
+// peer's credentials are those of its listen()).
+TEST(SocketTrust, AConnectedSocketIsJudgedByItsFolderThenByWhoListens) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+  constexpr uid_t kNobodysId = 4242;  // no account: named by its number
+  struct Case {
+    mode_t folder_mode;
+    uid_t listener;
+    std::string expected;  // found in the distrust; empty: trusted
+  };
+  const std::vector<Case> cases = {
+      {0755, 0, ""},
+      {0755, kNobodysId, "runs as user uid 4242, "},
+      {0777, 0, "can be written by its group and others: not trusted"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.folder_mode) + " " + std::to_string(c.listener));
+    const test::TempFolder temp;
+    const std::filesystem::path folder = temp.path() / "run";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+    const std::string path = (folder / "panel.sock").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      const bool listening = setuid(c.listener) == 0 && listen(listener, 4) == 0;
+      (void)!write(ready[1], listening ? "y" : "n", 1);
+      sleep(10);  // killed before
+      _exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+    const int window = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(window, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string why = SocketDistrust(path, window);
+    if (c.expected.empty()) {
+      EXPECT_EQ(why, "");
+    } else {
+      EXPECT_NE(why.find(c.expected), std::string::npos) << why;
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    for (const int fd : {window, listener, ready[0], ready[1]})
+      close(fd);
+  }
 }
 
 TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {

@@ -1,6 +1,7 @@
 // Who may attach, tried with real accounts (root only: it makes two throw-away users): the
 // service's socket is its operators' group's alone; a user outside the group who reaches it all
 // the same is refused, said why; a member's action lands in the journal under the member's name.
+// An outsider's window says what to do, and opens no line of its own.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -127,6 +128,35 @@ TEST_F(AttachUsers, TheGroupMayAttachAndActsUnderItsOwnNames) {
   for (const JournalRow& row : Rows())
     if (row.entry.text == "Key EMG ACK") keyed_by.push_back(row.entry.login);
   EXPECT_EQ(keyed_by, std::vector<std::string>{member_});
+}
+
+TEST_F(AttachUsers, AWindowTheSocketKeepsOutSaysWhatToDoAndOpensNoLine) {
+  auto sim = StartSim();
+  const std::string socket_path = (folder_.path() / "panel.sock").string();
+  auto service = StartProgram({"--headless", "--socket", socket_path});
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+  // The build's program, whose module is beside it; as the outsider, on the offscreen platform.
+  // setpriv executes the program itself, so that the quit signal reaches it.
+  test::ChildProcess window(
+      "/usr/bin/setpriv",
+      {"--reuid=" + outsider_, "--regid=users", "--init-groups", "--", "/usr/bin/env",
+       "QT_QPA_PLATFORM=offscreen", test::kProgram, "--socket", socket_path},
+      {.env = {}, .capture_stderr = true});
+  const std::string said = "you are not in the group " + kGroup +
+                           ": ask your administrator to run `adduser " + outsider_ + " " + kGroup +
+                           "`, then log in again";
+  for (int i = 0; i < 250 && window.error_output().find(said) == std::string::npos; ++i) {
+    window.Drain();
+    usleep(20000);
+  }
+  EXPECT_NE(window.error_output().find(said), std::string::npos) << window.error_output();
+  EXPECT_EQ(window.Stop(), 0) << window.error_output();
+  EXPECT_EQ(window.error_output().find("COM1"), std::string::npos) << window.error_output();
+  // The service's own connect is the only one the controller saw.
+  EXPECT_EQ(service->Stop(), 0);
+  sim->Drain();
+  const std::string& line = sim->output();
+  EXPECT_EQ(line.find("supervision time"), line.rfind("supervision time")) << line;
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // pseudo-terminal to the simulator: both see the same lamps, a key pressed in one goes out once;
 // the service killed shows in both and they attach again when it is back. (What each action does
 // at the service, a rename or a silence, is the service actions' test.) A window before a service
-// it may not trust (its socket's folder writable by anyone) sends it nothing, not even a log in.
+// it may not trust (its socket's folder writable by anyone) sends it nothing, not even a log in;
+// one that cannot load its module at a site says so and ends, rather than open the line itself.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -167,6 +168,22 @@ TEST(AttachedWindow, SendsNothingNotEvenALogInToAServiceInAFolderAnyoneMayWrite)
           << window.attach_label()->text().toStdString();
     }
   }
+}
+
+TEST(AttachedWindow, AtASiteWithoutItsModuleSaysSoAndEndsRatherThanOpenTheLine) {
+  // A copy of the program where the build's module is not beside it.
+  const test::TempFolder temp;
+  std::filesystem::create_directory(temp.path() / "app");
+  const std::filesystem::path program = temp.path() / "app" / "orvandel";
+  std::filesystem::copy_file(test::kProgram, program);
+  const std::string socket_path = (temp.path() / "panel.sock").string();
+  test::ChildProcess window(program.string(), {"--socket", socket_path},
+                            {.env = {}, .capture_stderr = true});
+  EXPECT_EQ(window.WaitForExit(), 1) << window.error_output();
+  EXPECT_NE(window.error_output().find("orvandel: the window cannot attach to the service at " +
+                                       socket_path + ": the module is not loaded ("),
+            std::string::npos)
+      << window.error_output();
 }
 
 }  // namespace

@@ -149,16 +149,29 @@ void QtAttachServer::Drop(int id) {
 }
 
 void QtAttachServer::Tick() {
-  // The journal is opened with the form's load, after this server was made.
+  // The journal is made at its first commit, in a tick before this one: what that commit wrote
+  // is read from the file, what later ones write is heard.
   if (Journal* journal = form_.journal(); journal != watched_journal_) {
     watched_journal_ = journal;
     journal_commits_ =
         journal == nullptr ? Connection{} : journal->committed().Connect([this](std::int64_t seq) {
           hub_.JournalCommitted(seq);
         });
+    std::int64_t last = 0;
+    if (journal != nullptr && OpenHistoryReader(*journal).empty() &&
+        history_reader_.LastSequence(last).ok() && last > 0)
+      hub_.JournalCommitted(last);
   }
   for (const int id : hub_.Tick(ReadPanelState(form_)))
     Drop(id);
+}
+
+std::string QtAttachServer::OpenHistoryReader(const Journal& journal) {
+  if (history_reader_.is_open()) return {};
+  // Read-only, on a connection of its own beside the journal's writing.
+  const sqlite::Result opened = history_reader_.Open(journal.file());
+  return opened.ok() ? std::string()
+                     : journal.file().string() + " cannot be read: " + opened.message;
 }
 
 JournalPage QtAttachServer::ReadHistory(const JournalPageQuery& query, const std::string& user,
@@ -178,14 +191,8 @@ JournalPage QtAttachServer::ReadHistory(const JournalPageQuery& query, const std
     error = "the service keeps no journal";
     return {};
   }
-  if (!history_reader_.is_open()) {
-    // Read-only, on a connection of its own beside the journal's writing.
-    const sqlite::Result opened = history_reader_.Open(journal->file());
-    if (!opened.ok()) {
-      error = "the journal cannot be read: " + opened.message;
-      return {};
-    }
-  }
+  error = OpenHistoryReader(*journal);
+  if (!error.empty()) return {};
   // On the loop, as the standalone window reads its pages: one page is at most a few hundred
   // rows found by sequence number, and a window has one page a turn at most. A text filter that
   // matches little reads back through the records until the page is full, as it does there.

@@ -49,6 +49,8 @@ class QtAttachServer : public QObject {
   // A page of the service's journal for a window's user, once the gate lets it see the history.
   JournalPage ReadHistory(const JournalPageQuery& query, const std::string& user,
                           std::string& error);
+  // Why the journal cannot be read; empty once it can.
+  std::string OpenHistoryReader(const Journal& journal);
 
   MainForm& form_;
   PanelActions actions_;

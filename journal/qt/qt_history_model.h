@@ -30,6 +30,8 @@ class QtHistoryModel : public QAbstractTableModel {
   const JournalFilter& filter() const { return filter_; }
   // Older matching records remain to be read.
   bool more() const { return more_; }
+  // The first page of the filter came: newer records can be taken.
+  bool started() const { return started_; }
   const JournalRow& row(int index) const;
 
   int rowCount(const QModelIndex& parent = {}) const override;

@@ -184,8 +184,9 @@ void QtHistoryWindow::ApplyFilter() {
 void QtHistoryWindow::OnCommitted(std::int64_t sequence) {
   // A hidden window reads nothing; it starts over when it is shown again.
   if (!isVisible()) return;
-  if (source_ == nullptr && !reader_.is_open()) {
-    ApplyFilter();  // the journal may have been created just now
+  // The journal may have been created just now.
+  if (source_ == nullptr ? !reader_.is_open() : !model_->started()) {
+    ApplyFilter();
     return;
   }
   model_->TakeNewer(sequence);

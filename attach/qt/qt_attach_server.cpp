@@ -1,11 +1,13 @@
 #include "attach/qt/qt_attach_server.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <cerrno>
 #include <cstring>
 
@@ -51,9 +53,26 @@ bool QtAttachServer::Listen() {
     return false;
   };
   if (options_.inherited_socket >= 0) {
-    // Its owner, group and mode are the socket unit's; nothing here changes them.
-    if (server_.listen(static_cast<qintptr>(options_.inherited_socket))) return true;
-    return refuse(" on the socket systemd handed: " + server_.errorString().toStdString());
+    // Its owner, group and mode are the socket unit's; nothing here changes them. Taken without
+    // QLocalServer, which removes the socket's name when it closes: the unit keeps listening
+    // through a restart, and windows must find the name there.
+    const int listening = options_.inherited_socket;
+    if (fcntl(listening, F_SETFL, fcntl(listening, F_GETFL) | O_NONBLOCK) != 0)
+      return refuse(std::string(" on the socket systemd handed: ") + std::strerror(errno));
+    auto* incoming = new QSocketNotifier(listening, QSocketNotifier::Read, this);
+    QObject::connect(incoming, &QSocketNotifier::activated, this, [this, listening] {
+      for (int fd;
+           (fd = accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
+        auto* socket = new QLocalSocket(this);
+        if (socket->setSocketDescriptor(fd)) {
+          Accept(socket);
+        } else {
+          ::close(fd);
+          delete socket;
+        }
+      }
+    });
+    return true;
   }
   const QString path = QString::fromStdString(options_.socket_path);
   // A socket left by a service that ended is taken over; one that answers is another service's.

@@ -136,6 +136,17 @@ void CheckSettingsFile(const NodeFacts& node, bool secret, bool root, Findings& 
   }
 }
 
+// The socket's folder: whoever may write it may put a socket of their own in the service's
+// place and take the PINs the windows send.
+void CheckSocketFolder(const NodeFacts& node, bool root, Findings& out) {
+  if (out.Unseen(node, root) || !node.exists) return;
+  if (node.owner != "root" || (node.mode & (S_IWGRP | S_IWOTH)) != 0 || !S_ISDIR(node.mode)) {
+    out.Fix(node.path + " is " + node.owner + ":" + node.group + " " + Octal(node.mode) +
+            ", where another user could replace the service's socket: `chown root:root " +
+            node.path + "; chmod 0755 " + node.path + "`");
+  }
+}
+
 void CheckPort(const SiteFacts& facts, Findings& out) {
   if (facts.port.empty()) return;
   if (facts.port_target.empty()) {
@@ -206,6 +217,7 @@ std::vector<SiteFinding> CheckSite(const SiteFacts& facts) {
   }
   for (const NodeFacts& node : facts.state_files)
     CheckStateNode(node, facts.root, out);
+  CheckSocketFolder(facts.socket_folder, facts.root, out);
   CheckSettingsFile(facts.site_settings, false, facts.root, out);
   CheckSettingsFile(facts.users_file, true, facts.root, out);
   CheckPort(facts, out);

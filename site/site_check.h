@@ -46,6 +46,7 @@ struct SiteFacts {
   std::vector<std::string> devices_group;  // the devices group's accounts
   NodeFacts state_folder;
   std::vector<NodeFacts> state_files;  // everything below the state folder
+  NodeFacts socket_folder;             // /run/orvandel, the socket's folder
   NodeFacts site_settings;             // /etc/orvandel/orvandel.ini
   NodeFacts users_file;                // /etc/orvandel/users
   // The service's port: "COM1", what it stands for ("" unmapped) and, for a device, the device.

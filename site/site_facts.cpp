@@ -152,6 +152,7 @@ SiteFacts GatherSiteFacts(const SitePaths& paths) {
   facts.state_folder = LookAt(paths.state_folder);
   if (facts.state_folder.exists && S_ISDIR(facts.state_folder.mode))
     facts.state_files = LookBelow(paths.state_folder);
+  facts.socket_folder = LookAt(paths.socket_folder);
   facts.site_settings = LookAt(paths.site_settings);
   facts.users_file = LookAt(paths.users_file);
 

@@ -22,6 +22,7 @@ std::vector<std::string> AccountsInGroup(const std::string& group);
 
 struct SitePaths {
   std::filesystem::path state_folder = kSiteStateFolder;
+  std::filesystem::path socket_folder = std::filesystem::path(kSiteSocket).parent_path();
   std::filesystem::path site_settings = std::string(kSiteSettingsFolder) + "/orvandel.ini";
   std::filesystem::path users_file = std::string(kSiteSettingsFolder) + "/users";
 };

@@ -41,6 +41,7 @@ SiteFacts GoodSite() {
   facts.state_files = {Node("/var/lib/orvandel/DATA", S_IFDIR | 0750),
                        Node("/var/lib/orvandel/DATA/Journal.sqlite", S_IFREG | 0640),
                        Node("/var/lib/orvandel/SYSINI", S_IFDIR | 0700)};
+  facts.socket_folder = Node("/run/orvandel", S_IFDIR | 0755, "root", "root");
   facts.site_settings = Node("/etc/orvandel/orvandel.ini", S_IFREG | 0644, "root", "root");
   facts.users_file = Node("/etc/orvandel/users", S_IFREG | 0640, "root", "orvandel");
   facts.port = "COM1";
@@ -118,6 +119,13 @@ TEST(SiteCheck, EachFaultIsOneLineSayingWhatToDo) {
        "/var/lib/orvandel lets its group dialout in: `chgrp orvandel /var/lib/orvandel`"},
       {"a link among the records", [](SiteFacts& f) { f.state_files[2].mode = S_IFLNK | 0777; },
        "/var/lib/orvandel/SYSINI is a symbolic link, which the service never follows: remove it"},
+      {"socket's folder anyone may write",
+       [](SiteFacts& f) { f.socket_folder.mode = S_IFDIR | 0777; },
+       "/run/orvandel is root:root 0777, where another user could replace the service's socket: "
+       "`chown root:root /run/orvandel; chmod 0755 /run/orvandel`"},
+      {"socket's folder the service's", [](SiteFacts& f) { f.socket_folder.owner = "orvandel"; },
+       "/run/orvandel is orvandel:root 0755, where another user could replace the service's "
+       "socket: `chown root:root /run/orvandel; chmod 0755 /run/orvandel`"},
       {"site settings not root's", [](SiteFacts& f) { f.site_settings.owner = "alice"; },
        "/etc/orvandel/orvandel.ini belongs to alice, not root: `chown root:root "
        "/etc/orvandel/orvandel.ini`"},

@@ -168,6 +168,23 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
   EXPECT_EQ(asked->output().find("Program started"), std::string::npos) << asked->output();
 }
 
+// A developer's machine, without the operators' group: the socket is this user's alone, and the
+// service says so.
+TEST_F(SiteService, WithoutTheOperatorsGroupItsOwnSocketIsPrivateAndSaidSo) {
+  if (getgrnam("orvandel-operators") != nullptr) GTEST_SKIP() << "the operators' group exists";
+  auto sim = StartSim();
+  const std::string socket_path = (state_ / "panel.sock").string();
+  auto service = StartService({"--socket", socket_path});
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->error_output();
+  EXPECT_EQ(ModeOf(socket_path), 0600U);
+  EXPECT_EQ(service->Stop(), 0);
+  EXPECT_NE(service->error_output().find("There is no group orvandel-operators: only root and "
+                                         "this user may attach at " +
+                                         socket_path),
+            std::string::npos)
+      << service->error_output();
+}
+
 // The installer's check answers from the command line: one finding a line, then the count,
 // and the exit status says whether anything is to be fixed. (What it finds is the site room's.)
 TEST(SiteCheckCommand, OneFindingALineThenTheCountAndTheStatusSaysIt) {

@@ -22,10 +22,15 @@ namespace orv::test {
 
 using SimProcess = ChildProcess;
 
-// A copy of the program in folder, its COM1 on link.
+// A copy of the program in folder, its COM1 on link; its module where a program outside the
+// installed folder looks for it, as the build lays them out (folder/../lib/orvandel).
 inline void MakeProgramFolder(const std::filesystem::path& folder,
                               const std::filesystem::path& link) {
+  std::filesystem::create_directories(folder);
   std::filesystem::copy_file(test::kProgram, folder / "orvandel");
+  const std::filesystem::path modules = folder.parent_path() / "lib" / "orvandel";
+  std::filesystem::create_directories(modules);
+  std::filesystem::copy_file(test::kExtrasModule, modules / "orvandel-extras.so");
   std::filesystem::create_directories(folder / "SYSINI");
   WriteBytes(folder / "SYSINI" / "MainForm.INI", "[SerialPorts]\r\nCOM1=" + link.string() + "\r\n");
 }
@@ -54,7 +59,13 @@ class ProgramFolderTest : public ::testing::Test {
     return JournalRows(folder_.path() / "DATA" / Journal::kFileName);
   }
 
-  TempFolder folder_;
+  // The program's folder, app/ inside a folder of the test's own beside the module's lib/.
+  struct ProgramFolder {
+    TempFolder root;
+    std::filesystem::path app = root.path() / "app";
+    const std::filesystem::path& path() const { return app; }
+  };
+  ProgramFolder folder_;
   std::filesystem::path link_ = folder_.path() / "controller";
 };
 

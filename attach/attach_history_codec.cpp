@@ -114,6 +114,8 @@ std::string HistoryPageMessage(std::int64_t id, bool newer, JournalPage page,
     taken.append(object);
   }
   cut = cut || kept < page.rows.size();
+  // The next older page starts below the last row that went.
+  if (!newer && cut && kept > 0) page.oldest_seen = page.rows[kept - 1].sequence;
   if (newer) {
     QJsonArray newest_first;
     for (qsizetype i = taken.size(); i-- > 0;)
@@ -126,7 +128,8 @@ std::string HistoryPageMessage(std::int64_t id, bool newer, JournalPage page,
                       {QStringLiteral("id"), static_cast<qint64>(id)},
                       {QStringLiteral("rows"), taken},
                       {QStringLiteral("more"), page.more || cut},
-                      {QStringLiteral("newest"), static_cast<qint64>(page.newest_seen)}});
+                      {QStringLiteral("newest"), static_cast<qint64>(page.newest_seen)},
+                      {QStringLiteral("oldest"), static_cast<qint64>(page.oldest_seen)}});
 }
 
 std::string HistoryErrorMessage(std::int64_t id, std::string_view why) {
@@ -204,7 +207,8 @@ bool ReadHistoryPage(const QJsonObject& object, ServerMessage& message) {
   const QJsonValue rows = object[QStringLiteral("rows")];
   if (!rows.isArray() || static_cast<std::size_t>(rows.toArray().size()) > kMaxHistoryRows ||
       !object[QStringLiteral("more")].isBool() ||
-      !WholeNumber(object[QStringLiteral("newest")], 0, kMaxExact, message.page.newest_seen))
+      !WholeNumber(object[QStringLiteral("newest")], 0, kMaxExact, message.page.newest_seen) ||
+      !WholeNumber(object[QStringLiteral("oldest")], 0, kMaxExact, message.page.oldest_seen))
     return false;
   message.page.more = object[QStringLiteral("more")].toBool();
   for (const QJsonValue& value : rows.toArray()) {

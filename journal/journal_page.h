@@ -15,6 +15,11 @@ namespace orv {
 // either way, so that the window does not care where its rows come from.
 struct JournalPageQuery {
   static constexpr std::size_t kRows = 200;
+  // A page looks at most this many sequence numbers, matching or not, so that a filter that
+  // takes few records costs each read what a page of all records does (a few milliseconds in a
+  // journal of a million), never a scan of the whole journal. A page cut short by it says how
+  // far it looked; the next one goes on from there.
+  static constexpr std::int64_t kSpan = 20000;
 
   JournalFilter filter;
   // false: records below before (0: from the newest), newest first.
@@ -30,17 +35,20 @@ struct JournalPageQuery {
 
 struct JournalPage {
   std::vector<JournalRow> rows;  // newest first
-  // Older: there are older matching records. Newer: more came than fit; the page holds the
-  // oldest of them and the next look starts at newest_seen.
+  // Older: there may be older matching records, below oldest_seen. Newer: there may be newer
+  // ones, above newest_seen.
   bool more = false;
-  // How far up the look went, matching or not: the journal's end for the first older page and
-  // for a newer one; 0 (not known) for a later older page.
+  // How far up the look went, matching or not: the journal's end for the first older page, the
+  // look's end for a newer one; 0 (not known) for a later older page.
   std::int64_t newest_seen = 0;
+  // Older: how far down the look went; the next older page starts below it.
+  std::int64_t oldest_seen = 0;
 };
 
 // Pages are found by sequence number, as every read of the reader is: a page costs what the
-// first does, and the rows asked for are read with one more to learn whether others follow.
+// first does, the rows asked for are read with one more to learn whether others follow, and no
+// page looks further than its span.
 sqlite::Result ReadJournalPage(JournalReader& reader, const JournalPageQuery& query,
-                               JournalPage& page);
+                               JournalPage& page, std::int64_t span = JournalPageQuery::kSpan);
 
 }  // namespace orv

@@ -123,13 +123,15 @@ sqlite::Result JournalReader::Count(const JournalFilter& filter, std::int64_t& c
 }
 
 sqlite::Result JournalReader::NewestFirst(const JournalFilter& filter, std::int64_t before,
-                                          std::size_t limit, std::vector<JournalRow>& rows) {
+                                          std::size_t limit, std::vector<JournalRow>& rows,
+                                          std::int64_t above) {
   rows.clear();
   sqlite::Statement statement;
   sqlite::Result result =
-      Prepare(filter, {}, " AND seq < ?5 ORDER BY seq DESC LIMIT ?6", statement);
+      Prepare(filter, {}, " AND seq < ?5 AND seq > ?7 ORDER BY seq DESC LIMIT ?6", statement);
   if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
   if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
+  if (result.ok()) result = statement.BindInt64(7, above);
   if (!result.ok()) return result;
   while ((result = statement.Step()).row())
     rows.push_back(journal_detail::JournalRowFrom(statement));

@@ -45,9 +45,10 @@ class JournalReader {
   sqlite::Result LastSequence(std::int64_t& sequence);
   // How many records match.
   sqlite::Result Count(const JournalFilter& filter, std::int64_t& count);
-  // Matching records with a sequence number below before (0: from the newest), newest first.
+  // Matching records with a sequence number below before (0: from the newest) and above above,
+  // newest first.
   sqlite::Result NewestFirst(const JournalFilter& filter, std::int64_t before, std::size_t limit,
-                             std::vector<JournalRow>& rows);
+                             std::vector<JournalRow>& rows, std::int64_t above = 0);
   // Matching records with a sequence number above after, at most up to until (0: no bound),
   // oldest first.
   sqlite::Result OldestFirst(const JournalFilter& filter, std::int64_t after, std::int64_t until,

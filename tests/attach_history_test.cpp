@@ -97,7 +97,7 @@ TEST(AttachHistoryCodec, ARequestOutOfItsBoundsIsRefusedAndAnActionIsLeftAlone) 
 
 TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
   const JournalPage page{
-      {Row(12, "Renamed \"Lobby\" to \"Hall, east\"\n\xC3\xA9"), Row(11), Row(10)}, true, 12};
+      {Row(12, "Renamed \"Lobby\" to \"Hall, east\"\n\xC3\xA9"), Row(11), Row(10)}, true, 12, 7};
   const ServerMessage whole = ReadPage(HistoryPageMessage(4, false, page, 1 << 20));
   EXPECT_EQ(whole.type, ServerMessageType::kHistory);
   EXPECT_EQ(whole.id, 4);
@@ -109,15 +109,17 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
   }
   EXPECT_TRUE(whole.page.more);
   EXPECT_EQ(whole.page.newest_seen, 12);
+  EXPECT_EQ(whole.page.oldest_seen, 7);
 
-  // Room for two rows of the three: an older page keeps its newest, a newer one its oldest and
-  // goes on from there; both say there is more.
+  // Room for two rows of the three: an older page keeps its newest and goes on below them, a
+  // newer one keeps its oldest and goes on above them; both say there is more.
   const std::size_t two_rows =
       HistoryPageMessage(4, false, {{Row(11), Row(10)}, false, 0}, 1 << 20).size();
-  const JournalPage short_page{{Row(12), Row(11), Row(10)}, false, 20};
+  const JournalPage short_page{{Row(12), Row(11), Row(10)}, false, 20, 5};
   const ServerMessage older = ReadPage(HistoryPageMessage(4, false, short_page, two_rows - 40));
   EXPECT_EQ(Sequences(older.page), (std::vector<std::int64_t>{12, 11}));
   EXPECT_TRUE(older.page.more);
+  EXPECT_EQ(older.page.oldest_seen, 11);
   const ServerMessage newer = ReadPage(HistoryPageMessage(4, true, short_page, two_rows - 40));
   EXPECT_EQ(Sequences(newer.page), (std::vector<std::int64_t>{11, 10}));
   EXPECT_TRUE(newer.page.more);
@@ -169,6 +171,7 @@ TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
            "\"text\":\"" + std::string(kMaxHistoryFieldBytes + 1, 'x') + "\""),
       with("\"more\":false", "\"more\":0"),
       with("\"newest\":12", "\"newest\":-1"),
+      with("\"oldest\":0", "\"oldest\":\"0\""),
       too_many,
   };
   for (const std::string& line : lines) {

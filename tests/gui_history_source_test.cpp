@@ -1,6 +1,7 @@
 // The history's model over a source that answers later, as the service does over its socket:
 // one page asked for at a time, a page for a filter since changed dropped, what was wanted
-// meanwhile asked for in turn, and newer records on top without any twice.
+// meanwhile asked for in turn, an empty span passed over, and newer records on top without any
+// twice.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -23,7 +24,7 @@ class LaterSource final : public HistorySource {
   }
   // Answers the oldest request with rows (newest first).
   void Answer(std::vector<std::int64_t> sequences, bool more, std::int64_t newest_seen,
-              const std::string& error = {}) {
+              std::int64_t oldest_seen = 0, const std::string& error = {}) {
     ASSERT_FALSE(waiting.empty());
     JournalPage page;
     for (const std::int64_t sequence : sequences) {
@@ -33,6 +34,7 @@ class LaterSource final : public HistorySource {
     }
     page.more = more;
     page.newest_seen = newest_seen;
+    page.oldest_seen = oldest_seen;
     HistorySource::Answer answer = std::move(waiting.front());
     waiting.pop_front();
     answer(error, std::move(page));
@@ -61,7 +63,7 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   EXPECT_TRUE(Shown(model).empty());  // a page for the filter before
   ASSERT_EQ(source.asked.size(), 2U);
   EXPECT_EQ(source.asked[1], (JournalPageQuery{JournalFilter{.text = "new"}}));
-  source.Answer({9, 8}, true, 9);
+  source.Answer({9, 8}, true, 9, 8);
   EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{9, 8}));
   EXPECT_TRUE(model.canFetchMore({}));
 
@@ -73,21 +75,25 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   source.Answer({11, 10}, false, 12);
   ASSERT_EQ(source.asked.size(), 4U);
   EXPECT_EQ(source.asked[3], (JournalPageQuery{JournalFilter{.text = "new"}, false, 8}));
-  source.Answer({7}, false, 0);
-  EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{11, 10, 9, 8, 7}));
+  // Nothing that matches in the older page's span: the next is asked for at once, below it.
+  source.Answer({}, true, 0, 5);
+  ASSERT_EQ(source.asked.size(), 5U);
+  EXPECT_EQ(source.asked[4], (JournalPageQuery{JournalFilter{.text = "new"}, false, 5}));
+  source.Answer({3}, false, 0, 1);
+  EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{11, 10, 9, 8, 3}));
   EXPECT_FALSE(model.canFetchMore({}));
 
   // More new records than one page: the rest is asked for from where the page ended.
   model.TakeNewer(0);
   source.Answer({14, 13}, true, 14);
-  ASSERT_EQ(source.asked.size(), 6U);
-  EXPECT_EQ(source.asked[5], (JournalPageQuery{JournalFilter{.text = "new"}, true, 0, 14, 0}));
+  ASSERT_EQ(source.asked.size(), 7U);
+  EXPECT_EQ(source.asked[6], (JournalPageQuery{JournalFilter{.text = "new"}, true, 0, 14, 0}));
   source.Answer({15}, false, 15);
-  EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{15, 14, 13, 11, 10, 9, 8, 7}));
+  EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{15, 14, 13, 11, 10, 9, 8, 3}));
 
   // A page that fails is said and changes nothing.
   model.TakeNewer(0);
-  source.Answer({}, false, 0, "not attached to the service");
+  source.Answer({}, false, 0, 0, "not attached to the service");
   ASSERT_EQ(failed.count(), 1);
   EXPECT_EQ(failed.at(0).at(0).toString().toStdString(), "not attached to the service");
   EXPECT_EQ(model.rowCount(), 8);

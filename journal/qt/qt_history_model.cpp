@@ -15,6 +15,7 @@ void QtHistoryModel::SetFilter(const JournalFilter& filter) {
   rows_.clear();
   started_ = false;
   newest_seen_ = 0;
+  oldest_seen_ = 0;
   more_ = false;
   // A page still awaited was for the filter before: it is dropped when it comes.
   ++epoch_;
@@ -49,9 +50,9 @@ void QtHistoryModel::Ask() {
     query.newer = true;
     query.after = newest_seen_;
     query.until = std::exchange(newer_until_, 0);
-  } else if (started_ && older_wanted_ && more_ && !rows_.empty()) {
+  } else if (started_ && older_wanted_ && more_) {
     older_wanted_ = false;
-    query.before = rows_.back().sequence;
+    query.before = oldest_seen_;
   } else {
     return;
   }
@@ -80,6 +81,10 @@ void QtHistoryModel::Answered(const JournalPageQuery& query, const std::string& 
       newest_seen_ = std::max(newest_seen_, page.newest_seen);
     }
     more_ = page.more;
+    oldest_seen_ = page.oldest_seen;
+    // A page whose span held nothing that matches: the view asks for more only when rows come
+    // (it asks as long as the last row shows), so the next is asked for here.
+    if (more_ && count == 0) older_wanted_ = true;
     if (count > 0) {
       const int first = rowCount();
       beginInsertRows({}, first, first + count - 1);

@@ -58,6 +58,7 @@ class QtHistoryModel : public QAbstractTableModel {
   std::deque<JournalRow> rows_;
   bool started_ = false;  // the first page came: newest_seen_ is known
   std::int64_t newest_seen_ = 0;
+  std::int64_t oldest_seen_ = 0;  // the next older page starts below it
   bool more_ = false;
   bool waiting_ = false;     // a page is asked for
   std::uint64_t epoch_ = 0;  // counts filters: an answer for an earlier one is dropped

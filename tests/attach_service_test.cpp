@@ -151,6 +151,9 @@ TEST(AttachedWindow, SendsNothingNotEvenALogInToAServiceInAFolderAnyoneMayWrite)
     const std::string path = (folder / "panel.sock").string();
     FakeService service(path);
     QtAttachedWindow window(path);
+    std::vector<QtAttachClient::Status> statuses;
+    const Connection status_changes = window.client().status_changed().Connect(
+        [&statuses](QtAttachClient::Status status) { statuses.push_back(status); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return window.client().status() == c.status; }, kDeadlineMs));
     // The operator logs in as ever, through the status bar's dialog.
     QtAccessBar& access = window.access_bar();
@@ -162,6 +165,10 @@ TEST(AttachedWindow, SendsNothingNotEvenALogInToAServiceInAFolderAnyoneMayWrite)
         << service.received();
     if (!c.logs_in) {
       EXPECT_EQ(service.received(), "");
+      // Refused (while the window was made) it stays until its next try: no silence counted of
+      // a service it never attached to.
+      QTest::qWait(QtAttachClient::kSilenceMs + 300);
+      EXPECT_TRUE(statuses.empty()) << statuses.size() << " changes after the refusal";
       EXPECT_NE(window.attach_label()->text().toStdString().find(
                     "can be written by its group and others: not trusted"),
                 std::string::npos)

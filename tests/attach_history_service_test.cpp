@@ -1,6 +1,7 @@
 // The service's journal in attached windows, from the real headless program over its socket: a
-// window's History opens the same history window, fed page by page by the service, and a record
-// the service commits while it is open comes on top. Pages asked for by hand hold their bounds.
+// window's Ctrl+H and History button open the same history window, fed page by page by the service,
+// and a record the service commits while it is open comes on top. Pages asked for by hand hold
+// their bounds.
 #include <gtest/gtest.h>
 
 #include <QPushButton>
@@ -45,10 +46,9 @@ TEST_F(AttachedHistory, TheHistoryButtonShowsTheServicesRecordsAndTakesNewOnesOn
   window.view().show();
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(window); }, kDeadlineMs));
 
-  // Asked for at once: the journal's first commit may be still to come.
-  auto* button = window.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
-  ASSERT_NE(button, nullptr);
-  button->click();
+  // Asked for at once, with Ctrl+H: the journal's first commit may be still to come.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window.view()));
+  QTest::keyClick(&window.view(), Qt::Key_H, Qt::ControlModifier);
   QtHistoryWindow* history = window.history();
   ASSERT_NE(history, nullptr);
   ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
@@ -62,6 +62,13 @@ TEST_F(AttachedHistory, TheHistoryButtonShowsTheServicesRecordsAndTakesNewOnesOn
       << history->status_text().toStdString();
   // Exported by root at the site, not from here.
   EXPECT_FALSE(history->findChild<QPushButton*>("ExportCsvButton")->isEnabled());
+  // Closed, the status bar's button shows the same window again.
+  history->close();
+  auto* button = window.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
+  ASSERT_NE(button, nullptr);
+  button->click();
+  EXPECT_EQ(window.history(), history);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
 
   // An event the controller reports, journalled by the service, on top.
   sim->Type("event 0x12 0");

@@ -177,8 +177,11 @@ void QtAttachedWindow::OpenHistory() {
 }
 
 int RunQtAttachedWindow(const std::string& socket_path) {
+  // Taken from before the window is made: a quit signal while it attaches ends it all the same.
+  QWidget* shown = nullptr;
+  const QtQuitSignals quit_signals([&shown](int) { CloseWindowAndLeave(shown); });
   QtAttachedWindow window(socket_path);
-  const QtQuitSignals quit_signals([&window](int) { CloseWindowAndLeave(&window.view()); });
+  shown = &window.view();
   window.view().show();
   return QApplication::exec();
 }

@@ -60,7 +60,14 @@ function keyFrame(key) {
 }
 
 async function main() {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), "orv-web-"));
+  // The program's folder app/ with its module in lib/orvandel beside it, as the build lays them
+  // out: a program outside the installed folder looks for its module there.
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), "orv-web-"));
+  const folder = path.join(root, "app");
+  fs.mkdirSync(folder);
+  fs.mkdirSync(path.join(root, "lib", "orvandel"), { recursive: true });
+  fs.copyFileSync(path.join(build, "lib", "orvandel", "orvandel-extras.so"),
+    path.join(root, "lib", "orvandel", "orvandel-extras.so"));
   const link = path.join(folder, "controller");
   const port = await freePort();
   const url = "http://127.0.0.1:" + port + "/";
@@ -174,7 +181,7 @@ async function main() {
     await browser.close();
     program.kill("SIGTERM");
     sim.kill("SIGTERM");
-    fs.rmSync(folder, { recursive: true, force: true });
+    fs.rmSync(root, { recursive: true, force: true });
   }
 }
 

@@ -30,12 +30,18 @@ while True:
     for key, _ in selector.select(timeout=0.2):
         if key.fileobj is server:
             client, _ = server.accept()
-            client.sendall(snapshot.encode())
+            capture.write("attached\n")
+            try:
+                client.sendall(snapshot.encode())
+            except OSError:
+                continue
             selector.register(client, selectors.EVENT_READ)
             clients.append(client)
-            capture.write("attached\n")
             continue
-        data = key.fileobj.recv(4096)
+        try:
+            data = key.fileobj.recv(4096)
+        except OSError:
+            data = b""
         if not data:
             selector.unregister(key.fileobj)
             clients.remove(key.fileobj)

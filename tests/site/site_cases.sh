@@ -48,6 +48,10 @@ set_up_site() {
     < "$work/sim.in" > "$work/sim.log" 2>&1 &
   want "the simulator's pty appears" wait_for 10 inside test -L "$link" || return 1
   inside sed -i "/^\[SerialPorts\]/a COM1=$link" /etc/orvandel/orvandel.ini || return 1
+  # The service's own settings, as an installer leaves them: COM1.
+  inside install -d -o orvandel -g orvandel -m 0750 "$state/SYSINI" &&
+    printf '[RS232Configure]\r\nComPort=1\r\n' | inside install -o orvandel -g orvandel \
+      -m 0640 /dev/stdin "$state/SYSINI/MainForm.INI" || return 1
   echo "$pin" | inside orvandel --user-add opb --level 3 || return 1
   limit=60 inside systemctl enable --now orvandel || return 1
   want "the service is active" wait_for 15 active || return 1
@@ -80,8 +84,9 @@ lone_user_refused() {
   want "it says what to do" grep -q 'adduser' <<< "$err" || return 1
   want "no standalone window's port failure" eval '! grep -q "Com Port Fail" "$work"/loner.*' ||
     return 1
-  want "no port, no lock, no file of the user's" [ -z "$(inside find /run/lock /opt/orvandel \
-    /var/lib/orvandel /tmp -user loner -print)" ]
+  local left
+  left="$(inside find /run/lock /opt/orvandel /var/lib/orvandel -user loner -print)"
+  want "no lock, no file of the user's where a standalone window keeps them: $left" [ -z "$left" ]
 }
 
 dialout_user_locked_out() {
@@ -143,17 +148,20 @@ sys.stdout.write(s.makefile().readline())" > "$work/in-snapshot" || return 1
 
 dialout_secret() {
   local since notices
-  inside sh -c 'printf secret > /etc/orvandel/mqtt.pass && chown root:dialout /etc/orvandel/mqtt.pass &&
-    chmod 0640 /etc/orvandel/mqtt.pass && printf "\n[MQTT]\nBroker=tcp://127.0.0.1:1883\nPasswordFile=/etc/orvandel/mqtt.pass\n" >> /etc/orvandel/orvandel.ini' ||
-    return 1
+  inside cp /etc/orvandel/orvandel.ini /var/tmp/orvandel.ini.saved &&
+    inside sh -c 'printf secret > /etc/orvandel/mqtt.pass && chown root:dialout /etc/orvandel/mqtt.pass &&
+      chmod 0640 /etc/orvandel/mqtt.pass' &&
+    inside sed -i '/^\[MQTT\]/a Broker=mqtt://127.0.0.1:1883\nPasswordFile=/etc/orvandel/mqtt.pass' \
+      /etc/orvandel/orvandel.ini || return 1
   since="$(inside date '+%Y-%m-%d %H:%M:%S')"
   sleep 1
   limit=60 inside systemctl restart orvandel
   wait_for 15 active
   sleep 2
+  inside journalctl -u orvandel --no-pager -o cat --since "$since" | grep -iE 'mqtt|pass|secret'
   notices="$(inside journalctl -u orvandel --no-pager -o cat --since "$since" | grep 'mqtt.pass')"
   echo "$notices"
-  inside sed -i '/^\[MQTT\]/,$d' /etc/orvandel/orvandel.ini
+  inside cp /var/tmp/orvandel.ini.saved /etc/orvandel/orvandel.ini
   inside rm -f /etc/orvandel/mqtt.pass
   limit=60 inside systemctl restart orvandel
   want "the service says the file is refused" [ -n "$notices" ] || return 1
@@ -162,23 +170,38 @@ dialout_secret() {
 }
 
 commissioning() {
-  local out rc
-  sed -n '/^## Commissioning/,/^## /p' "$here/../../README.md" > "$work/commissioning"
-  want "the README's commissioning has the site check" grep -q 'orvandel --site-check' \
-    "$work/commissioning" || return 1
+  local out rc broke=0
+  # The dialout-only user is one thing to fix (an operator left in dialout cannot attach); once
+  # out of dialout, nothing.
   out="$(inside orvandel --site-check 2>&1)"
   rc=$?
   echo "site-check ($rc): $out"
-  want "the site check finds nothing to fix" [ "$rc" -eq 0 ] || return 1
+  want "the site check names the user left in dialout" grep -q '^fix: .*\bdial\b' <<< "$out" ||
+    broke=1
+  want "the site check fails while there is something to fix" [ "$rc" -ne 0 ] || broke=1
+  inside gpasswd -d dial dialout > /dev/null
+  out="$(inside orvandel --site-check 2>&1)"
+  rc=$?
+  echo "site-check ($rc): $out"
+  want "the site check finds nothing to fix" [ "$rc" -eq 0 ] || broke=1
   out="$(inside systemctl status orvandel --no-pager 2>&1)"
-  want "systemctl status says active (running)" grep -q 'active (running)' <<< "$out" || return 1
-  want "root's journal verify passes" inside orvandel --journal-verify || return 1
+  want "systemctl status says active (running)" grep -q 'active (running)' <<< "$out" || broke=1
+  want "root's journal verify passes" inside orvandel --journal-verify || broke=1
   out="$(as op orvandel --journal-verify 2>&1)"
   rc=$?
   echo "the operator's verify ($rc): $out"
   want "the operator is told to run it as root" grep -q 'permission denied: run as root' \
-    <<< "$out" || return 1
-  want "the operator's verify exits 1" [ "$rc" -eq 1 ]
+    <<< "$out" || broke=1
+  want "the operator's verify exits 1" [ "$rc" -eq 1 ] || broke=1
+  # The commands above are the ones the README's commissioning gives.
+  sed -n '/^## Commissioning/,/^## [^C]/p' "$here/../../README.md" > "$work/commissioning"
+  local command
+  for command in 'orvandel --site-check' 'systemctl status orvandel' 'orvandel --journal-verify' \
+    'orvandel-operators'; do
+    want "the README's commissioning says $command" grep -q -- "$command" "$work/commissioning" ||
+      broke=1
+  done
+  [ "$broke" -eq 0 ]
 }
 
 restart_and_watchdog() {

@@ -51,6 +51,8 @@ run_case() {
   fi
   if "$@" > "$log" 2>&1; then
     echo "PASS: $name"
+    # ORV_SITE_VERBOSE=1: what a passing case saw too.
+    [ -z "${ORV_SITE_VERBOSE:-}" ] || sed 's/^/    /' "$log" | tail -40
     pass=$((pass + 1))
   else
     echo "FAIL: $name"
@@ -78,9 +80,13 @@ as() {
 }
 
 echo "== the package"
-(cd "$build" && timeout 120 cpack -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1) ||
-  { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
-deb="$(ls "$work"/pkg/orvandel_*.deb)"
+# ORV_SITE_DEB=FILE: that package instead of one made from the build (a release's, say).
+deb="${ORV_SITE_DEB:-}"
+if [ -z "$deb" ]; then
+  (cd "$build" && timeout 120 cpack -G DEB -B "$work/pkg" > "$work/cpack.log" 2>&1) ||
+    { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+  deb="$(ls "$work"/pkg/orvandel_*.deb)"
+fi
 # The same package with a higher version, for the upgrade, as apt would get it.
 dpkg-deb -R "$deb" "$work/next"
 version="$(dpkg-deb -f "$deb" Version)"

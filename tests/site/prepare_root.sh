@@ -23,12 +23,14 @@ mirror="${mirror:-http://deb.debian.org/debian}"
 key="debian $suite minbase systemd systemd-sysv dbus python3 + ${packages[*]}"
 
 mkdir -p "$(dirname "$cache")"
-exec 9> "$cache.lock"
+made() { [ -f "$cache/key" ] && [ "$(cat "$cache/key")" = "$key" ]; }
+# Shared while it is only looked at, as the tests that boot it hold it; exclusive to make it,
+# which waits for them.
+exec 9>> "$cache.lock"
+flock -s 9
+made && { echo "site root: cached in $cache/root"; exit 0; }
 flock 9
-if [ -f "$cache/key" ] && [ "$(cat "$cache/key")" = "$key" ]; then
-  echo "site root: cached in $cache/root"
-  exit 0
-fi
+made && { echo "site root: made meanwhile in $cache/root"; exit 0; }
 started=$SECONDS
 new="$cache.new"
 rm -rf "$new" "$cache"

@@ -1,6 +1,7 @@
 // The attached window as an operator runs it, offscreen, for the installed-site test: says on
 // standard output what it shows (its attach state, a lamp once lit), presses a key through the
-// window's own button and logs in through its own dialog when asked, and ends after a while.
+// window's own button and logs in through its own dialog when asked; it ends a second after all
+// it was asked for is done, or after SECONDS.
 //   orv_site_window_probe SOCKET SECONDS [--lamp N] [--key] [--log-in NAME PIN]
 #include <QAbstractButton>
 #include <QApplication>
@@ -85,6 +86,15 @@ int main(int argc, char** argv) {
   int attaches = 0;
   bool lit = false, pressed = false, logging_in = false;
 
+  const auto finish = [&] {
+    Say("title: " + window.view().windowTitle().toStdString());
+    Say("access: " + window.access_bar().label()->text().toStdString());
+    Say("attached " + std::to_string(attaches) + " times");
+    QApplication::quit();
+  };
+  const bool goals = options.lamp || options.key || !options.name.empty();
+  bool finishing = false;
+
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&] {
     const Status status = window.client().status();
@@ -128,13 +138,13 @@ int main(int argc, char** argv) {
       bar.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
       Say("log-in: typed");
     }
+    // All that was asked for done: a second more for what it sent to arrive, then the end.
+    if (goals && !finishing && (!options.lamp || lit) && (!options.key || pressed) && logged_in) {
+      finishing = true;
+      QTimer::singleShot(1000, finish);
+    }
   });
   tick.start(50);
-  QTimer::singleShot(options.seconds * 1000, [&] {
-    Say("title: " + window.view().windowTitle().toStdString());
-    Say("access: " + window.access_bar().label()->text().toStdString());
-    Say("attached " + std::to_string(attaches) + " times");
-    QApplication::quit();
-  });
+  QTimer::singleShot(options.seconds * 1000, finish);
   return QApplication::exec();
 }

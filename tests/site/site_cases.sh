@@ -184,8 +184,11 @@ commissioning() {
   rc=$?
   echo "site-check ($rc): $out"
   want "the site check finds nothing to fix" [ "$rc" -eq 0 ] || broke=1
+  want "the site check says the site is in order" grep -qx 'the site is in order' <<< "$out" ||
+    broke=1
   out="$(inside systemctl status orvandel --no-pager 2>&1)"
   want "systemctl status says active (running)" grep -q 'active (running)' <<< "$out" || broke=1
+  want "systemctl status shows the line's state" grep -q 'Status: "COM1 ' <<< "$out" || broke=1
   want "root's journal verify passes" inside orvandel --journal-verify || broke=1
   out="$(as op orvandel --journal-verify 2>&1)"
   rc=$?
@@ -194,10 +197,11 @@ commissioning() {
     <<< "$out" || broke=1
   want "the operator's verify exits 1" [ "$rc" -eq 1 ] || broke=1
   # The commands above are the ones the README's commissioning gives.
-  sed -n '/^## Commissioning/,/^## [^C]/p' "$here/../../README.md" > "$work/commissioning"
+  sed -n '/^## Commissioning/,/^## [^C]/p' "$here/../../README.md" | tr -s '\n ' '  ' \
+    > "$work/commissioning"
   local command
   for command in 'orvandel --site-check' 'systemctl status orvandel' 'orvandel --journal-verify' \
-    'orvandel-operators'; do
+    'the site is in order' 'permission denied: run as root' 'adduser NAME orvandel-operators'; do
     want "the README's commissioning says $command" grep -q -- "$command" "$work/commissioning" ||
       broke=1
   done

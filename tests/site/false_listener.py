@@ -50,8 +50,8 @@ while True:
         for line in data.splitlines():
             try:
                 action = json.loads(line)
-                key.fileobj.sendall((json.dumps(
-                    {"type": "result", "id": action.get("id", 0), "result": "done"}) + "\n").encode())
+                result = {"type": "result", "id": action.get("id", 0), "result": "done"}
+                key.fileobj.sendall((json.dumps(result) + "\n").encode())
             except (ValueError, AttributeError, OSError):
                 pass
     if time.monotonic() >= next_beat:

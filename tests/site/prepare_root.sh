@@ -16,7 +16,8 @@ packages=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6serialport6
   fonts-liberation2 libmosquitto1 libsqlite3-0 libasound2 libsystemd0 libudev1 sqlite3 adduser
   passwd procps)
 # The mirror the host's apt uses.
-mirror="$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2> /dev/null | head -1)"
+mirror="$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2> /dev/null |
+  head -1)"
 [ -n "$mirror" ] ||
   mirror="$(awk '$1 == "deb" && $2 !~ /^\[/ {print $2; exit}' /etc/apt/sources.list 2> /dev/null)"
 mirror="${mirror:-http://deb.debian.org/debian}"

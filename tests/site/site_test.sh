@@ -10,7 +10,8 @@ build="$1"
 probe="$2"
 cache="${3:-${ORV_SITE_ROOT_CACHE:-/var/cache/orvandel-tests/site-root}}"
 here="$(cd "$(dirname "$0")" && pwd)"
-[ "$(id -u)" -eq 0 ] || { echo "SKIP: the installed-site test boots a container: run as root"; exit 77; }
+[ "$(id -u)" -eq 0 ] ||
+  { echo "SKIP: the installed-site test boots a container: run as root"; exit 77; }
 command -v systemd-nspawn > /dev/null ||
   { echo "SKIP: no systemd-nspawn (apt-get install systemd-container)"; exit 77; }
 # The whole test is bounded: every wait has its own limit, and this one ends what is left.

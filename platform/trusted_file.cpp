@@ -16,20 +16,10 @@
 namespace orv {
 namespace {
 
-// The accounts besides this program's own user and root that may read what group gid may read:
-// its listed members and the accounts whose primary group it is.
+// The accounts besides this program's own user and root that may read what group gid may read.
 std::set<std::string> OtherAccountsInGroup(gid_t gid) {
-  std::set<std::string> names;
-  const std::string self = UserName(EffectiveUserId());
-  if (const struct group* group = getgrgid(gid)) {
-    for (char** member = group->gr_mem; *member != nullptr; ++member)
-      names.insert(*member);
-  }
-  setpwent();
-  while (const struct passwd* account = getpwent())
-    if (account->pw_gid == gid) names.insert(account->pw_name);
-  endpwent();
-  names.erase(self);
+  std::set<std::string> names = AccountsInGroup(gid);
+  names.erase(UserName(EffectiveUserId()));
   names.erase("root");
   return names;
 }

@@ -1,6 +1,7 @@
 #include "platform/users.h"
 
 #ifndef _WIN32
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -27,6 +28,20 @@ std::string UserName(std::uint32_t user_id) {
   return "uid " + std::to_string(user_id);
 }
 
+std::set<std::string> AccountsInGroup(std::uint32_t group_id) {
+  std::set<std::string> names;
+  const auto gid = static_cast<gid_t>(group_id);
+  if (const struct group* group = ::getgrgid(gid)) {
+    for (char** member = group->gr_mem; *member != nullptr; ++member)
+      names.insert(*member);
+  }
+  ::setpwent();
+  while (const struct passwd* account = ::getpwent())
+    if (account->pw_gid == gid) names.insert(account->pw_name);
+  ::endpwent();
+  return names;
+}
+
 std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};
@@ -41,6 +56,10 @@ std::uint32_t EffectiveUserId() {
 
 std::string UserName(std::uint32_t user_id) {
   return "uid " + std::to_string(user_id);
+}
+
+std::set<std::string> AccountsInGroup(std::uint32_t) {
+  return {};
 }
 
 std::string HostName() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 namespace orv {
@@ -10,6 +11,10 @@ std::uint32_t EffectiveUserId();
 
 // The login name of a user id, or "uid N" when the system does not know it.
 std::string UserName(std::uint32_t user_id);
+
+// Every account in group group_id: its listed members and the accounts whose primary group it
+// is (empty where the system has no such notion).
+std::set<std::string> AccountsInGroup(std::uint32_t group_id);
 
 // This machine's name, or "" when it has none.
 std::string HostName();

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "config/configuration.h"
+#include "platform/users.h"
 
 extern char** environ;
 
@@ -113,16 +114,9 @@ std::vector<NodeFacts> LookBelow(const std::filesystem::path& folder) {
 }
 
 std::vector<std::string> AccountsInGroup(const std::string& name) {
-  std::set<std::string> names;
   const struct group* group = getgrnam(name.c_str());
   if (group == nullptr) return {};
-  const gid_t gid = group->gr_gid;
-  for (char** member = group->gr_mem; *member != nullptr; ++member)
-    names.insert(*member);
-  setpwent();
-  while (const struct passwd* account = getpwent())
-    if (account->pw_gid == gid) names.insert(account->pw_name);
-  endpwent();
+  const std::set<std::string> names = AccountsInGroup(static_cast<std::uint32_t>(group->gr_gid));
   return {names.begin(), names.end()};
 }
 

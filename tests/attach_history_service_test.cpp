@@ -15,18 +15,15 @@
 #include "journal/qt/qt_history_model.h"
 #include "journal/qt/qt_history_window.h"
 #include "platform/qt/qt_notice_bar.h"
-#include "tests/program_folder_fixture.h"
+#include "tests/attached_window_fixture.h"
 
 namespace orv {
 namespace {
 
 constexpr int kDeadlineMs = 5000;
 
-class AttachedHistory : public test::ProgramFolderTest {
+class AttachedHistory : public test::AttachedWindowTest {
  protected:
-  static bool Attached(QtAttachedWindow& window) {
-    return window.client().status() == QtAttachClient::Status::kAttached;
-  }
   static std::vector<std::string> Texts(const QtHistoryWindow& window) {
     std::vector<std::string> texts;
     const QtHistoryModel* model = window.model();
@@ -34,8 +31,6 @@ class AttachedHistory : public test::ProgramFolderTest {
       texts.push_back(model->row(row).entry.text);
     return texts;
   }
-
-  std::string socket_ = (folder_.path() / "panel.sock").string();
 };
 
 TEST_F(AttachedHistory, TheHistoryButtonShowsTheServicesRecordsAndTakesNewOnesOnTop) {

@@ -26,23 +26,18 @@
 #include "attach/qt/qt_attached_window.h"
 #include "link/frame.h"
 #include "panel/operator_commands.h"
-#include "tests/program_folder_fixture.h"
+#include "tests/attached_window_fixture.h"
 
 namespace orv {
 namespace {
 
 constexpr int kDeadlineMs = 5000;
 
-class AttachedWindows : public test::ProgramFolderTest {
+class AttachedWindows : public test::AttachedWindowTest {
  protected:
-  static bool Attached(QtAttachedWindow& window) {
-    return window.client().status() == QtAttachClient::Status::kAttached;
-  }
   static bool Once(const std::string& text, const std::string& what) {
     return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
   }
-
-  std::string socket_ = (folder_.path() / "panel.sock").string();
 };
 
 TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {

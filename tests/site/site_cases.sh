@@ -49,15 +49,16 @@ set_up_site() {
     < "$work/sim.in" > "$work/sim.log" 2>&1 &
   want "the simulator's pty appears" wait_for 10 inside test -L "$link" || return 1
   inside sed -i "/^\[SerialPorts\]/a COM1=$link" /etc/orvandel/orvandel.ini || return 1
-  # The service's own settings, as an installer leaves them: COM1.
-  inside install -d -o orvandel -g orvandel -m 0750 "$state/SYSINI" &&
-    printf '[RS232Configure]\r\nComPort=1\r\n' | inside install -o orvandel -g orvandel \
-      -m 0640 /dev/stdin "$state/SYSINI/MainForm.INI" || return 1
   echo "$pin" | inside orvandel --user-add opb --level 3 || return 1
   limit=60 inside systemctl enable --now orvandel || return 1
   want "the service is active" wait_for 15 active || return 1
   want "the service connects to the simulator" wait_for 15 connected ||
     { inside journalctl -u orvandel --no-pager | tail -20; return 1; }
+  # The service's settings file in the folder it made, as the service keeps it (COM1, as now):
+  # something to attack and to keep over an upgrade.
+  want "the service made its settings folder" wait_for 10 inside test -d "$state/SYSINI" &&
+    printf '[RS232Configure]\r\nComPort=1\r\n' | inside install -o orvandel -g orvandel \
+      -m 0640 /dev/stdin "$state/SYSINI/MainForm.INI"
 }
 
 operator_window() {

@@ -54,6 +54,8 @@ set_up_site() {
   want "the service is active" wait_for 15 active || return 1
   want "the service connects to the simulator" wait_for 15 connected ||
     { inside journalctl -u orvandel --no-pager | tail -20; return 1; }
+  want "the simulator saw the connect" wait_for 5 grep -q 'supervision time' "$work/sim.log" ||
+    return 1
   # The service's settings file in the folder it made, as the service keeps it (COM1, as now):
   # something to attack and to keep over an upgrade.
   want "the service made its settings folder" wait_for 10 inside test -d "$state/SYSINI" &&
@@ -77,7 +79,8 @@ operator_window() {
 }
 
 lone_user_refused() {
-  local err
+  local err mark
+  mark="$(sim_mark)"
   limit=20 as loner timeout -s TERM 6 orvandel > "$work/loner.out" 2> "$work/loner.err"
   err="$(cat "$work/loner.err")"
   echo "stderr: $err"
@@ -85,6 +88,9 @@ lone_user_refused() {
     <<< "$err" || return 1
   want "it says what to do" grep -q 'adduser' <<< "$err" || return 1
   want "no standalone window's port failure" eval '! grep -q "Com Port Fail" "$work"/loner.*' ||
+    return 1
+  # A window that opened the line would connect as the service did: the supervision settings.
+  want "the simulator saw no connect" eval '! sim_since "$mark" | grep -q "supervision time"' ||
     return 1
   local left
   left="$(inside find /run/lock /opt/orvandel /var/lib/orvandel -user loner -print)"

@@ -1,7 +1,9 @@
 // The site's service as systemd runs it: the socket a socket unit made (systemd-socket-activate
 // plays the unit), the modes of the records it creates, a socket it cannot listen on or give to
-// the operators' group, and the journal commands run by a user who may not read the journal
-// (those with throw-away accounts: root only).
+// the operators' group. With throw-away accounts (root only): who may attach (the socket is the
+// operators' group's alone; an outsider who reaches it all the same is refused, said why, and its
+// window opens no line of its own; a member acts under the member's name) and the journal
+// commands run by a user who may not read the journal.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -10,6 +12,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -23,7 +26,6 @@
 #include <vector>
 
 #include "tests/program_folder_fixture.h"
-#include "tests/test_util.h"
 
 namespace orv {
 namespace {
@@ -31,34 +33,57 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kSocketActivate[] = "/usr/bin/systemd-socket-activate";
+constexpr char kOperators[] = "orvandel-operators";
 
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
 }
 
-// Connects to the socket and gives back what came until the state's snapshot, and with a
-// request, until its result (or 5 s of silence).
-std::string AskAt(const fs::path& socket_path, const std::string& request = {}) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const test::AtScopeEnd end(nullptr, [fd](void*) { close(fd); });
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    return std::string("connect: ") + std::strerror(errno);
-  const timeval five{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five, sizeof five);
+// Connects to the socket as user (where one is named), sends line and gives back what came until
+// its result or a refusal, or without a line until the state's snapshot (or 5 s of silence).
+std::string Ask(const fs::path& socket_path, const std::string& line = {},
+                const std::string& user = {}) {
+  int out[2];
+  if (pipe(out) != 0) return "pipe failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    const passwd* account = user.empty() ? nullptr : getpwnam(user.c_str());
+    std::string got;
+    if (!user.empty() && (account == nullptr || initgroups(user.c_str(), account->pw_gid) != 0 ||
+                          setgid(account->pw_gid) != 0 || setuid(account->pw_uid) != 0)) {
+      got = "no account";
+    } else {
+      const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        got = std::string("connect: ") + std::strerror(errno);
+      } else {
+        // A refused peer may find the socket closed before its line goes out; what the
+        // service said before closing is still there to read.
+        (void)send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+        const timeval five{5, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &five, sizeof five);
+        char buffer[65536];
+        for (ssize_t n; got.find(line.empty() ? "\n" : "\"result\"") == std::string::npos &&
+                        got.find("\"refused\"") == std::string::npos &&
+                        (n = read(fd, buffer, sizeof buffer)) > 0;)
+          got.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+    (void)!write(out[1], got.data(), got.size());
+    _exit(0);
+  }
+  close(out[1]);
   std::string got;
   char buffer[4096];
-  const auto read_until = [&](const std::string& end) {
-    for (ssize_t n;
-         got.find(end) == std::string::npos && (n = read(fd, buffer, sizeof buffer)) > 0;)
-      got.append(buffer, static_cast<std::size_t>(n));
-  };
-  read_until("\n");
-  if (!request.empty() && send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0)
-    read_until(R"("result")");
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  waitpid(pid, nullptr, 0);
   return got;
 }
 
@@ -108,7 +133,7 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
   // A mode the service would never choose: it must be left as the unit made it.
   ASSERT_EQ(chmod(socket_.c_str(), 0604), 0);
   // The first window starts the service and is served by it.
-  EXPECT_NE(AskAt(socket_).find(R"("state":{)"), std::string::npos);
+  EXPECT_NE(Ask(socket_).find(R"("state":{)"), std::string::npos);
   ASSERT_TRUE(service->WaitForOutput("window attached: user root")) << service->output();
   EXPECT_EQ(ModeOf(socket_), 0604U);
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
@@ -117,9 +142,9 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
 
   // The test's own umask lets the group write and everyone read; the service's may not.
   // A trigger renamed from a window is stored in the service's MainForm.INI.
-  const std::string answer = AskAt(
-      socket_, R"({"type":"action","id":3,"action":"rename","page":0,"number":1,"name":"Hall"})"
-               "\n");
+  const std::string answer =
+      Ask(socket_, R"({"type":"action","id":3,"action":"rename","page":0,"number":1,"name":"Hall"})"
+                   "\n");
   EXPECT_NE(answer.find(R"({"id":3,"result":"done","type":"result"})"), std::string::npos)
       << answer.substr(answer.size() > 300 ? answer.size() - 300 : 0);
   const fs::path data = state_ / "DATA";
@@ -147,7 +172,7 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
   // Two sockets handed where the unit hands one.
   auto two = StartActivated({socket_, folder_.path() / "second.sock"});
   ASSERT_TRUE(WaitForNode(socket_));
-  (void)AskAt(socket_);
+  (void)Ask(socket_);
   EXPECT_EQ(two->WaitForExit(), 1);
   EXPECT_NE(two->error_output().find("orvandel: the service is not started: systemd handed 2 "
                                      "sockets; the service takes one"),
@@ -211,37 +236,42 @@ TEST(SiteCheckCommand, OneFindingALineThenTheCountAndTheStatusSaysIt) {
             "orvandel: --site-check goes alone: it looks at the site as installed\n");
 }
 
-// The service and the journal commands run by a throw-away account of its own.
+// Throw-away accounts: a member of the operators' group and an outsider.
 class SiteAccounts : public SiteService {
  protected:
   void SetUp() override {
     if (geteuid() != 0 || std::system("command -v useradd > /dev/null") != 0)
       GTEST_SKIP() << "needs root and useradd to make accounts";
     SiteService::SetUp();
-    // Accounts of an earlier run killed before its TearDown: its process is gone.
+    // Accounts of an earlier run killed before its TearDown (a timeout): its process is gone.
     (void)std::system(
-        "for u in $(getent passwd | cut -d: -f1 | grep -E '^orvsite[0-9]+$'); do "
-        "kill -0 \"${u#orvsite}\" 2> /dev/null || userdel -f \"$u\"; done");
+        "for u in $(getent passwd | cut -d: -f1 | grep -E '^orv(op|out)[0-9]+$'); do "
+        "kill -0 \"${u##*[a-z]}\" 2> /dev/null || userdel -f \"$u\"; done");
     made_group_ = getgrnam(kOperators) == nullptr;
     if (made_group_) ASSERT_EQ(std::system((std::string("groupadd ") + kOperators).c_str()), 0);
-    ASSERT_EQ(std::system(("useradd -M -N -g users " + user_).c_str()), 0);
-    // Others may pass through to what the test gives them.
+    ASSERT_EQ(std::system(
+                  ("useradd -M -N -g users -G " + std::string(kOperators) + " " + member_).c_str()),
+              0);
+    ASSERT_EQ(std::system(("useradd -M -N -g users " + outsider_).c_str()), 0);
+    // Others may pass through to what the test gives them; the socket's own mode is the service's.
     fs::permissions(folder_.path(), fs::perms(0755));
   }
   void TearDown() override {
-    (void)std::system(("userdel -f " + user_ + " 2> /dev/null").c_str());
+    for (const std::string& user : {member_, outsider_})
+      (void)std::system(("userdel -f " + user + " 2> /dev/null").c_str());
     if (made_group_) (void)std::system((std::string("groupdel ") + kOperators).c_str());
   }
-  // The built program as the account.
-  std::unique_ptr<test::ChildProcess> RunAs(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"--reuid=" + user_, "--regid=users", "--init-groups", "--",
-                                 test::kProgram};
+  // The built program as the outsider; setpriv executes it, so that signals reach it.
+  std::unique_ptr<test::ChildProcess> RunAsOutsider(const std::vector<std::string>& args) {
+    std::vector<std::string> all{
+        "--reuid=" + outsider_,      "--regid=users", "--init-groups", "--", "/usr/bin/env",
+        "QT_QPA_PLATFORM=offscreen", test::kProgram};
     all.insert(all.end(), args.begin(), args.end());
     return std::make_unique<test::ChildProcess>("/usr/bin/setpriv", all,
                                                 test::ChildOptions{.capture_stderr = true});
   }
-  static constexpr char kOperators[] = "orvandel-operators";
-  std::string user_ = "orvsite" + std::to_string(getpid());
+  std::string member_ = "orvop" + std::to_string(getpid());
+  std::string outsider_ = "orvout" + std::to_string(getpid());
   bool made_group_ = false;
 };
 
@@ -249,10 +279,11 @@ TEST_F(SiteAccounts, ASocketTheOperatorsGroupCannotHaveStopsTheService) {
   const fs::path state = folder_.path() / "state";
   fs::create_directories(state / "SYSINI");
   fs::copy_file(folder_.path() / "SYSINI" / "MainForm.INI", state / "SYSINI" / "MainForm.INI");
-  ASSERT_EQ(std::system(("chown -R " + user_ + " " + state.string()).c_str()), 0);
+  ASSERT_EQ(std::system(("chown -R " + outsider_ + " " + state.string()).c_str()), 0);
   const std::string socket_path = (state / "panel.sock").string();
   // Not in the group, the account cannot give its socket to it.
-  auto service = RunAs({"--headless", "--state-folder", state.string(), "--socket", socket_path});
+  auto service =
+      RunAsOutsider({"--headless", "--state-folder", state.string(), "--socket", socket_path});
   EXPECT_EQ(service->WaitForExit(), 1) << service->output();
   EXPECT_NE(service->error_output().find("Windows cannot attach at " + socket_path +
                                          ": it cannot be given to the group " + kOperators),
@@ -274,13 +305,62 @@ TEST_F(SiteAccounts, AJournalTheUserMayNotReadIsPermissionDeniedNeverNoJournalYe
     fs::permissions(journal, journal_mode);
     for (const char* command : {"--journal-verify", "--journal-export"}) {
       SCOPED_TRACE(command);
-      auto program = RunAs({command, "--state-folder", state.string()});
+      auto program = RunAsOutsider({command, "--state-folder", state.string()});
       EXPECT_EQ(program->WaitForExit(), 1);
       EXPECT_EQ(program->error_output(), "orvandel: permission denied: run as root (" +
                                              journal.string() + " cannot be read by this user)\n");
       EXPECT_EQ(program->output(), "");
     }
   }
+}
+
+TEST_F(SiteAccounts, TheGroupMayAttachAndActsUnderItsOwnNames) {
+  auto sim = StartSim();
+  auto service = StartProgram({"--headless", "--socket", socket_.string()});
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+  struct stat st {};
+  ASSERT_EQ(stat(socket_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660U);
+  EXPECT_EQ(st.st_gid, getgrnam(kOperators)->gr_gid);
+  const std::string key = std::string(R"({"type":"action","id":7,"action":"key","key":2})") + "\n";
+  // The socket's mode keeps the outsider off; opened to all, the service refuses by the peer.
+  EXPECT_NE(Ask(socket_, key, outsider_).find("connect: Permission denied"), std::string::npos);
+  ASSERT_EQ(chmod(socket_.c_str(), 0666), 0);
+  EXPECT_NE(
+      Ask(socket_, key, outsider_)
+          .find("\"reason\":\"user " + outsider_ + " is not in the group " + kOperators + "\""),
+      std::string::npos);
+  EXPECT_NE(Ask(socket_, key, member_).find(R"({"id":7,"result":"done","type":"result"})"),
+            std::string::npos);
+
+  EXPECT_EQ(service->Stop(), 0);
+  std::vector<std::string> keyed_by;
+  for (const JournalRow& row : Rows())
+    if (row.entry.text == "Key EMG ACK") keyed_by.push_back(row.entry.login);
+  EXPECT_EQ(keyed_by, std::vector<std::string>{member_});
+}
+
+TEST_F(SiteAccounts, AWindowTheSocketKeepsOutSaysWhatToDoAndOpensNoLine) {
+  auto sim = StartSim();
+  auto service = StartProgram({"--headless", "--socket", socket_.string()});
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+  // The build's program, whose module is beside it.
+  auto window = RunAsOutsider({"--socket", socket_.string()});
+  const std::string said = "you are not in the group " + std::string(kOperators) +
+                           ": ask your administrator to run `adduser " + outsider_ + " " +
+                           kOperators + "`, then log in again";
+  for (int i = 0; i < 250 && window->error_output().find(said) == std::string::npos; ++i) {
+    window->Drain();
+    usleep(20000);
+  }
+  EXPECT_NE(window->error_output().find(said), std::string::npos) << window->error_output();
+  EXPECT_EQ(window->Stop(), 0) << window->error_output();
+  EXPECT_EQ(window->error_output().find("COM1"), std::string::npos) << window->error_output();
+  // The service's own connect is the only one the controller saw.
+  EXPECT_EQ(service->Stop(), 0);
+  sim->Drain();
+  const std::string& line = sim->output();
+  EXPECT_EQ(line.find("supervision time"), line.rfind("supervision time")) << line;
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
 #include "events/event_log_file.h"
 #include "panel/operator_commands.h"
 #include "tests/form_fixture.h"
@@ -252,61 +251,6 @@ TEST_F(FormTest, TheLogBoxShowsTheNewestFromItsStartUnlessWithoutDisplayIsTicked
   }
   EXPECT_EQ(f.EventsLogTextBox.text(), kHead + "ALARM\r\nolder line");
   EXPECT_EQ(ReadBytes(LogPath()), log);
-}
-
-TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineReason) {
-  // Arguments; the error, or the site file, help, headless, the port (0: none), and the operator
-  // command with its name, level and users file.
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "||||0|0  0 "},
-      {{"--site-settings", "/srv/site.ini"}, "|/srv/site.ini|||0|0  0 "},
-      {{"-h"}, "||help||0|0  0 "},
-      {{"--help", "--site-settings", "a"}, "|a|help||0|0  0 "},
-      {{"--headless"}, "|||headless|0|0  0 "},
-      {{"--headless", "--port", "COM3"}, "|||headless|3|0  0 "},
-      {{"--port", "COM10", "--headless"}, "|||headless|10|0  0 "},
-      {{"--site-settings"}, "--site-settings needs a file"},
-      {{"--site-settings", ""}, "--site-settings needs a file"},
-      {{"--connect"}, "unknown option \"--connect\" (see --help)"},
-      {{"COM1"}, "unknown option \"COM1\" (see --help)"},
-      {{"--headless", "--port", "COM11"}, "--port needs COM1 to COM10, not \"COM11\""},
-      {{"--headless", "--port", "COM01"}, "--port needs COM1 to COM10, not \"COM01\""},
-      {{"--headless", "--port", "com1"}, "--port needs COM1 to COM10, not \"com1\""},
-      {{"--headless", "--port"}, "--port needs COM1 to COM10"},
-      {{"--port", "COM2"}, "--port is for --headless; the window chooses its port in the window"},
-      {{"--user-add", "alice", "--level", "3"}, "||||0|1 alice 3 "},
-      {{"--user-passwd", "bob", "--users-file", "/srv/users"}, "||||0|2 bob 0 /srv/users"},
-      {{"--user-disable", "bob"}, "||||0|3 bob 0 "},
-      {{"--user-list"}, "||||0|4  0 "},
-      {{"--users-file", "/srv/users"}, "||||0|0  0 /srv/users"},
-      {{"--user-add"}, "--user-add needs an operator's name"},
-      {{"--user-add", "alice"},
-       "--user-add needs --level 2 or 3, and --level goes with --user-add"},
-      {{"--user-passwd", "a", "--level", "2"},
-       "--user-add needs --level 2 or 3, and --level goes with --user-add"},
-      {{"--user-add", "alice", "--level", "1"}, "--level needs 2 or 3, not \"1\""},
-      {{"--user-list", "--user-disable", "a"},
-       "--user-add, --user-passwd, --user-disable and --user-list cannot be combined"},
-      {{"--user-list", "--headless"},
-       "the operator commands cannot be combined with --headless or the journal commands"},
-  };
-  for (const auto& [args, expected] : cases) {
-    const ParsedOptions parsed = ParseProgramOptions(args);
-    const ProgramOptions& o = parsed.options;
-    EXPECT_EQ(parsed.error.empty()
-                  ? "|" + o.site_settings.value_or("").string() + "|" + (o.help ? "help" : "") +
-                        "|" + (o.headless ? "headless" : "") + "|" +
-                        std::to_string(o.port.value_or(0)) + "|" +
-                        std::to_string(static_cast<int>(o.user_command)) + " " + o.user_name + " " +
-                        std::to_string(o.user_level) + " " + o.users_file.value_or("").string()
-                  : parsed.error,
-              expected)
-        << testing::PrintToString(args);
-  }
-  for (const char* option :
-       {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
-        "--to DATE", "--kind KIND", "--journal-verify"})
-    EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 
 // Without a program folder, nothing at all is written, least of all into the current folder.

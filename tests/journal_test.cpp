@@ -1038,22 +1038,17 @@ TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
 // what it says, and the header comes even when nothing matches.
 TEST_F(JournalQueryTest, CsvIsEveryRecordOnceInOrderPastOnePage) {
   std::vector<JournalEntry> entries;
-  std::string all, links;
+  std::string all;
   for (int i = 1; i <= 4500; ++i) {
     const bool link = i % 3 == 0;
     entries.push_back(PanelEntry(kBase, link ? JournalKind::kLink : JournalKind::kEvent,
                                  "r" + std::to_string(i)));
-    const std::string line = std::to_string(i) + ",2026-12-07T01:00:00.000+01:00," +
-                             (link ? "link" : "event") + ",r" + std::to_string(i) +
-                             ",alice,panel-pc,,\r\n";
-    all += line;
-    links += link ? line : "";
+    all += std::to_string(i) + ",2026-12-07T01:00:00.000+01:00," + (link ? "link" : "event") +
+           ",r" + std::to_string(i) + ",alice,panel-pc,,\r\n";
   }
   Write(entries);
   const std::tuple<JournalFilter, std::int64_t, std::string> cases[] = {
-      {{}, 4500, all},
-      {{{}, {}, JournalKind::kLink, ""}, 1500, links},
-      {{{}, {}, {}, "none"}, 0, ""}};
+      {{}, 4500, all}, {{{}, {}, {}, "none"}, 0, ""}};
   for (const auto& [filter, count, lines] : cases) {
     std::ostringstream out;
     std::int64_t written = 0;

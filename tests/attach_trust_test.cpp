@@ -6,12 +6,8 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
-
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
@@ -134,8 +130,7 @@ TEST(SocketTrust, LooksAtTheFolderWithoutFollowingALinkAndAsksThePeersUser) {
   EXPECT_EQ(PeerUser(-1), std::nullopt);
 }
 
-// The whole check on a connected socket: the folder first, then whoever listened at it (the
-// peer's credentials are those of its listen()).
+// The whole check on a connected socket: the folder first, then whoever listened at it.
 TEST(SocketTrust, AConnectedSocketIsJudgedByItsFolderThenByWhoListens) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
   constexpr uid_t kNobodysId = 4242;  // no account: named by its number
@@ -158,22 +153,15 @@ TEST(SocketTrust, AConnectedSocketIsJudgedByItsFolderThenByWhoListens) {
     const std::string path = (folder / "panel.sock").string();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
     const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-      const bool listening = setuid(c.listener) == 0 && listen(listener, 4) == 0;
-      (void)!write(ready[1], listening ? "y" : "n", 1);
-      sleep(10);  // killed before
-      _exit(0);
-    }
-    char answer = 0;
-    ASSERT_EQ(read(ready[0], &answer, 1), 1);
-    ASSERT_EQ(answer, 'y');
     const int window = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    // The peer's credentials are those in effect at its listen().
+    ASSERT_EQ(seteuid(c.listener), 0);
+    const int listened = listen(listener, 4);
+    ASSERT_EQ(seteuid(0), 0);
+    ASSERT_EQ(listened, 0);
     ASSERT_EQ(connect(window, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     const std::string why = SocketDistrust(path, window);
     if (c.expected.empty()) {
@@ -181,22 +169,16 @@ TEST(SocketTrust, AConnectedSocketIsJudgedByItsFolderThenByWhoListens) {
     } else {
       EXPECT_NE(why.find(c.expected), std::string::npos) << why;
     }
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    for (const int fd : {window, listener, ready[0], ready[1]})
-      close(fd);
+    close(window);
+    close(listener);
   }
 }
 
 TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {
   const test::TempFolder temp;
   const std::filesystem::path socket_path = temp.path() / "panel.sock";
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, socket_path.c_str(), sizeof address.sun_path - 1);
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  // Bound, never listening: nothing answers, and it is a site all the same.
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  // A socket node that nothing answers at is a site all the same.
+  ASSERT_EQ(mknod(socket_path.c_str(), S_IFSOCK | 0600, 0), 0);
   test::WriteBytes(temp.path() / "file", "x");
   std::filesystem::create_symlink(socket_path, temp.path() / "link");
   struct Case {
@@ -215,7 +197,6 @@ TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(SiteSocketPresent(c.path), c.site);
   }
-  close(fd);
 }
 
 }  // namespace

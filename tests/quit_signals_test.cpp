@@ -5,16 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLocalServer>
 #include <QTimer>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,29 +37,6 @@ bool WaitForErrorOutput(test::ChildProcess& child, const std::string& text) {
   return true;
 }
 
-// A socket that takes connections (the kernel's backlog) in a folder anyone may write in.
-class UntrustedSocket {
- public:
-  explicit UntrustedSocket(const std::filesystem::path& folder) : path_(folder / "panel.sock") {
-    std::filesystem::create_directory(folder);
-    chmod(folder.c_str(), 0777);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(fd_, 8), 0);
-  }
-  ~UntrustedSocket() { close(fd_); }
-  UntrustedSocket(const UntrustedSocket&) = delete;
-  UntrustedSocket& operator=(const UntrustedSocket&) = delete;
-  std::string path() const { return path_.string(); }
-
- private:
-  std::filesystem::path path_;
-  int fd_ = -1;
-};
-
 class QuitSignals : public test::ProgramFolderTest {};
 
 TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
@@ -69,7 +44,12 @@ TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
   // window before the main one.
   const std::string box_shown = "does not support propagateSizeHints";
   test::WriteBytes(folder_.path() / "DATA", "not a folder");
-  const UntrustedSocket untrusted(folder_.path() / "open");
+  // A socket that takes connections (the kernel's backlog) in a folder anyone may write in.
+  const std::filesystem::path open = folder_.path() / "open";
+  std::filesystem::create_directory(open);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  QLocalServer untrusted;
+  ASSERT_TRUE(untrusted.listen(QString::fromStdString((open / "panel.sock").string())));
   struct Case {
     std::vector<std::string> options;
     std::string shown;  // on standard error once the window is there
@@ -78,7 +58,7 @@ TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
   const std::vector<Case> cases = {
       {{"--standalone"}, box_shown, SIGTERM},
       {{"--standalone"}, box_shown, SIGHUP},
-      {{"--socket", untrusted.path()}, "not trusted", SIGINT},
+      {{"--socket", untrusted.fullServerName().toStdString()}, "not trusted", SIGINT},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options.back() + ", signal " + std::to_string(c.signal));

@@ -66,103 +66,94 @@ TEST(SiteCheck, AGoodSiteHasNothingToFixAndNamesItsOperators) {
 
 TEST(SiteCheck, EachFaultIsOneLineSayingWhatToDo) {
   struct Case {
-    const char* what;
     std::function<void(SiteFacts&)> spoil;
     std::string fix;
     std::string also = {};  // a second line the same fault brings
   };
   const Case cases[] = {
-      {"no service user", [](SiteFacts& f) { f.service_user = false; },
+      {[](SiteFacts& f) { f.service_user = false; },
        "there is no user orvandel: install the package again (it makes the user)"},
-      {"primary group", [](SiteFacts& f) { f.service_primary_group = "dialout"; },
+      {[](SiteFacts& f) { f.service_primary_group = "dialout"; },
        "the user orvandel's primary group is dialout, not orvandel: `usermod -g orvandel "
        "orvandel`"},
-      {"not in dialout", [](SiteFacts& f) { f.service_groups = {"orvandel"}; },
+      {[](SiteFacts& f) { f.service_groups = {"orvandel"}; },
        "the user orvandel is not in the group dialout, so the service cannot open the serial "
        "devices: `adduser orvandel dialout`",
        "COM1 (/dev/serial/by-id/usb-FTDI) is root:dialout 0660, which the user orvandel cannot "
-       "open: give it to the group dialout with read and write (a udev rule: "
-       "GROUP=\"dialout\", MODE=\"0660\")"},
-      {"another account in the service's group",
-       [](SiteFacts& f) { f.service_group_others = {"carol"}; },
+       "open: give it to the group dialout with read and write (a udev rule: GROUP=\"dialout\", "
+       "MODE=\"0660\")"},
+      {[](SiteFacts& f) { f.service_group_others = {"carol"}; },
        "carol is in the group orvandel, the service's alone, and can read its records: `deluser "
        "carol orvandel` (or, where it is carol's primary group, `usermod -g users carol`)"},
-      {"no operators' group",
-       [](SiteFacts& f) {
+      {[](SiteFacts& f) {
          f.operators_group = false;
          f.operators.clear();
        },
        "there is no group orvandel-operators, so no operator's window may attach: `addgroup "
        "--system orvandel-operators`"},
-      {"an operator left in dialout only",
-       [](SiteFacts& f) {
+      {[](SiteFacts& f) {
          f.devices_group = {"orvandel", "alice", "dave"};
        },
        "dave is in dialout but not in orvandel-operators: the window cannot attach; `adduser dave "
        "orvandel-operators` and `deluser dave dialout`"},
-      {"state folder missing", [](SiteFacts& f) { f.state_folder.exists = false; },
+      {[](SiteFacts& f) { f.state_folder.exists = false; },
        "/var/lib/orvandel is not there: `systemctl start orvandel` makes it (StateDirectory=)"},
-      {"a record another user owns", [](SiteFacts& f) { f.state_files[1].owner = "root"; },
+      {[](SiteFacts& f) { f.state_files[1].owner = "root"; },
        "/var/lib/orvandel/DATA/Journal.sqlite belongs to root, not orvandel: `chown "
        "orvandel:orvandel /var/lib/orvandel/DATA/Journal.sqlite`"},
-      {"a folder its group may write", [](SiteFacts& f) { f.state_files[0].mode = S_IFDIR | 0770; },
-       "/var/lib/orvandel/DATA is 0770, open to its group's writes or to others: `chmod "
-       "g-w,o-rwx /var/lib/orvandel/DATA`"},
-      {"a record others may read", [](SiteFacts& f) { f.state_files[1].mode = S_IFREG | 0644; },
+      {[](SiteFacts& f) { f.state_files[0].mode = S_IFDIR | 0770; },
+       "/var/lib/orvandel/DATA is 0770, open to its group's writes or to others: `chmod g-w,o-rwx "
+       "/var/lib/orvandel/DATA`"},
+      {[](SiteFacts& f) { f.state_files[1].mode = S_IFREG | 0644; },
        "/var/lib/orvandel/DATA/Journal.sqlite is 0644, open to its group's writes or to others: "
        "`chmod g-w,o-rwx /var/lib/orvandel/DATA/Journal.sqlite`"},
-      {"the state folder in the devices' group",
-       [](SiteFacts& f) { f.state_folder.group = "dialout"; },
+      {[](SiteFacts& f) { f.state_folder.group = "dialout"; },
        "/var/lib/orvandel lets its group dialout in: `chgrp orvandel /var/lib/orvandel`"},
-      {"a link among the records", [](SiteFacts& f) { f.state_files[2].mode = S_IFLNK | 0777; },
+      {[](SiteFacts& f) { f.state_files[2].mode = S_IFLNK | 0777; },
        "/var/lib/orvandel/SYSINI is a symbolic link, which the service never follows: remove it"},
-      {"socket's folder anyone may write",
-       [](SiteFacts& f) { f.socket_folder.mode = S_IFDIR | 0777; },
+      {[](SiteFacts& f) { f.socket_folder.mode = S_IFDIR | 0777; },
        "/run/orvandel is root:root 0777, where another user could replace the service's socket: "
        "`chown root:root /run/orvandel; chmod 0755 /run/orvandel`"},
-      {"socket's folder the service's", [](SiteFacts& f) { f.socket_folder.owner = "orvandel"; },
+      {[](SiteFacts& f) { f.socket_folder.owner = "orvandel"; },
        "/run/orvandel is orvandel:root 0755, where another user could replace the service's "
        "socket: `chown root:root /run/orvandel; chmod 0755 /run/orvandel`"},
-      {"site settings not root's", [](SiteFacts& f) { f.site_settings.owner = "alice"; },
+      {[](SiteFacts& f) { f.site_settings.owner = "alice"; },
        "/etc/orvandel/orvandel.ini belongs to alice, not root: `chown root:root "
        "/etc/orvandel/orvandel.ini`"},
-      {"site settings others may write",
-       [](SiteFacts& f) { f.site_settings.mode = S_IFREG | 0664; },
+      {[](SiteFacts& f) { f.site_settings.mode = S_IFREG | 0664; },
        "/etc/orvandel/orvandel.ini is 0664, writable by others than root: `chmod go-w "
        "/etc/orvandel/orvandel.ini`"},
-      {"users file every user may read", [](SiteFacts& f) { f.users_file.mode = S_IFREG | 0644; },
+      {[](SiteFacts& f) { f.users_file.mode = S_IFREG | 0644; },
        "/etc/orvandel/users is 0644, readable by every user: `chmod o-rwx /etc/orvandel/users`"},
-      {"port unmapped", [](SiteFacts& f) { f.port_target.clear(); },
+      {[](SiteFacts& f) { f.port_target.clear(); },
        "COM1, the service's port, stands for no device: map it in /etc/orvandel/orvandel.ini, "
        "[SerialPorts] COM1=/dev/serial/by-id/..."},
-      {"device missing", [](SiteFacts& f) { f.device.exists = false; },
+      {[](SiteFacts& f) { f.device.exists = false; },
        "COM1 (/dev/serial/by-id/usb-FTDI) is not there: plug in the adapter, or map COM1 to the "
        "device in /dev/serial/by-id/"},
-      {"not a device", [](SiteFacts& f) { f.device.mode = S_IFREG | 0666; },
-       "COM1 (/dev/serial/by-id/usb-FTDI) is not a serial device (a character device): map COM1 "
-       "to one"},
-      {"device the service cannot open", [](SiteFacts& f) { f.device.group = "plugdev"; },
+      {[](SiteFacts& f) { f.device.mode = S_IFREG | 0666; },
+       "COM1 (/dev/serial/by-id/usb-FTDI) is not a serial device (a character device): map COM1 to "
+       "one"},
+      {[](SiteFacts& f) { f.device.group = "plugdev"; },
        "COM1 (/dev/serial/by-id/usb-FTDI) is root:plugdev 0660, which the user orvandel cannot "
-       "open: give it to the group dialout with read and write (a udev rule: "
-       "GROUP=\"dialout\", MODE=\"0660\")"},
-      {"device its group may only read", [](SiteFacts& f) { f.device.mode = S_IFCHR | 0640; },
+       "open: give it to the group dialout with read and write (a udev rule: GROUP=\"dialout\", "
+       "MODE=\"0660\")"},
+      {[](SiteFacts& f) { f.device.mode = S_IFCHR | 0640; },
        "COM1 (/dev/serial/by-id/usb-FTDI) is root:dialout 0640, which the user orvandel cannot "
-       "open: give it to the group dialout with read and write (a udev rule: "
-       "GROUP=\"dialout\", MODE=\"0660\")"},
-      {"socket unit disabled", [](SiteFacts& f) { f.units[0].file_state = "disabled"; },
+       "open: give it to the group dialout with read and write (a udev rule: GROUP=\"dialout\", "
+       "MODE=\"0660\")"},
+      {[](SiteFacts& f) { f.units[0].file_state = "disabled"; },
        "orvandel.socket is disabled, not enabled: `systemctl enable --now orvandel`"},
-      {"service failed",
-       [](SiteFacts& f) {
+      {[](SiteFacts& f) {
          f.units[1].active = "failed";
          f.units[1].sub = "failed";
        },
        "orvandel.service is failed (failed): `systemctl start orvandel.service`; `journalctl -u "
        "orvandel.service` says why it stopped"},
-      {"no systemd", [](SiteFacts& f) { f.units[1].known = false; },
+      {[](SiteFacts& f) { f.units[1].known = false; },
        "orvandel.service's state cannot be learnt from systemctl: is systemd running?"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
     SiteFacts facts = GoodSite();
     c.spoil(facts);
     std::vector<std::string> expected{c.fix};

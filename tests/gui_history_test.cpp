@@ -143,43 +143,29 @@ TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
   auto* from_on = Find<QCheckBox>("FromCheck");
   auto* from = Find<QDateTimeEdit>("FromEdit");
   auto* to_on = Find<QCheckBox>("ToCheck");
-  auto* to = Find<QDateTimeEdit>("ToEdit");
   EXPECT_FALSE(from->isEnabled()) << "a bound that is off cannot be edited";
   from_on->setChecked(true);
   EXPECT_TRUE(from->isEnabled());
   from->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 60000));
   to_on->setChecked(true);
-  to->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
-  EXPECT_EQ(TextColumn(), (std::vector<std::string>{"Key EMG ACK", "12/07 01:02 Event = EMG Ack",
-                                                    "Connected: COM1 (/dev/ttyUSB0) 9600,N,8,1"}));
-  const JournalFilter filter = window.CurrentFilter();
-  EXPECT_EQ(filter.from_utc_ms, kBase + 60000);
-  EXPECT_EQ(filter.to_utc_ms, kBase + 180999);
+  Find<QDateTimeEdit>("ToEdit")->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
+  // (What a filter takes is the journal's query test.)
+  EXPECT_EQ(window.model()->filter(), (JournalFilter{kBase + 60000, kBase + 180999, {}, ""}));
   from_on->setChecked(false);
   to_on->setChecked(false);
-  EXPECT_EQ(window.model()->rowCount(), 6);
-  EXPECT_EQ(window.CurrentFilter(), JournalFilter{});
+  EXPECT_EQ(window.model()->filter(), JournalFilter{});
 }
 
 TEST_F(HistoryWindowTest, ReadsPagesAsTheTableScrollsDown) {
-  for (int i = 0; i < 1000; ++i)
+  for (int i = 0; i <= int(JournalPageQuery::kRows); ++i)
     Add(kBase + i * 1000, JournalKind::kEvent, "report " + std::to_string(i + 1), "alice");
   ASSERT_TRUE(journal_.Commit());
   QtHistoryWindow& window = Show();
-  QtHistoryModel* model = window.model();
-  EXPECT_EQ(model->rowCount(), int(JournalHistory::kPageSize));
-  EXPECT_TRUE(model->canFetchMore({}));
   EXPECT_EQ(window.status_text().toStdString(), "200 records shown, more below");
-  // Scrolling to the end asks for the next pages, one at a time.
-  for (int i = 0; i < 20 && model->canFetchMore({}); ++i) {
-    window.table()->scrollToBottom();
-    QApplication::processEvents();
-  }
-  EXPECT_FALSE(model->canFetchMore({}));
-  ASSERT_EQ(model->rowCount(), 1000);
-  EXPECT_EQ(model->index(0, QtHistoryModel::kText).data().toString(), "report 1000");
-  EXPECT_EQ(model->index(999, QtHistoryModel::kText).data().toString(), "report 1");
-  EXPECT_EQ(window.status_text().toStdString(), "1000 records");
+  // (Which page comes next is the model's test.)
+  window.table()->scrollToBottom();
+  QApplication::processEvents();
+  EXPECT_EQ(window.status_text().toStdString(), "201 records");
 }
 
 TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
@@ -200,25 +186,19 @@ TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
             "There is no journal: the program folder cannot be found.");
 }
 
-// The main window: a History button in its status bar and Ctrl+H, both opening the history.
+// The main window's History button, in its status bar.
 class HistoryButtonTest : public test::FormTest {};
 
-TEST_F(HistoryButtonTest, TheStatusBarButtonAndCtrlHOpenTheHistory) {
+TEST_F(HistoryButtonTest, TheStatusBarButtonIsOutsideTheDesignedControlsAndTakesNoFocus) {
   Load();
   QtFormView view(form().MainFormWindow, form().controls(), form().focus,
                   [this] { form().Form_Unload(); });
-  int opened = 0;
-  QPushButton* button = AddHistoryButton(view, [&opened] { ++opened; });
+  // (That it and Ctrl+H open the history is the attached window's test.)
+  QPushButton* button = AddHistoryButton(view, [] {});
   view.show();
-  view.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
-  EXPECT_EQ(button->parentWidget(), view.notice_bar()) << "outside the designed controls";
+  EXPECT_EQ(button->parentWidget(), view.notice_bar());
   EXPECT_TRUE(button->isVisible());
   EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
-  QTest::mouseClick(button, Qt::LeftButton);
-  EXPECT_EQ(opened, 1);
-  QTest::keyClick(&view, Qt::Key_H, Qt::ControlModifier);
-  EXPECT_EQ(opened, 2);
 }
 
 }  // namespace

@@ -72,8 +72,6 @@ TEST(AttachHistoryCodec, ARequestOutOfItsBoundsIsRefusedAndAnActionIsLeftAlone) 
   const Case cases[] = {
       {"{" + good + R"(,"limit":0})", true},
       {"{" + good + R"(,"limit":201})", true},
-      {"{" + good + R"(,"limit":2.5})", true},
-      {"{" + good + R"(,"limit":"2"})", true},
       {"{" + good + R"(,"limit":2,"kind":"alarm"})", true},
       {"{" + good + R"(,"limit":2,"from":"yesterday"})", true},
       {R"({"type":"history","id":3,"newer":false,"before":-1,"after":0,"until":0,"text":"","limit":2})",
@@ -132,15 +130,7 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
       ReadPage(HistoryPageMessage(4, false, {{Row(3, long_text)}, false, 3}, 10));
   ASSERT_EQ(cut.page.rows.size(), 1U);
   EXPECT_EQ(cut.page.rows[0].entry.text, long_text.substr(0, kMaxHistoryFieldBytes - 1));
-
-  // Why there is none.
-  const ServerMessage none = ReadPage(HistoryErrorMessage(5, "refused: level 1 needed"));
-  EXPECT_EQ(none.type, ServerMessageType::kHistory);
-  EXPECT_EQ(none.id, 5);
-  EXPECT_EQ(none.text, "refused: level 1 needed");
-  const ServerMessage committed = ReadPage(JournalMessage(77));
-  EXPECT_EQ(committed.type, ServerMessageType::kJournal);
-  EXPECT_EQ(committed.seq, 77);
+  // (Why there is none, and that records were committed: the hub's test.)
 }
 
 TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
@@ -152,14 +142,12 @@ TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
     return line.replace(at, from.size(), to);
   };
   const std::string too_many = [&] {
-    std::string page = HistoryPageMessage(4, false, {{Row(1)}, false, 1}, 1 << 20);
+    std::string page = good;
     const std::size_t open = page.find('[') + 1;
-    const std::size_t close = page.rfind(']');
-    const std::string row = page.substr(open, close - open);
-    std::string many;
-    for (std::size_t i = 0; i <= kMaxHistoryRows; ++i)
-      many += (i == 0 ? "" : ",") + row;
-    return page.replace(open, close - open, many);
+    const std::string row = page.substr(open, page.rfind(']') - open);
+    for (std::size_t i = 0; i < kMaxHistoryRows; ++i)
+      page.insert(open, row + ",");
+    return page;
   }();
   const std::string lines[] = {
       with("\"seq\":12", "\"seq\":0"),

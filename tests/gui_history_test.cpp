@@ -1,7 +1,6 @@
 // The history window on the offscreen platform, over a journal of known records: newest first
-// with the stored local time, the filters, CSV and PDF without their dialogs, a record committed
-// while it is open showing on top, pages read as the table scrolls, and errors in its own status
-// line. The main window opens it from its status bar and with Ctrl+H.
+// with the stored local time, the filters, CSV and PDF without their dialogs, pages read as the
+// table scrolls, and errors in its own status line. The main window's button to open it.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -118,21 +117,10 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersExportsAndTakesNewOne
   // Export: what the filters take, oldest first, as CSV.
   const QString csv = QString::fromStdString((temp_.path() / "filtered.csv").string());
   Find<QLineEdit>("TextFilter")->setText("bob");
-  window.ApplyFilter();
-  ASSERT_EQ(model->rowCount(), 2);
   ASSERT_TRUE(window.ExportCsv(csv));
   // (Each field as written is the journal's CSV test.)
   EXPECT_EQ(std::ranges::count(test::ReadBytes(csv.toStdString()), '\n'), 3) << "header and two";
   EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
-
-  // Committed while open: a matching record goes on top, the others stay out.
-  Add(kBase + 360000, JournalKind::kOperator, "Key Fault Reset", "bob");
-  Add(kBase + 360001, JournalKind::kEvent, "12/07 01:06 Event = Fault Reset by bob", "alice");
-  ASSERT_TRUE(journal_.Commit());
-  EXPECT_EQ(
-      TextColumn(),
-      (std::vector<std::string>{
-          "Key Fault Reset", "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"", "Key EMG ACK"}));
 
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }

@@ -33,12 +33,11 @@ namespace {
 
 constexpr int kDeadlineMs = 5000;
 
-class AttachedWindows : public test::AttachedWindowTest {
- protected:
-  static bool Once(const std::string& text, const std::string& what) {
-    return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
-  }
-};
+bool Once(const std::string& text, const std::string& what) {
+  return text.find(what) != std::string::npos && text.find(what) == text.rfind(what);
+}
+
+using AttachedWindows = test::AttachedWindowTest;
 
 TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   auto sim = StartSim();
@@ -128,37 +127,31 @@ class FakeService {
 };
 
 TEST(AttachedWindow, SendsNothingNotEvenALogInToAServiceInAFolderAnyoneMayWrite) {
-  struct Case {
-    mode_t folder_mode;
-    QtAttachClient::Status status;
-    bool logs_in;
-  };
-  const std::vector<Case> cases = {
-      {0755, QtAttachClient::Status::kAttached, true},
-      {0777, QtAttachClient::Status::kRefused, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.folder_mode);
+  for (const mode_t folder_mode : {0755, 0777}) {
+    SCOPED_TRACE(folder_mode);
+    const bool trusted = folder_mode == 0755;
     const test::TempFolder temp;
     const std::filesystem::path folder = temp.path() / "run";
     std::filesystem::create_directory(folder);
-    ASSERT_EQ(chmod(folder.c_str(), c.folder_mode), 0);
+    ASSERT_EQ(chmod(folder.c_str(), folder_mode), 0);
     const std::string path = (folder / "panel.sock").string();
     FakeService service(path);
     QtAttachedWindow window(path);
     std::vector<QtAttachClient::Status> statuses;
     const Connection status_changes = window.client().status_changed().Connect(
         [&statuses](QtAttachClient::Status status) { statuses.push_back(status); });
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window.client().status() == c.status; }, kDeadlineMs));
+    const QtAttachClient::Status status =
+        trusted ? QtAttachClient::Status::kAttached : QtAttachClient::Status::kRefused;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.client().status() == status; }, kDeadlineMs));
     // The operator logs in as ever, through the status bar's dialog.
     QtAccessBar& access = window.access_bar();
     access.name_edit()->setText(QStringLiteral("opb"));
     access.pin_edit()->setText(QStringLiteral("2468"));
     access.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     QTest::qWait(300);
-    EXPECT_EQ(service.received().find(R"("pin":"2468")") != std::string::npos, c.logs_in)
+    EXPECT_EQ(service.received().find(R"("pin":"2468")") != std::string::npos, trusted)
         << service.received();
-    if (!c.logs_in) {
+    if (!trusted) {
       EXPECT_EQ(service.received(), "");
       // Refused (while the window was made) it stays until its next try: no silence counted of
       // a service it never attached to.

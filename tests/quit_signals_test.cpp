@@ -56,7 +56,6 @@ TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
     int signal;
   };
   const std::vector<Case> cases = {
-      {{"--standalone"}, box_shown, SIGTERM},
       {{"--standalone"}, box_shown, SIGHUP},
       {{"--socket", untrusted.fullServerName().toStdString()}, "not trusted", SIGINT},
   };

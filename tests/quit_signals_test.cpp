@@ -50,30 +50,21 @@ TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
   ASSERT_EQ(chmod(open.c_str(), 0777), 0);
   QLocalServer untrusted;
   ASSERT_TRUE(untrusted.listen(QString::fromStdString((open / "panel.sock").string())));
-  struct Case {
-    std::vector<std::string> options;
-    std::string shown;  // on standard error once the window is there
-    int signal;
-  };
-  const std::vector<Case> cases = {
-      {{"--standalone"}, box_shown, SIGHUP},
-      {{"--socket", untrusted.fullServerName().toStdString()}, "not trusted", SIGINT},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.options.back() + ", signal " + std::to_string(c.signal));
-    // The attached window needs no folder of its own, only its module beside the build's.
-    const bool standalone = c.options.front() == "--standalone";
-    auto program = standalone ? StartProgram(c.options, {.env = {}, .capture_stderr = true})
-                              : std::make_unique<test::ChildProcess>(
-                                    test::kProgram, c.options,
-                                    test::ChildOptions{.env = {}, .capture_stderr = true});
-    ASSERT_TRUE(WaitForErrorOutput(*program, c.shown)) << program->error_output();
+  // The program with these options, once it shows what it shows on standard error.
+  const auto ends_within_a_second = [this](const std::vector<std::string>& options,
+                                           const std::string& shown, int signal) {
+    SCOPED_TRACE(options.back() + ", signal " + std::to_string(signal));
+    auto program = StartProgram(options, {.env = {}, .capture_stderr = true});
+    ASSERT_TRUE(WaitForErrorOutput(*program, shown)) << program->error_output();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto sent = Clock::now();
-    program->Signal(c.signal);
+    program->Signal(signal);
     EXPECT_EQ(program->WaitForExit(std::chrono::seconds(3)), 0) << program->error_output();
     EXPECT_LT(Clock::now() - sent, std::chrono::seconds(1));
-  }
+  };
+  ends_within_a_second({"--standalone"}, box_shown, SIGHUP);
+  ends_within_a_second({"--socket", untrusted.fullServerName().toStdString()}, "not trusted",
+                       SIGINT);
 }
 
 TEST(QuitSignal, ClosesTheOpenBoxLeavesTheLoopAndOpensNoOtherBox) {

@@ -97,9 +97,6 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
   const JournalPage page{
       {Row(12, "Renamed \"Lobby\" to \"Hall, east\"\n\xC3\xA9"), Row(11), Row(10)}, true, 12, 7};
   const ServerMessage whole = ReadPage(HistoryPageMessage(4, false, page, 1 << 20));
-  EXPECT_EQ(whole.type, ServerMessageType::kHistory);
-  EXPECT_EQ(whole.id, 4);
-  EXPECT_TRUE(whole.text.empty());
   ASSERT_EQ(whole.page.rows.size(), 3U);
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(whole.page.rows[i].sequence, page.rows[i].sequence);

@@ -26,15 +26,9 @@ class LaterSource final : public HistorySource {
   void Answer(std::vector<std::int64_t> sequences, bool more, std::int64_t newest_seen,
               std::int64_t oldest_seen = 0, const std::string& error = {}) {
     ASSERT_FALSE(waiting.empty());
-    JournalPage page;
-    for (const std::int64_t sequence : sequences) {
-      JournalRow row;
-      row.sequence = sequence;
-      page.rows.push_back(row);
-    }
-    page.more = more;
-    page.newest_seen = newest_seen;
-    page.oldest_seen = oldest_seen;
+    JournalPage page{{}, more, newest_seen, oldest_seen};
+    for (const std::int64_t sequence : sequences)
+      page.rows.push_back(JournalRow{.sequence = sequence});
     HistorySource::Answer answer = std::move(waiting.front());
     waiting.pop_front();
     answer(error, std::move(page));

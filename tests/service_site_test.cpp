@@ -33,7 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kSocketActivate[] = "/usr/bin/systemd-socket-activate";
-constexpr char kOperators[] = "orvandel-operators";
+const std::string kOperators = "orvandel-operators";
 
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
@@ -188,7 +188,7 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
 // A developer's machine, without the operators' group: the socket is this user's alone, and the
 // service says so.
 TEST_F(SiteService, WithoutTheOperatorsGroupItsOwnSocketIsPrivateAndSaidSo) {
-  if (getgrnam("orvandel-operators") != nullptr) GTEST_SKIP() << "the operators' group exists";
+  if (getgrnam(kOperators.c_str()) != nullptr) GTEST_SKIP() << "the operators' group exists";
   auto sim = StartSim();
   const std::string socket_path = (state_ / "panel.sock").string();
   auto service = StartProgram({"--headless", "--socket", socket_path}, {.capture_stderr = true});
@@ -239,11 +239,9 @@ class SiteAccounts : public SiteService {
     (void)std::system(
         "for u in $(getent passwd | cut -d: -f1 | grep -E '^orv(op|out)[0-9]+$'); do "
         "kill -0 \"${u##*[a-z]}\" 2> /dev/null || userdel -f \"$u\"; done");
-    made_group_ = getgrnam(kOperators) == nullptr;
-    if (made_group_) ASSERT_EQ(std::system((std::string("groupadd ") + kOperators).c_str()), 0);
-    ASSERT_EQ(std::system(
-                  ("useradd -M -N -g users -G " + std::string(kOperators) + " " + member_).c_str()),
-              0);
+    made_group_ = getgrnam(kOperators.c_str()) == nullptr;
+    if (made_group_) ASSERT_EQ(std::system(("groupadd " + kOperators).c_str()), 0);
+    ASSERT_EQ(std::system(("useradd -M -N -g users -G " + kOperators + " " + member_).c_str()), 0);
     ASSERT_EQ(std::system(("useradd -M -N -g users " + outsider_).c_str()), 0);
     // Others may pass through to what the test gives them; the socket's own mode is the service's.
     fs::permissions(folder_.path(), fs::perms(0755));
@@ -251,7 +249,7 @@ class SiteAccounts : public SiteService {
   void TearDown() override {
     for (const std::string& user : {member_, outsider_})
       (void)std::system(("userdel -f " + user + " 2> /dev/null").c_str());
-    if (made_group_) (void)std::system((std::string("groupdel ") + kOperators).c_str());
+    if (made_group_) (void)std::system(("groupdel " + kOperators).c_str());
   }
   // The built program as the outsider; setpriv executes it, so that signals reach it.
   std::unique_ptr<test::ChildProcess> RunAsOutsider(const std::vector<std::string>& args) {
@@ -310,7 +308,7 @@ TEST_F(SiteAccounts, TheGroupMayAttachAndActsUnderItsOwnNames) {
   struct stat st {};
   ASSERT_EQ(stat(socket_.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660U);
-  EXPECT_EQ(st.st_gid, getgrnam(kOperators)->gr_gid);
+  EXPECT_EQ(st.st_gid, getgrnam(kOperators.c_str())->gr_gid);
   const std::string key = std::string(R"({"type":"action","id":7,"action":"key","key":2})") + "\n";
   // The socket's mode keeps the outsider off; opened to all, the service refuses by the peer.
   EXPECT_NE(Ask(socket_, key, outsider_).find("connect: Permission denied"), std::string::npos);
@@ -335,7 +333,7 @@ TEST_F(SiteAccounts, AWindowTheSocketKeepsOutSaysWhatToDoAndOpensNoLine) {
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
   // The build's program, whose module is beside it.
   auto window = RunAsOutsider({"--socket", socket_.string()});
-  const std::string said = "you are not in the group " + std::string(kOperators) +
+  const std::string said = "you are not in the group " + kOperators +
                            ": ask your administrator to run `adduser " + outsider_ + " " +
                            kOperators + "`, then log in again";
   for (int i = 0; i < 250 && window->error_output().find(said) == std::string::npos; ++i) {

@@ -71,7 +71,6 @@ TEST_F(AttachedHistory, TheHistoryShowsTheServicesRecordsFilteredAndTakesNewOnes
   sim->Type("event 0x12 0");
   ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Event = EMG Ack", true); }, kDeadlineMs))
       << history->status_text().toStdString();
-  const std::int64_t shown = model->row(0).sequence;
   // The window's filter goes with its pages: the link's records only.
   history->findChild<QComboBox*>("KindCombo")->setCurrentText("link");
   ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Connected: COM1"); }, kDeadlineMs));
@@ -83,9 +82,6 @@ TEST_F(AttachedHistory, TheHistoryShowsTheServicesRecordsFilteredAndTakesNewOnes
   EXPECT_FALSE(window.client().AskHistory({}));
   ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
   EXPECT_EQ(service->Stop(), 0);
-  // The event as the service numbered it.
-  for (const JournalRow& row : Rows())
-    if (row.entry.text.find("Event = EMG Ack") != std::string::npos) EXPECT_EQ(row.sequence, shown);
 }
 
 }  // namespace

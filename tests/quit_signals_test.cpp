@@ -26,17 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Reads the child's standard error until it holds text; false when the deadline passes first.
-bool WaitForErrorOutput(test::ChildProcess& child, const std::string& text) {
-  for (const auto deadline = Clock::now() + std::chrono::seconds(10);
-       child.error_output().find(text) == std::string::npos;) {
-    if (Clock::now() > deadline) return false;
-    child.Drain();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
 class QuitSignals : public test::ProgramFolderTest {};
 
 TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
@@ -55,7 +44,11 @@ TEST_F(QuitSignals, EndTheProgramsWindowWithinASecondWhateverItShows) {
                                            const std::string& shown, int signal) {
     SCOPED_TRACE(options.back() + ", signal " + std::to_string(signal));
     auto program = StartProgram(options, {.env = {}, .capture_stderr = true});
-    ASSERT_TRUE(WaitForErrorOutput(*program, shown)) << program->error_output();
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10);
+         program->error_output().find(shown) == std::string::npos; program->Drain()) {
+      ASSERT_TRUE(Clock::now() < deadline) << program->error_output();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const auto sent = Clock::now();
     program->Signal(signal);

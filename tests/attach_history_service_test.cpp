@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <string>
-#include <vector>
 
 #include "attach/qt/qt_attached_window.h"
 #include "journal/qt/qt_history_model.h"

@@ -13,16 +13,15 @@ namespace orv {
 namespace {
 
 JournalRow Row(std::int64_t sequence, std::string text = "Key EMG ACK") {
-  JournalRow row;
-  row.sequence = sequence;
-  row.entry = {{1796601600000 + sequence, -18000},
-               JournalKind::kOperator,
-               std::move(text),
-               "02 01 16",
-               "alice",
-               "panel-pc",
-               "Call/EMG"};
-  return row;
+  return {sequence,
+          {{1796601600000 + sequence, -18000},
+           JournalKind::kOperator,
+           std::move(text),
+           "02 01 16",
+           "alice",
+           "panel-pc",
+           "Call/EMG"},
+          {}};
 }
 
 std::vector<std::int64_t> Sequences(const JournalPage& page) {
@@ -41,11 +40,7 @@ ServerMessage ReadPage(const std::string& line) {
 }
 
 TEST(AttachHistoryCodec, RequestsGoBothWaysWithEveryPartOfTheirFilter) {
-  JournalFilter all;
-  all.from_utc_ms = -5;
-  all.to_utc_ms = 1796601600999;
-  all.kind = JournalKind::kLink;
-  all.text = "Hall \"B\", 100%_\n\xC3\xA9";
+  const JournalFilter all{-5, 1796601600999, JournalKind::kLink, "Hall \"B\", 100%_\n\xC3\xA9"};
   const HistoryRequest requests[] = {
       {1, {}},
       {7, {all, false, 1234, 0, 0, 50}},

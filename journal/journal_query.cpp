@@ -1,6 +1,5 @@
 #include "journal/journal_query.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -151,74 +150,6 @@ sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int6
   if (!result.ok()) return result;
   while ((result = statement.Step()).row())
     rows.push_back(journal_detail::JournalRowFrom(statement));
-  return result;
-}
-
-sqlite::Result JournalHistory::Reset(const JournalFilter& filter) {
-  filter_ = filter;
-  rows_.clear();
-  more_ = false;
-  // Everything up to the journal's end as it is now is what the pages cover; later records come
-  // through TakeNewer().
-  sqlite::Result result = reader_.LastSequence(newest_seen_);
-  if (!result.ok()) return result;
-  oldest_seen_ = newest_seen_ + 1;
-  more_ = newest_seen_ > 0;
-  std::size_t added = 0;
-  return FetchMore(added);
-}
-
-sqlite::Result JournalHistory::ReadOlder(Page& page) const {
-  page.rows.clear();
-  page.newest_seen = newest_seen_;
-  if (!more_) return {};
-  return reader_.NewestFirst(filter_, oldest_seen_, page_size_, page.rows);
-}
-
-void JournalHistory::PutOlder(Page page) {
-  // A short page is the last one.
-  more_ = more_ && page.rows.size() == page_size_;
-  if (!page.rows.empty()) oldest_seen_ = page.rows.back().sequence;
-  for (JournalRow& row : page.rows)
-    rows_.push_back(std::move(row));
-}
-
-sqlite::Result JournalHistory::FetchMore(std::size_t& added) {
-  Page page;
-  const sqlite::Result result = ReadOlder(page);
-  added = result.ok() ? page.rows.size() : 0;
-  if (result.ok()) PutOlder(std::move(page));
-  return result;
-}
-
-sqlite::Result JournalHistory::ReadNewer(std::int64_t until, Page& page) const {
-  page.rows.clear();
-  page.newest_seen = newest_seen_;
-  if (until == 0) {
-    const sqlite::Result result = reader_.LastSequence(until);
-    if (!result.ok()) return result;
-  }
-  if (until <= newest_seen_) return {};
-  // However many came: a storm between two looks is not cut short.
-  const sqlite::Result result = reader_.OldestFirst(filter_, newest_seen_, until,
-                                                    static_cast<std::size_t>(-1) >> 1, page.rows);
-  if (!result.ok()) return result;
-  std::reverse(page.rows.begin(), page.rows.end());
-  page.newest_seen = until;
-  return result;
-}
-
-void JournalHistory::PutNewer(Page page) {
-  if (page.newest_seen > newest_seen_) newest_seen_ = page.newest_seen;
-  for (auto row = page.rows.rbegin(); row != page.rows.rend(); ++row)
-    rows_.push_front(std::move(*row));
-}
-
-sqlite::Result JournalHistory::TakeNewer(std::int64_t until, std::size_t& added) {
-  Page page;
-  const sqlite::Result result = ReadNewer(until, page);
-  added = result.ok() ? page.rows.size() : 0;
-  if (result.ok()) PutNewer(std::move(page));
   return result;
 }
 

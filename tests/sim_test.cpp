@@ -286,7 +286,6 @@ TEST_F(ControllerTest, BadCrcAndSplitLinesTouchOnlyTheNextFrames) {
   Type("badcrc 2");
   for (int i = 0; i < 2; ++i) {
     Bytes wire = Send(c_, kFaultPoll);
-    EXPECT_TRUE(DecodeAll(wire).empty());
     EXPECT_NE(wire.at(5), kGoodReply[5]);
     wire[5] = kGoodReply[5];
     EXPECT_EQ(wire, kGoodReply);  // only the CRC is spoilt

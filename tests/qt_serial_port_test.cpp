@@ -211,7 +211,6 @@ TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesB
   ASSERT_TRUE(WaitFor([&] { return port_.device_lost(); })) << "loss never noticed";
   port_.Output(Hex("02 01 06 00 2B 03"));
   EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kLost}) << "said once";
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kLost);
   port_.SetSettings("19200,N,8,1");
   EXPECT_TRUE(LoopStaysIdle());
   EXPECT_TRUE(port_.IsOpen()) << "the program's disconnect needs the port to report open";

@@ -458,19 +458,16 @@ TEST(SiteSettingsTrust, OwnerAndModeRuleOfFilesAndFolders) {
   const Case cases[] = {
       {false, kSelf, 0644, T::kTrusted, T::kOtherOwner},
       {false, kSelf, 0664, T::kWritableByOthers, T::kOtherOwner},
-      {false, kSelf, 0646, T::kWritableByOthers, T::kOtherOwner},
       {false, kRoot, 0644, T::kTrusted, T::kTrusted},
       {false, kRoot, 0664, T::kWritableByOthers, T::kWritableByOthers},
       {false, kRoot, 0646, T::kWritableByOthers, T::kWritableByOthers},
       {false, kRoot, 02755, T::kTrusted, T::kTrusted},  // set-id bits let no one write
       {false, kOther, 0644, T::kOtherOwner, T::kOtherOwner},
-      {false, kOther, 0646, T::kOtherOwner, T::kOtherOwner},
       {true, kRoot, 0755, T::kTrusted, T::kTrusted},
       {true, kRoot, 01777, T::kTrusted, T::kTrusted},                    // /tmp
       {true, kRoot, 02775, T::kWritableByOthers, T::kWritableByOthers},  // the installed SYSINI
       {true, kSelf, 0755, T::kTrusted, T::kOtherOwner},
       {true, kSelf, 01777, T::kWritableByOthers, T::kOtherOwner},  // sticky, but not root's
-      {true, kOther, 01755, T::kOtherOwner, T::kOtherOwner},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.folder) + " " + std::to_string(c.owner) + " " +

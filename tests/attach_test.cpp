@@ -428,7 +428,6 @@ TEST_F(AttachOverForm, AWindowModelShowsTheServiceAndHandsItsActionsOn) {
   EXPECT_EQ(form().TriggerLabel[1].caption(), "Lobby");
   EXPECT_EQ(form().EventsLogTextBox.text(), "line two\r\nline one\r\n");
   EXPECT_EQ(form().ConnectCB.caption(), "Disconnection");
-  EXPECT_TRUE(form().EMG_CB.enabled());
 
   form().EMGReset_CB.Click();
   form().Trigger_CheckBox[4].SetValue(1);

@@ -154,8 +154,7 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
   }
   EXPECT_FALSE(
       ParseActionMessage(R"({"type":"result","id":1,"action":"key","key":1})", action, error));
-  // The edges themselves are in range; a PIN is held to its bound.
-  EXPECT_TRUE(parses(R"("trigger","page":2,"number":120,"state":0})"));
+  // A PIN is held to its bound (the pages' last numbers are in the lines above).
   const auto log_in = [](std::size_t pin_bytes) {
     return R"("log-in","operator":"alice","pin":")" + std::string(pin_bytes, '7') + "\"}";
   };
@@ -379,7 +378,6 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   port_.ClearWrites();
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
   EXPECT_EQ(ask(log_in + R"("pin":"9999"})"), "not logged in");
-  EXPECT_TRUE(port_.writes().empty());
   EXPECT_EQ(records,
             (std::vector<std::string>{
                 "bob: EMG Reset refused: level 2 needed: no operator, level 1, local user bob / ",

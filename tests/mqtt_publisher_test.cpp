@@ -105,7 +105,6 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   publisher.OnConnected();
   client.refusing = true;  // a client that cannot take them now: all are kept for the next pump
   publisher.Pump(client.Send());
-  EXPECT_EQ(publisher.dirty(), 3U + 12U + 2U * 240U);
   client.refusing = false;
   publisher.Pump(client.Send());
   // status, link, faults, 12 lamps, 60 + 60 + 120 states and as many names.

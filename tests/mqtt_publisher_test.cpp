@@ -270,7 +270,7 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
 
   // Acknowledgements out of order: the cursor stops at the first gap.
   publisher.OnDelivered(client.unacked.rbegin()->first);  // seq 6
-  publisher.OnDelivered(client.unacked.begin()->first);  // seq 3
+  publisher.OnDelivered(client.unacked.begin()->first);   // seq 3
   EXPECT_EQ(publisher.cursor(), 3);
   client.unacked.erase(client.unacked.begin());
   client.unacked.erase(std::prev(client.unacked.end()));

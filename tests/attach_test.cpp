@@ -165,7 +165,6 @@ TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
   // The chunks as they come, the lines read, and whether the reader held.
   using Lines = std::vector<std::string>;
   const std::tuple<Lines, Lines, bool> cases[] = {
-      {{"ab\ncd\n"}, {"ab", "cd"}, true},
       {{"a", "b\nc", "d\n", "e"}, {"ab", "cd"}, true},
       {{"\n\n"}, {"", ""}, true},
       {{"12345678\n"}, {"12345678"}, true},          // exactly the bound

@@ -277,7 +277,7 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<orv::TickedService> web_panel;
   form.Form_Load();
   // A quit signal during the start's boxes: no window to show, no loop to start.
-  if (orv::QuitSignalled()) {
+  if (quit_signals.signalled()) {
     form.Form_Unload();
     return 0;
   }

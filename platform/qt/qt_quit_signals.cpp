@@ -31,8 +31,6 @@ extern "C" void OnQuitSignal(int signal_number) {
 }
 #endif
 
-bool g_quit_signalled = false;
-
 // What the exit guard runs; exit() reaches it only through this process-wide hook.
 std::function<void()>* g_exit_action = nullptr;
 
@@ -78,14 +76,10 @@ void QtQuitSignals::OnReadable() {
 #ifndef _WIN32
   unsigned char byte = 0;
   while (read(fds_[0], &byte, 1) == 1) {
-    g_quit_signalled = true;
+    signalled_ = true;
     if (on_signal_) on_signal_(byte);
   }
 #endif
-}
-
-bool QuitSignalled() {
-  return g_quit_signalled;
 }
 
 void CloseWindowAndLeave(QWidget* window) {

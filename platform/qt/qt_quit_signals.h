@@ -19,18 +19,19 @@ class QtQuitSignals : public QObject {
   QtQuitSignals(const QtQuitSignals&) = delete;
   QtQuitSignals& operator=(const QtQuitSignals&) = delete;
 
+  // Whether a quit signal has reached an event loop. A box opened after it returns at once (Qt's
+  // loops stay left), but the application's own loop would start afresh: the program asks this
+  // before starting it.
+  bool signalled() const { return signalled_; }
+
  private:
   void OnReadable();
 
   std::function<void(int)> on_signal_;
+  bool signalled_ = false;
   std::unique_ptr<QSocketNotifier> notifier_;
   int fds_[2] = {-1, -1};
 };
-
-// Whether a quit signal has reached an event loop. A box opened after it returns at once (Qt's
-// loops stay left), but the application's own loop would start afresh: the program asks this
-// before starting it.
-bool QuitSignalled();
 
 // A window's answer to a quit signal, whatever box is open: the window (if any) closed as the
 // operator would close it, and every event loop left, the open boxes' nested ones and the

@@ -3,6 +3,7 @@
 #include "access/access_gate.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -149,6 +150,33 @@ std::string AccessEventText(const AccessEvent& event) {
   return action + ": " + who + ", " + level + ", " + where;
 }
 
+std::string NameTried(std::string_view name) {
+  std::string shown;
+  std::size_t at = 0;
+  for (std::size_t chars = 0; at < name.size() && chars < kNameTriedChars; ++chars) {
+    const auto byte = static_cast<unsigned char>(name[at]);
+    const std::size_t length = byte < 0x80             ? 1
+                               : (byte & 0xE0) == 0xC0 ? 2
+                               : (byte & 0xF0) == 0xE0 ? 3
+                               : (byte & 0xF8) == 0xF0 ? 4
+                                                       : 0;
+    bool whole = length != 0 && at + length <= name.size();
+    for (std::size_t i = 1; whole && i < length; ++i)
+      whole = (static_cast<unsigned char>(name[at + i]) & 0xC0) == 0x80;
+    if (!whole || byte < 0x20 || byte == 0x7F || byte == '\\') {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+      ++at;
+      continue;
+    }
+    shown.append(name.substr(at, length));
+    at += length;
+  }
+  if (at < name.size()) shown += "... (" + std::to_string(name.size()) + " bytes)";
+  return shown;
+}
+
 AccessGate::AccessGate(UsersFile users, std::chrono::seconds idle_timeout)
     : users_(std::move(users)),
       idle_timeout_(idle_timeout > std::chrono::seconds::zero() ? idle_timeout
@@ -185,7 +213,7 @@ LogInResult AccessGate::LogIn(const Origin& origin, std::string_view name, std::
   ExpireIfIdle(origin, now);
   const auto refuse = [&](LogInOutcome outcome, std::string why) {
     result.outcome = outcome;
-    Report(AccessEventKind::kRefusedPin, std::string(name), Level(origin), origin, std::nullopt,
+    Report(AccessEventKind::kRefusedPin, NameTried(name), Level(origin), origin, std::nullopt,
            std::move(why));
     return result;
   };

@@ -118,6 +118,12 @@ struct AccessEvent {
 // The event as a journal record says it: "Log in: alice, level 2, window".
 std::string AccessEventText(const AccessEvent& event);
 
+// A name a refused log-in tried, as its record keeps it: anyone may try any name, up to a
+// request's whole size, so at most kNameTriedChars characters are kept, control characters,
+// backslashes and bytes that are no UTF-8 escaped as \xNN, and a cut name ends in how long it was.
+inline constexpr std::size_t kNameTriedChars = 64;
+std::string NameTried(std::string_view name);
+
 class AccessGate {
  public:
   static constexpr std::chrono::seconds kDefaultIdleTimeout = std::chrono::minutes(10);

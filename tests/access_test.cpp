@@ -149,6 +149,30 @@ TEST(AccessGate, WrongPinsMakeTheNameWaitDoublingToFifteenMinutes) {
   EXPECT_EQ(LogInResultText(unknown), LogInResultText(gate.LogIn(kWindow, "alice", "0000", now)));
 }
 
+// Anyone may try any name: its record keeps a bounded, escaped form of it.
+TEST(AccessGate, ANameTriedIsKeptBoundedAndEscaped) {
+  const std::string long_name(60000, 'x');
+  const std::string accents = [] {
+    std::string text;
+    for (int i = 0; i < 70; ++i)
+      text += "\xC3\xA9";  // é
+    return text;
+  }();
+  const std::pair<std::string, std::string> cases[] = {
+      {"erin", "erin"},
+      {"a\nb\x7F\\", "a\\x0Ab\\x7F\\x5C"},
+      {"\xFFok\xC3", "\\xFFok\\xC3"},  // bytes that are no UTF-8, a sequence cut short
+      {long_name, std::string(64, 'x') + "... (60000 bytes)"},
+      {accents, accents.substr(0, 128) + "... (140 bytes)"},  // characters, not bytes
+  };
+  for (const auto& [tried, kept] : cases)
+    EXPECT_EQ(NameTried(tried), kept) << tried.substr(0, 20);
+  AccessGate gate(Staff());
+  Recorder recorder(gate);
+  gate.LogIn(kWeb, long_name, "1234", kStart);
+  EXPECT_EQ(recorder.events.back().operator_name, NameTried(long_name));
+}
+
 TEST(AccessGate, IdleOriginsReturnToLevel1) {
   AccessGate gate(Staff());
   ASSERT_EQ(gate.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kOk);

@@ -62,6 +62,38 @@ TEST(WebSettings, ListenCertificateAndClients) {
   }
 }
 
+TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
+  // Hosts= as written, then the names taken; the listen address and localhost on loopback only.
+  const std::tuple<const char*, const char*, std::vector<std::string>, std::vector<std::string>>
+      cases[] = {
+          {"127.0.0.1:8080", "", {}, {"127.0.0.1", "localhost"}},
+          {"[::1]:8080",
+           " Panel.Example.org, ,[::1]",
+           {"panel.example.org", "::1"},
+           {"::1", "localhost"}},
+          {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
+      };
+  for (const auto& [listen, hosts, listed, own] : cases) {
+    test::TempFolder folder;
+    const auto program = folder.path() / "MainForm.INI";
+    test::WriteBytes(program, std::string("[WebPanel]\nListen=") + listen +
+                                  "\nCertFile=/c.pem\nKeyFile=/k.pem\nHosts=" + hosts + "\n");
+    chmod(program.c_str(), 0644);
+    int warnings = 0;
+    const NoticeFn notice = [&warnings](const Notice& n) {
+      warnings += n.level == NoticeLevel::kWarning;
+    };
+    const WebPanelSettings settings =
+        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+    ASSERT_TRUE(settings.enabled) << listen << ": " << settings.refusal;
+    EXPECT_EQ(settings.hosts, listed) << hosts;
+    const AllowedHosts allowed = WebHosts(settings, 8080);
+    EXPECT_EQ(allowed.own, own) << listen;
+    EXPECT_EQ(allowed.listed, listed) << hosts;
+    EXPECT_EQ(warnings, listed.size() == 1 ? 3 : 0) << hosts;  // each name left out is said
+  }
+}
+
 TEST(WebBounds, ConnectionsPagesRequestBytesAndIdleTime) {
   const WebLimits limits{.max_clients = 2, .max_connections = 3, .max_request_bytes = 100};
   WebConnections open(limits);
@@ -120,6 +152,28 @@ TEST(WebHttp, HeadsOriginsAndCookies) {
        }) {
     EXPECT_EQ(SameOrigin(origin, host), same) << origin << " " << host;
   }
+
+  // Host as a browser sends it, against the listen address 127.0.0.1:8080 and a listed name.
+  const AllowedHosts allowed{{"127.0.0.1", "localhost", "::1"}, 8080, {"panel.example"}};
+  for (const auto& [host, refusal] : std::vector<std::tuple<std::string, int>>{
+           {"127.0.0.1:8080", 0},
+           {"127.0.0.1", 0},
+           {"LocalHost:8080", 0},
+           {"[::1]:8080", 0},
+           {"panel.example", 0},
+           {"Panel.Example:443", 0},  // a reverse proxy's own port
+           {"evil.example", 421},
+           {"evil.example:8080", 421},
+           {"127.0.0.1:8081", 421},
+           {"127.0.0.1.evil.example:8080", 421},
+           {"panel.example.evil:8080", 421},
+           {"", 400},
+           {"127.0.0.1:8080/x", 400},
+           {"user@127.0.0.1:8080", 400},
+       }) {
+    EXPECT_EQ(HostRefusal(host, allowed), refusal) << host;
+  }
+
   EXPECT_EQ(CookieValue("a=1; orvandel_session=abc; b=2", "orvandel_session"), "abc");
   EXPECT_EQ(CookieValue("xorvandel_session=abc", "orvandel_session"), "");
 }
@@ -137,13 +191,15 @@ class WebAppTest : public ::testing::Test {
               origins_.push_back(origin);
               return std::string(kResultDone);
             },
-            [] { return std::string("{\"seq\":1}"); }, [] { return std::string("t0k3n"); }) {}
+            [] { return std::string("{\"seq\":1}"); }, [] { return std::string("t0k3n"); }) {
+    app_.AllowHosts(AllowedHosts{{"panel"}, 8080, {}});
+  }
 
   WebResponse Post(const std::string& path, const std::string& body = {},
                    const std::string& cookie = {}, const std::string& peer = "192.0.2.7",
-                   const std::string& origin = "http://panel:8080", const char* method = "POST") {
-    return app_.Handle(WebRequest{method, path, peer, "panel:8080", origin, cookie, body, false},
-                       {});
+                   const std::string& origin = "http://panel:8080", const char* method = "POST",
+                   const std::string& host = "panel:8080") {
+    return app_.Handle(WebRequest{method, path, peer, host, origin, cookie, body, false}, {});
   }
   std::string State(const std::string& cookie) {
     return Post("/api/state", "", cookie, "192.0.2.7", "", "GET").body;
@@ -165,6 +221,23 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   const std::string cookie = "orvandel_session=t0k3n";
   EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
                                        R"("operator":"alice","silence":true)"));
+
+  // A name pointed at the panel (DNS rebinding): its page is its own origin, yet neither reads
+  // nor acts; nor does a request without a host.
+  for (const auto& [method, path, host, status] :
+       std::vector<std::tuple<const char*, const char*, std::string, int>>{
+           {"GET", "/api/state", "evil.example:8080", 421},
+           {"POST", "/api/login", "evil.example:8080", 421},
+           {"POST", "/api/key/4", "evil.example:8080", 421},
+           {"GET", "/api/state", "", 400},
+       }) {
+    EXPECT_EQ(Post(path, R"({"name":"alice","pin":"1234"})", cookie, "192.0.2.7", "http://" + host,
+                   method, host)
+                  .status,
+              status)
+        << path << " " << host;
+  }
+  EXPECT_TRUE(performed_.empty());
 
   // Another site's page, the cookie at another address, an unknown path: nothing happens.
   EXPECT_EQ(Post("/api/key/4", "", cookie, "192.0.2.7", "http://evil.example").status, 403);
@@ -244,6 +317,34 @@ TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn
             "HTTP/1.1 431 Request Header Fields Too Large");
   auto fine = Connect();
   EXPECT_EQ(StatusLine(*fine, kGetState), "HTTP/1.1 200 OK");
+}
+
+TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
+  const QByteArray port = QByteArray::number(server_->port());
+  const QByteArray page = Upgrade().replace(
+      "Host: 127.0.0.1", "Origin: http://evil.example:" + port + "\r\nHost: evil.example:" + port);
+  for (const auto& [bytes, status] : std::vector<std::tuple<QByteArray, std::string>>{
+           {"GET /api/state HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n", "200 OK"},
+           {"GET /api/state HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n",
+            "421 Misdirected Request"},
+           {"GET / HTTP/1.1\r\n\r\n", "400 Bad Request"},
+           {page, "421 Misdirected Request"},
+       }) {
+    EXPECT_EQ(StatusLine(*Connect(), bytes), "HTTP/1.1 " + status) << bytes.toStdString();
+  }
+  EXPECT_EQ(server_->connections().pages(), 0U);
+
+  // The first request passes at the door; those after it on the same connection are asked too.
+  for (const char* path : {"/api/state", "/"}) {
+    auto kept = Connect();
+    ASSERT_EQ(StatusLine(*kept, kGetState), "HTTP/1.1 200 OK");
+    QByteArray rest;
+    ASSERT_TRUE(WaitFor([&] { return (rest += kept->readAll()).endsWith("}"); }, 2000ms));
+    EXPECT_EQ(
+        StatusLine(*kept, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
+        "HTTP/1.1 421 Misdirected Request")
+        << path;
+  }
 }
 
 TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {

@@ -78,6 +78,11 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
 }
 
 WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point now) {
+  // Every request of a kept-alive connection comes here, not only its first: each is asked.
+  // With the Host one of the panel's own, the Origin check below compares against it too.
+  if (const int refusal = HostRefusal(request.host, hosts_); refusal != 0)
+    return Error(refusal, refusal == 400 ? "no host of this panel named"
+                                         : "refused: this panel does not answer for that host");
   if (request.path == "/api/state") {
     if (request.method != "GET") return Error(405, "GET only");
     std::string body = snapshot_();

@@ -4,9 +4,11 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "access/access_gate.h"
 #include "attach/attach_protocol.h"
+#include "web/web_http.h"
 
 namespace orv {
 
@@ -45,6 +47,9 @@ class WebApp {
 
   WebApp(AccessGate* gate, PerformFn perform, SnapshotFn snapshot, TokenFn token);
 
+  // The names it answers for; until they are given, none.
+  void AllowHosts(AllowedHosts hosts) { hosts_ = std::move(hosts); }
+
   WebResponse Handle(const WebRequest& request, AccessClock::time_point now);
 
   // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,
@@ -65,6 +70,7 @@ class WebApp {
   SnapshotFn snapshot_;
   TokenFn token_;
   std::map<std::string, Origin> sessions_;  // token -> the peer that logged in
+  AllowedHosts hosts_;
 };
 
 // A random session token from the system's random source: 32 bytes as 64 hex digits.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/host_port_url.h"
+
 namespace orv {
 namespace {
 
@@ -67,6 +69,19 @@ bool SameOrigin(std::string_view origin, std::string_view host) {
                                 : lower.starts_with("http://") ? std::string_view(lower).substr(7)
                                                                : std::string_view();
   return !rest.empty() && rest == Lower(host);
+}
+
+int HostRefusal(std::string_view host, const AllowedHosts& allowed) {
+  if (host.empty()) return 400;
+  // Host is the authority of a URL: the one reader of addresses reads it as one.
+  const HostPortUrl url = ParseHostPortUrl("http://" + std::string(host));
+  if (url.problem != UrlProblem::kNone) return 400;
+  const std::string name = Lower(url.host);
+  const auto named = [&name](const std::vector<std::string>& names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  if (named(allowed.listed)) return 0;
+  return named(allowed.own) && (!url.port || *url.port == allowed.port) ? 0 : 421;
 }
 
 std::string CookieValue(std::string_view cookie_header, std::string_view name) {

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv {
 
@@ -28,6 +29,19 @@ bool IsPageUpgrade(const RequestHead& head);
 // by either scheme: a page of another site cannot act here with the operator's cookie. A missing
 // Origin is not the same origin.
 bool SameOrigin(std::string_view origin, std::string_view host);
+
+// The names the panel answers for. A page of another site whose name was made to point here (DNS
+// rebinding) still sends its own name as Host, so that name must be refused.
+struct AllowedHosts {
+  std::vector<std::string> own;  // the listen address (and localhost on loopback), lower case
+  int port = 0;                  // a port in Host with an own name must be this one
+  // Names an administrator lists, lower case: any port, as a reverse proxy in front sends its own.
+  std::vector<std::string> listed;
+};
+
+// 0 when a request with this Host header may be answered; 400 when it has none or it is not a
+// host and port at all, 421 when it names another host.
+int HostRefusal(std::string_view host, const AllowedHosts& allowed);
 
 // The value of the cookie name in a Cookie header; empty when it has none.
 std::string CookieValue(std::string_view cookie_header, std::string_view name);

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <iterator>
 
@@ -26,6 +28,23 @@ bool ReadAddress(const std::string& host, bool& loopback) {
     return true;
   }
   return false;
+}
+
+// The names of Hosts=, each as the one reader of addresses takes a host.
+std::vector<std::string> ReadHosts(const std::string& text, const NoticeFn& notice) {
+  std::vector<std::string> hosts;
+  for (const QString& piece : QString::fromStdString(text).split(u',', Qt::SkipEmptyParts)) {
+    const std::string name = piece.trimmed().toLower().toStdString();
+    if (name.empty()) continue;
+    const HostPortUrl url = ParseHostPortUrl("host://" + name);
+    if (url.problem == UrlProblem::kNone && !url.port) {
+      hosts.push_back(url.host);
+    } else if (notice) {
+      notice(Notice{NoticeLevel::kWarning,
+                    "[WebPanel] Hosts= " + name + " is not a host name: it is left out."});
+    }
+  }
+  return hosts;
 }
 
 }  // namespace
@@ -68,8 +87,16 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
                                                std::to_string(kDefaultWebClients) + " is used."});
     }
   }
+  settings.hosts = ReadHosts(site.Read(kSection, "Hosts"), notice);
   settings.enabled = true;
   return settings;
+}
+
+AllowedHosts WebHosts(const WebPanelSettings& settings, int port) {
+  AllowedHosts allowed{
+      {QString::fromStdString(settings.host).toLower().toStdString()}, port, settings.hosts};
+  if (settings.loopback) allowed.own.push_back("localhost");
+  return allowed;
 }
 
 }  // namespace orv

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "config/site_settings.h"
 #include "platform/notice.h"
+#include "web/web_http.h"
 
 namespace orv {
 
@@ -18,6 +20,7 @@ struct WebPanelSettings {
   std::string cert_file;  // both set: HTTPS and WSS only
   std::string key_file;
   std::size_t max_clients = 32;
+  std::vector<std::string> hosts;  // Hosts=: further names it answers for, lower case
   // Why the program must not start: a Listen it cannot take, a plain listener off loopback.
   std::string refusal;
 
@@ -28,9 +31,14 @@ inline constexpr std::size_t kDefaultWebClients = 32;
 inline constexpr std::size_t kMostWebClients = 1024;
 
 // Listen= (empty: off; ADDRESS:PORT, an IPv6 address in brackets), CertFile=, KeyFile=,
-// MaxClients= (1 to 1024, else 32 with a notice). A Listen that is not understood, only one of
+// MaxClients= (1 to 1024, else 32 with a notice), Hosts= (host names, commas between; one that is
+// not a name is left out with a notice). A Listen that is not understood, only one of
 // CertFile and KeyFile, or an address other than loopback without both give a refusal: a web
 // panel that would be served plainly across the network is not served at all.
 WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice);
+
+// What the panel listening at port answers for: its listen address, localhost when that is
+// loopback, and the names of Hosts=.
+AllowedHosts WebHosts(const WebPanelSettings& settings, int port);
 
 }  // namespace orv

@@ -130,9 +130,14 @@ bool QtWebServer::Listen(std::string& error) {
     return false;
   }
   http_.bind(listener_);
+  hosts_ = WebHosts(settings_, port());
+  app_.AllowHosts(hosts_);
 
   const QByteArray page = ReadResource(QStringLiteral(":/web/index.html"));
-  http_.route(QStringLiteral("/"), [page](const QHttpServerRequest&) {
+  http_.route(QStringLiteral("/"), [this, page](const QHttpServerRequest& request) {
+    // A later request of a kept-alive connection is not routed by its head: asked here.
+    if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
+      return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));
     QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), page);
     response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
     // Never inside another site's frame, where a click could be stolen.
@@ -215,6 +220,15 @@ void QtWebServer::Route(int id, QTcpSocket* socket) {
   if (!head.complete) {
     if (bytes.size() >= kMostHeadBytes)
       Refuse(socket, 431, "Request Header Fields Too Large", "the request's head is too large");
+    return;
+  }
+  // Only for the panel's own names: a page of another site whose name was pointed here would
+  // otherwise read the state and follow it live.
+  if (const int refusal = HostRefusal(head.Header("host"), hosts_); refusal == 400) {
+    Refuse(socket, 400, "Bad Request", "a request must name this panel's host");
+    return;
+  } else if (refusal != 0) {
+    Refuse(socket, 421, "Misdirected Request", "this panel does not answer for that host");
     return;
   }
   QObject::disconnect(socket, &QIODevice::readyRead, this, nullptr);

@@ -72,6 +72,7 @@ class QtWebServer : public QObject {
   std::int64_t Now() const { return clock_.elapsed(); }
 
   WebPanelSettings settings_;
+  AllowedHosts hosts_;  // known once the port is
   Hooks hooks_;
   NoticeFn notice_;
   WebConnections connections_;

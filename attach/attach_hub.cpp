@@ -10,10 +10,25 @@ bool AttachHub::Send(Client& client, const std::string& message) const {
   return true;
 }
 
-int AttachHub::Attach(std::string user, WriteFn write, QueuedFn queued) {
+std::string AttachHub::Refusal(const std::string& user) const {
+  // The user's own bound first: it is what that user can change.
+  const auto own = static_cast<std::size_t>(
+      std::count_if(clients_.begin(), clients_.end(),
+                    [&](const auto& entry) { return entry.second.user == user; }));
+  if (own >= limits_.max_clients_per_user) {
+    return "user " + user + " has " + std::to_string(own) +
+           " windows attached, the most one user may";
+  }
   if (clients_.size() >= limits_.max_clients) {
-    write(RefusedMessage("the service has " + std::to_string(limits_.max_clients) +
-                         " windows attached, as many as it takes"));
+    return "the service has " + std::to_string(limits_.max_clients) +
+           " windows attached, as many as it takes";
+  }
+  return {};
+}
+
+int AttachHub::Attach(std::string user, WriteFn write, QueuedFn queued) {
+  if (const std::string refusal = Refusal(user); !refusal.empty()) {
+    write(RefusedMessage(refusal));
     return 0;
   }
   const int id = next_id_++;

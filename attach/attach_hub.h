@@ -56,8 +56,11 @@ class AttachHub {
   AttachHub(AttachLimits limits, PerformFn perform, HistoryFn history = {})
       : limits_(limits), perform_(std::move(perform)), history_(std::move(history)) {}
 
-  // A window attaches: its number, after its snapshot was written; 0 when the service has as
-  // many windows as it takes (a refusal was written instead; the caller closes).
+  // Why a new window of the user would be refused: the service has as many windows as it
+  // takes, or the user as many as one user may; empty when it would be taken.
+  std::string Refusal(const std::string& user) const;
+  // A window attaches: its number, after its snapshot was written; 0 when it is refused (the
+  // refusal was written instead; the caller closes).
   int Attach(std::string user, WriteFn write, QueuedFn queued);
   void Detach(int id) { clients_.erase(id); }
   // Bytes from a window: each whole line an action or a request for a page of the journal,

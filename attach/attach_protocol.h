@@ -22,6 +22,8 @@ struct AttachLimits {
   std::size_t max_message_bytes = 1 << 20;  // one line from the service (a snapshot)
   std::size_t max_request_bytes = 4096;     // one line from a window
   std::size_t max_clients = 32;
+  // Of them one user's at most, so that one user cannot keep every other operator out.
+  std::size_t max_clients_per_user = 8;
   // Unsent bytes to one window; a window that lets more pile up has stopped reading.
   std::size_t max_queue_bytes = 1 << 20;
   // One page of the journal: at most this many rows and bytes, well inside a message's bound.

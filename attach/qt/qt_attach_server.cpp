@@ -119,11 +119,15 @@ void QtAttachServer::Accept(QLocalSocket* socket) {
   socklen_t length = sizeof peer;
   const bool known = getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET,
                                 SO_PEERCRED, &peer, &length) == 0;
-  const std::string refusal = known ? PeerRefusal(peer.uid, geteuid(), options_.group)
-                                    : "the window's user cannot be learnt from its socket";
+  const std::string user = known ? UserName(peer.uid) : std::string();
+  std::string refusal = known ? PeerRefusal(peer.uid, geteuid(), options_.group)
+                              : "the window's user cannot be learnt from its socket";
+  // A full service or a user at their share is said here as well, so that the log shows who
+  // was turned away.
+  if (refusal.empty()) refusal = hub_.Refusal(user);
   int id = 0;
   if (refusal.empty()) {
-    id = hub_.Attach(UserName(peer.uid), write,
+    id = hub_.Attach(user, write,
                      [socket] { return static_cast<std::size_t>(socket->bytesToWrite()); });
   } else {
     write(RefusedMessage(refusal));
@@ -137,7 +141,7 @@ void QtAttachServer::Accept(QLocalSocket* socket) {
     return;
   }
   sockets_[id] = socket;
-  users_[id] = UserName(peer.uid);
+  users_[id] = user;
   if (options_.said) {
     options_.said("window attached: user " + users_[id] + " (" + std::to_string(hub_.clients()) +
                   " attached)");

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv {
 
@@ -39,11 +40,19 @@ class JournalAnchorSink {
   virtual bool Send(const std::string& name, const JournalAnchor& anchor, std::string& problem) = 0;
   // The newest anchor sent for the file, if any can be read.
   virtual std::optional<JournalAnchor> Newest(const std::string& name) = 0;
+  // Why the last Newest() may have missed anchors that are there (the store would not open, or
+  // this user may not read it), so that its "none" proves nothing; empty when it read them all.
+  virtual std::string unreadable() const { return {}; }
 };
 
 // The system journal: sent as one datagram in journald's native protocol on a non-blocking
-// socket, read back through sd-journal.
+// socket, read back through sd-journal; unreadable() when this user may not read the system's
+// journal files, where a site's service keeps its anchors.
 std::shared_ptr<JournalAnchorSink> SystemJournalAnchors();
+
+// Why this user cannot read the system's journal file (system.journal) in one of folders; empty
+// when it can, or when none is there (no system journal keeps anchors here, so none is the truth).
+std::string SystemJournalUnreadable(const std::vector<std::filesystem::path>& folders);
 
 // The fields of an anchor as the system journal takes them, KEY=value lines (journald's native
 // protocol; a value with a line feed in it goes as a length-prefixed binary field).

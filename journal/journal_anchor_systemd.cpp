@@ -1,6 +1,7 @@
 // The system journal as the place for anchors. Sending does not go through sd_journal_send():
 // its socket blocks when journald's queue is full (journald stalled on a slow disk), and the tick
 // must never wait; one non-blocking datagram in the same native protocol fails at once instead.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include <systemd/sd-id128.h>
 #include <systemd/sd-journal.h>
 
 #include "journal/journal_anchor.h"
@@ -48,8 +50,12 @@ class SystemJournal final : public JournalAnchorSink {
   }
 
   std::optional<JournalAnchor> Newest(const std::string& name) override {
+    unreadable_.clear();
     sd_journal* journal = nullptr;
-    if (sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY) < 0) return std::nullopt;
+    if (const int r = sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY); r < 0) {
+      unreadable_ = std::string("the system journal cannot be opened: ") + std::strerror(-r);
+      return std::nullopt;
+    }
     std::optional<JournalAnchor> newest;
     // Only what this program sent counts: journald sets _EXE itself, from the sender's process,
     // so an anchor forged with logger or systemd-cat does not match.
@@ -60,7 +66,9 @@ class SystemJournal final : public JournalAnchorSink {
     bool matched = !error;
     for (const std::string& match : matches)
       matched = matched && sd_journal_add_match(journal, match.data(), match.size()) >= 0;
-    if (matched && sd_journal_seek_tail(journal) >= 0 && sd_journal_previous(journal) > 0) {
+    const int found =
+        matched && sd_journal_seek_tail(journal) >= 0 ? sd_journal_previous(journal) : -EIO;
+    if (found > 0) {
       JournalAnchor anchor;
       if (ParseJournalAnchor(Field(journal, "ORVANDEL_JOURNAL_SEQUENCE") + ':' +
                                  Field(journal, "ORVANDEL_JOURNAL_CHAIN"),
@@ -69,8 +77,15 @@ class SystemJournal final : public JournalAnchorSink {
       }
     }
     sd_journal_close(journal);
+    if (found < 0) {
+      unreadable_ = std::string("the system journal cannot be searched: ") + std::strerror(-found);
+    } else if (!newest) {
+      unreadable_ = SystemJournalUnreadable(SystemFolders());
+    }
     return newest;
   }
+
+  std::string unreadable() const override { return unreadable_; }
 
  private:
   static bool Failed(std::string& problem) {
@@ -78,10 +93,36 @@ class SystemJournal final : public JournalAnchorSink {
     return false;
   }
 
+  // Where journald keeps the system's file: persistent, else volatile.
+  static std::vector<std::filesystem::path> SystemFolders() {
+    sd_id128_t machine;
+    if (sd_id128_get_machine(&machine) < 0) return {};
+    char id[SD_ID128_STRING_MAX];
+    sd_id128_to_string(machine, id);
+    return {std::filesystem::path("/var/log/journal") / id,
+            std::filesystem::path("/run/log/journal") / id};
+  }
+
   FileDescriptor socket_;
+  std::string unreadable_;
 };
 
 }  // namespace
+
+// sd-journal passes over the files this user may not open without a word: a user outside
+// systemd-journal (a site's service user, an operator) reads no anchor where there are some. A
+// site's service is a system unit, so journald keeps its anchors in system.journal; that file
+// there and closed to this user is what makes "no anchor" unproven. (A window's own anchors go to
+// its user's journal, which it can read; they are found before this is asked.)
+std::string SystemJournalUnreadable(const std::vector<std::filesystem::path>& folders) {
+  for (const std::filesystem::path& folder : folders) {
+    const std::filesystem::path file = folder / "system.journal";
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() && (errno == ENOENT || errno == ENOTDIR)) continue;
+    if (!fd.valid()) return file.string() + ": " + std::strerror(errno);
+  }
+  return {};
+}
 
 std::shared_ptr<JournalAnchorSink> SystemJournalAnchors() {
   return std::make_shared<SystemJournal>();

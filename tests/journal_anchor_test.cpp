@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -146,6 +147,65 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
   // A line feed in a value goes as a binary field, length first, so it cannot add fields.
   EXPECT_THAT(JournalAnchorDatagram("/a\nX=1", anchor),
               HasSubstr(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)));
+}
+
+// What a user outside systemd-journal meets: the system's file there and closed to it makes the
+// anchors unreadable; no file at all (no system journal here) does not, nor a file it may read.
+// Run in a child that drops root, since root opens any file.
+TEST(JournalAnchorSystemFiles, AFileThisUserMayNotOpenIsSaid) {
+  if (::geteuid() != 0) GTEST_SKIP() << "dropping to another user needs root";
+  char base[] = "/tmp/orv-anchor-XXXXXX";
+  ASSERT_NE(::mkdtemp(base), nullptr);
+  const fs::path root = base;
+  const std::shared_ptr<void> cleanup(nullptr, [&](void*) { fs::remove_all(root); });
+  const fs::path empty = root / "empty", open = root / "open", closed = root / "closed",
+                 linked = root / "linked";
+  for (const fs::path& folder : {empty, open, closed, linked})
+    fs::create_directory(folder);
+  for (const fs::path& folder : {open, closed})
+    test::WriteBytes(folder / "system.journal", "LPKSHHRH");
+  fs::permissions(closed / "system.journal", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink(open / "system.journal", linked / "system.journal");
+  fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  const struct {
+    std::vector<fs::path> folders;
+    std::string said;
+  } kCases[] = {
+      {{}, ""},
+      {{empty, root / "nowhere"}, ""},
+      {{open}, ""},
+      {{closed}, (closed / "system.journal").string() + ": Permission denied"},
+      {{empty, closed}, (closed / "system.journal").string() + ": Permission denied"},
+      {{linked}, (linked / "system.journal").string() + ": Too many levels of symbolic links"},
+  };
+  int answers[2];
+  ASSERT_EQ(::pipe(answers), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(answers[0]);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+    for (const auto& c : kCases) {
+      const std::string said = SystemJournalUnreadable(c.folders) + '\n';
+      if (::write(answers[1], said.data(), said.size()) != static_cast<ssize_t>(said.size()))
+        ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  ::close(answers[1]);
+  std::string said;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(answers[0], buffer, sizeof buffer)) > 0;)
+    said.append(buffer, static_cast<std::size_t>(n));
+  ::close(answers[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string expected;
+  for (const auto& c : kCases)
+    expected += c.said + '\n';
+  EXPECT_EQ(said, expected);
 }
 
 // Where no journald runs, the test plays it: it binds the system journal's socket and reads the

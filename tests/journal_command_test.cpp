@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,11 +61,12 @@ class JournalCommandTest : public test::ProgramFolderTest {
   std::string File() const { return (folder_.path() / "DATA" / Journal::kFileName).string(); }
 
   // In process, as the program runs a parsed command line.
-  Outcome Command(const std::vector<std::string>& args) {
+  Outcome Command(const std::vector<std::string>& args,
+                  const std::shared_ptr<JournalAnchorSink>& anchors = SystemJournalAnchors()) {
     const ParsedOptions parsed = ParseProgramOptions(args, Utc);
     EXPECT_EQ(parsed.error, "");
     std::ostringstream out, err;
-    const int status = RunJournalCommand(parsed.options, folder_.path(), "", out, err);
+    const int status = RunJournalCommand(parsed.options, folder_.path(), "", out, err, anchors);
     return {status, out.str(), err.str()};
   }
   // The folder's program, in UTC.
@@ -107,6 +110,42 @@ TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
   EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", anchor}),
             (Outcome{1, File() + ": the journal ends at 27 but was anchored at 30: records were "
                                  "deleted from its end, or the file was replaced\n"}));
+}
+
+// The system journal as a user sees it who finds no anchor: either there is none, or (unreadable
+// set) this user may not read where they are.
+struct NoAnchors final : JournalAnchorSink {
+  bool Send(const std::string&, const JournalAnchor&, std::string&) override { return false; }
+  std::optional<JournalAnchor> Newest(const std::string&) override { return std::nullopt; }
+  std::string unreadable() const override { return why; }
+  std::string why;
+};
+
+// Anchors that cannot be read never let a chain pass alone: status 3 whether the file is there or
+// gone, while a failing chain is still said as such and an anchor given by hand needs none.
+TEST_F(JournalCommandTest, AnchorsThisUserMayNotReadAreSaidNotTakenForNone) {
+  const auto none = std::make_shared<NoAnchors>();
+  const auto closed = std::make_shared<NoAnchors>();
+  closed->why = "/var/log/journal/m/system.journal: Permission denied";
+  const std::string cannot =
+      "the anchors in the system journal cannot be read by this user: run as root or a member of "
+      "systemd-journal (/var/log/journal/m/system.journal: Permission denied)\n";
+  const std::string by_hand = FormatJournalAnchor({30, Rows().at(29).chain});
+  EXPECT_EQ(Command({"--journal-verify"}, none),
+            (Outcome{0, File() + ": 30 record(s), the chain verifies; no anchor was found, so "
+                                 "deleted last records or a recomputed chain would not show\n"}));
+  EXPECT_EQ(Command({"--journal-verify"}, closed),
+            (Outcome{3, "",
+                     "orvandel: " + File() + ": 30 record(s), the chain verifies, but " + cannot}));
+  EXPECT_EQ(
+      Command({"--journal-verify", "--journal-anchor", by_hand}, closed),
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n"}));
+  Sql("DELETE FROM journal WHERE seq = 17");
+  EXPECT_EQ(Command({"--journal-verify"}, closed).status, 1);
+  for (const char* suffix : {"", "-wal", "-shm"})
+    fs::remove(File() + suffix);
+  EXPECT_EQ(Command({"--journal-verify"}, closed),
+            (Outcome{3, "", "orvandel: no journal at " + File() + ", and " + cannot}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and

@@ -264,7 +264,9 @@ std::string ProgramUsage() {
          "  --journal-verify      check the journal's hash chain from its first record, and\n"
          "                        its end against the newest head anchored in the system\n"
          "                        journal, and exit: 0 with the count of good records, 1\n"
-         "                        naming the first record that fails or what the anchor shows\n"
+         "                        naming the first record that fails or what the anchor shows,\n"
+         "                        3 when this user may not read the system journal's anchors\n"
+         "                        (run it as root or a member of systemd-journal)\n"
          "    --journal-anchor SEQ:HEX\n"
          "                        compare with this head instead (journalctl shows the\n"
          "                        anchors: MESSAGE_ID=" +

@@ -30,6 +30,7 @@ inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = 
                        .loopback = cert.empty(),
                        .cert_file = cert,
                        .key_file = key,
+                       .hosts = {},
                        .refusal = {}},
       QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
 }

@@ -47,7 +47,8 @@ inline std::string StatusLine(QTcpSocket& socket, const QByteArray& bytes) {
 class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = Server(WebLimits{.http_idle_ms = 300});
+    // Every client here is on one loopback address.
+    server_ = Server(WebLimits{.max_per_address = 64, .http_idle_ms = 300});
     std::string error;
     ASSERT_TRUE(server_->Listen(error)) << error;
   }

@@ -1,7 +1,7 @@
-// The web panel: without sockets, its settings, its bounds, the request heads it routes, the API
-// with its sessions, Origin check and gate, and what live pages are sent; then its server on Qt's
-// event loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
-// connection.
+// The web panel: without sockets, its settings, the request heads it routes, the API with its
+// sessions, Origin check and gate, and what live pages are sent; then its server on Qt's event
+// loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
+// connection (the bounds themselves, and those on time and address, in web_bounds_test.cpp).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -92,40 +92,6 @@ TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
     EXPECT_EQ(allowed.listed, listed) << hosts;
     EXPECT_EQ(warnings, listed.size() == 1 ? 3 : 0) << hosts;  // each name left out is said
   }
-}
-
-TEST(WebBounds, ConnectionsPagesRequestBytesAndIdleTime) {
-  const WebLimits limits{.max_clients = 2, .max_connections = 3, .max_request_bytes = 100};
-  WebConnections open(limits);
-  const int a = open.Open(0), b = open.Open(0), c = open.Open(0);
-  ASSERT_TRUE(a != 0 && b != 0 && c != 0);
-  EXPECT_EQ(open.Open(0), 0);  // the fourth connection
-  EXPECT_TRUE(open.Upgrade(a, 0));
-  EXPECT_TRUE(open.Upgrade(b, 0));
-  EXPECT_FALSE(open.Upgrade(c, 0));  // the third page
-  open.Close(a);
-  EXPECT_TRUE(open.Upgrade(c, 0));
-  EXPECT_NE(open.Open(0), 0);
-
-  // A request counts its bytes until it is answered; one byte over the bound is refused.
-  WebConnections http(limits);
-  const int h = http.Open(0);
-  EXPECT_TRUE(http.Received(h, 60, 0));
-  EXPECT_TRUE(http.Received(h, 40, 0));
-  EXPECT_FALSE(http.Received(h, 1, 0));
-  http.Responded(h, 0);
-  EXPECT_TRUE(http.Received(h, 100, 0));
-
-  // Idle: a plain connection after 10 s of silence, a page after 30 s without a pong.
-  WebConnections idle(limits);
-  const int quiet = idle.Open(0), page = idle.Open(0);
-  idle.Upgrade(page, 0);
-  EXPECT_TRUE(idle.Idle(10000).empty());
-  EXPECT_EQ(idle.Idle(10001), std::vector<int>{quiet});
-  idle.Received(quiet, 1, 10001);
-  idle.Heard(page, 20000);
-  EXPECT_TRUE(idle.Idle(20001).empty());
-  EXPECT_EQ(idle.Idle(50001), (std::vector<int>{quiet, page}));
 }
 
 TEST(WebHttp, HeadsOriginsAndCookies) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace orv {
@@ -12,10 +13,14 @@ namespace orv {
 struct WebLimits {
   std::size_t max_clients = 32;               // live pages (WebSocket clients)
   std::size_t max_connections = 64;           // TCP connections of any kind, pages included
+  std::size_t max_per_address = 8;            // of those, from one peer address
   std::size_t max_request_bytes = 64 * 1024;  // one request, head and body
   std::int64_t http_idle_ms = 10000;          // a connection that sends nothing, between requests
-  std::int64_t page_idle_ms = 30000;          // a live page that answers no ping
-  std::size_t max_queue_bytes = 1 << 20;      // unsent bytes to a page that stopped reading
+  // A whole request from its first byte, however slowly it trickles: bytes arriving do not
+  // extend it, so a peer cannot hold a place by sending one now and then.
+  std::int64_t request_deadline_ms = 5000;
+  std::int64_t page_idle_ms = 30000;      // a live page that answers no ping
+  std::size_t max_queue_bytes = 1 << 20;  // unsent bytes to a page that stopped reading
 };
 
 // The open connections and what each has done, on the caller's clock in milliseconds. The Qt
@@ -24,10 +29,13 @@ class WebConnections {
  public:
   explicit WebConnections(WebLimits limits) : limits_(limits) {}
 
-  // A new connection: its number, or 0 when as many are open as the panel takes.
-  int Open(std::int64_t now_ms);
+  // A new connection from address: its number, or 0 when as many are open as the panel takes,
+  // or as many from that address as one address may hold.
+  int Open(const std::string& address, std::int64_t now_ms);
   // The connection asks to become a live page: false when as many pages are live already.
   bool Upgrade(int id, std::int64_t now_ms);
+  // Bytes of a request have come: its deadline runs from the first of them.
+  void Arrived(int id, std::int64_t now_ms);
   // Bytes read from the connection: false when its request has grown over the bound.
   bool Received(int id, std::size_t bytes, std::int64_t now_ms);
   // A response went out: the next request counts from zero.
@@ -35,11 +43,12 @@ class WebConnections {
   // A live page answered (a pong or a message).
   void Heard(int id, std::int64_t now_ms);
   void Close(int id) { open_.erase(id); }
-  // The connections idle for longer than their kind may be.
+  // The connections idle for longer than their kind may be, or past their request's deadline.
   std::vector<int> Idle(std::int64_t now_ms) const;
 
   bool IsOpen(int id) const { return open_.count(id) != 0; }
   std::size_t connections() const { return open_.size(); }
+  std::size_t From(const std::string& address) const;
   std::size_t pages() const;
   const WebLimits& limits() const { return limits_; }
 
@@ -48,6 +57,8 @@ class WebConnections {
     bool page = false;
     std::size_t request_bytes = 0;
     std::int64_t last_ms = 0;
+    std::int64_t request_ms = -1;  // when the request under way began; -1: none is
+    std::string address;
   };
   WebLimits limits_;
   std::map<int, Entry> open_;

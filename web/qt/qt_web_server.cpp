@@ -189,11 +189,16 @@ void QtWebServer::Accept(qintptr handle) {
   // Qt's server writes a response in pieces: without this each would wait for the peer's
   // delayed acknowledgement.
   socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-  const int id = connections_.Open(Now());
+  const std::string peer = PeerText(socket->peerAddress());
+  const int id = connections_.Open(peer, Now());
   if (id == 0) {
+    const WebLimits& limits = connections_.limits();
     Refuse(socket, 503, "Service Unavailable",
-           "the web panel has " + std::to_string(connections_.connections()) +
-               " connections open, as many as it takes");
+           connections_.connections() >= limits.max_connections
+               ? "the web panel has " + std::to_string(connections_.connections()) +
+                     " connections open, as many as it takes"
+               : "the web panel has " + std::to_string(connections_.From(peer)) +
+                     " connections open from " + peer + ", as many as one address may hold");
     socket->disconnectFromHost();
     return;
   }
@@ -214,6 +219,7 @@ void QtWebServer::Accept(qintptr handle) {
 }
 
 void QtWebServer::Route(int id, QTcpSocket* socket) {
+  connections_.Arrived(id, Now());
   const QByteArray bytes = socket->peek(kMostHeadBytes);
   const RequestHead head =
       ParseRequestHead(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));

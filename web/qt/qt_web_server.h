@@ -28,7 +28,8 @@ namespace orv {
 
 // The web panel on Qt's event loop: Qt's HTTP server answers the page and the API, a WebSocket
 // server the live pages. Every connection is accepted here first and held to WebLimits before
-// either sees it: their number, the size of a request, the time it may stay silent.
+// either sees it: their number in all and from one address, the size of a request, the time it
+// may stay silent and the time a whole request may take.
 class QtWebServer : public QObject {
  public:
   struct Hooks {

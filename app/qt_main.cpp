@@ -251,6 +251,12 @@ int main(int argc, char* argv[]) {
       std::fputs("orvandel: the service is not started: it needs the module\n", stderr);
       return 1;
     }
+    // The service owns the line: a lock file anyone may leave in the shared lock folder, naming a
+    // process that does not have the device open, does not keep it off.
+    port.serial().TakeOverSquattedLocks([notice](const std::string& text) {
+      notice(orv::Notice{orv::NoticeLevel::kWarning, text});
+      PrintLine(text);
+    });
     return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                       mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }

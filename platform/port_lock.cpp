@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -22,7 +24,8 @@ namespace fs = std::filesystem;
 #ifndef _WIN32
 // The first line of the lock file, read without blocking and without following a link: a lock
 // folder is writable by everyone, and what stands there is not to be trusted.
-std::optional<std::string> ReadFirstLine(const fs::path& file, std::uint32_t& owner) {
+std::optional<std::string> ReadFirstLine(const fs::path& file, PortLockHolder& holder,
+                                         std::uint32_t& owner) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
   if (fd < 0) return std::nullopt;
   struct stat info {};
@@ -30,6 +33,8 @@ std::optional<std::string> ReadFirstLine(const fs::path& file, std::uint32_t& ow
   ssize_t n = -1;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     owner = static_cast<std::uint32_t>(info.st_uid);
+    holder.file_device = static_cast<std::uint64_t>(info.st_dev);
+    holder.file_inode = static_cast<std::uint64_t>(info.st_ino);
     do {
       n = ::read(fd, text.data(), text.size());
     } while (n < 0 && errno == EINTR);
@@ -70,7 +75,7 @@ std::optional<PortLockHolder> FindPortLock(std::string_view device,
     PortLockHolder holder;
     holder.lock_file = folder / name;
     std::uint32_t owner = 0;
-    const std::optional<std::string> line = ReadFirstLine(holder.lock_file, owner);
+    const std::optional<std::string> line = ReadFirstLine(holder.lock_file, holder, owner);
     if (!line) continue;
     holder.owner = UserName(owner);
     // The id as text, blanks around it allowed (the old binary form is not read).
@@ -112,6 +117,78 @@ std::string DescribePortLock(const PortLockHolder& holder) {
            ", which no longer runs: the lock is stale, " + remove;
   }
   return "locked by " + file + ", which names no process: " + remove;
+}
+
+std::optional<std::vector<std::string>> ProcessOpenFiles(long pid) {
+  std::vector<std::string> targets;
+#ifndef _WIN32
+  const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    // A process that has ended holds nothing; one that may not be looked into may hold anything.
+    if (errno == ENOENT) return targets;
+    return std::nullopt;
+  }
+  DIR* entries = ::fdopendir(fd);
+  if (entries == nullptr) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  bool seen = true;
+  while (const dirent* entry = ::readdir(entries)) {
+    if (entry->d_name[0] == '.') continue;
+    char target[4096];
+    const ssize_t n = ::readlinkat(::dirfd(entries), entry->d_name, target, sizeof target);
+    if (n >= 0) {
+      targets.emplace_back(target, static_cast<std::size_t>(n));
+    } else if (errno != ENOENT) {  // a descriptor closed meanwhile is no loss
+      seen = false;
+      break;
+    }
+  }
+  ::closedir(entries);
+  if (!seen) return std::nullopt;
+#else
+  (void)pid;
+#endif
+  return targets;
+}
+
+bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
+                        const OpenFilesLook& open_files) {
+  if (holder.pid <= 0 || !holder.running) return false;
+  const std::optional<std::vector<std::string>> targets = open_files(holder.pid);
+  if (!targets) return false;
+  // The device as its descriptors name it: the path the links lead to (/dev/serial/by-id/...).
+  std::error_code ec;
+  const fs::path real = fs::canonical(fs::path(device), ec);
+  return std::none_of(targets->begin(), targets->end(), [&](const std::string& target) {
+    return target == device || (!ec && target == real.string());
+  });
+}
+
+bool RemovePortLock(const PortLockHolder& holder, std::string& why) {
+#ifndef _WIN32
+  struct stat info {};
+  if (::lstat(holder.lock_file.c_str(), &info) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  if (static_cast<std::uint64_t>(info.st_dev) != holder.file_device ||
+      static_cast<std::uint64_t>(info.st_ino) != holder.file_inode) {
+    why = "another file stands there now";
+    return false;
+  }
+  if (::unlink(holder.lock_file.c_str()) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  return true;
+#else
+  (void)holder;
+  why = "no lock files here";
+  return false;
+#endif
 }
 
 }  // namespace orv

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/line_settings.h"
 #include "platform/port_lock.h"
@@ -15,6 +16,7 @@
 #include "tests/temp_folder.h"
 
 #ifndef _WIN32
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -158,6 +160,94 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   fs::remove(in_first);
   ASSERT_TRUE(lock_with(in_first, std::to_string(ended) + "\n"));
   EXPECT_TRUE(holder->lock_file == in_first && !holder->running);
+}
+
+TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolder) {
+  test::TempFolder folder;
+  const fs::path device = folder.path() / "ttyS0", by_id = folder.path() / "by-id";
+  test::WriteBytes(device, "");
+  fs::create_symlink(device, by_id);
+  using Files = std::optional<std::vector<std::string>>;
+  const Files others = std::vector<std::string>{"/dev/null", "socket:[42]", device.string() + "x"};
+  const struct {
+    const char* what;
+    long pid;
+    bool running;
+    fs::path named;  // the device as the lock's owner was asked about it
+    Files open;      // what the look into the process finds
+    bool squat;
+  } cases[] = {
+      {"running, other files only", 77, true, device, others, true},
+      {"running, nothing open", 77, true, device, std::vector<std::string>{}, true},
+      {"has the device open", 77, true, device,
+       std::vector<std::string>{"/dev/null", device.string()}, false},
+      {"has what the link leads to open", 77, true, by_id,
+       std::vector<std::string>{device.string()}, false},
+      {"may not be looked into", 77, true, device, std::nullopt, false},
+      {"ended: stale, left to the open as ever", 77, false, device, others, false},
+      {"names no process", 0, false, device, others, false},
+  };
+  for (const auto& c : cases) {
+    PortLockHolder holder;
+    holder.pid = c.pid;
+    holder.running = c.running;
+    long asked = 0;
+    const bool squat = IsSquattedPortLock(holder, c.named.string(), [&](long pid) {
+      asked = pid;
+      return c.open;
+    });
+    EXPECT_EQ(squat, c.squat) << c.what;
+    if (c.running) EXPECT_EQ(asked, c.pid) << c.what;
+  }
+}
+
+// A real process that only sleeps, named in a lock file in its own lock folder.
+TEST(PortLock, ASleepingProcessIsTakenOverAndOneWithTheDeviceOpenIsNot) {
+  test::TempFolder folder;
+  const fs::path device = folder.path() / "ttyS0";
+  test::WriteBytes(device, "");
+  const pid_t sleeper = fork();
+  if (sleeper == 0) {
+    execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(sleeper, 0);
+  const auto end_sleeper = [sleeper] {
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+  };
+  const fs::path lock = folder.path() / PortLockFileName(device.string());
+  test::WriteBytes(lock, std::to_string(sleeper) + "\nsleep\nhost\n");
+  std::optional<PortLockHolder> holder;
+  // The child may still be this program until its exec: asked until it sleeps.
+  for (int i = 0; i < 200; ++i) {
+    holder = FindPortLock(device.string(), {folder.path()});
+    if (holder && holder->process_name == "sleep") break;
+    usleep(10'000);
+  }
+  ASSERT_TRUE(holder && holder->running && holder->process_name == "sleep");
+  EXPECT_TRUE(IsSquattedPortLock(*holder, device.string()));
+
+  // Another file put in its place meanwhile is not removed.
+  const fs::path aside = folder.path() / "aside";
+  fs::rename(lock, aside);
+  test::WriteBytes(lock, std::to_string(sleeper) + "\n");
+  std::string why;
+  EXPECT_FALSE(RemovePortLock(*holder, why));
+  EXPECT_EQ(why, "another file stands there now");
+  EXPECT_TRUE(fs::exists(lock));
+  fs::rename(aside, lock);
+  EXPECT_TRUE(RemovePortLock(*holder, why)) << why;
+  EXPECT_FALSE(fs::exists(lock));
+  end_sleeper();
+
+  // This process with the device open holds it.
+  std::ifstream open_device(device);
+  ASSERT_TRUE(open_device.is_open());
+  test::WriteBytes(lock, std::to_string(getpid()) + "\n");
+  holder = FindPortLock(device.string(), {folder.path()});
+  ASSERT_TRUE(holder && holder->running);
+  EXPECT_FALSE(IsSquattedPortLock(*holder, device.string()));
 }
 #endif
 

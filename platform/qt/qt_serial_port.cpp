@@ -13,8 +13,8 @@
 
 #include <cerrno>
 
-#include "platform/users.h"
 #include "platform/port_lock.h"
+#include "platform/users.h"
 #endif
 
 namespace orv {
@@ -178,7 +178,7 @@ void QtSerialPort::Open() {
   port_.setPortName(QString::fromStdString(device_));
   // Opens with the settings last in force, then tries the new ones on the device itself: only
   // the open device can tell whether it accepts them.
-  if (!port_.open(QIODevice::ReadWrite)) {
+  if (!port_.open(QIODevice::ReadWrite) && !OpenPastSquat()) {
     last_error_ = OpenFailure();
     port_.clearError();
     return;
@@ -270,6 +270,29 @@ PortError QtSerialPort::OpenFailure() const {
   }
 #endif
   return {PortErrorKind::kOther, text};
+}
+
+bool QtSerialPort::OpenPastSquat() {
+#ifndef _WIN32
+  if (!take_over_ || port_.error() != QSerialPort::PermissionError) return false;
+  const std::optional<PortLockHolder> holder = FindPortLock(device_);
+  if (!holder || !IsSquattedPortLock(*holder, device_)) return false;
+  const std::string lock = device_ + ": the lock " + holder->lock_file.string() + " of process " +
+                           std::to_string(holder->pid) + " (" + holder->process_name + ", user " +
+                           holder->owner + "), which does not have the device open,";
+  std::string why;
+  if (!RemovePortLock(*holder, why)) {
+    if (squat_said_ != lock + why) take_over_(lock + " cannot be taken over: " + why);
+    squat_said_ = lock + why;
+    return false;
+  }
+  squat_said_.clear();
+  take_over_(lock + " was taken over");
+  port_.clearError();
+  return port_.open(QIODevice::ReadWrite);
+#else
+  return false;
+#endif
 }
 
 #ifndef _WIN32

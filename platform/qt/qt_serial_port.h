@@ -48,6 +48,13 @@ class QtSerialPort : public SerialPort {
   void Output(const Bytes& bytes) override;
   PortError last_error() const override { return last_error_; }
 
+  // For a program that owns the line (the service): a lock file whose process does not have the
+  // device open is removed and the open tried again, and this is said through say. Without it (a
+  // window) such a lock is only named, as any other.
+  void TakeOverSquattedLocks(std::function<void(const std::string&)> say) {
+    take_over_ = std::move(say);
+  }
+
   // The device tried by the last Open().
   std::string device() const override { return device_; }
   bool device_lost() const { return lost_; }
@@ -70,6 +77,8 @@ class QtSerialPort : public SerialPort {
   bool TryApply(const LineSettings& settings);
   // Why the open just tried failed, from Qt's error and a look at the device itself.
   PortError OpenFailure() const;
+  // After a refused open: takes a squatted lock over, when asked to, and opens again.
+  bool OpenPastSquat();
 #ifndef _WIN32
   // Why the device just opened is not to be used (not a terminal, another user's), if it is not.
   std::optional<PortError> HandleRefusal() const;
@@ -84,6 +93,8 @@ class QtSerialPort : public SerialPort {
   QTimer drain_timer_;
   std::chrono::steady_clock::time_point last_drain_{};
   DeviceLookup device_for_port_;
+  std::function<void(const std::string&)> take_over_;
+  std::string squat_said_;  // a lock that cannot be taken is said once, not at every connect
   std::optional<LineSettings> pending_settings_;
   std::string device_;
   int comm_port_ = 1;

@@ -57,7 +57,10 @@ void MainForm::Notify(NoticeLevel level, const std::string& text) const {
 
 void MainForm::TRTimer_Timer() {
   // Operators idle too long go back to level 1.
-  if (env_.gate != nullptr) env_.gate->Tick(AccessNow());
+  if (env_.gate != nullptr) {
+    env_.gate->Tick(AccessNow());
+    RecordAccess(refusals_.Tick(AccessNow()));
+  }
   link_.Tick();
   line_watcher_.Tick();
   trigger_bank_.RedrawIfRequested();
@@ -306,6 +309,8 @@ void MainForm::Form_Unload() {
     config_.SaveConfigGroup("RS232Config");
     SerialSettingsChanged = false;
   }
+  // Refusals still being counted are said before the stop.
+  RecordAccess(refusals_.Flush(AccessNow()));
   Record(JournalKind::kProgram,
          std::string("Program stopped: ") + kWindowCaption + ", user " + recorder_.login());
   recorder_.Commit();

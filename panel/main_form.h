@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "access/access_gate.h"
+#include "access/refusal_summary.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
@@ -202,6 +203,8 @@ class MainForm {
   void LoadAnnunciationSettings();
   void TickAnnunciation();
   void WireAccess();
+  // Records what the refusals' summary leaves to record, each with its origin's login.
+  void RecordAccess(const std::vector<RefusalRecord>& records);
   void SetOperatorKeysEnabled(bool enabled);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
@@ -228,6 +231,8 @@ class MainForm {
   JournalRecorder recorder_;
   LineWatcher line_watcher_;
   PanelAnnunciation annunciation_;
+  // Before the connections, so that it outlives them.
+  RefusalSummary refusals_;
   Connections connections_;
   Signal<> login_wanted_;
   bool loaded_ = false;

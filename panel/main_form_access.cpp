@@ -12,15 +12,23 @@ void MainForm::WireAccess() {
   if (env_.gate == nullptr) return;
   // Every log in, log out, timeout and refusal, of every origin, in this program's journal. An
   // allowed action is not recorded twice: its own record carries who did it.
+  // Refusals go through the summary: a peer refused over and over makes a few records, not one
+  // each.
   connections_.push_back(env_.gate->events.Connect([this](const AccessEvent& event) {
     if (event.kind == AccessEventKind::kAction) return;
+    RecordAccess(refusals_.Take(event, AccessNow()));
+  }));
+}
+
+void MainForm::RecordAccess(const std::vector<RefusalRecord>& records) {
+  for (const RefusalRecord& record : records) {
     // Like the records of the origin's actions: its Unix user or web peer in the login column.
     std::string previous = recorder_.acting_login();
-    if (std::string login = OriginLogin(event.origin); !login.empty())
+    if (std::string login = OriginLogin(record.origin); !login.empty())
       recorder_.set_acting_login(std::move(login));
-    Record(JournalKind::kOperator, AccessEventText(event));
+    Record(JournalKind::kOperator, record.text);
     recorder_.set_acting_login(std::move(previous));
-  }));
+  }
 }
 
 bool MainForm::Guarded(Action action, const std::function<void()>& act,

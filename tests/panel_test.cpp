@@ -8,6 +8,7 @@
 
 #include "access/access_gate.h"
 #include "access/pin_hash.h"
+#include "access/refusal_summary.h"
 #include "config/configuration.h"
 #include "journal/journal.h"
 #include "panel/received_display.h"
@@ -408,6 +409,30 @@ TEST_F(PanelAccessTest, InputKeepsTheLogInAliveAndANameTypedAfterItEndedIsNotTak
   EXPECT_FALSE(f.TriggerNameText[2].visible());
   ASSERT_EQ(notices_.size(), 1u);
   EXPECT_EQ(notices_[0].text, "Trigger renaming refused: level 3 needed");
+}
+
+// A key pressed over and over below its level is recorded once, then counted: one record says how
+// many more when the window closes, or before the next other event of the origin.
+TEST_F(PanelAccessTest, RepeatedRefusalsAreRecordedOnceThenCounted) {
+  AccessGate gate(Staff());
+  MainForm& f = Connected(&gate, 1);
+  std::vector<std::string> records;
+  const Connection recording = f.recorded().Connect([&records](const JournalEntry& e) {
+    if (e.kind == JournalKind::kOperator) records.push_back(e.text);
+  });
+  for (int i = 0; i < 5; ++i)
+    f.EMGReset_CB.PerformClick();
+  f.TRTimer_Timer();
+  access_now_ += RefusalSummary::kWindow;
+  f.TRTimer_Timer();
+  f.EMGReset_CB.PerformClick();
+  f.EMGReset_CB.PerformClick();
+  access_now_ += std::chrono::seconds(2);
+  gate.LogIn(MainForm::kWindowOrigin, "carol", "5678", access_now_);
+  const std::string full = "EMG Reset refused: level 2 needed: no operator, level 1, window";
+  EXPECT_EQ(records, (std::vector<std::string>{full, "4 more refused EMG Reset from window in 10 s",
+                                               full, "1 more refused EMG Reset from window in 2 s",
+                                               "Log in: carol, level 3, window"}));
 }
 }  // namespace
 }  // namespace orv

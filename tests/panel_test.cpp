@@ -425,14 +425,25 @@ TEST_F(PanelAccessTest, RepeatedRefusalsAreRecordedOnceThenCounted) {
   f.TRTimer_Timer();
   access_now_ += RefusalSummary::kWindow;
   f.TRTimer_Timer();
+  const std::string full = "EMG Reset refused: level 2 needed: no operator, level 1, window";
+  EXPECT_EQ(records,
+            (std::vector<std::string>{full, "4 more refused EMG Reset from window in 10 s"}));
+  records.clear();
   f.EMGReset_CB.PerformClick();
   f.EMGReset_CB.PerformClick();
   access_now_ += std::chrono::seconds(2);
   gate.LogIn(MainForm::kWindowOrigin, "carol", "5678", access_now_);
-  const std::string full = "EMG Reset refused: level 2 needed: no operator, level 1, window";
-  EXPECT_EQ(records, (std::vector<std::string>{full, "4 more refused EMG Reset from window in 10 s",
-                                               full, "1 more refused EMG Reset from window in 2 s",
+  EXPECT_EQ(records, (std::vector<std::string>{full, "1 more refused EMG Reset from window in 2 s",
                                                "Log in: carol, level 3, window"}));
+  // A stop says what is still counted.
+  gate.LogOut(MainForm::kWindowOrigin, access_now_);
+  records.clear();
+  f.EMGReset_CB.PerformClick();
+  f.EMGReset_CB.PerformClick();
+  access_now_ += std::chrono::seconds(1);
+  f.Form_Unload();
+  EXPECT_EQ(records,
+            (std::vector<std::string>{full, "1 more refused EMG Reset from window in 1 s"}));
 }
 }  // namespace
 }  // namespace orv

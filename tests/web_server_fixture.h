@@ -9,6 +9,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "attach/panel_state.h"
 #include "tests/support/wait_for.h"
@@ -20,9 +21,11 @@ namespace orv::test {
 
 inline const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-// A server on a loopback port the system picks; no certificate unless given.
+// A server on a loopback port the system picks; no certificate unless given. How many
+// connections one address may hold is a setting of the site's: given there, and only there.
 inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {},
                                            std::string key = {}) {
+  const std::size_t per_address = std::exchange(limits.max_per_address, 1);
   return std::make_unique<QtWebServer>(
       WebPanelSettings{.enabled = true,
                        .listen = "127.0.0.1:0",
@@ -30,6 +33,7 @@ inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = 
                        .loopback = cert.empty(),
                        .cert_file = cert,
                        .key_file = key,
+                       .max_per_address = per_address,
                        .hosts = {},
                        .refusal = {}},
       QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
@@ -48,7 +52,7 @@ class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Every client here is on one loopback address.
-    server_ = Server(WebLimits{.max_per_address = 64, .http_idle_ms = 300});
+    server_ = Server(WebLimits{.max_per_address = 64, .http_idle_ms = 300, .first_byte_ms = 300});
     std::string error;
     ASSERT_TRUE(server_->Listen(error)) << error;
   }

@@ -32,20 +32,24 @@ namespace {
 using testing::HasSubstr;
 
 TEST(WebSettings, ListenCertificateAndClients) {
-  // The section, then whether it is taken, refused, on loopback and how many pages it lets in.
-  const std::tuple<const char*, bool, bool, bool, std::size_t> cases[] = {
-      {"", false, false, false, 32},
-      {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5},
-      {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32},
-      {"Listen=127.0.0.1:8080\nMaxClients=1025", true, false, true, 32},
-      {"Listen=0.0.0.0:8080", false, true, false, 32},
-      {"Listen=192.0.2.7:8443\nCertFile=/c.pem", false, true, false, 32},
-      {"Listen=192.0.2.7:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32},
-      {"Listen=[::]:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32},
-      {"Listen=localhost:8080", false, true, false, 32},  // an address, not a name
-      {"Listen=127.0.0.1", false, true, false, 32},
+  // The section, then whether it is taken, refused, on loopback and how many pages it lets in
+  // and how many connections from one address.
+  const std::tuple<const char*, bool, bool, bool, std::size_t, std::size_t> cases[] = {
+      {"", false, false, false, 32, 8},
+      {"Listen=127.3.0.1:80\nMaxClients=5", true, false, true, 5, 8},
+      {"Listen=[::1]:8080\nMaxClients=0", true, false, true, 32, 8},
+      {"Listen=127.0.0.1:8080\nMaxClients=1025", true, false, true, 32, 8},
+      {"Listen=0.0.0.0:8080", false, true, false, 32, 8},
+      {"Listen=192.0.2.7:8443\nCertFile=/c.pem", false, true, false, 32, 8},
+      {"Listen=192.0.2.7:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32, 8},
+      {"Listen=[::]:8443\nCertFile=/c.pem\nKeyFile=/k.pem", true, false, false, 32, 8},
+      {"Listen=localhost:8080", false, true, false, 32, 8},  // an address, not a name
+      {"Listen=127.0.0.1", false, true, false, 32, 8},
+      {"Listen=127.0.0.1:8080\nConnectionsPerAddress=64", true, false, true, 32, 64},
+      {"Listen=127.0.0.1:8080\nConnectionsPerAddress=0", true, false, true, 32, 8},
+      {"Listen=127.0.0.1:8080\nConnectionsPerAddress=2049", true, false, true, 32, 8},
   };
-  for (const auto& [section, enabled, refused, loopback, clients] : cases) {
+  for (const auto& [section, enabled, refused, loopback, clients, per_address] : cases) {
     test::TempFolder folder;
     const auto program = folder.path() / "MainForm.INI";
     test::WriteBytes(program, std::string("[WebPanel]\n") + section + "\n");
@@ -58,6 +62,7 @@ TEST(WebSettings, ListenCertificateAndClients) {
     if (enabled) {
       EXPECT_EQ(settings.loopback, loopback) << section;
       EXPECT_EQ(settings.max_clients, clients) << section;
+      EXPECT_EQ(settings.max_per_address, per_address) << section;
     }
   }
 }

@@ -4,11 +4,38 @@
 
 namespace orv {
 
-int WebConnections::Open(const std::string& address, std::int64_t now_ms) {
-  if (open_.size() >= limits_.max_connections || From(address) >= limits_.max_per_address) return 0;
-  const int id = next_id_++;
-  open_[id] = Entry{false, 0, now_ms, -1, address};
-  return id;
+WebConnections::Admission WebConnections::Open(const std::string& address, std::int64_t now_ms) {
+  Admission admission;
+  // The address's own place first: freeing it frees one of all too.
+  if (From(address) >= limits_.max_per_address) {
+    admission.closed = LongestWaiting(&address);
+  } else if (open_.size() >= limits_.max_connections) {
+    admission.closed = LongestWaiting(nullptr);
+  }
+  if (admission.closed != 0) {
+    open_.erase(admission.closed);
+  } else if (open_.size() >= limits_.max_connections || From(address) >= limits_.max_per_address) {
+    return admission;
+  }
+  admission.id = next_id_++;
+  open_[admission.id] = Entry{false, false, 0, now_ms, -1, address};
+  return admission;
+}
+
+int WebConnections::LongestWaiting(const std::string* address) const {
+  int longest = 0;
+  std::int64_t since = 0;
+  for (const auto& [id, entry] : open_) {
+    if (entry.page || (address != nullptr && entry.address != *address)) continue;
+    // A request under way waits from its first byte; otherwise from the last answer or the
+    // connection itself.
+    const std::int64_t waiting = entry.request_ms >= 0 ? entry.request_ms : entry.last_ms;
+    if (longest == 0 || waiting < since) {
+      longest = id;
+      since = waiting;
+    }
+  }
+  return longest;
 }
 
 std::size_t WebConnections::From(const std::string& address) const {
@@ -25,14 +52,15 @@ std::size_t WebConnections::pages() const {
 bool WebConnections::Upgrade(int id, std::int64_t now_ms) {
   const auto found = open_.find(id);
   if (found == open_.end() || pages() >= limits_.max_clients) return false;
-  found->second = Entry{true, 0, now_ms, -1, found->second.address};
+  found->second = Entry{true, true, 0, now_ms, -1, found->second.address};
   return true;
 }
 
 void WebConnections::Arrived(int id, std::int64_t now_ms) {
   const auto found = open_.find(id);
-  if (found != open_.end() && !found->second.page && found->second.request_ms < 0)
-    found->second.request_ms = now_ms;
+  if (found == open_.end() || found->second.page) return;
+  found->second.heard = true;
+  if (found->second.request_ms < 0) found->second.request_ms = now_ms;
 }
 
 bool WebConnections::Received(int id, std::size_t bytes, std::int64_t now_ms) {
@@ -60,7 +88,9 @@ void WebConnections::Heard(int id, std::int64_t now_ms) {
 std::vector<int> WebConnections::Idle(std::int64_t now_ms) const {
   std::vector<int> idle;
   for (const auto& [id, entry] : open_) {
-    const std::int64_t bound = entry.page ? limits_.page_idle_ms : limits_.http_idle_ms;
+    const std::int64_t bound = entry.page    ? limits_.page_idle_ms
+                               : entry.heard ? limits_.http_idle_ms
+                                             : limits_.first_byte_ms;
     const bool late =
         entry.request_ms >= 0 && now_ms - entry.request_ms > limits_.request_deadline_ms;
     if (late || now_ms - entry.last_ms > bound) idle.push_back(id);

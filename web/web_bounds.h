@@ -16,6 +16,9 @@ struct WebLimits {
   std::size_t max_per_address = 8;            // of those, from one peer address
   std::size_t max_request_bytes = 64 * 1024;  // one request, head and body
   std::int64_t http_idle_ms = 10000;          // a connection that sends nothing, between requests
+  // A connection that has not sent its first byte: a browser sends its request at once (after
+  // the TLS handshake, a few round trips).
+  std::int64_t first_byte_ms = 3000;
   // A whole request from its first byte, however slowly it trickles: bytes arriving do not
   // extend it, so a peer cannot hold a place by sending one now and then.
   std::int64_t request_deadline_ms = 5000;
@@ -29,9 +32,16 @@ class WebConnections {
  public:
   explicit WebConnections(WebLimits limits) : limits_(limits) {}
 
-  // A new connection from address: its number, or 0 when as many are open as the panel takes,
-  // or as many from that address as one address may hold.
-  int Open(const std::string& address, std::int64_t now_ms);
+  struct Admission {
+    int id = 0;      // the new connection's number; 0: refused
+    int closed = 0;  // a connection closed to make room for it (no longer open here); 0: none
+  };
+  // A new connection from address. When as many are open as the panel takes, or as many from
+  // that address as one address may hold, the connection of those that has waited longest
+  // without a whole request (silent, trickling, or idle between requests) is closed to take it:
+  // a crowd of connections that send nothing never keeps a new visitor out, and one address
+  // only ever crowds out its own. Refused only when every such place is a live page.
+  Admission Open(const std::string& address, std::int64_t now_ms);
   // The connection asks to become a live page: false when as many pages are live already.
   bool Upgrade(int id, std::int64_t now_ms);
   // Bytes of a request have come: its deadline runs from the first of them.
@@ -55,11 +65,16 @@ class WebConnections {
  private:
   struct Entry {
     bool page = false;
+    bool heard = false;  // a byte has come
     std::size_t request_bytes = 0;
     std::int64_t last_ms = 0;
     std::int64_t request_ms = -1;  // when the request under way began; -1: none is
     std::string address;
   };
+  // The connection that has waited longest without a whole request, of all or of one address;
+  // 0 when each is a live page.
+  int LongestWaiting(const std::string* address) const;
+
   WebLimits limits_;
   std::map<int, Entry> open_;
   int next_id_ = 1;

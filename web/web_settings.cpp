@@ -47,6 +47,21 @@ std::vector<std::string> ReadHosts(const std::string& text, const NoticeFn& noti
   return hosts;
 }
 
+// A count from 1 to most; anything else is the default, with a notice when something was written.
+std::size_t ReadCount(const SiteSettings& site, const char* key, std::size_t most,
+                      std::size_t fallback, const NoticeFn& notice) {
+  const std::string text = site.Read(kSection, key);
+  if (text.empty()) return fallback;
+  if (const std::optional<long> value = WholeNumberIn(text, 1, static_cast<long>(most)))
+    return static_cast<std::size_t>(*value);
+  if (notice) {
+    notice(Notice{NoticeLevel::kWarning, std::string("[WebPanel] ") + key + "=" + text +
+                                             " is not a number from 1 to " + std::to_string(most) +
+                                             ": " + std::to_string(fallback) + " is used."});
+  }
+  return fallback;
+}
+
 }  // namespace
 
 WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice) {
@@ -75,18 +90,9 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
                        "reverse proxy";
     return settings;
   }
-  const std::string clients = site.Read(kSection, "MaxClients");
-  if (!clients.empty()) {
-    if (const std::optional<long> value =
-            WholeNumberIn(clients, 1, static_cast<long>(kMostWebClients))) {
-      settings.max_clients = static_cast<std::size_t>(*value);
-    } else if (notice) {
-      notice(Notice{NoticeLevel::kWarning, "[WebPanel] MaxClients=" + clients +
-                                               " is not a number from 1 to " +
-                                               std::to_string(kMostWebClients) + ": " +
-                                               std::to_string(kDefaultWebClients) + " is used."});
-    }
-  }
+  settings.max_clients = ReadCount(site, "MaxClients", kMostWebClients, kDefaultWebClients, notice);
+  settings.max_per_address =
+      ReadCount(site, "ConnectionsPerAddress", kMostWebPerAddress, kDefaultWebPerAddress, notice);
   settings.hosts = ReadHosts(site.Read(kSection, "Hosts"), notice);
   settings.enabled = true;
   return settings;

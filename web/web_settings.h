@@ -20,7 +20,8 @@ struct WebPanelSettings {
   std::string cert_file;  // both set: HTTPS and WSS only
   std::string key_file;
   std::size_t max_clients = 32;
-  std::vector<std::string> hosts;  // Hosts=: further names it answers for, lower case
+  std::size_t max_per_address = 8;  // connections from one peer address
+  std::vector<std::string> hosts;   // Hosts=: further names it answers for, lower case
   // Why the program must not start: a Listen it cannot take, a plain listener off loopback.
   std::string refusal;
 
@@ -29,9 +30,12 @@ struct WebPanelSettings {
 
 inline constexpr std::size_t kDefaultWebClients = 32;
 inline constexpr std::size_t kMostWebClients = 1024;
+inline constexpr std::size_t kDefaultWebPerAddress = 8;
+inline constexpr std::size_t kMostWebPerAddress = 2 * kMostWebClients;
 
 // Listen= (empty: off; ADDRESS:PORT, an IPv6 address in brackets), CertFile=, KeyFile=,
-// MaxClients= (1 to 1024, else 32 with a notice), Hosts= (host names, commas between; one that is
+// MaxClients= (1 to 1024, else 32 with a notice), ConnectionsPerAddress= (1 to 2048, else 8 with a
+// notice), Hosts= (host names, commas between; one that is
 // not a name is left out with a notice). A Listen that is not understood, only one of
 // CertFile and KeyFile, or an address other than loopback without both give a refusal: a web
 // panel that would be served plainly across the network is not served at all.

@@ -63,6 +63,7 @@ QtWebServer::QtWebServer(WebPanelSettings settings, Hooks hooks, NoticeFn notice
       notice_(std::move(notice)),
       connections_([&] {
         limits.max_clients = settings_.max_clients;
+        limits.max_per_address = settings_.max_per_address;
         limits.max_connections = std::max(limits.max_connections, 2 * settings_.max_clients);
         return limits;
       }()),
@@ -190,15 +191,18 @@ void QtWebServer::Accept(qintptr handle) {
   // delayed acknowledgement.
   socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
   const std::string peer = PeerText(socket->peerAddress());
-  const int id = connections_.Open(peer, Now());
+  const WebConnections::Admission admission = connections_.Open(peer, Now());
+  if (admission.closed != 0) Evict(admission.closed);
+  const int id = admission.id;
   if (id == 0) {
+    // Every place it could take is a live page.
     const WebLimits& limits = connections_.limits();
     Refuse(socket, 503, "Service Unavailable",
-           connections_.connections() >= limits.max_connections
-               ? "the web panel has " + std::to_string(connections_.connections()) +
-                     " connections open, as many as it takes"
-               : "the web panel has " + std::to_string(connections_.From(peer)) +
-                     " connections open from " + peer + ", as many as one address may hold");
+           connections_.From(peer) >= limits.max_per_address
+               ? "the web panel has " + std::to_string(connections_.From(peer)) +
+                     " connections open from " + peer + ", as many as one address may hold"
+               : "the web panel has " + std::to_string(connections_.connections()) +
+                     " connections open, as many as it takes");
     socket->disconnectFromHost();
     return;
   }
@@ -349,6 +353,15 @@ void QtWebServer::DropPage(int id) {
   socket->disconnect(this);
   socket->abort();
   socket->deleteLater();
+}
+
+void QtWebServer::Evict(int id) {
+  // Already let go of by the bounds: its socket goes, and its deletion finds nothing to close.
+  if (const auto found = sockets_.find(id); found != sockets_.end()) {
+    QPointer<QTcpSocket> socket = found->second;
+    sockets_.erase(found);
+    if (socket) socket->abort();
+  }
 }
 
 void QtWebServer::Sweep() {

@@ -68,6 +68,7 @@ class QtWebServer : public QObject {
   void Send(int id, const std::string& message);
   void Broadcast(const std::string& message);
   void DropPage(int id);
+  void Evict(int id);
   void Sweep();
   void ReadNewRecords();
   std::int64_t Now() const { return clock_.elapsed(); }

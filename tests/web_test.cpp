@@ -22,7 +22,6 @@
 #include "web/qt/qt_web_server.h"
 #include "web/web_app.h"
 #include "web/web_bounds.h"
-#include "web/web_feed.h"
 #include "web/web_http.h"
 #include "web/web_settings.h"
 
@@ -162,7 +161,10 @@ class WebAppTest : public ::testing::Test {
               origins_.push_back(origin);
               return std::string(kResultDone);
             },
-            [] { return std::string("{\"seq\":1}"); }, [] { return std::string("t0k3n"); }) {
+            [](bool anonymous) {
+              return std::string(anonymous ? "{\"seq\":1}" : "{\"seq\":1,\"names\":true}");
+            },
+            [] { return std::string("t0k3n"); }) {
     app_.AllowHosts(AllowedHosts{{"panel"}, 8080, {}});
   }
 
@@ -192,6 +194,11 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   const std::string cookie = "orvandel_session=t0k3n";
   EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
                                        R"("operator":"alice","silence":true)"));
+  // Only the operator's own browser gets the records with names in them: not another address
+  // with the cookie, nor any browser without it.
+  EXPECT_THAT(State(cookie), testing::StartsWith(R"({"seq":1,"names":true,)"));
+  EXPECT_THAT(Post("/api/state", "", cookie, "192.0.2.8", "", "GET").body,
+              testing::StartsWith(R"({"seq":1,"access")"));
 
   // A name pointed at the panel (DNS rebinding): its page is its own origin, yet neither reads
   // nor acts; nor does a request without a host.
@@ -235,26 +242,6 @@ TEST_F(WebAppWithoutLevels, ThePanelStaysReadOnly) {
   EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 403);
   EXPECT_EQ(Post("/api/key/1", "", "orvandel_session=t0k3n").status, 403);
   EXPECT_TRUE(performed_.empty());
-}
-
-// The changes and heartbeats are the attached windows' stream (its test is the hub's; that the
-// pages get them, the browser test's).
-TEST(WebFeed, RecordsNewestFirstAndBounded) {
-  WebFeed feed;
-  std::vector<JournalRow> rows;
-  for (int seq = 1; seq <= 150; ++seq) {
-    JournalRow row;
-    row.sequence = seq;
-    row.entry.kind = seq == 150 ? JournalKind::kProgram : JournalKind::kEvent;
-    row.entry.text = "event " + std::to_string(seq);
-    rows.push_back(row);
-  }
-  const std::string newest = R"("events":[{"detail":"","kind":"event","seq":149,)";
-  EXPECT_THAT(feed.Records(rows), testing::StartsWith(R"({"type":"events",)" + newest));
-  EXPECT_EQ(feed.Records(rows), "");  // already had
-  // The 100th newest shown, no older one.
-  EXPECT_THAT(feed.Snapshot(), testing::AllOf(HasSubstr(newest), HasSubstr(R"("seq":50,)"),
-                                              testing::Not(HasSubstr(R"("seq":49,)"))));
 }
 
 using namespace std::chrono_literals;

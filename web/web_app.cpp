@@ -85,7 +85,8 @@ WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point no
                                          : "refused: this panel does not answer for that host");
   if (request.path == "/api/state") {
     if (request.method != "GET") return Error(405, "GET only");
-    std::string body = snapshot_();
+    // Only an operator's own browser sees who did what and who tried to log in.
+    std::string body = snapshot_(!SignedIn(request));
     body.pop_back();  // the closing brace: the access part goes inside
     body += ",\"access\":" + AccessJson(request, now) + "}";
     return WebResponse{200, "application/json", std::move(body), {}};

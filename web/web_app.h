@@ -39,8 +39,9 @@ inline constexpr const char* kSessionCookie = "orvandel_session";
 class WebApp {
  public:
   using PerformFn = std::function<std::string(const ActionRequest&, const Origin&)>;
-  // The state as /api/state serves it, without the access part.
-  using SnapshotFn = std::function<std::string()>;
+  // The state as /api/state serves it, without the access part; anonymous: as a viewer without
+  // a log-in sees it.
+  using SnapshotFn = std::function<std::string(bool anonymous)>;
   // Fresh session tokens (random, hex).
   using TokenFn = std::function<std::string()>;
   static constexpr std::size_t kMostSessions = 256;
@@ -51,6 +52,10 @@ class WebApp {
   void AllowHosts(AllowedHosts hosts) { hosts_ = std::move(hosts); }
 
   WebResponse Handle(const WebRequest& request, AccessClock::time_point now);
+
+  // Whether the request's cookie names a session of its peer that the gate still holds logged
+  // in: what an operator may see (a live page asks this at its upgrade).
+  bool SignedIn(const WebRequest& request) { return Session(request) != nullptr; }
 
   // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,
   // "keys":[..],"silence":..}.

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QString>
 
 #include "attach/attach_protocol.h"
 #include "journal/journal_query.h"
@@ -15,35 +16,53 @@ QString Q(const std::string& text) {
 
 }  // namespace
 
-std::string JournalRowJson(const JournalRow& row) {
-  const QJsonObject object{
-      {QStringLiteral("seq"), static_cast<qint64>(row.sequence)},
-      {QStringLiteral("time"), Q(FormatJournalIsoTime(row.entry.time, false))},
-      {QStringLiteral("kind"), Q(std::string(JournalKindName(row.entry.kind)))},
-      {QStringLiteral("text"), Q(row.entry.text)},
-      {QStringLiteral("detail"), Q(row.entry.detail)},
-      {QStringLiteral("user"), Q(row.entry.login)}};
+bool IsAccessRecord(const JournalEntry& entry) {
+  if (entry.kind != JournalKind::kOperator) return false;
+  const std::string text = QString::fromStdString(entry.text).toLower().toStdString();
+  // "Log in: ..", "Log out: ..", "Log-in timed out: ..", "Log in refused (..): ..";
+  // "EMG Reset refused: level 2 needed: ..", "37 more refused log-ins from ..", "12 more
+  // refusals in 10 s, ..".
+  for (const std::string_view start : {"log in", "log out", "log-in", "log-out"}) {
+    if (text.starts_with(start)) return true;
+  }
+  return text.find("refused") != std::string::npos || text.find("refusals") != std::string::npos;
+}
+
+std::string JournalRowJson(const JournalRow& row, bool anonymous) {
+  QJsonObject object{{QStringLiteral("seq"), static_cast<qint64>(row.sequence)},
+                     {QStringLiteral("time"), Q(FormatJournalIsoTime(row.entry.time, false))},
+                     {QStringLiteral("kind"), Q(std::string(JournalKindName(row.entry.kind)))},
+                     {QStringLiteral("text"), Q(row.entry.text)}};
+  if (!anonymous || row.entry.kind == JournalKind::kEvent)
+    object[QStringLiteral("detail")] = Q(row.entry.detail);
+  if (!anonymous) object[QStringLiteral("user")] = Q(row.entry.login);
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-std::string WebFeed::Records(const std::vector<JournalRow>& rows) {
-  std::string list;
+WebFeed::Messages WebFeed::Records(const std::vector<JournalRow>& rows) {
+  std::string list, anonymous_list;
+  auto keep = [](std::string json, std::string& list, std::deque<std::string>& kept) {
+    list = list.empty() ? json : json + "," + list;  // newest first
+    kept.push_front(std::move(json));
+    if (kept.size() > kEvents) kept.pop_back();
+  };
   for (const JournalRow& row : rows) {
     if (row.sequence <= newest_record_) continue;  // already had
     newest_record_ = row.sequence;
     if (!Shown(row.entry.kind)) continue;
-    std::string json = JournalRowJson(row);
-    list = list.empty() ? json : json + "," + list;  // newest first
-    events_.push_front(std::move(json));
-    if (events_.size() > kEvents) events_.pop_back();
+    keep(JournalRowJson(row), list, events_);
+    if (!IsAccessRecord(row.entry))
+      keep(JournalRowJson(row, true), anonymous_list, anonymous_events_);
   }
-  if (list.empty()) return {};
-  return "{\"type\":\"events\",\"events\":[" + list + "]}\n";
+  auto message = [](const std::string& list) {
+    return list.empty() ? std::string() : "{\"type\":\"events\",\"events\":[" + list + "]}\n";
+  };
+  return Messages{message(list), message(anonymous_list)};
 }
 
-std::string WebFeed::Snapshot() const {
+std::string WebFeed::Snapshot(bool anonymous) const {
   std::string events;
-  for (const std::string& event : events_)
+  for (const std::string& event : anonymous ? anonymous_events_ : events_)
     events += (events.empty() ? "" : ",") + event;
   std::string captions;
   for (const char* caption : kFaultLampCaptions)

@@ -68,7 +68,8 @@ QtWebServer::QtWebServer(WebPanelSettings settings, Hooks hooks, NoticeFn notice
         return limits;
       }()),
       app_(
-          hooks_.gate, hooks_.perform, [this] { return feed_.Snapshot(); }, RandomSessionToken),
+          hooks_.gate, hooks_.perform, [this](bool anonymous) { return feed_.Snapshot(anonymous); },
+          RandomSessionToken),
       pages_server_(QStringLiteral("Orvandel"), QWebSocketServer::NonSecureMode) {
   clock_.start();
   QObject::connect(&pages_server_, &QWebSocketServer::newConnection, this, [this] { TakePage(); });
@@ -261,7 +262,10 @@ void QtWebServer::Route(int id, QTcpSocket* socket) {
   // The WebSocket server owns it from here; its page is known again by its peer.
   socket->disconnect(this);
   sockets_.erase(id);
-  upgrading_[{socket->peerAddress().toString(), socket->peerPort()}] = id;
+  // Whether it sees an operator's view is the session its cookie at the upgrade names: a browser
+  // that logs in later opens its live page again.
+  upgrading_[{socket->peerAddress().toString(), socket->peerPort()}] = {
+      id, Viewer{PeerText(socket->peerAddress()), head.Header("cookie")}};
   pages_server_.handleConnection(socket);
   emit socket->readyRead();  // the head it has to read is here already
 }
@@ -313,9 +317,9 @@ void QtWebServer::TakePage() {
       socket->deleteLater();
       continue;
     }
-    const int id = found->second;
+    const int id = found->second.id;
+    pages_[id] = Page{socket, 0, std::move(found->second.viewer)};
     upgrading_.erase(found);
-    pages_[id] = Page{socket, 0};
     connections_.Heard(id, Now());
     // A page sends nothing the panel needs; what it sends is small or it is dropped.
     socket->setMaxAllowedIncomingFrameSize(4096);
@@ -376,7 +380,7 @@ void QtWebServer::Sweep() {
     }
   }
   std::erase_if(upgrading_, [this](const auto& entry) {
-    return pages_.count(entry.second) != 0 || !connections_.IsOpen(entry.second);
+    return pages_.count(entry.second.id) != 0 || !connections_.IsOpen(entry.second.id);
   });
   if (++sweeps_ % kPingSweeps == 0) {
     for (auto& [id, page] : pages_)
@@ -405,9 +409,21 @@ void QtWebServer::ReadNewRecords() {
   } else if (!reader_.OldestFirst({}, feed_.newest_record(), 0, 2 * WebFeed::kEvents, rows).ok()) {
     return;
   }
-  const std::string message = feed_.Records(rows);
-  if (message.empty()) return;
-  Broadcast(message);
+  BroadcastRecords(feed_.Records(rows));
+}
+
+void QtWebServer::BroadcastRecords(const WebFeed::Messages& messages) {
+  // Asked each time: a log-in that ended (logged out, timed out, replaced) leaves its page a
+  // viewer's.
+  std::vector<std::pair<int, bool>> viewers;
+  for (const auto& [id, page] : pages_) {
+    viewers.emplace_back(
+        id, !app_.SignedIn(WebRequest{.peer = page.viewer.peer, .cookie = page.viewer.cookie}));
+  }
+  for (const auto& [id, anonymous] : viewers) {
+    const std::string& message = anonymous ? messages.anonymous : messages.operators;
+    if (!message.empty()) Send(id, message);
+  }
 }
 
 void QtWebServer::Broadcast(const std::string& message) {

@@ -67,6 +67,7 @@ class QtWebServer : public QObject {
   void TakePage();
   void Send(int id, const std::string& message);
   void Broadcast(const std::string& message);
+  void BroadcastRecords(const WebFeed::Messages& messages);
   void DropPage(int id);
   void Evict(int id);
   void Sweep();
@@ -87,11 +88,22 @@ class QtWebServer : public QObject {
   QWebSocketServer pages_server_;
   // Connections before and outside Qt's servers, by number.
   std::map<int, QPointer<QTcpSocket>> sockets_;
+  // Who a live page is: its peer and the cookie of its upgrade, whose session is asked before
+  // each record is sent.
+  struct Viewer {
+    std::string peer;
+    std::string cookie;
+  };
+  struct Upgrading {
+    int id = 0;
+    Viewer viewer;
+  };
   // Connections handed to the WebSocket server, by peer, until their handshake ends.
-  std::map<std::pair<QString, quint16>, int> upgrading_;
+  std::map<std::pair<QString, quint16>, Upgrading> upgrading_;
   struct Page {
     QWebSocket* socket = nullptr;
     std::int64_t queued = 0;  // bytes sent and not yet written
+    Viewer viewer;
   };
   std::map<int, Page> pages_;
   JournalReader reader_;

@@ -1,0 +1,247 @@
+// What the web pages are sent of the journal: newest first and bounded, and for a viewer without
+// a log-in nobody in it (no access records, no operator, no login); then on a real server, an
+// anonymous live page beside an operator's.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QNetworkRequest>
+#include <QTcpSocket>
+#include <QWebSocket>
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "access/access_gate.h"
+#include "access/pin_hash.h"
+#include "access/refusal_summary.h"
+#include "journal/journal.h"
+#include "tests/support/wait_for.h"
+#include "tests/temp_folder.h"
+#include "web/qt/qt_web_server.h"
+#include "web/web_feed.h"
+
+namespace orv {
+namespace {
+
+using testing::HasSubstr;
+using testing::Not;
+
+JournalRow Row(std::int64_t sequence, JournalKind kind, std::string text, std::string detail = {},
+               std::string login = {}) {
+  JournalRow row;
+  row.sequence = sequence;
+  row.entry.kind = kind;
+  row.entry.text = std::move(text);
+  row.entry.detail = std::move(detail);
+  row.entry.login = std::move(login);
+  return row;
+}
+
+// The changes and heartbeats are the attached windows' stream (its test is the hub's; that the
+// pages get them, the browser test's).
+TEST(WebFeed, RecordsNewestFirstAndBounded) {
+  WebFeed feed;
+  std::vector<JournalRow> rows;
+  for (int seq = 1; seq <= 150; ++seq) {
+    rows.push_back(Row(seq, seq == 150 ? JournalKind::kProgram : JournalKind::kEvent,
+                       "event " + std::to_string(seq)));
+  }
+  const std::string newest = R"("events":[{"detail":"","kind":"event","seq":149,)";
+  EXPECT_THAT(feed.Records(rows).operators, testing::StartsWith(R"({"type":"events",)" + newest));
+  EXPECT_EQ(feed.Records(rows).operators, "");  // already had
+  // The 100th newest shown, no older one.
+  EXPECT_THAT(feed.Snapshot(false), testing::AllOf(HasSubstr(newest), HasSubstr(R"("seq":50,)"),
+                                                   Not(HasSubstr(R"("seq":49,)"))));
+}
+
+// The records the access gate and its refusals' summary really write, of every kind and origin.
+std::vector<std::string> AccessTexts() {
+  std::vector<std::string> texts;
+  const Origin origins[] = {{OriginKind::kWindow, ""},
+                            {OriginKind::kWeb, "192.0.2.9"},
+                            {OriginKind::kLocalSocket, "opb"}};
+  for (const Origin& origin : origins) {
+    for (const AccessEventKind kind :
+         {AccessEventKind::kLogIn, AccessEventKind::kLogOut, AccessEventKind::kTimeout,
+          AccessEventKind::kRefusedPin, AccessEventKind::kRefusedAction}) {
+      AccessEvent event{
+          kind,
+          "mallory",
+          AccessLevel::kLevel2,
+          origin,
+          Action::kEmgReset,
+          kind == AccessEventKind::kRefusedPin ? "wrong PIN" : "refused: level 3 needed"};
+      texts.push_back(AccessEventText(event));
+    }
+  }
+  // The summaries: one origin refused again, and more refusals than are recorded one by one.
+  RefusalSummary summary;
+  const AccessClock::time_point now{};
+  std::vector<RefusalRecord> records;
+  for (int i = 0; i < 104; ++i) {
+    const AccessEvent event{AccessEventKind::kRefusedPin,
+                            "mallory",
+                            AccessLevel::kLevel1,
+                            Origin{OriginKind::kWeb, "192.0.2." + std::to_string(std::max(i, 1))},
+                            std::nullopt,
+                            "wrong PIN"};
+    for (RefusalRecord& record : summary.Take(event, now))
+      records.push_back(std::move(record));
+  }
+  for (RefusalRecord& record : summary.Flush(now))
+    records.push_back(std::move(record));
+  bool counted = false, overflow = false;
+  for (const RefusalRecord& record : records) {
+    counted |= record.text.find(" more refused ") != std::string::npos;
+    overflow |= record.text.find(" more refusals ") != std::string::npos;
+    texts.push_back(record.text);
+  }
+  EXPECT_TRUE(counted && overflow) << "the summary's records were not all made";
+  return texts;
+}
+
+TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
+  for (const std::string& text : AccessTexts()) {
+    WebFeed feed;
+    const WebFeed::Messages messages =
+        feed.Records({Row(1, JournalKind::kOperator, text, "", "web 192.0.2.9")});
+    EXPECT_EQ(messages.anonymous, "") << text;
+    EXPECT_THAT(messages.operators, HasSubstr("192.0.2.9")) << text;
+    EXPECT_THAT(feed.Snapshot(true), HasSubstr(R"("events":[])")) << text;
+  }
+  // Shown: what the record says, without who did it or whose login it carries.
+  struct Shown {
+    JournalRow row;
+    std::string anonymous;  // the record's JSON as a viewer without a log-in gets it
+  };
+  const Shown shown[] = {
+      {Row(1, JournalKind::kOperator, "Key EMG ACK", "operator alice, level 2", "web 192.0.2.7"),
+       R"({"kind":"operator","seq":1,"text":"Key EMG ACK","time":"1970-01-01T00:00:00+00:00"})"},
+      {Row(2, JournalKind::kOperator, "Renamed T3: \"Hall\" to \"Foyer\"", "level 1", "opb"),
+       R"({"kind":"operator","seq":2,"text":"Renamed T3: \"Hall\" to \"Foyer\"",)"
+       R"("time":"1970-01-01T00:00:00+00:00"})"},
+      {Row(3, JournalKind::kEvent, "Mains fault", "Mains, Call/EMG", "orvandel"),
+       R"({"detail":"Mains, Call/EMG","kind":"event","seq":3,"text":"Mains fault",)"
+       R"("time":"1970-01-01T00:00:00+00:00"})"},
+      {Row(4, JournalKind::kLink, "No reply from the controller", "", "alice"),
+       R"({"kind":"link","seq":4,"text":"No reply from the controller",)"
+       R"("time":"1970-01-01T00:00:00+00:00"})"},
+  };
+  for (const Shown& record : shown) {
+    WebFeed feed;
+    const WebFeed::Messages messages = feed.Records({record.row});
+    EXPECT_EQ(messages.anonymous, R"({"type":"events","events":[)" + record.anonymous + "]}\n")
+        << record.row.entry.text;
+    EXPECT_THAT(feed.Snapshot(true), HasSubstr(record.anonymous)) << record.row.entry.text;
+    EXPECT_THAT(messages.operators, HasSubstr(R"("user":")" + record.row.entry.login))
+        << record.row.entry.text;
+  }
+}
+
+using namespace std::chrono_literals;
+using test::WaitFor;
+
+// One server with a gate and a journal: a page without a log-in and an operator's page, each
+// asked for the state and followed live while an access record and an action are committed.
+TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
+  test::TempFolder folder;
+  Journal journal(folder.path(), nullptr, JournalOptions{.anchor = nullptr});
+  auto record = [&journal](JournalKind kind, const std::string& text, const std::string& login) {
+    JournalEntry entry = journal.Make(kind, text);
+    entry.login = login;
+    journal.Append(entry);
+    ASSERT_TRUE(journal.Commit());
+  };
+  record(JournalKind::kOperator, "Log in refused (wrong PIN): mallory, level 1, web 192.0.2.9",
+         "web 192.0.2.9");
+  AccessGate gate(UsersFile{AccessMode::kOn,
+                            {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  QtWebServer server(
+      WebPanelSettings{
+          .enabled = true, .listen = "127.0.0.1:0", .host = "127.0.0.1", .loopback = true},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, &gate, journal.file()},
+      nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Listen(error)) << error;
+  const QString host = QStringLiteral("127.0.0.1:%1").arg(server.port());
+  // Raw HTTP from this address: the answer's head and body.
+  auto ask = [&](const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    EXPECT_TRUE(socket.waitForConnected(2000));
+    socket.write(request);
+    QByteArray answer;
+    (void)WaitFor(
+        [&] {
+          answer += socket.readAll();
+          return answer.contains("\r\n\r\n{") && answer.endsWith("}");
+        },
+        5000ms);
+    return answer.toStdString();
+  };
+  const QByteArray body = R"({"name":"alice","pin":"1234"})";
+  const std::string in =
+      ask("POST /api/login HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +
+          host.toLatin1() + "\r\nContent-Type: application/json\r\nContent-Length: " +
+          QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  const std::size_t at = in.find("orvandel_session=");
+  ASSERT_NE(at, std::string::npos) << in;
+  const std::string cookie = in.substr(at, in.find(';', at) - at);
+  auto state = [&](const std::string& with) {
+    return ask(
+        "GET /api/state HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\n" +
+        (with.empty() ? QByteArray() : "Cookie: " + QByteArray::fromStdString(with) + "\r\n") +
+        "\r\n");
+  };
+  EXPECT_THAT(state(""), Not(HasSubstr("mallory")));
+  EXPECT_THAT(state(cookie), HasSubstr("mallory"));
+
+  struct Page {
+    QWebSocket socket;
+    std::string heard;
+  };
+  Page anonymous, operator_page;
+  for (Page* page : {&anonymous, &operator_page}) {
+    QObject::connect(&page->socket, &QWebSocket::textMessageReceived,
+                     [page](const QString& message) { page->heard += message.toStdString(); });
+  }
+  const QUrl url(QStringLiteral("ws://%1/ws").arg(host));
+  anonymous.socket.open(url);
+  QNetworkRequest with_cookie(url);
+  with_cookie.setRawHeader("Cookie", QByteArray::fromStdString(cookie));
+  operator_page.socket.open(with_cookie);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return anonymous.socket.state() == QAbstractSocket::ConnectedState &&
+               operator_page.socket.state() == QAbstractSocket::ConnectedState;
+      },
+      5000ms));
+
+  record(JournalKind::kOperator, "Log in: alice, level 2, web 127.0.0.1", "web 127.0.0.1");
+  record(JournalKind::kOperator, "Key EMG ACK", "web 127.0.0.1");
+  server.Committed(3);
+  ASSERT_TRUE(
+      WaitFor([&] { return anonymous.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
+  ASSERT_TRUE(
+      WaitFor([&] { return operator_page.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
+  EXPECT_THAT(anonymous.heard, testing::AllOf(Not(HasSubstr("Log in")), Not(HasSubstr("alice")),
+                                              Not(HasSubstr("127.0.0.1"))));
+  EXPECT_THAT(operator_page.heard,
+              testing::AllOf(HasSubstr("Log in: alice"), HasSubstr(R"("user":"web 127.0.0.1")")));
+
+  // Logged out: the operator's page, still open, is a viewer's from then on.
+  ask("POST /api/logout HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +
+      host.toLatin1() + "\r\nCookie: " + QByteArray::fromStdString(cookie) +
+      "\r\nContent-Length: 0\r\n\r\n");
+  operator_page.heard.clear();
+  record(JournalKind::kOperator, "Log out: alice, web 127.0.0.1", "web 127.0.0.1");
+  record(JournalKind::kOperator, "Key Fault ACK", "web 127.0.0.1");
+  server.Committed(5);
+  ASSERT_TRUE(
+      WaitFor([&] { return operator_page.heard.find("Fault ACK") != std::string::npos; }, 5000ms));
+  EXPECT_THAT(operator_page.heard, Not(HasSubstr("alice")));
+}
+
+}  // namespace
+}  // namespace orv

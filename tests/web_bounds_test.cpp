@@ -85,15 +85,20 @@ TEST(WebBounds, AFullPanelClosesWhatHasWaitedLongestWithoutAWholeRequest) {
        "D",
        1,
        true},
-      {"a request trickling since before the silent one opened",
-       {{"A", 0, 'a', 500}, {"B", 50, 't', 100}, {"C", 200, 's', 0}},
+      {"a silent one before any that has sent, however long those have waited",
+       {{"A", 0, 'a', 100}, {"B", 50, 't', 100}, {"C", 200, 's', 0}},
+       "D",
+       2,
+       true},
+      {"a request trickling since before another was answered",
+       {{"A", 0, 'a', 500}, {"B", 50, 't', 100}, {"C", 200, 't', 300}},
        "D",
        1,
        true},
-      {"answered later than the silent one opened",
-       {{"A", 0, 'a', 500}, {"B", 100, 's', 0}, {"C", 600, 't', 700}},
+      {"answered before another's request began",
+       {{"A", 0, 'a', 200}, {"B", 100, 't', 300}, {"C", 600, 't', 700}},
        "D",
-       1,
+       0,
        true},
       {"a live page is never taken",
        {{"A", 0, 'p', 0}, {"B", 100, 's', 0}, {"C", 200, 's', 0}},
@@ -258,6 +263,29 @@ TEST(WebServerBounds, APanelFullOfSilentOrSlowConnectionsServesANewVisitor) {
         2000ms))
         << name;
   }
+}
+
+TEST(WebServerBounds, AVisitorWhoseRequestCameWithABurstOutlastsTheBurst) {
+  const auto server = Server(WebLimits{});
+  std::string error;
+  ASSERT_TRUE(server->Listen(error)) << error;
+  // All of it waits in the listener's queue, the visitor's request first, before the server
+  // (on this loop) takes any: then the 65th silent one would close the visitor's.
+  auto connect = [&server](const QString& from) {
+    auto socket = std::make_unique<QTcpSocket>();
+    EXPECT_TRUE(socket->bind(QHostAddress(from)));
+    socket->connectToHost(QStringLiteral("127.0.0.1"), server->port());
+    EXPECT_TRUE(socket->waitForConnected(2000));
+    return socket;
+  };
+  const auto visitor = connect(QStringLiteral("127.0.0.1"));
+  visitor->write(kGetState);
+  ASSERT_TRUE(visitor->waitForBytesWritten(2000));
+  std::vector<std::unique_ptr<QTcpSocket>> burst;
+  for (int i = 0; i < 80; ++i)
+    burst.push_back(connect(QStringLiteral("127.0.0.%1").arg(2 + i / 8)));
+  EXPECT_TRUE(WaitFor([&] { return visitor->canReadLine(); }, 5000ms));
+  EXPECT_EQ(visitor->readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "web/web_bounds.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace orv {
 
@@ -24,12 +25,14 @@ WebConnections::Admission WebConnections::Open(const std::string& address, std::
 
 int WebConnections::LongestWaiting(const std::string* address) const {
   int longest = 0;
-  std::int64_t since = 0;
+  std::pair<bool, std::int64_t> since;
   for (const auto& [id, entry] : open_) {
     if (entry.page || (address != nullptr && entry.address != *address)) continue;
-    // A request under way waits from its first byte; otherwise from the last answer or the
+    // One that has sent nothing goes before any that has: a visitor's request comes at once. Then
+    // a request under way waits from its first byte; otherwise from the last answer or the
     // connection itself.
-    const std::int64_t waiting = entry.request_ms >= 0 ? entry.request_ms : entry.last_ms;
+    const std::pair<bool, std::int64_t> waiting{
+        entry.heard, entry.request_ms >= 0 ? entry.request_ms : entry.last_ms};
     if (longest == 0 || waiting < since) {
       longest = id;
       since = waiting;

@@ -37,10 +37,11 @@ class WebConnections {
     int closed = 0;  // a connection closed to make room for it (no longer open here); 0: none
   };
   // A new connection from address. When as many are open as the panel takes, or as many from
-  // that address as one address may hold, the connection of those that has waited longest
-  // without a whole request (silent, trickling, or idle between requests) is closed to take it:
-  // a crowd of connections that send nothing never keeps a new visitor out, and one address
-  // only ever crowds out its own. Refused only when every such place is a live page.
+  // that address as one address may hold, one of those is closed to take it: of the ones that
+  // have sent nothing the oldest, else the one that has waited longest without a whole request
+  // (trickling, or idle between requests). A crowd of connections never keeps a new visitor
+  // out, and one address only ever crowds out its own. Refused only when every such place is a
+  // live page.
   Admission Open(const std::string& address, std::int64_t now_ms);
   // The connection asks to become a live page: false when as many pages are live already.
   bool Upgrade(int id, std::int64_t now_ms);

@@ -1,5 +1,6 @@
 #include "web/qt/qt_web_server.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <QFile>
@@ -20,6 +21,7 @@ namespace {
 // A head larger than this is not a browser's.
 constexpr qint64 kMostHeadBytes = 16 * 1024;
 constexpr int kPingSweeps = 5;  // a ping to every live page every 5 s
+constexpr int kListenBacklog = 1024;
 // A certificate chain or a key in PEM is a few KiB; this is far beyond any.
 constexpr std::size_t kMostPemBytes = 1 << 20;
 
@@ -123,6 +125,9 @@ bool QtWebServer::Listen(std::string& error) {
     tls_.setPrivateKey(private_key);
   }
   listener_ = new Listener(*this);
+  // A burst waits in the system's queue to be taken, each newcomer making room, rather than
+  // having its connects dropped (and retried only a second later) behind Qt's 50.
+  listener_->setListenBacklogSize(kListenBacklog);
   if (!listener_->listen(QHostAddress(QString::fromStdString(settings_.host)),
                          static_cast<quint16>(settings_.port))) {
     error = "the web panel cannot listen at " + settings_.listen + ": " +
@@ -195,6 +200,11 @@ void QtWebServer::Accept(qintptr handle) {
   const WebConnections::Admission admission = connections_.Open(peer, Now());
   if (admission.closed != 0) Evict(admission.closed);
   const int id = admission.id;
+  // A visitor's request is often here before the connection is taken: it has been heard, and
+  // a crowd taken after it in the same burst does not count it as silent.
+  if (int waiting = 0;
+      id != 0 && ::ioctl(static_cast<int>(handle), FIONREAD, &waiting) == 0 && waiting > 0)
+    connections_.Arrived(id, Now());
   if (id == 0) {
     // Every place it could take is a live page.
     const WebLimits& limits = connections_.limits();

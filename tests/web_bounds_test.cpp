@@ -145,7 +145,9 @@ TEST(WebBounds, AFullPanelClosesWhatHasWaitedLongestWithoutAWholeRequest) {
     EXPECT_EQ(admission.closed, c.closed < 0 ? 0 : ids[static_cast<std::size_t>(c.closed)])
         << c.name;
     EXPECT_EQ(admission.id != 0, c.admitted) << c.name;
-    if (admission.closed != 0) EXPECT_FALSE(open.IsOpen(admission.closed)) << c.name;
+    if (admission.closed != 0) {
+      EXPECT_FALSE(open.IsOpen(admission.closed)) << c.name;
+    }
     EXPECT_EQ(open.connections(), c.held.size() + (c.admitted && c.closed < 0 ? 1 : 0)) << c.name;
   }
 }

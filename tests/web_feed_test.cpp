@@ -146,7 +146,9 @@ using test::WaitFor;
 // asked for the state and followed live while an access record and an action are committed.
 TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   test::TempFolder folder;
-  Journal journal(folder.path(), nullptr, JournalOptions{.anchor = nullptr});
+  JournalOptions options;
+  options.anchor = nullptr;
+  Journal journal(folder.path(), nullptr, options);
   auto record = [&journal](JournalKind kind, const std::string& text, const std::string& login) {
     JournalEntry entry = journal.Make(kind, text);
     entry.login = login;
@@ -157,9 +159,13 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
          "web 192.0.2.9");
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  WebPanelSettings settings;
+  settings.enabled = true;
+  settings.listen = "127.0.0.1:0";
+  settings.host = "127.0.0.1";
+  settings.loopback = true;
   QtWebServer server(
-      WebPanelSettings{
-          .enabled = true, .listen = "127.0.0.1:0", .host = "127.0.0.1", .loopback = true},
+      settings,
       QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, &gate, journal.file()},
       nullptr);
   std::string error;

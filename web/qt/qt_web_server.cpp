@@ -427,8 +427,10 @@ void QtWebServer::BroadcastRecords(const WebFeed::Messages& messages) {
   // viewer's.
   std::vector<std::pair<int, bool>> viewers;
   for (const auto& [id, page] : pages_) {
-    viewers.emplace_back(
-        id, !app_.SignedIn(WebRequest{.peer = page.viewer.peer, .cookie = page.viewer.cookie}));
+    WebRequest request;
+    request.peer = page.viewer.peer;
+    request.cookie = page.viewer.cookie;
+    viewers.emplace_back(id, !app_.SignedIn(request));
   }
   for (const auto& [id, anonymous] : viewers) {
     const std::string& message = anonymous ? messages.anonymous : messages.operators;

@@ -200,23 +200,16 @@ void QtWebServer::Accept(qintptr handle) {
   const WebConnections::Admission admission = connections_.Open(peer, Now());
   if (admission.closed != 0) Evict(admission.closed);
   const int id = admission.id;
-  // A visitor's request is often here before the connection is taken: it has been heard, and
-  // a crowd taken after it in the same burst does not count it as silent.
-  if (int waiting = 0;
-      id != 0 && ::ioctl(static_cast<int>(handle), FIONREAD, &waiting) == 0 && waiting > 0)
-    connections_.Arrived(id, Now());
   if (id == 0) {
-    // Every place it could take is a live page.
-    const WebLimits& limits = connections_.limits();
     Refuse(socket, 503, "Service Unavailable",
-           connections_.From(peer) >= limits.max_per_address
-               ? "the web panel has " + std::to_string(connections_.From(peer)) +
-                     " connections open from " + peer + ", as many as one address may hold"
-               : "the web panel has " + std::to_string(connections_.connections()) +
-                     " connections open, as many as it takes");
+           "every place the web panel has for " + peer + " is a live page");
     socket->disconnectFromHost();
     return;
   }
+  // A visitor's request is often here before the connection is taken: it has been heard, and
+  // a crowd taken after it in the same burst does not count it as silent.
+  if (int waiting = 0; ::ioctl(static_cast<int>(handle), FIONREAD, &waiting) == 0 && waiting > 0)
+    connections_.Arrived(id, Now());
   sockets_[id] = socket;
   QObject::connect(socket, &QObject::destroyed, this, [this, id] {
     if (sockets_.erase(id) != 0) connections_.Close(id);

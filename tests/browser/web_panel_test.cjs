@@ -140,6 +140,11 @@ async function main() {
     await page.click('#keys button[data-action="/api/key/4"]');
     const frame = await sim.waitFor(/RX ([0-9A-F ]+?) +operator key Fault Ack/, 5000, from);
     check(frame.match[1] === keyFrame(4), "the simulator got Fault ACK as " + frame.match[1] + " (" + keyFrame(4) + ")");
+    // Logged in, the live page follows the operator's view: alice's log in, committed after the
+    // log-in's answer, comes on the events (an anonymous page is never sent it).
+    const loggedInShown = await page.waitForFunction(() => /Log in: alice/.test(document.getElementById("events").textContent),
+      null, { timeout: 3000 }).then(() => true, () => false);
+    check(loggedInShown, "the logged-in page is sent alice's log-in record live");
     if (screenshots) await page.screenshot({ path: path.join(screenshots, "web-panel.png"), fullPage: true });
     // The journal has the operator and the peer address (committed at the next tick).
     await new Promise((r) => setTimeout(r, 500));

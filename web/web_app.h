@@ -54,7 +54,7 @@ class WebApp {
   WebResponse Handle(const WebRequest& request, AccessClock::time_point now);
 
   // Whether the request's cookie names a session of its peer that the gate still holds logged
-  // in: what an operator may see (a live page asks this at its upgrade).
+  // in: what an operator may see (asked for a live page before each record goes out).
   bool SignedIn(const WebRequest& request) { return Session(request) != nullptr; }
 
   // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,

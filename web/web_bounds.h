@@ -72,8 +72,8 @@ class WebConnections {
     std::int64_t request_ms = -1;  // when the request under way began; -1: none is
     std::string address;
   };
-  // The connection that has waited longest without a whole request, of all or of one address;
-  // 0 when each is a live page.
+  // The connection to close for a newcomer, of all or of one address: the oldest silent one,
+  // else the one that has waited longest without a whole request; 0 when each is a live page.
   int LongestWaiting(const std::string* address) const;
 
   WebLimits limits_;

@@ -117,6 +117,7 @@ void TelnetCodec::EndSubnegotiation(TelnetInput& out) {
 TelnetInput TelnetCodec::Decode(const std::uint8_t* bytes, std::size_t size) {
   TelnetInput out;
   out.data.reserve(size);
+  std::size_t escaped = 0;  // the second IAC of each doubled one
   for (std::size_t i = 0; i < size;) {
     const std::uint8_t b = bytes[i];
     bool consumed = true;
@@ -131,6 +132,7 @@ TelnetInput TelnetCodec::Decode(const std::uint8_t* bytes, std::size_t size) {
       case State::kIac:
         if (b == kIac) {
           out.data.push_back(kIac);
+          ++escaped;
           state_ = State::kData;
         } else if (b >= kWill && b <= kDont) {
           verb_ = b;
@@ -183,6 +185,9 @@ TelnetInput TelnetCodec::Decode(const std::uint8_t* bytes, std::size_t size) {
     }
     if (consumed) ++i;
   }
+  // An IAC that ends one read and is doubled by the next counts once too often: never below 0.
+  const std::size_t data_on_wire = out.data.size() + escaped;
+  out.negotiation_bytes = size > data_on_wire ? size - data_on_wire : 0;
   return out;
 }
 

@@ -67,6 +67,9 @@ struct TelnetInput {
   Bytes data;    // the serial line's bytes
   Bytes answer;  // to be sent back to the server as it is
   std::vector<TelnetEvent> events;
+  // Of the bytes taken, those that were telnet's own (commands, options, subnegotiations); a
+  // doubled IAC is data.
+  std::size_t negotiation_bytes = 0;
 };
 
 // One telnet connection's state: the receive parser and the negotiation of the two options it

@@ -240,6 +240,10 @@ void MainForm::WireSubsystems() {
     Notify(NoticeLevel::kError, "COM" + std::to_string(config_.SerialComPort) + ": " + what);
     Record(JournalKind::kLink, "Port failure: " + PortDescription() + ": " + what);
   }));
+  keep(env_.port.said().Connect([this](const std::string& text) {
+    Notify(NoticeLevel::kWarning, "COM" + std::to_string(config_.SerialComPort) + ": " + text);
+    Record(JournalKind::kLink, "Port: " + PortDescription() + ": " + text);
+  }));
 }
 
 void MainForm::Form_Load() {

@@ -59,16 +59,21 @@ class SerialPort {
   Signal<const Bytes&>& received() { return received_; }
   // A failure of the open port (device lost, write refused), said once when it happens.
   Signal<const PortError&>& failed() { return failed_; }
+  // What the port did on its own that the operator and the records should know and that is no
+  // failure (a squatted lock taken over, a server held back): said once when it happens.
+  Signal<const std::string&>& said() { return said_; }
 
  protected:
   void RaiseReceive(const Bytes& bytes) {
     if (!bytes.empty()) received_(bytes);
   }
   void RaiseFailure(const PortError& error) { failed_(error); }
+  void RaiseSaid(const std::string& text) { said_(text); }
 
  private:
   Signal<const Bytes&> received_;
   Signal<const PortError&> failed_;
+  Signal<const std::string&> said_;
 };
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/frame.h"
@@ -98,6 +99,21 @@ TEST_F(HeadlessRunnerTest, ALostDeviceIsClosedAndOpenedAgainFromTheFirstWait) {
   EXPECT_EQ(TicksToNextOpen(), 100);
   EXPECT_TRUE(runner_->connected());
   EXPECT_EQ(LinesWith("link Connected:"), 2);
+}
+
+// What a port says on its own (a server held back, a lock taken over) is no failure: a notice and
+// a record, and the line stays as it is.
+TEST_F(HeadlessRunnerTest, WhatThePortSaysIsNoticedAndRecordedAndTheLineStays) {
+  StartRunner();
+  ASSERT_TRUE(runner_->connected());
+  port_.Say("held back");
+  runner_->Tick();
+  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(LinesWith("link Port: COM1 (fake1) 9600,N,8,1: held back"), 1);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(std::tuple(notices_[0].level, notices_[0].text),
+            std::tuple(NoticeLevel::kWarning, "COM1: held back"));
+  EXPECT_EQ(LinesWith("Trying again"), 0);
 }
 
 TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSupervisionPair) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "netport/port_address.h"
+#include "netport/read_pace.h"
 #include "netport/telnet.h"
 #include "tests/test_util.h"
 
@@ -213,6 +214,76 @@ TEST(TelnetCodec, AHostileServerGetsBoundedAnswers) {
     // Nothing more, however long it goes on.
     EXPECT_TRUE(codec.Decode(in).answer.empty()) << what;
     EXPECT_GT(codec.ignored_requests(), 0u) << what;
+  }
+}
+
+// What of a read was telnet's own, for the read pace: a doubled IAC is data, and an IAC that ends
+// one read and is doubled by the next is never counted below nothing.
+TEST(TelnetCodec, CountsTheBytesThatWereTelnetsOwn) {
+  // The reads in hex, one after the other on one connection; the bytes counted of each.
+  const std::pair<std::vector<const char*>, std::vector<std::size_t>> rows[] = {
+      {{"02 41 03"}, {0}},
+      {{"02 FF FF 03"}, {0}},
+      {{"FF FD 01 FF FB 2C 41"}, {6}},
+      {{"FF FA 2C 65 00 00 FF FF FF F0 41"}, {10}},
+      {{"41 FF", "FF 42"}, {1, 0}},
+      {{"FF", "FD", "01 41"}, {1, 1, 1}},
+  };
+  for (const auto& [reads, counted] : rows) {
+    TelnetCodec codec;
+    std::vector<std::size_t> seen;
+    for (const char* read : reads)
+      seen.push_back(codec.Decode(Hex(read)).negotiation_bytes);
+    EXPECT_EQ(seen, counted) << reads.front();
+  }
+}
+
+// The pace a network port reads at: a burst at once, then kPerSecond on average, with telnet's
+// own bytes counting kNegotiationCost times; a held-back port waits for kLeastRead at least.
+TEST(ReadPace, ABurstAtOnceThenTheRateWithNegotiationCostingMore) {
+  constexpr std::int64_t burst = ReadPace::kBurst, rate = ReadPace::kPerSecond;
+  constexpr std::int64_t least = ReadPace::kLeastRead, cost = ReadPace::kNegotiationCost;
+  const auto ms_for = [](std::int64_t n) { return (n * 1000 + rate - 1) / rate; };  // rounded up
+  struct Step {
+    std::int64_t at_ms, data, negotiation;  // a read at this time of what it held
+  };
+  // The reads; then the allowance, the wait and whether it was ever held back.
+  const std::tuple<const char*, std::vector<Step>, std::int64_t, std::int64_t, bool> rows[] = {
+      {"a fresh connection", {}, burst, 0, false},
+      {"a frame", {{0, 20, 0}}, burst - 20, 0, false},
+      {"the burst read: held back", {{0, burst, 0}}, 0, ms_for(least), true},
+      {"refilled after the wait",
+       {{0, burst, 0}, {ms_for(least), 0, 0}},
+       ms_for(least) * rate / 1000,
+       0,
+       false},
+      {"a second refills kPerSecond, never past the burst",
+       {{0, burst, 0}, {2000, 0, 0}},
+       burst,
+       0,
+       false},
+      {"negotiation costs more", {{0, 100, 100}}, burst - 100 - 100 * cost, 0, false},
+      {"a debt of negotiation is waited off",
+       {{0, 0, burst}},
+       0,
+       ms_for(least + burst * cost - burst),
+       true},
+      {"a clock that steps back earns nothing",
+       {{5000, burst, 0}, {0, 0, 0}},
+       0,
+       ms_for(least),
+       true},
+  };
+  for (const auto& [what, steps, allowance, wait, held] : rows) {
+    ReadPace pace(0);
+    for (const Step& step : steps) {
+      (void)pace.Allowance(step.at_ms);
+      pace.Took(step.data, step.negotiation);
+    }
+    const std::int64_t now = steps.empty() ? 0 : steps.back().at_ms;
+    EXPECT_EQ(std::tuple(pace.Allowance(now), pace.WaitMs(), pace.held_back()),
+              std::tuple(allowance, wait, held))
+        << what;
   }
 }
 

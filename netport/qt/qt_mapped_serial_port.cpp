@@ -14,6 +14,7 @@ QtMappedSerialPort::QtMappedSerialPort(MapLookup map_value, NetworkPortMaker mak
       serial_.received().Connect([this](const Bytes& bytes) { RaiseReceive(bytes); }));
   relays_.push_back(
       serial_.failed().Connect([this](const PortError& error) { RaiseFailure(error); }));
+  relays_.push_back(serial_.said().Connect([this](const std::string& text) { RaiseSaid(text); }));
 }
 
 void QtMappedSerialPort::SetCommPort(int port_number) {
@@ -46,6 +47,8 @@ void QtMappedSerialPort::Open() {
           network_->received().Connect([this](const Bytes& bytes) { RaiseReceive(bytes); }));
       relays_.push_back(
           network_->failed().Connect([this](const PortError& error) { RaiseFailure(error); }));
+      relays_.push_back(
+          network_->said().Connect([this](const std::string& text) { RaiseSaid(text); }));
       if (handshaking_none_) network_->SetHandshakingNone();
       if (!settings_.empty()) network_->SetSettings(settings_);
     } else {

@@ -2,8 +2,19 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
+#include <chrono>
 
 namespace orv {
+namespace {
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 QtTcpSerialPort::QtTcpSerialPort() {
   QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] { OnReadyRead(); });
@@ -15,12 +26,17 @@ QtTcpSerialPort::QtTcpSerialPort() {
   socket_.setReadBufferSize(kReadChunk);
   negotiation_timer_.setSingleShot(true);
   QObject::connect(&negotiation_timer_, &QTimer::timeout, &socket_, [this] { EndNegotiation(); });
+  pace_timer_.setSingleShot(true);
+  pace_timer_.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&pace_timer_, &QTimer::timeout, &socket_, [this] { ReadTurn(); });
 }
 
 QtTcpSerialPort::~QtTcpSerialPort() {
   // Aborting below emits; nothing of this object may run from here on.
   negotiation_timer_.stop();
+  pace_timer_.stop();
   QObject::disconnect(&negotiation_timer_, nullptr, nullptr, nullptr);
+  QObject::disconnect(&pace_timer_, nullptr, nullptr, nullptr);
   QObject::disconnect(&socket_, nullptr, nullptr, nullptr);
   socket_.abort();
 }
@@ -43,6 +59,8 @@ void QtTcpSerialPort::Open() {
     return;
   }
   socket_.abort();  // whatever an earlier connection left
+  pace_timer_.stop();
+  socket_.setReadBufferSize(kReadChunk);
   socket_.connectToHost(QString::fromStdString(address_.host), static_cast<quint16>(address_.port));
   // Refused, unreachable and unresolved all end the wait early; a silent network takes it whole.
   if (!socket_.waitForConnected(static_cast<int>(kConnectWait.count()))) {
@@ -65,6 +83,8 @@ void QtTcpSerialPort::Open() {
   waiting_.clear();
   confirmed_baud_.reset();
   telnet_ = TelnetCodec();
+  pace_ = ReadPace(SteadyMs());
+  held_back_said_ = false;
   negotiating_ = rfc2217();
   if (negotiating_) {
     Send(telnet_.Start());
@@ -78,6 +98,7 @@ void QtTcpSerialPort::Close() {
   lost_ = false;
   negotiating_ = false;
   negotiation_timer_.stop();
+  pace_timer_.stop();
   waiting_.clear();
   if (socket_.state() == QAbstractSocket::ConnectedState) socket_.flush();
   socket_.abort();
@@ -123,19 +144,54 @@ void QtTcpSerialPort::Send(const Bytes& wire) {
 }
 
 void QtTcpSerialPort::OnReadyRead() {
-  const QByteArray chunk = socket_.readAll();
-  if (!open_ || lost_ || chunk.isEmpty()) return;
-  const auto* first = reinterpret_cast<const std::uint8_t*>(chunk.constData());
-  if (!rfc2217()) {
-    RaiseReceive(Bytes(first, first + chunk.size()));
+  if (pace_timer_.isActive()) {
+    HoldBack();  // what came meanwhile waits for the turn
     return;
   }
-  TelnetInput input = telnet_.Decode(first, static_cast<std::size_t>(chunk.size()));
-  Send(input.answer);
-  for (const TelnetEvent& event : input.events)
-    OnTelnetEvent(event);
-  // A listener may close the port; nothing of it is touched after this.
-  RaiseReceive(input.data);
+  ReadTurn();
+}
+
+void QtTcpSerialPort::ReadTurn() {
+  socket_.setReadBufferSize(kReadChunk);  // reading on: Qt takes in again up to its bound
+  if (!open_ || lost_) {
+    socket_.readAll();
+    return;
+  }
+  while (socket_.bytesAvailable() > 0) {
+    const std::int64_t allowance = pace_.Allowance(SteadyMs());
+    if (allowance == 0) {
+      HoldBack();
+      pace_timer_.start(std::chrono::milliseconds(std::max<std::int64_t>(1, pace_.WaitMs())));
+      if (!held_back_said_) {
+        held_back_said_ = true;
+        RaiseSaid("the server sends more than a serial line carries: it is read at most " +
+                  std::to_string(ReadPace::kPerSecond / 1024) + " KiB a second" +
+                  (rfc2217() ? ", telnet negotiation at a sixteenth of that" : ""));
+      }
+      return;
+    }
+    const QByteArray chunk = socket_.read(std::min<qint64>(allowance, kReadTurn));
+    if (chunk.isEmpty()) return;
+    const auto* first = reinterpret_cast<const std::uint8_t*>(chunk.constData());
+    if (!rfc2217()) {
+      pace_.Took(chunk.size(), 0);
+      RaiseReceive(Bytes(first, first + chunk.size()));
+    } else {
+      TelnetInput input = telnet_.Decode(first, static_cast<std::size_t>(chunk.size()));
+      pace_.Took(static_cast<std::int64_t>(chunk.size() - input.negotiation_bytes),
+                 static_cast<std::int64_t>(input.negotiation_bytes));
+      Send(input.answer);
+      for (const TelnetEvent& event : input.events)
+        OnTelnetEvent(event);
+      RaiseReceive(input.data);
+    }
+    // A listener may have closed the port.
+    if (!open_ || lost_) return;
+  }
+}
+
+void QtTcpSerialPort::HoldBack() {
+  socket_.setReadBufferSize(std::max<qint64>(1, socket_.bytesAvailable()));
 }
 
 void QtTcpSerialPort::OnTelnetEvent(const TelnetEvent& event) {

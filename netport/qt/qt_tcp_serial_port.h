@@ -8,6 +8,7 @@
 
 #include "netport/network_serial_port.h"
 #include "netport/port_address.h"
+#include "netport/read_pace.h"
 #include "netport/telnet.h"
 #include "platform/line_settings.h"
 
@@ -29,16 +30,20 @@ namespace orv {
 // - With RFC 2217, data written before the server has answered the COM-PORT-OPTION request
 //   waits (up to kNegotiationWait), so that the line settings reach the device before the first
 //   frame does.
-// - Memory stays flat whatever the server does: each read takes at most kReadChunk bytes (the
+// - Memory stays flat whatever the server does: at most kReadChunk bytes wait read ahead (the
 //   rest waits in the system), the telnet codec's answers are bounded (see TelnetCodec), and
 //   what the server does not take stays queued up to kMaxQueued bytes: a write beyond that is
 //   dropped, as a write the device refuses, and said once.
+// - So does the time it takes: input is read at a serial line's pace at most (ReadPace), in turns
+//   of at most kReadTurn bytes; a server that sends faster is held back by TCP itself while the
+//   port waits for its next turn on a timer, and this is said once per connection.
 class QtTcpSerialPort : public NetworkSerialPort {
  public:
   static constexpr std::chrono::milliseconds kConnectWait{2000};
   static constexpr std::chrono::milliseconds kNegotiationWait{1000};
   static constexpr qint64 kReadChunk = 64 * 1024;
   static constexpr qint64 kMaxQueued = 64 * 1024;
+  static constexpr qint64 kReadTurn = 2048;
 
   QtTcpSerialPort();
   ~QtTcpSerialPort() override;
@@ -70,6 +75,10 @@ class QtTcpSerialPort : public NetworkSerialPort {
  private:
   bool rfc2217() const { return address_.kind == PortKind::kRfc2217; }
   void OnReadyRead();
+  // Reads what the pace allows now, and waits for the next turn when more is left.
+  void ReadTurn();
+  // Qt's buffer counts as full until the next turn, so that it reads no more from the system.
+  void HoldBack();
   void OnDropped();
   void OnTelnetEvent(const TelnetEvent& event);
   // The negotiation is over (agreed, refused or not answered in time): settings, then what
@@ -80,6 +89,8 @@ class QtTcpSerialPort : public NetworkSerialPort {
 
   QTcpSocket socket_;
   QTimer negotiation_timer_;
+  QTimer pace_timer_;
+  ReadPace pace_;
   PortAddress address_;
   std::string name_;  // the address as written, for the reasons given
   TelnetCodec telnet_;
@@ -93,6 +104,7 @@ class QtTcpSerialPort : public NetworkSerialPort {
   bool lost_ = false;
   bool negotiating_ = false;
   bool write_failing_ = false;
+  bool held_back_said_ = false;
 };
 
 }  // namespace orv

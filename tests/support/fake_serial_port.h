@@ -23,6 +23,7 @@ class FakeSerialPort : public SerialPort {
 
   // Test controls.
   void Deliver(const Bytes& chunk) { RaiseReceive(chunk); }
+  void Say(const std::string& text) { RaiseSaid(text); }
   // An open refused for this reason (none: the open succeeds).
   void set_refuse_open(bool refuse, PortErrorKind why = PortErrorKind::kNotFound) {
     refuse_open_ = refuse ? why : PortErrorKind::kNone;

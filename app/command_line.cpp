@@ -73,11 +73,13 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption user_list(Q("user-list"));
   const QCommandLineOption level(Q("level"), {}, Q("level"));
   const QCommandLineOption site_check(Q("site-check"));
+  const QCommandLineOption take_over_lock(Q("take-over-lock"));
   parser.addOptions({help,           version,        site,         headless,     port,
                      export_journal, verify_journal, from,         to,           kind,
                      anchor,         standalone,     socket,       state_folder, users_file,
                      user_add,       user_passwd,    user_disable, user_list,    level});
   parser.addOption(site_check);
+  parser.addOption(take_over_lock);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -107,6 +109,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   options.help = parser.isSet(help);
   options.version = parser.isSet(version);
   options.site_check = parser.isSet(site_check);
+  options.take_over_lock = parser.isSet(take_over_lock);
   options.headless = parser.isSet(headless);
   options.standalone = parser.isSet(standalone);
   if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
@@ -213,6 +216,11 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
        options.journal_command != JournalCommand::kNone ||
        options.user_command != UserCommand::kNone)) {
     parsed.error = "--site-check goes alone: it looks at the site as installed";
+  } else if (options.take_over_lock &&
+             (!options.state_folder || options.headless || options.standalone || options.socket ||
+              options.site_check || options.journal_command != JournalCommand::kNone ||
+              options.user_command != UserCommand::kNone)) {
+    parsed.error = "--take-over-lock goes with --state-folder alone: the service's start step";
   } else if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
   } else if (options.standalone && (options.headless || options.socket)) {
@@ -288,6 +296,10 @@ std::string ProgramUsage() {
          "                        /var/lib/orvandel and /etc/orvandel, the service's port,\n"
          "                        the units' state), and exit: 0 when nothing, 1 otherwise;\n"
          "                        run it as root to see everything\n"
+         "  --take-over-lock      with --state-folder DIR, as root before the service starts\n"
+         "                        (its unit does it): judge the lock of the device the\n"
+         "                        service asked about in DIR, remove it if its process does\n"
+         "                        not have the device open, and leave a note for the service\n"
          "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"

@@ -34,6 +34,8 @@ struct ProgramOptions {
   bool version = false;
   // --site-check: report what an installer must fix at this site, and exit.
   bool site_check = false;
+  // --take-over-lock, with --state-folder: the service's start step as root (site/lock_step.h).
+  bool take_over_lock = false;
   // Run without a window: connect at once, keep connected, print events and link changes.
   bool headless = false;
   // With headless: this port instead of the configured one, for this run only.

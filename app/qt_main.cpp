@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -50,6 +51,7 @@
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
 #ifndef _WIN32
+#include "site/lock_step.h"
 #include "site/site.h"
 #include "site/site_facts.h"
 #endif
@@ -148,8 +150,12 @@ int main(int argc, char* argv[]) {
                                   std::cerr);
   }
 #ifndef _WIN32
-  // So does the installer's check of the site.
+  // So does the installer's check of the site, and the service's start step.
   if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);
+  if (parsed.options.take_over_lock) {
+    PrintLine(orv::RunLockStep(*parsed.options.state_folder));
+    return 0;  // whatever it found, the service starts
+  }
 #endif
   // Managing operators needs no display either.
   if (parsed.options.user_command != orv::UserCommand::kNone) {
@@ -252,11 +258,22 @@ int main(int argc, char* argv[]) {
       return 1;
     }
     // The service owns the line: a lock file anyone may leave in the shared lock folder, naming a
-    // process that does not have the device open, does not keep it off.
-    port.serial().TakeOverSquattedLocks([notice](const std::string& text) {
-      notice(orv::Notice{orv::NoticeLevel::kWarning, text});
-      PrintLine(text);
-    });
+    // process that does not have the device open, does not keep it off. One it cannot take over
+    // itself goes to the step before its start, as root, when there is one.
+#ifndef _WIN32
+    orv::ServiceLockStep lock_step(
+        folder, orv::TakeLockStepNote(folder),
+        [notice](const std::string& text) {
+          notice(orv::Notice{orv::NoticeLevel::kWarning, text});
+          PrintLine(text);
+        },
+        [] { QTimer::singleShot(0, [] { QCoreApplication::exit(orv::kExitForLockStep); }); });
+    port.serial().TakeOverSquattedLocks(
+        [&lock_step, &port](const orv::PortLockHolder& lock, const std::string& why) {
+          lock_step.BeyondReach(lock, port.serial().device(), why);
+        },
+        lock_step.done_before());
+#endif
     return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                       mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }

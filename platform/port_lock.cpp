@@ -154,17 +154,23 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid) {
   return targets;
 }
 
-bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
-                        const OpenFilesLook& open_files) {
-  if (holder.pid <= 0 || !holder.running) return false;
+PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view device,
+                              const OpenFilesLook& open_files) {
+  if (holder.pid <= 0 || !holder.running) return PortLockVerdict::kHolder;  // not this judgement's
   const std::optional<std::vector<std::string>> targets = open_files(holder.pid);
-  if (!targets) return false;
+  if (!targets) return PortLockVerdict::kCannotTell;
   // The device as its descriptors name it: the path the links lead to (/dev/serial/by-id/...).
   std::error_code ec;
   const fs::path real = fs::canonical(fs::path(device), ec);
-  return std::none_of(targets->begin(), targets->end(), [&](const std::string& target) {
+  const bool open = std::any_of(targets->begin(), targets->end(), [&](const std::string& target) {
     return target == device || (!ec && target == real.string());
   });
+  return open ? PortLockVerdict::kHolder : PortLockVerdict::kSquat;
+}
+
+bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
+                        const OpenFilesLook& open_files) {
+  return JudgePortLock(holder, device, open_files) == PortLockVerdict::kSquat;
 }
 
 bool RemovePortLock(const PortLockHolder& holder, std::string& why) {

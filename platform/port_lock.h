@@ -53,6 +53,12 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid);
 // into counts as a holder, so that a lock is never taken from a program that may use the line.
 bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
                         const OpenFilesLook& open_files = ProcessOpenFiles);
+// The same judgement with its doubt kept apart: a process that cannot be looked into is neither
+// a squatter nor a holder for sure, and a user with the rights to look (root) may tell. kHolder
+// also for a lock that is no squat at all (stale, naming nobody), which the open handles as ever.
+enum class PortLockVerdict { kHolder, kSquat, kCannotTell };
+PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view device,
+                              const OpenFilesLook& open_files = ProcessOpenFiles);
 
 // Removes the lock file read into holder, the name itself (a link is removed, never followed),
 // and only while it is still that file; a program that then opens the device leaves its own lock

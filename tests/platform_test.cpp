@@ -175,28 +175,33 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
     bool running;
     fs::path named;  // the device as the lock's owner was asked about it
     Files open;      // what the look into the process finds
-    bool squat;
+    PortLockVerdict verdict;
   } cases[] = {
-      {"running, other files only", 77, true, device, others, true},
-      {"running, nothing open", 77, true, device, std::vector<std::string>{}, true},
+      {"running, other files only", 77, true, device, others, PortLockVerdict::kSquat},
+      {"running, nothing open", 77, true, device, std::vector<std::string>{},
+       PortLockVerdict::kSquat},
       {"has the device open", 77, true, device,
-       std::vector<std::string>{"/dev/null", device.string()}, false},
+       std::vector<std::string>{"/dev/null", device.string()}, PortLockVerdict::kHolder},
       {"has what the link leads to open", 77, true, by_id,
-       std::vector<std::string>{device.string()}, false},
-      {"may not be looked into", 77, true, device, std::nullopt, false},
-      {"ended: stale, left to the open as ever", 77, false, device, others, false},
-      {"names no process", 0, false, device, others, false},
+       std::vector<std::string>{device.string()}, PortLockVerdict::kHolder},
+      {"may not be looked into", 77, true, device, std::nullopt, PortLockVerdict::kCannotTell},
+      {"ended: stale, left to the open as ever", 77, false, device, others,
+       PortLockVerdict::kHolder},
+      {"names no process", 0, false, device, others, PortLockVerdict::kHolder},
   };
   for (const auto& c : cases) {
     PortLockHolder holder;
     holder.pid = c.pid;
     holder.running = c.running;
     long asked = 0;
-    const bool squat = IsSquattedPortLock(holder, c.named.string(), [&](long pid) {
+    const auto look = [&](long pid) {
       asked = pid;
       return c.open;
-    });
-    EXPECT_EQ(squat, c.squat) << c.what;
+    };
+    EXPECT_EQ(JudgePortLock(holder, c.named.string(), look), c.verdict) << c.what;
+    EXPECT_EQ(IsSquattedPortLock(holder, c.named.string(), look),
+              c.verdict == PortLockVerdict::kSquat)
+        << c.what;
     if (c.running) EXPECT_EQ(asked, c.pid) << c.what;
   }
 }

@@ -38,7 +38,8 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   const pid_t sleeper = fork();
   if (sleeper == 0) {
     // Nothing of this process's carried over: the pty's descriptors would make it a holder.
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    for (int fd = 3; fd < 1024; ++fd)
+      close(fd);
     execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
     _exit(127);
   }
@@ -57,10 +58,15 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
        i < 200 && test::ReadBytes("/proc/" + std::to_string(sleeper) + "/comm") != "sleep\n"; ++i)
     usleep(10'000);
 
-  std::vector<std::string> said;
+  std::vector<std::string> said, beyond_reach;
   QtSerialPort window([&](int) { return device; });
   QtSerialPort service([&](int) { return device; });
-  service.TakeOverSquattedLocks([&](const std::string& text) { said.push_back(text); });
+  const auto reach = [&](const PortLockHolder& lock, const std::string& why) {
+    beyond_reach.push_back(std::to_string(lock.pid) + ": " + why);
+  };
+  service.TakeOverSquattedLocks(reach, "what root did");
+  const Connection say =
+      service.said().Connect([&](const std::string& text) { said.push_back(text); });
   const std::string by_sleep = "process " + std::to_string(sleeper) + " (sleep, user root)";
 
   // The window names the squatter as it names any holder.
@@ -70,7 +76,8 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   EXPECT_EQ(window.last_error().kind, PortErrorKind::kBusy);
   EXPECT_EQ(window.last_error().text, device + ": in use by " + by_sleep);
 
-  // Looked into as another user, root's sleep may hold anything: named, not taken.
+  // Looked into as another user, root's sleep may hold anything: named, not taken, and handed on
+  // to whoever may look.
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
   ASSERT_EQ(chown(device.c_str(), nobody->pw_uid, -1), 0);
@@ -80,24 +87,31 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   ASSERT_EQ(chown(device.c_str(), 0, -1), 0);
   EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(service.last_error().kind, PortErrorKind::kBusy);
-  EXPECT_TRUE(said.empty());
+  EXPECT_EQ(said, std::vector<std::string>{"what root did"});  // at the first open only
+  EXPECT_EQ(beyond_reach, std::vector<std::string>{std::to_string(sleeper) +
+                                                   ": this user may not look into process " +
+                                                   std::to_string(sleeper)});
   EXPECT_EQ(ReadLock(lock), std::to_string(sleeper));
 
   // The service takes it over: said, opened, and the lock is now its own.
   service.Open();
   ASSERT_TRUE(service.IsOpen()) << service.last_error().text;
-  ASSERT_EQ(said.size(), 1u);
-  EXPECT_EQ(said[0], device + ": the lock " + lock.string() + " of " + by_sleep +
-                         ", which does not have the device open, was taken over");
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said[1], "the lock " + lock.string() + " of " + by_sleep +
+                         ", which did not have the device open, was taken over");
+  EXPECT_EQ(beyond_reach.size(), 1u);
   EXPECT_EQ(ReadLock(lock), std::to_string(getpid()));
 
   // A real holder (the service, which has the device open) is named, not taken.
   QtSerialPort second([&](int) { return device; });
-  second.TakeOverSquattedLocks([&](const std::string& text) { said.push_back(text); });
+  second.TakeOverSquattedLocks(reach);
+  const Connection second_says =
+      second.said().Connect([&](const std::string& text) { said.push_back(text); });
   second.Open();
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(second.last_error().kind, PortErrorKind::kBusy);
-  EXPECT_EQ(said.size(), 1u);
+  EXPECT_EQ(said.size(), 2u);
+  EXPECT_EQ(beyond_reach.size(), 1u);
   service.Close();
   EXPECT_FALSE(fs::exists(lock));
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -175,6 +176,7 @@ void QtSerialPort::Open() {
   }
 #endif
 
+  if (!said_before_.empty()) RaiseSaid(std::exchange(said_before_, {}));
   port_.setPortName(QString::fromStdString(device_));
   // Opens with the settings last in force, then tries the new ones on the device itself: only
   // the open device can tell whether it accepts them.
@@ -276,18 +278,17 @@ bool QtSerialPort::OpenPastSquat() {
 #ifndef _WIN32
   if (!take_over_ || port_.error() != QSerialPort::PermissionError) return false;
   const std::optional<PortLockHolder> holder = FindPortLock(device_);
-  if (!holder || !IsSquattedPortLock(*holder, device_)) return false;
-  const std::string lock = device_ + ": the lock " + holder->lock_file.string() + " of process " +
-                           std::to_string(holder->pid) + " (" + holder->process_name + ", user " +
-                           holder->owner + "), which does not have the device open,";
-  std::string why;
-  if (!RemovePortLock(*holder, why)) {
-    if (squat_said_ != lock + why) take_over_(lock + " cannot be taken over: " + why);
-    squat_said_ = lock + why;
+  if (!holder) return false;
+  const PortLockVerdict verdict = JudgePortLock(*holder, device_);
+  if (verdict == PortLockVerdict::kHolder) return false;
+  std::string why = "this user may not look into process " + std::to_string(holder->pid);
+  if (verdict == PortLockVerdict::kCannotTell || !RemovePortLock(*holder, why)) {
+    if (beyond_reach_) beyond_reach_(*holder, why);
     return false;
   }
-  squat_said_.clear();
-  take_over_(lock + " was taken over");
+  RaiseSaid("the lock " + holder->lock_file.string() + " of process " +
+            std::to_string(holder->pid) + " (" + holder->process_name + ", user " + holder->owner +
+            "), which did not have the device open, was taken over");
   port_.clearError();
   return port_.open(QIODevice::ReadWrite);
 #else

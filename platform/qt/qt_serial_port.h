@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/line_settings.h"
+#include "platform/port_lock.h"
 #include "platform/serial_port.h"
 
 namespace orv {
@@ -49,10 +50,16 @@ class QtSerialPort : public SerialPort {
   PortError last_error() const override { return last_error_; }
 
   // For a program that owns the line (the service): a lock file whose process does not have the
-  // device open is removed and the open tried again, and this is said through say. Without it (a
-  // window) such a lock is only named, as any other.
-  void TakeOverSquattedLocks(std::function<void(const std::string&)> say) {
-    take_over_ = std::move(say);
+  // device open is removed and the open tried again, and this is said through said(). A lock this
+  // user cannot judge (another user's process) or remove (another user's file in the sticky lock
+  // folder) goes to beyond_reach with why, at every open it stops, for a step with the rights to
+  // (root's, before the service starts). said_before, what such a step did, is said at the next
+  // open. Without this (a window) such a lock is only named, as any other.
+  using LockBeyondReach = std::function<void(const PortLockHolder& lock, const std::string& why)>;
+  void TakeOverSquattedLocks(LockBeyondReach beyond_reach, std::string said_before = {}) {
+    take_over_ = true;
+    beyond_reach_ = std::move(beyond_reach);
+    said_before_ = std::move(said_before);
   }
 
   // The device tried by the last Open().
@@ -93,8 +100,9 @@ class QtSerialPort : public SerialPort {
   QTimer drain_timer_;
   std::chrono::steady_clock::time_point last_drain_{};
   DeviceLookup device_for_port_;
-  std::function<void(const std::string&)> take_over_;
-  std::string squat_said_;  // a lock that cannot be taken is said once, not at every connect
+  bool take_over_ = false;
+  LockBeyondReach beyond_reach_;
+  std::string said_before_;
   std::optional<LineSettings> pending_settings_;
   std::string device_;
   int comm_port_ = 1;

@@ -95,12 +95,13 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
     notifier.Tick(status());
   });
   const ExitGuard close_port_at_exit([&port] { port.Close(); });
-  QCoreApplication::exec();
+  // A stop the service asks for itself (for the lock step, site/lock_step.h) carries its code.
+  const int code = QCoreApplication::exec();
   runner.Stop();
   form.annunciation().set_output(nullptr);
   // The disconnect and its record go to the socket, without waiting for the broker.
   mqtt.Tick();
-  return 0;
+  return code;
 }
 
 }  // namespace orv

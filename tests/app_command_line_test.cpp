@@ -65,5 +65,28 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 
+// The service's start step goes with its state folder alone.
+TEST(ProgramOptions, TakeOverLockGoesWithTheStateFolderAlone) {
+  const std::string alone =
+      "--take-over-lock goes with --state-folder alone: the service's start step";
+  // Arguments; the error, or "take" and the folder.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--take-over-lock", "--state-folder", "/var/lib/orvandel"}, "take /var/lib/orvandel"},
+      {{"--take-over-lock"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--headless"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--journal-verify"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--user-list"}, alone},
+  };
+  for (const auto& [args, expected] : cases) {
+    const ParsedOptions parsed = ParseProgramOptions(args);
+    EXPECT_EQ(parsed.error.empty() ? std::string(parsed.options.take_over_lock ? "take " : "") +
+                                         parsed.options.state_folder.value_or("").string()
+                                   : parsed.error,
+              expected)
+        << testing::PrintToString(args);
+  }
+  EXPECT_NE(ProgramUsage().find("--take-over-lock"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orv

@@ -202,7 +202,9 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
     EXPECT_EQ(IsSquattedPortLock(holder, c.named.string(), look),
               c.verdict == PortLockVerdict::kSquat)
         << c.what;
-    if (c.running) EXPECT_EQ(asked, c.pid) << c.what;
+    if (c.running) {
+      EXPECT_EQ(asked, c.pid) << c.what;
+    }
   }
 }
 

@@ -71,7 +71,9 @@ TEST(ServiceLockStep, BehindAStepItAsksAndStopsUnlessTheStepJudgedThatLock) {
     EXPECT_EQ(std::tuple(stopped, fs::exists(folder.path() / kLockRequestFile), said),
               std::tuple(stops ? 1 : 0, stops, std::vector<std::string>{words}))
         << what;
-    if (stops) EXPECT_EQ(test::ReadBytes(folder.path() / kLockRequestFile), "/dev/ttyS0\n");
+    if (stops) {
+      EXPECT_EQ(test::ReadBytes(folder.path() / kLockRequestFile), "/dev/ttyS0\n");
+    }
   }
   // A request that cannot be left: said, and the service goes on.
   std::vector<std::string> said;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "netport/qt/qt_mapped_serial_port.h"
 #include "netport/qt/qt_tcp_serial_port.h"
 #include "netport/read_pace.h"
 #include "netport/telnet.h"
@@ -71,6 +72,24 @@ TEST(QtTcpSerialPortPace, AFloodIsReadAtTheLinesPaceInOrderAndSaidOnce) {
     ASSERT_EQ(said.size(), 1u);
     EXPECT_NE(said[0].find("the server sends more than a serial line carries"), std::string::npos);
   }
+}
+
+// The mapped port the program holds passes what its network port says on.
+TEST(QtTcpSerialPortPace, TheMappedPortPassesTheWordsOn) {
+  QTcpServer server;
+  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+  QtMappedSerialPort port(
+      [&](int) { return "tcp://127.0.0.1:" + std::to_string(server.serverPort()); });
+  std::vector<std::string> said;
+  const Connection say =
+      port.said().Connect([&](const std::string& text) { said.push_back(text); });
+  port.Open();
+  ASSERT_TRUE(port.IsOpen());
+  ASSERT_TRUE(test::WaitFor([&] { return server.hasPendingConnections(); }));
+  const std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
+  const QByteArray flood(2 * ReadPace::kBurst, 'x');
+  client->write(flood);
+  EXPECT_TRUE(test::WaitFor([&] { return !said.empty(); }));
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid) {
 
 PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view device,
                               const OpenFilesLook& open_files) {
-  if (holder.pid <= 0 || !holder.running) return PortLockVerdict::kHolder;  // not this judgement's
+  if (holder.pid <= 0 || !holder.running) return PortLockVerdict::kStale;
   const std::optional<std::vector<std::string>> targets = open_files(holder.pid);
   if (!targets) return PortLockVerdict::kCannotTell;
   // The device as its descriptors name it: the path the links lead to (/dev/serial/by-id/...).
@@ -171,6 +171,16 @@ PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view dev
 bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
                         const OpenFilesLook& open_files) {
   return JudgePortLock(holder, device, open_files) == PortLockVerdict::kSquat;
+}
+
+std::string DescribeLockAndProcess(const PortLockHolder& holder) {
+  const std::string lock = "the lock " + holder.lock_file.string();
+  const std::string user = "user " + holder.owner + ")";
+  if (holder.pid <= 0) return lock + " naming no process (" + user;
+  const std::string process = " of process " + std::to_string(holder.pid);
+  if (!holder.running) return lock + process + ", which no longer runs (" + user;
+  return lock + process + " (" + (holder.process_name.empty() ? "" : holder.process_name + ", ") +
+         user;
 }
 
 bool RemovePortLock(const PortLockHolder& holder, std::string& why) {

@@ -54,11 +54,18 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid);
 bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
                         const OpenFilesLook& open_files = ProcessOpenFiles);
 // The same judgement with its doubt kept apart: a process that cannot be looked into is neither
-// a squatter nor a holder for sure, and a user with the rights to look (root) may tell. kHolder
-// also for a lock that is no squat at all (stale, naming nobody), which the open handles as ever.
-enum class PortLockVerdict { kHolder, kSquat, kCannotTell };
+// a squatter nor a holder for sure, and a user with the rights to look (root) may tell. A stale
+// lock (its process has ended, or it names none) holds nothing either; the open removes one it
+// may, and one it may not (another user's, in the sticky lock folder) keeps the port off as a
+// squat does.
+enum class PortLockVerdict { kHolder, kSquat, kStale, kCannotTell };
 PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view device,
                               const OpenFilesLook& open_files = ProcessOpenFiles);
+
+// The lock and whose it is, for the records: "the lock /run/lock/LCK..ttyS0 of process 1234 (sleep,
+// user opa)", or "of process 1234, which no longer runs (user opa)", or "naming no process (user
+// opa)".
+std::string DescribeLockAndProcess(const PortLockHolder& holder);
 
 // Removes the lock file read into holder, the name itself (a link is removed, never followed),
 // and only while it is still that file; a program that then opens the device leaves its own lock

@@ -86,11 +86,6 @@ const char* OutcomeWord(Outcome outcome) {
   return "nothing";
 }
 
-std::string Process(const PortLockHolder& lock) {
-  return "process " + std::to_string(lock.pid) + " (" +
-         (lock.process_name.empty() ? "" : lock.process_name + ", ") + "user " + lock.owner + ")";
-}
-
 // What the step does with the device's lock, as root.
 LockStepNote Judge(const std::string& device, const std::vector<fs::path>& lock_folders,
                    const OpenFilesLook& open_files) {
@@ -108,8 +103,9 @@ LockStepNote Judge(const std::string& device, const std::vector<fs::path>& lock_
   note.lock_device = lock->file_device;
   note.lock_inode = lock->file_inode;
   note.pid = lock->pid;
-  const std::string named = "the lock " + lock->lock_file.string() + " of " + Process(*lock);
-  switch (JudgePortLock(*lock, device, open_files)) {
+  const std::string named = DescribeLockAndProcess(*lock);
+  const PortLockVerdict verdict = JudgePortLock(*lock, device, open_files);
+  switch (verdict) {
     case PortLockVerdict::kHolder:
       note.outcome = Outcome::kHolder;
       note.text = named + " is no squat: the start's step, as root, left it";
@@ -119,17 +115,20 @@ LockStepNote Judge(const std::string& device, const std::vector<fs::path>& lock_
       note.text = named + " cannot be judged even by the start's step, as root";
       return note;
     case PortLockVerdict::kSquat:
+    case PortLockVerdict::kStale:
       break;
   }
+  const std::string squat =
+      verdict == PortLockVerdict::kSquat ? ", which did not have " + device + " open," : "";
   if (std::string why; !RemovePortLock(*lock, why)) {
     note.outcome = Outcome::kRefused;
-    note.text = named + ", which did not have " + device +
-                " open, could not be removed by the start's step: " + why;
+    note.text = named + squat + " could not be removed by the start's step: " + why;
     return note;
   }
   note.outcome = Outcome::kTakenOver;
-  note.text = named + ", which did not have " + device +
-              " open, was taken over by the start's step, as root";
+  note.text = named + squat +
+              (verdict == PortLockVerdict::kSquat ? " was taken over" : " was removed") +
+              " by the start's step, as root";
   return note;
 }
 
@@ -189,8 +188,8 @@ std::string RunLockStep(const fs::path& state_folder, const std::vector<fs::path
 void ServiceLockStep::BeyondReach(const PortLockHolder& lock, const std::string& device,
                                   const std::string& why) {
   if (stopping_) return;
-  const std::string text = "the lock " + lock.lock_file.string() + " of " + Process(lock) + " on " +
-                           device + " cannot be taken over by the service: " + why;
+  const std::string text = DescribeLockAndProcess(lock) + " on " + device +
+                           " cannot be taken over by the service: " + why;
   const auto say_once = [this](const std::string& words) {
     if (words != said_) say_(words);
     said_ = words;

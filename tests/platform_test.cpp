@@ -138,6 +138,9 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   EXPECT_TRUE(holder->lock_file == lock && holder->pid == self && holder->running);
   EXPECT_EQ(DescribePortLock(*holder),
             "in use by process " + std::to_string(self) + " (" + OwnName() + ", user " + me + ")");
+  EXPECT_EQ(DescribeLockAndProcess(*holder), "the lock " + lock.string() + " of process " +
+                                                 std::to_string(self) + " (" + OwnName() +
+                                                 ", user " + me + ")");
   // Ended: which file to remove, and whose it is.
   const pid_t ended = EndedProcess();
   ASSERT_TRUE(lock_with(lock, std::to_string(ended) + "\n"));
@@ -145,6 +148,9 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   EXPECT_EQ(DescribePortLock(*holder), "locked by process " + std::to_string(ended) +
                                            ", which no longer runs: the lock is stale, remove " +
                                            lock.string() + owner);
+  EXPECT_EQ(DescribeLockAndProcess(*holder), "the lock " + lock.string() + " of process " +
+                                                 std::to_string(ended) +
+                                                 ", which no longer runs (user " + me + ")");
   // No process at all: neither garbage, nor a number with more after it, nor zero.
   for (const char* text : {"", "hello\n", "12ab\n", "0\n", "-5\n", "\n1234\n"}) {
     ASSERT_TRUE(lock_with(lock, text));
@@ -153,6 +159,8 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
         DescribePortLock(*holder),
         "locked by " + lock.string() + ", which names no process: remove " + lock.string() + owner);
   }
+  EXPECT_EQ(DescribeLockAndProcess(*holder),
+            "the lock " + lock.string() + " naming no process (user " + me + ")");
   // The first folder wins; a link there is not followed, and the search goes on.
   fs::create_symlink(lock, in_first);
   ASSERT_TRUE(lock_with(lock, std::to_string(self) + "\n"));
@@ -185,9 +193,8 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
       {"has what the link leads to open", 77, true, by_id,
        std::vector<std::string>{device.string()}, PortLockVerdict::kHolder},
       {"may not be looked into", 77, true, device, std::nullopt, PortLockVerdict::kCannotTell},
-      {"ended: stale, left to the open as ever", 77, false, device, others,
-       PortLockVerdict::kHolder},
-      {"names no process", 0, false, device, others, PortLockVerdict::kHolder},
+      {"ended: stale", 77, false, device, others, PortLockVerdict::kStale},
+      {"names no process: stale", 0, false, device, others, PortLockVerdict::kStale},
   };
   for (const auto& c : cases) {
     PortLockHolder holder;

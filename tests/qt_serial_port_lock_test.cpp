@@ -114,6 +114,19 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   EXPECT_EQ(beyond_reach.size(), 1u);
   service.Close();
   EXPECT_FALSE(fs::exists(lock));
+
+  // A stale lock the service's user may not remove (root's, in the sticky folder): handed on too.
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  test::WriteBytes(lock, std::to_string(ended) + "\n");
+  ASSERT_EQ(chown(device.c_str(), nobody->pw_uid, -1), 0);
+  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
+  service.Open();
+  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_EQ(chown(device.c_str(), 0, -1), 0);
+  EXPECT_FALSE(service.IsOpen());
+  EXPECT_EQ(beyond_reach.back(), std::to_string(ended) + ": Operation not permitted");
 }
 
 }  // namespace

@@ -180,6 +180,17 @@ TEST(LockStep, AsRootItTakesASquatOverLeavesAHolderAndJudgesOnlyTheDeviceAsked) 
   std::tie(line, note) = step(device);
   EXPECT_EQ(note.outcome, Outcome::kHolder);
   EXPECT_TRUE(fs::exists(lock));
+  // A stale lock of another user's (its process ended): removed.
+  fs::remove(lock);
+  const pid_t ended = SleepAsNobody("");
+  kill(ended, SIGKILL);
+  waitpid(ended, nullptr, 0);
+  squat(ended);
+  std::tie(line, note) = step(device);
+  EXPECT_EQ(note.text, "the lock " + lock.string() + " of process " + std::to_string(ended) +
+                           ", which no longer runs (user nobody) was removed by the start's step, "
+                           "as root");
+  EXPECT_FALSE(fs::exists(lock));
   // A link in the lock's place is neither read nor followed: what it leads to stays.
   fs::remove(lock);
   test::WriteBytes(locks.path() / "target", std::to_string(squatter) + "\n");

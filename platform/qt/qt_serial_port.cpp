@@ -286,9 +286,10 @@ bool QtSerialPort::OpenPastSquat() {
     if (beyond_reach_) beyond_reach_(*holder, why);
     return false;
   }
-  RaiseSaid("the lock " + holder->lock_file.string() + " of process " +
-            std::to_string(holder->pid) + " (" + holder->process_name + ", user " + holder->owner +
-            "), which did not have the device open, was taken over");
+  RaiseSaid(DescribeLockAndProcess(*holder) + (verdict == PortLockVerdict::kStale
+                                                   ? " was removed"
+                                                   : ", which did not have the device open, "
+                                                     "was taken over"));
   port_.clearError();
   return port_.open(QIODevice::ReadWrite);
 #else

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "journal/journal.h"
 #include "journal/journal_query.h"
@@ -61,8 +63,12 @@ int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> ancho
   // Anchors this user may not read would pass a deleted end or a recomputed chain as "no anchor":
   // the chain is still checked, but it never passes alone.
   std::string unread;
-  if (!anchor) {
-    anchor = anchors.Newest(JournalAnchorName(file));
+  std::vector<JournalAnchor> all;
+  if (anchor) {
+    all = {*anchor};
+  } else {
+    all = anchors.All(JournalAnchorName(file));
+    if (!all.empty()) anchor = all.back();
     if (!anchor) unread = anchors.unreadable();
   }
   // A fresh installation has no journal yet; a journal that was anchored and is gone is damage.
@@ -98,16 +104,24 @@ int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> ancho
         << " record(s), the chain verifies, but " << kAnchorsUnreadText << " (" << unread << ")\n";
     return kAnchorsUnread;
   }
-  const std::string problem = anchor ? JournalAnchorProblem(check, *anchor) : "";
-  if (!problem.empty()) {
-    out << file.string() << ": " << problem << '\n';
-    return 1;
+  std::vector<std::string> problems;
+  if (anchor) {
+    if (std::string problem = JournalAnchorProblem(check, *anchor); !problem.empty())
+      problems.push_back(std::move(problem));
   }
+  std::vector<std::string> intact;
+  for (std::string& problem : JournalAnchorFindings(check, all, file.parent_path(), intact))
+    problems.push_back(std::move(problem));
+  for (const std::string& problem : problems)
+    out << file.string() << ": " << problem << '\n';
+  if (!problems.empty()) return 1;
   out << file.string() << ": " << check.good_rows << " record(s), the chain verifies"
       << (anchor ? " and matches the anchor at " + std::to_string(anchor->sequence)
                  : "; no anchor was found, so deleted last records or a recomputed chain "
-                   "would not show")
-      << '\n';
+                   "would not show");
+  for (const std::string& name : intact)
+    out << "; " << name << ", moved aside by the program, is as it was";
+  out << '\n';
   return 0;
 }
 

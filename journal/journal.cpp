@@ -25,16 +25,6 @@ constexpr int kBusyTimeoutMs = 5;  // a short wait only: the tick must not stall
 // page is read.
 constexpr std::chrono::milliseconds kQuickCheckBudget{1000};
 
-// A file name stamp: 20261207T021530Z.
-std::string UtcStamp(std::int64_t utc_ms) {
-  const std::time_t seconds = static_cast<std::time_t>(utc_ms / 1000);
-  std::tm tm{};
-  gmtime_r(&seconds, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
-  return text;
-}
-
 sqlite::Result SystemFailure(const std::filesystem::path& file, const std::error_code& error) {
   return {SQLITE_CANTOPEN,
           file.string() + " " +
@@ -54,12 +44,18 @@ Journal::Journal(std::filesystem::path data_folder, NoticeFn notice, JournalOpti
   if (options_.anchor) {
     if (const std::optional<JournalAnchor> newest = options_.anchor->Newest(anchor_name_)) {
       high_water_ = newest->sequence;
+      // The chain is checked from there (a change made while the program was stopped), unless
+      // it was already found broken.
+      if (newest->broken_at == 0) anchored_ = {newest->sequence, newest->chain, 0, {}};
     }
   }
 }
 
 Journal::~Journal() {
+  CollectHashes(true);
   AnchorNow();
+  // A change found by that last check is recorded too.
+  if (!waiting_.empty()) Commit();
 }
 
 JournalEntry Journal::Make(JournalKind kind, std::string text, std::string raw_hex) const {
@@ -82,7 +78,12 @@ void Journal::Append(JournalEntry entry) {
 }
 
 bool Journal::Commit() {
-  if (waiting_.empty() && dropped_ == dropped_recorded_) return true;
+  Watch();
+  CollectHashes(false);
+  if (waiting_.empty() && dropped_ == dropped_recorded_) {
+    if (anchor_due_ && !failing_) Anchor(false);  // a copy's hash came in
+    return true;
+  }
   if (failing_ && ++commits_since_try_ < options_.retry_commits) return false;
   commits_since_try_ = 0;
   const std::size_t count = waiting_.size();
@@ -109,7 +110,8 @@ bool Journal::Commit() {
 }
 
 void Journal::CloseConnection() {
-  for (sqlite::Statement* statement : {&insert_, &last_, &issued_, &set_issued_, &schema_version_})
+  for (sqlite::Statement* statement :
+       {&insert_, &last_, &issued_, &set_issued_, &schema_version_, &chain_at_, &range_})
     statement->Finalize();
   db_.Close();
   checked_schema_ = -1;
@@ -154,6 +156,7 @@ sqlite::Result Journal::ReadTail(std::int64_t& sequence, std::string& previous,
                              "goes on at " +
                              std::to_string(given + 1) + "."));
     anchor_due_ = true;
+    anchored_ = {};  // no check reaches across the gap, which the chain walk shows anyway
     Notify(NoticeLevel::kError, file_.string() + ": " + missing +
                                     " were deleted outside the program; the journal goes on at " +
                                     std::to_string(given + 1) + ".");
@@ -186,6 +189,19 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   std::vector<JournalEntry> front;  // a deleted tail is said where the gap is
   result = ReadTail(sequence, previous, front);
   if (!result.ok()) return result;
+  // The last record this program wrote must still carry the chain value it wrote: a chain
+  // recomputed since would otherwise be built on, and anchored, as if it were the program's.
+  if (head_.sequence != 0 && broken_at_ == 0 && !new_chain_) {
+    result = chain_at_.BindInt64(1, head_.sequence);
+    if (result.ok()) result = chain_at_.Step();
+    const bool changed = result.row() && chain_at_.ColumnBlob(0) != head_.chain;
+    chain_at_.Reset();
+    if (!result.ok()) return result;
+    if (changed) {
+      const std::int64_t at = anchored_.sequence != 0 ? FirstChanged() : 0;
+      FoundChanged(at > 0 ? at : head_.sequence);
+    }
+  }
   std::vector<JournalEntry> back;
   if (dropped_ > dropped_recorded_) {
     back.push_back(Make(JournalKind::kProgram,
@@ -235,8 +251,13 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   new_chain_ = false;
   high_water_ = std::max(high_water_, sequence);
   if (wrote) {
-    head_ = {sequence, previous};
+    head_ = {sequence, previous, 0, {}};
     committed_(sequence);
+  }
+  struct stat wal {};
+  if (wal_inode_ == 0 && ::lstat((file_.string() + "-wal").c_str(), &wal) == 0) {
+    wal_device_ = wal.st_dev;
+    wal_inode_ = wal.st_ino;
   }
   return result;
 }
@@ -255,6 +276,7 @@ sqlite::Result Journal::Open() {
 }
 
 sqlite::Result Journal::OpenOnce() {
+  wal_device_ = wal_inode_ = 0;
   if (!HasKnownFolder(file_)) {
     return {SQLITE_CANTOPEN,
             file_.string() + " " + MakeErrorCode(SharedFileRefusal::kNoFolder).message()};
@@ -314,52 +336,30 @@ sqlite::Result Journal::OpenOnce() {
       {&issued_, "SELECT max(last_seq) FROM journal_issued"},
       {&set_issued_, "UPDATE journal_issued SET last_seq = ?1"},
       {&schema_version_, "PRAGMA schema_version"},
+      {&chain_at_, "SELECT chain FROM journal WHERE seq = ?1"},
   };
   for (const auto& s : kStatements) {
     if (result.ok()) result = s.statement->Prepare(db_, s.sql);
+  }
+  if (result.ok()) {
+    result = range_.Prepare(
+        db_, journal_detail::SelectRows(true) + " WHERE seq >= ?1 AND seq <= ?2 ORDER BY seq");
   }
   return result;
 }
 
 sqlite::Result Journal::MoveAside(const std::string& reason) {
-  const JournalTime now = options_.clock ? options_.clock() : SystemJournalTime();
-  std::string aside = file_.string() + ".damaged-" + UtcStamp(now.utc_ms);
-  for (int n = 2;
-       std::filesystem::symlink_status(aside).type() != std::filesystem::file_type::not_found;
-       ++n) {
-    aside = file_.string() + ".damaged-" + UtcStamp(now.utc_ms) + "-" + std::to_string(n);
-  }
-  // rename() moves the entry itself and never follows a link.
-  if (std::rename(file_.c_str(), aside.c_str()) != 0) {
-    return SystemFailure(file_, std::error_code(errno, std::generic_category()));
-  }
-  // The log beside a damaged file belongs to it; the shared-memory index is rebuilt anyway.
-  const std::string wal = file_.string() + "-wal";
-  std::rename(wal.c_str(), (aside + "-wal").c_str());
-  std::remove((file_.string() + "-shm").c_str());
+  std::error_code error;
+  const std::string aside = Stash("damaged", error);
+  if (aside.empty()) return SystemFailure(file_, error);
   Notify(NoticeLevel::kError, file_.string() + " was damaged (" + reason + "); it is kept as " +
                                   aside + " and a new journal begins.");
-  new_chain_ = true;
-  anchor_due_ = true;
+  BeginChain();
   waiting_.push_front(Make(JournalKind::kProgram,
                            "The journal file was damaged (" + reason + "); it was moved aside to " +
                                std::filesystem::path(aside).filename().string() +
                                " and a new chain begins here."));
   return {};
-}
-
-void Journal::Anchor(bool now) {
-  if (!options_.anchor || head_.sequence == 0 || head_ == anchored_) return;
-  const std::int64_t at = (options_.clock ? options_.clock() : SystemJournalTime()).utc_ms;
-  // A clock set back does not hold anchors back until it has caught up.
-  const bool recent = anchored_at_ms_ && at >= *anchored_at_ms_ &&
-                      at - *anchored_at_ms_ < options_.anchor_interval_ms;
-  if (!now && !anchor_due_ && recent) return;
-  anchored_at_ms_ = at;
-  anchor_due_ = false;
-  std::string problem;
-  if (options_.anchor->Send(anchor_name_, head_, problem)) anchored_ = head_;
-  anchor_problem_ = problem;
 }
 
 }  // namespace orv

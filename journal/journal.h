@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,8 @@ struct JournalOptions {
   // Where the head of the chain is anchored (none: nowhere), and how often at most unless asked.
   std::shared_ptr<JournalAnchorSink> anchor = SystemJournalAnchors();
   std::int64_t anchor_interval_ms = 60000;
+  // How often at most the file at the journal's path is compared with the one open.
+  std::int64_t watch_interval_ms = 5000;
   // How long one statement may run before it is stopped as a failed write; 0: no bound.
   std::chrono::milliseconds statement_budget{200};
 };
@@ -109,6 +112,14 @@ struct JournalOptions {
 // highest one given is kept in the file, in memory and in the newest anchor, so records deleted
 // from the end leave a gap and a record that says so. The head of the chain is anchored after
 // the first write, then at most once every anchor_interval_ms, at AnchorNow() and at the end.
+// Before each anchor the records since the last one are checked against it and against the head
+// the program wrote, and at every commit the head it wrote last must still be there: a chain
+// changed behind its back (edited, or recomputed from some record on) is a record and a notice,
+// and from then on the anchor stays at the last point that held, saying where it broke. At most
+// every watch_interval_ms it looks whether the file at its path is still the one it has open: one
+// deleted, moved away or replaced is said, the open one closed and a new chain begun in a new
+// file, whose first record names the old chain's last record. A file moved aside (damaged, or
+// put in the journal's place) is hashed off the tick and named with its SHA-256 in the anchors.
 class Journal {
  public:
   static constexpr const char* kFileName = "Journal.sqlite";
@@ -150,6 +161,20 @@ class Journal {
                           std::vector<JournalEntry>& notes);
   void CloseConnection();
   void Anchor(bool now);
+  // Renames the file at the journal's path (and its log) to FILE.<what>-<UTC time>, hashed off the
+  // tick for the anchors; the new name, empty when it could not be moved (error then says why).
+  std::string Stash(const char* what, std::error_code& error);
+  // Takes the hashes that are done (all of them, waiting, when wait) into the anchor's copies.
+  void CollectHashes(bool wait);
+  // The file at the path is no longer the one open: said, recorded, and a new chain begun.
+  void Watch();
+  // The records since the last anchor against it and the head written: the first record that
+  // does not hold, 0 when all do, -1 when they could not be read.
+  std::int64_t FirstChanged();
+  // The chain found changed at record at: said, recorded, and never anchored past the last anchor.
+  void FoundChanged(std::int64_t at);
+  // A new chain begins (the file moved aside or gone): nothing before it is checked or anchored.
+  void BeginChain();
   void Notify(NoticeLevel level, const std::string& text) const {
     if (notice_) notice_(Notice{level, text});
   }
@@ -165,13 +190,27 @@ class Journal {
   sqlite::Statement issued_;
   sqlite::Statement set_issued_;
   sqlite::Statement schema_version_;
+  sqlite::Statement chain_at_;
+  sqlite::Statement range_;
   std::int64_t checked_schema_ = -1;  // the schema version the last schema check passed
   bool checked_ = false;              // quick_check has passed since the program started
   bool new_chain_ = false;            // the file was moved aside: the next write begins a chain
   std::int64_t high_water_ = 0;       // the highest sequence number known to have been given
   JournalAnchor head_;                // as last committed
-  JournalAnchor anchored_;            // as last sent
+  JournalAnchor anchored_;            // the last anchor of this chain that held, the check's start
+  JournalAnchor sent_;                // as last sent
+  std::int64_t broken_at_ = 0;
+  std::vector<JournalAside> asides_;  // the newest kMaxAsides copies moved aside by this run
+  struct Hashing {
+    std::string name;
+    std::future<std::string> sha256;
+  };
+  std::vector<Hashing> hashing_;
   std::optional<std::int64_t> anchored_at_ms_;
+  std::optional<std::int64_t> watched_at_ms_;
+  // The write-ahead log this connection made (device and inode; 0 before the first write).
+  std::uint64_t wal_device_ = 0;
+  std::uint64_t wal_inode_ = 0;
   bool anchor_due_ = false;  // a new chain or a gap: anchored at the next commit
   std::string anchor_problem_;
   std::deque<JournalEntry> waiting_;

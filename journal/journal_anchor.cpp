@@ -1,6 +1,8 @@
 #include "journal/journal_anchor.h"
 
+#include <algorithm>
 #include <system_error>
+#include <utility>
 
 #include "journal/journal.h"
 
@@ -31,15 +33,57 @@ void AddField(std::string& datagram, std::string_view key, std::string_view valu
   datagram += '\n';
 }
 
-}  // namespace
-
-std::string FormatJournalAnchor(const JournalAnchor& anchor) {
-  std::string text = std::to_string(anchor.sequence) + ':';
-  for (const char c : anchor.chain) {
+std::string Hex(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
     text += kHexDigits[(static_cast<unsigned char>(c) >> 4) & 0xf];
     text += kHexDigits[static_cast<unsigned char>(c) & 0xf];
   }
   return text;
+}
+
+// 64 hex digits to their 32 bytes; false for anything else.
+bool Unhex64(std::string_view text, std::string& bytes) {
+  if (text.size() != 64) return false;
+  bytes.clear();
+  for (std::size_t i = 0; i < text.size(); i += 2) {
+    const int high = HexValue(text[i]);
+    const int low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes += static_cast<char>(high * 16 + low);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string FormatJournalAnchor(const JournalAnchor& anchor) {
+  return std::to_string(anchor.sequence) + ':' + Hex(anchor.chain);
+}
+
+std::string FormatJournalAsides(const std::vector<JournalAside>& asides) {
+  std::string text;
+  for (const JournalAside& aside : asides)
+    text += (text.empty() ? "" : " ") + aside.name + ':' + Hex(aside.sha256);
+  return text;
+}
+
+bool ParseJournalAsides(std::string_view text, std::vector<JournalAside>& asides) {
+  asides.clear();
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(' '), text.size());
+    const std::string_view item = text.substr(0, end);
+    const std::size_t colon = item.find(':');
+    JournalAside aside;
+    if (colon == 0 || colon == std::string_view::npos ||
+        !Unhex64(item.substr(colon + 1), aside.sha256)) {
+      return false;
+    }
+    aside.name = item.substr(0, colon);
+    asides.push_back(std::move(aside));
+    text.remove_prefix(std::min(end + 1, text.size()));
+  }
+  return true;
 }
 
 bool ParseJournalAnchor(std::string_view text, JournalAnchor& anchor) {
@@ -53,13 +97,8 @@ bool ParseJournalAnchor(std::string_view text, JournalAnchor& anchor) {
   }
   if (sequence <= 0) return false;
   std::string chain;
-  for (std::size_t i = colon + 1; i < text.size(); i += 2) {
-    const int high = HexValue(text[i]);
-    const int low = HexValue(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    chain += static_cast<char>(high * 16 + low);
-  }
-  anchor = {sequence, chain};
+  if (!Unhex64(text.substr(colon + 1), chain)) return false;
+  anchor = {sequence, chain, 0, {}};
   return true;
 }
 
@@ -80,18 +119,64 @@ std::string JournalAnchorProblem(const JournalCheck& check, const JournalAnchor&
   return {};
 }
 
+std::vector<std::string> JournalAnchorFindings(const JournalCheck& check,
+                                               const std::vector<JournalAnchor>& anchors,
+                                               const std::filesystem::path& folder,
+                                               std::vector<std::string>& intact) {
+  std::vector<std::string> problems;
+  std::vector<JournalAside> asides;
+  for (const JournalAnchor& anchor : anchors) {
+    if (anchor.broken_at != 0 && anchor.broken_at >= check.first_sequence) {
+      problems.push_back("the program found the journal changed outside it: after its anchor at " +
+                         std::to_string(anchor.sequence) + " the chain fails at record " +
+                         std::to_string(anchor.broken_at));
+    }
+    for (const JournalAside& aside : anchor.asides) {
+      if (std::ranges::find(asides, aside.name, &JournalAside::name) == asides.end())
+        asides.push_back(aside);
+    }
+  }
+  intact.clear();
+  for (const JournalAside& aside : asides) {
+    std::error_code error;
+    const std::filesystem::path copy = folder / aside.name;
+    std::string problem;
+    const std::string sha256 = std::filesystem::exists(std::filesystem::symlink_status(copy, error))
+                                   ? JournalFileSha256(copy, problem)
+                                   : std::string();
+    if (sha256 == aside.sha256) {
+      intact.push_back(aside.name);
+    } else if (sha256.empty() && problem.empty()) {
+      problems.push_back(aside.name + ", moved aside by the program, is missing");
+    } else if (sha256.empty()) {
+      problems.push_back(aside.name + ", moved aside by the program, cannot be read: " + problem);
+    } else {
+      problems.push_back(aside.name + ", moved aside by the program, has changed since (SHA-256 " +
+                         Hex(sha256) + ", was " + Hex(aside.sha256) + ")");
+    }
+  }
+  return problems;
+}
+
 std::string JournalAnchorDatagram(const std::string& name, const JournalAnchor& anchor) {
-  const std::string head = FormatJournalAnchor(anchor);
-  const std::string chain = head.substr(head.find(':') + 1);
+  const std::string chain = Hex(anchor.chain);
   const std::string sequence = std::to_string(anchor.sequence);
+  const std::string broken = std::to_string(anchor.broken_at);
   std::string datagram;
-  AddField(datagram, "MESSAGE", "orvandel journal head " + sequence + ' ' + chain);
+  AddField(datagram, "MESSAGE",
+           anchor.broken_at == 0 ? "orvandel journal head " + sequence + ' ' + chain
+                                 : "orvandel journal changed outside the program: the chain "
+                                   "fails at " +
+                                       broken + ", after the head " + sequence + ' ' + chain);
   AddField(datagram, "MESSAGE_ID", kJournalAnchorMessageId);
-  AddField(datagram, "PRIORITY", "6");
+  AddField(datagram, "PRIORITY", anchor.broken_at == 0 ? "6" : "2");
   AddField(datagram, "SYSLOG_IDENTIFIER", "orvandel");
   AddField(datagram, "ORVANDEL_JOURNAL_FILE", name);
   AddField(datagram, "ORVANDEL_JOURNAL_SEQUENCE", sequence);
   AddField(datagram, "ORVANDEL_JOURNAL_CHAIN", chain);
+  if (anchor.broken_at != 0) AddField(datagram, "ORVANDEL_JOURNAL_BROKEN", broken);
+  if (!anchor.asides.empty())
+    AddField(datagram, "ORVANDEL_JOURNAL_ASIDE", FormatJournalAsides(anchor.asides));
   return datagram;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -50,13 +51,24 @@ class SystemJournal final : public JournalAnchorSink {
   }
 
   std::optional<JournalAnchor> Newest(const std::string& name) override {
+    std::vector<JournalAnchor> anchors = Read(name, true);
+    return anchors.empty() ? std::nullopt : std::optional(std::move(anchors.back()));
+  }
+
+  std::vector<JournalAnchor> All(const std::string& name) override { return Read(name, false); }
+
+  std::string unreadable() const override { return unreadable_; }
+
+ private:
+  // The anchors sent for the file, oldest first; only the newest when newest_only.
+  std::vector<JournalAnchor> Read(const std::string& name, bool newest_only) {
     unreadable_.clear();
     sd_journal* journal = nullptr;
     if (const int r = sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY); r < 0) {
       unreadable_ = std::string("the system journal cannot be opened: ") + std::strerror(-r);
-      return std::nullopt;
+      return {};
     }
-    std::optional<JournalAnchor> newest;
+    std::vector<JournalAnchor> anchors;
     // Only what this program sent counts: journald sets _EXE itself, from the sender's process,
     // so an anchor forged with logger or systemd-cat does not match.
     std::error_code error;
@@ -66,28 +78,39 @@ class SystemJournal final : public JournalAnchorSink {
     bool matched = !error;
     for (const std::string& match : matches)
       matched = matched && sd_journal_add_match(journal, match.data(), match.size()) >= 0;
-    const int found =
-        matched && sd_journal_seek_tail(journal) >= 0 ? sd_journal_previous(journal) : -EIO;
-    if (found > 0) {
-      JournalAnchor anchor;
-      if (ParseJournalAnchor(Field(journal, "ORVANDEL_JOURNAL_SEQUENCE") + ':' +
-                                 Field(journal, "ORVANDEL_JOURNAL_CHAIN"),
-                             anchor)) {
-        newest = anchor;
-      }
+    int found = matched && sd_journal_seek_tail(journal) >= 0 ? 0 : -EIO;
+    while (found >= 0 && (found = sd_journal_previous(journal)) > 0) {
+      if (std::optional<JournalAnchor> anchor = FromEntry(journal))
+        anchors.push_back(std::move(*anchor));
+      if (newest_only && !anchors.empty()) break;
     }
     sd_journal_close(journal);
+    std::reverse(anchors.begin(), anchors.end());
     if (found < 0) {
       unreadable_ = std::string("the system journal cannot be searched: ") + std::strerror(-found);
-    } else if (!newest) {
+    } else if (anchors.empty()) {
       unreadable_ = SystemJournalUnreadable(SystemFolders());
     }
-    return newest;
+    return anchors;
   }
 
-  std::string unreadable() const override { return unreadable_; }
+  static std::optional<JournalAnchor> FromEntry(sd_journal* journal) {
+    JournalAnchor anchor;
+    if (!ParseJournalAnchor(Field(journal, "ORVANDEL_JOURNAL_SEQUENCE") + ':' +
+                                Field(journal, "ORVANDEL_JOURNAL_CHAIN"),
+                            anchor) ||
+        !ParseJournalAsides(Field(journal, "ORVANDEL_JOURNAL_ASIDE"), anchor.asides)) {
+      return std::nullopt;
+    }
+    const std::string broken = Field(journal, "ORVANDEL_JOURNAL_BROKEN");
+    if (broken.size() > 18) return std::nullopt;
+    for (const char c : broken) {
+      if (c < '0' || c > '9') return std::nullopt;
+      anchor.broken_at = anchor.broken_at * 10 + (c - '0');
+    }
+    return anchor;
+  }
 
- private:
   static bool Failed(std::string& problem) {
     problem = std::string(kSocketPath) + ": " + std::strerror(errno);
     return false;

@@ -1,8 +1,13 @@
 // The journal's file as records and as a chain: the names of kinds, the chain value, and the
 // readers that the journal, the command line and the broker client share.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QByteArrayView>
 #include <QCryptographicHash>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 
 #include "journal/journal.h"
@@ -164,6 +169,38 @@ sqlite::Result ReadJournalLastSequence(const std::filesystem::path& file, std::i
   if (result.ok()) result = db.QueryText("SELECT COALESCE(MAX(seq), 0) FROM journal", text);
   if (result.ok()) last = std::stoll(text);
   return result;
+}
+
+std::string journal_detail::DescriptorSha256(int fd, std::string& problem) {
+  problem.clear();
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  char buffer[65536];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    hash.addData(QByteArrayView(buffer, n));
+  if (n < 0) {
+    problem = std::strerror(errno);
+    return {};
+  }
+  const QByteArrayView digest = hash.resultView();
+  return std::string(digest.data(), static_cast<std::size_t>(digest.size()));
+}
+
+std::string JournalFileSha256(const std::filesystem::path& file, std::string& problem) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    problem = std::strerror(errno);
+    return {};
+  }
+  std::string sha256 = journal_detail::DescriptorSha256(fd, problem);
+  ::close(fd);
+  return sha256;
+}
+
+std::string journal_detail::StoredChainValue(std::string_view previous,
+                                             const sqlite::Statement& statement,
+                                             const JournalRow& row) {
+  return ChainOver(previous, row.sequence, row.entry.time, statement.ColumnText(3), row.entry);
 }
 
 JournalRow journal_detail::JournalRowFrom(const sqlite::Statement& statement) {

@@ -24,4 +24,13 @@ inline std::string SelectRows(bool detail) {
 // The record in the current row of a statement that selects SelectRows()' columns.
 JournalRow JournalRowFrom(const sqlite::Statement& statement);
 
+// The chain value that row, the current row of such a statement, must have after previous: over
+// its fields as stored (a kind edited to a name the program does not know hashes as what it is).
+std::string StoredChainValue(std::string_view previous, const sqlite::Statement& statement,
+                             const JournalRow& row);
+
+// The SHA-256 of what is left to read of fd, from where it stands; empty with why in problem
+// when it cannot be read.
+std::string DescriptorSha256(int fd, std::string& problem);
+
 }  // namespace orv::journal_detail

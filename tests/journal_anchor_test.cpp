@@ -69,22 +69,6 @@ TEST_F(JournalTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
   EXPECT_EQ(anchors_->names.back(), fs::weakly_canonical(File()).string());
 }
 
-// Rewrites the text of record sequence and every chain value from it on, as a forger with the
-// program's (unkeyed) chain function would.
-void Recompute(const fs::path& file, std::int64_t sequence, const std::string& text) {
-  std::string previous(32, '\0');
-  for (JournalRow row : test::JournalRows(file)) {
-    if (row.sequence == sequence) row.entry.text = text;
-    if (row.sequence >= sequence) {
-      row.chain = JournalChainValue(previous, row.sequence, row.entry);
-      test::JournalSql(file, "UPDATE journal SET text = '" + row.entry.text +
-                                 "', chain = " + test::SqlBlob(row.chain) +
-                                 " WHERE seq = " + std::to_string(row.sequence));
-    }
-    previous = row.chain;
-  }
-}
-
 // The chain itself verifies in every case; only the anchor shows what happened.
 TEST_F(JournalTest, TheAnchorShowsADeletedEndAReplacedFileAndARecomputedChain) {
   const struct {
@@ -109,7 +93,7 @@ TEST_F(JournalTest, TheAnchorShowsADeletedEndAReplacedFileAndARecomputedChain) {
     ASSERT_EQ(anchor.sequence, 8);
     if (c.replaced_by > 0) Fresh(c.replaced_by, nullptr, "forged ").reset();
     if (*c.sql != '\0') Sql(c.sql);
-    if (c.recompute_from > 0) Recompute(File(), c.recompute_from, "TEST");
+    if (c.recompute_from > 0) test::Recompute(File(), c.recompute_from, "TEST");
     const JournalCheck check = VerifyJournalFile(File(), anchor.sequence);
     ASSERT_TRUE(check.ok) << check.error << " at " << check.first_bad;
     const std::string problem = JournalAnchorProblem(check, anchor);

@@ -148,6 +148,35 @@ TEST_F(JournalCommandTest, AnchorsThisUserMayNotReadAreSaidNotTakenForNone) {
             (Outcome{3, "", "orvandel: no journal at " + File() + ", and " + cannot}));
 }
 
+// Every anchor as sent, the older first.
+struct SentAnchors final : JournalAnchorSink {
+  bool Send(const std::string&, const JournalAnchor&, std::string&) override { return false; }
+  std::optional<JournalAnchor> Newest(const std::string&) override { return all.back(); }
+  std::vector<JournalAnchor> All(const std::string&) override { return all; }
+  std::vector<JournalAnchor> all;
+};
+
+// What the anchors say besides the head reaches the verdict, from every anchor (the rules are the
+// journal's tests): a copy named in an older one and since deleted fails; as it was, it is said.
+TEST_F(JournalCommandTest, VerifySaysWhatOlderAnchorsSayOfCopiesMovedAside) {
+  const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
+  test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
+  std::string problem;
+  const auto anchors = std::make_shared<SentAnchors>();
+  anchors->all = {{10,
+                   Rows().at(9).chain,
+                   0,
+                   {{copy, JournalFileSha256(folder_.path() / "DATA" / copy, problem)}}},
+                  {30, Rows().at(29).chain}};
+  EXPECT_EQ(
+      Command({"--journal-verify"}, anchors),
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30; " +
+                      copy + ", moved aside by the program, is as it was\n"}));
+  fs::remove(folder_.path() / "DATA" / copy);
+  EXPECT_EQ(Command({"--journal-verify"}, anchors),
+            (Outcome{1, File() + ": " + copy + ", moved aside by the program, is missing\n"}));
+}
+
 // An export fails in one line when its output cannot be written, when there is no journal and
 // when there is no program folder; a verify of no journal says there is none yet (a fresh
 // installation), unless an anchor shows there was one; and reading makes none.

@@ -30,6 +30,23 @@ namespace test {
 
 constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
 
+// Rewrites the text of record sequence and every chain value from it on, as a forger with the
+// program's (unkeyed) chain function would.
+inline void Recompute(const std::filesystem::path& file, std::int64_t sequence,
+                      const std::string& text) {
+  std::string previous(32, '\0');
+  for (JournalRow row : test::JournalRows(file)) {
+    if (row.sequence == sequence) row.entry.text = text;
+    if (row.sequence >= sequence) {
+      row.chain = JournalChainValue(previous, row.sequence, row.entry);
+      test::JournalSql(file, "UPDATE journal SET text = '" + row.entry.text +
+                                 "', chain = " + test::SqlBlob(row.chain) +
+                                 " WHERE seq = " + std::to_string(row.sequence));
+    }
+    previous = row.chain;
+  }
+}
+
 // The system journal as the tests see it: what was sent, and the newest of it read back.
 struct FakeAnchors final : JournalAnchorSink {
   bool Send(const std::string& name, const JournalAnchor& anchor, std::string& problem) override {
@@ -44,6 +61,7 @@ struct FakeAnchors final : JournalAnchorSink {
   std::optional<JournalAnchor> Newest(const std::string&) override {
     return sent.empty() ? std::nullopt : std::optional(sent.back());
   }
+  std::vector<JournalAnchor> All(const std::string&) override { return sent; }
   bool down = false;
   std::vector<std::string> names;
   std::vector<JournalAnchor> sent;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,7 +88,10 @@ int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> ancho
         << '\n';
     return 1;
   }
-  const JournalCheck check = VerifyJournalFile(file, anchor ? anchor->sequence : 0);
+  std::set<std::int64_t> anchored;
+  for (const JournalAnchor& sent : all)
+    anchored.insert(sent.sequence);
+  const JournalCheck check = VerifyJournalFile(file, anchor ? anchor->sequence : 0, anchored);
   if (!check.error.empty()) {
     err << "orvandel: " << file.string() << " cannot be verified: " << check.error
         << (anchor ? "; it was anchored at " + std::to_string(anchor->sequence) : "") << '\n';

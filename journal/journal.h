@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,11 +75,15 @@ struct JournalCheck {
   std::int64_t first_sequence = 0;
   std::int64_t last_sequence = 0;
   std::string anchored_chain;  // the chain value at the number asked for, if it verified
+  // The chain values at the further numbers asked for that verified.
+  std::map<std::int64_t, std::string> chains_at;
 };
 
 // Reads the journal file without changing it; keeps the chain value of record chain_at for a
 // comparison with an anchor.
-JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at = 0);
+// and of the records in also (every older anchor's).
+JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at = 0,
+                               const std::set<std::int64_t>& also = {});
 // Records with a sequence number of at least from, in order, at most limit of them.
 sqlite::Result ReadJournalFile(const std::filesystem::path& file, std::int64_t from,
                                std::size_t limit, std::vector<JournalRow>& rows);

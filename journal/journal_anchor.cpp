@@ -125,6 +125,19 @@ std::vector<std::string> JournalAnchorFindings(const JournalCheck& check,
                                                std::vector<std::string>& intact) {
   std::vector<std::string> problems;
   std::vector<JournalAside> asides;
+  // A chain recomputed while the program was stopped, and anchored anew after a restart that
+  // could not read the earlier anchors, still differs at them.
+  for (std::size_t i = 0; i + 1 < anchors.size(); ++i) {  // the newest is the head's to check
+    const JournalAnchor& anchor = anchors[i];
+    if (anchor.sequence < check.first_sequence || anchor.sequence > check.last_sequence) continue;
+    const auto found = check.chains_at.find(anchor.sequence);
+    if (found == check.chains_at.end() || found->second != anchor.chain) {
+      problems.push_back("the chain value at " + std::to_string(anchor.sequence) +
+                         " differs from its anchor: the file was replaced or its chain "
+                         "recomputed");
+      break;
+    }
+  }
   for (const JournalAnchor& anchor : anchors) {
     if (anchor.broken_at != 0 && anchor.broken_at >= check.first_sequence) {
       problems.push_back("the program found the journal changed outside it: after its anchor at " +

@@ -58,9 +58,11 @@ bool ParseJournalAsides(std::string_view text, std::vector<JournalAside>& asides
 // does. check comes from VerifyJournalFile() asked for the chain value at anchor.sequence.
 std::string JournalAnchorProblem(const JournalCheck& check, const JournalAnchor& anchor);
 
-// What the anchors say beyond the newest head, one sentence per problem: each change the program
-// found while the file still holds the record it names (at or after check.first_sequence), and
-// each copy moved aside that is missing from folder or whose bytes changed. The names of the
+// What the anchors say beyond the newest head, one sentence per problem: the first older anchor
+// within the file's records whose chain value differs (check.chains_at holds the file's), each
+// change the program found while the file still holds the record it names (at or after
+// check.first_sequence), and each copy moved aside that is missing from folder or whose bytes
+// changed. The names of the
 // copies found as they were go to intact.
 std::vector<std::string> JournalAnchorFindings(const JournalCheck& check,
                                                const std::vector<JournalAnchor>& anchors,

@@ -101,7 +101,8 @@ std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
   return ChainOver(previous, sequence, entry.time, JournalKindName(entry.kind), entry);
 }
 
-JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at) {
+JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at,
+                               const std::set<std::int64_t>& also) {
   JournalCheck check;
   sqlite::Database db;
   bool detail = false;
@@ -126,6 +127,7 @@ JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t c
       return check;
     }
     if (row.sequence == chain_at) check.anchored_chain = row.chain;
+    if (also.contains(row.sequence)) check.chains_at[row.sequence] = row.chain;
     previous = row.chain;
     check.last_sequence = expected;
     ++expected;

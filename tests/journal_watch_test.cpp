@@ -211,57 +211,77 @@ TEST(JournalFileSha256, IsTheSha256OfTheFilesBytes) {
   EXPECT_EQ(problem, "No such file or directory");
 }
 
-// Every anchor is read, not only the newest: a copy named in an older one still counts.
+// Every anchor is read, not only the newest: a copy named in an older one still counts, and an
+// older anchor's chain value is compared too (a chain recomputed and anchored anew after a
+// restart).
 TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgramFound) {
+  const std::string damaged = "Journal.sqlite.damaged-A", replaced = "Journal.sqlite.replaced-B";
   const struct {
     const char* what;
-    const char* copy;  // the copy deleted ("-") or changed ("+"), or none
-    std::int64_t broken_at;
-    std::int64_t first_sequence;  // the file's first record
+    std::string deleted, changed;  // copies
+    char chain_at_4;               // the file's chain value at the older anchor: 'a' as anchored
+    std::int64_t broken_at;        // what the newer anchor says the program found
+    std::int64_t first_sequence;   // the file's first record
     std::vector<std::string> problems;
   } kCases[] = {
-      {"all as they were", "", 0, 1, {}},
+      {"all as they were", "", "", 'a', 0, 1, {}},
       {"a copy deleted",
-       "-Journal.sqlite.damaged-A",
+       damaged,
+       "",
+       'a',
        0,
        1,
-       {"Journal.sqlite.damaged-A, moved aside by the program, is missing"}},
+       {damaged + ", moved aside by the program, is missing"}},
       {"a copy changed",
-       "+Journal.sqlite.replaced-B",
+       "",
+       replaced,
+       'a',
        0,
        1,
-       {"Journal.sqlite.replaced-B, moved aside by the program, has changed since"}},
+       {replaced + ", moved aside by the program, has changed since"}},
+      {"the older anchor's chain value differs",
+       "",
+       "",
+       'z',
+       0,
+       1,
+       {"the chain value at 4 differs from its anchor"}},
+      {"a chain since moved aside", "", "", 'z', 0, 5, {}},
       {"a change found",
        "",
+       "",
+       'a',
        10,
        1,
-       {"the program found the journal changed outside it: after its anchor at 8 the chain "
-        "fails at record 10"}},
-      {"a change found in a chain since moved aside", "", 10, 11, {}},
+       {"the program found the journal changed outside it: after its anchor at 8 the chain fails "
+        "at record 10"}},
+      {"a change found in a chain since moved aside", "", "", 'a', 10, 11, {}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     fs::create_directories(data_);
     std::vector<JournalAside> asides;
-    for (const char* name : {"Journal.sqlite.damaged-A", "Journal.sqlite.replaced-B"}) {
-      test::WriteBytes(data_ / name, std::string("bytes of ") + name);
+    for (const std::string& name : {damaged, replaced}) {
+      test::WriteBytes(data_ / name, "bytes of " + name);
       std::string problem;
       asides.push_back({name, JournalFileSha256(data_ / name, problem)});
     }
-    if (c.copy[0] == '-') fs::remove(data_ / (c.copy + 1));
-    if (c.copy[0] == '+') test::WriteBytes(data_ / (c.copy + 1), "forged");
+    if (!c.deleted.empty()) fs::remove(data_ / c.deleted);
+    if (!c.changed.empty()) test::WriteBytes(data_ / c.changed, "forged");
     const std::vector<JournalAnchor> anchors = {
         {4, std::string(32, 'a'), 0, {asides[0]}},
         {8, std::string(32, 'b'), c.broken_at, {asides[1]}}};
     JournalCheck check;
     check.ok = true;
     check.first_sequence = c.first_sequence;
+    check.last_sequence = 30;
+    check.chains_at = {{4, std::string(32, c.chain_at_4)}, {8, std::string(32, 'b')}};
     std::vector<std::string> intact;
     const std::vector<std::string> problems = JournalAnchorFindings(check, anchors, data_, intact);
     ASSERT_EQ(problems.size(), c.problems.size()) << ::testing::PrintToString(problems);
     for (std::size_t i = 0; i < problems.size(); ++i)
       EXPECT_THAT(problems[i], StartsWith(c.problems[i]));
-    EXPECT_EQ(intact.size() + (*c.copy != '\0' ? 1 : 0), 2U);
+    EXPECT_EQ(intact.size(), c.deleted.empty() && c.changed.empty() ? 2U : 1U);
   }
 }
 

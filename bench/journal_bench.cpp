@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -79,5 +80,35 @@ void BM_JournalVerify(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_JournalVerify)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Anchors that go nowhere and are never read back: what is measured is the check before each one.
+struct KeptAnchors final : orv::JournalAnchorSink {
+  bool Send(const std::string&, const orv::JournalAnchor&, std::string&) override { return true; }
+  std::optional<orv::JournalAnchor> Newest(const std::string&) override { return std::nullopt; }
+};
+
+// The check that runs on the tick before an anchor: the state.range(0) records written since the
+// last anchor (a minute's worth at most) walked from the anchored value to the head, in a journal
+// of 100,000 records.
+void BM_JournalCheckBeforeAnAnchor(benchmark::State& state) {
+  Folder folder;
+  orv::JournalOptions options = Options(true);
+  options.anchor = std::make_shared<KeptAnchors>();
+  orv::Journal journal(folder.path, nullptr, options);
+  Fill(journal, 100000, state);
+  journal.AnchorNow();
+  for (auto _ : state) {
+    state.PauseTiming();
+    Fill(journal, state.range(0), state);
+    state.ResumeTiming();
+    journal.AnchorNow();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_JournalCheckBeforeAnAnchor)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

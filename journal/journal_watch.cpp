@@ -188,11 +188,12 @@ void Journal::FoundChanged(std::int64_t at) {
   Notify(NoticeLevel::kError, file_.string() + " was changed outside the program: the chain" +
                                   since + " fails at record " + std::to_string(at) +
                                   "; it is not anchored past the last point that held.");
-  waiting_.push_front(Make(JournalKind::kProgram,
-                           "The journal was changed outside the program: the chain" + since +
-                               " fails at record " + std::to_string(at) +
-                               " (records edited, deleted or inserted, or the chain recomputed). " +
-                               "The anchor stays at the last point that held and says so."));
+  waiting_.push_front(Make(
+      JournalKind::kProgram,
+      "The journal was changed outside the program: the chain" + since + " fails at record " +
+          std::to_string(at) + " (records edited, deleted or inserted, or the chain recomputed). " +
+          (anchored_.sequence == 0 ? "Nothing of it is anchored in this run."
+                                   : "The anchor stays at the last point that held and says so.")));
 }
 
 void Journal::Anchor(bool now) {

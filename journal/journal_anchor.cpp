@@ -161,6 +161,11 @@ std::vector<std::string> JournalAnchorFindings(const JournalCheck& check,
       intact.push_back(aside.name);
     } else if (sha256.empty() && problem.empty()) {
       problems.push_back(aside.name + ", moved aside by the program, is missing");
+    } else if (aside.sha256 == std::string(32, '\0')) {
+      // Put in place unreadable to the program (by another user, or made so): nothing to compare.
+      problems.push_back(aside.name +
+                         ", moved aside by the program, could not be read by it then: whether it "
+                         "changed since cannot be told");
     } else if (sha256.empty()) {
       problems.push_back(aside.name + ", moved aside by the program, cannot be read: " + problem);
     } else {

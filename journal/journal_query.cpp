@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include <sqlite3.h>
+
 #include "journal/journal_rows.h"
 #include "journal/journal_schema.h"
 
@@ -74,9 +76,21 @@ sqlite::Result JournalReader::Open(const std::filesystem::path& file) {
   return result;
 }
 
+sqlite::Result JournalReader::Follow() {
+  if (!db_.is_open()) return NotOpen();
+  int moved = 0;
+  if (sqlite3_file_control(db_.handle(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK ||
+      moved == 0) {
+    return {};
+  }
+  db_.Close();
+  detail_ = false;
+  return Open(file_);
+}
+
 sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_view select,
                                       std::string_view tail, sqlite::Statement& statement) {
-  if (!db_.is_open()) return NotOpen();
+  if (const sqlite::Result followed = Follow(); !followed.ok()) return followed;
   // An earlier version's file gets the detail column at the program's first write after it:
   // until this connection has seen it, every read looks again.
   if (!detail_) {
@@ -105,7 +119,7 @@ sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_v
 
 sqlite::Result JournalReader::LastSequence(std::int64_t& sequence) {
   sequence = 0;
-  if (!db_.is_open()) return NotOpen();
+  if (const sqlite::Result followed = Follow(); !followed.ok()) return followed;
   std::string text;
   sqlite::Result result = db_.QueryText("SELECT max(seq) FROM journal", text);
   if (result.ok() && !text.empty()) sequence = std::stoll(text);

@@ -54,6 +54,10 @@ class JournalReader {
                              std::size_t limit, std::vector<JournalRow>& rows);
 
  private:
+  // A file deleted, moved or replaced under the connection (the program then writes on in the
+  // one at the path) is let go and the path opened again: a reader that lives as long as the web
+  // panel or the socket does would otherwise read the old file on, without a word.
+  sqlite::Result Follow();
   // select: what to select; empty: every column of the records.
   sqlite::Result Prepare(const JournalFilter& filter, std::string_view select,
                          std::string_view tail, sqlite::Statement& statement);

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -86,6 +87,30 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Sequences(c.filter), c.sequences);
   }
+}
+
+// A reader that lives as long as the web panel follows the file at its path: deleted and begun
+// anew by the program, it reads the new one, both for the newest number and for pages.
+TEST_F(JournalQueryTest, AReaderFollowsTheFileAtItsPath) {
+  Write({PanelEntry(kBase, JournalKind::kEvent, "old 1"),
+         PanelEntry(kBase, JournalKind::kEvent, "old 2")});
+  JournalReader other;  // each on the old file
+  ASSERT_TRUE(other.Open(File()).ok());
+  std::filesystem::remove(File());
+  {
+    JournalOptions options;
+    options.anchor = nullptr;
+    Journal fresh(data_, nullptr, options);
+    fresh.Append(PanelEntry(kBase, JournalKind::kEvent, "new 1"));
+    ASSERT_TRUE(fresh.Commit());
+  }
+  std::int64_t last = 0;
+  ASSERT_TRUE(other.LastSequence(last).ok());
+  EXPECT_EQ(last, 1);
+  std::vector<JournalRow> rows;
+  ASSERT_TRUE(reader_.NewestFirst({}, 0, 10, rows).done());
+  ASSERT_EQ(rows.size(), 1U);
+  EXPECT_EQ(rows[0].entry.text, "new 1");
 }
 
 TEST(JournalTimeTest, LocalAndIsoTimesComeFromTheStoredOffset) {

@@ -218,15 +218,16 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
   const std::string damaged = "Journal.sqlite.damaged-A", replaced = "Journal.sqlite.replaced-B";
   const struct {
     const char* what;
-    std::string deleted, changed;  // copies
-    char chain_at_4;               // the file's chain value at the older anchor: 'a' as anchored
-    std::int64_t broken_at;        // what the newer anchor says the program found
-    std::int64_t first_sequence;   // the file's first record
+    std::string deleted, changed, unread;  // copies (unread: the program could not hash it)
+    char chain_at_4;              // the file's chain value at the older anchor: 'a' as anchored
+    std::int64_t broken_at;       // what the newer anchor says the program found
+    std::int64_t first_sequence;  // the file's first record
     std::vector<std::string> problems;
   } kCases[] = {
-      {"all as they were", "", "", 'a', 0, 1, {}},
+      {"all as they were", "", "", "", 'a', 0, 1, {}},
       {"a copy deleted",
        damaged,
+       "",
        "",
        'a',
        0,
@@ -235,19 +236,30 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
       {"a copy changed",
        "",
        replaced,
+       "",
        'a',
        0,
        1,
        {replaced + ", moved aside by the program, has changed since"}},
+      {"a copy the program could not read",
+       "",
+       "",
+       replaced,
+       'a',
+       0,
+       1,
+       {replaced + ", moved aside by the program, could not be read by it then"}},
       {"the older anchor's chain value differs",
+       "",
        "",
        "",
        'z',
        0,
        1,
        {"the chain value at 4 differs from its anchor"}},
-      {"a chain since moved aside", "", "", 'z', 0, 5, {}},
+      {"a chain since moved aside", "", "", "", 'z', 0, 5, {}},
       {"a change found",
+       "",
        "",
        "",
        'a',
@@ -255,7 +267,7 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
        1,
        {"the program found the journal changed outside it: after its anchor at 8 the chain fails "
         "at record 10"}},
-      {"a change found in a chain since moved aside", "", "", 'a', 10, 11, {}},
+      {"a change found in a chain since moved aside", "", "", "", 'a', 10, 11, {}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -268,6 +280,7 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
     }
     if (!c.deleted.empty()) fs::remove(data_ / c.deleted);
     if (!c.changed.empty()) test::WriteBytes(data_ / c.changed, "forged");
+    if (!c.unread.empty()) asides[1].sha256 = std::string(32, '\0');
     const std::vector<JournalAnchor> anchors = {
         {4, std::string(32, 'a'), 0, {asides[0]}},
         {8, std::string(32, 'b'), c.broken_at, {asides[1]}}};
@@ -281,7 +294,7 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
     ASSERT_EQ(problems.size(), c.problems.size()) << ::testing::PrintToString(problems);
     for (std::size_t i = 0; i < problems.size(); ++i)
       EXPECT_THAT(problems[i], StartsWith(c.problems[i]));
-    EXPECT_EQ(intact.size(), c.deleted.empty() && c.changed.empty() ? 2U : 1U);
+    EXPECT_EQ(intact.size(), c.deleted.empty() && c.changed.empty() && c.unread.empty() ? 2U : 1U);
   }
 }
 

@@ -118,6 +118,8 @@ std::string LogInResultText(const LogInResult& result) {
       return "logged in";
     case LogInOutcome::kLevelsOff:
       return "access levels are off";
+    case LogInOutcome::kBusy:
+      return "not logged in: busy, try again";
     case LogInOutcome::kWrongPin:
     case LogInOutcome::kDisabled:
     case LogInOutcome::kUnknown:
@@ -203,44 +205,113 @@ Decision AccessGate::Decide(const Origin& origin, Action action, AccessClock::ti
   return decision;
 }
 
-LogInResult AccessGate::LogIn(const Origin& origin, std::string_view name, std::string_view pin,
-                              AccessClock::time_point now) {
-  LogInResult result;
-  if (users_.mode == AccessMode::kOff) {
-    result.outcome = LogInOutcome::kLevelsOff;
-    return result;
-  }
+LogInResult AccessGate::Refuse(LogInOutcome outcome, std::string_view tried, const Origin& origin,
+                               std::string why, std::chrono::seconds wait) {
+  Report(AccessEventKind::kRefusedPin, std::string(tried), Level(origin), origin, std::nullopt,
+         std::move(why));
+  return LogInResult{outcome, wait};
+}
+
+bool AccessGate::WebTurn(AccessClock::time_point now) {
+  const std::chrono::duration<double> since = now - web_since_;
+  web_since_ = now;
+  web_turns_ = std::min<double>(kWebChecksPerSecond,
+                                web_turns_ + std::max(0.0, since.count()) * kWebChecksPerSecond);
+  if (web_turns_ < 1) return false;
+  web_turns_ -= 1;
+  return true;
+}
+
+LogInStart AccessGate::BeginLogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                                  AccessClock::time_point now) {
+  if (users_.mode == AccessMode::kOff) return {LogInResult{LogInOutcome::kLevelsOff, {}}, {}};
   ExpireIfIdle(origin, now);
-  const auto refuse = [&](LogInOutcome outcome, std::string why) {
-    result.outcome = outcome;
-    Report(AccessEventKind::kRefusedPin, NameTried(name), Level(origin), origin, std::nullopt,
-           std::move(why));
-    return result;
-  };
-  const Operator* op = users_.Find(name);
-  if (op == nullptr) return refuse(LogInOutcome::kUnknown, "unknown operator");
-  if (op->disabled) return refuse(LogInOutcome::kDisabled, "operator disabled");
-  Failures& failures = failures_[op->name];
-  result.wait = WaitLeft(failures, now);
-  if (result.wait > std::chrono::seconds::zero()) {
-    return refuse(LogInOutcome::kWaiting,
-                  "waiting " + std::to_string(result.wait.count()) + " s after wrong PINs");
+  const std::string tried = NameTried(name);
+  if (const auto wait = back_off_.WaitLeft(tried, origin, now); wait > std::chrono::seconds::zero())
+    return {Refuse(LogInOutcome::kWaiting, tried, origin,
+                   "waiting " + std::to_string(wait.count()) + " s after wrong PINs", wait),
+            {}};
+  const bool checking = std::any_of(pending_.begin(), pending_.end(), [&](const auto& entry) {
+    return entry.second.origin == origin;
+  });
+  if (checking || (origin.kind == OriginKind::kWeb && !WebTurn(now))) {
+    ++busy_;
+    return {Refuse(LogInOutcome::kBusy, tried, origin, "busy"), {}};
   }
-  if (!VerifyPin(pin, op->hash)) {
-    ++failures.count;
-    failures.last = now;
-    result.wait = WaitLeft(failures, now);
-    return refuse(LogInOutcome::kWrongPin, "wrong PIN");
+  Pending pending{
+      origin, tried, {}, AccessLevel::kLevel1, LogInOutcome::kUnknown, "unknown operator"};
+  PinCheck check{next_ticket_++, PinLane::kWindow, std::string(pin), {}};
+  check.lane = origin.kind == OriginKind::kWeb           ? PinLane::kWeb
+               : origin.kind == OriginKind::kLocalSocket ? PinLane::kLocal
+                                                         : PinLane::kWindow;
+  if (const Operator* op = users_.Find(name); op != nullptr && op->disabled) {
+    pending.refusal = LogInOutcome::kDisabled;
+    pending.why = "operator disabled";
+  } else if (op != nullptr) {
+    pending.operator_name = op->name;
+    pending.level = op->level;
+    pending.refusal = LogInOutcome::kWrongPin;
+    pending.why = "wrong PIN";
+    check.hash = op->hash;
   }
-  failures_.erase(op->name);
+  pending_.emplace(check.ticket, std::move(pending));
+  return {std::nullopt, std::move(check)};
+}
+
+LogInResult AccessGate::FinishLogIn(std::uint64_t ticket, bool pin_right,
+                                    AccessClock::time_point now) {
+  const auto found = pending_.find(ticket);
+  if (found == pending_.end()) return LogInResult{LogInOutcome::kBusy, {}};
+  const Pending pending = std::move(found->second);
+  pending_.erase(found);
+  const Origin& origin = pending.origin;
+  ExpireIfIdle(origin, now);
+  if (!pin_right || pending.operator_name.empty()) {
+    const std::chrono::seconds wait = back_off_.Failed(pending.name, origin, now);
+    return Refuse(pending.refusal, pending.name, origin, pending.why, wait);
+  }
+  back_off_.Succeeded(pending.name, origin);
   const auto previous = sessions_.find(origin);
   if (previous != sessions_.end()) {
     Report(AccessEventKind::kLogOut, previous->second.name, AccessLevel::kLevel1, origin);
   }
-  sessions_[origin] = Session{op->name, op->level, now};
-  Report(AccessEventKind::kLogIn, op->name, op->level, origin);
-  result.outcome = LogInOutcome::kOk;
-  return result;
+  sessions_[origin] = Session{pending.operator_name, pending.level, now};
+  Report(AccessEventKind::kLogIn, pending.operator_name, pending.level, origin);
+  return LogInResult{LogInOutcome::kOk, {}};
+}
+
+LogInResult AccessGate::AbandonLogIn(std::uint64_t ticket) {
+  const auto found = pending_.find(ticket);
+  if (found == pending_.end()) return LogInResult{LogInOutcome::kBusy, {}};
+  const Pending pending = std::move(found->second);
+  pending_.erase(found);
+  ++busy_;
+  return Refuse(LogInOutcome::kBusy, pending.name, pending.origin, "busy");
+}
+
+LogInResult AccessGate::LogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                              AccessClock::time_point now) {
+  const LogInStart start = BeginLogIn(origin, name, pin, now);
+  if (start.answer) return *start.answer;
+  return FinishLogIn(start.check.ticket, VerifyPin(pin, start.check.hash), now);
+}
+
+void AccessGate::LogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                       const AccessNowFn& now, LogInAnswer answer) {
+  if (pool_ == nullptr) {
+    answer(LogIn(origin, name, pin, now()));
+    return;
+  }
+  LogInStart start = BeginLogIn(origin, name, pin, now());
+  if (start.answer) {
+    answer(*start.answer);
+    return;
+  }
+  const std::uint64_t ticket = start.check.ticket;
+  const bool queued = pool_->Check(
+      start.check.lane, std::move(start.check.pin), std::move(start.check.hash),
+      [this, ticket, now, answer](bool right) { answer(FinishLogIn(ticket, right, now())); });
+  if (!queued) answer(AbandonLogIn(ticket));
 }
 
 void AccessGate::LogOut(const Origin& origin, AccessClock::time_point now) {
@@ -285,19 +356,6 @@ bool AccessGate::ExpireIfIdle(const Origin& origin, AccessClock::time_point now)
   sessions_.erase(it);
   Report(AccessEventKind::kTimeout, name, AccessLevel::kLevel1, origin);
   return true;
-}
-
-std::chrono::seconds AccessGate::WaitLeft(const Failures& failures,
-                                          AccessClock::time_point now) const {
-  if (failures.count < kFreeAttempts) return std::chrono::seconds::zero();
-  std::chrono::seconds wait = kFirstWait;
-  for (int i = kFreeAttempts; i < failures.count && wait < kLongestWait; ++i)
-    wait *= 2;
-  wait = std::min(wait, kLongestWait);
-  const auto left = failures.last + wait - now;
-  if (left <= AccessClock::duration::zero()) return std::chrono::seconds::zero();
-  // Rounded up: a wait of 0.4 s left is still a wait.
-  return std::chrono::ceil<std::chrono::seconds>(left);
 }
 
 void AccessGate::Report(AccessEventKind kind, std::string name, AccessLevel level,

@@ -6,11 +6,16 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "access/login_backoff.h"
+#include "access/origin.h"
+#include "access/pin_check_pool.h"
 #include "access/users_file.h"
 #include "platform/signal.h"
 
@@ -65,28 +70,37 @@ AccessLevel RequiredLevel(Action action);
 // The action as a journal record names it ("EMG Reset").
 std::string_view ActionName(Action action);
 
-// Where an operator acts from. Each origin has its own log-in.
-enum class OriginKind { kWindow, kWeb, kLocalSocket };
-struct Origin {
-  OriginKind kind = OriginKind::kWindow;
-  std::string detail;  // the web peer's address, the local socket's Unix user
-
-  auto operator<=>(const Origin&) const = default;
-};
 // "window", "web 192.0.2.7", "local user alice".
 std::string OriginText(const Origin& origin);
 // The login a journal record made from the origin carries: a local socket's Unix user, a web
 // panel's peer ("web 192.0.2.7"); empty for the window, whose records carry the desktop's.
 std::string OriginLogin(const Origin& origin);
 
-using AccessClock = std::chrono::steady_clock;
-
-enum class LogInOutcome { kOk, kWrongPin, kDisabled, kUnknown, kWaiting, kLevelsOff };
+// kBusy: the PIN was not checked, too many checks wait already; try again.
+enum class LogInOutcome { kOk, kWrongPin, kDisabled, kUnknown, kWaiting, kLevelsOff, kBusy };
 
 struct LogInResult {
   LogInOutcome outcome = LogInOutcome::kUnknown;
   std::chrono::seconds wait{0};  // kWaiting: how long until this name may try again
 };
+
+// A log-in waiting for its PIN check: the PIN and the hash to check it against (empty: the dummy
+// hash unknown and disabled names are checked against, so that the time tells no name).
+struct PinCheck {
+  std::uint64_t ticket = 0;
+  PinLane lane = PinLane::kWindow;
+  std::string pin;
+  std::string hash;
+};
+
+// A log-in's first step: either its answer at once, or the check to run.
+struct LogInStart {
+  std::optional<LogInResult> answer;
+  PinCheck check;
+};
+
+using LogInAnswer = std::function<void(const LogInResult&)>;
+using AccessNowFn = std::function<AccessClock::time_point()>;
 
 struct Decision {
   bool allowed = false;
@@ -127,9 +141,12 @@ std::string NameTried(std::string_view name);
 class AccessGate {
  public:
   static constexpr std::chrono::seconds kDefaultIdleTimeout = std::chrono::minutes(10);
-  static constexpr int kFreeAttempts = 5;
-  static constexpr std::chrono::seconds kFirstWait{30};
-  static constexpr std::chrono::seconds kLongestWait = std::chrono::minutes(15);
+  static constexpr int kFreeAttempts = LogInBackOff::kFreeAttempts;
+  static constexpr std::chrono::seconds kFirstWait = LogInBackOff::kFirstWait;
+  static constexpr std::chrono::seconds kLongestWait = LogInBackOff::kLongestWait;
+  // PIN checks for web origins together, per second (and at most at once): a flood from the
+  // network costs a bounded share of the checks, and the window's and local sockets' come first.
+  static constexpr int kWebChecksPerSecond = 10;
 
   // An idle timeout of zero or less is the default.
   explicit AccessGate(UsersFile users, std::chrono::seconds idle_timeout = kDefaultIdleTimeout);
@@ -140,11 +157,33 @@ class AccessGate {
   // origin idle for the timeout is logged out first.
   Decision Decide(const Origin& origin, Action action, AccessClock::time_point now);
 
-  // A log in replaces the origin's operator. A name with kFreeAttempts wrong PINs in a row
-  // waits kFirstWait after the last one, twice as long after each further wrong PIN, at most
-  // kLongestWait; while it waits, no PIN is even checked.
+  // A log in replaces the origin's operator. A name with kFreeAttempts wrong PINs in a row at an
+  // origin waits kFirstWait there after the last one, twice as long after each further wrong
+  // PIN, at most kLongestWait; while it waits, no PIN is even checked. An origin has one check
+  // at a time; a web origin waits its turn among kWebChecksPerSecond: the others are kBusy.
+  LogInStart BeginLogIn(const Origin& origin, std::string_view name, std::string_view pin,
+                        AccessClock::time_point now);
+  // The check's outcome: the session, the back-off and the event. Unknown and disabled names are
+  // refused whatever the check said.
+  LogInResult FinishLogIn(std::uint64_t ticket, bool pin_right, AccessClock::time_point now);
+  // The check could not be queued: kBusy.
+  LogInResult AbandonLogIn(std::uint64_t ticket);
+
+  // Begins, checks on the calling thread and finishes: for tools and tests. The service's loop
+  // uses the LogIn below.
   LogInResult LogIn(const Origin& origin, std::string_view name, std::string_view pin,
                     AccessClock::time_point now);
+  // Begins; the answer comes at once when there is no check to run, else on the loop once the
+  // pool (UsePinChecks) checked the PIN, finished at now()'s time. Without a pool, as above.
+  void LogIn(const Origin& origin, std::string_view name, std::string_view pin,
+             const AccessNowFn& now, LogInAnswer answer);
+  // The pool checks run on; it must end before the gate. Null: checked on the calling thread.
+  void UsePinChecks(PinCheckPool* pool) { pool_ = pool; }
+
+  LogInBackOff& back_off() { return back_off_; }
+  // Log-ins refused as kBusy since the start.
+  std::uint64_t busy() const { return busy_; }
+
   void LogOut(const Origin& origin, AccessClock::time_point now);
 
   // Input at the origin: keeps its log-in alive, unless it was already idle too long.
@@ -164,21 +203,34 @@ class AccessGate {
     AccessLevel level = AccessLevel::kLevel1;
     AccessClock::time_point last_input;
   };
-  struct Failures {
-    int count = 0;
-    AccessClock::time_point last;
+  struct Pending {
+    Origin origin;
+    std::string name;           // as tried, bounded
+    std::string operator_name;  // empty: unknown or disabled, refused after the check
+    AccessLevel level = AccessLevel::kLevel1;
+    LogInOutcome refusal = LogInOutcome::kWrongPin;  // or unknown, disabled
+    std::string why;
   };
 
   // Logs out the origin when it is idle too long; true when it did.
   bool ExpireIfIdle(const Origin& origin, AccessClock::time_point now);
-  std::chrono::seconds WaitLeft(const Failures& failures, AccessClock::time_point now) const;
+  bool WebTurn(AccessClock::time_point now);
+  // tried: the name as NameTried keeps it.
+  LogInResult Refuse(LogInOutcome outcome, std::string_view tried, const Origin& origin,
+                     std::string why, std::chrono::seconds wait = {});
   void Report(AccessEventKind kind, std::string name, AccessLevel level, const Origin& origin,
               std::optional<Action> action = std::nullopt, std::string text = {});
 
   UsersFile users_;
   std::chrono::seconds idle_timeout_;
   std::map<Origin, Session> sessions_;
-  std::map<std::string, Failures, std::less<>> failures_;  // known names only
+  LogInBackOff back_off_;
+  std::map<std::uint64_t, Pending> pending_;
+  std::uint64_t next_ticket_ = 1;
+  double web_turns_ = kWebChecksPerSecond;
+  AccessClock::time_point web_since_{};
+  std::uint64_t busy_ = 0;
+  PinCheckPool* pool_ = nullptr;
 };
 
 }  // namespace orv

@@ -21,7 +21,9 @@
 #endif
 
 #include "access/access_gate.h"
+#include "access/login_backoff_file.h"
 #include "access/qt/qt_access_bar.h"
+#include "access/qt/qt_pin_checks.h"
 #include "access/user_admin.h"
 #include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
@@ -246,6 +248,10 @@ int main(int argc, char* argv[]) {
       orv::ReadUsersFile(parsed.options.users_file.value_or(std::filesystem::path(orv::kUsersFile)),
                          notice),
       std::chrono::minutes(orv::AccessIdleMinutes(site)));
+  // PINs are checked on worker threads, the answers back on the loop: a check never holds it.
+  // Its back-off kept beside the journal, so that a restart gives no one fresh guesses.
+  const orv::QtPinChecks pin_checks(
+      gate, folder.empty() ? folder : folder / "DATA" / orv::kLogInBackOffFile, notice);
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
   environment.tick_clock = orv::SteadyMilliseconds;

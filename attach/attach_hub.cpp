@@ -58,13 +58,27 @@ bool AttachHub::Received(int id, std::string_view bytes) {
       continue;
     }
     ActionRequest action;
-    const std::string result = ParseActionMessage(line, action, error)
-                                   ? perform_(action, client.user)
-                                   : "refused: " + error;
+    const bool parsed = ParseActionMessage(line, action, error);
+    if (parsed && later_ &&
+        later_(action, client.user,
+               [this, alive = std::weak_ptr<char>(alive_), id,
+                action_id = action.id](const std::string& result) {
+                 if (alive.lock()) Answer(id, action_id, result);
+               })) {
+      if (clients_.count(id) == 0) return false;
+      continue;
+    }
+    const std::string result = parsed ? perform_(action, client.user) : "refused: " + error;
     // The action may have ended the service's run; the window may be gone with it.
     if (clients_.count(id) == 0 || !Send(client, ResultMessage(action.id, result))) return false;
   }
   return true;
+}
+
+void AttachHub::Answer(int id, std::int64_t action_id, const std::string& result) {
+  // A window gone meanwhile is not answered; one too far behind is dropped by the next tick.
+  const auto found = clients_.find(id);
+  if (found != clients_.end()) Send(found->second, ResultMessage(action_id, result));
 }
 
 std::string AttachHub::History(Client& client, const HistoryRequest& request, bool& answered) {

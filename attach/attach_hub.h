@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +54,15 @@ class AttachHub {
   using HistoryFn = std::function<JournalPage(const JournalPageQuery& query,
                                               const std::string& user, std::string& error)>;
 
+  // Takes an action that is answered later (a log in, whose PIN is checked off the loop): true
+  // when it took it and will call answer, at once or on a later turn of the loop.
+  using LaterFn = std::function<bool(const ActionRequest& action, const std::string& user,
+                                     std::function<void(const std::string& result)> answer)>;
+
   AttachHub(AttachLimits limits, PerformFn perform, HistoryFn history = {})
       : limits_(limits), perform_(std::move(perform)), history_(std::move(history)) {}
+
+  void AnswerLater(LaterFn later) { later_ = std::move(later); }
 
   // Why a new window of the user would be refused: the service has as many windows as it
   // takes, or the user as many as one user may; empty when it would be taken.
@@ -92,12 +100,16 @@ class AttachHub {
   };
   // False when the message does not fit the window's queue.
   bool Send(Client& client, const std::string& message) const;
+  // A later answer to the window, if it is still attached.
+  void Answer(int id, std::int64_t action_id, const std::string& result);
   // The answer to a request for a page.
   std::string History(Client& client, const HistoryRequest& request, bool& answered);
 
   AttachLimits limits_;
   PerformFn perform_;
   HistoryFn history_;
+  LaterFn later_;
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
   std::int64_t journal_seq_ = 0;
   std::int64_t journal_told_ = 0;
   std::map<int, Client> clients_;

@@ -107,6 +107,27 @@ std::string PanelActions::Access(const ActionRequest& action, const Origin& orig
          std::to_string(LevelNumber(gate->Level(origin)));
 }
 
+void PanelActions::LogIn(const ActionRequest& action, const Origin& origin,
+                         std::function<void(const std::string&)> answer) {
+  AccessGate* gate = form_.gate();
+  if (gate == nullptr || gate->mode() == AccessMode::kOff) {
+    answer(LogInResultText({LogInOutcome::kLevelsOff, {}}));
+    return;
+  }
+  const std::weak_ptr<char> alive = alive_;
+  gate->LogIn(
+      origin, action.name, action.pin,
+      [this, alive] { return alive.lock() ? form_.AccessNow() : AccessClock::now(); },
+      [gate, origin, answer = std::move(answer)](const LogInResult& result) {
+        if (result.outcome != LogInOutcome::kOk) {
+          answer(LogInResultText(result));
+          return;
+        }
+        answer(kResultLoggedIn + gate->OperatorName(origin) + ", level " +
+               std::to_string(LevelNumber(gate->Level(origin))));
+      });
+}
+
 bool PanelActions::Select(ComboBox& list, const std::string& text) {
   const auto& items = list.items();
   const auto found = std::find(items.begin(), items.end(), text);

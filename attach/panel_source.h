@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -32,6 +33,9 @@ class PanelActions {
   PanelActions(MainForm& form, ServiceLine line) : form_(form), line_(std::move(line)) {}
 
   std::string Perform(const ActionRequest& action, const Origin& origin);
+  // A log in: answered once its PIN is checked off the loop (at once when nothing is checked).
+  void LogIn(const ActionRequest& action, const Origin& origin,
+             std::function<void(const std::string&)> answer);
 
  private:
   std::string Gated(const ActionRequest& action, const Origin& origin);
@@ -43,6 +47,7 @@ class PanelActions {
 
   MainForm& form_;
   ServiceLine line_;
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace orv

@@ -13,6 +13,7 @@
 
 #include "access/pin_hash.h"
 #include "access/qt/qt_access_bar.h"
+#include "access/qt/qt_pin_checks.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "journal/qt/qt_history_window.h"
 #include "linkwatch/line_status_text.h"
@@ -24,6 +25,7 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "tests/form_fixture.h"
+#include "tests/support/wait_for.h"
 
 namespace orv {
 namespace {
@@ -415,6 +417,8 @@ TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
   AccessGate gate(
       UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
   gate_ = &gate;
+  // The PIN checked off the loop, as the program does it.
+  const QtPinChecks checks(gate);
   QtFormView& view = Show();
   form().ConnectCB_Click();
   QtGateAccessBar access(view, gate, MainForm::kWindowOrigin, [this] { return access_now_; });
@@ -432,10 +436,13 @@ TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
   ASSERT_TRUE(bar.dialog()->isVisible());
   EXPECT_EQ(bar.pin_edit()->echoMode(), QLineEdit::NoEcho);
   log_in("9999");
+  // The click came back before the check: the answer comes on a later turn of the loop.
+  EXPECT_EQ(bar.message()->text(), "");
+  ASSERT_TRUE(test::WaitFor([&] { return !bar.message()->text().isEmpty(); }));
   EXPECT_TRUE(bar.dialog()->isVisible());
   EXPECT_EQ(bar.message()->text(), "not logged in");
   log_in("1234");
-  EXPECT_FALSE(bar.dialog()->isVisible());
+  ASSERT_TRUE(test::WaitFor([&] { return !bar.dialog()->isVisible(); }));
   EXPECT_EQ(bar.label()->text(), "alice, level 2");
   EXPECT_EQ(bar.button()->text(), "Log out");
 

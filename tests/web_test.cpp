@@ -9,12 +9,18 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QWebSocket>
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
+#include "access/pin_check_pool.h"
 #include "access/pin_hash.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
@@ -172,7 +178,12 @@ class WebAppTest : public ::testing::Test {
                    const std::string& cookie = {}, const std::string& peer = "192.0.2.7",
                    const std::string& origin = "http://panel:8080", const char* method = "POST",
                    const std::string& host = "panel:8080") {
-    return app_.Handle(WebRequest{method, path, peer, host, origin, cookie, body, false}, {});
+    // Without a pool of checks the gate answers a log in at once.
+    std::optional<WebResponse> answer;
+    app_.Handle(WebRequest{method, path, peer, host, origin, cookie, body, false}, {},
+                [&answer](WebResponse response) { answer = std::move(response); });
+    EXPECT_TRUE(answer.has_value()) << path;
+    return answer.value_or(WebResponse{0, {}, {}, {}});
   }
   std::string State(const std::string& cookie) {
     return Post("/api/state", "", cookie, "192.0.2.7", "", "GET").body;
@@ -234,6 +245,39 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
 }
 
+// With the gate's checks on a pool, a log in is answered when the loop takes the check's end;
+// meanwhile the panel answers other requests, and a second log in from the peer is busy.
+TEST_F(WebAppTest, ALogInIsAnsweredAfterItsCheckAndTheRestMeanwhile) {
+  std::vector<std::function<void()>> loop;
+  std::mutex mutex;
+  {
+    PinCheckPool pool(
+        [&](std::function<void()> call) {
+          const std::lock_guard lock(mutex);
+          loop.push_back(std::move(call));
+        },
+        VerifyPin, [] { return std::string(); }, PinCheckPool::Limits{});
+    gate_.UsePinChecks(&pool);
+    std::optional<WebResponse> in;
+    app_.Handle(WebRequest{"POST", "/api/login", "192.0.2.7", "panel:8080", "http://panel:8080", "",
+                           R"({"name":"alice","pin":"1234"})", false},
+                {}, [&in](WebResponse response) { in = std::move(response); });
+    EXPECT_FALSE(in.has_value());
+    EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 503);
+    EXPECT_EQ(State("").substr(0, 8), "{\"seq\":1");
+    const auto checked = [&] {
+      const std::lock_guard lock(mutex);
+      return !loop.empty();
+    };
+    ASSERT_TRUE(test::WaitFor(checked, std::chrono::seconds(10)));
+    gate_.UsePinChecks(nullptr);
+    loop.front()();
+    ASSERT_TRUE(in.has_value());
+    EXPECT_EQ(in->status, 200);
+    EXPECT_EQ(in->set_cookie.substr(0, 23), "orvandel_session=t0k3n;");
+  }
+}
+
 struct WebAppWithoutLevels : WebAppTest {
   WebAppWithoutLevels() : WebAppTest(UsersFile{}) {}
 };
@@ -250,6 +294,80 @@ using test::Server;
 using test::StatusLine;
 using test::WaitFor;
 using test::WebServerTest;
+
+// Through the server: the log in's answer comes when its check ends, and the state is served
+// meanwhile.
+TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
+  AccessGate gate(UsersFile{AccessMode::kOn,
+                            {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  QObject loop;
+  std::atomic<bool> release{false};
+  PinCheckPool pool(
+      [&loop](std::function<void()> call) {
+        QMetaObject::invokeMethod(&loop, std::move(call), Qt::QueuedConnection);
+      },
+      [&release](std::string_view pin, std::string_view hash) {
+        while (!release)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return VerifyPin(pin, hash);
+      },
+      [] { return std::string(); }, PinCheckPool::Limits{});
+  gate.UsePinChecks(&pool);
+  auto server = std::make_unique<QtWebServer>(
+      WebPanelSettings{.enabled = true,
+                       .listen = "127.0.0.1:0",
+                       .host = "127.0.0.1",
+                       .loopback = true,
+                       .cert_file = {},
+                       .key_file = {},
+                       .hosts = {},
+                       .refusal = {}},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, &gate, {}}, nullptr);
+  std::string error;
+  ASSERT_TRUE(server->Listen(error)) << error;
+  const QByteArray host = "127.0.0.1:" + QByteArray::number(server->port());
+  const QByteArray body = R"({"name":"alice","pin":"1234"})";
+  QTcpSocket logging_in;
+  logging_in.connectToHost(QStringLiteral("127.0.0.1"), server->port());
+  ASSERT_TRUE(logging_in.waitForConnected(2000));
+  logging_in.write("POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
+                   "\r\nContent-Type: application/json\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  QTcpSocket viewer;
+  viewer.connectToHost(QStringLiteral("127.0.0.1"), server->port());
+  ASSERT_TRUE(viewer.waitForConnected(2000));
+  EXPECT_EQ(test::StatusLine(viewer, "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+  EXPECT_FALSE(logging_in.canReadLine());
+  release = true;
+  ASSERT_TRUE(test::WaitFor([&] { return logging_in.canReadLine(); }));
+  EXPECT_EQ(logging_in.readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(gate.Level(Origin{OriginKind::kWeb, "127.0.0.1"}), AccessLevel::kLevel2);
+
+  // A connection gone before its check ends takes its answer with it; the server goes on.
+  release = false;
+  {
+    QTcpSocket gone;
+    gone.connectToHost(QStringLiteral("127.0.0.1"), server->port());
+    ASSERT_TRUE(gone.waitForConnected(2000));
+    const QByteArray wrong = R"({"name":"alice","pin":"9999"})";
+    gone.write("POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
+               "\r\nContent-Length: " + QByteArray::number(wrong.size()) + "\r\n\r\n" + wrong);
+    ASSERT_TRUE(gone.waitForBytesWritten(2000));
+    (void)test::WaitFor([] { return false; }, std::chrono::milliseconds(100));
+    gone.abort();
+  }
+  (void)test::WaitFor([] { return false; }, std::chrono::milliseconds(100));
+  release = true;
+  (void)test::WaitFor([] { return false; }, std::chrono::milliseconds(200));
+  QTcpSocket after;
+  after.connectToHost(QStringLiteral("127.0.0.1"), server->port());
+  ASSERT_TRUE(after.waitForConnected(2000));
+  EXPECT_EQ(test::StatusLine(after, "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+  server.reset();
+  gate.UsePinChecks(nullptr);
+}
 
 TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
   std::vector<QWebSocket> pages(32);

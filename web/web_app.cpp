@@ -77,7 +77,13 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
   return Json(access);
 }
 
-WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point now) {
+void WebApp::Handle(const WebRequest& request, AccessClock::time_point now, AnswerFn answer) {
+  if (std::optional<WebResponse> response = Respond(request, now, answer))
+    answer(std::move(*response));
+}
+
+std::optional<WebResponse> WebApp::Respond(const WebRequest& request, AccessClock::time_point now,
+                                           const AnswerFn& answer) {
   // Every request of a kept-alive connection comes here, not only its first: each is asked.
   // With the Host one of the panel's own, the Origin check below compares against it too.
   if (const int refusal = HostRefusal(request.host, hosts_); refusal != 0)
@@ -96,7 +102,7 @@ WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point no
   // operator's cookie along, but not this host as its Origin.
   if (!SameOrigin(request.origin, request.host))
     return Error(403, "refused: not from this panel's page");
-  if (request.path == "/api/login") return LogIn(request, now);
+  if (request.path == "/api/login") return LogIn(request, now, answer);
   if (request.path == "/api/logout") {
     if (const Origin* origin = Session(request)) {
       const Origin gone = *origin;
@@ -120,7 +126,8 @@ WebResponse WebApp::Handle(const WebRequest& request, AccessClock::time_point no
   return Act(request, action, now);
 }
 
-WebResponse WebApp::LogIn(const WebRequest& request, AccessClock::time_point now) {
+std::optional<WebResponse> WebApp::LogIn(const WebRequest& request, AccessClock::time_point now,
+                                         const AnswerFn& answer) {
   if (gate_ == nullptr || gate_->mode() == AccessMode::kOff)
     return Error(403, "refused: access levels are off, the web panel is read-only");
   const QJsonObject body =
@@ -128,12 +135,28 @@ WebResponse WebApp::LogIn(const WebRequest& request, AccessClock::time_point now
   const std::string name = body[QStringLiteral("name")].toString().toStdString();
   const std::string pin = body[QStringLiteral("pin")].toString().toStdString();
   const Origin origin{OriginKind::kWeb, request.peer};
-  const LogInResult result = gate_->LogIn(origin, name, pin, now);
-  if (result.outcome == LogInOutcome::kWaiting) {
-    return Error(429, "refused: too many wrong PINs, try again in " +
-                          std::to_string(result.wait.count()) + " s");
-  }
-  if (result.outcome != LogInOutcome::kOk) return Error(403, "refused: wrong operator or PIN");
+  // Finished at the request's time: the check takes milliseconds.
+  gate_->LogIn(
+      origin, name, pin, [now] { return now; },
+      [this, alive = std::weak_ptr<char>(alive_), request, origin, name,
+       answer](const LogInResult& result) {
+        if (!alive.lock()) return;
+        if (result.outcome == LogInOutcome::kWaiting) {
+          answer(Error(429, "refused: too many wrong PINs, try again in " +
+                                std::to_string(result.wait.count()) + " s"));
+        } else if (result.outcome == LogInOutcome::kBusy) {
+          answer(Error(503, "busy: try again"));
+        } else if (result.outcome != LogInOutcome::kOk) {
+          answer(Error(403, "refused: wrong operator or PIN"));
+        } else {
+          answer(LoggedIn(request, origin, name));
+        }
+      });
+  return std::nullopt;
+}
+
+WebResponse WebApp::LoggedIn(const WebRequest& request, const Origin& origin,
+                             const std::string& name) {
   // One log-in per peer, as the gate holds it: an older cookie of that peer is void.
   std::erase_if(sessions_, [&origin](const auto& entry) { return entry.second == origin; });
   if (sessions_.size() >= kMostSessions) sessions_.erase(sessions_.begin());

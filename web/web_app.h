@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -51,7 +53,9 @@ class WebApp {
   // The names it answers for; until they are given, none.
   void AllowHosts(AllowedHosts hosts) { hosts_ = std::move(hosts); }
 
-  WebResponse Handle(const WebRequest& request, AccessClock::time_point now);
+  using AnswerFn = std::function<void(WebResponse)>;
+  // Answers through answer: at once, or for a log in once its PIN is checked off the loop.
+  void Handle(const WebRequest& request, AccessClock::time_point now, AnswerFn answer);
 
   // Whether the request's cookie names a session of its peer that the gate still holds logged
   // in: what an operator may see (asked for a live page before each record goes out).
@@ -65,7 +69,12 @@ class WebApp {
   // The origin of a request whose cookie names a session of this peer that the gate still holds
   // logged in; nothing otherwise.
   const Origin* Session(const WebRequest& request);
-  WebResponse LogIn(const WebRequest& request, AccessClock::time_point now);
+  // Nothing when the answer comes later through answer.
+  std::optional<WebResponse> Respond(const WebRequest& request, AccessClock::time_point now,
+                                     const AnswerFn& answer);
+  std::optional<WebResponse> LogIn(const WebRequest& request, AccessClock::time_point now,
+                                   const AnswerFn& answer);
+  WebResponse LoggedIn(const WebRequest& request, const Origin& origin, const std::string& name);
   WebResponse Act(const WebRequest& request, const ActionRequest& action,
                   AccessClock::time_point now);
   std::string Cookie(const std::string& token, bool tls, bool expire) const;
@@ -76,6 +85,7 @@ class WebApp {
   TokenFn token_;
   std::map<std::string, Origin> sessions_;  // token -> the peer that logged in
   AllowedHosts hosts_;
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 // A random session token from the system's random source: 32 bytes as 64 hex digits.

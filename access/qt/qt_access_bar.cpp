@@ -96,7 +96,11 @@ QtGateAccessBar::QtGateAccessBar(QtFormView& view, AccessGate& gate, Origin orig
       origin_(std::move(origin)),
       now_(std::move(now)),
       bar_(view, {[this](const std::string& name, const std::string& pin) {
-                    bar_.LogInAnswered(LogInResultText(gate_.LogIn(origin_, name, pin, now_())));
+                    // Answered once the PIN is checked, off the loop.
+                    gate_.LogIn(origin_, name, pin, now_,
+                                [this, alive = std::weak_ptr<char>(alive_)](const LogInResult& r) {
+                                  if (alive.lock()) bar_.LogInAnswered(LogInResultText(r));
+                                });
                   },
                   [this] { gate_.LogOut(origin_, now_()); }}) {
   bar_.SetVisible(gate_.mode() != AccessMode::kOff);

@@ -31,6 +31,13 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
             return ReadHistory(query, user, error);
           }) {
   if (AccessGate* gate = form_.gate()) ended_log_ins_ = TellEndedLogIns(*gate, hub_);
+  // A log in is answered once its PIN is checked, off the loop.
+  hub_.AnswerLater([this](const ActionRequest& action, const std::string& user,
+                          std::function<void(const std::string&)> answer) {
+    if (action.kind != ActionKind::kLogIn) return false;
+    actions_.LogIn(action, Origin{OriginKind::kLocalSocket, user}, std::move(answer));
+    return true;
+  });
   server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));
   QObject::connect(&server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* socket = server_.nextPendingConnection())

@@ -5,12 +5,15 @@
 
 #include <QFile>
 #include <QHttpServerRequest>
+#include <QHttpServerResponder>
 #include <QHttpServerResponse>
+#include <QPointer>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <memory>
 
 #include "platform/trusted_file.h"
 #include "web/web_http.h"
@@ -37,6 +40,16 @@ std::string PeerText(const QHostAddress& address) {
   bool ipv4 = false;
   const quint32 v4 = address.toIPv4Address(&ipv4);
   return (ipv4 ? QHostAddress(v4) : address).toString().toStdString();
+}
+
+QHttpServerResponse Response(const WebResponse& out) {
+  QHttpServerResponse response(QByteArray::fromStdString(out.content_type),
+                               QByteArray::fromStdString(out.body),
+                               static_cast<QHttpServerResponse::StatusCode>(out.status));
+  response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+  if (!out.set_cookie.empty())
+    response.addHeader(QByteArrayLiteral("Set-Cookie"), QByteArray::fromStdString(out.set_cookie));
+  return response;
 }
 
 QByteArray ReadResource(const QString& name) {
@@ -152,31 +165,39 @@ bool QtWebServer::Listen(std::string& error) {
                        QByteArrayLiteral("frame-ancestors 'none'"));
     return response;
   });
-  auto api = [this](const QHttpServerRequest& request) {
-    WebRequest in;
-    in.method = request.method() == QHttpServerRequest::Method::Post  ? "POST"
-                : request.method() == QHttpServerRequest::Method::Get ? "GET"
-                                                                      : "OTHER";
-    in.path = request.url().path().toStdString();
-    in.peer = PeerText(request.remoteAddress());
-    in.host = Header(request, "host");
-    in.origin = Header(request, "origin");
-    in.cookie = Header(request, "cookie");
-    in.body = request.body().toStdString();
-    in.tls = settings_.tls();
-    const WebResponse out = app_.Handle(in, AccessClock::now());
-    QHttpServerResponse response(QByteArray::fromStdString(out.content_type),
-                                 QByteArray::fromStdString(out.body),
-                                 static_cast<QHttpServerResponse::StatusCode>(out.status));
-    response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
-    if (!out.set_cookie.empty())
-      response.addHeader(QByteArrayLiteral("Set-Cookie"),
-                         QByteArray::fromStdString(out.set_cookie));
-    return response;
+  const auto in = [this](const QHttpServerRequest& request) {
+    WebRequest web;
+    web.method = request.method() == QHttpServerRequest::Method::Post  ? "POST"
+                 : request.method() == QHttpServerRequest::Method::Get ? "GET"
+                                                                       : "OTHER";
+    web.path = request.url().path().toStdString();
+    web.peer = PeerText(request.remoteAddress());
+    web.host = Header(request, "host");
+    web.origin = Header(request, "origin");
+    web.cookie = Header(request, "cookie");
+    web.body = request.body().toStdString();
+    web.tls = settings_.tls();
+    return web;
   };
-  for (const char* path : {"/api/state", "/api/login", "/api/logout", "/api/silence", "/api/key/1",
-                           "/api/key/2", "/api/key/3", "/api/key/4", "/api/key/5", "/api/key/6"})
+  auto api = [this, in](const QHttpServerRequest& request) {
+    WebResponse out;
+    app_.Handle(in(request), AccessClock::now(),
+                [&out](WebResponse response) { out = std::move(response); });
+    return Response(out);
+  };
+  for (const char* path : {"/api/state", "/api/logout", "/api/silence", "/api/key/1", "/api/key/2",
+                           "/api/key/3", "/api/key/4", "/api/key/5", "/api/key/6"})
     http_.route(QString::fromLatin1(path), api);
+  // A log in is answered once its PIN is checked off the loop; a connection closed meanwhile
+  // gets nothing. (Qt 6.4's answer through a QFuture fails in the server's continuation.)
+  http_.route(QStringLiteral("/api/login"),
+              [this, in](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
+                const QPointer<QTcpSocket> socket = later->socket();
+                app_.Handle(in(request), AccessClock::now(), [later, socket](WebResponse out) {
+                  if (socket) Response(out).write(std::move(*later));
+                });
+              });
 
   // The newest records for the first page; later ones as they are committed.
   ReadNewRecords();

@@ -393,6 +393,13 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
     return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
   });
+  // Wired as the service's socket wires it (the gate here has no pool: answered at once).
+  hub.AnswerLater([&](const ActionRequest& action, const std::string& user,
+                      std::function<void(const std::string&)> answer) {
+    if (action.kind != ActionKind::kLogIn) return false;
+    actions.LogIn(action, Origin{OriginKind::kLocalSocket, user}, std::move(answer));
+    return true;
+  });
   FakeWindow window;
   const int id = hub.Attach("bob", window.Write(), window.Queued());
   std::vector<std::string> records;  // login: text / detail

@@ -34,6 +34,8 @@ class LogInBackOff {
   std::size_t size() const { return entries_.size(); }
   // Changed since the last Save.
   bool changed() const { return changed_; }
+  // The last Save did not reach its file: saved again with the next.
+  void SaveFailed() { changed_ = true; }
 
   // The table as its file holds it, times on the wall clock; clears changed.
   std::string Save(AccessClock::time_point now, std::chrono::system_clock::time_point wall);

@@ -8,6 +8,7 @@
 
 #include "access/login_backoff_file.h"
 #include "access/qt/qt_pin_checks.h"
+#include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
@@ -40,6 +41,20 @@ TEST(QtPinChecks, TheBackOffOutlivesARestartADamagedFileIsSaid) {
   ASSERT_EQ(said.size(), 1U);
   EXPECT_NE(said[0].find("is damaged"), std::string::npos) << said[0];
   EXPECT_EQ(gate.back_off().size(), 0U);
+}
+
+// A write that fails is said and tried again a second later, without waiting for another change.
+TEST(QtPinChecks, AFailedWriteIsSaidAndTriedAgain) {
+  const test::TempFolder folder;
+  const std::filesystem::path file = folder.path() / "DATA" / kLogInBackOffFile;
+  std::vector<std::string> said;
+  AccessGate gate(UsersFile{AccessMode::kOn, {}});
+  const QtPinChecks checks(gate, file, [&said](const Notice& n) { said.push_back(n.text); });
+  gate.back_off().Failed("alice", Origin{OriginKind::kWeb, "192.0.2.7"}, AccessClock::now());
+  ASSERT_TRUE(test::WaitFor([&] { return !said.empty(); }));
+  EXPECT_NE(said[0].find("cannot be created"), std::string::npos) << said[0];
+  std::filesystem::create_directory(file.parent_path());
+  EXPECT_TRUE(test::WaitFor([&] { return std::filesystem::exists(file); }));
 }
 
 }  // namespace

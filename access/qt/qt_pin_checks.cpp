@@ -55,9 +55,15 @@ void QtPinChecks::Save(bool here) {
   writing_ = true;
   writer_ = std::thread([this, text = std::move(text)] {
     std::string problem;
-    if (!WriteLogInBackOff(file_, text, problem))
+    if (!WriteLogInBackOff(file_, text, problem)) {
       QMetaObject::invokeMethod(
-          &loop_, [this, problem] { Say(problem); }, Qt::QueuedConnection);
+          &loop_,
+          [this, problem] {
+            gate_.back_off().SaveFailed();
+            Say(problem);
+          },
+          Qt::QueuedConnection);
+    }
     writing_ = false;
   });
 }

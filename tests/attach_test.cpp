@@ -3,7 +3,6 @@
 // under the window's user; a window's model showing the state and never echoing it back.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -245,45 +244,6 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   EXPECT_EQ(performed.size(), 2U);
 }
 
-// A log in is answered when its PIN check ends, on a later turn of the loop; meanwhile the window
-// is served, and a window gone by then gets nothing.
-TEST(AttachHub, ALogInIsAnsweredLaterToTheWindowStillThere) {
-  std::vector<std::string> performed;
-  AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
-    performed.push_back(user + " " + std::to_string(action.key));
-    return std::string(kResultDone);
-  });
-  std::vector<std::function<void(const std::string&)>> waiting;
-  hub.AnswerLater([&](const ActionRequest& action, const std::string& user,
-                      std::function<void(const std::string&)> answer) {
-    if (action.kind != ActionKind::kLogIn) return false;
-    EXPECT_EQ(std::tuple(user, action.name, action.pin), std::tuple("alice", "alice", "1234"));
-    waiting.push_back(std::move(answer));
-    return true;
-  });
-  FakeWindow stays, leaves;
-  const int id = hub.Attach("alice", stays.Write(), stays.Queued());
-  const int gone = hub.Attach("alice", leaves.Write(), leaves.Queued());
-  const std::string log_in =
-      R"({"action":"log-in","id":4,"operator":"alice","pin":"1234","type":"action"})"
-      "\n";
-  ASSERT_TRUE(hub.Received(id, log_in + R"({"action":"key","id":5,"key":2,"type":"action"})"
-                                        "\n"));
-  ASSERT_TRUE(hub.Received(gone, log_in));
-  ASSERT_EQ(waiting.size(), 2U);
-  EXPECT_EQ(performed, std::vector<std::string>{"alice 2"});
-  EXPECT_EQ(stays.messages.back(), R"({"id":5,"result":"done","type":"result"})"
-                                   "\n");
-  hub.Detach(gone);
-  const std::size_t sent_to_gone = leaves.messages.size();
-  waiting[0]("logged in: alice, level 2");
-  waiting[1]("logged in: alice, level 2");
-  EXPECT_EQ(stays.messages.back(),
-            R"({"id":4,"result":"logged in: alice, level 2","type":"result"})"
-            "\n");
-  EXPECT_EQ(leaves.messages.size(), sent_to_gone);
-}
-
 TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
   const AttachLimits limits{.max_request_bytes = 64, .max_clients = 3, .max_queue_bytes = 4096};
   AttachHub hub(limits, [](const ActionRequest&, const std::string&) { return "done"; });
@@ -381,8 +341,9 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
   EXPECT_EQ(act(R"("connect"})"), kResultDone);
 }
 
-// The attached path with access levels on: a window's line at the hub, performed through the
-// gate for its Unix user, refused until its operator logs in over the same line.
+// The attached path with access levels on: a window's line at the hub, wired as the service's
+// socket wires it, performed through the gate for its Unix user, refused until its operator logs
+// in over the same line (the gate has no pool here: a log in is answered at once).
 TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   AccessGate gate(
       UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
@@ -393,9 +354,7 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
     return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
   });
-  // Wired as the service's socket wires it (the gate here has no pool: answered at once).
-  hub.AnswerLater([&](const ActionRequest& action, const std::string& user,
-                      std::function<void(const std::string&)> answer) {
+  hub.AnswerLater([&](const ActionRequest& action, const std::string& user, auto answer) {
     if (action.kind != ActionKind::kLogIn) return false;
     actions.LogIn(action, Origin{OriginKind::kLocalSocket, user}, std::move(answer));
     return true;

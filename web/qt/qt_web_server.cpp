@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "platform/trusted_file.h"
+#include "web/qt/qt_web_exchange.h"
 #include "web/web_http.h"
 
 namespace orv {
@@ -27,30 +28,6 @@ constexpr int kPingSweeps = 5;  // a ping to every live page every 5 s
 constexpr int kListenBacklog = 1024;
 // A certificate chain or a key in PEM is a few KiB; this is far beyond any.
 constexpr std::size_t kMostPemBytes = 1 << 20;
-
-std::string Header(const QHttpServerRequest& request, const char* name) {
-  for (const auto& [key, value] : request.headers()) {
-    if (key.compare(name, Qt::CaseInsensitive) == 0) return value.toStdString();
-  }
-  return {};
-}
-
-// The peer as the journal names it: an IPv4 peer on a dual-stack socket without its ::ffff:.
-std::string PeerText(const QHostAddress& address) {
-  bool ipv4 = false;
-  const quint32 v4 = address.toIPv4Address(&ipv4);
-  return (ipv4 ? QHostAddress(v4) : address).toString().toStdString();
-}
-
-QHttpServerResponse Response(const WebResponse& out) {
-  QHttpServerResponse response(QByteArray::fromStdString(out.content_type),
-                               QByteArray::fromStdString(out.body),
-                               static_cast<QHttpServerResponse::StatusCode>(out.status));
-  response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
-  if (!out.set_cookie.empty())
-    response.addHeader(QByteArrayLiteral("Set-Cookie"), QByteArray::fromStdString(out.set_cookie));
-  return response;
-}
 
 QByteArray ReadResource(const QString& name) {
   QFile file(name);
@@ -165,25 +142,11 @@ bool QtWebServer::Listen(std::string& error) {
                        QByteArrayLiteral("frame-ancestors 'none'"));
     return response;
   });
-  const auto in = [this](const QHttpServerRequest& request) {
-    WebRequest web;
-    web.method = request.method() == QHttpServerRequest::Method::Post  ? "POST"
-                 : request.method() == QHttpServerRequest::Method::Get ? "GET"
-                                                                       : "OTHER";
-    web.path = request.url().path().toStdString();
-    web.peer = PeerText(request.remoteAddress());
-    web.host = Header(request, "host");
-    web.origin = Header(request, "origin");
-    web.cookie = Header(request, "cookie");
-    web.body = request.body().toStdString();
-    web.tls = settings_.tls();
-    return web;
-  };
-  auto api = [this, in](const QHttpServerRequest& request) {
+  auto api = [this](const QHttpServerRequest& request) {
     WebResponse out;
-    app_.Handle(in(request), AccessClock::now(),
+    app_.Handle(ApiRequest(request, settings_.tls()), AccessClock::now(),
                 [&out](WebResponse response) { out = std::move(response); });
-    return Response(out);
+    return QtResponse(out);
   };
   for (const char* path : {"/api/state", "/api/logout", "/api/silence", "/api/key/1", "/api/key/2",
                            "/api/key/3", "/api/key/4", "/api/key/5", "/api/key/6"})
@@ -191,12 +154,13 @@ bool QtWebServer::Listen(std::string& error) {
   // A log in is answered once its PIN is checked off the loop; a connection closed meanwhile
   // gets nothing. (Qt 6.4's answer through a QFuture fails in the server's continuation.)
   http_.route(QStringLiteral("/api/login"),
-              [this, in](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+              [this](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
                 auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
                 const QPointer<QTcpSocket> socket = later->socket();
-                app_.Handle(in(request), AccessClock::now(), [later, socket](WebResponse out) {
-                  if (socket) Response(out).write(std::move(*later));
-                });
+                app_.Handle(ApiRequest(request, settings_.tls()), AccessClock::now(),
+                            [later, socket](WebResponse out) {
+                              if (socket) QtResponse(out).write(std::move(*later));
+                            });
               });
 
   // The newest records for the first page; later ones as they are committed.

@@ -10,6 +10,12 @@
 #include "access/pin_hash.h"
 
 namespace orv {
+namespace {
+
+// The back-off's entry for all web addresses together (a peer's address is never empty).
+const Origin kAnyWeb{OriginKind::kWeb, ""};
+
+}  // namespace
 
 AccessLevel RequiredLevel(Action action) {
   switch (action) {
@@ -212,6 +218,13 @@ LogInResult AccessGate::Refuse(LogInOutcome outcome, std::string_view tried, con
   return LogInResult{outcome, wait};
 }
 
+std::chrono::seconds AccessGate::WaitLeft(const std::string& tried, const Origin& origin,
+                                          AccessClock::time_point now) const {
+  const std::chrono::seconds own = back_off_.WaitLeft(tried, origin, now);
+  if (origin.kind != OriginKind::kWeb) return own;
+  return std::max(own, back_off_.WaitLeft(tried, kAnyWeb, now, kWebFreeAttempts));
+}
+
 bool AccessGate::WebTurn(AccessClock::time_point now) {
   const std::chrono::duration<double> since = now - web_since_;
   web_since_ = now;
@@ -227,7 +240,7 @@ LogInStart AccessGate::BeginLogIn(const Origin& origin, std::string_view name, s
   if (users_.mode == AccessMode::kOff) return {LogInResult{LogInOutcome::kLevelsOff, {}}, {}};
   ExpireIfIdle(origin, now);
   const std::string tried = NameTried(name);
-  if (const auto wait = back_off_.WaitLeft(tried, origin, now); wait > std::chrono::seconds::zero())
+  if (const auto wait = WaitLeft(tried, origin, now); wait > std::chrono::seconds::zero())
     return {Refuse(LogInOutcome::kWaiting, tried, origin,
                    "waiting " + std::to_string(wait.count()) + " s after wrong PINs", wait),
             {}};
@@ -267,10 +280,14 @@ LogInResult AccessGate::FinishLogIn(std::uint64_t ticket, bool pin_right,
   const Origin& origin = pending.origin;
   ExpireIfIdle(origin, now);
   if (!pin_right || pending.operator_name.empty()) {
-    const std::chrono::seconds wait = back_off_.Failed(pending.name, origin, now);
-    return Refuse(pending.refusal, pending.name, origin, pending.why, wait);
+    back_off_.Failed(pending.name, origin, now);
+    if (origin.kind == OriginKind::kWeb)
+      back_off_.Failed(pending.name, kAnyWeb, now, kWebFreeAttempts);
+    return Refuse(pending.refusal, pending.name, origin, pending.why,
+                  WaitLeft(pending.name, origin, now));
   }
   back_off_.Succeeded(pending.name, origin);
+  if (origin.kind == OriginKind::kWeb) back_off_.Succeeded(pending.name, kAnyWeb);
   const auto previous = sessions_.find(origin);
   if (previous != sessions_.end()) {
     Report(AccessEventKind::kLogOut, previous->second.name, AccessLevel::kLevel1, origin);

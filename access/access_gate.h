@@ -147,6 +147,9 @@ class AccessGate {
   // PIN checks for web origins together, per second (and at most at once): a flood from the
   // network costs a bounded share of the checks, and the window's and local sockets' come first.
   static constexpr int kWebChecksPerSecond = 10;
+  // Wrong PINs for a name from all web addresses together before the name waits at the web: a
+  // guesser with many addresses gets no more guesses than this, and the window never waits.
+  static constexpr int kWebFreeAttempts = 20;
 
   // An idle timeout of zero or less is the default.
   explicit AccessGate(UsersFile users, std::chrono::seconds idle_timeout = kDefaultIdleTimeout);
@@ -215,6 +218,8 @@ class AccessGate {
   // Logs out the origin when it is idle too long; true when it did.
   bool ExpireIfIdle(const Origin& origin, AccessClock::time_point now);
   bool WebTurn(AccessClock::time_point now);
+  std::chrono::seconds WaitLeft(const std::string& tried, const Origin& origin,
+                                AccessClock::time_point now) const;
   // tried: the name as NameTried keeps it.
   LogInResult Refuse(LogInOutcome outcome, std::string_view tried, const Origin& origin,
                      std::string why, std::chrono::seconds wait = {});

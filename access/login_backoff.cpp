@@ -34,10 +34,11 @@ bool Plain(std::string_view field) {
 
 }  // namespace
 
-std::chrono::seconds LogInBackOff::WaitLeft(const Failures& failures, AccessClock::time_point now) {
-  if (failures.count < kFreeAttempts) return std::chrono::seconds::zero();
+std::chrono::seconds LogInBackOff::WaitLeft(const Failures& failures, AccessClock::time_point now,
+                                            int free) {
+  if (failures.count < free) return std::chrono::seconds::zero();
   std::chrono::seconds wait = kFirstWait;
-  for (int i = kFreeAttempts; i < failures.count && wait < kLongestWait; ++i)
+  for (int i = free; i < failures.count && wait < kLongestWait; ++i)
     wait *= 2;
   wait = std::min(wait, kLongestWait);
   const auto left = failures.last + wait - now;
@@ -47,13 +48,14 @@ std::chrono::seconds LogInBackOff::WaitLeft(const Failures& failures, AccessCloc
 }
 
 std::chrono::seconds LogInBackOff::WaitLeft(const std::string& name, const Origin& origin,
-                                            AccessClock::time_point now) const {
+                                            AccessClock::time_point now, int free) const {
   const auto found = entries_.find(Key{name, origin});
-  return found == entries_.end() ? std::chrono::seconds::zero() : WaitLeft(found->second, now);
+  return found == entries_.end() ? std::chrono::seconds::zero()
+                                 : WaitLeft(found->second, now, free);
 }
 
 std::chrono::seconds LogInBackOff::Failed(const std::string& name, const Origin& origin,
-                                          AccessClock::time_point now) {
+                                          AccessClock::time_point now, int free) {
   Key key{name, origin};
   auto found = entries_.find(key);
   if (found == entries_.end()) {
@@ -67,7 +69,7 @@ std::chrono::seconds LogInBackOff::Failed(const std::string& name, const Origin&
   ++found->second.count;
   found->second.last = now;
   changed_ = true;
-  return WaitLeft(found->second, now);
+  return WaitLeft(found->second, now, free);
 }
 
 void LogInBackOff::Succeeded(const std::string& name, const Origin& origin) {

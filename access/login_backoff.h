@@ -22,12 +22,13 @@ class LogInBackOff {
   static constexpr std::chrono::seconds kLongestWait = std::chrono::minutes(15);
   static constexpr std::size_t kMostEntries = 4096;
 
-  // How long the name waits at the origin before its next PIN is checked; zero: no wait.
+  // How long the name waits at the origin before its next PIN is checked; zero: no wait. The
+  // wait starts after free wrong PINs in a row.
   std::chrono::seconds WaitLeft(const std::string& name, const Origin& origin,
-                                AccessClock::time_point now) const;
+                                AccessClock::time_point now, int free = kFreeAttempts) const;
   // One more wrong PIN; the wait after it.
   std::chrono::seconds Failed(const std::string& name, const Origin& origin,
-                              AccessClock::time_point now);
+                              AccessClock::time_point now, int free = kFreeAttempts);
   // A right PIN starts the count afresh.
   void Succeeded(const std::string& name, const Origin& origin);
 
@@ -49,7 +50,8 @@ class LogInBackOff {
     int count = 0;
     AccessClock::time_point last;
   };
-  static std::chrono::seconds WaitLeft(const Failures& failures, AccessClock::time_point now);
+  static std::chrono::seconds WaitLeft(const Failures& failures, AccessClock::time_point now,
+                                       int free);
 
   std::map<Key, Failures> entries_;
   bool changed_ = false;

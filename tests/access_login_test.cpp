@@ -98,6 +98,29 @@ TEST(AccessLogIn, TheBackOffIsPerNameAndOrigin) {
   }
 }
 
+// Many web addresses together get kWebFreeAttempts guesses at a name before it waits at the web;
+// the window and local users do not wait for them, and a right PIN from the web starts afresh.
+TEST(AccessLogIn, WebAddressesTogetherGetABoundedNumberOfGuessesAtAName) {
+  AccessGate gate(Staff());
+  AccessClock::time_point now = kStart;
+  const auto web = [&](int peer, const char* pin) {
+    now += seconds(1);
+    const Origin from{OriginKind::kWeb, "198.51.100." + std::to_string(peer)};
+    const LogInStart start = gate.BeginLogIn(from, "alice", pin, now);
+    return start.answer ? *start.answer
+                        : gate.FinishLogIn(start.check.ticket, std::string(pin) == "1234", now);
+  };
+  for (int peer = 0; peer < AccessGate::kWebFreeAttempts - 1; ++peer)
+    EXPECT_EQ(web(peer, "0000").wait, seconds(0)) << peer;
+  EXPECT_EQ(web(100, "0000").wait, seconds(30));
+  EXPECT_EQ(web(101, "1234").outcome, LogInOutcome::kWaiting);
+  EXPECT_FALSE(gate.BeginLogIn(kWindow, "alice", "1234", now).answer.has_value());
+  EXPECT_FALSE(gate.BeginLogIn(kLocal, "alice", "1234", now).answer.has_value());
+  now += seconds(30);
+  EXPECT_EQ(web(102, "1234").outcome, LogInOutcome::kOk);
+  EXPECT_EQ(web(103, "0000").wait, seconds(0));
+}
+
 // Web origins together get kWebChecksPerSecond checks a second; the window and local sockets are
 // never counted against them.
 TEST(AccessLogIn, WebOriginsShareABoundedRateOfChecks) {

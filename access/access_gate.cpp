@@ -45,6 +45,26 @@ AccessLevel RequiredLevel(Action action) {
   return AccessLevel::kLevel3;
 }
 
+namespace {
+
+// Whether the action is a key or a switch a hand presses, held to the origin's pace; anything new
+// is. Looking is not, nor what only changes a setting in the program (the supervision time as
+// typed, letter by letter; the port and baud rate, which a wheel spins through; the view).
+bool AtAHandsPace(Action action) {
+  switch (action) {
+    case Action::kView:
+    case Action::kHistory:
+    case Action::kSupervisionTime:
+    case Action::kPortAndBaudRate:
+    case Action::kWithoutDisplay:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
 std::string_view ActionName(Action action) {
   switch (action) {
     case Action::kView:
@@ -194,19 +214,30 @@ Decision AccessGate::Decide(const Origin& origin, Action action, AccessClock::ti
   Decision decision;
   if (users_.mode == AccessMode::kOff) {
     decision.allowed = true;
-    return decision;
-  }
-  ExpireIfIdle(origin, now);
-  decision.level = Level(origin);
-  decision.operator_name = OperatorName(origin);
-  const AccessLevel needed = RequiredLevel(action);
-  decision.allowed = LevelNumber(*decision.level) >= LevelNumber(needed);
-  if (decision.allowed) {
-    Report(AccessEventKind::kAction, decision.operator_name, *decision.level, origin, action);
   } else {
-    decision.text = "refused: level " + std::to_string(LevelNumber(needed)) + " needed";
-    Report(AccessEventKind::kRefusedAction, decision.operator_name, *decision.level, origin, action,
+    ExpireIfIdle(origin, now);
+    decision.level = Level(origin);
+    decision.operator_name = OperatorName(origin);
+    const AccessLevel needed = RequiredLevel(action);
+    decision.allowed = LevelNumber(*decision.level) >= LevelNumber(needed);
+    if (!decision.allowed)
+      decision.text = "refused: level " + std::to_string(LevelNumber(needed)) + " needed";
+  }
+  // Only what the level allows takes a key from the bucket: refusals cost the line nothing.
+  if (decision.allowed && AtAHandsPace(action)) {
+    const KeyPace::Verdict verdict = pace_.Take(OriginText(origin), now);
+    if (verdict != KeyPace::Verdict::kAllowed) {
+      decision.allowed = false;
+      decision.too_fast = true;
+      decision.told_before = verdict == KeyPace::Verdict::kRefusedAgain;
+      decision.text = KeyPace::RefusalText();
+    }
+  }
+  if (!decision.allowed) {
+    Report(AccessEventKind::kRefusedAction, decision.operator_name, Level(origin), origin, action,
            decision.text);
+  } else if (decision.level) {
+    Report(AccessEventKind::kAction, decision.operator_name, *decision.level, origin, action);
   }
   return decision;
 }

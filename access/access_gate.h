@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "access/key_pace.h"
 #include "access/login_backoff.h"
 #include "access/origin.h"
 #include "access/pin_check_pool.h"
@@ -107,6 +108,10 @@ struct Decision {
   std::string text;                  // why it was refused: "refused: level 2 needed"
   std::string operator_name;         // who acts: "" at level 1 or with levels off
   std::optional<AccessLevel> level;  // none with levels off
+  // Refused for keys faster than a hand presses them, whatever the level: a log-in would not help.
+  bool too_fast = false;
+  // too_fast, and the origin was told so already in this burst.
+  bool told_before = false;
 };
 
 // Who did an action, for its record: "operator alice, level 2", "level 1"; "" with levels off,
@@ -157,7 +162,9 @@ class AccessGate {
   AccessMode mode() const { return users_.mode; }
 
   // Allowed or refused, told to events either way (with levels off, allowed and not told). An
-  // origin idle for the timeout is logged out first.
+  // origin idle for the timeout is logged out first. The keys and switches (not View, History,
+  // nor the settings that stay in the program: supervision time, port and baud rate, Without
+  // Display) are held to the origin's KeyPace too, with levels off as well.
   Decision Decide(const Origin& origin, Action action, AccessClock::time_point now);
 
   // A log in replaces the origin's operator. A name with kFreeAttempts wrong PINs in a row at an
@@ -228,6 +235,7 @@ class AccessGate {
 
   UsersFile users_;
   std::chrono::seconds idle_timeout_;
+  KeyPace pace_;
   std::map<Origin, Session> sessions_;
   LogInBackOff back_off_;
   std::map<std::uint64_t, Pending> pending_;

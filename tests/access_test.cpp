@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -63,10 +64,12 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
       ASSERT_EQ(gate.LogIn(kWeb, name, pin, kStart).outcome, LogInOutcome::kOk);
     }
     Recorder recorder(gate);
+    // One action a second: at a hand's pace.
+    AccessClock::time_point now = kStart;
     for (int needed = 1; needed <= 3; ++needed) {
       for (const Action action : by_level[needed - 1]) {
         SCOPED_TRACE(std::string(ActionName(action)) + " at level " + std::to_string(level));
-        const Decision decision = gate.Decide(kWeb, action, kStart);
+        const Decision decision = gate.Decide(kWeb, action, now += seconds(1));
         const bool allowed = level >= needed;
         EXPECT_EQ(decision.allowed, allowed);
         EXPECT_EQ(decision.text,
@@ -88,8 +91,9 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
 TEST(AccessGate, LevelsOffAllowEverythingAnUntrustedFileNothingAboveLevel1) {
   AccessGate off(UsersFile{});
   Recorder recorder(off);
+  AccessClock::time_point now = kStart;
   for (const Action action : kAllActions)
-    EXPECT_TRUE(off.Decide(kWindow, action, kStart).allowed);
+    EXPECT_TRUE(off.Decide(kWindow, action, now += seconds(1)).allowed);
   EXPECT_EQ(off.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kLevelsOff);
   EXPECT_TRUE(recorder.events.empty());
 
@@ -202,6 +206,51 @@ TEST(AccessGate, IdleOriginsReturnToLevel1) {
   ASSERT_EQ(out.events.size(), 1u);
   EXPECT_EQ(AccessEventText(out.events[0]), "Log out: alice, window");
   EXPECT_EQ(quick.Level(kWindow), AccessLevel::kLevel1);
+}
+
+// Every key and switch takes from its origin's pace, at any level and with levels off; looking and
+// the settings that stay in the program do not, nor does a refusal for the level.
+TEST(AccessGate, KeysAreHeldToTheOriginsPaceLookingIsNot) {
+  const std::vector<Action> looking = {Action::kView, Action::kHistory, Action::kSupervisionTime,
+                                       Action::kPortAndBaudRate, Action::kWithoutDisplay};
+  for (const Action action : kAllActions) {
+    SCOPED_TRACE(ActionName(action));
+    AccessGate gate(Staff());
+    ASSERT_EQ(gate.LogIn(kWeb, "carol", "5678", kStart).outcome, LogInOutcome::kOk);
+    int allowed = 0;
+    for (int i = 0; i < 20; ++i)
+      allowed += gate.Decide(kWeb, action, kStart).allowed ? 1 : 0;
+    EXPECT_EQ(allowed, std::ranges::count(looking, action) != 0 ? 20 : KeyPace::kBurst);
+  }
+
+  AccessGate gate(Staff());
+  ASSERT_EQ(gate.LogIn(kWeb, "carol", "5678", kStart).outcome, LogInOutcome::kOk);
+  for (int i = 0; i < KeyPace::kBurst; ++i)
+    ASSERT_TRUE(gate.Decide(kWeb, Action::kEmg, kStart).allowed);
+  Recorder recorder(gate);
+  const Decision first = gate.Decide(kWeb, Action::kEmg, kStart);
+  EXPECT_TRUE(first.too_fast);
+  EXPECT_FALSE(first.told_before);
+  EXPECT_EQ(first.text, "refused: more than 4 keys a second");
+  EXPECT_TRUE(gate.Decide(kWeb, Action::kFaultAck, kStart).told_before);
+  ASSERT_EQ(recorder.events.size(), 2u);
+  EXPECT_EQ(AccessEventText(recorder.events[0]),
+            "EMG refused: more than 4 keys a second: carol, level 3, web 192.0.2.7");
+  // Below its level the window's keys are refused for the level and cost it nothing; logged in,
+  // it has its whole burst.
+  for (int i = 0; i < 20; ++i)
+    EXPECT_FALSE(gate.Decide(kWindow, Action::kEmg, kStart).too_fast);
+  ASSERT_EQ(gate.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kOk);
+  for (int i = 0; i < KeyPace::kBurst; ++i)
+    EXPECT_TRUE(gate.Decide(kWindow, Action::kEmg, kStart).allowed);
+
+  AccessGate off(UsersFile{});
+  Recorder off_recorder(off);
+  for (int i = 0; i < KeyPace::kBurst; ++i)
+    EXPECT_TRUE(off.Decide(kWindow, Action::kEmg, kStart).allowed);
+  EXPECT_TRUE(off.Decide(kWindow, Action::kEmg, kStart).too_fast);
+  ASSERT_EQ(off_recorder.events.size(), 1u);
+  EXPECT_EQ(off_recorder.events[0].kind, AccessEventKind::kRefusedAction);
 }
 
 class UsersFileTest : public ::testing::Test {

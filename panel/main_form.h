@@ -134,8 +134,9 @@ class MainForm {
   AccessClock::time_point AccessNow() const;
   // Does act when this window's operator may do action, the records it makes carrying who did
   // it. Else revert puts the control back as it was, a notice says why and login_wanted asks
-  // for a log in. Control changes made while reverting, while loading or for another origin
-  // (ActAs) are not the operator's and pass.
+  // for a log in; keys faster than a hand's are said once a burst and ask for none. Control
+  // changes made while reverting, while loading or for another origin (ActAs) are not the
+  // operator's and pass.
   bool Guarded(Action action, const std::function<void()>& act,
                const std::function<void()>& revert = {});
   // Does act for another origin the gate allowed (decision), its records carrying who.

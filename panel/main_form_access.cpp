@@ -48,8 +48,10 @@ bool MainForm::Guarded(Action action, const std::function<void()>& act,
     revert();
     reverting_ = false;
   }
-  Notify(NoticeLevel::kWarning, std::string(ActionName(action)) + " " + decision.text);
-  login_wanted_();
+  // Keys too fast are said once a burst, and a log-in would not help them.
+  if (!decision.told_before)
+    Notify(NoticeLevel::kWarning, std::string(ActionName(action)) + " " + decision.text);
+  if (!decision.too_fast) login_wanted_();
   return false;
 }
 

@@ -165,7 +165,7 @@ class WebAppTest : public ::testing::Test {
             [this](const ActionRequest& action, const Origin& origin) {
               performed_.push_back(action);
               origins_.push_back(origin);
-              return std::string(kResultDone);
+              return result_;
             },
             [](bool anonymous) {
               return std::string(anonymous ? "{\"seq\":1}" : "{\"seq\":1,\"names\":true}");
@@ -193,6 +193,7 @@ class WebAppTest : public ::testing::Test {
   WebApp app_;
   std::vector<ActionRequest> performed_;
   std::vector<Origin> origins_;
+  std::string result_ = kResultDone;  // what each action performed comes to
 };
 
 TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndPeer) {
@@ -286,6 +287,15 @@ TEST_F(WebAppWithoutLevels, ThePanelStaysReadOnly) {
   EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 403);
   EXPECT_EQ(Post("/api/key/1", "", "orvandel_session=t0k3n").status, 403);
   EXPECT_TRUE(performed_.empty());
+}
+
+// Keys faster than a hand's are too many requests: the page says so and keeps its session.
+TEST_F(WebAppTest, AKeyTheGatePacesIsTooManyRequests) {
+  ASSERT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 200);
+  result_ = KeyPace::RefusalText();
+  const WebResponse refused = Post("/api/key/1", "", "orvandel_session=t0k3n");
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.body, R"({"result":"refused: more than 4 keys a second"})");
 }
 
 using namespace std::chrono_literals;

@@ -174,7 +174,11 @@ WebResponse WebApp::Act(const WebRequest& request, const ActionRequest& action,
   if (origin == nullptr) return Error(403, "refused: log in first");
   gate_->Touch(*origin, now);
   const std::string result = perform_(action, *origin);
-  const int status = result == kResultDone ? 200 : result.starts_with("refused") ? 403 : 409;
+  // Keys faster than a hand's are 429, so that the page keeps its session and just says so.
+  const int status = result == kResultDone              ? 200
+                     : result == KeyPace::RefusalText() ? 429
+                     : result.starts_with("refused")    ? 403
+                                                        : 409;
   return WebResponse{status,
                      "application/json",
                      Json({{QStringLiteral("result"), QString::fromStdString(result)}}),

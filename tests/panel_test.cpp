@@ -368,8 +368,7 @@ TEST_F(PanelAccessTest, EachControlIsRefusedBelowItsLevelAndActsAsWithoutAGateAt
   const std::string untouched = Pressed(nullptr, nullptr, 1);
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.name);
-    // A control a second: at a hand's pace for the gate that stays.
-    access_now_ += std::chrono::seconds(1);
+    access_now_ += std::chrono::seconds(1);  // one control a second, at a hand's pace
     const std::string without_gate = Pressed(&c, nullptr, 1);
     EXPECT_NE(without_gate, untouched);
     EXPECT_EQ(Pressed(&c, &off, 1), without_gate) << "levels off";
@@ -446,32 +445,6 @@ TEST_F(PanelAccessTest, RepeatedRefusalsAreRecordedOnceThenCounted) {
   f.Form_Unload();
   EXPECT_EQ(records,
             (std::vector<std::string>{full, "1 more refused EMG Reset from window in 1 s"}));
-}
-
-// Twenty presses at once: the pace's share goes out on the line; the rest is said once, asks for
-// no log-in, and is recorded once and then counted.
-TEST_F(PanelAccessTest, KeysFasterThanAHandsAreRefusedSaidOnceAndCounted) {
-  AccessGate gate(Staff());
-  MainForm& f = Connected(&gate, 3);
-  std::vector<std::string> records;
-  const Connection recording = f.recorded().Connect([&records](const JournalEntry& e) {
-    if (e.kind == JournalKind::kOperator) records.push_back(e.text);
-  });
-  int logins_asked = 0;
-  const Connection asked = f.login_wanted().Connect([&logins_asked] { ++logins_asked; });
-  for (int i = 0; i < 20; ++i)
-    f.EMG_CB.PerformClick();
-  const Bytes key = EncodeFrame(cmd::kPanelKey, Bytes{OperatorCommands::kEmg});
-  EXPECT_EQ(port_.writes(), Frames(KeyPace::kBurst, key));
-  access_now_ += RefusalSummary::kWindow;
-  f.TRTimer_Timer();
-  std::vector<std::string> expected(KeyPace::kBurst, "Key EMG");
-  expected.push_back("EMG refused: more than 4 keys a second: carol, level 3, window");
-  expected.push_back("11 more refused EMG from window in 10 s");
-  EXPECT_EQ(records, expected);
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_EQ(notices_[0].text, "EMG refused: more than 4 keys a second");
-  EXPECT_EQ(logins_asked, 0);
 }
 }  // namespace
 }  // namespace orv

@@ -79,7 +79,7 @@ TEST(KeyPace, OriginsKeptAreBoundedWholeBucketsGoFirstThenTheNearestToWhole) {
   const auto later = kStart + milliseconds(200);
   EXPECT_EQ(pace.Take("web 192.0.2.7", later), Verdict::kAllowed);
   EXPECT_EQ(pace.tracked(), KeyPace::kOrigins);
-  // The first was nearest to whole: it went, and starts afresh; the next one is still held.
+  // The first was nearest to whole: it went, and starts afresh; one emptied later is still held.
   EXPECT_EQ(pace.Take(origin(0), later), Verdict::kAllowed);
   EXPECT_EQ(pace.Take(origin(2), later), Verdict::kRefused);
 

@@ -45,7 +45,9 @@ TEST(AttachHistoryCodec, RequestsGoBothWaysWithEveryPartOfTheirFilter) {
       {1, {}},
       {7, {all, false, 1234, 0, 0, 50}},
       {8, {{}, true, 0, 99, 120, 200}},
-      {9, {JournalFilter{.text = "x"}, true, 0, 0, 0, 1}},
+      {9,
+       {JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "x"}, true, 0, 0, 0,
+        1}},
   };
   for (const HistoryRequest& sent : requests) {
     const std::string line = HistoryRequestMessage(sent);
@@ -173,7 +175,10 @@ struct PageWindow {
 };
 
 std::string Request(std::int64_t id, std::size_t limit) {
-  return HistoryRequestMessage({id, {JournalFilter{.text = "x"}, false, 0, 0, 0, limit}});
+  return HistoryRequestMessage(
+      {id,
+       {JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "x"}, false, 0, 0, 0,
+        limit}});
 }
 
 TEST(AttachHubHistory, AnswersOnePageAtATimeAsTheUserAndTellsEveryWindowOfNewRecords) {

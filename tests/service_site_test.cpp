@@ -105,8 +105,8 @@ class SiteService : public test::ProgramFolderTest {
       args.insert(args.end(), {"-l", socket_path.string()});
     args.insert(args.end(), {test::kProgram, "--headless", "--state-folder", state_.string(),
                              "--site-settings", site_settings_.string()});
-    return std::make_unique<test::ChildProcess>(kSocketActivate, args,
-                                                test::ChildOptions{.capture_stderr = true});
+    return std::make_unique<test::ChildProcess>(
+        kSocketActivate, args, test::ChildOptions{.env = {}, .capture_stderr = true});
   }
   void SetUp() override {
     ProgramFolderTest::SetUp();
@@ -173,7 +173,8 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
 
   // A socket asked for where none can be made.
   const std::string nowhere = (folder_.path() / "no-folder" / "panel.sock").string();
-  auto asked = StartProgram({"--headless", "--socket", nowhere}, {.capture_stderr = true});
+  auto asked =
+      StartProgram({"--headless", "--socket", nowhere}, {.env = {}, .capture_stderr = true});
   EXPECT_EQ(asked->WaitForExit(), 1);
   EXPECT_NE(asked->error_output().find("Windows cannot attach at " + nowhere + ": "),
             std::string::npos)
@@ -191,7 +192,8 @@ TEST_F(SiteService, WithoutTheOperatorsGroupItsOwnSocketIsPrivateAndSaidSo) {
   if (getgrnam(kOperators.c_str()) != nullptr) GTEST_SKIP() << "the operators' group exists";
   auto sim = StartSim();
   const std::string socket_path = (state_ / "panel.sock").string();
-  auto service = StartProgram({"--headless", "--socket", socket_path}, {.capture_stderr = true});
+  auto service =
+      StartProgram({"--headless", "--socket", socket_path}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->error_output();
   EXPECT_EQ(ModeOf(socket_path), 0600U);
   EXPECT_EQ(service->Stop(), 0);
@@ -205,7 +207,7 @@ TEST_F(SiteService, WithoutTheOperatorsGroupItsOwnSocketIsPrivateAndSaidSo) {
 // The installer's check answers from the command line: one finding a line, then the count,
 // and the exit status says whether anything is to be fixed. (What it finds is the site room's.)
 TEST(SiteCheckCommand, OneFindingALineThenTheCountAndTheStatusSaysIt) {
-  test::ChildProcess check(test::kProgram, {"--site-check"}, {.capture_stderr = true});
+  test::ChildProcess check(test::kProgram, {"--site-check"}, {.env = {}, .capture_stderr = true});
   const int status = check.WaitForExit();
   std::istringstream lines(check.output());
   std::vector<std::string> all;
@@ -222,7 +224,7 @@ TEST(SiteCheckCommand, OneFindingALineThenTheCountAndTheStatusSaysIt) {
   EXPECT_EQ(status, fixes == 0 ? 0 : 1);
 
   test::ChildProcess combined(test::kProgram, {"--site-check", "--headless"},
-                              {.capture_stderr = true});
+                              {.env = {}, .capture_stderr = true});
   EXPECT_EQ(combined.WaitForExit(), 2);
   EXPECT_EQ(combined.error_output(),
             "orvandel: --site-check goes alone: it looks at the site as installed\n");
@@ -240,7 +242,9 @@ class SiteAccounts : public SiteService {
         "for u in $(getent passwd | cut -d: -f1 | grep -E '^orv(op|out)[0-9]+$'); do "
         "kill -0 \"${u##*[a-z]}\" 2> /dev/null || userdel -f \"$u\"; done");
     made_group_ = getgrnam(kOperators.c_str()) == nullptr;
-    if (made_group_) ASSERT_EQ(std::system(("groupadd " + kOperators).c_str()), 0);
+    if (made_group_) {
+      ASSERT_EQ(std::system(("groupadd " + kOperators).c_str()), 0);
+    }
     ASSERT_EQ(std::system(("useradd -M -N -g users -G " + kOperators + " " + member_).c_str()), 0);
     ASSERT_EQ(std::system(("useradd -M -N -g users " + outsider_).c_str()), 0);
     // Others may pass through to what the test gives them; the socket's own mode is the service's.
@@ -257,8 +261,8 @@ class SiteAccounts : public SiteService {
         "--reuid=" + outsider_,      "--regid=users", "--init-groups", "--", "/usr/bin/env",
         "QT_QPA_PLATFORM=offscreen", test::kProgram};
     all.insert(all.end(), args.begin(), args.end());
-    return std::make_unique<test::ChildProcess>("/usr/bin/setpriv", all,
-                                                test::ChildOptions{.capture_stderr = true});
+    return std::make_unique<test::ChildProcess>(
+        "/usr/bin/setpriv", all, test::ChildOptions{.env = {}, .capture_stderr = true});
   }
   std::string member_ = "orvop" + std::to_string(getpid());
   std::string outsider_ = "orvout" + std::to_string(getpid());

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,20 +17,11 @@
 #include "access/pin_hash.h"
 #include "panel/main_form.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
 constexpr int kLogInsPerTurn = 20;  // 200 a second at the 100 ms tick
-
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
 
 // The calls the pool hands back, taken at each turn as Qt's loop takes its queued calls.
 struct Posted {
@@ -53,7 +43,7 @@ struct Posted {
 };
 
 void BM_LoopTurnDuringLogInFlood(benchmark::State& state) {
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::FakeSerialPort port;
   orv::AccessGate gate(orv::UsersFile{
       orv::AccessMode::kOn,
@@ -66,9 +56,10 @@ void BM_LoopTurnDuringLogInFlood(benchmark::State& state) {
                  orv::PinCheckPool::Limits{});
     gate.UsePinChecks(&*pool);
   }
-  orv::MainFormEnvironment env{
-      port, folder.path, nullptr, [] {
-                                 return orv::LocalDateTime{12, 4, 5, 21}; }, nullptr, false};
+  orv::MainFormEnvironment env{port,    folder.path(),
+                               nullptr, [] {
+                                 return orv::LocalDateTime{12, 4, 5, 21}; },
+                               nullptr, false};
   env.gate = &gate;
   auto form = std::make_unique<orv::MainForm>(std::move(env));
   form->Form_Load();

@@ -5,30 +5,20 @@
 
 #include <filesystem>
 #include <memory>
-#include <random>
 
-#include "panel/main_form.h"
 #include "link/frame.h"
+#include "panel/main_form.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
-// A program folder of its own under the temporary folder, removed at the end.
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
-
 // The journal is off unless asked for: the redraw and the start-up are measured without it.
-std::unique_ptr<orv::MainForm> LoadedForm(orv::FakeSerialPort& port, const Folder& folder,
+std::unique_ptr<orv::MainForm> LoadedForm(orv::FakeSerialPort& port,
+                                          const orv::test::TempFolder& folder,
                                           bool keep_journal = false) {
   auto form = std::make_unique<orv::MainForm>(
-      orv::MainFormEnvironment{port, folder.path, nullptr,
+      orv::MainFormEnvironment{port, folder.path(), nullptr,
                                [] {
                                  return orv::LocalDateTime{12, 4, 5, 21};
                                },
@@ -39,7 +29,7 @@ std::unique_ptr<orv::MainForm> LoadedForm(orv::FakeSerialPort& port, const Folde
 
 // Argument 1: with the journal, whose commit (149 rows, synchronous) is part of the tick.
 void BM_EventStormTick(benchmark::State& state) {
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::FakeSerialPort port;
   auto form = LoadedForm(port, folder, state.range(0) != 0);
   form->ConnectCB.PerformClick();
@@ -65,7 +55,7 @@ void BM_EventStormTick(benchmark::State& state) {
 BENCHMARK(BM_EventStormTick)->ArgName("journal")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_TriggerBankRedraw(benchmark::State& state) {
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::FakeSerialPort port;
   auto form = LoadedForm(port, folder);
   form->VirtualDevice_ComboBox.SetListIndex(2);
@@ -82,9 +72,9 @@ BENCHMARK(BM_TriggerBankRedraw)->Unit(benchmark::kMicrosecond);
 // Start-up with a MainForm.INI of state.range(0) bytes: serial settings and every name set, and
 // a long section the program does not read (a site's notes, say) filling the file to that size.
 void BM_FormLoad(benchmark::State& state) {
-  Folder folder;
+  orv::test::TempFolder folder;
   const auto file_size = static_cast<std::size_t>(state.range(0));
-  std::filesystem::create_directories(folder.path / "SYSINI");
+  std::filesystem::create_directories(folder.path() / "SYSINI");
   {
     std::string ini = "[RS232Configure]\r\nComPort=1\r\nBaudRate=9600\r\n";
     std::string names;
@@ -103,7 +93,7 @@ void BM_FormLoad(benchmark::State& state) {
     const std::size_t room = file_size - ini.size() - names.size() - tail.size();
     if (room >= 3) ini.append(";").append(room - 3, '-').append("\r\n");
     ini += names + tail;
-    std::FILE* file = std::fopen((folder.path / "SYSINI" / "MainForm.INI").c_str(), "wb");
+    std::FILE* file = std::fopen((folder.path() / "SYSINI" / "MainForm.INI").c_str(), "wb");
     std::fwrite(ini.data(), 1, ini.size(), file);
     std::fclose(file);
     state.counters["ini_bytes"] = static_cast<double>(ini.size());

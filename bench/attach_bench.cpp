@@ -14,23 +14,13 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "attach/qt/qt_attach_server.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
-
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-attach-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
 
 int ConnectTo(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
@@ -53,14 +43,14 @@ void BM_ServiceTickWithAttachedWindows(benchmark::State& state) {
   char* argv[] = {name, nullptr};
   const std::unique_ptr<QCoreApplication> app =
       QCoreApplication::instance() ? nullptr : std::make_unique<QCoreApplication>(argc, argv);
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::FakeSerialPort port;
-  orv::MainFormEnvironment env{port, folder.path, nullptr, orv::SystemLocalTime, {}};
+  orv::MainFormEnvironment env{port, folder.path(), nullptr, orv::SystemLocalTime, {}};
   env.keep_journal = false;
   orv::MainForm form(std::move(env));
   form.Form_Load();
   orv::QtAttachServer::Options options;
-  options.socket_path = (folder.path / "panel.sock").string();
+  options.socket_path = (folder.path() / "panel.sock").string();
   orv::QtAttachServer server(form, orv::ServiceLine{[] {}, [] {}}, options, {});
   if (!server.Listen()) {
     state.SkipWithError("cannot listen");

@@ -7,13 +7,13 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "journal/journal.h"
 #include "journal/journal_page.h"
 #include "journal/journal_query.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
@@ -80,20 +80,10 @@ const fs::path& BigJournal() {
   return file;
 }
 
-struct Folder {
-  Folder() {
-    path = fs::temp_directory_path() /
-           ("orvandel-history-bench-" + std::to_string(std::random_device{}()));
-    fs::create_directories(path);
-  }
-  ~Folder() { fs::remove_all(path); }
-  fs::path path;
-};
-
 // Records a second through Append and one Commit of state.range(0) records, chain included.
 void BM_JournalInsertBatch(benchmark::State& state) {
-  Folder folder;
-  orv::Journal journal(folder.path, nullptr);
+  orv::test::TempFolder folder;
+  orv::Journal journal(folder.path(), nullptr);
   std::int64_t i = 0;
   for (auto _ : state) {
     for (std::int64_t n = 0; n < state.range(0); ++n)

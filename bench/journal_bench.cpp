@@ -7,22 +7,12 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 
 #include "journal/journal.h"
+#include "tests/temp_folder.h"
 
 namespace {
-
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-journal-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
 
 constexpr int kStorm = 149;
 
@@ -51,8 +41,8 @@ orv::JournalOptions Options(bool bounded) {
 // Commits of 149 records each, into a journal that already holds state.range(0) records; with
 // every statement bounded in time (state.range(1) = 1) or not.
 void BM_JournalCommitOfAStorm(benchmark::State& state) {
-  Folder folder;
-  orv::Journal journal(folder.path, nullptr, Options(state.range(1) != 0));
+  orv::test::TempFolder folder;
+  orv::Journal journal(folder.path(), nullptr, Options(state.range(1) != 0));
   Fill(journal, state.range(0), state);
   for (auto _ : state) {
     for (int i = 0; i < kStorm; ++i)
@@ -69,8 +59,8 @@ BENCHMARK(BM_JournalCommitOfAStorm)
 
 // The chain walk of the whole file, as a check at the command line would run it.
 void BM_JournalVerify(benchmark::State& state) {
-  Folder folder;
-  orv::Journal journal(folder.path, nullptr, Options(true));
+  orv::test::TempFolder folder;
+  orv::Journal journal(folder.path(), nullptr, Options(true));
   Fill(journal, state.range(0), state);
   for (auto _ : state) {
     const orv::JournalCheck check = journal.Verify();
@@ -91,10 +81,10 @@ struct KeptAnchors final : orv::JournalAnchorSink {
 // last anchor (a minute's worth at most) walked from the anchored value to the head, in a journal
 // of 100,000 records.
 void BM_JournalCheckBeforeAnAnchor(benchmark::State& state) {
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::JournalOptions options = Options(true);
   options.anchor = std::make_shared<KeptAnchors>();
-  orv::Journal journal(folder.path, nullptr, options);
+  orv::Journal journal(folder.path(), nullptr, options);
   Fill(journal, 100000, state);
   journal.AnchorNow();
   for (auto _ : state) {

@@ -16,33 +16,24 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <thread>
 
-#include "panel/main_form.h"
-#include "mqtt/mqtt_feed.h"
 #include "link/frame.h"
-#include "mqtt/publisher.h"
-#include "tests/support/fake_serial_port.h"
 #include "mqtt/mosquitto_client.h"
+#include "mqtt/mqtt_feed.h"
+#include "mqtt/publisher.h"
+#include "panel/main_form.h"
 #include "tests/loopback_servers.h"
+#include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-mqtt-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
-
 // mosquitto on a free loopback port, for the life of the benchmark.
 struct Broker {
-  explicit Broker(const Folder& folder)
-      : port(orv::test::FreeLoopbackPort()), server(folder.path, port, "allow_anonymous true\n") {}
+  explicit Broker(const orv::test::TempFolder& folder)
+      : port(orv::test::FreeLoopbackPort()),
+        server(folder.path(), port, "allow_anonymous true\n") {}
   int port;
   orv::test::LoopbackBroker server;
 };
@@ -59,10 +50,10 @@ void Service(orv::MosquittoClient& client) {
 void BM_EventStormTickMqtt(benchmark::State& state) {
   const bool keep_journal = state.range(0) != 0;
   const bool delivered = state.range(1) != 0;
-  Folder folder;
+  orv::test::TempFolder folder;
   Broker broker(folder);
   orv::FakeSerialPort port;
-  orv::MainForm form(orv::MainFormEnvironment{port, folder.path, nullptr,
+  orv::MainForm form(orv::MainFormEnvironment{port, folder.path(), nullptr,
                                               [] {
                                                 return orv::LocalDateTime{12, 4, 5, 21};
                                               },

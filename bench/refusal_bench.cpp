@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "access/pin_hash.h"
@@ -18,29 +17,20 @@
 #include "link/frame.h"
 #include "panel/main_form.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/temp_folder.h"
 
 namespace {
-
-struct Folder {
-  Folder() {
-    path = std::filesystem::temp_directory_path() /
-           ("orvandel-refusal-bench-" + std::to_string(std::random_device{}()));
-    std::filesystem::create_directories(path);
-  }
-  ~Folder() { std::filesystem::remove_all(path); }
-  std::filesystem::path path;
-};
 
 // Arguments: refused actions a tick, and whether the user's operator is logged in (level 2).
 void BM_ServiceTickUnderRefusalFlood(benchmark::State& state) {
   const auto per_tick = static_cast<int>(state.range(0));
   const bool logged_in = state.range(1) != 0;
-  Folder folder;
+  orv::test::TempFolder folder;
   orv::FakeSerialPort port;
   orv::AccessGate gate(orv::UsersFile{
       orv::AccessMode::kOn, {{"opa", orv::AccessLevel::kLevel2, *orv::HashPin("1234"), false}}});
   orv::AccessClock::time_point now{};
-  orv::MainFormEnvironment env{port, folder.path, nullptr, orv::SystemLocalTime, {}};
+  orv::MainFormEnvironment env{port, folder.path(), nullptr, orv::SystemLocalTime, {}};
   env.gate = &gate;
   env.access_clock = [&now] { return now; };
   orv::MainForm form(std::move(env));

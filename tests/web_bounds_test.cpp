@@ -197,6 +197,15 @@ using test::Server;
 using test::StatusLine;
 using test::WaitFor;
 
+// A client on the server's port from one of the loopback addresses.
+std::unique_ptr<QTcpSocket> ConnectFrom(const QtWebServer& server, const QString& from) {
+  auto socket = std::make_unique<QTcpSocket>();
+  EXPECT_TRUE(socket->bind(QHostAddress(from)));
+  socket->connectToHost(QStringLiteral("127.0.0.1"), server.port());
+  EXPECT_TRUE(socket->waitForConnected(2000));
+  return socket;
+}
+
 TEST(WebServerBounds, ATricklingRequestIsCutAtItsDeadlineWhateverItSends) {
   const auto server = Server(WebLimits{.http_idle_ms = 6000, .request_deadline_ms = 1000});
   std::string error;
@@ -233,27 +242,20 @@ TEST(WebServerBounds, APanelFullOfSilentOrSlowConnectionsServesANewVisitor) {
     const auto server = Server(WebLimits{});  // the panel's own bounds, not the fixture's
     std::string error;
     ASSERT_TRUE(server->Listen(error)) << error;
-    auto connect = [&server](const QString& from) {
-      auto socket = std::make_unique<QTcpSocket>();
-      EXPECT_TRUE(socket->bind(QHostAddress(from)));
-      socket->connectToHost(QStringLiteral("127.0.0.1"), server->port());
-      EXPECT_TRUE(socket->waitForConnected(2000));
-      return socket;
-    };
     // Every place taken, eight from each of eight loopback addresses.
     std::vector<std::unique_ptr<QTcpSocket>> held;
     for (int i = 0; i < 64; ++i) {
-      held.push_back(connect(QStringLiteral("127.0.0.%1").arg(2 + i / 8)));
+      held.push_back(ConnectFrom(*server, QStringLiteral("127.0.0.%1").arg(2 + i / 8)));
       held.back()->write(sent);
       // Accepted one by one: the listener's backlog is short, and the server runs on this loop.
       ASSERT_TRUE(
           WaitFor([&] { return server->connections().connections() == held.size(); }, 2000ms))
           << name;
     }
-    const auto visitor = connect(QStringLiteral("127.0.0.1"));
+    const auto visitor = ConnectFrom(*server, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(StatusLine(*visitor, kGetState), "HTTP/1.1 200 OK") << name;
     // An address at its bound is served too, in a place of its own.
-    const auto neighbour = connect(QStringLiteral("127.0.0.9"));
+    const auto neighbour = ConnectFrom(*server, QStringLiteral("127.0.0.9"));
     EXPECT_EQ(StatusLine(*neighbour, kGetState), "HTTP/1.1 200 OK") << name;
     EXPECT_EQ(server->connections().From("127.0.0.9"), 8U) << name;
     EXPECT_TRUE(WaitFor(
@@ -273,19 +275,12 @@ TEST(WebServerBounds, AVisitorWhoseRequestCameWithABurstOutlastsTheBurst) {
   ASSERT_TRUE(server->Listen(error)) << error;
   // All of it waits in the listener's queue, the visitor's request first, before the server
   // (on this loop) takes any: then the 65th silent one would close the visitor's.
-  auto connect = [&server](const QString& from) {
-    auto socket = std::make_unique<QTcpSocket>();
-    EXPECT_TRUE(socket->bind(QHostAddress(from)));
-    socket->connectToHost(QStringLiteral("127.0.0.1"), server->port());
-    EXPECT_TRUE(socket->waitForConnected(2000));
-    return socket;
-  };
-  const auto visitor = connect(QStringLiteral("127.0.0.1"));
+  const auto visitor = ConnectFrom(*server, QStringLiteral("127.0.0.1"));
   visitor->write(kGetState);
   ASSERT_TRUE(visitor->waitForBytesWritten(2000));
   std::vector<std::unique_ptr<QTcpSocket>> burst;
   for (int i = 0; i < 80; ++i)
-    burst.push_back(connect(QStringLiteral("127.0.0.%1").arg(2 + i / 8)));
+    burst.push_back(ConnectFrom(*server, QStringLiteral("127.0.0.%1").arg(2 + i / 8)));
   EXPECT_TRUE(WaitFor([&] { return visitor->canReadLine(); }, 5000ms));
   EXPECT_EQ(visitor->readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
 }

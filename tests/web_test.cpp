@@ -359,18 +359,6 @@ TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
   }
 }
 
-TEST_F(WebServerTest, IdleConnectionsAreClosedAnsweredOnesToo) {
-  auto silent = Connect(), half = Connect();
-  half->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");  // the blank line never comes
-  auto answered = Connect();
-  EXPECT_EQ(StatusLine(*answered, kGetState), "HTTP/1.1 200 OK");
-  for (QTcpSocket* socket : {silent.get(), half.get(), answered.get()}) {
-    EXPECT_TRUE(
-        WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 3000ms));
-  }
-  EXPECT_TRUE(WaitFor([&] { return server_->connections().connections() == 0; }, 2000ms));
-}
-
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   test::TempFolder folder;
   const std::string cert = (folder.path() / "cert.pem").string();

@@ -502,7 +502,7 @@ def main():
             net=dict(type=int, default=2), name_chars=dict(type=int, default=60000),
             name=dict(action="append"), pin=dict(action="append"))
     command("login-timing", cmd_login_timing, known=dict(required=True),
-            unknown=dict(required=True), rounds=dict(type=int, default=8),
+            unknown=dict(required=True), rounds=dict(type=int, default=12),
             net=dict(type=int, default=30), within=dict(type=float, default=10))
     command("slow-body", cmd_slow_body, seconds=dict(type=float, default=12),
             connections=dict(type=int, default=64), interval=dict(type=float, default=1),

@@ -1,8 +1,8 @@
 # shellcheck shell=bash
 # The attack suite: what a hostile web visitor, operator, user or network port does to the
 # installed service, each case printing its figure and holding it to its bound. Sourced by
-# site_test.sh after site_cases.sh (its helpers, the site set up); the journal's tampering runs
-# after the upgrade (journal_attacks), since a tampered chain stays tampered.
+# site_test.sh after site_cases.sh (its helpers, the site set up); the journal's tampering cases
+# (journal_*) are run by site_test.sh after the upgrade, since a tampered chain stays tampered.
 # Attackers: `opa` an operator of level 2, `opb` of level 3, `alice` of level 2 (the operator
 # others try to lock out), `op` at level 1 (logged in as nobody), the web's anonymous visitors.
 attack="python3 /mnt/in/attack.py"
@@ -49,7 +49,7 @@ set_up_attacks() {
   mark="$(log_mark)"
   restart_service || return 1
   want "the web panel listens" wait_for 10 said_since "$mark" "web listening at http://$web" &&
-    want "the web panel answers" inside $attack request
+    want "the web panel answers" eval "inside $attack request | grep -q '^status 200 '"
 }
 
 # journal_flood SECONDS USER ARGS...: an attack.py flood as USER for SECONDS while the journal's
@@ -324,7 +324,13 @@ journal_moved_aside() {
 # journal_swapped HOW: the service's file unlinked or replaced while it runs; within a minute it
 # says so, records it, and writes on at its path.
 journal_swapped() {
-  local mark started words='unlink|replac|remov|delet|another file|inode'
+  local mark started words like
+  if [ "$1" = unlinked ]; then words='deleted|unlinked|removed|moved away'; else
+    words='replaced|another file|other inode'; fi
+  # The same words as SQL, so that only matching records are read, however many there are.
+  like="$(tr '|' '\n' <<< "$words" |
+    sed "s/.*/lower(text || ' ' || coalesce(detail, '')) LIKE '%&%'/" | paste -sd '#' |
+    sed 's/#/ OR /g')"
   want "the service runs" active || return 1
   mark="$(log_mark)"
   started=$SECONDS
@@ -338,12 +344,13 @@ journal_swapped() {
   fi
   seen() {
     event_now
-    said_since "$mark" "$words" && journal_sql "SELECT text || ' ' ||
-      coalesce(detail, '') FROM journal ORDER BY seq DESC LIMIT 20" | grep -Eqi "$words"
+    said_since "$mark" "$words" &&
+      [ "$(journal_sql "SELECT count(*) FROM journal WHERE $like")" -gt 0 ]
   }
   wait_for 65 seen
   local rc=$?
   log_since "$mark" | grep -Ei "$words" | head -3
+  journal_sql "SELECT seq, text FROM journal WHERE $like LIMIT 3"
   echo "seen after $((SECONDS - started)) s"
   want "the $1 file is said and recorded within a minute" [ "$rc" -eq 0 ]
 }

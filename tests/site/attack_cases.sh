@@ -236,35 +236,46 @@ flood_port() {
   [ "$broke" -eq 0 ]
 }
 
-# 11. opa's sleep squats the line's lock file while the service restarts: taken over in 5 s,
-# and journalled.
+# 11. opa's sleep squats the line's lock file while the service restarts: taken over within 5 s,
+# and journalled. The line by its plain device (the pseudo-terminal the simulator's link names):
+# the step that judges a lock as root takes only a character device under /dev.
 squatted_lock() {
-  local name sleeper mark seq started took out broke=0
-  name="$(inside find /run/lock -maxdepth 1 -name 'LCK..*' -user orvandel -printf '%f\n' | head -1)"
-  want "the service's lock file is found" [ -n "$name" ] || return 1
-  limit=60 inside systemctl stop orvandel
-  sleeper="$(as opa sh -c "sleep 60 < /dev/null > /dev/null 2>&1 &
-    printf '%10d\n' \$! > /run/lock/$name; echo \$!")"
-  echo "opa's sleep $sleeper holds /run/lock/$name: $(inside ls -l "/run/lock/$name")"
-  mark="$(log_mark)"
-  seq="$(journal_seq)"
-  started=$SECONDS
-  limit=60 inside systemctl start orvandel
-  if wait_for 10 said_since "$mark" 'link Connected'; then
-    took=$((SECONDS - started))
-    echo "connected $took s after the start"
+  local device name sleeper mark seq started took out broke=0
+  device="$(inside readlink -f "$link")"
+  inside sed -i "s|^COM1=.*|COM1=$device|" /etc/orvandel/orvandel.ini
+  restart_service || broke=1
+  name="$(inside find /run/lock -maxdepth 1 -name 'LCK..*' -user orvandel -printf '%f\n' |
+    head -1)"
+  if want "the service's lock file is found" [ -n "$name" ] && [ "$broke" -eq 0 ]; then
+    limit=60 inside systemctl stop orvandel
+    sleeper="$(as opa sh -c "sleep 60 < /dev/null > /dev/null 2>&1 &
+      printf '%10d\n' \$! > /run/lock/$name; echo \$!")"
+    echo "opa's sleep $sleeper holds /run/lock/$name: $(inside ls -l "/run/lock/$name")"
+    mark="$(log_mark)"
+    seq="$(journal_seq)"
+    started=$SECONDS
+    limit=60 inside systemctl start orvandel
+    if wait_for 10 said_since "$mark" 'link Connected'; then
+      took=$((SECONDS - started))
+      echo "connected $took s after the start"
+    else
+      echo "not connected 10 s after the start"
+      took=99
+    fi
+    log_since "$mark" | grep -Ei 'lock|in use' | head -5
+    want "taken over within 5 s" [ "$took" -le 5 ] || broke=1
+    out="$(journal_sql "SELECT text || ' ' || coalesce(detail, '') FROM journal
+      WHERE seq > $seq AND (text || coalesce(detail, '')) LIKE '%lock%'")"
+    echo "journal: $out"
+    want "the takeover is journalled" [ -n "$out" ] || broke=1
+    inside kill "$sleeper"
+    [ "$broke" -eq 0 ] || inside rm -f "/run/lock/$name"
   else
-    echo "not connected 10 s after the start"
-    took=99
+    broke=1
   fi
-  log_since "$mark" | grep -Ei 'lock|in use' | head -5
-  want "taken over within 5 s" [ "$took" -le 5 ] || broke=1
-  out="$(journal_sql "SELECT text || ' ' || coalesce(detail, '') FROM journal
-    WHERE seq > $seq AND (text || detail) LIKE '%lock%'")"
-  echo "journal: $out"
-  want "the takeover is journalled" [ -n "$out" ] || broke=1
-  inside kill "$sleeper"
-  [ "$broke" -eq 0 ] || { inside rm -f "/run/lock/$name"; restart_service; return 1; }
+  inside sed -i "s|^COM1=.*|COM1=$link|" /etc/orvandel/orvandel.ini
+  restart_service || broke=1
+  [ "$broke" -eq 0 ]
 }
 
 # The journal's tampering: each is seen. Run after the upgrade, whose verify they would fail.
@@ -359,8 +370,8 @@ journal_replaced() { journal_swapped replaced; }
 
 # Cases that wait for behaviour being built beside this suite: listed, not run, unless
 # ORV_SITE_ATTACKS=all (as when their branches are merged to try them).
-attacks_not_yet_run=(login_flood keys_flood flood_port squatted_lock journal_rechain
-  journal_moved_aside journal_unlinked journal_replaced)
+attacks_not_yet_run=(login_flood keys_flood journal_rechain journal_moved_aside journal_unlinked
+  journal_replaced)
 not_yet_run=0
 attack_case() {
   if [ "${ORV_SITE_ATTACKS:-}" != all ] && [[ " ${attacks_not_yet_run[*]} " == *" $2 "* ]]; then

@@ -103,7 +103,7 @@ mkdir -m 0755 "$work/in"
 cp "$deb" "$work/in/orvandel.deb"
 dpkg-deb -b "$work/next" "$work/in/orvandel-next.deb" > /dev/null
 cp "$probe" "$work/in/window-probe"
-cp "$here/false_listener.py" "$here/attack.py" "$work/in/"
+cp "$here/false_listener.py" "$here/attack.py" "$here/attack_local.py" "$work/in/"
 chmod -R a+rX "$work/in"
 
 echo "== the root"

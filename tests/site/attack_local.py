@@ -69,7 +69,7 @@ def cmd_hold(a):
             held.append(s)
         else:
             s.close()
-    say(f"holding {len(held)} of {a.count} windows", )
+    say(f"holding {len(held)} of {a.count} windows")
     deadline = time.monotonic() + a.seconds
     while time.monotonic() < deadline:
         ready, _, _ = select.select(held, [], [], 0.5)

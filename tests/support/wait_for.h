@@ -20,4 +20,17 @@ inline bool WaitFor(const std::function<bool()>& done, milliseconds deadline = m
   return done();
 }
 
+// Whether the event loop stays quiet for 200 ms: idle, it wakes once or twice (for the window's
+// own end); a notifier firing on a dead handle wakes it thousands of times.
+inline bool LoopStaysIdle() {
+  bool over = false;
+  QTimer::singleShot(milliseconds(200), Qt::PreciseTimer, [&over] { over = true; });
+  int wakeups = 0;
+  while (!over) {  // set by the timer, inside processEvents
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ++wakeups;
+  }
+  return wakeups <= 10;
+}
+
 }  // namespace orv::test

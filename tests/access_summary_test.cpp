@@ -21,17 +21,11 @@ AccessEvent Refused(Origin origin, Action action) {
   return {AccessEventKind::kRefusedAction, "", AccessLevel::kLevel1, std::move(origin), action,
           "refused: level 2 needed"};
 }
-AccessEvent RefusedPin(Origin origin, std::string name) {
-  return {AccessEventKind::kRefusedPin,
-          std::move(name),
-          AccessLevel::kLevel1,
-          std::move(origin),
-          std::nullopt,
-          "wrong PIN"};
+AccessEvent RefusedPin(const Origin& origin, const std::string& name) {
+  return {AccessEventKind::kRefusedPin, name, AccessLevel::kLevel1, origin, {}, "wrong PIN"};
 }
-AccessEvent LogIn(Origin origin) {
-  return {AccessEventKind::kLogIn, "opb",        AccessLevel::kLevel3,
-          std::move(origin),       std::nullopt, ""};
+AccessEvent LogIn(const Origin& origin) {
+  return {AccessEventKind::kLogIn, "opb", AccessLevel::kLevel3, origin, {}, ""};
 }
 
 // One step: at a time, an event taken or (none) a tick.

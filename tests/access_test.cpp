@@ -88,15 +88,8 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
   }
 }
 
-TEST(AccessGate, LevelsOffAllowEverythingAnUntrustedFileNothingAboveLevel1) {
-  AccessGate off(UsersFile{});
-  Recorder recorder(off);
-  AccessClock::time_point now = kStart;
-  for (const Action action : kAllActions)
-    EXPECT_TRUE(off.Decide(kWindow, action, now += seconds(1)).allowed);
-  EXPECT_EQ(off.LogIn(kWindow, "alice", "1234", kStart).outcome, LogInOutcome::kLevelsOff);
-  EXPECT_TRUE(recorder.events.empty());
-
+// (Levels off, nothing recorded but a key too fast, is the pace's test below.)
+TEST(AccessGate, AnUntrustedFileAllowsNothingAboveLevel1) {
   AccessGate untrusted(UsersFile{AccessMode::kOnButUntrusted, {}});
   EXPECT_TRUE(untrusted.Decide(kWindow, Action::kSilence, kStart).allowed);
   EXPECT_FALSE(untrusted.Decide(kWindow, Action::kEmgReset, kStart).allowed);
@@ -229,7 +222,6 @@ TEST(AccessGate, KeysAreHeldToTheOriginsPaceLookingIsNot) {
   const Decision first = gate.Decide(kWeb, Action::kEmg, kStart);
   EXPECT_TRUE(first.too_fast);
   EXPECT_FALSE(first.told_before);
-  EXPECT_EQ(first.text, "refused: more than 4 keys a second");
   EXPECT_TRUE(gate.Decide(kWeb, Action::kFaultAck, kStart).told_before);
   ASSERT_EQ(recorder.events.size(), 2u);
   EXPECT_EQ(AccessEventText(recorder.events[0]),

@@ -262,7 +262,9 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
     std::vector<std::string> intact;
     const std::vector<std::string> problems = JournalAnchorFindings(check, anchors, data_, intact);
     ASSERT_EQ(problems.size(), c.problem.empty() ? 0U : 1U) << ::testing::PrintToString(problems);
-    if (!problems.empty()) EXPECT_THAT(problems[0], StartsWith(c.problem));
+    if (!problems.empty()) {
+      EXPECT_THAT(problems[0], StartsWith(c.problem));
+    }
     EXPECT_EQ(intact.size(), c.deleted.empty() && c.changed.empty() && c.unread.empty() ? 2U : 1U);
   }
 }

@@ -88,5 +88,25 @@ TEST(ProgramOptions, TakeOverLockGoesWithTheStateFolderAlone) {
   EXPECT_NE(ProgramUsage().find("--take-over-lock"), std::string::npos);
 }
 
+// Set but empty is no display: the program would abort in Qt instead of saying what to do.
+TEST(ProgramOptions, ADisplayIsOneNamedInTheEnvironmentNotOneMerelySet) {
+  struct Case {
+    const char* display;
+    const char* wayland;
+    const char* platform;
+    bool has;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, false}, {"", "", "", false},
+      {":0", nullptr, nullptr, true},     {"", "wayland-0", nullptr, true},
+      {nullptr, "", "offscreen", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HasDisplay(c.display, c.wayland, c.platform), c.has)
+        << (c.display ? c.display : "unset") << " " << (c.wayland ? c.wayland : "unset") << " "
+        << (c.platform ? c.platform : "unset");
+  }
+}
+
 }  // namespace
 }  // namespace orv

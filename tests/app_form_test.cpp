@@ -222,11 +222,13 @@ TEST_F(FormTest, AReportOfTheShownPageRefreshesTheBoxesAtOnceAndCancelsTheRedraw
   Ticks(1);
   EXPECT_EQ(f.Trigger_CheckBox[0].value(), 0);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "EMG Trigger 1") << "the reply's redraw still ran";
+  f.Trigger_VScrollBar.SetValue(3);  // the rows show triggers 4 to 15
   f.TriggerLabel[0].SetCaption("marker");
   port_.Deliver(EncodeFrame(8, Bytes(10, 0)));
-  Report("30 00 02");  // the shown page: refreshed now, the tick's redraw cancelled
+  Report("30 00 20");  // trigger 6 of the shown page: its row ticked now, the redraw cancelled
   Ticks(1);
-  EXPECT_EQ(f.Trigger_CheckBox[1].value(), 1);
+  EXPECT_EQ(f.Trigger_CheckBox[2].value(), 1);
+  EXPECT_EQ(f.Trigger_CheckBox[5].value(), 0);
   EXPECT_EQ(f.TriggerLabel[0].caption(), "marker");
   EXPECT_FALSE(f.trigger_bank().refresh_requested());
   EXPECT_EQ(port_.writes().size(), 1u) << "only the poll; the refresh sent nothing";

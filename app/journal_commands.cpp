@@ -1,9 +1,7 @@
 #include "app/journal_commands.h"
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 #include <cerrno>
 #include <optional>
@@ -22,11 +20,6 @@ namespace {
 // read is said as such, never taken for a journal that is not there. Opened as the journal is
 // (no link followed, never blocking) and closed at once; what else fails is the reader's to say.
 bool Denied(const std::filesystem::path& file, std::ostream& err) {
-#ifdef _WIN32
-  (void)file;
-  (void)err;
-  return false;
-#else
   const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     ::close(fd);
@@ -36,7 +29,6 @@ bool Denied(const std::filesystem::path& file, std::ostream& err) {
   err << "orvandel: permission denied: run as root (" << file.string()
       << " cannot be read by this user)\n";
   return true;
-#endif
 }
 
 int Export(const std::filesystem::path& file, const JournalFilter& filter, std::ostream& out,

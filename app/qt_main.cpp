@@ -1,5 +1,6 @@
 // The program: the window model over a serial port, shown in a Qt window and driven by its
 // events and its 100 ms timer until the window is closed.
+#include <unistd.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
@@ -14,11 +15,6 @@
 #include <string_view>
 #include <utility>
 #include <vector>
-#ifdef _WIN32
-#include <QFileInfo>
-#else
-#include <unistd.h>
-#endif
 
 #include "access/access_gate.h"
 #include "access/login_backoff_file.h"
@@ -52,25 +48,16 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "platform/qt/qt_tray_notice.h"
 #include "platform/users.h"
-#ifndef _WIN32
 #include "site/lock_step.h"
 #include "site/site.h"
 #include "site/site_facts.h"
-#endif
 #include "web/web_settings.h"
 
 namespace {
 
 // SYSINI and DATA live beside the real executable, wherever it was started from or linked to.
 orv::ProgramFolderLookup ProgramFolder() {
-#ifdef _WIN32
-  // Windows names are UTF-16 throughout; Qt's own answer loses nothing there.
-  const QString folder = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
-  if (folder.isEmpty()) return {{}, "the program's folder cannot be found"};
-  return {std::filesystem::path(folder.toStdWString()), {}};
-#else
   return orv::FindProgramFolder();
-#endif
 }
 
 // Where SYSINI and DATA are: --state-folder (a site's service), or beside the program.
@@ -86,11 +73,7 @@ int RunUserCommand(const orv::ProgramOptions& options) {
       std::cin,
       std::cout,
       std::cerr,
-#ifdef _WIN32
-      false,
-#else
       ::isatty(STDIN_FILENO) != 0,
-#endif
       orv::ReadPinFromTerminal,
       orv::EffectiveUserId()};
   switch (options.user_command) {
@@ -139,31 +122,23 @@ int main(int argc, char* argv[]) {
   }
   // The journal commands need no display either.
   if (parsed.options.journal_command != orv::JournalCommand::kNone) {
-#ifdef _WIN32
-    const QCoreApplication core(argc, argv);  // the program folder comes from Qt there
-#endif
     orv::ProgramFolderLookup found = StateFolder(parsed.options);
-#ifndef _WIN32
     // At a site the records are the service's, whatever program folder this copy has.
     if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
       found = {orv::kSiteStateFolder, {}};
-#endif
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
   }
-#ifndef _WIN32
   // So does the installer's check of the site, and the service's start step.
   if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);
   if (parsed.options.take_over_lock) {
     PrintLine(orv::RunLockStep(*parsed.options.state_folder));
     return 0;  // whatever it found, the service starts
   }
-#endif
   // Managing operators needs no display either.
   if (parsed.options.user_command != orv::UserCommand::kNone) {
     return RunUserCommand(parsed.options);
   }
-#if !defined(_WIN32) && !defined(__APPLE__)
   // Qt would abort without a display; say what to do instead.
   if (!parsed.options.headless &&
       !orv::HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
@@ -171,7 +146,6 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "orvandel: %s\n", orv::kNoDisplay);
     return 2;
   }
-#endif
   // Without a window no display is needed: the core application alone.
   const std::unique_ptr<QCoreApplication> app = parsed.options.headless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
@@ -266,7 +240,6 @@ int main(int argc, char* argv[]) {
     // The service owns the line: a lock file anyone may leave in the shared lock folder, naming a
     // process that does not have the device open, does not keep it off. One it cannot take over
     // itself goes to the step before its start, as root, when there is one.
-#ifndef _WIN32
     orv::ServiceLockStep lock_step(
         folder, orv::TakeLockStepNote(folder),
         [notice](const std::string& text) {
@@ -279,7 +252,6 @@ int main(int argc, char* argv[]) {
           lock_step.BeyondReach(lock, port.serial().device(), why);
         },
         lock_step.done_before());
-#endif
     return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
                                       mqtt_settings, PrintLine, attach_socket, web_settings, gate);
   }

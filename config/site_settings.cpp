@@ -2,9 +2,7 @@
 
 #include <utility>
 
-#ifndef _WIN32
 #include <sys/stat.h>
-#endif
 
 namespace orv {
 namespace {
@@ -41,13 +39,6 @@ SettingsTrust JudgeFolder(std::uint32_t owner, std::uint32_t mode, std::uint32_t
 SettingsTrust JudgeFolders(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
                            std::filesystem::path* real_file, std::filesystem::path* culprit) {
   namespace fs = std::filesystem;
-#ifdef _WIN32
-  static_cast<void>(self);
-  static_cast<void>(self_may_own);
-  static_cast<void>(culprit);
-  if (real_file != nullptr) *real_file = file;
-  return SettingsTrust::kTrusted;
-#else
   const fs::path parent = file.parent_path().empty() ? fs::path(".") : file.parent_path();
   std::error_code error;
   const fs::path real = fs::canonical(parent, error);
@@ -65,7 +56,6 @@ SettingsTrust JudgeFolders(const std::filesystem::path& file, std::uint32_t self
     }
     if (folder == folder.parent_path()) return SettingsTrust::kTrusted;
   }
-#endif
 }
 
 const char* SettingsTrustText(SettingsTrust trust) {

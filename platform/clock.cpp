@@ -7,11 +7,7 @@ namespace orv {
 LocalDateTime SystemLocalTime() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
   localtime_r(&now, &local);
-#endif
   return LocalDateTime{local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 

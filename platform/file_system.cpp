@@ -6,11 +6,9 @@
 #include <cstring>
 #include <system_error>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace orv {
 
@@ -40,39 +38,11 @@ bool DeleteFile(const fs::path& p) {
 }
 
 std::FILE* OpenFile(const fs::path& p, const char* mode) {
-#ifdef _WIN32
-  const std::wstring wide_mode(mode, mode + std::strlen(mode));
-  return _wfopen(p.c_str(), wide_mode.c_str());
-#else
   return std::fopen(p.c_str(), mode);
-#endif
 }
 
 namespace {
 
-#ifdef _WIN32
-bool WriteRecord(const fs::path& p, std::string_view bytes, std::error_code* error,
-                 bool create_new) {
-  auto fail = [error] {
-    if (error != nullptr) *error = std::error_code(errno, std::generic_category());
-    return false;
-  };
-  if (!HasKnownFolder(p)) {
-    if (error != nullptr) *error = MakeErrorCode(SharedFileRefusal::kNoFolder);
-    return false;
-  }
-  errno = 0;
-  std::FILE* file = OpenFile(p, create_new ? "wbx" : "ab");
-  if (file == nullptr) return fail();
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int write_errno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written) errno = write_errno;
-  if (!written || !closed) return fail();
-  if (error != nullptr) error->clear();
-  return true;
-}
-#else
 bool WriteRecord(const fs::path& p, std::string_view bytes, std::error_code* error,
                  bool create_new) {
   auto fail = [error](int code) {
@@ -106,7 +76,6 @@ bool WriteRecord(const fs::path& p, std::string_view bytes, std::error_code* err
   if (error != nullptr) error->clear();
   return true;
 }
-#endif
 
 }  // namespace
 

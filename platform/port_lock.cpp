@@ -6,13 +6,11 @@
 #include <cstring>
 #include <fstream>
 
-#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include "platform/users.h"
 
@@ -21,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifndef _WIN32
 // The first line of the lock file, read without blocking and without following a link: a lock
 // folder is writable by everyone, and what stands there is not to be trusted.
 std::optional<std::string> ReadFirstLine(const fs::path& file, PortLockHolder& holder,
@@ -51,7 +48,6 @@ std::string ProcessName(long pid) {
   std::getline(in, name);
   return name;
 }
-#endif
 
 }  // namespace
 
@@ -69,7 +65,6 @@ std::vector<fs::path> DefaultPortLockFolders() {
 
 std::optional<PortLockHolder> FindPortLock(std::string_view device,
                                            const std::vector<fs::path>& folders) {
-#ifndef _WIN32
   const std::string name = PortLockFileName(device);
   for (const fs::path& folder : folders) {
     PortLockHolder holder;
@@ -97,10 +92,6 @@ std::optional<PortLockHolder> FindPortLock(std::string_view device,
     }
     return holder;
   }
-#else
-  (void)device;
-  (void)folders;
-#endif
   return std::nullopt;
 }
 
@@ -121,7 +112,6 @@ std::string DescribePortLock(const PortLockHolder& holder) {
 
 std::optional<std::vector<std::string>> ProcessOpenFiles(long pid) {
   std::vector<std::string> targets;
-#ifndef _WIN32
   const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -148,9 +138,6 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid) {
   }
   ::closedir(entries);
   if (!seen) return std::nullopt;
-#else
-  (void)pid;
-#endif
   return targets;
 }
 
@@ -184,7 +171,6 @@ std::string DescribeLockAndProcess(const PortLockHolder& holder) {
 }
 
 bool RemovePortLock(const PortLockHolder& holder, std::string& why) {
-#ifndef _WIN32
   struct stat info {};
   if (::lstat(holder.lock_file.c_str(), &info) != 0) {
     why = std::strerror(errno);
@@ -200,11 +186,6 @@ bool RemovePortLock(const PortLockHolder& holder, std::string& why) {
     return false;
   }
   return true;
-#else
-  (void)holder;
-  why = "no lock files here";
-  return false;
-#endif
 }
 
 }  // namespace orv

@@ -6,13 +6,9 @@
 #include <optional>
 #include <system_error>
 
-#ifdef _WIN32
-#include <fstream>
-#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include "platform/file_system.h"
 #include "platform/profile_detail.h"
@@ -120,19 +116,6 @@ ProfileFileState ReadBounded(std::size_t expected_size, ReadSome read_some, std:
   return got > kMaxProfileFileBytes ? ProfileFileState::kTooLarge : ProfileFileState::kRead;
 }
 
-#ifdef _WIN32
-// Why a file could not be opened: it is missing, it is no regular file (a socket, say), or
-// something else that error keeps.
-ProfileFileState OpenFailure(const fs::path& file) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(file, ec);
-  if (fs::exists(status) && !fs::is_regular_file(status)) return ProfileFileState::kNotRegular;
-  // A link that leads nowhere is there, but cannot be read.
-  if (!fs::exists(fs::symlink_status(file, ec))) return ProfileFileState::kMissing;
-  return ProfileFileState::kUnreadable;
-}
-#endif
-
 // The whole file into bytes when it is a regular file within the bound; bytes stay empty
 // otherwise. error says why with kUnreadable, and what was refused with kNotRegular. *owner,
 // when given, receives the owner and permissions of a file that was read, from its handle.
@@ -141,7 +124,6 @@ ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::
   bytes.clear();
   error.clear();
   ProfileFileState state = ProfileFileState::kUnreadable;
-#ifndef _WIN32
   // Opened as a shared folder's file: a link, a FIFO or a second name of someone's file is
   // refused on the descriptor before a byte is read, and opening never waits.
   struct stat info {};
@@ -177,41 +159,6 @@ ProfileFileState ReadProfileFile(const fs::path& file, std::string& bytes, std::
                                 static_cast<std::uint32_t>(info.st_mode & 07777)};
     }
   }
-#else
-  // Windows has no FIFOs in the file system; the type and size are checked before opening.
-  static_cast<void>(owner);
-  if (!HasKnownFolder(file)) {
-    error = MakeErrorCode(SharedFileRefusal::kNoFolder);
-    return ProfileFileState::kUnreadable;
-  }
-  std::error_code ec;
-  const fs::file_status status = fs::status(file, ec);
-  if (!fs::exists(status)) return OpenFailure(file);
-  if (!fs::is_regular_file(status)) return ProfileFileState::kNotRegular;
-  const std::uintmax_t size = fs::file_size(file, ec);
-  if (ec) {
-    error = ec;
-    return ProfileFileState::kUnreadable;
-  }
-  if (size > kMaxProfileFileBytes) return ProfileFileState::kTooLarge;
-  std::FILE* in = OpenFile(file, "rb");
-  if (in == nullptr) {
-    error.assign(errno, std::generic_category());
-    return OpenFailure(file);
-  }
-  state = ReadBounded(
-      static_cast<std::size_t>(size),
-      [&](char* buffer, std::size_t n) -> long {
-        const std::size_t got = std::fread(buffer, 1, n, in);
-        if (got == 0 && std::ferror(in)) {
-          error = std::make_error_code(std::errc::io_error);
-          return -1;
-        }
-        return static_cast<long>(got);
-      },
-      bytes);
-  std::fclose(in);
-#endif
   if (state != ProfileFileState::kRead) bytes.clear();
   return state;
 }

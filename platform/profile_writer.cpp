@@ -8,14 +8,10 @@
 #include <system_error>
 #include <thread>
 
-#ifdef _WIN32
-#include <fstream>
-#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include "platform/file_system.h"
 #include "platform/profile.h"
@@ -78,39 +74,6 @@ fs::path Beside(const fs::path& file, std::string_view suffix) {
   return p;
 }
 
-#ifdef _WIN32
-// Writes the whole content beside the file and renames it over the file.
-bool ReplaceFile(const fs::path& file, const std::string& bytes, int, std::uint32_t,
-                 std::string& problem) {
-  const fs::path temporary = Beside(file, ".tmp");
-  std::error_code ec;
-  fs::remove(temporary, ec);  // left over from an interrupted write
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      problem = temporary.string() + " cannot be created";
-      return false;
-    }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (out.fail()) {
-      fs::remove(temporary, ec);
-      problem = temporary.string() + " cannot be written";
-      return false;
-    }
-  }
-  // The replacement keeps the old file's permissions; if they cannot be read, the default stays.
-  const fs::file_status old_status = fs::status(file, ec);
-  if (!ec && fs::exists(old_status)) fs::permissions(temporary, old_status.permissions(), ec);
-  fs::rename(temporary, file, ec);
-  if (ec) {
-    problem = file.string() + " cannot be replaced (" + ec.message() + ")";
-    fs::remove(temporary, ec);
-    return false;
-  }
-  return true;
-}
-#else
 // How long a writer waits for another program's rewrite to end before it gives up; a rewrite
 // takes milliseconds, so only a lock held on purpose or by a stuck program lasts that long.
 constexpr auto kLockWait = std::chrono::seconds(2);
@@ -200,7 +163,6 @@ bool ReplaceFile(const fs::path& file, const std::string& bytes, int old_mode,
   if (::rename(temporary.c_str(), file.c_str()) != 0) return fail("cannot replace the file");
   return true;
 }
-#endif
 
 std::string WithKeySet(std::string_view text, std::string_view section, std::string_view key,
                        std::string_view value) {
@@ -265,12 +227,10 @@ bool WriteProfileString(std::string_view section, std::string_view key, std::str
       return false;
     };
     if (!readable(ReadProfileFile(file, bytes, error))) return fail();
-#ifndef _WIN32
     // Two programs rewriting at once would each miss the other's key: the read, the change and
     // the rename happen under the lock, with the file as it is then.
     const FileDescriptor lock = LockProfile(file, reason);
     if (!lock.valid()) return fail();
-#endif
     const ProfileFileState state = ReadProfileFile(file, bytes, error, &old);
     if (!readable(state)) return fail();
     // Nor is a file made that the next reading would refuse.

@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <string_view>
 
-#ifndef _WIN32
 #include <unistd.h>
-#endif
 
 namespace orv {
 namespace {
@@ -16,11 +14,6 @@ constexpr const char* kExecutableLink = "/proc/self/exe";
 
 std::string ReadSymbolicLink(const std::string& link, std::error_code& error) {
   error.clear();
-#ifdef _WIN32
-  static_cast<void>(link);
-  error = std::make_error_code(std::errc::function_not_supported);
-  return {};
-#else
   // The length of a name is not bounded by PATH_MAX: grow until the whole of it fits.
   std::string target(256, '\0');
   for (;;) {
@@ -35,7 +28,6 @@ std::string ReadSymbolicLink(const std::string& link, std::error_code& error) {
     }
     target.resize(target.size() * 2);
   }
-#endif
 }
 
 ProgramFolderLookup FindProgramFolder(const LinkReader& read_link) {

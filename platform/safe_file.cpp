@@ -5,10 +5,8 @@
 #include <string>
 #include <thread>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
-#endif
 
 namespace orv {
 namespace {
@@ -50,7 +48,6 @@ bool HasKnownFolder(const std::filesystem::path& p) {
   return p.is_absolute();
 }
 
-#ifndef _WIN32
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {
     Close();
@@ -145,6 +142,5 @@ bool WriteAll(int fd, const char* data, std::size_t size, std::size_t* written) 
   if (written != nullptr) *written = done;
   return ok;
 }
-#endif
 
 }  // namespace orv

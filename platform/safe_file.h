@@ -3,10 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/types.h>
-#endif
 
 namespace orv {
 
@@ -31,7 +29,6 @@ bool IsRefusal(const std::error_code& error);
 // could not be found) it would land in whatever folder the program was started from.
 bool HasKnownFolder(const std::filesystem::path& p);
 
-#ifndef _WIN32
 // Owns one open descriptor and closes it at the end.
 class FileDescriptor {
  public:
@@ -70,6 +67,5 @@ FileDescriptor OpenSharedFile(const std::filesystem::path& p, int flags, mode_t 
 // Writes all the bytes, going on after short writes and interruptions; false with errno set when
 // the system refuses the rest (written then tells how many went in).
 bool WriteAll(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);
-#endif
 
 }  // namespace orv

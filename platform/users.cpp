@@ -1,16 +1,12 @@
 #include "platform/users.h"
 
-#ifndef _WIN32
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <vector>
-#endif
 
 namespace orv {
-
-#ifndef _WIN32
 
 std::uint32_t EffectiveUserId() {
   return static_cast<std::uint32_t>(::geteuid());
@@ -47,25 +43,5 @@ std::string HostName() {
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
 }
-
-#else
-
-std::uint32_t EffectiveUserId() {
-  return 0;
-}
-
-std::string UserName(std::uint32_t user_id) {
-  return "uid " + std::to_string(user_id);
-}
-
-std::set<std::string> AccountsInGroup(std::uint32_t) {
-  return {};
-}
-
-std::string HostName() {
-  return {};
-}
-
-#endif
 
 }  // namespace orv

@@ -8,11 +8,9 @@
 #include "events/event_log_file.h"
 #include "panel/operator_commands.h"
 #include "tests/form_fixture.h"
+#include "tests/odd_files.h"
 #include "tests/support/journal_fixture.h"
 #include "tests/support/storm.h"
-#ifndef _WIN32
-#include "tests/odd_files.h"
-#endif
 
 namespace orv {
 namespace {
@@ -426,7 +424,6 @@ TEST_F(FormTest, BytesPastTheBacklogAreCountedAndSaid) {
   EXPECT_EQ(notices_.size(), 2u) << "nothing new lost";
 }
 
-#ifndef _WIN32
 // A MainForm.INI that must not be read, here a FIFO: start-up does not wait on it, finishes with
 // every default and says once why; the one check that the configuration's notices reach the
 // window. (Which entries are refused, that a rewrite is refused too and the size bound are the
@@ -441,7 +438,6 @@ TEST_F(FormTest, AnIniThatIsNoFileStartsWithDefaultsAndSaysWhyOnce) {
   EXPECT_EQ(notices_[0].text,
             IniPath().string() + " is not a regular file: its settings were not read.");
 }
-#endif
 
 }  // namespace
 }  // namespace orv

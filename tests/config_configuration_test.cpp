@@ -12,9 +12,7 @@
 #include "config/configuration.h"
 #include "tests/temp_folder.h"
 
-#ifndef _WIN32
 #include "tests/odd_files.h"
-#endif
 
 namespace orv {
 namespace {
@@ -152,7 +150,6 @@ TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) 
   EXPECT_EQ(ReadBytes(config_.ConfigFile()), garbage + "\r\n[BGMName]\r\nBGM 1=Music\r\n");
 }
 
-#ifndef _WIN32  // FIFOs
 TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   std::vector<std::string> notices;
   config_.set_notice([&](const Notice& n) {
@@ -179,7 +176,6 @@ TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   EXPECT_EQ(config_.SerialDevice(1), "");
   EXPECT_EQ(notices.size(), 3u);
 }
-#endif
 
 }  // namespace
 }  // namespace orv

@@ -20,9 +20,7 @@
 #include "tests/profile_reference.h"
 #include "tests/temp_folder.h"
 
-#ifndef _WIN32
 #include "tests/odd_files.h"
-#endif
 
 namespace orv {
 namespace {
@@ -238,7 +236,6 @@ TEST_F(ProfileTest, FilesUpToTheBoundAreReadAndWrittenLargerOnesNotAtAll) {
     EXPECT_THAT(entry.path().filename().string(), AnyOf("test.ini", "test.ini.lock"));
 }
 
-#ifndef _WIN32  // FIFOs and devices
 TEST(OddProfileEntryTest, ReadsAsMissingSaysWhyAndIsNeverRewritten) {
   const std::tuple<const char*, std::function<void(const fs::path&)>, const char*> entries[] = {
       {"FIFO", test::MakeFifo, "is not a regular file"},
@@ -269,7 +266,6 @@ TEST(OddProfileEntryTest, ReadsAsMissingSaysWhyAndIsNeverRewritten) {
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), {}), 1) << "no file beside it";
   }
 }
-#endif
 
 }  // namespace
 }  // namespace orv

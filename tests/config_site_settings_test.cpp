@@ -14,11 +14,9 @@
 #include "config/site_settings.h"
 #include "tests/temp_folder.h"
 
-#ifndef _WIN32
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace orv {
 namespace {
@@ -102,11 +100,9 @@ TEST_F(SiteSettingsFiles, ATrustedProgramFileComesFirstKeyByKeyThenTheSiteFile) 
   EXPECT_EQ(settings.Read("SerialPorts", "COM4"), "");
   EXPECT_EQ(settings.Read("SerialPorts", "COM1", 6), "/dev/");
   EXPECT_EQ(settings.Read("SerialPorts", "COM1", 1), "");
-#ifndef _WIN32
   if (geteuid() != 0) GTEST_SKIP() << "the site file must belong to root";
   EXPECT_EQ(settings.site_file_trust(), SettingsTrust::kTrusted);
   EXPECT_EQ(settings.Read("SerialPorts", "COM2"), "/dev/site2");
-#endif
   EXPECT_TRUE(notices_.empty());
 }
 
@@ -152,7 +148,6 @@ TEST_F(SiteSettingsFiles, ThroughConfigurationAnIgnoredPortMapLeavesThePortUnmap
   EXPECT_EQ(config.SerialDevice(1), "");
 }
 
-#ifndef _WIN32
 TEST_F(SiteSettingsFiles, LinkedFilesAreNotTakenAndSaySo) {
   Write(folder_.path() / "real.ini", "[SerialPorts]\nCOM1=/dev/ttyS9\n");
   fs::create_symlink(folder_.path() / "real.ini", program_file());
@@ -279,8 +274,6 @@ TEST_F(SiteSettingsAsUsers, EveryFolderUpToTheRootIsJudged) {
                                          culprit.string() + ". Put site-wide settings in ")));
   }
 }
-
-#endif
 
 }  // namespace
 }  // namespace orv

@@ -15,11 +15,9 @@
 #include "platform/users.h"
 #include "tests/temp_folder.h"
 
-#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#endif
 
 namespace orv {
 namespace {
@@ -104,7 +102,6 @@ TEST(PortLock, FileNameAsQSerialPortFormsIt) {
     EXPECT_EQ(PortLockFileName(device), name) << device;
 }
 
-#ifndef _WIN32
 std::string OwnName() {
   std::ifstream in("/proc/self/comm");
   std::string name;
@@ -263,7 +260,6 @@ TEST(PortLock, ASleepingProcessIsTakenOverAndOneWithTheDeviceOpenIsNot) {
   ASSERT_TRUE(holder && holder->running);
   EXPECT_FALSE(IsSquattedPortLock(*holder, device.string()));
 }
-#endif
 
 }  // namespace
 }  // namespace orv

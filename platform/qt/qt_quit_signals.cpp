@@ -4,19 +4,16 @@
 #include <cstdlib>
 #include <utility>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
-#endif
 
 namespace orv {
 namespace {
 
-#ifndef _WIN32
 constexpr int kQuitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The write end for the signal handler: a handler can reach nothing but process-wide state, and
@@ -29,7 +26,6 @@ extern "C" void OnQuitSignal(int signal_number) {
   if (g_signal_fd >= 0) (void)!write(g_signal_fd, &byte, 1);
   errno = saved_errno;
 }
-#endif
 
 // What the exit guard runs; exit() reaches it only through this process-wide hook.
 std::function<void()>* g_exit_action = nullptr;
@@ -42,7 +38,6 @@ extern "C" void RunExitAction() {
 
 QtQuitSignals::QtQuitSignals(std::function<void(int)> on_signal, QObject* parent)
     : QObject(parent), on_signal_(std::move(on_signal)) {
-#ifndef _WIN32
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0) return;
   g_signal_fd = fds_[1];
   notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
@@ -53,11 +48,9 @@ QtQuitSignals::QtQuitSignals(std::function<void(int)> on_signal, QObject* parent
   action.sa_flags = SA_RESTART;
   for (const int number : kQuitSignals)
     sigaction(number, &action, nullptr);
-#endif
 }
 
 QtQuitSignals::~QtQuitSignals() {
-#ifndef _WIN32
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
@@ -69,17 +62,14 @@ QtQuitSignals::~QtQuitSignals() {
     if (fd >= 0) close(fd);
     fd = -1;
   }
-#endif
 }
 
 void QtQuitSignals::OnReadable() {
-#ifndef _WIN32
   unsigned char byte = 0;
   while (read(fds_[0], &byte, 1) == 1) {
     signalled_ = true;
     if (on_signal_) on_signal_(byte);
   }
-#endif
 }
 
 void CloseWindowAndLeave(QWidget* window) {

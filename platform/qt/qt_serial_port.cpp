@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <utility>
 
-#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -16,7 +15,6 @@
 
 #include "platform/port_lock.h"
 #include "platform/users.h"
-#endif
 
 namespace orv {
 namespace {
@@ -75,7 +73,6 @@ StopBits FromQt(QSerialPort::StopBits stop_bits) {
   }
 }
 
-#ifndef _WIN32
 const char* FileKind(mode_t mode) {
   if (S_ISREG(mode)) return "a regular file";
   if (S_ISDIR(mode)) return "a folder";
@@ -112,17 +109,12 @@ bool HungUp(int fd) {
   if (::poll(&look, 1, 0) < 0) return true;
   return (look.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
-#endif
 
 }  // namespace
 
 std::string DefaultDeviceForPort(int port_number) {
   if (port_number < 1) return {};
-#ifdef _WIN32
-  return "COM" + std::to_string(port_number);
-#else
   return "/dev/ttyS" + std::to_string(port_number - 1);
-#endif
 }
 
 QtSerialPort::QtSerialPort(DeviceLookup device_for_port)
@@ -164,7 +156,6 @@ void QtSerialPort::Open() {
     return;
   }
 
-#ifndef _WIN32
   // Links are followed (/dev/serial/by-id/... lead to the device); what they lead to is judged.
   // A name that cannot be looked at is left to the open, which says why.
   struct stat info {};
@@ -174,7 +165,6 @@ void QtSerialPort::Open() {
       return;
     }
   }
-#endif
 
   if (!said_before_.empty()) RaiseSaid(std::exchange(said_before_, {}));
   port_.setPortName(QString::fromStdString(device_));
@@ -185,7 +175,6 @@ void QtSerialPort::Open() {
     port_.clearError();
     return;
   }
-#ifndef _WIN32
   // Judged again on the open handle: the name may have been made to lead elsewhere meanwhile.
   if (std::optional<PortError> refusal = HandleRefusal()) {
     port_.close();
@@ -193,7 +182,6 @@ void QtSerialPort::Open() {
     last_error_ = *std::move(refusal);
     return;
   }
-#endif
   last_error_ = {};
   open_ = true;
   lost_ = false;
@@ -238,7 +226,6 @@ PortError QtSerialPort::OpenFailure() const {
     case QSerialPort::PermissionError: {
       // Qt says "permission" for a device in use as well; only the device's own access rights
       // tell the two apart.
-#ifndef _WIN32
       if (faccessat(AT_FDCWD, device_.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && errno == EACCES) {
         return {PortErrorKind::kPermission, text};
       }
@@ -250,14 +237,10 @@ PortError QtSerialPort::OpenFailure() const {
             device_ + ": " + DescribePortLock(*holder)};
       }
       return {PortErrorKind::kBusy, text};
-#else
-      return {PortErrorKind::kPermission, text};
-#endif
     }
     default:
       break;
   }
-#ifndef _WIN32
   struct stat info {};
   if (stat(device_.c_str(), &info) != 0 && errno == ENOENT) return {PortErrorKind::kNotFound, text};
   // A character device that is no terminal (/dev/null) fails the serial set-up; a look of its own
@@ -270,12 +253,10 @@ PortError QtSerialPort::OpenFailure() const {
       if (!terminal) return *NotATerminal(device_);
     }
   }
-#endif
   return {PortErrorKind::kOther, text};
 }
 
 bool QtSerialPort::OpenPastSquat() {
-#ifndef _WIN32
   if (!take_over_ || port_.error() != QSerialPort::PermissionError) return false;
   const std::optional<PortLockHolder> holder = FindPortLock(device_);
   if (!holder) return false;
@@ -292,12 +273,8 @@ bool QtSerialPort::OpenPastSquat() {
                                                      "was taken over"));
   port_.clearError();
   return port_.open(QIODevice::ReadWrite);
-#else
-  return false;
-#endif
 }
 
-#ifndef _WIN32
 std::optional<PortError> QtSerialPort::HandleRefusal() const {
   const int fd = static_cast<int>(port_.handle());
   struct stat info {};
@@ -306,7 +283,6 @@ std::optional<PortError> QtSerialPort::HandleRefusal() const {
   if (::isatty(fd) != 1) return NotATerminal(device_);
   return std::nullopt;
 }
-#endif
 
 void QtSerialPort::Fail(PortErrorKind kind, const QString& text) {
   last_error_ = {kind, device_ + ": " + text.toStdString()};
@@ -354,15 +330,12 @@ void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
                              error == QSerialPort::ReadError || error == QSerialPort::WriteError;
   if (!handle_failed || !open_ || lost_) return;
   lost_ = true;
-#ifndef _WIN32
   if (error != QSerialPort::WriteError && port_.isOpen() &&
       !HungUp(static_cast<int>(port_.handle()))) {
     // Every byte the controller sends goes to whichever reader comes first: this program would
     // see a fraction of them at best. Said as such, not as a vanished device.
     Fail(PortErrorKind::kBusy, QStringLiteral("another program is reading COM%1").arg(comm_port_));
-  } else
-#endif
-  {
+  } else {
     Fail(PortErrorKind::kLost, port_.errorString());
   }
   // QSerialPort leaves the read notifier of a hung-up handle armed, and queued bytes keep the

@@ -86,10 +86,8 @@ class QtSerialPort : public SerialPort {
   PortError OpenFailure() const;
   // After a refused open: takes a squatted lock over, when asked to, and opens again.
   bool OpenPastSquat();
-#ifndef _WIN32
   // Why the device just opened is not to be used (not a terminal, another user's), if it is not.
   std::optional<PortError> HandleRefusal() const;
-#endif
   void Fail(PortErrorKind kind, const QString& text);
 
   QSerialPort port_;

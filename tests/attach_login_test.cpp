@@ -8,20 +8,12 @@
 
 #include "attach/attach_hub.h"
 #include "attach/attach_protocol.h"
+#include "tests/fake_window.h"
 
 namespace orv {
 namespace {
 
-// A window that keeps what it was sent; it always reads.
-struct Window {
-  std::vector<std::string> messages;
-  AttachHub::WriteFn Write() {
-    return [this](const std::string& bytes) { messages.push_back(bytes); };
-  }
-  static AttachHub::QueuedFn Queued() {
-    return [] { return std::size_t{0}; };
-  }
-};
+using test::FakeWindow;
 
 // A log in is answered when its PIN check ends, on a later turn of the loop; meanwhile the window
 // is served, and a window gone by then gets nothing.
@@ -39,7 +31,7 @@ TEST(AttachHub, ALogInIsAnsweredLaterToTheWindowStillThere) {
     waiting.push_back(std::move(answer));
     return true;
   });
-  Window stays, leaves;
+  FakeWindow stays, leaves;
   const int id = hub.Attach("alice", stays.Write(), stays.Queued());
   const int gone = hub.Attach("alice", leaves.Write(), leaves.Queued());
   const std::string log_in =

@@ -10,20 +10,12 @@
 
 #include "attach/attach_hub.h"
 #include "attach/attach_protocol.h"
+#include "tests/fake_window.h"
 
 namespace orv {
 namespace {
 
-// A window that keeps what it was sent; it always reads.
-struct ShareWindow {
-  std::vector<std::string> messages;
-  AttachHub::WriteFn Write() {
-    return [this](const std::string& bytes) { messages.push_back(bytes); };
-  }
-  static AttachHub::QueuedFn Queued() {
-    return [] { return std::size_t{0}; };
-  }
-};
+using test::FakeWindow;
 
 // One step: times windows of user attach, taken (refusal empty) or refused with that text; or,
 // with detach set, the user's oldest window goes.
@@ -83,7 +75,7 @@ TEST(AttachHubShares, OneUserHoldsAtMostTheirShareAndTheOthersStillAttach) {
     SCOPED_TRACE(c.name);
     AttachHub hub(c.limits, [](const ActionRequest&, const std::string&) { return "done"; });
     // Stable addresses: the hub holds each window's writer.
-    std::list<ShareWindow> windows;
+    std::list<FakeWindow> windows;
     std::map<std::string, std::vector<int>> attached;
     std::size_t expected = 0;
     for (const ShareStep& step : c.steps) {
@@ -95,8 +87,8 @@ TEST(AttachHubShares, OneUserHoldsAtMostTheirShareAndTheOthersStillAttach) {
       }
       for (int i = 0; i < step.times; ++i) {
         SCOPED_TRACE(step.user + " window " + std::to_string(i + 1));
-        ShareWindow& window = windows.emplace_back();
-        const int id = hub.Attach(step.user, window.Write(), ShareWindow::Queued());
+        FakeWindow& window = windows.emplace_back();
+        const int id = hub.Attach(step.user, window.Write(), window.Queued());
         PanelState state = EmptyPanelState();
         ServerMessage message;
         std::string error;

@@ -13,6 +13,7 @@
 #include "attach/attached_panel.h"
 #include "attach/panel_source.h"
 #include "service/headless_runner.h"
+#include "tests/fake_window.h"
 #include "tests/form_fixture.h"
 
 namespace orv {
@@ -187,22 +188,12 @@ TEST(LineReader, SplitsLinesHoweverTheBytesComeAndStopsAtTheBound) {
   }
 }
 
-// A window as the hub sees it: what it was sent, and how much its socket holds unsent.
-struct FakeWindow {
-  std::vector<std::string> messages;
-  std::size_t unsent = 0;
-  bool reading = true;
-  AttachHub::WriteFn Write() {
-    return [this](const std::string& bytes) {
-      messages.push_back(bytes);
-      if (!reading) unsent += bytes.size();
-    };
-  }
-  AttachHub::QueuedFn Queued() {
-    return [this] { return unsent; };
-  }
-  ServerMessage Last(PanelState& state) const { return Read(messages.back(), state); }
-};
+using test::FakeWindow;
+
+// The last message the window was sent, read.
+ServerMessage Last(const FakeWindow& window, PanelState& state) {
+  return Read(window.messages.back(), state);
+}
 
 TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   std::vector<std::string> performed;
@@ -214,13 +205,13 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   const int id = hub.Attach("alice", window.Write(), window.Queued());
   ASSERT_NE(id, 0);
   PanelState seen = EmptyPanelState();
-  EXPECT_EQ(window.Last(seen).type, ServerMessageType::kSnapshot);
+  EXPECT_EQ(Last(window, seen).type, ServerMessageType::kSnapshot);
 
   PanelState state = EmptyPanelState();
   hub.Tick(state);  // nothing changed, a second not yet over: nothing sent
   state.lamps[3] = true;
   hub.Tick(state);
-  const ServerMessage change = window.Last(seen);
+  const ServerMessage change = Last(window, seen);
   EXPECT_EQ(std::tuple(change.type, change.seq, change.sections),
             std::tuple(ServerMessageType::kChange, 1L, kSectionLamps));
   EXPECT_TRUE(seen.lamps[3]);
@@ -240,7 +231,7 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
                                     "\n");
   // A line that is no action is answered, not performed.
   ASSERT_TRUE(hub.Received(id, "{\"type\":\"action\",\"action\":\"key\",\"key\":9}\n"));
-  EXPECT_EQ(window.Last(seen).text.rfind("refused: ", 0), 0U);
+  EXPECT_EQ(Last(window, seen).text.rfind("refused: ", 0), 0U);
   EXPECT_EQ(performed.size(), 2U);
 }
 
@@ -254,7 +245,7 @@ TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
   // One more than it takes: refused, said why.
   EXPECT_EQ(ids[3], 0);
   PanelState seen;
-  EXPECT_EQ(windows[3].Last(seen).type, ServerMessageType::kRefused);
+  EXPECT_EQ(Last(windows[3], seen).type, ServerMessageType::kRefused);
 
   // Window 1 stops reading: it is dropped when its queue would pass the bound; the others get
   // every change.
@@ -368,7 +359,7 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   PanelState state = EmptyPanelState();
   const auto ask = [&](const std::string& line) {
     EXPECT_TRUE(hub.Received(id, line + "\n"));
-    return window.Last(state).text;
+    return Last(window, state).text;
   };
   const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
   const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
@@ -394,7 +385,7 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
   access_now_ += AccessGate::kDefaultIdleTimeout;
   form().TRTimer_Timer();
-  const ServerMessage told = window.Last(state);
+  const ServerMessage told = Last(window, state);
   EXPECT_EQ(std::tuple(told.type, told.id, told.text),
             std::tuple(ServerMessageType::kResult, 0L, std::string(kResultLoggedOut)));
 }

@@ -273,7 +273,7 @@ int main(int argc, char* argv[]) {
   // the journal, and start-up need not. The client comes with the module.
   orv::MqttPublisher publisher(mqtt_settings.base_topic);
   std::optional<orv::MqttFeed> feed;
-  if (mqtt_settings.enabled) feed.emplace(form, publisher);
+  if (mqtt_settings.enabled) feed.emplace(form.state_store(), form.journal(), form.recorded(), publisher);
   std::unique_ptr<orv::TickedService> broker;
   std::unique_ptr<orv::TickedService> web_panel;
   form.Form_Load();

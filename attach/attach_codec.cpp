@@ -62,7 +62,8 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("state"), Q(state.line.state)},
                     {QStringLiteral("alarm"), state.line.alarm},
                     {QStringLiteral("details"), Q(state.line.details)},
-                    {QStringLiteral("title"), Q(state.line.title_suffix)}};
+                    {QStringLiteral("title"), Q(state.line.title_suffix)},
+                    {QStringLiteral("link"), Q(std::string(LinkConditionName(state.link)))}};
   }
   if (sections & kSectionConnection) {
     object[QStringLiteral("connection")] =
@@ -76,7 +77,10 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
   if (sections & kSectionAnnunciation) {
     object[QStringLiteral("annunciation")] =
         QJsonObject{{QStringLiteral("sounding"), Q(state.sounding)},
-                    {QStringLiteral("condition"), Q(state.sounding_condition)}};
+                    {QStringLiteral("condition"), Q(state.sounding_condition)},
+                    {QStringLiteral("sinceMs"), static_cast<qint64>(state.sounding_since.utc_ms)},
+                    {QStringLiteral("sinceOffset"), state.sounding_since.utc_offset_s},
+                    {QStringLiteral("lampTest"), state.lamp_test}};
   }
   return object;
 }
@@ -145,7 +149,9 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     for (const char* key : {"port", "state", "details", "title"}) {
       if (!line[QLatin1String(key)].isString()) return false;
     }
-    if (!line[QStringLiteral("alarm")].isBool()) return false;
+    if (!line[QStringLiteral("alarm")].isBool() ||
+        !ParseLinkCondition(S(line[QStringLiteral("link")].toString()), state.link))
+      return false;
     state.line = LineStatus{
         S(line[QStringLiteral("port")].toString()), S(line[QStringLiteral("state")].toString()),
         line[QStringLiteral("alarm")].toBool(), S(line[QStringLiteral("details")].toString()),
@@ -176,7 +182,15 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     if (sounding != QLatin1String("alarm") && sounding != QLatin1String("fault") &&
         sounding != QLatin1String("none"))
       return false;
-    if (!annunciation[QStringLiteral("condition")].isString()) return false;
+    const QJsonValue since_ms = annunciation[QStringLiteral("sinceMs")];
+    int offset = 0;
+    if (!annunciation[QStringLiteral("condition")].isString() ||
+        !annunciation[QStringLiteral("lampTest")].isBool() || !since_ms.isDouble() ||
+        since_ms.toDouble() != static_cast<double>(since_ms.toInteger()) ||
+        !Int(annunciation[QStringLiteral("sinceOffset")], -86400, 86400, offset))
+      return false;
+    state.sounding_since = JournalTime{since_ms.toInteger(), offset};
+    state.lamp_test = annunciation[QStringLiteral("lampTest")].toBool();
     state.sounding = S(sounding);
     state.sounding_condition = S(annunciation[QStringLiteral("condition")].toString());
     sections |= kSectionAnnunciation;

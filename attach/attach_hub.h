@@ -11,7 +11,7 @@
 
 #include "access/access_gate.h"
 #include "attach/attach_protocol.h"
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "platform/signal.h"
 
 namespace orv {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "journal/journal_page.h"
 
 namespace orv {

@@ -71,11 +71,7 @@ void AttachedPanel::Send(ActionKind kind, int a) {
 void AttachedPanel::Show(const PanelState& state, unsigned sections) {
   showing_ = true;
   state_ = state;
-  if (sections & kSectionLamps) {
-    for (int i = 0; i < kSystemLamps; ++i)
-      form_.Shape1[i].SetFillStyle(state.lamps[static_cast<std::size_t>(i)] ? Shape::kSolid
-                                                                            : Shape::kTransparent);
-  }
+  if (sections & (kSectionLamps | kSectionAnnunciation)) ShowLamps();
   bool shown_page_changed = false;
   for (int p = 0; p < PanelState::kPages; ++p) {
     if (!(sections & PageSection(p))) continue;
@@ -96,6 +92,16 @@ void AttachedPanel::Show(const PanelState& state, unsigned sections) {
   }
   if (sections & kSectionConnection) ShowConnection();
   showing_ = false;
+}
+
+void AttachedPanel::ShowLamps() {
+  // The test this window asked for lights its lamps; another's leaves them the controller's.
+  if (!state_.lamp_test) lamp_test_asked_ = false;
+  const bool all = state_.lamp_test && lamp_test_asked_;
+  for (int i = 0; i < kSystemLamps; ++i) {
+    const bool lit = all || state_.lamps[static_cast<std::size_t>(i)];
+    form_.Shape1[i].SetFillStyle(lit ? Shape::kSolid : Shape::kTransparent);
+  }
 }
 
 void AttachedPanel::ShowConnection() {

@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "attach/attach_protocol.h"
-#include "attach/panel_state.h"
 #include "panel/main_form.h"
+#include "panelstate/panel_state.h"
 #include "platform/signal.h"
 
 namespace orv {
@@ -27,6 +27,8 @@ class AttachedPanel {
   // the next snapshot shows the state again.
   void SetStale(bool stale);
   bool stale() const { return stale_; }
+  // This window asked for the lamp test: its lamps light while the service's test runs.
+  void LampTestAsked() { lamp_test_asked_ = true; }
   const PanelState& state() const { return state_; }
 
   // The grey of a lit lamp whose state is not known now.
@@ -35,6 +37,7 @@ class AttachedPanel {
  private:
   void Send(ActionKind kind, int a = 0);
   void ShowConnection();
+  void ShowLamps();
   void ShowTriggerLook();
 
   MainForm& form_;
@@ -42,6 +45,7 @@ class AttachedPanel {
   PanelState state_ = EmptyPanelState();
   Rgb lamp_color_;
   bool stale_ = false;
+  bool lamp_test_asked_ = false;
   // Set while the service's state is being shown: the controls' own events are not the
   // operator's then.
   bool showing_ = false;

@@ -4,41 +4,6 @@
 
 namespace orv {
 
-PanelState ReadPanelState(MainForm& form) {
-  PanelState state;
-  for (int i = 0; i < kSystemLamps; ++i)
-    state.lamps[static_cast<std::size_t>(i)] = form.Shape1[i].fill_style() == Shape::kSolid;
-  for (int p = 0; p < PanelState::kPages; ++p) {
-    const auto size = static_cast<std::size_t>(PageSize(p));
-    TriggerPageState& page = state.pages[static_cast<std::size_t>(p)];
-    const TriggerStateTable& states = form.link().trigger_states().States(p);
-    page.states.resize(size);
-    for (std::size_t n = 1; n <= size; ++n)
-      page.states[n - 1] = states.Get(static_cast<int>(n)) != 0 ? 1 : 0;
-    page.names = form.config().Names(p);
-    page.names.resize(size);
-  }
-  // The box's text as it is, cut at its line breaks: joined again, it is the same text.
-  const std::string& text = form.EventsLogTextBox.text();
-  for (std::size_t from = 0;;) {
-    const std::size_t end = text.find("\r\n", from);
-    state.events.push_back(text.substr(from, end == std::string::npos ? end : end - from));
-    if (end == std::string::npos) break;
-    from = end + 2;
-  }
-  state.line = form.line_status();
-  state.connected = form.link().port_connected();
-  state.port = std::clamp<int>(form.config().SerialComPort, 1, 10);
-  state.baud = form.config().SerialBaudRate;
-  state.supervision = form.SupervisionCheck.value() > 0;
-  state.supervision_time = form.Timer_CB.text();
-  state.access_levels = form.gate() != nullptr && form.gate()->mode() != AccessMode::kOff;
-  const Annunciation& now = form.annunciation().view().state;
-  state.sounding = now.tone == Tone::kAlarm ? "alarm" : now.tone == Tone::kFault ? "fault" : "none";
-  state.sounding_condition = now.condition;
-  return state;
-}
-
 std::optional<Action> GatedAction(const ActionRequest& action) {
   switch (action.kind) {
     case ActionKind::kKey:
@@ -201,7 +166,8 @@ std::string PanelActions::Act(const ActionRequest& action) {
       form_.annunciation().Silence(action.name, form_.recorder().acting_login());
       return kResultDone;
     case ActionKind::kLampTest:
-      form_.annunciation().LampTest();
+      // The window that asked lights its own lamps; the service's stay the controller's.
+      form_.annunciation().LampTest(false);
       return kResultDone;
     case ActionKind::kLogIn:
     case ActionKind::kLogOut:

@@ -6,14 +6,10 @@
 #include <string>
 
 #include "attach/attach_protocol.h"
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "panel/main_form.h"
 
 namespace orv {
-
-// The service's window model as the attached windows see it: the lamps as it shows them, the
-// listed pages' states and names, its events log, its line and its port settings.
-PanelState ReadPanelState(MainForm& form);
 
 // The service's line as its runner keeps it: a line an operator closed stays closed.
 struct ServiceLine {

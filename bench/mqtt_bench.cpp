@@ -59,7 +59,7 @@ void BM_EventStormTickMqtt(benchmark::State& state) {
                                               },
                                               nullptr, keep_journal});
   orv::MqttPublisher publisher("bench/site");
-  orv::MqttFeed feed(form, publisher);
+  orv::MqttFeed feed(form.state_store(), form.journal(), form.recorded(), publisher);
   form.Form_Load();
 
   bool connected = false;

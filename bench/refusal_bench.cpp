@@ -70,7 +70,7 @@ void BM_ServiceTickUnderRefusalFlood(benchmark::State& state) {
     now += std::chrono::milliseconds(100);
     state.ResumeTiming();
     form.TRTimer_Timer();
-    hub.Tick(orv::ReadPanelState(form));
+    hub.Tick(form.state_store().state());
   }
   if (orv::Journal* journal = form.journal(); journal == nullptr || journal->waiting() != 0)
     state.SkipWithError("the journal did not keep up");

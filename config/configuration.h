@@ -68,6 +68,9 @@ class Configuration {
 
   // Names of a page (0 EMG, 1 business, 2 soft, 3 BGM), name n at index n - 1.
   std::vector<std::string>& Names(int page);
+  const std::vector<std::string>& Names(int page) const {
+    return const_cast<Configuration*>(this)->Names(page);
+  }
 
   // True when the last serial load found a port or baud rate that cannot be selected and put its
   // default in its place, so that the caller can treat the settings as changed.

@@ -1,9 +1,26 @@
 #include "mqtt/mqtt_feed.h"
 
 namespace orv {
+namespace {
 
-MqttFeed::MqttFeed(MainForm& form, MqttPublisher& publisher) : form_(form), publisher_(publisher) {
-  if (Journal* journal = form_.journal()) {
+LinkState PublishedLinkState(LinkCondition condition) {
+  switch (condition) {
+    case LinkCondition::kDisconnected:
+      return LinkState::kDisconnected;
+    case LinkCondition::kNoReply:
+      return LinkState::kNoReply;
+    case LinkCondition::kAnswering:
+      break;
+  }
+  return LinkState::kAnswering;
+}
+
+}  // namespace
+
+MqttFeed::MqttFeed(PanelStateStore& state, Journal* journal, Signal<const JournalEntry&>& recorded,
+                   MqttPublisher& publisher)
+    : state_(state), publisher_(publisher) {
+  if (journal != nullptr) {
     // A journal that cannot be read yet has nothing older to skip.
     std::int64_t last = 0;
     ReadJournalLastSequence(journal->file(), last);
@@ -16,51 +33,42 @@ MqttFeed::MqttFeed(MainForm& form, MqttPublisher& publisher) : form_(form), publ
     connections_.push_back(journal->committed().Connect(
         [this](std::int64_t sequence) { publisher_.OnCommitted(sequence); }));
   } else {
-    connections_.push_back(form_.recorded().Connect(
-        [this](const JournalEntry& entry) { publisher_.OnRecorded(entry); }));
+    connections_.push_back(
+        recorded.Connect([this](const JournalEntry& entry) { publisher_.OnRecorded(entry); }));
   }
-  publisher_.SetLinkState(LinkState::kDisconnected);
-  connections_.push_back(form_.link().connection_changed().Connect([this](bool connected) {
-    // The window darkens its lamps on a disconnect; so do the published ones.
-    if (!connected) lamps_.reset();
-    SetLinkState(WatchedLinkState());
-  }));
   connections_.push_back(
-      form_.link().fault_lamps_changed().Connect([this](FaultLamps lamps) { lamps_ = lamps; }));
-  publisher_.SetFaultLamps(lamps_);
-  connections_.push_back(
-      form_.annunciation().changed().Connect([this](const AnnunciationView&) { Annunciate(); }));
-  Annunciate();
+      state_.changed().Connect([this](unsigned sections, std::uint64_t) { pending_ |= sections; }));
+  Render(kAllSections);
 }
 
-void MqttFeed::Annunciate() {
-  const AnnunciationView now = form_.annunciation().view();
-  publisher_.SetAnnunciation(
-      AnnunciationJson(ToneName(now.state.tone), now.since,
-                       now.state.tone == Tone::kNone ? "" : now.state.condition));
-}
-
-LinkState MqttFeed::WatchedLinkState() const {
-  switch (form_.link().watch().state()) {
-    case LinkWatch::State::kDisconnected:
-      return LinkState::kDisconnected;
-    case LinkWatch::State::kLost:
-      return LinkState::kNoReply;
-    case LinkWatch::State::kWaiting:  // the time without a reply is not up yet
-    case LinkWatch::State::kAnswering:
-      break;
+void MqttFeed::Render(unsigned sections) {
+  const PanelState& state = state_.state();
+  if (sections & (kSectionLine | kSectionConnection))
+    publisher_.SetLinkState(PublishedLinkState(state.link));
+  if (sections & kSectionLamps) {
+    FaultLamps lamps;
+    for (int i = 0; i < kSystemLamps; ++i)
+      lamps[static_cast<std::size_t>(i)] = state.lamps[static_cast<std::size_t>(i)];
+    publisher_.SetFaultLamps(lamps);
   }
-  return LinkState::kAnswering;
+  for (int page = 0; page < MqttPublisher::kPublishedPages; ++page) {
+    if (!(sections & PageSection(page))) continue;
+    const TriggerPageState& shown = state.pages[static_cast<std::size_t>(page)];
+    TriggerStateTable states(static_cast<std::int16_t>(shown.states.size()));
+    for (std::size_t n = 1; n <= shown.states.size(); ++n)
+      states.Set(static_cast<int>(n), shown.states[n - 1]);
+    publisher_.SetTriggerStates(page, states);
+    publisher_.SetTriggerNames(page, shown.names);
+  }
+  if (sections & kSectionAnnunciation) {
+    publisher_.SetAnnunciation(
+        AnnunciationJson(state.sounding, state.sounding_since,
+                         state.sounding == "none" ? "" : state.sounding_condition));
+  }
 }
 
 void MqttFeed::Tick() {
-  // The watch decides in its tick; the publisher sends only a change.
-  SetLinkState(WatchedLinkState());
-  publisher_.SetFaultLamps(lamps_);
-  for (int page = 0; page < MqttPublisher::kPublishedPages; ++page) {
-    publisher_.SetTriggerStates(page, form_.link().trigger_states().States(page));
-    publisher_.SetTriggerNames(page, form_.config().Names(page));
-  }
+  Render(std::exchange(pending_, 0U));
 }
 
 }  // namespace orv

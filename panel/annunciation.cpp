@@ -49,7 +49,7 @@ void PanelAnnunciation::Tick(bool no_reply, bool recording_failed) {
 
 void PanelAnnunciation::ShowLamp(int index, bool lit) {
   const int style = lit ? Shape::kSolid : Shape::kTransparent;
-  if (annunciator_.lamp_test_active()) {
+  if (lit_here_) {
     held_styles_[static_cast<std::size_t>(index)] = style;
   } else {
     lamps_[index].SetFillStyle(style);
@@ -72,18 +72,22 @@ bool PanelAnnunciation::SilenceFault(std::string_view where, std::string_view wh
   return annunciator_.SilenceFault(Who(who), where, Now());
 }
 
-void PanelAnnunciation::LampTest() {
+void PanelAnnunciation::LampTest(bool light_here) {
+  light_next_ = light_here;
   annunciator_.LampTest(Now());
+  light_next_ = false;
 }
 
 void PanelAnnunciation::OnChange(const Annunciator::Change& change) {
   using Kind = Annunciator::Change::Kind;
-  if (change.kind == Kind::kLampTestStarted) {
+  if (change.kind == Kind::kLampTestStarted && light_next_ && !lit_here_) {
+    lit_here_ = true;
     for (int i = 0; i < kLamps; ++i) {
       held_styles_[static_cast<std::size_t>(i)] = lamps_[i].fill_style();
       lamps_[i].SetFillStyle(Shape::kSolid);
     }
-  } else if (change.kind == Kind::kLampTestEnded) {
+  } else if (change.kind == Kind::kLampTestEnded && lit_here_) {
+    lit_here_ = false;
     for (int i = 0; i < kLamps; ++i)
       lamps_[i].SetFillStyle(held_styles_[static_cast<std::size_t>(i)]);
   }

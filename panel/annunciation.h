@@ -68,15 +68,18 @@ class PanelAnnunciation {
   // Once per tick, before the journal's commit: the conditions that are states, reminders, the
   // end of the lamp test, and the output.
   void Tick(bool no_reply, bool recording_failed);
-  // The panel shows a system lamp through here: during the lamp test it is held and shown when
-  // the test ends.
+  // The panel shows a system lamp through here: during a lamp test lit here it is held and shown
+  // when the test ends.
   void ShowLamp(int index, bool lit);
 
   // ---- What a window asks for. An empty who is this program's own login. ----
   bool Silence(std::string_view where, std::string_view who = {});
   bool SilenceAlarm(std::string_view where, std::string_view who = {});
   bool SilenceFault(std::string_view where, std::string_view who = {});
-  void LampTest();
+  // The annunciator's lamp test (its tone, its records, the state's flag); light_here: this
+  // window asked, so its own lamps light. Another window's test lights only that window's.
+  void LampTest(bool light_here = true);
+  bool lamp_test_active() const { return annunciator_.lamp_test_active(); }
 
   AnnunciationView view() const { return {annunciator_.state(), since_}; }
   // Said at every change of what sounds, of its condition, and at the lamp test's start and end.
@@ -98,6 +101,8 @@ class PanelAnnunciation {
   bool unavailable_said_ = false;
   std::int64_t ticks_ = 0;
   std::array<int, kLamps> held_styles_{};  // the lamps as they are to be after the lamp test
+  bool lit_here_ = false;                  // the lamp test runs on this window's lamps
+  bool light_next_ = false;                // the lamp test being started was asked for here
   JournalTime since_;
   Connection connection_;
   Signal<const AnnunciationView&> changed_;

@@ -97,6 +97,7 @@ void MainForm::UpdateConnectionControls() {
 }
 
 void MainForm::ShowFaultLamps(FaultLamps lamps) {
+  controller_lamps_ = lamps;
   // Only the twelve system lamps; the zone lamps after them are never touched.
   for (int i = 0; i < kSystemLamps; ++i)
     annunciation_.ShowLamp(i, lamps[static_cast<std::size_t>(i)]);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "events/event_record.h"
 #include "platform/controls.h"
 
@@ -14,6 +16,8 @@ class EventsLogView {
   EventsLogView(TextBox& box, CheckBox& no_display) : box_(box), no_display_(no_display) {}
 
   void Show(const EventRecord& record);
+  // The box's text with line added on top, cut to the box's length.
+  static std::string Prepend(const std::string& text, const std::string& line);
 
  private:
   TextBox& box_;

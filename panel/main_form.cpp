@@ -68,6 +68,7 @@ void MainForm::TRTimer_Timer() {
   TickAnnunciation();
   // Everything this tick queued, in one transaction.
   recorder_.Commit();
+  PublishState();
 }
 
 std::string MainForm::PortDescription() const {
@@ -209,8 +210,10 @@ void MainForm::WireSubsystems() {
   keep(decoder_.decoded().Connect([this](const EventRecord& record) {
     trigger_bank_.OnTriggersReported(record.trigger_updates);
   }));
-  keep(decoder_.decoded().Connect(
-      [this](const EventRecord& record) { events_log_view_.Show(record); }));
+  keep(decoder_.decoded().Connect([this](const EventRecord& record) {
+    events_log_view_.Show(record);
+    events_text_ = EventsLogView::Prepend(events_text_, record.text);
+  }));
   keep(decoder_.decoded().Connect(
       [this](const EventRecord& record) { event_recorder_.Record(record); }));
   // The journal keeps the line as it is and, beside it, the event in words with the trigger
@@ -303,6 +306,7 @@ void MainForm::Form_Load() {
   LoadAnnunciationSettings();
   supervision_time_ = Timer_CB.text();
   loaded_ = true;
+  PublishState();
   // Committed by the first tick: the window shows without waiting for the disk.
   Record(JournalKind::kProgram,
          std::string("Program started: ") + kWindowCaption + ", user " + recorder_.login());
@@ -318,6 +322,7 @@ void MainForm::Form_Unload() {
   Record(JournalKind::kProgram,
          std::string("Program stopped: ") + kWindowCaption + ", user " + recorder_.login());
   recorder_.Commit();
+  PublishState();
 }
 
 }  // namespace orv

@@ -20,6 +20,7 @@
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
 #include "panel/trigger_bank.h"
+#include "panelstate/panel_state_store.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
@@ -123,6 +124,9 @@ class MainForm {
   std::string WindowTitle() const { return MainFormWindow.caption() + line_status().title_suffix; }
   // The annunciator: what sounds, silencing and the lamp test (main_form_annunciation.cpp).
   PanelAnnunciation& annunciation() { return annunciation_; }
+  // The panel's state as values, published at the end of every tick and of the start: what every
+  // other view and report reads (main_form_state.cpp).
+  PanelStateStore& state_store() { return state_store_; }
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
@@ -210,6 +214,9 @@ class MainForm {
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
   void ShowFaultLamps(FaultLamps lamps);
+  // The state now, from the panel's values (never from a control), and its publication.
+  PanelState StateNow() const;
+  void PublishState();
   void DarkenFaultLamps();
   void Notify(NoticeLevel level, const std::string& text) const;
   // "COM1 /dev/ttyUSB0 9600,N,8,1": the port for the status bar.
@@ -232,6 +239,11 @@ class MainForm {
   JournalRecorder recorder_;
   LineWatcher line_watcher_;
   PanelAnnunciation annunciation_;
+  PanelStateStore state_store_;
+  // The controller's lamps as last shown, dark while disconnected, whatever a lamp test lights.
+  FaultLamps controller_lamps_;
+  // The events' lines as the box would hold them, whatever the window's Clear and Without Display.
+  std::string events_text_;
   // Before the connections, so that it outlives them.
   RefusalSummary refusals_;
   Connections connections_;

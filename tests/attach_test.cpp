@@ -45,6 +45,9 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   sent.access_levels = true;
   sent.sounding = "alarm";
   sent.sounding_condition = "Event ALARM";
+  sent.sounding_since = JournalTime{1765000000123, -18000};
+  sent.lamp_test = true;
+  sent.link = LinkCondition::kNoReply;
   PanelState read = EmptyPanelState();
   const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(std::pair(message.type, message.seq), std::pair(ServerMessageType::kSnapshot, 7L));
@@ -58,20 +61,6 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);
   EXPECT_EQ(read.line, sent.line);
-
-  // Each field alone marks its own section.
-  const std::pair<void (*)(PanelState&), unsigned> fields[] = {
-      {[](PanelState& s) { s.supervision = true; }, kSectionConnection},
-      {[](PanelState& s) { s.supervision_time = "20"; }, kSectionConnection},
-      {[](PanelState& s) { s.access_levels = true; }, kSectionConnection},
-      {[](PanelState& s) { s.sounding = "fault"; }, kSectionAnnunciation},
-      {[](PanelState& s) { s.sounding_condition = "Fault report"; }, kSectionAnnunciation},
-  };
-  for (const auto& [change, section] : fields) {
-    PanelState one = EmptyPanelState();
-    change(one);
-    EXPECT_EQ(ChangedSections(EmptyPanelState(), one), section);
-  }
 }
 
 TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {
@@ -287,6 +276,11 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
         << error;
     return actions.Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
   };
+  // The state the views read, as the next tick publishes it.
+  const auto published = [&] {
+    form().TRTimer_Timer();
+    return form().state_store().state();
+  };
   for (const auto& [rest, result] : std::vector<std::pair<std::string, std::string>>{
            {R"("key","key":2})", kResultNotConnected},
            {R"("trigger","page":0,"number":5,"state":1})", kResultNotConnected},
@@ -296,13 +290,13 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
            {R"("port","port":3})", kResultDone}}) {
     EXPECT_EQ(act(rest), result) << rest;
   }
-  const PanelState chosen = ReadPanelState(form());  // as stored in the settings
+  const PanelState chosen = published();  // as stored in the settings
   EXPECT_EQ(std::pair(chosen.port, chosen.baud), std::pair(3, std::string("19200")));
 
   ASSERT_EQ(act(R"("connect"})"), kResultDone);
   EXPECT_EQ(act(R"("port","port":2})"), "refused: disconnect first");
   ASSERT_EQ(act(R"("trigger","page":1,"number":60,"state":1})"), kResultDone);
-  EXPECT_EQ(ReadPanelState(form()).pages[1].states[59], 1);  // read from the link's table
+  EXPECT_EQ(published().pages[1].states[59], 1);  // read from the link's table
   ASSERT_EQ(act(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
   EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
   ASSERT_FALSE(records.empty());
@@ -312,8 +306,9 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
   ASSERT_EQ(act(R"("supervision","state":1,"time":"30"})"), kResultDone);
   EXPECT_EQ(port_.writes(),
             (std::vector<Bytes>{EncodeFrame(16, Bytes{30}), EncodeFrame(17, Bytes{1})}));
-  EXPECT_TRUE(ReadPanelState(form()).supervision);
-  EXPECT_EQ(ReadPanelState(form()).supervision_time, "30");
+  const PanelState supervised = published();
+  EXPECT_TRUE(supervised.supervision);
+  EXPECT_EQ(supervised.supervision_time, "30");
   // The one annunciator: what it sounds is the windows' state; a silence from one is recorded
   // under its user and quiets it for all; nothing goes on the line.
   form().annunciation().OnReport(Annunciator::kFaultReport);
@@ -435,6 +430,26 @@ TEST_F(AttachOverForm, AWindowModelShowsTheServiceAndHandsItsActionsOn) {
   EXPECT_EQ(sent.size(), 4U);
   panel.SetStale(false);
   EXPECT_TRUE(form().ConnectCB.enabled());
+
+  // The service's lamp test lights this window's lamps only when this window asked for it.
+  const auto lit = [this] {
+    int n = 0;
+    for (int i = 0; i < kSystemLamps; ++i)
+      n += form().Shape1[i].fill_style() == Shape::kSolid ? 1 : 0;
+    return n;
+  };
+  state.lamp_test = true;
+  panel.Show(state, kSectionAnnunciation);
+  EXPECT_EQ(lit(), 1) << "another window's test";
+  state.lamp_test = false;
+  panel.Show(state, kSectionAnnunciation);
+  panel.LampTestAsked();
+  state.lamp_test = true;
+  panel.Show(state, kSectionAnnunciation);
+  EXPECT_EQ(lit(), kSystemLamps) << "this window's test";
+  state.lamp_test = false;
+  panel.Show(state, kSectionAnnunciation);
+  EXPECT_EQ(lit(), 1) << "the test over";
 }
 
 }  // namespace

@@ -220,7 +220,7 @@ TEST(LineStatusText, TickSpans) {
 TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   LoadWith("2");
   MqttPublisher publisher("site");
-  MqttFeed feed(form(), publisher);
+  MqttFeed feed(form().state_store(), form().journal(), form().recorded(), publisher);
   std::vector<std::string> link;
   const MqttPublisher::SendFn send = [&link](const MqttMessage& m) -> std::optional<int> {
     if (m.topic == "site/link") link.push_back(m.payload);

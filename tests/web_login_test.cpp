@@ -13,7 +13,7 @@
 #include "access/access_gate.h"
 #include "access/pin_check_pool.h"
 #include "access/pin_hash.h"
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "tests/support/wait_for.h"
 #include "tests/web_server_fixture.h"
 #include "web/qt/qt_web_server.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "tests/support/wait_for.h"
 #include "web/qt/qt_web_server.h"
 #include "web/web_bounds.h"

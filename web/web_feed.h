@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "attach/attach_hub.h"
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "journal/journal.h"
 
 namespace orv {

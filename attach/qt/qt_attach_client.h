@@ -8,7 +8,7 @@
 #include <string>
 
 #include "attach/attach_protocol.h"
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
 #include "platform/signal.h"
 
 namespace orv {

@@ -192,7 +192,7 @@ void QtAttachServer::Tick() {
         history_reader_.LastSequence(last).ok() && last > 0)
       hub_.JournalCommitted(last);
   }
-  for (const int id : hub_.Tick(ReadPanelState(form_)))
+  for (const int id : hub_.Tick(form_.state_store().state()))
     Drop(id);
 }
 

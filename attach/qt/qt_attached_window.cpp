@@ -60,7 +60,10 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   // Silence and the lamp test act on the service's one annunciator, for every window.
   annunciator_bar_ = std::make_unique<QtAnnunciatorBar>(
       *view_, [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
-      [this] { Ask(ActionKind::kLampTest); });
+      [this] {
+        panel_->LampTestAsked();
+        Ask(ActionKind::kLampTest);
+      });
   // The operator logs in at the service, where the gate is, under this window's Unix user.
   access_bar_ = std::make_unique<QtAccessBar>(
       *view_, QtAccessBar::Hooks{[this](const std::string& name, const std::string& pin) {

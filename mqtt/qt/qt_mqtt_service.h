@@ -13,19 +13,20 @@
 
 namespace orv {
 
-// The panel's state on an MQTT broker, when the site settings name one: made after the window
-// model and before its Form_Load (so that every record from the start on is sent), ticked after
+// The panel's state on an MQTT broker, when the site settings name one: made before the panel's
+// start (so that every record from the start on is sent), ticked after
 // it, and started once the window is up: start-up does not wait for the network.
 class QtMqttService {
  public:
-  QtMqttService(MainForm& form, const MqttSettings& settings, QtMqttClient::StateFn on_state)
+  QtMqttService(PanelStateStore& state, Journal* journal, Signal<const JournalEntry&>& recorded,
+                const MqttSettings& settings, QtMqttClient::StateFn on_state)
       : publisher_(settings.base_topic),
         client_(settings,
                 "orvandel-" + HostName() + "-" +
                     std::to_string(QCoreApplication::applicationPid()),
                 publisher_, std::move(on_state)) {
     // Without a broker nothing is fed: the feed reads the journal, and start-up need not.
-    if (settings.enabled) feed_.emplace(form, publisher_);
+    if (settings.enabled) feed_.emplace(state, journal, recorded, publisher_);
   }
 
   void Start() { client_.Start(); }

@@ -39,7 +39,8 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   HeadlessRunner runner(form, port, print);
   // One line per change of the broker's state, only when a broker is configured.
   QtMqttService mqtt(
-      form, mqtt_settings, [&form, &mqtt_settings, &print](const BrokerState& state) {
+      form.state_store(), form.journal(), form.recorded(), mqtt_settings,
+      [&form, &mqtt_settings, &print](const BrokerState& state) {
         if (mqtt_settings.enabled)
           print(FormatJournalIsoTime(form.Now(), false) + " mqtt " + BrokerStateText(state));
       });

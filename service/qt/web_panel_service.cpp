@@ -6,7 +6,7 @@ WebPanelService::WebPanelService(MainForm& form, ServiceLine line, const WebPane
     : form_(form), actions_(form, std::move(line)), gate_(gate) {
   if (!settings.enabled) return;
   QtWebServer::Hooks hooks;
-  hooks.state = [this] { return ReadPanelState(form_); };
+  hooks.state = [this] { return form_.state_store().state(); };
   hooks.perform = [this](const ActionRequest& action, const Origin& origin) {
     return Perform(action, origin);
   };

@@ -1,6 +1,32 @@
-#include "attach/panel_state.h"
+#include "panelstate/panel_state.h"
+
+#include <utility>
 
 namespace orv {
+
+namespace {
+constexpr std::array<std::pair<LinkCondition, std::string_view>, 3> kLinkConditionNames{{
+    {LinkCondition::kDisconnected, "disconnected"},
+    {LinkCondition::kAnswering, "answering"},
+    {LinkCondition::kNoReply, "no reply"},
+}};
+}  // namespace
+
+std::string_view LinkConditionName(LinkCondition condition) {
+  for (const auto& [value, name] : kLinkConditionNames)
+    if (value == condition) return name;
+  return {};
+}
+
+bool ParseLinkCondition(std::string_view name, LinkCondition& condition) {
+  for (const auto& [value, text] : kLinkConditionNames) {
+    if (text == name) {
+      condition = value;
+      return true;
+    }
+  }
+  return false;
+}
 
 int PageSize(int page) {
   return page >= 0 && page < PanelState::kPages ? kTriggerPages[static_cast<std::size_t>(page)].size
@@ -25,13 +51,14 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
       changed |= PageSection(p);
   }
   if (before.events != after.events) changed |= kSectionEvents;
-  if (before.line != after.line) changed |= kSectionLine;
+  if (before.line != after.line || before.link != after.link) changed |= kSectionLine;
   if (before.connected != after.connected || before.port != after.port ||
       before.baud != after.baud || before.supervision != after.supervision ||
       before.supervision_time != after.supervision_time ||
       before.access_levels != after.access_levels)
     changed |= kSectionConnection;
-  if (before.sounding != after.sounding || before.sounding_condition != after.sounding_condition)
+  if (before.sounding != after.sounding || before.sounding_condition != after.sounding_condition ||
+      before.sounding_since != after.sounding_since || before.lamp_test != after.lamp_test)
     changed |= kSectionAnnunciation;
   return changed;
 }

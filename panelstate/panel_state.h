@@ -3,8 +3,10 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "journal/journal.h"
 #include "link/fault_lamps.h"
 #include "link/trigger_states.h"
 #include "linkwatch/line_status.h"
@@ -20,17 +22,24 @@ struct TriggerPageState {
   bool operator==(const TriggerPageState&) const = default;
 };
 
-// What a panel shows, as plain values: the same for a window attached to the service and for a
-// web page. The BGM channels are never listed, so never sent.
+// What the link watch says of the controller: no port, answering (or not yet late), or silent
+// past its time.
+enum class LinkCondition { kDisconnected, kAnswering, kNoReply };
+
+// The panel's state as plain values: what the controller and the program that holds the line
+// say now, the same for every view (the window, a window attached to the service, a web page,
+// the broker, a report). The BGM channels are never listed, so never sent.
 struct PanelState {
   static constexpr int kPages = 3;  // EMG, business, soft
 
+  // The controller's fault lamps, dark while disconnected; never a window's lamp test.
   std::array<bool, kSystemLamps> lamps{};
   std::array<TriggerPageState, kPages> pages;
   // The events log's lines, newest first, as the service's box holds them.
   std::vector<std::string> events;
   // The serial line beside the notices, with the title's addition while the link is lost.
   LineStatus line;
+  LinkCondition link = LinkCondition::kDisconnected;
   bool connected = false;
   int port = 1;  // COM1..COM10
   std::string baud = "9600";
@@ -42,6 +51,10 @@ struct PanelState {
   // The annunciator of the program that holds the line: "alarm", "fault" or "none", and why.
   std::string sounding = "none";
   std::string sounding_condition;
+  // When what sounds began to sound (or the sound stopped).
+  JournalTime sounding_since;
+  // The annunciator's lamp test runs: a window that asked for it lights its own lamps.
+  bool lamp_test = false;
 
   bool operator==(const PanelState&) const = default;
 };
@@ -51,9 +64,9 @@ enum PanelSection : unsigned {
   kSectionLamps = 1U << 0,
   kSectionPage0 = 1U << 1,  // page p is kSectionPage0 << p
   kSectionEvents = 1U << 4,
-  kSectionLine = 1U << 5,
-  kSectionConnection = 1U << 6,  // connected, port, baud, supervision, access levels
-  kSectionAnnunciation = 1U << 7,
+  kSectionLine = 1U << 5,          // the line's status and the link's condition
+  kSectionConnection = 1U << 6,    // connected, port, baud, supervision, access levels
+  kSectionAnnunciation = 1U << 7,  // what sounds, since when, and the lamp test
   kAllSections = (1U << 8) - 1,
 };
 constexpr unsigned PageSection(int page) {
@@ -62,6 +75,10 @@ constexpr unsigned PageSection(int page) {
 
 // The sections in which two states differ.
 unsigned ChangedSections(const PanelState& before, const PanelState& after);
+
+// "disconnected", "answering", "no reply".
+std::string_view LinkConditionName(LinkCondition condition);
+bool ParseLinkCondition(std::string_view name, LinkCondition& condition);
 
 // A state whose pages have their full sizes (60, 60, 120), every trigger off and unnamed.
 PanelState EmptyPanelState();

@@ -1,0 +1,70 @@
+// The window model publishes the panel's state from its values: the controller's lamps whatever
+// a lamp test lights, the events whatever the window hides, the link as its watch has it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/form_fixture.h"
+
+namespace orv {
+namespace {
+
+class PanelStateFeed : public test::FormTest {
+ protected:
+  std::string StateLamps() {
+    std::string lit;
+    for (const bool on : form().state_store().state().lamps)
+      lit += on ? '1' : '0';
+    return lit;
+  }
+};
+
+TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    const char* window_lamps;  // the twelve system lamps the window shows
+    const char* state_lamps;
+    bool lamp_test;
+  };
+  MainForm& f = Load();
+  ConnectAndClear();
+  std::string box;
+  const std::vector<Step> steps = {
+      {"Mains lamp lit", [this] { Image("40 00"); }, "000000100000", "000000100000", false},
+      {"this window's lamp test", [&f] { f.annunciation().LampTest(); }, "111111111111",
+       "000000100000", true},
+      {"the test ends", [this] { Ticks(49); }, "000000100000", "000000100000", false},
+      {"another window's lamp test", [&f] { f.annunciation().LampTest(false); }, "000000100000",
+       "000000100000", true},
+      {"a report while Without Display is ticked",
+       [&] {
+         Ticks(49);
+         f.NoDisplayCheck.SetValue(1);
+         box = f.EventsLogTextBox.text();
+         Report("15 00 00");
+       },
+       "000000100000", "000000100000", false},
+      {"the line closed as the service closes it to retry", [&f] { f.CloseSerialPort(); },
+       "000000100000", "000000000000", false},
+  };
+  for (const Step& step : steps) {
+    step.act();
+    Ticks(1);
+    const PanelState& state = f.state_store().state();
+    EXPECT_EQ(Lamps().substr(0, 12), step.window_lamps) << step.what;
+    EXPECT_EQ(StateLamps(), step.state_lamps) << step.what;
+    EXPECT_EQ(state.lamp_test, step.lamp_test) << step.what;
+  }
+  EXPECT_EQ(f.state_store().state().link, LinkCondition::kDisconnected);
+  // The hidden report is in the state's events, not in the window's box.
+  EXPECT_EQ(f.EventsLogTextBox.text(), box);
+  ASSERT_FALSE(f.state_store().state().events.empty());
+  EXPECT_NE(f.state_store().state().events.front().find("ALARM"), std::string::npos)
+      << f.state_store().state().events.front();
+}
+
+}  // namespace
+}  // namespace orv

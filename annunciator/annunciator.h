@@ -13,6 +13,9 @@
 
 namespace orv {
 
+// Every journal record of the annunciator begins so.
+inline constexpr std::string_view kAnnunciationRecordPrefix = "Annunciator ";
+
 struct AnnunciatorSettings {
   bool sound = true;        // false: conditions are still tracked and recorded, nothing plays
   int reminder_hours = 24;  // a silenced fault still present sounds again after this; 0: never

@@ -24,9 +24,6 @@
 
 namespace orv {
 
-// Every journal record of the annunciator begins so.
-inline constexpr std::string_view kAnnunciationRecordPrefix = "Annunciator ";
-
 // Where a silence came from, as the journal names it.
 inline constexpr std::string_view kSilenceFromWindow = "window";
 inline constexpr std::string_view kSilenceFromEsc = "Esc";

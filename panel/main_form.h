@@ -20,6 +20,7 @@
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
 #include "panel/trigger_bank.h"
+#include "panelstate/panel_core.h"
 #include "panelstate/panel_state_store.h"
 #include "platform/clock.h"
 #include "platform/controls.h"
@@ -62,7 +63,7 @@ struct MainFormEnvironment {
 
 // The main window: every control as designed, the start-up and shutdown steps, the timer tick,
 // and the connection handling. The subsystems get references to the controls they drive.
-class MainForm {
+class MainForm final : public PanelCore {
  public:
   explicit MainForm(MainFormEnvironment env);
   MainForm(const MainForm&) = delete;
@@ -86,7 +87,7 @@ class MainForm {
   void UpdateConnectionControls();
   // Another port for this run only (the headless mode's --port): a correction made at start-up
   // is saved first, so the port given here is never written to the configuration.
-  void UsePortForThisRun(int port_number);
+  void UsePortForThisRun(int port_number) override;
 
   // Every control, containers before what they contain (the view builds widgets in this order).
   const std::vector<Control*>& controls() const { return controls_; }
@@ -102,7 +103,7 @@ class MainForm {
   EventLogRecorder& event_recorder() { return event_recorder_; }
   bool serial_settings_changed() const { return SerialSettingsChanged; }
   // Null when the program runs without a journal.
-  Journal* journal() { return recorder_.journal(); }
+  Journal* journal() override { return recorder_.journal(); }
   JournalRecorder& recorder() { return recorder_; }
   // Queues one journal record; the tick commits what it queued.
   void Record(JournalKind kind, std::string text, std::string raw_hex = {},
@@ -110,9 +111,9 @@ class MainForm {
     recorder_.Record(kind, std::move(text), std::move(raw_hex), std::move(detail));
   }
   // Every record as it is made, with or without a journal (the headless mode prints them).
-  Signal<const JournalEntry&>& recorded() { return recorder_.recorded(); }
+  Signal<const JournalEntry&>& recorded() override { return recorder_.recorded(); }
   // Now, by the journal's clock.
-  JournalTime Now() const { return recorder_.Now(); }
+  JournalTime Now() const override { return recorder_.Now(); }
 
   // The serial line beside the notices: port, link state and counters; said when it changes, at
   // most once a tick, and recomposed every second.
@@ -126,16 +127,29 @@ class MainForm {
   PanelAnnunciation& annunciation() { return annunciation_; }
   // The panel's state as values, published at the end of every tick and of the start: what every
   // other view and report reads (main_form_state.cpp).
-  PanelStateStore& state_store() { return state_store_; }
+  PanelStateStore& state_store() override { return state_store_; }
+
+  // ---- The panel as the service drives it (PanelCore), by the window's own steps. ----
+  void Load() override { Form_Load(); }
+  void Unload() override { Form_Unload(); }
+  void Tick() override { TRTimer_Timer(); }
+  bool line_connected() const override { return link_.port_connected(); }
+  void ToggleConnection() override { ConnectCB_Click(); }
+  void CloseLine() override {
+    CloseSerialPort();
+    UpdateConnectionControls();
+  }
+  std::string sound_device() const override { return annunciation_.settings().device; }
+  void set_sound_output(SoundOutput* output) override { annunciation_.set_output(output); }
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 
   // ---- Access levels (main_form_access.cpp). ----
   // Null with levels off.
-  AccessGate* gate() { return env_.gate; }
+  AccessGate* gate() override { return env_.gate; }
   // This window's own place at the gate.
   static inline const Origin kWindowOrigin{OriginKind::kWindow, {}};
-  AccessClock::time_point AccessNow() const;
+  AccessClock::time_point AccessNow() const override;
   // Does act when this window's operator may do action, the records it makes carrying who did
   // it. Else revert puts the control back as it was, a notice says why and login_wanted asks
   // for a log in; keys faster than a hand's are said once a burst and ask for none. Control

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "annunciator/annunciator.h"
 #include "journal/journal_query.h"
 
 namespace orv {
@@ -11,10 +12,10 @@ constexpr const char* kRetrying = "Trying again in 5 s, then less often, up to e
 
 }  // namespace
 
-HeadlessRunner::HeadlessRunner(MainForm& form, SerialPort& port, PrintFn print)
-    : form_(form), port_(port), print_(std::move(print)) {
+HeadlessRunner::HeadlessRunner(PanelCore& panel, SerialPort& port, PrintFn print)
+    : panel_(panel), port_(port), print_(std::move(print)) {
   connections_.push_back(
-      form_.recorded().Connect([this](const JournalEntry& entry) { Print(entry); }));
+      panel_.recorded().Connect([this](const JournalEntry& entry) { Print(entry); }));
   // Handled at the next tick, not inside the port's own call.
   connections_.push_back(port_.failed().Connect([this](const PortError&) { lost_ = true; }));
 }
@@ -41,7 +42,7 @@ void HeadlessRunner::Start() {
 
 void HeadlessRunner::TryConnect() {
   lost_ = false;
-  form_.ConnectCB_Click();
+  panel_.ToggleConnection();
   if (connected()) {
     failures_ = 0;
     return;
@@ -49,24 +50,23 @@ void HeadlessRunner::TryConnect() {
   ++failures_;
   ticks_to_retry_ = std::min(kFirstRetryTicks << std::min(failures_ - 1, 4), kLongestRetryTicks);
   if (failures_ == 1) {
-    print_(FormatJournalIsoTime(form_.Now(), false) + " link " + kRetrying);
+    print_(FormatJournalIsoTime(panel_.Now(), false) + " link " + kRetrying);
   }
 }
 
 void HeadlessRunner::Tick() {
-  form_.TRTimer_Timer();
+  panel_.Tick();
   if (connected()) {
     if (!lost_) return;
     // A lost device: close it as a disconnect would, and open it again after the first wait.
-    form_.ConnectCB_Click();
+    panel_.ToggleConnection();
     if (connected()) {
-      form_.CloseSerialPort();
-      form_.UpdateConnectionControls();
+      panel_.CloseLine();
     }
     lost_ = false;
     failures_ = 1;
     ticks_to_retry_ = kFirstRetryTicks;
-    print_(FormatJournalIsoTime(form_.Now(), false) + " link " + kRetrying);
+    print_(FormatJournalIsoTime(panel_.Now(), false) + " link " + kRetrying);
     return;
   }
   if (!held_ && --ticks_to_retry_ <= 0) TryConnect();
@@ -74,7 +74,7 @@ void HeadlessRunner::Tick() {
 
 void HeadlessRunner::Disconnect() {
   held_ = true;
-  if (connected()) form_.ConnectCB_Click();
+  if (connected()) panel_.ToggleConnection();
 }
 
 void HeadlessRunner::Connect() {
@@ -83,9 +83,9 @@ void HeadlessRunner::Connect() {
 }
 
 void HeadlessRunner::Stop() {
-  if (connected()) form_.ConnectCB_Click();
+  if (connected()) panel_.ToggleConnection();
   if (port_.IsOpen()) port_.Close();
-  form_.Form_Unload();
+  panel_.Unload();
 }
 
 }  // namespace orv

@@ -36,21 +36,22 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
   const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
   MainForm form(std::move(env));
-  HeadlessRunner runner(form, port, print);
+  PanelCore& panel = form;
+  HeadlessRunner runner(panel, port, print);
   // One line per change of the broker's state, only when a broker is configured.
   QtMqttService mqtt(
-      form.state_store(), form.journal(), form.recorded(), mqtt_settings,
-      [&form, &mqtt_settings, &print](const BrokerState& state) {
+      panel.state_store(), panel.journal(), panel.recorded(), mqtt_settings,
+      [&panel, &mqtt_settings, &print](const BrokerState& state) {
         if (mqtt_settings.enabled)
-          print(FormatJournalIsoTime(form.Now(), false) + " mqtt " + BrokerStateText(state));
+          print(FormatJournalIsoTime(panel.Now(), false) + " mqtt " + BrokerStateText(state));
       });
   // The windows attached to the service act on its line through the runner, which keeps a line
   // an operator closed closed. They may attach before the first connect.
   QtAttachServer::Options attach_options;
   attach_options.socket_path = attach_socket;
   attach_options.inherited_socket = inherited;
-  attach_options.said = [&form, &print](const std::string& text) {
-    print(FormatJournalIsoTime(form.Now(), false) + " attach " + text);
+  attach_options.said = [&panel, &print](const std::string& text) {
+    print(FormatJournalIsoTime(panel.Now(), false) + " attach " + text);
   };
   QtAttachServer attach(
       form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }},
@@ -63,28 +64,29 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
     std::fputs("orvandel: the service is not started: windows cannot attach (see above)\n", stderr);
     return 1;
   }
-  form.Form_Load();
-  if (port_for_this_run > 0) form.UsePortForThisRun(port_for_this_run);
+  panel.Load();
+  if (port_for_this_run > 0) panel.UsePortForThisRun(port_for_this_run);
   // A web panel that cannot listen is said once; the line is served all the same.
   if (std::string error; !web_panel.Start(error)) {
     if (notice) notice(Notice{NoticeLevel::kError, "The web panel is off: " + error});
-    print(FormatJournalIsoTime(form.Now(), false) + " web off: " + error);
+    print(FormatJournalIsoTime(panel.Now(), false) + " web off: " + error);
   } else if (web.enabled) {
-    print(FormatJournalIsoTime(form.Now(), false) + " web listening at " +
+    print(FormatJournalIsoTime(panel.Now(), false) + " web listening at " +
           (web.tls() ? "https://" : "http://") + web.listen);
   }
   // The sounder on the ALSA device of the settings; none without one.
   std::optional<AlsaSoundOutput> sounder;
-  if (!form.annunciation().settings().device.empty()) {
-    sounder.emplace(form.annunciation().settings().device);
-    form.annunciation().set_output(&*sounder);
+  if (const std::string device = panel.sound_device(); !device.empty()) {
+    sounder.emplace(device);
+    panel.set_sound_output(&*sounder);
   }
   runner.Start();
   // systemd hears that the service is up once the first connect has been tried, and that it is
   // alive from every second's tick: a tick that stops is a hung service, restarted.
   ServiceNotifier notifier(SendToSystemd);
-  auto status = [&form, &runner] {
-    return ServiceStatusText(form.line_status().port, runner.connected(), form.line_status().alarm);
+  auto status = [&panel, &runner] {
+    const LineStatus& line = panel.state_store().state().line;
+    return ServiceStatusText(line.port, runner.connected(), line.alarm);
   };
   notifier.Ready(status());
   mqtt.Start();
@@ -99,7 +101,7 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   // A stop the service asks for itself (for the lock step, site/lock_step.h) carries its code.
   const int code = QCoreApplication::exec();
   runner.Stop();
-  form.annunciation().set_output(nullptr);
+  panel.set_sound_output(nullptr);
   // The disconnect and its record go to the socket, without waiting for the broker.
   mqtt.Tick();
   return code;

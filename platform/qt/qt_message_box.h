@@ -8,7 +8,7 @@ namespace orv {
 
 // Modal message boxes with an OK button; kStop shows the critical (stop) icon. With no parent the
 // box is centred over whichever window is active when it opens, so the function can be made
-// before the main window exists.
+// before the main window exists. A key held down from before the box opened does not close it.
 MessageBoxFn QtMessageBox(QWidget* parent);
 
 }  // namespace orv

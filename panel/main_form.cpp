@@ -30,10 +30,19 @@ MainForm::MainForm(MainFormEnvironment env)
       event_log_(env_.program_folder),
       commands_(link_, SupervisionCheck, Timer_CB),
       trigger_bank_(
-          link_,
+          TriggerBankModel{
+              link_.trigger_states(),
+              [this](int page) -> std::vector<std::string>& { return config_.Names(page); },
+              [this](int page, std::uint8_t number, std::uint8_t state) {
+                commands_.SendTriggerCommand(page, number, state);
+              },
+              // The next poll slot asks for the new page's states.
+              [this](int page) {
+                link_.scheduler().set_poll_step(static_cast<std::int16_t>(page + 2));
+              },
+              [this](int page, int number) { config_.SaveName(page, number); }},
           TriggerBankControls{VirtualDevice_ComboBox, Trigger_PictureBox, Trigger_VScrollBar,
-                              Trigger_CheckBox, TriggerLabel, TriggerNameText, focus},
-          config_, commands_),
+                              Trigger_CheckBox, TriggerLabel, TriggerNameText, focus}),
       decoder_(link_.trigger_states(), env_.clock),
       events_log_view_(EventsLogTextBox, NoDisplayCheck),
       event_recorder_(event_log_, env_.notice),

@@ -5,9 +5,8 @@
 
 namespace orv {
 
-TriggerBank::TriggerBank(Link& link, TriggerBankControls controls, Configuration& config,
-                         OperatorCommands& commands)
-    : link_(link), c_(controls), config_(config), commands_(commands) {}
+TriggerBank::TriggerBank(TriggerBankModel model, TriggerBankControls controls)
+    : model_(std::move(model)), c_(controls) {}
 
 const TriggerPage& TriggerBank::Page() const {
   const int page = std::clamp<int>(TriggerBankPage, 0, kPageCount - 1);
@@ -15,8 +14,8 @@ const TriggerPage& TriggerBank::Page() const {
 }
 
 void TriggerBank::RefreshTriggerBank() {
-  const auto& names = config_.Names(TriggerBankPage);
-  const TriggerStateTable& states = link_.trigger_states().States(TriggerBankPage);
+  const auto& names = model_.names(TriggerBankPage);
+  const TriggerStateTable& states = model_.states.States(TriggerBankPage);
   TriggerUiEnabled = false;
   for (int r = 0; r < kRows; ++r) {
     const int n = TriggerNumber(r);
@@ -38,7 +37,7 @@ void TriggerBank::ClearEditedMarks() {
 }
 
 void TriggerBank::ShowTriggerStates() {
-  const TriggerStateTable& states = link_.trigger_states().States(TriggerBankPage);
+  const TriggerStateTable& states = model_.states.States(TriggerBankPage);
   TriggerUiEnabled = false;
   for (int r = 0; r < kRows; ++r)
     c_.Trigger_CheckBox[r].SetValue(states.Get(TriggerNumber(r)) != 0 ? 1 : 0);
@@ -74,7 +73,7 @@ void TriggerBank::VirtualDevice_ComboBox_Click() {
   }
   TriggerScrollOffset = 0;
   // The next poll slot asks for the new page's states.
-  link_.scheduler().set_poll_step(static_cast<std::int16_t>(TriggerBankPage + 2));
+  if (model_.page_shown) model_.page_shown(TriggerBankPage);
   c_.Trigger_VScrollBar.SetValue(0);
   c_.Trigger_VScrollBar.SetMax(Page().size - c_.Trigger_VScrollBar.large_change());
   TriggerUiEnabled = true;
@@ -96,9 +95,9 @@ void TriggerBank::Trigger_CheckBox_Click(int row) {
   if (!TriggerUiEnabled) return;
   const auto n = static_cast<std::uint8_t>(TriggerNumber(row));
   const std::uint8_t state = c_.Trigger_CheckBox[row].value() != 0 ? 1 : 0;
-  link_.trigger_states().States(TriggerBankPage).Set(n, state);
+  model_.states.States(TriggerBankPage).Set(n, state);
   TriggerUiEnabled = false;
-  commands_.SendTriggerCommand(TriggerBankPage, n, state);
+  if (model_.switched) model_.switched(TriggerBankPage, n, state);
   TriggerUiEnabled = true;
 }
 
@@ -115,7 +114,7 @@ void TriggerBank::CommitName(int row) {
   auto& edited = TriggerNameEdited[static_cast<std::size_t>(row)];
   if (edited) {
     const int n = TriggerNumber(row);
-    auto& names = config_.Names(TriggerBankPage);
+    auto& names = model_.names(TriggerBankPage);
     // A pasted name may carry line breaks; a name is one line.
     std::string text = c_.TriggerNameText[row].text();
     std::replace(text.begin(), text.end(), '\r', ' ');
@@ -138,7 +137,7 @@ void TriggerBank::DiscardName(int row) {
 }
 
 void TriggerBank::SaveTriggerName(int row) {
-  config_.SaveName(TriggerBankPage, TriggerNumber(row));
+  if (model_.store_name) model_.store_name(TriggerBankPage, TriggerNumber(row));
 }
 
 }  // namespace orv

@@ -2,13 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
-#include "config/configuration.h"
-#include "link/link.h"
 #include "link/trigger_states.h"
-#include "panel/operator_commands.h"
 #include "platform/controls.h"
 #include "platform/signal.h"
 
@@ -24,15 +23,30 @@ struct TriggerBankControls {
   FocusTracker& focus;
 };
 
+// What the bank shows and where what it is asked goes: the states and names of the pages (the
+// program's own, or those a window attached to the service is sent), and the switch, the store
+// of a name and the page shown, as the program that holds the line does them (or as a window
+// attached to it asks them of the service).
+struct TriggerBankModel {
+  TriggerStates& states;
+  std::function<std::vector<std::string>&(int page)> names;
+  // A ticked or cleared box: trigger number of page to state (1 on, 0 off).
+  std::function<void(int page, std::uint8_t number, std::uint8_t state)> switched;
+  // The page now shown; its states are wanted.
+  std::function<void(int page)> page_shown;
+  // A name taken from the editor, to be kept where names are kept.
+  std::function<void(int page, int number)> store_name;
+};
+
 // Twelve rows of one trigger page: check boxes that switch triggers, names that can be edited in
 // place (and are stored at once), a scroll bar and the page list. It owns what is shown (page,
-// scroll position, the interlock against its own control changes); the states are the link's.
+// scroll position, the interlock against its own control changes); the states and names are the
+// model's.
 class TriggerBank {
  public:
   static constexpr int kRows = 12;
 
-  TriggerBank(Link& link, TriggerBankControls controls, Configuration& config,
-              OperatorCommands& commands);
+  TriggerBank(TriggerBankModel model, TriggerBankControls controls);
 
   // Redraws the rows from the shown page and scroll position.
   void RefreshTriggerBank();
@@ -81,10 +95,8 @@ class TriggerBank {
   void ShowTriggerStates();
   void ClearEditedMarks();
 
-  Link& link_;
+  TriggerBankModel model_;
   TriggerBankControls c_;
-  Configuration& config_;
-  OperatorCommands& commands_;
 
   std::int16_t TriggerBankPage = 0;
   std::int16_t TriggerScrollOffset = 0;

@@ -79,21 +79,8 @@ void MainForm::BaudRate_CB_Click() {
   SerialSettingsChanged = true;
 }
 
-void MainForm::SetOperatorKeysEnabled(bool enabled) {
-  for (PushButton* key : {&EMG_CB, &EMGMessage_CB, &EMGAck_CB, &EMGReset_CB, &FaultAck_CB,
-                          &FaultReset_CB, &IMPC_CB, &Transmission_CommandButton}) {
-    key->SetEnabled(enabled);
-  }
-}
-
 void MainForm::UpdateConnectionControls() {
-  const bool connected = link_.port_connected();
-  ConnectCB.SetCaption(connected ? "Disconnection" : "Connection");
-  ComPort_CB.SetEnabled(!connected);
-  BaudRate_CB.SetEnabled(false);
-  SetOperatorKeysEnabled(connected);
-  for (int i = 0; i < 12; ++i)
-    Trigger_CheckBox[i].SetEnabled(connected);
+  ShowConnected(link_.port_connected());
 }
 
 void MainForm::ShowFaultLamps(FaultLamps lamps) {

@@ -53,7 +53,6 @@ MainForm::MainForm(MainFormEnvironment env)
           Shape1,
           {[this](JournalKind kind, std::string text) { Record(kind, std::move(text)); },
            env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock, recorder_.login()}) {
-  LayOutControls();
   WireEvents();
   WireSubsystems();
   WireAnnunciation();
@@ -102,18 +101,6 @@ std::string MainForm::TriggerName(int page, int number) {
   return number >= 1 && static_cast<std::size_t>(number) <= names.size()
              ? names[static_cast<std::size_t>(number - 1)]
              : std::string();
-}
-
-void MainForm::Register(Control& control, Control* container) {
-  control.set_container(container);
-  controls_.push_back(&control);
-}
-
-Control* MainForm::FindControl(const std::string& qualified_name) const {
-  for (Control* c : controls_) {
-    if (c->QualifiedName() == qualified_name) return c;
-  }
-  return nullptr;
 }
 
 void MainForm::WireEvents() {
@@ -259,18 +246,8 @@ void MainForm::WireSubsystems() {
 }
 
 void MainForm::Form_Load() {
-  MainFormWindow.SetCaption(kWindowCaption);
   MainFormWindow.SetOuterHeight(kOuterHeightAtLoad);
-  for (int n = 1; n <= 10; ++n)
-    ComPort_CB.AddItem("COM" + std::to_string(n));
-  for (const std::string_view rate : kBaudRates)
-    BaudRate_CB.AddItem(std::string(rate));
-  for (int t = 10; t <= 90; t += 10)
-    Timer_CB.AddItem(std::to_string(t));
-  for (int page = 0; page < kListedPages; ++page) {
-    const TriggerPage& p = kTriggerPages[static_cast<std::size_t>(page)];
-    VirtualDevice_ComboBox.AddItem(p.list_prefix + std::to_string(p.size));
-  }
+  FillLists();
   for (int page = 0; page < kPageCount; ++page)
     link_.trigger_states().States(page).Clear();
 

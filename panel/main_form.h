@@ -16,10 +16,8 @@
 #include "link/link.h"
 #include "linkwatch/line_watcher.h"
 #include "panel/annunciation.h"
-#include "panel/events_log_view.h"
 #include "panel/operator_commands.h"
 #include "panel/received_display.h"
-#include "panel/trigger_bank.h"
 #include "panelstate/panel_core.h"
 #include "panelstate/panel_state_store.h"
 #include "platform/clock.h"
@@ -28,11 +26,11 @@
 #include "platform/notice.h"
 #include "platform/serial_port.h"
 #include "platform/signal.h"
+#include "window/events_log_view.h"
+#include "window/panel_window.h"
+#include "window/trigger_bank.h"
 
 namespace orv {
-
-inline constexpr const char* kWindowCaption = "Orvandel Program Ver 2.16.08";
-inline constexpr const char* kProgramTitle = "Orvandel Program";
 
 // A good frame's bytes in upper-case hex, as it came on the line: "0203A012000047 03" without the
 // space.
@@ -61,9 +59,10 @@ struct MainFormEnvironment {
   std::function<AccessClock::time_point()> access_clock{};
 };
 
-// The main window: every control as designed, the start-up and shutdown steps, the timer tick,
-// and the connection handling. The subsystems get references to the controls they drive.
-class MainForm final : public PanelCore {
+// The main window of the program that holds the line: its controls (PanelWindow), the start-up
+// and shutdown steps, the timer tick, and the connection handling. The subsystems get references
+// to the controls they drive.
+class MainForm final : public PanelWindow, public PanelCore {
  public:
   explicit MainForm(MainFormEnvironment env);
   MainForm(const MainForm&) = delete;
@@ -88,10 +87,6 @@ class MainForm final : public PanelCore {
   // Another port for this run only (the headless mode's --port): a correction made at start-up
   // is saved first, so the port given here is never written to the configuration.
   void UsePortForThisRun(int port_number) override;
-
-  // Every control, containers before what they contain (the view builds widgets in this order).
-  const std::vector<Control*>& controls() const { return controls_; }
-  Control* FindControl(const std::string& qualified_name) const;
 
   Link& link() { return link_; }
   Configuration& config() { return config_; }
@@ -163,60 +158,8 @@ class MainForm final : public PanelCore {
   void Touch();
   Signal<>& login_wanted() { return login_wanted_; }
 
-  // ---- The window and its controls, by their designed names. ----
-  Form MainFormWindow{"MainForm"};
-  FocusTracker focus;
-
-  ComboBox VirtualDevice_ComboBox{"VirtualDevice_ComboBox", ComboBox::Style::kEditable};
-  PictureBox Trigger_PictureBox{"Trigger_PictureBox"};
-  VScrollBar Trigger_VScrollBar{"Trigger_VScrollBar"};
-  ControlArray<CheckBox> Trigger_CheckBox{"Trigger_CheckBox", 12};
-  ControlArray<Label> TriggerLabel{"TriggerLabel", 12};
-  ControlArray<TextBox> TriggerNameText{"TriggerNameText", 12};
-  PushButton Transmission_CommandButton{"Transmission_CommandButton"};
-
-  Label Label1{"Label1"};
-  Line Line1{"Line1"};
-  ControlArray<Shape> Shape1{"Shape1", 24};
-  ControlArray<Label> Label2{"Label2", 12};
-  ControlArray<Label> Label3{"Label3", 12};
-
-  PushButton EMG_CB{"EMG_CB"};
-  PushButton EMGMessage_CB{"EMGMessage_CB"};
-  PushButton EMGAck_CB{"EMGAck_CB"};
-  PushButton FaultAck_CB{"FaultAck_CB"};
-  PushButton EMGReset_CB{"EMGReset_CB"};
-  PushButton FaultReset_CB{"FaultReset_CB"};
-  PushButton IMPC_CB{"IMPC_CB"};
-  PushButton Clear_CommandButton{"Clear_CommandButton"};
-
-  PushButton ConnectCB{"ConnectCB"};
-  Frame RS232Setting_Frame{"RS232Setting_Frame"};
-  Label ComPort_LB{"ComPort_LB"};
-  ComboBox ComPort_CB{"ComPort_CB", ComboBox::Style::kDropDownList};
-  Label BaudRate_LB{"BaudRate_LB"};
-  ComboBox BaudRate_CB{"BaudRate_CB", ComboBox::Style::kDropDownList};
-  Label RS232BitType_LB{"RS232BitType_LB"};
-  CheckBox SupervisionCheck{"SupervisionCheck"};
-  ComboBox Timer_CB{"Timer_CB", ComboBox::Style::kEditable};
-  ControlArray<Image> imgRS232{"imgRS232", 2};
-
-  Label EventsLogLabel{"EventsLogLabel"};
-  TextBox EventsLogTextBox{"EventsLogTextBox", -1, true, EventsLogView::kLogBoxMaxLength};
-  CheckBox NoDisplayCheck{"NoDisplayCheck"};
-  TextBox Receiver_Text{"Receiver_Text"};
-  Frame Frame1{"Frame1"};
-  ControlArray<OptionButton> DisplayType_OptionButton{"DisplayType_OptionButton", 3};
-
  private:
-  void LayOutControls();
   void WireEvents();
-  void Register(Control& control, Control* container = nullptr);
-  template <typename T>
-  void Register(ControlArray<T>& array, Control* container = nullptr) {
-    for (int i = 0; i < array.size(); ++i)
-      Register(array[i], container);
-  }
   void WireSubsystems();
   void WireAnnunciation();
   void LoadAnnunciationSettings();
@@ -224,7 +167,6 @@ class MainForm final : public PanelCore {
   void WireAccess();
   // Records what the refusals' summary leaves to record, each with its origin's login.
   void RecordAccess(const std::vector<RefusalRecord>& records);
-  void SetOperatorKeysEnabled(bool enabled);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
   std::string PortDescription() const;
   void ShowFaultLamps(FaultLamps lamps);
@@ -239,7 +181,6 @@ class MainForm final : public PanelCore {
   std::string TriggerName(int page, int number);
 
   MainFormEnvironment env_;
-  std::vector<Control*> controls_;
 
   Link link_;
   Configuration config_;

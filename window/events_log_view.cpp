@@ -1,4 +1,4 @@
-#include "panel/events_log_view.h"
+#include "window/events_log_view.h"
 
 namespace orv {
 

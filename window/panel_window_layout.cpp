@@ -1,6 +1,7 @@
 // The window's controls where they were designed: positions and sizes in twips, captions and
 // colours, as the window was designed.
-#include "panel/main_form.h"
+#include "link/fault_lamps.h"
+#include "window/panel_window.h"
 
 namespace orv {
 namespace {
@@ -35,7 +36,7 @@ int RowTop(int r) {
 
 }  // namespace
 
-void MainForm::LayOutControls() {
+void PanelWindow::LayOutControls() {
   MainFormWindow.SetBounds(0, 0, kClientWidth, kClientHeight);
 
   // Trigger bank.

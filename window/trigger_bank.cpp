@@ -1,4 +1,4 @@
-#include "panel/trigger_bank.h"
+#include "window/trigger_bank.h"
 
 #include <algorithm>
 #include <utility>

@@ -92,13 +92,13 @@ void TriggerBank::Trigger_VScrollBar_GotFocus() {
   c_.focus.MoveFocus(&c_.Trigger_PictureBox);
 }
 
-void TriggerBank::Trigger_CheckBox_Click(int row) {
+void TriggerBank::Trigger_CheckBox_Click(int row, const Actor& by) {
   if (!TriggerUiEnabled) return;
   const auto n = static_cast<std::uint8_t>(TriggerNumber(row));
   const std::uint8_t state = c_.Trigger_CheckBox[row].value() != 0 ? 1 : 0;
   link_.trigger_states().States(TriggerBankPage).Set(n, state);
   TriggerUiEnabled = false;
-  commands_.SendTriggerCommand(TriggerBankPage, n, state);
+  commands_.SendTriggerCommand(TriggerBankPage, n, state, by);
   TriggerUiEnabled = true;
 }
 
@@ -111,7 +111,8 @@ void TriggerBank::TriggerNameText_Change(int row) {
   TriggerNameEdited[static_cast<std::size_t>(row)] = true;
 }
 
-void TriggerBank::CommitName(int row) {
+std::optional<TriggerRename> TriggerBank::CommitName(int row) {
+  std::optional<TriggerRename> rename;
   auto& edited = TriggerNameEdited[static_cast<std::size_t>(row)];
   if (edited) {
     const int n = TriggerNumber(row);
@@ -126,10 +127,14 @@ void TriggerBank::CommitName(int row) {
     }
     c_.TriggerLabel[row].SetCaption(text);
     if (store_names_) SaveTriggerName(row);
-    if (old_name != text) renamed_(TriggerBankPage, n, old_name, text);
+    if (old_name != text) {
+      renamed_(TriggerBankPage, n, old_name, text);
+      rename = TriggerRename{TriggerBankPage, n, std::move(old_name), std::move(text)};
+    }
     edited = false;
   }
   c_.TriggerNameText[row].SetVisible(false);
+  return rename;
 }
 
 void TriggerBank::DiscardName(int row) {

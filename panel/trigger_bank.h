@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -22,6 +23,14 @@ struct TriggerBankControls {
   ControlArray<Label>& TriggerLabel;
   ControlArray<TextBox>& TriggerNameText;
   FocusTracker& focus;
+};
+
+// A trigger's name changed: page, trigger number, the name before and after.
+struct TriggerRename {
+  int page = 0;
+  int number = 0;
+  std::string old_name;
+  std::string new_name;
 };
 
 // Twelve rows of one trigger page: check boxes that switch triggers, names that can be edited in
@@ -49,11 +58,12 @@ class TriggerBank {
   void Trigger_VScrollBar_Change();
   void Trigger_VScrollBar_Scroll() { Trigger_VScrollBar_Change(); }
   void Trigger_VScrollBar_GotFocus();
-  void Trigger_CheckBox_Click(int row);
+  void Trigger_CheckBox_Click(int row, const Actor& by = {});
   void TriggerLabel_DblClick(int row);
   void TriggerNameText_Change(int row);
-  void TriggerNameText_Validate(int row) { CommitName(row); }
-  void TriggerNameText_LostFocus(int row) { CommitName(row); }
+  // The rename taken, if the name changed: for the record of whoever typed it.
+  std::optional<TriggerRename> TriggerNameText_Validate(int row) { return CommitName(row); }
+  std::optional<TriggerRename> TriggerNameText_LostFocus(int row) { return CommitName(row); }
   // Whether the row's name editor holds typed text not yet taken.
   bool NameEdited(int row) const { return TriggerNameEdited[static_cast<std::size_t>(row)]; }
   // Closes the row's name editor without taking what was typed.
@@ -76,7 +86,7 @@ class TriggerBank {
  private:
   const TriggerPage& Page() const;
   int TriggerNumber(int row) const { return TriggerScrollOffset + row + 1; }
-  void CommitName(int row);
+  std::optional<TriggerRename> CommitName(int row);
   // Sets the twelve check boxes from the shown page's states, without them counting as clicks.
   void ShowTriggerStates();
   void ClearEditedMarks();

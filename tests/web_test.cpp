@@ -162,7 +162,7 @@ class WebAppTest : public ::testing::Test {
       : gate_(std::move(users)),
         app_(
             &gate_,
-            [this](const ActionRequest& action, const Origin& origin) {
+            [this](const ActionRequest& action, const Origin& origin, AccessClock::time_point) {
               performed_.push_back(action);
               origins_.push_back(origin);
               return result_;

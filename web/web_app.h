@@ -40,7 +40,9 @@ inline constexpr const char* kSessionCookie = "orvandel_session";
 // program, as from the web peer; without access levels the web panel stays read-only.
 class WebApp {
  public:
-  using PerformFn = std::function<std::string(const ActionRequest&, const Origin&)>;
+  // The one perform step: asks the gate for the origin's action and, allowed, does it.
+  using PerformFn =
+      std::function<std::string(const ActionRequest&, const Origin&, AccessClock::time_point now)>;
   // The state as /api/state serves it, without the access part; anonymous: as a viewer without
   // a log-in sees it.
   using SnapshotFn = std::function<std::string(bool anonymous)>;
@@ -87,6 +89,10 @@ class WebApp {
   AllowedHosts hosts_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
+
+// The action an API path asks for ("/api/key/3", "/api/silence"): the table's rows the web panel
+// offers, by their socket names; none for any other path.
+std::optional<ActionRequest> WebAction(std::string_view path);
 
 // A random session token from the system's random source: 32 bytes as 64 hex digits.
 std::string RandomSessionToken();

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -25,22 +26,27 @@ WebResponse Error(int status, const std::string& text) {
 
 }  // namespace
 
-std::optional<ActionRequest> WebAction(std::string_view path) {
-  constexpr std::string_view kApi = "/api/";
-  if (!path.starts_with(kApi)) return std::nullopt;
-  path.remove_prefix(kApi.size());
+std::vector<std::string> WebActionPaths() {
+  std::vector<std::string> paths;
   for (const OperatorAction& row : kOperatorActions) {
-    if (!row.web || !path.starts_with(row.form.wire)) continue;
-    const std::string_view rest = path.substr(row.form.wire.size());
+    // A key by its code: /api/key/3.
+    if (row.web)
+      paths.push_back("/api/" + std::string(row.form.wire) +
+                      (row.key != 0 ? "/" + std::to_string(row.key) : ""));
+  }
+  return paths;
+}
+
+std::optional<ActionRequest> WebAction(std::string_view path) {
+  const std::vector<std::string> paths = WebActionPaths();
+  const auto found = std::ranges::find(paths, path);
+  if (found == paths.end()) return std::nullopt;
+  std::size_t index = static_cast<std::size_t>(found - paths.begin());
+  for (const OperatorAction& row : kOperatorActions) {
+    if (!row.web || index-- != 0) continue;
     ActionRequest action;
     action.kind = row.form.kind;
-    if (row.form.kind == ActionKind::kKey) {
-      // A key by its code: /api/key/3.
-      if (rest != "/" + std::to_string(row.key)) continue;
-      action.key = row.key;
-    } else if (!rest.empty()) {
-      continue;
-    }
+    action.key = row.key;
     if (row.form.kind == ActionKind::kSilence) action.name = "web";
     return action;
   }
@@ -89,6 +95,13 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
       if (row.form.kind == ActionKind::kSilence) silence = true;
     }
   }
+  // The keys' captions by code, as the window shows them.
+  QJsonObject names;
+  for (const OperatorAction& row : kOperatorActions) {
+    if (row.web && row.key != 0)
+      names[QString::number(row.key)] = QString::fromUtf8(row.name.data(), row.name.size());
+  }
+  access[QStringLiteral("keyNames")] = names;
   access[QStringLiteral("keys")] = keys;
   access[QStringLiteral("silence")] = silence;
   return Json(access);

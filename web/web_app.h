@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "access/access_gate.h"
 #include "attach/attach_protocol.h"
@@ -64,7 +65,7 @@ class WebApp {
   bool SignedIn(const WebRequest& request) { return Session(request) != nullptr; }
 
   // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,
-  // "keys":[..],"silence":..}.
+  // "keys":[..],"silence":..,"keyNames":{"1":"EMG",..}}.
   std::string AccessJson(const WebRequest& request, AccessClock::time_point now);
 
  private:
@@ -90,8 +91,9 @@ class WebApp {
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
-// The action an API path asks for ("/api/key/3", "/api/silence"): the table's rows the web panel
-// offers, by their socket names; none for any other path.
+// The API's paths of the actions the web panel offers, by their socket names ("/api/silence",
+// a key by its code: "/api/key/3"), and the action a path asks for (none for any other path).
+std::vector<std::string> WebActionPaths();
 std::optional<ActionRequest> WebAction(std::string_view path);
 
 // A random session token from the system's random source: 32 bytes as 64 hex digits.

@@ -17,96 +17,6 @@ const Origin kAnyWeb{OriginKind::kWeb, ""};
 
 }  // namespace
 
-AccessLevel RequiredLevel(Action action) {
-  switch (action) {
-    case Action::kView:
-    case Action::kHistory:
-    case Action::kSilence:
-    case Action::kLampTest:
-      return AccessLevel::kLevel1;
-    case Action::kEmg:
-    case Action::kEmgMessage:
-    case Action::kEmgAck:
-    case Action::kFaultAck:
-    case Action::kEmgReset:
-    case Action::kFaultReset:
-    case Action::kTriggerSwitching:
-    case Action::kSupervisionOnOff:
-    case Action::kSupervisionTime:
-    case Action::kImpedanceCheck:
-      return AccessLevel::kLevel2;
-    case Action::kConnection:
-    case Action::kPortAndBaudRate:
-    case Action::kTriggerRenaming:
-    case Action::kWithoutDisplay:
-      break;
-  }
-  // Anything unnamed above asks the most.
-  return AccessLevel::kLevel3;
-}
-
-namespace {
-
-// Whether the action is a key or a switch a hand presses, held to the origin's pace; anything new
-// is. Looking is not, nor what only changes a setting in the program (the supervision time as
-// typed, letter by letter; the port and baud rate, which a wheel spins through; the view).
-bool AtAHandsPace(Action action) {
-  switch (action) {
-    case Action::kView:
-    case Action::kHistory:
-    case Action::kSupervisionTime:
-    case Action::kPortAndBaudRate:
-    case Action::kWithoutDisplay:
-      return false;
-    default:
-      return true;
-  }
-}
-
-}  // namespace
-
-std::string_view ActionName(Action action) {
-  switch (action) {
-    case Action::kView:
-      return "View";
-    case Action::kHistory:
-      return "History";
-    case Action::kSilence:
-      return "Silence";
-    case Action::kLampTest:
-      return "Lamp test";
-    case Action::kEmg:
-      return "EMG";
-    case Action::kEmgMessage:
-      return "EMG Message";
-    case Action::kEmgAck:
-      return "EMG ACK";
-    case Action::kFaultAck:
-      return "Fault ACK";
-    case Action::kEmgReset:
-      return "EMG Reset";
-    case Action::kFaultReset:
-      return "Fault Reset";
-    case Action::kTriggerSwitching:
-      return "Trigger switching";
-    case Action::kSupervisionOnOff:
-      return "Supervision on/off";
-    case Action::kSupervisionTime:
-      return "Supervision time";
-    case Action::kImpedanceCheck:
-      return "Impedance check";
-    case Action::kConnection:
-      return "Connection/Disconnection";
-    case Action::kPortAndBaudRate:
-      return "Port and baud rate";
-    case Action::kTriggerRenaming:
-      return "Trigger renaming";
-    case Action::kWithoutDisplay:
-      return "Without Display";
-  }
-  return "Unknown action";
-}
-
 std::string OriginText(const Origin& origin) {
   switch (origin.kind) {
     case OriginKind::kWindow:
@@ -129,13 +39,6 @@ std::string OriginLogin(const Origin& origin) {
       break;
   }
   return {};
-}
-
-std::string ActorText(const Decision& decision) {
-  if (!decision.level) return {};
-  const std::string level = "level " + std::to_string(LevelNumber(*decision.level));
-  return decision.operator_name.empty() ? level
-                                        : "operator " + decision.operator_name + ", " + level;
 }
 
 std::string LogInResultText(const LogInResult& result) {
@@ -212,19 +115,20 @@ AccessGate::AccessGate(UsersFile users, std::chrono::seconds idle_timeout)
 
 Decision AccessGate::Decide(const Origin& origin, Action action, AccessClock::time_point now) {
   Decision decision;
+  decision.actor.origin = origin;
   if (users_.mode == AccessMode::kOff) {
     decision.allowed = true;
   } else {
     ExpireIfIdle(origin, now);
-    decision.level = Level(origin);
-    decision.operator_name = OperatorName(origin);
+    decision.actor.level = Level(origin);
+    decision.actor.operator_name = OperatorName(origin);
     const AccessLevel needed = RequiredLevel(action);
-    decision.allowed = LevelNumber(*decision.level) >= LevelNumber(needed);
+    decision.allowed = LevelNumber(*decision.actor.level) >= LevelNumber(needed);
     if (!decision.allowed)
       decision.text = "refused: level " + std::to_string(LevelNumber(needed)) + " needed";
   }
   // Only what the level allows takes a key from the bucket: refusals cost the line nothing.
-  if (decision.allowed && AtAHandsPace(action)) {
+  if (decision.allowed && ActionRow(action).hands_pace) {
     const KeyPace::Verdict verdict = pace_.Take(OriginText(origin), now);
     if (verdict != KeyPace::Verdict::kAllowed) {
       decision.allowed = false;
@@ -234,10 +138,11 @@ Decision AccessGate::Decide(const Origin& origin, Action action, AccessClock::ti
     }
   }
   if (!decision.allowed) {
-    Report(AccessEventKind::kRefusedAction, decision.operator_name, Level(origin), origin, action,
-           decision.text);
-  } else if (decision.level) {
-    Report(AccessEventKind::kAction, decision.operator_name, *decision.level, origin, action);
+    Report(AccessEventKind::kRefusedAction, decision.actor.operator_name, Level(origin), origin,
+           action, decision.text);
+  } else if (decision.actor.level) {
+    Report(AccessEventKind::kAction, decision.actor.operator_name, *decision.actor.level, origin,
+           action);
   }
   return decision;
 }
@@ -409,6 +314,49 @@ bool AccessGate::ExpireIfIdle(const Origin& origin, AccessClock::time_point now)
 void AccessGate::Report(AccessEventKind kind, std::string name, AccessLevel level,
                         const Origin& origin, std::optional<Action> action, std::string text) {
   events(AccessEvent{kind, std::move(name), level, origin, action, std::move(text)});
+}
+
+namespace {
+
+std::string LoggedInText(const AccessGate& gate, const Origin& origin) {
+  return kResultLoggedIn + gate.OperatorName(origin) + ", level " +
+         std::to_string(LevelNumber(gate.Level(origin)));
+}
+
+}  // namespace
+
+std::string PerformAtGate(AccessGate* gate, ActionPerformer& performer,
+                          const ActionRequest& request, const Origin& origin,
+                          AccessClock::time_point now) {
+  const std::optional<Action> action = RequestAction(request);
+  if (!action) {
+    if (gate == nullptr || gate->mode() == AccessMode::kOff)
+      return LogInResultText({LogInOutcome::kLevelsOff, {}});
+    if (request.kind == ActionKind::kLogOut) {
+      gate->LogOut(origin, now);
+      return kResultLoggedOut;
+    }
+    const LogInResult result = gate->LogIn(origin, request.name, request.pin, now);
+    return result.outcome == LogInOutcome::kOk ? LoggedInText(*gate, origin)
+                                               : LogInResultText(result);
+  }
+  if (gate == nullptr) return performer.Perform(request, Actor{{}, {}, origin});
+  gate->Touch(origin, now);
+  const Decision decision = gate->Decide(origin, *action, now);
+  return decision.allowed ? performer.Perform(request, decision.actor) : decision.text;
+}
+
+void LogInAtGate(AccessGate* gate, const ActionRequest& request, const Origin& origin,
+                 const AccessNowFn& now, std::function<void(const std::string&)> answer) {
+  if (gate == nullptr || gate->mode() == AccessMode::kOff) {
+    answer(LogInResultText({LogInOutcome::kLevelsOff, {}}));
+    return;
+  }
+  gate->LogIn(origin, request.name, request.pin, now,
+              [gate, origin, answer = std::move(answer)](const LogInResult& result) {
+                answer(result.outcome == LogInOutcome::kOk ? LoggedInText(*gate, origin)
+                                                           : LogInResultText(result));
+              });
 }
 
 }  // namespace orv

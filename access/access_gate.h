@@ -15,61 +15,13 @@
 
 #include "access/key_pace.h"
 #include "access/login_backoff.h"
+#include "access/operator_actions.h"
 #include "access/origin.h"
 #include "access/pin_check_pool.h"
 #include "access/users_file.h"
 #include "platform/signal.h"
 
 namespace orv {
-
-enum class Action {
-  // Level 1: anyone.
-  kView,
-  kHistory,
-  kSilence,
-  kLampTest,
-  // Level 2: the operator keys and the day-to-day controls.
-  kEmg,
-  kEmgMessage,
-  kEmgAck,
-  kFaultAck,
-  kEmgReset,
-  kFaultReset,
-  kTriggerSwitching,
-  kSupervisionOnOff,
-  kSupervisionTime,
-  kImpedanceCheck,
-  // Level 3: what changes the installation.
-  kConnection,  // Connection and Disconnection
-  kPortAndBaudRate,
-  kTriggerRenaming,
-  kWithoutDisplay,
-};
-
-inline constexpr std::array kAllActions = {
-    Action::kView,
-    Action::kHistory,
-    Action::kSilence,
-    Action::kLampTest,
-    Action::kEmg,
-    Action::kEmgMessage,
-    Action::kEmgAck,
-    Action::kFaultAck,
-    Action::kEmgReset,
-    Action::kFaultReset,
-    Action::kTriggerSwitching,
-    Action::kSupervisionOnOff,
-    Action::kSupervisionTime,
-    Action::kImpedanceCheck,
-    Action::kConnection,
-    Action::kPortAndBaudRate,
-    Action::kTriggerRenaming,
-    Action::kWithoutDisplay,
-};
-
-AccessLevel RequiredLevel(Action action);
-// The action as a journal record names it ("EMG Reset").
-std::string_view ActionName(Action action);
 
 // "window", "web 192.0.2.7", "local user alice".
 std::string OriginText(const Origin& origin);
@@ -105,18 +57,14 @@ using AccessNowFn = std::function<AccessClock::time_point()>;
 
 struct Decision {
   bool allowed = false;
-  std::string text;                  // why it was refused: "refused: level 2 needed"
-  std::string operator_name;         // who acts: "" at level 1 or with levels off
-  std::optional<AccessLevel> level;  // none with levels off
+  std::string text;  // why it was refused: "refused: level 2 needed"
+  // Who acts: no operator at level 1 or with levels off, no level with levels off.
+  Actor actor;
   // Refused for keys faster than a hand presses them, whatever the level: a log-in would not help.
   bool too_fast = false;
   // too_fast, and the origin was told so already in this burst.
   bool told_before = false;
 };
-
-// Who did an action, for its record: "operator alice, level 2", "level 1"; "" with levels off,
-// so that records stay as they were without a users file.
-std::string ActorText(const Decision& decision);
 
 // What a log-in dialog says: "logged in", "not logged in", "not logged in: wait 30 s". Never why
 // a PIN was refused, so that nobody learns which names exist.
@@ -245,5 +193,16 @@ class AccessGate {
   std::uint64_t busy_ = 0;
   PinCheckPool* pool_ = nullptr;
 };
+
+// A request from origin asks the gate once: its input keeps the log-in alive, then the decision;
+// allowed, it is performed as the actor the decision names, else answered with why not. A log in
+// (its PIN checked here) or out is the gate's own. Without a gate, levels are off: everything is
+// performed.
+std::string PerformAtGate(AccessGate* gate, ActionPerformer& performer,
+                          const ActionRequest& request, const Origin& origin,
+                          AccessClock::time_point now);
+// A log in answered once its PIN is checked off the loop (at once when nothing is checked).
+void LogInAtGate(AccessGate* gate, const ActionRequest& request, const Origin& origin,
+                 const AccessNowFn& now, std::function<void(const std::string&)> answer);
 
 }  // namespace orv

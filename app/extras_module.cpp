@@ -57,7 +57,8 @@ class WebPanel final : public TickedService {
  public:
   // The web asks for keys and Silence only, never for the line: that stays the window's.
   WebPanel(MainForm& form, const WebPanelSettings& settings, AccessGate& gate, NoticeFn notice)
-      : service_(form, ServiceLine{[] {}, [] {}}, settings, gate, std::move(notice)) {}
+      : service_(form, ServiceLine{[](const Actor&) {}, [](const Actor&) {}}, settings, gate,
+                 std::move(notice)) {}
   bool Start(std::string& error) { return service_.Start(error); }
   void Tick() override { service_.Tick(); }
 

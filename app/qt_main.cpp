@@ -290,7 +290,7 @@ int main(int argc, char* argv[]) {
   // by every commit while it is shown.
   std::unique_ptr<orv::HistoryView> history;
   orv::AddHistoryButton(view, [&] {
-    if (!form.Guarded(orv::Action::kHistory, [] {})) return;
+    if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
       orv::Extras* module = extras.Get();
       if (module == nullptr) return;  // the notice said why
@@ -328,12 +328,14 @@ int main(int argc, char* argv[]) {
       view,
       [&](std::string_view where) {
         view.CallModel([&] {
-          form.Guarded(orv::Action::kSilence, [&] { form.annunciation().Silence(where); });
+          form.Guarded(orv::Action::kSilence,
+                       [&](const orv::Actor& by) { form.annunciation().Silence(where, by); });
         });
       },
       [&] {
         view.CallModel([&form] {
-          form.Guarded(orv::Action::kLampTest, [&form] { form.annunciation().LampTest(); });
+          form.Guarded(orv::Action::kLampTest,
+                       [&form](const orv::Actor& by) { form.annunciation().LampTest(by); });
         });
       });
   // Who is logged in at this window, Log in and Log out; a refused action asks for a log in,

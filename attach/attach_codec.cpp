@@ -206,26 +206,6 @@ bool Object(std::string_view line, QJsonObject& object) {
   return true;
 }
 
-struct ActionName {
-  ActionKind kind;
-  const char* name;
-};
-constexpr ActionName kActionNames[] = {
-    {ActionKind::kKey, "key"},
-    {ActionKind::kImpedanceCheck, "impedance-check"},
-    {ActionKind::kTrigger, "trigger"},
-    {ActionKind::kRename, "rename"},
-    {ActionKind::kConnect, "connect"},
-    {ActionKind::kDisconnect, "disconnect"},
-    {ActionKind::kPort, "port"},
-    {ActionKind::kBaud, "baud"},
-    {ActionKind::kSupervision, "supervision"},
-    {ActionKind::kSilence, "silence"},
-    {ActionKind::kLampTest, "lamp-test"},
-    {ActionKind::kLogIn, "log-in"},
-    {ActionKind::kLogOut, "log-out"},
-};
-
 }  // namespace
 
 std::string PanelStateJson(const PanelState& state, unsigned sections) {
@@ -307,9 +287,7 @@ bool ParseServerMessage(std::string_view line, PanelState& state, ServerMessage&
 std::string ActionMessage(const ActionRequest& action) {
   QJsonObject object{{QStringLiteral("type"), QStringLiteral("action")},
                      {QStringLiteral("id"), static_cast<qint64>(action.id)}};
-  for (const ActionName& entry : kActionNames) {
-    if (entry.kind == action.kind) object[QStringLiteral("action")] = QLatin1String(entry.name);
-  }
+  object[QStringLiteral("action")] = Q(WireName(action.kind));
   switch (action.kind) {
     case ActionKind::kKey:
       object[QStringLiteral("key")] = action.key;
@@ -344,6 +322,10 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
     case ActionKind::kLogOut:
+    case ActionKind::kSupervisionTime:
+    case ActionKind::kHistory:
+    case ActionKind::kView:
+    case ActionKind::kWithoutDisplay:
       break;
   }
   return JsonLine(object);
@@ -359,14 +341,12 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
   action = ActionRequest{};
   action.id = object[QStringLiteral("id")].toInteger();
   const QString name = object[QStringLiteral("action")].toString();
-  const auto* known =
-      std::find_if(std::begin(kActionNames), std::end(kActionNames),
-                   [&name](const ActionName& n) { return name == QLatin1String(n.name); });
-  if (known == std::end(kActionNames)) {
+  const std::optional<ActionKind> known = KindOfWireName(S(name));
+  if (!known) {
     error = "an unknown action";
     return false;
   }
-  action.kind = known->kind;
+  action.kind = *known;
   bool ok = true;
   switch (action.kind) {
     case ActionKind::kKey:
@@ -413,6 +393,10 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
     case ActionKind::kConnect:
     case ActionKind::kDisconnect:
     case ActionKind::kLogOut:
+    case ActionKind::kSupervisionTime:
+    case ActionKind::kHistory:
+    case ActionKind::kView:
+    case ActionKind::kWithoutDisplay:
       break;
   }
   if (!ok) error = "a " + S(name) + " action out of its bounds";

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "access/operator_actions.h"
 #include "panelstate/panel_state.h"
 #include "journal/journal_page.h"
 
@@ -38,49 +39,8 @@ inline constexpr std::size_t kMaxHistoryRows = JournalPageQuery::kRows;
 inline constexpr std::size_t kMaxHistoryFieldBytes = 4096;
 inline constexpr const char* kResultHistoryBusy = "refused: one history request at a time";
 
-// What an action came to, as the window shows it.
-inline constexpr const char* kResultDone = "done";
-inline constexpr const char* kResultNotConnected = "not connected";
-inline constexpr const char* kResultLevelNeeded = "refused: level 2 needed";
-// A log in's result begins with it, then the operator and level: "logged in: alice, level 2".
-inline constexpr const char* kResultLoggedIn = "logged in: ";
-inline constexpr const char* kResultLoggedOut = "logged out";
 // A PIN's bound on the socket; the gate says whether it is right.
 inline constexpr std::size_t kMaxPinBytes = 64;
-
-enum class ActionKind {
-  kKey,
-  kImpedanceCheck,
-  kTrigger,
-  kRename,
-  kConnect,
-  kDisconnect,
-  kPort,
-  kBaud,
-  kSupervision,
-  kSilence,
-  kLampTest,
-  kLogIn,  // the window's operator logs in at the service, with name and pin
-  kLogOut,
-};
-
-// An operator's action, as a window asks the service for it.
-struct ActionRequest {
-  std::int64_t id = 0;  // the window's own number, given back with the result
-  ActionKind kind = ActionKind::kKey;
-  int key = 0;     // kKey: the key code, 1..6
-  int page = 0;    // kTrigger, kRename: 0..2
-  int number = 0;  // kTrigger, kRename: 1..the page's size
-  int state = 0;   // kTrigger, kSupervision: 0 or 1
-  // kRename; kSupervision: the supervision time as typed; kSilence: where ("window" or "Esc");
-  // kLogIn: the operator
-  std::string name;
-  std::string pin;   // kLogIn
-  int port = 0;      // kPort: 1..10
-  std::string baud;  // kBaud
-
-  bool operator==(const ActionRequest&) const = default;
-};
 
 // A window's request for a page of the service's journal.
 struct HistoryRequest {

@@ -51,7 +51,8 @@ void BM_ServiceTickWithAttachedWindows(benchmark::State& state) {
   form.Form_Load();
   orv::QtAttachServer::Options options;
   options.socket_path = (folder.path() / "panel.sock").string();
-  orv::QtAttachServer server(form, orv::ServiceLine{[] {}, [] {}}, options, {});
+  orv::QtAttachServer server(
+      form, orv::ServiceLine{[](const orv::Actor&) {}, [](const orv::Actor&) {}}, options, {});
   if (!server.Listen()) {
     state.SkipWithError("cannot listen");
     return;

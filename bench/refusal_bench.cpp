@@ -13,9 +13,9 @@
 
 #include "access/pin_hash.h"
 #include "attach/attach_hub.h"
-#include "attach/panel_source.h"
 #include "link/frame.h"
 #include "panel/main_form.h"
+#include "panel/panel_actions.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/temp_folder.h"
 
@@ -39,10 +39,12 @@ void BM_ServiceTickUnderRefusalFlood(benchmark::State& state) {
   std::size_t records = 0;
   const orv::Connection counting =
       form.recorded().Connect([&records](const orv::JournalEntry&) { ++records; });
-  orv::PanelActions actions(form, orv::ServiceLine{[] {}, [] {}});
+  orv::PanelActions actions(form,
+                            orv::ServiceLine{[](const orv::Actor&) {}, [](const orv::Actor&) {}});
   orv::AttachHub hub(
       orv::AttachLimits{}, [&](const orv::ActionRequest& action, const std::string& user) {
-        return actions.Perform(action, orv::Origin{orv::OriginKind::kLocalSocket, user});
+        return orv::PerformAtGate(&gate, actions, action,
+                                  orv::Origin{orv::OriginKind::kLocalSocket, user}, now);
       });
   std::size_t answered = 0;
   const int id = hub.Attach(

@@ -19,13 +19,12 @@ JournalRecorder::JournalRecorder(const std::filesystem::path& program_folder, bo
 }
 
 void JournalRecorder::Record(JournalKind kind, std::string text, std::string raw_hex,
-                             std::string detail) {
-  if (detail.empty()) detail = acting_operator_;
+                             std::string detail, std::string login) {
   JournalEntry entry{options_.clock(),
                      kind,
                      std::move(text),
                      std::move(raw_hex),
-                     acting_login_.empty() ? options_.login : acting_login_,
+                     login.empty() ? options_.login : std::move(login),
                      options_.host,
                      std::move(detail)};
   recorded_(entry);

@@ -23,9 +23,10 @@ class JournalRecorder {
   JournalRecorder(const JournalRecorder&) = delete;
   JournalRecorder& operator=(const JournalRecorder&) = delete;
 
-  // Queues one record; Commit() writes it.
-  void Record(JournalKind kind, std::string text, std::string raw_hex = {},
-              std::string detail = {});
+  // Queues one record; Commit() writes it. An empty login is the program's: a record of an
+  // action a window attached to the service or a web panel asked for carries theirs.
+  void Record(JournalKind kind, std::string text, std::string raw_hex = {}, std::string detail = {},
+              std::string login = {});
   // Everything queued since the last commit, in one transaction; then the chain's head goes to
   // its anchor when a record asked for it.
   void Commit() {
@@ -42,22 +43,12 @@ class JournalRecorder {
   Journal* journal() { return journal_.get(); }
   JournalTime Now() const { return options_.clock(); }
   const std::string& login() const { return options_.login; }
-  // Records made until it is set back to empty carry this login instead of the program's: an
-  // action a window attached to the service asked for, on behalf of its user.
-  void set_acting_login(std::string login) { acting_login_ = std::move(login); }
-  const std::string& acting_login() const { return acting_login_; }
-  // Records made until it is set back to empty, and that carry no detail of their own, carry
-  // this as their detail: who did the action at which access level ("operator alice, level 2").
-  void set_acting_operator(std::string actor) { acting_operator_ = std::move(actor); }
-  const std::string& acting_operator() const { return acting_operator_; }
 
  private:
   JournalOptions options_;
   std::unique_ptr<Journal> journal_;
   Signal<const JournalEntry&> recorded_;
   bool anchor_requested_ = false;
-  std::string acting_login_;
-  std::string acting_operator_;
 };
 
 }  // namespace orv

@@ -2,6 +2,8 @@
 // the sound output.
 #include "panel/annunciation.h"
 
+#include "access/access_gate.h"
+
 #include <utility>
 
 namespace orv {
@@ -56,26 +58,36 @@ void PanelAnnunciation::ShowLamp(int index, bool lit) {
   }
 }
 
-std::string PanelAnnunciation::Who(std::string_view who) const {
-  return who.empty() ? env_.login : std::string(who);
+std::string PanelAnnunciation::Who(const Actor& by) const {
+  const std::string login = OriginLogin(by.origin);
+  return login.empty() ? env_.login : login;
 }
 
-bool PanelAnnunciation::Silence(std::string_view where, std::string_view who) {
-  return annunciator_.Silence(Who(who), where, Now());
+bool PanelAnnunciation::RecordOperatorChange(bool changed, const Actor& by) {
+  if (std::optional<std::string> text = std::exchange(operator_change_, std::nullopt);
+      text && env_.record) {
+    env_.record(JournalKind::kOperator, std::move(*text), by);
+  }
+  return changed;
 }
 
-bool PanelAnnunciation::SilenceAlarm(std::string_view where, std::string_view who) {
-  return annunciator_.SilenceAlarm(Who(who), where, Now());
+bool PanelAnnunciation::Silence(std::string_view where, const Actor& by) {
+  return RecordOperatorChange(annunciator_.Silence(Who(by), where, Now()), by);
 }
 
-bool PanelAnnunciation::SilenceFault(std::string_view where, std::string_view who) {
-  return annunciator_.SilenceFault(Who(who), where, Now());
+bool PanelAnnunciation::SilenceAlarm(std::string_view where, const Actor& by) {
+  return RecordOperatorChange(annunciator_.SilenceAlarm(Who(by), where, Now()), by);
 }
 
-void PanelAnnunciation::LampTest(bool light_here) {
+bool PanelAnnunciation::SilenceFault(std::string_view where, const Actor& by) {
+  return RecordOperatorChange(annunciator_.SilenceFault(Who(by), where, Now()), by);
+}
+
+void PanelAnnunciation::LampTest(const Actor& by, bool light_here) {
   light_next_ = light_here;
   annunciator_.LampTest(Now());
   light_next_ = false;
+  RecordOperatorChange(true, by);
 }
 
 void PanelAnnunciation::OnChange(const Annunciator::Change& change) {
@@ -94,9 +106,11 @@ void PanelAnnunciation::OnChange(const Annunciator::Change& change) {
   // The operator's own actions are operator records; what the annunciator does of itself is
   // the program's.
   const bool by_operator = change.kind == Kind::kSilenced || change.kind == Kind::kLampTestStarted;
-  if (env_.record) {
-    env_.record(by_operator ? JournalKind::kOperator : JournalKind::kProgram,
-                std::string(kAnnunciationRecordPrefix) + RecordText(change));
+  std::string text = std::string(kAnnunciationRecordPrefix) + RecordText(change);
+  if (by_operator) {
+    operator_change_ = std::move(text);  // recorded by the call that asked, with who asked
+  } else if (env_.record) {
+    env_.record(JournalKind::kProgram, std::move(text), Actor{});
   }
   if (env_.wall_clock) {
     // The wall-clock time of the tick clock's moment: a fault silenced under an alarm is shown

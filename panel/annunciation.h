@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "access/operator_actions.h"
 #include "annunciator/annunciation_settings.h"
 #include "annunciator/annunciator.h"
 #include "annunciator/sound_output.h"
@@ -40,7 +41,7 @@ struct AnnunciationView {
 class PanelAnnunciation {
  public:
   struct Environment {
-    std::function<void(JournalKind kind, std::string text)> record;
+    std::function<void(JournalKind kind, std::string text, const Actor& by)> record;
     NoticeFn notice;
     JournalClockFn wall_clock;
     TickClockFn tick_clock;  // empty: every tick is 100 ms
@@ -69,13 +70,14 @@ class PanelAnnunciation {
   // when the test ends.
   void ShowLamp(int index, bool lit);
 
-  // ---- What a window asks for. An empty who is this program's own login. ----
-  bool Silence(std::string_view where, std::string_view who = {});
-  bool SilenceAlarm(std::string_view where, std::string_view who = {});
-  bool SilenceFault(std::string_view where, std::string_view who = {});
+  // ---- What a window asks for, and who: its record carries them. The silence names the
+  // origin's login (a local socket's user, a web peer), the window's the program's own. ----
+  bool Silence(std::string_view where, const Actor& by = {});
+  bool SilenceAlarm(std::string_view where, const Actor& by = {});
+  bool SilenceFault(std::string_view where, const Actor& by = {});
   // The annunciator's lamp test (its tone, its records, the state's flag); light_here: this
   // window asked, so its own lamps light. Another window's test lights only that window's.
-  void LampTest(bool light_here = true);
+  void LampTest(const Actor& by = {}, bool light_here = true);
   bool lamp_test_active() const { return annunciator_.lamp_test_active(); }
 
   AnnunciationView view() const { return {annunciator_.state(), since_}; }
@@ -87,7 +89,9 @@ class PanelAnnunciation {
   static constexpr int kLamps = 24;
   std::int64_t Now() const;
   void OnChange(const Annunciator::Change& change);
-  std::string Who(std::string_view who) const;
+  std::string Who(const Actor& by) const;
+  // The record of what the operator asked for, said by the change it made, with who asked.
+  bool RecordOperatorChange(bool changed, const Actor& by);
 
   ControlArray<Shape>& lamps_;
   Environment env_;
@@ -101,6 +105,8 @@ class PanelAnnunciation {
   bool lit_here_ = false;                  // the lamp test runs on this window's lamps
   bool light_next_ = false;                // the lamp test being started was asked for here
   JournalTime since_;
+  // The operator's change the annunciator just said, for the record of who asked for it.
+  std::optional<std::string> operator_change_;
   Connection connection_;
   Signal<const AnnunciationView&> changed_;
 };

@@ -3,7 +3,7 @@
 
 namespace orv {
 
-void MainForm::ConnectCB_Click() {
+void MainForm::ConnectCB_Click(const Actor& by) {
   if (link_.port_connected()) {
     link_.scheduler().set_poll_step(PollScheduler::kIdle);
     // A port that already reports itself closed leaves the connected look as it is.
@@ -11,7 +11,7 @@ void MainForm::ConnectCB_Click() {
       CloseSerialPort();
       link_.SetPortConnected(false);
       DarkenFaultLamps();
-      Record(JournalKind::kLink, "Disconnected: " + PortDescription());
+      Record(JournalKind::kLink, "Disconnected: " + PortDescription(), by);
     }
   } else if (!env_.port.IsOpen()) {
     if (OpenSerialPort()) {
@@ -24,8 +24,8 @@ void MainForm::ConnectCB_Click() {
         SerialSettingsChanged = false;
       }
       link_.scheduler().set_poll_step(PollScheduler::kFaultImageStep);
-      Record(JournalKind::kLink, "Connected: " + PortDescription());
-      commands_.SendSupervisionSettings();
+      Record(JournalKind::kLink, "Connected: " + PortDescription(), by);
+      commands_.SendSupervisionSettings(by);
     } else {
       for (int i = 0; i < 12; ++i)
         Trigger_CheckBox[i].SetEnabled(false);
@@ -34,7 +34,7 @@ void MainForm::ConnectCB_Click() {
                               (error.text.empty() ? "" : " (" + error.text + ")");
       Notify(NoticeLevel::kError,
              "COM" + std::to_string(config_.SerialComPort) + " cannot be opened: " + why);
-      Record(JournalKind::kLink, "Com Port Fail!: " + PortDescription() + ": " + why);
+      Record(JournalKind::kLink, "Com Port Fail!: " + PortDescription() + ": " + why, by);
       if (env_.message_box) env_.message_box("Com Port Fail!", kProgramTitle, MessageIcon::kStop);
     }
   }

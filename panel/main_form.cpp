@@ -33,9 +33,6 @@ MainForm::MainForm(MainFormEnvironment env)
           TriggerBankModel{
               link_.trigger_states(),
               [this](int page) -> std::vector<std::string>& { return config_.Names(page); },
-              [this](int page, std::uint8_t number, std::uint8_t state) {
-                commands_.SendTriggerCommand(page, number, state);
-              },
               // The next poll slot asks for the new page's states.
               [this](int page) {
                 link_.scheduler().set_poll_step(static_cast<std::int16_t>(page + 2));
@@ -49,10 +46,11 @@ MainForm::MainForm(MainFormEnvironment env)
       recorder_(env_.program_folder, env_.keep_journal, env_.notice, env_.journal_options),
       line_watcher_(
           link_, [this] { return LinePortText(); }, env_.notice),
-      annunciation_(
-          Shape1,
-          {[this](JournalKind kind, std::string text) { Record(kind, std::move(text)); },
-           env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock, recorder_.login()}) {
+      annunciation_(Shape1, {[this](JournalKind kind, std::string text, const Actor& by) {
+                               Record(kind, std::move(text), by);
+                             },
+                             env_.notice, [this] { return recorder_.Now(); }, env_.tick_clock,
+                             recorder_.login()}) {
   WireEvents();
   WireSubsystems();
   WireAnnunciation();
@@ -106,10 +104,12 @@ std::string MainForm::TriggerName(int page, int number) {
 void MainForm::WireEvents() {
   // Every operator action asks the gate first (main_form_access.cpp); a refused one changes
   // nothing and puts its control back.
-  ConnectCB.Click = [this] { Guarded(Action::kConnection, [this] { ConnectCB_Click(); }); };
+  ConnectCB.Click = [this] {
+    Guarded(Action::kConnection, [this](const Actor& by) { ConnectCB_Click(by); });
+  };
   ComPort_CB.Click = [this] {
     Guarded(
-        Action::kPortAndBaudRate, [this] { ComPort_CB_Click(); },
+        Action::kPortAndBaudRate, [this](const Actor&) { ComPort_CB_Click(); },
         [this] { ComPort_CB.SetListIndex(config_.SerialComPort - 1); });
   };
   const std::pair<PushButton*, std::uint8_t> keys[] = {
@@ -121,27 +121,29 @@ void MainForm::WireEvents() {
       {&EMGMessage_CB, OperatorCommands::kEmgMessage}};
   for (const auto& [button, code] : keys) {
     button->Click = [this, key_code = code] {
-      Guarded(PanelKeyAction(key_code), [this, key_code] { commands_.SendPanelKey(key_code); });
+      Guarded(KeyAction(key_code),
+              [this, key_code](const Actor& by) { commands_.SendPanelKey(key_code, by); });
     };
   }
   IMPC_CB.Click = [this] {
-    Guarded(Action::kImpedanceCheck, [this] { commands_.SendImpedanceCheck(); });
+    Guarded(Action::kImpedanceCheck, [this](const Actor& by) { commands_.SendImpedanceCheck(by); });
   };
   Clear_CommandButton.Click = [this] { commands_.Clear_CommandButton_Click(); };
   Transmission_CommandButton.Click = [this] { trigger_bank_.Transmission_CommandButton_Click(); };
   SupervisionCheck.Click = [this] {
     Guarded(
-        Action::kSupervisionOnOff, [this] { commands_.SupervisionCheck_Click(); },
+        Action::kSupervisionOnOff,
+        [this](const Actor& by) { commands_.SupervisionCheck_Click(by); },
         [this] { SupervisionCheck.SetValue(commands_.supervision_enabled() ? 1 : 0); });
   };
   Timer_CB.Change = [this] {
     Guarded(
-        Action::kSupervisionTime, [this] { supervision_time_ = Timer_CB.text(); },
+        Action::kSupervisionTime, [this](const Actor&) { supervision_time_ = Timer_CB.text(); },
         [this] { Timer_CB.SetText(supervision_time_); });
   };
   BaudRate_CB.Click = [this] {
     Guarded(
-        Action::kPortAndBaudRate, [this] { BaudRate_CB_Click(); },
+        Action::kPortAndBaudRate, [this](const Actor&) { BaudRate_CB_Click(); },
         [this] {
           const auto& rates = BaudRate_CB.items();
           const auto found = std::find(rates.begin(), rates.end(), config_.SerialBaudRate);
@@ -151,7 +153,7 @@ void MainForm::WireEvents() {
   };
   NoDisplayCheck.Click = [this] {
     Guarded(
-        Action::kWithoutDisplay, [] {},
+        Action::kWithoutDisplay, [](const Actor&) {},
         [this] { NoDisplayCheck.SetValue(NoDisplayCheck.value() != 0 ? 0 : 1); });
   };
 
@@ -163,7 +165,15 @@ void MainForm::WireEvents() {
     // The bank's own redraws are not clicks.
     if (!trigger_bank_.ui_enabled()) return;
     Guarded(
-        Action::kTriggerSwitching, [this, r] { trigger_bank_.Trigger_CheckBox_Click(r); },
+        Action::kTriggerSwitching,
+        [this, r](const Actor& by) {
+          const std::optional<TriggerSwitch> to = trigger_bank_.Trigger_CheckBox_Click(r);
+          if (!to) return;
+          // What the command sets off are not the operator's clicks.
+          trigger_bank_.set_ui_enabled(false);
+          commands_.SendTriggerCommand(to->page, to->number, to->state, by);
+          trigger_bank_.set_ui_enabled(true);
+        },
         [this, r] {
           trigger_bank_.set_ui_enabled(false);
           Trigger_CheckBox[r].SetValue(Trigger_CheckBox[r].value() != 0 ? 0 : 1);
@@ -171,7 +181,8 @@ void MainForm::WireEvents() {
         });
   });
   TriggerLabel.Bind(&Control::DblClick, [this](int r) {
-    Guarded(Action::kTriggerRenaming, [this, r] { trigger_bank_.TriggerLabel_DblClick(r); });
+    Guarded(Action::kTriggerRenaming,
+            [this, r](const Actor&) { trigger_bank_.TriggerLabel_DblClick(r); });
   });
   TriggerNameText.Bind(&Control::Change,
                        [this](int r) { trigger_bank_.TriggerNameText_Change(r); });
@@ -183,7 +194,10 @@ void MainForm::WireEvents() {
       return;
     }
     Guarded(
-        Action::kTriggerRenaming, [this, r] { trigger_bank_.TriggerNameText_Validate(r); },
+        Action::kTriggerRenaming,
+        [this, r](const Actor& by) {
+          if (auto rename = trigger_bank_.TriggerNameText_Validate(r)) RecordRename(*rename, by);
+        },
         [this, r] { trigger_bank_.DiscardName(r); });
   };
   TriggerNameText.Bind(&Control::Validate, take_name);
@@ -219,15 +233,9 @@ void MainForm::WireSubsystems() {
     Record(JournalKind::kEvent, record.text, frame != nullptr ? FrameHex(*frame) : "",
            EventDetail(record, [this](int page, int number) { return TriggerName(page, number); }));
   }));
-  keep(commands_.sent().Connect(
-      [this](const std::string& what) { Record(JournalKind::kOperator, what); }));
-  keep(trigger_bank_.renamed().Connect(
-      [this](int page, int number, const std::string& old_name, const std::string& new_name) {
-        Record(JournalKind::kOperator,
-               "Renamed " +
-                   std::string(kTriggerPages[static_cast<std::size_t>(page)].default_name_prefix) +
-                   std::to_string(number) + ": \"" + old_name + "\" to \"" + new_name + "\"");
-      }));
+  keep(commands_.sent().Connect([this](const std::string& what, const Actor& by) {
+    Record(JournalKind::kOperator, what, by);
+  }));
   keep(link_.receiver().chunk_received().Connect(
       [this](const Bytes& chunk) { display_.AppendReceivedBytes(Receiver_Text, chunk); }));
   keep(line_watcher_.link_alert().Connect([this](const Notice& alert) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,7 +79,8 @@ class MainForm final : public PanelWindow, public PanelCore {
   void TRTimer_Timer();
 
   // Connection management.
-  void ConnectCB_Click();
+  // Connection or Disconnection, as by asked: the records carry who.
+  void ConnectCB_Click(const Actor& by = {});
   bool OpenSerialPort();
   void CloseSerialPort();
   void ComPort_CB_Click();
@@ -105,6 +107,10 @@ class MainForm final : public PanelWindow, public PanelCore {
               std::string detail = {}) {
     recorder_.Record(kind, std::move(text), std::move(raw_hex), std::move(detail));
   }
+  // A record of an action, carrying who did it: the origin's login (empty for the window's: the
+  // program's) and, as its detail, the operator and level.
+  void Record(JournalKind kind, std::string text, const Actor& by);
+  void RecordRename(const TriggerRename& rename, const Actor& by);
   // Every record as it is made, with or without a journal (the headless mode prints them).
   Signal<const JournalEntry&>& recorded() override { return recorder_.recorded(); }
   // Now, by the journal's clock.
@@ -129,7 +135,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   void Unload() override { Form_Unload(); }
   void Tick() override { TRTimer_Timer(); }
   bool line_connected() const override { return link_.port_connected(); }
-  void ToggleConnection() override { ConnectCB_Click(); }
+  void ToggleConnection(const Actor& by) override { ConnectCB_Click(by); }
   void CloseLine() override {
     CloseSerialPort();
     UpdateConnectionControls();
@@ -145,15 +151,19 @@ class MainForm final : public PanelWindow, public PanelCore {
   // This window's own place at the gate.
   static inline const Origin kWindowOrigin{OriginKind::kWindow, {}};
   AccessClock::time_point AccessNow() const override;
-  // Does act when this window's operator may do action, the records it makes carrying who did
-  // it. Else revert puts the control back as it was, a notice says why and login_wanted asks
-  // for a log in; keys faster than a hand's are said once a burst and ask for none. Control
-  // changes made while reverting, while loading or for another origin (ActAs) are not the
-  // operator's and pass.
-  bool Guarded(Action action, const std::function<void()>& act,
+  // Does act as this window's operator when the gate allows action, act handing who on to the
+  // records it makes. Else revert puts the control back as it was, a notice says why and
+  // login_wanted asks for a log in; keys faster than a hand's are said once a burst and ask for
+  // none. Control changes made while loading pass as the window's; changes made while reverting
+  // or by Quietly are nobody's and do nothing.
+  bool Guarded(Action action, const std::function<void(const Actor&)>& act,
                const std::function<void()>& revert = {});
-  // Does act for another origin the gate allowed (decision), its records carrying who.
-  void ActAs(const Decision& decision, const std::function<void()>& act);
+  // Changes controls as an action performed for another origin does, their handlers not acting:
+  // the performer does the action itself, as whoever the gate said.
+  void Quietly(const std::function<void()>& change);
+  // The supervision box and its time as by set them: the time as typed while the box is off;
+  // sent on the line at once while connected, else at the next connect.
+  void SetSupervision(bool on, const std::string& time, const Actor& by);
   // Input at the window: keeps its log-in alive.
   void Touch();
   Signal<>& login_wanted() { return login_wanted_; }
@@ -204,9 +214,11 @@ class MainForm final : public PanelWindow, public PanelCore {
   Connections connections_;
   Signal<> login_wanted_;
   bool loaded_ = false;
-  // Set while a refused change is put back, or while acting for another origin.
+  // Set while a refused change is put back, or controls are changed quietly.
   bool reverting_ = false;
-  bool acting_ = false;
+  // While an allowed control's act runs, who it is for: a control it changes in turn (a name
+  // editor losing the focus to another) is part of the same action, not asked again.
+  std::optional<Actor> in_act_;
   // The supervision time as last allowed, to put back a refused edit.
   std::string supervision_time_;
 

@@ -21,26 +21,40 @@ void MainForm::WireAccess() {
 }
 
 void MainForm::RecordAccess(const std::vector<RefusalRecord>& records) {
-  for (const RefusalRecord& record : records) {
-    // Like the records of the origin's actions: its Unix user or web peer in the login column.
-    std::string previous = recorder_.acting_login();
-    if (std::string login = OriginLogin(record.origin); !login.empty())
-      recorder_.set_acting_login(std::move(login));
-    Record(JournalKind::kOperator, record.text);
-    recorder_.set_acting_login(std::move(previous));
-  }
+  // Like the records of the origin's actions: its Unix user or web peer in the login column.
+  for (const RefusalRecord& record : records)
+    recorder_.Record(JournalKind::kOperator, record.text, {}, {}, OriginLogin(record.origin));
 }
 
-bool MainForm::Guarded(Action action, const std::function<void()>& act,
+void MainForm::Record(JournalKind kind, std::string text, const Actor& by) {
+  recorder_.Record(kind, std::move(text), {}, ActorText(by), OriginLogin(by.origin));
+}
+
+void MainForm::RecordRename(const TriggerRename& rename, const Actor& by) {
+  Record(JournalKind::kOperator,
+         "Renamed " +
+             std::string(kTriggerPages[static_cast<std::size_t>(rename.page)].default_name_prefix) +
+             std::to_string(rename.number) + ": \"" + rename.old_name + "\" to \"" +
+             rename.new_name + "\"",
+         by);
+}
+
+bool MainForm::Guarded(Action action, const std::function<void(const Actor&)>& act,
                        const std::function<void()>& revert) {
   if (reverting_) return false;
-  if (env_.gate == nullptr || !loaded_ || acting_) {
-    act();
+  if (in_act_) {
+    act(*in_act_);
     return true;
   }
-  const Decision decision = env_.gate->Decide(kWindowOrigin, action, AccessNow());
+  Decision decision;
+  decision.allowed = true;
+  decision.actor.origin = kWindowOrigin;
+  if (env_.gate != nullptr && loaded_)
+    decision = env_.gate->Decide(kWindowOrigin, action, AccessNow());
   if (decision.allowed) {
-    ActAs(decision, act);
+    in_act_ = decision.actor;
+    act(decision.actor);
+    in_act_.reset();
     return true;
   }
   if (revert) {
@@ -55,13 +69,20 @@ bool MainForm::Guarded(Action action, const std::function<void()>& act,
   return false;
 }
 
-void MainForm::ActAs(const Decision& decision, const std::function<void()>& act) {
-  const bool was_acting = std::exchange(acting_, true);
-  std::string previous = recorder_.acting_operator();
-  recorder_.set_acting_operator(ActorText(decision));
-  act();
-  recorder_.set_acting_operator(std::move(previous));
-  acting_ = was_acting;
+void MainForm::Quietly(const std::function<void()>& change) {
+  const bool was = std::exchange(reverting_, true);
+  change();
+  reverting_ = was;
+}
+
+void MainForm::SetSupervision(bool on, const std::string& time, const Actor& by) {
+  Quietly([&] {
+    if (Timer_CB.enabled()) Timer_CB.SetText(time);
+  });
+  supervision_time_ = Timer_CB.text();
+  if ((SupervisionCheck.value() > 0) == on) return;
+  Quietly([&] { SupervisionCheck.SetValue(on ? 1 : 0); });
+  commands_.SupervisionCheck_Click(by);
 }
 
 void MainForm::Touch() {

@@ -14,40 +14,10 @@ std::uint8_t SupervisionTimeByte(const std::string& text) {
   return static_cast<std::uint8_t>(std::clamp(number, 0L, 255L));
 }
 
-Action PanelKeyAction(std::uint8_t key_code) {
-  switch (key_code) {
-    case OperatorCommands::kEmg:
-      return Action::kEmg;
-    case OperatorCommands::kEmgAck:
-      return Action::kEmgAck;
-    case OperatorCommands::kEmgReset:
-      return Action::kEmgReset;
-    case OperatorCommands::kFaultAck:
-      return Action::kFaultAck;
-    case OperatorCommands::kFaultReset:
-      return Action::kFaultReset;
-    default:
-      return Action::kEmgMessage;
-  }
-}
-
 std::string PanelKeyName(std::uint8_t key_code) {
-  switch (key_code) {
-    case OperatorCommands::kEmg:
-      return "EMG";
-    case OperatorCommands::kEmgAck:
-      return "EMG ACK";
-    case OperatorCommands::kEmgReset:
-      return "EMG Reset";
-    case OperatorCommands::kFaultAck:
-      return "Fault ACK";
-    case OperatorCommands::kFaultReset:
-      return "Fault Reset";
-    case OperatorCommands::kEmgMessage:
-      return "EMG Message";
-    default:
-      return "code " + std::to_string(key_code);
-  }
+  const Action key = KeyAction(key_code);
+  if (KeyCodeOf(key) != key_code) return "code " + std::to_string(key_code);
+  return std::string(ActionName(key));
 }
 
 OperatorCommands::OperatorCommands(Link& link, CheckBox& supervision_check, ComboBox& timer_cb)
@@ -57,56 +27,58 @@ OperatorCommands::OperatorCommands(Link& link, CheckBox& supervision_check, Comb
       Timer_CB(timer_cb) {}
 
 void OperatorCommands::Sent(std::uint8_t command, std::initializer_list<std::uint8_t> data,
-                            const std::string& what) {
+                            const std::string& what, const Actor& by) {
   transmitter_.SendFrame(command, data);
   if (sent_.empty()) return;
-  sent_(link_.port_connected() ? what : what + " (not connected: nothing went out)");
+  sent_(link_.port_connected() ? what : what + " (not connected: nothing went out)", by);
 }
 
-void OperatorCommands::SendPanelKey(std::uint8_t key_code) {
-  Sent(cmd::kPanelKey, {key_code}, "Key " + PanelKeyName(key_code));
+void OperatorCommands::SendPanelKey(std::uint8_t key_code, const Actor& by) {
+  Sent(cmd::kPanelKey, {key_code}, "Key " + PanelKeyName(key_code), by);
 }
 
-void OperatorCommands::SendImpedanceCheck() {
-  Sent(cmd::kImpedanceCheck, {}, "Impedance Check");
+void OperatorCommands::SendImpedanceCheck(const Actor& by) {
+  Sent(cmd::kImpedanceCheck, {}, "Impedance Check", by);
 }
 
-void OperatorCommands::SendTriggerCommand(int page, std::uint8_t trigger_number,
-                                          std::uint8_t state) {
+void OperatorCommands::SendTriggerCommand(int page, std::uint8_t trigger_number, std::uint8_t state,
+                                          const Actor& by) {
   if (page < 0 || page >= kPageCount) return;
   const TriggerPage& p = kTriggerPages[static_cast<std::size_t>(page)];
   Sent(p.set_command, {trigger_number, state},
        std::string(p.default_name_prefix) + std::to_string(trigger_number) +
-           (state != 0 ? " on" : " off"));
+           (state != 0 ? " on" : " off"),
+       by);
 }
 
-void OperatorCommands::SupervisionSetting(std::uint8_t control_data) {
+void OperatorCommands::SupervisionSetting(std::uint8_t control_data, const Actor& by) {
   Sent(cmd::kSupervisionOnOff, {control_data},
-       std::string("Supervision ") + (control_data != 0 ? "on" : "off"));
+       std::string("Supervision ") + (control_data != 0 ? "on" : "off"), by);
 }
 
-void OperatorCommands::SupervisionTimeSetting(std::uint8_t control_data) {
-  Sent(cmd::kSupervisionTime, {control_data}, "Supervision time " + std::to_string(control_data));
+void OperatorCommands::SupervisionTimeSetting(std::uint8_t control_data, const Actor& by) {
+  Sent(cmd::kSupervisionTime, {control_data}, "Supervision time " + std::to_string(control_data),
+       by);
 }
 
-void OperatorCommands::SendSupervisionSettings() {
-  SupervisionTimeSetting(SupervisionTimeByte(Timer_CB.text()));
-  SupervisionSetting(SupervisionEnabled ? 1 : 0);
+void OperatorCommands::SendSupervisionSettings(const Actor& by) {
+  SupervisionTimeSetting(SupervisionTimeByte(Timer_CB.text()), by);
+  SupervisionSetting(SupervisionEnabled ? 1 : 0, by);
 }
 
-void OperatorCommands::SupervisionCheck_Click() {
+void OperatorCommands::SupervisionCheck_Click(const Actor& by) {
   SupervisionEnabled = SupervisionCheck.value() > 0;
   Timer_CB.SetEnabled(!SupervisionEnabled);
   // While disconnected the settings wait for the next connect, which sends them.
   if (!link_.port_connected()) return;
-  SendSupervisionSettings();
+  SendSupervisionSettings(by);
 }
 
 void OperatorCommands::Clear_CommandButton_Click() {
   // A closed port takes no frames; the button is not switched with the connection.
   if (!link_.port_connected()) return;
   transmitter_.SendPollCommand(cmd::kSoftStatus);
-  if (!sent_.empty()) sent_("Test: soft trigger status request");
+  if (!sent_.empty()) sent_("Test: soft trigger status request", Actor{});
 }
 
 }  // namespace orv

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "access/access_gate.h"
+#include "access/operator_actions.h"
 #include "link/link.h"
 #include "platform/controls.h"
 #include "platform/signal.h"
@@ -17,50 +17,49 @@ std::uint8_t SupervisionTimeByte(const std::string& text);
 // A key's caption as the panel shows it ("EMG ACK"); "code N" for a code no key sends.
 std::string PanelKeyName(std::uint8_t key_code);
 
-// The operator panel's keys. Every frame goes out at once from the click that asked for it.
+// The operator panel's keys. Every frame goes out at once from the click that asked for it, said
+// with who asked for it (by; none given: the program itself).
 class OperatorCommands {
  public:
   enum KeyCode : std::uint8_t {
-    kEmg = 1,
-    kEmgAck = 2,
-    kEmgReset = 3,
-    kFaultAck = 4,
-    kFaultReset = 5,
-    kEmgMessage = 6,
+    kEmg = KeyCodeOf(Action::kEmg),
+    kEmgAck = KeyCodeOf(Action::kEmgAck),
+    kEmgReset = KeyCodeOf(Action::kEmgReset),
+    kFaultAck = KeyCodeOf(Action::kFaultAck),
+    kFaultReset = KeyCodeOf(Action::kFaultReset),
+    kEmgMessage = KeyCodeOf(Action::kEmgMessage),
   };
 
   OperatorCommands(Link& link, CheckBox& supervision_check, ComboBox& timer_cb);
 
-  void SendPanelKey(std::uint8_t key_code);
-  void SendImpedanceCheck();
+  void SendPanelKey(std::uint8_t key_code, const Actor& by = {});
+  void SendImpedanceCheck(const Actor& by = {});
   // Command of the page (19, 20, 18, 23) with the trigger number and state.
-  void SendTriggerCommand(int page, std::uint8_t trigger_number, std::uint8_t state);
-  void SupervisionSetting(std::uint8_t control_data);
-  void SupervisionTimeSetting(std::uint8_t control_data);
+  void SendTriggerCommand(int page, std::uint8_t trigger_number, std::uint8_t state,
+                          const Actor& by = {});
+  void SupervisionSetting(std::uint8_t control_data, const Actor& by = {});
+  void SupervisionTimeSetting(std::uint8_t control_data, const Actor& by = {});
   // Time (command 16) first, then on/off (command 17).
-  void SendSupervisionSettings();
+  void SendSupervisionSettings(const Actor& by = {});
 
-  void SupervisionCheck_Click();
+  void SupervisionCheck_Click(const Actor& by = {});
   void Clear_CommandButton_Click();
 
   bool supervision_enabled() const { return SupervisionEnabled; }
-  // Every command frame handed to the line, described for the record ("Key EMG ACK").
-  Signal<const std::string&>& sent() { return sent_; }
+  // Every command frame handed to the line, described for the record ("Key EMG ACK"), and who
+  // asked for it.
+  Signal<const std::string&, const Actor&>& sent() { return sent_; }
 
  private:
-  void Sent(std::uint8_t command, std::initializer_list<std::uint8_t> data,
-            const std::string& what);
+  void Sent(std::uint8_t command, std::initializer_list<std::uint8_t> data, const std::string& what,
+            const Actor& by);
 
   Link& link_;
   Transmitter& transmitter_;
   CheckBox& SupervisionCheck;
   ComboBox& Timer_CB;
   bool SupervisionEnabled = false;
-  Signal<const std::string&> sent_;
+  Signal<const std::string&, const Actor&> sent_;
 };
-
-// The access gate's name for an operator key; every code but the first five is EMG Message's,
-// whose level it shares.
-Action PanelKeyAction(std::uint8_t key_code);
 
 }  // namespace orv

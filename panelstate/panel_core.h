@@ -39,7 +39,7 @@ class PanelCore {
   virtual void Tick() = 0;
   virtual bool line_connected() const = 0;
   // As the Connection / Disconnection button: opens the line, or closes it.
-  virtual void ToggleConnection() = 0;
+  virtual void ToggleConnection(const Actor& by = {}) = 0;
   // A line whose device is gone: the port closed and the panel disconnected, without the
   // operator's Disconnection record.
   virtual void CloseLine() = 0;

@@ -40,9 +40,9 @@ void HeadlessRunner::Start() {
   TryConnect();
 }
 
-void HeadlessRunner::TryConnect() {
+void HeadlessRunner::TryConnect(const Actor& by) {
   lost_ = false;
-  panel_.ToggleConnection();
+  panel_.ToggleConnection(by);
   if (connected()) {
     failures_ = 0;
     return;
@@ -72,14 +72,14 @@ void HeadlessRunner::Tick() {
   if (!held_ && --ticks_to_retry_ <= 0) TryConnect();
 }
 
-void HeadlessRunner::Disconnect() {
+void HeadlessRunner::Disconnect(const Actor& by) {
   held_ = true;
-  if (connected()) panel_.ToggleConnection();
+  if (connected()) panel_.ToggleConnection(by);
 }
 
-void HeadlessRunner::Connect() {
+void HeadlessRunner::Connect(const Actor& by) {
   held_ = false;
-  if (!connected()) TryConnect();
+  if (!connected()) TryConnect(by);
 }
 
 void HeadlessRunner::Stop() {

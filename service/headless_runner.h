@@ -31,16 +31,16 @@ class HeadlessRunner {
   // Disconnects and runs the shutdown, which records the stop.
   void Stop();
   // An operator's Disconnection: the line stays closed, without retries, until Connect().
-  void Disconnect();
+  void Disconnect(const Actor& by = {});
   // An operator's Connection: tried at once, and kept connected from then on.
-  void Connect();
+  void Connect(const Actor& by = {});
 
   bool connected() const { return panel_.line_connected(); }
   // Ticks until the next try while not connected; 0 while connected.
   int ticks_to_retry() const { return connected() ? 0 : ticks_to_retry_; }
 
  private:
-  void TryConnect();
+  void TryConnect(const Actor& by = {});
   void Print(const JournalEntry& entry);
 
   PanelCore& panel_;

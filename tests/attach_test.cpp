@@ -11,7 +11,7 @@
 #include "attach/attach_hub.h"
 #include "attach/attach_protocol.h"
 #include "attach/attached_panel.h"
-#include "attach/panel_source.h"
+#include "panel/panel_actions.h"
 #include "service/headless_runner.h"
 #include "tests/fake_window.h"
 #include "tests/form_fixture.h"
@@ -262,8 +262,8 @@ using AttachOverForm = test::FormTest;
 TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser) {
   Load();
   HeadlessRunner runner(form(), port_, [](const std::string&) {});
-  PanelActions actions(form(),
-                       ServiceLine{[&] { runner.Connect(); }, [&] { runner.Disconnect(); }});
+  PanelActions actions(form(), ServiceLine{[&](const Actor& by) { runner.Connect(by); },
+                                           [&](const Actor& by) { runner.Disconnect(by); }});
   std::vector<std::string> records;
   const Connection recording = form().recorded().Connect([&](const JournalEntry& entry) {
     if (entry.kind == JournalKind::kOperator) records.push_back(entry.login + ": " + entry.text);
@@ -274,7 +274,8 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
     std::string error;
     EXPECT_TRUE(ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error))
         << error;
-    return actions.Perform(action, Origin{OriginKind::kLocalSocket, "alice"});
+    return PerformAtGate(form().gate(), actions, action, Origin{OriginKind::kLocalSocket, "alice"},
+                         form().AccessNow());
   };
   // The state the views read, as the next tick publishes it.
   const auto published = [&] {
@@ -338,11 +339,14 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   form().ConnectCB_Click();
   PanelActions actions(form(), ServiceLine{});
   AttachHub hub(AttachLimits{}, [&](const ActionRequest& action, const std::string& user) {
-    return actions.Perform(action, Origin{OriginKind::kLocalSocket, user});
+    return PerformAtGate(&gate, actions, action, Origin{OriginKind::kLocalSocket, user},
+                         form().AccessNow());
   });
   hub.AnswerLater([&](const ActionRequest& action, const std::string& user, auto answer) {
     if (action.kind != ActionKind::kLogIn) return false;
-    actions.LogIn(action, Origin{OriginKind::kLocalSocket, user}, std::move(answer));
+    LogInAtGate(
+        &gate, action, Origin{OriginKind::kLocalSocket, user}, [&] { return form().AccessNow(); },
+        std::move(answer));
     return true;
   });
   FakeWindow window;

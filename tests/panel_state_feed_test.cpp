@@ -37,7 +37,7 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
       {"this window's lamp test", [&f] { f.annunciation().LampTest(); }, "111111111111",
        "000000100000", true},
       {"the test ends", [this] { Ticks(49); }, "000000100000", "000000100000", false},
-      {"another window's lamp test", [&f] { f.annunciation().LampTest(false); }, "000000100000",
+      {"another window's lamp test", [&f] { f.annunciation().LampTest({}, false); }, "000000100000",
        "000000100000", true},
       {"a report while Without Display is ticked",
        [&] {

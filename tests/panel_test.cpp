@@ -311,10 +311,13 @@ std::vector<Case> Cases() {
        [](MainForm& f) {
          f.annunciation().OnReport(Annunciator::kAlarmReport);  // something to silence
          f.annunciation().Tick(false, false);
-         f.Guarded(Action::kSilence, [&f] { f.annunciation().Silence(kSilenceFromWindow); });
+         f.Guarded(Action::kSilence,
+                   [&f](const Actor& by) { f.annunciation().Silence(kSilenceFromWindow, by); });
        }},
       {"Lamp test", 1,
-       [](MainForm& f) { f.Guarded(Action::kLampTest, [&f] { f.annunciation().LampTest(); }); }},
+       [](MainForm& f) {
+         f.Guarded(Action::kLampTest, [&f](const Actor& by) { f.annunciation().LampTest(by); });
+       }},
   };
 }
 

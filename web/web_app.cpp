@@ -4,17 +4,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
-#include "panel/operator_commands.h"
 #include "web/web_http.h"
 
 namespace orv {
 namespace {
-
-// The keys as the panel numbers them.
-constexpr int kKeys = 6;
 
 std::string Json(const QJsonObject& object) {
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
@@ -28,6 +25,33 @@ WebResponse Error(int status, const std::string& text) {
 }
 
 }  // namespace
+
+std::vector<std::string> WebActionPaths() {
+  std::vector<std::string> paths;
+  for (const OperatorAction& row : kOperatorActions) {
+    // A key by its code: /api/key/3.
+    if (row.web)
+      paths.push_back("/api/" + std::string(row.form.wire) +
+                      (row.key != 0 ? "/" + std::to_string(row.key) : ""));
+  }
+  return paths;
+}
+
+std::optional<ActionRequest> WebAction(std::string_view path) {
+  const std::vector<std::string> paths = WebActionPaths();
+  const auto found = std::ranges::find(paths, path);
+  if (found == paths.end()) return std::nullopt;
+  std::size_t index = static_cast<std::size_t>(found - paths.begin());
+  for (const OperatorAction& row : kOperatorActions) {
+    if (!row.web || index-- != 0) continue;
+    ActionRequest action;
+    action.kind = row.form.kind;
+    action.key = row.key;
+    if (row.form.kind == ActionKind::kSilence) action.name = "web";
+    return action;
+  }
+  return std::nullopt;
+}
 
 WebApp::WebApp(AccessGate* gate, PerformFn perform, SnapshotFn snapshot, TokenFn token)
     : gate_(gate),
@@ -65,13 +89,19 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
     const AccessLevel level = gate_->Level(*origin);
     access[QStringLiteral("operator")] = QString::fromStdString(gate_->OperatorName(*origin));
     access[QStringLiteral("level")] = LevelNumber(level);
-    for (int key = 1; key <= kKeys; ++key) {
-      if (LevelNumber(RequiredLevel(PanelKeyAction(static_cast<std::uint8_t>(key)))) <=
-          LevelNumber(level))
-        keys.append(key);
+    for (const OperatorAction& row : kOperatorActions) {
+      if (!row.web || LevelNumber(row.level) > LevelNumber(level)) continue;
+      if (row.form.kind == ActionKind::kKey) keys.append(row.key);
+      if (row.form.kind == ActionKind::kSilence) silence = true;
     }
-    silence = LevelNumber(RequiredLevel(Action::kSilence)) <= LevelNumber(level);
   }
+  // The keys' captions by code, as the window shows them.
+  QJsonObject names;
+  for (const OperatorAction& row : kOperatorActions) {
+    if (row.web && row.key != 0)
+      names[QString::number(row.key)] = QString::fromUtf8(row.name.data(), row.name.size());
+  }
+  access[QStringLiteral("keyNames")] = names;
   access[QStringLiteral("keys")] = keys;
   access[QStringLiteral("silence")] = silence;
   return Json(access);
@@ -112,18 +142,9 @@ std::optional<WebResponse> WebApp::Respond(const WebRequest& request, AccessCloc
     WebResponse response{200, "application/json", "{}", Cookie("", request.tls, true)};
     return response;
   }
-  ActionRequest action;
-  if (request.path == "/api/silence") {
-    action.kind = ActionKind::kSilence;
-    action.name = "web";
-  } else if (request.path.size() == 10 && request.path.starts_with("/api/key/") &&
-             request.path[9] >= '1' && request.path[9] <= '6') {
-    action.kind = ActionKind::kKey;
-    action.key = request.path[9] - '0';
-  } else {
-    return Error(404, "not found");
-  }
-  return Act(request, action, now);
+  const std::optional<ActionRequest> action = WebAction(request.path);
+  if (!action) return Error(404, "not found");
+  return Act(request, *action, now);
 }
 
 std::optional<WebResponse> WebApp::LogIn(const WebRequest& request, AccessClock::time_point now,
@@ -172,8 +193,8 @@ WebResponse WebApp::Act(const WebRequest& request, const ActionRequest& action,
                         AccessClock::time_point now) {
   const Origin* origin = Session(request);
   if (origin == nullptr) return Error(403, "refused: log in first");
-  gate_->Touch(*origin, now);
-  const std::string result = perform_(action, *origin);
+  // The one perform step asks the gate, once: the input and the decision.
+  const std::string result = perform_(action, *origin, now);
   // Keys faster than a hand's are 429, so that the page keeps its session and just says so.
   const int status = result == kResultDone              ? 200
                      : result == KeyPace::RefusalText() ? 429

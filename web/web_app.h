@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "access/access_gate.h"
 #include "attach/attach_protocol.h"
@@ -40,7 +41,9 @@ inline constexpr const char* kSessionCookie = "orvandel_session";
 // program, as from the web peer; without access levels the web panel stays read-only.
 class WebApp {
  public:
-  using PerformFn = std::function<std::string(const ActionRequest&, const Origin&)>;
+  // The one perform step: asks the gate for the origin's action and, allowed, does it.
+  using PerformFn =
+      std::function<std::string(const ActionRequest&, const Origin&, AccessClock::time_point now)>;
   // The state as /api/state serves it, without the access part; anonymous: as a viewer without
   // a log-in sees it.
   using SnapshotFn = std::function<std::string(bool anonymous)>;
@@ -62,7 +65,7 @@ class WebApp {
   bool SignedIn(const WebRequest& request) { return Session(request) != nullptr; }
 
   // The access part of the state for this browser: {"levels":..,"operator":..,"level":..,
-  // "keys":[..],"silence":..}.
+  // "keys":[..],"silence":..,"keyNames":{"1":"EMG",..}}.
   std::string AccessJson(const WebRequest& request, AccessClock::time_point now);
 
  private:
@@ -87,6 +90,11 @@ class WebApp {
   AllowedHosts hosts_;
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
+
+// The API's paths of the actions the web panel offers, by their socket names ("/api/silence",
+// a key by its code: "/api/key/3"), and the action a path asks for (none for any other path).
+std::vector<std::string> WebActionPaths();
+std::optional<ActionRequest> WebAction(std::string_view path);
 
 // A random session token from the system's random source: 32 bytes as 64 hex digits.
 std::string RandomSessionToken();

@@ -1,5 +1,6 @@
 // The window's controls where they were designed: positions and sizes in twips, captions and
 // colours, as the window was designed.
+#include "access/operator_actions.h"
 #include "link/fault_lamps.h"
 #include "window/panel_window.h"
 
@@ -101,23 +102,24 @@ void PanelWindow::LayOutControls() {
   // Operator keys.
   struct Key {
     PushButton& button;
-    const char* caption;
+    std::string_view caption;
     Rgb color;
     int left, top, width, height;
   };
+  // The keys are captioned with their actions' names.
   const Key keys[] = {
-      {EMG_CB, "EMG", kPink, 3480, 3720, 1215, 615},
-      {EMGMessage_CB, "EMG Message", kPink, 4920, 3720, 1215, 615},
-      {EMGAck_CB, "EMG ACK", kYellow, 3480, 4440, 1215, 615},
-      {FaultAck_CB, "Fault ACK", kYellow, 4920, 4440, 1215, 615},
-      {EMGReset_CB, "EMG Reset", kGreen, 3480, 5160, 1215, 615},
-      {FaultReset_CB, "Fault Reset", kGreen, 4920, 5160, 1215, 615},
+      {EMG_CB, ActionName(Action::kEmg), kPink, 3480, 3720, 1215, 615},
+      {EMGMessage_CB, ActionName(Action::kEmgMessage), kPink, 4920, 3720, 1215, 615},
+      {EMGAck_CB, ActionName(Action::kEmgAck), kYellow, 3480, 4440, 1215, 615},
+      {FaultAck_CB, ActionName(Action::kFaultAck), kYellow, 4920, 4440, 1215, 615},
+      {EMGReset_CB, ActionName(Action::kEmgReset), kGreen, 3480, 5160, 1215, 615},
+      {FaultReset_CB, ActionName(Action::kFaultReset), kGreen, 4920, 5160, 1215, 615},
       {IMPC_CB, "Impedance Check", kCyan, 4680, 7320, 975, 615},
   };
   for (const Key& key : keys) {
     Register(key.button);
     key.button.SetBounds(key.left, key.top, key.width, key.height);
-    key.button.SetCaption(key.caption);
+    key.button.SetCaption(std::string(key.caption));
     key.button.SetBackColor(key.color);
   }
   IMPC_CB.SetVisible(false);

@@ -91,14 +91,12 @@ void TriggerBank::Trigger_VScrollBar_GotFocus() {
   c_.focus.MoveFocus(&c_.Trigger_PictureBox);
 }
 
-void TriggerBank::Trigger_CheckBox_Click(int row) {
-  if (!TriggerUiEnabled) return;
+std::optional<TriggerSwitch> TriggerBank::Trigger_CheckBox_Click(int row) {
+  if (!TriggerUiEnabled) return std::nullopt;
   const auto n = static_cast<std::uint8_t>(TriggerNumber(row));
   const std::uint8_t state = c_.Trigger_CheckBox[row].value() != 0 ? 1 : 0;
   model_.states.States(TriggerBankPage).Set(n, state);
-  TriggerUiEnabled = false;
-  if (model_.switched) model_.switched(TriggerBankPage, n, state);
-  TriggerUiEnabled = true;
+  return TriggerSwitch{TriggerBankPage, n, state};
 }
 
 void TriggerBank::TriggerLabel_DblClick(int row) {
@@ -110,7 +108,8 @@ void TriggerBank::TriggerNameText_Change(int row) {
   TriggerNameEdited[static_cast<std::size_t>(row)] = true;
 }
 
-void TriggerBank::CommitName(int row) {
+std::optional<TriggerRename> TriggerBank::CommitName(int row) {
+  std::optional<TriggerRename> rename;
   auto& edited = TriggerNameEdited[static_cast<std::size_t>(row)];
   if (edited) {
     const int n = TriggerNumber(row);
@@ -125,10 +124,14 @@ void TriggerBank::CommitName(int row) {
     }
     c_.TriggerLabel[row].SetCaption(text);
     if (store_names_) SaveTriggerName(row);
-    if (old_name != text) renamed_(TriggerBankPage, n, old_name, text);
+    if (old_name != text) {
+      renamed_(TriggerBankPage, n, old_name, text);
+      rename = TriggerRename{TriggerBankPage, n, std::move(old_name), std::move(text)};
+    }
     edited = false;
   }
   c_.TriggerNameText[row].SetVisible(false);
+  return rename;
 }
 
 void TriggerBank::DiscardName(int row) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,18 +25,31 @@ struct TriggerBankControls {
 };
 
 // What the bank shows and where what it is asked goes: the states and names of the pages (the
-// program's own, or those a window attached to the service is sent), and the switch, the store
-// of a name and the page shown, as the program that holds the line does them (or as a window
-// attached to it asks them of the service).
+// program's own, or those a window attached to the service is sent), and the store of a name and
+// the page shown, as the program that holds the line does them (or as a window attached to it
+// asks them of the service).
 struct TriggerBankModel {
   TriggerStates& states;
   std::function<std::vector<std::string>&(int page)> names;
-  // A ticked or cleared box: trigger number of page to state (1 on, 0 off).
-  std::function<void(int page, std::uint8_t number, std::uint8_t state)> switched;
   // The page now shown; its states are wanted.
   std::function<void(int page)> page_shown;
   // A name taken from the editor, to be kept where names are kept.
   std::function<void(int page, int number)> store_name;
+};
+
+// A ticked or cleared box: trigger number of page to state (1 on, 0 off), for whoever sends it.
+struct TriggerSwitch {
+  int page = 0;
+  std::uint8_t number = 0;
+  std::uint8_t state = 0;
+};
+
+// A trigger's name changed: page, trigger number, the name before and after.
+struct TriggerRename {
+  int page = 0;
+  int number = 0;
+  std::string old_name;
+  std::string new_name;
 };
 
 // Twelve rows of one trigger page: check boxes that switch triggers, names that can be edited in
@@ -63,11 +77,14 @@ class TriggerBank {
   void Trigger_VScrollBar_Change();
   void Trigger_VScrollBar_Scroll() { Trigger_VScrollBar_Change(); }
   void Trigger_VScrollBar_GotFocus();
-  void Trigger_CheckBox_Click(int row);
+  // The box's new state taken into the shown page's states; the switch for the line (none while
+  // the bank redraws itself).
+  std::optional<TriggerSwitch> Trigger_CheckBox_Click(int row);
   void TriggerLabel_DblClick(int row);
   void TriggerNameText_Change(int row);
-  void TriggerNameText_Validate(int row) { CommitName(row); }
-  void TriggerNameText_LostFocus(int row) { CommitName(row); }
+  // The rename taken, if the name changed: for the record of whoever typed it.
+  std::optional<TriggerRename> TriggerNameText_Validate(int row) { return CommitName(row); }
+  std::optional<TriggerRename> TriggerNameText_LostFocus(int row) { return CommitName(row); }
   // Whether the row's name editor holds typed text not yet taken.
   bool NameEdited(int row) const { return TriggerNameEdited[static_cast<std::size_t>(row)]; }
   // Closes the row's name editor without taking what was typed.
@@ -90,7 +107,7 @@ class TriggerBank {
  private:
   const TriggerPage& Page() const;
   int TriggerNumber(int row) const { return TriggerScrollOffset + row + 1; }
-  void CommitName(int row);
+  std::optional<TriggerRename> CommitName(int row);
   // Sets the twelve check boxes from the shown page's states, without them counting as clicks.
   void ShowTriggerStates();
   void ClearEditedMarks();

@@ -25,7 +25,8 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
           options_.limits,
           [this](const ActionRequest& action, const std::string& user) {
             // Each Unix user has its own log-in at the gate, as the socket tells who it is.
-            return actions_.Perform(action, Origin{OriginKind::kLocalSocket, user});
+            return PerformAtGate(form_.gate(), actions_, action,
+                                 Origin{OriginKind::kLocalSocket, user}, form_.AccessNow());
           },
           [this](const JournalPageQuery& query, const std::string& user, std::string& error) {
             return ReadHistory(query, user, error);
@@ -35,7 +36,12 @@ QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options
   hub_.AnswerLater([this](const ActionRequest& action, const std::string& user,
                           std::function<void(const std::string&)> answer) {
     if (action.kind != ActionKind::kLogIn) return false;
-    actions_.LogIn(action, Origin{OriginKind::kLocalSocket, user}, std::move(answer));
+    LogInAtGate(
+        form_.gate(), action, Origin{OriginKind::kLocalSocket, user},
+        [this, alive = std::weak_ptr<char>(alive_)] {
+          return alive.lock() ? form_.AccessNow() : AccessClock::now();
+        },
+        std::move(answer));
     return true;
   });
   server_.setMaxPendingConnections(static_cast<int>(options_.limits.max_clients));

@@ -4,10 +4,11 @@
 #include <QObject>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "attach/attach_hub.h"
-#include "attach/panel_source.h"
+#include "panel/panel_actions.h"
 #include "platform/notice.h"
 
 class QLocalSocket;
@@ -64,6 +65,8 @@ class QtAttachServer : public QObject {
   JournalReader history_reader_;
   Journal* watched_journal_ = nullptr;
   Connection journal_commits_;
+  // Gone with the server: a PIN check answered later finds it so.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace orv

@@ -53,12 +53,14 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   attach_options.said = [&panel, &print](const std::string& text) {
     print(FormatJournalIsoTime(panel.Now(), false) + " attach " + text);
   };
-  QtAttachServer attach(
-      form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }},
-      attach_options, notice);
-  WebPanelService web_panel(
-      form, ServiceLine{[&runner] { runner.Connect(); }, [&runner] { runner.Disconnect(); }}, web,
-      gate, notice);
+  QtAttachServer attach(form,
+                        ServiceLine{[&runner](const Actor& by) { runner.Connect(by); },
+                                    [&runner](const Actor& by) { runner.Disconnect(by); }},
+                        attach_options, notice);
+  WebPanelService web_panel(form,
+                            ServiceLine{[&runner](const Actor& by) { runner.Connect(by); },
+                                        [&runner](const Actor& by) { runner.Disconnect(by); }},
+                            web, gate, notice);
   const bool attachable = inherited >= 0 || !attach_socket.empty();
   if (attachable && !attach.Listen()) {
     std::fputs("orvandel: the service is not started: windows cannot attach (see above)\n", stderr);

@@ -7,8 +7,9 @@ WebPanelService::WebPanelService(MainForm& form, ServiceLine line, const WebPane
   if (!settings.enabled) return;
   QtWebServer::Hooks hooks;
   hooks.state = [this] { return form_.state_store().state(); };
-  hooks.perform = [this](const ActionRequest& action, const Origin& origin) {
-    return Perform(action, origin);
+  hooks.perform = [this](const ActionRequest& action, const Origin& origin,
+                         AccessClock::time_point now) {
+    return PerformAtGate(&gate_, actions_, action, origin, now);
   };
   hooks.gate = &gate_;
   if (Journal* journal = form_.journal()) hooks.journal = journal->file();
@@ -25,10 +26,6 @@ bool WebPanelService::Start(std::string& error) {
 
 void WebPanelService::Tick() {
   if (server_) server_->Tick();
-}
-
-std::string WebPanelService::Perform(const ActionRequest& action, const Origin& origin) {
-  return actions_.Perform(action, origin);
 }
 
 }  // namespace orv

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "access/access_gate.h"
-#include "attach/panel_source.h"
 #include "panel/main_form.h"
+#include "panel/panel_actions.h"
 #include "platform/signal.h"
 #include "web/qt/qt_web_server.h"
 #include "web/web_settings.h"
@@ -26,8 +26,6 @@ class WebPanelService {
   const QtWebServer* server() const { return server_.get(); }
 
  private:
-  std::string Perform(const ActionRequest& action, const Origin& origin);
-
   MainForm& form_;
   PanelActions actions_;
   AccessGate& gate_;

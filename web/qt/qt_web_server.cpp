@@ -148,9 +148,10 @@ bool QtWebServer::Listen(std::string& error) {
                 [&out](WebResponse response) { out = std::move(response); });
     return QtResponse(out);
   };
-  for (const char* path : {"/api/state", "/api/logout", "/api/silence", "/api/key/1", "/api/key/2",
-                           "/api/key/3", "/api/key/4", "/api/key/5", "/api/key/6"})
-    http_.route(QString::fromLatin1(path), api);
+  std::vector<std::string> paths = WebActionPaths();
+  paths.insert(paths.end(), {"/api/state", "/api/logout"});
+  for (const std::string& path : paths)
+    http_.route(QString::fromStdString(path), api);
   // A log in is answered once its PIN is checked off the loop; a connection closed meanwhile
   // gets nothing. (Qt 6.4's answer through a QFuture fails in the server's continuation.)
   http_.route(QStringLiteral("/api/login"),

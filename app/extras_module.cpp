@@ -96,7 +96,9 @@ class ModuleExtras final : public Extras {
                          const std::function<void(const std::string&)>& print,
                          const std::string& attach_socket, const WebPanelSettings& web,
                          AccessGate& gate) override {
-    return RunQtHeadlessService(port, std::move(env), port_for_this_run, mqtt_settings, print,
+    const NoticeFn notice = env.notice;
+    MainForm form(std::move(env));
+    return RunQtHeadlessService(form, port, notice, port_for_this_run, mqtt_settings, print,
                                 attach_socket, web, gate);
   }
 };

@@ -142,6 +142,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   }
   std::string sound_device() const override { return annunciation_.settings().device; }
   void set_sound_output(SoundOutput* output) override { annunciation_.set_output(output); }
+  std::unique_ptr<ActionPerformer> MakeActions(ServiceLine line) override;
   // "9600,N,8,1": the line settings a connect opens the port with.
   std::string LineSettingsText() const;
 

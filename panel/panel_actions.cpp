@@ -1,8 +1,14 @@
 #include "panel/panel_actions.h"
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace orv {
+
+std::unique_ptr<ActionPerformer> MainForm::MakeActions(ServiceLine line) {
+  return std::make_unique<PanelActions>(*this, std::move(line));
+}
 
 bool PanelActions::Select(ComboBox& list, const std::string& text) {
   const auto& items = list.items();

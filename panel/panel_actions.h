@@ -8,12 +8,6 @@
 
 namespace orv {
 
-// The line as its keeper has it: the service's runner keeps a line an operator closed closed.
-struct ServiceLine {
-  std::function<void(const Actor& by)> connect;
-  std::function<void(const Actor& by)> disconnect;
-};
-
 // The one place an operator's action is done on the panel, whoever asked for it (the socket, a
 // web panel) and as whoever the gate said acts: as the window's own controls would do it, every
 // record it makes carrying that actor.

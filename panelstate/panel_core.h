@@ -1,14 +1,24 @@
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "access/access_gate.h"
+#include "access/operator_actions.h"
 #include "annunciator/sound_output.h"
 #include "journal/journal.h"
 #include "panelstate/panel_state_store.h"
 #include "platform/signal.h"
 
 namespace orv {
+
+// The line as its keeper has it: the service's runner keeps a line an operator closed closed; a
+// window's own web panel never asks for the line.
+struct ServiceLine {
+  std::function<void(const Actor& by)> connect;
+  std::function<void(const Actor& by)> disconnect;
+};
 
 // The panel that holds the line, as the service drives it and every other view and report reads
 // it: its state, its records and its gate, its start, tick and stop, and its line. The window
@@ -49,6 +59,10 @@ class PanelCore {
   virtual std::string sound_device() const = 0;
   // Where the annunciator's tones are played; null: nowhere. Outlives its use or is replaced.
   virtual void set_sound_output(SoundOutput* output) = 0;
+
+  // The one performer of the actions the socket and the web panel ask for, the line's connect
+  // and disconnect going through line. Outlived by the panel.
+  virtual std::unique_ptr<ActionPerformer> MakeActions(ServiceLine line) = 0;
 };
 
 }  // namespace orv

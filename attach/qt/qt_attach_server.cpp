@@ -16,30 +16,30 @@
 
 namespace orv {
 
-QtAttachServer::QtAttachServer(MainForm& form, ServiceLine line, Options options, NoticeFn notice)
-    : form_(form),
-      actions_(form, std::move(line)),
+QtAttachServer::QtAttachServer(PanelCore& panel, ServiceLine line, Options options, NoticeFn notice)
+    : panel_(panel),
+      actions_(panel.MakeActions(std::move(line))),
       options_(std::move(options)),
       notice_(std::move(notice)),
       hub_(
           options_.limits,
           [this](const ActionRequest& action, const std::string& user) {
             // Each Unix user has its own log-in at the gate, as the socket tells who it is.
-            return PerformAtGate(form_.gate(), actions_, action,
-                                 Origin{OriginKind::kLocalSocket, user}, form_.AccessNow());
+            return PerformAtGate(panel_.gate(), *actions_, action,
+                                 Origin{OriginKind::kLocalSocket, user}, panel_.AccessNow());
           },
           [this](const JournalPageQuery& query, const std::string& user, std::string& error) {
             return ReadHistory(query, user, error);
           }) {
-  if (AccessGate* gate = form_.gate()) ended_log_ins_ = TellEndedLogIns(*gate, hub_);
+  if (AccessGate* gate = panel_.gate()) ended_log_ins_ = TellEndedLogIns(*gate, hub_);
   // A log in is answered once its PIN is checked, off the loop.
   hub_.AnswerLater([this](const ActionRequest& action, const std::string& user,
                           std::function<void(const std::string&)> answer) {
     if (action.kind != ActionKind::kLogIn) return false;
     LogInAtGate(
-        form_.gate(), action, Origin{OriginKind::kLocalSocket, user},
+        panel_.gate(), action, Origin{OriginKind::kLocalSocket, user},
         [this, alive = std::weak_ptr<char>(alive_)] {
-          return alive.lock() ? form_.AccessNow() : AccessClock::now();
+          return alive.lock() ? panel_.AccessNow() : AccessClock::now();
         },
         std::move(answer));
     return true;
@@ -187,7 +187,7 @@ void QtAttachServer::Drop(int id) {
 void QtAttachServer::Tick() {
   // The journal is made at its first commit, in a tick before this one: what that commit wrote
   // is read from the file, what later ones write is heard.
-  if (Journal* journal = form_.journal(); journal != watched_journal_) {
+  if (Journal* journal = panel_.journal(); journal != watched_journal_) {
     watched_journal_ = journal;
     journal_commits_ =
         journal == nullptr ? Connection{} : journal->committed().Connect([this](std::int64_t seq) {
@@ -198,7 +198,7 @@ void QtAttachServer::Tick() {
         history_reader_.LastSequence(last).ok() && last > 0)
       hub_.JournalCommitted(last);
   }
-  for (const int id : hub_.Tick(form_.state_store().state()))
+  for (const int id : hub_.Tick(panel_.state_store().state()))
     Drop(id);
 }
 
@@ -214,15 +214,15 @@ JournalPage QtAttachServer::ReadHistory(const JournalPageQuery& query, const std
                                         std::string& error) {
   // The history button's own gate. Not a touch of the log-in: an open window asks for new
   // records on its own, which is nobody's input.
-  if (AccessGate* gate = form_.gate()) {
+  if (AccessGate* gate = panel_.gate()) {
     const Decision decision =
-        gate->Decide(Origin{OriginKind::kLocalSocket, user}, Action::kHistory, form_.AccessNow());
+        gate->Decide(Origin{OriginKind::kLocalSocket, user}, Action::kHistory, panel_.AccessNow());
     if (!decision.allowed) {
       error = decision.text;
       return {};
     }
   }
-  Journal* journal = form_.journal();
+  Journal* journal = panel_.journal();
   if (journal == nullptr) {
     error = "the service keeps no journal";
     return {};

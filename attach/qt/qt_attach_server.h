@@ -8,7 +8,7 @@
 #include <string>
 
 #include "attach/attach_hub.h"
-#include "panel/panel_actions.h"
+#include "panelstate/panel_core.h"
 #include "platform/notice.h"
 
 class QLocalSocket;
@@ -17,7 +17,7 @@ namespace orv {
 
 // The service's local socket for attached windows: each window's Unix user is learnt from the
 // socket (SO_PEERCRED) and held to the operators' group; each gets the service's state and its
-// actions are performed on the service's window model under that user's name.
+// actions are performed on the service's panel as that user.
 class QtAttachServer : public QObject {
  public:
   struct Options {
@@ -31,7 +31,7 @@ class QtAttachServer : public QObject {
     std::function<void(const std::string&)> said;
   };
 
-  QtAttachServer(MainForm& form, ServiceLine line, Options options, NoticeFn notice);
+  QtAttachServer(PanelCore& panel, ServiceLine line, Options options, NoticeFn notice);
   ~QtAttachServer() override;
   QtAttachServer(const QtAttachServer&) = delete;
   QtAttachServer& operator=(const QtAttachServer&) = delete;
@@ -53,8 +53,8 @@ class QtAttachServer : public QObject {
   // Why the journal cannot be read; empty once it can.
   std::string OpenHistoryReader(const Journal& journal);
 
-  MainForm& form_;
-  PanelActions actions_;
+  PanelCore& panel_;
+  std::unique_ptr<ActionPerformer> actions_;
   Options options_;
   NoticeFn notice_;
   AttachHub hub_;

@@ -19,12 +19,11 @@
 
 namespace orv {
 
-int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
+int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
                          const std::function<void(const std::string&)>& print,
                          const std::string& attach_socket, const WebPanelSettings& web,
                          AccessGate& gate) {
-  const NoticeFn notice = env.notice;
   // A socket systemd made is the windows' way in; one it handed that cannot be used, or a
   // socket that cannot be listened on, stops the start, so that the unit fails where it shows.
   std::string inherited_problem;
@@ -35,8 +34,6 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   }
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
   const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
-  MainForm form(std::move(env));
-  PanelCore& panel = form;
   HeadlessRunner runner(panel, port, print);
   // One line per change of the broker's state, only when a broker is configured.
   QtMqttService mqtt(
@@ -53,11 +50,11 @@ int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for
   attach_options.said = [&panel, &print](const std::string& text) {
     print(FormatJournalIsoTime(panel.Now(), false) + " attach " + text);
   };
-  QtAttachServer attach(form,
+  QtAttachServer attach(panel,
                         ServiceLine{[&runner](const Actor& by) { runner.Connect(by); },
                                     [&runner](const Actor& by) { runner.Disconnect(by); }},
                         attach_options, notice);
-  WebPanelService web_panel(form,
+  WebPanelService web_panel(panel,
                             ServiceLine{[&runner](const Actor& by) { runner.Connect(by); },
                                         [&runner](const Actor& by) { runner.Disconnect(by); }},
                             web, gate, notice);

@@ -5,18 +5,19 @@
 
 #include "access/access_gate.h"
 #include "mqtt/mqtt_settings.h"
-#include "panel/main_form.h"
+#include "panelstate/panel_core.h"
+#include "platform/notice.h"
 #include "platform/serial_port.h"
 #include "web/web_settings.h"
 
 namespace orv {
 
-// The program without a window: the window model connected at once and kept connected, its
-// records one line each through print, the broker fed when the settings name one, until SIGTERM
-// or SIGINT. port_for_this_run: the --port of the command line, 0 for the configured one.
-// attach_socket: where windows attach to it; empty for none. web: the web panel, served when
+// The program without a window: the panel (made, not yet loaded) connected at once and kept
+// connected, its records one line each through print, the broker fed when the settings name one,
+// until SIGTERM or SIGINT. port_for_this_run: the --port of the command line, 0 for the configured
+// one. attach_socket: where windows attach to it; empty for none. web: the web panel, served when
 // its settings name an address, its actions through gate.
-int RunQtHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
+int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
                          const std::function<void(const std::string&)>& print,
                          const std::string& attach_socket, const WebPanelSettings& web,

@@ -1,20 +1,21 @@
 #include "service/qt/web_panel_service.h"
 
 namespace orv {
-WebPanelService::WebPanelService(MainForm& form, ServiceLine line, const WebPanelSettings& settings,
-                                 AccessGate& gate, NoticeFn notice)
-    : form_(form), actions_(form, std::move(line)), gate_(gate) {
+WebPanelService::WebPanelService(PanelCore& panel, ServiceLine line,
+                                 const WebPanelSettings& settings, AccessGate& gate,
+                                 NoticeFn notice)
+    : panel_(panel), actions_(panel.MakeActions(std::move(line))), gate_(gate) {
   if (!settings.enabled) return;
   QtWebServer::Hooks hooks;
-  hooks.state = [this] { return form_.state_store().state(); };
+  hooks.state = [this] { return panel_.state_store().state(); };
   hooks.perform = [this](const ActionRequest& action, const Origin& origin,
                          AccessClock::time_point now) {
-    return PerformAtGate(&gate_, actions_, action, origin, now);
+    return PerformAtGate(&gate_, *actions_, action, origin, now);
   };
   hooks.gate = &gate_;
-  if (Journal* journal = form_.journal()) hooks.journal = journal->file();
+  if (Journal* journal = panel_.journal()) hooks.journal = journal->file();
   server_ = std::make_unique<QtWebServer>(settings, std::move(hooks), std::move(notice));
-  if (Journal* journal = form_.journal()) {
+  if (Journal* journal = panel_.journal()) {
     committed_ = journal->committed().Connect(
         [this](std::int64_t sequence) { server_->Committed(sequence); });
   }

@@ -112,15 +112,8 @@ void MainForm::WireEvents() {
         Action::kPortAndBaudRate, [this](const Actor&) { ComPort_CB_Click(); },
         [this] { ComPort_CB.SetListIndex(config_.SerialComPort - 1); });
   };
-  const std::pair<PushButton*, std::uint8_t> keys[] = {
-      {&EMG_CB, OperatorCommands::kEmg},
-      {&EMGAck_CB, OperatorCommands::kEmgAck},
-      {&EMGReset_CB, OperatorCommands::kEmgReset},
-      {&FaultAck_CB, OperatorCommands::kFaultAck},
-      {&FaultReset_CB, OperatorCommands::kFaultReset},
-      {&EMGMessage_CB, OperatorCommands::kEmgMessage}};
-  for (const auto& [button, code] : keys) {
-    button->Click = [this, key_code = code] {
+  for (const auto& [button, action] : OperatorKeys()) {
+    button->Click = [this, key_code = KeyCodeOf(action)] {
       Guarded(KeyAction(key_code),
               [this, key_code](const Actor& by) { commands_.SendPanelKey(key_code, by); });
     };

@@ -69,9 +69,6 @@ class MainForm final : public PanelWindow, public PanelCore {
   MainForm(const MainForm&) = delete;
   MainForm& operator=(const MainForm&) = delete;
 
-  // The window's outer height once loaded: the events log's lower part stays below the edge.
-  static constexpr int kOuterHeightAtLoad = 7600;
-
   void Form_Load();
   void Form_Unload();
   // The 100 ms tick of TRTimer: assemble and dispatch, one poll step, then the trigger bank

@@ -25,7 +25,6 @@
 
 #include "attach/qt/qt_attached_window.h"
 #include "link/frame.h"
-#include "panel/operator_commands.h"
 #include "tests/attached_window_fixture.h"
 
 namespace orv {
@@ -46,7 +45,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   QtAttachedWindow one(socket_), two(socket_);
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
   EXPECT_EQ(one.attach_label()->text().toStdString(), "Attached to the service (" + socket_ + ")");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return one.form().link().port_connected(); }, kDeadlineMs));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return one.panel().state().connected; }, kDeadlineMs));
   // The real program started on the service's socket attaches too, and never opens the line.
   auto program = StartProgram({"--socket", socket_}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(service->WaitForOutput("(3 attached)")) << service->output();
@@ -59,8 +58,8 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   clock.start();
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
-        return one.form().Shape1[3].fill_style() == Shape::kSolid &&
-               two.form().Shape1[3].fill_style() == Shape::kSolid;
+        return one.window().Shape1[3].fill_style() == Shape::kSolid &&
+               two.window().Shape1[3].fill_style() == Shape::kSolid;
       },
       kDeadlineMs));
   EXPECT_LT(clock.elapsed(), 500);
@@ -71,7 +70,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return sounds(one) == "none"; }, 500));
 
   // A key in one window: one frame on the line, the key's own.
-  one.view().CallModel([&] { one.form().EMGAck_CB.Click(); });
+  one.view().CallModel([&] { one.window().EMGAck_CB.Click(); });
   ASSERT_TRUE(sim->WaitForOutput("RX 02 01 16 02 7B 03  operator key EMG Ack")) << sim->output();
   QTest::qWait(500);
   sim->Drain();
@@ -93,7 +92,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   };
   ASSERT_TRUE(QTest::qWaitFor([&] { return says_lost(one) && says_lost(two); }, kDeadlineMs));
   EXPECT_LT(clock.elapsed(), 2000);
-  EXPECT_EQ(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_EQ(two.window().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
 
   // Back: attached again within 2 s of the start, the lamps red again.
   clock.restart();
@@ -101,7 +100,7 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(one) && Attached(two); }, kDeadlineMs));
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_FALSE(says_lost(one));
-  EXPECT_NE(two.form().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_NE(two.window().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
   EXPECT_EQ(service->Stop(), 0);
 }
 

@@ -39,6 +39,15 @@ void PanelWindow::FillLists() {
   }
 }
 
+std::array<PanelWindow::OperatorKey, 6> PanelWindow::OperatorKeys() {
+  return {{{&EMG_CB, Action::kEmg},
+           {&EMGAck_CB, Action::kEmgAck},
+           {&EMGReset_CB, Action::kEmgReset},
+           {&FaultAck_CB, Action::kFaultAck},
+           {&FaultReset_CB, Action::kFaultReset},
+           {&EMGMessage_CB, Action::kEmgMessage}}};
+}
+
 void PanelWindow::SetOperatorKeysEnabled(bool enabled) {
   for (PushButton* key : {&EMG_CB, &EMGMessage_CB, &EMGAck_CB, &EMGReset_CB, &FaultAck_CB,
                           &FaultReset_CB, &IMPC_CB, &Transmission_CommandButton}) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
+#include "access/operator_actions.h"
 #include "platform/controls.h"
 #include "window/events_log_view.h"
 
@@ -20,6 +22,9 @@ class PanelWindow {
   PanelWindow(const PanelWindow&) = delete;
   PanelWindow& operator=(const PanelWindow&) = delete;
 
+  // The window's outer height once loaded: the events log's lower part stays below the edge.
+  static constexpr int kOuterHeightAtLoad = 7600;
+
   // Every control, containers before what they contain (the view builds widgets in this order).
   const std::vector<Control*>& controls() const { return controls_; }
   Control* FindControl(const std::string& qualified_name) const;
@@ -31,6 +36,13 @@ class PanelWindow {
   // and the trigger boxes.
   void ShowConnected(bool connected);
   void SetOperatorKeysEnabled(bool enabled);
+
+  // The six operator keys, each with the action it is.
+  struct OperatorKey {
+    PushButton* button;
+    Action action;
+  };
+  std::array<OperatorKey, 6> OperatorKeys();
 
   // ---- The window and its controls, by their designed names. ----
   Form MainFormWindow{"MainForm"};

@@ -11,16 +11,6 @@
 #include "platform/qt/qt_quit_signals.h"
 
 namespace orv {
-namespace {
-
-MainFormEnvironment AttachedEnvironment(SerialPort& port, NoticeFn notice) {
-  // No folder of its own: settings, names and records are the service's.
-  MainFormEnvironment env{port, {}, nullptr, SystemLocalTime, std::move(notice)};
-  env.keep_journal = false;
-  return env;
-}
-
-}  // namespace
 
 ServiceHistorySource::ServiceHistorySource(QtAttachClient& client) : client_(client) {
   page_ = client_.history_page().Connect([this](const std::string& error, const JournalPage& page) {
@@ -39,15 +29,10 @@ void ServiceHistorySource::Read(const JournalPageQuery& query, Answer answer) {
 QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
     : notices_(SystemLocalTime),
       notice_(notices_.Sink(QtLogNotices())),
-      // The window's own settings file is not looked for while it loads: they are the service's.
-      form_(AttachedEnvironment(port_,
-                                [this](const Notice& notice) {
-                                  if (loaded_) notice_(notice);
-                                })),
-      client_(socket_path) {
-  form_.Form_Load();
-  loaded_ = true;
-  view_ = std::make_unique<QtFormView>(form_.MainFormWindow, form_.controls(), form_.focus,
+      client_(socket_path),
+      panel_([this](const ActionRequest& action) { client_.Send(action); }) {
+  PanelWindow& window = panel_.window();
+  view_ = std::make_unique<QtFormView>(window.MainFormWindow, window.controls(), window.focus,
                                        std::function<void()>{});
   view_->ShowNotices(notices_);
   line_ = std::make_unique<QtLineStatus>(*view_);
@@ -55,13 +40,11 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   label_->setObjectName(QStringLiteral("AttachState"));
   label_->setTextFormat(Qt::PlainText);
   view_->notice_bar()->addPermanentWidget(label_);
-  panel_ = std::make_unique<AttachedPanel>(
-      form_, [this](const ActionRequest& action) { client_.Send(action); });
   // Silence and the lamp test act on the service's one annunciator, for every window.
   annunciator_bar_ = std::make_unique<QtAnnunciatorBar>(
       *view_, [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
       [this] {
-        panel_->LampTestAsked();
+        panel_.LampTestAsked();
         Ask(ActionKind::kLampTest);
       });
   // The operator logs in at the service, where the gate is, under this window's Unix user.
@@ -83,9 +66,9 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   }));
   connections_.push_back(
       client_.state_changed().Connect([this](const PanelState& state, unsigned sections) {
-        view_->CallModel([&] { panel_->Show(state, sections); });
+        view_->CallModel([&] { panel_.Show(state, sections); });
         if (sections & kSectionConnection) access_bar_->SetVisible(state.access_levels);
-        if ((sections & kSectionLine) && !panel_->stale()) line_->Show(state.line);
+        if ((sections & kSectionLine) && !panel_.stale()) line_->Show(state.line);
         if (sections & kSectionAnnunciation) ShowAnnunciation(state);
       }));
   connections_.push_back(client_.status_changed().Connect(
@@ -98,7 +81,7 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
 
 void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
   const bool attached = status == QtAttachClient::Status::kAttached;
-  view_->CallModel([&] { panel_->SetStale(!attached); });
+  view_->CallModel([&] { panel_.SetStale(!attached); });
   ShowAnnunciation(attached ? client_.state() : PanelState{});
   const std::string& path = client_.socket_path();
   QPalette palette;
@@ -126,7 +109,7 @@ void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
 }
 
 void QtAttachedWindow::Ask(ActionKind kind, std::string_view where) {
-  if (panel_->stale()) return;
+  if (panel_.stale()) return;
   ActionRequest action;
   action.kind = kind;
   action.name = std::string(where);
@@ -169,7 +152,7 @@ void QtAttachedWindow::OnResult(const std::string& result) {
   }
   notice_(Notice{NoticeLevel::kWarning, "The service did not do it: " + result});
   // A box ticked in vain shows the service's state again.
-  view_->CallModel([&] { panel_->Show(client_.state(), kAllSections); });
+  view_->CallModel([&] { panel_.Show(client_.state(), kAllSections); });
 }
 
 void QtAttachedWindow::OpenHistory() {

@@ -12,27 +12,12 @@
 #include "attach/qt/qt_attach_client.h"
 #include "journal/qt/qt_history_source.h"
 #include "linkwatch/qt/qt_line_status.h"
-#include "panel/main_form.h"
 #include "platform/notice_log.h"
 #include "platform/qt/qt_form_view.h"
-#include "platform/serial_port.h"
 
 class QLabel;
 
 namespace orv {
-
-// A port that is never opened: an attached window has no line of its own.
-class NoSerialPort : public SerialPort {
- public:
-  void SetCommPort(int) override {}
-  void SetHandshakingNone() override {}
-  void SetSettings(const std::string&) override {}
-  void Open() override {}
-  void Close() override {}
-  bool IsOpen() const override { return false; }
-  void Output(const Bytes&) override {}
-  PortError last_error() const override { return {}; }
-};
 
 // The service's journal, a page at a time over the window's socket: the operators may not read
 // its file.
@@ -49,8 +34,8 @@ class ServiceHistorySource final : public HistorySource {
 
 class QtHistoryWindow;
 
-// The window attached to the service at a socket: the window as ever, its model showing the
-// service's state, and the status bar saying where it is attached. While the service is gone
+// The window attached to the service at a socket: the window as ever, showing the service's
+// state, and the status bar saying where it is attached. While the service is gone
 // the title says SERVICE NOT RUNNING, the status bar is red and lamps and triggers are greyed.
 class QtAttachedWindow {
  public:
@@ -61,10 +46,10 @@ class QtAttachedWindow {
   QtAttachedWindow(const QtAttachedWindow&) = delete;
   QtAttachedWindow& operator=(const QtAttachedWindow&) = delete;
 
-  MainForm& form() { return form_; }
+  PanelWindow& window() { return panel_.window(); }
   QtFormView& view() { return *view_; }
   QtAttachClient& client() { return client_; }
-  const AttachedPanel& panel() const { return *panel_; }
+  const AttachedPanel& panel() const { return panel_; }
   QLabel* attach_label() const { return label_; }
   QtAnnunciatorBar& annunciator_bar() { return *annunciator_bar_; }
   QtAccessBar& access_bar() { return *access_bar_; }
@@ -80,21 +65,19 @@ class QtAttachedWindow {
   void OnResult(const std::string& result);
   void OpenHistory();
 
-  NoSerialPort port_;
   NoticeLog notices_;
   NoticeFn notice_;
-  bool loaded_ = false;
-  MainForm form_;
+  QtAttachClient client_;
+  // The window, without a line: what it shows is the service's, what it asks goes there.
+  AttachedPanel panel_;
   std::unique_ptr<QtFormView> view_;
   std::unique_ptr<QtLineStatus> line_;
   QLabel* label_ = nullptr;
-  std::unique_ptr<AttachedPanel> panel_;
   std::unique_ptr<QtAnnunciatorBar> annunciator_bar_;
   // The log in at the service, shown while its access levels are on.
   std::unique_ptr<QtAccessBar> access_bar_;
   std::optional<QtSoundOutput> sound_;  // made at the first tone: Qt Multimedia's set-up is slow
   Tone playing_ = Tone::kNone;
-  QtAttachClient client_;
   ServiceHistorySource history_source_{client_};
   QtHistoryWindow* history_ = nullptr;  // the view's child
   Connections connections_;

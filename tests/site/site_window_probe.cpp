@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     }
     if (status != Status::kAttached) return;
     if (options.lamp && !lit &&
-        window.form().Shape1[static_cast<std::size_t>(*options.lamp)].fill_style() ==
+        window.window().Shape1[static_cast<std::size_t>(*options.lamp)].fill_style() ==
             orv::Shape::kSolid) {
       lit = true;
       Say("lamp " + std::to_string(*options.lamp) + ": lit");
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     const bool logged_in = options.name.empty() || window.access_bar().label()->text().contains(
                                                        QString::fromStdString(options.name));
     if (options.key && !pressed && (lit || !options.lamp) && logged_in &&
-        window.form().link().port_connected()) {
+        window.panel().state().connected) {
       for (auto* button : window.view().findChildren<QAbstractButton*>()) {
         if (!button->objectName().endsWith(QStringLiteral("EMGAck_CB"))) continue;
         pressed = true;

@@ -61,9 +61,9 @@ void MqttFeed::Render(unsigned sections) {
     publisher_.SetTriggerNames(page, shown.names);
   }
   if (sections & kSectionAnnunciation) {
-    publisher_.SetAnnunciation(
-        AnnunciationJson(state.sounding, state.sounding_since,
-                         state.sounding == "none" ? "" : state.sounding_condition));
+    publisher_.SetAnnunciation(AnnunciationJson(
+        state.sounding, state.sounding_since,
+        state.sounding == "none" ? "" : state.sounding_condition, state.lamp_test));
   }
 }
 

@@ -32,14 +32,14 @@ bool IsPublishedKind(JournalKind kind) {
 }
 
 std::string AnnunciationJson(std::string_view sounding, const JournalTime& since,
-                             std::string_view condition) {
+                             std::string_view condition, bool lamp_test) {
   std::string json = "{\"sounding\":";
   AppendJsonString(json, sounding);
   json += ",\"since\":";
   AppendJsonString(json, FormatJournalIsoTime(since, false));
   json += ",\"condition\":";
   AppendJsonString(json, condition);
-  return json + "}";
+  return json + (lamp_test ? ",\"lampTest\":true}" : ",\"lampTest\":false}");
 }
 
 std::string EventJson(const JournalRow& row) {

@@ -37,10 +37,11 @@ struct MqttMessage {
 std::string EventJson(const JournalRow& row);
 // {"Processor reset":0,"Network":1,…}: all twelve lamps by their captions.
 std::string FaultsJson(FaultLamps lamps);
-// {"sounding":"alarm","since":"2026-12-07T14:03:22+01:00","condition":"ALARM report"}: what the
-// annunciator sounds ("alarm", "fault" or "none"), since when, and why.
+// {"sounding":"alarm","since":"2026-12-07T14:03:22+01:00","condition":"ALARM report",
+// "lampTest":false}: what the annunciator sounds ("alarm", "fault" or "none"), since when, why,
+// and whether its lamp test runs (the lamps stay the controller's meanwhile).
 std::string AnnunciationJson(std::string_view sounding, const JournalTime& since,
-                             std::string_view condition);
+                             std::string_view condition, bool lamp_test);
 // Only these kinds of record go out as events; program starts and stops do not.
 bool IsPublishedKind(JournalKind kind);
 

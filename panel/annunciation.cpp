@@ -112,7 +112,11 @@ void PanelAnnunciation::OnChange(const Annunciator::Change& change) {
   } else if (env_.record) {
     env_.record(JournalKind::kProgram, std::move(text), Actor{});
   }
-  if (env_.wall_clock) {
+  // Timed again only when what sounds is another (or the quiet): a lamp test, a silence of
+  // something else or a wall clock set meanwhile leaves the time of what still sounds.
+  if (env_.wall_clock &&
+      (change.now.condition != timed_.condition || change.now.since_ms != timed_.since_ms)) {
+    timed_ = change.now;
     // The wall-clock time of the tick clock's moment: a fault silenced under an alarm is shown
     // since it began, not since the silence.
     since_ = env_.wall_clock();

@@ -105,6 +105,7 @@ class PanelAnnunciation {
   bool lit_here_ = false;                  // the lamp test runs on this window's lamps
   bool light_next_ = false;                // the lamp test being started was asked for here
   JournalTime since_;
+  Annunciation timed_;  // what since_ is the time of
   // The operator's change the annunciator just said, for the record of who asked for it.
   std::optional<std::string> operator_change_;
   Connection connection_;

@@ -2,7 +2,6 @@
 // mosquitto broker on a free loopback port, watched by subscribers of the test's own.
 #include <gtest/gtest.h>
 
-#include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -10,13 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,6 +20,7 @@
 
 #include "journal/journal.h"
 #include "tests/loopback_servers.h"
+#include "tests/mqtt_subscriber.h"
 #include "tests/program_folder_fixture.h"
 
 namespace orv {
@@ -33,79 +29,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using test::Subscriber;
+using test::WaitUntil;
 
-constexpr const char* kBase = "orv/test";
 constexpr int kKeepAliveS = 5;
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds within) {
-  for (const auto deadline = Clock::now() + within; !done();) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
-// A client subscribed to everything under the base topic, on libmosquitto's own thread; it
-// connects and subscribes again whenever the broker drops it.
-class Subscriber {
- public:
-  explicit Subscriber(int port, const std::string& id = "", bool clean_session = true) {
-    mosquitto_lib_init();
-    mosq_ = mosquitto_new(id.empty() ? nullptr : id.c_str(), clean_session, this);
-    mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
-      if (rc == 0) mosquitto_subscribe(m, nullptr, (std::string(kBase) + "/#").c_str(), 1);
-    });
-    mosquitto_message_callback_set(
-        mosq_, [](mosquitto*, void* self, const mosquitto_message* message) {
-          auto* s = static_cast<Subscriber*>(self);
-          const std::lock_guard<std::mutex> lock(s->mutex_);
-          s->received_.push_back(
-              {message->topic, std::string(static_cast<const char*>(message->payload),
-                                           static_cast<std::size_t>(message->payloadlen))});
-        });
-    mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
-    EXPECT_EQ(mosquitto_connect(mosq_, "127.0.0.1", port, 5), MOSQ_ERR_SUCCESS);
-    mosquitto_loop_start(mosq_);
-  }
-  ~Subscriber() {
-    mosquitto_disconnect(mosq_);
-    mosquitto_loop_stop(mosq_, true);
-    mosquitto_destroy(mosq_);
-  }
-
-  std::size_t size() const {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return received_.size();
-  }
-  // A retained value on the panel's topics, as anyone who may publish could put there.
-  void PublishRetained(const std::string& sub, const std::string& payload) {
-    mosquitto_publish(mosq_, nullptr, (std::string(kBase) + "/" + sub).c_str(),
-                      static_cast<int>(payload.size()), payload.data(), 1, true);
-  }
-  // The latest payload of a topic ("" when none came).
-  std::string Last(const std::string& sub) const {
-    const std::vector<std::string> all = Since(0, sub);
-    return all.empty() ? "" : all.back();
-  }
-  bool WaitFor(const std::string& sub, const std::string& payload,
-               std::chrono::milliseconds within = 10000ms) const {
-    return WaitUntil([&] { return Last(sub) == payload; }, within);
-  }
-  // Messages of a topic from the index from on.
-  std::vector<std::string> Since(std::size_t from, const std::string& sub) const {
-    const std::string topic = std::string(kBase) + "/" + sub;
-    std::vector<std::string> payloads;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = from; i < received_.size(); ++i)
-      if (received_[i].first == topic) payloads.push_back(received_[i].second);
-    return payloads;
-  }
-
- private:
-  mosquitto* mosq_ = nullptr;
-  mutable std::mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> received_;
-};
 
 // How often what occurs in text.
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -133,8 +60,8 @@ class MqttBroker : public test::ProgramFolderTest {
   }
   void WriteSite(const std::string& extra, int keep_alive_s = kKeepAliveS) {
     test::WriteBytes(site_, "[MQTT]\nBroker=mqtt://127.0.0.1:" + std::to_string(port_) +
-                                "\nTopic=" + kBase + "\nKeepAlive=" + std::to_string(keep_alive_s) +
-                                "\n" + extra);
+                                "\nTopic=" + test::kMqttBase +
+                                "\nKeepAlive=" + std::to_string(keep_alive_s) + "\n" + extra);
     ASSERT_EQ(chmod(site_.c_str(), 0644), 0);
   }
   std::unique_ptr<test::SimProcess> StartProgram() {

@@ -42,9 +42,9 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(EventJson(fault),
             "{\"seq\":43,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"event\","
             "\"text\":\"Fault 0000000000000110\",\"detail\":\"Mains, Call/EMG\"}");
-  EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\""),
+  EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\"", true),
             "{\"sounding\":\"alarm\",\"since\":\"2025-12-07T14:03:22+01:00\","
-            "\"condition\":\"ALARM \\\"report\\\"\"}");
+            "\"condition\":\"ALARM \\\"report\\\"\",\"lampTest\":true}");
   EXPECT_EQ(FaultsJson(FaultLamps().set(0).set(10)),
             "{\"Processor reset\":1,\"Network\":0,\"Call/EMG\":0,\"Music/Spare\":0,"
             "\"Ground Short\":0,\"Input\":0,\"Mains\":0,\"Battery\":0,\"Message\":0,"
@@ -130,7 +130,8 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   publisher.SetTriggerNames(2, names);
   publisher.SetLinkState(LinkState::kAnswering);
   publisher.SetLinkState(LinkState::kNoReply);
-  const std::string sounding = AnnunciationJson("fault", {1765112602000, 3600}, "Fault report");
+  const std::string sounding =
+      AnnunciationJson("fault", {1765112602000, 3600}, "Fault report", false);
   publisher.SetAnnunciation(sounding);
   publisher.Pump(client.Send());
   EXPECT_EQ(client.Topics(before),

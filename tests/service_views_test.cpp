@@ -1,0 +1,220 @@
+// The service's four views of its one state, on the simulator's line: the state a window is sent
+// over the socket, that window's lamps, the web panel's /api/state and the broker's retained
+// topics. A fault image reaches all four alike; a lamp test asked for in the window lights that
+// window only, while what is reported keeps the controller's lamps and says that a test runs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "attach/qt/qt_attached_window.h"
+#include "link/fault_lamps.h"
+#include "tests/attached_window_fixture.h"
+#include "tests/loopback_servers.h"
+#include "tests/mqtt_subscriber.h"
+
+namespace orv {
+namespace {
+
+constexpr int kDeadlineMs = 5000;
+
+// Lamps 1..12 as '1' (lit) or '0'.
+template <typename Lit>
+std::string LampString(Lit lit) {
+  std::string lamps;
+  for (int i = 0; i < kSystemLamps; ++i)
+    lamps += lit(i) ? '1' : '0';
+  return lamps;
+}
+
+// The parts of two states the web panel served that differ ("lamps", "annunciation", ...),
+// leaving out the line's status (its figures move by themselves) and the lamp test's flag.
+std::set<std::string> Differing(QJsonObject a, QJsonObject b) {
+  std::set<std::string> parts;
+  for (QJsonObject* state : {&a, &b}) {
+    QJsonObject annunciation = (*state)[QStringLiteral("annunciation")].toObject();
+    annunciation.remove(QStringLiteral("lampTest"));
+    (*state)[QStringLiteral("annunciation")] = annunciation;
+    state->remove(QStringLiteral("line"));
+  }
+  for (const QString& key : a.keys() + b.keys())
+    if (a[key] != b[key]) parts.insert(key.toStdString());
+  return parts;
+}
+
+// What each view shows at one moment.
+struct Views {
+  std::string socket, window, web, mqtt;                          // the lamps
+  bool socket_test = false, web_test = false, mqtt_test = false;  // the lamp test's flag
+  QJsonObject web_state;
+};
+
+class ServiceViews : public test::AttachedWindowTest {
+ protected:
+  void SetUp() override {
+    // The site settings must belong to root, as installed.
+    if (geteuid() != 0) GTEST_SKIP() << "site settings must belong to root: run as root";
+    ASSERT_TRUE(std::filesystem::exists("/usr/sbin/mosquitto")) << "Debian's mosquitto is needed";
+    broker_port_ = test::FreeLoopbackPort();
+    web_port_ = test::FreeLoopbackPort();
+    ASSERT_TRUE(broker_port_ > 0 && web_port_ > 0 && broker_port_ != web_port_);
+    broker_.emplace(broker_folder_.path(), broker_port_, "allow_anonymous true\n");
+    ASSERT_TRUE(broker_->started()) << "mosquitto did not start";
+    // No resend of the retained state (every KeepAlive x 2) within the test.
+    test::WriteBytes(site_, "[MQTT]\nBroker=mqtt://127.0.0.1:" + std::to_string(broker_port_) +
+                                "\nTopic=" + test::kMqttBase + "\nKeepAlive=60\n[WebPanel]\n" +
+                                "Listen=127.0.0.1:" + std::to_string(web_port_) + "\n");
+    ASSERT_EQ(chmod(site_.c_str(), 0644), 0);
+    AttachedWindowTest::SetUp();
+  }
+
+  // The web panel's state as a browser gets it; null when it does not answer.
+  QJsonObject WebState() {
+    QNetworkReply* reply = web_.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/api/state").arg(web_port_))));
+    const bool done = QTest::qWaitFor([reply] { return reply->isFinished(); }, kDeadlineMs);
+    const QByteArray body = done ? reply->readAll() : QByteArray();
+    reply->deleteLater();
+    return QJsonDocument::fromJson(body).object()[QStringLiteral("state")].toObject();
+  }
+
+  Views Read(QtAttachedWindow& window, const test::Subscriber& broker) {
+    const PanelState& sent = window.client().state();
+    const QJsonObject web = WebState();
+    const QJsonArray web_lamps = web[QStringLiteral("lamps")].toArray();
+    Views views;
+    views.socket = LampString([&](int i) { return sent.lamps[static_cast<std::size_t>(i)]; });
+    views.window =
+        LampString([&](int i) { return window.form().Shape1[i].fill_style() == Shape::kSolid; });
+    views.web = web_lamps.size() == kSystemLamps
+                    ? LampString([&](int i) { return web_lamps[i].toBool(); })
+                    : "no lamps";
+    views.mqtt =
+        LampString([&](int i) { return broker.Last("fault/" + std::to_string(i + 1)) == "1"; });
+    views.socket_test = sent.lamp_test;
+    views.web_test = web[QStringLiteral("annunciation")][QStringLiteral("lampTest")].toBool();
+    views.web_state = web;
+    views.mqtt_test = broker.Last("annunciation").find(R"("lampTest":true)") != std::string::npos;
+    return views;
+  }
+
+  test::TempFolder broker_folder_;
+  std::filesystem::path site_ = broker_folder_.path() / "orvandel.ini";
+  int broker_port_ = 0, web_port_ = 0;
+  std::optional<test::LoopbackBroker> broker_;
+  QNetworkAccessManager web_;
+};
+
+TEST_F(ServiceViews, AFaultReachesAllFourAndALampTestLightsOnlyTheWindowThatAskedForIt) {
+  auto sim = StartSim();
+  auto service =
+      StartProgram({"--headless", "--socket", socket_, "--site-settings", site_.string()});
+  ASSERT_TRUE(service->WaitForOutput(" mqtt connected (")) << service->output();
+  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
+  QtAttachedWindow window(socket_);
+  const test::Subscriber broker(broker_port_);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(window); }, kDeadlineMs));
+
+  // Two lamps, so that one view's lamps shifted by one shows.
+  sim->Type("fault 2 on");
+  sim->Type("fault 7 on");
+  const std::string faults = "001000010000";
+  Views views;
+  const auto all_show = [&](const std::string& lamps) {
+    views = Read(window, broker);
+    return views.socket == lamps && views.window == lamps && views.web == lamps &&
+           views.mqtt == lamps;
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return all_show(faults); }, kDeadlineMs))
+      << "socket " << views.socket << ", window " << views.window << ", web " << views.web
+      << ", broker " << views.mqtt << "\n"
+      << service->output();
+  EXPECT_FALSE(views.socket_test || views.web_test || views.mqtt_test);
+  // Settled: a second with nothing new from the socket (but the line's figures) or the broker,
+  // so that what follows the fault (its event, its sound, the broker's other topics) is in.
+  std::size_t heard = 0;
+  const Connection hearing = window.client().state_changed().Connect(
+      [&heard](const PanelState&, unsigned sections) { heard += (sections & ~kSectionLine) != 0; });
+  bool settled = false;
+  for (int second = 0; second < 5 && !settled; ++second) {
+    const std::size_t before = heard + broker.size();
+    QTest::qWait(1000);
+    settled = heard + broker.size() == before;
+  }
+  ASSERT_TRUE(settled) << "the socket or the broker never goes quiet";
+  views = Read(window, broker);
+
+  // Every state the socket sends from the click on, what the web panel serves meanwhile and
+  // everything the broker gets: the same as before it but for the flag.
+  const PanelState sent_before = window.client().state();
+  const QJsonObject served_before = views.web_state;
+  std::vector<PanelState> sent;
+  const Connection sending = window.client().state_changed().Connect(
+      [&sent](const PanelState& state, unsigned) { sent.push_back(state); });
+  std::set<std::string> web_lamps, web_changed;
+  const auto serve = [&] {
+    views = Read(window, broker);
+    web_lamps.insert(views.web);
+    for (const std::string& part : Differing(served_before, views.web_state))
+      web_changed.insert(part);
+  };
+  const std::size_t mark = broker.size();
+  const std::string announced = "annunciation=" + broker.Last("annunciation");
+  const std::size_t flag = announced.find(R"("lampTest":false)");
+  ASSERT_NE(flag, std::string::npos) << announced;
+  const std::string announced_test = std::string(announced).replace(flag, 16, R"("lampTest":true)");
+  window.annunciator_bar().lamp_test_button()->click();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        serve();
+        return views.window == "111111111111" && views.socket_test && views.web_test &&
+               views.mqtt_test;
+      },
+      kDeadlineMs))
+      << "window " << views.window << ", flag on the socket " << views.socket_test
+      << ", at /api/state " << views.web_test << ", at the broker " << views.mqtt_test;
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        serve();
+        return !views.socket_test && !views.web_test && !views.mqtt_test;
+      },
+      kDeadlineMs + 2000))
+      << "the flag stays up";
+
+  unsigned sent_changed = 0;
+  std::set<std::string> sent_lamps;
+  for (PanelState state : sent) {
+    sent_lamps.insert(LampString([&](int i) { return state.lamps[static_cast<std::size_t>(i)]; }));
+    state.lamp_test = sent_before.lamp_test;
+    sent_changed |= ChangedSections(sent_before, state) & ~kSectionLine;
+  }
+  EXPECT_EQ(sent_changed, 0U) << "the socket's lamps: " << testing::PrintToString(sent_lamps);
+  EXPECT_EQ(web_changed, std::set<std::string>{})
+      << "the web panel's lamps: " << testing::PrintToString(web_lamps);
+  std::vector<std::string> published;
+  for (const std::string& message : broker.Since(mark))
+    if (!message.starts_with("event=") && message != announced_test && message != announced)
+      published.push_back(message);
+  EXPECT_EQ(published, std::vector<std::string>{});
+  // After it, the window shows the controller's lamps again, as every view does.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return all_show(faults); }, kDeadlineMs))
+      << "socket " << views.socket << ", window " << views.window << ", web " << views.web
+      << ", broker " << views.mqtt;
+  EXPECT_EQ(service->Stop(), 0);
+}
+
+}  // namespace
+}  // namespace orv

@@ -98,7 +98,7 @@ class ServiceViews : public test::AttachedWindowTest {
     Views views;
     views.socket = LampString([&](int i) { return sent.lamps[static_cast<std::size_t>(i)]; });
     views.window =
-        LampString([&](int i) { return window.form().Shape1[i].fill_style() == Shape::kSolid; });
+        LampString([&](int i) { return window.window().Shape1[i].fill_style() == Shape::kSolid; });
     views.web = web_lamps.size() == kSystemLamps
                     ? LampString([&](int i) { return web_lamps[i].toBool(); })
                     : "no lamps";

@@ -200,6 +200,13 @@ Annunciation Annunciator::Compute() const {
   return a;
 }
 
+int Annunciator::silenced_standing() const {
+  int standing = 0;
+  for (const Condition& c : conditions_)
+    standing += c.present && c.silenced ? 1 : 0;
+  return standing;
+}
+
 std::string RecordText(const Annunciator::Change& change) {
   using Kind = Annunciator::Change::Kind;
   switch (change.kind) {

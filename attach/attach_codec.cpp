@@ -80,6 +80,7 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("condition"), Q(state.sounding_condition)},
                     {QStringLiteral("sinceMs"), static_cast<qint64>(state.sounding_since.utc_ms)},
                     {QStringLiteral("sinceOffset"), state.sounding_since.utc_offset_s},
+                    {QStringLiteral("silenced"), state.silenced},
                     {QStringLiteral("lampTest"), state.lamp_test}};
   }
   return object;
@@ -187,7 +188,8 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     if (!annunciation[QStringLiteral("condition")].isString() ||
         !annunciation[QStringLiteral("lampTest")].isBool() || !since_ms.isDouble() ||
         since_ms.toDouble() != static_cast<double>(since_ms.toInteger()) ||
-        !Int(annunciation[QStringLiteral("sinceOffset")], -86400, 86400, offset))
+        !Int(annunciation[QStringLiteral("sinceOffset")], -86400, 86400, offset) ||
+        !Int(annunciation[QStringLiteral("silenced")], 0, 1 << 20, state.silenced))
       return false;
     state.sounding_since = JournalTime{since_ms.toInteger(), offset};
     state.lamp_test = annunciation[QStringLiteral("lampTest")].toBool();

@@ -79,6 +79,7 @@ class PanelAnnunciation {
   // window asked, so its own lamps light. Another window's test lights only that window's.
   void LampTest(const Actor& by = {}, bool light_here = true);
   bool lamp_test_active() const { return annunciator_.lamp_test_active(); }
+  int silenced_standing() const { return annunciator_.silenced_standing(); }
 
   AnnunciationView view() const { return {annunciator_.state(), since_}; }
   // Said at every change of what sounds, of its condition, and at the lamp test's start and end.

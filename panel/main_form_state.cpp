@@ -64,6 +64,7 @@ PanelState MainForm::StateNow() const {
                                                     : "none";
   state.sounding_condition = now.state.condition;
   state.sounding_since = now.since;
+  state.silenced = annunciation_.silenced_standing();
   state.lamp_test = annunciation_.lamp_test_active();
   return state;
 }

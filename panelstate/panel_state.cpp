@@ -58,7 +58,8 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
       before.access_levels != after.access_levels)
     changed |= kSectionConnection;
   if (before.sounding != after.sounding || before.sounding_condition != after.sounding_condition ||
-      before.sounding_since != after.sounding_since || before.lamp_test != after.lamp_test)
+      before.sounding_since != after.sounding_since || before.silenced != after.silenced ||
+      before.lamp_test != after.lamp_test)
     changed |= kSectionAnnunciation;
   return changed;
 }

@@ -53,6 +53,8 @@ struct PanelState {
   std::string sounding_condition;
   // When what sounds began to sound (or the sound stopped).
   JournalTime sounding_since;
+  // Conditions still standing whose sound an operator silenced.
+  int silenced = 0;
   // The annunciator's lamp test runs: a window that asked for it lights its own lamps.
   bool lamp_test = false;
 

@@ -47,6 +47,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   sent.sounding_condition = "Event ALARM";
   sent.sounding_since = JournalTime{1765000000123, -18000};
   sent.lamp_test = true;
+  sent.silenced = 3;
   sent.link = LinkCondition::kNoReply;
   PanelState read = EmptyPanelState();
   const ServerMessage message = Read(SnapshotMessage(7, sent), read);

@@ -28,6 +28,7 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
     const char* window_lamps;  // the twelve system lamps the window shows
     const char* state_lamps;
     bool lamp_test;
+    int silenced = 0;  // conditions standing, their sound silenced: Mains, and no reply
   };
   MainForm& f = Load();
   ConnectAndClear();
@@ -37,8 +38,10 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
       {"this window's lamp test", [&f] { f.annunciation().LampTest(); }, "111111111111",
        "000000100000", true},
       {"the test ends", [this] { Ticks(49); }, "000000100000", "000000100000", false},
+      {"Silence", [&f] { f.annunciation().Silence(kSilenceFromWindow); }, "000000100000",
+       "000000100000", false, 2},
       {"another window's lamp test", [&f] { f.annunciation().LampTest({}, false); }, "000000100000",
-       "000000100000", true},
+       "000000100000", true, 2},
       {"a report while Without Display is ticked",
        [&] {
          Ticks(49);
@@ -46,8 +49,14 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
          box = f.EventsLogTextBox.text();
          Report("15 00 00");
        },
-       "000000100000", "000000100000", false},
-      {"the line closed as the service closes it to retry", [&f] { f.CloseSerialPort(); },
+       "000000100000", "000000100000", false, 1},  // the report is a reply
+      {"Mains dark again", [this] { Image("00 00"); }, "000000000000", "000000000000", false},
+      {"Mains lit again, the line closed as the service closes it to retry",
+       [&] {
+         Image("40 00");
+         Ticks(1);
+         f.CloseSerialPort();
+       },
        "000000100000", "000000000000", false},
   };
   for (const Step& step : steps) {
@@ -57,6 +66,7 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
     EXPECT_EQ(Lamps().substr(0, 12), step.window_lamps) << step.what;
     EXPECT_EQ(StateLamps(), step.state_lamps) << step.what;
     EXPECT_EQ(state.lamp_test, step.lamp_test) << step.what;
+    EXPECT_EQ(state.silenced, step.silenced) << step.what;
   }
   EXPECT_EQ(f.state_store().state().link, LinkCondition::kDisconnected);
   // The hidden report is in the state's events, not in the window's box.

@@ -28,6 +28,7 @@ TEST(PanelState, EachFieldAloneMarksItsOwnSection) {
       {[](PanelState& s) { s.sounding = "fault"; }, kSectionAnnunciation},
       {[](PanelState& s) { s.sounding_condition = "Fault report"; }, kSectionAnnunciation},
       {[](PanelState& s) { s.sounding_since.utc_ms = 5; }, kSectionAnnunciation},
+      {[](PanelState& s) { s.silenced = 2; }, kSectionAnnunciation},
       {[](PanelState& s) { s.lamp_test = true; }, kSectionAnnunciation},
   };
   int row = 0;

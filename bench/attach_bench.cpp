@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "attach/qt/qt_attach_server.h"
+#include "link/frame.h"
+#include "panel/main_form.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/temp_folder.h"
 
@@ -51,6 +53,8 @@ void BM_ServiceTickWithAttachedWindows(benchmark::State& state) {
   form.Form_Load();
   orv::QtAttachServer::Options options;
   options.socket_path = (folder.path() / "panel.sock").string();
+  // Every window is this user's here; at a site they are many operators' (8 each at most).
+  options.limits.max_clients_per_user = options.limits.max_clients;
   orv::QtAttachServer server(
       form, orv::ServiceLine{[](const orv::Actor&) {}, [](const orv::Actor&) {}}, options, {});
   if (!server.Listen()) {
@@ -64,13 +68,15 @@ void BM_ServiceTickWithAttachedWindows(benchmark::State& state) {
     fds.push_back(ConnectTo(options.socket_path));
   while (server.clients() < static_cast<std::size_t>(windows))
     QCoreApplication::processEvents();
-  std::string text(1000, 'x');
+  form.ConnectCB_Click();
   int tick = 0;
   for (auto _ : state) {
     ++tick;
-    text[static_cast<std::size_t>(tick) % text.size()] = static_cast<char>('a' + tick % 26);
-    form.EventsLogTextBox.SetText(text);
-    form.Shape1[tick % 12].SetFillStyle(tick % 2 ? orv::Shape::kSolid : orv::Shape::kTransparent);
+    // An event and a lamp every tick: the events and the lamps change, as in a storm.
+    port.Deliver(orv::EncodeFrame(orv::cmd::kReport,
+                                  orv::Bytes{0x32, 0x00, static_cast<std::uint8_t>(tick % 60 + 1)}));
+    port.Deliver(orv::EncodeFrame(orv::cmd::kFaultImage,
+                                  orv::Bytes{static_cast<std::uint8_t>(1U << (tick % 8)), 0x00}));
     form.TRTimer_Timer();
     server.Tick();
     QCoreApplication::processEvents();

@@ -130,17 +130,24 @@ inline constexpr std::array<Action, kOperatorActions.size()> kAllActions = [] {
   return all;
 }();
 
-const OperatorAction& ActionRow(Action action);
-AccessLevel RequiredLevel(Action action);
-std::string_view ActionName(Action action);
+constexpr const OperatorAction& ActionRow(Action action) {
+  for (const OperatorAction& row : kOperatorActions) {
+    if (row.action == action) return row;
+  }
+  // Every enumerator has its row; were one missing, it would ask the most.
+  return kOperatorActions.back();
+}
+constexpr AccessLevel RequiredLevel(Action action) {
+  return ActionRow(action).level;
+}
+constexpr std::string_view ActionName(Action action) {
+  return ActionRow(action).name;
+}
 
 // The key that sends code; every code but the first five is EMG Message's, whose level it shares.
 Action KeyAction(std::uint8_t code);
 constexpr std::uint8_t KeyCodeOf(Action action) {
-  for (const OperatorAction& row : kOperatorActions) {
-    if (row.action == action) return row.key;
-  }
-  return 0;
+  return ActionRow(action).key;
 }
 
 // An operator's action as a window, the socket or the web panel asks for it.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "attach/qt/qt_attach_server.h"
+#include "panel/main_form.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/temp_folder.h"
 

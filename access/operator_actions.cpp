@@ -1,23 +1,8 @@
 // Lookups in the one table of operator actions.
 #include "access/operator_actions.h"
 
-#include <algorithm>
 
 namespace orv {
-
-const OperatorAction& ActionRow(Action action) {
-  const auto* row = std::ranges::find(kOperatorActions, action, &OperatorAction::action);
-  // Every enumerator has its row (the table's size is the enum's); the last asks the most.
-  return row != kOperatorActions.end() ? *row : kOperatorActions.back();
-}
-
-AccessLevel RequiredLevel(Action action) {
-  return ActionRow(action).level;
-}
-
-std::string_view ActionName(Action action) {
-  return ActionRow(action).name;
-}
 
 Action KeyAction(std::uint8_t code) {
   for (const OperatorAction& row : kOperatorActions) {

@@ -2,8 +2,8 @@
 
 // The operator's actions, each named here once: what the journal and the socket call it, the
 // access level it needs, whether it goes at a hand's pace, and what a request for it carries.
-// The window, the socket, the web panel and the command line all ask in these terms, and one
-// Perform does what they ask for whoever the gate said acts.
+// The window, the socket and the web panel all ask in these terms, and one Perform does what the
+// socket and the web ask for, for whoever the gate said acts.
 
 #include <array>
 #include <cstddef>
@@ -18,21 +18,22 @@
 
 namespace orv {
 
+// In the table's order: an action is its row's index.
 enum class Action {
   kView,
   kHistory,
   kSilence,
   kLampTest,
   kEmg,
-  kEmgMessage,
   kEmgAck,
-  kFaultAck,
   kEmgReset,
+  kFaultAck,
   kFaultReset,
+  kEmgMessage,
+  kImpedanceCheck,
   kTriggerSwitching,
   kSupervisionOnOff,
   kSupervisionTime,
-  kImpedanceCheck,
   kConnection,
   kPortAndBaudRate,
   kTriggerRenaming,
@@ -130,17 +131,28 @@ inline constexpr std::array<Action, kOperatorActions.size()> kAllActions = [] {
   return all;
 }();
 
-const OperatorAction& ActionRow(Action action);
-AccessLevel RequiredLevel(Action action);
-std::string_view ActionName(Action action);
+// Every enumerator has its row, at its own index, and the last is the table's last.
+static_assert([] {
+  for (std::size_t i = 0; i < kOperatorActions.size(); ++i) {
+    if (kOperatorActions[i].action != static_cast<Action>(i)) return false;
+  }
+  return kOperatorActions.back().action == Action::kWithoutDisplay;
+}());
+
+constexpr const OperatorAction& ActionRow(Action action) {
+  return kOperatorActions[static_cast<std::size_t>(action)];
+}
+constexpr AccessLevel RequiredLevel(Action action) {
+  return ActionRow(action).level;
+}
+constexpr std::string_view ActionName(Action action) {
+  return ActionRow(action).name;
+}
 
 // The key that sends code; every code but the first five is EMG Message's, whose level it shares.
 Action KeyAction(std::uint8_t code);
 constexpr std::uint8_t KeyCodeOf(Action action) {
-  for (const OperatorAction& row : kOperatorActions) {
-    if (row.action == action) return row.key;
-  }
-  return 0;
+  return ActionRow(action).key;
 }
 
 // An operator's action as a window, the socket or the web panel asks for it.

@@ -352,7 +352,9 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
   bool ok = true;
   switch (action.kind) {
     case ActionKind::kKey:
-      ok = Int(object[QStringLiteral("key")], 1, 6, action.key);
+      // A code some key of the table sends.
+      ok = Int(object[QStringLiteral("key")], 1, 255, action.key) &&
+           KeyCodeOf(KeyAction(static_cast<std::uint8_t>(action.key))) == action.key;
       break;
     case ActionKind::kTrigger:
       ok = Int(object[QStringLiteral("state")], 0, 1, action.state);

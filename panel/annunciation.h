@@ -28,8 +28,8 @@ namespace orv {
 // Where a silence came from, as the journal names it.
 inline constexpr std::string_view kSilenceFromWindow = "window";
 inline constexpr std::string_view kSilenceFromEsc = "Esc";
-inline constexpr std::string_view kSilenceFromEmgAck = "EMG ACK";
-inline constexpr std::string_view kSilenceFromFaultAck = "Fault ACK";
+inline constexpr std::string_view kSilenceFromEmgAck = ActionName(Action::kEmgAck);
+inline constexpr std::string_view kSilenceFromFaultAck = ActionName(Action::kFaultAck);
 
 // What sounds now, for whoever shows or publishes it: the state and the wall-clock time its
 // condition began to sound (or the sound stopped).

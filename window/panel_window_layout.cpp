@@ -174,7 +174,7 @@ void PanelWindow::LayOutControls() {
   EventsLogTextBox.SetAccessibleName("Events Log");
   Register(NoDisplayCheck);
   NoDisplayCheck.SetBounds(8640, 120, 3015, 255);
-  NoDisplayCheck.SetCaption("Without Display");
+  NoDisplayCheck.SetCaption(std::string(ActionName(Action::kWithoutDisplay)));
   Register(Receiver_Text);
   Receiver_Text.SetBounds(4440, 8400, 1215, 375);
   Receiver_Text.SetText("Text1");

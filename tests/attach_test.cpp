@@ -53,7 +53,6 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   // A change of page 2 alone leaves every other section as the window has it.
   PanelState changed = EmptyPanelState();
   changed.pages[2].states[5] = 1;
-  ASSERT_EQ(ChangedSections(EmptyPanelState(), changed), PageSection(2));
   EXPECT_EQ(Read(ChangeMessage(8, changed, PageSection(2)), read).sections, PageSection(2));
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);

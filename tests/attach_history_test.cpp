@@ -8,6 +8,7 @@
 
 #include "attach/attach_hub.h"
 #include "attach/attach_protocol.h"
+#include "tests/fake_window.h"
 
 namespace orv {
 namespace {
@@ -162,17 +163,7 @@ TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
   EXPECT_EQ(ReadPage(good).page.rows.size(), 1U);
 }
 
-// A window as the hub sees it: what it was sent, and how much its socket holds unsent.
-struct PageWindow {
-  std::vector<std::string> messages;
-  std::size_t unsent = 0;
-  AttachHub::WriteFn Write() {
-    return [this](const std::string& bytes) { messages.push_back(bytes); };
-  }
-  AttachHub::QueuedFn Queued() {
-    return [this] { return unsent; };
-  }
-};
+using test::FakeWindow;
 
 std::string Request(std::int64_t id, std::size_t limit) {
   return HistoryRequestMessage(
@@ -193,7 +184,7 @@ TEST(AttachHubHistory, AnswersOnePageAtATimeAsTheUserAndTellsEveryWindowOfNewRec
         if (user == "mallory") error = "refused: level 1 needed";
         return JournalPage{{Row(9), Row(8), Row(7)}, true, 9};
       });
-  PageWindow alice, mallory;
+  FakeWindow alice, mallory;
   const int a = hub.Attach("alice", alice.Write(), alice.Queued());
   const int m = hub.Attach("mallory", mallory.Write(), mallory.Queued());
 

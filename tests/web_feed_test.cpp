@@ -18,6 +18,7 @@
 #include "journal/journal.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
+#include "tests/web_server_fixture.h"
 #include "web/qt/qt_web_server.h"
 #include "web/web_feed.h"
 
@@ -159,22 +160,14 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
          "web 192.0.2.9");
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
-  WebPanelSettings settings;
-  settings.enabled = true;
-  settings.listen = "127.0.0.1:0";
-  settings.host = "127.0.0.1";
-  settings.loopback = true;
-  QtWebServer server(
-      settings,
-      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, &gate, journal.file()},
-      nullptr);
+  const auto server = test::Server({}, {}, {}, &gate, journal.file());
   std::string error;
-  ASSERT_TRUE(server.Listen(error)) << error;
-  const QString host = QStringLiteral("127.0.0.1:%1").arg(server.port());
+  ASSERT_TRUE(server->Listen(error)) << error;
+  const QString host = QStringLiteral("127.0.0.1:%1").arg(server->port());
   // Raw HTTP from this address: the answer's head and body.
   auto ask = [&](const QByteArray& request) {
     QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), server.port());
+    socket.connectToHost(QStringLiteral("127.0.0.1"), server->port());
     EXPECT_TRUE(socket.waitForConnected(2000));
     socket.write(request);
     QByteArray answer;
@@ -186,11 +179,8 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
         5000ms);
     return answer.toStdString();
   };
-  const QByteArray body = R"({"name":"alice","pin":"1234"})";
   const std::string in =
-      ask("POST /api/login HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +
-          host.toLatin1() + "\r\nContent-Type: application/json\r\nContent-Length: " +
-          QByteArray::number(body.size()) + "\r\n\r\n" + body);
+      ask(test::LogInRequest(host.toLatin1(), R"({"name":"alice","pin":"1234"})"));
   const std::size_t at = in.find("orvandel_session=");
   ASSERT_NE(at, std::string::npos) << in;
   const std::string cookie = in.substr(at, in.find(';', at) - at);
@@ -226,7 +216,7 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
 
   record(JournalKind::kOperator, "Log in: alice, level 2, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key EMG ACK", "web 127.0.0.1");
-  server.Committed(3);
+  server->Committed(3);
   ASSERT_TRUE(
       WaitFor([&] { return anonymous.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
   ASSERT_TRUE(
@@ -243,7 +233,7 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   operator_page.heard.clear();
   record(JournalKind::kOperator, "Log out: alice, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key Fault ACK", "web 127.0.0.1");
-  server.Committed(5);
+  server->Committed(5);
   ASSERT_TRUE(
       WaitFor([&] { return operator_page.heard.find("Fault ACK") != std::string::npos; }, 5000ms));
   EXPECT_THAT(operator_page.heard, Not(HasSubstr("alice")));

@@ -39,16 +39,7 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
       },
       [] { return std::string(); }, PinCheckPool::Limits{});
   gate.UsePinChecks(&pool);
-  auto server = std::make_unique<QtWebServer>(
-      WebPanelSettings{.enabled = true,
-                       .listen = "127.0.0.1:0",
-                       .host = "127.0.0.1",
-                       .loopback = true,
-                       .cert_file = {},
-                       .key_file = {},
-                       .hosts = {},
-                       .refusal = {}},
-      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, &gate, {}}, nullptr);
+  auto server = test::Server({}, {}, {}, &gate);
   std::string error;
   ASSERT_TRUE(server->Listen(error)) << error;
   const QByteArray host = "127.0.0.1:" + QByteArray::number(server->port());
@@ -56,9 +47,7 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
   QTcpSocket logging_in;
   logging_in.connectToHost(QStringLiteral("127.0.0.1"), server->port());
   ASSERT_TRUE(logging_in.waitForConnected(2000));
-  logging_in.write("POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
-                   "\r\nContent-Type: application/json\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\n\r\n" + body);
+  logging_in.write(test::LogInRequest(host, body));
   QTcpSocket viewer;
   viewer.connectToHost(QStringLiteral("127.0.0.1"), server->port());
   ASSERT_TRUE(viewer.waitForConnected(2000));
@@ -76,9 +65,7 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
     QTcpSocket gone;
     gone.connectToHost(QStringLiteral("127.0.0.1"), server->port());
     ASSERT_TRUE(gone.waitForConnected(2000));
-    const QByteArray wrong = R"({"name":"alice","pin":"9999"})";
-    gone.write("POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
-               "\r\nContent-Length: " + QByteArray::number(wrong.size()) + "\r\n\r\n" + wrong);
+    gone.write(test::LogInRequest(host, R"({"name":"alice","pin":"9999"})"));
     ASSERT_TRUE(gone.waitForBytesWritten(2000));
     (void)test::WaitFor([] { return false; }, std::chrono::milliseconds(100));
     gone.abort();

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 #include <QUrl>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
@@ -21,10 +22,12 @@ namespace orv::test {
 
 inline const QByteArray kGetState = "GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
 
-// A server on a loopback port the system picks; no certificate unless given. How many
-// connections one address may hold is a setting of the site's: given there, and only there.
+// A server on a loopback port the system picks; no certificate unless given; read-only and
+// without events unless given a gate and a journal. How many connections one address may hold is
+// a setting of the site's: given there, and only there.
 inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = {},
-                                           std::string key = {}) {
+                                           std::string key = {}, AccessGate* gate = nullptr,
+                                           std::filesystem::path journal = {}) {
   const std::size_t per_address = std::exchange(limits.max_per_address, 1);
   return std::make_unique<QtWebServer>(
       WebPanelSettings{.enabled = true,
@@ -36,7 +39,15 @@ inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = 
                        .max_per_address = per_address,
                        .hosts = {},
                        .refusal = {}},
-      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, nullptr, {}}, nullptr, limits);
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, gate, std::move(journal)},
+      nullptr, limits);
+}
+
+// A log in as a browser's page posts it, to the server at host.
+inline QByteArray LogInRequest(const QByteArray& host, const QByteArray& body) {
+  return "POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
+         "\r\nContent-Type: application/json\r\nContent-Length: " +
+         QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 // What the server answers to bytes, up to its first line, or "" when it closes first.

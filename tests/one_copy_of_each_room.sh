@@ -4,7 +4,10 @@
 # fails, unless it is weak in both. Weak definitions are what the compiler makes in every binary
 # that uses them (inline functions, template instances, inline variables): they cannot be kept
 # out of the module, and the dynamic loader binds the module's uses to the program's copy, so
-# they are counted and listed, not failed.
+# they are counted and listed, not failed. So are the compiler's local clones of a function for
+# one caller ("[clone .isra.0]", ".constprop", ".part", ".cold"): an optimised build makes them
+# wherever such a caller is compiled, inline template instances among them. A room in both binaries
+# still shows by its own strong definitions.
 #   one_copy_of_each_room.sh PROGRAM MODULE...
 set -euo pipefail
 export LC_ALL=C
@@ -16,7 +19,8 @@ definitions() {
     { kind = $2; name = $0; sub(/^[^ ]* [^ ] /, "", name) }
     kind !~ /^[TtDdBbRrWwVvu]$/ { next }
     name !~ /^([a-z ]+ for )?orv::/ { next }
-    { print (kind ~ /^[WwVvu]$/ ? "weak" : "strong"), name }' | sort -u
+    { print (kind ~ /^[WwVvu]$/ || name ~ / \[clone \.[^]]*\]$/ ? "weak" : "strong"), name }' |
+    sort -u
 }
 
 work=$(mktemp -d)

@@ -57,8 +57,7 @@ std::string BuildIdAmong(const std::vector<char>& notes) {
   return {};
 }
 
-}  // namespace
-
+// The build id note of the ELF file open at fd; empty when it has none.
 std::string ReadBuildId(int fd) {
   ElfW(Ehdr) elf{};
   if (!ReadAt(fd, &elf, sizeof elf, 0) || std::memcmp(elf.e_ident, ELFMAG, SELFMAG) != 0 ||
@@ -77,6 +76,8 @@ std::string ReadBuildId(int fd) {
   }
   return {};
 }
+
+}  // namespace
 
 LoadedModule LoadTrustedModule(const std::filesystem::path& file, const std::string& build_id) {
   LoadedModule module;

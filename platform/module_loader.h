@@ -52,9 +52,6 @@ struct LoadedModule {
 // others, and the file's build id is build_id.
 LoadedModule LoadTrustedModule(const std::filesystem::path& file, const std::string& build_id);
 
-// The build id note of the ELF file open at fd; empty when it has none.
-std::string ReadBuildId(int fd);
-
 // The named symbol of a loaded module; nullptr when it has none.
 void* ModuleSymbol(const LoadedModule& module, const char* name);
 

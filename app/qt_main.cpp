@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,8 +23,9 @@
 #include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "app/command_line.h"
-#include "app/extras_loader.h"
 #include "app/journal_commands.h"
+#include "app/program_module.h"
+#include "app/service_start.h"
 #include "attach/attach_protocol.h"
 #include "attach/service_probe.h"
 #include "config/access_settings.h"
@@ -153,7 +153,7 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
   // The module with the network, the sounder and the history's window: loaded right after the
   // window's first paint, or before it where the start needs it.
-  orv::ExtrasModule extras(orv::ExtrasModuleFile(), nullptr);
+  orv::ProgramModule module(orv::ProgramModuleFile(), nullptr);
   // At a site (its socket is there, or one is named) the window attaches, or says why it cannot,
   // and never opens the line itself: an operator refused by the socket's mode, or before a
   // service that is not running, must not end up with a port of their own. Only --standalone,
@@ -161,15 +161,15 @@ int main(int argc, char* argv[]) {
   std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
   if (!parsed.options.headless && !parsed.options.standalone &&
       (parsed.options.socket || orv::SiteSocketPresent(attach_socket))) {
-    orv::Extras* module = extras.Get();
-    if (module == nullptr) {
+    orv::AttachedWindows* windows = module.Get<orv::AttachedWindows>();
+    if (windows == nullptr) {
       std::fprintf(stderr,
                    "orvandel: the window cannot attach to the service at %s: the module is not "
                    "loaded (%s)\n",
-                   attach_socket.c_str(), extras.problem().c_str());
+                   attach_socket.c_str(), module.problem().c_str());
       return 1;
     }
-    return module->RunAttachedWindow(attach_socket);
+    return windows->RunAttachedWindow(attach_socket);
   }
   if (parsed.options.headless && !parsed.options.socket &&
       !std::filesystem::is_directory(std::filesystem::path(attach_socket).parent_path())) {
@@ -184,7 +184,7 @@ int main(int argc, char* argv[]) {
   // start-up wait in the notice log until the window shows them.
   orv::NoticeLog notices(orv::SystemLocalTime);
   const orv::NoticeFn notice = notices.Sink(orv::QtLogNotices());
-  extras.set_notice(notice);
+  module.set_notice(notice);
   if (folder.empty()) {
     // Every file operation refuses a name without a folder: nothing lands in the current one.
     notice(orv::Notice{orv::NoticeLevel::kError,
@@ -200,9 +200,9 @@ int main(int argc, char* argv[]) {
         config.set_notice(notice);
         return config.SerialDevice(port_number);
       },
-      [&extras](std::string& why) -> std::unique_ptr<orv::NetworkSerialPort> {
-        if (orv::Extras* module = extras.Get()) return module->MakeNetworkPort();
-        why = "the module is not loaded (" + extras.problem() + ")";
+      [&module](std::string& why) -> std::unique_ptr<orv::NetworkSerialPort> {
+        if (auto* ports = module.Get<orv::NetworkPorts>()) return ports->MakeNetworkPort();
+        why = "the module is not loaded (" + module.problem() + ")";
         return nullptr;
       });
   // The broker, if any, the log-in's idle time and the web panel, from the site-wide settings,
@@ -231,29 +231,8 @@ int main(int argc, char* argv[]) {
   environment.tick_clock = orv::SteadyMilliseconds;
   environment.gate = &gate;
   if (parsed.options.headless) {
-    // The service is the module's; without it there is nothing to serve, and the notice said why.
-    orv::Extras* module = extras.Get();
-    if (module == nullptr) {
-      std::fputs("orvandel: the service is not started: it needs the module\n", stderr);
-      return 1;
-    }
-    // The service owns the line: a lock file anyone may leave in the shared lock folder, naming a
-    // process that does not have the device open, does not keep it off. One it cannot take over
-    // itself goes to the step before its start, as root, when there is one.
-    orv::ServiceLockStep lock_step(
-        folder, orv::TakeLockStepNote(folder),
-        [notice](const std::string& text) {
-          notice(orv::Notice{orv::NoticeLevel::kWarning, text});
-          PrintLine(text);
-        },
-        [] { QTimer::singleShot(0, [] { QCoreApplication::exit(orv::kExitForLockStep); }); });
-    port.serial().TakeOverSquattedLocks(
-        [&lock_step, &port](const orv::PortLockHolder& lock, const std::string& why) {
-          lock_step.BeyondReach(lock, port.serial().device(), why);
-        },
-        lock_step.done_before());
-    return module->RunHeadlessService(port, std::move(environment), parsed.options.port.value_or(0),
-                                      mqtt_settings, PrintLine, attach_socket, web_settings, gate);
+    return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
+                             mqtt_settings, attach_socket, web_settings, gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);
@@ -292,10 +271,10 @@ int main(int argc, char* argv[]) {
   orv::AddHistoryButton(view, [&] {
     if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
-      orv::Extras* module = extras.Get();
-      if (module == nullptr) return;  // the notice said why
+      auto* windows = module.Get<orv::HistoryWindows>();
+      if (windows == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
-      history = module->MakeHistoryView(
+      history = windows->MakeHistoryView(
           folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
     }
     history->Show();
@@ -351,24 +330,25 @@ int main(int argc, char* argv[]) {
   // Right after the first paint: the module, and with it the broker's client, the web panel and
   // the sounder.
   orv::QtAfterFirstPaint after_first_paint(view, [&] {
-    orv::Extras* module = extras.Get();
-    if (module == nullptr) {
+    auto* brokers = module.Get<orv::BrokerClients>();
+    if (brokers == nullptr) {
       feed.reset();
       show_broker(orv::BrokerState{});
       if (mqtt_settings.enabled) broker_label->setText(QStringLiteral("MQTT: unavailable"));
       return;
     }
-    broker = module->StartBrokerClient(
+    broker = brokers->StartBrokerClient(
         mqtt_settings,
         "orvandel-" + orv::HostName() + "-" + std::to_string(QCoreApplication::applicationPid()),
         publisher, show_broker);
     if (web_settings.enabled) {
       std::string error;
-      web_panel = module->StartWebPanel(form, web_settings, gate, notice, error);
+      web_panel =
+          module.Get<orv::WebPanels>()->StartWebPanel(form, web_settings, gate, notice, error);
       if (web_panel == nullptr)
         notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
     }
-    sound = module->MakeSoundOutput();
+    sound = module.Get<orv::Sounders>()->MakeSoundOutput();
     form.annunciation().set_output(sound.get());
   });
   // The tick is the program's: it runs from here to the end, whatever the window does. A window

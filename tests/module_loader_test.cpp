@@ -17,7 +17,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
+// The test module's build id (tests/module/answer_module.cpp).
+constexpr const char* kTestBuild = "the loader's test build";
+
+// The file with its first `from` replaced by `to`, of the same length.
+void Replace(const fs::path& file, const std::string& from, const std::string& to) {
+  std::string bytes = test::ReadBytes(file);
+  const std::size_t at = bytes.find(from);
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, from.size(), to);
+  test::WriteBytes(file, bytes);
+}
+
+TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
   // A good copy of the module in real/, and lib/ (empty) beside it: each case puts what it needs
   // at lib/module.so, or replaces lib. Then how the refusal starts; "" when it must load.
   using Put = std::function<void(const fs::path& real, const fs::path& lib)>;
@@ -55,6 +67,20 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
          test::WriteBytes(lib / "module.so", "#!/bin/sh\n");
          chmod((lib / "module.so").c_str(), 0644);
        },
+       "it has no build id"},
+      {"of another build",
+       [&](auto& real, auto& lib) {
+         copy(real, lib);
+         Replace(lib / "module.so", "loader's test build", "loader's test bUild");
+       },
+       "it is of another build (build id the loader's test bUild, not the loader's test build)"},
+      {"of another machine",
+       [&](auto& real, auto& lib) {
+         copy(real, lib);
+         std::string bytes = test::ReadBytes(lib / "module.so");
+         bytes[18] = 40;  // e_machine: ARM
+         test::WriteBytes(lib / "module.so", bytes);
+       },
        "it cannot be loaded ("},
   };
   for (const auto& [name, put, problem] : cases) {
@@ -67,7 +93,7 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileFromATrustedFolder) {
     chmod((real / "module.so").c_str(), 0644);
     chmod(lib.c_str(), 0755);
     put(real, lib);
-    const LoadedModule module = LoadTrustedModule(lib / "module.so");
+    const LoadedModule module = LoadTrustedModule(lib / "module.so", kTestBuild);
     if (*problem == '\0') {
       ASSERT_TRUE(module.loaded()) << module.problem;
       auto* answer = reinterpret_cast<int (*)()>(ModuleSymbol(module, "orv_test_module_answer"));

@@ -1,11 +1,14 @@
-// The plain window's start without the network: the real program under a virtual X server of the
-// test's own, its memory map read when its window is mapped, and again once the module has come.
+// The program's module as the program loads it: not before the plain window's start (the real
+// program under a virtual X server of the test's own, its memory map read when its window is
+// mapped, and again once the module has come), and only of the program's own build.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -83,6 +86,33 @@ TEST(StartupModules, ThePlainWindowIsMappedBeforeTheNetworkIsLoaded) {
     EXPECT_EQ(at_map.find(absent), std::string::npos) << absent << " loaded before the window";
   EXPECT_NE(later.find("orvandel-extras.so"), std::string::npos) << "the module never came";
   EXPECT_NE(later.find("libQt6Network"), std::string::npos);
+}
+
+TEST(StartupModules, AModuleOfAnotherBuildIsRefusedByItsBuildId) {
+  // The program as the build lays it out, app/ beside lib/orvandel/, where the module of another
+  // build (the loader tests' module, with a build id of its own) takes the program's module's name.
+  namespace fs = std::filesystem;
+  const test::TempFolder root;
+  const fs::path app = root.path() / "app", modules = root.path() / "lib" / "orvandel";
+  fs::create_directories(app);
+  fs::create_directories(modules);
+  fs::create_directories(root.path() / "state");
+  fs::copy_file(test::kProgram, app / "orvandel");
+  fs::copy_file(test::kTestModule, modules / "orvandel-extras.so");
+  chmod((modules / "orvandel-extras.so").c_str(), 0644);
+  chmod(modules.c_str(), 0755);
+  chmod(modules.parent_path().c_str(), 0755);
+  test::ChildOptions options;
+  options.capture_stderr = true;
+  test::ChildProcess service((app / "orvandel").string(),
+                             {"--headless", "--state-folder", (root.path() / "state").string(),
+                              "--socket", (root.path() / "panel.socket").string()},
+                             options);
+  EXPECT_EQ(service.WaitForExit(), 1);
+  EXPECT_NE(service.error_output().find(
+                "is not loaded: it is of another build (build id the loader's test build, not "),
+            std::string::npos)
+      << service.error_output();
 }
 
 }  // namespace

@@ -1,0 +1,50 @@
+#include "app/service_start.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <utility>
+
+#include "site/lock_step.h"
+
+namespace orv {
+namespace {
+
+void PrintLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnvironment environment,
+                 int port_for_this_run, const MqttSettings& mqtt_settings,
+                 const std::string& attach_socket, const WebPanelSettings& web, AccessGate& gate) {
+  // Without the module there is nothing to serve, and its notice said why.
+  Service* service = module.Get<Service>();
+  if (service == nullptr) {
+    std::fputs("orvandel: the service is not started: it needs the module\n", stderr);
+    return 1;
+  }
+  // The service owns the line: a lock file anyone may leave in the shared lock folder, naming a
+  // process that does not have the device open, does not keep it off. One it cannot take over
+  // itself goes to the step before its start, as root, when there is one.
+  const std::filesystem::path folder = environment.program_folder;
+  const NoticeFn notice = environment.notice;
+  ServiceLockStep lock_step(
+      folder, TakeLockStepNote(folder),
+      [notice](const std::string& text) {
+        notice(Notice{NoticeLevel::kWarning, text});
+        PrintLine(text);
+      },
+      [] { QTimer::singleShot(0, [] { QCoreApplication::exit(kExitForLockStep); }); });
+  port.serial().TakeOverSquattedLocks(
+      [&lock_step, &port](const PortLockHolder& lock, const std::string& why) {
+        lock_step.BeyondReach(lock, port.serial().device(), why);
+      },
+      lock_step.done_before());
+  return service->RunHeadlessService(port, std::move(environment), port_for_this_run, mqtt_settings,
+                                     PrintLine, attach_socket, web, gate);
+}
+
+}  // namespace orv

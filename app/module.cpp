@@ -62,8 +62,8 @@ class BrokerClient final : public TickedService {
 class WebPanel final : public TickedService {
  public:
   // The web asks for keys and Silence only, never for the line: that stays the window's.
-  WebPanel(MainForm& form, const WebPanelSettings& settings, AccessGate& gate, NoticeFn notice)
-      : service_(form, ServiceLine{[](const Actor&) {}, [](const Actor&) {}}, settings, gate,
+  WebPanel(PanelCore& panel, const WebPanelSettings& settings, AccessGate& gate, NoticeFn notice)
+      : service_(panel, ServiceLine{[](const Actor&) {}, [](const Actor&) {}}, settings, gate,
                  std::move(notice)) {}
   bool Start(std::string& error) { return service_.Start(error); }
   void Tick() override { service_.Tick(); }
@@ -105,12 +105,12 @@ class QtBrokerClients final : public BrokerClients {
 
 class QtWebPanels final : public WebPanels {
  public:
-  std::unique_ptr<TickedService> StartWebPanel(MainForm& form, const WebPanelSettings& settings,
+  std::unique_ptr<TickedService> StartWebPanel(PanelCore& panel, const WebPanelSettings& settings,
                                                AccessGate& gate, NoticeFn notice,
                                                std::string& error) override {
-    auto panel = std::make_unique<WebPanel>(form, settings, gate, std::move(notice));
-    if (!panel->Start(error)) return nullptr;
-    return panel;
+    auto web = std::make_unique<WebPanel>(panel, settings, gate, std::move(notice));
+    if (!web->Start(error)) return nullptr;
+    return web;
   }
 };
 
@@ -121,15 +121,13 @@ class QtAttachedWindows final : public AttachedWindows {
 
 class QtService final : public Service {
  public:
-  int RunHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
+  int RunHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, int port_for_this_run,
                          const MqttSettings& mqtt_settings,
                          const std::function<void(const std::string&)>& print,
                          const std::string& attach_socket, const WebPanelSettings& web,
                          AccessGate& gate) override {
-    const NoticeFn notice = env.notice;
-    MainForm form(std::move(env));
-    return RunQtHeadlessService(form, port, notice, port_for_this_run, mqtt_settings, print,
-                                attach_socket, web, gate);
+    return RunQtHeadlessService(panel, port, std::move(notice), port_for_this_run, mqtt_settings,
+                                print, attach_socket, web, gate);
   }
 };
 

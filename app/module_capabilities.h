@@ -20,8 +20,9 @@
 #include "mqtt/mqtt_settings.h"
 #include "mqtt/publisher.h"
 #include "netport/network_serial_port.h"
-#include "panel/main_form.h"
+#include "panelstate/panel_core.h"
 #include "platform/notice.h"
+#include "platform/serial_port.h"
 #include "web/web_settings.h"
 
 class QWidget;
@@ -83,8 +84,9 @@ class WebPanels {
  public:
   static constexpr const char* kSymbol = "orv_web_panels";
   virtual ~WebPanels() = default;
-  // The web panel on the window's model; nullptr with the reason in error when it cannot listen.
-  virtual std::unique_ptr<TickedService> StartWebPanel(MainForm& form,
+  // The web panel on the panel that holds the line; nullptr with the reason in error when it
+  // cannot listen.
+  virtual std::unique_ptr<TickedService> StartWebPanel(PanelCore& panel,
                                                        const WebPanelSettings& settings,
                                                        AccessGate& gate, NoticeFn notice,
                                                        std::string& error) = 0;
@@ -104,8 +106,9 @@ class Service {
   static constexpr const char* kSymbol = "orv_service";
   virtual ~Service() = default;
   // Until SIGTERM or SIGINT: the exit status.
-  virtual int RunHeadlessService(SerialPort& port, MainFormEnvironment env, int port_for_this_run,
-                                 const MqttSettings& mqtt_settings,
+  // The panel is made, not yet loaded; notice is where its notices go.
+  virtual int RunHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice,
+                                 int port_for_this_run, const MqttSettings& mqtt_settings,
                                  const std::function<void(const std::string&)>& print,
                                  const std::string& attach_socket, const WebPanelSettings& web,
                                  AccessGate& gate) = 0;

@@ -43,7 +43,9 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
         lock_step.BeyondReach(lock, port.serial().device(), why);
       },
       lock_step.done_before());
-  return service->RunHeadlessService(port, std::move(environment), port_for_this_run, mqtt_settings,
+  // The panel is the program's; the module's service drives it.
+  MainForm panel(std::move(environment));
+  return service->RunHeadlessService(panel, port, notice, port_for_this_run, mqtt_settings,
                                      PrintLine, attach_socket, web, gate);
 }
 

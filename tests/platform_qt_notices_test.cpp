@@ -1,5 +1,5 @@
-// The window's status bar on the offscreen platform: the notices (and where they go before the
-// window shows them) and the one modal box. (The bar's other parts: each room's Qt tests.)
+// The window's status bar on the offscreen platform: the notices, and where they go before the
+// window shows them. (The bar's other parts: each room's Qt tests; the one modal box: its own.)
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/qt/qt_form_view.h"
-#include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_notice_bar.h"
 #include "tests/gui_window_fixture.h"
@@ -82,26 +81,6 @@ TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
             (decltype(logged){{QtCriticalMsg, "orvandel.notice", "EventLog.txt cannot be written"},
                               {QtWarningMsg, "orvandel.notice", "w"},
                               {QtInfoMsg, "orvandel.notice", "\"quoted\" as is"}}));
-}
-
-TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
-  QtFormView& view = Show();
-  int seen = 0;
-  // Runs once the box's own event loop does: looks at the box, then answers it.
-  QTimer::singleShot(0, [&] {
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(window);
-      if (box == nullptr || !box->isVisible()) continue;
-      ++seen;
-      EXPECT_EQ(QApplication::activeModalWidget(), box);
-      EXPECT_EQ(box->windowTitle() + ": " + box->text(), "Orvandel Program: Com Port Fail!");
-      EXPECT_EQ(box->icon(), QMessageBox::Critical);
-      EXPECT_EQ(box->buttons().size(), 1);
-      box->done(0);
-    }
-  });
-  QtMessageBox (&view)("Com Port Fail!", "Orvandel Program", MessageIcon::kStop);
-  EXPECT_EQ(seen, 1);
 }
 
 }  // namespace

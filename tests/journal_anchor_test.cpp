@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 using test::JournalTest;
 using test::kBase;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 // The head goes out after the first write, then at most once a minute, whenever asked if it
 // moved, and at the end; a sink that fails is tried again a minute later, not at every commit.
@@ -262,6 +263,21 @@ TEST_F(JournalTest, TheSystemJournalGetsOneDatagramPerAnchorAndNeverAWait) {
   EXPECT_FALSE(sink->Send("/x", head, problem));
   EXPECT_NE(problem.find("No such file or directory"), std::string::npos) << problem;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(JournalAnchorText, CopiesAreNameColonHexApartByBlanks) {
+  const std::vector<JournalAside> asides = {
+      {"Journal.sqlite.damaged-20261207T000000Z", std::string(32, '\x01')},
+      {"b", std::string(31, '\0') + '\xff'}};
+  std::vector<JournalAside> back;
+  ASSERT_TRUE(ParseJournalAsides(FormatJournalAsides(asides), back));
+  EXPECT_EQ(back, asides);
+  EXPECT_TRUE(ParseJournalAsides("", back));
+  EXPECT_THAT(back, IsEmpty());
+  const std::string hex64(64, 'a');
+  for (const std::string& bad :
+       {":" + hex64, "a" + hex64, "a:" + hex64.substr(1), "a:" + hex64 + " b"})
+    EXPECT_FALSE(ParseJournalAsides(bad, back)) << bad;
 }
 }  // namespace
 }  // namespace orv

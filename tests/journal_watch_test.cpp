@@ -269,20 +269,5 @@ TEST_F(JournalTest, VerifyFindsACopyMovedAsideDeletedOrChangedAndAChangeTheProgr
   }
 }
 
-TEST(JournalAnchorText, CopiesAreNameColonHexApartByBlanks) {
-  const std::vector<JournalAside> asides = {
-      {"Journal.sqlite.damaged-20261207T000000Z", std::string(32, '\x01')},
-      {"b", std::string(31, '\0') + '\xff'}};
-  std::vector<JournalAside> back;
-  ASSERT_TRUE(ParseJournalAsides(FormatJournalAsides(asides), back));
-  EXPECT_EQ(back, asides);
-  EXPECT_TRUE(ParseJournalAsides("", back));
-  EXPECT_THAT(back, IsEmpty());
-  const std::string hex64(64, 'a');
-  for (const std::string& bad :
-       {":" + hex64, "a" + hex64, "a:" + hex64.substr(1), "a:" + hex64 + " b"})
-    EXPECT_FALSE(ParseJournalAsides(bad, back)) << bad;
-}
-
 }  // namespace
 }  // namespace orv

@@ -1,4 +1,5 @@
-// The link layer: frames out, frames in, and the poll rotation that paces them.
+// The link layer: frames out, frames in, the poll rotation that paces them, and the watch on the
+// tick's clock.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -9,6 +10,7 @@
 #include "link/fault_lamps.h"
 #include "link/frame.h"
 #include "link/link.h"
+#include "link/link_watch.h"
 #include "link/transmitter.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/test_util.h"
@@ -313,5 +315,37 @@ TEST_F(LinkTest, ARingFullUpToItsLastPositionLosesNothing) {
   EXPECT_EQ(calls_.back(), "fault 143 0");  // 399, in a byte
 }
 
+// Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
+// not make the watch late, and the spans it says are the clock's.
+TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
+  // A tick's length in ms, the tick that finds the link lost, the silence said (in 100 ms).
+  const std::tuple<std::int64_t, int, std::int64_t> rows[] = {
+      {100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
+  for (const auto& [tick_ms, lost_at_tick, silent_ticks] : rows) {
+    SCOPED_TRACE(tick_ms);
+    std::int64_t now = 1'000'000;
+    LinkWatch watch({}, [&now] { return now; });
+    std::vector<LinkWatch::Change> changes;
+    const Connection said =
+        watch.changed().Connect([&changes](const LinkWatch::Change& c) { changes.push_back(c); });
+    watch.Connect();
+    int ticks = 0;
+    for (; !watch.lost() && ticks < 1000; ++ticks) {
+      now += tick_ms;
+      watch.Tick();
+    }
+    EXPECT_EQ(ticks, lost_at_tick);
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_EQ(changes[0].silent_ticks, silent_ticks);
+    // The next valid frame ends it, with the time shown lost in the clock's ticks.
+    now += tick_ms;
+    watch.FrameReceived();
+    watch.Tick();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_FALSE(changes[1].lost);
+    EXPECT_EQ(changes[1].lost_ticks, tick_ms / 100);
+    EXPECT_EQ(watch.silent_ticks(), 0);
+  }
+}
 }  // namespace
 }  // namespace orv

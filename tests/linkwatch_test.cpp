@@ -1,14 +1,13 @@
 // The link watch in the window: when the controller counts as lost, what the status bar, title and
 // journal say, the counters, that the line never sees it, and the broker's link topic; and the
-// watch alone on the tick's clock.
+// status bar's spans of time.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
-#include "link/link_watch.h"
 #include "linkwatch/line_status_text.h"
 #include "mqtt/mqtt_feed.h"
 #include "tests/form_fixture.h"
@@ -245,37 +244,5 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
                                             "disconnected"}));
 }
 
-// Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
-// not make the watch late, and the spans it says are the clock's.
-TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
-  // A tick's length in ms, the tick that finds the link lost, the silence said (in 100 ms).
-  const std::tuple<std::int64_t, int, std::int64_t> rows[] = {
-      {100, 50, 50}, {250, 20, 50}, {700, 8, 56}, {2500, 2, 50}, {99, 51, 50}};
-  for (const auto& [tick_ms, lost_at_tick, silent_ticks] : rows) {
-    SCOPED_TRACE(tick_ms);
-    std::int64_t now = 1'000'000;
-    LinkWatch watch({}, [&now] { return now; });
-    std::vector<LinkWatch::Change> changes;
-    const Connection said =
-        watch.changed().Connect([&changes](const LinkWatch::Change& c) { changes.push_back(c); });
-    watch.Connect();
-    int ticks = 0;
-    for (; !watch.lost() && ticks < 1000; ++ticks) {
-      now += tick_ms;
-      watch.Tick();
-    }
-    EXPECT_EQ(ticks, lost_at_tick);
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_EQ(changes[0].silent_ticks, silent_ticks);
-    // The next valid frame ends it, with the time shown lost in the clock's ticks.
-    now += tick_ms;
-    watch.FrameReceived();
-    watch.Tick();
-    ASSERT_EQ(changes.size(), 2u);
-    EXPECT_FALSE(changes[1].lost);
-    EXPECT_EQ(changes[1].lost_ticks, tick_ms / 100);
-    EXPECT_EQ(watch.silent_ticks(), 0);
-  }
-}
 }  // namespace
 }  // namespace orv

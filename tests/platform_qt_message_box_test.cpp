@@ -1,4 +1,5 @@
-// The program's message box on the offscreen platform, answered with keys.
+// The program's message box on the offscreen platform: modal over the window with its icon, and
+// answered with keys.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,9 +11,12 @@
 #include <vector>
 
 #include "platform/qt/qt_message_box.h"
+#include "tests/gui_window_fixture.h"
 
 namespace orv {
 namespace {
+
+using test::GuiTest;
 
 struct Key {
   QEvent::Type type;
@@ -73,5 +77,24 @@ TEST(QtMessageBox, OnlyAKeyPressedWhileTheBoxIsShownClosesIt) {
   }
 }
 
+TEST_F(GuiTest, MessageBoxIsModalWithTheStopIcon) {
+  QtFormView& view = Show();
+  int seen = 0;
+  // Runs once the box's own event loop does: looks at the box, then answers it.
+  QTimer::singleShot(0, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(window);
+      if (box == nullptr || !box->isVisible()) continue;
+      ++seen;
+      EXPECT_EQ(QApplication::activeModalWidget(), box);
+      EXPECT_EQ(box->windowTitle() + ": " + box->text(), "Orvandel Program: Com Port Fail!");
+      EXPECT_EQ(box->icon(), QMessageBox::Critical);
+      EXPECT_EQ(box->buttons().size(), 1);
+      box->done(0);
+    }
+  });
+  QtMessageBox (&view)("Com Port Fail!", "Orvandel Program", MessageIcon::kStop);
+  EXPECT_EQ(seen, 1);
+}
 }  // namespace
 }  // namespace orv

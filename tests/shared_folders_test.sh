@@ -263,7 +263,7 @@ check "another reader: the victim's program says another program is reading COM1
   victim_said 'another program is reading COM1'
 check "another reader: not said as a lost device" bash -c "! grep -q 'device lost' '$base/victim.log'"
 # The forged MQTT state and the hostile RFC 2217 server are tried by the broker and network
-# port tests (orv_mqtt_broker_tests, orv_qtserial_tests), which start their own broker and server.
+# port tests (orv_mqtt_broker_tests, orv_netport_qt_tests), which start their own broker and server.
 
 echo "# objects planted in the shared journal"
 # The victim's program makes the journal; the attacker adds an object to it; the victim's next

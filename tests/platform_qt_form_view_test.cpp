@@ -1,5 +1,5 @@
 // The real Qt window over a headless main window, on the offscreen platform: layout, the widgets'
-// wiring both ways, and what assistive technology reads. (Its status bar: gui_status_bar_test.cpp.)
+// wiring both ways, and what assistive technology reads. (The status bar's parts: their rooms'.)
 #include <gtest/gtest.h>
 
 #include <QTest>

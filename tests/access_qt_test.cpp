@@ -1,18 +1,25 @@
 // The gate's checks as the program wires them: the back-off read at the start and written at the
-// end, so that a restart gives no fresh guesses; a damaged file is said and starts empty.
-
+// end, so that a restart gives no fresh guesses; a damaged file is said and starts empty. The
+// status bar's Log in / Log out and the log-in dialog, on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QTest>
+#include <QtWidgets>
 #include <string>
 #include <vector>
 
 #include "access/login_backoff_file.h"
+#include "access/pin_hash.h"
+#include "access/qt/qt_access_bar.h"
 #include "access/qt/qt_pin_checks.h"
+#include "tests/gui_window_fixture.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
+
+using test::GuiTest;
 
 TEST(QtPinChecks, TheBackOffOutlivesARestartADamagedFileIsSaid) {
   const test::TempFolder folder;
@@ -57,5 +64,47 @@ TEST(QtPinChecks, AFailedWriteIsSaidAndTriedAgain) {
   EXPECT_TRUE(test::WaitFor([&] { return std::filesystem::exists(file); }));
 }
 
+TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
+  AccessGate gate(
+      UsersFile{AccessMode::kOn, {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  gate_ = &gate;
+  // The PIN checked off the loop, as the program does it.
+  const QtPinChecks checks(gate);
+  QtFormView& view = Show();
+  form().ConnectCB_Click();
+  QtGateAccessBar access(view, gate, MainForm::kWindowOrigin, [this] { return access_now_; });
+  const Connection asked = form().login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  QtAccessBar& bar = access.bar();
+  QWidget* reset = Find("EMGReset_CB");
+  const auto log_in = [&](const char* pin) {
+    bar.name_edit()->setText(QStringLiteral("alice"));
+    QTest::keyClicks(bar.pin_edit(), QString::fromLatin1(pin));
+    bar.dialog()->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  };
+  port_.ClearWrites();
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  ASSERT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.pin_edit()->echoMode(), QLineEdit::NoEcho);
+  log_in("9999");
+  // The click came back before the check: the answer comes on a later turn of the loop.
+  EXPECT_EQ(bar.message()->text(), "");
+  ASSERT_TRUE(test::WaitFor([&] { return !bar.message()->text().isEmpty(); }));
+  EXPECT_TRUE(bar.dialog()->isVisible());
+  EXPECT_EQ(bar.message()->text(), "not logged in");
+  log_in("1234");
+  ASSERT_TRUE(test::WaitFor([&] { return !bar.dialog()->isVisible(); }));
+  EXPECT_EQ(bar.label()->text(), "alice, level 2");
+  EXPECT_EQ(bar.button()->text(), "Log out");
+
+  QTest::mouseClick(reset, Qt::LeftButton);  // (the key's frame is the window model's test)
+  EXPECT_EQ(port_.writes().size(), 1U);
+
+  QTest::mouseClick(bar.button(), Qt::LeftButton);
+  EXPECT_EQ(bar.label()->text(), "Level 1");
+  QTest::mouseClick(reset, Qt::LeftButton);  // (that nothing goes out is the window model's test)
+  EXPECT_TRUE(bar.dialog()->isVisible()) << "the refusal asks for a log-in";
+  bar.dialog()->reject();
+}
 }  // namespace
 }  // namespace orv

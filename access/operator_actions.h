@@ -100,7 +100,7 @@ inline constexpr std::array<OperatorAction, 18> kOperatorActions{{
     {Action::kFaultAck, "Fault ACK", AccessLevel::kLevel2, true, kKeyForm, {}, 4, true},
     {Action::kFaultReset, "Fault Reset", AccessLevel::kLevel2, true, kKeyForm, {}, 5, true},
     {Action::kEmgMessage, "EMG Message", AccessLevel::kLevel2, true, kKeyForm, {}, 6, true},
-    {Action::kImpedanceCheck, "Impedance check", AccessLevel::kLevel2, true,
+    {Action::kImpedanceCheck, "Impedance Check", AccessLevel::kLevel2, true,
      {ActionKind::kImpedanceCheck, "impedance-check"}},
     {Action::kTriggerSwitching, "Trigger switching", AccessLevel::kLevel2, true,
      {ActionKind::kTrigger, "trigger"}},

@@ -252,7 +252,8 @@ int main(int argc, char* argv[]) {
   // the journal, and start-up need not. The client comes with the module.
   orv::MqttPublisher publisher(mqtt_settings.base_topic);
   std::optional<orv::MqttFeed> feed;
-  if (mqtt_settings.enabled) feed.emplace(form.state_store(), form.journal(), form.recorded(), publisher);
+  if (mqtt_settings.enabled)
+    feed.emplace(form.state_store(), form.journal(), form.recorded(), publisher);
   std::unique_ptr<orv::TickedService> broker;
   std::unique_ptr<orv::TickedService> web_panel;
   form.Form_Load();
@@ -268,7 +269,7 @@ int main(int argc, char* argv[]) {
   // The journal's history, in a window of its own, made when first asked for and kept up to date
   // by every commit while it is shown.
   std::unique_ptr<orv::HistoryView> history;
-  orv::AddHistoryButton(view, [&] {
+  orv::AddHistoryButton(view, std::string(orv::ActionName(orv::Action::kHistory)), [&] {
     if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
       auto* windows = module.Get<orv::HistoryWindows>();
@@ -305,6 +306,8 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<orv::SoundOutput> sound;
   orv::QtAnnunciatorBar annunciator_bar(
       view,
+      {std::string(orv::ActionName(orv::Action::kSilence)),
+       std::string(orv::ActionName(orv::Action::kLampTest))},
       [&](std::string_view where) {
         view.CallModel([&] {
           form.Guarded(orv::Action::kSilence,

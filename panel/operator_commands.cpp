@@ -38,7 +38,7 @@ void OperatorCommands::SendPanelKey(std::uint8_t key_code, const Actor& by) {
 }
 
 void OperatorCommands::SendImpedanceCheck(const Actor& by) {
-  Sent(cmd::kImpedanceCheck, {}, "Impedance Check", by);
+  Sent(cmd::kImpedanceCheck, {}, std::string(ActionName(Action::kImpedanceCheck)), by);
 }
 
 void OperatorCommands::SendTriggerCommand(int page, std::uint8_t trigger_number, std::uint8_t state,

@@ -27,11 +27,11 @@ TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
   line.Show(f.line_status());
   const Connection line_shown =
       f.line_status_changed().Connect([&line](const LineStatus& status) { line.Show(status); });
-  AddHistoryButton(view, [] {});
+  AddHistoryButton(view, "History", [] {});
   // Wired as the program wires it.
   std::vector<std::string> asked;
   QtAnnunciatorBar bar(
-      view,
+      view, {"Silence", "Lamp test"},
       [&](std::string_view where) {
         asked.emplace_back(where);
         view.CallModel([&] { f.annunciation().Silence(where); });

@@ -89,7 +89,8 @@ class SoundTest : public ::testing::Test {
     sound_ = std::make_unique<QtSoundOutput>();
     form_->annunciation().set_output(sound_.get());
     bar_ = std::make_unique<QtAnnunciatorBar>(
-        *view_, [this](std::string_view where) { form_->annunciation().Silence(where); },
+        *view_, QtAnnunciatorBar::Captions{"Silence", "Lamp test"},
+        [this](std::string_view where) { form_->annunciation().Silence(where); },
         [this] { form_->annunciation().LampTest(); });
     shown_ = form_->annunciation().changed().Connect(
         [this](const AnnunciationView& now) { bar_->Show(now.state); });

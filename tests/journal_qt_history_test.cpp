@@ -181,7 +181,7 @@ TEST_F(HistoryButtonTest, TheStatusBarButtonIsOutsideTheDesignedControlsAndTakes
   QtFormView view(form().MainFormWindow, form().controls(), form().focus,
                   [this] { form().Form_Unload(); });
   // (That it and Ctrl+H open the history is the attached window's test.)
-  QPushButton* button = AddHistoryButton(view, [] {});
+  QPushButton* button = AddHistoryButton(view, "History", [] {});
   view.show();
   EXPECT_EQ(button->parentWidget(), view.notice_bar());
   EXPECT_TRUE(button->isVisible());

@@ -37,7 +37,7 @@ std::vector<Case> Cases() {
       {"Fault ACK", 2, key(&MainForm::FaultAck_CB)},
       {"EMG Reset", 2, key(&MainForm::EMGReset_CB)},
       {"Fault Reset", 2, key(&MainForm::FaultReset_CB)},
-      {"Impedance check", 2, key(&MainForm::IMPC_CB)},
+      {"Impedance Check", 2, key(&MainForm::IMPC_CB)},
       {"Trigger switching", 2, [](MainForm& f) { f.Trigger_CheckBox[4].SetValue(1); }},
       {"Supervision on/off", 2, [](MainForm& f) { f.SupervisionCheck.SetValue(1); }},
       {"Supervision time", 2, [](MainForm& f) { f.Timer_CB.SetText("70"); }},

@@ -73,7 +73,7 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
       {Ask(ActionKind::kKey, 4), "Fault ACK", 2, true, true},
       {Ask(ActionKind::kKey, 5), "Fault Reset", 2, true, true},
       {Ask(ActionKind::kKey, 6), "EMG Message", 2, true, true},
-      {Ask(ActionKind::kImpedanceCheck), "Impedance check", 2, true, true},
+      {Ask(ActionKind::kImpedanceCheck), "Impedance Check", 2, true, true},
       {trigger, "Trigger switching", 2, true, true},
       {supervision, "Supervision on/off", 2, true, true},
       {rename, "Trigger renaming", 3, true, true},

@@ -114,7 +114,7 @@ void PanelWindow::LayOutControls() {
       {FaultAck_CB, ActionName(Action::kFaultAck), kYellow, 4920, 4440, 1215, 615},
       {EMGReset_CB, ActionName(Action::kEmgReset), kGreen, 3480, 5160, 1215, 615},
       {FaultReset_CB, ActionName(Action::kFaultReset), kGreen, 4920, 5160, 1215, 615},
-      {IMPC_CB, "Impedance Check", kCyan, 4680, 7320, 975, 615},
+      {IMPC_CB, ActionName(Action::kImpedanceCheck), kCyan, 4680, 7320, 975, 615},
   };
   for (const Key& key : keys) {
     Register(key.button);

@@ -25,7 +25,7 @@ QPushButton* AddButton(QtFormView& view, const QString& text, const char* name,
 
 }  // namespace
 
-QtAnnunciatorBar::QtAnnunciatorBar(QtFormView& view, SilenceFn silence,
+QtAnnunciatorBar::QtAnnunciatorBar(QtFormView& view, const Captions& captions, SilenceFn silence,
                                    std::function<void()> lamp_test)
     : view_(view) {
   label_ = new QLabel;
@@ -33,10 +33,10 @@ QtAnnunciatorBar::QtAnnunciatorBar(QtFormView& view, SilenceFn silence,
   label_->setTextFormat(Qt::PlainText);
   label_->setVisible(false);
   view_.notice_bar()->AddToPane(label_);
-  silence_ = AddButton(view_, QObject::tr("Silence"), "SilenceButton",
+  silence_ = AddButton(view_, QString::fromStdString(captions.silence), "SilenceButton",
                        QObject::tr("Stops the alarm and fault sound; a new alarm or fault sounds "
                                    "again (Esc)"));
-  lamp_test_ = AddButton(view_, QObject::tr("Lamp test"), "LampTestButton",
+  lamp_test_ = AddButton(view_, QString::fromStdString(captions.lamp_test), "LampTestButton",
                          QObject::tr("Lights every lamp and sounds the fault tone for 5 s; "
                                      "nothing is sent (Ctrl+T)"));
   QObject::connect(silence_, &QPushButton::clicked, silence_, [silence] { silence("window"); });

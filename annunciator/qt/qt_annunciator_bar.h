@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "annunciator/annunciator.h"
@@ -19,7 +20,13 @@ class QtAnnunciatorBar {
  public:
   // silence: where it was asked from ("window" or "Esc").
   using SilenceFn = std::function<void(std::string_view where)>;
-  QtAnnunciatorBar(QtFormView& view, SilenceFn silence, std::function<void()> lamp_test);
+  // The buttons' captions: the actions' names, as the action table has them.
+  struct Captions {
+    std::string silence;
+    std::string lamp_test;
+  };
+  QtAnnunciatorBar(QtFormView& view, const Captions& captions, SilenceFn silence,
+                   std::function<void()> lamp_test);
   QtAnnunciatorBar(const QtAnnunciatorBar&) = delete;
   QtAnnunciatorBar& operator=(const QtAnnunciatorBar&) = delete;
 

@@ -42,7 +42,10 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
   view_->notice_bar()->addPermanentWidget(label_);
   // Silence and the lamp test act on the service's one annunciator, for every window.
   annunciator_bar_ = std::make_unique<QtAnnunciatorBar>(
-      *view_, [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
+      *view_,
+      QtAnnunciatorBar::Captions{std::string(ActionName(Action::kSilence)),
+                                 std::string(ActionName(Action::kLampTest))},
+      [this](std::string_view where) { Ask(ActionKind::kSilence, where); },
       [this] {
         panel_.LampTestAsked();
         Ask(ActionKind::kLampTest);
@@ -60,7 +63,7 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
                                  [this] { Ask(ActionKind::kLogOut); }});
   access_bar_->SetVisible(false);
   // The service's journal: the service's gate allows each page as the History button's.
-  AddHistoryButton(*view_, [this] { OpenHistory(); });
+  AddHistoryButton(*view_, std::string(ActionName(Action::kHistory)), [this] { OpenHistory(); });
   connections_.push_back(client_.journal_committed().Connect([this](std::int64_t sequence) {
     if (history_ != nullptr) history_->OnCommitted(sequence);
   }));

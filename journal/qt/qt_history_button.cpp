@@ -11,8 +11,9 @@
 
 namespace orv {
 
-QPushButton* AddHistoryButton(QtFormView& view, std::function<void()> open) {
-  auto* button = new QPushButton(QObject::tr("History"), view.notice_bar());
+QPushButton* AddHistoryButton(QtFormView& view, const std::string& caption,
+                              std::function<void()> open) {
+  auto* button = new QPushButton(QString::fromStdString(caption), view.notice_bar());
   button->setObjectName(QStringLiteral("HistoryButton"));
   button->setToolTip(
       QObject::tr("The journal: every event, operator action and connection "

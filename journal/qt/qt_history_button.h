@@ -4,6 +4,7 @@
 // history window itself (with Qt's printing) comes only when asked for.
 
 #include <functional>
+#include <string>
 
 class QPushButton;
 
@@ -11,8 +12,9 @@ namespace orv {
 
 class QtFormView;
 
-// A "History" button in the main window's status bar (outside the designed control area) and
-// Ctrl+H, both calling open.
-QPushButton* AddHistoryButton(QtFormView& view, std::function<void()> open);
+// A history button captioned caption (the action's name) in the main window's status bar
+// (outside the designed control area) and Ctrl+H, both calling open.
+QPushButton* AddHistoryButton(QtFormView& view, const std::string& caption,
+                              std::function<void()> open);
 
 }  // namespace orv

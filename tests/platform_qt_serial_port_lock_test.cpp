@@ -80,11 +80,15 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   // to whoever may look.
   const passwd* nobody = getpwnam("nobody");
   ASSERT_NE(nobody, nullptr);
-  ASSERT_EQ(chown(device.c_str(), nobody->pw_uid, -1), 0);
-  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
-  service.Open();
-  ASSERT_EQ(seteuid(0), 0);
-  ASSERT_EQ(chown(device.c_str(), 0, -1), 0);
+  // The device nobody's while the service opens it as nobody, then root's again.
+  const auto open_as_nobody = [&] {
+    ASSERT_EQ(chown(device.c_str(), nobody->pw_uid, -1), 0);
+    ASSERT_EQ(seteuid(nobody->pw_uid), 0);
+    service.Open();
+    ASSERT_EQ(seteuid(0), 0);
+    ASSERT_EQ(chown(device.c_str(), 0, -1), 0);
+  };
+  open_as_nobody();
   EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(service.last_error().kind, PortErrorKind::kBusy);
   EXPECT_EQ(said, std::vector<std::string>{"what root did"});  // at the first open only
@@ -120,11 +124,7 @@ TEST(QtSerialPortLock, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEv
   if (ended == 0) _exit(0);
   waitpid(ended, nullptr, 0);
   test::WriteBytes(lock, std::to_string(ended) + "\n");
-  ASSERT_EQ(chown(device.c_str(), nobody->pw_uid, -1), 0);
-  ASSERT_EQ(seteuid(nobody->pw_uid), 0);
-  service.Open();
-  ASSERT_EQ(seteuid(0), 0);
-  ASSERT_EQ(chown(device.c_str(), 0, -1), 0);
+  open_as_nobody();
   EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(beyond_reach.back(), std::to_string(ended) + ": Operation not permitted");
 }

@@ -17,13 +17,6 @@ namespace {
 
 using PanelActionsTest = test::FormTest;
 
-ActionRequest Ask(ActionKind kind, int key = 0) {
-  ActionRequest request;
-  request.kind = kind;
-  request.key = key;
-  return request;
-}
-
 TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsActor) {
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {{"alice", AccessLevel::kLevel2, *HashPin("1234"), false},
@@ -42,23 +35,7 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
   const Connection recording =
       form().recorded().Connect([&records](const JournalEntry& e) { records.push_back(e); });
 
-  ActionRequest trigger = Ask(ActionKind::kTrigger);
-  trigger.page = 1;
-  trigger.number = 60;
-  trigger.state = 1;
-  ActionRequest rename = Ask(ActionKind::kRename);
-  rename.page = 2;
-  rename.number = 120;
-  rename.name = "Hall";
-  ActionRequest supervision = Ask(ActionKind::kSupervision);
-  supervision.state = 1;
-  supervision.name = "30";
-  ActionRequest port = Ask(ActionKind::kPort);
-  port.port = 3;
-  ActionRequest baud = Ask(ActionKind::kBaud);
-  baud.baud = "19200";
-  ActionRequest silence = Ask(ActionKind::kSilence);
-  silence.name = "Esc";
+  using K = ActionKind;
   struct Case {
     ActionRequest request;
     const char* gated_as;  // the action the gate is asked for
@@ -66,24 +43,28 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
     bool connected;  // before it is asked for
     bool recorded;   // whether doing it makes a record
   };
+  // clang-format off
   const Case cases[] = {
-      {Ask(ActionKind::kKey, 1), "EMG", 2, true, true},
-      {Ask(ActionKind::kKey, 2), "EMG ACK", 2, true, true},
-      {Ask(ActionKind::kKey, 3), "EMG Reset", 2, true, true},
-      {Ask(ActionKind::kKey, 4), "Fault ACK", 2, true, true},
-      {Ask(ActionKind::kKey, 5), "Fault Reset", 2, true, true},
-      {Ask(ActionKind::kKey, 6), "EMG Message", 2, true, true},
-      {Ask(ActionKind::kImpedanceCheck), "Impedance Check", 2, true, true},
-      {trigger, "Trigger switching", 2, true, true},
-      {supervision, "Supervision on/off", 2, true, true},
-      {rename, "Trigger renaming", 3, true, true},
-      {Ask(ActionKind::kDisconnect), "Connection/Disconnection", 3, true, true},
-      {Ask(ActionKind::kConnect), "Connection/Disconnection", 3, false, true},
-      {port, "Port and baud rate", 3, false, false},
-      {baud, "Port and baud rate", 3, false, false},
-      {silence, "Silence", 1, true, true},
-      {Ask(ActionKind::kLampTest), "Lamp test", 1, true, true},
+      {{.kind = K::kKey, .key = 1}, "EMG", 2, true, true},
+      {{.kind = K::kKey, .key = 2}, "EMG ACK", 2, true, true},
+      {{.kind = K::kKey, .key = 3}, "EMG Reset", 2, true, true},
+      {{.kind = K::kKey, .key = 4}, "Fault ACK", 2, true, true},
+      {{.kind = K::kKey, .key = 5}, "Fault Reset", 2, true, true},
+      {{.kind = K::kKey, .key = 6}, "EMG Message", 2, true, true},
+      {{.kind = K::kImpedanceCheck}, "Impedance Check", 2, true, true},
+      {{.kind = K::kTrigger, .page = 1, .number = 60, .state = 1},
+       "Trigger switching", 2, true, true},
+      {{.kind = K::kSupervision, .state = 1, .name = "30"}, "Supervision on/off", 2, true, true},
+      {{.kind = K::kRename, .page = 2, .number = 120, .name = "Hall"},
+       "Trigger renaming", 3, true, true},
+      {{.kind = K::kDisconnect}, "Connection/Disconnection", 3, true, true},
+      {{.kind = K::kConnect}, "Connection/Disconnection", 3, false, true},
+      {{.kind = K::kPort, .port = 3}, "Port and baud rate", 3, false, false},
+      {{.kind = K::kBaud, .baud = "19200"}, "Port and baud rate", 3, false, false},
+      {{.kind = K::kSilence, .name = "Esc"}, "Silence", 1, true, true},
+      {{.kind = K::kLampTest}, "Lamp test", 1, true, true},
   };
+  // clang-format on
   const std::pair<const char*, const char*> logins[] = {{"alice", "1234"}, {"carol", "5678"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.gated_as);

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "access/access_gate.h"
@@ -16,6 +17,21 @@ namespace orv {
 namespace {
 
 using PanelActionsTest = test::FormTest;
+
+// A request of its kind with the fields it uses: key, page, number, state, name, port, baud.
+ActionRequest Ask(ActionKind kind, int key = 0, int page = 0, int number = 0, int state = 0,
+                  std::string name = "", int port = 0, std::string baud = "") {
+  ActionRequest request;
+  request.kind = kind;
+  request.key = key;
+  request.page = page;
+  request.number = number;
+  request.state = state;
+  request.name = std::move(name);
+  request.port = port;
+  request.baud = std::move(baud);
+  return request;
+}
 
 TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsActor) {
   AccessGate gate(UsersFile{AccessMode::kOn,
@@ -43,28 +59,24 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
     bool connected;  // before it is asked for
     bool recorded;   // whether doing it makes a record
   };
-  // clang-format off
   const Case cases[] = {
-      {{.kind = K::kKey, .key = 1}, "EMG", 2, true, true},
-      {{.kind = K::kKey, .key = 2}, "EMG ACK", 2, true, true},
-      {{.kind = K::kKey, .key = 3}, "EMG Reset", 2, true, true},
-      {{.kind = K::kKey, .key = 4}, "Fault ACK", 2, true, true},
-      {{.kind = K::kKey, .key = 5}, "Fault Reset", 2, true, true},
-      {{.kind = K::kKey, .key = 6}, "EMG Message", 2, true, true},
-      {{.kind = K::kImpedanceCheck}, "Impedance Check", 2, true, true},
-      {{.kind = K::kTrigger, .page = 1, .number = 60, .state = 1},
-       "Trigger switching", 2, true, true},
-      {{.kind = K::kSupervision, .state = 1, .name = "30"}, "Supervision on/off", 2, true, true},
-      {{.kind = K::kRename, .page = 2, .number = 120, .name = "Hall"},
-       "Trigger renaming", 3, true, true},
-      {{.kind = K::kDisconnect}, "Connection/Disconnection", 3, true, true},
-      {{.kind = K::kConnect}, "Connection/Disconnection", 3, false, true},
-      {{.kind = K::kPort, .port = 3}, "Port and baud rate", 3, false, false},
-      {{.kind = K::kBaud, .baud = "19200"}, "Port and baud rate", 3, false, false},
-      {{.kind = K::kSilence, .name = "Esc"}, "Silence", 1, true, true},
-      {{.kind = K::kLampTest}, "Lamp test", 1, true, true},
+      {Ask(K::kKey, 1), "EMG", 2, true, true},
+      {Ask(K::kKey, 2), "EMG ACK", 2, true, true},
+      {Ask(K::kKey, 3), "EMG Reset", 2, true, true},
+      {Ask(K::kKey, 4), "Fault ACK", 2, true, true},
+      {Ask(K::kKey, 5), "Fault Reset", 2, true, true},
+      {Ask(K::kKey, 6), "EMG Message", 2, true, true},
+      {Ask(K::kImpedanceCheck), "Impedance Check", 2, true, true},
+      {Ask(K::kTrigger, 0, 1, 60, 1), "Trigger switching", 2, true, true},
+      {Ask(K::kSupervision, 0, 0, 0, 1, "30"), "Supervision on/off", 2, true, true},
+      {Ask(K::kRename, 0, 2, 120, 0, "Hall"), "Trigger renaming", 3, true, true},
+      {Ask(K::kDisconnect), "Connection/Disconnection", 3, true, true},
+      {Ask(K::kConnect), "Connection/Disconnection", 3, false, true},
+      {Ask(K::kPort, 0, 0, 0, 0, "", 3), "Port and baud rate", 3, false, false},
+      {Ask(K::kBaud, 0, 0, 0, 0, "", 0, "19200"), "Port and baud rate", 3, false, false},
+      {Ask(K::kSilence, 0, 0, 0, 0, "Esc"), "Silence", 1, true, true},
+      {Ask(K::kLampTest), "Lamp test", 1, true, true},
   };
-  // clang-format on
   const std::pair<const char*, const char*> logins[] = {{"alice", "1234"}, {"carol", "5678"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.gated_as);

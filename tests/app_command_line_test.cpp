@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/command_line.h"
@@ -11,8 +12,11 @@ namespace orv {
 namespace {
 
 TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineReason) {
-  // Arguments; the error, or the site file, help, headless, the port (0: none), and the operator
-  // command with its name, level and users file.
+  // The service's start step goes with its state folder alone.
+  const std::string alone =
+      "--take-over-lock goes with --state-folder alone: the service's start step";
+  // Arguments; the error, or the site file, help, headless, the port (0: none), the operator
+  // command with its name, level and users file, then "take" and the state folder when given.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, "||||0|0  0 "},
       {{"--site-settings", "/srv/site.ini"}, "|/srv/site.ini|||0|0  0 "},
@@ -45,6 +49,12 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
        "--user-add, --user-passwd, --user-disable and --user-list cannot be combined"},
       {{"--user-list", "--headless"},
        "the operator commands cannot be combined with --headless or the journal commands"},
+      {{"--take-over-lock", "--state-folder", "/var/lib/orvandel"},
+       "||||0|0  0  take /var/lib/orvandel"},
+      {{"--take-over-lock"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--headless"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--journal-verify"}, alone},
+      {{"--take-over-lock", "--state-folder", "/s", "--user-list"}, alone},
   };
   for (const auto& [args, expected] : cases) {
     const ParsedOptions parsed = ParseProgramOptions(args);
@@ -54,57 +64,30 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
                         "|" + (o.headless ? "headless" : "") + "|" +
                         std::to_string(o.port.value_or(0)) + "|" +
                         std::to_string(static_cast<int>(o.user_command)) + " " + o.user_name + " " +
-                        std::to_string(o.user_level) + " " + o.users_file.value_or("").string()
+                        std::to_string(o.user_level) + " " + o.users_file.value_or("").string() +
+                        (o.take_over_lock ? " take" : "") +
+                        (o.state_folder ? " " + o.state_folder->string() : "")
                   : parsed.error,
               expected)
         << testing::PrintToString(args);
   }
   for (const char* option :
        {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
-        "--to DATE", "--kind KIND", "--journal-verify"})
+        "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
-}
-
-// The service's start step goes with its state folder alone.
-TEST(ProgramOptions, TakeOverLockGoesWithTheStateFolderAlone) {
-  const std::string alone =
-      "--take-over-lock goes with --state-folder alone: the service's start step";
-  // Arguments; the error, or "take" and the folder.
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--take-over-lock", "--state-folder", "/var/lib/orvandel"}, "take /var/lib/orvandel"},
-      {{"--take-over-lock"}, alone},
-      {{"--take-over-lock", "--state-folder", "/s", "--headless"}, alone},
-      {{"--take-over-lock", "--state-folder", "/s", "--journal-verify"}, alone},
-      {{"--take-over-lock", "--state-folder", "/s", "--user-list"}, alone},
-  };
-  for (const auto& [args, expected] : cases) {
-    const ParsedOptions parsed = ParseProgramOptions(args);
-    EXPECT_EQ(parsed.error.empty() ? std::string(parsed.options.take_over_lock ? "take " : "") +
-                                         parsed.options.state_folder.value_or("").string()
-                                   : parsed.error,
-              expected)
-        << testing::PrintToString(args);
-  }
-  EXPECT_NE(ProgramUsage().find("--take-over-lock"), std::string::npos);
 }
 
 // Set but empty is no display: the program would abort in Qt instead of saying what to do.
 TEST(ProgramOptions, ADisplayIsOneNamedInTheEnvironmentNotOneMerelySet) {
-  struct Case {
-    const char* display;
-    const char* wayland;
-    const char* platform;
-    bool has;
-  };
-  const Case cases[] = {
+  // DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM (nullptr: unset); whether there is a display.
+  const std::tuple<const char*, const char*, const char*, bool> cases[] = {
       {nullptr, nullptr, nullptr, false}, {"", "", "", false},
       {":0", nullptr, nullptr, true},     {"", "wayland-0", nullptr, true},
       {nullptr, "", "offscreen", true},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(HasDisplay(c.display, c.wayland, c.platform), c.has)
-        << (c.display ? c.display : "unset") << " " << (c.wayland ? c.wayland : "unset") << " "
-        << (c.platform ? c.platform : "unset");
+  for (std::size_t row = 0; row < std::size(cases); ++row) {
+    const auto& [display, wayland, platform, has] = cases[row];
+    EXPECT_EQ(HasDisplay(display, wayland, platform), has) << "row " << row;
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "access/access_gate.h"
@@ -17,10 +18,18 @@ namespace {
 
 using PanelActionsTest = test::FormTest;
 
-ActionRequest Ask(ActionKind kind, int key = 0) {
+// A request of its kind with the fields it uses: key, page, number, state, name, port, baud.
+ActionRequest Ask(ActionKind kind, int key = 0, int page = 0, int number = 0, int state = 0,
+                  std::string name = "", int port = 0, std::string baud = "") {
   ActionRequest request;
   request.kind = kind;
   request.key = key;
+  request.page = page;
+  request.number = number;
+  request.state = state;
+  request.name = std::move(name);
+  request.port = port;
+  request.baud = std::move(baud);
   return request;
 }
 
@@ -42,23 +51,7 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
   const Connection recording =
       form().recorded().Connect([&records](const JournalEntry& e) { records.push_back(e); });
 
-  ActionRequest trigger = Ask(ActionKind::kTrigger);
-  trigger.page = 1;
-  trigger.number = 60;
-  trigger.state = 1;
-  ActionRequest rename = Ask(ActionKind::kRename);
-  rename.page = 2;
-  rename.number = 120;
-  rename.name = "Hall";
-  ActionRequest supervision = Ask(ActionKind::kSupervision);
-  supervision.state = 1;
-  supervision.name = "30";
-  ActionRequest port = Ask(ActionKind::kPort);
-  port.port = 3;
-  ActionRequest baud = Ask(ActionKind::kBaud);
-  baud.baud = "19200";
-  ActionRequest silence = Ask(ActionKind::kSilence);
-  silence.name = "Esc";
+  using K = ActionKind;
   struct Case {
     ActionRequest request;
     const char* gated_as;  // the action the gate is asked for
@@ -67,22 +60,22 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
     bool recorded;   // whether doing it makes a record
   };
   const Case cases[] = {
-      {Ask(ActionKind::kKey, 1), "EMG", 2, true, true},
-      {Ask(ActionKind::kKey, 2), "EMG ACK", 2, true, true},
-      {Ask(ActionKind::kKey, 3), "EMG Reset", 2, true, true},
-      {Ask(ActionKind::kKey, 4), "Fault ACK", 2, true, true},
-      {Ask(ActionKind::kKey, 5), "Fault Reset", 2, true, true},
-      {Ask(ActionKind::kKey, 6), "EMG Message", 2, true, true},
-      {Ask(ActionKind::kImpedanceCheck), "Impedance Check", 2, true, true},
-      {trigger, "Trigger switching", 2, true, true},
-      {supervision, "Supervision on/off", 2, true, true},
-      {rename, "Trigger renaming", 3, true, true},
-      {Ask(ActionKind::kDisconnect), "Connection/Disconnection", 3, true, true},
-      {Ask(ActionKind::kConnect), "Connection/Disconnection", 3, false, true},
-      {port, "Port and baud rate", 3, false, false},
-      {baud, "Port and baud rate", 3, false, false},
-      {silence, "Silence", 1, true, true},
-      {Ask(ActionKind::kLampTest), "Lamp test", 1, true, true},
+      {Ask(K::kKey, 1), "EMG", 2, true, true},
+      {Ask(K::kKey, 2), "EMG ACK", 2, true, true},
+      {Ask(K::kKey, 3), "EMG Reset", 2, true, true},
+      {Ask(K::kKey, 4), "Fault ACK", 2, true, true},
+      {Ask(K::kKey, 5), "Fault Reset", 2, true, true},
+      {Ask(K::kKey, 6), "EMG Message", 2, true, true},
+      {Ask(K::kImpedanceCheck), "Impedance Check", 2, true, true},
+      {Ask(K::kTrigger, 0, 1, 60, 1), "Trigger switching", 2, true, true},
+      {Ask(K::kSupervision, 0, 0, 0, 1, "30"), "Supervision on/off", 2, true, true},
+      {Ask(K::kRename, 0, 2, 120, 0, "Hall"), "Trigger renaming", 3, true, true},
+      {Ask(K::kDisconnect), "Connection/Disconnection", 3, true, true},
+      {Ask(K::kConnect), "Connection/Disconnection", 3, false, true},
+      {Ask(K::kPort, 0, 0, 0, 0, "", 3), "Port and baud rate", 3, false, false},
+      {Ask(K::kBaud, 0, 0, 0, 0, "", 0, "19200"), "Port and baud rate", 3, false, false},
+      {Ask(K::kSilence, 0, 0, 0, 0, "Esc"), "Silence", 1, true, true},
+      {Ask(K::kLampTest), "Lamp test", 1, true, true},
   };
   const std::pair<const char*, const char*> logins[] = {{"alice", "1234"}, {"carol", "5678"}};
   for (const Case& c : cases) {

@@ -1,6 +1,6 @@
 // The panel's annunciator: in the window, which inputs sound, the ACK keys' silences, the
-// journal's records and the lamp test on the 24 lamps; on clocks of the test's own, what sounds
-// keeps the wall-clock time it began to sound while the annunciator does other things.
+// journal's records and the lamp test on the 24 lamps (which report sounds which tone is the
+// annunciator's test); on clocks of its own, what sounds keeps the time it began to sound.
 #include "panel/annunciation.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +45,6 @@ TEST(PanelAnnunciation, WhatSoundsKeepsItsTimeThroughALampTestAfterTheWallClockW
   EXPECT_EQ(annunciation.view().since.utc_ms, began.since.utc_ms);
 }
 
-// The annunciator in the panel: which inputs sound, the ACK keys' silences, the journal's records
-// and the lamp test on the 24 lamps. (Which report sounds which tone is the annunciator's test.)
 TEST_F(FormTest, EachInputSoundsTheAckKeysSilenceItAndTheLampTestLightsAll24For5Seconds) {
   struct Step {
     const char* what;

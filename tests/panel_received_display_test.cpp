@@ -58,7 +58,6 @@ TEST(ReceivedDataDisplay, KeepsTheNewestCharactersWholeInEveryMode) {
   }
 }
 
-// The option buttons pick the format, and every chunk the port brings runs on in its own.
 TEST_F(FormTest, ChunksRunOnInTheFormatTheOptionButtonsPick) {
   MainForm& f = Load();
   port_.Open();

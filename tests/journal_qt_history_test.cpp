@@ -1,9 +1,5 @@
-// The history window on the offscreen platform, over a journal of known records: newest first
-// with the stored local time, the filters, CSV and PDF without their dialogs, pages read as the
-// table scrolls, and errors in its own status line. The main window's button to open it. The
-// history's model over a source that answers later, as the service does over its socket: one page
-// asked for at a time, a page for a filter since changed dropped, what was wanted meanwhile asked
-// for in turn, an empty span passed over, and newer records on top without any twice.
+// The history window over a journal of known records, its button in the main window, and its
+// model over a source that answers later, as the service does over its socket.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -173,8 +169,7 @@ TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
             "There is no journal: the program folder cannot be found.");
 }
 
-// The main window's History button, in its status bar.
-class HistoryButtonTest : public test::FormTest {};
+using HistoryButtonTest = test::FormTest;
 
 TEST_F(HistoryButtonTest, TheStatusBarButtonIsOutsideTheDesignedControlsAndTakesNoFocus) {
   Load();

@@ -163,7 +163,6 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
     SCOPED_TRACE(c.what);
     test::SmallDisk disk(data_, 1 << 20);
     if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    notices_.clear();
     auto journal = Fresh(c.first);
     const fs::path filler = data_ / "filler";
     if (c.full) {  // what is left filled, under the open journal
@@ -237,7 +236,6 @@ TEST_F(JournalTest, AnUnsoundFileIsMovedAsideAndANewChainGoesOn) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.found);
     const int records = c.plant == Plant::kPage ? 400 : 8;  // a page past the schema's
-    anchors_->sent.clear();
     auto journal = Fresh(records, anchors_);
     if (c.plant != Plant::kSqlWhileOpen) journal.reset();
     std::string bytes;

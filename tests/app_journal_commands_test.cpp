@@ -1,6 +1,5 @@
-// The journal commands of the command line: in process, what export and verify say and exit with
-// (the chain and the anchor rules are the journal's tests); the real program, run from a program
-// folder of its own with no display, once per path from its command line to the journal.
+// The journal commands of the command line, in process (the chain and anchor rules are the
+// journal's tests) and once per path through the real program.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,9 +30,8 @@ bool Utc(std::int64_t local, std::int64_t& utc) {
 }
 
 struct Outcome {
-  Outcome(int s, std::string o, std::string e = "") : status(s), out(o), err(e) {}
   int status;
-  std::string out, err;
+  std::string out, err = {};
   bool operator==(const Outcome&) const = default;
 };
 

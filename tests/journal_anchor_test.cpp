@@ -1,6 +1,4 @@
-// The journal's head anchored outside the folder: how often it goes out, what it shows of a
-// deleted end, a replaced file and a recomputed chain, its text, and the system journal's
-// datagrams.
+// The journal's head anchored outside the folder, in the system journal.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -98,7 +96,7 @@ TEST_F(JournalTest, TheAnchorShowsADeletedEndAndARecomputedChain) {
   }
 }
 
-TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
+TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigitsAndCopiesNameColonHex) {
   const std::string hex64(64, 'a');
   const struct {
     std::string text;
@@ -128,6 +126,18 @@ TEST(JournalAnchorText, SequenceColonAndSixtyFourHexDigits) {
   // A line feed in a value goes as a binary field, length first, so it cannot add fields.
   EXPECT_THAT(JournalAnchorDatagram("/a\nX=1", anchor),
               HasSubstr(std::string("\nORVANDEL_JOURNAL_FILE\n\x06\0\0\0\0\0\0\0/a\nX=1\n", 33)));
+  // The copies moved aside: name colon hex, apart by blanks.
+  const std::vector<JournalAside> asides = {
+      {"Journal.sqlite.damaged-20261207T000000Z", std::string(32, '\x01')},
+      {"b", std::string(31, '\0') + '\xff'}};
+  std::vector<JournalAside> read;
+  ASSERT_TRUE(ParseJournalAsides(FormatJournalAsides(asides), read));
+  EXPECT_EQ(read, asides);
+  EXPECT_TRUE(ParseJournalAsides("", read));
+  EXPECT_THAT(read, IsEmpty());
+  for (const std::string& bad :
+       {":" + hex64, "a" + hex64, "a:" + hex64.substr(1), "a:" + hex64 + " b"})
+    EXPECT_FALSE(ParseJournalAsides(bad, read)) << bad;
 }
 
 // What a user outside systemd-journal meets: the system's file there and closed to it makes the
@@ -264,19 +274,5 @@ TEST_F(JournalTest, TheSystemJournalGetsOneDatagramPerAnchorAndNeverAWait) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-TEST(JournalAnchorText, CopiesAreNameColonHexApartByBlanks) {
-  const std::vector<JournalAside> asides = {
-      {"Journal.sqlite.damaged-20261207T000000Z", std::string(32, '\x01')},
-      {"b", std::string(31, '\0') + '\xff'}};
-  std::vector<JournalAside> back;
-  ASSERT_TRUE(ParseJournalAsides(FormatJournalAsides(asides), back));
-  EXPECT_EQ(back, asides);
-  EXPECT_TRUE(ParseJournalAsides("", back));
-  EXPECT_THAT(back, IsEmpty());
-  const std::string hex64(64, 'a');
-  for (const std::string& bad :
-       {":" + hex64, "a" + hex64, "a:" + hex64.substr(1), "a:" + hex64 + " b"})
-    EXPECT_FALSE(ParseJournalAsides(bad, back)) << bad;
-}
 }  // namespace
 }  // namespace orv

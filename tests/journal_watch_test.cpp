@@ -1,7 +1,4 @@
-// What the journal watches in its own file: a chain changed behind its back is found before it
-// anchors again and never anchored past the last point that held; its file deleted, moved away
-// or replaced is found within seconds and a new chain begins; the copies it moves aside are named
-// with their hash, and what the anchors say of them and of a change found is said by verify.
+// What the journal watches in its own file while it runs, and what verify makes of the anchors.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -28,9 +28,8 @@ TEST_F(JournalTest, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
   JournalReader reader;
   ASSERT_TRUE(reader.Open(File()).ok());
 
-  const JournalFilter events{
-      .from_utc_ms = {}, .to_utc_ms = {}, .kind = JournalKind::kEvent, .text = {}},
-      links{.from_utc_ms = {}, .to_utc_ms = {}, .kind = JournalKind::kLink, .text = {}};
+  const JournalFilter events{{}, {}, JournalKind::kEvent, {}},
+      links{{}, {}, JournalKind::kLink, {}}, none{{}, {}, {}, "no such text"};
   struct Case {
     const char* what;
     JournalPageQuery query;
@@ -59,12 +58,7 @@ TEST_F(JournalTest, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
       {"newer, nothing new", newer(10, 0, 3), {}, false, 10, 0},
       {"newer, one kind", newer(6, 0, 1, events), {7}, true, 7, 0},
       // An empty first page still sees the journal's end.
-      {"nothing matches",
-       older(0, 4, {.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "no such text"}),
-       {},
-       false,
-       10,
-       1},
+      {"nothing matches", older(0, 4, none), {}, false, 10, 1},
       // Three sequence numbers a look: a page ends where its span does, and says so.
       {"the first page, its span", older(0, 4), {10, 9, 8}, true, 10, 8, 3},
       {"one kind, its span", older(8, 4, events), {7, 5}, true, 0, 5, 3},

@@ -217,9 +217,9 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   LaterSource source;
   QtHistoryModel model(source);
   QSignalSpy failed(&model, &QtHistoryModel::readFailed);
-  const JournalFilter kNew{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"};
+  const JournalFilter kNew{{}, {}, {}, "new"};
 
-  model.SetFilter(JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "old"});
+  model.SetFilter(JournalFilter{{}, {}, {}, "old"});
   model.SetFilter(kNew);
   ASSERT_EQ(source.asked.size(), 1U);  // the second waits for the first's answer
   source.Answer({5, 4}, true, 5);

@@ -1,6 +1,5 @@
-// The journal commands of the command line: in process, what export and verify say and exit with
-// (the chain and the anchor rules are the journal's tests); the real program, run from a program
-// folder of its own with no display, once per path from its command line to the journal.
+// The journal commands of the command line, in process (the chain and anchor rules are the
+// journal's tests) and once per path through the real program.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -31,9 +30,8 @@ bool Utc(std::int64_t local, std::int64_t& utc) {
 }
 
 struct Outcome {
-  Outcome(int s, std::string o, std::string e = "") : status(s), out(o), err(e) {}
   int status;
-  std::string out, err;
+  std::string out, err = {};
   bool operator==(const Outcome&) const = default;
 };
 
@@ -97,35 +95,25 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
       (Outcome{2, "", "orvandel: --kind: \"alarm\" is not event, operator, link or program\n"}));
 }
 
-// Verify against no anchor, an anchor that holds, and one that shows the end deleted.
-TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
-  const std::string anchor = FormatJournalAnchor({30, Rows().at(29).chain});
-  EXPECT_EQ(Command({"--journal-verify"}),
-            (Outcome{0, File() + ": 30 record(s), the chain verifies; no anchor was found, so "
-                                 "deleted last records or a recomputed chain would not show\n"}));
-  EXPECT_EQ(
-      Command({"--journal-verify", "--journal-anchor", anchor}),
-      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n"}));
-  Sql("DELETE FROM journal WHERE seq > 27");
-  EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", anchor}),
-            (Outcome{1, File() + ": the journal ends at 27 but was anchored at 30: records were "
-                                 "deleted from its end, or the file was replaced\n"}));
-}
-
-// The system journal as a user sees it who finds no anchor: either there is none, or (unreadable
-// set) this user may not read where they are.
-struct NoAnchors final : JournalAnchorSink {
+// The system journal's anchors as a user sees them: every one sent, the older first; none, or
+// (why set) none because this user may not read where they are.
+struct Anchors final : JournalAnchorSink {
   bool Send(const std::string&, const JournalAnchor&, std::string&) override { return false; }
-  std::optional<JournalAnchor> Newest(const std::string&) override { return std::nullopt; }
+  std::optional<JournalAnchor> Newest(const std::string&) override {
+    return all.empty() ? std::nullopt : std::optional(all.back());
+  }
+  std::vector<JournalAnchor> All(const std::string&) override { return all; }
   std::string unreadable() const override { return why; }
+  std::vector<JournalAnchor> all;
   std::string why;
 };
 
-// Anchors that cannot be read never let a chain pass alone: status 3 whether the file is there or
-// gone, while a failing chain is still said as such and an anchor given by hand needs none.
-TEST_F(JournalCommandTest, AnchorsThisUserMayNotReadAreSaidNotTakenForNone) {
-  const auto none = std::make_shared<NoAnchors>();
-  const auto closed = std::make_shared<NoAnchors>();
+// Verify against no anchor, one given by hand, and anchors this user may not read: those never
+// let a chain pass alone (status 3, the file there or gone), while a deleted end or a failing
+// chain is still said as such.
+TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
+  const auto none = std::make_shared<Anchors>();
+  const auto closed = std::make_shared<Anchors>();
   closed->why = "/var/log/journal/m/system.journal: Permission denied";
   const std::string cannot =
       "the anchors in the system journal cannot be read by this user: run as root or a member of "
@@ -140,6 +128,10 @@ TEST_F(JournalCommandTest, AnchorsThisUserMayNotReadAreSaidNotTakenForNone) {
   EXPECT_EQ(
       Command({"--journal-verify", "--journal-anchor", by_hand}, closed),
       (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30\n"}));
+  Sql("DELETE FROM journal WHERE seq > 27");
+  EXPECT_EQ(Command({"--journal-verify", "--journal-anchor", by_hand}),
+            (Outcome{1, File() + ": the journal ends at 27 but was anchored at 30: records were "
+                                 "deleted from its end, or the file was replaced\n"}));
   Sql("DELETE FROM journal WHERE seq = 17");
   EXPECT_EQ(Command({"--journal-verify"}, closed).status, 1);
   for (const char* suffix : {"", "-wal", "-shm"})
@@ -148,21 +140,13 @@ TEST_F(JournalCommandTest, AnchorsThisUserMayNotReadAreSaidNotTakenForNone) {
             (Outcome{3, "", "orvandel: no journal at " + File() + ", and " + cannot}));
 }
 
-// Every anchor as sent, the older first.
-struct SentAnchors final : JournalAnchorSink {
-  bool Send(const std::string&, const JournalAnchor&, std::string&) override { return false; }
-  std::optional<JournalAnchor> Newest(const std::string&) override { return all.back(); }
-  std::vector<JournalAnchor> All(const std::string&) override { return all; }
-  std::vector<JournalAnchor> all;
-};
-
 // What the anchors say besides the head reaches the verdict, from every anchor (the rules are the
 // journal's tests): a copy named in an older one and since deleted fails; as it was, it is said.
 TEST_F(JournalCommandTest, VerifySaysWhatOlderAnchorsSayOfCopiesMovedAside) {
   const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
   test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
   std::string problem;
-  const auto anchors = std::make_shared<SentAnchors>();
+  const auto anchors = std::make_shared<Anchors>();
   anchors->all = {{10,
                    Rows().at(9).chain,
                    0,

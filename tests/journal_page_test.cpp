@@ -1,46 +1,35 @@
-// A page of the history as a window asks for it: older pages below a record, newer ones above
-// the newest looked at, bounded in rows with one more read to know whether others follow and in
-// the span of records looked at, and filters holding in both directions, even one that takes
-// nothing.
+// A page of the history as a window asks for it, older or newer, bounded in rows (one more read
+// to know whether others follow) and in the span looked at, its filter holding both ways.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
+#include <tuple>
 #include <vector>
 
 #include "journal/journal.h"
 #include "journal/journal_page.h"
-#include "tests/support/journal_fixture.h"
-#include "tests/temp_folder.h"
+#include "tests/journal_test_fixture.h"
 
 namespace orv {
 namespace {
 
-constexpr std::int64_t kBase = 1796601600000;  // 2026-12-07 00:00:00 UTC
+using test::JournalTest;
+using test::kBase;
 
-std::vector<std::int64_t> Sequences(const JournalPage& page) {
-  std::vector<std::int64_t> sequences;
-  for (const JournalRow& row : page.rows)
-    sequences.push_back(row.sequence);
-  return sequences;
-}
-
-TEST(JournalPages, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
-  test::TempFolder temp;
-  Journal journal(temp.path(), nullptr);
+TEST_F(JournalTest, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
+  auto journal = MakeJournal();
   // Records 1..10, a second apart: the odd ones events, the even ones operator actions.
   for (int i = 1; i <= 10; ++i) {
-    journal.Append(test::PanelEntry(kBase + i * 1000,
-                                    i % 2 == 1 ? JournalKind::kEvent : JournalKind::kOperator,
-                                    "record " + std::to_string(i)));
+    journal->Append(test::PanelEntry(kBase + i * 1000,
+                                     i % 2 == 1 ? JournalKind::kEvent : JournalKind::kOperator,
+                                     "record " + std::to_string(i)));
   }
-  ASSERT_TRUE(journal.Commit());
+  ASSERT_TRUE(journal->Commit());
   JournalReader reader;
-  ASSERT_TRUE(reader.Open(journal.file()).ok());
+  ASSERT_TRUE(reader.Open(File()).ok());
 
-  const JournalFilter events{
-      .from_utc_ms = {}, .to_utc_ms = {}, .kind = JournalKind::kEvent, .text = {}},
-      links{.from_utc_ms = {}, .to_utc_ms = {}, .kind = JournalKind::kLink, .text = {}};
+  const JournalFilter events{{}, {}, JournalKind::kEvent, {}},
+      links{{}, {}, JournalKind::kLink, {}}, none{{}, {}, {}, "no such text"};
   struct Case {
     const char* what;
     JournalPageQuery query;
@@ -69,12 +58,7 @@ TEST(JournalPages, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
       {"newer, nothing new", newer(10, 0, 3), {}, false, 10, 0},
       {"newer, one kind", newer(6, 0, 1, events), {7}, true, 7, 0},
       // An empty first page still sees the journal's end.
-      {"nothing matches",
-       older(0, 4, {.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "no such text"}),
-       {},
-       false,
-       10,
-       1},
+      {"nothing matches", older(0, 4, none), {}, false, 10, 1},
       // Three sequence numbers a look: a page ends where its span does, and says so.
       {"the first page, its span", older(0, 4), {10, 9, 8}, true, 10, 8, 3},
       {"one kind, its span", older(8, 4, events), {7, 5}, true, 0, 5, 3},
@@ -86,10 +70,9 @@ TEST(JournalPages, OlderAndNewerPagesHoldTheirBoundsAndFilters) {
   for (const Case& c : cases) {
     JournalPage page;
     ASSERT_TRUE(ReadJournalPage(reader, c.query, page, c.span).ok()) << c.what;
-    EXPECT_EQ(Sequences(page), c.rows) << c.what;
-    EXPECT_EQ(page.more, c.more) << c.what;
-    EXPECT_EQ(page.newest_seen, c.newest_seen) << c.what;
-    EXPECT_EQ(page.oldest_seen, c.oldest_seen) << c.what;
+    EXPECT_EQ(std::tuple(SequencesOf(page.rows), page.more, page.newest_seen, page.oldest_seen),
+              std::tuple(c.rows, c.more, c.newest_seen, c.oldest_seen))
+        << c.what;
   }
 }
 

@@ -1,9 +1,5 @@
-// The history window on the offscreen platform, over a journal of known records: newest first
-// with the stored local time, the filters, CSV and PDF without their dialogs, pages read as the
-// table scrolls, and errors in its own status line. The main window's button to open it. The
-// history's model over a source that answers later, as the service does over its socket: one page
-// asked for at a time, a page for a filter since changed dropped, what was wanted meanwhile asked
-// for in turn, an empty span passed over, and newer records on top without any twice.
+// The history window over a journal of known records, its button in the main window, and its
+// model over a source that answers later, as the service does over its socket.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -173,8 +169,7 @@ TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
             "There is no journal: the program folder cannot be found.");
 }
 
-// The main window's History button, in its status bar.
-class HistoryButtonTest : public test::FormTest {};
+using HistoryButtonTest = test::FormTest;
 
 TEST_F(HistoryButtonTest, TheStatusBarButtonIsOutsideTheDesignedControlsAndTakesNoFocus) {
   Load();
@@ -222,15 +217,15 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   LaterSource source;
   QtHistoryModel model(source);
   QSignalSpy failed(&model, &QtHistoryModel::readFailed);
+  const JournalFilter kNew{{}, {}, {}, "new"};
 
-  model.SetFilter(JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "old"});
-  model.SetFilter(JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"});
+  model.SetFilter(JournalFilter{{}, {}, {}, "old"});
+  model.SetFilter(kNew);
   ASSERT_EQ(source.asked.size(), 1U);  // the second waits for the first's answer
   source.Answer({5, 4}, true, 5);
   EXPECT_TRUE(Shown(model).empty());  // a page for the filter before
   ASSERT_EQ(source.asked.size(), 2U);
-  EXPECT_EQ(source.asked[1], (JournalPageQuery{JournalFilter{
-                                 .from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"}}));
+  EXPECT_EQ(source.asked[1], (JournalPageQuery{kNew}));
   source.Answer({9, 8}, true, 9, 8);
   EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{9, 8}));
   EXPECT_TRUE(model.canFetchMore({}));
@@ -239,23 +234,14 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   model.TakeNewer(12);
   model.fetchMore({});
   ASSERT_EQ(source.asked.size(), 3U);
-  EXPECT_EQ(source.asked[2],
-            (JournalPageQuery{
-                JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"}, true,
-                0, 9, 12}));
+  EXPECT_EQ(source.asked[2], (JournalPageQuery{kNew, true, 0, 9, 12}));
   source.Answer({11, 10}, false, 12);
   ASSERT_EQ(source.asked.size(), 4U);
-  EXPECT_EQ(
-      source.asked[3],
-      (JournalPageQuery{
-          JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"}, false, 8}));
+  EXPECT_EQ(source.asked[3], (JournalPageQuery{kNew, false, 8}));
   // Nothing that matches in the older page's span: the next is asked for at once, below it.
   source.Answer({}, true, 0, 5);
   ASSERT_EQ(source.asked.size(), 5U);
-  EXPECT_EQ(
-      source.asked[4],
-      (JournalPageQuery{
-          JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"}, false, 5}));
+  EXPECT_EQ(source.asked[4], (JournalPageQuery{kNew, false, 5}));
   source.Answer({3}, false, 0, 1);
   EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{11, 10, 9, 8, 3}));
   EXPECT_FALSE(model.canFetchMore({}));
@@ -264,10 +250,7 @@ TEST(HistoryModelOverALaterSource, AsksOnePageAtATimeAndDropsPagesOfAnEarlierFil
   model.TakeNewer(0);
   source.Answer({14, 13}, true, 14);
   ASSERT_EQ(source.asked.size(), 7U);
-  EXPECT_EQ(source.asked[6],
-            (JournalPageQuery{
-                JournalFilter{.from_utc_ms = {}, .to_utc_ms = {}, .kind = {}, .text = "new"}, true,
-                0, 14, 0}));
+  EXPECT_EQ(source.asked[6], (JournalPageQuery{kNew, true, 0, 14, 0}));
   source.Answer({15}, false, 15);
   EXPECT_EQ(Shown(model), (std::vector<std::int64_t>{15, 14, 13, 11, 10, 9, 8, 3}));
 

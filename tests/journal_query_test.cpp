@@ -1,7 +1,4 @@
-// Reading the journal: filters that take exactly what they say (time bounds inclusive, one kind,
-// text in any ASCII case with its wildcards literal), the history list's pages newest first by
-// sequence number, times as people read them, dates from the command line, and CSV as RFC 4180
-// has it.
+// Reading the journal: filters, times as people read them, command-line dates, CSV (RFC 4180).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,9 +1,5 @@
-// The journal's store: what goes in comes back field for field and in order, one transaction per
-// Commit, a chain that names the first record edited, deleted or inserted, and nothing lost while
-// the file cannot be written (read-only folder, locked by another connection, damaged file). What
-// a hostile operator can do to the shared file with the sqlite3 shell: objects the program does
-// not make move the file aside and a new chain goes on at once; records deleted from the end
-// leave their numbers unused. A file of the program before the detail column is taken as it is.
+// The journal's store: its chain, nothing lost while the file cannot be written, and what a
+// hostile operator can do to the shared file with the sqlite3 shell.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -87,10 +83,9 @@ TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
   EXPECT_TRUE(!none.ok && !none.error.empty());
 }
 
-// Another connection holds the write lock (another copy of the program, the sqlite3 shell): at
-// most waiting_limit records wait and the rest are counted, the operator is told, a failing Commit
-// is tried again only every retry_commits-th call (a broken disk is not asked ten times a second),
-// and once the lock is gone the records are written, then the count as a program record.
+// Another connection holds the write lock: at most waiting_limit records wait, the rest counted;
+// a failing Commit is tried again only every retry_commits-th call (a broken disk is not asked ten
+// times a second); once free, the records are written, then the count as a program record.
 TEST_F(JournalTest, ALockedDatabaseKeepsBoundedRecordsWaitingUntilItIsFree) {
   auto journal = MakeJournal(nullptr, 10);
   journal->Append(Entry(0));
@@ -163,7 +158,6 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
     SCOPED_TRACE(c.what);
     test::SmallDisk disk(data_, 1 << 20);
     if (!disk.ok()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    notices_.clear();
     auto journal = Fresh(c.first);
     const fs::path filler = data_ / "filler";
     if (c.full) {  // what is left filled, under the open journal
@@ -206,11 +200,9 @@ TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
     EXPECT_EQ(fs::status(File().string() + suffix).permissions(), fs::perms(0664)) << suffix;
 }
 
-// A file that is no sound journal of the program's: garbage from the start, a page overwritten,
-// or an object the program does not make, planted before it opens the file or while it has it
-// open. The next Commit moves the file aside, byte for byte, under a name dated by the clock with
-// one notice naming why, and writes a new chain at once, its numbers going on after the last one
-// given, anchored at once.
+// A file that is no sound journal of the program's, planted before it opens the file or while it
+// has it open: the next Commit moves it aside, byte for byte, with one notice naming why, and a new
+// chain goes on at once, numbered on after the last one given, and anchored at once.
 TEST_F(JournalTest, AnUnsoundFileIsMovedAsideAndANewChainGoesOn) {
   enum class Plant { kGarbage, kPage, kSqlBefore, kSqlWhileOpen };
   const struct {
@@ -237,7 +229,6 @@ TEST_F(JournalTest, AnUnsoundFileIsMovedAsideAndANewChainGoesOn) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.found);
     const int records = c.plant == Plant::kPage ? 400 : 8;  // a page past the schema's
-    anchors_->sent.clear();
     auto journal = Fresh(records, anchors_);
     if (c.plant != Plant::kSqlWhileOpen) journal.reset();
     std::string bytes;

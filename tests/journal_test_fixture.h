@@ -93,11 +93,14 @@ class JournalTest : public ::testing::Test {
             .host = "host" + n,
             .detail = ""};
   }
-  // A fresh journal of count records, committed at once.
+  // A fresh journal of count records, committed at once at the base time; nothing sent or said.
   std::unique_ptr<Journal> Fresh(int count, std::shared_ptr<JournalAnchorSink> sink = nullptr,
                                  const std::string& text = "record ") {
     std::error_code ec;
     std::filesystem::remove_all(data_, ec);
+    anchors_->sent.clear();
+    notices_.clear();
+    now_ms_ = kBase;
     auto journal = MakeJournal(std::move(sink));
     for (int i = 0; i < count; ++i)
       journal->Append(Entry(i, text));

@@ -1,7 +1,4 @@
-// What the journal watches in its own file: a chain changed behind its back is found before it
-// anchors again and never anchored past the last point that held; its file deleted, moved away
-// or replaced is found within seconds and a new chain begins; the copies it moves aside are named
-// with their hash, and what the anchors say of them and of a change found is said by verify.
+// What the journal watches in its own file while it runs, and what verify makes of the anchors.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -27,8 +24,7 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
 std::string Hex(const std::string& bytes) {
-  const std::string text = FormatJournalAnchor({1, bytes});
-  return text.substr(text.find(':') + 1);
+  return FormatJournalAnchor({1, bytes}).substr(2);
 }
 
 // Anchored at 8, then 9 to 12 written within the minute; the file changed as a forger with the
@@ -54,8 +50,6 @@ TEST_F(JournalTest, TheChainSinceTheAnchorIsCheckedBeforeEachAnchorAndAChangeIsN
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    anchors_->sent.clear();
-    now_ms_ = kBase;
     auto journal = Fresh(8, anchors_);
     ASSERT_EQ(anchors_->sent.size(), 1U);
     const std::string at8 = Rows().at(7).chain;
@@ -89,11 +83,9 @@ TEST_F(JournalTest, TheChainSinceTheAnchorIsCheckedBeforeEachAnchorAndAChangeIsN
     const std::string found =
         "the chain since the anchor at 8 fails at record " + std::to_string(c.broken_at);
     EXPECT_THAT(notices_, ElementsAre(Said(NoticeLevel::kError, found)));
-    EXPECT_EQ(std::ranges::count_if(rows,
-                                    [&](const JournalRow& row) {
-                                      return row.entry.text.starts_with(
-                                          "The journal was changed outside the program: " + found);
-                                    }),
+    const std::string said = "The journal was changed outside the program: " + found;
+    EXPECT_EQ(std::ranges::count_if(
+                  rows, [&](const JournalRow& row) { return row.entry.text.starts_with(said); }),
               1);
     EXPECT_EQ(anchors_->sent.back(), (JournalAnchor{8, at8, c.broken_at}));
     EXPECT_EQ(anchors_->sent.size(), 2U) << "the finding goes out once";
@@ -121,10 +113,7 @@ TEST_F(JournalTest, AFileDeletedMovedOrReplacedIsFoundWithinSecondsAndANewChainB
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.said);
     const bool later = c.action == Do::kLaterChain;
-    anchors_->sent.clear();
-    notices_.clear();
     fs::remove_all(forged_folder);
-    now_ms_ = kBase;
     auto journal = Fresh(5, anchors_);
     const std::string at5 = Rows().back().chain;
     now_ms_ = kBase + 1000;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "attach/attach_hub.h"
@@ -40,7 +41,9 @@ ServerMessage ReadPage(const std::string& line) {
   return message;
 }
 
-TEST(AttachHistoryCodec, RequestsGoBothWaysWithEveryPartOfTheirFilter) {
+// Requests go both ways with every part of their filter; out of their bounds they are refused,
+// and an action is left alone.
+TEST(AttachHistoryCodec, ARequestGoesBothWaysAndOutOfItsBoundsIsRefused) {
   const JournalFilter all{-5, 1796601600999, JournalKind::kLink, "Hall \"B\", 100%_\n\xC3\xA9"};
   const HistoryRequest requests[] = {
       {1, {}},
@@ -58,9 +61,6 @@ TEST(AttachHistoryCodec, RequestsGoBothWaysWithEveryPartOfTheirFilter) {
     ASSERT_TRUE(ParseHistoryRequest(line.substr(0, line.size() - 1), read, error)) << line;
     EXPECT_EQ(read, sent) << line;
   }
-}
-
-TEST(AttachHistoryCodec, ARequestOutOfItsBoundsIsRefusedAndAnActionIsLeftAlone) {
   const std::string good =
       R"("type":"history","id":3,"newer":false,"before":0,"after":0,"until":0,"text":"")";
   struct Case {
@@ -85,7 +85,6 @@ TEST(AttachHistoryCodec, ARequestOutOfItsBoundsIsRefusedAndAnActionIsLeftAlone) 
     EXPECT_FALSE(ParseHistoryRequest(c.line, request, error)) << c.line;
     EXPECT_EQ(!error.empty(), c.history) << c.line;
   }
-  // (A request at its bounds is taken: the round trip and the hub's test.)
 }
 
 TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
@@ -97,9 +96,8 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
     EXPECT_EQ(whole.page.rows[i].sequence, page.rows[i].sequence);
     EXPECT_EQ(whole.page.rows[i].entry, page.rows[i].entry);
   }
-  EXPECT_TRUE(whole.page.more);
-  EXPECT_EQ(whole.page.newest_seen, 12);
-  EXPECT_EQ(whole.page.oldest_seen, 7);
+  EXPECT_EQ(std::tuple(whole.page.more, whole.page.newest_seen, whole.page.oldest_seen),
+            std::tuple(true, 12L, 7L));
 
   // Room for two rows of the three: an older page keeps its newest and goes on below them, a
   // newer one keeps its oldest and goes on above them; both say there is more.
@@ -108,12 +106,10 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
   const JournalPage short_page{{Row(12), Row(11), Row(10)}, false, 20, 5};
   const ServerMessage older = ReadPage(HistoryPageMessage(4, false, short_page, two_rows - 40));
   EXPECT_EQ(Sequences(older.page), (std::vector<std::int64_t>{12, 11}));
-  EXPECT_TRUE(older.page.more);
-  EXPECT_EQ(older.page.oldest_seen, 11);
+  EXPECT_EQ(std::tuple(older.page.more, older.page.oldest_seen), std::tuple(true, 11L));
   const ServerMessage newer = ReadPage(HistoryPageMessage(4, true, short_page, two_rows - 40));
   EXPECT_EQ(Sequences(newer.page), (std::vector<std::int64_t>{11, 10}));
-  EXPECT_TRUE(newer.page.more);
-  EXPECT_EQ(newer.page.newest_seen, 11);
+  EXPECT_EQ(std::tuple(newer.page.more, newer.page.newest_seen), std::tuple(true, 11L));
   // Even one row over the bound goes, its fields cut on a character's boundary.
   std::string long_text = "x";
   for (std::size_t i = 0; i < kMaxHistoryFieldBytes; ++i)
@@ -122,7 +118,6 @@ TEST(AttachHistoryCodec, APageGoesWholeOrIsCutNextToWhereTheWindowLooksFrom) {
       ReadPage(HistoryPageMessage(4, false, {{Row(3, long_text)}, false, 3}, 10));
   ASSERT_EQ(cut.page.rows.size(), 1U);
   EXPECT_EQ(cut.page.rows[0].entry.text, long_text.substr(0, kMaxHistoryFieldBytes - 1));
-  // (Why there is none, and that records were committed: the hub's test.)
 }
 
 TEST(AttachHistoryCodec, AWindowTakesNoPageOutOfItsBounds) {
@@ -191,29 +186,28 @@ TEST(AttachHubHistory, AnswersOnePageAtATimeAsTheUserAndTellsEveryWindowOfNewRec
   // Asked for more rows than the service gives: its bound.
   ASSERT_TRUE(hub.Received(a, Request(1, 200)));
   EXPECT_EQ(asked, std::vector<std::string>{"alice x 3"});
-  ServerMessage page = ReadPage(alice.messages.back());
-  EXPECT_EQ(page.id, 1);
-  EXPECT_EQ(Sequences(page.page), (std::vector<std::int64_t>{9, 8, 7}));
+  const auto last = [](const FakeWindow& window) { return ReadPage(window.messages.back()); };
+  EXPECT_EQ(last(alice).id, 1);
+  EXPECT_EQ(Sequences(last(alice).page), (std::vector<std::int64_t>{9, 8, 7}));
   // The gate's refusal is the answer.
   ASSERT_TRUE(hub.Received(m, Request(2, 3)));
-  EXPECT_EQ(ReadPage(mallory.messages.back()).text, "refused: level 1 needed");
+  EXPECT_EQ(last(mallory).text, "refused: level 1 needed");
 
   // Two in one read: the second waits for nothing and is refused.
   asked.clear();
   ASSERT_TRUE(hub.Received(a, Request(3, 3) + Request(4, 3)));
   EXPECT_EQ(asked.size(), 1U);
-  EXPECT_EQ(ReadPage(alice.messages.back()).id, 4);
-  EXPECT_EQ(ReadPage(alice.messages.back()).text, kResultHistoryBusy);
+  EXPECT_EQ(std::tuple(last(alice).id, last(alice).text), std::tuple(4L, kResultHistoryBusy));
   // Nor while the page before is still unread.
   alice.unsent = limits.max_queue_bytes / 2 + 1;
   ASSERT_TRUE(hub.Received(a, Request(5, 3)));
   EXPECT_EQ(asked.size(), 1U);
-  EXPECT_EQ(ReadPage(alice.messages.back()).text, kResultHistoryBusy);
+  EXPECT_EQ(last(alice).text, kResultHistoryBusy);
   alice.unsent = 0;
   // A request out of its bounds is answered as one, not taken for an action.
   ASSERT_TRUE(hub.Received(a, Request(6, 0)));
-  EXPECT_EQ(ReadPage(alice.messages.back()).id, 6);
-  EXPECT_EQ(ReadPage(alice.messages.back()).text.rfind("refused: ", 0), 0U);
+  EXPECT_EQ(std::tuple(last(alice).id, last(alice).text.rfind("refused: ", 0)),
+            std::tuple(6L, 0UL));
 
   // New records: every window hears it once, at the next tick.
   const std::size_t before = mallory.messages.size();
@@ -221,9 +215,8 @@ TEST(AttachHubHistory, AnswersOnePageAtATimeAsTheUserAndTellsEveryWindowOfNewRec
   hub.Tick(EmptyPanelState());
   hub.Tick(EmptyPanelState());
   ASSERT_EQ(mallory.messages.size(), before + 1);
-  EXPECT_EQ(ReadPage(mallory.messages.back()).type, ServerMessageType::kJournal);
-  EXPECT_EQ(ReadPage(mallory.messages.back()).seq, 42);
-  EXPECT_EQ(ReadPage(alice.messages.back()).seq, 42);
+  EXPECT_EQ(std::tuple(last(mallory).type, last(mallory).seq, last(alice).seq),
+            std::tuple(ServerMessageType::kJournal, 42L, 42L));
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <vector>
+#include <tuple>
+#include <utility>
 
 #include "attach/service_probe.h"
 #include "attach/socket_trust.h"
@@ -39,12 +40,9 @@ TEST(SocketTrust, TheFolderIsRootsTheServicesOrOnesOwnAndWritableByNobodyElse) {
   // What the administrator is asked to do.
   const std::string mode = ": not trusted (ask your administrator: chmod 0755 /run/orvandel)";
   const std::string owner = ": not trusted (ask your administrator: chown root /run/orvandel)";
-  struct Case {
-    FolderFacts facts;
-    TrustedUsers users;
-    std::string expected;  // after "the socket's folder /run/orvandel "; empty: trusted
-  };
-  const std::vector<Case> cases = {
+  // What lstat saw, who is trusted, what is said after "the socket's folder /run/orvandel "
+  // (empty: trusted).
+  const std::tuple<FolderFacts, TrustedUsers, std::string> cases[] = {
       {{{}, S_IFDIR | 0755, 0}, Users(kOperator), ""},
       {{{}, S_IFDIR | 0750, kService}, Users(kOperator), ""},
       {{{}, S_IFDIR | 0700, kOperator}, Users(kOperator), ""},
@@ -69,22 +67,17 @@ TEST(SocketTrust, TheFolderIsRootsTheServicesOrOnesOwnAndWritableByNobodyElse) {
        Users(kOperator),
        "cannot be looked at (No such file or directory): not trusted"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.facts.mode) + " owner " + std::to_string(c.facts.owner));
-    EXPECT_EQ(FolderDistrust(run, c.facts, c.users),
-              c.expected.empty() ? "" : "the socket's folder /run/orvandel " + c.expected);
+  for (const auto& [facts, users, expected] : cases) {
+    EXPECT_EQ(FolderDistrust(run, facts, users),
+              expected.empty() ? "" : "the socket's folder /run/orvandel " + expected)
+        << facts.mode << " owner " << facts.owner;
   }
 }
 
 TEST(SocketTrust, ThePeerIsRootTheServiceOrOneself) {
   const std::string path = "/run/orvandel/panel.sock";
   const std::string who = "the program answering at " + path;
-  struct Case {
-    std::optional<uid_t> peer;
-    TrustedUsers users;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
+  const std::tuple<std::optional<uid_t>, TrustedUsers, std::string> cases[] = {
       {0, Users(kOperator), ""},
       {kService, Users(kOperator), ""},
       {kOperator, Users(kOperator), ""},
@@ -96,10 +89,9 @@ TEST(SocketTrust, ThePeerIsRootTheServiceOrOneself) {
       {kMallory, Users(0, std::nullopt), who + " runs as user mallory, not root: not trusted"},
       {std::nullopt, Users(kOperator), who + " cannot be told: not trusted"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.peer ? std::to_string(*c.peer) : "unknown");
-    EXPECT_EQ(PeerDistrust(path, c.peer, c.users), c.expected);
-  }
+  for (const auto& [peer, users, expected] : cases)
+    EXPECT_EQ(PeerDistrust(path, peer, users), expected)
+        << (peer ? std::to_string(*peer) : "unknown");
 }
 
 // The system's side: what lstat and SO_PEERCRED give, links not followed.
@@ -154,11 +146,7 @@ TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {
   ASSERT_EQ(mknod(socket_path.c_str(), S_IFSOCK | 0600, 0), 0);
   test::WriteBytes(temp.path() / "file", "x");
   std::filesystem::create_symlink(socket_path, temp.path() / "link");
-  struct Case {
-    std::string path;
-    bool site;
-  };
-  const std::vector<Case> cases = {
+  const std::pair<std::string, bool> cases[] = {
       {socket_path.string(), true},
       {(temp.path() / "file").string(), false},
       {(temp.path() / "link").string(), false},
@@ -166,10 +154,8 @@ TEST(SiteSocket, OnlyASocketNodeAtThePathMakesASite) {
       {(temp.path() / "gone").string(), false},
       {"", false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(SiteSocketPresent(c.path), c.site);
-  }
+  for (const auto& [path, site] : cases)
+    EXPECT_EQ(SiteSocketPresent(path), site) << path;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and how it takes a lost device back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -43,11 +44,9 @@ class HeadlessRunnerTest : public test::FormTest {
     }
     return -1;
   }
-  int LinesWith(const std::string& text) const {
-    int n = 0;
-    for (const std::string& line : lines_)
-      n += line.find(text) != std::string::npos ? 1 : 0;
-    return n;
+  long LinesWith(const std::string& text) const {
+    return std::count_if(lines_.begin(), lines_.end(),
+                         [&](const std::string& line) { return line.find(text) != line.npos; });
   }
 
   std::unique_ptr<HeadlessRunner> runner_;

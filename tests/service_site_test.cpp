@@ -35,6 +35,12 @@ namespace fs = std::filesystem;
 constexpr char kSocketActivate[] = "/usr/bin/systemd-socket-activate";
 const std::string kOperators = "orvandel-operators";
 
+// Whether text holds what, the text shown when not.
+testing::AssertionResult Has(const std::string& text, const std::string& what) {
+  if (text.find(what) != std::string::npos) return testing::AssertionSuccess() << "in:\n" << text;
+  return testing::AssertionFailure() << "no \"" << what << "\" in:\n" << text;
+}
+
 mode_t ModeOf(const fs::path& path) {
   struct stat st {};
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -127,7 +133,7 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
   // A mode the service would never choose: it must be left as the unit made it.
   ASSERT_EQ(chmod(socket_.c_str(), 0604), 0);
   // The first window starts the service and is served by it.
-  EXPECT_NE(Ask(socket_).find(R"("state":{)"), std::string::npos);
+  EXPECT_TRUE(Has(Ask(socket_), R"("state":{)"));
   ASSERT_TRUE(service->WaitForOutput("window attached: user root")) << service->output();
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
   sim->Type("event 0x12 0");
@@ -135,11 +141,10 @@ TEST_F(SiteService, TakesTheSocketSystemdMadeAsItIsAndKeepsItsRecordsFromOthers)
 
   // The test's own umask lets the group write and everyone read; the service's may not.
   // A trigger renamed from a window is stored in the service's MainForm.INI.
-  const std::string answer =
+  EXPECT_TRUE(Has(
       Ask(socket_, R"({"type":"action","id":3,"action":"rename","page":0,"number":1,"name":"Hall"})"
-                   "\n");
-  EXPECT_NE(answer.find(R"({"id":3,"result":"done","type":"result"})"), std::string::npos)
-      << answer.substr(answer.size() > 300 ? answer.size() - 300 : 0);
+                   "\n"),
+      R"({"id":3,"result":"done","type":"result"})"));
   const fs::path data = state_ / "DATA";
   // The event's record is written a moment after its line, and with it the journal's side files.
   (void)WaitForNode(data / "Journal.sqlite-shm");  // its mode is checked below
@@ -166,24 +171,18 @@ TEST_F(SiteService, ASocketItCannotServeStopsTheStartWithTheReason) {
   ASSERT_TRUE(WaitForNode(socket_));
   (void)Ask(socket_);
   EXPECT_EQ(two->WaitForExit(), 1);
-  EXPECT_NE(two->error_output().find("orvandel: the service is not started: systemd handed 2 "
-                                     "sockets; the service takes one"),
-            std::string::npos)
-      << two->error_output();
+  EXPECT_TRUE(Has(two->error_output(),
+                  "orvandel: the service is not started: systemd handed 2 sockets; the service "
+                  "takes one"));
 
   // A socket asked for where none can be made.
   const std::string nowhere = (folder_.path() / "no-folder" / "panel.sock").string();
   auto asked =
       StartProgram({"--headless", "--socket", nowhere}, {.env = {}, .capture_stderr = true});
   EXPECT_EQ(asked->WaitForExit(), 1);
-  EXPECT_NE(asked->error_output().find("Windows cannot attach at " + nowhere + ": "),
-            std::string::npos)
-      << asked->error_output();
-  EXPECT_NE(asked->error_output().find("orvandel: the service is not started: windows cannot "
-                                       "attach"),
-            std::string::npos)
-      << asked->error_output();
-  EXPECT_EQ(asked->output().find("Program started"), std::string::npos) << asked->output();
+  EXPECT_TRUE(Has(asked->error_output(), "Windows cannot attach at " + nowhere + ": "));
+  EXPECT_TRUE(Has(asked->error_output(), "orvandel: the service is not started: windows cannot"));
+  EXPECT_FALSE(Has(asked->output(), "Program started"));
 }
 
 // A developer's machine, without the operators' group: the socket is this user's alone, and the
@@ -197,11 +196,9 @@ TEST_F(SiteService, WithoutTheOperatorsGroupItsOwnSocketIsPrivateAndSaidSo) {
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->error_output();
   EXPECT_EQ(ModeOf(socket_path), 0600U);
   EXPECT_EQ(service->Stop(), 0);
-  EXPECT_NE(service->error_output().find("There is no group orvandel-operators: only root and "
-                                         "this user may attach at " +
-                                         socket_path),
-            std::string::npos)
-      << service->error_output();
+  EXPECT_TRUE(Has(service->error_output(),
+                  "There is no group orvandel-operators: only root and this user may attach at " +
+                      socket_path));
 }
 
 // The installer's check answers from the command line: one finding a line, then the count,
@@ -278,10 +275,8 @@ TEST_F(SiteAccounts, ASocketTheOperatorsGroupCannotHaveStopsTheService) {
   auto service =
       RunAsOutsider({"--headless", "--state-folder", state_.string(), "--socket", socket_path});
   EXPECT_EQ(service->WaitForExit(), 1) << service->output();
-  EXPECT_NE(service->error_output().find("Windows cannot attach at " + socket_path +
-                                         ": it cannot be given to the group " + kOperators),
-            std::string::npos)
-      << service->error_output();
+  EXPECT_TRUE(Has(service->error_output(), "Windows cannot attach at " + socket_path +
+                                               ": it cannot be given to the group " + kOperators));
 }
 
 TEST_F(SiteAccounts, AJournalTheUserMayNotReadIsPermissionDeniedNeverNoJournalYet) {
@@ -315,14 +310,11 @@ TEST_F(SiteAccounts, TheGroupMayAttachAndActsUnderItsOwnNames) {
   EXPECT_EQ(st.st_gid, getgrnam(kOperators.c_str())->gr_gid);
   const std::string key = std::string(R"({"type":"action","id":7,"action":"key","key":2})") + "\n";
   // The socket's mode keeps the outsider off; opened to all, the service refuses by the peer.
-  EXPECT_NE(Ask(socket_, key, outsider_).find("connect: Permission denied"), std::string::npos);
+  EXPECT_TRUE(Has(Ask(socket_, key, outsider_), "connect: Permission denied"));
   ASSERT_EQ(chmod(socket_.c_str(), 0666), 0);
-  EXPECT_NE(
-      Ask(socket_, key, outsider_)
-          .find("\"reason\":\"user " + outsider_ + " is not in the group " + kOperators + "\""),
-      std::string::npos);
-  EXPECT_NE(Ask(socket_, key, member_).find(R"({"id":7,"result":"done","type":"result"})"),
-            std::string::npos);
+  EXPECT_TRUE(Has(Ask(socket_, key, outsider_),
+                  "\"reason\":\"user " + outsider_ + " is not in the group " + kOperators + "\""));
+  EXPECT_TRUE(Has(Ask(socket_, key, member_), R"({"id":7,"result":"done","type":"result"})"));
 
   EXPECT_EQ(service->Stop(), 0);
   std::vector<std::string> keyed_by;
@@ -340,13 +332,13 @@ TEST_F(SiteAccounts, AWindowTheSocketKeepsOutSaysWhatToDoAndOpensNoLine) {
   const std::string said = "you are not in the group " + kOperators +
                            ": ask your administrator to run `adduser " + outsider_ + " " +
                            kOperators + "`, then log in again";
-  for (int i = 0; i < 250 && window->error_output().find(said) == std::string::npos; ++i) {
+  for (int i = 0; i < 250 && !Has(window->error_output(), said); ++i) {
     window->Drain();
     usleep(20000);
   }
-  EXPECT_NE(window->error_output().find(said), std::string::npos) << window->error_output();
+  EXPECT_TRUE(Has(window->error_output(), said));
   EXPECT_EQ(window->Stop(), 0) << window->error_output();
-  EXPECT_EQ(window->error_output().find("COM1"), std::string::npos) << window->error_output();
+  EXPECT_FALSE(Has(window->error_output(), "COM1"));
   // The service's own connect is the only one the controller saw.
   EXPECT_EQ(service->Stop(), 0);
   sim->Drain();

@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/port_lock.h"
 #include "tests/pty_pair.h"
@@ -81,13 +82,29 @@ class QtSerialPortTest : public ::testing::Test {
 
 const passwd* const kNobody = getpwnam("nobody");
 // Runs `body` with the effective user "nobody" (the tests run as root, who may open anything),
-// then becomes root again.
+// the device `lent` to nobody meanwhile, then becomes root again.
 template <typename F>
-void AsNobody(F body) {
+void AsNobody(F body, const std::string& lent = "") {
   ASSERT_NE(kNobody, nullptr);
+  ASSERT_TRUE(lent.empty() || chown(lent.c_str(), kNobody->pw_uid, -1) == 0);
   ASSERT_EQ(seteuid(kNobody->pw_uid), 0);
   body();
   ASSERT_EQ(seteuid(0), 0);
+  ASSERT_TRUE(lent.empty() || chown(lent.c_str(), 0, -1) == 0);
+}
+
+// A program took the lock as QSerialPort would and ended without removing it (a crash, a kill).
+pid_t LeaveStaleLock(const fs::path& lock) {
+  const pid_t child = fork();
+  if (child == 0) {
+    QLockFile held(QString::fromStdString(lock.string()));
+    _exit(held.tryLock(0) ? 0 : 1);  // no destructor runs: the lock file stays
+  }
+  int status = -1;
+  EXPECT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(fs::exists(lock));
+  return child;
 }
 
 using test::AtScopeEnd;
@@ -279,43 +296,6 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
   port_.Close();
 }
 
-// (A live holder named in the error: the lock take-over's test.)
-TEST_F(QtSerialPortTest, AStaleLockNamesTheFileToRemoveWhereThisUserMayNot) {
-  ASSERT_TRUE(pty_.ok());
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to play two users";
-  // The lock file QSerialPort keeps for the device, removed at the end whatever happened.
-  const fs::path lock = "/run/lock/" + PortLockFileName(pty_.slave_path());
-  const AtScopeEnd remove_lock(nullptr, [&lock](void*) {
-    std::error_code ec;
-    fs::remove(lock, ec);
-  });
-  ASSERT_FALSE(fs::exists(lock));
-
-  // A program took the lock as QSerialPort would and ended without removing it (a crash, a kill).
-  const pid_t child = fork();
-  if (child == 0) {
-    QLockFile held(QString::fromStdString(lock.string()));
-    _exit(held.tryLock(0) ? 0 : 1);  // no destructor runs: the lock file stays
-  }
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_EQ(status, 0);
-  ASSERT_TRUE(fs::exists(lock));
-  // Another user cannot remove root's stale lock from the sticky lock folder: the open fails,
-  // naming the file to remove and its owner.
-  ASSERT_EQ(chown(pty_.slave_path().c_str(), kNobody->pw_uid, -1), 0);
-  AsNobody([this] { Connect(pty_.slave_path()); });
-  ASSERT_EQ(chown(pty_.slave_path().c_str(), 0, -1), 0);
-  EXPECT_EQ(port_.last_error().kind, PortErrorKind::kStaleLock);
-  EXPECT_NE(port_.last_error().text.find("remove " + lock.string()), std::string::npos);
-  ASSERT_TRUE(fs::exists(lock));
-  // Root may remove it, and QSerialPort does: the open goes through.
-  port_.Open();
-  EXPECT_TRUE(port_.IsOpen()) << port_.last_error().text;
-  port_.Close();
-  EXPECT_FALSE(fs::exists(lock));
-}
-
 // Another program that reads the same line (another operator's cat) takes each byte before this
 // one can: the port says so, not that the device vanished.
 TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
@@ -344,6 +324,106 @@ TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
   EXPECT_EQ(failures_, std::vector<PortErrorKind>{PortErrorKind::kBusy});
   EXPECT_NE(port_.last_error().text.find("another program is reading COM1"), std::string::npos)
       << port_.last_error().text;
+}
+
+// A lock file in the shared lock folder naming a live process that does not have the device open
+// (a squat): the program that owns the line takes it over, a window only names it. A stale lock
+// another user may not remove: the window names the file to remove, the owner hands it on.
+TEST_F(QtSerialPortTest, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAsEver) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to write the lock folder and play two users";
+  ASSERT_TRUE(pty_.ok());  // keeps the slave open: this process has the device open
+  const std::string device = pty_.slave_path();
+  const fs::path lock = "/run/lock/" + PortLockFileName(device);
+  ASSERT_FALSE(fs::exists(lock));
+  const pid_t sleeper = fork();
+  if (sleeper == 0) {
+    // Nothing of this process's carried over: the pty's descriptors would make it a holder.
+    for (int fd = 3; fd < 1024; ++fd)
+      close(fd);
+    execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(sleeper, 0);
+  const AtScopeEnd end(nullptr, [&](void*) {
+    kill(sleeper, SIGKILL);
+    waitpid(sleeper, nullptr, 0);
+    std::error_code ec;
+    fs::remove(lock, ec);
+  });
+  for (int i = 0;
+       i < 200 && test::ReadBytes("/proc/" + std::to_string(sleeper) + "/comm") != "sleep\n"; ++i)
+    usleep(10'000);
+  const auto lock_pid = [&lock] {
+    const std::string text = test::ReadBytes(lock);
+    return text.substr(0, text.find('\n'));
+  };
+
+  std::vector<std::string> said, beyond_reach;
+  QtSerialPort window([&](int) { return device; });
+  QtSerialPort service([&](int) { return device; });
+  const auto reach = [&](const PortLockHolder& lock, const std::string& why) {
+    beyond_reach.push_back(std::to_string(lock.pid) + ": " + why);
+  };
+  service.TakeOverSquattedLocks(reach, "what root did");
+  const Connection say =
+      service.said().Connect([&](const std::string& text) { said.push_back(text); });
+  const std::string by_sleep = "process " + std::to_string(sleeper) + " (sleep, user root)";
+
+  // The window names the squatter as it names any holder. (Written as QLockFile writes one, so
+  // that Qt itself does not take it for stale.)
+  test::WriteBytes(lock, std::to_string(sleeper) + "\nsleep\nelsewhere\n");
+  window.Open();
+  EXPECT_FALSE(window.IsOpen());
+  EXPECT_EQ(window.last_error().kind, PortErrorKind::kBusy);
+  EXPECT_EQ(window.last_error().text, device + ": in use by " + by_sleep);
+
+  // Looked into as another user, root's sleep may hold anything: named, not taken, and handed on
+  // to whoever may look.
+  AsNobody([&] { service.Open(); }, device);
+  EXPECT_FALSE(service.IsOpen());
+  EXPECT_EQ(service.last_error().kind, PortErrorKind::kBusy);
+  EXPECT_EQ(said, std::vector<std::string>{"what root did"});  // at the first open only
+  EXPECT_EQ(beyond_reach, std::vector<std::string>{std::to_string(sleeper) +
+                                                   ": this user may not look into process " +
+                                                   std::to_string(sleeper)});
+  EXPECT_EQ(lock_pid(), std::to_string(sleeper));
+
+  // The service takes it over: said, opened, and the lock is now its own.
+  service.Open();
+  ASSERT_TRUE(service.IsOpen()) << service.last_error().text;
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_EQ(said[1], "the lock " + lock.string() + " of " + by_sleep +
+                         ", which did not have the device open, was taken over");
+  EXPECT_EQ(beyond_reach.size(), 1u);
+  EXPECT_EQ(lock_pid(), std::to_string(getpid()));
+
+  // A real holder (the service, which has the device open) is named, not taken.
+  QtSerialPort second([&](int) { return device; });
+  second.TakeOverSquattedLocks(reach);
+  const Connection second_says =
+      second.said().Connect([&](const std::string& text) { said.push_back(text); });
+  second.Open();
+  EXPECT_FALSE(second.IsOpen());
+  EXPECT_EQ(second.last_error().kind, PortErrorKind::kBusy);
+  EXPECT_EQ(said.size(), 2u);
+  EXPECT_EQ(beyond_reach.size(), 1u);
+  service.Close();
+  EXPECT_FALSE(fs::exists(lock));
+
+  // Root's stale lock in the sticky lock folder, which nobody may not remove: the window names
+  // the file to remove, the service hands it on; root may remove it, and QSerialPort does.
+  const pid_t ended = LeaveStaleLock(lock);
+  AsNobody([&] { window.Open(); }, device);
+  EXPECT_EQ(window.last_error().kind, PortErrorKind::kStaleLock);
+  EXPECT_NE(window.last_error().text.find("remove " + lock.string()), std::string::npos);
+  AsNobody([&] { service.Open(); }, device);
+  EXPECT_FALSE(service.IsOpen());
+  EXPECT_EQ(beyond_reach.back(), std::to_string(ended) + ": Operation not permitted");
+  ASSERT_TRUE(fs::exists(lock));
+  window.Open();
+  EXPECT_TRUE(window.IsOpen()) << window.last_error().text;
+  window.Close();
+  EXPECT_FALSE(fs::exists(lock));
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -296,8 +295,7 @@ TEST_F(QtSerialPortTest, OnlyATerminalOfRootOrThisUserIsOpenedAnythingElseSaysWh
   port_.Close();
 }
 
-// Another program that reads the same line (another operator's cat) takes each byte before this
-// one can: the port says so, not that the device vanished.
+// Another operator's cat on the same line takes each byte before this program can.
 TEST_F(QtSerialPortTest, AnotherReaderOfTheLineIsSaidAsSuchNotAsALostDevice) {
   ASSERT_TRUE(Connect(pty_.slave_path()));
   // The pair's own slave descriptor plays the other program, waiting in read() as cat does.

@@ -36,6 +36,13 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
   const Put copy = [](auto& real, auto& lib) {
     fs::copy_file(real / "module.so", lib / "module.so");
   };
+  // A good copy, then changed.
+  const auto copied = [&copy](std::function<void(const fs::path& lib)> change) -> Put {
+    return [=](auto& real, auto& lib) {
+      copy(real, lib);
+      change(lib);
+    };
+  };
   const std::tuple<const char*, Put, const char*> cases[] = {
       {"good", copy, ""},
       {"missing", [](auto&, auto&) {}, "it is missing"},
@@ -48,17 +55,9 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
          fs::create_directory_symlink(real, lib);
        },
        "its folder is a symbolic link"},
-      {"group-writable",
-       [&](auto& real, auto& lib) {
-         copy(real, lib);
-         chmod((lib / "module.so").c_str(), 0664);
-       },
+      {"group-writable", copied([](auto& lib) { chmod((lib / "module.so").c_str(), 0664); }),
        "it can be changed by other users (chmod go-w)"},
-      {"folder writable by others",
-       [&](auto& real, auto& lib) {
-         copy(real, lib);
-         chmod(lib.c_str(), 0777);
-       },
+      {"folder writable by others", copied([](auto& lib) { chmod(lib.c_str(), 0777); }),
        "its folder can be changed by other users (chmod go-w)"},
       {"a pipe", [](auto&, auto& lib) { mkfifo((lib / "module.so").c_str(), 0644); },
        "it is not a regular file"},
@@ -68,19 +67,15 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
          chmod((lib / "module.so").c_str(), 0644);
        },
        "it has no build id"},
-      {"of another build",
-       [&](auto& real, auto& lib) {
-         copy(real, lib);
+      {"of another build", copied([](auto& lib) {
          Replace(lib / "module.so", "loader's test build", "loader's test bUild");
-       },
+       }),
        "it is of another build (build id the loader's test bUild, not the loader's test build)"},
-      {"of another machine",
-       [&](auto& real, auto& lib) {
-         copy(real, lib);
+      {"of another machine", copied([](auto& lib) {
          std::string bytes = test::ReadBytes(lib / "module.so");
          bytes[18] = 40;  // e_machine: ARM
          test::WriteBytes(lib / "module.so", bytes);
-       },
+       }),
        "it cannot be loaded ("},
   };
   for (const auto& [name, put, problem] : cases) {

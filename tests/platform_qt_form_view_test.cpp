@@ -162,7 +162,6 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   EXPECT_EQ(log->textCursor().position(), 0);
 }
 
-// Typed text stays as typed: no list item completes it, yet the list still picks items.
 TEST_F(GuiTest, EditableComboBoxesTakeTypedTextAsTyped) {
   Show();
   ConnectAndClear();

@@ -18,8 +18,6 @@ namespace {
 
 using test::GuiTest;
 
-// A notice of the model shows in the status bar with its level, the ones before it in the bar's
-// tool tip; no box opens for any of them.
 TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInItsToolTip) {
   // One from before the window existed waits in the log.
   notice_log_.Add({NoticeLevel::kWarning, "from start-up"});
@@ -64,7 +62,6 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_EQ(view.findChildren<QtNoticeBar*>().size(), 1);
 }
 
-// Until the window shows them, notices go to the log under their own category, by level.
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
   static std::vector<std::tuple<QtMsgType, std::string, std::string>> logged;
   logged.clear();

@@ -251,7 +251,6 @@ TEST_F(SharedFolder, EachRewriteUsesAFreshTemporaryNameAndLeavesNone) {
       << "the INI, its lock";
 }
 
-// Two programs saving at the same moment: each keeps the other's keys.
 TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
   constexpr int kKeys = 200;
   const auto key = [](int i) { return std::to_string(i); };
@@ -283,7 +282,6 @@ TEST_F(SharedFolder, TwoWritersAtOnceLoseNoKey) {
   EXPECT_EQ(file.Read("ETrgName", "ETRG 1", "?", 16), "Old");
 }
 
-// A program that holds the lock and never lets go: a write gives up after a bounded wait.
 TEST_F(SharedFolder, ALockHeldByAnotherProgramMakesTheWriteFailNotHang) {
   WriteBytes(Ini(), kOldIni);
   const int lock = open((Ini().string() + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);

@@ -1,6 +1,4 @@
-// The SQLite wrapper the journal stands on: values come back as bound, failures carry SQLite's own
-// message, a transaction left without Commit() is rolled back, a statement past its budget is
-// stopped, and a hardened connection runs nothing someone else put in the file.
+// The SQLite wrapper the journal stands on.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -81,8 +79,7 @@ TEST_F(SqliteTest, FailuresCarrySqlitesMessageAndALinkIsRefused) {
   EXPECT_FALSE(none.Open(folder_.path() / "link.sqlite", sqlite::kReadWrite).ok());
 }
 
-// A transaction left without Commit() is rolled back; BEGIN IMMEDIATE takes the write lock at
-// once, so a second writer is told it is busy at Begin().
+// BEGIN IMMEDIATE takes the write lock at once: a second writer learns it at Begin().
 TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBackAndASecondWriterIsBusyAtBegin) {
   {
     sqlite::Transaction transaction(db_);
@@ -103,8 +100,7 @@ TEST_F(SqliteTest, ATransactionNotCommittedIsRolledBackAndASecondWriterIsBusyAtB
   EXPECT_EQ(Count(), 1);
 }
 
-// A statement that would never end (a recursive query without a limit, as a hostile trigger
-// might run) is stopped once it has run for the budget, through Exec() and through Step() alike.
+// A recursive query without a limit, as a hostile trigger might run.
 TEST_F(SqliteTest, AStatementPastItsBudgetIsStopped) {
   using Clock = std::chrono::steady_clock;
   constexpr char kEndless[] =
@@ -130,8 +126,6 @@ TEST_F(SqliteTest, AStatementPastItsBudgetIsStopped) {
   EXPECT_TRUE(db_.Exec("INSERT INTO t VALUES(1, 'x', x'00')").ok());
 }
 
-// A hardened connection runs no trigger and no view that someone else put in the file, and
-// cannot write the schema behind SQLite's back.
 TEST_F(SqliteTest, AHardenedConnectionRunsNoTriggerOrView) {
   ASSERT_TRUE(
       db_.Exec("CREATE TABLE seen(n INTEGER);"

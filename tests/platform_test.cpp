@@ -15,7 +15,6 @@
 #include "platform/users.h"
 #include "tests/temp_folder.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +147,16 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   EXPECT_EQ(DescribeLockAndProcess(*holder), "the lock " + lock.string() + " of process " +
                                                  std::to_string(ended) +
                                                  ", which no longer runs (user " + me + ")");
+  // Removed only while it is still the file that was judged.
+  const fs::path aside = second.path() / "aside";
+  fs::rename(lock, aside);
+  test::WriteBytes(lock, "1\n");
+  std::string why;
+  EXPECT_FALSE(RemovePortLock(*holder, why));
+  EXPECT_EQ(why, "another file stands there now");
+  fs::rename(aside, lock);
+  EXPECT_TRUE(RemovePortLock(*holder, why)) << why;
+  EXPECT_FALSE(fs::exists(lock));
   // No process at all: neither garbage, nor a number with more after it, nor zero.
   for (const char* text : {"", "hello\n", "12ab\n", "0\n", "-5\n", "\n1234\n"}) {
     ASSERT_TRUE(lock_with(lock, text));
@@ -210,55 +219,6 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
       EXPECT_EQ(asked, c.pid) << c.what;
     }
   }
-}
-
-// A real process that only sleeps, named in a lock file in its own lock folder.
-TEST(PortLock, ASleepingProcessIsTakenOverAndOneWithTheDeviceOpenIsNot) {
-  test::TempFolder folder;
-  const fs::path device = folder.path() / "ttyS0";
-  test::WriteBytes(device, "");
-  const pid_t sleeper = fork();
-  if (sleeper == 0) {
-    execlp("sleep", "sleep", "30", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  ASSERT_GT(sleeper, 0);
-  const auto end_sleeper = [sleeper] {
-    kill(sleeper, SIGKILL);
-    waitpid(sleeper, nullptr, 0);
-  };
-  const fs::path lock = folder.path() / PortLockFileName(device.string());
-  test::WriteBytes(lock, std::to_string(sleeper) + "\nsleep\nhost\n");
-  std::optional<PortLockHolder> holder;
-  // The child may still be this program until its exec: asked until it sleeps.
-  for (int i = 0; i < 200; ++i) {
-    holder = FindPortLock(device.string(), {folder.path()});
-    if (holder && holder->process_name == "sleep") break;
-    usleep(10'000);
-  }
-  ASSERT_TRUE(holder && holder->running && holder->process_name == "sleep");
-  EXPECT_TRUE(IsSquattedPortLock(*holder, device.string()));
-
-  // Another file put in its place meanwhile is not removed.
-  const fs::path aside = folder.path() / "aside";
-  fs::rename(lock, aside);
-  test::WriteBytes(lock, std::to_string(sleeper) + "\n");
-  std::string why;
-  EXPECT_FALSE(RemovePortLock(*holder, why));
-  EXPECT_EQ(why, "another file stands there now");
-  EXPECT_TRUE(fs::exists(lock));
-  fs::rename(aside, lock);
-  EXPECT_TRUE(RemovePortLock(*holder, why)) << why;
-  EXPECT_FALSE(fs::exists(lock));
-  end_sleeper();
-
-  // This process with the device open holds it.
-  std::ifstream open_device(device);
-  ASSERT_TRUE(open_device.is_open());
-  test::WriteBytes(lock, std::to_string(getpid()) + "\n");
-  holder = FindPortLock(device.string(), {folder.path()});
-  ASSERT_TRUE(holder && holder->running);
-  EXPECT_FALSE(IsSquattedPortLock(*holder, device.string()));
 }
 
 }  // namespace

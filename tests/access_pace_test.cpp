@@ -64,7 +64,6 @@ TEST(KeyPace, ABurstPassesTheRestIsRefusedAndSaidOncePerBurst) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(Verdicts(c.steps), c.verdicts) << c.name;
-  EXPECT_EQ(KeyPace::RefusalText(), "refused: more than 4 keys a second");
 }
 
 TEST(KeyPace, OriginsKeptAreBoundedWholeBucketsGoFirstThenTheNearestToWhole) {

@@ -61,8 +61,9 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
   for (int untrusted_or_level = 0; untrusted_or_level <= 3; ++untrusted_or_level) {
     const int level = std::max(untrusted_or_level, 1);
     AccessGate gate(untrusted_or_level == 0 ? UsersFile{AccessMode::kOnButUntrusted, {}} : Staff());
-    if (untrusted_or_level == 0)
+    if (untrusted_or_level == 0) {
       EXPECT_EQ(gate.LogIn(kWeb, "alice", "1234", kStart).outcome, LogInOutcome::kUnknown);
+    }
     const auto& [name, pin] = logins[level - 1];
     if (!name.empty()) {
       ASSERT_EQ(gate.LogIn(kWeb, name, pin, kStart).outcome, LogInOutcome::kOk);

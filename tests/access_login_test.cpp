@@ -61,7 +61,6 @@ TEST(AccessLogIn, TheDecisionAnswersAtOnceOrHandsOverACheck) {
       continue;
     }
     EXPECT_EQ(start.check.hash, c.hash);
-    EXPECT_EQ(start.check.pin, "1234");
     EXPECT_EQ(start.check.lane, PinLane::kLocal);
     // One check at a time per origin; another origin is not held up by it.
     EXPECT_EQ(gate.BeginLogIn(kLocal, c.name, "1234", kStart).answer->outcome, LogInOutcome::kBusy);

@@ -59,9 +59,6 @@ TEST(RefusalSummaryTest, FirstInFullTheRestCountedAndSaidOnce) {
   const std::string full_emg =
       "local user opb | EMG refused: level 2 needed: no operator, level 1, local user opb";
   const std::vector<Case> cases = {
-      {"one refusal: in full, no summary",
-       {{0, Refused(kOpb, Action::kEmgReset)}, {10'000, {}}, {20'000, {}}},
-       {full_reset}},
       {"the rest counted until the window closes",
        {{0, Refused(kOpb, Action::kEmgReset)},
         {100, Refused(kOpb, Action::kEmgReset)},

@@ -26,20 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using Outcome = LockStepNote::Outcome;
 
-PortLockHolder Lock(long pid, std::uint64_t inode) {
-  PortLockHolder lock;
-  lock.lock_file = "/run/lock/LCK..ttyS0";
-  lock.pid = pid;
-  lock.running = true;
-  lock.process_name = "sleep";
-  lock.owner = "opa";
-  lock.file_device = 8;
-  lock.file_inode = inode;
-  return lock;
-}
-
 TEST(ServiceLockStep, BehindAStepItAsksAndStopsUnlessTheStepJudgedThatLock) {
-  const PortLockHolder met = Lock(1234, 77);
+  const PortLockHolder met{"/run/lock/LCK..ttyS0", 1234, true, "sleep", "opa", 8, 77};
   const auto judged = [&](Outcome outcome, long pid) {
     return LockStepNote{outcome, "what the step said", met.file_device, met.file_inode, pid};
   };

@@ -1,14 +1,14 @@
-// The annunciator heard: the window over the simulated controller, its sounder on a PulseAudio
-// server of the test's own with a null sink, whose monitor parec records. And the same window
-// with no sound server at all. Each test runs in a process of its own (CTest runs them so): Qt
-// finds its sound server once per process.
+// The annunciator heard: the window, its sounder on a PulseAudio server of the test's own with a
+// null sink, whose monitor parec records. And the same window with no sound server at all. Each
+// test runs in a process of its own (CTest runs them so): Qt finds its sound server once per
+// process.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
-#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -17,15 +17,10 @@
 
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "annunciator/qt/qt_sound_output.h"
-#include "panel/main_form.h"
-#include "platform/notice_log.h"
-#include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_notice_bar.h"
-#include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_tick_timer.h"
-#include "tests/support/built_programs.h"
+#include "tests/gui_window_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
@@ -37,11 +32,11 @@ constexpr int kRate = 16000;
 constexpr double kSounding = 3000;
 constexpr double kQuiet = 100;
 
-class SoundTest : public ::testing::Test {
+class SoundTest : public test::GuiTest {
  protected:
   // A PulseAudio server of this test's own, its only sink a null one; false when it cannot start.
   bool StartPulseAudio() {
-    const std::string dir = folder_.path().string();
+    const std::string dir = temp_.path().string();
     server_ = "unix:" + dir + "/native";
     pulse_ = std::make_unique<test::ChildProcess>(
         "/usr/bin/pulseaudio",
@@ -63,44 +58,28 @@ class SoundTest : public ::testing::Test {
     return parec_->started();
   }
 
-  // The window as the program wires it, over the simulator on a pseudo-terminal.
+  // The window as the program wires it, its ticks on the program's timer. Its controller is a fake
+  // port that answers nothing on its own: the link watch is off, or its alarm would sound.
   void StartWindow() {
-    const auto link = folder_.path() / "controller";
-    sim_ = std::make_unique<test::ChildProcess>(
-        test::kSimulator,
-        std::vector<std::string>{"--link", link.string(), "--report-interval", "0", "--seed", "3"});
-    ASSERT_TRUE(sim_->started());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(link); }, kDeadlineMs));
-    std::filesystem::create_directories(folder_.path() / "SYSINI");
-    test::WriteBytes(folder_.path() / "SYSINI" / "MainForm.INI",
-                     "[SerialPorts]\r\nCOM1=" + link.string() + "\r\n");
-    const auto program_folder = folder_.path();
-    port_ = std::make_unique<QtSerialPort>(
-        [program_folder](int n) { return Configuration(program_folder).SerialDevice(n); });
-    MainFormEnvironment env{*port_, program_folder, nullptr, SystemLocalTime, notices_.Sink({})};
-    env.site_settings_file = folder_.path() / "no-site-settings.ini";
-    form_ = std::make_unique<MainForm>(std::move(env));
-    records_ = form_->recorded().Connect(
-        [this](const JournalEntry& entry) { journal_.push_back(entry.text); });
-    form_->Form_Load();
-    view_ = std::make_unique<QtFormView>(form_->MainFormWindow, form_->controls(), form_->focus,
-                                         [this] { form_->Form_Unload(); });
-    view_->ShowNotices(notices_);
+    std::filesystem::create_directories(IniPath().parent_path());
+    test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=0\r\n");
+    QtFormView& view = Show();
     sound_ = std::make_unique<QtSoundOutput>();
-    form_->annunciation().set_output(sound_.get());
+    form().annunciation().set_output(sound_.get());
     bar_ = std::make_unique<QtAnnunciatorBar>(
-        *view_, QtAnnunciatorBar::Captions{"Silence", "Lamp test"},
-        [this](std::string_view where) { form_->annunciation().Silence(where); },
-        [this] { form_->annunciation().LampTest(); });
-    shown_ = form_->annunciation().changed().Connect(
+        view, QtAnnunciatorBar::Captions{"Silence", "Lamp test"},
+        [this](std::string_view where) { form().annunciation().Silence(where); },
+        [this] { form().annunciation().LampTest(); });
+    shown_ = form().annunciation().changed().Connect(
         [this](const AnnunciationView& now) { bar_->Show(now.state); });
     ticker_ = std::make_unique<QtTickTimer>(
-        [this] { view_->CallModel([this] { form_->TRTimer_Timer(); }); });
-    view_->show();
-    QTest::mouseClick(view_->findChild<QPushButton*>("ConnectCB"), Qt::LeftButton);
-    ASSERT_TRUE(form_->link().port_connected());
-    ASSERT_GE(
-        MsUntil([&] { return form_->link().watch().state() == LinkWatch::State::kAnswering; }), 0);
+        [this] { view_->CallModel([this] { form().TRTimer_Timer(); }); });
+    QTest::mouseClick(Find<QPushButton>("ConnectCB"), Qt::LeftButton);
+    ASSERT_TRUE(form().link().port_connected());
+  }
+  ~SoundTest() override {
+    ticker_.reset();
+    if (form_) form().annunciation().set_output(nullptr);  // the sounder goes before the form
   }
 
   // The RMS of the newest window_ms recorded, with the event loop running meanwhile.
@@ -118,71 +97,36 @@ class SoundTest : public ::testing::Test {
     return std::sqrt(sum / double(want / 2));
   }
   // Milliseconds until the condition held, or -1 when it did not within the deadline.
-  // The simulator's output is read meanwhile: a full pipe would stop it.
-  qint64 MsUntil(const std::function<bool()>& condition, int deadline_ms = kDeadlineMs) {
+  static qint64 MsUntil(const std::function<bool()>& condition, int deadline_ms = kDeadlineMs) {
     QElapsedTimer clock;
     clock.start();
-    const bool held = QTest::qWaitFor(
-        [&] {
-          sim_->Drain();
-          return condition();
-        },
-        deadline_ms);
-    return held ? clock.elapsed() : -1;
+    return QTest::qWaitFor(condition, deadline_ms) ? clock.elapsed() : -1;
   }
-  // Lights a fault lamp in the simulator; the time from the first frame that tells of it (its
-  // Fault report or the fault image with the lamp lit) to the tone.
+  // Lights one more lamp in the controller's fault image; the time from the tick that dispatches
+  // the frame to the tone.
   qint64 FaultHeardAfterMs(int lamp) {
     QElapsedTimer since_frame;
-    const Connection image = form_->link().fault_lamps_changed().Connect([&](FaultLamps lamps) {
+    const Connection image = form().link().fault_lamps_changed().Connect([&](FaultLamps lamps) {
       if (lamps[static_cast<std::size_t>(lamp)] && !since_frame.isValid()) since_frame.start();
     });
-    const Connection report =
-        form_->link().dispatcher().event_report().Connect([&](std::uint8_t code, std::int32_t) {
-          if (code == Annunciator::kFaultReport && !since_frame.isValid()) since_frame.start();
-        });
-    const auto reports = Count("Annunciator sounds: Fault report");
-    sim_->Type("fault " + std::to_string(lamp) + " on");
+    lit_ |= 1u << lamp;
+    char bytes[8];
+    std::snprintf(bytes, sizeof bytes, "%02X %02X", lit_ & 0xFF, lit_ >> 8);
+    Image(bytes);
     if (MsUntil([&] { return since_frame.isValid(); }) < 0) return -1;
     // The fault tone beeps 250 ms in every 500: measured over a whole loop.
     if (MsUntil([&] { return RecentRms(500) > kSounding; }, 3000) < 0) return -1;
-    const qint64 heard = since_frame.elapsed();
-    // Both conditions, the lamp's (the fault image) and the report's, whichever came first: a
-    // silence before the other would be followed by its sound.
-    const std::string lit = std::string("Annunciator sounds: Fault lamp ") +
-                            kFaultLampCaptions[static_cast<std::size_t>(lamp)] + " lit";
-    const auto both_recorded = [&] {
-      return Count(lit) == 1 && Count("Annunciator sounds: Fault report") == reports + 1;
-    };
-    EXPECT_GE(MsUntil(both_recorded), 0) << Journal();
-    return heard;
+    return since_frame.elapsed();
   }
 
-  std::ptrdiff_t Count(const std::string& record) const {
-    return std::count(journal_.begin(), journal_.end(), record);
-  }
-  // The journal's records, after the simulator's last lines (what went over the line).
-  std::string Journal() const {
-    const std::string& sim = sim_->output();
-    std::string all = sim.substr(sim.size() > 3000 ? sim.size() - 3000 : 0) + "\n";
-    for (const std::string& r : journal_)
-      all += r + "\n";
-    return all;
-  }
-
-  test::TempFolder folder_;
   std::string server_;
-  std::unique_ptr<test::ChildProcess> pulse_, parec_, sim_;
-  NoticeLog notices_{SystemLocalTime};
-  std::unique_ptr<QtSerialPort> port_;
-  // Gone in reverse: the timer and the bar before the window, the form before its sounder.
+  std::unique_ptr<test::ChildProcess> pulse_, parec_;
+  unsigned lit_ = 0;
+  // Gone in reverse: the timer and the bar before the window (the fixture's).
   std::unique_ptr<QtSoundOutput> sound_;
-  std::unique_ptr<MainForm> form_;
-  std::unique_ptr<QtFormView> view_;
   std::unique_ptr<QtAnnunciatorBar> bar_;
   std::unique_ptr<QtTickTimer> ticker_;
-  std::vector<std::string> journal_;
-  Connection records_, shown_;
+  Connection shown_;
 };
 
 TEST_F(SoundTest, AFaultIsHeardWithinASecondSilencedWithinASecondAndANewOneHeardAgain) {
@@ -210,16 +154,16 @@ TEST_F(SoundTest, AFaultIsHeardWithinASecondSilencedWithinASecondAndANewOneHeard
 
 TEST_F(SoundTest, WithoutASoundServerTheSounderIsUnavailableAndTheProgramGoesOn) {
   qputenv("PULSE_SERVER",
-          QByteArray::fromStdString("unix:" + (folder_.path() / "no-server").string()));
+          QByteArray::fromStdString("unix:" + (temp_.path() / "no-server").string()));
   ASSERT_NO_FATAL_FAILURE(StartWindow());
-  sim_->Type("fault 3 on");
+  Image("08 00");
   ASSERT_GE(
       MsUntil([&] { return view_->notice_bar()->text().startsWith("Sounder unavailable: "); }), 0)
       << view_->notice_bar()->text().toStdString();
   // The window goes on: the next event is logged as ever.
-  sim_->Type("event 0x12 0");
+  Report("12 00 00");
   EXPECT_GE(
-      MsUntil([&] { return form_->EventsLogTextBox.text().find("EMG Ack") != std::string::npos; }),
+      MsUntil([&] { return form().EventsLogTextBox.text().find("EMG Ack") != std::string::npos; }),
       0);
 }
 

@@ -194,7 +194,6 @@ TEST_F(LinkTest, RepliesAreDispatchedBeforeThePollAndStatusRepliesNameTheirPage)
   EXPECT_EQ(pages, (std::vector<int>{0, 1, 2, 3})) << "command 11 is no page's reply";
 }
 
-// A bad frame is dropped and the good frame right behind it is still found.
 TEST_F(LinkTest, OnlyTheGoodFrameBehindABadOneIsDispatched) {
   const auto with_byte = [](Bytes f, std::size_t at, std::uint8_t value) {
     f[at] = value;
@@ -235,7 +234,6 @@ TEST_F(LinkTest, GapDecidesWhetherAPartialFrameSurvives) {
   }
 }
 
-// What one tick finds in the ring, and the calls it makes in order.
 TEST_F(LinkTest, FramesOfOneTickDispatchInOrder) {
   Bytes longest(101, 0x00);
   longest[0] = 0x12;

@@ -1,14 +1,11 @@
-// The program through a real serial device server: ser2net on 127.0.0.1 in front of the
-// simulator's pseudo-terminal, once as raw TCP and once with RFC 2217, the window model over the
-// program's own port. Every wait has a deadline.
-#include <fcntl.h>
+// The program through a real serial device server: ser2net on 127.0.0.1 in front of a
+// pseudo-terminal the test plays the controller on, once as raw TCP and once with RFC 2217, the
+// window model over the program's own port. Every wait has a deadline.
 #include <termios.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,9 +21,9 @@
 #include "platform/qt/qt_tick_timer.h"
 #include "tests/loopback_servers.h"
 #include "tests/pty_pair.h"
-#include "tests/support/built_programs.h"
 #include "tests/support/child_process.h"
 #include "tests/temp_folder.h"
+#include "tests/test_util.h"
 
 namespace orv {
 namespace {
@@ -61,38 +58,23 @@ int FaultValueWithCrcFF() {
   return -1;
 }
 
-speed_t PtySpeed(const std::filesystem::path& slave) {
-  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  termios tio{};
-  const bool read = fd >= 0 && tcgetattr(fd, &tio) == 0;
-  if (fd >= 0) close(fd);
-  return read ? cfgetospeed(&tio) : B0;
-}
-
 struct Kind {
   const char* accepter;  // ser2net's accepter before "tcp,..."
   const char* scheme;
-  speed_t line_speed;  // the pty's rate while connected: the server's, or the program's 19200
+  speed_t line_speed;  // the line's rate while connected: the server's, or the program's 19200
 };
 
 class Ser2netTest : public ::testing::TestWithParam<Kind> {
  protected:
   void SetUp() override {
-    const auto link = folder_.path() / "controller";
-    sim_ = std::make_unique<test::ChildProcess>(
-        test::kSimulator,
-        std::vector<std::string>{"--link", link.string(), "--report-interval", "0", "--seed", "3"});
-    ASSERT_TRUE(sim_->started());
-    ASSERT_TRUE(test::WaitFor([&] { return std::filesystem::exists(link); }, kDeadline));
-    slave_ = std::filesystem::canonical(link);
-
+    ASSERT_TRUE(pty_.ok());
     const int port = test::FreeLoopbackPort();
     ASSERT_GT(port, 0);
     address_ = std::string(GetParam().scheme) + "://127.0.0.1:" + std::to_string(port);
     const auto config = folder_.path() / "ser2net.yaml";
     const std::string accepter = GetParam().accepter + ("tcp,127.0.0.1," + std::to_string(port));
     test::WriteBytes(config, "connection: &con1\n  accepter: " + accepter +
-                                 "\n  connector: serialdev," + slave_.string() +
+                                 "\n  connector: serialdev," + pty_.slave_path() +
                                  ",9600n81,local\n");
     // -u: no UUCP lock files; -n: stay in the foreground, a child of the test.
     ser2net_ = std::make_unique<test::ChildProcess>(
@@ -117,27 +99,19 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
     ticker_ = std::make_unique<QtTickTimer>([this] { form_->TRTimer_Timer(); });
   }
 
-  // Runs the event loop and the ticks until the simulator has printed `text` after `from`.
-  std::size_t WaitForSim(const std::string& text, std::size_t from = 0) {
-    std::size_t at = std::string::npos;
-    test::WaitFor(
-        [&] {
-          sim_->Drain();
-          at = sim_->output().find(text, from);
-          return at != std::string::npos;
-        },
-        kDeadline);
-    return at;
+  // The rate the line is set to now.
+  speed_t LineSpeed() {
+    termios tio{};
+    return tcgetattr(pty_.slave_fd(), &tio) == 0 ? cfgetospeed(&tio) : B0;
   }
 
   // Ended in the reverse order: the window (which still speaks as it goes) before what it speaks
   // to and through.
   test::TempFolder folder_;
-  std::filesystem::path slave_;
+  test::PtyPair pty_;
   std::string address_;
   std::vector<std::string> messages_;
   std::vector<std::string> notices_;
-  std::unique_ptr<test::ChildProcess> sim_;
   std::unique_ptr<test::ChildProcess> ser2net_;
   std::unique_ptr<QtMappedSerialPort> port_;
   std::unique_ptr<MainForm> form_;
@@ -146,30 +120,30 @@ class Ser2netTest : public ::testing::TestWithParam<Kind> {
 
 TEST_P(Ser2netTest, PollsRepliesAndEventsCrossTheServerWithEveryByteIntact) {
   MainForm& f = *form_;
-  sim_->Type("fault 3 on");
   // The supervision time 255 makes the connect's first frame carry a data byte 0xFF.
   f.Timer_CB.SetText("255");
   f.ConnectCB_Click();
   ASSERT_TRUE(f.link().port_connected()) << port_->last_error().text;
-
-  const std::size_t supervision = WaitForSim("RX 02 01 10 FF ");
-  ASSERT_NE(supervision, std::string::npos) << sim_->output();
-  // The first poll, its reply, and the fault image behind the lamps.
-  ASSERT_NE(WaitForSim("  poll fault image", supervision), std::string::npos) << sim_->output();
+  // The supervision settings, then the first poll; the controller's reply lights lamp 3.
+  const Bytes sent = test::Concat({EncodeFrame(cmd::kSupervisionTime, Bytes{0xFF}),
+                                   EncodeFrame(cmd::kSupervisionOnOff, Bytes{0x00}),
+                                   EncodeFrame(cmd::kFaultImage, Bytes{0x00})});
+  EXPECT_EQ(pty_.ReadMaster(sent.size(), kDeadline), sent);
+  pty_.WriteMaster(EncodeFrame(cmd::kFaultImage, Bytes{0x08, 0x00}));
   EXPECT_TRUE(test::WaitFor([&] { return f.Shape1[3].fill_style() == Shape::kSolid; }, kDeadline));
-
   // A report the controller sends on its own whose CRC is 0xFF.
   const int value = FaultValueWithCrcFF();
   ASSERT_GT(value, 0);
-  sim_->Type("event 0x21 " + std::to_string(value));
+  pty_.WriteMaster(EncodeFrame(cmd::kReport, Bytes{0x21, static_cast<std::uint8_t>(value >> 8),
+                                                   static_cast<std::uint8_t>(value)}));
   const std::string event = "Event = Fault " + FormatBits(value, 16);
   EXPECT_TRUE(test::WaitFor(
       [&] { return f.EventsLogTextBox.text().find(event) != std::string::npos; }, kDeadline))
-      << f.EventsLogTextBox.text() << sim_->output();
+      << f.EventsLogTextBox.text();
 
   // The line's rate: the server's own for raw TCP, the program's with RFC 2217.
-  EXPECT_TRUE(test::WaitFor([&] { return PtySpeed(slave_) == GetParam().line_speed; }, kDeadline))
-      << PtySpeed(slave_);
+  EXPECT_TRUE(test::WaitFor([&] { return LineSpeed() == GetParam().line_speed; }, kDeadline))
+      << LineSpeed();
   // With RFC 2217 the server also says the rate it set.
   const bool rfc2217 = GetParam().line_speed == B19200;
   EXPECT_EQ(port_->network().confirmed_baud_rate(),

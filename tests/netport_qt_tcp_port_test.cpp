@@ -33,7 +33,7 @@ using namespace telnet;
 
 const Bytes kClientHello{kIac, kWill, kComPortOption, kIac, kWill, kBinary, kIac, kDo, kBinary};
 
-// The network port, to a device server played by the test on 127.0.0.1, one client at a time.
+// One client at a time.
 class QtTcpSerialPortTest : public ::testing::Test {
  protected:
   QtTcpSerialPortTest() {
@@ -185,41 +185,38 @@ TEST_F(QtTcpSerialPortTest, AServerThatTakesNothingStopsTheQueueAtItsBoundSaidOn
       << failures_[0].text;
 }
 
-// The mapped port with the program's network module: an address opens a TCP port and passes its
-// failures on. (Bytes both ways: the real device server's test; a device and a refused address:
-// the mapped port's module test.)
-TEST_F(QtTcpSerialPortTest, AMappedPortWithAnAddressOpensTheNetworkPortAndPassesItsFailuresOn) {
+// The mapped port with the program's network module: an address opens a TCP port, whose words and
+// failures it passes on. (Bytes both ways: the real device server's test; a device and a refused
+// address: the mapped port's module test.)
+TEST_F(QtTcpSerialPortTest, AMappedPortWithAnAddressOpensTheNetworkPortAndPassesItsNewsOn) {
   QtMappedSerialPort port([this](int n) { return n == 2 ? Address("tcp") : ""; });
   std::vector<PortError> failures;
+  std::vector<std::string> said;
   const Connection failed =
       port.failed().Connect([&failures](const PortError& e) { failures.push_back(e); });
+  const Connection say =
+      port.said().Connect([&said](const std::string& text) { said.push_back(text); });
   port.SetCommPort(2);
   port.Open();
   ASSERT_TRUE(port.IsOpen());
   ASSERT_TRUE(Accept());
+  Write(Bytes(ReadPace::kBurst + 1, 'x'));  // more than a burst: held back, and said
+  EXPECT_TRUE(WaitFor([&] { return !said.empty(); }));
   client_.reset();  // the server drops the connection
   ASSERT_TRUE(WaitFor([&] { return failures.size() == 1; }));
   EXPECT_EQ(failures.at(0).kind, PortErrorKind::kLost);
 }
 
-TEST(QtTcpSerialPortPace, AFloodIsReadAtTheLinesPaceInOrderAndSaidOnce) {
+TEST_F(QtTcpSerialPortTest, AFloodIsReadAtTheLinesPaceInOrderAndSaidOnce) {
   constexpr std::size_t kData = 16 * 1024, kRefusals = 1024;  // IAC DO ECHO, the first answered
+  std::vector<std::string> said;
+  const Connection say =
+      port_.said().Connect([&](const std::string& text) { said.push_back(text); });
   for (const bool rfc2217 : {false, true}) {
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    QtTcpSerialPort port;
-    Bytes received;
-    std::vector<std::string> said;
-    const Connection take = port.received().Connect(
-        [&](const Bytes& b) { received.insert(received.end(), b.begin(), b.end()); });
-    const Connection say =
-        port.said().Connect([&](const std::string& text) { said.push_back(text); });
-    port.SetAddress(ParsePortAddress((rfc2217 ? "rfc2217" : "tcp") + std::string("://127.0.0.1:") +
-                                     std::to_string(server.serverPort())));
-    port.Open();
-    ASSERT_TRUE(port.IsOpen());
-    ASSERT_TRUE(test::WaitFor([&] { return server.hasPendingConnections(); }));
-    const std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
+    port_.Close();
+    received_.clear();
+    said.clear();
+    ASSERT_TRUE(OpenAccepted(rfc2217 ? "rfc2217" : "tcp"));
     Bytes flood;
     if (rfc2217) {
       for (std::size_t i = 0; i < kRefusals; ++i)
@@ -229,47 +226,30 @@ TEST(QtTcpSerialPortPace, AFloodIsReadAtTheLinesPaceInOrderAndSaidOnce) {
       flood.push_back(static_cast<std::uint8_t>(i % 251 == 0xFF ? 0 : i % 251));
     QElapsedTimer clock;
     clock.start();
-    client->write(reinterpret_cast<const char*>(flood.data()), static_cast<qint64>(flood.size()));
+    Write(flood);
     // What the port has taken, as the pace counts it, never beyond what it may have by now (one
     // turn's read may overdraw what was left).
     std::int64_t most_over = INT64_MIN;
-    const bool all = test::WaitFor(
+    const bool all = WaitFor(
         [&] {
           const std::int64_t negotiation =
-              rfc2217 ? 3 * static_cast<std::int64_t>(port.telnet().ignored_requests() + 1) : 0;
-          const std::int64_t cost =
-              static_cast<std::int64_t>(received.size()) + negotiation * ReadPace::kNegotiationCost;
+              rfc2217 ? 3 * static_cast<std::int64_t>(port_.telnet().ignored_requests() + 1) : 0;
+          const std::int64_t cost = static_cast<std::int64_t>(received_.size()) +
+                                    negotiation * ReadPace::kNegotiationCost;
           const std::int64_t may =
               ReadPace::kBurst + ReadPace::kPerSecond * clock.elapsed() / 1000 +
               QtTcpSerialPort::kReadTurn * (rfc2217 ? ReadPace::kNegotiationCost : 1);
           most_over = std::max(most_over, cost - may);
-          return received.size() == kData;
+          return received_.size() == kData;
         },
         10s);
-    ASSERT_TRUE(all) << received.size() << " of " << kData << " bytes, rfc2217 " << rfc2217;
+    ASSERT_TRUE(all) << received_.size() << " of " << kData << " bytes, rfc2217 " << rfc2217;
     EXPECT_LE(most_over, 0) << "read ahead of the pace, rfc2217 " << rfc2217;
-    EXPECT_EQ(received, Bytes(flood.end() - kData, flood.end()));
+    EXPECT_EQ(received_, Bytes(flood.end() - kData, flood.end()));
     ASSERT_EQ(said.size(), 1u);
     EXPECT_NE(said[0].find("the server sends more than a serial line carries"), std::string::npos);
   }
 }
 
-// The mapped port the program holds passes what its network port says on.
-TEST(QtTcpSerialPortPace, TheMappedPortPassesTheWordsOn) {
-  QTcpServer server;
-  ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-  QtMappedSerialPort port(
-      [&](int) { return "tcp://127.0.0.1:" + std::to_string(server.serverPort()); });
-  std::vector<std::string> said;
-  const Connection say =
-      port.said().Connect([&](const std::string& text) { said.push_back(text); });
-  port.Open();
-  ASSERT_TRUE(port.IsOpen());
-  ASSERT_TRUE(test::WaitFor([&] { return server.hasPendingConnections(); }));
-  const std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
-  const QByteArray flood(2 * ReadPace::kBurst, 'x');
-  client->write(flood);
-  EXPECT_TRUE(test::WaitFor([&] { return !said.empty(); }));
-}
 }  // namespace
 }  // namespace orv

@@ -36,6 +36,15 @@ namespace {
 
 using testing::HasSubstr;
 
+// The section [WebPanel] as a program settings file of the user running the test has it.
+WebPanelSettings Load(const std::string& section, const NoticeFn& notice) {
+  test::TempFolder folder;
+  const auto program = folder.path() / "MainForm.INI";
+  test::WriteBytes(program, "[WebPanel]\n" + section + "\n");
+  chmod(program.c_str(), 0644);
+  return LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+}
+
 TEST(WebSettings, ListenCertificateAndClients) {
   // The section, then whether it is taken, refused, on loopback and how many pages it lets in
   // and how many connections from one address.
@@ -55,13 +64,7 @@ TEST(WebSettings, ListenCertificateAndClients) {
       {"Listen=127.0.0.1:8080\nConnectionsPerAddress=2049", true, false, true, 32, 8},
   };
   for (const auto& [section, enabled, refused, loopback, clients, per_address] : cases) {
-    test::TempFolder folder;
-    const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\n") + section + "\n");
-    chmod(program.c_str(), 0644);
-    const NoticeFn notice = [](const Notice&) {};
-    const WebPanelSettings settings =
-        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+    const WebPanelSettings settings = Load(section, [](const Notice&) {});
     EXPECT_EQ(settings.enabled, enabled) << section;
     EXPECT_EQ(!settings.refusal.empty(), refused) << section << ": " << settings.refusal;
     if (enabled) {
@@ -84,17 +87,10 @@ TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
           {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
       };
   for (const auto& [listen, hosts, listed, own] : cases) {
-    test::TempFolder folder;
-    const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\nListen=") + listen +
-                                  "\nCertFile=/c.pem\nKeyFile=/k.pem\nHosts=" + hosts + "\n");
-    chmod(program.c_str(), 0644);
     int warnings = 0;
-    const NoticeFn notice = [&warnings](const Notice& n) {
-      warnings += n.level == NoticeLevel::kWarning;
-    };
     const WebPanelSettings settings =
-        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+        Load(std::string("Listen=") + listen + "\nCertFile=/c.pem\nKeyFile=/k.pem\nHosts=" + hosts,
+             [&warnings](const Notice& n) { warnings += n.level == NoticeLevel::kWarning; });
     ASSERT_TRUE(settings.enabled) << listen << ": " << settings.refusal;
     EXPECT_EQ(settings.hosts, listed) << hosts;
     const AllowedHosts allowed = WebHosts(settings, 8080);
@@ -330,7 +326,7 @@ TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
 // A log in is answered when its PIN check ends, off the loop: meanwhile the state is served and a
 // second log in from the peer is busy; a connection gone before its check ends takes its answer
 // with it, and the server goes on.
-TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
+TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
   QObject loop;
@@ -346,21 +342,15 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
       },
       [] { return std::string(); }, PinCheckPool::Limits{});
   gate.UsePinChecks(&pool);
-  auto server = Server({}, {}, {}, &gate);
+  server_ = Server({}, {}, {}, &gate);  // the panel's own bounds: an answer may take a while
   std::string error;
-  ASSERT_TRUE(server->Listen(error)) << error;
-  const QByteArray host = "127.0.0.1:" + QByteArray::number(server->port());
+  ASSERT_TRUE(server_->Listen(error)) << error;
+  const QByteArray host = "127.0.0.1:" + QByteArray::number(server_->port());
   const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
-  const auto connect = [&server] {
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QStringLiteral("127.0.0.1"), server->port());
-    EXPECT_TRUE(socket->waitForConnected(2000));
-    return socket;
-  };
-  const auto logging_in = connect();
+  const auto logging_in = Connect();
   logging_in->write(test::LogInRequest(host, R"({"name":"alice","pin":"1234"})"));
-  EXPECT_EQ(StatusLine(*connect(), get_state), "HTTP/1.1 200 OK");
-  EXPECT_EQ(StatusLine(*connect(), test::LogInRequest(host, R"({"name":"alice","pin":"1234"})")),
+  EXPECT_EQ(StatusLine(*Connect(), get_state), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*Connect(), test::LogInRequest(host, R"({"name":"alice","pin":"1234"})")),
             "HTTP/1.1 503 Service Unavailable");
   EXPECT_FALSE(logging_in->canReadLine());
   release = true;
@@ -370,7 +360,7 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
 
   release = false;
   {
-    const auto gone = connect();
+    const auto gone = Connect();
     gone->write(test::LogInRequest(host, R"({"name":"alice","pin":"9999"})"));
     ASSERT_TRUE(gone->waitForBytesWritten(2000));
     (void)WaitFor([] { return false; }, 100ms);
@@ -379,8 +369,8 @@ TEST(WebServerLogIn, TheAnswerComesAfterTheCheckTheStateMeanwhile) {
   (void)WaitFor([] { return false; }, 100ms);
   release = true;
   (void)WaitFor([] { return false; }, 200ms);
-  EXPECT_EQ(StatusLine(*connect(), get_state), "HTTP/1.1 200 OK");
-  server.reset();
+  EXPECT_EQ(StatusLine(*Connect(), get_state), "HTTP/1.1 200 OK");
+  server_.reset();
   gate.UsePinChecks(nullptr);
 }
 

@@ -19,7 +19,7 @@
 namespace orv {
 namespace {
 
-TEST(WebBounds, PagesRequestBytesAndIdleTime) {
+TEST(WebBounds, PagesAndRequestBytes) {
   const WebLimits limits{
       .max_clients = 2, .max_connections = 4, .max_per_address = 3, .max_request_bytes = 100};
   WebConnections open(limits);
@@ -41,23 +41,6 @@ TEST(WebBounds, PagesRequestBytesAndIdleTime) {
   EXPECT_FALSE(http.Received(h, 1, 0));
   http.Responded(h, 0);
   EXPECT_TRUE(http.Received(h, 100, 0));
-
-  // Idle: a connection that never sent a byte after 3 s, one answered after 10 s of silence, a
-  // page after 30 s without a pong.
-  WebConnections idle(limits);
-  const int silent = idle.Open("192.0.2.6", 0).id, quiet = idle.Open("192.0.2.7", 0).id,
-            page = idle.Open("192.0.2.8", 0).id;
-  idle.Received(quiet, 10, 0);
-  idle.Responded(quiet, 0);
-  idle.Upgrade(page, 0);
-  EXPECT_TRUE(idle.Idle(3000).empty());
-  EXPECT_EQ(idle.Idle(3001), std::vector<int>{silent});
-  idle.Close(silent);
-  EXPECT_TRUE(idle.Idle(10000).empty());
-  EXPECT_EQ(idle.Idle(10001), std::vector<int>{quiet});
-  idle.Heard(page, 20000);
-  EXPECT_EQ(idle.Idle(20001), std::vector<int>{quiet});
-  EXPECT_EQ(idle.Idle(50001), (std::vector<int>{quiet, page}));
 }
 
 TEST(WebBounds, AFullPanelClosesWhatHasWaitedLongestWithoutAWholeRequest) {
@@ -152,9 +135,12 @@ TEST(WebBounds, AFullPanelClosesWhatHasWaitedLongestWithoutAWholeRequest) {
   }
 }
 
-TEST(WebBounds, AWholeRequestHasADeadlineFromItsFirstByteWhateverTrickles) {
+// A connection that never sent a byte is idle after 3 s, one answered after 10 s of silence, a page
+// after 30 s without a pong; a request has a deadline from its first byte whatever trickles.
+TEST(WebBounds, IdleTimesAndAWholeRequestsDeadlineFromItsFirstByte) {
   // What the connection does, and when: 'r' a byte read, 'a' a head's first bytes seen (not yet
-  // counted), 'R' a response out, 'u' it becomes a live page. Then whether it is cut at `at`.
+  // counted), 'R' a response out, 'u' it becomes a live page, 'h' its pong. Then whether it is
+  // cut at `at`.
   struct Step {
     char what;
     std::int64_t ms;
@@ -177,6 +163,10 @@ TEST(WebBounds, AWholeRequestHasADeadlineFromItsFirstByteWhateverTrickles) {
       {"nothing sent: the first byte's deadline", {}, 3000, false},
       {"nothing sent, past the first byte's deadline", {}, 3001, true},
       {"a live page has no request", {{'r', 1000}, {'u', 1500}}, 7000, false},
+      {"answered, then silent", {{'r', 0}, {'R', 0}}, 10000, false},
+      {"answered, then silent too long", {{'r', 0}, {'R', 0}}, 10001, true},
+      {"a page heard from", {{'u', 0}, {'h', 20000}}, 50000, false},
+      {"a page not heard from", {{'u', 0}, {'h', 20000}}, 50001, true},
   };
   for (const auto& [name, steps, at, cut] : cases) {
     WebConnections open(WebLimits{.http_idle_ms = 10000, .request_deadline_ms = 5000});
@@ -186,6 +176,7 @@ TEST(WebBounds, AWholeRequestHasADeadlineFromItsFirstByteWhateverTrickles) {
       if (step.what == 'a') open.Arrived(id, step.ms);
       if (step.what == 'R') open.Responded(id, step.ms);
       if (step.what == 'u') open.Upgrade(id, step.ms);
+      if (step.what == 'h') open.Heard(id, step.ms);
     }
     EXPECT_EQ(open.Idle(at), cut ? std::vector<int>{id} : std::vector<int>{}) << name;
   }

@@ -30,13 +30,7 @@ using testing::Not;
 
 JournalRow Row(std::int64_t sequence, JournalKind kind, std::string text, std::string detail = {},
                std::string login = {}) {
-  JournalRow row;
-  row.sequence = sequence;
-  row.entry.kind = kind;
-  row.entry.text = std::move(text);
-  row.entry.detail = std::move(detail);
-  row.entry.login = std::move(login);
-  return row;
+  return {sequence, {{}, kind, std::move(text), "", std::move(login), "", std::move(detail)}, ""};
 }
 
 // The changes and heartbeats are the attached windows' stream (its test is the hub's; that the
@@ -111,32 +105,26 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
     EXPECT_THAT(messages.operators, HasSubstr("192.0.2.9")) << text;
     EXPECT_THAT(feed.Snapshot(true), HasSubstr(R"("events":[])")) << text;
   }
-  // Shown: what the record says, without who did it or whose login it carries.
-  struct Shown {
-    JournalRow row;
-    std::string anonymous;  // the record's JSON as a viewer without a log-in gets it
-  };
-  const Shown shown[] = {
+  // Shown: what the record says, without who did it or whose login it carries; the record's JSON
+  // as a viewer without a log-in gets it, but for its time.
+  const std::pair<JournalRow, std::string> shown[] = {
       {Row(1, JournalKind::kOperator, "Key EMG ACK", "operator alice, level 2", "web 192.0.2.7"),
-       R"({"kind":"operator","seq":1,"text":"Key EMG ACK","time":"1970-01-01T00:00:00+00:00"})"},
+       R"({"kind":"operator","seq":1,"text":"Key EMG ACK",)"},
       {Row(2, JournalKind::kOperator, "Renamed T3: \"Hall\" to \"Foyer\"", "level 1", "opb"),
-       R"({"kind":"operator","seq":2,"text":"Renamed T3: \"Hall\" to \"Foyer\"",)"
-       R"("time":"1970-01-01T00:00:00+00:00"})"},
+       R"({"kind":"operator","seq":2,"text":"Renamed T3: \"Hall\" to \"Foyer\"",)"},
       {Row(3, JournalKind::kEvent, "Mains fault", "Mains, Call/EMG", "orvandel"),
-       R"({"detail":"Mains, Call/EMG","kind":"event","seq":3,"text":"Mains fault",)"
-       R"("time":"1970-01-01T00:00:00+00:00"})"},
+       R"({"detail":"Mains, Call/EMG","kind":"event","seq":3,"text":"Mains fault",)"},
       {Row(4, JournalKind::kLink, "No reply from the controller", "", "alice"),
-       R"({"kind":"link","seq":4,"text":"No reply from the controller",)"
-       R"("time":"1970-01-01T00:00:00+00:00"})"},
+       R"({"kind":"link","seq":4,"text":"No reply from the controller",)"},
   };
-  for (const Shown& record : shown) {
+  for (const auto& [row, shown_as] : shown) {
+    const std::string anonymous = shown_as + R"("time":"1970-01-01T00:00:00+00:00"})";
     WebFeed feed;
-    const WebFeed::Messages messages = feed.Records({record.row});
-    EXPECT_EQ(messages.anonymous, R"({"type":"events","events":[)" + record.anonymous + "]}\n")
-        << record.row.entry.text;
-    EXPECT_THAT(feed.Snapshot(true), HasSubstr(record.anonymous)) << record.row.entry.text;
-    EXPECT_THAT(messages.operators, HasSubstr(R"("user":")" + record.row.entry.login))
-        << record.row.entry.text;
+    const WebFeed::Messages messages = feed.Records({row});
+    EXPECT_EQ(messages.anonymous, R"({"type":"events","events":[)" + anonymous + "]}\n")
+        << row.entry.text;
+    EXPECT_THAT(feed.Snapshot(true), HasSubstr(anonymous)) << row.entry.text;
+    EXPECT_THAT(messages.operators, HasSubstr(R"("user":")" + row.entry.login)) << row.entry.text;
   }
 }
 

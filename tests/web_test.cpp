@@ -1,7 +1,8 @@
 // The web panel: without sockets, its settings, the request heads it routes, the API with its
 // sessions, Origin check and gate, and what live pages are sent; then its server on Qt's event
 // loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
-// connection (the bounds themselves, and those on time and address, in web_bounds_test.cpp).
+// connection (the bounds themselves, and those on time and address, in web_bounds_test.cpp), a
+// log in answered off the loop, HTTPS.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -36,6 +36,15 @@ namespace {
 
 using testing::HasSubstr;
 
+// The section [WebPanel] as a program settings file of the user running the test has it.
+WebPanelSettings Load(const std::string& section, const NoticeFn& notice) {
+  test::TempFolder folder;
+  const auto program = folder.path() / "MainForm.INI";
+  test::WriteBytes(program, "[WebPanel]\n" + section + "\n");
+  chmod(program.c_str(), 0644);
+  return LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+}
+
 TEST(WebSettings, ListenCertificateAndClients) {
   // The section, then whether it is taken, refused, on loopback and how many pages it lets in
   // and how many connections from one address.
@@ -55,13 +64,7 @@ TEST(WebSettings, ListenCertificateAndClients) {
       {"Listen=127.0.0.1:8080\nConnectionsPerAddress=2049", true, false, true, 32, 8},
   };
   for (const auto& [section, enabled, refused, loopback, clients, per_address] : cases) {
-    test::TempFolder folder;
-    const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\n") + section + "\n");
-    chmod(program.c_str(), 0644);
-    const NoticeFn notice = [](const Notice&) {};
-    const WebPanelSettings settings =
-        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+    const WebPanelSettings settings = Load(section, [](const Notice&) {});
     EXPECT_EQ(settings.enabled, enabled) << section;
     EXPECT_EQ(!settings.refusal.empty(), refused) << section << ": " << settings.refusal;
     if (enabled) {
@@ -84,17 +87,10 @@ TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
           {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
       };
   for (const auto& [listen, hosts, listed, own] : cases) {
-    test::TempFolder folder;
-    const auto program = folder.path() / "MainForm.INI";
-    test::WriteBytes(program, std::string("[WebPanel]\nListen=") + listen +
-                                  "\nCertFile=/c.pem\nKeyFile=/k.pem\nHosts=" + hosts + "\n");
-    chmod(program.c_str(), 0644);
     int warnings = 0;
-    const NoticeFn notice = [&warnings](const Notice& n) {
-      warnings += n.level == NoticeLevel::kWarning;
-    };
     const WebPanelSettings settings =
-        LoadWebPanelSettings(SiteSettings(program, notice, folder.path() / "none.ini"), notice);
+        Load(std::string("Listen=") + listen + "\nCertFile=/c.pem\nKeyFile=/k.pem\nHosts=" + hosts,
+             [&warnings](const Notice& n) { warnings += n.level == NoticeLevel::kWarning; });
     ASSERT_TRUE(settings.enabled) << listen << ": " << settings.refusal;
     EXPECT_EQ(settings.hosts, listed) << hosts;
     const AllowedHosts allowed = WebHosts(settings, 8080);
@@ -247,39 +243,6 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
 }
 
-// With the gate's checks on a pool, a log in is answered when the loop takes the check's end;
-// meanwhile the panel answers other requests, and a second log in from the peer is busy.
-TEST_F(WebAppTest, ALogInIsAnsweredAfterItsCheckAndTheRestMeanwhile) {
-  std::vector<std::function<void()>> loop;
-  std::mutex mutex;
-  {
-    PinCheckPool pool(
-        [&](std::function<void()> call) {
-          const std::lock_guard lock(mutex);
-          loop.push_back(std::move(call));
-        },
-        VerifyPin, [] { return std::string(); }, PinCheckPool::Limits{});
-    gate_.UsePinChecks(&pool);
-    std::optional<WebResponse> in;
-    app_.Handle(WebRequest{"POST", "/api/login", "192.0.2.7", "panel:8080", "http://panel:8080", "",
-                           R"({"name":"alice","pin":"1234"})", false},
-                {}, [&in](WebResponse response) { in = std::move(response); });
-    EXPECT_FALSE(in.has_value());
-    EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 503);
-    EXPECT_EQ(State("").substr(0, 8), "{\"seq\":1");
-    const auto checked = [&] {
-      const std::lock_guard lock(mutex);
-      return !loop.empty();
-    };
-    ASSERT_TRUE(test::WaitFor(checked, std::chrono::seconds(10)));
-    gate_.UsePinChecks(nullptr);
-    loop.front()();
-    ASSERT_TRUE(in.has_value());
-    EXPECT_EQ(in->status, 200);
-    EXPECT_EQ(in->set_cookie.substr(0, 23), "orvandel_session=t0k3n;");
-  }
-}
-
 struct WebAppWithoutLevels : WebAppTest {
   WebAppWithoutLevels() : WebAppTest(UsersFile{}) {}
 };
@@ -358,6 +321,57 @@ TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
         "HTTP/1.1 421 Misdirected Request")
         << path;
   }
+}
+
+// A log in is answered when its PIN check ends, off the loop: meanwhile the state is served and a
+// second log in from the peer is busy; a connection gone before its check ends takes its answer
+// with it, and the server goes on.
+TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
+  AccessGate gate(UsersFile{AccessMode::kOn,
+                            {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
+  QObject loop;
+  std::atomic<bool> release{false};
+  PinCheckPool pool(
+      [&loop](std::function<void()> call) {
+        QMetaObject::invokeMethod(&loop, std::move(call), Qt::QueuedConnection);
+      },
+      [&release](std::string_view pin, std::string_view hash) {
+        while (!release)
+          std::this_thread::sleep_for(1ms);
+        return VerifyPin(pin, hash);
+      },
+      [] { return std::string(); }, PinCheckPool::Limits{});
+  gate.UsePinChecks(&pool);
+  server_ = Server({}, {}, {}, &gate);  // the panel's own bounds: an answer may take a while
+  std::string error;
+  ASSERT_TRUE(server_->Listen(error)) << error;
+  const QByteArray host = "127.0.0.1:" + QByteArray::number(server_->port());
+  const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+  const auto logging_in = Connect();
+  logging_in->write(test::LogInRequest(host, R"({"name":"alice","pin":"1234"})"));
+  EXPECT_EQ(StatusLine(*Connect(), get_state), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(*Connect(), test::LogInRequest(host, R"({"name":"alice","pin":"1234"})")),
+            "HTTP/1.1 503 Service Unavailable");
+  EXPECT_FALSE(logging_in->canReadLine());
+  release = true;
+  ASSERT_TRUE(WaitFor([&] { return logging_in->canReadLine(); }));
+  EXPECT_EQ(logging_in->readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
+  EXPECT_EQ(gate.Level(Origin{OriginKind::kWeb, "127.0.0.1"}), AccessLevel::kLevel2);
+
+  release = false;
+  {
+    const auto gone = Connect();
+    gone->write(test::LogInRequest(host, R"({"name":"alice","pin":"9999"})"));
+    ASSERT_TRUE(gone->waitForBytesWritten(2000));
+    (void)WaitFor([] { return false; }, 100ms);
+    gone->abort();
+  }
+  (void)WaitFor([] { return false; }, 100ms);
+  release = true;
+  (void)WaitFor([] { return false; }, 200ms);
+  EXPECT_EQ(StatusLine(*Connect(), get_state), "HTTP/1.1 200 OK");
+  server_.reset();
+  gate.UsePinChecks(nullptr);
 }
 
 TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {

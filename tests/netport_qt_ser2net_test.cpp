@@ -128,8 +128,8 @@ TEST_P(Ser2netTest, PollsRepliesAndEventsCrossTheServerWithEveryByteIntact) {
                                    EncodeFrame(cmd::kSupervisionOnOff, Bytes{0x00}),
                                    EncodeFrame(cmd::kFaultImage, Bytes{0x00})});
   EXPECT_EQ(pty_.ReadMaster(sent.size(), kDeadline), sent);
-  // A report the controller sends on its own whose CRC is 0xFF. (Which lamp a reply lights, and
-  // the rate an RFC 2217 server confirms, are the link's and the TCP port's tests.)
+  // A report the controller sends on its own whose CRC is 0xFF. (Which lamp a reply lights is
+  // the link's test.)
   const int value = FaultValueWithCrcFF();
   ASSERT_GT(value, 0);
   pty_.WriteMaster(EncodeFrame(cmd::kReport, Bytes{0x21, static_cast<std::uint8_t>(value >> 8),

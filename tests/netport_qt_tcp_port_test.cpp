@@ -121,7 +121,6 @@ TEST_F(QtTcpSerialPortTest, Rfc2217SendsTheLineSettingsBeforeTheFirstFrameAndEsc
          kIac, kDo, 1});
   EXPECT_TRUE(WaitFor([&] { return received_.size() == 3; }));
   EXPECT_EQ(Bytes(received_), Bytes({0x02, 0xFF, 0x03}));
-  EXPECT_EQ(port_.confirmed_baud_rate(), 19200);
   EXPECT_EQ(Bytes(Read(3)), Bytes({kIac, kWont, 1}));
   EXPECT_TRUE(failures_.empty());
 }

@@ -87,7 +87,7 @@ TEST_F(ControllerTest, SilenceLineHoldsAnswersAndReportsBackButCommandsAreObeyed
   EXPECT_TRUE(Send(c_, kFaultPoll, Millis{3499}).empty());
   EXPECT_TRUE(Send(c_, "02 01 16 01 99 03", Millis{3499}).empty());
   EXPECT_TRUE(TickFor(c_, Millis{1000}, Millis{3400}).empty());
-  EXPECT_TRUE(c_.state().emergency() && c_.frames_dropped() == 2);
+  EXPECT_TRUE(c_.state().emergency());  // the key was obeyed
   EXPECT_EQ(Send(c_, kFaultPoll, Millis{3500}), kGoodReply);
   EXPECT_FALSE(TickFor(c_, Millis{3500}, Millis{6000}).empty());
 }

@@ -170,8 +170,7 @@ TEST_F(LinkTest, NothingGoesOutWhileDisconnectedAndReconnectKeepsDelayAndRotatio
   EXPECT_EQ(NextCommands(3), (Commands{6, 8, 7})) << "restarts at 6, the rotation goes on";
 }
 
-// Replies are dispatched before the slot sends, also while disconnected; every status reply says
-// which page it wrote.
+// Also while disconnected.
 TEST_F(LinkTest, RepliesAreDispatchedBeforeThePollAndStatusRepliesNameTheirPage) {
   std::vector<std::size_t> writes_at_dispatch;
   std::vector<int> pages;
@@ -300,8 +299,7 @@ TEST_F(LinkTest, ARingFullUpToItsLastPositionLosesNothing) {
   EXPECT_EQ(calls_.back(), "fault 143 0");  // 399, in a byte
 }
 
-// Driven by the tick's clock: ticks that come late (an event loop busy with a flood of bytes) do
-// not make the watch late, and the spans it says are the clock's.
+// Late ticks: an event loop busy with a flood of bytes. The spans said are the clock's.
 TEST(LinkWatchTickClock, LateTicksDoNotMakeTheWatchLate) {
   // A tick's length in ms, the tick that finds the link lost, the silence said (in 100 ms).
   const std::tuple<std::int64_t, int, std::int64_t> rows[] = {

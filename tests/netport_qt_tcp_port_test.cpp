@@ -167,8 +167,7 @@ TEST_F(QtTcpSerialPortTest, ADroppedConnectionIsALostDeviceSaidOnceUntilReconnec
   EXPECT_EQ(failures_.size(), 1u);
 }
 
-// A server that takes nothing: once the system's buffers are full, the writes waiting unsent stop
-// at their bound, and that is said once.
+// Once the system's buffers are full.
 TEST_F(QtTcpSerialPortTest, AServerThatTakesNothingStopsTheQueueAtItsBoundSaidOnce) {
   ASSERT_TRUE(OpenAccepted("tcp"));
   client_->setReadBufferSize(1024);  // the server reads no further

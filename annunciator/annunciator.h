@@ -82,8 +82,6 @@ class Annunciator {
   bool lamp_test_active() const { return lamp_test_active_; }
   // Conditions still standing whose sound was silenced.
   int silenced_standing() const;
-  // The lamps as the window shows them: all of them during the lamp test.
-  FaultLamps shown_lamps() const { return lamp_test_active_ ? FaultLamps{}.set() : lamps_; }
   Signal<const Change&>& changed() { return changed_; }
 
  private:

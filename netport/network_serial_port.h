@@ -3,8 +3,6 @@
 // A serial port that is a serial device server on the network (raw TCP or RFC 2217), as the
 // port map names it: the program's side of the port, whichever module makes it.
 
-#include <optional>
-
 #include "netport/port_address.h"
 #include "platform/serial_port.h"
 
@@ -14,8 +12,6 @@ class NetworkSerialPort : public SerialPort {
  public:
   // Where the next Open() connects: a tcp:// or rfc2217:// address.
   virtual void SetAddress(const PortAddress& address) = 0;
-  // The baud rate the server last confirmed (RFC 2217), if it did.
-  virtual std::optional<int> confirmed_baud_rate() const = 0;
 };
 
 }  // namespace orv

@@ -103,7 +103,6 @@ void TelnetCodec::OnNegotiation(std::uint8_t verb, std::uint8_t option, TelnetIn
 
 void TelnetCodec::EndSubnegotiation(TelnetInput& out) {
   if (sb_overlong_) {
-    ++overlong_;
     out.events.push_back(
         TelnetEvent{TelnetEvent::Kind::kSubnegotiationTooLong, sb_option_, false, {}});
   } else {

@@ -89,8 +89,6 @@ class TelnetCodec {
 
   bool local_enabled(std::uint8_t option) const;
   bool remote_enabled(std::uint8_t option) const;
-  // Subnegotiations dropped for being too long, since the start.
-  std::size_t overlong_subnegotiations() const { return overlong_; }
   // Requests not followed (an accepted option past kMaxOptionChanges) or not answered again (a
   // refused option already refused), since the start.
   std::size_t ignored_requests() const { return ignored_requests_; }
@@ -116,7 +114,6 @@ class TelnetCodec {
   std::uint8_t sb_option_ = 0;
   bool sb_overlong_ = false;
   Bytes sb_payload_;
-  std::size_t overlong_ = 0;
   std::size_t ignored_requests_ = 0;
   // Refused options already answered: DO (we won't) and WILL (do not), by option.
   std::bitset<256> refused_local_;

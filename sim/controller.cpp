@@ -230,10 +230,7 @@ void Controller::Emit(std::uint8_t command, std::span<const std::uint8_t> data) 
 }
 
 void Controller::EmitRaw(const Bytes& frame, const std::string& meaning) {
-  if (silent(now_)) {
-    ++frames_dropped_;
-    return;
-  }
+  if (silent(now_)) return;
   shaper_.Shape(frame, meaning, outbox_);
 }
 

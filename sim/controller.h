@@ -62,7 +62,6 @@ class Controller {
 
   const ControllerState& state() const { return state_; }
   bool silent(Millis now) const { return now < silent_until_; }
-  int frames_dropped() const { return frames_dropped_; }
 
  private:
   void AnswerRequest(std::uint8_t command);
@@ -91,7 +90,6 @@ class Controller {
   std::optional<Millis> impedance_result_at_;
   bool supervision_fault_ = false;
   int requests_ = 0;
-  int frames_dropped_ = 0;
 };
 
 }  // namespace orv::sim

@@ -18,8 +18,6 @@ namespace {
 
 using test::GuiTest;
 
-// The status bar's buttons and the window's keys reach the annunciator, what sounds is shown
-// beside the notices, and the designed window stays as it is.
 TEST_F(GuiTest, AnnunciatorButtonsAndKeysReachTheModelAndWhatSoundsIsShown) {
   QtFormView& view = Show();
   MainForm& f = form();

@@ -17,9 +17,10 @@ namespace orv {
 namespace {
 
 // Every kind of report: its line after the date and the state table entries it writes, by the
-// decoder alone. Trigger units hold EMG in bits 0..5 and business in 6..11, six entries a unit, and
-// only ever set them; BGM units write all six of theirs; units from 10 on reach no table.
-TEST(EventDecoder, EachReportHasItsLineAndWritesOnlyItsEntries) {
+// decoder alone; then each said in words. Trigger units hold EMG in bits 0..5 and business
+// in 6..11, six entries a unit, and only ever set them; BGM units write all six of theirs; units
+// from 10 on reach no table.
+TEST(EventDecoder, EachReportHasItsLineWritesOnlyItsEntriesAndIsSaidInWords) {
   // Each row: the report (code, data high, data low) | its line | the entries it writes, as
   // page:number=state in order.
   const std::string rows[] = {"11 00 00|EMG|",
@@ -73,11 +74,7 @@ TEST(EventDecoder, EachReportHasItsLineAndWritesOnlyItsEntries) {
       EXPECT_EQ(states.States(page).Get(n), written.States(page).Get(n)) << page << ":" << n;
   }
   EXPECT_EQ(FormatBits(0x1FFFF, 20), "1111111111111111") << "held to sixteen bits";
-}
 
-TEST(EventDetail, EachReportIsSaidInWords) {
-  TriggerStates states;
-  EventDecoder decoder(states, [] { return LocalDateTime{12, 4, 5, 21}; });
   const std::map<std::pair<int, int>, std::string> names{
       {{0, 13}, "Lobby"}, {{1, 13}, "Stairs"}, {{0, 14}, "EMG Trigger 14"}, {{3, 1}, "Jazz"}};
   const auto name = [&](int page, int number) {

@@ -17,8 +17,7 @@ namespace {
 
 using test::GuiTest;
 
-// The serial line at the status bar's right end, and the controller's silence in the title and in
-// red; wired as the program wires it. (The words themselves are the link watch's tests.)
+// Wired as the program wires it. (The words themselves are the link watch's tests.)
 TEST_F(GuiTest, LineStatusAndTitleFollowTheLinkWatch) {
   QtFormView& view = Show();
   QtLineStatus line_status(view);

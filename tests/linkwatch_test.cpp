@@ -173,7 +173,6 @@ TEST_F(LinkWatchTest, NoReplySecondsTakesTwoToOneHundredZeroTurnsItOffAnythingEl
   EXPECT_EQ(Status().state, "Connected: no reply yet (link watch off)");
 }
 
-// The watch only looks: the same session, with the watch on and off, writes the same bytes.
 TEST_F(LinkWatchTest, TheWireBytesAreTheSameWithTheWatchOnAndOff) {
   auto session = [this](const char* seconds) {
     MainForm& f = LoadWith(seconds);
@@ -206,7 +205,6 @@ TEST(LineStatusText, TickSpans) {
             "0.0 s|0.4 s|1.0 s|59.9 s|1 min 0 s|2 min 5 s|1 h 0 min 0 s|1 h 0 min 12 s|0.0 s|");
 }
 
-// The broker's link topic follows the watch, one message per change.
 TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   LoadWith("2");
   MqttPublisher publisher("site");

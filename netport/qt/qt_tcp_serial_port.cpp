@@ -81,7 +81,6 @@ void QtTcpSerialPort::Open() {
   lost_ = false;
   write_failing_ = false;
   waiting_.clear();
-  confirmed_baud_.reset();
   telnet_ = TelnetCodec();
   pace_ = ReadPace(SteadyMs());
   held_back_said_ = false;
@@ -209,15 +208,6 @@ void QtTcpSerialPort::OnTelnetEvent(const TelnetEvent& event) {
     } else if (event.enabled && settings_) {
       Send(ComPortSettingsCommands(*settings_));  // agreed again later, on the server's request
     }
-    return;
-  }
-  // The server's answer to SET-BAUDRATE: the rate in force on the device.
-  constexpr std::uint8_t kBaudAnswer = telnet::kSetBaudRate + telnet::kServerOffset;
-  if (event.kind == Kind::kSubnegotiation && event.payload.size() == 5 &&
-      event.payload[0] == kBaudAnswer) {
-    confirmed_baud_ = static_cast<int>((std::uint32_t{event.payload[1]} << 24) |
-                                       (std::uint32_t{event.payload[2]} << 16) |
-                                       (std::uint32_t{event.payload[3]} << 8) | event.payload[4]);
   }
 }
 

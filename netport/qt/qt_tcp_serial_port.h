@@ -69,7 +69,6 @@ class QtTcpSerialPort : public NetworkSerialPort {
   // The negotiation as it stands, for tests.
   const TelnetCodec& telnet() const { return telnet_; }
   // The baud rate the server last confirmed (RFC 2217), if it did.
-  std::optional<int> confirmed_baud_rate() const override { return confirmed_baud_; }
   QTcpSocket& qt_socket() { return socket_; }
 
  private:
@@ -95,7 +94,6 @@ class QtTcpSerialPort : public NetworkSerialPort {
   std::string name_;  // the address as written, for the reasons given
   TelnetCodec telnet_;
   std::optional<LineSettings> settings_;
-  std::optional<int> confirmed_baud_;
   // Data written while the negotiation is under way, escaped already; bounded.
   Bytes waiting_;
   static constexpr std::size_t kMaxWaiting = 64 * 1024;

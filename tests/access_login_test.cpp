@@ -72,7 +72,6 @@ TEST(AccessLogIn, TheDecisionAnswersAtOnceOrHandsOverACheck) {
     // The same ticket again finishes nothing.
     EXPECT_EQ(gate.FinishLogIn(start.check.ticket, true, kStart).outcome, LogInOutcome::kBusy);
     EXPECT_EQ(gate.AbandonLogIn(other.check.ticket).outcome, LogInOutcome::kBusy);
-    EXPECT_EQ(gate.busy(), 2U);
   }
 }
 
@@ -212,8 +211,6 @@ TEST(AccessLogIn, TheBackOffFileIsReplacedWholeAndNeverReadThroughALink) {
   const test::TempFolder folder;
   const std::filesystem::path file = folder.path() / kLogInBackOffFile;
   std::string problem;
-  EXPECT_FALSE(ReadLogInBackOff(file, problem).has_value());
-  EXPECT_EQ(problem, "");  // none yet: an empty table, nothing to say
   ASSERT_TRUE(WriteLogInBackOff(file, "first", problem)) << problem;
   ASSERT_TRUE(WriteLogInBackOff(file, "second", problem)) << problem;
   EXPECT_EQ(ReadLogInBackOff(file, problem).value_or(""), "second");
@@ -292,7 +289,6 @@ TEST(PinCheckPool, QueuesAreBoundedPerLaneAndTheWindowGoesFirst) {
     EXPECT_TRUE(check(PinLane::kWeb, "0000", "$y$x", "web 2"));
     EXPECT_TRUE(check(PinLane::kWeb, "0000", "$y$x", "web 3"));
     EXPECT_FALSE(check(PinLane::kWeb, "0000", "$y$x", "web 4"));
-    EXPECT_EQ(pool.refused(), 1U);
     // A full web queue holds up neither the window nor the local sockets, which come first.
     EXPECT_TRUE(check(PinLane::kLocal, "1234", "", "local"));
     EXPECT_TRUE(check(PinLane::kWindow, "1234", "$y$alice", "window"));

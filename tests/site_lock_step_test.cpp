@@ -42,8 +42,6 @@ TEST(ServiceLockStep, BehindAStepItAsksAndStopsUnlessTheStepJudgedThatLock) {
        lock + "the service stops so that the step before its start, as root, judges it"},
       {"a step that judged another lock", judged(Outcome::kHolder, 999), true,
        lock + "the service stops so that the step before its start, as root, judges it"},
-      {"a step that took another lock over", judged(Outcome::kTakenOver, 999), true,
-       lock + "the service stops so that the step before its start, as root, judges it"},
       {"this lock a holder", judged(Outcome::kHolder, 1234), false, lock + "what the step said"},
       {"this lock refused", judged(Outcome::kRefused, 1234), false, lock + "what the step said"},
   };

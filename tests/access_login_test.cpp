@@ -75,8 +75,7 @@ TEST(AccessLogIn, TheDecisionAnswersAtOnceOrHandsOverACheck) {
   }
 }
 
-// Five wrong PINs for a name make it wait at that origin only; unknown names wait as known ones
-// do, so a wait tells no name.
+// Unknown names wait as known ones do, so that a wait tells no name.
 TEST(AccessLogIn, TheBackOffIsPerNameAndOrigin) {
   for (const char* name : {"alice", "erin"}) {
     SCOPED_TRACE(name);
@@ -96,8 +95,6 @@ TEST(AccessLogIn, TheBackOffIsPerNameAndOrigin) {
   }
 }
 
-// Many web addresses together get kWebFreeAttempts guesses at a name before it waits at the web;
-// the window and local users do not wait for them, and a right PIN from the web starts afresh.
 TEST(AccessLogIn, WebAddressesTogetherGetABoundedNumberOfGuessesAtAName) {
   AccessGate gate(Staff());
   AccessClock::time_point now = kStart;
@@ -119,8 +116,6 @@ TEST(AccessLogIn, WebAddressesTogetherGetABoundedNumberOfGuessesAtAName) {
   EXPECT_EQ(web(103, "0000").wait, seconds(0));
 }
 
-// Web origins together get kWebChecksPerSecond checks a second; the window and local sockets are
-// never counted against them.
 TEST(AccessLogIn, WebOriginsShareABoundedRateOfChecks) {
   AccessGate gate(Staff());
   const auto web = [&](int peer, AccessClock::time_point now) {
@@ -203,7 +198,6 @@ TEST(AccessLogIn, ADamagedBackOffFileIsAnEmptyTableAndSaysWhy) {
   }
 }
 
-// The file is replaced whole; one the program did not make (a link) is not read through.
 TEST(AccessLogIn, TheBackOffFileIsReplacedWholeAndNeverReadThroughALink) {
   const test::TempFolder folder;
   const std::filesystem::path file = folder.path() / kLogInBackOffFile;
@@ -300,7 +294,6 @@ TEST(PinCheckPool, QueuesAreBoundedPerLaneAndTheWindowGoesFirst) {
   }
 }
 
-// The gate over a pool: the answer comes only when the loop takes the pool's call.
 TEST(PinCheckPool, TheGateAnswersALogInOnTheLoopAfterTheCheck) {
   Loop loop;
   AccessGate gate(Staff());

@@ -124,7 +124,6 @@ TEST(RefusalSummaryTest, TheOldestOriginIsSaidWhenTheTableIsFull) {
   EXPECT_EQ(closed[0].text, "2 more refused EMG from web 10.0.0.1 in 10 s");
 }
 
-// A flood costs the journal a bounded number of records, from one origin or from many.
 TEST(RefusalSummaryTest, AFloodMakesFewRecords) {
   struct Flood {
     const char* name;

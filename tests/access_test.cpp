@@ -188,8 +188,6 @@ TEST(AccessGate, IdleOriginsReturnToLevel1) {
   EXPECT_EQ(quick.Level(kWindow), AccessLevel::kLevel1);
 }
 
-// Every key and switch takes from its origin's pace, at any level and with levels off; looking and
-// the settings that stay in the program do not, nor does a refusal for the level.
 TEST(AccessGate, KeysAreHeldToTheOriginsPaceLookingIsNot) {
   const std::vector<Action> looking = {Action::kView, Action::kHistory, Action::kSupervisionTime,
                                        Action::kPortAndBaudRate, Action::kWithoutDisplay};

@@ -140,8 +140,7 @@ TEST_F(PanelAccessTest, InputKeepsTheLogInAliveAndANameTypedAfterItEndedIsNotTak
   EXPECT_EQ(notices_[0].text, "Trigger renaming refused: level 3 needed");
 }
 
-// Twenty presses at once: the pace's share goes out on the line; the rest is said once, asks for
-// no log-in, and is recorded once and then counted, the count said on the tick or at the stop.
+// The rest of a burst is said once and asks for no log-in: logging in would not help it.
 TEST_F(PanelAccessTest, KeysFasterThanAHandsAreRefusedSaidOnceAndCounted) {
   AccessGate gate(Staff());
   MainForm& f = Connected(&gate, 3);  // by the handler, not the button: no key taken from the pace

@@ -134,9 +134,8 @@ TEST(LockStep, AsRootItTakesASquatOverLeavesAHolderAndJudgesOnlyTheDeviceAsked) 
             std::tuple("lock step: nothing to take over", Outcome::kNothing));
   // Asked about another path, a link's way out of /dev or no device: refused, the lock stays.
   fs::create_symlink(device, state.path() / "tty");  // the device itself, named from elsewhere
-  for (const std::string& asked : std::vector<std::string>{
-           "/etc/passwd", "/dev/../etc/passwd", "ttyS0", "", "/dev/../dev/" + device.substr(5),
-           (state.path() / "tty").string()}) {
+  for (const std::string& asked : {"/dev/../dev/" + device.substr(5),
+                                   (state.path() / "tty").string(), std::string("/dev/shm")}) {
     std::tie(line, note) = step(asked);
     EXPECT_EQ(note.outcome, Outcome::kRefused) << asked;
     EXPECT_TRUE(fs::exists(lock)) << asked;

@@ -184,7 +184,6 @@ LogInStart AccessGate::BeginLogIn(const Origin& origin, std::string_view name, s
     return entry.second.origin == origin;
   });
   if (checking || (origin.kind == OriginKind::kWeb && !WebTurn(now))) {
-    ++busy_;
     return {Refuse(LogInOutcome::kBusy, tried, origin, "busy"), {}};
   }
   Pending pending{
@@ -238,7 +237,6 @@ LogInResult AccessGate::AbandonLogIn(std::uint64_t ticket) {
   if (found == pending_.end()) return LogInResult{LogInOutcome::kBusy, {}};
   const Pending pending = std::move(found->second);
   pending_.erase(found);
-  ++busy_;
   return Refuse(LogInOutcome::kBusy, pending.name, pending.origin, "busy");
 }
 

@@ -139,8 +139,6 @@ class AccessGate {
   void UsePinChecks(PinCheckPool* pool) { pool_ = pool; }
 
   LogInBackOff& back_off() { return back_off_; }
-  // Log-ins refused as kBusy since the start.
-  std::uint64_t busy() const { return busy_; }
 
   void LogOut(const Origin& origin, AccessClock::time_point now);
 
@@ -190,7 +188,6 @@ class AccessGate {
   std::uint64_t next_ticket_ = 1;
   double web_turns_ = kWebChecksPerSecond;
   AccessClock::time_point web_since_{};
-  std::uint64_t busy_ = 0;
   PinCheckPool* pool_ = nullptr;
 };
 

@@ -29,10 +29,7 @@ bool PinCheckPool::Check(PinLane lane, std::string pin, std::string hash, DoneFn
   {
     const std::lock_guard lock(mutex_);
     std::deque<Job>& queue = lanes_[static_cast<std::size_t>(lane)];
-    if (queue.size() >= limits_.queue) {
-      ++refused_;
-      return false;
-    }
+    if (queue.size() >= limits_.queue) return false;
     queue.push_back(Job{std::move(pin), std::move(hash), std::move(done)});
   }
   wake_.notify_one();

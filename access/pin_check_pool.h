@@ -6,7 +6,6 @@
 // full queue is a refusal at once, never a wait. The answer goes back to the loop through the
 // post function the caller gives (a queued call in Qt).
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -47,9 +46,6 @@ class PinCheckPool {
   // the lane's queue is full: nothing was queued and done is never called.
   bool Check(PinLane lane, std::string pin, std::string hash, DoneFn done);
 
-  // Checks refused for a full queue since the start.
-  std::uint64_t refused() const { return refused_.load(); }
-
  private:
   struct Job {
     std::string pin;
@@ -68,7 +64,6 @@ class PinCheckPool {
   std::condition_variable wake_;
   std::deque<Job> lanes_[kPinLanes];
   bool stopping_ = false;
-  std::atomic<std::uint64_t> refused_{0};
   std::vector<std::thread> workers_;
 };
 

@@ -64,7 +64,6 @@ TEST_F(Secret, OnlyTheProgramsOwnGroupWithNobodyElseInItMayReadIt) {
     std::string why;  // empty: taken
   };
   const Case cases[] = {
-      {"root", "root", 0600, ""},
       {"root", "root", 0640, ""},
       {"root", listed_, 0600, ""},  // a group that may not read it
       {lonely_, lonely_, 0640, ""},

@@ -59,7 +59,6 @@ std::vector<std::string> Fixes(const SiteFacts& facts) {
 TEST(SiteCheck, AGoodSiteHasNothingToFixAndNamesItsOperators) {
   const std::vector<SiteFinding> findings = CheckSite(GoodSite());
   ASSERT_EQ(findings.size(), 1U);
-  EXPECT_FALSE(findings[0].fix);
   EXPECT_EQ(findings[0].text,
             "the operators whose windows may attach (orvandel-operators): alice, bob");
 }
@@ -134,10 +133,6 @@ TEST(SiteCheck, EachFaultIsOneLineSayingWhatToDo) {
       {[](SiteFacts& f) { f.device.mode = S_IFREG | 0666; },
        "COM1 (/dev/serial/by-id/usb-FTDI) is not a serial device (a character device): map COM1 to "
        "one"},
-      {[](SiteFacts& f) { f.device.group = "plugdev"; },
-       "COM1 (/dev/serial/by-id/usb-FTDI) is root:plugdev 0660, which the user orvandel cannot "
-       "open: give it to the group dialout with read and write (a udev rule: GROUP=\"dialout\", "
-       "MODE=\"0660\")"},
       {[](SiteFacts& f) { f.device.mode = S_IFCHR | 0640; },
        "COM1 (/dev/serial/by-id/usb-FTDI) is root:dialout 0640, which the user orvandel cannot "
        "open: give it to the group dialout with read and write (a udev rule: GROUP=\"dialout\", "

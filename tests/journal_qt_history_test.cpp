@@ -80,7 +80,7 @@ class HistoryWindowTest : public ::testing::Test {
   std::unique_ptr<QtHistoryWindow> window_;
 };
 
-TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExports) {
+TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExportsAndBoundsTheTime) {
   AddKnownRecords();
   QtHistoryWindow& window = Show();
   ASSERT_EQ(window.model()->rowCount(), 6);
@@ -119,11 +119,8 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExports) {
   EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
 
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
 
-TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
-  AddKnownRecords();
-  QtHistoryWindow& window = Show();
+  // Time bounds take their whole seconds and can be turned off.
   auto* from_on = Find<QCheckBox>("FromCheck");
   auto* from = Find<QDateTimeEdit>("FromEdit");
   auto* to_on = Find<QCheckBox>("ToCheck");
@@ -133,10 +130,11 @@ TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
   from->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 60000));
   to_on->setChecked(true);
   Find<QDateTimeEdit>("ToEdit")->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
-  EXPECT_EQ(window.model()->filter(), (JournalFilter{kBase + 60000, kBase + 180999, {}, ""}));
+  EXPECT_EQ(window.model()->filter(),
+            (JournalFilter{kBase + 60000, kBase + 180999, JournalKind::kOperator, "bob"}));
   from_on->setChecked(false);
   to_on->setChecked(false);
-  EXPECT_EQ(window.model()->filter(), JournalFilter{});
+  EXPECT_EQ(window.model()->filter(), (JournalFilter{{}, {}, JournalKind::kOperator, "bob"}));
 }
 
 TEST_F(HistoryWindowTest, ReadsPagesAsTheTableScrollsDown) {

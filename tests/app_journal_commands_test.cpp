@@ -105,10 +105,25 @@ struct Anchors final : JournalAnchorSink {
   std::string why;
 };
 
-// Verify against no anchor, one given by hand, and anchors this user may not read: those never
-// let a chain pass alone (status 3, the file there or gone), while a deleted end or a failing
-// chain is still said as such.
-TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
+// Verify against older anchors naming a copy moved aside (the rules are the journal's tests), no
+// anchor, one given by hand, and anchors this user may not read: those never let a chain pass
+// alone (status 3, the file there or gone), while a copy gone, a deleted end or a failing chain is
+// still said as such.
+TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorsShow) {
+  const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
+  test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
+  std::string problem;
+  const JournalAside aside{copy, JournalFileSha256(folder_.path() / "DATA" / copy, problem)};
+  const auto older = std::make_shared<Anchors>();
+  older->all = {{10, Rows().at(9).chain, 0, {aside}}, {30, Rows().at(29).chain}};
+  EXPECT_EQ(
+      Command({"--journal-verify"}, older),
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30; " +
+                      copy + ", moved aside by the program, is as it was\n"}));
+  fs::remove(folder_.path() / "DATA" / copy);
+  EXPECT_EQ(Command({"--journal-verify"}, older),
+            (Outcome{1, File() + ": " + copy + ", moved aside by the program, is missing\n"}));
+
   const auto none = std::make_shared<Anchors>();
   const auto closed = std::make_shared<Anchors>();
   closed->why = "/var/log/journal/m/system.journal: Permission denied";
@@ -135,27 +150,6 @@ TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
     fs::remove(File() + suffix);
   EXPECT_EQ(Command({"--journal-verify"}, closed),
             (Outcome{3, "", "orvandel: no journal at " + File() + ", and " + cannot}));
-}
-
-// What the anchors say besides the head reaches the verdict, from every anchor (the rules are the
-// journal's tests): a copy named in an older one and since deleted fails; as it was, it is said.
-TEST_F(JournalCommandTest, VerifySaysWhatOlderAnchorsSayOfCopiesMovedAside) {
-  const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
-  test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
-  std::string problem;
-  const auto anchors = std::make_shared<Anchors>();
-  anchors->all = {{10,
-                   Rows().at(9).chain,
-                   0,
-                   {{copy, JournalFileSha256(folder_.path() / "DATA" / copy, problem)}}},
-                  {30, Rows().at(29).chain}};
-  EXPECT_EQ(
-      Command({"--journal-verify"}, anchors),
-      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30; " +
-                      copy + ", moved aside by the program, is as it was\n"}));
-  fs::remove(folder_.path() / "DATA" / copy);
-  EXPECT_EQ(Command({"--journal-verify"}, anchors),
-            (Outcome{1, File() + ": " + copy + ", moved aside by the program, is missing\n"}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and

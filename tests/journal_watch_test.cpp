@@ -166,7 +166,6 @@ TEST_F(JournalTest, AFileDeletedMovedOrReplacedIsFoundWithinSecondsAndANewChainB
                   " outside the program while it was open. The old chain ended "
                   "at record 7 with chain value " +
                   last + (later ? "; records go on in it." : "; a new chain begins here."));
-    EXPECT_EQ(rows.back().entry, Entry(7));
     EXPECT_TRUE(journal->Verify().ok);
     if (c.action == Do::kMove) {  // with the records of its log
       const JournalCheck moved = VerifyJournalFile(File().string() + ".old");

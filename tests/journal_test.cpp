@@ -183,8 +183,7 @@ TEST_F(JournalTest, AReadOnlyOrFullDiskLosesNothingAndKeepsTheOrder) {
   }
 }
 
-// The journal's files in the shared folder are as writable for the group as the umask allows:
-// with the program's umask 002, 0664, so that the next operator's program can write them too.
+// So that the next operator's program can write them too.
 TEST_F(JournalTest, ItsFilesAreGroupWritableUnderUmask002) {
   const mode_t saved = ::umask(002);
   auto journal = Fresh(1);
@@ -315,8 +314,7 @@ constexpr const char* kEarlierSchema =
     "INSERT INTO journal_issued(last_seq) SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM "
     "journal_issued)";
 
-// A journal made before the detail column: readers take it as it is, and the program's first
-// commit adds the column in place, every row and chain value kept.
+// A journal made before the detail column: readers take it as it is.
 TEST_F(JournalTest, TheFirstCommitAddsTheDetailColumnKeepingEveryRowAndTheChain) {
   fs::create_directories(data_);
   std::vector<JournalEntry> earlier{

@@ -129,13 +129,10 @@ TEST_F(JournalTest, AFileDeletedMovedOrReplacedIsFoundWithinSecondsAndANewChainB
     }
     if (c.action == Do::kMove) fs::rename(File(), File().string() + ".old");
     if (c.action == Do::kReplace || later) {
+      const auto given = std::make_shared<FakeAnchors>();
+      given->sent.push_back({100, std::string(32, 'x')});
       JournalOptions options;
-      options.anchor = nullptr;
-      if (later) {
-        options.anchor = std::make_shared<FakeAnchors>();
-        std::string problem;
-        options.anchor->Send("", {100, std::string(32, 'x')}, problem);
-      }
+      options.anchor = later ? given : nullptr;
       Journal forged(forged_folder, nullptr, options);
       forged.Append(Entry(0, "forged "));
       ASSERT_TRUE(forged.Commit());

@@ -81,7 +81,6 @@ TEST_F(JournalTest, TheAnchorShowsADeletedEndAndARecomputedChain) {
     SCOPED_TRACE(c.what);
     Fresh(8, anchors_).reset();
     const JournalAnchor anchor = anchors_->sent.back();
-    ASSERT_EQ(anchor.sequence, 8);
     if (*c.sql != '\0') Sql(c.sql);
     if (c.recompute_from > 0) test::Recompute(File(), c.recompute_from, "TEST");
     const JournalCheck check = VerifyJournalFile(File(), anchor.sequence);

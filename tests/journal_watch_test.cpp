@@ -51,13 +51,11 @@ TEST_F(JournalTest, TheChainSinceTheAnchorIsCheckedBeforeEachAnchorAndAChangeIsN
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     auto journal = Fresh(8, anchors_);
-    ASSERT_EQ(anchors_->sent.size(), 1U);
     const std::string at8 = Rows().at(7).chain;
     now_ms_ += 10000;
     for (int i = 8; i < 12; ++i)
       journal->Append(Entry(i));
     ASSERT_TRUE(journal->Commit());
-    ASSERT_EQ(anchors_->sent.size(), 1U);
     notices_.clear();
     if (*c.sql != '\0') Sql(c.sql);
     if (c.recompute_from > 0) test::Recompute(File(), c.recompute_from, "forged");

@@ -13,7 +13,6 @@
 #include "app/journal_commands.h"
 #include "journal/journal.h"
 #include "journal/journal_query.h"
-#include "platform/sqlite.h"
 #include "tests/program_folder_fixture.h"
 
 namespace orv {

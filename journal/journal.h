@@ -144,8 +144,6 @@ class Journal {
   JournalCheck Verify() const { return VerifyJournalFile(file_); }
   // Anchors the head now if it moved since the last anchor (a link change, the program's stop).
   void AnchorNow() { Anchor(true); }
-  // Why the last anchor could not be sent; empty when it was.
-  const std::string& anchor_problem() const { return anchor_problem_; }
 
   const std::filesystem::path& file() const { return file_; }
   std::size_t waiting() const { return waiting_.size(); }
@@ -218,7 +216,6 @@ class Journal {
   std::uint64_t wal_device_ = 0;
   std::uint64_t wal_inode_ = 0;
   bool anchor_due_ = false;  // a new chain or a gap: anchored at the next commit
-  std::string anchor_problem_;
   std::deque<JournalEntry> waiting_;
   std::uint64_t dropped_ = 0;
   std::uint64_t dropped_recorded_ = 0;

@@ -206,7 +206,6 @@ void Journal::Anchor(bool now) {
   if (broken_at_ == 0 && head_moved && anchored_.sequence != 0 && (now || anchor_due_ || !recent)) {
     const std::int64_t changed = FirstChanged();
     if (changed < 0) {
-      anchor_problem_ = file_.string() + " cannot be read back to check it before anchoring";
       anchored_at_ms_ = at;
       return;
     }
@@ -224,7 +223,6 @@ void Journal::Anchor(bool now) {
     sent_ = next;
     if (broken_at_ == 0) anchored_ = {next.sequence, next.chain, 0, {}};
   }
-  anchor_problem_ = problem;
 }
 
 }  // namespace orv

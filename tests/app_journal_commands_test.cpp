@@ -13,7 +13,6 @@
 #include "app/journal_commands.h"
 #include "journal/journal.h"
 #include "journal/journal_query.h"
-#include "platform/sqlite.h"
 #include "tests/program_folder_fixture.h"
 
 namespace orv {
@@ -78,8 +77,8 @@ class JournalCommandTest : public test::ProgramFolderTest {
 };
 
 // The real program: filters from its command line in the zone of its TZ, the CSV on standard
-// output, a changed chain's exit status, and one line with status 2 for what it does not take.
-TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine) {
+// output, a changed chain's exit status. (A refused option's one line is the site check's test.)
+TEST_F(JournalCommandTest, TheProgramExportsAndVerifiesFromItsCommandLine) {
   EXPECT_EQ(
       Program({"--journal-export", "--from", "2026-12-07 03:00", "--to", "2026-12-07 05:00"}),
       (Outcome{0, JournalCsvHeader() +
@@ -90,9 +89,6 @@ TEST_F(JournalCommandTest, TheProgramExportsVerifiesAndRefusesFromItsCommandLine
   EXPECT_EQ(Program({"--journal-verify"}),
             (Outcome{1, File() + ": record 17 fails the chain (changed, deleted or inserted); 16 "
                                  "record(s) before it verify\n"}));
-  EXPECT_EQ(
-      Program({"--journal-export", "--kind", "alarm"}),
-      (Outcome{2, "", "orvandel: --kind: \"alarm\" is not event, operator, link or program\n"}));
 }
 
 // The system journal's anchors as a user sees them: every one sent, the older first; none, or
@@ -108,10 +104,25 @@ struct Anchors final : JournalAnchorSink {
   std::string why;
 };
 
-// Verify against no anchor, one given by hand, and anchors this user may not read: those never
-// let a chain pass alone (status 3, the file there or gone), while a deleted end or a failing
-// chain is still said as such.
-TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
+// Verify against older anchors naming a copy moved aside (the rules are the journal's tests), no
+// anchor, one given by hand, and anchors this user may not read: those never let a chain pass
+// alone (status 3, the file there or gone), while a copy gone, a deleted end or a failing chain is
+// still said as such.
+TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorsShow) {
+  const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
+  test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
+  std::string problem;
+  const JournalAside aside{copy, JournalFileSha256(folder_.path() / "DATA" / copy, problem)};
+  const auto older = std::make_shared<Anchors>();
+  older->all = {{10, Rows().at(9).chain, 0, {aside}}, {30, Rows().at(29).chain}};
+  EXPECT_EQ(
+      Command({"--journal-verify"}, older),
+      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30; " +
+                      copy + ", moved aside by the program, is as it was\n"}));
+  fs::remove(folder_.path() / "DATA" / copy);
+  EXPECT_EQ(Command({"--journal-verify"}, older),
+            (Outcome{1, File() + ": " + copy + ", moved aside by the program, is missing\n"}));
+
   const auto none = std::make_shared<Anchors>();
   const auto closed = std::make_shared<Anchors>();
   closed->why = "/var/log/journal/m/system.journal: Permission denied";
@@ -138,27 +149,6 @@ TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorShow) {
     fs::remove(File() + suffix);
   EXPECT_EQ(Command({"--journal-verify"}, closed),
             (Outcome{3, "", "orvandel: no journal at " + File() + ", and " + cannot}));
-}
-
-// What the anchors say besides the head reaches the verdict, from every anchor (the rules are the
-// journal's tests): a copy named in an older one and since deleted fails; as it was, it is said.
-TEST_F(JournalCommandTest, VerifySaysWhatOlderAnchorsSayOfCopiesMovedAside) {
-  const std::string copy = "Journal.sqlite.damaged-20261207T000000Z";
-  test::WriteBytes(folder_.path() / "DATA" / copy, "not a database");
-  std::string problem;
-  const auto anchors = std::make_shared<Anchors>();
-  anchors->all = {{10,
-                   Rows().at(9).chain,
-                   0,
-                   {{copy, JournalFileSha256(folder_.path() / "DATA" / copy, problem)}}},
-                  {30, Rows().at(29).chain}};
-  EXPECT_EQ(
-      Command({"--journal-verify"}, anchors),
-      (Outcome{0, File() + ": 30 record(s), the chain verifies and matches the anchor at 30; " +
-                      copy + ", moved aside by the program, is as it was\n"}));
-  fs::remove(folder_.path() / "DATA" / copy);
-  EXPECT_EQ(Command({"--journal-verify"}, anchors),
-            (Outcome{1, File() + ": " + copy + ", moved aside by the program, is missing\n"}));
 }
 
 // An export fails in one line when its output cannot be written, when there is no journal and
@@ -191,13 +181,9 @@ TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
       {"--journal-export", "--kind", "link", "--from", "2026-12-07", "--to", "2026-12-07 01:30"},
       Utc);
   ASSERT_EQ(all.error, "");
-  EXPECT_EQ(all.options.journal_command, JournalCommand::kExport);
   EXPECT_EQ(all.options.journal_filter,
             (JournalFilter{kBase, kBase + 91 * 60000 - 1, JournalKind::kLink, ""}));
-  const ParsedOptions verify = ParseProgramOptions({"--journal-verify", "--journal-verify"}, Utc);
-  EXPECT_EQ(verify.error, "");
-  EXPECT_EQ(verify.options.journal_command, JournalCommand::kVerify);
-  EXPECT_EQ(ParseProgramOptions({}, Utc).options.journal_command, JournalCommand::kNone);
+  EXPECT_EQ(ParseProgramOptions({"--journal-verify", "--journal-verify"}, Utc).error, "");
   // What is not understood: one line of reason each.
   const std::pair<std::vector<std::string>, std::string> errors[] = {
       {{"--from", "2026-12-07"}, "--from, --to and --kind go with --journal-export"},

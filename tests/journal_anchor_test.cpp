@@ -36,14 +36,11 @@ TEST_F(JournalTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
     Do action;
     bool down;              // the sink fails
     std::int64_t anchored;  // the newest anchor's sequence number afterwards
-    bool problem;           // the last try failed
   } kSteps[] = {
-      {0, Do::kCommit, false, 1, false},     {30, Do::kCommit, false, 1, false},
-      {30, Do::kAnchorNow, false, 2, false}, {31, Do::kAnchorNow, false, 2, false},
-      {89, Do::kCommit, false, 2, false},    {90, Do::kCommit, false, 4, false},
-      {150, Do::kCommit, true, 4, true},     {160, Do::kCommit, false, 4, true},
-      {210, Do::kCommit, false, 7, false},   {211, Do::kCommit, false, 7, false},
-      {211, Do::kEnd, false, 8, false},
+      {0, Do::kCommit, false, 1},     {30, Do::kCommit, false, 1},  {30, Do::kAnchorNow, false, 2},
+      {31, Do::kAnchorNow, false, 2}, {89, Do::kCommit, false, 2},  {90, Do::kCommit, false, 4},
+      {150, Do::kCommit, true, 4},    {160, Do::kCommit, false, 4}, {210, Do::kCommit, false, 7},
+      {211, Do::kCommit, false, 7},   {211, Do::kEnd, false, 8},
   };
   auto journal = MakeJournal(anchors_);
   int i = 0;
@@ -61,7 +58,6 @@ TEST_F(JournalTest, TheHeadIsAnchoredAtMostOnceAMinuteAndWhenAsked) {
     }
     ASSERT_FALSE(anchors_->sent.empty());
     EXPECT_EQ(anchors_->sent.back().sequence, step.anchored);
-    EXPECT_EQ(journal ? journal->anchor_problem() : "", step.problem ? "down" : "");
   }
   EXPECT_EQ(anchors_->sent.size(), 5U);  // 1, 2, 4, 7, 8: never the same head twice
   EXPECT_EQ(anchors_->names.back(), fs::weakly_canonical(File()).string());
@@ -85,7 +81,6 @@ TEST_F(JournalTest, TheAnchorShowsADeletedEndAndARecomputedChain) {
     SCOPED_TRACE(c.what);
     Fresh(8, anchors_).reset();
     const JournalAnchor anchor = anchors_->sent.back();
-    ASSERT_EQ(anchor.sequence, 8);
     if (*c.sql != '\0') Sql(c.sql);
     if (c.recompute_from > 0) test::Recompute(File(), c.recompute_from, "TEST");
     const JournalCheck check = VerifyJournalFile(File(), anchor.sequence);
@@ -212,7 +207,6 @@ TEST_F(JournalTest, TheSystemJournalGetsOneDatagramPerAnchorAndNeverAWait) {
     for (int i = 0; i < 3; ++i)
       journal.Append(journal.Make(JournalKind::kProgram, "record " + std::to_string(i)));
     ASSERT_TRUE(journal.Commit());
-    EXPECT_EQ(journal.anchor_problem(), "");
     head = {3, Rows().back().chain};
   }
   // Anchored after the first write; the end anchors nothing new. (Other tests' journals running

@@ -41,19 +41,6 @@ class HistoryWindowTest : public ::testing::Test {
     entry.detail = std::move(detail);
     journal_.Append(std::move(entry));
   }
-  // Six records, a minute apart.
-  void AddKnownRecords() {
-    Add(kBase, JournalKind::kProgram, "Program started: Orvandel Program Ver 2.16.08, user alice",
-        "alice");
-    Add(kBase + 60000, JournalKind::kLink, "Connected: COM1 (/dev/ttyUSB0) 9600,N,8,1", "alice");
-    Add(kBase + 120000, JournalKind::kEvent, "12/07 01:02 Event = EMG Ack", "alice");
-    Add(kBase + 180000, JournalKind::kOperator, "Key EMG ACK", "bob");
-    Add(kBase + 240000, JournalKind::kOperator,
-        "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"", "bob");
-    Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault 0000000000000100", "alice",
-        "Call/EMG");
-    ASSERT_TRUE(journal_.Commit());
-  }
   QtHistoryWindow& Show() {
     window_ = std::make_unique<QtHistoryWindow>(journal_.file());
     window_->show();
@@ -66,28 +53,33 @@ class HistoryWindowTest : public ::testing::Test {
     EXPECT_NE(widget, nullptr) << name;
     return widget;
   }
-  // One row of the table as shown.
-  std::vector<std::string> Cells(int row) {
-    std::vector<std::string> cells;
-    for (int column = 0; column < QtHistoryModel::kColumnCount; ++column)
-      cells.push_back(window_->model()->index(row, column).data().toString().toStdString());
-    return cells;
-  }
-
   test::TempFolder temp_;
   Journal journal_;
   Connection connection_;
   std::unique_ptr<QtHistoryWindow> window_;
 };
 
-TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExports) {
-  AddKnownRecords();
+TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExportsAndBoundsTheTime) {
+  // Six records, a minute apart.
+  Add(kBase, JournalKind::kProgram, "Program started: Orvandel Program Ver 2.16.08, user alice",
+      "alice");
+  Add(kBase + 60000, JournalKind::kLink, "Connected: COM1 (/dev/ttyUSB0) 9600,N,8,1", "alice");
+  Add(kBase + 120000, JournalKind::kEvent, "12/07 01:02 Event = EMG Ack", "alice");
+  Add(kBase + 180000, JournalKind::kOperator, "Key EMG ACK", "bob");
+  Add(kBase + 240000, JournalKind::kOperator, "Renamed EMG Trigger 7: \"Lobby\" to \"Hall, east\"",
+      "bob");
+  Add(kBase + 300000, JournalKind::kEvent, "12/07 01:05 Event = Fault 0000000000000100", "alice",
+      "Call/EMG");
+  ASSERT_TRUE(journal_.Commit());
   QtHistoryWindow& window = Show();
   ASSERT_EQ(window.model()->rowCount(), 6);
   // The local time where each record was written (one hour east of UTC), year and seconds.
-  EXPECT_EQ(Cells(0), (std::vector<std::string>{"2026-12-07 01:05:00", "event",
-                                                "12/07 01:05 Event = Fault 0000000000000100",
-                                                "Call/EMG", "alice"}));
+  std::vector<std::string> first_row;
+  for (int column = 0; column < QtHistoryModel::kColumnCount; ++column)
+    first_row.push_back(window.model()->index(0, column).data().toString().toStdString());
+  EXPECT_EQ(first_row, (std::vector<std::string>{"2026-12-07 01:05:00", "event",
+                                                 "12/07 01:05 Event = Fault 0000000000000100",
+                                                 "Call/EMG", "alice"}));
   // PDF without its dialog; what goes wrong in the window's own status line.
   const QString pdf = QString::fromStdString((temp_.path() / "journal.pdf").string());
   ASSERT_TRUE(window.SaveAsPdf(pdf));
@@ -119,11 +111,8 @@ TEST_F(HistoryWindowTest, ShowsTheRecordsNewestFirstFiltersAndExports) {
   EXPECT_EQ(window.status_text().toStdString(), "2 records exported to " + csv.toStdString());
 
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-}
 
-TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
-  AddKnownRecords();
-  QtHistoryWindow& window = Show();
+  // Time bounds take their whole seconds and can be turned off.
   auto* from_on = Find<QCheckBox>("FromCheck");
   auto* from = Find<QDateTimeEdit>("FromEdit");
   auto* to_on = Find<QCheckBox>("ToCheck");
@@ -133,10 +122,11 @@ TEST_F(HistoryWindowTest, TimeBoundsTakeTheirWholeSecondsAndCanBeTurnedOff) {
   from->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 60000));
   to_on->setChecked(true);
   Find<QDateTimeEdit>("ToEdit")->setDateTime(QDateTime::fromMSecsSinceEpoch(kBase + 180000));
-  EXPECT_EQ(window.model()->filter(), (JournalFilter{kBase + 60000, kBase + 180999, {}, ""}));
+  EXPECT_EQ(window.model()->filter(),
+            (JournalFilter{kBase + 60000, kBase + 180999, JournalKind::kOperator, "bob"}));
   from_on->setChecked(false);
   to_on->setChecked(false);
-  EXPECT_EQ(window.model()->filter(), JournalFilter{});
+  EXPECT_EQ(window.model()->filter(), (JournalFilter{{}, {}, JournalKind::kOperator, "bob"}));
 }
 
 TEST_F(HistoryWindowTest, ReadsPagesAsTheTableScrollsDown) {
@@ -155,7 +145,6 @@ TEST_F(HistoryWindowTest, AJournalThatIsNotThereIsSaidAndFoundOnceItIs) {
   QtHistoryWindow& window = Show();
   EXPECT_TRUE(window.status_text().contains("cannot be read"))
       << window.status_text().toStdString();
-  EXPECT_EQ(window.model()->rowCount(), 0);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   // The program writes its first records: the window finds the journal.
   Add(kBase, JournalKind::kProgram, "Program start", "alice");

@@ -86,8 +86,7 @@ TEST_F(JournalQueryTest, FiltersTakeExactlyWhatTheySay) {
   }
 }
 
-// A reader that lives as long as the web panel follows the file at its path: deleted and begun
-// anew by the program, it reads the new one, both for the newest number and for pages.
+// As the web panel's long-lived reader must, for the newest number and for pages alike.
 TEST_F(JournalQueryTest, AReaderFollowsTheFileAtItsPath) {
   Write({PanelEntry(kBase, JournalKind::kEvent, "old 1"),
          PanelEntry(kBase, JournalKind::kEvent, "old 2")});
@@ -203,8 +202,7 @@ TEST(JournalCsvTest, FieldsAreQuotedWhenTheyMustBeAndFormulasGetALeadingQuote) {
             "7,2026-12-07T01:00:00.000+01:00,operator,'=1,'+2,'-3,'@4,'=5\r\n");
 }
 
-// Records oldest first past one page of the export, each once and ending CR LF; a filter takes
-// what it says, and the header comes even when nothing matches.
+// Each record ending CR LF; a filter takes what it says; the header comes even when none matches.
 TEST_F(JournalQueryTest, CsvIsEveryRecordOnceInOrderPastOnePage) {
   std::vector<JournalEntry> entries;
   std::string all;

@@ -51,13 +51,11 @@ TEST_F(JournalTest, TheChainSinceTheAnchorIsCheckedBeforeEachAnchorAndAChangeIsN
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     auto journal = Fresh(8, anchors_);
-    ASSERT_EQ(anchors_->sent.size(), 1U);
     const std::string at8 = Rows().at(7).chain;
     now_ms_ += 10000;
     for (int i = 8; i < 12; ++i)
       journal->Append(Entry(i));
     ASSERT_TRUE(journal->Commit());
-    ASSERT_EQ(anchors_->sent.size(), 1U);
     notices_.clear();
     if (*c.sql != '\0') Sql(c.sql);
     if (c.recompute_from > 0) test::Recompute(File(), c.recompute_from, "forged");
@@ -129,13 +127,10 @@ TEST_F(JournalTest, AFileDeletedMovedOrReplacedIsFoundWithinSecondsAndANewChainB
     }
     if (c.action == Do::kMove) fs::rename(File(), File().string() + ".old");
     if (c.action == Do::kReplace || later) {
+      const auto given = std::make_shared<FakeAnchors>();
+      given->sent.push_back({100, std::string(32, 'x')});
       JournalOptions options;
-      options.anchor = nullptr;
-      if (later) {
-        options.anchor = std::make_shared<FakeAnchors>();
-        std::string problem;
-        options.anchor->Send("", {100, std::string(32, 'x')}, problem);
-      }
+      options.anchor = later ? given : nullptr;
       Journal forged(forged_folder, nullptr, options);
       forged.Append(Entry(0, "forged "));
       ASSERT_TRUE(forged.Commit());
@@ -166,7 +161,6 @@ TEST_F(JournalTest, AFileDeletedMovedOrReplacedIsFoundWithinSecondsAndANewChainB
                   " outside the program while it was open. The old chain ended "
                   "at record 7 with chain value " +
                   last + (later ? "; records go on in it." : "; a new chain begins here."));
-    EXPECT_EQ(rows.back().entry, Entry(7));
     EXPECT_TRUE(journal->Verify().ok);
     if (c.action == Do::kMove) {  // with the records of its log
       const JournalCheck moved = VerifyJournalFile(File().string() + ".old");

@@ -54,7 +54,7 @@ ServerMessage FirstMessage(QLocalSocket& socket) {
   return message;
 }
 
-TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
+TEST_F(AttachedWindows, ShareTheServicesLineAndHistoryAndFollowItsRestart) {
   auto sim = StartSim();
   auto service = StartProgram({"--headless", "--socket", socket_});
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
@@ -65,6 +65,59 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   // The real program started on the service's socket attaches too, and never opens the line.
   auto program = StartProgram({"--socket", socket_}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(service->WaitForOutput("(3 attached)")) << service->output();
+
+  // The history: the service's records, filtered as the window asks, new ones on top.
+  one.view().show();
+  std::int64_t committed = 0;
+  int answers = 0;
+  const Connection commits = one.client().journal_committed().Connect(
+      [&](std::int64_t sequence) { committed = sequence; });
+  const Connection pages = one.client().history_page().Connect(
+      [&](const std::string&, const JournalPage&) { ++answers; });
+  // Asked for with Ctrl+H: the journal's first commit may be still to come.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&one.view()));
+  QTest::keyClick(&one.view(), Qt::Key_H, Qt::ControlModifier);
+  QtHistoryWindow* history = one.history();
+  ASSERT_NE(history, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
+  const QtHistoryModel* model = history->model();
+  // Rows newest first, each once, and one of them (or the first) holds what.
+  const auto shows = [&](const std::string& what, bool first = false) {
+    bool found = false;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      if (row > 0 && model->row(row).sequence >= model->row(row - 1).sequence) return false;
+      found = found ||
+              ((row == 0 || !first) && model->row(row).entry.text.find(what) != std::string::npos);
+    }
+    return found;
+  };
+  // The service's own records, which this window's user could not read from the file, and an
+  // event the controller reports, journalled by the service, on top; how far they go.
+  sim->Type("event 0x12 0");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return shows("Event = EMG Ack", true) && shows("Connected: COM1") && committed >= 3; },
+      kDeadlineMs))
+      << history->status_text().toStdString() << " " << committed;
+  // Exported by root at the site, not from here.
+  EXPECT_FALSE(history->findChild<QPushButton*>("ExportCsvButton")->isEnabled());
+  // Closed, the status bar's button shows the same window again.
+  history->close();
+  auto* button = one.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
+  ASSERT_NE(button, nullptr);
+  button->click();
+  EXPECT_EQ(one.history(), history);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
+
+  // The window's filter goes with its pages: the link's records only.
+  history->findChild<QComboBox*>("KindCombo")->setCurrentText("link");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Connected: COM1"); }, kDeadlineMs));
+  for (int row = 0; row < model->rowCount(); ++row)
+    EXPECT_EQ(model->row(row).entry.kind, JournalKind::kLink) << row;
+  // One page asked for at a time.
+  const int answered = answers;
+  ASSERT_TRUE(one.client().AskHistory({}));
+  EXPECT_FALSE(one.client().AskHistory({}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
 
   // A fault lamp: from the controller's answer to both windows within half a second.
   sim->Type("fault 3 on");
@@ -139,68 +192,6 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_FALSE(says_lost(one));
   EXPECT_NE(two.window().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
-  EXPECT_EQ(service->Stop(), 0);
-}
-
-TEST_F(AttachedWindows, TheHistoryShowsTheServicesRecordsFilteredAndTakesNewOnesOnTop) {
-  auto sim = StartSim();
-  auto service = StartProgram({"--headless", "--socket", socket_});
-  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
-  QtAttachedWindow window(socket_);
-  window.view().show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(window); }, kDeadlineMs));
-  std::int64_t committed = 0;
-  int answers = 0;
-  const Connection commits = window.client().journal_committed().Connect(
-      [&](std::int64_t sequence) { committed = sequence; });
-  const Connection pages = window.client().history_page().Connect(
-      [&](const std::string&, const JournalPage&) { ++answers; });
-  // Asked for with Ctrl+H: the journal's first commit may be still to come.
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window.view()));
-  QTest::keyClick(&window.view(), Qt::Key_H, Qt::ControlModifier);
-  QtHistoryWindow* history = window.history();
-  ASSERT_NE(history, nullptr);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
-  const QtHistoryModel* model = history->model();
-  // Rows newest first, each once, and one of them (or the first) holds what.
-  const auto shows = [&](const std::string& what, bool first = false) {
-    bool found = false;
-    for (int row = 0; row < model->rowCount(); ++row) {
-      if (row > 0 && model->row(row).sequence >= model->row(row - 1).sequence) return false;
-      found = found ||
-              ((row == 0 || !first) && model->row(row).entry.text.find(what) != std::string::npos);
-    }
-    return found;
-  };
-  // The service's own records, which this window's user could not read from the file, and how
-  // far they go.
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return shows("Connected: COM1") && committed >= 3; }, kDeadlineMs))
-      << history->status_text().toStdString() << " " << committed;
-  // Exported by root at the site, not from here.
-  EXPECT_FALSE(history->findChild<QPushButton*>("ExportCsvButton")->isEnabled());
-  // Closed, the status bar's button shows the same window again.
-  history->close();
-  auto* button = window.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
-  ASSERT_NE(button, nullptr);
-  button->click();
-  EXPECT_EQ(window.history(), history);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
-
-  // An event the controller reports, journalled by the service, on top.
-  sim->Type("event 0x12 0");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Event = EMG Ack", true); }, kDeadlineMs))
-      << history->status_text().toStdString();
-  // The window's filter goes with its pages: the link's records only.
-  history->findChild<QComboBox*>("KindCombo")->setCurrentText("link");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Connected: COM1"); }, kDeadlineMs));
-  for (int row = 0; row < model->rowCount(); ++row)
-    EXPECT_EQ(model->row(row).entry.kind, JournalKind::kLink) << row;
-  // One page asked for at a time.
-  const int answered = answers;
-  ASSERT_TRUE(window.client().AskHistory({}));
-  EXPECT_FALSE(window.client().AskHistory({}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
   EXPECT_EQ(service->Stop(), 0);
 }
 

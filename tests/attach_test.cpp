@@ -354,7 +354,6 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   };
   const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
   const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
-  port_.ClearWrites();
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
   EXPECT_EQ(ask(log_in + R"("pin":"9999"})"), "not logged in");
   EXPECT_EQ(records,

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "attach/attach_hub.h"
@@ -63,11 +64,8 @@ TEST(AttachHistoryCodec, ARequestGoesBothWaysAndOutOfItsBoundsIsRefused) {
   }
   const std::string good =
       R"("type":"history","id":3,"newer":false,"before":0,"after":0,"until":0,"text":"")";
-  struct Case {
-    std::string line;
-    bool history;  // a history request at all
-  };
-  const Case cases[] = {
+  // The line and whether it is a history request at all.
+  const std::pair<std::string, bool> cases[] = {
       {"{" + good + R"(,"limit":0})", true},
       {"{" + good + R"(,"limit":201})", true},
       {"{" + good + R"(,"limit":2,"kind":"alarm"})", true},
@@ -79,11 +77,11 @@ TEST(AttachHistoryCodec, ARequestGoesBothWaysAndOutOfItsBoundsIsRefused) {
       {R"({"type":"action","id":3,"action":"key","key":2})", false},
       {"not json", false},
   };
-  for (const Case& c : cases) {
+  for (const auto& [line, history] : cases) {
     HistoryRequest request;
     std::string error;
-    EXPECT_FALSE(ParseHistoryRequest(c.line, request, error)) << c.line;
-    EXPECT_EQ(!error.empty(), c.history) << c.line;
+    EXPECT_FALSE(ParseHistoryRequest(line, request, error)) << line;
+    EXPECT_EQ(!error.empty(), history) << line;
   }
 }
 

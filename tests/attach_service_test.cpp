@@ -1,10 +1,6 @@
 // Windows attached to the real headless program over its socket, the program on a pseudo-terminal
-// to the simulator: two see the same lamps, a key pressed in one goes out once; the service killed
-// shows in both and they attach again when it is back. (What each action does at the service is
-// the service actions' test.) A user's window past the share is refused, said and closed. The
-// history window is fed by the service page by page with the window's filters. A window before a
-// service it may not trust sends it nothing, not even a log in; one that cannot load its module at
-// a site says so and ends, rather than open the line itself.
+// to the simulator. (What each action does at the service is the service actions' test, a user's
+// share the hub's.)
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -47,7 +43,18 @@ bool Once(const std::string& text, const std::string& what) {
 
 using AttachedWindows = test::AttachedWindowTest;
 
-TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
+// The first line the service sends a socket, read as a message.
+ServerMessage FirstMessage(QLocalSocket& socket) {
+  ServerMessage message;
+  if (!QTest::qWaitFor([&] { return socket.canReadLine(); }, kDeadlineMs)) return message;
+  const QByteArray line = socket.readLine().trimmed();
+  PanelState state = EmptyPanelState();
+  std::string error;
+  EXPECT_TRUE(ParseServerMessage(line.toStdString(), state, message, error)) << error;
+  return message;
+}
+
+TEST_F(AttachedWindows, ShareTheServicesLineAndHistoryAndFollowItsRestart) {
   auto sim = StartSim();
   auto service = StartProgram({"--headless", "--socket", socket_});
   ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
@@ -58,6 +65,59 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   // The real program started on the service's socket attaches too, and never opens the line.
   auto program = StartProgram({"--socket", socket_}, {.env = {}, .capture_stderr = true});
   ASSERT_TRUE(service->WaitForOutput("(3 attached)")) << service->output();
+
+  // The history: the service's records, filtered as the window asks, new ones on top.
+  one.view().show();
+  std::int64_t committed = 0;
+  int answers = 0;
+  const Connection commits = one.client().journal_committed().Connect(
+      [&](std::int64_t sequence) { committed = sequence; });
+  const Connection pages = one.client().history_page().Connect(
+      [&](const std::string&, const JournalPage&) { ++answers; });
+  // Asked for with Ctrl+H: the journal's first commit may be still to come.
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&one.view()));
+  QTest::keyClick(&one.view(), Qt::Key_H, Qt::ControlModifier);
+  QtHistoryWindow* history = one.history();
+  ASSERT_NE(history, nullptr);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
+  const QtHistoryModel* model = history->model();
+  // Rows newest first, each once, and one of them (or the first) holds what.
+  const auto shows = [&](const std::string& what, bool first = false) {
+    bool found = false;
+    for (int row = 0; row < model->rowCount(); ++row) {
+      if (row > 0 && model->row(row).sequence >= model->row(row - 1).sequence) return false;
+      found = found ||
+              ((row == 0 || !first) && model->row(row).entry.text.find(what) != std::string::npos);
+    }
+    return found;
+  };
+  // The service's own records, which this window's user could not read from the file, and an
+  // event the controller reports, journalled by the service, on top; how far they go.
+  sim->Type("event 0x12 0");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return shows("Event = EMG Ack", true) && shows("Connected: COM1") && committed >= 3; },
+      kDeadlineMs))
+      << history->status_text().toStdString() << " " << committed;
+  // Exported by root at the site, not from here.
+  EXPECT_FALSE(history->findChild<QPushButton*>("ExportCsvButton")->isEnabled());
+  // Closed, the status bar's button shows the same window again.
+  history->close();
+  auto* button = one.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
+  ASSERT_NE(button, nullptr);
+  button->click();
+  EXPECT_EQ(one.history(), history);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
+
+  // The window's filter goes with its pages: the link's records only.
+  history->findChild<QComboBox*>("KindCombo")->setCurrentText("link");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Connected: COM1"); }, kDeadlineMs));
+  for (int row = 0; row < model->rowCount(); ++row)
+    EXPECT_EQ(model->row(row).entry.kind, JournalKind::kLink) << row;
+  // One page asked for at a time.
+  const int answered = answers;
+  ASSERT_TRUE(one.client().AskHistory({}));
+  EXPECT_FALSE(one.client().AskHistory({}));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
 
   // A fault lamp: from the controller's answer to both windows within half a second.
   sim->Type("fault 3 on");
@@ -92,6 +152,28 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   sim->Drain();
   EXPECT_TRUE(Once(sim->output(), "supervision time"));  // the service's one connect
 
+  // Past the user's share (the two windows count), a window is refused, said and closed.
+  const std::size_t share = AttachLimits{}.max_clients_per_user;
+  std::vector<std::unique_ptr<QLocalSocket>> sockets;
+  for (std::size_t i = 2; i <= share; ++i) {
+    auto& socket = sockets.emplace_back(std::make_unique<QLocalSocket>());
+    socket->connectToServer(QString::fromStdString(socket_));
+    ASSERT_TRUE(socket->waitForConnected(kDeadlineMs)) << i;
+    const ServerMessage message = FirstMessage(*socket);
+    if (i < share) {
+      EXPECT_EQ(message.type, ServerMessageType::kSnapshot) << i;
+      continue;
+    }
+    const std::string why = "user " + UserName(geteuid()) + " has " + std::to_string(share) +
+                            " windows attached, the most one user may";
+    EXPECT_EQ(message.type, ServerMessageType::kRefused);
+    EXPECT_EQ(message.text, why);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return socket->state() == QLocalSocket::UnconnectedState; },
+                                kDeadlineMs));
+    EXPECT_TRUE(service->WaitForOutput("attach window refused: " + why)) << service->output();
+  }
+  EXPECT_TRUE(service->WaitForOutput("(" + std::to_string(share) + " attached)"));
+
   // The service killed: both windows say so within 2 s, greyed (what greys is the panel's test).
   service->Signal(SIGKILL);
   service->WaitForExit();
@@ -110,105 +192,6 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndFollowItsRestart) {
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_FALSE(says_lost(one));
   EXPECT_NE(two.window().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
-  EXPECT_EQ(service->Stop(), 0);
-}
-
-// The first line the service sends a socket, read as a message.
-ServerMessage FirstMessage(QLocalSocket& socket) {
-  ServerMessage message;
-  if (!QTest::qWaitFor([&] { return socket.canReadLine(); }, kDeadlineMs)) return message;
-  const QByteArray line = socket.readLine().trimmed();
-  PanelState state = EmptyPanelState();
-  std::string error;
-  EXPECT_TRUE(ParseServerMessage(line.toStdString(), state, message, error)) << error;
-  return message;
-}
-
-TEST_F(AttachedWindows, AUsersWindowPastTheShareIsRefusedSaidAndClosed) {
-  auto sim = StartSim();
-  auto service = StartProgram({"--headless", "--socket", socket_});
-  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
-  const std::size_t share = AttachLimits{}.max_clients_per_user;
-  std::vector<std::unique_ptr<QLocalSocket>> sockets;
-  for (std::size_t i = 0; i <= share; ++i) {
-    auto& socket = sockets.emplace_back(std::make_unique<QLocalSocket>());
-    socket->connectToServer(QString::fromStdString(socket_));
-    ASSERT_TRUE(socket->waitForConnected(kDeadlineMs)) << i;
-    const ServerMessage message = FirstMessage(*socket);
-    if (i < share) {
-      EXPECT_EQ(message.type, ServerMessageType::kSnapshot) << i;
-      continue;
-    }
-    const std::string why = "user " + UserName(geteuid()) + " has " + std::to_string(share) +
-                            " windows attached, the most one user may";
-    EXPECT_EQ(message.type, ServerMessageType::kRefused);
-    EXPECT_EQ(message.text, why);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return socket->state() == QLocalSocket::UnconnectedState; },
-                                kDeadlineMs));
-    EXPECT_TRUE(service->WaitForOutput("attach window refused: " + why)) << service->output();
-  }
-  EXPECT_TRUE(service->WaitForOutput("(" + std::to_string(share) + " attached)"));
-}
-
-TEST_F(AttachedWindows, TheHistoryShowsTheServicesRecordsFilteredAndTakesNewOnesOnTop) {
-  auto sim = StartSim();
-  auto service = StartProgram({"--headless", "--socket", socket_});
-  ASSERT_TRUE(service->WaitForOutput(" link Connected: ")) << service->output();
-  QtAttachedWindow window(socket_);
-  window.view().show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(window); }, kDeadlineMs));
-  std::int64_t committed = 0;
-  int answers = 0;
-  const Connection commits = window.client().journal_committed().Connect(
-      [&](std::int64_t sequence) { committed = sequence; });
-  const Connection pages = window.client().history_page().Connect(
-      [&](const std::string&, const JournalPage&) { ++answers; });
-  // Asked for with Ctrl+H: the journal's first commit may be still to come.
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window.view()));
-  QTest::keyClick(&window.view(), Qt::Key_H, Qt::ControlModifier);
-  QtHistoryWindow* history = window.history();
-  ASSERT_NE(history, nullptr);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
-  const QtHistoryModel* model = history->model();
-  // Rows newest first, each once, and one of them (or the first) holds what.
-  const auto shows = [&](const std::string& what, bool first = false) {
-    bool found = false;
-    for (int row = 0; row < model->rowCount(); ++row) {
-      if (row > 0 && model->row(row).sequence >= model->row(row - 1).sequence) return false;
-      found = found ||
-              ((row == 0 || !first) && model->row(row).entry.text.find(what) != std::string::npos);
-    }
-    return found;
-  };
-  // The service's own records, which this window's user could not read from the file, and how
-  // far they go.
-  ASSERT_TRUE(
-      QTest::qWaitFor([&] { return shows("Connected: COM1") && committed >= 3; }, kDeadlineMs))
-      << history->status_text().toStdString() << " " << committed;
-  // Exported by root at the site, not from here.
-  EXPECT_FALSE(history->findChild<QPushButton*>("ExportCsvButton")->isEnabled());
-  // Closed, the status bar's button shows the same window again.
-  history->close();
-  auto* button = window.view().notice_bar()->findChild<QPushButton*>("HistoryButton");
-  ASSERT_NE(button, nullptr);
-  button->click();
-  EXPECT_EQ(window.history(), history);
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(history));
-
-  // An event the controller reports, journalled by the service, on top.
-  sim->Type("event 0x12 0");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Event = EMG Ack", true); }, kDeadlineMs))
-      << history->status_text().toStdString();
-  // The window's filter goes with its pages: the link's records only.
-  history->findChild<QComboBox*>("KindCombo")->setCurrentText("link");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return shows("Connected: COM1"); }, kDeadlineMs));
-  for (int row = 0; row < model->rowCount(); ++row)
-    EXPECT_EQ(model->row(row).entry.kind, JournalKind::kLink) << row;
-  // One page asked for at a time.
-  const int answered = answers;
-  ASSERT_TRUE(window.client().AskHistory({}));
-  EXPECT_FALSE(window.client().AskHistory({}));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
   EXPECT_EQ(service->Stop(), 0);
 }
 

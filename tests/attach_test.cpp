@@ -354,7 +354,6 @@ TEST_F(AttachOverForm, AServiceRefusesASocketsActionUntilItsOperatorLogsIn) {
   };
   const std::string reset = R"({"action":"key","id":1,"key":3,"type":"action"})";
   const std::string log_in = R"({"action":"log-in","id":2,"operator":"alice","type":"action",)";
-  port_.ClearWrites();
   EXPECT_EQ(ask(reset), kResultLevelNeeded);
   EXPECT_EQ(ask(log_in + R"("pin":"9999"})"), "not logged in");
   EXPECT_EQ(records,
@@ -422,24 +421,19 @@ TEST(AttachedPanel, ShowsTheServiceAndHandsItsActionsOnWithoutALineOfItsOwn) {
   EXPECT_TRUE(w.ConnectCB.enabled());
 
   // The service's lamp test lights this window's lamps only when this window asked for it.
-  const auto lit = [&w] {
+  const auto lit = [&](bool lamp_test) {  // the lamps lit, shown the service's test on or off
+    state.lamp_test = lamp_test;
+    panel.Show(state, kSectionAnnunciation);
     int n = 0;
     for (int i = 0; i < kSystemLamps; ++i)
       n += w.Shape1[i].fill_style() == Shape::kSolid ? 1 : 0;
     return n;
   };
-  state.lamp_test = true;
-  panel.Show(state, kSectionAnnunciation);
-  EXPECT_EQ(lit(), 1) << "another window's test";
-  state.lamp_test = false;
-  panel.Show(state, kSectionAnnunciation);
+  EXPECT_EQ(lit(true), 1) << "another window's test";
+  lit(false);
   panel.LampTestAsked();
-  state.lamp_test = true;
-  panel.Show(state, kSectionAnnunciation);
-  EXPECT_EQ(lit(), kSystemLamps) << "this window's test";
-  state.lamp_test = false;
-  panel.Show(state, kSectionAnnunciation);
-  EXPECT_EQ(lit(), 1) << "the test over";
+  EXPECT_EQ(lit(true), kSystemLamps) << "this window's test";
+  EXPECT_EQ(lit(false), 1) << "the test over";
 }
 
 }  // namespace

@@ -79,14 +79,25 @@ TEST_F(HeadlessRunnerTest, AMissingPortIsTriedAfter5ThenDoublingTo60SecondsAndSa
   EXPECT_FALSE(port_.writes().empty());
 }
 
-TEST_F(HeadlessRunnerTest, ALostDeviceIsClosedAndOpenedAgainFromTheFirstWait) {
+// What a port says on its own (a server held back, a lock taken over) is no failure: a notice and
+// a record, and the line stays as it is. A lost device is.
+TEST_F(HeadlessRunnerTest, WhatThePortSaysLeavesTheLineALostDeviceIsOpenedAgainFromTheFirstWait) {
   StartRunner();
   ASSERT_TRUE(runner_->connected());
+  port_.Say("held back");
+  runner_->Tick();
+  EXPECT_TRUE(runner_->connected());
+  EXPECT_EQ(LinesWith("link Port: COM1 (fake1) 9600,N,8,1: held back"), 1);
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(std::tuple(notices_[0].level, notices_[0].text),
+            std::tuple(NoticeLevel::kWarning, "COM1: held back"));
+  EXPECT_EQ(LinesWith("Trying again"), 0);
+
   port_.LoseDevice();
   // The window says it once and stays connected until the runner (or the operator) disconnects.
   EXPECT_TRUE(form_->link().port_connected() && messages_.empty());
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_EQ(notices_[0].text.rfind("COM1: device lost (", 0), 0u) << notices_[0].text;
+  ASSERT_EQ(notices_.size(), 2u);
+  EXPECT_EQ(notices_[1].text.rfind("COM1: device lost (", 0), 0u) << notices_[1].text;
   port_.set_refuse_open(true, PortErrorKind::kNotFound);
   runner_->Tick();
   EXPECT_FALSE(runner_->connected());
@@ -98,21 +109,6 @@ TEST_F(HeadlessRunnerTest, ALostDeviceIsClosedAndOpenedAgainFromTheFirstWait) {
   EXPECT_EQ(TicksToNextOpen(), 100);
   EXPECT_TRUE(runner_->connected());
   EXPECT_EQ(LinesWith("link Connected:"), 2);
-}
-
-// What a port says on its own (a server held back, a lock taken over) is no failure: a notice and
-// a record, and the line stays as it is.
-TEST_F(HeadlessRunnerTest, WhatThePortSaysIsNoticedAndRecordedAndTheLineStays) {
-  StartRunner();
-  ASSERT_TRUE(runner_->connected());
-  port_.Say("held back");
-  runner_->Tick();
-  EXPECT_TRUE(runner_->connected());
-  EXPECT_EQ(LinesWith("link Port: COM1 (fake1) 9600,N,8,1: held back"), 1);
-  ASSERT_EQ(notices_.size(), 1u);
-  EXPECT_EQ(std::tuple(notices_[0].level, notices_[0].text),
-            std::tuple(NoticeLevel::kWarning, "COM1: held back"));
-  EXPECT_EQ(LinesWith("Trying again"), 0);
 }
 
 TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSupervisionPair) {
@@ -137,10 +133,7 @@ TEST_F(HeadlessRunnerTest, PrintsEventsLinkChangesAndStartAndStopButNotTheSuperv
 TEST_F(HeadlessRunnerTest, APortForThisRunIsUsedButNeverSaved) {
   std::filesystem::create_directories(program_folder_ / "SYSINI");
   test::WriteBytes(IniPath(), "[RS232Configure]\r\nComPort=2\r\nBaudRate=14400\r\n");
-  StartRunner([this] {
-    ASSERT_TRUE(form_->serial_settings_changed());
-    form_->UsePortForThisRun(7);
-  });
+  StartRunner([this] { form_->UsePortForThisRun(7); });
   EXPECT_EQ(port_.comm_port(), 7);
   EXPECT_EQ(LinesWith("link Connected: COM7 (fake7) 9600,N,8,1"), 1);
   runner_->Stop();

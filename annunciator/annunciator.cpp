@@ -9,6 +9,10 @@ namespace {
 
 constexpr std::int64_t kMsPerHour = 3'600'000;
 
+std::string LampText(int lamp) {
+  return std::string("Fault lamp ") + kFaultLampCaptions[static_cast<std::size_t>(lamp)] + " lit";
+}
+
 }  // namespace
 
 void Annunciator::set_settings(const AnnunciatorSettings& settings) {
@@ -50,6 +54,7 @@ void Annunciator::SetLamps(const FaultLamps& lamps, std::int64_t now_ms) {
 }
 
 void Annunciator::SetNoReply(bool on, std::int64_t now_ms) {
+  no_reply_ = on;
   SetPresent(Source::kNoReply, 0, on, "Controller does not answer", now_ms);
 }
 
@@ -136,6 +141,7 @@ void Annunciator::Raise(Source source, int index, bool alarm, bool present, std:
 
 void Annunciator::SetPresent(Source source, int index, bool on, std::string text,
                              std::int64_t now_ms) {
+  if (Shelved(source, index)) return;
   Condition* c = Find(source, index);
   if (on == (c != nullptr && c->present)) return;
   if (on) {
@@ -147,14 +153,43 @@ void Annunciator::SetPresent(Source source, int index, bool on, std::string text
   if (c->silenced) std::erase_if(conditions_, [c](const Condition& x) { return &x == c; });
 }
 
+bool Annunciator::Shelved(Source source, int index) const {
+  if (source == Source::kLamp) return shelved_lamps_[static_cast<std::size_t>(index)];
+  return source == Source::kNoReply && shelved_no_reply_;
+}
+
+void Annunciator::SetShelved(const FaultLamps& lamps, bool no_reply, std::int64_t now_ms) {
+  std::string quieted;
+  const auto quiet = [&](Source source, int index) {
+    const auto it = std::find_if(conditions_.begin(), conditions_.end(), [&](const Condition& c) {
+      return c.source == source && c.index == index;
+    });
+    if (it == conditions_.end()) return;
+    if (!it->silenced) quieted += (quieted.empty() ? "" : ", ") + it->text;
+    conditions_.erase(it);
+  };
+  for (int i = 0; i < kSystemLamps; ++i)
+    if (lamps[static_cast<std::size_t>(i)]) quiet(Source::kLamp, i);
+  if (no_reply) quiet(Source::kNoReply, 0);
+  const FaultLamps back = shelved_lamps_ & ~lamps;
+  const bool link_back = shelved_no_reply_ && !no_reply;
+  shelved_lamps_ = lamps;
+  shelved_no_reply_ = no_reply;
+  for (int i = 0; i < kSystemLamps; ++i) {
+    const auto bit = static_cast<std::size_t>(i);
+    if (back[bit] && lamps_[bit]) SetPresent(Source::kLamp, i, true, LampText(i), now_ms);
+  }
+  if (link_back && no_reply_) SetNoReply(true, now_ms);
+  if (!quieted.empty()) Emit(Change::Kind::kShelved, quieted);
+}
+
 void Annunciator::ApplyLamps(const FaultLamps& lamps, std::int64_t now_ms) {
   const FaultLamps before = lamps_;
   lamps_ = lamps;
   for (int i = 0; i < kSystemLamps; ++i) {
     const auto bit = static_cast<std::size_t>(i);
     if (lamps[bit] == before[bit]) continue;
-    SetPresent(Source::kLamp, i, lamps[bit],
-               std::string("Fault lamp ") + kFaultLampCaptions[bit] + " lit", now_ms);
+    SetPresent(Source::kLamp, i, lamps[bit], LampText(i), now_ms);
   }
 }
 
@@ -218,6 +253,8 @@ std::string RecordText(const Annunciator::Change& change) {
       return "lamp test";
     case Kind::kLampTestEnded:
       return "lamp test ended";
+    case Kind::kShelved:
+      return "shelved: " + change.text;
     case Kind::kSoundSetting:
       break;
   }

@@ -42,7 +42,14 @@ class Annunciator {
 
   // One change of what sounds, for the journal, the status bar and the output.
   struct Change {
-    enum class Kind { kSounds, kSilenced, kLampTestStarted, kLampTestEnded, kSoundSetting };
+    enum class Kind {
+      kSounds,
+      kSilenced,
+      kLampTestStarted,
+      kLampTestEnded,
+      kSoundSetting,
+      kShelved
+    };
     Kind kind = Kind::kSounds;
     // kSounds: the condition; kSilenced: "<who> from <where>"; kSoundSetting: "on" or "off".
     std::string text;
@@ -70,6 +77,10 @@ class Annunciator {
   bool Silence(std::string_view who, std::string_view where, std::int64_t now_ms);
   bool SilenceAlarm(std::string_view who, std::string_view where, std::int64_t now_ms);
   bool SilenceFault(std::string_view who, std::string_view where, std::int64_t now_ms);
+
+  // The lamps and the link an operator set aside: while shelved they neither sound nor stay
+  // remembered; one still there when its shelf ends sounds again, as new.
+  void SetShelved(const FaultLamps& lamps, bool no_reply, std::int64_t now_ms);
 
   // Lights every lamp and sounds the fault tone for kLampTestMs; lamp inputs meanwhile are held
   // and applied when it ends. Ignored while a test runs.
@@ -99,6 +110,7 @@ class Annunciator {
   };
 
   Condition* Find(Source source, int index);
+  bool Shelved(Source source, int index) const;
   void Raise(Source source, int index, bool alarm, bool present, std::string text,
              std::int64_t now_ms);
   void SetPresent(Source source, int index, bool on, std::string text, std::int64_t now_ms);
@@ -113,6 +125,9 @@ class Annunciator {
   std::uint64_t next_order_ = 0;
   FaultLamps lamps_;
   FaultLamps held_lamps_;  // what came during the lamp test
+  FaultLamps shelved_lamps_;
+  bool no_reply_ = false;  // as last said, shelved or not
+  bool shelved_no_reply_ = false;
   bool lamp_test_active_ = false;
   bool lamp_test_sounds_ = false;
   std::int64_t lamp_test_start_ = 0;

@@ -83,6 +83,8 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("silenced"), state.silenced},
                     {QStringLiteral("lampTest"), state.lamp_test}};
   }
+  if (sections & kSectionConditions)
+    object[QStringLiteral("conditions")] = attach_json::ConditionsJson(state.conditions);
   return object;
 }
 
@@ -196,6 +198,11 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     state.sounding = S(sounding);
     state.sounding_condition = S(annunciation[QStringLiteral("condition")].toString());
     sections |= kSectionAnnunciation;
+  }
+  if (object.contains(QStringLiteral("conditions"))) {
+    if (!attach_json::ReadConditions(object[QStringLiteral("conditions")], state.conditions))
+      return false;
+    sections |= kSectionConditions;
   }
   return true;
 }

@@ -31,6 +31,14 @@ const char* FixedEventText(std::uint8_t code) {
   }
 }
 
+}  // namespace
+
+std::string_view EventWord(std::uint8_t code) {
+  return FixedEventText(code);
+}
+
+namespace {
+
 std::string UnitLabel(int unit) {
   return unit == 0 ? "M0 " : "R" + std::to_string(unit) + " ";
 }

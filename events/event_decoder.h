@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "events/event_record.h"
 #include "link/trigger_states.h"
@@ -15,6 +16,10 @@ std::string FormatBits(std::int32_t value, int width);
 
 // The report whose 16 bits are the faults, bit for bit as in the panel status word.
 inline constexpr std::uint8_t kFaultEventCode = 0x21;
+// The controller's reset of its emergency state: every alarm report before it is over.
+inline constexpr std::uint8_t kEmgResetEventCode = 0x13;
+// The events log's word for a fixed report ("EMG", "ALERT", "Fault Ack"); empty for the others.
+std::string_view EventWord(std::uint8_t code);
 
 // Trigger and BGM reports name their unit in the code; every other code is kNone.
 enum class UnitKind { kNone, kTrigger, kBgm };

@@ -80,15 +80,18 @@ class PanelAnnunciation {
   void LampTest(const Actor& by = {}, bool light_here = true);
   bool lamp_test_active() const { return annunciator_.lamp_test_active(); }
   int silenced_standing() const { return annunciator_.silenced_standing(); }
+  // A tone is called for and the output cannot play it (said once as a notice).
+  bool sounder_unavailable() const { return unavailable_said_; }
 
   AnnunciationView view() const { return {annunciator_.state(), since_}; }
   // Said at every change of what sounds, of its condition, and at the lamp test's start and end.
   Signal<const AnnunciationView&>& changed() { return changed_; }
   Annunciator& annunciator() { return annunciator_; }
+  // The annunciator's clock: the tick clock's, in ms.
+  std::int64_t Now() const;
 
  private:
   static constexpr int kLamps = 24;
-  std::int64_t Now() const;
   void OnChange(const Annunciator::Change& change);
   std::string Who(const Actor& by) const;
   // The record of what the operator asked for, said by the change it made, with who asked.

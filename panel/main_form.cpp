@@ -54,6 +54,7 @@ MainForm::MainForm(MainFormEnvironment env)
   WireEvents();
   WireSubsystems();
   WireAnnunciation();
+  WireConditions();
   WireAccess();
 }
 

@@ -9,6 +9,7 @@
 
 #include "access/access_gate.h"
 #include "access/refusal_summary.h"
+#include "conditions/condition_book.h"
 #include "config/configuration.h"
 #include "events/event_decoder.h"
 #include "events/event_log_file.h"
@@ -165,6 +166,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   // Input at the window: keeps its log-in alive.
   void Touch();
   Signal<>& login_wanted() { return login_wanted_; }
+  ConditionBook& conditions() { return conditions_; }
 
  private:
   void WireEvents();
@@ -173,6 +175,9 @@ class MainForm final : public PanelWindow, public PanelCore {
   void LoadAnnunciationSettings();
   void TickAnnunciation();
   void WireAccess();
+  // main_form_conditions.cpp: the alarms from the reports; each tick the rest from the state.
+  void WireConditions();
+  void TickConditions(PanelState& state);
   // Records what the refusals' summary leaves to record, each with its origin's login.
   void RecordAccess(const std::vector<RefusalRecord>& records);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.
@@ -202,6 +207,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   JournalRecorder recorder_;
   LineWatcher line_watcher_;
   PanelAnnunciation annunciation_;
+  ConditionBook conditions_;
   PanelStateStore state_store_;
   // The controller's lamps as last shown, dark while disconnected, whatever a lamp test lights.
   FaultLamps controller_lamps_;

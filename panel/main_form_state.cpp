@@ -70,7 +70,9 @@ PanelState MainForm::StateNow() const {
 }
 
 void MainForm::PublishState() {
-  state_store_.Publish(StateNow());
+  PanelState state = StateNow();
+  TickConditions(state);
+  state_store_.Publish(std::move(state));
 }
 
 }  // namespace orv

@@ -61,6 +61,7 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
       before.sounding_since != after.sounding_since || before.silenced != after.silenced ||
       before.lamp_test != after.lamp_test)
     changed |= kSectionAnnunciation;
+  if (before.conditions != after.conditions) changed |= kSectionConditions;
   return changed;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "panelstate/condition.h"
 #include "link/fault_lamps.h"
 #include "link/trigger_states.h"
 #include "linkwatch/line_status.h"
@@ -57,6 +58,8 @@ struct PanelState {
   int silenced = 0;
   // The annunciator's lamp test runs: a window that asked for it lights its own lamps.
   bool lamp_test = false;
+  // What an operator must see first, in the order a view lists it (conditions/).
+  std::vector<Condition> conditions;
 
   bool operator==(const PanelState&) const = default;
 };
@@ -69,7 +72,8 @@ enum PanelSection : unsigned {
   kSectionLine = 1U << 5,          // the line's status and the link's condition
   kSectionConnection = 1U << 6,    // connected, port, baud, supervision, access levels
   kSectionAnnunciation = 1U << 7,  // what sounds, since when, and the lamp test
-  kAllSections = (1U << 8) - 1,
+  kSectionConditions = 1U << 8,
+  kAllSections = (1U << 9) - 1,
 };
 constexpr unsigned PageSection(int page) {
   return kSectionPage0 << page;

@@ -44,6 +44,11 @@ Do Lamps(unsigned lit) {
 Do NoReply(bool on) {
   return [on](Annunciator& a, std::int64_t at) { a.SetNoReply(on, at); };
 }
+Do Shelve(unsigned lamps, bool no_reply) {
+  return [lamps, no_reply](Annunciator& a, std::int64_t at) {
+    a.SetShelved(FaultLamps(lamps), no_reply, at);
+  };
+}
 Do Recording(bool failed) {
   return [failed](Annunciator& a, std::int64_t at) { a.SetRecordingFailed(failed, at); };
 }
@@ -124,6 +129,21 @@ const std::vector<std::tuple<const char*, AnnunciatorSettings, std::vector<Step>
       {30000, Report(0x15), kAlarm, "sounds: ALARM report"},
       {31000, LampTest, kAlarm, "lamp test", "ALARM report", true},
       {36000, Tick, kAlarm, "lamp test ended", "ALARM report", false, 30000}}},
+    {"a shelf quiets its lamp or the link, and what is still there sounds anew at its end",
+     {},
+     {{0, Lamps(kMains | kBattery), kFault,
+       "sounds: Fault lamp Mains lit; sounds: Fault lamp "
+       "Battery lit"},
+      {1, Shelve(kBattery, false), kFault, "shelved: Fault lamp Battery lit",
+       "Fault lamp Mains lit"},
+      {2, Shelve(kBattery | kMains, true), kNone, "shelved: Fault lamp Mains lit"},
+      {3, NoReply(true), kNone, ""},
+      {4, Lamps(kMains), kNone, ""},
+      {5, Shelve(kMains, false), kFault, "sounds: Controller does not answer"},
+      {6, Esc, kNone, kEsc},
+      {7, Shelve(kBattery, false), kFault, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit",
+       false, 7},
+      {8, Shelve(kBattery, false), kFault, ""}}},
     {"Sound=0 tracks and records but plays nothing",
      {.sound = false},
      {{0, Lamps(kMains), kNone, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit"},

@@ -73,5 +73,33 @@ TEST_F(PanelStateFeed, TheStateIsTheControllersWhateverTheWindowShows) {
       << f.state_store().state().events.front();
 }
 
+// The conditions as the panel feeds them: a lamp from the state, an alarm from its report, the
+// controller's reset; a shelved lamp no longer sounds.
+TEST_F(PanelStateFeed, TheConditionsComeFromTheReportsAndTheLampsAndAShelfQuietsOne) {
+  MainForm& f = Load();
+  ConnectAndClear();
+  const auto listed = [&f] {
+    std::string text;
+    for (const Condition& c : f.state_store().state().conditions)
+      text += c.id + ":" + std::string(ConditionStateName(c)) + (c.shelved() ? "+shelf " : " ");
+    return text + f.state_store().state().sounding;
+  };
+  Image("40 00");
+  Ticks(1);
+  EXPECT_EQ(listed(), "fault-7:new fault");
+  std::vector<ConditionNews> news;
+  const std::int64_t since = f.state_store().state().conditions[0].since_ms;
+  ASSERT_EQ(f.conditions().Shelve("fault-7", "bob", "works", since + 60 * 60'000, since, news),
+            "done");
+  Ticks(1);
+  EXPECT_EQ(listed(), "fault-7:new+shelf none");
+  Report("14 00 00");
+  Ticks(1);
+  EXPECT_EQ(listed(), "alarm-1:new fault-7:new+shelf alarm");
+  Report("13 00 00");
+  Ticks(1);
+  EXPECT_EQ(listed(), "alarm-1:cleared fault-7:new+shelf alarm");
+}
+
 }  // namespace
 }  // namespace orv

@@ -30,6 +30,7 @@ TEST(PanelState, EachFieldAloneMarksItsOwnSection) {
       {[](PanelState& s) { s.sounding_since.utc_ms = 5; }, kSectionAnnunciation},
       {[](PanelState& s) { s.silenced = 2; }, kSectionAnnunciation},
       {[](PanelState& s) { s.lamp_test = true; }, kSectionAnnunciation},
+      {[](PanelState& s) { s.conditions.push_back({}); }, kSectionConditions},
   };
   int row = 0;
   for (const auto& [change, section] : fields) {

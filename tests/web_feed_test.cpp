@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "access/access_gate.h"
@@ -25,6 +26,7 @@
 namespace orv {
 namespace {
 
+using testing::AllOf;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -126,6 +128,17 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
     EXPECT_THAT(feed.Snapshot(true), HasSubstr(anonymous)) << row.entry.text;
     EXPECT_THAT(messages.operators, HasSubstr(R"("user":")" + row.entry.login)) << row.entry.text;
   }
+  // A condition's acknowledgement and shelf: what and why, never who.
+  PanelState state = EmptyPanelState();
+  state.conditions.resize(1);
+  Condition& c = state.conditions[0];
+  std::tie(c.acknowledged, c.acknowledged_by, c.comment) = std::tuple(true, "alice", "seen");
+  std::tie(c.shelved_until_ms, c.shelved_by, c.shelved_reason) = std::tuple(9, "bob", "works");
+  WebFeed feed;
+  feed.Tick(EmptyPanelState());
+  const std::string change = feed.Tick(state) + feed.Snapshot(true);
+  EXPECT_THAT(change, AllOf(HasSubstr("seen"), HasSubstr("works"), Not(HasSubstr("alice")),
+                            Not(HasSubstr("bob"))));
 }
 
 using namespace std::chrono_literals;

@@ -1,5 +1,7 @@
 #include "web/web_feed.h"
 
+#include <algorithm>
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QString>
@@ -58,6 +60,20 @@ WebFeed::Messages WebFeed::Records(const std::vector<JournalRow>& rows) {
     return list.empty() ? std::string() : "{\"type\":\"events\",\"events\":[" + list + "]}\n";
   };
   return Messages{message(list), message(anonymous_list)};
+}
+
+std::string WebFeed::Tick(const PanelState& state) {
+  const auto named = [](const Condition& c) {
+    return !c.acknowledged_by.empty() || !c.shelved_by.empty();
+  };
+  if (std::none_of(state.conditions.begin(), state.conditions.end(), named))
+    return stream_.Tick(state);
+  PanelState unnamed = state;
+  for (Condition& c : unnamed.conditions) {
+    c.acknowledged_by.clear();
+    c.shelved_by.clear();
+  }
+  return stream_.Tick(unnamed);
 }
 
 std::string WebFeed::Snapshot(bool anonymous) const {

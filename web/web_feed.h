@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "attach/attach_hub.h"
-#include "panelstate/panel_state.h"
 #include "journal/journal.h"
+#include "panelstate/panel_state.h"
 
 namespace orv {
 
@@ -28,8 +28,9 @@ class WebFeed {
   };
 
   // Every tick, with the panel's state now: the bytes for every live page (a change, each second
-  // a heartbeat), or nothing.
-  std::string Tick(const PanelState& state) { return stream_.Tick(state); }
+  // a heartbeat), or nothing. Every page is sent the same change, so the conditions go without
+  // who acknowledged or shelved them: a viewer without a log-in must not learn operators' names.
+  std::string Tick(const PanelState& state);
   // Records committed to the journal, oldest first: those a page shows are kept and returned.
   Messages Records(const std::vector<JournalRow>& rows);
 

@@ -38,6 +38,8 @@ enum class Action {
   kPortAndBaudRate,
   kTriggerRenaming,
   kWithoutDisplay,
+  kAcknowledge,
+  kShelve,
 };
 
 // What a request asks to be done; each is one row's, or the gate's own (log in and out).
@@ -59,6 +61,8 @@ enum class ActionKind {
   kWithoutDisplay,
   kLogIn,
   kLogOut,
+  kAcknowledge,
+  kShelve,
 };
 
 // One way of asking for an action: its kind and the name the socket gives it (none: only the
@@ -86,7 +90,7 @@ inline constexpr ActionForm kKeyForm{ActionKind::kKey, "key"};
 // Level 1 is anyone's; level 2 the operator keys and day-to-day controls; level 3 what changes
 // the installation.
 // clang-format off
-inline constexpr std::array<OperatorAction, 18> kOperatorActions{{
+inline constexpr std::array<OperatorAction, 20> kOperatorActions{{
     // action, name, level, at a hand's pace, form[, second form, key code, on the web]
     {Action::kView, "View", AccessLevel::kLevel1, false, {ActionKind::kView, ""}},
     {Action::kHistory, "History", AccessLevel::kLevel1, false, {ActionKind::kHistory, ""}},
@@ -117,6 +121,10 @@ inline constexpr std::array<OperatorAction, 18> kOperatorActions{{
      {ActionKind::kRename, "rename"}},
     {Action::kWithoutDisplay, "Without Display", AccessLevel::kLevel3, false,
      {ActionKind::kWithoutDisplay, ""}},
+    // A condition: seen, with a comment, by anyone; set aside for a while by an operator.
+    {Action::kAcknowledge, "Acknowledge", AccessLevel::kLevel1, true,
+     {ActionKind::kAcknowledge, "acknowledge"}},
+    {Action::kShelve, "Shelve", AccessLevel::kLevel2, true, {ActionKind::kShelve, "shelve"}},
 }};
 // clang-format on
 
@@ -136,7 +144,7 @@ static_assert([] {
   for (std::size_t i = 0; i < kOperatorActions.size(); ++i) {
     if (kOperatorActions[i].action != static_cast<Action>(i)) return false;
   }
-  return kOperatorActions.back().action == Action::kWithoutDisplay;
+  return kOperatorActions.back().action == Action::kShelve;
 }());
 
 constexpr const OperatorAction& ActionRow(Action action) {
@@ -166,9 +174,12 @@ struct ActionRequest {
   // kRename; kSupervision and kSupervisionTime: the supervision time as typed; kSilence: where
   // ("window", "Esc", "web"); kLogIn: the operator
   std::string name;
-  std::string pin;   // kLogIn
-  int port = 0;      // kPort: 1..10
-  std::string baud;  // kBaud
+  std::string pin;            // kLogIn
+  int port = 0;               // kPort: 1..10
+  std::string baud;           // kBaud
+  std::string condition;      // kAcknowledge, kShelve: the condition's id
+  std::string text;           // kAcknowledge: the comment; kShelve: the reason
+  std::int64_t until_ms = 0;  // kShelve: the shelf's end, wall-clock ms
 
   bool operator==(const ActionRequest&) const = default;
 };

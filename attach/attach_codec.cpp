@@ -326,6 +326,13 @@ std::string ActionMessage(const ActionRequest& action) {
       object[QStringLiteral("operator")] = Q(action.name);
       object[QStringLiteral("pin")] = Q(action.pin);
       break;
+    case ActionKind::kShelve:
+      object[QStringLiteral("until")] = static_cast<qint64>(action.until_ms);
+      [[fallthrough]];
+    case ActionKind::kAcknowledge:
+      object[QStringLiteral("condition")] = Q(action.condition);
+      object[QStringLiteral("text")] = Q(action.text);
+      break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:
     case ActionKind::kConnect:
@@ -398,6 +405,23 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       ok = object[QStringLiteral("operator")].isString() &&
            object[QStringLiteral("pin")].isString() && IsValidOperatorName(action.name) &&
            action.pin.size() <= kMaxPinBytes;
+      break;
+    case ActionKind::kShelve: {
+      const QJsonValue until = object[QStringLiteral("until")];
+      ok = until.isDouble() && until.toDouble() == static_cast<double>(until.toInteger()) &&
+           until.toInteger() > 0;
+      action.until_ms = until.toInteger();
+      [[fallthrough]];
+    }
+    case ActionKind::kAcknowledge:
+      // The book says what a condition it does not have or a text too long comes to; this
+      // bounds only what a window may make the service hold.
+      ok = ok && object[QStringLiteral("condition")].isString() &&
+           object[QStringLiteral("text")].isString() &&
+           object[QStringLiteral("condition")].toString().size() <= 64 &&
+           object[QStringLiteral("text")].toString().size() <= 1024;
+      action.condition = S(object[QStringLiteral("condition")].toString());
+      action.text = S(object[QStringLiteral("text")].toString());
       break;
     case ActionKind::kLampTest:
     case ActionKind::kImpedanceCheck:

@@ -167,6 +167,11 @@ class MainForm final : public PanelWindow, public PanelCore {
   void Touch();
   Signal<>& login_wanted() { return login_wanted_; }
   ConditionBook& conditions() { return conditions_; }
+  // An operator's acknowledgement and shelf, recorded with the actor; "done" or why not.
+  std::string AcknowledgeCondition(const std::string& id, const std::string& comment,
+                                   const Actor& by);
+  std::string ShelveCondition(const std::string& id, const std::string& reason,
+                              std::int64_t until_ms, const Actor& by);
 
  private:
   void WireEvents();
@@ -178,6 +183,9 @@ class MainForm final : public PanelWindow, public PanelCore {
   // main_form_conditions.cpp: the alarms from the reports; each tick the rest from the state.
   void WireConditions();
   void TickConditions(PanelState& state);
+  // The name a condition keeps of who acted: the operator, else the origin's user.
+  std::string ConditionActor(const Actor& by) const;
+  void RecordConditionNews(const std::vector<ConditionNews>& news, const Actor& by);
   // Records what the refusals' summary leaves to record, each with its origin's login.
   void RecordAccess(const std::vector<RefusalRecord>& records);
   // "COM1 (/dev/ttyUSB0) 9600,N,8,1": the port for the record.

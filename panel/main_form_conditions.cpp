@@ -26,6 +26,37 @@ void MainForm::WireConditions() {
       }));
 }
 
+std::string MainForm::ConditionActor(const Actor& by) const {
+  if (!by.operator_name.empty()) return by.operator_name;
+  return by.origin.kind == OriginKind::kWindow ? recorder_.login() : OriginLogin(by.origin);
+}
+
+void MainForm::RecordConditionNews(const std::vector<ConditionNews>& news, const Actor& by) {
+  for (const ConditionNews& said : news) {
+    Record(JournalKind::kOperator, said.text, by);
+    Notify(said.kind == ConditionNews::Kind::kReminder ? NoticeLevel::kWarning : NoticeLevel::kInfo,
+           said.text);
+  }
+}
+
+std::string MainForm::AcknowledgeCondition(const std::string& id, const std::string& comment,
+                                           const Actor& by) {
+  std::vector<ConditionNews> news;
+  const std::string result =
+      conditions_.Acknowledge(id, ConditionActor(by), comment, recorder_.Now().utc_ms, news);
+  RecordConditionNews(news, by);
+  return result;
+}
+
+std::string MainForm::ShelveCondition(const std::string& id, const std::string& reason,
+                                      std::int64_t until_ms, const Actor& by) {
+  std::vector<ConditionNews> news;
+  const std::string result =
+      conditions_.Shelve(id, ConditionActor(by), reason, until_ms, recorder_.Now().utc_ms, news);
+  RecordConditionNews(news, by);
+  return result;
+}
+
 void MainForm::TickConditions(PanelState& state) {
   const std::int64_t now = recorder_.Now().utc_ms;
   conditions_.Update(state, now);
@@ -33,11 +64,7 @@ void MainForm::TickConditions(PanelState& state) {
                   annunciation_.sounder_unavailable(), now);
   std::vector<ConditionNews> news;
   conditions_.Tick(now, news);
-  for (const ConditionNews& said : news) {
-    Record(JournalKind::kOperator, said.text, Actor{});
-    Notify(said.kind == ConditionNews::Kind::kReminder ? NoticeLevel::kWarning : NoticeLevel::kInfo,
-           said.text);
-  }
+  RecordConditionNews(news, Actor{});
   state.conditions = conditions_.Ordered();
 }
 

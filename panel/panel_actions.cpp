@@ -85,6 +85,10 @@ std::string PanelActions::Perform(const ActionRequest& request, const Actor& act
       // The window that asked lights its own lamps; the service's stay the controller's.
       form_.annunciation().LampTest(actor, false);
       return kResultDone;
+    case ActionKind::kAcknowledge:
+      return form_.AcknowledgeCondition(request.condition, request.text, actor);
+    case ActionKind::kShelve:
+      return form_.ShelveCondition(request.condition, request.text, request.until_ms, actor);
     case ActionKind::kSupervisionTime:
     case ActionKind::kHistory:
     case ActionKind::kView:

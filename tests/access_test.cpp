@@ -49,10 +49,10 @@ struct Recorder {
 TEST(AccessGate, EveryActionAtEveryLevel) {
   // The levels as the site's operators are told them, independent of the code's switch.
   const std::vector<std::vector<Action>> by_level = {
-      {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest},
+      {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest, Action::kAcknowledge},
       {Action::kEmg, Action::kEmgMessage, Action::kEmgAck, Action::kFaultAck, Action::kEmgReset,
        Action::kFaultReset, Action::kTriggerSwitching, Action::kSupervisionOnOff,
-       Action::kSupervisionTime, Action::kImpedanceCheck},
+       Action::kSupervisionTime, Action::kImpedanceCheck, Action::kShelve},
       {Action::kConnection, Action::kPortAndBaudRate, Action::kTriggerRenaming,
        Action::kWithoutDisplay}};
   ASSERT_EQ(by_level[0].size() + by_level[1].size() + by_level[2].size(), kAllActions.size());

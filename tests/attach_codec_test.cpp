@@ -138,7 +138,9 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
       R"({"action":"silence","from":"Esc","id":10,"type":"action"})",
       R"({"action":"lamp-test","id":11,"type":"action"})",
       R"({"action":"log-in","id":12,"operator":"alice","pin":"1234","type":"action"})",
-      R"({"action":"log-out","id":13,"type":"action"})"};
+      R"({"action":"log-out","id":13,"type":"action"})",
+      R"({"action":"acknowledge","condition":"fault-7","id":14,"text":"seen","type":"action"})",
+      R"({"action":"shelve","condition":"link","id":15,"text":"works","type":"action","until":1765000000000})"};
   for (const std::string line : lines) {
     ASSERT_TRUE(ParseActionMessage(line, action, error)) << line << error;
     EXPECT_EQ(ActionMessage(action), line + "\n");
@@ -146,17 +148,30 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
   const auto parses = [&](const std::string& rest) {
     return ParseActionMessage(R"({"type":"action","id":1,"action":)" + rest, action, error);
   };
-  for (const char* rest :
-       {R"("key","key":0})", R"("key","key":7})", R"("key","key":1.5})", R"("key","key":"1"})",
-        R"("trigger","page":3,"number":1,"state":1})",
-        R"("trigger","page":0,"number":61,"state":1})",
-        R"("trigger","page":2,"number":121,"state":1})",
-        R"("trigger","page":0,"number":0,"state":1})",
-        R"("trigger","page":0,"number":1,"state":2})", R"("rename","page":0,"number":1})",
-        R"("port","port":0})", R"("port","port":11})", R"("supervision","state":2,"time":"10"})",
-        R"("silence","from":"web"})", R"("reboot"})",
-        R"("log-in","operator":"al ice","pin":"1234"})",
-        R"("log-in","operator":"alice","pin":1234})", R"("log-in","pin":"1234"})"}) {
+  for (
+      const char* rest :
+      {R"("key","key":0})",
+       R"("key","key":7})",
+       R"("key","key":1.5})",
+       R"("key","key":"1"})",
+       R"("trigger","page":3,"number":1,"state":1})",
+       R"("trigger","page":0,"number":61,"state":1})",
+       R"("trigger","page":2,"number":121,"state":1})",
+       R"("trigger","page":0,"number":0,"state":1})",
+       R"("trigger","page":0,"number":1,"state":2})",
+       R"("rename","page":0,"number":1})",
+       R"("port","port":0})",
+       R"("port","port":11})",
+       R"("supervision","state":2,"time":"10"})",
+       R"("silence","from":"web"})",
+       R"("reboot"})",
+       R"("log-in","operator":"al ice","pin":"1234"})",
+       R"("shelve","condition":"link","text":"works","until":0})",
+       R"("shelve","condition":"link","text":"works"})",
+       R"("acknowledge","condition":"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx","text":""})",
+       R"("acknowledge","condition":"link"})",
+       R"("log-in","operator":"alice","pin":1234})",
+       R"("log-in","pin":"1234"})"}) {
     EXPECT_FALSE(parses(rest)) << rest;
   }
   EXPECT_FALSE(

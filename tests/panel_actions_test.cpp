@@ -52,6 +52,14 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
       form().recorded().Connect([&records](const JournalEntry& e) { records.push_back(e); });
 
   using K = ActionKind;
+  // A lamp lit: a condition to acknowledge and to shelve.
+  form().ConnectCB_Click();
+  Image("40 00");
+  Ticks(1);
+  ActionRequest acknowledge = Ask(K::kAcknowledge), shelve = Ask(K::kShelve);
+  acknowledge.condition = shelve.condition = "fault-7";
+  shelve.text = "works";
+  shelve.until_ms = form().state_store().state().conditions.at(0).since_ms + 60 * 60'000;
   struct Case {
     ActionRequest request;
     const char* gated_as;  // the action the gate is asked for
@@ -76,6 +84,8 @@ TEST_F(PanelActionsTest, EveryKindAtLevel1AndAtItsOwnLevelAsItsOwnActionForItsAc
       {Ask(K::kBaud, 0, 0, 0, 0, "", 0, "19200"), "Port and baud rate", 3, false, false},
       {Ask(K::kSilence, 0, 0, 0, 0, "Esc"), "Silence", 1, true, true},
       {Ask(K::kLampTest), "Lamp test", 1, true, true},
+      {acknowledge, "Acknowledge", 1, true, true},
+      {shelve, "Shelve", 2, true, true},
   };
   const std::pair<const char*, const char*> logins[] = {{"alice", "1234"}, {"carol", "5678"}};
   for (const Case& c : cases) {

@@ -19,7 +19,8 @@ namespace {
 // names no broker. The functions are looked up once, for the life of the process.
 #define ORV_MOSQUITTO_FUNCTIONS(X)                                                                 \
   X(lib_init)                                                                                      \
-  X(new) X(destroy) X(reinitialise) X(connect_callback_set) X(disconnect_callback_set)             \
+  X(new)                                                                                           \
+  X(destroy) X(reinitialise) X(connect_callback_set) X(disconnect_callback_set)                    \
       X(publish_callback_set) X(message_callback_set) X(int_option) X(will_set) X(username_pw_set) \
           X(tls_set) X(connect_async) X(disconnect) X(socket) X(want_write) X(loop_read)           \
               X(loop_write) X(loop_misc) X(publish) X(subscribe) X(connack_string) X(strerror)

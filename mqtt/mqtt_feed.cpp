@@ -65,6 +65,7 @@ void MqttFeed::Render(unsigned sections) {
         state.sounding, state.sounding_since,
         state.sounding == "none" ? "" : state.sounding_condition, state.lamp_test));
   }
+  if (sections & kSectionConditions) publisher_.SetConditions(ConditionsJson(state.conditions));
 }
 
 void MqttFeed::Tick() {

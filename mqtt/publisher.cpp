@@ -42,6 +42,30 @@ std::string AnnunciationJson(std::string_view sounding, const JournalTime& since
   return json + (lamp_test ? ",\"lampTest\":true}" : ",\"lampTest\":false}");
 }
 
+std::string ConditionsJson(const std::vector<Condition>& conditions) {
+  std::string json = "[";
+  const auto field = [&json](const char* key, std::string_view value) {
+    json.append(",\"").append(key).append("\":");
+    AppendJsonString(json, value);
+  };
+  const auto time = [](std::int64_t ms) { return FormatJournalIsoTime(JournalTime{ms, 0}, false); };
+  for (const Condition& c : conditions) {
+    json += json.size() > 1 ? ",{\"id\":" : "{\"id\":";
+    AppendJsonString(json, c.id);
+    field("kind", ConditionKindName(c.kind));
+    field("name", c.name);
+    field("since", time(c.since_ms));
+    field("state", ConditionStateName(c));
+    if (c.acknowledged) field("comment", c.comment);
+    if (c.shelved()) {
+      field("shelvedUntil", time(c.shelved_until_ms));
+      field("reason", c.shelved_reason);
+    }
+    json += '}';
+  }
+  return json + "]";
+}
+
 std::string EventJson(const JournalRow& row) {
   std::string json = "{\"seq\":" + std::to_string(row.sequence) + ",\"time\":";
   AppendJsonString(json, FormatJournalIsoTime(row.entry.time, false));
@@ -78,6 +102,7 @@ MqttPublisher::MqttPublisher(std::string base_topic, std::size_t window, std::si
   link_slot_ = Slot(Topic("link"));
   faults_slot_ = Slot(Topic("faults"));
   annunciation_slot_ = Slot(Topic("annunciation"));
+  conditions_slot_ = Slot(Topic("conditions"));
   for (int n = 1; n <= kSystemLamps; ++n)
     fault_slot_[n - 1] = Slot(Topic("fault/" + std::to_string(n)));
   for (int page = 0; page < kPublishedPages; ++page) {
@@ -130,8 +155,8 @@ void MqttPublisher::MarkAllDirty() {
 }
 
 std::vector<std::string> MqttPublisher::StateFilters() const {
-  return {Topic("status"),  Topic("link"),      Topic("faults"),
-          Topic("fault/+"), Topic("trigger/#"), Topic("annunciation")};
+  return {Topic("status"),    Topic("link"),         Topic("faults"),    Topic("fault/+"),
+          Topic("trigger/#"), Topic("annunciation"), Topic("conditions")};
 }
 
 void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view payload) {
@@ -158,6 +183,10 @@ void MqttPublisher::SetLinkState(LinkState state) {
 
 void MqttPublisher::SetAnnunciation(std::string json) {
   Set(annunciation_slot_, std::move(json));
+}
+
+void MqttPublisher::SetConditions(std::string json) {
+  Set(conditions_slot_, std::move(json));
 }
 
 void MqttPublisher::SetFaultLamps(FaultLamps lamps) {

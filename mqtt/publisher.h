@@ -15,6 +15,7 @@
 #include "journal/journal.h"
 #include "link/fault_lamps.h"
 #include "link/trigger_states.h"
+#include "panelstate/condition.h"
 
 namespace orv {
 
@@ -42,6 +43,10 @@ std::string FaultsJson(FaultLamps lamps);
 // and whether its lamp test runs (the lamps stay the controller's meanwhile).
 std::string AnnunciationJson(std::string_view sounding, const JournalTime& since,
                              std::string_view condition, bool lamp_test);
+// [{"id":"fault-7","kind":"fault","name":"Mains","since":"2026-12-07T13:03:22+00:00",
+// "state":"acknowledged","comment":"…","shelvedUntil":"…","reason":"…"}, …]: the conditions in
+// their order; a time and its text only where there is one. Like the events, without who acted.
+std::string ConditionsJson(const std::vector<Condition>& conditions);
 // Only these kinds of record go out as events; program starts and stops do not.
 bool IsPublishedKind(JournalKind kind);
 
@@ -84,6 +89,8 @@ class MqttPublisher {
   void SetTriggerNames(int page, const std::vector<std::string>& names);
   // The annunciation topic, as AnnunciationJson.
   void SetAnnunciation(std::string json);
+  // The conditions topic, as ConditionsJson.
+  void SetConditions(std::string json);
 
   // ---- Where the events come from. ----
   // From the journal: records after last_before_start are sent.
@@ -154,6 +161,7 @@ class MqttPublisher {
   std::size_t link_slot_ = 0;
   std::size_t faults_slot_ = 0;
   std::size_t annunciation_slot_ = 0;
+  std::size_t conditions_slot_ = 0;
   std::size_t fault_slot_[kSystemLamps] = {};
   // Per published page: the slot of trigger 1's state and of its name; n follows at + n - 1.
   std::size_t state_slot_[kPublishedPages] = {};

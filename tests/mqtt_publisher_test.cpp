@@ -45,6 +45,21 @@ TEST(MqttJson, EventAndFaults) {
   EXPECT_EQ(AnnunciationJson("alarm", {1765112602000, 3600}, "ALARM \"report\"", true),
             "{\"sounding\":\"alarm\",\"since\":\"2025-12-07T14:03:22+01:00\","
             "\"condition\":\"ALARM \\\"report\\\"\",\"lampTest\":true}");
+  std::vector<Condition> conditions(2);
+  std::tie(conditions[0].id, conditions[0].name, conditions[0].since_ms) =
+      std::tuple("fault-7", "Mains \"A\"", 1765112602000);
+  std::tie(conditions[1].id, conditions[1].kind, conditions[1].present) =
+      std::tuple("link", ConditionKind::kLink, false);
+  std::tie(conditions[1].acknowledged, conditions[1].acknowledged_by, conditions[1].comment) =
+      std::tuple(true, "alice", "seen");
+  std::tie(conditions[1].shelved_until_ms, conditions[1].shelved_by, conditions[1].shelved_reason) =
+      std::tuple(1765112662000, "bob", "works");
+  EXPECT_EQ(ConditionsJson(conditions),
+            R"([{"id":"fault-7","kind":"fault","name":"Mains \"A\"",)"
+            R"("since":"2025-12-07T13:03:22+00:00","state":"new"},)"
+            R"({"id":"link","kind":"link","name":"","since":"1970-01-01T00:00:00+00:00",)"
+            R"("state":"shelved","comment":"seen","shelvedUntil":"2025-12-07T13:04:22+00:00",)"
+            R"("reason":"works"}])");
   EXPECT_EQ(FaultsJson(FaultLamps().set(0).set(10)),
             "{\"Processor reset\":1,\"Network\":0,\"Call/EMG\":0,\"Music/Spare\":0,"
             "\"Ground Short\":0,\"Input\":0,\"Mains\":0,\"Battery\":0,\"Message\":0,"
@@ -133,12 +148,14 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   const std::string sounding =
       AnnunciationJson("fault", {1765112602000, 3600}, "Fault report", false);
   publisher.SetAnnunciation(sounding);
+  publisher.SetConditions("[]");
   publisher.Pump(client.Send());
-  EXPECT_EQ(client.Topics(before),
-            (std::vector<std::string>{"site/a/fault/3=1", "site/a/faults=" + FaultsJson(lamps),
-                                      "site/a/trigger/business/7=1",
-                                      "site/a/trigger/soft/120/name=Hall \xEF\xBF\xBD",
-                                      "site/a/link=no-reply", "site/a/annunciation=" + sounding}));
+  EXPECT_EQ(
+      client.Topics(before),
+      (std::vector<std::string>{
+          "site/a/fault/3=1", "site/a/faults=" + FaultsJson(lamps), "site/a/trigger/business/7=1",
+          "site/a/trigger/soft/120/name=Hall \xEF\xBF\xBD", "site/a/link=no-reply",
+          "site/a/annunciation=" + sounding, "site/a/conditions=[]"}));
 
   // While disconnected a topic that changes twice goes out once, with its last value; a connect
   // sends everything anyway.
@@ -153,7 +170,7 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   publisher.OnConnected();
   publisher.Pump(client.Send());
   const std::vector<std::string> again = client.Topics(offline);
-  EXPECT_EQ(again.size(), 4U + 12U + 2U * 240U);
+  EXPECT_EQ(again.size(), 5U + 12U + 2U * 240U);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/60=0"), 1);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/trigger/emg/59=1"), 1);
   EXPECT_EQ(std::count(again.begin(), again.end(), "site/a/link=no-reply"), 1);

@@ -1,4 +1,3 @@
-// The notices of a run as the window lists them: bounded, oldest first, each with its time.
 #include "platform/notice_log.h"
 
 #include <gtest/gtest.h>

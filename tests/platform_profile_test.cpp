@@ -1,5 +1,3 @@
-// The profile file from the bottom up: file helpers, text encoding, the profile file written in
-// place, read once per load against a plain per-key reader, bounded, odd entries refused.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -80,7 +78,6 @@ TEST(TextEncodingTest, Utf8LengthCountsCharactersAndUtf8OffsetSkipsWholeOnes) {
   }
 }
 
-// (How a key is read is the profile reader's test, against a second reader of its own.)
 class ProfileTest : public ::testing::Test {
  protected:
   fs::path File() const { return folder_.path() / "test.ini"; }

@@ -1,5 +1,3 @@
-// The program folder from the system's record of the executable: any folder name, as bytes;
-// when it cannot be found, an empty folder and the reason, never a relative name.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,5 +1,3 @@
-// The platform's parsers and look-ups: line settings, the one UTF-8 validator, and who holds a
-// serial port, as the lock files in the lock folder tell.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -78,7 +78,7 @@ TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
   EXPECT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 2; }, 5000));
 }
 
-TEST_F(GuiTest, OperatorActionsReachTheModelOnce) {
+TEST_F(GuiTest, OperatorActionsReachTheModelOnceAndComboBoxesTakeTypedTextAsTyped) {
   Show();
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
   ASSERT_TRUE(form().link().port_connected());
@@ -88,6 +88,28 @@ TEST_F(GuiTest, OperatorActionsReachTheModelOnce) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(clicks, 1);
   EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_4")->checkState(), Qt::Checked);
+  // Keys go to the focused combo box, which hands them to its line edit (and Qt completes only
+  // there): as the operator types.
+  auto* timer = Find<QComboBox>("Timer_CB");
+  timer->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), timer);
+  timer->lineEdit()->selectAll();
+  QTest::keyClicks(timer, "5");
+  EXPECT_EQ(timer->currentText().toStdString(), "5");
+  EXPECT_EQ(form().Timer_CB.text(), "5");
+  // Typed text is no item of the list: the first step down is its first item.
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "10");
+  QTest::keyClick(timer, Qt::Key_Down);
+  EXPECT_EQ(form().Timer_CB.text(), "20");
+  // And from its popup. (What goes on the line for the time is the window model's test.)
+  timer->showPopup();
+  QAbstractItemView* list = timer->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(timer->model()->index(8, 0)).center());
+  EXPECT_EQ(form().Timer_CB.text(), "90");
+  EXPECT_FALSE(list->isVisible());
   // Disconnected, a port chosen from the list is saved only when the window closes.
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
   Find("ComPort_CB")->setFocus();
@@ -162,34 +184,7 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   EXPECT_EQ(log->textCursor().position(), 0);
 }
 
-TEST_F(GuiTest, EditableComboBoxesTakeTypedTextAsTyped) {
-  Show();
-  ConnectAndClear();
-  // Keys go to the focused combo box, which hands them to its line edit (and Qt completes only
-  // there): as the operator types.
-  auto* timer = Find<QComboBox>("Timer_CB");
-  timer->setFocus();
-  ASSERT_EQ(QApplication::focusWidget(), timer);
-  timer->lineEdit()->selectAll();
-  QTest::keyClicks(timer, "5");
-  EXPECT_EQ(timer->currentText().toStdString(), "5");
-  EXPECT_EQ(form().Timer_CB.text(), "5");
-  // Typed text is no item of the list: the first step down is its first item.
-  QTest::keyClick(timer, Qt::Key_Down);
-  EXPECT_EQ(form().Timer_CB.text(), "10");
-  QTest::keyClick(timer, Qt::Key_Down);
-  EXPECT_EQ(form().Timer_CB.text(), "20");
-  // And from its popup. (What goes on the line for the time is the window model's test.)
-  timer->showPopup();
-  QAbstractItemView* list = timer->view();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                    list->visualRect(timer->model()->index(8, 0)).center());
-  EXPECT_EQ(form().Timer_CB.text(), "90");
-  EXPECT_FALSE(list->isVisible());
-}
-
-TEST_F(GuiTest, RenameByDoubleClickTypingAndEnterAndEditorsHandOverTheFocus) {
+TEST_F(GuiTest, RenameAndScrollHandTheFocusOverAsTheOperatorExpects) {
   Show();
   // Connected, the check boxes take the focus too: Qt would move it to the next row's box.
   form().ConnectCB.PerformClick();
@@ -219,10 +214,8 @@ TEST_F(GuiTest, RenameByDoubleClickTypingAndEnterAndEditorsHandOverTheFocus) {
   EXPECT_FALSE(first->isVisible());
   EXPECT_EQ(QApplication::focusWidget(), Find("TriggerNameText_5"));
   EXPECT_EQ(form().focus.focused(), &form().TriggerNameText[5]);
-}
 
-TEST_F(GuiTest, ScrollBarArrowMovesOneTriggerAndTheTrackTwelve) {
-  Show();
+  // The scroll bar's arrow moves one trigger, its track twelve.
   auto* bar = Find<QScrollBar>("Trigger_VScrollBar");
   int changes = 0;
   CountEvent(form().Trigger_VScrollBar.Change, changes);

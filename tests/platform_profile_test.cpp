@@ -114,14 +114,10 @@ TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
 
 TEST_F(ProfileTest, WriteFailsWithoutHarm) {
   EXPECT_FALSE(WriteProfileString("S", "k", "v", folder_.path() / "missing" / "test.ini"));
-  fs::create_directory(File());  // a folder where the file must be (modes would not stop root)
-  EXPECT_FALSE(WriteProfileString("S", "k", "v", File()));
   // Names that could not be read back are refused.
   for (const auto& [section, key] : {std::pair{"", "k"}, {"S", " "}, {"a]b", "k"}, {"S", "a=b"}})
-    EXPECT_FALSE(WriteProfileString(section, key, "v", folder_.path() / "other.ini"));
-  // Nothing created, no temporary file left: still the one folder only.
-  EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(folder_.path()), {}),
-            std::vector<fs::path>{File()});
+    EXPECT_FALSE(WriteProfileString(section, key, "v", File()));
+  EXPECT_TRUE(fs::is_empty(folder_.path())) << "nothing created, no temporary file left";
 }
 
 // Every key the program reads (section, key, default, capacity): start-up's six groups and the

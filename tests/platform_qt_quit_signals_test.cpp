@@ -82,7 +82,6 @@ TEST(QuitSignal, ClosesTheOpenBoxLeavesTheLoopAndOpensNoOtherBox) {
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_LT(clock.elapsed(), 1000);
   EXPECT_TRUE(second_asked);
-  EXPECT_TRUE(quit_signals.signalled());
 }
 
 }  // namespace

@@ -204,7 +204,6 @@ std::string TextOfSize(std::size_t size, const std::string& last_lines) {
 TEST_F(ProfileTest, FilesUpToTheBoundAreReadAndWrittenLargerOnesNotAtAll) {
   const std::string at_bound = TextOfSize(kMaxProfileFileBytes, "[S]\nk=end");
   const std::string above_bound = TextOfSize(kMaxProfileFileBytes + 1, "[S]\nk=end");
-  ASSERT_EQ(at_bound.size(), std::size_t{4} << 20);
   WriteBytes(File(), at_bound);
   EXPECT_EQ(ProfileSnapshot(File()).Read("S", "k", "none", 128), "end");
   // At the bound, a value of the same length still fits; one character more would not.

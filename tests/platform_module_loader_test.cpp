@@ -1,7 +1,6 @@
 // The loader of the program's own modules, on copies of a real module put where each case needs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>

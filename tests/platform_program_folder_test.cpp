@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "platform/program_folder.h"
 #include "tests/support/built_programs.h"

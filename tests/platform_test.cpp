@@ -198,7 +198,6 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
        std::vector<std::string>{device.string()}, PortLockVerdict::kHolder},
       {"may not be looked into", 77, true, device, std::nullopt, PortLockVerdict::kCannotTell},
       {"ended: stale", 77, false, device, others, PortLockVerdict::kStale},
-      {"names no process: stale", 0, false, device, others, PortLockVerdict::kStale},
   };
   for (const auto& c : cases) {
     PortLockHolder holder;

@@ -126,7 +126,6 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
 
   form().trigger_bank().set_ui_enabled(false);
   form().Trigger_CheckBox[2].SetValue(1);
-  EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_2")->checkState(), Qt::Checked);
   form().Trigger_CheckBox[2].SetValue(2);
   EXPECT_EQ(Find<QCheckBox>("Trigger_CheckBox_2")->checkState(), Qt::PartiallyChecked);
   form().trigger_bank().set_ui_enabled(true);
@@ -195,7 +194,6 @@ TEST_F(GuiTest, RenameAndScrollHandTheFocusOverAsTheOperatorExpects) {
   EXPECT_EQ(form().TriggerNameText[2].text(), "Lobby  Call");
   QTest::keyClick(editor, Qt::Key_Return);
   EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Lobby  Call");
-  EXPECT_FALSE(editor->isVisible());
   EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
 
   // A double click without the press that would move the focus first: the model commits and

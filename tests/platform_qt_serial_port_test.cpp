@@ -370,14 +370,12 @@ TEST_F(QtSerialPortTest, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAs
   // that Qt itself does not take it for stale.)
   test::WriteBytes(lock, std::to_string(sleeper) + "\nsleep\nelsewhere\n");
   window.Open();
-  EXPECT_FALSE(window.IsOpen());
   EXPECT_EQ(window.last_error().kind, PortErrorKind::kBusy);
   EXPECT_EQ(window.last_error().text, device + ": in use by " + by_sleep);
 
   // Looked into as another user, root's sleep may hold anything: named, not taken, and handed on
   // to whoever may look.
   AsNobody([&] { service.Open(); }, device);
-  EXPECT_FALSE(service.IsOpen());
   EXPECT_EQ(service.last_error().kind, PortErrorKind::kBusy);
   EXPECT_EQ(said, std::vector<std::string>{"what root did"});  // at the first open only
   EXPECT_EQ(beyond_reach, std::vector<std::string>{std::to_string(sleeper) +
@@ -399,7 +397,6 @@ TEST_F(QtSerialPortTest, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAs
   const Connection second_says =
       second.said().Connect([&](const std::string& text) { said.push_back(text); });
   second.Open();
-  EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(second.last_error().kind, PortErrorKind::kBusy);
   EXPECT_EQ(said.size(), 2u);
   EXPECT_EQ(beyond_reach.size(), 1u);

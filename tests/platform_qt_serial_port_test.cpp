@@ -214,8 +214,6 @@ TEST_F(QtSerialPortTest, LostDeviceStaysOpenWithoutSpinningUntilClosedThenComesB
   EXPECT_TRUE(port_.IsOpen()) << "the program's disconnect needs the port to report open";
 
   port_.Close();
-  port_.Open();  // still gone
-  EXPECT_FALSE(port_.IsOpen());
 
   // Plugged in again, mapped as the operator would: the same port object works.
   PtyPair fresh;

@@ -35,7 +35,6 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
   const Put copy = [](auto& real, auto& lib) {
     fs::copy_file(real / "module.so", lib / "module.so");
   };
-  // A good copy, then changed.
   const auto copied = [&copy](std::function<void(const fs::path& lib)> change) -> Put {
     return [=](auto& real, auto& lib) {
       copy(real, lib);

@@ -101,8 +101,6 @@ TEST_F(ProfileTest, WriteChangesOnlyWhatItMust) {
       // blank line after it (found by fuzzing).
       {"\r[A]\n\n", "A", "k", "v", "\r[A]\nk=v\n\n"},
   };
-  // (That each rewrite goes through a fresh temporary name and leaves none is the shared folder's
-  // test.)
   for (const auto& [before, section, key, value, after] : cases) {
     SCOPED_TRACE(before + " <- " + section + "/" + key);
     fs::remove(File());
@@ -222,7 +220,6 @@ TEST_F(ProfileTest, FilesUpToTheBoundAreReadAndWrittenLargerOnesNotAtAll) {
   EXPECT_EQ(ProfileSnapshot::FromText(above_bound).state(), ProfileFileState::kTooLarge);
   EXPECT_FALSE(WriteProfileString("S", "k", "", File()));
   EXPECT_EQ(ReadBytes(File()), above_bound);
-  // No temporary file is left: the file and (POSIX) the lock file of the rewrites.
   for (const auto& entry : fs::directory_iterator(folder_.path()))
     EXPECT_THAT(entry.path().filename().string(), AnyOf("test.ini", "test.ini.lock"));
 }

@@ -210,7 +210,6 @@ TEST_F(GuiTest, RenameAndScrollHandTheFocusOverAsTheOperatorExpects) {
   EXPECT_EQ(QApplication::focusWidget(), Find("TriggerNameText_5"));
   EXPECT_EQ(form().focus.focused(), &form().TriggerNameText[5]);
 
-  // The scroll bar's arrow moves one trigger, its track twelve.
   auto* bar = Find<QScrollBar>("Trigger_VScrollBar");
   int changes = 0;
   CountEvent(form().Trigger_VScrollBar.Change, changes);

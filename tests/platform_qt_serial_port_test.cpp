@@ -61,7 +61,6 @@ class QtSerialPortTest : public ::testing::Test {
     port_.Open();
     return port_.IsOpen();
   }
-  // Writes bytes to the line and reads what reached the master.
   Bytes RoundTrip(PtyPair& pty, const Bytes& bytes = Hex("02 01 06 00 2B 03")) {
     port_.Output(bytes);
     return pty.ReadMaster(bytes.size());
@@ -187,7 +186,6 @@ TEST_F(QtSerialPortTest, ABusyLineIsReadInBatchesWithEveryByteInOrder) {
   EXPECT_LE(events, 500 / 25 + 5) << "at most one receive event per interval";
   EXPECT_TRUE(LoopStaysIdle()) << "quiet again afterwards";
 
-  // After a quiet spell, a reply is handed on without waiting for an interval.
   (void)WaitFor([] { return false; }, milliseconds(60));
   received_.clear();
   events = 0;
@@ -233,7 +231,6 @@ TEST_F(QtSerialPortTest, OnlyAFailedReadOrWriteOnTheOpenDeviceMarksItLost) {
     emit port_.qt_port().errorOccurred(error);
     EXPECT_FALSE(port_.device_lost()) << error;
   }
-  // (What a lost port does is the test above's.)
   for (const auto fatal :
        {QSerialPort::ResourceError, QSerialPort::ReadError, QSerialPort::WriteError}) {
     emit port_.qt_port().errorOccurred(fatal);

@@ -70,7 +70,6 @@ class SharedFolder : public ::testing::Test {
   fs::path Victim() const { return Home() / ".bashrc"; }
   fs::path Ini() const { return Program() / "SYSINI" / "MainForm.INI"; }
 
-  // No file in the program folder holds the victim's text under a name of its own.
   void ExpectNothingReadIntoTheFolder() const {
     const struct stat victim = Lstat(Victim());
     for (const auto& entry : fs::recursive_directory_iterator(Program())) {
@@ -145,7 +144,6 @@ TEST_P(PlantedEntry, IsRefusedByNameAndTheVictimsFileIsNeverTouched) {
       << "said: " << said << "\nexpected: " << expected;
   EXPECT_EQ(Look(Victim()), victim_before) << "the victim's file changed";
   ExpectNothingReadIntoTheFolder();
-  // No temporary file is left beside the INI.
   for (const auto& e : fs::directory_iterator(Program() / "SYSINI")) {
     const std::string name = e.path().filename().string();
     EXPECT_TRUE(name == "MainForm.INI" || name == "MainForm.INI.lock" || e.path() == entry) << name;

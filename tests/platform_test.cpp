@@ -106,7 +106,6 @@ std::string OwnName() {
   return name;
 }
 
-// The id of a process that has ended (and been reaped).
 pid_t EndedProcess() {
   const pid_t child = fork();
   if (child == 0) _exit(0);
@@ -120,7 +119,6 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   const fs::path lock = second.path() / "LCK..ttyUSB7", in_first = first.path() / "LCK..ttyUSB7";
   const std::string me = UserName(EffectiveUserId()), owner = " (owned by " + me + ")";
   std::optional<PortLockHolder> holder;
-  // Writes the lock file and reads back who holds the port.
   const auto lock_with = [&](const fs::path& file, const std::string& text) {
     test::WriteBytes(file, text);
     holder = FindPortLock("/dev/ttyUSB7", {first.path(), second.path()});

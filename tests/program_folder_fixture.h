@@ -46,13 +46,11 @@ class ProgramFolderTest : public ::testing::Test {
     EXPECT_TRUE(std::filesystem::exists(link_));
     return sim;
   }
-  // The program of the folder with these options.
   std::unique_ptr<ChildProcess> StartProgram(std::vector<std::string> options,
                                              ChildOptions child = {}) {
     return std::make_unique<ChildProcess>((folder_.path() / "orvandel").string(),
                                           std::move(options), std::move(child));
   }
-  // Every record of the folder's journal, in order.
   std::vector<JournalRow> Rows() const {
     return JournalRows(folder_.path() / "DATA" / Journal::kFileName);
   }

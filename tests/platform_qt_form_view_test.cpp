@@ -26,7 +26,7 @@ void CountEvent(Handler& event, int& count) {
   };
 }
 
-TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
+TEST_F(GuiTest, WidgetsSitWhereTheTwipsSayEveryControlIsNamedAndTabFollowsTheWindow) {
   QtFormView& view = Show();
   // Every pixel below is worked out by hand at 96 dpi, 15 twips a pixel.
   ASSERT_EQ(view.screen()->logicalDotsPerInch(), 96.0);
@@ -67,6 +67,46 @@ TEST_F(GuiTest, WindowAndWidgetsSitWhereTheTwipsSay) {
   EXPECT_EQ(image.pixelColor((at * image.devicePixelRatio()).toPoint()).name(), "#ffff80");
   Screenshot(image, "window.png");
   EXPECT_EQ(view.findChild<QTimer*>("TRTimer"), nullptr) << "the view keeps no tick of its own";
+
+  // For assistive technology every control has a name that says what it is, and Tab goes through
+  // the window as it reads: trigger bank, keys, connection, settings, events log.
+  ConnectAndClear();  // the keys take part once connected
+  for (Control* control : form().controls()) {
+    QWidget* widget = view.WidgetOf(control);
+    // A line is decoration: nothing to say.
+    if (widget == nullptr || !widget->isVisible() || control->kind() == ControlKind::kLine)
+      continue;
+    EXPECT_FALSE(widget->accessibleName().isEmpty()) << control->QualifiedName();
+  }
+  EXPECT_EQ(view.WidgetOf(&form().Shape1[6])->accessibleName(), "Fault lamp Mains");
+
+  // The name prefixes of each reading group, in reading order; Tab never goes back a group.
+  const std::vector<std::vector<std::string>> groups = {
+      {"VirtualDevice_ComboBox", "Trigger_", "TriggerNameText"},
+      {"EMG", "FaultAck_CB", "FaultReset_CB"},
+      {"ConnectCB"},
+      {"ComPort_CB", "BaudRate_CB", "SupervisionCheck", "Timer_CB"},
+      {"EventsLogTextBox", "NoDisplayCheck", "Receiver_Text"}};
+  const auto group_of = [&groups](const std::string& name) {
+    for (std::size_t g = 0; g < groups.size(); ++g)
+      for (const std::string& prefix : groups[g])
+        if (name.starts_with(prefix)) return static_cast<int>(g);
+    return -1;
+  };
+  int last_group = 0;
+  int reached = 0;
+  QWidget* first = view.WidgetOf(&form().VirtualDevice_ComboBox);
+  for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
+    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled()) continue;
+    const Control* control = view.ControlOf(w);
+    if (control == nullptr) continue;
+    const int group = group_of(control->QualifiedName());
+    ASSERT_GE(group, last_group) << control->QualifiedName();
+    last_group = group;
+    ++reached;
+  }
+  EXPECT_EQ(last_group, 4);
+  EXPECT_GE(reached, 10);
 }
 
 TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
@@ -226,49 +266,6 @@ TEST_F(GuiTest, RenameAndScrollHandTheFocusOverAsTheOperatorExpects) {
   bar->setSliderPosition(21);
   EXPECT_EQ(form().Trigger_VScrollBar.value(), 21);
   EXPECT_EQ(changes, 4);
-}
-
-// For assistive technology every control has a name that says what it is, and Tab goes through
-// the window as it reads: trigger bank, keys, connection, settings, events log.
-TEST_F(GuiTest, EveryControlIsNamedAndTabFollowsTheWindow) {
-  QtFormView& view = Show();
-  ConnectAndClear();  // the keys take part once connected
-  for (Control* control : form().controls()) {
-    QWidget* widget = view.WidgetOf(control);
-    // A line is decoration: nothing to say.
-    if (widget == nullptr || !widget->isVisible() || control->kind() == ControlKind::kLine)
-      continue;
-    EXPECT_FALSE(widget->accessibleName().isEmpty()) << control->QualifiedName();
-  }
-  EXPECT_EQ(view.WidgetOf(&form().Shape1[6])->accessibleName(), "Fault lamp Mains");
-
-  // The name prefixes of each reading group, in reading order; Tab never goes back a group.
-  const std::vector<std::vector<std::string>> groups = {
-      {"VirtualDevice_ComboBox", "Trigger_", "TriggerNameText"},
-      {"EMG", "FaultAck_CB", "FaultReset_CB"},
-      {"ConnectCB"},
-      {"ComPort_CB", "BaudRate_CB", "SupervisionCheck", "Timer_CB"},
-      {"EventsLogTextBox", "NoDisplayCheck", "Receiver_Text"}};
-  const auto group_of = [&groups](const std::string& name) {
-    for (std::size_t g = 0; g < groups.size(); ++g)
-      for (const std::string& prefix : groups[g])
-        if (name.starts_with(prefix)) return static_cast<int>(g);
-    return -1;
-  };
-  int last_group = 0;
-  int reached = 0;
-  QWidget* first = view.WidgetOf(&form().VirtualDevice_ComboBox);
-  for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
-    if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() || !w->isEnabled()) continue;
-    const Control* control = view.ControlOf(w);
-    if (control == nullptr) continue;
-    const int group = group_of(control->QualifiedName());
-    ASSERT_GE(group, last_group) << control->QualifiedName();
-    last_group = group;
-    ++reached;
-  }
-  EXPECT_EQ(last_group, 4);
-  EXPECT_GE(reached, 10);
 }
 
 }  // namespace

@@ -117,7 +117,7 @@ TEST(QtTickTimer, TicksEveryHundredMillisecondsPrecisely) {
   EXPECT_TRUE(QTest::qWaitFor([&ticks] { return ticks >= 2; }, 5000));
 }
 
-TEST_F(GuiTest, OperatorActionsReachTheModelOnceAndComboBoxesTakeTypedTextAsTyped) {
+TEST_F(GuiTest, OperatorActionsReachTheModelOnceAndTheFocusMovesAsTheOperatorExpects) {
   Show();
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
   ASSERT_TRUE(form().link().port_connected());
@@ -149,6 +149,50 @@ TEST_F(GuiTest, OperatorActionsReachTheModelOnceAndComboBoxesTakeTypedTextAsType
                     list->visualRect(timer->model()->index(8, 0)).center());
   EXPECT_EQ(form().Timer_CB.text(), "90");
   EXPECT_FALSE(list->isVisible());
+  // A rename: the check boxes take the focus too (connected), yet Enter hands it to the bank.
+  QTest::mouseDClick(Find("TriggerLabel_2"), Qt::LeftButton);
+  auto* editor = Find<QLineEdit>("TriggerNameText_2");
+  editor->selectAll();
+  QTest::keyClicks(editor, "Lobby");
+  // A paste keeps its line breaks; a one-line name holds blanks instead.
+  QGuiApplication::clipboard()->setText("\r\nCall");
+  QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(form().TriggerNameText[2].text(), "Lobby  Call");
+  QTest::keyClick(editor, Qt::Key_Return);
+  EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Lobby  Call");
+  EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
+
+  // A double click without the press that would move the focus first: the model commits and
+  // hides the open editor while Qt's focus is still in it, and opens the next one.
+  QTest::mouseDClick(Find("TriggerLabel_0"), Qt::LeftButton);
+  auto* first = Find<QLineEdit>("TriggerNameText_0");
+  first->selectAll();
+  QTest::keyClicks(first, "Hall");
+  QMouseEvent double_click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5),
+                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(Find("TriggerLabel_5"), &double_click);
+  EXPECT_EQ(Find<QLabel>("TriggerLabel_0")->text(), "Hall");
+  EXPECT_FALSE(first->isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), Find("TriggerNameText_5"));
+  EXPECT_EQ(form().focus.focused(), &form().TriggerNameText[5]);
+
+  auto* bar = Find<QScrollBar>("Trigger_VScrollBar");
+  int changes = 0;
+  CountEvent(form().Trigger_VScrollBar.Change, changes);
+  // The lower arrow is at the bottom end; with the slider near the top, the track below it.
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 3));
+  EXPECT_EQ(form().Trigger_VScrollBar.value(), 1);
+  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() * 3 / 4));
+  EXPECT_EQ(form().Trigger_VScrollBar.value(), 13);
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
+  // Dragging: one event for each value the slider passes.
+  bar->setSliderDown(true);
+  bar->setSliderPosition(20);
+  bar->setSliderPosition(21);
+  EXPECT_EQ(form().Trigger_VScrollBar.value(), 21);
+  EXPECT_EQ(changes, 4);
+
   // Disconnected, a port chosen from the list is saved only when the window closes.
   QTest::mouseClick(Find("ConnectCB"), Qt::LeftButton);
   Find("ComPort_CB")->setFocus();
@@ -218,54 +262,6 @@ TEST_F(GuiTest, ModelChangesReachTheWidgetsWithoutComingBackOncePerTurn) {
   ASSERT_EQ(lines.size(), 3) << "CR LF is a line break here";
   EXPECT_TRUE(lines[0].contains("EMG Ack") && lines[1].contains("EMG Ack") && lines[0] != lines[1]);
   EXPECT_EQ(log->textCursor().position(), 0);
-}
-
-TEST_F(GuiTest, RenameAndScrollHandTheFocusOverAsTheOperatorExpects) {
-  Show();
-  // Connected, the check boxes take the focus too: Qt would move it to the next row's box.
-  form().ConnectCB.PerformClick();
-  QTest::mouseDClick(Find("TriggerLabel_2"), Qt::LeftButton);
-  auto* editor = Find<QLineEdit>("TriggerNameText_2");
-  editor->selectAll();
-  QTest::keyClicks(editor, "Lobby");
-  // A paste keeps its line breaks; a one-line name holds blanks instead.
-  QGuiApplication::clipboard()->setText("\r\nCall");
-  QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
-  EXPECT_EQ(form().TriggerNameText[2].text(), "Lobby  Call");
-  QTest::keyClick(editor, Qt::Key_Return);
-  EXPECT_EQ(Find<QLabel>("TriggerLabel_2")->text(), "Lobby  Call");
-  EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
-
-  // A double click without the press that would move the focus first: the model commits and
-  // hides the open editor while Qt's focus is still in it, and opens the next one.
-  QTest::mouseDClick(Find("TriggerLabel_0"), Qt::LeftButton);
-  auto* first = Find<QLineEdit>("TriggerNameText_0");
-  first->selectAll();
-  QTest::keyClicks(first, "Hall");
-  QMouseEvent double_click(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5),
-                           Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(Find("TriggerLabel_5"), &double_click);
-  EXPECT_EQ(Find<QLabel>("TriggerLabel_0")->text(), "Hall");
-  EXPECT_FALSE(first->isVisible());
-  EXPECT_EQ(QApplication::focusWidget(), Find("TriggerNameText_5"));
-  EXPECT_EQ(form().focus.focused(), &form().TriggerNameText[5]);
-
-  auto* bar = Find<QScrollBar>("Trigger_VScrollBar");
-  int changes = 0;
-  CountEvent(form().Trigger_VScrollBar.Change, changes);
-  // The lower arrow is at the bottom end; with the slider near the top, the track below it.
-  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() - 3));
-  EXPECT_EQ(form().Trigger_VScrollBar.value(), 1);
-  QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() * 3 / 4));
-  EXPECT_EQ(form().Trigger_VScrollBar.value(), 13);
-  EXPECT_EQ(changes, 2);
-  EXPECT_EQ(QApplication::focusWidget(), Find("Trigger_PictureBox"));
-  // Dragging: one event for each value the slider passes.
-  bar->setSliderDown(true);
-  bar->setSliderPosition(20);
-  bar->setSliderPosition(21);
-  EXPECT_EQ(form().Trigger_VScrollBar.value(), 21);
-  EXPECT_EQ(changes, 4);
 }
 
 }  // namespace

@@ -89,7 +89,6 @@ TEST(Utf8, OneValidatorForWellFormedText) {
 TEST(PortLock, FileNameAsQSerialPortFormsIt) {
   const std::pair<const char*, const char*> cases[] = {
       {"/dev/ttyUSB0", "LCK..ttyUSB0"},
-      {"/dev/pts/3", "LCK..pts_3"},
       {"/dev/serial/by-id/usb-FTDI_X-if00", "LCK..serial_by-id_usb-FTDI_X-if00"},
       {"/tmp/controller", "LCK.._tmp_controller"},  // outside /dev the whole path
       {"/devices/x", "LCK.._devices_x"},            // "/dev" alone is no folder

@@ -91,20 +91,6 @@ void AsNobody(F body, const std::string& lent = "") {
   ASSERT_TRUE(lent.empty() || chown(lent.c_str(), 0, -1) == 0);
 }
 
-// A program took the lock as QSerialPort would and ended without removing it (a crash, a kill).
-pid_t LeaveStaleLock(const fs::path& lock) {
-  const pid_t child = fork();
-  if (child == 0) {
-    QLockFile held(QString::fromStdString(lock.string()));
-    _exit(held.tryLock(0) ? 0 : 1);  // no destructor runs: the lock file stays
-  }
-  int status = -1;
-  EXPECT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
-  EXPECT_TRUE(fs::exists(lock));
-  return child;
-}
-
 using test::AtScopeEnd;
 
 TEST_F(QtSerialPortTest, LooksUpTheDeviceAtEachOpenAndCarriesRawBytesBothWays) {
@@ -400,7 +386,11 @@ TEST_F(QtSerialPortTest, ASquatIsTakenOverByTheLinesOwnerOnlyAndAHolderIsNamedAs
 
   // Root's stale lock in the sticky lock folder, which nobody may not remove: the window names
   // the file to remove, the service hands it on; root may remove it, and QSerialPort does.
-  const pid_t ended = LeaveStaleLock(lock);
+  const pid_t ended = fork();  // takes the lock as QSerialPort would and ends without removing it
+  if (ended == 0) _exit(QLockFile(QString::fromStdString(lock.string())).tryLock(0) ? 0 : 1);
+  int status = -1;
+  ASSERT_EQ(waitpid(ended, &status, 0), ended);
+  ASSERT_TRUE(status == 0 && fs::exists(lock));
   AsNobody([&] { window.Open(); }, device);
   EXPECT_EQ(window.last_error().kind, PortErrorKind::kStaleLock);
   EXPECT_NE(window.last_error().text.find("remove " + lock.string()), std::string::npos);

@@ -105,13 +105,6 @@ std::string OwnName() {
   return name;
 }
 
-pid_t EndedProcess() {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
-  return child;
-}
-
 TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   test::TempFolder first;
   test::TempFolder second;
@@ -132,7 +125,9 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
                                                  std::to_string(self) + " (" + OwnName() +
                                                  ", user " + me + ")");
   // Ended: which file to remove, and whose it is.
-  const pid_t ended = EndedProcess();
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);  // reaped: the id names no process now
   ASSERT_TRUE(lock_with(lock, std::to_string(ended) + "\n"));
   EXPECT_EQ(DescribePortLock(*holder), "locked by process " + std::to_string(ended) +
                                            ", which no longer runs: the lock is stale, remove " +

@@ -118,26 +118,6 @@ TEST_F(ProfileTest, WriteFailsWithoutHarm) {
   EXPECT_TRUE(fs::is_empty(folder_.path())) << "nothing created, no temporary file left";
 }
 
-// Every key the program reads (section, key, default, capacity): start-up's six groups and the
-// port map read at connect.
-std::vector<std::tuple<std::string, std::string, std::string, std::size_t>> ProgramKeys() {
-  std::vector<std::tuple<std::string, std::string, std::string, std::size_t>> keys = {
-      {"RS232Configure", "ComPort", "1", 8},     {"RS232Configure", "BaudRate", "9600", 8},
-      {"RS232Configure", "CheckBit", "None", 8}, {"RS232Configure", "BitLength", "8", 8},
-      {"RS232Configure", "StopBit", "1", 8},     {"FileConfigure", "FilePath", "/opt/orv", 128},
-      {"FileConfigure", "FileName", "", 128},    {"FileConfigure", "FileType", "2", 128},
-  };
-  for (const TriggerPage& page : kTriggerPages) {
-    for (int n = 1; n <= page.size; ++n) {
-      keys.emplace_back(page.ini_section, page.ini_key_prefix + std::to_string(n),
-                        page.default_name_prefix + std::to_string(n), 128);
-    }
-  }
-  for (int n = 1; n <= 10; ++n)
-    keys.emplace_back("SerialPorts", "COM" + std::to_string(n), "", 1024);
-  return keys;
-}
-
 // Every program key of hand-picked texts reads from one snapshot of the file as the per-key reader
 // reads it. (Random texts are the config fuzz target's; what Configuration makes of
 // the values is its own test.)
@@ -175,13 +155,29 @@ TEST_F(ProfileTest, EveryProgramKeyOfTrickyFilesReadsAsPerKeyReads) {
                  "=s" + std::to_string(section) + "i" + std::to_string(i) + "\n";
     }
   }
+  // Every key the program reads (section, key, default, capacity): start-up's six groups and the
+  // port map read at connect.
+  std::vector<std::tuple<std::string, std::string, std::string, std::size_t>> keys = {
+      {"RS232Configure", "ComPort", "1", 8},     {"RS232Configure", "BaudRate", "9600", 8},
+      {"RS232Configure", "CheckBit", "None", 8}, {"RS232Configure", "BitLength", "8", 8},
+      {"RS232Configure", "StopBit", "1", 8},     {"FileConfigure", "FilePath", "/opt/orv", 128},
+      {"FileConfigure", "FileName", "", 128},    {"FileConfigure", "FileType", "2", 128},
+  };
+  for (const TriggerPage& page : kTriggerPages) {
+    for (int n = 1; n <= page.size; ++n) {
+      keys.emplace_back(page.ini_section, page.ini_key_prefix + std::to_string(n),
+                        page.default_name_prefix + std::to_string(n), 128);
+    }
+  }
+  for (int n = 1; n <= 10; ++n)
+    keys.emplace_back("SerialPorts", "COM" + std::to_string(n), "", 1024);
   for (const std::string& text : texts) {
     SCOPED_TRACE(testing::PrintToString(text.substr(0, 80)));
     WriteBytes(File(), text);
     const test::ReferenceProfile reference(text);
     const ProfileSnapshot snapshot(File());
     EXPECT_EQ(snapshot.state(), ProfileFileState::kRead);
-    for (const auto& [section, key, default_value, capacity] : ProgramKeys()) {
+    for (const auto& [section, key, default_value, capacity] : keys) {
       SCOPED_TRACE("[" + section + "] " + key);
       const std::string expected = reference.Read(section, key, default_value, capacity);
       EXPECT_EQ(snapshot.Read(section, key, default_value, capacity), expected);

@@ -27,7 +27,6 @@ namespace fs = std::filesystem;
 using namespace std::literals;
 using test::ReadBytes;
 using test::WriteBytes;
-using ::testing::AnyOf;
 
 // The log file tests reach the common paths; these are the edges.
 TEST(FileSystemTest, EdgesOfEachOperation) {
@@ -215,7 +214,7 @@ TEST_F(ProfileTest, FilesUpToTheBoundAreReadAndWrittenLargerOnesNotAtAll) {
   EXPECT_EQ(ProfileSnapshot::FromText(above_bound).state(), ProfileFileState::kTooLarge);
   EXPECT_FALSE(WriteProfileString("S", "k", "", File()));
   for (const auto& entry : fs::directory_iterator(folder_.path()))
-    EXPECT_THAT(entry.path().filename().string(), AnyOf("test.ini", "test.ini.lock"));
+    EXPECT_THAT(entry.path().filename().string(), ::testing::AnyOf("test.ini", "test.ini.lock"));
 }
 
 TEST(OddProfileEntryTest, ReadsAsMissingSaysWhyAndIsNeverRewritten) {

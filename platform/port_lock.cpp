@@ -155,11 +155,6 @@ PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view dev
   return open ? PortLockVerdict::kHolder : PortLockVerdict::kSquat;
 }
 
-bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
-                        const OpenFilesLook& open_files) {
-  return JudgePortLock(holder, device, open_files) == PortLockVerdict::kSquat;
-}
-
 std::string DescribeLockAndProcess(const PortLockHolder& holder) {
   const std::string lock = "the lock " + holder.lock_file.string();
   const std::string user = "user " + holder.owner + ")";

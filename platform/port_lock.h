@@ -50,14 +50,10 @@ std::optional<std::vector<std::string>> ProcessOpenFiles(long pid);
 // The lock folder is writable by everyone, so any user can name a live process of theirs (a
 // sleep) in a device's lock file and keep every other program off the line. Such a lock is a
 // squat: its process runs but does not have the device open. A process that cannot be looked
-// into counts as a holder, so that a lock is never taken from a program that may use the line.
-bool IsSquattedPortLock(const PortLockHolder& holder, std::string_view device,
-                        const OpenFilesLook& open_files = ProcessOpenFiles);
-// The same judgement with its doubt kept apart: a process that cannot be looked into is neither
-// a squatter nor a holder for sure, and a user with the rights to look (root) may tell. A stale
-// lock (its process has ended, or it names none) holds nothing either; the open removes one it
-// may, and one it may not (another user's, in the sticky lock folder) keeps the port off as a
-// squat does.
+// into is neither a squatter nor a holder for sure, and a user with the rights to look (root)
+// may tell. A stale lock (its process has ended, or it names none) holds nothing either; the
+// open removes one it may, and one it may not (another user's, in the sticky lock folder) keeps
+// the port off as a squat does.
 enum class PortLockVerdict { kHolder, kSquat, kStale, kCannotTell };
 PortLockVerdict JudgePortLock(const PortLockHolder& holder, std::string_view device,
                               const OpenFilesLook& open_files = ProcessOpenFiles);

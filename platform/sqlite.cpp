@@ -222,10 +222,6 @@ std::string Statement::ColumnBlob(int index) const {
   return std::string(data, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
 }
 
-bool Statement::ColumnIsNull(int index) const {
-  return sqlite3_column_type(stmt_, index) == SQLITE_NULL;
-}
-
 Transaction::~Transaction() {
   if (active_) Rollback();
 }

@@ -117,7 +117,6 @@ class Statement {
   std::int64_t ColumnInt64(int index) const;
   std::string ColumnText(int index) const;
   std::string ColumnBlob(int index) const;
-  bool ColumnIsNull(int index) const;
 
   bool is_prepared() const { return stmt_ != nullptr; }
 

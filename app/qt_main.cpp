@@ -28,6 +28,7 @@
 #include "app/service_start.h"
 #include "attach/attach_protocol.h"
 #include "attach/service_probe.h"
+#include "conditions/qt/qt_conditions_bar.h"
 #include "config/access_settings.h"
 #include "config/site_settings.h"
 #include "journal/qt/qt_history_button.h"
@@ -327,6 +328,21 @@ int main(int argc, char* argv[]) {
   const orv::Connection login_wanted =
       form.login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
   const orv::QtInputWatch input([&form] { form.Touch(); });
+  // What stands, in priority, with the operator's Acknowledge and Shelve.
+  orv::QtConditionsBar conditions_bar(
+      view,
+      [&](const std::string& id, const std::string& comment) {
+        view.CallModel([&] { form.AcknowledgeFromWindow(id, comment); });
+      },
+      [&](const std::string& id, const std::string& reason, int minutes) {
+        view.CallModel([&] { form.ShelveFromWindow(id, reason, minutes); });
+      });
+  conditions_bar.Show(form.state_store().state().conditions);
+  const orv::Connection conditions =
+      form.state_store().changed().Connect([&](unsigned sections, std::uint64_t) {
+        if (sections & orv::kSectionConditions)
+          conditions_bar.Show(form.state_store().state().conditions);
+      });
   annunciator_bar.Show(form.annunciation().view().state);
   const orv::Connection annunciation = form.annunciation().changed().Connect(
       [&annunciator_bar](const orv::AnnunciationView& now) { annunciator_bar.Show(now.state); });

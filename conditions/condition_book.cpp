@@ -1,6 +1,7 @@
 #include "conditions/condition_book.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <tuple>
 
 #include "link/fault_lamps.h"
@@ -209,6 +210,48 @@ ConditionSummary Summarize(const std::vector<Condition>& ordered, std::size_t ro
       ++summary.not_shown;
   }
   return summary;
+}
+
+std::string SummaryText(const ConditionSummary& summary) {
+  const auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  std::vector<std::string> parts;
+  if (summary.alarms > 0) {
+    std::string alarms = count(summary.alarms, "alarm", "alarms");
+    alarms += summary.alarms == 1 ? " (" + summary.first_alarm->name + ")"
+                                  : " (first " + summary.first_alarm->name + ", latest " +
+                                        summary.latest_alarm->name + ")";
+    parts.push_back(alarms);
+  }
+  if (summary.faults > 0) parts.push_back(count(summary.faults, "fault", "faults"));
+  if (summary.shelved > 0) parts.push_back(count(summary.shelved, "shelved", "shelved"));
+  if (parts.empty()) return "No conditions";
+  std::string text;
+  for (const std::string& part : parts)
+    text += (text.empty() ? "" : " \u00B7 ") + part;
+  return text;
+}
+
+std::string ConditionRowText(const Condition& c) {
+  // Times of day in UTC: the row is the same in every window, whatever its zone.
+  const auto clock = [](std::int64_t ms) {
+    const std::int64_t s = (ms / 1000) % 86400;
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(s / 3600),
+                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+    return std::string(text);
+  };
+  std::string row = c.name + " \u2014 " + std::string(ConditionStateName(c)) + " since " +
+                    clock(c.since_ms) + " UTC";
+  if (c.acknowledged) {
+    row += "; acknowledged by " + c.acknowledged_by;
+    if (!c.comment.empty()) row += ": " + c.comment;
+  }
+  if (c.shelved())
+    row += "; shelved by " + c.shelved_by + " until " + clock(c.shelved_until_ms) +
+           " UTC: " + c.shelved_reason;
+  return row;
 }
 
 }  // namespace orv

@@ -95,5 +95,10 @@ struct ConditionSummary {
 // The faults-only view leaves the alarms out of the list, not out of the counts.
 ConditionSummary Summarize(const std::vector<Condition>& ordered, std::size_t room,
                            bool faults_only = false);
+// One line for a status bar: "2 alarms (first ALERT, latest ALARM) · 3 faults · 1 shelved", or
+// "No conditions".
+std::string SummaryText(const ConditionSummary& summary);
+// One row of a list: "ALARM — new since 14:03:22 UTC", with the acknowledgement and the shelf.
+std::string ConditionRowText(const Condition& condition);
 
 }  // namespace orv

@@ -172,6 +172,9 @@ class MainForm final : public PanelWindow, public PanelCore {
                                    const Actor& by);
   std::string ShelveCondition(const std::string& id, const std::string& reason,
                               std::int64_t until_ms, const Actor& by);
+  // The same from this window's own list, as its operator, a refusal said in the status bar.
+  void AcknowledgeFromWindow(const std::string& id, const std::string& comment);
+  void ShelveFromWindow(const std::string& id, const std::string& reason, int minutes);
 
  private:
   void WireEvents();

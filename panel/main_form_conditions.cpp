@@ -57,6 +57,21 @@ std::string MainForm::ShelveCondition(const std::string& id, const std::string& 
   return result;
 }
 
+void MainForm::AcknowledgeFromWindow(const std::string& id, const std::string& comment) {
+  Guarded(Action::kAcknowledge, [&](const Actor& by) {
+    if (const std::string result = AcknowledgeCondition(id, comment, by); result != kResultDone)
+      Notify(NoticeLevel::kWarning, std::string(ActionName(Action::kAcknowledge)) + " " + result);
+  });
+}
+
+void MainForm::ShelveFromWindow(const std::string& id, const std::string& reason, int minutes) {
+  Guarded(Action::kShelve, [&](const Actor& by) {
+    const std::int64_t until = recorder_.Now().utc_ms + std::int64_t{minutes} * 60'000;
+    if (const std::string result = ShelveCondition(id, reason, until, by); result != kResultDone)
+      Notify(NoticeLevel::kWarning, std::string(ActionName(Action::kShelve)) + " " + result);
+  });
+}
+
 void MainForm::TickConditions(PanelState& state) {
   const std::int64_t now = recorder_.Now().utc_ms;
   conditions_.Update(state, now);

@@ -228,7 +228,18 @@ TEST(ConditionSummary, TheFirstAndLatestAlarmTheCountsAndWhatDoesNotFit) {
     EXPECT_EQ(summary.shown.empty() ? "" : summary.shown[0]->id, row.first_shown);
     EXPECT_EQ(std::pair(summary.shown.size(), summary.not_shown),
               std::pair(row.shown, row.not_shown));
+    EXPECT_EQ(SummaryText(summary),
+              "3 alarms (first ALERT, latest ALARM) \u00B7 11 faults \u00B7 1 shelved");
   }
+  EXPECT_EQ(SummaryText(Summarize({}, 4)), "No conditions");
+  EXPECT_EQ(SummaryText(Summarize({listed[0], listed[14]}, 4)), "1 alarm (ALERT) \u00B7 1 shelved");
+  Condition shown = listed[14];
+  std::tie(shown.acknowledged, shown.acknowledged_by, shown.comment) =
+      std::tuple(true, "alice", "seen");
+  shown.since_ms = 86'400'000 + 3'723'000;
+  EXPECT_EQ(ConditionRowText(shown), std::string(kFaultLampCaptions[11]) +
+                                         " \u2014 acknowledged since 01:02:03 UTC; acknowledged by "
+                                         "alice: seen; shelved by bob until 00:10:00 UTC: works");
 }
 
 }  // namespace

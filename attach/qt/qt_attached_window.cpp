@@ -1,7 +1,9 @@
 #include "attach/qt/qt_attached_window.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QLabel>
+#include <tuple>
 #include <utility>
 
 #include "journal/qt/qt_history_button.h"
@@ -50,6 +52,22 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
         panel_.LampTestAsked();
         Ask(ActionKind::kLampTest);
       });
+  // The service's conditions, acknowledged and shelved there as this window's user.
+  conditions_bar_ = std::make_unique<QtConditionsBar>(
+      *view_,
+      [this](const std::string& id, const std::string& comment) {
+        ActionRequest action;
+        action.kind = ActionKind::kAcknowledge;
+        std::tie(action.condition, action.text) = std::tie(id, comment);
+        if (!panel_.stale()) client_.Send(action);
+      },
+      [this](const std::string& id, const std::string& reason, int minutes) {
+        ActionRequest action;
+        action.kind = ActionKind::kShelve;
+        std::tie(action.condition, action.text) = std::tie(id, reason);
+        action.until_ms = QDateTime::currentMSecsSinceEpoch() + std::int64_t{minutes} * 60'000;
+        if (!panel_.stale()) client_.Send(action);
+      });
   // The operator logs in at the service, where the gate is, under this window's Unix user.
   access_bar_ = std::make_unique<QtAccessBar>(
       *view_, QtAccessBar::Hooks{[this](const std::string& name, const std::string& pin) {
@@ -73,6 +91,7 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
         if (sections & kSectionConnection) access_bar_->SetVisible(state.access_levels);
         if ((sections & kSectionLine) && !panel_.stale()) line_->Show(state.line);
         if (sections & kSectionAnnunciation) ShowAnnunciation(state);
+        if (sections & kSectionConditions) conditions_bar_->Show(state.conditions);
       }));
   connections_.push_back(client_.status_changed().Connect(
       [this](QtAttachClient::Status status) { ShowStatus(status); }));
@@ -86,6 +105,11 @@ void QtAttachedWindow::ShowStatus(QtAttachClient::Status status) {
   const bool attached = status == QtAttachClient::Status::kAttached;
   view_->CallModel([&] { panel_.SetStale(!attached); });
   ShowAnnunciation(attached ? client_.state() : PanelState{});
+  // Without the service nothing it says stands for now: the loss itself is what to see.
+  Condition lost;
+  std::tie(lost.id, lost.kind, lost.name) =
+      std::tuple("service", ConditionKind::kService, "Service lost");
+  conditions_bar_->Show(attached ? client_.state().conditions : std::vector<Condition>{lost});
   const std::string& path = client_.socket_path();
   QPalette palette;
   if (!attached) palette.setColor(QPalette::WindowText, QColor(Qt::red));

@@ -10,6 +10,7 @@
 
 #include "attach/attached_panel.h"
 #include "attach/qt/qt_attach_client.h"
+#include "conditions/qt/qt_conditions_bar.h"
 #include "journal/qt/qt_history_source.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "platform/notice_log.h"
@@ -52,6 +53,7 @@ class QtAttachedWindow {
   const AttachedPanel& panel() const { return panel_; }
   QLabel* attach_label() const { return label_; }
   QtAnnunciatorBar& annunciator_bar() { return *annunciator_bar_; }
+  QtConditionsBar& conditions_bar() { return *conditions_bar_; }
   QtAccessBar& access_bar() { return *access_bar_; }
   // The service's history, in a window of its own made at the first Ctrl+H or History click;
   // null before.
@@ -74,6 +76,7 @@ class QtAttachedWindow {
   std::unique_ptr<QtLineStatus> line_;
   QLabel* label_ = nullptr;
   std::unique_ptr<QtAnnunciatorBar> annunciator_bar_;
+  std::unique_ptr<QtConditionsBar> conditions_bar_;
   // The log in at the service, shown while its access levels are on.
   std::unique_ptr<QtAccessBar> access_bar_;
   std::optional<QtSoundOutput> sound_;  // made at the first tone: Qt Multimedia's set-up is slow

@@ -1,6 +1,7 @@
 // The web panel in a real Chromium (Debian's, driven by playwright-core) against the real
 // program, headless, and the simulated controller on a pseudo-terminal: lamps, events, the link
-// state, the page's own connection lost and back, and the operator's log-in and Fault ACK.
+// state, the conditions seen first and acted on from a window, the page's own connection lost
+// and back, and the operator's log-in and Fault ACK.
 // Usage: node web_panel_test.cjs BUILD_DIR MODULES_DIR [SCREENSHOT_DIR]
 "use strict";
 const { spawn, execFileSync } = require("child_process");
@@ -40,6 +41,32 @@ function start(file, args, options) {
     look();
   });
   return child;
+}
+
+// A window's line to the service's socket: the messages it is sent, and actions sent as a window
+// sends them.
+function attach(socketPath) {
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(socketPath);
+    socket.lines = [];
+    let rest = "";
+    socket.on("data", (d) => {
+      const parts = (rest + d).split("\n");
+      rest = parts.pop();
+      socket.lines.push(...parts.filter((l) => l).map((l) => JSON.parse(l)));
+    });
+    socket.act = (action) => socket.write(JSON.stringify({ type: "action", ...action }) + "\n");
+    socket.answer = async (id) => {
+      for (let i = 0; i < 500; i++) {
+        const found = socket.lines.find((m) => m.type === "result" && m.id === id);
+        if (found) return found.result;
+        await new Promise((r) => setTimeout(r, 10));
+      }
+      return "no answer";
+    };
+    socket.on("connect", () => resolve(socket));
+    socket.on("error", reject);
+  });
 }
 
 function freePort() {
@@ -94,7 +121,9 @@ async function main() {
 
   const sim = start(SIM, ["--link", link, "--report-interval", "0"]);
   for (let i = 0; i < 500 && !fs.existsSync(link); i++) await new Promise((r) => setTimeout(r, 10));
-  const run = () => start(path.join(folder, "orvandel"), ["--headless", "--users-file", users], { env });
+  const socketPath = path.join(root, "panel.sock");
+  const run = () => start(path.join(folder, "orvandel"),
+    ["--headless", "--users-file", users, "--socket", socketPath], { env });
   let program = run();
   const browser = await chromium.launch({ executablePath: "/usr/bin/chromium", args: ["--no-sandbox"] });
   try {
@@ -115,6 +144,38 @@ async function main() {
     await page.waitForSelector(`[data-lamp="${lamp}"][data-lit="true"]`, { timeout: 3000 });
     check(Date.now() - sent.at <= 1000, `a fault frame lights lamp ${lamp} (${caption}) within 1 s (${Date.now() - sent.at} ms)`);
     check(await page.locator('[data-lit="true"]').count() === 1, "no other lamp is lit");
+
+    // The conditions come first: the lamp's fault and two alarms, the first and the latest named
+    // and counted, on the screen without scrolling.
+    sim.stdin.write("event 0x14 0\nevent 0x15 0\n");
+    const summaryShown = await page.waitForFunction(() => document.getElementById("conditions-summary")
+      .textContent === "2 alarms (first ALERT, latest ALARM) · 1 fault", null, { timeout: 8000 }).then(() => true, () => false);
+    check(summaryShown, "the summary names the first and the latest alarm and counts the fault: " +
+      await page.textContent("#conditions-summary"));
+    const box = await page.locator("#conditions-summary").boundingBox();
+    check(box && box.y + box.height <= 900, "the summary is on the screen without scrolling");
+    // Acknowledged with a comment in a window (over the service's socket): on the page within 1 s.
+    const window = await attach(socketPath);
+    const fault = "fault-" + lamp;
+    const acknowledged = Date.now();
+    window.act({ id: 1, action: "acknowledge", condition: fault, text: "card seen" });
+    const ackShown = await page.waitForFunction((id) => /card seen/.test(
+      (document.querySelector(`#conditions [data-id="${id}"]`) || {}).textContent || ""), fault, { timeout: 3000 })
+      .then(() => true, () => false);
+    check(ackShown && Date.now() - acknowledged <= 1000, "the window's acknowledgement is on the page within 1 s (" +
+      (Date.now() - acknowledged) + " ms, " + await window.answer(1) + ")");
+    // Shelved by a level-2 operator logged in at that window: yellow and counted.
+    window.act({ id: 2, action: "log-in", operator: "alice", pin: "1234" });
+    await window.answer(2);
+    window.act({ id: 3, action: "shelve", condition: fault, text: "works in riser B", until: Date.now() + 3600000 });
+    const shelvedShown = await page.waitForFunction((id) => {
+      const item = document.querySelector(`#conditions [data-id="${id}"]`);
+      return item && getComputedStyle(item).backgroundColor === "rgb(255, 245, 157)" &&
+        / · 1 shelved$/.test(document.getElementById("conditions-summary").textContent);
+    }, fault, { timeout: 3000 }).then(() => true, () => false);
+    check(shelvedShown, "the shelved fault is yellow and counted (" + await window.answer(3) + "): " +
+      await page.textContent("#conditions-summary"));
+    window.destroy();
 
     // An event report comes on top of #events within 1 s.
     from = sim.output.length;

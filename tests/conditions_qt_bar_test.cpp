@@ -67,6 +67,9 @@ TEST_F(GuiTest, ConditionsAreSummedUpInTheBarAndActedOnFromTheirWindow) {
   EXPECT_EQ(now[2].id + " " + now[2].comment, "fault-1 card seen");
   EXPECT_EQ(now[3].id + " " + now[3].shelved_reason, "fault-7 works");
   EXPECT_EQ(bar.list()->item(3)->background().color(), QColor(255, 240, 150));
+  bar.faults_only()->setChecked(true);
+  ASSERT_EQ(bar.list()->count(), 2);
+  EXPECT_EQ(bar.list()->item(0)->data(Qt::UserRole).toString(), "fault-1");
 }
 
 }  // namespace

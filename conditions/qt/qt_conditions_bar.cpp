@@ -1,6 +1,7 @@
 // The status bar's conditions and their window.
 #include "conditions/qt/qt_conditions_bar.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -51,7 +52,10 @@ void QtConditionsBar::Show(const std::vector<Condition>& conditions) {
   if (list_ == nullptr) return;
   const std::string selected = Selected();
   list_->clear();
-  for (const Condition& c : shown_) {
+  // The faults-only view: what is wrong with the system, the alarms left out of the list.
+  const ConditionSummary listed = Summarize(shown_, shown_.size(), faults_only_->isChecked());
+  for (const Condition* shown : listed.shown) {
+    const Condition& c = *shown;
     auto* item = new QListWidgetItem(QString::fromStdString(ConditionRowText(c)), list_);
     item->setData(Qt::UserRole, QString::fromStdString(c.id));
     item->setBackground(Colour(c));
@@ -83,6 +87,9 @@ void QtConditionsBar::Open() {
     minutes_->setRange(1, 24 * 60);
     minutes_->setValue(60);
     minutes_->setSuffix(QObject::tr(" min"));
+    faults_only_ = new QCheckBox(QObject::tr("Faults only"), window_);
+    faults_only_->setObjectName(QStringLiteral("FaultsOnly"));
+    QObject::connect(faults_only_, &QCheckBox::toggled, window_, [this] { Show(shown_); });
     auto* acknowledge = new QPushButton(QObject::tr("Acknowledge"), window_);
     acknowledge->setObjectName(QStringLiteral("AcknowledgeButton"));
     auto* shelve = new QPushButton(QObject::tr("Shelve"), window_);
@@ -94,6 +101,7 @@ void QtConditionsBar::Open() {
     row->addWidget(minutes_);
     row->addWidget(shelve);
     auto* layout = new QVBoxLayout(window_);
+    layout->addWidget(faults_only_);
     layout->addWidget(list_, 1);
     layout->addLayout(row);
     window_->resize(640, 360);

@@ -10,6 +10,7 @@
 
 #include "panelstate/condition.h"
 
+class QCheckBox;
 class QDialog;
 class QLineEdit;
 class QListWidget;
@@ -38,6 +39,7 @@ class QtConditionsBar {
   // Made when first opened.
   QDialog* list_window() const { return window_; }
   QListWidget* list() const { return list_; }
+  QCheckBox* faults_only() const { return faults_only_; }
 
  private:
   void Open();
@@ -52,6 +54,7 @@ class QtConditionsBar {
   QListWidget* list_ = nullptr;
   QLineEdit* text_ = nullptr;
   QSpinBox* minutes_ = nullptr;
+  QCheckBox* faults_only_ = nullptr;
 };
 
 }  // namespace orv

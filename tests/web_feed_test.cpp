@@ -161,9 +161,7 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
          "web 192.0.2.9");
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
-  const auto server = test::Server({}, {}, {}, &gate, journal.file());
-  std::string error;
-  ASSERT_TRUE(server->Listen(error)) << error;
+  const auto server = test::Listening({}, &gate, journal.file());
   const QString host = QStringLiteral("127.0.0.1:%1").arg(server->port());
   // Raw HTTP from this address: the answer's head and body.
   auto ask = [&](const QByteArray& request) {
@@ -222,10 +220,9 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
       WaitFor([&] { return anonymous.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
   ASSERT_TRUE(
       WaitFor([&] { return operator_page.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
-  EXPECT_THAT(anonymous.heard, testing::AllOf(Not(HasSubstr("Log in")), Not(HasSubstr("alice")),
-                                              Not(HasSubstr("127.0.0.1"))));
-  EXPECT_THAT(operator_page.heard,
-              testing::AllOf(HasSubstr("Log in: alice"), HasSubstr(R"("user":"web 127.0.0.1")")));
+  // Which stream each page gets; what a record shows in each is the feed's test's.
+  EXPECT_THAT(anonymous.heard, Not(HasSubstr("Log in")));
+  EXPECT_THAT(operator_page.heard, HasSubstr("Log in: alice"));
 
   // Logged out: the operator's page, still open, is a viewer's from then on.
   ask("POST /api/logout HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +

@@ -238,6 +238,12 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
             std::tuple(ActionKind::kKey, 4, ActionKind::kSilence));
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
+  // Keys faster than a hand's are too many requests: the page says so and keeps its session.
+  result_ = KeyPace::RefusalText();
+  const WebResponse paced = Post("/api/key/1", "", cookie);
+  EXPECT_EQ(std::pair(paced.status, paced.body),
+            std::pair(429, std::string(R"({"result":"refused: more than 4 keys a second"})")));
+
   EXPECT_NE(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0"), std::string::npos);
   EXPECT_EQ(gate_.Level(origins_[0]), AccessLevel::kLevel1);
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
@@ -251,15 +257,6 @@ TEST_F(WebAppWithoutLevels, ThePanelStaysReadOnly) {
   EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 403);
   EXPECT_EQ(Post("/api/key/1", "", "orvandel_session=t0k3n").status, 403);
   EXPECT_TRUE(performed_.empty());
-}
-
-// Keys faster than a hand's are too many requests: the page says so and keeps its session.
-TEST_F(WebAppTest, AKeyTheGatePacesIsTooManyRequests) {
-  ASSERT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 200);
-  result_ = KeyPace::RefusalText();
-  const WebResponse refused = Post("/api/key/1", "", "orvandel_session=t0k3n");
-  EXPECT_EQ(refused.status, 429);
-  EXPECT_EQ(refused.body, R"({"result":"refused: more than 4 keys a second"})");
 }
 
 using namespace std::chrono_literals;
@@ -342,9 +339,7 @@ TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
       },
       [] { return std::string(); }, PinCheckPool::Limits{});
   gate.UsePinChecks(&pool);
-  server_ = Server({}, {}, {}, &gate);  // the panel's own bounds: an answer may take a while
-  std::string error;
-  ASSERT_TRUE(server_->Listen(error)) << error;
+  server_ = test::Listening({}, &gate);  // the panel's own bounds: an answer may take a while
   const QByteArray host = "127.0.0.1:" + QByteArray::number(server_->port());
   const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   const auto logging_in = Connect();

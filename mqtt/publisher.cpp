@@ -166,7 +166,6 @@ void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view paylo
   // Our own messages come back alike; a value not known yet has nothing to put against.
   if (!r.payload || *r.payload == payload || r.corrected) return;
   r.corrected = true;
-  if (!r.dirty) ++corrected_;
   MarkDirty(it->second);
 }
 

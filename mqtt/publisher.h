@@ -112,8 +112,6 @@ class MqttPublisher {
   // Every retained topic goes out again (the client calls it every KeepAlive x 2): a value that
   // was overwritten or lost on the broker unseen is put right within that time.
   void RepublishRetained();
-  // Values put right after the broker showed another one, since the start.
-  std::uint64_t corrected() const { return corrected_; }
 
   // ---- The connection. ----
   // Everything retained goes out again, and the events from just past the cursor.
@@ -156,7 +154,6 @@ class MqttPublisher {
   std::vector<Retained> retained_;
   std::unordered_map<std::string, std::size_t> slot_by_topic_;
   std::vector<std::size_t> dirty_;
-  std::uint64_t corrected_ = 0;
   std::size_t status_slot_ = 0;
   std::size_t link_slot_ = 0;
   std::size_t faults_slot_ = 0;

@@ -20,20 +20,17 @@
 namespace orv {
 namespace {
 
-// The escapes are Qt's writer's (a quote: the event's test); here what this side hands it: the
-// whole text, NULs too, as UTF-8, and the value alone without the brackets around it.
-TEST(MqttJson, HandsTheWholeTextToTheWriterAndKeepsItValid) {
-  std::string out = "x";
-  AppendJsonString(out, std::string("nul\0end", 7));
-  AppendJsonString(out, "Z\xC3\xBCrich \xE2\x82\xAC");
-  EXPECT_EQ(out, "x\"nul\\u0000end\"\"Z\xC3\xBCrich \xE2\x82\xAC\"");
-}
-
 JournalRow Row(std::int64_t seq, JournalKind kind, std::string text) {
   return {seq, test::PanelEntry(1765112602000, kind, std::move(text)), ""};  // 13:03:22 UTC
 }
 
-TEST(MqttJson, EventAndFaults) {
+TEST(MqttJson, TextsEventsAndFaults) {
+  // The escapes are Qt's writer's (a quote: the event's below); here what this side hands it: the
+  // whole text, NULs too, as UTF-8, and the value alone without the brackets around it.
+  std::string out = "x";
+  AppendJsonString(out, std::string("nul\0end", 7));
+  AppendJsonString(out, "Z\xC3\xBCrich \xE2\x82\xAC");
+  EXPECT_EQ(out, "x\"nul\\u0000end\"\"Z\xC3\xBCrich \xE2\x82\xAC\"");
   EXPECT_EQ(EventJson(Row(42, JournalKind::kOperator, "Renamed \"Lobby\"")),
             "{\"seq\":42,\"time\":\"2025-12-07T14:03:22+01:00\",\"kind\":\"operator\","
             "\"text\":\"Renamed \\\"Lobby\\\"\"}");
@@ -361,16 +358,14 @@ TEST(MqttPublisher, WithoutAJournalARecordQueueNumberedFromOneAndBounded) {
   EXPECT_EQ(publisher.dropped(), 3U);
 }
 
-TEST(ReconnectBackoff, DoublesFromOneSecondToAMinute) {
-  ReconnectBackoff backoff;
-  std::vector<int> waits;
+// Failed connects double the wait up to a minute; connections the broker ends soon after
+// accepting them twice in a row are another client with the same id, given way to.
+TEST(ReconnectBackoff, DoublesToAMinuteAndGivesWayToAClientThatCutsItShort) {
+  ReconnectBackoff failing;
+  std::vector<int> failed;
   for (int i = 0; i < 9; ++i)
-    waits.push_back(backoff.Failed());
-  EXPECT_EQ(waits, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
-}
-
-// Connections the broker ends soon after accepting them: another client with the same id.
-TEST(ReconnectBackoff, ConnectionsCutShortTwiceInARowGiveWayToTheOtherClient) {
+    failed.push_back(failing.Failed());
+  EXPECT_EQ(failed, (std::vector<int>{1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
   // What happens; how long each connection lasted (accepted, then lost), the waits, and whether
   // the other client took over.
   const std::tuple<const char*, std::vector<std::int64_t>, std::vector<int>, bool> rows[] = {

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -55,39 +56,28 @@ TEST(WebFeed, RecordsNewestFirstAndBounded) {
 // The records the access gate and its refusals' summary really write, of every kind and origin.
 std::vector<std::string> AccessTexts() {
   std::vector<std::string> texts;
-  const Origin origins[] = {{OriginKind::kWindow, ""},
-                            {OriginKind::kWeb, "192.0.2.9"},
-                            {OriginKind::kLocalSocket, "opb"}};
-  for (const Origin& origin : origins) {
+  for (const Origin& origin :
+       {Origin{OriginKind::kWindow, ""}, Origin{OriginKind::kWeb, "192.0.2.9"},
+        Origin{OriginKind::kLocalSocket, "opb"}}) {
     for (const AccessEventKind kind :
          {AccessEventKind::kLogIn, AccessEventKind::kLogOut, AccessEventKind::kTimeout,
           AccessEventKind::kRefusedPin, AccessEventKind::kRefusedAction}) {
-      AccessEvent event{
-          kind,
-          "mallory",
-          AccessLevel::kLevel2,
-          origin,
-          Action::kEmgReset,
-          kind == AccessEventKind::kRefusedPin ? "wrong PIN" : "refused: level 3 needed"};
-      texts.push_back(AccessEventText(event));
+      texts.push_back(AccessEventText(
+          {kind, "mallory", AccessLevel::kLevel2, origin, Action::kEmgReset,
+           kind == AccessEventKind::kRefusedPin ? "wrong PIN" : "refused: level 3 needed"}));
     }
   }
   // The summaries: one origin refused again, and more refusals than are recorded one by one.
   RefusalSummary summary;
-  const AccessClock::time_point now{};
   std::vector<RefusalRecord> records;
   for (int i = 0; i < 104; ++i) {
-    const AccessEvent event{AccessEventKind::kRefusedPin,
-                            "mallory",
-                            AccessLevel::kLevel1,
-                            Origin{OriginKind::kWeb, "192.0.2." + std::to_string(std::max(i, 1))},
-                            std::nullopt,
-                            "wrong PIN"};
-    for (RefusalRecord& record : summary.Take(event, now))
-      records.push_back(std::move(record));
+    const Origin origin{OriginKind::kWeb, "192.0.2." + std::to_string(std::max(i, 1))};
+    std::ranges::move(summary.Take({AccessEventKind::kRefusedPin, "mallory", AccessLevel::kLevel1,
+                                    origin, std::nullopt, "wrong PIN"},
+                                   {}),
+                      std::back_inserter(records));
   }
-  for (RefusalRecord& record : summary.Flush(now))
-    records.push_back(std::move(record));
+  std::ranges::move(summary.Flush({}), std::back_inserter(records));
   bool counted = false, overflow = false;
   for (const RefusalRecord& record : records) {
     counted |= record.text.find(" more refused ") != std::string::npos;

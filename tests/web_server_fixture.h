@@ -56,7 +56,9 @@ inline std::unique_ptr<QtWebServer> Listening(WebLimits limits = {}, AccessGate*
 // A client on the server's port, from one of the loopback addresses if given.
 inline std::unique_ptr<QTcpSocket> Connect(const QtWebServer& server, const QString& from = {}) {
   auto socket = std::make_unique<QTcpSocket>();
-  if (!from.isEmpty()) EXPECT_TRUE(socket->bind(QHostAddress(from)));
+  if (!from.isEmpty()) {
+    EXPECT_TRUE(socket->bind(QHostAddress(from)));
+  }
   socket->connectToHost(QStringLiteral("127.0.0.1"), server.port());
   EXPECT_TRUE(socket->waitForConnected(2000));
   return socket;

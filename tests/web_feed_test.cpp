@@ -138,9 +138,7 @@ using test::WaitFor;
 // asked for the state and followed live while an access record and an action are committed.
 TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   test::TempFolder folder;
-  JournalOptions options;
-  options.anchor = nullptr;
-  Journal journal(folder.path(), nullptr, options);
+  Journal journal(folder.path(), nullptr, JournalOptions{.anchor = nullptr});
   auto record = [&journal](JournalKind kind, const std::string& text, const std::string& login) {
     JournalEntry entry = journal.Make(kind, text);
     entry.login = login;
@@ -155,17 +153,11 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   const QString host = QStringLiteral("127.0.0.1:%1").arg(server->port());
   // Raw HTTP from this address: the answer's head and body.
   auto ask = [&](const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), server->port());
-    EXPECT_TRUE(socket.waitForConnected(2000));
-    socket.write(request);
+    const auto socket = test::Connect(*server);
+    socket->write(request);
     QByteArray answer;
-    (void)WaitFor(
-        [&] {
-          answer += socket.readAll();
-          return answer.contains("\r\n\r\n{") && answer.endsWith("}");
-        },
-        5000ms);
+    const auto whole = [&] { return (answer += socket->readAll()).contains("\r\n\r\n{"); };
+    (void)WaitFor([&] { return whole() && answer.endsWith("}"); }, 5000ms);
     return answer.toStdString();
   };
   const std::string in =
@@ -203,13 +195,13 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
       },
       5000ms));
 
+  const auto hears = [](const Page& page, const char* text) {
+    return WaitFor([&] { return page.heard.find(text) != std::string::npos; }, 5000ms);
+  };
   record(JournalKind::kOperator, "Log in: alice, level 2, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key EMG ACK", "web 127.0.0.1");
   server->Committed(3);
-  ASSERT_TRUE(
-      WaitFor([&] { return anonymous.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
-  ASSERT_TRUE(
-      WaitFor([&] { return operator_page.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
+  ASSERT_TRUE(hears(anonymous, "EMG ACK") && hears(operator_page, "EMG ACK"));
   // Which stream each page gets; what a record shows in each is the feed's test's.
   EXPECT_THAT(anonymous.heard, Not(HasSubstr("Log in")));
   EXPECT_THAT(operator_page.heard, HasSubstr("Log in: alice"));
@@ -222,8 +214,7 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   record(JournalKind::kOperator, "Log out: alice, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key Fault ACK", "web 127.0.0.1");
   server->Committed(5);
-  ASSERT_TRUE(
-      WaitFor([&] { return operator_page.heard.find("Fault ACK") != std::string::npos; }, 5000ms));
+  ASSERT_TRUE(hears(operator_page, "Fault ACK"));
   EXPECT_THAT(operator_page.heard, Not(HasSubstr("alice")));
 }
 

@@ -175,14 +175,10 @@ TEST(WebServerBounds, APanelFullOfSilentOrSlowConnectionsServesANewVisitor) {
     }
     const auto visitor = Connect(*server, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(StatusLine(*visitor, kGetState), "HTTP/1.1 200 OK") << name;
-    EXPECT_TRUE(WaitFor(
-        [&] {
-          return std::count_if(held.begin(), held.end(), [](const auto& socket) {
-                   return socket->state() == QAbstractSocket::UnconnectedState;
-                 }) == 1;
-        },
-        2000ms))
-        << name;
+    const auto closed = [](const auto& socket) {
+      return socket->state() == QAbstractSocket::UnconnectedState;
+    };
+    EXPECT_TRUE(WaitFor([&] { return std::ranges::count_if(held, closed) == 1; }, 2000ms)) << name;
   }
 }
 

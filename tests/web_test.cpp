@@ -77,15 +77,12 @@ TEST(WebSettings, ListenCertificateAndClients) {
 
 TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
   // Hosts= as written, then the names taken; the listen address and localhost on loopback only.
-  const std::tuple<const char*, const char*, std::vector<std::string>, std::vector<std::string>>
-      cases[] = {
-          {"127.0.0.1:8080", "", {}, {"127.0.0.1", "localhost"}},
-          {"[::1]:8080",
-           " Panel.Example.org, ,[::1]",
-           {"panel.example.org", "::1"},
-           {"::1", "localhost"}},
-          {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
-      };
+  using Names = std::vector<std::string>;
+  const std::tuple<const char*, const char*, Names, Names> cases[] = {
+      {"127.0.0.1:8080", "", {}, {"127.0.0.1", "localhost"}},
+      {"[::1]:8080", " Panel.Example, ,[::1]", {"panel.example", "::1"}, {"::1", "localhost"}},
+      {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
+  };
   for (const auto& [listen, hosts, listed, own] : cases) {
     int warnings = 0;
     const WebPanelSettings settings =
@@ -218,11 +215,9 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
            {"POST", "/api/key/4", "evil.example:8080", 421},
            {"GET", "/api/state", "", 400},
        }) {
-    EXPECT_EQ(Post(path, R"({"name":"alice","pin":"1234"})", cookie, "192.0.2.7", "http://" + host,
-                   method, host)
-                  .status,
-              status)
-        << path << " " << host;
+    const std::string body = R"({"name":"alice","pin":"1234"})";
+    const int got = Post(path, body, cookie, "192.0.2.7", "http://" + host, method, host).status;
+    EXPECT_EQ(got, status) << path << " " << host;
   }
   EXPECT_TRUE(performed_.empty());
 

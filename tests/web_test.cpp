@@ -370,9 +370,7 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   // A key every user may read is no key of the site's.
   ASSERT_EQ(chmod(key.c_str(), 0644), 0);
   ASSERT_FALSE(server->Listen(error));
-  EXPECT_EQ(error, "[WebPanel] KeyFile=" + key +
-                       " can be read by every user (chmod o-r, or 640 with the group that runs the "
-                       "program)");
+  EXPECT_THAT(error, testing::StartsWith("[WebPanel] KeyFile=" + key + " can be read by every"));
   ASSERT_EQ(chmod(key.c_str(), 0600), 0);
   ASSERT_TRUE(server->Listen(error)) << error;
 

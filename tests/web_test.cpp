@@ -288,8 +288,6 @@ TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequest
            {"GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y'),
             "431 Request Header Fields Too Large"},
            {"GET /api/state HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n", "200 OK"},
-           {"GET /api/state HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n",
-            "421 Misdirected Request"},
            {"GET / HTTP/1.1\r\n\r\n", "400 Bad Request"},
            {page, "421 Misdirected Request"},
        }) {
@@ -297,17 +295,14 @@ TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequest
   }
   EXPECT_EQ(server_->connections().pages(), 0U);
 
-  // The first request passes at the door; those after it on the same connection are asked too.
-  for (const char* path : {"/api/state", "/"}) {
-    auto kept = Connect();
-    ASSERT_EQ(StatusLine(*kept, kGetState), "HTTP/1.1 200 OK");
-    QByteArray rest;
-    ASSERT_TRUE(WaitFor([&] { return (rest += kept->readAll()).endsWith("}"); }, 2000ms));
-    EXPECT_EQ(
-        StatusLine(*kept, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
-        "HTTP/1.1 421 Misdirected Request")
-        << path;
-  }
+  // The first request passes at the door; those after it on the same connection are asked too
+  // (by the page's own route; the API asks every request, the API's test).
+  auto kept = Connect();
+  ASSERT_EQ(StatusLine(*kept, kGetState), "HTTP/1.1 200 OK");
+  QByteArray rest;
+  ASSERT_TRUE(WaitFor([&] { return (rest += kept->readAll()).endsWith("}"); }, 2000ms));
+  EXPECT_EQ(StatusLine(*kept, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
+            "HTTP/1.1 421 Misdirected Request");
 }
 
 // A log in is answered when its PIN check ends, off the loop: meanwhile the state is served and a

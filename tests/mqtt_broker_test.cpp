@@ -186,12 +186,11 @@ TEST_F(MqttBroker, TheStateIsRetainedSentAgainAndPutRightAndAFrozenProgramGoesOf
               watcher.WaitFor("link", "answering"))
       << program->output();
 
-  // Nothing changes, and within KeepAlive x 2 every state topic goes out once more all the same.
-  // (Its last topic is the last soft trigger's name.)
+  // Nothing changes, and within KeepAlive x 2 the state goes out once more all the same, the last
+  // soft trigger's name last (every topic in it: the publisher's test).
   const std::size_t quiet = watcher.size();
   ASSERT_TRUE(WaitUntil([&] { return !watcher.Since(quiet, "trigger/soft/120/name").empty(); },
                         std::chrono::milliseconds(kKeepAliveS * 2000 + 500)));
-  EXPECT_EQ(watcher.Since(quiet, "fault/3"), std::vector<std::string>{"1"});
 
   // Just after that resend the next is KeepAlive x 2 away: a forged value is put right long before.
   const std::size_t mark = watcher.size();

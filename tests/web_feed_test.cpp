@@ -165,14 +165,10 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   const std::size_t at = in.find("orvandel_session=");
   ASSERT_NE(at, std::string::npos) << in;
   const std::string cookie = in.substr(at, in.find(';', at) - at);
-  auto state = [&](const std::string& with) {
-    return ask(
-        "GET /api/state HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\n" +
-        (with.empty() ? QByteArray() : "Cookie: " + QByteArray::fromStdString(with) + "\r\n") +
-        "\r\n");
-  };
-  EXPECT_THAT(state(""), Not(HasSubstr("mallory")));
-  EXPECT_THAT(state(cookie), HasSubstr("mallory"));
+  const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\n";
+  const QByteArray with_cookie = "Cookie: " + QByteArray::fromStdString(cookie) + "\r\n";
+  EXPECT_THAT(ask(get_state + "\r\n"), Not(HasSubstr("mallory")));
+  EXPECT_THAT(ask(get_state + with_cookie + "\r\n"), HasSubstr("mallory"));
 
   struct Page {
     QWebSocket socket;
@@ -185,9 +181,9 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   }
   const QUrl url(QStringLiteral("ws://%1/ws").arg(host));
   anonymous.socket.open(url);
-  QNetworkRequest with_cookie(url);
-  with_cookie.setRawHeader("Cookie", QByteArray::fromStdString(cookie));
-  operator_page.socket.open(with_cookie);
+  QNetworkRequest signed_in(url);
+  signed_in.setRawHeader("Cookie", QByteArray::fromStdString(cookie));
+  operator_page.socket.open(signed_in);
   ASSERT_TRUE(WaitFor(
       [&] {
         return anonymous.socket.state() == QAbstractSocket::ConnectedState &&
@@ -208,8 +204,7 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
 
   // Logged out: the operator's page, still open, is a viewer's from then on.
   ask("POST /api/logout HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +
-      host.toLatin1() + "\r\nCookie: " + QByteArray::fromStdString(cookie) +
-      "\r\nContent-Length: 0\r\n\r\n");
+      host.toLatin1() + "\r\n" + with_cookie + "Content-Length: 0\r\n\r\n");
   operator_page.heard.clear();
   record(JournalKind::kOperator, "Log out: alice, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key Fault ACK", "web 127.0.0.1");

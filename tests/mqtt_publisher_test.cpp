@@ -1,7 +1,5 @@
-// What goes to the broker, without a broker: JSON escaping, the retained topics sent on change,
-// all again at a connect and when asked, put right when the broker shows another value, the
-// events by sequence number with the acknowledged cursor, the bounded window and the bounded
-// queue without a journal; the waits between connects.
+// What goes to the broker, without a broker: the JSON, the retained topics, the events by
+// sequence number; the waits between connects.
 #include <gtest/gtest.h>
 
 #include <algorithm>

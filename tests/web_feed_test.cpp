@@ -134,8 +134,7 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
 using namespace std::chrono_literals;
 using test::WaitFor;
 
-// One server with a gate and a journal: a page without a log-in and an operator's page, each
-// asked for the state and followed live while an access record and an action are committed.
+// Each asked for the state and followed live while an access record and an action are committed.
 TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   test::TempFolder folder;
   Journal journal(folder.path(), nullptr, JournalOptions{.anchor = nullptr});

@@ -1,8 +1,5 @@
-// The web panel: without sockets, its settings, the request heads it routes, the API with its
-// sessions, Origin check and gate, and what live pages are sent; then its server on Qt's event
-// loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
-// connection (the bounds themselves, and those on time and address, in web_bounds_test.cpp), a
-// log in answered off the loop, HTTPS.
+// The web panel without sockets (settings, request heads, the API with its sessions, Origin check
+// and gate), then its server on a loopback port (its bounds: web_bounds_test.cpp).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -305,9 +302,8 @@ TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequest
             "HTTP/1.1 421 Misdirected Request");
 }
 
-// A log in is answered when its PIN check ends, off the loop: meanwhile the state is served and a
-// second log in from the peer is busy; a connection gone before its check ends takes its answer
-// with it, and the server goes on.
+// Off the loop: a second log in from the peer is busy meanwhile; a connection gone before its
+// check ends takes its answer with it, and the server goes on.
 TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>

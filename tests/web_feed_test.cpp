@@ -137,7 +137,9 @@ using test::WaitFor;
 // Each asked for the state and followed live while an access record and an action are committed.
 TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   test::TempFolder folder;
-  Journal journal(folder.path(), nullptr, JournalOptions{.anchor = nullptr});
+  JournalOptions options;
+  options.anchor = nullptr;
+  Journal journal(folder.path(), nullptr, options);
   auto record = [&journal](JournalKind kind, const std::string& text, const std::string& login) {
     JournalEntry entry = journal.Make(kind, text);
     entry.login = login;

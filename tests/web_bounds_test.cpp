@@ -135,8 +135,8 @@ TEST(WebServerBounds, ATricklingRequestIsCutAtItsDeadlineWhateverItSends) {
   const auto server = Listening(WebLimits{.http_idle_ms = 6000, .request_deadline_ms = 1000});
   const QByteArray body_head =
       "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1000\r\n\r\n";
-  // A byte every 100 ms, well inside the idle bound: in the head, then in a body. Cut at the
-  // deadline, at most one sweep of the server's after it, long before the idle bound.
+  // A byte every 100 ms, well inside the idle bound: in the head, then in a body. Cut within a
+  // sweep of the server's after the deadline (not before it: the bounds' test).
   for (const auto& [name, sent_first] :
        std::vector<std::tuple<const char*, QByteArray>>{{"head", "G"}, {"body", body_head}}) {
     const auto socket = Connect(*server);
@@ -149,7 +149,6 @@ TEST(WebServerBounds, ATricklingRequestIsCutAtItsDeadlineWhateverItSends) {
     EXPECT_TRUE(
         WaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 8000ms))
         << name;
-    EXPECT_GE(held.elapsed(), 1000) << name;
     EXPECT_LE(held.elapsed(), 3500) << name;
   }
   EXPECT_TRUE(WaitFor([&] { return server->connections().connections() == 0; }, 2000ms));

@@ -304,7 +304,6 @@ TEST(MqttPublisher, EventsFromTheJournalInOrderWithinTheWindowAndOnceAcrossAReco
   const std::vector<std::int64_t> sent{3, 4, 5, 6, 7, 8, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
   EXPECT_EQ(client.EventSeqs(), sent);
   EXPECT_EQ(publisher.cursor(), 14);
-  EXPECT_EQ(publisher.in_flight(), 0U);
 
   // Nothing new: no reading at all. A journal that cannot be read now is tried again.
   const int reads = journal.reads;

@@ -237,7 +237,6 @@ void MqttPublisher::OnRecorded(const JournalEntry& entry) {
   while (memory_.size() > memory_limit_) {
     const std::int64_t gone = memory_.front().sequence;
     memory_.pop_front();
-    if (gone > cursor()) ++dropped_;
     if (next_seq_ <= gone) next_seq_ = gone + 1;
   }
 }

@@ -127,8 +127,6 @@ class MqttPublisher {
   // The last sequence number up to which every event was acknowledged (or skipped).
   std::int64_t cursor() const;
   std::size_t in_flight() const { return in_flight_.size(); }
-  // Records the memory queue had to let go before they were acknowledged.
-  std::uint64_t dropped() const { return dropped_; }
   // Retained topics waiting to go out.
   std::size_t dirty() const { return dirty_.size(); }
 
@@ -170,7 +168,6 @@ class MqttPublisher {
   std::int64_t next_seq_ = 1;  // the next record to send
   std::int64_t memory_seq_ = 0;
   std::deque<JournalRow> memory_;
-  std::uint64_t dropped_ = 0;
   std::unordered_map<int, std::int64_t> in_flight_;  // message id -> sequence number
   std::set<std::int64_t> unacknowledged_;
   std::vector<JournalRow> rows_;  // kept to reuse its storage

@@ -270,8 +270,8 @@ TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
   EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
 }
 
-// The door: a mebibyte's request, an overlong head, another host's request or page; the server
-// goes on. Only its own host is answered, on later requests of a kept-alive connection too.
+// The door: a mebibyte's request, an overlong head, no host, another host's page; the server goes
+// on. Only its own host is answered, on later requests of a kept-alive connection too.
 TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequestsToo) {
   const QByteArray port = QByteArray::number(server_->port());
   const QByteArray page = Upgrade().replace(

@@ -26,7 +26,6 @@ using namespace std::literals;
 // reader's test.
 TEST(MqttSettings, BrokerUrls) {
   const std::pair<const char*, std::optional<BrokerAddress>> cases[] = {
-      {"mqtt://broker.example:1884", BrokerAddress{false, "broker.example", 1884}},
       {"mqtt://10.1.2.3", BrokerAddress{false, "10.1.2.3", 1883}},
       {"mqtts://bms.site", BrokerAddress{true, "bms.site", 8883}},
       {"tcp://h:1883", std::nullopt},

@@ -166,7 +166,6 @@ void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view paylo
   // Our own messages come back alike; a value not known yet has nothing to put against.
   if (!r.payload || *r.payload == payload || r.corrected) return;
   r.corrected = true;
-  if (!r.dirty) ++corrected_;
   MarkDirty(it->second);
 }
 
@@ -238,7 +237,6 @@ void MqttPublisher::OnRecorded(const JournalEntry& entry) {
   while (memory_.size() > memory_limit_) {
     const std::int64_t gone = memory_.front().sequence;
     memory_.pop_front();
-    if (gone > cursor()) ++dropped_;
     if (next_seq_ <= gone) next_seq_ = gone + 1;
   }
 }

@@ -112,8 +112,6 @@ class MqttPublisher {
   // Every retained topic goes out again (the client calls it every KeepAlive x 2): a value that
   // was overwritten or lost on the broker unseen is put right within that time.
   void RepublishRetained();
-  // Values put right after the broker showed another one, since the start.
-  std::uint64_t corrected() const { return corrected_; }
 
   // ---- The connection. ----
   // Everything retained goes out again, and the events from just past the cursor.
@@ -129,8 +127,6 @@ class MqttPublisher {
   // The last sequence number up to which every event was acknowledged (or skipped).
   std::int64_t cursor() const;
   std::size_t in_flight() const { return in_flight_.size(); }
-  // Records the memory queue had to let go before they were acknowledged.
-  std::uint64_t dropped() const { return dropped_; }
   // Retained topics waiting to go out.
   std::size_t dirty() const { return dirty_.size(); }
 
@@ -156,7 +152,6 @@ class MqttPublisher {
   std::vector<Retained> retained_;
   std::unordered_map<std::string, std::size_t> slot_by_topic_;
   std::vector<std::size_t> dirty_;
-  std::uint64_t corrected_ = 0;
   std::size_t status_slot_ = 0;
   std::size_t link_slot_ = 0;
   std::size_t faults_slot_ = 0;
@@ -173,7 +168,6 @@ class MqttPublisher {
   std::int64_t next_seq_ = 1;  // the next record to send
   std::int64_t memory_seq_ = 0;
   std::deque<JournalRow> memory_;
-  std::uint64_t dropped_ = 0;
   std::unordered_map<int, std::int64_t> in_flight_;  // message id -> sequence number
   std::set<std::int64_t> unacknowledged_;
   std::vector<JournalRow> rows_;  // kept to reuse its storage

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QWebSocket>
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -55,39 +56,28 @@ TEST(WebFeed, RecordsNewestFirstAndBounded) {
 // The records the access gate and its refusals' summary really write, of every kind and origin.
 std::vector<std::string> AccessTexts() {
   std::vector<std::string> texts;
-  const Origin origins[] = {{OriginKind::kWindow, ""},
-                            {OriginKind::kWeb, "192.0.2.9"},
-                            {OriginKind::kLocalSocket, "opb"}};
-  for (const Origin& origin : origins) {
+  for (const Origin& origin :
+       {Origin{OriginKind::kWindow, ""}, Origin{OriginKind::kWeb, "192.0.2.9"},
+        Origin{OriginKind::kLocalSocket, "opb"}}) {
     for (const AccessEventKind kind :
          {AccessEventKind::kLogIn, AccessEventKind::kLogOut, AccessEventKind::kTimeout,
           AccessEventKind::kRefusedPin, AccessEventKind::kRefusedAction}) {
-      AccessEvent event{
-          kind,
-          "mallory",
-          AccessLevel::kLevel2,
-          origin,
-          Action::kEmgReset,
-          kind == AccessEventKind::kRefusedPin ? "wrong PIN" : "refused: level 3 needed"};
-      texts.push_back(AccessEventText(event));
+      texts.push_back(AccessEventText(
+          {kind, "mallory", AccessLevel::kLevel2, origin, Action::kEmgReset,
+           kind == AccessEventKind::kRefusedPin ? "wrong PIN" : "refused: level 3 needed"}));
     }
   }
   // The summaries: one origin refused again, and more refusals than are recorded one by one.
   RefusalSummary summary;
-  const AccessClock::time_point now{};
   std::vector<RefusalRecord> records;
   for (int i = 0; i < 104; ++i) {
-    const AccessEvent event{AccessEventKind::kRefusedPin,
-                            "mallory",
-                            AccessLevel::kLevel1,
-                            Origin{OriginKind::kWeb, "192.0.2." + std::to_string(std::max(i, 1))},
-                            std::nullopt,
-                            "wrong PIN"};
-    for (RefusalRecord& record : summary.Take(event, now))
-      records.push_back(std::move(record));
+    const Origin origin{OriginKind::kWeb, "192.0.2." + std::to_string(std::max(i, 1))};
+    std::ranges::move(summary.Take({AccessEventKind::kRefusedPin, "mallory", AccessLevel::kLevel1,
+                                    origin, std::nullopt, "wrong PIN"},
+                                   {}),
+                      std::back_inserter(records));
   }
-  for (RefusalRecord& record : summary.Flush(now))
-    records.push_back(std::move(record));
+  std::ranges::move(summary.Flush({}), std::back_inserter(records));
   bool counted = false, overflow = false;
   for (const RefusalRecord& record : records) {
     counted |= record.text.find(" more refused ") != std::string::npos;
@@ -105,7 +95,6 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
         feed.Records({Row(1, JournalKind::kOperator, text, "", "web 192.0.2.9")});
     EXPECT_EQ(messages.anonymous, "") << text;
     EXPECT_THAT(messages.operators, HasSubstr("192.0.2.9")) << text;
-    EXPECT_THAT(feed.Snapshot(true), HasSubstr(R"("events":[])")) << text;
   }
   // Shown: what the record says, without who did it or whose login it carries; the record's JSON
   // as a viewer without a log-in gets it, but for its time.
@@ -144,8 +133,7 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
 using namespace std::chrono_literals;
 using test::WaitFor;
 
-// One server with a gate and a journal: a page without a log-in and an operator's page, each
-// asked for the state and followed live while an access record and an action are committed.
+// Each asked for the state and followed live while an access record and an action are committed.
 TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   test::TempFolder folder;
   JournalOptions options;
@@ -161,23 +149,15 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
          "web 192.0.2.9");
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
-  const auto server = test::Server({}, {}, {}, &gate, journal.file());
-  std::string error;
-  ASSERT_TRUE(server->Listen(error)) << error;
+  const auto server = test::Listening({}, &gate, journal.file());
   const QString host = QStringLiteral("127.0.0.1:%1").arg(server->port());
   // Raw HTTP from this address: the answer's head and body.
   auto ask = [&](const QByteArray& request) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), server->port());
-    EXPECT_TRUE(socket.waitForConnected(2000));
-    socket.write(request);
+    const auto socket = test::Connect(*server);
+    socket->write(request);
     QByteArray answer;
-    (void)WaitFor(
-        [&] {
-          answer += socket.readAll();
-          return answer.contains("\r\n\r\n{") && answer.endsWith("}");
-        },
-        5000ms);
+    const auto whole = [&] { return (answer += socket->readAll()).contains("\r\n\r\n{"); };
+    (void)WaitFor([&] { return whole() && answer.endsWith("}"); }, 5000ms);
     return answer.toStdString();
   };
   const std::string in =
@@ -185,14 +165,10 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   const std::size_t at = in.find("orvandel_session=");
   ASSERT_NE(at, std::string::npos) << in;
   const std::string cookie = in.substr(at, in.find(';', at) - at);
-  auto state = [&](const std::string& with) {
-    return ask(
-        "GET /api/state HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\n" +
-        (with.empty() ? QByteArray() : "Cookie: " + QByteArray::fromStdString(with) + "\r\n") +
-        "\r\n");
-  };
-  EXPECT_THAT(state(""), Not(HasSubstr("mallory")));
-  EXPECT_THAT(state(cookie), HasSubstr("mallory"));
+  const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\n";
+  const QByteArray with_cookie = "Cookie: " + QByteArray::fromStdString(cookie) + "\r\n";
+  EXPECT_THAT(ask(get_state + "\r\n"), Not(HasSubstr("mallory")));
+  EXPECT_THAT(ask(get_state + with_cookie + "\r\n"), HasSubstr("mallory"));
 
   struct Page {
     QWebSocket socket;
@@ -205,9 +181,9 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
   }
   const QUrl url(QStringLiteral("ws://%1/ws").arg(host));
   anonymous.socket.open(url);
-  QNetworkRequest with_cookie(url);
-  with_cookie.setRawHeader("Cookie", QByteArray::fromStdString(cookie));
-  operator_page.socket.open(with_cookie);
+  QNetworkRequest signed_in(url);
+  signed_in.setRawHeader("Cookie", QByteArray::fromStdString(cookie));
+  operator_page.socket.open(signed_in);
   ASSERT_TRUE(WaitFor(
       [&] {
         return anonymous.socket.state() == QAbstractSocket::ConnectedState &&
@@ -215,28 +191,25 @@ TEST(WebServerFeed, AnAnonymousPageGetsNoAccessRecordsAnOperatorsPageDoes) {
       },
       5000ms));
 
+  const auto hears = [](const Page& page, const char* text) {
+    return WaitFor([&] { return page.heard.find(text) != std::string::npos; }, 5000ms);
+  };
   record(JournalKind::kOperator, "Log in: alice, level 2, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key EMG ACK", "web 127.0.0.1");
   server->Committed(3);
-  ASSERT_TRUE(
-      WaitFor([&] { return anonymous.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
-  ASSERT_TRUE(
-      WaitFor([&] { return operator_page.heard.find("EMG ACK") != std::string::npos; }, 5000ms));
-  EXPECT_THAT(anonymous.heard, testing::AllOf(Not(HasSubstr("Log in")), Not(HasSubstr("alice")),
-                                              Not(HasSubstr("127.0.0.1"))));
-  EXPECT_THAT(operator_page.heard,
-              testing::AllOf(HasSubstr("Log in: alice"), HasSubstr(R"("user":"web 127.0.0.1")")));
+  ASSERT_TRUE(hears(anonymous, "EMG ACK") && hears(operator_page, "EMG ACK"));
+  // Which stream each page gets; what a record shows in each is the feed's test's.
+  EXPECT_THAT(anonymous.heard, Not(HasSubstr("Log in")));
+  EXPECT_THAT(operator_page.heard, HasSubstr("Log in: alice"));
 
   // Logged out: the operator's page, still open, is a viewer's from then on.
   ask("POST /api/logout HTTP/1.1\r\nHost: " + host.toLatin1() + "\r\nOrigin: http://" +
-      host.toLatin1() + "\r\nCookie: " + QByteArray::fromStdString(cookie) +
-      "\r\nContent-Length: 0\r\n\r\n");
+      host.toLatin1() + "\r\n" + with_cookie + "Content-Length: 0\r\n\r\n");
   operator_page.heard.clear();
   record(JournalKind::kOperator, "Log out: alice, web 127.0.0.1", "web 127.0.0.1");
   record(JournalKind::kOperator, "Key Fault ACK", "web 127.0.0.1");
   server->Committed(5);
-  ASSERT_TRUE(
-      WaitFor([&] { return operator_page.heard.find("Fault ACK") != std::string::npos; }, 5000ms));
+  ASSERT_TRUE(hears(operator_page, "Fault ACK"));
   EXPECT_THAT(operator_page.heard, Not(HasSubstr("alice")));
 }
 

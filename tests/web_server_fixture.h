@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QUrl>
 #include <chrono>
@@ -43,6 +44,26 @@ inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = 
       nullptr, limits);
 }
 
+// The same, listening already (the panel's own bounds unless given).
+inline std::unique_ptr<QtWebServer> Listening(WebLimits limits = {}, AccessGate* gate = nullptr,
+                                              std::filesystem::path journal = {}) {
+  auto server = Server(limits, {}, {}, gate, std::move(journal));
+  std::string error;
+  EXPECT_TRUE(server->Listen(error)) << error;
+  return server;
+}
+
+// A client on the server's port, from one of the loopback addresses if given.
+inline std::unique_ptr<QTcpSocket> Connect(const QtWebServer& server, const QString& from = {}) {
+  auto socket = std::make_unique<QTcpSocket>();
+  if (!from.isEmpty()) {
+    EXPECT_TRUE(socket->bind(QHostAddress(from)));
+  }
+  socket->connectToHost(QStringLiteral("127.0.0.1"), server.port());
+  EXPECT_TRUE(socket->waitForConnected(2000));
+  return socket;
+}
+
 // A log in as a browser's page posts it, to the server at host.
 inline QByteArray LogInRequest(const QByteArray& host, const QByteArray& body) {
   return "POST /api/login HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
@@ -63,16 +84,10 @@ class WebServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Every client here is on one loopback address.
-    server_ = Server(WebLimits{.max_per_address = 64, .http_idle_ms = 300, .first_byte_ms = 300});
-    std::string error;
-    ASSERT_TRUE(server_->Listen(error)) << error;
+    server_ =
+        Listening(WebLimits{.max_per_address = 64, .http_idle_ms = 300, .first_byte_ms = 300});
   }
-  std::unique_ptr<QTcpSocket> Connect() {
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(QStringLiteral("127.0.0.1"), server_->port());
-    EXPECT_TRUE(socket->waitForConnected(2000));
-    return socket;
-  }
+  std::unique_ptr<QTcpSocket> Connect() { return test::Connect(*server_); }
   QByteArray Upgrade() const {
     return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";

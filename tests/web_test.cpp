@@ -1,8 +1,5 @@
-// The web panel: without sockets, its settings, the request heads it routes, the API with its
-// sessions, Origin check and gate, and what live pages are sent; then its server on Qt's event
-// loop, on a loopback port of its own: the bounds it holds before Qt's HTTP server sees a
-// connection (the bounds themselves, and those on time and address, in web_bounds_test.cpp), a
-// log in answered off the loop, HTTPS.
+// The web panel without sockets (settings, request heads, the API with its sessions, Origin check
+// and gate), then its server on a loopback port (its bounds: web_bounds_test.cpp).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -77,15 +74,12 @@ TEST(WebSettings, ListenCertificateAndClients) {
 
 TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
   // Hosts= as written, then the names taken; the listen address and localhost on loopback only.
-  const std::tuple<const char*, const char*, std::vector<std::string>, std::vector<std::string>>
-      cases[] = {
-          {"127.0.0.1:8080", "", {}, {"127.0.0.1", "localhost"}},
-          {"[::1]:8080",
-           " Panel.Example.org, ,[::1]",
-           {"panel.example.org", "::1"},
-           {"::1", "localhost"}},
-          {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
-      };
+  using Names = std::vector<std::string>;
+  const std::tuple<const char*, const char*, Names, Names> cases[] = {
+      {"127.0.0.1:8080", "", {}, {"127.0.0.1", "localhost"}},
+      {"[::1]:8080", " Panel.Example, ,[::1]", {"panel.example", "::1"}, {"::1", "localhost"}},
+      {"192.0.2.7:8443", "panel:443,a b,x/y,panel.example", {"panel.example"}, {"192.0.2.7"}},
+  };
   for (const auto& [listen, hosts, listed, own] : cases) {
     int warnings = 0;
     const WebPanelSettings settings =
@@ -203,11 +197,9 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   const std::string cookie = "orvandel_session=t0k3n";
   EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
                                        R"("operator":"alice","silence":true)"));
-  // Only the operator's own browser gets the records with names in them: not another address
-  // with the cookie, nor any browser without it.
+  // Only the operator's own browser gets the records with names in them (a cookie carried to
+  // another address is nobody's: its key below).
   EXPECT_THAT(State(cookie), testing::StartsWith(R"({"seq":1,"names":true,)"));
-  EXPECT_THAT(Post("/api/state", "", cookie, "192.0.2.8", "", "GET").body,
-              testing::StartsWith(R"({"seq":1,"access")"));
 
   // A name pointed at the panel (DNS rebinding): its page is its own origin, yet neither reads
   // nor acts; nor does a request without a host.
@@ -218,11 +210,9 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
            {"POST", "/api/key/4", "evil.example:8080", 421},
            {"GET", "/api/state", "", 400},
        }) {
-    EXPECT_EQ(Post(path, R"({"name":"alice","pin":"1234"})", cookie, "192.0.2.7", "http://" + host,
-                   method, host)
-                  .status,
-              status)
-        << path << " " << host;
+    const std::string body = R"({"name":"alice","pin":"1234"})";
+    const int got = Post(path, body, cookie, "192.0.2.7", "http://" + host, method, host).status;
+    EXPECT_EQ(got, status) << path << " " << host;
   }
   EXPECT_TRUE(performed_.empty());
 
@@ -238,6 +228,12 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
             std::tuple(ActionKind::kKey, 4, ActionKind::kSilence));
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
+  // Keys faster than a hand's are too many requests: the page says so and keeps its session.
+  result_ = KeyPace::RefusalText();
+  const WebResponse paced = Post("/api/key/1", "", cookie);
+  EXPECT_EQ(std::pair(paced.status, paced.body),
+            std::pair(429, std::string(R"({"result":"refused: more than 4 keys a second"})")));
+
   EXPECT_NE(Post("/api/logout", "", cookie).set_cookie.find("Max-Age=0"), std::string::npos);
   EXPECT_EQ(gate_.Level(origins_[0]), AccessLevel::kLevel1);
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 403);
@@ -251,15 +247,6 @@ TEST_F(WebAppWithoutLevels, ThePanelStaysReadOnly) {
   EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 403);
   EXPECT_EQ(Post("/api/key/1", "", "orvandel_session=t0k3n").status, 403);
   EXPECT_TRUE(performed_.empty());
-}
-
-// Keys faster than a hand's are too many requests: the page says so and keeps its session.
-TEST_F(WebAppTest, AKeyTheGatePacesIsTooManyRequests) {
-  ASSERT_EQ(Post("/api/login", R"({"name":"alice","pin":"1234"})").status, 200);
-  result_ = KeyPace::RefusalText();
-  const WebResponse refused = Post("/api/key/1", "", "orvandel_session=t0k3n");
-  EXPECT_EQ(refused.status, 429);
-  EXPECT_EQ(refused.body, R"({"result":"refused: more than 4 keys a second"})");
 }
 
 using namespace std::chrono_literals;
@@ -283,26 +270,19 @@ TEST_F(WebServerTest, The33rdPageIsRefusedAndItsPlaceFreedWhenOneGoes) {
   EXPECT_EQ(StatusLine(*Connect(), Upgrade()), "HTTP/1.1 101 Switching Protocols");
 }
 
-TEST_F(WebServerTest, AMebibyteRequestAndAnOverlongHeadAreRefusedTheServerGoesOn) {
-  auto big = Connect();
-  const QByteArray head =
-      "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1048576\r\n\r\n";
-  EXPECT_EQ(StatusLine(*big, head + QByteArray(1 << 20, 'x')), "HTTP/1.1 413 Payload Too Large");
-  auto headers = Connect();
-  EXPECT_EQ(StatusLine(*headers, "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y')),
-            "HTTP/1.1 431 Request Header Fields Too Large");
-  auto fine = Connect();
-  EXPECT_EQ(StatusLine(*fine, kGetState), "HTTP/1.1 200 OK");
-}
-
-TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
+// The door: a mebibyte's request, an overlong head, no host, another host's page; the server goes
+// on. Only its own host is answered, on later requests of a kept-alive connection too.
+TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequestsToo) {
   const QByteArray port = QByteArray::number(server_->port());
   const QByteArray page = Upgrade().replace(
       "Host: 127.0.0.1", "Origin: http://evil.example:" + port + "\r\nHost: evil.example:" + port);
+  const QByteArray big =
+      "POST /api/login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1048576\r\n\r\n";
   for (const auto& [bytes, status] : std::vector<std::tuple<QByteArray, std::string>>{
+           {big + QByteArray(1 << 20, 'x'), "413 Payload Too Large"},
+           {"GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'y'),
+            "431 Request Header Fields Too Large"},
            {"GET /api/state HTTP/1.1\r\nHost: localhost:" + port + "\r\n\r\n", "200 OK"},
-           {"GET /api/state HTTP/1.1\r\nHost: evil.example:" + port + "\r\n\r\n",
-            "421 Misdirected Request"},
            {"GET / HTTP/1.1\r\n\r\n", "400 Bad Request"},
            {page, "421 Misdirected Request"},
        }) {
@@ -310,22 +290,18 @@ TEST_F(WebServerTest, OnlyItsOwnHostIsAnsweredPagesAndKeptAliveRequestsToo) {
   }
   EXPECT_EQ(server_->connections().pages(), 0U);
 
-  // The first request passes at the door; those after it on the same connection are asked too.
-  for (const char* path : {"/api/state", "/"}) {
-    auto kept = Connect();
-    ASSERT_EQ(StatusLine(*kept, kGetState), "HTTP/1.1 200 OK");
-    QByteArray rest;
-    ASSERT_TRUE(WaitFor([&] { return (rest += kept->readAll()).endsWith("}"); }, 2000ms));
-    EXPECT_EQ(
-        StatusLine(*kept, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
-        "HTTP/1.1 421 Misdirected Request")
-        << path;
-  }
+  // The first request passes at the door; those after it on the same connection are asked too
+  // (by the page's own route; the API asks every request, the API's test).
+  auto kept = Connect();
+  ASSERT_EQ(StatusLine(*kept, kGetState), "HTTP/1.1 200 OK");
+  QByteArray rest;
+  ASSERT_TRUE(WaitFor([&] { return (rest += kept->readAll()).endsWith("}"); }, 2000ms));
+  EXPECT_EQ(StatusLine(*kept, "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
+            "HTTP/1.1 421 Misdirected Request");
 }
 
-// A log in is answered when its PIN check ends, off the loop: meanwhile the state is served and a
-// second log in from the peer is busy; a connection gone before its check ends takes its answer
-// with it, and the server goes on.
+// Off the loop: a second log in from the peer is busy meanwhile; a connection gone before its
+// check ends takes its answer with it, and the server goes on.
 TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
   AccessGate gate(UsersFile{AccessMode::kOn,
                             {Operator{"alice", AccessLevel::kLevel2, *HashPin("1234"), false}}});
@@ -342,9 +318,7 @@ TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
       },
       [] { return std::string(); }, PinCheckPool::Limits{});
   gate.UsePinChecks(&pool);
-  server_ = Server({}, {}, {}, &gate);  // the panel's own bounds: an answer may take a while
-  std::string error;
-  ASSERT_TRUE(server_->Listen(error)) << error;
+  server_ = test::Listening({}, &gate);  // the panel's own bounds: an answer may take a while
   const QByteArray host = "127.0.0.1:" + QByteArray::number(server_->port());
   const QByteArray get_state = "GET /api/state HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
   const auto logging_in = Connect();
@@ -356,7 +330,6 @@ TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {
   release = true;
   ASSERT_TRUE(WaitFor([&] { return logging_in->canReadLine(); }));
   EXPECT_EQ(logging_in->readLine().trimmed().toStdString(), "HTTP/1.1 200 OK");
-  EXPECT_EQ(gate.Level(Origin{OriginKind::kWeb, "127.0.0.1"}), AccessLevel::kLevel2);
 
   release = false;
   {
@@ -385,9 +358,7 @@ TEST(WebServerTls, HttpsAndWssOnlyWithTheCertificate) {
   // A key every user may read is no key of the site's.
   ASSERT_EQ(chmod(key.c_str(), 0644), 0);
   ASSERT_FALSE(server->Listen(error));
-  EXPECT_EQ(error, "[WebPanel] KeyFile=" + key +
-                       " can be read by every user (chmod o-r, or 640 with the group that runs the "
-                       "program)");
+  EXPECT_THAT(error, testing::StartsWith("[WebPanel] KeyFile=" + key + " can be read by every"));
   ASSERT_EQ(chmod(key.c_str(), 0600), 0);
   ASSERT_TRUE(server->Listen(error)) << error;
 

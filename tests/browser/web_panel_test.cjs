@@ -224,7 +224,8 @@ async function main() {
     // The program hung (stopped, its connections open): no heartbeat, so STALE within 4 s; going
     // on, it brings the page back.
     const staleShown = () => page.waitForFunction(() => /^STALE — no connection to Orvandel since \d\d:\d\d:\d\d$/.test(
-      document.getElementById("stale").textContent) && document.body.classList.contains("stale"), null, { timeout: 6000 });
+      document.getElementById("stale").textContent) && document.body.classList.contains("stale") &&
+      /^Service lost · /.test(document.getElementById("conditions-summary").textContent), null, { timeout: 6000 });
     const liveAgain = () => page.waitForFunction(() => !document.body.classList.contains("stale") &&
       document.getElementById("page-connection").textContent === "live", null, { timeout: 20000 });
     const stopped = Date.now();

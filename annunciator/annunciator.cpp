@@ -93,6 +93,12 @@ void Annunciator::LampTest(std::int64_t now_ms) {
   Emit(Change::Kind::kLampTestStarted, {});
 }
 
+void Annunciator::Remind(std::string_view what, std::int64_t now_ms) {
+  reminder_start_ = now_ms;
+  reminder_ = std::string(what);
+  Emit(Change::Kind::kReminder, reminder_);
+}
+
 void Annunciator::Tick(std::int64_t now_ms) {
   if (settings_.reminder_hours > 0) {
     const std::int64_t after = settings_.reminder_hours * kMsPerHour;
@@ -108,6 +114,10 @@ void Annunciator::Tick(std::int64_t now_ms) {
     // Said only after the loop: a listener may come back with a new condition.
     for (std::string& text : reminded)
       Emit(Change::Kind::kSounds, std::move(text));
+  }
+  if (reminder_start_ >= 0 && now_ms - reminder_start_ >= kReminderMs) {
+    reminder_start_ = -1;
+    Emit(Change::Kind::kReminderEnded, std::exchange(reminder_, {}));
   }
   if (lamp_test_active_ && now_ms - lamp_test_start_ >= kLampTestMs) {
     lamp_test_active_ = false;
@@ -200,6 +210,10 @@ bool Annunciator::SilenceWhere(bool alarms, bool faults, std::string_view who,
     lamp_test_sounds_ = false;
     silenced = true;
   }
+  if (faults && reminder_start_ >= 0) {
+    reminder_start_ = -1;
+    silenced = true;
+  }
   for (Condition& c : conditions_) {
     if (c.silenced || !(c.alarm ? alarms : faults)) continue;
     c.silenced = true;
@@ -230,6 +244,8 @@ Annunciation Annunciator::Compute() const {
     a = {newest->alarm ? Tone::kAlarm : Tone::kFault, newest->text, newest->sounding_since};
   } else if (lamp_test_sounds_) {
     a = {Tone::kFault, "Lamp test", lamp_test_start_};
+  } else if (reminder_start_ >= 0) {
+    a = {Tone::kFault, reminder_, reminder_start_};
   }
   if (!settings_.sound) a.tone = Tone::kNone;
   return a;
@@ -255,6 +271,10 @@ std::string RecordText(const Annunciator::Change& change) {
       return "lamp test ended";
     case Kind::kShelved:
       return "shelved: " + change.text;
+    case Kind::kReminder:
+      return "reminds: " + change.text;
+    case Kind::kReminderEnded:
+      return "reminder ended";
     case Kind::kSoundSetting:
       break;
   }

@@ -48,7 +48,9 @@ class Annunciator {
       kLampTestStarted,
       kLampTestEnded,
       kSoundSetting,
-      kShelved
+      kShelved,
+      kReminder,
+      kReminderEnded
     };
     Kind kind = Kind::kSounds;
     // kSounds: the condition; kSilenced: "<who> from <where>"; kSoundSetting: "on" or "off".
@@ -81,6 +83,11 @@ class Annunciator {
   // The lamps and the link an operator set aside: while shelved they neither sound nor stay
   // remembered; one still there when its shelf ends sounds again, as new.
   void SetShelved(const FaultLamps& lamps, bool no_reply, std::int64_t now_ms);
+
+  // One fault tone of kReminderMs for a reminder (a shelf about to end), under anything that
+  // sounds already and silenced with the faults.
+  void Remind(std::string_view what, std::int64_t now_ms);
+  static constexpr std::int64_t kReminderMs = 1000;
 
   // Lights every lamp and sounds the fault tone for kLampTestMs; lamp inputs meanwhile are held
   // and applied when it ends. Ignored while a test runs.
@@ -130,6 +137,8 @@ class Annunciator {
   bool shelved_no_reply_ = false;
   bool lamp_test_active_ = false;
   bool lamp_test_sounds_ = false;
+  std::int64_t reminder_start_ = -1;  // -1: no reminder tone
+  std::string reminder_;
   std::int64_t lamp_test_start_ = 0;
   Annunciation state_;
   Signal<const Change&> changed_;

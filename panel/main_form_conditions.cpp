@@ -34,6 +34,9 @@ std::string MainForm::ConditionActor(const Actor& by) const {
 void MainForm::RecordConditionNews(const std::vector<ConditionNews>& news, const Actor& by) {
   for (const ConditionNews& said : news) {
     Record(JournalKind::kOperator, said.text, by);
+    // A shelf about to end is heard once, as well as said.
+    if (said.kind == ConditionNews::Kind::kReminder)
+      annunciation_.annunciator().Remind(said.text, annunciation_.Now());
     Notify(said.kind == ConditionNews::Kind::kReminder ? NoticeLevel::kWarning : NoticeLevel::kInfo,
            said.text);
   }

@@ -49,6 +49,9 @@ Do Shelve(unsigned lamps, bool no_reply) {
     a.SetShelved(FaultLamps(lamps), no_reply, at);
   };
 }
+Do Remind(const char* what) {
+  return [what](Annunciator& a, std::int64_t at) { a.Remind(what, at); };
+}
 Do Recording(bool failed) {
   return [failed](Annunciator& a, std::int64_t at) { a.SetRecordingFailed(failed, at); };
 }
@@ -144,6 +147,15 @@ const std::vector<std::tuple<const char*, AnnunciatorSettings, std::vector<Step>
       {7, Shelve(kBattery, false), kFault, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit",
        false, 7},
       {8, Shelve(kBattery, false), kFault, ""}}},
+    {"a reminder is one fault tone of a second, under what sounds, silenced with the faults",
+     {},
+     {{0, Remind("Shelf ends"), kFault, "reminds: Shelf ends", "Shelf ends"},
+      {999, Tick, kFault, ""},
+      {1000, Tick, kNone, "reminder ended"},
+      {2000, Report(0x15), kAlarm, "sounds: ALARM report"},
+      {2000, Remind("Shelf ends"), kAlarm, "reminds: Shelf ends", "ALARM report"},
+      {2500, Esc, kNone, kEsc},
+      {3000, Tick, kNone, ""}}},
     {"Sound=0 tracks and records but plays nothing",
      {.sound = false},
      {{0, Lamps(kMains), kNone, "sounds: Fault lamp Mains lit", "Fault lamp Mains lit"},

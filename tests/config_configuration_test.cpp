@@ -155,11 +155,6 @@ TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   EXPECT_EQ(notices, std::vector<std::string>(3, warning));
   EXPECT_EQ(device, "");
   ExpectDefaults();
-  // A missing file is the first start: nothing to say.
-  fs::remove(config_.ConfigFile());
-  LoadAll(config_);
-  EXPECT_EQ(config_.SerialDevice(1), "");
-  EXPECT_EQ(notices.size(), 3u);
 }
 
 }  // namespace

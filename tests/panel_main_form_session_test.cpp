@@ -47,6 +47,7 @@ TEST_F(FormTest, StoredSettingsSelectTheirItemsAndReachTheLine) {
 
 TEST_F(FormTest, FirstStartShowsTheDefaultsThenConnectsToPortOne) {
   MainForm& f = Load();
+  EXPECT_EQ(f.MainFormWindow.caption(), "Orvandel Program Ver 2.16.08");
   EXPECT_EQ(f.ComPort_CB.text() + " " + f.BaudRate_CB.text() + " " + f.Timer_CB.text() + " " +
                 f.VirtualDevice_ComboBox.text(),
             "COM1 9600 10 EMG Trigger 1-60");
@@ -73,8 +74,9 @@ TEST_F(FormTest, FailedOpenShowsTheMessageAndStaysDisconnected) {
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text + "|" + messages_[0].caption, "Com Port Fail!|Orvandel Program");
   EXPECT_EQ(messages_[0].icon, MessageIcon::kStop);
-  // The message stays as it always was; the reason goes beside it (its words: the headless test).
-  EXPECT_EQ(notices_.size(), 1u);
+  // The message stays as it always was; the reason goes beside it.
+  ASSERT_EQ(notices_.size(), 1u);
+  EXPECT_EQ(notices_[0].text, "COM5 cannot be opened: device in use (fake device refused to open)");
   // Not marked connected: the disconnected look stays, and the link sends nothing (its test).
   EXPECT_FALSE(f.link().port_connected());
   EXPECT_FALSE(fs::exists(IniPath()));

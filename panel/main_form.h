@@ -93,7 +93,6 @@ class MainForm final : public PanelWindow, public PanelCore {
   EventLogFile& event_log() { return event_log_; }
   OperatorCommands& commands() { return commands_; }
   TriggerBank& trigger_bank() { return trigger_bank_; }
-  ReceivedDataDisplay& display() { return display_; }
   EventDecoder& decoder() { return decoder_; }
   EventLogRecorder& event_recorder() { return event_recorder_; }
   bool serial_settings_changed() const { return SerialSettingsChanged; }

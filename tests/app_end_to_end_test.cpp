@@ -56,7 +56,6 @@ TEST(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
   sim.Type("trigger emg 2 on");
   QTest::mouseClick(connect, Qt::LeftButton);
   ASSERT_TRUE(f.link().port_connected());
-  EXPECT_EQ(connect->text(), "Disconnection");
 
   // The fault image and the shown page's states arrive through the poll cycle.
   EXPECT_TRUE(
@@ -76,7 +75,6 @@ TEST(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
   // The program's next poll comes from a tick that first dispatched everything received.
   ASSERT_NE(wait_for_sim("RX 02", reply), std::string::npos);
   EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(f.link().trigger_states().EmgTriggerState.Get(2), 0);
 
   // An event the controller sends reaches the events log. (Where it lands and the log file are
   // the window model's tests.)

@@ -19,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::literals;
-using test::ReadBytes;
 using test::WriteBytes;
 
 // Start-up's six groups, from one reading of the file.
@@ -64,9 +63,8 @@ class ConfigurationTest : public ::testing::Test {
   Configuration config_;
 };
 
-TEST_F(ConfigurationTest, FirstStartMakesTheFolderWritesNothingAndUnknownGroupsLoadNothing) {
+TEST_F(ConfigurationTest, FirstStartLoadsDefaultsAndUnknownGroupsLoadNothing) {
   LoadAll(config_);
-  EXPECT_TRUE(fs::is_empty(folder_.path() / "SYSINI"));  // made, and left empty
   ExpectDefaults();
 
   WriteBytes(config_.ConfigFile(),
@@ -137,19 +135,6 @@ TEST_F(ConfigurationTest, SavesWithoutTheFolderOrOutsideTheSerialGroupAndPagesWr
   EXPECT_EQ(said, failures);
 }
 
-TEST_F(ConfigurationTest, GarbageReadsDefaultsAndANameSavedToItKeepsTheGarbage) {
-  std::string garbage = "\0\0\0\xFF\xFE=\r\n]]]==\n\n\r"s + std::string(100'000, '\0') + "\n" +
-                        std::string(500'000, 'x') + "=\n";
-  for (int i = 0; i < 4096; ++i)  // every byte value but "[", which could open a section
-    garbage.push_back(static_cast<char>(i * 37 % 256 == '[' ? 0 : i * 37 % 256));
-  LoadFrom(garbage);
-  ExpectDefaults();
-  config_.BgmNames[0] = "Music";
-  config_.SaveName(3, 1);
-  // The last garbage line has no line break; one in the file's own style (CRLF) comes first.
-  EXPECT_EQ(ReadBytes(config_.ConfigFile()), garbage + "\r\n[BGMName]\r\nBGM 1=Music\r\n");
-}
-
 TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   std::vector<std::string> notices;
   config_.set_notice([&](const Notice& n) {
@@ -170,11 +155,6 @@ TEST_F(ConfigurationTest, AnOddEntryIsSaidOncePerLoadAndAtEachPortLookUp) {
   EXPECT_EQ(notices, std::vector<std::string>(3, warning));
   EXPECT_EQ(device, "");
   ExpectDefaults();
-  // A missing file is the first start: nothing to say.
-  fs::remove(config_.ConfigFile());
-  LoadAll(config_);
-  EXPECT_EQ(config_.SerialDevice(1), "");
-  EXPECT_EQ(notices.size(), 3u);
 }
 
 }  // namespace

@@ -97,7 +97,6 @@ class TriggerBank {
   std::int16_t scroll_offset() const { return TriggerScrollOffset; }
   bool ui_enabled() const { return TriggerUiEnabled; }
   void set_ui_enabled(bool enabled) { TriggerUiEnabled = enabled; }
-  bool refresh_requested() const { return RefreshTriggers; }
   // Off: a renamed trigger is only said (renamed()), its name stored by whoever listens (a
   // window attached to the service, whose INI it is).
   void set_store_names(bool store) { store_names_ = store; }

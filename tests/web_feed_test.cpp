@@ -125,9 +125,11 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
   std::tie(c.shelved_until_ms, c.shelved_by, c.shelved_reason) = std::tuple(9, "bob", "works");
   WebFeed feed;
   feed.Tick(EmptyPanelState());
-  const std::string change = feed.Tick(state) + feed.Snapshot(true);
-  EXPECT_THAT(change, AllOf(HasSubstr("seen"), HasSubstr("works"), Not(HasSubstr("alice")),
-                            Not(HasSubstr("bob"))));
+  const WebFeed::Messages change = feed.Tick(state);
+  EXPECT_THAT(
+      change.anonymous + feed.Snapshot(true),
+      AllOf(HasSubstr("seen"), HasSubstr("works"), Not(HasSubstr("alice")), Not(HasSubstr("bob"))));
+  EXPECT_THAT(change.operators + feed.Snapshot(false), AllOf(HasSubstr("alice"), HasSubstr("bob")));
 }
 
 using namespace std::chrono_literals;

@@ -62,18 +62,22 @@ WebFeed::Messages WebFeed::Records(const std::vector<JournalRow>& rows) {
   return Messages{message(list), message(anonymous_list)};
 }
 
-std::string WebFeed::Tick(const PanelState& state) {
+WebFeed::Messages WebFeed::Tick(const PanelState& state) {
   const auto named = [](const Condition& c) {
     return !c.acknowledged_by.empty() || !c.shelved_by.empty();
   };
-  if (std::none_of(state.conditions.begin(), state.conditions.end(), named))
-    return stream_.Tick(state);
+  Messages messages{stream_.Tick(state), {}};
+  if (std::none_of(state.conditions.begin(), state.conditions.end(), named)) {
+    messages.anonymous = anonymous_stream_.Tick(state);
+    return messages;
+  }
   PanelState unnamed = state;
   for (Condition& c : unnamed.conditions) {
     c.acknowledged_by.clear();
     c.shelved_by.clear();
   }
-  return stream_.Tick(unnamed);
+  messages.anonymous = anonymous_stream_.Tick(unnamed);
+  return messages;
 }
 
 std::string WebFeed::Snapshot(bool anonymous) const {
@@ -83,8 +87,9 @@ std::string WebFeed::Snapshot(bool anonymous) const {
   std::string captions;
   for (const char* caption : kFaultLampCaptions)
     captions += std::string(captions.empty() ? "\"" : ",\"") + caption + "\"";
-  return "{\"seq\":" + std::to_string(stream_.seq()) +
-         ",\"state\":" + PanelStateJson(stream_.state()) + ",\"lampCaptions\":[" + captions +
+  const StateStream& stream = anonymous ? anonymous_stream_ : stream_;
+  return "{\"seq\":" + std::to_string(stream.seq()) +
+         ",\"state\":" + PanelStateJson(stream.state()) + ",\"lampCaptions\":[" + captions +
          "],\"events\":[" + events + "]}";
 }
 

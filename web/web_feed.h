@@ -27,10 +27,11 @@ class WebFeed {
     std::string anonymous;
   };
 
-  // Every tick, with the panel's state now: the bytes for every live page (a change, each second
-  // a heartbeat), or nothing. Every page is sent the same change, so the conditions go without
-  // who acknowledged or shelved them: a viewer without a log-in must not learn operators' names.
-  std::string Tick(const PanelState& state);
+  // Every tick, with the panel's state now: the bytes for operators' pages and for viewers'
+  // (a change, each second a heartbeat), either empty when it has nothing for them. A viewer
+  // without a log-in follows a state of its own, numbered apart, whose conditions leave out who
+  // acknowledged or shelved them: it must not learn operators' names.
+  Messages Tick(const PanelState& state);
   // Records committed to the journal, oldest first: those a page shows are kept and returned.
   Messages Records(const std::vector<JournalRow>& rows);
 
@@ -41,11 +42,11 @@ class WebFeed {
   // The kinds a page shows: the controller's events, the link and the operators' actions.
   static bool Shown(JournalKind kind) { return kind != JournalKind::kProgram; }
 
-  std::int64_t seq() const { return stream_.seq(); }
   std::int64_t newest_record() const { return newest_record_; }
 
  private:
   StateStream stream_;
+  StateStream anonymous_stream_;
   std::deque<std::string> events_;  // each record's JSON, newest first
   std::deque<std::string> anonymous_events_;
   std::int64_t newest_record_ = 0;

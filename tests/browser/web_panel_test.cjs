@@ -178,6 +178,7 @@ async function main() {
     }, fault, { timeout: 3000 }).then(() => true, () => false);
     check(shelvedShown, "the shelved fault is yellow and counted (" + await window.answer(3) + "): " +
       await page.textContent("#conditions-summary"));
+    check(!/alice/.test(await page.textContent("#conditions")), "a page without a log-in is not told who shelved it");
     window.destroy();
 
     // An event report comes on top of #events within 1 s.
@@ -209,6 +210,11 @@ async function main() {
     const loggedInShown = await page.waitForFunction(() => /Log in: alice/.test(document.getElementById("events").textContent),
       null, { timeout: 3000 }).then(() => true, () => false);
     check(loggedInShown, "the logged-in page is sent alice's log-in record live");
+    // Who acted on a condition comes to a page with a log-in, and only to it.
+    const named = await page.waitForFunction((id) => /shelved by alice until/.test(
+      (document.querySelector(`#conditions [data-id="${id}"]`) || {}).textContent || ""), fault, { timeout: 3000 })
+      .then(() => true, () => false);
+    check(named, "the logged-in page names who shelved the fault");
     if (screenshots) await page.screenshot({ path: path.join(screenshots, "web-panel.png"), fullPage: true });
     // The journal has the operator and the peer address (committed at the next tick).
     await new Promise((r) => setTimeout(r, 500));

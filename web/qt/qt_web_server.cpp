@@ -378,9 +378,7 @@ void QtWebServer::Sweep() {
 }
 
 void QtWebServer::Tick() {
-  const std::string message = feed_.Tick(hooks_.state());
-  if (message.empty()) return;
-  Broadcast(message);
+  SendByViewer(feed_.Tick(hooks_.state()));
 }
 
 void QtWebServer::Committed(std::int64_t) {
@@ -398,10 +396,10 @@ void QtWebServer::ReadNewRecords() {
   } else if (!reader_.OldestFirst({}, feed_.newest_record(), 0, 2 * WebFeed::kEvents, rows).ok()) {
     return;
   }
-  BroadcastRecords(feed_.Records(rows));
+  SendByViewer(feed_.Records(rows));
 }
 
-void QtWebServer::BroadcastRecords(const WebFeed::Messages& messages) {
+void QtWebServer::SendByViewer(const WebFeed::Messages& messages) {
   // Asked each time: a log-in that ended (logged out, timed out, replaced) leaves its page a
   // viewer's.
   std::vector<std::pair<int, bool>> viewers;
@@ -415,15 +413,6 @@ void QtWebServer::BroadcastRecords(const WebFeed::Messages& messages) {
     const std::string& message = anonymous ? messages.anonymous : messages.operators;
     if (!message.empty()) Send(id, message);
   }
-}
-
-void QtWebServer::Broadcast(const std::string& message) {
-  // Send drops a page that stopped reading: go by a copy of who is live now.
-  std::vector<int> ids;
-  for (const auto& [id, page] : pages_)
-    ids.push_back(id);
-  for (const int id : ids)
-    Send(id, message);
 }
 
 }  // namespace orv

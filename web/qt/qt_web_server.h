@@ -66,8 +66,8 @@ class QtWebServer : public QObject {
   void Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& text);
   void TakePage();
   void Send(int id, const std::string& message);
-  void Broadcast(const std::string& message);
-  void BroadcastRecords(const WebFeed::Messages& messages);
+  // Each live page its message: an operator's or a viewer's, as its log-in is now.
+  void SendByViewer(const WebFeed::Messages& messages);
   void DropPage(int id);
   void Evict(int id);
   void Sweep();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "annunciator/qt/qt_annunciator_bar.h"
+#include "platform/qt/qt_notice_bar.h"
 #include "tests/gui_window_fixture.h"
 
 namespace orv {
@@ -19,6 +20,10 @@ using test::GuiTest;
 TEST_F(GuiTest, ConditionsAreSummedUpInTheBarAndActedOnFromTheirWindow) {
   QtFormView& view = Show();
   MainForm& f = form();
+  // The designed controls, above the status bar, as they are drawn before the bar's additions.
+  ASSERT_TRUE(Settle());
+  const QRect controls(0, 0, view.width(), view.notice_bar()->y());
+  const QImage drawn = view.grab(controls).toImage();
   // Beside the annunciator's words and buttons, as in the program.
   QtAnnunciatorBar annunciator(
       view, {"Silence", "Lamp test"}, [](std::string_view) {}, [] {});
@@ -33,6 +38,9 @@ TEST_F(GuiTest, ConditionsAreSummedUpInTheBarAndActedOnFromTheirWindow) {
   const Connection shown = f.state_store().changed().Connect([&](unsigned sections, std::uint64_t) {
     if (sections & kSectionConditions) bar.Show(f.state_store().state().conditions);
   });
+  bar.Show({Condition{}});
+  ASSERT_TRUE(Settle());
+  EXPECT_TRUE(view.grab(controls).toImage() == drawn) << "the designed controls changed";
   const QSize designed = view.size();
   f.ConnectCB.PerformClick();
   Image("41 00");  // Mains and Processor reset

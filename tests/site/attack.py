@@ -13,8 +13,9 @@ import sys
 import threading
 import time
 
-from attack_local import (SOCKET, going, say, cmd_attach, cmd_cpu, cmd_flood_port, cmd_hold,
-                          cmd_keys, cmd_log_in, cmd_login_burst, cmd_refusal_flood, cmd_rechain)
+from attack_local import (SOCKET, going, say, cmd_attach, cmd_conditions, cmd_cpu,
+                          cmd_flood_port, cmd_hold, cmd_keys, cmd_log_in, cmd_login_burst,
+                          cmd_refusal_flood, cmd_rechain)
 
 PANEL = ("127.0.0.1", 8080)
 
@@ -260,7 +261,7 @@ def main():
     command("events-words", cmd_events_words, words=dict(nargs="+", required=True))
     for name, fn in (("attach", cmd_attach), ("hold", cmd_hold), ("log-in", cmd_log_in),
                      ("refusal-flood", cmd_refusal_flood), ("keys", cmd_keys),
-                     ("log-in-burst", cmd_login_burst)):
+                     ("log-in-burst", cmd_login_burst), ("conditions", cmd_conditions)):
         c = command(name, fn, socket=dict(default=SOCKET), count=dict(type=int, default=32),
                     seconds=dict(type=float, default=30), name=dict(), pin=dict(),
                     key=dict(type=int, default=4), hold=dict(type=float, default=0))

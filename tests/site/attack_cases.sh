@@ -138,6 +138,26 @@ window_shares() {
   want "opa attaches while opb holds his share" grep -q 'snapshot' <<< "$out"
 }
 
+# opa's window acknowledges and shelves a standing fault: journalled under his name and level.
+conditions_at_site() {
+  sim_type "fault 3 on"
+  sleep 1
+  local out
+  out="$(as opa $attack conditions --name opa --pin "$pin_opa" 2>&1)"
+  echo "opa: $out"
+  [ "$(grep -c . <<< "$out")" -eq 1 ] && grep -q 'acknowledge done; shelve done' <<< "$out" ||
+    return 1
+  sleep 0.5
+  local rows
+  rows="$(journal_sql "SELECT login || '|' || text || '|' || detail FROM journal
+    WHERE text LIKE 'Acknowledged %' OR text LIKE 'Shelved %' ORDER BY seq")"
+  echo "$rows"
+  want "the acknowledgement is opa's, with its comment" \
+    grep -Eq '^opa\|Acknowledged ".+": seen at the site\|operator opa, level 2$' <<< "$rows" &&
+    want "the shelf is opa's, with its reason" \
+      grep -Eq '^opa\|Shelved ".+" for 10 min: site works\|operator opa, level 2$' <<< "$rows"
+}
+
 # 6. The journal's verify where it cannot read the anchors: not a pass.
 verify_as_users() {
   local user out rc broke=0
@@ -395,6 +415,8 @@ attack_case "refused keys of a level-1 window for 30 s: journal <= 1 MB/min" soc
 attack_case "another host's name: 421/400, its live page refused" host_header
 attack_case "a slow body on every connection of one address: a visitor served" slow_body
 attack_case "opb holds every window he may: opa attaches" window_shares
+attack_case "an operator's window acknowledges and shelves a fault, journalled as his" \
+  conditions_at_site
 attack_case "verify as the service's user and an operator: fails, says run as root" \
   verify_as_users
 attack_case "log-in flood: no poll gap > 2 s, alice logs in at once, equal timing" login_flood

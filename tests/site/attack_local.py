@@ -89,6 +89,32 @@ def cmd_log_in(a):
     sys.exit(0 if answer and answer.startswith("logged in") else 1)
 
 
+def cmd_conditions(a):
+    """As an operator's window: log in, then acknowledge and shelve the first standing fault the
+    service's state lists."""
+    s, reader, message = attach(a.socket)
+    conditions = message.get("state", {}).get("conditions", [])
+    deadline = time.monotonic() + 10
+    # The lamp may come with the next poll: the changes until a fault stands.
+    while not [c for c in conditions if c["kind"] == "fault"] and time.monotonic() < deadline:
+        message = json.loads(reader.readline() or b"{}")
+        conditions = message.get("state", {}).get("conditions", conditions)
+    faults = [c for c in conditions if c["kind"] == "fault"]
+    if not faults:
+        say(f"no fault among the conditions: {conditions}")
+        sys.exit(1)
+    fault = faults[0]["id"]
+    action(s, 1, "log-in", operator=a.name, pin=a.pin)
+    logged_in = result(reader, 1)
+    action(s, 2, "acknowledge", condition=fault, text="seen at the site")
+    acknowledged = result(reader, 2)
+    action(s, 3, "shelve", condition=fault, text="site works",
+           until=int(time.time() * 1000) + 10 * 60 * 1000)
+    shelved = result(reader, 3)
+    say(f"{fault}: {logged_in}; acknowledge {acknowledged}; shelve {shelved}")
+    sys.exit(0 if acknowledged == shelved == "done" else 1)
+
+
 def stream_actions(s, reader, count, make, seconds):
     """Sends count actions (or as many as fit in seconds when count is 0) as fast as the socket
     takes them, reading every answer beside: how many went and how many were answered."""

@@ -123,8 +123,9 @@ inline constexpr std::array<OperatorAction, 20> kOperatorActions{{
      {ActionKind::kWithoutDisplay, ""}},
     // A condition: seen, with a comment, by anyone; set aside for a while by an operator.
     {Action::kAcknowledge, "Acknowledge", AccessLevel::kLevel1, true,
-     {ActionKind::kAcknowledge, "acknowledge"}},
-    {Action::kShelve, "Shelve", AccessLevel::kLevel2, true, {ActionKind::kShelve, "shelve"}},
+     {ActionKind::kAcknowledge, "acknowledge"}, {}, 0, true},
+    {Action::kShelve, "Shelve", AccessLevel::kLevel2, true, {ActionKind::kShelve, "shelve"}, {}, 0,
+     true},
 }};
 // clang-format on
 

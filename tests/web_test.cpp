@@ -187,8 +187,11 @@ class WebAppTest : public ::testing::Test {
 };
 
 TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndPeer) {
-  EXPECT_THAT(State(""), testing::StartsWith(R"({"seq":1,"access":{"keyNames":{"1":"EMG",)"));
-  EXPECT_THAT(State(""), testing::EndsWith(R"("keys":[],"levels":true,"silence":false}})"));
+  EXPECT_THAT(State(""), testing::StartsWith(R"({"seq":1,"access":{"acknowledge":false,)"
+                                             R"("keyNames":{"1":"EMG",)"));
+  EXPECT_THAT(State(""), testing::EndsWith(R"("keys":[],"levels":true,"shelve":false,)"
+                                           R"("silence":false}})"));
+  EXPECT_EQ(Post("/api/acknowledge", "not json").status, 403);
   EXPECT_EQ(Post("/api/key/4").status, 403);
   EXPECT_EQ(Post("/api/login", R"({"name":"alice","pin":"9999"})").status, 403);
   const WebResponse in = Post("/api/login", R"({"name":"alice","pin":"1234"})");
@@ -196,7 +199,7 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
   EXPECT_EQ(in.set_cookie, "orvandel_session=t0k3n; Path=/; HttpOnly; SameSite=Strict");
   const std::string cookie = "orvandel_session=t0k3n";
   EXPECT_THAT(State(cookie), HasSubstr(R"("keys":[1,2,3,4,5,6],"level":2,"levels":true,)"
-                                       R"("operator":"alice","silence":true)"));
+                                       R"("operator":"alice","shelve":true,"silence":true)"));
   // Only the operator's own browser gets the records with names in them (a cookie carried to
   // another address is nobody's: its key below).
   EXPECT_THAT(State(cookie), testing::StartsWith(R"({"seq":1,"names":true,)"));
@@ -223,9 +226,24 @@ TEST_F(WebAppTest, AnonymousIsReadOnlyALogInActsThroughTheGateFromItsOwnPageAndP
 
   EXPECT_EQ(Post("/api/key/4", "", cookie).status, 200);
   EXPECT_EQ(Post("/api/silence", "", cookie).status, 200);
-  ASSERT_EQ(performed_.size(), 2U);
+  // A condition acted on: what and why from the body, a shelf's end from its minutes.
+  for (const auto& [path, bad] : std::vector<std::pair<const char*, const char*>>{
+           {"/api/acknowledge", R"({"condition":"fault-7"})"},
+           {"/api/acknowledge", R"({"condition":7,"text":""})"},
+           {"/api/shelve", R"({"condition":"fault-7","text":"works","minutes":0})"},
+           {"/api/shelve", R"({"condition":"fault-7","text":"works","minutes":1441})"}})
+    EXPECT_EQ(Post(path, bad, cookie).status, 400) << bad;
+  EXPECT_EQ(Post("/api/acknowledge", R"({"condition":"fault-7","text":"seen"})", cookie).status,
+            200);
+  EXPECT_EQ(
+      Post("/api/shelve", R"({"condition":"link","text":"works","minutes":60})", cookie).status,
+      200);
+  ASSERT_EQ(performed_.size(), 4U);
   EXPECT_EQ(std::tuple(performed_[0].kind, performed_[0].key, performed_[1].kind),
             std::tuple(ActionKind::kKey, 4, ActionKind::kSilence));
+  EXPECT_EQ(performed_[2].condition + " " + performed_[2].text, "fault-7 seen");
+  EXPECT_EQ(performed_[3].condition + " " + performed_[3].text, "link works");
+  EXPECT_GT(performed_[3].until_ms, 0);
   EXPECT_EQ(origins_[0], (Origin{OriginKind::kWeb, "192.0.2.7"}));
 
   // Keys faster than a hand's are too many requests: the page says so and keeps its session.

@@ -1,6 +1,7 @@
 // The API's JSON is written and read by Qt Core's JSON classes, as the attach protocol's is.
 #include "web/web_app.h"
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,7 +85,7 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
   QJsonObject access{{QStringLiteral("levels"), levels}};
   const Origin* origin = levels ? Session(request) : nullptr;
   QJsonArray keys;
-  bool silence = false;
+  bool silence = false, acknowledge = false, shelve = false;
   if (origin != nullptr) {
     const AccessLevel level = gate_->Level(*origin);
     access[QStringLiteral("operator")] = QString::fromStdString(gate_->OperatorName(*origin));
@@ -93,6 +94,8 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
       if (!row.web || LevelNumber(row.level) > LevelNumber(level)) continue;
       if (row.form.kind == ActionKind::kKey) keys.append(row.key);
       if (row.form.kind == ActionKind::kSilence) silence = true;
+      if (row.form.kind == ActionKind::kAcknowledge) acknowledge = true;
+      if (row.form.kind == ActionKind::kShelve) shelve = true;
     }
   }
   // The keys' captions by code, as the window shows them.
@@ -104,6 +107,8 @@ std::string WebApp::AccessJson(const WebRequest& request, AccessClock::time_poin
   access[QStringLiteral("keyNames")] = names;
   access[QStringLiteral("keys")] = keys;
   access[QStringLiteral("silence")] = silence;
+  access[QStringLiteral("acknowledge")] = acknowledge;
+  access[QStringLiteral("shelve")] = shelve;
   return Json(access);
 }
 
@@ -142,8 +147,27 @@ std::optional<WebResponse> WebApp::Respond(const WebRequest& request, AccessCloc
     WebResponse response{200, "application/json", "{}", Cookie("", request.tls, true)};
     return response;
   }
-  const std::optional<ActionRequest> action = WebAction(request.path);
+  std::optional<ActionRequest> action = WebAction(request.path);
   if (!action) return Error(404, "not found");
+  if (action->kind == ActionKind::kAcknowledge || action->kind == ActionKind::kShelve) {
+    // Nobody's body is read: a visitor without a log-in learns nothing of its form.
+    if (Session(request) == nullptr) return Error(403, "refused: log in first");
+    // {"condition":"fault-7","text":"…","minutes":60}: the shelf's end from this clock.
+    const QJsonObject body =
+        QJsonDocument::fromJson(QByteArray::fromStdString(request.body)).object();
+    const QJsonValue minutes = body[QStringLiteral("minutes")];
+    if (!body[QStringLiteral("condition")].isString() ||
+        body[QStringLiteral("condition")].toString().size() > 64 ||
+        !body[QStringLiteral("text")].isString() ||
+        body[QStringLiteral("text")].toString().size() > 1024 ||
+        (action->kind == ActionKind::kShelve &&
+         (!minutes.isDouble() || minutes.toInt() < 1 || minutes.toInt() > 24 * 60)))
+      return Error(400, "a condition, a text and (to shelve) 1 to 1440 minutes");
+    action->condition = body[QStringLiteral("condition")].toString().toStdString();
+    action->text = body[QStringLiteral("text")].toString().toStdString();
+    if (action->kind == ActionKind::kShelve)
+      action->until_ms = QDateTime::currentMSecsSinceEpoch() + minutes.toInt() * 60'000LL;
+  }
   return Act(request, *action, now);
 }
 

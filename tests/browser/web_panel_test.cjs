@@ -215,6 +215,13 @@ async function main() {
       (document.querySelector(`#conditions [data-id="${id}"]`) || {}).textContent || ""), fault, { timeout: 3000 })
       .then(() => true, () => false);
     check(named, "the logged-in page names who shelved the fault");
+    // Acknowledged on the page itself, with a comment: as alice, from this browser.
+    await page.fill("#condition-text", "heard it");
+    await page.click('#conditions [data-id="alarm-1"] button[data-action="/api/acknowledge"]');
+    const heard = await page.waitForFunction(() => /acknowledged by alice: “heard it”/.test(
+      (document.querySelector('#conditions [data-id="alarm-1"]') || {}).textContent || ""), null, { timeout: 3000 })
+      .then(() => true, () => false);
+    check(heard, "an acknowledgement made on the page comes back with alice's name and comment");
     if (screenshots) await page.screenshot({ path: path.join(screenshots, "web-panel.png"), fullPage: true });
     // The journal has the operator and the peer address (committed at the next tick).
     await new Promise((r) => setTimeout(r, 500));
@@ -222,6 +229,8 @@ async function main() {
       "SELECT login || '|' || text || '|' || detail FROM journal WHERE kind = 'operator' ORDER BY seq"]).toString();
     check(/^web 127\.0\.0\.1\|Key Fault ACK\|operator alice, level 2$/m.test(journal), "the journal has alice's Fault ACK from web 127.0.0.1");
     check(/^web 127\.0\.0\.1\|Log in: alice, level 2, web 127\.0\.0\.1\|/m.test(journal), "the journal has alice's web log in");
+    check(/^web 127\.0\.0\.1\|Acknowledged "ALERT": heard it\|operator alice, level 2$/m.test(journal),
+      "the journal has alice's acknowledgement from the page");
 
     // The simulator silenced: the link state says so within NoReplySeconds + 1 s.
     const silenced = Date.now();

@@ -41,7 +41,7 @@ int Group(const Condition& c) {
 
 void ConditionBook::Update(const PanelState& state, std::int64_t now_ms) {
   for (int i = 0; i < kSystemLamps; ++i) {
-    const std::string id = "fault-" + std::to_string(i + 1);
+    const std::string id = LampId(i);
     if (state.lamps[static_cast<std::size_t>(i)])
       Appear(id, ConditionKind::kFault, kFaultLampCaptions[static_cast<std::size_t>(i)], now_ms);
     else
@@ -165,6 +165,13 @@ void ConditionBook::Tick(std::int64_t now_ms, std::vector<ConditionNews>& news) 
     }
     ++it;
   }
+}
+
+FaultLamps ConditionBook::ShelvedLamps() const {
+  FaultLamps lamps;
+  for (int i = 0; i < kSystemLamps; ++i)
+    lamps[static_cast<std::size_t>(i)] = Shelved(LampId(i));
+  return lamps;
 }
 
 std::vector<Condition> ConditionBook::Ordered() const {

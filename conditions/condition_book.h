@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "link/fault_lamps.h"
 #include "panelstate/condition.h"
 #include "panelstate/panel_state.h"
 
@@ -57,6 +58,10 @@ class ConditionBook {
   std::vector<Condition> Ordered() const;
   // A shelved condition calls for no sound and no notification.
   bool Shelved(std::string_view id) const { return shelves_.find(id) != shelves_.end(); }
+  // The fault lamps whose conditions are shelved, for the annunciator.
+  FaultLamps ShelvedLamps() const;
+  // "fault-1" .. "fault-12": lamp 0 .. 11's condition.
+  static std::string LampId(int lamp) { return "fault-" + std::to_string(lamp + 1); }
 
  private:
   struct Shelf {

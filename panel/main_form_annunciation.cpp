@@ -39,10 +39,8 @@ void MainForm::LoadAnnunciationSettings() {
 
 void MainForm::TickAnnunciation() {
   // What an operator set aside since the last tick neither sounds nor is remembered.
-  FaultLamps shelved;
-  for (int i = 0; i < kSystemLamps; ++i)
-    shelved[static_cast<std::size_t>(i)] = conditions_.Shelved("fault-" + std::to_string(i + 1));
-  annunciation_.annunciator().SetShelved(shelved, conditions_.Shelved("link"), annunciation_.Now());
+  annunciation_.annunciator().SetShelved(conditions_.ShelvedLamps(), conditions_.Shelved("link"),
+                                         annunciation_.Now());
   const Journal* journal = recorder_.journal();
   annunciation_.Tick(link_.watch().lost(),
                      event_recorder_.waiting() > 0 || (journal != nullptr && journal->failing()));

@@ -1,7 +1,6 @@
 #include "conditions/condition_book.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <tuple>
 
 #include "link/fault_lamps.h"
@@ -240,24 +239,16 @@ std::string SummaryText(const ConditionSummary& summary) {
   return text;
 }
 
-std::string ConditionRowText(const Condition& c) {
-  // Times of day in UTC: the row is the same in every window, whatever its zone.
-  const auto clock = [](std::int64_t ms) {
-    const std::int64_t s = (ms / 1000) % 86400;
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(s / 3600),
-                  static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
-    return std::string(text);
-  };
+std::string ConditionRowText(const Condition& c, const TimeOfDayFn& time_of_day) {
   std::string row = c.name + " \u2014 " + std::string(ConditionStateName(c)) + " since " +
-                    clock(c.since_ms) + " UTC";
+                    time_of_day(c.since_ms);
   if (c.acknowledged) {
     row += "; acknowledged by " + c.acknowledged_by;
     if (!c.comment.empty()) row += ": " + c.comment;
   }
   if (c.shelved())
-    row += "; shelved by " + c.shelved_by + " until " + clock(c.shelved_until_ms) +
-           " UTC: " + c.shelved_reason;
+    row += "; shelved by " + c.shelved_by + " until " + time_of_day(c.shelved_until_ms) + ": " +
+           c.shelved_reason;
   return row;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -103,7 +104,9 @@ ConditionSummary Summarize(const std::vector<Condition>& ordered, std::size_t ro
 // One line for a status bar: "2 alarms (first ALERT, latest ALARM) · 3 faults · 1 shelved", or
 // "No conditions".
 std::string SummaryText(const ConditionSummary& summary);
-// One row of a list: "ALARM — new since 14:03:22 UTC", with the acknowledgement and the shelf.
-std::string ConditionRowText(const Condition& condition);
+// A moment (UTC milliseconds) as a time of day where the row is read: "14:03:22".
+using TimeOfDayFn = std::function<std::string(std::int64_t utc_ms)>;
+// One row of a list: "ALARM — new since 14:03:22", with the acknowledgement and the shelf.
+std::string ConditionRowText(const Condition& condition, const TimeOfDayFn& time_of_day);
 
 }  // namespace orv

@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 
 #include "attach/attach_protocol.h"
 #include "attach/qt/qt_attached_window.h"
+#include "conditions/qt/qt_conditions_bar.h"
 #include "journal/qt/qt_history_model.h"
 #include "journal/qt/qt_history_window.h"
 #include "link/frame.h"
@@ -138,6 +140,28 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndHistoryAndFollowItsRestart) {
   two.annunciator_bar().silence_button()->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return sounds(one) == "none"; }, 500));
 
+  // The fault's condition: acknowledged in one window and shelved in the other, at the service,
+  // as this process's user; both windows are told.
+  const auto act = [](QtAttachedWindow& w, const char* text, const char* button) {
+    QtConditionsBar& bar = w.conditions_bar();
+    bar.button()->click();
+    const auto listed = [&] { return bar.list()->count() > 0; };
+    ASSERT_TRUE(QTest::qWaitFor(listed, kDeadlineMs));
+    bar.list()->setCurrentRow(0);
+    bar.list_window()->findChild<QLineEdit*>("ConditionText")->setText(text);
+    bar.list_window()->findChild<QPushButton*>(button)->click();
+  };
+  const auto fault = [](QtAttachedWindow& w) {
+    const auto& listed = w.client().state().conditions;
+    return listed.empty() ? Condition{} : listed[0];
+  };
+  act(one, "seen", "AcknowledgeButton");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return fault(two).comment == "seen"; }, kDeadlineMs));
+  act(two, "works", "ShelveButton");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return fault(one).shelved(); }, kDeadlineMs));
+  EXPECT_EQ(fault(one).id + " " + fault(one).shelved_reason, "fault-4 works");
+  EXPECT_EQ(fault(one).acknowledged_by, UserName(geteuid()));
+
   // A key in one window: one frame on the line, the key's own.
   one.view().CallModel([&] { one.window().EMGAck_CB.Click(); });
   ASSERT_TRUE(sim->WaitForOutput("RX 02 01 16 02 7B 03  operator key EMG Ack")) << sim->output();
@@ -184,6 +208,8 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndHistoryAndFollowItsRestart) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return says_lost(one) && says_lost(two); }, kDeadlineMs));
   EXPECT_LT(clock.elapsed(), 2000);
   EXPECT_EQ(two.window().Shape1[3].fill_color(), AttachedPanel::kStaleLamp);
+  EXPECT_EQ(two.conditions_bar().button()->text(), "1 fault");
+  EXPECT_EQ(two.conditions_bar().list()->item(0)->text().left(12), "Service lost");
 
   // Back: attached again within 2 s of the start, the lamps red again.
   clock.restart();

@@ -205,13 +205,15 @@ TEST(LineStatusText, TickSpans) {
             "0.0 s|0.4 s|1.0 s|59.9 s|1 min 0 s|2 min 5 s|1 h 0 min 0 s|1 h 0 min 12 s|0.0 s|");
 }
 
-TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
+TEST_F(LinkWatchTest, TheBrokersLinkAndConditionsTopicsFollowTheWatch) {
   LoadWith("2");
   MqttPublisher publisher("site");
   MqttFeed feed(form().state_store(), form().journal(), form().recorded(), publisher);
   std::vector<std::string> link;
-  const MqttPublisher::SendFn send = [&link](const MqttMessage& m) -> std::optional<int> {
+  std::string conditions;
+  const MqttPublisher::SendFn send = [&](const MqttMessage& m) -> std::optional<int> {
     if (m.topic == "site/link") link.push_back(m.payload);
+    if (m.topic == "site/conditions") conditions = m.payload;
     return 1;
   };
   publisher.OnConnected();
@@ -225,6 +227,8 @@ TEST_F(LinkWatchTest, TheBrokersLinkTopicFollowsTheWatch) {
   tick(1);
   ConnectAndClear();
   tick(20);  // lost at the 20th
+  // The silent link is a condition on the broker too.
+  EXPECT_NE(conditions.find(R"({"id":"link","kind":"link")"), std::string::npos) << conditions;
   Image("00 00");
   tick(1);
   form().ConnectCB.PerformClick();

@@ -2,6 +2,7 @@
 #include "conditions/qt/qt_conditions_bar.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,6 +26,11 @@ QColor Colour(const Condition& c) {
   if (c.shelved()) return QColor(255, 240, 150);  // yellow: knowingly set aside
   if (c.kind == ConditionKind::kAlarm) return QColor(255, 190, 190);
   return c.present && !c.acknowledged ? QColor(255, 225, 190) : QColor(Qt::white);
+}
+
+// The operator reads the times where he sits: local time, as the events log has it.
+std::string LocalTimeOfDay(std::int64_t utc_ms) {
+  return QDateTime::fromMSecsSinceEpoch(utc_ms).toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
 }  // namespace
@@ -56,7 +62,8 @@ void QtConditionsBar::Show(const std::vector<Condition>& conditions) {
   const ConditionSummary listed = Summarize(shown_, shown_.size(), faults_only_->isChecked());
   for (const Condition* shown : listed.shown) {
     const Condition& c = *shown;
-    auto* item = new QListWidgetItem(QString::fromStdString(ConditionRowText(c)), list_);
+    auto* item =
+        new QListWidgetItem(QString::fromStdString(ConditionRowText(c, LocalTimeOfDay)), list_);
     item->setData(Qt::UserRole, QString::fromStdString(c.id));
     item->setBackground(Colour(c));
     item->setForeground(QColor(Qt::black));

@@ -149,13 +149,15 @@ conditions_at_site() {
     return 1
   sleep 0.5
   local rows
-  rows="$(journal_sql "SELECT login || '|' || text || '|' || detail FROM journal
-    WHERE text LIKE 'Acknowledged %' OR text LIKE 'Shelved %' ORDER BY seq")"
+  # As root reads the site's records: the CSV export.
+  rows="$(inside orvandel --journal-export --kind operator | grep -E 'Acknowledged|Shelved')"
   echo "$rows"
   want "the acknowledgement is opa's, with its comment" \
-    grep -Eq '^opa\|Acknowledged ".+": seen at the site\|operator opa, level 2$' <<< "$rows" &&
+    grep -Eq ',operator,"Acknowledged "".+"": seen at the site",opa,.*,"operator opa, level 2"' \
+    <<< "$rows" &&
     want "the shelf is opa's, with its reason" \
-      grep -Eq '^opa\|Shelved ".+" for 10 min: site works\|operator opa, level 2$' <<< "$rows"
+      grep -Eq ',operator,"Shelved "".+"" for 10 min: site works",opa,.*,"operator opa, level 2"' \
+      <<< "$rows"
 }
 
 # 6. The journal's verify where it cannot read the anchors: not a pass.

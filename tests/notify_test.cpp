@@ -8,10 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "journal/journal_query.h"
 #include "notify/notifier.h"
+#include "notify/notify_feed.h"
 #include "notify/notify_records.h"
 #include "notify/notify_rules.h"
 #include "platform/profile.h"
+#include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
@@ -382,6 +385,69 @@ TEST(Notifier, FailuresAreTriedAgainWithBackOffThenGivenUp) {
   for (const NotifyRecord& r : records)
     given_up += r.text.find("given up, too many") != std::string::npos;
   EXPECT_EQ(given_up, 20 * 16 - static_cast<int>(Notifier::kMostDeliveries));
+}
+
+// Deliveries kept to be answered when the test says, as a channel answers later.
+class HeldChannels : public NotifyChannels {
+ public:
+  void Send(const NotifyRecipient& to, const NotifyMessage& message, DoneFn done) override {
+    sent.push_back(message.type + " " + message.condition + " " + to.Text());
+    held.push_back(std::move(done));
+  }
+  void AnswerAll() {
+    for (DoneFn& done : std::exchange(held, {}))
+      done({true, "exit 0"});
+  }
+  std::vector<std::string> sent;
+  std::vector<DoneFn> held;
+};
+
+TEST(NotifyFeed, ThroughTheJournalAndBackAfterARestart) {
+  test::TempFolder folder;
+  std::int64_t now = 1'000'000;
+  JournalOptions options;
+  options.clock = [&now] { return JournalTime{now, 0}; };
+  options.anchor = nullptr;
+  PanelStateStore store;
+  PanelState state = EmptyPanelState();
+  state.link = LinkCondition::kAnswering;
+  state.conditions = {Lamp("fault-3", now)};
+  store.Publish(state);
+  HeldChannels channels;
+  std::vector<std::string> printed;
+  const auto print = [&printed](const std::string& line) { printed.push_back(line); };
+  {
+    Journal journal(folder.path(), nullptr, options);
+    NotifyFeed feed({Rule("")}, store, &journal, channels, options.clock, nullptr, print);
+    feed.Recover();
+    feed.Tick();
+    feed.Tick();
+    EXPECT_TRUE(channels.sent.empty()) << "sent before its record is written";
+    journal.Commit();
+    feed.Tick();
+    EXPECT_EQ(channels.sent, (std::vector<std::string>{"problem fault-3 command"}));
+    ASSERT_FALSE(printed.empty());
+    EXPECT_EQ(printed[0], "1970-01-01T00:16:40+00:00 notify Notify r problem: \"fault-3\" stands");
+    journal.Commit();
+  }  // killed before the answer
+  channels.sent.clear();
+  now += 60'000;
+  Journal journal(folder.path(), nullptr, options);
+  NotifyFeed feed({Rule("")}, store, &journal, channels, options.clock, nullptr, print);
+  feed.Recover();
+  feed.Tick();
+  EXPECT_EQ(channels.sent, (std::vector<std::string>{"problem fault-3 command"}));
+  channels.AnswerAll();
+  journal.Commit();
+  feed.Tick();
+  EXPECT_EQ(channels.sent.size(), 1u);
+  JournalReader reader;
+  ASSERT_TRUE(reader.Open(journal.file()).ok());
+  std::vector<JournalRow> rows;
+  ASSERT_TRUE(reader.NewestFirst({}, 0, 1, rows).ok());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].entry.text, "Notify r problem to command: sent (exit 0)");
+  EXPECT_EQ(rows[0].entry.detail.rfind("sent r problem:fault-3:", 0), 0u) << rows[0].entry.detail;
 }
 
 }  // namespace

@@ -122,12 +122,11 @@ class QtAttachedWindows final : public AttachedWindows {
 class QtService final : public Service {
  public:
   int RunHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, int port_for_this_run,
-                         const MqttSettings& mqtt_settings,
+                         const ServiceSettings& settings,
                          const std::function<void(const std::string&)>& print,
-                         const std::string& attach_socket, const WebPanelSettings& web,
-                         AccessGate& gate) override {
-    return RunQtHeadlessService(panel, port, std::move(notice), port_for_this_run, mqtt_settings,
-                                print, attach_socket, web, gate);
+                         const std::string& attach_socket, AccessGate& gate) override {
+    return RunQtHeadlessService(panel, port, std::move(notice), port_for_this_run, settings, print,
+                                attach_socket, gate);
   }
 };
 

@@ -23,6 +23,7 @@
 #include "panelstate/panel_core.h"
 #include "platform/notice.h"
 #include "platform/serial_port.h"
+#include "service/service_settings.h"
 #include "web/web_settings.h"
 
 class QWidget;
@@ -108,10 +109,9 @@ class Service {
   // Until SIGTERM or SIGINT: the exit status.
   // The panel is made, not yet loaded; notice is where its notices go.
   virtual int RunHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice,
-                                 int port_for_this_run, const MqttSettings& mqtt_settings,
+                                 int port_for_this_run, const ServiceSettings& settings,
                                  const std::function<void(const std::string&)>& print,
-                                 const std::string& attach_socket, const WebPanelSettings& web,
-                                 AccessGate& gate) = 0;
+                                 const std::string& attach_socket, AccessGate& gate) = 0;
 };
 
 }  // namespace orv

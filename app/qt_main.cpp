@@ -232,8 +232,12 @@ int main(int argc, char* argv[]) {
   environment.tick_clock = orv::SteadyMilliseconds;
   environment.gate = &gate;
   if (parsed.options.headless) {
+    // Who is told when nobody at the panel answers: the service's, read with the rest.
+    const orv::NotifySettings notify_settings = orv::LoadNotifySettings(
+        [&site](std::string_view section, std::string_view key) { return site.Read(section, key); },
+        notice, orv::HostName());
     return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
-                             mqtt_settings, attach_socket, web_settings, gate);
+                             {mqtt_settings, web_settings, notify_settings}, attach_socket, gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);

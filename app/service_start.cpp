@@ -18,8 +18,8 @@ void PrintLine(const std::string& line) {
 }  // namespace
 
 int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnvironment environment,
-                 int port_for_this_run, const MqttSettings& mqtt_settings,
-                 const std::string& attach_socket, const WebPanelSettings& web, AccessGate& gate) {
+                 int port_for_this_run, const ServiceSettings& settings,
+                 const std::string& attach_socket, AccessGate& gate) {
   // Without the module there is nothing to serve, and its notice said why.
   Service* service = module.Get<Service>();
   if (service == nullptr) {
@@ -45,8 +45,8 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
       lock_step.done_before());
   // The panel is the program's; the module's service drives it.
   MainForm panel(std::move(environment));
-  return service->RunHeadlessService(panel, port, notice, port_for_this_run, mqtt_settings,
-                                     PrintLine, attach_socket, web, gate);
+  return service->RunHeadlessService(panel, port, notice, port_for_this_run, settings, PrintLine,
+                                     attach_socket, gate);
 }
 
 }  // namespace orv

@@ -8,16 +8,15 @@
 
 #include "access/access_gate.h"
 #include "app/program_module.h"
-#include "mqtt/mqtt_settings.h"
 #include "netport/qt/qt_mapped_serial_port.h"
 #include "panel/main_form.h"
-#include "web/web_settings.h"
+#include "service/service_settings.h"
 
 namespace orv {
 
 // Until SIGTERM or SIGINT: the exit status; 1 at once without the module.
 int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnvironment environment,
-                 int port_for_this_run, const MqttSettings& mqtt_settings,
-                 const std::string& attach_socket, const WebPanelSettings& web, AccessGate& gate);
+                 int port_for_this_run, const ServiceSettings& settings,
+                 const std::string& attach_socket, AccessGate& gate);
 
 }  // namespace orv

@@ -20,10 +20,11 @@
 namespace orv {
 
 int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, int port_for_this_run,
-                         const MqttSettings& mqtt_settings,
+                         const ServiceSettings& settings,
                          const std::function<void(const std::string&)>& print,
-                         const std::string& attach_socket, const WebPanelSettings& web,
-                         AccessGate& gate) {
+                         const std::string& attach_socket, AccessGate& gate) {
+  const MqttSettings& mqtt_settings = settings.mqtt;
+  const WebPanelSettings& web = settings.web;
   // A socket systemd made is the windows' way in; one it handed that cannot be used, or a
   // socket that cannot be listened on, stops the start, so that the unit fails where it shows.
   std::string inherited_problem;

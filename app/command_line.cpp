@@ -74,12 +74,14 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption level(Q("level"), {}, Q("level"));
   const QCommandLineOption site_check(Q("site-check"));
   const QCommandLineOption take_over_lock(Q("take-over-lock"));
+  const QCommandLineOption notify_test(Q("notify-test"));
   parser.addOptions({help,           version,        site,         headless,     port,
                      export_journal, verify_journal, from,         to,           kind,
                      anchor,         standalone,     socket,       state_folder, users_file,
                      user_add,       user_passwd,    user_disable, user_list,    level});
   parser.addOption(site_check);
   parser.addOption(take_over_lock);
+  parser.addOption(notify_test);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -101,7 +103,11 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
                                      : "unknown option \"" + typed + "\" (see --help)";
     return parsed;
   }
-  if (!parser.positionalArguments().isEmpty()) {
+  options.notify_test = parser.isSet(notify_test);
+  // The one word that may stand alone: the rule to test.
+  if (options.notify_test && parser.positionalArguments().size() == 1)
+    options.notify_rule = parser.positionalArguments().front().toStdString();
+  else if (!parser.positionalArguments().isEmpty()) {
     parsed.error = "unknown option \"" + parser.positionalArguments().front().toStdString() +
                    "\" (see --help)";
     return parsed;
@@ -221,6 +227,11 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
               options.site_check || options.journal_command != JournalCommand::kNone ||
               options.user_command != UserCommand::kNone)) {
     parsed.error = "--take-over-lock goes with --state-folder alone: the service's start step";
+  } else if (options.notify_test &&
+             (options.headless || options.standalone || options.socket || options.site_check ||
+              options.journal_command != JournalCommand::kNone ||
+              options.user_command != UserCommand::kNone)) {
+    parsed.error = "--notify-test goes alone, or with --site-settings or --state-folder";
   } else if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
   } else if (options.standalone && (options.headless || options.socket)) {
@@ -291,6 +302,10 @@ std::string ProgramUsage() {
          "  --user-passwd NAME    give operator NAME a new PIN\n"
          "  --user-disable NAME   keep operator NAME from logging in\n"
          "  --user-list           list the operators, their levels and who is disabled\n"
+         "  --notify-test [RULE]  send a test through each recipient of every notification\n"
+         "                        rule of the site's settings (or of RULE alone) and say,\n"
+         "                        one line each, what came back; exit 0 when every one was\n"
+         "                        delivered, 1 when one failed, 2 without such a rule\n"
          "  --site-check          say, one line each, what an installer must fix at this site\n"
          "                        (the accounts and groups, the modes and owners of\n"
          "                        /var/lib/orvandel and /etc/orvandel, the service's port,\n"

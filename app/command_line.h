@@ -34,6 +34,9 @@ struct ProgramOptions {
   bool version = false;
   // --site-check: report what an installer must fix at this site, and exit.
   bool site_check = false;
+  // --notify-test [RULE]: a test through each recipient of every rule (or of RULE), and exit.
+  bool notify_test = false;
+  std::string notify_rule;
   // --take-over-lock, with --state-folder: the service's start step as root (site/lock_step.h).
   bool take_over_lock = false;
   // Run without a window: connect at once, keep connected, print events and link changes.

@@ -55,6 +55,12 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
       {{"--take-over-lock", "--state-folder", "/s", "--headless"}, alone},
       {{"--take-over-lock", "--state-folder", "/s", "--journal-verify"}, alone},
       {{"--take-over-lock", "--state-folder", "/s", "--user-list"}, alone},
+      {{"--notify-test"}, "||||0|0  0  notify "},
+      {{"--notify-test", "night"}, "||||0|0  0  notify night"},
+      {{"night", "--notify-test"}, "||||0|0  0  notify night"},
+      {{"--notify-test", "a", "b"}, "unknown option \"a\" (see --help)"},
+      {{"--notify-test", "--headless"},
+       "--notify-test goes alone, or with --site-settings or --state-folder"},
   };
   for (const auto& [args, expected] : cases) {
     const ParsedOptions parsed = ParseProgramOptions(args);
@@ -66,6 +72,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
                         std::to_string(static_cast<int>(o.user_command)) + " " + o.user_name + " " +
                         std::to_string(o.user_level) + " " + o.users_file.value_or("").string() +
                         (o.take_over_lock ? " take" : "") +
+                        (o.notify_test ? " notify " + o.notify_rule : "") +
                         (o.state_folder ? " " + o.state_folder->string() : "")
                   : parsed.error,
               expected)
@@ -73,7 +80,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
   }
   for (const char* option :
        {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
-        "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock"})
+        "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock", "--notify-test [RULE]"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <utility>
 
-#include "notify/notify_message.h"
+#include "notify/notify_text.h"
 
 namespace orv {
 

@@ -1,6 +1,7 @@
 #include "notify/notify_command.h"
 
 #include "notify/bounded_run.h"
+#include "notify/notify_text.h"
 
 namespace orv {
 

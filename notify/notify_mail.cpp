@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "notify/bounded_run.h"
+#include "notify/notify_text.h"
 
 namespace orv {
 

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "notify/notify_text.h"
 #include "platform/trusted_file.h"
 
 namespace orv {

@@ -1,4 +1,4 @@
-#include "notify/notify_message.h"
+#include "notify/notify_text.h"
 
 #include <cstdio>
 

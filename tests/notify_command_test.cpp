@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -158,6 +159,21 @@ TEST(NotifyCommand, AtItsLimitTheWholeGroupIsKilledAndReaped) {
   // The command itself is reaped: this process has no child left.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+// What a command leaves running outside its group, holding its output, does not hold the answer:
+// the command's end is.
+TEST(NotifyCommand, ItEndsWhenTheCommandEndsNotWhenItsOutputCloses) {
+  TempFolder folder;
+  const auto left = folder.path() / "left";
+  const auto command =
+      Script(folder, "command",
+             "#!/bin/sh\nsetsid sleep 30 &\necho $! > " + left.string() + "\necho done\n");
+  const NotifyResult result = RunNotifyCommand(command, kFault, 5s);
+  const pid_t sleeper = std::atoi(ReadBytes(left).c_str());
+  if (sleeper > 0) kill(sleeper, SIGKILL);
+  EXPECT_TRUE(result.ok);
+  EXPECT_EQ(result.answer, "exit 0: done");
 }
 
 // A command that says a great deal is read to its end rather than left blocked on a full pipe.

@@ -131,9 +131,9 @@ TEST(NotifyQtWebHook, WhatIsNotAHookIsRefusedAndANoServerIsSaid) {
     return gone.Url("http", "/hook");
   }();
   const std::pair<QString, std::string> cases[] = {
-      {"ftp://127.0.0.1/hook", "refused: not an http or https URL: ftp://127.0.0.1/hook"},
-      {"hook", "refused: not an http or https URL: hook"},
-      {"http:///hook", "refused: not an http or https URL: http:///hook"},
+      {"ftp://127.0.0.1/token-1234", "refused: not an http or https URL"},
+      {"hook", "refused: not an http or https URL"},
+      {"http:///hook", "refused: not an http or https URL"},
       {closed, "Connection refused"}};
   for (const auto& [url, words] : cases) {
     const auto answer = Deliver(hook, url);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "notify/notify_message.h"
+#include "notify/notify_rules.h"
 #include "notify/qt/qt_web_hook.h"
 
 namespace orv {
@@ -25,8 +26,6 @@ struct NotifyChannelSettings {
   std::string ca_file;    // for the web hooks; empty: the system's CAs
   std::chrono::milliseconds limit{10000};
 };
-
-enum class NotifyChannel { kCommand, kMail, kWebHook };
 
 class QtNotifyChannels : public QObject {
   Q_OBJECT

@@ -98,10 +98,13 @@ int Spawn(const BoundedRun& run, int input, int output, pid_t& pid) {
                      envp.data());
 }
 
-bool HasEnded(pid_t pid) {
+// Whether the program has ended; it stays unreaped, so that its id is not taken by another. Gone
+// already when the system reaped it (SIGCHLD ignored).
+bool HasEnded(pid_t pid, bool& gone) {
   siginfo_t info{};
-  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-         info.si_pid == pid;
+  const int got = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  gone = got != 0 && errno == ECHILD;
+  return gone || (got == 0 && info.si_pid == pid);
 }
 
 // Takes what the output holds now; false at its end or when nothing more can come now.
@@ -161,7 +164,8 @@ BoundedRunEnd RunBounded(const BoundedRun& run) {
   std::string_view left = run.input;
   const auto deadline = Clock::now() + run.limit;
   end.how = BoundedRunEnd::How::kExited;
-  while (!HasEnded(pid)) {
+  bool gone = false;
+  while (!HasEnded(pid, gone)) {
     const auto now = Clock::now();
     if (now >= deadline) {
       end.how = BoundedRunEnd::How::kKilledAtLimit;
@@ -180,14 +184,17 @@ BoundedRunEnd RunBounded(const BoundedRun& run) {
     if (fds[1].revents != 0) WriteInput(input, left);
   }
   // The leader is not reaped yet, so its group's id is still its own: what it left running goes
-  // with it.
-  kill(-pid, SIGKILL);
+  // with it. One reaped by the system may have left its id to another: nothing is sent there.
+  if (!gone) kill(-pid, SIGKILL);
   while (output.get() >= 0 && ReadOutput(output, end.output)) {
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  pid_t reaped = -1;
+  while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
   }
-  if (end.how == BoundedRunEnd::How::kExited && WIFSIGNALED(status)) {
+  if (reaped != pid && end.how == BoundedRunEnd::How::kExited) {
+    end.how = BoundedRunEnd::How::kUnknown;
+  } else if (end.how == BoundedRunEnd::How::kExited && WIFSIGNALED(status)) {
     end.how = BoundedRunEnd::How::kSignalled;
     end.code = WTERMSIG(status);
   } else if (end.how == BoundedRunEnd::How::kExited) {
@@ -210,6 +217,8 @@ std::string AnswerOf(const BoundedRunEnd& end, std::chrono::milliseconds limit) 
       return "killed after " + LimitInWords(limit) + with_said;
     case BoundedRunEnd::How::kStopped:
       return "stopped: the program is ending";
+    case BoundedRunEnd::How::kUnknown:
+      return "ended, how is unknown (SIGCHLD is ignored)" + with_said;
   }
   return {};
 }

@@ -24,7 +24,8 @@ struct BoundedRun {
 };
 
 struct BoundedRunEnd {
-  enum class How { kNotStarted, kExited, kSignalled, kKilledAtLimit, kStopped };
+  // kUnknown: someone else reaped it (SIGCHLD ignored), so how it ended cannot be known.
+  enum class How { kNotStarted, kExited, kSignalled, kKilledAtLimit, kStopped, kUnknown };
   How how = How::kNotStarted;
   int code = 0;        // the exit status, or the signal
   std::string why;     // why it did not start

@@ -176,6 +176,21 @@ TEST(NotifyCommand, ItEndsWhenTheCommandEndsNotWhenItsOutputCloses) {
   EXPECT_EQ(result.answer, "exit 0: done");
 }
 
+// Where the service ignores SIGCHLD the system reaps the command: its end is said as unknown, not
+// as a success, and not only at the limit.
+TEST(NotifyCommand, WhereChildrenAreReapedBySomeoneElseTheEndIsUnknown) {
+  TempFolder folder;
+  const auto command = Script(folder, "command", "#!/bin/sh\necho sent\nexit 0\n");
+  struct sigaction ignore {
+  }, before{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &before);
+  const NotifyResult result = RunNotifyCommand(command, kFault, 5s);
+  sigaction(SIGCHLD, &before, nullptr);
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.answer, "ended, how is unknown (SIGCHLD is ignored): sent");
+}
+
 // A command that says a great deal is read to its end rather than left blocked on a full pipe.
 TEST(NotifyCommand, AChattyCommandIsReadToItsEnd) {
   TempFolder folder;

@@ -184,11 +184,17 @@ TEST_F(NotifyQtWebHookTls, TheCertificateIsTrustedOnlyThroughTheCaFileGiven) {
       {Path("other.pem"), false,
        "SSL handshake failed: The certificate is self-signed, and untrusted"},
       {Path("server.pem"), true, "HTTP 200"},
+      {Path("writable.pem"), false,
+       "refused: the CA file " + Path("writable.pem") +
+           " cannot be used: can be changed by other users (chmod go-w)"},
       {Path("server.key"), false,
        "refused: the CA file " + Path("server.key") +
            " cannot be used: it holds no PEM "
            "certificate"},
   };
+  std::filesystem::copy_file(Path("server.pem"), Path("writable.pem"));
+  std::filesystem::permissions(Path("writable.pem"), std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::add);
   for (const Case& c : cases) {
     HookServer server(&tls);
     QtWebHook hook({.ca_file = c.ca_file, .limit = 5000ms});

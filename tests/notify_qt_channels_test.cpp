@@ -42,20 +42,22 @@ struct Outcome {
   int calls = 0;
   bool inside_send = false;
   bool on_the_loop = true;
+  bool sending = false;  // while Send runs
 };
 
-std::shared_ptr<Outcome> Send(QtNotifyChannels& channels, NotifyChannel channel,
+// Through the rules' interface, as the notifications' feed sends.
+std::shared_ptr<Outcome> Send(NotifyChannels& channels, NotifyChannel channel,
                               const std::string& target) {
   auto outcome = std::make_shared<Outcome>();
-  bool sending = true;
-  channels.Send(channel, target, kFault, [outcome, &sending](NotifyResult result) {
-    outcome->inside_send = outcome->inside_send || sending;
+  outcome->sending = true;
+  channels.Send({channel, target}, kFault, [outcome](const NotifyResult& result) {
+    outcome->inside_send = outcome->inside_send || outcome->sending;
     outcome->on_the_loop =
         outcome->on_the_loop && QThread::currentThread() == QCoreApplication::instance()->thread();
     ++outcome->calls;
     outcome->result = result;
   });
-  sending = false;
+  outcome->sending = false;
   return outcome;
 }
 

@@ -56,4 +56,9 @@ void QtNotifyChannels::Send(NotifyChannel channel, const std::string& target,
   });
 }
 
+void QtNotifyChannels::Send(const NotifyRecipient& to, const NotifyMessage& message, DoneFn done) {
+  Send(to.channel, to.target, message,
+       [done = std::move(done)](NotifyResult result) { done(result); });
+}
+
 }  // namespace orv

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "notify/notify_channels.h"
 #include "notify/notify_message.h"
 #include "notify/notify_rules.h"
 #include "notify/qt/qt_web_hook.h"
@@ -27,7 +28,7 @@ struct NotifyChannelSettings {
   std::chrono::milliseconds limit{10000};
 };
 
-class QtNotifyChannels : public QObject {
+class QtNotifyChannels : public QObject, public NotifyChannels {
   Q_OBJECT
  public:
   static constexpr std::size_t kMaxInFlight = 16;
@@ -41,6 +42,9 @@ class QtNotifyChannels : public QObject {
   // done is called exactly once, later, on this object's thread, never inside Send.
   void Send(NotifyChannel channel, const std::string& target, const NotifyMessage& msg,
             std::function<void(NotifyResult)> done);
+
+  // The same to a rule's recipient.
+  void Send(const NotifyRecipient& to, const NotifyMessage& message, DoneFn done) override;
 
   // Deliveries sent whose done has not been called yet.
   std::size_t in_flight() const { return in_flight_; }

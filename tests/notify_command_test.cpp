@@ -155,6 +155,9 @@ TEST(NotifyCommand, AtItsLimitTheWholeGroupIsKilledAndReaped) {
   EXPECT_EQ(result.answer, "killed after 300 ms");
   const pid_t started = std::atoi(ReadBytes(child).c_str());
   ASSERT_GT(started, 0);
+  // Killed, it still has to be scheduled to die.
+  for (int i = 0; i < 500 && !IsDead(started); ++i)
+    std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(IsDead(started));
   // The command itself is reaped: this process has no child left.
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);

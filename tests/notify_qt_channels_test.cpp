@@ -137,7 +137,9 @@ TEST(NotifyQtChannels, SixteenInFlightAreTheMostAndNoneHoldsTheLoop) {
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
   tick.start(10ms);
-  EXPECT_TRUE(test::WaitFor([&] { return silent.requests.size() == 4 && ticks >= 10; }, 5000ms));
+  EXPECT_TRUE(test::WaitFor(
+      [&] { return silent.requests.size() == 4 && ReadBytes(started).size() >= 4 && ticks >= 10; },
+      5000ms));
   EXPECT_EQ(ReadBytes(started).size(), 4u);  // a pool of four
   for (const auto& outcome : hanging)
     EXPECT_EQ(outcome->calls, 0);

@@ -3,7 +3,8 @@
 // A program run for a notification: started without a shell in a process group of its own, given
 // only the environment it is handed, nothing of this process's descriptors but its standard
 // input and output, its output kept to a bound, and the whole group killed when it outlasts its
-// limit. Blocking: the channels run it on a worker thread.
+// limit. The run ends when the program does (not when its output closes); what it left running in
+// its group is killed then too. Blocking: the channels run it on a worker thread.
 
 #include <atomic>
 #include <chrono>

@@ -19,7 +19,8 @@ namespace orv {
 std::vector<std::string> NotifyCommandEnvironment(const NotifyMessage& msg);
 
 // Runs program (an absolute path, no arguments) and waits for it, at most limit: then its process
-// group is killed. ok when it exits 0. Blocking.
+// group is killed (and when it ends, whatever it left running in its group). ok when it exits 0;
+// stop, when set and true, ends it early (a shutdown). Blocking.
 NotifyResult RunNotifyCommand(const std::filesystem::path& program, const NotifyMessage& msg,
                               std::chrono::milliseconds limit = std::chrono::seconds(10),
                               const std::atomic<bool>* stop = nullptr);

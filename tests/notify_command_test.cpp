@@ -142,26 +142,34 @@ TEST(NotifyCommand, AnswersHowItEnded) {
   }
 }
 
-// A command that outlasts its limit is killed with everything it started, and reaped.
-TEST(NotifyCommand, AtItsLimitTheWholeGroupIsKilledAndReaped) {
-  TempFolder folder;
-  const auto child = folder.path() / "child";
-  const auto command = Script(
-      folder, "command", "#!/bin/sh\nsleep 30 &\necho $! > " + child.string() + "\nsleep 30\n");
-  const auto start = std::chrono::steady_clock::now();
-  const NotifyResult result = RunNotifyCommand(command, kFault, 300ms);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-  EXPECT_FALSE(result.ok);
-  EXPECT_EQ(result.answer, "killed after 300 ms");
-  const pid_t started = std::atoi(ReadBytes(child).c_str());
-  ASSERT_GT(started, 0);
-  // Killed, it still has to be scheduled to die.
-  for (int i = 0; i < 500 && !IsDead(started); ++i)
-    std::this_thread::sleep_for(10ms);
-  EXPECT_TRUE(IsDead(started));
-  // The command itself is reaped: this process has no child left.
-  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
+// A command that outlasts its limit, or ends, takes what it started in its group with it, and is
+// reaped.
+TEST(NotifyCommand, AtItsLimitOrItsEndTheWholeGroupIsKilledAndReaped) {
+  struct Case {
+    std::string last;  // the command's last line, after it started a child in the background
+    std::chrono::milliseconds limit;
+    std::string answer;
+  };
+  const Case cases[] = {{"sleep 30", 300ms, "killed after 300 ms"}, {"exit 0", 10s, "exit 0"}};
+  for (const Case& c : cases) {
+    TempFolder folder;
+    const auto child = folder.path() / "child";
+    const auto command = Script(
+        folder, "command", "#!/bin/sh\nsleep 30 &\necho $! > " + child.string() + "\n" + c.last);
+    const auto start = std::chrono::steady_clock::now();
+    const NotifyResult result = RunNotifyCommand(command, kFault, c.limit);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, c.limit + 5s);
+    EXPECT_EQ(result.answer, c.answer);
+    const pid_t started = std::atoi(ReadBytes(child).c_str());
+    ASSERT_GT(started, 0);
+    // Killed, it still has to be scheduled to die.
+    for (int i = 0; i < 500 && !IsDead(started); ++i)
+      std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(IsDead(started)) << c.last;
+    // The command itself is reaped: this process has no child left.
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+  }
 }
 
 // What a command leaves running outside its group, holding its output, does not hold the answer:

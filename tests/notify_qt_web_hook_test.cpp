@@ -148,13 +148,17 @@ class NotifyQtWebHookTls : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     folder_ = std::make_unique<TempFolder>();
-    for (const std::string name : {"server", "other"}) {
+    // "elsewhere" is for another host than the one the hook names.
+    const std::pair<std::string, std::string> certificates[] = {
+        {"server", "IP:127.0.0.1,DNS:localhost"},
+        {"other", "IP:127.0.0.1,DNS:localhost"},
+        {"elsewhere", "DNS:elsewhere.example"}};
+    for (const auto& [name, alt_names] : certificates) {
       test::ChildProcess openssl(
           "/usr/bin/openssl",
           {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-           "-days", "2", "-subj", "/CN=" + name, "-addext",
-           "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", Path(name + ".key"), "-out",
-           Path(name + ".pem")},
+           "-days", "2", "-subj", "/CN=" + name, "-addext", "subjectAltName=" + alt_names,
+           "-keyout", Path(name + ".key"), "-out", Path(name + ".pem")},
           {.env = {}, .capture_stderr = true});
       ASSERT_EQ(openssl.WaitForExit(), 0) << "openssl: " << openssl.error_output();
     }
@@ -165,29 +169,36 @@ class NotifyQtWebHookTls : public ::testing::Test {
   static inline std::unique_ptr<TempFolder> folder_;
 };
 
-TEST_F(NotifyQtWebHookTls, TheCertificateIsTrustedOnlyThroughTheCaFileGiven) {
+// The server's side: its certificate and key.
+QSslConfiguration ServerTls(const std::string& pem, const std::string& key_file) {
   QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-  const auto certificates = QSslCertificate::fromPath(QString::fromStdString(Path("server.pem")));
-  ASSERT_EQ(certificates.size(), 1);
-  tls.setLocalCertificate(certificates[0]);
-  QFile key(QString::fromStdString(Path("server.key")));
-  ASSERT_TRUE(key.open(QIODevice::ReadOnly));
+  tls.setLocalCertificate(QSslCertificate::fromPath(QString::fromStdString(pem)).value(0));
+  QFile key(QString::fromStdString(key_file));
+  key.open(QIODevice::ReadOnly);
   tls.setPrivateKey(QSslKey(&key, QSsl::Ec));
   tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+  return tls;
+}
+
+TEST_F(NotifyQtWebHookTls, TheCertificateIsTrustedOnlyThroughTheCaFileGiven) {
   struct Case {
+    std::string server = "server";  // the certificate the server shows
     std::string ca_file;
     bool ok;
     std::string answer;
   };
   const Case cases[] = {
-      {"", false, "SSL handshake failed: The certificate is self-signed, and untrusted"},
-      {Path("other.pem"), false,
+      {"server", "", false, "SSL handshake failed: The certificate is self-signed, and untrusted"},
+      {"server", Path("other.pem"), false,
        "SSL handshake failed: The certificate is self-signed, and untrusted"},
-      {Path("server.pem"), true, "HTTP 200"},
-      {Path("writable.pem"), false,
+      {"server", Path("server.pem"), true, "HTTP 200"},
+      {"elsewhere", Path("elsewhere.pem"), false,
+       "SSL handshake failed: The host name did not match any of the valid hosts for this "
+       "certificate"},
+      {"server", Path("writable.pem"), false,
        "refused: the CA file " + Path("writable.pem") +
            " cannot be used: can be changed by other users (chmod go-w)"},
-      {Path("server.key"), false,
+      {"server", Path("server.key"), false,
        "refused: the CA file " + Path("server.key") +
            " cannot be used: it holds no PEM "
            "certificate"},
@@ -196,6 +207,7 @@ TEST_F(NotifyQtWebHookTls, TheCertificateIsTrustedOnlyThroughTheCaFileGiven) {
   std::filesystem::permissions(Path("writable.pem"), std::filesystem::perms::others_write,
                                std::filesystem::perm_options::add);
   for (const Case& c : cases) {
+    const QSslConfiguration tls = ServerTls(Path(c.server + ".pem"), Path(c.server + ".key"));
     HookServer server(&tls);
     QtWebHook hook({.ca_file = c.ca_file, .limit = 5000ms});
     const auto answer = Deliver(hook, server.Url("https", "/hook"));

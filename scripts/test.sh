@@ -11,6 +11,8 @@ ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-de
   mosquitto sqlite3 dbus-daemon chromium openssl pulseaudio pulseaudio-utils ccache lld \
   debootstrap systemd-container lintian
 ensure_node_and_npm
+# The mail channel's tests: a local SMTP server and msmtp as the sendmail interface.
+ensure_packages msmtp python3-aiosmtpd
 export QT_QPA_PLATFORM=offscreen
 # The installed-site test boots a cached Debian root; where it is not made yet (a new machine)
 # its making (about a minute, bound by the network and the disk) starts now, beside the builds,

@@ -42,6 +42,7 @@ class HookServer : public QObject {
   int status = 200;
   QByteArray location;  // a Location header when set
   bool silent = false;  // reads the request and never answers
+  bool hold = false;    // answers the head, then never the body it announced
   QList<HookRequest> requests;
 
  private:
@@ -69,6 +70,10 @@ class HookServer : public QObject {
       if (silent) return;
       QByteArray answer = "HTTP/1.1 " + QByteArray::number(status) + " Whatever\r\n";
       if (!location.isEmpty()) answer += "Location: " + location + "\r\n";
+      if (hold) {
+        socket->write(answer + "Content-Length: 100000000\r\n\r\nthe start");
+        return;
+      }
       answer += "Content-Length: 2\r\nConnection: close\r\n\r\nok";
       socket->write(answer);
       socket->disconnectFromHost();

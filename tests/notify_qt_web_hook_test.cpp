@@ -124,6 +124,18 @@ TEST(NotifyQtWebHook, ASilentServerEndsAtTheLimitWhileTheLoopTicks) {
   EXPECT_GE(ticks, 10);
 }
 
+// The status is all a hook's answer is read for: what the server sends after it is not waited
+// for, nor kept.
+TEST(NotifyQtWebHook, TheAnswerIsTheStatusWithoutWaitingForTheBody) {
+  HookServer server;
+  server.hold = true;
+  QtWebHook hook({.ca_file = {}, .limit = 5000ms});
+  const auto answer = Deliver(hook, server.Url("http", "/hook"));
+  ASSERT_TRUE(answer);
+  EXPECT_TRUE(answer->ok);
+  EXPECT_EQ(answer->answer, "HTTP 200");
+}
+
 TEST(NotifyQtWebHook, WhatIsNotAHookIsRefusedAndANoServerIsSaid) {
   QtWebHook hook({});
   const QString closed = [] {

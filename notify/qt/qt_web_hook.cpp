@@ -73,9 +73,16 @@ void QtWebHook::Post(const std::string& url, const NotifyMessage& msg,
     reply->abort();
   });
   limit->start(limit_);
-  // What the server says after its status is read and dropped, so that it costs no memory.
+  // The status is the answer: the exchange ends once it is read, and what came with it is
+  // dropped, so that a server's long or endless body costs neither time nor memory.
   connect(reply, &QNetworkReply::readyRead, reply,
           [reply] { reply->skip(reply->bytesAvailable()); });
+  connect(
+      reply, &QNetworkReply::metaDataChanged, reply,
+      [reply] {
+        if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid()) reply->abort();
+      },
+      Qt::QueuedConnection);
   connect(reply, &QNetworkReply::finished, this,
           [reply, done = std::move(done), words = LimitInWords(limit_)] {
             reply->deleteLater();

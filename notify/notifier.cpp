@@ -304,9 +304,10 @@ void Notifier::Committed() {
     delivery.committed = true;
 }
 
-std::vector<NotifySend> Notifier::Release(std::int64_t now_ms) {
+std::vector<NotifySend> Notifier::Release(std::int64_t now_ms, std::size_t most) {
   std::vector<NotifySend> sends;
   for (auto& [id, delivery] : deliveries_) {
+    if (sends.size() == most) break;
     if (!delivery.committed || delivery.in_flight || delivery.next_ms > now_ms) continue;
     delivery.in_flight = true;
     sends.push_back({id, delivery.to, delivery.message});

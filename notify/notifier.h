@@ -58,8 +58,8 @@ class Notifier {
             std::int64_t seq, std::vector<NotifyRecord>& records);
   // Every record handed out so far is written (or the journal cannot be written at all).
   void Committed();
-  // The deliveries to start now.
-  std::vector<NotifySend> Release(std::int64_t now_ms);
+  // The deliveries to start now, at most most of them.
+  std::vector<NotifySend> Release(std::int64_t now_ms, std::size_t most = kMostDeliveries);
   // A delivery's answer.
   void Answered(std::uint64_t delivery, const NotifyResult& result, std::int64_t now_ms,
                 std::vector<NotifyRecord>& records);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 
 #include "notify/notify_message.h"
@@ -14,6 +15,8 @@ class NotifyChannels {
   using DoneFn = std::function<void(const NotifyResult&)>;
 
   virtual ~NotifyChannels() = default;
+  // How many more deliveries it takes now; what is past it waits for the next tick.
+  virtual std::size_t room() const = 0;
   virtual void Send(const NotifyRecipient& to, const NotifyMessage& message, DoneFn done) = 0;
 };
 

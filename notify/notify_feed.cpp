@@ -67,7 +67,8 @@ void NotifyFeed::Tick() {
 }
 
 void NotifyFeed::Release(std::int64_t now_ms) {
-  for (NotifySend& send : notifier_.Release(now_ms)) {
+  // What the channels cannot take now waits for a later tick, oldest first.
+  for (NotifySend& send : notifier_.Release(now_ms, channels_.room())) {
     const std::uint64_t delivery = send.delivery;
     channels_.Send(send.to, send.message, [alive = alive_, delivery](const NotifyResult& result) {
       NotifyFeed* feed = *alive;

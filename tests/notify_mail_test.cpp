@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "notify/notify_mail.h"
+#include "notify_mail_server.h"
 #include "support/child_process.h"
 #include "temp_folder.h"
 
@@ -25,32 +26,6 @@ using test::ChildProcess;
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
-
-constexpr const char* kPython = "/usr/bin/python3";
-constexpr const char* kMsmtp = "/usr/bin/msmtp";
-
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
-}
 
 std::string ThisHost() {
   char name[256] = {};
@@ -90,64 +65,37 @@ for line in msg.get_content().splitlines():
     print("B\t" + line)
 )";
 
-// A local SMTP server (Debian's aiosmtpd) that keeps what it receives in a maildir, and msmtp
-// as the sendmail interface, pointed at it without TLS or authentication.
 class NotifyMail : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    ASSERT_TRUE(std::filesystem::exists(kMsmtp)) << "msmtp is missing: apt install msmtp";
     folder_ = std::make_unique<TempFolder>();
-    port_ = FreePort();
-    server_ = std::make_unique<ChildProcess>(
-        kPython,
-        std::vector<std::string>{"-m", "aiosmtpd", "-n", "-l", "127.0.0.1:" + std::to_string(port_),
-                                 "-c", "aiosmtpd.handlers.Mailbox", Mailbox().string()},
-        test::ChildOptions{.env = {}, .capture_stderr = true});
-    for (int i = 0; i < 100 && !Accepts(port_); ++i)
-      std::this_thread::sleep_for(50ms);
-    server_->Drain();
-    ASSERT_TRUE(Accepts(port_)) << "no SMTP server (apt install python3-aiosmtpd): "
-                                << server_->error_output();
-    sendmail_ = Sendmail("up", port_);
+    mail_ = std::make_unique<test::MailServer>(folder_->path());
+    ASSERT_TRUE(mail_->up()) << mail_->problem();
+    sendmail_ = mail_->Sendmail("up", mail_->port());
   }
   static void TearDownTestSuite() {
-    server_.reset();
+    mail_.reset();
     folder_.reset();
   }
   void SetUp() override {
     // Said again for each test: none passes without the server.
-    ASSERT_TRUE(server_ && Accepts(port_)) << "no SMTP server or no msmtp: apt install msmtp "
-                                              "python3-aiosmtpd";
-    std::filesystem::remove_all(Mailbox() / "new");
-    std::filesystem::create_directories(Mailbox() / "new");
+    ASSERT_TRUE(mail_ && mail_->up()) << "no SMTP server or no msmtp: apt install msmtp "
+                                         "python3-aiosmtpd";
+    mail_->Clear();
   }
 
-  static std::filesystem::path Mailbox() { return folder_->path() / "mail"; }
-
-  // A wrapper as a site's /usr/sbin/sendmail: msmtp with its own settings.
   static std::filesystem::path Sendmail(const std::string& name, int port) {
-    const auto conf = folder_->path() / (name + ".conf");
-    WriteBytes(conf, "account default\nhost 127.0.0.1\nport " + std::to_string(port) +
-                         "\nauth off\ntls off\nsyslog off\nfrom msmtp@example.org\n");
-    std::filesystem::permissions(
-        conf, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    const auto wrapper = folder_->path() / name;
-    WriteBytes(wrapper,
-               "#!/bin/sh\nexec " + std::string(kMsmtp) + " -C " + conf.string() + " \"$@\"\n");
-    std::filesystem::permissions(wrapper, std::filesystem::perms::owner_all);
-    return wrapper;
+    return mail_->Sendmail(name, port);
   }
 
   // The one mail received.
   static Received TheMail() {
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(Mailbox() / "new"))
-      files.push_back(entry.path());
+    const std::vector<std::filesystem::path> files = mail_->Mails();
     EXPECT_EQ(files.size(), 1u);
     Received mail;
     if (files.size() != 1) return mail;
     mail.raw = ReadBytes(files[0]);
-    ChildProcess reader(kPython, {"-I", "-c", kReader, files[0].string()});
+    ChildProcess reader(test::kPython, {"-I", "-c", kReader, files[0].string()});
     EXPECT_EQ(reader.WaitForExit(), 0);
     std::istringstream lines(reader.output());
     for (std::string line; std::getline(lines, line);) {
@@ -163,8 +111,7 @@ class NotifyMail : public ::testing::Test {
   }
 
   static inline std::unique_ptr<TempFolder> folder_;
-  static inline std::unique_ptr<ChildProcess> server_;
-  static inline int port_ = 0;
+  static inline std::unique_ptr<test::MailServer> mail_;
   static inline std::filesystem::path sendmail_;
 };
 
@@ -273,7 +220,7 @@ TEST_F(NotifyMail, NoFactMakesAHeaderOrARecipient) {
 }
 
 TEST_F(NotifyMail, AServerThatIsDownIsAFailureInMsmtpsWords) {
-  const int port = FreePort();
+  const int port = test::FreePort();
   const NotifyResult result = SendNotifyMail(Sendmail("down", port), "", "ops@example.org", kFault);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.answer, "exit 75: msmtp: cannot connect to 127.0.0.1, port " +

@@ -248,11 +248,12 @@ TEST(Notifier, RepeatsEscalationAndDoneOnTheTickClock) {
       }
       const std::vector<NotifySend> sends = site.Tick(listed, m.at_s * kS);
       EXPECT_EQ(Said(sends), m.sent) << c.name << " at " << m.at_s << " s";
-      if (Said(sends).rfind("done", 0) == 0)
+      if (Said(sends).rfind("done", 0) == 0) {
         EXPECT_EQ(sends[0].message.text, state == "ack"
                                              ? "\"Amplifier\" acknowledged by alice: seen"
                                              : "\"Amplifier\" cleared")
             << c.name;
+      }
     }
   }
 }
@@ -390,6 +391,7 @@ TEST(Notifier, FailuresAreTriedAgainWithBackOffThenGivenUp) {
 // Deliveries kept to be answered when the test says, as a channel answers later.
 class HeldChannels : public NotifyChannels {
  public:
+  std::size_t room() const override { return 1 - held.size(); }
   void Send(const NotifyRecipient& to, const NotifyMessage& message, DoneFn done) override {
     sent.push_back(message.type + " " + message.condition + " " + to.Text());
     held.push_back(std::move(done));
@@ -416,9 +418,12 @@ TEST(NotifyFeed, ThroughTheJournalAndBackAfterARestart) {
   HeldChannels channels;
   std::vector<std::string> printed;
   const auto print = [&printed](const std::string& line) { printed.push_back(line); };
+  // Two recipients, and channels that take one delivery at a time.
+  NotifyRule rule = Rule("");
+  rule.to.push_back({NotifyChannel::kMail, "duty@example.org"});
   {
     Journal journal(folder.path(), nullptr, options);
-    NotifyFeed feed({Rule("")}, store, &journal, channels, options.clock, nullptr, print);
+    NotifyFeed feed({rule}, store, &journal, channels, options.clock, nullptr, print);
     feed.Recover();
     feed.Tick();
     feed.Tick();
@@ -429,24 +434,27 @@ TEST(NotifyFeed, ThroughTheJournalAndBackAfterARestart) {
     ASSERT_FALSE(printed.empty());
     EXPECT_EQ(printed[0], "1970-01-01T00:16:40+00:00 notify Notify r problem: \"fault-3\" stands");
     journal.Commit();
-  }  // killed before the answer
+  }  // killed before the answers
   channels.sent.clear();
+  channels.held.clear();
   now += 60'000;
   Journal journal(folder.path(), nullptr, options);
-  NotifyFeed feed({Rule("")}, store, &journal, channels, options.clock, nullptr, print);
+  NotifyFeed feed({rule}, store, &journal, channels, options.clock, nullptr, print);
   feed.Recover();
-  feed.Tick();
-  EXPECT_EQ(channels.sent, (std::vector<std::string>{"problem fault-3 command"}));
-  channels.AnswerAll();
-  journal.Commit();
-  feed.Tick();
-  EXPECT_EQ(channels.sent.size(), 1u);
+  const std::vector<std::string> both{"problem fault-3 command",
+                                      "problem fault-3 mail:duty@example.org"};
+  for (std::size_t sent = 1; sent <= 3; ++sent) {
+    feed.Tick();
+    EXPECT_EQ(channels.sent, std::vector(both.begin(), both.begin() + std::min<long>(sent, 2)));
+    channels.AnswerAll();
+    journal.Commit();
+  }
   JournalReader reader;
   ASSERT_TRUE(reader.Open(journal.file()).ok());
   std::vector<JournalRow> rows;
   ASSERT_TRUE(reader.NewestFirst({}, 0, 1, rows).ok());
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].entry.text, "Notify r problem to command: sent (exit 0)");
+  EXPECT_EQ(rows[0].entry.text, "Notify r problem to mail:duty@example.org: sent (exit 0)");
   EXPECT_EQ(rows[0].entry.detail.rfind("sent r problem:fault-3:", 0), 0u) << rows[0].entry.detail;
 }
 

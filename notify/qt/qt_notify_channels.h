@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QThreadPool>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -48,6 +49,7 @@ class QtNotifyChannels : public QObject, public NotifyChannels {
 
   // Deliveries sent whose done has not been called yet.
   std::size_t in_flight() const { return in_flight_; }
+  std::size_t room() const override { return kMaxInFlight - std::min(in_flight_, kMaxInFlight); }
 
  private:
   void Finish(const std::function<void(NotifyResult)>& done, const NotifyResult& result);

@@ -9,6 +9,8 @@
 #include "attach/qt/qt_attach_server.h"
 #include "journal/journal_query.h"
 #include "mqtt/qt/qt_mqtt_service.h"
+#include "notify/notify_feed.h"
+#include "notify/qt/qt_notify_channels.h"
 #include "platform/process.h"
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
@@ -64,7 +66,15 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
     std::fputs("orvandel: the service is not started: windows cannot attach (see above)\n", stderr);
     return 1;
   }
+  // Who is told when nobody answers: after the panel's start, which opens the journal that says
+  // what went before.
+  QtNotifyChannels channels({settings.notify.command, settings.notify.sendmail,
+                             settings.notify.mail_from, settings.notify.ca_file});
+  NotifyFeed notify(
+      settings.notify.rules, panel.state_store(), panel.journal(), channels,
+      [&panel] { return panel.Now(); }, notice, print);
   panel.Load();
+  notify.Recover();
   if (port_for_this_run > 0) panel.UsePortForThisRun(port_for_this_run);
   // A web panel that cannot listen is said once; the line is served all the same.
   if (std::string error; !web_panel.Start(error)) {
@@ -90,13 +100,15 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
   };
   notifier.Ready(status());
   mqtt.Start();
-  const QtTickTimer ticker([&runner, &mqtt, &attach, attachable, &web_panel, &notifier, &status] {
-    runner.Tick();
-    mqtt.Tick();
-    if (attachable) attach.Tick();
-    web_panel.Tick();
-    notifier.Tick(status());
-  });
+  const QtTickTimer ticker(
+      [&runner, &notify, &mqtt, &attach, attachable, &web_panel, &notifier, &status] {
+        runner.Tick();
+        notify.Tick();
+        mqtt.Tick();
+        if (attachable) attach.Tick();
+        web_panel.Tick();
+        notifier.Tick(status());
+      });
   const ExitGuard close_port_at_exit([&port] { port.Close(); });
   // A stop the service asks for itself (for the lock step, site/lock_step.h) carries its code.
   const int code = QCoreApplication::exec();

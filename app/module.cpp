@@ -15,6 +15,7 @@
 #include "journal/qt/qt_history_window.h"
 #include "mqtt/qt/qt_mqtt_client.h"
 #include "netport/qt/qt_tcp_serial_port.h"
+#include "notify/qt/qt_notify_test.h"
 #include "orv_build_id.h"
 #include "platform/module_loader.h"
 #include "service/qt/qt_headless_service.h"
@@ -127,6 +128,10 @@ class QtService final : public Service {
                          const std::string& attach_socket, AccessGate& gate) override {
     return RunQtHeadlessService(panel, port, std::move(notice), port_for_this_run, settings, print,
                                 attach_socket, gate);
+  }
+  int RunNotifyTest(const NotifySettings& settings, const std::string& rule,
+                    const std::function<void(const std::string&)>& print) override {
+    return RunQtNotifyTest(settings, rule, print);
   }
 };
 

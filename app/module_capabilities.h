@@ -112,6 +112,9 @@ class Service {
                                  int port_for_this_run, const ServiceSettings& settings,
                                  const std::function<void(const std::string&)>& print,
                                  const std::string& attach_socket, AccessGate& gate) = 0;
+  // --notify-test: the exit status.
+  virtual int RunNotifyTest(const NotifySettings& settings, const std::string& rule,
+                            const std::function<void(const std::string&)>& print) = 0;
 };
 
 }  // namespace orv

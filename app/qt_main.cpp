@@ -97,6 +97,32 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+orv::NotifySettings LoadNotify(const orv::SiteSettings& site, const orv::NoticeFn& notice) {
+  return orv::LoadNotifySettings(
+      [&site](std::string_view section, std::string_view key) { return site.Read(section, key); },
+      notice, orv::HostName());
+}
+
+// --notify-test: at a site, root tests as the service sends, under its user and groups.
+int RunNotifyTest(const orv::ProgramOptions& options, const orv::SiteSettings& site,
+                  const orv::NoticeFn& notice, orv::ProgramModule& module) {
+  const orv::NotifySettings settings = LoadNotify(site, notice);
+  if (::geteuid() == 0 && orv::SiteInstalled({}, true)) {
+    if (std::string why; !orv::BecomeServiceUser(why)) {
+      std::fprintf(stderr, "orvandel: the notifications are not tested: %s\n", why.c_str());
+      return 1;
+    }
+  }
+  orv::Service* service = module.Get<orv::Service>();
+  if (service == nullptr) {
+    std::fprintf(stderr,
+                 "orvandel: the notifications cannot be tested: the module is not loaded (%s)\n",
+                 module.problem().c_str());
+    return 1;
+  }
+  return service->RunNotifyTest(settings, options.notify_rule, PrintLine);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -140,15 +166,16 @@ int main(int argc, char* argv[]) {
   if (parsed.options.user_command != orv::UserCommand::kNone) {
     return RunUserCommand(parsed.options);
   }
+  // Neither the service nor the notifications' test needs a display.
+  const bool windowless = parsed.options.headless || parsed.options.notify_test;
   // Qt would abort without a display; say what to do instead.
-  if (!parsed.options.headless &&
-      !orv::HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                       std::getenv("QT_QPA_PLATFORM"))) {
+  if (!windowless && !orv::HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                      std::getenv("QT_QPA_PLATFORM"))) {
     std::fprintf(stderr, "orvandel: %s\n", orv::kNoDisplay);
     return 2;
   }
   // Without a window no display is needed: the core application alone.
-  const std::unique_ptr<QCoreApplication> app = parsed.options.headless
+  const std::unique_ptr<QCoreApplication> app = windowless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)
                                                     : std::make_unique<QApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Orvandel"));
@@ -160,7 +187,7 @@ int main(int argc, char* argv[]) {
   // service that is not running, must not end up with a port of their own. Only --standalone,
   // or a machine with no site, opens the line here.
   std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
-  if (!parsed.options.headless && !parsed.options.standalone &&
+  if (!windowless && !parsed.options.standalone &&
       (parsed.options.socket || orv::SiteSocketPresent(attach_socket))) {
     orv::AttachedWindows* windows = module.Get<orv::AttachedWindows>();
     if (windows == nullptr) {
@@ -209,6 +236,7 @@ int main(int argc, char* argv[]) {
   // The broker, if any, the log-in's idle time and the web panel, from the site-wide settings,
   // read once.
   const orv::SiteSettings site(folder / "SYSINI" / "MainForm.INI", notice, site_settings);
+  if (parsed.options.notify_test) return RunNotifyTest(parsed.options, site, notice, module);
   const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
   // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
   // panel served in the clear for a safe one.
@@ -233,9 +261,7 @@ int main(int argc, char* argv[]) {
   environment.gate = &gate;
   if (parsed.options.headless) {
     // Who is told when nobody at the panel answers: the service's, read with the rest.
-    const orv::NotifySettings notify_settings = orv::LoadNotifySettings(
-        [&site](std::string_view section, std::string_view key) { return site.Read(section, key); },
-        notice, orv::HostName());
+    const orv::NotifySettings notify_settings = LoadNotify(site, notice);
     return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
                              {mqtt_settings, web_settings, notify_settings}, attach_socket, gate);
   }

@@ -4,6 +4,7 @@
 // records and its socket, and which accounts and groups it stands on.
 
 #include <filesystem>
+#include <string>
 
 namespace orv {
 
@@ -24,5 +25,9 @@ struct SitePlaces {
 // A site is installed where its socket is (a socket node, not followed: what a socket unit
 // makes), or, for root, where the service's DATA folder is, which only root may look into.
 bool SiteInstalled(const SitePlaces& places, bool root);
+
+// Root becomes the service's user, with its group and supplementary groups, for good: what it
+// runs from then on runs as the service's would. False, with why, when it cannot.
+bool BecomeServiceUser(std::string& why);
 
 }  // namespace orv

@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QTest>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,31 @@ TEST_F(NotifiedService, AFaultReachesEveryoneRepeatsEscalatesSurvivesAKillAndEnd
                           {"duty@example.org", "[Orvandel] repeat"},
                           {"duty@example.org", "[Orvandel] repeat"}}));
   EXPECT_EQ(service->Stop(), 0);
+}
+
+TEST_F(NotifiedService, TheTestSaysWhatEachRecipientAnswered) {
+  hooks_.status = 500;
+  auto test = StartProgram({"--notify-test"});
+  const auto lines = [&test] {
+    test->Drain();
+    return std::count(test->output().begin(), test->output().end(), '\n');
+  };
+  ASSERT_TRUE(Wait([&] { return lines() == 4; }, 15000)) << test->output();
+  EXPECT_EQ(test->WaitForExit(), 1);
+  const std::string hook = hooks_.Url("http", "/hook").toStdString();
+  for (const std::string& said : {std::string("site to command: delivered (exit 0)"),
+                                  std::string("site to mail:duty@example.org: delivered (exit 0)"),
+                                  std::string("site to mail:boss@example.org: delivered (exit 0)"),
+                                  "site to " + hook + ": failed (HTTP 500)"})
+    EXPECT_NE(test->output().find(said + "\n"), std::string::npos) << said << " in\n"
+                                                                   << test->output();
+  ASSERT_EQ(Calls().count("test 0"), 1u);
+  EXPECT_EQ(Calls().find("test 0")->second.env.at("ORV_RULE"), "site");
+  EXPECT_EQ(Mails().size(), 2u);
+
+  auto unknown = StartProgram({"--notify-test", "night"});
+  EXPECT_EQ(unknown->WaitForExit(), 2);
+  EXPECT_EQ(unknown->output(), "no notification rule named night in [Notify] Rules\n");
 }
 
 }  // namespace

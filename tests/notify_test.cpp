@@ -396,9 +396,9 @@ class HeldChannels : public NotifyChannels {
     sent.push_back(message.type + " " + message.condition + " " + to.Text());
     held.push_back(std::move(done));
   }
-  void AnswerAll() {
+  void AnswerAll(bool ok = true) {
     for (DoneFn& done : std::exchange(held, {}))
-      done({true, "exit 0"});
+      done({ok, ok ? "exit 0" : "exit 1"});
   }
   std::vector<std::string> sent;
   std::vector<DoneFn> held;
@@ -423,7 +423,10 @@ TEST(NotifyFeed, ThroughTheJournalAndBackAfterARestart) {
   rule.to.push_back({NotifyChannel::kMail, "duty@example.org"});
   {
     Journal journal(folder.path(), nullptr, options);
-    NotifyFeed feed({rule}, store, &journal, channels, options.clock, nullptr, print);
+    std::vector<std::string> notices;
+    NotifyFeed feed(
+        {rule}, store, &journal, channels, options.clock,
+        [&notices](const Notice& n) { notices.push_back(n.text); }, print);
     feed.Recover();
     feed.Tick();
     feed.Tick();
@@ -433,8 +436,12 @@ TEST(NotifyFeed, ThroughTheJournalAndBackAfterARestart) {
     EXPECT_EQ(channels.sent, (std::vector<std::string>{"problem fault-3 command"}));
     ASSERT_FALSE(printed.empty());
     EXPECT_EQ(printed[0], "1970-01-01T00:16:40+00:00 notify Notify r problem: \"fault-3\" stands");
+    // A failure is said, and tried again later.
+    channels.AnswerAll(false);
+    EXPECT_EQ(notices, (std::vector<std::string>{"Notify r problem to command: failed (exit 1), "
+                                                 "tried again in 30 s"}));
     journal.Commit();
-  }  // killed before the answers
+  }  // killed before the other answer
   channels.sent.clear();
   channels.held.clear();
   now += 60'000;

@@ -8,8 +8,8 @@ notify_at_site() {
   inside cp "$ini" /var/tmp/orvandel.ini.notify &&
     inside sh -c "printf '#!/bin/sh\n{ id -un; env | grep ^ORV_; } > /run/lock/page.\$ORV_NOTIFY_TYPE\n' \
       > $page && chmod 0755 $page" &&
-    inside sh -c "printf '[Notify]\nRules=site\nCommand=$page\n[Notify site]\nConditions=fault 6\nTo=command\nInterval=1s\n' \
-      >> $ini" &&
+    inside sed -i "/^\[Notify\]/a Rules=site\nCommand=$page" "$ini" &&
+    inside sh -c "printf '[Notify site]\nConditions=fault 6\nTo=command\nInterval=1s\n' >> $ini" &&
     restart_service || return 1
   sim_type "fault 5 on"
   want "the command runs within 5 s of the lamp" wait_for 5 inside test -s /run/lock/page.problem ||

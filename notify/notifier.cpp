@@ -332,9 +332,11 @@ void Notifier::Answered(std::uint64_t id, const NotifyResult& result, std::int64
     return;
   }
   ++failures_;
+  // Counted where it is said: one failure may be chance, many are a channel to mend.
+  const std::string count = "; " + std::to_string(failures_) + " failed since the start";
   if (d.attempts >= kMostAttempts) {
     records.push_back({head + "failed (" + result.answer + "), given up after " +
-                           std::to_string(d.attempts) + " tries",
+                           std::to_string(d.attempts) + " tries" + count,
                        detail("gave-up"), true});
     deliveries_.erase(found);
     return;
@@ -342,8 +344,9 @@ void Notifier::Answered(std::uint64_t id, const NotifyResult& result, std::int64
   const std::int64_t wait =
       std::min(kLongestRetryMs, kFirstRetryMs << std::min(d.attempts - 1, 10));
   d.next_ms = now_ms + wait;
-  records.push_back({head + "failed (" + result.answer + "), tried again in " + Minutes(wait),
-                     detail("failed"), true});
+  records.push_back(
+      {head + "failed (" + result.answer + "), tried again in " + Minutes(wait) + count,
+       detail("failed"), true});
 }
 
 }  // namespace orv

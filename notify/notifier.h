@@ -65,8 +65,6 @@ class Notifier {
                 std::vector<NotifyRecord>& records);
 
   const std::vector<NotifyRule>& rules() const { return rules_; }
-  // Failed answers since the start.
-  std::uint64_t failures() const { return failures_; }
   std::size_t deliveries() const { return deliveries_.size(); }
 
  private:
@@ -119,7 +117,7 @@ class Notifier {
   std::vector<std::optional<std::int64_t>> last_sent_ms_;  // per rule
   std::map<std::uint64_t, Delivery> deliveries_;
   std::uint64_t next_delivery_ = 1;
-  std::uint64_t failures_ = 0;
+  std::uint64_t failures_ = 0;  // failed answers since the start, said with each
 };
 
 }  // namespace orv

@@ -181,6 +181,21 @@ TEST_F(NotifiedService, AFaultReachesEveryoneRepeatsEscalatesSurvivesAKillAndEnd
                           {"duty@example.org", "[Orvandel] repeat"},
                           {"duty@example.org", "[Orvandel] repeat"}}));
   EXPECT_EQ(service->Stop(), 0);
+  // The journal has each step due once, keyed alike before and after the kill: TYPE:
+  // CONDITION:SEQ:STEP of each due record.
+  std::vector<std::string> due;
+  for (const JournalRow& row : Rows()) {
+    const std::string& d = row.entry.detail;
+    if (d.rfind("due site ", 0) != 0) continue;
+    std::size_t end = 0;
+    for (int colons = 0; colons < 4 && end != std::string::npos; ++colons)
+      end = d.find(':', end + 1);
+    due.push_back(d.substr(9, end - 9));
+  }
+  EXPECT_EQ(due, (std::vector<std::string>{
+                     "problem:fault-4:" + seq + ":0", "repeat:fault-4:" + seq + ":1",
+                     "escalation:fault-4:" + seq + ":0", "repeat:fault-4:" + seq + ":2",
+                     "done:fault-4:" + seq + ":0"}));
 }
 
 TEST_F(NotifiedService, TheTestSaysWhatEachRecipientAnswered) {

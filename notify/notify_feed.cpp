@@ -1,6 +1,6 @@
 #include "notify/notify_feed.h"
 
-#include <algorithm>
+#include <filesystem>
 
 #include "journal/journal_query.h"
 
@@ -27,16 +27,18 @@ NotifyFeed::~NotifyFeed() {
 
 void NotifyFeed::Recover() {
   if (journal_ == nullptr || notifier_.rules().empty()) return;
+  std::error_code missing;
+  if (!std::filesystem::exists(journal_->file(), missing)) return;  // nothing went before
   JournalReader reader;
-  if (!reader.Open(journal_->file()).ok()) return;  // a first start: nothing went before
-  reader.LastSequence(last_seq_);
+  sqlite::Result read = reader.Open(journal_->file());
+  if (read.ok()) read = reader.LastSequence(last_seq_);
   JournalFilter filter;
   filter.kind = JournalKind::kProgram;
   filter.text = "Notify ";
   filter.from_utc_ms = clock_().utc_ms - kRecoverMs;
   std::vector<JournalRow> rows;
-  if (const sqlite::Result read = reader.NewestFirst(filter, 0, kRecoverRecords, rows);
-      !read.ok()) {
+  if (read.ok()) read = reader.NewestFirst(filter, 0, kRecoverRecords, rows);
+  if (!read.ok()) {
     if (notice_)
       notice_(Notice{NoticeLevel::kError,
                      "Notifications: what went before the start cannot be read (" + read.message +

@@ -36,6 +36,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (!missing) continue;
     if (arg == "--site-settings") parsed.error = "--site-settings needs a file";
     if (arg == "--kind") parsed.error = "--kind needs a kind";
+    if (arg == "--text") parsed.error = "--text needs a text";
     if (arg == "--socket") parsed.error = "--socket needs a path";
     if (arg == "--state-folder") parsed.error = "--state-folder needs a folder";
     if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
@@ -62,6 +63,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption from(Q("from"), {}, Q("date"));
   const QCommandLineOption to(Q("to"), {}, Q("date"));
   const QCommandLineOption kind(Q("kind"), {}, Q("kind"));
+  const QCommandLineOption text(Q("text"), {}, Q("text"));
   const QCommandLineOption anchor(Q("journal-anchor"), {}, Q("anchor"));
   const QCommandLineOption standalone(Q("standalone"));
   const QCommandLineOption socket(Q("socket"), {}, Q("path"));
@@ -81,6 +83,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
                      user_add,       user_passwd,    user_disable, user_list,    level});
   parser.addOption(site_check);
   parser.addOption(take_over_lock);
+  parser.addOption(text);
   parser.addOption(notify_test);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
@@ -190,6 +193,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     }
     options.journal_filter.kind = k;
   }
+  if (parser.isSet(text)) options.journal_filter.text = parser.value(text).toStdString();
   if (parser.isSet(anchor)) {
     const std::string value = parser.value(anchor).toStdString();
     JournalAnchor head;
@@ -216,7 +220,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     }
     options.port = number;
   }
-  const bool filtered = parser.isSet(from) || parser.isSet(to) || parser.isSet(kind);
+  const bool filtered =
+      parser.isSet(from) || parser.isSet(to) || parser.isSet(kind) || parser.isSet(text);
   if (options.site_check &&
       (options.headless || options.standalone || options.socket || options.state_folder ||
        options.journal_command != JournalCommand::kNone ||
@@ -239,7 +244,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   } else if (options.headless && options.journal_command != JournalCommand::kNone) {
     parsed.error = "--headless and the journal commands cannot be combined";
   } else if (filtered && options.journal_command != JournalCommand::kExport) {
-    parsed.error = "--from, --to and --kind go with --journal-export";
+    parsed.error = "--from, --to, --kind and --text go with --journal-export";
   } else if (options.journal_anchor && options.journal_command != JournalCommand::kVerify) {
     parsed.error = "--journal-anchor goes with --journal-verify";
   }
@@ -280,6 +285,8 @@ std::string ProgramUsage() {
          "                        DATE is local time: 2026-12-07 (the whole day),\n"
          "                        \"2026-12-07 14:03\" (the minute) or 2026-12-07T14:03:22\n"
          "    --kind KIND         only records of KIND: event, operator, link or program\n"
+         "    --text TEXT         only records with TEXT in their text, detail or user, in\n"
+         "                        either case (three characters or more use the index)\n"
          "  --journal-verify      check the journal's hash chain from its first record, and\n"
          "                        its end against the newest head anchored in the system\n"
          "                        journal, and exit: 0 with the count of good records, 1\n"

@@ -13,6 +13,7 @@
 #include "journal/journal.h"
 #include "journal/journal_page.h"
 #include "journal/journal_query.h"
+#include "platform/sqlite.h"
 #include "tests/temp_folder.h"
 
 namespace {
@@ -58,7 +59,8 @@ orv::JournalEntry BigEntry(std::int64_t i) {
 // The big journal, built on first use and kept (it takes a while to make).
 const fs::path& BigJournal() {
   static const fs::path file = [] {
-    const fs::path folder = fs::temp_directory_path() / "orvandel-history-bench";
+    // The folder's name says the journal's form: one made before the index is made again.
+    const fs::path folder = fs::temp_directory_path() / "orvandel-history-bench-indexed";
     const fs::path path = folder / orv::Journal::kFileName;
     orv::JournalReader reader;
     std::int64_t last = 0;
@@ -160,6 +162,54 @@ void BM_FilteredQuery(benchmark::State& state) {
   state.counters["page"] = static_cast<double>(rows.size());
 }
 BENCHMARK(BM_FilteredQuery)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A text most records have: the newest page of it, as the window opens with it.
+void BM_HistoryOpenCommonText(benchmark::State& state) {
+  orv::JournalFilter filter;
+  filter.text = "Event = Fault";
+  OpenHistory(state, filter);
+}
+BENCHMARK(BM_HistoryOpenCommonText)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A storm's tick: 149 records in one commit, their words indexed with them.
+void BM_CommitOfAStormTick(benchmark::State& state) {
+  orv::test::TempFolder folder;
+  orv::Journal journal(folder.path(), nullptr);
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    for (int n = 0; n < 149; ++n)
+      journal.Append(BigEntry(i++));
+    if (!journal.Commit()) state.SkipWithError("the journal could not be written");
+  }
+}
+BENCHMARK(BM_CommitOfAStormTick)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A million records of a journal made before the index: indexed a chunk a commit, as the
+// program's quiet ticks do, until whole. Real time is the whole build; commits counts the ticks.
+void BM_IndexAnOlderJournal(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    orv::test::TempFolder folder;
+    fs::copy_file(BigJournal(), folder.path() / orv::Journal::kFileName);
+    {
+      orv::sqlite::Database db;
+      if (!db.Open(folder.path() / orv::Journal::kFileName, orv::sqlite::kReadWrite).ok() ||
+          !db.Exec("DROP TABLE journal_text; DROP TABLE journal_text_state").ok())
+        state.SkipWithError("the journal could not be made older");
+    }
+    std::string said;
+    orv::Journal journal(folder.path(), [&said](const orv::Notice& n) { said = n.text; });
+    state.ResumeTiming();
+    int commits = 0;
+    journal.Append(BigEntry(kRecords));
+    while (said.find("indexed: every search") == std::string::npos && commits < 100000) {
+      if (!journal.Commit()) state.SkipWithError("the journal could not be written");
+      ++commits;
+    }
+    state.counters["commits"] = commits;
+  }
+}
+BENCHMARK(BM_IndexAnOlderJournal)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Scrolling: the next page below a point deep in the journal.
 void BM_HistoryNextPage(benchmark::State& state) {

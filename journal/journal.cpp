@@ -80,7 +80,9 @@ void Journal::Append(JournalEntry entry) {
 bool Journal::Commit() {
   Watch();
   CollectHashes(false);
-  if (waiting_.empty() && dropped_ == dropped_recorded_) {
+  // An older journal's index is built on quiet ticks too.
+  const bool building = db_.is_open() && !text_.whole() && !failing_;
+  if (waiting_.empty() && dropped_ == dropped_recorded_ && !building) {
     if (anchor_due_ && !failing_) Anchor(false);  // a copy's hash came in
     return true;
   }
@@ -111,7 +113,7 @@ bool Journal::Commit() {
 
 void Journal::CloseConnection() {
   for (sqlite::Statement* statement :
-       {&insert_, &last_, &issued_, &set_issued_, &schema_version_, &chain_at_, &range_})
+       {&insert_, &index_, &last_, &issued_, &set_issued_, &schema_version_, &chain_at_, &range_})
     statement->Finalize();
   db_.Close();
   checked_schema_ = -1;
@@ -225,6 +227,13 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
     if (r.ok()) r = insert_.BindText(10, entry.detail);
     if (r.ok()) r = insert_.Step();
     insert_.Reset();
+    // Its words in the index, in the same transaction: a record is never found late or twice.
+    if (r.ok()) r = index_.BindInt64(1, sequence);
+    if (r.ok()) r = index_.BindText(2, entry.text);
+    if (r.ok()) r = index_.BindText(3, entry.detail);
+    if (r.ok()) r = index_.BindText(4, entry.login);
+    if (r.ok()) r = index_.Step();
+    index_.Reset();
     previous = chain;
     return r;
   };
@@ -242,9 +251,15 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   result = set_issued_.BindInt64(1, sequence);
   if (result.ok()) result = set_issued_.Step();
   set_issued_.Reset();
+  // An older journal's records enter the index a chunk at a time.
+  const bool was_whole = text_.whole();
+  if (result.ok())
+    result = journal_detail::BackfillTextIndex(db_, text_, journal_detail::kTextBackfillRows);
   if (!result.ok()) return result;
   result = transaction.Commit();
   if (!result.ok()) return result;
+  if (!was_whole && text_.whole() && std::exchange(text_announced_, false))
+    Notify(NoticeLevel::kInfo, "The journal's older records are indexed: every search is quick.");
   const bool wrote = !waiting_.empty() || !front.empty() || !back.empty();
   waiting_.clear();
   dropped_recorded_ = dropped_;
@@ -325,6 +340,16 @@ sqlite::Result Journal::OpenOnce() {
   if (result.ok()) result = db_.Exec("PRAGMA synchronous=FULL");
   if (result.ok()) result = journal_detail::CreateJournalSchema(db_);
   if (result.ok()) result = journal_detail::JournalSchemaVersion(db_, checked_schema_);
+  if (result.ok()) result = journal_detail::ReadTextIndexState(db_, text_);
+  // Said when it takes more than a commit: a few records are indexed before anyone could search.
+  text_announced_ = result.ok() && text_.live_from - 1 - text_.built_upto >
+                                       std::int64_t{journal_detail::kTextBackfillRows};
+  if (text_announced_) {
+    Notify(NoticeLevel::kInfo,
+           "The journal's " + std::to_string(text_.live_from - 1 - text_.built_upto) +
+               " older records are being indexed for search, a few thousand a tick; until then "
+               "a search of them reads every record.");
+  }
   const struct {
     sqlite::Statement* statement;
     const char* sql;
@@ -332,6 +357,7 @@ sqlite::Result Journal::OpenOnce() {
       {&insert_,
        "INSERT INTO journal(seq, utc_ms, utc_offset_s, kind, text, raw_hex, login, host, chain, "
        "detail) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"},
+      {&index_, journal_detail::kIndexRecordSql},
       {&last_, "SELECT seq, chain FROM journal ORDER BY seq DESC LIMIT 1"},
       {&issued_, "SELECT max(last_seq) FROM journal_issued"},
       {&set_issued_, "UPDATE journal_issued SET last_seq = ?1"},

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "journal/journal_anchor.h"
+#include "journal/journal_text.h"
 #include "platform/notice.h"
 #include "platform/signal.h"
 #include "platform/sqlite.h"
@@ -190,19 +191,22 @@ class Journal {
   std::string anchor_name_;
   sqlite::Database db_;
   sqlite::Statement insert_;
+  sqlite::Statement index_;
   sqlite::Statement last_;
   sqlite::Statement issued_;
   sqlite::Statement set_issued_;
   sqlite::Statement schema_version_;
   sqlite::Statement chain_at_;
   sqlite::Statement range_;
-  std::int64_t checked_schema_ = -1;  // the schema version the last schema check passed
-  bool checked_ = false;              // quick_check has passed since the program started
-  bool new_chain_ = false;            // the file was moved aside: the next write begins a chain
-  std::int64_t high_water_ = 0;       // the highest sequence number known to have been given
-  JournalAnchor head_;                // as last committed
-  JournalAnchor anchored_;            // the last anchor of this chain that held, the check's start
-  JournalAnchor sent_;                // as last sent
+  std::int64_t checked_schema_ = -1;     // the schema version the last schema check passed
+  journal_detail::TextIndexState text_;  // how far the index of the records' words goes
+  bool text_announced_ = false;          // its building was said; its end will be
+  bool checked_ = false;                 // quick_check has passed since the program started
+  bool new_chain_ = false;               // the file was moved aside: the next write begins a chain
+  std::int64_t high_water_ = 0;          // the highest sequence number known to have been given
+  JournalAnchor head_;                   // as last committed
+  JournalAnchor anchored_;  // the last anchor of this chain that held, the check's start
+  JournalAnchor sent_;      // as last sent
   std::int64_t broken_at_ = 0;
   std::vector<JournalAside> asides_;  // the newest kMaxAsides copies moved aside by this run
   struct Hashing {

@@ -84,9 +84,15 @@ sqlite::Result JournalReader::Follow() {
     return {};
   }
   db_.Close();
-  detail_ = false;
+  detail_ = index_whole_ = false;
+  span_.reset();
   return Open(file_);
 }
+
+namespace {
+// Records a span may hold and still be read one by one (about 10 ms of LIKE).
+constexpr std::int64_t kFewRecords = 50000;
+}  // namespace
 
 sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_view select,
                                       std::string_view tail, sqlite::Statement& statement) {
@@ -97,23 +103,56 @@ sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_v
     const sqlite::Result checked = journal_detail::CheckJournalSchema(db_, &detail_);
     if (!checked.ok()) return checked;
   }
+  // A text of three characters or more is looked up in the index of the records' words once it
+  // covers every record; the records are then read in the index's order, so that a page of a
+  // common text stops at the page instead of collecting every match.
+  if (filter.text.size() >= journal_detail::kShortestIndexedText && !index_whole_) {
+    journal_detail::TextIndexState index;
+    const sqlite::Result read = journal_detail::ReadTextIndexState(db_, index);
+    if (!read.ok()) return read;
+    index_whole_ = index.whole();
+  }
+  bool indexed =
+      filter.text.size() >= journal_detail::kShortestIndexedText && index_whole_ && detail_;
+  // A span of time with few records is read faster through the time's index, record by record,
+  // than by visiting every match of a common text.
+  const std::pair<std::int64_t, std::int64_t> times{filter.from_utc_ms.value_or(INT64_MIN),
+                                                    filter.to_utc_ms.value_or(INT64_MAX)};
+  if (indexed && (filter.from_utc_ms || filter.to_utc_ms) && span_ != times) {
+    sqlite::Statement span;
+    sqlite::Result counted = span.Prepare(
+        db_,
+        "SELECT count(*) FROM (SELECT 1 FROM journal WHERE utc_ms >= ?1 AND utc_ms <= ?2 "
+        "LIMIT ?3)");
+    if (counted.ok()) counted = span.BindInt64(1, times.first);
+    if (counted.ok()) counted = span.BindInt64(2, times.second);
+    if (counted.ok()) counted = span.BindInt64(3, kFewRecords);
+    if (counted.ok()) counted = span.Step();
+    if (!counted.row()) return counted;
+    span_ = times;
+    span_is_few_ = span.ColumnInt64(0) < kFewRecords;
+  }
+  if (filter.from_utc_ms || filter.to_utc_ms) indexed = indexed && !span_is_few_;
   // Parameters 1 to 4 are the filter's; the caller's tail starts at 5.
   std::string sql =
       (select.empty() ? journal_detail::SelectRows(detail_) : std::string(select)) + " WHERE 1";
+  if (indexed) sql = journal_detail::ThroughTextIndex(sql) + " AND journal_text MATCH ?4";
   if (filter.kind) sql += " AND kind = ?1";
   if (filter.from_utc_ms) sql += " AND utc_ms >= ?2";
   if (filter.to_utc_ms) sql += " AND utc_ms <= ?3";
-  if (!filter.text.empty()) {
+  if (!filter.text.empty() && !indexed) {
     sql += " AND (text LIKE ?4 ESCAPE '\\' OR login LIKE ?4 ESCAPE '\\'";
     sql += detail_ ? " OR detail LIKE ?4 ESCAPE '\\')" : ")";
   }
-  sql += tail;
+  sql += indexed ? journal_detail::InIndexOrder(tail) : std::string(tail);
   sqlite::Result result = statement.Prepare(db_, sql);
   if (result.ok() && filter.kind) result = statement.BindText(1, JournalKindName(*filter.kind));
   if (result.ok() && filter.from_utc_ms) result = statement.BindInt64(2, *filter.from_utc_ms);
   if (result.ok() && filter.to_utc_ms) result = statement.BindInt64(3, *filter.to_utc_ms);
-  if (result.ok() && !filter.text.empty())
-    result = statement.BindText(4, JournalLikePattern(filter.text));
+  if (result.ok() && !filter.text.empty()) {
+    result = statement.BindText(
+        4, indexed ? journal_detail::TextMatchQuery(filter.text) : JournalLikePattern(filter.text));
+  }
   return result;
 }
 

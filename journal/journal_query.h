@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "journal/journal.h"
@@ -65,6 +66,11 @@ class JournalReader {
   std::filesystem::path file_;
   sqlite::Database db_;
   bool detail_ = false;
+  // Once whole, the index stays whole for this connection.
+  bool index_whole_ = false;
+  // Whether the last span of time asked for holds few records (looked at once per span).
+  std::optional<std::pair<std::int64_t, std::int64_t>> span_;
+  bool span_is_few_ = false;
 };
 
 // ---- Time as people read it. ----

@@ -11,12 +11,11 @@ namespace {
 struct SchemaObject {
   std::string_view type;
   std::string_view name;
-  // As SQLite keeps it in sqlite_schema: the statement without IF NOT EXISTS. Every one starts
-  // with "CREATE TABLE " or "CREATE INDEX ", of the same length.
+  // As SQLite keeps it in sqlite_schema: the statement without IF NOT EXISTS.
   std::string_view sql;
+  // Made by SQLite with the index of the records' words, never by a statement of ours.
+  bool made_with_index = false;
 };
-
-constexpr std::size_t kCreateWordsLength = 13;
 
 // The journal table as the versions before the detail column made it, byte for byte. A new file
 // gets this too and then the column, like an older file: every journal ends in one form.
@@ -43,6 +42,22 @@ constexpr SchemaObject kObjects[] = {
     {"index", "journal_kind_time", "CREATE INDEX journal_kind_time ON journal(kind, utc_ms)"},
     // The highest sequence number ever given: a tail deleted with plain SQL leaves it behind.
     {"table", "journal_issued", "CREATE TABLE journal_issued(last_seq INTEGER NOT NULL)"},
+    // The index of the records' words (journal_text.h) and the tables FTS5 keeps it in.
+    {"table", "journal_text",
+     "CREATE VIRTUAL TABLE journal_text USING fts5(text, detail, login, content='journal', "
+     "content_rowid='seq', tokenize='trigram')"},
+    {"table", "journal_text_data",
+     "CREATE TABLE 'journal_text_data'(id INTEGER PRIMARY KEY, block BLOB)", true},
+    {"table", "journal_text_idx",
+     "CREATE TABLE 'journal_text_idx'(segid, term, pgno, PRIMARY KEY(segid, term)) WITHOUT ROWID",
+     true},
+    {"table", "journal_text_docsize",
+     "CREATE TABLE 'journal_text_docsize'(id INTEGER PRIMARY KEY, sz BLOB)", true},
+    {"table", "journal_text_config",
+     "CREATE TABLE 'journal_text_config'(k PRIMARY KEY, v) WITHOUT ROWID", true},
+    // How far the index covers the records.
+    {"table", "journal_text_state",
+     "CREATE TABLE journal_text_state(live_from INTEGER NOT NULL, built_upto INTEGER NOT NULL)"},
 };
 
 sqlite::Result Foreign(const std::string& what) {
@@ -59,14 +74,22 @@ sqlite::Result CreateJournalSchema(sqlite::Database& db) {
   if (!result.ok()) return result;
   std::string sql;
   for (const SchemaObject& object : kObjects) {
-    sql.append(object.sql.substr(0, kCreateWordsLength));
+    if (object.made_with_index) continue;
+    const std::size_t name = object.sql.find(" " + std::string(object.name)) + 1;
+    sql.append(object.sql.substr(0, name));
     sql.append("IF NOT EXISTS ");
-    sql.append(object.sql.substr(kCreateWordsLength));
+    sql.append(object.sql.substr(name));
     sql.append(";");
   }
   sql.append(
       "INSERT INTO journal_issued(last_seq) SELECT 0 "
-      "WHERE NOT EXISTS (SELECT 1 FROM journal_issued)");
+      "WHERE NOT EXISTS (SELECT 1 FROM journal_issued);");
+  // A new journal is indexed from its first record; an older one from its next, the records
+  // before it a chunk at each commit.
+  sql.append(
+      "INSERT INTO journal_text_state(live_from, built_upto) "
+      "SELECT coalesce(max(seq), 0) + 1, 0 FROM journal "
+      "WHERE NOT EXISTS (SELECT 1 FROM journal_text_state)");
   result = db.Exec(sql);
   // The schema has been checked: the table is in one of the two forms. Its rows are kept as they
   // are, with an empty detail, which hashes as before.

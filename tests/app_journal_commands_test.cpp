@@ -177,20 +177,25 @@ TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
 }
 
 TEST(JournalCommandOptions, DatesKindsAndCommandsAreTakenApart) {
-  const ParsedOptions all = ParseProgramOptions(
-      {"--journal-export", "--kind", "link", "--from", "2026-12-07", "--to", "2026-12-07 01:30"},
-      Utc);
+  const ParsedOptions all =
+      ParseProgramOptions({"--journal-export", "--kind", "link", "--from", "2026-12-07", "--to",
+                           "2026-12-07 01:30", "--text", "COM1"},
+                          Utc);
   ASSERT_EQ(all.error, "");
   EXPECT_EQ(all.options.journal_filter,
-            (JournalFilter{kBase, kBase + 91 * 60000 - 1, JournalKind::kLink, ""}));
+            (JournalFilter{kBase, kBase + 91 * 60000 - 1, JournalKind::kLink, "COM1"}));
   EXPECT_EQ(ParseProgramOptions({"--journal-verify", "--journal-verify"}, Utc).error, "");
   // What is not understood: one line of reason each.
   const std::pair<std::vector<std::string>, std::string> errors[] = {
-      {{"--from", "2026-12-07"}, "--from, --to and --kind go with --journal-export"},
-      {{"--journal-verify", "--kind", "event"}, "--from, --to and --kind go with --journal-export"},
+      {{"--from", "2026-12-07"}, "--from, --to, --kind and --text go with --journal-export"},
+      {{"--journal-verify", "--kind", "event"},
+       "--from, --to, --kind and --text go with --journal-export"},
       {{"--journal-export", "--kind", "Event"},
        "--kind: \"Event\" is not event, operator, link or program"},
       {{"--journal-export", "--from"}, "--from needs a date"},
+      {{"--journal-export", "--text"}, "--text needs a text"},
+      {{"--journal-verify", "--text", "x"},
+       "--from, --to, --kind and --text go with --journal-export"},
       {{"--journal-export", "--to", "2026-02-30"}, "--to: \"2026-02-30\" is no real date or time"},
       {{"--journal-export", "--journal-anchor", "1:" + std::string(64, '0')},
        "--journal-anchor goes with --journal-verify"},

@@ -24,7 +24,7 @@ NodeFacts Node(std::string path, mode_t mode, std::string owner = "orvandel",
   return {std::move(path), true, true, "", mode, std::move(owner), std::move(group)};
 }
 
-// A site as the package and the README's commissioning leave it.
+// A site as the package and the commissioning checklist leave it.
 SiteFacts GoodSite() {
   SiteFacts facts;
   facts.root = true;

@@ -37,7 +37,7 @@ install_package() {
 }
 
 # The accounts, the simulator on a pty of the service's user mapped to COM1, an operator of
-# level 3, and the service enabled as the README says.
+# level 3, and the service enabled as docs/installing.md says.
 set_up_site() {
   inside useradd -m -G orvandel-operators op &&
     inside useradd -m -G dialout dial &&
@@ -211,13 +211,13 @@ commissioning() {
   want "the operator is told to run it as root" grep -q 'permission denied: run as root' \
     <<< "$out" || broke=1
   want "the operator's verify exits 1" [ "$rc" -eq 1 ] || broke=1
-  # The commands above are the ones the README's commissioning gives.
-  sed -n '/^## Commissioning/,/^## [^C]/p' "$here/../../README.md" | tr -s '\n ' '  ' \
+  # The commands above are the ones the commissioning checklist gives.
+  sed -n '/^## Commissioning/,/^## [^C]/p' "$here/../../docs/installing.md" | tr -s '\n ' '  ' \
     > "$work/commissioning"
   local command
   for command in 'orvandel --site-check' 'systemctl status orvandel' 'orvandel --journal-verify' \
     'the site is in order' 'permission denied: run as root' 'adduser NAME orvandel-operators'; do
-    want "the README's commissioning says $command" grep -q -- "$command" "$work/commissioning" ||
+    want "the commissioning checklist says $command" grep -q -- "$command" "$work/commissioning" ||
       broke=1
   done
   [ "$broke" -eq 0 ]
@@ -296,4 +296,4 @@ run_case "modes: the records the service's alone, the socket root:orvandel-opera
 run_case "socket swap: the window sends no PIN to a false listener, says it does not trust it" \
   socket_swap
 run_case "secret readable by dialout: refused, the notice says which owner and mode" dialout_secret
-run_case "commissioning: the README's commands as root and as the operator" commissioning
+run_case "commissioning: the checklist's commands as root and as the operator" commissioning

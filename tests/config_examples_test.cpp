@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -43,6 +44,11 @@ struct Example {
   bool web;
   int rules;  // notification rules taken
 };
+
+// Named by its file in the test's output.
+void PrintTo(const Example& example, std::ostream* out) {
+  *out << example.file;
+}
 
 constexpr Example kExamples[] = {
     {"serial-line.ini", 2, false, false, 0},

@@ -23,7 +23,11 @@ for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvand
   ./lib/systemd/system/orvandel.socket ./usr/lib/orvandel/orvandel-extras.so \
   ./usr/share/doc/orvandel/copyright ./usr/share/doc/orvandel/changelog.gz \
   ./usr/share/man/man1/orvandel.1.gz ./usr/share/man/man1/orvandel-sim.1.gz \
-  ./usr/share/man/man5/orvandel.ini.5.gz; do
+  ./usr/share/man/man5/orvandel.ini.5.gz ./usr/share/doc/orvandel/README.md \
+  ./usr/share/doc/orvandel/docs/operating.md ./usr/share/doc/orvandel/docs/installing.md \
+  ./usr/share/doc/orvandel/docs/developers.md ./usr/share/doc/orvandel/examples/serial-line.ini \
+  ./usr/share/doc/orvandel/examples/network-mqtt-web.ini \
+  ./usr/share/doc/orvandel/examples/notifications.ini; do
   grep -q " $path\$" <<< "$listing" || fail "$path missing from the package"
 done
 grep -E ' ./opt/orvandel/(SYSINI|DATA)/$' <<< "$listing" | grep -qv '^drwxrwsr-x' &&
@@ -47,6 +51,9 @@ command -v lintian > /dev/null || fail "lintian is missing"
 lintian_out="$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)" ||
   fail "lintian: $lintian_out"
 echo "$lintian_out"
+# A program without its manual page, or a page man cannot read, is only a warning to lintian.
+manpage_tags="$(grep -E 'binary-without-manpage|manpage' <<< "$lintian_out")" &&
+  fail "lintian on the manual pages: $manpage_tags"
 
 root="$out/root"
 dpkg-deb -x "$deb" "$root"

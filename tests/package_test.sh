@@ -51,8 +51,9 @@ command -v lintian > /dev/null || fail "lintian is missing"
 lintian_out="$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)" ||
   fail "lintian: $lintian_out"
 echo "$lintian_out"
-# A program without its manual page, or a page man cannot read, is only a warning to lintian.
-manpage_tags="$(grep -E 'binary-without-manpage|manpage' <<< "$lintian_out")" &&
+# A program without its manual page (no-manual-page), or a page man cannot read, is only a
+# warning to lintian.
+manpage_tags="$(grep -E 'manual-page|manpage' <<< "$lintian_out")" &&
   fail "lintian on the manual pages: $manpage_tags"
 
 root="$out/root"

@@ -1,7 +1,7 @@
 # Each room of the house (a folder: platform, link, journal, ...) is found through an include
 # folder of its own that holds that room alone, handed out by the room's libraries. A target sees
 # the headers of the rooms it links and of no others: an include that runs against the order in
-# the README's "Who may use whom" does not compile.
+# docs/developers.md's "Who may use whom" does not compile.
 function(orv_room_headers target room)
   set(root "${PROJECT_BINARY_DIR}/rooms/${room}")
   if(NOT EXISTS "${root}/${room}")

@@ -325,6 +325,9 @@ sqlite::Result Journal::OpenOnce() {
     if (result.ok() && answer != "ok") {
       result = {SQLITE_CORRUPT, "quick_check: " + answer};
     }
+    // The index of the words too: SQLite can neither open nor drop one whose pages were edited,
+    // so a damaged one sends the file aside like any damage, instead of failing every write.
+    if (result.ok()) result = journal_detail::CheckTextIndex(db_);
     if (result.interrupted()) result = {};
     if (result.ok()) checked_ = true;
   }

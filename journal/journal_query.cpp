@@ -84,7 +84,7 @@ sqlite::Result JournalReader::Follow() {
     return {};
   }
   db_.Close();
-  detail_ = index_whole_ = false;
+  detail_ = index_whole_ = index_broken_ = false;
   span_.reset();
   return Open(file_);
 }
@@ -112,8 +112,8 @@ sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_v
     if (!read.ok()) return read;
     index_whole_ = index.whole();
   }
-  bool indexed =
-      filter.text.size() >= journal_detail::kShortestIndexedText && index_whole_ && detail_;
+  bool indexed = filter.text.size() >= journal_detail::kShortestIndexedText && index_whole_ &&
+                 detail_ && !index_broken_;
   // A span of time with few records is read faster through the time's index, record by record,
   // than by visiting every match of a common text.
   const std::pair<std::int64_t, std::int64_t> times{filter.from_utc_ms.value_or(INT64_MIN),
@@ -145,6 +145,7 @@ sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_v
     sql += detail_ ? " OR detail LIKE ?4 ESCAPE '\\')" : ")";
   }
   sql += indexed ? journal_detail::InIndexOrder(tail) : std::string(tail);
+  used_index_ = indexed;
   sqlite::Result result = statement.Prepare(db_, sql);
   if (result.ok() && filter.kind) result = statement.BindText(1, JournalKindName(*filter.kind));
   if (result.ok() && filter.from_utc_ms) result = statement.BindInt64(2, *filter.from_utc_ms);
@@ -165,45 +166,61 @@ sqlite::Result JournalReader::LastSequence(std::int64_t& sequence) {
   return result;
 }
 
-sqlite::Result JournalReader::Count(const JournalFilter& filter, std::int64_t& count) {
-  count = 0;
-  sqlite::Statement statement;
-  sqlite::Result result = Prepare(filter, "SELECT count(*) FROM journal", "", statement);
-  if (result.ok()) result = statement.Step();
-  if (result.row()) count = statement.ColumnInt64(0);
+sqlite::Result JournalReader::OutsideABrokenIndex(const std::function<sqlite::Result()>& query) {
+  used_index_ = false;
+  sqlite::Result result = query();
+  if (!result.ok() && used_index_ && journal_detail::TextIndexBroken(result)) {
+    index_broken_ = true;
+    result = query();
+  }
   return result;
+}
+
+sqlite::Result JournalReader::Count(const JournalFilter& filter, std::int64_t& count) {
+  return OutsideABrokenIndex([&] {
+    count = 0;
+    sqlite::Statement statement;
+    sqlite::Result result = Prepare(filter, "SELECT count(*) FROM journal", "", statement);
+    if (result.ok()) result = statement.Step();
+    if (result.row()) count = statement.ColumnInt64(0);
+    return result;
+  });
 }
 
 sqlite::Result JournalReader::NewestFirst(const JournalFilter& filter, std::int64_t before,
                                           std::size_t limit, std::vector<JournalRow>& rows,
                                           std::int64_t above) {
-  rows.clear();
-  sqlite::Statement statement;
-  sqlite::Result result =
-      Prepare(filter, {}, " AND seq < ?5 AND seq > ?7 ORDER BY seq DESC LIMIT ?6", statement);
-  if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
-  if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
-  if (result.ok()) result = statement.BindInt64(7, above);
-  if (!result.ok()) return result;
-  while ((result = statement.Step()).row())
-    rows.push_back(journal_detail::JournalRowFrom(statement));
-  return result;
+  return OutsideABrokenIndex([&] {
+    rows.clear();
+    sqlite::Statement statement;
+    sqlite::Result result =
+        Prepare(filter, {}, " AND seq < ?5 AND seq > ?7 ORDER BY seq DESC LIMIT ?6", statement);
+    if (result.ok()) result = statement.BindInt64(5, before > 0 ? before : INT64_MAX);
+    if (result.ok()) result = statement.BindInt64(6, static_cast<std::int64_t>(limit));
+    if (result.ok()) result = statement.BindInt64(7, above);
+    if (!result.ok()) return result;
+    while ((result = statement.Step()).row())
+      rows.push_back(journal_detail::JournalRowFrom(statement));
+    return result;
+  });
 }
 
 sqlite::Result JournalReader::OldestFirst(const JournalFilter& filter, std::int64_t after,
                                           std::int64_t until, std::size_t limit,
                                           std::vector<JournalRow>& rows) {
-  rows.clear();
-  sqlite::Statement statement;
-  sqlite::Result result =
-      Prepare(filter, {}, " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
-  if (result.ok()) result = statement.BindInt64(5, after);
-  if (result.ok()) result = statement.BindInt64(6, until > 0 ? until : INT64_MAX);
-  if (result.ok()) result = statement.BindInt64(7, static_cast<std::int64_t>(limit));
-  if (!result.ok()) return result;
-  while ((result = statement.Step()).row())
-    rows.push_back(journal_detail::JournalRowFrom(statement));
-  return result;
+  return OutsideABrokenIndex([&] {
+    rows.clear();
+    sqlite::Statement statement;
+    sqlite::Result result =
+        Prepare(filter, {}, " AND seq > ?5 AND seq <= ?6 ORDER BY seq LIMIT ?7", statement);
+    if (result.ok()) result = statement.BindInt64(5, after);
+    if (result.ok()) result = statement.BindInt64(6, until > 0 ? until : INT64_MAX);
+    if (result.ok()) result = statement.BindInt64(7, static_cast<std::int64_t>(limit));
+    if (!result.ok()) return result;
+    while ((result = statement.Step()).row())
+      rows.push_back(journal_detail::JournalRowFrom(statement));
+    return result;
+  });
 }
 
 namespace {

@@ -66,8 +66,14 @@ class JournalReader {
   std::filesystem::path file_;
   sqlite::Database db_;
   bool detail_ = false;
+  // Runs a query again without the index when the index failed it: a damaged index costs speed,
+  // never a record.
+  sqlite::Result OutsideABrokenIndex(const std::function<sqlite::Result()>& query);
+
   // Once whole, the index stays whole for this connection.
   bool index_whole_ = false;
+  bool index_broken_ = false;  // it failed a query: not used again on this connection
+  bool used_index_ = false;    // the last query prepared went through it
   // Whether the last span of time asked for holds few records (looked at once per span).
   std::optional<std::pair<std::int64_t, std::int64_t>> span_;
   bool span_is_few_ = false;

@@ -1,5 +1,7 @@
 #include "journal/journal_text.h"
 
+#include <sqlite3.h>
+
 namespace orv::journal_detail {
 
 sqlite::Result ReadTextIndexState(sqlite::Database& db, TextIndexState& state) {
@@ -19,6 +21,16 @@ sqlite::Result ReadTextIndexState(sqlite::Database& db, TextIndexState& state) {
     result = select.Step();
   }
   return result.done() ? sqlite::Result{} : result;
+}
+
+sqlite::Result CheckTextIndex(sqlite::Database& db) {
+  std::string present;
+  sqlite::Result result =
+      db.QueryText("SELECT count(*) FROM sqlite_schema WHERE name = 'journal_text'", present);
+  if (!result.ok() || present == "0") return result;
+  result = db.Exec("INSERT INTO journal_text(journal_text, rank) VALUES('integrity-check', 0)");
+  if (result.ok() || result.interrupted()) return result;
+  return {SQLITE_CORRUPT, "the index of its records' words: " + result.message};
 }
 
 sqlite::Result BackfillTextIndex(sqlite::Database& db, TextIndexState& state, std::size_t rows) {
@@ -82,6 +94,10 @@ std::string InIndexOrder(std::string_view tail) {
     at += word ? 3 : 1;
   }
   return ordered;
+}
+
+bool TextIndexBroken(const sqlite::Result& result) {
+  return result.damaged() || result.primary() == SQLITE_ERROR;
 }
 
 std::string TextMatchQuery(std::string_view text) {

@@ -32,8 +32,15 @@ inline constexpr std::size_t kTextBackfillRows = 2000;
 // The state of the file's index (present false in a file made before it).
 sqlite::Result ReadTextIndexState(sqlite::Database& db, TextIndexState& state);
 
+// FTS5's own check of the index, where there is one; any failure is damage (SQLITE_CORRUPT).
+sqlite::Result CheckTextIndex(sqlite::Database& db);
+
 // Indexes up to rows of the oldest records not yet indexed, in the caller's transaction.
 sqlite::Result BackfillTextIndex(sqlite::Database& db, TextIndexState& state, std::size_t rows);
+
+// A failure of the index itself (its pages damaged, its tables edited), not of the file or the
+// disk: the index is then made again instead of keeping records from being written or found.
+bool TextIndexBroken(const sqlite::Result& result);
 
 // The index takes three characters or more; a shorter text is looked for record by record.
 inline constexpr std::size_t kShortestIndexedText = 3;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "notify/notify_command.h"
+#include "notify_fixtures.h"
 #include "temp_folder.h"
 
 namespace orv {
@@ -22,16 +23,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ReadBytes;
+using test::Script;
 using test::TempFolder;
 using test::WriteBytes;
-
-std::filesystem::path Script(const TempFolder& folder, const std::string& name,
-                             const std::string& text) {
-  const auto path = folder.path() / name;
-  WriteBytes(path, text);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-  return path;
-}
 
 // NAME=value lines as a map (values hold no line breaks here).
 std::map<std::string, std::string> Lines(const std::string& text) {
@@ -48,13 +42,12 @@ bool IsDead(pid_t pid) {
   return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
 }
 
-const NotifyMessage kFault{.type = "problem",
-                           .rule = "night",
-                           .condition = "fault-3",
-                           .text = "a $(touch x); b 'c' \"d\" `e`",
-                           .seq = 4711,
-                           .since_ms = 1796763802123,
-                           .step = 2};
+// The shared facts with a text a shell would act on.
+const NotifyMessage kFault = [] {
+  NotifyMessage message = test::kFault;
+  message.text = "a $(touch x); b 'c' \"d\" `e`";
+  return message;
+}();
 
 // The command sees the facts and nothing of the service: no variable of its own, no
 // descriptor it holds without close-on-exec, no argument, standard input empty.

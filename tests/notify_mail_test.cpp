@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "notify/notify_mail.h"
-#include "notify_mail_server.h"
+#include "notify_fixtures.h"
 #include "support/child_process.h"
 #include "temp_folder.h"
 
@@ -23,6 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::ChildProcess;
+using test::kFault;
 using test::ReadBytes;
 using test::TempFolder;
 using test::WriteBytes;
@@ -114,14 +115,6 @@ class NotifyMail : public ::testing::Test {
   static inline std::unique_ptr<test::MailServer> mail_;
   static inline std::filesystem::path sendmail_;
 };
-
-const NotifyMessage kFault{.type = "problem",
-                           .rule = "night",
-                           .condition = "fault-3",
-                           .text = "Fault 3: mains failure",
-                           .seq = 4711,
-                           .since_ms = 1796763802123,
-                           .step = 2};
 
 TEST_F(NotifyMail, TheServerReceivesItForTheRecipientWithTheFacts) {
   const NotifyResult result =

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "notify/qt/qt_notify_channels.h"
+#include "notify_fixtures.h"
 #include "notify_qt_hook_server.h"
 #include "support/wait_for.h"
 #include "temp_folder.h"
@@ -16,25 +17,11 @@ namespace orv {
 namespace {
 
 using namespace std::chrono_literals;
+using test::kFault;
 using test::ReadBytes;
+using test::Script;
 using test::TempFolder;
 using test::WriteBytes;
-
-const NotifyMessage kFault{.type = "problem",
-                           .rule = "night",
-                           .condition = "fault-3",
-                           .text = "Fault 3: mains failure",
-                           .seq = 4711,
-                           .since_ms = 1796763802123,
-                           .step = 2};
-
-std::filesystem::path Script(const TempFolder& folder, const std::string& name,
-                             const std::string& text) {
-  const auto path = folder.path() / name;
-  WriteBytes(path, "#!/bin/sh\n" + text);
-  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
-  return path;
-}
 
 // What came back for one Send, and whether done kept its promise: once, later, on the loop.
 struct Outcome {
@@ -75,10 +62,11 @@ TEST(NotifyQtChannels, EachChannelDeliversThroughSend) {
   const auto seen = folder.path() / "seen";
   test::HookServer server;
   QtNotifyChannels channels(
-      {.command = Script(folder, "command", "echo \"$ORV_TEXT\" > " + seen.string() + ".command\n"),
-       .sendmail =
-           Script(folder, "sendmail",
-                  "echo \"$*\" > " + seen.string() + ".argv\ncat > " + seen.string() + ".mail\n"),
+      {.command = Script(folder, "command",
+                         "#!/bin/sh\necho \"$ORV_TEXT\" > " + seen.string() + ".command\n"),
+       .sendmail = Script(folder, "sendmail",
+                          "#!/bin/sh\necho \"$*\" > " + seen.string() + ".argv\ncat > " +
+                              seen.string() + ".mail\n"),
        .mail_from = "panel@example.org",
        .ca_file = {},
        .limit = 10s});
@@ -111,7 +99,8 @@ TEST(NotifyQtChannels, SixteenInFlightAreTheMostAndNoneHoldsTheLoop) {
   TempFolder folder;
   const auto started = folder.path() / "started";
   auto channels = std::make_unique<QtNotifyChannels>(NotifyChannelSettings{
-      .command = Script(folder, "command", "echo >> " + started.string() + "\nsleep 30\n"),
+      .command =
+          Script(folder, "command", "#!/bin/sh\necho >> " + started.string() + "\nsleep 30\n"),
       .sendmail = {},
       .mail_from = {},
       .ca_file = {},

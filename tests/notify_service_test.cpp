@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "link/fault_lamps.h"
-#include "notify_mail_server.h"
+#include "notify_fixtures.h"
 #include "notify_qt_hook_server.h"
 #include "tests/program_folder_fixture.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// A local SMTP server for the tests (Debian's aiosmtpd) that keeps what it receives in a
-// maildir, and msmtp as the sendmail interface, pointed at it without TLS or authentication.
+// What the notifications' tests share: a notification's facts, a script to run, and a local SMTP
+// server (Debian's aiosmtpd) that keeps what it receives in a maildir, with msmtp as the sendmail
+// interface pointed at it without TLS or authentication.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,10 +15,28 @@
 #include <thread>
 #include <vector>
 
+#include "notify/notify_message.h"
 #include "support/child_process.h"
 #include "temp_folder.h"
 
 namespace orv::test {
+
+inline const NotifyMessage kFault{.type = "problem",
+                                  .rule = "night",
+                                  .condition = "fault-3",
+                                  .text = "Fault 3: mains failure",
+                                  .seq = 4711,
+                                  .since_ms = 1796763802123,
+                                  .step = 2};
+
+// An executable file of text in folder.
+inline std::filesystem::path Script(const TempFolder& folder, const std::string& name,
+                                    const std::string& text) {
+  const auto path = folder.path() / name;
+  WriteBytes(path, text);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+  return path;
+}
 
 inline constexpr const char* kPython = "/usr/bin/python3";
 inline constexpr const char* kMsmtp = "/usr/bin/msmtp";

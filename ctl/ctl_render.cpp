@@ -127,11 +127,9 @@ std::string ChangeText(std::int64_t seq, const PanelState& before, const PanelSt
     for (auto line = std::make_reverse_iterator(seen); line != after.events.rend(); ++line)
       parts.push_back("event " + *line);
   }
-  if (sections & kSectionLine) {
-    if (after.link != before.link)
-      parts.push_back("link " + std::string(LinkConditionName(after.link)));
-    if (after.line.state != before.line.state) parts.push_back("line " + after.line.state);
-  }
+  // The line's words count the time since the last reply: only the link's condition is news.
+  if ((sections & kSectionLine) && after.link != before.link)
+    parts.push_back("link " + std::string(LinkConditionName(after.link)));
   if ((sections & kSectionConnection) && after.connected != before.connected)
     parts.push_back(after.connected ? "connected" : "disconnected");
   if (sections & kSectionAnnunciation) {
@@ -168,6 +166,10 @@ std::string ChangeJson(std::int64_t seq, const PanelState& after, unsigned secti
   if (sections & kSectionLamps) state[QStringLiteral("lamps")] = NumberedLamps(after);
   return Line(
       {{QStringLiteral("seq"), static_cast<qint64>(seq)}, {QStringLiteral("state"), state}});
+}
+
+std::string ResultJson(std::string_view result) {
+  return Line({{QStringLiteral("result"), Q(result)}});
 }
 
 std::string EventText(const JournalRow& row) {

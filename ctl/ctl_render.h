@@ -31,6 +31,10 @@ std::string ChangeText(std::int64_t seq, const PanelState& before, const PanelSt
 // One line: the sections the change carried, as the socket has them, lamps as StatusJson's.
 std::string ChangeJson(std::int64_t seq, const PanelState& after, unsigned sections);
 
+// A word of the service's outside any action of this run ("logged out": the log-in ended), as a
+// watch prints it with --json.
+std::string ResultJson(std::string_view result);
+
 std::string EventText(const JournalRow& row);
 std::string EventJson(const JournalRow& row);
 

@@ -90,7 +90,7 @@ int Watch(CtlConnection& connection, PanelState& state, bool json) {
                   : ChangeText(message.seq, before, state, message.sections);
     } else if (message.type == ServerMessageType::kResult) {
       // Told to every window of this user: its log-in ended.
-      line = json ? R"({"result":")" + message.text + "\"}" : message.text;
+      line = json ? ResultJson(message.text) : message.text;
     }
     if (!line.empty()) std::cout << line << std::endl;
   }

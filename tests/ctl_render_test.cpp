@@ -152,9 +152,13 @@ TEST(CtlRender, AChangeIsOneLineOfWhatAPersonSeesChange) {
        kSectionEvents, "7: event a; event b"},
       {[](PanelState&) {},
        [](PanelState& s) { s.link = LinkCondition::kNoReply, s.line.state = "No reply"; },
-       kSectionLine, "7: link no reply; line No reply"},
-      // The line's counters move with every poll: nothing a person needs a line for.
-      {[](PanelState&) {}, [](PanelState& s) { s.line.details = "sent 5"; }, kSectionLine, ""},
+       kSectionLine, "7: link no reply"},
+      // The line's words and counters move with every poll: nothing a person needs a line for.
+      {[](PanelState&) {},
+       [](PanelState& s) {
+         s.line.state = "Connected: last reply 0.2 s ago", s.line.details = "5";
+       },
+       kSectionLine, ""},
       {[](PanelState&) {}, [](PanelState& s) { s.connected = true; }, kSectionConnection,
        "7: connected"},
       {[](PanelState&) {},
@@ -189,6 +193,10 @@ TEST(CtlRender, AChangeAsJsonCarriesItsSectionsAlone) {
             (QJsonObject{{"lamp", 6}, {"caption", "Input"}, {"lit", true}}));
   EXPECT_EQ(json["state"]["line"]["link"].toString(), "disconnected");
   EXPECT_EQ(json["state"].toObject().keys(), (QStringList{"lamps", "line"}));
+}
+
+TEST(CtlRender, AWordOfTheServiceIsAJsonString) {
+  EXPECT_EQ(Json(ResultJson("logged \"out\"\n"))["result"].toString(), "logged \"out\"\n");
 }
 
 TEST(CtlRender, AJournalRecordIsOneLine) {

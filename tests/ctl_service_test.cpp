@@ -74,6 +74,8 @@ TEST_F(CtlService, StatusWatchAndEventsShowWhatTheSimulatorDid) {
   const std::time_t started = std::time(nullptr) - 60;
   test::ChildProcess watch(test::kCtlProgram, {"--socket", socket_, "watch"},
                            {.env = {}, .capture_stderr = true});
+  test::ChildProcess watch_json(test::kCtlProgram, {"--socket", socket_, "watch", "--json"});
+  ASSERT_TRUE(service_->WaitForOutput("(2 attached)")) << service_->output();
 
   sim_->Type("fault 3 on");
   Ran status;
@@ -83,6 +85,8 @@ TEST_F(CtlService, StatusWatchAndEventsShowWhatTheSimulatorDid) {
   EXPECT_EQ(status.status, 1) << status.out << status.err;  // a fault stands
   EXPECT_TRUE(watch.WaitForOutput("lamp 4 Music/Spare lit")) << watch.output();
   EXPECT_TRUE(watch.WaitForOutput("fault-4 new")) << watch.output();
+  EXPECT_TRUE(watch_json.WaitForOutput(R"({"caption":"Music/Spare","lamp":4,"lit":true})"))
+      << watch_json.output();
 
   char since[32];
   std::strftime(since, sizeof since, "%Y-%m-%d %H:%M", std::localtime(&started));
@@ -92,6 +96,13 @@ TEST_F(CtlService, StatusWatchAndEventsShowWhatTheSimulatorDid) {
   EXPECT_NE(connected, std::string::npos) << events.out;
   // Oldest first, as a log is read.
   EXPECT_LT(connected, events.out.find(" event root: ")) << events.out;
+  const Ran json_events = Ctl({"events", "--since", since, "--json"});
+  EXPECT_EQ(QJsonDocument::fromJson(
+                QByteArray::fromStdString(json_events.out.substr(0, json_events.out.find('\n'))))
+                .object()["seq"]
+                .toInteger(),
+            1)
+      << json_events.out;
 
   // The service gone: a watch says so, and nobody answers a status.
   EXPECT_EQ(service_->Stop(), 0);

@@ -2,9 +2,11 @@
 # exit status says what stands; a user in no group is refused at the socket with exit status 3.
 # Sourced by site_test.sh after the notification cases (inside, as, want, sim_type, wait_for).
 
+# Whatever its exit status says (1 while the fault stands; the pipe fails on it).
 ctl_lamp_lit() {
-  as op orvandelctl status --json 2> /dev/null |
-    grep -q '{"caption":"Music/Spare","lamp":4,"lit":true}'
+  local out
+  out="$(as op orvandelctl status --json 2> /dev/null)"
+  grep -q '{"caption":"Music/Spare","lamp":4,"lit":true}' <<< "$out"
 }
 
 ctl_at_site() {

@@ -173,7 +173,7 @@ struct ActionRequest {
   int number = 0;  // kTrigger, kRename: 1..the page's size
   int state = 0;   // kTrigger, kSupervision: 0 or 1
   // kRename; kSupervision and kSupervisionTime: the supervision time as typed; kSilence: where
-  // ("window", "Esc", "web"); kLogIn: the operator
+  // ("window", "Esc", "web", "orvandelctl"); kLogIn: the operator
   std::string name;
   std::string pin;            // kLogIn
   int port = 0;               // kPort: 1..10

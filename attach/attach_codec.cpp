@@ -395,8 +395,9 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
       break;
     case ActionKind::kSilence:
       action.name = S(object[QStringLiteral("from")].toString());
-      // A window silences from its button or its Esc key, as the journal names them.
-      ok = action.name == "window" || action.name == "Esc";
+      // A window silences from its button or its Esc key, a shell with orvandelctl, as the
+      // journal names them.
+      ok = action.name == "window" || action.name == "Esc" || action.name == "orvandelctl";
       break;
     case ActionKind::kLogIn:
       // Names as a users file holds them; whether the PIN is right is the gate's to say.

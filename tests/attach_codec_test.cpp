@@ -140,7 +140,8 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
       R"({"action":"log-in","id":12,"operator":"alice","pin":"1234","type":"action"})",
       R"({"action":"log-out","id":13,"type":"action"})",
       R"({"action":"acknowledge","condition":"fault-7","id":14,"text":"seen","type":"action"})",
-      R"({"action":"shelve","condition":"link","id":15,"text":"works","type":"action","until":1765000000000})"};
+      R"({"action":"shelve","condition":"link","id":15,"text":"works","type":"action","until":1765000000000})",
+      R"({"action":"silence","from":"orvandelctl","id":16,"type":"action"})"};
   for (const std::string line : lines) {
     ASSERT_TRUE(ParseActionMessage(line, action, error)) << line << error;
     EXPECT_EQ(ActionMessage(action), line + "\n");

@@ -17,12 +17,13 @@ ls "$out"/orvandel-*.tar.gz > /dev/null || fail "no .tar.gz"
 listing="$(dpkg-deb -c "$deb")"
 echo "$listing"
 for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvandel \
-  ./usr/bin/orvandel-sim ./usr/share/applications/orvandel.desktop \
+  ./usr/bin/orvandel-sim ./usr/bin/orvandelctl ./usr/share/applications/orvandel.desktop \
   ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/ \
   ./etc/orvandel/orvandel.ini ./lib/systemd/system/orvandel.service \
   ./lib/systemd/system/orvandel.socket ./usr/lib/orvandel/orvandel-extras.so \
   ./usr/share/doc/orvandel/copyright ./usr/share/doc/orvandel/changelog.gz \
   ./usr/share/man/man1/orvandel.1.gz ./usr/share/man/man1/orvandel-sim.1.gz \
+  ./usr/share/man/man1/orvandelctl.1.gz \
   ./usr/share/man/man5/orvandel.ini.5.gz ./usr/share/doc/orvandel/README.md \
   ./usr/share/doc/orvandel/docs/operating.md ./usr/share/doc/orvandel/docs/installing.md \
   ./usr/share/doc/orvandel/docs/developers.md ./usr/share/doc/orvandel/examples/serial-line.ini \
@@ -60,7 +61,8 @@ root="$out/root"
 dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$out/control"
 # No path of the machine that built it: neither the build tree nor the sources.
-for file in opt/orvandel/orvandel opt/orvandel/orvandel-sim usr/lib/orvandel/orvandel-extras.so; do
+for file in opt/orvandel/orvandel opt/orvandel/orvandel-sim usr/bin/orvandelctl \
+  usr/lib/orvandel/orvandel-extras.so; do
   for tree in "$build_dir" "$source_dir"; do
     found="$(strings -a "$root/$file" | grep -F "$tree" | head -3)" || true
     [ -z "$found" ] || fail "/$file holds the build's path $tree: $found"
@@ -120,7 +122,7 @@ verify="$(cd "$out/verify" &&
   fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify warns: $verify"
 # The manual pages render without a warning.
-for page in man1/orvandel.1.gz man1/orvandel-sim.1.gz man5/orvandel.ini.5.gz; do
+for page in man1/orvandel.1.gz man1/orvandel-sim.1.gz man1/orvandelctl.1.gz man5/orvandel.ini.5.gz; do
   warnings="$(man --warnings -l "$root/usr/share/man/$page" 2>&1 > /dev/null)"
   [ -z "$warnings" ] || fail "$page: $warnings"
 done

@@ -11,5 +11,6 @@ extern const char* const kJournalChild;        // the crash test's child
 extern const char* const kProgramFolderProbe;  // prints the program folder it finds
 extern const char* const kTestModule;          // a module for the module loader's tests
 extern const char* const kExtrasModule;        // the program's own module (orvandel-extras.so)
+extern const char* const kCtlProgram;          // orvandelctl
 
 }  // namespace orv::test

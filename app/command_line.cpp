@@ -85,6 +85,8 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   parser.addOption(take_over_lock);
   parser.addOption(text);
   parser.addOption(notify_test);
+  const QCommandLineOption verbose(Q("verbose"));
+  parser.addOption(verbose);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -121,6 +123,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   options.take_over_lock = parser.isSet(take_over_lock);
   options.headless = parser.isSet(headless);
   options.standalone = parser.isSet(standalone);
+  options.verbose = parser.isSet(verbose);
   if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
   if (parser.isSet(state_folder))
     options.state_folder = std::filesystem::path(parser.value(state_folder).toStdString());
@@ -322,6 +325,9 @@ std::string ProgramUsage() {
          "                        (its unit does it): judge the lock of the device the\n"
          "                        service asked about in DIR, remove it if its process does\n"
          "                        not have the device open, and leave a note for the service\n"
+         "  --verbose             let the libraries' own messages through too (Qt, its\n"
+         "                        plugins, the sound server), on the terminal and in the\n"
+         "                        service's log; without it only the program's own come\n"
          "  --version, -v         the program's name and version\n"
          "  --help, -h            this text\n"
          "\n"

@@ -47,6 +47,8 @@ struct ProgramOptions {
   bool standalone = false;
   // SYSINI and DATA in this folder instead of beside the program (the service of a site).
   std::optional<std::filesystem::path> state_folder;
+  // --verbose: the libraries' own messages too (Qt, its plugins, the sound server).
+  bool verbose = false;
   // The service's socket for windows: the window attaches there, the service listens there.
   std::optional<std::string> socket;
   JournalCommand journal_command = JournalCommand::kNone;

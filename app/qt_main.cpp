@@ -42,6 +42,7 @@
 #include "platform/program_folder.h"
 #include "platform/qt/qt_after_first_paint.h"
 #include "platform/qt/qt_form_view.h"
+#include "platform/qt/qt_log.h"
 #include "platform/qt/qt_message_box.h"
 #include "platform/qt/qt_notice.h"
 #include "platform/qt/qt_notice_bar.h"
@@ -174,6 +175,8 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "orvandel: %s\n", orv::kNoDisplay);
     return 2;
   }
+  // Before the application object: the platform plugin talks while it starts.
+  orv::SetUpQtLog(parsed.options.verbose);
   // Without a window no display is needed: the core application alone.
   const std::unique_ptr<QCoreApplication> app = windowless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)

@@ -1,17 +1,22 @@
 #include "app/service_start.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <utility>
 
+#include "platform/log_lines.h"
 #include "site/lock_step.h"
 
 namespace orv {
 namespace {
 
-void PrintLine(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
+// The service's records, one line each; under systemd with their priority.
+void PrintLine(const std::string& line, LogPriority priority) {
+  static const bool to_journal = IsJournalStream(STDOUT_FILENO);
+  std::fputs(LogLine(line, priority, to_journal).c_str(), stdout);
   std::fflush(stdout);
 }
 
@@ -35,7 +40,7 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
       folder, TakeLockStepNote(folder),
       [notice](const std::string& text) {
         notice(Notice{NoticeLevel::kWarning, text});
-        PrintLine(text);
+        PrintLine(text, LogPriority::kWarning);
       },
       [] { QTimer::singleShot(0, [] { QCoreApplication::exit(kExitForLockStep); }); });
   port.serial().TakeOverSquattedLocks(
@@ -45,8 +50,9 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
       lock_step.done_before());
   // The panel is the program's; the module's service drives it.
   MainForm panel(std::move(environment));
-  return service->RunHeadlessService(panel, port, notice, port_for_this_run, settings, PrintLine,
-                                     attach_socket, gate);
+  return service->RunHeadlessService(
+      panel, port, notice, port_for_this_run, settings,
+      [](const std::string& line) { PrintLine(line, LogPriority::kInfo); }, attach_socket, gate);
 }
 
 }  // namespace orv

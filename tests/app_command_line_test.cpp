@@ -59,6 +59,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
       {{"--notify-test", "night"}, "||||0|0  0  notify night"},
       {{"night", "--notify-test"}, "||||0|0  0  notify night"},
       {{"--notify-test", "a", "b"}, "unknown option \"a\" (see --help)"},
+      {{"--headless", "--verbose"}, "|||headless|0|0  0  verbose"},
       {{"--notify-test", "--headless"},
        "--notify-test goes alone, or with --site-settings or --state-folder"},
   };
@@ -73,6 +74,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
                         std::to_string(o.user_level) + " " + o.users_file.value_or("").string() +
                         (o.take_over_lock ? " take" : "") +
                         (o.notify_test ? " notify " + o.notify_rule : "") +
+                        (o.verbose ? " verbose" : "") +
                         (o.state_folder ? " " + o.state_folder->string() : "")
                   : parsed.error,
               expected)
@@ -80,7 +82,8 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
   }
   for (const char* option :
        {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
-        "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock", "--notify-test [RULE]"})
+        "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock", "--notify-test [RULE]",
+        "--verbose"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 

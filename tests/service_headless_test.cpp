@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -121,6 +122,85 @@ TEST(CommandLine, AnswersWithoutADisplayInOneLine) {
     EXPECT_EQ(RunWithoutDisplay(args), std::pair(status, output)) << args;
   const auto [status, help] = RunWithoutDisplay("--help");
   EXPECT_EQ(std::pair(status, help.find("--headless") != help.npos), std::pair(0, true)) << help;
+}
+
+// The environment of a plain start where nothing is set up for the libraries: no display, no
+// sound server, no XDG_RUNTIME_DIR, not under systemd; `extra` added.
+std::vector<std::string> PlainEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> env = extra;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string text = *variable;
+    const std::string name = text.substr(0, text.find('='));
+    if (name != "DISPLAY" && name != "WAYLAND_DISPLAY" && name != "QT_QPA_PLATFORM" &&
+        name != "XDG_RUNTIME_DIR" && name != "JOURNAL_STREAM" && name != "PULSE_SERVER")
+      env.push_back(text);
+  }
+  return env;
+}
+
+// The lines of the output that are not the program's own.
+std::vector<std::string> ForeignLines(const std::string& output) {
+  std::vector<std::string> foreign;
+  for (std::size_t start = 0; start < output.size();) {
+    const std::size_t end = std::min(output.find('\n', start), output.size());
+    const std::string line = output.substr(start, end - start);
+    if (!line.starts_with("orvandel")) foreign.push_back(line);
+    start = end + 1;
+  }
+  return foreign;
+}
+
+using ServiceOutput = test::ProgramFolderTest;
+
+// Under systemd standard output and error are the journal's stream: every line carries its
+// priority, so that `journalctl -p warning` shows the notices and not the records.
+TEST_F(ServiceOutput, OnTheJournalsStreamRecordsAreInformationAndNoticesTheirLevel) {
+  const std::string script =
+      "exec 2>&1; JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"";
+  test::ChildProcess program("/bin/sh",
+                             {"-c", script, (folder_.path() / "orvandel").string(), "--headless"},
+                             {.env = PlainEnvironment({}), .capture_stderr = false});
+  ASSERT_TRUE(program.WaitForOutput(" link Trying again")) << program.output();
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.WaitForExit(), 0) << program.output();
+  const std::string& out = program.output();
+  EXPECT_NE(out.find("<3>orvandel.notice: COM1 cannot be opened: device not found"), out.npos)
+      << out;
+  EXPECT_NE(out.find(" link Com Port Fail!: COM1"), out.npos) << out;
+  // Each line's priority.
+  std::string priorities;
+  for (std::size_t at = 0; at < out.size(); at = out.find('\n', at) + 1) {
+    priorities += out.compare(at, 3, "<6>") == 0 ? 'i' : out.compare(at, 3, "<3>") == 0 ? 'e' : '?';
+  }
+  EXPECT_EQ(priorities.find('?'), priorities.npos) << out;
+  EXPECT_EQ(std::count(priorities.begin(), priorities.end(), 'e'), 1) << out;
+}
+
+// A plain start says nothing but its own notices: the window (offscreen, no sound server) and
+// the service; --verbose lets the libraries speak.
+TEST_F(ServiceOutput, APlainStartSaysNothingOfTheLibrariesUnlessVerbose) {
+  // The arguments, the environment added; the libraries' lines expected.
+  const std::tuple<std::vector<std::string>, std::string, bool> cases[] = {
+      {{"--standalone"}, "QT_QPA_PLATFORM=offscreen", false},
+      {{"--headless"}, "", false},
+      {{"--standalone", "--verbose"}, "QT_QPA_PLATFORM=offscreen", true},
+  };
+  for (const auto& [args, extra, noisy] : cases) {
+    test::ChildProcess program(
+        (folder_.path() / "orvandel").string(), args,
+        {.env = PlainEnvironment(extra.empty() ? std::vector<std::string>{} : std::vector{extra}),
+         .capture_stderr = true});
+    // The libraries speak at the start and when the module's sounder opens, after the first
+    // paint: all within the time given.
+    std::this_thread::sleep_for(4s);
+    program.Stop();
+    const std::string& said = program.error_output();
+    EXPECT_EQ(said.find("XDG_RUNTIME_DIR not set") != said.npos, noisy)
+        << testing::PrintToString(args) << said;
+    if (!noisy) {
+      EXPECT_EQ(ForeignLines(said), std::vector<std::string>{}) << testing::PrintToString(args);
+    }
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "service/qt/qt_headless_service.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "mqtt/qt/qt_mqtt_service.h"
 #include "notify/notify_feed.h"
 #include "notify/qt/qt_notify_channels.h"
+#include "platform/log_lines.h"
 #include "platform/process.h"
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
@@ -32,7 +35,10 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
   std::string inherited_problem;
   const int inherited = InheritedListeningSocket(inherited_problem);
   if (!inherited_problem.empty()) {
-    std::fprintf(stderr, "orvandel: the service is not started: %s\n", inherited_problem.c_str());
+    std::fputs(LogLine("orvandel: the service is not started: " + inherited_problem,
+                       LogPriority::kError, IsJournalStream(STDERR_FILENO))
+                   .c_str(),
+               stderr);
     return 1;
   }
   // Caught from the start: a stop asked for during start-up is taken when the loop runs.
@@ -63,7 +69,10 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
                             web, gate, notice);
   const bool attachable = inherited >= 0 || !attach_socket.empty();
   if (attachable && !attach.Listen()) {
-    std::fputs("orvandel: the service is not started: windows cannot attach (see above)\n", stderr);
+    std::fputs(LogLine("orvandel: the service is not started: windows cannot attach (see above)",
+                       LogPriority::kError, IsJournalStream(STDERR_FILENO))
+                   .c_str(),
+               stderr);
     return 1;
   }
   // Who is told when nobody answers: after the panel's start, which opens the journal that says

@@ -17,6 +17,7 @@
 
 #include "access/access_gate.h"
 #include "access/login_backoff_file.h"
+#include "access/login_words.h"
 #include "access/qt/qt_access_bar.h"
 #include "access/qt/qt_pin_checks.h"
 #include "access/user_admin.h"
@@ -358,8 +359,9 @@ int main(int argc, char* argv[]) {
   // and any key or mouse press keeps the log-in alive.
   orv::QtGateAccessBar access(view, gate, orv::MainForm::kWindowOrigin,
                               [&form] { return form.AccessNow(); });
-  const orv::Connection login_wanted =
-      form.login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  const orv::Connection login_wanted = form.login_wanted().Connect(
+      [&access](orv::Action refused) { access.bar().AskForLogIn(orv::LogInReason(refused)); });
+  access.bar().SettleRefusalsIn(notices);
   const orv::QtInputWatch input([&form] { form.Touch(); });
   // What stands, in priority, with the operator's Acknowledge and Shelve.
   orv::QtConditionsBar conditions_bar(

@@ -164,7 +164,8 @@ class MainForm final : public PanelWindow, public PanelCore {
   void SetSupervision(bool on, const std::string& time, const Actor& by);
   // Input at the window: keeps its log-in alive.
   void Touch();
-  Signal<>& login_wanted() { return login_wanted_; }
+  // The action refused for its level.
+  Signal<Action>& login_wanted() { return login_wanted_; }
   ConditionBook& conditions() { return conditions_; }
   // An operator's acknowledgement and shelf, recorded with the actor; "done" or why not.
   std::string AcknowledgeCondition(const std::string& id, const std::string& comment,
@@ -226,7 +227,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   // Before the connections, so that it outlives them.
   RefusalSummary refusals_;
   Connections connections_;
-  Signal<> login_wanted_;
+  Signal<Action> login_wanted_;
   bool loaded_ = false;
   // Set while a refused change is put back, or controls are changed quietly.
   bool reverting_ = false;

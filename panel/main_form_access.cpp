@@ -65,7 +65,7 @@ bool MainForm::Guarded(Action action, const std::function<void(const Actor&)>& a
   // Keys too fast are said once a burst, and a log-in would not help them.
   if (!decision.told_before)
     Notify(NoticeLevel::kWarning, std::string(ActionName(action)) + " " + decision.text);
-  if (!decision.too_fast) login_wanted_();
+  if (!decision.too_fast) login_wanted_(action);
   return false;
 }
 

@@ -11,8 +11,15 @@ NoticeLog::NoticeLog(ClockFn clock, std::size_t capacity)
 
 void NoticeLog::Add(const Notice& notice) {
   entries_.push_back(LoggedNotice{clock_ ? clock_() : LocalDateTime{}, notice});
+  newest_settled_ = false;
   while (entries_.size() > capacity_)
     entries_.pop_front();
+  changed_();
+}
+
+void NoticeLog::Settle(const std::function<bool(const Notice&)>& settled) {
+  if (shown() == nullptr || !settled(shown()->notice)) return;
+  newest_settled_ = true;
   changed_();
 }
 

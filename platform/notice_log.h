@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "platform/clock.h"
@@ -38,6 +39,12 @@ class NoticeLog {
   const std::deque<LoggedNotice>& entries() const { return entries_; }
   // The last notice added; null before the first.
   const LoggedNotice* newest() const { return entries_.empty() ? nullptr : &entries_.back(); }
+  // A newest notice that `settled` says is no longer so (a refusal once the operator has logged
+  // in) stops being shown; the list keeps it. Only the newest: one said after it is news of its
+  // own. Tells changed() when it settles one.
+  void Settle(const std::function<bool(const Notice&)>& settled);
+  // The notice a status bar shows: the newest unless it was settled; null when none.
+  const LoggedNotice* shown() const { return newest_settled_ ? nullptr : newest(); }
   std::size_t capacity() const { return capacity_; }
   Signal<>& changed() { return changed_; }
 
@@ -45,6 +52,7 @@ class NoticeLog {
   ClockFn clock_;
   std::size_t capacity_;
   std::deque<LoggedNotice> entries_;
+  bool newest_settled_ = false;
   Signal<> changed_;
 };
 

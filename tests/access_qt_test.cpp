@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "access/login_backoff_file.h"
+#include "access/login_words.h"
 #include "access/pin_hash.h"
 #include "access/qt/qt_access_bar.h"
 #include "access/qt/qt_pin_checks.h"
+#include "platform/qt/qt_notice_bar.h"
 #include "tests/gui_window_fixture.h"
 #include "tests/support/wait_for.h"
 #include "tests/temp_folder.h"
@@ -67,7 +69,8 @@ TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
   QtFormView& view = Show();
   form().ConnectCB_Click();
   QtGateAccessBar access(view, gate, MainForm::kWindowOrigin, [this] { return access_now_; });
-  const Connection asked = form().login_wanted().Connect([&access] { access.bar().AskForLogIn(); });
+  const Connection asked = form().login_wanted().Connect(
+      [&access](Action refused) { access.bar().AskForLogIn(LogInReason(refused)); });
   QtAccessBar& bar = access.bar();
   QWidget* reset = Find("EMGReset_CB");
   const auto log_in = [&](const char* pin) {
@@ -80,6 +83,9 @@ TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
   QTest::mouseClick(bar.button(), Qt::LeftButton);
   ASSERT_TRUE(bar.dialog()->isVisible());
   EXPECT_EQ(bar.pin_edit()->echoMode(), QLineEdit::NoEcho);
+  // Opened by its button: no reason, and what each level may do.
+  EXPECT_TRUE(bar.reason()->isHidden());
+  EXPECT_EQ(bar.levels()->text().toStdString(), LevelsNeeded());
   log_in("9999");
   // The click came back before the check: the answer comes on a later turn of the loop.
   EXPECT_EQ(bar.message()->text(), "");
@@ -98,7 +104,20 @@ TEST_F(GuiTest, LogInPressEmgResetLogOutAndItIsRefusedWithTheDialog) {
   EXPECT_EQ(bar.label()->text(), "Level 1");
   QTest::mouseClick(reset, Qt::LeftButton);  // (that nothing goes out is the window model's test)
   EXPECT_TRUE(bar.dialog()->isVisible()) << "the refusal asks for a log-in";
-  bar.dialog()->reject();
+  // Saying why, and the refusal stands in the status bar until the log-in.
+  EXPECT_TRUE(bar.reason()->isVisible());
+  EXPECT_EQ(bar.reason()->text().toStdString(), LogInReason(Action::kEmgReset));
+  QtNoticeBar* notices = view.notice_bar();
+  EXPECT_EQ(notices->text(), "EMG Reset refused: level 2 needed");
+  bar.SettleRefusalsIn(notice_log_);
+  log_in("9999");
+  ASSERT_TRUE(test::WaitFor([&] { return bar.message()->text() == "not logged in"; }));
+  EXPECT_EQ(notices->text(), "EMG Reset refused: level 2 needed") << "not until it succeeds";
+  log_in("1234");
+  ASSERT_TRUE(test::WaitFor([&] { return !bar.dialog()->isVisible(); }));
+  EXPECT_EQ(notices->text(), "");
+  QTest::mouseClick(reset, Qt::LeftButton);
+  EXPECT_EQ(port_.writes().size(), 2U) << "logged in, the key goes out";
 }
 }  // namespace
 }  // namespace orv

@@ -146,7 +146,7 @@ TEST_F(PanelAccessTest, KeysFasterThanAHandsAreRefusedSaidOnceAndCounted) {
     if (e.kind == JournalKind::kOperator) records.push_back(e.text);
   });
   int logins_asked = 0;
-  const Connection asked = f.login_wanted().Connect([&logins_asked] { ++logins_asked; });
+  const Connection asked = f.login_wanted().Connect([&logins_asked](Action) { ++logins_asked; });
   for (int i = 0; i < 20; ++i)
     f.EMG_CB.PerformClick();
   const Bytes key = EncodeFrame(cmd::kPanelKey, Bytes{OperatorCommands::kEmg});

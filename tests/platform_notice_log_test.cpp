@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace orv {
@@ -50,6 +51,28 @@ TEST(NoticeLog, SinkAddsThenPassesEachNoticeOn) {
             (std::vector<std::string>{"01/31 23:09 Error: first", "01/31 23:09 Info: second"}));
   log.Sink()({NoticeLevel::kInfo, "alone"});
   EXPECT_EQ(log.newest()->notice.text, "alone");
+}
+
+// A refusal stops showing once its operator has logged in; the list keeps it, and what comes
+// after it shows as ever.
+TEST(NoticeLog, ASettledNewestNoticeIsNoLongerShownButStaysListed) {
+  NoticeLog log(nullptr);
+  int changes = 0;
+  const Connection connection = log.changed().Connect([&] { ++changes; });
+  const auto refusal = [](const Notice& n) { return n.text.starts_with("refused"); };
+  log.Settle(refusal);  // nothing to settle
+  log.Add({NoticeLevel::kWarning, "refused: level 2 needed"});
+  log.Add({NoticeLevel::kError, "port lost"});
+  log.Settle(refusal);  // the newest is not a refusal: it stays
+  const std::string kept = log.shown() ? log.shown()->notice.text : "";
+  log.Add({NoticeLevel::kWarning, "refused: level 3 needed"});
+  log.Settle(refusal);
+  log.Settle(refusal);  // once
+  const bool hidden = log.shown() == nullptr;
+  log.Add({NoticeLevel::kInfo, "port back"});
+  EXPECT_EQ(std::tuple(kept, hidden, log.shown() ? log.shown()->notice.text : "", changes,
+                       log.entries().size()),
+            std::tuple(std::string("port lost"), true, std::string("port back"), 5, 4u));
 }
 
 }  // namespace

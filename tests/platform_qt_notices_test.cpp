@@ -61,6 +61,38 @@ TEST_F(GuiTest, NoticesShowInTheStatusBarNewestWithItsLevelAndTheEarlierOnesInIt
   EXPECT_EQ(view.findChildren<QtNoticeBar*>().size(), 1);
 }
 
+// A notice the window's width cuts is read whole, with the earlier ones, in the list a click on
+// it opens; a settled notice leaves the bar but not the list.
+TEST_F(GuiTest, AClickOnTheNoticeListsTheRecentOnesWholeNewestFirst) {
+  QtFormView& view = Show();
+  QtNoticeBar* bar = view.notice_bar();
+  auto list = [&view] { return view.findChild<QListWidget*>(QStringLiteral("NoticeListItems")); };
+  QTest::mouseClick(bar->text_label(), Qt::LeftButton);
+  EXPECT_EQ(list(), nullptr) << "nothing to list";
+
+  std::string long_text = "COM1 cannot be opened:";
+  for (int i = 0; i < 40; ++i)
+    long_text += " /dev/serial/by-path/pci-0000";
+  notice_log_.Add({NoticeLevel::kWarning, "EMG Reset refused: level 2 needed"});
+  notice_log_.Add({NoticeLevel::kError, long_text});
+  notice_log_.Settle([](const Notice& n) { return n.level == NoticeLevel::kError; });
+  EXPECT_EQ(std::tuple(bar->text(), bar->icon_label()->pixmap().isNull()),
+            std::tuple(QString(), true));
+  QTest::mouseClick(bar->text_label(), Qt::LeftButton);
+  ASSERT_NE(list(), nullptr);
+  QStringList items;
+  for (int i = 0; i < list()->count(); ++i)
+    items << list()->item(i)->text();
+  EXPECT_EQ(items, (QStringList{QString::fromStdString("12/04 05:21 Error: " + long_text),
+                                "12/04 05:21 Warning: EMG Reset refused: level 2 needed"}));
+  // Wrapped, not cut: the long one takes several lines of the list's width.
+  QCoreApplication::processEvents();
+  EXPECT_GT(list()->visualItemRect(list()->item(0)).height(), 4 * list()->fontMetrics().height());
+  EXPECT_LE(list()->window()->width(), QtNoticeBar::kListWidth);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "a list, not a box";
+  list()->window()->close();
+}
+
 TEST(QtLogNotices, EachNoticeIsOneMessageOfTheNoticeCategoryAtItsLevel) {
   static std::vector<std::tuple<QtMsgType, std::string, std::string>> logged;
   logged.clear();

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "access/login_words.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_notice_bar.h"
 
@@ -47,11 +48,22 @@ QtAccessBar::QtAccessBar(QtFormView& view, Hooks hooks) : hooks_(std::move(hooks
   message_ = new QLabel(dialog_);
   message_->setObjectName(QStringLiteral("LogInMessage"));
   message_->setTextFormat(Qt::PlainText);
+  reason_ = new QLabel(dialog_);
+  reason_->setObjectName(QStringLiteral("LogInReason"));
+  reason_->setTextFormat(Qt::PlainText);
+  reason_->setWordWrap(true);
+  levels_ = new QLabel(QString::fromStdString(LevelsNeeded()), dialog_);
+  levels_->setObjectName(QStringLiteral("LogInLevels"));
+  levels_->setTextFormat(Qt::PlainText);
+  levels_->setWordWrap(true);
+  reason_->setVisible(false);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog_);
   auto* form = new QFormLayout(dialog_);
+  form->addRow(reason_);
   form->addRow(QObject::tr("Operator"), name_);
   form->addRow(QObject::tr("PIN"), pin_);
   form->addRow(message_);
+  form->addRow(levels_);
   form->addRow(buttons);
   QObject::connect(buttons, &QDialogButtonBox::rejected, dialog_, &QDialog::reject);
   // The dialog stays open until the answer says it may close.
@@ -72,17 +84,25 @@ void QtAccessBar::LogInAnswered(const std::string& result) {
   if (result.starts_with("logged in")) {
     message_->clear();
     dialog_->accept();
+    if (refusals_ != nullptr)
+      refusals_->Settle([](const Notice& n) { return SaysLevelRefusal(n.text); });
     return;
   }
   message_->setText(QString::fromStdString(result));
 }
 
-void QtAccessBar::AskForLogIn() {
+void QtAccessBar::AskForLogIn(const std::string& why) {
   if (!visible_) return;
+  reason_->setText(QString::fromStdString(why));
+  reason_->setVisible(!why.empty());
   pin_->clear();
   if (!dialog_->isVisible()) message_->clear();
   dialog_->open();
   (name_->text().isEmpty() ? name_ : pin_)->setFocus();
+}
+
+void QtAccessBar::SettleRefusalsIn(NoticeLog& log) {
+  refusals_ = &log;
 }
 
 void QtAccessBar::SetVisible(bool visible) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "access/access_gate.h"
+#include "platform/notice_log.h"
 
 class QDialog;
 class QLabel;
@@ -35,8 +36,12 @@ class QtAccessBar {
   // What a log in came to: a "logged in" result closes the dialog; anything else ("not logged
   // in: wait 30 s") stays in it, the PIN cleared.
   void LogInAnswered(const std::string& result);
-  // Opens the dialog without waiting for it: a refused action asks for a log in.
-  void AskForLogIn();
+  // Opens the dialog without waiting for it: a refused action asks for a log in, saying why
+  // (`why`); the button opens it without a reason. The levels the actions need are always shown.
+  void AskForLogIn(const std::string& why = {});
+  // From now on a log in through the dialog settles the refusal for a level that the log shows
+  // (a refusal said after that is news of its own). The log must outlive the bar.
+  void SettleRefusalsIn(NoticeLog& log);
   // Hidden while access levels are off.
   void SetVisible(bool visible);
 
@@ -46,6 +51,8 @@ class QtAccessBar {
   QLineEdit* name_edit() const { return name_; }
   QLineEdit* pin_edit() const { return pin_; }
   QLabel* message() const { return message_; }
+  QLabel* reason() const { return reason_; }
+  QLabel* levels() const { return levels_; }
 
  private:
   Hooks hooks_;
@@ -57,6 +64,9 @@ class QtAccessBar {
   QLineEdit* name_ = nullptr;
   QLineEdit* pin_ = nullptr;
   QLabel* message_ = nullptr;
+  QLabel* reason_ = nullptr;
+  QLabel* levels_ = nullptr;
+  NoticeLog* refusals_ = nullptr;
 };
 
 // The bar over the program's own gate for one origin (the window): log in and out there, and

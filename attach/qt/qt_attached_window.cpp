@@ -80,6 +80,7 @@ QtAttachedWindow::QtAttachedWindow(const std::string& socket_path)
                                  },
                                  [this] { Ask(ActionKind::kLogOut); }});
   access_bar_->SetVisible(false);
+  access_bar_->SettleRefusalsIn(notices_);
   // The service's journal: the service's gate allows each page as the History button's.
   AddHistoryButton(*view_, std::string(ActionName(Action::kHistory)), [this] { OpenHistory(); });
   connections_.push_back(client_.journal_committed().Connect([this](std::int64_t sequence) {
@@ -175,7 +176,8 @@ void QtAttachedWindow::OnResult(const std::string& result) {
   // timed out there), and is asked to log in.
   if (result.starts_with("refused: level ")) {
     access_bar_->Show({});
-    access_bar_->AskForLogIn();
+    access_bar_->AskForLogIn("The service refused it: " + result.substr(9) +
+                             ". Log in as an operator of that level or higher.");
   }
   notice_(Notice{NoticeLevel::kWarning, "The service did not do it: " + result});
   // A box ticked in vain shows the service's state again.

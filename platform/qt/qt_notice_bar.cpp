@@ -3,9 +3,12 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QStringList>
 #include <QStyle>
+#include <QVBoxLayout>
 
 namespace orv {
 
@@ -70,11 +73,16 @@ QtNoticeBar::QtNoticeBar(QWidget* parent) : QStatusBar(parent) {
   layout->addWidget(icon_);
   layout->addWidget(text_, 1);
   addWidget(pane, 1);
+  // A click anywhere on the notice opens the list.
+  for (QWidget* part :
+       {static_cast<QWidget*>(pane), static_cast<QWidget*>(icon_), static_cast<QWidget*>(text_)})
+    part->installEventFilter(this);
   // One height, with or without a notice: the controls above never move.
   setFixedHeight(sizeHint().height());
 }
 
 void QtNoticeBar::Follow(NoticeLog& log) {
+  log_ = &log;
   connection_ = log.changed().Connect([this, &log] { ShowLog(log); });
   ShowLog(log);
 }
@@ -92,12 +100,48 @@ void QtNoticeBar::AddToPane(QWidget* widget) {
   pane_->layout()->addWidget(widget);
 }
 
+bool QtNoticeBar::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton && log_ != nullptr &&
+      !log_->entries().empty()) {
+    ShowList();
+    return true;
+  }
+  return QStatusBar::eventFilter(watched, event);
+}
+
+QWidget* QtNoticeBar::ShowList() {
+  if (log_ == nullptr) return nullptr;
+  auto* popup = new QFrame(this, Qt::Popup);
+  popup->setObjectName(QStringLiteral("NoticeList"));
+  popup->setAttribute(Qt::WA_DeleteOnClose);
+  popup->setFrameStyle(QFrame::Box | QFrame::Plain);
+  auto* list = new QListWidget(popup);
+  list->setObjectName(QStringLiteral("NoticeListItems"));
+  list->setWordWrap(true);
+  list->setTextElideMode(Qt::ElideNone);
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setSelectionMode(QAbstractItemView::NoSelection);
+  // Newest first, each whole: what the bar had to cut is read here.
+  for (auto it = log_->entries().rbegin(); it != log_->entries().rend(); ++it)
+    list->addItem(QString::fromStdString(FormatLoggedNotice(*it)));
+  auto* layout = new QVBoxLayout(popup);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(list);
+  popup->resize(kListWidth, kListHeight);
+  // Above the bar, from its left edge: the window's controls stay in sight below the list.
+  const QPoint corner = mapToGlobal(QPoint(0, 0));
+  popup->move(corner.x(), corner.y() - popup->height());
+  popup->show();
+  return popup;
+}
+
 void QtNoticeBar::ShowLog(const NoticeLog& log) {
-  const LoggedNotice* newest = log.newest();
+  ShowToolTip(log);
+  const LoggedNotice* newest = log.shown();
   if (newest == nullptr) {
     icon_->clear();
     text_->SetFullText(QString());
-    setToolTip(QString());
     return;
   }
   const NoticeLevel level = newest->notice.level;
@@ -106,6 +150,13 @@ void QtNoticeBar::ShowLog(const NoticeLog& log) {
   QPalette palette;  // an empty one: the bar's own colours
   if (level == NoticeLevel::kError) palette.setColor(QPalette::WindowText, QColor(Qt::darkRed));
   text_->setPalette(palette);
+}
+
+void QtNoticeBar::ShowToolTip(const NoticeLog& log) {
+  if (log.entries().empty()) {
+    setToolTip(QString());
+    return;
+  }
   // One line a notice, each cut to a readable width (the whole text is in the Qt log), as
   // escaped rich text: no notice's own characters are taken for markup either way.
   QStringList lines;

@@ -95,13 +95,14 @@ ConsoleReply LongLen(Context& c) {
   return {"a frame with LEN " + std::to_string(*length)};
 }
 
+// The lamp as the window numbers it, 1 to 12.
 ConsoleReply Fault(Context& c) {
-  const std::optional<long> lamp = c.args.size() == 2 ? ParseInteger(c.args[0]) : std::nullopt;
+  const std::optional<long> number = IntegerArg(c, 0, 0, 1, kFaultLamps);
   const std::optional<bool> on = c.args.size() == 2 ? OnOff(c.args[1]) : std::nullopt;
-  if (!lamp || !on || !c.controller.SetFault(static_cast<int>(*lamp), *on, c.now))
-    return Usage("fault LAMP(0-11) on|off");
-  return {std::string("fault ") + kFaultNames[static_cast<std::size_t>(*lamp)] +
-          (*on ? " on" : " off")};
+  if (c.args.size() != 2 || !number || !on ||
+      !c.controller.SetFault(static_cast<int>(*number) - 1, *on, c.now))
+    return Usage("fault LAMP(1-12) on|off");
+  return {"fault " + LampName(static_cast<int>(*number) - 1) + (*on ? " on" : " off")};
 }
 
 ConsoleReply Trigger(Context& c) {
@@ -153,8 +154,7 @@ ConsoleReply State(Context& c) {
 std::string LampList() {
   std::string text = "Lamps:";
   for (int lamp = 0; lamp < kFaultLamps; ++lamp) {
-    text += (lamp % 6 == 0 ? "\n  " : ", ") + std::to_string(lamp) + " " +
-            kFaultNames[static_cast<std::size_t>(lamp)];
+    text += (lamp % 6 == 0 ? "\n  " : ", ") + LampName(lamp);
   }
   return text + "\n";
 }
@@ -214,7 +214,8 @@ std::string ConsoleHelp() {
          "  silence SECONDS        send nothing for that long: no answers, no reports\n"
          "  unknown                a frame with a command code the panel does not know\n"
          "  longlen [LEN]          a frame with LEN above 101 (default 120, up to 255)\n"
-         "  fault LAMP on|off      set a system fault (lamp 0-11); reports 'P' and 0x21\n"
+         "  fault LAMP on|off      set a system fault (lamp 1-12, as the window numbers them);\n"
+         "                         reports 'P' and 0x21\n"
          "  trigger PAGE N on|off  PAGE emg, bus, soft or bgm; reports as a set command does\n"
          "  event CODE VALUE       send report CODE with the 16-bit VALUE (0x.. for hex)\n"
          "  interval SECONDS       mean time between spontaneous reports, 0 = none\n"

@@ -11,7 +11,7 @@ struct ConsoleReply {
   bool quit = false;
 };
 
-// One line typed on standard input, e.g. "fault 3 on", "badcrc 2", "burst 50", "quit".
+// One line typed on standard input, e.g. "fault 4 on", "badcrc 2", "burst 50", "quit".
 ConsoleReply RunConsoleLine(Controller& controller, const std::string& line, Millis now);
 std::string ConsoleHelp();
 

@@ -13,6 +13,10 @@ const TriggerPage& PageInfo(int page) {
 
 }  // namespace
 
+std::string LampName(int lamp) {
+  return std::to_string(lamp + 1) + " " + kFaultLampCaptions[static_cast<std::size_t>(lamp)];
+}
+
 ControllerState::ControllerState() {
   for (const TriggerPage& page : kTriggerPages)
     pages_.emplace_back(page.size);

@@ -2,23 +2,24 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "link/fault_lamps.h"
 #include "link/trigger_states.h"
 #include "platform/serial_port.h"
 
 namespace orv::sim {
 
-inline constexpr int kFaultLamps = 12;
+inline constexpr int kFaultLamps = kSystemLamps;
 // Units whose triggers and BGM channels fit the 60-entry pages: six entries per unit.
 inline constexpr int kUnits = 10;
 inline constexpr int kUnitSize = 6;
 inline constexpr int kRcpLamp = 10;
 
-// The lamp names in lamp order, as the panel captions read.
-inline constexpr std::array<const char*, kFaultLamps> kFaultNames{
-    "Processor reset", "Network", "Call/EMG", "Music/Spare", "Ground Short", "Input",
-    "Mains",           "Battery", "Message",  "EMG mic.",    "RCP",          "Router"};
+// A lamp as the window numbers and names it: lamp index 3 is "4 Music/Spare". The console's
+// commands and everything the simulator says use the window's numbers, 1 to 12.
+std::string LampName(int lamp);
 
 // Bit of the panel status word ('P' report) that carries each lamp; this word does not follow
 // the lamp order of the fault image reply.

@@ -58,7 +58,7 @@ std::string FaultList(std::uint8_t d0, std::uint8_t d1) {
   std::string list;
   for (int lamp = 0; lamp < kFaultLamps; ++lamp) {
     const std::uint8_t byte = lamp < 8 ? d0 : d1;
-    if ((byte >> (lamp % 8)) & 1) list += std::string(list.empty() ? "" : ", ") + kFaultNames[lamp];
+    if ((byte >> (lamp % 8)) & 1) list += std::string(list.empty() ? "" : ", ") + LampName(lamp);
   }
   return list.empty() ? "none" : list;
 }
@@ -67,7 +67,7 @@ std::string PanelStatusList(std::uint16_t word) {
   std::string list;
   for (int lamp = 0; lamp < kFaultLamps; ++lamp) {
     if (word & kPanelStatusBits[static_cast<std::size_t>(lamp)])
-      list += std::string(list.empty() ? "" : ", ") + kFaultNames[lamp];
+      list += std::string(list.empty() ? "" : ", ") + LampName(lamp);
   }
   return list.empty() ? "none" : list;
 }

@@ -52,7 +52,7 @@ TEST(EndToEnd, LampsTriggersCommandsAndEventsFollowTheController) {
     return at;
   };
   QPushButton* connect = view.findChild<QPushButton*>(QStringLiteral("ConnectCB"));
-  sim.Type("fault 3 on");
+  sim.Type("fault 4 on");
   sim.Type("trigger emg 2 on");
   QTest::mouseClick(connect, Qt::LeftButton);
   ASSERT_TRUE(f.link().port_connected());

@@ -122,8 +122,8 @@ TEST_F(AttachedWindows, ShareTheServicesLineAndHistoryAndFollowItsRestart) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return answers > answered; }, kDeadlineMs));
 
   // A fault lamp: from the controller's answer to both windows within half a second.
-  sim->Type("fault 3 on");
-  ASSERT_TRUE(sim->WaitForOutput("fault image: " + std::string(kFaultLampCaptions[3])))
+  sim->Type("fault 4 on");
+  ASSERT_TRUE(sim->WaitForOutput("fault image: 4 " + std::string(kFaultLampCaptions[3])))
       << sim->output();
   QElapsedTimer clock;
   clock.start();

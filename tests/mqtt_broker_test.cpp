@@ -173,7 +173,7 @@ TEST_F(MqttBroker, TheStateIsRetainedSentAgainAndPutRightAndAFrozenProgramGoesOf
   WriteSite("");
   auto sim = StartSim();
   // Known before the program starts: it learns them by polling (fault image, EMG page).
-  sim->Type("fault 2 on");
+  sim->Type("fault 3 on");
   sim->Type("trigger emg 5 on");
   ASSERT_TRUE(sim->WaitForOutput("trigger set")) << sim->output();
   auto program = StartProgram();

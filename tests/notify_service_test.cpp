@@ -112,7 +112,7 @@ TEST_F(NotifiedService, AFaultReachesEveryoneRepeatsEscalatesSurvivesAKillAndEnd
       },
       5000))
       << service->output();
-  sim->Type("fault 3 on");
+  sim->Type("fault 4 on");
   ASSERT_TRUE(sim->WaitForOutput("fault image: ")) << sim->output();
   const Clock::time_point lit = Clock::now();
   QElapsedTimer clock;

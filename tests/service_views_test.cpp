@@ -111,8 +111,8 @@ TEST_F(ServiceViews, AFaultReachesAllFourAndALampTestLightsOnlyTheWindowThatAske
   ASSERT_TRUE(QTest::qWaitFor([&] { return Attached(window); }, kDeadlineMs));
 
   // Two lamps, so that one view's lamps shifted by one shows.
-  sim->Type("fault 2 on");
-  sim->Type("fault 7 on");
+  sim->Type("fault 3 on");
+  sim->Type("fault 8 on");
   const std::string faults = "001000010000";
   Views views;
   ASSERT_TRUE(QTest::qWaitFor(

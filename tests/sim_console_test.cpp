@@ -26,12 +26,16 @@ using orv::test::ChildProcess;
 TEST(ConsoleTest, LinesSendTheirFramesOrAreRefused) {
   // A line; the frames it sends; how its reply starts.
   const std::tuple<const char*, Frames, const char*> kCases[] = {
-      {"fault 3 on", {ReportFrame(0x50, 8), ReportFrame(0x21, 8)}, "fault Music/Spare on"},
+      // Lamps as the window numbers them: 4 is the fourth caption, bit 3 of the fault image.
+      {"fault 4 on", {ReportFrame(0x50, 8), ReportFrame(0x21, 8)}, "fault 4 Music/Spare on"},
+      {"fault 12 on", {ReportFrame(0x50, 0x800), ReportFrame(0x21, 0x800)}, "fault 12 Router on"},
+      {"fault 13 on", {}, "usage: fault LAMP(1-12)"},
+      {"fault 0 on", {}, "usage: fault"},
+      {"fault 4", {}, "usage: fault"},
       {"trigger emg 60 on", {ReportFrame(0x39, 0x20)}, "trigger set"},
       {"trigger 1 13 on", {ReportFrame(0x32, 0x40)}, "trigger set"},
       {"event 33 261", {ReportFrame(0x21, 0x105)}, "report Fault 0000000100000101"},
       {"event 0x2A 0xFFFF", {ReportFrame(0x2A, 0xFFFF)}, "report 0x2A value 65535"},
-      {"fault 12 on", {}, "usage: fault"},
       {"trigger emg 61 on", {}, "usage: trigger"},
       {"event 1 0x10000", {}, "usage: event"},
       {"longlen 101", {}, "usage: longlen"},
@@ -90,10 +94,10 @@ TEST_F(ControllerTest, SilenceLineHoldsAnswersAndReportsBackButCommandsAreObeyed
 }
 
 TEST_F(ControllerTest, StateAndQuitLines) {
-  Type("fault 1 on");
+  Type("fault 2 on");
   Type("trigger emg 5 on");
   const std::string state = Type("state").text;
-  for (const char* part : {"fault image: Network\n", "emergency off, supervision off, time 10 s",
+  for (const char* part : {"fault image: 2 Network\n", "emergency off, supervision off, time 10 s",
                            "EMG trigger states on: 5\n", "soft trigger states on: none"})
     EXPECT_NE(state.find(part), std::string::npos) << part << " in " << state;
   EXPECT_FALSE(Type("help").text.empty());
@@ -210,7 +214,7 @@ TEST(SimProcess, AnswersOverThePtyAndRemovesItsLinkOnSigterm) {
   EXPECT_EQ(ask(Hex("02 01 06 00 2B 03"), 7), Hex("02 02 06 00 00 03 03"));
   open_link();  // closed and opened again, as on disconnect and connect
   EXPECT_EQ(ask(Hex("02 01 16 01 99 03"), 8), Hex("02 03 A0 11 00 00 A3 03"));
-  sim.Type("fault 1 on");
+  sim.Type("fault 2 on");
   EXPECT_EQ(ask({}, 16), Hex("02 03 A0 50 10 00 D5 03 02 03 A0 21 10 00 91 03"));
   EXPECT_TRUE(sim.WaitForOutput("TX 02 03 A0 11 00 00 A3 03  report EMG")) << sim.output();
   EXPECT_NE(sim.output().find("RX 02 01 06 00 2B 03  poll fault image"), std::string::npos);

@@ -136,8 +136,8 @@ async function main() {
     // A fault frame lights its lamp within 1 s of the simulator sending it: the lamp the
     // simulator names, found by its caption.
     let from = sim.output.length;
-    sim.stdin.write("fault 3 on\n");
-    const caption = (await sim.waitFor(/# fault (.+) on\n/, 5000, from)).match[1];
+    sim.stdin.write("fault 4 on\n");
+    const caption = (await sim.waitFor(/# fault \d+ (.+) on\n/, 5000, from)).match[1];
     const sent = await sim.waitFor(/TX [0-9A-F ]+ +(report Fault|fault image: (?!none))/, 8000, from);
     const lamp = await page.evaluate((name) => [...document.querySelectorAll("[data-lamp]")]
       .find((l) => l.textContent === name).dataset.lamp, caption);

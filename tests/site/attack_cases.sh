@@ -140,7 +140,7 @@ window_shares() {
 
 # opa's window acknowledges and shelves a standing fault: journalled under his name and level.
 conditions_at_site() {
-  sim_type "fault 3 on"
+  sim_type "fault 4 on"
   sleep 1
   local out
   out="$(as opa $attack conditions --name opa --pin "$pin_opa" 2>&1)"

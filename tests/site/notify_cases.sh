@@ -11,7 +11,7 @@ notify_at_site() {
     inside sed -i "/^\[Notify\]/a Rules=site\nCommand=$page" "$ini" &&
     inside sh -c "printf '[Notify site]\nConditions=fault 6\nTo=command\nInterval=1s\n' >> $ini" &&
     restart_service || return 1
-  sim_type "fault 5 on"
+  sim_type "fault 6 on"
   want "the command runs within 5 s of the lamp" wait_for 5 inside test -s /run/lock/page.problem ||
     broke=1
   out="$(inside cat /run/lock/page.problem)"
@@ -25,7 +25,7 @@ notify_at_site() {
     broke=1
   want "root's test runs as the service's user" inside grep -qx orvandel /run/lock/page.test ||
     broke=1
-  sim_type "fault 5 off"
+  sim_type "fault 6 off"
   inside cp /var/tmp/orvandel.ini.notify "$ini"
   restart_service || broke=1
   [ "$rc" -eq 0 ] && [ "$broke" -eq 0 ]

@@ -66,11 +66,11 @@ set_up_site() {
 operator_window() {
   local mark out
   mark="$(sim_mark)"
-  sim_type "fault 3 on"
-  out="$(probe op 15 --lamp 3 --key --log-in opb "$pin" 2>&1)"
+  sim_type "fault 4 on"
+  out="$(probe op 15 --lamp 4 --key --log-in opb "$pin" 2>&1)"
   echo "$out"
   want "the window attaches" grep -qx 'status: attached' <<< "$out" || return 1
-  want "the window shows the lamp the simulator lit" grep -qx 'lamp 3: lit' <<< "$out" || return 1
+  want "the window shows the lamp the simulator lit" grep -qx 'lamp 4: lit' <<< "$out" || return 1
   want "the operator logged in" grep -q '^access: .*opb' <<< "$out" || return 1
   want "the key was pressed" grep -qx 'key: EMG Ack pressed' <<< "$out" || return 1
   sleep 1

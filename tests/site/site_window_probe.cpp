@@ -45,7 +45,7 @@ bool Parse(int argc, char** argv, Options& options) {
       return false;
     }
   }
-  return options.seconds > 0 && (!options.lamp || (*options.lamp >= 0 && *options.lamp < 12));
+  return options.seconds > 0 && (!options.lamp || (*options.lamp >= 1 && *options.lamp <= 12));
 }
 
 const char* StatusName(orv::QtAttachClient::Status status) {
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     }
     if (status != Status::kAttached) return;
     if (options.lamp && !lit &&
-        window.window().Shape1[static_cast<std::size_t>(*options.lamp)].fill_style() ==
+        window.window().Shape1[static_cast<std::size_t>(*options.lamp - 1)].fill_style() ==
             orv::Shape::kSolid) {
       lit = true;
       Say("lamp " + std::to_string(*options.lamp) + ": lit");

@@ -3,24 +3,31 @@
 # shown by `journalctl -p warning`, the records (information) are not; and nothing of the
 # libraries on its start. Sourced by site_test.sh after the attack cases (log_mark, sim_type).
 
+# From the mark's own record on (an information line, which -p leaves out): systemd 252's
+# --after-cursor with a filter skips the first record that matches as if it were the mark's
+# (systemd issue 30288), which here is the very warning looked for.
 warnings_since() {
-  inside journalctl -u orvandel --no-pager -o cat -p warning --after-cursor "$1"
+  inside journalctl -u orvandel --no-pager -o cat -p warning --cursor "$1"
 }
 
 priorities_at_site() {
-  local mark mode warnings all broke=0
+  local mark warnings all broke=0
   local events="$state/DATA/EventLog.txt"
   mark="$(log_mark)"
-  mode="$(inside stat -c %a "$events")" || return 1
-  # The events log unwritable: the next event is an error notice, and the event's own line.
-  inside chmod 0440 "$events" || return 1
+  # The events log a folder, which nobody can append to: the next event is an error notice,
+  # and the event's own line.
+  inside mv "$events" "$events.aside" && inside mkdir "$events" || return 1
   sim_type "event 0x12 0"
   want "the event is recorded" wait_for 5 said_since "$mark" ' event ' || broke=1
   want "a warning or worse is said" wait_for 5 eval 'warnings_since "$mark" | grep -q .' ||
     broke=1
   warnings="$(warnings_since "$mark")"
   all="$(log_since "$mark")"
-  inside chmod "$mode" "$events"
+  inside rmdir "$events"
+  inside mv "$events.aside" "$events"
+  # What journald took, each line's priority before it.
+  inside journalctl -u orvandel --no-pager -o export --after-cursor "$mark" |
+    grep -aE '^(PRIORITY|MESSAGE)=' | tail -12
   echo "warning and above:"
   echo "$warnings"
   want "the notice is shown at warning" grep -q 'EventLog.txt cannot be written' <<< "$warnings" ||

@@ -77,7 +77,7 @@ TEST_F(CtlService, StatusWatchAndEventsShowWhatTheSimulatorDid) {
   test::ChildProcess watch_json(test::kCtlProgram, {"--socket", socket_, "watch", "--json"});
   ASSERT_TRUE(service_->WaitForOutput("(2 attached)")) << service_->output();
 
-  sim_->Type("fault 3 on");
+  sim_->Type("fault 4 on");
   Ran status;
   const QJsonObject json = StatusWithLamp(4, status);
   EXPECT_EQ(json["lamps"][3]["caption"].toString(), "Music/Spare") << status.out;
@@ -113,7 +113,7 @@ TEST_F(CtlService, StatusWatchAndEventsShowWhatTheSimulatorDid) {
 
 TEST_F(CtlService, ActionsPassTheGateAsTheLoggedInOperatorAndAreJournalled) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  sim_->Type("fault 3 on");
+  sim_->Type("fault 4 on");
   Ran status;
   StatusWithLamp(4, status);
   ASSERT_EQ(status.status, 1) << status.out;

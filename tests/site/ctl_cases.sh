@@ -11,7 +11,7 @@ ctl_lamp_lit() {
 
 ctl_at_site() {
   local out rc standing broke=0
-  sim_type "fault 3 on"
+  sim_type "fault 4 on"
   want "status --json shows the lamp the simulator lit" wait_for 10 ctl_lamp_lit || broke=1
   out="$(as op orvandelctl status --json 2>&1)"
   rc=$?

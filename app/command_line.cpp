@@ -77,6 +77,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption site_check(Q("site-check"));
   const QCommandLineOption take_over_lock(Q("take-over-lock"));
   const QCommandLineOption notify_test(Q("notify-test"));
+  const QCommandLineOption check_settings(Q("check-settings"));
   parser.addOptions({help,           version,        site,         headless,     port,
                      export_journal, verify_journal, from,         to,           kind,
                      anchor,         standalone,     socket,       state_folder, users_file,
@@ -87,6 +88,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   parser.addOption(notify_test);
   const QCommandLineOption verbose(Q("verbose"));
   parser.addOption(verbose);
+  parser.addOption(check_settings);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -109,9 +111,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     return parsed;
   }
   options.notify_test = parser.isSet(notify_test);
-  // The one word that may stand alone: the rule to test.
+  options.check_settings = parser.isSet(check_settings);
+  // The one word that may stand alone: the rule to test, or the file to check.
   if (options.notify_test && parser.positionalArguments().size() == 1)
     options.notify_rule = parser.positionalArguments().front().toStdString();
+  else if (options.check_settings && parser.positionalArguments().size() == 1)
+    options.check_file = std::filesystem::path(parser.positionalArguments().front().toStdString());
   else if (!parser.positionalArguments().isEmpty()) {
     parsed.error = "unknown option \"" + parser.positionalArguments().front().toStdString() +
                    "\" (see --help)";
@@ -240,6 +245,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
               options.journal_command != JournalCommand::kNone ||
               options.user_command != UserCommand::kNone)) {
     parsed.error = "--notify-test goes alone, or with --site-settings or --state-folder";
+  } else if (options.check_settings &&
+             (options.headless || options.standalone || options.socket || options.site_check ||
+              options.notify_test || options.take_over_lock ||
+              options.journal_command != JournalCommand::kNone ||
+              options.user_command != UserCommand::kNone)) {
+    parsed.error = "--check-settings goes alone, or with --site-settings or --state-folder";
   } else if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
   } else if (options.standalone && (options.headless || options.socket)) {
@@ -316,6 +327,11 @@ std::string ProgramUsage() {
          "                        rule of the site's settings (or of RULE alone) and say,\n"
          "                        one line each, what came back; exit 0 when every one was\n"
          "                        delivered, 1 when one failed, 2 without such a rule\n"
+         "  --check-settings [FILE]\n"
+         "                        print every site setting with where it came from (file and\n"
+         "                        line, or default) and each wrong value with its file, line\n"
+         "                        and what it may be; FILE instead of the site's settings;\n"
+         "                        exit 0 when nothing is wrong, 1 otherwise\n"
          "  --site-check          say, one line each, what an installer must fix at this site\n"
          "                        (the accounts and groups, the modes and owners of\n"
          "                        /var/lib/orvandel and /etc/orvandel, the service's port,\n"

@@ -37,6 +37,10 @@ struct ProgramOptions {
   // --notify-test [RULE]: a test through each recipient of every rule (or of RULE), and exit.
   bool notify_test = false;
   std::string notify_rule;
+  // --check-settings [FILE]: every site setting with where it came from, the wrong ones refused
+  // with file and line; FILE instead of the site's settings.
+  bool check_settings = false;
+  std::optional<std::filesystem::path> check_file;
   // --take-over-lock, with --state-folder: the service's start step as root (site/lock_step.h).
   bool take_over_lock = false;
   // Run without a window: connect at once, keep connected, print events and link changes.

@@ -27,6 +27,7 @@
 #include "app/journal_commands.h"
 #include "app/program_module.h"
 #include "app/service_start.h"
+#include "app/site_keys.h"
 #include "attach/attach_protocol.h"
 #include "attach/service_probe.h"
 #include "conditions/qt/qt_conditions_bar.h"
@@ -160,6 +161,13 @@ int main(int argc, char* argv[]) {
   }
   // So does the installer's check of the site, and the service's start step.
   if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);
+  if (parsed.options.check_settings) {
+    const orv::SiteSettings site(
+        StateFolder(parsed.options).folder / "SYSINI" / "MainForm.INI",
+        [](const orv::Notice& notice) { std::cerr << "orvandel: " << notice.text << "\n"; },
+        parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile)));
+    return orv::RunCheckSettings(parsed.options.check_file, site, std::cout, std::cerr);
+  }
   if (parsed.options.take_over_lock) {
     PrintLine(orv::RunLockStep(*parsed.options.state_folder));
     return 0;  // whatever it found, the service starts
@@ -241,6 +249,9 @@ int main(int argc, char* argv[]) {
   // read once.
   const orv::SiteSettings site(folder / "SYSINI" / "MainForm.INI", notice, site_settings);
   if (parsed.options.notify_test) return RunNotifyTest(parsed.options, site, notice, module);
+  // The service refuses a wrong site setting rather than running on a default nobody chose.
+  if (parsed.options.headless && !orv::SiteSettingsAccepted(site, std::cerr))
+    return orv::kExitForBadSettings;
   const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
   // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
   // panel served in the clear for a safe one.
@@ -267,7 +278,8 @@ int main(int argc, char* argv[]) {
     // Who is told when nobody at the panel answers: the service's, read with the rest.
     const orv::NotifySettings notify_settings = LoadNotify(site, notice);
     return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
-                             {mqtt_settings, web_settings, notify_settings}, attach_socket, gate);
+                             {mqtt_settings, web_settings, notify_settings, {}}, attach_socket,
+                             gate);
   }
   // Start-up may show a message box before the window exists.
   environment.message_box = orv::QtMessageBox(nullptr);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/site_keys.h"
+#include "journal/journal_query.h"
 #include "platform/log_lines.h"
 #include "site/lock_step.h"
 
@@ -48,10 +50,26 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
         lock_step.BeyondReach(lock, port.serial().device(), why);
       },
       lock_step.done_before());
+  const std::filesystem::path program_file =
+      folder.empty() ? folder : folder / "SYSINI" / "MainForm.INI";
+  const std::filesystem::path site_file = environment.site_settings_file;
   // The panel is the program's; the module's service drives it.
   MainForm panel(std::move(environment));
+  // SIGHUP: the site's settings read and judged again; what can change does so on the running
+  // line.
+  SettingsReload reload(
+      [program_file, site_file, notice] {
+        const SiteSettings site(program_file, notice, site_file);
+        return CheckSettings(SiteKeys(), site.Sources());
+      },
+      [&panel](const std::string& text) {
+        PrintLine(FormatJournalIsoTime(panel.Now(), false) + " " + text, LogPriority::kInfo);
+      },
+      [&panel] { panel.ReloadSiteSettings(); });
+  ServiceSettings running = settings;
+  running.reload = [&reload] { reload.Reload(); };
   return service->RunHeadlessService(
-      panel, port, notice, port_for_this_run, settings,
+      panel, port, notice, port_for_this_run, running,
       [](const std::string& line) { PrintLine(line, LogPriority::kInfo); }, attach_socket, gate);
 }
 

@@ -160,6 +160,13 @@ std::string SiteSettings::Read(std::string_view section, std::string_view key,
   return {};
 }
 
+std::vector<SettingsSource> SiteSettings::Sources() const {
+  std::vector<SettingsSource> sources;
+  if (trusted_program_) sources.push_back({program_file_.string(), &*trusted_program_});
+  if (site_) sources.push_back({site_file_.string(), &*site_});
+  return sources;
+}
+
 void SiteSettings::Say(const std::string& text) const {
   if (notice_) notice_(Notice{NoticeLevel::kWarning, text});
 }

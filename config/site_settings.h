@@ -7,7 +7,9 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "config/settings_check.h"
 #include "platform/notice.h"
 #include "platform/profile.h"
 #include "platform/users.h"
@@ -80,6 +82,10 @@ class SiteSettings {
   // no trusted file sets it.
   std::string Read(std::string_view section, std::string_view key,
                    std::size_t capacity = 1024) const;
+
+  // The trusted files keys are taken from, the one that wins first, under their names: what a
+  // check of the values looks at. Valid while this object lives.
+  std::vector<SettingsSource> Sources() const;
 
   SettingsTrust program_file_trust() const { return program_trust_; }
   SettingsTrust site_file_trust() const { return site_trust_; }

@@ -3,6 +3,14 @@
 
 namespace orv {
 
+void MainForm::ReloadSiteSettings() {
+  if (link_.port_connected()) {
+    link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
+    line_watcher_.Refresh();
+  }
+  LoadAnnunciationSettings();
+}
+
 void MainForm::ConnectCB_Click(const Actor& by) {
   if (link_.port_connected()) {
     link_.scheduler().set_poll_step(PollScheduler::kIdle);

@@ -79,6 +79,9 @@ class MainForm final : public PanelWindow, public PanelCore {
   // Connection management.
   // Connection or Disconnection, as by asked: the records carry who.
   void ConnectCB_Click(const Actor& by = {});
+  // The site settings that change without a restart, read again: the link watch's limit and the
+  // sounder's settings. The line stays as it is.
+  void ReloadSiteSettings();
   bool OpenSerialPort();
   void CloseSerialPort();
   void ComPort_CB_Click();

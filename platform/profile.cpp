@@ -230,9 +230,11 @@ void ProfileSnapshot::Index() {
     return Span{static_cast<std::uint32_t>(part.data() - text.data()),
                 static_cast<std::uint32_t>(part.size())};
   };
+  std::uint32_t number = 0;
   for (std::size_t pos = 0; pos < text.size();) {
     const Line line = LineAt(text, pos);
     pos = line.next;
+    ++number;
     const std::string_view content = LineText(text, line);
     if (const auto name = SectionName(content)) {
       const auto at = static_cast<std::uint32_t>(entries_.size());
@@ -242,8 +244,8 @@ void ProfileSnapshot::Index() {
     if (sections_.empty()) continue;  // lines before the first section are never matched
     const std::size_t equals = content.find('=');
     if (equals == std::string_view::npos) continue;
-    entries_.push_back(
-        Entry{span(Trim(content.substr(0, equals))), span(Trim(content.substr(equals + 1)))});
+    entries_.push_back(Entry{span(Trim(content.substr(0, equals))),
+                             span(Trim(content.substr(equals + 1))), number});
     sections_.back().end_entry = static_cast<std::uint32_t>(entries_.size());
   }
   // Both lists are in the file's order now; a stable sort keeps it among equal names, so that a
@@ -257,30 +259,43 @@ void ProfileSnapshot::Index() {
                    [&](const Section& a, const Section& b) { return by_name(a.name, b.name); });
 }
 
+const ProfileSnapshot::Entry* ProfileSnapshot::Find(std::string_view section,
+                                                    std::string_view key) const {
+  const std::string file_section = ToFileName(section);
+  const auto found_section = std::partition_point(
+      sections_.begin(), sections_.end(),
+      [&](const Section& s) { return CompareIgnoreCase(Text(s.name), file_section) < 0; });
+  if (found_section == sections_.end() ||
+      !EqualsIgnoreCase(Text(found_section->name), file_section))
+    return nullptr;
+  const std::string file_key = ToFileName(key);
+  const auto first = entries_.begin() + found_section->first_entry;
+  const auto last = entries_.begin() + found_section->end_entry;
+  const auto found_key = std::partition_point(
+      first, last, [&](const Entry& e) { return CompareIgnoreCase(Text(e.key), file_key) < 0; });
+  if (found_key == last || !EqualsIgnoreCase(Text(found_key->key), file_key)) return nullptr;
+  return &*found_key;
+}
+
 std::string ProfileSnapshot::Read(std::string_view section, std::string_view key,
                                   std::string_view default_value, std::size_t capacity) const {
   const std::size_t limit = capacity == 0 ? 0 : capacity - 1;
   try {
-    const std::string file_section = ToFileName(section);
-    const auto found_section = std::partition_point(
-        sections_.begin(), sections_.end(),
-        [&](const Section& s) { return CompareIgnoreCase(Text(s.name), file_section) < 0; });
-    if (found_section != sections_.end() &&
-        EqualsIgnoreCase(Text(found_section->name), file_section)) {
-      const std::string file_key = ToFileName(key);
-      const auto first = entries_.begin() + found_section->first_entry;
-      const auto last = entries_.begin() + found_section->end_entry;
-      const auto found_key = std::partition_point(first, last, [&](const Entry& e) {
-        return CompareIgnoreCase(Text(e.key), file_key) < 0;
-      });
-      if (found_key != last && EqualsIgnoreCase(Text(found_key->key), file_key)) {
-        return Cp1252ToUtf8(Text(found_key->value).substr(0, limit));
-      }
-    }
+    if (const Entry* entry = Find(section, key))
+      return Cp1252ToUtf8(Text(entry->value).substr(0, limit));
     return CutToCharacters(default_value, limit);
   } catch (const std::exception&) {
     return std::string(default_value);
   }
+}
+
+std::optional<std::size_t> ProfileSnapshot::LineOf(std::string_view section,
+                                                   std::string_view key) const {
+  try {
+    if (const Entry* entry = Find(section, key)) return entry->line;
+  } catch (const std::exception&) {
+  }
+  return std::nullopt;
 }
 
 std::string ProfileSnapshot::Problem() const {

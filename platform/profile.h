@@ -55,6 +55,9 @@ class ProfileSnapshot {
   // default).
   std::string Read(std::string_view section, std::string_view key, std::string_view default_value,
                    std::size_t capacity) const;
+  // The line (from 1) of the very key line Read answers from; none when it reads the default.
+  // A check of the settings names where a wrong value stands.
+  std::optional<std::size_t> LineOf(std::string_view section, std::string_view key) const;
 
   ProfileFileState state() const { return state_; }
   // The owner and mode of the file read, from the handle the bytes came through; none for text,
@@ -79,6 +82,7 @@ class ProfileSnapshot {
   struct Entry {
     Span key;
     Span value;
+    std::uint32_t line = 0;  // from 1
   };
   // A "[name]" line and the key lines up to the next one: entries_[first_entry, end_entry).
   struct Section {
@@ -86,6 +90,9 @@ class ProfileSnapshot {
     std::uint32_t first_entry = 0;
     std::uint32_t end_entry = 0;
   };
+
+  // The key line Read answers from, or none.
+  const Entry* Find(std::string_view section, std::string_view key) const;
 
   std::string_view Text(Span span) const {
     return std::string_view(text_).substr(span.begin, span.size);

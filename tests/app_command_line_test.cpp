@@ -62,6 +62,12 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
       {{"--headless", "--verbose"}, "|||headless|0|0  0  verbose"},
       {{"--notify-test", "--headless"},
        "--notify-test goes alone, or with --site-settings or --state-folder"},
+      {{"--check-settings"}, "||||0|0  0  check "},
+      {{"--check-settings", "/srv/a.ini"}, "||||0|0  0  check /srv/a.ini"},
+      {{"--check-settings", "--site-settings", "/s"}, "|/s|||0|0  0  check "},
+      {{"--check-settings", "a", "b"}, "unknown option \"a\" (see --help)"},
+      {{"--check-settings", "--headless"},
+       "--check-settings goes alone, or with --site-settings or --state-folder"},
   };
   for (const auto& [args, expected] : cases) {
     const ParsedOptions parsed = ParseProgramOptions(args);
@@ -75,6 +81,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
                         (o.take_over_lock ? " take" : "") +
                         (o.notify_test ? " notify " + o.notify_rule : "") +
                         (o.verbose ? " verbose" : "") +
+                        (o.check_settings ? " check " + o.check_file.value_or("").string() : "") +
                         (o.state_folder ? " " + o.state_folder->string() : "")
                   : parsed.error,
               expected)
@@ -83,7 +90,7 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
   for (const char* option :
        {"--site-settings FILE", "--headless", "--port COMn", "--journal-export", "--from DATE",
         "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock", "--notify-test [RULE]",
-        "--verbose"})
+        "--verbose", "--check-settings [FILE]"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
 }
 

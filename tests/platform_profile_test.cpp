@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -187,6 +188,26 @@ TEST_F(ProfileTest, EveryProgramKeyOfTrickyFilesReadsAsPerKeyReads) {
   EXPECT_EQ(snapshot.Read("\u00E9", "K", "d", 9), "lower");
   EXPECT_EQ(snapshot.Read("\u00E9", "k", "d", 0), "");
   EXPECT_EQ(snapshot.Read("S", "k", "d\u00E9fault", 3), "d\u00E9");
+}
+
+// The line of the key line a read answers from: the first of a repeated section and key, counted
+// over CRLF, LF and lone CR breaks alike; none for what reads as the default.
+TEST(ProfileLineTest, IsTheLineOfTheEntryReadAnswersFrom) {
+  const ProfileSnapshot snapshot = ProfileSnapshot::FromText(
+      "k=before\r\n[S]\r\n\r\nk=first\n[T]\rk=t\n[s]\nk=second\n K = late \nnokey\n");
+  const struct {
+    const char* section;
+    const char* key;
+    std::optional<std::size_t> line;
+  } cases[] = {{"S", "k", 4},
+               {"T", "K", 6},
+               {"s", "k ", 4},
+               {"S", "x", std::nullopt},
+               {"none", "k", std::nullopt}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(snapshot.LineOf(c.section, c.key), c.line) << c.section << " " << c.key;
+    EXPECT_EQ(snapshot.Read(c.section, c.key, "-", 64) == "-", !c.line.has_value());
+  }
 }
 
 // A text of exactly size bytes whose last line is the value: only a whole reading finds it.

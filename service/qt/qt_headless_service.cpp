@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <optional>
 
@@ -41,8 +42,15 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
                stderr);
     return 1;
   }
-  // Caught from the start: a stop asked for during start-up is taken when the loop runs.
-  const QtQuitSignals quit_signals([](int) { QCoreApplication::quit(); });
+  // Caught from the start: a stop asked for during start-up is taken when the loop runs. SIGHUP
+  // re-reads the site's settings, as daemons do (systemctl reload).
+  const QtQuitSignals quit_signals([&settings](int signal_number) {
+    if (signal_number == SIGHUP && settings.reload) {
+      settings.reload();
+    } else {
+      QCoreApplication::quit();
+    }
+  });
   HeadlessRunner runner(panel, port, print);
   // One line per change of the broker's state, only when a broker is configured.
   QtMqttService mqtt(

@@ -1,0 +1,140 @@
+#include "app/site_keys.h"
+
+#include <array>
+#include <ostream>
+#include <set>
+#include <utility>
+
+#include "annunciator/annunciation_settings.h"
+#include "config/access_settings.h"
+#include "config/configuration.h"
+#include "mqtt/mqtt_settings.h"
+#include "web/web_settings.h"
+
+namespace orv {
+namespace {
+
+constexpr SiteKey Text(std::string_view section, std::string_view key) {
+  return {section, key, SiteValue::kText};
+}
+
+constexpr SiteKey Number(std::string_view section, std::string_view key, long min, long max,
+                         long fallback, bool zero_too = false, bool live = false) {
+  return {section, key, SiteValue::kNumber, min, max, zero_too, fallback, {}, live};
+}
+
+constexpr std::array kSiteKeys = {
+    Text("SerialPorts", "COM1"),
+    Text("SerialPorts", "COM2"),
+    Text("SerialPorts", "COM3"),
+    Text("SerialPorts", "COM4"),
+    Text("SerialPorts", "COM5"),
+    Text("SerialPorts", "COM6"),
+    Text("SerialPorts", "COM7"),
+    Text("SerialPorts", "COM8"),
+    Text("SerialPorts", "COM9"),
+    Text("SerialPorts", "COM10"),
+    Number("LinkWatch", "NoReplySeconds", kNoReplySecondsMin, kNoReplySecondsMax,
+           kNoReplySecondsDefault, true, true),
+    SiteKey{kAnnunciationSection, "Sound", SiteValue::kSwitch, 0, 1, false, 1, {}, true},
+    Number(kAnnunciationSection, "ReminderHours", 0, kReminderHoursMax, kReminderHoursDefault,
+           false, true),
+    Text(kAnnunciationSection, "Device"),
+    Text("MQTT", "Broker"),
+    Text("MQTT", "Topic"),
+    Text("MQTT", "User"),
+    Text("MQTT", "PasswordFile"),
+    Text("MQTT", "CaFile"),
+    Number("MQTT", "KeepAlive", kMinKeepAliveS, kMaxKeepAliveS, kDefaultKeepAliveS),
+    Number("Access", "IdleMinutes", 1, kIdleMinutesMax, kIdleMinutesDefault),
+    SiteKey{"WebPanel", "Listen", SiteValue::kAddress},
+    Text("WebPanel", "CertFile"),
+    Text("WebPanel", "KeyFile"),
+    Number("WebPanel", "MaxClients", 1, static_cast<long>(kMostWebClients),
+           static_cast<long>(kDefaultWebClients)),
+    Number("WebPanel", "ConnectionsPerAddress", 1, static_cast<long>(kMostWebPerAddress),
+           static_cast<long>(kDefaultWebPerAddress)),
+    Text("WebPanel", "Hosts"),
+    Text("Notify", "Rules"),
+    Text("Notify", "Command"),
+    Text("Notify", "Sendmail"),
+    Text("Notify", "MailFrom"),
+    Text("Notify", "CaFile"),
+};
+
+void PrintRefusals(const SettingsCheck& check, std::ostream& err) {
+  for (const std::string& refusal : check.refusals)
+    err << "orvandel: " << refusal << "\n";
+}
+
+}  // namespace
+
+std::span<const SiteKey> SiteKeys() {
+  return kSiteKeys;
+}
+
+int RunCheckSettings(const std::optional<std::filesystem::path>& file, const SiteSettings& site,
+                     std::ostream& out, std::ostream& err) {
+  std::vector<SettingsSource> sources = site.Sources();
+  std::optional<ProfileSnapshot> named;
+  if (file) {
+    // The file as it is, whoever owns it: a check of what it says, before it is installed.
+    named.emplace(*file);
+    if (named->state() != ProfileFileState::kRead) {
+      err << "orvandel: " << file->string() << " "
+          << (named->state() == ProfileFileState::kMissing ? "is missing" : named->Problem())
+          << "\n";
+      return 1;
+    }
+    sources = {{file->string(), &*named}};
+  }
+  const SettingsCheck check = CheckSettings(SiteKeys(), sources);
+  out << SettingsReport(check);
+  out << (check.ok() ? "The settings are right.\n"
+                     : std::to_string(check.refusals.size()) + " wrong.\n");
+  return check.ok() ? 0 : 1;
+}
+
+bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err) {
+  const SettingsCheck check = CheckSettings(SiteKeys(), site.Sources());
+  if (check.ok()) return true;
+  PrintRefusals(check, err);
+  err << "orvandel: the service is not started: its settings are wrong (orvandel "
+         "--check-settings says more)\n";
+  err.flush();
+  return false;
+}
+
+SettingsReload::SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live)
+    : read_(std::move(read)), say_(std::move(say)), apply_live_(std::move(apply_live)) {
+  running_ = read_();
+}
+
+void SettingsReload::Reload() {
+  SettingsCheck check = read_();
+  if (!check.ok()) {
+    for (const std::string& refusal : check.refusals)
+      say_("settings " + refusal);
+    say_("settings not reloaded: the running settings are kept");
+    return;
+  }
+  bool changed = false;
+  std::set<std::string_view> later;
+  for (std::size_t i = 0; i < check.values.size() && i < running_.values.size(); ++i) {
+    const CheckedValue& now = check.values[i];
+    if (now.value == running_.values[i].value) continue;
+    changed = true;
+    if (now.key->live) {
+      say_("settings [" + std::string(now.key->section) + "] " + std::string(now.key->key) + "=" +
+           now.value + " from now on");
+    } else if (later.insert(now.key->section).second) {
+      say_("settings [" + std::string(now.key->section) +
+           "] changes take effect at the next start");
+    }
+  }
+  if (!changed) say_("settings re-read: nothing changed");
+  if (apply_live_) apply_live_();
+  running_ = std::move(check);
+}
+
+}  // namespace orv

@@ -1,0 +1,50 @@
+#pragma once
+
+// Every key of the site's settings in one table: what each may hold, its default, and whether
+// the running service takes a change at a reload. The ranges are the rooms' own constants, so
+// that the check and the loaders cannot disagree.
+
+#include <filesystem>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "config/settings_check.h"
+#include "config/site_settings.h"
+
+namespace orv {
+
+std::span<const SiteKey> SiteKeys();
+
+// The exit status of a service refused for its settings (sysexits' EX_CONFIG): the unit does
+// not restart on it, since a restart would meet the same file.
+inline constexpr int kExitForBadSettings = 78;
+
+// --check-settings: the report on out, problems reading on err; 0 when nothing is wrong, else 1.
+// FILE alone when given, else the keys where the program takes them (site).
+int RunCheckSettings(const std::optional<std::filesystem::path>& file, const SiteSettings& site,
+                     std::ostream& out, std::ostream& err);
+
+// The service's check at its start: each refusal on err; false when there was one.
+bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err);
+
+// A reload of the site's settings in the running service (SIGHUP): read again and judged; a
+// wrong file keeps the running settings and says why; else what a reload can change is applied
+// (apply_live) and each section whose other keys changed is said to wait for the next start.
+class SettingsReload {
+ public:
+  using ReadFn = std::function<SettingsCheck()>;
+  using SayFn = std::function<void(const std::string&)>;
+  SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live);
+  void Reload();
+
+ private:
+  ReadFn read_;
+  SayFn say_;
+  std::function<void()> apply_live_;
+  SettingsCheck running_;
+};
+
+}  // namespace orv

@@ -1,0 +1,150 @@
+// The site's settings judged against the one table of keys: each value a loader used to turn
+// into its default without a word is refused with file, line and what it may be; the shipped
+// template passes; a reload keeps a wrong file out and says what waits for the next start.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/site_keys.h"
+
+namespace orv {
+namespace {
+
+SettingsCheck Check(const std::string& text, const std::string& name = "orvandel.ini") {
+  const ProfileSnapshot profile = ProfileSnapshot::FromText(text);
+  const SettingsSource sources[] = {{name, &profile}};
+  return CheckSettings(SiteKeys(), sources);
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines)
+    text += line + "\n";
+  return text;
+}
+
+TEST(SiteKeysTest, EachWrongValueIsRefusedWithItsFileLineAndWhatItMayBe) {
+  const std::string comment = " (a ; after a value is part of the value)";
+  const struct {
+    std::string text;
+    std::string refusal;  // empty: accepted
+  } cases[] = {
+      {"[LinkWatch]\nNoReplySeconds=abc\n",
+       "orvandel.ini:2: [LinkWatch] NoReplySeconds=abc is not a number from 2 to 100 (or 0)"},
+      {"[LinkWatch]\nNoReplySeconds=1\n",
+       "orvandel.ini:2: [LinkWatch] NoReplySeconds=1 is not a number from 2 to 100 (or 0)"},
+      {"[LinkWatch]\nNoReplySeconds=101\n",
+       "orvandel.ini:2: [LinkWatch] NoReplySeconds=101 is not a number from 2 to 100 (or 0)"},
+      {"[LinkWatch]\nNoReplySeconds=0\n", ""},
+      {"[LinkWatch]\nNoReplySeconds=100\n", ""},
+      {"[LinkWatch]\nNoReplySeconds=\n", ""},
+      // No serial setting is the site's; the nearest count is the web panel's.
+      {"[WebPanel]\n; clients\nMaxClients=12345\n",
+       "orvandel.ini:3: [WebPanel] MaxClients=12345 is not a number from 1 to 1024"},
+      {"[MQTT]\r\nKeepAlive=1\r\n",
+       "orvandel.ini:2: [MQTT] KeepAlive=1 is not a number from 5 to 3600"},
+      {"[Access]\n\nIdleMinutes=0\n",
+       "orvandel.ini:3: [Access] IdleMinutes=0 is not a number from 1 to 1440"},
+      {"[Annunciation]\nReminderHours=-3\n",
+       "orvandel.ini:2: [Annunciation] ReminderHours=-3 is not a number from 0 to 8760"},
+      {"[Annunciation]\nReminderHours=0\nSound=0\n", ""},
+      {"[Annunciation]\nSound=yes\n", "orvandel.ini:2: [Annunciation] Sound=yes is not 0 or 1"},
+      {"[WebPanel]\nListen=127.0.0.1:8080 ; comment\n",
+       "orvandel.ini:2: [WebPanel] Listen=127.0.0.1:8080 ; comment is not an address and port "
+       "such as 127.0.0.1:8080 or [::1]:8080" +
+           comment},
+      {"[WebPanel]\nListen=[::1]:8080\n", ""},
+      {"[WebPanel]\nListen=127.0.0.1\n",
+       "orvandel.ini:2: [WebPanel] Listen=127.0.0.1 is not an address and port such as "
+       "127.0.0.1:8080 or [::1]:8080"},
+      {"[Annunciation]\nDevice=pulse ; the desk's speaker\n",
+       "orvandel.ini:2: [Annunciation] Device=pulse ; the desk's speaker: a ; after a value is "
+       "part of the value; put comments on lines of their own"},
+      {"[Annunciation]\nDevice=plughw:0\n", ""},
+      // A section the table does not know is not judged.
+      {"[Elsewhere]\nKeepAlive=1\n", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Joined(Check(c.text).refusals), c.refusal.empty() ? "" : c.refusal + "\n") << c.text;
+  }
+}
+
+TEST(SiteKeysTest, EachValueComesFromTheFirstFileThatSetsItElseItsDefault) {
+  const ProfileSnapshot program = ProfileSnapshot::FromText("[LinkWatch]\nNoReplySeconds=7\n");
+  const ProfileSnapshot site =
+      ProfileSnapshot::FromText("[MQTT]\nKeepAlive=60\n[LinkWatch]\nNoReplySeconds=9\n");
+  const SettingsSource sources[] = {{"p.ini", &program}, {"s.ini", &site}};
+  const SettingsCheck check = CheckSettings(SiteKeys(), sources);
+  const std::string report = SettingsReport(check);
+  for (const char* line :
+       {"[LinkWatch] NoReplySeconds=7  (p.ini:2)\n", "[MQTT] KeepAlive=60  (s.ini:2)\n",
+        "[Access] IdleMinutes=10  (default)\n", "[Annunciation] Sound=1  (default)\n",
+        "[WebPanel] Listen=  (default)\n"})
+    EXPECT_NE(report.find(line), std::string::npos) << line << "in:\n" << report;
+  EXPECT_TRUE(check.ok());
+}
+
+// As shipped, and with every example line uncommented: an installer who fills in the template
+// line by line gets no comment into a value.
+TEST(SiteKeysTest, TheShippedTemplatePassesAndNoExampleCarriesACommentAfterItsValue) {
+  std::ifstream file(ORV_SITE_TEMPLATE);
+  ASSERT_TRUE(file) << ORV_SITE_TEMPLATE;
+  std::stringstream whole;
+  whole << file.rdbuf();
+  EXPECT_EQ(Joined(Check(whole.str()).refusals), "");
+  std::istringstream lines(whole.str());
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    const std::size_t start = line.find_first_not_of("; \t");
+    if (start == std::string::npos) continue;
+    const std::string entry = line.substr(start);
+    const std::size_t equals = entry.find('=');
+    const bool key_line =
+        equals != std::string::npos && equals > 0 && entry.find_first_of(" \t") > equals;
+    if (key_line)
+      EXPECT_EQ(entry.find(';'), std::string::npos) << "line " << number << ": " << line;
+  }
+}
+
+TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {
+  std::string file = "[LinkWatch]\nNoReplySeconds=5\n[MQTT]\nKeepAlive=30\n";
+  std::vector<std::string> said;
+  int applied = 0;
+  SettingsReload reload([&file] { return Check(file); },
+                        [&said](const std::string& text) { said.push_back(text); },
+                        [&applied] { ++applied; });
+  const struct {
+    std::string file;
+    std::string said;
+    int applied;
+  } steps[] = {
+      {"[LinkWatch]\nNoReplySeconds=5\n[MQTT]\nKeepAlive=30\n",
+       "settings re-read: nothing changed\n", 1},
+      {"[LinkWatch]\nNoReplySeconds=abc\n[MQTT]\nKeepAlive=60\n",
+       "settings orvandel.ini:2: [LinkWatch] NoReplySeconds=abc is not a number from 2 to 100 "
+       "(or 0)\nsettings not reloaded: the running settings are kept\n",
+       1},
+      {"[LinkWatch]\nNoReplySeconds=9\n[MQTT]\nKeepAlive=60\nUser=x\n",
+       "settings [LinkWatch] NoReplySeconds=9 from now on\n"
+       "settings [MQTT] changes take effect at the next start\n",
+       2},
+      // Against what runs now, not against the first reading.
+      {"[LinkWatch]\nNoReplySeconds=9\n[MQTT]\nKeepAlive=60\nUser=x\n",
+       "settings re-read: nothing changed\n", 3},
+  };
+  for (const auto& step : steps) {
+    file = step.file;
+    said.clear();
+    reload.Reload();
+    EXPECT_EQ(Joined(said), step.said) << step.file;
+    EXPECT_EQ(applied, step.applied) << step.file;
+  }
+}
+
+}  // namespace
+}  // namespace orv

@@ -15,7 +15,7 @@ namespace orv {
 namespace {
 
 constexpr SiteKey Text(std::string_view section, std::string_view key) {
-  return {section, key, SiteValue::kText};
+  return {section, key, SiteValue::kText, 0, 0, false, 0, {}, false};
 }
 
 constexpr SiteKey Number(std::string_view section, std::string_view key, long min, long max,
@@ -47,7 +47,7 @@ constexpr std::array kSiteKeys = {
     Text("MQTT", "CaFile"),
     Number("MQTT", "KeepAlive", kMinKeepAliveS, kMaxKeepAliveS, kDefaultKeepAliveS),
     Number("Access", "IdleMinutes", 1, kIdleMinutesMax, kIdleMinutesDefault),
-    SiteKey{"WebPanel", "Listen", SiteValue::kAddress},
+    SiteKey{"WebPanel", "Listen", SiteValue::kAddress, 0, 0, false, 0, {}, false},
     Text("WebPanel", "CertFile"),
     Text("WebPanel", "KeyFile"),
     Number("WebPanel", "MaxClients", 1, static_cast<long>(kMostWebClients),

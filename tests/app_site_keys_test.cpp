@@ -106,8 +106,9 @@ TEST(SiteKeysTest, TheShippedTemplatePassesAndNoExampleCarriesACommentAfterItsVa
     const std::size_t equals = entry.find('=');
     const bool key_line =
         equals != std::string::npos && equals > 0 && entry.find_first_of(" \t") > equals;
-    if (key_line)
+    if (key_line) {
       EXPECT_EQ(entry.find(';'), std::string::npos) << "line " << number << ": " << line;
+    }
   }
 }
 

@@ -10,7 +10,8 @@ namespace orv {
 
 // SIGTERM, SIGINT and SIGHUP end the program the way closing its window does, instead of killing
 // it on the spot (which would leave the serial port's lock file behind for every other operator).
-// The signal only wakes the event loop; `on_signal` runs there, with the signal's number. One
+// The signal only wakes the event loop; `on_signal` runs there, with the signal's number, and
+// decides (a service may take SIGHUP as "read the settings again", as daemons do). One
 // instance at a time (signals are process-wide); POSIX only, nothing happens elsewhere.
 class QtQuitSignals : public QObject {
  public:

@@ -90,13 +90,17 @@ int RunCheckSettings(const std::optional<std::filesystem::path>& file, const Sit
   }
   const SettingsCheck check = CheckSettings(SiteKeys(), sources);
   out << SettingsReport(check);
-  out << (check.ok() ? "The settings are right.\n"
-                     : std::to_string(check.refusals.size()) + " wrong.\n");
-  return check.ok() ? 0 : 1;
+  const bool right = check.ok() && check.warnings.empty();
+  out << (right ? std::string("The settings are right.\n")
+                : std::to_string(check.refusals.size()) + " wrong, " +
+                      std::to_string(check.warnings.size()) + " to look at.\n");
+  return right ? 0 : 1;
 }
 
 bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err) {
   const SettingsCheck check = CheckSettings(SiteKeys(), site.Sources());
+  for (const std::string& warning : check.warnings)
+    err << "orvandel: " << warning << "\n";
   if (check.ok()) return true;
   PrintRefusals(check, err);
   err << "orvandel: the service is not started: its settings are wrong (orvandel "
@@ -118,6 +122,8 @@ void SettingsReload::Reload() {
     say_("settings not reloaded: the running settings are kept");
     return;
   }
+  for (const std::string& warning : check.warnings)
+    say_("settings " + warning);
   bool changed = false;
   std::set<std::string_view> later;
   for (std::size_t i = 0; i < check.values.size() && i < running_.values.size(); ++i) {

@@ -1,5 +1,8 @@
 #include "config/settings_check.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "platform/host_port_url.h"
 #include "platform/leading_number.h"
 
@@ -29,6 +32,56 @@ bool Allowed(const SiteKey& key, const std::string& value) {
 // "Key=value ; note" was the old template's habit; the reader keeps the note in the value.
 bool CommentAfterValue(std::string_view value) {
   return value.find(" ;") != std::string_view::npos || value.find("\t;") != std::string_view::npos;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// What the readers never see in one file: unknown and repeated keys of the table's sections, and
+// comments after values in the sections of notification rules ("[Notify night]").
+void WarnAbout(std::span<const SiteKey> keys, const SettingsSource& source,
+               std::vector<std::string>& warnings) {
+  struct Seen {
+    std::string section, key;
+    std::size_t line;
+  };
+  std::vector<Seen> seen;
+  for (const ProfileSnapshot::KeyLine& line : source.profile->KeyLines()) {
+    // A comment that holds "=" reads as a key no setting has: "; NoReplySeconds=5".
+    if (line.key.starts_with(';')) continue;
+    const std::string where =
+        source.name + ":" + std::to_string(line.line) + ": [" + line.section + "] " + line.key;
+    const bool known_section = std::any_of(keys.begin(), keys.end(), [&](const SiteKey& key) {
+      return SameName(key.section, line.section);
+    });
+    if (!known_section) {
+      if (line.section.size() > 7 && SameName(line.section.substr(0, 7), "Notify ") &&
+          CommentAfterValue(line.value)) {
+        warnings.push_back(where + "=" + line.value +
+                           ": a ; after a value is part of the value; put comments on lines of "
+                           "their own");
+      }
+      continue;
+    }
+    const auto first = std::find_if(seen.begin(), seen.end(), [&](const Seen& s) {
+      return SameName(s.section, line.section) && SameName(s.key, line.key);
+    });
+    if (first != seen.end()) {
+      warnings.push_back(where + " is set again: line " + std::to_string(first->line) +
+                         " is the one taken");
+      continue;
+    }
+    seen.push_back({line.section, line.key, line.line});
+    if (std::none_of(keys.begin(), keys.end(), [&](const SiteKey& key) {
+          return SameName(key.section, line.section) && SameName(key.key, line.key);
+        })) {
+      warnings.push_back(where + " is not a key of [" + line.section + "]");
+    }
+  }
 }
 
 }  // namespace
@@ -79,6 +132,9 @@ SettingsCheck CheckSettings(std::span<const SiteKey> keys,
     }
     check.values.push_back(std::move(checked));
   }
+  for (const SettingsSource& source : sources) {
+    if (source.profile != nullptr) WarnAbout(keys, source, check.warnings);
+  }
   return check;
 }
 
@@ -90,6 +146,8 @@ std::string SettingsReport(const SettingsCheck& check) {
   }
   for (const std::string& refusal : check.refusals)
     text += refusal + "\n";
+  for (const std::string& warning : check.warnings)
+    text += warning + "\n";
   return text;
 }
 

@@ -50,6 +50,10 @@ struct SettingsCheck {
   std::vector<CheckedValue> values;  // every key, in the table's order
   // "FILE:LINE: [Section] Key=value is not ...": each refused value, in the table's order.
   std::vector<std::string> refusals;
+  // "FILE:LINE: ..." for what no loader reads: a key a section of the table does not have, a key
+  // set again (the first is taken), a comment after a value outside the table's keys. Said, but
+  // no reason to refuse a start.
+  std::vector<std::string> warnings;
   bool ok() const { return refusals.empty(); }
 };
 

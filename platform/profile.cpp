@@ -298,6 +298,20 @@ std::optional<std::size_t> ProfileSnapshot::LineOf(std::string_view section,
   return std::nullopt;
 }
 
+std::vector<ProfileSnapshot::KeyLine> ProfileSnapshot::KeyLines() const {
+  std::vector<KeyLine> lines;
+  for (const Section& section : sections_) {
+    for (std::uint32_t i = section.first_entry; i < section.end_entry; ++i) {
+      const Entry& entry = entries_[i];
+      lines.push_back(KeyLine{Cp1252ToUtf8(Text(section.name)), Cp1252ToUtf8(Text(entry.key)),
+                              Cp1252ToUtf8(Text(entry.value)), entry.line});
+    }
+  }
+  std::sort(lines.begin(), lines.end(),
+            [](const KeyLine& a, const KeyLine& b) { return a.line < b.line; });
+  return lines;
+}
+
 std::string ProfileSnapshot::Problem() const {
   return ProblemText(state_, error_);
 }

@@ -58,6 +58,15 @@ class ProfileSnapshot {
   // The line (from 1) of the very key line Read answers from; none when it reads the default.
   // A check of the settings names where a wrong value stands.
   std::optional<std::size_t> LineOf(std::string_view section, std::string_view key) const;
+  // Every key line of the file in its order, whether a read would find it or not (a repeated
+  // key, say): for a check that names what no reader looks at.
+  struct KeyLine {
+    std::string section;
+    std::string key;
+    std::string value;
+    std::size_t line = 0;
+  };
+  std::vector<KeyLine> KeyLines() const;
 
   ProfileFileState state() const { return state_; }
   // The owner and mode of the file read, from the handle the bytes came through; none for text,

@@ -73,6 +73,32 @@ TEST(SiteKeysTest, EachWrongValueIsRefusedWithItsFileLineAndWhatItMayBe) {
   }
 }
 
+// What no loader reads is said, with its line, but refuses nothing.
+TEST(SiteKeysTest, UnknownAndRepeatedKeysAndCommentsInRulesAreWarnedAbout) {
+  const struct {
+    std::string text;
+    std::string warning;
+  } cases[] = {
+      {"[LinkWatch]\nNoReplySecond=5\n",
+       "orvandel.ini:2: [LinkWatch] NoReplySecond is not a key of [LinkWatch]"},
+      {"[mqtt]\nKeepAlive=30\nkeepalive=60\n",
+       "orvandel.ini:3: [mqtt] keepalive is set again: line 2 is the one taken"},
+      {"[Notify night]\nTo=command ; the pager\n",
+       "orvandel.ini:2: [Notify night] To=command ; the pager: a ; after a value is part of the "
+       "value; put comments on lines of their own"},
+      {"[Notify night]\nTo=command\n", ""},
+      // A commented-out example is no key.
+      {"[LinkWatch]\n;   NoReplySeconds=5\n", ""},
+      // The program's own settings are not the site's.
+      {"[RS232Config]\nBaudRate=12345\n", ""},
+  };
+  for (const auto& c : cases) {
+    const SettingsCheck check = Check(c.text);
+    EXPECT_EQ(Joined(check.warnings), c.warning.empty() ? "" : c.warning + "\n") << c.text;
+    EXPECT_TRUE(check.ok()) << c.text;
+  }
+}
+
 TEST(SiteKeysTest, EachValueComesFromTheFirstFileThatSetsItElseItsDefault) {
   const ProfileSnapshot program = ProfileSnapshot::FromText("[LinkWatch]\nNoReplySeconds=7\n");
   const ProfileSnapshot site =
@@ -95,7 +121,8 @@ TEST(SiteKeysTest, TheShippedTemplatePassesAndNoExampleCarriesACommentAfterItsVa
   ASSERT_TRUE(file) << ORV_SITE_TEMPLATE;
   std::stringstream whole;
   whole << file.rdbuf();
-  EXPECT_EQ(Joined(Check(whole.str()).refusals), "");
+  const SettingsCheck check = Check(whole.str());
+  EXPECT_EQ(Joined(check.refusals) + Joined(check.warnings), "");
   std::istringstream lines(whole.str());
   int number = 0;
   for (std::string line; std::getline(lines, line);) {

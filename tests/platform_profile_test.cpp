@@ -208,6 +208,12 @@ TEST(ProfileLineTest, IsTheLineOfTheEntryReadAnswersFrom) {
     EXPECT_EQ(snapshot.LineOf(c.section, c.key), c.line) << c.section << " " << c.key;
     EXPECT_EQ(snapshot.Read(c.section, c.key, "-", 64) == "-", !c.line.has_value());
   }
+  // Every key line, the ones no read finds too, in the file's order.
+  std::string lines;
+  for (const ProfileSnapshot::KeyLine& line : snapshot.KeyLines())
+    lines +=
+        std::to_string(line.line) + " " + line.section + "|" + line.key + "|" + line.value + "\n";
+  EXPECT_EQ(lines, "4 S|k|first\n6 T|k|t\n8 s|k|second\n9 s|K|late\n");
 }
 
 // A text of exactly size bytes whose last line is the value: only a whole reading finds it.

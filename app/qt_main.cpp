@@ -252,6 +252,7 @@ int main(int argc, char* argv[]) {
   // The service refuses a wrong site setting rather than running on a default nobody chose.
   if (parsed.options.headless && !orv::SiteSettingsAccepted(site, std::cerr))
     return orv::kExitForBadSettings;
+  if (!parsed.options.headless) orv::SayWrongSettings(site, notice);
   const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
   // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
   // panel served in the clear for a safe one.

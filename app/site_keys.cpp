@@ -109,6 +109,15 @@ bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err) {
   return false;
 }
 
+void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice) {
+  if (!notice) return;
+  const SettingsCheck check = CheckSettings(SiteKeys(), site.Sources());
+  for (const std::string& refusal : check.refusals)
+    notice(Notice{NoticeLevel::kWarning, refusal + " (orvandel --check-settings)"});
+  for (const std::string& warning : check.warnings)
+    notice(Notice{NoticeLevel::kWarning, warning});
+}
+
 SettingsReload::SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live)
     : read_(std::move(read)), say_(std::move(say)), apply_live_(std::move(apply_live)) {
   running_ = read_();

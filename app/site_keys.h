@@ -30,6 +30,10 @@ int RunCheckSettings(const std::optional<std::filesystem::path>& file, const Sit
 // The service's check at its start: each refusal on err; false when there was one.
 bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err);
 
+// The window runs on whatever the settings say; each wrong value, and what is said about the
+// file, goes among its notices, so that a default nobody chose is not taken without a word.
+void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice);
+
 // A reload of the site's settings in the running service (SIGHUP): read again and judged; a
 // wrong file keeps the running settings and says why; else what a reload can change is applied
 // (apply_live) and each section whose other keys changed is said to wait for the next start.

@@ -3,6 +3,7 @@
 // template passes; a reload keeps a wrong file out and says what waits for the next start.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/site_keys.h"
+#include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
@@ -137,6 +139,21 @@ TEST(SiteKeysTest, TheShippedTemplatePassesAndNoExampleCarriesACommentAfterItsVa
       EXPECT_EQ(entry.find(';'), std::string::npos) << "line " << number << ": " << line;
     }
   }
+}
+
+// The window's path: the program's own settings file, trusted as the user's own, read through
+// SiteSettings; each wrong value and each warning becomes a notice.
+TEST(SiteKeysTest, TheWindowIsToldOfEachWrongValue) {
+  const test::TempFolder folder;
+  const std::filesystem::path file = folder.path() / "MainForm.INI";
+  test::WriteBytes(file, "[RS232Config]\nBaudRate=12345\n[Access]\nIdleMinutes=0\nIdle=5\n");
+  const SiteSettings site(file, {}, folder.path() / "none.ini");
+  std::vector<std::string> said;
+  SayWrongSettings(site, [&said](const Notice& notice) { said.push_back(notice.text); });
+  EXPECT_EQ(Joined(said), file.string() +
+                              ":4: [Access] IdleMinutes=0 is not a number from 1 to 1440 (orvandel "
+                              "--check-settings)\n" +
+                              file.string() + ":5: [Access] Idle is not a key of [Access]\n");
 }
 
 TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {

@@ -117,26 +117,33 @@ TEST(SiteKeysTest, EachValueComesFromTheFirstFileThatSetsItElseItsDefault) {
 }
 
 // As shipped, and with every example line uncommented: an installer who fills in the template
-// line by line gets no comment into a value.
-TEST(SiteKeysTest, TheShippedTemplatePassesAndNoExampleCarriesACommentAfterItsValue) {
-  std::ifstream file(ORV_SITE_TEMPLATE);
-  ASSERT_TRUE(file) << ORV_SITE_TEMPLATE;
-  std::stringstream whole;
-  whole << file.rdbuf();
-  const SettingsCheck check = Check(whole.str());
-  EXPECT_EQ(Joined(check.refusals) + Joined(check.warnings), "");
-  std::istringstream lines(whole.str());
-  int number = 0;
-  for (std::string line; std::getline(lines, line);) {
-    ++number;
-    const std::size_t start = line.find_first_not_of("; \t");
-    if (start == std::string::npos) continue;
-    const std::string entry = line.substr(start);
-    const std::size_t equals = entry.find('=');
-    const bool key_line =
-        equals != std::string::npos && equals > 0 && entry.find_first_of(" \t") > equals;
-    if (key_line) {
-      EXPECT_EQ(entry.find(';'), std::string::npos) << "line " << number << ": " << line;
+// line by line, or copies an example, gets no wrong value and no comment into a value.
+TEST(SiteKeysTest, TheShippedTemplateAndExamplesPassAndNoLineCarriesACommentAfterItsValue) {
+  const std::filesystem::path packaging = std::filesystem::path(ORV_SITE_TEMPLATE).parent_path();
+  std::vector<std::filesystem::path> files = {ORV_SITE_TEMPLATE};
+  for (const auto& entry : std::filesystem::directory_iterator(packaging / "examples"))
+    files.push_back(entry.path());
+  EXPECT_GE(files.size(), 4u);
+  for (const std::filesystem::path& path : files) {
+    std::ifstream file(path);
+    ASSERT_TRUE(file) << path;
+    std::stringstream whole;
+    whole << file.rdbuf();
+    const SettingsCheck check = Check(whole.str());
+    EXPECT_EQ(Joined(check.refusals) + Joined(check.warnings), "") << path;
+    std::istringstream lines(whole.str());
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+      ++number;
+      const std::size_t start = line.find_first_not_of("; \t");
+      if (start == std::string::npos) continue;
+      const std::string entry = line.substr(start);
+      const std::size_t equals = entry.find('=');
+      const bool key_line =
+          equals != std::string::npos && equals > 0 && entry.find_first_of(" \t") > equals;
+      if (key_line) {
+        EXPECT_EQ(entry.find(';'), std::string::npos) << path << ":" << number << ": " << line;
+      }
     }
   }
 }

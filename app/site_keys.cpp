@@ -90,7 +90,12 @@ int RunCheckSettings(const std::optional<std::filesystem::path>& file, const Sit
   }
   const SettingsCheck check = CheckSettings(SiteKeys(), sources);
   out << SettingsReport(check);
-  const bool right = check.ok() && check.warnings.empty();
+  // A site file that is there but not taken (its owner, its mode) leaves every key at its
+  // default: the check says so (the reason went to err) rather than calling that right.
+  const bool site_taken = file || site.site_file_trust() == SettingsTrust::kTrusted ||
+                          site.site_file_trust() == SettingsTrust::kMissing;
+  if (!site_taken) out << "The site's settings file is not read: see above.\n";
+  const bool right = site_taken && check.ok() && check.warnings.empty();
   out << (right ? std::string("The settings are right.\n")
                 : std::to_string(check.refusals.size()) + " wrong, " +
                       std::to_string(check.warnings.size()) + " to look at.\n");

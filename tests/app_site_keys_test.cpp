@@ -2,6 +2,7 @@
 // into its default without a word is refused with file, line and what it may be; the shipped
 // template passes; a reload keeps a wrong file out and says what waits for the next start.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -161,6 +162,30 @@ TEST(SiteKeysTest, TheWindowIsToldOfEachWrongValue) {
                               ":4: [Access] IdleMinutes=0 is not a number from 1 to 1440 (orvandel "
                               "--check-settings)\n" +
                               file.string() + ":5: [Access] Idle is not a key of [Access]\n");
+}
+
+// A site file that others may change is not read: its keys would all be defaults, which is not
+// "right". The same file taken as FILE is checked for what it says.
+TEST(SiteKeysTest, CheckSettingsFailsWhereTheSiteFileIsNotTaken) {
+  if (geteuid() != 0) GTEST_SKIP() << "site settings must belong to root: run as root";
+  const test::TempFolder folder;
+  const std::filesystem::path site_file = folder.path() / "orvandel.ini";
+  test::WriteBytes(site_file, "[LinkWatch]\nNoReplySeconds=5\n");
+  const struct {
+    std::filesystem::perms mode;
+    bool named;
+    int status;
+  } cases[] = {{std::filesystem::perms(0644), false, 0},
+               {std::filesystem::perms(0666), false, 1},
+               {std::filesystem::perms(0666), true, 0}};
+  for (const auto& c : cases) {
+    std::filesystem::permissions(site_file, c.mode);
+    const SiteSettings site(folder.path() / "none.ini", {}, site_file);
+    std::ostringstream out, err;
+    const std::optional<std::filesystem::path> named =
+        c.named ? std::optional(site_file) : std::nullopt;
+    EXPECT_EQ(RunCheckSettings(named, site, out, err), c.status) << out.str() << err.str();
+  }
 }
 
 TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {

@@ -62,8 +62,9 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
         const SiteSettings site(program_file, notice, site_file);
         return CheckSettings(SiteKeys(), site.Sources());
       },
-      [&panel](const std::string& text) {
-        PrintLine(FormatJournalIsoTime(panel.Now(), false) + " " + text, LogPriority::kInfo);
+      [&panel](const std::string& text, bool problem) {
+        PrintLine(FormatJournalIsoTime(panel.Now(), false) + " " + text,
+                  problem ? LogPriority::kWarning : LogPriority::kInfo);
       },
       [&panel] { panel.ReloadSiteSettings(); });
   ServiceSettings running = settings;

@@ -132,12 +132,12 @@ void SettingsReload::Reload() {
   SettingsCheck check = read_();
   if (!check.ok()) {
     for (const std::string& refusal : check.refusals)
-      say_("settings " + refusal);
-    say_("settings not reloaded: the running settings are kept");
+      say_("settings " + refusal, true);
+    say_("settings not reloaded: the running settings are kept", true);
     return;
   }
   for (const std::string& warning : check.warnings)
-    say_("settings " + warning);
+    say_("settings " + warning, true);
   bool changed = false;
   std::set<std::string_view> later;
   for (std::size_t i = 0; i < check.values.size() && i < running_.values.size(); ++i) {
@@ -146,13 +146,14 @@ void SettingsReload::Reload() {
     changed = true;
     if (now.key->live) {
       say_("settings [" + std::string(now.key->section) + "] " + std::string(now.key->key) + "=" +
-           now.value + " from now on");
+               now.value + " from now on",
+           false);
     } else if (later.insert(now.key->section).second) {
-      say_("settings [" + std::string(now.key->section) +
-           "] changes take effect at the next start");
+      say_("settings [" + std::string(now.key->section) + "] changes take effect at the next start",
+           false);
     }
   }
-  if (!changed) say_("settings re-read: nothing changed");
+  if (!changed) say_("settings re-read: nothing changed", false);
   if (apply_live_) apply_live_();
   running_ = std::move(check);
 }

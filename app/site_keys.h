@@ -40,7 +40,8 @@ void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice);
 class SettingsReload {
  public:
   using ReadFn = std::function<SettingsCheck()>;
-  using SayFn = std::function<void(const std::string&)>;
+  // A line, and whether it is a problem (a warning in the journal) or news.
+  using SayFn = std::function<void(const std::string&, bool problem)>;
   SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live);
   void Reload();
 

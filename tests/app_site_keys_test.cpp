@@ -193,7 +193,9 @@ TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {
   std::vector<std::string> said;
   int applied = 0;
   SettingsReload reload([&file] { return Check(file); },
-                        [&said](const std::string& text) { said.push_back(text); },
+                        [&said](const std::string& text, bool problem) {
+                          said.push_back((problem ? "! " : "") + text);
+                        },
                         [&applied] { ++applied; });
   const struct {
     std::string file;
@@ -203,8 +205,8 @@ TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {
       {"[LinkWatch]\nNoReplySeconds=5\n[MQTT]\nKeepAlive=30\n",
        "settings re-read: nothing changed\n", 1},
       {"[LinkWatch]\nNoReplySeconds=abc\n[MQTT]\nKeepAlive=60\n",
-       "settings orvandel.ini:2: [LinkWatch] NoReplySeconds=abc is not a number from 2 to 100 "
-       "(or 0)\nsettings not reloaded: the running settings are kept\n",
+       "! settings orvandel.ini:2: [LinkWatch] NoReplySeconds=abc is not a number from 2 to 100 "
+       "(or 0)\n! settings not reloaded: the running settings are kept\n",
        1},
       {"[LinkWatch]\nNoReplySeconds=9\n[MQTT]\nKeepAlive=60\nUser=x\n",
        "settings [LinkWatch] NoReplySeconds=9 from now on\n"

@@ -25,6 +25,8 @@ std::string OriginText(const Origin& origin) {
       return "web " + origin.detail;
     case OriginKind::kLocalSocket:
       return "local user " + origin.detail;
+    case OriginKind::kShell:
+      return "orvandelctl as " + origin.detail;
   }
   return "unknown origin";
 }
@@ -32,6 +34,7 @@ std::string OriginText(const Origin& origin) {
 std::string OriginLogin(const Origin& origin) {
   switch (origin.kind) {
     case OriginKind::kLocalSocket:
+    case OriginKind::kShell:
       return origin.detail;
     case OriginKind::kWeb:
       return OriginText(origin);
@@ -189,9 +192,10 @@ LogInStart AccessGate::BeginLogIn(const Origin& origin, std::string_view name, s
   Pending pending{
       origin, tried, {}, AccessLevel::kLevel1, LogInOutcome::kUnknown, "unknown operator"};
   PinCheck check{next_ticket_++, PinLane::kWindow, std::string(pin), {}};
-  check.lane = origin.kind == OriginKind::kWeb           ? PinLane::kWeb
-               : origin.kind == OriginKind::kLocalSocket ? PinLane::kLocal
-                                                         : PinLane::kWindow;
+  check.lane = origin.kind == OriginKind::kWeb ? PinLane::kWeb
+               : origin.kind == OriginKind::kLocalSocket || origin.kind == OriginKind::kShell
+                   ? PinLane::kLocal
+                   : PinLane::kWindow;
   if (const Operator* op = users_.Find(name); op != nullptr && op->disabled) {
     pending.refusal = LogInOutcome::kDisabled;
     pending.why = "operator disabled";
@@ -292,7 +296,15 @@ void AccessGate::Tick(AccessClock::time_point now) {
 AccessLevel AccessGate::Level(const Origin& origin) const {
   if (users_.mode == AccessMode::kOff) return AccessLevel::kLevel3;
   const auto it = sessions_.find(origin);
-  return it == sessions_.end() ? AccessLevel::kLevel1 : it->second.level;
+  if (it != sessions_.end()) return it->second.level;
+  return origin.kind == OriginKind::kShell ? AccessLevel::kLevel0 : AccessLevel::kLevel1;
+}
+
+std::vector<Actor> AccessGate::LoggedIn() const {
+  std::vector<Actor> logged_in;
+  for (const auto& [origin, session] : sessions_)
+    logged_in.push_back(Actor{session.name, session.level, origin});
+  return logged_in;
 }
 
 std::string AccessGate::OperatorName(const Origin& origin) const {
@@ -322,6 +334,10 @@ std::string LoggedInText(const AccessGate& gate, const Origin& origin) {
 }
 
 }  // namespace
+
+Origin SocketOrigin(const ActionRequest& request, const std::string& user) {
+  return Origin{request.shell ? OriginKind::kShell : OriginKind::kLocalSocket, user};
+}
 
 std::string PerformAtGate(AccessGate* gate, ActionPerformer& performer,
                           const ActionRequest& request, const Origin& origin,

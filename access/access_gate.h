@@ -150,6 +150,8 @@ class AccessGate {
   // The origin's level; with levels off, level 3, since everything is allowed.
   AccessLevel Level(const Origin& origin) const;
   std::string OperatorName(const Origin& origin) const;
+  // Who is logged in, and where, in the origins' order.
+  std::vector<Actor> LoggedIn() const;
 
   Signal<const AccessEvent&> events;
 
@@ -190,6 +192,10 @@ class AccessGate {
   AccessClock::time_point web_since_{};
   PinCheckPool* pool_ = nullptr;
 };
+
+// Where a request at the local socket comes from: the Unix user's attached windows, or the user's
+// orvandelctl when it says so (it acts only after a log-in of its own).
+Origin SocketOrigin(const ActionRequest& request, const std::string& user);
 
 // A request from origin asks the gate once: its input keeps the log-in alive, then the decision;
 // allowed, it is performed as the actor the decision names, else answered with why not. A log in

@@ -116,7 +116,7 @@ bool LogInBackOff::Load(std::string_view text, AccessClock::time_point now,
     int kind = 0;
     if (fields.size() != 5 || !Number(fields[0], count) || count < 1 ||
         !Number(fields[1], seconds) || !Number(fields[2], kind) || kind < 0 ||
-        kind > static_cast<int>(OriginKind::kLocalSocket)) {
+        kind > static_cast<int>(OriginKind::kShell)) {
       return damaged(line_number, "not count, time, origin and name");
     }
     if (entries_.size() >= kMostEntries) return damaged(line_number, "too many lines");

@@ -181,6 +181,7 @@ struct ActionRequest {
   std::string condition;      // kAcknowledge, kShelve: the condition's id
   std::string text;           // kAcknowledge: the comment; kShelve: the reason
   std::int64_t until_ms = 0;  // kShelve: the shelf's end, wall-clock ms
+  bool shell = false;         // asked with orvandelctl: the socket's user acts as a shell
 
   bool operator==(const ActionRequest&) const = default;
 };

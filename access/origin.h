@@ -8,7 +8,9 @@
 namespace orv {
 
 // Each origin has its own log-in.
-enum class OriginKind { kWindow, kWeb, kLocalSocket };
+// kShell: orvandelctl at the local socket, with a log-in of its own, apart from the same user's
+// attached windows.
+enum class OriginKind { kWindow, kWeb, kLocalSocket, kShell };
 struct Origin {
   OriginKind kind = OriginKind::kWindow;
   std::string detail;  // the web peer's address, the local socket's Unix user

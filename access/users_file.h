@@ -18,8 +18,9 @@ inline constexpr std::string_view kUsersFile = "/etc/orvandel/users";
 // The group of the service's user: it must read the file, which only root may write.
 inline constexpr std::string_view kUsersFileReaders = "orvandel";
 
-// Level 1 is anyone at the panel; 2 and 3 need a log in.
-enum class AccessLevel { kLevel1 = 1, kLevel2 = 2, kLevel3 = 3 };
+// Level 1 is anyone at the panel; 2 and 3 need a log in. Level 0 is a shell's before its log in:
+// whoever runs orvandelctl may be anywhere, and is not at the panel to hear what he silences.
+enum class AccessLevel { kLevel0 = 0, kLevel1 = 1, kLevel2 = 2, kLevel3 = 3 };
 
 inline int LevelNumber(AccessLevel level) {
   return static_cast<int>(level);

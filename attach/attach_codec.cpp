@@ -23,9 +23,7 @@ std::string S(const QString& text) {
 }
 
 std::string JsonLine(const QJsonObject& object) {
-  std::string line = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
-  line += '\n';
-  return line;
+  return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + '\n';
 }
 
 QJsonArray Strings(const std::vector<std::string>& texts) {
@@ -83,8 +81,7 @@ QJsonObject StateObject(const PanelState& state, unsigned sections) {
                     {QStringLiteral("silenced"), state.silenced},
                     {QStringLiteral("lampTest"), state.lamp_test}};
   }
-  if (sections & kSectionConditions)
-    object[QStringLiteral("conditions")] = attach_json::ConditionsJson(state.conditions);
+  attach_json::WriteLists(state, sections, object);
   return object;
 }
 
@@ -199,12 +196,7 @@ bool ReadState(const QJsonObject& object, PanelState& state, unsigned& sections)
     state.sounding_condition = S(annunciation[QStringLiteral("condition")].toString());
     sections |= kSectionAnnunciation;
   }
-  if (object.contains(QStringLiteral("conditions"))) {
-    if (!attach_json::ReadConditions(object[QStringLiteral("conditions")], state.conditions))
-      return false;
-    sections |= kSectionConditions;
-  }
-  return true;
+  return attach_json::ReadLists(object, state, sections);
 }
 
 bool Object(std::string_view line, QJsonObject& object) {
@@ -297,6 +289,7 @@ std::string ActionMessage(const ActionRequest& action) {
   QJsonObject object{{QStringLiteral("type"), QStringLiteral("action")},
                      {QStringLiteral("id"), static_cast<qint64>(action.id)}};
   object[QStringLiteral("action")] = Q(WireName(action.kind));
+  if (action.shell) object[QStringLiteral("shell")] = true;
   switch (action.kind) {
     case ActionKind::kKey:
       object[QStringLiteral("key")] = action.key;
@@ -363,6 +356,8 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
     return false;
   }
   action.kind = *known;
+  const QJsonValue shell = object.value(QStringLiteral("shell"));
+  action.shell = shell.toBool();
   bool ok = true;
   switch (action.kind) {
     case ActionKind::kKey:
@@ -435,6 +430,7 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
     case ActionKind::kWithoutDisplay:
       break;
   }
+  ok = ok && (shell.isUndefined() || shell.isBool());
   if (!ok) error = "a " + S(name) + " action out of its bounds";
   return ok;
 }

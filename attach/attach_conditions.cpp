@@ -1,9 +1,10 @@
-// The conditions in the state's JSON: what the socket, the web panel and its pages carry. Read
-// back only within bounds a service can make (the book's own), each field of its type.
+// The conditions and who is logged in, in the state's JSON: what the socket, the web panel and its
+// pages carry. Read back only within bounds a service can make, each field of its type.
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include "access/users_file.h"
 #include "attach/attach_json.h"
 
 namespace orv::attach_json {
@@ -33,9 +34,7 @@ bool Ms(const QJsonObject& object, const char* key, std::int64_t& out) {
   return true;
 }
 
-}  // namespace
-
-QJsonArray ConditionsJson(const std::vector<Condition>& conditions, bool with_names) {
+QJsonArray ConditionsJson(const std::vector<Condition>& conditions) {
   QJsonArray array;
   for (const Condition& c : conditions) {
     array.append(QJsonObject{
@@ -44,17 +43,18 @@ QJsonArray ConditionsJson(const std::vector<Condition>& conditions, bool with_na
         {QStringLiteral("name"), Q(c.name)},
         {QStringLiteral("since"), static_cast<qint64>(c.since_ms)},
         {QStringLiteral("state"), Q(std::string(ConditionStateName(c)))},
-        {QStringLiteral("acknowledgedBy"), with_names ? Q(c.acknowledged_by) : QString()},
+        {QStringLiteral("acknowledgedBy"), Q(c.acknowledged_by)},
         {QStringLiteral("acknowledgedAt"), static_cast<qint64>(c.acknowledged_ms)},
         {QStringLiteral("comment"), Q(c.comment)},
         {QStringLiteral("shelvedUntil"), static_cast<qint64>(c.shelved_until_ms)},
-        {QStringLiteral("shelvedBy"), with_names ? Q(c.shelved_by) : QString()},
+        {QStringLiteral("shelvedBy"), Q(c.shelved_by)},
         {QStringLiteral("shelvedReason"), Q(c.shelved_reason)},
     });
   }
   return array;
 }
 
+// False, and conditions untouched, when one is out of its bounds or not of its type.
 bool ReadConditions(const QJsonValue& value, std::vector<Condition>& conditions) {
   if (!value.isArray() || value.toArray().size() > kMostConditions) return false;
   std::vector<Condition> read;
@@ -77,6 +77,55 @@ bool ReadConditions(const QJsonValue& value, std::vector<Condition>& conditions)
     read.push_back(std::move(c));
   }
   conditions = std::move(read);
+  return true;
+}
+
+QJsonArray LoggedInJson(const std::vector<LoggedIn>& logged_in) {
+  QJsonArray array;
+  for (const LoggedIn& op : logged_in)
+    array.append(QJsonObject{{QStringLiteral("name"), Q(op.name)},
+                             {QStringLiteral("level"), op.level},
+                             {QStringLiteral("where"), Q(op.where)}});
+  return array;
+}
+
+bool ReadLoggedIn(const QJsonValue& value, std::vector<LoggedIn>& logged_in) {
+  if (!value.isArray() || static_cast<std::size_t>(value.toArray().size()) > kMostLoggedIn)
+    return false;
+  std::vector<LoggedIn> read;
+  for (const QJsonValue& item : value.toArray()) {
+    const QJsonObject object = item.toObject();
+    const QJsonValue level = object[QStringLiteral("level")];
+    LoggedIn op;
+    if (!Text(object, "name", op.name) || !IsValidOperatorName(op.name) ||
+        !Text(object, "where", op.where) || !level.isDouble() || level.toInteger() < 1 ||
+        level.toInteger() > 3 || level.toDouble() != static_cast<double>(level.toInteger()))
+      return false;
+    op.level = static_cast<int>(level.toInteger());
+    read.push_back(std::move(op));
+  }
+  logged_in = std::move(read);
+  return true;
+}
+
+}  // namespace
+
+void WriteLists(const PanelState& state, unsigned sections, QJsonObject& object) {
+  if (sections & kSectionConditions)
+    object[QStringLiteral("conditions")] = ConditionsJson(state.conditions);
+  if (sections & kSectionOperators)
+    object[QStringLiteral("operators")] = LoggedInJson(state.logged_in);
+}
+
+bool ReadLists(const QJsonObject& object, PanelState& state, unsigned& sections) {
+  if (object.contains(QStringLiteral("conditions"))) {
+    if (!ReadConditions(object[QStringLiteral("conditions")], state.conditions)) return false;
+    sections |= kSectionConditions;
+  }
+  if (object.contains(QStringLiteral("operators"))) {
+    if (!ReadLoggedIn(object[QStringLiteral("operators")], state.logged_in)) return false;
+    sections |= kSectionOperators;
+  }
   return true;
 }
 

@@ -14,10 +14,9 @@ namespace orv::attach_json {
 // A "history" message into message (id, page or why); false when it is out of its bounds.
 bool ReadHistoryPage(const QJsonObject& object, ServerMessage& message);
 
-// The state's conditions; without names, who acknowledged or shelved each is left out (an
-// anonymous web viewer's).
-QJsonArray ConditionsJson(const std::vector<Condition>& conditions, bool with_names = true);
-// False, and conditions untouched, when one is out of its bounds or not of its type.
-bool ReadConditions(const QJsonValue& value, std::vector<Condition>& conditions);
+// The state's lists, conditions and who is logged in, as far as sections asks for them; read
+// back, each adds its section, and one out of its bounds makes it false.
+void WriteLists(const PanelState& state, unsigned sections, QJsonObject& object);
+bool ReadLists(const QJsonObject& object, PanelState& state, unsigned& sections);
 
 }  // namespace orv::attach_json

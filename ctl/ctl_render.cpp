@@ -50,6 +50,10 @@ std::string ConditionText(const Condition& c) {
   return text;
 }
 
+std::string LoggedInText(const LoggedIn& op) {
+  return op.name + " (level " + std::to_string(op.level) + ", " + op.where + ")";
+}
+
 const char* StandingName(int code) {
   return code == kCtlAlarm ? "alarm" : code == kCtlFaults ? "faults" : "quiet";
 }
@@ -82,6 +86,9 @@ std::string StatusText(const PanelState& state) {
   if (!state.sounding_condition.empty()) text += " (" + state.sounding_condition + ")";
   text += ", " + std::to_string(state.silenced) + " silenced";
   text += std::string("\naccess levels: ") + (state.access_levels ? "on" : "off");
+  if (state.access_levels && state.logged_in.empty()) text += "\nlogged in: nobody";
+  for (const LoggedIn& op : state.logged_in)
+    text += "\nlogged in: " + LoggedInText(op);
   for (int i = 0; i < kSystemLamps; ++i)
     text += "\nlamp " + std::to_string(i + 1) + " " + kFaultLampCaptions[i] + ": " +
             (state.lamps[static_cast<std::size_t>(i)] ? "lit" : "dark");
@@ -94,8 +101,9 @@ std::string StatusText(const PanelState& state) {
 }
 
 std::string StatusJson(const PanelState& state) {
-  QJsonObject object = Parsed(PanelStateJson(
-      state, kSectionLine | kSectionConnection | kSectionAnnunciation | kSectionConditions));
+  QJsonObject object =
+      Parsed(PanelStateJson(state, kSectionLine | kSectionConnection | kSectionAnnunciation |
+                                       kSectionConditions | kSectionOperators));
   object[QStringLiteral("lamps")] = NumberedLamps(state);
   object[QStringLiteral("standing")] = QLatin1String(StandingName(StateExitCode(state)));
   return Line(object);
@@ -153,6 +161,15 @@ std::string ChangeText(std::int64_t seq, const PanelState& before, const PanelSt
     }
     for (const Condition& c : before.conditions)
       if (find(after.conditions, c.id) == after.conditions.end()) parts.push_back(c.id + " gone");
+  }
+  if (sections & kSectionOperators) {
+    const auto has = [](const std::vector<LoggedIn>& in, const LoggedIn& op) {
+      return std::find(in.begin(), in.end(), op) != in.end();
+    };
+    for (const LoggedIn& op : before.logged_in)
+      if (!has(after.logged_in, op)) parts.push_back("logged out " + LoggedInText(op));
+    for (const LoggedIn& op : after.logged_in)
+      if (!has(before.logged_in, op)) parts.push_back("logged in " + LoggedInText(op));
   }
   if (parts.empty()) return {};
   std::string text = std::to_string(seq) + ":";

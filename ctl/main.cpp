@@ -45,6 +45,7 @@ bool ReadPin(std::string& pin) {
 ActionRequest Request(const CtlOptions& o, const std::string& pin) {
   ActionRequest request;
   request.id = 1;
+  request.shell = true;  // its own log-in, and none of level 1 without it
   switch (o.command) {
     case CtlCommand::kSilence:
       request.kind = ActionKind::kSilence;

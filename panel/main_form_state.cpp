@@ -58,6 +58,13 @@ PanelState MainForm::StateNow() const {
   state.supervision = commands_.supervision_enabled();
   state.supervision_time = supervision_time_;
   state.access_levels = env_.gate != nullptr && env_.gate->mode() != AccessMode::kOff;
+  if (env_.gate != nullptr) {
+    for (const Actor& actor : env_.gate->LoggedIn()) {
+      if (state.logged_in.size() == kMostLoggedIn) break;
+      state.logged_in.push_back(
+          LoggedIn{actor.operator_name, LevelNumber(*actor.level), OriginText(actor.origin)});
+    }
+  }
   const AnnunciationView now = annunciation_.view();
   state.sounding = now.state.tone == Tone::kAlarm   ? "alarm"
                    : now.state.tone == Tone::kFault ? "fault"

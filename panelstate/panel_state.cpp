@@ -62,6 +62,7 @@ unsigned ChangedSections(const PanelState& before, const PanelState& after) {
       before.lamp_test != after.lamp_test)
     changed |= kSectionAnnunciation;
   if (before.conditions != after.conditions) changed |= kSectionConditions;
+  if (before.logged_in != after.logged_in) changed |= kSectionOperators;
   return changed;
 }
 

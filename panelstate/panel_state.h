@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "journal/journal.h"
-#include "panelstate/condition.h"
 #include "link/fault_lamps.h"
 #include "link/trigger_states.h"
 #include "linkwatch/line_status.h"
+#include "panelstate/condition.h"
 
 namespace orv {
 
@@ -26,6 +26,17 @@ struct TriggerPageState {
 // What the link watch says of the controller: no port, answering (or not yet late), or silent
 // past its time.
 enum class LinkCondition { kDisconnected, kAnswering, kNoReply };
+
+// An operator logged in where the line is held, as its gate has it.
+struct LoggedIn {
+  std::string name;
+  int level = 2;
+  std::string where;  // "window", "web 192.0.2.7", "local user alice", "orvandelctl as root"
+
+  bool operator==(const LoggedIn&) const = default;
+};
+// More than a site has at once; a list from outside with more is refused.
+inline constexpr std::size_t kMostLoggedIn = 64;
 
 // The panel's state as plain values: what the controller and the program that holds the line
 // say now, the same for every view (the window, a window attached to the service, a web page,
@@ -60,6 +71,8 @@ struct PanelState {
   bool lamp_test = false;
   // What an operator must see first, in the order a view lists it (conditions/).
   std::vector<Condition> conditions;
+  // Who is logged in, at most kMostLoggedIn, in the gate's order.
+  std::vector<LoggedIn> logged_in;
 
   bool operator==(const PanelState&) const = default;
 };
@@ -73,7 +86,8 @@ enum PanelSection : unsigned {
   kSectionConnection = 1U << 6,    // connected, port, baud, supervision, access levels
   kSectionAnnunciation = 1U << 7,  // what sounds, since when, and the lamp test
   kSectionConditions = 1U << 8,
-  kAllSections = (1U << 9) - 1,
+  kSectionOperators = 1U << 9,  // who is logged in
+  kAllSections = (1U << 10) - 1,
 };
 constexpr unsigned PageSection(int page) {
   return kSectionPage0 << page;

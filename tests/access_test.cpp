@@ -45,7 +45,8 @@ struct Recorder {
   Connection connection;
 };
 
-// An untrusted users file (level 0 here) allows nothing above level 1 and knows no operator.
+// An untrusted users file (row 0) allows nothing above level 1 and knows no operator; a shell
+// without its log-in (row 4) is at level 0 and may do nothing.
 TEST(AccessGate, EveryActionAtEveryLevel) {
   // The levels as the site's operators are told them, independent of the code's switch.
   const std::vector<std::vector<Action>> by_level = {
@@ -58,13 +59,15 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
   ASSERT_EQ(by_level[0].size() + by_level[1].size() + by_level[2].size(), kAllActions.size());
   const std::pair<std::string, std::string> logins[] = {
       {"", ""}, {"alice", "1234"}, {"carol", "5678"}};
-  for (int untrusted_or_level = 0; untrusted_or_level <= 3; ++untrusted_or_level) {
-    const int level = std::max(untrusted_or_level, 1);
+  for (int untrusted_or_level = 0; untrusted_or_level <= 4; ++untrusted_or_level) {
+    const bool shell = untrusted_or_level == 4;
+    const int level = shell ? 0 : std::max(untrusted_or_level, 1);
+    const Origin origin = shell ? Origin{OriginKind::kShell, "root"} : kWeb;
     AccessGate gate(untrusted_or_level == 0 ? UsersFile{AccessMode::kOnButUntrusted, {}} : Staff());
     if (untrusted_or_level == 0) {
       EXPECT_EQ(gate.LogIn(kWeb, "alice", "1234", kStart).outcome, LogInOutcome::kUnknown);
     }
-    const auto& [name, pin] = logins[level - 1];
+    const auto& [name, pin] = logins[std::max(level, 1) - 1];
     if (!name.empty()) {
       ASSERT_EQ(gate.LogIn(kWeb, name, pin, kStart).outcome, LogInOutcome::kOk);
     }
@@ -75,7 +78,7 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
       for (const Action action : by_level[needed - 1]) {
         SCOPED_TRACE(std::string(ActionName(action)) + " at level " +
                      std::to_string(untrusted_or_level));
-        const Decision decision = gate.Decide(kWeb, action, now += seconds(1));
+        const Decision decision = gate.Decide(origin, action, now += seconds(1));
         const bool allowed = level >= needed;
         EXPECT_EQ(decision.allowed, allowed);
         EXPECT_EQ(decision.text,
@@ -83,6 +86,7 @@ TEST(AccessGate, EveryActionAtEveryLevel) {
         ASSERT_EQ(recorder.events.size(), 1u);
         const AccessEvent& event = recorder.events.front();
         EXPECT_EQ(event.kind, allowed ? AccessEventKind::kAction : AccessEventKind::kRefusedAction);
+        EXPECT_EQ(LevelNumber(event.level), level);
         recorder.events.clear();
       }
     }

@@ -61,6 +61,7 @@ TEST(AttachCodec, ASnapshotCarriesTheWholeStateAndAChangeOnlyItsSections) {
   sent.conditions[3].shelved_until_ms = 11;
   sent.conditions[3].shelved_by = "carol";
   sent.conditions[3].shelved_reason = "works";
+  sent.logged_in = {{"alice", 2, "web 192.0.2.7"}, {"carol", 3, "orvandelctl as root"}};
   PanelState read = EmptyPanelState();
   const ServerMessage message = Read(SnapshotMessage(7, sent), read);
   EXPECT_EQ(std::pair(message.type, message.seq), std::pair(ServerMessageType::kSnapshot, 7L));
@@ -107,6 +108,11 @@ TEST(AttachCodec, AStateOutOfItsBoundsIsRefusedWhole) {
       change(R"("conditions":[{"kind":"weather"}])"),
       change(R"("conditions":[)" + std::string(kCondition).replace(43, 1, "-1") + "]"),
       change(R"("conditions":)" + list(129, kCondition)),
+      // Who is logged in: an operator's name, a level an operator has, at most 64 of them.
+      change(R"("operators":[{"name":"al ice","level":2,"where":"window"}])"),
+      change(R"("operators":[{"name":"alice","level":4,"where":"window"}])"),
+      change(R"("operators":[{"name":"alice","level":2}])"),
+      change(R"("operators":)" + list(65, R"({"name":"a","level":2,"where":""})")),
       // A snapshot must carry every section.
       R"({"type":"snapshot","seq":1,"state":{"events":[]}})",
   };
@@ -141,7 +147,7 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
       R"({"action":"log-out","id":13,"type":"action"})",
       R"({"action":"acknowledge","condition":"fault-7","id":14,"text":"seen","type":"action"})",
       R"({"action":"shelve","condition":"link","id":15,"text":"works","type":"action","until":1765000000000})",
-      R"({"action":"silence","from":"orvandelctl","id":16,"type":"action"})"};
+      R"({"action":"silence","from":"orvandelctl","id":16,"shell":true,"type":"action"})"};
   for (const std::string line : lines) {
     ASSERT_TRUE(ParseActionMessage(line, action, error)) << line << error;
     EXPECT_EQ(ActionMessage(action), line + "\n");
@@ -165,6 +171,7 @@ TEST(AttachCodec, EveryActionReadsBackAsItWasSentAndOutOfRangeIsRefused) {
        R"("port","port":11})",
        R"("supervision","state":2,"time":"10"})",
        R"("silence","from":"web"})",
+       R"("log-out","shell":1})",
        R"("reboot"})",
        R"("log-in","operator":"al ice","pin":"1234"})",
        R"("shelve","condition":"link","text":"works","until":0})",

@@ -94,13 +94,16 @@ TEST(CtlRender, StatusNumbersTheLampsAsTheWindowAndListsTheConditions) {
   fault.comment = "seen";
   fault.since_ms = 1765000000000;
   state.conditions = {fault};
+  state.access_levels = true;
+  state.logged_in = {{"alice", 2, "orvandelctl as root"}};
 
   const std::string text = StatusText(state);
-  for (const char* line : {"\nlamp 1 Processor reset: dark\n", "\nlamp 4 Music/Spare: lit\n",
-                           "\nlamp 12 Router: dark\n", "link: answering\n",
-                           "\ncondition fault-4 (fault) name of fault-4: acknowledged since "
-                           "2025-12-06T05:46:40+00:00, acknowledged by alice: seen\n",
-                           "\nstanding: faults\n"})
+  for (const char* line :
+       {"\nlamp 1 Processor reset: dark\n", "\nlamp 4 Music/Spare: lit\n",
+        "\nlamp 12 Router: dark\n", "link: answering\n",
+        "\ncondition fault-4 (fault) name of fault-4: acknowledged since "
+        "2025-12-06T05:46:40+00:00, acknowledged by alice: seen\n",
+        "\nlogged in: alice (level 2, orvandelctl as root)\n", "\nstanding: faults\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 
   const QJsonObject json = Json(StatusJson(state));
@@ -113,6 +116,8 @@ TEST(CtlRender, StatusNumbersTheLampsAsTheWindowAndListsTheConditions) {
   EXPECT_EQ(json["conditions"][0]["acknowledgedBy"].toString(), "alice");
   EXPECT_EQ(json["line"]["link"].toString(), "answering");
   EXPECT_EQ(json["standing"].toString(), "faults");
+  EXPECT_EQ(json["operators"][0].toObject(),
+            (QJsonObject{{"name", "alice"}, {"level", 2}, {"where", "orvandelctl as root"}}));
   // The trigger pages and the events' box are the window's, not a status.
   EXPECT_FALSE(json.contains("pages") || json.contains("events"));
 }
@@ -173,6 +178,14 @@ TEST(CtlRender, AChangeIsOneLineOfWhatAPersonSeesChange) {
        kSectionConditions, "7: fault-4 acknowledged"},
       {conditions({Standing("link", ConditionKind::kLink), acknowledged}),
        conditions({Standing("link", ConditionKind::kLink)}), kSectionConditions, "7: fault-4 gone"},
+      {[](PanelState& s) {
+         s.logged_in = {{"bob", 3, "window"}};
+       },
+       [](PanelState& s) {
+         s.logged_in = {{"alice", 2, "web 192.0.2.7"}};
+       },
+       kSectionOperators,
+       "7: logged out bob (level 3, window); logged in alice (level 2, web 192.0.2.7)"},
   };
   for (const auto& c : cases) {
     // after: before, edited.

@@ -118,8 +118,9 @@ TEST_F(CtlService, ActionsPassTheGateAsTheLoggedInOperatorAndAreJournalled) {
   StatusWithLamp(4, status);
   ASSERT_EQ(status.status, 1) << status.out;
 
-  const Ran refused = Ctl({"key", "fault-ack"});
-  EXPECT_EQ(refused.out + std::to_string(refused.status), "refused: level 2 needed\n4");
+  // A shell is not at the panel: before its log-in even what anyone there may do is refused.
+  const Ran refused = Ctl({"silence"});
+  EXPECT_EQ(refused.out + std::to_string(refused.status), "refused: level 1 needed\n4");
   const Ran wrong = Ctl({"login", "alice"}, "4321");
   EXPECT_EQ(wrong.status, 4) << wrong.out;
   const Ran login = Ctl({"login", "alice"}, "1234");
@@ -141,6 +142,9 @@ TEST_F(CtlService, ActionsPassTheGateAsTheLoggedInOperatorAndAreJournalled) {
   EXPECT_NE(status.out.find("fault-4 (fault) Music/Spare: acknowledged since "), std::string::npos)
       << status.out;
   EXPECT_EQ(status.status, 0);  // set aside on purpose: nothing stands
+  EXPECT_NE(status.out.find("\nlogged in: alice (level 2, orvandelctl as root)\n"),
+            std::string::npos)
+      << status.out;
 
   const Ran logout = Ctl({"logout"});
   EXPECT_EQ(logout.out + std::to_string(logout.status), "logged out\n0");
@@ -151,18 +155,18 @@ TEST_F(CtlService, ActionsPassTheGateAsTheLoggedInOperatorAndAreJournalled) {
   std::vector<std::string> journalled;
   for (const JournalRow& row : Rows())
     if (row.entry.kind == JournalKind::kOperator &&
-        (!journalled.empty() || row.entry.text.starts_with("Fault ACK refused")))
+        (!journalled.empty() || row.entry.text.starts_with("Silence refused")))
       journalled.push_back(row.entry.text + " | " + row.entry.detail);
   const std::vector<std::string> expected = {
-      "Fault ACK refused: level 2 needed: no operator, level 1, local user root | ",
-      "Log in refused (wrong PIN): alice, level 1, local user root | ",
-      "Log in: alice, level 2, local user root | ",
+      "Silence refused: level 1 needed: no operator, level 0, orvandelctl as root | ",
+      "Log in refused (wrong PIN): alice, level 0, orvandelctl as root | ",
+      "Log in: alice, level 2, orvandelctl as root | ",
       "Key Fault ACK | operator alice, level 2",
       "Annunciator silenced by root from orvandelctl | operator alice, level 2",
       "Acknowledged \"Music/Spare\": seen | operator alice, level 2",
       "Shelved \"Music/Spare\" for 30 min: works | operator alice, level 2",
-      "Log out: alice, local user root | ",
-      "Fault ACK refused: level 2 needed: no operator, level 1, local user root | ",
+      "Log out: alice, orvandelctl as root | ",
+      "Fault ACK refused: level 2 needed: no operator, level 0, orvandelctl as root | ",
   };
   EXPECT_EQ(journalled, expected);
 }

@@ -31,6 +31,7 @@ TEST(PanelState, EachFieldAloneMarksItsOwnSection) {
       {[](PanelState& s) { s.silenced = 2; }, kSectionAnnunciation},
       {[](PanelState& s) { s.lamp_test = true; }, kSectionAnnunciation},
       {[](PanelState& s) { s.conditions.push_back({}); }, kSectionConditions},
+      {[](PanelState& s) { s.logged_in.push_back({}); }, kSectionOperators},
   };
   int row = 0;
   for (const auto& [change, section] : fields) {

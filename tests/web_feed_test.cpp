@@ -130,6 +130,12 @@ TEST(WebFeed, AViewerWithoutALogInSeesNoAccessRecordAndNobodyInTheOthers) {
       change.anonymous + feed.Snapshot(true),
       AllOf(HasSubstr("seen"), HasSubstr("works"), Not(HasSubstr("alice")), Not(HasSubstr("bob"))));
   EXPECT_THAT(change.operators + feed.Snapshot(false), AllOf(HasSubstr("alice"), HasSubstr("bob")));
+  // Nor who is logged in, where no condition names anyone either.
+  PanelState logged_in = EmptyPanelState();
+  logged_in.logged_in = {{"carol", 3, "web 192.0.2.7"}};
+  const WebFeed::Messages logging_in = feed.Tick(logged_in);
+  EXPECT_THAT(logging_in.anonymous + feed.Snapshot(true), Not(HasSubstr("carol")));
+  EXPECT_THAT(logging_in.operators + feed.Snapshot(false), HasSubstr("carol"));
 }
 
 using namespace std::chrono_literals;

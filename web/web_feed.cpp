@@ -67,11 +67,14 @@ WebFeed::Messages WebFeed::Tick(const PanelState& state) {
     return !c.acknowledged_by.empty() || !c.shelved_by.empty();
   };
   Messages messages{stream_.Tick(state), {}};
-  if (std::none_of(state.conditions.begin(), state.conditions.end(), named)) {
+  // An anonymous viewer learns no operator's name: not who acknowledged, nor who is logged in.
+  if (state.logged_in.empty() &&
+      std::none_of(state.conditions.begin(), state.conditions.end(), named)) {
     messages.anonymous = anonymous_stream_.Tick(state);
     return messages;
   }
   PanelState unnamed = state;
+  unnamed.logged_in.clear();
   for (Condition& c : unnamed.conditions) {
     c.acknowledged_by.clear();
     c.shelved_by.clear();

@@ -25,8 +25,8 @@ QtAttachServer::QtAttachServer(PanelCore& panel, ServiceLine line, Options optio
           options_.limits,
           [this](const ActionRequest& action, const std::string& user) {
             // Each Unix user has its own log-in at the gate, as the socket tells who it is.
-            return PerformAtGate(panel_.gate(), *actions_, action,
-                                 Origin{OriginKind::kLocalSocket, user}, panel_.AccessNow());
+            return PerformAtGate(panel_.gate(), *actions_, action, SocketOrigin(action, user),
+                                 panel_.AccessNow());
           },
           [this](const JournalPageQuery& query, const std::string& user, std::string& error) {
             return ReadHistory(query, user, error);
@@ -37,7 +37,7 @@ QtAttachServer::QtAttachServer(PanelCore& panel, ServiceLine line, Options optio
                           std::function<void(const std::string&)> answer) {
     if (action.kind != ActionKind::kLogIn) return false;
     LogInAtGate(
-        panel_.gate(), action, Origin{OriginKind::kLocalSocket, user},
+        panel_.gate(), action, SocketOrigin(action, user),
         [this, alive = std::weak_ptr<char>(alive_)] {
           return alive.lock() ? panel_.AccessNow() : AccessClock::now();
         },

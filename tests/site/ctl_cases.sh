@@ -1,5 +1,6 @@
 # orvandelctl at the site: the operator asks the installed service for its state as JSON, whose
-# exit status says what stands; a user in no group is refused at the socket with exit status 3.
+# exit status says what stands, and watches it change; silences only after a log-in, which the
+# journal names; a user in no group is refused at the socket with exit status 3.
 # Sourced by site_test.sh after the notification cases (inside, as, want, sim_type, wait_for).
 
 # Whatever its exit status says (1 while the fault stands; the pipe fails on it).
@@ -27,6 +28,29 @@ ctl_at_site() {
   echo "events ($rc): $(tail -3 <<< "$out")"
   want "the operator reads the journal through the service" grep -q 'Connected: COM1' <<< "$out" ||
     broke=1
+  limit=15 as op orvandelctl watch > "$work/ctl-watch.out" 2>&1 &
+  sleep 1
+  sim_type "fault 4 off"
+  want "watch shows the lamp going dark" wait_for 10 grep -q 'lamp 4 Music/Spare dark' \
+    "$work/ctl-watch.out" || broke=1
+  sim_type "fault 4 on"
+  out="$(as op orvandelctl silence 2>&1)"
+  rc=$?
+  echo "silence before a log-in ($rc): $out"
+  want "a shell before its log-in is at level 0: silence refused (4)" \
+    eval '[ "$rc" -eq 4 ] && grep -qx "refused: level 1 needed" <<< "$out"' || broke=1
+  want "the operator logs in with his PIN on standard input" \
+    eval 'echo "$pin" | as op orvandelctl login opb' || broke=1
+  out="$(as op orvandelctl silence 2>&1)"
+  rc=$?
+  as op orvandelctl logout > /dev/null
+  echo "silence after the log-in ($rc): $out"
+  want "then done" [ "$rc:$out" = "0:done" ] || broke=1
+  out="$(inside orvandel --journal-export --kind operator | grep -E 'Silence refused|silenced by op')"
+  echo "$out"
+  want "the journal names the refusal and the silence with the actor" eval \
+    'grep -q "level 0, orvandelctl as op" <<< "$out" &&
+     grep -q "silenced by op from orvandelctl.*operator opb, level 3" <<< "$out"' || broke=1
   out="$(as loner orvandelctl silence 2>&1)"
   rc=$?
   echo "silence as a user in no group ($rc): $out"
@@ -35,5 +59,5 @@ ctl_at_site() {
   [ "$broke" -eq 0 ]
 }
 
-run_case "orvandelctl: the operator's status as JSON and the journal; a user in no group refused" \
+run_case "orvandelctl: status as JSON, watch, the journal; silence after a log-in; no group refused" \
   ctl_at_site

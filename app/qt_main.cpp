@@ -259,7 +259,7 @@ int main(int argc, char* argv[]) {
   const orv::WebPanelSettings web_settings = orv::LoadWebPanelSettings(site, notice);
   if (!web_settings.refusal.empty()) {
     std::fprintf(stderr, "orvandel: the web panel is refused: %s\n", web_settings.refusal.c_str());
-    return 2;
+    return orv::kExitForBadSettings;  // a setting to change, which no restart mends
   }
   // The one access gate of the program that holds the line, for its window, the attached
   // windows and web panels alike: off without the users file, everything allowed as ever.

@@ -115,7 +115,7 @@ async function main() {
   fs.writeFileSync(path.join(folder, "SYSINI", "MainForm.INI"), ini.replace("Listen=127.0.0.1:", "Listen=0.0.0.0:"));
   const refused = start(path.join(folder, "orvandel"), ["--headless"], { env });
   const code = await new Promise((resolve) => refused.on("exit", resolve));
-  check(code === 2 && /orvandel: the web panel is refused: \[WebPanel\] Listen=0\.0\.0\.0:\d+ is reachable from the network, and without CertFile= and KeyFile= it would be plain HTTP/.test(refused.output),
+  check(code === 78 && /orvandel: the web panel is refused: \[WebPanel\] Listen=0\.0\.0\.0:\d+ is reachable from the network, and without CertFile= and KeyFile= it would be plain HTTP/.test(refused.output),
     "plain HTTP on 0.0.0.0 is refused at start-up (exit " + code + "): " + refused.output.trim());
   fs.writeFileSync(path.join(folder, "SYSINI", "MainForm.INI"), ini);
 

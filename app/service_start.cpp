@@ -60,7 +60,7 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
   SettingsReload reload(
       [program_file, site_file, notice] {
         const SiteSettings site(program_file, notice, site_file);
-        return CheckSettings(SiteKeys(), site.Sources());
+        return CheckSiteSettings(site.Sources());
       },
       [&panel](const std::string& text, bool problem) {
         PrintLine(FormatJournalIsoTime(panel.Now(), false) + " " + text,

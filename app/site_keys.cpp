@@ -1,6 +1,8 @@
 #include "app/site_keys.h"
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "config/access_settings.h"
 #include "config/configuration.h"
 #include "mqtt/mqtt_settings.h"
+#include "notify/notify_rules.h"
 #include "web/web_settings.h"
 
 namespace orv {
@@ -62,6 +65,60 @@ constexpr std::array kSiteKeys = {
     Text("Notify", "CaFile"),
 };
 
+bool Same(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The rules' sections are named by [Notify] Rules, so no table holds their keys: the loader
+// judges them, and each rule it would leave out refuses the settings at its line.
+void CheckNotifyRules(std::span<const SettingsSource> sources, SettingsCheck& check) {
+  struct Found {
+    std::string where;  // "FILE:LINE", or "" when no file sets it
+    std::string value;
+  };
+  const auto find = [&](std::string_view section, std::string_view key) {
+    for (const SettingsSource& source : sources) {
+      if (source.profile == nullptr) continue;
+      if (const std::optional<std::size_t> line = source.profile->LineOf(section, key))
+        return Found{source.name + ":" + std::to_string(*line),
+                     source.profile->Read(section, key, "", 4096)};
+    }
+    return Found{};
+  };
+  std::vector<NotifySettingProblem> problems;
+  const NotifySettings loaded = LoadNotifySettings(
+      [&](std::string_view section, std::string_view key) { return find(section, key).value; },
+      nullptr, "localhost", &problems);
+  for (const NotifySettingProblem& problem : problems) {
+    Found at = find(problem.section, problem.key);
+    // A key not set (To names nobody): the rule's name in Rules is where it is asked for.
+    if (at.where.empty()) at = find("Notify", "Rules");
+    check.refusals.push_back(at.where + ": " + problem.why);
+  }
+  for (const SettingsSource& source : sources) {
+    if (source.profile == nullptr) continue;
+    for (const ProfileSnapshot::KeyLine& line : source.profile->KeyLines()) {
+      if (line.section.size() <= 7 || !Same(line.section.substr(0, 7), "Notify ")) continue;
+      const std::string where =
+          source.name + ":" + std::to_string(line.line) + ": [" + line.section + "] " + line.key;
+      const std::string name = line.section.substr(7);
+      if (std::none_of(kNotifyRuleKeys.begin(), kNotifyRuleKeys.end(),
+                       [&](std::string_view key) { return Same(key, line.key); }))
+        check.warnings.push_back(where + " is not a key of a rule");
+      else if (std::none_of(loaded.rules.begin(), loaded.rules.end(),
+                            [&](const NotifyRule& r) { return Same(r.name, name); }) &&
+               std::none_of(problems.begin(), problems.end(), [&](const NotifySettingProblem& p) {
+                 return Same(p.section, line.section);
+               }))
+        check.warnings.push_back(where + ": [Notify] Rules does not name " + name +
+                                 ", so the rule is not used");
+    }
+  }
+}
+
 void PrintRefusals(const SettingsCheck& check, std::ostream& err) {
   for (const std::string& refusal : check.refusals)
     err << "orvandel: " << refusal << "\n";
@@ -71,6 +128,12 @@ void PrintRefusals(const SettingsCheck& check, std::ostream& err) {
 
 std::span<const SiteKey> SiteKeys() {
   return kSiteKeys;
+}
+
+SettingsCheck CheckSiteSettings(std::span<const SettingsSource> sources) {
+  SettingsCheck check = CheckSettings(SiteKeys(), sources);
+  CheckNotifyRules(sources, check);
+  return check;
 }
 
 int RunCheckSettings(const std::optional<std::filesystem::path>& file, const SiteSettings& site,
@@ -88,7 +151,7 @@ int RunCheckSettings(const std::optional<std::filesystem::path>& file, const Sit
     }
     sources = {{file->string(), &*named}};
   }
-  const SettingsCheck check = CheckSettings(SiteKeys(), sources);
+  const SettingsCheck check = CheckSiteSettings(sources);
   out << SettingsReport(check);
   // A site file that is there but not taken (its owner, its mode) leaves every key at its
   // default: the check says so (the reason went to err) rather than calling that right.
@@ -103,7 +166,7 @@ int RunCheckSettings(const std::optional<std::filesystem::path>& file, const Sit
 }
 
 bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err) {
-  const SettingsCheck check = CheckSettings(SiteKeys(), site.Sources());
+  const SettingsCheck check = CheckSiteSettings(site.Sources());
   for (const std::string& warning : check.warnings)
     err << "orvandel: " << warning << "\n";
   if (check.ok()) return true;
@@ -116,7 +179,7 @@ bool SiteSettingsAccepted(const SiteSettings& site, std::ostream& err) {
 
 void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice) {
   if (!notice) return;
-  const SettingsCheck check = CheckSettings(SiteKeys(), site.Sources());
+  const SettingsCheck check = CheckSiteSettings(site.Sources());
   for (const std::string& refusal : check.refusals)
     notice(Notice{NoticeLevel::kWarning, refusal + " (orvandel --check-settings)"});
   for (const std::string& warning : check.warnings)

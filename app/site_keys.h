@@ -18,6 +18,9 @@ namespace orv {
 
 std::span<const SiteKey> SiteKeys();
 
+// The table's keys judged, and the notification rules' sections by their own loader.
+SettingsCheck CheckSiteSettings(std::span<const SettingsSource> sources);
+
 // The exit status of a service refused for its settings (sysexits' EX_CONFIG): the unit does
 // not restart on it, since a restart would meet the same file.
 inline constexpr int kExitForBadSettings = 78;

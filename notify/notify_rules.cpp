@@ -132,6 +132,14 @@ bool ValidRuleName(std::string_view name) {
   });
 }
 
+// The key a rule's refusal is about: its first word, or To for the recipient it cannot reach.
+std::string_view RuleKeyOf(std::string_view why) {
+  const std::string_view first = why.substr(0, why.find(' '));
+  return std::find(kNotifyRuleKeys.begin(), kNotifyRuleKeys.end(), first) != kNotifyRuleKeys.end()
+             ? first
+             : "To";
+}
+
 // One rule from its section; nothing, with why, when any part of it is wrong.
 std::optional<NotifyRule> ParseRule(const NotifyKeyReader& read, std::string_view name,
                                     const NotifySettings& settings, std::string& why) {
@@ -279,20 +287,26 @@ bool NotifyRule::Matches(const Condition& c) const {
 }
 
 NotifySettings LoadNotifySettings(const NotifyKeyReader& read, const NoticeFn& notice,
-                                  std::string_view host_name) {
+                                  std::string_view host_name,
+                                  std::vector<NotifySettingProblem>* problems) {
   NotifySettings settings;
-  const auto say = [&notice](const std::string& text) {
+  const auto say_at = [&](std::string section, std::string_view key, const std::string& text) {
     if (notice) notice(Notice{NoticeLevel::kWarning, text});
+    if (problems) problems->push_back({std::move(section), std::string(key), text});
+  };
+  const auto say = [&](std::string_view key, const std::string& text) {
+    say_at(std::string(kSection), key, text);
   };
   if (const std::string command = read(kSection, "Command"); !command.empty()) {
     if (command.front() != '/' || !Printable(command))
-      say("[Notify] Command is not an absolute path without blanks; no command is run");
+      say("Command", "[Notify] Command is not an absolute path without blanks; no command is run");
     else
       settings.command = command;
   }
   if (const std::string sendmail = read(kSection, "Sendmail"); !sendmail.empty()) {
     if (sendmail.front() != '/' || !Printable(sendmail))
-      say("[Notify] Sendmail is not an absolute path without blanks; /usr/sbin/sendmail is used");
+      say("Sendmail",
+          "[Notify] Sendmail is not an absolute path without blanks; /usr/sbin/sendmail is used");
     else
       settings.sendmail = sendmail;
   }
@@ -301,8 +315,8 @@ NotifySettings LoadNotifySettings(const NotifyKeyReader& read, const NoticeFn& n
   if (settings.mail_from.empty() ||
       !ParseNotifyRecipient("mail:" + settings.mail_from, why).has_value()) {
     if (!settings.mail_from.empty())
-      say("[Notify] MailFrom is not a plain address; orvandel@" + std::string(host_name) +
-          " is used");
+      say("MailFrom", "[Notify] MailFrom is not a plain address; orvandel@" +
+                          std::string(host_name) + " is used");
     settings.mail_from = "orvandel@" + std::string(host_name);
   }
   settings.ca_file = read(kSection, "CaFile");
@@ -310,19 +324,20 @@ NotifySettings LoadNotifySettings(const NotifyKeyReader& read, const NoticeFn& n
   for (const std::string_view name : Split(names, ',')) {
     if (name.empty()) continue;
     if (!ValidRuleName(name)) {
-      say("[Notify] Rules names \"" + std::string(name) +
-          "\"; a rule's name is letters, digits, - and _, at most 32");
+      say("Rules", "[Notify] Rules names \"" + std::string(name) +
+                       "\"; a rule's name is letters, digits, - and _, at most 32");
       continue;
     }
     if (settings.rules.size() == kMostRules) {
-      say("[Notify] Rules names more than " + std::to_string(kMostRules) +
-          " rules; the first are used");
+      say("Rules", "[Notify] Rules names more than " + std::to_string(kMostRules) +
+                       " rules; the first are used");
       break;
     }
     if (std::optional<NotifyRule> rule = ParseRule(read, name, settings, why))
       settings.rules.push_back(std::move(*rule));
     else
-      say("[Notify " + std::string(name) + "] is not used: " + why);
+      say_at("Notify " + std::string(name), RuleKeyOf(why),
+             "[Notify " + std::string(name) + "] is not used: " + why);
   }
   return settings;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -62,10 +63,22 @@ struct NotifySettings {
 // One key of the settings: Read(section, key), "" when not set.
 using NotifyKeyReader = std::function<std::string(std::string_view section, std::string_view key)>;
 
+// The keys of a rule's section.
+inline constexpr std::array<std::string_view, 8> kNotifyRuleKeys{
+    "Conditions", "After", "Repeat", "To", "EscalateAfter", "EscalateTo", "Done", "Interval"};
+
+// A setting the loader did not take: where it is, and why (the notice's words).
+struct NotifySettingProblem {
+  std::string section;  // "Notify", "Notify NAME"
+  std::string key;
+  std::string why;
+};
+
 // [Notify] Rules=NAME, NAME (each a section [Notify NAME]), Command, Sendmail, MailFrom, CaFile;
-// each rule's Conditions, After, Repeat, To, EscalateAfter, EscalateTo, Done, Interval. A rule
-// with a mistake is left out, with a notice that names it and says why; the others stand.
+// each rule's keys above. A rule with a mistake is left out, with a notice that names it and
+// says why; the others stand. Each problem is also added to problems, when given.
 NotifySettings LoadNotifySettings(const NotifyKeyReader& read, const NoticeFn& notice,
-                                  std::string_view host_name);
+                                  std::string_view host_name,
+                                  std::vector<NotifySettingProblem>* problems = nullptr);
 
 }  // namespace orv

@@ -20,7 +20,7 @@ namespace {
 SettingsCheck Check(const std::string& text, const std::string& name = "orvandel.ini") {
   const ProfileSnapshot profile = ProfileSnapshot::FromText(text);
   const SettingsSource sources[] = {{name, &profile}};
-  return CheckSettings(SiteKeys(), sources);
+  return CheckSiteSettings(sources);
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -70,6 +70,19 @@ TEST(SiteKeysTest, EachWrongValueIsRefusedWithItsFileLineAndWhatItMayBe) {
       {"[Annunciation]\nDevice=plughw:0\n", ""},
       // A section the table does not know is not judged.
       {"[Elsewhere]\nKeepAlive=1\n", ""},
+      // A rule's section is judged by the rules' loader: a rule it would leave out is refused.
+      {"[Notify]\nRules=night\n[Notify night]\nConditions=alarm\nAfter=abc\nTo=mail:a@b.c\n",
+       "orvandel.ini:5: [Notify night] is not used: After is \"abc\", not a time of at most 24 h"},
+      {"[Notify]\nRules=night\n[Notify night]\nConditions=alarm\n",
+       "orvandel.ini:2: [Notify night] is not used: To names nobody"},
+      {"[Notify]\nRules=night\n[Notify night]\nConditions=any\nTo=command\n",
+       "orvandel.ini:5: [Notify night] is not used: it names the command and [Notify] sets no "
+       "Command"},
+      {"[Notify]\nCommand=pager\n",
+       "orvandel.ini:2: [Notify] Command is not an absolute path without blanks; no command is "
+       "run"},
+      {"[Notify]\nRules=night\nCommand=/bin/true\n[Notify night]\nConditions=fault 4\nTo=command\n",
+       ""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Joined(Check(c.text).refusals), c.refusal.empty() ? "" : c.refusal + "\n") << c.text;
@@ -88,8 +101,12 @@ TEST(SiteKeysTest, UnknownAndRepeatedKeysAndCommentsInRulesAreWarnedAbout) {
        "orvandel.ini:3: [mqtt] keepalive is set again: line 2 is the one taken"},
       {"[Notify night]\nTo=command ; the pager\n",
        "orvandel.ini:2: [Notify night] To=command ; the pager: a ; after a value is part of the "
-       "value; put comments on lines of their own"},
-      {"[Notify night]\nTo=command\n", ""},
+       "value; put comments on lines of their own\n"
+       "orvandel.ini:2: [Notify night] To: [Notify] Rules does not name night, so the rule is not "
+       "used"},
+      {"[Notify]\nRules=day\nCommand=/bin/true\n[Notify "
+       "day]\nConditions=any\nTo=command\nBogus=1\n",
+       "orvandel.ini:7: [Notify day] Bogus is not a key of a rule"},
       // A commented-out example is no key.
       {"[LinkWatch]\n;   NoReplySeconds=5\n", ""},
       // The program's own settings are not the site's.

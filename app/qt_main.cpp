@@ -24,6 +24,7 @@
 #include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "app/command_line.h"
+#include "app/handover_command.h"
 #include "app/journal_commands.h"
 #include "app/program_module.h"
 #include "app/service_start.h"
@@ -158,6 +159,14 @@ int main(int argc, char* argv[]) {
       found = {orv::kSiteStateFolder, {}};
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
+  }
+  // And the shift handover report.
+  if (parsed.options.handover_report) {
+    orv::ProgramFolderLookup found = StateFolder(parsed.options);
+    if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
+      found = {orv::kSiteStateFolder, {}};
+    return orv::RunHandoverCommand(parsed.options, found.folder, found.problem,
+                                   orv::SystemJournalTime(), std::cout, std::cerr);
   }
   // So does the installer's check of the site, and the service's start step.
   if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);

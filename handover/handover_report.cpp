@@ -23,7 +23,7 @@ bool Cut(std::string_view& text, std::string_view prefix) {
 }
 
 // Who did it: the operator the record's detail names ("operator alice, level 2"), else its user.
-std::string Actor(const JournalEntry& entry) {
+std::string ActorOf(const JournalEntry& entry) {
   std::string_view detail = entry.detail;
   if (Cut(detail, "operator ")) {
     const std::size_t comma = detail.rfind(", level ");
@@ -140,14 +140,14 @@ void HandoverBuilder::TakeOperator(const JournalRow& row) {
         for (HandoverCondition& c : conditions_) {
           if (c.acknowledged || c.name != said->name) continue;
           c.acknowledged = true;
-          c.acknowledged_by = Actor(entry);
+          c.acknowledged_by = ActorOf(entry);
           c.acknowledged_at = entry.time;
           c.comment = said->words;
           break;
         }
         break;
       case ConditionRecord::Kind::kShelved:
-        shelves_[said->name] = HandoverShelf{said->name, Actor(entry), said->words, entry.time,
+        shelves_[said->name] = HandoverShelf{said->name, ActorOf(entry), said->words, entry.time,
                                              entry.time.utc_ms + said->minutes * 60'000};
         break;
       case ConditionRecord::Kind::kShelfEnded:

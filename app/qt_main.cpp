@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QPointer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -34,6 +35,8 @@
 #include "conditions/qt/qt_conditions_bar.h"
 #include "config/access_settings.h"
 #include "config/site_settings.h"
+#include "handover/handover_signoff.h"
+#include "handover/qt/qt_handover_dialog.h"
 #include "journal/qt/qt_history_button.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "mqtt/mqtt_feed.h"
@@ -326,14 +329,40 @@ int main(int argc, char* argv[]) {
   // The journal's history, in a window of its own, made when first asked for and kept up to date
   // by every commit while it is shown.
   std::unique_ptr<orv::HistoryView> history;
+  const std::filesystem::path journal_file =
+      folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName;
+  // The shift handover, from the history window: its report, and the sign-off of both operators
+  // at the gate, recorded as the window's action.
+  QPointer<orv::QtHandoverDialog> handover;
+  const auto sign_off = [&form](const orv::SignOffParty& outgoing,
+                                const orv::SignOffParty& incoming, const std::string& sha256,
+                                std::function<void(const orv::SignOffOutcome&)> done) {
+    const bool allowed = form.Guarded(orv::Action::kHandOver, [&](const orv::Actor& by) {
+      orv::SignOffHandover(
+          form.gate(), orv::MainForm::kWindowOrigin, outgoing, incoming, sha256,
+          [&form] { return form.AccessNow(); },
+          [&form, by, done](const orv::SignOffOutcome& outcome) {
+            if (outcome.signed_off) form.Record(orv::JournalKind::kOperator, outcome.text, by);
+            done(outcome);
+          });
+    });
+    if (!allowed) done({false, "not signed off: Hand over refused"});
+  };
   orv::AddHistoryButton(view, std::string(orv::ActionName(orv::Action::kHistory)), [&] {
     if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
       auto* windows = module.Get<orv::HistoryWindows>();
       if (windows == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
-      history = windows->MakeHistoryView(
-          folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
+      history = windows->MakeHistoryView(journal_file, &view);
+      history->AddButton("Handover", [&] {
+        if (!form.Guarded(orv::Action::kHandOver, [](const orv::Actor&) {})) return;
+        if (handover.isNull()) handover = new orv::QtHandoverDialog(journal_file, sign_off, &view);
+        handover->Refresh();
+        handover->show();
+        handover->raise();
+        handover->activateWindow();
+      });
     }
     history->Show();
   });

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <memory>
 
+#include "app/journal_commands.h"
 #include "handover/handover_read.h"
 #include "handover/handover_render.h"
 #include "handover/qt/qt_handover_pdf.h"
@@ -19,6 +20,7 @@ int RunHandoverCommand(const ProgramOptions& options, const std::filesystem::pat
     return 1;
   }
   const std::filesystem::path file = program_folder / "DATA" / Journal::kFileName;
+  if (JournalDenied(file, err)) return 1;
   std::error_code missing;
   if (!std::filesystem::exists(std::filesystem::symlink_status(file, missing))) {
     err << "orvandel: no journal at " << file.string() << '\n';

@@ -7,6 +7,7 @@
 
 #include "handover/handover_read.h"
 #include "handover/handover_render.h"
+#include "handover/handover_signoff.h"
 #include "journal/journal.h"
 #include "tests/temp_folder.h"
 
@@ -58,11 +59,12 @@ TEST_F(HandoverRead, ThePeriodBeginsAtTheLastSignOffElseADayBack) {
 
   // A comment quoting the words is no sign-off; the sign-off after the reset starts the period.
   At(31, JournalKind::kOperator, "Acknowledged \"ALARM\": Handover signed later");
-  At(32, JournalKind::kOperator, "Handover signed: alice to bob, report SHA-256 00");
+  // As the sign-off words it, unchecked too.
+  At(32, JournalKind::kOperator, HandoverRecordText("alice", "bob", "00", false));
   At(33, JournalKind::kOperator, "Acknowledged \"ALARM\": Handover signed later");
   report = Report(40);
   EXPECT_EQ(report.from.utc_ms, kBase + 32 * kHour);
-  EXPECT_EQ(report.since_handover, "Handover signed: alice to bob, report SHA-256 00");
+  EXPECT_EQ(report.since_handover, HandoverRecordText("alice", "bob", "00", false));
   EXPECT_TRUE(report.cleared.empty());
 
   // --since wins over the sign-off.

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QPointer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +25,7 @@
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "app/command_line.h"
 #include "app/handover_command.h"
+#include "app/handover_window.h"
 #include "app/journal_commands.h"
 #include "app/program_module.h"
 #include "app/service_start.h"
@@ -35,8 +35,6 @@
 #include "conditions/qt/qt_conditions_bar.h"
 #include "config/access_settings.h"
 #include "config/site_settings.h"
-#include "handover/handover_signoff.h"
-#include "handover/qt/qt_handover_dialog.h"
 #include "journal/qt/qt_history_button.h"
 #include "linkwatch/qt/qt_line_status.h"
 #include "mqtt/mqtt_feed.h"
@@ -154,22 +152,18 @@ int main(int argc, char* argv[]) {
         stdout);
     return 0;
   }
-  // The journal commands need no display either.
-  if (parsed.options.journal_command != orv::JournalCommand::kNone) {
+  // The journal commands and the shift handover report need no display either.
+  if (parsed.options.journal_command != orv::JournalCommand::kNone ||
+      parsed.options.handover_report) {
     orv::ProgramFolderLookup found = StateFolder(parsed.options);
     // At a site the records are the service's, whatever program folder this copy has.
     if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
       found = {orv::kSiteStateFolder, {}};
+    if (parsed.options.handover_report)
+      return orv::RunHandoverCommand(parsed.options, found.folder, found.problem,
+                                     orv::SystemJournalTime(), std::cout, std::cerr);
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
-  }
-  // And the shift handover report.
-  if (parsed.options.handover_report) {
-    orv::ProgramFolderLookup found = StateFolder(parsed.options);
-    if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
-      found = {orv::kSiteStateFolder, {}};
-    return orv::RunHandoverCommand(parsed.options, found.folder, found.problem,
-                                   orv::SystemJournalTime(), std::cout, std::cerr);
   }
   // So does the installer's check of the site, and the service's start step.
   if (parsed.options.site_check) return orv::RunSiteCheck(std::cout);
@@ -331,23 +325,6 @@ int main(int argc, char* argv[]) {
   std::unique_ptr<orv::HistoryView> history;
   const std::filesystem::path journal_file =
       folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName;
-  // The shift handover, from the history window: its report, and the sign-off of both operators
-  // at the gate, recorded as the window's action.
-  QPointer<orv::QtHandoverDialog> handover;
-  const auto sign_off = [&form](const orv::SignOffParty& outgoing,
-                                const orv::SignOffParty& incoming, const std::string& sha256,
-                                std::function<void(const orv::SignOffOutcome&)> done) {
-    const bool allowed = form.Guarded(orv::Action::kHandOver, [&](const orv::Actor& by) {
-      orv::SignOffHandover(
-          form.gate(), orv::MainForm::kWindowOrigin, outgoing, incoming, sha256,
-          [&form] { return form.AccessNow(); },
-          [&form, by, done](const orv::SignOffOutcome& outcome) {
-            if (outcome.signed_off) form.Record(orv::JournalKind::kOperator, outcome.text, by);
-            done(outcome);
-          });
-    });
-    if (!allowed) done({false, "not signed off: Hand over refused"});
-  };
   orv::AddHistoryButton(view, std::string(orv::ActionName(orv::Action::kHistory)), [&] {
     if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
@@ -355,14 +332,7 @@ int main(int argc, char* argv[]) {
       if (windows == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
       history = windows->MakeHistoryView(journal_file, &view);
-      history->AddButton("Handover", [&] {
-        if (!form.Guarded(orv::Action::kHandOver, [](const orv::Actor&) {})) return;
-        if (handover.isNull()) handover = new orv::QtHandoverDialog(journal_file, sign_off, &view);
-        handover->Refresh();
-        handover->show();
-        handover->raise();
-        handover->activateWindow();
-      });
+      orv::AddHandoverButton(*history, form, journal_file, &view);
     }
     history->Show();
   });

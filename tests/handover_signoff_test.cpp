@@ -89,8 +89,9 @@ TEST(HandoverSignOff, BothPinsAtTheGateAndTheRecord) {
     users.mode = c.mode;
     AccessGate gate(users);
     // The window's own operator stays logged in: a sign-off is no log-in.
-    if (c.mode == AccessMode::kOn)
+    if (c.mode == AccessMode::kOn) {
       ASSERT_EQ(gate.LogIn(kWindow, "bob", "5678", Now()).outcome, LogInOutcome::kOk);
+    }
     int refused = 0;
     const Connection counting = gate.events.Connect([&](const AccessEvent& e) {
       EXPECT_NE(e.kind, AccessEventKind::kLogIn);
@@ -104,7 +105,9 @@ TEST(HandoverSignOff, BothPinsAtTheGateAndTheRecord) {
     EXPECT_EQ(outcomes[0].text, c.said);
     EXPECT_EQ(outcomes[0].signed_off, c.said.starts_with("Handover signed"));
     EXPECT_EQ(refused, c.refused_pins);
-    if (c.mode == AccessMode::kOn) EXPECT_EQ(gate.OperatorName(kWindow), "bob");
+    if (c.mode == AccessMode::kOn) {
+      EXPECT_EQ(gate.OperatorName(kWindow), "bob");
+    }
   }
 }
 

@@ -69,6 +69,9 @@ std::string HandoverPeriodText(const HandoverReport& report) {
   text += report.since_handover.empty()
               ? std::string()
               : ", since the last handover (" + report.since_handover + ")";
+  if (report.rows_left_out > 0)
+    text += "; " + std::to_string(report.rows_left_out) + " more records not listed (at most " +
+            std::to_string(HandoverBuilder::kMostRows) + " a section)";
   return text;
 }
 

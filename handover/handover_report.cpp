@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 
+#include "conditions/condition_book.h"
 #include "conditions/condition_records.h"
 
 namespace orv {
@@ -60,6 +61,17 @@ void HandoverBuilder::Keep(std::vector<JournalRow>& section, const JournalRow& r
 void HandoverBuilder::Appear(std::string_view kind, std::string_view name, const JournalTime& at) {
   for (const HandoverCondition& c : conditions_)
     if (c.present && c.kind == kind && c.name == name && kind != "alarm") return;
+  // A storm of reports: as the panel's book does, the first alarm and the latest stay listed,
+  // those between go.
+  if (kind == "alarm") {
+    std::vector<std::size_t> listed;
+    for (std::size_t i = 0; i < conditions_.size(); ++i) {
+      const HandoverCondition& c = conditions_[i];
+      if (c.kind == "alarm" && (c.present || !c.acknowledged)) listed.push_back(i);
+    }
+    if (listed.size() >= ConditionBook::kMostAlarms)
+      conditions_.erase(conditions_.begin() + static_cast<std::ptrdiff_t>(listed[1]));
+  }
   if (conditions_.size() >= kMostConditions) {
     // The oldest cleared goes first; else, as the book does in a storm, the one after the first.
     auto gone = std::find_if(conditions_.begin(), conditions_.end(),
@@ -224,6 +236,7 @@ HandoverReport HandoverBuilder::Finish(std::string since_handover) const {
   report.refusals = refusals_;
   report.link_losses = link_losses_;
   report.logins = logins_;
+  report.rows_left_out = left_out_;
   for (const auto& [origin, session] : sessions_)
     report.logged_in.push_back(session);
   std::sort(report.logged_in.begin(), report.logged_in.end(),

@@ -55,6 +55,8 @@ struct HandoverReport {
   std::vector<JournalRow> link_losses;
   std::vector<JournalRow> logins;  // log-ins, log-outs and time-outs
   std::vector<HandoverSession> logged_in;
+  // Records past HandoverBuilder::kMostRows in a section, counted instead of listed.
+  std::size_t rows_left_out = 0;
 };
 
 inline constexpr std::int64_t kHandoverDefaultSpanMs = 24LL * 3600 * 1000;
@@ -67,7 +69,7 @@ inline constexpr std::string_view kHandoverRecordPrefix = "Handover signed";
 // period is known) and keeps the period's sections for the records from from_ms to the end.
 class HandoverBuilder {
  public:
-  // The most conditions kept at once: a storm of alarm reports cannot grow the report without end.
+  // The most conditions kept at once, whatever the records hold.
   static constexpr std::size_t kMostConditions = 2000;
   // The most rows kept per listed section; more are counted.
   static constexpr std::size_t kMostRows = 5000;
@@ -77,8 +79,6 @@ class HandoverBuilder {
   // Records after the end are not read.
   void Take(const JournalRow& row);
   HandoverReport Finish(std::string since_handover = {}) const;
-  // Rows past kMostRows in a section, left out.
-  std::size_t rows_left_out() const { return left_out_; }
 
  private:
   bool InPeriod(const JournalEntry& entry) const { return entry.time.utc_ms >= from_ms_; }

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "access/access_gate.h"
+#include "conditions/condition_book.h"
+#include "handover/handover_render.h"
 #include "handover/handover_report.h"
 
 namespace orv {
@@ -206,6 +208,39 @@ TEST_P(HandoverSections, FromTheRecords) {
 
 INSTANTIATE_TEST_SUITE_P(Table, HandoverSections, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+JournalRow Row(std::int64_t sequence, std::int64_t minute, JournalKind kind, std::string text) {
+  JournalRow row;
+  row.sequence = sequence;
+  row.entry.time = JournalTime{minute * kMin, 0};
+  row.entry.kind = kind;
+  row.entry.text = std::move(text);
+  return row;
+}
+
+// A storm of alarm reports: as the panel's book, the first and the latest stay listed.
+TEST(HandoverBounds, AnAlarmStormKeepsTheFirstAndTheLatest) {
+  HandoverBuilder builder(kFrom, JournalTime{kTo, 0});
+  const int storm = static_cast<int>(ConditionBook::kMostAlarms) + 5;
+  for (int i = 0; i < storm; ++i)
+    builder.Take(Row(i + 1, 110, JournalKind::kEvent,
+                     "12/07 14:03 Event = " + std::string(i == 0 ? "EMG" : "ALARM")));
+  const HandoverReport report = builder.Finish();
+  ASSERT_EQ(report.unacknowledged.size(), ConditionBook::kMostAlarms);
+  EXPECT_EQ(report.unacknowledged.front().name, "EMG");
+}
+
+// A flood of refusals lists at most kMostRows and says how many more there were.
+TEST(HandoverBounds, ASectionListsItsMostAndCountsTheRest) {
+  HandoverBuilder builder(kFrom, JournalTime{kTo, 0});
+  const std::size_t flood = HandoverBuilder::kMostRows + 3;
+  for (std::size_t i = 0; i < flood; ++i)
+    builder.Take(Row(static_cast<std::int64_t>(i) + 1, 150, JournalKind::kOperator,
+                     "EMG refused: level 2 needed: no operator, level 1, web 192.0.2.7"));
+  const HandoverReport report = builder.Finish();
+  EXPECT_EQ(report.refusals.size(), HandoverBuilder::kMostRows);
+  EXPECT_NE(HandoverText(report).find("3 more records not listed"), std::string::npos);
+}
 
 }  // namespace
 }  // namespace orv

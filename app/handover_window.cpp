@@ -9,7 +9,7 @@
 
 namespace orv {
 
-void AddHandoverButton(HistoryView& history, MainForm& form,
+void AddHandoverButton(const AddButtonFn& add_button, MainForm& form,
                        const std::filesystem::path& journal_file, QWidget* parent) {
   const auto sign_off = [&form](const SignOffParty& outgoing, const SignOffParty& incoming,
                                 const std::string& sha256,
@@ -27,7 +27,7 @@ void AddHandoverButton(HistoryView& history, MainForm& form,
   };
   // Qt's parent owns the window; the button only finds it again while it exists.
   auto dialog = std::make_shared<QPointer<QtHandoverDialog>>();
-  history.AddButton("Handover", [&form, journal_file, parent, sign_off, dialog] {
+  add_button("Handover", [&form, journal_file, parent, sign_off, dialog] {
     if (!form.Guarded(Action::kHandOver, [](const Actor&) {})) return;
     if (dialog->isNull()) *dialog = new QtHandoverDialog(journal_file, sign_off, parent);
     QtHandoverDialog* window = dialog->data();

@@ -332,7 +332,8 @@ int main(int argc, char* argv[]) {
       if (windows == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
       history = windows->MakeHistoryView(journal_file, &view);
-      orv::AddHandoverButton(*history, form, journal_file, &view);
+      orv::AddHandoverButton(std::bind_front(&orv::HistoryView::AddButton, history.get()), form,
+                             journal_file, &view);
     }
     history->Show();
   });

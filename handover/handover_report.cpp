@@ -67,7 +67,7 @@ void HandoverBuilder::Appear(std::string_view kind, std::string_view name, const
     std::vector<std::size_t> listed;
     for (std::size_t i = 0; i < conditions_.size(); ++i) {
       const HandoverCondition& c = conditions_[i];
-      if (c.kind == "alarm" && (c.present || !c.acknowledged)) listed.push_back(i);
+      if (c.kind == "alarm" && !c.superseded && (c.present || !c.acknowledged)) listed.push_back(i);
     }
     if (listed.size() >= ConditionBook::kMostAlarms)
       conditions_.erase(conditions_.begin() + static_cast<std::ptrdiff_t>(listed[1]));
@@ -94,9 +94,30 @@ void HandoverBuilder::Clear(std::string_view kind, std::string_view name, const 
 }
 
 void HandoverBuilder::Restart() {
-  conditions_.clear();
+  // What stood is no longer the panel's; what cleared within the period stays said.
+  std::erase_if(conditions_, [this](const HandoverCondition& c) {
+    return c.present || c.cleared.utc_ms < from_ms_;
+  });
+  for (HandoverCondition& c : conditions_)
+    c.superseded = true;
   shelves_.clear();
   sessions_.clear();
+}
+
+HandoverCondition* HandoverBuilder::Acknowledged(std::string_view name) {
+  // An alarm: the oldest of that name not yet acknowledged (the record does not say which).
+  // Anything else: the one the panel lists under that name, the newest.
+  const auto listed = [name](const HandoverCondition& c) {
+    return !c.superseded && c.name == name;
+  };
+  const auto oldest_alarm = std::find_if(conditions_.begin(), conditions_.end(), [&](auto& c) {
+    return listed(c) && c.kind == "alarm" && !c.acknowledged;
+  });
+  if (oldest_alarm != conditions_.end()) return &*oldest_alarm;
+  const auto newest = std::find_if(conditions_.rbegin(), conditions_.rend(), listed);
+  if (newest == conditions_.rend() || newest->kind == "alarm" || newest->acknowledged)
+    return nullptr;
+  return &*newest;
 }
 
 void HandoverBuilder::TakeEvent(const JournalEntry& entry) {
@@ -149,13 +170,11 @@ void HandoverBuilder::TakeOperator(const JournalRow& row) {
   if (const auto said = ParseConditionRecord(text)) {
     switch (said->kind) {
       case ConditionRecord::Kind::kAcknowledged:
-        for (HandoverCondition& c : conditions_) {
-          if (c.acknowledged || c.name != said->name) continue;
-          c.acknowledged = true;
-          c.acknowledged_by = ActorOf(entry);
-          c.acknowledged_at = entry.time;
-          c.comment = said->words;
-          break;
+        if (HandoverCondition* c = Acknowledged(said->name)) {
+          c->acknowledged = true;
+          c->acknowledged_by = ActorOf(entry);
+          c->acknowledged_at = entry.time;
+          c->comment = said->words;
         }
         break;
       case ConditionRecord::Kind::kShelved:

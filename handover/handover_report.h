@@ -24,6 +24,9 @@ struct HandoverCondition {
   std::string acknowledged_by;
   JournalTime acknowledged_at;
   std::string comment;
+  // No longer in the panel's list since the program started again: kept for the cleared
+  // section, and nothing acknowledges it any more.
+  bool superseded = false;
 };
 
 struct HandoverShelf {
@@ -90,6 +93,8 @@ class HandoverBuilder {
   void Clear(std::string_view kind, std::string_view name, const JournalTime& at);
   // A program start or stop: the panel's book, its shelves and log-ins begin again.
   void Restart();
+  // The condition an acknowledgement of name is for; null when none the panel lists.
+  HandoverCondition* Acknowledged(std::string_view name);
 
   std::int64_t from_ms_;
   JournalTime to_;

@@ -95,7 +95,10 @@ std::string HandoverText(const HandoverReport& report) {
 }
 
 std::string HandoverCsv(const HandoverReport& report) {
-  std::string csv = "section,time,what,who,more\r\n";
+  // The period first, so that the file says what it covers: from, to, and the sign-off it follows.
+  std::string csv = "section,time,what,who,more\r\nperiod," + CsvField(Local(report.from)) + "," +
+                    CsvField("to " + Local(report.to)) + ",," +
+                    CsvTextField(report.since_handover) + "\r\n";
   for (const HandoverSection& section : HandoverSections(report))
     for (const auto& row : section.rows)
       csv += std::string(section.key) + "," + CsvField(row[0]) + "," + CsvTextField(row[1]) + "," +

@@ -28,7 +28,7 @@ std::string HandoverPeriodText(const HandoverReport& report);
 // Plain text: the title, the period, then each section with its count and lines ("none" when
 // empty). LF line ends.
 std::string HandoverText(const HandoverReport& report);
-// CSV (RFC 4180): section,time,what,who,more; CR LF.
+// CSV (RFC 4180): section,time,what,who,more, the period's line first; CR LF.
 std::string HandoverCsv(const HandoverReport& report);
 
 // The SHA-256 of the text, as 64 lowercase hex digits.

@@ -85,6 +85,22 @@ TEST_F(HandoverRead, WhatStoodBeforeThePeriodIsReplayedFromTheLastStart) {
   EXPECT_EQ(report.unacknowledged[0].name, "Mains");
 }
 
+TEST(HandoverText, TheCsvSaysItsPeriodFirst) {
+  HandoverReport report;
+  report.from = JournalTime{kBase, 3600};
+  report.to = JournalTime{kBase + kHour, 3600};
+  report.since_handover = "Handover signed: alice to bob, report SHA-256 00";
+  JournalRow row;
+  row.entry.time = report.to;
+  row.entry.text = "=EMG refused: level 2 needed";
+  report.refusals.push_back(row);
+  EXPECT_EQ(HandoverCsv(report),
+            "section,time,what,who,more\r\n"
+            "period,2026-12-07 01:00:00,to 2026-12-07 02:00:00,,"
+            "\"Handover signed: alice to bob, report SHA-256 00\"\r\n"
+            "refused,2026-12-07 02:00:00,'=EMG refused: level 2 needed,,\r\n");
+}
+
 TEST(HandoverText, AHashIsSha256InLowercaseHex) {
   EXPECT_EQ(HandoverSha256("abc"),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");

@@ -8,19 +8,14 @@
 namespace orv {
 namespace {
 
-// A name is one line in the record whatever was typed: no record can be made to look like two.
-std::string OneLine(std::string_view text) {
-  std::string line(text);
-  for (char& c : line)
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  return line;
-}
-
+// Names as typed are kept as the gate keeps a name tried (NameTried): one line, bounded,
+// escaped, so that no record can be made to look like two or grow without end; with levels off
+// nothing else checks them.
 // Never which of name and PIN was wrong: nobody learns from it which names exist.
 std::string Refusal(const SignOffParty& party, const LogInResult& result) {
   std::string why = result.outcome == LogInOutcome::kBusy
                         ? std::string("busy, try again")
-                        : "name or PIN not accepted for " + OneLine(party.name);
+                        : "name or PIN not accepted for " + NameTried(party.name);
   if (result.wait > std::chrono::seconds::zero())
     why += ", wait " + std::to_string(result.wait.count()) + " s";
   return "not signed off: " + why;
@@ -31,8 +26,8 @@ std::string Refusal(const SignOffParty& party, const LogInResult& result) {
 std::string HandoverRecordText(std::string_view outgoing, std::string_view incoming,
                                std::string_view sha256, bool checked) {
   return std::string(kHandoverRecordPrefix) +
-         (checked ? ": " : " (access levels off, names not checked): ") + OneLine(outgoing) +
-         " to " + OneLine(incoming) + ", report SHA-256 " + std::string(sha256);
+         (checked ? ": " : " (access levels off, names not checked): ") + NameTried(outgoing) +
+         " to " + NameTried(incoming) + ", report SHA-256 " + std::string(sha256);
 }
 
 void SignOffHandover(AccessGate* gate, const Origin& origin, const SignOffParty& outgoing,

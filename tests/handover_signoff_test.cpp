@@ -78,9 +78,9 @@ TEST(HandoverSignOff, BothPinsAtTheGateAndTheRecord) {
       {"levels off",
        AccessMode::kOff,
        {"al\nice", ""},
-       {"bob", ""},
-       "Handover signed (access levels off, names not checked): al ice to bob, report SHA-256 " +
-           kHash,
+       {std::string(70, 'b'), ""},
+       "Handover signed (access levels off, names not checked): al\\x0Aice to " +
+           std::string(64, 'b') + "... (70 bytes), report SHA-256 " + kHash,
        0},
   };
   for (const Case& c : cases) {

@@ -72,5 +72,20 @@ TEST(HandoverDialog, TheHistoryWindowsButtonAndTheSignOff) {
   EXPECT_FALSE(dialog.findChild<QPushButton*>(QStringLiteral("SignOffButton"))->isEnabled());
 }
 
+// A journal that cannot be read is said in the window's status line; there is nothing to sign.
+TEST(HandoverDialog, AJournalThatCannotBeReadIsSaid) {
+  test::TempFolder folder;
+  bool asked = false;
+  QtHandoverDialog dialog(
+      folder.path() / "no" / "Journal.sqlite",
+      [&](const SignOffParty&, const SignOffParty&, const std::string&, auto) { asked = true; });
+  dialog.Refresh();
+  QTRY_VERIFY_WITH_TIMEOUT(
+      dialog.status_text().startsWith(QStringLiteral("The journal cannot be read")), 10000);
+  EXPECT_FALSE(dialog.has_report());
+  EXPECT_FALSE(dialog.findChild<QPushButton*>(QStringLiteral("SignOffButton"))->isEnabled());
+  EXPECT_FALSE(asked);
+}
+
 }  // namespace
 }  // namespace orv

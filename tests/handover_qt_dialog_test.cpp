@@ -45,7 +45,7 @@ TEST(HandoverDialog, TheHistoryWindowsButtonAndTheSignOff) {
                             done(SignOffOutcome{true, "Handover signed: alice to bob"});
                           });
   dialog.Refresh();
-  QTRY_VERIFY_WITH_TIMEOUT(dialog.has_report(), 10000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.has_report(); }, 10000));
   EXPECT_NE(dialog.findChild<QTextBrowser*>(QStringLiteral("HandoverReport"))
                 ->toPlainText()
                 .indexOf(QStringLiteral("ALARM")),
@@ -80,8 +80,9 @@ TEST(HandoverDialog, AJournalThatCannotBeReadIsSaid) {
       folder.path() / "no" / "Journal.sqlite",
       [&](const SignOffParty&, const SignOffParty&, const std::string&, auto) { asked = true; });
   dialog.Refresh();
-  QTRY_VERIFY_WITH_TIMEOUT(
-      dialog.status_text().startsWith(QStringLiteral("The journal cannot be read")), 10000);
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return dialog.status_text().startsWith(QStringLiteral("The journal cannot be read")); },
+      10000));
   EXPECT_FALSE(dialog.has_report());
   EXPECT_FALSE(dialog.findChild<QPushButton*>(QStringLiteral("SignOffButton"))->isEnabled());
   EXPECT_FALSE(asked);

@@ -40,7 +40,7 @@ TEST_F(HandoverWindowTest, ASignOffIsTheWindowsRecordWithTheReportsHash) {
   clicked();
   auto* dialog = parent.findChild<QtHandoverDialog*>();
   ASSERT_NE(dialog, nullptr);
-  QTRY_VERIFY_WITH_TIMEOUT(dialog->has_report(), 10000);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->has_report(); }, 10000));
   const std::string sha256 = HandoverSha256(dialog->report_text());
 
   const auto type = [&](const char* name, const char* text) {

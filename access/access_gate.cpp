@@ -227,6 +227,7 @@ LogInResult AccessGate::FinishLogIn(std::uint64_t ticket, bool pin_right,
   }
   back_off_.Succeeded(pending.name, origin);
   if (origin.kind == OriginKind::kWeb) back_off_.Succeeded(pending.name, kAnyWeb);
+  if (pending.check_only) return LogInResult{LogInOutcome::kOk, {}};
   const auto previous = sessions_.find(origin);
   if (previous != sessions_.end()) {
     Report(AccessEventKind::kLogOut, previous->second.name, AccessLevel::kLevel1, origin);
@@ -263,6 +264,25 @@ void AccessGate::LogIn(const Origin& origin, std::string_view name, std::string_
     return;
   }
   const std::uint64_t ticket = start.check.ticket;
+  const bool queued = pool_->Check(
+      start.check.lane, std::move(start.check.pin), std::move(start.check.hash),
+      [this, ticket, now, answer](bool right) { answer(FinishLogIn(ticket, right, now())); });
+  if (!queued) answer(AbandonLogIn(ticket));
+}
+
+void AccessGate::CheckPin(const Origin& origin, std::string_view name, std::string_view pin,
+                          const AccessNowFn& now, LogInAnswer answer) {
+  LogInStart start = BeginLogIn(origin, name, pin, now());
+  if (start.answer) {
+    answer(*start.answer);
+    return;
+  }
+  const std::uint64_t ticket = start.check.ticket;
+  pending_[ticket].check_only = true;
+  if (pool_ == nullptr) {
+    answer(FinishLogIn(ticket, VerifyPin(pin, start.check.hash), now()));
+    return;
+  }
   const bool queued = pool_->Check(
       start.check.lane, std::move(start.check.pin), std::move(start.check.hash),
       [this, ticket, now, answer](bool right) { answer(FinishLogIn(ticket, right, now())); });

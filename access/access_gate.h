@@ -135,6 +135,11 @@ class AccessGate {
   // pool (UsePinChecks) checked the PIN, finished at now()'s time. Without a pool, as above.
   void LogIn(const Origin& origin, std::string_view name, std::string_view pin,
              const AccessNowFn& now, LogInAnswer answer);
+  // A PIN checked for an act of its own (the two operators of a shift's sign-off) that logs
+  // nobody in or out: the same back-off, the same pool, a wrong PIN told to events as a log-in's
+  // is. kOk: a known, enabled operator and the right PIN; kLevelsOff with levels off.
+  void CheckPin(const Origin& origin, std::string_view name, std::string_view pin,
+                const AccessNowFn& now, LogInAnswer answer);
   // The pool checks run on; it must end before the gate. Null: checked on the calling thread.
   void UsePinChecks(PinCheckPool* pool) { pool_ = pool; }
 
@@ -168,6 +173,7 @@ class AccessGate {
     AccessLevel level = AccessLevel::kLevel1;
     LogInOutcome refusal = LogInOutcome::kWrongPin;  // or unknown, disabled
     std::string why;
+    bool check_only = false;  // CheckPin's: no session comes of it
   };
 
   // Logs out the origin when it is idle too long; true when it did.

@@ -40,6 +40,7 @@ enum class Action {
   kWithoutDisplay,
   kAcknowledge,
   kShelve,
+  kHandOver,
 };
 
 // What a request asks to be done; each is one row's, or the gate's own (log in and out).
@@ -63,6 +64,7 @@ enum class ActionKind {
   kLogOut,
   kAcknowledge,
   kShelve,
+  kHandOver,
 };
 
 // One way of asking for an action: its kind and the name the socket gives it (none: only the
@@ -90,7 +92,7 @@ inline constexpr ActionForm kKeyForm{ActionKind::kKey, "key"};
 // Level 1 is anyone's; level 2 the operator keys and day-to-day controls; level 3 what changes
 // the installation.
 // clang-format off
-inline constexpr std::array<OperatorAction, 20> kOperatorActions{{
+inline constexpr std::array<OperatorAction, 21> kOperatorActions{{
     // action, name, level, at a hand's pace, form[, second form, key code, on the web]
     {Action::kView, "View", AccessLevel::kLevel1, false, {ActionKind::kView, ""}},
     {Action::kHistory, "History", AccessLevel::kLevel1, false, {ActionKind::kHistory, ""}},
@@ -126,6 +128,8 @@ inline constexpr std::array<OperatorAction, 20> kOperatorActions{{
      {ActionKind::kAcknowledge, "acknowledge"}, {}, 0, true},
     {Action::kShelve, "Shelve", AccessLevel::kLevel2, true, {ActionKind::kShelve, "shelve"}, {}, 0,
      true},
+    // The shift's sign-off, from the history window: both operators give their PINs there.
+    {Action::kHandOver, "Hand over", AccessLevel::kLevel1, false, {ActionKind::kHandOver, ""}},
 }};
 // clang-format on
 
@@ -145,7 +149,7 @@ static_assert([] {
   for (std::size_t i = 0; i < kOperatorActions.size(); ++i) {
     if (kOperatorActions[i].action != static_cast<Action>(i)) return false;
   }
-  return kOperatorActions.back().action == Action::kShelve;
+  return kOperatorActions.back().action == Action::kHandOver;
 }());
 
 constexpr const OperatorAction& ActionRow(Action action) {

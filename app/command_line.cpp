@@ -22,6 +22,41 @@ const char* const kQtValueOptions[] = {
     "style",        "stylesheet",         "session",       "name",   "qmljsdebugger"};
 const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
+// --handover-report and its options; the error, or empty.
+std::string HandoverOptions(const QCommandLineParser& parser, const QCommandLineOption& handover,
+                            const QCommandLineOption& since, const QCommandLineOption& format,
+                            const QCommandLineOption& output, const LocalToUtcFn& local_to_utc,
+                            ProgramOptions& options) {
+  options.handover_report = parser.isSet(handover);
+  if (!options.handover_report) {
+    for (const auto* own : {&since, &format, &output})
+      if (parser.isSet(*own)) return "--since, --format and --output go with --handover-report";
+    return {};
+  }
+  if (options.headless || options.site_check || options.check_settings || options.notify_test ||
+      options.take_over_lock || options.journal_command != JournalCommand::kNone ||
+      options.user_command != UserCommand::kNone || options.socket || options.standalone)
+    return "--handover-report goes alone, or with --state-folder, --since, --format and --output";
+  if (parser.isSet(since)) {
+    std::string error;
+    const JournalDateSpan span =
+        ParseJournalDate(parser.value(since).toStdString(), local_to_utc, error);
+    if (!error.empty()) return "--since: " + error;
+    options.handover_since_ms = span.first_ms;
+  }
+  if (parser.isSet(format)) {
+    options.handover_format = parser.value(format).toStdString();
+    if (options.handover_format != "text" && options.handover_format != "csv" &&
+        options.handover_format != "pdf")
+      return "--format: \"" + options.handover_format + "\" is not text, csv or pdf";
+  }
+  if (parser.isSet(output))
+    options.handover_output = std::filesystem::path(parser.value(output).toStdString());
+  if (options.handover_format == "pdf" && !options.handover_output)
+    return "--format pdf needs --output FILE";
+  return {};
+}
+
 }  // namespace
 
 ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
@@ -44,7 +79,9 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (arg == "--level") parsed.error = "--level needs 2 or 3";
     if (arg == "--user-add" || arg == "--user-passwd" || arg == "--user-disable")
       parsed.error = arg + " needs an operator's name";
-    if (arg == "--from" || arg == "--to") parsed.error = arg + " needs a date";
+    if (arg == "--from" || arg == "--to" || arg == "--since") parsed.error = arg + " needs a date";
+    if (arg == "--format") parsed.error = "--format needs text, csv or pdf";
+    if (arg == "--output") parsed.error = "--output needs a file";
     if (arg == "--port")
       parsed.error = "--port needs COM" + std::to_string(kFirstComPort) + " to COM" +
                      std::to_string(kLastComPort);
@@ -89,6 +126,11 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption verbose(Q("verbose"));
   parser.addOption(verbose);
   parser.addOption(check_settings);
+  const QCommandLineOption handover(Q("handover-report"));
+  const QCommandLineOption since(Q("since"), {}, Q("date"));
+  const QCommandLineOption format(Q("format"), {}, Q("format"));
+  const QCommandLineOption output(Q("output"), {}, Q("file"));
+  parser.addOptions({handover, since, format, output});
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -228,6 +270,12 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     }
     options.port = number;
   }
+  if (const std::string error =
+          HandoverOptions(parser, handover, since, format, output, local_to_utc, options);
+      !error.empty()) {
+    parsed.error = error;
+    return parsed;
+  }
   const bool filtered =
       parser.isSet(from) || parser.isSet(to) || parser.isSet(kind) || parser.isSet(text);
   if (options.site_check &&
@@ -312,6 +360,13 @@ std::string ProgramUsage() {
          "                        anchors: MESSAGE_ID=" +
          std::string(kJournalAnchorMessageId) +
          ")\n"
+         "  --handover-report     the shift handover report from the journal, since the\n"
+         "                        last sign-off (or the last 24 h): conditions standing,\n"
+         "                        acknowledged and cleared, shelves ending within 8 h,\n"
+         "                        refused actions, link losses, log-ins; read only\n"
+         "    --since DATE        from DATE instead (as --from takes it)\n"
+         "    --format FORMAT     text (the default), csv or pdf (pdf needs --output)\n"
+         "    --output FILE       write to FILE instead of standard output\n"
          "  --users-file FILE     the operators and their access levels from FILE instead of\n"
          "                        /etc/orvandel/users; FILE must belong to root and be\n"
          "                        writable by root alone. Without the file access levels\n"

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -64,6 +65,11 @@ struct ProgramOptions {
   // checks.
   std::optional<std::filesystem::path> users_file;
   UserCommand user_command = UserCommand::kNone;
+  // --handover-report [--since TIME] [--format text|csv|pdf] [--output FILE].
+  bool handover_report = false;
+  std::optional<std::int64_t> handover_since_ms;
+  std::string handover_format = "text";
+  std::optional<std::filesystem::path> handover_output;
   std::string user_name;  // the operator of --user-add, --user-passwd, --user-disable
   int user_level = 0;     // --level of --user-add
 };

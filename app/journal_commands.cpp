@@ -14,12 +14,11 @@
 #include "journal/journal_query.h"
 
 namespace orv {
-namespace {
 
 // Whether this user may read the journal: a folder on its way or the file itself that it may not
 // read is said as such, never taken for a journal that is not there. Opened as the journal is
 // (no link followed, never blocking) and closed at once; what else fails is the reader's to say.
-bool Denied(const std::filesystem::path& file, std::ostream& err) {
+bool JournalDenied(const std::filesystem::path& file, std::ostream& err) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd >= 0) {
     ::close(fd);
@@ -30,6 +29,8 @@ bool Denied(const std::filesystem::path& file, std::ostream& err) {
       << " cannot be read by this user)\n";
   return true;
 }
+
+namespace {
 
 int Export(const std::filesystem::path& file, const JournalFilter& filter, std::ostream& out,
            std::ostream& err) {
@@ -131,7 +132,7 @@ int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path
     return 1;
   }
   const std::filesystem::path file = program_folder / "DATA" / Journal::kFileName;
-  if (Denied(file, err)) return 1;
+  if (JournalDenied(file, err)) return 1;
   switch (options.journal_command) {
     case JournalCommand::kExport:
       return Export(file, options.journal_filter, out, err);

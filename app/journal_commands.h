@@ -17,6 +17,9 @@ namespace orv {
 // and matches the anchor), 1 the journal cannot be read (or the chain fails, or the anchor shows
 // records deleted or the file replaced), 3 the chain verifies but anchors cannot be read by this
 // user, so a deleted end or a recomputed chain would not show.
+// True, and said on err, when this user may not read the journal file (or a folder on its way).
+bool JournalDenied(const std::filesystem::path& file, std::ostream& err);
+
 int RunJournalCommand(const ProgramOptions& options, const std::filesystem::path& program_folder,
                       const std::string& folder_problem, std::ostream& out, std::ostream& err,
                       const std::shared_ptr<JournalAnchorSink>& anchors = SystemJournalAnchors());

@@ -42,6 +42,9 @@ class HistoryWindowView final : public HistoryView {
   void OnCommitted(std::int64_t sequence) override {
     if (!window_.isNull()) window_->OnCommitted(sequence);
   }
+  void AddButton(const std::string& text, std::function<void()> clicked) override {
+    if (!window_.isNull()) window_->AddButton(QString::fromStdString(text), std::move(clicked));
+  }
 
  private:
   QPointer<QtHistoryWindow> window_;

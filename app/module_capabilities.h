@@ -53,6 +53,8 @@ class HistoryView {
   virtual void Show() = 0;
   // A commit the window shows if it is open.
   virtual void OnCommitted(std::int64_t sequence) = 0;
+  // A button of the program's beside the window's own (the shift handover's).
+  virtual void AddButton(const std::string& text, std::function<void()> clicked) = 0;
 };
 
 class HistoryWindows {

@@ -24,6 +24,8 @@
 #include "access/users_file.h"
 #include "annunciator/qt/qt_annunciator_bar.h"
 #include "app/command_line.h"
+#include "app/handover_command.h"
+#include "app/handover_window.h"
 #include "app/journal_commands.h"
 #include "app/program_module.h"
 #include "app/service_start.h"
@@ -150,12 +152,16 @@ int main(int argc, char* argv[]) {
         stdout);
     return 0;
   }
-  // The journal commands need no display either.
-  if (parsed.options.journal_command != orv::JournalCommand::kNone) {
+  // The journal commands and the shift handover report need no display either.
+  if (parsed.options.journal_command != orv::JournalCommand::kNone ||
+      parsed.options.handover_report) {
     orv::ProgramFolderLookup found = StateFolder(parsed.options);
     // At a site the records are the service's, whatever program folder this copy has.
     if (!parsed.options.state_folder && orv::SiteInstalled({}, ::geteuid() == 0))
       found = {orv::kSiteStateFolder, {}};
+    if (parsed.options.handover_report)
+      return orv::RunHandoverCommand(parsed.options, found.folder, found.problem,
+                                     orv::SystemJournalTime(), std::cout, std::cerr);
     return orv::RunJournalCommand(parsed.options, found.folder, found.problem, std::cout,
                                   std::cerr);
   }
@@ -317,14 +323,17 @@ int main(int argc, char* argv[]) {
   // The journal's history, in a window of its own, made when first asked for and kept up to date
   // by every commit while it is shown.
   std::unique_ptr<orv::HistoryView> history;
+  const std::filesystem::path journal_file =
+      folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName;
   orv::AddHistoryButton(view, std::string(orv::ActionName(orv::Action::kHistory)), [&] {
     if (!form.Guarded(orv::Action::kHistory, [](const orv::Actor&) {})) return;
     if (history == nullptr) {
       auto* windows = module.Get<orv::HistoryWindows>();
       if (windows == nullptr) return;  // the notice said why
       // Without a program folder there is no journal to read, and the window says so.
-      history = windows->MakeHistoryView(
-          folder.empty() ? folder : folder / "DATA" / orv::Journal::kFileName, &view);
+      history = windows->MakeHistoryView(journal_file, &view);
+      orv::AddHandoverButton(std::bind_front(&orv::HistoryView::AddButton, history.get()), form,
+                             journal_file, &view);
     }
     history->Show();
   });

@@ -333,6 +333,7 @@ std::string ActionMessage(const ActionRequest& action) {
     case ActionKind::kLogOut:
     case ActionKind::kSupervisionTime:
     case ActionKind::kHistory:
+    case ActionKind::kHandOver:
     case ActionKind::kView:
     case ActionKind::kWithoutDisplay:
       break;
@@ -426,6 +427,7 @@ bool ParseActionMessage(std::string_view line, ActionRequest& action, std::strin
     case ActionKind::kLogOut:
     case ActionKind::kSupervisionTime:
     case ActionKind::kHistory:
+    case ActionKind::kHandOver:
     case ActionKind::kView:
     case ActionKind::kWithoutDisplay:
       break;

@@ -91,6 +91,7 @@ std::string PanelActions::Perform(const ActionRequest& request, const Actor& act
       return form_.ShelveCondition(request.condition, request.text, request.until_ms, actor);
     case ActionKind::kSupervisionTime:
     case ActionKind::kHistory:
+    case ActionKind::kHandOver:
     case ActionKind::kView:
     case ActionKind::kWithoutDisplay:
     case ActionKind::kLogIn:

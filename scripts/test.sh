@@ -9,7 +9,7 @@ source scripts/deps.sh
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev clang \
   libclang-rt-14-dev dpkg-dev desktop-file-utils man-db xvfb xdotool libxcb1-dev systemd ser2net \
   mosquitto sqlite3 dbus-daemon chromium openssl pulseaudio pulseaudio-utils ccache lld \
-  debootstrap systemd-container lintian
+  debootstrap systemd-container lintian poppler-utils
 ensure_node_and_npm
 # The mail channel's tests: a local SMTP server and msmtp as the sendmail interface.
 ensure_packages msmtp python3-aiosmtpd

@@ -50,7 +50,8 @@ struct Recorder {
 TEST(AccessGate, EveryActionAtEveryLevel) {
   // The levels as the site's operators are told them, independent of the code's switch.
   const std::vector<std::vector<Action>> by_level = {
-      {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest, Action::kAcknowledge},
+      {Action::kView, Action::kHistory, Action::kSilence, Action::kLampTest, Action::kAcknowledge,
+       Action::kHandOver},
       {Action::kEmg, Action::kEmgMessage, Action::kEmgAck, Action::kFaultAck, Action::kEmgReset,
        Action::kFaultReset, Action::kTriggerSwitching, Action::kSupervisionOnOff,
        Action::kSupervisionTime, Action::kImpedanceCheck, Action::kShelve},
@@ -193,8 +194,9 @@ TEST(AccessGate, IdleOriginsReturnToLevel1) {
 }
 
 TEST(AccessGate, KeysAreHeldToTheOriginsPaceLookingIsNot) {
-  const std::vector<Action> looking = {Action::kView, Action::kHistory, Action::kSupervisionTime,
-                                       Action::kPortAndBaudRate, Action::kWithoutDisplay};
+  const std::vector<Action> looking = {
+      Action::kView,           Action::kHistory, Action::kSupervisionTime, Action::kPortAndBaudRate,
+      Action::kWithoutDisplay, Action::kHandOver};
   for (const Action action : kAllActions) {
     SCOPED_TRACE(ActionName(action));
     AccessGate gate(Staff());

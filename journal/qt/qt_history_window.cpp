@@ -99,7 +99,7 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, HistorySour
   table_->setColumnWidth(QtHistoryModel::kDetail, 220);
   table_->setColumnWidth(QtHistoryModel::kUser, 110);
 
-  auto* buttons = new QHBoxLayout;
+  auto* buttons = buttons_ = new QHBoxLayout;
   auto* export_csv = new QPushButton(tr("Export CSV..."), this);
   export_csv->setObjectName(QStringLiteral("ExportCsvButton"));
   auto* print = new QPushButton(tr("Print..."), this);
@@ -147,6 +147,13 @@ QtHistoryWindow::QtHistoryWindow(std::filesystem::path journal_file, HistorySour
   connect(export_csv, &QPushButton::clicked, this, &QtHistoryWindow::ExportCsvAsked);
   connect(print, &QPushButton::clicked, this, &QtHistoryWindow::PrintAsked);
   connect(pdf, &QPushButton::clicked, this, &QtHistoryWindow::SaveAsPdfAsked);
+}
+
+QPushButton* QtHistoryWindow::AddButton(const QString& text, std::function<void()> clicked) {
+  auto* button = new QPushButton(text, this);
+  buttons_->insertWidget(1, button);  // after the status line, before the window's own
+  connect(button, &QPushButton::clicked, this, [clicked = std::move(clicked)] { clicked(); });
+  return button;
 }
 
 JournalFilter QtHistoryWindow::CurrentFilter() const {

@@ -14,6 +14,7 @@
 class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPrinter;
@@ -56,6 +57,9 @@ class QtHistoryWindow : public QWidget {
   // Records put on paper at most, newest first: a printout is for a span, not the whole journal.
   static constexpr int kPrintLimit = 5000;
 
+  // A button of another room's among the window's own (the shift handover's).
+  QPushButton* AddButton(const QString& text, std::function<void()> clicked);
+
   QtHistoryModel* model() const { return model_; }
   QTableView* table() const { return table_; }
   QString status_text() const;
@@ -90,6 +94,7 @@ class QtHistoryWindow : public QWidget {
   QComboBox* kind_ = nullptr;
   QLineEdit* text_ = nullptr;
   QLabel* status_ = nullptr;
+  QHBoxLayout* buttons_ = nullptr;
   QTimer typing_pause_;
 };
 

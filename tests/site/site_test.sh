@@ -145,6 +145,7 @@ source "$here/notify_cases.sh"
 source "$here/ctl_cases.sh"
 source "$here/logs_cases.sh"
 source "$here/settings_cases.sh"
+source "$here/handover_cases.sh"
 run_case "upgrade: journal and chain, event log, users and settings kept, running again" upgrade
 attack_case "the journal rechained before a stop: the stop does not anchor it" journal_rechain
 attack_case "the journal's moved-aside copy deleted: seen" journal_moved_aside

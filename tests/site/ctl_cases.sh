@@ -10,6 +10,15 @@ ctl_lamp_lit() {
   grep -q '{"caption":"Music/Spare","lamp":4,"lit":true}' <<< "$out"
 }
 
+# The refusal before the log-in and the silence after it, each with its actor, in root's export
+# (committed on the service's next tick).
+ctl_silence_journalled() {
+  local rows
+  rows="$(inside orvandel --journal-export --kind operator | grep -E 'Silence refused|silenced by op')"
+  grep -q "level 0, orvandelctl as op" <<< "$rows" &&
+    grep -q "silenced by op from orvandelctl.*operator opb, level 3" <<< "$rows"
+}
+
 ctl_at_site() {
   local out rc standing broke=0
   sim_type "fault 4 on"
@@ -46,11 +55,9 @@ ctl_at_site() {
   as op orvandelctl logout > /dev/null
   echo "silence after the log-in ($rc): $out"
   want "then done" [ "$rc:$out" = "0:done" ] || broke=1
-  out="$(inside orvandel --journal-export --kind operator | grep -E 'Silence refused|silenced by op')"
-  echo "$out"
-  want "the journal names the refusal and the silence with the actor" eval \
-    'grep -q "level 0, orvandelctl as op" <<< "$out" &&
-     grep -q "silenced by op from orvandelctl.*operator opb, level 3" <<< "$out"' || broke=1
+  want "the journal names the refusal and the silence with the actor" \
+    wait_for 10 ctl_silence_journalled || broke=1
+  inside orvandel --journal-export --kind operator | grep -E 'Silence refused|silenced by op'
   out="$(as loner orvandelctl silence 2>&1)"
   rc=$?
   echo "silence as a user in no group ($rc): $out"

@@ -1,0 +1,139 @@
+// The overview's tiles from what the services keep retained on the broker: each message as the
+// broker delivers it, and the tile it leaves; what is no service's changes nothing.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "overview/overview_book.h"
+
+namespace orv {
+namespace {
+
+using Messages = std::vector<std::pair<std::string, std::string>>;
+
+// A conditions payload as the broker carries it (the publisher's fields; the overview reads
+// kind, state and whether a shelf is there).
+std::string Condition(const std::string& kind, const std::string& state, bool shelved = false) {
+  return R"({"id":")" + kind + R"(-1","kind":")" + kind + R"(","name":"n","since":"t","state":")" +
+         state + R"(")" + (shelved ? R"(,"shelvedUntil":"t","reason":"works")" : "") + "}";
+}
+
+TEST(OverviewBook, EachServicesRetainedTopicsMakeItsTile) {
+  const std::string east = "orvandel/hall/east";
+  const auto on = [&](const std::string& sub, const std::string& payload) {
+    return std::pair(east + "/" + sub, payload);
+  };
+  struct Case {
+    const char* what;
+    Messages messages;
+    // The tile of east afterwards: stale, link, alarms, faults, shelved, unacknowledged, worst.
+    OverviewTile want;
+  };
+  const auto tile = [&](bool stale, std::string link, int alarms, int faults, int shelved,
+                        int unacknowledged, TileWorst worst, bool link_condition = false) {
+    return OverviewTile{east,   "east",  stale,          std::move(link), alarms,
+                        faults, shelved, unacknowledged, link_condition,  worst};
+  };
+  const Case cases[] = {
+      {"online and answering, nothing stands",
+       {on("status", "online"), on("link", "answering"), on("conditions", "[]")},
+       tile(false, "answering", 0, 0, 0, 0, TileWorst::kQuiet)},
+      // Its last will, or only ever offline: what it shows may be old.
+      {"gone",
+       {on("status", "online"), on("status", "offline")},
+       tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"a state before its status",
+       {on("link", "answering")},
+       tile(true, "answering", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"an alarm outweighs a fault",
+       {on("conditions",
+           "[" + Condition("fault", "new") + "," + Condition("alarm", "acknowledged") + "]")},
+       tile(true, "", 1, 1, 0, 1, TileWorst::kAlarm)},
+      {"the sounder and the service count as faults",
+       {on("conditions",
+           "[" + Condition("sounder", "new") + "," + Condition("service", "new") + "]")},
+       tile(true, "", 0, 2, 0, 2, TileWorst::kFault)},
+      {"cleared and unacknowledged: nothing stands, still to acknowledge",
+       {on("conditions", "[" + Condition("fault", "cleared") + "]")},
+       tile(true, "", 0, 0, 0, 1, TileWorst::kQuiet)},
+      {"a shelved alarm does not stand",
+       {on("conditions", "[" + Condition("alarm", "acknowledged", true) + "]")},
+       tile(true, "", 0, 0, 1, 0, TileWorst::kShelved)},
+      {"the link's condition while its topic still says answering",
+       {on("link", "answering"), on("conditions", "[" + Condition("link", "new") + "]")},
+       tile(true, "answering", 0, 0, 0, 1, TileWorst::kLinkLost, true)},
+      {"no reply",
+       {on("link", "no-reply")},
+       tile(true, "no-reply", 0, 0, 0, 0, TileWorst::kLinkLost)},
+      {"a fault outweighs the link",
+       {on("link", "disconnected"), on("conditions", "[" + Condition("fault", "new") + "]")},
+       tile(true, "disconnected", 0, 1, 0, 1, TileWorst::kFault)},
+      // What is not a payload of these topics leaves the tile as it was.
+      {"not conditions",
+       {on("conditions", "[" + Condition("fault", "new") + "]"), on("conditions", "{}"),
+        on("conditions", "[{}]"), on("conditions", "[" + std::string(200, ' ') + "]x")},
+       tile(true, "", 0, 1, 0, 1, TileWorst::kFault)},
+      {"not a link state",
+       {on("link", "answering"), on("link", "weather")},
+       tile(true, "answering", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"other topics",
+       {on("status", "online"), on("event", "{}"), on("fault/4", "1")},
+       tile(false, "", 0, 0, 0, 0, TileWorst::kQuiet)},
+  };
+  for (const Case& c : cases) {
+    OverviewBook book;
+    for (const auto& [topic, payload] : c.messages)
+      book.Take(topic, payload);
+    ASSERT_EQ(book.Tiles().size(), 1u) << c.what;
+    EXPECT_EQ(book.Tiles()[0], c.want) << c.what;
+  }
+}
+
+TEST(OverviewBook, TilesAreBoundedAndARetiredServiceGoes) {
+  OverviewBook book;
+  // A topic without a base, or with one too long, is no service's; neither is an empty
+  // payload for a service not seen.
+  EXPECT_FALSE(book.Take("status", "online"));
+  EXPECT_FALSE(book.Take(std::string(OverviewBook::kLongestBase + 1, 'a') + "/status", "online"));
+  EXPECT_FALSE(book.Take("site/a/status", ""));
+  EXPECT_FALSE(
+      book.Take("site/a/conditions", "[" + std::string(OverviewBook::kLongestPayload, ' ') + "]"));
+  EXPECT_TRUE(book.Tiles().empty());
+
+  for (std::size_t i = 0; i < OverviewBook::kMostTiles + 2; ++i)
+    book.Take("site/" + std::to_string(1000 + i) + "/status", "online");
+  EXPECT_EQ(book.Tiles().size(), OverviewBook::kMostTiles);
+  EXPECT_EQ(book.left_out(), 2u);
+  EXPECT_EQ(book.Tiles().front().name, "1000");  // in the order of their topics
+
+  // Its retained status taken off the broker: the service was retired.
+  EXPECT_TRUE(book.Take("site/1000/status", ""));
+  EXPECT_EQ(book.Tiles().size(), OverviewBook::kMostTiles - 1);
+  // Back again, it has its tile again.
+  EXPECT_TRUE(book.Take("site/1000/status", "online"));
+  EXPECT_EQ(book.Tiles().front().name, "1000");
+}
+
+TEST(OverviewBook, TheJsonIsWhatThePageDraws) {
+  OverviewBook book;
+  book.Take("a/b/status", "online");
+  book.Take("a/b/conditions", "[" + Condition("fault", "new") + "]");
+  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(book.Json())).object();
+  EXPECT_EQ(json["tiles"][0].toObject(), (QJsonObject{{"base", "a/b"},
+                                                      {"name", "b"},
+                                                      {"stale", false},
+                                                      {"link", ""},
+                                                      {"alarms", 0},
+                                                      {"faults", 1},
+                                                      {"shelved", 0},
+                                                      {"unacknowledged", 1},
+                                                      {"worst", "fault"}}));
+  EXPECT_EQ(json["leftOut"].toInteger(), 0);
+}
+
+}  // namespace
+}  // namespace orv

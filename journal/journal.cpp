@@ -80,9 +80,10 @@ void Journal::Append(JournalEntry entry) {
 bool Journal::Commit() {
   Watch();
   CollectHashes(false);
-  // An older journal's index is built on quiet ticks too.
+  MeasureForRetention();
+  // An older journal's index is built on quiet ticks too, and its oldest records pruned.
   const bool building = db_.is_open() && !text_.whole() && !failing_;
-  if (waiting_.empty() && dropped_ == dropped_recorded_ && !building) {
+  if (waiting_.empty() && dropped_ == dropped_recorded_ && !building && !prune_due_ && !merging_) {
     if (anchor_due_ && !failing_) Anchor(false);  // a copy's hash came in
     return true;
   }
@@ -247,6 +248,9 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   result = insert_all(front);
   if (result.ok()) result = insert_all(waiting_);
   if (result.ok()) result = insert_all(back);
+  bool pruned = false;
+  if (result.ok()) result = PruneOldestSegment(insert, pruned);
+  if (result.ok()) result = MergeTextIndex();
   if (!result.ok()) return result;
   result = set_issued_.BindInt64(1, sequence);
   if (result.ok()) result = set_issued_.Step();
@@ -260,7 +264,7 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   if (!result.ok()) return result;
   if (!was_whole && text_.whole() && std::exchange(text_announced_, false))
     Notify(NoticeLevel::kInfo, "The journal's older records are indexed: every search is quick.");
-  const bool wrote = !waiting_.empty() || !front.empty() || !back.empty();
+  const bool wrote = pruned || !waiting_.empty() || !front.empty() || !back.empty();
   waiting_.clear();
   dropped_recorded_ = dropped_;
   new_chain_ = false;
@@ -335,6 +339,9 @@ sqlite::Result Journal::OpenOnce() {
   // Before anything is written to it: a file that holds what the program does not make is not
   // the program's journal.
   if (result.ok()) result = journal_detail::CheckJournalSchema(db_);
+  // Takes effect only in a file without tables yet (a new journal): its pruned pages then go back
+  // to the disk. An older file keeps its size and uses its free pages again before it grows.
+  if (result.ok()) result = db_.Exec("PRAGMA auto_vacuum=INCREMENTAL");
   std::string mode;
   if (result.ok()) result = db_.QueryText("PRAGMA journal_mode=WAL", mode);
   if (result.ok() && mode != "wal") {

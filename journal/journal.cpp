@@ -228,8 +228,13 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
     if (r.ok()) r = insert_.BindText(10, entry.detail);
     if (r.ok()) r = insert_.Step();
     insert_.Reset();
-    // Its words in the index, in the same transaction: a record is never found late or twice.
-    if (r.ok()) r = index_.BindInt64(1, sequence);
+    // Its words in the index, in the same transaction: a record is never found late or twice
+    // (while the index is merged after a pruning, it is indexed after the merge).
+    if (!r.ok() || text_.live_from == journal_detail::kTextIndexPaused) {
+      previous = chain;
+      return r;
+    }
+    r = index_.BindInt64(1, sequence);
     if (r.ok()) r = index_.BindText(2, entry.text);
     if (r.ok()) r = index_.BindText(3, entry.detail);
     if (r.ok()) r = index_.BindText(4, entry.login);
@@ -257,7 +262,7 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   set_issued_.Reset();
   // An older journal's records enter the index a chunk at a time.
   const bool was_whole = text_.whole();
-  if (result.ok())
+  if (result.ok() && !merging_)
     result = journal_detail::BackfillTextIndex(db_, text_, journal_detail::kTextBackfillRows);
   if (!result.ok()) return result;
   result = transaction.Commit();
@@ -351,6 +356,11 @@ sqlite::Result Journal::OpenOnce() {
   if (result.ok()) result = journal_detail::CreateJournalSchema(db_);
   if (result.ok()) result = journal_detail::JournalSchemaVersion(db_, checked_schema_);
   if (result.ok()) result = journal_detail::ReadTextIndexState(db_, text_);
+  // A merge after a pruning that a stop cut short: the records since are indexed from here on.
+  if (result.ok() && text_.live_from == journal_detail::kTextIndexPaused) {
+    merging_ = false;
+    result = ResumeTextIndex();
+  }
   // Said when it takes more than a commit: a few records are indexed before anyone could search.
   text_announced_ = result.ok() && text_.live_from - 1 - text_.built_upto >
                                        std::int64_t{journal_detail::kTextBackfillRows};

@@ -166,6 +166,7 @@ class Journal {
   void AnchorNow() { Anchor(true); }
   // New bounds (a reload of the site's settings): measured against at the next commit.
   void set_retention(const JournalRetention& retention);
+  const JournalRetention& retention() const { return options_.retention; }
 
   const std::filesystem::path& file() const { return file_; }
   std::size_t waiting() const { return waiting_.size(); }
@@ -209,8 +210,10 @@ class Journal {
   void MeasureForRetention();
   bool OldestSegmentDue(std::int64_t& first, PruneReason& why);
   sqlite::Result PruneOldestSegment(const InsertFn& insert, bool& pruned);
-  // A bounded part of the index's merge after a pruning, its freed pages given back.
+  // A bounded part of the index's merge after a round of pruning, its freed pages given back;
+  // at its end, or at an open that finds it cut short, new records are indexed again.
   sqlite::Result MergeTextIndex();
+  sqlite::Result ResumeTextIndex();
   std::int64_t SegmentLast(std::int64_t sequence) const;
   void Notify(NoticeLevel level, const std::string& text) const {
     if (notice_) notice_(Notice{level, text});
@@ -261,7 +264,7 @@ class Journal {
   std::int64_t prune_upto_ = 0;  // segments up to the one holding this go for size
   bool prune_due_ = false;       // the oldest segment goes at the next commit
   bool prune_blocked_ = false;   // its chain failed: nothing more is pruned in this run
-  bool merging_ = false;         // the index is merged a part a commit after a pruning
+  bool merging_ = false;         // the index is merged a part a commit after a round of pruning
   bool budget_said_ = false;
   bool disk_said_ = false;
   Signal<std::int64_t> committed_;

@@ -18,6 +18,10 @@ namespace orv {
 namespace {
 
 constexpr std::int64_t kDayMs = 86400000;
+// The first and the last record: each through the key, where min() and max() together would
+// read every record.
+constexpr const char* kEnds =
+    "SELECT (SELECT min(seq) FROM journal), (SELECT max(seq) FROM journal)";
 constexpr std::string_view kPrunedPrefix = "Records ";
 constexpr std::string_view kPrunedMiddle = " were pruned, ";
 constexpr std::string_view kCutWords = "; the chain at the cut is ";
@@ -27,10 +31,15 @@ constexpr int kSayAgainBelowPercent = 80;
 // Pruned for size down to this share of the budget, so that a journal at its budget is not
 // pruned a segment every time it is measured.
 constexpr int kPruneToPercent = 95;
-// The index of the words keeps what is deleted from it as markers until its parts are merged:
-// after a pruning they are merged a bounded amount at each commit (FTS5 pages of about 4 KB
-// written), all of them together, so that the markers and what they delete go at last.
-constexpr int kMergePages = 64;
+// The index of the words keeps what is deleted from it as markers, which go only when the part
+// they delete from is merged with them. Once a round of pruning is done, every part of the index
+// is merged into one, a bounded amount at each commit (FTS5 pages of about 4 KB written), while
+// new records wait to be indexed (they are searched record by record meanwhile) and are indexed
+// after it. Measured over a million records with 150 segments pruned: 118 commits of at most
+// 90 ms, 306 MB in use before, 273 MB after. With records indexed meanwhile, each commit's new
+// part made the merge begin anew and the file grew to 2.5 GB; without the merge, the markers
+// stayed and pruning freed next to nothing, the index growing by about what the table lost.
+constexpr int kMergePages = 32;
 
 bool ParseNumber(std::string_view& text, std::int64_t& number) {
   std::size_t digits = 0;
@@ -116,7 +125,7 @@ void Journal::set_retention(const JournalRetention& retention) {
 
 bool Journal::OldestSegmentDue(std::int64_t& first, PruneReason& why) {
   sqlite::Statement ends;
-  sqlite::Result result = ends.Prepare(db_, "SELECT min(seq), max(seq) FROM journal");
+  sqlite::Result result = ends.Prepare(db_, kEnds);
   if (result.ok()) result = ends.Step();
   if (!result.row() || ends.ColumnText(0).empty()) return false;
   first = ends.ColumnInt64(0);
@@ -180,12 +189,12 @@ void Journal::MeasureForRetention() {
         "The disk of " + file_.string() + " is " + std::to_string(of_disk) +
             " % full: when it is full, records wait until there is room.");
   }
-  // While the index is being merged the pages in use are still falling: measured again after.
-  if (budget > 0 && used > budget && !merging_) {
+  // While the index is merged or built the pages in use are still falling: measured again after.
+  if (budget > 0 && used > budget && text_.whole()) {
     // As many of the oldest records as are over the bound, in proportion, rounded up to whole
     // segments as they are pruned.
     sqlite::Statement ends;
-    if (ends.Prepare(db_, "SELECT min(seq), max(seq) FROM journal").ok() && ends.Step().row()) {
+    if (ends.Prepare(db_, kEnds).ok() && ends.Step().row()) {
       const std::int64_t first = ends.ColumnInt64(0);
       const std::int64_t records = ends.ColumnInt64(1) - first + 1;
       const double over =
@@ -265,9 +274,24 @@ sqlite::Result Journal::PruneOldestSegment(const InsertFn& insert, bool& pruned)
   result = insert(Make(JournalKind::kProgram, PruningRecordText(gone, why, options_.retention)));
   if (!result.ok()) return result;
   pruned = true;
-  merging_ = true;
   prune_due_ = OldestSegmentDue(first, why);
-  return {};
+  if (prune_due_) return {};
+  // The round is done: the index is merged, the records from here on indexed after it.
+  result = db_.Exec(
+      "UPDATE journal_text_state SET built_upto = (SELECT max(seq) FROM journal), "
+      "live_from = " +
+      std::to_string(journal_detail::kTextIndexPaused));
+  if (!result.ok()) return result;
+  merging_ = true;
+  return journal_detail::ReadTextIndexState(db_, text_);
+}
+
+sqlite::Result Journal::ResumeTextIndex() {
+  // The records written while the index was merged are indexed a chunk a commit from now on.
+  sqlite::Result result = db_.Exec(
+      "UPDATE journal_text_state SET live_from = (SELECT coalesce(max(seq), 0) + 1 FROM journal)");
+  if (result.ok()) result = journal_detail::ReadTextIndexState(db_, text_);
+  return result;
 }
 
 sqlite::Result Journal::MergeTextIndex() {
@@ -276,7 +300,10 @@ sqlite::Result Journal::MergeTextIndex() {
   sqlite::Result result = db_.Exec("INSERT INTO journal_text(journal_text, rank) VALUES('merge', " +
                                    std::to_string(-kMergePages) + ")");
   // Less than two rows changed: nothing was left to merge.
-  if (result.ok() && sqlite3_total_changes(db_.handle()) - before < 2) merging_ = false;
+  if (result.ok() && sqlite3_total_changes(db_.handle()) - before < 2) {
+    merging_ = false;
+    result = ResumeTextIndex();
+  }
   // A file made with incremental vacuum gives the freed pages back to the disk; any other uses
   // them again before it grows.
   if (result.ok()) result = db_.Exec("PRAGMA incremental_vacuum");

@@ -53,4 +53,10 @@ std::optional<JournalCut> ParsePruningRecord(std::string_view text);
 // The share of a budget in whole percent, rounded down; 0 without a budget.
 int PercentOf(std::int64_t used, std::int64_t budget);
 
+namespace journal_detail {
+// Where new records' indexing starts while the index of the words is merged after a pruning:
+// none is indexed as it is written, and searches read the records instead.
+inline constexpr std::int64_t kTextIndexPaused = INT64_MAX;
+}  // namespace journal_detail
+
 }  // namespace orv

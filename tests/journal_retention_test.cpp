@@ -10,7 +10,9 @@
 
 #include "journal/journal.h"
 #include "journal/journal_anchor.h"
+#include "journal/journal_query.h"
 #include "journal/journal_retention.h"
+#include "journal/journal_text.h"
 #include "platform/sqlite.h"
 #include "tests/journal_test_fixture.h"
 #include "tests/small_disk.h"
@@ -259,6 +261,67 @@ TEST_F(RetentionTest, PruningOnAFullDiskLosesNothing) {
     EXPECT_EQ(written[written.size() - 205 + static_cast<std::size_t>(i)], Big(i).text);
   EXPECT_FALSE(Pruned().empty());
   EXPECT_TRUE(journal->Verify().ok);
+}
+
+// After a round of pruning the index of the words is merged whole, new records waiting to be
+// indexed meanwhile: a search finds them all the while, and a stop in the middle of it leaves a
+// journal whose new records are indexed again at the next start.
+TEST_F(RetentionTest, WhileTheIndexIsMergedEveryRecordIsFound) {
+  const auto paused = [this] {
+    return Pragma("page_size") > 0 && [this] {
+      sqlite::Database db;
+      std::string from;
+      EXPECT_TRUE(db.Open(File(), sqlite::kReadOnly).ok());
+      EXPECT_TRUE(db.QueryText("SELECT live_from FROM journal_text_state", from).ok());
+      return from == std::to_string(journal_detail::kTextIndexPaused);
+    }();
+  };
+  // One reader all along, as a history window keeps one.
+  JournalReader reader;
+  const auto found = [&reader](const std::string& text) {
+    JournalFilter filter;
+    filter.text = text;
+    std::vector<JournalRow> rows;
+    EXPECT_TRUE(reader.NewestFirst(filter, 0, 10, rows).done());
+    return rows.size();
+  };
+  for (const bool stopped : {false, true}) {
+    SCOPED_TRACE(stopped ? "stopped while merging" : "merged");
+    std::error_code ec;
+    fs::remove_all(data_, ec);
+    auto journal = Make({0, 512 << 10});
+    for (int i = 1; i <= 600; ++i)
+      journal->Append(Big(i));
+    ASSERT_TRUE(journal->Commit());
+    ASSERT_TRUE(reader.Open(File()).ok());
+    EXPECT_EQ(found("record 599 "), 1U);
+    for (int tick = 0; tick < 200 && !paused(); ++tick) {
+      now_ms_ += 100;
+      ASSERT_TRUE(journal->Commit());
+    }
+    ASSERT_TRUE(paused());
+    JournalEntry needle = Entry(1, "a needle in the journal ");
+    journal->Append(needle);
+    ASSERT_TRUE(journal->Commit());
+    EXPECT_EQ(found("needle in the"), 1U);
+    if (stopped) {  // and started again, with its first record
+      journal.reset();
+      journal = Make({0, 512 << 10});
+      journal->Append(Entry(2));
+    }
+    TickUntilQuiet(*journal);
+    EXPECT_FALSE(paused());
+    EXPECT_EQ(found("needle in the"), 1U);
+    journal_detail::TextIndexState state;
+    sqlite::Database db;
+    ASSERT_TRUE(db.Open(File(), sqlite::kReadWrite).ok());
+    ASSERT_TRUE(journal_detail::ReadTextIndexState(db, state).ok());
+    EXPECT_TRUE(state.whole());
+    // Each record in the index once, as in the journal.
+    const sqlite::Result checked = journal_detail::CheckTextIndex(db);
+    EXPECT_TRUE(checked.ok()) << checked.message;
+    EXPECT_TRUE(journal->Verify().ok);
+  }
 }
 
 // At 90 % of the budget: a warning and a record, once, not at every measurement.

@@ -113,6 +113,10 @@ int Verify(const std::filesystem::path& file, std::optional<JournalAnchor> ancho
     out << file.string() << ": " << problem << '\n';
   if (!problems.empty()) return 1;
   out << file.string() << ": " << check.good_rows << " record(s), the chain verifies"
+      << (check.pruned_upto != 0
+              ? " from the cut after record " + std::to_string(check.pruned_upto) + " (record " +
+                    std::to_string(check.pruned_by) + " says what was pruned)"
+              : "")
       << (anchor ? " and matches the anchor at " + std::to_string(anchor->sequence)
                  : "; no anchor was found, so deleted last records or a recomputed chain "
                    "would not show");

@@ -10,6 +10,7 @@
 #include "annunciator/annunciation_settings.h"
 #include "config/access_settings.h"
 #include "config/configuration.h"
+#include "journal/journal_retention.h"
 #include "mqtt/mqtt_settings.h"
 #include "notify/notify_rules.h"
 #include "web/web_settings.h"
@@ -63,6 +64,10 @@ constexpr std::array kSiteKeys = {
     Text("Notify", "Sendmail"),
     Text("Notify", "MailFrom"),
     Text("Notify", "CaFile"),
+    // 0: no bound of that kind. A reload takes them: the journal measures against them anew.
+    Number("Journal", "KeepDays", 1, kJournalKeepDaysMax, kJournalKeepDaysDefault, true, true),
+    Number("Journal", "MaxMegabytes", kJournalMaxMegabytesMin, kJournalMaxMegabytesMax,
+           kJournalMaxMegabytesDefault, true, true),
 };
 
 bool Same(std::string_view a, std::string_view b) {

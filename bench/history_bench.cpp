@@ -5,8 +5,11 @@
 // 24 hours and a text). Goals: opening under 0.5 s, the filtered query under 200 ms.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -210,6 +213,113 @@ void BM_IndexAnOlderJournal(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_IndexAnOlderJournal)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Retention's work on a tick, over a copy of the million-record journal: commits of one new
+// record each, timed one by one (counters: p95_ms, max_ms, commits). BM_CommitThatPrunesASegment:
+// the budget is far below the journal's size, so that every commit measured also prunes the
+// oldest segment (its chain walked, its rows taken out of the index and deleted, the pruning
+// record written). BM_RoundOfPruningAndMerge: a budget 11 % below the pages in use, from the
+// first commit to the end of the round, the index merged and the records of meanwhile indexed.
+struct RetentionRun {
+  orv::test::TempFolder folder;
+  std::vector<double> commits_ms;
+  std::string problem;
+  std::unique_ptr<orv::Journal> journal;
+  std::int64_t next = kRecords;
+
+  explicit RetentionRun(std::int64_t budget_of_used_percent) {
+    const fs::path file = folder.path() / orv::Journal::kFileName;
+    fs::copy_file(BigJournal(), file);
+    std::int64_t used = 0;
+    {
+      orv::sqlite::Database db;
+      std::string pages, free;
+      if (db.Open(file, orv::sqlite::kReadOnly).ok() &&
+          db.QueryText("PRAGMA page_count", pages).ok() &&
+          db.QueryText("PRAGMA freelist_count", free).ok())
+        used = (std::stoll(pages) - std::stoll(free)) * 4096;
+    }
+    orv::JournalOptions options;
+    options.anchor = nullptr;
+    options.clock = [] { return orv::JournalTime{kStart + kRecords * kStep, 3600}; };
+    options.retention = {0, used / 100 * budget_of_used_percent};
+    journal = std::make_unique<orv::Journal>(
+        folder.path(),
+        [this](const orv::Notice& n) {
+          if (n.level == orv::NoticeLevel::kError) problem = n.text;
+        },
+        options);
+    Commit();  // opens the file: the next commit measures it
+    commits_ms.clear();
+  }
+  bool Commit() {
+    journal->Append(BigEntry(next++));
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = journal->Commit();
+    commits_ms.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+    return ok;
+  }
+  void Count(benchmark::State& state) {
+    std::vector<double> sorted = commits_ms;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted.empty()) return;
+    state.counters["p95_ms"] = sorted[sorted.size() * 95 / 100];
+    state.counters["max_ms"] = sorted.back();
+    state.counters["commits"] = static_cast<double>(sorted.size());
+    if (!problem.empty()) state.SkipWithError(problem.c_str());
+  }
+  // The first record's sequence number and whether the index is whole.
+  std::int64_t First(bool& whole) {
+    orv::sqlite::Database db;
+    std::string first, live_from, built_upto;
+    whole = false;
+    const fs::path file = folder.path() / orv::Journal::kFileName;
+    if (!db.Open(file, orv::sqlite::kReadOnly).ok() ||
+        !db.QueryText("SELECT min(seq) FROM journal", first).ok() ||
+        !db.QueryText("SELECT live_from FROM journal_text_state", live_from).ok() ||
+        !db.QueryText("SELECT built_upto FROM journal_text_state", built_upto).ok())
+      return 0;
+    whole = std::stoll(built_upto) + 1 >= std::stoll(live_from);
+    return std::stoll(first);
+  }
+};
+
+void BM_CommitThatPrunesASegment(benchmark::State& state) {
+  RetentionRun run(5);
+  for (auto _ : state) {
+    if (!run.Commit()) state.SkipWithError("the journal could not be written");
+  }
+  bool whole = false;
+  state.counters["pruned"] = static_cast<double>(run.First(whole) - 1);
+  run.Count(state);
+}
+BENCHMARK(BM_CommitThatPrunesASegment)
+    ->Iterations(300)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_RoundOfPruningAndMerge(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    RetentionRun run(89);
+    state.ResumeTiming();
+    bool whole = true;
+    bool merging = false;
+    for (int tick = 0; tick < 20000; ++tick) {
+      if (!run.Commit()) state.SkipWithError("the journal could not be written");
+      // Looked at every 10 ticks: the round ends once the index, merged, is whole again.
+      if (tick % 10 != 0) continue;
+      run.First(whole);
+      if (!whole) merging = true;
+      if (merging && whole) break;
+    }
+    state.counters["pruned"] = static_cast<double>(run.First(whole) - 1);
+    run.Count(state);
+  }
+}
+BENCHMARK(BM_RoundOfPruningAndMerge)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Scrolling: the next page below a point deep in the journal.
 void BM_HistoryNextPage(benchmark::State& state) {

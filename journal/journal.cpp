@@ -80,9 +80,10 @@ void Journal::Append(JournalEntry entry) {
 bool Journal::Commit() {
   Watch();
   CollectHashes(false);
-  // An older journal's index is built on quiet ticks too.
+  MeasureForRetention();
+  // An older journal's index is built on quiet ticks too, and its oldest records pruned.
   const bool building = db_.is_open() && !text_.whole() && !failing_;
-  if (waiting_.empty() && dropped_ == dropped_recorded_ && !building) {
+  if (waiting_.empty() && dropped_ == dropped_recorded_ && !building && !prune_due_ && !merging_) {
     if (anchor_due_ && !failing_) Anchor(false);  // a copy's hash came in
     return true;
   }
@@ -227,8 +228,13 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
     if (r.ok()) r = insert_.BindText(10, entry.detail);
     if (r.ok()) r = insert_.Step();
     insert_.Reset();
-    // Its words in the index, in the same transaction: a record is never found late or twice.
-    if (r.ok()) r = index_.BindInt64(1, sequence);
+    // Its words in the index, in the same transaction: a record is never found late or twice
+    // (while the index is merged after a pruning, it is indexed after the merge).
+    if (!r.ok() || text_.live_from == journal_detail::kTextIndexPaused) {
+      previous = chain;
+      return r;
+    }
+    r = index_.BindInt64(1, sequence);
     if (r.ok()) r = index_.BindText(2, entry.text);
     if (r.ok()) r = index_.BindText(3, entry.detail);
     if (r.ok()) r = index_.BindText(4, entry.login);
@@ -247,20 +253,23 @@ sqlite::Result Journal::WriteOnce(bool& reopen) {
   result = insert_all(front);
   if (result.ok()) result = insert_all(waiting_);
   if (result.ok()) result = insert_all(back);
+  bool pruned = false;
+  if (result.ok()) result = PruneOldestSegment(insert, pruned);
+  if (result.ok()) result = MergeTextIndex();
   if (!result.ok()) return result;
   result = set_issued_.BindInt64(1, sequence);
   if (result.ok()) result = set_issued_.Step();
   set_issued_.Reset();
   // An older journal's records enter the index a chunk at a time.
   const bool was_whole = text_.whole();
-  if (result.ok())
+  if (result.ok() && !merging_)
     result = journal_detail::BackfillTextIndex(db_, text_, journal_detail::kTextBackfillRows);
   if (!result.ok()) return result;
   result = transaction.Commit();
   if (!result.ok()) return result;
   if (!was_whole && text_.whole() && std::exchange(text_announced_, false))
     Notify(NoticeLevel::kInfo, "The journal's older records are indexed: every search is quick.");
-  const bool wrote = !waiting_.empty() || !front.empty() || !back.empty();
+  const bool wrote = pruned || !waiting_.empty() || !front.empty() || !back.empty();
   waiting_.clear();
   dropped_recorded_ = dropped_;
   new_chain_ = false;
@@ -335,6 +344,9 @@ sqlite::Result Journal::OpenOnce() {
   // Before anything is written to it: a file that holds what the program does not make is not
   // the program's journal.
   if (result.ok()) result = journal_detail::CheckJournalSchema(db_);
+  // Takes effect only in a file without tables yet (a new journal): its pruned pages then go back
+  // to the disk. An older file keeps its size and uses its free pages again before it grows.
+  if (result.ok()) result = db_.Exec("PRAGMA auto_vacuum=INCREMENTAL");
   std::string mode;
   if (result.ok()) result = db_.QueryText("PRAGMA journal_mode=WAL", mode);
   if (result.ok() && mode != "wal") {
@@ -344,6 +356,11 @@ sqlite::Result Journal::OpenOnce() {
   if (result.ok()) result = journal_detail::CreateJournalSchema(db_);
   if (result.ok()) result = journal_detail::JournalSchemaVersion(db_, checked_schema_);
   if (result.ok()) result = journal_detail::ReadTextIndexState(db_, text_);
+  // A merge after a pruning that a stop cut short: the records since are indexed from here on.
+  if (result.ok() && text_.live_from == journal_detail::kTextIndexPaused) {
+    merging_ = false;
+    result = ResumeTextIndex();
+  }
   // Said when it takes more than a commit: a few records are indexed before anyone could search.
   text_announced_ = result.ok() && text_.live_from - 1 - text_.built_upto >
                                        std::int64_t{journal_detail::kTextBackfillRows};

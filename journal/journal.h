@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "journal/journal_anchor.h"
+#include "journal/journal_retention.h"
 #include "journal/journal_text.h"
 #include "platform/notice.h"
 #include "platform/signal.h"
@@ -75,14 +76,20 @@ struct JournalCheck {
   // The sequence numbers of the first and the last record that verified (0 without records).
   std::int64_t first_sequence = 0;
   std::int64_t last_sequence = 0;
+  // Records up to pruned_upto were pruned, as record pruned_by says: the first record kept chains
+  // from the chain value it names (0, 0: nothing was pruned, the chain begins from nothing).
+  std::int64_t pruned_upto = 0;
+  std::int64_t pruned_by = 0;
+  std::string pruned_chain;
   std::string anchored_chain;  // the chain value at the number asked for, if it verified
   // The chain values at the further numbers asked for that verified.
   std::map<std::int64_t, std::string> chains_at;
 };
 
 // Reads the journal file without changing it; keeps the chain value of record chain_at for a
-// comparison with an anchor.
-// and of the records in also (every older anchor's).
+// comparison with an anchor, and of the records in also (every older anchor's). The first record
+// begins the chain from nothing, or from the cut that a pruning record of the program's names for
+// the record before it.
 JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t chain_at = 0,
                                const std::set<std::int64_t>& also = {});
 // Records with a sequence number of at least from, in order, at most limit of them.
@@ -106,6 +113,16 @@ struct JournalOptions {
   std::int64_t watch_interval_ms = 5000;
   // How long one statement may run before it is stopped as a failed write; 0: no bound.
   std::chrono::milliseconds statement_budget{200};
+  // The bounds the oldest records are pruned to, measured at most this often.
+  JournalRetention retention{};
+  std::int64_t retention_interval_ms = 60000;
+  // A segment, the unit of pruning, is the records whose sequence numbers share one block of this
+  // many (1 to 1000, 1001 to 2000, ...). Fixed blocks rather than the spans between anchors: the
+  // anchors live in the system journal, which a reader of the file alone (a copy, a restore) may
+  // not have, while a block is known from the numbers themselves; and one is small enough to be
+  // verified, taken out of the index and deleted within one commit (a few ms), so that pruning,
+  // a segment a commit, never makes a tick wait.
+  std::int64_t segment_records = 1000;
 };
 
 // DATA/Journal.sqlite: every record the program makes, in order, sealed by a hash chain.
@@ -127,6 +144,8 @@ struct JournalOptions {
 // deleted, moved away or replaced is said, the open one closed and a new chain begun in a new
 // file, whose first record names the old chain's last record. A file moved aside (damaged, or
 // put in the journal's place) is hashed off the tick and named with its SHA-256 in the anchors.
+// Kept within options.retention: the oldest segment past a bound is verified and pruned, one a
+// commit, and a record in the chain names what went and the chain value at the cut.
 class Journal {
  public:
   static constexpr const char* kFileName = "Journal.sqlite";
@@ -145,6 +164,9 @@ class Journal {
   JournalCheck Verify() const { return VerifyJournalFile(file_); }
   // Anchors the head now if it moved since the last anchor (a link change, the program's stop).
   void AnchorNow() { Anchor(true); }
+  // New bounds (a reload of the site's settings): measured against at the next commit.
+  void set_retention(const JournalRetention& retention);
+  const JournalRetention& retention() const { return options_.retention; }
 
   const std::filesystem::path& file() const { return file_; }
   std::size_t waiting() const { return waiting_.size(); }
@@ -180,6 +202,19 @@ class Journal {
   void FoundChanged(std::int64_t at);
   // A new chain begins (the file moved aside or gone): nothing before it is checked or anchored.
   void BeginChain();
+  // Retention (journal_retention.cpp): the pages in use and the disk measured against the bounds
+  // at most every retention_interval_ms, said at 90 %; whether the oldest segment is due to go
+  // (first its first record, why the reason); and one segment verified and pruned, in the
+  // commit's transaction, its record written through insert (pruned: it was).
+  using InsertFn = std::function<sqlite::Result(const JournalEntry&)>;
+  void MeasureForRetention();
+  bool OldestSegmentDue(std::int64_t& first, PruneReason& why);
+  sqlite::Result PruneOldestSegment(const InsertFn& insert, bool& pruned);
+  // A bounded part of the index's merge after a round of pruning, its freed pages given back;
+  // at its end, or at an open that finds it cut short, new records are indexed again.
+  sqlite::Result MergeTextIndex();
+  sqlite::Result ResumeTextIndex();
+  std::int64_t SegmentLast(std::int64_t sequence) const;
   void Notify(NoticeLevel level, const std::string& text) const {
     if (notice_) notice_(Notice{level, text});
   }
@@ -225,6 +260,13 @@ class Journal {
   std::uint64_t dropped_recorded_ = 0;
   bool failing_ = false;
   int commits_since_try_ = 0;
+  std::optional<std::int64_t> measured_at_ms_;
+  std::int64_t prune_upto_ = 0;  // segments up to the one holding this go for size
+  bool prune_due_ = false;       // the oldest segment goes at the next commit
+  bool prune_blocked_ = false;   // its chain failed: nothing more is pruned in this run
+  bool merging_ = false;         // the index is merged a part a commit after a round of pruning
+  bool budget_said_ = false;
+  bool disk_said_ = false;
   Signal<std::int64_t> committed_;
 };
 

@@ -108,6 +108,15 @@ std::string JournalAnchorProblem(const JournalCheck& check, const JournalAnchor&
     return "the journal ends at " + std::to_string(check.last_sequence) + " but was anchored at " +
            anchored + ": records were deleted from its end, or the file was replaced";
   }
+  // An anchor at a record pruned since is borne out by the pruning record, itself in the chain
+  // (and compared with the value it names where the anchor is the cut's own record).
+  if (check.pruned_upto != 0 && anchor.sequence == check.pruned_upto &&
+      check.pruned_chain != anchor.chain) {
+    return "the chain value at " + anchored +
+           ", where the journal was pruned, differs from the anchor: the file was replaced or its "
+           "chain recomputed";
+  }
+  if (check.pruned_upto >= anchor.sequence) return {};
   if (check.first_sequence > anchor.sequence) {
     return "the journal begins at " + std::to_string(check.first_sequence) + ", after record " +
            anchored + " that was anchored: the file was replaced";

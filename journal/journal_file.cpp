@@ -94,6 +94,31 @@ std::string ChainOver(std::string_view previous, std::int64_t sequence, const Jo
   return std::string(digest.data(), static_cast<std::size_t>(digest.size()));
 }
 
+// The pruning record that names the cut before row, the first record, if the row chains from
+// it: where it cut and which record says so in check, its chain value in previous. Only the
+// program's own records count.
+sqlite::Result PrunedBefore(sqlite::Database& db, const sqlite::Statement& rows,
+                            const JournalRow& row, JournalCheck& check, std::string& previous) {
+  sqlite::Statement find;
+  sqlite::Result result = find.Prepare(
+      db,
+      "SELECT seq, text FROM journal WHERE kind = 'program' AND text LIKE 'Records % to ' || ?1 "
+      "|| ' were pruned, %' ORDER BY seq");
+  if (result.ok()) result = find.BindInt64(1, row.sequence - 1);
+  while (result.ok() && (result = find.Step()).row()) {
+    const std::optional<JournalCut> cut = ParsePruningRecord(find.ColumnText(1));
+    if (cut && cut->last == row.sequence - 1 &&
+        ChainOver(cut->chain, row.sequence, row.entry.time, rows.ColumnText(3), row.entry) ==
+            row.chain) {
+      check.pruned_upto = cut->last;
+      check.pruned_by = find.ColumnInt64(0);
+      previous = check.pruned_chain = cut->chain;
+      return {};
+    }
+  }
+  return result.done() ? sqlite::Result{} : result;
+}
+
 }  // namespace
 
 std::string JournalChainValue(std::string_view previous, std::int64_t sequence,
@@ -120,7 +145,13 @@ JournalCheck VerifyJournalFile(const std::filesystem::path& file, std::int64_t c
     const JournalRow row = journal_detail::JournalRowFrom(rows);
     // A chain begins where its first record is: numbering goes on past a journal that was moved
     // aside or lost. After that a gap is a deleted record, and the first missing number fails.
-    if (expected == 0) expected = check.first_sequence = row.sequence;
+    if (expected == 0) {
+      expected = check.first_sequence = row.sequence;
+      // Or it goes on from a cut: the first record chains from the value a pruning record names.
+      // That record is itself in the chain walked here, so neither can be made up alone.
+      result = PrunedBefore(db, rows, row, check, previous);
+      if (!result.ok()) break;
+    }
     if (row.sequence != expected || ChainOver(previous, row.sequence, row.entry.time,
                                               rows.ColumnText(3), row.entry) != row.chain) {
       check.first_bad = expected;

@@ -106,7 +106,8 @@ sqlite::Result JournalReader::Prepare(const JournalFilter& filter, std::string_v
   // A text of three characters or more is looked up in the index of the records' words once it
   // covers every record; the records are then read in the index's order, so that a page of a
   // common text stops at the page instead of collecting every match.
-  if (filter.text.size() >= journal_detail::kShortestIndexedText && !index_whole_) {
+  // Looked at every time: the index stops being whole while it is merged after a pruning.
+  if (filter.text.size() >= journal_detail::kShortestIndexedText) {
     journal_detail::TextIndexState index;
     const sqlite::Result read = journal_detail::ReadTextIndexState(db_, index);
     if (!read.ok()) return read;

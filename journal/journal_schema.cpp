@@ -55,6 +55,9 @@ constexpr SchemaObject kObjects[] = {
      "CREATE TABLE 'journal_text_docsize'(id INTEGER PRIMARY KEY, sz BLOB)", true},
     {"table", "journal_text_config",
      "CREATE TABLE 'journal_text_config'(k PRIMARY KEY, v) WITHOUT ROWID", true},
+    // Where the last pruning cut the chain (its last record and chain value), for the next one.
+    {"table", "journal_cut",
+     "CREATE TABLE journal_cut(last_seq INTEGER NOT NULL, chain BLOB NOT NULL)"},
     // How far the index covers the records.
     {"table", "journal_text_state",
      "CREATE TABLE journal_text_state(live_from INTEGER NOT NULL, built_upto INTEGER NOT NULL)"},

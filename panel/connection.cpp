@@ -1,4 +1,6 @@
 // Opening and closing the serial line, and the window's connected and disconnected looks.
+#include "config/site_settings.h"
+#include "journal/journal_retention.h"
 #include "panel/main_form.h"
 
 namespace orv {
@@ -9,6 +11,18 @@ void MainForm::ReloadSiteSettings() {
     line_watcher_.Refresh();
   }
   LoadAnnunciationSettings();
+  LoadJournalRetention();
+}
+
+// Site-wide: read at the start and at every reload.
+void MainForm::LoadJournalRetention() {
+  Journal* journal = recorder_.journal();
+  if (journal == nullptr) return;
+  constexpr std::size_t kCapacity = 32;
+  const SiteSettings site(config_.ConfigFile(), env_.notice, env_.site_settings_file,
+                          SiteSettings::FileNotices::kLeaveToOthers);
+  journal->set_retention(ReadJournalRetention(
+      [&site](std::string_view key) { return site.Read("Journal", key, kCapacity); }));
 }
 
 void MainForm::ConnectCB_Click(const Actor& by) {

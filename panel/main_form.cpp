@@ -292,6 +292,7 @@ void MainForm::Form_Load() {
   Transmission_CommandButton.SetEnabled(true);
   line_watcher_.Refresh();
   LoadAnnunciationSettings();
+  LoadJournalRetention();
   supervision_time_ = Timer_CB.text();
   loaded_ = true;
   PublishState();

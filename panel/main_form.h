@@ -79,8 +79,8 @@ class MainForm final : public PanelWindow, public PanelCore {
   // Connection management.
   // Connection or Disconnection, as by asked: the records carry who.
   void ConnectCB_Click(const Actor& by = {});
-  // The site settings that change without a restart, read again: the link watch's limit and the
-  // sounder's settings. The line stays as it is.
+  // The site settings that change without a restart, read again: the link watch's limit, the
+  // sounder's settings and the journal's bounds. The line stays as it is.
   void ReloadSiteSettings();
   bool OpenSerialPort();
   void CloseSerialPort();
@@ -184,6 +184,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   void WireSubsystems();
   void WireAnnunciation();
   void LoadAnnunciationSettings();
+  void LoadJournalRetention();
   void TickAnnunciation();
   void WireAccess();
   // main_form_conditions.cpp: the alarms from the reports; each tick the rest from the state.

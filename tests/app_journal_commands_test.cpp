@@ -154,6 +154,33 @@ TEST_F(JournalCommandTest, VerifySaysWhatTheChainAndTheAnchorsShow) {
 // An export fails in one line when its output cannot be written, when there is no journal and
 // when there is no program folder; a verify of no journal says there is none yet (a fresh
 // installation), unless an anchor shows there was one; and reading makes none.
+// A pruned journal verifies from its cut, and the line says where and which record says so.
+TEST_F(JournalCommandTest, APrunedJournalVerifiesFromItsCut) {
+  {
+    JournalOptions options;
+    options.anchor = nullptr;
+    options.segment_records = 10;
+    options.retention = {0, 1};  // whatever may go, goes
+    Journal journal(folder_.path() / "DATA", nullptr, options);
+    for (int tick = 0; tick < 5; ++tick) {
+      journal.Append(test::PanelEntry(kBase + 40 * 3600000LL, JournalKind::kEvent, "new"));
+      ASSERT_TRUE(journal.Commit());
+    }
+  }
+  const std::vector<JournalRow> rows = Rows();
+  ASSERT_GT(rows.front().sequence, 1);
+  std::int64_t by = 0;
+  for (const JournalRow& row : rows)
+    if (row.entry.text.starts_with("Records ")) by = row.sequence;
+  EXPECT_EQ(
+      Command({"--journal-verify"}, std::make_shared<Anchors>()),
+      (Outcome{0, File() + ": " + std::to_string(rows.size()) +
+                      " record(s), the chain verifies from the cut after record " +
+                      std::to_string(rows.front().sequence - 1) + " (record " + std::to_string(by) +
+                      " says what was pruned); no anchor was found, so deleted last "
+                      "records or a recomputed chain would not show\n"}));
+}
+
 TEST_F(JournalCommandTest, WhatCannotBeReadOrWrittenIsOneLine) {
   ProgramOptions options;
   options.journal_command = JournalCommand::kExport;

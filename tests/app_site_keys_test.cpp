@@ -68,6 +68,16 @@ TEST(SiteKeysTest, EachWrongValueIsRefusedWithItsFileLineAndWhatItMayBe) {
        "orvandel.ini:2: [Annunciation] Device=pulse ; the desk's speaker: a ; after a value is "
        "part of the value; put comments on lines of their own"},
       {"[Annunciation]\nDevice=plughw:0\n", ""},
+      {"[Journal]\nKeepDays=36501\n",
+       "orvandel.ini:2: [Journal] KeepDays=36501 is not a number from 1 to 36500 (or 0)"},
+      {"[Journal]\nKeepDays=1 year\n",
+       "orvandel.ini:2: [Journal] KeepDays=1 year is not a number from 1 to 36500 (or 0)"},
+      {"[Journal]\nMaxMegabytes=15\n",
+       "orvandel.ini:2: [Journal] MaxMegabytes=15 is not a number from 16 to 1048576 (or 0)"},
+      {"[Journal]\nMaxMegabytes=1GB\n",
+       "orvandel.ini:2: [Journal] MaxMegabytes=1GB is not a number from 16 to 1048576 (or 0)"},
+      {"[Journal]\nKeepDays=0\nMaxMegabytes=0\n", ""},
+      {"[Journal]\nKeepDays=36500\nMaxMegabytes=16\n", ""},
       // A section the table does not know is not judged.
       {"[Elsewhere]\nKeepAlive=1\n", ""},
       // A rule's section is judged by the rules' loader: a rule it would leave out is refused.

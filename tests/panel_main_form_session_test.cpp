@@ -336,6 +336,19 @@ TEST_F(FormTest, AScriptedSessionLeavesEachRecordOnceInOrder) {
   EXPECT_TRUE(VerifyJournalFile(JournalPath()).ok);
 }
 
+// The journal's bounds are the site's, read at the start and again at a reload.
+TEST_F(FormTest, TheJournalsBoundsComeFromTheSiteSettingsAtTheStartAndAReload) {
+  fs::create_directories(IniPath().parent_path());
+  test::WriteBytes(IniPath(), "[Journal]\r\nKeepDays=30\r\nMaxMegabytes=64\r\n");
+  MainForm& f = Load();
+  ASSERT_NE(f.journal(), nullptr);
+  EXPECT_EQ(f.journal()->retention(), (JournalRetention{30, 64 * kMegabyte}));
+  test::WriteBytes(IniPath(), "[Journal]\r\nKeepDays=0\r\n");
+  f.ReloadSiteSettings();
+  EXPECT_EQ(f.journal()->retention(),
+            (JournalRetention{0, kJournalMaxMegabytesDefault * kMegabyte}));
+}
+
 // Under load and abuse. Far more reports between two ticks than the ring holds (1,199 bytes, 149
 // reports of 8 bytes), in 37 receive events: the rest waits behind it, and the tick decodes every
 // one. Each is one line of EventLog.txt and one journal record, in order, all written by one

@@ -33,9 +33,12 @@ settings_at_site() {
   pid="$(main_pid)"
   mark="$(log_mark)"
   inside sed -i 's/^NoReplySeconds=100$/NoReplySeconds=7/' "$ini" &&
+    inside sed -i "/^\[Journal\]/a MaxMegabytes=64" "$ini" &&
     limit=30 inside systemctl reload orvandel || broke=1
   want "the reload takes the new value" \
     wait_for 10 said_since "$mark" 'settings \[LinkWatch\] NoReplySeconds=7 from now on' || broke=1
+  want "and the journal's budget" \
+    said_since "$mark" 'settings \[Journal\] MaxMegabytes=64 from now on' || broke=1
   want "the same process" [ "$(main_pid)" = "$pid" ] || broke=1
   want "the line stays up" silent_since "$mark" 'link (Disconnected|Connected)' || broke=1
   log_since "$mark" | tail -4

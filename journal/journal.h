@@ -117,12 +117,13 @@ struct JournalOptions {
   JournalRetention retention{};
   std::int64_t retention_interval_ms = 60000;
   // A segment, the unit of pruning, is the records whose sequence numbers share one block of this
-  // many (1 to 1000, 1001 to 2000, ...). Fixed blocks rather than the spans between anchors: the
+  // many (1 to 250, 251 to 500, ...). Fixed blocks rather than the spans between anchors: the
   // anchors live in the system journal, which a reader of the file alone (a copy, a restore) may
   // not have, while a block is known from the numbers themselves; and one is small enough to be
-  // verified, taken out of the index and deleted within one commit (a few ms), so that pruning,
-  // a segment a commit, never makes a tick wait.
-  std::int64_t segment_records = 1000;
+  // verified, taken out of the index and deleted within one commit, a segment a commit, adding a
+  // few ms to the tick's commit (orv_history_bench: 5.7 ms on average, 26 ms at p95, against
+  // 17.6 and 52 ms for blocks of 1000).
+  std::int64_t segment_records = 250;
 };
 
 // DATA/Journal.sqlite: every record the program makes, in order, sealed by a hash chain.

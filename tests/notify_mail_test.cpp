@@ -188,6 +188,17 @@ TEST_F(NotifyMail, NoFactMakesAHeaderOrARecipient) {
        "[Orvandel] problem: Störung Brandmeldern 7 — Rauchmelder in Halle 3 ausgelöst, bitte "
        "prüfen",
        "<orvandel.problem.0.2.nacht.alarm-1@" + host + ">"},
+      // Of several controllers, whose: two instances never give one message the same id.
+      {{.type = "problem",
+        .rule = "r",
+        .condition = "c",
+        .text = "t",
+        .seq = 1,
+        .since_ms = 0,
+        .step = 0,
+        .instance = "hall-2"},
+       "[Orvandel hall-2] problem: t",
+       "<orvandel.problem.0.1.r.c.hall-2@" + host + ">"},
   };
   for (const Case& c : cases) {
     SetUp();

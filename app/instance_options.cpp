@@ -1,0 +1,44 @@
+#include "app/instance_options.h"
+
+#include <system_error>
+
+#include "config/instance.h"
+#include "platform/users.h"
+
+namespace orv {
+
+void TakeInstancePlaces(ProgramOptions& options) {
+  if (!options.instance) return;
+  const InstancePlaces places = PlacesOfInstance(*options.instance);
+  options.state_folder = places.state_folder;
+  std::error_code error;
+  // Empty: listening nowhere, rather than at the plain service's socket.
+  const bool listening = std::filesystem::is_directory(places.socket.parent_path(), error);
+  options.socket = !options.headless || listening ? places.socket.string() : std::string();
+}
+
+ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windowless) {
+  if (windowless || options.standalone) return {};
+  return ChooseServiceSocket(options.socket, std::nullopt);
+}
+
+NotifySettings LoadSiteNotifySettings(const SiteSettings& site, const NoticeFn& notice,
+                                      const ProgramOptions& options) {
+  NotifySettings settings = LoadNotifySettings(
+      [&site](std::string_view section, std::string_view key) { return site.Read(section, key); },
+      notice, HostName());
+  settings.instance = options.instance.value_or("");
+  return settings;
+}
+
+SiteFiles SiteFilesOf(const ProgramOptions& options) {
+  return SiteFiles(options.site_settings.value_or(std::filesystem::path(kSiteSettingsFile)),
+                   options.instance ? PlacesOfInstance(*options.instance).settings_file
+                                    : std::filesystem::path());
+}
+
+std::string RecordHost(const ProgramOptions& options, const std::string& host_name) {
+  return options.instance ? host_name + "/" + *options.instance : std::string();
+}
+
+}  // namespace orv

@@ -1,5 +1,6 @@
 #include "app/instance_options.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "config/instance.h"
@@ -17,9 +18,17 @@ void TakeInstancePlaces(ProgramOptions& options) {
   options.socket = !options.headless || listening ? places.socket.string() : std::string();
 }
 
-ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windowless) {
+ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windowless,
+                                       const ChooseInstanceFn& choose,
+                                       const std::filesystem::path& run_folder) {
   if (windowless || options.standalone) return {};
-  return ChooseServiceSocket(options.socket, std::nullopt);
+  const ServiceSocketChoice choice = ChooseServiceSocket(options.socket, std::nullopt, run_folder);
+  if (choice.instances.empty()) return choice;
+  const std::optional<std::string> chosen = choose(choice.instances);
+  // Only one that was offered.
+  const auto& offered = choice.instances;
+  if (!chosen || std::find(offered.begin(), offered.end(), *chosen) == offered.end()) return choice;
+  return ChooseServiceSocket(std::nullopt, *chosen, run_folder);
 }
 
 NotifySettings LoadSiteNotifySettings(const SiteSettings& site, const NoticeFn& notice,

@@ -4,7 +4,10 @@
 // with a folder, a settings file and a socket of its own.
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "attach/service_probe.h"
@@ -18,10 +21,17 @@ namespace orv {
 // /run/orvandel for the plain one); a window attaches there, or says why it cannot.
 void TakeInstancePlaces(ProgramOptions& options);
 
+// The operator's pick of one of several instances' names; nothing when they pick none.
+using ChooseInstanceFn =
+    std::function<std::optional<std::string>(const std::vector<std::string>& names)>;
+
 // Where a window attaches: the socket named (--socket, --instance), else the plain service's,
-// else the one instance running; of several, none, with their names for the operator to choose.
-// Nothing for a program without a window or a window on its own line (--standalone).
-ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windowless);
+// else the one instance running; of several, the one the operator chooses, else none, with
+// their names. Nothing for a program without a window or a window on its own line
+// (--standalone).
+ServiceSocketChoice WindowSocketChoice(
+    const ProgramOptions& options, bool windowless, const ChooseInstanceFn& choose,
+    const std::filesystem::path& run_folder = std::filesystem::path(kSiteRunFolder));
 
 // The site's notification rules, each message naming the instance.
 NotifySettings LoadSiteNotifySettings(const SiteSettings& site, const NoticeFn& notice,

@@ -46,6 +46,7 @@
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_after_first_paint.h"
+#include "platform/qt/qt_choice_dialog.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_log.h"
 #include "platform/qt/qt_message_box.h"
@@ -201,8 +202,11 @@ int main(int argc, char* argv[]) {
   // service that is not running, must not end up with a port of their own. Only --standalone,
   // or a machine with no site, opens the line here.
   std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
-  const orv::ServiceSocketChoice choice = orv::WindowSocketChoice(parsed.options, windowless);
-  if (!choice.instances.empty()) {
+  const orv::ServiceSocketChoice choice =
+      orv::WindowSocketChoice(parsed.options, windowless, [](const auto& names) {
+        return orv::QtChooseOne(orv::kProgramTitle, "Which controller's panel?", names);
+      });
+  if (!choice.instances.empty()) {  // none chosen
     std::fprintf(stderr, "orvandel: %s\n", orv::SeveralInstancesText(choice.instances).c_str());
     return 2;
   }

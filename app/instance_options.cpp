@@ -1,6 +1,7 @@
 #include "app/instance_options.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 #include "config/instance.h"
@@ -21,7 +22,8 @@ void TakeInstancePlaces(ProgramOptions& options) {
 ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windowless,
                                        const ChooseInstanceFn& choose,
                                        const std::filesystem::path& run_folder) {
-  if (windowless || options.standalone) return {};
+  if (windowless || options.standalone)
+    return {options.socket.value_or((run_folder / "panel.sock").string()), false, {}};
   const ServiceSocketChoice choice = ChooseServiceSocket(options.socket, std::nullopt, run_folder);
   if (choice.instances.empty()) return choice;
   const std::optional<std::string> chosen = choose(choice.instances);
@@ -29,6 +31,16 @@ ServiceSocketChoice WindowSocketChoice(const ProgramOptions& options, bool windo
   const auto& offered = choice.instances;
   if (!chosen || std::find(offered.begin(), offered.end(), *chosen) == offered.end()) return choice;
   return ChooseServiceSocket(std::nullopt, *chosen, run_folder);
+}
+
+int SayNoneChosen(const std::vector<std::string>& instances) {
+  std::fprintf(stderr, "orvandel: %s\n", SeveralInstancesText(instances).c_str());
+  return 2;
+}
+
+MqttSettings LoadSiteMqttSettings(const SiteSettings& site, const NoticeFn& notice,
+                                  const ProgramOptions& options) {
+  return LoadMqttSettings(site, notice, HostName(), options.instance.value_or(""));
 }
 
 NotifySettings LoadSiteNotifySettings(const SiteSettings& site, const NoticeFn& notice,

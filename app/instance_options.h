@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "attach/service_probe.h"
 #include "config/site_settings.h"
+#include "mqtt/mqtt_settings.h"
 #include "notify/notify_rules.h"
 
 namespace orv {
@@ -27,11 +28,18 @@ using ChooseInstanceFn =
 
 // Where a window attaches: the socket named (--socket, --instance), else the plain service's,
 // else the one instance running; of several, the one the operator chooses, else none, with
-// their names. Nothing for a program without a window or a window on its own line
-// (--standalone).
+// their names. A program without a window, or a window on its own line (--standalone), attaches
+// nowhere; its socket is the one named or the plain service's (where the service listens).
 ServiceSocketChoice WindowSocketChoice(
     const ProgramOptions& options, bool windowless, const ChooseInstanceFn& choose,
     const std::filesystem::path& run_folder = std::filesystem::path(kSiteRunFolder));
+
+// Of several instances none was chosen: says which run, and the program's exit status (2).
+int SayNoneChosen(const std::vector<std::string>& instances);
+
+// The broker's settings, below /NAME for an instance (LoadMqttSettings).
+MqttSettings LoadSiteMqttSettings(const SiteSettings& site, const NoticeFn& notice,
+                                  const ProgramOptions& options);
 
 // The site's notification rules, each message naming the instance.
 NotifySettings LoadSiteNotifySettings(const SiteSettings& site, const NoticeFn& notice,

@@ -201,17 +201,11 @@ int main(int argc, char* argv[]) {
   // and never opens the line itself: an operator refused by the socket's mode, or before a
   // service that is not running, must not end up with a port of their own. Only --standalone,
   // or a machine with no site, opens the line here.
-  std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
-  const orv::ServiceSocketChoice choice =
-      orv::WindowSocketChoice(parsed.options, windowless, [](const auto& names) {
-        return orv::QtChooseOne(orv::kProgramTitle, "Which controller's panel?", names);
-      });
-  if (!choice.instances.empty()) {  // none chosen
-    std::fprintf(stderr, "orvandel: %s\n", orv::SeveralInstancesText(choice.instances).c_str());
-    return 2;
-  }
+  const orv::ServiceSocketChoice choice = orv::WindowSocketChoice(
+      parsed.options, windowless, orv::QtChooser(orv::kProgramTitle, "Which controller's panel?"));
+  if (!choice.instances.empty()) return orv::SayNoneChosen(choice.instances);
+  std::string attach_socket = choice.socket;
   if (choice.attach) {
-    attach_socket = choice.socket;
     orv::AttachedWindows* windows = module.Get<orv::AttachedWindows>();
     if (windows == nullptr) {
       std::fprintf(stderr,
@@ -263,8 +257,7 @@ int main(int argc, char* argv[]) {
   if (parsed.options.headless && !orv::SiteSettingsAccepted(site, std::cerr))
     return orv::kExitForBadSettings;
   if (!parsed.options.headless) orv::SayWrongSettings(site, notice);
-  const orv::MqttSettings mqtt_settings =
-      orv::LoadMqttSettings(site, notice, orv::HostName(), parsed.options.instance.value_or(""));
+  const orv::MqttSettings mqtt_settings = orv::LoadSiteMqttSettings(site, notice, parsed.options);
   // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
   // panel served in the clear for a safe one.
   const orv::WebPanelSettings web_settings = orv::LoadWebPanelSettings(site, notice);
@@ -289,8 +282,7 @@ int main(int argc, char* argv[]) {
   environment.gate = &gate;
   if (parsed.options.headless) {
     // Who is told when nobody at the panel answers: the service's, read with the rest.
-    const orv::NotifySettings notify_settings =
-        orv::LoadSiteNotifySettings(site, notice, parsed.options);
+    const auto notify_settings = orv::LoadSiteNotifySettings(site, notice, parsed.options);
     return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
                              {mqtt_settings, web_settings, notify_settings, {}}, attach_socket,
                              gate);

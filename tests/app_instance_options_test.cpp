@@ -80,7 +80,10 @@ TEST(InstanceOptions, OfSeveralRunningTheWindowAttachesToTheOneTheOperatorPicks)
   };
   EXPECT_EQ(WindowSocketChoice(Parsed({"--instance", "b"}), false, count, run.path()).socket,
             "/run/orvandel/b/panel.sock");
-  EXPECT_FALSE(WindowSocketChoice(Parsed({"--headless"}), true, count, run.path()).attach);
+  const ServiceSocketChoice service =
+      WindowSocketChoice(Parsed({"--headless"}), true, count, run.path());
+  EXPECT_FALSE(service.attach);
+  EXPECT_EQ(service.socket, (run.path() / "panel.sock").string()) << "where the service listens";
   EXPECT_FALSE(WindowSocketChoice(Parsed({"--standalone"}), false, count, run.path()).attach);
   EXPECT_EQ(asked, 0);
 }

@@ -2,6 +2,7 @@
 
 #include <QInputDialog>
 #include <QStringList>
+#include <utility>
 
 namespace orv {
 
@@ -24,6 +25,13 @@ std::optional<std::string> QtChooseOne(const std::string& title, const std::stri
   // Only what was offered: the list cannot be typed into, and this holds it.
   if (!items.contains(chosen)) return std::nullopt;
   return chosen.toStdString();
+}
+
+std::function<std::optional<std::string>(const std::vector<std::string>&)> QtChooser(
+    std::string title, std::string label) {
+  return [title = std::move(title), label = std::move(label)](const auto& choices) {
+    return QtChooseOne(title, label, choices);
+  };
 }
 
 }  // namespace orv

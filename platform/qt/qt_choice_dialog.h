@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,5 +12,9 @@ namespace orv {
 // pick from.
 std::optional<std::string> QtChooseOne(const std::string& title, const std::string& label,
                                        const std::vector<std::string>& choices);
+
+// QtChooseOne with its title and label, to be handed the choices later.
+std::function<std::optional<std::string>(const std::vector<std::string>&)> QtChooser(
+    std::string title, std::string label);
 
 }  // namespace orv

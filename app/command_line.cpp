@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "config/configuration.h"
+#include "config/instance.h"
 
 namespace orv {
 
@@ -74,6 +75,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
     if (arg == "--text") parsed.error = "--text needs a text";
     if (arg == "--socket") parsed.error = "--socket needs a path";
     if (arg == "--state-folder") parsed.error = "--state-folder needs a folder";
+    if (arg == "--instance") parsed.error = "--instance needs a name";
     if (arg == "--journal-anchor") parsed.error = "--journal-anchor needs SEQ:HEX";
     if (arg == "--users-file") parsed.error = "--users-file needs a file";
     if (arg == "--level") parsed.error = "--level needs 2 or 3";
@@ -105,6 +107,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption standalone(Q("standalone"));
   const QCommandLineOption socket(Q("socket"), {}, Q("path"));
   const QCommandLineOption state_folder(Q("state-folder"), {}, Q("folder"));
+  const QCommandLineOption instance(Q("instance"), {}, Q("name"));
   const QCommandLineOption users_file(Q("users-file"), {}, Q("file"));
   const QCommandLineOption user_add(Q("user-add"), {}, Q("name"));
   const QCommandLineOption user_passwd(Q("user-passwd"), {}, Q("name"));
@@ -131,6 +134,7 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   const QCommandLineOption format(Q("format"), {}, Q("format"));
   const QCommandLineOption output(Q("output"), {}, Q("file"));
   parser.addOptions({handover, since, format, output});
+  parser.addOption(instance);
   for (const char* name : kQtValueOptions)
     parser.addOption(QCommandLineOption(Q(name), {}, Q("value")));
   for (const char* name : kQtFlagOptions)
@@ -174,6 +178,13 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   if (parser.isSet(socket)) options.socket = parser.value(socket).toStdString();
   if (parser.isSet(state_folder))
     options.state_folder = std::filesystem::path(parser.value(state_folder).toStdString());
+  if (parser.isSet(instance)) {
+    options.instance = parser.value(instance).toStdString();
+    if (!InstanceNameProblem(*options.instance).empty()) {
+      parsed.error = InstanceNameRefusal(*options.instance);
+      return parsed;
+    }
+  }
   if (parser.isSet(site))
     options.site_settings = std::filesystem::path(parser.value(site).toStdString());
   if (parser.isSet(users_file))
@@ -278,31 +289,43 @@ ParsedOptions ParseProgramOptions(const std::vector<std::string>& args,
   }
   const bool filtered =
       parser.isSet(from) || parser.isSet(to) || parser.isSet(kind) || parser.isSet(text);
-  if (options.site_check &&
-      (options.headless || options.standalone || options.socket || options.state_folder ||
-       options.journal_command != JournalCommand::kNone ||
-       options.user_command != UserCommand::kNone)) {
+  if (options.instance && (options.state_folder || options.socket)) {
+    parsed.error =
+        "--instance names the folder and the socket itself: not with --state-folder or "
+        "--socket";
+  } else if (options.instance && options.user_command != UserCommand::kNone) {
+    parsed.error =
+        "the operators are the site's, the same for every instance: the operator "
+        "commands go without --instance";
+  } else if (options.site_check &&
+             (options.headless || options.standalone || options.socket || options.state_folder ||
+              options.instance || options.journal_command != JournalCommand::kNone ||
+              options.user_command != UserCommand::kNone)) {
     parsed.error = "--site-check goes alone: it looks at the site as installed";
   } else if (options.take_over_lock &&
-             (!options.state_folder || options.headless || options.standalone || options.socket ||
-              options.site_check || options.journal_command != JournalCommand::kNone ||
+             ((!options.state_folder && !options.instance) || options.headless ||
+              options.standalone || options.socket || options.site_check ||
+              options.journal_command != JournalCommand::kNone ||
               options.user_command != UserCommand::kNone)) {
-    parsed.error = "--take-over-lock goes with --state-folder alone: the service's start step";
+    parsed.error =
+        "--take-over-lock goes with --state-folder or --instance alone: the service's start step";
   } else if (options.notify_test &&
              (options.headless || options.standalone || options.socket || options.site_check ||
               options.journal_command != JournalCommand::kNone ||
               options.user_command != UserCommand::kNone)) {
-    parsed.error = "--notify-test goes alone, or with --site-settings or --state-folder";
+    parsed.error =
+        "--notify-test goes alone, or with --site-settings, --state-folder or --instance";
   } else if (options.check_settings &&
              (options.headless || options.standalone || options.socket || options.site_check ||
               options.notify_test || options.take_over_lock ||
               options.journal_command != JournalCommand::kNone ||
               options.user_command != UserCommand::kNone)) {
-    parsed.error = "--check-settings goes alone, or with --site-settings or --state-folder";
+    parsed.error =
+        "--check-settings goes alone, or with --site-settings, --state-folder or --instance";
   } else if (options.port && !options.headless) {
     parsed.error = "--port is for --headless; the window chooses its port in the window";
-  } else if (options.standalone && (options.headless || options.socket)) {
-    parsed.error = "--standalone is for the window, without --socket";
+  } else if (options.standalone && (options.headless || options.socket || options.instance)) {
+    parsed.error = "--standalone is for the window, without --socket or --instance";
   } else if (options.headless && options.journal_command != JournalCommand::kNone) {
     parsed.error = "--headless and the journal commands cannot be combined";
   } else if (filtered && options.journal_command != JournalCommand::kExport) {
@@ -332,6 +355,13 @@ std::string ProgramUsage() {
          "                        where /run/orvandel exists)\n"
          "  --state-folder DIR    keep SYSINI and DATA in DIR instead of beside the program\n"
          "                        (the service of a site: /var/lib/orvandel)\n"
+         "  --instance NAME       one controller of several at a site (orvandel@NAME): the\n"
+         "                        service keeps SYSINI and DATA in /var/lib/orvandel/NAME,\n"
+         "                        reads /etc/orvandel/NAME.ini before orvandel.ini and\n"
+         "                        listens at /run/orvandel/NAME/panel.sock, where a window\n"
+         "                        attaches; the journal commands, --check-settings,\n"
+         "                        --notify-test and --take-over-lock take its files. NAME:\n"
+         "                        lowercase letters, digits, - and _, at most 32\n"
          "  --standalone          open the port from this window even where a service\n"
          "                        answers at the socket (a window attaches by default)\n"
          "  --journal-export      write the journal (DATA/Journal.sqlite of --state-folder,\n"

@@ -52,6 +52,9 @@ struct ProgramOptions {
   bool standalone = false;
   // SYSINI and DATA in this folder instead of beside the program (the service of a site).
   std::optional<std::filesystem::path> state_folder;
+  // --instance NAME: one controller of several at a site (config/instance.h): the service's
+  // folder, settings and socket, the socket a window attaches to.
+  std::optional<std::string> instance;
   // --verbose: the libraries' own messages too (Qt, its plugins, the sound server).
   bool verbose = false;
   // The service's socket for windows: the window attaches there, the service listens there.

@@ -26,6 +26,7 @@
 #include "app/command_line.h"
 #include "app/handover_command.h"
 #include "app/handover_window.h"
+#include "app/instance_options.h"
 #include "app/journal_commands.h"
 #include "app/program_module.h"
 #include "app/service_start.h"
@@ -45,6 +46,7 @@
 #include "platform/process.h"
 #include "platform/program_folder.h"
 #include "platform/qt/qt_after_first_paint.h"
+#include "platform/qt/qt_choice_dialog.h"
 #include "platform/qt/qt_form_view.h"
 #include "platform/qt/qt_log.h"
 #include "platform/qt/qt_message_box.h"
@@ -102,16 +104,10 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-orv::NotifySettings LoadNotify(const orv::SiteSettings& site, const orv::NoticeFn& notice) {
-  return orv::LoadNotifySettings(
-      [&site](std::string_view section, std::string_view key) { return site.Read(section, key); },
-      notice, orv::HostName());
-}
-
 // --notify-test: at a site, root tests as the service sends, under its user and groups.
 int RunNotifyTest(const orv::ProgramOptions& options, const orv::SiteSettings& site,
                   const orv::NoticeFn& notice, orv::ProgramModule& module) {
-  const orv::NotifySettings settings = LoadNotify(site, notice);
+  const orv::NotifySettings settings = orv::LoadSiteNotifySettings(site, notice, options);
   if (::geteuid() == 0 && orv::SiteInstalled({}, true)) {
     if (std::string why; !orv::BecomeServiceUser(why)) {
       std::fprintf(stderr, "orvandel: the notifications are not tested: %s\n", why.c_str());
@@ -133,12 +129,13 @@ int RunNotifyTest(const orv::ProgramOptions& options, const orv::SiteSettings& s
 int main(int argc, char* argv[]) {
   // The whole command line is understood before Qt looks for a display: a bad option, --help
   // and --version get their answer with or without one.
-  const orv::ParsedOptions parsed =
+  orv::ParsedOptions parsed =
       orv::ParseProgramOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.error.empty()) {
     std::fprintf(stderr, "orvandel: %s\n", parsed.error.c_str());
     return 2;
   }
+  orv::TakeInstancePlaces(parsed.options);
   // The site's service keeps its records and settings from the operators' accounts; a program
   // on the shared folders shares what it creates with the next operator.
   if (parsed.options.headless && parsed.options.state_folder) {
@@ -171,7 +168,7 @@ int main(int argc, char* argv[]) {
     const orv::SiteSettings site(
         StateFolder(parsed.options).folder / "SYSINI" / "MainForm.INI",
         [](const orv::Notice& notice) { std::cerr << "orvandel: " << notice.text << "\n"; },
-        parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile)));
+        orv::SiteFilesOf(parsed.options));
     return orv::RunCheckSettings(parsed.options.check_file, site, std::cout, std::cerr);
   }
   if (parsed.options.take_over_lock) {
@@ -204,9 +201,11 @@ int main(int argc, char* argv[]) {
   // and never opens the line itself: an operator refused by the socket's mode, or before a
   // service that is not running, must not end up with a port of their own. Only --standalone,
   // or a machine with no site, opens the line here.
-  std::string attach_socket = parsed.options.socket.value_or(orv::kDefaultPanelSocket);
-  if (!windowless && !parsed.options.standalone &&
-      (parsed.options.socket || orv::SiteSocketPresent(attach_socket))) {
+  const orv::ServiceSocketChoice choice = orv::WindowSocketChoice(
+      parsed.options, windowless, orv::QtChooser(orv::kProgramTitle, "Which controller's panel?"));
+  if (!choice.instances.empty()) return orv::SayNoneChosen(choice.instances);
+  std::string attach_socket = choice.socket;
+  if (choice.attach) {
     orv::AttachedWindows* windows = module.Get<orv::AttachedWindows>();
     if (windows == nullptr) {
       std::fprintf(stderr,
@@ -221,8 +220,7 @@ int main(int argc, char* argv[]) {
       !std::filesystem::is_directory(std::filesystem::path(attach_socket).parent_path())) {
     attach_socket.clear();
   }
-  const std::filesystem::path site_settings =
-      parsed.options.site_settings.value_or(std::filesystem::path(orv::kSiteSettingsFile));
+  const orv::SiteFiles site_settings = orv::SiteFilesOf(parsed.options);
 
   const orv::ProgramFolderLookup found = StateFolder(parsed.options);
   const std::filesystem::path& folder = found.folder;
@@ -259,7 +257,7 @@ int main(int argc, char* argv[]) {
   if (parsed.options.headless && !orv::SiteSettingsAccepted(site, std::cerr))
     return orv::kExitForBadSettings;
   if (!parsed.options.headless) orv::SayWrongSettings(site, notice);
-  const orv::MqttSettings mqtt_settings = orv::LoadMqttSettings(site, notice, orv::HostName());
+  const orv::MqttSettings mqtt_settings = orv::LoadSiteMqttSettings(site, notice, parsed.options);
   // A web panel that would be plain HTTP on the network stops the start, so that nobody takes a
   // panel served in the clear for a safe one.
   const orv::WebPanelSettings web_settings = orv::LoadWebPanelSettings(site, notice);
@@ -279,11 +277,12 @@ int main(int argc, char* argv[]) {
       gate, folder.empty() ? folder : folder / "DATA" / orv::kLogInBackOffFile, notice);
   orv::MainFormEnvironment environment{port, folder, nullptr, orv::SystemLocalTime, notice};
   environment.site_settings_file = site_settings;
+  environment.journal_options.host = orv::RecordHost(parsed.options, orv::HostName());
   environment.tick_clock = orv::SteadyMilliseconds;
   environment.gate = &gate;
   if (parsed.options.headless) {
     // Who is told when nobody at the panel answers: the service's, read with the rest.
-    const orv::NotifySettings notify_settings = LoadNotify(site, notice);
+    const auto notify_settings = orv::LoadSiteNotifySettings(site, notice, parsed.options);
     return orv::StartService(module, port, std::move(environment), parsed.options.port.value_or(0),
                              {mqtt_settings, web_settings, notify_settings, {}}, attach_socket,
                              gate);

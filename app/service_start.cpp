@@ -52,7 +52,7 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
       lock_step.done_before());
   const std::filesystem::path program_file =
       folder.empty() ? folder : folder / "SYSINI" / "MainForm.INI";
-  const std::filesystem::path site_file = environment.site_settings_file;
+  const SiteFiles site_file = environment.site_settings_file;
   // The panel is the program's; the module's service drives it.
   MainForm panel(std::move(environment));
   // SIGHUP: the site's settings read and judged again; what can change does so on the running

@@ -88,7 +88,8 @@ void SendAndWait(benchmark::State& state, orv::NotifyChannel channel, const std:
                                .text = "Fault 3: mains failure",
                                .seq = 1,
                                .since_ms = 0,
-                               .step = 0};
+                               .step = 0,
+                               .instance = {}};
   constexpr int kAtOnce = int(orv::QtNotifyChannels::kMaxInFlight);
   double cpu = 0;
   qint64 held_ns = 0;

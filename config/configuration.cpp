@@ -38,8 +38,7 @@ std::string CutAtNulAndTrim(std::string value) {
 
 }  // namespace
 
-Configuration::Configuration(std::filesystem::path program_folder,
-                             std::filesystem::path site_settings_file)
+Configuration::Configuration(std::filesystem::path program_folder, SiteFiles site_settings_file)
     : FilePathSetting(program_folder.string()),
       program_folder_(std::move(program_folder)),
       site_settings_file_(std::move(site_settings_file)) {

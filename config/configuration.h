@@ -36,9 +36,7 @@ int ParseNoReplySeconds(std::string_view text);
 class Configuration {
  public:
   // site_settings_file: where the site-wide settings are kept (tests put one of their own).
-  explicit Configuration(
-      std::filesystem::path program_folder,
-      std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile));
+  explicit Configuration(std::filesystem::path program_folder, SiteFiles site_settings_file = {});
 
   std::filesystem::path ConfigFolder() const;
   std::filesystem::path ConfigFile() const;
@@ -99,7 +97,7 @@ class Configuration {
   void NotifyUnsaved(const std::string& what) const;
 
   std::filesystem::path program_folder_;
-  std::filesystem::path site_settings_file_;
+  SiteFiles site_settings_file_;
   bool settings_corrected_ = false;
   NoticeFn notice_;
 };

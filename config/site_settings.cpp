@@ -79,9 +79,10 @@ const char* SettingsTrustText(SettingsTrust trust) {
 }
 
 SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
-                           std::filesystem::path site_file, FileNotices file_notices)
+                           SiteFiles site_files, FileNotices file_notices)
     : program_file_(program_settings_file),
-      site_file_(std::move(site_file)),
+      site_file_(std::move(site_files.shared)),
+      instance_file_(std::move(site_files.instance)),
       notice_(std::move(notice)) {
   const std::uint32_t self = EffectiveUserId();
   std::string problem;
@@ -106,16 +107,28 @@ SiteSettings::SiteSettings(const std::filesystem::path& program_settings_file, N
     say_file(program_file_.string() + " " + problem + ": its settings were not read.");
   }
 
-  Source site = Load(site_file_, self, false, problem);
-  site_trust_ = site.trust;
-  if (site.trust == SettingsTrust::kTrusted) {
-    site_ = std::move(site.profile);
-  } else if (!problem.empty()) {
-    say_file(site_file_.string() + " " + problem + ": its settings were not read.");
-  } else if (site.trust != SettingsTrust::kMissing) {
-    say_file(site_file_.string() + " is ignored: " + Why(site) +
-             ". It must belong to root, and only root may write it and the folders above it.");
+  if (!instance_file_.empty())
+    instance_ = LoadRootsFile(instance_file_, self, file_notice, instance_trust_);
+  site_ = LoadRootsFile(site_file_, self, file_notice, site_trust_);
+}
+
+std::optional<ProfileSnapshot> SiteSettings::LoadRootsFile(const std::filesystem::path& file,
+                                                           std::uint32_t self,
+                                                           const NoticeFn& file_notice,
+                                                           SettingsTrust& trust) const {
+  std::string problem;
+  Source source = Load(file, self, false, problem);
+  trust = source.trust;
+  if (source.trust == SettingsTrust::kTrusted) return std::move(source.profile);
+  std::string text;
+  if (!problem.empty()) {
+    text = file.string() + " " + problem + ": its settings were not read.";
+  } else if (source.trust != SettingsTrust::kMissing) {
+    text = file.string() + " is ignored: " + Why(source) +
+           ". It must belong to root, and only root may write it and the folders above it.";
   }
+  if (!text.empty() && file_notice) file_notice(Notice{NoticeLevel::kWarning, text});
+  return std::nullopt;
 }
 
 SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::uint32_t self,
@@ -153,16 +166,26 @@ std::string SiteSettings::Read(std::string_view section, std::string_view key,
   if (capacity < 2) return {};  // room for no character
   if (auto value = Lookup(trusted_program_, section, key, capacity)) return *std::move(value);
   if (Lookup(untrusted_program_, section, key, capacity) && said_.emplace(section).second) {
-    Say("[" + std::string(section) + "] in " + program_file_.string() + " is ignored: " +
-        program_why_ + ". Put site-wide settings in " + site_file_.string() + ".");
+    Say("[" + std::string(section) + "] in " + program_file_.string() +
+        " is ignored: " + program_why_ + ". Put site-wide settings in " +
+        (instance_file_.empty() ? site_file_ : instance_file_).string() + ".");
   }
+  if (auto value = Lookup(instance_, section, key, capacity)) return *std::move(value);
   if (auto value = Lookup(site_, section, key, capacity)) return *std::move(value);
   return {};
+}
+
+SettingsGiver SiteSettings::Giver(std::string_view section, std::string_view key) const {
+  if (Lookup(trusted_program_, section, key, 2)) return SettingsGiver::kProgram;
+  if (Lookup(instance_, section, key, 2)) return SettingsGiver::kInstance;
+  if (Lookup(site_, section, key, 2)) return SettingsGiver::kShared;
+  return SettingsGiver::kNone;
 }
 
 std::vector<SettingsSource> SiteSettings::Sources() const {
   std::vector<SettingsSource> sources;
   if (trusted_program_) sources.push_back({program_file_.string(), &*trusted_program_});
+  if (instance_) sources.push_back({instance_file_.string(), &*instance_});
   if (site_) sources.push_back({site_file_.string(), &*site_});
   return sources;
 }

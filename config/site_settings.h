@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/settings_check.h"
@@ -53,20 +54,33 @@ SettingsTrust JudgeFolders(const std::filesystem::path& file, std::uint32_t self
 // Why a file is not trusted, as the end of a sentence ("other users can change that file").
 const char* SettingsTrustText(SettingsTrust trust);
 
+// The files a site's settings come from: the shared one and, for one instance of several
+// (config/instance.h), the instance's own, read before it. A path alone is the shared file.
+struct SiteFiles {
+  SiteFiles(std::filesystem::path shared_file = std::filesystem::path(kSiteSettingsFile),
+            std::filesystem::path instance_file = {})
+      : shared(std::move(shared_file)), instance(std::move(instance_file)) {}
+  std::filesystem::path shared;
+  std::filesystem::path instance;  // empty: none
+};
+
+// Which file gave a key.
+enum class SettingsGiver { kNone, kProgram, kInstance, kShared };
+
 // The settings of the site rather than of one operator: the port map [SerialPorts] and whatever
 // else must not be changeable by one operator against another. Any section and key can be read.
 //
 // A key is taken from the program's own settings file (SYSINI/MainForm.INI) when that file is
 // owned by the user running the program or by root and only its owner may write it (a personal
-// copy, the demo, the tests), else from the site file, which must be owned by root and written by
-// root alone. The folders above each file are held to the same rule up to /: a file that is the
-// user's own in a folder the group shares (the installed SYSINI, 2775) is not trusted, since
-// anyone in the group could have put it there, and the program's own rewrite of it makes it the
-// user's. Both files are read once, here, through the folders judged, and judged on the handle
-// they were read through. The rule is the same for every section read here.
-// A key set in a program file that is not trusted is ignored, and a notice names its section, says
-// why and where to put it: once per section for the life of this object, which a caller makes
-// once per use (a connect).
+// copy, the demo, the tests), else from the instance's file where there is one, else from the site
+// file; both must be owned by root and written by root alone. The folders above each file are held
+// to the same rule up to /: a file that is the user's own in a folder the group shares (the
+// installed SYSINI, 2775) is not trusted, since anyone in the group could have put it there, and
+// the program's own rewrite of it makes it the user's. Both files are read once, here, through the
+// folders judged, and judged on the handle they were read through. The rule is the same for every
+// section read here. A key set in a program file that is not trusted is ignored, and a notice names
+// its section, says why and where to put it: once per section for the life of this object, which a
+// caller makes once per use (a connect).
 class SiteSettings {
  public:
   // Whether problems with the files themselves are said here: a second reader at the same
@@ -75,13 +89,15 @@ class SiteSettings {
   enum class FileNotices { kSay, kLeaveToOthers };
 
   SiteSettings(const std::filesystem::path& program_settings_file, NoticeFn notice,
-               std::filesystem::path site_file = std::filesystem::path(kSiteSettingsFile),
-               FileNotices file_notices = FileNotices::kSay);
+               SiteFiles site_files = {}, FileNotices file_notices = FileNotices::kSay);
 
   // The value of the key (blanks around it removed, at most capacity - 1 characters), or "" when
   // no trusted file sets it.
   std::string Read(std::string_view section, std::string_view key,
                    std::size_t capacity = 1024) const;
+
+  // Which trusted file sets the key (kNone: none does).
+  SettingsGiver Giver(std::string_view section, std::string_view key) const;
 
   // The trusted files keys are taken from, the one that wins first, under their names: what a
   // check of the values looks at. Valid while this object lives.
@@ -89,6 +105,7 @@ class SiteSettings {
 
   SettingsTrust program_file_trust() const { return program_trust_; }
   SettingsTrust site_file_trust() const { return site_trust_; }
+  SettingsTrust instance_file_trust() const { return instance_trust_; }
 
  private:
   struct Source {
@@ -101,9 +118,14 @@ class SiteSettings {
   static Source Load(const std::filesystem::path& file, std::uint32_t self, bool self_may_own,
                      std::string& problem);
   void Say(const std::string& text) const;
+  // Reads a file root must own, saying once what keeps it out.
+  std::optional<ProfileSnapshot> LoadRootsFile(const std::filesystem::path& file,
+                                               std::uint32_t self, const NoticeFn& file_notice,
+                                               SettingsTrust& trust) const;
 
   std::filesystem::path program_file_;
   std::filesystem::path site_file_;
+  std::filesystem::path instance_file_;
   NoticeFn notice_;
   SettingsTrust program_trust_ = SettingsTrust::kMissing;
   std::string program_why_;
@@ -111,6 +133,8 @@ class SiteSettings {
   std::optional<ProfileSnapshot> trusted_program_;
   std::optional<ProfileSnapshot> untrusted_program_;
   std::optional<ProfileSnapshot> site_;
+  SettingsTrust instance_trust_ = SettingsTrust::kMissing;
+  std::optional<ProfileSnapshot> instance_;
   // Sections already named in a notice by this object.
   mutable std::set<std::string, std::less<>> said_;
 };

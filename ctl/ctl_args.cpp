@@ -6,6 +6,7 @@
 
 #include "access/operator_actions.h"
 #include "attach/attach_protocol.h"
+#include "config/instance.h"
 
 namespace orv {
 namespace {
@@ -75,6 +76,18 @@ CtlOptions ParseCtlArguments(const std::vector<std::string>& args, std::string& 
     } else if (arg == "--socket" || arg == "-s") {
       if (!value(options.socket)) return options;
       if (options.socket.empty()) error = "--socket needs a path";
+      if (!options.instance.empty()) error = "--socket and --instance cannot be combined";
+      options.socket_named = true;
+    } else if (arg == "--instance" || arg == "-i") {
+      if (!value(options.instance)) return options;
+      if (!InstanceNameProblem(options.instance).empty()) {
+        error = InstanceNameRefusal(options.instance);
+      } else if (options.socket_named) {
+        error = "--socket and --instance cannot be combined";
+      } else {
+        options.socket = PlacesOfInstance(options.instance).socket.string();
+        options.socket_named = true;
+      }
     } else if (arg == "--since") {
       if (!value(options.since)) return options;
     } else if (arg == "--comment") {
@@ -150,10 +163,14 @@ std::string CtlUsage(const std::string& default_socket) {
   std::string keys;
   for (const std::string& name : CtlKeyNames())
     keys += (keys.empty() ? "" : ", ") + name;
-  return "Usage: orvandelctl [--socket PATH] COMMAND [OPTIONS]\n"
+  return "Usage: orvandelctl [--socket PATH | --instance NAME] COMMAND [OPTIONS]\n"
          "Asks the Orvandel service at its socket (" +
          default_socket +
-         ") as the attached windows do.\n"
+         ") as the attached windows do;\n"
+         "with --instance, the instance NAME of several (/run/orvandel/NAME/panel.sock). Named\n"
+         "neither, where the plain service's socket is missing, the one instance running is "
+         "asked;\n"
+         "with several running, their names are said (exit status 64).\n"
          "\n"
          "Commands:\n"
          "  status [--json]           the fault lamps, the conditions, the link, the sounder\n"

@@ -35,6 +35,10 @@ enum CtlExit : int {
 struct CtlOptions {
   CtlCommand command = CtlCommand::kHelp;
   std::string socket;
+  // --socket or --instance named the socket; else it is chosen from those running
+  // (ChooseServiceSocket).
+  bool socket_named = false;
+  std::string instance;  // --instance NAME
   bool json = false;
   std::string since;      // events: a date as the journal commands take it
   std::string condition;  // ack, shelve: the condition's id ("fault-4")

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "attach/service_probe.h"
 #include "ctl/ctl_args.h"
 #include "ctl/ctl_connection.h"
 #include "ctl/ctl_render.h"
@@ -184,5 +186,15 @@ int main(int argc, char** argv) {
     std::cout << orv::CtlUsage(orv::kDefaultPanelSocket);
     return 0;
   }
-  return orv::Run(options);
+  // Named neither way: the plain service, or the one instance running; of several, none.
+  orv::CtlOptions chosen = options;
+  if (!options.socket_named) {
+    const orv::ServiceSocketChoice choice = orv::ChooseServiceSocket(std::nullopt, std::nullopt);
+    if (choice.socket.empty()) {
+      std::cerr << "orvandelctl: " << orv::SeveralInstancesText(choice.instances) << "\n";
+      return orv::kCtlUsage;
+    }
+    chosen.socket = choice.socket;
+  }
+  return orv::Run(chosen);
 }

@@ -87,7 +87,7 @@ std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, s
 }
 
 MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
-                              std::string_view host_name) {
+                              std::string_view host_name, std::string_view instance) {
   MqttSettings settings;
   const auto say = [&notice](NoticeLevel level, const std::string& text) {
     if (notice) notice(Notice{level, text});
@@ -105,6 +105,9 @@ MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
 
   settings.base_topic = site.Read(kSection, "Topic");
   if (settings.base_topic.empty()) settings.base_topic = "orvandel/" + std::string(host_name);
+  const SettingsGiver giver = site.Giver(kSection, "Topic");
+  if (!instance.empty() && giver != SettingsGiver::kInstance && giver != SettingsGiver::kProgram)
+    settings.base_topic += "/" + std::string(instance);
   if (!CheckBaseTopic(settings.base_topic, why)) {
     say(NoticeLevel::kError,
         "MQTT is off: [MQTT] Topic=" + settings.base_topic + " cannot be used: " + why + ".");

@@ -51,8 +51,10 @@ inline constexpr int kMaxKeepAliveS = 3600;
 // The section [MQTT] of the site-wide settings: Broker (empty or absent: no MQTT), Topic (default
 // orvandel/<host name>), User, PasswordFile, CaFile, KeepAlive (5 to 3600 s, default 30). A
 // broker, topic or password file that cannot be taken leaves MQTT off; a bad keep-alive takes the
-// default; each with a notice.
+// default; each with a notice. An instance (one controller of several) publishes below
+// /<instance> of the default or of a topic the shared file sets, so that no two instances share
+// a topic; a topic of its own file is taken as it is.
 MqttSettings LoadMqttSettings(const SiteSettings& site, const NoticeFn& notice,
-                              std::string_view host_name);
+                              std::string_view host_name, std::string_view instance = {});
 
 }  // namespace orv

@@ -25,8 +25,8 @@ std::string Minutes(std::int64_t ms) {
 
 }  // namespace
 
-Notifier::Notifier(std::vector<NotifyRule> rules)
-    : rules_(std::move(rules)), last_sent_ms_(rules_.size()) {}
+Notifier::Notifier(std::vector<NotifyRule> rules, std::string instance)
+    : rules_(std::move(rules)), instance_(std::move(instance)), last_sent_ms_(rules_.size()) {}
 
 std::optional<std::size_t> Notifier::RuleIndex(const std::string& name) const {
   for (std::size_t i = 0; i < rules_.size(); ++i)
@@ -77,7 +77,7 @@ void Notifier::Recover(const std::vector<std::pair<std::string, std::string>>& r
         NotifyMessage{first.type,      parsed->rule,
                       first.condition, NotifyMessageTextOf(text, parsed->rule, first.type),
                       first.seq,       first.since_ms,
-                      first.step};
+                      first.step,      instance_};
     delivery.committed = true;
     for (const std::string& recipient : parsed->recipients) {
       std::string why;
@@ -248,7 +248,7 @@ void Notifier::Notify(std::size_t r, std::vector<Item>& items, std::int64_t now_
     const Item& first = items[told.front()];
     NotifyMessage message{first.type,      rule.name,          first.episode->id,
                           Describe(first), first.episode->seq, first.episode->since_ms,
-                          first.step};
+                          first.step,      instance_};
     if (told.size() > 1) message.text += " and " + std::to_string(told.size() - 1) + " more";
     NotifyRecordDetail detail{"due", rule.name, {}, {}};
     for (const std::size_t i : told) {

@@ -47,7 +47,8 @@ class Notifier {
   // Deliveries waiting or under way; past it the oldest waiting one is given up.
   static constexpr std::size_t kMostDeliveries = 256;
 
-  explicit Notifier(std::vector<NotifyRule> rules);
+  // instance: named in every message (one controller of several); empty for the plain service.
+  explicit Notifier(std::vector<NotifyRule> rules, std::string instance = {});
 
   // The journal's notification records (text, detail), oldest first.
   void Recover(const std::vector<std::pair<std::string, std::string>>& records);
@@ -113,6 +114,7 @@ class Notifier {
   std::optional<std::size_t> RuleIndex(const std::string& name) const;
 
   std::vector<NotifyRule> rules_;
+  std::string instance_;
   std::map<EpisodeKey, Episode> episodes_;
   std::vector<std::optional<std::int64_t>> last_sent_ms_;  // per rule
   std::map<std::uint64_t, Delivery> deliveries_;

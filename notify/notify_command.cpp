@@ -9,16 +9,18 @@ std::vector<std::string> NotifyCommandEnvironment(const NotifyMessage& msg) {
   // Bounded, so that no text makes the environment too long to start the command with.
   constexpr std::size_t kMaxFact = 1000;
   const auto fact = [](const std::string& text) { return OneLine(text, kMaxFact); };
-  return {"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
-          "LANG=C.UTF-8",
-          "ORV_NOTIFY_TYPE=" + fact(msg.type),
-          "ORV_RULE=" + fact(msg.rule),
-          "ORV_CONDITION=" + fact(msg.condition),
-          "ORV_TEXT=" + fact(msg.text),
-          "ORV_SEQ=" + std::to_string(msg.seq),
-          "ORV_SINCE=" + IsoUtc(msg.since_ms),
-          "ORV_SINCE_MS=" + std::to_string(msg.since_ms),
-          "ORV_STEP=" + std::to_string(msg.step)};
+  std::vector<std::string> env{"PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+                               "LANG=C.UTF-8",
+                               "ORV_NOTIFY_TYPE=" + fact(msg.type),
+                               "ORV_RULE=" + fact(msg.rule),
+                               "ORV_CONDITION=" + fact(msg.condition),
+                               "ORV_TEXT=" + fact(msg.text),
+                               "ORV_SEQ=" + std::to_string(msg.seq),
+                               "ORV_SINCE=" + IsoUtc(msg.since_ms),
+                               "ORV_SINCE_MS=" + std::to_string(msg.since_ms),
+                               "ORV_STEP=" + std::to_string(msg.step)};
+  if (!msg.instance.empty()) env.push_back("ORV_INSTANCE=" + fact(msg.instance));
+  return env;
 }
 
 NotifyResult RunNotifyCommand(const std::filesystem::path& program, const NotifyMessage& msg,

@@ -8,8 +8,8 @@ namespace orv {
 
 NotifyFeed::NotifyFeed(std::vector<NotifyRule> rules, PanelStateStore& state, Journal* journal,
                        NotifyChannels& channels, JournalClockFn clock, NoticeFn notice,
-                       PrintFn print)
-    : notifier_(std::move(rules)),
+                       PrintFn print, std::string instance)
+    : notifier_(std::move(rules), std::move(instance)),
       state_(state),
       journal_(journal),
       channels_(channels),

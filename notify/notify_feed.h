@@ -28,7 +28,8 @@ class NotifyFeed {
   static constexpr std::size_t kRecoverRecords = 5000;
 
   NotifyFeed(std::vector<NotifyRule> rules, PanelStateStore& state, Journal* journal,
-             NotifyChannels& channels, JournalClockFn clock, NoticeFn notice, PrintFn print);
+             NotifyChannels& channels, JournalClockFn clock, NoticeFn notice, PrintFn print,
+             std::string instance = {});
   NotifyFeed(const NotifyFeed&) = delete;
   NotifyFeed& operator=(const NotifyFeed&) = delete;
   ~NotifyFeed();

@@ -121,17 +121,23 @@ std::string NotifyMailMessage(const std::string& from, const std::string& to,
   const std::string text = OneLine(msg.text, 900);
   const std::string id = IdPart(msg.type) + "." + std::to_string(msg.step) + "." +
                          std::to_string(msg.seq) + "." + IdPart(msg.rule) + "." +
-                         IdPart(msg.condition) + "@" + (IsHostName(host) ? host : "localhost");
+                         IdPart(msg.condition) +
+                         (msg.instance.empty() ? "" : "." + IdPart(msg.instance)) + "@" +
+                         (IsHostName(host) ? host : "localhost");
   std::string mail;
   mail += "From: " + (from.empty() ? "orvandel@" + (IsHostName(host) ? host : "localhost") : from);
   mail += "\nTo: " + to;
-  mail += "\nSubject: " + HeaderText("[Orvandel] " + type + ": " + OneLine(msg.text, 300));
+  // Of several controllers, the subject says whose: the mail is read in one box for all.
+  const std::string tag =
+      msg.instance.empty() ? "[Orvandel] " : "[Orvandel " + OneLine(msg.instance, 40) + "] ";
+  mail += "\nSubject: " + HeaderText(tag + type + ": " + OneLine(msg.text, 300));
   mail += "\nDate: " + MailDate(now_utc_ms);
   mail += "\nMessage-ID: <orvandel." + id + ">";
   mail += "\nMIME-Version: 1.0";
   mail += "\nContent-Type: text/plain; charset=UTF-8";
   mail += "\nContent-Transfer-Encoding: 8bit";
   mail += "\n\nType: " + type;
+  if (!msg.instance.empty()) mail += "\nInstance: " + OneLine(msg.instance, 40);
   mail += "\nRule: " + OneLine(msg.rule, 200);
   mail += "\nCondition: " + OneLine(msg.condition, 200);
   mail += "\nText: " + text;

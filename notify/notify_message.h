@@ -14,6 +14,8 @@ struct NotifyMessage {
   std::int64_t seq = 0;   // the journal's sequence number that keys it (with condition and step)
   std::int64_t since_ms = 0;  // when the condition began, UTC milliseconds
   int step = 0;               // 0 for the first, 1 for the first repeat, ...
+  // Which controller of several (orvandel@NAME) speaks; empty for the plain service.
+  std::string instance;
 
   bool operator==(const NotifyMessage&) const = default;
 };

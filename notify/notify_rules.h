@@ -58,6 +58,7 @@ struct NotifySettings {
   std::string mail_from;
   std::string ca_file;  // empty: the system's certificate authorities
   std::vector<NotifyRule> rules;
+  std::string instance;  // every message names it (NotifyMessage::instance)
 };
 
 // One key of the settings: Read(section, key), "" when not set.

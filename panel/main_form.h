@@ -52,7 +52,7 @@ struct MainFormEnvironment {
   // Empty login and host are filled with the program's user and this machine's name.
   JournalOptions journal_options{};
   // Where the site-wide settings are kept (the link watch's time is one).
-  std::filesystem::path site_settings_file = std::filesystem::path(kSiteSettingsFile);
+  SiteFiles site_settings_file{};
   // The tick's clock for the link watch (SteadyMilliseconds); empty: every tick is 100 ms.
   TickClockFn tick_clock{};
   // The program's one access gate; none: access levels off, every action allowed as ever.

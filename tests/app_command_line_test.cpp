@@ -14,7 +14,7 @@ namespace {
 TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineReason) {
   // The service's start step goes with its state folder alone.
   const std::string alone =
-      "--take-over-lock goes with --state-folder alone: the service's start step";
+      "--take-over-lock goes with --state-folder or --instance alone: the service's start step";
   // Arguments; the error, or the site file, help, headless, the port (0: none), the operator
   // command with its name, level and users file, then "take" and the state folder when given.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -61,13 +61,13 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
       {{"--notify-test", "a", "b"}, "unknown option \"a\" (see --help)"},
       {{"--headless", "--verbose"}, "|||headless|0|0  0  verbose"},
       {{"--notify-test", "--headless"},
-       "--notify-test goes alone, or with --site-settings or --state-folder"},
+       "--notify-test goes alone, or with --site-settings, --state-folder or --instance"},
       {{"--check-settings"}, "||||0|0  0  check "},
       {{"--check-settings", "/srv/a.ini"}, "||||0|0  0  check /srv/a.ini"},
       {{"--check-settings", "--site-settings", "/s"}, "|/s|||0|0  0  check "},
       {{"--check-settings", "a", "b"}, "unknown option \"a\" (see --help)"},
       {{"--check-settings", "--headless"},
-       "--check-settings goes alone, or with --site-settings or --state-folder"},
+       "--check-settings goes alone, or with --site-settings, --state-folder or --instance"},
   };
   for (const auto& [args, expected] : cases) {
     const ParsedOptions parsed = ParseProgramOptions(args);
@@ -92,6 +92,48 @@ TEST(ProgramOptions, EachOptionReachesItsFieldAndWhatIsNotUnderstoodHasAOneLineR
         "--to DATE", "--kind KIND", "--journal-verify", "--take-over-lock", "--notify-test [RULE]",
         "--verbose", "--check-settings [FILE]"})
     EXPECT_NE(ProgramUsage().find(option), std::string::npos) << option;
+}
+
+// --instance takes a name the folders can take, and goes where it names what it would name; the
+// name's own rule is the config room's test.
+TEST(ProgramOptions, InstanceTakesANameAndGoesWhereItNamesTheFilesItself) {
+  const std::string names_itself =
+      "--instance names the folder and the socket itself: not with --state-folder or --socket";
+  // Arguments; the error, or the instance's name with the start step's and the window's flags.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--instance", "b"}, "b"},
+      {{"--headless", "--instance", "hall-2_east"}, "hall-2_east headless"},
+      {{"--take-over-lock", "--instance", "b"}, "b take"},
+      {{"--journal-export", "--instance", "b"}, "b"},
+      {{"--check-settings", "--instance", "b"}, "b"},
+      {{"--notify-test", "--instance", "b", "--site-settings", "/s.ini"}, "b"},
+      {{"--instance"}, "--instance needs a name"},
+      {{"--instance", ""}, "--instance needs a name"},
+      {{"--instance", "B"},
+       "--instance \"B\" cannot name an instance: it may have only lowercase letters, digits, '-' "
+       "and '_'"},
+      {{"--instance", "data"},
+       "--instance \"data\" cannot name an instance: the plain service's files use that name"},
+      {{"--instance", "b", "--state-folder", "/s"}, names_itself},
+      {{"--instance", "b", "--socket", "/s.sock"}, names_itself},
+      {{"--instance", "b", "--standalone"},
+       "--standalone is for the window, without --socket or --instance"},
+      {{"--instance", "b", "--site-check"},
+       "--site-check goes alone: it looks at the site as installed"},
+      {{"--instance", "b", "--user-list"},
+       "the operators are the site's, the same for every instance: the operator commands go "
+       "without --instance"},
+  };
+  for (const auto& [args, expected] : cases) {
+    const ParsedOptions parsed = ParseProgramOptions(args);
+    const ProgramOptions& o = parsed.options;
+    EXPECT_EQ(parsed.error.empty() ? o.instance.value_or("-") + (o.headless ? " headless" : "") +
+                                         (o.take_over_lock ? " take" : "")
+                                   : parsed.error,
+              expected)
+        << testing::PrintToString(args);
+  }
+  EXPECT_NE(ProgramUsage().find("--instance NAME"), std::string::npos);
 }
 
 // Set but empty is no display: the program would abort in Qt instead of saying what to do.

@@ -243,6 +243,54 @@ TEST_F(SiteSettingsAsUsers, RealFilesOfEachTrustGiveTheKeyAndTheirNotices) {
   }
 }
 
+// An instance's own file comes between the program's and the shared one, held to the shared
+// one's rule: root's, written by root alone; one that is not is said and left out.
+TEST_F(SiteSettingsAsUsers, AnInstancesFileComesBeforeTheSharedOneUnderTheSameRule) {
+  using T = SettingsTrust;
+  using G = SettingsGiver;
+  const fs::path instance_file = folder_.path() / "b.ini";
+  const std::string ignored = instance_file.string() + " is ignored";
+  // Owner and mode of the instance's file (mode 0: none); its trust, where COM1 comes from.
+  const std::tuple<std::uint32_t, unsigned, T, G> rows[] = {
+      {0, 0644, T::kTrusted, G::kInstance},
+      {0, 0, T::kMissing, G::kShared},
+      {self_, 0644, T::kOtherOwner, G::kShared},
+      {0, 0664, T::kWritableByOthers, G::kShared},
+  };
+  WriteBytes(site_file(), "[SerialPorts]\nCOM1=/dev/site\nCOM2=/dev/site2\n");
+  Give(site_file(), 0, 0644);
+  for (const auto& [owner, mode, trust, giver] : rows) {
+    SCOPED_TRACE(testing::Message() << owner << " " << std::oct << mode);
+    fs::remove(instance_file);
+    if (mode != 0) {
+      WriteBytes(instance_file, "[SerialPorts]\nCOM1=/dev/instance\n");
+      Give(instance_file, owner, mode);
+    }
+    notices_.clear();
+    ASSERT_EQ(seteuid(self_), 0);
+    const SiteSettings settings(
+        program_file(), [this](const Notice& n) { notices_.push_back(n.text); },
+        SiteFiles(site_file(), instance_file));
+    ASSERT_EQ(seteuid(0), 0);
+    EXPECT_EQ(settings.instance_file_trust(), trust);
+    EXPECT_EQ(settings.Giver("SerialPorts", "COM1"), giver);
+    EXPECT_EQ(settings.Read("SerialPorts", "COM1"),
+              giver == G::kInstance ? "/dev/instance" : "/dev/site");
+    EXPECT_EQ(settings.Giver("SerialPorts", "COM2"), G::kShared);
+    EXPECT_EQ(settings.Giver("SerialPorts", "COM3"), G::kNone);
+    // What a check of the values looks at: the instance's file before the shared one.
+    std::vector<std::string> names;
+    for (const SettingsSource& source : settings.Sources())
+      names.push_back(source.name);
+    std::vector<std::string> expected{site_file().string()};
+    if (trust == T::kTrusted) expected.insert(expected.begin(), instance_file.string());
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(notices_.size(), trust == T::kTrusted || trust == T::kMissing ? 0U : 1U);
+    for (const std::string& text : notices_)
+      EXPECT_THAT(text, HasSubstr(ignored));
+  }
+}
+
 // MainForm.INI in b, below a, below the test's folder: which folder on the way makes it
 // untrusted, run as an ordinary user. Folders are made by root and given away.
 TEST_F(SiteSettingsAsUsers, EveryFolderUpToTheRootIsJudged) {

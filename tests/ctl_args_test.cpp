@@ -10,10 +10,19 @@
 namespace orv {
 namespace {
 
-CtlOptions Expect(CtlCommand command, std::string socket = "/run/orvandel/panel.sock") {
+CtlOptions Expect(CtlCommand command) {
   CtlOptions o;
   o.command = command;
+  o.socket = "/run/orvandel/panel.sock";
+  return o;
+}
+
+// The socket named on the command line (--socket, --instance).
+CtlOptions Expect(CtlCommand command, std::string socket, std::string instance = {}) {
+  CtlOptions o = Expect(command);
   o.socket = std::move(socket);
+  o.socket_named = true;
+  o.instance = std::move(instance);
   return o;
 }
 
@@ -49,6 +58,10 @@ TEST(CtlArgs, EachCommandTakesItsOwnOperandsAndOptions) {
       {{"login", "alice"},
        with(Expect(CtlCommand::kLogIn), [](CtlOptions& o) { o.name = "alice"; })},
       {{"logout"}, Expect(CtlCommand::kLogOut)},
+      {{"--instance", "b", "status"},
+       Expect(CtlCommand::kStatus, "/run/orvandel/b/panel.sock", "b")},
+      {{"watch", "-i", "hall-2"},
+       Expect(CtlCommand::kWatch, "/run/orvandel/hall-2/panel.sock", "hall-2")},
       {{"status", "--help", "--frobnicate"}, Expect(CtlCommand::kHelp)},
   };
   for (const auto& c : cases) {
@@ -73,6 +86,15 @@ TEST(CtlArgs, MisusesAreRefusedWithWhy) {
       {{"--frobnicate", "status"}, "unknown option --frobnicate"},
       {{"status", "--socket"}, "--socket needs a value"},
       {{"--socket", "", "status"}, "--socket needs a path"},
+      {{"status", "--instance"}, "--instance needs a value"},
+      {{"--instance", "", "status"}, "--instance \"\" cannot name an instance: it is empty"},
+      {{"--instance", "../b", "status"},
+       "--instance \"../b\" cannot name an instance: it may have only lowercase letters, digits, "
+       "'-' and '_'"},
+      {{"--instance", "b", "--socket", "/x", "status"},
+       "--socket and --instance cannot be combined"},
+      {{"--socket", "/x", "--instance", "b", "status"},
+       "--socket and --instance cannot be combined"},
       {{"silence", "--json"}, "--json is for status, watch and events"},
       {{"events"}, "events needs --since, and only events takes it"},
       {{"status", "--since", "2026-12-07"}, "events needs --since, and only events takes it"},

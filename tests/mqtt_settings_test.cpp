@@ -129,6 +129,33 @@ TEST_F(MqttSettingsFiles, AFullSectionAndTheDefaults) {
   EXPECT_EQ(Load("[MQTT]\nBroker=mqtt://127.0.0.1\n").base_topic, "orvandel/host1");
 }
 
+// No two instances publish under one topic: below the default and the shared file's topic each
+// has its name; a topic of the instance's own files is its own choice.
+TEST_F(MqttSettingsFiles, AnInstancePublishesBelowItsNameUnlessItsOwnFileSetsTheTopic) {
+  if (geteuid() != 0) GTEST_SKIP() << "the shared file must belong to root";
+  // Where Topic is set ("": nowhere, else program, instance or shared), the instance; the topic.
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"", "", "orvandel/host1"},    {"", "b", "orvandel/host1/b"}, {"shared", "", "site/all"},
+      {"shared", "b", "site/all/b"}, {"instance", "b", "hall/own"}, {"program", "b", "hall/own"},
+  };
+  const NoticeFn note = [this](const Notice& n) { notices_.push_back(n.text); };
+  for (const auto& [where, instance, topic] : rows) {
+    const auto topic_in = [w = where](const std::string& file, const std::string& own) {
+      return w == file ? "Topic=" + own + "\n" : std::string();
+    };
+    const fs::path shared =
+        File("shared.ini", "[MQTT]\nBroker=mqtt://bms\n" + topic_in("shared", "site/all"), 0644);
+    const fs::path mine = File("b.ini", "[MQTT]\n" + topic_in("instance", "hall/own"), 0644);
+    const fs::path program =
+        File("MainForm.INI", "[MQTT]\n" + topic_in("program", "hall/own"), 0644);
+    const MqttSettings settings = LoadMqttSettings(
+        SiteSettings(program, note, SiteFiles(shared, mine)), note, "host1", instance);
+    EXPECT_TRUE(settings.enabled) << where << " " << instance;
+    EXPECT_EQ(settings.base_topic, topic) << where << " " << instance;
+  }
+  EXPECT_TRUE(notices_.empty());
+}
+
 TEST_F(MqttSettingsFiles, WhatCannotBeUsedIsSaid) {
   struct Case {
     std::string section;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -102,6 +103,21 @@ with open(")" + out.string() + R"(", "w") as seen:
   EXPECT_EQ(Lines(ReadBytes(out)), expected);
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "x"));
   EXPECT_FALSE(std::filesystem::exists("x"));
+}
+
+// An instance's command is told which controller speaks; the plain service's environment stays
+// as it was.
+TEST(NotifyCommand, AnInstanceIsNamedInTheEnvironment) {
+  NotifyMessage message = kFault;
+  const std::vector<std::string> plain = NotifyCommandEnvironment(message);
+  EXPECT_EQ(std::count_if(plain.begin(), plain.end(),
+                          [](const std::string& v) { return v.starts_with("ORV_INSTANCE"); }),
+            0);
+  message.instance = "b";
+  std::vector<std::string> named = NotifyCommandEnvironment(message);
+  EXPECT_EQ(std::count(named.begin(), named.end(), "ORV_INSTANCE=b"), 1);
+  std::erase(named, "ORV_INSTANCE=b");
+  EXPECT_EQ(named, plain);
 }
 
 // How each way a command can end is answered.

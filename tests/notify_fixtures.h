@@ -27,7 +27,8 @@ inline const NotifyMessage kFault{.type = "problem",
                                   .text = "Fault 3: mains failure",
                                   .seq = 4711,
                                   .since_ms = 1796763802123,
-                                  .step = 2};
+                                  .step = 2,
+                                  .instance = {}};
 
 // An executable file of text in folder.
 inline std::filesystem::path Script(const TempFolder& folder, const std::string& name,

@@ -163,7 +163,8 @@ TEST_F(NotifyMail, NoFactMakesAHeaderOrARecipient) {
         .text = "x\r\nBcc: victim@example.org\r\nX-Evil: 1\n\nbody",
         .seq = 1,
         .since_ms = 0,
-        .step = 0},
+        .step = 0,
+        .instance = {}},
        "[Orvandel] problem: x  Bcc: victim@example.org  X-Evil: 1  body",
        "<orvandel.problem.0.1.r.c@" + host + ">"},
       {{.type = "done\nBcc: victim@example.org",
@@ -172,7 +173,8 @@ TEST_F(NotifyMail, NoFactMakesAHeaderOrARecipient) {
         .text = "t",
         .seq = 7,
         .since_ms = 0,
-        .step = 1},
+        .step = 1,
+        .instance = {}},
        "[Orvandel] done Bcc: victim@example.org: t",
        "<orvandel.done=0ABcc=3A=20victim=40example=2Eorg.1.7.a=3Eb=0D=0ACc=3A=20victim=40example="
        "2Eorg._@" +
@@ -183,11 +185,23 @@ TEST_F(NotifyMail, NoFactMakesAHeaderOrARecipient) {
         .text = "Störung Brandmeldern 7 — Rauchmelder in Halle 3 ausgelöst, bitte prüfen",
         .seq = 2,
         .since_ms = 0,
-        .step = 0},
+        .step = 0,
+        .instance = {}},
        // The dash lies across the first encoded word's end.
        "[Orvandel] problem: Störung Brandmeldern 7 — Rauchmelder in Halle 3 ausgelöst, bitte "
        "prüfen",
        "<orvandel.problem.0.2.nacht.alarm-1@" + host + ">"},
+      // Of several controllers, whose: two instances never give one message the same id.
+      {{.type = "problem",
+        .rule = "r",
+        .condition = "c",
+        .text = "t",
+        .seq = 1,
+        .since_ms = 0,
+        .step = 0,
+        .instance = "hall-2"},
+       "[Orvandel hall-2] problem: t",
+       "<orvandel.problem.0.1.r.c.hall-2@" + host + ">"},
   };
   for (const Case& c : cases) {
     SetUp();

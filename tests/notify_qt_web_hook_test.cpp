@@ -31,7 +31,8 @@ const NotifyMessage kFault{.type = "problem",
                            .text = "Fault 3: mains \"failure\" ü",
                            .seq = 4711,
                            .since_ms = 1796763802123,
-                           .step = 2};
+                           .step = 2,
+                           .instance = {}};
 
 // Posts and waits for the one answer, failing when done comes inside Post or twice.
 std::optional<NotifyResult> Deliver(QtWebHook& hook, const QString& url,
@@ -76,6 +77,13 @@ TEST(NotifyQtWebHook, PostsTheFactsAsJson) {
   const QJsonObject sent = QJsonDocument::fromJson(request.body).object();
   EXPECT_EQ(QJsonDocument(sent).toJson(QJsonDocument::Compact).toStdString(),
             QJsonDocument(expected).toJson(QJsonDocument::Compact).toStdString());
+  // Of several controllers, the one that speaks (the plain service's above names none).
+  NotifyMessage of_b = kFault;
+  of_b.instance = "b";
+  ASSERT_TRUE(Deliver(hook, server.Url("http", "/hooks/orvandel?key=1"), of_b));
+  ASSERT_EQ(server.requests.size(), 2);
+  EXPECT_EQ(QJsonDocument::fromJson(server.requests[1].body).object().value("instance").toString(),
+            "b");
 }
 
 // Only a 2xx is a delivery; a redirect is an answer, not followed.

@@ -128,7 +128,8 @@ TEST(NotifyRecords, TheDetailReadsBackAsItWasWritten) {
 // A notifier with its journal: every tick's records are kept, committed, and what is released
 // is answered as the test says.
 struct Site {
-  explicit Site(std::vector<NotifyRule> rules) : notifier(std::move(rules)) {}
+  explicit Site(std::vector<NotifyRule> rules, std::string instance = {})
+      : notifier(std::move(rules), std::move(instance)) {}
 
   std::vector<NotifySend> Tick(const std::vector<Condition>& conditions, std::int64_t now,
                                bool answer = true, bool known = true) {
@@ -286,6 +287,19 @@ TEST(Notifier, AStormIsOneNotificationPerInterval) {
   sends = site.Tick(storm, 60 * kS);
   ASSERT_EQ(sends.size(), 1u);
   EXPECT_EQ(sends[0].message.text, "\"ALARM\" cleared and 139 more");
+}
+
+// Of several controllers, each message says whose it is; the plain service's names none.
+TEST(Notifier, EveryMessageNamesTheInstance) {
+  for (const std::string instance : {"b", ""}) {
+    Site site({Rule("")}, instance);
+    std::vector<NotifySend> sends = site.Tick({Lamp("fault-3", 0)}, 0);
+    const std::vector<NotifySend> cleared = site.Tick({}, 60 * kS);
+    sends.insert(sends.end(), cleared.begin(), cleared.end());
+    ASSERT_EQ(sends.size(), 2u) << Said(sends);
+    for (const NotifySend& send : sends)
+      EXPECT_EQ(send.message.instance, instance);
+  }
 }
 
 TEST(Notifier, ARestartNeitherSendsTwiceNorMissesWhatWasDue) {

@@ -21,6 +21,7 @@ for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvand
   ./usr/share/icons/hicolor/scalable/apps/orvandel.svg ./opt/orvandel/SYSINI/ ./opt/orvandel/DATA/ \
   ./etc/orvandel/orvandel.ini ./lib/systemd/system/orvandel.service \
   ./lib/systemd/system/orvandel.socket ./usr/lib/orvandel/orvandel-extras.so \
+  ./lib/systemd/system/orvandel@.service ./lib/systemd/system/orvandel@.socket \
   ./usr/share/doc/orvandel/copyright ./usr/share/doc/orvandel/changelog.gz \
   ./usr/share/man/man1/orvandel.1.gz ./usr/share/man/man1/orvandel-sim.1.gz \
   ./usr/share/man/man1/orvandelctl.1.gz \
@@ -115,10 +116,16 @@ mkdir -p "$out/verify"
 for unit in orvandel.service orvandel.socket; do
   sed "s|/opt/orvandel/|$root/opt/orvandel/|g" "$root/lib/systemd/system/$unit" > "$out/verify/$unit"
 done
+# The templates as one instance of them (verify takes a unit file by the name it is loaded as).
+for unit in service socket; do
+  sed "s|/opt/orvandel/|$root/opt/orvandel/|g" "$root/lib/systemd/system/orvandel@.$unit" \
+    > "$out/verify/orvandel@b.$unit"
+done
 command -v systemd-analyze > /dev/null || fail "systemd-analyze is missing"
 # Its manual pages are looked up where the package put them.
 verify="$(cd "$out/verify" &&
-  MANPATH="$root/usr/share/man" systemd-analyze verify orvandel.socket orvandel.service 2>&1)" ||
+  MANPATH="$root/usr/share/man" systemd-analyze verify orvandel.socket orvandel.service \
+    ./orvandel@b.socket ./orvandel@b.service 2>&1)" ||
   fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify warns: $verify"
 # The manual pages render without a warning.
@@ -146,7 +153,8 @@ for link in "${wants[@]}"; do [ -L "$link" ] || fail "the upgrade disabled $link
 "${dpkg[@]}" -r orvandel > "$out/dpkg.log" 2>&1 || { cat "$out/dpkg.log"; fail "dpkg -r"; }
 # A link is looked at itself: the unit it names is gone with the package.
 for link in "${wants[@]}"; do [ ! -L "$link" ] || fail "the removed package left $link"; done
-for base in opt/orvandel var/lib/orvandel; do
+# An instance's folder (orvandel@b) beside the plain service's files.
+for base in opt/orvandel var/lib/orvandel var/lib/orvandel/b; do
   mkdir -p "$inst/$base/DATA" "$inst/$base/SYSINI"
   for file in DATA/Journal.sqlite DATA/EventLog.txt DATA/other.tmp SYSINI/MainForm.INI; do
     echo x > "$inst/$base/$file"
@@ -157,11 +165,11 @@ echo x > "$inst/etc/orvandel/users"
 "${dpkg[@]}" -P orvandel > "$out/dpkg.log" 2>&1 || { cat "$out/dpkg.log"; fail "dpkg -P"; }
 cat "$out/dpkg.log"
 for said in 'removed /etc/orvandel/users (the operators and their PIN hashes' \
-  'removed what the program made (its settings and working files): /opt/orvandel/DATA/other.tmp /opt/orvandel/SYSINI /var/lib/orvandel/DATA/other.tmp /var/lib/orvandel/SYSINI' \
-  'kept the site.s records (the journal and the event log are an audit record; delete them by hand once the site no longer has to keep them): /opt/orvandel/DATA/EventLog.txt /opt/orvandel/DATA/Journal.sqlite /var/lib/orvandel/DATA/EventLog.txt /var/lib/orvandel/DATA/Journal.sqlite'; do
+  'removed what the program made (its settings and working files): /opt/orvandel/DATA/other.tmp /opt/orvandel/SYSINI /var/lib/orvandel/b/DATA/other.tmp /var/lib/orvandel/b/SYSINI /var/lib/orvandel/DATA/other.tmp /var/lib/orvandel/SYSINI' \
+  'kept the site.s records (the journal and the event log are an audit record; delete them by hand once the site no longer has to keep them): /opt/orvandel/DATA/EventLog.txt /opt/orvandel/DATA/Journal.sqlite /var/lib/orvandel/b/DATA/EventLog.txt /var/lib/orvandel/b/DATA/Journal.sqlite /var/lib/orvandel/DATA/EventLog.txt /var/lib/orvandel/DATA/Journal.sqlite'; do
   grep -q "^orvandel: $said" "$out/dpkg.log" || fail "purge does not say: $said"
 done
-for base in opt/orvandel var/lib/orvandel; do
+for base in opt/orvandel var/lib/orvandel var/lib/orvandel/b; do
   [ -f "$inst/$base/DATA/Journal.sqlite" ] && [ -f "$inst/$base/DATA/EventLog.txt" ] ||
     fail "purge removed the site's records in /$base"
   [ ! -e "$inst/$base/DATA/other.tmp" ] && [ ! -e "$inst/$base/SYSINI" ] ||

@@ -30,6 +30,7 @@ int RunQtNotifyTest(const NotifySettings& settings, const std::string& rule_name
       message.rule = rule.name;
       message.text = "A test of the notification rule " + rule.name + " from " + host;
       message.since_ms = QDateTime::currentMSecsSinceEpoch();
+      message.instance = settings.instance;
       tests.push_back({to, message});
     }
   }

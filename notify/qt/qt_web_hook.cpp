@@ -32,14 +32,15 @@ QtWebHook::QtWebHook(const WebHookSettings& settings, QObject* parent)
 
 QByteArray QtWebHook::Body(const NotifyMessage& msg, const QString& host) {
   const auto text = [](const std::string& s) { return QString::fromStdString(OneLine(s, 1000)); };
-  const QJsonObject body{{"type", text(msg.type)},
-                         {"rule", text(msg.rule)},
-                         {"condition", text(msg.condition)},
-                         {"text", text(msg.text)},
-                         {"seq", static_cast<qint64>(msg.seq)},
-                         {"since", QString::fromStdString(IsoUtc(msg.since_ms))},
-                         {"step", msg.step},
-                         {"host", host}};
+  QJsonObject body{{"type", text(msg.type)},
+                   {"rule", text(msg.rule)},
+                   {"condition", text(msg.condition)},
+                   {"text", text(msg.text)},
+                   {"seq", static_cast<qint64>(msg.seq)},
+                   {"since", QString::fromStdString(IsoUtc(msg.since_ms))},
+                   {"step", msg.step},
+                   {"host", host}};
+  if (!msg.instance.empty()) body.insert(QStringLiteral("instance"), text(msg.instance));
   return QJsonDocument(body).toJson(QJsonDocument::Compact);
 }
 

@@ -89,7 +89,7 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
                              settings.notify.mail_from, settings.notify.ca_file});
   NotifyFeed notify(
       settings.notify.rules, panel.state_store(), panel.journal(), channels,
-      [&panel] { return panel.Now(); }, notice, print);
+      [&panel] { return panel.Now(); }, notice, print, settings.notify.instance);
   panel.Load();
   notify.Recover();
   if (port_for_this_run > 0) panel.UsePortForThisRun(port_for_this_run);

@@ -149,6 +149,8 @@ int main(int argc, char* argv[]) {
         stdout);
     return 0;
   }
+  // Before any Qt object talks, the handover's PDF included: its words only with --verbose.
+  orv::SetUpQtLog(parsed.options.verbose);
   // The journal commands and the shift handover report need no display either.
   if (parsed.options.journal_command != orv::JournalCommand::kNone ||
       parsed.options.handover_report) {
@@ -187,8 +189,6 @@ int main(int argc, char* argv[]) {
     std::fprintf(stderr, "orvandel: %s\n", orv::kNoDisplay);
     return 2;
   }
-  // Before the application object: the platform plugin talks while it starts.
-  orv::SetUpQtLog(parsed.options.verbose);
   // Without a window no display is needed: the core application alone.
   const std::unique_ptr<QCoreApplication> app = windowless
                                                     ? std::make_unique<QCoreApplication>(argc, argv)

@@ -78,6 +78,7 @@ TEST_F(HandoverCommandTest, TheProgramWritesTextAndPdfAndSaysWhatItCannotWrite) 
   const std::filesystem::path pdf = folder_.path() / "handover.pdf";
   const auto made = Run({"--handover-report", "--format", "pdf", "--output", pdf.string()});
   ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(made.err, "");  // no word of Qt's own without --verbose
   const std::filesystem::path words = folder_.path() / "handover.txt";
   ASSERT_EQ(std::system(("pdftotext -layout " + pdf.string() + " " + words.string()).c_str()), 0);
   std::stringstream read;

@@ -66,7 +66,12 @@ int StartService(ProgramModule& module, QtMappedSerialPort& port, MainFormEnviro
         PrintLine(FormatJournalIsoTime(panel.Now(), false) + " " + text,
                   problem ? LogPriority::kWarning : LogPriority::kInfo);
       },
-      [&panel] { panel.ReloadSiteSettings(); });
+      [&panel](bool taken) {
+        if (taken)
+          panel.ReloadSiteSettings();
+        else
+          panel.KeepSiteSettings();
+      });
   ServiceSettings running = settings;
   running.reload = [&reload] { reload.Reload(); };
   return service->RunHeadlessService(

@@ -191,8 +191,8 @@ void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice) {
     notice(Notice{NoticeLevel::kWarning, warning});
 }
 
-SettingsReload::SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live)
-    : read_(std::move(read)), say_(std::move(say)), apply_live_(std::move(apply_live)) {
+SettingsReload::SettingsReload(ReadFn read, SayFn say, std::function<void(bool taken)> apply)
+    : read_(std::move(read)), say_(std::move(say)), apply_(std::move(apply)) {
   running_ = read_();
 }
 
@@ -202,6 +202,7 @@ void SettingsReload::Reload() {
     for (const std::string& refusal : check.refusals)
       say_("settings " + refusal, true);
     say_("settings not reloaded: the running settings are kept", true);
+    if (apply_) apply_(false);
     return;
   }
   for (const std::string& warning : check.warnings)
@@ -222,7 +223,7 @@ void SettingsReload::Reload() {
     }
   }
   if (!changed) say_("settings re-read: nothing changed", false);
-  if (apply_live_) apply_live_();
+  if (apply_) apply_(true);
   running_ = std::move(check);
 }
 

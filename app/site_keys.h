@@ -39,19 +39,20 @@ void SayWrongSettings(const SiteSettings& site, const NoticeFn& notice);
 
 // A reload of the site's settings in the running service (SIGHUP): read again and judged; a
 // wrong file keeps the running settings and says why; else what a reload can change is applied
-// (apply_live) and each section whose other keys changed is said to wait for the next start.
+// (apply(true)) and each section whose other keys changed is said to wait for the next start;
+// apply(false) after a refusal, so that what runs is kept.
 class SettingsReload {
  public:
   using ReadFn = std::function<SettingsCheck()>;
   // A line, and whether it is a problem (a warning in the journal) or news.
   using SayFn = std::function<void(const std::string&, bool problem)>;
-  SettingsReload(ReadFn read, SayFn say, std::function<void()> apply_live);
+  SettingsReload(ReadFn read, SayFn say, std::function<void(bool taken)> apply);
   void Reload();
 
  private:
   ReadFn read_;
   SayFn say_;
-  std::function<void()> apply_live_;
+  std::function<void(bool taken)> apply_;
   SettingsCheck running_;
 };
 

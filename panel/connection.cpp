@@ -6,6 +6,7 @@
 namespace orv {
 
 void MainForm::ReloadSiteSettings() {
+  site_settings_kept_ = false;
   if (link_.port_connected()) {
     link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
     line_watcher_.Refresh();
@@ -38,8 +39,10 @@ void MainForm::ConnectCB_Click(const Actor& by) {
   } else if (!env_.port.IsOpen()) {
     if (OpenSerialPort()) {
       link_.SetPortConnected(true);
-      link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
-      LoadAnnunciationSettings();
+      if (!site_settings_kept_) {
+        link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
+        LoadAnnunciationSettings();
+      }
       line_watcher_.Refresh();
       if (SerialSettingsChanged) {
         config_.SaveConfigGroup("RS232Config");

@@ -291,6 +291,7 @@ void MainForm::Form_Load() {
   UpdateConnectionControls();
   Transmission_CommandButton.SetEnabled(true);
   line_watcher_.Refresh();
+  link_.watch().set_no_reply_seconds(config_.NoReplySeconds());
   LoadAnnunciationSettings();
   LoadJournalRetention();
   supervision_time_ = Timer_CB.text();

@@ -82,6 +82,9 @@ class MainForm final : public PanelWindow, public PanelCore {
   // The site settings that change without a restart, read again: the link watch's limit, the
   // sounder's settings and the journal's bounds. The line stays as it is.
   void ReloadSiteSettings();
+  // After a reload the service refused: a connect keeps what runs (the link watch's limit, the
+  // sounder's settings) rather than reading the wrong file, until a reload is taken.
+  void KeepSiteSettings() { site_settings_kept_ = true; }
   bool OpenSerialPort();
   void CloseSerialPort();
   void ComPort_CB_Click();
@@ -233,6 +236,7 @@ class MainForm final : public PanelWindow, public PanelCore {
   Connections connections_;
   Signal<Action> login_wanted_;
   bool loaded_ = false;
+  bool site_settings_kept_ = false;
   // Set while a refused change is put back, or controls are changed quietly.
   bool reverting_ = false;
   // While an allowed control's act runs, who it is for: a control it changes in turn (a name

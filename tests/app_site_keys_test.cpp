@@ -218,30 +218,31 @@ TEST(SiteKeysTest, CheckSettingsFailsWhereTheSiteFileIsNotTaken) {
 TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {
   std::string file = "[LinkWatch]\nNoReplySeconds=5\n[MQTT]\nKeepAlive=30\n";
   std::vector<std::string> said;
-  int applied = 0;
+  int applied = 0, kept = 0;
   SettingsReload reload([&file] { return Check(file); },
                         [&said](const std::string& text, bool problem) {
                           said.push_back((problem ? "! " : "") + text);
                         },
-                        [&applied] { ++applied; });
+                        [&applied, &kept](bool taken) { ++(taken ? applied : kept); });
   const struct {
     std::string file;
     std::string said;
     int applied;
+    int kept;  // the running settings kept after a refusal
   } steps[] = {
       {"[LinkWatch]\nNoReplySeconds=5\n[MQTT]\nKeepAlive=30\n",
-       "settings re-read: nothing changed\n", 1},
+       "settings re-read: nothing changed\n", 1, 0},
       {"[LinkWatch]\nNoReplySeconds=abc\n[MQTT]\nKeepAlive=60\n",
        "! settings orvandel.ini:2: [LinkWatch] NoReplySeconds=abc is not a number from 2 to 100 "
        "(or 0)\n! settings not reloaded: the running settings are kept\n",
-       1},
+       1, 1},
       {"[LinkWatch]\nNoReplySeconds=9\n[MQTT]\nKeepAlive=60\nUser=x\n",
        "settings [LinkWatch] NoReplySeconds=9 from now on\n"
        "settings [MQTT] changes take effect at the next start\n",
-       2},
+       2, 1},
       // Against what runs now, not against the first reading.
       {"[LinkWatch]\nNoReplySeconds=9\n[MQTT]\nKeepAlive=60\nUser=x\n",
-       "settings re-read: nothing changed\n", 3},
+       "settings re-read: nothing changed\n", 3, 1},
   };
   for (const auto& step : steps) {
     file = step.file;
@@ -249,6 +250,7 @@ TEST(SiteKeysTest, AReloadKeepsAWrongFileAndSaysWhatWaitsForTheNextStart) {
     reload.Reload();
     EXPECT_EQ(Joined(said), step.said) << step.file;
     EXPECT_EQ(applied, step.applied) << step.file;
+    EXPECT_EQ(kept, step.kept) << step.file;
   }
 }
 

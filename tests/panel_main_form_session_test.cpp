@@ -349,6 +349,27 @@ TEST_F(FormTest, TheJournalsBoundsComeFromTheSiteSettingsAtTheStartAndAReload) {
             (JournalRetention{0, kJournalMaxMegabytesDefault * kMegabyte}));
 }
 
+// After a reload the service refused, a connect keeps the limit that runs rather than reading the
+// file again; the next reload taken reads it.
+TEST_F(FormTest, AfterARefusedReloadAConnectKeepsTheRunningLinkWatchLimit) {
+  fs::create_directories(IniPath().parent_path());
+  test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=7\r\n");
+  MainForm& f = Load();
+  EXPECT_EQ(f.link().watch().no_reply_seconds(), 7);
+  test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=9\r\n");
+  f.KeepSiteSettings();
+  f.ConnectCB.PerformClick();
+  ASSERT_TRUE(f.link().port_connected());
+  EXPECT_EQ(f.link().watch().no_reply_seconds(), 7);
+  f.ReloadSiteSettings();
+  EXPECT_EQ(f.link().watch().no_reply_seconds(), 9);
+  // Taken, the file is read at a connect again.
+  test::WriteBytes(IniPath(), "[LinkWatch]\r\nNoReplySeconds=11\r\n");
+  f.ConnectCB.PerformClick();
+  f.ConnectCB.PerformClick();
+  EXPECT_EQ(f.link().watch().no_reply_seconds(), 11);
+}
+
 // Under load and abuse. Far more reports between two ticks than the ring holds (1,199 bytes, 149
 // reports of 8 bytes), in 37 receive events: the rest waits behind it, and the tick decodes every
 // one. Each is one line of EventLog.txt and one journal record, in order, all written by one

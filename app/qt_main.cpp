@@ -422,6 +422,8 @@ int main(int argc, char* argv[]) {
           module.Get<orv::WebPanels>()->StartWebPanel(form, web_settings, gate, notice, error);
       if (web_panel == nullptr)
         notice(orv::Notice{orv::NoticeLevel::kError, "The web panel is off: " + error});
+      else
+        publisher.SetWebAddress(orv::WebAddress(web_settings, web_settings.port, orv::HostName()));
     }
     sound = module.Get<orv::Sounders>()->MakeSoundOutput();
     form.annunciation().set_output(sound.get());

@@ -73,6 +73,42 @@ bool CheckBaseTopic(std::string_view topic, std::string& why) {
   return false;
 }
 
+std::string TopicFilterProblem(std::string_view text) {
+  constexpr std::size_t kLongestFilter = 1024;
+  if (text.empty()) return "it is empty";
+  if (text.size() > kLongestFilter) return "it is longer than " + std::to_string(kLongestFilter);
+  if (text.starts_with('$')) return "topics beginning with $ belong to the broker";
+  if (text.find('\0') != std::string_view::npos || !IsValidUtf8(text))
+    return "it holds a NUL or is not valid UTF-8";
+  for (;;) {
+    const std::size_t slash = text.find('/');
+    const std::string_view level = text.substr(0, slash);
+    if (level.find_first_of("+#") != std::string_view::npos && level.size() > 1)
+      return "a wildcard (+ or #) must be a whole level";
+    if (level == "#" && slash != std::string_view::npos) return "# must be its last level";
+    if (slash == std::string_view::npos) return {};
+    text.remove_prefix(slash + 1);
+  }
+}
+
+bool TopicMatchesFilter(std::string_view filter, std::string_view topic) {
+  // A wildcard at the first level never matches the broker's own $ topics.
+  if (topic.starts_with('$') && (filter.starts_with('+') || filter.starts_with('#'))) return false;
+  for (;;) {
+    const std::size_t f = filter.find('/');
+    const std::size_t t = topic.find('/');
+    const std::string_view level = filter.substr(0, f);
+    // "a/#" also matches "a" itself.
+    if (level == "#") return true;
+    if (level != "+" && level != topic.substr(0, t)) return false;
+    if (t == std::string_view::npos)
+      return f == std::string_view::npos || filter.substr(f + 1) == "#";
+    if (f == std::string_view::npos) return false;
+    filter.remove_prefix(f + 1);
+    topic.remove_prefix(t + 1);
+  }
+}
+
 std::optional<std::string> ReadPasswordFile(const std::filesystem::path& file, std::string& why) {
   std::optional<std::string> read =
       ReadTrustedFile(file, FileSecrecy::kSecret, kLongestPassword, why);

@@ -26,6 +26,12 @@ std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string& w
 // level (a leading, trailing or doubled /), not a broker topic ($…), no NUL, valid UTF-8.
 bool CheckBaseTopic(std::string_view topic, std::string& why);
 
+// Why text is not a topic filter a subscriber may use (empty, a wildcard inside a level or #
+// before the end, a broker's $ topic, too long): the end of a sentence; empty when it is one.
+std::string TopicFilterProblem(std::string_view text);
+// Whether a topic is one of filter's (+ one level, # the rest), as the broker matches them.
+bool TopicMatchesFilter(std::string_view filter, std::string_view topic);
+
 // The password from a file that only its owner and group may read: a regular file, not a link,
 // with one name, owned by root or by the user running the program (the service's own user),
 // writable by its owner alone and not readable by others (mode & 026 == 0). One trailing line

@@ -103,6 +103,7 @@ MqttPublisher::MqttPublisher(std::string base_topic, std::size_t window, std::si
   faults_slot_ = Slot(Topic("faults"));
   annunciation_slot_ = Slot(Topic("annunciation"));
   conditions_slot_ = Slot(Topic("conditions"));
+  web_slot_ = Slot(Topic("web"));
   for (int n = 1; n <= kSystemLamps; ++n)
     fault_slot_[n - 1] = Slot(Topic("fault/" + std::to_string(n)));
   for (int page = 0; page < kPublishedPages; ++page) {
@@ -155,8 +156,8 @@ void MqttPublisher::MarkAllDirty() {
 }
 
 std::vector<std::string> MqttPublisher::StateFilters() const {
-  return {Topic("status"),    Topic("link"),         Topic("faults"),    Topic("fault/+"),
-          Topic("trigger/#"), Topic("annunciation"), Topic("conditions")};
+  return {Topic("status"),    Topic("link"),         Topic("faults"),     Topic("fault/+"),
+          Topic("trigger/#"), Topic("annunciation"), Topic("conditions"), Topic("web")};
 }
 
 void MqttPublisher::OnBrokerValue(std::string_view topic, std::string_view payload) {
@@ -182,6 +183,10 @@ void MqttPublisher::SetLinkState(LinkState state) {
 
 void MqttPublisher::SetAnnunciation(std::string json) {
   Set(annunciation_slot_, std::move(json));
+}
+
+void MqttPublisher::SetWebAddress(std::string url) {
+  Set(web_slot_, std::move(url));
 }
 
 void MqttPublisher::SetConditions(std::string json) {

@@ -91,6 +91,8 @@ class MqttPublisher {
   void SetAnnunciation(std::string json);
   // The conditions topic, as ConditionsJson.
   void SetConditions(std::string json);
+  // The web topic: where a browser opens this panel's web panel (the site's overview links it).
+  void SetWebAddress(std::string url);
 
   // ---- Where the events come from. ----
   // From the journal: records after last_before_start are sent.
@@ -157,6 +159,7 @@ class MqttPublisher {
   std::size_t faults_slot_ = 0;
   std::size_t annunciation_slot_ = 0;
   std::size_t conditions_slot_ = 0;
+  std::size_t web_slot_ = 0;
   std::size_t fault_slot_[kSystemLamps] = {};
   // Per published page: the slot of trigger 1's state and of its name; n follows at + n - 1.
   std::size_t state_slot_[kPublishedPages] = {};

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QUrl>
 #include <array>
 #include <utility>
 
@@ -21,7 +22,7 @@ bool Split(std::string_view topic, std::string_view& base, std::string_view& sub
   if (slash == std::string_view::npos || slash == 0) return false;
   base = topic.substr(0, slash);
   sub = topic.substr(slash + 1);
-  return (sub == "status" || sub == "link" || sub == "conditions") &&
+  return (sub == "status" || sub == "link" || sub == "conditions" || sub == "web") &&
          base.size() <= OverviewBook::kLongestBase;
 }
 
@@ -98,6 +99,16 @@ bool OverviewBook::Take(std::string_view topic, std::string_view payload) {
   } else if (sub == "link") {
     if (payload == "answering" || payload == "no-reply" || payload == "disconnected")
       tile.link = std::string(payload);
+  } else if (sub == "web") {
+    // The page opens it on a click: anything but a web address (javascript:, a login in it)
+    // is no link.
+    const QUrl url(QString::fromUtf8(payload.data(), static_cast<qsizetype>(payload.size())),
+                   QUrl::StrictMode);
+    const bool web =
+        payload.size() <= kLongestWeb && url.isValid() && !url.host().isEmpty() &&
+        url.userInfo().isEmpty() &&
+        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    tile.web = web ? std::string(payload) : std::string();
   } else if (!ReadConditions(payload, tile)) {
     return false;
   }
@@ -113,7 +124,7 @@ std::vector<OverviewTile> OverviewBook::Tiles() const {
   return tiles;
 }
 
-std::string OverviewBook::Json() const {
+std::string OverviewBook::Json(std::string_view broker, bool connected) const {
   QJsonArray tiles;
   for (const auto& [base, tile] : tiles_) {
     tiles.append(QJsonObject{
@@ -128,10 +139,15 @@ std::string OverviewBook::Json() const {
         {QStringLiteral("worst"),
          QString::fromUtf8(TileWorstName(tile.worst).data(),
                            static_cast<qsizetype>(TileWorstName(tile.worst).size()))},
+        {QStringLiteral("web"), QString::fromStdString(tile.web)},
     });
   }
-  const QJsonObject object{{QStringLiteral("tiles"), tiles},
-                           {QStringLiteral("leftOut"), static_cast<qint64>(left_out_)}};
+  const QJsonObject object{
+      {QStringLiteral("tiles"), tiles},
+      {QStringLiteral("leftOut"), static_cast<qint64>(left_out_)},
+      {QStringLiteral("broker"),
+       QString::fromUtf8(broker.data(), static_cast<qsizetype>(broker.size()))},
+      {QStringLiteral("connected"), connected}};
   return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 

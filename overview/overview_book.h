@@ -31,6 +31,8 @@ struct OverviewTile {
   int unacknowledged = 0;       // standing or cleared, not yet acknowledged
   bool link_condition = false;  // the link's condition stands, not shelved
   TileWorst worst = TileWorst::kQuiet;
+  // Where its web panel opens (its /web topic): an http or https URL, "" when it has none.
+  std::string web;
 
   bool operator==(const OverviewTile&) const = default;
 };
@@ -42,19 +44,24 @@ class OverviewBook {
   // A base topic and a payload longer than these are not a service's.
   static constexpr std::size_t kLongestBase = 256;
   static constexpr std::size_t kLongestPayload = 256 * 1024;
+  static constexpr std::size_t kLongestWeb = 512;
 
-  // A message the broker delivered. Topics ending in /status, /link or /conditions give their
-  // service's base; anything else is ignored. True when a tile changed.
+  // A message the broker delivered. Topics ending in /status, /link, /conditions or /web give
+  // their service's base; anything else is ignored. True when a tile changed.
   bool Take(std::string_view topic, std::string_view payload);
 
   // In the order of their base topics.
   std::vector<OverviewTile> Tiles() const;
   // Services that would have made a tile past kMostTiles.
   std::size_t left_out() const { return left_out_; }
+  // Every tile goes: a client that connects again is sent every retained value again, and a
+  // service retired meanwhile would otherwise stay.
+  void Clear() { tiles_.clear(); }
 
-  // {"tiles":[{"base":…,"name":…,"stale":false,"link":…,"alarms":0,…,"worst":"fault"}],
-  //  "leftOut":0}: what the overview page draws.
-  std::string Json() const;
+  // {"tiles":[{"base":…,"name":…,"stale":false,"link":…,"alarms":0,…,"worst":"fault","web":…}],
+  //  "leftOut":0,"broker":"connected to mqtt://…","connected":true}: what the overview page
+  // draws, with the overview's own broker state (its tiles are old while it is not connected).
+  std::string Json(std::string_view broker, bool connected) const;
 
  private:
   std::map<std::string, OverviewTile, std::less<>> tiles_;

@@ -12,6 +12,7 @@
 
 #include "mqtt/broker_state.h"
 #include "mqtt/json.h"
+#include "mqtt/mqtt_settings.h"
 #include "mqtt/publisher.h"
 #include "tests/support/journal_fixture.h"
 
@@ -174,19 +175,6 @@ TEST(MqttPublisher, RetainedTopicsGoOutOnChangeOnlyAndAllAgainAtEveryConnect) {
   EXPECT_EQ(publisher.dirty(), 0U);
 }
 
-// Whether an MQTT topic filter (+ one level, # the rest) matches a topic.
-bool FilterMatches(std::string_view filter, std::string_view topic) {
-  for (;;) {
-    const std::size_t f = filter.find('/');
-    const std::size_t t = topic.find('/');
-    if (filter.substr(0, f) == "#") return true;
-    if (filter.substr(0, f) != "+" && filter.substr(0, f) != topic.substr(0, t)) return false;
-    if (f == std::string_view::npos || t == std::string_view::npos) return f == t;
-    filter.remove_prefix(f + 1);
-    topic.remove_prefix(t + 1);
-  }
-}
-
 // What the broker shows on the panel's own topics: another value is put right, the panel's own
 // (its echo) and other topics are left alone; every retained topic goes out again when asked.
 TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsked) {
@@ -195,13 +183,14 @@ TEST(MqttPublisher, ABrokerValueThatDiffersIsPutRightAndAllAreRepublishedWhenAsk
   publisher.SetFaultLamps(FaultLamps().set(2));  // fault/3 = 1
   publisher.SetLinkState(LinkState::kNoReply);
   publisher.SetTriggerNames(2, std::vector<std::string>(120, "Lobby"));
+  publisher.SetWebAddress("http://127.0.0.1:8081/");
   publisher.OnConnected();
   publisher.Pump(client.Send());
   const std::size_t all = client.sent.size();
   const std::vector<std::string> filters = publisher.StateFilters();
   const auto covered = [&filters](const std::string& topic) {
     return std::any_of(filters.begin(), filters.end(),
-                       [&topic](const std::string& f) { return FilterMatches(f, topic); });
+                       [&topic](const std::string& f) { return TopicMatchesFilter(f, topic); });
   };
   for (const MqttMessage& m : client.sent)
     EXPECT_TRUE(covered(m.topic)) << m.topic;

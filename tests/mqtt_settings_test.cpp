@@ -54,6 +54,29 @@ TEST(MqttSettings, BaseTopics) {
     EXPECT_FALSE(taken(topic)) << topic;
 }
 
+TEST(MqttSettings, TopicFiltersAndWhatTheyMatch) {
+  for (const std::string& filter : {"orvandel/#"s, "#"s, "+/a/+"s, "a b/+/c"s})
+    EXPECT_EQ(TopicFilterProblem(filter), "") << filter;
+  for (const std::string& filter :
+       {""s, "a/#/b"s, "a/b#"s, "a/+b"s, "$SYS/#"s, "a\0b"s, "caf\xE9"s, std::string(1025, 'a')})
+    EXPECT_NE(TopicFilterProblem(filter), "") << filter;
+  // The filter, a topic and whether the broker would deliver it.
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"orvandel/#", "orvandel/hall/a/status", true},
+      {"orvandel/#", "orvandel", true},
+      {"orvandel/#", "orvandel-overview/vm/status", false},
+      {"orvandel/+/status", "orvandel/a/status", true},
+      {"orvandel/+/status", "orvandel/a/b/status", false},
+      {"orvandel/+", "orvandel", false},
+      {"a/b", "a/b/c", false},
+      {"a/b/c", "a/b", false},
+      {"#", "$SYS/broker/uptime", false},
+      {"+/+", "/a", true},
+  };
+  for (const auto& [filter, topic, matches] : cases)
+    EXPECT_EQ(TopicMatchesFilter(filter, topic), matches) << filter << " " << topic;
+}
+
 class MqttSettingsFiles : public ::testing::Test {
  protected:
   fs::path File(const std::string& name, const std::string& text, mode_t mode) {

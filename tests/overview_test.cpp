@@ -2,6 +2,7 @@
 // broker delivers it, and the tile it leaves; what is no service's changes nothing.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <string>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "overview/overview_book.h"
+#include "overview/overview_settings.h"
+#include "tests/temp_folder.h"
 
 namespace orv {
 namespace {
@@ -34,9 +37,11 @@ TEST(OverviewBook, EachServicesRetainedTopicsMakeItsTile) {
     OverviewTile want;
   };
   const auto tile = [&](bool stale, std::string link, int alarms, int faults, int shelved,
-                        int unacknowledged, TileWorst worst, bool link_condition = false) {
-    return OverviewTile{east,   "east",  stale,          std::move(link), alarms,
-                        faults, shelved, unacknowledged, link_condition,  worst};
+                        int unacknowledged, TileWorst worst, bool link_condition = false,
+                        std::string web = "") {
+    return OverviewTile{east,           "east", stale,         std::move(link),
+                        alarms,         faults, shelved,       unacknowledged,
+                        link_condition, worst,  std::move(web)};
   };
   const Case cases[] = {
       {"online and answering, nothing stands",
@@ -80,6 +85,21 @@ TEST(OverviewBook, EachServicesRetainedTopicsMakeItsTile) {
       {"not a link state",
        {on("link", "answering"), on("link", "weather")},
        tile(true, "answering", 0, 0, 0, 0, TileWorst::kQuiet)},
+      // The page opens it on a click: only a web address is a link.
+      {"its web panel",
+       {on("web", "https://hall-b.example:8443/")},
+       tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet, false, "https://hall-b.example:8443/")},
+      {"not a web address",
+       {on("web", "http://127.0.0.1:8081/"), on("web", "javascript:alert(1)"),
+        on("web", "ftp://files.example/")},
+       tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"no host", {on("web", "http:relative/path")}, tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"a log-in in it",
+       {on("web", "https://me:pw@hall-b.example/")},
+       tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet)},
+      {"too long",
+       {on("web", "https://x.example/" + std::string(OverviewBook::kLongestWeb, 'a'))},
+       tile(true, "", 0, 0, 0, 0, TileWorst::kQuiet)},
       {"other topics",
        {on("status", "online"), on("event", "{}"), on("fault/4", "1")},
        tile(false, "", 0, 0, 0, 0, TileWorst::kQuiet)},
@@ -122,7 +142,9 @@ TEST(OverviewBook, TheJsonIsWhatThePageDraws) {
   OverviewBook book;
   book.Take("a/b/status", "online");
   book.Take("a/b/conditions", "[" + Condition("fault", "new") + "]");
-  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(book.Json())).object();
+  const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(book.Json(
+                                                       "connected to mqtt://b:1883", true)))
+                               .object();
   EXPECT_EQ(json["tiles"][0].toObject(), (QJsonObject{{"base", "a/b"},
                                                       {"name", "b"},
                                                       {"stale", false},
@@ -131,8 +153,52 @@ TEST(OverviewBook, TheJsonIsWhatThePageDraws) {
                                                       {"faults", 1},
                                                       {"shelved", 0},
                                                       {"unacknowledged", 1},
-                                                      {"worst", "fault"}}));
+                                                      {"worst", "fault"},
+                                                      {"web", ""}}));
   EXPECT_EQ(json["leftOut"].toInteger(), 0);
+  EXPECT_EQ(json["broker"].toString(), "connected to mqtt://b:1883");
+  EXPECT_TRUE(json["connected"].toBool());
+}
+
+TEST(OverviewSettings, WhatItFollowsAndWhenItCannotRun) {
+  // The settings file, then the filters followed, the refusal's start ("" runs) and its own topic.
+  const std::string broker = "[MQTT]\nBroker=mqtt://127.0.0.1:1883\n";
+  const std::string listen = "[Overview]\nListen=127.0.0.1:8090\n";
+  using Filters = std::vector<std::string>;
+  const std::tuple<std::string, Filters, std::string, std::string> cases[] = {
+      {broker + listen, {"orvandel/#"}, "", "orvandel-overview/hall"},
+      {broker + listen + "Follow=campus/+/status, a/#/b ,site-b/#\nTopic=control/room",
+       {"campus/+/status", "site-b/#"},
+       "",
+       "control/room"},
+      {broker + listen + "Follow=a/#/b", {}, "[Overview] Follow=", ""},
+      {broker + listen + "Topic=a/#", {}, "[Overview] Topic=", ""},
+      {listen, {"orvandel/#"}, "[MQTT] Broker=", ""},
+      {broker, {"orvandel/#"}, "[Overview] Listen=", ""},
+      {broker + "[Overview]\nListen=0.0.0.0:8090", {"orvandel/#"}, "[Overview] Listen=0.0.0.0", ""},
+  };
+  // More filters than it follows: the first ones are taken.
+  std::string many = broker + listen + "Follow=";
+  Filters first;
+  for (std::size_t i = 0; i <= kMostFollowed; ++i) {
+    many += "s/" + std::to_string(i) + "/#,";
+    if (i < kMostFollowed) first.push_back("s/" + std::to_string(i) + "/#");
+  }
+  std::vector<std::tuple<std::string, Filters, std::string, std::string>> all(std::begin(cases),
+                                                                              std::end(cases));
+  all.emplace_back(many, first, "", "orvandel-overview/hall");
+  for (const auto& [text, follow, refusal, topic] : all) {
+    test::TempFolder folder;
+    const auto file = folder.path() / "overview.ini";
+    test::WriteBytes(file, text);
+    chmod(file.c_str(), 0644);
+    const OverviewSettings settings = LoadOverviewSettings(
+        SiteSettings(file, nullptr, folder.path() / "none.ini"), nullptr, "hall");
+    EXPECT_EQ(settings.follow, follow) << text;
+    EXPECT_TRUE(settings.refusal.starts_with(refusal)) << text << ": " << settings.refusal;
+    EXPECT_EQ(settings.refusal.empty(), refusal.empty()) << text;
+    if (refusal.empty()) EXPECT_EQ(settings.mqtt.base_topic, topic) << text;
+  }
 }
 
 }  // namespace

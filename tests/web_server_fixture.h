@@ -39,8 +39,9 @@ inline std::unique_ptr<QtWebServer> Server(WebLimits limits, std::string cert = 
                        .key_file = key,
                        .max_per_address = per_address,
                        .hosts = {},
+                       .address = {},
                        .refusal = {}},
-      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, gate, std::move(journal)},
+      QtWebServer::Hooks{[] { return EmptyPanelState(); }, nullptr, gate, std::move(journal), {}},
       nullptr, limits);
 }
 

@@ -94,6 +94,31 @@ TEST(WebSettings, HostsListedAndWhatThePanelAnswersFor) {
   }
 }
 
+TEST(WebSettings, TheAddressAnOverviewLinks) {
+  // The section, the machine's name, then the address and whether a warning was said.
+  const std::string tls = "\nCertFile=/c.pem\nKeyFile=/k.pem";
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"Listen=127.0.0.1:8081", "http://127.0.0.1:8081/", false},
+      {"Listen=[::1]:8080", "http://[::1]:8080/", false},
+      {"Listen=[::]:8443" + tls, "https://hall:8443/", false},
+      {"Listen=0.0.0.0:8443\nHosts=Panel.Example" + tls, "https://panel.example:8443/", false},
+      {"Listen=127.0.0.1:8080\nAddress=https://hall-b.example/panel/",
+       "https://hall-b.example/panel/", false},
+      {"Listen=127.0.0.1:8080\nAddress=javascript:alert(1)", "http://127.0.0.1:8080/", true},
+      {"Listen=127.0.0.1:8080\nAddress=https://me:pw@hall-b.example/", "http://127.0.0.1:8080/",
+       true},
+  };
+  for (const auto& [section, address, warned] : cases) {
+    bool warning = false;
+    const WebPanelSettings settings = Load(section, [&warning](const Notice& n) {
+      warning = warning || n.level == NoticeLevel::kWarning;
+    });
+    ASSERT_TRUE(settings.enabled) << section << ": " << settings.refusal;
+    EXPECT_EQ(WebAddress(settings, settings.port, "hall"), address) << section;
+    EXPECT_EQ(warning, warned) << section;
+  }
+}
+
 TEST(WebHttp, HeadsOriginsAndCookies) {
   const RequestHead ws = ParseRequestHead(
       "GET /ws HTTP/1.1\r\nHost: 127.0.0.1:8080\r\nUPGRADE: WebSocket\r\nOrigin: "

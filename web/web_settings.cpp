@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <algorithm>
 #include <iterator>
 
@@ -12,8 +13,6 @@
 
 namespace orv {
 namespace {
-
-constexpr const char* kSection = "WebPanel";
 
 // The address as the system reads it, and whether it stays on this machine.
 bool ReadAddress(const std::string& host, bool& loopback) {
@@ -31,7 +30,8 @@ bool ReadAddress(const std::string& host, bool& loopback) {
 }
 
 // The names of Hosts=, each as the one reader of addresses takes a host.
-std::vector<std::string> ReadHosts(const std::string& text, const NoticeFn& notice) {
+std::vector<std::string> ReadHosts(const std::string& section, const std::string& text,
+                                   const NoticeFn& notice) {
   std::vector<std::string> hosts;
   for (const QString& piece : QString::fromStdString(text).split(u',', Qt::SkipEmptyParts)) {
     const std::string name = piece.trimmed().toLower().toStdString();
@@ -41,34 +41,43 @@ std::vector<std::string> ReadHosts(const std::string& text, const NoticeFn& noti
       hosts.push_back(url.host);
     } else if (notice) {
       notice(Notice{NoticeLevel::kWarning,
-                    "[WebPanel] Hosts= " + name + " is not a host name: it is left out."});
+                    "[" + section + "] Hosts= " + name + " is not a host name: it is left out."});
     }
   }
   return hosts;
 }
 
 // A count from 1 to most; anything else is the default, with a notice when something was written.
-std::size_t ReadCount(const SiteSettings& site, const char* key, std::size_t most,
-                      std::size_t fallback, const NoticeFn& notice) {
-  const std::string text = site.Read(kSection, key);
+std::size_t ReadCount(const SiteSettings& site, const std::string& section, const char* key,
+                      std::size_t most, std::size_t fallback, const NoticeFn& notice) {
+  const std::string text = site.Read(section, key);
   if (text.empty()) return fallback;
   if (const std::optional<long> value = WholeNumberIn(text, 1, static_cast<long>(most)))
     return static_cast<std::size_t>(*value);
   if (notice) {
-    notice(Notice{NoticeLevel::kWarning, std::string("[WebPanel] ") + key + "=" + text +
+    notice(Notice{NoticeLevel::kWarning, "[" + section + "] " + key + "=" + text +
                                              " is not a number from 1 to " + std::to_string(most) +
                                              ": " + std::to_string(fallback) + " is used."});
   }
   return fallback;
 }
 
+// An http or https URL with a host, as a browser opens it; nothing else is a tile's link.
+bool IsWebUrl(const std::string& text) {
+  const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+  return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+         !url.host().isEmpty() && url.userInfo().isEmpty();
+}
+
 }  // namespace
 
-WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice) {
+WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice,
+                                      std::string_view section_name) {
+  const std::string section(section_name);
   WebPanelSettings settings;
-  settings.listen = site.Read(kSection, "Listen");
+  settings.listen = site.Read(section, "Listen");
   if (settings.listen.empty()) return settings;
-  const std::string where = "[WebPanel] Listen=" + settings.listen;
+  const std::string where = "[" + section + "] Listen=" + settings.listen;
   // The one reader of network addresses, with a scheme of its own for the form.
   const HostPortUrl url = ParseHostPortUrl("listen://" + settings.listen);
   if (url.problem != UrlProblem::kNone || !url.port || !ReadAddress(url.host, settings.loopback)) {
@@ -77,10 +86,10 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
   }
   settings.host = url.host;
   settings.port = *url.port;
-  settings.cert_file = site.Read(kSection, "CertFile");
-  settings.key_file = site.Read(kSection, "KeyFile");
+  settings.cert_file = site.Read(section, "CertFile");
+  settings.key_file = site.Read(section, "KeyFile");
   if (settings.cert_file.empty() != settings.key_file.empty()) {
-    settings.refusal = "[WebPanel] needs both CertFile= and KeyFile= for HTTPS, or neither";
+    settings.refusal = "[" + section + "] needs both CertFile= and KeyFile= for HTTPS, or neither";
     return settings;
   }
   if (!settings.loopback && !settings.tls()) {
@@ -90,10 +99,18 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
                        "reverse proxy";
     return settings;
   }
-  settings.max_clients = ReadCount(site, "MaxClients", kMostWebClients, kDefaultWebClients, notice);
-  settings.max_per_address =
-      ReadCount(site, "ConnectionsPerAddress", kMostWebPerAddress, kDefaultWebPerAddress, notice);
-  settings.hosts = ReadHosts(site.Read(kSection, "Hosts"), notice);
+  settings.max_clients =
+      ReadCount(site, section, "MaxClients", kMostWebClients, kDefaultWebClients, notice);
+  settings.max_per_address = ReadCount(site, section, "ConnectionsPerAddress", kMostWebPerAddress,
+                                       kDefaultWebPerAddress, notice);
+  settings.hosts = ReadHosts(section, site.Read(section, "Hosts"), notice);
+  if (std::string address = site.Read(section, "Address"); IsWebUrl(address)) {
+    settings.address = std::move(address);
+  } else if (!address.empty() && notice) {
+    notice(Notice{NoticeLevel::kWarning, "[" + section + "] Address=" + address +
+                                             " is not an http:// or https:// address: it is "
+                                             "left out."});
+  }
   settings.enabled = true;
   return settings;
 }
@@ -103,6 +120,14 @@ AllowedHosts WebHosts(const WebPanelSettings& settings, int port) {
       {QString::fromStdString(settings.host).toLower().toStdString()}, port, settings.hosts};
   if (settings.loopback) allowed.own.push_back("localhost");
   return allowed;
+}
+
+std::string WebAddress(const WebPanelSettings& settings, int port, std::string_view host_name) {
+  if (!settings.address.empty()) return settings.address;
+  std::string host = !settings.hosts.empty() ? settings.hosts.front() : settings.host;
+  if (host == "0.0.0.0" || host == "::") host = std::string(host_name);
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  return (settings.tls() ? "https://" : "http://") + host + ":" + std::to_string(port) + "/";
 }
 
 }  // namespace orv

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <chrono>
 
 namespace orv {
@@ -39,6 +40,8 @@ QtMqttClient::QtMqttClient(MqttSettings settings, std::string client_id, MqttPub
                                       [this](int mid) { publisher_.OnDelivered(mid); },
                                       [this](std::string_view topic, std::string_view payload) {
                                         publisher_.OnBrokerValue(topic, payload);
+                                        // Its own topics are subscribed to as well.
+                                        if (follow_ && Followed(topic)) follow_(topic, payload);
                                       }}) {
   const MqttMessage will = publisher_.Will();
   options_.client_id = std::move(client_id);
@@ -92,6 +95,19 @@ void QtMqttClient::SetState(BrokerPhase phase, std::string detail) {
   if (next == state_) return;
   state_ = std::move(next);
   if (on_state_) on_state_(state_);
+}
+
+void QtMqttClient::Follow(std::vector<std::string> filters, MessageFn take,
+                          std::function<void()> fresh) {
+  follow_filters_ = std::move(filters);
+  follow_ = std::move(take);
+  follow_fresh_ = std::move(fresh);
+}
+
+bool QtMqttClient::Followed(std::string_view topic) const {
+  return std::any_of(
+      follow_filters_.begin(), follow_filters_.end(),
+      [topic](const std::string& filter) { return TopicMatchesFilter(filter, topic); });
 }
 
 void QtMqttClient::Start() {
@@ -190,6 +206,9 @@ void QtMqttClient::OnConnected(int code) {
   Pump();
   // After the state went out, so that what the broker shows back is mostly our own.
   for (const std::string& filter : publisher_.StateFilters())
+    client_.Subscribe(filter, 0);
+  if (follow_fresh_) follow_fresh_();
+  for (const std::string& filter : follow_filters_)
     client_.Subscribe(filter, 0);
   refresh_timer_.start();
   UpdateWriteWatch();

@@ -4,11 +4,13 @@
 #include <QTimer>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
-#include "mqtt/mqtt_settings.h"
 #include "mqtt/broker_state.h"
-#include "mqtt/publisher.h"
 #include "mqtt/mosquitto_client.h"
+#include "mqtt/mqtt_settings.h"
+#include "mqtt/publisher.h"
 
 class QSocketNotifier;
 class QHostInfo;
@@ -40,6 +42,12 @@ class QtMqttClient : public QObject {
                StateFn on_state, QObject* parent = nullptr);
   ~QtMqttClient() override;
 
+  // Whatever the broker delivers on filters goes to take as well, subscribed at every connect,
+  // with fresh called first (the broker sends every retained value again): how the site's
+  // overview reads the other services' state. Before Start.
+  using MessageFn = std::function<void(std::string_view topic, std::string_view payload)>;
+  void Follow(std::vector<std::string> filters, MessageFn take, std::function<void()> fresh);
+
   // The first connect; with no broker configured the state stays off.
   void Start();
   // Hands the publisher's due messages to the broker; called after every tick.
@@ -48,6 +56,7 @@ class QtMqttClient : public QObject {
   const BrokerState& state() const { return state_; }
 
  private:
+  bool Followed(std::string_view topic) const;
   void TryConnect();
   void ConnectTo(const std::string& host);
   void OnConnected(int code);
@@ -63,6 +72,9 @@ class QtMqttClient : public QObject {
   MosquittoOptions options_;
   MqttPublisher& publisher_;
   StateFn on_state_;
+  std::vector<std::string> follow_filters_;
+  MessageFn follow_;
+  std::function<void()> follow_fresh_;
   BrokerState state_;
   MosquittoClient client_;
   ReconnectBackoff backoff_;

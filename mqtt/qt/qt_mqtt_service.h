@@ -30,6 +30,8 @@ class QtMqttService {
   }
 
   void Start() { client_.Start(); }
+  // Where browsers open this panel's web panel, for the site's overview.
+  void SetWebAddress(std::string url) { publisher_.SetWebAddress(std::move(url)); }
   void Tick() {
     if (feed_) feed_->Tick();
     client_.Pump();

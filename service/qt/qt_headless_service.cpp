@@ -16,6 +16,7 @@
 #include "notify/qt/qt_notify_channels.h"
 #include "platform/log_lines.h"
 #include "platform/process.h"
+#include "platform/users.h"
 #include "platform/qt/qt_quit_signals.h"
 #include "platform/qt/qt_tick_timer.h"
 #include "service/headless_runner.h"
@@ -98,6 +99,7 @@ int RunQtHeadlessService(PanelCore& panel, SerialPort& port, NoticeFn notice, in
     if (notice) notice(Notice{NoticeLevel::kError, "The web panel is off: " + error});
     print(FormatJournalIsoTime(panel.Now(), false) + " web off: " + error);
   } else if (web.enabled) {
+    mqtt.SetWebAddress(WebAddress(web, web.port, HostName()));
     print(FormatJournalIsoTime(panel.Now(), false) + " web listening at " +
           (web.tls() ? "https://" : "http://") + web.listen);
   }

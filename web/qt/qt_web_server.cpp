@@ -130,6 +130,11 @@ bool QtWebServer::Listen(std::string& error) {
   hosts_ = WebHosts(settings_, port());
   app_.AllowHosts(hosts_);
 
+  if (hooks_.overview) {
+    RouteOverview();
+    sweeper_.start(1000);
+    return true;
+  }
   const QByteArray page = ReadResource(QStringLiteral(":/web/index.html"));
   http_.route(QStringLiteral("/"), [this, page](const QHttpServerRequest& request) {
     // A later request of a kept-alive connection is not routed by its head: asked here.
@@ -168,6 +173,27 @@ bool QtWebServer::Listen(std::string& error) {
   ReadNewRecords();
   sweeper_.start(1000);
   return true;
+}
+
+void QtWebServer::RouteOverview() {
+  const QByteArray page = ReadResource(QStringLiteral(":/web/overview.html"));
+  http_.route(QStringLiteral("/"), [this, page](const QHttpServerRequest& request) {
+    if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
+      return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));
+    QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), page);
+    response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+    response.addHeader(QByteArrayLiteral("Content-Security-Policy"),
+                       QByteArrayLiteral("frame-ancestors 'none'"));
+    return response;
+  });
+  http_.route(QStringLiteral("/api/overview"), [this](const QHttpServerRequest& request) {
+    if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
+      return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));
+    QHttpServerResponse response(QByteArrayLiteral("application/json"),
+                                 QByteArray::fromStdString(hooks_.overview()));
+    response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+    return response;
+  });
 }
 
 void QtWebServer::Accept(qintptr handle) {
@@ -232,7 +258,7 @@ void QtWebServer::Route(int id, QTcpSocket* socket) {
     return;
   }
   QObject::disconnect(socket, &QIODevice::readyRead, this, nullptr);
-  if (!IsPageUpgrade(head)) {
+  if (!IsPageUpgrade(head) || hooks_.overview) {
     ServeHttp(id, socket);
     return;
   }

@@ -27,9 +27,10 @@ class QWebSocket;
 namespace orv {
 
 // The web panel on Qt's event loop: Qt's HTTP server answers the page and the API, a WebSocket
-// server the live pages. Every connection is accepted here first and held to WebLimits before
-// either sees it: their number in all and from one address, the size of a request, the time it
-// may stay silent and the time a whole request may take.
+// server the live pages. (Or the site's overview: its page and its state, see Hooks.) Every
+// connection is accepted here first and held to WebLimits before either sees it: their number in
+// all and from one address, the size of a request, the time it may stay silent and the time a whole
+// request may take.
 class QtWebServer : public QObject {
  public:
   struct Hooks {
@@ -37,6 +38,9 @@ class QtWebServer : public QObject {
     WebApp::PerformFn perform;
     AccessGate* gate = nullptr;     // none: read-only
     std::filesystem::path journal;  // the journal file; empty: no events
+    // Set: the server is the site's overview, not a panel. It serves the overview's page and
+    // /api/overview (what this gives) alone, under the same bounds; the rest above is unused.
+    std::function<std::string()> overview;
   };
 
   QtWebServer(WebPanelSettings settings, Hooks hooks, NoticeFn notice, WebLimits limits = {});
@@ -65,6 +69,8 @@ class QtWebServer : public QObject {
   void Counted(int id, QTcpSocket* socket);
   void Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& text);
   void TakePage();
+  // The overview's page and its state instead of the panel's routes.
+  void RouteOverview();
   void Send(int id, const std::string& message);
   // Each live page its message: an operator's or a viewer's, as its log-in is now.
   void SendByViewer(const WebFeed::Messages& messages);

@@ -4,7 +4,7 @@
 // and back, and the operator's log-in and Fault ACK.
 // Usage: node web_panel_test.cjs BUILD_DIR MODULES_DIR [SCREENSHOT_DIR]
 "use strict";
-const { spawn, execFileSync } = require("child_process");
+const { execFileSync } = require("child_process");
 const fs = require("fs");
 const net = require("net");
 const os = require("os");
@@ -12,36 +12,12 @@ const path = require("path");
 
 const [build, modules, screenshots] = process.argv.slice(2).map((p) => (p ? path.resolve(p) : ""));
 const { chromium } = require(path.join(modules, "playwright-core"));
+const { check, start, freePort, runMain } = require("./harness.cjs");
 const PROGRAM = path.join(build, "app", "orvandel");
 const SIM = path.join(build, "sim", "orvandel-sim");
 const NO_REPLY_SECONDS = 2;
 // alice, level 2, PIN 1234 (yescrypt, made by libcrypt).
 const ALICE = "alice:2:$y$j9T$F5Jx5fExrKuPp53xLKQ..1$Ep4SUX.oXxnq/KKEBY/E3tIknDNDS9Tu.RwGhF8ZCzA:0\n";
-
-let failures = 0;
-function check(ok, what) {
-  console.log((ok ? "ok    " : "FAIL  ") + what);
-  if (!ok) failures++;
-}
-
-// A child whose output is kept, with a wait for a line that matches.
-function start(file, args, options) {
-  const child = spawn(file, args, { stdio: ["pipe", "pipe", "pipe"], ...options });
-  child.output = "";
-  child.stdout.on("data", (d) => { child.output += d; });
-  child.stderr.on("data", (d) => { child.output += d; });
-  child.waitFor = (pattern, ms = 10000, from = 0) => new Promise((resolve, reject) => {
-    const t0 = Date.now();
-    const look = () => {
-      const found = child.output.slice(from).match(pattern);
-      if (found) return resolve({ at: Date.now(), match: found });
-      if (Date.now() - t0 > ms) return reject(new Error("no " + pattern + " in:\n" + child.output.slice(-3000)));
-      setTimeout(look, 20);
-    };
-    look();
-  });
-  return child;
-}
 
 // A window's line to the service's socket: the messages it is sent, and actions sent as a window
 // sends them.
@@ -66,13 +42,6 @@ function attach(socketPath) {
     };
     socket.on("connect", () => resolve(socket));
     socket.on("error", reject);
-  });
-}
-
-function freePort() {
-  return new Promise((resolve) => {
-    const server = net.createServer();
-    server.listen(0, "127.0.0.1", () => { const { port } = server.address(); server.close(() => resolve(port)); });
   });
 }
 
@@ -270,10 +239,4 @@ async function main() {
   }
 }
 
-main().then(() => {
-  console.log(failures === 0 ? "PASS" : failures + " FAILED");
-  process.exit(failures === 0 ? 0 : 1);
-}, (error) => {
-  console.log("FAIL  " + error.stack);
-  process.exit(1);
-});
+runMain(main);

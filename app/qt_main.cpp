@@ -63,15 +63,11 @@
 
 namespace {
 
-// SYSINI and DATA live beside the real executable, wherever it was started from or linked to.
-orv::ProgramFolderLookup ProgramFolder() {
-  return orv::FindProgramFolder();
-}
-
-// Where SYSINI and DATA are: --state-folder (a site's service), or beside the program.
+// Where SYSINI and DATA are: --state-folder (a site's service), or beside the real executable,
+// wherever it was started from or linked to.
 orv::ProgramFolderLookup StateFolder(const orv::ProgramOptions& options) {
   if (options.state_folder) return {std::filesystem::absolute(*options.state_folder), {}};
-  return ProgramFolder();
+  return orv::FindProgramFolder();
 }
 
 // --user-add, --user-passwd, --user-disable and --user-list: the program's exit status.

@@ -343,6 +343,36 @@ TEST_F(WebServerTest, TheDoorRefusesTooMuchAndOtherHostsPagesAndKeptAliveRequest
             "HTTP/1.1 421 Misdirected Request");
 }
 
+// The site's overview on the same server: its page and its state, nothing of a panel's, and only
+// for its own names, on a kept-alive connection's later requests too.
+TEST(WebServerOverview, ServesItsPageAndStateAloneForItsOwnHost) {
+  QtWebServer server(
+      WebPanelSettings{
+          .enabled = true, .listen = "127.0.0.1:0", .host = "127.0.0.1", .loopback = true},
+      QtWebServer::Hooks{.overview = [] { return std::string(R"({"tiles":[]})"); }}, nullptr);
+  std::string error;
+  ASSERT_TRUE(server.Listen(error)) << error;
+  const QByteArray upgrade =
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  for (const auto& [bytes, status] : std::vector<std::tuple<QByteArray, std::string>>{
+           {"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", "200 OK"},
+           {kGetState, "404 Not Found"},
+           {upgrade, "404 Not Found"},
+       }) {
+    EXPECT_EQ(StatusLine(*test::Connect(server), bytes), "HTTP/1.1 " + status)
+        << bytes.toStdString();
+  }
+  auto kept = test::Connect(server);
+  ASSERT_EQ(StatusLine(*kept, "GET /api/overview HTTP/1.1\r\nHost: localhost\r\n\r\n"),
+            "HTTP/1.1 200 OK");
+  QByteArray rest;
+  ASSERT_TRUE(
+      WaitFor([&] { return (rest += kept->readAll()).endsWith(R"({"tiles":[]})"); }, 2000ms));
+  EXPECT_EQ(StatusLine(*kept, "GET /api/overview HTTP/1.1\r\nHost: evil.example\r\n\r\n"),
+            "HTTP/1.1 421 Misdirected Request");
+}
+
 // Off the loop: a second log in from the peer is busy meanwhile; a connection gone before its
 // check ends takes its answer with it, and the server goes on.
 TEST_F(WebServerTest, ALogInIsAnsweredAfterItsCheckTheStateMeanwhile) {

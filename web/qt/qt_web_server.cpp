@@ -135,18 +135,7 @@ bool QtWebServer::Listen(std::string& error) {
     sweeper_.start(1000);
     return true;
   }
-  const QByteArray page = ReadResource(QStringLiteral(":/web/index.html"));
-  http_.route(QStringLiteral("/"), [this, page](const QHttpServerRequest& request) {
-    // A later request of a kept-alive connection is not routed by its head: asked here.
-    if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
-      return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));
-    QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), page);
-    response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
-    // Never inside another site's frame, where a click could be stolen.
-    response.addHeader(QByteArrayLiteral("Content-Security-Policy"),
-                       QByteArrayLiteral("frame-ancestors 'none'"));
-    return response;
-  });
+  RoutePage(QStringLiteral(":/web/index.html"));
   auto api = [this](const QHttpServerRequest& request) {
     WebResponse out;
     app_.Handle(ApiRequest(request, settings_.tls()), AccessClock::now(),
@@ -175,17 +164,23 @@ bool QtWebServer::Listen(std::string& error) {
   return true;
 }
 
-void QtWebServer::RouteOverview() {
-  const QByteArray page = ReadResource(QStringLiteral(":/web/overview.html"));
+void QtWebServer::RoutePage(const QString& resource) {
+  const QByteArray page = ReadResource(resource);
   http_.route(QStringLiteral("/"), [this, page](const QHttpServerRequest& request) {
+    // A later request of a kept-alive connection is not routed by its head: asked here.
     if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
       return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));
     QHttpServerResponse response(QByteArrayLiteral("text/html; charset=utf-8"), page);
     response.addHeader(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store"));
+    // Never inside another site's frame, where a click could be stolen.
     response.addHeader(QByteArrayLiteral("Content-Security-Policy"),
                        QByteArrayLiteral("frame-ancestors 'none'"));
     return response;
   });
+}
+
+void QtWebServer::RouteOverview() {
+  RoutePage(QStringLiteral(":/web/overview.html"));
   http_.route(QStringLiteral("/api/overview"), [this](const QHttpServerRequest& request) {
     if (const int refusal = HostRefusal(Header(request, "host"), hosts_); refusal != 0)
       return QHttpServerResponse(static_cast<QHttpServerResponse::StatusCode>(refusal));

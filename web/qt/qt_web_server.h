@@ -69,6 +69,8 @@ class QtWebServer : public QObject {
   void Counted(int id, QTcpSocket* socket);
   void Refuse(QTcpSocket* socket, int status, const char* reason, const std::string& text);
   void TakePage();
+  // GET /: the page of the resource, for this server's own names only.
+  void RoutePage(const QString& resource);
   // The overview's page and its state instead of the panel's routes.
   void RouteOverview();
   void Send(int id, const std::string& message);

@@ -5,9 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QUrl>
 #include <array>
 #include <utility>
+
+#include "web/web_settings.h"
 
 namespace orv {
 namespace {
@@ -102,12 +103,7 @@ bool OverviewBook::Take(std::string_view topic, std::string_view payload) {
   } else if (sub == "web") {
     // The page opens it on a click: anything but a web address (javascript:, a login in it)
     // is no link.
-    const QUrl url(QString::fromUtf8(payload.data(), static_cast<qsizetype>(payload.size())),
-                   QUrl::StrictMode);
-    const bool web =
-        payload.size() <= kLongestWeb && url.isValid() && !url.host().isEmpty() &&
-        url.userInfo().isEmpty() &&
-        (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    const bool web = payload.size() <= kLongestWeb && IsWebAddress(payload);
     tile.web = web ? std::string(payload) : std::string();
   } else if (!ReadConditions(payload, tile)) {
     return false;

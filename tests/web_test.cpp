@@ -107,6 +107,8 @@ TEST(WebSettings, TheAddressAnOverviewLinks) {
       {"Listen=127.0.0.1:8080\nAddress=javascript:alert(1)", "http://127.0.0.1:8080/", true},
       {"Listen=127.0.0.1:8080\nAddress=https://me:pw@hall-b.example/", "http://127.0.0.1:8080/",
        true},
+      {"Listen=127.0.0.1:8080\nAddress=ftp://files.example/", "http://127.0.0.1:8080/", true},
+      {"Listen=127.0.0.1:8080\nAddress=http:relative/path", "http://127.0.0.1:8080/", true},
   };
   for (const auto& [section, address, warned] : cases) {
     bool warning = false;

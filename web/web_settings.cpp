@@ -62,13 +62,6 @@ std::size_t ReadCount(const SiteSettings& site, const std::string& section, cons
   return fallback;
 }
 
-// An http or https URL with a host, as a browser opens it; nothing else is a tile's link.
-bool IsWebUrl(const std::string& text) {
-  const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
-  return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
-         !url.host().isEmpty() && url.userInfo().isEmpty();
-}
-
 }  // namespace
 
 WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& notice,
@@ -104,7 +97,7 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
   settings.max_per_address = ReadCount(site, section, "ConnectionsPerAddress", kMostWebPerAddress,
                                        kDefaultWebPerAddress, notice);
   settings.hosts = ReadHosts(section, site.Read(section, "Hosts"), notice);
-  if (std::string address = site.Read(section, "Address"); IsWebUrl(address)) {
+  if (std::string address = site.Read(section, "Address"); IsWebAddress(address)) {
     settings.address = std::move(address);
   } else if (!address.empty() && notice) {
     notice(Notice{NoticeLevel::kWarning, "[" + section + "] Address=" + address +
@@ -120,6 +113,13 @@ AllowedHosts WebHosts(const WebPanelSettings& settings, int port) {
       {QString::fromStdString(settings.host).toLower().toStdString()}, port, settings.hosts};
   if (settings.loopback) allowed.own.push_back("localhost");
   return allowed;
+}
+
+bool IsWebAddress(std::string_view text) {
+  const QUrl url(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())),
+                 QUrl::StrictMode);
+  return url.isValid() && (url.scheme() == u"http" || url.scheme() == u"https") &&
+         !url.host().isEmpty() && url.userInfo().isEmpty();
 }
 
 std::string WebAddress(const WebPanelSettings& settings, int port, std::string_view host_name) {

@@ -49,6 +49,10 @@ WebPanelSettings LoadWebPanelSettings(const SiteSettings& site, const NoticeFn& 
 // loopback, and the names of Hosts=.
 AllowedHosts WebHosts(const WebPanelSettings& settings, int port);
 
+// An http or https URL with a host and without a log-in in it: what a browser may be sent to open
+// (never javascript:, data: or a file).
+bool IsWebAddress(std::string_view text);
+
 // Where a browser on another machine opens the panel listening at port: Address= as written, or
 // made from the scheme, the first name of Hosts= (else the listen address, else, for a wildcard
 // address, host_name) and the port. What the site's overview links a tile to.

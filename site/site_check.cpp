@@ -3,47 +3,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <optional>
 #include <sstream>
 
+#include "platform/leading_number.h"
 #include "site/site.h"
+#include "site/site_rules.h"
 
 namespace orv {
 namespace {
 
-bool Has(const std::vector<std::string>& names, const std::string& name) {
-  return std::find(names.begin(), names.end(), name) != names.end();
-}
-
-std::string Joined(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names)
-    text += (text.empty() ? "" : ", ") + name;
-  return text;
-}
-
-std::string Octal(mode_t mode) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-  return text;
-}
-
-class Findings {
- public:
-  void Fix(std::string text) { list_.push_back({true, std::move(text)}); }
-  void Note(std::string text) { list_.push_back({false, std::move(text)}); }
-  // A node that could not be looked at, said once each, with the way to see it.
-  bool Unseen(const NodeFacts& node, bool root) {
-    if (node.seen) return false;
-    Fix(node.path + " cannot be looked at (" + node.problem + ")" +
-        (root ? "" : ": run `orvandel --site-check` as root"));
-    return true;
-  }
-  std::vector<SiteFinding> Take() { return std::move(list_); }
-
- private:
-  std::vector<SiteFinding> list_;
-};
+using site_rules::Findings;
+using site_rules::Has;
+using site_rules::Joined;
 
 void CheckAccounts(const SiteFacts& facts, Findings& out) {
   const std::string user = kServiceUser, group = kServiceGroup, devices = kDevicesGroup,
@@ -87,121 +59,6 @@ void CheckAccounts(const SiteFacts& facts, Findings& out) {
   }
 }
 
-// The state folder and everything in it: the service's alone, its group reading at most.
-void CheckStateNode(const NodeFacts& node, bool root, Findings& out) {
-  if (out.Unseen(node, root)) return;
-  if (!node.exists) return;
-  if (S_ISLNK(node.mode)) {
-    out.Fix(node.path + " is a symbolic link, which the service never follows: remove it");
-    return;
-  }
-  if (node.owner != kServiceUser) {
-    out.Fix(node.path + " belongs to " + node.owner + ", not " + kServiceUser + ": `chown " +
-            kServiceUser + ":" + kServiceGroup + " " + node.path + "`");
-  }
-  if ((node.mode & (S_IWGRP | S_IRWXO)) != 0) {
-    out.Fix(node.path + " is " + Octal(node.mode) +
-            ", open to its group's writes or to others: `chmod g-w,o-rwx " + node.path + "`");
-  }
-  if (node.group != kServiceGroup && (node.mode & S_IRWXG) != 0) {
-    out.Fix(node.path + " lets its group " + node.group + " in: `chgrp " + kServiceGroup + " " +
-            node.path + "`");
-  }
-}
-
-// A file of /etc/orvandel: root's, written by root alone; secret: read by no other either.
-void CheckSettingsFile(const NodeFacts& node, bool secret, bool root, Findings& out) {
-  if (out.Unseen(node, root)) return;
-  if (!node.exists) {
-    out.Note(node.path + " is not there" +
-             (secret ? ": access levels are off; `orvandel --user-add NAME --level 2` makes it"
-                     : ": the port map comes from the service's MainForm.INI"));
-    return;
-  }
-  if (!S_ISREG(node.mode)) {
-    out.Fix(node.path + " is not a plain file: make it one, root's, mode 0644");
-    return;
-  }
-  if (node.owner != "root") {
-    out.Fix(node.path + " belongs to " + node.owner + ", not root: `chown root:root " + node.path +
-            "`");
-  }
-  if ((node.mode & (S_IWGRP | S_IWOTH)) != 0) {
-    out.Fix(node.path + " is " + Octal(node.mode) + ", writable by others than root: `chmod go-w " +
-            node.path + "`");
-  }
-  if (secret && (node.mode & S_IRWXO) != 0) {
-    out.Fix(node.path + " is " + Octal(node.mode) + ", readable by every user: `chmod o-rwx " +
-            node.path + "`");
-  }
-}
-
-// The socket's folder: whoever may write it may put a socket of their own in the service's
-// place and take the PINs the windows send.
-void CheckSocketFolder(const NodeFacts& node, bool root, Findings& out) {
-  if (out.Unseen(node, root) || !node.exists) return;
-  if (node.owner != "root" || (node.mode & (S_IWGRP | S_IWOTH)) != 0 || !S_ISDIR(node.mode)) {
-    out.Fix(node.path + " is " + node.owner + ":" + node.group + " " + Octal(node.mode) +
-            ", where another user could replace the service's socket: `chown root:root " +
-            node.path + "; chmod 0755 " + node.path + "`");
-  }
-}
-
-void CheckPort(const SiteFacts& facts, Findings& out) {
-  if (facts.port.empty()) return;
-  if (facts.port_target.empty()) {
-    out.Fix(facts.port + ", the service's port, stands for no device: map it in " +
-            std::string(kSiteSettingsFolder) + "/orvandel.ini, [SerialPorts] " + facts.port +
-            "=/dev/serial/by-id/...");
-    return;
-  }
-  if (facts.port_is_network) {
-    out.Note(facts.port + " is the network port " + facts.port_target + ": not checked here");
-    return;
-  }
-  const NodeFacts& device = facts.device;
-  if (out.Unseen(device, facts.root)) return;
-  const std::string named = facts.port + " (" + device.path + ")";
-  if (!device.exists) {
-    out.Fix(named + " is not there: plug in the adapter, or map " + facts.port +
-            " to the device in /dev/serial/by-id/");
-    return;
-  }
-  if (!S_ISCHR(device.mode)) {
-    out.Fix(named + " is not a serial device (a character device): map " + facts.port + " to one");
-    return;
-  }
-  const mode_t rw = S_IRUSR | S_IWUSR;
-  const bool by_owner = device.owner == kServiceUser && (device.mode & rw) == rw;
-  const bool by_group = Has(facts.service_groups, device.group) &&
-                        (device.mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
-  const bool by_all = (device.mode & (S_IROTH | S_IWOTH)) == (S_IROTH | S_IWOTH);
-  if (!by_owner && !by_group && !by_all) {
-    out.Fix(named + " is " + device.owner + ":" + device.group + " " + Octal(device.mode) +
-            ", which the user " + kServiceUser + " cannot open: give it to the group " +
-            kDevicesGroup + " with read and write (a udev rule: GROUP=\"" + kDevicesGroup +
-            "\", MODE=\"0660\")");
-  }
-}
-
-void CheckUnits(const SiteFacts& facts, Findings& out) {
-  for (const UnitFacts& unit : facts.units) {
-    if (!unit.known) {
-      out.Fix(unit.name + "'s state cannot be learnt from systemctl: is systemd running?");
-      continue;
-    }
-    if (unit.file_state != "enabled") {
-      out.Fix(unit.name + " is " + (unit.file_state.empty() ? "not installed" : unit.file_state) +
-              ", not enabled: `systemctl enable --now orvandel`");
-    }
-    if (unit.active != "active") {
-      out.Fix(unit.name + " is " + unit.active + (unit.sub.empty() ? "" : " (" + unit.sub + ")") +
-              ": `systemctl start " + unit.name + "`; `journalctl -u " + unit.name +
-              "` says why it stopped");
-    }
-  }
-}
-
 }  // namespace
 
 std::vector<SiteFinding> CheckSite(const SiteFacts& facts) {
@@ -210,18 +67,28 @@ std::vector<SiteFinding> CheckSite(const SiteFacts& facts) {
     out.Note("not run as root: what only root may see is said as such; run it as root for all");
   }
   CheckAccounts(facts, out);
-  CheckStateNode(facts.state_folder, facts.root, out);
-  if (facts.state_folder.seen && !facts.state_folder.exists) {
-    out.Fix(facts.state_folder.path +
-            " is not there: `systemctl start orvandel` makes it (StateDirectory=)");
+  // A site of instances alone keeps the plain service's folders as their parents, its units
+  // unused.
+  const bool plain_in_use =
+      site_rules::InUse(facts.units) ||
+      std::none_of(facts.instances.begin(), facts.instances.end(),
+                   [](const InstanceFacts& instance) { return site_rules::InUse(instance.units); });
+  site_rules::CheckStateTree(facts, facts.root, "systemctl start orvandel", out);
+  site_rules::CheckSocketFolder(facts.socket_folder, facts.root, out);
+  const std::string shared_file = std::string(kSiteSettingsFolder) + "/orvandel.ini";
+  site_rules::CheckSettingsFile(facts.site_settings, false, facts.root,
+                                "the port map comes from the service's MainForm.INI", out);
+  site_rules::CheckSettingsFile(facts.users_file, true, facts.root,
+                                "access levels are off; `orvandel --user-add NAME --level 2` "
+                                "makes it",
+                                out);
+  if (plain_in_use) {
+    site_rules::CheckPort(facts, facts, shared_file, out);
+    site_rules::CheckUnits(facts.units, "orvandel", out);
+  } else {
+    out.Note("orvandel.service is not in use: the site runs instances");
   }
-  for (const NodeFacts& node : facts.state_files)
-    CheckStateNode(node, facts.root, out);
-  CheckSocketFolder(facts.socket_folder, facts.root, out);
-  CheckSettingsFile(facts.site_settings, false, facts.root, out);
-  CheckSettingsFile(facts.users_file, true, facts.root, out);
-  CheckPort(facts, out);
-  CheckUnits(facts, out);
+  site_rules::CheckInstances(facts, plain_in_use, out);
   return out.Take();
 }
 
@@ -239,6 +106,45 @@ UnitFacts ParseUnitShow(const std::string& name, const std::string& text) {
   }
   unit.known = !unit.active.empty();
   return unit;
+}
+
+std::vector<UnitFacts> ParseUnitsShow(const std::vector<std::string>& names,
+                                      const std::string& text) {
+  std::vector<UnitFacts> units;
+  std::size_t block = 0;
+  for (const std::string& name : names) {
+    const std::size_t end = std::min(text.find("\n\n", block), text.size());
+    units.push_back(ParseUnitShow(name, text.substr(block, end - block)));
+    block = std::min(end + 2, text.size());
+  }
+  return units;
+}
+
+std::vector<std::string> ParseInstanceUnits(const std::string& listing) {
+  std::vector<std::string> names;
+  std::istringstream lines(listing);
+  for (std::string line; std::getline(lines, line);) {
+    // The unit's name is the first word that is one (a failed unit's line begins with a mark).
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+      if (word.rfind("orvandel@", 0) != 0) continue;
+      const std::size_t dot = word.rfind('.');
+      if (dot == std::string::npos) break;
+      const std::string kind = word.substr(dot), name = word.substr(9, dot - 9);
+      if ((kind == ".service" || kind == ".socket") && !name.empty() && !Has(names, name))
+        names.push_back(name);
+      break;
+    }
+  }
+  return names;
+}
+
+std::string ListenPort(const std::string& listen) {
+  const std::size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) return {};
+  const std::optional<long> port =
+      WholeNumberIn(std::string_view(listen).substr(colon + 1), 1, 65535);
+  return port ? std::to_string(*port) : std::string();
 }
 
 }  // namespace orv

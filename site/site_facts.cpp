@@ -12,9 +12,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <set>
 
 #include "config/configuration.h"
+#include "config/instance.h"
 #include "platform/users.h"
 
 extern char** environ;
@@ -120,7 +123,139 @@ std::vector<std::string> AccountsInGroup(const std::string& name) {
   return {names.begin(), names.end()};
 }
 
-SiteFacts GatherSiteFacts(const SitePaths& paths) {
+namespace {
+
+// The service's web panel's port and its line as it would take them, from its settings. Its own
+// settings file is read only where it is there, since loading would make its folder; where it is
+// not, the service has not started yet, and an instance would take COM1 (default_port).
+void GatherLine(const std::filesystem::path& folder, const SiteFiles& files, bool default_port,
+                ServiceFacts& service) {
+  Configuration config(folder, files);
+  service.web_port =
+      ListenPort(SiteSettings(config.ConfigFile(), {}, files).Read("WebPanel", "Listen"));
+  const NodeFacts own = LookAt(config.ConfigFile());
+  if (own.exists && access(own.path.c_str(), R_OK) == 0) {
+    config.LoadConfigGroup("RS232Config");
+  } else if (!(default_port && own.seen && !own.exists)) {
+    return;
+  }
+  service.port = "COM" + std::to_string(config.SerialComPort);
+  service.port_target = config.SerialDevice(config.SerialComPort);
+  service.port_is_network = !service.port_target.empty() && service.port_target.front() != '/';
+  service.line = service.port_target;
+  if (!service.port_target.empty() && !service.port_is_network) {
+    service.device = LookAt(service.port_target, true);
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(service.port_target, error);
+    if (!error) service.line = real.string();
+  }
+}
+
+// The socket unit and the service unit of each of names ("orvandel", "orvandel@b"), asked of
+// systemctl at once.
+std::vector<std::vector<UnitFacts>> Units(const std::vector<std::string>& names) {
+  std::vector<std::string> units;
+  for (const std::string& name : names) {
+    units.push_back(name + ".socket");
+    units.push_back(name + ".service");
+  }
+  std::vector<std::string> args = {"systemctl", "show", "-p", "UnitFileState,ActiveState,SubState"};
+  args.insert(args.end(), units.begin(), units.end());
+  const std::vector<UnitFacts> all = ParseUnitsShow(units, Output(args));
+  std::vector<std::vector<UnitFacts>> pairs;
+  for (std::size_t i = 0; i + 1 < all.size(); i += 2)
+    pairs.push_back({all[i], all[i + 1]});
+  return pairs;
+}
+
+// The instances' folders are taken out of the plain service's tree, each with what is below it.
+std::map<std::string, std::vector<NodeFacts>> TakeInstanceTrees(const std::string& state_folder,
+                                                                std::vector<NodeFacts>& tree) {
+  std::map<std::string, std::vector<NodeFacts>> instances;
+  for (const NodeFacts& node : tree) {
+    const std::string name = node.path.substr(std::min(node.path.size(), state_folder.size() + 1));
+    if (node.exists && S_ISDIR(node.mode) && name.find('/') == std::string::npos &&
+        InstanceNameProblem(name).empty())
+      instances[name];
+  }
+  std::vector<NodeFacts> plain;
+  for (NodeFacts& node : tree) {
+    const std::string below = node.path.substr(std::min(node.path.size(), state_folder.size() + 1));
+    const auto instance = instances.find(below.substr(0, below.find('/')));
+    if (instance == instances.end()) {
+      plain.push_back(std::move(node));
+    } else {
+      instance->second.push_back(std::move(node));  // its folder first
+    }
+  }
+  tree = std::move(plain);
+  return instances;
+}
+
+void GatherInstances(const SitePaths& paths, const std::string& unit_listings, SiteFacts& facts) {
+  std::map<std::string, std::vector<NodeFacts>> trees =
+      TakeInstanceTrees(paths.state_folder.string(), facts.state_files);
+  std::set<std::string> names;
+  for (const auto& [name, tree] : trees)
+    names.insert(name);
+  for (const std::string& name : ParseInstanceUnits(unit_listings)) {
+    if (InstanceNameProblem(name).empty()) {
+      names.insert(name);
+    } else {
+      facts.misnamed_units.push_back(name);
+    }
+  }
+  const std::filesystem::path settings_folder = paths.site_settings.parent_path();
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(settings_folder, error)) {
+    const std::string file = entry.path().filename().string();
+    if (file.size() <= 4 || file.substr(file.size() - 4) != ".ini" ||
+        file == paths.site_settings.filename())
+      continue;
+    const std::string name = file.substr(0, file.size() - 4);
+    if (InstanceNameProblem(name).empty()) {
+      names.insert(name);
+    } else {
+      facts.misnamed_settings.push_back(entry.path().string());
+    }
+  }
+  std::sort(facts.misnamed_settings.begin(), facts.misnamed_settings.end());
+  for (const std::string& name : names) {
+    InstanceFacts instance;
+    instance.name = name;
+    const std::filesystem::path folder = paths.state_folder / name;
+    std::vector<NodeFacts>& tree = trees[name];
+    if (tree.empty()) {
+      // Not seen in the plain service's tree (which only root may read): looked at on its own.
+      instance.state_folder = LookAt(folder);
+      if (instance.state_folder.exists && S_ISDIR(instance.state_folder.mode))
+        instance.state_files = LookBelow(folder);
+    } else {
+      instance.state_folder = std::move(tree.front());
+      instance.state_files.assign(std::make_move_iterator(tree.begin() + 1),
+                                  std::make_move_iterator(tree.end()));
+    }
+    instance.socket_folder = LookAt(paths.socket_folder / name);
+    instance.settings = LookAt(settings_folder / (name + ".ini"));
+    GatherLine(folder, SiteFiles(paths.site_settings, instance.settings.path), true, instance);
+    facts.instances.push_back(std::move(instance));
+  }
+}
+
+// Every service's units.
+void GatherUnits(SiteFacts& facts) {
+  std::vector<std::string> names = {"orvandel"};
+  for (const InstanceFacts& instance : facts.instances)
+    names.push_back("orvandel@" + instance.name);
+  std::vector<std::vector<UnitFacts>> units = Units(names);
+  facts.units = std::move(units[0]);
+  for (std::size_t i = 0; i < facts.instances.size(); ++i)
+    facts.instances[i].units = std::move(units[i + 1]);
+}
+
+}  // namespace
+
+SiteFacts GatherSiteFacts(const SitePaths& paths, const std::string& unit_listings) {
   SiteFacts facts;
   facts.root = geteuid() == 0;
   if (const struct passwd* account = getpwnam(kServiceUser)) {
@@ -150,29 +285,19 @@ SiteFacts GatherSiteFacts(const SitePaths& paths) {
   facts.site_settings = LookAt(paths.site_settings);
   facts.users_file = LookAt(paths.users_file);
 
-  // The service's port as it would take it; its settings file is read only where it is there,
-  // since loading would make its folder.
-  const NodeFacts settings = LookAt(paths.state_folder / "SYSINI" / "MainForm.INI");
-  if (settings.exists && access(settings.path.c_str(), R_OK) == 0) {
-    Configuration config(paths.state_folder, paths.site_settings);
-    config.LoadConfigGroup("RS232Config");
-    facts.port = "COM" + std::to_string(config.SerialComPort);
-    facts.port_target = config.SerialDevice(config.SerialComPort);
-    facts.port_is_network = !facts.port_target.empty() && facts.port_target.front() != '/';
-    if (!facts.port_target.empty() && !facts.port_is_network)
-      facts.device = LookAt(facts.port_target, true);
-  }
-
-  for (const char* unit : {"orvandel.socket", "orvandel.service"}) {
-    facts.units.push_back(ParseUnitShow(
-        unit, Output({"systemctl", "show", "-p", "UnitFileState,ActiveState,SubState", unit})));
-  }
+  GatherLine(paths.state_folder, paths.site_settings, false, facts);
+  GatherInstances(paths, unit_listings, facts);
+  GatherUnits(facts);
   return facts;
 }
 
 int RunSiteCheck(std::ostream& out) {
   int fixes = 0;
-  for (const SiteFinding& finding : CheckSite(GatherSiteFacts({}))) {
+  const std::string listings =
+      Output({"systemctl", "list-units", "--all", "--full", "--plain", "--no-legend", "--no-pager",
+              "orvandel@*"}) +
+      Output({"systemctl", "list-unit-files", "--full", "--no-legend", "--no-pager", "orvandel@*"});
+  for (const SiteFinding& finding : CheckSite(GatherSiteFacts({}, listings))) {
     out << (finding.fix ? "fix: " : "note: ") << finding.text << '\n';
     fixes += finding.fix ? 1 : 0;
   }

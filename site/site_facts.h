@@ -20,6 +20,8 @@ std::vector<NodeFacts> LookBelow(const std::filesystem::path& folder);
 // The accounts in group: its listed members and those whose primary group it is, sorted.
 std::vector<std::string> AccountsInGroup(const std::string& group);
 
+// Where the site is; an instance NAME's places are NAME in the state and socket folders and
+// NAME.ini beside the shared settings.
 struct SitePaths {
   std::filesystem::path state_folder = kSiteStateFolder;
   std::filesystem::path socket_folder = std::filesystem::path(kSiteSocket).parent_path();
@@ -27,7 +29,10 @@ struct SitePaths {
   std::filesystem::path users_file = std::string(kSiteSettingsFolder) + "/users";
 };
 
-SiteFacts GatherSiteFacts(const SitePaths& paths);
+// The site's facts: the instances are those systemd has units of (unit_listings: the output of
+// `systemctl list-units` and `list-unit-files` for orvandel@*), the folders in the state folder
+// and the NAME.ini files beside the shared settings. The units' states come from systemctl.
+SiteFacts GatherSiteFacts(const SitePaths& paths, const std::string& unit_listings);
 
 // --site-check: one line per finding on out ("fix: ..." or "note: ..."), then a summary; the
 // exit status, 0 when nothing is to be fixed, 1 otherwise.

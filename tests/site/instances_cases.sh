@@ -16,11 +16,13 @@ inst_connected() {
 inst_fault="Fault 0000000100000000"
 inst_export() { inside orvandel --journal-export --instance "$1" --kind event; }
 inst_has() { inst_export "$1" | grep -qF "$2"; }
-# The instance's settings: its port on its own simulator, root's as the shared file.
+# The instance's settings: its port on its own simulator and a web panel's port of its own (the
+# shared file's is the plain service's), root's as the shared file.
 inst_settings() {
-  printf '[SerialPorts]\nCOM1=%s\n' "$2" |
+  printf '[SerialPorts]\nCOM1=%s\n[WebPanel]\nListen=127.0.0.1:%s\n' "$2" "$3" |
     inside install -o root -g root -m 0644 /dev/stdin "/etc/orvandel/$1.ini"
 }
+inst_web_port() { echo "$((8090 + $(printf '%d' "'$1") - 96))"; }
 
 instances_up() {
   local name fd
@@ -31,7 +33,7 @@ instances_up() {
       < "$work/sim-$name.in" > "$work/sim-$name.log" 2>&1 &
     want "simulator $name's pty appears" wait_for 10 inside test -L "$(inst_link "$name")" ||
       return 1
-    inst_settings "$name" "$(inst_link "$name")" || return 1
+    inst_settings "$name" "$(inst_link "$name")" "$(inst_web_port "$name")" || return 1
   done
   limit=60 inside systemctl enable --now orvandel@a orvandel@b orvandel@c || return 1
   for name in a b c; do
@@ -106,14 +108,17 @@ instances_windows() {
 
 # A fourth instance naming a's device: the line's lock keeps it off while a holds it.
 instances_one_device() {
-  local broke=0 mark
+  local broke=0 mark out
   mark="$(stat -c %s "$work/sim-a.log")"
-  inst_settings d "$(inst_link a)" || return 1
+  inst_settings d "$(inst_link a)" "$(inst_web_port d)" || return 1
   limit=30 inside systemctl start orvandel@d || return 1
   want "instance d says the device is in use" wait_for 15 eval \
     'inside journalctl -u orvandel@d --no-pager -o cat | grep "Com Port Fail" | grep -q "in use"' ||
     broke=1
   inside journalctl -u orvandel@d --no-pager -o cat | grep 'Com Port Fail' | tail -1
+  out="$(inside orvandel --site-check 2>&1)"
+  want "the site check names d's line as a's" grep -qF \
+    "fix: instance d: COM1 ($(inst_link a)) is instance a's line as well" <<< "$out" || broke=1
   want "a's simulator saw no second connect" \
     eval '! tail -c +"$((mark + 1))" "$work/sim-a.log" | grep -q "supervision time"' || broke=1
   limit=30 inside systemctl stop orvandel@d.service orvandel@d.socket
@@ -145,6 +150,30 @@ instances_none_named() {
   [ "$broke" -eq 0 ]
 }
 
+# orvandel --site-check knows the instances: nothing of a, b or c to fix while they run (d's folder,
+# left by the case above without units, is named); b's settings made group-writable are named as
+# b's, and restored.
+instances_site_check() {
+  local broke=0 out rc
+  out="$(inside orvandel --site-check 2>&1)"
+  rc=$?
+  echo "site-check ($rc): $out"
+  want "it names nothing of a, b or c" eval '! grep -qE "^fix: instance [abc]:" <<< "$out"' ||
+    broke=1
+  want "it names d's folder without units" grep -qF \
+    "fix: instance d: $state/d is there, but no unit of the instance is enabled or running" \
+    <<< "$out" || broke=1
+  inside chmod g+w /etc/orvandel/b.ini
+  out="$(inside orvandel --site-check 2>&1)"
+  rc=$?
+  inside chmod g-w /etc/orvandel/b.ini
+  echo "site-check, b.ini group-writable ($rc): $(grep 'instance b' <<< "$out")"
+  want "it names b's settings file, as b's, and fails" eval '[ "$rc" -eq 1 ] &&
+    grep -qF "fix: instance b: /etc/orvandel/b.ini is 0664, writable by others than root" \
+    <<< "$out"' || broke=1
+  [ "$broke" -eq 0 ]
+}
+
 # The instances stop; their records stay for the purge to keep.
 instances_down() {
   limit=60 inside systemctl disable --now orvandel@a orvandel@b orvandel@c
@@ -157,4 +186,6 @@ run_case "instances: a window attaches to the one it names; no group refused at 
   instances_windows
 run_case "instances: two naming one device do not both hold it" instances_one_device
 run_case "instances: none named of several, orvandelctl says which (64)" instances_none_named
+run_case "instances: the site check names an instance's own faults, as that instance's" \
+  instances_site_check
 run_case "instances: stopped and disabled, their records kept" instances_down

@@ -106,6 +106,31 @@ instances_windows() {
   [ "$broke" -eq 0 ]
 }
 
+# Whether instance NAME's process may create PATH: tried in its own mount namespace, as its user.
+inst_can_write() {
+  local pid
+  pid="$(inside systemctl show -p MainPID --value "orvandel@$1")"
+  [ "${pid:-0}" -gt 0 ] || return 2
+  inside nsenter -t "$pid" -m setpriv --reuid orvandel --regid orvandel --init-groups \
+    sh -c ': > "$1" && rm -f "$1"' sh "$2" 2> /dev/null
+}
+
+# Instances share nothing writable: each may write its own folder, and neither another instance's
+# nor the plain service's, although all run as one user who owns them all (the user alone, outside
+# the units' sandbox, could).
+instances_share_nothing() {
+  local broke=0
+  want "a may write its own folder" inst_can_write a "$state/a/probe" || broke=1
+  want "a may not write b's" eval '! inst_can_write a "$state/b/probe"' || broke=1
+  want "b may not write a's DATA" eval '! inst_can_write b "$state/a/DATA/probe"' || broke=1
+  want "c may not write the plain service's records" eval '! inst_can_write c "$state/DATA/probe"' ||
+    broke=1
+  want "the same user outside the sandbox could write b's" \
+    inside setpriv --reuid orvandel --regid orvandel --init-groups \
+    sh -c ": > $state/b/probe && rm -f $state/b/probe" || broke=1
+  [ "$broke" -eq 0 ]
+}
+
 # A fourth instance naming a's device: the line's lock keeps it off while a holds it.
 instances_one_device() {
   local broke=0 mark out
@@ -184,6 +209,8 @@ run_case "instances: each records only its own controller, in its own folder; ct
   instances_apart
 run_case "instances: a window attaches to the one it names; no group refused at every socket" \
   instances_windows
+run_case "instances: each may write its own folder, no other instance's nor the plain one's" \
+  instances_share_nothing
 run_case "instances: two naming one device do not both hold it" instances_one_device
 run_case "instances: none named of several, orvandelctl says which (64)" instances_none_named
 run_case "instances: the site check names an instance's own faults, as that instance's" \

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <mosquitto.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -50,9 +51,12 @@ class Process {
     argv.push_back(nullptr);
     const std::string log_name = log.string();
     const pid_t parent = getpid();
+    sigset_t none;
+    sigemptyset(&none);
     pid_ = fork();
     if (pid_ == 0) {
       // Only async-signal-safe calls here: the benchmark has a broker client's thread.
+      sigprocmask(SIG_SETMASK, &none, nullptr);  // the benchmark's waits hold INT and TERM
       prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (getppid() != parent) _exit(127);
       const int null = open("/dev/null", O_RDONLY);
@@ -95,6 +99,38 @@ class Process {
   fs::path log_;
   pid_t pid_ = -1;
   bool reaped_ = false;
+};
+
+// Ctrl+C or a TERM, held for the benchmark's waits while the object lives: a case interrupted
+// stops what it started and removes its folder, and then the signal ends the benchmark.
+class Interruptions {
+ public:
+  Interruptions() {
+    sigemptyset(&held_);
+    sigaddset(&held_, SIGINT);
+    sigaddset(&held_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &held_, &before_);
+  }
+  ~Interruptions() {
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+    if (caught_ > 0) raise(caught_);
+  }
+  Interruptions(const Interruptions&) = delete;
+  Interruptions& operator=(const Interruptions&) = delete;
+
+  // Waits for the span; false when a signal came first (or earlier).
+  bool Wait(Clock::duration span) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(span).count();
+    const timespec timeout{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
+    if (caught_ <= 0) caught_ = sigtimedwait(&held_, nullptr, &timeout);
+    return caught_ <= 0;
+  }
+
+ private:
+  sigset_t held_;
+  sigset_t before_;
+  int caught_ = -1;
 };
 
 // CPU seconds a process has used so far, its threads' included: utime + stime of /proc/PID/stat.
@@ -241,7 +277,7 @@ std::string Problem(Site& site) {
 
 // Starts the broker and count instances, and waits until every one is as measured; the error
 // when not.
-std::string StartSite(Site& site, int count, bool events) {
+std::string StartSite(Site& site, int count, bool events, Interruptions& stop) {
   const fs::path& root = site.folder.path();
   std::ofstream(root / "broker.conf") << "user root\nlistener " << site.broker_port
                                       << " 127.0.0.1\npersistence false\nallow_anonymous true\n"
@@ -283,13 +319,12 @@ std::string StartSite(Site& site, int count, bool events) {
   }
   std::string problem = Problem(site);
   for (const auto end = Clock::now() + kStartWithin; !problem.empty() && Clock::now() < end;) {
-    std::this_thread::sleep_for(100ms);
+    if (!stop.Wait(100ms)) return "interrupted";
     problem = Problem(site);
   }
   if (!problem.empty()) return problem;
   // Past the link watch's silence: still answering means the simulators answer the polls.
-  std::this_thread::sleep_for(kNoReplySeconds + 1s);
-  return Problem(site);
+  return stop.Wait(kNoReplySeconds + 1s) ? Problem(site) : "interrupted";
 }
 
 // Per process over the window: CPU as a share of one core, memory at its end.
@@ -306,7 +341,7 @@ struct SiteFigures {
 };
 
 // Measures the settled site over the window; the error when it did not stay as measured.
-std::string Measure(Site& site, SiteFigures& figures) {
+std::string Measure(Site& site, SiteFigures& figures, Interruptions& stop) {
   std::vector<pid_t> pids{site.broker->pid()};
   for (const Instance& instance : site.instances) {
     pids.push_back(instance.service->pid());
@@ -319,7 +354,7 @@ std::string Measure(Site& site, SiteFigures& figures) {
   for (const Instance& instance : site.instances)
     events_before.push_back(site.watcher->Events(instance.base));
   const auto start = Clock::now();
-  std::this_thread::sleep_for(kWindow);
+  if (!stop.Wait(kWindow)) return "interrupted";
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (std::string problem = Problem(site); !problem.empty()) return problem;
 
@@ -348,12 +383,12 @@ std::string Measure(Site& site, SiteFigures& figures) {
 }
 
 // One site of count instances, started, measured and stopped; the error when it failed.
-std::string RunSite(int count, bool events, SiteFigures& figures) {
+std::string RunSite(int count, bool events, SiteFigures& figures, Interruptions& stop) {
   const std::string what = count == 1 ? "one alone" : std::to_string(count) + " instances";
   Site site;
-  if (std::string problem = StartSite(site, count, events); !problem.empty())
+  if (std::string problem = StartSite(site, count, events, stop); !problem.empty())
     return what + ": " + problem;
-  if (std::string problem = Measure(site, figures); !problem.empty())
+  if (std::string problem = Measure(site, figures, stop); !problem.empty())
     return what + ", while measured: " + problem;
   if (events && figures.events_per_service < 1) return what + ": the simulators made no events";
   return "";
@@ -364,8 +399,9 @@ void BM_SixteenInstancesAgainstOne(benchmark::State& state) {
   const bool events = state.range(0) != 0;
   for (auto _ : state) {
     SiteFigures alone, sixteen;
-    std::string problem = RunSite(1, events, alone);
-    if (problem.empty()) problem = RunSite(16, events, sixteen);
+    Interruptions stop;
+    std::string problem = RunSite(1, events, alone, stop);
+    if (problem.empty()) problem = RunSite(16, events, sixteen, stop);
     if (!problem.empty()) {
       state.SkipWithError(problem.c_str());
       return;

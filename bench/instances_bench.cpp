@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,9 @@ class Watcher {
     mosquitto_connect_callback_set(mosq_, [](mosquitto* m, void*, int rc) {
       if (rc == 0) mosquitto_subscribe(m, nullptr, (std::string(kTopicRoot) + "/#").c_str(), 0);
     });
+    mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
+      static_cast<Watcher*>(self)->subscribed_ = true;
+    });
     mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
       auto* watcher = static_cast<Watcher*>(self);
       const std::string topic = m->topic;
@@ -203,6 +207,7 @@ class Watcher {
   Watcher(const Watcher&) = delete;
   Watcher& operator=(const Watcher&) = delete;
 
+  bool subscribed() const { return subscribed_; }
   std::string Value(const std::string& topic) const {
     const std::lock_guard<std::mutex> lock(mutex_);
     const auto found = values_.find(topic);
@@ -216,6 +221,7 @@ class Watcher {
 
  private:
   mosquitto* mosq_ = nullptr;
+  std::atomic<bool> subscribed_{false};
   mutable std::mutex mutex_;
   std::map<std::string, std::string> values_;
   std::map<std::string, long> events_;
@@ -290,6 +296,9 @@ std::string StartSite(Site& site, int count, bool events, Interruptions& stop) {
     std::this_thread::sleep_for(20ms);
   if (!orv::test::AcceptsConnections(site.broker_port)) return "mosquitto did not start";
   site.watcher = std::make_unique<Watcher>(site.broker_port);
+  for (const auto end = Clock::now() + 5s; !site.watcher->subscribed() && Clock::now() < end;)
+    std::this_thread::sleep_for(20ms);
+  if (!site.watcher->subscribed()) return "the benchmark's subscriber did not get to the broker";
 
   for (int i = 0; i < count; ++i) {
     Instance instance;

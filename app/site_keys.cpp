@@ -59,6 +59,7 @@ constexpr std::array kSiteKeys = {
     Number("WebPanel", "ConnectionsPerAddress", 1, static_cast<long>(kMostWebPerAddress),
            static_cast<long>(kDefaultWebPerAddress)),
     Text("WebPanel", "Hosts"),
+    Text("WebPanel", "Address"),
     Text("Notify", "Rules"),
     Text("Notify", "Command"),
     Text("Notify", "Sendmail"),

@@ -24,7 +24,8 @@ for path in ./opt/orvandel/orvandel ./opt/orvandel/orvandel-sim ./usr/bin/orvand
   ./lib/systemd/system/orvandel@.service ./lib/systemd/system/orvandel@.socket \
   ./usr/share/doc/orvandel/copyright ./usr/share/doc/orvandel/changelog.gz \
   ./usr/share/man/man1/orvandel.1.gz ./usr/share/man/man1/orvandel-sim.1.gz \
-  ./usr/share/man/man1/orvandelctl.1.gz \
+  ./usr/share/man/man1/orvandelctl.1.gz ./usr/bin/orvandel-overview \
+  ./lib/systemd/system/orvandel-overview.service ./usr/share/man/man1/orvandel-overview.1.gz \
   ./usr/share/man/man5/orvandel.ini.5.gz ./usr/share/doc/orvandel/README.md \
   ./usr/share/doc/orvandel/docs/operating.md ./usr/share/doc/orvandel/docs/installing.md \
   ./usr/share/doc/orvandel/docs/developers.md ./usr/share/doc/orvandel/examples/serial-line.ini \
@@ -63,7 +64,7 @@ dpkg-deb -x "$deb" "$root"
 dpkg-deb -e "$deb" "$out/control"
 # No path of the machine that built it: neither the build tree nor the sources.
 for file in opt/orvandel/orvandel opt/orvandel/orvandel-sim usr/bin/orvandelctl \
-  usr/lib/orvandel/orvandel-extras.so; do
+  usr/bin/orvandel-overview usr/lib/orvandel/orvandel-extras.so; do
   for tree in "$build_dir" "$source_dir"; do
     found="$(strings -a "$root/$file" | grep -F "$tree" | head -3)" || true
     [ -z "$found" ] || fail "/$file holds the build's path $tree: $found"
@@ -113,8 +114,9 @@ grep -qiE '^[[:space:]]*COM[0-9]+[[:space:]]*=' "$root/etc/orvandel/orvandel.ini
 # The units: systemd's own check, with the program where the unit says it is (any warning fails
 # too).
 mkdir -p "$out/verify"
-for unit in orvandel.service orvandel.socket; do
-  sed "s|/opt/orvandel/|$root/opt/orvandel/|g" "$root/lib/systemd/system/$unit" > "$out/verify/$unit"
+for unit in orvandel.service orvandel.socket orvandel-overview.service; do
+  sed "s|/opt/orvandel/|$root/opt/orvandel/|g; s|/usr/bin/orvandel-overview|$root&|" \
+    "$root/lib/systemd/system/$unit" > "$out/verify/$unit"
 done
 # The templates as one instance of them (verify takes a unit file by the name it is loaded as).
 for unit in service socket; do
@@ -125,11 +127,12 @@ command -v systemd-analyze > /dev/null || fail "systemd-analyze is missing"
 # Its manual pages are looked up where the package put them.
 verify="$(cd "$out/verify" &&
   MANPATH="$root/usr/share/man" systemd-analyze verify orvandel.socket orvandel.service \
-    ./orvandel@b.socket ./orvandel@b.service 2>&1)" ||
+    ./orvandel@b.socket ./orvandel@b.service orvandel-overview.service 2>&1)" ||
   fail "systemd-analyze verify: $verify"
 [ -z "$verify" ] || fail "systemd-analyze verify warns: $verify"
 # The manual pages render without a warning.
-for page in man1/orvandel.1.gz man1/orvandel-sim.1.gz man1/orvandelctl.1.gz man5/orvandel.ini.5.gz; do
+for page in man1/orvandel.1.gz man1/orvandel-sim.1.gz man1/orvandelctl.1.gz \
+  man1/orvandel-overview.1.gz man5/orvandel.ini.5.gz; do
   warnings="$(man --warnings -l "$root/usr/share/man/$page" 2>&1 > /dev/null)"
   [ -z "$warnings" ] || fail "$page: $warnings"
 done

@@ -10,11 +10,11 @@ cache="${1:-/var/cache/orvandel-tests/site-root}"
 suite=bookworm
 # A superset of what the package depends on (dpkg-deb -f orvandel_*.deb Depends) and of what the
 # test runs inside: sqlite3 for the attacks on the journal, python3 for the false listener,
-# adduser for the accounts.
+# adduser for the accounts, mosquitto for the broker the overview reads the instances from.
 packages=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6serialport6 libqt6dbus6
   libqt6multimedia6 libqt6websockets6 libqt6httpserver6 libqt6printsupport6 qt6-qpa-plugins
   fonts-liberation2 libmosquitto1 libsqlite3-0 libasound2 libsystemd0 libudev1 sqlite3 adduser
-  passwd procps)
+  passwd procps mosquitto)
 # The mirror the host's apt uses.
 mirror="$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/*.sources 2> /dev/null |
   head -1)"

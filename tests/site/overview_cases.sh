@@ -18,11 +18,12 @@ for t in json.load(urllib.request.urlopen(sys.argv[1], timeout=5))["tiles"]:
 # ov_tile NAME: the line of instance NAME's tile.
 ov_tile() { ov_tiles | grep "^orvandel/$ov_host/$1 "; }
 ov_worst() { ov_tile "$1" | cut -d' ' -f3; }
-# The three tiles as they should stand: live, with their web addresses.
+# The three tiles as they should stand: live, with their web addresses (each instance has a web
+# panel of its own: b's opens where its Address says, the others' where they listen).
 ov_expected() {
-  printf 'orvandel/%s/a live http://127.0.0.1:8481/\n' "$ov_host"
+  printf 'orvandel/%s/a live http://127.0.0.1:%s/\n' "$ov_host" "$(inst_web_port a)"
   printf 'orvandel/%s/b live https://hall-b.example.org/\n' "$ov_host"
-  printf 'orvandel/%s/c live -\n' "$ov_host"
+  printf 'orvandel/%s/c live http://127.0.0.1:%s/\n' "$ov_host" "$(inst_web_port c)"
 }
 ov_all_live() { [ "$(ov_tiles | cut -d' ' -f1,2,4)" = "$(ov_expected)" ]; }
 ov_show() { inside systemctl show -P "$1" orvandel-overview; }
@@ -30,7 +31,7 @@ ov_show() { inside systemctl show -P "$1" orvandel-overview; }
 overview_up() {
   ov_host="$(inside hostname)"
   inside mkdir -p "$ov_saved" &&
-    inside cp /etc/orvandel/orvandel.ini /etc/orvandel/a.ini /etc/orvandel/b.ini "$ov_saved/" ||
+    inside cp /etc/orvandel/orvandel.ini /etc/orvandel/b.ini "$ov_saved/" ||
     return 1
   ov_broker_was="$(inside systemctl is-active mosquitto)"
   limit=30 inside systemctl start mosquitto || return 1
@@ -43,10 +44,8 @@ overview_up() {
     inside sed -i \
       -e "/^\[MQTT\]/a Broker=mqtt://127.0.0.1:1883\nUser=overview\nPasswordFile=$ov_pass" \
       -e '/^\[Overview\]/a Listen=127.0.0.1:8480' /etc/orvandel/orvandel.ini || return 1
-  # a's web panel opens where it listens, b's where its Address says; c has none.
-  inside sh -c "printf '[WebPanel]\nListen=127.0.0.1:8481\n' >> /etc/orvandel/a.ini &&
-    printf '[WebPanel]\nListen=127.0.0.1:8482\nAddress=https://hall-b.example.org/\n' \
-      >> /etc/orvandel/b.ini" || return 1
+  inside sed -i '/^\[WebPanel\]/a Address=https://hall-b.example.org/' /etc/orvandel/b.ini ||
+    return 1
   # The instances read the settings at their start.
   limit=60 inside systemctl restart orvandel@a orvandel@b orvandel@c orvandel-overview || return 1
   want "the overview shows the three instances live, each with its web address" \
@@ -60,15 +59,12 @@ overview_up() {
 
 # A lamp no other case lights, on c's simulator alone.
 overview_fault() {
-  local broke=0 name before=()
-  for name in a b; do before+=("$(ov_worst "$name")"); done
-  want "no tile shows a fault before it: ${before[*]} $(ov_worst c)" eval \
-    '! ov_tiles | grep -qE " (fault|alarm) "' || return 1
+  local broke=0
+  want "no tile shows a fault before it" eval '! ov_tiles | grep -qE " (fault|alarm) "' || return 1
   inst_type c "fault 7 on"
   want "c's tile turns to fault" wait_for 15 eval '[ "$(ov_worst c)" = fault ]' || broke=1
   ov_tiles
-  want "a's and b's tiles stay as they were" \
-    [ "$(ov_worst a) $(ov_worst b)" = "${before[*]}" ] || broke=1
+  want "and no other tile does" [ "$(ov_tiles | grep -c " fault ")" = 1 ] || broke=1
   inst_type c "fault 7 off"
   [ "$broke" -eq 0 ]
 }
@@ -146,7 +142,7 @@ overview_down() {
     orvandel@a.socket orvandel@b.socket orvandel@c.socket
   inside systemctl reset-failed orvandel-overview
   [ "$ov_broker_was" = active ] || limit=30 inside systemctl stop mosquitto
-  inside sh -c "cp $ov_saved/orvandel.ini $ov_saved/a.ini $ov_saved/b.ini /etc/orvandel/ &&
+  inside sh -c "cp $ov_saved/orvandel.ini $ov_saved/b.ini /etc/orvandel/ &&
     rm -r $ov_saved $ov_pass"
 }
 

@@ -135,6 +135,8 @@ SiteSettings::Source SiteSettings::Load(const std::filesystem::path& file, std::
                                         bool self_may_own, std::string& problem) {
   problem.clear();
   Source source;
+  // No file named (a program with no settings file of its own, as the overview): nothing to say.
+  if (file.empty()) return source;
   std::filesystem::path real_file;
   const SettingsTrust folders =
       JudgeFolders(file, self, self_may_own, &real_file, &source.unsafe_folder);

@@ -106,6 +106,14 @@ TEST_F(SiteSettingsFiles, ATrustedProgramFileComesFirstKeyByKeyThenTheSiteFile) 
   EXPECT_TRUE(notices_.empty());
 }
 
+// A program with no settings file of its own names none: nothing to say about it.
+TEST_F(SiteSettingsFiles, NoProgramFileNamedIsMissingWithoutANotice) {
+  const SiteSettings settings(
+      fs::path(), [this](const Notice& n) { notices_.push_back(n.text); }, site_file());
+  EXPECT_EQ(settings.program_file_trust(), SettingsTrust::kMissing);
+  EXPECT_TRUE(notices_.empty()) << notices_.front();
+}
+
 TEST_F(SiteSettingsFiles, IdleMinutesTakeOneToADayAnythingElseIsTen) {
   const std::pair<const char*, int> texts[] = {{"1", 1},  {"0015", 15}, {"1440", 1440},
                                                {"0", 10}, {"1441", 10}, {"10000", 10},

@@ -276,8 +276,15 @@ upgrade() {
 
 purge() {
   local out
+  # An instance enabled and running: the removal stops it, the purge takes its links.
+  limit=60 inside systemctl enable --now orvandel@a || return 1
   out="$(limit=120 inside env DEBIAN_FRONTEND=noninteractive apt-get purge -y orvandel 2>&1)" ||
     { echo "$out"; return 1; }
+  want "the running instance was stopped" eval \
+    '[ "$(inside systemctl is-active orvandel@a.service orvandel@a.socket)" = "$(printf "inactive\ninactive")" ]' ||
+    return 1
+  want "no link to its unit is left" eval \
+    '[ -z "$(inside find /etc/systemd/system -name "orvandel@*")" ]' || return 1
   echo "$out" | tail -15
   want "purge says what it keeps" grep -qiE 'keep|kept' <<< "$out" || return 1
   want "purge names the records it keeps" grep -q "$state" <<< "$out" || return 1

@@ -65,6 +65,10 @@ run_case() {
   else
     echo "FAIL: $name"
     sed 's/^/    /' "$log" | tail -40
+    # What systemd last did to the services (a watchdog's kill, a crash's signal, an exit's
+    # status): a case that fails because a service died says so.
+    inside journalctl --no-pager -o short-precise _PID=1 2> /dev/null |
+      grep -E 'orvandel[^ ]*\.service: ' | tail -4 | sed 's/^/    systemd: /'
     failed=$((failed + 1))
   fi
 }

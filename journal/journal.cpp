@@ -311,17 +311,20 @@ sqlite::Result Journal::OpenOnce() {
   // SQLite opens its files itself; they are checked first the way every file in the shared
   // folder is (no link, a regular file, one name). The database is created here, with the
   // group-writable mode that the umask allows, and SQLite gives its -wal and -shm files the
-  // database's mode.
-  std::error_code error;
-  FileDescriptor fd = OpenSharedFile(file_, O_RDWR | O_CREAT, 0666, error);
-  if (!fd.valid()) return SystemFailure(file_, error);
-  fd.Close();
+  // database's mode. Files that are there are only looked at, never opened: readers of this
+  // process may hold them, and closing a descriptor of ours would drop their locks, letting
+  // another program rebuild the index they map.
+  std::error_code error = InspectSharedFile(file_);
+  if (error == std::errc::no_such_file_or_directory) {
+    FileDescriptor fd = OpenSharedFile(file_, O_RDWR | O_CREAT | O_EXCL, 0666, error);
+    if (!fd.valid() && error != std::errc::file_exists) return SystemFailure(file_, error);
+    error = InspectSharedFile(file_);
+  }
+  if (error) return SystemFailure(file_, error);
   for (const char* suffix : {"-wal", "-shm"}) {
     const std::filesystem::path side = file_.string() + suffix;
-    FileDescriptor side_fd = OpenSharedFile(side, O_RDWR, 0, error);
-    if (!side_fd.valid() && error != std::errc::no_such_file_or_directory) {
-      return SystemFailure(side, error);
-    }
+    error = InspectSharedFile(side);
+    if (error && error != std::errc::no_such_file_or_directory) return SystemFailure(side, error);
   }
 
   sqlite::Result result = db_.Open(file_, sqlite::kReadWrite);

@@ -126,6 +126,16 @@ FileDescriptor OpenSharedFile(const std::filesystem::path& p, int flags, mode_t 
   return file;
 }
 
+std::error_code InspectSharedFile(const std::filesystem::path& p) {
+  if (!HasKnownFolder(p)) return MakeErrorCode(SharedFileRefusal::kNoFolder);
+  struct stat st {};
+  if (::lstat(p.c_str(), &st) != 0) return {errno, std::generic_category()};
+  if (S_ISLNK(st.st_mode)) return MakeErrorCode(SharedFileRefusal::kSymbolicLink);
+  if (!S_ISREG(st.st_mode)) return MakeErrorCode(SharedFileRefusal::kNotRegular);
+  if (st.st_nlink != 1) return MakeErrorCode(SharedFileRefusal::kOtherLinks);
+  return {};
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size, std::size_t* written) {
   std::size_t done = 0;
   bool ok = true;

@@ -64,6 +64,12 @@ class FileDescriptor {
 FileDescriptor OpenSharedFile(const std::filesystem::path& p, int flags, mode_t mode,
                               std::error_code& error, struct stat* info = nullptr);
 
+// Judges p as OpenSharedFile judges what it opened (no link, a regular file with a single link),
+// from lstat, without opening it: for a file that SQLite may hold open in this process, since a
+// close() of any descriptor of a file drops all of this process's POSIX locks on it. Empty when
+// it passes; ENOENT when it is not there.
+std::error_code InspectSharedFile(const std::filesystem::path& p);
+
 // Writes all the bytes, going on after short writes and interruptions; false with errno set when
 // the system refuses the rest (written then tells how many went in).
 bool WriteAll(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);

@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
@@ -75,6 +78,53 @@ TEST_F(JournalTest, TheChainNamesTheFirstRecordChanged) {
   // A file that cannot be read is no verdict: the walk says why.
   const JournalCheck none = VerifyJournalFile(folder_.path() / "none.sqlite");
   EXPECT_TRUE(!none.ok && !none.error.empty());
+}
+
+// Whether another process sees this one holding the shared-memory index's "dead man" byte (128,
+// where SQLite's connections keep a read lock while they have the file open): asked from a child.
+bool IndexHeldByThisProcess(const std::filesystem::path& shm) {
+  const pid_t self = ::getpid();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int fd = ::open(shm.c_str(), O_RDONLY);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 128;
+    lock.l_len = 1;
+    _exit(fd >= 0 && ::fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type == F_RDLCK &&
+                  lock.l_pid == self
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// A write that failed opens the file again while a reader of this process keeps its connection:
+// the reopen may not drop the process's locks on the index (a close() of any descriptor of a
+// file drops all of them), or another program's first connection rebuilds the index under the
+// reader, whose mapping of it then faults (SIGBUS).
+TEST_F(JournalTest, AReopenKeepsThisProcesssLockOnTheSharedIndex) {
+  auto journal = MakeJournal();
+  journal->Append(Entry(0));
+  ASSERT_TRUE(journal->Commit());
+  JournalReader reader;
+  std::int64_t last = 0;
+  ASSERT_TRUE(reader.Open(File()).ok() && reader.LastSequence(last).ok() && last == 1);
+  const std::filesystem::path shm = File().string() + "-shm";
+  ASSERT_TRUE(IndexHeldByThisProcess(shm));
+  {
+    sqlite::Database other;
+    ASSERT_TRUE(other.Open(File(), sqlite::kReadWrite).ok() && other.Exec("BEGIN EXCLUSIVE").ok());
+    journal->Append(Entry(1));
+    EXPECT_FALSE(journal->Commit());
+    ASSERT_TRUE(other.Exec("COMMIT").ok());
+  }
+  ASSERT_TRUE(journal->Commit());
+  EXPECT_TRUE(IndexHeldByThisProcess(shm));
+  EXPECT_TRUE(reader.LastSequence(last).ok() && last == 2) << last;
 }
 
 // Another connection holds the write lock: at most waiting_limit records wait, the rest counted;

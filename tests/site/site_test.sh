@@ -68,7 +68,8 @@ run_case() {
     # What systemd last did to the services (a watchdog's kill, a crash's signal, an exit's
     # status): a case that fails because a service died says so.
     inside journalctl --no-pager -o short-precise _PID=1 2> /dev/null |
-      grep -E 'orvandel[^ ]*\.service: ' | tail -4 | sed 's/^/    systemd: /'
+      grep -E 'orvandel[^ ]*\.service: (Main process exited|Watchdog timeout|Failed with|Killing)' |
+      tail -6 | sed 's/^/    systemd: /'
     failed=$((failed + 1))
   fi
 }
